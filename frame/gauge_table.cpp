@@ -1,0 +1,32 @@
+// The exported records of Korvane.gau: ImportTable, and Linkage with the gauge
+// table in the host's order.
+#include "frame/gauge_table.h"
+
+extern "C" {
+
+constinit IMPORT_TABLE ImportTable{};
+
+constinit LINKAGE<frame::kKorvaneGaugeCount + 1> Linkage{
+    .header =
+        {
+            .module_id = kModuleId,
+            .module_init = frame::empty_module_routine,
+            .module_deinit = frame::empty_module_routine,
+            .module_flags = 0,
+            .module_priority = 0,
+            .module_version = 0,
+        },
+    .gauge_table = {nullptr},
+};
+
+}  // extern "C"
+
+namespace frame {
+
+ELEMENT_HEADER* first_gauge_root() {
+    GAUGEHDR* first = Linkage.gauge_table[0];
+    if (first == nullptr || first->element_list == nullptr) return nullptr;
+    return first->element_list[0];
+}
+
+}  // namespace frame

@@ -1,0 +1,29 @@
+// The simulator variables of the bench host, by token and by name.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace bench {
+
+class VariableStore {
+public:
+    // A token never set reads 0.
+    double get(uint32_t token) const;
+    void set(uint32_t token, double value);
+
+    // Named variables ("L:Bombs_dropped"); a name never set reads 0.
+    double get(const std::string& name) const;
+    void set(const std::string& name, double value);
+    bool has(const std::string& name) const { return named_.count(name) != 0; }
+
+    const std::map<uint32_t, double>& tokens() const { return tokens_; }
+    const std::map<std::string, double>& names() const { return named_; }
+
+private:
+    std::map<uint32_t, double> tokens_;
+    std::map<std::string, double> named_;
+};
+
+}  // namespace bench
