@@ -1,0 +1,5 @@
+#include "controls/module_state.h"
+
+namespace module_state {
+
+}  // namespace module_state
