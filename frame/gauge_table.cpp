@@ -2,10 +2,12 @@
 // table in the host's order (frame/gauge_table.h lists the full order).
 #include "frame/gauge_table.h"
 
+#include "controls/controls_gauges.h"
+
 namespace {
 
 // Gauges built so far: one line per gauge, in the host's order.
-constexpr size_t kGaugeCount = 0;
+constexpr size_t kGaugeCount = 4;
 
 }  // namespace
 
@@ -25,6 +27,10 @@ constinit LINKAGE<kGaugeCount + 1> Linkage{
         },
     .gauge_table =
         {
+            &controls::magneto_switch_gauge,         // 11
+            &controls::starter_switch_gauge.header,  // 12
+            &controls::throttle_gauge,               // 43
+            &controls::prop_control_gauge,           // 44
             nullptr,
         },
 };
