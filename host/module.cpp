@@ -76,10 +76,11 @@ Export find_export(void* handle, const char* name) {
     result.address = dlsym(handle, name);
     if (result.address == nullptr) return result;
     Dl_info info{};
-    const ElfW(Sym)* symbol = nullptr;
-    if (dladdr1(result.address, &info, reinterpret_cast<void**>(&symbol), RTLD_DL_SYMENT) != 0 && symbol != nullptr &&
-        symbol->st_value != 0) {
-        result.size = symbol->st_size;
+    void* extra = nullptr;
+    if (dladdr1(result.address, &info, &extra, RTLD_DL_SYMENT) != 0 && extra != nullptr) {
+        const auto* symbol = static_cast<const ElfW(Sym)*>(extra);
+        // Only a symbol that starts at the address describes the record.
+        if (info.dli_saddr == result.address) result.size = symbol->st_size;
     }
     return result;
 }
