@@ -38,9 +38,10 @@ inline constexpr uint32_t kSlotRegisterKeyEventHandler = offsetof(PANELS, regist
 inline constexpr uint32_t kSlotUnregisterKeyEventHandler = offsetof(PANELS, unregister_key_event_handler) / 4;
 
 inline constexpr std::array<uint32_t, 13> kServedSlots = {
-    kSlotElementListQuery,  kSlotElementListInstall,      kSlotElementListInitialize,   kSlotElementListUpdate,
-    kSlotElementListGenerate, kSlotElementListPlot,       kSlotElementListKill,         kSlotTriggerKeyEvent,
-    kSlotInitializeVar,     kSlotLookupVar,               kSlotExecuteCalculatorCode,   kSlotRegisterKeyEventHandler,
+    kSlotElementListQuery,    kSlotElementListInstall,      kSlotElementListInitialize,
+    kSlotElementListUpdate,   kSlotElementListGenerate,     kSlotElementListPlot,
+    kSlotElementListKill,     kSlotTriggerKeyEvent,         kSlotInitializeVar,
+    kSlotLookupVar,           kSlotExecuteCalculatorCode,   kSlotRegisterKeyEventHandler,
     kSlotUnregisterKeyEventHandler,
 };
 

@@ -47,10 +47,16 @@ TEST(ModuleLoaderErrors, RefusedFilesAreNamed) {
     ScratchFiles files;
     const std::string korvane = test_paths::module("Korvane.gau");
     const std::string no_exports = test_paths::module("NoExports.gau");
+    const std::string linkage_only = test_paths::module("LinkageOnly.gau");
+    const std::string bad_import_id = test_paths::module("BadImportId.gau");
+    const std::string bad_import_end = test_paths::module("BadImportEnd.gau");
     const LoadErrorCase cases[] = {
         {"missing file", files.missing_file(), "", files.missing_file(), "not found"},
         {"text file", files.text_file(), "", files.text_file(), "not a loadable library"},
         {"library without the exports", no_exports, "", no_exports, "Linkage"},
+        {"library without ImportTable", linkage_only, "", linkage_only, "no exported ImportTable"},
+        {"ImportTable for another entry", bad_import_id, "", bad_import_id, "0x0F"},
+        {"ImportTable without its end", bad_import_end, "", bad_import_end, "(0, null) end"},
         {"missing resource file", korvane, files.missing_file(), files.missing_file(), "not found"},
         {"text resource file", korvane, files.text_file(), files.text_file(), "DOS"},
     };
