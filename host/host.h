@@ -94,7 +94,8 @@ public:
     // MODULE_VAR records passed to initialize_var (bound to their token).
     bool is_bound(const MODULE_VAR* var) const { return bound_.count(var) != 0; }
 
-    // Registered key-event routines, in registration order.
+    // Registered key-event routines, in registration order. Unregistering
+    // removes the earliest registration of exactly that routine and user data.
     const std::vector<KeyEventRegistration>& key_event_handlers() const { return key_handlers_; }
 
     // Failure keys active in the host; elements listing them apply the action.
