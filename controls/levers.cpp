@@ -107,22 +107,27 @@ constexpr uint32_t lever_value(uint32_t displayed_height, double ratio, int32_t 
     return static_cast<uint32_t>(frame::trunc_to_int32(frame::limit(value, 0.0, kLeverMax)));
 }
 
-// The lever values at the bitmaps' own sizes and at twice the throttle's.
-static_assert(lever_value(165, 0.3455, -1) == 16383);
-static_assert(lever_value(165, 0.3455, 0) == 16381);
-static_assert(lever_value(165, 0.3455, 1) == 16094);
-static_assert(lever_value(165, 0.3455, 28) == 8334);
-static_assert(lever_value(165, 0.3455, 56) == 287);
-static_assert(lever_value(165, 0.3455, 57) == 0);
-static_assert(lever_value(165, 0.3455, 100) == 0);
-static_assert(lever_value(178, 0.8202, -1) == 16383);
-static_assert(lever_value(178, 0.8202, 0) == 16272);
-static_assert(lever_value(178, 0.8202, 100) == 5050);
-static_assert(lever_value(178, 0.8202, 145) == 0);
-static_assert(lever_value(330, 0.3455, 57) == 8190);
-static_assert(lever_value(1, 0.3455, INT32_MIN) == 16383);
-static_assert(lever_value(1, 0.3455, INT32_MAX) == 0);
-static_assert(lever_value(UINT32_MAX, 0.8202, INT32_MIN) == 16383);
+constexpr double kThrottleRatio = kQuadrants[kThrottle].ratio;
+constexpr double kPropRatio = kQuadrants[kPropControl].ratio;
+
+// The lever values at the bitmaps' own sizes and at twice the throttle's, and
+// at the ends of the argument types (where constant evaluation would reject
+// any overflowing step).
+static_assert(lever_value(165, kThrottleRatio, -1) == 16383);
+static_assert(lever_value(165, kThrottleRatio, 0) == 16381);
+static_assert(lever_value(165, kThrottleRatio, 1) == 16094);
+static_assert(lever_value(165, kThrottleRatio, 28) == 8334);
+static_assert(lever_value(165, kThrottleRatio, 56) == 287);
+static_assert(lever_value(165, kThrottleRatio, 57) == 0);
+static_assert(lever_value(165, kThrottleRatio, 100) == 0);
+static_assert(lever_value(178, kPropRatio, -1) == 16383);
+static_assert(lever_value(178, kPropRatio, 0) == 16272);
+static_assert(lever_value(178, kPropRatio, 100) == 5050);
+static_assert(lever_value(178, kPropRatio, 145) == 0);
+static_assert(lever_value(330, kThrottleRatio, 57) == 8190);
+static_assert(lever_value(1, kThrottleRatio, INT32_MIN) == 16383);
+static_assert(lever_value(1, kThrottleRatio, INT32_MAX) == 0);
+static_assert(lever_value(UINT32_MAX, kPropRatio, INT32_MIN) == 16383);
 
 // The quadrant's background, when the header names one.
 ELEMENT_STATIC_IMAGE* root_static_image(GAUGEHDR* gauge) {

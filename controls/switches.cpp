@@ -23,32 +23,57 @@ namespace {
 
 using frame::Placement;
 
+// What differs between the engines on both panels.
+struct EngineSwitches {
+    // Magneto_Switch: the engine's first and second switch, side by side.
+    int32_t magneto_x;              // the first switch; the second lies one switch width right
+    uint32_t magneto_tokens[2];     // switch positions (0 or 1): the icons' frames
+    uint32_t magneto_events[2];     // key events the host sends on a click in a switch's box
+    // Starter_Switch.
+    uint32_t running_token;         // 1.0 running, 0.0 stopped
+    uint32_t start_event_window;    // sent with value 4 when the main window was found
+    uint32_t start_event_no_window; // sent with value 0 otherwise
+};
+
+// Engines 2 and 3 lie either side of a 20-pixel gap with no magneto switch
+// (x 180 to 199).
+constexpr EngineSwitches kEngines[] = {
+    {0, {399, 400}, {0x10189, 0x10188}, 406, 0x1018C, 0x102FC},
+    {90, {438, 439}, {0x1018F, 0x1018E}, 445, 0x10192, 0x102FD},
+    {200, {477, 478}, {0x10195, 0x10194}, 484, 0x10198, 0x102FE},
+    {290, {516, 517}, {0x1019B, 0x1019A}, 523, 0x1019E, 0x102FF},
+};
+constexpr size_t kEngineCount = std::size(kEngines);
+static_assert(kEngineCount == std::size(module_state::starter_armed));
+
+constexpr int32_t kCursorHand = 5;
+constexpr int32_t kCursorArm = 1;
+constexpr uint32_t kFailureKeyPanel = 20;
+
 // --- Magneto_Switch ------------------------------------------------------------
-
-struct MagnetoSwitchVariant {
-    int32_t x;        // icon position and box left; the boxes span the full height
-    uint32_t token;   // switch position variable (0 or 1): the icon's frame
-    uint32_t event;   // key event the host sends on a click in the box
-};
-
-// Two switches per engine, first then second; engines 2 and 3 lie either side
-// of a 20-pixel gap with no switch (x 180 to 199).
-constexpr MagnetoSwitchVariant kMagnetoSwitches[] = {
-    {0, 399, 0x10189},   {45, 400, 0x10188},   // engine 1
-    {90, 438, 0x1018F},  {135, 439, 0x1018E},  // engine 2
-    {200, 477, 0x10195}, {245, 478, 0x10194},  // engine 3
-    {290, 516, 0x1019B}, {335, 517, 0x1019A},  // engine 4
-};
-constexpr size_t kMagnetoSwitchCount = std::size(kMagnetoSwitches);
 
 constexpr uint32_t kMagnetoBackgroundBitmap = 310;  // 380 x 138
 constexpr uint32_t kMagnetoSwitchBitmap = 315;      // 45 x 138, frames 315 and 316
 constexpr int32_t kMagnetoPanelWidth = 380;
 constexpr int32_t kMagnetoPanelHeight = 138;
 constexpr int32_t kMagnetoSwitchWidth = 45;
-constexpr int32_t kCursorHand = 5;
-constexpr int32_t kCursorArm = 1;
-constexpr uint32_t kFailureKeyPanel = 20;
+
+// Two switches per engine, first then second, in engine order; each icon and
+// its box (the full panel height) share their left edge.
+constexpr size_t kMagnetoSwitchCount = 2 * kEngineCount;
+
+struct MagnetoSwitchPlace {
+    int32_t x;
+    uint32_t token;
+    uint32_t event;
+};
+
+constexpr MagnetoSwitchPlace magneto_switch(size_t index) {
+    const EngineSwitches& engine = kEngines[index / 2];
+    const size_t which = index % 2;
+    return {engine.magneto_x + kMagnetoSwitchWidth * static_cast<int32_t>(which), engine.magneto_tokens[which],
+            engine.magneto_events[which]};
+}
 
 struct MagnetoSwitch {
     static constinit const FAILURE_RECORD failures[2];
@@ -59,18 +84,18 @@ struct MagnetoSwitch {
     static constinit const std::array<MOUSERECT, kMagnetoSwitchCount + 5> mouse;
 };
 
-constexpr ELEMENT_ICON magneto_icon(const MagnetoSwitchVariant& variant) {
+constexpr ELEMENT_ICON magneto_icon(const MagnetoSwitchPlace& place) {
     return ELEMENT_ICON{
-        .header = frame::element_header(kIcon, kMagnetoSwitchBitmap, Placement{variant.x, 0}, &magneto_switch_gauge,
+        .header = frame::element_header(kIcon, kMagnetoSwitchBitmap, Placement{place.x, 0}, &magneto_switch_gauge,
                                         nullptr, MagnetoSwitch::failures, kFlagsOverlay),
-        .source = frame::module_var(variant.token),
+        .source = frame::module_var(place.token),
         .frame_count = 2,
     };
 }
 
 template <size_t... I>
 constexpr std::array<ELEMENT_ICON, sizeof...(I)> magneto_icons(std::index_sequence<I...>) {
-    return {magneto_icon(kMagnetoSwitches[I])...};
+    return {magneto_icon(magneto_switch(I))...};
 }
 
 template <size_t... I>
@@ -78,8 +103,8 @@ constexpr std::array<MOUSERECT, sizeof...(I) + 5> magneto_mouse(std::index_seque
     return {
         frame::mouse_whole_gauge(),
         frame::mouse_parent(0, 0, kMagnetoPanelWidth, kMagnetoPanelHeight),
-        frame::mouse_event_child(kMagnetoSwitches[I].x, 0, kMagnetoSwitchWidth, kMagnetoPanelHeight, kCursorHand,
-                                 kMouseClick, kMagnetoSwitches[I].event)...,
+        frame::mouse_event_child(magneto_switch(I).x, 0, kMagnetoSwitchWidth, kMagnetoPanelHeight, kCursorHand,
+                                 kMouseClick, magneto_switch(I).event)...,
         frame::mouse_parent_end(),
         frame::mouse_parent_end(),
         frame::mouse_end(),
@@ -95,26 +120,12 @@ constinit ELEMENT_STATIC_IMAGE MagnetoSwitch::background{
     .header = frame::element_header(kStaticImage, kMagnetoBackgroundBitmap, Placement{0, 0}, &magneto_switch_gauge,
                                     MagnetoSwitch::switch_list.data(), MagnetoSwitch::failures, kFlagsBackground),
 };
-constinit const std::array<ELEMENT_HEADER*, 2> MagnetoSwitch::root_list = frame::element_list(MagnetoSwitch::background);
+constinit const std::array<ELEMENT_HEADER*, 2> MagnetoSwitch::root_list =
+    frame::element_list(MagnetoSwitch::background);
 constinit const std::array<MOUSERECT, kMagnetoSwitchCount + 5> MagnetoSwitch::mouse =
     magneto_mouse(std::make_index_sequence<kMagnetoSwitchCount>{});
 
 // --- Starter_Switch ------------------------------------------------------------
-
-struct StarterEngineVariant {
-    uint32_t running_token;           // 1.0 running, 0.0 stopped
-    uint32_t start_event_window;      // sent with value 4 when the main window was found
-    uint32_t start_event_no_window;   // sent with value 0 otherwise
-};
-
-constexpr StarterEngineVariant kStarterEngines[] = {
-    {406, 0x1018C, 0x102FC},
-    {445, 0x10192, 0x102FD},
-    {484, 0x10198, 0x102FE},
-    {523, 0x1019E, 0x102FF},
-};
-constexpr size_t kStarterEngineCount = std::size(kStarterEngines);
-static_assert(kStarterEngineCount == std::size(module_state::starter_armed));
 
 constexpr uint32_t kStarterBackgroundBitmap = 365;  // 300 x 115: one 75-pixel column per engine
 constexpr uint32_t kStarterArmingBitmap = 370;      // 54 x 111, frames 370 (not armed) and 371 (armed)
@@ -163,7 +174,7 @@ int32_t GAUGE_CALL starter_arm_click(PIXPOINT*, uint32_t) {
 template <size_t Engine>
 int32_t GAUGE_CALL starter_button_click(PIXPOINT*, uint32_t) {
     if (module_state::starter_armed[Engine] == 0) return 0;
-    const StarterEngineVariant& engine = kStarterEngines[Engine];
+    const EngineSwitches& engine = kEngines[Engine];
     if (module_state::cfs_main_window_found != 0) {
         frame::trigger_key_event(engine.start_event_window, kStartValueWindow);
     } else {
@@ -181,11 +192,11 @@ void GAUGE_CALL starter_gauge_callback(GAUGEHDR*, uint32_t service_id, uint32_t)
 
 struct StarterSwitch {
     static constinit const FAILURE_RECORD failures[2];
-    static constinit std::array<ELEMENT_ICON, kStarterEngineCount> arming_icons;
-    static constinit const std::array<ELEMENT_HEADER*, kStarterEngineCount + 1> icon_list;
+    static constinit std::array<ELEMENT_ICON, kEngineCount> arming_icons;
+    static constinit const std::array<ELEMENT_HEADER*, kEngineCount + 1> icon_list;
     static constinit ELEMENT_STATIC_IMAGE background;
     static constinit const std::array<ELEMENT_HEADER*, 2> root_list;
-    static constinit const std::array<MOUSERECT, 2 * kStarterEngineCount + 5> mouse;
+    static constinit const std::array<MOUSERECT, 2 * kEngineCount + 5> mouse;
 };
 
 template <size_t Engine>
@@ -233,25 +244,26 @@ constexpr std::array<MOUSERECT, sizeof...(I) + 5> starter_mouse(std::index_seque
 }
 
 constinit const FAILURE_RECORD StarterSwitch::failures[2] = {frame::failure(kFailureKeyPanel, 1), frame::failure_end()};
-constinit std::array<ELEMENT_ICON, kStarterEngineCount> StarterSwitch::arming_icons =
-    build_arming_icons(std::make_index_sequence<kStarterEngineCount>{});
-constinit const std::array<ELEMENT_HEADER*, kStarterEngineCount + 1> StarterSwitch::icon_list =
+constinit std::array<ELEMENT_ICON, kEngineCount> StarterSwitch::arming_icons =
+    build_arming_icons(std::make_index_sequence<kEngineCount>{});
+constinit const std::array<ELEMENT_HEADER*, kEngineCount + 1> StarterSwitch::icon_list =
     frame::element_list(StarterSwitch::arming_icons);
 constinit ELEMENT_STATIC_IMAGE StarterSwitch::background{
     .header = frame::element_header(kStaticImage, kStarterBackgroundBitmap, Placement{0, 0},
                                     &starter_switch_gauge.header, StarterSwitch::icon_list.data(),
                                     StarterSwitch::failures, kFlagsBackground),
 };
-constinit const std::array<ELEMENT_HEADER*, 2> StarterSwitch::root_list = frame::element_list(StarterSwitch::background);
-constinit const std::array<MOUSERECT, 2 * kStarterEngineCount + 5> StarterSwitch::mouse =
-    starter_mouse(std::make_index_sequence<2 * kStarterEngineCount>{});
+constinit const std::array<ELEMENT_HEADER*, 2> StarterSwitch::root_list =
+    frame::element_list(StarterSwitch::background);
+constinit const std::array<MOUSERECT, 2 * kEngineCount + 5> StarterSwitch::mouse =
+    starter_mouse(std::make_index_sequence<2 * kEngineCount>{});
 
 template <size_t... Engine>
 constexpr StarterSwitchBlock starter_block(std::index_sequence<Engine...>) {
     return StarterSwitchBlock{
         .header = frame::gauge_header("Starter_Switch", StarterSwitch::root_list.data(), StarterSwitch::mouse.data(),
                                       starter_gauge_callback),
-        .starter_running_var = {frame::module_var_slot(kStarterEngines[Engine].running_token)...},
+        .starter_running_var = {frame::module_var_slot(kEngines[Engine].running_token)...},
     };
 }
 
@@ -260,6 +272,6 @@ constexpr StarterSwitchBlock starter_block(std::index_sequence<Engine...>) {
 constinit GAUGEHDR magneto_switch_gauge =
     frame::gauge_header("Magneto_Switch", MagnetoSwitch::root_list.data(), MagnetoSwitch::mouse.data());
 
-constinit StarterSwitchBlock starter_switch_gauge = starter_block(std::make_index_sequence<kStarterEngineCount>{});
+constinit StarterSwitchBlock starter_switch_gauge = starter_block(std::make_index_sequence<kEngineCount>{});
 
 }  // namespace controls
