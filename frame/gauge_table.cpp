@@ -1,12 +1,19 @@
 // The exported records of Korvane.gau: ImportTable, and Linkage with the gauge
-// table in the host's order.
+// table in the host's order (frame/gauge_table.h lists the full order).
 #include "frame/gauge_table.h"
+
+namespace {
+
+// Gauges built so far: one line per gauge, in the host's order.
+constexpr size_t kGaugeCount = 0;
+
+}  // namespace
 
 extern "C" {
 
 constinit IMPORT_TABLE ImportTable{};
 
-constinit LINKAGE<frame::kKorvaneGaugeCount + 1> Linkage{
+constinit LINKAGE<kGaugeCount + 1> Linkage{
     .header =
         {
             .module_id = kModuleId,
@@ -16,7 +23,10 @@ constinit LINKAGE<frame::kKorvaneGaugeCount + 1> Linkage{
             .module_priority = 0,
             .module_version = 0,
         },
-    .gauge_table = {nullptr},
+    .gauge_table =
+        {
+            nullptr,
+        },
 };
 
 }  // extern "C"
