@@ -78,8 +78,10 @@ double rate_limited_angle(double current, double target, int32_t max_degrees) {
 
 double moving_image_fraction(double value, double min, double max) {
     if (!std::isfinite(value) || !std::isfinite(min) || !std::isfinite(max) || min == max) return 0.0;
-    // A range too wide for a double gives NaN or 0 here; NaN goes to 0.
-    return frame::limit((value - min) / (max - min), 0.0, 1.0);
+    double fraction = (value - min) / (max - min);
+    // A range wider than a double holds: the same ratio on halves.
+    if (!std::isfinite(max - min)) fraction = (0.5 * value - 0.5 * min) / (0.5 * max - 0.5 * min);
+    return frame::limit(fraction, 0.0, 1.0);
 }
 
 double moving_image_offset(double value, double min, double max, double picture_extent, double window_extent) {
