@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/gauge_builders.h"
 #include "host/bench_fixture_support.h"
 
 namespace {
@@ -22,7 +23,7 @@ constexpr double kTolerance = 1e-9;
 // Drawing order of the fixture's gauges.
 enum Dials : size_t { kDialsRoot, kAscending, kDescending, kWrap, kRated, kCallbackNeedle, kDialsCount };
 enum Pictures : size_t {
-    kPicturesRoot, kLamp1, kLamp2, kLamp3, kCounter, kSlider, kSwitch, kStrip, kDrum, kHorizon, kDisc, kPicturesCount
+    kPicturesRoot, kLamp1, kLamp2, kLamp3, kCounter, kSliderElement, kSwitch, kStrip, kDrum, kHorizon, kDisc, kPicturesCount
 };
 
 class Instance : public FixtureModule {
@@ -63,7 +64,7 @@ TEST_F(Instance, WalksEachElementThenItsListInOrder) {
           {kIcon, fx::kLampBitmap, 2, 40},
           {kIcon, fx::kLampBitmap, 3, 60},
           {kIcon, fx::kCounterBitmap, 2, 5},
-          {kSlider, fx::kSliderBitmap, 1, 20},
+          {::kSlider, fx::kSliderBitmap, 1, 20},
           {kIcon, fx::kSwitchBitmap, 1, 150},
           {kMovingImage, fx::kStripPicture, 1, 10},
           {kMovingImage, fx::kDrumPicture, 1, 90},
@@ -181,7 +182,9 @@ TEST_F(Instance, NeedlesTurnToTheirTableOrValue) {
         EXPECT_NEAR(state.angle, c.angle, kTolerance);
         // The host refreshed the embedded variable from its store.
         const auto* needle = reinterpret_cast<const ELEMENT_NEEDLE*>(state.element);
-        if (!std::isnan(c.variable)) EXPECT_DOUBLE_EQ(needle->source.value, c.variable);
+        if (!std::isnan(c.variable)) {
+            EXPECT_DOUBLE_EQ(needle->source.value, c.variable);
+        }
     }
 }
 
@@ -236,7 +239,7 @@ TEST_F(Instance, SliderMovesByValueTimesScale) {
         host.vars().set(fx::kTokenSliderY, c.value_y);
         GaugeInstance instance(host, module, gauge(fx::kPicturesName));
         instance.update();
-        const ElementState& slider = element(instance, kSlider);
+        const ElementState& slider = element(instance, kSliderElement);
         EXPECT_NEAR(slider.x, c.x, kTolerance);
         EXPECT_NEAR(slider.y, c.y, kTolerance);
         EXPECT_EQ(slider.resource_id, fx::kSliderBitmap);
@@ -417,7 +420,9 @@ TEST_F(Instance, FailuresFreezeGreyOrParkNeedles) {
         EXPECT_EQ(state.failure_action, c.action);
         EXPECT_EQ(state.greyed, c.greyed);
         EXPECT_NEAR(state.angle, c.angle_after, kTolerance);
-        if (c.action == 0u || c.action == 1u) EXPECT_NEAR(state.angle, angle_before, kTolerance);
+        if (c.action == 0u || c.action == 1u) {
+            EXPECT_NEAR(state.angle, angle_before, kTolerance);
+        }
         // Restored, the element follows its value again.
         for (uint32_t key : c.failed) host.restore(key);
         instance.update();
@@ -432,7 +437,7 @@ TEST_F(Instance, FailuresFreezeOtherKinds) {
     host.vars().set(fx::kTokenSliderY, 8192.0);
     host.vars().set(fx::kTokenSwitch, 1.0);
     instance.update();
-    ASSERT_NEAR(element(instance, kSlider).y, 83.5, kTolerance);
+    ASSERT_NEAR(element(instance, kSliderElement).y, 83.5, kTolerance);
 
     const uint32_t keys[] = {fx::kFailPictures, fx::kFailPicturesGrey};
     for (uint32_t key : keys) {
@@ -441,7 +446,7 @@ TEST_F(Instance, FailuresFreezeOtherKinds) {
         host.vars().set(fx::kTokenSliderY, 0.0);
         host.vars().set(fx::kTokenSwitch, 0.0);
         instance.update();
-        EXPECT_NEAR(element(instance, kSlider).y, 83.5, kTolerance);
+        EXPECT_NEAR(element(instance, kSliderElement).y, 83.5, kTolerance);
         EXPECT_EQ(element(instance, kSwitch).frame, 1u);
         EXPECT_EQ(element(instance, kSwitch).greyed, key == fx::kFailPicturesGrey);
         // The strip carries no failure list.

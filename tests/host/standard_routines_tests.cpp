@@ -49,7 +49,9 @@ TEST_F(StandardRoutines, ActOnTheFirstGaugesRootFromEveryHeader) {
                 const bench::ServiceCall& call = host.service_log()[0];
                 EXPECT_EQ(call.slot, routine.slot_offset / 4);
                 EXPECT_EQ(call.args[0], first_root);
-                if (routine.has_argument) EXPECT_EQ(call.args[1], argument);
+                if (routine.has_argument) {
+                    EXPECT_EQ(call.args[1], argument);
+                }
                 if (!routine.has_argument) break;  // one call says all for these
             }
         }
@@ -68,7 +70,9 @@ TEST_F(StandardRoutines, EveryHeaderHoldsTheSameSeven) {
         EXPECT_EQ(header->generate_routine, first->generate_routine);
         EXPECT_EQ(header->draw_routine, first->draw_routine);
         EXPECT_EQ(header->kill_routine, first->kill_routine);
-        if (header != first) EXPECT_NE(header->element_list[0], first->element_list[0]);  // each its own root
+        if (header != first) {
+            EXPECT_NE(header->element_list[0], first->element_list[0]);  // each gauge its own root
+        }
     }
 }
 
