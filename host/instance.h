@@ -68,13 +68,20 @@ public:
     uint32_t displayed_width() const;
     uint32_t displayed_height() const;
 
-    // Set-up: a host image for every static image (its address into the
-    // element's `image` field; the records are shared by every instance of a
-    // gauge, so the latest set up wins), then service ids 2 and 4.
+    // Set-up: a host image for every static image, its address into the
+    // element's `image` field (the records are shared by every instance of a
+    // gauge, so the latest set up wins). The image's three 32-bit fields are
+    // the displayed width, the bitmap id and the displayed height (the
+    // bitmap's size times the scale, rounded; 0 for a bitmap of unknown
+    // size). Then service ids 2 and 4, with extra word 0.
     void setup();
-    // One update: element variables refreshed from the host, service id 6,
-    // value callbacks of the visible elements, then every element evaluated.
-    // Sets the gauge up first if it is not.
+    // One update: every embedded variable with a token refreshed from the
+    // host's store, service id 6, then every element evaluated in drawing
+    // order. Value callbacks are asked only for visible elements without an
+    // active failure; a hidden element keeps its last state (it does not
+    // hide the elements listed under it). A rate-limited needle turns from
+    // its previous angle; its first update jumps. Sets the gauge up first if
+    // it is not.
     void update();
     // Takes the gauge down: the image fields it set (and still holding its
     // images) are cleared and its state forgotten; a later setup() re-installs.
