@@ -23,7 +23,8 @@ constexpr double kTolerance = 1e-9;
 // Drawing order of the fixture's gauges.
 enum Dials : size_t { kDialsRoot, kAscending, kDescending, kWrap, kRated, kCallbackNeedle, kDialsCount };
 enum Pictures : size_t {
-    kPicturesRoot, kLamp1, kLamp2, kLamp3, kCounter, kSliderElement, kSwitch, kStrip, kDrum, kHorizon, kDisc, kPicturesCount
+    kPicturesRoot, kLamp1, kLamp2, kLamp3, kCounter, kSliderElement,
+    kSwitch, kStrip, kDrum, kHorizon, kDisc, kPicturesCount
 };
 
 class Instance : public FixtureModule {
