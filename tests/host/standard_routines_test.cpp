@@ -14,22 +14,22 @@ using fixture_support::FixtureModule;
 
 struct RoutineCase {
     const char* name;
-    size_t slot_offset;
+    uint32_t slot;
     bool has_argument;
     std::function<void(const GAUGEHDR&, uint32_t)> call;
 };
 
 const RoutineCase kRoutines[] = {
-    {"query", offsetof(PANELS, element_list_query), false, [](const GAUGEHDR& g, uint32_t) { g.query_routine(); }},
-    {"install", offsetof(PANELS, element_list_install), true,
+    {"query", bench::kSlotElementListQuery, false, [](const GAUGEHDR& g, uint32_t) { g.query_routine(); }},
+    {"install", bench::kSlotElementListInstall, true,
      [](const GAUGEHDR& g, uint32_t arg) { g.install_routine(arg); }},
-    {"initialize", offsetof(PANELS, element_list_initialize), false,
+    {"initialize", bench::kSlotElementListInitialize, false,
      [](const GAUGEHDR& g, uint32_t) { g.initialize_routine(); }},
-    {"update", offsetof(PANELS, element_list_update), false, [](const GAUGEHDR& g, uint32_t) { g.update_routine(); }},
-    {"generate", offsetof(PANELS, element_list_generate), true,
+    {"update", bench::kSlotElementListUpdate, false, [](const GAUGEHDR& g, uint32_t) { g.update_routine(); }},
+    {"generate", bench::kSlotElementListGenerate, true,
      [](const GAUGEHDR& g, uint32_t arg) { g.generate_routine(arg); }},
-    {"draw", offsetof(PANELS, element_list_plot), false, [](const GAUGEHDR& g, uint32_t) { g.draw_routine(); }},
-    {"kill", offsetof(PANELS, element_list_kill), false, [](const GAUGEHDR& g, uint32_t) { g.kill_routine(); }},
+    {"draw", bench::kSlotElementListPlot, false, [](const GAUGEHDR& g, uint32_t) { g.draw_routine(); }},
+    {"kill", bench::kSlotElementListKill, false, [](const GAUGEHDR& g, uint32_t) { g.kill_routine(); }},
 };
 
 using StandardRoutines = FixtureModule;
@@ -47,7 +47,7 @@ TEST_F(StandardRoutines, ActOnTheFirstGaugesRootFromEveryHeader) {
                 routine.call(*header, argument);
                 ASSERT_EQ(host.service_log().size(), 1u);
                 const bench::ServiceCall& call = host.service_log()[0];
-                EXPECT_EQ(call.slot, routine.slot_offset / 4);
+                EXPECT_EQ(call.slot, routine.slot);
                 EXPECT_EQ(call.args[0], first_root);
                 if (routine.has_argument) {
                     EXPECT_EQ(call.args[1], argument);

@@ -480,13 +480,8 @@ TEST_F(Instance, SetUpSendsServiceIdsTwoThenFourThenSixOnEachUpdate) {
     EXPECT_TRUE(service_reports(1).empty());
 
     // Service id 2 bound the dials' stand-alone variable; 6 looked it up.
-    size_t binds = 0, lookups = 0;
-    for (const bench::ServiceCall& call : host.service_log()) {
-        binds += call.slot == offsetof(PANELS, initialize_var) / 4;
-        lookups += call.slot == offsetof(PANELS, lookup_var) / 4;
-    }
-    EXPECT_EQ(binds, 1u);
-    EXPECT_EQ(lookups, 2u);
+    EXPECT_EQ(host.calls_to(bench::kSlotInitializeVar).size(), 1u);
+    EXPECT_EQ(host.calls_to(bench::kSlotLookupVar).size(), 2u);
 }
 
 TEST_F(Instance, UpdateBeforeSetUpSetsUpFirst) {
