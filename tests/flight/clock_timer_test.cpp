@@ -317,6 +317,25 @@ protected:
     double now_ = 1000.0;
 };
 
+// Each test loads the library afresh: the stopwatch starts stopped at 0:00
+// with 0.0 as the last seconds value seen.
+TEST_F(LoadedModule, TimerAtLoad) {
+    GAUGEHDR* timer = gauge("Timer");
+    ASSERT_NE(timer, nullptr);
+    auto* ring = element_at<ELEMENT_SPRITE>(timer, 1);
+    auto* hand = element_at<ELEMENT_NEEDLE>(timer, 2);
+    ASSERT_TRUE(ring && hand);
+    EXPECT_EQ(hand->update_callback(hand), 270.0);
+    EXPECT_EQ(ring->callback_rotation(ring), 0.0);
+    timer->mouse_rects[2].handler(nullptr, 0);  // start
+    host.vars().set(5, 0.0);                     // the value seen at load: no change
+    timer->gauge_callback(timer, 6, 0);
+    EXPECT_EQ(hand->update_callback(hand), 270.0);
+    host.vars().set(5, 7.0);
+    timer->gauge_callback(timer, 6, 0);
+    EXPECT_EQ(hand->update_callback(hand), 276.0);
+}
+
 TEST_F(TimerTest, ResetLeavesItStoppedAtZero) {
     EXPECT_EQ(hand(), 270.0);
     EXPECT_EQ(ring(), 0.0);

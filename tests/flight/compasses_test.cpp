@@ -217,6 +217,13 @@ protected:
     ELEMENT_NEEDLE* pointer_ = nullptr;
 };
 
+// Each test loads the library afresh, so the course starts at its load value.
+TEST_F(DrCompass, StartsAtZero) {
+    EXPECT_EQ(pointer(0.0), 270.0);
+    down();
+    EXPECT_EQ(course(), 359.0);
+}
+
 TEST_F(DrCompass, KnobWraps) {
     const struct {
         double from;
