@@ -2,9 +2,14 @@
 // their records, callbacks and knob, and what the bench host shows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
+#include <string>
 #include <vector>
+
+#include "frame/gauge_table.h"
 
 #include "navigation_records.h"
 #include "host/instance.h"
@@ -130,6 +135,21 @@ TEST_F(LoadedModule, NavigationGaugeCallbacks) {
     EXPECT_NE(timer->gauge_callback, clock->gauge_callback);
     for (uint32_t service : {2u, 4u, 6u}) compass->gauge_callback(compass, service, 0);
     EXPECT_TRUE(host.service_log().empty());
+}
+
+// The five stand in the gauge table in the host's order.
+TEST_F(LoadedModule, NavigationGaugesInTableOrder) {
+    std::vector<std::string> names;
+    for (GAUGEHDR* g : module.gauges()) names.push_back(g->gauge_name);
+    size_t next = 0;  // the table must be a subsequence of the full order
+    for (const std::string& name : names) {
+        while (next < std::size(frame::kKorvaneGaugeOrder) && name != frame::kKorvaneGaugeOrder[next]) ++next;
+        ASSERT_LT(next, std::size(frame::kKorvaneGaugeOrder)) << name << " out of order";
+        ++next;
+    }
+    for (const char* name : {"Clock", "Compass", "Timer", "DR_Compass", "Direction_Finder"}) {
+        EXPECT_EQ(std::count(names.begin(), names.end(), name), 1) << name;
+    }
 }
 
 // --- Compass card ------------------------------------------------------------------

@@ -83,13 +83,13 @@ inline void expect_elements(const GAUGEHDR* gauge, const std::vector<ExpectedEle
 }
 
 struct ExpectedMouse {
-    uint32_t rect_type;
-    int32_t x, y, width, height;
-    int32_t cursor;
-    uint32_t help_id;
-    uint32_t mouse_flags;
-    uint32_t event_id;
-    MouseHandler handler;  // compared as null / not null
+    uint32_t rect_type = kMouseEnd;
+    int32_t x = 0, y = 0, width = 0, height = 0;
+    int32_t cursor = -1;
+    uint32_t help_id = 0;
+    uint32_t mouse_flags = 0;
+    uint32_t event_id = 0;
+    MouseHandler handler = nullptr;  // compared as null / not null
 };
 
 inline void expect_mouse_list(const MOUSERECT* list, const std::vector<ExpectedMouse>& expected) {
