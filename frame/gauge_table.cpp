@@ -2,10 +2,12 @@
 // table in the host's order (frame/gauge_table.h lists the full order).
 #include "frame/gauge_table.h"
 
+#include "flight/navigation_gauges.h"
+
 namespace {
 
 // Gauges built so far: one line per gauge, in the host's order.
-constexpr size_t kGaugeCount = 0;
+constexpr size_t kGaugeCount = 5;
 
 }  // namespace
 
@@ -25,6 +27,11 @@ constinit LINKAGE<kGaugeCount + 1> Linkage{
         },
     .gauge_table =
         {
+            &navigation::clock_gauge.header,
+            &navigation::compass_gauge,
+            &navigation::timer_gauge.header,
+            &navigation::dr_compass_gauge,
+            &navigation::direction_finder_gauge,
             nullptr,
         },
 };
