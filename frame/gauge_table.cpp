@@ -3,11 +3,12 @@
 #include "frame/gauge_table.h"
 
 #include "controls/controls_gauges.h"
+#include "flight/navigation_gauges.h"
 
 namespace {
 
 // Gauges built so far: one line per gauge, in the host's order.
-constexpr size_t kGaugeCount = 4;
+constexpr size_t kGaugeCount = 9;
 
 }  // namespace
 
@@ -27,10 +28,15 @@ constinit LINKAGE<kGaugeCount + 1> Linkage{
         },
     .gauge_table =
         {
-            &controls::magneto_switch_gauge,         // 11
-            &controls::starter_switch_gauge.header,  // 12
-            &controls::throttle_gauge,               // 43
-            &controls::prop_control_gauge,           // 44
+            &navigation::clock_gauge.header,
+            &navigation::compass_gauge,
+            &controls::magneto_switch_gauge,
+            &controls::starter_switch_gauge.header,
+            &navigation::timer_gauge.header,
+            &controls::throttle_gauge,
+            &controls::prop_control_gauge,
+            &navigation::dr_compass_gauge,
+            &navigation::direction_finder_gauge,
             nullptr,
         },
 };
