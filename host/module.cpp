@@ -17,7 +17,10 @@ namespace {
 // A gauge table longer than this is taken for one without its terminator.
 constexpr size_t kMaxGauges = 1024;
 
-[[noreturn]] void fail(const std::string& path, const std::string& reason) { throw ModuleError(path + ": " + reason); }
+[[noreturn]] void fail(const std::string& path, const std::string& reason,
+                       ModuleError::Kind kind = ModuleError::Kind::kFile) {
+    throw ModuleError(path + ": " + reason, kind);
+}
 
 // An exported data record and, where the platform tells, its size in bytes
 // (0: unknown), so that reading the record never runs past its end.
@@ -46,8 +49,29 @@ void* load_library(const std::string& path, std::string& error) {
 
 void unload_library(void* handle) { FreeLibrary(reinterpret_cast<HMODULE>(handle)); }
 
+// PE exports carry no size: a record exported from a section can reach no
+// further than that section's end, which bounds what the loader reads.
+size_t bytes_to_section_end(void* handle, const void* address) {
+    const auto* base = static_cast<const unsigned char*>(handle);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE) return 0;
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    if (nt->Signature != IMAGE_NT_SIGNATURE) return 0;
+    const uintptr_t rva = reinterpret_cast<uintptr_t>(address) - reinterpret_cast<uintptr_t>(base);
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+        const uintptr_t size = section->Misc.VirtualSize != 0 ? section->Misc.VirtualSize : section->SizeOfRawData;
+        if (rva >= section->VirtualAddress && rva < section->VirtualAddress + size) {
+            return section->VirtualAddress + size - rva;
+        }
+    }
+    return 0;
+}
+
 Export find_export(void* handle, const char* name) {
-    return {reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(handle), name)), 0};
+    void* address = reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(handle), name));
+    if (address == nullptr) return {};
+    return {address, bytes_to_section_end(handle, address)};
 }
 
 #else
@@ -106,11 +130,13 @@ private:
 
 Module::Module(Host& host, const std::string& path, const std::string& resource_path) : host_(host), path_(path) {
     if (!resource_path.empty()) {
-        if (!file_exists(resource_path)) fail(resource_path, "bitmap resource file not found");
+        if (!file_exists(resource_path)) {
+            fail(resource_path, "bitmap resource file not found", ModuleError::Kind::kResources);
+        }
         try {
             resources_ = PeImage::read_file(resource_path);
         } catch (const PeError& error) {
-            throw ModuleError(std::string("bitmap resources unreadable: ") + error.what());
+            throw ModuleError(std::string("bitmap resources unreadable: ") + error.what(), ModuleError::Kind::kResources);
         }
     }
 
@@ -121,19 +147,26 @@ Module::Module(Host& host, const std::string& path, const std::string& resource_
     LibraryGuard guard(handle);
 
     const Export linkage = find_export(handle, "Linkage");
-    if (linkage.address == nullptr) fail(path, "no exported Linkage");
+    if (linkage.address == nullptr) fail(path, "no exported Linkage", ModuleError::Kind::kExports);
     const Export import_table = find_export(handle, "ImportTable");
-    if (import_table.address == nullptr) fail(path, "no exported ImportTable");
+    if (import_table.address == nullptr) fail(path, "no exported ImportTable", ModuleError::Kind::kExports);
 
-    if (import_table.size != 0 && import_table.size < sizeof(IMPORT_TABLE)) fail(path, "ImportTable too small");
+    if (import_table.size != 0 && import_table.size < sizeof(IMPORT_TABLE)) {
+        fail(path, "ImportTable too small", ModuleError::Kind::kExports);
+    }
     auto* imports = static_cast<IMPORT_TABLE*>(import_table.address);
     if (imports->panels_id != kImportPanelsId) {
         fail(path, "ImportTable does not start with the service table entry 0x0F (found " +
-                       std::to_string(imports->panels_id) + ")");
+                       std::to_string(imports->panels_id) + ")",
+             ModuleError::Kind::kExports);
     }
-    if (imports->end_id != 0 || imports->end_pointer != nullptr) fail(path, "ImportTable lacks its (0, null) end");
+    if (imports->end_id != 0 || imports->end_pointer != nullptr) {
+        fail(path, "ImportTable lacks its (0, null) end", ModuleError::Kind::kExports);
+    }
 
-    if (linkage.size != 0 && linkage.size < sizeof(LINKAGE_HEADER) + sizeof(GAUGEHDR*)) fail(path, "Linkage too small");
+    if (linkage.size != 0 && linkage.size < sizeof(LINKAGE_HEADER) + sizeof(GAUGEHDR*)) {
+        fail(path, "Linkage too small", ModuleError::Kind::kExports);
+    }
     auto* header = static_cast<LINKAGE_HEADER*>(linkage.address);
     auto* const* table = reinterpret_cast<GAUGEHDR* const*>(static_cast<char*>(linkage.address) + sizeof(LINKAGE_HEADER));
     // Slots read at most, the terminator included.
@@ -141,7 +174,7 @@ Module::Module(Host& host, const std::string& path, const std::string& resource_
     if (linkage.size != 0) slots = std::min(slots, (linkage.size - sizeof(LINKAGE_HEADER)) / sizeof(GAUGEHDR*));
     std::vector<GAUGEHDR*> gauges;
     for (size_t i = 0;; ++i) {
-        if (i == slots) fail(path, "gauge table without its null end");
+        if (i == slots) fail(path, "gauge table without its null end", ModuleError::Kind::kGaugeTable);
         if (table[i] == nullptr) break;
         gauges.push_back(table[i]);
     }

@@ -17,10 +17,22 @@
 
 namespace bench {
 
-// A module that cannot be loaded; the message names the file and the reason.
+// A module that cannot be loaded; the message names the file and the reason,
+// the kind says which part of the module is at fault.
 class ModuleError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    enum class Kind {
+        kFile,          // missing, or no loadable library
+        kResources,     // the bitmap resource file
+        kExports,       // Linkage or ImportTable missing, or ImportTable malformed
+        kGaugeTable,    // the gauge table has no null end within its record
+    };
+    explicit ModuleError(const std::string& message, Kind kind = Kind::kFile)
+        : std::runtime_error(message), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+private:
+    Kind kind_;
 };
 
 class Module {

@@ -7,6 +7,12 @@
 //   gaugebench bombrun <module>
 //       loads a bomb counter module and plays a short bomb run of key events
 //       through the host's calculator, printing the counter's variables.
+//   gaugebench validate <module> [--pe <PE file>] [--json <report.json>] [--seed <n>]
+//       checks the module as plug-in validators do: its records, its gauges'
+//       lifecycle, hostile inputs to every callback, allocations and the
+//       floating-point state in every module call. Prints a table of checks;
+//       exit status 1 when any check fails.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -17,6 +23,7 @@
 #include "host/host_calculator.h"
 #include "host/instance.h"
 #include "host/module.h"
+#include "host/validate/validator.h"
 #include "tools/listing.h"
 
 namespace {
@@ -25,9 +32,12 @@ int usage() {
     std::fprintf(stderr,
                  "usage: gaugebench list <module> [--pe <PE file>] [--scale <s>]\n"
                  "       gaugebench bombrun <module>\n"
+                 "       gaugebench validate <module> [--pe <PE file>] [--json <report.json>] [--seed <n>]\n"
                  "  <module>      a gauge module (.gau) built for this platform\n"
                  "  --pe <file>   the PE build of the module, whose bitmaps it carries\n"
-                 "  --scale <s>   displayed size over the bitmaps' size (default 1)\n");
+                 "  --scale <s>   displayed size over the bitmaps' size (default 1)\n"
+                 "  --json <file> also write the validation report as JSON\n"
+                 "  --seed <n>    seed of the validation's random inputs (the report names it)\n");
     return 2;
 }
 
@@ -36,6 +46,8 @@ struct Options {
     std::string module;
     std::string pe;
     double scale = 1.0;
+    std::string json;
+    uint64_t seed = bench::validate::kDefaultSeed;
 };
 
 bool parse(int argc, char** argv, Options& options) {
@@ -53,12 +65,23 @@ bool parse(int argc, char** argv, Options& options) {
                 std::fprintf(stderr, "gaugebench: --scale takes a number above 0 and at most 16\n");
                 return false;
             }
+        } else if (arg == "--json" && i + 1 < argc) {
+            options.json = argv[++i];
+        } else if (arg == "--seed" && i + 1 < argc) {
+            const char* text = argv[++i];
+            char* end = nullptr;
+            errno = 0;
+            options.seed = std::strtoull(text, &end, 0);
+            if (end == text || *end != '\0' || errno != 0 || *text == '-') {
+                std::fprintf(stderr, "gaugebench: --seed takes a whole number\n");
+                return false;
+            }
         } else {
             std::fprintf(stderr, "gaugebench: unknown argument '%s'\n", arg.c_str());
             return false;
         }
     }
-    return options.command == "list" || options.command == "bombrun";
+    return options.command == "list" || options.command == "bombrun" || options.command == "validate";
 }
 
 // Key events of a bomb run as the aircraft's other gauges send them.
@@ -95,6 +118,29 @@ int bomb_run(const Options& options) {
     return calculator.errors().empty() ? 0 : 1;
 }
 
+int validate(const Options& options) {
+    bench::validate::Options validation;
+    validation.pe = options.pe;
+#ifdef _WIN32
+    // The module is the PE: its bitmaps are its own.
+    if (validation.pe.empty()) validation.pe = options.module;
+#endif
+    validation.seed = options.seed;
+    const bench::validate::Report report = bench::validate::validate_module(options.module, validation);
+    report.print(stdout);
+    if (!options.json.empty()) {
+        std::FILE* file = std::fopen(options.json.c_str(), "wb");
+        const std::string text = report.json();
+        if (file == nullptr || std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+            std::fprintf(stderr, "gaugebench: cannot write %s\n", options.json.c_str());
+            if (file != nullptr) std::fclose(file);
+            return 1;
+        }
+        std::fclose(file);
+    }
+    return report.failed() ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,6 +148,7 @@ int main(int argc, char** argv) {
     if (!parse(argc, argv, options)) return usage();
     try {
         if (options.command == "bombrun") return bomb_run(options);
+        if (options.command == "validate") return validate(options);
         bench::Host host;
         bench::Module module(host, options.module, options.pe);
         listing::print_module(stdout, host, module, options.scale);

@@ -1,0 +1,42 @@
+// The validator: checks a gauge module the way a simulator's plug-in
+// validators do. It reads every record (the KV0xx checks), then, on fresh
+// loads of the module, drives every gauge through its lifecycle, feeds every
+// callback and handler hostile inputs, and watches each module call for heap
+// allocation and changes to the floating-point control state (KV1xx to
+// KV3xx). See host/validate/report.h for the check ids.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "host/validate/report.h"
+
+namespace bench::validate {
+
+inline constexpr uint64_t kDefaultSeed = 20240611;
+
+struct Options {
+    // The PE file that carries the module's bitmaps ("" none: then the
+    // bitmap check is skipped, unless sizes are given below).
+    std::string pe;
+    // Bitmap sizes (width, height) to give a module without bitmaps; they
+    // stand for 8-bit bitmaps of the module.
+    std::map<uint32_t, std::pair<uint32_t, uint32_t>> bitmap_sizes;
+    // Seeds every random choice: the same seed repeats a run.
+    uint64_t seed = kDefaultSeed;
+    // false: the static checks only (the module is loaded, read and unloaded).
+    bool dynamic = true;
+    // Rounds of install, update and kill per gauge.
+    int cycles = 12;
+    // Random values fed to each callback, beside the special ones.
+    int random_values = 150;
+};
+
+// Validates the module at `path`. A module that cannot be loaded fails
+// KV000 (KV001 for a gauge table without its end) and every other check is
+// skipped.
+Report validate_module(const std::string& path, const Options& options);
+
+}  // namespace bench::validate
