@@ -236,7 +236,11 @@ std::vector<HostileValue> all_inputs(Session& session, int random_count) {
 }
 
 std::string bounds(double lower, double upper) {
-    return "[" + describe_value(lower) + ", " + describe_value(upper) + "]";
+    std::string text = "[";
+    text += describe_value(lower);
+    text += ", ";
+    text += describe_value(upper);
+    return text + "]";
 }
 
 // --- Gauge callbacks, handlers -----------------------------------------------------------

@@ -66,8 +66,17 @@ void observe(std::vector<Observation>& out, const GaugeRecord& gauge, const Gaug
 
 void observe_keys(std::vector<Observation>& out, Host& host, const std::string& gauge, const std::string& when) {
     std::string text = when + ": key events";
-    for (const KeyEvent& event : host.key_log()) text += " " + std::to_string(event.id) + "=" + std::to_string(event.value);
-    for (const std::string& program : host.calculator_log()) text += " | program \"" + program + "\"";
+    for (const KeyEvent& event : host.key_log()) {
+        text += ' ';
+        text += std::to_string(event.id);
+        text += '=';
+        text += std::to_string(event.value);
+    }
+    for (const std::string& program : host.calculator_log()) {
+        text += " | program \"";
+        text += program;
+        text += '"';
+    }
     out.push_back({gauge, "", text});
     host.clear_key_log();
 }
@@ -122,6 +131,17 @@ void compare_behaviour(Report& report, const std::vector<Observation>& first, co
 
 // --- Phases ---------------------------------------------------------------------------------------
 
+// Module code run outside the probe (through the host's gauge instances)
+// must leave the control state as it found it too; each phase starts from
+// the state the validator began with.
+void restore_fp_control(Report& report, const FpControl& before, const char* during) {
+    const FpControl after = fp_control();
+    if (after == before) return;
+    report.fail("KV302", "", "", "", std::string("left ") + describe(after) + " (was " + describe(before) + ") after " +
+                                         during);
+    set_fp_control(before);
+}
+
 bool any_sound(const Records& records) {
     for (const GaugeRecord& gauge : records.gauges) {
         if (gauge.sound) return true;
@@ -167,11 +187,13 @@ bool first_load(Report& report, const std::string& path, const Options& options,
         skip_dynamic(report, "no gauge whose records are sound enough to drive");
         return false;
     }
+    const FpControl before = fp_control();
     try {
         reference = behaviour(host, module, records);
     } catch (const std::exception& error) {
         report.fail("KV105", "", "", "behaviour", std::string("the script failed on a fresh module: ") + error.what());
     }
+    restore_fp_control(report, before, "the behaviour script on a fresh module");
     return true;
 }
 
@@ -181,6 +203,7 @@ void abuse(Report& report, const std::string& path, const Options& options, std:
     Loaded loaded = load(host, path, options);
     Session session(report, options, host, *loaded.module, random);
     const RecordSnapshot before = snapshot(session.records, session.memory);
+    const FpControl fp_at_start = fp_control();
 
     check_mouse_before_setup(session);
     check_service_ids(session);
@@ -191,6 +214,7 @@ void abuse(Report& report, const std::string& path, const Options& options, std:
     check_key_routines(session);
     session.check_unexpected_services(Site{"", "", "lifecycle"}, 0);
 
+    restore_fp_control(report, fp_at_start, "the abuse");
     const std::vector<SnapshotDifference> changed = compare(before, snapshot(session.records, session.memory));
     for (const SnapshotDifference& difference : changed) {
         const RecordSpan& span = session.records.spans[difference.span];
@@ -245,7 +269,9 @@ Report validate_module(const std::string& path, const Options& options) {
     Loaded loaded = load(host, path, options);
     const ModuleMemory memory = ModuleMemory::of(loaded.module->linkage());
     const Records records = read_records(*loaded.module, memory, nullptr, false);
+    const FpControl before = fp_control();
     compare_behaviour(report, reference, behaviour(host, *loaded.module, records));
+    restore_fp_control(report, before, "the behaviour script after a reload");
     return report;
 }
 
