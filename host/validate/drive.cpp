@@ -49,15 +49,17 @@ void Session::once(const char* id, const Site& site, const std::string& message)
     report.fail(id, site.gauge, site.element, site.field, message);
 }
 
-void Session::set_all_variables(double value) {
-    for (uint32_t token : tokens) host.vars().set(token, value);
+void Session::set_all_variables(uint64_t bits) {
+    // The host's store keeps doubles: a signalling NaN reaches stand-alone
+    // records quietened, as from any host on x87.
+    for (uint32_t token : tokens) host.vars().set(token, from_bits(bits));
     for (const GaugeRecord& gauge : records.gauges) {
         if (!gauge.sound) continue;
         for (const ElementRecord& element : gauge.elements) {
             // As the host does: a variable without a token is never written.
             for (const EmbeddedVariable& var : embedded_variables(element.type)) {
                 auto* record = reinterpret_cast<MODULE_VAR*>(reinterpret_cast<char*>(element.live) + var.offset);
-                if (record->token != 0) record->value = value;
+                if (record->token != 0) std::memcpy(&record->value, &bits, sizeof bits);
             }
         }
     }
@@ -318,14 +320,14 @@ void check_states(Session& session, const GaugeRecord& gauge, const GaugeInstanc
     }
 }
 
-double lifecycle_value(Session& session) {
+uint64_t lifecycle_value(Session& session) {
     std::uniform_int_distribution<int> pick(0, 9);
     if (pick(session.random) == 0) {
         const std::vector<HostileValue> specials = special_values();
-        return specials[session.random() % specials.size()].value;
+        return specials[session.random() % specials.size()].bits;
     }
     std::uniform_real_distribution<double> moderate(-1000.0, 20000.0);
-    return moderate(session.random);
+    return to_bits(moderate(session.random));
 }
 
 void random_mouse(Session& session, GaugeInstance& instance) {
@@ -481,7 +483,7 @@ void check_lifecycle(Session& session) {
 void check_value_callbacks(Session& session) {
     const std::vector<ValueCallback> callbacks = value_callbacks(session.records);
     // A first round at zero shows which stand-alone records the callbacks look up.
-    session.set_all_variables(0.0);
+    session.set_all_variables(to_bits(0.0));
     for (const ValueCallback& callback : callbacks) {
         session.probe(Site{callback.gauge->name, callback.element->label, callback.field}, "0",
                       [&] { return call_value_callback(callback); });
@@ -490,7 +492,7 @@ void check_value_callbacks(Session& session) {
 
     const std::vector<HostileValue> inputs = all_inputs(session, session.options.random_values);
     for (const HostileValue& input : inputs) {
-        session.set_all_variables(input.value);
+        session.set_all_variables(input.bits);
         for (const ValueCallback& callback : callbacks) {
             const Site site{callback.gauge->name, callback.element->label, callback.field};
             const double result = session.probe(site, input.label, [&] { return call_value_callback(callback); });
@@ -512,7 +514,7 @@ void check_value_callbacks(Session& session) {
 // --- KV202: gauge callbacks ---------------------------------------------------------------------
 
 void check_gauge_callbacks(Session& session) {
-    session.set_all_variables(0.0);
+    session.set_all_variables(to_bits(0.0));
     size_t count = 0;
     for (const GaugeRecord& gauge : session.records.gauges) {
         if (!gauge.sound || !has_gauge_callback(gauge)) continue;
@@ -523,7 +525,7 @@ void check_gauge_callbacks(Session& session) {
 
     const std::vector<HostileValue> inputs = all_inputs(session, session.options.random_values / 3);
     for (const HostileValue& input : inputs) {
-        session.set_all_variables(input.value);
+        session.set_all_variables(input.bits);
         for (const GaugeRecord& gauge : session.records.gauges) {
             if (!gauge.sound || !has_gauge_callback(gauge)) continue;
             const GaugeCallback callback = gauge.live->gauge_callback;
@@ -562,7 +564,7 @@ void check_mouse_handlers(Session& session) {
                 const uint32_t flags[] = {handler->rect.mouse_flags, 0u, kMouseRepeat, kMouseDrag, 0xFFFFFFFFu};
                 for (int32_t x : coordinates) {
                     for (int32_t y : coordinates) {
-                        if (turn % 16 == 0) session.set_all_variables(specials[turn / 16 % specials.size()].value);
+                        if (turn % 16 == 0) session.set_all_variables(specials[turn / 16 % specials.size()].bits);
                         call_handler(session, *handler, PIXPOINT{x, y}, flags[turn % std::size(flags)]);
                         ++turn;
                         ++calls;

@@ -20,6 +20,16 @@ uint64_t to_bits(double value) {
     return bits;
 }
 
+std::string describe_bits(uint64_t bits) {
+    char text[64];
+    const double value = from_bits(bits);
+    if (std::isnan(value)) {
+        std::snprintf(text, sizeof text, "nan (bits 0x%016llX)", static_cast<unsigned long long>(bits));
+        return text;
+    }
+    return describe_value(value);
+}
+
 std::string describe_value(double value) {
     char text[64];
     if (std::isnan(value)) {
@@ -58,14 +68,14 @@ std::vector<HostileValue> special_values() {
         {0xFFF0000000000000ull, "-infinity"},
     };
     std::vector<HostileValue> values;
-    for (const Bits& b : kBits) values.push_back({from_bits(b.bits), b.label});
+    for (const Bits& b : kBits) values.push_back({b.bits, b.label});
     static constexpr double kWhole[] = {
         1.0,           -1.0,          0.5,           -0.5,           2147483647.0,   2147483648.0,
         -2147483648.0, -2147483649.0, 4294967295.0,  4294967296.0,   9007199254740992.0,
         9223372036854775807.0,        -9223372036854775808.0,        18446744073709551616.0,
         1e10,          -1e10,         1e300,         -1e300,         1e-300,         -1e-300,
     };
-    for (double w : kWhole) values.push_back({w, describe_value(w)});
+    for (double w : kWhole) values.push_back({to_bits(w), describe_value(w)});
     return values;
 }
 
@@ -75,9 +85,9 @@ std::vector<HostileValue> limit_neighbours(const std::vector<double>& limits) {
     for (double limit : limits) {
         if (!std::isfinite(limit)) continue;
         const std::string name = describe_value(limit);
-        values.push_back({limit, "limit " + name});
-        values.push_back({std::nextafter(limit, -inf), "1 ulp below limit " + name});
-        values.push_back({std::nextafter(limit, inf), "1 ulp above limit " + name});
+        values.push_back({to_bits(limit), "limit " + name});
+        values.push_back({to_bits(std::nextafter(limit, -inf)), "1 ulp below limit " + name});
+        values.push_back({to_bits(std::nextafter(limit, inf)), "1 ulp above limit " + name});
     }
     return values;
 }
@@ -87,15 +97,15 @@ std::vector<HostileValue> random_values(std::mt19937_64& random, size_t count, c
     std::uniform_real_distribution<double> spread(-1e6, 1e6);
     std::uniform_real_distribution<double> near(-4.0, 4.0);
     for (size_t i = 0; i < count; ++i) {
-        double value = 0.0;
+        uint64_t bits = 0;
         switch (i % 3) {
-        case 0: value = from_bits(random()); break;
-        case 1: value = spread(random); break;
+        case 0: bits = random(); break;
+        case 1: bits = to_bits(spread(random)); break;
         default:
-            value = limits.empty() ? near(random) : limits[random() % limits.size()] + near(random);
+            bits = to_bits(limits.empty() ? near(random) : limits[random() % limits.size()] + near(random));
             break;
         }
-        values.push_back({value, "random " + describe_value(value)});
+        values.push_back({bits, "random " + describe_bits(bits)});
     }
     return values;
 }

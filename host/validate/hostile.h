@@ -12,14 +12,19 @@
 
 namespace bench::validate {
 
-struct HostileValue {
-    double value = 0.0;
-    std::string label;  // how a finding names the input
-};
-
-// The double with these IEEE 754 bits.
+// The double with these IEEE 754 bits. On x87 a signalling NaN that passes
+// through a register (as a double result does) comes out quiet: inputs are
+// kept as bits and written to the module's variables as bits, so that a
+// callback meets the signalling NaN itself.
 double from_bits(uint64_t bits);
 uint64_t to_bits(double value);
+
+struct HostileValue {
+    uint64_t bits = 0;
+    std::string label;  // how a finding names the input
+
+    double value() const { return from_bits(bits); }
+};
 
 // NaNs (quiet and signalling, either sign, with payloads), ±0, the smallest
 // and largest denormals, ±DBL_MIN, ±DBL_MAX, ±infinity, and whole numbers at
@@ -37,7 +42,9 @@ std::vector<HostileValue> random_values(std::mt19937_64& random, size_t count, c
 // gauge and around zero.
 std::vector<int32_t> extreme_coordinates();
 
-// "nan (bits 0x7FF0000000000001)", "-inf", "1.0000000000000002".
+// "nan (bits 0x7FF8000000000001)", "-inf", "1.0000000000000002".
 std::string describe_value(double value);
+// As describe_value, with a NaN's bits as given (signalling ones included).
+std::string describe_bits(uint64_t bits);
 
 }  // namespace bench::validate

@@ -49,8 +49,8 @@ struct Session {
     // inputs is reported once, with the first input.
     void once(const char* id, const Site& site, const std::string& message);
     // Sets every known token in the host, and every variable embedded in the
-    // module's elements, to `value`.
-    void set_all_variables(double value);
+    // module's elements (bit for bit), to the double with these bits.
+    void set_all_variables(uint64_t bits);
     // Adds the tokens of stand-alone records the module has passed to the
     // variable services so far.
     void learn_tokens();
