@@ -24,12 +24,6 @@ std::vector<Box> icon_boxes(const Records& records, const char* gauge) {
     return out;
 }
 
-void four_screws(cairo_t* cr, double w, double h, double inset) {
-    for (double x : {inset, w - inset}) {
-        for (double y : {inset, h - inset}) screw(cr, {x, y}, 4.0, 40.0);
-    }
-}
-
 // --- Magneto switches: a toggle per switch, up for on.
 constexpr double kToggleCentreY = 72.0;
 

@@ -84,7 +84,7 @@ void small_case(Canvas& canvas) {
 
 // The arc over a low pivot: marks at 64..76 from the pivot.
 void arc_dial(Canvas& canvas, const Needle& needle, const std::vector<double>& minor,
-              const std::vector<Numeral>& labelled, const char* title, const char* unit) {
+              const std::vector<Numeral>& labelled, const char* title, const char* unit, double numeral_size) {
     cairo_t* cr = canvas.cr();
     const Point c = centre_of(needle);
     const std::vector<double> table = table_values(needle);
@@ -93,7 +93,7 @@ void arc_dial(Canvas& canvas, const Needle& needle, const std::vector<double>& m
     std::vector<double> major = table;
     for (const Numeral& n : labelled) major.push_back(n.reading);
     ticks(cr, needle, major, {65.0, 76.0, 2.6});
-    numerals(cr, needle, labelled, 56.0, 9.5, Font::CondensedBold);
+    numerals(cr, needle, labelled, 57.0, numeral_size, Font::CondensedBold);
     text(cr, title, {c.x, c.y - 34.0}, 9.0, Font::Bold, kCream);
     text(cr, unit, {c.x, c.y - 22.0}, 8.0, Font::Bold, kCream);
     fill_circle(cr, c, 5.0, Rgb{72, 72, 72});
@@ -102,13 +102,13 @@ void arc_dial(Canvas& canvas, const Needle& needle, const std::vector<double>& m
 void oil_temperature_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
     const Needle needle = records.needle("Oil_Temperature1", 180);
-    arc_dial(canvas, needle, steps(0, 120, 10), numbered({0, 40, 80, 120}), "OIL", "\u00b0C");
+    arc_dial(canvas, needle, steps(0, 120, 10), numbered({0, 40, 80, 120}), "OIL", "\u00b0C", 9.5);
 }
 
 void radiator_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
     const Needle needle = records.needle("Radiator_Temperature1", 190);
-    arc_dial(canvas, needle, steps(40, 140, 10), numbered({40, 60, 80, 100, 120, 140}), "RAD", "\u00b0C");
+    arc_dial(canvas, needle, steps(40, 140, 10), numbered({40, 60, 80, 100, 120, 140}), "RAD", "\u00b0C", 8.0);
 }
 
 void oil_temperature_needle(Canvas& canvas, const Records& records) {
@@ -151,9 +151,8 @@ void fuel_dial(Canvas& canvas, const Needle& needle, const std::vector<double>& 
           {55.0, 61.0, 1.2});
     numerals(cr, needle, numbered(labelled), 41.0, 9.5, Font::CondensedBold);
     text(cr, "FUEL", {c.x, c.y - 20.0}, 8.0, Font::Bold, kCream);
-    text(cr, tank, {c.x, c.y + 20.0}, 7.5, Font::Bold, kCream);
-    text(cr, "CAPACITY", {c.x, c.y + 45.0}, 6.5, Font::CondensedBold, kCream);
-    text(cr, capacity, {c.x, c.y + 54.0}, 8.0, Font::CondensedBold, kCream);
+    text(cr, tank, {c.x, c.y + 13.0}, 7.5, Font::Bold, kCream);
+    text(cr, std::string("CAP. ") + capacity, {c.x, c.y + 24.0}, 7.0, Font::CondensedBold, kCream);
 }
 
 void fuel_tank1(Canvas& canvas, const Records& records) {
@@ -218,9 +217,10 @@ void flap_dial(Canvas& canvas, const Records& records) {
     std::vector<Numeral> labels;
     for (int d = 10; d <= 50; d += 10) labels.push_back({at(d), std::to_string(d)});
     numerals(cr, needle, labels, 41.0, 10.0, Font::CondensedBold);
-    text_polar(cr, c, needle.angle(up), 38.0, "UP", 10.0, Font::Bold, kCream);
-    text_polar(cr, c, needle.angle(down), 38.0, "DOWN", 9.0, Font::Bold, kCream);
-    text(cr, "FLAPS", {c.x - 24.0, c.y}, 9.0, Font::Bold, kCream);
+    // UP and DOWN beside their marks, away from the numbered side.
+    text_polar(cr, c, needle.angle(up) - 16.0, 40.0, "UP", 10.0, Font::Bold, kCream);
+    text_polar(cr, c, needle.angle(down) + 22.0, 38.0, "DOWN", 9.0, Font::Bold, kCream);
+    text(cr, "FLAPS", {c.x - 28.0, c.y}, 9.0, Font::Bold, kCream);
 }
 
 void flap_needle(Canvas& canvas, const Records& records) {
@@ -274,12 +274,13 @@ void gear_panel(Canvas& canvas, const Records& records) {
     }
     const double w = canvas.width();
     text(cr, "UNDERCARRIAGE", {w / 2.0, 22.0}, 12.0, Font::Bold, kCream);
-    text(cr, "PORT", {w / 4.0 - 8.0, 40.0}, 9.0, Font::Bold, kCream);
-    text(cr, "STBD", {w * 3.0 / 4.0 + 8.0, 40.0}, 9.0, Font::Bold, kCream);
-    text(cr, "UP", {w / 2.0 - 50.0, 69.0}, 8.0, Font::Bold, kCream);
-    text(cr, "UP", {w / 2.0 + 50.0, 69.0}, 8.0, Font::Bold, kCream);
-    text(cr, "DOWN", {88.0, 230.0}, 8.0, Font::Bold, kCream);
-    text(cr, "DOWN", {w - 88.0, 230.0}, 8.0, Font::Bold, kCream);
+    // Side names over each side's lamps.
+    for (const LampPlace& lamp : gear_lamps(records)) {
+        if (lamp.box.width != 33) continue;
+        const bool port = lamp.box.x + lamp.box.width / 2.0 < w / 2.0;
+        text(cr, port ? "PORT" : "STBD", {lamp.box.x + lamp.box.width / 2.0, lamp.box.y - 12.0}, 9.0, Font::Bold,
+             kCream);
+    }
     const std::vector<Box> knobs = records.mouse_parents("Gear_Indicator");
     if (!knobs.empty()) {
         const Box& k = knobs.front();
@@ -292,12 +293,13 @@ void gear_panel(Canvas& canvas, const Records& records) {
     }
 }
 
-void red_lamp(Canvas& canvas, Rgb glass, Rgb glint) {
+void red_lamp(Canvas& canvas, Rgb glass, Rgb glint, Rgb figure) {
     cairo_t* cr = canvas.cr();
     lamp_glass_path(cr, 1.0, 1.0, canvas.width() - 2.0, canvas.height() - 2.0);
     set_colour(cr, glass);
     cairo_fill(cr);
-    fill_circle(cr, {canvas.width() * 0.36, canvas.height() * 0.34}, canvas.width() * 0.12, glint);
+    fill_circle(cr, {canvas.width() * 0.3, canvas.height() * 0.28}, canvas.width() * 0.1, glint);
+    text(cr, "UP", {canvas.width() / 2.0, canvas.height() / 2.0 + 1.0}, 10.0, Font::Bold, figure);
 }
 
 // A green lamp carries the leg's silhouette: leg, wheel and a locked strut,
@@ -327,8 +329,10 @@ void green_lamp(Canvas& canvas, Rgb glass, Rgb figure, bool port) {
     text(cr, "DOWN", {w / 2.0, h - 8.0}, 8.0, Font::CondensedBold, figure);
 }
 
-void red_night(Canvas& canvas, const Records&) { red_lamp(canvas, colour::kRedDim, Rgb{150, 20, 16}); }
-void red_day(Canvas& canvas, const Records&) { red_lamp(canvas, colour::kRedBright, Rgb{255, 130, 110}); }
+void red_night(Canvas& canvas, const Records&) { red_lamp(canvas, colour::kRedDim, Rgb{150, 20, 16}, colour::kRedDark); }
+void red_day(Canvas& canvas, const Records&) {
+    red_lamp(canvas, colour::kRedBright, Rgb{255, 130, 110}, Rgb{150, 20, 16});
+}
 void port_green_night(Canvas& canvas, const Records&) { green_lamp(canvas, colour::kGreenDim, colour::kGreenDark, true); }
 void port_green_day(Canvas& canvas, const Records&) { green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, true); }
 void stbd_green_night(Canvas& canvas, const Records&) { green_lamp(canvas, colour::kGreenDim, colour::kGreenDark, false); }

@@ -35,8 +35,9 @@ void airspeed_dial(Canvas& canvas, const Records& records) {
     ticks(cr, needle, steps(220, 340, 20), {61.0, 73.0, 2.8});
     numerals(cr, needle, numbered(steps(220, 340, 20)), 50.0, 11.5, Font::CondensedBold);
 
-    text(cr, "AIR SPEED", {c.x, c.y - 24.0}, 9.0, Font::Bold, kCream);
-    text(cr, "KNOTS", {c.x, c.y + 24.0}, 9.0, Font::Bold, kCream);
+    // In the gap of the outer scale, below the inner one.
+    text(cr, "AIR SPEED", {c.x, c.y + 84.0}, 10.0, Font::Bold, kCream);
+    text(cr, "KNOTS", {c.x, c.y + 98.0}, 9.0, Font::Bold, kCream);
 }
 
 void airspeed_needle(Canvas& canvas, const Records& records) {
@@ -135,8 +136,8 @@ void vsi_dial(Canvas& canvas, const Records& records) {
              20.0);
     text(cr, "UP", polar(c, 62.0, needle.angle(2000) - 18.0), 11.0, Font::Bold, kCream);
     text(cr, "DOWN", polar(c, 62.0, needle.angle(-2000) + 18.0), 11.0, Font::Bold, kCream);
-    text(cr, "CLIMB", {c.x + 34.0, c.y - 10.0}, 8.0, Font::Bold, kCream);
-    text(cr, "1000 FT PER MIN", {c.x + 34.0, c.y + 8.0}, 7.0, Font::Bold, kCream);
+    text(cr, "THOUSANDS", {c.x + 30.0, c.y - 6.0}, 7.5, Font::Bold, kCream);
+    text(cr, "FT. PER MIN.", {c.x + 30.0, c.y + 6.0}, 7.5, Font::Bold, kCream);
 }
 
 void vsi_needle(Canvas& canvas, const Records& records) {
@@ -190,7 +191,7 @@ void accelerometer_dial(Canvas& canvas, const Records& records) {
     std::vector<Numeral> marks;
     for (int g = -2; g <= 5; ++g) marks.push_back({double(g), std::to_string(g)});
     numerals(cr, needle, marks, 90.0, 22.0);
-    text(cr, "g", {c.x + 30.0, c.y + 30.0}, 20.0, Font::Bold, kCream);
+    text(cr, "g", {c.x, c.y + 36.0}, 20.0, Font::Bold, kCream);
     text(cr, "ACCELEROMETER", {c.x, c.y - 34.0}, 8.0, Font::Bold, kCream);
 }
 

@@ -53,14 +53,13 @@ void paint_needle(Canvas& canvas, const NeedleSpec& spec) {
                      {p.x, p.y + blade}},
                     c);
             if (tail > 8.0) {
+                // A short counterweight: a third of the pointer's length at most.
                 const double weight = std::min(half - 0.5, blade * 1.9);
-                polygon(cr,
-                        {{p.x, p.y - blade * 0.75},
-                         {p.x - tail + weight, p.y - blade * 0.75},
-                         {p.x - tail + weight, p.y + blade * 0.75},
-                         {p.x, p.y + blade * 0.75}},
+                const double end = p.x - std::min(tail - weight, length * 0.3);
+                polygon(cr, {{p.x, p.y - blade * 0.75}, {end, p.y - blade * 0.75}, {end, p.y + blade * 0.75},
+                             {p.x, p.y + blade * 0.75}},
                         c);
-                fill_circle(cr, {p.x - tail + weight, p.y}, weight, c);
+                fill_circle(cr, {end, p.y}, weight, c);
             }
             break;
         }
