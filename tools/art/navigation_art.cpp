@@ -2,6 +2,7 @@
 #include <cmath>
 #include <string>
 
+#include "resources/korvane_bitmaps.h"
 #include "tools/art/dial.h"
 #include "tools/art/painters.h"
 
@@ -163,7 +164,7 @@ void clock_dial(Canvas& canvas, const Records& records) {
     const Needle minutes = records.needle("Clock", 270);
     const Point c = centre_of(hours);
     const double outer = std::fmin(std::fmin(c.x, c.y), std::fmin(canvas.width() - c.x, canvas.height() - c.y)) - 0.5;
-    round_case(cr, c, outer, outer - 14.0);
+    round_case(cr, c, outer, outer - 18.0);
     const std::vector<Box> knobs = records.mouse_parents("Clock");
     if (!knobs.empty()) {
         const Box& k = knobs.front();
@@ -172,12 +173,15 @@ void clock_dial(Canvas& canvas, const Records& records) {
         text(cr, "\u2212", {kc.x - 10.0, kc.y}, 14.0, Font::Bold, kCream);
         text(cr, "+", {kc.x + 10.0, kc.y}, 14.0, Font::Bold, kCream);
     }
-    const double face = outer - 14.0;
-    ticks(cr, minutes, steps(0, 59, 1), {face - 11.0, face - 2.0, 1.5});
-    ticks(cr, hours, steps(0, 11, 1), {face - 20.0, face - 2.0, 5.0});
+    // The minute track starts where the minute hand's tip reaches; the hours
+    // lie inside it.
+    const double reach = resources::find_bitmap(270)->width - minutes.ofs_x() + 11.0;
+    stroke_circle(cr, c, reach, 1.2, kCream);
+    ticks(cr, minutes, steps(0, 59, 1), {reach - 10.0, reach, 1.5});
+    ticks(cr, hours, steps(0, 11, 1), {reach - 19.0, reach, 5.0});
     std::vector<Numeral> marks;
     for (int h = 1; h <= 12; ++h) marks.push_back({double(h), std::to_string(h)});
-    numerals(cr, hours, marks, face - 40.0, 26.0);
+    numerals(cr, hours, marks, reach - 36.0, 24.0);
 }
 
 void clock_hour_hand(Canvas& canvas, const Records& records) {
