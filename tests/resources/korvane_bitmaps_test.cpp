@@ -223,7 +223,9 @@ TEST_F(BuiltBitmaps, LampsByDayAndByNight) {
         double day = 0.0, night = 0.0;
         EXPECT_GT(lit(image(pair.day), pair.red, day), 0.6) << pair.day;
         EXPECT_GT(lit(image(pair.night), pair.red, night), 0.6) << pair.night;
-        if (pair.day != pair.night) EXPECT_GT(day, night * 1.5) << pair.day << " against " << pair.night;
+        if (pair.day != pair.night) {
+            EXPECT_GT(day, night * 1.5) << pair.day << " against " << pair.night;
+        }
     }
 }
 

@@ -209,6 +209,7 @@ void knob(cairo_t* cr, double cx, double top, double width, double height, Rgb b
     cairo_pattern_add_color_stop_rgb(shade, 1.0, body.r / 255.0, body.g / 255.0, body.b / 255.0);
     cairo_set_source(cr, shade);
     cairo_fill(cr);
+    cairo_pattern_destroy(shade);
 }
 
 void stem(cairo_t* cr, double x, double top, double bottom) {
