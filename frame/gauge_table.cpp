@@ -45,10 +45,6 @@ constinit LINKAGE<kGaugeCount + 1> Linkage{
 
 namespace frame {
 
-ELEMENT_HEADER* first_gauge_root() {
-    GAUGEHDR* first = Linkage.gauge_table[0];
-    if (first == nullptr || first->element_list == nullptr) return nullptr;
-    return first->element_list[0];
-}
+ELEMENT_HEADER* first_gauge_root() { return root_of_first_gauge(Linkage.gauge_table); }
 
 }  // namespace frame
