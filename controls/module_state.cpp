@@ -2,6 +2,13 @@
 
 namespace module_state {
 
+constinit double dr_course_setting = 0.0;
+
+constinit int32_t timer_running = 0;
+constinit int32_t timer_minutes = 0;
+constinit int32_t timer_seconds = 0;
+constinit double timer_last_second = 0.0;
+
 constinit int32_t gear_lamp_mode = 0;
 constinit int32_t gear_left_down = 0;
 constinit int32_t gear_right_down = 0;

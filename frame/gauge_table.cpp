@@ -3,11 +3,12 @@
 #include "frame/gauge_table.h"
 
 #include "engine/engine_gauges.h"
+#include "flight/navigation_gauges.h"
 
 namespace {
 
 // Gauges built so far: one line per gauge, in the host's order.
-constexpr size_t kGaugeCount = 32;
+constexpr size_t kGaugeCount = 37;
 
 }  // namespace
 
@@ -27,11 +28,14 @@ constinit LINKAGE<kGaugeCount + 1> Linkage{
         },
     .gauge_table =
         {
+            &navigation::clock_gauge.header,
+            &navigation::compass_gauge,
             &engine::FuelPressureWarning<0>::records.header,
             &engine::FuelPressureWarning<1>::records.header,
             &engine::FuelPressureWarning<2>::records.header,
             &engine::FuelPressureWarning<3>::records.header,
             &engine::gear_indicator.header,
+            &navigation::timer_gauge.header,
             &engine::Tachometer<0>::records.header,
             &engine::Tachometer<1>::records.header,
             &engine::Tachometer<2>::records.header,
@@ -59,6 +63,8 @@ constinit LINKAGE<kGaugeCount + 1> Linkage{
             &engine::FuelQuantity<4>::records.header,
             &engine::FuelQuantity<5>::records.header,
             &engine::flap_position.header,
+            &navigation::dr_compass_gauge,
+            &navigation::direction_finder_gauge,
             nullptr,
         },
 };
