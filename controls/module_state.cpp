@@ -15,4 +15,8 @@ constinit int32_t timer_minutes = 0;
 constinit int32_t timer_seconds = 0;
 constinit double timer_last_second = 0.0;
 
+constinit int32_t gear_lamp_mode = 0;
+constinit int32_t gear_left_down = 0;
+constinit int32_t gear_right_down = 0;
+
 }  // namespace module_state

@@ -36,4 +36,11 @@ extern int32_t timer_minutes;
 extern int32_t timer_seconds;
 extern double timer_last_second;
 
+// "Gear_Indicator": the lamp set chosen with the knob (0 day, 1 night), kept
+// while the module is loaded; and whether each leg is beyond the locked-down
+// mark, recomputed at the start of every update.
+extern int32_t gear_lamp_mode;   // load value 0
+extern int32_t gear_left_down;   // load value 0
+extern int32_t gear_right_down;  // load value 0
+
 }  // namespace module_state
