@@ -2,7 +2,6 @@
 #include <cmath>
 #include <string>
 
-#include "resources/korvane_bitmaps.h"
 #include "tools/art/dial.h"
 #include "tools/art/painters.h"
 
@@ -11,15 +10,10 @@ namespace {
 
 using colour::kCream;
 
-Box bitmap_box(const ELEMENT_HEADER* e) {
-    const resources::BitmapSpec* spec = resources::find_bitmap(e->resource_id);
-    return {e->position_x, e->position_y, int32_t(spec ? spec->width : 0), int32_t(spec ? spec->height : 0)};
-}
-
 std::vector<Box> icon_boxes(const Records& records, const char* gauge) {
     std::vector<Box> out;
     for (ELEMENT_HEADER* e : records.elements(gauge)) {
-        if (e->element_type == kIcon) out.push_back(bitmap_box(e));
+        if (e->element_type == kIcon) out.push_back(Records::placed(e));
     }
     return out;
 }
@@ -154,7 +148,7 @@ std::vector<Lever> levers(const Records& records, const char* gauge) {
     for (ELEMENT_HEADER* e : records.elements(gauge)) {
         if (e->element_type != kSlider) continue;
         const auto* slider = reinterpret_cast<ELEMENT_SLIDER*>(e);
-        const Box b = bitmap_box(e);
+        const Box b = Records::placed(e);
         out.push_back({b, std::string_view(gauge) == "Throttle" ? throttle_stem(e->resource_id, b.width) : b.width / 2.0,
                        std::fabs(slider->scale_y) * 16384.0});
     }
@@ -217,12 +211,11 @@ void stem(cairo_t* cr, double x, double top, double bottom) {
     fill_rect(cr, x - 1.0, top, 1.5, bottom - top, Rgb{220, 220, 220});
 }
 
-void throttle_lever(Canvas& canvas, const Records& records, uint32_t id, const char* label) {
+void throttle_lever(Canvas& canvas, uint32_t id, const char* label) {
     cairo_t* cr = canvas.cr();
     const double w = canvas.width();
     const double h = canvas.height();
     const double x = throttle_stem(id, w);
-    (void)records;
     stem(cr, x, 10.0, h);
     const bool outer = id == 410 || id == 425;
     const double grip = outer ? w * 0.56 : w - 6.0;
@@ -231,10 +224,10 @@ void throttle_lever(Canvas& canvas, const Records& records, uint32_t id, const c
     text(cr, label, {grip_x, 10.0}, 8.0, Font::Bold, kCream);
 }
 
-void throttle_1(Canvas& canvas, const Records& records) { throttle_lever(canvas, records, 410, "1"); }
-void throttle_2(Canvas& canvas, const Records& records) { throttle_lever(canvas, records, 415, "2"); }
-void throttle_3(Canvas& canvas, const Records& records) { throttle_lever(canvas, records, 420, "3"); }
-void throttle_4(Canvas& canvas, const Records& records) { throttle_lever(canvas, records, 425, "4"); }
+void throttle_1(Canvas& canvas, const Records&) { throttle_lever(canvas, 410, "1"); }
+void throttle_2(Canvas& canvas, const Records&) { throttle_lever(canvas, 415, "2"); }
+void throttle_3(Canvas& canvas, const Records&) { throttle_lever(canvas, 420, "3"); }
+void throttle_4(Canvas& canvas, const Records&) { throttle_lever(canvas, 425, "4"); }
 
 void prop_lever(Canvas& canvas, const char* label) {
     cairo_t* cr = canvas.cr();

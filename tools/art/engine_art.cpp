@@ -174,8 +174,8 @@ void fuel_needle(Canvas& canvas, const Records& records) {
 // --- Fuel pressure warning: a housing with an unlit red lens; the lit lamp
 // is the lens alone, laid over it.
 Point lamp_centre(const Records& records) {
-    const ELEMENT_HEADER* lamp = records.element("Fuel_Pressure_Warning1", 360);
-    return {lamp->position_x + 19 / 2.0, lamp->position_y + 19 / 2.0};
+    const Box lamp = Records::placed(records.element("Fuel_Pressure_Warning1", 360));
+    return {lamp.x + lamp.width / 2.0, lamp.y + lamp.height / 2.0};
 }
 
 void lens(cairo_t* cr, Point c, double r, Rgb glass, Rgb glint) {
@@ -230,16 +230,15 @@ void flap_needle(Canvas& canvas, const Records& records) {
 // --- Undercarriage: housings where the lamps lie, the day/night knob in the
 // middle.
 struct LampPlace {
-    uint32_t id;
     Box box;
+    bool red;  // the locked-up lamps
 };
 
 std::vector<LampPlace> gear_lamps(const Records& records) {
     std::vector<LampPlace> out;
     for (ELEMENT_HEADER* e : records.elements("Gear_Indicator")) {
         if (e->element_type != kIcon) continue;
-        const bool red = e->resource_id == 285 || e->resource_id == 290;
-        out.push_back({e->resource_id, {e->position_x, e->position_y, red ? 33 : 47, red ? 32 : 98}});
+        out.push_back({Records::placed(e), e->resource_id == 285 || e->resource_id == 290});
     }
     return out;
 }
@@ -261,7 +260,7 @@ void gear_panel(Canvas& canvas, const Records& records) {
     }
     for (const LampPlace& lamp : gear_lamps(records)) {
         const Box& b = lamp.box;
-        const bool red = b.width == 33;
+        const bool red = lamp.red;
         lamp_glass_path(cr, b.x - 4.0, b.y - 4.0, b.width + 8.0, b.height + 8.0);
         set_colour(cr, Rgb{84, 84, 84});
         cairo_fill(cr);
@@ -276,7 +275,7 @@ void gear_panel(Canvas& canvas, const Records& records) {
     text(cr, "UNDERCARRIAGE", {w / 2.0, 22.0}, 12.0, Font::Bold, kCream);
     // Side names over each side's lamps.
     for (const LampPlace& lamp : gear_lamps(records)) {
-        if (lamp.box.width != 33) continue;
+        if (!lamp.red) continue;
         const bool port = lamp.box.x + lamp.box.width / 2.0 < w / 2.0;
         text(cr, port ? "PORT" : "STBD", {lamp.box.x + lamp.box.width / 2.0, lamp.box.y - 12.0}, 9.0, Font::Bold,
              kCream);

@@ -76,10 +76,11 @@ void altimeter_dial(Canvas& canvas, const Records& records) {
     double left = 1e9, right = -1e9, top = 1e9, bottom = -1e9;
     for (ELEMENT_HEADER* e : records.elements("Altimeter")) {
         if (e->element_type != kMovingImage) continue;
-        left = std::fmin(left, e->position_x);
-        right = std::fmax(right, e->position_x + 18.0);
-        top = std::fmin(top, e->position_y);
-        bottom = std::fmax(bottom, e->position_y + 27.0);
+        const Box w = Records::window(e);
+        left = std::fmin(left, w.x);
+        right = std::fmax(right, w.x + w.width);
+        top = std::fmin(top, w.y);
+        bottom = std::fmax(bottom, w.y + w.height);
     }
     if (left < right) {
         rounded_rect_path(cr, left - 3.0, top - 3.0, right - left + 6.0, bottom - top + 6.0, 3.0);

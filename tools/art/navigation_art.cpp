@@ -13,8 +13,7 @@ using colour::kCream;
 
 // --- Compass: a small body with the card strip seen through a window.
 Box compass_window(const Records& records) {
-    const auto* card = records.as<ELEMENT_MOVING_IMAGE>("Compass", 240);
-    return {card->header.position_x, card->header.position_y, 72, 32};
+    return Records::window(records.element("Compass", 240));
 }
 
 void compass_body(Canvas& canvas, const Records& records) {
@@ -212,7 +211,7 @@ TimerGeometry timer_geometry(const Records& records) {
     return {centre_of(hand),
             {double(ring->header.ofs_x), double(ring->header.ofs_y)},
             double(ring->texture_scale_x),
-            {ring->header.position_x, ring->header.position_y, 51, 57}};
+            Records::window(&ring->header)};
 }
 
 // The opening in the mask, in dial pixels: centred under the pivot, high in

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "host/evaluate.h"
+#include "resources/korvane_bitmaps.h"
 
 namespace art {
 namespace {
@@ -95,6 +96,12 @@ void walk_mouse(const MOUSERECT* rects, Visit visit) {
 }
 
 }  // namespace
+
+Box Records::placed(const ELEMENT_HEADER* element, uint32_t id) {
+    const resources::BitmapSpec* spec = resources::find_bitmap(id);
+    if (spec == nullptr) throw std::runtime_error("bitmap " + std::to_string(id) + " is not in the bitmap table");
+    return {element->position_x, element->position_y, int32_t(spec->width), int32_t(spec->height)};
+}
 
 std::vector<Box> Records::mouse_parents(std::string_view gauge) const {
     std::vector<Box> out;

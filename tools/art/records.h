@@ -76,6 +76,13 @@ public:
     }
     Needle needle(std::string_view gauge, uint32_t resource_id) const;
 
+    // Where an element's bitmap lies on the background: its position and the
+    // size of bitmap `id` (the element's own, or its mask at id + 1, which is
+    // the window of a moving image or sprite).
+    static Box placed(const ELEMENT_HEADER* element, uint32_t id);
+    static Box placed(const ELEMENT_HEADER* element) { return placed(element, element->resource_id); }
+    static Box window(const ELEMENT_HEADER* element) { return placed(element, element->resource_id + 1); }
+
     // The boxes of the mouse list's nested parents and of their children, in
     // list order, made absolute.
     std::vector<Box> mouse_parents(std::string_view gauge) const;
