@@ -180,7 +180,7 @@ void clock_dial(Canvas& canvas, const Records& records) {
     ticks(cr, hours, steps(0, 11, 1), {reach - 19.0, reach, 5.0});
     std::vector<Numeral> marks;
     for (int h = 1; h <= 12; ++h) marks.push_back({double(h), std::to_string(h)});
-    numerals(cr, hours, marks, reach - 36.0, 24.0);
+    numerals(cr, hours, marks, reach - 34.0, 20.0);
 }
 
 void clock_hour_hand(Canvas& canvas, const Records& records) {
