@@ -2,10 +2,12 @@
 // table in the host's order (frame/gauge_table.h lists the full order).
 #include "frame/gauge_table.h"
 
+#include "flight/flight_gauges.h"
+
 namespace {
 
 // Gauges built so far: one line per gauge, in the host's order.
-constexpr size_t kGaugeCount = 0;
+constexpr size_t kGaugeCount = 6;
 
 }  // namespace
 
@@ -25,6 +27,12 @@ constinit LINKAGE<kGaugeCount + 1> Linkage{
         },
     .gauge_table =
         {
+            &flight::accelerometer_gauge,  // 0
+            &flight::attitude_gauge,       // 1
+            &flight::altimeter_gauge,      // 2
+            &flight::airspeed_gauge,       // 3
+            &flight::turn_gauge,           // 14
+            &flight::vsi_gauge,            // 35
             nullptr,
         },
 };
