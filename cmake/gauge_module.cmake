@@ -21,3 +21,44 @@ function(add_gauge_module name)
     set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/frame/exports.map)
   endif()
 endfunction()
+
+# korvane_black_bitmap(<target> <file.bmp> <width> <height>)
+# Generates a black 24-bit bitmap in the build tree for <target>'s .rc to name,
+# with a small program built for the build machine (the native compiler when
+# cross-compiling: the generator runs during the build, not under the host).
+function(korvane_black_bitmap target file_name width height)
+  set(source ${CMAKE_SOURCE_DIR}/resources/make_black_bitmap.cpp)
+  set(bitmap_dir ${CMAKE_BINARY_DIR}/generated_bitmaps)
+  if(CMAKE_CROSSCOMPILING)
+    find_program(KORVANE_BUILD_CXX NAMES c++ g++ clang++ REQUIRED)
+    set(generator ${CMAKE_BINARY_DIR}/build_tools/make_black_bitmap)
+    if(NOT TARGET korvane_make_black_bitmap)
+      add_custom_command(OUTPUT ${generator}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/build_tools
+        COMMAND ${KORVANE_BUILD_CXX} -std=c++17 -O1 -o ${generator} ${source}
+        DEPENDS ${source}
+        COMMENT "Building the bitmap generator for the build machine")
+      add_custom_target(korvane_make_black_bitmap DEPENDS ${generator})
+    endif()
+  else()
+    if(NOT TARGET korvane_make_black_bitmap)
+      add_executable(korvane_make_black_bitmap ${source})
+    endif()
+    set(generator $<TARGET_FILE:korvane_make_black_bitmap>)
+  endif()
+  add_custom_command(OUTPUT ${bitmap_dir}/${file_name}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${bitmap_dir}
+    COMMAND ${generator} ${width} ${height} ${bitmap_dir}/${file_name}
+    DEPENDS ${generator} korvane_make_black_bitmap
+    COMMENT "Generating ${file_name}")
+  add_custom_target(${target}_${file_name}_bitmap DEPENDS ${bitmap_dir}/${file_name})
+  add_dependencies(${target} ${target}_${file_name}_bitmap)
+  # windres looks for the files an .rc names along its include path.
+  target_include_directories(${target} PRIVATE ${bitmap_dir})
+  get_target_property(sources ${target} SOURCES)
+  foreach(source_file IN LISTS sources)
+    if(source_file MATCHES "\\.rc$")
+      set_property(SOURCE ${source_file} APPEND PROPERTY OBJECT_DEPENDS ${bitmap_dir}/${file_name})
+    endif()
+  endforeach()
+endfunction()

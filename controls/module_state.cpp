@@ -4,4 +4,11 @@ namespace module_state {
 
 constinit uint32_t altimeter_setting = 16208;
 
+constinit double dr_course_setting = 0.0;
+
+constinit int32_t timer_running = 0;
+constinit int32_t timer_minutes = 0;
+constinit int32_t timer_seconds = 0;
+constinit double timer_last_second = 0.0;
+
 }  // namespace module_state

@@ -15,4 +15,17 @@ namespace module_state {
 // change it and the Altimeter's gauge callback sends it to the simulator.
 extern uint32_t altimeter_setting;
 
+// DR_Compass: the course set with its knob, in degrees. The knob keeps it
+// within 0..360, both ends included. Load value 0.0.
+extern double dr_course_setting;
+
+// Timer: the one stopwatch every open "Timer" shows and drives. All zero at
+// load. timer_running is 0 or 1; the counts stay within 0..59;
+// timer_last_second is the simulator's seconds value seen at the previous
+// update.
+extern int32_t timer_running;
+extern int32_t timer_minutes;
+extern int32_t timer_seconds;
+extern double timer_last_second;
+
 }  // namespace module_state

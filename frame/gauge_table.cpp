@@ -3,11 +3,12 @@
 #include "frame/gauge_table.h"
 
 #include "flight/flight_gauges.h"
+#include "flight/navigation_gauges.h"
 
 namespace {
 
 // Gauges built so far: one line per gauge, in the host's order.
-constexpr size_t kGaugeCount = 6;
+constexpr size_t kGaugeCount = 11;
 
 }  // namespace
 
@@ -27,12 +28,17 @@ constinit LINKAGE<kGaugeCount + 1> Linkage{
         },
     .gauge_table =
         {
-            &flight::accelerometer_gauge,  // 0
-            &flight::attitude_gauge,       // 1
-            &flight::altimeter_gauge,      // 2
-            &flight::airspeed_gauge,       // 3
-            &flight::turn_gauge,           // 14
-            &flight::vsi_gauge,            // 35
+            &flight::accelerometer_gauge,
+            &flight::attitude_gauge,
+            &flight::altimeter_gauge,
+            &flight::airspeed_gauge,
+            &navigation::clock_gauge.header,
+            &navigation::compass_gauge,
+            &navigation::timer_gauge.header,
+            &flight::turn_gauge,
+            &flight::vsi_gauge,
+            &navigation::dr_compass_gauge,
+            &navigation::direction_finder_gauge,
             nullptr,
         },
 };

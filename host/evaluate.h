@@ -17,8 +17,10 @@ double direction_degrees(double from_x, double from_y, double to_x, double to_y)
 
 // The angle of `value` on a calibration table around `pivot`: linear between
 // consecutive points, turning clockwise from each point to the next; values
-// beyond the ends rest on the end points. Tables may ascend or descend. The
-// result is in [0, 360). An empty table gives nullopt.
+// beyond the ends rest on the end points, NaN on the first point. Tables may
+// ascend or descend, and a step may cross 3 o'clock (the turn from one point
+// to the next is taken clockwise, modulo 360). The result is in [0, 360). An
+// empty table gives nullopt.
 std::optional<double> table_angle(const NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
                                   double value);
 
@@ -29,11 +31,19 @@ double rate_limited_angle(double current, double target, int32_t max_degrees);
 // Reduces an angle to [0, 360); a value that is not finite gives 0.
 double normalize_degrees(double angle);
 
+// How far along its travel a moving image's axis stands: (value - min) /
+// (max - min) kept within [0, 1]. An axis with min == max, or any input that
+// is not finite, stands at 0.
+double moving_image_fraction(double value, double min, double max);
+
 // Offset of a moving image's picture behind its window along one axis, in
-// bitmap pixels (0 .. picture - window); an axis with min == max stays at 0.
+// bitmap pixels: the fraction above times (picture - window), so the window
+// shows the picture's first edge at min and its far edge at max. A picture no
+// larger than its window stays at 0.
 double moving_image_offset(double value, double min, double max, double picture_extent, double window_extent);
 
-// The frame an icon shows for a value: the whole part, kept within the frames.
+// The frame an icon shows for a value: the whole part (truncated toward
+// zero), kept within [0, frame_count - 1]; NaN shows frame 0.
 uint32_t icon_frame(double value, uint32_t frame_count);
 
 }  // namespace bench

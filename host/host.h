@@ -6,8 +6,11 @@
 // active failures and the top-level windows the platform reports.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <set>
 #include <string>
@@ -18,6 +21,29 @@
 #include "host/variables.h"
 
 namespace bench {
+
+// Service numbers of the slots the host serves (the rest hold traps).
+inline constexpr uint32_t kSlotElementListQuery = offsetof(PANELS, element_list_query) / 4;
+inline constexpr uint32_t kSlotElementListInstall = offsetof(PANELS, element_list_install) / 4;
+inline constexpr uint32_t kSlotElementListInitialize = offsetof(PANELS, element_list_initialize) / 4;
+inline constexpr uint32_t kSlotElementListUpdate = offsetof(PANELS, element_list_update) / 4;
+inline constexpr uint32_t kSlotElementListGenerate = offsetof(PANELS, element_list_generate) / 4;
+inline constexpr uint32_t kSlotElementListPlot = offsetof(PANELS, element_list_plot) / 4;
+inline constexpr uint32_t kSlotElementListKill = offsetof(PANELS, element_list_kill) / 4;
+inline constexpr uint32_t kSlotTriggerKeyEvent = offsetof(PANELS, trigger_key_event) / 4;
+inline constexpr uint32_t kSlotInitializeVar = offsetof(PANELS, initialize_var) / 4;
+inline constexpr uint32_t kSlotLookupVar = offsetof(PANELS, lookup_var) / 4;
+inline constexpr uint32_t kSlotExecuteCalculatorCode = offsetof(PANELS, execute_calculator_code) / 4;
+inline constexpr uint32_t kSlotRegisterKeyEventHandler = offsetof(PANELS, register_key_event_handler) / 4;
+inline constexpr uint32_t kSlotUnregisterKeyEventHandler = offsetof(PANELS, unregister_key_event_handler) / 4;
+
+inline constexpr std::array<uint32_t, 13> kServedSlots = {
+    kSlotElementListQuery,    kSlotElementListInstall,      kSlotElementListInitialize,
+    kSlotElementListUpdate,   kSlotElementListGenerate,     kSlotElementListPlot,
+    kSlotElementListKill,     kSlotTriggerKeyEvent,         kSlotInitializeVar,
+    kSlotLookupVar,           kSlotExecuteCalculatorCode,   kSlotRegisterKeyEventHandler,
+    kSlotUnregisterKeyEventHandler,
+};
 
 // One call the module made into the service table.
 struct ServiceCall {
@@ -60,13 +86,16 @@ public:
     // Services the modules called, in order; calls to unused slots land here
     // too and are also counted as unexpected.
     const std::vector<ServiceCall>& service_log() const { return service_log_; }
+    // The logged calls to one service number, in order.
+    std::vector<ServiceCall> calls_to(uint32_t slot) const;
     void clear_service_log() { service_log_.clear(); }
     const std::vector<uint32_t>& unexpected_slots() const { return unexpected_slots_; }
 
     // MODULE_VAR records passed to initialize_var (bound to their token).
     bool is_bound(const MODULE_VAR* var) const { return bound_.count(var) != 0; }
 
-    // Registered key-event routines, in registration order.
+    // Registered key-event routines, in registration order. Unregistering
+    // removes the earliest registration of exactly that routine and user data.
     const std::vector<KeyEventRegistration>& key_event_handlers() const { return key_handlers_; }
 
     // Failure keys active in the host; elements listing them apply the action.
@@ -110,3 +139,10 @@ private:
 };
 
 }  // namespace bench
+
+#ifndef _WIN32
+// The Linux twin's stand-in for user32's FindWindowA: it answers from the
+// active host's windows (see Host::set_window). Exported by every executable
+// that hosts modules, so that modules resolve it from there.
+extern "C" void* GAUGE_CALL FindWindowA(const char* window_class, const char* title);
+#endif

@@ -11,10 +11,22 @@
 #include "frame/records.h"
 #include "host/host.h"
 #include "host/module.h"
+#include "host/mouse.h"
 
 namespace bench {
 
 // What one element shows after the latest update.
+//
+// Failures: the first record of an element's failure list whose key is failed
+// in the host gives failure_action. The host's actions:
+//   0  the element freezes: every value field keeps its last state;
+//   1  it freezes and `greyed` is set, so the renderer draws it greyed out;
+//   2  a needle parks: it falls to its table's first point (without a table,
+//      to the angle of value 0) and stays there; other kinds freeze as for 0.
+// Any other action freezes as for 0. Visibility always follows bit 30. An
+// element that freezes before its first evaluation keeps its rest state (a
+// needle at its parked angle, an icon at frame 0, a slider at its position,
+// offsets, shifts and rotation 0).
 struct ElementState {
     ELEMENT_HEADER* element = nullptr;
     int depth = 0;              // steps below the root in the tree
@@ -22,46 +34,87 @@ struct ElementState {
     bool visible = true;        // bit 30 clear
     uint32_t resource_id = 0;   // the bitmap drawn (icon: the frame's id)
     std::optional<uint32_t> failure_action;  // action of an active failure, if any
+    bool greyed = false;        // failure action 1: drawn greyed out
 
     double value = 0.0;         // needle, icon: the value used
     double angle = 0.0;         // needle: degrees clockwise from 3 o'clock, in [0, 360)
     uint32_t frame = 0;         // icon
     double x = 0.0, y = 0.0;    // slider: where the bitmap is drawn (bitmap pixels)
     double offset_x = 0.0, offset_y = 0.0;  // moving image: picture offset behind the window
+    double fraction_x = 0.0, fraction_y = 0.0;  // moving image: 0 at min .. 1 at max (known without bitmaps)
     double shift_x = 0.0, shift_y = 0.0;    // sprite: texture shift in pixels
     double rotation = 0.0;      // sprite: degrees, positive anticlockwise
 };
 
 class GaugeInstance {
 public:
-    // `scale` is the displayed size over the background bitmap's size.
+    // `scale` is the displayed size over the background bitmap's size, in
+    // (0, kMaxScale]. Throws std::invalid_argument for a null gauge or a scale
+    // out of range, MouseListError for a malformed mouse list.
     GaugeInstance(Host& host, const Module& module, GAUGEHDR* gauge, double scale = 1.0);
+    // Takes the gauge down as kill() does, so no record keeps a pointer into
+    // this instance.
     ~GaugeInstance();
+    GaugeInstance(const GaugeInstance&) = delete;
+    GaugeInstance& operator=(const GaugeInstance&) = delete;
+
+    static constexpr double kMaxScale = 16.0;
+    // Elements walked from the header at most; a longer (or looping) tree is
+    // cut there.
+    static constexpr size_t kMaxElements = 4096;
 
     GAUGEHDR* gauge() const { return gauge_; }
     double scale() const { return scale_; }
     uint32_t displayed_width() const;
     uint32_t displayed_height() const;
 
-    // Set-up: the host's data into the records, then service ids 2 and 4.
+    // Set-up: a host image for every static image, its address into the
+    // element's `image` field (the records are shared by every instance of a
+    // gauge, so the latest set up wins). The image's three 32-bit fields are
+    // the displayed width, the bitmap id and the displayed height (the
+    // bitmap's size times the scale, rounded; 0 for a bitmap of unknown
+    // size). Then service ids 2 and 4, with extra word 0.
     void setup();
-    // One update: element variables refreshed from the host, service id 6,
-    // value callbacks, then every element evaluated.
+    // One update: every embedded variable with a token refreshed from the
+    // host's store, service id 6, then every element evaluated in drawing
+    // order. Value callbacks are asked only for visible elements without an
+    // active failure; a hidden element keeps its last state (it does not
+    // hide the elements listed under it). A rate-limited needle turns from
+    // its previous angle; its first update jumps. Sets the gauge up first if
+    // it is not.
     void update();
-    // Takes the gauge down; a later setup() re-installs it.
+    // Takes the gauge down: the image fields it set (and still holding its
+    // images) are cleared and its state forgotten; a later setup() re-installs.
     void kill();
+    bool is_set_up() const;
+
+    // The gauge's mouse boxes, in background-bitmap pixels.
+    const MouseLayout& mouse_layout() const;
 
     // The elements in drawing order, as of the latest update.
     const std::vector<ElementState>& elements() const { return elements_; }
 
     // Pointer actions at displayed pixels relative to the gauge's top-left.
-    void press(int32_t x, int32_t y);   // left button down
-    void move(int32_t x, int32_t y);    // pointer moves (drag while pressed)
-    void repeat();                      // one repeat while the button is held
+    // A press goes to the first child box in list order that holds the point
+    // and reacts to a press (click bit 29 or drag bit 23); where boxes overlap
+    // only that one acts. Acting on a box sends its key event (value 0) if it
+    // has one and calls its handler if it has one, with the point relative to
+    // the box's displayed top-left. Handler flags: the box's click and drag
+    // bits on the press, 0x00200000 on a repeat, 0x00800000 on a drag move.
+    void press(int32_t x, int32_t y);   // left button down (sets the gauge up if it is not)
+    void move(int32_t x, int32_t y);    // pointer moves: a drag box held acts again, wherever the pointer is
+    void repeat();                      // a box with bit 21 held acts again while the pointer is on it
     void release();
 
 private:
     struct Impl;
+    void clear_images();
+    void call_gauge(uint32_t service_id);
+    ElementState rest_state(ELEMENT_HEADER* element, int depth) const;
+    void park(ElementState& state) const;
+    void evaluate(size_t index, ElementState& state);
+    void act(const MouseBox& box, int64_t x, int64_t y, uint32_t flags);
+
     Host& host_;
     const Module& module_;
     GAUGEHDR* gauge_;

@@ -1,0 +1,498 @@
+// "Clock" and "Timer" through the loaded module: their records, stand-alone
+// variables, hands, the stopwatch's counting and buttons, and what the bench
+// host shows and sends.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "host/instance.h"
+#include "navigation_records.h"
+
+namespace {
+
+using namespace navigation_test;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kHuge = std::numeric_limits<double>::max();
+
+uint32_t address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+
+const MODULE_VAR* record_after(const GAUGEHDR* gauge, size_t offset) {
+    return reinterpret_cast<const MODULE_VAR*>(reinterpret_cast<const char*>(gauge) + offset);
+}
+
+// --- Records ---------------------------------------------------------------------
+
+TEST_F(LoadedModule, ClockRecords) {
+    GAUGEHDR* g = gauge("Clock");
+    ASSERT_NE(g, nullptr);
+    expect_header(g, "Clock");
+    const std::vector<std::pair<uint32_t, uint32_t>> failures = {{20, 1}};
+    expect_elements(g, {
+                           {kStaticImage, 260, 0, 0, 0, 0, 0x4001, failures},
+                           {kNeedle, 265, 156, 149, 11, 11, 0x4003, failures},
+                           {kNeedle, 270, 156, 149, 11, 11, 0x4003, failures},
+                           {kNeedle, 275, 156, 149, 53, 7, 0x4003, failures},
+                       });
+    const uint32_t tokens[] = {3, 4, 5};
+    for (size_t depth = 1; depth <= 3; ++depth) {
+        auto* hand = element_at<ELEMENT_NEEDLE>(g, depth);
+        ASSERT_NE(hand, nullptr);
+        EXPECT_EQ(hand->source.token, tokens[depth - 1]);
+        EXPECT_EQ(hand->nonlinearity, nullptr);
+        EXPECT_EQ(hand->nonlinearity_size, 0u);
+        EXPECT_EQ(hand->max_degrees_per_tick, 0);
+        EXPECT_NE(hand->update_callback, nullptr);
+    }
+    expect_mouse_list(g->mouse_rects, {
+                                          {kMouseParent, 0, 0, 0, 0, -1, 0xA017, 0, 0, nullptr},
+                                          {kMouseParent, 0, 228, 72, 72, -1, 0, 0, 0, nullptr},
+                                          {kMouseChild, 0, 0, 36, 72, 2, 0, 0x20000000, 65657, nullptr},
+                                          {kMouseChild, 36, 0, 36, 72, 1, 0, 0x20000000, 65658, nullptr},
+                                          {kMouseParentEnd},
+                                          {kMouseParentEnd},
+                                          {kMouseEnd},
+                                      });
+}
+
+TEST_F(LoadedModule, TimerRecords) {
+    GAUGEHDR* g = gauge("Timer");
+    ASSERT_NE(g, nullptr);
+    expect_header(g, "Timer");
+    const std::vector<std::pair<uint32_t, uint32_t>> empty;  // only the terminator
+    expect_elements(g, {
+                           {kStaticImage, 340, 0, 0, 0, 0, 0x4001, empty},
+                           {kSprite, 345, 134, 192, 157, 149, 0x4003, empty},
+                           {kNeedle, 350, 157, 149, 12, 12, 0x4003, empty},
+                       });
+    auto* ring = element_at<ELEMENT_SPRITE>(g, 1);
+    auto* hand = element_at<ELEMENT_NEEDLE>(g, 2);
+    ASSERT_TRUE(ring && hand);
+    EXPECT_EQ(ring->source_x.token, 0u);
+    EXPECT_EQ(ring->scale_x, 0.0);
+    EXPECT_EQ(ring->source_y.token, 0u);
+    EXPECT_EQ(ring->scale_y, 0.0);
+    EXPECT_EQ(ring->source_rotation.token, 0u);
+    EXPECT_EQ(ring->scale_rotation, -1.0);
+    EXPECT_EQ(ring->texture_scale_x, 0.88f);
+    EXPECT_EQ(ring->texture_scale_y, 0.88f);
+    EXPECT_EQ(ring->callback_x, nullptr);
+    EXPECT_EQ(ring->callback_y, nullptr);
+    EXPECT_NE(ring->callback_rotation, nullptr);
+    EXPECT_EQ(hand->source.token, 0u);
+    EXPECT_EQ(hand->nonlinearity, nullptr);
+    EXPECT_EQ(hand->max_degrees_per_tick, 0);
+    EXPECT_NE(hand->update_callback, nullptr);
+    // The three elements point at one list that holds only its terminator.
+    const std::vector<ELEMENT_HEADER*> chain = element_chain(g);
+    EXPECT_EQ(chain[1]->failure_records, chain[0]->failure_records);
+    EXPECT_EQ(chain[2]->failure_records, chain[0]->failure_records);
+    expect_mouse_list(g->mouse_rects, {
+                                          {kMouseParent, 0, 0, 0, 0, -1, 0, 0, 0, nullptr},
+                                          {kMouseParent, 236, 34, 36, 36, -1, 0, 0, 0, nullptr},
+                                          {kMouseChild, 0, 0, 36, 36, 5, 0, 0x20000000, 0, kHandler},
+                                          {kMouseParentEnd},
+                                          {kMouseParent, 139, 0, 36, 36, -1, 0, 0, 0, nullptr},
+                                          {kMouseChild, 0, 0, 36, 36, 5, 0, 0x20000000, 0, kHandler},
+                                          {kMouseParentEnd},
+                                          {kMouseParentEnd},
+                                          {kMouseEnd},
+                                      });
+}
+
+// The stand-alone records sit right behind their headers, 32 bytes apart,
+// with only their tokens set.
+TEST_F(LoadedModule, StandAloneRecords) {
+    const struct {
+        const char* gauge;
+        size_t offset;
+        uint32_t token;
+    } cases[] = {{"Clock", 116, 3}, {"Clock", 148, 4}, {"Clock", 180, 5}, {"Timer", 116, 5}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.gauge) + " +" + std::to_string(c.offset));
+        GAUGEHDR* g = gauge(c.gauge);
+        ASSERT_NE(g, nullptr);
+        const MODULE_VAR* var = record_after(g, c.offset);
+        EXPECT_EQ(var->token, c.token);
+        EXPECT_EQ(var->reserved_1[0], 0u);
+        EXPECT_EQ(var->reserved_1[1], 0u);
+        EXPECT_EQ(var->value, 0.0);
+        EXPECT_EQ(*reinterpret_cast<const uint32_t*>(var + 1), 0u) << "the reserved word behind it";
+    }
+}
+
+// --- Clock ---------------------------------------------------------------------------
+
+class ClockTest : public LoadedModule {
+protected:
+    void SetUp() override {
+        clock_ = gauge("Clock");
+        ASSERT_NE(clock_, nullptr);
+        for (size_t i = 0; i < 3; ++i) {
+            hands_[i] = element_at<ELEMENT_NEEDLE>(clock_, i + 1);
+            ASSERT_NE(hands_[i], nullptr);
+        }
+    }
+
+    // Sets the simulator clock and each hand's own variable as the host would.
+    void set_time(double hours, double minutes, double seconds) {
+        host.vars().set(3, hours);
+        host.vars().set(4, minutes);
+        host.vars().set(5, seconds);
+        hands_[0]->source.value = hours;
+        hands_[1]->source.value = minutes;
+        hands_[2]->source.value = seconds;
+    }
+    double hand(size_t i) { return hands_[i]->update_callback(hands_[i]); }
+
+    GAUGEHDR* clock_ = nullptr;
+    ELEMENT_NEEDLE* hands_[3] = {};
+};
+
+TEST_F(ClockTest, SetUpBindsAtServiceTwoOnly) {
+    for (uint32_t service : {4u, 6u, 0u, 3u}) clock_->gauge_callback(clock_, service, 0);
+    EXPECT_TRUE(host.service_log().empty());
+
+    clock_->gauge_callback(clock_, 2, 0);
+    const std::vector<bench::ServiceCall> calls = host.service_log();
+    ASSERT_EQ(calls.size(), 3u);
+    const size_t offsets[] = {116, 148, 180};  // hours, minutes, seconds, in this order
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(calls[i].slot, bench::kSlotInitializeVar);
+        EXPECT_EQ(calls[i].args[0], address(record_after(clock_, offsets[i])));
+        EXPECT_TRUE(host.is_bound(record_after(clock_, offsets[i])));
+    }
+}
+
+// The hour hand refreshes the minutes record, the minute hand the seconds
+// record; the second hand calls no service.
+TEST_F(ClockTest, HandsRefreshTheirFinerRecord) {
+    const size_t offsets[] = {148, 180};
+    for (size_t i = 0; i < 2; ++i) {
+        host.clear_service_log();
+        hand(i);
+        const std::vector<bench::ServiceCall> calls = host.service_log();
+        ASSERT_EQ(calls.size(), 1u) << "hand " << i;
+        EXPECT_EQ(calls[0].slot, bench::kSlotLookupVar);
+        EXPECT_EQ(calls[0].args[0], address(record_after(clock_, offsets[i])));
+    }
+    host.clear_service_log();
+    hand(2);
+    EXPECT_TRUE(host.service_log().empty());
+}
+
+struct ClockCase {
+    double hours, minutes, seconds;
+    double hour_hand, minute_hand, second_hand;
+};
+
+const ClockCase kClockCases[] = {
+    {3, 30, 0, 375.0, 450.0, 270.0},     // half-way between 3 and 4; 6 o'clock
+    {15, 0, 0, 720.0, 270.0, 270.0},     // a turn beyond 3 o'clock
+    {0, 0, 0, 270.0, 270.0, 270.0},
+    {12, 59, 30, 659.5, 627.0, 450.0},
+    {6, 15, 45, 457.5, 364.5, 540.0},
+    {23, 59, 59, 270.0 + 30.0 * (23.0 + 59.0 / 60.0), 270.0 + 6.0 * (59.0 + 59.0 / 60.0), 624.0},
+    // Readings that are no number rest at 0; beyond the day's ends, at the ends.
+    {kNaN, kNaN, kNaN, 270.0, 270.0, 270.0},
+    {-kInf, -kInf, -kInf, 270.0, 270.0, 270.0},
+    {kInf, kInf, kInf, 1020.0, 636.0, 630.0},
+    {kHuge, kHuge, kHuge, 1020.0, 636.0, 630.0},
+    {-1.0, -1.0, -1.0, 270.0, 270.0, 270.0},
+};
+
+TEST_F(ClockTest, Hands) {
+    for (const ClockCase& c : kClockCases) {
+        SCOPED_TRACE(std::to_string(c.hours) + ":" + std::to_string(c.minutes) + ":" + std::to_string(c.seconds));
+        set_time(c.hours, c.minutes, c.seconds);
+        EXPECT_DOUBLE_EQ(hand(0), c.hour_hand);
+        EXPECT_DOUBLE_EQ(hand(1), c.minute_hand);
+        EXPECT_DOUBLE_EQ(hand(2), c.second_hand);
+    }
+}
+
+// Each hand reads hours (or minutes) from its own element and the finer value
+// from the stand-alone record, not the other way round.
+TEST_F(ClockTest, HandsReadTheirOwnElementAndTheRecord) {
+    set_time(3, 30, 0);
+    hands_[0]->source.value = 4;   // the element, not token 3, gives the hours
+    host.vars().set(4, 0);         // the record, not the minute hand's element
+    EXPECT_DOUBLE_EQ(hand(0), 270.0 + 120.0);
+    hands_[1]->source.value = 15;
+    host.vars().set(5, 30);
+    EXPECT_DOUBLE_EQ(hand(1), 270.0 + 6.0 * 15.5);
+}
+
+// Through the host: the knob's halves send the clock's key events from the
+// mouse records (no module code), the host's model moves the clock, and the
+// hands follow on the next update.
+TEST_F(ClockTest, KnobMovesTheClockThroughHost) {
+    module.override_bitmap_size(260, 306, 302);
+    bench::GaugeInstance instance(host, module, clock_);
+    set_time(10, 0, 0);
+    instance.setup();
+    instance.update();
+    ASSERT_EQ(instance.elements().size(), 4u);
+    EXPECT_NEAR(instance.elements()[1].angle, 210.0, 1e-9);
+    EXPECT_NEAR(instance.elements()[2].angle, 270.0, 1e-9);
+
+    host.clear_service_log();
+    instance.press(10, 228 + 10);  // left half: back one minute
+    instance.release();
+    ASSERT_EQ(host.key_log().size(), 1u);
+    EXPECT_EQ(host.key_log()[0].id, 65657u);
+    instance.update();
+    EXPECT_EQ(host.vars().get(3), 9.0);
+    EXPECT_EQ(host.vars().get(4), 59.0);
+    EXPECT_NEAR(instance.elements()[1].angle, 209.5, 1e-9);
+    EXPECT_NEAR(instance.elements()[2].angle, 264.0, 1e-9);
+
+    instance.press(36 + 20, 228 + 60);  // right half: on one minute, twice
+    instance.release();
+    instance.press(36 + 1, 228 + 1);
+    instance.release();
+    ASSERT_EQ(host.key_log().size(), 3u);
+    EXPECT_EQ(host.key_log()[1].id, 65658u);
+    EXPECT_EQ(host.key_log()[2].id, 65658u);
+    instance.update();
+    EXPECT_EQ(host.vars().get(4), 1.0);
+    EXPECT_NEAR(instance.elements()[1].angle, 210.5, 1e-9);
+    EXPECT_NEAR(instance.elements()[2].angle, 276.0, 1e-9);
+
+    EXPECT_TRUE(host.calls_to(bench::kSlotTriggerKeyEvent).empty()) << "the host sends these, not the module";
+    instance.press(100, 100);  // the dial itself reacts to nothing
+    instance.release();
+    EXPECT_EQ(host.key_log().size(), 3u);
+}
+
+// --- Timer ---------------------------------------------------------------------------
+
+class TimerTest : public LoadedModule {
+protected:
+    void SetUp() override {
+        timer_ = gauge("Timer");
+        ASSERT_NE(timer_, nullptr);
+        ring_ = element_at<ELEMENT_SPRITE>(timer_, 1);
+        hand_ = element_at<ELEMENT_NEEDLE>(timer_, 2);
+        ASSERT_TRUE(ring_ && hand_);
+        // The stopwatch is one for the whole module: start every test stopped
+        // at zero, with the clock's seconds seen.
+        reset();
+        tick(now_);
+    }
+
+    void tick(double seconds, uint32_t service = 6) {
+        host.vars().set(5, seconds);
+        timer_->gauge_callback(timer_, service, 0);
+    }
+    void next_second() { tick(++now_); }
+    void count(int seconds) {
+        for (int i = 0; i < seconds; ++i) next_second();
+    }
+    void start_stop() {
+        PIXPOINT point{3, 3};
+        EXPECT_EQ(timer_->mouse_rects[2].handler(&point, kMouseClick), 0);
+    }
+    void reset() {
+        PIXPOINT point{3, 3};
+        EXPECT_EQ(timer_->mouse_rects[5].handler(&point, kMouseClick), 0);
+    }
+    double hand() { return hand_->update_callback(hand_); }
+    double ring() { return ring_->callback_rotation(ring_); }
+    // The counted seconds, read back from the hand: (s + 45) x 6.
+    double seconds() { return hand() / 6.0 - 45.0; }
+    // Whether the next change of the clock's seconds is counted; counts it.
+    bool runs() {
+        const double before = seconds();
+        next_second();
+        return seconds() != before;
+    }
+
+    GAUGEHDR* timer_ = nullptr;
+    ELEMENT_SPRITE* ring_ = nullptr;
+    ELEMENT_NEEDLE* hand_ = nullptr;
+    double now_ = 1000.0;
+};
+
+// Each test loads the library afresh: the stopwatch starts stopped at 0:00
+// with 0.0 as the last seconds value seen.
+TEST_F(LoadedModule, TimerAtLoad) {
+    GAUGEHDR* timer = gauge("Timer");
+    ASSERT_NE(timer, nullptr);
+    auto* ring = element_at<ELEMENT_SPRITE>(timer, 1);
+    auto* hand = element_at<ELEMENT_NEEDLE>(timer, 2);
+    ASSERT_TRUE(ring && hand);
+    EXPECT_EQ(hand->update_callback(hand), 270.0);
+    EXPECT_EQ(ring->callback_rotation(ring), 0.0);
+    timer->mouse_rects[2].handler(nullptr, 0);  // start
+    host.vars().set(5, 0.0);                     // the value seen at load: no change
+    timer->gauge_callback(timer, 6, 0);
+    EXPECT_EQ(hand->update_callback(hand), 270.0);
+    host.vars().set(5, 7.0);
+    timer->gauge_callback(timer, 6, 0);
+    EXPECT_EQ(hand->update_callback(hand), 276.0);
+}
+
+TEST_F(TimerTest, ResetLeavesItStoppedAtZero) {
+    EXPECT_EQ(hand(), 270.0);
+    EXPECT_EQ(ring(), 0.0);
+    EXPECT_FALSE(runs());
+    EXPECT_EQ(seconds(), 0.0);
+}
+
+TEST_F(TimerTest, StartStopAndReset) {
+    start_stop();
+    EXPECT_TRUE(runs());
+    EXPECT_TRUE(runs());
+    EXPECT_EQ(seconds(), 2.0);
+    start_stop();  // stop: the counts stay
+    EXPECT_FALSE(runs());
+    EXPECT_EQ(seconds(), 2.0);
+    start_stop();  // resumes from there
+    EXPECT_TRUE(runs());
+    EXPECT_EQ(seconds(), 3.0);
+    reset();       // while running: stopped at zero
+    EXPECT_EQ(seconds(), 0.0);
+    EXPECT_FALSE(runs());
+    start_stop();  // the next click starts it
+    EXPECT_TRUE(runs());
+    EXPECT_EQ(seconds(), 1.0);
+}
+
+// Stopped, the last seconds value follows the clock; after a start the first
+// second counts at the next change.
+TEST_F(TimerTest, StoppedCountsNothingButFollowsTheClock) {
+    for (double t : {10.0, 11.0, 12.0}) tick(t);
+    EXPECT_EQ(seconds(), 0.0);
+    start_stop();
+    tick(12.0);
+    EXPECT_EQ(seconds(), 0.0);
+    tick(13.0);
+    EXPECT_EQ(seconds(), 1.0);
+}
+
+// One second per update in which the clock's seconds changed, however far.
+TEST_F(TimerTest, CountsChangesNotDistance) {
+    start_stop();
+    const struct {
+        double clock;
+        double counted;
+    } steps[] = {{10, 1}, {10, 1}, {40, 2}, {40, 2}, {39, 3}, {0, 4}, {59, 5}, {59, 5}, {1e9, 6}};
+    for (const auto& s : steps) {
+        tick(s.clock);
+        EXPECT_EQ(seconds(), s.counted) << "clock " << s.clock;
+    }
+}
+
+// Service ids other than 6 (set-up included) neither count nor take the
+// clock's value.
+TEST_F(TimerTest, CountsOnUpdatesOnly) {
+    start_stop();
+    for (uint32_t service : {2u, 4u, 0u, 7u}) tick(now_ + 5.0, service);
+    EXPECT_EQ(seconds(), 0.0);
+    tick(now_, 6);  // still the value seen last: nothing
+    EXPECT_EQ(seconds(), 0.0);
+    tick(now_ + 5.0, 6);
+    EXPECT_EQ(seconds(), 1.0);
+}
+
+TEST_F(TimerTest, MinutesAndWrap) {
+    start_stop();
+    count(59);
+    EXPECT_EQ(hand(), 624.0);
+    EXPECT_EQ(ring(), 0.0);
+    count(1);  // 1:00
+    EXPECT_EQ(hand(), 270.0);
+    EXPECT_EQ(ring(), 30.0);
+    count(59 * 60 - 1);  // 59:59
+    EXPECT_EQ(hand(), 624.0);
+    EXPECT_EQ(ring(), 300.0);
+    count(1);  // wraps to 0:00
+    EXPECT_EQ(hand(), 270.0);
+    EXPECT_EQ(ring(), 0.0);
+    count(61);
+    EXPECT_EQ(hand(), 276.0);
+    EXPECT_EQ(ring(), 30.0);
+}
+
+// The ring shows 0 to 10 minutes and stands at 10 beyond.
+TEST_F(TimerTest, MinutesRing) {
+    start_stop();
+    const struct {
+        int minutes;
+        double ring;
+    } cases[] = {{0, 0.0}, {1, 30.0}, {5, 150.0}, {10, 300.0}, {11, 300.0}, {12, 300.0}, {59, 300.0}, {60, 0.0}};
+    int counted = 0;
+    for (const auto& c : cases) {
+        count((c.minutes - counted) * 60);
+        counted = c.minutes;
+        EXPECT_EQ(ring(), c.ring) << c.minutes << " minutes";
+    }
+}
+
+// A seconds value that is no number, or infinite, still counts at most one
+// second per change; one that stays so counts nothing more.
+TEST_F(TimerTest, NonFiniteSeconds) {
+    start_stop();
+    const struct {
+        double clock;
+        double counted;
+    } steps[] = {{kNaN, 1}, {kNaN, 1}, {kInf, 2}, {kInf, 2}, {-kInf, 3}, {kNaN, 4}, {5, 5}, {kHuge, 6}, {kHuge, 6}};
+    for (const auto& s : steps) {
+        tick(s.clock);
+        EXPECT_EQ(seconds(), s.counted) << "clock " << s.clock;
+        EXPECT_TRUE(std::isfinite(hand()));
+        EXPECT_TRUE(std::isfinite(ring()));
+    }
+}
+
+TEST_F(TimerTest, HandlersIgnoreTheirArguments) {
+    EXPECT_EQ(timer_->mouse_rects[2].handler(nullptr, 0), 0);  // start
+    EXPECT_TRUE(runs());
+    EXPECT_EQ(timer_->mouse_rects[5].handler(nullptr, 0xFFFFFFFFu), 0);  // reset
+    EXPECT_EQ(seconds(), 0.0);
+    EXPECT_FALSE(runs());
+}
+
+// Through the host: the buttons, the tick on each update looking its record up
+// by token alone (never bound), and the ring turning clockwise by 30 degrees a
+// minute (rotation -30 x minutes).
+TEST_F(TimerTest, ThroughHost) {
+    module.override_bitmap_size(340, 306, 302);
+    bench::GaugeInstance instance(host, module, timer_);
+    instance.setup();
+    EXPECT_TRUE(host.calls_to(bench::kSlotInitializeVar).empty());
+
+    instance.press(236 + 18, 34 + 18);  // start
+    instance.release();
+    host.clear_service_log();
+    for (int i = 0; i < 3 * 60 + 5; ++i) {
+        host.vars().set(5, ++now_);
+        instance.update();
+    }
+    const std::vector<bench::ServiceCall> lookups = host.calls_to(bench::kSlotLookupVar);
+    ASSERT_EQ(lookups.size(), 3u * 60u + 5u);
+    EXPECT_EQ(lookups[0].args[0], address(record_after(timer_, 116)));
+    EXPECT_FALSE(host.is_bound(record_after(timer_, 116)));
+    ASSERT_EQ(instance.elements().size(), 3u);
+    EXPECT_EQ(instance.elements()[1].rotation, -90.0);
+    EXPECT_NEAR(instance.elements()[2].angle, 300.0, 1e-9);
+
+    instance.press(236 + 1, 34 + 1);  // stop
+    instance.release();
+    host.vars().set(5, ++now_);
+    instance.update();
+    EXPECT_NEAR(instance.elements()[2].angle, 300.0, 1e-9);
+
+    instance.press(139 + 35, 35);  // reset
+    instance.release();
+    instance.update();
+    EXPECT_EQ(instance.elements()[1].rotation, 0.0);
+    EXPECT_NEAR(instance.elements()[2].angle, 270.0, 1e-9);
+    EXPECT_TRUE(host.key_log().empty());
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+// The PE deliverables as the simulator's loader sees them: 32-bit x86 DLLs
+// exporting exactly Linkage and ImportTable and importing only system DLLs
+// that every Windows (and Wine) carries.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host/pe_image.h"
+#include "support/test_paths.h"
+
+namespace {
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+struct Deliverable {
+    const char* file;
+    std::vector<std::string> exports;        // exactly these, in any order
+    std::set<std::string> allowed_imports;   // lower case
+};
+
+const Deliverable kDeliverables[] = {
+    {"Korvane.gau", {"ImportTable", "Linkage"}, {"kernel32.dll", "user32.dll", "msvcrt.dll"}},
+};
+
+TEST(PeDeliverable, ExportsImportsAndKind) {
+    for (const Deliverable& d : kDeliverables) {
+        SCOPED_TRACE(d.file);
+        const std::string path = test_paths::pe(d.file);
+        if (path.empty()) GTEST_SKIP() << "KORVANE_PE_DIR is not set: the PE build to check is unknown";
+        const bench::PeImage image = bench::PeImage::read_file(path);
+
+        EXPECT_TRUE(image.is_dll()) << path << " is not marked as a DLL";
+        EXPECT_EQ(image.machine(), bench::kMachineI386) << path << " is not built for i386";
+
+        std::vector<std::string> exports = image.exports();
+        std::sort(exports.begin(), exports.end());
+        EXPECT_EQ(exports, d.exports);
+
+        EXPECT_FALSE(image.imported_dlls().empty());
+        for (const std::string& dll : image.imported_dlls()) {
+            EXPECT_EQ(d.allowed_imports.count(lower(dll)), 1u) << path << " imports " << dll;
+        }
+    }
+}
+
+}  // namespace

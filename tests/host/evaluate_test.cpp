@@ -1,0 +1,259 @@
+// The host's value-to-picture rules as pure functions: screen directions,
+// calibration tables, the per-update turn limit, moving-image offsets and
+// icon frames.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "frame/gauge_builders.h"
+#include "host/evaluate.h"
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kTolerance = 1e-9;
+
+using frame::point;
+
+void expect_in_turn(double angle) {
+    EXPECT_GE(angle, 0.0);
+    EXPECT_LT(angle, 360.0);
+}
+
+// --- Directions --------------------------------------------------------------
+
+struct DirectionCase {
+    double to_x, to_y;
+    double expected;
+};
+
+TEST(Direction, ClockwiseFromThreeOClockWithYDown) {
+    const DirectionCase cases[] = {
+        {10, 0, 0.0},   {0, 10, 90.0},  {-10, 0, 180.0}, {0, -10, 270.0},
+        {5, 5, 45.0},   {-5, 5, 135.0}, {-5, -5, 225.0}, {5, -5, 315.0},
+        {0, 0, 0.0},  // no direction at all: 3 o'clock
+    };
+    for (const DirectionCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "to (" << c.to_x << ", " << c.to_y << ")");
+        const double angle = bench::direction_degrees(100, 100, 100 + c.to_x, 100 + c.to_y);
+        EXPECT_NEAR(angle, c.expected, kTolerance);
+        expect_in_turn(angle);
+    }
+}
+
+// --- Calibration tables ----------------------------------------------------------
+
+// 6, 9 and 12 o'clock around (100, 100), with unequal value steps.
+const NONLINEARITY kAscending[] = {point(100, 150, 0.0), point(50, 100, 10.0), point(100, 50, 100.0)};
+// Values fall while the needle turns clockwise (the turn gauge's shape).
+const NONLINEARITY kDescending[] = {point(50, 50, 4.0), point(100, 50, 0.0), point(150, 50, -4.0)};
+// 315 -> 0 -> 45 -> 135: the first step crosses 3 o'clock.
+const NONLINEARITY kWrap[] = {point(150, 50, 0.0), point(150, 100, 10.0), point(150, 150, 20.0),
+                              point(50, 150, 30.0)};
+// A step with no change of value, then a normal one.
+const NONLINEARITY kFlatStep[] = {point(100, 150, 0.0), point(50, 100, 0.0), point(100, 50, 10.0)};
+const NONLINEARITY kSinglePoint[] = {point(150, 150, 7.0)};
+
+struct TableCase {
+    const char* name;
+    const NONLINEARITY* table;
+    uint32_t size;
+    double value;
+    double expected;
+};
+
+TEST(TableAngle, InterpolatesClockwiseAndRestsOnTheEnds) {
+    const TableCase cases[] = {
+        {"ascending first point", kAscending, 3, 0.0, 90.0},
+        {"ascending inside first step", kAscending, 3, 5.0, 135.0},
+        {"ascending second point", kAscending, 3, 10.0, 180.0},
+        {"ascending inside long step", kAscending, 3, 55.0, 225.0},
+        {"ascending last point", kAscending, 3, 100.0, 270.0},
+        {"ascending below the first", kAscending, 3, -5.0, 90.0},
+        {"ascending above the last", kAscending, 3, 1000.0, 270.0},
+        {"ascending -inf", kAscending, 3, -kInf, 90.0},
+        {"ascending +inf", kAscending, 3, kInf, 270.0},
+        {"ascending NaN rests on the first point", kAscending, 3, kNaN, 90.0},
+        {"descending first point", kDescending, 3, 4.0, 225.0},
+        {"descending falling value turns clockwise", kDescending, 3, 2.0, 247.5},
+        {"descending middle", kDescending, 3, 0.0, 270.0},
+        {"descending second step", kDescending, 3, -2.0, 292.5},
+        {"descending last point", kDescending, 3, -4.0, 315.0},
+        {"descending above the first value", kDescending, 3, 6.0, 225.0},
+        {"descending below the last value", kDescending, 3, -9.0, 315.0},
+        {"descending NaN", kDescending, 3, kNaN, 225.0},
+        {"wrap first point", kWrap, 4, 0.0, 315.0},
+        {"wrap across 3 o'clock", kWrap, 4, 5.0, 337.5},
+        {"wrap at 3 o'clock", kWrap, 4, 10.0, 0.0},
+        {"wrap after 3 o'clock", kWrap, 4, 15.0, 22.5},
+        {"wrap wide step", kWrap, 4, 25.0, 90.0},
+        {"wrap last point", kWrap, 4, 30.0, 135.0},
+        {"wrap beyond the last", kWrap, 4, 40.0, 135.0},
+        {"wrap below the first", kWrap, 4, -1.0, 315.0},
+        {"flat step at its value", kFlatStep, 3, 0.0, 90.0},
+        {"flat step, next step", kFlatStep, 3, 5.0, 225.0},
+        {"single point, any value", kSinglePoint, 1, -50.0, 45.0},
+        {"single point, NaN", kSinglePoint, 1, kNaN, 45.0},
+    };
+    for (const TableCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<double> angle = bench::table_angle(c.table, c.size, 100, 100, c.value);
+        ASSERT_TRUE(angle.has_value());
+        EXPECT_NEAR(*angle, c.expected, kTolerance);
+        expect_in_turn(*angle);
+    }
+}
+
+TEST(TableAngle, BoostStepFrom306To66TurnsThroughThreeOClock) {
+    // Points at about 306 and 66 degrees from the pivot: the step between
+    // them is a clockwise turn of about 120 degrees, not 240 the other way.
+    const NONLINEARITY table[] = {point(159, 19, 0.0), point(141, 191, 10.0)};
+    const double first = bench::direction_degrees(100, 100, 159, 19);
+    const double last = bench::direction_degrees(100, 100, 141, 191);
+    ASSERT_NEAR(first, 306.0, 0.5);
+    ASSERT_NEAR(last, 66.0, 0.5);
+    const double turn = last + 360.0 - first;
+    const double values[] = {0.0, 2.5, 5.0, 7.5, 10.0};
+    for (double value : values) {
+        SCOPED_TRACE(value);
+        const double expected = std::fmod(first + turn * value / 10.0, 360.0);
+        const std::optional<double> angle = bench::table_angle(table, 2, 100, 100, value);
+        ASSERT_TRUE(angle.has_value());
+        EXPECT_NEAR(*angle, expected, kTolerance);
+        expect_in_turn(*angle);
+    }
+    // Half way lies near 3 o'clock, not near 9.
+    const double middle = *bench::table_angle(table, 2, 100, 100, 5.0);
+    EXPECT_TRUE(middle < 10.0 || middle > 350.0) << middle;
+}
+
+TEST(TableAngle, NoTableGivesNothing) {
+    EXPECT_FALSE(bench::table_angle(nullptr, 3, 0, 0, 1.0).has_value());
+    EXPECT_FALSE(bench::table_angle(kAscending, 0, 0, 0, 1.0).has_value());
+}
+
+// --- Angles and turn limit ------------------------------------------------------
+
+struct NormalizeCase {
+    double angle;
+    double expected;
+};
+
+TEST(NormalizeDegrees, ReducesToOneTurn) {
+    const NormalizeCase cases[] = {
+        {0.0, 0.0},    {359.5, 359.5}, {360.0, 0.0},      {725.0, 5.0},    {-90.0, 270.0},
+        {-720.0, 0.0}, {-1e-20, 0.0},  {kNaN, 0.0},       {kInf, 0.0},     {-kInf, 0.0},
+    };
+    for (const NormalizeCase& c : cases) {
+        SCOPED_TRACE(c.angle);
+        const double angle = bench::normalize_degrees(c.angle);
+        EXPECT_NEAR(angle, c.expected, kTolerance);
+        expect_in_turn(angle);
+    }
+    expect_in_turn(bench::normalize_degrees(1e300));
+    expect_in_turn(bench::normalize_degrees(-1e300));
+}
+
+struct RateCase {
+    const char* name;
+    double current, target;
+    int32_t max_degrees;
+    double expected;
+};
+
+TEST(RateLimitedAngle, TurnsTheShorterWayByAtMostTheLimit) {
+    const RateCase cases[] = {
+        {"limited clockwise", 0, 10, 6, 6},
+        {"within the limit", 0, 4, 6, 4},
+        {"limited anticlockwise", 10, 0, 6, 4},
+        {"exactly the limit across 0", 358, 4, 6, 4},
+        {"limited across 0 clockwise", 358, 10, 6, 4},
+        {"limited across 0 anticlockwise", 4, 350, 6, 358},
+        {"half a turn goes clockwise", 0, 180, 6, 6},
+        {"target beyond a turn", 0, 370, 6, 6},
+        {"current beyond a turn", 730, 0, 6, 4},
+        {"zero jumps", 0, 200, 0, 200},
+        {"negative limit jumps", 0, 200, -3, 200},
+        {"NaN current starts from 0", kNaN, 50, 6, 6},
+        {"NaN target goes toward 0", 20, kNaN, 6, 14},
+        {"already there", 123, 123, 6, 123},
+    };
+    for (const RateCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const double angle = bench::rate_limited_angle(c.current, c.target, c.max_degrees);
+        EXPECT_NEAR(angle, c.expected, kTolerance);
+        expect_in_turn(angle);
+    }
+}
+
+// --- Moving images -------------------------------------------------------------
+
+struct OffsetCase {
+    const char* name;
+    double value, min, max, picture, window;
+    double expected;
+};
+
+TEST(MovingImageOffset, WindowRunsFromFirstEdgeToFarEdge) {
+    const OffsetCase cases[] = {
+        {"card at 0 shows the first 72 columns", 0, 0, 360, 720, 72, 0},
+        {"card at 360 shows the last 72 columns", 360, 0, 360, 720, 72, 648},
+        {"card at 180", 180, 0, 360, 720, 72, 324},
+        {"card: 1.8 pixels per degree", 1, 0, 360, 720, 72, 1.8},
+        {"card below the range", -10, 0, 360, 720, 72, 0},
+        {"card above the range", 400, 0, 360, 720, 72, 648},
+        {"drum: 2.7 pixels per unit", 1, 0, 100, 297, 27, 2.7},
+        {"drum: one digit per 10 units", 10, 0, 100, 297, 27, 27},
+        {"drum at its top", 100, 0, 100, 297, 27, 270},
+        {"min equal to max stays", 50, 20, 20, 720, 72, 0},
+        {"reversed range", 0, 360, 0, 720, 72, 648},
+        {"picture no larger than window", 50, 0, 100, 72, 72, 0},
+        {"NaN value", kNaN, 0, 360, 720, 72, 0},
+        {"infinite value", kInf, 0, 360, 720, 72, 0},
+        {"infinite minimum", 5, -kInf, 360, 720, 72, 0},
+        {"range too wide for a double", 0, -1.7e308, 1.7e308, 720, 72, 324},
+    };
+    for (const OffsetCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const double offset = bench::moving_image_offset(c.value, c.min, c.max, c.picture, c.window);
+        EXPECT_NEAR(offset, c.expected, 1e-9);
+        EXPECT_GE(offset, 0.0);
+        EXPECT_LE(offset, std::fmax(c.picture - c.window, 0.0));
+    }
+}
+
+TEST(MovingImageFraction, StaysWithinZeroAndOne) {
+    const OffsetCase cases[] = {
+        {"start", 0, 0, 100, 0, 0, 0.0},     {"middle", 25, 0, 100, 0, 0, 0.25}, {"end", 100, 0, 100, 0, 0, 1.0},
+        {"below", -1, 0, 100, 0, 0, 0.0},    {"above", 101, 0, 100, 0, 0, 1.0},  {"flat", 5, 3, 3, 0, 0, 0.0},
+        {"NaN", kNaN, 0, 100, 0, 0, 0.0},    {"-inf", -kInf, 0, 100, 0, 0, 0.0},
+    };
+    for (const OffsetCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_DOUBLE_EQ(bench::moving_image_fraction(c.value, c.min, c.max), c.expected);
+    }
+}
+
+// --- Icon frames ----------------------------------------------------------------
+
+struct FrameCase {
+    double value;
+    uint32_t frame_count;
+    uint32_t expected;
+};
+
+TEST(IconFrame, WholePartWithinTheFrames) {
+    const FrameCase cases[] = {
+        {1.0, 2, 1},  {0.0, 2, 0},   {0.99, 2, 0},   {1.5, 2, 1},  {2.0, 2, 1},    {-1.0, 2, 0},  {-0.5, 2, 0},
+        {kNaN, 2, 0}, {kInf, 2, 1},  {-kInf, 2, 0},  {5.0, 0, 0},  {5.0, 1, 0},    {3e9, 5, 4},   {3.0, 5, 3},
+    };
+    for (const FrameCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.value << " of " << c.frame_count);
+        EXPECT_EQ(bench::icon_frame(c.value, c.frame_count), c.expected);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,202 @@
+// The host's model of the aircraft: each key event's effect on the simulator
+// variables, engine starts with and without ignition, and the clock setting.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+#include "host/key_model.h"
+
+namespace {
+
+using bench::KeyModel;
+using bench::VariableStore;
+
+struct EventCase {
+    const char* name;
+    std::map<uint32_t, double> before;
+    uint32_t event;
+    uint32_t value;
+    std::map<uint32_t, double> after;  // every token the event must leave like this
+};
+
+const std::vector<EventCase>& event_cases() {
+    static const std::vector<EventCase> cases = {
+        {"altimeter 1013 mb", {}, 66040, 16208, {{75, 1013.0}}},
+        {"altimeter fraction", {}, 66040, 16209, {{75, 1013.0625}}},
+        {"altimeter zero", {{75, 990.0}}, 66040, 0, {{75, 0.0}}},
+        {"throttle 1", {}, 65820, 16383, {{128, 16383.0}, {163, 0.0}}},
+        {"throttle 2", {}, 65821, 8190, {{163, 8190.0}, {128, 0.0}}},
+        {"throttle 3", {}, 65822, 1, {{198, 1.0}}},
+        {"throttle 4", {{233, 500.0}}, 65823, 0, {{233, 0.0}}},
+        {"propeller 1", {}, 65923, 16272, {{129, 16272.0}, {128, 0.0}}},
+        {"propeller 2", {}, 65924, 5050, {{164, 5050.0}}},
+        {"propeller 3", {}, 65925, 7, {{199, 7.0}}},
+        {"propeller 4", {}, 65926, 16383, {{234, 16383.0}, {233, 0.0}}},
+        {"magneto 1a on", {}, 65929, 0, {{399, 1.0}, {400, 0.0}}},
+        {"magneto 1b on", {}, 65928, 0, {{400, 1.0}, {399, 0.0}}},
+        {"magneto 1a off", {{399, 1.0}}, 65929, 0, {{399, 0.0}}},
+        {"magneto 2a on", {}, 65935, 0, {{438, 1.0}}},
+        {"magneto 2b on", {}, 65934, 0, {{439, 1.0}}},
+        {"magneto 3a on", {}, 65941, 0, {{477, 1.0}}},
+        {"magneto 3b off", {{478, 1.0}}, 65940, 0, {{478, 0.0}}},
+        {"magneto 4a on", {}, 65947, 0, {{516, 1.0}}},
+        {"magneto 4b on, value ignored", {}, 65946, 99, {{517, 1.0}}},
+        {"magneto odd reading reads as on", {{399, 0.5}}, 65929, 0, {{399, 0.0}}},
+        {"unknown event", {{128, 3.0}}, 65819, 77, {{128, 3.0}, {75, 0.0}}},
+        {"start without ignition", {}, 65932, 4, {{406, 0.0}}},
+    };
+    return cases;
+}
+
+TEST(KeyModelEvents, EachEventSetsItsVariable) {
+    for (const EventCase& c : event_cases()) {
+        SCOPED_TRACE(c.name);
+        VariableStore vars;
+        for (const auto& [token, value] : c.before) vars.set(token, value);
+        KeyModel model;
+        model.apply({c.event, c.value}, vars);
+        for (const auto& [token, value] : c.after) EXPECT_DOUBLE_EQ(vars.get(token), value) << "token " << token;
+        // Nothing beyond the named tokens appears.
+        for (const auto& [token, value] : vars.tokens()) {
+            EXPECT_TRUE(c.after.count(token) != 0 || c.before.count(token) != 0) << "token " << token << " set";
+        }
+    }
+}
+
+struct StartCase {
+    const char* name;
+    int engine;             // 0..3
+    bool first_magneto;
+    bool second_magneto;
+    uint32_t event;
+    bool catches;
+};
+
+const StartCase kStartCases[] = {
+    {"engine 1, first magneto, window found", 0, true, false, 65932, true},
+    {"engine 1, second magneto, window missing", 0, false, true, 66300, true},
+    {"engine 2, both magnetos", 1, true, true, 65938, true},
+    {"engine 2, no ignition", 1, false, false, 65938, false},
+    {"engine 3, first magneto, window missing", 2, true, false, 66302, true},
+    {"engine 3, no ignition, window missing", 2, false, false, 66302, false},
+    {"engine 4, second magneto", 3, false, true, 65950, true},
+    {"engine 4, no ignition", 3, false, false, 66303, false},
+};
+
+uint32_t running_token(int engine) { return 406 + 39 * engine; }
+
+TEST(KeyModelEngineStart, CatchesAfterTheStartUpdatesOnlyWithIgnition) {
+    for (const StartCase& c : kStartCases) {
+        SCOPED_TRACE(c.name);
+        VariableStore vars;
+        vars.set(399 + 39 * c.engine, c.first_magneto ? 1.0 : 0.0);
+        vars.set(400 + 39 * c.engine, c.second_magneto ? 1.0 : 0.0);
+        KeyModel model;
+        model.apply({c.event, 0}, vars);
+        for (int tick = 1; tick < KeyModel::kStartUpdates; ++tick) {
+            model.tick(vars);
+            EXPECT_EQ(vars.get(running_token(c.engine)), 0.0) << "running early, after tick " << tick;
+        }
+        model.tick(vars);
+        EXPECT_EQ(vars.get(running_token(c.engine)), c.catches ? 1.0 : 0.0);
+        for (int tick = 0; tick < 3 * KeyModel::kStartUpdates; ++tick) model.tick(vars);
+        EXPECT_EQ(vars.get(running_token(c.engine)), c.catches ? 1.0 : 0.0);
+        for (int other = 0; other < KeyModel::kEngineCount; ++other) {
+            if (other == c.engine) continue;
+            EXPECT_EQ(vars.get(running_token(other)), 0.0) << "engine " << other + 1;
+        }
+    }
+}
+
+TEST(KeyModelEngineStart, HeldStarterDoesNotPostponeTheCatch) {
+    VariableStore vars;
+    vars.set(477, 1.0);
+    KeyModel model;
+    for (int tick = 0; tick < KeyModel::kStartUpdates; ++tick) {
+        model.apply({65944, 4}, vars);  // a repeat of the held button at every update
+        model.tick(vars);
+    }
+    EXPECT_EQ(vars.get(484), 1.0);
+}
+
+TEST(KeyModelEngineStart, IgnitionAfterTheStartEventDoesNotCatch) {
+    VariableStore vars;
+    KeyModel model;
+    model.apply({65932, 4}, vars);  // cranks with both magnetos off
+    model.apply({65929, 0}, vars);  // then the ignition comes on
+    for (int tick = 0; tick < 2 * KeyModel::kStartUpdates; ++tick) model.tick(vars);
+    EXPECT_EQ(vars.get(406), 0.0);
+    model.apply({65932, 4}, vars);  // a fresh start now catches
+    for (int tick = 0; tick < KeyModel::kStartUpdates; ++tick) model.tick(vars);
+    EXPECT_EQ(vars.get(406), 1.0);
+}
+
+struct ClockCase {
+    const char* name;
+    double hours, minutes, seconds;
+    uint32_t event;
+    double new_hours, new_minutes, new_seconds;
+};
+
+const ClockCase kClockCases[] = {
+    {"minute on", 12, 30, 15, 65658, 12, 31, 15},
+    {"minute back", 12, 30, 15, 65657, 12, 29, 15},
+    {"carry into the hour", 12, 59, 40, 65658, 13, 0, 40},
+    {"borrow from the hour", 10, 0, 0, 65657, 9, 59, 0},
+    {"wrap past midnight", 23, 59, 5, 65658, 0, 0, 5},
+    {"wrap back before midnight", 0, 0, 30, 65657, 23, 59, 30},
+    {"midnight back", 0, 0, 0, 65657, 23, 59, 0},
+    {"fractional seconds kept", 6, 10, 12.5, 65658, 6, 11, 12.5},
+    {"out of range hours wrap", 25, 0, 0, 65658, 1, 1, 0},
+    {"garbled hours read as zero", std::numeric_limits<double>::quiet_NaN(), 5, 0, 65658, 0, 6, 0},
+    {"infinite minutes read as zero", 3, std::numeric_limits<double>::infinity(), 0, 65657, 2, 59, 0},
+};
+
+TEST(KeyModelClock, SettingMovesOneMinuteWithCarryAndWrap) {
+    for (const ClockCase& c : kClockCases) {
+        SCOPED_TRACE(c.name);
+        VariableStore vars;
+        vars.set(3, c.hours);
+        vars.set(4, c.minutes);
+        vars.set(5, c.seconds);
+        KeyModel model;
+        model.apply({c.event, 0}, vars);
+        EXPECT_DOUBLE_EQ(vars.get(3), c.new_hours);
+        EXPECT_DOUBLE_EQ(vars.get(4), c.new_minutes);
+        EXPECT_DOUBLE_EQ(vars.get(5), c.new_seconds);
+    }
+}
+
+TEST(KeyModelClock, SixtyStepsOnMakeOneHour) {
+    VariableStore vars;
+    vars.set(3, 23.0);
+    vars.set(4, 30.0);
+    KeyModel model;
+    for (int step = 0; step < 60; ++step) model.apply({65658, 0}, vars);
+    EXPECT_EQ(vars.get(3), 0.0);
+    EXPECT_EQ(vars.get(4), 30.0);
+    for (int step = 0; step < 24 * 60; ++step) model.apply({65657, 0}, vars);
+    EXPECT_EQ(vars.get(3), 0.0);
+    EXPECT_EQ(vars.get(4), 30.0);
+}
+
+TEST(KeyModelHost, HostAppliesEveryEventAndTicksTheModel) {
+    bench::Host host;
+    host.vars().set(516, 1.0);
+    host.send_key_event(65823, 12000);
+    host.send_key_event(65950, 4);
+    for (int tick = 0; tick < KeyModel::kStartUpdates; ++tick) host.tick();
+    EXPECT_EQ(host.vars().get(233), 12000.0);
+    EXPECT_EQ(host.vars().get(523), 1.0);
+    ASSERT_EQ(host.key_log().size(), 2u);
+    EXPECT_EQ(host.key_log()[0].id, 65823u);
+    EXPECT_EQ(host.key_log()[0].value, 12000u);
+    EXPECT_EQ(host.key_log()[1].id, 65950u);
+}
+
+}  // namespace

@@ -1,0 +1,146 @@
+// Loading modules: files that are no gauge module are refused with a message
+// that names the file; a module loads with the host's table in its
+// ImportTable, and its bitmaps come from its resource file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+#include "host/module.h"
+#include "support/test_paths.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A scratch directory with a text file named like a module.
+class ScratchFiles {
+public:
+    ScratchFiles() : dir_(fs::temp_directory_path() / ("korvane_loader_" + std::to_string(counter_++))) {
+        fs::create_directories(dir_);
+        std::ofstream(text_file()) << "This is a text file, not a gauge module.\n";
+    }
+    ~ScratchFiles() {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    std::string text_file() const { return (dir_ / "not_a_library.gau").string(); }
+    std::string missing_file() const { return (dir_ / "missing_module.gau").string(); }
+
+private:
+    static inline int counter_ = 0;
+    fs::path dir_;
+};
+
+struct LoadErrorCase {
+    const char* name;
+    std::string path;
+    std::string resource_path;
+    std::string named;   // the file the message must name
+    const char* reason;  // and a word of the reason
+};
+
+TEST(ModuleLoaderErrors, RefusedFilesAreNamed) {
+    ScratchFiles files;
+    const std::string korvane = test_paths::module("Korvane.gau");
+    const std::string no_exports = test_paths::module("NoExports.gau");
+    const std::string linkage_only = test_paths::module("LinkageOnly.gau");
+    const std::string bad_import_id = test_paths::module("BadImportId.gau");
+    const std::string bad_import_end = test_paths::module("BadImportEnd.gau");
+    const LoadErrorCase cases[] = {
+        {"missing file", files.missing_file(), "", files.missing_file(), "not found"},
+        {"text file", files.text_file(), "", files.text_file(), "not a loadable library"},
+        {"library without the exports", no_exports, "", no_exports, "Linkage"},
+        {"library without ImportTable", linkage_only, "", linkage_only, "no exported ImportTable"},
+        {"ImportTable for another entry", bad_import_id, "", bad_import_id, "0x0F"},
+        {"ImportTable without its end", bad_import_end, "", bad_import_end, "(0, null) end"},
+        {"missing resource file", korvane, files.missing_file(), files.missing_file(), "not found"},
+        {"text resource file", korvane, files.text_file(), files.text_file(), "DOS"},
+    };
+    for (const LoadErrorCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        bench::Host host;
+        try {
+            bench::Module module(host, c.path, c.resource_path);
+            ADD_FAILURE() << "loaded " << c.path;
+        } catch (const bench::ModuleError& error) {
+            const std::string message = error.what();
+            EXPECT_NE(message.find(c.named), std::string::npos) << message;
+            EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+        }
+        EXPECT_TRUE(host.service_log().empty());
+    }
+}
+
+TEST(ModuleLoader, KorvaneLoadsWithTheHostsTable) {
+    bench::Host host;
+    bench::Module module(host, test_paths::module("Korvane.gau"));
+    ASSERT_NE(module.import_table(), nullptr);
+    ASSERT_NE(module.linkage(), nullptr);
+    EXPECT_EQ(module.import_table()->panels, host.panels());
+    EXPECT_EQ(module.path(), test_paths::module("Korvane.gau"));
+    EXPECT_EQ(module.gauge("No_Such_Gauge"), nullptr);
+    EXPECT_TRUE(host.unexpected_slots().empty());
+}
+
+TEST(ModuleLoader, LoadsAgainAfterUnloading) {
+    bench::Host host;
+    for (int round = 0; round < 3; ++round) {
+        bench::Module module(host, test_paths::module("Korvane.gau"));
+        EXPECT_EQ(module.import_table()->panels, host.panels());
+    }
+}
+
+TEST(ModuleLoader, GaugesAreFoundByName) {
+    bench::Host host;
+    bench::Module module(host, test_paths::module("Korvane.gau"));
+    if (module.gauges().empty()) GTEST_SKIP() << "Korvane.gau has no gauges yet";
+    for (GAUGEHDR* gauge : module.gauges()) {
+        ASSERT_NE(gauge->gauge_name, nullptr);
+        EXPECT_EQ(module.gauge(gauge->gauge_name), gauge);
+    }
+}
+
+struct BitmapCase {
+    uint32_t id;
+    uint32_t width;
+    uint32_t height;
+};
+
+TEST(ModuleLoader, OverriddenBitmapSizesAreServed) {
+    bench::Host host;
+    bench::Module module(host, test_paths::module("Korvane.gau"));
+    const BitmapCase cases[] = {{100, 306, 302}, {405, 266, 165}, {430, 198, 178}};
+    for (const BitmapCase& c : cases) module.override_bitmap_size(c.id, c.width, c.height);
+    for (const BitmapCase& c : cases) {
+        SCOPED_TRACE(c.id);
+        const auto bitmap = module.bitmap(c.id);
+        ASSERT_TRUE(bitmap.has_value());
+        EXPECT_EQ(bitmap->width, c.width);
+        EXPECT_EQ(bitmap->height, c.height);
+    }
+    EXPECT_FALSE(module.bitmap(99).has_value());
+}
+
+// Bitmaps come from the PE build, also for the Linux twin.
+TEST(ModuleLoader, BitmapsComeFromTheResourceFile) {
+    const std::string pe = test_paths::pe("Korvane.gau");
+    if (pe.empty()) GTEST_SKIP() << "KORVANE_PE_DIR is not set: the PE build of Korvane.gau is unknown";
+    bench::Host host;
+    bench::Module module(host, test_paths::module("Korvane.gau"), pe);
+    const auto image = bench::PeImage::read_file(pe);
+    for (const auto& [id, stored] : image.bitmaps()) {
+        SCOPED_TRACE(id);
+        const auto served = module.bitmap(id);
+        ASSERT_TRUE(served.has_value());
+        EXPECT_EQ(served->width, stored.width);
+        EXPECT_EQ(served->height, stored.height);
+        EXPECT_EQ(served->dib, stored.dib);
+    }
+    EXPECT_FALSE(module.bitmap(99).has_value());
+}
+
+}  // namespace

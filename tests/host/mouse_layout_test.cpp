@@ -1,0 +1,206 @@
+// Mouse lists as boxes on the gauge: nesting, the whole-gauge parent, the
+// bounded walk over malformed lists, and which box a point hits.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "frame/gauge_builders.h"
+#include "host/mouse.h"
+
+namespace {
+
+using bench::MouseBox;
+using bench::MouseLayout;
+using bench::MouseListError;
+
+int32_t GAUGE_CALL first_handler(PIXPOINT*, uint32_t) { return 0; }
+int32_t GAUGE_CALL second_handler(PIXPOINT*, uint32_t) { return 0; }
+
+// A gauge of 300 x 200: whole-gauge parent, a group at (10, 20), a group
+// nested in it at (150, 50) relative, and a nested parent of 0, 0, 0, 0.
+const MOUSERECT kNested[] = {
+    frame::mouse_whole_gauge(0xA001),
+    frame::mouse_parent(10, 20, 200, 100, 0xA002),
+    frame::mouse_handler_child(0, 0, 50, 40, 5, kMouseClick, first_handler),
+    frame::mouse_handler_child(40, 0, 50, 40, 5, kMouseClick, second_handler),
+    frame::mouse_parent(150, 50, 40, 40),
+    frame::mouse_event_child(5, 5, 10, 10, 5, kMouseClick, 0x10079),
+    frame::mouse_parent_end(),
+    frame::mouse_parent(0, 0, 0, 0),
+    frame::mouse_handler_child(1, 2, 3, 4, 5, kMouseDrag, first_handler),
+    frame::mouse_parent_end(),
+    frame::mouse_parent_end(),
+    frame::mouse_parent_end(),
+    frame::mouse_end(),
+};
+
+struct ExpectedBox {
+    size_t record;
+    uint32_t rect_type;
+    int depth;
+    int64_t x, y, width, height;
+};
+
+TEST(MouseLayoutParse, PlacesNestedBoxesOnTheGauge) {
+    const MouseLayout layout = MouseLayout::parse(kNested, 300, 200);
+    const ExpectedBox expected[] = {
+        {0, kMouseParent, 0, 0, 0, 300, 200},    // whole gauge
+        {1, kMouseParent, 1, 10, 20, 200, 100},
+        {2, kMouseChild, 2, 10, 20, 50, 40},
+        {3, kMouseChild, 2, 50, 20, 50, 40},
+        {4, kMouseParent, 2, 160, 70, 40, 40},   // relative to its enclosing parent
+        {5, kMouseChild, 3, 165, 75, 10, 10},
+        {7, kMouseParent, 2, 0, 0, 300, 200},    // 0, 0, 0, 0 is the whole gauge wherever it stands
+        {8, kMouseChild, 3, 1, 2, 3, 4},
+    };
+    ASSERT_EQ(layout.boxes().size(), std::size(expected)) << layout.describe();
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        SCOPED_TRACE(testing::Message() << "box " << i << "\n" << layout.describe());
+        const MouseBox& box = layout.boxes()[i];
+        EXPECT_EQ(box.record, expected[i].record);
+        EXPECT_EQ(box.rect_type, expected[i].rect_type);
+        EXPECT_EQ(box.depth, expected[i].depth);
+        EXPECT_EQ(box.x, expected[i].x);
+        EXPECT_EQ(box.y, expected[i].y);
+        EXPECT_EQ(box.width, expected[i].width);
+        EXPECT_EQ(box.height, expected[i].height);
+    }
+    EXPECT_EQ(layout.boxes()[0].help_id, 0xA001u);
+    EXPECT_EQ(layout.boxes()[2].handler, first_handler);
+    EXPECT_EQ(layout.boxes()[5].event_id, 0x10079u);
+    EXPECT_EQ(layout.boxes()[5].handler, nullptr);
+}
+
+TEST(MouseLayoutParse, NoListIsNoBoxes) {
+    EXPECT_TRUE(MouseLayout::parse(nullptr, 100, 100).boxes().empty());
+    const MOUSERECT only_end[] = {frame::mouse_end()};
+    EXPECT_TRUE(MouseLayout::parse(only_end, 100, 100).boxes().empty());
+}
+
+TEST(MouseLayoutParse, DescribesEveryBox) {
+    const MouseLayout layout = MouseLayout::parse(kNested, 300, 200);
+    const std::string text = layout.describe();
+    EXPECT_EQ(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')), layout.boxes().size());
+    EXPECT_NE(text.find("box 165,75 10x10"), std::string::npos) << text;
+    EXPECT_NE(text.find("event 65657"), std::string::npos) << text;
+}
+
+struct MalformedCase {
+    const char* name;
+    std::vector<MOUSERECT> list;
+    const char* message;
+};
+
+MOUSERECT record_of_type(uint32_t type) {
+    MOUSERECT rect{};
+    rect.rect_type = type;
+    return rect;
+}
+
+TEST(MouseLayoutParse, RefusesMalformedLists) {
+    const MalformedCase cases[] = {
+        {"end of parent with nothing open", {frame::mouse_parent_end(), frame::mouse_end()}, "no parent open"},
+        {"end while a parent is open",
+         {frame::mouse_whole_gauge(), frame::mouse_parent(0, 0, 5, 5), frame::mouse_parent_end(), frame::mouse_end()},
+         "still open"},
+        {"child outside any parent",
+         {frame::mouse_handler_child(0, 0, 5, 5, 5, kMouseClick, first_handler), frame::mouse_end()},
+         "outside any parent"},
+        {"unknown record type", {frame::mouse_whole_gauge(), record_of_type(7), frame::mouse_end()}, "unknown"},
+    };
+    for (const MalformedCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            MouseLayout::parse(c.list.data(), 100, 100);
+            ADD_FAILURE() << "accepted";
+        } catch (const MouseListError& error) {
+            EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
+        }
+    }
+}
+
+TEST(MouseLayoutParse, StopsAtTheRecordLimitWithoutReadingFurther) {
+    // Exactly the limit, balanced, with no end record: the walk must stop at
+    // the last record (the sanitizers catch a read past the vector).
+    std::vector<MOUSERECT> endless;
+    while (endless.size() < bench::kMaxMouseRecords) {
+        endless.push_back(frame::mouse_parent(0, 0, 1, 1));
+        endless.push_back(frame::mouse_parent_end());
+    }
+    EXPECT_THROW(MouseLayout::parse(endless.data(), 10, 10), MouseListError);
+
+    // The end record in the last allowed slot is accepted: ..., parent,
+    // child, end of parent, end.
+    const size_t last = endless.size() - 1;
+    ASSERT_EQ(endless[last - 3].rect_type, kMouseParent);
+    endless[last - 2] = frame::mouse_handler_child(0, 0, 1, 1, 5, kMouseClick, first_handler);
+    endless[last - 1] = frame::mouse_parent_end();
+    endless[last] = frame::mouse_end();
+    const MouseLayout layout = MouseLayout::parse(endless.data(), 10, 10);
+    EXPECT_EQ(layout.boxes().size(), bench::kMaxMouseRecords / 2);
+    EXPECT_TRUE(layout.boxes().back().is_child());
+}
+
+// --- Hit testing ------------------------------------------------------------------
+
+struct HitCase {
+    const char* name;
+    double scale;
+    int64_t x, y;
+    uint32_t action_bits;
+    int expected_record;  // -1: nothing hit
+};
+
+TEST(MouseLayoutHit, FirstChildInListOrderTakesThePoint) {
+    const MouseLayout layout = MouseLayout::parse(kNested, 300, 200);
+    const HitCase cases[] = {
+        {"left box", 1.0, 12, 25, kMouseClick, 2},
+        {"overlap goes to the first", 1.0, 55, 30, kMouseClick, 2},
+        {"right box alone", 1.0, 65, 30, kMouseClick, 3},
+        {"left edge is inside", 1.0, 10, 20, kMouseClick, 2},
+        {"right edge is outside", 1.0, 100, 30, kMouseClick, -1},
+        {"nested child", 1.0, 166, 76, kMouseClick, 5},
+        {"parents never take a point", 1.0, 250, 150, kMouseClick, -1},
+        {"drag box does not answer a click", 1.0, 2, 3, kMouseClick, -1},
+        {"drag box answers a drag", 1.0, 2, 3, kMouseDrag, 8},
+        {"scaled overlap", 2.0, 110, 60, kMouseClick, 2},
+        {"scaled right box", 2.0, 131, 60, kMouseClick, 3},
+        {"scaled nested child", 2.0, 331, 151, kMouseClick, 5},
+        {"unscaled point misses at scale 2", 2.0, 12, 25, kMouseClick, -1},
+        {"half scale", 0.5, 6, 11, kMouseClick, 2},
+        {"outside the gauge", 1.0, -1, -1, kMouseClick | kMouseDrag, -1},
+    };
+    for (const HitCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const MouseBox* box = layout.hit(c.scale, c.x, c.y, c.action_bits);
+        if (c.expected_record < 0) {
+            EXPECT_EQ(box, nullptr);
+        } else {
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->record, static_cast<size_t>(c.expected_record));
+        }
+    }
+}
+
+TEST(MouseLayoutHit, DisplayedBoxesRoundTheirEdges) {
+    MouseBox box;
+    box.x = 15;
+    box.y = 29;
+    box.width = 58;
+    box.height = 57;
+    const bench::DisplayedBox at_double = bench::displayed_box(box, 2.0);
+    EXPECT_EQ(at_double.left, 30);
+    EXPECT_EQ(at_double.top, 58);
+    EXPECT_EQ(at_double.right, 146);
+    EXPECT_EQ(at_double.bottom, 172);
+    const bench::DisplayedBox at_third = bench::displayed_box(box, 1.0 / 3.0);
+    EXPECT_EQ(at_third.left, 5);
+    EXPECT_EQ(at_third.top, 10);
+    EXPECT_EQ(at_third.right, 24);   // 73 / 3 = 24.33
+    EXPECT_EQ(at_third.bottom, 29);  // 86 / 3 = 28.67
+}
+
+}  // namespace

@@ -1,0 +1,367 @@
+// The service table the host hands to modules: every served slot reaches the
+// active host with its arguments, every other slot is a trap of its own, and
+// the variable and key-event services have the effects modules rely on.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <set>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include "host/host.h"
+
+namespace {
+
+using bench::Host;
+
+uint32_t word(const void* pointer) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer)); }
+uint32_t word(KeyEventHandler handler) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handler)); }
+
+// The raw pointer in slot k, as a module sees it at byte offset 4k.
+template <typename Service = UnusedService>
+Service slot_pointer(const PANELS* table, uint32_t slot) {
+    Service service = nullptr;
+    std::memcpy(&service, reinterpret_cast<const char*>(table) + 4 * slot, sizeof service);
+    return service;
+}
+
+bool is_served(uint32_t slot) {
+    for (uint32_t served : bench::kServedSlots) {
+        if (served == slot) return true;
+    }
+    return false;
+}
+
+// --- Variables ---------------------------------------------------------------
+
+struct VarCase {
+    const char* name;
+    uint32_t token;
+    double stored;        // in the host's store (NaN: never set)
+    double expected;
+};
+
+const VarCase kVarCases[] = {
+    {"engine running flag", 406, 1.0, 1.0},
+    {"clock seconds", 5, 42.0, 42.0},
+    {"negative reading", 390, -12.5, -12.5},
+    {"token never set reads zero", 9999, std::numeric_limits<double>::quiet_NaN(), 0.0},
+    {"token zero", 0, std::numeric_limits<double>::quiet_NaN(), 0.0},
+};
+
+TEST(HostServicesVariables, LookupFillsARecordByItsTokenAlone) {
+    for (const VarCase& c : kVarCases) {
+        SCOPED_TRACE(c.name);
+        Host host;
+        if (!std::isnan(c.stored)) host.vars().set(c.token, c.stored);
+        MODULE_VAR var{};
+        var.token = c.token;
+        var.value = 77.0;  // stale value the lookup must replace
+        host.panels()->lookup_var(&var);
+        EXPECT_EQ(var.value, c.expected);
+        EXPECT_FALSE(host.is_bound(&var));
+        const auto calls = host.calls_to(bench::kSlotLookupVar);
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].args[0], word(&var));
+    }
+}
+
+TEST(HostServicesVariables, InitializeBindsAndFills) {
+    for (const VarCase& c : kVarCases) {
+        SCOPED_TRACE(c.name);
+        Host host;
+        if (!std::isnan(c.stored)) host.vars().set(c.token, c.stored);
+        MODULE_VAR var{};
+        var.token = c.token;
+        var.value = 77.0;
+        host.panels()->initialize_var(&var);
+        EXPECT_EQ(var.value, c.expected);
+        EXPECT_TRUE(host.is_bound(&var));
+        ASSERT_EQ(host.calls_to(bench::kSlotInitializeVar).size(), 1u);
+        // A later change in the store reaches the bound record at its next lookup.
+        host.vars().set(c.token, 3.5);
+        host.panels()->lookup_var(&var);
+        EXPECT_EQ(var.value, 3.5);
+    }
+}
+
+TEST(HostServicesVariables, NullRecordsAreLoggedAndLeftAlone) {
+    Host host;
+    host.panels()->lookup_var(nullptr);
+    host.panels()->initialize_var(nullptr);
+    EXPECT_EQ(host.calls_to(bench::kSlotLookupVar).size(), 1u);
+    EXPECT_EQ(host.calls_to(bench::kSlotInitializeVar).size(), 1u);
+    EXPECT_FALSE(host.is_bound(nullptr));
+}
+
+// --- Element list services -------------------------------------------------
+
+struct ElementCase {
+    const char* name;
+    uint32_t slot;
+    std::function<void(PANELS*, ELEMENT_HEADER*)> call;
+    uint32_t argument;  // second word logged
+};
+
+TEST(HostServicesElementLists, EachIsLoggedWithElementAndArgument) {
+    const ElementCase cases[] = {
+        {"query", 24, [](PANELS* p, ELEMENT_HEADER* e) { p->element_list_query(e); }, 0},
+        {"install", 25, [](PANELS* p, ELEMENT_HEADER* e) { p->element_list_install(e, 0xDEADBEEF); }, 0xDEADBEEF},
+        {"initialize", 26, [](PANELS* p, ELEMENT_HEADER* e) { p->element_list_initialize(e); }, 0},
+        {"update", 27, [](PANELS* p, ELEMENT_HEADER* e) { p->element_list_update(e); }, 0},
+        {"generate", 28, [](PANELS* p, ELEMENT_HEADER* e) { p->element_list_generate(e, 7); }, 7},
+        {"plot", 29, [](PANELS* p, ELEMENT_HEADER* e) { p->element_list_plot(e); }, 0},
+        {"kill", 31, [](PANELS* p, ELEMENT_HEADER* e) { p->element_list_kill(e); }, 0},
+    };
+    for (const ElementCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Host host;
+        ELEMENT_HEADER element{};
+        c.call(host.panels(), &element);
+        ASSERT_EQ(host.service_log().size(), 1u);
+        EXPECT_EQ(host.service_log()[0].slot, c.slot);
+        EXPECT_EQ(host.service_log()[0].args[0], word(&element));
+        EXPECT_EQ(host.service_log()[0].args[1], c.argument);
+        EXPECT_TRUE(host.unexpected_slots().empty());
+        EXPECT_TRUE(host.key_log().empty());
+    }
+}
+
+// --- Key events and key-event routines ---------------------------------------
+
+struct Delivery {
+    int routine;
+    uint32_t event;
+    uint32_t value;
+    uint32_t user_data;
+};
+std::vector<Delivery> g_deliveries;
+
+void routine_a(uint32_t event, uint32_t value, uint32_t user_data) { g_deliveries.push_back({1, event, value, user_data}); }
+void routine_b(uint32_t event, uint32_t value, uint32_t user_data) { g_deliveries.push_back({2, event, value, user_data}); }
+
+TEST(HostServicesKeyEvents, TriggerIsLoggedAppliedAndDelivered) {
+    g_deliveries.clear();
+    Host host;
+    host.panels()->register_key_event_handler(&routine_a, 5);
+    host.panels()->trigger_key_event(65821, 8190);
+    const auto calls = host.calls_to(bench::kSlotTriggerKeyEvent);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].args[0], 65821u);
+    EXPECT_EQ(calls[0].args[1], 8190u);
+    ASSERT_EQ(host.key_log().size(), 1u);
+    EXPECT_EQ(host.key_log()[0].id, 65821u);
+    EXPECT_EQ(host.vars().get(163), 8190.0);
+    ASSERT_EQ(g_deliveries.size(), 1u);
+    EXPECT_EQ(g_deliveries[0].event, 65821u);
+    EXPECT_EQ(g_deliveries[0].value, 8190u);
+    EXPECT_EQ(g_deliveries[0].user_data, 5u);
+}
+
+struct Registration {
+    bool unregister;
+    KeyEventHandler routine;
+    uint32_t user_data;
+};
+
+struct RoutineCase {
+    const char* name;
+    std::vector<Registration> steps;
+    std::vector<std::pair<int, uint32_t>> delivered;  // (routine, user data) in order
+};
+
+TEST(HostServicesKeyEvents, RoutinesRunInRegistrationOrderAndUnregisterExactPairs) {
+    const RoutineCase cases[] = {
+        {"order kept", {{false, routine_a, 7}, {false, routine_b, 9}, {false, routine_a, 11}}, {{1, 7}, {2, 9}, {1, 11}}},
+        {"unregister one pair",
+         {{false, routine_a, 7}, {false, routine_b, 9}, {false, routine_a, 11}, {true, routine_a, 11}},
+         {{1, 7}, {2, 9}}},
+        {"routine with other data is no match",
+         {{false, routine_a, 7}, {false, routine_b, 9}, {true, routine_a, 9}},
+         {{1, 7}, {2, 9}}},
+        {"data with other routine is no match", {{false, routine_a, 7}, {true, routine_b, 7}}, {{1, 7}}},
+        {"unregister the first of two",
+         {{false, routine_a, 7}, {false, routine_b, 9}, {true, routine_a, 7}},
+         {{2, 9}}},
+        {"same pair twice leaves one", {{false, routine_b, 3}, {false, routine_b, 3}, {true, routine_b, 3}}, {{2, 3}}},
+        {"unregister all", {{false, routine_a, 1}, {true, routine_a, 1}, {true, routine_a, 1}}, {}},
+        {"re-register goes last",
+         {{false, routine_a, 1}, {false, routine_b, 2}, {true, routine_a, 1}, {false, routine_a, 1}},
+         {{2, 2}, {1, 1}}},
+    };
+    for (const RoutineCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        g_deliveries.clear();
+        Host host;
+        for (const Registration& step : c.steps) {
+            if (step.unregister) {
+                host.panels()->unregister_key_event_handler(step.routine, step.user_data);
+            } else {
+                host.panels()->register_key_event_handler(step.routine, step.user_data);
+            }
+        }
+        EXPECT_EQ(host.key_event_handlers().size(), c.delivered.size());
+        host.send_key_event(0x11000, 3);
+        ASSERT_EQ(g_deliveries.size(), c.delivered.size());
+        for (size_t i = 0; i < c.delivered.size(); ++i) {
+            EXPECT_EQ(g_deliveries[i].routine, c.delivered[i].first) << "delivery " << i;
+            EXPECT_EQ(g_deliveries[i].user_data, c.delivered[i].second) << "delivery " << i;
+            EXPECT_EQ(g_deliveries[i].event, 0x11000u);
+            EXPECT_EQ(g_deliveries[i].value, 3u);
+        }
+        const auto registers = host.calls_to(bench::kSlotRegisterKeyEventHandler);
+        const auto unregisters = host.calls_to(bench::kSlotUnregisterKeyEventHandler);
+        EXPECT_EQ(registers.size() + unregisters.size(), c.steps.size());
+        if (!registers.empty()) {
+            EXPECT_EQ(registers[0].args[0], word(c.steps[0].routine));
+            EXPECT_EQ(registers[0].args[1], c.steps[0].user_data);
+        }
+    }
+}
+
+// A routine that unregisters itself while an event is delivered: the event
+// still reaches every routine registered when it arrived.
+void self_removing(uint32_t event, uint32_t value, uint32_t user_data) {
+    g_deliveries.push_back({3, event, value, user_data});
+    Host::active()->panels()->unregister_key_event_handler(&self_removing, user_data);
+}
+
+TEST(HostServicesKeyEvents, RoutineMayUnregisterWhileDelivered) {
+    g_deliveries.clear();
+    Host host;
+    host.panels()->register_key_event_handler(&self_removing, 1);
+    host.panels()->register_key_event_handler(&routine_a, 2);
+    host.send_key_event(1, 0);
+    host.send_key_event(2, 0);
+    ASSERT_EQ(g_deliveries.size(), 3u);
+    EXPECT_EQ(g_deliveries[0].routine, 3);
+    EXPECT_EQ(g_deliveries[1].routine, 1);
+    EXPECT_EQ(g_deliveries[2].routine, 1);
+    EXPECT_EQ(g_deliveries[2].event, 2u);
+}
+
+// --- Calculator programs -------------------------------------------------------
+
+TEST(HostServicesCalculator, ProgramsAreLoggedAndRun) {
+    Host host;
+    std::vector<std::string> run;
+    host.set_calculator([&](const char* program) { run.emplace_back(program); });
+    host.panels()->execute_calculator_code("1 (>L:Bombs_dropped)", nullptr, nullptr, nullptr);
+    host.panels()->execute_calculator_code(nullptr, nullptr, nullptr, nullptr);
+    host.panels()->execute_calculator_code("(L:Bombs_dropped) 1 + (>L:Bombs_dropped)", nullptr, nullptr, nullptr);
+    const std::vector<std::string> expected = {"1 (>L:Bombs_dropped)", "(L:Bombs_dropped) 1 + (>L:Bombs_dropped)"};
+    EXPECT_EQ(host.calculator_log(), expected);
+    EXPECT_EQ(run, expected);
+    EXPECT_EQ(host.calls_to(bench::kSlotExecuteCalculatorCode).size(), 3u);
+}
+
+// --- The table itself ----------------------------------------------------------
+
+TEST(HostServicesTable, EverySlotHoldsItsOwnEntry) {
+    Host host;
+    std::set<UnusedService> seen;
+    for (uint32_t slot = 0; slot < kPanelsSlotCount; ++slot) {
+        const UnusedService entry = slot_pointer(host.panels(), slot);
+        EXPECT_NE(entry, nullptr) << "slot " << slot;
+        EXPECT_TRUE(seen.insert(entry).second) << "slot " << slot << " shares its entry";
+    }
+}
+
+TEST(HostServicesTable, UnusedSlotsAreTrapsThatReportTheirSlot) {
+    size_t traps = 0;
+    for (uint32_t slot = 0; slot < kPanelsSlotCount; ++slot) {
+        if (is_served(slot)) continue;
+        ++traps;
+        SCOPED_TRACE("slot " + std::to_string(slot));
+        Host host;
+        slot_pointer(host.panels(), slot)();
+        ASSERT_EQ(host.unexpected_slots().size(), 1u);
+        EXPECT_EQ(host.unexpected_slots()[0], slot);
+        ASSERT_EQ(host.service_log().size(), 1u);
+        EXPECT_EQ(host.service_log()[0].slot, slot);
+    }
+    EXPECT_EQ(traps, kPanelsSlotCount - bench::kServedSlots.size());
+    EXPECT_EQ(traps, 69u);
+}
+
+TEST(HostServicesTable, WithoutAnActiveHostCallsDoNothing) {
+    PANELS table{};
+    {
+        Host host;
+        table = *host.panels();
+    }
+    ASSERT_EQ(Host::active(), nullptr);
+    MODULE_VAR var{};
+    var.token = 5;
+    var.value = 12.0;
+    table.lookup_var(&var);
+    table.initialize_var(&var);
+    table.trigger_key_event(65820, 1);
+    table.register_key_event_handler(&routine_a, 1);
+    slot_pointer(&table, 30)();
+    EXPECT_EQ(var.value, 12.0);
+}
+
+TEST(HostServicesTable, LatestHostIsActiveUntilItGoes) {
+    Host outer;
+    EXPECT_EQ(Host::active(), &outer);
+    {
+        Host inner;
+        EXPECT_EQ(Host::active(), &inner);
+        MODULE_VAR var{};
+        outer.panels()->lookup_var(&var);  // any host's table serves the active one
+        EXPECT_EQ(inner.service_log().size(), 1u);
+        EXPECT_TRUE(outer.service_log().empty());
+    }
+    EXPECT_EQ(Host::active(), &outer);
+}
+
+// --- The main window check -------------------------------------------------------
+
+struct WindowCase {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> windows;  // present on the Linux twin
+    bool found_on_linux;
+};
+
+TEST(HostWindows, FindWindowFollowsTheHostsWindows) {
+    const WindowCase cases[] = {
+        {"no window", {}, false},
+        {"main window", {{"MSCFSMAIN", "Microsoft Combat Flight Simulator"}}, true},
+        {"other title", {{"MSCFSMAIN", "Microsoft Flight Simulator"}}, false},
+        {"other class", {{"FS98MAIN", "Microsoft Combat Flight Simulator"}}, false},
+        {"among others", {{"Shell_TrayWnd", ""}, {"MSCFSMAIN", "Microsoft Combat Flight Simulator"}}, true},
+    };
+    for (const WindowCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Host host;
+        for (const auto& [window_class, title] : c.windows) host.set_window(window_class, title, true);
+        void* found = FindWindowA("MSCFSMAIN", "Microsoft Combat Flight Simulator");
+#ifdef _WIN32
+        // The platform's own: no simulator runs beside the tests.
+        EXPECT_EQ(found, nullptr);
+#else
+        EXPECT_EQ(found != nullptr, c.found_on_linux);
+        host.set_window("MSCFSMAIN", "Microsoft Combat Flight Simulator", false);
+        EXPECT_EQ(FindWindowA("MSCFSMAIN", "Microsoft Combat Flight Simulator"), nullptr);
+#endif
+    }
+}
+
+TEST(HostWindows, NullNamesMatchAny) {
+    Host host;
+    host.set_window("MSCFSMAIN", "Microsoft Combat Flight Simulator", true);
+    EXPECT_TRUE(host.has_window(nullptr, "Microsoft Combat Flight Simulator"));
+    EXPECT_TRUE(host.has_window("MSCFSMAIN", nullptr));
+    EXPECT_FALSE(host.has_window("MSCFSMAIN", "Other"));
+    EXPECT_FALSE(host.has_window(nullptr, "Other"));
+}
+
+}  // namespace
