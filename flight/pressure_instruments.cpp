@@ -86,12 +86,12 @@ constinit AirspeedRecords airspeed{
 
 // The three pointers, long hand last: one turn per 100,000, 10,000 and 1,000
 // feet; 270 puts zero at 12 o'clock.
-struct PointerSpec {
+struct PointerLayout {
     uint32_t bitmap;
     frame::Placement pivot;
     double degrees_per_foot;
 };
-constexpr PointerSpec kPointers[] = {
+constexpr PointerLayout kPointers[] = {
     {105, {25, 12}, 0.0036},
     {110, {35, 17}, 0.036},
     {115, {54, 8}, 0.36},
@@ -104,7 +104,7 @@ double GAUGE_CALL altimeter_pointer(ELEMENT_NEEDLE* needle) {
 }
 
 // The pressure-setting drums. The setting is split into digits by repeatedly
-// moving the next digit in front of the point: a(0) = p / 10000, then
+// moving the next digit in front of the point: a(0) = p * 0.0001, then
 // a(n) = frac(a(n-1)) * 10, whose whole part is digit n (thousands first).
 // A digit that the binary arithmetic leaves a hair short of a whole number
 // (960 gives tens 5.999...) carries, so every whole-millibar setting shows its
@@ -149,11 +149,11 @@ constexpr MovingImageCallback hundreds_drum = digit_drum<2>;
 constexpr MovingImageCallback tens_drum = digit_drum<3>;
 
 // The drums in drawing order, right to left.
-struct DrumSpec {
+struct DrumLayout {
     int32_t window_x;
     MovingImageCallback callback;
 };
-constexpr DrumSpec kDrums[] = {
+constexpr DrumLayout kDrums[] = {
     {159, units_drum},
     {140, tens_drum},
     {121, hundreds_drum},
@@ -195,10 +195,10 @@ struct AltimeterRecords {
     MOUSERECT mouse[7];
 };
 
-constexpr ELEMENT_MOVING_IMAGE pressure_drum(const DrumSpec& spec, ELEMENT_HEADER* const* next,
+constexpr ELEMENT_MOVING_IMAGE pressure_drum(const DrumLayout& layout, ELEMENT_HEADER* const* next,
                                              const FAILURE_RECORD* failures) {
     return {
-        .header = element_header(kMovingImage, kDrumStrip, {spec.window_x, kDrumWindowY}, &altimeter_gauge, next,
+        .header = element_header(kMovingImage, kDrumStrip, {layout.window_x, kDrumWindowY}, &altimeter_gauge, next,
                                  failures, kFlagsOverlay),
         .source_x = module_var(0),  // the drums roll only up and down
         .min_x = 0.0,
@@ -206,16 +206,16 @@ constexpr ELEMENT_MOVING_IMAGE pressure_drum(const DrumSpec& spec, ELEMENT_HEADE
         .source_y = module_var(kPressureSetting),
         .min_y = 0.0,
         .max_y = 100.0,
-        .callback_y = spec.callback,
+        .callback_y = layout.callback,
     };
 }
 
 template <size_t Pointer>
 constexpr ELEMENT_NEEDLE altitude_pointer(ELEMENT_HEADER* const* next, const FAILURE_RECORD* failures) {
-    const PointerSpec& spec = kPointers[Pointer];
+    const PointerLayout& layout = kPointers[Pointer];
     return {
-        .header = element_header(kNeedle, spec.bitmap, {139, 139}, &altimeter_gauge, next, failures, kFlagsOverlay,
-                                 spec.pivot),
+        .header = element_header(kNeedle, layout.bitmap, {139, 139}, &altimeter_gauge, next, failures, kFlagsOverlay,
+                                 layout.pivot),
         .source = module_var(kIndicatedAltitude),
         .max_degrees_per_tick = 0,
         .update_callback = altimeter_pointer<Pointer>,
