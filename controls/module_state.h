@@ -1,5 +1,6 @@
-// Every module-level variable of Korvane.gau, with its load value. Each
-// belongs to the callbacks of exactly one gauge; nothing else keeps state.
+// Every module-level variable of Korvane.gau, with its load value. This is the
+// one home of the module's state: gauge sources keep no variables of their
+// own. Each variable belongs to the callbacks of exactly one gauge.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,18 @@ namespace module_state {
 // (1013 mb at load). Every open Altimeter shares it; only the knob handlers
 // change it and the Altimeter's gauge callback sends it to the simulator.
 extern uint32_t altimeter_setting;
+
+// Starter_Switch: 1 when the latest check at service id 4 found the
+// simulator's main window; picks the family of the start event. Load: 0.
+extern int32_t cfs_main_window_found;
+// Starter_Switch: per engine (index = engine - 1), 1 while armed. Load: all 0.
+extern int32_t starter_armed[4];
+
+// Throttle: the gauge's root static image, captured at service id 2 for the
+// lever handlers. Load: null.
+extern ELEMENT_STATIC_IMAGE* throttle_root_element;
+// Prop_Control: as throttle_root_element, for the propeller levers. Load: null.
+extern ELEMENT_STATIC_IMAGE* prop_root_element;
 
 // DR_Compass: the course set with its knob, in degrees. The knob keeps it
 // within 0..360, both ends included. Load value 0.0.

@@ -3,6 +3,8 @@
 // aggregate initialiser; records stay separate objects per gauge.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "frame/records.h"
@@ -59,6 +61,20 @@ constexpr ELEMENT_HEADER element_header(ElementType type, uint32_t resource_id, 
                           .next_element_list = next,
                           .failure_records = failures,
                           .image_flags = image_flags};
+}
+
+// Zero-terminated element lists: one element, or every element of an array in
+// its order.
+template <typename Element>
+constexpr std::array<ELEMENT_HEADER*, 2> element_list(Element& element) {
+    return {&element.header, nullptr};
+}
+template <typename Element, size_t Count>
+constexpr std::array<ELEMENT_HEADER*, Count + 1> element_list(std::array<Element, Count>& elements) {
+    std::array<ELEMENT_HEADER*, Count + 1> list{};
+    for (size_t i = 0; i < Count; ++i) list[i] = &elements[i].header;
+    list[Count] = nullptr;
+    return list;
 }
 
 }  // namespace frame

@@ -2,13 +2,14 @@
 // table in the host's order (frame/gauge_table.h lists the full order).
 #include "frame/gauge_table.h"
 
+#include "controls/controls_gauges.h"
 #include "flight/flight_gauges.h"
 #include "flight/navigation_gauges.h"
 
 namespace {
 
 // Gauges built so far: one line per gauge, in the host's order.
-constexpr size_t kGaugeCount = 11;
+constexpr size_t kGaugeCount = 15;
 
 }  // namespace
 
@@ -34,9 +35,13 @@ constinit LINKAGE<kGaugeCount + 1> Linkage{
             &flight::airspeed_gauge,
             &navigation::clock_gauge.header,
             &navigation::compass_gauge,
+            &controls::magneto_switch_gauge,
+            &controls::starter_switch_gauge.header,
             &navigation::timer_gauge.header,
             &flight::turn_gauge,
             &flight::vsi_gauge,
+            &controls::throttle_gauge,
+            &controls::prop_control_gauge,
             &navigation::dr_compass_gauge,
             &navigation::direction_finder_gauge,
             nullptr,
@@ -47,10 +52,6 @@ constinit LINKAGE<kGaugeCount + 1> Linkage{
 
 namespace frame {
 
-ELEMENT_HEADER* first_gauge_root() {
-    GAUGEHDR* first = Linkage.gauge_table[0];
-    if (first == nullptr || first->element_list == nullptr) return nullptr;
-    return first->element_list[0];
-}
+ELEMENT_HEADER* first_gauge_root() { return root_of_first_gauge(Linkage.gauge_table); }
 
 }  // namespace frame

@@ -55,6 +55,13 @@ namespace frame {
 // standard routines act on this element whichever header they are taken from.
 ELEMENT_HEADER* first_gauge_root();
 
+// The root of the first gauge of a gauge table; null while the table is empty.
+inline ELEMENT_HEADER* root_of_first_gauge(GAUGEHDR* const* gauge_table) {
+    GAUGEHDR* first = gauge_table[0];
+    if (first == nullptr || first->element_list == nullptr) return nullptr;
+    return first->element_list[0];
+}
+
 void GAUGE_CALL standard_query();
 void GAUGE_CALL standard_install(uint32_t host_argument);
 void GAUGE_CALL standard_initialize();

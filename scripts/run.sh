@@ -4,3 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh win linux
 build/linux/gaugebench list build/linux/Korvane.gau --pe build/win/Korvane.gau
+echo
+build/linux/gaugebench bombrun build/linux/Dropwatch.gau

@@ -13,5 +13,10 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 
 echo "== tests: PE deliverables under Wine"
 export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-[ -d "$WINEPREFIX" ] || wineboot --init >/dev/null 2>&1 || true
+if [ ! -d "$WINEPREFIX" ]; then
+  wineboot --init >/dev/null 2>&1 || true
+  # The session wineboot opens has no display; tests that make windows need
+  # the server to start again under the X server below.
+  wineserver -w || true
+fi
 xvfb-run -a ctest --test-dir build/win --output-on-failure

@@ -1,0 +1,375 @@
+// Throttle and Prop_Control driven through the loaded module: lever values
+// from the pointer's height at the bitmaps' sizes and at twice the size, the
+// sound handling of drags without a measurable background and of pointers far
+// outside the box, and the overlapping throttle boxes.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+#include "host/instance.h"
+#include "host/module.h"
+#include "support/test_paths.h"
+
+namespace {
+
+struct Box {
+    int32_t x, y, width, height;
+};
+
+struct Lever {
+    uint32_t event;
+    uint32_t token;
+    Box box;
+    int32_t rest_y;  // the slider picture's y at value 0
+};
+
+struct Quadrant {
+    const char* name;
+    uint32_t background;
+    uint32_t width, height;
+    Lever levers[4];  // by engine
+    double pixels_per_unit;  // upward travel of a lever picture per unit
+};
+
+constexpr Quadrant kThrottle{
+    "Throttle", 405, 266, 165,
+    {
+        {65820, 128, {15, 29, 58, 57}, 57},
+        {65821, 163, {91, 108, 58, 57}, 112},
+        {65822, 198, {133, 108, 58, 57}, 112},
+        {65823, 233, {193, 29, 58, 57}, 57},
+    },
+    57.0 / 16384.0,
+};
+
+constexpr Quadrant kPropControl{
+    "Prop_Control", 430, 198, 178,
+    {
+        {65923, 129, {0, 16, 53, 146}, 123},
+        {65924, 164, {53, 16, 46, 146}, 123},
+        {65925, 199, {99, 16, 47, 146}, 123},
+        {65926, 234, {146, 16, 52, 146}, 123},
+    },
+    123.0 / 16384.0,
+};
+
+const Quadrant* const kQuadrants[] = {&kThrottle, &kPropControl};
+
+struct LeverCase {
+    const Quadrant* quadrant;
+    double scale;
+    int32_t y;       // pointer height in the box, displayed pixels from its top
+    uint32_t value;  // lever value sent
+};
+
+// At the bitmaps' sizes (H = 165 and 178) and at twice them (H = 330, 356).
+const LeverCase kLeverCases[] = {
+    {&kThrottle, 1.0, -1, 16383},   {&kThrottle, 1.0, 0, 16381},    {&kThrottle, 1.0, 1, 16094},
+    {&kThrottle, 1.0, 28, 8334},    {&kThrottle, 1.0, 56, 287},     {&kThrottle, 1.0, 57, 0},
+    {&kThrottle, 1.0, 100, 0},      {&kPropControl, 1.0, -1, 16383}, {&kPropControl, 1.0, 0, 16272},
+    {&kPropControl, 1.0, 100, 5050}, {&kPropControl, 1.0, 145, 0},  {&kThrottle, 2.0, 57, 8190},
+    {&kThrottle, 2.0, -1, 16383},   {&kThrottle, 2.0, 0, 16381},    {&kThrottle, 2.0, 1, 16238},
+    {&kThrottle, 2.0, 113, 143},    {&kThrottle, 2.0, 114, 0},      {&kPropControl, 2.0, 0, 16328},
+    {&kPropControl, 2.0, 145, 8192}, {&kPropControl, 2.0, 291, 0},
+};
+
+class LeversTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        module_ = std::make_unique<bench::Module>(host_, test_paths::module("Korvane.gau"));
+        for (const Quadrant* quadrant : kQuadrants) {
+            ASSERT_NE(module_->gauge(quadrant->name), nullptr) << quadrant->name;
+        }
+    }
+
+    void give_sizes() {
+        module_->override_bitmap_size(405, 266, 165);
+        module_->override_bitmap_size(410, 107, 108);
+        module_->override_bitmap_size(415, 39, 53);
+        module_->override_bitmap_size(420, 39, 53);
+        module_->override_bitmap_size(425, 107, 108);
+        module_->override_bitmap_size(430, 198, 178);
+        module_->override_bitmap_size(432, 53, 55);
+        module_->override_bitmap_size(434, 46, 55);
+        module_->override_bitmap_size(436, 47, 55);
+        module_->override_bitmap_size(438, 52, 55);
+    }
+
+    GAUGEHDR* gauge(const Quadrant& quadrant) const { return module_->gauge(quadrant.name); }
+
+    // The handler of engine e's box: children follow the two parents.
+    MouseHandler handler(const Quadrant& quadrant, size_t engine) const {
+        return gauge(quadrant)->mouse_rects[2 + engine].handler;
+    }
+
+    static ELEMENT_STATIC_IMAGE* root(GAUGEHDR* gauge) {
+        return reinterpret_cast<ELEMENT_STATIC_IMAGE*>(gauge->element_list[0]);
+    }
+
+    size_t key_event_calls() const { return host_.calls_to(bench::kSlotTriggerKeyEvent).size(); }
+
+    bench::Host host_;
+    std::unique_ptr<bench::Module> module_;
+};
+
+// --- Lever values --------------------------------------------------------------
+
+TEST_F(LeversTest, DragGivesTheLeverValueOfThePointerHeight) {
+    give_sizes();
+    for (const LeverCase& c : kLeverCases) {
+        bench::GaugeInstance instance(host_, *module_, gauge(*c.quadrant), c.scale);
+        instance.setup();
+        for (size_t engine = 0; engine < 4; ++engine) {
+            const Box& box = c.quadrant->levers[engine].box;
+            SCOPED_TRACE(::testing::Message() << c.quadrant->name << " x" << c.scale << ", engine " << engine + 1
+                                              << ", y " << c.y);
+            const int32_t x = static_cast<int32_t>((box.x + box.width / 2) * c.scale);
+            const int32_t top = static_cast<int32_t>(box.y * c.scale);
+            instance.press(x, top + 10);
+            host_.clear_key_log();
+            instance.move(x, top + c.y);
+            instance.release();
+            ASSERT_EQ(host_.key_log().size(), 1u);
+            EXPECT_EQ(host_.key_log()[0].id, c.quadrant->levers[engine].event);
+            EXPECT_EQ(host_.key_log()[0].value, c.value);
+        }
+    }
+}
+
+TEST_F(LeversTest, EveryCallSendsEvenAnUnchangedValue) {
+    give_sizes();
+    for (const Quadrant* quadrant : kQuadrants) {
+        SCOPED_TRACE(quadrant->name);
+        bench::GaugeInstance instance(host_, *module_, gauge(*quadrant));
+        instance.setup();
+        const Box& box = quadrant->levers[0].box;
+        host_.clear_key_log();
+        instance.press(box.x + 5, box.y + 20);
+        instance.move(box.x + 5, box.y + 20);
+        instance.move(box.x + 6, box.y + 20);
+        instance.release();
+        ASSERT_EQ(host_.key_log().size(), 3u);
+        EXPECT_EQ(host_.key_log()[1].value, host_.key_log()[0].value);
+        EXPECT_EQ(host_.key_log()[2].value, host_.key_log()[0].value) << "only the height counts";
+    }
+}
+
+TEST_F(LeversTest, LeverPicturesFollowTheLeverVariables) {
+    give_sizes();
+    for (const Quadrant* quadrant : kQuadrants) {
+        bench::GaugeInstance instance(host_, *module_, gauge(*quadrant));
+        instance.setup();
+        for (size_t engine = 0; engine < 4; ++engine) {
+            SCOPED_TRACE(::testing::Message() << quadrant->name << ", engine " << engine + 1);
+            const Lever& lever = quadrant->levers[engine];
+            instance.press(lever.box.x + lever.box.width / 2, lever.box.y + 1);
+            instance.release();
+            ASSERT_FALSE(host_.key_log().empty());
+            const uint32_t sent = host_.key_log().back().value;
+            EXPECT_EQ(host_.vars().get(lever.token), static_cast<double>(sent));
+            instance.update();
+            // Drawing order: background, engines 2, 3, 4, then 1 on top.
+            const size_t slot = engine == 0 ? 4 : engine;
+            const bench::ElementState& slider = instance.elements().at(slot);
+            EXPECT_DOUBLE_EQ(slider.y, lever.rest_y - sent * quadrant->pixels_per_unit);
+        }
+    }
+}
+
+TEST_F(LeversTest, DragReadsNoVariableAndCallsOnlyTheKeyEventService) {
+    give_sizes();
+    for (const Quadrant* quadrant : kQuadrants) {
+        bench::GaugeInstance instance(host_, *module_, gauge(*quadrant));
+        instance.setup();
+        host_.clear_service_log();
+        for (size_t engine = 0; engine < 4; ++engine) {
+            const Box& box = quadrant->levers[engine].box;
+            instance.press(box.x + box.width / 2, box.y + 2);
+            instance.move(box.x + box.width / 2, box.y + 30);
+            instance.release();
+        }
+        EXPECT_EQ(host_.service_log().size(), 8u) << quadrant->name;
+        EXPECT_EQ(key_event_calls(), 8u) << quadrant->name;
+    }
+}
+
+// --- Drags the lever cannot measure -------------------------------------------
+
+TEST_F(LeversTest, DragBeforeSetUpSendsNothing) {
+    for (const Quadrant* quadrant : kQuadrants) {
+        for (size_t engine = 0; engine < 4; ++engine) {
+            PIXPOINT point{5, 5};
+            EXPECT_EQ(handler(*quadrant, engine)(&point, 0x00800000), 0);
+        }
+    }
+    EXPECT_TRUE(host_.key_log().empty());
+    EXPECT_TRUE(host_.service_log().empty());
+}
+
+TEST_F(LeversTest, OnlyServiceIdTwoCapturesTheRoot) {
+    HOST_IMAGE_PREFIX image{266, 405, 165};
+    for (const Quadrant* quadrant : kQuadrants) {
+        SCOPED_TRACE(quadrant->name);
+        GAUGEHDR* header = gauge(*quadrant);
+        root(header)->image = &image;
+        PIXPOINT point{5, 5};
+        for (uint32_t service_id : {0u, 4u, 6u, 7u, 0xFFFFFFFFu}) {
+            header->gauge_callback(header, service_id, 0);
+            handler(*quadrant, 0)(&point, 0x00800000);
+        }
+        EXPECT_TRUE(host_.key_log().empty());
+        header->gauge_callback(header, 2, 0);
+        handler(*quadrant, 0)(&point, 0x00800000);
+        EXPECT_EQ(host_.key_log().size(), 1u);
+        root(header)->image = nullptr;
+        host_.clear_key_log();
+    }
+}
+
+TEST_F(LeversTest, DragWithoutHostImageSendsNothing) {
+    give_sizes();
+    for (const Quadrant* quadrant : kQuadrants) {
+        SCOPED_TRACE(quadrant->name);
+        bench::GaugeInstance instance(host_, *module_, gauge(*quadrant));
+        instance.setup();
+        instance.kill();  // the root stays captured; its image is gone
+        ASSERT_EQ(root(gauge(*quadrant))->image, nullptr);
+        for (size_t engine = 0; engine < 4; ++engine) {
+            PIXPOINT point{5, 5};
+            EXPECT_EQ(handler(*quadrant, engine)(&point, 0x00800000), 0);
+        }
+    }
+    EXPECT_TRUE(host_.key_log().empty());
+}
+
+TEST_F(LeversTest, DragOnABackgroundShownZeroHighSendsNothing) {
+    // No sizes given: the host shows the background 0 x 0.
+    for (const Quadrant* quadrant : kQuadrants) {
+        SCOPED_TRACE(quadrant->name);
+        bench::GaugeInstance instance(host_, *module_, gauge(*quadrant));
+        instance.setup();
+        ASSERT_NE(root(gauge(*quadrant))->image, nullptr);
+        ASSERT_EQ(root(gauge(*quadrant))->image->displayed_height, 0u);
+        for (size_t engine = 0; engine < 4; ++engine) {
+            for (int32_t y : {-1, 0, 1, 100}) {
+                PIXPOINT point{5, y};
+                EXPECT_EQ(handler(*quadrant, engine)(&point, 0x00800000), 0);
+            }
+        }
+    }
+    EXPECT_TRUE(host_.key_log().empty());
+}
+
+// Heights and pointers at the ends of their types: the value is limited, never
+// overflowed (the sanitizer build checks every conversion).
+TEST_F(LeversTest, ExtremeHeightsAndPointersGiveLimitedValues) {
+    struct Case {
+        const Quadrant* quadrant;
+        uint32_t displayed_height;
+        int32_t y;
+        uint32_t value;
+    };
+    constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+    constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+    constexpr uint32_t kHuge = std::numeric_limits<uint32_t>::max();
+    const Case cases[] = {
+        {&kThrottle, 165, kMin, 16383},   {&kThrottle, 165, kMax, 0},       {&kThrottle, 165, -131072, 16383},
+        {&kThrottle, 165, 131072, 0},     {&kThrottle, 1, 0, 0},            {&kThrottle, 1, -1, 16383},
+        {&kThrottle, kHuge, kMin, 16383}, {&kThrottle, kHuge, kMax, 0},     {&kThrottle, kHuge, 0, 16383},
+        {&kPropControl, 178, kMin, 16383}, {&kPropControl, 178, kMax, 0},  {&kPropControl, 1, 0, 0},
+        {&kPropControl, kHuge, kMin, 16383}, {&kPropControl, kHuge, kMax, 6396},
+        {&kPropControl, kHuge, 0, 16383},
+    };
+    give_sizes();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.quadrant->name << ", H " << c.displayed_height << ", y " << c.y);
+        bench::GaugeInstance instance(host_, *module_, gauge(*c.quadrant));
+        instance.setup();
+        HOST_IMAGE_PREFIX image{0, c.quadrant->background, c.displayed_height};
+        HOST_IMAGE_PREFIX* const installed = root(gauge(*c.quadrant))->image;
+        root(gauge(*c.quadrant))->image = &image;
+        for (size_t engine = 0; engine < 4; ++engine) {
+            host_.clear_key_log();
+            PIXPOINT point{c.y, c.y};
+            EXPECT_EQ(handler(*c.quadrant, engine)(&point, 0x00800000), 0);
+            ASSERT_EQ(host_.key_log().size(), 1u);
+            EXPECT_EQ(host_.key_log()[0].id, c.quadrant->levers[engine].event);
+            EXPECT_EQ(host_.key_log()[0].value, c.value);
+        }
+        root(gauge(*c.quadrant))->image = installed;
+    }
+}
+
+// --- Boxes ---------------------------------------------------------------------
+
+TEST_F(LeversTest, OverlapOfTheMiddleThrottleBoxesReachesOneHandler) {
+    give_sizes();
+    struct Case {
+        int32_t x, y;
+        bool in_overlap;
+        uint32_t event;  // outside the overlap: the one box there
+    };
+    const Case points[] = {
+        {133, 108, true, 0}, {140, 130, true, 0}, {148, 164, true, 0}, {133, 164, true, 0},
+        {132, 130, false, 65821}, {149, 130, false, 65822},
+    };
+    bench::GaugeInstance instance(host_, *module_, gauge(kThrottle));
+    instance.setup();
+    uint32_t overlap_event = 0;
+    for (const Case& p : points) {
+        SCOPED_TRACE(::testing::Message() << "(" << p.x << ", " << p.y << ")");
+        host_.clear_key_log();
+        instance.press(p.x, p.y);
+        ASSERT_EQ(host_.key_log().size(), 1u) << "one handler per press";
+        instance.move(p.x, p.y + 1);
+        ASSERT_EQ(host_.key_log().size(), 2u) << "one handler per move";
+        instance.release();
+        const uint32_t id = host_.key_log()[0].id;
+        EXPECT_EQ(host_.key_log()[1].id, id) << "the drag stays with its box";
+        if (p.in_overlap) {
+            EXPECT_TRUE(id == 65821u || id == 65822u) << id;
+            if (overlap_event == 0) overlap_event = id;
+            EXPECT_EQ(id, overlap_event) << "the same box wins everywhere in the overlap";
+        } else {
+            EXPECT_EQ(id, p.event);
+        }
+    }
+}
+
+TEST_F(LeversTest, PropellerBoxesMeetWithoutOverlap) {
+    give_sizes();
+    struct Case {
+        int32_t x;
+        uint32_t event;
+    };
+    const Case points[] = {{0, 65923}, {52, 65923}, {53, 65924}, {98, 65924},
+                           {99, 65925}, {145, 65925}, {146, 65926}, {197, 65926}};
+    bench::GaugeInstance instance(host_, *module_, gauge(kPropControl));
+    instance.setup();
+    for (const Case& p : points) {
+        for (int32_t y : {16, 161}) {
+            SCOPED_TRACE(::testing::Message() << "(" << p.x << ", " << y << ")");
+            host_.clear_key_log();
+            instance.press(p.x, y);
+            instance.release();
+            ASSERT_EQ(host_.key_log().size(), 1u);
+            EXPECT_EQ(host_.key_log()[0].id, p.event);
+        }
+    }
+    // Above and below the travel nothing answers.
+    host_.clear_key_log();
+    for (int32_t x : {0, 60, 120, 190}) {
+        instance.press(x, 15);
+        instance.release();
+        instance.press(x, 162);
+        instance.release();
+    }
+    EXPECT_TRUE(host_.key_log().empty());
+}
+
+}  // namespace
