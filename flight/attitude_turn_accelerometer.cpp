@@ -6,7 +6,7 @@
 #include <iterator>
 
 #include "flight/flight_gauges.h"
-#include "flight/readings.h"
+#include "frame/readings.h"
 #include "frame/gauge_builders.h"
 #include "frame/limit.h"
 #include "frame/linkage.h"
@@ -31,7 +31,7 @@ constexpr uint32_t kRateOfTurn = 70;
 
 // 617 raw units make one g; the dial reads -2 to 5 g.
 double GAUGE_CALL g_scaling(ELEMENT_NEEDLE* needle) {
-    return frame::limit(reading(needle) * 0.0016207455429497568, -2.0, 5.0);
+    return frame::limit(frame::reading(needle) * 0.0016207455429497568, -2.0, 5.0);
 }
 
 struct AccelerometerRecords {
@@ -69,10 +69,10 @@ constinit AccelerometerRecords accelerometer{
 // --- Attitude ------------------------------------------------------------------
 
 // The horizon moves with pitch; beyond +-89 degrees it would leave the window.
-double GAUGE_CALL pitch_limit(ELEMENT_SPRITE* horizon) { return frame::limit(reading_y(horizon), -89.0, 89.0); }
+double GAUGE_CALL pitch_limit(ELEMENT_SPRITE* horizon) { return frame::limit(frame::reading_y(horizon), -89.0, 89.0); }
 
 // Straight down at wings level, turning clockwise with positive bank.
-double GAUGE_CALL bank_pointer(ELEMENT_NEEDLE* needle) { return finite_or_zero(reading(needle)) + 90.0; }
+double GAUGE_CALL bank_pointer(ELEMENT_NEEDLE* needle) { return frame::finite_or_zero(frame::reading(needle)) + 90.0; }
 
 struct AttitudeRecords {
     ELEMENT_HEADER* element_list[2];
@@ -124,11 +124,11 @@ constinit AttitudeRecords attitude{
 // --- Turn ----------------------------------------------------------------------
 
 double GAUGE_CALL side_slip_scaling(ELEMENT_NEEDLE* needle) {
-    return frame::limit(reading(needle) * 0.1575, -20.0, 20.0);
+    return frame::limit(frame::reading(needle) * 0.1575, -20.0, 20.0);
 }
 
 double GAUGE_CALL turn_scaling(ELEMENT_NEEDLE* needle) {
-    return frame::limit(reading(needle) * 0.003663, -4.0, 4.0);
+    return frame::limit(frame::reading(needle) * 0.003663, -4.0, 4.0);
 }
 
 struct TurnRecords {

@@ -10,7 +10,7 @@
 
 #include "controls/module_state.h"
 #include "flight/flight_gauges.h"
-#include "flight/readings.h"
+#include "frame/readings.h"
 #include "frame/gauge_builders.h"
 #include "frame/limit.h"
 #include "frame/linkage.h"
@@ -47,7 +47,7 @@ constexpr uint32_t kSettingHighest = 1084 * 16;
 // upper end the lower band still applies; the bands meet, so the curve is
 // continuous.
 double GAUGE_CALL airspeed_curve(ELEMENT_NEEDLE* needle) {
-    const double s = frame::limit(reading(needle), 0.0, 350.0);
+    const double s = frame::limit(frame::reading(needle), 0.0, 350.0);
     if (s > 220.0) return 445.0 + 2.125 * (s - 220.0);
     if (s > 120.0) return 220.0 + 2.25 * (s - 120.0);
     if (s > 100.0) return 180.0 + 2.0 * (s - 100.0);
@@ -100,7 +100,7 @@ constexpr size_t kPointerCount = std::size(kPointers);
 
 template <size_t Pointer>
 double GAUGE_CALL altimeter_pointer(ELEMENT_NEEDLE* needle) {
-    return 270.0 + kPointers[Pointer].degrees_per_foot * finite_or_zero(reading(needle));
+    return 270.0 + kPointers[Pointer].degrees_per_foot * frame::finite_or_zero(frame::reading(needle));
 }
 
 // The pressure-setting drums. The setting is split into digits by repeatedly
@@ -128,7 +128,7 @@ DrumStage split_digit(double a) {
 
 // a(stage) for a drum stage 1 (thousands) to 4 (units with its fraction).
 double drum_argument(double setting, int stage) {
-    double a = finite_or_zero(setting) * 0.0001;
+    double a = frame::finite_or_zero(setting) * 0.0001;
     for (int n = 1; n <= stage; ++n) a = split_digit(a).fraction * 10.0;
     return a;
 }
@@ -136,12 +136,12 @@ double drum_argument(double setting, int stage) {
 // Stepping drums: whole digits, 0 to 90 on the 0..100 strip.
 template <int Stage>
 double GAUGE_CALL digit_drum(ELEMENT_MOVING_IMAGE* drum) {
-    return 10.0 * split_digit(drum_argument(reading_y(drum), Stage)).digit;
+    return 10.0 * split_digit(drum_argument(frame::reading_y(drum), Stage)).digit;
 }
 
 // The units drum rolls on with the fraction of a millibar.
 double GAUGE_CALL units_drum(ELEMENT_MOVING_IMAGE* drum) {
-    return 10.0 * drum_argument(reading_y(drum), kUnitsStage);
+    return 10.0 * drum_argument(frame::reading_y(drum), kUnitsStage);
 }
 
 constexpr MovingImageCallback thousands_drum = digit_drum<1>;
@@ -268,7 +268,7 @@ constinit AltimeterRecords altimeter{
 // --- VSI -----------------------------------------------------------------------
 
 double GAUGE_CALL vertical_speed_scaling(ELEMENT_NEEDLE* needle) {
-    return frame::limit(reading(needle) * 0.797194, -4000.0, 4000.0);
+    return frame::limit(frame::reading(needle) * 0.797194, -4000.0, 4000.0);
 }
 
 struct VsiRecords {
