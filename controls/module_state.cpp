@@ -2,6 +2,8 @@
 
 namespace module_state {
 
+constinit uint32_t altimeter_setting = 16208;
+
 constinit int32_t cfs_main_window_found = 0;
 constinit int32_t starter_armed[4] = {0, 0, 0, 0};
 

@@ -11,6 +11,11 @@ namespace module_state {
 
 // (Each gauge family adds its variables here, in one place.)
 
+// Altimeter: the pressure setting of the knob, in sixteenths of a millibar
+// (1013 mb at load). Every open Altimeter shares it; only the knob handlers
+// change it and the Altimeter's gauge callback sends it to the simulator.
+extern uint32_t altimeter_setting;
+
 // Starter_Switch: 1 when the latest check at service id 4 found the
 // simulator's main window; picks the family of the start event. Load: 0.
 extern int32_t cfs_main_window_found;

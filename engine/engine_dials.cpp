@@ -9,7 +9,7 @@
 #include <cmath>
 
 #include "engine/engine_gauges.h"
-#include "engine/gauge_support.h"
+#include "frame/readings.h"
 #include "frame/gauge_builders.h"
 #include "frame/limit.h"
 #include "frame/linkage.h"
@@ -24,7 +24,7 @@ namespace {
 constexpr double kTwelveOClock = 270.0;
 
 double hand_angle(const ELEMENT_NEEDLE* needle, double degrees_per_rpm) {
-    const double rpm = source_value(needle);
+    const double rpm = frame::reading(needle);
     if (!std::isfinite(rpm)) return kTwelveOClock;
     return kTwelveOClock + degrees_per_rpm * rpm;
 }
@@ -38,22 +38,22 @@ double GAUGE_CALL hundreds_hand(ELEMENT_NEEDLE* needle) { return hand_angle(need
 
 // Pounds per square foot above a fixed 2073 datum, in pounds per square inch.
 double GAUGE_CALL boost_scaling(ELEMENT_NEEDLE* needle) {
-    return frame::limit((source_value(needle) - 2073.0) * (1.0 / 144.0), -5.0, 24.0);
+    return frame::limit((frame::reading(needle) - 2073.0) * (1.0 / 144.0), -5.0, 24.0);
 }
 
 // Rankine to Celsius with the instrument maker's offset and rounded factor.
 constexpr double celsius_from_rankine(double rankine) { return (rankine - 492.0) * 0.555556; }
 
 double GAUGE_CALL oil_temperature_scaling(ELEMENT_NEEDLE* needle) {
-    return frame::limit(celsius_from_rankine(source_value(needle)), 0.0, 120.0);
+    return frame::limit(celsius_from_rankine(frame::reading(needle)), 0.0, 120.0);
 }
 
 double GAUGE_CALL oil_pressure_scaling(ELEMENT_NEEDLE* needle) {
-    return frame::limit(source_value(needle) * (1.0 / 144.0), 0.0, 120.0);
+    return frame::limit(frame::reading(needle) * (1.0 / 144.0), 0.0, 120.0);
 }
 
 double GAUGE_CALL radiator_temperature_scaling(ELEMENT_NEEDLE* needle) {
-    return frame::limit(celsius_from_rankine(source_value(needle)), 40.0, 140.0);
+    return frame::limit(celsius_from_rankine(frame::reading(needle)), 40.0, 140.0);
 }
 
 // --- What differs between engines ---------------------------------------------

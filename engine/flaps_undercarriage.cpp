@@ -12,7 +12,7 @@
 
 #include "controls/module_state.h"
 #include "engine/engine_gauges.h"
-#include "engine/gauge_support.h"
+#include "frame/readings.h"
 #include "frame/element_chain.h"
 #include "frame/gauge_builders.h"
 #include "frame/limit.h"
@@ -25,7 +25,7 @@ namespace {
 // --- Flap dial ------------------------------------------------------------------
 
 // The table ends at 16382, one short of the lever's full travel.
-double GAUGE_CALL flap_limit(ELEMENT_NEEDLE* needle) { return frame::limit(source_value(needle), 0.0, 16382.0); }
+double GAUGE_CALL flap_limit(ELEMENT_NEEDLE* needle) { return frame::limit(frame::reading(needle), 0.0, 16382.0); }
 
 constexpr uint32_t kFlapHelp = 0xA015;
 
@@ -92,7 +92,7 @@ void GAUGE_CALL undercarriage_lamps(GAUGEHDR* gauge, uint32_t service_id, uint32
     module_state::gear_right_down = right.value > kLockedDown ? 1 : 0;
 
     const bool night = module_state::gear_lamp_mode != 0;
-    ELEMENT_HEADER* const root = root_element(gauge);
+    ELEMENT_HEADER* const root = frame::root_element(gauge);
     show_side(root, kPortFirstDepth, module_state::gear_left_down != 0, night);
     show_side(root, kStarboardFirstDepth, module_state::gear_right_down != 0, night);
 }

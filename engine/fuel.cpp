@@ -12,7 +12,7 @@
 #include <cstddef>
 
 #include "engine/engine_gauges.h"
-#include "engine/gauge_support.h"
+#include "frame/readings.h"
 #include "frame/element_chain.h"
 #include "frame/gauge_builders.h"
 #include "frame/limit.h"
@@ -70,7 +70,7 @@ constexpr double kLevelScale = 1.0 / 8388608.0;
 // lookup.
 template <std::size_t Gauge>
 double GAUGE_CALL fuel_contents(ELEMENT_NEEDLE* needle) {
-    const double fraction_full = source_value(needle) * kLevelScale;
+    const double fraction_full = frame::reading(needle) * kLevelScale;
     MODULE_VAR& capacity = FuelQuantity<Gauge>::records.fuel_capacity_var.var;
     frame::lookup_var(&capacity);
     return frame::limit(fraction_full * capacity.value, 0.0, kFuelGauges[Gauge].upper_limit);
@@ -137,7 +137,7 @@ void GAUGE_CALL fuel_pressure_warning(GAUGEHDR* gauge, uint32_t service_id, uint
     const double running = self.fuel_warning_running_var.var.value;
     const double pressure = self.fuel_pressure_var.var.value;
 
-    ELEMENT_HEADER* const root = root_element(gauge);
+    ELEMENT_HEADER* const root = frame::root_element(gauge);
     if (running < 1.0 || running > 1.0 || pressure >= kLowFuelPressure) {
         frame::element_chain_set_flags(root, kLampDepth, kImageHidden);
     } else {

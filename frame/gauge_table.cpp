@@ -4,12 +4,13 @@
 
 #include "controls/controls_gauges.h"
 #include "engine/engine_gauges.h"
+#include "flight/flight_gauges.h"
 #include "flight/navigation_gauges.h"
 
 namespace {
 
 // Gauges built so far: one line per gauge, in the host's order.
-constexpr size_t kGaugeCount = 41;
+constexpr size_t kGaugeCount = 47;
 
 }  // namespace
 
@@ -29,6 +30,10 @@ constinit LINKAGE<kGaugeCount + 1> Linkage{
         },
     .gauge_table =
         {
+            &flight::accelerometer_gauge,
+            &flight::attitude_gauge,
+            &flight::altimeter_gauge,
+            &flight::airspeed_gauge,
             &navigation::clock_gauge.header,
             &navigation::compass_gauge,
             &engine::FuelPressureWarning<0>::records.header,
@@ -39,6 +44,7 @@ constinit LINKAGE<kGaugeCount + 1> Linkage{
             &controls::magneto_switch_gauge,
             &controls::starter_switch_gauge.header,
             &navigation::timer_gauge.header,
+            &flight::turn_gauge,
             &engine::Tachometer<0>::records.header,
             &engine::Tachometer<1>::records.header,
             &engine::Tachometer<2>::records.header,
@@ -59,6 +65,7 @@ constinit LINKAGE<kGaugeCount + 1> Linkage{
             &engine::EngineDial<engine::Dial::radiator_temperature, 1>::records.header,
             &engine::EngineDial<engine::Dial::radiator_temperature, 2>::records.header,
             &engine::EngineDial<engine::Dial::radiator_temperature, 3>::records.header,
+            &flight::vsi_gauge,
             &engine::FuelQuantity<0>::records.header,
             &engine::FuelQuantity<1>::records.header,
             &engine::FuelQuantity<2>::records.header,
