@@ -10,7 +10,7 @@
 // lists them for the resource compiler. The same module and fonts give the
 // same bytes on every run.
 //
-// Every gauge that shows a bitmap must be in the module; --allow-missing
+// Every gauge of the host's table must be in the module; --allow-missing
 // instead draws a plain placeholder for the bitmaps of absent gauges.
 #include <cstdio>
 #include <exception>
@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/gauge_table.h"
 #include "host/host.h"
 #include "host/module.h"
 #include "resources/korvane_bitmaps.h"
@@ -105,12 +106,13 @@ int run(const Options& options) {
     art::Records records(module);
 
     std::set<std::string> missing;
-    for (const resources::BitmapSpec& spec : resources::kKorvaneBitmaps) {
-        if (!records.has_gauge(spec.gauge)) missing.insert(std::string(spec.gauge));
+    std::string list;  // in the host's order
+    for (const char* gauge : frame::kKorvaneGaugeOrder) {
+        if (records.has_gauge(gauge)) continue;
+        missing.insert(gauge);
+        list += (list.empty() ? "" : ", ") + std::string(gauge);
     }
     if (!missing.empty()) {
-        std::string list;
-        for (const std::string& name : missing) list += (list.empty() ? "" : ", ") + name;
         std::fprintf(stderr, "artgen: %s lacks %zu gauge(s) whose bitmaps it must carry: %s\n",
                      options.module.c_str(), missing.size(), list.c_str());
         if (!options.allow_missing) return 1;

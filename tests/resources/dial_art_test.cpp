@@ -102,6 +102,7 @@ struct FormulaCase {
     std::vector<double> readings;
     double r_from = 0.0;  // 0: from the needle's reach
     double r_to = 0.0;
+    uint32_t dial = 0;    // the bitmap carrying the scale; 0: the gauge's background
 };
 
 std::vector<double> every(double first, double last, double step) {
@@ -121,6 +122,8 @@ const FormulaCase kFormulaCases[] = {
     {"Clock", 265, 3, every(1, 12, 1), 90.0, 120.0},
     {"Clock", 270, 4, every(0, 55, 5)},
     {"Direction_Finder", 452, 39, {-100.0, 0.0, 100.0}},          // both limits and the centre
+    // The bank scale lies on the horizon's bezel mask, under the pointer.
+    {"Attitude", 230, 80, {-90.0, -60.0, -30.0, -20.0, -10.0, 0.0, 10.0, 20.0, 30.0, 60.0, 90.0}, 0.0, 0.0, 226},
 };
 
 class FormulaDials : public DialArt, public ::testing::WithParamInterface<FormulaCase> {};
@@ -129,7 +132,7 @@ TEST_P(FormulaDials, AMarkWhereTheNeedleStands) {
     const FormulaCase& c = GetParam();
     GAUGEHDR* gauge = module_->gauge(c.gauge);
     ASSERT_NE(gauge, nullptr);
-    const dib::Image background = image(gauge->element_list[0]->resource_id);
+    const dib::Image background = image(c.dial != 0 ? c.dial : gauge->element_list[0]->resource_id);
     bench::GaugeInstance instance(host_, *module_, gauge);
     instance.setup();
     for (double reading : c.readings) {
@@ -153,5 +156,52 @@ INSTANTIATE_TEST_SUITE_P(Korvane, FormulaDials, ::testing::ValuesIn(kFormulaCase
                              return std::string(info.param.gauge) + "_" + std::to_string(info.param.needle) + "_" +
                                     std::to_string(info.index);
                          });
+
+// Pictures that turn with the host's sprites: the compass rose and the
+// stopwatch's minutes ring, each about its texture's middle.
+TEST_F(DialArt, CompassRoseMarksEveryTenDegreesNorthUp) {
+    const dib::Image rose = image(442);
+    const double c = rose.width / 2.0;
+    for (int heading = 0; heading < 360; heading += 10) {
+        const double a = (270.0 + heading) * kPi / 180.0;
+        bool mark = false;
+        for (double r = 100.0; r <= 117.0 && !mark; r += 0.25) {
+            mark = dib::is_mark(rose.colour(int32_t(c + r * std::cos(a)), int32_t(c + r * std::sin(a))));
+        }
+        EXPECT_TRUE(mark) << "no mark for heading " << heading;
+    }
+    // North is the one orange letter, at the top.
+    size_t orange_top = 0, orange_elsewhere = 0;
+    for (int32_t y = 0; y < rose.height; ++y) {
+        for (int32_t x = 0; x < rose.width; ++x) {
+            const dib::Rgb p = rose.colour(x, y);
+            if (!(p.r > 200 && p.g > 80 && p.g < 160 && p.b < 80)) continue;
+            (y < c - 60.0 && std::fabs(x - c) < 20.0 ? orange_top : orange_elsewhere)++;
+        }
+    }
+    EXPECT_GT(orange_top, 20u);
+    EXPECT_EQ(orange_elsewhere, 0u);
+}
+
+TEST_F(DialArt, MinutesRingCarriesElevenNumbersRisingAnticlockwise) {
+    const dib::Image ring = image(345);
+    const double c = ring.width / 2.0;
+    // Numbers 0 to 10 stand 30 degrees apart from the bottom (90 degrees on
+    // the screen) anticlockwise; the twelfth place, at 120 degrees, is empty.
+    auto marks_near = [&](double degrees) {
+        size_t n = 0;
+        for (double r = 40.0; r <= 110.0; r += 1.0) {
+            for (double spread = -8.0; spread <= 8.0; spread += 1.0) {
+                const double a = (degrees + spread) * kPi / 180.0;
+                n += dib::is_mark(ring.colour(int32_t(c + r * std::cos(a)), int32_t(c + r * std::sin(a))));
+            }
+        }
+        return n;
+    };
+    for (int minute = 0; minute <= 10; ++minute) {
+        EXPECT_GT(marks_near(90.0 - 30.0 * minute), 15u) << "no number " << minute;
+    }
+    EXPECT_EQ(marks_near(120.0), 0u);
+}
 
 }  // namespace

@@ -245,15 +245,37 @@ TEST_F(BuiltBitmaps, AltimeterDrumEndsOnItsFirstDigit) {
     }
 }
 
-// The compass card: a mark every 18 pixels along the bottom edge.
-TEST_F(BuiltBitmaps, CompassCardMarksEveryTenDegrees) {
+// The compass card: a mark every 18 pixels along the bottom edge, a label
+// every 54 from 36 in (0, 33, 30, ..., 3, 0), nothing between the labels.
+TEST_F(BuiltBitmaps, CompassCardMarksAndLabels) {
     const dib::Image card = image(240);
     for (int32_t x = 18; x < card.width; x += 18) {
         bool mark = false;
         for (int32_t dx : {-1, 0}) mark |= dib::is_mark(card.colour(x + dx, card.height - 3));
         EXPECT_TRUE(mark) << "no mark at x = " << x;
+        EXPECT_FALSE(dib::is_mark(card.colour(x - 9, card.height - 3))) << "a mark between x = " << x - 18 << " and " << x;
     }
-    EXPECT_FALSE(dib::is_mark(card.colour(9, card.height - 3)));
+    auto ink = [&](int32_t from, int32_t to) {
+        size_t n = 0;
+        for (int32_t y = 0; y < card.height / 2; ++y) {
+            for (int32_t x = from; x <= to; ++x) n += card.inside(x, y) && dib::is_mark(card.colour(x, y));
+        }
+        return n;
+    };
+    for (int32_t label = 0; label <= 12; ++label) {
+        const int32_t centre = 36 + 54 * label;
+        // Centred: as much ink either side of the label's middle.
+        const double left = double(ink(centre - 12, centre - 1));
+        const double right = double(ink(centre, centre + 11));
+        EXPECT_GT(left + right, 20.0) << "no label at x = " << centre;
+        EXPECT_NEAR(left, right, 0.35 * (left + right)) << "label off centre at x = " << centre;
+        if (label < 12) {
+            EXPECT_EQ(ink(centre + 20, centre + 34), 0u) << "ink between labels after x = " << centre;
+        }
+    }
+    // The ends: 0 both, a single digit; 33 after the first, two digits.
+    EXPECT_LT(ink(24, 48), ink(78, 102));
+    EXPECT_LT(ink(672, 696), ink(78, 102));
 }
 
 }  // namespace
