@@ -82,18 +82,19 @@ void small_case(Canvas& canvas) {
     round_case(canvas.cr(), c, canvas.width() / 2.0 - 0.5, canvas.width() / 2.0 - 8.0);
 }
 
-// The arc over a low pivot: marks at 64..76 from the pivot.
+// The arc over a low pivot: marks from the needle's tip outward, numerals
+// inside them.
 void arc_dial(Canvas& canvas, const Needle& needle, const std::vector<double>& minor,
               const std::vector<Numeral>& labelled, const char* title, const char* unit, double numeral_size) {
     cairo_t* cr = canvas.cr();
     const Point c = centre_of(needle);
     const std::vector<double> table = table_values(needle);
-    stroke_arc(cr, c, 76.0, needle.angle(table.front()), needle.angle(table.back()), 1.0, kCream);
-    ticks(cr, needle, minor, {70.0, 76.0, 1.3});
+    stroke_arc(cr, c, 86.0, needle.angle(table.front()), needle.angle(table.back()), 1.0, kCream);
+    ticks(cr, needle, minor, {80.0, 86.0, 1.3});
     std::vector<double> major = table;
     for (const Numeral& n : labelled) major.push_back(n.reading);
-    ticks(cr, needle, major, {65.0, 76.0, 2.6});
-    numerals(cr, needle, labelled, 57.0, numeral_size, Font::CondensedBold);
+    ticks(cr, needle, major, {74.0, 86.0, 2.6});
+    numerals(cr, needle, labelled, 65.0, numeral_size, Font::CondensedBold);
     text(cr, title, {c.x, c.y - 34.0}, 9.0, Font::Bold, kCream);
     text(cr, unit, {c.x, c.y - 22.0}, 8.0, Font::Bold, kCream);
     fill_circle(cr, c, 5.0, Rgb{72, 72, 72});
@@ -108,7 +109,7 @@ void oil_temperature_dial(Canvas& canvas, const Records& records) {
 void radiator_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
     const Needle needle = records.needle("Radiator_Temperature1", 190);
-    arc_dial(canvas, needle, steps(40, 140, 10), numbered({40, 60, 80, 100, 120, 140}), "RAD", "\u00b0C", 8.0);
+    arc_dial(canvas, needle, steps(40, 140, 10), numbered({40, 60, 80, 100, 120, 140}), "RAD", "\u00b0C", 8.5);
 }
 
 void oil_temperature_needle(Canvas& canvas, const Records& records) {
