@@ -10,7 +10,7 @@
 
 namespace resources {
 
-struct BitmapSpec {
+struct BitmapInfo {
     uint32_t id;
     uint32_t width;
     uint32_t height;
@@ -18,7 +18,7 @@ struct BitmapSpec {
     std::string_view what;
 };
 
-inline constexpr std::array<BitmapSpec, 79> kKorvaneBitmaps{{
+inline constexpr std::array<BitmapInfo, 79> kKorvaneBitmaps{{
     // Airspeed, altimeter and vertical speed.
     {100, 278, 314, "Altimeter", "altimeter dial with the setting knob strip below it"},
     {105, 91, 25, "Altimeter", "altimeter 100,000-per-turn pointer"},
@@ -108,9 +108,9 @@ inline constexpr std::array<BitmapSpec, 79> kKorvaneBitmaps{{
 }};
 
 // The entry for an id, or null when the module has no such bitmap.
-constexpr const BitmapSpec* find_bitmap(uint32_t id) {
-    for (const BitmapSpec& spec : kKorvaneBitmaps) {
-        if (spec.id == id) return &spec;
+constexpr const BitmapInfo* find_bitmap(uint32_t id) {
+    for (const BitmapInfo& info : kKorvaneBitmaps) {
+        if (info.id == id) return &info;
     }
     return nullptr;
 }

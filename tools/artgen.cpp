@@ -94,9 +94,9 @@ int run(const Options& options) {
                         art::controls_painters()}) {
         for (const art::PainterEntry& entry : family) painters.emplace(entry.id, entry.paint);
     }
-    for (const resources::BitmapSpec& spec : resources::kKorvaneBitmaps) {
-        if (painters.count(spec.id) == 0) {
-            std::fprintf(stderr, "artgen: no painter for bitmap %u\n", spec.id);
+    for (const resources::BitmapInfo& info : resources::kKorvaneBitmaps) {
+        if (painters.count(info.id) == 0) {
+            std::fprintf(stderr, "artgen: no painter for bitmap %u\n", info.id);
             return 1;
         }
     }
@@ -126,16 +126,16 @@ int run(const Options& options) {
     std::string rc =
         "// Bitmaps of Korvane.gau, written by artgen from the module's records.\n"
         "// Ids and sizes: resources/korvane_bitmaps.h.\n";
-    for (const resources::BitmapSpec& spec : resources::kKorvaneBitmaps) {
-        art::Canvas canvas(static_cast<int>(spec.width), static_cast<int>(spec.height));
-        if (missing.count(std::string(spec.gauge)) != 0) {
-            paint_placeholder(canvas, spec.id);
+    for (const resources::BitmapInfo& info : resources::kKorvaneBitmaps) {
+        art::Canvas canvas(static_cast<int>(info.width), static_cast<int>(info.height));
+        if (missing.count(std::string(info.gauge)) != 0) {
+            paint_placeholder(canvas, info.id);
         } else {
-            painters.at(spec.id)(canvas, records);
+            painters.at(info.id)(canvas, records);
         }
         images.push_back(canvas.to_indexed(palette));
-        write_file(options.output + "/" + file_name(spec.id), art::encode_bmp(images.back(), palette.colours()));
-        rc += std::to_string(spec.id) + " BITMAP \"" + file_name(spec.id) + "\"\n";
+        write_file(options.output + "/" + file_name(info.id), art::encode_bmp(images.back(), palette.colours()));
+        rc += std::to_string(info.id) + " BITMAP \"" + file_name(info.id) + "\"\n";
     }
     write_file(options.output + "/korvane_bitmaps.rc", std::vector<uint8_t>(rc.begin(), rc.end()));
 

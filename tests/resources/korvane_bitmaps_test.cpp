@@ -19,7 +19,7 @@
 
 namespace {
 
-using resources::BitmapSpec;
+using resources::BitmapInfo;
 using resources::kKorvaneBitmaps;
 
 // The PE deliverable's bitmaps, read once.
@@ -55,21 +55,21 @@ std::unique_ptr<bench::PeImage> BuiltBitmaps::pe_;
 
 TEST_F(BuiltBitmaps, TheModuleCarriesExactlyTheTable) {
     std::set<uint32_t> expected;
-    for (const BitmapSpec& spec : kKorvaneBitmaps) expected.insert(spec.id);
+    for (const BitmapInfo& info : kKorvaneBitmaps) expected.insert(info.id);
     std::set<uint32_t> carried;
     for (const auto& [id, bitmap] : pe_->bitmaps()) carried.insert(id);
     EXPECT_EQ(carried.size(), 79u);
     EXPECT_EQ(carried, expected);
 }
 
-class EachBitmap : public BuiltBitmaps, public ::testing::WithParamInterface<BitmapSpec> {};
+class EachBitmap : public BuiltBitmaps, public ::testing::WithParamInterface<BitmapInfo> {};
 
 TEST_P(EachBitmap, HasItsSizeAndTheHostsFormat) {
-    const BitmapSpec& spec = GetParam();
-    const bench::Bitmap* b = bitmap(spec.id);
-    ASSERT_NE(b, nullptr) << spec.id << " (" << spec.what << ") is missing";
-    EXPECT_EQ(b->width, spec.width);
-    EXPECT_EQ(b->height, spec.height);
+    const BitmapInfo& info = GetParam();
+    const bench::Bitmap* b = bitmap(info.id);
+    ASSERT_NE(b, nullptr) << info.id << " (" << info.what << ") is missing";
+    EXPECT_EQ(b->width, info.width);
+    EXPECT_EQ(b->height, info.height);
     EXPECT_EQ(b->bits_per_pixel, 8);
     EXPECT_EQ(b->compression, 0u);
     std::string why;
@@ -84,7 +84,7 @@ TEST_P(EachBitmap, HasItsSizeAndTheHostsFormat) {
 }
 
 INSTANTIATE_TEST_SUITE_P(KorvaneBitmaps, EachBitmap, ::testing::ValuesIn(kKorvaneBitmaps),
-                         [](const ::testing::TestParamInfo<BitmapSpec>& info) {
+                         [](const ::testing::TestParamInfo<BitmapInfo>& info) {
                              return "id" + std::to_string(info.param.id);
                          });
 
@@ -141,16 +141,16 @@ TEST_F(ModuleBitmaps, EveryNamedBitmapIsCarriedAndEveryBitmapIsUsed) {
         EXPECT_NE(bitmap(id), nullptr) << use.gauge << " names bitmap " << id << " (role " << use.role << ")";
         EXPECT_NE(resources::find_bitmap(id), nullptr) << id << " is not in the bitmap table";
     }
-    for (const BitmapSpec& spec : kKorvaneBitmaps) {
-        EXPECT_EQ(used.count(spec.id), 1u) << spec.id << " (" << spec.what << ") is named by no element";
+    for (const BitmapInfo& info : kKorvaneBitmaps) {
+        EXPECT_EQ(used.count(info.id), 1u) << info.id << " (" << info.what << ") is named by no element";
     }
 }
 
 TEST_F(ModuleBitmaps, TheTableNamesAGaugeThatShowsEachBitmap) {
-    for (const BitmapSpec& spec : kKorvaneBitmaps) {
+    for (const BitmapInfo& info : kKorvaneBitmaps) {
         bool shown = false;
-        for (auto [it, end] = uses_.equal_range(spec.id); it != end; ++it) shown |= it->second.gauge == spec.gauge;
-        EXPECT_TRUE(shown) << spec.id << " is not shown by \"" << spec.gauge << "\"";
+        for (auto [it, end] = uses_.equal_range(info.id); it != end; ++it) shown |= it->second.gauge == info.gauge;
+        EXPECT_TRUE(shown) << info.id << " is not shown by \"" << info.gauge << "\"";
     }
 }
 

@@ -1,4 +1,5 @@
 // Magneto switches, the starter panel, the throttle and propeller quadrants.
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -135,9 +136,10 @@ struct Lever {
     double travel;     // pixels the lever rises over its range
 };
 
-double throttle_stem(uint32_t id, double width) {
-    // The outer levers carry a wide grip over their inboard side: engine 1's
-    // stem is left of the grip's middle, engine 4's mirrors it.
+double lever_stem(uint32_t id, double width) {
+    // The outer throttles carry a wide grip over their inboard side: engine
+    // 1's stem is left of the grip's middle, engine 4's mirrors it. Every
+    // other lever stands in the middle of its bitmap.
     if (id == 410) return width * 0.4;
     if (id == 425) return width * 0.6;
     return width / 2.0;
@@ -149,8 +151,7 @@ std::vector<Lever> levers(const Records& records, const char* gauge) {
         if (e->element_type != kSlider) continue;
         const auto* slider = reinterpret_cast<ELEMENT_SLIDER*>(e);
         const Box b = Records::placed(e);
-        out.push_back({b, std::string_view(gauge) == "Throttle" ? throttle_stem(e->resource_id, b.width) : b.width / 2.0,
-                       std::fabs(slider->scale_y) * 16384.0});
+        out.push_back({b, lever_stem(e->resource_id, b.width), std::fabs(slider->scale_y) * 16384.0});
     }
     return out;
 }
@@ -185,12 +186,12 @@ void prop_quadrant(Canvas& canvas, const Records& records) {
     quadrant(canvas, records, "Prop_Control", "PROPELLER R.P.M.");
     cairo_t* cr = canvas.cr();
     const double h = canvas.height();
-    const std::vector<Lever> all = levers(records, "Prop_Control");
-    if (all.size() >= 2) {
+    std::vector<double> slots;
+    for (const Lever& lever : levers(records, "Prop_Control")) slots.push_back(lever.at_zero.x + lever.stem_x);
+    std::sort(slots.begin(), slots.end());
+    if (slots.size() >= 2) {
         // Between the two middle slots: which way raises the revolutions.
-        double xs[4] = {};
-        for (size_t i = 0; i < all.size() && i < 4; ++i) xs[i] = all[i].at_zero.x + all[i].stem_x;
-        const double mid = (xs[0] + xs[1]) / 2.0;
+        const double mid = (slots[slots.size() / 2 - 1] + slots[slots.size() / 2]) / 2.0;
         text_rotated(cr, "INCREASE", {mid, h * 0.3}, 7.0, Font::Bold, kCream, -90.0);
         text_rotated(cr, "DECREASE", {mid, h * 0.72}, 7.0, Font::Bold, kCream, -90.0);
     }
@@ -215,7 +216,7 @@ void throttle_lever(Canvas& canvas, uint32_t id, const char* label) {
     cairo_t* cr = canvas.cr();
     const double w = canvas.width();
     const double h = canvas.height();
-    const double x = throttle_stem(id, w);
+    const double x = lever_stem(id, w);
     stem(cr, x, 10.0, h);
     const bool outer = id == 410 || id == 425;
     const double grip = outer ? w * 0.56 : w - 6.0;

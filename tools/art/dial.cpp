@@ -46,6 +46,12 @@ std::vector<double> spaced(const Needle& needle, const std::vector<double>& cand
     return kept;
 }
 
+std::vector<Numeral> numbered(const std::vector<double>& readings) {
+    std::vector<Numeral> out;
+    for (double r : readings) out.push_back({r, std::to_string(static_cast<int>(std::lround(r)))});
+    return out;
+}
+
 void numerals(cairo_t* cr, const Needle& needle, const std::vector<Numeral>& marks, double radius, double size,
               Font font, Rgb colour) {
     const Point c = centre_of(needle);
@@ -55,7 +61,7 @@ void numerals(cairo_t* cr, const Needle& needle, const std::vector<Numeral>& mar
 void paint_record_needle(Canvas& canvas, const Records& records, const char* gauge, uint32_t id, NeedleStyle style,
                          Rgb colour, double hub_radius) {
     const Needle needle = records.needle(gauge, id);
-    paint_needle(canvas, NeedleSpec{.style = style,
+    paint_needle(canvas, NeedleLook{.style = style,
                                     .pivot = {double(needle.ofs_x()), double(needle.ofs_y())},
                                     .hub_radius = hub_radius,
                                     .colour = colour});

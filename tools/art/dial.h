@@ -38,6 +38,8 @@ std::vector<double> steps(double first, double last, double step);
 // without crowding it.
 std::vector<double> spaced(const Needle& needle, const std::vector<double>& candidates,
                            const std::vector<double>& taken, double min_degrees);
+// Numerals that name their readings as whole numbers.
+std::vector<Numeral> numbered(const std::vector<double>& readings);
 // Upright numerals centred at `radius` on the readings' angles.
 void numerals(cairo_t* cr, const Needle& needle, const std::vector<Numeral>& marks, double radius, double size,
               Font font = Font::Bold, Rgb colour = colour::kCream);

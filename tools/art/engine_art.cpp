@@ -12,12 +12,6 @@ namespace {
 
 using colour::kCream;
 
-std::vector<Numeral> numbered(const std::vector<double>& readings) {
-    std::vector<Numeral> out;
-    for (double r : readings) out.push_back({r, std::to_string(static_cast<int>(std::lround(r)))});
-    return out;
-}
-
 std::vector<double> table_values(const Needle& needle) {
     std::vector<double> out;
     for (const NONLINEARITY& p : needle.table()) out.push_back(p.value);

@@ -10,12 +10,6 @@ namespace {
 
 using colour::kCream;
 
-std::vector<Numeral> numbered(const std::vector<double>& readings, double divisor = 1.0) {
-    std::vector<Numeral> out;
-    for (double r : readings) out.push_back({r, std::to_string(static_cast<int>(std::lround(r / divisor)))});
-    return out;
-}
-
 // --- Airspeed: one needle, two turns. The first turn reads 60-200 on the
 // outer scale, the second 220-340 on the inner.
 void airspeed_dial(Canvas& canvas, const Records& records) {

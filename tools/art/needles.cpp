@@ -30,20 +30,20 @@ void hub(cairo_t* cr, Point at, double radius) {
 
 }  // namespace
 
-void paint_needle(Canvas& canvas, const NeedleSpec& spec) {
+void paint_needle(Canvas& canvas, const NeedleLook& look) {
     cairo_t* cr = canvas.cr();
     const double w = canvas.width();
     const double h = canvas.height();
-    const Point p{spec.pivot.x + 0.5, spec.pivot.y + 0.5};  // the pivot pixel's centre
+    const Point p{look.pivot.x + 0.5, look.pivot.y + 0.5};  // the pivot pixel's centre
     const double half = std::max(1.5, std::min(p.y, h - p.y) - 0.5);
     const double tip = w - 1.0;
     const double length = tip - p.x;
     const double tail = p.x - 1.0;
-    const Rgb c = spec.colour;
+    const Rgb c = look.colour;
     const double blade = std::min(half * 0.5, 3.2);
-    double hub_radius = spec.hub_radius != 0.0 ? spec.hub_radius : std::min(half, std::max(3.0, h * 0.32));
+    double hub_radius = look.hub_radius != 0.0 ? look.hub_radius : std::min(half, std::max(3.0, h * 0.32));
 
-    switch (spec.style) {
+    switch (look.style) {
         case NeedleStyle::Lance: {
             polygon(cr,
                     {{p.x, p.y - blade},

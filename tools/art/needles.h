@@ -16,13 +16,13 @@ enum class NeedleStyle {
     TwoEnded,  // a bar through the pivot: arrowhead right, forked tail left
 };
 
-struct NeedleSpec {
+struct NeedleLook {
     NeedleStyle style = NeedleStyle::Lance;
     Point pivot;                    // inside the bitmap
     double hub_radius = 0.0;        // 0: sized from the bitmap; negative: none
     Rgb colour = colour::kCream;
 };
 
-void paint_needle(Canvas& canvas, const NeedleSpec& spec);
+void paint_needle(Canvas& canvas, const NeedleLook& look);
 
 }  // namespace art

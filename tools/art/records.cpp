@@ -98,9 +98,9 @@ void walk_mouse(const MOUSERECT* rects, Visit visit) {
 }  // namespace
 
 Box Records::placed(const ELEMENT_HEADER* element, uint32_t id) {
-    const resources::BitmapSpec* spec = resources::find_bitmap(id);
-    if (spec == nullptr) throw std::runtime_error("bitmap " + std::to_string(id) + " is not in the bitmap table");
-    return {element->position_x, element->position_y, int32_t(spec->width), int32_t(spec->height)};
+    const resources::BitmapInfo* info = resources::find_bitmap(id);
+    if (info == nullptr) throw std::runtime_error("bitmap " + std::to_string(id) + " is not in the bitmap table");
+    return {element->position_x, element->position_y, int32_t(info->width), int32_t(info->height)};
 }
 
 std::vector<Box> Records::mouse_parents(std::string_view gauge) const {
