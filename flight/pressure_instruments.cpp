@@ -133,15 +133,22 @@ double drum_argument(double setting, int stage) {
     return a;
 }
 
+// The strip runs from its top cell at 0 to its bottom cell at 100. A setting
+// below zero, which no altimeter has, would give negative digits that point
+// above the strip: the drums rest on their top cell instead.
+constexpr double kStripTop = 0.0;
+constexpr double kStripBottom = 100.0;
+
 // Stepping drums: whole digits, 0 to 90 on the 0..100 strip.
 template <int Stage>
 double GAUGE_CALL digit_drum(ELEMENT_MOVING_IMAGE* drum) {
-    return 10.0 * split_digit(drum_argument(frame::reading_y(drum), Stage)).digit;
+    return frame::limit(10.0 * split_digit(drum_argument(frame::reading_y(drum), Stage)).digit, kStripTop,
+                        kStripBottom);
 }
 
 // The units drum rolls on with the fraction of a millibar.
 double GAUGE_CALL units_drum(ELEMENT_MOVING_IMAGE* drum) {
-    return 10.0 * drum_argument(frame::reading_y(drum), kUnitsStage);
+    return frame::limit(10.0 * drum_argument(frame::reading_y(drum), kUnitsStage), kStripTop, kStripBottom);
 }
 
 constexpr MovingImageCallback thousands_drum = digit_drum<1>;

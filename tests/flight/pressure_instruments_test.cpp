@@ -247,6 +247,9 @@ constexpr DrumCase kDrumCases[] = {
     {0, 0, 0, 0, 0},
     {12345, 20, 30, 40, 50},  // five digits: the drums show the last four
     {1e300, 0, 0, 0, 0},
+    {-995.5, 0, 0, 0, 0},     // below zero: every drum on its top cell, none above the strip
+    {-2147483648.0, 0, 0, 0, 0},
+    {-4.9406564584124654e-324, 0, 0, 0, 0},
     {kNaN, 0, 0, 0, 0},
     {kInf, 0, 0, 0, 0},
     {-kInf, 0, 0, 0, 0},
