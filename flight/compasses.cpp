@@ -193,7 +193,11 @@ constinit const MOUSERECT mouse_rects[] = {
 
 }  // namespace
 
-constinit GAUGEHDR compass_gauge = frame::gauge_header("Compass", compass::element_list, compass::mouse_rects);
+// The name as an array of its own: a string literal "Compass" the linker may
+// fold into the tail of "DR_Compass", and the two gauges would share it.
+constinit const char compass_name[] = "Compass";
+
+constinit GAUGEHDR compass_gauge = frame::gauge_header(compass_name, compass::element_list, compass::mouse_rects);
 constinit GAUGEHDR dr_compass_gauge =
     frame::gauge_header("DR_Compass", dr_compass::element_list, dr_compass::mouse_rects);
 constinit GAUGEHDR direction_finder_gauge =
