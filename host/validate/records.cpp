@@ -1001,4 +1001,181 @@ std::vector<SnapshotDifference> compare(const RecordSnapshot& before, const Reco
     return differences;
 }
 
+// --- Field names ------------------------------------------------------------------------------
+
+namespace {
+
+struct Field {
+    size_t offset;
+    size_t size;
+    const char* name;
+};
+
+constexpr Field kHeaderFields[] = {
+    {offsetof(GAUGEHDR, header_version), 4, "header_version"},
+    {offsetof(GAUGEHDR, gauge_name), 4, "gauge_name"},
+    {offsetof(GAUGEHDR, element_list), 4, "element_list"},
+    {offsetof(GAUGEHDR, query_routine), 4, "query_routine"},
+    {offsetof(GAUGEHDR, install_routine), 4, "install_routine"},
+    {offsetof(GAUGEHDR, initialize_routine), 4, "initialize_routine"},
+    {offsetof(GAUGEHDR, update_routine), 4, "update_routine"},
+    {offsetof(GAUGEHDR, generate_routine), 4, "generate_routine"},
+    {offsetof(GAUGEHDR, draw_routine), 4, "draw_routine"},
+    {offsetof(GAUGEHDR, kill_routine), 4, "kill_routine"},
+    {offsetof(GAUGEHDR, reserved_1), sizeof(GAUGEHDR::reserved_1), "reserved_1"},
+    {offsetof(GAUGEHDR, size_x_mm), 4, "size_x_mm"},
+    {offsetof(GAUGEHDR, reserved_2), sizeof(GAUGEHDR::reserved_2), "reserved_2"},
+    {offsetof(GAUGEHDR, mouse_rects), 4, "mouse_rects"},
+    {offsetof(GAUGEHDR, gauge_callback), 4, "gauge_callback"},
+    {offsetof(GAUGEHDR, reserved_3), sizeof(GAUGEHDR::reserved_3), "reserved_3"},
+};
+
+constexpr Field kElementHeaderFields[] = {
+    {offsetof(ELEMENT_HEADER, element_type), 4, "element_type"},
+    {offsetof(ELEMENT_HEADER, resource_id), 4, "resource_id"},
+    {offsetof(ELEMENT_HEADER, position_x), 4, "position_x"},
+    {offsetof(ELEMENT_HEADER, position_y), 4, "position_y"},
+    {offsetof(ELEMENT_HEADER, reserved_1), sizeof(ELEMENT_HEADER::reserved_1), "reserved_1"},
+    {offsetof(ELEMENT_HEADER, ofs_x), 4, "ofs_x"},
+    {offsetof(ELEMENT_HEADER, ofs_y), 4, "ofs_y"},
+    {offsetof(ELEMENT_HEADER, gauge), 4, "gauge"},
+    {offsetof(ELEMENT_HEADER, reserved_2), 4, "reserved_2"},
+    {offsetof(ELEMENT_HEADER, next_element_list), 4, "next_element_list"},
+    {offsetof(ELEMENT_HEADER, failure_records), 4, "failure_records"},
+    {offsetof(ELEMENT_HEADER, image_flags), 4, "image_flags"},
+    {offsetof(ELEMENT_HEADER, reserved_3), 4, "reserved_3"},
+    {offsetof(ELEMENT_HEADER, reserved_4), 4, "reserved_4"},
+};
+
+constexpr Field kVarFields[] = {
+    {offsetof(MODULE_VAR, token), 4, "token"},
+    {offsetof(MODULE_VAR, reserved_1), sizeof(MODULE_VAR::reserved_1), "reserved_1"},
+    {offsetof(MODULE_VAR, value), 8, "value"},
+    {offsetof(MODULE_VAR, reserved_2), sizeof(MODULE_VAR::reserved_2), "reserved_2"},
+};
+
+// Fields past the common header, by element type (variables are named
+// through embedded_variables()).
+std::vector<Field> element_fields(uint32_t type) {
+    switch (type) {
+    case kStaticImage:
+        return {{offsetof(ELEMENT_STATIC_IMAGE, image), 4, "image"},
+                {offsetof(ELEMENT_STATIC_IMAGE, reserved), sizeof(ELEMENT_STATIC_IMAGE::reserved), "reserved"}};
+    case kNeedle:
+        return {{offsetof(ELEMENT_NEEDLE, reserved_1), 4, "reserved_1"},
+                {offsetof(ELEMENT_NEEDLE, reserved_2), sizeof(ELEMENT_NEEDLE::reserved_2), "reserved_2"},
+                {offsetof(ELEMENT_NEEDLE, nonlinearity), 4, "nonlinearity"},
+                {offsetof(ELEMENT_NEEDLE, nonlinearity_size), 4, "nonlinearity_size"},
+                {offsetof(ELEMENT_NEEDLE, max_degrees_per_tick), 4, "max_degrees_per_tick"},
+                {offsetof(ELEMENT_NEEDLE, reserved_3), sizeof(ELEMENT_NEEDLE::reserved_3), "reserved_3"},
+                {offsetof(ELEMENT_NEEDLE, update_callback), 4, "update_callback"},
+                {offsetof(ELEMENT_NEEDLE, reserved_4), sizeof(ELEMENT_NEEDLE::reserved_4), "reserved_4"}};
+    case kSlider:
+        return {{offsetof(ELEMENT_SLIDER, reserved_1), 4, "reserved_1"},
+                {offsetof(ELEMENT_SLIDER, reserved_2), 4, "reserved_2"},
+                {offsetof(ELEMENT_SLIDER, scale_x), 8, "scale_x"},
+                {offsetof(ELEMENT_SLIDER, reserved_3), 4, "reserved_3"},
+                {offsetof(ELEMENT_SLIDER, scale_y), 8, "scale_y"},
+                {offsetof(ELEMENT_SLIDER, reserved_4), sizeof(ELEMENT_SLIDER::reserved_4), "reserved_4"}};
+    case kIcon:
+        return {{offsetof(ELEMENT_ICON, reserved_1), 4, "reserved_1"},
+                {offsetof(ELEMENT_ICON, reserved_2), sizeof(ELEMENT_ICON::reserved_2), "reserved_2"},
+                {offsetof(ELEMENT_ICON, frame_count), 4, "frame_count"},
+                {offsetof(ELEMENT_ICON, reserved_3), sizeof(ELEMENT_ICON::reserved_3), "reserved_3"},
+                {offsetof(ELEMENT_ICON, callback), 4, "callback"}};
+    case kMovingImage:
+        return {{offsetof(ELEMENT_MOVING_IMAGE, reserved_1), 4, "reserved_1"},
+                {offsetof(ELEMENT_MOVING_IMAGE, min_x), 8, "min_x"},
+                {offsetof(ELEMENT_MOVING_IMAGE, max_x), 8, "max_x"},
+                {offsetof(ELEMENT_MOVING_IMAGE, reserved_2), 4, "reserved_2"},
+                {offsetof(ELEMENT_MOVING_IMAGE, reserved_3), 4, "reserved_3"},
+                {offsetof(ELEMENT_MOVING_IMAGE, min_y), 8, "min_y"},
+                {offsetof(ELEMENT_MOVING_IMAGE, max_y), 8, "max_y"},
+                {offsetof(ELEMENT_MOVING_IMAGE, reserved_4), 4, "reserved_4"},
+                {offsetof(ELEMENT_MOVING_IMAGE, reserved_5), sizeof(ELEMENT_MOVING_IMAGE::reserved_5), "reserved_5"},
+                {offsetof(ELEMENT_MOVING_IMAGE, callback_x), 4, "callback_x"},
+                {offsetof(ELEMENT_MOVING_IMAGE, callback_y), 4, "callback_y"},
+                {offsetof(ELEMENT_MOVING_IMAGE, reserved_6), sizeof(ELEMENT_MOVING_IMAGE::reserved_6), "reserved_6"}};
+    case kSprite:
+        return {{offsetof(ELEMENT_SPRITE, reserved_1), 4, "reserved_1"},
+                {offsetof(ELEMENT_SPRITE, scale_x), 8, "scale_x"},
+                {offsetof(ELEMENT_SPRITE, reserved_2), 4, "reserved_2"},
+                {offsetof(ELEMENT_SPRITE, scale_y), 8, "scale_y"},
+                {offsetof(ELEMENT_SPRITE, reserved_3), 4, "reserved_3"},
+                {offsetof(ELEMENT_SPRITE, scale_rotation), 8, "scale_rotation"},
+                {offsetof(ELEMENT_SPRITE, texture_scale_x), 4, "texture_scale_x"},
+                {offsetof(ELEMENT_SPRITE, texture_scale_y), 4, "texture_scale_y"},
+                {offsetof(ELEMENT_SPRITE, reserved_4), sizeof(ELEMENT_SPRITE::reserved_4), "reserved_4"},
+                {offsetof(ELEMENT_SPRITE, callback_x), 4, "callback_x"},
+                {offsetof(ELEMENT_SPRITE, callback_y), 4, "callback_y"},
+                {offsetof(ELEMENT_SPRITE, callback_rotation), 4, "callback_rotation"},
+                {offsetof(ELEMENT_SPRITE, reserved_5), sizeof(ELEMENT_SPRITE::reserved_5), "reserved_5"}};
+    default: return {};
+    }
+}
+
+constexpr Field kFailureFields[] = {
+    {offsetof(FAILURE_RECORD, failure_key), 4, "failure_key"},
+    {offsetof(FAILURE_RECORD, failure_action), 4, "failure_action"},
+    {offsetof(FAILURE_RECORD, reserved), 4, "reserved"},
+};
+
+constexpr Field kPointFields[] = {
+    {offsetof(NONLINEARITY, x), 4, "x"},
+    {offsetof(NONLINEARITY, y), 4, "y"},
+    {offsetof(NONLINEARITY, value), 8, "value"},
+    {offsetof(NONLINEARITY, degrees), 8, "degrees"},
+};
+
+constexpr Field kMouseFields[] = {
+    {offsetof(MOUSERECT, rect_type), 4, "rect_type"}, {offsetof(MOUSERECT, x), 4, "x"},
+    {offsetof(MOUSERECT, y), 4, "y"},                 {offsetof(MOUSERECT, width), 4, "width"},
+    {offsetof(MOUSERECT, height), 4, "height"},       {offsetof(MOUSERECT, cursor), 4, "cursor"},
+    {offsetof(MOUSERECT, help_id), 4, "help_id"},     {offsetof(MOUSERECT, mouse_flags), 4, "mouse_flags"},
+    {offsetof(MOUSERECT, event_id), 4, "event_id"},   {offsetof(MOUSERECT, handler), 4, "handler"},
+    {offsetof(MOUSERECT, reserved), 4, "reserved"},
+};
+
+// "name" for a field of one word or value, "name[k]" for a byte of an array.
+template <typename Fields>
+std::string name_in(const Fields& fields, size_t offset) {
+    for (const Field& field : fields) {
+        if (field.size == 0 || offset < field.offset || offset >= field.offset + field.size) continue;
+        const bool whole = field.size == 4 || field.size == 8;
+        return whole ? std::string(field.name) : std::string(field.name) + "[" + std::to_string(offset - field.offset) + "]";
+    }
+    return "byte " + std::to_string(offset);
+}
+
+std::string indexed(const char* list, size_t record_size, size_t offset, const std::string& field) {
+    return std::string(list) + "[" + std::to_string(offset / record_size) + "]." + field;
+}
+
+}  // namespace
+
+std::string field_at(const RecordSpan& span, size_t offset) {
+    switch (span.kind) {
+    case RecordSpan::Kind::kHeader: return name_in(kHeaderFields, offset);
+    case RecordSpan::Kind::kName: return "character " + std::to_string(offset);
+    case RecordSpan::Kind::kElementList: return "entry " + std::to_string(offset / 4);
+    case RecordSpan::Kind::kFailureList:
+        return indexed("failure_records", sizeof(FAILURE_RECORD), offset,
+                       name_in(kFailureFields, offset % sizeof(FAILURE_RECORD)));
+    case RecordSpan::Kind::kTable:
+        return indexed("nonlinearity", sizeof(NONLINEARITY), offset,
+                       name_in(kPointFields, offset % sizeof(NONLINEARITY)));
+    case RecordSpan::Kind::kMouseList:
+        return indexed("mouse_rects", sizeof(MOUSERECT), offset, name_in(kMouseFields, offset % sizeof(MOUSERECT)));
+    case RecordSpan::Kind::kElement:
+        break;
+    }
+    if (offset < sizeof(ELEMENT_HEADER)) return name_in(kElementHeaderFields, offset);
+    for (const EmbeddedVariable& var : embedded_variables(span.element_type)) {
+        if (offset >= var.offset && offset < var.offset + sizeof(MODULE_VAR)) {
+            return std::string(var.name) + "." + name_in(kVarFields, offset - var.offset);
+        }
+    }
+    return name_in(element_fields(span.element_type), offset);
+}
+
 }  // namespace bench::validate

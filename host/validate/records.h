@@ -109,4 +109,8 @@ struct SnapshotDifference {
 };
 std::vector<SnapshotDifference> compare(const RecordSnapshot& before, const RecordSnapshot& after);
 
+// The field of a record at a byte offset: "reserved_3[0]", "source.value",
+// "nonlinearity[2].value", "mouse_rects[4].handler", "entry 1".
+std::string field_at(const RecordSpan& span, size_t offset);
+
 }  // namespace bench::validate

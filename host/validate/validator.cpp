@@ -219,9 +219,10 @@ void abuse(Report& report, const std::string& path, const Options& options, std:
     for (const SnapshotDifference& difference : changed) {
         const RecordSpan& span = session.records.spans[difference.span];
         char text[96];
-        std::snprintf(text, sizeof text, "byte %zu changed from 0x%02X to 0x%02X", difference.offset, difference.before,
-                      difference.after);
-        report.fail("KV104", session.records.gauges[span.gauge].name, span.what, "", text);
+        std::snprintf(text, sizeof text, "byte %zu changed from 0x%02X to 0x%02X while the module ran",
+                      difference.offset, difference.before, difference.after);
+        report.fail("KV104", session.records.gauges[span.gauge].name, span.what, field_at(span, difference.offset),
+                    text);
     }
     report.ran("KV104", std::to_string(session.records.spans.size()) + " records compared");
 

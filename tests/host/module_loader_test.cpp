@@ -35,12 +35,15 @@ private:
     fs::path dir_;
 };
 
+using Kind = bench::ModuleError::Kind;
+
 struct LoadErrorCase {
     const char* name;
     std::string path;
     std::string resource_path;
     std::string named;   // the file the message must name
     const char* reason;  // and a word of the reason
+    Kind kind;           // the part of the module at fault
 };
 
 TEST(ModuleLoaderErrors, RefusedFilesAreNamed) {
@@ -50,15 +53,19 @@ TEST(ModuleLoaderErrors, RefusedFilesAreNamed) {
     const std::string linkage_only = test_paths::module("LinkageOnly.gau");
     const std::string bad_import_id = test_paths::module("BadImportId.gau");
     const std::string bad_import_end = test_paths::module("BadImportEnd.gau");
+    // Its Linkage fills a section of its own: the loader bounds the table by
+    // the ELF symbol's size, or by the PE section's end.
+    const std::string unended_table = test_paths::module("FaultyGaugeTable.gau");
     const LoadErrorCase cases[] = {
-        {"missing file", files.missing_file(), "", files.missing_file(), "not found"},
-        {"text file", files.text_file(), "", files.text_file(), "not a loadable library"},
-        {"library without the exports", no_exports, "", no_exports, "Linkage"},
-        {"library without ImportTable", linkage_only, "", linkage_only, "no exported ImportTable"},
-        {"ImportTable for another entry", bad_import_id, "", bad_import_id, "0x0F"},
-        {"ImportTable without its end", bad_import_end, "", bad_import_end, "(0, null) end"},
-        {"missing resource file", korvane, files.missing_file(), files.missing_file(), "not found"},
-        {"text resource file", korvane, files.text_file(), files.text_file(), "DOS"},
+        {"missing file", files.missing_file(), "", files.missing_file(), "not found", Kind::kFile},
+        {"text file", files.text_file(), "", files.text_file(), "not a loadable library", Kind::kFile},
+        {"library without the exports", no_exports, "", no_exports, "Linkage", Kind::kExports},
+        {"library without ImportTable", linkage_only, "", linkage_only, "no exported ImportTable", Kind::kExports},
+        {"ImportTable for another entry", bad_import_id, "", bad_import_id, "0x0F", Kind::kExports},
+        {"ImportTable without its end", bad_import_end, "", bad_import_end, "(0, null) end", Kind::kExports},
+        {"gauge table filling its record", unended_table, "", unended_table, "null end", Kind::kGaugeTable},
+        {"missing resource file", korvane, files.missing_file(), files.missing_file(), "not found", Kind::kResources},
+        {"text resource file", korvane, files.text_file(), files.text_file(), "DOS", Kind::kResources},
     };
     for (const LoadErrorCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -70,6 +77,7 @@ TEST(ModuleLoaderErrors, RefusedFilesAreNamed) {
             const std::string message = error.what();
             EXPECT_NE(message.find(c.named), std::string::npos) << message;
             EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+            EXPECT_EQ(error.kind(), c.kind) << message;
         }
         EXPECT_TRUE(host.service_log().empty());
     }

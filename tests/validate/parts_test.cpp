@@ -289,6 +289,36 @@ TEST(RecordSnapshots, IgnoreHostFieldsAndSeeEverythingElse) {
     ASSERT_EQ(changed.size(), 1u);
     EXPECT_EQ(records.spans[changed[0].span].begin, reinterpret_cast<uintptr_t>(needle));
     EXPECT_EQ(changed[0].offset, offsetof(ELEMENT_NEEDLE, reserved_3) + 10);
+    EXPECT_EQ(field_at(records.spans[changed[0].span], changed[0].offset), "reserved_3[10]");
+}
+
+TEST(RecordSnapshots, NameTheFieldAtAnOffset) {
+    using Kind = RecordSpan::Kind;
+    struct Case {
+        Kind kind;
+        uint32_t element_type;
+        size_t offset;
+        const char* field;
+    };
+    const Case cases[] = {
+        {Kind::kHeader, 0, offsetof(GAUGEHDR, gauge_callback), "gauge_callback"},
+        {Kind::kHeader, 0, offsetof(GAUGEHDR, reserved_2) + 5, "reserved_2[5]"},
+        {Kind::kElement, kNeedle, offsetof(ELEMENT_NEEDLE, source) + offsetof(MODULE_VAR, value) + 3, "source.value"},
+        {Kind::kElement, kNeedle, offsetof(ELEMENT_NEEDLE, update_callback), "update_callback"},
+        {Kind::kElement, kSprite, offsetof(ELEMENT_SPRITE, source_rotation), "source_rotation.token"},
+        {Kind::kElement, kIcon, offsetof(ELEMENT_HEADER, image_flags) + 3, "image_flags"},
+        {Kind::kElement, kMovingImage, offsetof(ELEMENT_MOVING_IMAGE, max_y), "max_y"},
+        {Kind::kTable, 0, 2 * sizeof(NONLINEARITY) + offsetof(NONLINEARITY, value), "nonlinearity[2].value"},
+        {Kind::kFailureList, 0, sizeof(FAILURE_RECORD) + 4, "failure_records[1].failure_action"},
+        {Kind::kMouseList, 0, 4 * sizeof(MOUSERECT) + offsetof(MOUSERECT, handler), "mouse_rects[4].handler"},
+        {Kind::kElementList, 0, 4, "entry 1"},
+    };
+    for (const Case& c : cases) {
+        RecordSpan span;
+        span.kind = c.kind;
+        span.element_type = c.element_type;
+        EXPECT_EQ(field_at(span, c.offset), c.field);
+    }
 }
 
 // --- Probes --------------------------------------------------------------------------------------
