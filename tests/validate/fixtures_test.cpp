@@ -178,6 +178,18 @@ TEST(CallFaults, EachIsCaughtOnItsGauge) {
     EXPECT_EQ(failing(report), expected) << listing(report);
 }
 
+// A module that stays in memory when unloaded: its state carries over into
+// the next load, and the routine it left registered is still there.
+TEST(ReloadFaults, StateThatOutlivesTheUnloadIsCaught) {
+    const Report report = bench::validate::validate_module(test_paths::module("FaultyReload.gau"),
+                                                           options_with(faulty::kCallsBitmaps, true));
+    EXPECT_EQ(failing(report), (std::set<std::string>{"KV101", "KV105"})) << listing(report);
+    ASSERT_FALSE(report.check("KV101").findings.empty());
+    EXPECT_EQ(report.check("KV101").findings.front().field, "module_deinit");
+    ASSERT_FALSE(report.check("KV105").findings.empty());
+    EXPECT_EQ(report.check("KV105").findings.front().gauge, "Counter");
+}
+
 TEST(CallFaults, TheSameSeedRepeatsTheReport) {
     bench::validate::Options options = options_with(faulty::kCallsBitmaps, true);
     options.seed = 7;
