@@ -45,7 +45,7 @@ echo   engines running, climbing
 
 TEST(ScenarioFormat, ReadsEveryCommand) {
     const Scenario scenario = Scenario::parse(kEveryCommand, "scenarios/takeoff.txt");
-    ASSERT_EQ(scenario.commands.size(), 19u);
+    ASSERT_EQ(scenario.commands.size(), 18u);
     const auto& c = scenario.commands;
     EXPECT_EQ(c[0].line, 2);
     EXPECT_EQ(std::get<sc::Panel>(c[0].action).path, "../panel/cockpit.cfg");
