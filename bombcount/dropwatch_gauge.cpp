@@ -81,10 +81,6 @@ constinit dropwatch::DropwatchLinkage Linkage{
 
 namespace frame {
 
-ELEMENT_HEADER* first_gauge_root() {
-    GAUGEHDR* first = Linkage.gauge_table[0];
-    if (first == nullptr || first->element_list == nullptr) return nullptr;
-    return first->element_list[0];
-}
+ELEMENT_HEADER* first_gauge_root() { return root_of_first_gauge(Linkage.gauge_table); }
 
 }  // namespace frame

@@ -11,6 +11,11 @@ namespace module_state {
 
 // (Each gauge family adds its variables here, in one place.)
 
+// Altimeter: the pressure setting of the knob, in sixteenths of a millibar
+// (1013 mb at load). Every open Altimeter shares it; only the knob handlers
+// change it and the Altimeter's gauge callback sends it to the simulator.
+extern uint32_t altimeter_setting;
+
 // Starter_Switch: 1 when the latest check at service id 4 found the
 // simulator's main window; picks the family of the start event. Load: 0.
 extern int32_t cfs_main_window_found;
@@ -35,5 +40,12 @@ extern int32_t timer_running;
 extern int32_t timer_minutes;
 extern int32_t timer_seconds;
 extern double timer_last_second;
+
+// "Gear_Indicator": the lamp set chosen with the knob (0 day, 1 night), kept
+// while the module is loaded; and whether each leg is beyond the locked-down
+// mark, recomputed at the start of every update.
+extern int32_t gear_lamp_mode;   // load value 0
+extern int32_t gear_left_down;   // load value 0
+extern int32_t gear_right_down;  // load value 0
 
 }  // namespace module_state

@@ -3,12 +3,14 @@
 #include "frame/gauge_table.h"
 
 #include "controls/controls_gauges.h"
+#include "engine/engine_gauges.h"
+#include "flight/flight_gauges.h"
 #include "flight/navigation_gauges.h"
 
 namespace {
 
 // Gauges built so far: one line per gauge, in the host's order.
-constexpr size_t kGaugeCount = 9;
+constexpr size_t kGaugeCount = 47;
 
 }  // namespace
 
@@ -28,11 +30,49 @@ constinit LINKAGE<kGaugeCount + 1> Linkage{
         },
     .gauge_table =
         {
+            &flight::accelerometer_gauge,
+            &flight::attitude_gauge,
+            &flight::altimeter_gauge,
+            &flight::airspeed_gauge,
             &navigation::clock_gauge.header,
             &navigation::compass_gauge,
+            &engine::FuelPressureWarning<0>::records.header,
+            &engine::FuelPressureWarning<1>::records.header,
+            &engine::FuelPressureWarning<2>::records.header,
+            &engine::FuelPressureWarning<3>::records.header,
+            &engine::gear_indicator.header,
             &controls::magneto_switch_gauge,
             &controls::starter_switch_gauge.header,
             &navigation::timer_gauge.header,
+            &flight::turn_gauge,
+            &engine::Tachometer<0>::records.header,
+            &engine::Tachometer<1>::records.header,
+            &engine::Tachometer<2>::records.header,
+            &engine::Tachometer<3>::records.header,
+            &engine::EngineDial<engine::Dial::boost, 0>::records.header,
+            &engine::EngineDial<engine::Dial::boost, 1>::records.header,
+            &engine::EngineDial<engine::Dial::boost, 2>::records.header,
+            &engine::EngineDial<engine::Dial::boost, 3>::records.header,
+            &engine::EngineDial<engine::Dial::oil_temperature, 0>::records.header,
+            &engine::EngineDial<engine::Dial::oil_temperature, 1>::records.header,
+            &engine::EngineDial<engine::Dial::oil_temperature, 2>::records.header,
+            &engine::EngineDial<engine::Dial::oil_temperature, 3>::records.header,
+            &engine::EngineDial<engine::Dial::oil_pressure, 0>::records.header,
+            &engine::EngineDial<engine::Dial::oil_pressure, 1>::records.header,
+            &engine::EngineDial<engine::Dial::oil_pressure, 2>::records.header,
+            &engine::EngineDial<engine::Dial::oil_pressure, 3>::records.header,
+            &engine::EngineDial<engine::Dial::radiator_temperature, 0>::records.header,
+            &engine::EngineDial<engine::Dial::radiator_temperature, 1>::records.header,
+            &engine::EngineDial<engine::Dial::radiator_temperature, 2>::records.header,
+            &engine::EngineDial<engine::Dial::radiator_temperature, 3>::records.header,
+            &flight::vsi_gauge,
+            &engine::FuelQuantity<0>::records.header,
+            &engine::FuelQuantity<1>::records.header,
+            &engine::FuelQuantity<2>::records.header,
+            &engine::FuelQuantity<3>::records.header,
+            &engine::FuelQuantity<4>::records.header,
+            &engine::FuelQuantity<5>::records.header,
+            &engine::flap_position.header,
             &controls::throttle_gauge,
             &controls::prop_control_gauge,
             &navigation::dr_compass_gauge,
@@ -45,10 +85,6 @@ constinit LINKAGE<kGaugeCount + 1> Linkage{
 
 namespace frame {
 
-ELEMENT_HEADER* first_gauge_root() {
-    GAUGEHDR* first = Linkage.gauge_table[0];
-    if (first == nullptr || first->element_list == nullptr) return nullptr;
-    return first->element_list[0];
-}
+ELEMENT_HEADER* first_gauge_root() { return root_of_first_gauge(Linkage.gauge_table); }
 
 }  // namespace frame

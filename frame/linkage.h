@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "frame/readings.h"
 #include "frame/records.h"
 #include "frame/services.h"
 
@@ -54,6 +55,9 @@ namespace frame {
 // table is empty). Each module defines it beside its gauge table; the seven
 // standard routines act on this element whichever header they are taken from.
 ELEMENT_HEADER* first_gauge_root();
+
+// The root of the first gauge of a gauge table; null while the table is empty.
+inline ELEMENT_HEADER* root_of_first_gauge(GAUGEHDR* const* gauge_table) { return root_element(gauge_table[0]); }
 
 void GAUGE_CALL standard_query();
 void GAUGE_CALL standard_install(uint32_t host_argument);

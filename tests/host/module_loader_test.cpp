@@ -97,7 +97,7 @@ TEST(ModuleLoader, LoadsAgainAfterUnloading) {
 TEST(ModuleLoader, GaugesAreFoundByName) {
     bench::Host host;
     bench::Module module(host, test_paths::module("Korvane.gau"));
-    if (module.gauges().empty()) GTEST_SKIP() << "Korvane.gau has no gauges yet";
+    ASSERT_FALSE(module.gauges().empty());
     for (GAUGEHDR* gauge : module.gauges()) {
         ASSERT_NE(gauge->gauge_name, nullptr);
         EXPECT_EQ(module.gauge(gauge->gauge_name), gauge);

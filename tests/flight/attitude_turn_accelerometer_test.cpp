@@ -1,0 +1,382 @@
+// The gyroscopic and inertial instruments ("Accelerometer", "Attitude",
+// "Turn") as the host sees them: their records, their callbacks called through
+// the loaded records, and the gauges on the bench host (needle angles from the
+// tables, the horizon's shift and rotation, failures).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "flight/flight_bench.h"
+#include "flight/gauge_records.h"
+#include "frame/gauge_table.h"
+#include "host/host.h"
+#include "host/instance.h"
+#include "host/module.h"
+#include "support/test_paths.h"
+
+namespace {
+
+using namespace flight_bench;
+using gauge_records::Element;
+using gauge_records::Gauge;
+using gauge_records::Mouse;
+
+constexpr BitmapSize kBitmaps[] = {
+    {220, 256, 256}, {225, 256, 256}, {226, 256, 256}, {230, 110, 15}, {135, 282, 282},
+    {140, 93, 19},   {145, 101, 19},  {330, 278, 278}, {335, 175, 21},
+};
+
+// Element depths.
+constexpr int kHorizon = 1;      // Attitude
+constexpr int kBankPointer = 2;  // Attitude
+constexpr int kSlipNeedle = 1;   // Turn
+constexpr int kTurnPointer = 2;  // Turn
+constexpr int kGNeedle = 1;      // Accelerometer
+
+constexpr double kRawPerG = 617.0;
+
+double pitch_value(GAUGEHDR* attitude, double input) {
+    auto* horizon = element_as<ELEMENT_SPRITE>(attitude, kHorizon);
+    horizon->source_y.value = input;
+    return horizon->callback_y(horizon);
+}
+
+class AttitudeTurnAccelerometer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        module = std::make_unique<bench::Module>(host, test_paths::module("Korvane.gau"));
+        override_sizes(*module, kBitmaps);
+        accelerometer = module->gauge("Accelerometer");
+        attitude = module->gauge("Attitude");
+        turn = module->gauge("Turn");
+        ASSERT_NE(accelerometer, nullptr);
+        ASSERT_NE(attitude, nullptr);
+        ASSERT_NE(turn, nullptr);
+    }
+
+    std::unique_ptr<bench::GaugeInstance> open(GAUGEHDR* gauge) {
+        auto instance = std::make_unique<bench::GaugeInstance>(host, *module, gauge);
+        instance->setup();
+        return instance;
+    }
+
+    // Enough updates for a needle limited to 6 degrees an update to settle.
+    static void settle(bench::GaugeInstance& gauge) {
+        for (int i = 0; i < 70; ++i) gauge.update();
+    }
+
+    bench::Host host;
+    std::unique_ptr<bench::Module> module;
+    GAUGEHDR* accelerometer = nullptr;
+    GAUGEHDR* attitude = nullptr;
+    GAUGEHDR* turn = nullptr;
+};
+
+// --- Records -------------------------------------------------------------------
+
+const std::vector<Gauge>& expected_gauges() {
+    static const std::vector<Gauge> gauges = [] {
+        using Failures = std::vector<gauge_records::Failure>;
+        const Failures attitude_failures = {{8, 0}};
+        const Failures turn_failures = {{18, 1}, {20, 2}};
+        auto whole_gauge = [](uint32_t help) {
+            return std::vector<Mouse>{{.type = kMouseParent, .help_id = help}, {.type = kMouseParentEnd},
+                                      {.type = kMouseEnd}};
+        };
+        return std::vector<Gauge>{
+            {.name = "Accelerometer",
+             .chain = {{.type = kStaticImage, .bitmap = 330, .flags = 0x4001, .failures = Failures{}},
+                       {.type = kNeedle, .bitmap = 335, .position = {139, 139}, .pivot = {56, 10}, .flags = 0x4003,
+                        .failures = Failures{}, .token = 351, .callback = true, .max_degrees = 6,
+                        .table = {{231, 231, -2}, {47, 231, 0}, {47, 47, 2}, {270, 139, 5}}}},
+             .mouse = whole_gauge(0)},
+            {.name = "Attitude",
+             .chain = {{.type = kStaticImage, .bitmap = 220, .flags = 0x4001, .failures = attitude_failures},
+                       {.type = kSprite, .bitmap = 225, .pivot = {128, 128}, .flags = 0x4003,
+                        .failures = attitude_failures, .token = 78, .callback = true, .scale_y = 1.17,
+                        .rotation_token = 80, .scale_rotation = -1.0, .texture_scale_x = 0.5f,
+                        .texture_scale_y = 0.25f},
+                       {.type = kNeedle, .bitmap = 230, .position = {128, 128}, .pivot = {7, 7}, .flags = 0x4003,
+                        .failures = attitude_failures, .token = 80, .callback = true}},
+             .mouse = whole_gauge(0xA004)},
+            {.name = "Turn",
+             .chain = {{.type = kStaticImage, .bitmap = 135, .flags = 0x4001},
+                       {.type = kNeedle, .bitmap = 140, .position = {141, 141}, .pivot = {5, 9}, .flags = 0x4003,
+                        .failures = turn_failures, .token = 69, .callback = true,
+                        .table = {{88, 59, -20}, {105, 52, -10}, {141, 44, 0}, {177, 52, 10}, {194, 59, 20}}},
+                       {.type = kNeedle, .bitmap = 145, .position = {141, 141}, .pivot = {5, 9}, .flags = 0x4003,
+                        .failures = turn_failures, .token = 70, .callback = true,
+                        .table = {{214, 217, 4}, {141, 245, 0}, {68, 217, -4}}}},
+             .mouse = whole_gauge(0xA01A)},
+        };
+    }();
+    return gauges;
+}
+
+TEST_F(AttitudeTurnAccelerometer, RecordsMatchTheInstrumentTables) {
+    for (const Gauge& want : expected_gauges()) gauge_records::check_gauge(module->gauge(want.name), want);
+}
+
+TEST_F(AttitudeTurnAccelerometer, AllThreeUseTheSharedEmptyCallback) {
+    EXPECT_EQ(accelerometer->gauge_callback, attitude->gauge_callback);
+    EXPECT_EQ(accelerometer->gauge_callback, turn->gauge_callback);
+    for (uint32_t service_id : {2u, 4u, 6u}) accelerometer->gauge_callback(accelerometer, service_id, 0);
+    EXPECT_TRUE(host.key_log().empty());
+    EXPECT_TRUE(host.service_log().empty());
+}
+
+TEST_F(AttitudeTurnAccelerometer, FlightGaugesSitInTheHostsOrder) {
+    // The full order places them at 0, 1, 2, 3, 14 and 35; gauges not built
+    // yet are absent, so only the relative order of the present ones counts.
+    const char* names[] = {"Accelerometer", "Attitude", "Altimeter", "Airspeed", "Turn", "VSI"};
+    const size_t full_places[] = {0, 1, 2, 3, 14, 35};
+    const auto& table = module->gauges();
+    ASSERT_FALSE(table.empty());
+    EXPECT_STREQ(table.front()->gauge_name, "Accelerometer");
+    size_t previous = 0;
+    for (size_t i = 0; i < std::size(names); ++i) {
+        SCOPED_TRACE(names[i]);
+        EXPECT_STREQ(frame::kKorvaneGaugeOrder[full_places[i]], names[i]);
+        const auto it = std::find(table.begin(), table.end(), module->gauge(names[i]));
+        ASSERT_NE(it, table.end());
+        const size_t place = static_cast<size_t>(it - table.begin());
+        if (i > 0) {
+            EXPECT_GT(place, previous);
+        }
+        previous = place;
+    }
+}
+
+// --- Callbacks through the loaded records ----------------------------------------
+
+struct Case {
+    double input;
+    double result;
+};
+
+constexpr Case kPitchCases[] = {
+    {30, 30}, {0, 0}, {-45.5, -45.5}, {89, 89}, {95, 89}, {-120, -89}, {1e308, 89},
+    {kInf, 89}, {-kInf, -89}, {kNaN, -89},
+};
+
+constexpr Case kBankCases[] = {
+    {0, 90}, {-90, 0}, {30, 120}, {180, 270}, {-180, -90},
+    {kInf, 90}, {-kInf, 90}, {kNaN, 90},  // no reading: wings level
+};
+
+constexpr Case kSlipCases[] = {
+    {0, 0},       {200, 20},      {-200, -20},   {-63.5, -10.00125}, {63.5, 10.00125}, {126.984, 19.99998},
+    {1e308, 20},  {-1e308, -20},  {kInf, 20},    {-kInf, -20},       {kNaN, -20},
+};
+
+constexpr Case kTurnCases[] = {
+    {0, 0},      {1092, 3.999996}, {1093, 4},  {5000, 4}, {-1092, -3.999996}, {-1093, -4},
+    {1e308, 4},  {kInf, 4},        {-kInf, -4}, {kNaN, -4},
+};
+
+constexpr Case kGCases[] = {
+    {617, 1},  {3702, 5},   {-1851, -2}, {0, 0},     {-1234, -2}, {3085, 5},   {308.5, 0.5},
+    {1e308, 5}, {-1e308, -2}, {kInf, 5},  {-kInf, -2}, {kNaN, -2},
+};
+
+TEST_F(AttitudeTurnAccelerometer, PitchLimit) {
+    for (const Case& c : kPitchCases) {
+        SCOPED_TRACE(c.input);
+        EXPECT_DOUBLE_EQ(pitch_value(attitude, c.input), c.result);
+    }
+}
+
+TEST_F(AttitudeTurnAccelerometer, BankPointer) {
+    for (const Case& c : kBankCases) {
+        SCOPED_TRACE(c.input);
+        EXPECT_DOUBLE_EQ(needle_value(attitude, kBankPointer, c.input), c.result);
+    }
+}
+
+TEST_F(AttitudeTurnAccelerometer, SideSlipScaling) {
+    for (const Case& c : kSlipCases) {
+        SCOPED_TRACE(c.input);
+        EXPECT_NEAR(needle_value(turn, kSlipNeedle, c.input), c.result, 1e-9);
+    }
+}
+
+TEST_F(AttitudeTurnAccelerometer, TurnScaling) {
+    for (const Case& c : kTurnCases) {
+        SCOPED_TRACE(c.input);
+        EXPECT_NEAR(needle_value(turn, kTurnPointer, c.input), c.result, 1e-9);
+    }
+}
+
+TEST_F(AttitudeTurnAccelerometer, GScaling) {
+    for (const Case& c : kGCases) {
+        SCOPED_TRACE(c.input);
+        EXPECT_NEAR(needle_value(accelerometer, kGNeedle, c.input), c.result, 1e-12);
+    }
+}
+
+TEST_F(AttitudeTurnAccelerometer, CallbacksWithoutAnElementRestOnTheirLowerLimitOrZero) {
+    auto* horizon = element_as<ELEMENT_SPRITE>(attitude, kHorizon);
+    EXPECT_EQ(horizon->callback_y(nullptr), -89.0);
+    EXPECT_EQ(element_as<ELEMENT_NEEDLE>(attitude, kBankPointer)->update_callback(nullptr), 90.0);
+    EXPECT_EQ(element_as<ELEMENT_NEEDLE>(turn, kSlipNeedle)->update_callback(nullptr), -20.0);
+    EXPECT_EQ(element_as<ELEMENT_NEEDLE>(turn, kTurnPointer)->update_callback(nullptr), -4.0);
+    EXPECT_EQ(element_as<ELEMENT_NEEDLE>(accelerometer, kGNeedle)->update_callback(nullptr), -2.0);
+}
+
+// --- On the bench host --------------------------------------------------------------
+
+// Table points of the needles, for the directions the cases expect.
+struct Point {
+    double x, y;
+};
+constexpr Point kAccelerometerPivot = {139, 139};
+constexpr Point kGPoints[] = {{231, 231}, {47, 231}, {47, 47}, {270, 139}};  // -2, 0, 2, 5 g
+constexpr Point kTurnPivot = {141, 141};
+constexpr Point kSlipPoints[] = {{88, 59}, {105, 52}, {141, 44}, {177, 52}, {194, 59}};  // -20 .. 20
+constexpr Point kTurnPoints[] = {{214, 217}, {141, 245}, {68, 217}};                     // 4, 0, -4
+
+double towards(Point pivot, Point p) { return direction(pivot.x, pivot.y, p.x, p.y); }
+
+TEST_F(AttitudeTurnAccelerometer, AccelerometerNeedleSweeps45DegreesPerG) {
+    const double at[] = {towards(kAccelerometerPivot, kGPoints[0]), towards(kAccelerometerPivot, kGPoints[1]),
+                         towards(kAccelerometerPivot, kGPoints[2]), towards(kAccelerometerPivot, kGPoints[3])};
+    // The table's points lie at 45, 135, 225 and 360 degrees.
+    EXPECT_NEAR(at[0], 45, 1e-9);
+    EXPECT_NEAR(at[1], 135, 1e-9);
+    EXPECT_NEAR(at[2], 225, 1e-9);
+    EXPECT_NEAR(at[3], 0, 1e-9);
+    const Case cases[] = {
+        {0, at[1]},
+        {kRawPerG, clockwise_midpoint(at[1], at[2])},        // 1 g: 180 degrees
+        {2 * kRawPerG, at[2]},
+        {3.5 * kRawPerG, clockwise_midpoint(at[2], at[3])},  // 292.5
+        {6 * kRawPerG, at[3]},                               // beyond the dial: 5 g
+        {-kRawPerG, clockwise_midpoint(at[0], at[1])},       // -1 g: 90
+        {-3 * kRawPerG, at[0]},                              // -2 g
+        {0, at[1]},
+    };
+    auto gauge = open(accelerometer);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        host.vars().set(351, c.input);
+        settle(*gauge);
+        EXPECT_LT(angle_gap(gauge->elements()[kGNeedle].angle, c.result), 1e-6);
+    }
+    EXPECT_NEAR(clockwise_midpoint(at[1], at[2]), 180, 1e-9);
+}
+
+TEST_F(AttitudeTurnAccelerometer, AccelerometerNeedleTurnsAtMostSixDegreesAnUpdate) {
+    auto gauge = open(accelerometer);
+    host.vars().set(351, 0);
+    settle(*gauge);
+    const double start = gauge->elements()[kGNeedle].angle;
+    host.vars().set(351, 2 * kRawPerG);
+    gauge->update();
+    EXPECT_NEAR(angle_gap(gauge->elements()[kGNeedle].angle, start), 6.0, 1e-6);
+}
+
+TEST_F(AttitudeTurnAccelerometer, TurnPointerSwingsRightForPositiveTurns) {
+    const double at[] = {towards(kTurnPivot, kTurnPoints[0]), towards(kTurnPivot, kTurnPoints[1]),
+                         towards(kTurnPivot, kTurnPoints[2])};
+    const struct {
+        double raw;
+        double angle;
+    } cases[] = {
+        {0, at[1]},                                        // hanging straight down
+        {1093, at[0]},                                     // rate 4: right
+        {-1093, at[2]},                                    // rate -4: left
+        {4 / 0.003663 / 2, clockwise_midpoint(at[0], at[1])},
+        {-4 / 0.003663 / 2, clockwise_midpoint(at[1], at[2])},
+        {1e6, at[0]},
+    };
+    EXPECT_NEAR(at[1], 90, 1e-9);
+    EXPECT_LT(at[0], 90);  // the +4 end lies right of straight down, on the screen's clockwise side
+    EXPECT_GT(at[2], 90);
+    auto gauge = open(turn);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.raw);
+        host.vars().set(70, c.raw);
+        gauge->update();
+        EXPECT_LT(angle_gap(gauge->elements()[kTurnPointer].angle, c.angle), 1e-3);
+    }
+    // About 44 degrees either way at full scale.
+    EXPECT_NEAR(at[1] - at[0], 44, 2);
+    EXPECT_NEAR(at[2] - at[1], 44, 2);
+}
+
+TEST_F(AttitudeTurnAccelerometer, SideSlipNeedleStandsUpAndSwingsBothWays) {
+    const struct {
+        double raw;
+        Point point;
+    } cases[] = {
+        {0, kSlipPoints[2]},      {200, kSlipPoints[4]},   {-200, kSlipPoints[0]},
+        {10 / 0.1575, kSlipPoints[3]}, {-10 / 0.1575, kSlipPoints[1]},
+    };
+    auto gauge = open(turn);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.raw);
+        host.vars().set(69, c.raw);
+        gauge->update();
+        EXPECT_LT(angle_gap(gauge->elements()[kSlipNeedle].angle, towards(kTurnPivot, c.point)), 1e-6);
+    }
+    EXPECT_NEAR(towards(kTurnPivot, kSlipPoints[2]), 270, 1e-9);
+}
+
+TEST_F(AttitudeTurnAccelerometer, HorizonFollowsPitchAndBank) {
+    const struct {
+        double pitch, bank;
+        double shift_y, rotation, pointer;
+    } cases[] = {
+        {0, 0, 0, 0, 90},
+        {30, 30, 30 * 1.17, -30, 120},
+        {95, -90, 89 * 1.17, 90, 0},
+        {-120, 45, -89 * 1.17, -45, 135},
+    };
+    auto gauge = open(attitude);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.pitch) + " / " + std::to_string(c.bank));
+        host.vars().set(78, c.pitch);
+        host.vars().set(80, c.bank);
+        gauge->update();
+        const auto& horizon = gauge->elements()[kHorizon];
+        EXPECT_NEAR(horizon.shift_y, c.shift_y, 1e-9);
+        EXPECT_NEAR(horizon.shift_x, 0, 1e-9);
+        EXPECT_LT(angle_gap(horizon.rotation, c.rotation), 1e-9);
+        EXPECT_LT(angle_gap(gauge->elements()[kBankPointer].angle, c.pointer), 1e-9);
+    }
+}
+
+TEST_F(AttitudeTurnAccelerometer, FailuresActThroughTheirLists) {
+    using Actions = std::vector<std::optional<uint32_t>>;
+    const struct {
+        const char* gauge;
+        uint32_t key;
+        Actions actions;
+    } cases[] = {
+        {"Attitude", 8, {0u, 0u, 0u}},
+        {"Attitude", 20, {std::nullopt, std::nullopt, std::nullopt}},
+        {"Turn", 18, {std::nullopt, 1u, 1u}},
+        {"Turn", 20, {std::nullopt, 2u, 2u}},
+        {"Turn", 8, {std::nullopt, std::nullopt, std::nullopt}},
+        {"Accelerometer", 20, {std::nullopt, std::nullopt}},
+        {"Accelerometer", 3, {std::nullopt, std::nullopt}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.gauge) + " key " + std::to_string(c.key));
+        auto gauge = open(module->gauge(c.gauge));
+        host.fail(c.key);
+        gauge->update();
+        ASSERT_EQ(gauge->elements().size(), c.actions.size());
+        for (size_t i = 0; i < c.actions.size(); ++i) EXPECT_EQ(gauge->elements()[i].failure_action, c.actions[i]) << i;
+        host.restore(c.key);
+    }
+}
+
+}  // namespace

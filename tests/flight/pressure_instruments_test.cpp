@@ -1,0 +1,505 @@
+// The pressure instruments ("Airspeed", "Altimeter", "VSI") as the host sees
+// them: their records, their callbacks called through the loaded records, and
+// the gauges driven on the bench host (needle angles, drum offsets, the
+// pressure-setting knob and the key event it feeds).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "flight/flight_bench.h"
+#include "flight/gauge_records.h"
+#include "host/host.h"
+#include "host/instance.h"
+#include "host/module.h"
+#include "support/test_paths.h"
+
+namespace {
+
+using namespace flight_bench;
+using gauge_records::Element;
+using gauge_records::Gauge;
+using gauge_records::Mouse;
+
+constexpr uint32_t kSettingEvent = 66040;
+constexpr uint32_t kSettingAtLoad = 16208;
+constexpr uint32_t kPressureToken = 75;
+
+// Element depths in the Altimeter's chain.
+enum AltimeterElement : int {
+    kUnitsDrum = 1,
+    kTensDrum = 2,
+    kHundredsDrum = 3,
+    kThousandsDrum = 4,
+    kPointer100k = 5,
+    kPointer10k = 6,
+    kPointer1k = 7,
+};
+
+// The knob halves, at the centre of each box on the undisplaced gauge.
+constexpr int32_t kKnobLeftX = 121 + 9;
+constexpr int32_t kKnobRightX = 121 + 18 + 9;
+constexpr int32_t kKnobY = 278 + 18;
+
+// The bitmap sizes the gauges are drawn with.
+constexpr BitmapSize kBitmaps[] = {
+    {100, 278, 314}, {105, 91, 25},   {110, 133, 35}, {115, 182, 17},  {120, 18, 297},
+    {121, 18, 27},   {125, 278, 278}, {130, 172, 17}, {200, 278, 278}, {205, 172, 17},
+};
+
+double drum_value(GAUGEHDR* gauge, int depth, double input) {
+    auto* drum = element_as<ELEMENT_MOVING_IMAGE>(gauge, depth);
+    drum->source_y.value = input;
+    return drum->callback_y(drum);
+}
+
+class PressureInstruments : public ::testing::Test {
+protected:
+    void SetUp() override {
+        module = std::make_unique<bench::Module>(host, test_paths::module("Korvane.gau"));
+        override_sizes(*module, kBitmaps);
+        airspeed = module->gauge("Airspeed");
+        altimeter = module->gauge("Altimeter");
+        vsi = module->gauge("VSI");
+        ASSERT_NE(airspeed, nullptr);
+        ASSERT_NE(altimeter, nullptr);
+        ASSERT_NE(vsi, nullptr);
+    }
+
+    std::unique_ptr<bench::GaugeInstance> open(GAUGEHDR* gauge) {
+        auto instance = std::make_unique<bench::GaugeInstance>(host, *module, gauge);
+        instance->setup();
+        return instance;
+    }
+
+    // The setting the Altimeter sends on its next update.
+    uint32_t sent_setting(bench::GaugeInstance& instance) {
+        host.clear_key_log();
+        instance.update();
+        EXPECT_EQ(host.key_log().size(), 1u);
+        if (host.key_log().empty()) return 0;
+        EXPECT_EQ(host.key_log().back().id, kSettingEvent);
+        return host.key_log().back().value;
+    }
+
+    void click(bench::GaugeInstance& instance, int32_t x, int32_t y) {
+        instance.press(x, y);
+        instance.release();
+    }
+
+    bench::Host host;
+    std::unique_ptr<bench::Module> module;
+    GAUGEHDR* airspeed = nullptr;
+    GAUGEHDR* altimeter = nullptr;
+    GAUGEHDR* vsi = nullptr;
+};
+
+// --- Records -------------------------------------------------------------------
+
+const std::vector<Gauge>& expected_gauges() {
+    static const std::vector<Gauge> gauges = [] {
+        const std::vector<gauge_records::Failure> altimeter_failures = {{7, 1}, {3, 1}};
+        auto drum = [&](int32_t x) {
+            return Element{.type = kMovingImage, .bitmap = 120, .position = {x, 214}, .flags = 0x4003,
+                           .failures = altimeter_failures, .token = 75, .callback = true, .min_y = 0, .max_y = 100};
+        };
+        auto pointer = [&](uint32_t bitmap, int32_t px, int32_t py) {
+            return Element{.type = kNeedle, .bitmap = bitmap, .position = {139, 139}, .pivot = {px, py},
+                           .flags = 0x4003, .failures = altimeter_failures, .token = 74, .callback = true};
+        };
+        auto whole_gauge = [](uint32_t help) {
+            return std::vector<Mouse>{{.type = kMouseParent, .help_id = help}, {.type = kMouseParentEnd},
+                                      {.type = kMouseEnd}};
+        };
+        return std::vector<Gauge>{
+            {.name = "Airspeed",
+             .chain = {{.type = kStaticImage, .bitmap = 125, .flags = 0x4001},
+                       {.type = kNeedle, .bitmap = 130, .position = {139, 139}, .pivot = {56, 8}, .flags = 0x4003,
+                        .failures = std::vector<gauge_records::Failure>{{6, 1}, {3, 1}}, .token = 61,
+                        .callback = true}},
+             .mouse = whole_gauge(0xA003)},
+            {.name = "Altimeter",
+             .own_callback = true,
+             .chain = {{.type = kStaticImage, .bitmap = 100, .flags = 0x4001, .failures = altimeter_failures},
+                       drum(159), drum(140), drum(121), drum(102), pointer(105, 25, 12), pointer(110, 35, 17),
+                       pointer(115, 54, 8)},
+             .mouse = {{.type = kMouseParent, .help_id = 0xA001},
+                       {.type = kMouseParent, .x = 121, .y = 278, .width = 36, .height = 36, .help_id = 0xA034},
+                       {.type = kMouseChild, .width = 18, .height = 36, .cursor = 2, .flags = 0x20200000,
+                        .handler = true},
+                       {.type = kMouseChild, .x = 18, .width = 18, .height = 36, .cursor = 1, .flags = 0x20200000,
+                        .handler = true},
+                       {.type = kMouseParentEnd},
+                       {.type = kMouseParentEnd},
+                       {.type = kMouseEnd}}},
+            {.name = "VSI",
+             .chain = {{.type = kStaticImage, .bitmap = 200, .flags = 0x4001,
+                        .failures = std::vector<gauge_records::Failure>{{19, 1}, {3, 1}}},
+                       {.type = kNeedle, .bitmap = 205, .position = {139, 139}, .pivot = {54, 8}, .flags = 0x4003,
+                        .failures = std::vector<gauge_records::Failure>{{19, 1}, {3, 1}}, .token = 65,
+                        .callback = true, .max_degrees = 6,
+                        .table = {{253, 199, -4000}, {222, 238, -3000}, {170, 263, -2000}, {82, 254, -1000},
+                                  {36, 216, -500}, {10, 139, 0}, {36, 62, 500}, {82, 83, 1000}, {170, 14, 2000},
+                                  {222, 40, 3000}, {253, 79, 4000}}}},
+             .mouse = whole_gauge(0xA01F)},
+        };
+    }();
+    return gauges;
+}
+
+TEST_F(PressureInstruments, RecordsMatchTheInstrumentTables) {
+    for (const Gauge& want : expected_gauges()) gauge_records::check_gauge(module->gauge(want.name), want);
+}
+
+TEST_F(PressureInstruments, OnlyTheAltimeterHasAGaugeCallbackOfItsOwn) {
+    // The two others share the module's empty callback with every plain gauge.
+    EXPECT_EQ(airspeed->gauge_callback, vsi->gauge_callback);
+    EXPECT_NE(altimeter->gauge_callback, airspeed->gauge_callback);
+    EXPECT_NE(altimeter->mouse_rects[2].handler, altimeter->mouse_rects[3].handler);
+}
+
+TEST_F(PressureInstruments, NoRecordIsSharedBetweenGauges) {
+    const GAUGEHDR* gauges[] = {airspeed, altimeter, vsi};
+    std::vector<const void*> seen;
+    for (const GAUGEHDR* g : gauges) {
+        std::set<const void*> own;  // a gauge's elements share their failure list
+        own.insert(g->element_list);
+        own.insert(g->mouse_rects);
+        for (ELEMENT_HEADER* e = g->element_list[0]; e != nullptr;
+             e = e->next_element_list ? e->next_element_list[0] : nullptr) {
+            own.insert(e);
+            if (e->next_element_list) own.insert(e->next_element_list);
+            if (e->failure_records) own.insert(e->failure_records);
+            if (e->element_type == kNeedle) {
+                const auto* n = reinterpret_cast<const ELEMENT_NEEDLE*>(e);
+                if (n->nonlinearity) own.insert(n->nonlinearity);
+            }
+        }
+        seen.insert(seen.end(), own.begin(), own.end());
+    }
+    for (size_t i = 0; i < seen.size(); ++i)
+        for (size_t j = i + 1; j < seen.size(); ++j) EXPECT_NE(seen[i], seen[j]) << i << " and " << j;
+}
+
+// --- Callbacks through the loaded records ----------------------------------------
+
+struct AirspeedCase {
+    double knots;
+    double angle;
+};
+constexpr AirspeedCase kAirspeedCases[] = {
+    {0, 95},           {-40, 95},          {30, 108.5},      {60, 122},  // a band's end stays in the lower band
+    {70, 134.5},       {80, 147},          {90, 163.5},      {100, 180},
+    {110, 200},        {120, 220},         {170, 332.5},     {220, 445},
+    {224.7, 454.9875}, {300, 615},         {350, 721.25},    {351, 721.25},
+    {1e308, 721.25},   {kInf, 721.25},     {-kInf, 95},      {kNaN, 95},
+};
+
+TEST_F(PressureInstruments, AirspeedCurve) {
+    for (const AirspeedCase& c : kAirspeedCases) {
+        SCOPED_TRACE(c.knots);
+        EXPECT_NEAR(needle_value(airspeed, 1, c.knots), c.angle, 1e-9);
+    }
+}
+
+struct AltitudeCase {
+    double feet;
+    double per_100k, per_10k, per_1k;
+};
+constexpr AltitudeCase kAltitudeCases[] = {
+    {0, 270, 270, 270},
+    {1000, 273.6, 306, 630},  // the long hand is back at 12 o'clock
+    {-1000, 266.4, 234, -90},
+    {25000, 360, 1170, 9270},
+    {kNaN, 270, 270, 270},  // no reading: the hands rest at zero
+    {kInf, 270, 270, 270},
+    {-kInf, 270, 270, 270},
+};
+
+TEST_F(PressureInstruments, AltimeterPointersTurnOncePerTheirRange) {
+    for (const AltitudeCase& c : kAltitudeCases) {
+        SCOPED_TRACE(c.feet);
+        EXPECT_NEAR(needle_value(altimeter, kPointer100k, c.feet), c.per_100k, 1e-9);
+        EXPECT_NEAR(needle_value(altimeter, kPointer10k, c.feet), c.per_10k, 1e-9);
+        EXPECT_NEAR(needle_value(altimeter, kPointer1k, c.feet), c.per_1k, 1e-9);
+    }
+    EXPECT_TRUE(std::isfinite(needle_value(altimeter, kPointer1k, 1e308)));
+}
+
+struct DrumCase {
+    double millibars;
+    double thousands, hundreds, tens, units;
+};
+constexpr DrumCase kDrumCases[] = {
+    {1013, 10, 0, 10, 30},
+    {995.5, 0, 90, 90, 55},   // the units drum half-way between 5 and 6
+    {999.9, 0, 90, 90, 99},   // nearly at its bottom cell
+    {1000, 10, 0, 0, 0},
+    {960, 0, 90, 60, 0},      // 0.096 * 10 * 10 leaves the tens a hair short of 6
+    {970, 0, 90, 70, 0},
+    {948, 0, 90, 40, 80},
+    {1084, 10, 0, 80, 40},
+    {0, 0, 0, 0, 0},
+    {12345, 20, 30, 40, 50},  // five digits: the drums show the last four
+    {1e300, 0, 0, 0, 0},
+    {kNaN, 0, 0, 0, 0},
+    {kInf, 0, 0, 0, 0},
+    {-kInf, 0, 0, 0, 0},
+};
+
+TEST_F(PressureInstruments, DrumsShowTheSettingsDigits) {
+    for (const DrumCase& c : kDrumCases) {
+        SCOPED_TRACE(c.millibars);
+        EXPECT_EQ(drum_value(altimeter, kThousandsDrum, c.millibars), c.thousands);
+        EXPECT_EQ(drum_value(altimeter, kHundredsDrum, c.millibars), c.hundreds);
+        EXPECT_EQ(drum_value(altimeter, kTensDrum, c.millibars), c.tens);
+        EXPECT_NEAR(drum_value(altimeter, kUnitsDrum, c.millibars), c.units, 1e-6);
+    }
+}
+
+TEST_F(PressureInstruments, EveryKnobSettingShowsItsOwnDigits) {
+    for (int mb = 948; mb <= 1084; ++mb) {
+        SCOPED_TRACE(mb);
+        EXPECT_EQ(drum_value(altimeter, kThousandsDrum, mb), 10.0 * (mb / 1000 % 10));
+        EXPECT_EQ(drum_value(altimeter, kHundredsDrum, mb), 10.0 * (mb / 100 % 10));
+        EXPECT_EQ(drum_value(altimeter, kTensDrum, mb), 10.0 * (mb / 10 % 10));
+        EXPECT_NEAR(drum_value(altimeter, kUnitsDrum, mb), 10.0 * (mb % 10), 1e-6);
+    }
+}
+
+TEST_F(PressureInstruments, UnitsDrumRollsWithTheFraction) {
+    const struct {
+        double millibars, units;
+    } cases[] = {{1013.25, 32.5}, {1013.5, 35}, {1019.75, 97.5}, {959.999, 99.99}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.millibars);
+        EXPECT_NEAR(drum_value(altimeter, kUnitsDrum, c.millibars), c.units, 1e-6);
+    }
+}
+
+struct VerticalSpeedCase {
+    double raw;
+    double value;
+};
+constexpr VerticalSpeedCase kVerticalSpeedCases[] = {
+    {0, 0},         {1000, 797.194}, {-1000, -797.194}, {5017, 3999.522298},
+    {6000, 4000},   {-6000, -4000},  {1e308, 4000},     {-1e308, -4000},
+    {kInf, 4000},   {-kInf, -4000},  {kNaN, -4000},
+};
+
+TEST_F(PressureInstruments, VerticalSpeedScaling) {
+    for (const VerticalSpeedCase& c : kVerticalSpeedCases) {
+        SCOPED_TRACE(c.raw);
+        EXPECT_NEAR(needle_value(vsi, 1, c.raw), c.value, 1e-6);
+    }
+}
+
+// --- On the bench host --------------------------------------------------------------
+
+TEST_F(PressureInstruments, FirstUpdateSendsTheSettingOfLoadTime) {
+    host.vars().set(kPressureToken, 990.0);
+    auto gauge = open(altimeter);
+    EXPECT_TRUE(host.key_log().empty()) << "set-up sends nothing";
+    EXPECT_EQ(sent_setting(*gauge), kSettingAtLoad);
+    // The host's setting follows; the drums show 1013 from the next update on.
+    gauge->update();
+    EXPECT_DOUBLE_EQ(host.vars().get(kPressureToken), 1013.0);
+    EXPECT_NEAR(gauge->elements()[kThousandsDrum].offset_y, 10 * 2.7, 1e-6);
+    EXPECT_NEAR(gauge->elements()[kHundredsDrum].offset_y, 0, 1e-6);
+    EXPECT_NEAR(gauge->elements()[kTensDrum].offset_y, 10 * 2.7, 1e-6);
+    EXPECT_NEAR(gauge->elements()[kUnitsDrum].offset_y, 30 * 2.7, 1e-6);
+}
+
+TEST_F(PressureInstruments, AltimeterCallbackSendsOnlyOnUpdate) {
+    for (uint32_t service_id = 0; service_id <= 20; ++service_id) {
+        SCOPED_TRACE(service_id);
+        host.clear_key_log();
+        altimeter->gauge_callback(altimeter, service_id, 0);
+        if (service_id == 6) {
+            ASSERT_EQ(host.key_log().size(), 1u);
+            EXPECT_EQ(host.key_log()[0].id, kSettingEvent);
+        } else {
+            EXPECT_TRUE(host.key_log().empty());
+        }
+    }
+}
+
+// Steps of the knob from the setting of load time; the sequence ends where it
+// began, so later tests see the load-time setting again.
+struct KnobStep {
+    const char* what;
+    int32_t x;
+    int clicks;
+    bool held;  // one press held through clicks - 1 repeats
+    uint32_t setting;
+};
+constexpr KnobStep kKnobSteps[] = {
+    {"64 down", kKnobLeftX, 64, false, 15184},
+    {"65th down reaches the limit", kKnobLeftX, 1, false, 15168},
+    {"further down stays", kKnobLeftX, 3, false, 15168},
+    {"held down stays", kKnobLeftX, 5, true, 15168},
+    {"65 up: back to 1013", kKnobRightX, 65, false, 16208},
+    {"held up, 70 steps", kKnobRightX, 70, true, 17328},
+    {"71st up reaches the limit", kKnobRightX, 1, false, 17344},
+    {"further up stays", kKnobRightX, 3, false, 17344},
+    {"71 down: back to 1013", kKnobLeftX, 71, false, 16208},
+};
+
+TEST_F(PressureInstruments, KnobStepsOneMillibarWithinItsLimits) {
+    auto gauge = open(altimeter);
+    ASSERT_EQ(sent_setting(*gauge), kSettingAtLoad);
+    for (const KnobStep& step : kKnobSteps) {
+        SCOPED_TRACE(step.what);
+        if (step.held) {
+            gauge->press(step.x, kKnobY);
+            for (int i = 1; i < step.clicks; ++i) gauge->repeat();
+            gauge->release();
+        } else {
+            for (int i = 0; i < step.clicks; ++i) click(*gauge, step.x, kKnobY);
+        }
+        EXPECT_EQ(sent_setting(*gauge), step.setting);
+    }
+}
+
+TEST_F(PressureInstruments, ClicksBesideTheKnobChangeNothing) {
+    auto gauge = open(altimeter);
+    const struct {
+        int32_t x, y;
+    } misses[] = {{139, 139}, {115, kKnobY}, {163, kKnobY}, {kKnobLeftX, 270}, {10, 300}};
+    for (const auto& m : misses) {
+        SCOPED_TRACE(std::to_string(m.x) + ", " + std::to_string(m.y));
+        click(*gauge, m.x, m.y);
+        EXPECT_EQ(sent_setting(*gauge), kSettingAtLoad);
+    }
+}
+
+TEST_F(PressureInstruments, DrumsFollowAKnobClickOnTheNextUpdate) {
+    auto gauge = open(altimeter);
+    gauge->update();
+    click(*gauge, kKnobRightX, kKnobY);
+    EXPECT_EQ(sent_setting(*gauge), kSettingAtLoad + 16);
+    // This update still drew the old setting; the host has applied the event.
+    EXPECT_NEAR(gauge->elements()[kUnitsDrum].offset_y, 30 * 2.7, 1e-6);
+    gauge->update();
+    EXPECT_NEAR(gauge->elements()[kThousandsDrum].offset_y, 10 * 2.7, 1e-6);
+    EXPECT_NEAR(gauge->elements()[kHundredsDrum].offset_y, 0, 1e-6);
+    EXPECT_NEAR(gauge->elements()[kTensDrum].offset_y, 10 * 2.7, 1e-6);
+    EXPECT_NEAR(gauge->elements()[kUnitsDrum].offset_y, 40 * 2.7, 1e-6);
+
+    click(*gauge, kKnobLeftX, kKnobY);
+    EXPECT_EQ(sent_setting(*gauge), kSettingAtLoad);
+}
+
+TEST_F(PressureInstruments, DrumOffsetsMoveTwoPointSevenPixelsPerUnit) {
+    auto gauge = open(altimeter);
+    for (const DrumCase& c : kDrumCases) {
+        if (!std::isfinite(c.millibars)) continue;  // the host's store keeps finite settings
+        SCOPED_TRACE(c.millibars);
+        host.vars().set(kPressureToken, c.millibars);
+        gauge->update();
+        const auto& e = gauge->elements();
+        EXPECT_NEAR(e[kThousandsDrum].offset_y, c.thousands * 2.7, 1e-6);
+        EXPECT_NEAR(e[kHundredsDrum].offset_y, c.hundreds * 2.7, 1e-6);
+        EXPECT_NEAR(e[kTensDrum].offset_y, c.tens * 2.7, 1e-6);
+        EXPECT_NEAR(e[kUnitsDrum].offset_y, c.units * 2.7, 1e-5);
+        EXPECT_EQ(e[kUnitsDrum].offset_x, 0.0);
+    }
+}
+
+TEST_F(PressureInstruments, AltimeterHandsOnTheHost) {
+    auto gauge = open(altimeter);
+    const struct {
+        double feet, per_100k, per_10k, per_1k;
+    } cases[] = {{0, 270, 270, 270}, {1000, 273.6, 306, 270}, {2500, 279, 0, 90}, {-250, 269.1, 261, 180}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.feet);
+        host.vars().set(74, c.feet);
+        gauge->update();
+        EXPECT_LT(angle_gap(gauge->elements()[kPointer100k].angle, c.per_100k), 1e-6);
+        EXPECT_LT(angle_gap(gauge->elements()[kPointer10k].angle, c.per_10k), 1e-6);
+        EXPECT_LT(angle_gap(gauge->elements()[kPointer1k].angle, c.per_1k), 1e-6);
+    }
+}
+
+TEST_F(PressureInstruments, AirspeedNeedleOnTheHost) {
+    auto gauge = open(airspeed);
+    for (const AirspeedCase& c : kAirspeedCases) {
+        if (!std::isfinite(c.knots)) continue;
+        SCOPED_TRACE(c.knots);
+        host.vars().set(61, c.knots);
+        gauge->update();
+        EXPECT_LT(angle_gap(gauge->elements()[1].angle, c.angle), 1e-6);
+    }
+}
+
+// The VSI needle turns at most 6 degrees an update; each case runs until it
+// has settled, then stands on the direction of its table point.
+TEST_F(PressureInstruments, VsiNeedleStandsOnItsTablePoints) {
+    const double pivot = 139;
+    const struct {
+        double raw;
+        double x, y;
+    } cases[] = {
+        {0, 10, 139},                        // zero climb at 9 o'clock
+        {1000 / 0.797194, 82, 83},           // climb over the top
+        {2000 / 0.797194, 170, 14},
+        {-1000 / 0.797194, 82, 254},         // descent under the bottom
+        {6000, 253, 79},                     // beyond the dial: the last point
+        {-6000, 253, 199},
+        {0, 10, 139},
+    };
+    auto gauge = open(vsi);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.raw);
+        host.vars().set(65, c.raw);
+        for (int i = 0; i < 80; ++i) gauge->update();
+        EXPECT_LT(angle_gap(gauge->elements()[1].angle, direction(pivot, pivot, c.x, c.y)), 1e-6);
+    }
+}
+
+TEST_F(PressureInstruments, VsiNeedleTurnsAtMostSixDegreesAnUpdate) {
+    auto gauge = open(vsi);
+    host.vars().set(65, 0);
+    for (int i = 0; i < 80; ++i) gauge->update();
+    const double start = gauge->elements()[1].angle;
+    host.vars().set(65, 6000);
+    gauge->update();
+    EXPECT_NEAR(angle_gap(gauge->elements()[1].angle, start), 6.0, 1e-6);
+}
+
+struct FailureCase {
+    const char* gauge;
+    uint32_t key;
+    std::vector<std::optional<uint32_t>> actions;  // per element in drawing order
+};
+
+TEST_F(PressureInstruments, FailuresActThroughTheirLists) {
+    const auto all = [](size_t n, std::optional<uint32_t> a) { return std::vector<std::optional<uint32_t>>(n, a); };
+    const FailureCase cases[] = {
+        {"Airspeed", 3, {std::nullopt, 1u}},
+        {"Airspeed", 6, {std::nullopt, 1u}},
+        {"Airspeed", 7, all(2, std::nullopt)},
+        {"Altimeter", 3, all(8, 1u)},
+        {"Altimeter", 7, all(8, 1u)},
+        {"Altimeter", 6, all(8, std::nullopt)},
+        {"VSI", 3, all(2, 1u)},
+        {"VSI", 19, all(2, 1u)},
+        {"VSI", 20, all(2, std::nullopt)},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(std::string(c.gauge) + " key " + std::to_string(c.key));
+        auto gauge = open(module->gauge(c.gauge));
+        host.fail(c.key);
+        gauge->update();
+        ASSERT_EQ(gauge->elements().size(), c.actions.size());
+        for (size_t i = 0; i < c.actions.size(); ++i) EXPECT_EQ(gauge->elements()[i].failure_action, c.actions[i]) << i;
+        host.restore(c.key);
+    }
+}
+
+}  // namespace
