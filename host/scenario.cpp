@@ -324,6 +324,7 @@ void ScenarioRunner::execute(const ScenarioCommand& command, const Scenario& sce
                     std::fprintf(out_, "  %s = %g", variable.text().c_str(), value);
                 }
                 std::fprintf(out_, "\n");
+                std::fflush(out_);
             } else if constexpr (std::is_same_v<T, scenario::Snapshot>) {
                 if (!writer_) throw ScenarioError(scenario.source, command.line, "this build cannot draw snapshots");
                 std::filesystem::path path(action.path);
@@ -337,6 +338,7 @@ void ScenarioRunner::execute(const ScenarioCommand& command, const Scenario& sce
                 }
             } else if constexpr (std::is_same_v<T, scenario::Echo>) {
                 std::fprintf(out_, "%s\n", action.text.c_str());
+                std::fflush(out_);
             }
             // panel and scale were settled before the panel was made.
         },
