@@ -209,8 +209,8 @@ std::string Scenario::panel_path() const {
     for (const ScenarioCommand& command : commands) {
         if (const auto* panel = std::get_if<scenario::Panel>(&command.action)) {
             const std::filesystem::path named(panel->path);
-            if (named.is_absolute()) return named.string();
-            return (std::filesystem::path(source).parent_path() / named).lexically_normal().string();
+            if (named.is_absolute()) return named.generic_string();
+            return (std::filesystem::path(source).parent_path() / named).lexically_normal().generic_string();
         }
     }
     return {};
