@@ -109,9 +109,9 @@ int render(int argc, char** argv) {
     render::PanelRenderer renderer(panel);
     const render::Image picture = renderer.render();
     picture.write_png(options.output);
-    std::printf("%s: %zu gauges in %zu windows, %d x %d pixels, after %u updates at cruise\n",
-                options.output.c_str(), panel.gauges().size(), panel.windows().size(), picture.width(),
-                picture.height(), options.updates);
+    std::printf("%s: %zu gauges in %zu shown window%s, %d x %d pixels, after %u updates at cruise\n",
+                options.output.c_str(), panel.gauges().size(), panel.windows().size(),
+                panel.windows().size() == 1 ? "" : "s", picture.width(), picture.height(), options.updates);
     return 0;
 }
 
