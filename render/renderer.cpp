@@ -97,8 +97,19 @@ struct Context {
 
 Look overlay_look(const bench::ElementState& state) { return state.greyed ? Look::GreyOverlay : Look::Overlay; }
 
+// Bilinear sampling is exact at whole-pixel places and a quarter of the cost
+// of cairo's default filter; only where a picture shrinks below half its size
+// would it drop detail, and there the default filter is kept.
+cairo_filter_t filter_for(cairo_t* cr) {
+    cairo_matrix_t matrix;
+    cairo_get_matrix(cr, &matrix);
+    const double shrink = std::fabs(matrix.xx * matrix.yy - matrix.xy * matrix.yx);
+    return shrink >= 0.25 ? CAIRO_FILTER_BILINEAR : CAIRO_FILTER_GOOD;
+}
+
 void paint_at(cairo_t* cr, cairo_surface_t* surface, double x, double y) {
     cairo_set_source_surface(cr, surface, x, y);
+    cairo_pattern_set_filter(cairo_get_source(cr), filter_for(cr));
     cairo_paint(cr);
 }
 
