@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "engine_test_support.h"
+#include "support/korvane_bench.h"
 
 namespace {
 
-using namespace engine_test;
+using namespace korvane_bench;
 
 constexpr double kFull = 8388608.0;  // level 2^23: a full tank
 
@@ -40,12 +40,12 @@ const Tank kTanks[] = {
     {"Fuel_Quantity_Port_3", 295, 296, 90, &kTank3Table},  {"Fuel_Quantity_Stbd_3", 301, 302, 90, &kTank3Table},
 };
 
-class FuelContents : public LoadedModule {
+class FuelContents : public KorvaneModule {
 protected:
     // The contents callback with the host holding `capacity` for the tank.
     double contents(const Tank& tank, double level, double capacity) {
         host.vars().set(tank.capacity_token, capacity);
-        return needle_value(needle_at(gauge(tank.name), 1), level);
+        return needle_value(element_as<ELEMENT_NEEDLE>(gauge(tank.name), 1), level);
     }
 };
 
@@ -104,9 +104,9 @@ TEST_F(FuelContents, EachCallLooksUpItsOwnCapacityRecordOnce) {
         host.clear_service_log();
         contents(tank, kFull / 4, 200);
         ASSERT_EQ(host.service_log().size(), 1u);
-        EXPECT_EQ(host.service_log()[0].slot, kLookupVarSlot);
-        const auto* capacity = reinterpret_cast<const MODULE_VAR*>(reinterpret_cast<const char*>(header) + 116);
-        EXPECT_EQ(host.service_log()[0].args[0], static_cast<uint32_t>(reinterpret_cast<uintptr_t>(capacity)));
+        EXPECT_EQ(host.service_log()[0].slot, bench::kSlotLookupVar);
+        const MODULE_VAR* capacity = standalone_var(header, 0);
+        EXPECT_EQ(host.service_log()[0].args[0], address(capacity));
         EXPECT_EQ(capacity->value, 200);
         EXPECT_FALSE(host.is_bound(capacity));
     }
@@ -138,7 +138,7 @@ TEST_F(FuelContents, NeedlesPointAtTheirTablePoints) {
             bench::GaugeInstance instance(host, module, gauge(tank.name));
             instance.update();
             ASSERT_EQ(instance.elements().size(), 2u);
-            EXPECT_LT(angle_difference(instance.elements()[1].angle, direction(70, 70, point.x, point.y)), 0.01);
+            EXPECT_LT(angle_gap(instance.elements()[1].angle, direction(70, 70, point.x, point.y)), 0.01);
         }
     }
 }
@@ -185,7 +185,7 @@ const LampCase kLampCases[] = {
     {kNaN, 1050, false},
 };
 
-class FuelPressureWarning : public LoadedModule {
+class FuelPressureWarning : public KorvaneModule {
 protected:
     void set(const Engine& engine, double running, double pressure) {
         host.vars().set(engine.running_token, running);
@@ -238,18 +238,17 @@ TEST_F(FuelPressureWarning, UpdateLooksUpRunningFlagThenPressure) {
     for (const Engine& engine : kEngines) {
         SCOPED_TRACE(engine.name);
         GAUGEHDR* header = gauge(engine.name);
-        const char* base = reinterpret_cast<const char*>(header);
         bench::GaugeInstance instance(host, module, header);
         instance.setup();
         host.clear_service_log();
         instance.update();
         ASSERT_EQ(host.service_log().size(), 2u);
-        EXPECT_EQ(host.service_log()[0].slot, kLookupVarSlot);
-        EXPECT_EQ(host.service_log()[0].args[0], static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base + 148)));
-        EXPECT_EQ(host.service_log()[1].slot, kLookupVarSlot);
-        EXPECT_EQ(host.service_log()[1].args[0], static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base + 116)));
-        EXPECT_FALSE(host.is_bound(reinterpret_cast<const MODULE_VAR*>(base + 116)));
-        EXPECT_FALSE(host.is_bound(reinterpret_cast<const MODULE_VAR*>(base + 148)));
+        EXPECT_EQ(host.service_log()[0].slot, bench::kSlotLookupVar);
+        EXPECT_EQ(host.service_log()[0].args[0], address(standalone_var(header, 1)));
+        EXPECT_EQ(host.service_log()[1].slot, bench::kSlotLookupVar);
+        EXPECT_EQ(host.service_log()[1].args[0], address(standalone_var(header, 0)));
+        EXPECT_FALSE(host.is_bound(standalone_var(header, 0)));
+        EXPECT_FALSE(host.is_bound(standalone_var(header, 1)));
     }
 }
 
