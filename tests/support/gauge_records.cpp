@@ -324,6 +324,17 @@ void check_standalone(const GAUGEHDR& gauge, const std::vector<uint32_t>& tokens
 
 }  // namespace
 
+std::vector<Mouse> whole_gauge_mouse(uint32_t help_id) {
+    return {{.type = kMouseParent, .help_id = help_id}, {.type = kMouseParentEnd}, {.type = kMouseEnd}};
+}
+
+std::vector<Mouse> boxed_mouse(uint32_t help_id, const Mouse& box, const std::vector<Mouse>& children) {
+    std::vector<Mouse> list = {{.type = kMouseParent, .help_id = help_id}, box};
+    list.insert(list.end(), children.begin(), children.end());
+    list.insert(list.end(), {{.type = kMouseParentEnd}, {.type = kMouseParentEnd}, {.type = kMouseEnd}});
+    return list;
+}
+
 void check_gauge(const bench::Module& module, const Gauge& want) {
     SCOPED_TRACE("gauge " + want.name);
     const GAUGEHDR* gauge = module.gauge(want.name);

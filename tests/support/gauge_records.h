@@ -95,6 +95,12 @@ struct Gauge {
     std::vector<uint32_t> standalone = {};  // tokens of the variables behind the header
 };
 
+// The mouse list of a gauge whose only box is the whole gauge.
+std::vector<Mouse> whole_gauge_mouse(uint32_t help_id);
+// The mouse list of a gauge with one box, `box`, holding `children`, inside
+// the whole gauge's box.
+std::vector<Mouse> boxed_mouse(uint32_t help_id, const Mouse& box, const std::vector<Mouse>& children);
+
 // Every record of the gauge named `want.name` in the loaded module against
 // `want`.
 void check_gauge(const bench::Module& module, const Gauge& want);

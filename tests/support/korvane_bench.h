@@ -10,7 +10,9 @@
 #include <limits>
 #include <memory>
 #include <numbers>
+#include <optional>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "frame/records.h"
@@ -53,6 +55,18 @@ protected:
         return instance;
     }
 
+    // The failure action each element shows, in drawing order, after one
+    // update of a fresh instance with `key` failed.
+    std::vector<std::optional<uint32_t>> failure_actions(GAUGEHDR* gauge, uint32_t key) {
+        auto instance = open(gauge);
+        host.fail(key);
+        instance->update();
+        host.restore(key);
+        std::vector<std::optional<uint32_t>> actions;
+        for (const bench::ElementState& state : instance->elements()) actions.push_back(state.failure_action);
+        return actions;
+    }
+
     bench::Host host;
     bench::Module module{host, test_paths::module("Korvane.gau")};
 };
@@ -68,28 +82,32 @@ inline ELEMENT_HEADER* element_at(const GAUGEHDR* gauge, int depth) {
     return element;
 }
 
+// The element type a record type stands for.
 template <typename Record>
-inline constexpr uint32_t kKindOf = 0;
-template <>
-inline constexpr uint32_t kKindOf<ELEMENT_STATIC_IMAGE> = kStaticImage;
-template <>
-inline constexpr uint32_t kKindOf<ELEMENT_NEEDLE> = kNeedle;
-template <>
-inline constexpr uint32_t kKindOf<ELEMENT_SLIDER> = kSlider;
-template <>
-inline constexpr uint32_t kKindOf<ELEMENT_ICON> = kIcon;
-template <>
-inline constexpr uint32_t kKindOf<ELEMENT_MOVING_IMAGE> = kMovingImage;
-template <>
-inline constexpr uint32_t kKindOf<ELEMENT_SPRITE> = kSprite;
+constexpr uint32_t kind_of() {
+    if constexpr (std::is_same_v<Record, ELEMENT_NEEDLE>) {
+        return kNeedle;
+    } else if constexpr (std::is_same_v<Record, ELEMENT_SLIDER>) {
+        return kSlider;
+    } else if constexpr (std::is_same_v<Record, ELEMENT_ICON>) {
+        return kIcon;
+    } else if constexpr (std::is_same_v<Record, ELEMENT_MOVING_IMAGE>) {
+        return kMovingImage;
+    } else if constexpr (std::is_same_v<Record, ELEMENT_SPRITE>) {
+        return kSprite;
+    } else {
+        static_assert(std::is_same_v<Record, ELEMENT_STATIC_IMAGE>, "not an element record");
+        return kStaticImage;
+    }
+}
 
 // The element at `depth` as its kind's record; null, and a failure, when there
 // is none of that kind.
 template <typename Record>
 Record* element_as(const GAUGEHDR* gauge, int depth) {
     ELEMENT_HEADER* element = element_at(gauge, depth);
-    if (element == nullptr || element->element_type != kKindOf<Record>) {
-        ADD_FAILURE() << "no element of kind " << kKindOf<Record> << " at depth " << depth;
+    if (element == nullptr || element->element_type != kind_of<Record>()) {
+        ADD_FAILURE() << "no element of kind " << kind_of<Record>() << " at depth " << depth;
         return nullptr;
     }
     return reinterpret_cast<Record*>(element);
