@@ -10,15 +10,8 @@
 
 namespace {
 
-using gauge_records::Element;
-using gauge_records::Failure;
-using gauge_records::Gauge;
-using gauge_records::Mouse;
+using namespace gauge_records;
 using Failures = std::vector<Failure>;
-
-std::vector<Mouse> whole_gauge(uint32_t help) {
-    return {{.type = kMouseParent, .help_id = help}, {.type = kMouseParentEnd}, {.type = kMouseEnd}};
-}
 
 const std::vector<Gauge>& expected_gauges() {
     static const std::vector<Gauge> gauges = [] {
@@ -41,7 +34,7 @@ const std::vector<Gauge>& expected_gauges() {
                           {.type = kNeedle, .bitmap = 335, .position = {139, 139}, .pivot = {56, 10},
                            .flags = 0x4003, .failures = Failures{}, .token = 351, .callback = true,
                            .max_degrees = 6, .table = {{231, 231, -2}, {47, 231, 0}, {47, 47, 2}, {270, 139, 5}}}},
-             .mouse = whole_gauge(0)},
+             .mouse = whole_gauge_mouse(0)},
             {.name = "Attitude",
              .entry = 1,
              .elements = {{.type = kStaticImage, .bitmap = 220, .flags = 0x4001, .failures = attitude_failures},
@@ -51,7 +44,7 @@ const std::vector<Gauge>& expected_gauges() {
                            .texture_scale_y = 0.25f},
                           {.type = kNeedle, .bitmap = 230, .position = {128, 128}, .pivot = {7, 7}, .flags = 0x4003,
                            .failures = attitude_failures, .token = 80, .callback = true}},
-             .mouse = whole_gauge(0xA004)},
+             .mouse = whole_gauge_mouse(0xA004)},
             {.name = "Turn",
              .entry = 14,
              .elements = {{.type = kStaticImage, .bitmap = 135, .flags = 0x4001},
@@ -61,28 +54,27 @@ const std::vector<Gauge>& expected_gauges() {
                           {.type = kNeedle, .bitmap = 145, .position = {141, 141}, .pivot = {5, 9}, .flags = 0x4003,
                            .failures = turn_failures, .token = 70, .callback = true,
                            .table = {{214, 217, 4}, {141, 245, 0}, {68, 217, -4}}}},
-             .mouse = whole_gauge(0xA01A)},
+             .mouse = whole_gauge_mouse(0xA01A)},
             {.name = "Airspeed",
              .entry = 3,
              .elements = {{.type = kStaticImage, .bitmap = 125, .flags = 0x4001},
                           {.type = kNeedle, .bitmap = 130, .position = {139, 139}, .pivot = {56, 8}, .flags = 0x4003,
                            .failures = Failures{{6, 1}, {3, 1}}, .token = 61, .callback = true}},
-             .mouse = whole_gauge(0xA003)},
+             .mouse = whole_gauge_mouse(0xA003)},
             {.name = "Altimeter",
              .entry = 2,
              .own_callback = true,
              .elements = {{.type = kStaticImage, .bitmap = 100, .flags = 0x4001, .failures = altimeter_failures},
                           drum(159), drum(140), drum(121), drum(102), pointer(105, 25, 12), pointer(110, 35, 17),
                           pointer(115, 54, 8)},
-             .mouse = {{.type = kMouseParent, .help_id = 0xA001},
-                       {.type = kMouseParent, .x = 121, .y = 278, .width = 36, .height = 36, .help_id = 0xA034},
-                       {.type = kMouseChild, .width = 18, .height = 36, .cursor = 2, .flags = 0x20200000,
-                        .handler = true},
-                       {.type = kMouseChild, .x = 18, .width = 18, .height = 36, .cursor = 1, .flags = 0x20200000,
-                        .handler = true},
-                       {.type = kMouseParentEnd},
-                       {.type = kMouseParentEnd},
-                       {.type = kMouseEnd}}},
+             // The pressure-setting knob: down on the left half, up on the right.
+             .mouse = boxed_mouse(0xA001,
+                                  {.type = kMouseParent, .x = 121, .y = 278, .width = 36, .height = 36,
+                                   .help_id = 0xA034},
+                                  {{.type = kMouseChild, .width = 18, .height = 36, .cursor = 2, .flags = 0x20200000,
+                                    .handler = true},
+                                   {.type = kMouseChild, .x = 18, .width = 18, .height = 36, .cursor = 1,
+                                    .flags = 0x20200000, .handler = true}})},
             {.name = "VSI",
              .entry = 35,
              .elements = {{.type = kStaticImage, .bitmap = 200, .flags = 0x4001, .failures = vsi_failures},
@@ -91,7 +83,7 @@ const std::vector<Gauge>& expected_gauges() {
                            .table = {{253, 199, -4000}, {222, 238, -3000}, {170, 263, -2000}, {82, 254, -1000},
                                      {36, 216, -500}, {10, 139, 0}, {36, 62, 500}, {82, 83, 1000}, {170, 14, 2000},
                                      {222, 40, 3000}, {253, 79, 4000}}}},
-             .mouse = whole_gauge(0xA01F)},
+             .mouse = whole_gauge_mouse(0xA01F)},
         };
     }();
     return gauges;
@@ -100,13 +92,13 @@ const std::vector<Gauge>& expected_gauges() {
 using FlightRecords = korvane_bench::KorvaneModule;
 
 TEST_F(FlightRecords, EveryGaugeMatchesTheInstrumentTables) {
-    for (const Gauge& want : expected_gauges()) gauge_records::check_gauge(module, want);
+    for (const Gauge& want : expected_gauges()) check_gauge(module, want);
 }
 
 // The callback of every gauge without code of its own does nothing, whatever
 // the service id.
 TEST_F(FlightRecords, SharedEmptyCallbackDoesNothing) {
-    const GaugeCallback empty = gauge_records::shared_empty_callback(module);
+    const GaugeCallback empty = shared_empty_callback(module);
     ASSERT_NE(empty, nullptr);
     GAUGEHDR* accelerometer = gauge("Accelerometer");
     for (uint32_t service_id : {0u, 2u, 4u, 6u, 0xFFFFFFFFu}) empty(accelerometer, service_id, 0);
@@ -115,7 +107,7 @@ TEST_F(FlightRecords, SharedEmptyCallbackDoesNothing) {
 }
 
 TEST_F(FlightRecords, NoRecordIsSharedBetweenGauges) {
-    gauge_records::expect_records_apart(module, expected_gauges());
+    expect_records_apart(module, expected_gauges());
 }
 
 }  // namespace

@@ -11,10 +11,7 @@
 
 namespace {
 
-using gauge_records::Element;
-using gauge_records::Failure;
-using gauge_records::Gauge;
-using gauge_records::Mouse;
+using namespace gauge_records;
 using Failures = std::vector<Failure>;
 
 const std::vector<Gauge>& expected_gauges() {
@@ -31,15 +28,12 @@ const std::vector<Gauge>& expected_gauges() {
              .own_callback = true,
              .elements = {{.type = kStaticImage, .bitmap = 260, .flags = 0x4001, .failures = clock_failures},
                           clock_hand(265, 11, 11, 3), clock_hand(270, 11, 11, 4), clock_hand(275, 53, 7, 5)},
-             .mouse = {{.type = kMouseParent, .help_id = 0xA017},
-                       {.type = kMouseParent, .y = 228, .width = 72, .height = 72},
-                       {.type = kMouseChild, .width = 36, .height = 72, .cursor = 2, .flags = 0x20000000,
-                        .event_id = 65657},
-                       {.type = kMouseChild, .x = 36, .width = 36, .height = 72, .cursor = 1, .flags = 0x20000000,
-                        .event_id = 65658},
-                       {.type = kMouseParentEnd},
-                       {.type = kMouseParentEnd},
-                       {.type = kMouseEnd}},
+             // The setting knob sends the clock's own key events.
+             .mouse = boxed_mouse(0xA017, {.type = kMouseParent, .y = 228, .width = 72, .height = 72},
+                                  {{.type = kMouseChild, .width = 36, .height = 72, .cursor = 2, .flags = 0x20000000,
+                                    .event_id = 65657},
+                                   {.type = kMouseChild, .x = 36, .width = 36, .height = 72, .cursor = 1,
+                                    .flags = 0x20000000, .event_id = 65658}}),
              // Hours, minutes, seconds.
              .standalone = {3, 4, 5}},
             {.name = "Timer",
@@ -71,7 +65,7 @@ const std::vector<Gauge>& expected_gauges() {
                           {.type = kMovingImage, .bitmap = 240, .position = {19, 17}, .flags = 0x4003,
                            .failures = compass_failures, .token_x = 81, .callback_x = true, .min_x = 0.0,
                            .max_x = 360.0}},
-             .mouse = {{.type = kMouseParent, .help_id = 0xA005}, {.type = kMouseParentEnd}, {.type = kMouseEnd}}},
+             .mouse = whole_gauge_mouse(0xA005)},
             {.name = "DR_Compass",
              .entry = 45,
              .elements = {{.type = kStaticImage, .bitmap = 440, .flags = 0x4001, .failures = compass_failures},
@@ -82,21 +76,18 @@ const std::vector<Gauge>& expected_gauges() {
                            .flags = 0x4003, .token = 81, .callback = true},
                           {.type = kIcon, .bitmap = 447, .position = {102, 102}, .flags = 0x4003,
                            .failures = compass_failures, .frames = 1}},
-             .mouse = {{.type = kMouseParent, .help_id = 0xA005},
-                       {.type = kMouseParent, .x = 98, .y = 98, .width = 64, .height = 64},
-                       {.type = kMouseChild, .width = 32, .height = 64, .cursor = 2, .flags = 0x20200000,
-                        .handler = true},
-                       {.type = kMouseChild, .x = 32, .width = 32, .height = 64, .cursor = 1, .flags = 0x20200000,
-                        .handler = true},
-                       {.type = kMouseParentEnd},
-                       {.type = kMouseParentEnd},
-                       {.type = kMouseEnd}}},
+             // The course knob: down on the left half, up on the right.
+             .mouse = boxed_mouse(0xA005, {.type = kMouseParent, .x = 98, .y = 98, .width = 64, .height = 64},
+                                  {{.type = kMouseChild, .width = 32, .height = 64, .cursor = 2, .flags = 0x20200000,
+                                    .handler = true},
+                                   {.type = kMouseChild, .x = 32, .width = 32, .height = 64, .cursor = 1,
+                                    .flags = 0x20200000, .handler = true}})},
             {.name = "Direction_Finder",
              .entry = 46,
              .elements = {{.type = kStaticImage, .bitmap = 450, .flags = 0x4001, .failures = Failures{{9, 1}}},
                           {.type = kNeedle, .bitmap = 452, .position = {91, 91}, .pivot = {1, 10}, .flags = 0x4003,
                            .failures = Failures{{9, 1}}, .token = 39, .callback = true, .max_degrees = 6}},
-             .mouse = {{.type = kMouseParent}, {.type = kMouseParentEnd}, {.type = kMouseEnd}}},
+             .mouse = whole_gauge_mouse(0)},
         };
     }();
     return gauges;
@@ -105,7 +96,7 @@ const std::vector<Gauge>& expected_gauges() {
 using NavigationRecords = korvane_bench::KorvaneModule;
 
 TEST_F(NavigationRecords, EveryGaugeMatchesItsTables) {
-    for (const Gauge& want : expected_gauges()) gauge_records::check_gauge(module, want);
+    for (const Gauge& want : expected_gauges()) check_gauge(module, want);
 }
 
 // The Clock's and the Timer's callbacks are their own, and not one another's.
@@ -114,7 +105,7 @@ TEST_F(NavigationRecords, ClockAndTimerCallbacksDiffer) {
 }
 
 TEST_F(NavigationRecords, NoRecordIsSharedBetweenGauges) {
-    gauge_records::expect_records_apart(module, expected_gauges());
+    expect_records_apart(module, expected_gauges());
 }
 
 }  // namespace
