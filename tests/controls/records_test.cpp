@@ -11,12 +11,7 @@
 
 namespace {
 
-using gauge_records::Element;
-using gauge_records::Failure;
-using gauge_records::FailureList;
-using gauge_records::Gauge;
-using gauge_records::Mouse;
-using gauge_records::Shape;
+using namespace gauge_records;
 
 const FailureList kSwitchFailures = std::vector<Failure>{{20, 1}};
 
@@ -34,12 +29,9 @@ Element lever(uint32_t bitmap, int32_t x, int32_t y, uint32_t token, double scal
             .scale_y = scale};
 }
 
-// The panel's outer box and the gauge's, around the boxes in between.
-std::vector<Mouse> boxes(int32_t width, int32_t height, std::vector<Mouse> children) {
-    std::vector<Mouse> list = {{.type = kMouseParent}, {.type = kMouseParent, .width = width, .height = height}};
-    list.insert(list.end(), children.begin(), children.end());
-    list.insert(list.end(), {{.type = kMouseParentEnd}, {.type = kMouseParentEnd}, {.type = kMouseEnd}});
-    return list;
+// The boxes of a panel, inside one box over all of it.
+std::vector<Mouse> boxes(int32_t width, int32_t height, const std::vector<Mouse>& children) {
+    return boxed_mouse(0, {.type = kMouseParent, .width = width, .height = height}, children);
 }
 
 Mouse click_box(int32_t x, int32_t y, int32_t width, int32_t height, int32_t cursor, uint32_t flags,
@@ -110,7 +102,7 @@ const std::vector<Gauge>& expected_gauges() {
 using ControlRecords = korvane_bench::KorvaneModule;
 
 TEST_F(ControlRecords, EveryGaugeMatchesItsTables) {
-    for (const Gauge& want : expected_gauges()) gauge_records::check_gauge(module, want);
+    for (const Gauge& want : expected_gauges()) check_gauge(module, want);
 }
 
 TEST_F(ControlRecords, EachGaugeKeepsItsOwnCallbacks) {
@@ -137,7 +129,7 @@ TEST_F(ControlRecords, MagnetoCallbackDoesNothing) {
 }
 
 TEST_F(ControlRecords, NoRecordIsSharedBetweenGauges) {
-    gauge_records::expect_records_apart(module, expected_gauges());
+    expect_records_apart(module, expected_gauges());
     std::set<MouseHandler> handlers;
     for (const Gauge& want : expected_gauges()) {
         const MOUSERECT* list = gauge(want.name)->mouse_rects;

@@ -13,17 +13,8 @@
 
 namespace {
 
-using gauge_records::Element;
-using gauge_records::Failure;
-using gauge_records::FailureList;
-using gauge_records::Gauge;
-using gauge_records::Mouse;
-using gauge_records::TablePoint;
+using namespace gauge_records;
 using Failures = std::vector<Failure>;
-
-std::vector<Mouse> plain_mouse(uint32_t help) {
-    return {{.type = kMouseParent, .help_id = help}, {.type = kMouseParentEnd}, {.type = kMouseEnd}};
-}
 
 Element background(uint32_t bitmap, FailureList failures) {
     return {.type = kStaticImage, .bitmap = bitmap, .flags = 0x4001, .failures = std::move(failures)};
@@ -58,31 +49,39 @@ std::vector<Gauge> expected_gauges() {
     const Failures greys = {{20, 1}};
     const Failures parks = {{20, 2}};
 
+    // The dials with one needle, per engine.
+    const struct {
+        const char* name;
+        size_t entry;
+        uint32_t background, bitmap;
+        int32_t x, y, ofs_x, ofs_y;
+        const std::array<uint32_t, 4>* tokens;
+        const std::vector<TablePoint>* table;
+        int32_t max_degrees;
+        uint32_t help;
+    } dials[] = {
+        {"Boost", 19, 165, 170, 139, 139, 56, 8, &manifold, &boost, 0, 0xA021},
+        {"Oil_Temperature", 23, 175, 180, 69, 114, 3, 5, &oil_t, &oil_temperature, 6, 0xA022},
+        {"Oil_Pressure", 27, 210, 215, 69, 69, 28, 28, &oil_p, &oil_pressure, 6, 0xA023},
+        {"Radiator_Temperature", 31, 185, 190, 69, 114, 3, 5, &radiator_t, &radiator, 6, 0xA86A},
+    };
+
     for (size_t e = 0; e < 4; ++e) {
         gauges.push_back({.name = std::string("Fuel_Pressure_Warning") + digits[e], .entry = 6 + e,
                           .own_callback = true,
                           .elements = {background(355, greys), lamp(360, 13, 13, greys)},
-                          .mouse = plain_mouse(0), .standalone = {pressure[e], running[e]}});
+                          .mouse = whole_gauge_mouse(0), .standalone = {pressure[e], running[e]}});
         gauges.push_back({.name = std::string("Tachometer") + digits[e], .entry = 15 + e,
                           .elements = {background(150, parks), needle(155, 139, 139, 35, 17, speed[e], {}, 0, parks),
                                        needle(160, 139, 139, 54, 8, speed[e], {}, 0, parks)},
-                          .mouse = plain_mouse(0xA020)});
-        gauges.push_back({.name = std::string("Boost") + digits[e], .entry = 19 + e,
-                          .elements = {background(165, std::nullopt),
-                                       needle(170, 139, 139, 56, 8, manifold[e], boost, 0, greys)},
-                          .mouse = plain_mouse(0xA021)});
-        gauges.push_back({.name = std::string("Oil_Temperature") + digits[e], .entry = 23 + e,
-                          .elements = {background(175, std::nullopt),
-                                       needle(180, 69, 114, 3, 5, oil_t[e], oil_temperature, 6, greys)},
-                          .mouse = plain_mouse(0xA022)});
-        gauges.push_back({.name = std::string("Oil_Pressure") + digits[e], .entry = 27 + e,
-                          .elements = {background(210, std::nullopt),
-                                       needle(215, 69, 69, 28, 28, oil_p[e], oil_pressure, 6, greys)},
-                          .mouse = plain_mouse(0xA023)});
-        gauges.push_back({.name = std::string("Radiator_Temperature") + digits[e], .entry = 31 + e,
-                          .elements = {background(185, std::nullopt),
-                                       needle(190, 69, 114, 3, 5, radiator_t[e], radiator, 6, greys)},
-                          .mouse = plain_mouse(0xA86A)});
+                          .mouse = whole_gauge_mouse(0xA020)});
+        for (const auto& d : dials) {
+            gauges.push_back({.name = d.name + std::string(digits[e]), .entry = d.entry + e,
+                              .elements = {background(d.background, std::nullopt),
+                                           needle(d.bitmap, d.x, d.y, d.ofs_x, d.ofs_y, (*d.tokens)[e], *d.table,
+                                                  d.max_degrees, greys)},
+                              .mouse = whole_gauge_mouse(d.help)});
+        }
     }
 
     const std::vector<TablePoint> tank1{{31, 123, 0},   {10, 100, 20},  {3, 70, 50},    {12, 36, 100},
@@ -106,14 +105,14 @@ std::vector<Gauge> expected_gauges() {
         gauges.push_back({.name = tanks[t].name, .entry = 36 + t,
                           .elements = {background(tanks[t].bitmap, tank_failures),
                                        needle(390, 70, 70, 27, 4, tanks[t].level, *tanks[t].table, 6, tank_failures)},
-                          .mouse = plain_mouse(0), .standalone = {tanks[t].capacity}});
+                          .mouse = whole_gauge_mouse(0), .standalone = {tanks[t].capacity}});
     }
 
     gauges.push_back(
         {.name = "Flap_Position", .entry = 42,
          .elements = {background(395, std::nullopt),
                       needle(400, 70, 70, 27, 4, 329, {{62, 5, 0}, {135, 66, 8191}, {64, 134, 16382}}, 6, greys)},
-         .mouse = plain_mouse(0xA015)});
+         .mouse = whole_gauge_mouse(0xA015)});
 
     gauges.push_back({.name = "Gear_Indicator", .entry = 10, .own_callback = true,
                       .elements = {background(280, greys), lamp(306, 213, 114, greys),
@@ -121,13 +120,10 @@ std::vector<Gauge> expected_gauges() {
                                    lamp(285, 191, 53, greys), lamp(300, 18, 114, greys),
                                    lamp(295, 18, 114, greys), lamp(290, 55, 53, greys),
                                    lamp(285, 55, 53, greys)},
-                      .mouse = {{.type = kMouseParent},
-                                {.type = kMouseParent, .x = 107, .y = 107, .width = 64, .height = 64},
-                                {.type = kMouseChild, .width = 64, .height = 64, .cursor = 5, .flags = 0x20000000,
-                                 .handler = true},
-                                {.type = kMouseParentEnd},
-                                {.type = kMouseParentEnd},
-                                {.type = kMouseEnd}},
+                      // The knob that swaps the day and night lamps.
+                      .mouse = boxed_mouse(0, {.type = kMouseParent, .x = 107, .y = 107, .width = 64, .height = 64},
+                                           {{.type = kMouseChild, .width = 64, .height = 64, .cursor = 5,
+                                             .flags = 0x20000000, .handler = true}}),
                       .standalone = {334, 333}});
     return gauges;
 }
@@ -137,13 +133,13 @@ using EngineRecords = korvane_bench::KorvaneModule;
 TEST_F(EngineRecords, EveryGaugeMatchesItsRecordsAndTableEntry) {
     const std::vector<Gauge> gauges = expected_gauges();
     ASSERT_EQ(gauges.size(), 32u);
-    for (const Gauge& want : gauges) gauge_records::check_gauge(module, want);
+    for (const Gauge& want : gauges) check_gauge(module, want);
 }
 
 // Every record of every gauge, stand-alone variables included, occupies
 // bytes of its own: no two records overlap, within a gauge or between two.
 TEST_F(EngineRecords, NoRecordIsSharedBetweenTwoGauges) {
-    gauge_records::expect_records_apart(module, expected_gauges());
+    expect_records_apart(module, expected_gauges());
 }
 
 }  // namespace
