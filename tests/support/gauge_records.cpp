@@ -85,6 +85,12 @@ void check_callback(bool present, bool want, const char* which) {
     EXPECT_EQ(present, want) << which << (want ? " missing" : " present");
 }
 
+// A variable together with the callback that may replace its value.
+void check_source(const MODULE_VAR& var, bool callback, uint32_t token, bool want_callback, const char* which) {
+    check_var(var, token, which);
+    check_callback(callback, want_callback, which);
+}
+
 void check_failures(const FAILURE_RECORD* list, const FailureList& want) {
     if (!want) {
         EXPECT_EQ(list, nullptr) << "a failure list where none belongs";
@@ -127,8 +133,7 @@ void check_kind(const ELEMENT_HEADER& e, const Element& want) {
         }
         case kNeedle: {
             const auto& n = reinterpret_cast<const ELEMENT_NEEDLE&>(e);
-            check_var(n.source, want.token, "source");
-            check_callback(n.update_callback != nullptr, want.callback, "update callback");
+            check_source(n.source, n.update_callback != nullptr, want.token, want.callback, "source");
             EXPECT_EQ(n.max_degrees_per_tick, want.max_degrees);
             check_table(n, want.table);
             EXPECT_TRUE(n.reserved_1 == 0 && all_zero(n.reserved_2) && all_zero(n.reserved_3) &&
@@ -137,46 +142,41 @@ void check_kind(const ELEMENT_HEADER& e, const Element& want) {
         }
         case kSlider: {
             const auto& s = reinterpret_cast<const ELEMENT_SLIDER&>(e);
-            check_var(s.source_x, want.token_x, "source x");
+            check_var(s.source_x, want.token_x, "x axis");
+            check_var(s.source_y, want.token, "y axis");
             EXPECT_EQ(s.scale_x, want.scale_x);
-            check_var(s.source_y, want.token, "source y");
             EXPECT_EQ(s.scale_y, want.scale_y);
             EXPECT_TRUE(s.reserved_1 == 0 && s.reserved_2 == 0 && s.reserved_3 == 0 && all_zero(s.reserved_4));
             break;
         }
         case kIcon: {
             const auto& i = reinterpret_cast<const ELEMENT_ICON&>(e);
-            check_var(i.source, want.token, "source");
+            check_source(i.source, i.callback != nullptr, want.token, want.callback, "source");
             EXPECT_EQ(i.frame_count, want.frames);
-            check_callback(i.callback != nullptr, want.callback, "icon callback");
             EXPECT_TRUE(i.reserved_1 == 0 && all_zero(i.reserved_2) && all_zero(i.reserved_3));
             break;
         }
         case kMovingImage: {
             const auto& m = reinterpret_cast<const ELEMENT_MOVING_IMAGE&>(e);
-            check_var(m.source_x, want.token_x, "source x");
+            check_source(m.source_x, m.callback_x != nullptr, want.token_x, want.callback_x, "x axis");
             EXPECT_EQ(m.min_x, want.min_x);
             EXPECT_EQ(m.max_x, want.max_x);
-            check_callback(m.callback_x != nullptr, want.callback_x, "x callback");
-            check_var(m.source_y, want.token, "source y");
+            check_source(m.source_y, m.callback_y != nullptr, want.token, want.callback, "y axis");
             EXPECT_EQ(m.min_y, want.min_y);
             EXPECT_EQ(m.max_y, want.max_y);
-            check_callback(m.callback_y != nullptr, want.callback, "y callback");
             EXPECT_TRUE(m.reserved_1 == 0 && m.reserved_2 == 0 && m.reserved_3 == 0 && m.reserved_4 == 0 &&
                         all_zero(m.reserved_5) && all_zero(m.reserved_6));
             break;
         }
         case kSprite: {
             const auto& s = reinterpret_cast<const ELEMENT_SPRITE&>(e);
-            check_var(s.source_x, want.token_x, "source x");
+            check_source(s.source_x, s.callback_x != nullptr, want.token_x, want.callback_x, "x axis");
+            check_source(s.source_y, s.callback_y != nullptr, want.token, want.callback, "y axis");
+            check_source(s.source_rotation, s.callback_rotation != nullptr, want.rotation_token,
+                         want.rotation_callback, "rotation");
             EXPECT_EQ(s.scale_x, want.scale_x);
-            check_callback(s.callback_x != nullptr, want.callback_x, "x callback");
-            check_var(s.source_y, want.token, "source y");
             EXPECT_EQ(s.scale_y, want.scale_y);
-            check_callback(s.callback_y != nullptr, want.callback, "y callback");
-            check_var(s.source_rotation, want.rotation_token, "source rotation");
             EXPECT_EQ(s.scale_rotation, want.scale_rotation);
-            check_callback(s.callback_rotation != nullptr, want.rotation_callback, "rotation callback");
             EXPECT_EQ(s.texture_scale_x, want.texture_scale_x);
             EXPECT_EQ(s.texture_scale_y, want.texture_scale_y);
             EXPECT_TRUE(s.reserved_1 == 0 && s.reserved_2 == 0 && s.reserved_3 == 0 && all_zero(s.reserved_4) &&

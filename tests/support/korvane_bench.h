@@ -13,6 +13,7 @@
 #include <optional>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "frame/records.h"
@@ -65,6 +66,14 @@ protected:
         std::vector<std::optional<uint32_t>> actions;
         for (const bench::ElementState& state : instance->elements()) actions.push_back(state.failure_action);
         return actions;
+    }
+
+    // The services called since the log was last cleared, as (slot, first
+    // argument) in call order.
+    std::vector<std::pair<uint32_t, uint32_t>> service_calls() const {
+        std::vector<std::pair<uint32_t, uint32_t>> calls;
+        for (const bench::ServiceCall& call : host.service_log()) calls.emplace_back(call.slot, call.args[0]);
+        return calls;
     }
 
     bench::Host host;
