@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "fuel_tanks.h"
 #include "support/gauge_records.h"
 #include "support/korvane_bench.h"
 
@@ -84,28 +86,13 @@ std::vector<Gauge> expected_gauges() {
         }
     }
 
-    const std::vector<TablePoint> tank1{{31, 123, 0},   {10, 100, 20},  {3, 70, 50},    {12, 36, 100},
-                                        {70, 3, 200},   {129, 41, 300}, {136, 63, 350}, {133, 90, 400},
-                                        {113, 121, 450}, {95, 132, 500}};
-    const std::vector<TablePoint> tank2{{31, 123, 0},  {11, 100, 10}, {4, 70, 20},   {37, 13, 80},
-                                        {119, 25, 160}, {135, 77, 240}, {96, 130, 310}};
-    const std::vector<TablePoint> tank3{{27, 120, 0}, {4, 81, 5},   {12, 37, 10},  {81, 5, 30},
-                                        {131, 47, 50}, {132, 92, 70}, {102, 126, 90}};
-    const struct {
-        const char* name;
-        uint32_t level, capacity, bitmap;
-        const std::vector<TablePoint>* table;
-    } tanks[] = {
-        {"Fuel_Quantity_Port_1", 291, 292, 375, &tank1}, {"Fuel_Quantity_Stbd_1", 297, 298, 375, &tank1},
-        {"Fuel_Quantity_Port_2", 293, 294, 380, &tank2}, {"Fuel_Quantity_Stbd_2", 299, 300, 380, &tank2},
-        {"Fuel_Quantity_Port_3", 295, 296, 385, &tank3}, {"Fuel_Quantity_Stbd_3", 301, 302, 385, &tank3},
-    };
     const Failures tank_failures = {{20, 2}, {10, 1}};
-    for (size_t t = 0; t < 6; ++t) {
-        gauges.push_back({.name = tanks[t].name, .entry = 36 + t,
-                          .elements = {background(tanks[t].bitmap, tank_failures),
-                                       needle(390, 70, 70, 27, 4, tanks[t].level, *tanks[t].table, 6, tank_failures)},
-                          .mouse = whole_gauge_mouse(0), .standalone = {tanks[t].capacity}});
+    for (size_t t = 0; t < std::size(fuel_tanks::kTanks); ++t) {
+        const fuel_tanks::Tank& tank = fuel_tanks::kTanks[t];
+        gauges.push_back({.name = tank.name, .entry = 36 + t,
+                          .elements = {background(tank.bitmap, tank_failures),
+                                       needle(390, 70, 70, 27, 4, tank.level_token, *tank.table, 6, tank_failures)},
+                          .mouse = whole_gauge_mouse(0), .standalone = {tank.capacity_token}});
     }
 
     gauges.push_back(
