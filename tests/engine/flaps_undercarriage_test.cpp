@@ -2,6 +2,7 @@
 // each leg lights in the day and night sets, the 16372 mark, the knob box, the
 // variables it binds and reads, and service ids it must ignore.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/korvane_bench.h"
@@ -9,6 +10,8 @@
 namespace {
 
 using namespace korvane_bench;
+
+using Calls = std::vector<std::pair<uint32_t, uint32_t>>;
 
 class FlapPosition : public KorvaneModule {};
 
@@ -106,19 +109,13 @@ TEST_F(GearIndicator, NoLampBeforeTheFirstUpdateAndSetUpBindsStarboardThenPort) 
     instance.setup();
     for (int depth = 1; depth <= kLampCount; ++depth) EXPECT_EQ(flags()[depth], 0x40000007u) << depth;
 
-    ASSERT_EQ(host.service_log().size(), 2u);
-    EXPECT_EQ(host.service_log()[0].slot, bench::kSlotInitializeVar);
-    EXPECT_EQ(host.service_log()[0].args[0], address(standalone_var(gear, 0)));
-    EXPECT_EQ(host.service_log()[1].slot, bench::kSlotInitializeVar);
-    EXPECT_EQ(host.service_log()[1].args[0], address(standalone_var(gear, 1)));
+    const uint32_t starboard = address(standalone_var(gear, 0));
+    const uint32_t port = address(standalone_var(gear, 1));
+    EXPECT_EQ(service_calls(), (Calls{{bench::kSlotInitializeVar, starboard}, {bench::kSlotInitializeVar, port}}));
 
     host.clear_service_log();
     instance.update();
-    ASSERT_EQ(host.service_log().size(), 2u);
-    EXPECT_EQ(host.service_log()[0].slot, bench::kSlotLookupVar);
-    EXPECT_EQ(host.service_log()[0].args[0], address(standalone_var(gear, 1)));
-    EXPECT_EQ(host.service_log()[1].slot, bench::kSlotLookupVar);
-    EXPECT_EQ(host.service_log()[1].args[0], address(standalone_var(gear, 0)));
+    EXPECT_EQ(service_calls(), (Calls{{bench::kSlotLookupVar, port}, {bench::kSlotLookupVar, starboard}}));
     EXPECT_EQ(visible_depths(instance), (std::vector<int>{0, 1, 5}));
 }
 

@@ -43,9 +43,7 @@ protected:
         accelerometer = gauge("Accelerometer");
         attitude = gauge("Attitude");
         turn = gauge("Turn");
-        ASSERT_NE(accelerometer, nullptr);
-        ASSERT_NE(attitude, nullptr);
-        ASSERT_NE(turn, nullptr);
+        ASSERT_FALSE(HasFailure()) << "a gauge is missing";
     }
 
     // Enough updates for a needle limited to 6 degrees an update to settle.

@@ -55,9 +55,7 @@ protected:
         airspeed = gauge("Airspeed");
         altimeter = gauge("Altimeter");
         vsi = gauge("VSI");
-        ASSERT_NE(airspeed, nullptr);
-        ASSERT_NE(altimeter, nullptr);
-        ASSERT_NE(vsi, nullptr);
+        ASSERT_FALSE(HasFailure()) << "a gauge is missing";
     }
 
     // The setting the Altimeter sends on its next update.
