@@ -1,16 +1,29 @@
 #!/usr/bin/env bash
 # Configures and builds the trees the README's commands use:
-#   build/win         the PE32 deliverables (MinGW-w64) and their tests
-#   build/linux       the Linux twin (i386 ELF), bench host and tools
+#   build/linux       the Linux twin (i386 ELF), bench host and tools; it also
+#                     draws the bitmaps of Korvane.gau (build/linux/art)
+#   build/win         the PE32 deliverables (MinGW-w64), carrying those
+#                     bitmaps, and their tests
 #   build/linux-asan  the Linux twin under AddressSanitizer and UBSan (tests)
-# Usage: scripts/build.sh [win] [linux] [linux-asan]   (default: win linux)
+# Trees are built in the order linux, win, linux-asan whatever the order given,
+# since the PE build takes its bitmaps from the Linux tree.
+# Usage: scripts/build.sh [linux] [win] [linux-asan]   (default: linux win)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 
-trees=("$@")
-[ "${#trees[@]}" -gt 0 ] || trees=(win linux)
+requested=("$@")
+[ "${#requested[@]}" -gt 0 ] || requested=(linux win)
+trees=()
+for tree in linux win linux-asan; do
+  for r in "${requested[@]}"; do
+    if [ "$r" = "$tree" ]; then trees+=("$tree"); break; fi
+  done
+done
+for r in "${requested[@]}"; do
+  case "$r" in linux|win|linux-asan) ;; *) echo "unknown tree: $r" >&2; exit 2 ;; esac
+done
 
 for tree in "${trees[@]}"; do
   case "$tree" in

@@ -5,7 +5,7 @@
 # counter's short bomb run is printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/build.sh win linux
+scripts/build.sh linux win
 mkdir -p out
 bench=build/linux/gaugebench
 modules=(--modules build/linux --pe build/win)

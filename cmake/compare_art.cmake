@@ -1,0 +1,26 @@
+# Runs artgen a second time and compares every file it writes with the art the
+# build drew, byte for byte: the generator must be deterministic.
+#   cmake -DARTGEN=... -DMODULE=... -DFONTS=... -DREFERENCE=<dir> -DRERUN=<dir> -P compare_art.cmake
+file(REMOVE_RECURSE ${RERUN})
+file(MAKE_DIRECTORY ${RERUN})
+execute_process(COMMAND ${ARTGEN} ${MODULE} ${RERUN} --fonts ${FONTS} RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "artgen failed (${status})")
+endif()
+file(GLOB reference RELATIVE ${REFERENCE} ${REFERENCE}/*)
+file(GLOB rerun RELATIVE ${RERUN} ${RERUN}/*)
+list(LENGTH reference count)
+if(NOT count EQUAL 80)
+  message(FATAL_ERROR "${REFERENCE} holds ${count} files, not 79 bitmaps and the resource script")
+endif()
+if(NOT reference STREQUAL rerun)
+  message(FATAL_ERROR "the second run wrote other files: ${rerun}")
+endif()
+foreach(name IN LISTS reference)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${REFERENCE}/${name} ${RERUN}/${name}
+                  RESULT_VARIABLE differs)
+  if(differs)
+    message(FATAL_ERROR "${name} differs between two runs of artgen")
+  endif()
+endforeach()
+message(STATUS "${count} files identical")

@@ -1,0 +1,117 @@
+// The art generator's palette and bitmap writer: the one transparent index,
+// the mapping of drawn pixels onto the palette, and the file layout the
+// resource compiler and the host read.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <stdexcept>
+#include <vector>
+
+#include "resources/dib.h"
+#include "tools/art/bmp.h"
+#include "tools/art/palette.h"
+
+namespace {
+
+using art::Palette;
+using art::Rgb;
+
+uint32_t argb(uint32_t a, uint32_t r, uint32_t g, uint32_t b) { return (a << 24) | (r << 16) | (g << 8) | b; }
+
+TEST(ArtPalette, BlackIsIndexZeroAndNowhereElse) {
+    const Palette palette;
+    EXPECT_EQ(palette.colours()[0], (Rgb{0, 0, 0}));
+    std::set<uint32_t> distinct;
+    for (size_t i = 1; i < 256; ++i) {
+        const Rgb c = palette.colours()[i];
+        EXPECT_FALSE(c.r == 0 && c.g == 0 && c.b == 0) << "entry " << i;
+        distinct.insert((uint32_t{c.r} << 16) | (uint32_t{c.g} << 8) | c.b);
+    }
+    EXPECT_EQ(distinct.size(), 255u) << "entries repeat";
+}
+
+TEST(ArtPalette, NamedColoursAreEntriesOfTheirOwn) {
+    Palette palette;
+    for (Rgb named : {art::colour::kFace, art::colour::kCream, art::colour::kPanel, art::colour::kCaseDark,
+                      art::colour::kOrange, art::colour::kRedBright, art::colour::kRedDim, art::colour::kRedDark,
+                      art::colour::kGreenBright, art::colour::kGreenDim, art::colour::kGreenDark, art::colour::kAmber,
+                      art::colour::kBrass}) {
+        const uint8_t index = palette.nearest_opaque(named);
+        EXPECT_EQ(palette.colours()[index], named) << int(named.r) << "," << int(named.g) << "," << int(named.b);
+    }
+}
+
+struct PixelCase {
+    uint32_t pixel;       // premultiplied ARGB32
+    bool transparent;     // expected index 0
+    Rgb expected;         // the entry it maps to, when opaque
+};
+
+TEST(ArtPalette, DrawnPixelsOntoThePalette) {
+    const PixelCase cases[] = {
+        {argb(0, 0, 0, 0), true, {}},                                // untouched canvas
+        {argb(127, 127, 0, 0), true, {}},                            // under half coverage
+        {argb(255, 0, 0, 0), false, {8, 8, 8}},                      // drawn black stays visible
+        {argb(255, 240, 232, 206), false, art::colour::kCream},
+        {argb(128, 120, 116, 103), false, art::colour::kCream},     // half-covered cream, un-premultiplied
+        {argb(255, 16, 16, 16), false, art::colour::kFace},
+        {argb(255, 255, 255, 255), false, {255, 255, 255}},
+    };
+    Palette palette;
+    for (const PixelCase& c : cases) {
+        const uint8_t index = palette.from_argb32(c.pixel);
+        if (c.transparent) {
+            EXPECT_EQ(index, 0) << std::hex << c.pixel;
+        } else {
+            EXPECT_NE(index, 0) << std::hex << c.pixel;
+            EXPECT_EQ(palette.colours()[index], c.expected) << std::hex << c.pixel;
+        }
+    }
+    // Asking twice gives the same entry (the answer is remembered, not redrawn).
+    EXPECT_EQ(palette.from_argb32(argb(255, 17, 90, 200)), palette.from_argb32(argb(255, 17, 90, 200)));
+}
+
+TEST(ArtBmp, FileLayout) {
+    const Palette palette;
+    art::IndexedImage image;
+    image.width = 5;  // rows padded to 8 bytes
+    image.height = 3;
+    image.pixels = {1, 2, 3, 4, 5, 10, 20, 30, 40, 50, 0, 0, 0, 0, 255};
+    const std::vector<uint8_t> file = art::encode_bmp(image, palette.colours());
+    ASSERT_EQ(file.size(), 14u + 40u + 1024u + 8u * 3u);
+    EXPECT_EQ(file[0], 'B');
+    EXPECT_EQ(file[1], 'M');
+    EXPECT_EQ(dib::read32(file, 2), file.size());
+    EXPECT_EQ(dib::read32(file, 10), 14u + 40u + 1024u);
+
+    const std::vector<uint8_t> resource(file.begin() + 14, file.end());
+    std::string why;
+    const auto decoded = dib::decode(resource, &why);
+    ASSERT_TRUE(decoded.has_value()) << why;
+    EXPECT_EQ(decoded->width, 5);
+    EXPECT_EQ(decoded->height, 3);
+    EXPECT_EQ(decoded->indices, image.pixels) << "rows not stored bottom-up";
+    for (size_t i = 0; i < 256; ++i) {
+        EXPECT_EQ(decoded->palette[i].r, palette.colours()[i].r);
+        EXPECT_EQ(decoded->palette[i].g, palette.colours()[i].g);
+        EXPECT_EQ(decoded->palette[i].b, palette.colours()[i].b);
+    }
+    // The padding bytes of the bottom row (stored first) are zero.
+    const size_t first_row = 14 + 40 + 1024;
+    EXPECT_EQ(file[first_row + 4], 255);
+    for (size_t pad = 5; pad < 8; ++pad) EXPECT_EQ(file[first_row + pad], 0);
+}
+
+TEST(ArtBmp, RefusesAnImageWhoseSizeAndPixelsDisagree) {
+    const Palette palette;
+    for (auto [w, h, n] : {std::tuple{4u, 4u, 15u}, {0u, 4u, 0u}, {4u, 0u, 0u}}) {
+        art::IndexedImage image;
+        image.width = w;
+        image.height = h;
+        image.pixels.assign(n, 1);
+        EXPECT_THROW(art::encode_bmp(image, palette.colours()), std::invalid_argument) << w << "x" << h;
+    }
+}
+
+}  // namespace

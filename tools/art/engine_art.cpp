@@ -1,0 +1,351 @@
+// Engine dials, fuel contents and pressure warnings, flaps and the
+// undercarriage lamp panel.
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include "tools/art/dial.h"
+#include "tools/art/painters.h"
+
+namespace art {
+namespace {
+
+using colour::kCream;
+
+std::vector<double> table_values(const Needle& needle) {
+    std::vector<double> out;
+    for (const NONLINEARITY& p : needle.table()) out.push_back(p.value);
+    return out;
+}
+
+// --- Tachometer: one scale 0 to 9 read by both hands.
+void tachometer_dial(Canvas& canvas, const Records& records) {
+    cairo_t* cr = canvas.cr();
+    const Needle thousands = records.needle("Tachometer1", 155);
+    const Needle hundreds = records.needle("Tachometer1", 160);
+    for (int digit = 0; digit <= 9; ++digit) {
+        if (std::fabs(thousands.angle(1000.0 * digit) - hundreds.angle(100.0 * digit)) > 1e-6) {
+            throw std::runtime_error("the two tachometer hands do not share one scale");
+        }
+    }
+    const Point c = centre_of(thousands);
+    round_case(cr, c, 138.5, 125.0);
+    ticks(cr, thousands, steps(0, 9900, 100), {117.0, 124.0, 1.4});
+    ticks(cr, thousands, steps(500, 9500, 1000), {111.0, 124.0, 2.2});
+    ticks(cr, thousands, steps(0, 9000, 1000), {104.0, 124.0, 3.8});
+    std::vector<Numeral> digits;
+    for (int d = 0; d <= 9; ++d) digits.push_back({1000.0 * d, std::to_string(d)});
+    numerals(cr, thousands, digits, 90.0, 24.0);
+    text(cr, "R.P.M.", {c.x, c.y - 36.0}, 11.0, Font::Bold, kCream);
+    text(cr, "SHORT HAND \u00d7 1000", {c.x, c.y + 32.0}, 7.5, Font::Bold, kCream);
+    text(cr, "LONG HAND \u00d7 100", {c.x, c.y + 44.0}, 7.5, Font::Bold, kCream);
+}
+
+void tachometer_short(Canvas& canvas, const Records& records) {
+    paint_record_needle(canvas, records, "Tachometer1", 155, NeedleStyle::Broad);
+}
+void tachometer_long(Canvas& canvas, const Records& records) {
+    paint_record_needle(canvas, records, "Tachometer1", 160, NeedleStyle::Lance);
+}
+
+// --- Boost: -4 to 24, with the stop at the table's first point.
+void boost_dial(Canvas& canvas, const Records& records) {
+    cairo_t* cr = canvas.cr();
+    const Needle needle = records.needle("Boost1", 170);
+    const Point c = centre_of(needle);
+    round_case(cr, c, 138.5, 125.0);
+    const std::vector<double> table = table_values(needle);
+    stroke_arc(cr, c, 124.0, needle.angle(-4), needle.angle(24), 1.2, kCream);
+    ticks(cr, needle, steps(-4, 24, 1), {117.0, 124.0, 1.4});
+    ticks(cr, needle, steps(-2, 22, 4), {111.0, 124.0, 2.2});
+    ticks(cr, needle, steps(-4, 24, 4), {104.0, 124.0, 3.8});
+    // The stop below -4 (the table's first point).
+    ticks(cr, needle, {table.front()}, {112.0, 124.0, 3.0, colour::kRedBright});
+    numerals(cr, needle, numbered(steps(-4, 24, 4)), 90.0, 20.0);
+    text(cr, "BOOST", {c.x, c.y - 36.0}, 12.0, Font::Bold, kCream);
+    text(cr, "LBS. PER SQ. IN.", {c.x, c.y + 34.0}, 8.0, Font::Bold, kCream);
+}
+
+void boost_needle(Canvas& canvas, const Records& records) {
+    paint_record_needle(canvas, records, "Boost1", 170, NeedleStyle::Lance);
+}
+
+// --- The small engine dials: a 138-pixel round case.
+void small_case(Canvas& canvas) {
+    const Point c{canvas.width() / 2.0, canvas.height() / 2.0};
+    round_case(canvas.cr(), c, canvas.width() / 2.0 - 0.5, canvas.width() / 2.0 - 8.0);
+}
+
+// The arc over a low pivot: marks from the needle's tip outward, numerals
+// inside them.
+void arc_dial(Canvas& canvas, const Needle& needle, const std::vector<double>& minor,
+              const std::vector<Numeral>& labelled, const char* title, const char* unit, double numeral_size) {
+    cairo_t* cr = canvas.cr();
+    const Point c = centre_of(needle);
+    const std::vector<double> table = table_values(needle);
+    stroke_arc(cr, c, 86.0, needle.angle(table.front()), needle.angle(table.back()), 1.0, kCream);
+    ticks(cr, needle, minor, {80.0, 86.0, 1.3});
+    std::vector<double> major = table;
+    for (const Numeral& n : labelled) major.push_back(n.reading);
+    ticks(cr, needle, major, {74.0, 86.0, 2.6});
+    numerals(cr, needle, labelled, 65.0, numeral_size, Font::CondensedBold);
+    text(cr, title, {c.x, c.y - 34.0}, 9.0, Font::Bold, kCream);
+    text(cr, unit, {c.x, c.y - 22.0}, 8.0, Font::Bold, kCream);
+    fill_circle(cr, c, 5.0, Rgb{72, 72, 72});
+}
+
+void oil_temperature_dial(Canvas& canvas, const Records& records) {
+    small_case(canvas);
+    const Needle needle = records.needle("Oil_Temperature1", 180);
+    arc_dial(canvas, needle, steps(0, 120, 10), numbered({0, 40, 80, 120}), "OIL", "\u00b0C", 9.5);
+}
+
+void radiator_dial(Canvas& canvas, const Records& records) {
+    small_case(canvas);
+    const Needle needle = records.needle("Radiator_Temperature1", 190);
+    arc_dial(canvas, needle, steps(40, 140, 10), numbered({40, 60, 80, 100, 120, 140}), "RAD", "\u00b0C", 8.5);
+}
+
+void oil_temperature_needle(Canvas& canvas, const Records& records) {
+    paint_record_needle(canvas, records, "Oil_Temperature1", 180, NeedleStyle::Lance);
+}
+void radiator_needle(Canvas& canvas, const Records& records) {
+    paint_record_needle(canvas, records, "Radiator_Temperature1", 190, NeedleStyle::Lance);
+}
+
+void oil_pressure_dial(Canvas& canvas, const Records& records) {
+    small_case(canvas);
+    cairo_t* cr = canvas.cr();
+    const Needle needle = records.needle("Oil_Pressure1", 215);
+    const Point c = centre_of(needle);
+    stroke_arc(cr, c, 60.0, needle.angle(0), needle.angle(120), 1.0, kCream);
+    ticks(cr, needle, steps(0, 120, 5), {55.0, 60.0, 1.1});
+    ticks(cr, needle, steps(10, 110, 20), {52.0, 60.0, 1.8});
+    ticks(cr, needle, steps(0, 120, 20), {48.0, 60.0, 2.8});
+    numerals(cr, needle, numbered(steps(0, 120, 20)), 38.0, 10.0, Font::CondensedBold);
+    text(cr, "OIL", {c.x, c.y + 34.0}, 9.0, Font::Bold, kCream);
+    text(cr, "LBS/SQ.IN.", {c.x, c.y + 45.0}, 7.0, Font::Bold, kCream);
+}
+
+void oil_pressure_needle(Canvas& canvas, const Records& records) {
+    paint_record_needle(canvas, records, "Oil_Pressure1", 215, NeedleStyle::Lance, kCream, 9.0);
+}
+
+// --- Fuel contents: the uneven scale of each tank's table, the capacity
+// stated under it.
+void fuel_dial(Canvas& canvas, const Needle& needle, const std::vector<double>& labelled, const char* tank,
+               const char* capacity) {
+    small_case(canvas);
+    cairo_t* cr = canvas.cr();
+    const Point c = centre_of(needle);
+    const std::vector<double> table = table_values(needle);
+    stroke_arc(cr, c, 61.0, needle.angle(table.front()), needle.angle(table.back()), 1.0, kCream);
+    ticks(cr, needle, table, {50.0, 61.0, 2.4});
+    const double top = table.back();
+    ticks(cr, needle, spaced(needle, steps(0, top, top > 200 ? 25 : top > 100 ? 10 : 5), table, 6.0),
+          {55.0, 61.0, 1.2});
+    numerals(cr, needle, numbered(labelled), 41.0, 9.5, Font::CondensedBold);
+    text(cr, "FUEL", {c.x, c.y - 20.0}, 8.0, Font::Bold, kCream);
+    text(cr, tank, {c.x, c.y + 13.0}, 7.5, Font::Bold, kCream);
+    text(cr, std::string("CAP. ") + capacity, {c.x, c.y + 24.0}, 7.0, Font::CondensedBold, kCream);
+}
+
+void fuel_tank1(Canvas& canvas, const Records& records) {
+    fuel_dial(canvas, records.needle("Fuel_Quantity_Port_1", 390), {0, 50, 100, 200, 300, 400, 500}, "No. 1 TANK",
+              "580 GALLS");
+}
+void fuel_tank2(Canvas& canvas, const Records& records) {
+    fuel_dial(canvas, records.needle("Fuel_Quantity_Port_2", 390), {0, 20, 80, 160, 240, 310}, "No. 2 TANK",
+              "363 GALLS");
+}
+void fuel_tank3(Canvas& canvas, const Records& records) {
+    fuel_dial(canvas, records.needle("Fuel_Quantity_Port_3", 390), {0, 10, 30, 50, 70, 90}, "No. 3 TANK",
+              "114 GALLS");
+}
+void fuel_needle(Canvas& canvas, const Records& records) {
+    paint_record_needle(canvas, records, "Fuel_Quantity_Port_1", 390, NeedleStyle::Lance);
+}
+
+// --- Fuel pressure warning: a housing with an unlit red lens; the lit lamp
+// is the lens alone, laid over it.
+Point lamp_centre(const Records& records) {
+    const Box lamp = Records::placed(records.element("Fuel_Pressure_Warning1", 360));
+    return {lamp.x + lamp.width / 2.0, lamp.y + lamp.height / 2.0};
+}
+
+void lens(cairo_t* cr, Point c, double r, Rgb glass, Rgb glint) {
+    fill_circle(cr, c, r, glass);
+    fill_circle(cr, {c.x - r * 0.35, c.y - r * 0.35}, r * 0.28, glint);
+}
+
+void warning_housing(Canvas& canvas, const Records& records) {
+    cairo_t* cr = canvas.cr();
+    const Point c{canvas.width() / 2.0, canvas.height() / 2.0};
+    knurled_knob(cr, c, canvas.width() / 2.0 - 0.5, 28);
+    fill_circle(cr, lamp_centre(records), 11.0, Rgb{32, 32, 32});
+    lens(cr, lamp_centre(records), 9.5, colour::kRedDark, colour::kRedDim);
+}
+
+void warning_lamp(Canvas& canvas, const Records&) {
+    lens(canvas.cr(), {canvas.width() / 2.0, canvas.height() / 2.0}, canvas.width() / 2.0, colour::kRedBright,
+         Rgb{255, 130, 110});
+}
+
+// --- Flaps: UP at the top, 10 to 50 degrees down the right side, DOWN at the
+// bottom; the marks divide the needle's travel evenly in flap degrees.
+void flap_dial(Canvas& canvas, const Records& records) {
+    small_case(canvas);
+    cairo_t* cr = canvas.cr();
+    const Needle needle = records.needle("Flap_Position", 400);
+    const Point c = centre_of(needle);
+    const std::vector<double> table = table_values(needle);
+    const double up = table.front();
+    const double down = table.back();
+    auto at = [&](int degrees) { return up + (down - up) * degrees / 60.0; };
+    stroke_arc(cr, c, 61.0, needle.angle(up), needle.angle(down), 1.0, kCream);
+    std::vector<double> tens;
+    std::vector<double> fives;
+    for (int d = 5; d < 60; d += 5) (d % 10 == 0 ? tens : fives).push_back(at(d));
+    ticks(cr, needle, fives, {55.0, 61.0, 1.2});
+    ticks(cr, needle, tens, {51.0, 61.0, 2.2});
+    ticks(cr, needle, table, {48.0, 61.0, 3.2});
+    std::vector<Numeral> labels;
+    for (int d = 10; d <= 50; d += 10) labels.push_back({at(d), std::to_string(d)});
+    numerals(cr, needle, labels, 41.0, 10.0, Font::CondensedBold);
+    // UP and DOWN beside their marks, away from the numbered side.
+    text_polar(cr, c, needle.angle(up) - 16.0, 40.0, "UP", 10.0, Font::Bold, kCream);
+    text_polar(cr, c, needle.angle(down) + 22.0, 38.0, "DOWN", 9.0, Font::Bold, kCream);
+    text(cr, "FLAPS", {c.x - 28.0, c.y}, 9.0, Font::Bold, kCream);
+}
+
+void flap_needle(Canvas& canvas, const Records& records) {
+    paint_record_needle(canvas, records, "Flap_Position", 400, NeedleStyle::Lance);
+}
+
+// --- Undercarriage: housings where the lamps lie, the day/night knob in the
+// middle.
+struct LampPlace {
+    Box box;
+    bool red;  // the locked-up lamps
+};
+
+std::vector<LampPlace> gear_lamps(const Records& records) {
+    std::vector<LampPlace> out;
+    for (ELEMENT_HEADER* e : records.elements("Gear_Indicator")) {
+        if (e->element_type != kIcon) continue;
+        out.push_back({Records::placed(e), e->resource_id == 285 || e->resource_id == 290});
+    }
+    return out;
+}
+
+void lamp_glass_path(cairo_t* cr, double x, double y, double w, double h) {
+    if (std::fabs(w - h) < 4.0) {
+        cairo_new_path(cr);
+        cairo_arc(cr, x + w / 2.0, y + h / 2.0, std::fmin(w, h) / 2.0, 0.0, 2.0 * kPi);
+    } else {
+        rounded_rect_path(cr, x, y, w, h, std::fmin(w, h) * 0.3);
+    }
+}
+
+void gear_panel(Canvas& canvas, const Records& records) {
+    cairo_t* cr = canvas.cr();
+    panel_plate(cr, 0.5, 0.5, canvas.width() - 1.0, canvas.height() - 1.0, 10.0);
+    for (double x : {10.0, canvas.width() - 10.0}) {
+        for (double y : {10.0, canvas.height() - 10.0}) screw(cr, {x, y}, 5.0, 30.0);
+    }
+    for (const LampPlace& lamp : gear_lamps(records)) {
+        const Box& b = lamp.box;
+        const bool red = lamp.red;
+        lamp_glass_path(cr, b.x - 4.0, b.y - 4.0, b.width + 8.0, b.height + 8.0);
+        set_colour(cr, Rgb{84, 84, 84});
+        cairo_fill(cr);
+        lamp_glass_path(cr, b.x - 1.0, b.y - 1.0, b.width + 2.0, b.height + 2.0);
+        set_colour(cr, Rgb{24, 24, 24});
+        cairo_fill(cr);
+        lamp_glass_path(cr, b.x + 1.0, b.y + 1.0, b.width - 2.0, b.height - 2.0);
+        set_colour(cr, red ? colour::kRedDark : colour::kGreenDark);
+        cairo_fill(cr);
+    }
+    const double w = canvas.width();
+    text(cr, "UNDERCARRIAGE", {w / 2.0, 22.0}, 12.0, Font::Bold, kCream);
+    // Side names over each side's lamps.
+    for (const LampPlace& lamp : gear_lamps(records)) {
+        if (!lamp.red) continue;
+        const bool port = lamp.box.x + lamp.box.width / 2.0 < w / 2.0;
+        text(cr, port ? "PORT" : "STBD", {lamp.box.x + lamp.box.width / 2.0, lamp.box.y - 12.0}, 9.0, Font::Bold,
+             kCream);
+    }
+    const std::vector<Box> knobs = records.mouse_parents("Gear_Indicator");
+    if (!knobs.empty()) {
+        const Box& k = knobs.front();
+        const Point kc{k.x + k.width / 2.0, k.y + k.height / 2.0};
+        knurled_knob(cr, kc, k.width / 2.0 - 6.0, 30);
+        tick(cr, kc, 270.0, 4.0, k.width / 2.0 - 10.0, 3.0, kCream);
+        text(cr, "DAY", {kc.x - 18.0, k.y - 6.0}, 8.0, Font::Bold, kCream);
+        text(cr, "NIGHT", {kc.x + 20.0, k.y - 6.0}, 8.0, Font::Bold, kCream);
+        text(cr, "DIMMER", {kc.x, k.y + k.height + 8.0}, 8.0, Font::Bold, kCream);
+    }
+}
+
+void red_lamp(Canvas& canvas, Rgb glass, Rgb glint, Rgb figure) {
+    cairo_t* cr = canvas.cr();
+    lamp_glass_path(cr, 1.0, 1.0, canvas.width() - 2.0, canvas.height() - 2.0);
+    set_colour(cr, glass);
+    cairo_fill(cr);
+    fill_circle(cr, {canvas.width() * 0.3, canvas.height() * 0.28}, canvas.width() * 0.1, glint);
+    text(cr, "UP", {canvas.width() / 2.0, canvas.height() / 2.0 + 1.0}, 10.0, Font::Bold, figure);
+}
+
+// A green lamp carries the leg's silhouette: leg, wheel and a locked strut,
+// leaning outboard on each side.
+void green_lamp(Canvas& canvas, Rgb glass, Rgb figure, bool port) {
+    cairo_t* cr = canvas.cr();
+    const double w = canvas.width();
+    const double h = canvas.height();
+    lamp_glass_path(cr, 1.0, 1.0, w - 2.0, h - 2.0);
+    set_colour(cr, glass);
+    cairo_fill(cr);
+    const double side = port ? -1.0 : 1.0;
+    const Point hinge{w / 2.0 - side * 6.0, 14.0};
+    const Point axle{w / 2.0 + side * 4.0, h - 28.0};
+    cairo_new_path(cr);
+    cairo_move_to(cr, hinge.x, hinge.y);
+    cairo_line_to(cr, axle.x, axle.y);
+    cairo_set_line_width(cr, 5.0);
+    set_colour(cr, figure);
+    cairo_stroke(cr);
+    cairo_move_to(cr, hinge.x + side * 14.0, hinge.y + 6.0);
+    cairo_line_to(cr, (hinge.x + axle.x) / 2.0, (hinge.y + axle.y) / 2.0);
+    cairo_set_line_width(cr, 2.5);
+    cairo_stroke(cr);
+    fill_circle(cr, axle, 12.0, figure);
+    fill_circle(cr, axle, 5.0, glass);
+    text(cr, "DOWN", {w / 2.0, h - 8.0}, 8.0, Font::CondensedBold, figure);
+}
+
+void red_night(Canvas& canvas, const Records&) { red_lamp(canvas, colour::kRedDim, Rgb{150, 20, 16}, colour::kRedDark); }
+void red_day(Canvas& canvas, const Records&) {
+    red_lamp(canvas, colour::kRedBright, Rgb{255, 130, 110}, Rgb{150, 20, 16});
+}
+void port_green_night(Canvas& canvas, const Records&) { green_lamp(canvas, colour::kGreenDim, colour::kGreenDark, true); }
+void port_green_day(Canvas& canvas, const Records&) { green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, true); }
+void stbd_green_night(Canvas& canvas, const Records&) { green_lamp(canvas, colour::kGreenDim, colour::kGreenDark, false); }
+void stbd_green_day(Canvas& canvas, const Records&) { green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, false); }
+
+constexpr PainterEntry kPainters[] = {
+    {150, tachometer_dial},   {155, tachometer_short},      {160, tachometer_long},
+    {165, boost_dial},        {170, boost_needle},          {175, oil_temperature_dial},
+    {180, oil_temperature_needle}, {185, radiator_dial},    {190, radiator_needle},
+    {210, oil_pressure_dial}, {215, oil_pressure_needle},   {355, warning_housing},
+    {360, warning_lamp},      {375, fuel_tank1},            {380, fuel_tank2},
+    {385, fuel_tank3},        {390, fuel_needle},           {395, flap_dial},
+    {400, flap_needle},       {280, gear_panel},            {285, red_night},
+    {290, red_day},           {295, port_green_night},      {300, port_green_day},
+    {305, stbd_green_night},  {306, stbd_green_day},
+};
+
+}  // namespace
+
+std::span<const PainterEntry> engine_painters() { return kPainters; }
+
+}  // namespace art

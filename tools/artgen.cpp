@@ -1,0 +1,162 @@
+// artgen: draws the bitmaps of Korvane.gau from the module's own records.
+//
+//   artgen <Korvane.gau> <output directory> [--fonts <dir>] [--contact-sheet <file.png>]
+//          [--allow-missing]
+//
+// Loads the module (the Linux twin) through the bench host, reads every
+// needle's pivot and calibration table and calls the formula needles'
+// callbacks, so the scales sit where the needles point. Writes one 8-bit
+// palettised BMP per bitmap (korvane_<id>.bmp) and korvane_bitmaps.rc, which
+// lists them for the resource compiler. The same module and fonts give the
+// same bytes on every run.
+//
+// Every gauge of the host's table must be in the module; --allow-missing
+// instead draws a plain placeholder for the bitmaps of absent gauges.
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "frame/gauge_table.h"
+#include "host/host.h"
+#include "host/module.h"
+#include "resources/korvane_bitmaps.h"
+#include "tools/art/bmp.h"
+#include "tools/art/canvas.h"
+#include "tools/art/contact_sheet.h"
+#include "tools/art/draw.h"
+#include "tools/art/painters.h"
+#include "tools/art/palette.h"
+#include "tools/art/records.h"
+
+namespace {
+
+struct Options {
+    std::string module;
+    std::string output;
+    std::string fonts = "/usr/share/fonts/truetype/dejavu";
+    std::string contact_sheet;
+    bool allow_missing = false;
+};
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: artgen <Korvane.gau> <output directory> [--fonts <dir>] [--contact-sheet <file.png>]\n"
+                 "              [--allow-missing]\n");
+    return 2;
+}
+
+bool parse(int argc, char** argv, Options& options) {
+    std::vector<std::string> positional;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--fonts" && i + 1 < argc) {
+            options.fonts = argv[++i];
+        } else if (arg == "--contact-sheet" && i + 1 < argc) {
+            options.contact_sheet = argv[++i];
+        } else if (arg == "--allow-missing") {
+            options.allow_missing = true;
+        } else if (arg.rfind("--", 0) == 0) {
+            return false;
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (positional.size() != 2) return false;
+    options.module = positional[0];
+    options.output = positional[1];
+    return true;
+}
+
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string file_name(uint32_t id) { return "korvane_" + std::to_string(id) + ".bmp"; }
+
+// A bitmap whose gauge is absent: its size, a frame and its id.
+void paint_placeholder(art::Canvas& canvas, uint32_t id) {
+    cairo_t* cr = canvas.cr();
+    art::fill_rect(cr, 0, 0, canvas.width(), canvas.height(), art::colour::kFace);
+    art::fill_rect(cr, 1, 1, canvas.width() - 2.0, canvas.height() - 2.0, art::Rgb{40, 40, 40});
+    art::text(cr, std::to_string(id), {canvas.width() / 2.0, canvas.height() / 2.0},
+              std::min(canvas.width(), canvas.height()) * 0.4, art::Font::Bold, art::colour::kCream);
+}
+
+int run(const Options& options) {
+    std::map<uint32_t, art::Painter> painters;
+    for (auto family : {art::flight_painters(), art::navigation_painters(), art::engine_painters(),
+                        art::controls_painters()}) {
+        for (const art::PainterEntry& entry : family) painters.emplace(entry.id, entry.paint);
+    }
+    for (const resources::BitmapInfo& info : resources::kKorvaneBitmaps) {
+        if (painters.count(info.id) == 0) {
+            std::fprintf(stderr, "artgen: no painter for bitmap %u\n", info.id);
+            return 1;
+        }
+    }
+
+    bench::Host host;
+    bench::Module module(host, options.module);
+    art::Records records(module);
+
+    std::set<std::string> missing;
+    std::string list;  // in the host's order
+    for (const char* gauge : frame::kKorvaneGaugeOrder) {
+        if (records.has_gauge(gauge)) continue;
+        missing.insert(gauge);
+        list += (list.empty() ? "" : ", ") + std::string(gauge);
+    }
+    if (!missing.empty()) {
+        std::fprintf(stderr, "artgen: %s lacks %zu gauge(s) whose bitmaps it must carry: %s\n",
+                     options.module.c_str(), missing.size(), list.c_str());
+        if (!options.allow_missing) return 1;
+        std::fprintf(stderr, "artgen: drawing placeholders for their bitmaps (--allow-missing)\n");
+    }
+
+    art::Fonts::load(options.fonts);
+    art::Palette palette;
+    std::vector<art::IndexedImage> images;
+    images.reserve(resources::kKorvaneBitmaps.size());
+    std::string rc =
+        "// Bitmaps of Korvane.gau, written by artgen from the module's records.\n"
+        "// Ids and sizes: resources/korvane_bitmaps.h.\n";
+    for (const resources::BitmapInfo& info : resources::kKorvaneBitmaps) {
+        art::Canvas canvas(static_cast<int>(info.width), static_cast<int>(info.height));
+        if (missing.count(std::string(info.gauge)) != 0) {
+            paint_placeholder(canvas, info.id);
+        } else {
+            painters.at(info.id)(canvas, records);
+        }
+        images.push_back(canvas.to_indexed(palette));
+        write_file(options.output + "/" + file_name(info.id), art::encode_bmp(images.back(), palette.colours()));
+        rc += std::to_string(info.id) + " BITMAP \"" + file_name(info.id) + "\"\n";
+    }
+    write_file(options.output + "/korvane_bitmaps.rc", std::vector<uint8_t>(rc.begin(), rc.end()));
+
+    if (!options.contact_sheet.empty()) {
+        std::vector<art::SheetEntry> entries;
+        for (size_t i = 0; i < images.size(); ++i) entries.push_back({resources::kKorvaneBitmaps[i].id, &images[i]});
+        art::write_contact_sheet(options.contact_sheet, entries, palette.colours());
+    }
+    art::Fonts::unload();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parse(argc, argv, options)) return usage();
+    try {
+        return run(options);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "artgen: %s\n", error.what());
+        return 1;
+    }
+}
