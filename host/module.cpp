@@ -215,4 +215,6 @@ void Module::override_bitmap_size(uint32_t resource_id, uint32_t width, uint32_t
     overrides_[resource_id] = std::move(bitmap);
 }
 
+void Module::override_bitmap(uint32_t resource_id, Bitmap bitmap) { overrides_[resource_id] = std::move(bitmap); }
+
 }  // namespace bench

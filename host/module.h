@@ -62,6 +62,8 @@ public:
     std::optional<Bitmap> bitmap(uint32_t resource_id) const;
     // Gives a bitmap a size without pixels (for modules built without art).
     void override_bitmap_size(uint32_t resource_id, uint32_t width, uint32_t height);
+    // Puts a whole bitmap in place of the module's own (synthetic pictures).
+    void override_bitmap(uint32_t resource_id, Bitmap bitmap);
 
 private:
     Host& host_;

@@ -1,8 +1,20 @@
 #!/usr/bin/env bash
-# The main job: build both builds and run the bench host over Korvane.gau.
+# The main job: build both builds, draw the shipped panel at a steady cruise
+# into panel.png, and fly the take-off scenario, whose pictures land in
+# out/takeoff_*.png. The gauge listing goes to out/gauges.txt; the bomb
+# counter's short bomb run is printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh linux win
-build/linux/gaugebench list build/linux/Korvane.gau --pe build/win/Korvane.gau
+mkdir -p out
+bench=build/linux/gaugebench
+modules=(--modules build/linux --pe build/win)
+
+"$bench" list build/linux/Korvane.gau --pe build/win/Korvane.gau > out/gauges.txt
+echo "gauges, their elements and mouse areas: out/gauges.txt"
 echo
-build/linux/gaugebench bombrun build/linux/Dropwatch.gau
+"$bench" render panel/panel.cfg -o panel.png "${modules[@]}"
+echo
+"$bench" scenario scenarios/takeoff.txt --out out "${modules[@]}"
+echo
+"$bench" bombrun build/linux/Dropwatch.gau

@@ -12,6 +12,15 @@
 //       lifecycle, hostile inputs to every callback, allocations and the
 //       floating-point state in every module call. Prints a table of checks;
 //       exit status 1 when any check fails.
+//   gaugebench render <panel.cfg> -o <picture.png> [--scale s] [--updates n]
+//                     [--modules dir] [--pe dir]
+//       places the panel configuration's gauges, flies them at a steady
+//       cruise for a few updates and draws the panel (Linux build).
+//   gaugebench scenario <file> [--out dir] [--progress n] [--modules dir] [--pe dir]
+//       runs a scripted session (docs/scenarios.md) on the panel it names,
+//       writing its snapshots under --out (Linux build).
+//   Modules named by a panel are <modules dir>/<Name>.gau (default: beside
+//   this program), their bitmaps from the PE build in --pe.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +34,7 @@
 #include "host/module.h"
 #include "host/validate/validator.h"
 #include "tools/listing.h"
+#include "tools/panel_commands.h"
 
 namespace {
 
@@ -33,6 +43,9 @@ int usage() {
                  "usage: gaugebench list <module> [--pe <PE file>] [--scale <s>]\n"
                  "       gaugebench bombrun <module>\n"
                  "       gaugebench validate <module> [--pe <PE file>] [--json <report.json>] [--seed <n>]\n"
+                 "       gaugebench render <panel.cfg> -o <picture.png> [--scale s] [--updates n] [--modules dir] "
+                 "[--pe dir]\n"
+                 "       gaugebench scenario <file> [--out dir] [--progress n] [--modules dir] [--pe dir]\n"
                  "  <module>      a gauge module (.gau) built for this platform\n"
                  "  --pe <file>   the PE build of the module, whose bitmaps it carries\n"
                  "  --scale <s>   displayed size over the bitmaps' size (default 1)\n"
@@ -144,6 +157,16 @@ int validate(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::string command = argc >= 2 ? argv[1] : "";
+    if (command == "render" || command == "scenario") {
+        try {
+            return command == "render" ? panel_commands::render(argc - 1, argv + 1)
+                                       : panel_commands::scenario(argc - 1, argv + 1);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "gaugebench: %s\n", error.what());
+            return 1;
+        }
+    }
     Options options;
     if (!parse(argc, argv, options)) return usage();
     try {

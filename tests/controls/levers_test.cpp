@@ -6,16 +6,14 @@
 
 #include <cstdint>
 #include <limits>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "host/host.h"
-#include "host/instance.h"
-#include "host/module.h"
-#include "support/test_paths.h"
+#include "support/korvane_bench.h"
 
 namespace {
+
+using korvane_bench::BitmapSize;
 
 struct Box {
     int32_t x, y, width, height;
@@ -78,29 +76,19 @@ const LeverCase kLeverCases[] = {
     {&kPropControl, 2.0, 145, 8192}, {&kPropControl, 2.0, 291, 0},
 };
 
-class LeversTest : public ::testing::Test {
+constexpr BitmapSize kBitmaps[] = {
+    {405, 266, 165}, {410, 107, 108}, {415, 39, 53}, {420, 39, 53}, {425, 107, 108},
+    {430, 198, 178}, {432, 53, 55},   {434, 46, 55}, {436, 47, 55}, {438, 52, 55},
+};
+
+class LeversTest : public korvane_bench::KorvaneModule {
 protected:
     void SetUp() override {
-        module_ = std::make_unique<bench::Module>(host_, test_paths::module("Korvane.gau"));
-        for (const Quadrant* quadrant : kQuadrants) {
-            ASSERT_NE(module_->gauge(quadrant->name), nullptr) << quadrant->name;
-        }
+        for (const Quadrant* quadrant : kQuadrants) ASSERT_NE(gauge(*quadrant), nullptr) << quadrant->name;
     }
 
-    void give_sizes() {
-        module_->override_bitmap_size(405, 266, 165);
-        module_->override_bitmap_size(410, 107, 108);
-        module_->override_bitmap_size(415, 39, 53);
-        module_->override_bitmap_size(420, 39, 53);
-        module_->override_bitmap_size(425, 107, 108);
-        module_->override_bitmap_size(430, 198, 178);
-        module_->override_bitmap_size(432, 53, 55);
-        module_->override_bitmap_size(434, 46, 55);
-        module_->override_bitmap_size(436, 47, 55);
-        module_->override_bitmap_size(438, 52, 55);
-    }
-
-    GAUGEHDR* gauge(const Quadrant& quadrant) const { return module_->gauge(quadrant.name); }
+    using KorvaneModule::gauge;
+    GAUGEHDR* gauge(const Quadrant& quadrant) const { return gauge(quadrant.name); }
 
     // The handler of engine e's box: children follow the two parents.
     MouseHandler handler(const Quadrant& quadrant, size_t engine) const {
@@ -111,18 +99,15 @@ protected:
         return reinterpret_cast<ELEMENT_STATIC_IMAGE*>(gauge->element_list[0]);
     }
 
-    size_t key_event_calls() const { return host_.calls_to(bench::kSlotTriggerKeyEvent).size(); }
-
-    bench::Host host_;
-    std::unique_ptr<bench::Module> module_;
+    size_t key_event_calls() const { return host.calls_to(bench::kSlotTriggerKeyEvent).size(); }
 };
 
 // --- Lever values --------------------------------------------------------------
 
 TEST_F(LeversTest, DragGivesTheLeverValueOfThePointerHeight) {
-    give_sizes();
+    give_sizes(kBitmaps);
     for (const LeverCase& c : kLeverCases) {
-        bench::GaugeInstance instance(host_, *module_, gauge(*c.quadrant), c.scale);
+        bench::GaugeInstance instance(host, module, gauge(*c.quadrant), c.scale);
         instance.setup();
         for (size_t engine = 0; engine < 4; ++engine) {
             const Box& box = c.quadrant->levers[engine].box;
@@ -131,47 +116,47 @@ TEST_F(LeversTest, DragGivesTheLeverValueOfThePointerHeight) {
             const int32_t x = static_cast<int32_t>((box.x + box.width / 2) * c.scale);
             const int32_t top = static_cast<int32_t>(box.y * c.scale);
             instance.press(x, top + 10);
-            host_.clear_key_log();
+            host.clear_key_log();
             instance.move(x, top + c.y);
             instance.release();
-            ASSERT_EQ(host_.key_log().size(), 1u);
-            EXPECT_EQ(host_.key_log()[0].id, c.quadrant->levers[engine].event);
-            EXPECT_EQ(host_.key_log()[0].value, c.value);
+            ASSERT_EQ(host.key_log().size(), 1u);
+            EXPECT_EQ(host.key_log()[0].id, c.quadrant->levers[engine].event);
+            EXPECT_EQ(host.key_log()[0].value, c.value);
         }
     }
 }
 
 TEST_F(LeversTest, EveryCallSendsEvenAnUnchangedValue) {
-    give_sizes();
+    give_sizes(kBitmaps);
     for (const Quadrant* quadrant : kQuadrants) {
         SCOPED_TRACE(quadrant->name);
-        bench::GaugeInstance instance(host_, *module_, gauge(*quadrant));
+        bench::GaugeInstance instance(host, module, gauge(*quadrant));
         instance.setup();
         const Box& box = quadrant->levers[0].box;
-        host_.clear_key_log();
+        host.clear_key_log();
         instance.press(box.x + 5, box.y + 20);
         instance.move(box.x + 5, box.y + 20);
         instance.move(box.x + 6, box.y + 20);
         instance.release();
-        ASSERT_EQ(host_.key_log().size(), 3u);
-        EXPECT_EQ(host_.key_log()[1].value, host_.key_log()[0].value);
-        EXPECT_EQ(host_.key_log()[2].value, host_.key_log()[0].value) << "only the height counts";
+        ASSERT_EQ(host.key_log().size(), 3u);
+        EXPECT_EQ(host.key_log()[1].value, host.key_log()[0].value);
+        EXPECT_EQ(host.key_log()[2].value, host.key_log()[0].value) << "only the height counts";
     }
 }
 
 TEST_F(LeversTest, LeverPicturesFollowTheLeverVariables) {
-    give_sizes();
+    give_sizes(kBitmaps);
     for (const Quadrant* quadrant : kQuadrants) {
-        bench::GaugeInstance instance(host_, *module_, gauge(*quadrant));
+        bench::GaugeInstance instance(host, module, gauge(*quadrant));
         instance.setup();
         for (size_t engine = 0; engine < 4; ++engine) {
             SCOPED_TRACE(::testing::Message() << quadrant->name << ", engine " << engine + 1);
             const Lever& lever = quadrant->levers[engine];
             instance.press(lever.box.x + lever.box.width / 2, lever.box.y + 1);
             instance.release();
-            ASSERT_FALSE(host_.key_log().empty());
-            const uint32_t sent = host_.key_log().back().value;
-            EXPECT_EQ(host_.vars().get(lever.token), static_cast<double>(sent));
+            ASSERT_FALSE(host.key_log().empty());
+            const uint32_t sent = host.key_log().back().value;
+            EXPECT_EQ(host.vars().get(lever.token), static_cast<double>(sent));
             instance.update();
             // Drawing order: background, engines 2, 3, 4, then 1 on top.
             const size_t slot = engine == 0 ? 4 : engine;
@@ -182,18 +167,18 @@ TEST_F(LeversTest, LeverPicturesFollowTheLeverVariables) {
 }
 
 TEST_F(LeversTest, DragReadsNoVariableAndCallsOnlyTheKeyEventService) {
-    give_sizes();
+    give_sizes(kBitmaps);
     for (const Quadrant* quadrant : kQuadrants) {
-        bench::GaugeInstance instance(host_, *module_, gauge(*quadrant));
+        bench::GaugeInstance instance(host, module, gauge(*quadrant));
         instance.setup();
-        host_.clear_service_log();
+        host.clear_service_log();
         for (size_t engine = 0; engine < 4; ++engine) {
             const Box& box = quadrant->levers[engine].box;
             instance.press(box.x + box.width / 2, box.y + 2);
             instance.move(box.x + box.width / 2, box.y + 30);
             instance.release();
         }
-        EXPECT_EQ(host_.service_log().size(), 8u) << quadrant->name;
+        EXPECT_EQ(host.service_log().size(), 8u) << quadrant->name;
         EXPECT_EQ(key_event_calls(), 8u) << quadrant->name;
     }
 }
@@ -207,8 +192,8 @@ TEST_F(LeversTest, DragBeforeSetUpSendsNothing) {
             EXPECT_EQ(handler(*quadrant, engine)(&point, 0x00800000), 0);
         }
     }
-    EXPECT_TRUE(host_.key_log().empty());
-    EXPECT_TRUE(host_.service_log().empty());
+    EXPECT_TRUE(host.key_log().empty());
+    EXPECT_TRUE(host.service_log().empty());
 }
 
 TEST_F(LeversTest, OnlyServiceIdTwoCapturesTheRoot) {
@@ -222,20 +207,20 @@ TEST_F(LeversTest, OnlyServiceIdTwoCapturesTheRoot) {
             header->gauge_callback(header, service_id, 0);
             handler(*quadrant, 0)(&point, 0x00800000);
         }
-        EXPECT_TRUE(host_.key_log().empty());
+        EXPECT_TRUE(host.key_log().empty());
         header->gauge_callback(header, 2, 0);
         handler(*quadrant, 0)(&point, 0x00800000);
-        EXPECT_EQ(host_.key_log().size(), 1u);
+        EXPECT_EQ(host.key_log().size(), 1u);
         root(header)->image = nullptr;
-        host_.clear_key_log();
+        host.clear_key_log();
     }
 }
 
 TEST_F(LeversTest, DragWithoutHostImageSendsNothing) {
-    give_sizes();
+    give_sizes(kBitmaps);
     for (const Quadrant* quadrant : kQuadrants) {
         SCOPED_TRACE(quadrant->name);
-        bench::GaugeInstance instance(host_, *module_, gauge(*quadrant));
+        bench::GaugeInstance instance(host, module, gauge(*quadrant));
         instance.setup();
         instance.kill();  // the root stays captured; its image is gone
         ASSERT_EQ(root(gauge(*quadrant))->image, nullptr);
@@ -244,14 +229,14 @@ TEST_F(LeversTest, DragWithoutHostImageSendsNothing) {
             EXPECT_EQ(handler(*quadrant, engine)(&point, 0x00800000), 0);
         }
     }
-    EXPECT_TRUE(host_.key_log().empty());
+    EXPECT_TRUE(host.key_log().empty());
 }
 
 TEST_F(LeversTest, DragOnABackgroundShownZeroHighSendsNothing) {
     // No sizes given: the host shows the background 0 x 0.
     for (const Quadrant* quadrant : kQuadrants) {
         SCOPED_TRACE(quadrant->name);
-        bench::GaugeInstance instance(host_, *module_, gauge(*quadrant));
+        bench::GaugeInstance instance(host, module, gauge(*quadrant));
         instance.setup();
         ASSERT_NE(root(gauge(*quadrant))->image, nullptr);
         ASSERT_EQ(root(gauge(*quadrant))->image->displayed_height, 0u);
@@ -262,7 +247,7 @@ TEST_F(LeversTest, DragOnABackgroundShownZeroHighSendsNothing) {
             }
         }
     }
-    EXPECT_TRUE(host_.key_log().empty());
+    EXPECT_TRUE(host.key_log().empty());
 }
 
 // Heights and pointers at the ends of their types: the value is limited, never
@@ -285,21 +270,21 @@ TEST_F(LeversTest, ExtremeHeightsAndPointersGiveLimitedValues) {
         {&kPropControl, kHuge, kMin, 16383}, {&kPropControl, kHuge, kMax, 6396},
         {&kPropControl, kHuge, 0, 16383},
     };
-    give_sizes();
+    give_sizes(kBitmaps);
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.quadrant->name << ", H " << c.displayed_height << ", y " << c.y);
-        bench::GaugeInstance instance(host_, *module_, gauge(*c.quadrant));
+        bench::GaugeInstance instance(host, module, gauge(*c.quadrant));
         instance.setup();
         HOST_IMAGE_PREFIX image{0, c.quadrant->background, c.displayed_height};
         HOST_IMAGE_PREFIX* const installed = root(gauge(*c.quadrant))->image;
         root(gauge(*c.quadrant))->image = &image;
         for (size_t engine = 0; engine < 4; ++engine) {
-            host_.clear_key_log();
+            host.clear_key_log();
             PIXPOINT point{c.y, c.y};
             EXPECT_EQ(handler(*c.quadrant, engine)(&point, 0x00800000), 0);
-            ASSERT_EQ(host_.key_log().size(), 1u);
-            EXPECT_EQ(host_.key_log()[0].id, c.quadrant->levers[engine].event);
-            EXPECT_EQ(host_.key_log()[0].value, c.value);
+            ASSERT_EQ(host.key_log().size(), 1u);
+            EXPECT_EQ(host.key_log()[0].id, c.quadrant->levers[engine].event);
+            EXPECT_EQ(host.key_log()[0].value, c.value);
         }
         root(gauge(*c.quadrant))->image = installed;
     }
@@ -308,7 +293,7 @@ TEST_F(LeversTest, ExtremeHeightsAndPointersGiveLimitedValues) {
 // --- Boxes ---------------------------------------------------------------------
 
 TEST_F(LeversTest, OverlapOfTheMiddleThrottleBoxesReachesOneHandler) {
-    give_sizes();
+    give_sizes(kBitmaps);
     struct Case {
         int32_t x, y;
         bool in_overlap;
@@ -318,19 +303,19 @@ TEST_F(LeversTest, OverlapOfTheMiddleThrottleBoxesReachesOneHandler) {
         {133, 108, true, 0}, {140, 130, true, 0}, {148, 164, true, 0}, {133, 164, true, 0},
         {132, 130, false, 65821}, {149, 130, false, 65822},
     };
-    bench::GaugeInstance instance(host_, *module_, gauge(kThrottle));
+    bench::GaugeInstance instance(host, module, gauge(kThrottle));
     instance.setup();
     uint32_t overlap_event = 0;
     for (const Case& p : points) {
         SCOPED_TRACE(::testing::Message() << "(" << p.x << ", " << p.y << ")");
-        host_.clear_key_log();
+        host.clear_key_log();
         instance.press(p.x, p.y);
-        ASSERT_EQ(host_.key_log().size(), 1u) << "one handler per press";
+        ASSERT_EQ(host.key_log().size(), 1u) << "one handler per press";
         instance.move(p.x, p.y + 1);
-        ASSERT_EQ(host_.key_log().size(), 2u) << "one handler per move";
+        ASSERT_EQ(host.key_log().size(), 2u) << "one handler per move";
         instance.release();
-        const uint32_t id = host_.key_log()[0].id;
-        EXPECT_EQ(host_.key_log()[1].id, id) << "the drag stays with its box";
+        const uint32_t id = host.key_log()[0].id;
+        EXPECT_EQ(host.key_log()[1].id, id) << "the drag stays with its box";
         if (p.in_overlap) {
             EXPECT_TRUE(id == 65821u || id == 65822u) << id;
             if (overlap_event == 0) overlap_event = id;
@@ -342,34 +327,34 @@ TEST_F(LeversTest, OverlapOfTheMiddleThrottleBoxesReachesOneHandler) {
 }
 
 TEST_F(LeversTest, PropellerBoxesMeetWithoutOverlap) {
-    give_sizes();
+    give_sizes(kBitmaps);
     struct Case {
         int32_t x;
         uint32_t event;
     };
     const Case points[] = {{0, 65923}, {52, 65923}, {53, 65924}, {98, 65924},
                            {99, 65925}, {145, 65925}, {146, 65926}, {197, 65926}};
-    bench::GaugeInstance instance(host_, *module_, gauge(kPropControl));
+    bench::GaugeInstance instance(host, module, gauge(kPropControl));
     instance.setup();
     for (const Case& p : points) {
         for (int32_t y : {16, 161}) {
             SCOPED_TRACE(::testing::Message() << "(" << p.x << ", " << y << ")");
-            host_.clear_key_log();
+            host.clear_key_log();
             instance.press(p.x, y);
             instance.release();
-            ASSERT_EQ(host_.key_log().size(), 1u);
-            EXPECT_EQ(host_.key_log()[0].id, p.event);
+            ASSERT_EQ(host.key_log().size(), 1u);
+            EXPECT_EQ(host.key_log()[0].id, p.event);
         }
     }
     // Above and below the travel nothing answers.
-    host_.clear_key_log();
+    host.clear_key_log();
     for (int32_t x : {0, 60, 120, 190}) {
         instance.press(x, 15);
         instance.release();
         instance.press(x, 162);
         instance.release();
     }
-    EXPECT_TRUE(host_.key_log().empty());
+    EXPECT_TRUE(host.key_log().empty());
 }
 
 }  // namespace

@@ -5,15 +5,11 @@
 
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "host/host.h"
-#include "host/instance.h"
-#include "host/module.h"
-#include "support/test_paths.h"
+#include "support/korvane_bench.h"
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -27,8 +23,9 @@
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using korvane_bench::BitmapSize;
+using korvane_bench::kInf;
+using korvane_bench::kNaN;
 
 constexpr char kMainWindowClass[] = "MSCFSMAIN";
 constexpr char kMainWindowTitle[] = "Microsoft Combat Flight Simulator";
@@ -108,25 +105,23 @@ private:
 #endif
 };
 
-class SwitchesTest : public ::testing::Test {
+constexpr BitmapSize kBitmaps[] = {
+    {310, 380, 138}, {315, 45, 138}, {316, 45, 138}, {365, 300, 115}, {370, 54, 111}, {371, 54, 111},
+};
+
+class SwitchesTest : public korvane_bench::KorvaneModule {
 protected:
     void SetUp() override {
-        module_ = std::make_unique<bench::Module>(host_, test_paths::module("Korvane.gau"));
-        module_->override_bitmap_size(310, 380, 138);
-        module_->override_bitmap_size(315, 45, 138);
-        module_->override_bitmap_size(316, 45, 138);
-        module_->override_bitmap_size(365, 300, 115);
-        module_->override_bitmap_size(370, 54, 111);
-        module_->override_bitmap_size(371, 54, 111);
-        starter_gauge_ = module_->gauge("Starter_Switch");
-        magneto_gauge_ = module_->gauge("Magneto_Switch");
+        give_sizes(kBitmaps);
+        starter_gauge_ = gauge("Starter_Switch");
+        magneto_gauge_ = gauge("Magneto_Switch");
         ASSERT_NE(starter_gauge_, nullptr);
         ASSERT_NE(magneto_gauge_, nullptr);
     }
 
+    // The starter panel, set up and updated once.
     std::unique_ptr<bench::GaugeInstance> starter() {
-        auto instance = std::make_unique<bench::GaugeInstance>(host_, *module_, starter_gauge_);
-        instance->setup();
+        auto instance = open(starter_gauge_);
         instance->update();
         return instance;
     }
@@ -147,15 +142,13 @@ protected:
         click(instance, kStarterEngines[engine].column_x + 37, 80);
     }
 
-    size_t lookups() const { return host_.calls_to(bench::kSlotLookupVar).size(); }
+    size_t lookups() const { return host.calls_to(bench::kSlotLookupVar).size(); }
 
     // The mouse list's handlers: parents at 0 and 1, then arming and start
     // boxes engine by engine.
     MouseHandler arm_handler(size_t engine) const { return starter_gauge_->mouse_rects[2 + 2 * engine].handler; }
     MouseHandler start_handler(size_t engine) const { return starter_gauge_->mouse_rects[3 + 2 * engine].handler; }
 
-    bench::Host host_;
-    std::unique_ptr<bench::Module> module_;
     GAUGEHDR* starter_gauge_ = nullptr;
     GAUGEHDR* magneto_gauge_ = nullptr;
 };
@@ -181,7 +174,7 @@ TEST_F(SwitchesTest, ArmingFlipsOnEachClickWhileStoppedAndShowsAtTheNextUpdate) 
         EXPECT_EQ(arming_icon(*instance, engine).frame, 0u);
         EXPECT_EQ(arming_icon(*instance, engine).resource_id, 370u);
     }
-    EXPECT_TRUE(host_.key_log().empty()) << "arming sends no key event";
+    EXPECT_TRUE(host.key_log().empty()) << "arming sends no key event";
 }
 
 TEST_F(SwitchesTest, ArmingClickIgnoredUnlessTheEngineReadsExactlyStopped) {
@@ -190,13 +183,13 @@ TEST_F(SwitchesTest, ArmingClickIgnoredUnlessTheEngineReadsExactlyStopped) {
     for (double running : not_stopped) {
         SCOPED_TRACE(::testing::Message() << "running variable " << running);
         for (size_t engine = 0; engine < 4; ++engine) {
-            host_.vars().set(kStarterEngines[engine].running_token, running);
+            host.vars().set(kStarterEngines[engine].running_token, running);
             click_arm(*instance, engine);
             instance->update();
             EXPECT_EQ(arming_icon(*instance, engine).frame, 0u) << "engine " << engine + 1;
             click_start(*instance, engine);
         }
-        EXPECT_TRUE(host_.key_log().empty());
+        EXPECT_TRUE(host.key_log().empty());
     }
 }
 
@@ -206,17 +199,17 @@ TEST_F(SwitchesTest, ArmingHoldsUnlessAnUpdateReadsExactlyRunning) {
     for (double running : not_running) {
         SCOPED_TRACE(::testing::Message() << "running variable " << running);
         for (size_t engine = 0; engine < 4; ++engine) {
-            host_.vars().set(kStarterEngines[engine].running_token, 0.0);
+            host.vars().set(kStarterEngines[engine].running_token, 0.0);
             click_arm(*instance, engine);
-            host_.vars().set(kStarterEngines[engine].running_token, running);
+            host.vars().set(kStarterEngines[engine].running_token, running);
             instance->update();
             instance->update();
             EXPECT_EQ(arming_icon(*instance, engine).frame, 1u) << "engine " << engine + 1;
-            host_.clear_key_log();
+            host.clear_key_log();
             click_start(*instance, engine);
-            ASSERT_EQ(host_.key_log().size(), 1u) << "engine " << engine + 1;
+            ASSERT_EQ(host.key_log().size(), 1u) << "engine " << engine + 1;
             // Disarm again for the next value.
-            host_.vars().set(kStarterEngines[engine].running_token, 0.0);
+            host.vars().set(kStarterEngines[engine].running_token, 0.0);
             click_arm(*instance, engine);
             instance->update();
             ASSERT_EQ(arming_icon(*instance, engine).frame, 0u);
@@ -231,16 +224,16 @@ TEST_F(SwitchesTest, FirstUpdateReadingRunningDisarms) {
         click_arm(*instance, engine);
         instance->update();
         ASSERT_EQ(arming_icon(*instance, engine).frame, 1u);
-        host_.vars().set(kStarterEngines[engine].running_token, 1.0);
+        host.vars().set(kStarterEngines[engine].running_token, 1.0);
         instance->update();
         EXPECT_EQ(arming_icon(*instance, engine).frame, 0u);
         // Stopped again, the arming stays out until the switch is worked.
-        host_.vars().set(kStarterEngines[engine].running_token, 0.0);
+        host.vars().set(kStarterEngines[engine].running_token, 0.0);
         instance->update();
         EXPECT_EQ(arming_icon(*instance, engine).frame, 0u);
         click_start(*instance, engine);
     }
-    EXPECT_TRUE(host_.key_log().empty());
+    EXPECT_TRUE(host.key_log().empty());
 }
 
 // --- Start button ------------------------------------------------------------
@@ -253,7 +246,7 @@ TEST_F(SwitchesTest, StartButtonSendsNothingWhileNotArmed) {
         instance->repeat();
         instance->release();
     }
-    EXPECT_TRUE(host_.key_log().empty());
+    EXPECT_TRUE(host.key_log().empty());
 }
 
 TEST_F(SwitchesTest, HeldStartButtonCranksUntilTheEngineRuns) {
@@ -261,33 +254,33 @@ TEST_F(SwitchesTest, HeldStartButtonCranksUntilTheEngineRuns) {
     for (size_t engine = 0; engine < 4; ++engine) {
         SCOPED_TRACE(::testing::Message() << "engine " << engine + 1);
         const StarterEngine& e = kStarterEngines[engine];
-        host_.vars().set(399 + 39 * static_cast<uint32_t>(engine), 1.0);  // first magneto on
+        host.vars().set(399 + 39 * static_cast<uint32_t>(engine), 1.0);  // first magneto on
         click_arm(*instance, engine);
         instance->update();
-        host_.clear_key_log();
+        host.clear_key_log();
 
         instance->press(e.column_x + 37, 80);
-        ASSERT_EQ(host_.key_log().size(), 1u) << "the press sends at once";
+        ASSERT_EQ(host.key_log().size(), 1u) << "the press sends at once";
         int repeats = 0;
-        while (host_.vars().get(e.running_token) != 1.0 && repeats < 50) {
-            host_.tick();
+        while (host.vars().get(e.running_token) != 1.0 && repeats < 50) {
+            host.tick();
             instance->update();
             instance->repeat();
             ++repeats;
         }
-        ASSERT_EQ(host_.vars().get(e.running_token), 1.0) << "the engine never caught";
+        ASSERT_EQ(host.vars().get(e.running_token), 1.0) << "the engine never caught";
         // Every event so far is this engine's start, one per press or repeat
         // made while armed.
-        for (const bench::KeyEvent& event : host_.key_log()) {
+        for (const bench::KeyEvent& event : host.key_log()) {
             EXPECT_EQ(event.id, e.start_no_window);
             EXPECT_EQ(event.value, 0u);
         }
-        EXPECT_GE(host_.key_log().size(), 2u) << "repeats keep the starter engaged";
+        EXPECT_GE(host.key_log().size(), 2u) << "repeats keep the starter engaged";
         instance->update();
         EXPECT_EQ(arming_icon(*instance, engine).frame, 0u) << "running drops the arming";
-        const size_t sent = host_.key_log().size();
+        const size_t sent = host.key_log().size();
         for (int i = 0; i < 3; ++i) instance->repeat();
-        EXPECT_EQ(host_.key_log().size(), sent) << "later repeats send nothing";
+        EXPECT_EQ(host.key_log().size(), sent) << "later repeats send nothing";
         instance->release();
     }
 }
@@ -298,26 +291,26 @@ TEST_F(SwitchesTest, StartBeforeTheWindowCheckUsesTheSecondFamily) {
         SCOPED_TRACE(::testing::Message() << "engine " << engine + 1);
         PIXPOINT point{10, 10};
         EXPECT_EQ(arm_handler(engine)(&point, 0x20000000), 0);
-        host_.clear_key_log();
+        host.clear_key_log();
         EXPECT_EQ(start_handler(engine)(&point, 0x20000000), 0);
-        ASSERT_EQ(host_.key_log().size(), 1u);
-        EXPECT_EQ(host_.key_log()[0].id, 66300u + engine);
-        EXPECT_EQ(host_.key_log()[0].value, 0u);
+        ASSERT_EQ(host.key_log().size(), 1u);
+        EXPECT_EQ(host.key_log()[0].id, 66300u + engine);
+        EXPECT_EQ(host.key_log()[0].value, 0u);
     }
 }
 
 TEST_F(SwitchesTest, MainWindowFoundSelectsTheFirstFamilyWithValueFour) {
-    TopLevelWindow window(host_, kMainWindowClass, kMainWindowTitle);
+    TopLevelWindow window(host, kMainWindowClass, kMainWindowTitle);
     ASSERT_TRUE(window.exists()) << window.failure();
     auto instance = starter();
     for (size_t engine = 0; engine < 4; ++engine) {
         SCOPED_TRACE(::testing::Message() << "engine " << engine + 1);
         click_arm(*instance, engine);
-        host_.clear_key_log();
+        host.clear_key_log();
         click_start(*instance, engine);
-        ASSERT_EQ(host_.key_log().size(), 1u);
-        EXPECT_EQ(host_.key_log()[0].id, kStarterEngines[engine].start_window);
-        EXPECT_EQ(host_.key_log()[0].value, 4u);
+        ASSERT_EQ(host.key_log().size(), 1u);
+        EXPECT_EQ(host.key_log()[0].id, kStarterEngines[engine].start_window);
+        EXPECT_EQ(host.key_log()[0].value, 4u);
     }
     // Engine 3 in particular: 0x10198.
     EXPECT_EQ(kStarterEngines[2].start_window, 0x10198u);
@@ -335,21 +328,21 @@ TEST_F(SwitchesTest, OnlyAWindowWithBothClassAndTitleCounts) {
     };
     for (const Case& other : others) {
         SCOPED_TRACE(::testing::Message() << other.window_class << " / " << other.title);
-        TopLevelWindow window(host_, other.window_class, other.title);
+        TopLevelWindow window(host, other.window_class, other.title);
         ASSERT_TRUE(window.exists()) << window.failure();
         auto instance = starter();
         click_arm(*instance, 2);
-        host_.clear_key_log();
+        host.clear_key_log();
         click_start(*instance, 2);
-        ASSERT_EQ(host_.key_log().size(), 1u);
-        EXPECT_EQ(host_.key_log()[0].id, 66302u);
-        EXPECT_EQ(host_.key_log()[0].value, 0u);
+        ASSERT_EQ(host.key_log().size(), 1u);
+        EXPECT_EQ(host.key_log()[0].id, 66302u);
+        EXPECT_EQ(host.key_log()[0].value, 0u);
         click_arm(*instance, 2);  // disarm for the next case
     }
 }
 
 TEST_F(SwitchesTest, WindowCheckHappensAtServiceIdFourOnlyAndHoldsTheLatestResult) {
-    auto window = std::make_unique<TopLevelWindow>(host_, kMainWindowClass, kMainWindowTitle);
+    auto window = std::make_unique<TopLevelWindow>(host, kMainWindowClass, kMainWindowTitle);
     ASSERT_TRUE(window->exists()) << window->failure();
     PIXPOINT point{10, 10};
     arm_handler(0)(&point, 0x20000000);
@@ -366,14 +359,14 @@ TEST_F(SwitchesTest, WindowCheckHappensAtServiceIdFourOnlyAndHoldsTheLatestResul
     for (const Step& step : steps) {
         SCOPED_TRACE(::testing::Message() << "service id " << step.service_id);
         if (step.window_present && window == nullptr) {
-            window = std::make_unique<TopLevelWindow>(host_, kMainWindowClass, kMainWindowTitle);
+            window = std::make_unique<TopLevelWindow>(host, kMainWindowClass, kMainWindowTitle);
         }
         if (!step.window_present) window.reset();
         starter_gauge_->gauge_callback(starter_gauge_, step.service_id, 0);
-        host_.clear_key_log();
+        host.clear_key_log();
         start_handler(0)(&point, 0x20000000);
-        ASSERT_EQ(host_.key_log().size(), 1u);
-        EXPECT_EQ(host_.key_log()[0].id, step.expected_event);
+        ASSERT_EQ(host.key_log().size(), 1u);
+        EXPECT_EQ(host.key_log()[0].id, step.expected_event);
     }
 }
 
@@ -397,11 +390,11 @@ TEST_F(SwitchesTest, StarterRowBetweenTheBoxesReachesNothing) {
         for (size_t engine = 0; engine < 4; ++engine) {
             SCOPED_TRACE(::testing::Message() << "engine " << engine + 1 << ", row " << row.y);
             for (int32_t x : {kStarterEngines[engine].column_x, kStarterEngines[engine].column_x + 74}) {
-                host_.clear_key_log();
-                host_.clear_service_log();
+                host.clear_key_log();
+                host.clear_service_log();
                 click(*instance, x, row.y);
                 EXPECT_EQ(lookups(), row.reaches_arming ? 1u : 0u) << "x " << x;
-                EXPECT_EQ(host_.key_log().size(), row.reaches_button ? 1u : 0u) << "x " << x;
+                EXPECT_EQ(host.key_log().size(), row.reaches_button ? 1u : 0u) << "x " << x;
                 if (row.reaches_arming) click(*instance, x, row.y);  // arm again
             }
         }
@@ -409,53 +402,53 @@ TEST_F(SwitchesTest, StarterRowBetweenTheBoxesReachesNothing) {
 }
 
 TEST_F(SwitchesTest, MagnetoGapReachesNothing) {
-    bench::GaugeInstance instance(host_, *module_, magneto_gauge_);
+    bench::GaugeInstance instance(host, module, magneto_gauge_);
     instance.setup();
     for (int32_t x = 180; x <= 199; ++x) {
         for (int32_t y : {0, 69, 137}) {
             click(instance, x, y);
         }
     }
-    EXPECT_TRUE(host_.key_log().empty());
-    EXPECT_TRUE(host_.service_log().empty());
+    EXPECT_TRUE(host.key_log().empty());
+    EXPECT_TRUE(host.service_log().empty());
     // The switches either side of the gap do answer.
     click(instance, 179, 69);
     click(instance, 200, 69);
-    ASSERT_EQ(host_.key_log().size(), 2u);
-    EXPECT_EQ(host_.key_log()[0].id, 65934u);
-    EXPECT_EQ(host_.key_log()[1].id, 65941u);
+    ASSERT_EQ(host.key_log().size(), 2u);
+    EXPECT_EQ(host.key_log()[0].id, 65934u);
+    EXPECT_EQ(host.key_log()[1].id, 65941u);
 }
 
 // --- Magneto switches -------------------------------------------------------
 
 TEST_F(SwitchesTest, MagnetoIconsShowTheirVariables) {
-    bench::GaugeInstance instance(host_, *module_, magneto_gauge_);
+    bench::GaugeInstance instance(host, module, magneto_gauge_);
     instance.setup();
     for (size_t i = 0; i < std::size(kMagnetoSwitches); ++i) {
         SCOPED_TRACE(::testing::Message() << "switch " << i + 1);
-        host_.vars().set(kMagnetoSwitches[i].token, 1.0);
+        host.vars().set(kMagnetoSwitches[i].token, 1.0);
         instance.update();
         for (size_t j = 0; j < std::size(kMagnetoSwitches); ++j) {
             const bench::ElementState& icon = instance.elements().at(1 + j);
             EXPECT_EQ(icon.frame, i == j ? 1u : 0u) << "icon " << j + 1;
             EXPECT_EQ(icon.resource_id, i == j ? 316u : 315u) << "icon " << j + 1;
         }
-        host_.vars().set(kMagnetoSwitches[i].token, 0.0);
+        host.vars().set(kMagnetoSwitches[i].token, 0.0);
     }
-    EXPECT_TRUE(host_.service_log().empty()) << "the magneto panel has no code of its own";
+    EXPECT_TRUE(host.service_log().empty()) << "the magneto panel has no code of its own";
 }
 
 TEST_F(SwitchesTest, MagnetoClickSendsTheSwitchEventAndThePictureFollows) {
-    bench::GaugeInstance instance(host_, *module_, magneto_gauge_);
+    bench::GaugeInstance instance(host, module, magneto_gauge_);
     instance.setup();
     for (size_t i = 0; i < std::size(kMagnetoSwitches); ++i) {
         const MagnetoSwitch& sw = kMagnetoSwitches[i];
         SCOPED_TRACE(::testing::Message() << "switch " << i + 1);
         for (int32_t x : {sw.x, sw.x + 22, sw.x + 44}) {
-            host_.clear_key_log();
+            host.clear_key_log();
             click(instance, x, 69);
-            ASSERT_EQ(host_.key_log().size(), 1u) << "x " << x;
-            EXPECT_EQ(host_.key_log()[0].id, sw.event);
+            ASSERT_EQ(host.key_log().size(), 1u) << "x " << x;
+            EXPECT_EQ(host.key_log()[0].id, sw.event);
         }
         // Three clicks toggled the host's variable three times: on.
         instance.update();
@@ -464,7 +457,7 @@ TEST_F(SwitchesTest, MagnetoClickSendsTheSwitchEventAndThePictureFollows) {
         instance.update();
         EXPECT_EQ(instance.elements().at(1 + i).frame, 0u);
     }
-    EXPECT_TRUE(host_.service_log().empty());
+    EXPECT_TRUE(host.service_log().empty());
 }
 
 }  // namespace

@@ -3,12 +3,11 @@
 #include <array>
 #include <string>
 
-#include "engine_test_support.h"
-#include "host/instance.h"
+#include "support/korvane_bench.h"
 
 namespace {
 
-using namespace engine_test;
+using namespace korvane_bench;
 
 struct Family {
     const char* prefix;       // gauge name without the engine number
@@ -81,14 +80,14 @@ const ReadingCase kReadingCases[] = {
     {&kOilPressure, -kInf, 0},
 };
 
-class EngineDials : public LoadedModule {};
+class EngineDials : public KorvaneModule {};
 
 TEST_F(EngineDials, EveryEngineConvertsAndLimitsItsReading) {
     for (int engine = 1; engine <= 4; ++engine) {
         for (const ReadingCase& c : kReadingCases) {
             const std::string name = gauge_name(*c.family, engine);
             SCOPED_TRACE(name + " reading " + std::to_string(c.reading));
-            const double result = needle_value(needle_at(gauge(name), c.family->depth), c.reading);
+            const double result = needle_value(element_as<ELEMENT_NEEDLE>(gauge(name), c.family->depth), c.reading);
             EXPECT_NEAR(result, c.expected, 1e-9);
         }
     }
@@ -164,7 +163,7 @@ TEST_F(EngineDials, TableNeedlesPointAtTheirTablePoints) {
             bench::GaugeInstance instance(host, module, gauge(name));
             instance.update();
             ASSERT_EQ(instance.elements().size(), 2u);
-            EXPECT_LT(angle_difference(instance.elements()[1].angle, direction(c.pivot_x, c.pivot_y, c.x, c.y)), 0.01);
+            EXPECT_LT(angle_gap(instance.elements()[1].angle, direction(c.pivot_x, c.pivot_y, c.x, c.y)), 0.01);
         }
     }
 }

@@ -2,22 +2,25 @@
 // each leg lights in the day and night sets, the 16372 mark, the knob box, the
 // variables it binds and reads, and service ids it must ignore.
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "engine_test_support.h"
+#include "support/korvane_bench.h"
 
 namespace {
 
-using namespace engine_test;
+using namespace korvane_bench;
 
-class FlapPosition : public LoadedModule {};
+using Calls = std::vector<std::pair<uint32_t, uint32_t>>;
+
+class FlapPosition : public KorvaneModule {};
 
 TEST_F(FlapPosition, NeedleValueRestsOnTheTableEnds) {
     const struct {
         double reading, value;
     } cases[] = {{0, 0},         {8191, 8191},      {16382, 16382}, {16383, 16382}, {-10, 0},
                  {1e300, 16382}, {kNaN, 0},         {kInf, 16382},  {-kInf, 0},     {12000.5, 12000.5}};
-    ELEMENT_NEEDLE* needle = needle_at(gauge("Flap_Position"), 1);
+    ELEMENT_NEEDLE* needle = element_as<ELEMENT_NEEDLE>(gauge("Flap_Position"), 1);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reading);
         EXPECT_EQ(needle_value(needle, c.reading), c.value);
@@ -35,7 +38,7 @@ TEST_F(FlapPosition, NeedlePointsAtUpHalfAndDown) {
         bench::GaugeInstance instance(host, module, gauge("Flap_Position"));
         instance.update();
         ASSERT_EQ(instance.elements().size(), 2u);
-        EXPECT_LT(angle_difference(instance.elements()[1].angle, direction(70, 70, c.x, c.y)), 0.01);
+        EXPECT_LT(angle_gap(instance.elements()[1].angle, direction(70, 70, c.x, c.y)), 0.01);
     }
 }
 
@@ -45,7 +48,7 @@ constexpr uint32_t kPortLeg = 333;
 constexpr uint32_t kStarboardLeg = 334;
 constexpr int kLampCount = 8;
 
-class GearIndicator : public LoadedModule {
+class GearIndicator : public KorvaneModule {
 protected:
     GearIndicator() { module.override_bitmap_size(280, 278, 278); }
 
@@ -101,25 +104,18 @@ TEST_F(GearIndicator, OneLampPerSideFromLegAndLampSet) {
 
 TEST_F(GearIndicator, NoLampBeforeTheFirstUpdateAndSetUpBindsStarboardThenPort) {
     GAUGEHDR* gear = header();
-    const char* base = reinterpret_cast<const char*>(gear);
     legs(16383, 16383);
     bench::GaugeInstance instance(host, module, gear);
     instance.setup();
     for (int depth = 1; depth <= kLampCount; ++depth) EXPECT_EQ(flags()[depth], 0x40000007u) << depth;
 
-    ASSERT_EQ(host.service_log().size(), 2u);
-    EXPECT_EQ(host.service_log()[0].slot, kInitializeVarSlot);
-    EXPECT_EQ(host.service_log()[0].args[0], static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base + 116)));
-    EXPECT_EQ(host.service_log()[1].slot, kInitializeVarSlot);
-    EXPECT_EQ(host.service_log()[1].args[0], static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base + 148)));
+    const uint32_t starboard = address(standalone_var(gear, 0));
+    const uint32_t port = address(standalone_var(gear, 1));
+    EXPECT_EQ(service_calls(), (Calls{{bench::kSlotInitializeVar, starboard}, {bench::kSlotInitializeVar, port}}));
 
     host.clear_service_log();
     instance.update();
-    ASSERT_EQ(host.service_log().size(), 2u);
-    EXPECT_EQ(host.service_log()[0].slot, kLookupVarSlot);
-    EXPECT_EQ(host.service_log()[0].args[0], static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base + 148)));
-    EXPECT_EQ(host.service_log()[1].slot, kLookupVarSlot);
-    EXPECT_EQ(host.service_log()[1].args[0], static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base + 116)));
+    EXPECT_EQ(service_calls(), (Calls{{bench::kSlotLookupVar, port}, {bench::kSlotLookupVar, starboard}}));
     EXPECT_EQ(visible_depths(instance), (std::vector<int>{0, 1, 5}));
 }
 

@@ -4,48 +4,27 @@
 // the host draws.
 #include <array>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "engine_test_support.h"
+#include "fuel_tanks.h"
+#include "support/korvane_bench.h"
 
 namespace {
 
-using namespace engine_test;
+using namespace korvane_bench;
+using fuel_tanks::kTanks;
+using fuel_tanks::Tank;
+using fuel_tanks::TablePoint;
 
 constexpr double kFull = 8388608.0;  // level 2^23: a full tank
 
-struct Point {
-    int32_t x, y;
-    double gallons;
-};
-
-const std::vector<Point> kTank1Table{{31, 123, 0},  {10, 100, 20}, {3, 70, 50},   {12, 36, 100},  {70, 3, 200},
-                                     {129, 41, 300}, {136, 63, 350}, {133, 90, 400}, {113, 121, 450}, {95, 132, 500}};
-const std::vector<Point> kTank2Table{{31, 123, 0}, {11, 100, 10}, {4, 70, 20},  {37, 13, 80},
-                                     {119, 25, 160}, {135, 77, 240}, {96, 130, 310}};
-const std::vector<Point> kTank3Table{{27, 120, 0}, {4, 81, 5},   {12, 37, 10},  {81, 5, 30},
-                                     {131, 47, 50}, {132, 92, 70}, {102, 126, 90}};
-
-struct Tank {
-    const char* name;
-    uint32_t level_token;
-    uint32_t capacity_token;
-    double upper;
-    const std::vector<Point>* table;
-};
-
-const Tank kTanks[] = {
-    {"Fuel_Quantity_Port_1", 291, 292, 500, &kTank1Table}, {"Fuel_Quantity_Stbd_1", 297, 298, 500, &kTank1Table},
-    {"Fuel_Quantity_Port_2", 293, 294, 310, &kTank2Table}, {"Fuel_Quantity_Stbd_2", 299, 300, 310, &kTank2Table},
-    {"Fuel_Quantity_Port_3", 295, 296, 90, &kTank3Table},  {"Fuel_Quantity_Stbd_3", 301, 302, 90, &kTank3Table},
-};
-
-class FuelContents : public LoadedModule {
+class FuelContents : public KorvaneModule {
 protected:
     // The contents callback with the host holding `capacity` for the tank.
     double contents(const Tank& tank, double level, double capacity) {
         host.vars().set(tank.capacity_token, capacity);
-        return needle_value(needle_at(gauge(tank.name), 1), level);
+        return needle_value(element_as<ELEMENT_NEEDLE>(gauge(tank.name), 1), level);
     }
 };
 
@@ -104,9 +83,9 @@ TEST_F(FuelContents, EachCallLooksUpItsOwnCapacityRecordOnce) {
         host.clear_service_log();
         contents(tank, kFull / 4, 200);
         ASSERT_EQ(host.service_log().size(), 1u);
-        EXPECT_EQ(host.service_log()[0].slot, kLookupVarSlot);
-        const auto* capacity = reinterpret_cast<const MODULE_VAR*>(reinterpret_cast<const char*>(header) + 116);
-        EXPECT_EQ(host.service_log()[0].args[0], static_cast<uint32_t>(reinterpret_cast<uintptr_t>(capacity)));
+        EXPECT_EQ(host.service_log()[0].slot, bench::kSlotLookupVar);
+        const MODULE_VAR* capacity = standalone_var(header, 0);
+        EXPECT_EQ(host.service_log()[0].args[0], address(capacity));
         EXPECT_EQ(capacity->value, 200);
         EXPECT_FALSE(host.is_bound(capacity));
     }
@@ -131,14 +110,14 @@ TEST_F(FuelContents, EachGaugeReadsItsOwnLevelAndCapacity) {
 
 TEST_F(FuelContents, NeedlesPointAtTheirTablePoints) {
     for (const Tank& tank : kTanks) {
-        for (const Point& point : *tank.table) {
-            SCOPED_TRACE(std::string(tank.name) + " at " + std::to_string(point.gallons) + " gallons");
+        for (const TablePoint& point : *tank.table) {
+            SCOPED_TRACE(std::string(tank.name) + " at " + std::to_string(point.value) + " gallons");
             host.vars().set(tank.capacity_token, 1000);
-            host.vars().set(tank.level_token, point.gallons / 1000 * kFull);
+            host.vars().set(tank.level_token, point.value / 1000 * kFull);
             bench::GaugeInstance instance(host, module, gauge(tank.name));
             instance.update();
             ASSERT_EQ(instance.elements().size(), 2u);
-            EXPECT_LT(angle_difference(instance.elements()[1].angle, direction(70, 70, point.x, point.y)), 0.01);
+            EXPECT_LT(angle_gap(instance.elements()[1].angle, direction(70, 70, point.x, point.y)), 0.01);
         }
     }
 }
@@ -185,7 +164,7 @@ const LampCase kLampCases[] = {
     {kNaN, 1050, false},
 };
 
-class FuelPressureWarning : public LoadedModule {
+class FuelPressureWarning : public KorvaneModule {
 protected:
     void set(const Engine& engine, double running, double pressure) {
         host.vars().set(engine.running_token, running);
@@ -238,18 +217,16 @@ TEST_F(FuelPressureWarning, UpdateLooksUpRunningFlagThenPressure) {
     for (const Engine& engine : kEngines) {
         SCOPED_TRACE(engine.name);
         GAUGEHDR* header = gauge(engine.name);
-        const char* base = reinterpret_cast<const char*>(header);
         bench::GaugeInstance instance(host, module, header);
         instance.setup();
         host.clear_service_log();
         instance.update();
-        ASSERT_EQ(host.service_log().size(), 2u);
-        EXPECT_EQ(host.service_log()[0].slot, kLookupVarSlot);
-        EXPECT_EQ(host.service_log()[0].args[0], static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base + 148)));
-        EXPECT_EQ(host.service_log()[1].slot, kLookupVarSlot);
-        EXPECT_EQ(host.service_log()[1].args[0], static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base + 116)));
-        EXPECT_FALSE(host.is_bound(reinterpret_cast<const MODULE_VAR*>(base + 116)));
-        EXPECT_FALSE(host.is_bound(reinterpret_cast<const MODULE_VAR*>(base + 148)));
+        const std::vector<std::pair<uint32_t, uint32_t>> lookups = {
+            {bench::kSlotLookupVar, address(standalone_var(header, 1))},
+            {bench::kSlotLookupVar, address(standalone_var(header, 0))}};
+        EXPECT_EQ(service_calls(), lookups);
+        EXPECT_FALSE(host.is_bound(standalone_var(header, 0)));
+        EXPECT_FALSE(host.is_bound(standalone_var(header, 1)));
     }
 }
 

@@ -1,32 +1,20 @@
 // The gyroscopic and inertial instruments ("Accelerometer", "Attitude",
-// "Turn") as the host sees them: their records, their callbacks called through
-// the loaded records, and the gauges on the bench host (needle angles from the
-// tables, the horizon's shift and rotation, failures).
+// "Turn") as the host sees them: their callbacks called through the loaded
+// records, and the gauges on the bench host (needle angles from the tables,
+// the horizon's shift and rotation, failures).
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "flight/flight_bench.h"
-#include "flight/gauge_records.h"
-#include "frame/gauge_table.h"
-#include "host/host.h"
-#include "host/instance.h"
-#include "host/module.h"
-#include "support/test_paths.h"
+#include "support/korvane_bench.h"
 
 namespace {
 
-using namespace flight_bench;
-using gauge_records::Element;
-using gauge_records::Gauge;
-using gauge_records::Mouse;
+using namespace korvane_bench;
 
 constexpr BitmapSize kBitmaps[] = {
     {220, 256, 256}, {225, 256, 256}, {226, 256, 256}, {230, 110, 15}, {135, 282, 282},
@@ -48,23 +36,14 @@ double pitch_value(GAUGEHDR* attitude, double input) {
     return horizon->callback_y(horizon);
 }
 
-class AttitudeTurnAccelerometer : public ::testing::Test {
+class AttitudeTurnAccelerometer : public KorvaneModule {
 protected:
     void SetUp() override {
-        module = std::make_unique<bench::Module>(host, test_paths::module("Korvane.gau"));
-        override_sizes(*module, kBitmaps);
-        accelerometer = module->gauge("Accelerometer");
-        attitude = module->gauge("Attitude");
-        turn = module->gauge("Turn");
-        ASSERT_NE(accelerometer, nullptr);
-        ASSERT_NE(attitude, nullptr);
-        ASSERT_NE(turn, nullptr);
-    }
-
-    std::unique_ptr<bench::GaugeInstance> open(GAUGEHDR* gauge) {
-        auto instance = std::make_unique<bench::GaugeInstance>(host, *module, gauge);
-        instance->setup();
-        return instance;
+        give_sizes(kBitmaps);
+        accelerometer = gauge("Accelerometer");
+        attitude = gauge("Attitude");
+        turn = gauge("Turn");
+        ASSERT_FALSE(HasFailure()) << "a gauge is missing";
     }
 
     // Enough updates for a needle limited to 6 degrees an update to settle.
@@ -72,87 +51,10 @@ protected:
         for (int i = 0; i < 70; ++i) gauge.update();
     }
 
-    bench::Host host;
-    std::unique_ptr<bench::Module> module;
     GAUGEHDR* accelerometer = nullptr;
     GAUGEHDR* attitude = nullptr;
     GAUGEHDR* turn = nullptr;
 };
-
-// --- Records -------------------------------------------------------------------
-
-const std::vector<Gauge>& expected_gauges() {
-    static const std::vector<Gauge> gauges = [] {
-        using Failures = std::vector<gauge_records::Failure>;
-        const Failures attitude_failures = {{8, 0}};
-        const Failures turn_failures = {{18, 1}, {20, 2}};
-        auto whole_gauge = [](uint32_t help) {
-            return std::vector<Mouse>{{.type = kMouseParent, .help_id = help}, {.type = kMouseParentEnd},
-                                      {.type = kMouseEnd}};
-        };
-        return std::vector<Gauge>{
-            {.name = "Accelerometer",
-             .chain = {{.type = kStaticImage, .bitmap = 330, .flags = 0x4001, .failures = Failures{}},
-                       {.type = kNeedle, .bitmap = 335, .position = {139, 139}, .pivot = {56, 10}, .flags = 0x4003,
-                        .failures = Failures{}, .token = 351, .callback = true, .max_degrees = 6,
-                        .table = {{231, 231, -2}, {47, 231, 0}, {47, 47, 2}, {270, 139, 5}}}},
-             .mouse = whole_gauge(0)},
-            {.name = "Attitude",
-             .chain = {{.type = kStaticImage, .bitmap = 220, .flags = 0x4001, .failures = attitude_failures},
-                       {.type = kSprite, .bitmap = 225, .pivot = {128, 128}, .flags = 0x4003,
-                        .failures = attitude_failures, .token = 78, .callback = true, .scale_y = 1.17,
-                        .rotation_token = 80, .scale_rotation = -1.0, .texture_scale_x = 0.5f,
-                        .texture_scale_y = 0.25f},
-                       {.type = kNeedle, .bitmap = 230, .position = {128, 128}, .pivot = {7, 7}, .flags = 0x4003,
-                        .failures = attitude_failures, .token = 80, .callback = true}},
-             .mouse = whole_gauge(0xA004)},
-            {.name = "Turn",
-             .chain = {{.type = kStaticImage, .bitmap = 135, .flags = 0x4001},
-                       {.type = kNeedle, .bitmap = 140, .position = {141, 141}, .pivot = {5, 9}, .flags = 0x4003,
-                        .failures = turn_failures, .token = 69, .callback = true,
-                        .table = {{88, 59, -20}, {105, 52, -10}, {141, 44, 0}, {177, 52, 10}, {194, 59, 20}}},
-                       {.type = kNeedle, .bitmap = 145, .position = {141, 141}, .pivot = {5, 9}, .flags = 0x4003,
-                        .failures = turn_failures, .token = 70, .callback = true,
-                        .table = {{214, 217, 4}, {141, 245, 0}, {68, 217, -4}}}},
-             .mouse = whole_gauge(0xA01A)},
-        };
-    }();
-    return gauges;
-}
-
-TEST_F(AttitudeTurnAccelerometer, RecordsMatchTheInstrumentTables) {
-    for (const Gauge& want : expected_gauges()) gauge_records::check_gauge(module->gauge(want.name), want);
-}
-
-TEST_F(AttitudeTurnAccelerometer, AllThreeUseTheSharedEmptyCallback) {
-    EXPECT_EQ(accelerometer->gauge_callback, attitude->gauge_callback);
-    EXPECT_EQ(accelerometer->gauge_callback, turn->gauge_callback);
-    for (uint32_t service_id : {2u, 4u, 6u}) accelerometer->gauge_callback(accelerometer, service_id, 0);
-    EXPECT_TRUE(host.key_log().empty());
-    EXPECT_TRUE(host.service_log().empty());
-}
-
-TEST_F(AttitudeTurnAccelerometer, FlightGaugesSitInTheHostsOrder) {
-    // The full order places them at 0, 1, 2, 3, 14 and 35; gauges not built
-    // yet are absent, so only the relative order of the present ones counts.
-    const char* names[] = {"Accelerometer", "Attitude", "Altimeter", "Airspeed", "Turn", "VSI"};
-    const size_t full_places[] = {0, 1, 2, 3, 14, 35};
-    const auto& table = module->gauges();
-    ASSERT_FALSE(table.empty());
-    EXPECT_STREQ(table.front()->gauge_name, "Accelerometer");
-    size_t previous = 0;
-    for (size_t i = 0; i < std::size(names); ++i) {
-        SCOPED_TRACE(names[i]);
-        EXPECT_STREQ(frame::kKorvaneGaugeOrder[full_places[i]], names[i]);
-        const auto it = std::find(table.begin(), table.end(), module->gauge(names[i]));
-        ASSERT_NE(it, table.end());
-        const size_t place = static_cast<size_t>(it - table.begin());
-        if (i > 0) {
-            EXPECT_GT(place, previous);
-        }
-        previous = place;
-    }
-}
 
 // --- Callbacks through the loaded records ----------------------------------------
 
@@ -370,12 +272,7 @@ TEST_F(AttitudeTurnAccelerometer, FailuresActThroughTheirLists) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.gauge) + " key " + std::to_string(c.key));
-        auto gauge = open(module->gauge(c.gauge));
-        host.fail(c.key);
-        gauge->update();
-        ASSERT_EQ(gauge->elements().size(), c.actions.size());
-        for (size_t i = 0; i < c.actions.size(); ++i) EXPECT_EQ(gauge->elements()[i].failure_action, c.actions[i]) << i;
-        host.restore(c.key);
+        EXPECT_EQ(failure_actions(gauge(c.gauge), c.key), c.actions);
     }
 }
 

@@ -1,138 +1,26 @@
-// "Clock" and "Timer" through the loaded module: their records, stand-alone
-// variables, hands, the stopwatch's counting and buttons, and what the bench
-// host shows and sends.
+// "Clock" and "Timer" through the loaded module: the stand-alone variables
+// they bind and look up, hands, the stopwatch's counting and buttons, and what
+// the bench host shows and sends.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <vector>
 
-#include "host/instance.h"
-#include "navigation_records.h"
+#include "support/korvane_bench.h"
 
 namespace {
 
-using namespace navigation_test;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kHuge = std::numeric_limits<double>::max();
-
-uint32_t address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
-
-const MODULE_VAR* record_after(const GAUGEHDR* gauge, size_t offset) {
-    return reinterpret_cast<const MODULE_VAR*>(reinterpret_cast<const char*>(gauge) + offset);
-}
-
-// --- Records ---------------------------------------------------------------------
-
-TEST_F(LoadedModule, ClockRecords) {
-    GAUGEHDR* g = gauge("Clock");
-    ASSERT_NE(g, nullptr);
-    expect_header(g, "Clock");
-    const std::vector<std::pair<uint32_t, uint32_t>> failures = {{20, 1}};
-    expect_elements(g, {
-                           {kStaticImage, 260, 0, 0, 0, 0, 0x4001, failures},
-                           {kNeedle, 265, 156, 149, 11, 11, 0x4003, failures},
-                           {kNeedle, 270, 156, 149, 11, 11, 0x4003, failures},
-                           {kNeedle, 275, 156, 149, 53, 7, 0x4003, failures},
-                       });
-    const uint32_t tokens[] = {3, 4, 5};
-    for (size_t depth = 1; depth <= 3; ++depth) {
-        auto* hand = element_at<ELEMENT_NEEDLE>(g, depth);
-        ASSERT_NE(hand, nullptr);
-        EXPECT_EQ(hand->source.token, tokens[depth - 1]);
-        EXPECT_EQ(hand->nonlinearity, nullptr);
-        EXPECT_EQ(hand->nonlinearity_size, 0u);
-        EXPECT_EQ(hand->max_degrees_per_tick, 0);
-        EXPECT_NE(hand->update_callback, nullptr);
-    }
-    expect_mouse_list(g->mouse_rects, {
-                                          {kMouseParent, 0, 0, 0, 0, -1, 0xA017, 0, 0, nullptr},
-                                          {kMouseParent, 0, 228, 72, 72, -1, 0, 0, 0, nullptr},
-                                          {kMouseChild, 0, 0, 36, 72, 2, 0, 0x20000000, 65657, nullptr},
-                                          {kMouseChild, 36, 0, 36, 72, 1, 0, 0x20000000, 65658, nullptr},
-                                          {kMouseParentEnd},
-                                          {kMouseParentEnd},
-                                          {kMouseEnd},
-                                      });
-}
-
-TEST_F(LoadedModule, TimerRecords) {
-    GAUGEHDR* g = gauge("Timer");
-    ASSERT_NE(g, nullptr);
-    expect_header(g, "Timer");
-    const std::vector<std::pair<uint32_t, uint32_t>> empty;  // only the terminator
-    expect_elements(g, {
-                           {kStaticImage, 340, 0, 0, 0, 0, 0x4001, empty},
-                           {kSprite, 345, 134, 192, 157, 149, 0x4003, empty},
-                           {kNeedle, 350, 157, 149, 12, 12, 0x4003, empty},
-                       });
-    auto* ring = element_at<ELEMENT_SPRITE>(g, 1);
-    auto* hand = element_at<ELEMENT_NEEDLE>(g, 2);
-    ASSERT_TRUE(ring && hand);
-    EXPECT_EQ(ring->source_x.token, 0u);
-    EXPECT_EQ(ring->scale_x, 0.0);
-    EXPECT_EQ(ring->source_y.token, 0u);
-    EXPECT_EQ(ring->scale_y, 0.0);
-    EXPECT_EQ(ring->source_rotation.token, 0u);
-    EXPECT_EQ(ring->scale_rotation, -1.0);
-    EXPECT_EQ(ring->texture_scale_x, 0.88f);
-    EXPECT_EQ(ring->texture_scale_y, 0.88f);
-    EXPECT_EQ(ring->callback_x, nullptr);
-    EXPECT_EQ(ring->callback_y, nullptr);
-    EXPECT_NE(ring->callback_rotation, nullptr);
-    EXPECT_EQ(hand->source.token, 0u);
-    EXPECT_EQ(hand->nonlinearity, nullptr);
-    EXPECT_EQ(hand->max_degrees_per_tick, 0);
-    EXPECT_NE(hand->update_callback, nullptr);
-    // The three elements point at one list that holds only its terminator.
-    const std::vector<ELEMENT_HEADER*> chain = element_chain(g);
-    EXPECT_EQ(chain[1]->failure_records, chain[0]->failure_records);
-    EXPECT_EQ(chain[2]->failure_records, chain[0]->failure_records);
-    expect_mouse_list(g->mouse_rects, {
-                                          {kMouseParent, 0, 0, 0, 0, -1, 0, 0, 0, nullptr},
-                                          {kMouseParent, 236, 34, 36, 36, -1, 0, 0, 0, nullptr},
-                                          {kMouseChild, 0, 0, 36, 36, 5, 0, 0x20000000, 0, kHandler},
-                                          {kMouseParentEnd},
-                                          {kMouseParent, 139, 0, 36, 36, -1, 0, 0, 0, nullptr},
-                                          {kMouseChild, 0, 0, 36, 36, 5, 0, 0x20000000, 0, kHandler},
-                                          {kMouseParentEnd},
-                                          {kMouseParentEnd},
-                                          {kMouseEnd},
-                                      });
-}
-
-// The stand-alone records sit right behind their headers, 32 bytes apart,
-// with only their tokens set.
-TEST_F(LoadedModule, StandAloneRecords) {
-    const struct {
-        const char* gauge;
-        size_t offset;
-        uint32_t token;
-    } cases[] = {{"Clock", 116, 3}, {"Clock", 148, 4}, {"Clock", 180, 5}, {"Timer", 116, 5}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.gauge) + " +" + std::to_string(c.offset));
-        GAUGEHDR* g = gauge(c.gauge);
-        ASSERT_NE(g, nullptr);
-        const MODULE_VAR* var = record_after(g, c.offset);
-        EXPECT_EQ(var->token, c.token);
-        EXPECT_EQ(var->reserved_1[0], 0u);
-        EXPECT_EQ(var->reserved_1[1], 0u);
-        EXPECT_EQ(var->value, 0.0);
-        EXPECT_EQ(*reinterpret_cast<const uint32_t*>(var + 1), 0u) << "the reserved word behind it";
-    }
-}
+using namespace korvane_bench;
 
 // --- Clock ---------------------------------------------------------------------------
 
-class ClockTest : public LoadedModule {
+class ClockTest : public KorvaneModule {
 protected:
     void SetUp() override {
         clock_ = gauge("Clock");
         ASSERT_NE(clock_, nullptr);
         for (size_t i = 0; i < 3; ++i) {
-            hands_[i] = element_at<ELEMENT_NEEDLE>(clock_, i + 1);
+            hands_[i] = element_as<ELEMENT_NEEDLE>(clock_, i + 1);
             ASSERT_NE(hands_[i], nullptr);
         }
     }
@@ -159,25 +47,23 @@ TEST_F(ClockTest, SetUpBindsAtServiceTwoOnly) {
     clock_->gauge_callback(clock_, 2, 0);
     const std::vector<bench::ServiceCall> calls = host.service_log();
     ASSERT_EQ(calls.size(), 3u);
-    const size_t offsets[] = {116, 148, 180};  // hours, minutes, seconds, in this order
-    for (size_t i = 0; i < 3; ++i) {
+    for (size_t i = 0; i < 3; ++i) {  // hours, minutes, seconds, in this order
         EXPECT_EQ(calls[i].slot, bench::kSlotInitializeVar);
-        EXPECT_EQ(calls[i].args[0], address(record_after(clock_, offsets[i])));
-        EXPECT_TRUE(host.is_bound(record_after(clock_, offsets[i])));
+        EXPECT_EQ(calls[i].args[0], address(standalone_var(clock_, i)));
+        EXPECT_TRUE(host.is_bound(standalone_var(clock_, i)));
     }
 }
 
 // The hour hand refreshes the minutes record, the minute hand the seconds
 // record; the second hand calls no service.
 TEST_F(ClockTest, HandsRefreshTheirFinerRecord) {
-    const size_t offsets[] = {148, 180};
     for (size_t i = 0; i < 2; ++i) {
         host.clear_service_log();
         hand(i);
         const std::vector<bench::ServiceCall> calls = host.service_log();
         ASSERT_EQ(calls.size(), 1u) << "hand " << i;
         EXPECT_EQ(calls[0].slot, bench::kSlotLookupVar);
-        EXPECT_EQ(calls[0].args[0], address(record_after(clock_, offsets[i])));
+        EXPECT_EQ(calls[0].args[0], address(standalone_var(clock_, i + 1)));
     }
     host.clear_service_log();
     hand(2);
@@ -270,13 +156,13 @@ TEST_F(ClockTest, KnobMovesTheClockThroughHost) {
 
 // --- Timer ---------------------------------------------------------------------------
 
-class TimerTest : public LoadedModule {
+class TimerTest : public KorvaneModule {
 protected:
     void SetUp() override {
         timer_ = gauge("Timer");
         ASSERT_NE(timer_, nullptr);
-        ring_ = element_at<ELEMENT_SPRITE>(timer_, 1);
-        hand_ = element_at<ELEMENT_NEEDLE>(timer_, 2);
+        ring_ = element_as<ELEMENT_SPRITE>(timer_, 1);
+        hand_ = element_as<ELEMENT_NEEDLE>(timer_, 2);
         ASSERT_TRUE(ring_ && hand_);
         // The stopwatch is one for the whole module: start every test stopped
         // at zero, with the clock's seconds seen.
@@ -319,11 +205,13 @@ protected:
 
 // Each test loads the library afresh: the stopwatch starts stopped at 0:00
 // with 0.0 as the last seconds value seen.
-TEST_F(LoadedModule, TimerAtLoad) {
+using TimerLoad = KorvaneModule;
+
+TEST_F(TimerLoad, TimerAtLoad) {
     GAUGEHDR* timer = gauge("Timer");
     ASSERT_NE(timer, nullptr);
-    auto* ring = element_at<ELEMENT_SPRITE>(timer, 1);
-    auto* hand = element_at<ELEMENT_NEEDLE>(timer, 2);
+    auto* ring = element_as<ELEMENT_SPRITE>(timer, 1);
+    auto* hand = element_as<ELEMENT_NEEDLE>(timer, 2);
     ASSERT_TRUE(ring && hand);
     EXPECT_EQ(hand->update_callback(hand), 270.0);
     EXPECT_EQ(ring->callback_rotation(ring), 0.0);
@@ -475,8 +363,8 @@ TEST_F(TimerTest, ThroughHost) {
     }
     const std::vector<bench::ServiceCall> lookups = host.calls_to(bench::kSlotLookupVar);
     ASSERT_EQ(lookups.size(), 3u * 60u + 5u);
-    EXPECT_EQ(lookups[0].args[0], address(record_after(timer_, 116)));
-    EXPECT_FALSE(host.is_bound(record_after(timer_, 116)));
+    EXPECT_EQ(lookups[0].args[0], address(standalone_var(timer_, 0)));
+    EXPECT_FALSE(host.is_bound(standalone_var(timer_, 0)));
     ASSERT_EQ(instance.elements().size(), 3u);
     EXPECT_EQ(instance.elements()[1].rotation, -90.0);
     EXPECT_NEAR(instance.elements()[2].angle, 300.0, 1e-9);

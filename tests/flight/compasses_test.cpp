@@ -1,156 +1,18 @@
 // "Compass", "DR_Compass" and "Direction_Finder" through the loaded module:
-// their records, callbacks and knob, and what the bench host shows.
+// their callbacks and knob, and what the bench host shows.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
-#include <iterator>
-#include <limits>
 #include <string>
 #include <vector>
 
-#include "frame/gauge_table.h"
-
-#include "navigation_records.h"
-#include "host/instance.h"
+#include "support/korvane_bench.h"
 
 namespace {
 
-using namespace navigation_test;
+using namespace korvane_bench;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kHuge = std::numeric_limits<double>::max();
-
-// --- Records ---------------------------------------------------------------------
-
-using Failures = std::vector<std::pair<uint32_t, uint32_t>>;
-const Failures kCompassFailures = {{11, 2}, {20, 1}};
-
-TEST_F(LoadedModule, CompassRecords) {
-    GAUGEHDR* g = gauge("Compass");
-    ASSERT_NE(g, nullptr);
-    expect_header(g, "Compass");
-    expect_elements(g, {
-                           {kStaticImage, 235, 0, 0, 0, 0, 0x1, kCompassFailures},
-                           {kMovingImage, 240, 19, 17, 0, 0, 0x4003, kCompassFailures},
-                       });
-    auto* card = element_at<ELEMENT_MOVING_IMAGE>(g, 1);
-    ASSERT_NE(card, nullptr);
-    EXPECT_EQ(card->source_x.token, 81u);
-    EXPECT_EQ(card->min_x, 0.0);
-    EXPECT_EQ(card->max_x, 360.0);
-    EXPECT_EQ(card->source_y.token, 0u);
-    EXPECT_EQ(card->min_y, 0.0);
-    EXPECT_EQ(card->max_y, 0.0);
-    EXPECT_NE(card->callback_x, nullptr);
-    EXPECT_EQ(card->callback_y, nullptr);
-    expect_mouse_list(g->mouse_rects, {
-                                          {kMouseParent, 0, 0, 0, 0, -1, 0xA005, 0, 0, nullptr},
-                                          {kMouseParentEnd},
-                                          {kMouseEnd},
-                                      });
-}
-
-TEST_F(LoadedModule, DrCompassRecords) {
-    GAUGEHDR* g = gauge("DR_Compass");
-    ASSERT_NE(g, nullptr);
-    expect_header(g, "DR_Compass");
-    expect_elements(g, {
-                           {kStaticImage, 440, 0, 0, 0, 0, 0x4001, kCompassFailures},
-                           {kSprite, 442, 0, 0, 130, 130, 0x4003, kCompassFailures},
-                           {kNeedle, 445, 130, 130, 88, 12, 0x4003, std::nullopt},
-                           {kIcon, 447, 102, 102, 0, 0, 0x4003, kCompassFailures},
-                       });
-    auto* card = element_at<ELEMENT_SPRITE>(g, 1);
-    auto* pointer = element_at<ELEMENT_NEEDLE>(g, 2);
-    auto* knob = element_at<ELEMENT_ICON>(g, 3);
-    ASSERT_TRUE(card && pointer && knob);
-    EXPECT_EQ(card->source_x.token, 0u);
-    EXPECT_EQ(card->scale_x, 0.0);
-    EXPECT_EQ(card->source_y.token, 0u);
-    EXPECT_EQ(card->scale_y, 0.0);
-    EXPECT_EQ(card->source_rotation.token, 81u);
-    EXPECT_EQ(card->scale_rotation, 1.0);
-    EXPECT_EQ(card->texture_scale_x, 1.0f);
-    EXPECT_EQ(card->texture_scale_y, 1.0f);
-    EXPECT_EQ(card->callback_x, nullptr);
-    EXPECT_EQ(card->callback_y, nullptr);
-    EXPECT_EQ(card->callback_rotation, nullptr);
-    EXPECT_EQ(pointer->source.token, 81u);
-    EXPECT_EQ(pointer->nonlinearity, nullptr);
-    EXPECT_EQ(pointer->nonlinearity_size, 0u);
-    EXPECT_EQ(pointer->max_degrees_per_tick, 0);
-    EXPECT_NE(pointer->update_callback, nullptr);
-    EXPECT_EQ(knob->source.token, 0u);
-    EXPECT_EQ(knob->frame_count, 1u);
-    EXPECT_EQ(knob->callback, nullptr);
-    expect_mouse_list(g->mouse_rects, {
-                                          {kMouseParent, 0, 0, 0, 0, -1, 0xA005, 0, 0, nullptr},
-                                          {kMouseParent, 98, 98, 64, 64, -1, 0, 0, 0, nullptr},
-                                          {kMouseChild, 0, 0, 32, 64, 2, 0, 0x20200000, 0, kHandler},
-                                          {kMouseChild, 32, 0, 32, 64, 1, 0, 0x20200000, 0, kHandler},
-                                          {kMouseParentEnd},
-                                          {kMouseParentEnd},
-                                          {kMouseEnd},
-                                      });
-}
-
-TEST_F(LoadedModule, DirectionFinderRecords) {
-    GAUGEHDR* g = gauge("Direction_Finder");
-    ASSERT_NE(g, nullptr);
-    expect_header(g, "Direction_Finder");
-    const Failures failures = {{9, 1}};
-    expect_elements(g, {
-                           {kStaticImage, 450, 0, 0, 0, 0, 0x4001, failures},
-                           {kNeedle, 452, 91, 91, 1, 10, 0x4003, failures},
-                       });
-    auto* needle = element_at<ELEMENT_NEEDLE>(g, 1);
-    ASSERT_NE(needle, nullptr);
-    EXPECT_EQ(needle->source.token, 39u);
-    EXPECT_EQ(needle->nonlinearity, nullptr);
-    EXPECT_EQ(needle->nonlinearity_size, 0u);
-    EXPECT_EQ(needle->max_degrees_per_tick, 6);
-    EXPECT_NE(needle->update_callback, nullptr);
-    expect_mouse_list(g->mouse_rects, {
-                                          {kMouseParent, 0, 0, 0, 0, -1, 0, 0, 0, nullptr},
-                                          {kMouseParentEnd},
-                                          {kMouseEnd},
-                                      });
-}
-
-// The three share the module's empty gauge callback; the Clock and the Timer
-// have callbacks of their own.
-TEST_F(LoadedModule, NavigationGaugeCallbacks) {
-    GAUGEHDR* compass = gauge("Compass");
-    GAUGEHDR* dr = gauge("DR_Compass");
-    GAUGEHDR* finder = gauge("Direction_Finder");
-    GAUGEHDR* clock = gauge("Clock");
-    GAUGEHDR* timer = gauge("Timer");
-    ASSERT_TRUE(compass && dr && finder && clock && timer);
-    EXPECT_EQ(dr->gauge_callback, compass->gauge_callback);
-    EXPECT_EQ(finder->gauge_callback, compass->gauge_callback);
-    EXPECT_NE(clock->gauge_callback, compass->gauge_callback);
-    EXPECT_NE(timer->gauge_callback, compass->gauge_callback);
-    EXPECT_NE(timer->gauge_callback, clock->gauge_callback);
-    for (uint32_t service : {2u, 4u, 6u}) compass->gauge_callback(compass, service, 0);
-    EXPECT_TRUE(host.service_log().empty());
-}
-
-// The five stand in the gauge table in the host's order.
-TEST_F(LoadedModule, NavigationGaugesInTableOrder) {
-    std::vector<std::string> names;
-    for (GAUGEHDR* g : module.gauges()) names.push_back(g->gauge_name);
-    size_t next = 0;  // the table must be a subsequence of the full order
-    for (const std::string& name : names) {
-        while (next < std::size(frame::kKorvaneGaugeOrder) && name != frame::kKorvaneGaugeOrder[next]) ++next;
-        ASSERT_LT(next, std::size(frame::kKorvaneGaugeOrder)) << name << " out of order";
-        ++next;
-    }
-    for (const char* name : {"Clock", "Compass", "Timer", "DR_Compass", "Direction_Finder"}) {
-        EXPECT_EQ(std::count(names.begin(), names.end(), name), 1) << name;
-    }
-}
+using Compasses = KorvaneModule;
 
 // --- Compass card ------------------------------------------------------------------
 
@@ -166,8 +28,8 @@ const CardCase kCardCases[] = {
     {kHuge, 0.0},  {-kHuge, 0.0},
 };
 
-TEST_F(LoadedModule, CardPosition) {
-    auto* card = element_at<ELEMENT_MOVING_IMAGE>(gauge("Compass"), 1);
+TEST_F(Compasses, CardPosition) {
+    auto* card = element_as<ELEMENT_MOVING_IMAGE>(gauge("Compass"), 1);
     ASSERT_NE(card, nullptr);
     for (const CardCase& c : kCardCases) {
         card->source_x.value = c.heading;
@@ -177,7 +39,7 @@ TEST_F(LoadedModule, CardPosition) {
 
 // The picture (720 wide) behind the 72-wide window: position 0 shows the first
 // 72 columns, 360 the last, 1.8 pixels per degree between.
-TEST_F(LoadedModule, CardWindowThroughHost) {
+TEST_F(Compasses, CardWindowThroughHost) {
     module.override_bitmap_size(235, 110, 110);
     module.override_bitmap_size(240, 720, 32);
     module.override_bitmap_size(241, 72, 32);
@@ -198,12 +60,12 @@ TEST_F(LoadedModule, CardWindowThroughHost) {
 
 // --- DR compass: knob and pointer ----------------------------------------------------
 
-class DrCompass : public LoadedModule {
+class DrCompass : public KorvaneModule {
 protected:
     void SetUp() override {
         dr_ = gauge("DR_Compass");
         ASSERT_NE(dr_, nullptr);
-        pointer_ = element_at<ELEMENT_NEEDLE>(dr_, 2);
+        pointer_ = element_as<ELEMENT_NEEDLE>(dr_, 2);
         ASSERT_NE(pointer_, nullptr);
     }
 
@@ -367,8 +229,8 @@ const BearingCase kBearingCases[] = {
     {kNaN, -90.0},   {kInf, -90.0},    {-kInf, -90.0},
 };
 
-TEST_F(LoadedModule, BearingLimit) {
-    auto* needle = element_at<ELEMENT_NEEDLE>(gauge("Direction_Finder"), 1);
+TEST_F(Compasses, BearingLimit) {
+    auto* needle = element_as<ELEMENT_NEEDLE>(gauge("Direction_Finder"), 1);
     ASSERT_NE(needle, nullptr);
     for (const BearingCase& c : kBearingCases) {
         needle->source.value = c.bearing;
@@ -381,7 +243,7 @@ TEST_F(LoadedModule, BearingLimit) {
 }
 
 // The needle turns at most 6 degrees per update toward the limited bearing.
-TEST_F(LoadedModule, DirectionFinderThroughHost) {
+TEST_F(Compasses, DirectionFinderThroughHost) {
     module.override_bitmap_size(450, 185, 185);
     bench::GaugeInstance instance(host, module, gauge("Direction_Finder"));
     host.vars().set(39, 0.0);

@@ -1,30 +1,20 @@
 // The pressure instruments ("Airspeed", "Altimeter", "VSI") as the host sees
-// them: their records, their callbacks called through the loaded records, and
-// the gauges driven on the bench host (needle angles, drum offsets, the
-// pressure-setting knob and the key event it feeds).
+// them: their callbacks called through the loaded records, and the gauges
+// driven on the bench host (needle angles, drum offsets, the pressure-setting
+// knob and the key event it feeds).
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
-#include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "flight/flight_bench.h"
-#include "flight/gauge_records.h"
-#include "host/host.h"
-#include "host/instance.h"
-#include "host/module.h"
-#include "support/test_paths.h"
+#include "support/korvane_bench.h"
 
 namespace {
 
-using namespace flight_bench;
-using gauge_records::Element;
-using gauge_records::Gauge;
-using gauge_records::Mouse;
+using namespace korvane_bench;
 
 constexpr uint32_t kSettingEvent = 66040;
 constexpr uint32_t kSettingAtLoad = 16208;
@@ -58,23 +48,14 @@ double drum_value(GAUGEHDR* gauge, int depth, double input) {
     return drum->callback_y(drum);
 }
 
-class PressureInstruments : public ::testing::Test {
+class PressureInstruments : public KorvaneModule {
 protected:
     void SetUp() override {
-        module = std::make_unique<bench::Module>(host, test_paths::module("Korvane.gau"));
-        override_sizes(*module, kBitmaps);
-        airspeed = module->gauge("Airspeed");
-        altimeter = module->gauge("Altimeter");
-        vsi = module->gauge("VSI");
-        ASSERT_NE(airspeed, nullptr);
-        ASSERT_NE(altimeter, nullptr);
-        ASSERT_NE(vsi, nullptr);
-    }
-
-    std::unique_ptr<bench::GaugeInstance> open(GAUGEHDR* gauge) {
-        auto instance = std::make_unique<bench::GaugeInstance>(host, *module, gauge);
-        instance->setup();
-        return instance;
+        give_sizes(kBitmaps);
+        airspeed = gauge("Airspeed");
+        altimeter = gauge("Altimeter");
+        vsi = gauge("VSI");
+        ASSERT_FALSE(HasFailure()) << "a gauge is missing";
     }
 
     // The setting the Altimeter sends on its next update.
@@ -92,99 +73,10 @@ protected:
         instance.release();
     }
 
-    bench::Host host;
-    std::unique_ptr<bench::Module> module;
     GAUGEHDR* airspeed = nullptr;
     GAUGEHDR* altimeter = nullptr;
     GAUGEHDR* vsi = nullptr;
 };
-
-// --- Records -------------------------------------------------------------------
-
-const std::vector<Gauge>& expected_gauges() {
-    static const std::vector<Gauge> gauges = [] {
-        const std::vector<gauge_records::Failure> altimeter_failures = {{7, 1}, {3, 1}};
-        auto drum = [&](int32_t x) {
-            return Element{.type = kMovingImage, .bitmap = 120, .position = {x, 214}, .flags = 0x4003,
-                           .failures = altimeter_failures, .token = 75, .callback = true, .min_y = 0, .max_y = 100};
-        };
-        auto pointer = [&](uint32_t bitmap, int32_t px, int32_t py) {
-            return Element{.type = kNeedle, .bitmap = bitmap, .position = {139, 139}, .pivot = {px, py},
-                           .flags = 0x4003, .failures = altimeter_failures, .token = 74, .callback = true};
-        };
-        auto whole_gauge = [](uint32_t help) {
-            return std::vector<Mouse>{{.type = kMouseParent, .help_id = help}, {.type = kMouseParentEnd},
-                                      {.type = kMouseEnd}};
-        };
-        return std::vector<Gauge>{
-            {.name = "Airspeed",
-             .chain = {{.type = kStaticImage, .bitmap = 125, .flags = 0x4001},
-                       {.type = kNeedle, .bitmap = 130, .position = {139, 139}, .pivot = {56, 8}, .flags = 0x4003,
-                        .failures = std::vector<gauge_records::Failure>{{6, 1}, {3, 1}}, .token = 61,
-                        .callback = true}},
-             .mouse = whole_gauge(0xA003)},
-            {.name = "Altimeter",
-             .own_callback = true,
-             .chain = {{.type = kStaticImage, .bitmap = 100, .flags = 0x4001, .failures = altimeter_failures},
-                       drum(159), drum(140), drum(121), drum(102), pointer(105, 25, 12), pointer(110, 35, 17),
-                       pointer(115, 54, 8)},
-             .mouse = {{.type = kMouseParent, .help_id = 0xA001},
-                       {.type = kMouseParent, .x = 121, .y = 278, .width = 36, .height = 36, .help_id = 0xA034},
-                       {.type = kMouseChild, .width = 18, .height = 36, .cursor = 2, .flags = 0x20200000,
-                        .handler = true},
-                       {.type = kMouseChild, .x = 18, .width = 18, .height = 36, .cursor = 1, .flags = 0x20200000,
-                        .handler = true},
-                       {.type = kMouseParentEnd},
-                       {.type = kMouseParentEnd},
-                       {.type = kMouseEnd}}},
-            {.name = "VSI",
-             .chain = {{.type = kStaticImage, .bitmap = 200, .flags = 0x4001,
-                        .failures = std::vector<gauge_records::Failure>{{19, 1}, {3, 1}}},
-                       {.type = kNeedle, .bitmap = 205, .position = {139, 139}, .pivot = {54, 8}, .flags = 0x4003,
-                        .failures = std::vector<gauge_records::Failure>{{19, 1}, {3, 1}}, .token = 65,
-                        .callback = true, .max_degrees = 6,
-                        .table = {{253, 199, -4000}, {222, 238, -3000}, {170, 263, -2000}, {82, 254, -1000},
-                                  {36, 216, -500}, {10, 139, 0}, {36, 62, 500}, {82, 83, 1000}, {170, 14, 2000},
-                                  {222, 40, 3000}, {253, 79, 4000}}}},
-             .mouse = whole_gauge(0xA01F)},
-        };
-    }();
-    return gauges;
-}
-
-TEST_F(PressureInstruments, RecordsMatchTheInstrumentTables) {
-    for (const Gauge& want : expected_gauges()) gauge_records::check_gauge(module->gauge(want.name), want);
-}
-
-TEST_F(PressureInstruments, OnlyTheAltimeterHasAGaugeCallbackOfItsOwn) {
-    // The two others share the module's empty callback with every plain gauge.
-    EXPECT_EQ(airspeed->gauge_callback, vsi->gauge_callback);
-    EXPECT_NE(altimeter->gauge_callback, airspeed->gauge_callback);
-    EXPECT_NE(altimeter->mouse_rects[2].handler, altimeter->mouse_rects[3].handler);
-}
-
-TEST_F(PressureInstruments, NoRecordIsSharedBetweenGauges) {
-    const GAUGEHDR* gauges[] = {airspeed, altimeter, vsi};
-    std::vector<const void*> seen;
-    for (const GAUGEHDR* g : gauges) {
-        std::set<const void*> own;  // a gauge's elements share their failure list
-        own.insert(g->element_list);
-        own.insert(g->mouse_rects);
-        for (ELEMENT_HEADER* e = g->element_list[0]; e != nullptr;
-             e = e->next_element_list ? e->next_element_list[0] : nullptr) {
-            own.insert(e);
-            if (e->next_element_list) own.insert(e->next_element_list);
-            if (e->failure_records) own.insert(e->failure_records);
-            if (e->element_type == kNeedle) {
-                const auto* n = reinterpret_cast<const ELEMENT_NEEDLE*>(e);
-                if (n->nonlinearity) own.insert(n->nonlinearity);
-            }
-        }
-        seen.insert(seen.end(), own.begin(), own.end());
-    }
-    for (size_t i = 0; i < seen.size(); ++i)
-        for (size_t j = i + 1; j < seen.size(); ++j) EXPECT_NE(seen[i], seen[j]) << i << " and " << j;
-}
 
 // --- Callbacks through the loaded records ----------------------------------------
 
@@ -496,12 +388,7 @@ TEST_F(PressureInstruments, FailuresActThroughTheirLists) {
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(std::string(c.gauge) + " key " + std::to_string(c.key));
-        auto gauge = open(module->gauge(c.gauge));
-        host.fail(c.key);
-        gauge->update();
-        ASSERT_EQ(gauge->elements().size(), c.actions.size());
-        for (size_t i = 0; i < c.actions.size(); ++i) EXPECT_EQ(gauge->elements()[i].failure_action, c.actions[i]) << i;
-        host.restore(c.key);
+        EXPECT_EQ(failure_actions(gauge(c.gauge), c.key), c.actions);
     }
 }
 

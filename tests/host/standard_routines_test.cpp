@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/bench_fixture_support.h"
+#include "support/gauge_records.h"
 
 namespace {
 
@@ -63,13 +64,7 @@ TEST_F(StandardRoutines, EveryHeaderHoldsTheSameSeven) {
     const GAUGEHDR* first = module.gauges().front();
     for (const GAUGEHDR* header : module.gauges()) {
         SCOPED_TRACE(header->gauge_name);
-        EXPECT_EQ(header->query_routine, first->query_routine);
-        EXPECT_EQ(header->install_routine, first->install_routine);
-        EXPECT_EQ(header->initialize_routine, first->initialize_routine);
-        EXPECT_EQ(header->update_routine, first->update_routine);
-        EXPECT_EQ(header->generate_routine, first->generate_routine);
-        EXPECT_EQ(header->draw_routine, first->draw_routine);
-        EXPECT_EQ(header->kill_routine, first->kill_routine);
+        gauge_records::expect_same_standard_routines(*header, *first);
         if (header != first) {
             EXPECT_NE(header->element_list[0], first->element_list[0]);  // each gauge its own root
         }

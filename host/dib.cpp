@@ -1,0 +1,150 @@
+#include "host/dib.h"
+
+#include <string>
+
+namespace bench {
+namespace {
+
+constexpr uint32_t kCoreHeaderSize = 12;
+constexpr uint32_t kInfoHeaderSize = 40;
+constexpr uint32_t kMaxExtent = 1u << 16;
+
+uint32_t read_u32(const std::vector<uint8_t>& bytes, size_t offset) {
+    return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
+           static_cast<uint32_t>(bytes[offset + 2]) << 16 | static_cast<uint32_t>(bytes[offset + 3]) << 24;
+}
+
+void put_u16(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
+    bytes[offset] = static_cast<uint8_t>(value);
+    bytes[offset + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+void put_u32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
+    put_u16(bytes, offset, value);
+    put_u16(bytes, offset + 2, value >> 16);
+}
+
+uint32_t bgr(const std::vector<uint8_t>& bytes, size_t offset) {
+    return static_cast<uint32_t>(bytes[offset + 2]) << 16 | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
+           bytes[offset];
+}
+
+uint64_t stride_of(uint32_t width, uint32_t bits_per_pixel) {
+    return (uint64_t{width} * bits_per_pixel + 31) / 32 * 4;
+}
+
+// A 40-byte header for an uncompressed bitmap.
+std::vector<uint8_t> info_header(uint32_t width, uint32_t height, uint16_t bits, uint32_t palette_entries,
+                                 bool top_down) {
+    std::vector<uint8_t> bytes(kInfoHeaderSize, 0);
+    put_u32(bytes, 0, kInfoHeaderSize);
+    put_u32(bytes, 4, width);
+    put_u32(bytes, 8, top_down ? static_cast<uint32_t>(-static_cast<int64_t>(height)) : height);
+    put_u16(bytes, 12, 1);
+    put_u16(bytes, 14, bits);
+    put_u32(bytes, 20, static_cast<uint32_t>(stride_of(width, bits) * height));
+    put_u32(bytes, 32, palette_entries);
+    return bytes;
+}
+
+}  // namespace
+
+Picture decode_dib(const Bitmap& bitmap) {
+    const std::vector<uint8_t>& dib = bitmap.dib;
+    const uint32_t bits = bitmap.bits_per_pixel;
+    if (dib.size() < 4) throw DibError("no pixel data");
+    if (bitmap.compression != 0) throw DibError("compressed bitmap (" + std::to_string(bitmap.compression) + ")");
+    if (bitmap.width == 0 || bitmap.height == 0 || bitmap.width > kMaxExtent || bitmap.height > kMaxExtent)
+        throw DibError("bad size");
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
+        throw DibError(std::to_string(bits) + " bits per pixel");
+
+    const uint32_t header_size = read_u32(dib, 0);
+    if (header_size != kCoreHeaderSize && header_size < kInfoHeaderSize) throw DibError("unknown header");
+    const uint64_t entry_size = header_size == kCoreHeaderSize ? 3 : 4;
+    const uint32_t entries = bits <= 8 ? bitmap.palette_entries : 0;
+    if (entries > 256 || uint64_t{header_size} + entry_size * entries > dib.size())
+        throw DibError("colour table beyond the bitmap");
+    std::vector<uint32_t> palette(256, 0);
+    for (uint32_t i = 0; i < entries; ++i) palette[i] = bgr(dib, header_size + entry_size * i);
+
+    const uint64_t stride = stride_of(bitmap.width, bits);
+    if (bitmap.pixel_offset > dib.size() || stride * bitmap.height > dib.size() - bitmap.pixel_offset)
+        throw DibError("pixels beyond the bitmap");
+
+    Picture picture;
+    picture.width = bitmap.width;
+    picture.height = bitmap.height;
+    picture.rgb.resize(size_t{bitmap.width} * bitmap.height);
+    const uint32_t mask = (1u << (bits <= 8 ? bits : 0)) - 1u;
+    for (uint32_t y = 0; y < bitmap.height; ++y) {
+        const uint32_t stored_row = bitmap.top_down ? y : bitmap.height - 1 - y;
+        const size_t row = bitmap.pixel_offset + static_cast<size_t>(stride * stored_row);
+        uint32_t* out = &picture.rgb[size_t{y} * bitmap.width];
+        for (uint32_t x = 0; x < bitmap.width; ++x) {
+            if (bits <= 8) {
+                const size_t bit = size_t{x} * bits;
+                // The leftmost pixel sits in the byte's high bits.
+                const uint32_t shift = 8 - bits - static_cast<uint32_t>(bit % 8);
+                out[x] = palette[(dib[row + bit / 8] >> shift) & mask];
+            } else {
+                out[x] = bgr(dib, row + size_t{x} * (bits / 8));
+            }
+        }
+    }
+    return picture;
+}
+
+Bitmap make_palettised_bitmap(uint32_t width, uint32_t height, const std::vector<uint32_t>& palette,
+                              const std::vector<uint8_t>& indices, bool top_down) {
+    if (width == 0 || height == 0 || palette.empty() || palette.size() > 256 ||
+        indices.size() != size_t{width} * height)
+        throw std::invalid_argument("make_palettised_bitmap: sizes do not agree");
+    const auto entries = static_cast<uint32_t>(palette.size());
+    Bitmap bitmap;
+    bitmap.width = width;
+    bitmap.height = height;
+    bitmap.bits_per_pixel = 8;
+    bitmap.top_down = top_down;
+    bitmap.palette_entries = entries;
+    bitmap.dib = info_header(width, height, 8, entries, top_down);
+    for (uint32_t colour : palette) {
+        for (uint32_t shift : {0u, 8u, 16u}) bitmap.dib.push_back(static_cast<uint8_t>(colour >> shift));
+        bitmap.dib.push_back(0);
+    }
+    bitmap.pixel_offset = static_cast<uint32_t>(bitmap.dib.size());
+    const size_t stride = static_cast<size_t>(stride_of(width, 8));
+    std::vector<uint8_t> rows(stride * height, 0);
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint32_t stored = top_down ? y : height - 1 - y;
+        for (uint32_t x = 0; x < width; ++x) rows[stride * stored + x] = indices[size_t{y} * width + x];
+    }
+    bitmap.dib.insert(bitmap.dib.end(), rows.begin(), rows.end());
+    return bitmap;
+}
+
+Bitmap make_rgb_bitmap(uint32_t width, uint32_t height, const std::vector<uint32_t>& rgb) {
+    if (width == 0 || height == 0 || rgb.size() != size_t{width} * height)
+        throw std::invalid_argument("make_rgb_bitmap: sizes do not agree");
+    Bitmap bitmap;
+    bitmap.width = width;
+    bitmap.height = height;
+    bitmap.bits_per_pixel = 24;
+    bitmap.dib = info_header(width, height, 24, 0, false);
+    bitmap.pixel_offset = static_cast<uint32_t>(bitmap.dib.size());
+    const size_t stride = static_cast<size_t>(stride_of(width, 24));
+    std::vector<uint8_t> rows(stride * height, 0);
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t* row = &rows[stride * (height - 1 - y)];
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint32_t colour = rgb[size_t{y} * width + x];
+            row[3 * x] = static_cast<uint8_t>(colour);
+            row[3 * x + 1] = static_cast<uint8_t>(colour >> 8);
+            row[3 * x + 2] = static_cast<uint8_t>(colour >> 16);
+        }
+    }
+    bitmap.dib.insert(bitmap.dib.end(), rows.begin(), rows.end());
+    return bitmap;
+}
+
+}  // namespace bench

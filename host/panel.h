@@ -1,0 +1,110 @@
+// A panel as the host shows it: the modules a panel configuration names,
+// loaded once each, and one gauge instance per gauge line, placed on the
+// panel picture at a display scale.
+//
+// The picture holds the visible windows one below the other, kWindowGap
+// pixels apart, each window size_mm times the scale (a window without
+// size_mm is as large as its gauges reach). A gauge line's x, y, width and
+// height are in its window's design units; without a width the gauge is as
+// wide as its background bitmap (or its header's size_x_mm when the module
+// carries no bitmap), without a height it keeps the bitmap's shape.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/host.h"
+#include "host/instance.h"
+#include "host/module.h"
+#include "host/panel_config.h"
+
+namespace bench {
+
+// A panel configuration that names what cannot be shown: a module that does
+// not load, a gauge the module lacks, a size out of range. The message starts
+// with the configuration's file name and line.
+class PanelError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Where modules are found: <module_dir>/<Name>.gau, and the PE build whose
+// bitmaps they carry, <pe_dir>/<Name>.gau (empty: none; on Windows the
+// module directory itself).
+struct ModulePaths {
+    std::string module_dir;
+    std::string pe_dir;
+};
+
+class Panel {
+public:
+    static constexpr double kWindowGap = 8.0;
+
+    struct Window {
+        const PanelWindow* config = nullptr;
+        double left = 0.0, top = 0.0, width = 0.0, height = 0.0;  // picture pixels
+    };
+
+    struct Gauge {
+        const PanelWindow* window = nullptr;
+        const PanelGauge* config = nullptr;
+        Module* module = nullptr;
+        std::unique_ptr<GaugeInstance> instance;
+        bool shown = false;                         // on a visible window
+        double left = 0.0, top = 0.0, width = 0.0, height = 0.0;  // picture pixels
+        uint32_t bitmap_width = 0, bitmap_height = 0;  // background bitmap; 0: the module lacks it
+        // Picture pixels per background-bitmap pixel, across and down.
+        double scale_x() const;
+        double scale_y() const;
+    };
+
+    // Called on each module as soon as it is loaded, before any gauge of it
+    // is placed (tests give modules bitmaps here).
+    using ModuleHook = std::function<void(Module&)>;
+
+    // Loads every module the configuration names and places every gauge.
+    // Throws PanelError for a scale outside (0, GaugeInstance::kMaxScale].
+    Panel(Host& host, PanelConfig config, const ModulePaths& paths, double scale = 1.0,
+          const ModuleHook& on_load = {});
+    ~Panel();
+    Panel(const Panel&) = delete;
+    Panel& operator=(const Panel&) = delete;
+
+    Host& host() const { return host_; }
+    const PanelConfig& config() const { return config_; }
+    double scale() const { return scale_; }
+    double picture_width() const { return picture_width_; }
+    double picture_height() const { return picture_height_; }
+
+    const std::vector<Window>& windows() const { return windows_; }  // the visible ones
+    const std::vector<Gauge>& gauges() const { return gauges_; }    // every gauge line, in window order
+
+    // The first gauge with that header name, or "Module!Gauge"; null if none.
+    const Gauge* find(std::string_view name) const;
+    // A loaded module by its configuration name ("Korvane"); null if none.
+    Module* module(std::string_view name) const;
+
+    // Every gauge instance: set up, then one update each, in panel order.
+    void setup();
+    void update();
+
+private:
+    Module& load(const PanelGauge& line, const ModuleHook& on_load);
+
+    Host& host_;
+    PanelConfig config_;
+    ModulePaths paths_;
+    double scale_;
+    double picture_width_ = 0.0, picture_height_ = 0.0;
+    std::map<std::string, std::unique_ptr<Module>> modules_;
+    std::vector<Window> windows_;
+    std::vector<Gauge> gauges_;
+};
+
+}  // namespace bench

@@ -1,0 +1,348 @@
+#include "host/scenario.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <type_traits>
+
+#include "frame/limit.h"
+
+namespace bench {
+namespace {
+
+constexpr uint32_t kMaxUpdates = 10'000'000;
+// Pointer moves a drag makes between its two points.
+constexpr int kDragSteps = 8;
+
+std::vector<std::string> words(std::string_view line) {
+    std::vector<std::string> out;
+    std::istringstream stream{std::string(line)};
+    std::string word;
+    while (stream >> word) out.push_back(word);
+    return out;
+}
+
+class LineParser {
+public:
+    LineParser(const std::string& source, int line, std::vector<std::string> words)
+        : source_(source), line_(line), words_(std::move(words)) {}
+
+    [[noreturn]] void fail(const std::string& what) const { throw ScenarioError(source_, line_, what); }
+
+    const std::string& command() const { return words_[0]; }
+
+    void expect_count(size_t count, const char* usage) const {
+        if (words_.size() != count) fail(std::string("usage: ") + usage);
+    }
+
+    const std::string& word(size_t index) const { return words_.at(index); }
+    size_t size() const { return words_.size(); }
+
+    double number(size_t index, const char* what) const {
+        const std::string& text = words_.at(index);
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (end == text.c_str() || *end != '\0' || !std::isfinite(value))
+            fail(std::string(what) + " '" + text + "' is not a number");
+        return value;
+    }
+
+    uint32_t whole(size_t index, const char* what, double low, double high) const {
+        const double value = number(index, what);
+        if (value != std::floor(value) || value < low || value > high) {
+            fail(std::string(what) + " '" + words_.at(index) + "' must be a whole number from " +
+                 std::to_string(static_cast<long long>(low)) + " to " + std::to_string(static_cast<long long>(high)));
+        }
+        return static_cast<uint32_t>(static_cast<int64_t>(value));
+    }
+
+    VariableRef variable(size_t index) const {
+        const std::string& text = words_.at(index);
+        VariableRef ref;
+        if (std::isdigit(static_cast<unsigned char>(text[0])) != 0) {
+            ref.token = whole(index, "variable token", 1, 4294967295.0);
+        } else if (text.find(':') != std::string::npos && text.size() > 2) {
+            ref.name = text;
+        } else {
+            fail("'" + text + "' is neither a token number nor a named variable such as L:Bombs_dropped");
+        }
+        return ref;
+    }
+
+    GaugePoint point(size_t index) const {
+        return {words_.at(index), number(index + 1, "x"), number(index + 2, "y")};
+    }
+
+    void keyword(size_t index, const char* expected, const char* usage) const {
+        if (words_.at(index) != expected) fail(std::string("usage: ") + usage);
+    }
+
+private:
+    const std::string& source_;
+    int line_;
+    std::vector<std::string> words_;
+};
+
+ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line) {
+    const std::string& c = p.command();
+    if (c == "panel") {
+        p.expect_count(2, "panel <panel.cfg>");
+        return scenario::Panel{p.word(1)};
+    }
+    if (c == "scale") {
+        p.expect_count(2, "scale <display scale>");
+        const double scale = p.number(1, "scale");
+        if (!(scale > 0.0 && scale <= GaugeInstance::kMaxScale)) p.fail("scale must lie above 0 and at most 16");
+        return scenario::Scale{scale};
+    }
+    if (c == "set") {
+        p.expect_count(3, "set <token or name> <value>");
+        return scenario::Set{p.variable(1), p.number(2, "value")};
+    }
+    if (c == "update") {
+        if (p.size() == 1) return scenario::Update{1};
+        p.expect_count(2, "update [count]");
+        return scenario::Update{p.whole(1, "update count", 1, kMaxUpdates)};
+    }
+    if (c == "click") {
+        p.expect_count(4, "click <gauge> <x> <y>");
+        return scenario::Click{p.point(1)};
+    }
+    if (c == "drag") {
+        constexpr const char* kUsage = "drag <gauge> <x> <y> to <x> <y>";
+        p.expect_count(7, kUsage);
+        p.keyword(4, "to", kUsage);
+        return scenario::Drag{p.point(1), p.number(5, "x"), p.number(6, "y")};
+    }
+    if (c == "hold") {
+        constexpr const char* kUsage = "hold <gauge> <x> <y> for <updates>";
+        p.expect_count(6, kUsage);
+        p.keyword(4, "for", kUsage);
+        return scenario::Hold{p.point(1), p.whole(5, "hold count", 1, kMaxUpdates)};
+    }
+    if (c == "key") {
+        if (p.size() != 2 && p.size() != 3) p.fail("usage: key <event id> [value]");
+        const uint32_t event = p.whole(1, "event id", 1, 4294967295.0);
+        // Values are 32-bit words: negative ones travel as their pattern.
+        const uint32_t value = p.size() == 3 ? p.whole(2, "event value", -2147483648.0, 4294967295.0) : 0;
+        return scenario::Key{event, value};
+    }
+    if (c == "fail" || c == "restore") {
+        p.expect_count(2, c == "fail" ? "fail <failure key>" : "restore <failure key>");
+        const uint32_t key = p.whole(1, "failure key", 1, 4294967295.0);
+        if (c == "fail") return scenario::Fail{key};
+        return scenario::Restore{key};
+    }
+    if (c == "print") {
+        if (p.size() < 2) p.fail("usage: print <token or name>...");
+        scenario::Print print;
+        for (size_t i = 1; i < p.size(); ++i) print.variables.push_back(p.variable(i));
+        return print;
+    }
+    if (c == "snapshot") {
+        if (p.size() != 2 && p.size() != 3) p.fail("usage: snapshot <file.png> [gauge]");
+        return scenario::Snapshot{p.word(1), p.size() == 3 ? p.word(2) : std::string()};
+    }
+    if (c == "echo") return scenario::Echo{rest_of_line};
+    p.fail("unknown command '" + c + "'");
+}
+
+std::string after_first_word(std::string_view line) {
+    size_t start = 0;
+    while (start < line.size() && std::isspace(static_cast<unsigned char>(line[start])) != 0) ++start;
+    while (start < line.size() && std::isspace(static_cast<unsigned char>(line[start])) == 0) ++start;
+    while (start < line.size() && std::isspace(static_cast<unsigned char>(line[start])) != 0) ++start;
+    std::string rest(line.substr(start));
+    while (!rest.empty() && std::isspace(static_cast<unsigned char>(rest.back())) != 0) rest.pop_back();
+    return rest;
+}
+
+}  // namespace
+
+ScenarioError::ScenarioError(const std::string& source, int line, const std::string& what)
+    : std::runtime_error(line > 0 ? source + ":" + std::to_string(line) + ": " + what : source + ": " + what),
+      line_(line) {}
+
+Scenario Scenario::parse(std::string_view text, const std::string& source) {
+    Scenario scenario;
+    scenario.source = source;
+    std::istringstream lines{std::string(text)};
+    std::string raw;
+    int number = 0;
+    bool acted = false;
+    bool has_panel = false, has_scale = false;
+    while (std::getline(lines, raw)) {
+        ++number;
+        std::string_view line = raw;
+        if (const size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
+        std::vector<std::string> parts = words(line);
+        if (parts.empty()) continue;
+        LineParser parser(source, number, std::move(parts));
+        ScenarioAction action = parse_action(parser, after_first_word(line));
+        const bool setting = std::holds_alternative<scenario::Panel>(action) ||
+                             std::holds_alternative<scenario::Scale>(action);
+        if (setting) {
+            if (acted) parser.fail("'" + parser.command() + "' must come before the first action");
+            bool& seen = std::holds_alternative<scenario::Panel>(action) ? has_panel : has_scale;
+            if (seen) parser.fail("'" + parser.command() + "' given twice");
+            seen = true;
+        } else {
+            acted = true;
+        }
+        scenario.commands.push_back({number, std::move(action)});
+    }
+    return scenario;
+}
+
+Scenario Scenario::read_file(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw ScenarioError(path, 0, "cannot be read");
+    std::ostringstream text;
+    text << file.rdbuf();
+    return parse(text.str(), path);
+}
+
+std::string Scenario::panel_path() const {
+    for (const ScenarioCommand& command : commands) {
+        if (const auto* panel = std::get_if<scenario::Panel>(&command.action)) {
+            const std::filesystem::path named(panel->path);
+            if (named.is_absolute()) return named.generic_string();
+            return (std::filesystem::path(source).parent_path() / named).lexically_normal().generic_string();
+        }
+    }
+    return {};
+}
+
+double Scenario::scale() const {
+    for (const ScenarioCommand& command : commands) {
+        if (const auto* scale = std::get_if<scenario::Scale>(&command.action)) return scale->scale;
+    }
+    return 1.0;
+}
+
+// --- Running ------------------------------------------------------------------
+
+ScenarioRunner::ScenarioRunner(Panel& panel, SnapshotWriter writer, std::FILE* out, std::FILE* progress)
+    : panel_(panel), writer_(std::move(writer)), out_(out), progress_(progress), calculator_(panel.host()) {}
+
+ScenarioRunner::~ScenarioRunner() {
+    if (held_ != nullptr) held_->instance->release();
+}
+
+const Panel::Gauge& ScenarioRunner::gauge(const std::string& name) const {
+    const Panel::Gauge* found = panel_.find(name);
+    // run() has checked every name before the first command.
+    if (found == nullptr) throw std::logic_error("gauge '" + name + "' not on the panel");
+    return *found;
+}
+
+void ScenarioRunner::step() {
+    panel_.host().tick();
+    panel_.update();
+    if (held_ != nullptr) held_->instance->repeat();
+    calculator_.set_absolute_time_seconds(calculator_.absolute_time_seconds() + kSecondsPerUpdate);
+    ++updates_;
+}
+
+void ScenarioRunner::press(const GaugePoint& at) {
+    const Panel::Gauge& target = gauge(at.gauge);
+    const double scale = target.instance->scale();
+    target.instance->press(frame::trunc_to_int32(std::round(at.x * scale)),
+                           frame::trunc_to_int32(std::round(at.y * scale)));
+    held_ = &target;
+}
+
+void ScenarioRunner::run(const Scenario& scenario) {
+    for (const ScenarioCommand& command : scenario.commands) {
+        const GaugePoint* point = nullptr;
+        std::string snapshot_gauge;
+        if (const auto* click = std::get_if<scenario::Click>(&command.action)) point = &click->at;
+        if (const auto* drag = std::get_if<scenario::Drag>(&command.action)) point = &drag->from;
+        if (const auto* hold = std::get_if<scenario::Hold>(&command.action)) point = &hold->at;
+        if (const auto* snapshot = std::get_if<scenario::Snapshot>(&command.action)) snapshot_gauge = snapshot->gauge;
+        const std::string name = point != nullptr ? point->gauge : snapshot_gauge;
+        if (!name.empty() && panel_.find(name) == nullptr)
+            throw ScenarioError(scenario.source, command.line, "no gauge '" + name + "' on the panel");
+    }
+    for (const ScenarioCommand& command : scenario.commands) execute(command, scenario);
+}
+
+void ScenarioRunner::execute(const ScenarioCommand& command, const Scenario& scenario) {
+    Host& host = panel_.host();
+    std::visit(
+        [&](const auto& action) {
+            using T = std::decay_t<decltype(action)>;
+            if constexpr (std::is_same_v<T, scenario::Set>) {
+                if (action.variable.token != 0) {
+                    host.vars().set(action.variable.token, action.value);
+                } else {
+                    host.vars().set(action.variable.name, action.value);
+                }
+            } else if constexpr (std::is_same_v<T, scenario::Update>) {
+                for (uint32_t i = 1; i <= action.count; ++i) {
+                    step();
+                    if (progress_ != nullptr && progress_every_ != 0 && updates_ % progress_every_ == 0) {
+                        std::fprintf(progress_, "%s:%d: %llu updates run\n", scenario.source.c_str(), command.line,
+                                     static_cast<unsigned long long>(updates_));
+                    }
+                }
+            } else if constexpr (std::is_same_v<T, scenario::Click>) {
+                press(action.at);
+                held_->instance->release();
+                held_ = nullptr;
+            } else if constexpr (std::is_same_v<T, scenario::Drag>) {
+                press(action.from);
+                const double scale = held_->instance->scale();
+                for (int i = 1; i <= kDragSteps; ++i) {
+                    const double t = static_cast<double>(i) / kDragSteps;
+                    const double x = action.from.x + (action.to_x - action.from.x) * t;
+                    const double y = action.from.y + (action.to_y - action.from.y) * t;
+                    held_->instance->move(frame::trunc_to_int32(std::round(x * scale)),
+                                          frame::trunc_to_int32(std::round(y * scale)));
+                }
+                held_->instance->release();
+                held_ = nullptr;
+            } else if constexpr (std::is_same_v<T, scenario::Hold>) {
+                press(action.at);
+                for (uint32_t i = 0; i < action.updates; ++i) step();
+                held_->instance->release();
+                held_ = nullptr;
+            } else if constexpr (std::is_same_v<T, scenario::Key>) {
+                host.send_key_event(action.event, action.value);
+            } else if constexpr (std::is_same_v<T, scenario::Fail>) {
+                host.fail(action.key);
+            } else if constexpr (std::is_same_v<T, scenario::Restore>) {
+                host.restore(action.key);
+            } else if constexpr (std::is_same_v<T, scenario::Print>) {
+                std::fprintf(out_, "[update %llu]", static_cast<unsigned long long>(updates_));
+                for (const VariableRef& variable : action.variables) {
+                    const double value =
+                        variable.token != 0 ? host.vars().get(variable.token) : host.vars().get(variable.name);
+                    std::fprintf(out_, "  %s = %g", variable.text().c_str(), value);
+                }
+                std::fprintf(out_, "\n");
+                std::fflush(out_);
+            } else if constexpr (std::is_same_v<T, scenario::Snapshot>) {
+                if (!writer_) throw ScenarioError(scenario.source, command.line, "this build cannot draw snapshots");
+                std::filesystem::path path(action.path);
+                if (!output_dir_.empty() && path.is_relative()) path = std::filesystem::path(output_dir_) / path;
+                if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
+                writer_(panel_, action.gauge.empty() ? nullptr : &gauge(action.gauge), path.string());
+                snapshots_.push_back(path.string());
+                if (progress_ != nullptr) {
+                    std::fprintf(progress_, "%s:%d: wrote %s\n", scenario.source.c_str(), command.line,
+                                 path.string().c_str());
+                }
+            } else if constexpr (std::is_same_v<T, scenario::Echo>) {
+                std::fprintf(out_, "%s\n", action.text.c_str());
+                std::fflush(out_);
+            }
+            // panel and scale were settled before the panel was made.
+        },
+        command.action);
+}
+
+}  // namespace bench

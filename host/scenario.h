@@ -1,0 +1,132 @@
+// Scripted bench sessions: a small text format of commands that set
+// variables, advance updates, work the mouse on gauges, send key events,
+// fail and restore failures, print variables and take snapshots
+// (docs/scenarios.md describes the format).
+//
+// Parsing checks every line before anything runs; a bad line gives
+// ScenarioError with its line number. Gauge names are checked against the
+// panel when the run starts, also with their line numbers.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "host/host.h"
+#include "host/host_calculator.h"
+#include "host/panel.h"
+
+namespace bench {
+
+class ScenarioError : public std::runtime_error {
+public:
+    ScenarioError(const std::string& source, int line, const std::string& what);
+    int line() const { return line_; }
+
+private:
+    int line_;
+};
+
+// A simulator variable by token ("61") or by name ("L:Bombs_dropped").
+struct VariableRef {
+    uint32_t token = 0;  // 0: named
+    std::string name;
+    std::string text() const { return token != 0 ? std::to_string(token) : name; }
+};
+
+// A point on a gauge, in its background bitmap's pixels.
+struct GaugePoint {
+    std::string gauge;
+    double x = 0.0, y = 0.0;
+};
+
+namespace scenario {
+struct Panel { std::string path; };                      // panel <file>: relative to the scenario
+struct Scale { double scale = 1.0; };                    // scale <s>: display scale of the panel
+struct Set { VariableRef variable; double value = 0.0; };
+struct Update { uint32_t count = 1; };
+struct Click { GaugePoint at; };
+struct Drag { GaugePoint from; double to_x = 0.0, to_y = 0.0; };
+struct Hold { GaugePoint at; uint32_t updates = 0; };
+struct Key { uint32_t event = 0; uint32_t value = 0; };
+struct Fail { uint32_t key = 0; };
+struct Restore { uint32_t key = 0; };
+struct Print { std::vector<VariableRef> variables; };
+struct Snapshot { std::string path; std::string gauge; };  // gauge empty: the whole panel
+struct Echo { std::string text; };
+}  // namespace scenario
+
+using ScenarioAction = std::variant<scenario::Panel, scenario::Scale, scenario::Set, scenario::Update,
+                                    scenario::Click, scenario::Drag, scenario::Hold, scenario::Key, scenario::Fail,
+                                    scenario::Restore, scenario::Print, scenario::Snapshot, scenario::Echo>;
+
+struct ScenarioCommand {
+    int line = 0;
+    ScenarioAction action;
+};
+
+struct Scenario {
+    std::string source;
+    std::vector<ScenarioCommand> commands;
+
+    static Scenario parse(std::string_view text, const std::string& source);
+    static Scenario read_file(const std::string& path);  // ScenarioError (line 0) if unreadable
+
+    // The panel the scenario names (its first `panel` command, resolved
+    // against the scenario file's directory), or empty.
+    std::string panel_path() const;
+    double scale() const;  // its `scale` command, or 1
+};
+
+// Runs a scenario against a panel. One update is: the host's model steps
+// (Host::tick), every gauge of the panel updates, the held button repeats.
+// The calculator's absolute time advances kSecondsPerUpdate per update.
+class ScenarioRunner {
+public:
+    static constexpr double kSecondsPerUpdate = 1.0 / 18.0;
+
+    // Renders a snapshot: the panel (gauge null) or one gauge, to `path`.
+    using SnapshotWriter = std::function<void(const Panel& panel, const Panel::Gauge* gauge, const std::string& path)>;
+
+    ScenarioRunner(Panel& panel, SnapshotWriter writer, std::FILE* out = stdout, std::FILE* progress = stderr);
+    ~ScenarioRunner();
+
+    // Snapshot paths are taken relative to this directory (empty: as given).
+    void set_output_dir(const std::string& dir) { output_dir_ = dir; }
+    // A progress line to `progress` every this many updates (0: none).
+    void set_progress_every(uint32_t updates) { progress_every_ = updates; }
+
+    // Checks every gauge name first (ScenarioError with the line), then runs
+    // the commands in order.
+    void run(const Scenario& scenario);
+
+    uint64_t updates_run() const { return updates_; }
+    const HostCalculator& calculator() const { return calculator_; }
+    // Snapshot files written, in order.
+    const std::vector<std::string>& snapshots() const { return snapshots_; }
+
+private:
+    void step();
+    const Panel::Gauge& gauge(const std::string& name) const;
+    void execute(const ScenarioCommand& command, const Scenario& scenario);
+    void press(const GaugePoint& at);
+
+    Panel& panel_;
+    SnapshotWriter writer_;
+    std::FILE* out_;
+    std::FILE* progress_;
+    HostCalculator calculator_;
+    std::string output_dir_;
+    uint32_t progress_every_ = 100;
+    uint64_t updates_ = 0;
+    const Panel::Gauge* held_ = nullptr;
+    std::vector<std::string> snapshots_;
+};
+
+}  // namespace bench

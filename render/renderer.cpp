@@ -1,0 +1,355 @@
+#include "render/renderer.h"
+
+#include <cmath>
+#include <string>
+
+#include "host/dib.h"
+
+namespace render {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr uint32_t kFallbackExtent = 100;
+constexpr uint32_t kSurroundColour = 0x141414;
+constexpr uint32_t kPlaceholderColour = 0xA0A0A0;
+constexpr uint32_t kPlaceholderFill = 0x3C3C3C;
+
+double radians(double degrees) { return degrees * kPi / 180.0; }
+
+void set_colour(cairo_t* cr, uint32_t rgb) {
+    cairo_set_source_rgb(cr, (rgb >> 16 & 0xFF) / 255.0, (rgb >> 8 & 0xFF) / 255.0, (rgb & 0xFF) / 255.0);
+}
+
+bool greyed_look(Look look) { return look == Look::GreyOpaque || look == Look::GreyOverlay; }
+
+// Premultiplied ARGB32 of one decoded colour in a look.
+uint32_t look_pixel(uint32_t rgb, Look look) {
+    const bool black = (rgb & 0xFFFFFF) == 0;
+    switch (look) {
+    case Look::Window:
+        return black ? 0xFF000000u : 0u;
+    case Look::Overlay:
+    case Look::GreyOverlay:
+        if (black) return 0u;
+        break;
+    default:
+        break;
+    }
+    if (greyed_look(look)) {
+        // A failed instrument: its colours drained and dimmed to half.
+        const double luminance = 0.30 * (rgb >> 16 & 0xFF) + 0.59 * (rgb >> 8 & 0xFF) + 0.11 * (rgb & 0xFF);
+        const auto grey = static_cast<uint32_t>(std::lround(luminance * 0.5));
+        return 0xFF000000u | grey << 16 | grey << 8 | grey;
+    }
+    return 0xFF000000u | (rgb & 0xFFFFFF);
+}
+
+// --- Placeholders: a 3 x 5 digit font, drawn in rectangles -----------------------
+
+constexpr uint16_t kDigits[10] = {
+    0b111'101'101'101'111, 0b010'110'010'010'111, 0b111'001'111'100'111, 0b111'001'111'001'111,
+    0b101'101'111'001'001, 0b111'100'111'001'111, 0b111'100'111'101'111, 0b111'001'010'010'010,
+    0b111'101'111'101'111, 0b111'101'111'001'111,
+};
+constexpr double kDot = 2.0;  // background pixels per font dot
+
+void draw_number(cairo_t* cr, double x, double y, uint32_t number) {
+    const std::string text = std::to_string(number);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const uint16_t glyph = kDigits[text[i] - '0'];
+        for (int row = 0; row < 5; ++row) {
+            for (int column = 0; column < 3; ++column) {
+                if ((glyph >> (14 - (row * 3 + column)) & 1) == 0) continue;
+                cairo_rectangle(cr, x + (static_cast<double>(i) * 4 + column) * kDot, y + row * kDot, kDot, kDot);
+            }
+        }
+    }
+    cairo_fill(cr);
+}
+
+double number_width(uint32_t number) { return (std::to_string(number).size() * 4.0 - 1.0) * kDot; }
+
+// A frame with the bitmap's id in it, at (x, y).
+void placeholder_frame(cairo_t* cr, double x, double y, double width, double height, uint32_t id, bool filled) {
+    cairo_save(cr);
+    if (filled) {
+        set_colour(cr, kPlaceholderFill);
+        cairo_rectangle(cr, x, y, width, height);
+        cairo_fill(cr);
+    }
+    set_colour(cr, kPlaceholderColour);
+    cairo_set_line_width(cr, 1.0);
+    cairo_rectangle(cr, x + 0.5, y + 0.5, width - 1.0, height - 1.0);
+    cairo_stroke(cr);
+    draw_number(cr, x + 3.0, y + 3.0, id);
+    cairo_restore(cr);
+}
+
+constexpr double kSmallPlaceholder = 24.0;
+
+// --- Elements -------------------------------------------------------------------
+
+struct Context {
+    cairo_t* cr;
+    BitmapCache& bitmaps;
+    double gauge_width;
+};
+
+Look overlay_look(const bench::ElementState& state) { return state.greyed ? Look::GreyOverlay : Look::Overlay; }
+
+// Bilinear sampling is exact at whole-pixel places and a quarter of the cost
+// of cairo's default filter; only where a picture shrinks below half its size
+// would it drop detail, and there the default filter is kept.
+cairo_filter_t filter_for(cairo_t* cr) {
+    cairo_matrix_t matrix;
+    cairo_get_matrix(cr, &matrix);
+    const double shrink = std::fabs(matrix.xx * matrix.yy - matrix.xy * matrix.yx);
+    return shrink >= 0.25 ? CAIRO_FILTER_BILINEAR : CAIRO_FILTER_GOOD;
+}
+
+void paint_at(cairo_t* cr, cairo_surface_t* surface, double x, double y) {
+    cairo_set_source_surface(cr, surface, x, y);
+    cairo_pattern_set_filter(cairo_get_source(cr), filter_for(cr));
+    cairo_paint(cr);
+}
+
+void draw_picture(const Context& c, const bench::ElementState& state, double x, double y) {
+    const Look look = state.depth == 0 ? (state.greyed ? Look::GreyOpaque : Look::Opaque) : overlay_look(state);
+    if (cairo_surface_t* surface = c.bitmaps.surface(state.resource_id, look)) {
+        paint_at(c.cr, surface, x, y);
+    } else if (state.depth == 0) {
+        placeholder_frame(c.cr, x, y, kFallbackExtent, kFallbackExtent, state.resource_id, true);
+    } else {
+        placeholder_frame(c.cr, x, y, kSmallPlaceholder, kSmallPlaceholder, state.resource_id, false);
+    }
+}
+
+void draw_needle(const Context& c, const bench::ElementState& state) {
+    const ELEMENT_HEADER* e = state.element;
+    cairo_t* cr = c.cr;
+    cairo_save(cr);
+    cairo_translate(cr, e->position_x, e->position_y);
+    cairo_rotate(cr, radians(state.angle));
+    if (cairo_surface_t* surface = c.bitmaps.surface(state.resource_id, overlay_look(state))) {
+        paint_at(cr, surface, -e->ofs_x, -e->ofs_y);
+    } else {
+        const double length = 0.4 * c.gauge_width;
+        set_colour(cr, kPlaceholderColour);
+        cairo_rectangle(cr, 0.0, -1.5, length, 3.0);
+        cairo_fill(cr);
+        draw_number(cr, length - number_width(state.resource_id), 4.0, state.resource_id);
+    }
+    cairo_restore(cr);
+}
+
+void draw_moving_image(const Context& c, const bench::ElementState& state) {
+    const ELEMENT_HEADER* e = state.element;
+    cairo_t* cr = c.cr;
+    const uint32_t mask_id = state.resource_id + 1;
+    cairo_surface_t* picture = c.bitmaps.surface(state.resource_id, overlay_look(state));
+    cairo_surface_t* mask = c.bitmaps.surface(mask_id, overlay_look(state));
+    if (picture == nullptr || mask == nullptr) {
+        placeholder_frame(cr, e->position_x, e->position_y, kSmallPlaceholder * 2, kSmallPlaceholder,
+                          picture == nullptr ? state.resource_id : mask_id, false);
+        return;
+    }
+    cairo_save(cr);
+    cairo_rectangle(cr, e->position_x, e->position_y, cairo_image_surface_get_width(mask),
+                    cairo_image_surface_get_height(mask));
+    cairo_clip(cr);
+    paint_at(cr, picture, e->position_x - state.offset_x, e->position_y - state.offset_y);
+    cairo_restore(cr);
+    paint_at(cr, mask, e->position_x, e->position_y);
+}
+
+void draw_sprite(const Context& c, const bench::ElementState& state) {
+    const auto* sprite = reinterpret_cast<const ELEMENT_SPRITE*>(state.element);
+    const ELEMENT_HEADER* e = state.element;
+    cairo_t* cr = c.cr;
+    const uint32_t mask_id = state.resource_id + 1;
+    cairo_surface_t* texture = c.bitmaps.surface(state.resource_id, overlay_look(state));
+    cairo_surface_t* window = c.bitmaps.surface(mask_id, Look::Window);
+    cairo_surface_t* bezel = c.bitmaps.surface(mask_id, overlay_look(state));
+
+    cairo_push_group(cr);
+    cairo_translate(cr, e->ofs_x, e->ofs_y);
+    cairo_rotate(cr, radians(-state.rotation));
+    cairo_translate(cr, state.shift_x, state.shift_y);
+    if (texture != nullptr) {
+        const double scale_x = std::isfinite(sprite->texture_scale_x) ? sprite->texture_scale_x : 0.0;
+        const double scale_y = std::isfinite(sprite->texture_scale_y) ? sprite->texture_scale_y : 0.0;
+        if (scale_x != 0.0 && scale_y != 0.0) {
+            cairo_scale(cr, scale_x, scale_y);
+            paint_at(cr, texture, -cairo_image_surface_get_width(texture) / 2.0,
+                     -cairo_image_surface_get_height(texture) / 2.0);
+        }
+    } else {
+        // The texture's place: a cross through its centre, turned with it.
+        set_colour(cr, kPlaceholderColour);
+        cairo_rectangle(cr, -30.0, -1.0, 60.0, 2.0);
+        cairo_rectangle(cr, -1.0, -30.0, 2.0, 20.0);
+        cairo_fill(cr);
+        draw_number(cr, 4.0, 4.0, state.resource_id);
+    }
+    cairo_pop_group_to_source(cr);
+    if (window != nullptr) {
+        cairo_mask_surface(cr, window, e->position_x, e->position_y);
+        paint_at(cr, bezel, e->position_x, e->position_y);
+    } else {
+        cairo_paint(cr);
+        placeholder_frame(cr, e->position_x, e->position_y, kSmallPlaceholder * 2, kSmallPlaceholder, mask_id, false);
+    }
+}
+
+void draw_element(const Context& c, const bench::ElementState& state) {
+    if (!state.visible) return;
+    const ELEMENT_HEADER* e = state.element;
+    switch (state.type) {
+    case kStaticImage:
+    case kIcon:
+        draw_picture(c, state, e->position_x, e->position_y);
+        break;
+    case kSlider:
+        draw_picture(c, state, state.x, state.y);
+        break;
+    case kNeedle:
+        draw_needle(c, state);
+        break;
+    case kMovingImage:
+        draw_moving_image(c, state);
+        break;
+    case kSprite:
+        draw_sprite(c, state);
+        break;
+    default:
+        // String elements and unknown kinds: nothing of the records says how.
+        break;
+    }
+}
+
+}  // namespace
+
+// --- BitmapCache ----------------------------------------------------------------
+
+BitmapCache::~BitmapCache() { clear(); }
+
+void BitmapCache::clear() {
+    for (auto& [key, surface] : surfaces_) {
+        if (surface != nullptr) cairo_surface_destroy(surface);
+    }
+    surfaces_.clear();
+}
+
+cairo_surface_t* BitmapCache::surface(uint32_t resource_id, Look look) {
+    const auto key = std::make_pair(resource_id, look);
+    if (auto found = surfaces_.find(key); found != surfaces_.end()) return found->second;
+    cairo_surface_t* made = nullptr;
+    if (std::optional<bench::Bitmap> bitmap = module_.bitmap(resource_id)) {
+        try {
+            const bench::Picture picture = bench::decode_dib(*bitmap);
+            made = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(picture.width),
+                                              static_cast<int>(picture.height));
+            if (cairo_surface_status(made) != CAIRO_STATUS_SUCCESS) {
+                cairo_surface_destroy(made);
+                made = nullptr;
+            } else {
+                cairo_surface_flush(made);
+                unsigned char* data = cairo_image_surface_get_data(made);
+                const int stride = cairo_image_surface_get_stride(made);
+                for (uint32_t y = 0; y < picture.height; ++y) {
+                    auto* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(stride) * y);
+                    for (uint32_t x = 0; x < picture.width; ++x) row[x] = look_pixel(picture.at(x, y), look);
+                }
+                cairo_surface_mark_dirty(made);
+            }
+        } catch (const bench::DibError&) {
+            made = nullptr;  // drawn as a placeholder
+        }
+    }
+    surfaces_.emplace(key, made);
+    return made;
+}
+
+// --- Gauges and panels -------------------------------------------------------------
+
+std::pair<uint32_t, uint32_t> gauge_extent(const bench::GaugeInstance& instance, BitmapCache& bitmaps) {
+    const GAUGEHDR* gauge = instance.gauge();
+    if (gauge->element_list != nullptr && gauge->element_list[0] != nullptr) {
+        if (cairo_surface_t* root = bitmaps.surface(gauge->element_list[0]->resource_id, Look::Opaque)) {
+            return {static_cast<uint32_t>(cairo_image_surface_get_width(root)),
+                    static_cast<uint32_t>(cairo_image_surface_get_height(root))};
+        }
+    }
+    return {kFallbackExtent, kFallbackExtent};
+}
+
+void draw_gauge(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCache& bitmaps) {
+    const auto [width, height] = gauge_extent(instance, bitmaps);
+    cairo_save(cr);
+    cairo_rectangle(cr, 0.0, 0.0, width, height);
+    cairo_clip(cr);
+    const Context context{cr, bitmaps, static_cast<double>(width)};
+    for (const bench::ElementState& state : instance.elements()) draw_element(context, state);
+    cairo_restore(cr);
+}
+
+namespace {
+
+int pixels(double extent) {
+    const double rounded = std::ceil(extent - 1e-9);
+    return rounded < 1.0 ? 1 : static_cast<int>(rounded);
+}
+
+}  // namespace
+
+Image render_gauge(const bench::GaugeInstance& instance, BitmapCache& bitmaps) {
+    const auto [width, height] = gauge_extent(instance, bitmaps);
+    const double scale = instance.scale();
+    Image image(pixels(width * scale), pixels(height * scale));
+    cairo_t* cr = cairo_create(image.surface());
+    cairo_scale(cr, scale, scale);
+    draw_gauge(cr, instance, bitmaps);
+    cairo_destroy(cr);
+    return image;
+}
+
+BitmapCache& PanelRenderer::bitmaps(const bench::Module& module) {
+    std::unique_ptr<BitmapCache>& cache = caches_[&module];
+    if (!cache) cache = std::make_unique<BitmapCache>(module);
+    return *cache;
+}
+
+Image PanelRenderer::render() {
+    Image image(pixels(panel_.picture_width()), pixels(panel_.picture_height()));
+    cairo_t* cr = cairo_create(image.surface());
+    set_colour(cr, kSurroundColour);
+    cairo_paint(cr);
+    for (const bench::Panel::Window& window : panel_.windows()) {
+        set_colour(cr, window.config->background);
+        cairo_rectangle(cr, window.left, window.top, window.width, window.height);
+        cairo_fill(cr);
+    }
+    for (const bench::Panel::Gauge& gauge : panel_.gauges()) {
+        if (!gauge.shown) continue;
+        cairo_save(cr);
+        cairo_rectangle(cr, gauge.left, gauge.top, gauge.width, gauge.height);
+        cairo_clip(cr);
+        cairo_translate(cr, gauge.left, gauge.top);
+        cairo_scale(cr, gauge.scale_x(), gauge.scale_y());
+        draw_gauge(cr, *gauge.instance, bitmaps(*gauge.module));
+        cairo_restore(cr);
+    }
+    cairo_destroy(cr);
+    return image;
+}
+
+Image PanelRenderer::render(const bench::Panel::Gauge& gauge) {
+    Image image(pixels(gauge.width), pixels(gauge.height));
+    cairo_t* cr = cairo_create(image.surface());
+    cairo_scale(cr, gauge.scale_x(), gauge.scale_y());
+    draw_gauge(cr, *gauge.instance, bitmaps(*gauge.module));
+    cairo_destroy(cr);
+    return image;
+}
+
+}  // namespace render

@@ -1,0 +1,98 @@
+// The bench host's drawing: a gauge instance, or a whole panel, drawn from the
+// records' latest evaluation (GaugeInstance::elements) and the module's
+// bitmaps, as the simulator's panel system draws them.
+//
+// What the drawing does, element by element in drawing order (a hidden
+// element is skipped; the elements listed under it are still drawn):
+// - Pure black (0, 0, 0) is transparent in every element over the
+//   background; the background (the root) is opaque.
+// - Static image and icon: the bitmap (an icon's frame id) at its position.
+// - Slider: the bitmap at its evaluated (x, y).
+// - Needle: the bitmap with its pivot (ofs) on the element position, turned
+//   by the evaluated angle (degrees clockwise from 3 o'clock).
+// - Moving image: the window is the mask's size (id + 1) at the element
+//   position; the picture is drawn moved back by the offset, clipped to the
+//   window, then the mask's non-black pixels over it as the bezel.
+// - Sprite: the texture scaled by texture_scale, its centre on the background
+//   point (ofs), turned anticlockwise by the rotation about that point and
+//   shifted by (shift_x, shift_y) along its own turned axes (so a banked
+//   horizon moves square to its bar, as a gyro horizon's does; with no
+//   rotation the shift is plain screen pixels); it shows only where the mask
+//   (id + 1, at the element position) is black, and the mask's other pixels
+//   are drawn over it.
+// - An element greyed by an active failure (action 1) is drawn desaturated
+//   and darkened; parked and frozen elements are drawn as evaluated.
+// - A bitmap the module lacks (or one that does not decode) is drawn as a
+//   grey placeholder frame with its id; a missing needle as a grey line from
+//   its pivot along its angle. A missing background is a 100 x 100 frame.
+#pragma once
+
+#include <cairo.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <utility>
+
+#include "host/instance.h"
+#include "host/module.h"
+#include "host/panel.h"
+#include "render/image.h"
+
+namespace render {
+
+// How a bitmap's pixels are turned into a cairo surface.
+enum class Look {
+    Opaque,        // every pixel as stored
+    Overlay,       // pure black transparent
+    GreyOpaque,    // desaturated and darkened
+    GreyOverlay,
+    Window,        // a mask's window: opaque where the bitmap is pure black, transparent elsewhere
+};
+
+// The decoded bitmaps of one module, as surfaces, made once each.
+class BitmapCache {
+public:
+    explicit BitmapCache(const bench::Module& module) : module_(module) {}
+    ~BitmapCache();
+    BitmapCache(const BitmapCache&) = delete;
+    BitmapCache& operator=(const BitmapCache&) = delete;
+
+    // Null when the module lacks the bitmap or it does not decode.
+    cairo_surface_t* surface(uint32_t resource_id, Look look);
+    // Forgets every surface (after the module's bitmaps were overridden).
+    void clear();
+
+private:
+    const bench::Module& module_;
+    std::map<std::pair<uint32_t, Look>, cairo_surface_t*> surfaces_;
+};
+
+// The background size a gauge is drawn in: its root bitmap's, or 100 x 100
+// when the module lacks it.
+std::pair<uint32_t, uint32_t> gauge_extent(const bench::GaugeInstance& instance, BitmapCache& bitmaps);
+
+// Draws the instance with `cr`'s user space in background-bitmap pixels,
+// clipped to the background's rectangle.
+void draw_gauge(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCache& bitmaps);
+
+// The instance alone, at its own display scale.
+Image render_gauge(const bench::GaugeInstance& instance, BitmapCache& bitmaps);
+
+// Draws panels: every visible window in its background colour, every gauge
+// of it in its rectangle, over a dark surround.
+class PanelRenderer {
+public:
+    explicit PanelRenderer(const bench::Panel& panel) : panel_(panel) {}
+
+    Image render();
+    // One gauge of the panel at its panel size.
+    Image render(const bench::Panel::Gauge& gauge);
+    BitmapCache& bitmaps(const bench::Module& module);
+
+private:
+    const bench::Panel& panel_;
+    std::map<const bench::Module*, std::unique_ptr<BitmapCache>> caches_;
+};
+
+}  // namespace render

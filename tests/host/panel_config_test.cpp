@@ -1,0 +1,152 @@
+// Panel configuration: windows, gauge lines and their defaults, and every
+// malformed line reported with its line number.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host/panel_config.h"
+
+namespace {
+
+using bench::PanelConfig;
+using bench::PanelConfigError;
+
+constexpr const char* kPanel = R"(// a comment line
+[Window Titles]
+Window00=Pilot
+Window01=Engineer
+
+[VIEWS]
+VIEW_FORWARD_DIR=0,0,0
+
+[Window00]
+size_mm=800,600
+position=7
+ident=MAIN_PANEL
+background_color=10,20,30
+gauge01=Korvane!Clock, 300, 10, 150       // trailing comment
+gauge00=Korvane!Airspeed,10,20,200,210
+; another comment
+gauge02=Dropwatch!Dropwatch, -5, 7.5
+
+[window01]
+VISIBLE=0
+gauge00=Korvane!Throttle, 0, 0, 133
+)";
+
+TEST(PanelConfig, ReadsWindowsAndGaugesInNumberOrder) {
+    const PanelConfig config = PanelConfig::parse(kPanel, "panel.cfg");
+    ASSERT_EQ(config.windows.size(), 2u);
+    const bench::PanelWindow& pilot = config.windows[0];
+    EXPECT_EQ(pilot.section, "Window00");
+    EXPECT_EQ(pilot.title, "Pilot");
+    EXPECT_EQ(pilot.line, 9);
+    EXPECT_DOUBLE_EQ(pilot.width, 800.0);
+    EXPECT_DOUBLE_EQ(pilot.height, 600.0);
+    EXPECT_TRUE(pilot.visible);
+    EXPECT_EQ(pilot.background, 0x0A141Eu);
+
+    struct Expected {
+        const char* module;
+        const char* gauge;
+        double x, y;
+        double width, height;  // 0: not given
+        int line;
+    };
+    const Expected expected[] = {
+        {"Korvane", "Airspeed", 10, 20, 200, 210, 15},
+        {"Korvane", "Clock", 300, 10, 150, 0, 14},
+        {"Dropwatch", "Dropwatch", -5, 7.5, 0, 0, 17},
+    };
+    ASSERT_EQ(pilot.gauges.size(), std::size(expected));
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        SCOPED_TRACE(expected[i].gauge);
+        const bench::PanelGauge& gauge = pilot.gauges[i];
+        EXPECT_EQ(gauge.module, expected[i].module);
+        EXPECT_EQ(gauge.gauge, expected[i].gauge);
+        EXPECT_DOUBLE_EQ(gauge.x, expected[i].x);
+        EXPECT_DOUBLE_EQ(gauge.y, expected[i].y);
+        EXPECT_EQ(gauge.width.value_or(0.0), expected[i].width);
+        EXPECT_EQ(gauge.height.value_or(0.0), expected[i].height);
+        EXPECT_EQ(gauge.line, expected[i].line);
+    }
+
+    const bench::PanelWindow& engineer = config.windows[1];
+    EXPECT_EQ(engineer.title, "Engineer");  // section names are case-blind
+    EXPECT_FALSE(engineer.visible);
+    EXPECT_EQ(engineer.width, 0.0);
+    ASSERT_EQ(engineer.gauges.size(), 1u);
+    EXPECT_EQ(engineer.gauges[0].gauge, "Throttle");
+}
+
+TEST(PanelConfig, WindowWithoutTitleIsKnownBySection) {
+    const PanelConfig config = PanelConfig::parse("[Window03]\ngauge00=A!B,1,2\n", "p.cfg");
+    ASSERT_EQ(config.windows.size(), 1u);
+    EXPECT_EQ(config.windows[0].title, "Window03");
+}
+
+struct BadConfig {
+    const char* name;
+    const char* text;
+    int line;
+    const char* message;  // a part of the message
+};
+
+const BadConfig kBadConfigs[] = {
+    {"key outside a section", "size_mm=1,2\n", 1, "outside any section"},
+    {"line without equals", "[Window00]\n\ngauge00 Korvane!Clock, 1, 2\n", 3, "expected 'key=value'"},
+    {"unclosed section", "[Window00\n", 1, "closing ']'"},
+    {"empty section", "[ ]\n", 1, "empty section"},
+    {"section twice", "[Window00]\n[WINDOW00]\n", 2, "appears twice"},
+    {"gauge without module", "[Window00]\ngauge00=Airspeed, 1, 2\n", 2, "not 'Module!Gauge'"},
+    {"gauge without name", "[Window00]\ngauge00=Korvane!, 1, 2\n", 2, "not 'Module!Gauge'"},
+    {"gauge without y", "[Window00]\ngauge00=Korvane!Clock, 1\n", 2, "Module!Gauge, x, y"},
+    {"gauge with too much", "[Window00]\ngauge00=Korvane!Clock, 1, 2, 3, 4, 5\n", 2, "Module!Gauge, x, y"},
+    {"bad x", "[Window00]\n\n\ngauge00=Korvane!Clock, left, 2\n", 4, "x 'left' is not a number"},
+    {"empty y", "[Window00]\ngauge00=Korvane!Clock, 1, \n", 2, "y '' is not a number"},
+    {"zero width", "[Window00]\ngauge00=Korvane!Clock, 1, 2, 0\n", 2, "width must be positive"},
+    {"negative height", "[Window00]\ngauge00=Korvane!Clock, 1, 2, 10, -3\n", 2, "height must be positive"},
+    {"gauge number twice", "[Window00]\ngauge01=K!A, 1, 2\ngauge1=K!B, 1, 2\n", 3, "appears twice"},
+    {"gauge key not a number", "[Window00]\ngaugeX=K!A, 1, 2\n", 2, "gauge keys"},
+    {"size with one value", "[Window00]\nsize_mm=800\n", 2, "size_mm takes"},
+    {"size not positive", "[Window00]\nsize_mm=800,0\n", 2, "must be positive"},
+    {"visible not a flag", "[Window00]\nvisible=yes\n", 2, "visible takes 0 or 1"},
+    {"colour out of range", "[Window00]\nbackground_color=0,256,0\n", 2, "0 to 255"},
+    {"colour with two channels", "[Window00]\nbackground_color=0,0\n", 2, "red,green,blue"},
+};
+
+class PanelConfigErrors : public ::testing::TestWithParam<BadConfig> {};
+
+TEST_P(PanelConfigErrors, NameTheLine) {
+    const BadConfig& bad = GetParam();
+    try {
+        PanelConfig::parse(bad.text, "cockpit.cfg");
+        FAIL() << "accepted";
+    } catch (const PanelConfigError& error) {
+        EXPECT_EQ(error.line(), bad.line);
+        const std::string message = error.what();
+        EXPECT_EQ(message.rfind("cockpit.cfg:" + std::to_string(bad.line) + ": ", 0), 0u) << message;
+        EXPECT_NE(message.find(bad.message), std::string::npos) << message;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, PanelConfigErrors, ::testing::ValuesIn(kBadConfigs),
+                         [](const ::testing::TestParamInfo<BadConfig>& info) {
+                             std::string name = info.param.name;
+                             for (char& c : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             }
+                             return name;
+                         });
+
+TEST(PanelConfig, UnreadableFileIsNamed) {
+    try {
+        PanelConfig::read_file("no/such/panel.cfg");
+        FAIL() << "accepted";
+    } catch (const PanelConfigError& error) {
+        EXPECT_EQ(error.line(), 0);
+        EXPECT_NE(std::string(error.what()).find("no/such/panel.cfg"), std::string::npos);
+    }
+}
+
+}  // namespace

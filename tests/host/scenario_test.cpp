@@ -1,0 +1,342 @@
+// Scenarios: the text format with its errors and line numbers, and runs on a
+// panel of fixture gauges and the bomb counter: variables, updates, the mouse,
+// key events, failures, prints, snapshots and progress.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/bench_fixture_support.h"
+#include "host/panel.h"
+#include "host/scenario.h"
+
+namespace {
+
+namespace fx = bench_fixture;
+namespace sc = bench::scenario;
+using bench::Scenario;
+using bench::ScenarioError;
+using bench::ScenarioRunner;
+
+// --- The format ---------------------------------------------------------------
+
+constexpr const char* kEveryCommand = R"(# a session
+panel ../panel/cockpit.cfg
+scale 1.5
+
+set 61 180          # airspeed
+set L:Vq17_Nbr_Sum 4
+update
+update 25
+click Altimeter 130 290
+drag Throttle 40 80 to 40.5 -3
+hold Starter_Switch 30 80 for 20
+key 65820 8000
+key 66587
+key 1 -1
+fail 20
+restore 20
+print 61 L:Bombs_dropped
+snapshot out/frame_001.png
+snapshot airspeed.png Airspeed
+echo   engines running, climbing
+)";
+
+TEST(ScenarioFormat, ReadsEveryCommand) {
+    const Scenario scenario = Scenario::parse(kEveryCommand, "scenarios/takeoff.txt");
+    ASSERT_EQ(scenario.commands.size(), 18u);
+    const auto& c = scenario.commands;
+    EXPECT_EQ(c[0].line, 2);
+    EXPECT_EQ(std::get<sc::Panel>(c[0].action).path, "../panel/cockpit.cfg");
+    EXPECT_DOUBLE_EQ(std::get<sc::Scale>(c[1].action).scale, 1.5);
+
+    const auto& set_token = std::get<sc::Set>(c[2].action);
+    EXPECT_EQ(set_token.variable.token, 61u);
+    EXPECT_DOUBLE_EQ(set_token.value, 180.0);
+    const auto& set_name = std::get<sc::Set>(c[3].action);
+    EXPECT_EQ(set_name.variable.token, 0u);
+    EXPECT_EQ(set_name.variable.name, "L:Vq17_Nbr_Sum");
+    EXPECT_EQ(c[3].line, 6);
+
+    EXPECT_EQ(std::get<sc::Update>(c[4].action).count, 1u);
+    EXPECT_EQ(std::get<sc::Update>(c[5].action).count, 25u);
+
+    const auto& click = std::get<sc::Click>(c[6].action);
+    EXPECT_EQ(click.at.gauge, "Altimeter");
+    EXPECT_DOUBLE_EQ(click.at.x, 130.0);
+    EXPECT_DOUBLE_EQ(click.at.y, 290.0);
+
+    const auto& drag = std::get<sc::Drag>(c[7].action);
+    EXPECT_EQ(drag.from.gauge, "Throttle");
+    EXPECT_DOUBLE_EQ(drag.from.y, 80.0);
+    EXPECT_DOUBLE_EQ(drag.to_x, 40.5);
+    EXPECT_DOUBLE_EQ(drag.to_y, -3.0);
+
+    const auto& hold = std::get<sc::Hold>(c[8].action);
+    EXPECT_EQ(hold.at.gauge, "Starter_Switch");
+    EXPECT_EQ(hold.updates, 20u);
+
+    EXPECT_EQ(std::get<sc::Key>(c[9].action).event, 65820u);
+    EXPECT_EQ(std::get<sc::Key>(c[9].action).value, 8000u);
+    EXPECT_EQ(std::get<sc::Key>(c[10].action).value, 0u);
+    EXPECT_EQ(std::get<sc::Key>(c[11].action).value, 0xFFFFFFFFu);  // a negative value's pattern
+
+    EXPECT_EQ(std::get<sc::Fail>(c[12].action).key, 20u);
+    EXPECT_EQ(std::get<sc::Restore>(c[13].action).key, 20u);
+
+    const auto& print = std::get<sc::Print>(c[14].action);
+    ASSERT_EQ(print.variables.size(), 2u);
+    EXPECT_EQ(print.variables[0].text(), "61");
+    EXPECT_EQ(print.variables[1].text(), "L:Bombs_dropped");
+
+    EXPECT_EQ(std::get<sc::Snapshot>(c[15].action).path, "out/frame_001.png");
+    EXPECT_EQ(std::get<sc::Snapshot>(c[15].action).gauge, "");
+    EXPECT_EQ(std::get<sc::Snapshot>(c[16].action).gauge, "Airspeed");
+    EXPECT_EQ(std::get<sc::Echo>(c[17].action).text, "engines running, climbing");
+    EXPECT_EQ(c[17].line, 20);
+
+    EXPECT_EQ(scenario.panel_path(), "panel/cockpit.cfg");
+    EXPECT_DOUBLE_EQ(scenario.scale(), 1.5);
+}
+
+TEST(ScenarioFormat, WithoutPanelOrScale) {
+    const Scenario scenario = Scenario::parse("update 2\n", "s.txt");
+    EXPECT_EQ(scenario.panel_path(), "");
+    EXPECT_DOUBLE_EQ(scenario.scale(), 1.0);
+}
+
+struct BadScenario {
+    const char* name;
+    const char* text;
+    int line;
+    const char* message;
+};
+
+const BadScenario kBadScenarios[] = {
+    {"unknown command", "update 1\n\njump 3\n", 3, "unknown command 'jump'"},
+    {"set without value", "set 61\n", 1, "usage: set"},
+    {"set of a bad name", "set speed 3\n", 1, "neither a token number nor a named variable"},
+    {"set of token zero", "set 0 3\n", 1, "variable token '0'"},
+    {"set of a non-number", "# first\nset 61 fast\n", 2, "value 'fast' is not a number"},
+    {"update of zero", "update 0\n", 1, "update count '0'"},
+    {"update of a fraction", "update 2.5\n", 1, "update count '2.5'"},
+    {"update of too many", "update 10000001\n", 1, "update count"},
+    {"click without y", "click Altimeter 130\n", 1, "usage: click"},
+    {"click at a word", "click Altimeter here 3\n", 1, "x 'here' is not a number"},
+    {"drag without to", "drag Throttle 1 2 3 4 5\n", 1, "usage: drag"},
+    {"hold without for", "hold Starter_Switch 1 2 in 5\n", 1, "usage: hold"},
+    {"hold of no updates", "hold Starter_Switch 1 2 for 0\n", 1, "hold count"},
+    {"key without event", "key\n", 1, "usage: key"},
+    {"key of event zero", "key 0\n", 1, "event id"},
+    {"key value too large", "key 1 4294967296\n", 1, "event value"},
+    {"fail of key zero", "fail 0\n", 1, "failure key"},
+    {"restore of two keys", "restore 1 2\n", 1, "usage: restore"},
+    {"print of nothing", "print\n", 1, "usage: print"},
+    {"snapshot of nothing", "snapshot\n", 1, "usage: snapshot"},
+    {"scale out of range", "scale 17\n", 1, "scale must lie"},
+    {"panel after an action", "update 1\npanel p.cfg\n", 2, "must come before the first action"},
+    {"panel twice", "panel a.cfg\npanel b.cfg\n", 2, "given twice"},
+    {"scale twice", "scale 1\nscale 2\n", 2, "given twice"},
+};
+
+class ScenarioErrors : public ::testing::TestWithParam<BadScenario> {};
+
+TEST_P(ScenarioErrors, NameTheLine) {
+    const BadScenario& bad = GetParam();
+    try {
+        Scenario::parse(bad.text, "bad.txt");
+        FAIL() << "accepted";
+    } catch (const ScenarioError& error) {
+        EXPECT_EQ(error.line(), bad.line);
+        const std::string message = error.what();
+        EXPECT_EQ(message.rfind("bad.txt:" + std::to_string(bad.line) + ": ", 0), 0u) << message;
+        EXPECT_NE(message.find(bad.message), std::string::npos) << message;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, ScenarioErrors, ::testing::ValuesIn(kBadScenarios),
+                         [](const ::testing::TestParamInfo<BadScenario>& info) {
+                             std::string name = info.param.name;
+                             for (char& c : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             }
+                             return name;
+                         });
+
+// --- Runs -----------------------------------------------------------------------
+
+std::string module_dir() {
+    const std::string path = test_paths::module("BenchFixture.gau");
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// Fixture_Panel shown at twice its size, the dials beside it, the counter.
+constexpr const char* kPanel = R"([Window00]
+gauge00=BenchFixture!Fixture_Panel, 0, 0, 600
+gauge01=BenchFixture!Fixture_Dials, 600, 0
+gauge02=Dropwatch!Dropwatch, 0, 400, 50
+)";
+
+struct HandlerCall {
+    int32_t x, y;
+    uint32_t flags;
+};
+
+class ScenarioRun : public ::testing::Test {
+protected:
+    bench::Host host;
+    bench::Panel panel{host, bench::PanelConfig::parse(kPanel, "bench.cfg"), bench::ModulePaths{module_dir(), {}},
+                       1.0, [](bench::Module& module) {
+                           module.override_bitmap_size(fx::kPanelBackground, fixture_support::kPanelWidth,
+                                                       fixture_support::kPanelHeight);
+                           module.override_bitmap_size(fx::kDialsBackground, fixture_support::kDialsWidth,
+                                                       fixture_support::kDialsHeight);
+                       }};
+    std::FILE* out = std::tmpfile();
+    std::FILE* progress = std::tmpfile();
+    struct Shot {
+        const bench::Panel::Gauge* gauge;
+        std::string path;
+    };
+    std::vector<Shot> shots;
+    ScenarioRunner runner{panel,
+                          [this](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
+                              shots.push_back({gauge, path});
+                          },
+                          out, progress};
+
+    ~ScenarioRun() override {
+        std::fclose(out);
+        std::fclose(progress);
+    }
+
+    void run(const char* text) { runner.run(Scenario::parse(text, "run.txt")); }
+
+    static std::string read(std::FILE* file) {
+        std::fflush(file);
+        std::rewind(file);
+        std::string text;
+        char buffer[256];
+        size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+        return text;
+    }
+
+    std::vector<HandlerCall> handler_calls(uint32_t base) const {
+        std::vector<HandlerCall> calls;
+        const std::vector<bench::KeyEvent>& log = host.key_log();
+        for (size_t i = 0; i + 2 < log.size(); ++i) {
+            if (log[i].id != base) continue;
+            calls.push_back({static_cast<int32_t>(log[i].value), static_cast<int32_t>(log[i + 1].value),
+                             log[i + 2].value});
+        }
+        return calls;
+    }
+};
+
+TEST_F(ScenarioRun, SetsVariablesUpdatesAndPrints) {
+    run("set 61 180\nset L:Note 2.5\nupdate 3\nprint 61 L:Note 62\necho done\n");
+    EXPECT_EQ(runner.updates_run(), 3u);
+    EXPECT_EQ(read(out), "[update 3]  61 = 180  L:Note = 2.5  62 = 0\ndone\n");
+    // Every gauge had its set-up and three updates.
+    for (const bench::Panel::Gauge& gauge : panel.gauges()) EXPECT_TRUE(gauge.instance->is_set_up());
+    size_t dials_updates = 0;
+    for (const bench::KeyEvent& event : host.key_log()) {
+        if (event.id == fx::service_report(0, kServiceUpdate)) ++dials_updates;
+    }
+    EXPECT_EQ(dials_updates, 3u);
+}
+
+TEST_F(ScenarioRun, ClicksAtBitmapPointsWhateverTheDisplaySize) {
+    // The panel gauge is shown at twice its size: (15, 30) on its bitmap is a
+    // displayed (30, 60), which lies 10 and 20 displayed pixels into the left box.
+    run("click Fixture_Panel 15 30\n");
+    const std::vector<HandlerCall> calls = handler_calls(fx::kHandlerLeft);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].x, (15 - fx::kLeftBox.x) * 2);
+    EXPECT_EQ(calls[0].y, (30 - fx::kLeftBox.y) * 2);
+    EXPECT_EQ(calls[0].flags, kMouseClick);
+}
+
+TEST_F(ScenarioRun, DragsInStepsToTheEndPoint) {
+    const fx::Box box = fx::kLeverBox;
+    run("drag Fixture_Panel 20 110 to 20 80\n");
+    const std::vector<HandlerCall> calls = handler_calls(fx::kHandlerLever);
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(calls.front().y, (110 - box.y) * 2);
+    EXPECT_EQ(calls.back().y, (80 - box.y) * 2);
+    for (size_t i = 1; i < calls.size(); ++i) {
+        EXPECT_EQ(calls[i].flags, kMouseDrag);
+        EXPECT_LT(calls[i].y, calls[i - 1].y);  // upward all the way
+    }
+    // The drag is over: a later move reaches no handler.
+    const size_t before = host.key_log().size();
+    panel.find("Fixture_Panel")->instance->move(40, 40);
+    EXPECT_EQ(host.key_log().size(), before);
+}
+
+TEST_F(ScenarioRun, HoldsAButtonThroughUpdates) {
+    run("hold Fixture_Panel 120 30 for 5\nupdate 2\n");
+    const std::vector<HandlerCall> calls = handler_calls(fx::kHandlerKnob);
+    ASSERT_EQ(calls.size(), 6u);  // the press and one repeat per update held
+    EXPECT_EQ(calls[0].flags, kMouseClickRepeat & (kMouseClick | kMouseDrag));
+    for (size_t i = 1; i < calls.size(); ++i) EXPECT_EQ(calls[i].flags, kMouseRepeat);
+    EXPECT_EQ(runner.updates_run(), 7u);
+}
+
+TEST_F(ScenarioRun, SendsKeysAndFailsAndRestores) {
+    run("key 65820 8000\nfail 31\nfail 32\nrestore 31\n");
+    EXPECT_DOUBLE_EQ(host.vars().get(128), 8000.0);  // the host's throttle lever
+    EXPECT_FALSE(host.is_failed(31));
+    EXPECT_TRUE(host.is_failed(32));
+}
+
+TEST_F(ScenarioRun, PlaysABombRunThroughTheCalculator) {
+    // The sequence starts after 36 updates, two seconds of host time.
+    run("set L:Vq17_Nbr_Sum 4\nset L:Vq17_Interv_Sum 1.5\nupdate 36\nkey 66587\nkey 66658\nkey 66658\n"
+        "print L:Bombs_dropped L:Repeat L:Elapsed\n");
+    EXPECT_EQ(read(out), "[update 36]  L:Bombs_dropped = 2  L:Repeat = 4  L:Elapsed = 0.5\n");
+    EXPECT_TRUE(runner.calculator().errors().empty());
+}
+
+TEST_F(ScenarioRun, SnapshotsUnderTheOutputDirectory) {
+    runner.set_output_dir(testing::TempDir() + "scenario_run");
+    run("snapshot a.png\nupdate\nsnapshot sub/b.png Fixture_Dials\n");
+    ASSERT_EQ(shots.size(), 2u);
+    EXPECT_EQ(shots[0].gauge, nullptr);
+    EXPECT_EQ(shots[1].gauge, panel.find("Fixture_Dials"));
+    EXPECT_NE(shots[0].path.find("scenario_run"), std::string::npos);
+    EXPECT_NE(shots[1].path.find("b.png"), std::string::npos);
+    EXPECT_EQ(runner.snapshots().size(), 2u);
+    EXPECT_NE(read(progress).find("wrote"), std::string::npos);
+}
+
+TEST_F(ScenarioRun, ReportsProgressEveryNUpdates) {
+    runner.set_progress_every(4);
+    run("update 10\nupdate 3\n");
+    const std::string text = read(progress);
+    size_t lines = 0;
+    for (char c : text) lines += c == '\n';
+    EXPECT_EQ(lines, 3u) << text;  // at 4, 8 and 12
+    EXPECT_NE(text.find("run.txt:1: 8 updates run"), std::string::npos) << text;
+    EXPECT_NE(text.find("run.txt:2: 12 updates run"), std::string::npos) << text;
+}
+
+TEST_F(ScenarioRun, UnknownGaugeStopsTheRunBeforeItStarts) {
+    for (const char* text : {"set 61 5\nclick Airspeed 1 2\n", "set 61 5\ndrag Nowhere 1 2 to 3 4\n",
+                             "set 61 5\nhold Fixture_Dialz 1 2 for 3\n", "set 61 5\nsnapshot x.png Clock\n"}) {
+        SCOPED_TRACE(text);
+        try {
+            run(text);
+            FAIL() << "ran";
+        } catch (const ScenarioError& error) {
+            EXPECT_EQ(error.line(), 2);
+            EXPECT_NE(std::string(error.what()).find("no gauge"), std::string::npos);
+        }
+        EXPECT_EQ(host.vars().get(61), 0.0);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,572 @@
+// Drawing gauges and panels: each element kind where its records and its
+// evaluation put it, with synthetic bitmaps on the fixture module and on
+// Korvane's own records, placeholders for missing bitmaps, failures, display
+// sizes, whole panels, and Korvane's own art where the PE build carries it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "host/bench_fixture_support.h"
+#include "host/dib.h"
+#include "host/instance.h"
+#include "host/module.h"
+#include "host/panel.h"
+#include "render/renderer.h"
+#include "synthetic.h"
+
+namespace {
+
+namespace fx = bench_fixture;
+using render::BitmapCache;
+using render::Image;
+using synthetic::Canvas;
+using synthetic::kClear;
+
+constexpr double kPi = 3.14159265358979323846;
+
+// --- Colours of the synthetic pictures ----------------------------------------
+
+constexpr uint32_t kFace = 0x202020;
+constexpr uint32_t kMark = 0xF0F0F0;
+constexpr uint32_t kShaft = 0xE0E000;
+constexpr uint32_t kTip = 0xFF2020;
+constexpr uint32_t kPicturesFace = 0x404040;
+constexpr uint32_t kLamp = 0x30D030;
+constexpr uint32_t kCounterColour = 0x3030D0;
+constexpr uint32_t kSliderColour = 0xE08020;
+constexpr uint32_t kSwitchOff = 0xC0C0C0;
+constexpr uint32_t kSwitchOn = 0x20C040;
+constexpr uint32_t kBezel = 0x808080;
+constexpr uint32_t kSky = 0x3080E0;
+constexpr uint32_t kGround = 0x806020;
+constexpr uint32_t kDiscColour = 0x505050;
+constexpr uint32_t kDigitMark = 0xFF00FF;
+constexpr uint32_t kPlaceholderFrame = 0xA0A0A0;
+constexpr uint32_t kPlaceholderFill = 0x3C3C3C;
+
+uint32_t rgb(uint32_t argb) { return argb & 0xFFFFFF; }
+bool opaque(uint32_t argb) { return argb >> 24 == 0xFF; }
+
+bool close(uint32_t a, uint32_t b, int tolerance) {
+    for (int shift : {16, 8, 0}) {
+        if (std::abs(static_cast<int>(a >> shift & 0xFF) - static_cast<int>(b >> shift & 0xFF)) > tolerance) return false;
+    }
+    return true;
+}
+
+// Whether the colour is found within `radius` pixels of (x, y).
+bool near(const Image& image, double x, double y, uint32_t colour, int radius = 1, int tolerance = 6) {
+    const int cx = static_cast<int>(std::floor(x)), cy = static_cast<int>(std::floor(y));
+    for (int dy = -radius; dy <= radius; ++dy) {
+        for (int dx = -radius; dx <= radius; ++dx) {
+            if (close(rgb(image.pixel(cx + dx, cy + dy)), colour, tolerance)) return true;
+        }
+    }
+    return false;
+}
+
+std::string hex(uint32_t colour) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%06X", colour & 0xFFFFFF);
+    return text;
+}
+
+// Band b of an 18-pixel-banded strip: distinct, never black.
+constexpr uint32_t band_colour(uint32_t band) { return (band * 6 + 10) << 16 | (250 - band * 5) << 8 | 0x40; }
+// Cell c of a drum strip.
+constexpr uint32_t cell_colour(uint32_t cell) { return 0x400000 | (cell * 20 + 30) << 8 | (200 - cell * 15); }
+
+// The fixture's bitmaps, drawn so that every element can be told apart.
+void paint_fixture(bench::Module& module) {
+    Canvas dials(200, 200, kFace);
+    for (auto [x, y] : {std::pair{100, 150}, {50, 100}, {100, 50}}) dials.rect(x - 3, y - 3, 7, 7, kMark);
+    module.override_bitmap(fx::kDialsBackground, dials.bitmap());
+    // Pivot (4, 4); shaft to 49 pixels from it, then the tip to 53.
+    module.override_bitmap(fx::kNeedleBitmap,
+                           Canvas(60, 9, kClear).rect(0, 2, 50, 5, kShaft).rect(50, 2, 8, 5, kTip).bitmap());
+
+    module.override_bitmap(fx::kPicturesBackground, Canvas(241, 161, kPicturesFace).bitmap());
+    module.override_bitmap(fx::kLampBitmap, Canvas(10, 10, kLamp).bitmap());
+    module.override_bitmap(fx::kCounterBitmap, Canvas(8, 8, kCounterColour).bitmap());
+    module.override_bitmap(fx::kSliderBitmap, Canvas(12, 6, kSliderColour).bitmap());
+    module.override_bitmap(fx::kSwitchBitmap, Canvas(8, 8, kSwitchOff).bitmap());
+    module.override_bitmap(fx::kSwitchBitmap + 1, Canvas(8, 8, kSwitchOn).bitmap(true));
+
+    Canvas strip(720, 32, 0);
+    for (uint32_t band = 0; band < 40; ++band) strip.rect(static_cast<int32_t>(band * 18), 0, 18, 32, band_colour(band));
+    module.override_bitmap(fx::kStripPicture, strip.bitmap());
+    module.override_bitmap(fx::kStripPicture + 1, Canvas(72, 32, kClear).bitmap());
+    Canvas drum(18, 297, 0);
+    for (uint32_t cell = 0; cell < 11; ++cell) drum.rect(0, static_cast<int32_t>(cell * 27), 18, 27, cell_colour(cell));
+    module.override_bitmap(fx::kDrumPicture, drum.bitmap());
+    module.override_bitmap(fx::kDrumPicture + 1, Canvas(18, 27, kClear).frame(1, kBezel).bitmap());
+
+    module.override_bitmap(fx::kHorizonTexture, Canvas(128, 128, kSky).rect(0, 64, 128, 64, kGround).bitmap());
+    module.override_bitmap(fx::kHorizonTexture + 1, Canvas(120, 80, kClear).frame(2, kBezel).bitmap());
+    module.override_bitmap(fx::kDiscTexture, Canvas(40, 40, kDiscColour).rect(32, 16, 8, 8, kDigitMark).bitmap());
+    module.override_bitmap(fx::kDiscTexture + 1, Canvas(60, 70, kClear).frame(2, kBezel).bitmap());
+
+    module.override_bitmap(fx::kPanelBackground, Canvas(300, 200, 0x303848).bitmap());
+    module.override_bitmap(fx::kMarkerBitmap, Canvas(6, 6, 0xD0D0D0).bitmap());
+}
+
+class FixtureDrawing : public ::testing::Test {
+protected:
+    bench::Host host;
+    bench::Module module{host, test_paths::module("BenchFixture.gau")};
+    BitmapCache bitmaps{module};
+
+    FixtureDrawing() { paint_fixture(module); }
+
+    Image draw(const char* name, double scale = 1.0) {
+        bench::GaugeInstance instance(host, module, module.gauge(name), scale);
+        instance.update();
+        return render::render_gauge(instance, bitmaps);
+    }
+};
+
+// --- Needles ------------------------------------------------------------------
+
+// The other dial needles, pointed out of the way (315, 0, 20 and 45 degrees).
+void park_other_needles(bench::Host& host) {
+    host.vars().set(fx::kTokenDescending, -4.0);
+    host.vars().set(fx::kTokenWrap, 10.0);
+    host.vars().set(fx::kTokenRated, 20.0);
+    host.vars().set(fx::kTokenCallbackNeedle, 67.5);
+}
+
+TEST_F(FixtureDrawing, NeedleTipLiesOnTheMarkOfItsReading) {
+    park_other_needles(host);
+    struct Reading {
+        double value;
+        double degrees;   // where the table puts it
+        bool on_mark;     // a table point, where a mark is painted
+    };
+    const Reading readings[] = {{0.0, 90.0, true}, {10.0, 180.0, true}, {100.0, 270.0, true},
+                                {5.0, 135.0, false}, {55.0, 225.0, false}};
+    for (const Reading& reading : readings) {
+        SCOPED_TRACE(reading.value);
+        host.vars().set(fx::kTokenAscending, reading.value);
+        const Image image = draw(fx::kDialsName);
+        const double a = reading.degrees * kPi / 180.0;
+        auto at = [&](double distance) { return std::pair{100.0 + distance * std::cos(a), 100.0 + distance * std::sin(a)}; };
+        const auto [tip_x, tip_y] = at(50.0);
+        EXPECT_TRUE(near(image, tip_x, tip_y, kTip)) << hex(image.pixel(int(tip_x), int(tip_y)));
+        const auto [shaft_x, shaft_y] = at(25.0);
+        EXPECT_TRUE(near(image, shaft_x, shaft_y, kShaft));
+        const auto [beyond_x, beyond_y] = at(58.0);
+        EXPECT_TRUE(near(image, beyond_x, beyond_y, kFace, 0)) << "the needle ends at its tip";
+    }
+    // The other marks stay uncovered: reading 0 leaves 9 o'clock's mark alone.
+    host.vars().set(fx::kTokenAscending, 0.0);
+    const Image image = draw(fx::kDialsName);
+    EXPECT_EQ(rgb(image.pixel(50, 100)), kMark);
+    EXPECT_EQ(rgb(image.pixel(100, 50)), kMark);
+}
+
+TEST_F(FixtureDrawing, BlackAroundANeedleIsTransparent) {
+    park_other_needles(host);
+    host.vars().set(fx::kTokenAscending, 10.0);  // 9 o'clock: the bitmap lies along y = 100
+    const Image image = draw(fx::kDialsName);
+    // Beside the 5-row shaft, inside the needle bitmap's black rows: the face shows.
+    EXPECT_EQ(rgb(image.pixel(75, 95)), kFace);
+    EXPECT_EQ(rgb(image.pixel(75, 103)), kFace);
+    EXPECT_EQ(rgb(image.pixel(75, 99)), kShaft);
+    EXPECT_TRUE(opaque(image.pixel(75, 95)));
+}
+
+// --- Lamps, icons, sliders --------------------------------------------------------
+
+TEST_F(FixtureDrawing, HiddenLampsAreAbsentAndShownOnesPresent) {
+    const std::pair<int, int> lamps[] = {{25, 135}, {45, 135}, {65, 135}};
+    for (int selected = 0; selected <= 3; ++selected) {
+        SCOPED_TRACE(selected);
+        host.vars().set(fx::kTokenLampSelect, selected);
+        const Image image = draw(fx::kPicturesName);
+        for (int lamp = 1; lamp <= 3; ++lamp) {
+            const auto [x, y] = lamps[lamp - 1];
+            EXPECT_EQ(rgb(image.pixel(x, y)), lamp == selected ? kLamp : kPicturesFace) << "lamp " << lamp;
+        }
+        // The counter hangs under the first lamp and is drawn whether or not
+        // that lamp is.
+        EXPECT_EQ(rgb(image.pixel(7, 7)), kCounterColour);
+    }
+}
+
+TEST_F(FixtureDrawing, IconShowsTheFrameOfItsValue) {
+    for (auto [value, colour] : {std::pair{0.0, kSwitchOff}, {1.0, kSwitchOn}, {7.0, kSwitchOn}}) {
+        SCOPED_TRACE(value);
+        host.vars().set(fx::kTokenSwitch, value);
+        EXPECT_EQ(rgb(draw(fx::kPicturesName).pixel(153, 13)), colour);
+    }
+}
+
+TEST_F(FixtureDrawing, SliderStandsWhereItsValuesPutIt) {
+    struct Case {
+        double x_value, y_value;
+        int left, top;  // 20 + 0.5 x, 112 - 57/16384 y
+    };
+    for (const Case& c : {Case{0, 0, 20, 112}, Case{0, 16384, 20, 55}, Case{16, 8192 * 2, 28, 55}}) {
+        SCOPED_TRACE(c.left);
+        host.vars().set(fx::kTokenSliderX, c.x_value);
+        host.vars().set(fx::kTokenSliderY, c.y_value);
+        const Image image = draw(fx::kPicturesName);
+        EXPECT_EQ(rgb(image.pixel(c.left, c.top)), kSliderColour);
+        EXPECT_EQ(rgb(image.pixel(c.left + 11, c.top + 5)), kSliderColour);
+        EXPECT_EQ(rgb(image.pixel(c.left - 1, c.top)), kPicturesFace);
+        EXPECT_EQ(rgb(image.pixel(c.left, c.top + 6)), kPicturesFace);
+    }
+}
+
+// --- Moving images --------------------------------------------------------------
+
+TEST_F(FixtureDrawing, MovingImageShowsItsOffsetPartThroughTheWindow) {
+    // Strip at (10, 10), window 72 wide, range 0..360: offset = value / 360 x 648.
+    for (auto [value, offset] : {std::pair{0.0, 0}, {100.0, 180}, {360.0, 648}, {-50.0, 0}}) {
+        SCOPED_TRACE(value);
+        host.vars().set(fx::kTokenStrip, value);
+        const Image image = draw(fx::kPicturesName);
+        for (int column : {0, 35, 71}) {
+            EXPECT_EQ(rgb(image.pixel(10 + column, 25)), band_colour(static_cast<uint32_t>((offset + column) / 18)))
+                << "window column " << column;
+        }
+        // Nothing of the strip outside the window.
+        EXPECT_EQ(rgb(image.pixel(10 + 72, 25)), kPicturesFace);
+        EXPECT_EQ(rgb(image.pixel(30, 10 + 32)), kPicturesFace);
+    }
+}
+
+TEST_F(FixtureDrawing, DrumRollsOneCellPerDigitBehindItsBezel) {
+    // Drum at (90, 10): the callback gives 10 x the variable; 27 pixels a digit.
+    for (int digit : {0, 1, 4, 10}) {
+        SCOPED_TRACE(digit);
+        host.vars().set(fx::kTokenDrum, digit);
+        const Image image = draw(fx::kPicturesName);
+        EXPECT_EQ(rgb(image.pixel(99, 23)), cell_colour(static_cast<uint32_t>(digit)));
+        EXPECT_EQ(rgb(image.pixel(90, 23)), kBezel);  // the mask's non-black pixels lie over the picture
+        EXPECT_EQ(rgb(image.pixel(99, 10 + 27)), kPicturesFace);
+    }
+}
+
+// --- Sprites ----------------------------------------------------------------------
+
+TEST_F(FixtureDrawing, SpriteShiftsAlongItsOwnTurnedAxes) {
+    // Horizon texture (sky over ground) 64 x 32 when scaled, centred on
+    // (100, 75); the shift is 1.17 per unit of pitch, the turn -1 per unit of bank.
+    struct Case {
+        double pitch, bank;
+        int x, y;
+        uint32_t colour;
+    };
+    const Case cases[] = {
+        {0, 0, 100, 72, kSky},    {0, 0, 100, 78, kGround},
+        {10, 0, 100, 84, kSky},   {10, 0, 100, 89, kGround},  // horizon 11.7 lower
+        {0, 90, 105, 75, kSky},   {0, 90, 95, 75, kGround},   // turned a quarter clockwise: sky on the right
+        {10, 90, 95, 75, kSky},   {10, 90, 85, 75, kGround},  // and the shift follows the turn: to the left
+        {0, -90, 95, 75, kSky},   {0, -90, 105, 75, kGround},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("pitch " + std::to_string(c.pitch) + " bank " + std::to_string(c.bank) + " at (" +
+                     std::to_string(c.x) + ", " + std::to_string(c.y) + ")");
+        host.vars().set(fx::kTokenHorizonPitch, c.pitch);
+        host.vars().set(fx::kTokenHorizonBank, c.bank);
+        const Image image = draw(fx::kPicturesName);
+        EXPECT_TRUE(near(image, c.x, c.y, c.colour, 0)) << hex(image.pixel(c.x, c.y));
+    }
+}
+
+TEST_F(FixtureDrawing, SpriteShowsOnlyThroughItsMaskWindow) {
+    // Mask at (40, 40), 120 x 80, a 2-pixel bezel round a black window.
+    Image image = draw(fx::kPicturesName);
+    EXPECT_EQ(rgb(image.pixel(41, 75)), kBezel);
+    EXPECT_EQ(rgb(image.pixel(100, 41)), kBezel);
+    // Inside the window but beyond the scaled 64 x 32 texture: the background.
+    EXPECT_EQ(rgb(image.pixel(50, 75)), kPicturesFace);
+
+    // A texture that, scaled to 200 x 100, reaches beyond the mask on every side.
+    module.override_bitmap(fx::kHorizonTexture, Canvas(400, 400, kSky).rect(0, 200, 400, 200, kGround).bitmap());
+    bitmaps.clear();
+    image = draw(fx::kPicturesName);
+    EXPECT_EQ(rgb(image.pixel(45, 60)), kSky);
+    EXPECT_EQ(rgb(image.pixel(45, 90)), kGround);
+    for (auto [x, y] : {std::pair{39, 75}, {130, 30}, {30, 100}}) {
+        EXPECT_EQ(rgb(image.pixel(x, y)), kPicturesFace) << x << ", " << y;
+    }
+}
+
+TEST_F(FixtureDrawing, SpriteRotationIsAnticlockwiseForPositiveValues) {
+    // The disc's callback gives 90 with scale -1: a quarter turn clockwise,
+    // which brings the mark at the texture's right to the bottom.
+    const Image image = draw(fx::kPicturesName);
+    EXPECT_TRUE(near(image, 150, 88, kDigitMark, 1)) << hex(image.pixel(150, 88));
+    EXPECT_TRUE(near(image, 163, 75, kDiscColour, 0)) << hex(image.pixel(163, 75));
+    EXPECT_FALSE(near(image, 150, 62, kDigitMark, 2));
+}
+
+// --- Failures ---------------------------------------------------------------------
+
+TEST_F(FixtureDrawing, GreyedElementsAreDrainedAndDimmed) {
+    bench::GaugeInstance instance(host, module, module.gauge(fx::kPicturesName));
+    host.vars().set(fx::kTokenSwitch, 1.0);
+    instance.update();
+    const Image before = render::render_gauge(instance, bitmaps);
+    host.fail(fx::kFailPicturesGrey);
+    instance.update();
+    const Image after = render::render_gauge(instance, bitmaps);
+    // 0x20C040 weighs 0.30 x 32 + 0.59 x 192 + 0.11 x 64 = 129.9; half of it is 65.
+    EXPECT_EQ(rgb(before.pixel(153, 13)), kSwitchOn);
+    EXPECT_EQ(rgb(after.pixel(153, 13)), 0x414141u);
+    // 0xE08020: 0.30 x 224 + 0.59 x 128 + 0.11 x 32 = 146.2, halved 73.
+    EXPECT_EQ(rgb(before.pixel(25, 114)), kSliderColour);
+    EXPECT_EQ(rgb(after.pixel(25, 114)), 0x494949u);
+    // Elements without the failure keep their colours.
+    EXPECT_EQ(rgb(after.pixel(7, 7)), kCounterColour);
+    EXPECT_EQ(rgb(after.pixel(100, 100)), rgb(before.pixel(100, 100)));
+}
+
+// --- Missing and broken bitmaps -------------------------------------------------
+
+TEST(Placeholders, MissingBitmapsBecomeFramesWithTheirIds) {
+    bench::Host host;
+    bench::Module bare(host, test_paths::module("BenchFixture.gau"));
+    BitmapCache none(bare);
+    bench::GaugeInstance dials(host, bare, bare.gauge(fx::kDialsName));
+    dials.update();
+    const Image image = render::render_gauge(dials, none);
+    EXPECT_EQ(image.width(), 100);
+    EXPECT_EQ(image.height(), 100);
+    EXPECT_EQ(rgb(image.pixel(0, 50)), kPlaceholderFrame);
+    EXPECT_EQ(rgb(image.pixel(50, 50)), kPlaceholderFill);
+
+    // Only the background given: the elements on it are frames with their ids.
+    bare.override_bitmap(fx::kPicturesBackground, Canvas(241, 161, kPicturesFace).bitmap());
+    bench::GaugeInstance pictures(host, bare, bare.gauge(fx::kPicturesName));
+    pictures.update();
+    const Image framed = render::render_gauge(pictures, none);
+    EXPECT_EQ(framed.width(), 241);
+    EXPECT_EQ(rgb(framed.pixel(5, 10)), kPlaceholderFrame);  // the counter's frame at (5, 5)
+}
+
+TEST_F(FixtureDrawing, BitmapThatDoesNotDecodeBecomesAPlaceholder) {
+    bench::Bitmap compressed = Canvas(10, 10, kLamp).bitmap();
+    compressed.compression = 1;
+    module.override_bitmap(fx::kLampBitmap, compressed);
+    host.vars().set(fx::kTokenLampSelect, 1.0);
+    const Image image = draw(fx::kPicturesName);
+    EXPECT_EQ(rgb(image.pixel(20, 135)), kPlaceholderFrame);
+    EXPECT_NE(rgb(image.pixel(25, 135)), kLamp);
+}
+
+// --- Display size ---------------------------------------------------------------
+
+TEST_F(FixtureDrawing, TwiceTheSizeScalesThePicture) {
+    host.vars().set(fx::kTokenLampSelect, 2.0);
+    host.vars().set(fx::kTokenSwitch, 1.0);
+    host.vars().set(fx::kTokenStrip, 100.0);
+    const Image small = draw(fx::kPicturesName, 1.0);
+    const Image large = draw(fx::kPicturesName, 2.0);
+    EXPECT_EQ(large.width(), 2 * small.width());
+    EXPECT_EQ(large.height(), 2 * small.height());
+    // Inside flat areas the large picture repeats each small pixel 2 x 2.
+    const std::pair<int, int> points[] = {{45, 135}, {7, 7}, {153, 13}, {50, 25}, {200, 150}, {99, 23}};
+    for (auto [x, y] : points) {
+        SCOPED_TRACE(std::to_string(x) + ", " + std::to_string(y));
+        for (auto [dx, dy] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}}) {
+            EXPECT_EQ(rgb(large.pixel(2 * x + dx, 2 * y + dy)), rgb(small.pixel(x, y)));
+        }
+    }
+}
+
+// --- Korvane's records with synthetic bitmaps -------------------------------------------
+
+class KorvaneDrawing : public ::testing::Test {
+protected:
+    bench::Host host;
+    bench::Module module{host, test_paths::module("Korvane.gau")};
+    BitmapCache bitmaps{module};
+
+    Image draw(const char* name, double scale = 1.0) {
+        GAUGEHDR* gauge = module.gauge(name);
+        if (gauge == nullptr) {
+            ADD_FAILURE() << "no gauge " << name;
+            return Image(1, 1);
+        }
+        bench::GaugeInstance instance(host, module, gauge, scale);
+        instance.update();
+        return render::render_gauge(instance, bitmaps);
+    }
+};
+
+// Label k of the compass card (0, 33, 30, ... 3, 0) is centred 36 + 54 k
+// pixels from the strip's left end: each label's 54-pixel cell its own colour.
+constexpr uint32_t label_colour(uint32_t k) { return (40 + k * 15) << 16 | (220 - k * 12) << 8 | 0x60; }
+
+TEST_F(KorvaneDrawing, CompassWindowShowsTheHeadingsLabel) {
+    module.override_bitmap(235, Canvas(110, 110, 0x303030).bitmap());
+    Canvas card(720, 32, 0x101010);
+    for (uint32_t k = 0; k <= 12; ++k) card.rect(static_cast<int32_t>(36 + 54 * k - 27), 0, 54, 32, label_colour(k));
+    module.override_bitmap(240, card.bitmap());
+    module.override_bitmap(241, Canvas(72, 32, kClear).frame(1, kBezel).bitmap());
+    // Window at (19, 17), 72 x 32: its middle column is 55.
+    for (double heading : {0.0, 30.0, 90.0, 180.0, 270.0, 330.0}) {
+        SCOPED_TRACE(heading);
+        host.vars().set(81, heading);
+        const Image image = draw("Compass");
+        const auto label = static_cast<uint32_t>((360.0 - heading) / 30.0);
+        EXPECT_EQ(rgb(image.pixel(55, 33)), label_colour(label)) << hex(image.pixel(55, 33));
+        EXPECT_EQ(rgb(image.pixel(55 - 20, 33)), label_colour(label));  // the cell spans the label
+        EXPECT_EQ(rgb(image.pixel(19, 33)), kBezel);
+        EXPECT_EQ(rgb(image.pixel(55, 17 + 32)), 0x303030u);
+    }
+}
+
+TEST_F(KorvaneDrawing, DrCompassCardTurnsTheHeadingToTheTop) {
+    module.override_bitmap(440, Canvas(260, 260, 0x303030).bitmap());
+    // The rose: its N marker at the top of the texture.
+    module.override_bitmap(442, Canvas(256, 256, 0x2040A0).rect(118, 10, 20, 30, 0xE02020).bitmap());
+    Canvas mask(260, 260, kBezel);
+    for (int y = 0; y < 260; ++y) {
+        for (int x = 0; x < 260; ++x) {
+            if ((x - 130) * (x - 130) + (y - 130) * (y - 130) < 120 * 120) mask.rect(x, y, 1, 1, kClear);
+        }
+    }
+    module.override_bitmap(443, mask.bitmap());
+    module.override_bitmap(445, Canvas(177, 25, kClear).bitmap());
+    module.override_bitmap(447, Canvas(56, 56, kClear).bitmap());
+    // The N marker, 103 pixels from the centre, turns anticlockwise with the heading.
+    struct Case {
+        double heading;
+        int x, y;
+    };
+    for (const Case& c : {Case{0, 130, 27}, Case{90, 27, 130}, Case{180, 130, 233}, Case{270, 233, 130}}) {
+        SCOPED_TRACE(c.heading);
+        host.vars().set(81, c.heading);
+        const Image image = draw("DR_Compass");
+        EXPECT_TRUE(near(image, c.x, c.y, 0xE02020, 1)) << hex(image.pixel(c.x, c.y));
+        EXPECT_EQ(rgb(image.pixel(3, 3)), kBezel);
+    }
+}
+
+// --- Panels ---------------------------------------------------------------------
+
+std::string module_dir() {
+    const std::string path = test_paths::module("BenchFixture.gau");
+    return path.substr(0, path.find_last_of('/'));
+}
+
+TEST(PanelDrawing, WindowsAndGaugesWhereTheConfigurationPutsThem) {
+    bench::Host host;
+    bench::Panel panel(host,
+                       bench::PanelConfig::parse("[Window00]\nsize_mm=500,300\nbackground_color=0,64,0\n"
+                                                 "gauge00=BenchFixture!Fixture_Dials, 10, 20, 100\n"
+                                                 "gauge01=BenchFixture!Fixture_Pictures, 200, 20, 241, 80\n"
+                                                 "[Window01]\nsize_mm=100,50\nbackground_color=0,0,64\n",
+                                                 "drawn.cfg"),
+                       bench::ModulePaths{module_dir(), {}}, 2.0, paint_fixture);
+    panel.setup();
+    panel.update();
+    render::PanelRenderer renderer(panel);
+    const Image image = renderer.render();
+    EXPECT_EQ(image.width(), 1000);
+    EXPECT_EQ(image.height(), 600 + 8 + 100);
+    EXPECT_EQ(rgb(image.pixel(5, 5)), 0x004000u);               // the window's paint
+    EXPECT_EQ(rgb(image.pixel(5, 604)), 0x141414u);             // the gap between windows
+    EXPECT_EQ(rgb(image.pixel(5, 620)), 0x000040u);             // the second window
+    EXPECT_EQ(rgb(image.pixel(300, 700)), 0x141414u);           // beside the narrower window
+    EXPECT_EQ(rgb(image.pixel(2 * 10 + 10, 2 * 20 + 10)), kFace);  // the dials at half size, doubled
+    EXPECT_EQ(rgb(image.pixel(2 * 10 + 199, 2 * 20 + 10)), kFace);
+    EXPECT_EQ(rgb(image.pixel(2 * 10 + 201, 2 * 20 + 10)), 0x004000u);
+    // The pictures squeezed to 80 high: its face ends at 20 + 80.
+    EXPECT_EQ(rgb(image.pixel(2 * 200 + 100, 2 * 99)), kPicturesFace);
+    EXPECT_EQ(rgb(image.pixel(2 * 200 + 100, 2 * 101)), 0x004000u);
+
+    const Image alone = renderer.render(panel.gauges()[0]);
+    EXPECT_EQ(alone.width(), 200);
+    EXPECT_EQ(alone.height(), 200);
+    EXPECT_EQ(rgb(alone.pixel(10, 10)), kFace);
+}
+
+TEST(PanelDrawing, WritesPngFiles) {
+    Image image(3, 2);
+    const std::string path = testing::TempDir() + "render_test_picture.png";
+    image.write_png(path);
+    std::ifstream file(path, std::ios::binary);
+    char signature[8] = {};
+    file.read(signature, 8);
+    EXPECT_EQ(std::string(signature + 1, 3), "PNG");
+    EXPECT_THROW(image.write_png(testing::TempDir() + "no/such/dir/x.png"), render::RenderError);
+    EXPECT_THROW(Image(0, 5), render::RenderError);
+}
+
+// --- Korvane's own art ----------------------------------------------------------------
+
+// Where the PE build carries the bitmaps: every gauge draws at its
+// background's size, and the topmost needle of each shows along the line its
+// evaluated angle gives.
+class KorvaneArt : public ::testing::Test {
+protected:
+    bench::Host host;
+    std::unique_ptr<bench::Module> module;
+
+    void SetUp() override {
+        const std::string pe = test_paths::pe("Korvane.gau");
+        if (pe.empty()) GTEST_SKIP() << "the PE build is not known";
+        module = std::make_unique<bench::Module>(host, test_paths::module("Korvane.gau"), pe);
+        GAUGEHDR* first = module->gauges().empty() ? nullptr : module->gauges().front();
+        if (first == nullptr || !module->bitmap(first->element_list[0]->resource_id))
+            GTEST_SKIP() << "the PE build carries no art yet";
+    }
+};
+
+TEST_F(KorvaneArt, NeedlesStandWhereTheirAnglesPointThem) {
+    BitmapCache bitmaps(*module);
+    int checked = 0;
+    for (GAUGEHDR* gauge : module->gauges()) {
+        SCOPED_TRACE(gauge->gauge_name);
+        bench::GaugeInstance instance(host, *module, gauge);
+        instance.update();
+        const Image image = render::render_gauge(instance, bitmaps);
+        const auto root = module->bitmap(gauge->element_list[0]->resource_id);
+        ASSERT_TRUE(root.has_value());
+        EXPECT_EQ(image.width(), static_cast<int>(root->width));
+        EXPECT_EQ(image.height(), static_cast<int>(root->height));
+        const bench::Picture background = bench::decode_dib(*root);
+
+        const bench::ElementState* top = nullptr;
+        for (const bench::ElementState& state : instance.elements()) {
+            if (state.type == kNeedle && state.visible) top = &state;
+        }
+        if (top == nullptr || top != &instance.elements().back()) continue;  // no needle, or something over it
+        const auto needle = module->bitmap(top->resource_id);
+        ASSERT_TRUE(needle.has_value());
+        const bench::Picture picture = bench::decode_dib(*needle);
+        // Along the needle's centre line (the pivot's row), well short of its
+        // tapering tip.
+        const auto row = static_cast<uint32_t>(top->element->ofs_y);
+        int tip = -1;
+        for (uint32_t x = 0; x < picture.width; ++x) {
+            if (picture.at(x, row) != 0) tip = static_cast<int>(x);
+        }
+        const double reach = 0.7 * (tip - top->element->ofs_x);
+        if (reach < 20.0) continue;
+        const uint32_t colour = picture.at(static_cast<uint32_t>(top->element->ofs_x + reach), row);
+        const double a = top->angle * kPi / 180.0;
+        const double x = top->element->position_x + reach * std::cos(a);
+        const double y = top->element->position_y + reach * std::sin(a);
+        // Only where the dial itself is of another colour does the point tell.
+        const uint32_t dial = background.at(static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+        if (close(dial, colour, 60)) continue;
+        ++checked;
+        EXPECT_TRUE(near(image, x, y, colour, 1, 40))
+            << "angle " << top->angle << " at (" << x << ", " << y << "): " << hex(image.pixel(int(x), int(y)))
+            << " for " << hex(colour) << " over " << hex(dial);
+    }
+    // Most of the 47 gauges end in a needle over a dark face.
+    EXPECT_GE(checked, 20);
+}
+
+}  // namespace
