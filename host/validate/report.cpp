@@ -48,14 +48,20 @@ Report::Report() {
     }
 }
 
-CheckResult& Report::check(std::string_view id) {
-    for (CheckResult& result : checks_) {
+namespace {
+
+template <typename Results>
+auto& find_result(Results& results, std::string_view id) {
+    for (auto& result : results) {
         if (result.id == id) return result;
     }
     throw std::out_of_range("no validator check " + std::string(id));
 }
 
-const CheckResult& Report::check(std::string_view id) const { return const_cast<Report*>(this)->check(id); }
+}  // namespace
+
+CheckResult& Report::check(std::string_view id) { return find_result(checks_, id); }
+const CheckResult& Report::check(std::string_view id) const { return find_result(checks_, id); }
 
 void Report::add(std::string_view id, Finding finding) {
     CheckResult& result = check(id);

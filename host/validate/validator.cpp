@@ -271,7 +271,11 @@ Report validate_module(const std::string& path, const Options& options) {
     const ModuleMemory memory = ModuleMemory::of(loaded.module->linkage());
     const Records records = read_records(*loaded.module, memory, nullptr, false);
     const FpControl before = fp_control();
-    compare_behaviour(report, reference, behaviour(host, *loaded.module, records));
+    try {
+        compare_behaviour(report, reference, behaviour(host, *loaded.module, records));
+    } catch (const std::exception& error) {
+        report.fail("KV105", "", "", "behaviour", std::string("the script failed after a reload: ") + error.what());
+    }
     restore_fp_control(report, before, "the behaviour script after a reload");
     return report;
 }
