@@ -26,8 +26,10 @@ std::string failures(const FAILURE_RECORD* list) {
     std::string text;
     // Lists end at a zero key; a list that never ends is cut short here.
     for (int i = 0; i < 64 && list[i].failure_key != 0; ++i) {
-        if (!text.empty()) text += ", ";
-        text += "(" + std::to_string(list[i].failure_key) + ", " + std::to_string(list[i].failure_action) + ")";
+        char entry[32];
+        std::snprintf(entry, sizeof entry, "%s(%u, %u)", text.empty() ? "" : ", ", list[i].failure_key,
+                      list[i].failure_action);
+        text += entry;
     }
     return text.empty() ? "empty" : text;
 }
