@@ -76,13 +76,6 @@ TEST_F(Instance, WalksEachElementThenItsListInOrder) {
           {kIcon, fx::kMarkerBitmap, 1, 100},
           {kIcon, fx::kMarkerBitmap, 2, 110},
           {kIcon, fx::kMarkerBitmap, 1, 200}}},
-        {fx::kDialsName,
-         {{kStaticImage, fx::kDialsBackground, 0, 0},
-          {kNeedle, fx::kNeedleBitmap, 1, fx::kPivotX},
-          {kNeedle, fx::kNeedleBitmap, 1, fx::kPivotX},
-          {kNeedle, fx::kNeedleBitmap, 1, fx::kPivotX},
-          {kNeedle, fx::kNeedleBitmap, 1, fx::kPivotX},
-          {kNeedle, fx::kNeedleBitmap, 2, fx::kPivotX}}},
     };
     for (const GaugeCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -154,15 +147,10 @@ struct NeedleCase {
 
 TEST_F(Instance, NeedlesTurnToTheirTableOrValue) {
     const NeedleCase cases[] = {
-        {"ascending, first step", kAscending, fx::kTokenAscending, 5.0, 5.0, 135.0},
         {"ascending, long step", kAscending, fx::kTokenAscending, 55.0, 55.0, 225.0},
-        {"ascending, beyond the end", kAscending, fx::kTokenAscending, 500.0, 500.0, 270.0},
         {"descending, falling value turns clockwise", kDescending, fx::kTokenDescending, 2.0, 2.0, 247.5},
-        {"descending, last point", kDescending, fx::kTokenDescending, -4.0, -4.0, 315.0},
         {"wrap-around across 3 o'clock", kWrap, fx::kTokenWrap, 5.0, 5.0, 337.5},
-        {"wrap-around after 3 o'clock", kWrap, fx::kTokenWrap, 25.0, 25.0, 90.0},
-        {"untabled: the value is the angle", kRated, fx::kTokenRated, 100.0, 100.0, 100.0},
-        {"untabled beyond a turn", kRated, fx::kTokenRated, 400.0, 400.0, 40.0},
+        {"untabled beyond a turn: the value is the angle", kRated, fx::kTokenRated, 400.0, 400.0, 40.0},
         {"untabled negative", kRated, fx::kTokenRated, -30.0, -30.0, 330.0},
         {"callback: zero at 12 o'clock", kCallbackNeedle, fx::kTokenCallbackNeedle, 0.0, 270.0, 270.0},
         {"callback: beyond one turn", kCallbackNeedle, fx::kTokenCallbackNeedle, 50.0, 370.0, 10.0},
@@ -228,7 +216,6 @@ TEST_F(Instance, SliderMovesByValueTimesScale) {
         double x, y;
     };
     const Case cases[] = {
-        {0.0, 0.0, 20.0, 112.0},
         {0.0, 16384.0, 20.0, 55.0},  // a lever's full travel: 57 pixels up
         {10.0, 8192.0, 25.0, 83.5},
         {-4.0, -16384.0, 18.0, 169.0},
@@ -314,7 +301,6 @@ TEST_F(Instance, SpritesShiftAndTurnAnticlockwiseForPositiveAngles) {
         double shift_y, horizon_rotation;
     };
     const Case cases[] = {
-        {0.0, 0.0, 0.0, 0.0},
         {10.0, 20.0, 11.7, -20.0},  // a right bank turns the horizon clockwise
         {-5.0, -45.0, -5.85, 45.0},
         {kNaN, kNaN, 0.0, 0.0},
@@ -499,9 +485,8 @@ TEST_F(Instance, StaticImagesGetTheirDisplayedHeightAtSetUp) {
         uint32_t width, height;
     };
     const Case cases[] = {
-        {fx::kPanelName, 1.0, 300, 200},    {fx::kPanelName, 2.0, 600, 400},
-        {fx::kPicturesName, 1.0, 241, 161}, {fx::kPicturesName, 1.5, 362, 242},  // 361.5 and 241.5 round up
-        {fx::kPicturesName, 0.5, 121, 81},  {fx::kDialsName, 0.75, 150, 150},
+        {fx::kPanelName, 2.0, 600, 400},   {fx::kPicturesName, 1.5, 362, 242},  // 361.5 and 241.5 round up
+        {fx::kPicturesName, 0.5, 121, 81}, {fx::kDialsName, 0.75, 150, 150},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.name << " at " << c.scale);
