@@ -1,7 +1,7 @@
 // Throttle and Prop_Control driven through the loaded module: lever values
 // from the pointer's height at the bitmaps' sizes and at twice the size, the
 // sound handling of drags without a measurable background and of pointers far
-// outside the box, and the overlapping throttle boxes.
+// outside the box.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -243,41 +243,6 @@ TEST_F(LeversTest, ExtremeHeightsAndPointersGiveLimitedValues) {
             EXPECT_EQ(host.key_log()[0].value, c.value);
         }
         root(gauge(*c.quadrant))->image = installed;
-    }
-}
-
-// --- Boxes ---------------------------------------------------------------------
-
-TEST_F(LeversTest, OverlapOfTheMiddleThrottleBoxesReachesOneHandler) {
-    give_sizes(kBitmaps);
-    struct Case {
-        int32_t x, y;
-        bool in_overlap;
-        uint32_t event;  // outside the overlap: the one box there
-    };
-    const Case points[] = {
-        {133, 108, true, 0}, {148, 164, true, 0}, {132, 130, false, 65821}, {149, 130, false, 65822},
-    };
-    bench::GaugeInstance instance(host, module, gauge(kThrottle));
-    instance.setup();
-    uint32_t overlap_event = 0;
-    for (const Case& p : points) {
-        SCOPED_TRACE(::testing::Message() << "(" << p.x << ", " << p.y << ")");
-        host.clear_key_log();
-        instance.press(p.x, p.y);
-        ASSERT_EQ(host.key_log().size(), 1u) << "one handler per press";
-        instance.move(p.x, p.y + 1);
-        ASSERT_EQ(host.key_log().size(), 2u) << "one handler per move";
-        instance.release();
-        const uint32_t id = host.key_log()[0].id;
-        EXPECT_EQ(host.key_log()[1].id, id) << "the drag stays with its box";
-        if (p.in_overlap) {
-            EXPECT_TRUE(id == 65821u || id == 65822u) << id;
-            if (overlap_event == 0) overlap_event = id;
-            EXPECT_EQ(id, overlap_event) << "the same box wins everywhere in the overlap";
-        } else {
-            EXPECT_EQ(id, p.event);
-        }
     }
 }
 

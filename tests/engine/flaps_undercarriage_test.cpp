@@ -149,30 +149,6 @@ TEST_F(GearIndicator, OtherServiceIdsChangeNothing) {
     EXPECT_EQ(visible_depths(instance), (std::vector<int>{0, 1, 7}));
 }
 
-// The box covers (107, 107) to (170, 170) inclusive; every click inside it
-// flips the set, every click outside leaves it.
-TEST_F(GearIndicator, KnobReactsOnlyInsideItsBox) {
-    const struct {
-        int32_t x, y;
-        bool flips;
-    } cases[] = {
-        {107, 107, true},  {170, 170, true},  {107, 170, true},  {106, 139, false},
-        {171, 139, false}, {139, 106, false}, {139, 171, false},
-    };
-    bench::GaugeInstance instance(host, module, header());
-    legs(16383, 16383);
-    instance.update();
-    bool night = false;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.x) + ", " + std::to_string(c.y));
-        instance.press(c.x, c.y);
-        instance.release();
-        instance.update();
-        if (c.flips) night = !night;
-        EXPECT_EQ(visible_depths(instance), night ? (std::vector<int>{0, 2, 6}) : (std::vector<int>{0, 1, 5}));
-    }
-}
-
 // The lamp set belongs to the module, not to one shown panel; the handler
 // reads neither the point nor the flags.
 TEST_F(GearIndicator, LampSetIsSharedByEveryPanelAndTheHandlerReadsNoArguments) {

@@ -64,25 +64,9 @@ TEST_F(FuelContents, DialsStopAtTheirLastMarkBelowTheStatedCapacity) {
     }
 }
 
-// The capacity comes from the gauge's own stand-alone record, looked up once
-// per call and never bound.
-TEST_F(FuelContents, EachCallLooksUpItsOwnCapacityRecordOnce) {
-    for (const Tank& tank : kTanks) {
-        SCOPED_TRACE(tank.name);
-        GAUGEHDR* header = gauge(tank.name);
-        host.clear_service_log();
-        contents(tank, kFull / 4, 200);
-        ASSERT_EQ(host.service_log().size(), 1u);
-        EXPECT_EQ(host.service_log()[0].slot, bench::kSlotLookupVar);
-        const MODULE_VAR* capacity = standalone_var(header, 0);
-        EXPECT_EQ(host.service_log()[0].args[0], address(capacity));
-        EXPECT_EQ(capacity->value, 200);
-        EXPECT_FALSE(host.is_bound(capacity));
-    }
-}
-
 // Every tank gets a different fill and capacity; each gauge must show the
-// product of its own two.
+// product of its own two, the capacity looked up once per update from the
+// gauge's own stand-alone record and never bound.
 TEST_F(FuelContents, EachGaugeReadsItsOwnLevelAndCapacity) {
     const double shown[] = {8, 18, 30, 44, 60, 78};
     for (int i = 0; i < 6; ++i) {
@@ -91,10 +75,17 @@ TEST_F(FuelContents, EachGaugeReadsItsOwnLevelAndCapacity) {
     }
     for (int i = 0; i < 6; ++i) {
         SCOPED_TRACE(kTanks[i].name);
-        bench::GaugeInstance instance(host, module, gauge(kTanks[i].name));
+        GAUGEHDR* header = gauge(kTanks[i].name);
+        bench::GaugeInstance instance(host, module, header);
+        instance.setup();
+        host.clear_service_log();
         instance.update();
         ASSERT_EQ(instance.elements().size(), 2u);
         EXPECT_NEAR(instance.elements()[1].value, shown[i], 1e-9);
+        const MODULE_VAR* capacity = standalone_var(header, 0);
+        EXPECT_EQ(service_calls(), (std::vector<std::pair<uint32_t, uint32_t>>{{bench::kSlotLookupVar,
+                                                                                address(capacity)}}));
+        EXPECT_FALSE(host.is_bound(capacity));
     }
 }
 

@@ -158,13 +158,7 @@ TEST_F(DrCompass, CoursePointer) {
         set_course(c.course);
         EXPECT_EQ(pointer(c.heading), c.angle) << "course " << c.course << " heading " << c.heading;
     }
-}
-
-TEST_F(DrCompass, CoursePointerStaysFiniteForHugeHeadings) {
-    set_course(200.0);
-    for (double heading : {kHuge, -kHuge, 1e300, -1e300}) {
-        EXPECT_TRUE(std::isfinite(pointer(heading))) << heading;
-    }
+    for (double heading : {kHuge, -kHuge}) EXPECT_TRUE(std::isfinite(pointer(heading))) << heading;
 }
 
 // Through the host: the knob's halves step the course, a held button repeats,
