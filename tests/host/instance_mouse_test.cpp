@@ -65,7 +65,7 @@ TEST_F(Mouse, PressReachesExactlyOneBoxWithThePointRelativeToIt) {
             EXPECT_EQ(calls[0].y, c.rel_y);
         }
         size_t panel_events = 0;
-        for (const bench::KeyEvent& event : host.key_log()) panel_events += event.id == fx::kPanelEvent && event.value == 0;
+        for (const bench::KeyEvent& e : host.key_log()) panel_events += e.id == fx::kPanelEvent && e.value == 0;
         EXPECT_EQ(panel_events, c.sends_event ? 1u : 0u);
     }
 }

@@ -2,6 +2,7 @@
 // element kind shows after an update, failures, set-up and take-down, display
 // scale and several instances of one gauge.
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -54,42 +55,24 @@ struct TreeEntry {
 };
 
 TEST_F(Instance, WalksEachElementThenItsListInOrder) {
-    struct GaugeCase {
-        const char* name;
-        std::vector<TreeEntry> tree;
+    const TreeEntry tree[] = {
+        {kStaticImage, fx::kPicturesBackground, 0, 0}, {kIcon, fx::kLampBitmap, 1, 20},
+        {kIcon, fx::kLampBitmap, 2, 40},               {kIcon, fx::kLampBitmap, 3, 60},
+        {kIcon, fx::kCounterBitmap, 2, 5},             {::kSlider, fx::kSliderBitmap, 1, 20},
+        {kIcon, fx::kSwitchBitmap, 1, 150},            {kMovingImage, fx::kStripPicture, 1, 10},
+        {kMovingImage, fx::kDrumPicture, 1, 90},       {kSprite, fx::kHorizonTexture, 1, 40},
+        {kSprite, fx::kDiscTexture, 2, 120},
     };
-    const GaugeCase cases[] = {
-        {fx::kPicturesName,
-         {{kStaticImage, fx::kPicturesBackground, 0, 0},
-          {kIcon, fx::kLampBitmap, 1, 20},
-          {kIcon, fx::kLampBitmap, 2, 40},
-          {kIcon, fx::kLampBitmap, 3, 60},
-          {kIcon, fx::kCounterBitmap, 2, 5},
-          {::kSlider, fx::kSliderBitmap, 1, 20},
-          {kIcon, fx::kSwitchBitmap, 1, 150},
-          {kMovingImage, fx::kStripPicture, 1, 10},
-          {kMovingImage, fx::kDrumPicture, 1, 90},
-          {kSprite, fx::kHorizonTexture, 1, 40},
-          {kSprite, fx::kDiscTexture, 2, 120}}},
-        {fx::kPanelName,
-         {{kStaticImage, fx::kPanelBackground, 0, 0},
-          {kIcon, fx::kMarkerBitmap, 1, 100},
-          {kIcon, fx::kMarkerBitmap, 2, 110},
-          {kIcon, fx::kMarkerBitmap, 1, 200}}},
-    };
-    for (const GaugeCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        GaugeInstance instance(host, module, gauge(c.name));
-        instance.update();
-        ASSERT_EQ(instance.elements().size(), c.tree.size());
-        for (size_t i = 0; i < c.tree.size(); ++i) {
-            SCOPED_TRACE(i);
-            const ElementState& state = instance.elements()[i];
-            EXPECT_EQ(state.type, c.tree[i].type);
-            EXPECT_EQ(state.element->resource_id, c.tree[i].resource_id);
-            EXPECT_EQ(state.depth, c.tree[i].depth);
-            EXPECT_EQ(state.element->position_x, c.tree[i].position_x);
-        }
+    GaugeInstance instance(host, module, gauge(fx::kPicturesName));
+    instance.update();
+    ASSERT_EQ(instance.elements().size(), std::size(tree));
+    for (size_t i = 0; i < std::size(tree); ++i) {
+        SCOPED_TRACE(i);
+        const ElementState& state = instance.elements()[i];
+        EXPECT_EQ(state.type, tree[i].type);
+        EXPECT_EQ(state.element->resource_id, tree[i].resource_id);
+        EXPECT_EQ(state.depth, tree[i].depth);
+        EXPECT_EQ(state.element->position_x, tree[i].position_x);
     }
 }
 

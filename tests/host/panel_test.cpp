@@ -18,12 +18,7 @@ using fixture_support::kDialsHeight;
 using fixture_support::kDialsWidth;
 using fixture_support::kPicturesHeight;
 using fixture_support::kPicturesWidth;
-
-std::string module_dir() {
-    const std::string path = test_paths::module("BenchFixture.gau");
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
+using fixture_support::module_dir;
 
 // The fixture module carries no bitmaps: give its backgrounds sizes on load.
 void give_sizes(bench::Module& module) {

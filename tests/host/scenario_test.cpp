@@ -18,6 +18,8 @@ namespace sc = bench::scenario;
 using bench::Scenario;
 using bench::ScenarioError;
 using bench::ScenarioRunner;
+using fixture_support::HandlerCall;
+using fixture_support::module_dir;
 
 // --- The format ---------------------------------------------------------------
 
@@ -164,23 +166,12 @@ INSTANTIATE_TEST_SUITE_P(Lines, ScenarioErrors, ::testing::ValuesIn(kBadScenario
 
 // --- Runs -----------------------------------------------------------------------
 
-std::string module_dir() {
-    const std::string path = test_paths::module("BenchFixture.gau");
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
 // Fixture_Panel shown at twice its size, the dials beside it, the counter.
 constexpr const char* kPanel = R"([Window00]
 gauge00=BenchFixture!Fixture_Panel, 0, 0, 600
 gauge01=BenchFixture!Fixture_Dials, 600, 0
 gauge02=Dropwatch!Dropwatch, 0, 400, 50
 )";
-
-struct HandlerCall {
-    int32_t x, y;
-    uint32_t flags;
-};
 
 class ScenarioRun : public ::testing::Test {
 protected:
@@ -223,13 +214,8 @@ protected:
     }
 
     std::vector<HandlerCall> handler_calls(uint32_t base) const {
-        std::vector<HandlerCall> calls;
-        const std::vector<bench::KeyEvent>& log = host.key_log();
-        for (size_t i = 0; i + 2 < log.size(); ++i) {
-            if (log[i].id != base) continue;
-            calls.push_back({static_cast<int32_t>(log[i].value), static_cast<int32_t>(log[i + 1].value),
-                             log[i + 2].value});
-        }
+        std::vector<HandlerCall> calls = fixture_support::handler_calls(host);
+        std::erase_if(calls, [base](const HandlerCall& call) { return call.base != base; });
         return calls;
     }
 };

@@ -1,13 +1,11 @@
 // Drawing gauges and panels: each element kind where its records and its
 // evaluation put it, with synthetic bitmaps on the fixture module,
-// placeholders for missing bitmaps, failures, display sizes, whole panels, and
-// Korvane's own art where the PE build carries it.
+// placeholders for missing bitmaps, failures, display sizes and whole panels.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <memory>
 #include <string>
 
 #include "host/bench_fixture_support.h"
@@ -380,11 +378,6 @@ TEST_F(FixtureDrawing, TwiceTheSizeScalesThePicture) {
 
 // --- Panels ---------------------------------------------------------------------
 
-std::string module_dir() {
-    const std::string path = test_paths::module("BenchFixture.gau");
-    return path.substr(0, path.find_last_of('/'));
-}
-
 TEST(PanelDrawing, WindowsAndGaugesWhereTheConfigurationPutsThem) {
     bench::Host host;
     bench::Panel panel(host,
@@ -393,7 +386,7 @@ TEST(PanelDrawing, WindowsAndGaugesWhereTheConfigurationPutsThem) {
                                                  "gauge01=BenchFixture!Fixture_Pictures, 200, 20, 241, 80\n"
                                                  "[Window01]\nsize_mm=100,50\nbackground_color=0,0,64\n",
                                                  "drawn.cfg"),
-                       bench::ModulePaths{module_dir(), {}}, 2.0, paint_fixture);
+                       bench::ModulePaths{fixture_support::module_dir(), {}}, 2.0, paint_fixture);
     panel.setup();
     panel.update();
     render::PanelRenderer renderer(panel);
@@ -427,73 +420,6 @@ TEST(PanelDrawing, WritesPngFiles) {
     EXPECT_EQ(std::string(signature + 1, 3), "PNG");
     EXPECT_THROW(image.write_png(testing::TempDir() + "no/such/dir/x.png"), render::RenderError);
     EXPECT_THROW(Image(0, 5), render::RenderError);
-}
-
-// --- Korvane's own art ----------------------------------------------------------------
-
-// Where the PE build carries the bitmaps: every gauge draws at its
-// background's size, and the topmost needle of each shows along the line its
-// evaluated angle gives.
-class KorvaneArt : public ::testing::Test {
-protected:
-    bench::Host host;
-    std::unique_ptr<bench::Module> module;
-
-    void SetUp() override {
-        const std::string pe = test_paths::pe("Korvane.gau");
-        if (pe.empty()) GTEST_SKIP() << "the PE build is not known";
-        module = std::make_unique<bench::Module>(host, test_paths::module("Korvane.gau"), pe);
-        GAUGEHDR* first = module->gauges().empty() ? nullptr : module->gauges().front();
-        if (first == nullptr || !module->bitmap(first->element_list[0]->resource_id))
-            GTEST_SKIP() << "the PE build carries no art yet";
-    }
-};
-
-TEST_F(KorvaneArt, NeedlesStandWhereTheirAnglesPointThem) {
-    BitmapCache bitmaps(*module);
-    int checked = 0;
-    for (GAUGEHDR* gauge : module->gauges()) {
-        SCOPED_TRACE(gauge->gauge_name);
-        bench::GaugeInstance instance(host, *module, gauge);
-        instance.update();
-        const Image image = render::render_gauge(instance, bitmaps);
-        const auto root = module->bitmap(gauge->element_list[0]->resource_id);
-        ASSERT_TRUE(root.has_value());
-        EXPECT_EQ(image.width(), static_cast<int>(root->width));
-        EXPECT_EQ(image.height(), static_cast<int>(root->height));
-        const bench::Picture background = bench::decode_dib(*root);
-
-        const bench::ElementState* top = nullptr;
-        for (const bench::ElementState& state : instance.elements()) {
-            if (state.type == kNeedle && state.visible) top = &state;
-        }
-        if (top == nullptr || top != &instance.elements().back()) continue;  // no needle, or something over it
-        const auto needle = module->bitmap(top->resource_id);
-        ASSERT_TRUE(needle.has_value());
-        const bench::Picture picture = bench::decode_dib(*needle);
-        // Along the needle's centre line (the pivot's row), well short of its
-        // tapering tip.
-        const auto row = static_cast<uint32_t>(top->element->ofs_y);
-        int tip = -1;
-        for (uint32_t x = 0; x < picture.width; ++x) {
-            if (picture.at(x, row) != 0) tip = static_cast<int>(x);
-        }
-        const double reach = 0.7 * (tip - top->element->ofs_x);
-        if (reach < 20.0) continue;
-        const uint32_t colour = picture.at(static_cast<uint32_t>(top->element->ofs_x + reach), row);
-        const double a = top->angle * kPi / 180.0;
-        const double x = top->element->position_x + reach * std::cos(a);
-        const double y = top->element->position_y + reach * std::sin(a);
-        // Only where the dial itself is of another colour does the point tell.
-        const uint32_t dial = background.at(static_cast<uint32_t>(x), static_cast<uint32_t>(y));
-        if (close(dial, colour, 60)) continue;
-        ++checked;
-        EXPECT_TRUE(near(image, x, y, colour, 1, 40))
-            << "angle " << top->angle << " at (" << x << ", " << y << "): " << hex(image.pixel(int(x), int(y)))
-            << " for " << hex(colour) << " over " << hex(dial);
-    }
-    // Most of the 47 gauges end in a needle over a dark face.
-    EXPECT_GE(checked, 20);
 }
 
 }  // namespace
