@@ -272,7 +272,7 @@ const std::vector<DamageCase>& damage_cases() {
          "height"},
         {"bitmap of a huge width", [](TestImage& t) { t.put32(t.bitmap_100 + 4, 0x7FFFFFFFu); }, "width"},
         {"bitmap of an odd bit count", [](TestImage& t) { t.put16(t.bitmap_100 + 14, 7); }, "bit count"},
-        {"bitmap with a huge colour table", [](TestImage& t) { t.put32(t.bitmap_100 + 32, 0x10000000u); }, "colour"},
+        {"bitmap with one colour too many", [](TestImage& t) { t.put32(t.bitmap_100 + 32, 257); }, "colour table too"},
         {"bitmap pixels beyond the data", [](TestImage& t) { t.put32(t.bitmap_100 + 8, 4); }, "pixels"},
         {"bitmap palette beyond the data",
          [](TestImage& t) { t.put32(t.bitmap_101 + 32, 0); }, "colour table"},
