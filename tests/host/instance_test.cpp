@@ -222,7 +222,7 @@ TEST_F(Instance, IconShowsTheFrameOfItsValue) {
         double value;
         uint32_t frame;
     };
-    const Case cases[] = {{1.0, 1}, {0.0, 0}, {0.7, 0}, {1.9, 1}, {5.0, 1}, {-3.0, 0}, {kNaN, 0}};
+    const Case cases[] = {{1.9, 1}, {0.7, 0}, {5.0, 1}, {kNaN, 0}};
     GaugeInstance instance(host, module, gauge(fx::kPicturesName));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);

@@ -179,18 +179,4 @@ TEST(KeyModelClock, SixtyStepsOnMakeOneHour) {
     EXPECT_EQ(vars.get(4), 30.0);
 }
 
-TEST(KeyModelHost, HostAppliesEveryEventAndTicksTheModel) {
-    bench::Host host;
-    host.vars().set(516, 1.0);
-    host.send_key_event(65823, 12000);
-    host.send_key_event(65950, 4);
-    for (int tick = 0; tick < KeyModel::kStartUpdates; ++tick) host.tick();
-    EXPECT_EQ(host.vars().get(233), 12000.0);
-    EXPECT_EQ(host.vars().get(523), 1.0);
-    ASSERT_EQ(host.key_log().size(), 2u);
-    EXPECT_EQ(host.key_log()[0].id, 65823u);
-    EXPECT_EQ(host.key_log()[0].value, 12000u);
-    EXPECT_EQ(host.key_log()[1].id, 65950u);
-}
-
 }  // namespace

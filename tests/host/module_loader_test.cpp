@@ -86,14 +86,6 @@ TEST(ModuleLoader, KorvaneLoadsWithTheHostsTable) {
     EXPECT_TRUE(host.unexpected_slots().empty());
 }
 
-TEST(ModuleLoader, LoadsAgainAfterUnloading) {
-    bench::Host host;
-    for (int round = 0; round < 3; ++round) {
-        bench::Module module(host, test_paths::module("Korvane.gau"));
-        EXPECT_EQ(module.import_table()->panels, host.panels());
-    }
-}
-
 // Bitmaps come from the PE build, also for the Linux twin.
 TEST(ModuleLoader, BitmapsComeFromTheResourceFile) {
     const std::string pe = test_paths::pe("Korvane.gau");
