@@ -191,7 +191,10 @@ constexpr double kAbsoluteTime = 5000.0;
 
 TEST(DropwatchKeyEvents, ProgramsAndTheirEffects) {
     const EventCase cases[] = {
-        {"one bomb, whatever the value", {{kBombReleased, 0xFFFFFFFF}}, {kBombReleasedProgram}, {{"L:Bombs_dropped", 4}}},
+        {"one bomb, whatever the value",
+         {{kBombReleased, 0xFFFFFFFF}},
+         {kBombReleasedProgram},
+         {{"L:Bombs_dropped", 4}}},
         {"sequence start",
          {{kSequenceStart, 7}},
          {kSequenceStartProgram},

@@ -98,7 +98,8 @@ TEST_F(PressureInstruments, NeedleCallbacks) {
           {-40, 95}, {351, 721.25}, {1e308, 721.25}, {kInf, 721.25}, {-kInf, 95}, {kNaN, 95}}},
         // One turn per 100,000, 10,000 and 1,000 feet, unreduced; no reading
         // rests at zero.
-        {"100,000 ft", altimeter, kPointer100k, {{1000, 273.6}, {-1000, 266.4}, {25000, 360}, {kNaN, 270}, {kInf, 270}}},
+        {"100,000 ft", altimeter, kPointer100k,
+         {{1000, 273.6}, {-1000, 266.4}, {25000, 360}, {kNaN, 270}, {kInf, 270}}},
         {"10,000 ft", altimeter, kPointer10k, {{1000, 306}, {-1000, 234}, {-kInf, 270}}},
         {"1,000 ft", altimeter, kPointer1k, {{1000, 630}, {25000, 9270}, {-1000, -90}, {kNaN, 270}}},
         {"VSI", vsi, 1,

@@ -239,7 +239,9 @@ TEST_F(BuiltBitmaps, AltimeterDrumEndsOnItsFirstDigit) {
         EXPECT_GT(marks, 10u) << "cell " << cell << " holds no digit";
     }
     for (int32_t y = 0; y < 27; ++y) {
-        for (int32_t x = 0; x < strip.width; ++x) ASSERT_EQ(strip.colour(x, y), strip.colour(x, y + 270)) << x << "," << y;
+        for (int32_t x = 0; x < strip.width; ++x) {
+            ASSERT_EQ(strip.colour(x, y), strip.colour(x, y + 270)) << x << "," << y;
+        }
     }
 }
 
