@@ -121,13 +121,6 @@ TEST_F(ControlRecords, EachGaugeKeepsItsOwnCallbacks) {
     EXPECT_EQ(icon_callbacks.size(), 4u) << "one icon callback per engine";
 }
 
-TEST_F(ControlRecords, MagnetoCallbackDoesNothing) {
-    GAUGEHDR* magneto = gauge("Magneto_Switch");
-    for (uint32_t service_id : {0u, 2u, 4u, 6u, 0xFFFFFFFFu}) magneto->gauge_callback(magneto, service_id, 0);
-    EXPECT_TRUE(host.service_log().empty());
-    EXPECT_TRUE(host.key_log().empty());
-}
-
 TEST_F(ControlRecords, NoRecordIsSharedBetweenGauges) {
     expect_records_apart(module, expected_gauges());
     std::set<MouseHandler> handlers;

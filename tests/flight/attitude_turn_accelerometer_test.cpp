@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,69 +57,37 @@ protected:
 };
 
 // --- Callbacks through the loaded records ----------------------------------------
+// Limits, non-finite readings and what the host shows only modulo a turn; the
+// gauges on the host below show the scaling.
 
 struct Case {
     double input;
     double result;
 };
 
-constexpr Case kPitchCases[] = {
-    {30, 30}, {0, 0}, {-45.5, -45.5}, {89, 89}, {95, 89}, {-120, -89}, {1e308, 89},
-    {kInf, 89}, {-kInf, -89}, {kNaN, -89},
-};
-
-constexpr Case kBankCases[] = {
-    {0, 90}, {-90, 0}, {30, 120}, {180, 270}, {-180, -90},
-    {kInf, 90}, {-kInf, 90}, {kNaN, 90},  // no reading: wings level
-};
-
-constexpr Case kSlipCases[] = {
-    {0, 0},       {200, 20},      {-200, -20},   {-63.5, -10.00125}, {63.5, 10.00125}, {126.984, 19.99998},
-    {1e308, 20},  {-1e308, -20},  {kInf, 20},    {-kInf, -20},       {kNaN, -20},
-};
-
-constexpr Case kTurnCases[] = {
-    {0, 0},      {1092, 3.999996}, {1093, 4},  {5000, 4}, {-1092, -3.999996}, {-1093, -4},
-    {1e308, 4},  {kInf, 4},        {-kInf, -4}, {kNaN, -4},
-};
-
-constexpr Case kGCases[] = {
-    {617, 1},  {3702, 5},   {-1851, -2}, {0, 0},     {-1234, -2}, {3085, 5},   {308.5, 0.5},
-    {1e308, 5}, {-1e308, -2}, {kInf, 5},  {-kInf, -2}, {kNaN, -2},
-};
-
-TEST_F(AttitudeTurnAccelerometer, PitchLimit) {
-    for (const Case& c : kPitchCases) {
-        SCOPED_TRACE(c.input);
-        EXPECT_DOUBLE_EQ(pitch_value(attitude, c.input), c.result);
-    }
-}
-
-TEST_F(AttitudeTurnAccelerometer, BankPointer) {
-    for (const Case& c : kBankCases) {
-        SCOPED_TRACE(c.input);
-        EXPECT_DOUBLE_EQ(needle_value(attitude, kBankPointer, c.input), c.result);
-    }
-}
-
-TEST_F(AttitudeTurnAccelerometer, SideSlipScaling) {
-    for (const Case& c : kSlipCases) {
-        SCOPED_TRACE(c.input);
-        EXPECT_NEAR(needle_value(turn, kSlipNeedle, c.input), c.result, 1e-9);
-    }
-}
-
-TEST_F(AttitudeTurnAccelerometer, TurnScaling) {
-    for (const Case& c : kTurnCases) {
-        SCOPED_TRACE(c.input);
-        EXPECT_NEAR(needle_value(turn, kTurnPointer, c.input), c.result, 1e-9);
-    }
-}
-
-TEST_F(AttitudeTurnAccelerometer, GScaling) {
-    for (const Case& c : kGCases) {
-        SCOPED_TRACE(c.input);
-        EXPECT_NEAR(needle_value(accelerometer, kGNeedle, c.input), c.result, 1e-12);
+TEST_F(AttitudeTurnAccelerometer, CallbacksLimitTheirReadings) {
+    const struct {
+        const char* what;
+        std::function<double(double)> value;
+        std::vector<Case> cases;
+    } families[] = {
+        {"pitch", [&](double v) { return pitch_value(attitude, v); },
+         {{89, 89}, {1e308, 89}, {kInf, 89}, {-kInf, -89}, {kNaN, -89}}},
+        // No reading: wings level.
+        {"bank", [&](double v) { return needle_value(attitude, kBankPointer, v); },
+         {{180, 270}, {-180, -90}, {kInf, 90}, {-kInf, 90}, {kNaN, 90}}},
+        {"slip", [&](double v) { return needle_value(turn, kSlipNeedle, v); },
+         {{126.984, 19.99998}, {1e308, 20}, {-1e308, -20}, {kInf, 20}, {-kInf, -20}, {kNaN, -20}}},
+        {"turn", [&](double v) { return needle_value(turn, kTurnPointer, v); },
+         {{1092, 3.999996}, {-1092, -3.999996}, {1e308, 4}, {kInf, 4}, {-kInf, -4}, {kNaN, -4}}},
+        {"g", [&](double v) { return needle_value(accelerometer, kGNeedle, v); },
+         {{308.5, 0.5}, {3085, 5}, {-1234, -2}, {1e308, 5}, {-1e308, -2}, {kInf, 5}, {-kInf, -2}, {kNaN, -2}}},
+    };
+    for (const auto& family : families) {
+        for (const Case& c : family.cases) {
+            SCOPED_TRACE(std::string(family.what) + " " + std::to_string(c.input));
+            EXPECT_NEAR(family.value(c.input), c.result, 1e-9);
+        }
     }
 }
 
@@ -147,21 +115,14 @@ constexpr Point kTurnPoints[] = {{214, 217}, {141, 245}, {68, 217}};            
 double towards(Point pivot, Point p) { return direction(pivot.x, pivot.y, p.x, p.y); }
 
 TEST_F(AttitudeTurnAccelerometer, AccelerometerNeedleSweeps45DegreesPerG) {
+    // The table's points lie at 45, 135, 225 and 360 degrees.
     const double at[] = {towards(kAccelerometerPivot, kGPoints[0]), towards(kAccelerometerPivot, kGPoints[1]),
                          towards(kAccelerometerPivot, kGPoints[2]), towards(kAccelerometerPivot, kGPoints[3])};
-    // The table's points lie at 45, 135, 225 and 360 degrees.
-    EXPECT_NEAR(at[0], 45, 1e-9);
-    EXPECT_NEAR(at[1], 135, 1e-9);
-    EXPECT_NEAR(at[2], 225, 1e-9);
-    EXPECT_NEAR(at[3], 0, 1e-9);
     const Case cases[] = {
-        {0, at[1]},
         {kRawPerG, clockwise_midpoint(at[1], at[2])},        // 1 g: 180 degrees
-        {2 * kRawPerG, at[2]},
         {3.5 * kRawPerG, clockwise_midpoint(at[2], at[3])},  // 292.5
         {6 * kRawPerG, at[3]},                               // beyond the dial: 5 g
         {-kRawPerG, clockwise_midpoint(at[0], at[1])},       // -1 g: 90
-        {-3 * kRawPerG, at[0]},                              // -2 g
         {0, at[1]},
     };
     auto gauge = open(accelerometer);
@@ -171,17 +132,6 @@ TEST_F(AttitudeTurnAccelerometer, AccelerometerNeedleSweeps45DegreesPerG) {
         settle(*gauge);
         EXPECT_LT(angle_gap(gauge->elements()[kGNeedle].angle, c.result), 1e-6);
     }
-    EXPECT_NEAR(clockwise_midpoint(at[1], at[2]), 180, 1e-9);
-}
-
-TEST_F(AttitudeTurnAccelerometer, AccelerometerNeedleTurnsAtMostSixDegreesAnUpdate) {
-    auto gauge = open(accelerometer);
-    host.vars().set(351, 0);
-    settle(*gauge);
-    const double start = gauge->elements()[kGNeedle].angle;
-    host.vars().set(351, 2 * kRawPerG);
-    gauge->update();
-    EXPECT_NEAR(angle_gap(gauge->elements()[kGNeedle].angle, start), 6.0, 1e-6);
 }
 
 TEST_F(AttitudeTurnAccelerometer, TurnPointerSwingsRightForPositiveTurns) {
@@ -192,15 +142,12 @@ TEST_F(AttitudeTurnAccelerometer, TurnPointerSwingsRightForPositiveTurns) {
         double angle;
     } cases[] = {
         {0, at[1]},                                        // hanging straight down
-        {1093, at[0]},                                     // rate 4: right
+        {1093, at[0]},                                     // rate 4: right, on the screen's clockwise side
         {-1093, at[2]},                                    // rate -4: left
         {4 / 0.003663 / 2, clockwise_midpoint(at[0], at[1])},
         {-4 / 0.003663 / 2, clockwise_midpoint(at[1], at[2])},
         {1e6, at[0]},
     };
-    EXPECT_NEAR(at[1], 90, 1e-9);
-    EXPECT_LT(at[0], 90);  // the +4 end lies right of straight down, on the screen's clockwise side
-    EXPECT_GT(at[2], 90);
     auto gauge = open(turn);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.raw);
@@ -208,9 +155,6 @@ TEST_F(AttitudeTurnAccelerometer, TurnPointerSwingsRightForPositiveTurns) {
         gauge->update();
         EXPECT_LT(angle_gap(gauge->elements()[kTurnPointer].angle, c.angle), 1e-3);
     }
-    // About 44 degrees either way at full scale.
-    EXPECT_NEAR(at[1] - at[0], 44, 2);
-    EXPECT_NEAR(at[2] - at[1], 44, 2);
 }
 
 TEST_F(AttitudeTurnAccelerometer, SideSlipNeedleStandsUpAndSwingsBothWays) {
@@ -228,7 +172,6 @@ TEST_F(AttitudeTurnAccelerometer, SideSlipNeedleStandsUpAndSwingsBothWays) {
         gauge->update();
         EXPECT_LT(angle_gap(gauge->elements()[kSlipNeedle].angle, towards(kTurnPivot, c.point)), 1e-6);
     }
-    EXPECT_NEAR(towards(kTurnPivot, kSlipPoints[2]), 270, 1e-9);
 }
 
 TEST_F(AttitudeTurnAccelerometer, HorizonFollowsPitchAndBank) {
@@ -252,27 +195,6 @@ TEST_F(AttitudeTurnAccelerometer, HorizonFollowsPitchAndBank) {
         EXPECT_NEAR(horizon.shift_x, 0, 1e-9);
         EXPECT_LT(angle_gap(horizon.rotation, c.rotation), 1e-9);
         EXPECT_LT(angle_gap(gauge->elements()[kBankPointer].angle, c.pointer), 1e-9);
-    }
-}
-
-TEST_F(AttitudeTurnAccelerometer, FailuresActThroughTheirLists) {
-    using Actions = std::vector<std::optional<uint32_t>>;
-    const struct {
-        const char* gauge;
-        uint32_t key;
-        Actions actions;
-    } cases[] = {
-        {"Attitude", 8, {0u, 0u, 0u}},
-        {"Attitude", 20, {std::nullopt, std::nullopt, std::nullopt}},
-        {"Turn", 18, {std::nullopt, 1u, 1u}},
-        {"Turn", 20, {std::nullopt, 2u, 2u}},
-        {"Turn", 8, {std::nullopt, std::nullopt, std::nullopt}},
-        {"Accelerometer", 20, {std::nullopt, std::nullopt}},
-        {"Accelerometer", 3, {std::nullopt, std::nullopt}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.gauge) + " key " + std::to_string(c.key));
-        EXPECT_EQ(failure_actions(gauge(c.gauge), c.key), c.actions);
     }
 }
 

@@ -2,6 +2,7 @@
 // their callbacks and knob, and what the bench host shows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -21,11 +22,10 @@ struct CardCase {
     double position;
 };
 
-// Falling headings from the strip's left end: 360 - h, parked at 0 outside.
+// Falling headings from the strip's left end: 360 - h, parked at 0 outside
+// (the host's window below shows the scale).
 const CardCase kCardCases[] = {
-    {0.0, 360.0},  {90.0, 270.0}, {180.0, 180.0}, {359.5, 0.5}, {360.0, 0.0},  {-10.0, 0.0},
-    {370.0, 0.0},  {-0.001, 0.0}, {360.001, 0.0}, {kNaN, 0.0},  {kInf, 0.0},   {-kInf, 0.0},
-    {kHuge, 0.0},  {-kHuge, 0.0},
+    {359.5, 0.5}, {-0.001, 0.0}, {360.001, 0.0}, {kNaN, 0.0}, {kInf, 0.0}, {-kInf, 0.0}, {kHuge, 0.0}, {-kHuge, 0.0},
 };
 
 TEST_F(Compasses, CardPosition) {
@@ -100,13 +100,8 @@ protected:
 };
 
 // Each test loads the library afresh, so the course starts at its load value.
-TEST_F(DrCompass, StartsAtZero) {
+TEST_F(DrCompass, KnobStartsAtZeroAndWraps) {
     EXPECT_EQ(pointer(0.0), 270.0);
-    down();
-    EXPECT_EQ(course(), 359.0);
-}
-
-TEST_F(DrCompass, KnobWraps) {
     const struct {
         double from;
         int steps;  // negative: down-clicks
@@ -116,8 +111,6 @@ TEST_F(DrCompass, KnobWraps) {
         {359.0, 2, {360.0, 1.0}},
         {1.0, -2, {0.0, 359.0}},
         {360.0, -1, {359.0}},
-        {0.0, 1, {1.0}},
-        {180.0, 3, {181.0, 182.0, 183.0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("from " + std::to_string(c.from));
@@ -145,15 +138,11 @@ struct PointerCase {
 };
 
 const PointerCase kPointerCases[] = {
-    {0.0, 0.0, 270.0},     // dead ahead: 12 o'clock
     {90.0, 0.0, 360.0},    // 90 right: 3 o'clock
     {0.0, 90.0, 540.0},    // 90 left: 9 o'clock
     {0.0, 350.0, 280.0},   // -350 + 360
     {360.0, 0.0, 630.0},   // 360 is not above 360: not reduced
-    {360.0, 360.0, 270.0},
     {0.0, 360.0, 270.0},   // -360 + 360
-    {1.0, 0.0, 271.0},
-    {359.0, 0.0, 629.0},
     {180.0, 359.0, 451.0},
     {10.0, -10.0, 290.0},  // out-of-range headings get one step only
     {0.0, 400.0, 230.0},
@@ -169,13 +158,7 @@ TEST_F(DrCompass, CoursePointer) {
         set_course(c.course);
         EXPECT_EQ(pointer(c.heading), c.angle) << "course " << c.course << " heading " << c.heading;
     }
-}
-
-TEST_F(DrCompass, CoursePointerStaysFiniteForHugeHeadings) {
-    set_course(200.0);
-    for (double heading : {kHuge, -kHuge, 1e300, -1e300}) {
-        EXPECT_TRUE(std::isfinite(pointer(heading))) << heading;
-    }
+    for (double heading : {kHuge, -kHuge}) EXPECT_TRUE(std::isfinite(pointer(heading))) << heading;
 }
 
 // Through the host: the knob's halves step the course, a held button repeats,
@@ -221,10 +204,9 @@ struct BearingCase {
 };
 
 const BearingCase kBearingCases[] = {
-    {0.0, -90.0},    {30.0, -60.0},    {65.0, -25.0},    {65.5, -25.0},   {100.0, -25.0},
-    {180.0, -25.0},  {-65.0, -155.0},  {-100.0, -155.0}, {-179.9, -155.0},
+    {30.0, -60.0},   {65.0, -25.0},    {65.5, -25.0},    {180.0, -25.0},  {-65.0, -155.0},  {-179.9, -155.0},
     // Outside (-180, 180] nothing is limited.
-    {180.5, 90.5},   {200.0, 110.0},   {-180.0, -270.0}, {-200.0, -290.0},
+    {180.5, 90.5},   {-180.0, -270.0}, {-200.0, -290.0},
     // No finite number reads as dead ahead.
     {kNaN, -90.0},   {kInf, -90.0},    {-kInf, -90.0},
 };
@@ -251,10 +233,9 @@ TEST_F(Compasses, DirectionFinderThroughHost) {
     ASSERT_EQ(instance.elements().size(), 2u);
     EXPECT_NEAR(instance.elements()[1].angle, 270.0, 1e-9);
     host.vars().set(39, 100.0);
-    const double expected[] = {276.0, 282.0, 288.0, 294.0, 300.0, 306.0, 312.0, 318.0, 324.0, 330.0, 335.0, 335.0};
-    for (double angle : expected) {
+    for (int update = 1; update <= 12; ++update) {
         instance.update();
-        EXPECT_NEAR(instance.elements()[1].angle, angle, 1e-9);
+        EXPECT_NEAR(instance.elements()[1].angle, std::min(270.0 + 6.0 * update, 335.0), 1e-9) << update;
     }
 }
 

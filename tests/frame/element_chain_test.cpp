@@ -78,16 +78,6 @@ TEST(ElementChain, WalkReachesTheElementAtTheDepth) {
     }
 }
 
-TEST(ElementChain, SetThenClearRestoresTheLight) {
-    for (uint32_t depth = 1; depth <= 3; ++depth) {
-        Chain chain;
-        frame::element_chain_clear_flags(chain.root(), depth, kImageHidden);
-        EXPECT_EQ(chain.elements[depth].image_flags, kFlagsLight & ~kImageHidden);
-        frame::element_chain_set_flags(chain.root(), depth, kImageHidden);
-        EXPECT_EQ(chain.elements[depth].image_flags, kFlagsLight);
-    }
-}
-
 TEST(ElementChain, ElementWithoutNextListStops) {
     ELEMENT_HEADER alone{};
     alone.image_flags = kFlagsLight;

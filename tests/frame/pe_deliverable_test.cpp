@@ -27,6 +27,7 @@ struct Deliverable {
 
 const Deliverable kDeliverables[] = {
     {"Korvane.gau", {"ImportTable", "Linkage"}, {"kernel32.dll", "user32.dll", "msvcrt.dll"}},
+    {"Dropwatch.gau", {"ImportTable", "Linkage"}, {"kernel32.dll", "user32.dll", "msvcrt.dll"}},
 };
 
 TEST(PeDeliverable, ExportsImportsAndKind) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "host/host.h"
@@ -30,6 +31,42 @@ struct HandlerCall {
     uint32_t flags = 0;
     std::optional<uint32_t> displayed_height;  // the drag handler's reading
 };
+
+// The directory the fixture modules are built into.
+inline std::string module_dir() {
+    const std::string path = test_paths::module("BenchFixture.gau");
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// The calls of the fixture's mouse handlers in the host's key log.
+inline std::vector<HandlerCall> handler_calls(const bench::Host& host) {
+    const auto is_handler_base = [](uint32_t id) {
+        return id == fx::kHandlerLeft || id == fx::kHandlerRight || id == fx::kHandlerKnob ||
+               id == fx::kHandlerLever || id == fx::kHandlerNested;
+    };
+    std::vector<HandlerCall> calls;
+    const std::vector<bench::KeyEvent>& log = host.key_log();
+    for (size_t i = 0; i < log.size(); ++i) {
+        if (!is_handler_base(log[i].id)) continue;
+        if (i + 2 >= log.size() || log[i + 1].id != log[i].id + 1 || log[i + 2].id != log[i].id + 2) {
+            ADD_FAILURE() << "incomplete handler report at key event " << i;
+            break;
+        }
+        HandlerCall call;
+        call.base = log[i].id;
+        call.x = static_cast<int32_t>(log[i].value);
+        call.y = static_cast<int32_t>(log[i + 1].value);
+        call.flags = log[i + 2].value;
+        i += 2;
+        if (i + 1 < log.size() && log[i + 1].id == call.base + 3) {
+            call.displayed_height = log[i + 1].value;
+            ++i;
+        }
+        calls.push_back(call);
+    }
+    return calls;
+}
 
 class FixtureModule : public ::testing::Test {
 protected:
@@ -56,30 +93,7 @@ protected:
         return found;
     }
 
-    // The calls of the fixture's mouse handlers since the key log was cleared.
-    std::vector<HandlerCall> handler_calls() const {
-        std::vector<HandlerCall> calls;
-        const std::vector<bench::KeyEvent>& log = host.key_log();
-        for (size_t i = 0; i < log.size(); ++i) {
-            if (!is_handler_base(log[i].id)) continue;
-            if (i + 2 >= log.size() || log[i + 1].id != log[i].id + 1 || log[i + 2].id != log[i].id + 2) {
-                ADD_FAILURE() << "incomplete handler report at key event " << i;
-                break;
-            }
-            HandlerCall call;
-            call.base = log[i].id;
-            call.x = static_cast<int32_t>(log[i].value);
-            call.y = static_cast<int32_t>(log[i + 1].value);
-            call.flags = log[i + 2].value;
-            i += 2;
-            if (i + 1 < log.size() && log[i + 1].id == call.base + 3) {
-                call.displayed_height = log[i + 1].value;
-                ++i;
-            }
-            calls.push_back(call);
-        }
-        return calls;
-    }
+    std::vector<HandlerCall> handler_calls() const { return fixture_support::handler_calls(host); }
 
     // Key events other than the gauge callbacks' service reports.
     std::vector<bench::KeyEvent> events_without_service_reports() const {
@@ -100,12 +114,6 @@ protected:
             if (event.id >= base && event.id < base + 0x100) reports.emplace_back(event.id - base, event.value);
         }
         return reports;
-    }
-
-private:
-    static bool is_handler_base(uint32_t id) {
-        return id == fx::kHandlerLeft || id == fx::kHandlerRight || id == fx::kHandlerKnob ||
-               id == fx::kHandlerLever || id == fx::kHandlerNested;
     }
 };
 

@@ -7,8 +7,6 @@
 #include <vector>
 
 #include "host/dib.h"
-#include "host/pe_image.h"
-#include "support/test_paths.h"
 
 namespace {
 
@@ -126,21 +124,6 @@ TEST(Dib, BuildersRefuseSizesThatDisagree) {
     EXPECT_THROW(bench::make_palettised_bitmap(1, 1, {}, {0}), std::invalid_argument);
     EXPECT_THROW(bench::make_palettised_bitmap(1, 1, std::vector<uint32_t>(257, 0), {0}), std::invalid_argument);
     EXPECT_THROW(bench::make_rgb_bitmap(0, 1, {}), std::invalid_argument);
-}
-
-// The bomb counter's one bitmap, as the real PE carries it: 50 x 50 black
-// pixels of 24 bits.
-TEST(Dib, DecodesTheBombCounterBitmapFromItsPeFile) {
-    const std::string path = test_paths::pe("Dropwatch.gau");
-    if (path.empty()) GTEST_SKIP() << "the PE build is not known";
-    const bench::PeImage image = bench::PeImage::read_file(path);
-    const auto found = image.bitmaps().find(4096);
-    ASSERT_NE(found, image.bitmaps().end());
-    EXPECT_EQ(found->second.bits_per_pixel, 24);
-    const Picture picture = bench::decode_dib(found->second);
-    EXPECT_EQ(picture.width, 50u);
-    EXPECT_EQ(picture.height, 50u);
-    EXPECT_EQ(picture.rgb, std::vector<uint32_t>(2500, 0));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // element kind shows after an update, failures, set-up and take-down, display
 // scale and several instances of one gauge.
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -54,49 +55,24 @@ struct TreeEntry {
 };
 
 TEST_F(Instance, WalksEachElementThenItsListInOrder) {
-    struct GaugeCase {
-        const char* name;
-        std::vector<TreeEntry> tree;
+    const TreeEntry tree[] = {
+        {kStaticImage, fx::kPicturesBackground, 0, 0}, {kIcon, fx::kLampBitmap, 1, 20},
+        {kIcon, fx::kLampBitmap, 2, 40},               {kIcon, fx::kLampBitmap, 3, 60},
+        {kIcon, fx::kCounterBitmap, 2, 5},             {::kSlider, fx::kSliderBitmap, 1, 20},
+        {kIcon, fx::kSwitchBitmap, 1, 150},            {kMovingImage, fx::kStripPicture, 1, 10},
+        {kMovingImage, fx::kDrumPicture, 1, 90},       {kSprite, fx::kHorizonTexture, 1, 40},
+        {kSprite, fx::kDiscTexture, 2, 120},
     };
-    const GaugeCase cases[] = {
-        {fx::kPicturesName,
-         {{kStaticImage, fx::kPicturesBackground, 0, 0},
-          {kIcon, fx::kLampBitmap, 1, 20},
-          {kIcon, fx::kLampBitmap, 2, 40},
-          {kIcon, fx::kLampBitmap, 3, 60},
-          {kIcon, fx::kCounterBitmap, 2, 5},
-          {::kSlider, fx::kSliderBitmap, 1, 20},
-          {kIcon, fx::kSwitchBitmap, 1, 150},
-          {kMovingImage, fx::kStripPicture, 1, 10},
-          {kMovingImage, fx::kDrumPicture, 1, 90},
-          {kSprite, fx::kHorizonTexture, 1, 40},
-          {kSprite, fx::kDiscTexture, 2, 120}}},
-        {fx::kPanelName,
-         {{kStaticImage, fx::kPanelBackground, 0, 0},
-          {kIcon, fx::kMarkerBitmap, 1, 100},
-          {kIcon, fx::kMarkerBitmap, 2, 110},
-          {kIcon, fx::kMarkerBitmap, 1, 200}}},
-        {fx::kDialsName,
-         {{kStaticImage, fx::kDialsBackground, 0, 0},
-          {kNeedle, fx::kNeedleBitmap, 1, fx::kPivotX},
-          {kNeedle, fx::kNeedleBitmap, 1, fx::kPivotX},
-          {kNeedle, fx::kNeedleBitmap, 1, fx::kPivotX},
-          {kNeedle, fx::kNeedleBitmap, 1, fx::kPivotX},
-          {kNeedle, fx::kNeedleBitmap, 2, fx::kPivotX}}},
-    };
-    for (const GaugeCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        GaugeInstance instance(host, module, gauge(c.name));
-        instance.update();
-        ASSERT_EQ(instance.elements().size(), c.tree.size());
-        for (size_t i = 0; i < c.tree.size(); ++i) {
-            SCOPED_TRACE(i);
-            const ElementState& state = instance.elements()[i];
-            EXPECT_EQ(state.type, c.tree[i].type);
-            EXPECT_EQ(state.element->resource_id, c.tree[i].resource_id);
-            EXPECT_EQ(state.depth, c.tree[i].depth);
-            EXPECT_EQ(state.element->position_x, c.tree[i].position_x);
-        }
+    GaugeInstance instance(host, module, gauge(fx::kPicturesName));
+    instance.update();
+    ASSERT_EQ(instance.elements().size(), std::size(tree));
+    for (size_t i = 0; i < std::size(tree); ++i) {
+        SCOPED_TRACE(i);
+        const ElementState& state = instance.elements()[i];
+        EXPECT_EQ(state.type, tree[i].type);
+        EXPECT_EQ(state.element->resource_id, tree[i].resource_id);
+        EXPECT_EQ(state.depth, tree[i].depth);
+        EXPECT_EQ(state.element->position_x, tree[i].position_x);
     }
 }
 
@@ -154,15 +130,10 @@ struct NeedleCase {
 
 TEST_F(Instance, NeedlesTurnToTheirTableOrValue) {
     const NeedleCase cases[] = {
-        {"ascending, first step", kAscending, fx::kTokenAscending, 5.0, 5.0, 135.0},
         {"ascending, long step", kAscending, fx::kTokenAscending, 55.0, 55.0, 225.0},
-        {"ascending, beyond the end", kAscending, fx::kTokenAscending, 500.0, 500.0, 270.0},
         {"descending, falling value turns clockwise", kDescending, fx::kTokenDescending, 2.0, 2.0, 247.5},
-        {"descending, last point", kDescending, fx::kTokenDescending, -4.0, -4.0, 315.0},
         {"wrap-around across 3 o'clock", kWrap, fx::kTokenWrap, 5.0, 5.0, 337.5},
-        {"wrap-around after 3 o'clock", kWrap, fx::kTokenWrap, 25.0, 25.0, 90.0},
-        {"untabled: the value is the angle", kRated, fx::kTokenRated, 100.0, 100.0, 100.0},
-        {"untabled beyond a turn", kRated, fx::kTokenRated, 400.0, 400.0, 40.0},
+        {"untabled beyond a turn: the value is the angle", kRated, fx::kTokenRated, 400.0, 400.0, 40.0},
         {"untabled negative", kRated, fx::kTokenRated, -30.0, -30.0, 330.0},
         {"callback: zero at 12 o'clock", kCallbackNeedle, fx::kTokenCallbackNeedle, 0.0, 270.0, 270.0},
         {"callback: beyond one turn", kCallbackNeedle, fx::kTokenCallbackNeedle, 50.0, 370.0, 10.0},
@@ -228,7 +199,6 @@ TEST_F(Instance, SliderMovesByValueTimesScale) {
         double x, y;
     };
     const Case cases[] = {
-        {0.0, 0.0, 20.0, 112.0},
         {0.0, 16384.0, 20.0, 55.0},  // a lever's full travel: 57 pixels up
         {10.0, 8192.0, 25.0, 83.5},
         {-4.0, -16384.0, 18.0, 169.0},
@@ -252,7 +222,7 @@ TEST_F(Instance, IconShowsTheFrameOfItsValue) {
         double value;
         uint32_t frame;
     };
-    const Case cases[] = {{1.0, 1}, {0.0, 0}, {0.7, 0}, {1.9, 1}, {5.0, 1}, {-3.0, 0}, {kNaN, 0}};
+    const Case cases[] = {{1.9, 1}, {0.7, 0}, {5.0, 1}, {kNaN, 0}};
     GaugeInstance instance(host, module, gauge(fx::kPicturesName));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
@@ -314,7 +284,6 @@ TEST_F(Instance, SpritesShiftAndTurnAnticlockwiseForPositiveAngles) {
         double shift_y, horizon_rotation;
     };
     const Case cases[] = {
-        {0.0, 0.0, 0.0, 0.0},
         {10.0, 20.0, 11.7, -20.0},  // a right bank turns the horizon clockwise
         {-5.0, -45.0, -5.85, 45.0},
         {kNaN, kNaN, 0.0, 0.0},
@@ -499,9 +468,8 @@ TEST_F(Instance, StaticImagesGetTheirDisplayedHeightAtSetUp) {
         uint32_t width, height;
     };
     const Case cases[] = {
-        {fx::kPanelName, 1.0, 300, 200},    {fx::kPanelName, 2.0, 600, 400},
-        {fx::kPicturesName, 1.0, 241, 161}, {fx::kPicturesName, 1.5, 362, 242},  // 361.5 and 241.5 round up
-        {fx::kPicturesName, 0.5, 121, 81},  {fx::kDialsName, 0.75, 150, 150},
+        {fx::kPanelName, 2.0, 600, 400},   {fx::kPicturesName, 1.5, 362, 242},  // 361.5 and 241.5 round up
+        {fx::kPicturesName, 0.5, 121, 81}, {fx::kDialsName, 0.75, 150, 150},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.name << " at " << c.scale);

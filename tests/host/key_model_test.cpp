@@ -24,38 +24,35 @@ struct EventCase {
     std::map<uint32_t, double> after;  // every token the event must leave like this
 };
 
-const std::vector<EventCase>& event_cases() {
-    static const std::vector<EventCase> cases = {
-        {"altimeter 1013 mb", {}, 66040, 16208, {{75, 1013.0}}},
-        {"altimeter fraction", {}, 66040, 16209, {{75, 1013.0625}}},
+std::vector<EventCase> event_cases() {
+    std::vector<EventCase> cases = {
+        {"altimeter in sixteenths of a millibar", {}, 66040, 16209, {{75, 1013.0625}}},
         {"altimeter zero", {{75, 990.0}}, 66040, 0, {{75, 0.0}}},
-        {"throttle 1", {}, 65820, 16383, {{128, 16383.0}, {163, 0.0}}},
-        {"throttle 2", {}, 65821, 8190, {{163, 8190.0}, {128, 0.0}}},
-        {"throttle 3", {}, 65822, 1, {{198, 1.0}}},
-        {"throttle 4", {{233, 500.0}}, 65823, 0, {{233, 0.0}}},
-        {"propeller 1", {}, 65923, 16272, {{129, 16272.0}, {128, 0.0}}},
-        {"propeller 2", {}, 65924, 5050, {{164, 5050.0}}},
-        {"propeller 3", {}, 65925, 7, {{199, 7.0}}},
-        {"propeller 4", {}, 65926, 16383, {{234, 16383.0}, {233, 0.0}}},
-        {"magneto 1a on", {}, 65929, 0, {{399, 1.0}, {400, 0.0}}},
-        {"magneto 1b on", {}, 65928, 0, {{400, 1.0}, {399, 0.0}}},
-        {"magneto 1a off", {{399, 1.0}}, 65929, 0, {{399, 0.0}}},
-        {"magneto 2a on", {}, 65935, 0, {{438, 1.0}}},
-        {"magneto 2b on", {}, 65934, 0, {{439, 1.0}}},
-        {"magneto 3a on", {}, 65941, 0, {{477, 1.0}}},
-        {"magneto 3b off", {{478, 1.0}}, 65940, 0, {{478, 0.0}}},
-        {"magneto 4a on", {}, 65947, 0, {{516, 1.0}}},
-        {"magneto 4b on, value ignored", {}, 65946, 99, {{517, 1.0}}},
+        {"magneto off", {{399, 1.0}}, 65929, 0, {{399, 0.0}}},
         {"magneto odd reading reads as on", {{399, 0.5}}, 65929, 0, {{399, 0.0}}},
         {"unknown event", {{128, 3.0}}, 65819, 77, {{128, 3.0}, {75, 0.0}}},
         {"start without ignition", {}, 65932, 4, {{406, 0.0}}},
     };
+    // Per engine: throttle, propeller, the two magnetos (event, token).
+    const std::pair<uint32_t, uint32_t> engines[4][4] = {
+        {{65820, 128}, {65923, 129}, {65929, 399}, {65928, 400}},
+        {{65821, 163}, {65924, 164}, {65935, 438}, {65934, 439}},
+        {{65822, 198}, {65925, 199}, {65941, 477}, {65940, 478}},
+        {{65823, 233}, {65926, 234}, {65947, 516}, {65946, 517}},
+    };
+    for (const auto& engine : engines) {
+        for (int i = 0; i < 4; ++i) {
+            const auto [event, token] = engine[i];
+            // A lever takes the event's value; a magneto switches on, whatever the value.
+            cases.push_back({"engine control", {}, event, 8190, {{token, i < 2 ? 8190.0 : 1.0}}});
+        }
+    }
     return cases;
 }
 
 TEST(KeyModelEvents, EachEventSetsItsVariable) {
     for (const EventCase& c : event_cases()) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(std::string(c.name) + ", event " + std::to_string(c.event));
         VariableStore vars;
         for (const auto& [token, value] : c.before) vars.set(token, value);
         KeyModel model;
@@ -144,13 +141,10 @@ struct ClockCase {
 };
 
 const ClockCase kClockCases[] = {
-    {"minute on", 12, 30, 15, 65658, 12, 31, 15},
-    {"minute back", 12, 30, 15, 65657, 12, 29, 15},
     {"carry into the hour", 12, 59, 40, 65658, 13, 0, 40},
     {"borrow from the hour", 10, 0, 0, 65657, 9, 59, 0},
     {"wrap past midnight", 23, 59, 5, 65658, 0, 0, 5},
     {"wrap back before midnight", 0, 0, 30, 65657, 23, 59, 30},
-    {"midnight back", 0, 0, 0, 65657, 23, 59, 0},
     {"fractional seconds kept", 6, 10, 12.5, 65658, 6, 11, 12.5},
     {"out of range hours wrap", 25, 0, 0, 65658, 1, 1, 0},
     {"garbled hours read as zero", std::numeric_limits<double>::quiet_NaN(), 5, 0, 65658, 0, 6, 0},
@@ -183,20 +177,6 @@ TEST(KeyModelClock, SixtyStepsOnMakeOneHour) {
     for (int step = 0; step < 24 * 60; ++step) model.apply({65657, 0}, vars);
     EXPECT_EQ(vars.get(3), 0.0);
     EXPECT_EQ(vars.get(4), 30.0);
-}
-
-TEST(KeyModelHost, HostAppliesEveryEventAndTicksTheModel) {
-    bench::Host host;
-    host.vars().set(516, 1.0);
-    host.send_key_event(65823, 12000);
-    host.send_key_event(65950, 4);
-    for (int tick = 0; tick < KeyModel::kStartUpdates; ++tick) host.tick();
-    EXPECT_EQ(host.vars().get(233), 12000.0);
-    EXPECT_EQ(host.vars().get(523), 1.0);
-    ASSERT_EQ(host.key_log().size(), 2u);
-    EXPECT_EQ(host.key_log()[0].id, 65823u);
-    EXPECT_EQ(host.key_log()[0].value, 12000u);
-    EXPECT_EQ(host.key_log()[1].id, 65950u);
 }
 
 }  // namespace

@@ -94,45 +94,6 @@ TEST(ModuleLoader, KorvaneLoadsWithTheHostsTable) {
     EXPECT_TRUE(host.unexpected_slots().empty());
 }
 
-TEST(ModuleLoader, LoadsAgainAfterUnloading) {
-    bench::Host host;
-    for (int round = 0; round < 3; ++round) {
-        bench::Module module(host, test_paths::module("Korvane.gau"));
-        EXPECT_EQ(module.import_table()->panels, host.panels());
-    }
-}
-
-TEST(ModuleLoader, GaugesAreFoundByName) {
-    bench::Host host;
-    bench::Module module(host, test_paths::module("Korvane.gau"));
-    ASSERT_FALSE(module.gauges().empty());
-    for (GAUGEHDR* gauge : module.gauges()) {
-        ASSERT_NE(gauge->gauge_name, nullptr);
-        EXPECT_EQ(module.gauge(gauge->gauge_name), gauge);
-    }
-}
-
-struct BitmapCase {
-    uint32_t id;
-    uint32_t width;
-    uint32_t height;
-};
-
-TEST(ModuleLoader, OverriddenBitmapSizesAreServed) {
-    bench::Host host;
-    bench::Module module(host, test_paths::module("Korvane.gau"));
-    const BitmapCase cases[] = {{100, 306, 302}, {405, 266, 165}, {430, 198, 178}};
-    for (const BitmapCase& c : cases) module.override_bitmap_size(c.id, c.width, c.height);
-    for (const BitmapCase& c : cases) {
-        SCOPED_TRACE(c.id);
-        const auto bitmap = module.bitmap(c.id);
-        ASSERT_TRUE(bitmap.has_value());
-        EXPECT_EQ(bitmap->width, c.width);
-        EXPECT_EQ(bitmap->height, c.height);
-    }
-    EXPECT_FALSE(module.bitmap(99).has_value());
-}
-
 // Bitmaps come from the PE build, also for the Linux twin.
 TEST(ModuleLoader, BitmapsComeFromTheResourceFile) {
     const std::string pe = test_paths::pe("Korvane.gau");

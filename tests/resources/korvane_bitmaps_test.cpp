@@ -43,10 +43,7 @@ protected:
     static dib::Image image(uint32_t id) {
         const bench::Bitmap* b = bitmap(id);
         if (b == nullptr) throw std::runtime_error("no bitmap " + std::to_string(id));
-        std::string why;
-        auto decoded = dib::decode(b->dib, &why);
-        if (!decoded) throw std::runtime_error("bitmap " + std::to_string(id) + ": " + why);
-        return *decoded;
+        return dib::decode(*b);
     }
 
     static std::unique_ptr<bench::PeImage> pe_;
@@ -72,14 +69,15 @@ TEST_P(EachBitmap, HasItsSizeAndTheHostsFormat) {
     EXPECT_EQ(b->height, info.height);
     EXPECT_EQ(b->bits_per_pixel, 8);
     EXPECT_EQ(b->compression, 0u);
-    std::string why;
-    const auto decoded = dib::decode(b->dib, &why);
-    ASSERT_TRUE(decoded.has_value()) << why;
-    ASSERT_EQ(decoded->palette.size(), 256u);
-    // Index 0 is the one pure black: the host's transparent colour.
-    EXPECT_TRUE(dib::is_black(decoded->palette[0]));
-    for (size_t i = 1; i < decoded->palette.size(); ++i) {
-        EXPECT_FALSE(dib::is_black(decoded->palette[i])) << "palette entry " << i << " is a second black";
+    EXPECT_FALSE(b->top_down);
+    ASSERT_EQ(b->palette_entries, 256u);
+    ASSERT_EQ(b->pixel_offset, 40u + 1024u);  // the plain header, then the palette
+    ASSERT_NO_THROW(bench::decode_dib(*b));
+    // Index 0 is the one pure black (entries are blue, green, red, 0): the
+    // host's transparent colour.
+    for (uint32_t i = 0; i < 256; ++i) {
+        const uint8_t* entry = &b->dib[40 + 4 * i];
+        EXPECT_EQ(entry[0] == 0 && entry[1] == 0 && entry[2] == 0, i == 0) << "palette entry " << i;
     }
 }
 
@@ -158,7 +156,7 @@ TEST_F(ModuleBitmaps, BackgroundsAreOpaqueInTheMiddle) {
     for (const Placed& p : elements_) {
         if (p.element->element_type != kStaticImage) continue;
         const dib::Image img = image(p.element->resource_id);
-        EXPECT_NE(img.index(img.width / 2, img.height / 2), 0)
+        EXPECT_NE(img.colour(img.width / 2, img.height / 2), 0u)
             << p.gauge->gauge_name << ": the face of " << p.element->resource_id << " is transparent";
     }
 }
@@ -174,9 +172,9 @@ TEST_F(ModuleBitmaps, NeedlesPointRightFromTheirPivot) {
         const int32_t w = img.width, h = img.height;
         SCOPED_TRACE(std::string(p.gauge->gauge_name) + " needle " + std::to_string(p.element->resource_id));
         ASSERT_TRUE(img.inside(p.element->ofs_x, p.element->ofs_y)) << "pivot outside the bitmap";
-        for (auto [x, y] : {std::pair{0, 0}, {w - 1, 0}, {0, h - 1}, {w - 1, h - 1}}) EXPECT_EQ(img.index(x, y), 0);
-        EXPECT_NE(img.index(w - 4, p.element->ofs_y), 0) << "no pointer at the right end";
-        EXPECT_EQ(img.index(w - 4, 0), 0);
+        for (auto [x, y] : {std::pair{0, 0}, {w - 1, 0}, {0, h - 1}, {w - 1, h - 1}}) EXPECT_TRUE(img.clear(x, y));
+        EXPECT_FALSE(img.clear(w - 4, p.element->ofs_y)) << "no pointer at the right end";
+        EXPECT_TRUE(img.clear(w - 4, 0));
     }
     EXPECT_EQ(seen.size(), 23u);
 }
@@ -186,16 +184,16 @@ TEST_F(ModuleBitmaps, MasksHaveAWindowAndABezel) {
         if (p.element->element_type != kMovingImage && p.element->element_type != kSprite) continue;
         const dib::Image mask = image(p.element->resource_id + 1);
         size_t clear = 0;
-        for (uint8_t index : mask.indices) clear += index == 0;
+        for (uint32_t colour : mask.rgb) clear += colour == 0;
         SCOPED_TRACE(std::string(p.gauge->gauge_name) + " mask " + std::to_string(p.element->resource_id + 1));
-        EXPECT_GT(clear, mask.indices.size() / 10) << "hardly any window";
-        EXPECT_LT(clear, mask.indices.size()) << "no bezel at all";
+        EXPECT_GT(clear, mask.rgb.size() / 10) << "hardly any window";
+        EXPECT_LT(clear, mask.rgb.size()) << "no bezel at all";
     }
 }
 
 TEST_F(BuiltBitmaps, TwoFrameSwitchesShowTwoPositions) {
     for (auto [off, on] : {std::pair{315u, 316u}, {370u, 371u}}) {
-        EXPECT_NE(image(off).indices, image(on).indices) << off << " and " << on << " are the same picture";
+        EXPECT_NE(image(off).rgb, image(on).rgb) << off << " and " << on << " are the same picture";
     }
 }
 
@@ -209,12 +207,12 @@ TEST_F(BuiltBitmaps, LampsByDayAndByNight) {
     auto lit = [](const dib::Image& img, bool red, double& brightness) {
         double sum = 0.0;
         size_t n = 0, coloured = 0;
-        for (size_t i = 0; i < img.indices.size(); ++i) {
-            if (img.indices[i] == 0) continue;
-            const dib::Rgb c = img.palette[img.indices[i]];
+        for (uint32_t c : img.rgb) {
+            if (c == 0) continue;
             sum += dib::luminance(c);
             ++n;
-            coloured += red ? (c.r > c.g && c.r > c.b) : (c.g > c.r && c.g > c.b);
+            const int r = dib::red(c), g = dib::green(c), b = dib::blue(c);
+            coloured += red ? (r > g && r > b) : (g > r && g > b);
         }
         brightness = n ? sum / n : 0.0;
         return n ? double(coloured) / n : 0.0;
@@ -241,7 +239,9 @@ TEST_F(BuiltBitmaps, AltimeterDrumEndsOnItsFirstDigit) {
         EXPECT_GT(marks, 10u) << "cell " << cell << " holds no digit";
     }
     for (int32_t y = 0; y < 27; ++y) {
-        for (int32_t x = 0; x < strip.width; ++x) ASSERT_EQ(strip.index(x, y), strip.index(x, y + 270)) << x << "," << y;
+        for (int32_t x = 0; x < strip.width; ++x) {
+            ASSERT_EQ(strip.colour(x, y), strip.colour(x, y + 270)) << x << "," << y;
+        }
     }
 }
 

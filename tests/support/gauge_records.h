@@ -121,9 +121,6 @@ std::vector<Record> records_of(const GAUGEHDR& gauge, size_t standalone_count);
 // its one failure list, which counts once).
 void expect_records_apart(const bench::Module& module, const std::vector<Gauge>& gauges);
 
-// The seven standard routines of `gauge` are the ones `first` holds.
-void expect_same_standard_routines(const GAUGEHDR& gauge, const GAUGEHDR& first);
-
 // The callback the module's gauges without code of their own share: the one
 // most of its headers hold.
 GaugeCallback shared_empty_callback(const bench::Module& module);

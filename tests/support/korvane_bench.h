@@ -10,7 +10,6 @@
 #include <limits>
 #include <memory>
 #include <numbers>
-#include <optional>
 #include <string_view>
 #include <type_traits>
 #include <utility>
@@ -54,18 +53,6 @@ protected:
         auto instance = std::make_unique<bench::GaugeInstance>(host, module, gauge, scale);
         instance->setup();
         return instance;
-    }
-
-    // The failure action each element shows, in drawing order, after one
-    // update of a fresh instance with `key` failed.
-    std::vector<std::optional<uint32_t>> failure_actions(GAUGEHDR* gauge, uint32_t key) {
-        auto instance = open(gauge);
-        host.fail(key);
-        instance->update();
-        host.restore(key);
-        std::vector<std::optional<uint32_t>> actions;
-        for (const bench::ElementState& state : instance->elements()) actions.push_back(state.failure_action);
-        return actions;
     }
 
     // The services called since the log was last cleared, as (slot, first

@@ -8,7 +8,6 @@
 #include <stdexcept>
 #include <vector>
 
-#include "resources/dib.h"
 #include "tools/art/bmp.h"
 #include "tools/art/palette.h"
 
@@ -82,25 +81,30 @@ TEST(ArtBmp, FileLayout) {
     ASSERT_EQ(file.size(), 14u + 40u + 1024u + 8u * 3u);
     EXPECT_EQ(file[0], 'B');
     EXPECT_EQ(file[1], 'M');
-    EXPECT_EQ(dib::read32(file, 2), file.size());
-    EXPECT_EQ(dib::read32(file, 10), 14u + 40u + 1024u);
-
-    const std::vector<uint8_t> resource(file.begin() + 14, file.end());
-    std::string why;
-    const auto decoded = dib::decode(resource, &why);
-    ASSERT_TRUE(decoded.has_value()) << why;
-    EXPECT_EQ(decoded->width, 5);
-    EXPECT_EQ(decoded->height, 3);
-    EXPECT_EQ(decoded->indices, image.pixels) << "rows not stored bottom-up";
-    for (size_t i = 0; i < 256; ++i) {
-        EXPECT_EQ(decoded->palette[i].r, palette.colours()[i].r);
-        EXPECT_EQ(decoded->palette[i].g, palette.colours()[i].g);
-        EXPECT_EQ(decoded->palette[i].b, palette.colours()[i].b);
+    const auto u32 = [&](size_t at) {
+        uint32_t v;
+        std::memcpy(&v, &file[at], 4);
+        return v;
+    };
+    EXPECT_EQ(u32(2), file.size());
+    EXPECT_EQ(u32(10), 14u + 40u + 1024u);
+    // The resource: a plain header of a bottom-up 8-bit picture, uncompressed.
+    EXPECT_EQ(u32(14), 40u);
+    EXPECT_EQ(u32(18), 5u);
+    EXPECT_EQ(u32(22), 3u);
+    EXPECT_EQ(u32(26), 1u | 8u << 16);  // one plane, 8 bits per pixel
+    EXPECT_EQ(u32(30), 0u);
+    for (size_t i = 0; i < 256; ++i) {  // blue, green, red, 0
+        const Rgb c = palette.colours()[i];
+        EXPECT_EQ(u32(54 + 4 * i), uint32_t{c.b} | uint32_t{c.g} << 8 | uint32_t{c.r} << 16) << "entry " << i;
     }
-    // The padding bytes of the bottom row (stored first) are zero.
-    const size_t first_row = 14 + 40 + 1024;
-    EXPECT_EQ(file[first_row + 4], 255);
-    for (size_t pad = 5; pad < 8; ++pad) EXPECT_EQ(file[first_row + pad], 0);
+    // Rows bottom-up, each padded to 8 bytes with zeros.
+    const size_t rows = 14 + 40 + 1024;
+    for (size_t y = 0; y < 3; ++y) {
+        for (size_t x = 0; x < 8; ++x) {
+            EXPECT_EQ(file[rows + (2 - y) * 8 + x], x < 5 ? image.pixels[y * 5 + x] : 0) << x << ", " << y;
+        }
+    }
 }
 
 TEST(ArtBmp, RefusesAnImageWhoseSizeAndPixelsDisagree) {
