@@ -376,6 +376,49 @@ TEST_F(FixtureDrawing, TwiceTheSizeScalesThePicture) {
     }
 }
 
+// --- Korvane's records with synthetic bitmaps -------------------------------------------
+
+class KorvaneDrawing : public ::testing::Test {
+protected:
+    bench::Host host;
+    bench::Module module{host, test_paths::module("Korvane.gau")};
+    BitmapCache bitmaps{module};
+
+    Image draw(const char* name, double scale = 1.0) {
+        GAUGEHDR* gauge = module.gauge(name);
+        if (gauge == nullptr) {
+            ADD_FAILURE() << "no gauge " << name;
+            return Image(1, 1);
+        }
+        bench::GaugeInstance instance(host, module, gauge, scale);
+        instance.update();
+        return render::render_gauge(instance, bitmaps);
+    }
+};
+
+// Label k of the compass card (0, 33, 30, ... 3, 0) is centred 36 + 54 k
+// pixels from the strip's left end: each label's 54-pixel cell its own colour.
+constexpr uint32_t label_colour(uint32_t k) { return (40 + k * 15) << 16 | (220 - k * 12) << 8 | 0x60; }
+
+TEST_F(KorvaneDrawing, CompassWindowShowsTheHeadingsLabel) {
+    module.override_bitmap(235, Canvas(110, 110, 0x303030).bitmap());
+    Canvas card(720, 32, 0x101010);
+    for (uint32_t k = 0; k <= 12; ++k) card.rect(static_cast<int32_t>(36 + 54 * k - 27), 0, 54, 32, label_colour(k));
+    module.override_bitmap(240, card.bitmap());
+    module.override_bitmap(241, Canvas(72, 32, kClear).frame(1, kBezel).bitmap());
+    // Window at (19, 17), 72 x 32: its middle column is 55.
+    for (double heading : {0.0, 30.0, 90.0, 180.0, 270.0, 330.0}) {
+        SCOPED_TRACE(heading);
+        host.vars().set(81, heading);
+        const Image image = draw("Compass");
+        const auto label = static_cast<uint32_t>((360.0 - heading) / 30.0);
+        EXPECT_EQ(rgb(image.pixel(55, 33)), label_colour(label)) << hex(image.pixel(55, 33));
+        EXPECT_EQ(rgb(image.pixel(55 - 20, 33)), label_colour(label));  // the cell spans the label
+        EXPECT_EQ(rgb(image.pixel(19, 33)), kBezel);
+        EXPECT_EQ(rgb(image.pixel(55, 17 + 32)), 0x303030u);
+    }
+}
+
 // --- Panels ---------------------------------------------------------------------
 
 TEST(PanelDrawing, WindowsAndGaugesWhereTheConfigurationPutsThem) {
