@@ -10,6 +10,7 @@
 #include "flight/navigation_gauges.h"
 #include "frame/gauge_builders.h"
 #include "frame/limit.h"
+#include "frame/readings.h"
 #include "frame/linkage.h"
 #include "frame/services.h"
 
@@ -53,19 +54,19 @@ void GAUGE_CALL clock_setup(GAUGEHDR*, uint32_t service_id, uint32_t) {
 double GAUGE_CALL hour_hand(ELEMENT_NEEDLE* element) {
     MODULE_VAR& minutes = clock_gauge.clock_minutes_var.var;
     frame::lookup_var(&minutes);
-    const double hours = element != nullptr ? clock_hours(element->source.value) : 0.0;
+    const double hours = clock_hours(frame::reading(element));
     return 270.0 + 30.0 * (hours + clock_sixtieths(minutes.value) * kOneSixtieth);
 }
 
 double GAUGE_CALL minute_hand(ELEMENT_NEEDLE* element) {
     MODULE_VAR& seconds = clock_gauge.clock_seconds_var.var;
     frame::lookup_var(&seconds);
-    const double minutes = element != nullptr ? clock_sixtieths(element->source.value) : 0.0;
+    const double minutes = clock_sixtieths(frame::reading(element));
     return 270.0 + 6.0 * (minutes + clock_sixtieths(seconds.value) * kOneSixtieth);
 }
 
 double GAUGE_CALL second_hand(ELEMENT_NEEDLE* element) {
-    const double seconds = element != nullptr ? clock_sixtieths(element->source.value) : 0.0;
+    const double seconds = clock_sixtieths(frame::reading(element));
     return 270.0 + 6.0 * seconds;
 }
 
