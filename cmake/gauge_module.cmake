@@ -1,15 +1,39 @@
-# add_gauge_module(<Name> SOURCES ... [RESOURCES <file.rc>])
-# Builds <Name>.gau: a PE32 DLL exporting exactly Linkage and ImportTable under
-# MinGW, an i386 ELF shared library with the same two exports on Linux.
+# korvane_layers(<target> <PUBLIC|PRIVATE> <folder>...)
+# Gives <target> an include root that holds only the named top-level folders
+# (as links into the source tree), so that including any other folder fails
+# to compile: the host sees frame/ and itself, a module frame/, gaugekit/ and
+# its own folder.
+function(korvane_layers target scope)
+  set(root ${CMAKE_BINARY_DIR}/layers/${target})
+  file(MAKE_DIRECTORY ${root})
+  file(GLOB old_links LIST_DIRECTORIES true ${root}/*)
+  foreach(link ${old_links})
+    file(REMOVE ${link})
+  endforeach()
+  foreach(folder ${ARGN})
+    file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
+  endforeach()
+  target_include_directories(${target} ${scope} ${root})
+endfunction()
+
+# The module-side kit every gauge module is built with.
+set(KORVANE_KIT_SOURCES
+  ${CMAKE_SOURCE_DIR}/gaugekit/module_glue.cpp
+  ${CMAKE_SOURCE_DIR}/gaugekit/element_chain.cpp)
+
+# add_gauge_module(<Name> FOLDER <top-level folder> SOURCES ... [RESOURCES <file.rc>])
+# Builds <Name>.gau from its sources and the kit: a PE32 DLL exporting exactly
+# Linkage and ImportTable under MinGW, an i386 ELF shared library with the
+# same two exports on Linux. Its sources include frame/, gaugekit/ and FOLDER.
 function(add_gauge_module name)
-  cmake_parse_arguments(ARG "" "RESOURCES" "SOURCES" ${ARGN})
-  add_library(${name} SHARED ${ARG_SOURCES})
+  cmake_parse_arguments(ARG "" "RESOURCES;FOLDER" "SOURCES" ${ARGN})
+  add_library(${name} SHARED ${ARG_SOURCES} ${KORVANE_KIT_SOURCES})
   set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".gau" OUTPUT_NAME ${name})
-  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  korvane_layers(${name} PRIVATE frame gaugekit ${ARG_FOLDER})
   # Module code runs inside the host's process: no exceptions, no RTTI.
   target_compile_options(${name} PRIVATE -fno-exceptions -fno-rtti)
   if(WIN32)
-    target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/frame/exports.def)
+    target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/gaugekit/exports.def)
     target_link_options(${name} PRIVATE -Wl,--enable-stdcall-fixup)
     target_link_libraries(${name} PRIVATE user32 kernel32)
     if(ARG_RESOURCES)
@@ -17,8 +41,8 @@ function(add_gauge_module name)
     endif()
   else()
     target_link_options(${name} PRIVATE
-      -Wl,--version-script=${CMAKE_SOURCE_DIR}/frame/exports.map -Wl,-Bsymbolic)
-    set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/frame/exports.map)
+      -Wl,--version-script=${CMAKE_SOURCE_DIR}/gaugekit/exports.map -Wl,-Bsymbolic)
+    set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/gaugekit/exports.map)
   endif()
 endfunction()
 
@@ -27,7 +51,7 @@ endfunction()
 # with a small program built for the build machine (the native compiler when
 # cross-compiling: the generator runs during the build, not under the host).
 function(korvane_black_bitmap target file_name width height)
-  set(source ${CMAKE_SOURCE_DIR}/resources/make_black_bitmap.cpp)
+  set(source ${CMAKE_SOURCE_DIR}/tools/make_black_bitmap.cpp)
   set(bitmap_dir ${CMAKE_BINARY_DIR}/generated_bitmaps)
   if(CMAKE_CROSSCOMPILING)
     find_program(KORVANE_BUILD_CXX NAMES c++ g++ clang++ REQUIRED)

@@ -1,9 +1,7 @@
 // The host's panel service table and the module's import record.
 //
 // The host writes the address of its service table into the `panels` cell of
-// `ImportTable` after loading the module. Gauge code calls services through the
-// thin wrappers at the end of this file, which read that cell afresh at every
-// call and do nothing while it is still null.
+// the module's exported `ImportTable` after loading the module.
 #pragma once
 
 #include <cstddef>
@@ -83,43 +81,3 @@ static_assert(offsetof(IMPORT_TABLE, panels_id) == 0);
 static_assert(offsetof(IMPORT_TABLE, panels) == 4);
 static_assert(offsetof(IMPORT_TABLE, end_id) == 8);
 static_assert(offsetof(IMPORT_TABLE, end_pointer) == 12);
-
-// Each module defines its own exported import record.
-extern "C" IMPORT_TABLE ImportTable;
-
-namespace frame {
-
-// Calls one service through the cell the host filled. A call made before the
-// host has filled the cell (or to a slot the host left empty) does nothing,
-// rather than jumping through a null pointer.
-template <auto Slot, typename... Args>
-inline void call_service(Args... args) {
-    PANELS* const table = ImportTable.panels;
-    if (table == nullptr) return;
-    const auto service = table->*Slot;
-    if (service == nullptr) return;
-    service(args...);
-}
-
-inline void element_list_query(ELEMENT_HEADER* e) { call_service<&PANELS::element_list_query>(e); }
-inline void element_list_install(ELEMENT_HEADER* e, uint32_t arg) { call_service<&PANELS::element_list_install>(e, arg); }
-inline void element_list_initialize(ELEMENT_HEADER* e) { call_service<&PANELS::element_list_initialize>(e); }
-inline void element_list_update(ELEMENT_HEADER* e) { call_service<&PANELS::element_list_update>(e); }
-inline void element_list_generate(ELEMENT_HEADER* e, uint32_t arg) { call_service<&PANELS::element_list_generate>(e, arg); }
-inline void element_list_plot(ELEMENT_HEADER* e) { call_service<&PANELS::element_list_plot>(e); }
-inline void element_list_kill(ELEMENT_HEADER* e) { call_service<&PANELS::element_list_kill>(e); }
-inline void trigger_key_event(uint32_t event_id, uint32_t value) { call_service<&PANELS::trigger_key_event>(event_id, value); }
-inline void initialize_var(MODULE_VAR* var) { call_service<&PANELS::initialize_var>(var); }
-inline void lookup_var(MODULE_VAR* var) { call_service<&PANELS::lookup_var>(var); }
-inline void execute_calculator_code(const char* code) {
-    call_service<&PANELS::execute_calculator_code>(code, static_cast<double*>(nullptr), static_cast<int32_t*>(nullptr),
-                                                   static_cast<const char**>(nullptr));
-}
-inline void register_key_event_handler(KeyEventHandler handler, uint32_t user_data) {
-    call_service<&PANELS::register_key_event_handler>(handler, user_data);
-}
-inline void unregister_key_event_handler(KeyEventHandler handler, uint32_t user_data) {
-    call_service<&PANELS::unregister_key_event_handler>(handler, user_data);
-}
-
-}  // namespace frame

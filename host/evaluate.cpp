@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "frame/limit.h"
+#include "frame/numbers.h"
 
 namespace bench {
 namespace {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "frame/numbers.h"
 #include "host/evaluate.h"
 
 namespace bench {
@@ -22,8 +23,6 @@ struct Size {
     uint32_t width = 0;
     uint32_t height = 0;
 };
-
-double finite_or_zero(double value) { return std::isfinite(value) ? value : 0.0; }
 
 uint32_t scaled_extent(uint32_t extent, double scale) {
     const double scaled = std::round(static_cast<double>(extent) * scale);
@@ -296,8 +295,8 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
     }
     case kSlider: {
         auto* slider = as<ELEMENT_SLIDER>(element);
-        state.x = element->position_x + finite_or_zero(slider->source_x.value * slider->scale_x);
-        state.y = element->position_y + finite_or_zero(slider->source_y.value * slider->scale_y);
+        state.x = element->position_x + frame::finite_or_zero(slider->source_x.value * slider->scale_x);
+        state.y = element->position_y + frame::finite_or_zero(slider->source_y.value * slider->scale_y);
         break;
     }
     case kIcon: {
@@ -330,9 +329,9 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
         const double value_y = sprite->callback_y != nullptr ? sprite->callback_y(sprite) : sprite->source_y.value;
         const double value_rotation = sprite->callback_rotation != nullptr ? sprite->callback_rotation(sprite)
                                                                            : sprite->source_rotation.value;
-        state.shift_x = finite_or_zero(value_x * sprite->scale_x);
-        state.shift_y = finite_or_zero(value_y * sprite->scale_y);
-        state.rotation = finite_or_zero(value_rotation * sprite->scale_rotation);
+        state.shift_x = frame::finite_or_zero(value_x * sprite->scale_x);
+        state.shift_y = frame::finite_or_zero(value_y * sprite->scale_y);
+        state.rotation = frame::finite_or_zero(value_rotation * sprite->scale_rotation);
         break;
     }
     default:

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "frame/numbers.h"
+
 namespace bench {
 namespace {
 
@@ -9,7 +11,6 @@ constexpr double kSecondsPerDay = 24.0 * 3600.0;
 
 // A variable read as a whole-number reading; anything that is not a finite
 // number counts as 0 so that a garbled clock still sets sensibly.
-double finite_or_zero(double value) { return std::isfinite(value) ? value : 0.0; }
 
 void toggle(uint32_t token, VariableStore& vars) { vars.set(token, vars.get(token) != 0.0 ? 0.0 : 1.0); }
 
@@ -68,9 +69,9 @@ void KeyModel::tick(VariableStore& vars) {
 // The clock is a time of day: hours, minutes and seconds are one count of
 // seconds, moved and wrapped into one day, then split again.
 void KeyModel::move_clock(double seconds, VariableStore& vars) {
-    const double hours = finite_or_zero(vars.get(kClockHoursToken));
-    const double minutes = finite_or_zero(vars.get(kClockMinutesToken));
-    const double secs = finite_or_zero(vars.get(kClockSecondsToken));
+    const double hours = frame::finite_or_zero(vars.get(kClockHoursToken));
+    const double minutes = frame::finite_or_zero(vars.get(kClockMinutesToken));
+    const double secs = frame::finite_or_zero(vars.get(kClockSecondsToken));
     double total = std::fmod(hours * 3600.0 + minutes * 60.0 + secs + seconds, kSecondsPerDay);
     if (!std::isfinite(total)) total = 0.0;
     if (total < 0.0) total += kSecondsPerDay;

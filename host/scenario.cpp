@@ -8,7 +8,7 @@
 #include <sstream>
 #include <type_traits>
 
-#include "frame/limit.h"
+#include "frame/numbers.h"
 
 namespace bench {
 namespace {

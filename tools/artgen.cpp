@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "frame/gauge_table.h"
+#include "korvane/gauge_table.h"
 #include "host/host.h"
 #include "host/module.h"
-#include "resources/korvane_bitmaps.h"
+#include "korvane/bitmaps.h"
 #include "tools/art/bmp.h"
 #include "tools/art/canvas.h"
 #include "tools/art/contact_sheet.h"
@@ -94,7 +94,7 @@ int run(const Options& options) {
                         art::controls_painters()}) {
         for (const art::PainterEntry& entry : family) painters.emplace(entry.id, entry.paint);
     }
-    for (const resources::BitmapInfo& info : resources::kKorvaneBitmaps) {
+    for (const korvane::BitmapInfo& info : korvane::kBitmaps) {
         if (painters.count(info.id) == 0) {
             std::fprintf(stderr, "artgen: no painter for bitmap %u\n", info.id);
             return 1;
@@ -107,7 +107,7 @@ int run(const Options& options) {
 
     std::set<std::string> missing;
     std::string list;  // in the host's order
-    for (const char* gauge : frame::kKorvaneGaugeOrder) {
+    for (const char* gauge : korvane::kGaugeOrder) {
         if (records.has_gauge(gauge)) continue;
         missing.insert(gauge);
         list += (list.empty() ? "" : ", ") + std::string(gauge);
@@ -122,11 +122,11 @@ int run(const Options& options) {
     art::Fonts::load(options.fonts);
     art::Palette palette;
     std::vector<art::IndexedImage> images;
-    images.reserve(resources::kKorvaneBitmaps.size());
+    images.reserve(korvane::kBitmaps.size());
     std::string rc =
         "// Bitmaps of Korvane.gau, written by artgen from the module's records.\n"
-        "// Ids and sizes: resources/korvane_bitmaps.h.\n";
-    for (const resources::BitmapInfo& info : resources::kKorvaneBitmaps) {
+        "// Ids and sizes: korvane/bitmaps.h.\n";
+    for (const korvane::BitmapInfo& info : korvane::kBitmaps) {
         art::Canvas canvas(static_cast<int>(info.width), static_cast<int>(info.height));
         if (missing.count(std::string(info.gauge)) != 0) {
             paint_placeholder(canvas, info.id);
@@ -141,7 +141,7 @@ int run(const Options& options) {
 
     if (!options.contact_sheet.empty()) {
         std::vector<art::SheetEntry> entries;
-        for (size_t i = 0; i < images.size(); ++i) entries.push_back({resources::kKorvaneBitmaps[i].id, &images[i]});
+        for (size_t i = 0; i < images.size(); ++i) entries.push_back({korvane::kBitmaps[i].id, &images[i]});
         art::write_contact_sheet(options.contact_sheet, entries, palette.colours());
     }
     art::Fonts::unload();

@@ -43,10 +43,11 @@ Session::Session(Report& report_, const Options& options_, Host& host_, Module& 
     limits.erase(std::unique(limits.begin(), limits.end()), limits.end());
 }
 
-void Session::once(const char* id, const Site& site, const std::string& message) {
-    const std::string key = std::string(id) + '\x1f' + site.gauge + '\x1f' + site.element + '\x1f' + site.field;
+void Session::once(Check check, const Site& site, const std::string& message) {
+    const std::string key =
+        std::string(check_info(check).id) + '\x1f' + site.gauge + '\x1f' + site.element + '\x1f' + site.field;
     if (!reported_.insert(key).second) return;
-    report.fail(id, site.gauge, site.element, site.field, message);
+    report.fail(check, site.gauge, site.element, site.field, message);
 }
 
 void Session::set_all_variables(uint64_t bits) {
@@ -78,7 +79,7 @@ void Session::learn_tokens() {
 void Session::check_unexpected_services(const Site& site, size_t seen_before) {
     const std::vector<uint32_t>& slots = host.unexpected_slots();
     for (size_t i = seen_before; i < slots.size(); ++i) {
-        once("KV303", site, "called service " + std::to_string(slots[i]) + ", which the host does not serve");
+        once(Check::kServedServicesOnly, site, "called service " + std::to_string(slots[i]) + ", which the host does not serve");
     }
 }
 
@@ -86,11 +87,11 @@ void Session::after_call(const Site& site, const std::string& input, const FpCon
     const uint32_t allocations = allocation_hooked ? AllocationWatch::disarm() : 0;
     const FpControl now = fp_control();
     if (now != before) {
-        once("KV302", site, "left " + describe(now) + " (was " + describe(before) + ") for " + input);
+        once(Check::kFloatingPointState, site, "left " + describe(now) + " (was " + describe(before) + ") for " + input);
         set_fp_control(before);
     }
     if (allocations != 0) {
-        once("KV301", site, std::to_string(allocations) + " heap allocation(s) for " + input);
+        once(Check::kNoAllocation, site, std::to_string(allocations) + " heap allocation(s) for " + input);
     }
     check_unexpected_services(site, unexpected);
 }
@@ -292,11 +293,11 @@ void guarded(Session& session, const Site& site, const char* what, Operation&& o
     try {
         operation();
     } catch (const std::exception& error) {
-        session.once("KV101", site, std::string(what) + " failed: " + error.what());
+        session.once(Check::kLifecycle, site, std::string(what) + " failed: " + error.what());
     }
     const FpControl after = fp_control();
     if (after != before) {
-        session.once("KV302", site, std::string("left ") + describe(after) + " (was " + describe(before) + ") during " + what);
+        session.once(Check::kFloatingPointState, site, std::string("left ") + describe(after) + " (was " + describe(before) + ") during " + what);
         set_fp_control(before);
     }
 }
@@ -314,7 +315,7 @@ void check_states(Session& session, const GaugeRecord& gauge, const GaugeInstanc
             from_callback = reinterpret_cast<const ELEMENT_ICON*>(element.live)->callback != nullptr;
         }
         if (from_callback && !std::isfinite(state.value)) {
-            session.once("KV101", Site{gauge.name, element.label, "value after update"},
+            session.once(Check::kLifecycle, Site{gauge.name, element.label, "value after update"},
                          "the callback gave " + describe_value(state.value));
         }
     }
@@ -364,7 +365,7 @@ void check_mouse_before_setup(Session& session) {
         const PIXPOINT centre{handler.rect.width / 2, handler.rect.height / 2};
         call_handler(session, handler, centre, handler.rect.mouse_flags);
     }
-    session.report.ran("KV103", std::to_string(all.size()) + " handlers before any set-up and after every kill");
+    session.report.ran(Check::kHandlersOutsideLife, std::to_string(all.size()) + " handlers before any set-up and after every kill");
 }
 
 // --- KV102: every service id -----------------------------------------------------------------
@@ -406,7 +407,7 @@ void check_service_ids(Session& session) {
             }
         }
     }
-    session.report.ran("KV102", std::to_string(callbacks) + " gauge callbacks with service ids 0 to 31 and 3 others");
+    session.report.ran(Check::kServiceIds, std::to_string(callbacks) + " gauge callbacks with service ids 0 to 31 and 3 others");
 }
 
 // --- KV101: lifecycle -----------------------------------------------------------------------
@@ -474,7 +475,7 @@ void check_lifecycle(Session& session) {
     panel.clear();
     session.host.clear_key_log();
     session.host.clear_service_log();
-    session.report.ran("KV101", std::to_string(gauges) + " gauges, " + std::to_string(cycles) +
+    session.report.ran(Check::kLifecycle, std::to_string(gauges) + " gauges, " + std::to_string(cycles) +
                                     " cycles of 3 instances each, then all at once");
 }
 
@@ -497,9 +498,9 @@ void check_value_callbacks(Session& session) {
             const Site site{callback.gauge->name, callback.element->label, callback.field};
             const double result = session.probe(site, input.label, [&] { return call_value_callback(callback); });
             if (!std::isfinite(result)) {
-                session.once("KV201", site, "returns " + describe_value(result) + " for " + input.label);
+                session.once(Check::kHostileValues, site, "returns " + describe_value(result) + " for " + input.label);
             } else if (callback.limited && (result < callback.lower || result > callback.upper)) {
-                session.once("KV201", site,
+                session.once(Check::kHostileValues, site,
                              "returns " + describe_value(result) + " for " + input.label + ", outside its limits " +
                                  bounds(callback.lower, callback.upper));
             }
@@ -507,7 +508,7 @@ void check_value_callbacks(Session& session) {
         session.host.clear_key_log();
         session.host.clear_service_log();
     }
-    session.report.ran("KV201", std::to_string(callbacks.size()) + " callbacks, " + std::to_string(inputs.size()) +
+    session.report.ran(Check::kHostileValues, std::to_string(callbacks.size()) + " callbacks, " + std::to_string(inputs.size()) +
                                     " inputs each");
 }
 
@@ -537,7 +538,7 @@ void check_gauge_callbacks(Session& session) {
         session.host.clear_key_log();
         session.host.clear_service_log();
     }
-    session.report.ran("KV202", std::to_string(count) + " gauge callbacks, " + std::to_string(inputs.size()) +
+    session.report.ran(Check::kHostileGaugeCalls, std::to_string(count) + " gauge callbacks, " + std::to_string(inputs.size()) +
                                     " variable settings each");
 }
 
@@ -596,7 +597,7 @@ void check_mouse_handlers(Session& session) {
     }
     // Every instance is gone: the handlers must still hold.
     check_mouse_before_setup(session);
-    session.report.ran("KV203", std::to_string(all.size()) + " handlers, " + std::to_string(calls) + " calls");
+    session.report.ran(Check::kHostilePoints, std::to_string(all.size()) + " handlers, " + std::to_string(calls) + " calls");
 }
 
 // --- KV204: key-event routines --------------------------------------------------------------------
@@ -604,7 +605,7 @@ void check_mouse_handlers(Session& session) {
 void check_key_routines(Session& session) {
     const std::vector<KeyEventRegistration> routines = session.host.key_event_handlers();
     if (routines.empty()) {
-        session.report.skip("KV204", "the module registers no key-event routine");
+        session.report.skip(Check::kHostileKeyEvents, "the module registers no key-event routine");
         return;
     }
     std::vector<uint32_t> ids = {0u, 1u, 66586u, 66587u, 66588u, 66657u, 66658u, 66659u,
@@ -629,7 +630,7 @@ void check_key_routines(Session& session) {
     }
     session.host.clear_key_log();
     session.host.clear_service_log();
-    session.report.ran("KV204", std::to_string(routines.size()) + " routine(s), " + std::to_string(calls) + " calls");
+    session.report.ran(Check::kHostileKeyEvents, std::to_string(routines.size()) + " routine(s), " + std::to_string(calls) + " calls");
 }
 
 }  // namespace bench::validate

@@ -48,23 +48,16 @@ Report::Report() {
     }
 }
 
-namespace {
-
-template <typename Results>
-auto& find_result(Results& results, std::string_view id) {
-    for (auto& result : results) {
-        if (result.id == id) return result;
-    }
-    throw std::out_of_range("no validator check " + std::string(id));
+CheckResult& Report::check(Check which) { return checks_[static_cast<size_t>(which)]; }
+const CheckResult& Report::check(Check which) const { return checks_[static_cast<size_t>(which)]; }
+const CheckResult& Report::check(std::string_view id) const {
+    const CheckInfo* info = find_check(id);
+    if (info == nullptr) throw std::out_of_range("no validator check " + std::string(id));
+    return check(info->check);
 }
 
-}  // namespace
-
-CheckResult& Report::check(std::string_view id) { return find_result(checks_, id); }
-const CheckResult& Report::check(std::string_view id) const { return find_result(checks_, id); }
-
-void Report::add(std::string_view id, Finding finding) {
-    CheckResult& result = check(id);
+void Report::add(Check which, Finding finding) {
+    CheckResult& result = check(which);
     result.ran = true;
     ++result.finding_count;
     if (finding.severity == Status::kFail) {
@@ -75,24 +68,24 @@ void Report::add(std::string_view id, Finding finding) {
     if (result.findings.size() < kMaxKeptFindings) result.findings.push_back(std::move(finding));
 }
 
-void Report::fail(std::string_view id, std::string gauge, std::string element, std::string field,
+void Report::fail(Check which, std::string gauge, std::string element, std::string field,
                   std::string message) {
-    add(id, Finding{Status::kFail, std::move(gauge), std::move(element), std::move(field), std::move(message)});
+    add(which, Finding{Status::kFail, std::move(gauge), std::move(element), std::move(field), std::move(message)});
 }
 
-void Report::warn(std::string_view id, std::string gauge, std::string element, std::string field,
+void Report::warn(Check which, std::string gauge, std::string element, std::string field,
                   std::string message) {
-    add(id, Finding{Status::kWarn, std::move(gauge), std::move(element), std::move(field), std::move(message)});
+    add(which, Finding{Status::kWarn, std::move(gauge), std::move(element), std::move(field), std::move(message)});
 }
 
-void Report::ran(std::string_view id, std::string note) {
-    CheckResult& result = check(id);
+void Report::ran(Check which, std::string note) {
+    CheckResult& result = check(which);
     result.ran = true;
     if (!note.empty()) result.note = std::move(note);
 }
 
-void Report::skip(std::string_view id, std::string reason) {
-    CheckResult& result = check(id);
+void Report::skip(Check which, std::string reason) {
+    CheckResult& result = check(which);
     result.ran = false;
     result.note = std::move(reason);
 }

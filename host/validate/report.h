@@ -16,44 +16,62 @@ enum class Status { kPass, kWarn, kFail, kSkip };
 const char* status_name(Status status);
 
 // What a check looks at; ids 0xx read the records, 1xx drive the gauges'
-// lifecycle, 2xx feed hostile inputs, 3xx watch every module call.
+// lifecycle, 2xx feed hostile inputs, 3xx watch every module call. The ids
+// are stable: reports, tools and tests name them.
+#define KORVANE_VALIDATOR_CHECKS(X) \
+    X(kModuleLoads, "KV000", "module loads: exports, ImportTable, Linkage") \
+    X(kGaugeTable, "KV001", "gauge table: terminated, every entry a gauge header") \
+    X(kGaugeNames, "KV002", "gauge names: readable, terminated, unique") \
+    X(kHeaderVersions, "KV003", "header versions and sizes") \
+    X(kCodePointers, "KV004", "routines, callbacks and handlers point into module code") \
+    X(kElementLists, "KV005", "element lists and next lists: terminated, entries are elements") \
+    X(kElementTrees, "KV006", "element trees: acyclic, every element listed once") \
+    X(kElementOwners, "KV007", "every element's gauge is its own header") \
+    X(kSharedRecords, "KV008", "no record shared between gauges") \
+    X(kCalibrationTables, "KV009", "calibration tables: finite, monotonic, clockwise steps below 180 degrees") \
+    X(kFailureLists, "KV010", "failure lists: terminated, known actions") \
+    X(kMouseLists, "KV011", "mouse lists: record types, balanced parents, end record") \
+    X(kMouseBoxes, "KV012", "mouse boxes: sizes, children inside their parents") \
+    X(kMouseActions, "KV013", "mouse actions: event boxes without handlers and the reverse") \
+    X(kBitmaps, "KV014", "bitmaps: every id used is a resource of plausible size") \
+    X(kReservedFields, "KV015", "reserved fields zero") \
+    X(kImageFlags, "KV016", "image flags sane") \
+    X(kElementFields, "KV017", "element fields: types, frame counts, finite scales and ranges") \
+    X(kLifecycle, "KV101", "lifecycle: install/update/kill cycles, several instances, reloads") \
+    X(kServiceIds, "KV102", "gauge callbacks take every service id; standard routines any argument") \
+    X(kHandlersOutsideLife, "KV103", "mouse handlers before set-up and after kill") \
+    X(kRecordsUnchanged, "KV104", "records unchanged by the abuse (host fields and bit 30 aside)") \
+    X(kReloadLikeFresh, "KV105", "behaviour after the abuse and a reload equals a fresh module's") \
+    X(kHostileValues, "KV201", "value callbacks: hostile values give numbers within limits") \
+    X(kHostileGaugeCalls, "KV202", "gauge callbacks: hostile variables and service ids") \
+    X(kHostilePoints, "KV203", "mouse handlers: extreme and far points, any flags") \
+    X(kHostileKeyEvents, "KV204", "key-event routines: any event, value and user data") \
+    X(kNoAllocation, "KV301", "no heap allocation inside module calls") \
+    X(kFloatingPointState, "KV302", "floating-point control state unchanged by module calls") \
+    X(kServedServicesOnly, "KV303", "modules call only the services the host serves")
+
+enum class Check : uint8_t {
+#define KORVANE_CHECK_ENUM(name, id, text) name,
+    KORVANE_VALIDATOR_CHECKS(KORVANE_CHECK_ENUM)
+#undef KORVANE_CHECK_ENUM
+};
+
 struct CheckInfo {
+    Check check;
     const char* id;
     const char* name;
 };
 
 inline constexpr CheckInfo kChecks[] = {
-    {"KV000", "module loads: exports, ImportTable, Linkage"},
-    {"KV001", "gauge table: terminated, every entry a gauge header"},
-    {"KV002", "gauge names: readable, terminated, unique"},
-    {"KV003", "header versions and sizes"},
-    {"KV004", "routines, callbacks and handlers point into module code"},
-    {"KV005", "element lists and next lists: terminated, entries are elements"},
-    {"KV006", "element trees: acyclic, every element listed once"},
-    {"KV007", "every element's gauge is its own header"},
-    {"KV008", "no record shared between gauges"},
-    {"KV009", "calibration tables: finite, monotonic, clockwise steps below 180 degrees"},
-    {"KV010", "failure lists: terminated, known actions"},
-    {"KV011", "mouse lists: record types, balanced parents, end record"},
-    {"KV012", "mouse boxes: sizes, children inside their parents"},
-    {"KV013", "mouse actions: event boxes without handlers and the reverse"},
-    {"KV014", "bitmaps: every id used is a resource of plausible size"},
-    {"KV015", "reserved fields zero"},
-    {"KV016", "image flags sane"},
-    {"KV017", "element fields: types, frame counts, finite scales and ranges"},
-    {"KV101", "lifecycle: install/update/kill cycles, several instances, reloads"},
-    {"KV102", "gauge callbacks take every service id; standard routines any argument"},
-    {"KV103", "mouse handlers before set-up and after kill"},
-    {"KV104", "records unchanged by the abuse (host fields and bit 30 aside)"},
-    {"KV105", "behaviour after the abuse and a reload equals a fresh module's"},
-    {"KV201", "value callbacks: hostile values give numbers within limits"},
-    {"KV202", "gauge callbacks: hostile variables and service ids"},
-    {"KV203", "mouse handlers: extreme and far points, any flags"},
-    {"KV204", "key-event routines: any event, value and user data"},
-    {"KV301", "no heap allocation inside module calls"},
-    {"KV302", "floating-point control state unchanged by module calls"},
-    {"KV303", "modules call only the services the host serves"},
+#define KORVANE_CHECK_INFO(name, id, text) {Check::name, id, text},
+    KORVANE_VALIDATOR_CHECKS(KORVANE_CHECK_INFO)
+#undef KORVANE_CHECK_INFO
 };
+
+constexpr const CheckInfo& check_info(Check check) { return kChecks[static_cast<size_t>(check)]; }
+
+// Whether a check reads the records (0xx) rather than running module code.
+constexpr bool reads_records(Check check) { return check_info(check).id[2] == '0'; }
 
 const CheckInfo* find_check(std::string_view id);
 
@@ -92,19 +110,20 @@ public:
     std::string pe;
     uint64_t seed = 0;
 
-    // The entry for a check id of kChecks (throws std::out_of_range for
-    // another id).
-    CheckResult& check(std::string_view id);
+    CheckResult& check(Check which);
+    const CheckResult& check(Check which) const;
+    // The entry for a check id such as "KV009" (throws std::out_of_range for
+    // an id no check has).
     const CheckResult& check(std::string_view id) const;
     const std::vector<CheckResult>& checks() const { return checks_; }
 
-    void add(std::string_view id, Finding finding);
-    void fail(std::string_view id, std::string gauge, std::string element, std::string field, std::string message);
-    void warn(std::string_view id, std::string gauge, std::string element, std::string field, std::string message);
+    void add(Check which, Finding finding);
+    void fail(Check which, std::string gauge, std::string element, std::string field, std::string message);
+    void warn(Check which, std::string gauge, std::string element, std::string field, std::string message);
     // Marks a check as run (a check that ran without findings passes).
-    void ran(std::string_view id, std::string note = {});
+    void ran(Check which, std::string note = {});
     // Marks a check as skipped, with the reason; findings it had stay.
-    void skip(std::string_view id, std::string reason);
+    void skip(Check which, std::string reason);
 
     size_t count(Status status) const;
     bool failed() const { return count(Status::kFail) != 0; }

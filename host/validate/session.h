@@ -47,7 +47,7 @@ struct Session {
 
     // One finding per check and site: a callback that fails for a thousand
     // inputs is reported once, with the first input.
-    void once(const char* id, const Site& site, const std::string& message);
+    void once(Check check, const Site& site, const std::string& message);
     // Sets every known token in the host, and every variable embedded in the
     // module's elements (bit for bit), to the double with these bits.
     void set_all_variables(uint64_t bits);

@@ -115,18 +115,18 @@ std::vector<Observation> behaviour(Host& host, Module& module, const Records& re
 
 void compare_behaviour(Report& report, const std::vector<Observation>& first, const std::vector<Observation>& again) {
     if (first.size() != again.size()) {
-        report.fail("KV105", "", "", "", "the script gave " + std::to_string(again.size()) +
+        report.fail(Check::kReloadLikeFresh, "", "", "", "the script gave " + std::to_string(again.size()) +
                                              " observations after the reload, " + std::to_string(first.size()) +
                                              " on the first load");
     }
     const size_t count = std::min(first.size(), again.size());
     for (size_t i = 0; i < count; ++i) {
         if (first[i].text == again[i].text) continue;
-        report.fail("KV105", again[i].gauge, again[i].element, "behaviour",
+        report.fail(Check::kReloadLikeFresh, again[i].gauge, again[i].element, "behaviour",
                     "after the abuse and a reload: \"" + again[i].text + "\"; on the first load: \"" + first[i].text +
                         "\"");
     }
-    report.ran("KV105", std::to_string(count) + " observations compared");
+    report.ran(Check::kReloadLikeFresh, std::to_string(count) + " observations compared");
 }
 
 // --- Phases ---------------------------------------------------------------------------------------
@@ -137,7 +137,7 @@ void compare_behaviour(Report& report, const std::vector<Observation>& first, co
 void restore_fp_control(Report& report, const FpControl& before, const char* during) {
     const FpControl after = fp_control();
     if (after == before) return;
-    report.fail("KV302", "", "", "", std::string("left ") + describe(after) + " (was " + describe(before) + ") after " +
+    report.fail(Check::kFloatingPointState, "", "", "", std::string("left ") + describe(after) + " (was " + describe(before) + ") after " +
                                          during);
     set_fp_control(before);
 }
@@ -151,14 +151,14 @@ bool any_sound(const Records& records) {
 
 void skip_dynamic(Report& report, const std::string& reason) {
     for (const CheckInfo& info : kChecks) {
-        if (info.id[2] != '0') report.skip(info.id, reason);
+        if (!reads_records(info.check)) report.skip(info.check, reason);
     }
 }
 
 void skip_all(Report& report, const std::string& reason) {
     for (const CheckInfo& info : kChecks) {
-        const CheckResult& result = report.check(info.id);
-        if (result.finding_count == 0) report.skip(info.id, reason);
+        const CheckResult& result = report.check(info.check);
+        if (result.finding_count == 0) report.skip(info.check, reason);
     }
 }
 
@@ -170,12 +170,12 @@ bool first_load(Report& report, const std::string& path, const Options& options,
         loaded = load(host, path, options);
     } catch (const ModuleError& error) {
         const bool gauge_table = error.kind() == ModuleError::Kind::kGaugeTable;
-        report.fail(gauge_table ? "KV001" : "KV000", "", "", gauge_table ? "Linkage.gauge_table" : "", error.what());
+        report.fail(gauge_table ? Check::kGaugeTable : Check::kModuleLoads, "", "", gauge_table ? "Linkage.gauge_table" : "", error.what());
         skip_all(report, "the module does not load");
         return false;
     }
     Module& module = *loaded.module;
-    report.ran("KV000");
+    report.ran(Check::kModuleLoads);
     const ModuleMemory memory = ModuleMemory::of(module.linkage());
     const bool bitmaps_known = !options.pe.empty() || !options.bitmap_sizes.empty();
     const Records records = read_records(module, memory, &report, bitmaps_known, host.key_event_handlers());
@@ -191,7 +191,7 @@ bool first_load(Report& report, const std::string& path, const Options& options,
     try {
         reference = behaviour(host, module, records);
     } catch (const std::exception& error) {
-        report.fail("KV105", "", "", "behaviour", std::string("the script failed on a fresh module: ") + error.what());
+        report.fail(Check::kReloadLikeFresh, "", "", "behaviour", std::string("the script failed on a fresh module: ") + error.what());
     }
     restore_fp_control(report, before, "the behaviour script on a fresh module");
     return true;
@@ -221,19 +221,19 @@ void abuse(Report& report, const std::string& path, const Options& options, std:
         char text[96];
         std::snprintf(text, sizeof text, "byte %zu changed from 0x%02X to 0x%02X while the module ran",
                       difference.offset, difference.before, difference.after);
-        report.fail("KV104", session.records.gauges[span.gauge].name, span.what, field_at(span, difference.offset),
+        report.fail(Check::kRecordsUnchanged, session.records.gauges[span.gauge].name, span.what, field_at(span, difference.offset),
                     text);
     }
-    report.ran("KV104", std::to_string(session.records.spans.size()) + " records compared");
+    report.ran(Check::kRecordsUnchanged, std::to_string(session.records.spans.size()) + " records compared");
 
     if (session.allocation_hooked) {
         const std::string covered = AllocationWatch::hook()->coverage;
-        report.ran("KV301", loaded.hook_note.empty() ? covered : covered + "; " + loaded.hook_note);
+        report.ran(Check::kNoAllocation, loaded.hook_note.empty() ? covered : covered + "; " + loaded.hook_note);
     } else {
-        report.skip("KV301", "no allocation hook in this executable");
+        report.skip(Check::kNoAllocation, "no allocation hook in this executable");
     }
-    report.ran("KV302");
-    report.ran("KV303");
+    report.ran(Check::kFloatingPointState);
+    report.ran(Check::kServedServicesOnly);
 }
 
 // Loads and unloads: each unload takes back what the load registered.
@@ -244,7 +244,7 @@ void reload_cycles(Report& report, const std::string& path, const Options& optio
             Loaded loaded = load(host, path, options);
         }
         if (!host.key_event_handlers().empty()) {
-            report.fail("KV101", "", "", "module_deinit",
+            report.fail(Check::kLifecycle, "", "", "module_deinit",
                         "leaves " + std::to_string(host.key_event_handlers().size()) +
                             " key-event routine(s) registered after unloading");
             return;
@@ -274,7 +274,7 @@ Report validate_module(const std::string& path, const Options& options) {
     try {
         compare_behaviour(report, reference, behaviour(host, *loaded.module, records));
     } catch (const std::exception& error) {
-        report.fail("KV105", "", "", "behaviour", std::string("the script failed after a reload: ") + error.what());
+        report.fail(Check::kReloadLikeFresh, "", "", "behaviour", std::string("the script failed after a reload: ") + error.what());
     }
     restore_fp_control(report, before, "the behaviour script after a reload");
     return report;

@@ -7,7 +7,7 @@
 #include <limits>
 #include <vector>
 
-#include "frame/gauge_builders.h"
+#include "gaugekit/builders.h"
 #include "host/evaluate.h"
 
 namespace {
@@ -16,7 +16,7 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kTolerance = 1e-9;
 
-using frame::point;
+using kit::point;
 
 void expect_in_turn(double angle) {
     EXPECT_GE(angle, 0.0);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/gauge_builders.h"
+#include "gaugekit/builders.h"
 #include "host/bench_fixture_support.h"
 
 namespace {
@@ -110,7 +110,7 @@ TEST_F(Instance, RefusesBadArguments) {
     }
     EXPECT_THROW({ GaugeInstance instance(host, module, nullptr); }, std::invalid_argument);
 
-    static const MOUSERECT unbalanced[] = {frame::mouse_whole_gauge(), frame::mouse_end()};
+    static const MOUSERECT unbalanced[] = {kit::mouse_whole_gauge(), kit::mouse_end()};
     static GAUGEHDR broken{};
     broken = *gauge(fx::kPanelName);
     broken.mouse_rects = unbalanced;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/gauge_builders.h"
+#include "gaugekit/builders.h"
 #include "host/mouse.h"
 
 namespace {
@@ -22,19 +22,19 @@ int32_t GAUGE_CALL second_handler(PIXPOINT*, uint32_t) { return 0; }
 // A gauge of 300 x 200: whole-gauge parent, a group at (10, 20), a group
 // nested in it at (150, 50) relative, and a nested parent of 0, 0, 0, 0.
 const MOUSERECT kNested[] = {
-    frame::mouse_whole_gauge(0xA001),
-    frame::mouse_parent(10, 20, 200, 100, 0xA002),
-    frame::mouse_handler_child(0, 0, 50, 40, 5, kMouseClick, first_handler),
-    frame::mouse_handler_child(40, 0, 50, 40, 5, kMouseClick, second_handler),
-    frame::mouse_parent(150, 50, 40, 40),
-    frame::mouse_event_child(5, 5, 10, 10, 5, kMouseClick, 0x10079),
-    frame::mouse_parent_end(),
-    frame::mouse_parent(0, 0, 0, 0),
-    frame::mouse_handler_child(1, 2, 3, 4, 5, kMouseDrag, first_handler),
-    frame::mouse_parent_end(),
-    frame::mouse_parent_end(),
-    frame::mouse_parent_end(),
-    frame::mouse_end(),
+    kit::mouse_whole_gauge(0xA001),
+    kit::mouse_parent(10, 20, 200, 100, 0xA002),
+    kit::mouse_handler_child(0, 0, 50, 40, 5, kMouseClick, first_handler),
+    kit::mouse_handler_child(40, 0, 50, 40, 5, kMouseClick, second_handler),
+    kit::mouse_parent(150, 50, 40, 40),
+    kit::mouse_event_child(5, 5, 10, 10, 5, kMouseClick, 0x10079),
+    kit::mouse_parent_end(),
+    kit::mouse_parent(0, 0, 0, 0),
+    kit::mouse_handler_child(1, 2, 3, 4, 5, kMouseDrag, first_handler),
+    kit::mouse_parent_end(),
+    kit::mouse_parent_end(),
+    kit::mouse_parent_end(),
+    kit::mouse_end(),
 };
 
 struct ExpectedBox {
@@ -76,7 +76,7 @@ TEST(MouseLayoutParse, PlacesNestedBoxesOnTheGauge) {
 
 TEST(MouseLayoutParse, NoListIsNoBoxes) {
     EXPECT_TRUE(MouseLayout::parse(nullptr, 100, 100).boxes().empty());
-    const MOUSERECT only_end[] = {frame::mouse_end()};
+    const MOUSERECT only_end[] = {kit::mouse_end()};
     EXPECT_TRUE(MouseLayout::parse(only_end, 100, 100).boxes().empty());
 }
 
@@ -102,14 +102,14 @@ MOUSERECT record_of_type(uint32_t type) {
 
 TEST(MouseLayoutParse, RefusesMalformedLists) {
     const MalformedCase cases[] = {
-        {"end of parent with nothing open", {frame::mouse_parent_end(), frame::mouse_end()}, "no parent open"},
+        {"end of parent with nothing open", {kit::mouse_parent_end(), kit::mouse_end()}, "no parent open"},
         {"end while a parent is open",
-         {frame::mouse_whole_gauge(), frame::mouse_parent(0, 0, 5, 5), frame::mouse_parent_end(), frame::mouse_end()},
+         {kit::mouse_whole_gauge(), kit::mouse_parent(0, 0, 5, 5), kit::mouse_parent_end(), kit::mouse_end()},
          "still open"},
         {"child outside any parent",
-         {frame::mouse_handler_child(0, 0, 5, 5, 5, kMouseClick, first_handler), frame::mouse_end()},
+         {kit::mouse_handler_child(0, 0, 5, 5, 5, kMouseClick, first_handler), kit::mouse_end()},
          "outside any parent"},
-        {"unknown record type", {frame::mouse_whole_gauge(), record_of_type(7), frame::mouse_end()}, "unknown"},
+        {"unknown record type", {kit::mouse_whole_gauge(), record_of_type(7), kit::mouse_end()}, "unknown"},
     };
     for (const MalformedCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -127,8 +127,8 @@ TEST(MouseLayoutParse, StopsAtTheRecordLimitWithoutReadingFurther) {
     // the last record (the sanitizers catch a read past the vector).
     std::vector<MOUSERECT> endless;
     while (endless.size() < bench::kMaxMouseRecords) {
-        endless.push_back(frame::mouse_parent(0, 0, 1, 1));
-        endless.push_back(frame::mouse_parent_end());
+        endless.push_back(kit::mouse_parent(0, 0, 1, 1));
+        endless.push_back(kit::mouse_parent_end());
     }
     EXPECT_THROW(MouseLayout::parse(endless.data(), 10, 10), MouseListError);
 
@@ -136,9 +136,9 @@ TEST(MouseLayoutParse, StopsAtTheRecordLimitWithoutReadingFurther) {
     // child, end of parent, end.
     const size_t last = endless.size() - 1;
     ASSERT_EQ(endless[last - 3].rect_type, kMouseParent);
-    endless[last - 2] = frame::mouse_handler_child(0, 0, 1, 1, 5, kMouseClick, first_handler);
-    endless[last - 1] = frame::mouse_parent_end();
-    endless[last] = frame::mouse_end();
+    endless[last - 2] = kit::mouse_handler_child(0, 0, 1, 1, 5, kMouseClick, first_handler);
+    endless[last - 1] = kit::mouse_parent_end();
+    endless[last] = kit::mouse_end();
     const MouseLayout layout = MouseLayout::parse(endless.data(), 10, 10);
     EXPECT_EQ(layout.boxes().size(), bench::kMaxMouseRecords / 2);
     EXPECT_TRUE(layout.boxes().back().is_child());

@@ -8,7 +8,7 @@
 #include <map>
 #include <set>
 
-#include "frame/gauge_table.h"
+#include "korvane/gauge_table.h"
 
 namespace gauge_records {
 
@@ -303,10 +303,10 @@ void check_header(const bench::Module& module, const GAUGEHDR& gauge, const Gaug
 }
 
 void check_table_entry(const bench::Module& module, const GAUGEHDR* gauge, const Gauge& want) {
-    ASSERT_LT(want.entry, std::size(frame::kKorvaneGaugeOrder));
-    EXPECT_STREQ(frame::kKorvaneGaugeOrder[want.entry], want.name.c_str()) << "entry " << want.entry;
+    ASSERT_LT(want.entry, std::size(korvane::kGaugeOrder));
+    EXPECT_STREQ(korvane::kGaugeOrder[want.entry], want.name.c_str()) << "entry " << want.entry;
     const std::vector<GAUGEHDR*>& table = module.gauges();
-    ASSERT_EQ(table.size(), std::size(frame::kKorvaneGaugeOrder));
+    ASSERT_EQ(table.size(), std::size(korvane::kGaugeOrder));
     EXPECT_EQ(table[want.entry], gauge) << "not at entry " << want.entry;
     EXPECT_EQ(std::count(table.begin(), table.end(), gauge), 1) << "listed more than once";
 }

@@ -56,10 +56,10 @@ TEST(ValidatorReport, StatusFollowsTheWorstFinding) {
     };
     for (const StatusCase& c : cases) {
         Report report;
-        report.ran("KV101");
-        for (int i = 0; i < c.fails; ++i) report.fail("KV101", "G", "E", "F", "fails");
-        for (int i = 0; i < c.warns; ++i) report.warn("KV101", "G", "E", "F", "warns");
-        if (c.skipped) report.skip("KV101", "not run");
+        report.ran(Check::kLifecycle);
+        for (int i = 0; i < c.fails; ++i) report.fail(Check::kLifecycle, "G", "E", "F", "fails");
+        for (int i = 0; i < c.warns; ++i) report.warn(Check::kLifecycle, "G", "E", "F", "warns");
+        if (c.skipped) report.skip(Check::kLifecycle, "not run");
         EXPECT_EQ(report.check("KV101").status(), c.expected) << c.name;
         EXPECT_EQ(report.failed(), c.expected == Status::kFail) << c.name;
     }
@@ -68,7 +68,7 @@ TEST(ValidatorReport, StatusFollowsTheWorstFinding) {
 TEST(ValidatorReport, FindingsAreCountedBeyondThoseKept) {
     Report report;
     const size_t total = Report::kMaxKeptFindings + 50;
-    for (size_t i = 0; i < total; ++i) report.fail("KV201", "G", "", "", "again");
+    for (size_t i = 0; i < total; ++i) report.fail(Check::kHostileValues, "G", "", "", "again");
     EXPECT_EQ(report.check("KV201").finding_count, total);
     EXPECT_EQ(report.check("KV201").findings.size(), Report::kMaxKeptFindings);
 }
@@ -102,10 +102,10 @@ TEST(ValidatorReport, SummaryAndJsonCountEveryStatus) {
     Report report;
     report.module = "M.gau";
     report.seed = 42;
-    report.ran("KV001");
-    report.fail("KV002", "G", "", "gauge_name", "twice");
-    report.warn("KV013", "G", "", "mouse_rects[3]", "does nothing");
-    report.skip("KV014", "no PE");
+    report.ran(Check::kGaugeTable);
+    report.fail(Check::kGaugeNames, "G", "", "gauge_name", "twice");
+    report.warn(Check::kMouseActions, "G", "", "mouse_rects[3]", "does nothing");
+    report.skip(Check::kBitmaps, "no PE");
     const size_t total = std::size(kChecks);
     const size_t skipped = total - 3;  // all but the three that ran
     EXPECT_EQ(report.summary(), "M.gau: " + std::to_string(total) + " checks: 1 pass, 1 fail, 1 warn, " +

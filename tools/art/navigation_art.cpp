@@ -2,7 +2,7 @@
 #include <cmath>
 #include <string>
 
-#include "resources/korvane_bitmaps.h"
+#include "korvane/bitmaps.h"
 #include "tools/art/dial.h"
 #include "tools/art/painters.h"
 
@@ -174,7 +174,7 @@ void clock_dial(Canvas& canvas, const Records& records) {
     }
     // The minute track starts where the minute hand's tip reaches; the hours
     // lie inside it.
-    const double reach = resources::find_bitmap(270)->width - minutes.ofs_x() + 11.0;
+    const double reach = korvane::find_bitmap(270)->width - minutes.ofs_x() + 11.0;
     stroke_circle(cr, c, reach, 1.2, kCream);
     ticks(cr, minutes, steps(0, 59, 1), {reach - 10.0, reach, 1.5});
     ticks(cr, hours, steps(0, 11, 1), {reach - 19.0, reach, 5.0});

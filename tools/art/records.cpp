@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "host/evaluate.h"
-#include "resources/korvane_bitmaps.h"
+#include "korvane/bitmaps.h"
 
 namespace art {
 namespace {
@@ -98,7 +98,7 @@ void walk_mouse(const MOUSERECT* rects, Visit visit) {
 }  // namespace
 
 Box Records::placed(const ELEMENT_HEADER* element, uint32_t id) {
-    const resources::BitmapInfo* info = resources::find_bitmap(id);
+    const korvane::BitmapInfo* info = korvane::find_bitmap(id);
     if (info == nullptr) throw std::runtime_error("bitmap " + std::to_string(id) + " is not in the bitmap table");
     return {element->position_x, element->position_y, int32_t(info->width), int32_t(info->height)};
 }

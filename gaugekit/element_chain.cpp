@@ -1,0 +1,24 @@
+#include "gaugekit/element_chain.h"
+
+namespace kit {
+namespace {
+
+ELEMENT_HEADER* walk(ELEMENT_HEADER* element, uint32_t depth) {
+    for (uint32_t step = 0; element != nullptr && step < depth; ++step) {
+        ELEMENT_HEADER* const* next = element->next_element_list;
+        element = next != nullptr ? next[0] : nullptr;
+    }
+    return element;
+}
+
+}  // namespace
+
+void element_chain_set_flags(ELEMENT_HEADER* element, uint32_t depth, uint32_t bits) {
+    if (ELEMENT_HEADER* reached = walk(element, depth)) reached->image_flags |= bits;
+}
+
+void element_chain_clear_flags(ELEMENT_HEADER* element, uint32_t depth, uint32_t bits) {
+    if (ELEMENT_HEADER* reached = walk(element, depth)) reached->image_flags &= ~bits;
+}
+
+}  // namespace kit

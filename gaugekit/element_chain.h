@@ -1,0 +1,18 @@
+// Show and hide elements a given number of steps down a gauge's element chain.
+#pragma once
+
+#include <cstdint>
+
+#include "frame/records.h"
+
+namespace kit {
+
+// Walks `depth` steps down the first entries of the next-element lists and ORs
+// `bits` into the reached element's image_flags. A chain shorter than the
+// depth changes nothing.
+void element_chain_set_flags(ELEMENT_HEADER* element, uint32_t depth, uint32_t bits);
+
+// The same walk; clears `bits` in the reached element.
+void element_chain_clear_flags(ELEMENT_HEADER* element, uint32_t depth, uint32_t bits);
+
+}  // namespace kit

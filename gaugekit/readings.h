@@ -1,0 +1,29 @@
+// How callbacks read what the host hands them. A callback must stay defined
+// for whatever arrives: a missing element reads as not-a-number, which every
+// limit takes to its lower end (kit::limit); a missing header has no root.
+#pragma once
+
+#include <cmath>
+#include <limits>
+
+#include "frame/numbers.h"
+#include "frame/records.h"
+
+namespace kit {
+
+inline constexpr double kNoReading = std::numeric_limits<double>::quiet_NaN();
+
+// The value the host last stored in the element's own variable.
+inline double reading(const ELEMENT_NEEDLE* needle) { return needle != nullptr ? needle->source.value : kNoReading; }
+inline double reading_y(const ELEMENT_MOVING_IMAGE* image) {
+    return image != nullptr ? image->source_y.value : kNoReading;
+}
+inline double reading_y(const ELEMENT_SPRITE* sprite) { return sprite != nullptr ? sprite->source_y.value : kNoReading; }
+
+// The first entry of the header's element list: the gauge's root, from which
+// the element-chain helpers walk. Null without a header or list.
+inline ELEMENT_HEADER* root_element(const GAUGEHDR* gauge) {
+    return gauge != nullptr && gauge->element_list != nullptr ? gauge->element_list[0] : nullptr;
+}
+
+}  // namespace kit

@@ -1,0 +1,172 @@
+// "Flap_Position", the flap dial, and "Gear_Indicator", the undercarriage lamp
+// panel with its day/night knob.
+//
+// Reads: the flap position (token 329) through the flap needle's variable;
+// the port (333) and starboard (334) leg extension through the panel's
+// stand-alone records gear_left_var and gear_right_var.
+// Calls: initialize_var on both leg records at set-up (service id 2), then
+// lookup_var on both at every update (service id 6), where the lamps are
+// shown and hidden through the element-chain helpers.
+#include <array>
+#include <cstddef>
+
+#include "korvane/module_state.h"
+#include "korvane/engine/engine_gauges.h"
+#include "gaugekit/readings.h"
+#include "gaugekit/element_chain.h"
+#include "gaugekit/builders.h"
+#include "frame/numbers.h"
+#include "gaugekit/routines.h"
+#include "gaugekit/services.h"
+
+namespace engine {
+namespace {
+
+// --- Flap dial ------------------------------------------------------------------
+
+// The table ends at 16382, one short of the lever's full travel.
+double GAUGE_CALL flap_limit(ELEMENT_NEEDLE* needle) { return frame::limit(kit::reading(needle), 0.0, 16382.0); }
+
+constexpr uint32_t kFlapHelp = 0xA015;
+
+constexpr NeedleDialRecords<3> flap_position_records(NeedleDialRecords<3>& self) {
+    return {
+        .header = kit::gauge_header("Flap_Position", self.element_list, self.mouse_rects),
+        .element_list = {&self.background.header, nullptr},
+        .background = {.header = kit::element_header(kStaticImage, 395, {0, 0}, &self.header, self.background_next,
+                                                       nullptr, kFlagsBackground)},
+        .background_next = {&self.needle.header, nullptr},
+        .needle =
+            {
+                .header = kit::element_header(kNeedle, 400, {70, 70}, &self.header, nullptr, self.needle_failures,
+                                                kFlagsOverlay, {27, 4}),
+                .source = kit::module_var(329),
+                .nonlinearity = self.table.points,
+                .nonlinearity_size = 3,
+                .max_degrees_per_tick = 6,
+                .update_callback = flap_limit,
+            },
+        .needle_failures = {kit::failure(20, 1), kit::failure_end()},
+        .table = {{kit::point(62, 5, 0), kit::point(135, 66, 8191), kit::point(64, 134, 16382)}},
+        .mouse_rects = {kit::mouse_whole_gauge(kFlapHelp), kit::mouse_parent_end(), kit::mouse_end()},
+    };
+}
+
+// --- Undercarriage lamp panel -------------------------------------------------------
+
+// A leg counts as locked down only beyond this mark.
+constexpr double kLockedDown = 16372.0;
+
+// Each side's four lamps sit at consecutive depths down the chain: day down,
+// night down, day up, night up.
+constexpr uint32_t kStarboardFirstDepth = 1;
+constexpr uint32_t kPortFirstDepth = 5;
+
+// Shows the one lamp of a side that matches the leg and the lamp set and hides
+// the other three, deepest first; all four calls run on every update.
+void show_side(ELEMENT_HEADER* root, uint32_t first_depth, bool down, bool night) {
+    const uint32_t shown = first_depth + (down ? 0 : 2) + (night ? 1 : 0);
+    for (uint32_t step = 0; step < 4; ++step) {
+        const uint32_t depth = first_depth + 3 - step;
+        if (depth == shown) {
+            kit::element_chain_clear_flags(root, depth, kImageHidden);
+        } else {
+            kit::element_chain_set_flags(root, depth, kImageHidden);
+        }
+    }
+}
+
+void GAUGE_CALL undercarriage_lamps(GAUGEHDR* gauge, uint32_t service_id, uint32_t) {
+    MODULE_VAR& right = gear_indicator.gear_right_var.var;
+    MODULE_VAR& left = gear_indicator.gear_left_var.var;
+    if (service_id == kServiceSetup) {
+        kit::initialize_var(&right);
+        kit::initialize_var(&left);
+        return;
+    }
+    if (service_id != kServiceUpdate) return;
+
+    kit::lookup_var(&left);
+    kit::lookup_var(&right);
+    module_state::gear_left_down = left.value > kLockedDown ? 1 : 0;
+    module_state::gear_right_down = right.value > kLockedDown ? 1 : 0;
+
+    const bool night = module_state::gear_lamp_mode != 0;
+    ELEMENT_HEADER* const root = kit::root_element(gauge);
+    show_side(root, kPortFirstDepth, module_state::gear_left_down != 0, night);
+    show_side(root, kStarboardFirstDepth, module_state::gear_right_down != 0, night);
+}
+
+// The knob: each click swaps the lamp set; the lamps follow at the next update.
+int32_t GAUGE_CALL lamp_mode_switch(PIXPOINT*, uint32_t) {
+    module_state::gear_lamp_mode = module_state::gear_lamp_mode == 0 ? 1 : 0;
+    return 0;
+}
+
+struct LampEntry {
+    uint32_t bitmap;
+    kit::Placement position;
+};
+
+// In chain order, depth 1 to 8.
+constexpr std::array<LampEntry, kGearLampCount> kGearLamps{{
+    {306, {213, 114}},  // starboard locked-down, day
+    {305, {213, 114}},  // starboard locked-down, night
+    {290, {191, 53}},   // starboard locked-up, day
+    {285, {191, 53}},   // starboard locked-up, night
+    {300, {18, 114}},   // port locked-down, day
+    {295, {18, 114}},   // port locked-down, night
+    {290, {55, 53}},    // port locked-up, day
+    {285, {55, 53}},    // port locked-up, night
+}};
+
+constexpr ELEMENT_ICON gear_lamp(GearIndicatorRecords& self, std::size_t index) {
+    ELEMENT_HEADER* const* const next = index + 1 < kGearLampCount ? self.lamp_next[index] : nullptr;
+    return {
+        .header = kit::element_header(kIcon, kGearLamps[index].bitmap, kGearLamps[index].position, &self.header,
+                                        next, self.failures, kFlagsLight),
+        .source = kit::module_var(0),
+        .frame_count = 1,
+    };
+}
+
+constexpr GearIndicatorRecords gear_indicator_records(GearIndicatorRecords& self) {
+    return {
+        .header = kit::gauge_header("Gear_Indicator", self.element_list, self.mouse_rects, undercarriage_lamps),
+        .gear_right_var = kit::module_var_slot(334),
+        .gear_left_var = kit::module_var_slot(333),
+        .element_list = {&self.background.header, nullptr},
+        .background = {.header = kit::element_header(kStaticImage, 280, {0, 0}, &self.header, self.background_next,
+                                                       self.failures, kFlagsBackground)},
+        .background_next = {&self.lamps[0].header, nullptr},
+        .lamps = {gear_lamp(self, 0), gear_lamp(self, 1), gear_lamp(self, 2), gear_lamp(self, 3), gear_lamp(self, 4),
+                  gear_lamp(self, 5), gear_lamp(self, 6), gear_lamp(self, 7)},
+        .lamp_next = {{&self.lamps[1].header, nullptr},
+                      {&self.lamps[2].header, nullptr},
+                      {&self.lamps[3].header, nullptr},
+                      {&self.lamps[4].header, nullptr},
+                      {&self.lamps[5].header, nullptr},
+                      {&self.lamps[6].header, nullptr},
+                      {&self.lamps[7].header, nullptr}},
+        .failures = {kit::failure(20, 1), kit::failure_end()},
+        .mouse_rects =
+            {
+                kit::mouse_whole_gauge(),
+                kit::mouse_parent(107, 107, 64, 64),
+                kit::mouse_handler_child(0, 0, 64, 64, 5, kMouseClick, lamp_mode_switch),
+                kit::mouse_parent_end(),
+                kit::mouse_parent_end(),
+                kit::mouse_end(),
+            },
+    };
+}
+
+static_assert(offsetof(GearIndicatorRecords, gear_right_var) == 116);
+static_assert(offsetof(GearIndicatorRecords, gear_left_var) == 148);
+
+}  // namespace
+
+constinit NeedleDialRecords<3> flap_position = flap_position_records(flap_position);
+constinit GearIndicatorRecords gear_indicator = gear_indicator_records(gear_indicator);
+
+}  // namespace engine

@@ -1,0 +1,88 @@
+// The exported Linkage of Korvane.gau, with the gauge table in the host's
+// order (korvane/gauge_table.h lists the full order).
+#include "korvane/gauge_table.h"
+
+#include "gaugekit/routines.h"
+#include "korvane/controls/controls_gauges.h"
+#include "korvane/engine/engine_gauges.h"
+#include "korvane/flight/flight_gauges.h"
+#include "korvane/flight/navigation_gauges.h"
+
+namespace {
+
+constexpr size_t kGaugeCount = std::size(korvane::kGaugeOrder);
+
+}  // namespace
+
+extern "C" {
+
+constinit LINKAGE<kGaugeCount + 1> Linkage{
+    .header =
+        {
+            .module_id = kModuleId,
+            .module_init = kit::empty_module_routine,
+            .module_deinit = kit::empty_module_routine,
+            .module_flags = 0,
+            .module_priority = 0,
+            .module_version = 0,
+        },
+    .gauge_table =
+        {
+            &flight::accelerometer_gauge,
+            &flight::attitude_gauge,
+            &flight::altimeter_gauge,
+            &flight::airspeed_gauge,
+            &navigation::clock_gauge.header,
+            &navigation::compass_gauge,
+            &engine::FuelPressureWarning<0>::records.header,
+            &engine::FuelPressureWarning<1>::records.header,
+            &engine::FuelPressureWarning<2>::records.header,
+            &engine::FuelPressureWarning<3>::records.header,
+            &engine::gear_indicator.header,
+            &controls::magneto_switch_gauge,
+            &controls::starter_switch_gauge.header,
+            &navigation::timer_gauge.header,
+            &flight::turn_gauge,
+            &engine::Tachometer<0>::records.header,
+            &engine::Tachometer<1>::records.header,
+            &engine::Tachometer<2>::records.header,
+            &engine::Tachometer<3>::records.header,
+            &engine::EngineDial<engine::Dial::boost, 0>::records.header,
+            &engine::EngineDial<engine::Dial::boost, 1>::records.header,
+            &engine::EngineDial<engine::Dial::boost, 2>::records.header,
+            &engine::EngineDial<engine::Dial::boost, 3>::records.header,
+            &engine::EngineDial<engine::Dial::oil_temperature, 0>::records.header,
+            &engine::EngineDial<engine::Dial::oil_temperature, 1>::records.header,
+            &engine::EngineDial<engine::Dial::oil_temperature, 2>::records.header,
+            &engine::EngineDial<engine::Dial::oil_temperature, 3>::records.header,
+            &engine::EngineDial<engine::Dial::oil_pressure, 0>::records.header,
+            &engine::EngineDial<engine::Dial::oil_pressure, 1>::records.header,
+            &engine::EngineDial<engine::Dial::oil_pressure, 2>::records.header,
+            &engine::EngineDial<engine::Dial::oil_pressure, 3>::records.header,
+            &engine::EngineDial<engine::Dial::radiator_temperature, 0>::records.header,
+            &engine::EngineDial<engine::Dial::radiator_temperature, 1>::records.header,
+            &engine::EngineDial<engine::Dial::radiator_temperature, 2>::records.header,
+            &engine::EngineDial<engine::Dial::radiator_temperature, 3>::records.header,
+            &flight::vsi_gauge,
+            &engine::FuelQuantity<0>::records.header,
+            &engine::FuelQuantity<1>::records.header,
+            &engine::FuelQuantity<2>::records.header,
+            &engine::FuelQuantity<3>::records.header,
+            &engine::FuelQuantity<4>::records.header,
+            &engine::FuelQuantity<5>::records.header,
+            &engine::flap_position.header,
+            &controls::throttle_gauge,
+            &controls::prop_control_gauge,
+            &navigation::dr_compass_gauge,
+            &navigation::direction_finder_gauge,
+            nullptr,
+        },
+};
+
+}  // extern "C"
+
+namespace kit {
+
+ELEMENT_HEADER* first_gauge_root() { return root_of_first_gauge(Linkage.gauge_table); }
+
+}  // namespace kit
