@@ -28,3 +28,23 @@ if [ "${#missing[@]}" -gt 0 ] || [ -n "${need_update:-}" ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# i386 programs run under qemu-i386 where the kernel runs no 32-bit code
+# ("F": the emulator is opened now, so it serves every later exec).
+. "$(dirname "$0")/i386.sh"
+probe_dir=$(mktemp -d)
+trap 'rm -rf "$probe_dir"' EXIT
+i386_build_probe "$probe_dir/probe"
+if ! "$probe_dir/probe" 2>/dev/null; then
+  if ! dpkg -s qemu-user-static >/dev/null 2>&1; then
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends qemu-user-static
+  fi
+  binfmt=$(dirname "$i386_binfmt")
+  [ -e "$binfmt/register" ] || $SUDO mount -t binfmt_misc binfmt_misc "$binfmt"
+  if [ ! -e "$i386_binfmt" ]; then
+    echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+      | $SUDO tee "$binfmt/register" >/dev/null
+  fi
+  "$probe_dir/probe" || { echo "install-deps: i386 programs do not run on this machine" >&2; exit 1; }
+  echo "install-deps: this kernel runs no 32-bit code: i386 programs run under qemu-i386, Wine cannot run"
+fi

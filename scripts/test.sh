@@ -11,6 +11,18 @@ echo "== tests: Linux twin (AddressSanitizer, UndefinedBehaviorSanitizer)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/linux-asan --output-on-failure
 
+# Wine needs the processor's own 32-bit mode. Where the kernel has none, the
+# PE files are still checked from the Linux side (the deliverable tests read
+# them), and this stage says plainly that it did not run.
+. scripts/i386.sh
+probe_dir=$(mktemp -d)
+trap 'rm -rf "$probe_dir"' EXIT
+i386_build_probe "$probe_dir/probe"
+if ! i386_runs_natively "$probe_dir/probe"; then
+  echo "== tests: PE deliverables under Wine: NOT RUN (this kernel runs no 32-bit code)"
+  exit 0
+fi
+
 echo "== tests: PE deliverables under Wine"
 export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -d "$WINEPREFIX" ]; then
