@@ -81,6 +81,10 @@ constexpr uint32_t oil_pressure(int engine) { return engine_block(418, engine); 
 // Fuel pressure, pounds per square foot.
 constexpr uint32_t fuel_pressure(int engine) { return engine_block(425, engine); }
 
+// No variable: a source with this token is one the host never fills, for an
+// axis the element does not move on or a value its callback finds elsewhere.
+inline constexpr uint32_t kNone = 0;
+
 }  // namespace token
 
 namespace event {

@@ -1,11 +1,17 @@
 // "Clock" and "Timer".
-// Reads: tokens 3, 4, 5 (simulator clock hours, minutes, seconds) through the
-// Clock's hands and its stand-alone records, token 5 again through the Timer's
-// own stand-alone record. Calls initialize_var (Clock set-up) and lookup_var
-// (hour and minute hands, timer tick). The Clock's knob sends key events
-// 65657 and 65658 from its mouse records; no module code runs for them.
+//
+// Reads: the time of day (sim::token::kClockHours, kClockMinutes,
+// kClockSeconds) through the Clock's hands and its stand-alone records, and
+// the seconds again through the Timer's own stand-alone record.
+// Calls: initialize_var on the Clock's three stand-alone records at set-up;
+// lookup_var on the minutes and seconds records from the hour and minute
+// hands, and on the Timer's seconds record at every update. The Clock's knob
+// sends the clock's key events (sim::event::kClockMinuteBack, kClockMinuteOn)
+// from its mouse records; no module code runs for them.
 #include <cmath>
 
+#include "frame/vocabulary.h"
+#include "korvane/bitmaps.h"
 #include "korvane/module_state.h"
 #include "korvane/flight/navigation_gauges.h"
 #include "gaugekit/builders.h"
@@ -17,18 +23,15 @@
 namespace navigation {
 namespace {
 
+namespace bitmap = korvane::bitmap;
+namespace token = sim::token;
+
 using kit::element_header;
+using kit::element_list;
 using kit::failure;
 using kit::failure_end;
 using kit::module_var;
 using kit::module_var_slot;
-
-constexpr uint32_t kHoursToken = 3;
-constexpr uint32_t kMinutesToken = 4;
-constexpr uint32_t kSecondsToken = 5;
-
-constexpr uint32_t kClockDecrease = 0x10079;  // 65657
-constexpr uint32_t kClockIncrease = 0x1007A;  // 65658
 
 // The double nearest to 1/60.
 constexpr double kOneSixtieth = 1.0 / 60.0;
@@ -123,117 +126,115 @@ double GAUGE_CALL minutes_ring(ELEMENT_SPRITE*) {
 
 // --- "Clock" ------------------------------------------------------------------------
 
-namespace clock {
+// The hands turn about one pivot, hour hand first down the chain.
+constexpr kit::Placement kClockPivot{156, 149};
 
-constinit const FAILURE_RECORD failures[] = {failure(20, 1), failure_end()};
-
-constinit ELEMENT_NEEDLE second{
-    .header = element_header(kNeedle, 275, {156, 149}, &clock_gauge.header, nullptr, failures, kFlagsOverlay,
-                             {53, 7}),
-    .source = module_var(kSecondsToken),
-    .max_degrees_per_tick = 0,
-    .update_callback = second_hand,
-};
-constinit ELEMENT_HEADER* const second_list[] = {&second.header, nullptr};
-
-constinit ELEMENT_NEEDLE minute{
-    .header = element_header(kNeedle, 270, {156, 149}, &clock_gauge.header, second_list, failures, kFlagsOverlay,
-                             {11, 11}),
-    .source = module_var(kMinutesToken),
-    .max_degrees_per_tick = 0,
-    .update_callback = minute_hand,
-};
-constinit ELEMENT_HEADER* const minute_list[] = {&minute.header, nullptr};
-
-constinit ELEMENT_NEEDLE hour{
-    .header = element_header(kNeedle, 265, {156, 149}, &clock_gauge.header, minute_list, failures, kFlagsOverlay,
-                             {11, 11}),
-    .source = module_var(kHoursToken),
-    .max_degrees_per_tick = 0,
-    .update_callback = hour_hand,
-};
-constinit ELEMENT_HEADER* const hour_list[] = {&hour.header, nullptr};
-
-constinit ELEMENT_STATIC_IMAGE background{
-    .header = element_header(kStaticImage, 260, {0, 0}, &clock_gauge.header, hour_list, failures, kFlagsBackground),
-};
-constinit ELEMENT_HEADER* const element_list[] = {&background.header, nullptr};
-
-// The setting knob, bottom left: the host sends the clock's key events itself.
-constinit const MOUSERECT mouse_rects[] = {
-    kit::mouse_whole_gauge(0xA017),
-    kit::mouse_parent(0, 228, 72, 72),
-    kit::mouse_event_child(0, 0, 36, 72, 2, kMouseClick, kClockDecrease),
-    kit::mouse_event_child(36, 0, 36, 72, 1, kMouseClick, kClockIncrease),
-    kit::mouse_parent_end(),
-    kit::mouse_parent_end(),
-    kit::mouse_end(),
-};
-
-}  // namespace clock
+constexpr ClockRecords panel_clock(ClockRecords& self) {
+    return {
+        .header = kit::gauge_header("Clock", self.element_list.data(), self.mouse_rects, clock_setup),
+        .clock_hours_var = module_var_slot(token::kClockHours),
+        .clock_minutes_var = module_var_slot(token::kClockMinutes),
+        .clock_seconds_var = module_var_slot(token::kClockSeconds),
+        .element_list = element_list(self.background),
+        .background = {.header = element_header(kStaticImage, bitmap::kClockDial, {0, 0}, &self.header,
+                                                self.background_next.data(), self.failures, kFlagsBackground)},
+        .background_next = element_list(self.hour),
+        .hour =
+            {
+                .header = element_header(kNeedle, bitmap::kClockHourHand, kClockPivot, &self.header,
+                                         self.hour_next.data(), self.failures, kFlagsOverlay, {11, 11}),
+                .source = module_var(token::kClockHours),
+                .max_degrees_per_tick = 0,
+                .update_callback = hour_hand,
+            },
+        .hour_next = element_list(self.minute),
+        .minute =
+            {
+                .header = element_header(kNeedle, bitmap::kClockMinuteHand, kClockPivot, &self.header,
+                                         self.minute_next.data(), self.failures, kFlagsOverlay, {11, 11}),
+                .source = module_var(token::kClockMinutes),
+                .max_degrees_per_tick = 0,
+                .update_callback = minute_hand,
+            },
+        .minute_next = element_list(self.second),
+        .second =
+            {
+                .header = element_header(kNeedle, bitmap::kClockSecondHand, kClockPivot, &self.header, nullptr,
+                                         self.failures, kFlagsOverlay, {53, 7}),
+                .source = module_var(token::kClockSeconds),
+                .max_degrees_per_tick = 0,
+                .update_callback = second_hand,
+            },
+        .failures = {failure(20, 1), failure_end()},
+        // The setting knob, bottom left: the host sends the clock's key events
+        // itself.
+        .mouse_rects =
+            {
+                kit::mouse_whole_gauge(0xA017),
+                kit::mouse_parent(0, 228, 72, 72),
+                kit::mouse_event_child(0, 0, 36, 72, 2, kMouseClick, sim::event::kClockMinuteBack),
+                kit::mouse_event_child(36, 0, 36, 72, 1, kMouseClick, sim::event::kClockMinuteOn),
+                kit::mouse_parent_end(),
+                kit::mouse_parent_end(),
+                kit::mouse_end(),
+            },
+    };
+}
 
 // --- "Timer" ------------------------------------------------------------------------
 
-namespace timer {
-
-// No failure stops the stopwatch: every element points at an empty list.
-constinit const FAILURE_RECORD failures[] = {failure_end()};
-
-constinit ELEMENT_NEEDLE hand{
-    .header = element_header(kNeedle, 350, {157, 149}, &timer_gauge.header, nullptr, failures, kFlagsOverlay,
-                             {12, 12}),
-    .source = module_var(0),
-    .max_degrees_per_tick = 0,
-    .update_callback = seconds_hand,
-};
-constinit ELEMENT_HEADER* const hand_list[] = {&hand.header, nullptr};
-
-constinit ELEMENT_SPRITE ring{
-    .header = element_header(kSprite, 345, {134, 192}, &timer_gauge.header, hand_list, failures, kFlagsOverlay,
-                             {157, 149}),
-    .source_x = module_var(0),
-    .scale_x = 0.0,
-    .source_y = module_var(0),
-    .scale_y = 0.0,
-    .source_rotation = module_var(0),
-    .scale_rotation = -1.0,
-    .texture_scale_x = 0.88f,
-    .texture_scale_y = 0.88f,
-    .callback_rotation = minutes_ring,
-};
-constinit ELEMENT_HEADER* const ring_list[] = {&ring.header, nullptr};
-
-constinit ELEMENT_STATIC_IMAGE background{
-    .header = element_header(kStaticImage, 340, {0, 0}, &timer_gauge.header, ring_list, failures, kFlagsBackground),
-};
-constinit ELEMENT_HEADER* const element_list[] = {&background.header, nullptr};
-
-constinit const MOUSERECT mouse_rects[] = {
-    kit::mouse_whole_gauge(0),
-    kit::mouse_parent(236, 34, 36, 36),
-    kit::mouse_handler_child(0, 0, 36, 36, 5, kMouseClick, start_stop),
-    kit::mouse_parent_end(),
-    kit::mouse_parent(139, 0, 36, 36),
-    kit::mouse_handler_child(0, 0, 36, 36, 5, kMouseClick, reset),
-    kit::mouse_parent_end(),
-    kit::mouse_parent_end(),
-    kit::mouse_end(),
-};
-
-}  // namespace timer
+// The hand and the ring show the module's own counts: neither reads a variable.
+constexpr TimerRecords timer(TimerRecords& self) {
+    return {
+        .header = kit::gauge_header("Timer", self.element_list.data(), self.mouse_rects, timer_tick),
+        .timer_seconds_var = module_var_slot(token::kClockSeconds),
+        .element_list = element_list(self.background),
+        .background = {.header = element_header(kStaticImage, bitmap::kTimerDial, {0, 0}, &self.header,
+                                                self.background_next.data(), self.failures, kFlagsBackground)},
+        .background_next = element_list(self.ring),
+        .ring =
+            {
+                .header = element_header(kSprite, bitmap::kTimerMinutesRing, {134, 192}, &self.header,
+                                         self.ring_next.data(), self.failures, kFlagsOverlay, {157, 149}),
+                .source_x = module_var(token::kNone),
+                .scale_x = 0.0,
+                .source_y = module_var(token::kNone),
+                .scale_y = 0.0,
+                .source_rotation = module_var(token::kNone),
+                .scale_rotation = -1.0,
+                .texture_scale_x = 0.88f,
+                .texture_scale_y = 0.88f,
+                .callback_rotation = minutes_ring,
+            },
+        .ring_next = element_list(self.hand),
+        .hand =
+            {
+                .header = element_header(kNeedle, bitmap::kTimerSecondsHand, {157, 149}, &self.header, nullptr,
+                                         self.failures, kFlagsOverlay, {12, 12}),
+                .source = module_var(token::kNone),
+                .max_degrees_per_tick = 0,
+                .update_callback = seconds_hand,
+            },
+        // No failure stops the stopwatch: every element points at an empty list.
+        .failures = {failure_end()},
+        .mouse_rects =
+            {
+                kit::mouse_whole_gauge(0),
+                kit::mouse_parent(236, 34, 36, 36),
+                kit::mouse_handler_child(0, 0, 36, 36, 5, kMouseClick, start_stop),
+                kit::mouse_parent_end(),
+                kit::mouse_parent(139, 0, 36, 36),
+                kit::mouse_handler_child(0, 0, 36, 36, 5, kMouseClick, reset),
+                kit::mouse_parent_end(),
+                kit::mouse_parent_end(),
+                kit::mouse_end(),
+            },
+    };
+}
 
 }  // namespace
 
-constinit ClockGauge clock_gauge{
-    .header = kit::gauge_header("Clock", clock::element_list, clock::mouse_rects, clock_setup),
-    .clock_hours_var = module_var_slot(kHoursToken),
-    .clock_minutes_var = module_var_slot(kMinutesToken),
-    .clock_seconds_var = module_var_slot(kSecondsToken),
-};
-
-constinit TimerGauge timer_gauge{
-    .header = kit::gauge_header("Timer", timer::element_list, timer::mouse_rects, timer_tick),
-    .timer_seconds_var = module_var_slot(kSecondsToken),
-};
+constinit ClockRecords clock_gauge = panel_clock(clock_gauge);
+constinit TimerRecords timer_gauge = timer(timer_gauge);
 
 }  // namespace navigation

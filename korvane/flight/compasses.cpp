@@ -1,10 +1,15 @@
 // "Compass", "DR_Compass" and "Direction_Finder".
-// Reads: token 81 (heading) through the Compass card and the DR_Compass card
-// and course pointer, token 39 (relative bearing of the station) through the
-// Direction_Finder needle. Calls no host service.
+//
+// Reads: the heading (sim::token::kHeading) through the Compass card and the
+// DR_Compass card and course pointer; the relative bearing of the station
+// (kStationBearing) through the Direction_Finder needle; each through its
+// element's own variable.
+// Calls: no host service; all three use the empty gauge callback.
 #include <cmath>
 
 #include "frame/numbers.h"
+#include "frame/vocabulary.h"
+#include "korvane/bitmaps.h"
 #include "korvane/module_state.h"
 #include "korvane/flight/navigation_gauges.h"
 #include "gaugekit/builders.h"
@@ -13,13 +18,14 @@
 namespace navigation {
 namespace {
 
+namespace bitmap = korvane::bitmap;
+namespace token = sim::token;
+
 using kit::element_header;
+using kit::element_list;
 using kit::failure;
 using kit::failure_end;
 using kit::module_var;
-
-constexpr uint32_t kHeadingToken = 81;
-constexpr uint32_t kBearingToken = 39;
 
 // A heading or bearing that is not a finite number reads as 0 (north, dead
 // ahead), so the instruments rest where they would on a zero reading rather
@@ -79,128 +85,115 @@ double GAUGE_CALL bearing_limit(ELEMENT_NEEDLE* element) {
 
 // --- "Compass": a card strip behind a window ------------------------------------
 
-namespace compass {
+// The name as an array of its own: a string literal "Compass" the linker may
+// fold into the tail of "DR_Compass", and the two gauges would share it.
+constinit const char kCompassName[] = "Compass";
 
-constinit const FAILURE_RECORD failures[] = {failure(11, 2), failure(20, 1), failure_end()};
-
-constinit ELEMENT_MOVING_IMAGE card{
-    .header = element_header(kMovingImage, 240, {19, 17}, &compass_gauge, nullptr, failures, kFlagsOverlay),
-    .source_x = module_var(kHeadingToken),
-    .min_x = 0.0,
-    .max_x = 360.0,
-    .source_y = module_var(0),
-    .min_y = 0.0,
-    .max_y = 0.0,
-    .callback_x = card_position,
-};
-constinit ELEMENT_HEADER* const card_list[] = {&card.header, nullptr};
-
-constinit ELEMENT_STATIC_IMAGE background{
-    .header = element_header(kStaticImage, 235, {0, 0}, &compass_gauge, card_list, failures, kFlagsPlainBackground),
-};
-constinit ELEMENT_HEADER* const element_list[] = {&background.header, nullptr};
-
-constinit const MOUSERECT mouse_rects[] = {
-    kit::mouse_whole_gauge(0xA005),
-    kit::mouse_parent_end(),
-    kit::mouse_end(),
-};
-
-}  // namespace compass
+constexpr CompassRecords compass(CompassRecords& self) {
+    return {
+        .header = kit::gauge_header(kCompassName, self.element_list.data(), self.mouse_rects),
+        .element_list = element_list(self.background),
+        .background = {.header = element_header(kStaticImage, bitmap::kCompassBody, {0, 0}, &self.header,
+                                                self.background_next.data(), self.failures, kFlagsPlainBackground)},
+        .background_next = element_list(self.card),
+        .card =
+            {
+                .header = element_header(kMovingImage, bitmap::kCompassCardStrip, {19, 17}, &self.header, nullptr,
+                                         self.failures, kFlagsOverlay),
+                .source_x = module_var(token::kHeading),
+                .min_x = 0.0,
+                .max_x = 360.0,
+                .source_y = module_var(token::kNone),
+                .min_y = 0.0,
+                .max_y = 0.0,
+                .callback_x = card_position,
+            },
+        .failures = {failure(11, 2), failure(20, 1), failure_end()},
+        .mouse_rects = {kit::mouse_whole_gauge(0xA005), kit::mouse_parent_end(), kit::mouse_end()},
+    };
+}
 
 // --- "DR_Compass": rotating card, course pointer, course knob -------------------
 
-namespace dr_compass {
-
-constinit const FAILURE_RECORD failures[] = {failure(11, 2), failure(20, 1), failure_end()};
-
-constinit ELEMENT_ICON knob{
-    .header = element_header(kIcon, 447, {102, 102}, &dr_compass_gauge, nullptr, failures, kFlagsOverlay),
-    .source = module_var(0),
-    .frame_count = 1,
-};
-constinit ELEMENT_HEADER* const knob_list[] = {&knob.header, nullptr};
-
-// The pointer alone carries no failure list: it keeps showing the set course.
-constinit ELEMENT_NEEDLE pointer{
-    .header = element_header(kNeedle, 445, {130, 130}, &dr_compass_gauge, knob_list, nullptr, kFlagsOverlay,
-                             {88, 12}),
-    .source = module_var(kHeadingToken),
-    .max_degrees_per_tick = 0,
-    .update_callback = course_pointer,
-};
-constinit ELEMENT_HEADER* const pointer_list[] = {&pointer.header, nullptr};
-
-constinit ELEMENT_SPRITE card{
-    .header = element_header(kSprite, 442, {0, 0}, &dr_compass_gauge, pointer_list, failures, kFlagsOverlay,
-                             {130, 130}),
-    .source_x = module_var(0),
-    .scale_x = 0.0,
-    .source_y = module_var(0),
-    .scale_y = 0.0,
-    .source_rotation = module_var(kHeadingToken),
-    .scale_rotation = 1.0,
-    .texture_scale_x = 1.0f,
-    .texture_scale_y = 1.0f,
-};
-constinit ELEMENT_HEADER* const card_list[] = {&card.header, nullptr};
-
-constinit ELEMENT_STATIC_IMAGE background{
-    .header = element_header(kStaticImage, 440, {0, 0}, &dr_compass_gauge, card_list, failures, kFlagsBackground),
-};
-constinit ELEMENT_HEADER* const element_list[] = {&background.header, nullptr};
-
-constinit const MOUSERECT mouse_rects[] = {
-    kit::mouse_whole_gauge(0xA005),
-    kit::mouse_parent(98, 98, 64, 64),
-    kit::mouse_handler_child(0, 0, 32, 64, 2, kMouseClickRepeat, course_down),
-    kit::mouse_handler_child(32, 0, 32, 64, 1, kMouseClickRepeat, course_up),
-    kit::mouse_parent_end(),
-    kit::mouse_parent_end(),
-    kit::mouse_end(),
-};
-
-}  // namespace dr_compass
+constexpr DrCompassRecords dr_compass(DrCompassRecords& self) {
+    return {
+        .header = kit::gauge_header("DR_Compass", self.element_list.data(), self.mouse_rects),
+        .element_list = element_list(self.background),
+        .background = {.header = element_header(kStaticImage, bitmap::kDrCompassCase, {0, 0}, &self.header,
+                                                self.background_next.data(), self.failures, kFlagsBackground)},
+        .background_next = element_list(self.card),
+        .card =
+            {
+                .header = element_header(kSprite, bitmap::kDrCompassRose, {0, 0}, &self.header,
+                                         self.card_next.data(), self.failures, kFlagsOverlay, {130, 130}),
+                .source_x = module_var(token::kNone),
+                .scale_x = 0.0,
+                .source_y = module_var(token::kNone),
+                .scale_y = 0.0,
+                .source_rotation = module_var(token::kHeading),
+                .scale_rotation = 1.0,
+                .texture_scale_x = 1.0f,
+                .texture_scale_y = 1.0f,
+            },
+        .card_next = element_list(self.pointer),
+        // The pointer alone carries no failure list: it keeps showing the set
+        // course.
+        .pointer =
+            {
+                .header = element_header(kNeedle, bitmap::kDrCompassCoursePointer, {130, 130}, &self.header,
+                                         self.pointer_next.data(), nullptr, kFlagsOverlay, {88, 12}),
+                .source = module_var(token::kHeading),
+                .max_degrees_per_tick = 0,
+                .update_callback = course_pointer,
+            },
+        .pointer_next = element_list(self.knob),
+        .knob =
+            {
+                .header = element_header(kIcon, bitmap::kDrCompassKnob, {102, 102}, &self.header, nullptr,
+                                         self.failures, kFlagsOverlay),
+                .source = module_var(token::kNone),
+                .frame_count = 1,
+            },
+        .failures = {failure(11, 2), failure(20, 1), failure_end()},
+        .mouse_rects =
+            {
+                kit::mouse_whole_gauge(0xA005),
+                kit::mouse_parent(98, 98, 64, 64),
+                kit::mouse_handler_child(0, 0, 32, 64, 2, kMouseClickRepeat, course_down),
+                kit::mouse_handler_child(32, 0, 32, 64, 1, kMouseClickRepeat, course_up),
+                kit::mouse_parent_end(),
+                kit::mouse_parent_end(),
+                kit::mouse_end(),
+            },
+    };
+}
 
 // --- "Direction_Finder": a left/right needle ------------------------------------
 
-namespace direction_finder {
-
-constinit const FAILURE_RECORD failures[] = {failure(9, 1), failure_end()};
-
-constinit ELEMENT_NEEDLE needle{
-    .header = element_header(kNeedle, 452, {91, 91}, &direction_finder_gauge, nullptr, failures, kFlagsOverlay,
-                             {1, 10}),
-    .source = module_var(kBearingToken),
-    .max_degrees_per_tick = 6,
-    .update_callback = bearing_limit,
-};
-constinit ELEMENT_HEADER* const needle_list[] = {&needle.header, nullptr};
-
-constinit ELEMENT_STATIC_IMAGE background{
-    .header = element_header(kStaticImage, 450, {0, 0}, &direction_finder_gauge, needle_list, failures,
-                             kFlagsBackground),
-};
-constinit ELEMENT_HEADER* const element_list[] = {&background.header, nullptr};
-
-constinit const MOUSERECT mouse_rects[] = {
-    kit::mouse_whole_gauge(0),
-    kit::mouse_parent_end(),
-    kit::mouse_end(),
-};
-
-}  // namespace direction_finder
+constexpr DirectionFinderRecords direction_finder(DirectionFinderRecords& self) {
+    return {
+        .header = kit::gauge_header("Direction_Finder", self.element_list.data(), self.mouse_rects),
+        .element_list = element_list(self.background),
+        .background = {.header = element_header(kStaticImage, bitmap::kDirectionFinderDial, {0, 0}, &self.header,
+                                                self.background_next.data(), self.failures, kFlagsBackground)},
+        .background_next = element_list(self.needle),
+        .needle =
+            {
+                .header = element_header(kNeedle, bitmap::kDirectionFinderNeedle, {91, 91}, &self.header, nullptr,
+                                         self.failures, kFlagsOverlay, {1, 10}),
+                .source = module_var(token::kStationBearing),
+                .max_degrees_per_tick = 6,
+                .update_callback = bearing_limit,
+            },
+        .failures = {failure(9, 1), failure_end()},
+        .mouse_rects = {kit::mouse_whole_gauge(0), kit::mouse_parent_end(), kit::mouse_end()},
+    };
+}
 
 }  // namespace
 
-// The name as an array of its own: a string literal "Compass" the linker may
-// fold into the tail of "DR_Compass", and the two gauges would share it.
-constinit const char compass_name[] = "Compass";
-
-constinit GAUGEHDR compass_gauge = kit::gauge_header(compass_name, compass::element_list, compass::mouse_rects);
-constinit GAUGEHDR dr_compass_gauge =
-    kit::gauge_header("DR_Compass", dr_compass::element_list, dr_compass::mouse_rects);
-constinit GAUGEHDR direction_finder_gauge =
-    kit::gauge_header("Direction_Finder", direction_finder::element_list, direction_finder::mouse_rects);
+constinit CompassRecords compass_gauge = compass(compass_gauge);
+constinit DrCompassRecords dr_compass_gauge = dr_compass(dr_compass_gauge);
+constinit DirectionFinderRecords direction_finder_gauge = direction_finder(direction_finder_gauge);
 
 }  // namespace navigation

@@ -1,44 +1,45 @@
 // The pressure instruments: "Airspeed", "Altimeter" and "VSI".
-// Reads simulator variables 61 (indicated airspeed), 74 (indicated altitude),
-// 75 (altimeter pressure setting) and 65 (vertical speed) through the
-// elements' own variables. Calls trigger_key_event (66040, the altimeter
-// pressure setting) from the Altimeter's gauge callback on every update.
+//
+// Reads: the indicated airspeed (sim::token::kIndicatedAirspeed), the indicated
+// altitude (kIndicatedAltitude), the altimeter's pressure setting
+// (kPressureSetting) and the vertical speed (kVerticalSpeed), each through its
+// element's own variable.
+// Calls: trigger_key_event with the altimeter setting event
+// (sim::event::kAltimeterSetting) from the Altimeter's gauge callback on every
+// update.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
 
+#include "korvane/bitmaps.h"
 #include "korvane/module_state.h"
 #include "korvane/flight/flight_gauges.h"
 #include "gaugekit/readings.h"
 #include "gaugekit/builders.h"
 #include "frame/numbers.h"
+#include "frame/vocabulary.h"
 #include "gaugekit/routines.h"
 #include "gaugekit/services.h"
 
 namespace flight {
 namespace {
 
+namespace bitmap = korvane::bitmap;
+namespace token = sim::token;
+
 using kit::element_header;
+using kit::element_list;
 using kit::failure;
 using kit::failure_end;
 using kit::module_var;
 using kit::point;
 
-// Simulator variables.
-constexpr uint32_t kIndicatedAirspeed = 61;
-constexpr uint32_t kIndicatedAltitude = 74;
-constexpr uint32_t kPressureSetting = 75;
-constexpr uint32_t kVerticalSpeed = 65;
-
-// The key event that sets the simulator's pressure setting, in sixteenths of
-// a millibar.
-constexpr uint32_t kAltimeterSettingEvent = 66040;
-
-// The knob: one millibar per step, 948 to 1084 millibars.
-constexpr uint32_t kSettingStep = 16;
-constexpr uint32_t kSettingLowest = 948 * 16;
-constexpr uint32_t kSettingHighest = 1084 * 16;
+// The knob: one millibar per step, 948 to 1084 millibars, in the setting
+// event's sixteenths of a millibar.
+constexpr uint32_t kSettingStep = sim::event::kAltimeterSettingSteps;
+constexpr uint32_t kSettingLowest = 948 * kSettingStep;
+constexpr uint32_t kSettingHighest = 1084 * kSettingStep;
 
 // --- Airspeed ------------------------------------------------------------------
 
@@ -56,31 +57,25 @@ double GAUGE_CALL airspeed_curve(ELEMENT_NEEDLE* needle) {
     return 95.0 + 0.45 * s;
 }
 
-struct AirspeedRecords {
-    ELEMENT_HEADER* element_list[2];
-    ELEMENT_STATIC_IMAGE background;
-    ELEMENT_HEADER* background_next[2];
-    ELEMENT_NEEDLE needle;
-    FAILURE_RECORD needle_failures[3];
-    MOUSERECT mouse[3];
-};
-
-constinit AirspeedRecords airspeed{
-    .element_list = {&airspeed.background.header, nullptr},
-    .background = {.header = element_header(kStaticImage, 125, {0, 0}, &airspeed_gauge, airspeed.background_next,
-                                            nullptr, kFlagsBackground)},
-    .background_next = {&airspeed.needle.header, nullptr},
-    .needle =
-        {
-            .header = element_header(kNeedle, 130, {139, 139}, &airspeed_gauge, nullptr, airspeed.needle_failures,
-                                     kFlagsOverlay, {56, 8}),
-            .source = module_var(kIndicatedAirspeed),
-            .max_degrees_per_tick = 0,
-            .update_callback = airspeed_curve,
-        },
-    .needle_failures = {failure(6, 1), failure(3, 1), failure_end()},
-    .mouse = {kit::mouse_whole_gauge(0xA003), kit::mouse_parent_end(), kit::mouse_end()},
-};
+constexpr AirspeedRecords airspeed(AirspeedRecords& self) {
+    return {
+        .header = kit::gauge_header("Airspeed", self.element_list.data(), self.mouse_rects),
+        .element_list = element_list(self.background),
+        .background = {.header = element_header(kStaticImage, bitmap::kAirspeedDial, {0, 0}, &self.header,
+                                                self.background_next.data(), nullptr, kFlagsBackground)},
+        .background_next = element_list(self.needle),
+        .needle =
+            {
+                .header = element_header(kNeedle, bitmap::kAirspeedNeedle, {139, 139}, &self.header, nullptr,
+                                         self.needle_failures, kFlagsOverlay, {56, 8}),
+                .source = module_var(token::kIndicatedAirspeed),
+                .max_degrees_per_tick = 0,
+                .update_callback = airspeed_curve,
+            },
+        .needle_failures = {failure(6, 1), failure(3, 1), failure_end()},
+        .mouse_rects = {kit::mouse_whole_gauge(0xA003), kit::mouse_parent_end(), kit::mouse_end()},
+    };
+}
 
 // --- Altimeter -----------------------------------------------------------------
 
@@ -92,11 +87,11 @@ struct PointerLayout {
     double degrees_per_foot;
 };
 constexpr PointerLayout kPointers[] = {
-    {105, {25, 12}, 0.0036},
-    {110, {35, 17}, 0.036},
-    {115, {54, 8}, 0.36},
+    {bitmap::kAltimeterPointer100k, {25, 12}, 0.0036},
+    {bitmap::kAltimeterPointer10k, {35, 17}, 0.036},
+    {bitmap::kAltimeterPointer1k, {54, 8}, 0.36},
 };
-constexpr size_t kPointerCount = std::size(kPointers);
+static_assert(std::size(kPointers) == kAltimeterPointerCount);
 
 template <size_t Pointer>
 double GAUGE_CALL altimeter_pointer(ELEMENT_NEEDLE* needle) {
@@ -166,8 +161,7 @@ constexpr DrumLayout kDrums[] = {
     {121, hundreds_drum},
     {102, thousands_drum},
 };
-constexpr size_t kDrumCount = std::size(kDrums);
-constexpr uint32_t kDrumStrip = 120;
+static_assert(std::size(kDrums) == kAltimeterDrumCount);
 constexpr int32_t kDrumWindowY = 214;
 
 // The knob halves. The setting always stays within its limits, but the
@@ -185,92 +179,68 @@ int32_t GAUGE_CALL increase_setting(PIXPOINT*, uint32_t) {
 }
 
 // The knob's setting is pushed on every update, changed or not, so it wins
-// over any setting made outside the gauge; the drums follow through token 75.
+// over any setting made outside the gauge; the drums follow through the
+// simulator's pressure setting.
 void GAUGE_CALL altimeter_callback(GAUGEHDR*, uint32_t service_id, uint32_t) {
-    if (service_id == kServiceUpdate) kit::trigger_key_event(kAltimeterSettingEvent, module_state::altimeter_setting);
+    if (service_id == kServiceUpdate) {
+        kit::trigger_key_event(sim::event::kAltimeterSetting, module_state::altimeter_setting);
+    }
 }
 
-struct AltimeterRecords {
-    ELEMENT_HEADER* element_list[2];
-    ELEMENT_STATIC_IMAGE background;
-    ELEMENT_HEADER* background_next[2];
-    ELEMENT_MOVING_IMAGE drums[kDrumCount];
-    ELEMENT_HEADER* drum_next[kDrumCount][2];
-    ELEMENT_NEEDLE pointers[kPointerCount];
-    ELEMENT_HEADER* pointer_next[kPointerCount - 1][2];
-    FAILURE_RECORD failures[3];
-    MOUSERECT mouse[7];
-};
-
-constexpr ELEMENT_MOVING_IMAGE pressure_drum(const DrumLayout& layout, ELEMENT_HEADER* const* next,
-                                             const FAILURE_RECORD* failures) {
+// Drum k hands over to drum k + 1; the last drum to the first pointer.
+constexpr ELEMENT_MOVING_IMAGE pressure_drum(AltimeterRecords& self, size_t drum) {
     return {
-        .header = element_header(kMovingImage, kDrumStrip, {layout.window_x, kDrumWindowY}, &altimeter_gauge, next,
-                                 failures, kFlagsOverlay),
-        .source_x = module_var(0),  // the drums roll only up and down
+        .header = element_header(kMovingImage, bitmap::kAltimeterDrumStrip, {kDrums[drum].window_x, kDrumWindowY},
+                                 &self.header, self.drum_next[drum].data(), self.failures, kFlagsOverlay),
+        .source_x = module_var(token::kNone),  // the drums roll only up and down
         .min_x = 0.0,
         .max_x = 0.0,
-        .source_y = module_var(kPressureSetting),
+        .source_y = module_var(token::kPressureSetting),
         .min_y = 0.0,
         .max_y = 100.0,
-        .callback_y = layout.callback,
+        .callback_y = kDrums[drum].callback,
     };
 }
 
 template <size_t Pointer>
-constexpr ELEMENT_NEEDLE altitude_pointer(ELEMENT_HEADER* const* next, const FAILURE_RECORD* failures) {
+constexpr ELEMENT_NEEDLE altitude_pointer(AltimeterRecords& self) {
     const PointerLayout& layout = kPointers[Pointer];
+    ELEMENT_HEADER* const* const next =
+        Pointer + 1 < kAltimeterPointerCount ? self.pointer_next[Pointer].data() : nullptr;
     return {
-        .header = element_header(kNeedle, layout.bitmap, {139, 139}, &altimeter_gauge, next, failures, kFlagsOverlay,
+        .header = element_header(kNeedle, layout.bitmap, {139, 139}, &self.header, next, self.failures, kFlagsOverlay,
                                  layout.pivot),
-        .source = module_var(kIndicatedAltitude),
+        .source = module_var(token::kIndicatedAltitude),
         .max_degrees_per_tick = 0,
         .update_callback = altimeter_pointer<Pointer>,
     };
 }
 
-constinit AltimeterRecords altimeter{
-    .element_list = {&altimeter.background.header, nullptr},
-    .background = {.header = element_header(kStaticImage, 100, {0, 0}, &altimeter_gauge, altimeter.background_next,
-                                            altimeter.failures, kFlagsBackground)},
-    .background_next = {&altimeter.drums[0].header, nullptr},
-    .drums =
-        {
-            pressure_drum(kDrums[0], altimeter.drum_next[0], altimeter.failures),
-            pressure_drum(kDrums[1], altimeter.drum_next[1], altimeter.failures),
-            pressure_drum(kDrums[2], altimeter.drum_next[2], altimeter.failures),
-            pressure_drum(kDrums[3], altimeter.drum_next[3], altimeter.failures),
-        },
-    .drum_next =
-        {
-            {&altimeter.drums[1].header, nullptr},
-            {&altimeter.drums[2].header, nullptr},
-            {&altimeter.drums[3].header, nullptr},
-            {&altimeter.pointers[0].header, nullptr},
-        },
-    .pointers =
-        {
-            altitude_pointer<0>(altimeter.pointer_next[0], altimeter.failures),
-            altitude_pointer<1>(altimeter.pointer_next[1], altimeter.failures),
-            altitude_pointer<2>(nullptr, altimeter.failures),
-        },
-    .pointer_next =
-        {
-            {&altimeter.pointers[1].header, nullptr},
-            {&altimeter.pointers[2].header, nullptr},
-        },
-    .failures = {failure(7, 1), failure(3, 1), failure_end()},
-    .mouse =
-        {
-            kit::mouse_whole_gauge(0xA001),
-            kit::mouse_parent(121, 278, 36, 36, 0xA034),
-            kit::mouse_handler_child(0, 0, 18, 36, 2, kMouseClickRepeat, decrease_setting),
-            kit::mouse_handler_child(18, 0, 18, 36, 1, kMouseClickRepeat, increase_setting),
-            kit::mouse_parent_end(),
-            kit::mouse_parent_end(),
-            kit::mouse_end(),
-        },
-};
+constexpr AltimeterRecords altimeter(AltimeterRecords& self) {
+    return {
+        .header = kit::gauge_header("Altimeter", self.element_list.data(), self.mouse_rects, altimeter_callback),
+        .element_list = element_list(self.background),
+        .background = {.header = element_header(kStaticImage, bitmap::kAltimeterDial, {0, 0}, &self.header,
+                                                self.background_next.data(), self.failures, kFlagsBackground)},
+        .background_next = element_list(self.drums[0]),
+        .drums = {pressure_drum(self, 0), pressure_drum(self, 1), pressure_drum(self, 2), pressure_drum(self, 3)},
+        .drum_next = {element_list(self.drums[1]), element_list(self.drums[2]), element_list(self.drums[3]),
+                      element_list(self.pointers[0])},
+        .pointers = {altitude_pointer<0>(self), altitude_pointer<1>(self), altitude_pointer<2>(self)},
+        .pointer_next = {element_list(self.pointers[1]), element_list(self.pointers[2])},
+        .failures = {failure(7, 1), failure(3, 1), failure_end()},
+        .mouse_rects =
+            {
+                kit::mouse_whole_gauge(0xA001),
+                kit::mouse_parent(121, 278, 36, 36, 0xA034),
+                kit::mouse_handler_child(0, 0, 18, 36, 2, kMouseClickRepeat, decrease_setting),
+                kit::mouse_handler_child(18, 0, 18, 36, 1, kMouseClickRepeat, increase_setting),
+                kit::mouse_parent_end(),
+                kit::mouse_parent_end(),
+                kit::mouse_end(),
+            },
+    };
+}
 
 // --- VSI -----------------------------------------------------------------------
 
@@ -278,46 +248,39 @@ double GAUGE_CALL vertical_speed_scaling(ELEMENT_NEEDLE* needle) {
     return frame::limit(kit::reading(needle) * 0.797194, -4000.0, 4000.0);
 }
 
-struct VsiRecords {
-    ELEMENT_HEADER* element_list[2];
-    ELEMENT_STATIC_IMAGE background;
-    ELEMENT_HEADER* background_next[2];
-    ELEMENT_NEEDLE needle;
-    NONLINEARITY table[11];
-    FAILURE_RECORD failures[3];
-    MOUSERECT mouse[3];
-};
-
 // Zero climb at 9 o'clock; climb turns the needle clockwise over the top.
-constinit VsiRecords vsi{
-    .element_list = {&vsi.background.header, nullptr},
-    .background = {.header = element_header(kStaticImage, 200, {0, 0}, &vsi_gauge, vsi.background_next, vsi.failures,
-                                            kFlagsBackground)},
-    .background_next = {&vsi.needle.header, nullptr},
-    .needle =
-        {
-            .header = element_header(kNeedle, 205, {139, 139}, &vsi_gauge, nullptr, vsi.failures, kFlagsOverlay, {54, 8}),
-            .source = module_var(kVerticalSpeed),
-            .nonlinearity = vsi.table,
-            .nonlinearity_size = std::size(vsi.table),
-            .max_degrees_per_tick = 6,
-            .update_callback = vertical_speed_scaling,
-        },
-    .table =
-        {
-            point(253, 199, -4000), point(222, 238, -3000), point(170, 263, -2000), point(82, 254, -1000),
-            point(36, 216, -500),   point(10, 139, 0),      point(36, 62, 500),     point(82, 83, 1000),
-            point(170, 14, 2000),   point(222, 40, 3000),   point(253, 79, 4000),
-        },
-    .failures = {failure(19, 1), failure(3, 1), failure_end()},
-    .mouse = {kit::mouse_whole_gauge(0xA01F), kit::mouse_parent_end(), kit::mouse_end()},
-};
+constexpr VsiRecords vsi(VsiRecords& self) {
+    return {
+        .header = kit::gauge_header("VSI", self.element_list.data(), self.mouse_rects),
+        .element_list = element_list(self.background),
+        .background = {.header = element_header(kStaticImage, bitmap::kVsiDial, {0, 0}, &self.header,
+                                                self.background_next.data(), self.failures, kFlagsBackground)},
+        .background_next = element_list(self.needle),
+        .needle =
+            {
+                .header = element_header(kNeedle, bitmap::kVsiNeedle, {139, 139}, &self.header, nullptr,
+                                         self.failures, kFlagsOverlay, {54, 8}),
+                .source = module_var(token::kVerticalSpeed),
+                .nonlinearity = self.table,
+                .nonlinearity_size = std::size(self.table),
+                .max_degrees_per_tick = 6,
+                .update_callback = vertical_speed_scaling,
+            },
+        .table =
+            {
+                point(253, 199, -4000), point(222, 238, -3000), point(170, 263, -2000), point(82, 254, -1000),
+                point(36, 216, -500),   point(10, 139, 0),      point(36, 62, 500),     point(82, 83, 1000),
+                point(170, 14, 2000),   point(222, 40, 3000),   point(253, 79, 4000),
+            },
+        .failures = {failure(19, 1), failure(3, 1), failure_end()},
+        .mouse_rects = {kit::mouse_whole_gauge(0xA01F), kit::mouse_parent_end(), kit::mouse_end()},
+    };
+}
 
 }  // namespace
 
-constinit GAUGEHDR airspeed_gauge = kit::gauge_header("Airspeed", airspeed.element_list, airspeed.mouse);
-constinit GAUGEHDR altimeter_gauge =
-    kit::gauge_header("Altimeter", altimeter.element_list, altimeter.mouse, altimeter_callback);
-constinit GAUGEHDR vsi_gauge = kit::gauge_header("VSI", vsi.element_list, vsi.mouse);
+constinit AirspeedRecords airspeed_gauge = airspeed(airspeed_gauge);
+constinit AltimeterRecords altimeter_gauge = altimeter(altimeter_gauge);
+constinit VsiRecords vsi_gauge = vsi(vsi_gauge);
 
 }  // namespace flight
