@@ -1,9 +1,11 @@
 // Reads no simulator variable. Services: register_key_event_handler (init),
 // unregister_key_event_handler (deinit), execute_calculator_code (on the two
-// watched key events). The programs read L:Vq17_Nbr_Sum, L:Vq17_Interv_Sum and
-// P:Absolute Time and write L:Bombs_dropped, L:Repeat and L:Elapsed.
+// watched key events, sim::event::kReleaseSequenceStart and kBombReleased).
+// The programs read L:Vq17_Nbr_Sum, L:Vq17_Interv_Sum and P:Absolute Time and
+// write L:Bombs_dropped, L:Repeat and L:Elapsed.
 #include "dropwatch/bomb_counter.h"
 
+#include "frame/vocabulary.h"
 #include "gaugekit/services.h"
 
 namespace dropwatch {
@@ -22,8 +24,8 @@ struct EventProgram {
 };
 
 constexpr EventProgram kEventPrograms[] = {
-    {kReleaseSequenceStartEvent, kSequenceStartProgram},
-    {kBombReleasedEvent, kBombReleasedProgram},
+    {sim::event::kReleaseSequenceStart, kSequenceStartProgram},
+    {sim::event::kBombReleased, kBombReleasedProgram},
 };
 
 }  // namespace

@@ -9,10 +9,6 @@
 
 namespace dropwatch {
 
-// Key events the counter acts on.
-inline constexpr uint32_t kReleaseSequenceStartEvent = 66587;  // 0x1041B
-inline constexpr uint32_t kBombReleasedEvent = 66658;          // 0x10462
-
 // The user data registered with the key-event routine.
 inline constexpr uint32_t kKeyEventUserData = 0;
 

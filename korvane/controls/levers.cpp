@@ -1,24 +1,27 @@
 // "Throttle" and "Prop_Control": one lever per engine in each quadrant.
-// Reads: the lever positions, tokens 128, 163, 198, 233 (throttle) and 129,
-// 164, 199, 234 (propeller), drawn by the host from the sliders' own
-// variables; the module itself reads only the background's displayed height.
-// Calls: trigger_key_event (set-lever events 65820..65823, 65923..65926) from
+// Reads: the lever positions, sim::token::throttle_lever and propeller_lever
+// per engine, drawn by the host from the sliders' own variables; the module
+// itself reads only the background's displayed height.
+// Calls: trigger_key_event (sim::event::throttle_set and propeller_set) from
 // the lever handlers.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
 
-#include "korvane/controls/controls_gauges.h"
-#include "korvane/module_state.h"
-#include "gaugekit/builders.h"
 #include "frame/numbers.h"
+#include "frame/vocabulary.h"
+#include "gaugekit/builders.h"
 #include "gaugekit/routines.h"
 #include "gaugekit/services.h"
+#include "korvane/bitmaps.h"
+#include "korvane/controls/controls_gauges.h"
+#include "korvane/module_state.h"
 
 namespace controls {
 namespace {
 
+namespace bitmap = korvane::bitmap;
 using kit::Placement;
 
 struct Box {
@@ -28,71 +31,68 @@ struct Box {
     int32_t height;
 };
 
-struct LeverVariant {
+struct Lever {
     uint32_t bitmap;
     Placement position;  // the lever picture at value 0
-    uint32_t token;      // lever position 0..16383
-    uint32_t event;      // sets the lever to an absolute position
     Box box;             // drag box, relative to the panel box
 };
 
-struct QuadrantVariant {
+struct Variant {
     const char* name;
-    GAUGEHDR* gauge;
     ELEMENT_STATIC_IMAGE** root_element;  // module state, captured at service id 2
     // Box height over background height, to four decimals; the stored value
     // is what the lever values are built on, not the exact quotient.
     double ratio;
     uint32_t background_bitmap;
     Box panel;
-    double scale_y;               // pixels per lever unit: the picture's travel / 16384, upward
-    LeverVariant levers[4];       // by engine
+    double scale_y;                  // pixels per lever unit: the picture's travel / 16384, upward
+    uint32_t (*token)(int engine);   // lever position 0..16383
+    uint32_t (*event)(int engine);   // sets the lever to an absolute position
+    Lever levers[kEngineCount];      // by engine
 };
 
-constexpr size_t kEngineCount = 4;
-
-constexpr QuadrantVariant kQuadrants[] = {
+constexpr Variant kQuadrants[kQuadrantCount] = {
     {
         .name = "Throttle",
-        .gauge = &throttle_gauge,
         .root_element = &module_state::throttle_root_element,
         .ratio = 0.3455,  // 57 / 165
-        .background_bitmap = 405,  // 266 x 165
+        .background_bitmap = bitmap::kThrottleQuadrant,  // 266 x 165
         .panel = {0, 0, 265, 165},
         .scale_y = -0.00347900390625,  // 57 pixels of travel
+        .token = sim::token::throttle_lever,
+        .event = sim::event::throttle_set,
         .levers =
             {
-                {410, {2, 57}, 128, 0x1011C, {15, 29, 58, 57}},
-                {415, {91, 112}, 163, 0x1011D, {91, 108, 58, 57}},
-                {420, {137, 112}, 198, 0x1011E, {133, 108, 58, 57}},
-                {425, {157, 57}, 233, 0x1011F, {193, 29, 58, 57}},
+                {bitmap::kThrottleLever1, {2, 57}, {15, 29, 58, 57}},
+                {bitmap::kThrottleLever2, {91, 112}, {91, 108, 58, 57}},
+                {bitmap::kThrottleLever3, {137, 112}, {133, 108, 58, 57}},
+                {bitmap::kThrottleLever4, {157, 57}, {193, 29, 58, 57}},
             },
     },
     {
         .name = "Prop_Control",
-        .gauge = &prop_control_gauge,
         .root_element = &module_state::prop_root_element,
         .ratio = 0.8202,  // 146 / 178
-        .background_bitmap = 430,  // 198 x 178
+        .background_bitmap = bitmap::kPropellerQuadrant,  // 198 x 178
         .panel = {0, 0, 198, 178},
         .scale_y = -0.00750732421875,  // 123 pixels of travel
+        .token = sim::token::propeller_lever,
+        .event = sim::event::propeller_set,
         .levers =
             {
-                {432, {0, 123}, 129, 0x10183, {0, 16, 53, 146}},
-                {434, {53, 123}, 164, 0x10184, {53, 16, 46, 146}},
-                {436, {99, 123}, 199, 0x10185, {99, 16, 47, 146}},
-                {438, {146, 123}, 234, 0x10186, {146, 16, 52, 146}},
+                {bitmap::kPropellerLever1, {0, 123}, {0, 16, 53, 146}},
+                {bitmap::kPropellerLever2, {53, 123}, {53, 16, 46, 146}},
+                {bitmap::kPropellerLever3, {99, 123}, {99, 16, 47, 146}},
+                {bitmap::kPropellerLever4, {146, 123}, {146, 16, 52, 146}},
             },
     },
 };
-constexpr size_t kThrottle = 0;
-constexpr size_t kPropControl = 1;
 
 // Engine 1's lever is drawn last, over the others.
 constexpr size_t kDrawingOrder[kEngineCount] = {1, 2, 3, 0};
 
 constexpr int32_t kCursorHand = 5;
-constexpr double kLeverMax = 16383.0;
+constexpr double kLeverMax = sim::event::kLeverMaximum;
 
 // The lever value for a pointer `pointer_y` pixels below the top of a box, on
 // a background shown `displayed_height` pixels high: the travel T = H * k; the
@@ -150,47 +150,36 @@ void GAUGE_CALL lever_gauge_callback(GAUGEHDR* gauge, uint32_t service_id, uint3
 // sent.
 template <size_t Quadrant, size_t Engine>
 int32_t GAUGE_CALL lever_drag(PIXPOINT* point, uint32_t) {
-    const QuadrantVariant& quadrant = kQuadrants[Quadrant];
+    constexpr const Variant& quadrant = kQuadrants[Quadrant];
+    constexpr uint32_t event = quadrant.event(static_cast<int>(Engine));
     const ELEMENT_STATIC_IMAGE* root = *quadrant.root_element;
     if (point == nullptr || root == nullptr || root->image == nullptr) return 0;
     const uint32_t displayed_height = root->image->displayed_height;
     if (displayed_height == 0) return 0;
-    kit::trigger_key_event(quadrant.levers[Engine].event, lever_value(displayed_height, quadrant.ratio, point->y));
+    kit::trigger_key_event(event, lever_value(displayed_height, quadrant.ratio, point->y));
     return 0;
 }
 
+// The lever drawn in the given place of the drawing order.
 template <size_t Quadrant>
-struct LeverQuadrant {
-    static constexpr const QuadrantVariant& variant = kQuadrants[Quadrant];
-
-    static constinit ELEMENT_STATIC_IMAGE background;
-    static constinit const std::array<ELEMENT_HEADER*, 2> root_list;
-    // By drawing order: each lever is the only entry of the list of the one
-    // drawn before it; the last has no list.
-    static constinit std::array<ELEMENT_SLIDER, kEngineCount> levers;
-    static constinit const std::array<std::array<ELEMENT_HEADER*, 2>, kEngineCount> lever_lists;
-    static constinit const std::array<MOUSERECT, kEngineCount + 5> mouse;
-};
-
-template <size_t Quadrant, size_t Slot>
-constexpr ELEMENT_SLIDER lever_slider() {
-    constexpr const QuadrantVariant& quadrant = kQuadrants[Quadrant];
-    constexpr const LeverVariant& lever = quadrant.levers[kDrawingOrder[Slot]];
-    ELEMENT_HEADER* const* next = nullptr;
-    if constexpr (Slot + 1 < kEngineCount) next = LeverQuadrant<Quadrant>::lever_lists[Slot + 1].data();
+constexpr ELEMENT_SLIDER lever_slider(LeverQuadrantRecords& self, size_t slot) {
+    constexpr const Variant& quadrant = kQuadrants[Quadrant];
+    const size_t engine = kDrawingOrder[slot];
+    const Lever& lever = quadrant.levers[engine];
     return ELEMENT_SLIDER{
-        .header = kit::element_header(kSlider, lever.bitmap, lever.position, quadrant.gauge, next, nullptr,
+        .header = kit::element_header(kSlider, lever.bitmap, lever.position, &self.header,
+                                        slot + 1 < kEngineCount ? self.lever_next[slot].data() : nullptr, nullptr,
                                         kFlagsOverlay),
-        .source_x = kit::module_var(0),
-        .scale_x = 0.0,
-        .source_y = kit::module_var(lever.token),
+        .source_x = {},  // the levers move only up and down
+        .source_y = kit::module_var(quadrant.token(static_cast<int>(engine))),
         .scale_y = quadrant.scale_y,
     };
 }
 
 template <size_t Quadrant, size_t... Slot>
-constexpr std::array<ELEMENT_SLIDER, sizeof...(Slot)> lever_sliders(std::index_sequence<Slot...>) {
-    return {lever_slider<Quadrant, Slot>()...};
+constexpr std::array<ELEMENT_SLIDER, sizeof...(Slot)> lever_sliders(LeverQuadrantRecords& self,
+                                                                     std::index_sequence<Slot...>) {
+    return {lever_slider<Quadrant>(self, Slot)...};
 }
 
 template <size_t Quadrant, size_t Engine>
@@ -214,40 +203,30 @@ constexpr std::array<MOUSERECT, sizeof...(Engine) + 5> lever_mouse(std::index_se
 }
 
 template <size_t Quadrant>
-constinit ELEMENT_STATIC_IMAGE LeverQuadrant<Quadrant>::background{
-    .header = kit::element_header(kStaticImage, variant.background_bitmap, Placement{0, 0}, variant.gauge,
-                                    LeverQuadrant<Quadrant>::lever_lists[0].data(), nullptr, kFlagsBackground),
-};
-
-template <size_t Quadrant>
-constinit const std::array<ELEMENT_HEADER*, 2> LeverQuadrant<Quadrant>::root_list =
-    kit::element_list(LeverQuadrant<Quadrant>::background);
-
-template <size_t Quadrant>
-constinit std::array<ELEMENT_SLIDER, kEngineCount> LeverQuadrant<Quadrant>::levers =
-    lever_sliders<Quadrant>(std::make_index_sequence<kEngineCount>{});
-
-template <size_t Quadrant>
-constinit const std::array<std::array<ELEMENT_HEADER*, 2>, kEngineCount> LeverQuadrant<Quadrant>::lever_lists = {
-    kit::element_list(LeverQuadrant<Quadrant>::levers[0]),
-    kit::element_list(LeverQuadrant<Quadrant>::levers[1]),
-    kit::element_list(LeverQuadrant<Quadrant>::levers[2]),
-    kit::element_list(LeverQuadrant<Quadrant>::levers[3]),
-};
-
-template <size_t Quadrant>
-constinit const std::array<MOUSERECT, kEngineCount + 5> LeverQuadrant<Quadrant>::mouse =
-    lever_mouse<Quadrant>(std::make_index_sequence<kEngineCount>{});
-
-template <size_t Quadrant>
-constexpr GAUGEHDR quadrant_header() {
-    return kit::gauge_header(kQuadrants[Quadrant].name, LeverQuadrant<Quadrant>::root_list.data(),
-                               LeverQuadrant<Quadrant>::mouse.data(), lever_gauge_callback<Quadrant>);
+constexpr LeverQuadrantRecords lever_quadrant(LeverQuadrantRecords& self) {
+    constexpr const Variant& quadrant = kQuadrants[Quadrant];
+    return {
+        .header = kit::gauge_header(quadrant.name, self.element_list.data(), self.mouse_rects.data(),
+                                      lever_gauge_callback<Quadrant>),
+        .element_list = kit::element_list(self.background),
+        .background = {.header = kit::element_header(kStaticImage, quadrant.background_bitmap, Placement{0, 0},
+                                                       &self.header, self.background_next.data(), nullptr,
+                                                       kFlagsBackground)},
+        .background_next = kit::element_list(self.levers[0]),
+        .levers = lever_sliders<Quadrant>(self, std::make_index_sequence<kEngineCount>{}),
+        .lever_next = {kit::element_list(self.levers[1]), kit::element_list(self.levers[2]),
+                       kit::element_list(self.levers[3])},
+        .mouse_rects = lever_mouse<Quadrant>(std::make_index_sequence<kEngineCount>{}),
+    };
 }
 
 }  // namespace
 
-constinit GAUGEHDR throttle_gauge = quadrant_header<kThrottle>();
-constinit GAUGEHDR prop_control_gauge = quadrant_header<kPropControl>();
+template <size_t Quadrant>
+constinit LeverQuadrantRecords LeverQuadrant<Quadrant>::records =
+    lever_quadrant<Quadrant>(LeverQuadrant<Quadrant>::records);
+
+template struct LeverQuadrant<kThrottle>;
+template struct LeverQuadrant<kPropControl>;
 
 }  // namespace controls

@@ -1,50 +1,44 @@
 // "Magneto_Switch" and "Starter_Switch": ignition and starting of the four
 // engines.
-// Reads: the engines' running flags, tokens 406, 445, 484, 523 (starter, by
-// lookup_var); the magneto switches show tokens 399/400, 438/439, 477/478,
-// 516/517 (drawn by the host from the icons' own variables).
-// Calls: lookup_var and trigger_key_event (start events) from the starter's
-// callbacks; user32's FindWindowA at the starter's service id 4. The magneto
-// switches' key events are sent by the host from the mouse records.
+// Reads: each engine's running flag, sim::token::engine_running (starter, by
+// lookup_var); the magneto switches show sim::token::first_magneto and
+// second_magneto (drawn by the host from the icons' own variables).
+// Calls: lookup_var and trigger_key_event (sim::event::engine_start or
+// engine_start_alternate) from the starter's callbacks; user32's FindWindowA
+// at the starter's service id 4. The magneto switches' key events
+// (sim::event::first_magneto_toggle, second_magneto_toggle) are sent by the
+// host from the mouse records.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
 
+#include "frame/vocabulary.h"
+#include "gaugekit/builders.h"
+#include "gaugekit/platform.h"
+#include "gaugekit/routines.h"
+#include "gaugekit/services.h"
+#include "korvane/bitmaps.h"
 #include "korvane/controls/controls_gauges.h"
 #include "korvane/module_state.h"
-#include "gaugekit/builders.h"
-#include "gaugekit/routines.h"
-#include "gaugekit/platform.h"
-#include "gaugekit/services.h"
 
 namespace controls {
 namespace {
 
+namespace bitmap = korvane::bitmap;
 using kit::Placement;
 
-// What differs between the engines on both panels.
-struct EngineSwitches {
-    // Magneto_Switch: the engine's first and second switch, side by side.
-    int32_t magneto_x;              // the first switch; the second lies one switch width right
-    uint32_t magneto_tokens[2];     // switch positions (0 or 1): the icons' frames
-    uint32_t magneto_events[2];     // key events the host sends on a click in a switch's box
-    // Starter_Switch.
-    uint32_t running_token;         // 1.0 running, 0.0 stopped
-    uint32_t start_event_window;    // sent with value 4 when the main window was found
-    uint32_t start_event_no_window; // sent with value 0 otherwise
+// What differs between the engines on the magneto panel; everything else
+// follows from the engine's number.
+struct Variant {
+    int32_t magneto_x;  // the first switch; the second lies one switch width right
 };
 
 // Engines 2 and 3 lie either side of a 20-pixel gap with no magneto switch
 // (x 180 to 199).
-constexpr EngineSwitches kEngines[] = {
-    {0, {399, 400}, {0x10189, 0x10188}, 406, 0x1018C, 0x102FC},
-    {90, {438, 439}, {0x1018F, 0x1018E}, 445, 0x10192, 0x102FD},
-    {200, {477, 478}, {0x10195, 0x10194}, 484, 0x10198, 0x102FE},
-    {290, {516, 517}, {0x1019B, 0x1019A}, 523, 0x1019E, 0x102FF},
-};
-constexpr size_t kEngineCount = std::size(kEngines);
+constexpr Variant kEngines[kEngineCount] = {{0}, {90}, {200}, {290}};
 static_assert(kEngineCount == std::size(module_state::starter_armed));
+static_assert(kEngineCount == sim::kEngineCount);
 
 constexpr int32_t kCursorHand = 5;
 constexpr int32_t kCursorArm = 1;
@@ -52,50 +46,34 @@ constexpr uint32_t kFailureKeyPanel = 20;
 
 // --- Magneto_Switch ------------------------------------------------------------
 
-constexpr uint32_t kMagnetoBackgroundBitmap = 310;  // 380 x 138
-constexpr uint32_t kMagnetoSwitchBitmap = 315;      // 45 x 138, frames 315 and 316
+// The switch icons have two frames, off then on.
 constexpr int32_t kMagnetoPanelWidth = 380;
 constexpr int32_t kMagnetoPanelHeight = 138;
 constexpr int32_t kMagnetoSwitchWidth = 45;
 
-// Two switches per engine, first then second, in engine order; each icon and
-// its box (the full panel height) share their left edge.
-constexpr size_t kMagnetoSwitchCount = 2 * kEngineCount;
-
+// Each icon and its box (the full panel height) share their left edge.
 struct MagnetoSwitchPlace {
     int32_t x;
-    uint32_t token;
-    uint32_t event;
+    uint32_t token;  // switch position (0 or 1): the icon's frame
+    uint32_t event;  // the key event the host sends on a click in the switch's box
 };
 
-constexpr MagnetoSwitchPlace magneto_switch(size_t index) {
-    const EngineSwitches& engine = kEngines[index / 2];
-    const size_t which = index % 2;
-    return {engine.magneto_x + kMagnetoSwitchWidth * static_cast<int32_t>(which), engine.magneto_tokens[which],
-            engine.magneto_events[which]};
-}
-
-struct MagnetoSwitch {
-    static constinit const FAILURE_RECORD failures[2];
-    static constinit std::array<ELEMENT_ICON, kMagnetoSwitchCount> switches;
-    static constinit const std::array<ELEMENT_HEADER*, kMagnetoSwitchCount + 1> switch_list;
-    static constinit ELEMENT_STATIC_IMAGE background;
-    static constinit const std::array<ELEMENT_HEADER*, 2> root_list;
-    static constinit const std::array<MOUSERECT, kMagnetoSwitchCount + 5> mouse;
-};
-
-constexpr ELEMENT_ICON magneto_icon(const MagnetoSwitchPlace& place) {
-    return ELEMENT_ICON{
-        .header = kit::element_header(kIcon, kMagnetoSwitchBitmap, Placement{place.x, 0}, &magneto_switch_gauge,
-                                        nullptr, MagnetoSwitch::failures, kFlagsOverlay),
-        .source = kit::module_var(place.token),
-        .frame_count = 2,
-    };
+constexpr MagnetoSwitchPlace magneto_place(size_t index) {
+    const int engine = static_cast<int>(index / 2);
+    const bool second = index % 2 != 0;
+    return {kEngines[index / 2].magneto_x + (second ? kMagnetoSwitchWidth : 0),
+            second ? sim::token::second_magneto(engine) : sim::token::first_magneto(engine),
+            second ? sim::event::second_magneto_toggle(engine) : sim::event::first_magneto_toggle(engine)};
 }
 
 template <size_t... I>
-constexpr std::array<ELEMENT_ICON, sizeof...(I)> magneto_icons(std::index_sequence<I...>) {
-    return {magneto_icon(magneto_switch(I))...};
+constexpr std::array<ELEMENT_ICON, sizeof...(I)> magneto_icons(MagnetoSwitchRecords& self, std::index_sequence<I...>) {
+    return {ELEMENT_ICON{
+        .header = kit::element_header(kIcon, bitmap::kMagnetoSwitchOff, Placement{magneto_place(I).x, 0},
+                                        &self.header, nullptr, self.failures, kFlagsOverlay),
+        .source = kit::module_var(magneto_place(I).token),
+        .frame_count = 2,
+    }...};
 }
 
 template <size_t... I>
@@ -103,32 +81,32 @@ constexpr std::array<MOUSERECT, sizeof...(I) + 5> magneto_mouse(std::index_seque
     return {
         kit::mouse_whole_gauge(),
         kit::mouse_parent(0, 0, kMagnetoPanelWidth, kMagnetoPanelHeight),
-        kit::mouse_event_child(magneto_switch(I).x, 0, kMagnetoSwitchWidth, kMagnetoPanelHeight, kCursorHand,
-                                 kMouseClick, magneto_switch(I).event)...,
+        kit::mouse_event_child(magneto_place(I).x, 0, kMagnetoSwitchWidth, kMagnetoPanelHeight, kCursorHand,
+                                 kMouseClick, magneto_place(I).event)...,
         kit::mouse_parent_end(),
         kit::mouse_parent_end(),
         kit::mouse_end(),
     };
 }
 
-constinit const FAILURE_RECORD MagnetoSwitch::failures[2] = {kit::failure(kFailureKeyPanel, 1), kit::failure_end()};
-constinit std::array<ELEMENT_ICON, kMagnetoSwitchCount> MagnetoSwitch::switches =
-    magneto_icons(std::make_index_sequence<kMagnetoSwitchCount>{});
-constinit const std::array<ELEMENT_HEADER*, kMagnetoSwitchCount + 1> MagnetoSwitch::switch_list =
-    kit::element_list(MagnetoSwitch::switches);
-constinit ELEMENT_STATIC_IMAGE MagnetoSwitch::background{
-    .header = kit::element_header(kStaticImage, kMagnetoBackgroundBitmap, Placement{0, 0}, &magneto_switch_gauge,
-                                    MagnetoSwitch::switch_list.data(), MagnetoSwitch::failures, kFlagsBackground),
-};
-constinit const std::array<ELEMENT_HEADER*, 2> MagnetoSwitch::root_list =
-    kit::element_list(MagnetoSwitch::background);
-constinit const std::array<MOUSERECT, kMagnetoSwitchCount + 5> MagnetoSwitch::mouse =
-    magneto_mouse(std::make_index_sequence<kMagnetoSwitchCount>{});
+constexpr MagnetoSwitchRecords magneto_switch(MagnetoSwitchRecords& self) {
+    return {
+        .header = kit::gauge_header("Magneto_Switch", self.element_list.data(), self.mouse_rects.data()),
+        .element_list = kit::element_list(self.background),
+        .background = {.header = kit::element_header(kStaticImage, bitmap::kMagnetoPanel, Placement{0, 0},
+                                                       &self.header, self.background_next.data(), self.failures,
+                                                       kFlagsBackground)},
+        .background_next = kit::element_list(self.switches),
+        .switches = magneto_icons(self, std::make_index_sequence<kMagnetoSwitchCount>{}),
+        .failures = {kit::failure(kFailureKeyPanel, 1), kit::failure_end()},
+        .mouse_rects = magneto_mouse(std::make_index_sequence<kMagnetoSwitchCount>{}),
+    };
+}
 
 // --- Starter_Switch ------------------------------------------------------------
 
-constexpr uint32_t kStarterBackgroundBitmap = 365;  // 300 x 115: one 75-pixel column per engine
-constexpr uint32_t kStarterArmingBitmap = 370;      // 54 x 111, frames 370 (not armed) and 371 (armed)
+// One 75-pixel column per engine; the arming icons have two frames, not
+// armed then armed.
 constexpr int32_t kStarterPanelWidth = 300;
 constexpr int32_t kStarterPanelHeight = 115;
 constexpr int32_t kStarterColumnWidth = 75;
@@ -170,15 +148,17 @@ int32_t GAUGE_CALL starter_arm_click(PIXPOINT*, uint32_t) {
 }
 
 // Held down, the button keeps the starter engaged: every repeat sends the
-// start event again while the engine stays armed.
+// start event again while the engine stays armed. With the main window found
+// the start goes as the first family's event with value 4, otherwise as the
+// second family's with value 0.
 template <size_t Engine>
 int32_t GAUGE_CALL starter_button_click(PIXPOINT*, uint32_t) {
+    constexpr int engine = static_cast<int>(Engine);
     if (module_state::starter_armed[Engine] == 0) return 0;
-    const EngineSwitches& engine = kEngines[Engine];
     if (module_state::cfs_main_window_found != 0) {
-        kit::trigger_key_event(engine.start_event_window, kStartValueWindow);
+        kit::trigger_key_event(sim::event::engine_start(engine), kStartValueWindow);
     } else {
-        kit::trigger_key_event(engine.start_event_no_window, kStartValueNoWindow);
+        kit::trigger_key_event(sim::event::engine_start_alternate(engine), kStartValueNoWindow);
     }
     return 0;
 }
@@ -190,30 +170,24 @@ void GAUGE_CALL starter_gauge_callback(GAUGEHDR*, uint32_t service_id, uint32_t)
     module_state::cfs_main_window_found = FindWindowA(kMainWindowClass, kMainWindowTitle) != nullptr ? 1 : 0;
 }
 
-struct StarterSwitch {
-    static constinit const FAILURE_RECORD failures[2];
-    static constinit std::array<ELEMENT_ICON, kEngineCount> arming_icons;
-    static constinit const std::array<ELEMENT_HEADER*, kEngineCount + 1> icon_list;
-    static constinit ELEMENT_STATIC_IMAGE background;
-    static constinit const std::array<ELEMENT_HEADER*, 2> root_list;
-    static constinit const std::array<MOUSERECT, 2 * kEngineCount + 5> mouse;
-};
-
-template <size_t Engine>
-constexpr ELEMENT_ICON arming_icon() {
-    constexpr int32_t x = kStarterIconInset + kStarterColumnWidth * static_cast<int32_t>(Engine);
-    return ELEMENT_ICON{
-        .header = kit::element_header(kIcon, kStarterArmingBitmap, Placement{x, 0}, &starter_switch_gauge.header,
-                                        nullptr, StarterSwitch::failures, kFlagsOverlay),
-        .source = kit::module_var(0),
+// The arming icons read no variable: their callbacks give the frame.
+template <size_t... Engine>
+constexpr std::array<ELEMENT_ICON, sizeof...(Engine)> arming_icons(StarterSwitchRecords& self,
+                                                                    std::index_sequence<Engine...>) {
+    return {ELEMENT_ICON{
+        .header = kit::element_header(
+            kIcon, bitmap::kArmingSwitchOff,
+            Placement{kStarterIconInset + kStarterColumnWidth * static_cast<int32_t>(Engine), 0}, &self.header,
+            nullptr, self.failures, kFlagsOverlay),
+        .source = {},
         .frame_count = 2,
         .callback = starter_icon_update<Engine>,
-    };
+    }...};
 }
 
 template <size_t... Engine>
-constexpr std::array<ELEMENT_ICON, sizeof...(Engine)> build_arming_icons(std::index_sequence<Engine...>) {
-    return {arming_icon<Engine>()...};
+constexpr std::array<MODULE_VAR_SLOT, sizeof...(Engine)> running_vars(std::index_sequence<Engine...>) {
+    return {kit::module_var_slot(sim::token::engine_running(static_cast<int>(Engine)))...};
 }
 
 // Two boxes per engine, engine by engine: the arming box over the switch
@@ -243,35 +217,25 @@ constexpr std::array<MOUSERECT, sizeof...(I) + 5> starter_mouse(std::index_seque
     };
 }
 
-constinit const FAILURE_RECORD StarterSwitch::failures[2] = {kit::failure(kFailureKeyPanel, 1), kit::failure_end()};
-constinit std::array<ELEMENT_ICON, kEngineCount> StarterSwitch::arming_icons =
-    build_arming_icons(std::make_index_sequence<kEngineCount>{});
-constinit const std::array<ELEMENT_HEADER*, kEngineCount + 1> StarterSwitch::icon_list =
-    kit::element_list(StarterSwitch::arming_icons);
-constinit ELEMENT_STATIC_IMAGE StarterSwitch::background{
-    .header = kit::element_header(kStaticImage, kStarterBackgroundBitmap, Placement{0, 0},
-                                    &starter_switch_gauge.header, StarterSwitch::icon_list.data(),
-                                    StarterSwitch::failures, kFlagsBackground),
-};
-constinit const std::array<ELEMENT_HEADER*, 2> StarterSwitch::root_list =
-    kit::element_list(StarterSwitch::background);
-constinit const std::array<MOUSERECT, 2 * kEngineCount + 5> StarterSwitch::mouse =
-    starter_mouse(std::make_index_sequence<2 * kEngineCount>{});
-
-template <size_t... Engine>
-constexpr StarterSwitchBlock starter_block(std::index_sequence<Engine...>) {
-    return StarterSwitchBlock{
-        .header = kit::gauge_header("Starter_Switch", StarterSwitch::root_list.data(), StarterSwitch::mouse.data(),
+constexpr StarterSwitchRecords starter_switch(StarterSwitchRecords& self) {
+    return {
+        .header = kit::gauge_header("Starter_Switch", self.element_list.data(), self.mouse_rects.data(),
                                       starter_gauge_callback),
-        .starter_running_var = {kit::module_var_slot(kEngines[Engine].running_token)...},
+        .starter_running_var = running_vars(std::make_index_sequence<kEngineCount>{}),
+        .element_list = kit::element_list(self.background),
+        .background = {.header = kit::element_header(kStaticImage, bitmap::kStarterPanel, Placement{0, 0},
+                                                       &self.header, self.background_next.data(), self.failures,
+                                                       kFlagsBackground)},
+        .background_next = kit::element_list(self.arming_icons),
+        .arming_icons = arming_icons(self, std::make_index_sequence<kEngineCount>{}),
+        .failures = {kit::failure(kFailureKeyPanel, 1), kit::failure_end()},
+        .mouse_rects = starter_mouse(std::make_index_sequence<2 * kEngineCount>{}),
     };
 }
 
 }  // namespace
 
-constinit GAUGEHDR magneto_switch_gauge =
-    kit::gauge_header("Magneto_Switch", MagnetoSwitch::root_list.data(), MagnetoSwitch::mouse.data());
-
-constinit StarterSwitchBlock starter_switch_gauge = starter_block(std::make_index_sequence<kEngineCount>{});
+constinit MagnetoSwitchRecords magneto_switch_gauge = magneto_switch(magneto_switch_gauge);
+constinit StarterSwitchRecords starter_switch_gauge = starter_switch(starter_switch_gauge);
 
 }  // namespace controls

@@ -1,21 +1,25 @@
 // The per-engine dials: "Tachometer1"-"4", "Boost1"-"4", "Oil_Temperature1"-"4",
 // "Oil_Pressure1"-"4" and "Radiator_Temperature1"-"4".
 //
-// Reads, per engine n (engine 1's token + 39 * (n - 1)): engine speed (390),
-// manifold pressure (391), oil temperature (416), radiator temperature (417)
-// and oil pressure (418), each through its needle's own variable. Calls no
-// host service; the host refreshes the needle variables before the callbacks.
+// Reads, per engine: sim::token::engine_speed, manifold_pressure,
+// oil_temperature, radiator_temperature and oil_pressure, each through its
+// needle's own variable. Calls no host service; the host refreshes the needle
+// variables before the callbacks.
 #include <array>
 #include <cmath>
 
-#include "korvane/engine/engine_gauges.h"
-#include "gaugekit/readings.h"
-#include "gaugekit/builders.h"
 #include "frame/numbers.h"
+#include "frame/vocabulary.h"
+#include "gaugekit/builders.h"
+#include "gaugekit/readings.h"
 #include "gaugekit/routines.h"
+#include "korvane/bitmaps.h"
+#include "korvane/engine/engine_gauges.h"
 
 namespace engine {
 namespace {
+
+namespace bitmap = korvane::bitmap;
 
 // --- Value callbacks: the same for every engine ---------------------------------
 
@@ -38,7 +42,7 @@ double GAUGE_CALL hundreds_hand(ELEMENT_NEEDLE* needle) { return hand_angle(need
 
 // Pounds per square foot above a fixed 2073 datum, in pounds per square inch.
 double GAUGE_CALL boost_scaling(ELEMENT_NEEDLE* needle) {
-    return frame::limit((kit::reading(needle) - 2073.0) * (1.0 / 144.0), -5.0, 24.0);
+    return frame::limit((kit::reading(needle) - 2073.0) * (1.0 / sim::unit::kSquareInchesPerSquareFoot), -5.0, 24.0);
 }
 
 // Rankine to Celsius with the instrument maker's offset and rounded factor.
@@ -49,7 +53,7 @@ double GAUGE_CALL oil_temperature_scaling(ELEMENT_NEEDLE* needle) {
 }
 
 double GAUGE_CALL oil_pressure_scaling(ELEMENT_NEEDLE* needle) {
-    return frame::limit(kit::reading(needle) * (1.0 / 144.0), 0.0, 120.0);
+    return frame::limit(kit::reading(needle) * (1.0 / sim::unit::kSquareInchesPerSquareFoot), 0.0, 120.0);
 }
 
 double GAUGE_CALL radiator_temperature_scaling(ELEMENT_NEEDLE* needle) {
@@ -58,42 +62,22 @@ double GAUGE_CALL radiator_temperature_scaling(ELEMENT_NEEDLE* needle) {
 
 // --- What differs between engines ---------------------------------------------
 
-struct EngineEntry {
+// The gauges' names; each dial reads its own engine's variables.
+struct Variant {
     const char* tachometer;
     const char* boost;
     const char* oil_temperature;
     const char* oil_pressure;
     const char* radiator_temperature;
-    uint32_t speed_token;
-    uint32_t manifold_pressure_token;
-    uint32_t oil_temperature_token;
-    uint32_t oil_pressure_token;
-    uint32_t radiator_temperature_token;
 };
 
-constexpr std::array<EngineEntry, kEngineCount> kEngines{{
-    {"Tachometer1", "Boost1", "Oil_Temperature1", "Oil_Pressure1", "Radiator_Temperature1", 390, 391, 416, 418, 417},
-    {"Tachometer2", "Boost2", "Oil_Temperature2", "Oil_Pressure2", "Radiator_Temperature2", 429, 430, 455, 457, 456},
-    {"Tachometer3", "Boost3", "Oil_Temperature3", "Oil_Pressure3", "Radiator_Temperature3", 468, 469, 494, 496, 495},
-    {"Tachometer4", "Boost4", "Oil_Temperature4", "Oil_Pressure4", "Radiator_Temperature4", 507, 508, 533, 535, 534},
+constexpr std::array<Variant, kEngineCount> kEngines{{
+    {"Tachometer1", "Boost1", "Oil_Temperature1", "Oil_Pressure1", "Radiator_Temperature1"},
+    {"Tachometer2", "Boost2", "Oil_Temperature2", "Oil_Pressure2", "Radiator_Temperature2"},
+    {"Tachometer3", "Boost3", "Oil_Temperature3", "Oil_Pressure3", "Radiator_Temperature3"},
+    {"Tachometer4", "Boost4", "Oil_Temperature4", "Oil_Pressure4", "Radiator_Temperature4"},
 }};
-
-// The host numbers each engine's variables in blocks 39 tokens apart.
-constexpr bool tokens_in_engine_blocks() {
-    for (std::size_t n = 1; n < kEngineCount; ++n) {
-        const uint32_t step = 39 * static_cast<uint32_t>(n);
-        const EngineEntry& first = kEngines[0];
-        const EngineEntry& entry = kEngines[n];
-        if (entry.speed_token != first.speed_token + step ||
-            entry.manifold_pressure_token != first.manifold_pressure_token + step ||
-            entry.oil_temperature_token != first.oil_temperature_token + step ||
-            entry.oil_pressure_token != first.oil_pressure_token + step ||
-            entry.radiator_temperature_token != first.radiator_temperature_token + step)
-            return false;
-    }
-    return true;
-}
-static_assert(tokens_in_engine_blocks());
+static_assert(kEngineCount == sim::kEngineCount);
 
 // --- Tachometer -------------------------------------------------------------------
 
@@ -102,26 +86,28 @@ constexpr kit::Placement kTachometerPivot{139, 139};
 
 template <std::size_t Engine>
 constexpr TachometerRecords tachometer(TachometerRecords& self) {
-    constexpr EngineEntry entry = kEngines[Engine];
+    constexpr uint32_t speed = sim::token::engine_speed(static_cast<int>(Engine));
     return TachometerRecords{
-        .header = kit::gauge_header(entry.tachometer, self.element_list, self.mouse_rects),
-        .element_list = {&self.background.header, nullptr},
-        .background = {.header = kit::element_header(kStaticImage, 150, {0, 0}, &self.header,
-                                                       self.background_next, self.failures, kFlagsBackground)},
-        .background_next = {&self.thousands_hand.header, nullptr},
+        .header = kit::gauge_header(kEngines[Engine].tachometer, self.element_list.data(), self.mouse_rects),
+        .element_list = kit::element_list(self.background),
+        .background = {.header = kit::element_header(kStaticImage, bitmap::kTachometerDial, {0, 0}, &self.header,
+                                                       self.background_next.data(), self.failures,
+                                                       kFlagsBackground)},
+        .background_next = kit::element_list(self.thousands_hand),
         .thousands_hand =
             {
-                .header = kit::element_header(kNeedle, 155, kTachometerPivot, &self.header,
-                                                self.thousands_hand_next, self.failures, kFlagsOverlay, {35, 17}),
-                .source = kit::module_var(entry.speed_token),
+                .header = kit::element_header(kNeedle, bitmap::kTachometerThousandsHand, kTachometerPivot,
+                                                &self.header, self.thousands_hand_next.data(), self.failures,
+                                                kFlagsOverlay, {35, 17}),
+                .source = kit::module_var(speed),
                 .update_callback = thousands_hand,
             },
-        .thousands_hand_next = {&self.hundreds_hand.header, nullptr},
+        .thousands_hand_next = kit::element_list(self.hundreds_hand),
         .hundreds_hand =
             {
-                .header = kit::element_header(kNeedle, 160, kTachometerPivot, &self.header, nullptr,
-                                                self.failures, kFlagsOverlay, {54, 8}),
-                .source = kit::module_var(entry.speed_token),
+                .header = kit::element_header(kNeedle, bitmap::kTachometerHundredsHand, kTachometerPivot,
+                                                &self.header, nullptr, self.failures, kFlagsOverlay, {54, 8}),
+                .source = kit::module_var(speed),
                 .update_callback = hundreds_hand,
             },
         .failures = {kit::failure(20, 2), kit::failure_end()},
@@ -134,8 +120,8 @@ constexpr TachometerRecords tachometer(TachometerRecords& self) {
 // What a single-needle family fixes for all four engines.
 template <std::size_t TablePoints>
 struct DialFamily {
-    const char* EngineEntry::*name;
-    uint32_t EngineEntry::*token;
+    const char* Variant::*name;
+    uint32_t (*token)(int engine);   // the needle's variable, by engine 0..3
     uint32_t background_bitmap;
     uint32_t needle_bitmap;
     kit::Placement pivot;            // on the background
@@ -150,10 +136,10 @@ template <Dial Family>
 constexpr DialFamily<dial_table_points(Family)> dial_family() {
     if constexpr (Family == Dial::boost) {
         return {
-            .name = &EngineEntry::boost,
-            .token = &EngineEntry::manifold_pressure_token,
-            .background_bitmap = 165,
-            .needle_bitmap = 170,
+            .name = &Variant::boost,
+            .token = sim::token::manifold_pressure,
+            .background_bitmap = bitmap::kBoostDial,
+            .needle_bitmap = bitmap::kBoostNeedle,
             .pivot = {139, 139},
             .needle_pivot = {56, 8},
             .max_degrees_per_tick = 0,
@@ -164,10 +150,10 @@ constexpr DialFamily<dial_table_points(Family)> dial_family() {
         };
     } else if constexpr (Family == Dial::oil_temperature) {
         return {
-            .name = &EngineEntry::oil_temperature,
-            .token = &EngineEntry::oil_temperature_token,
-            .background_bitmap = 175,
-            .needle_bitmap = 180,
+            .name = &Variant::oil_temperature,
+            .token = sim::token::oil_temperature,
+            .background_bitmap = bitmap::kOilTemperatureDial,
+            .needle_bitmap = bitmap::kOilTemperatureNeedle,
             .pivot = {69, 114},
             .needle_pivot = {3, 5},
             .max_degrees_per_tick = 6,
@@ -178,10 +164,10 @@ constexpr DialFamily<dial_table_points(Family)> dial_family() {
         };
     } else if constexpr (Family == Dial::oil_pressure) {
         return {
-            .name = &EngineEntry::oil_pressure,
-            .token = &EngineEntry::oil_pressure_token,
-            .background_bitmap = 210,
-            .needle_bitmap = 215,
+            .name = &Variant::oil_pressure,
+            .token = sim::token::oil_pressure,
+            .background_bitmap = bitmap::kOilPressureDial,
+            .needle_bitmap = bitmap::kOilPressureNeedle,
             .pivot = {69, 69},
             .needle_pivot = {28, 28},
             .max_degrees_per_tick = 6,
@@ -192,10 +178,10 @@ constexpr DialFamily<dial_table_points(Family)> dial_family() {
     } else {
         static_assert(Family == Dial::radiator_temperature);
         return {
-            .name = &EngineEntry::radiator_temperature,
-            .token = &EngineEntry::radiator_temperature_token,
-            .background_bitmap = 185,
-            .needle_bitmap = 190,
+            .name = &Variant::radiator_temperature,
+            .token = sim::token::radiator_temperature,
+            .background_bitmap = bitmap::kRadiatorTemperatureDial,
+            .needle_bitmap = bitmap::kRadiatorTemperatureNeedle,
             .pivot = {69, 114},
             .needle_pivot = {3, 5},
             .max_degrees_per_tick = 6,
@@ -209,18 +195,17 @@ constexpr DialFamily<dial_table_points(Family)> dial_family() {
 template <Dial Family, std::size_t Engine>
 constexpr NeedleDialRecords<dial_table_points(Family)> engine_dial(NeedleDialRecords<dial_table_points(Family)>& self) {
     constexpr auto family = dial_family<Family>();
-    constexpr EngineEntry entry = kEngines[Engine];
     return {
-        .header = kit::gauge_header(entry.*family.name, self.element_list, self.mouse_rects),
-        .element_list = {&self.background.header, nullptr},
+        .header = kit::gauge_header(kEngines[Engine].*family.name, self.element_list.data(), self.mouse_rects),
+        .element_list = kit::element_list(self.background),
         .background = {.header = kit::element_header(kStaticImage, family.background_bitmap, {0, 0}, &self.header,
-                                                       self.background_next, nullptr, kFlagsBackground)},
-        .background_next = {&self.needle.header, nullptr},
+                                                       self.background_next.data(), nullptr, kFlagsBackground)},
+        .background_next = kit::element_list(self.needle),
         .needle =
             {
                 .header = kit::element_header(kNeedle, family.needle_bitmap, family.pivot, &self.header, nullptr,
                                                 self.needle_failures, kFlagsOverlay, family.needle_pivot),
-                .source = kit::module_var(entry.*family.token),
+                .source = kit::module_var(family.token(static_cast<int>(Engine))),
                 .nonlinearity = self.table.points,
                 .nonlinearity_size = dial_table_points(Family),
                 .max_degrees_per_tick = family.max_degrees_per_tick,

@@ -5,9 +5,11 @@
 // Every gauge is one object holding all of its records, so each gauge owns a
 // copy of every record and the pointers between them are address constants
 // into that object. Families are class templates on the engine (or gauge)
-// index; the gauge table takes the headers' addresses from here.
+// index; the gauge table takes the headers' addresses from here. No member is
+// const: the host writes into the reserved fields of every record.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -31,27 +33,27 @@ using PlainMouseList = MOUSERECT[3];
 // Background with the thousands hand over it and the hundreds hand on top.
 struct TachometerRecords {
     GAUGEHDR header;
-    ELEMENT_HEADER* const element_list[2];
+    std::array<ELEMENT_HEADER*, 2> element_list;
     ELEMENT_STATIC_IMAGE background;
-    ELEMENT_HEADER* const background_next[2];
+    std::array<ELEMENT_HEADER*, 2> background_next;
     ELEMENT_NEEDLE thousands_hand;
-    ELEMENT_HEADER* const thousands_hand_next[2];
+    std::array<ELEMENT_HEADER*, 2> thousands_hand_next;
     ELEMENT_NEEDLE hundreds_hand;
-    const FAILURE_RECORD failures[2];
-    const PlainMouseList mouse_rects;
+    FAILURE_RECORD failures[2];
+    PlainMouseList mouse_rects;
 };
 
 // Background with one table needle; only the needle has a failure list.
 template <std::size_t TablePoints>
 struct NeedleDialRecords {
     GAUGEHDR header;
-    ELEMENT_HEADER* const element_list[2];
+    std::array<ELEMENT_HEADER*, 2> element_list;
     ELEMENT_STATIC_IMAGE background;
-    ELEMENT_HEADER* const background_next[2];
+    std::array<ELEMENT_HEADER*, 2> background_next;
     ELEMENT_NEEDLE needle;
-    const FAILURE_RECORD needle_failures[2];
+    FAILURE_RECORD needle_failures[2];
     Nonlinearity<TablePoints> table;
-    const PlainMouseList mouse_rects;
+    PlainMouseList mouse_rects;
 };
 
 // A contents dial; the tank's capacity is a stand-alone variable stored right
@@ -60,13 +62,13 @@ template <std::size_t TablePoints>
 struct FuelQuantityRecords {
     GAUGEHDR header;
     MODULE_VAR_SLOT fuel_capacity_var;
-    ELEMENT_HEADER* const element_list[2];
+    std::array<ELEMENT_HEADER*, 2> element_list;
     ELEMENT_STATIC_IMAGE background;
-    ELEMENT_HEADER* const background_next[2];
+    std::array<ELEMENT_HEADER*, 2> background_next;
     ELEMENT_NEEDLE needle;
-    const FAILURE_RECORD failures[3];
+    FAILURE_RECORD failures[3];
     Nonlinearity<TablePoints> table;
-    const PlainMouseList mouse_rects;
+    PlainMouseList mouse_rects;
 };
 
 // Lamp housing with the lamp one step down the chain; the two engine
@@ -75,12 +77,12 @@ struct FuelPressureWarningRecords {
     GAUGEHDR header;
     MODULE_VAR_SLOT fuel_pressure_var;
     MODULE_VAR_SLOT fuel_warning_running_var;
-    ELEMENT_HEADER* const element_list[2];
+    std::array<ELEMENT_HEADER*, 2> element_list;
     ELEMENT_STATIC_IMAGE background;
-    ELEMENT_HEADER* const background_next[2];
+    std::array<ELEMENT_HEADER*, 2> background_next;
     ELEMENT_ICON lamp;
-    const FAILURE_RECORD failures[2];
-    const PlainMouseList mouse_rects;
+    FAILURE_RECORD failures[2];
+    PlainMouseList mouse_rects;
 };
 
 inline constexpr std::size_t kGearLampCount = 8;
@@ -91,13 +93,13 @@ struct GearIndicatorRecords {
     GAUGEHDR header;
     MODULE_VAR_SLOT gear_right_var;
     MODULE_VAR_SLOT gear_left_var;
-    ELEMENT_HEADER* const element_list[2];
+    std::array<ELEMENT_HEADER*, 2> element_list;
     ELEMENT_STATIC_IMAGE background;
-    ELEMENT_HEADER* const background_next[2];
+    std::array<ELEMENT_HEADER*, 2> background_next;
     ELEMENT_ICON lamps[kGearLampCount];
-    ELEMENT_HEADER* const lamp_next[kGearLampCount - 1][2];
-    const FAILURE_RECORD failures[2];
-    const MOUSERECT mouse_rects[6];
+    std::array<ELEMENT_HEADER*, 2> lamp_next[kGearLampCount - 1];
+    FAILURE_RECORD failures[2];
+    MOUSERECT mouse_rects[6];
 };
 
 // --- The per-engine dials ------------------------------------------------------
@@ -139,7 +141,7 @@ struct FuelPressureWarning {
 
 // --- Flaps and undercarriage ----------------------------------------------------
 
-extern NeedleDialRecords<3> flap_position;
-extern GearIndicatorRecords gear_indicator;
+extern NeedleDialRecords<3> flap_position_gauge;
+extern GearIndicatorRecords gear_indicator_gauge;
 
 }  // namespace engine

@@ -1,26 +1,30 @@
 // "Flap_Position", the flap dial, and "Gear_Indicator", the undercarriage lamp
 // panel with its day/night knob.
 //
-// Reads: the flap position (token 329) through the flap needle's variable;
-// the port (333) and starboard (334) leg extension through the panel's
-// stand-alone records gear_left_var and gear_right_var.
+// Reads: sim::token::kFlapPosition through the flap needle's variable; the
+// port (kGearLeftPosition) and starboard (kGearRightPosition) leg extension
+// through the panel's stand-alone records gear_left_var and gear_right_var.
 // Calls: initialize_var on both leg records at set-up (service id 2), then
 // lookup_var on both at every update (service id 6), where the lamps are
 // shown and hidden through the element-chain helpers.
 #include <array>
 #include <cstddef>
 
-#include "korvane/module_state.h"
-#include "korvane/engine/engine_gauges.h"
-#include "gaugekit/readings.h"
-#include "gaugekit/element_chain.h"
-#include "gaugekit/builders.h"
 #include "frame/numbers.h"
+#include "frame/vocabulary.h"
+#include "gaugekit/builders.h"
+#include "gaugekit/element_chain.h"
+#include "gaugekit/readings.h"
 #include "gaugekit/routines.h"
 #include "gaugekit/services.h"
+#include "korvane/bitmaps.h"
+#include "korvane/engine/engine_gauges.h"
+#include "korvane/module_state.h"
 
 namespace engine {
 namespace {
+
+namespace bitmap = korvane::bitmap;
 
 // --- Flap dial ------------------------------------------------------------------
 
@@ -29,18 +33,18 @@ double GAUGE_CALL flap_limit(ELEMENT_NEEDLE* needle) { return frame::limit(kit::
 
 constexpr uint32_t kFlapHelp = 0xA015;
 
-constexpr NeedleDialRecords<3> flap_position_records(NeedleDialRecords<3>& self) {
+constexpr NeedleDialRecords<3> flap_position(NeedleDialRecords<3>& self) {
     return {
-        .header = kit::gauge_header("Flap_Position", self.element_list, self.mouse_rects),
-        .element_list = {&self.background.header, nullptr},
-        .background = {.header = kit::element_header(kStaticImage, 395, {0, 0}, &self.header, self.background_next,
-                                                       nullptr, kFlagsBackground)},
-        .background_next = {&self.needle.header, nullptr},
+        .header = kit::gauge_header("Flap_Position", self.element_list.data(), self.mouse_rects),
+        .element_list = kit::element_list(self.background),
+        .background = {.header = kit::element_header(kStaticImage, bitmap::kFlapDial, {0, 0}, &self.header,
+                                                       self.background_next.data(), nullptr, kFlagsBackground)},
+        .background_next = kit::element_list(self.needle),
         .needle =
             {
-                .header = kit::element_header(kNeedle, 400, {70, 70}, &self.header, nullptr, self.needle_failures,
-                                                kFlagsOverlay, {27, 4}),
-                .source = kit::module_var(329),
+                .header = kit::element_header(kNeedle, bitmap::kFlapNeedle, {70, 70}, &self.header, nullptr,
+                                                self.needle_failures, kFlagsOverlay, {27, 4}),
+                .source = kit::module_var(sim::token::kFlapPosition),
                 .nonlinearity = self.table.points,
                 .nonlinearity_size = 3,
                 .max_degrees_per_tick = 6,
@@ -77,8 +81,8 @@ void show_side(ELEMENT_HEADER* root, uint32_t first_depth, bool down, bool night
 }
 
 void GAUGE_CALL undercarriage_lamps(GAUGEHDR* gauge, uint32_t service_id, uint32_t) {
-    MODULE_VAR& right = gear_indicator.gear_right_var.var;
-    MODULE_VAR& left = gear_indicator.gear_left_var.var;
+    MODULE_VAR& right = gear_indicator_gauge.gear_right_var.var;
+    MODULE_VAR& left = gear_indicator_gauge.gear_left_var.var;
     if (service_id == kServiceSetup) {
         kit::initialize_var(&right);
         kit::initialize_var(&left);
@@ -103,51 +107,52 @@ int32_t GAUGE_CALL lamp_mode_switch(PIXPOINT*, uint32_t) {
     return 0;
 }
 
-struct LampEntry {
+struct Lamp {
     uint32_t bitmap;
     kit::Placement position;
 };
 
-// In chain order, depth 1 to 8.
-constexpr std::array<LampEntry, kGearLampCount> kGearLamps{{
-    {306, {213, 114}},  // starboard locked-down, day
-    {305, {213, 114}},  // starboard locked-down, night
-    {290, {191, 53}},   // starboard locked-up, day
-    {285, {191, 53}},   // starboard locked-up, night
-    {300, {18, 114}},   // port locked-down, day
-    {295, {18, 114}},   // port locked-down, night
-    {290, {55, 53}},    // port locked-up, day
-    {285, {55, 53}},    // port locked-up, night
+// In chain order, depth 1 to 8: the starboard side's four lamps, then the
+// port side's; both sides share the red locked-up pictures.
+constexpr std::array<Lamp, kGearLampCount> kGearLamps{{
+    {bitmap::kGearStarboardDownLampDay, {213, 114}},
+    {bitmap::kGearStarboardDownLampNight, {213, 114}},
+    {bitmap::kGearUpLampDay, {191, 53}},
+    {bitmap::kGearUpLampNight, {191, 53}},
+    {bitmap::kGearPortDownLampDay, {18, 114}},
+    {bitmap::kGearPortDownLampNight, {18, 114}},
+    {bitmap::kGearUpLampDay, {55, 53}},
+    {bitmap::kGearUpLampNight, {55, 53}},
 }};
 
+// The lamps read no variable: the gauge callback shows and hides them.
 constexpr ELEMENT_ICON gear_lamp(GearIndicatorRecords& self, std::size_t index) {
-    ELEMENT_HEADER* const* const next = index + 1 < kGearLampCount ? self.lamp_next[index] : nullptr;
+    ELEMENT_HEADER* const* const next = index + 1 < kGearLampCount ? self.lamp_next[index].data() : nullptr;
     return {
         .header = kit::element_header(kIcon, kGearLamps[index].bitmap, kGearLamps[index].position, &self.header,
                                         next, self.failures, kFlagsLight),
-        .source = kit::module_var(0),
+        .source = {},
         .frame_count = 1,
     };
 }
 
-constexpr GearIndicatorRecords gear_indicator_records(GearIndicatorRecords& self) {
+constexpr GearIndicatorRecords gear_indicator(GearIndicatorRecords& self) {
     return {
-        .header = kit::gauge_header("Gear_Indicator", self.element_list, self.mouse_rects, undercarriage_lamps),
-        .gear_right_var = kit::module_var_slot(334),
-        .gear_left_var = kit::module_var_slot(333),
-        .element_list = {&self.background.header, nullptr},
-        .background = {.header = kit::element_header(kStaticImage, 280, {0, 0}, &self.header, self.background_next,
-                                                       self.failures, kFlagsBackground)},
-        .background_next = {&self.lamps[0].header, nullptr},
+        .header =
+            kit::gauge_header("Gear_Indicator", self.element_list.data(), self.mouse_rects, undercarriage_lamps),
+        .gear_right_var = kit::module_var_slot(sim::token::kGearRightPosition),
+        .gear_left_var = kit::module_var_slot(sim::token::kGearLeftPosition),
+        .element_list = kit::element_list(self.background),
+        .background = {.header = kit::element_header(kStaticImage, bitmap::kGearPanel, {0, 0}, &self.header,
+                                                       self.background_next.data(), self.failures,
+                                                       kFlagsBackground)},
+        .background_next = kit::element_list(self.lamps[0]),
         .lamps = {gear_lamp(self, 0), gear_lamp(self, 1), gear_lamp(self, 2), gear_lamp(self, 3), gear_lamp(self, 4),
                   gear_lamp(self, 5), gear_lamp(self, 6), gear_lamp(self, 7)},
-        .lamp_next = {{&self.lamps[1].header, nullptr},
-                      {&self.lamps[2].header, nullptr},
-                      {&self.lamps[3].header, nullptr},
-                      {&self.lamps[4].header, nullptr},
-                      {&self.lamps[5].header, nullptr},
-                      {&self.lamps[6].header, nullptr},
-                      {&self.lamps[7].header, nullptr}},
+        .lamp_next = {kit::element_list(self.lamps[1]), kit::element_list(self.lamps[2]),
+                      kit::element_list(self.lamps[3]), kit::element_list(self.lamps[4]),
+                      kit::element_list(self.lamps[5]), kit::element_list(self.lamps[6]),
+                      kit::element_list(self.lamps[7])},
         .failures = {kit::failure(20, 1), kit::failure_end()},
         .mouse_rects =
             {
@@ -166,7 +171,7 @@ static_assert(offsetof(GearIndicatorRecords, gear_left_var) == 148);
 
 }  // namespace
 
-constinit NeedleDialRecords<3> flap_position = flap_position_records(flap_position);
-constinit GearIndicatorRecords gear_indicator = gear_indicator_records(gear_indicator);
+constinit NeedleDialRecords<3> flap_position_gauge = flap_position(flap_position_gauge);
+constinit GearIndicatorRecords gear_indicator_gauge = gear_indicator(gear_indicator_gauge);
 
 }  // namespace engine

@@ -1,45 +1,51 @@
 // The six fuel contents gauges ("Fuel_Quantity_Port_1" ... "Fuel_Quantity_Stbd_3")
 // and the four fuel pressure warning lights ("Fuel_Pressure_Warning1"-"4").
 //
-// Reads: each tank's level (tokens 291-302, odd: level through the needle)
-// and capacity (even: the gauge's fuel_capacity_var); per engine the fuel
-// pressure (425 + 39 * (n - 1)) and running flag (406 + 39 * (n - 1)) through
-// the warning gauge's two stand-alone records.
+// Reads: each tank's level (sim::token::tank_level) through the needle and its
+// capacity (sim::token::tank_capacity) through the gauge's fuel_capacity_var;
+// per engine sim::token::fuel_pressure and engine_running through the warning
+// gauge's two stand-alone records.
 // Calls: lookup_var (the capacity from the needle callback; pressure and
 // running flag on every update of a warning gauge). The stand-alone records
 // are never passed to initialize_var: the host looks them up by token alone.
 #include <array>
 #include <cstddef>
 
-#include "korvane/engine/engine_gauges.h"
-#include "gaugekit/readings.h"
-#include "gaugekit/element_chain.h"
-#include "gaugekit/builders.h"
 #include "frame/numbers.h"
+#include "frame/vocabulary.h"
+#include "gaugekit/builders.h"
+#include "gaugekit/element_chain.h"
+#include "gaugekit/readings.h"
 #include "gaugekit/routines.h"
 #include "gaugekit/services.h"
+#include "korvane/bitmaps.h"
+#include "korvane/engine/engine_gauges.h"
 
 namespace engine {
 namespace {
 
-// --- What differs between the contents gauges ------------------------------------
+namespace bitmap = korvane::bitmap;
 
-struct FuelGaugeEntry {
+// --- Fuel contents gauges -----------------------------------------------------------
+
+namespace quantity {
+
+struct Variant {
     const char* name;
-    uint32_t level_token;
-    uint32_t capacity_token;
+    int tank;            // the host's tank 0..5: its level and capacity variables
     uint32_t background_bitmap;
     int tank_number;     // picks the dial's scale and table
     double upper_limit;  // the dial's last mark, gallons
 };
 
-constexpr std::array<FuelGaugeEntry, kFuelQuantityCount> kFuelGauges{{
-    {"Fuel_Quantity_Port_1", 291, 292, 375, 1, 500.0},
-    {"Fuel_Quantity_Stbd_1", 297, 298, 375, 1, 500.0},
-    {"Fuel_Quantity_Port_2", 293, 294, 380, 2, 310.0},
-    {"Fuel_Quantity_Stbd_2", 299, 300, 380, 2, 310.0},
-    {"Fuel_Quantity_Port_3", 295, 296, 385, 3, 90.0},
-    {"Fuel_Quantity_Stbd_3", 301, 302, 385, 3, 90.0},
+// The host numbers the port tanks 0..2 and the starboard tanks 3..5.
+constexpr std::array<Variant, kFuelQuantityCount> kFuelGauges{{
+    {"Fuel_Quantity_Port_1", 0, bitmap::kFuelQuantityDial1, 1, 500.0},
+    {"Fuel_Quantity_Stbd_1", 3, bitmap::kFuelQuantityDial1, 1, 500.0},
+    {"Fuel_Quantity_Port_2", 1, bitmap::kFuelQuantityDial2, 2, 310.0},
+    {"Fuel_Quantity_Stbd_2", 4, bitmap::kFuelQuantityDial2, 2, 310.0},
+    {"Fuel_Quantity_Port_3", 2, bitmap::kFuelQuantityDial3, 3, 90.0},
+    {"Fuel_Quantity_Stbd_3", 5, bitmap::kFuelQuantityDial3, 3, 90.0},
 }};
 
 // The dial scales in gallons; each dial's points around the pivot (70, 70).
@@ -79,19 +85,20 @@ double GAUGE_CALL fuel_contents(ELEMENT_NEEDLE* needle) {
 template <std::size_t Gauge>
 constexpr FuelQuantityRecords<fuel_table_points(Gauge)> fuel_quantity(
     FuelQuantityRecords<fuel_table_points(Gauge)>& self) {
-    constexpr FuelGaugeEntry entry = kFuelGauges[Gauge];
+    constexpr Variant variant = kFuelGauges[Gauge];
     return {
-        .header = kit::gauge_header(entry.name, self.element_list, self.mouse_rects),
-        .fuel_capacity_var = kit::module_var_slot(entry.capacity_token),
-        .element_list = {&self.background.header, nullptr},
-        .background = {.header = kit::element_header(kStaticImage, entry.background_bitmap, {0, 0}, &self.header,
-                                                       self.background_next, self.failures, kFlagsBackground)},
-        .background_next = {&self.needle.header, nullptr},
+        .header = kit::gauge_header(variant.name, self.element_list.data(), self.mouse_rects),
+        .fuel_capacity_var = kit::module_var_slot(sim::token::tank_capacity(variant.tank)),
+        .element_list = kit::element_list(self.background),
+        .background = {.header = kit::element_header(kStaticImage, variant.background_bitmap, {0, 0}, &self.header,
+                                                       self.background_next.data(), self.failures,
+                                                       kFlagsBackground)},
+        .background_next = kit::element_list(self.needle),
         .needle =
             {
-                .header = kit::element_header(kNeedle, 390, {70, 70}, &self.header, nullptr, self.failures,
-                                                kFlagsOverlay, {27, 4}),
-                .source = kit::module_var(entry.level_token),
+                .header = kit::element_header(kNeedle, bitmap::kFuelQuantityNeedle, {70, 70}, &self.header, nullptr,
+                                                self.failures, kFlagsOverlay, {27, 4}),
+                .source = kit::module_var(sim::token::tank_level(variant.tank)),
                 .nonlinearity = self.table.points,
                 .nonlinearity_size = fuel_table_points(Gauge),
                 .max_degrees_per_tick = 6,
@@ -106,19 +113,21 @@ constexpr FuelQuantityRecords<fuel_table_points(Gauge)> fuel_quantity(
 static_assert(offsetof(FuelQuantityRecords<10>, fuel_capacity_var) == 116);
 static_assert(offsetof(FuelQuantityRecords<7>, fuel_capacity_var) == 116);
 
+}  // namespace quantity
+
 // --- Fuel pressure warning lights ---------------------------------------------------
 
-struct WarningEntry {
+namespace pressure_warning {
+
+struct Variant {
     const char* name;
-    uint32_t fuel_pressure_token;
-    uint32_t running_token;
 };
 
-constexpr std::array<WarningEntry, kEngineCount> kWarnings{{
-    {"Fuel_Pressure_Warning1", 425, 406},
-    {"Fuel_Pressure_Warning2", 464, 445},
-    {"Fuel_Pressure_Warning3", 503, 484},
-    {"Fuel_Pressure_Warning4", 542, 523},
+constexpr std::array<Variant, kEngineCount> kWarnings{{
+    {"Fuel_Pressure_Warning1"},
+    {"Fuel_Pressure_Warning2"},
+    {"Fuel_Pressure_Warning3"},
+    {"Fuel_Pressure_Warning4"},
 }};
 
 // Pounds per square foot; exactly 1050 is not low.
@@ -129,7 +138,7 @@ constexpr uint32_t kLampDepth = 1;
 // clearly not 1.0 or whose pressure is clearly at or above the threshold;
 // otherwise lit, so an unreadable pressure on a running engine warns.
 template <std::size_t Engine>
-void GAUGE_CALL fuel_pressure_warning(GAUGEHDR* gauge, uint32_t service_id, uint32_t) {
+void GAUGE_CALL fuel_pressure_lamp(GAUGEHDR* gauge, uint32_t service_id, uint32_t) {
     if (service_id != kServiceUpdate) return;
     FuelPressureWarningRecords& self = FuelPressureWarning<Engine>::records;
     kit::lookup_var(&self.fuel_warning_running_var.var);
@@ -146,21 +155,24 @@ void GAUGE_CALL fuel_pressure_warning(GAUGEHDR* gauge, uint32_t service_id, uint
 }
 
 template <std::size_t Engine>
-constexpr FuelPressureWarningRecords fuel_pressure_warning_gauge(FuelPressureWarningRecords& self) {
-    constexpr WarningEntry entry = kWarnings[Engine];
+constexpr FuelPressureWarningRecords fuel_pressure_warning(FuelPressureWarningRecords& self) {
+    constexpr int engine = static_cast<int>(Engine);
     return {
-        .header = kit::gauge_header(entry.name, self.element_list, self.mouse_rects, fuel_pressure_warning<Engine>),
-        .fuel_pressure_var = kit::module_var_slot(entry.fuel_pressure_token),
-        .fuel_warning_running_var = kit::module_var_slot(entry.running_token),
-        .element_list = {&self.background.header, nullptr},
-        .background = {.header = kit::element_header(kStaticImage, 355, {0, 0}, &self.header, self.background_next,
-                                                       self.failures, kFlagsBackground)},
-        .background_next = {&self.lamp.header, nullptr},
+        .header = kit::gauge_header(kWarnings[Engine].name, self.element_list.data(), self.mouse_rects,
+                                      fuel_pressure_lamp<Engine>),
+        .fuel_pressure_var = kit::module_var_slot(sim::token::fuel_pressure(engine)),
+        .fuel_warning_running_var = kit::module_var_slot(sim::token::engine_running(engine)),
+        .element_list = kit::element_list(self.background),
+        .background = {.header = kit::element_header(kStaticImage, bitmap::kFuelPressureWarningHousing, {0, 0},
+                                                       &self.header, self.background_next.data(), self.failures,
+                                                       kFlagsBackground)},
+        .background_next = kit::element_list(self.lamp),
+        // The lamp reads no variable: the gauge callback shows and hides it.
         .lamp =
             {
-                .header = kit::element_header(kIcon, 360, {13, 13}, &self.header, nullptr, self.failures,
-                                                kFlagsLight),
-                .source = kit::module_var(0),
+                .header = kit::element_header(kIcon, bitmap::kFuelPressureWarningLamp, {13, 13}, &self.header,
+                                                nullptr, self.failures, kFlagsLight),
+                .source = {},
                 .frame_count = 1,
             },
         .failures = {kit::failure(20, 1), kit::failure_end()},
@@ -171,15 +183,17 @@ constexpr FuelPressureWarningRecords fuel_pressure_warning_gauge(FuelPressureWar
 static_assert(offsetof(FuelPressureWarningRecords, fuel_pressure_var) == 116);
 static_assert(offsetof(FuelPressureWarningRecords, fuel_warning_running_var) == 148);
 
+}  // namespace pressure_warning
+
 }  // namespace
 
 template <std::size_t Gauge>
 constinit FuelQuantityRecords<fuel_table_points(Gauge)> FuelQuantity<Gauge>::records =
-    fuel_quantity<Gauge>(FuelQuantity<Gauge>::records);
+    quantity::fuel_quantity<Gauge>(FuelQuantity<Gauge>::records);
 
 template <std::size_t Engine>
 constinit FuelPressureWarningRecords FuelPressureWarning<Engine>::records =
-    fuel_pressure_warning_gauge<Engine>(FuelPressureWarning<Engine>::records);
+    pressure_warning::fuel_pressure_warning<Engine>(FuelPressureWarning<Engine>::records);
 
 template struct FuelQuantity<0>;
 template struct FuelQuantity<1>;
