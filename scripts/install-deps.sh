@@ -13,6 +13,7 @@ packages=(
   wine wine32:i386
   xvfb xauth
   pkg-config libcairo2-dev:i386 libfreetype-dev:i386 fonts-dejavu-core fonts-dejavu-extra
+  "libexpat1:$(dpkg --print-architecture)"
 )
 
 missing=()
@@ -48,3 +49,28 @@ if ! "$probe_dir/probe" 2>/dev/null; then
   "$probe_dir/probe" || { echo "install-deps: i386 programs do not run on this machine" >&2; exit 1; }
   echo "install-deps: this kernel runs no 32-bit code: i386 programs run under qemu-i386, Wine cannot run"
 fi
+
+# JSBSim, the flight model that flies fdm/aircraft/korvane. Debian ships its
+# stand-alone executable only inside the flightgear package, whose dependencies
+# weigh gigabytes; so the package file alone is fetched (pinned, ~11 MB) and
+# just the executable is taken out of it, into a private prefix under build/.
+# It needs no library beyond libexpat1 (in the list above).
+jsbsim_version=1:2020.3.16+dfsg-1+deb12u1
+jsbsim=$(cd "$(dirname "$0")/.." && pwd)/build/jsbsim/bin/JSBSim
+if ! timeout 20 "$jsbsim" --version >/dev/null 2>&1; then
+  deb_dir=$(mktemp -d)
+  trap 'rm -rf "$probe_dir" "$deb_dir"' EXIT
+  fetch_jsbsim() {
+    (cd "$deb_dir" && timeout 300 apt-get download -qq -o Acquire::http::Timeout=30 \
+      -o APT::Sandbox::User=root "flightgear=$jsbsim_version")
+  }
+  # A machine whose package lists are older than the pinned version updates them once.
+  fetch_jsbsim || { $SUDO timeout 300 apt-get update -qq && fetch_jsbsim; } \
+    || { echo "install-deps: could not download flightgear=$jsbsim_version" >&2; exit 1; }
+  dpkg-deb --fsys-tarfile "$deb_dir"/flightgear_*.deb | tar -x -C "$deb_dir" ./usr/games/JSBSim
+  install -D -m 755 "$deb_dir/usr/games/JSBSim" "$jsbsim"
+  rm -rf "$deb_dir"
+fi
+version=$(timeout 20 "$jsbsim" --version 2>&1) \
+  || { echo "install-deps: $jsbsim does not run:" >&2; echo "$version" >&2; exit 1; }
+echo "install-deps: $(sed -n 's/^ *//; /./{p;q}' <<<"$version") in ${jsbsim%/bin/JSBSim}"

@@ -1,0 +1,52 @@
+# Flies fdm/scripts/takeoff.xml headless with JSBSim and checks the flight from
+# its CSV output (check_takeoff.awk). Skipped, saying so, where JSBSim is not
+# installed.
+#
+#   cmake -DJSBSIM=<JSBSim> -DFDM_DIR=<repo>/fdm -DWORK_DIR=<scratch>
+#         -DCHECK=<check_takeoff.awk> -P check_takeoff.cmake
+foreach(var JSBSIM FDM_DIR WORK_DIR CHECK)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "check_takeoff.cmake needs -D${var}=...")
+  endif()
+endforeach()
+
+if(NOT EXISTS "${JSBSIM}")
+  message("JSBSim is not installed at ${JSBSIM}: scripts/install-deps.sh installs it. Test skipped.")
+  return()
+endif()
+
+# This JSBSim writes its output under --root whatever the path, so the flight
+# runs in a scratch root holding a copy of the aircraft and the scripts.
+set(root "${WORK_DIR}/root")
+file(REMOVE_RECURSE "${root}")
+file(COPY "${FDM_DIR}/aircraft" "${FDM_DIR}/scripts" DESTINATION "${root}")
+
+string(TIMESTAMP start "%s %f")
+execute_process(
+  COMMAND "${JSBSIM}" --root=${root} --script=scripts/takeoff.xml --nohighlight
+  RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output
+  TIMEOUT 60)
+string(TIMESTAMP end "%s %f")
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "JSBSim failed (${status}):\n${output}")
+endif()
+if(NOT EXISTS "${root}/takeoff.csv")
+  message(FATAL_ERROR "JSBSim wrote no ${root}/takeoff.csv:\n${output}")
+endif()
+
+separate_arguments(start)
+separate_arguments(end)
+list(GET start 0 start_s)
+list(GET start 1 start_us)
+list(GET end 0 end_s)
+list(GET end 1 end_us)
+math(EXPR elapsed_ms "((${end_s} - ${start_s}) * 1000000 + ${end_us} - ${start_us}) / 1000")
+message("fdm_takeoff: JSBSim flew the 300 s take-off in ${elapsed_ms} ms")
+
+execute_process(
+  COMMAND awk -f "${CHECK}" "${root}/takeoff.csv"
+  RESULT_VARIABLE status OUTPUT_VARIABLE findings ERROR_VARIABLE failures)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${failures}")
+endif()
+message("${findings}")
