@@ -19,6 +19,10 @@
 //   gaugebench scenario <file> [--out dir] [--progress n] [--modules dir] [--pe dir]
 //       runs a scripted session (docs/scenarios.md) on the panel it names,
 //       writing its snapshots under --out (Linux build).
+//   gaugebench fly <script.xml> --out <dir> [--aircraft-root fdm] [--panel panel/panel.cfg]
+//                  [--at t1,t2,..] [--end s] [--timeout s] [--jsbsim program] [--modules dir] [--pe dir]
+//       flies a JSBSim script headless, drives the panel from the model at
+//       18 Hz and draws it at the moments --at names (Linux build).
 //   Modules named by a panel are <modules dir>/<Name>.gau (default: beside
 //   this program), their bitmaps from the PE build in --pe.
 #include <cerrno>
@@ -35,6 +39,9 @@
 #include "host/validate/validator.h"
 #include "tools/listing.h"
 #include "tools/panel_commands.h"
+#ifndef _WIN32
+#include "tools/fly_command.h"
+#endif
 
 namespace {
 
@@ -46,6 +53,8 @@ int usage() {
                  "       gaugebench render <panel.cfg> -o <picture.png> [--scale s] [--updates n] [--modules dir] "
                  "[--pe dir]\n"
                  "       gaugebench scenario <file> [--out dir] [--progress n] [--modules dir] [--pe dir]\n"
+                 "       gaugebench fly <script.xml> --out <dir> [--aircraft-root fdm] [--panel panel/panel.cfg] "
+                 "[--at t1,t2,..] [--modules dir] [--pe dir]\n"
                  "  <module>      a gauge module (.gau) built for this platform\n"
                  "  --pe <file>   the PE build of the module, whose bitmaps it carries\n"
                  "  --scale <s>   displayed size over the bitmaps' size (default 1)\n"
@@ -166,6 +175,19 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "gaugebench: %s\n", error.what());
             return 1;
         }
+    }
+    if (command == "fly") {
+#ifdef _WIN32
+        std::fprintf(stderr, "gaugebench: fly runs JSBSim beside the Linux build only\n");
+        return 2;
+#else
+        try {
+            return fly_command::fly(argc - 1, argv + 1);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "gaugebench: %s\n", error.what());
+            return 1;
+        }
+#endif
     }
     Options options;
     if (!parse(argc, argv, options)) return usage();

@@ -1,0 +1,240 @@
+#include "flightmodel/coupling.h"
+
+#include <cctype>
+#include <cmath>
+#include <numbers>
+#include <stdexcept>
+
+#include "frame/vocabulary.h"
+
+namespace flightmodel {
+namespace {
+
+namespace token = sim::token;
+
+constexpr double kDegreesPerRadian = 180.0 / std::numbers::pi;
+constexpr double kLeverFull = sim::event::kLeverMaximum;
+constexpr double kPsf = sim::unit::kSquareInchesPerSquareFoot;
+constexpr double kPsfPerInHg = 70.7262;
+constexpr double kRankineOverFahrenheit = 459.67;
+constexpr double kFullTank = 8388608.0;  // a level of 2^23 is a full tank
+constexpr double kFullFlapDegrees = 40.0;
+
+// The gauges' own raw units, from their calibrations: the VSI reads 0.797194
+// ft/min per unit, the turn pointer 0.003663 rate-one turns (3 degrees a
+// second) per unit, the slip needle 0.1575 of its scale per unit, the
+// accelerometer 617 units per g.
+constexpr double kVsiFeetPerMinutePerUnit = 0.797194;
+constexpr double kTurnRatesPerUnit = 0.003663;
+constexpr double kDegreesPerSecondPerRate = 3.0;
+constexpr double kSlipScalePerUnit = 0.1575;
+constexpr double kAccelerometerUnitsPerG = 617.0;
+// The ball sits at the end of its scale (20) at a tenth of a g to the side; it
+// moves against the sideways force, so a skid to starboard sends it to port.
+constexpr double kSlipScalePerG = 20.0 / 0.1;
+
+using Convert = double (*)(const double* in, const Surroundings&, double setting_mb);
+
+enum class Scope { kAircraft, kEngine, kTank };
+
+// One row: the variable, the properties it is made of ('#' is the engine or
+// tank index) and the conversion to the host's unit.
+struct Row {
+    Scope scope;
+    uint32_t (*token)(int index);
+    const char* what;
+    std::array<const char*, 3> properties;
+    Convert convert;
+};
+
+constexpr double same(const double* in, const Surroundings&, double) { return in[0]; }
+
+double clock_seconds(const double* in, const Surroundings& s) {
+    const double t = std::fmod(std::floor(s.start_of_day_seconds + in[0]), 86400.0);
+    return t < 0.0 ? t + 86400.0 : t;
+}
+
+// clang-format off
+constexpr Row kTable[] = {
+    {Scope::kAircraft, [](int) { return token::kIndicatedAirspeed; }, "indicated airspeed, kt",
+     {"velocities/vc-kts"}, same},
+    {Scope::kAircraft, [](int) { return token::kIndicatedAltitude; }, "indicated altitude, ft at the panel's setting",
+     {"atmosphere/pressure-altitude"},
+     [](const double* in, const Surroundings&, double setting) {
+         return in[0] + (setting - kStandardSettingMb) * kFeetPerMillibar; }},
+    {Scope::kAircraft, [](int) { return token::kVerticalSpeed; }, "vertical speed, VSI units",
+     {"velocities/h-dot-fps"},
+     [](const double* in, const Surroundings&, double) { return in[0] * 60.0 / kVsiFeetPerMinutePerUnit; }},
+    {Scope::kAircraft, [](int) { return token::kPitch; }, "pitch, degrees nose up",
+     {"attitude/theta-deg"}, same},
+    {Scope::kAircraft, [](int) { return token::kBank; }, "bank, degrees starboard wing down",
+     {"attitude/phi-deg"}, same},
+    {Scope::kAircraft, [](int) { return token::kHeading; }, "heading, degrees (the model has no variation)",
+     {"attitude/psi-deg"}, same},
+    {Scope::kAircraft, [](int) { return token::kRateOfTurn; }, "rate of turn, turn-pointer units",
+     {"velocities/psidot-rad_sec"},
+     [](const double* in, const Surroundings&, double) {
+         return in[0] * kDegreesPerRadian / kDegreesPerSecondPerRate / kTurnRatesPerUnit; }},
+    {Scope::kAircraft, [](int) { return token::kSideslip; }, "slip ball, slip-needle units",
+     {"accelerations/n-pilot-y-norm"},
+     [](const double* in, const Surroundings&, double) { return -in[0] * kSlipScalePerG / kSlipScalePerUnit; }},
+    {Scope::kAircraft, [](int) { return token::kNormalAcceleration; }, "normal acceleration, accelerometer units",
+     {"accelerations/Nz"},
+     [](const double* in, const Surroundings&, double) { return in[0] * kAccelerometerUnitsPerG; }},
+    {Scope::kAircraft, [](int) { return token::kStationBearing; }, "relative bearing of the beacon, degrees",
+     {"position/lat-geod-deg", "position/long-gc-deg", "attitude/psi-deg"},
+     [](const double* in, const Surroundings& s, double) {
+         return relative_bearing(in[0], in[1], in[2], s.beacon_latitude_deg, s.beacon_longitude_deg); }},
+    {Scope::kAircraft, [](int) { return token::kClockHours; }, "clock hours",
+     {"simulation/sim-time-sec"},
+     [](const double* in, const Surroundings& s, double) { return std::floor(clock_seconds(in, s) / 3600.0); }},
+    {Scope::kAircraft, [](int) { return token::kClockMinutes; }, "clock minutes",
+     {"simulation/sim-time-sec"},
+     [](const double* in, const Surroundings& s, double) {
+         return std::fmod(std::floor(clock_seconds(in, s) / 60.0), 60.0); }},
+    {Scope::kAircraft, [](int) { return token::kClockSeconds; }, "clock seconds",
+     {"simulation/sim-time-sec"},
+     [](const double* in, const Surroundings& s, double) { return std::fmod(clock_seconds(in, s), 60.0); }},
+    {Scope::kAircraft, [](int) { return token::kFlapPosition; }, "flap position, lever units",
+     {"fcs/flap-pos-deg"},
+     [](const double* in, const Surroundings&, double) { return in[0] / kFullFlapDegrees * kLeverFull; }},
+    // The model moves both legs together.
+    {Scope::kAircraft, [](int) { return token::kGearLeftPosition; }, "port leg extension, lever units",
+     {"gear/gear-pos-norm"},
+     [](const double* in, const Surroundings&, double) { return in[0] * kLeverFull; }},
+    {Scope::kAircraft, [](int) { return token::kGearRightPosition; }, "starboard leg extension, lever units",
+     {"gear/gear-pos-norm"},
+     [](const double* in, const Surroundings&, double) { return in[0] * kLeverFull; }},
+
+    {Scope::kTank, [](int t) { return token::tank_level(t); }, "tank level, 2^23 is full",
+     {"korvane/tank[#]/contents-gal", "korvane/tank[#]/capacity-gal"},
+     [](const double* in, const Surroundings&, double) {
+         return in[1] > 0.0 ? in[0] / in[1] * kFullTank : 0.0; }},
+    {Scope::kTank, [](int t) { return token::tank_capacity(t); }, "tank capacity, gallons",
+     {"korvane/tank[#]/capacity-gal"}, same},
+
+    {Scope::kEngine, [](int n) { return token::engine_speed(n); }, "engine speed, rpm",
+     {"propulsion/engine[#]/engine-rpm"}, same},
+    {Scope::kEngine, [](int n) { return token::manifold_pressure(n); }, "manifold pressure, psf",
+     {"propulsion/engine[#]/map-inhg"},
+     [](const double* in, const Surroundings&, double) { return in[0] * kPsfPerInHg; }},
+    {Scope::kEngine, [](int n) { return token::oil_temperature(n); }, "oil temperature, Rankine",
+     {"propulsion/engine[#]/oil-temperature-degF"},
+     [](const double* in, const Surroundings&, double) { return in[0] + kRankineOverFahrenheit; }},
+    {Scope::kEngine, [](int n) { return token::radiator_temperature(n); }, "coolant temperature, Rankine",
+     {"korvane/engine[#]/coolant-temp-degC"},
+     [](const double* in, const Surroundings&, double) { return in[0] * 1.8 + 32.0 + kRankineOverFahrenheit; }},
+    {Scope::kEngine, [](int n) { return token::oil_pressure(n); }, "oil pressure, psf",
+     {"propulsion/engine[#]/oil-pressure-psi"},
+     [](const double* in, const Surroundings&, double) { return in[0] * kPsf; }},
+    {Scope::kEngine, [](int n) { return token::fuel_pressure(n); }, "fuel pressure, psf",
+     {"korvane/engine[#]/fuel-pressure-psi"},
+     [](const double* in, const Surroundings&, double) { return in[0] * kPsf; }},
+    {Scope::kEngine, [](int n) { return token::engine_running(n); }, "running, 0 or 1",
+     {"propulsion/engine[#]/set-running"},
+     [](const double* in, const Surroundings&, double) { return in[0] >= 0.5 ? 1.0 : 0.0; }},
+    {Scope::kEngine, [](int n) { return token::first_magneto(n); }, "first magneto, 0 or 1",
+     {"korvane/engine[#]/magneto-1"},
+     [](const double* in, const Surroundings&, double) { return in[0] >= 0.5 ? 1.0 : 0.0; }},
+    {Scope::kEngine, [](int n) { return token::second_magneto(n); }, "second magneto, 0 or 1",
+     {"korvane/engine[#]/magneto-2"},
+     [](const double* in, const Surroundings&, double) { return in[0] >= 0.5 ? 1.0 : 0.0; }},
+    {Scope::kEngine, [](int n) { return sim::token::throttle_lever(n); }, "throttle lever, 0..16383",
+     {"fcs/throttle-cmd-norm[#]"},
+     [](const double* in, const Surroundings&, double) { return in[0] * kLeverFull; }},
+    {Scope::kEngine, [](int n) { return sim::token::propeller_lever(n); }, "propeller lever, 0..16383",
+     {"fcs/advance-cmd-norm[#]"},
+     [](const double* in, const Surroundings&, double) { return in[0] * kLeverFull; }},
+};
+// clang-format on
+
+std::string indexed(const char* pattern, int index) {
+    std::string text = pattern;
+    const size_t mark = text.find('#');
+    if (mark != std::string::npos) text.replace(mark, 1, std::to_string(index));
+    return text;
+}
+
+// A caption JSBSim keeps intact: letters, digits and dashes.
+std::string caption_of(const std::string& property) {
+    std::string caption;
+    for (char c : property) caption += (std::isalnum(static_cast<unsigned char>(c)) != 0) ? c : '-';
+    return caption;
+}
+
+}  // namespace
+
+double relative_bearing(double latitude_deg, double longitude_deg, double heading_deg, double beacon_latitude_deg,
+                        double beacon_longitude_deg) {
+    const double lat1 = latitude_deg / kDegreesPerRadian;
+    const double lat2 = beacon_latitude_deg / kDegreesPerRadian;
+    const double dlon = (beacon_longitude_deg - longitude_deg) / kDegreesPerRadian;
+    const double y = std::sin(dlon) * std::cos(lat2);
+    const double x = std::cos(lat1) * std::sin(lat2) - std::sin(lat1) * std::cos(lat2) * std::cos(dlon);
+    const double relative = std::remainder(std::atan2(y, x) * kDegreesPerRadian - heading_deg, 360.0);
+    if (!std::isfinite(relative)) return 0.0;
+    return relative <= -180.0 ? relative + 360.0 : relative;
+}
+
+Coupling::Coupling(Surroundings surroundings) : surroundings_(surroundings) {
+    for (const Row& row : kTable) {
+        const int count = row.scope == Scope::kAircraft ? 1
+                          : row.scope == Scope::kEngine ? sim::kEngineCount
+                                                        : sim::token::kTankCount;
+        for (int index = 0; index < count; ++index) {
+            Binding binding;
+            binding.token = row.token(index);
+            binding.what = row.what;
+            if (row.scope != Scope::kAircraft) {
+                binding.what += row.scope == Scope::kEngine ? ", engine " : ", tank ";
+                binding.what += std::to_string(index);
+            }
+            for (const char* property : row.properties) {
+                if (property == nullptr) break;
+                binding.inputs[binding.input_count++] = add_property(indexed(property, index));
+            }
+            binding.convert = row.convert;
+            bindings_.push_back(binding);
+        }
+    }
+}
+
+int Coupling::add_property(const std::string& property) {
+    const int found = property_index(property);
+    if (found >= 0) return found;
+    properties_.push_back(property);
+    captions_.push_back(caption_of(property));
+    return static_cast<int>(properties_.size()) - 1;
+}
+
+int Coupling::property_index(const std::string& property) const {
+    for (size_t i = 0; i < properties_.size(); ++i) {
+        if (properties_[i] == property) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void Coupling::apply(std::span<const double> frame, bench::VariableStore& vars) const {
+    if (frame.size() != properties_.size()) {
+        throw std::invalid_argument("a model frame of " + std::to_string(frame.size()) + " values; the coupling reads " +
+                                    std::to_string(properties_.size()));
+    }
+    double setting = vars.get(sim::token::kPressureSetting);
+    if (!(setting >= 800.0 && setting <= 1100.0)) setting = kStandardSettingMb;
+    for (const Binding& binding : bindings_) {
+        double in[3] = {};
+        for (int i = 0; i < binding.input_count; ++i) in[i] = frame[static_cast<size_t>(binding.inputs[i])];
+        vars.set(binding.token, binding.convert(in, surroundings_, setting));
+    }
+}
+
+std::string Coupling::output_directive(const std::string& file, int rate_hz) const {
+    std::string xml = "<?xml version=\"1.0\"?>\n<output name=\"" + file + "\" type=\"CSV\" rate=\"" +
+                      std::to_string(rate_hz) + "\">\n";
+    for (size_t i = 0; i < properties_.size(); ++i) {
+        xml += "  <property caption=\"" + captions_[i] + "\"> " + properties_[i] + " </property>\n";
+    }
+    return xml + "</output>\n";
+}
+
+}  // namespace flightmodel
