@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: build both builds, draw the shipped panel at a steady cruise
-# into panel.png, and fly the take-off scenario, whose pictures land in
-# out/takeoff_*.png. The gauge listing goes to out/gauges.txt; the bomb
+# into panel.png, fly the take-off scenario, whose pictures land in
+# out/takeoff_*.png, and fly the take-off in JSBSim with the panel driven by
+# the model, whose pictures land in out/flight/. The gauge listing goes to out/gauges.txt; the bomb
 # counter's short bomb run is printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,5 +17,7 @@ echo
 "$bench" render panel/panel.cfg -o panel.png "${modules[@]}"
 echo
 "$bench" scenario scenarios/takeoff.txt --out out "${modules[@]}"
+echo
+"$bench" fly fdm/scripts/takeoff.xml --out out/flight --at 8,40,75,100,150,230,290 "${modules[@]}"
 echo
 "$bench" bombrun build/linux/Dropwatch.gau

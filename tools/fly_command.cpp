@@ -1,5 +1,8 @@
 #include "tools/fly_command.h"
 
+#include <sys/resource.h>
+#include <time.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -13,6 +16,7 @@
 #include "flightmodel/coupling.h"
 #include "flightmodel/jsbsim.h"
 #include "host/host.h"
+#include "host/instance.h"
 #include "host/panel.h"
 #include "host/panel_config.h"
 #include "render/renderer.h"
@@ -33,6 +37,7 @@ struct Options {
     std::string panel = "panel/panel.cfg";
     std::string out_dir;
     std::vector<double> at;
+    double scale = 1.0;
     bench::ModulePaths paths;
 };
 
@@ -83,6 +88,11 @@ bool parse(int argc, char** argv, Options& options) {
                 std::fprintf(stderr, "gaugebench: --at takes seconds of flight, comma-separated (10,95.5,240)\n");
                 return false;
             }
+        } else if (arg == "--scale" && has_value) {
+            if (!number(argv[++i], 1e-3, bench::GaugeInstance::kMaxScale, options.scale)) {
+                std::fprintf(stderr, "gaugebench: --scale takes a number above 0 and at most 16\n");
+                return false;
+            }
         } else if (arg == "--jsbsim" && has_value) {
             options.run.jsbsim = argv[++i];
         } else if (arg == "--timeout" && has_value) {
@@ -109,7 +119,7 @@ bool parse(int argc, char** argv, Options& options) {
     if (options.run.script.empty() || options.out_dir.empty()) {
         std::fprintf(stderr,
                      "usage: gaugebench fly <script.xml> --out <dir> [--aircraft-root fdm] [--panel panel/panel.cfg]\n"
-                     "                      [--at t1,t2,..] [--end s] [--timeout s] [--jsbsim <program>]\n"
+                     "                      [--at t1,t2,..] [--scale s] [--end s] [--timeout s] [--jsbsim <program>]\n"
                      "                      [--modules dir] [--pe dir]\n");
         return false;
     }
@@ -118,6 +128,21 @@ bool parse(int argc, char** argv, Options& options) {
 
 double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Processor time: on a shared machine the wall clock says more about the
+// neighbours than about the flight.
+double own_processor_seconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+double children_processor_seconds() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec); };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 }  // namespace
@@ -135,7 +160,7 @@ int fly(int argc, char** argv) {
                  flight.frames.size(), flight.model_seconds);
 
     bench::Host host;
-    bench::Panel panel(host, bench::PanelConfig::read_file(options.panel), options.paths);
+    bench::Panel panel(host, bench::PanelConfig::read_file(options.panel), options.paths, options.scale);
     render::PanelRenderer renderer(panel);
     panel.setup();
 
@@ -143,14 +168,17 @@ int fly(int argc, char** argv) {
     std::vector<double> at = options.at;
     std::sort(at.begin(), at.end());
     double panel_seconds = 0.0;
+    double panel_processor_seconds = 0.0;
     double next_progress = kProgressEverySeconds;
     for (size_t frame = 0; frame < flight.frames.size(); ++frame) {
         const double t = flight.times[frame];
         const Clock::time_point start = Clock::now();
+        const double processor_start = own_processor_seconds();
         coupling.apply(flight.frames[frame], host.vars());
         host.tick();
         panel.update();
         panel_seconds += seconds_since(start);
+        panel_processor_seconds += own_processor_seconds() - processor_start;
         // A moment between two frames is drawn at the later one.
         while (next_picture < at.size() && at[next_picture] <= t + 1e-6) {
             char name[64];
@@ -170,10 +198,14 @@ int fly(int argc, char** argv) {
                      flight.times.back());
     }
     const double total = flight.model_seconds + panel_seconds;
-    std::printf("%s: %.0f s of flight with the panel at %d Hz in %.2f s (model %.2f s, %zu panel updates %.2f s, "
-                "pictures excluded): %.0f times real time\n",
+    const double model_processor = children_processor_seconds();
+    const double processor = model_processor + panel_processor_seconds;
+    std::printf("%s: %.0f s of flight with the panel at %d Hz, pictures excluded: %.2f s wall (model %.2f s, "
+                "%zu panel updates %.2f s), %.0f times real time; processor time %.2f s (model %.2f s, panel "
+                "%.2f s), %.0f times real time\n",
                 options.run.script.c_str(), flown, kPanelRateHz, total, flight.model_seconds, flight.frames.size(),
-                panel_seconds, total > 0.0 ? flown / total : 0.0);
+                panel_seconds, total > 0.0 ? flown / total : 0.0, processor, model_processor,
+                panel_processor_seconds, processor > 0.0 ? flown / processor : 0.0);
     return next_picture == at.size() ? 0 : 1;
 }
 

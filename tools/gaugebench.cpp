@@ -20,7 +20,7 @@
 //       runs a scripted session (docs/scenarios.md) on the panel it names,
 //       writing its snapshots under --out (Linux build).
 //   gaugebench fly <script.xml> --out <dir> [--aircraft-root fdm] [--panel panel/panel.cfg]
-//                  [--at t1,t2,..] [--end s] [--timeout s] [--jsbsim program] [--modules dir] [--pe dir]
+//                  [--at t1,t2,..] [--scale s] [--end s] [--timeout s] [--jsbsim program] [--modules dir] [--pe dir]
 //       flies a JSBSim script headless, drives the panel from the model at
 //       18 Hz and draws it at the moments --at names (Linux build).
 //   Modules named by a panel are <modules dir>/<Name>.gau (default: beside
