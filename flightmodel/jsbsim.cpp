@@ -39,12 +39,12 @@ std::string without_escapes(const std::string& text) {
 // The lines of JSBSim's output that say what went wrong.
 std::string reasons(const std::string& output) {
     std::istringstream lines(output);
-    std::string line, found;
+    std::string found;
     for (std::string line_text; std::getline(lines, line_text);) {
         const bool telling = line_text.find("rror") != std::string::npos ||
                              line_text.find("ould not") != std::string::npos ||
                              line_text.find("not successfully") != std::string::npos ||
-                             line_text.find("not found") != std::string::npos ||
+                             line_text.find("not found") != std::string::npos || line_text.find("failed") != std::string::npos ||
                              line_text.find("nknown") != std::string::npos ||
                              line_text.find("nvalid") != std::string::npos;
         if (telling) found += "  " + line_text + "\n";
