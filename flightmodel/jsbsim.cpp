@@ -65,6 +65,10 @@ double seconds_since(Clock::time_point start) {
 
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,
                           double timeout_seconds) {
+    // A missing program would only show as the child's status 127.
+    if (access(program.c_str(), X_OK) != 0) {
+        throw FlightModelError("cannot run " + program + ": " + std::strerror(errno));
+    }
     int pipe_ends[2];
     if (pipe(pipe_ends) != 0) throw FlightModelError("cannot make a pipe: " + std::string(std::strerror(errno)));
     posix_spawn_file_actions_t actions;
@@ -208,6 +212,10 @@ Flight fly(const FlightRun& run, const Coupling& coupling) {
     if (run.end_seconds > 0.0) arguments.push_back("--end=" + std::to_string(run.end_seconds));
 
     const Clock::time_point start = Clock::now();
+    if (access(run.jsbsim.c_str(), X_OK) != 0) {
+        throw FlightModelError("no JSBSim at " + run.jsbsim + " (scripts/install-deps.sh installs it in " +
+                               "build/jsbsim/bin)");
+    }
     const ProcessResult result = run_process(run.jsbsim, arguments, run.timeout_seconds);
     if (result.timed_out) {
         throw FlightModelError(run.script + ": the model did not finish within " +
