@@ -111,6 +111,9 @@ TEST_F(Flying, EveryInstrumentReadsTheModelThroughItsCalibration) {
     bench::GaugeInstance& turn = open("Turn");
     bench::GaugeInstance& accelerometer = open("Accelerometer");
     bench::GaugeInstance& gear = open("Gear_Indicator");
+    bench::GaugeInstance& tachometer = open("Tachometer3");
+    bench::GaugeInstance& boost = open("Boost3");
+    bench::GaugeInstance& oil_pressure = open("Oil_Pressure3");
 
     auto column = [&](const char* property) { return static_cast<size_t>(coupling.property_index(property)); };
     const size_t kt = column("velocities/vc-kts"), altitude = column("atmosphere/pressure-altitude"),
@@ -118,7 +121,9 @@ TEST_F(Flying, EveryInstrumentReadsTheModelThroughItsCalibration) {
                  turn_rate = column("velocities/psidot-rad_sec"), g = column("accelerations/Nz"),
                  legs = column("gear/gear-pos-norm"), heading = column("attitude/psi-deg"),
                  running0 = column("propulsion/engine[0]/set-running"),
-                 rpm0 = column("propulsion/engine[0]/engine-rpm");
+                 rpm0 = column("propulsion/engine[0]/engine-rpm"), rpm2 = column("propulsion/engine[2]/engine-rpm"),
+                 manifold2 = column("propulsion/engine[2]/map-inhg"),
+                 oil2 = column("propulsion/engine[2]/oil-pressure-psi");
 
     int lift_off_checks = 0, turn_checks = 0, gear_changes = 0;
     bool gear_was_down = true;
@@ -147,6 +152,11 @@ TEST_F(Flying, EveryInstrumentReadsTheModelThroughItsCalibration) {
         const double rate_one_turns = m[turn_rate] * 180.0 / M_PI / 3.0;
         EXPECT_NEAR(needle(turn, 1).value, std::clamp(rate_one_turns, -4.0, 4.0), 1e-3);
         EXPECT_NEAR(needle(accelerometer, 0).value, std::clamp(m[g], -2.0, 5.0), 1e-3);
+        // Engine 2: hundreds hand a turn per 1,000 rpm; boost over the dial's
+        // 2073 psf datum; oil pressure in pounds per square inch.
+        EXPECT_NEAR(needle(tachometer, 1).value, 270.0 + 0.36 * m[rpm2], 1e-6);
+        EXPECT_NEAR(needle(boost, 0).value, std::clamp((m[manifold2] * 70.7262 - 2073.0) / 144.0, -5.0, 24.0), 1e-6);
+        EXPECT_NEAR(needle(oil_pressure, 0).value, std::clamp(m[oil2], 0.0, 120.0), 1e-9);
         // Lamps: green (port day lamp, depth 5) only with the legs locked down.
         const bool down = m[legs] * sim::event::kLeverMaximum > 16372.0;
         EXPECT_EQ(shown_at(gear, 5), down);
@@ -170,6 +180,7 @@ TEST_F(Flying, EveryInstrumentReadsTheModelThroughItsCalibration) {
             if (t > 3.0 && t < 7.0) EXPECT_GT(m[rpm0], 200.0);
             if (t > 16.0) EXPECT_EQ(m[rpm0], 0.0);
         }
+        if (HasFailure()) break;  // the first frame that disagrees says enough
     }
     EXPECT_GT(lift_off_checks, 18);
     EXPECT_GT(turn_checks, 18 * 20);
