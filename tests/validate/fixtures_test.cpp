@@ -73,6 +73,7 @@ const StaticFault kStaticFaults[] = {
     {"FaultyReserved.gau", "KV015", "Alpha"},
     {"FaultyImageFlags.gau", "KV016", "Alpha"},
     {"FaultyElementField.gau", "KV017", "Beta"},
+    {"FaultyReadOnly.gau", "KV018", "Alpha"},
 };
 
 class StaticFaults : public testing::TestWithParam<StaticFault> {};
@@ -111,6 +112,25 @@ TEST_P(StaticFaults, LeaveTheDynamicChecksPassing) {
     const Report report =
         bench::validate::validate_module(test_paths::module(fault.module), options_with(faulty::kBitmaps, true));
     EXPECT_EQ(failing(report), std::set<std::string>{fault.check}) << listing(report);
+}
+
+// One finding per read-only record, with its kind: the lists the records
+// point to (the failure list once, though three elements share it), and the
+// stand-alone variable only the module's call names, which the validator
+// reports instead of writing.
+TEST(ReadOnlyRecords, EachIsFoundOnceWithItsKind) {
+    const Report report = bench::validate::validate_module(test_paths::module("FaultyReadOnly.gau"),
+                                                           options_with(faulty::kBitmaps, true));
+    std::vector<std::string> found;
+    for (const auto& finding : report.check("KV018").findings) {
+        found.push_back(finding.gauge + " | " + finding.element + " | " + finding.field);
+    }
+    const std::vector<std::string> expected = {
+        "Alpha | element 1 (static image, bitmap " + std::to_string(faulty::kAlphaBackground) + ") | failure list",
+        "Alpha |  | mouse list",
+        " |  | stand-alone variable (token " + std::to_string(faulty::kTokenNeedle) + ")",
+    };
+    EXPECT_EQ(found, expected) << listing(report);
 }
 
 // --- A sound module ----------------------------------------------------------------------
