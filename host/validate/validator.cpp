@@ -5,6 +5,7 @@
 #include <memory>
 #include <random>
 
+#include "frame/vocabulary.h"
 #include "host/host.h"
 #include "host/instance.h"
 #include "host/module.h"
@@ -110,9 +111,17 @@ std::vector<Observation> behaviour(Host& host, Module& module, const Records& re
             observe_keys(out, host, gauge.name, when);
         }
     }
-    // Key events that module routines watch.
-    for (uint32_t event : {66587u, 66658u, 66658u, 1u}) host.send_key_event(event, 0);
-    observe_keys(out, host, "", "key events 66587, 66658, 66658, 1");
+    // Key events that module routines watch, and one that none does.
+    const uint32_t events[] = {sim::event::kReleaseSequenceStart, sim::event::kBombReleased,
+                               sim::event::kBombReleased, 1};
+    std::string sent = "key events";
+    const char* separator = " ";
+    for (uint32_t event : events) {
+        host.send_key_event(event, 0);
+        sent += separator + std::to_string(event);
+        separator = ", ";
+    }
+    observe_keys(out, host, "", sent);
     return out;
 }
 

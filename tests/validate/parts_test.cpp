@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/vocabulary.h"
 #include "host/host.h"
 #include "host/module.h"
 #include "host/validate/hostile.h"
@@ -383,11 +384,11 @@ TEST(ServiceProxy, ForwardsToTheHostWithCountingPaused) {
     MODULE_VAR var{.token = 77};
     host.vars().set(77, 3.25);
     AllocationWatch::arm();
-    proxy->trigger_key_event(65820, 123);
+    proxy->trigger_key_event(sim::event::throttle_set(0), 123);
     proxy->lookup_var(&var);
     EXPECT_EQ(AllocationWatch::disarm(), 0u) << "the host's own allocations are not the module's";
     ASSERT_EQ(host.key_log().size(), 1u);
-    EXPECT_EQ(host.key_log()[0].id, 65820u);
+    EXPECT_EQ(host.key_log()[0].id, sim::event::throttle_set(0));
     EXPECT_EQ(host.key_log()[0].value, 123u);
     EXPECT_EQ(var.value, 3.25);
 
