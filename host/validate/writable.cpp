@@ -110,7 +110,8 @@ std::string VariableGuard::gauge_before(uintptr_t address) const {
         const uintptr_t first = entry.first + sizeof(GAUGEHDR);
         if (address < first || (nearest != nullptr && entry.first < nearest->first)) continue;
         const uintptr_t offset = address - first;
-        if (offset % sizeof(MODULE_VAR_SLOT) == 0 && offset / sizeof(MODULE_VAR_SLOT) < kMaxStandaloneSlots) nearest = &entry;
+        const bool in_a_slot = offset % sizeof(MODULE_VAR_SLOT) == 0;
+        if (in_a_slot && offset / sizeof(MODULE_VAR_SLOT) < kMaxStandaloneSlots) nearest = &entry;
     }
     return nearest != nullptr ? nearest->second : std::string();
 }

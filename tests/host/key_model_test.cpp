@@ -2,14 +2,12 @@
 // variables, engine starts with and without ignition, and the clock setting.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "frame/vocabulary.h"
-#include "host/host.h"
 #include "host/key_model.h"
 
 namespace {
@@ -39,15 +37,12 @@ std::vector<EventCase> event_cases() {
          {{token::throttle_lever(0), 3.0}, {pressure, 0.0}}},
         {"start without ignition", {}, event::engine_start(0), 4, {{token::engine_running(0), 0.0}}},
     };
-    for (int engine = 0; engine < sim::kEngineCount; ++engine) {
-        // A lever takes the event's value; a magneto switches on, whatever the value.
-        const std::pair<uint32_t, std::pair<uint32_t, double>> controls[] = {
-            {event::throttle_set(engine), {token::throttle_lever(engine), 8190.0}},
-            {event::propeller_set(engine), {token::propeller_lever(engine), 8190.0}},
-            {event::first_magneto_toggle(engine), {token::first_magneto(engine), 1.0}},
-            {event::second_magneto_toggle(engine), {token::second_magneto(engine), 1.0}},
-        };
-        for (const auto& [id, effect] : controls) cases.push_back({"engine control", {}, id, 8190, {effect}});
+    // A lever takes the event's value; a magneto switches on, whatever the value.
+    for (int e = 0; e < sim::kEngineCount; ++e) {
+        cases.push_back({"throttle", {}, event::throttle_set(e), 8190, {{token::throttle_lever(e), 8190.0}}});
+        cases.push_back({"propeller", {}, event::propeller_set(e), 8190, {{token::propeller_lever(e), 8190.0}}});
+        cases.push_back({"magneto 1", {}, event::first_magneto_toggle(e), 8190, {{token::first_magneto(e), 1.0}}});
+        cases.push_back({"magneto 2", {}, event::second_magneto_toggle(e), 8190, {{token::second_magneto(e), 1.0}}});
     }
     return cases;
 }

@@ -271,9 +271,7 @@ TEST_F(ScenarioRun, SendsKeysAndFailsAndRestores) {
 
 TEST_F(ScenarioRun, PlaysABombRunThroughTheCalculator) {
     // The sequence starts after 36 updates, two seconds of host time.
-    const std::string start = "key " + std::to_string(sim::event::kReleaseSequenceStart) + "\n";
-    const std::string bomb = "key " + std::to_string(sim::event::kBombReleased) + "\n";
-    run("set L:Vq17_Nbr_Sum 4\nset L:Vq17_Interv_Sum 1.5\nupdate 36\n" + start + bomb + bomb +
+    run("set L:Vq17_Nbr_Sum 4\nset L:Vq17_Interv_Sum 1.5\nupdate 36\nkey 66587\nkey 66658\nkey 66658\n"
         "print L:Bombs_dropped L:Repeat L:Elapsed\n");
     EXPECT_EQ(read(out), "[update 36]  L:Bombs_dropped = 2  L:Repeat = 4  L:Elapsed = 0.5\n");
     EXPECT_TRUE(runner.calculator().errors().empty());

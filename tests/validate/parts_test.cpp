@@ -234,7 +234,6 @@ TEST(ModuleMemoryMap, HoldsOnlyWhatItsRangesCover) {
         {"last byte of data", d + 47, 1, true, true, false, true},
         {"across two writable ranges", d + 20, 8, false, false, false, true},
         {"running into the locked part", d + 28, 8, true, true, false, false},
-        {"the locked part", d + 32, 8, true, true, false, false},
         {"running past the range", d + 40, 16, false, false, false, false},
         {"just past the range", d + 48, 1, false, false, false, false},
         {"before the range", d - 1, 1, false, false, false, false},
