@@ -156,13 +156,10 @@ GaugeInstance::GaugeInstance(Host& host, const Module& module, GAUGEHDR* gauge, 
         }
     }
     impl->read_mouse_list(module, gauge);
-    impl_ = impl.release();
+    impl_ = std::move(impl);
 }
 
-GaugeInstance::~GaugeInstance() {
-    kill();
-    delete impl_;
-}
+GaugeInstance::~GaugeInstance() { kill(); }
 
 bool GaugeInstance::is_set_up() const { return impl_->set_up; }
 

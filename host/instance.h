@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -120,7 +121,7 @@ private:
     GAUGEHDR* gauge_;
     double scale_;
     std::vector<ElementState> elements_;
-    Impl* impl_ = nullptr;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace bench

@@ -3,43 +3,45 @@
 #include <cmath>
 
 #include "frame/numbers.h"
+#include "frame/vocabulary.h"
 
 namespace bench {
 namespace {
 
-constexpr double kSecondsPerDay = 24.0 * 3600.0;
+namespace token = sim::token;
+namespace event = sim::event;
 
-// A variable read as a whole-number reading; anything that is not a finite
-// number counts as 0 so that a garbled clock still sets sensibly.
+constexpr double kSecondsPerDay = 24.0 * 3600.0;
 
 void toggle(uint32_t token, VariableStore& vars) { vars.set(token, vars.get(token) != 0.0 ? 0.0 : 1.0); }
 
 }  // namespace
 
-void KeyModel::apply(const KeyEvent& event, VariableStore& vars) {
-    const uint32_t id = event.id;
-    if (id == kAltimeterSettingEvent) {
-        vars.set(kAltimeterSettingToken, static_cast<double>(event.value) / 16.0);
+void KeyModel::apply(const KeyEvent& key, VariableStore& vars) {
+    const uint32_t id = key.id;
+    const auto value = static_cast<double>(key.value);
+    if (id == event::kAltimeterSetting) {
+        vars.set(token::kPressureSetting, value / event::kAltimeterSettingSteps);
         return;
     }
-    if (id == kClockMinuteBackEvent) {
+    if (id == event::kClockMinuteBack) {
         move_clock(-60.0, vars);
         return;
     }
-    if (id == kClockMinuteOnEvent) {
+    if (id == event::kClockMinuteOn) {
         move_clock(60.0, vars);
         return;
     }
-    for (int engine = 0; engine < kEngineCount; ++engine) {
-        if (id == throttle_event(engine)) {
-            vars.set(throttle_token(engine), static_cast<double>(event.value));
-        } else if (id == propeller_event(engine)) {
-            vars.set(propeller_token(engine), static_cast<double>(event.value));
-        } else if (id == first_magneto_event(engine)) {
-            toggle(first_magneto_token(engine), vars);
-        } else if (id == second_magneto_event(engine)) {
-            toggle(second_magneto_token(engine), vars);
-        } else if (id == start_event(engine) || id == start_event_alternate(engine)) {
+    for (int engine = 0; engine < sim::kEngineCount; ++engine) {
+        if (id == event::throttle_set(engine)) {
+            vars.set(token::throttle_lever(engine), value);
+        } else if (id == event::propeller_set(engine)) {
+            vars.set(token::propeller_lever(engine), value);
+        } else if (id == event::first_magneto_toggle(engine)) {
+            toggle(token::first_magneto(engine), vars);
+        } else if (id == event::second_magneto_toggle(engine)) {
+            toggle(token::second_magneto(engine), vars);
+        } else if (id == event::engine_start(engine) || id == event::engine_start_alternate(engine)) {
             start_engine(engine, vars);
         } else {
             continue;
@@ -49,8 +51,9 @@ void KeyModel::apply(const KeyEvent& event, VariableStore& vars) {
 }
 
 void KeyModel::start_engine(int engine, VariableStore& vars) {
-    if (vars.get(running_token(engine)) != 0.0 || is_starting(engine)) return;
-    const bool ignition = vars.get(first_magneto_token(engine)) != 0.0 || vars.get(second_magneto_token(engine)) != 0.0;
+    if (vars.get(token::engine_running(engine)) != 0.0 || is_starting(engine)) return;
+    const bool ignition =
+        vars.get(token::first_magneto(engine)) != 0.0 || vars.get(token::second_magneto(engine)) != 0.0;
     if (!ignition) return;  // cranks without catching
     engines_starting_[engine] = kStartUpdates;
 }
@@ -58,7 +61,7 @@ void KeyModel::start_engine(int engine, VariableStore& vars) {
 void KeyModel::tick(VariableStore& vars) {
     for (auto it = engines_starting_.begin(); it != engines_starting_.end();) {
         if (--it->second <= 0) {
-            vars.set(running_token(it->first), 1.0);
+            vars.set(token::engine_running(it->first), 1.0);
             it = engines_starting_.erase(it);
         } else {
             ++it;
@@ -69,18 +72,20 @@ void KeyModel::tick(VariableStore& vars) {
 // The clock is a time of day: hours, minutes and seconds are one count of
 // seconds, moved and wrapped into one day, then split again.
 void KeyModel::move_clock(double seconds, VariableStore& vars) {
-    const double hours = frame::finite_or_zero(vars.get(kClockHoursToken));
-    const double minutes = frame::finite_or_zero(vars.get(kClockMinutesToken));
-    const double secs = frame::finite_or_zero(vars.get(kClockSecondsToken));
+    // A garbled reading (not a finite number) counts as 0, so that the clock
+    // still sets sensibly.
+    const double hours = frame::finite_or_zero(vars.get(token::kClockHours));
+    const double minutes = frame::finite_or_zero(vars.get(token::kClockMinutes));
+    const double secs = frame::finite_or_zero(vars.get(token::kClockSeconds));
     double total = std::fmod(hours * 3600.0 + minutes * 60.0 + secs + seconds, kSecondsPerDay);
     if (!std::isfinite(total)) total = 0.0;
     if (total < 0.0) total += kSecondsPerDay;
     if (total >= kSecondsPerDay) total = 0.0;  // a tiny negative rounds up to a whole day
     const double new_hours = std::floor(total / 3600.0);
     const double new_minutes = std::floor((total - new_hours * 3600.0) / 60.0);
-    vars.set(kClockHoursToken, new_hours);
-    vars.set(kClockMinutesToken, new_minutes);
-    vars.set(kClockSecondsToken, total - new_hours * 3600.0 - new_minutes * 60.0);
+    vars.set(token::kClockHours, new_hours);
+    vars.set(token::kClockMinutes, new_minutes);
+    vars.set(token::kClockSeconds, total - new_hours * 3600.0 - new_minutes * 60.0);
 }
 
 }  // namespace bench

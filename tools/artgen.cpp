@@ -1,22 +1,18 @@
 // artgen: draws the bitmaps of Korvane.gau from the module's own records.
 //
 //   artgen <Korvane.gau> <output directory> [--fonts <dir>] [--contact-sheet <file.png>]
-//          [--allow-missing]
 //
 // Loads the module (the Linux twin) through the bench host, reads every
 // needle's pivot and calibration table and calls the formula needles'
 // callbacks, so the scales sit where the needles point. Writes one 8-bit
 // palettised BMP per bitmap (korvane_<id>.bmp) and korvane_bitmaps.rc, which
 // lists them for the resource compiler. The same module and fonts give the
-// same bytes on every run.
-//
-// Every gauge of the host's table must be in the module; --allow-missing
-// instead draws a plain placeholder for the bitmaps of absent gauges.
+// same bytes on every run. Every gauge of the host's table must be in the
+// module.
 #include <cstdio>
 #include <exception>
 #include <fstream>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -27,7 +23,6 @@
 #include "tools/art/bmp.h"
 #include "tools/art/canvas.h"
 #include "tools/art/contact_sheet.h"
-#include "tools/art/draw.h"
 #include "tools/art/painters.h"
 #include "tools/art/palette.h"
 #include "tools/art/records.h"
@@ -39,13 +34,11 @@ struct Options {
     std::string output;
     std::string fonts = "/usr/share/fonts/truetype/dejavu";
     std::string contact_sheet;
-    bool allow_missing = false;
 };
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: artgen <Korvane.gau> <output directory> [--fonts <dir>] [--contact-sheet <file.png>]\n"
-                 "              [--allow-missing]\n");
+                 "usage: artgen <Korvane.gau> <output directory> [--fonts <dir>] [--contact-sheet <file.png>]\n");
     return 2;
 }
 
@@ -57,8 +50,6 @@ bool parse(int argc, char** argv, Options& options) {
             options.fonts = argv[++i];
         } else if (arg == "--contact-sheet" && i + 1 < argc) {
             options.contact_sheet = argv[++i];
-        } else if (arg == "--allow-missing") {
-            options.allow_missing = true;
         } else if (arg.rfind("--", 0) == 0) {
             return false;
         } else {
@@ -79,15 +70,6 @@ void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 std::string file_name(uint32_t id) { return "korvane_" + std::to_string(id) + ".bmp"; }
 
-// A bitmap whose gauge is absent: its size, a frame and its id.
-void paint_placeholder(art::Canvas& canvas, uint32_t id) {
-    cairo_t* cr = canvas.cr();
-    art::fill_rect(cr, 0, 0, canvas.width(), canvas.height(), art::colour::kFace);
-    art::fill_rect(cr, 1, 1, canvas.width() - 2.0, canvas.height() - 2.0, art::Rgb{40, 40, 40});
-    art::text(cr, std::to_string(id), {canvas.width() / 2.0, canvas.height() / 2.0},
-              std::min(canvas.width(), canvas.height()) * 0.4, art::Font::Bold, art::colour::kCream);
-}
-
 int run(const Options& options) {
     std::map<uint32_t, art::Painter> painters;
     for (auto family : {art::flight_painters(), art::navigation_painters(), art::engine_painters(),
@@ -105,18 +87,17 @@ int run(const Options& options) {
     bench::Module module(host, options.module);
     art::Records records(module);
 
-    std::set<std::string> missing;
+    size_t missing = 0;
     std::string list;  // in the host's order
     for (const char* gauge : korvane::kGaugeOrder) {
         if (records.has_gauge(gauge)) continue;
-        missing.insert(gauge);
+        ++missing;
         list += (list.empty() ? "" : ", ") + std::string(gauge);
     }
-    if (!missing.empty()) {
+    if (missing != 0) {
         std::fprintf(stderr, "artgen: %s lacks %zu gauge(s) whose bitmaps it must carry: %s\n",
-                     options.module.c_str(), missing.size(), list.c_str());
-        if (!options.allow_missing) return 1;
-        std::fprintf(stderr, "artgen: drawing placeholders for their bitmaps (--allow-missing)\n");
+                     options.module.c_str(), missing, list.c_str());
+        return 1;
     }
 
     art::Fonts::load(options.fonts);
@@ -128,11 +109,7 @@ int run(const Options& options) {
         "// Ids and sizes: korvane/bitmaps.h.\n";
     for (const korvane::BitmapInfo& info : korvane::kBitmaps) {
         art::Canvas canvas(static_cast<int>(info.width), static_cast<int>(info.height));
-        if (missing.count(std::string(info.gauge)) != 0) {
-            paint_placeholder(canvas, info.id);
-        } else {
-            painters.at(info.id)(canvas, records);
-        }
+        painters.at(info.id)(canvas, records);
         images.push_back(canvas.to_indexed(palette));
         write_file(options.output + "/" + file_name(info.id), art::encode_bmp(images.back(), palette.colours()));
         rc += std::to_string(info.id) + " BITMAP \"" + file_name(info.id) + "\"\n";

@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/vocabulary.h"
 #include "host/host.h"
 #include "host/host_calculator.h"
 #include "host/instance.h"
@@ -106,9 +107,6 @@ bool parse(int argc, char** argv, Options& options) {
     return options.command == "list" || options.command == "bombrun" || options.command == "validate";
 }
 
-// Key events of a bomb run as the aircraft's other gauges send them.
-constexpr uint32_t kSequenceStart = 66587;
-constexpr uint32_t kBombReleased = 66658;
 
 void print_counter(const bench::Host& host, const char* after) {
     const bench::VariableStore& vars = host.vars();
@@ -125,17 +123,21 @@ int bomb_run(const Options& options) {
     std::printf("%s: %zu key-event routine(s) registered; stick of 4 bombs, 1.5 s apart\n", module.path().c_str(),
                 host.key_event_handlers().size());
     print_counter(host, "before the run");
-    host.send_key_event(kSequenceStart, 0);
-    print_counter(host, "sequence start (66587)");
+    // The key events of a bomb run as the aircraft's other gauges send them.
+    char label[48];
+    host.send_key_event(sim::event::kReleaseSequenceStart, 0);
+    std::snprintf(label, sizeof label, "sequence start (%u)", sim::event::kReleaseSequenceStart);
+    print_counter(host, label);
     for (int bomb = 1; bomb <= 4; ++bomb) {
         calculator.set_absolute_time_seconds(3600.0 + 1.5 * bomb);
-        host.send_key_event(kBombReleased, 0);
-        char label[40];
-        std::snprintf(label, sizeof label, "bomb %d released (66658)", bomb);
+        host.send_key_event(sim::event::kBombReleased, 0);
+        std::snprintf(label, sizeof label, "bomb %d released (%u)", bomb, sim::event::kBombReleased);
         print_counter(host, label);
     }
-    host.send_key_event(65820, 0);  // an unrelated event runs nothing
-    print_counter(host, "other event (65820)");
+    const uint32_t other = sim::event::throttle_set(0);
+    host.send_key_event(other, 0);  // an unrelated event runs nothing
+    std::snprintf(label, sizeof label, "other event (%u)", other);
+    print_counter(host, label);
     for (const bench::CalculatorError& error : calculator.errors()) std::printf("  refused: %s\n", error.what());
     return calculator.errors().empty() ? 0 : 1;
 }

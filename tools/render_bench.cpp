@@ -17,6 +17,7 @@
 #include <system_error>
 #include <vector>
 
+#include "frame/vocabulary.h"
 #include "host/host.h"
 #include "host/panel.h"
 #include "render/renderer.h"
@@ -76,7 +77,7 @@ int main(int argc, char** argv) {
         double render_seconds = 0.0;
         for (long frame = 0; frame < frames; ++frame) {
             // Something moves every frame, as in flight.
-            host.vars().set(81, 287.0 + 0.25 * static_cast<double>(frame));
+            host.vars().set(sim::token::kHeading, 287.0 + 0.25 * static_cast<double>(frame));
             const Clock::time_point start = Clock::now();
             host.tick();
             panel.update();

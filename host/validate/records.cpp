@@ -9,6 +9,7 @@
 
 #include "frame/linkage.h"
 #include "host/evaluate.h"
+#include "host/validate/writable.h"
 
 namespace bench::validate {
 namespace {
@@ -941,6 +942,7 @@ Records read_records(const Module& module, const ModuleMemory& memory, Report* r
     Walker walker(module, memory, report, bitmaps_known);
     Records records = walker.run(key_routines);
     if (report != nullptr) {
+        check_writable_records(records, memory, *report);
         for (const CheckInfo& info : kChecks) {
             if (reads_records(info.check)) report->ran(info.check);
         }

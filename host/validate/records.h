@@ -2,7 +2,7 @@
 // from the gauge table, its element tree in drawing order, its lists, tables
 // and mouse list, each record's place in memory. Reading goes only where the
 // module's memory map allows, and each rule the records break becomes a
-// finding under its check id (KV001 to KV017).
+// finding under its check id (KV001 to KV018).
 #pragma once
 
 #include <cstddef>

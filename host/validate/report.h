@@ -37,6 +37,7 @@ const char* status_name(Status status);
     X(kReservedFields, "KV015", "reserved fields zero") \
     X(kImageFlags, "KV016", "image flags sane") \
     X(kElementFields, "KV017", "element fields: types, frame counts, finite scales and ranges") \
+    X(kWritableRecords, "KV018", "records the host writes into lie in writable memory") \
     X(kLifecycle, "KV101", "lifecycle: install/update/kill cycles, several instances, reloads") \
     X(kServiceIds, "KV102", "gauge callbacks take every service id; standard routines any argument") \
     X(kHandlersOutsideLife, "KV103", "mouse handlers before set-up and after kill") \

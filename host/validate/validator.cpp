@@ -5,6 +5,7 @@
 #include <memory>
 #include <random>
 
+#include "frame/vocabulary.h"
 #include "host/host.h"
 #include "host/instance.h"
 #include "host/module.h"
@@ -12,18 +13,20 @@
 #include "host/validate/probe.h"
 #include "host/validate/records.h"
 #include "host/validate/session.h"
+#include "host/validate/writable.h"
 
 namespace bench::validate {
 namespace {
 
 // Loads the module as the validator drives it: bitmap sizes given, the
-// allocation hook attached, module calls to services through the proxy.
+// allocation hook attached, module calls to services through the proxy, and
+// variables in read-only memory reported rather than written.
 struct Loaded {
     std::unique_ptr<Module> module;
     std::string hook_note;
 };
 
-Loaded load(Host& host, const std::string& path, const Options& options) {
+Loaded load(Host& host, const std::string& path, const Options& options, VariableGuard& guard) {
     Loaded loaded;
     loaded.module = std::make_unique<Module>(host, path, options.pe);
     for (const auto& [id, size] : options.bitmap_sizes) {
@@ -33,6 +36,7 @@ Loaded load(Host& host, const std::string& path, const Options& options) {
         loaded.hook_note = hook->attach(loaded.module->linkage());
     }
     loaded.module->import_table()->panels = service_proxy();
+    guard.attach(*loaded.module);
     return loaded;
 }
 
@@ -107,9 +111,17 @@ std::vector<Observation> behaviour(Host& host, Module& module, const Records& re
             observe_keys(out, host, gauge.name, when);
         }
     }
-    // Key events that module routines watch.
-    for (uint32_t event : {66587u, 66658u, 66658u, 1u}) host.send_key_event(event, 0);
-    observe_keys(out, host, "", "key events 66587, 66658, 66658, 1");
+    // Key events that module routines watch, and one that none does.
+    const uint32_t events[] = {sim::event::kReleaseSequenceStart, sim::event::kBombReleased,
+                               sim::event::kBombReleased, 1};
+    std::string sent = "key events";
+    const char* separator = " ";
+    for (uint32_t event : events) {
+        host.send_key_event(event, 0);
+        sent += separator + std::to_string(event);
+        separator = ", ";
+    }
+    observe_keys(out, host, "", sent);
     return out;
 }
 
@@ -163,11 +175,12 @@ void skip_all(Report& report, const std::string& reason) {
 }
 
 // Fresh load: the static checks, and the behaviour of an unabused module.
-bool first_load(Report& report, const std::string& path, const Options& options, std::vector<Observation>& reference) {
+bool first_load(Report& report, const std::string& path, const Options& options, VariableGuard& guard,
+                std::vector<Observation>& reference) {
     Host host;
     Loaded loaded;
     try {
-        loaded = load(host, path, options);
+        loaded = load(host, path, options, guard);
     } catch (const ModuleError& error) {
         const bool gauge_table = error.kind() == ModuleError::Kind::kGaugeTable;
         report.fail(gauge_table ? Check::kGaugeTable : Check::kModuleLoads, "", "", gauge_table ? "Linkage.gauge_table" : "", error.what());
@@ -198,9 +211,10 @@ bool first_load(Report& report, const std::string& path, const Options& options,
 }
 
 // Second load: everything hostile, then whether the records held.
-void abuse(Report& report, const std::string& path, const Options& options, std::mt19937_64& random) {
+void abuse(Report& report, const std::string& path, const Options& options, VariableGuard& guard,
+           std::mt19937_64& random) {
     Host host;
-    Loaded loaded = load(host, path, options);
+    Loaded loaded = load(host, path, options, guard);
     Session session(report, options, host, *loaded.module, random);
     const RecordSnapshot before = snapshot(session.records, session.memory);
     const FpControl fp_at_start = fp_control();
@@ -237,11 +251,11 @@ void abuse(Report& report, const std::string& path, const Options& options, std:
 }
 
 // Loads and unloads: each unload takes back what the load registered.
-void reload_cycles(Report& report, const std::string& path, const Options& options) {
+void reload_cycles(Report& report, const std::string& path, const Options& options, VariableGuard& guard) {
     Host host;
     for (int cycle = 0; cycle < 4; ++cycle) {
         {
-            Loaded loaded = load(host, path, options);
+            Loaded loaded = load(host, path, options, guard);
         }
         if (!host.key_event_handlers().empty()) {
             report.fail(Check::kLifecycle, "", "", "module_deinit",
@@ -261,13 +275,14 @@ Report validate_module(const std::string& path, const Options& options) {
     report.seed = options.seed;
     std::mt19937_64 random(options.seed);
 
+    VariableGuard guard(report);
     std::vector<Observation> reference;
-    if (!first_load(report, path, options, reference)) return report;
-    abuse(report, path, options, random);
-    reload_cycles(report, path, options);
+    if (!first_load(report, path, options, guard, reference)) return report;
+    abuse(report, path, options, guard, random);
+    reload_cycles(report, path, options, guard);
 
     Host host;
-    Loaded loaded = load(host, path, options);
+    Loaded loaded = load(host, path, options, guard);
     const ModuleMemory memory = ModuleMemory::of(loaded.module->linkage());
     const Records records = read_records(*loaded.module, memory, nullptr, false);
     const FpControl before = fp_control();

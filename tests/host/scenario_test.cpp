@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/vocabulary.h"
 #include "host/bench_fixture_support.h"
 #include "host/panel.h"
 #include "host/scenario.h"
@@ -192,7 +193,7 @@ protected:
         std::fclose(progress);
     }
 
-    void run(const char* text) { runner.run(Scenario::parse(text, "run.txt")); }
+    void run(const std::string& text) { runner.run(Scenario::parse(text, "run.txt")); }
 
     static std::string read(std::FILE* file) {
         std::fflush(file);
@@ -262,8 +263,8 @@ TEST_F(ScenarioRun, HoldsAButtonThroughUpdates) {
 }
 
 TEST_F(ScenarioRun, SendsKeysAndFailsAndRestores) {
-    run("key 65820 8000\nfail 31\nfail 32\nrestore 31\n");
-    EXPECT_DOUBLE_EQ(host.vars().get(128), 8000.0);  // the host's throttle lever
+    run("key " + std::to_string(sim::event::throttle_set(0)) + " 8000\nfail 31\nfail 32\nrestore 31\n");
+    EXPECT_DOUBLE_EQ(host.vars().get(sim::token::throttle_lever(0)), 8000.0);
     EXPECT_FALSE(host.is_failed(31));
     EXPECT_TRUE(host.is_failed(32));
 }

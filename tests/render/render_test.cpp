@@ -8,11 +8,13 @@
 #include <fstream>
 #include <string>
 
+#include "frame/vocabulary.h"
 #include "host/bench_fixture_support.h"
 #include "host/dib.h"
 #include "host/instance.h"
 #include "host/module.h"
 #include "host/panel.h"
+#include "korvane/bitmaps.h"
 #include "render/renderer.h"
 #include "synthetic.h"
 
@@ -401,15 +403,15 @@ protected:
 constexpr uint32_t label_colour(uint32_t k) { return (40 + k * 15) << 16 | (220 - k * 12) << 8 | 0x60; }
 
 TEST_F(KorvaneDrawing, CompassWindowShowsTheHeadingsLabel) {
-    module.override_bitmap(235, Canvas(110, 110, 0x303030).bitmap());
+    module.override_bitmap(korvane::bitmap::kCompassBody, Canvas(110, 110, 0x303030).bitmap());
     Canvas card(720, 32, 0x101010);
     for (uint32_t k = 0; k <= 12; ++k) card.rect(static_cast<int32_t>(36 + 54 * k - 27), 0, 54, 32, label_colour(k));
-    module.override_bitmap(240, card.bitmap());
-    module.override_bitmap(241, Canvas(72, 32, kClear).frame(1, kBezel).bitmap());
+    module.override_bitmap(korvane::bitmap::kCompassCardStrip, card.bitmap());
+    module.override_bitmap(korvane::bitmap::kCompassCardWindow, Canvas(72, 32, kClear).frame(1, kBezel).bitmap());
     // Window at (19, 17), 72 x 32: its middle column is 55.
     for (double heading : {0.0, 30.0, 90.0, 180.0, 270.0, 330.0}) {
         SCOPED_TRACE(heading);
-        host.vars().set(81, heading);
+        host.vars().set(sim::token::kHeading, heading);
         const Image image = draw("Compass");
         const auto label = static_cast<uint32_t>((360.0 - heading) / 30.0);
         EXPECT_EQ(rgb(image.pixel(55, 33)), label_colour(label)) << hex(image.pixel(55, 33));

@@ -73,6 +73,7 @@ const StaticFault kStaticFaults[] = {
     {"FaultyReserved.gau", "KV015", "Alpha"},
     {"FaultyImageFlags.gau", "KV016", "Alpha"},
     {"FaultyElementField.gau", "KV017", "Beta"},
+    {"FaultyReadOnly.gau", "KV018", "Alpha"},
 };
 
 class StaticFaults : public testing::TestWithParam<StaticFault> {};
@@ -111,6 +112,18 @@ TEST_P(StaticFaults, LeaveTheDynamicChecksPassing) {
     const Report report =
         bench::validate::validate_module(test_paths::module(fault.module), options_with(faulty::kBitmaps, true));
     EXPECT_EQ(failing(report), std::set<std::string>{fault.check}) << listing(report);
+}
+
+// One finding per read-only record: the shared failure list once, and the
+// stand-alone variable only a call names, reported instead of written.
+TEST(ReadOnlyRecords, EachIsFoundOnceWithItsKind) {
+    const Report report = bench::validate::validate_module(test_paths::module("FaultyReadOnly.gau"),
+                                                           options_with(faulty::kBitmaps, true));
+    std::string found;
+    for (const auto& f : report.check("KV018").findings) found += f.gauge + "|" + f.element + "|" + f.field + "\n";
+    EXPECT_EQ(found, "Alpha|element 1 (static image, bitmap " + std::to_string(faulty::kAlphaBackground) +
+                         ")|failure list\nAlpha||mouse list\n||stand-alone variable (token " +
+                         std::to_string(faulty::kTokenNeedle) + ")\n");
 }
 
 // --- A sound module ----------------------------------------------------------------------

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/vocabulary.h"
 #include "host/host.h"
 #include "host/module.h"
 #include "host/validate/hostile.h"
@@ -215,7 +216,10 @@ TEST(ModuleMemoryMap, HoldsOnlyWhatItsRangesCover) {
     alignas(8) static unsigned char text[16] = {};
     const auto d = reinterpret_cast<uintptr_t>(data);
     const auto t = reinterpret_cast<uintptr_t>(text);
-    const ModuleMemory memory = ModuleMemory::from_ranges({{d, d + 48, false}, {t, t + sizeof text, true}});
+    // Data with a part the loader locked after relocating it, as RELRO is.
+    const ModuleMemory memory = ModuleMemory::from_ranges(
+        {{d, d + 24, false, true}, {d + 24, d + 48, false, true}, {t, t + sizeof text, true, false}},
+        {{d + 32, d + 40, false, false}});
     struct Case {
         const char* name;
         uintptr_t address;
@@ -223,20 +227,24 @@ TEST(ModuleMemoryMap, HoldsOnlyWhatItsRangesCover) {
         bool holds;
         bool data;
         bool code;
+        bool writable;
     };
     const Case cases[] = {
-        {"start of data", d, 4, true, true, false},
-        {"last byte of data", d + 47, 1, true, true, false},
-        {"running past the range", d + 40, 16, false, false, false},
-        {"just past the range", d + 48, 1, false, false, false},
-        {"before the range", d - 1, 1, false, false, false},
-        {"code", t + 3, 1, true, false, true},
-        {"null", 0, 1, false, false, false},
+        {"start of data", d, 4, true, true, false, true},
+        {"last byte of data", d + 47, 1, true, true, false, true},
+        {"across two writable ranges", d + 20, 8, false, false, false, true},
+        {"running into the locked part", d + 28, 8, true, true, false, false},
+        {"running past the range", d + 40, 16, false, false, false, false},
+        {"just past the range", d + 48, 1, false, false, false, false},
+        {"before the range", d - 1, 1, false, false, false, false},
+        {"code", t + 3, 1, true, false, true, false},
+        {"null", 0, 1, false, false, false, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(memory.holds(c.address, c.size), c.holds) << c.name;
         EXPECT_EQ(memory.holds_data(c.address, c.size), c.data) << c.name;
         EXPECT_EQ(memory.is_code(c.address), c.code) << c.name;
+        EXPECT_EQ(memory.writable(c.address, c.size), c.writable) << c.name;
     }
     EXPECT_EQ(memory.read_string(d, 8), std::optional<std::string>("abc"));
     EXPECT_EQ(memory.read_string(d, 2), std::nullopt) << "longer than allowed";
@@ -253,6 +261,8 @@ TEST(ModuleMemoryMap, FindsALoadedModuleAndNothingElse) {
     const StandardRoutine draw = module.gauges().front()->draw_routine;
     std::memcpy(&routine, &draw, sizeof routine);
     EXPECT_TRUE(memory.is_code(routine));
+    EXPECT_TRUE(memory.writable(reinterpret_cast<uintptr_t>(module.linkage()), sizeof(LINKAGE_HEADER)));
+    EXPECT_FALSE(memory.writable(routine, 1));
     int on_the_stack = 0;
     EXPECT_TRUE(ModuleMemory::of(&on_the_stack).empty());
 }
@@ -373,11 +383,11 @@ TEST(ServiceProxy, ForwardsToTheHostWithCountingPaused) {
     MODULE_VAR var{.token = 77};
     host.vars().set(77, 3.25);
     AllocationWatch::arm();
-    proxy->trigger_key_event(65820, 123);
+    proxy->trigger_key_event(sim::event::throttle_set(0), 123);
     proxy->lookup_var(&var);
     EXPECT_EQ(AllocationWatch::disarm(), 0u) << "the host's own allocations are not the module's";
     ASSERT_EQ(host.key_log().size(), 1u);
-    EXPECT_EQ(host.key_log()[0].id, 65820u);
+    EXPECT_EQ(host.key_log()[0].id, sim::event::throttle_set(0));
     EXPECT_EQ(host.key_log()[0].value, 123u);
     EXPECT_EQ(var.value, 3.25);
 

@@ -3,11 +3,14 @@
 #include <cmath>
 #include <string>
 
+#include "korvane/bitmaps.h"
 #include "tools/art/dial.h"
 #include "tools/art/painters.h"
 
 namespace art {
 namespace {
+
+namespace bitmap = korvane::bitmap;
 
 using colour::kCream;
 
@@ -140,8 +143,8 @@ double lever_stem(uint32_t id, double width) {
     // The outer throttles carry a wide grip over their inboard side: engine
     // 1's stem is left of the grip's middle, engine 4's mirrors it. Every
     // other lever stands in the middle of its bitmap.
-    if (id == 410) return width * 0.4;
-    if (id == 425) return width * 0.6;
+    if (id == bitmap::kThrottleLever1) return width * 0.4;
+    if (id == bitmap::kThrottleLever4) return width * 0.6;
     return width / 2.0;
 }
 
@@ -218,17 +221,17 @@ void throttle_lever(Canvas& canvas, uint32_t id, const char* label) {
     const double h = canvas.height();
     const double x = lever_stem(id, w);
     stem(cr, x, 10.0, h);
-    const bool outer = id == 410 || id == 425;
+    const bool outer = id == bitmap::kThrottleLever1 || id == bitmap::kThrottleLever4;
     const double grip = outer ? w * 0.56 : w - 6.0;
-    const double grip_x = outer ? (id == 410 ? x + grip * 0.12 : x - grip * 0.12) : x;
+    const double grip_x = outer ? (id == bitmap::kThrottleLever1 ? x + grip * 0.12 : x - grip * 0.12) : x;
     knob(cr, grip_x, 1.0, grip, 18.0, Rgb{60, 8, 8}, Rgb{200, 30, 20});
     text(cr, label, {grip_x, 10.0}, 8.0, Font::Bold, kCream);
 }
 
-void throttle_1(Canvas& canvas, const Records&) { throttle_lever(canvas, 410, "1"); }
-void throttle_2(Canvas& canvas, const Records&) { throttle_lever(canvas, 415, "2"); }
-void throttle_3(Canvas& canvas, const Records&) { throttle_lever(canvas, 420, "3"); }
-void throttle_4(Canvas& canvas, const Records&) { throttle_lever(canvas, 425, "4"); }
+void throttle_1(Canvas& canvas, const Records&) { throttle_lever(canvas, bitmap::kThrottleLever1, "1"); }
+void throttle_2(Canvas& canvas, const Records&) { throttle_lever(canvas, bitmap::kThrottleLever2, "2"); }
+void throttle_3(Canvas& canvas, const Records&) { throttle_lever(canvas, bitmap::kThrottleLever3, "3"); }
+void throttle_4(Canvas& canvas, const Records&) { throttle_lever(canvas, bitmap::kThrottleLever4, "4"); }
 
 void prop_lever(Canvas& canvas, const char* label) {
     cairo_t* cr = canvas.cr();
@@ -245,10 +248,14 @@ void prop_3(Canvas& canvas, const Records&) { prop_lever(canvas, "3"); }
 void prop_4(Canvas& canvas, const Records&) { prop_lever(canvas, "4"); }
 
 constexpr PainterEntry kPainters[] = {
-    {310, magneto_panel},  {315, magneto_off},   {316, magneto_on},   {365, starter_panel},
-    {370, arming_off},     {371, arming_on},     {405, throttle_quadrant}, {410, throttle_1},
-    {415, throttle_2},     {420, throttle_3},    {425, throttle_4},   {430, prop_quadrant},
-    {432, prop_1},         {434, prop_2},        {436, prop_3},       {438, prop_4},
+    {bitmap::kMagnetoPanel, magneto_panel}, {bitmap::kMagnetoSwitchOff, magneto_off},
+    {bitmap::kMagnetoSwitchOn, magneto_on}, {bitmap::kStarterPanel, starter_panel},
+    {bitmap::kArmingSwitchOff, arming_off}, {bitmap::kArmingSwitchOn, arming_on},
+    {bitmap::kThrottleQuadrant, throttle_quadrant}, {bitmap::kThrottleLever1, throttle_1},
+    {bitmap::kThrottleLever2, throttle_2}, {bitmap::kThrottleLever3, throttle_3},
+    {bitmap::kThrottleLever4, throttle_4}, {bitmap::kPropellerQuadrant, prop_quadrant},
+    {bitmap::kPropellerLever1, prop_1}, {bitmap::kPropellerLever2, prop_2}, {bitmap::kPropellerLever3, prop_3},
+    {bitmap::kPropellerLever4, prop_4},
 };
 
 }  // namespace

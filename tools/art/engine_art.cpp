@@ -4,11 +4,14 @@
 #include <stdexcept>
 #include <string>
 
+#include "korvane/bitmaps.h"
 #include "tools/art/dial.h"
 #include "tools/art/painters.h"
 
 namespace art {
 namespace {
+
+namespace bitmap = korvane::bitmap;
 
 using colour::kCream;
 
@@ -21,8 +24,8 @@ std::vector<double> table_values(const Needle& needle) {
 // --- Tachometer: one scale 0 to 9 read by both hands.
 void tachometer_dial(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
-    const Needle thousands = records.needle("Tachometer1", 155);
-    const Needle hundreds = records.needle("Tachometer1", 160);
+    const Needle thousands = records.needle("Tachometer1", bitmap::kTachometerThousandsHand);
+    const Needle hundreds = records.needle("Tachometer1", bitmap::kTachometerHundredsHand);
     for (int digit = 0; digit <= 9; ++digit) {
         if (std::fabs(thousands.angle(1000.0 * digit) - hundreds.angle(100.0 * digit)) > 1e-6) {
             throw std::runtime_error("the two tachometer hands do not share one scale");
@@ -42,16 +45,16 @@ void tachometer_dial(Canvas& canvas, const Records& records) {
 }
 
 void tachometer_short(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Tachometer1", 155, NeedleStyle::Broad);
+    paint_record_needle(canvas, records, "Tachometer1", bitmap::kTachometerThousandsHand, NeedleStyle::Broad);
 }
 void tachometer_long(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Tachometer1", 160, NeedleStyle::Lance);
+    paint_record_needle(canvas, records, "Tachometer1", bitmap::kTachometerHundredsHand, NeedleStyle::Lance);
 }
 
 // --- Boost: -4 to 24, with the stop at the table's first point.
 void boost_dial(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
-    const Needle needle = records.needle("Boost1", 170);
+    const Needle needle = records.needle("Boost1", bitmap::kBoostNeedle);
     const Point c = centre_of(needle);
     round_case(cr, c, 138.5, 125.0);
     const std::vector<double> table = table_values(needle);
@@ -67,7 +70,7 @@ void boost_dial(Canvas& canvas, const Records& records) {
 }
 
 void boost_needle(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Boost1", 170, NeedleStyle::Lance);
+    paint_record_needle(canvas, records, "Boost1", bitmap::kBoostNeedle, NeedleStyle::Lance);
 }
 
 // --- The small engine dials: a 138-pixel round case.
@@ -96,27 +99,28 @@ void arc_dial(Canvas& canvas, const Needle& needle, const std::vector<double>& m
 
 void oil_temperature_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
-    const Needle needle = records.needle("Oil_Temperature1", 180);
+    const Needle needle = records.needle("Oil_Temperature1", bitmap::kOilTemperatureNeedle);
     arc_dial(canvas, needle, steps(0, 120, 10), numbered({0, 40, 80, 120}), "OIL", "\u00b0C", 9.5);
 }
 
 void radiator_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
-    const Needle needle = records.needle("Radiator_Temperature1", 190);
+    const Needle needle = records.needle("Radiator_Temperature1", bitmap::kRadiatorTemperatureNeedle);
     arc_dial(canvas, needle, steps(40, 140, 10), numbered({40, 60, 80, 100, 120, 140}), "RAD", "\u00b0C", 8.5);
 }
 
 void oil_temperature_needle(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Oil_Temperature1", 180, NeedleStyle::Lance);
+    paint_record_needle(canvas, records, "Oil_Temperature1", bitmap::kOilTemperatureNeedle, NeedleStyle::Lance);
 }
 void radiator_needle(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Radiator_Temperature1", 190, NeedleStyle::Lance);
+    paint_record_needle(canvas, records, "Radiator_Temperature1", bitmap::kRadiatorTemperatureNeedle,
+                        NeedleStyle::Lance);
 }
 
 void oil_pressure_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
     cairo_t* cr = canvas.cr();
-    const Needle needle = records.needle("Oil_Pressure1", 215);
+    const Needle needle = records.needle("Oil_Pressure1", bitmap::kOilPressureNeedle);
     const Point c = centre_of(needle);
     stroke_arc(cr, c, 60.0, needle.angle(0), needle.angle(120), 1.0, kCream);
     ticks(cr, needle, steps(0, 120, 5), {55.0, 60.0, 1.1});
@@ -128,7 +132,7 @@ void oil_pressure_dial(Canvas& canvas, const Records& records) {
 }
 
 void oil_pressure_needle(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Oil_Pressure1", 215, NeedleStyle::Lance, kCream, 9.0);
+    paint_record_needle(canvas, records, "Oil_Pressure1", bitmap::kOilPressureNeedle, NeedleStyle::Lance, kCream, 9.0);
 }
 
 // --- Fuel contents: the uneven scale of each tank's table, the capacity
@@ -151,25 +155,25 @@ void fuel_dial(Canvas& canvas, const Needle& needle, const std::vector<double>& 
 }
 
 void fuel_tank1(Canvas& canvas, const Records& records) {
-    fuel_dial(canvas, records.needle("Fuel_Quantity_Port_1", 390), {0, 50, 100, 200, 300, 400, 500}, "No. 1 TANK",
-              "580 GALLS");
+    fuel_dial(canvas, records.needle("Fuel_Quantity_Port_1", bitmap::kFuelQuantityNeedle),
+              {0, 50, 100, 200, 300, 400, 500}, "No. 1 TANK", "580 GALLS");
 }
 void fuel_tank2(Canvas& canvas, const Records& records) {
-    fuel_dial(canvas, records.needle("Fuel_Quantity_Port_2", 390), {0, 20, 80, 160, 240, 310}, "No. 2 TANK",
-              "363 GALLS");
+    fuel_dial(canvas, records.needle("Fuel_Quantity_Port_2", bitmap::kFuelQuantityNeedle),
+              {0, 20, 80, 160, 240, 310}, "No. 2 TANK", "363 GALLS");
 }
 void fuel_tank3(Canvas& canvas, const Records& records) {
-    fuel_dial(canvas, records.needle("Fuel_Quantity_Port_3", 390), {0, 10, 30, 50, 70, 90}, "No. 3 TANK",
-              "114 GALLS");
+    fuel_dial(canvas, records.needle("Fuel_Quantity_Port_3", bitmap::kFuelQuantityNeedle),
+              {0, 10, 30, 50, 70, 90}, "No. 3 TANK", "114 GALLS");
 }
 void fuel_needle(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Fuel_Quantity_Port_1", 390, NeedleStyle::Lance);
+    paint_record_needle(canvas, records, "Fuel_Quantity_Port_1", bitmap::kFuelQuantityNeedle, NeedleStyle::Lance);
 }
 
 // --- Fuel pressure warning: a housing with an unlit red lens; the lit lamp
 // is the lens alone, laid over it.
 Point lamp_centre(const Records& records) {
-    const Box lamp = Records::placed(records.element("Fuel_Pressure_Warning1", 360));
+    const Box lamp = Records::placed(records.element("Fuel_Pressure_Warning1", bitmap::kFuelPressureWarningLamp));
     return {lamp.x + lamp.width / 2.0, lamp.y + lamp.height / 2.0};
 }
 
@@ -196,7 +200,7 @@ void warning_lamp(Canvas& canvas, const Records&) {
 void flap_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
     cairo_t* cr = canvas.cr();
-    const Needle needle = records.needle("Flap_Position", 400);
+    const Needle needle = records.needle("Flap_Position", bitmap::kFlapNeedle);
     const Point c = centre_of(needle);
     const std::vector<double> table = table_values(needle);
     const double up = table.front();
@@ -219,7 +223,7 @@ void flap_dial(Canvas& canvas, const Records& records) {
 }
 
 void flap_needle(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Flap_Position", 400, NeedleStyle::Lance);
+    paint_record_needle(canvas, records, "Flap_Position", bitmap::kFlapNeedle, NeedleStyle::Lance);
 }
 
 // --- Undercarriage: housings where the lamps lie, the day/night knob in the
@@ -233,7 +237,8 @@ std::vector<LampPlace> gear_lamps(const Records& records) {
     std::vector<LampPlace> out;
     for (ELEMENT_HEADER* e : records.elements("Gear_Indicator")) {
         if (e->element_type != kIcon) continue;
-        out.push_back({Records::placed(e), e->resource_id == 285 || e->resource_id == 290});
+        const bool red = e->resource_id == bitmap::kGearUpLampNight || e->resource_id == bitmap::kGearUpLampDay;
+        out.push_back({Records::placed(e), red});
     }
     return out;
 }
@@ -333,15 +338,18 @@ void stbd_green_night(Canvas& canvas, const Records&) { green_lamp(canvas, colou
 void stbd_green_day(Canvas& canvas, const Records&) { green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, false); }
 
 constexpr PainterEntry kPainters[] = {
-    {150, tachometer_dial},   {155, tachometer_short},      {160, tachometer_long},
-    {165, boost_dial},        {170, boost_needle},          {175, oil_temperature_dial},
-    {180, oil_temperature_needle}, {185, radiator_dial},    {190, radiator_needle},
-    {210, oil_pressure_dial}, {215, oil_pressure_needle},   {355, warning_housing},
-    {360, warning_lamp},      {375, fuel_tank1},            {380, fuel_tank2},
-    {385, fuel_tank3},        {390, fuel_needle},           {395, flap_dial},
-    {400, flap_needle},       {280, gear_panel},            {285, red_night},
-    {290, red_day},           {295, port_green_night},      {300, port_green_day},
-    {305, stbd_green_night},  {306, stbd_green_day},
+    {bitmap::kTachometerDial, tachometer_dial}, {bitmap::kTachometerThousandsHand, tachometer_short},
+    {bitmap::kTachometerHundredsHand, tachometer_long}, {bitmap::kBoostDial, boost_dial},
+    {bitmap::kBoostNeedle, boost_needle}, {bitmap::kOilTemperatureDial, oil_temperature_dial},
+    {bitmap::kOilTemperatureNeedle, oil_temperature_needle}, {bitmap::kRadiatorTemperatureDial, radiator_dial},
+    {bitmap::kRadiatorTemperatureNeedle, radiator_needle}, {bitmap::kOilPressureDial, oil_pressure_dial},
+    {bitmap::kOilPressureNeedle, oil_pressure_needle}, {bitmap::kFuelPressureWarningHousing, warning_housing},
+    {bitmap::kFuelPressureWarningLamp, warning_lamp}, {bitmap::kFuelQuantityDial1, fuel_tank1},
+    {bitmap::kFuelQuantityDial2, fuel_tank2}, {bitmap::kFuelQuantityDial3, fuel_tank3},
+    {bitmap::kFuelQuantityNeedle, fuel_needle}, {bitmap::kFlapDial, flap_dial}, {bitmap::kFlapNeedle, flap_needle},
+    {bitmap::kGearPanel, gear_panel}, {bitmap::kGearUpLampNight, red_night}, {bitmap::kGearUpLampDay, red_day},
+    {bitmap::kGearPortDownLampNight, port_green_night}, {bitmap::kGearPortDownLampDay, port_green_day},
+    {bitmap::kGearStarboardDownLampNight, stbd_green_night}, {bitmap::kGearStarboardDownLampDay, stbd_green_day},
 };
 
 }  // namespace

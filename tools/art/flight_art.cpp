@@ -2,11 +2,14 @@
 #include <cmath>
 #include <string>
 
+#include "korvane/bitmaps.h"
 #include "tools/art/dial.h"
 #include "tools/art/painters.h"
 
 namespace art {
 namespace {
+
+namespace bitmap = korvane::bitmap;
 
 using colour::kCream;
 
@@ -14,7 +17,7 @@ using colour::kCream;
 // outer scale, the second 220-340 on the inner.
 void airspeed_dial(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
-    const Needle needle = records.needle("Airspeed", 130);
+    const Needle needle = records.needle("Airspeed", bitmap::kAirspeedNeedle);
     const Point c = centre_of(needle);
     round_case(cr, c, 138.5, 125.0);
 
@@ -35,14 +38,14 @@ void airspeed_dial(Canvas& canvas, const Records& records) {
 }
 
 void airspeed_needle(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Airspeed", 130, NeedleStyle::Lance);
+    paint_record_needle(canvas, records, "Airspeed", bitmap::kAirspeedNeedle, NeedleStyle::Lance);
 }
 
 // --- Altimeter: hundreds of feet round the dial; the pressure window
 // stands where the 5 would be, and the setting knob hangs below the case.
 void altimeter_dial(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
-    const Needle hand = records.needle("Altimeter", 115);
+    const Needle hand = records.needle("Altimeter", bitmap::kAltimeterPointer1k);
     const Point c = centre_of(hand);
     round_case(cr, c, 138.5, 125.0);
 
@@ -88,13 +91,13 @@ void altimeter_dial(Canvas& canvas, const Records& records) {
 }
 
 void altimeter_pointer_100k(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Altimeter", 105, NeedleStyle::Arrow);
+    paint_record_needle(canvas, records, "Altimeter", bitmap::kAltimeterPointer100k, NeedleStyle::Arrow);
 }
 void altimeter_pointer_10k(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Altimeter", 110, NeedleStyle::Broad);
+    paint_record_needle(canvas, records, "Altimeter", bitmap::kAltimeterPointer10k, NeedleStyle::Broad);
 }
 void altimeter_pointer_1k(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Altimeter", 115, NeedleStyle::Lance);
+    paint_record_needle(canvas, records, "Altimeter", bitmap::kAltimeterPointer1k, NeedleStyle::Lance);
 }
 
 // Eleven cells, 0 to 9 and 0 again, each a digit centred in its cell.
@@ -117,7 +120,7 @@ void altimeter_drum_window(Canvas& canvas, const Records&) {
 // --- Vertical speed: the uneven scale of its table.
 void vsi_dial(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
-    const Needle needle = records.needle("VSI", 205);
+    const Needle needle = records.needle("VSI", bitmap::kVsiNeedle);
     const Point c = centre_of(needle);
     round_case(cr, c, 138.5, 125.0);
 
@@ -136,14 +139,14 @@ void vsi_dial(Canvas& canvas, const Records& records) {
 }
 
 void vsi_needle(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "VSI", 205, NeedleStyle::Lance);
+    paint_record_needle(canvas, records, "VSI", bitmap::kVsiNeedle, NeedleStyle::Lance);
 }
 
 // --- Turn and slip: slip scale over the pivot, turn scale under it.
 void turn_dial(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
-    const Needle slip = records.needle("Turn", 140);
-    const Needle turn = records.needle("Turn", 145);
+    const Needle slip = records.needle("Turn", bitmap::kTurnSlipNeedle);
+    const Needle turn = records.needle("Turn", bitmap::kTurnPointer);
     const Point c = centre_of(slip);
     round_case(cr, c, 140.5, 127.0);
 
@@ -166,16 +169,16 @@ void turn_dial(Canvas& canvas, const Records& records) {
 }
 
 void turn_slip_needle(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Turn", 140, NeedleStyle::Lance);
+    paint_record_needle(canvas, records, "Turn", bitmap::kTurnSlipNeedle, NeedleStyle::Lance);
 }
 void turn_pointer(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Turn", 145, NeedleStyle::Lance);
+    paint_record_needle(canvas, records, "Turn", bitmap::kTurnPointer, NeedleStyle::Lance);
 }
 
 // --- Accelerometer: 45 degrees per g.
 void accelerometer_dial(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
-    const Needle needle = records.needle("Accelerometer", 335);
+    const Needle needle = records.needle("Accelerometer", bitmap::kAccelerometerNeedle);
     const Point c = centre_of(needle);
     round_case(cr, c, 138.5, 125.0);
 
@@ -191,7 +194,7 @@ void accelerometer_dial(Canvas& canvas, const Records& records) {
 }
 
 void accelerometer_needle(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Accelerometer", 335, NeedleStyle::Lance);
+    paint_record_needle(canvas, records, "Accelerometer", bitmap::kAccelerometerNeedle, NeedleStyle::Lance);
 }
 
 // --- Attitude: the case behind the window, the horizon bar on a transparent
@@ -199,7 +202,7 @@ void accelerometer_needle(Canvas& canvas, const Records& records) {
 constexpr double kHorizonWindow = 97.0;
 
 Point attitude_centre(const Records& records) {
-    const auto* sprite = records.as<ELEMENT_SPRITE>("Attitude", 225);
+    const auto* sprite = records.as<ELEMENT_SPRITE>("Attitude", bitmap::kAttitudeHorizonBar);
     return {double(sprite->header.ofs_x), double(sprite->header.ofs_y)};
 }
 
@@ -242,7 +245,7 @@ void attitude_mask(Canvas& canvas, const Records& records) {
     stroke_circle(cr, c, kHorizonWindow + 1.0, 2.0, Rgb{60, 60, 60});
 
     // Bank scale on the lower half: the pointer stands at bank + 90.
-    const Needle pointer = records.needle("Attitude", 230);
+    const Needle pointer = records.needle("Attitude", bitmap::kAttitudeBankPointer);
     for (double bank : {-90.0, -60.0, -30.0, -20.0, -10.0, 0.0, 10.0, 20.0, 30.0, 60.0, 90.0}) {
         const double a = pointer.angle(bank);
         const bool major = bank == 0.0 || std::fabs(bank) == 30.0 || std::fabs(bank) == 60.0 || std::fabs(bank) == 90.0;
@@ -269,17 +272,20 @@ void attitude_mask(Canvas& canvas, const Records& records) {
 }
 
 void attitude_bank_pointer(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Attitude", 230, NeedleStyle::TipOnly, colour::kOrange);
+    paint_record_needle(canvas, records, "Attitude", bitmap::kAttitudeBankPointer, NeedleStyle::TipOnly,
+                        colour::kOrange);
 }
 
 constexpr PainterEntry kPainters[] = {
-    {100, altimeter_dial},        {105, altimeter_pointer_100k}, {110, altimeter_pointer_10k},
-    {115, altimeter_pointer_1k},  {120, altimeter_drum},         {121, altimeter_drum_window},
-    {125, airspeed_dial},         {130, airspeed_needle},        {200, vsi_dial},
-    {205, vsi_needle},            {135, turn_dial},              {140, turn_slip_needle},
-    {145, turn_pointer},          {220, attitude_case},          {225, attitude_texture},
-    {226, attitude_mask},         {230, attitude_bank_pointer},  {330, accelerometer_dial},
-    {335, accelerometer_needle},
+    {bitmap::kAltimeterDial, altimeter_dial}, {bitmap::kAltimeterPointer100k, altimeter_pointer_100k},
+    {bitmap::kAltimeterPointer10k, altimeter_pointer_10k}, {bitmap::kAltimeterPointer1k, altimeter_pointer_1k},
+    {bitmap::kAltimeterDrumStrip, altimeter_drum}, {bitmap::kAltimeterDrumWindow, altimeter_drum_window},
+    {bitmap::kAirspeedDial, airspeed_dial}, {bitmap::kAirspeedNeedle, airspeed_needle}, {bitmap::kVsiDial, vsi_dial},
+    {bitmap::kVsiNeedle, vsi_needle}, {bitmap::kTurnDial, turn_dial}, {bitmap::kTurnSlipNeedle, turn_slip_needle},
+    {bitmap::kTurnPointer, turn_pointer}, {bitmap::kAttitudeCase, attitude_case},
+    {bitmap::kAttitudeHorizonBar, attitude_texture}, {bitmap::kAttitudeBezel, attitude_mask},
+    {bitmap::kAttitudeBankPointer, attitude_bank_pointer}, {bitmap::kAccelerometerDial, accelerometer_dial},
+    {bitmap::kAccelerometerNeedle, accelerometer_needle},
 };
 
 }  // namespace

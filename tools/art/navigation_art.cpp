@@ -9,11 +9,13 @@
 namespace art {
 namespace {
 
+namespace bitmap = korvane::bitmap;
+
 using colour::kCream;
 
 // --- Compass: a small body with the card strip seen through a window.
 Box compass_window(const Records& records) {
-    return Records::window(records.element("Compass", 240));
+    return Records::window(records.element("Compass", bitmap::kCompassCardStrip));
 }
 
 void compass_body(Canvas& canvas, const Records& records) {
@@ -70,7 +72,7 @@ void compass_window_mask(Canvas& canvas, const Records&) {
 constexpr double kRoseWindow = 117.0;
 
 Point dr_centre(const Records& records) {
-    const auto* sprite = records.as<ELEMENT_SPRITE>("DR_Compass", 442);
+    const auto* sprite = records.as<ELEMENT_SPRITE>("DR_Compass", bitmap::kDrCompassRose);
     return {double(sprite->header.ofs_x), double(sprite->header.ofs_y)};
 }
 
@@ -119,7 +121,8 @@ void dr_mask(Canvas& canvas, const Records& records) {
 }
 
 void dr_course_pointer(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "DR_Compass", 445, NeedleStyle::TwoEnded, colour::kOrange);
+    paint_record_needle(canvas, records, "DR_Compass", bitmap::kDrCompassCoursePointer, NeedleStyle::TwoEnded,
+                        colour::kOrange);
 }
 
 void dr_knob(Canvas& canvas, const Records&) {
@@ -133,7 +136,7 @@ void dr_knob(Canvas& canvas, const Records&) {
 // --- Direction finder: left/right of the station, limits either side.
 void df_dial(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
-    const Needle needle = records.needle("Direction_Finder", 452);
+    const Needle needle = records.needle("Direction_Finder", bitmap::kDirectionFinderNeedle);
     const Point c = centre_of(needle);
     round_case(cr, c, canvas.width() / 2.0 - 1.0, 84.0);
     // The needle's limits: any bearing well beyond 65 degrees either side.
@@ -153,14 +156,15 @@ void df_dial(Canvas& canvas, const Records& records) {
 
 void df_needle(Canvas& canvas, const Records& records) {
     // The hub is on the dial: the pivot sits at the bitmap's left edge.
-    paint_record_needle(canvas, records, "Direction_Finder", 452, NeedleStyle::Lance, kCream, -1.0);
+    paint_record_needle(canvas, records, "Direction_Finder", bitmap::kDirectionFinderNeedle, NeedleStyle::Lance,
+                        kCream, -1.0);
 }
 
 // --- Clock: twelve hours, sixty minutes, the setting knob bottom left.
 void clock_dial(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
-    const Needle hours = records.needle("Clock", 265);
-    const Needle minutes = records.needle("Clock", 270);
+    const Needle hours = records.needle("Clock", bitmap::kClockHourHand);
+    const Needle minutes = records.needle("Clock", bitmap::kClockMinuteHand);
     const Point c = centre_of(hours);
     const double outer = std::fmin(std::fmin(c.x, c.y), std::fmin(canvas.width() - c.x, canvas.height() - c.y)) - 0.5;
     round_case(cr, c, outer, outer - 18.0);
@@ -174,7 +178,7 @@ void clock_dial(Canvas& canvas, const Records& records) {
     }
     // The minute track starts where the minute hand's tip reaches; the hours
     // lie inside it.
-    const double reach = korvane::find_bitmap(270)->width - minutes.ofs_x() + 11.0;
+    const double reach = korvane::find_bitmap(bitmap::kClockMinuteHand)->width - minutes.ofs_x() + 11.0;
     stroke_circle(cr, c, reach, 1.2, kCream);
     ticks(cr, minutes, steps(0, 59, 1), {reach - 10.0, reach, 1.5});
     ticks(cr, hours, steps(0, 11, 1), {reach - 19.0, reach, 5.0});
@@ -184,13 +188,13 @@ void clock_dial(Canvas& canvas, const Records& records) {
 }
 
 void clock_hour_hand(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Clock", 265, NeedleStyle::Spade);
+    paint_record_needle(canvas, records, "Clock", bitmap::kClockHourHand, NeedleStyle::Spade);
 }
 void clock_minute_hand(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Clock", 270, NeedleStyle::Spade);
+    paint_record_needle(canvas, records, "Clock", bitmap::kClockMinuteHand, NeedleStyle::Spade);
 }
 void clock_second_hand(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Clock", 275, NeedleStyle::Lance, colour::kOrange);
+    paint_record_needle(canvas, records, "Clock", bitmap::kClockSecondHand, NeedleStyle::Lance, colour::kOrange);
 }
 
 // --- Stopwatch. The seconds hand stands at 270 + 6 x the counted seconds
@@ -206,8 +210,8 @@ struct TimerGeometry {
 };
 
 TimerGeometry timer_geometry(const Records& records) {
-    const auto* ring = records.as<ELEMENT_SPRITE>("Timer", 345);
-    const Needle hand = records.needle("Timer", 350);
+    const auto* ring = records.as<ELEMENT_SPRITE>("Timer", bitmap::kTimerMinutesRing);
+    const Needle hand = records.needle("Timer", bitmap::kTimerSecondsHand);
     return {centre_of(hand),
             {double(ring->header.ofs_x), double(ring->header.ofs_y)},
             double(ring->texture_scale_x),
@@ -306,15 +310,19 @@ void timer_window(Canvas& canvas, const Records& records) {
 }
 
 void timer_hand(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Timer", 350, NeedleStyle::Lance, colour::kOrange);
+    paint_record_needle(canvas, records, "Timer", bitmap::kTimerSecondsHand, NeedleStyle::Lance, colour::kOrange);
 }
 
 constexpr PainterEntry kPainters[] = {
-    {235, compass_body},  {240, compass_card},       {241, compass_window_mask}, {440, dr_case},
-    {442, dr_rose},       {443, dr_mask},            {445, dr_course_pointer},   {447, dr_knob},
-    {450, df_dial},       {452, df_needle},          {260, clock_dial},          {265, clock_hour_hand},
-    {270, clock_minute_hand}, {275, clock_second_hand}, {340, timer_dial},      {345, timer_ring},
-    {346, timer_window},  {350, timer_hand},
+    {bitmap::kCompassBody, compass_body}, {bitmap::kCompassCardStrip, compass_card},
+    {bitmap::kCompassCardWindow, compass_window_mask}, {bitmap::kDrCompassCase, dr_case},
+    {bitmap::kDrCompassRose, dr_rose}, {bitmap::kDrCompassBezel, dr_mask},
+    {bitmap::kDrCompassCoursePointer, dr_course_pointer}, {bitmap::kDrCompassKnob, dr_knob},
+    {bitmap::kDirectionFinderDial, df_dial}, {bitmap::kDirectionFinderNeedle, df_needle},
+    {bitmap::kClockDial, clock_dial}, {bitmap::kClockHourHand, clock_hour_hand},
+    {bitmap::kClockMinuteHand, clock_minute_hand}, {bitmap::kClockSecondHand, clock_second_hand},
+    {bitmap::kTimerDial, timer_dial}, {bitmap::kTimerMinutesRing, timer_ring},
+    {bitmap::kTimerMinutesWindow, timer_window}, {bitmap::kTimerSecondsHand, timer_hand},
 };
 
 }  // namespace
