@@ -21,10 +21,8 @@ namespace {
 // failure, not a crash.
 constexpr size_t kMaxListLength = 256;
 
-template <typename T>
-bool all_zero(const T& field) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(&field);
-    return std::all_of(bytes, bytes + sizeof(field), [](unsigned char b) { return b == 0; });
+bool all_zero(const unsigned char* bytes, size_t size) {
+    return std::all_of(bytes, bytes + size, [](unsigned char b) { return b == 0; });
 }
 
 const char* kind_name(uint32_t type) {
@@ -40,8 +38,7 @@ void expect_zero_at_load(const unsigned char* bytes, const frame::RecordInfo& re
         if (field.record != nullptr) {
             expect_zero_at_load(bytes + field.offset, *field.record, name);
         } else if (field.zero_at_load()) {
-            EXPECT_TRUE(std::all_of(bytes + field.offset, bytes + field.offset + field.size,
-                                    [](unsigned char b) { return b == 0; }))
+            EXPECT_TRUE(all_zero(bytes + field.offset, field.size))
                 << name << " is not zero" << (field.role == frame::FieldRole::kHost ? " (the host's field)" : "");
         }
     }
@@ -108,7 +105,8 @@ void check_failures(const FAILURE_RECORD* list, const FailureList& want) {
         got.push_back({list[i].failure_key, list[i].failure_action});
     }
     EXPECT_EQ(got, *want) << "failure list (key, action) in stored order";
-    EXPECT_TRUE(all_zero(list[count])) << "the terminator is all zero";
+    EXPECT_TRUE(all_zero(reinterpret_cast<const unsigned char*>(&list[count]), sizeof(FAILURE_RECORD)))
+        << "the terminator is all zero";
 }
 
 void check_table(const ELEMENT_NEEDLE& n, const std::vector<TablePoint>& want) {
