@@ -59,7 +59,7 @@ struct RecordInfo {
     }
 };
 
-// Specialised for every record by FRAME_RECORD_SCHEMA.
+// Defined for every record by FRAME_RECORD.
 template <typename Record>
 struct RecordSchema;
 
