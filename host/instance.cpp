@@ -180,8 +180,8 @@ void GaugeInstance::setup() {
         auto* element = as<ELEMENT_STATIC_IMAGE>(node.element);
         const Size size = impl.bitmap_size(module_, node.element->resource_id).value_or(Size{});
         auto image = std::make_unique<HOST_IMAGE_PREFIX>(HOST_IMAGE_PREFIX{
-            .host_field_1 = scaled_extent(size.width, scale_),
-            .host_field_2 = node.element->resource_id,
+            .displayed_width = scaled_extent(size.width, scale_),
+            .bitmap_id = node.element->resource_id,
             .displayed_height = scaled_extent(size.height, scale_),
         });
         element->image = image.get();

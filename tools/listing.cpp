@@ -9,16 +9,8 @@ namespace listing {
 namespace {
 
 const char* kind_name(uint32_t type) {
-    switch (type) {
-        case kStaticImage: return "static image";
-        case kNeedle: return "needle";
-        case kString: return "string";
-        case kSlider: return "slider";
-        case kIcon: return "icon";
-        case kMovingImage: return "moving image";
-        case kSprite: return "sprite";
-        default: return "unknown element";
-    }
+    const ElementKind* kind = element_kind(type);
+    return kind != nullptr ? kind->name : "unknown element";
 }
 
 std::string failures(const FAILURE_RECORD* list) {

@@ -40,106 +40,87 @@ bool all_zero(const uint8_t* bytes, size_t size) {
     return std::all_of(bytes, bytes + size, [](uint8_t b) { return b == 0; });
 }
 
-// One field of a record that must stay zero in the module's data.
-struct ReservedField {
-    size_t offset;
-    size_t size;
-    const char* name;
-};
+using frame::FieldInfo;
+using frame::FieldRole;
+using frame::RecordInfo;
 
-constexpr size_t kVarReserved1 = offsetof(MODULE_VAR, reserved_1);
-constexpr size_t kVarReserved2 = offsetof(MODULE_VAR, reserved_2);
-constexpr size_t kVarValue = offsetof(MODULE_VAR, value);
+constexpr const RecordInfo& kVarSchema = frame::schema_of<MODULE_VAR>();
+constexpr const RecordInfo& kHeaderSchema = frame::schema_of<GAUGEHDR>();
+constexpr const RecordInfo& kElementHeaderSchema = frame::schema_of<ELEMENT_HEADER>();
+constexpr const RecordInfo& kFailureSchema = frame::schema_of<FAILURE_RECORD>();
+constexpr const RecordInfo& kTableSchema = frame::schema_of<NONLINEARITY>();
+constexpr const RecordInfo& kMouseSchema = frame::schema_of<MOUSERECT>();
 
-constexpr ReservedField kHeaderReserved700[] = {
-    {offsetof(GAUGEHDR, reserved_1), sizeof(GAUGEHDR::reserved_1), "reserved_1"},
-    {offsetof(GAUGEHDR, reserved_2), sizeof(GAUGEHDR::reserved_2), "reserved_2"},
-    {offsetof(GAUGEHDR, reserved_3), sizeof(GAUGEHDR::reserved_3), "reserved_3"},
-};
-constexpr ReservedField kElementHeaderReserved[] = {
-    {offsetof(ELEMENT_HEADER, reserved_1), sizeof(ELEMENT_HEADER::reserved_1), "reserved_1"},
-    {offsetof(ELEMENT_HEADER, reserved_2), sizeof(ELEMENT_HEADER::reserved_2), "reserved_2"},
-    {offsetof(ELEMENT_HEADER, reserved_3), sizeof(ELEMENT_HEADER::reserved_3), "reserved_3"},
-    {offsetof(ELEMENT_HEADER, reserved_4), sizeof(ELEMENT_HEADER::reserved_4), "reserved_4"},
-};
-constexpr ReservedField kStaticImageReserved[] = {
-    {offsetof(ELEMENT_STATIC_IMAGE, image), sizeof(ELEMENT_STATIC_IMAGE::image), "image (the host's, zero at load)"},
-    {offsetof(ELEMENT_STATIC_IMAGE, reserved), sizeof(ELEMENT_STATIC_IMAGE::reserved), "reserved"},
-};
-constexpr ReservedField kNeedleReserved[] = {
-    {offsetof(ELEMENT_NEEDLE, reserved_1), sizeof(ELEMENT_NEEDLE::reserved_1), "reserved_1"},
-    {offsetof(ELEMENT_NEEDLE, reserved_2), sizeof(ELEMENT_NEEDLE::reserved_2), "reserved_2"},
-    {offsetof(ELEMENT_NEEDLE, reserved_3), sizeof(ELEMENT_NEEDLE::reserved_3), "reserved_3"},
-    {offsetof(ELEMENT_NEEDLE, reserved_4), sizeof(ELEMENT_NEEDLE::reserved_4), "reserved_4"},
-};
-constexpr ReservedField kSliderReserved[] = {
-    {offsetof(ELEMENT_SLIDER, reserved_1), sizeof(ELEMENT_SLIDER::reserved_1), "reserved_1"},
-    {offsetof(ELEMENT_SLIDER, reserved_2), sizeof(ELEMENT_SLIDER::reserved_2), "reserved_2"},
-    {offsetof(ELEMENT_SLIDER, reserved_3), sizeof(ELEMENT_SLIDER::reserved_3), "reserved_3"},
-    {offsetof(ELEMENT_SLIDER, reserved_4), sizeof(ELEMENT_SLIDER::reserved_4), "reserved_4"},
-};
-constexpr ReservedField kIconReserved[] = {
-    {offsetof(ELEMENT_ICON, reserved_1), sizeof(ELEMENT_ICON::reserved_1), "reserved_1"},
-    {offsetof(ELEMENT_ICON, reserved_2), sizeof(ELEMENT_ICON::reserved_2), "reserved_2"},
-    {offsetof(ELEMENT_ICON, reserved_3), sizeof(ELEMENT_ICON::reserved_3), "reserved_3"},
-};
-constexpr ReservedField kMovingImageReserved[] = {
-    {offsetof(ELEMENT_MOVING_IMAGE, reserved_1), sizeof(ELEMENT_MOVING_IMAGE::reserved_1), "reserved_1"},
-    {offsetof(ELEMENT_MOVING_IMAGE, reserved_2), sizeof(ELEMENT_MOVING_IMAGE::reserved_2), "reserved_2"},
-    {offsetof(ELEMENT_MOVING_IMAGE, reserved_3), sizeof(ELEMENT_MOVING_IMAGE::reserved_3), "reserved_3"},
-    {offsetof(ELEMENT_MOVING_IMAGE, reserved_4), sizeof(ELEMENT_MOVING_IMAGE::reserved_4), "reserved_4"},
-    {offsetof(ELEMENT_MOVING_IMAGE, reserved_5), sizeof(ELEMENT_MOVING_IMAGE::reserved_5), "reserved_5"},
-    {offsetof(ELEMENT_MOVING_IMAGE, reserved_6), sizeof(ELEMENT_MOVING_IMAGE::reserved_6), "reserved_6"},
-};
-constexpr ReservedField kSpriteReserved[] = {
-    {offsetof(ELEMENT_SPRITE, reserved_1), sizeof(ELEMENT_SPRITE::reserved_1), "reserved_1"},
-    {offsetof(ELEMENT_SPRITE, reserved_2), sizeof(ELEMENT_SPRITE::reserved_2), "reserved_2"},
-    {offsetof(ELEMENT_SPRITE, reserved_3), sizeof(ELEMENT_SPRITE::reserved_3), "reserved_3"},
-    {offsetof(ELEMENT_SPRITE, reserved_4), sizeof(ELEMENT_SPRITE::reserved_4), "reserved_4"},
-    {offsetof(ELEMENT_SPRITE, reserved_5), sizeof(ELEMENT_SPRITE::reserved_5), "reserved_5"},
-};
+// The fields findings name, as the record tables spell them.
+constexpr const char* kGaugeName = FRAME_FIELD_NAME(GAUGEHDR, gauge_name);
+constexpr const char* kHeaderVersion = FRAME_FIELD_NAME(GAUGEHDR, header_version);
+constexpr const char* kSizeX = FRAME_FIELD_NAME(GAUGEHDR, size_x_mm);
+constexpr const char* kElementList = FRAME_FIELD_NAME(GAUGEHDR, element_list);
+constexpr const char* kMouseRects = FRAME_FIELD_NAME(GAUGEHDR, mouse_rects);
+constexpr const char* kGaugeCallback = FRAME_FIELD_NAME(GAUGEHDR, gauge_callback);
+constexpr const char* kElementType = FRAME_FIELD_NAME(ELEMENT_HEADER, element_type);
+constexpr const char* kResourceId = FRAME_FIELD_NAME(ELEMENT_HEADER, resource_id);
+constexpr const char* kOwner = FRAME_FIELD_NAME(ELEMENT_HEADER, gauge);
+constexpr const char* kNextList = FRAME_FIELD_NAME(ELEMENT_HEADER, next_element_list);
+constexpr const char* kFailureRecords = FRAME_FIELD_NAME(ELEMENT_HEADER, failure_records);
+constexpr const char* kImageFlags = FRAME_FIELD_NAME(ELEMENT_HEADER, image_flags);
+constexpr const char* kMaxDegrees = FRAME_FIELD_NAME(ELEMENT_NEEDLE, max_degrees_per_tick);
+constexpr const char* kTable = FRAME_FIELD_NAME(ELEMENT_NEEDLE, nonlinearity);
+constexpr const char* kTableSize = FRAME_FIELD_NAME(ELEMENT_NEEDLE, nonlinearity_size);
+constexpr const char* kFrameCount = FRAME_FIELD_NAME(ELEMENT_ICON, frame_count);
+constexpr const char* kTextureScaleX = FRAME_FIELD_NAME(ELEMENT_SPRITE, texture_scale_x);
+constexpr const char* kTextureScaleY = FRAME_FIELD_NAME(ELEMENT_SPRITE, texture_scale_y);
+constexpr const char* kPointValue = FRAME_FIELD_NAME(NONLINEARITY, value);
+constexpr const char* kPointDegrees = FRAME_FIELD_NAME(NONLINEARITY, degrees);
+constexpr const char* kRectType = FRAME_FIELD_NAME(MOUSERECT, rect_type);
+constexpr const char* kMouseFlags = FRAME_FIELD_NAME(MOUSERECT, mouse_flags);
+constexpr const char* kHandler = FRAME_FIELD_NAME(MOUSERECT, handler);
 
-using VarField = EmbeddedVariable;
-std::vector<VarField> element_vars(uint32_t type) { return embedded_variables(type); }
+bool is_variable(const FieldInfo& field) { return field.record == &kVarSchema; }
+
+// "list[i]" and "list[i].field" for a record in a list.
+std::string indexed(const char* list, size_t index) { return std::string(list) + "[" + std::to_string(index) + "]"; }
+std::string indexed(const char* list, size_t index, const char* field) { return indexed(list, index) + "." + field; }
+
+template <typename Record>
+const uint8_t* bytes_of(const Record& record) {
+    return reinterpret_cast<const uint8_t*>(&record);
+}
+
+const RecordInfo* element_schema(uint32_t type) {
+    const ElementKind* kind = element_kind(type);
+    return kind != nullptr ? kind->record : nullptr;
+}
+
+uint32_t word_at(const std::vector<uint8_t>& bytes, size_t offset) {
+    uint32_t word = 0;
+    if (offset + 4 <= bytes.size()) std::memcpy(&word, bytes.data() + offset, 4);
+    return word;
+}
 
 }  // namespace
 
 std::vector<EmbeddedVariable> embedded_variables(uint32_t type) {
-    switch (type) {
-    case kNeedle: return {{offsetof(ELEMENT_NEEDLE, source), "source"}};
-    case kSlider:
-        return {{offsetof(ELEMENT_SLIDER, source_x), "source_x"}, {offsetof(ELEMENT_SLIDER, source_y), "source_y"}};
-    case kIcon: return {{offsetof(ELEMENT_ICON, source), "source"}};
-    case kMovingImage:
-        return {{offsetof(ELEMENT_MOVING_IMAGE, source_x), "source_x"},
-                {offsetof(ELEMENT_MOVING_IMAGE, source_y), "source_y"}};
-    case kSprite:
-        return {{offsetof(ELEMENT_SPRITE, source_x), "source_x"},
-                {offsetof(ELEMENT_SPRITE, source_y), "source_y"},
-                {offsetof(ELEMENT_SPRITE, source_rotation), "source_rotation"}};
-    default: return {};
+    std::vector<EmbeddedVariable> variables;
+    if (const RecordInfo* record = element_schema(type)) {
+        for (const FieldInfo& field : record->fields) {
+            if (is_variable(field)) variables.push_back({field.offset, field.name});
+        }
     }
+    return variables;
 }
 
 namespace {
 
-// The value callbacks an element record holds, by type.
-std::vector<uintptr_t> element_callbacks(uint32_t type, const std::vector<uint8_t>& bytes) {
-    auto at = [&](size_t offset) {
-        uint32_t address = 0;
-        if (offset + 4 <= bytes.size()) std::memcpy(&address, bytes.data() + offset, 4);
-        return static_cast<uintptr_t>(address);
-    };
-    switch (type) {
-    case kNeedle: return {at(offsetof(ELEMENT_NEEDLE, update_callback))};
-    case kIcon: return {at(offsetof(ELEMENT_ICON, callback))};
-    case kMovingImage:
-        return {at(offsetof(ELEMENT_MOVING_IMAGE, callback_x)), at(offsetof(ELEMENT_MOVING_IMAGE, callback_y))};
-    case kSprite:
-        return {at(offsetof(ELEMENT_SPRITE, callback_x)), at(offsetof(ELEMENT_SPRITE, callback_y)),
-                at(offsetof(ELEMENT_SPRITE, callback_rotation))};
-    default: return {};
+// The value callbacks an element record holds.
+std::vector<const FieldInfo*> element_callbacks(uint32_t type) {
+    std::vector<const FieldInfo*> callbacks;
+    if (const RecordInfo* record = element_schema(type)) {
+        for (const FieldInfo& field : record->fields) {
+            if (field.role == FieldRole::kCode) callbacks.push_back(&field);
+        }
     }
+    return callbacks;
 }
 
 class Walker {
@@ -179,7 +160,7 @@ private:
     bool walk_element(GaugeContext& context, uintptr_t address, int depth, const std::string& listed_by);
     void check_element(GaugeContext& context, const ElementRecord& element, const std::vector<uint8_t>& bytes);
     void check_reserved(const std::string& gauge, const std::string& element, const uint8_t* bytes,
-                        const ReservedField* fields, size_t count, const char* prefix = "");
+                        const RecordInfo& record, bool with_host, const std::string& prefix = "");
     void check_code(const std::string& gauge, const std::string& element, const char* field, uintptr_t address,
                     bool may_be_null);
     bool check_failures(GaugeContext& context, const ElementRecord& element, uintptr_t address);
@@ -255,20 +236,20 @@ void Walker::walk_gauge(size_t slot, GAUGEHDR* pointer) {
     // The name first: every later finding is told by it.
     const std::optional<std::string> name = memory_.read_string(address_of(header.gauge_name), kMaxNameLength);
     if (header.gauge_name == nullptr) {
-        fail(Check::kGaugeNames, where, "", "gauge_name", "is null");
+        fail(Check::kGaugeNames, where, "", kGaugeName, "is null");
     } else if (!name) {
-        fail(Check::kGaugeNames, where, "", "gauge_name",
+        fail(Check::kGaugeNames, where, "", kGaugeName,
              "is not a string of at most " + std::to_string(kMaxNameLength) + " characters in the module's data");
     } else if (name->empty()) {
-        fail(Check::kGaugeNames, where, "", "gauge_name", "is empty");
+        fail(Check::kGaugeNames, where, "", kGaugeName, "is empty");
     } else {
         gauge.name = *name;
         if (!std::all_of(name->begin(), name->end(), [](char c) { return c >= 0x20 && c <= 0x7E; })) {
-            fail(Check::kGaugeNames, gauge.name, "", "gauge_name", "holds characters that are not printable ASCII");
+            fail(Check::kGaugeNames, gauge.name, "", kGaugeName, "holds characters that are not printable ASCII");
         }
         auto [it, inserted] = names_.emplace(*name, slot);
         if (!inserted) {
-            fail(Check::kGaugeNames, gauge.name, "", "gauge_name",
+            fail(Check::kGaugeNames, gauge.name, "", kGaugeName,
                  "also names gauge table entry " + std::to_string(it->second) + ": the host finds gauges by name");
         }
     }
@@ -279,39 +260,34 @@ void Walker::walk_gauge(size_t slot, GAUGEHDR* pointer) {
     // Version and the fields it fixes.
     const std::string& g = gauge.name;
     if (*version != kHeaderVersion700 && *version != kHeaderVersion800) {
-        fail(Check::kHeaderVersions, g, "", "header_version", "is " + std::to_string(*version) + ", not 700 or 800");
+        fail(Check::kHeaderVersions, g, "", kHeaderVersion, "is " + std::to_string(*version) + ", not 700 or 800");
     }
-    if (header.size_x_mm == 0) fail(Check::kHeaderVersions, g, "", "size_x_mm", "is 0: the gauge has no default width");
+    if (header.size_x_mm == 0) fail(Check::kHeaderVersions, g, "", kSizeX, "is 0: the gauge has no default width");
     if (*version == kHeaderVersion800) {
+        // Words a version-700 header would use are named as its fields.
         const size_t tail = offsetof(GAUGEHDR_V800, reserved_tail);
         for (size_t offset = tail; offset < header_size; offset += 4) {
             if (!all_zero(bytes.data() + offset, 4)) {
-                const char* field = offset == offsetof(GAUGEHDR, mouse_rects)      ? "mouse_rects"
-                                    : offset == offsetof(GAUGEHDR, gauge_callback) ? "gauge_callback"
-                                                                                   : "reserved";
+                const FieldInfo* as_700 = kHeaderSchema.field_at(offset);
+                const char* field = as_700 != nullptr && as_700->role != FieldRole::kReserved ? as_700->name : "reserved";
                 fail(Check::kHeaderVersions, g, "", field,
                      "word at offset " + std::to_string(offset) + " is not zero in a version-800 header");
             }
         }
     } else {
-        check_reserved(g, "", bytes.data(), kHeaderReserved700, std::size(kHeaderReserved700));
+        check_reserved(g, "", bytes.data(), kHeaderSchema, false);
     }
 
-    // Routines the host calls from the header.
-    const std::pair<const char*, uintptr_t> routines[] = {
-        {"query_routine", code_address(header.query_routine)},
-        {"install_routine", code_address(header.install_routine)},
-        {"initialize_routine", code_address(header.initialize_routine)},
-        {"update_routine", code_address(header.update_routine)},
-        {"generate_routine", code_address(header.generate_routine)},
-        {"draw_routine", code_address(header.draw_routine)},
-        {"kill_routine", code_address(header.kill_routine)},
-    };
+    // Routines the host calls from the header: those both versions hold.
+    std::vector<std::pair<const char*, uintptr_t>> routines;
+    for (const FieldInfo& field : frame::schema_of<GAUGEHDR_V800>().fields) {
+        if (field.role == FieldRole::kCode) routines.emplace_back(field.name, word_at(bytes, field.offset));
+    }
     for (const auto& [field, routine] : routines) check_code(g, "", field, routine, false);
     bool sound = true;
     if (*version != kHeaderVersion800) {
         const uintptr_t callback = code_address(header.gauge_callback);
-        check_code(g, "", "gauge_callback", callback, true);
+        check_code(g, "", kGaugeCallback, callback, true);
         if (callback != 0 && !memory_.is_code(callback)) sound = false;
     }
     for (const auto& [field, routine] : routines) {
@@ -325,11 +301,11 @@ void Walker::walk_gauge(size_t slot, GAUGEHDR* pointer) {
 
     // The element tree, from the header's list.
     const std::optional<std::vector<uintptr_t>> roots =
-        read_list(g, "", "element_list", address_of(header.element_list));
+        read_list(g, "", kElementList, address_of(header.element_list));
     if (!roots) {
         sound = false;
     } else if (roots->empty()) {
-        fail(Check::kElementLists, g, "", "element_list", "holds no element");
+        fail(Check::kElementLists, g, "", kElementList, "holds no element");
         sound = false;
     } else {
         add_span(RecordSpan::Kind::kElementList, address_of(header.element_list), (roots->size() + 1) * 4, index,
@@ -340,7 +316,7 @@ void Walker::walk_gauge(size_t slot, GAUGEHDR* pointer) {
             if (id) context.background = bitmap(*id);
         }
         for (uintptr_t root : *roots) {
-            if (!walk_element(context, root, 0, "element_list")) sound = false;
+            if (!walk_element(context, root, 0, kElementList)) sound = false;
         }
     }
 
@@ -383,17 +359,17 @@ bool Walker::walk_element(GaugeContext& context, uintptr_t address, int depth, c
     GaugeRecord& gauge = *context.gauge;
     const std::string& g = gauge.name;
     if (context.on_path.count(address) != 0) {
-        fail(Check::kElementTrees, g, listed_by, "next_element_list",
+        fail(Check::kElementTrees, g, listed_by, kNextList,
              "lists the element at " + hex(address) + ", which lies above it in the tree: the tree has a cycle");
         return false;
     }
     if (context.visited.count(address) != 0) {
-        fail(Check::kElementTrees, g, listed_by, "next_element_list",
+        fail(Check::kElementTrees, g, listed_by, kNextList,
              "lists the element at " + hex(address) + ", which another list already holds");
         return false;
     }
     if (static_cast<size_t>(depth) >= kMaxTreeDepth || gauge.elements.size() >= kMaxElementsPerGauge) {
-        fail(Check::kElementTrees, g, listed_by, "next_element_list", "the tree grows beyond its bounds");
+        fail(Check::kElementTrees, g, listed_by, kNextList, "the tree grows beyond its bounds");
         return false;
     }
     context.visited.insert(address);
@@ -416,7 +392,7 @@ bool Walker::walk_element(GaugeContext& context, uintptr_t address, int depth, c
 
     bool sound = true;
     if (header.gauge != gauge.live) {
-        fail(Check::kElementOwners, g, element.label, "gauge",
+        fail(Check::kElementOwners, g, element.label, kOwner,
              "points to " + hex(address_of(header.gauge)) + ", not to its own header at " +
                  hex(address_of(gauge.live)));
     }
@@ -429,14 +405,14 @@ bool Walker::walk_element(GaugeContext& context, uintptr_t address, int depth, c
         std::memcpy(&needle, bytes.data(), sizeof needle);
         if (!check_table(context, element, needle)) sound = false;
     }
-    for (uintptr_t callback : element_callbacks(type, bytes)) {
+    for (const FieldInfo* field : element_callbacks(type)) {
+        const uintptr_t callback = word_at(bytes, field->offset);
         if (callback != 0 && !memory_.is_code(callback)) sound = false;
     }
 
     if (header.next_element_list != nullptr) {
-        const std::string next_field = "next_element_list";
         const std::optional<std::vector<uintptr_t>> next =
-            read_list(g, element.label, next_field.c_str(), address_of(header.next_element_list));
+            read_list(g, element.label, kNextList, address_of(header.next_element_list));
         if (!next) return false;
         add_span(RecordSpan::Kind::kElementList, address_of(header.next_element_list), (next->size() + 1) * 4,
                  context.index, "next list of " + element.label);
@@ -449,12 +425,16 @@ bool Walker::walk_element(GaugeContext& context, uintptr_t address, int depth, c
     return sound;
 }
 
+// KV015 over the fields of one record at `bytes` that are reserved, and with
+// `with_host` those the host writes as well.
 void Walker::check_reserved(const std::string& gauge, const std::string& element, const uint8_t* bytes,
-                            const ReservedField* fields, size_t count, const char* prefix) {
-    for (size_t i = 0; i < count; ++i) {
-        if (!all_zero(bytes + fields[i].offset, fields[i].size)) {
-            fail(Check::kReservedFields, gauge, element, std::string(prefix) + fields[i].name, "is not zero");
-        }
+                            const RecordInfo& record, bool with_host, const std::string& prefix) {
+    for (const FieldInfo& field : record.fields) {
+        const bool host = field.role == FieldRole::kHost;
+        if (!(field.role == FieldRole::kReserved || (with_host && host))) continue;
+        if (all_zero(bytes + field.offset, field.size)) continue;
+        fail(Check::kReservedFields, gauge, element, prefix + field.name + (host ? " (the host's, zero at load)" : ""),
+             "is not zero");
     }
 }
 
@@ -475,104 +455,74 @@ void Walker::check_element(GaugeContext& context, const ElementRecord& element, 
     ELEMENT_HEADER header{};
     std::memcpy(&header, bytes.data(), sizeof header);
 
-    // KV015: reserved fields of the header, the record and its variables.
-    check_reserved(g, e, bytes.data(), kElementHeaderReserved, std::size(kElementHeaderReserved));
-    switch (element.type) {
-    case kStaticImage:
-        check_reserved(g, e, bytes.data(), kStaticImageReserved, std::size(kStaticImageReserved));
-        break;
-    case kNeedle: check_reserved(g, e, bytes.data(), kNeedleReserved, std::size(kNeedleReserved)); break;
-    case kSlider: check_reserved(g, e, bytes.data(), kSliderReserved, std::size(kSliderReserved)); break;
-    case kIcon: check_reserved(g, e, bytes.data(), kIconReserved, std::size(kIconReserved)); break;
-    case kMovingImage:
-        check_reserved(g, e, bytes.data(), kMovingImageReserved, std::size(kMovingImageReserved));
-        break;
-    case kSprite: check_reserved(g, e, bytes.data(), kSpriteReserved, std::size(kSpriteReserved)); break;
-    default: break;
-    }
-    for (const VarField& var : element_vars(element.type)) {
-        const ReservedField fields[] = {
-            {var.offset + kVarReserved1, sizeof(MODULE_VAR::reserved_1), "reserved_1"},
-            {var.offset + kVarReserved2, sizeof(MODULE_VAR::reserved_2), "reserved_2"},
-        };
-        check_reserved(g, e, bytes.data(), fields, std::size(fields), (std::string(var.name) + ".").c_str());
+    // KV015: reserved fields of the header, the record and its variables. The
+    // record's host fields count too (the host takes a static image's image
+    // for its own); a variable's value does not, as the host writes it before
+    // any read.
+    check_reserved(g, e, bytes.data(), kElementHeaderSchema, false);
+    if (const RecordInfo* record = element_schema(element.type)) check_reserved(g, e, bytes.data(), *record, true);
+    for (const EmbeddedVariable& var : embedded_variables(element.type)) {
+        check_reserved(g, e, bytes.data() + var.offset, kVarSchema, false, std::string(var.name) + ".");
     }
 
     // KV016: image flags.
     if ((header.image_flags & ~kKnownImageFlags) != 0) {
-        fail(Check::kImageFlags, g, e, "image_flags",
+        fail(Check::kImageFlags, g, e, kImageFlags,
              hex(header.image_flags) + " sets bits the host gives no meaning (" +
                  hex(header.image_flags & ~kKnownImageFlags) + ")");
     }
     if (element.depth == 0 && (header.image_flags & kImageHidden) != 0) {
-        fail(Check::kImageFlags, g, e, "image_flags", "the background is stored hidden (bit 30): the gauge would never show");
+        fail(Check::kImageFlags, g, e, kImageFlags, "the background is stored hidden (bit 30): the gauge would never show");
     }
 
     // KV017 and KV004: fields of each kind, callbacks into module code.
-    auto finite = [&](double value, const char* field) {
-        if (!std::isfinite(value)) fail(Check::kElementFields, g, e, field, "is " + number(value) + ", not a finite number");
-    };
+    if (const RecordInfo* record = element_schema(element.type)) {
+        for (const FieldInfo& field : record->fields) {
+            if (field.role != FieldRole::kValue || !field.floating || field.size != sizeof(double)) continue;
+            double value = 0.0;
+            std::memcpy(&value, bytes.data() + field.offset, sizeof value);
+            if (!std::isfinite(value)) {
+                fail(Check::kElementFields, g, e, field.name, "is " + number(value) + ", not a finite number");
+            }
+        }
+    }
     switch (element.type) {
-    case kStaticImage: break;
     case kNeedle: {
         ELEMENT_NEEDLE needle{};
         std::memcpy(&needle, bytes.data(), sizeof needle);
         if (needle.max_degrees_per_tick < 0) {
-            fail(Check::kElementFields, g, e, "max_degrees_per_tick", "is " + std::to_string(needle.max_degrees_per_tick) +
+            fail(Check::kElementFields, g, e, kMaxDegrees, "is " + std::to_string(needle.max_degrees_per_tick) +
                                                             ", below 0");
         }
-        check_code(g, e, "update_callback", code_address(needle.update_callback), true);
-        break;
-    }
-    case kSlider: {
-        ELEMENT_SLIDER slider{};
-        std::memcpy(&slider, bytes.data(), sizeof slider);
-        finite(slider.scale_x, "scale_x");
-        finite(slider.scale_y, "scale_y");
         break;
     }
     case kIcon: {
         ELEMENT_ICON icon{};
         std::memcpy(&icon, bytes.data(), sizeof icon);
         if (icon.frame_count == 0 || icon.frame_count > kMaxFrames) {
-            fail(Check::kElementFields, g, e, "frame_count",
+            fail(Check::kElementFields, g, e, kFrameCount,
                  "is " + std::to_string(icon.frame_count) + ", not 1 to " + std::to_string(kMaxFrames));
         }
-        check_code(g, e, "callback", code_address(icon.callback), true);
-        break;
-    }
-    case kMovingImage: {
-        ELEMENT_MOVING_IMAGE moving{};
-        std::memcpy(&moving, bytes.data(), sizeof moving);
-        finite(moving.min_x, "min_x");
-        finite(moving.max_x, "max_x");
-        finite(moving.min_y, "min_y");
-        finite(moving.max_y, "max_y");
-        check_code(g, e, "callback_x", code_address(moving.callback_x), true);
-        check_code(g, e, "callback_y", code_address(moving.callback_y), true);
         break;
     }
     case kSprite: {
         ELEMENT_SPRITE sprite{};
         std::memcpy(&sprite, bytes.data(), sizeof sprite);
-        finite(sprite.scale_x, "scale_x");
-        finite(sprite.scale_y, "scale_y");
-        finite(sprite.scale_rotation, "scale_rotation");
         if (!(std::isfinite(sprite.texture_scale_x) && sprite.texture_scale_x > 0.0f)) {
-            fail(Check::kElementFields, g, e, "texture_scale_x", "is " + number(sprite.texture_scale_x) + ", not a positive number");
+            fail(Check::kElementFields, g, e, kTextureScaleX, "is " + number(sprite.texture_scale_x) + ", not a positive number");
         }
         if (!(std::isfinite(sprite.texture_scale_y) && sprite.texture_scale_y > 0.0f)) {
-            fail(Check::kElementFields, g, e, "texture_scale_y", "is " + number(sprite.texture_scale_y) + ", not a positive number");
+            fail(Check::kElementFields, g, e, kTextureScaleY, "is " + number(sprite.texture_scale_y) + ", not a positive number");
         }
-        check_code(g, e, "callback_x", code_address(sprite.callback_x), true);
-        check_code(g, e, "callback_y", code_address(sprite.callback_y), true);
-        check_code(g, e, "callback_rotation", code_address(sprite.callback_rotation), true);
         break;
     }
     case kString:
-        warn(Check::kElementFields, g, e, "element_type", "string elements are drawn by the host from fields this validator does not check");
+        warn(Check::kElementFields, g, e, kElementType, "string elements are drawn by the host from fields this validator does not check");
         break;
     default: break;
+    }
+    for (const FieldInfo* field : element_callbacks(element.type)) {
+        check_code(g, e, field->name, word_at(bytes, field->offset), true);
     }
 
     if (bitmaps_known_) check_bitmaps(context, element, bytes);
@@ -586,28 +536,26 @@ bool Walker::check_failures(GaugeContext& context, const ElementRecord& element,
     for (size_t i = 0; i <= kMaxFailureRecords; ++i) {
         const std::optional<FAILURE_RECORD> record = memory_.read<FAILURE_RECORD>(address + i * sizeof(FAILURE_RECORD));
         if (!record) {
-            fail(Check::kFailureLists, g, e, "failure_records",
+            fail(Check::kFailureLists, g, e, kFailureRecords,
                  "runs out of the module's data after " + std::to_string(i) + " records without its end record");
             return false;
         }
         if (record->failure_key == 0) {
-            if (record->reserved != 0) fail(Check::kReservedFields, g, e, "failure_records[" + std::to_string(i) + "].reserved", "is not zero");
+            check_reserved(g, e, bytes_of(*record), kFailureSchema, false, indexed(kFailureRecords, i) + ".");
             add_span(RecordSpan::Kind::kFailureList, address, (i + 1) * sizeof(FAILURE_RECORD), context.index,
                      "failure list of " + e);
             return true;
         }
         if (record->failure_action > 2) {
-            fail(Check::kFailureLists, g, e, "failure_records[" + std::to_string(i) + "]",
+            fail(Check::kFailureLists, g, e, indexed(kFailureRecords, i),
                  "key " + std::to_string(record->failure_key) + " with action " +
                      std::to_string(record->failure_action) +
                      " is no failure record of the host (actions 0, 1, 2): the list lacks its end or is broken");
             return false;
         }
-        if (record->reserved != 0) {
-            fail(Check::kReservedFields, g, e, "failure_records[" + std::to_string(i) + "].reserved", "is not zero");
-        }
+        check_reserved(g, e, bytes_of(*record), kFailureSchema, false, indexed(kFailureRecords, i) + ".");
     }
-    fail(Check::kFailureLists, g, e, "failure_records",
+    fail(Check::kFailureLists, g, e, kFailureRecords,
          "has no end record within " + std::to_string(kMaxFailureRecords) + " records");
     return false;
 }
@@ -619,19 +567,19 @@ bool Walker::check_table(GaugeContext& context, const ElementRecord& element, co
     const uint32_t size = needle.nonlinearity_size;
     if (address == 0) {
         if (size != 0) {
-            fail(Check::kCalibrationTables, g, e, "nonlinearity_size", "is " + std::to_string(size) + " without a table");
+            fail(Check::kCalibrationTables, g, e, kTableSize, "is " + std::to_string(size) + " without a table");
             return false;
         }
         return true;
     }
     if (size < 2 || size > kMaxTablePoints) {
-        fail(Check::kCalibrationTables, g, e, "nonlinearity_size",
+        fail(Check::kCalibrationTables, g, e, kTableSize,
              "is " + std::to_string(size) + ": a table holds 2 to " + std::to_string(kMaxTablePoints) + " points");
         return false;
     }
     std::vector<NONLINEARITY> points(size);
     if (!memory_.read(address, points.data(), size * sizeof(NONLINEARITY))) {
-        fail(Check::kCalibrationTables, g, e, "nonlinearity",
+        fail(Check::kCalibrationTables, g, e, kTable,
              "the table of " + std::to_string(size) + " points runs outside the module's data");
         return false;
     }
@@ -642,25 +590,27 @@ bool Walker::check_table(GaugeContext& context, const ElementRecord& element, co
     bool sound = true;
     for (uint32_t i = 0; i < size; ++i) {
         const NONLINEARITY& point = points[i];
-        const std::string field = "nonlinearity[" + std::to_string(i) + "]";
+        const std::string field = indexed(kTable, i);
         if (!std::isfinite(point.value)) {
-            fail(Check::kCalibrationTables, g, e, field + ".value", "is " + number(point.value) + ", not a finite number");
+            fail(Check::kCalibrationTables, g, e, field + "." + kPointValue, "is " + number(point.value) + ", not a finite number");
             sound = false;
         }
         if (point.x == pivot_x && point.y == pivot_y) {
             fail(Check::kCalibrationTables, g, e, field, "lies on the pivot: it gives the needle no direction");
             sound = false;
         }
-        if (point.degrees != 0.0) fail(Check::kReservedFields, g, e, field + ".degrees", "is not zero (the host's field)");
+        if (point.degrees != 0.0) {
+            fail(Check::kReservedFields, g, e, field + "." + kPointDegrees, "is not zero (the host's field)");
+        }
     }
     if (!sound) return true;  // the table is readable; its findings stand
     const bool ascending = points[1].value > points[0].value;
     for (uint32_t i = 0; i + 1 < size; ++i) {
         const NONLINEARITY& a = points[i];
         const NONLINEARITY& b = points[i + 1];
-        const std::string field = "nonlinearity[" + std::to_string(i + 1) + "]";
+        const std::string field = indexed(kTable, i + 1);
         if (ascending ? !(b.value > a.value) : !(b.value < a.value)) {
-            fail(Check::kCalibrationTables, g, e, field + ".value",
+            fail(Check::kCalibrationTables, g, e, field + "." + kPointValue,
                  number(b.value) + " after " + number(a.value) + ": the values do not run one way");
         }
         const double from = direction_degrees(pivot_x, pivot_y, a.x, a.y);
@@ -687,21 +637,21 @@ bool Walker::check_mouse(GaugeContext& context) {
     std::vector<MOUSERECT> records;
     size_t open = 0;
     for (size_t i = 0;; ++i) {
-        const std::string field = "mouse_rects[" + std::to_string(i) + "]";
+        const std::string field = indexed(kMouseRects, i);
         if (i == kMaxMouseRecords) {
-            fail(Check::kMouseLists, g, "", "mouse_rects", "has no end record within " + std::to_string(kMaxMouseRecords) + " records");
+            fail(Check::kMouseLists, g, "", kMouseRects, "has no end record within " + std::to_string(kMaxMouseRecords) + " records");
             return false;
         }
         const std::optional<MOUSERECT> record = memory_.read<MOUSERECT>(address + i * sizeof(MOUSERECT));
         if (!record) {
-            fail(Check::kMouseLists, g, "", "mouse_rects",
+            fail(Check::kMouseLists, g, "", kMouseRects,
                  "runs out of the module's data after " + std::to_string(i) + " records without its end record");
             return false;
         }
         records.push_back(*record);
-        if (record->reserved != 0) fail(Check::kReservedFields, g, "", field + ".reserved", "is not zero");
+        check_reserved(g, "", bytes_of(*record), kMouseSchema, false, field + ".");
         if (record->rect_type > kMouseParentEnd) {
-            fail(Check::kMouseLists, g, "", field + ".rect_type",
+            fail(Check::kMouseLists, g, "", field + "." + kRectType,
                  "is " + std::to_string(record->rect_type) + ", none of end 0, parent 1, child 2, end of parent 3");
             return false;
         }
@@ -745,7 +695,7 @@ bool Walker::check_mouse(GaugeContext& context) {
     }
     for (size_t i = 0; i < records.size(); ++i) {
         const MOUSERECT& r = records[i];
-        const std::string field = "mouse_rects[" + std::to_string(i) + "]";
+        const std::string field = indexed(kMouseRects, i);
         if (r.rect_type == kMouseParentEnd) {
             parents.pop_back();
             continue;
@@ -775,7 +725,7 @@ bool Walker::check_mouse(GaugeContext& context) {
             }
         }
         const uintptr_t handler = code_address(r.handler);
-        check_code(g, "", (field + ".handler").c_str(), handler, true);
+        check_code(g, "", (field + "." + kHandler).c_str(), handler, true);
         if (is_child) {
             if (r.event_id != 0 && handler != 0) {
                 fail(Check::kMouseActions, g, "", field, "child box carries both key event " + std::to_string(r.event_id) +
@@ -783,7 +733,7 @@ bool Walker::check_mouse(GaugeContext& context) {
             } else if (r.event_id == 0 && handler == 0) {
                 warn(Check::kMouseActions, g, "", field, "child box carries neither key event nor handler: it does nothing");
             } else if ((r.mouse_flags & (kMouseClick | kMouseDrag)) == 0) {
-                fail(Check::kMouseActions, g, "", field + ".mouse_flags",
+                fail(Check::kMouseActions, g, "", field + "." + kMouseFlags,
                      hex(r.mouse_flags) + " names no press or drag: the box never acts");
             }
         } else {
@@ -817,21 +767,21 @@ void Walker::check_bitmaps(GaugeContext& context, const ElementRecord& element, 
         const std::string role = *role_name == '\0' ? std::string("bitmap") : std::string(role_name) + " bitmap";
         std::optional<Bitmap> found = bitmap(id);
         if (!found) {
-            fail(Check::kBitmaps, g, e, "resource_id", role + " " + std::to_string(id) + " is not a bitmap resource of the module");
+            fail(Check::kBitmaps, g, e, kResourceId, role + " " + std::to_string(id) + " is not a bitmap resource of the module");
             return std::nullopt;
         }
         static constexpr uint16_t kDepths[] = {1, 4, 8, 16, 24, 32};
         const bool depth_known = std::find(std::begin(kDepths), std::end(kDepths), found->bits_per_pixel) != std::end(kDepths);
         if (found->width == 0 || found->height == 0 || found->width > kMaxBitmapExtent ||
             found->height > kMaxBitmapExtent || !depth_known) {
-            fail(Check::kBitmaps, g, e, "resource_id",
+            fail(Check::kBitmaps, g, e, kResourceId,
                  role + " " + std::to_string(id) + " is " + std::to_string(found->width) + " x " +
                      std::to_string(found->height) + " at " + std::to_string(found->bits_per_pixel) +
                      " bits per pixel: not a plausible picture");
             return std::nullopt;
         }
         if (found->compression != 0) {
-            warn(Check::kBitmaps, g, e, "resource_id",
+            warn(Check::kBitmaps, g, e, kResourceId,
                  role + " " + std::to_string(id) + " is compressed (" +
                      std::to_string(found->compression) + ")");
         }
@@ -849,7 +799,7 @@ void Walker::check_bitmaps(GaugeContext& context, const ElementRecord& element, 
             std::optional<Bitmap> frame = present(header.resource_id + k, role.c_str());
             if (k == 0) first = frame;
             if (frame && first && (frame->width != first->width || frame->height != first->height)) {
-                warn(Check::kBitmaps, g, e, "frame_count",
+                warn(Check::kBitmaps, g, e, kFrameCount,
                      "frame " + std::to_string(k) + " is not the size of frame 0");
             }
         }
@@ -862,10 +812,10 @@ void Walker::check_bitmaps(GaugeContext& context, const ElementRecord& element, 
         const std::optional<Bitmap> window = present(header.resource_id + 1, "mask (window)");
         if (picture && window) {
             if (moving.min_x != moving.max_x && picture->width < window->width) {
-                fail(Check::kBitmaps, g, e, "resource_id", "picture narrower than its window on the moving x axis");
+                fail(Check::kBitmaps, g, e, kResourceId, "picture narrower than its window on the moving x axis");
             }
             if (moving.min_y != moving.max_y && picture->height < window->height) {
-                fail(Check::kBitmaps, g, e, "resource_id", "picture lower than its window on the moving y axis");
+                fail(Check::kBitmaps, g, e, kResourceId, "picture lower than its window on the moving y axis");
             }
         }
         break;
@@ -913,28 +863,13 @@ void Walker::check_sharing() {
 }  // namespace
 
 size_t element_record_size(uint32_t type) {
-    switch (type) {
-    case kStaticImage: return sizeof(ELEMENT_STATIC_IMAGE);
-    case kNeedle: return sizeof(ELEMENT_NEEDLE);
-    case kSlider: return sizeof(ELEMENT_SLIDER);
-    case kIcon: return sizeof(ELEMENT_ICON);
-    case kMovingImage: return sizeof(ELEMENT_MOVING_IMAGE);
-    case kSprite: return sizeof(ELEMENT_SPRITE);
-    default: return 0;
-    }
+    const RecordInfo* record = element_schema(type);
+    return record != nullptr ? record->size : 0;
 }
 
 const char* element_kind_name(uint32_t type) {
-    switch (type) {
-    case kStaticImage: return "static image";
-    case kNeedle: return "needle";
-    case kString: return "string";
-    case kSlider: return "slider";
-    case kIcon: return "icon";
-    case kMovingImage: return "moving image";
-    case kSprite: return "sprite";
-    default: return "unknown";
-    }
+    const ElementKind* kind = element_kind(type);
+    return kind != nullptr ? kind->name : "unknown";
 }
 
 Records read_records(const Module& module, const ModuleMemory& memory, Report* report, bool bitmaps_known,
@@ -959,18 +894,26 @@ void clear(std::vector<uint8_t>& bytes, size_t offset, size_t size) {
     if (offset + size <= bytes.size()) std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), size, 0);
 }
 
+// Clears the fields the host writes in the record at `base`, and in the
+// records embedded in it.
+void clear_host_fields(std::vector<uint8_t>& bytes, size_t base, const RecordInfo& record) {
+    for (const FieldInfo& field : record.fields) {
+        if (field.role == FieldRole::kHost) clear(bytes, base + field.offset, field.size);
+        if (field.record != nullptr) clear_host_fields(bytes, base + field.offset, *field.record);
+    }
+}
+
 void mask_host_fields(const RecordSpan& span, std::vector<uint8_t>& bytes) {
     if (span.kind == RecordSpan::Kind::kTable) {
         for (size_t offset = 0; offset + sizeof(NONLINEARITY) <= bytes.size(); offset += sizeof(NONLINEARITY)) {
-            clear(bytes, offset + offsetof(NONLINEARITY, degrees), sizeof(double));
+            clear_host_fields(bytes, offset, kTableSchema);
         }
         return;
     }
     if (span.kind != RecordSpan::Kind::kElement) return;
     const size_t flags = offsetof(ELEMENT_HEADER, image_flags);
     if (flags + 4 <= bytes.size()) bytes[flags + 3] &= static_cast<uint8_t>(~(kImageHidden >> 24));
-    if (span.element_type == kStaticImage) clear(bytes, offsetof(ELEMENT_STATIC_IMAGE, image), sizeof(void*));
-    for (const VarField& var : element_vars(span.element_type)) clear(bytes, var.offset + kVarValue, sizeof(double));
+    if (const RecordInfo* record = element_schema(span.element_type)) clear_host_fields(bytes, 0, *record);
 }
 
 }  // namespace
@@ -1007,177 +950,36 @@ std::vector<SnapshotDifference> compare(const RecordSnapshot& before, const Reco
 
 namespace {
 
-struct Field {
-    size_t offset;
-    size_t size;
-    const char* name;
-};
-
-constexpr Field kHeaderFields[] = {
-    {offsetof(GAUGEHDR, header_version), 4, "header_version"},
-    {offsetof(GAUGEHDR, gauge_name), 4, "gauge_name"},
-    {offsetof(GAUGEHDR, element_list), 4, "element_list"},
-    {offsetof(GAUGEHDR, query_routine), 4, "query_routine"},
-    {offsetof(GAUGEHDR, install_routine), 4, "install_routine"},
-    {offsetof(GAUGEHDR, initialize_routine), 4, "initialize_routine"},
-    {offsetof(GAUGEHDR, update_routine), 4, "update_routine"},
-    {offsetof(GAUGEHDR, generate_routine), 4, "generate_routine"},
-    {offsetof(GAUGEHDR, draw_routine), 4, "draw_routine"},
-    {offsetof(GAUGEHDR, kill_routine), 4, "kill_routine"},
-    {offsetof(GAUGEHDR, reserved_1), sizeof(GAUGEHDR::reserved_1), "reserved_1"},
-    {offsetof(GAUGEHDR, size_x_mm), 4, "size_x_mm"},
-    {offsetof(GAUGEHDR, reserved_2), sizeof(GAUGEHDR::reserved_2), "reserved_2"},
-    {offsetof(GAUGEHDR, mouse_rects), 4, "mouse_rects"},
-    {offsetof(GAUGEHDR, gauge_callback), 4, "gauge_callback"},
-    {offsetof(GAUGEHDR, reserved_3), sizeof(GAUGEHDR::reserved_3), "reserved_3"},
-};
-
-constexpr Field kElementHeaderFields[] = {
-    {offsetof(ELEMENT_HEADER, element_type), 4, "element_type"},
-    {offsetof(ELEMENT_HEADER, resource_id), 4, "resource_id"},
-    {offsetof(ELEMENT_HEADER, position_x), 4, "position_x"},
-    {offsetof(ELEMENT_HEADER, position_y), 4, "position_y"},
-    {offsetof(ELEMENT_HEADER, reserved_1), sizeof(ELEMENT_HEADER::reserved_1), "reserved_1"},
-    {offsetof(ELEMENT_HEADER, ofs_x), 4, "ofs_x"},
-    {offsetof(ELEMENT_HEADER, ofs_y), 4, "ofs_y"},
-    {offsetof(ELEMENT_HEADER, gauge), 4, "gauge"},
-    {offsetof(ELEMENT_HEADER, reserved_2), 4, "reserved_2"},
-    {offsetof(ELEMENT_HEADER, next_element_list), 4, "next_element_list"},
-    {offsetof(ELEMENT_HEADER, failure_records), 4, "failure_records"},
-    {offsetof(ELEMENT_HEADER, image_flags), 4, "image_flags"},
-    {offsetof(ELEMENT_HEADER, reserved_3), 4, "reserved_3"},
-    {offsetof(ELEMENT_HEADER, reserved_4), 4, "reserved_4"},
-};
-
-constexpr Field kVarFields[] = {
-    {offsetof(MODULE_VAR, token), 4, "token"},
-    {offsetof(MODULE_VAR, reserved_1), sizeof(MODULE_VAR::reserved_1), "reserved_1"},
-    {offsetof(MODULE_VAR, value), 8, "value"},
-    {offsetof(MODULE_VAR, reserved_2), sizeof(MODULE_VAR::reserved_2), "reserved_2"},
-};
-
-// Fields past the common header, by element type (variables are named
-// through embedded_variables()).
-std::vector<Field> element_fields(uint32_t type) {
-    switch (type) {
-    case kStaticImage:
-        return {{offsetof(ELEMENT_STATIC_IMAGE, image), 4, "image"},
-                {offsetof(ELEMENT_STATIC_IMAGE, reserved), sizeof(ELEMENT_STATIC_IMAGE::reserved), "reserved"}};
-    case kNeedle:
-        return {{offsetof(ELEMENT_NEEDLE, reserved_1), 4, "reserved_1"},
-                {offsetof(ELEMENT_NEEDLE, reserved_2), sizeof(ELEMENT_NEEDLE::reserved_2), "reserved_2"},
-                {offsetof(ELEMENT_NEEDLE, nonlinearity), 4, "nonlinearity"},
-                {offsetof(ELEMENT_NEEDLE, nonlinearity_size), 4, "nonlinearity_size"},
-                {offsetof(ELEMENT_NEEDLE, max_degrees_per_tick), 4, "max_degrees_per_tick"},
-                {offsetof(ELEMENT_NEEDLE, reserved_3), sizeof(ELEMENT_NEEDLE::reserved_3), "reserved_3"},
-                {offsetof(ELEMENT_NEEDLE, update_callback), 4, "update_callback"},
-                {offsetof(ELEMENT_NEEDLE, reserved_4), sizeof(ELEMENT_NEEDLE::reserved_4), "reserved_4"}};
-    case kSlider:
-        return {{offsetof(ELEMENT_SLIDER, reserved_1), 4, "reserved_1"},
-                {offsetof(ELEMENT_SLIDER, reserved_2), 4, "reserved_2"},
-                {offsetof(ELEMENT_SLIDER, scale_x), 8, "scale_x"},
-                {offsetof(ELEMENT_SLIDER, reserved_3), 4, "reserved_3"},
-                {offsetof(ELEMENT_SLIDER, scale_y), 8, "scale_y"},
-                {offsetof(ELEMENT_SLIDER, reserved_4), sizeof(ELEMENT_SLIDER::reserved_4), "reserved_4"}};
-    case kIcon:
-        return {{offsetof(ELEMENT_ICON, reserved_1), 4, "reserved_1"},
-                {offsetof(ELEMENT_ICON, reserved_2), sizeof(ELEMENT_ICON::reserved_2), "reserved_2"},
-                {offsetof(ELEMENT_ICON, frame_count), 4, "frame_count"},
-                {offsetof(ELEMENT_ICON, reserved_3), sizeof(ELEMENT_ICON::reserved_3), "reserved_3"},
-                {offsetof(ELEMENT_ICON, callback), 4, "callback"}};
-    case kMovingImage:
-        return {{offsetof(ELEMENT_MOVING_IMAGE, reserved_1), 4, "reserved_1"},
-                {offsetof(ELEMENT_MOVING_IMAGE, min_x), 8, "min_x"},
-                {offsetof(ELEMENT_MOVING_IMAGE, max_x), 8, "max_x"},
-                {offsetof(ELEMENT_MOVING_IMAGE, reserved_2), 4, "reserved_2"},
-                {offsetof(ELEMENT_MOVING_IMAGE, reserved_3), 4, "reserved_3"},
-                {offsetof(ELEMENT_MOVING_IMAGE, min_y), 8, "min_y"},
-                {offsetof(ELEMENT_MOVING_IMAGE, max_y), 8, "max_y"},
-                {offsetof(ELEMENT_MOVING_IMAGE, reserved_4), 4, "reserved_4"},
-                {offsetof(ELEMENT_MOVING_IMAGE, reserved_5), sizeof(ELEMENT_MOVING_IMAGE::reserved_5), "reserved_5"},
-                {offsetof(ELEMENT_MOVING_IMAGE, callback_x), 4, "callback_x"},
-                {offsetof(ELEMENT_MOVING_IMAGE, callback_y), 4, "callback_y"},
-                {offsetof(ELEMENT_MOVING_IMAGE, reserved_6), sizeof(ELEMENT_MOVING_IMAGE::reserved_6), "reserved_6"}};
-    case kSprite:
-        return {{offsetof(ELEMENT_SPRITE, reserved_1), 4, "reserved_1"},
-                {offsetof(ELEMENT_SPRITE, scale_x), 8, "scale_x"},
-                {offsetof(ELEMENT_SPRITE, reserved_2), 4, "reserved_2"},
-                {offsetof(ELEMENT_SPRITE, scale_y), 8, "scale_y"},
-                {offsetof(ELEMENT_SPRITE, reserved_3), 4, "reserved_3"},
-                {offsetof(ELEMENT_SPRITE, scale_rotation), 8, "scale_rotation"},
-                {offsetof(ELEMENT_SPRITE, texture_scale_x), 4, "texture_scale_x"},
-                {offsetof(ELEMENT_SPRITE, texture_scale_y), 4, "texture_scale_y"},
-                {offsetof(ELEMENT_SPRITE, reserved_4), sizeof(ELEMENT_SPRITE::reserved_4), "reserved_4"},
-                {offsetof(ELEMENT_SPRITE, callback_x), 4, "callback_x"},
-                {offsetof(ELEMENT_SPRITE, callback_y), 4, "callback_y"},
-                {offsetof(ELEMENT_SPRITE, callback_rotation), 4, "callback_rotation"},
-                {offsetof(ELEMENT_SPRITE, reserved_5), sizeof(ELEMENT_SPRITE::reserved_5), "reserved_5"}};
-    default: return {};
-    }
+// "name" for a field of one word or value, "name[k]" for a byte of an array,
+// "variable.name" inside an embedded variable; an element's header is named
+// without a prefix.
+std::string name_in(const RecordInfo* record, size_t offset) {
+    const FieldInfo* field = record != nullptr ? record->field_at(offset) : nullptr;
+    if (field == nullptr) return "byte " + std::to_string(offset);
+    if (field->record == &kElementHeaderSchema) return name_in(field->record, offset - field->offset);
+    if (field->record != nullptr) return std::string(field->name) + "." + name_in(field->record, offset - field->offset);
+    const bool whole = field->size == 4 || field->size == 8;
+    return whole ? std::string(field->name) : std::string(field->name) + "[" + std::to_string(offset - field->offset) + "]";
 }
 
-constexpr Field kFailureFields[] = {
-    {offsetof(FAILURE_RECORD, failure_key), 4, "failure_key"},
-    {offsetof(FAILURE_RECORD, failure_action), 4, "failure_action"},
-    {offsetof(FAILURE_RECORD, reserved), 4, "reserved"},
-};
-
-constexpr Field kPointFields[] = {
-    {offsetof(NONLINEARITY, x), 4, "x"},
-    {offsetof(NONLINEARITY, y), 4, "y"},
-    {offsetof(NONLINEARITY, value), 8, "value"},
-    {offsetof(NONLINEARITY, degrees), 8, "degrees"},
-};
-
-constexpr Field kMouseFields[] = {
-    {offsetof(MOUSERECT, rect_type), 4, "rect_type"}, {offsetof(MOUSERECT, x), 4, "x"},
-    {offsetof(MOUSERECT, y), 4, "y"},                 {offsetof(MOUSERECT, width), 4, "width"},
-    {offsetof(MOUSERECT, height), 4, "height"},       {offsetof(MOUSERECT, cursor), 4, "cursor"},
-    {offsetof(MOUSERECT, help_id), 4, "help_id"},     {offsetof(MOUSERECT, mouse_flags), 4, "mouse_flags"},
-    {offsetof(MOUSERECT, event_id), 4, "event_id"},   {offsetof(MOUSERECT, handler), 4, "handler"},
-    {offsetof(MOUSERECT, reserved), 4, "reserved"},
-};
-
-// "name" for a field of one word or value, "name[k]" for a byte of an array.
-template <typename Fields>
-std::string name_in(const Fields& fields, size_t offset) {
-    for (const Field& field : fields) {
-        if (field.size == 0 || offset < field.offset || offset >= field.offset + field.size) continue;
-        const bool whole = field.size == 4 || field.size == 8;
-        return whole ? std::string(field.name) : std::string(field.name) + "[" + std::to_string(offset - field.offset) + "]";
-    }
-    return "byte " + std::to_string(offset);
-}
-
-std::string indexed(const char* list, size_t record_size, size_t offset, const std::string& field) {
-    return std::string(list) + "[" + std::to_string(offset / record_size) + "]." + field;
+std::string in_list(const char* list, const RecordInfo& record, size_t offset) {
+    return indexed(list, offset / record.size, name_in(&record, offset % record.size).c_str());
 }
 
 }  // namespace
 
 std::string field_at(const RecordSpan& span, size_t offset) {
     switch (span.kind) {
-    case RecordSpan::Kind::kHeader: return name_in(kHeaderFields, offset);
+    case RecordSpan::Kind::kHeader: return name_in(&kHeaderSchema, offset);
     case RecordSpan::Kind::kName: return "character " + std::to_string(offset);
     case RecordSpan::Kind::kElementList: return "entry " + std::to_string(offset / 4);
-    case RecordSpan::Kind::kFailureList:
-        return indexed("failure_records", sizeof(FAILURE_RECORD), offset,
-                       name_in(kFailureFields, offset % sizeof(FAILURE_RECORD)));
-    case RecordSpan::Kind::kTable:
-        return indexed("nonlinearity", sizeof(NONLINEARITY), offset,
-                       name_in(kPointFields, offset % sizeof(NONLINEARITY)));
-    case RecordSpan::Kind::kMouseList:
-        return indexed("mouse_rects", sizeof(MOUSERECT), offset, name_in(kMouseFields, offset % sizeof(MOUSERECT)));
-    case RecordSpan::Kind::kElement:
-        break;
+    case RecordSpan::Kind::kFailureList: return in_list(kFailureRecords, kFailureSchema, offset);
+    case RecordSpan::Kind::kTable: return in_list(kTable, kTableSchema, offset);
+    case RecordSpan::Kind::kMouseList: return in_list(kMouseRects, kMouseSchema, offset);
+    case RecordSpan::Kind::kElement: break;
     }
-    if (offset < sizeof(ELEMENT_HEADER)) return name_in(kElementHeaderFields, offset);
-    for (const EmbeddedVariable& var : embedded_variables(span.element_type)) {
-        if (offset >= var.offset && offset < var.offset + sizeof(MODULE_VAR)) {
-            return std::string(var.name) + "." + name_in(kVarFields, offset - var.offset);
-        }
-    }
-    return name_in(element_fields(span.element_type), offset);
+    if (offset < sizeof(ELEMENT_HEADER)) return name_in(&kElementHeaderSchema, offset);
+    return name_in(element_schema(span.element_type), offset);
 }
 
 }  // namespace bench::validate

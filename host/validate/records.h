@@ -29,9 +29,10 @@ inline constexpr size_t kMaxNameLength = 256;
 inline constexpr uint32_t kMaxFrames = 256;
 inline constexpr uint32_t kMaxBitmapExtent = 4096;
 
-// Image flag bits with a meaning to the host: drawing options 0, 1, 2, 14
-// and bit 30, hidden.
-inline constexpr uint32_t kKnownImageFlags = 0x40004007;
+// Image flag bits with a meaning to the host.
+inline constexpr uint32_t kKnownImageFlags =
+    kImageDraw | kImageTransparent | kImageBright | kImageBuffered | kImageHidden;
+static_assert(kKnownImageFlags == 0x40004007);
 
 // The bytes of an element record of each type (0 for a type without a
 // record of its own).

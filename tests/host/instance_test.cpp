@@ -480,7 +480,7 @@ TEST_F(Instance, StaticImagesGetTheirDisplayedHeightAtSetUp) {
         const HOST_IMAGE_PREFIX* image = image_of(element(instance, 0));
         ASSERT_NE(image, nullptr);
         EXPECT_EQ(image->displayed_height, c.height);
-        EXPECT_EQ(image->host_field_1, c.width);
+        EXPECT_EQ(image->displayed_width, c.width);
     }
 }
 

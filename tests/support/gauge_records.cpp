@@ -21,27 +21,33 @@ namespace {
 // failure, not a crash.
 constexpr size_t kMaxListLength = 256;
 
-template <typename T>
-bool all_zero(const T& field) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(&field);
-    return std::all_of(bytes, bytes + sizeof(field), [](unsigned char b) { return b == 0; });
+bool all_zero(const unsigned char* bytes, size_t size) {
+    return std::all_of(bytes, bytes + size, [](unsigned char b) { return b == 0; });
 }
 
 const char* kind_name(uint32_t type) {
-    constexpr const char* kNames[] = {"static image", "needle", "string", "slider", "icon", "moving image", "sprite"};
-    return type < std::size(kNames) ? kNames[type] : "unknown kind";
+    const ElementKind* kind = element_kind(type);
+    return kind != nullptr ? kind->name : "unknown kind";
 }
 
-size_t record_size(uint32_t type) {
-    switch (type) {
-        case kStaticImage: return sizeof(ELEMENT_STATIC_IMAGE);
-        case kNeedle: return sizeof(ELEMENT_NEEDLE);
-        case kSlider: return sizeof(ELEMENT_SLIDER);
-        case kIcon: return sizeof(ELEMENT_ICON);
-        case kMovingImage: return sizeof(ELEMENT_MOVING_IMAGE);
-        case kSprite: return sizeof(ELEMENT_SPRITE);
-        default: return sizeof(ELEMENT_HEADER);
+// Every field the tables call reserved or the host's is zero in the module's
+// data, in the record at `bytes` and the records embedded in it.
+void expect_zero_at_load(const unsigned char* bytes, const frame::RecordInfo& record, const std::string& prefix) {
+    for (const frame::FieldInfo& field : record.fields) {
+        const std::string name = prefix + "." + field.name;
+        if (field.record != nullptr) {
+            expect_zero_at_load(bytes + field.offset, *field.record, name);
+        } else if (field.zero_at_load()) {
+            EXPECT_TRUE(all_zero(bytes + field.offset, field.size))
+                << name << " is not zero" << (field.role == frame::FieldRole::kHost ? " (the host's field)" : "");
+        }
     }
+}
+
+template <typename Record>
+void expect_zero_at_load(const Record& record) {
+    const frame::RecordInfo& schema = frame::schema_of<Record>();
+    expect_zero_at_load(reinterpret_cast<const unsigned char*>(&record), schema, schema.name);
 }
 
 // Entries of a null-terminated list up to the terminator.
@@ -73,13 +79,8 @@ MODULE_VAR_SLOT standalone_slot(const GAUGEHDR& gauge, size_t index) {
     return slot;
 }
 
-void check_var(const MODULE_VAR& var, uint32_t token, const char* which) {
-    SCOPED_TRACE(which);
-    EXPECT_EQ(var.token, token);
-    EXPECT_TRUE(all_zero(var.reserved_1));
-    EXPECT_EQ(var.value, 0.0) << "the host's field";
-    EXPECT_TRUE(all_zero(var.reserved_2));
-}
+// The rest of a variable is checked with its record.
+void check_var(const MODULE_VAR& var, uint32_t token, const char* which) { EXPECT_EQ(var.token, token) << which; }
 
 void check_callback(bool present, bool want, const char* which) {
     EXPECT_EQ(present, want) << which << (want ? " missing" : " present");
@@ -100,11 +101,12 @@ void check_failures(const FAILURE_RECORD* list, const FailureList& want) {
     const size_t count = failure_count(list);
     std::vector<Failure> got;
     for (size_t i = 0; i < count; ++i) {
-        EXPECT_EQ(list[i].reserved, 0u) << "failure record " << i;
+        expect_zero_at_load(list[i]);
         got.push_back({list[i].failure_key, list[i].failure_action});
     }
     EXPECT_EQ(got, *want) << "failure list (key, action) in stored order";
-    EXPECT_TRUE(all_zero(list[count])) << "the terminator is all zero";
+    EXPECT_TRUE(all_zero(reinterpret_cast<const unsigned char*>(&list[count]), sizeof(FAILURE_RECORD)))
+        << "the terminator is all zero";
 }
 
 void check_table(const ELEMENT_NEEDLE& n, const std::vector<TablePoint>& want) {
@@ -119,25 +121,18 @@ void check_table(const ELEMENT_NEEDLE& n, const std::vector<TablePoint>& want) {
         EXPECT_EQ(n.nonlinearity[i].x, want[i].x);
         EXPECT_EQ(n.nonlinearity[i].y, want[i].y);
         EXPECT_EQ(n.nonlinearity[i].value, want[i].value);
-        EXPECT_EQ(n.nonlinearity[i].degrees, 0.0) << "the host's field";
+        expect_zero_at_load(n.nonlinearity[i]);
     }
 }
 
 void check_kind(const ELEMENT_HEADER& e, const Element& want) {
     switch (want.type) {
-        case kStaticImage: {
-            const auto& s = reinterpret_cast<const ELEMENT_STATIC_IMAGE&>(e);
-            EXPECT_EQ(s.image, nullptr) << "the host's field";
-            EXPECT_TRUE(all_zero(s.reserved));
-            break;
-        }
+        case kStaticImage: break;
         case kNeedle: {
             const auto& n = reinterpret_cast<const ELEMENT_NEEDLE&>(e);
             check_source(n.source, n.update_callback != nullptr, want.token, want.callback, "source");
             EXPECT_EQ(n.max_degrees_per_tick, want.max_degrees);
             check_table(n, want.table);
-            EXPECT_TRUE(n.reserved_1 == 0 && all_zero(n.reserved_2) && all_zero(n.reserved_3) &&
-                        all_zero(n.reserved_4));
             break;
         }
         case kSlider: {
@@ -146,14 +141,12 @@ void check_kind(const ELEMENT_HEADER& e, const Element& want) {
             check_var(s.source_y, want.token, "y axis");
             EXPECT_EQ(s.scale_x, want.scale_x);
             EXPECT_EQ(s.scale_y, want.scale_y);
-            EXPECT_TRUE(s.reserved_1 == 0 && s.reserved_2 == 0 && s.reserved_3 == 0 && all_zero(s.reserved_4));
             break;
         }
         case kIcon: {
             const auto& i = reinterpret_cast<const ELEMENT_ICON&>(e);
             check_source(i.source, i.callback != nullptr, want.token, want.callback, "source");
             EXPECT_EQ(i.frame_count, want.frames);
-            EXPECT_TRUE(i.reserved_1 == 0 && all_zero(i.reserved_2) && all_zero(i.reserved_3));
             break;
         }
         case kMovingImage: {
@@ -164,8 +157,6 @@ void check_kind(const ELEMENT_HEADER& e, const Element& want) {
             check_source(m.source_y, m.callback_y != nullptr, want.token, want.callback, "y axis");
             EXPECT_EQ(m.min_y, want.min_y);
             EXPECT_EQ(m.max_y, want.max_y);
-            EXPECT_TRUE(m.reserved_1 == 0 && m.reserved_2 == 0 && m.reserved_3 == 0 && m.reserved_4 == 0 &&
-                        all_zero(m.reserved_5) && all_zero(m.reserved_6));
             break;
         }
         case kSprite: {
@@ -179,8 +170,6 @@ void check_kind(const ELEMENT_HEADER& e, const Element& want) {
             EXPECT_EQ(s.scale_rotation, want.scale_rotation);
             EXPECT_EQ(s.texture_scale_x, want.texture_scale_x);
             EXPECT_EQ(s.texture_scale_y, want.texture_scale_y);
-            EXPECT_TRUE(s.reserved_1 == 0 && s.reserved_2 == 0 && s.reserved_3 == 0 && all_zero(s.reserved_4) &&
-                        all_zero(s.reserved_5));
             break;
         }
         default: ADD_FAILURE() << "no check for element type " << want.type; break;
@@ -197,9 +186,11 @@ void check_element(const ELEMENT_HEADER& e, const Element& want, const GAUGEHDR&
     EXPECT_EQ(e.ofs_y, want.pivot.y);
     EXPECT_EQ(e.gauge, &gauge) << "each element names its own gauge";
     EXPECT_EQ(e.image_flags, want.flags);
-    EXPECT_TRUE(all_zero(e.reserved_1) && e.reserved_2 == nullptr && e.reserved_3 == 0 && e.reserved_4 == 0);
     check_failures(e.failure_records, want.failures);
     check_kind(e, want);
+    if (const ElementKind* kind = element_kind(e.element_type); kind != nullptr && kind->record != nullptr) {
+        expect_zero_at_load(reinterpret_cast<const unsigned char*>(&e), *kind->record, kind->record->name);
+    }
 }
 
 // The gauge's elements in drawing order, after checking that they hang
@@ -277,7 +268,7 @@ void check_mouse(const MOUSERECT* list, const std::vector<Mouse>& want) {
         EXPECT_EQ(r.mouse_flags, w.flags);
         EXPECT_EQ(r.event_id, w.event_id);
         check_callback(r.handler != nullptr, w.handler, "handler");
-        EXPECT_EQ(r.reserved, 0u);
+        expect_zero_at_load(r);
         EXPECT_FALSE(r.event_id != 0 && r.handler != nullptr) << "a box either sends an event or calls a handler";
         if (r.handler != nullptr) {
             EXPECT_TRUE(handlers.insert(r.handler).second) << "each box has a handler of its own";
@@ -291,7 +282,7 @@ void check_header(const bench::Module& module, const GAUGEHDR& gauge, const Gaug
     ASSERT_NE(gauge.gauge_name, nullptr);
     EXPECT_STREQ(gauge.gauge_name, want.name.c_str());
     EXPECT_EQ(gauge.size_x_mm, 100u);
-    EXPECT_TRUE(gauge.reserved_1 == 0 && all_zero(gauge.reserved_2) && all_zero(gauge.reserved_3));
+    expect_zero_at_load(gauge);
     // The standard routines are called, gauge by gauge, with the linkage.
     const GaugeCallback shared = shared_empty_callback(module);
     EXPECT_NE(gauge.gauge_callback, nullptr);
@@ -316,7 +307,7 @@ void check_standalone(const GAUGEHDR& gauge, const std::vector<uint32_t>& tokens
         SCOPED_TRACE("stand-alone variable " + std::to_string(i));
         const MODULE_VAR_SLOT slot = standalone_slot(gauge, i);
         check_var(slot.var, tokens[i], "variable");
-        EXPECT_EQ(slot.reserved, 0u) << "the reserved word behind it";
+        expect_zero_at_load(slot);
     }
 }
 
@@ -372,7 +363,8 @@ std::vector<Record> records_of(const GAUGEHDR& gauge, size_t standalone_count) {
         for (size_t i = 0; i < n; ++i, ++seen) {
             const ELEMENT_HEADER* e = list[i];
             const std::string element = "element " + std::to_string(seen) + " (" + kind_name(e->element_type) + ")";
-            add(e, record_size(e->element_type), element);
+            const ElementKind* kind = element_kind(e->element_type);
+            add(e, kind != nullptr && kind->record != nullptr ? kind->record->size : sizeof(ELEMENT_HEADER), element);
             if (e->element_type == kNeedle) {
                 const auto* needle = reinterpret_cast<const ELEMENT_NEEDLE*>(e);
                 if (needle->nonlinearity != nullptr && needle->nonlinearity_size != 0) {
