@@ -3,7 +3,9 @@
 // exported import record, which the host fills before any service call.
 #include "gaugekit/routines.h"
 
-extern "C" constinit IMPORT_TABLE ImportTable{};
+extern "C" {
+constinit IMPORT_TABLE ImportTable{};
+}
 
 namespace kit {
 
