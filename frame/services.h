@@ -4,6 +4,7 @@
 // the module's exported `ImportTable` after loading the module.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -13,39 +14,80 @@
 // plain C convention, unlike every other routine.
 using KeyEventHandler = void (*)(uint32_t event_id, uint32_t event_value, uint32_t user_data);
 
-using ElementListService = void(GAUGE_CALL*)(ELEMENT_HEADER* element);
-using ElementListServiceWithArg = void(GAUGE_CALL*)(ELEMENT_HEADER* element, uint32_t host_argument);
-using TriggerKeyEventService = void(GAUGE_CALL*)(uint32_t event_id, uint32_t value);
-using VarService = void(GAUGE_CALL*)(MODULE_VAR* var);
-using ExecuteCalculatorCodeService = void(GAUGE_CALL*)(const char* code, double* float_result,
-                                                         int32_t* int_result, const char** string_result);
-using KeyEventHandlerService = void(GAUGE_CALL*)(KeyEventHandler handler, uint32_t user_data);
-using UnusedService = void(GAUGE_CALL*)();
+// The services the host serves, the one list of them: service number, name,
+// parameters, and the same parameters as arguments. Service number k is the
+// pointer at byte offset 4 * k; every number not listed is an unused slot.
+// Every service returns nothing and is called with the host convention.
+// Rows stay in ascending service number: the table's layout follows them.
+#define KORVANE_SERVICES(X)                                                                                   \
+    X(24, element_list_query, (ELEMENT_HEADER* element), (element))                                           \
+    X(25, element_list_install, (ELEMENT_HEADER* element, uint32_t host_argument), (element, host_argument))  \
+    X(26, element_list_initialize, (ELEMENT_HEADER* element), (element))                                      \
+    X(27, element_list_update, (ELEMENT_HEADER* element), (element))                                          \
+    X(28, element_list_generate, (ELEMENT_HEADER* element, uint32_t host_argument), (element, host_argument)) \
+    X(29, element_list_plot, (ELEMENT_HEADER* element), (element))                                            \
+    X(31, element_list_kill, (ELEMENT_HEADER* element), (element))                                            \
+    X(36, trigger_key_event, (uint32_t event_id, uint32_t value), (event_id, value))                          \
+    X(38, initialize_var, (MODULE_VAR* var), (var))                                                           \
+    X(40, lookup_var, (MODULE_VAR* var), (var))                                                               \
+    X(69, execute_calculator_code,                                                                            \
+      (const char* code, double* float_result, int32_t* int_result, const char** string_result),              \
+      (code, float_result, int_result, string_result))                                                        \
+    X(80, register_key_event_handler, (KeyEventHandler handler, uint32_t user_data), (handler, user_data))    \
+    X(81, unregister_key_event_handler, (KeyEventHandler handler, uint32_t user_data), (handler, user_data))
+
+// Service numbers by name: service_slot::lookup_var is 40.
+namespace service_slot {
+#define KORVANE_SERVICE_SLOT(slot, name, parameters, arguments) inline constexpr uint32_t name = slot;
+KORVANE_SERVICES(KORVANE_SERVICE_SLOT)
+#undef KORVANE_SERVICE_SLOT
+}  // namespace service_slot
+
+inline constexpr auto kServedSlots = std::to_array<uint32_t>({
+#define KORVANE_SERVICE_NUMBER(slot, name, parameters, arguments) slot,
+    KORVANE_SERVICES(KORVANE_SERVICE_NUMBER)
+#undef KORVANE_SERVICE_NUMBER
+});
+
+// The table ends with the last service served.
+inline constexpr size_t kPanelsSlotCount = kServedSlots.back() + 1;
+
+// What an unused slot holds in the host's table: a caller that passes
+// arguments is already at fault, so none are declared.
+using UnusedService = void(GAUGE_CALL*)() noexcept;
+
+// The unused slots First .. First + Count - 1, between two served ones. An
+// empty run takes no room (the member holding it is [[no_unique_address]]).
+template <uint32_t First, uint32_t Count>
+struct UnusedSlots {
+    UnusedService slots[Count];
+};
+template <uint32_t First>
+struct UnusedSlots<First, 0> {};
+
+// The first unused slot before service number `slot`: just after the
+// service served before it.
+constexpr uint32_t first_unused_before(uint32_t slot) {
+    uint32_t first = 0;
+    for (const uint32_t served : kServedSlots) {
+        if (served == slot) break;
+        first = served + 1;
+    }
+    return first;
+}
 
 #pragma pack(push, 4)
 
-// Service number k is the pointer at byte offset 4 * k.
+// The service pointers are noexcept: no exception may unwind into the module
+// code that calls them, so only noexcept entries fit, and each entry stops
+// whatever is raised beneath it itself.
 struct PANELS {
-    UnusedService unused_0_23[24];
-    ElementListService element_list_query;                // 24
-    ElementListServiceWithArg element_list_install;       // 25
-    ElementListService element_list_initialize;           // 26
-    ElementListService element_list_update;               // 27
-    ElementListServiceWithArg element_list_generate;      // 28
-    ElementListService element_list_plot;                 // 29
-    UnusedService unused_30;
-    ElementListService element_list_kill;                 // 31
-    UnusedService unused_32_35[4];
-    TriggerKeyEventService trigger_key_event;             // 36
-    UnusedService unused_37;
-    VarService initialize_var;                            // 38
-    UnusedService unused_39;
-    VarService lookup_var;                                // 40
-    UnusedService unused_41_68[28];
-    ExecuteCalculatorCodeService execute_calculator_code; // 69
-    UnusedService unused_70_79[10];
-    KeyEventHandlerService register_key_event_handler;    // 80
-    KeyEventHandlerService unregister_key_event_handler;  // 81
+#define KORVANE_PANELS_MEMBER(slot, name, parameters, arguments)                                     \
+    [[no_unique_address]] UnusedSlots<first_unused_before(slot), (slot) - first_unused_before(slot)> \
+        unused_before_##name;                                                                        \
+    void(GAUGE_CALL* name) parameters noexcept;
+    KORVANE_SERVICES(KORVANE_PANELS_MEMBER)
+#undef KORVANE_PANELS_MEMBER
 };
 
 inline constexpr uint32_t kImportPanelsId = 0x0F;
@@ -59,22 +101,19 @@ struct IMPORT_TABLE {
 
 #pragma pack(pop)
 
-inline constexpr size_t kPanelsSlotCount = 82;
+constexpr bool served_slots_ascend() {
+    for (size_t i = 1; i < kServedSlots.size(); ++i) {
+        if (kServedSlots[i] <= kServedSlots[i - 1]) return false;
+    }
+    return true;
+}
+static_assert(served_slots_ascend(), "the service list runs in ascending service number");
+
 static_assert(sizeof(PANELS) == 4 * kPanelsSlotCount);
-static_assert(offsetof(PANELS, element_list_query) == 0x60);
-static_assert(offsetof(PANELS, element_list_install) == 0x64);
-static_assert(offsetof(PANELS, element_list_initialize) == 0x68);
-static_assert(offsetof(PANELS, element_list_update) == 0x6C);
-static_assert(offsetof(PANELS, element_list_generate) == 0x70);
-static_assert(offsetof(PANELS, element_list_plot) == 0x74);
-static_assert(offsetof(PANELS, unused_30) == 0x78);
-static_assert(offsetof(PANELS, element_list_kill) == 0x7C);
-static_assert(offsetof(PANELS, trigger_key_event) == 0x90);
-static_assert(offsetof(PANELS, initialize_var) == 0x98);
-static_assert(offsetof(PANELS, lookup_var) == 0xA0);
-static_assert(offsetof(PANELS, execute_calculator_code) == 0x114);
-static_assert(offsetof(PANELS, register_key_event_handler) == 0x140);
-static_assert(offsetof(PANELS, unregister_key_event_handler) == 0x144);
+#define KORVANE_SERVICE_OFFSET(slot, name, parameters, arguments) \
+    static_assert(offsetof(PANELS, name) == 4 * (slot), "service " #name " is the pointer at 4 * its number");
+KORVANE_SERVICES(KORVANE_SERVICE_OFFSET)
+#undef KORVANE_SERVICE_OFFSET
 
 static_assert(sizeof(IMPORT_TABLE) == 16);
 static_assert(offsetof(IMPORT_TABLE, panels_id) == 0);

@@ -25,25 +25,13 @@ inline void call_service(Args... args) {
     service(args...);
 }
 
-inline void element_list_query(ELEMENT_HEADER* e) { call_service<&PANELS::element_list_query>(e); }
-inline void element_list_install(ELEMENT_HEADER* e, uint32_t arg) { call_service<&PANELS::element_list_install>(e, arg); }
-inline void element_list_initialize(ELEMENT_HEADER* e) { call_service<&PANELS::element_list_initialize>(e); }
-inline void element_list_update(ELEMENT_HEADER* e) { call_service<&PANELS::element_list_update>(e); }
-inline void element_list_generate(ELEMENT_HEADER* e, uint32_t arg) { call_service<&PANELS::element_list_generate>(e, arg); }
-inline void element_list_plot(ELEMENT_HEADER* e) { call_service<&PANELS::element_list_plot>(e); }
-inline void element_list_kill(ELEMENT_HEADER* e) { call_service<&PANELS::element_list_kill>(e); }
-inline void trigger_key_event(uint32_t event_id, uint32_t value) { call_service<&PANELS::trigger_key_event>(event_id, value); }
-inline void initialize_var(MODULE_VAR* var) { call_service<&PANELS::initialize_var>(var); }
-inline void lookup_var(MODULE_VAR* var) { call_service<&PANELS::lookup_var>(var); }
-inline void execute_calculator_code(const char* code) {
-    call_service<&PANELS::execute_calculator_code>(code, static_cast<double*>(nullptr), static_cast<int32_t*>(nullptr),
-                                                   static_cast<const char**>(nullptr));
-}
-inline void register_key_event_handler(KeyEventHandler handler, uint32_t user_data) {
-    call_service<&PANELS::register_key_event_handler>(handler, user_data);
-}
-inline void unregister_key_event_handler(KeyEventHandler handler, uint32_t user_data) {
-    call_service<&PANELS::unregister_key_event_handler>(handler, user_data);
-}
+// One wrapper per service, named and typed as its slot: kit::lookup_var(var).
+#define KORVANE_KIT_SERVICE(slot, name, parameters, arguments) \
+    inline void name parameters { call_service<&PANELS::name> arguments; }
+KORVANE_SERVICES(KORVANE_KIT_SERVICE)
+#undef KORVANE_KIT_SERVICE
+
+// Gauges hand over programs for their effect alone, asking for no result.
+inline void execute_calculator_code(const char* code) { execute_calculator_code(code, nullptr, nullptr, nullptr); }
 
 }  // namespace kit

@@ -1,6 +1,9 @@
 #include "host/host.h"
 
 #include <algorithm>
+#include <array>
+#include <exception>
+#include <iterator>
 #include <utility>
 
 namespace bench {
@@ -8,108 +11,62 @@ namespace {
 
 Host* g_active_host = nullptr;
 
+uint32_t word(uint32_t value) { return value; }
 uint32_t word(const void* pointer) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer)); }
 uint32_t word(KeyEventHandler handler) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handler)); }
 
-// --- The service table's entry points --------------------------------------
-// Modules call these with the host convention; each hands the call to the
+template <typename... Args>
+std::array<uint32_t, sizeof...(Args)> words(Args... args) {
+    return {word(args)...};
+}
+
+// --- The service table's entries ---------------------------------------------
+// Modules call these with the host convention. Each hands the call to the
 // active host and does nothing when there is none (a module outliving its
-// host must not bring the process down).
+// host must not bring the process down). Module code lies below on the
+// stack and cannot pass an exception on: whatever the host raises stops
+// here, is kept as a fault of the slot, and the call returns.
 
-template <uint32_t Slot>
-void GAUGE_CALL element_list_service(ELEMENT_HEADER* element) {
-    if (Host* host = Host::active()) host->record(Slot, {word(element)});
-}
-
-template <uint32_t Slot>
-void GAUGE_CALL element_list_service_with_arg(ELEMENT_HEADER* element, uint32_t host_argument) {
-    if (Host* host = Host::active()) host->record(Slot, {word(element), host_argument});
-}
-
-void GAUGE_CALL trigger_key_event_service(uint32_t event_id, uint32_t value) {
-    if (Host* host = Host::active()) {
-        host->record(kSlotTriggerKeyEvent, {event_id, value});
-        host->send_key_event(event_id, value);
+template <uint32_t Slot, typename Serve>
+void guarded(Serve serve) noexcept {
+    Host* const host = Host::active();
+    if (host == nullptr) return;
+    try {
+        serve(*host);
+    } catch (const std::exception& error) {
+        host->record_fault(Slot, error.what());
+    } catch (...) {
+        host->record_fault(Slot, "an exception that is no std::exception");
     }
 }
 
-void GAUGE_CALL initialize_var_service(MODULE_VAR* var) {
-    if (Host* host = Host::active()) {
-        host->record(kSlotInitializeVar, {word(var)});
-        host->on_initialize_var(var);
+#define BENCH_SERVICE_ENTRY(slot, name, parameters, arguments) \
+    void GAUGE_CALL name##_entry parameters noexcept {          \
+        guarded<slot>([&](Host& host) {                         \
+            host.record(slot, words arguments);                 \
+            host.on_##name arguments;                           \
+        });                                                     \
     }
-}
-
-void GAUGE_CALL lookup_var_service(MODULE_VAR* var) {
-    if (Host* host = Host::active()) {
-        host->record(kSlotLookupVar, {word(var)});
-        host->on_lookup_var(var);
-    }
-}
-
-void GAUGE_CALL execute_calculator_code_service(const char* code, double* float_result, int32_t* int_result,
-                                                const char** string_result) {
-    if (Host* host = Host::active()) {
-        host->record(kSlotExecuteCalculatorCode, {word(code), word(float_result), word(int_result), word(string_result)});
-        host->on_execute_calculator_code(code);
-    }
-}
-
-void GAUGE_CALL register_key_event_handler_service(KeyEventHandler handler, uint32_t user_data) {
-    if (Host* host = Host::active()) {
-        host->record(kSlotRegisterKeyEventHandler, {word(handler), user_data});
-        host->on_register_key_event_handler(handler, user_data);
-    }
-}
-
-void GAUGE_CALL unregister_key_event_handler_service(KeyEventHandler handler, uint32_t user_data) {
-    if (Host* host = Host::active()) {
-        host->record(kSlotUnregisterKeyEventHandler, {word(handler), user_data});
-        host->on_unregister_key_event_handler(handler, user_data);
-    }
-}
+KORVANE_SERVICES(BENCH_SERVICE_ENTRY)
+#undef BENCH_SERVICE_ENTRY
 
 // Every slot the host does not serve holds its own trap, so that a module
 // calling a service it should not is caught with the slot it used. A trap
 // takes no arguments: a caller that passes some is already at fault, and the
 // trap reports the slot before anything else happens.
 template <uint32_t Slot>
-void GAUGE_CALL unexpected_service() {
-    if (Host* host = Host::active()) host->record_unexpected(Slot);
-}
-
-template <uint32_t First, size_t... I>
-void fill_traps(UnusedService* slots, std::index_sequence<I...>) {
-    ((slots[I] = &unexpected_service<First + static_cast<uint32_t>(I)>), ...);
-}
-
-template <uint32_t First, size_t N>
-void fill_traps(UnusedService (&slots)[N]) {
-    fill_traps<First>(slots, std::make_index_sequence<N>{});
-}
+struct Trap {
+    static void GAUGE_CALL call() noexcept {
+        guarded<Slot>([](Host& host) { host.record_unexpected(Slot); });
+    }
+};
 
 PANELS make_panels() {
     PANELS table{};
-    fill_traps<0>(table.unused_0_23);
-    table.element_list_query = &element_list_service<kSlotElementListQuery>;
-    table.element_list_install = &element_list_service_with_arg<kSlotElementListInstall>;
-    table.element_list_initialize = &element_list_service<kSlotElementListInitialize>;
-    table.element_list_update = &element_list_service<kSlotElementListUpdate>;
-    table.element_list_generate = &element_list_service_with_arg<kSlotElementListGenerate>;
-    table.element_list_plot = &element_list_service<kSlotElementListPlot>;
-    table.unused_30 = &unexpected_service<30>;
-    table.element_list_kill = &element_list_service<kSlotElementListKill>;
-    fill_traps<32>(table.unused_32_35);
-    table.trigger_key_event = &trigger_key_event_service;
-    table.unused_37 = &unexpected_service<37>;
-    table.initialize_var = &initialize_var_service;
-    table.unused_39 = &unexpected_service<39>;
-    table.lookup_var = &lookup_var_service;
-    fill_traps<41>(table.unused_41_68);
-    table.execute_calculator_code = &execute_calculator_code_service;
-    fill_traps<70>(table.unused_70_79);
-    table.register_key_event_handler = &register_key_event_handler_service;
-    table.unregister_key_event_handler = &unregister_key_event_handler_service;
+    fill_unused_slots<Trap>(table);
+#define BENCH_SERVE(slot, name, parameters, arguments) table.name = &name##_entry;
+    KORVANE_SERVICES(BENCH_SERVE)
+#undef BENCH_SERVE
     return table;
 }
 
@@ -121,9 +78,9 @@ Host::~Host() {
     if (g_active_host == this) g_active_host = previous_;
 }
 
-Host* Host::active() { return g_active_host; }
+Host* Host::active() noexcept { return g_active_host; }
 
-PANELS* Host::panels() { return &panels_; }
+PANELS* Host::panels() noexcept { return &panels_; }
 
 void Host::send_key_event(uint32_t event_id, uint32_t value) {
     const KeyEvent event{event_id, value};
@@ -156,20 +113,16 @@ void Host::set_window(const std::string& window_class, const std::string& title,
 }
 
 // As with the platform's FindWindowA, a null class or title matches any.
-bool Host::has_window(const char* window_class, const char* title) const {
+bool Host::has_window(const char* window_class, const char* title) const noexcept {
     return std::any_of(windows_.begin(), windows_.end(), [&](const auto& window) {
         return (window_class == nullptr || window.first == window_class) && (title == nullptr || window.second == title);
     });
 }
 
-void Host::record(uint32_t slot, std::initializer_list<uint32_t> args) {
+void Host::record(uint32_t slot, std::span<const uint32_t> args) {
     ServiceCall call;
     call.slot = slot;
-    size_t i = 0;
-    for (uint32_t arg : args) {
-        if (i == std::size(call.args)) break;
-        call.args[i++] = arg;
-    }
+    std::copy_n(args.begin(), std::min(args.size(), std::size(call.args)), call.args);
     service_log_.push_back(call);
 }
 
@@ -177,6 +130,28 @@ void Host::record_unexpected(uint32_t slot) {
     record(slot, {});
     unexpected_slots_.push_back(slot);
 }
+
+// The count goes first: it cannot fail, so a fault whose details cannot be
+// kept is still counted.
+void Host::record_fault(uint32_t slot, const char* what) noexcept {
+    ++service_fault_count_;
+    try {
+        service_faults_.push_back({slot, what != nullptr ? what : ""});
+    } catch (...) {
+    }
+}
+
+// The element-list services are logged and no more: the bench keeps no
+// simulator-side state of element lists.
+void Host::on_element_list_query(ELEMENT_HEADER*) {}
+void Host::on_element_list_install(ELEMENT_HEADER*, uint32_t) {}
+void Host::on_element_list_initialize(ELEMENT_HEADER*) {}
+void Host::on_element_list_update(ELEMENT_HEADER*) {}
+void Host::on_element_list_generate(ELEMENT_HEADER*, uint32_t) {}
+void Host::on_element_list_plot(ELEMENT_HEADER*) {}
+void Host::on_element_list_kill(ELEMENT_HEADER*) {}
+
+void Host::on_trigger_key_event(uint32_t event_id, uint32_t value) { send_key_event(event_id, value); }
 
 void Host::on_initialize_var(MODULE_VAR* var) {
     if (var == nullptr) return;
@@ -203,7 +178,9 @@ void Host::on_unregister_key_event_handler(KeyEventHandler handler, uint32_t use
     if (match != key_handlers_.end()) key_handlers_.erase(match);
 }
 
-void Host::on_execute_calculator_code(const char* program) {
+// No result is ever written back: the host's programs are run for their
+// effect on the variables.
+void Host::on_execute_calculator_code(const char* program, double*, int32_t*, const char**) {
     if (program == nullptr) return;
     calculator_log_.emplace_back(program);
     if (calculator_) calculator_(program);
@@ -217,7 +194,7 @@ namespace {
 char g_window_handle;
 }  // namespace
 
-extern "C" void* GAUGE_CALL FindWindowA(const char* window_class, const char* title) {
+extern "C" void* GAUGE_CALL FindWindowA(const char* window_class, const char* title) noexcept {
     bench::Host* host = bench::Host::active();
     return host != nullptr && host->has_window(window_class, title) ? &g_window_handle : nullptr;
 }

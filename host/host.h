@@ -6,14 +6,14 @@
 // active failures and the top-level windows the platform reports.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <map>
 #include <set>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frame/services.h"
@@ -23,32 +23,50 @@
 namespace bench {
 
 // Service numbers of the slots the host serves (the rest hold traps).
-inline constexpr uint32_t kSlotElementListQuery = offsetof(PANELS, element_list_query) / 4;
-inline constexpr uint32_t kSlotElementListInstall = offsetof(PANELS, element_list_install) / 4;
-inline constexpr uint32_t kSlotElementListInitialize = offsetof(PANELS, element_list_initialize) / 4;
-inline constexpr uint32_t kSlotElementListUpdate = offsetof(PANELS, element_list_update) / 4;
-inline constexpr uint32_t kSlotElementListGenerate = offsetof(PANELS, element_list_generate) / 4;
-inline constexpr uint32_t kSlotElementListPlot = offsetof(PANELS, element_list_plot) / 4;
-inline constexpr uint32_t kSlotElementListKill = offsetof(PANELS, element_list_kill) / 4;
-inline constexpr uint32_t kSlotTriggerKeyEvent = offsetof(PANELS, trigger_key_event) / 4;
-inline constexpr uint32_t kSlotInitializeVar = offsetof(PANELS, initialize_var) / 4;
-inline constexpr uint32_t kSlotLookupVar = offsetof(PANELS, lookup_var) / 4;
-inline constexpr uint32_t kSlotExecuteCalculatorCode = offsetof(PANELS, execute_calculator_code) / 4;
-inline constexpr uint32_t kSlotRegisterKeyEventHandler = offsetof(PANELS, register_key_event_handler) / 4;
-inline constexpr uint32_t kSlotUnregisterKeyEventHandler = offsetof(PANELS, unregister_key_event_handler) / 4;
+inline constexpr uint32_t kSlotElementListQuery = service_slot::element_list_query;
+inline constexpr uint32_t kSlotElementListInstall = service_slot::element_list_install;
+inline constexpr uint32_t kSlotElementListInitialize = service_slot::element_list_initialize;
+inline constexpr uint32_t kSlotElementListUpdate = service_slot::element_list_update;
+inline constexpr uint32_t kSlotElementListGenerate = service_slot::element_list_generate;
+inline constexpr uint32_t kSlotElementListPlot = service_slot::element_list_plot;
+inline constexpr uint32_t kSlotElementListKill = service_slot::element_list_kill;
+inline constexpr uint32_t kSlotTriggerKeyEvent = service_slot::trigger_key_event;
+inline constexpr uint32_t kSlotInitializeVar = service_slot::initialize_var;
+inline constexpr uint32_t kSlotLookupVar = service_slot::lookup_var;
+inline constexpr uint32_t kSlotExecuteCalculatorCode = service_slot::execute_calculator_code;
+inline constexpr uint32_t kSlotRegisterKeyEventHandler = service_slot::register_key_event_handler;
+inline constexpr uint32_t kSlotUnregisterKeyEventHandler = service_slot::unregister_key_event_handler;
 
-inline constexpr std::array<uint32_t, 13> kServedSlots = {
-    kSlotElementListQuery,    kSlotElementListInstall,      kSlotElementListInitialize,
-    kSlotElementListUpdate,   kSlotElementListGenerate,     kSlotElementListPlot,
-    kSlotElementListKill,     kSlotTriggerKeyEvent,         kSlotInitializeVar,
-    kSlotLookupVar,           kSlotExecuteCalculatorCode,   kSlotRegisterKeyEventHandler,
-    kSlotUnregisterKeyEventHandler,
-};
+using ::kServedSlots;
+
+// Puts Trap<k>::call, a noexcept routine taking nothing, into every unused
+// slot k of `table`.
+template <template <uint32_t> class Trap>
+void fill_unused_slots(PANELS& table) {
+    const auto fill = [&]<uint32_t First, uint32_t Count>(UnusedSlots<First, Count>& unused) {
+        if constexpr (Count > 0) {
+            [&]<uint32_t... I>(std::integer_sequence<uint32_t, I...>) {
+                ((unused.slots[I] = &Trap<First + I>::call), ...);
+            }(std::make_integer_sequence<uint32_t, Count>{});
+        }
+    };
+#define BENCH_FILL_UNUSED(slot, name, parameters, arguments) fill(table.unused_before_##name);
+    KORVANE_SERVICES(BENCH_FILL_UNUSED)
+#undef BENCH_FILL_UNUSED
+}
 
 // One call the module made into the service table.
 struct ServiceCall {
     uint32_t slot = 0;            // service number (offset / 4)
     uint32_t args[4] = {};        // the 32-bit arguments as passed (pointers as addresses)
+};
+
+// An exception a service raised inside the host. The table's entry stopped it
+// there, since the module code below it on the stack cannot pass one on, and
+// returned to the module; whatever the call had done before it stays done.
+struct ServiceFault {
+    uint32_t slot = 0;
+    std::string what;  // the exception's what(), or a note that it was no std::exception
 };
 
 // A key-event routine registered by a module, with its user data.
@@ -65,10 +83,10 @@ public:
     Host& operator=(const Host&) = delete;
 
     // The host the service table dispatches to; null when none exists.
-    static Host* active();
+    static Host* active() noexcept;
 
     // The table whose address goes into a module's ImportTable.
-    PANELS* panels();
+    PANELS* panels() noexcept;
 
     VariableStore& vars() { return vars_; }
     const VariableStore& vars() const { return vars_; }
@@ -91,6 +109,11 @@ public:
     void clear_service_log() { service_log_.clear(); }
     const std::vector<uint32_t>& unexpected_slots() const { return unexpected_slots_; }
 
+    // Exceptions the table's entries stopped, in order. The count includes
+    // faults whose details could not be kept for want of memory.
+    const std::vector<ServiceFault>& service_faults() const { return service_faults_; }
+    size_t service_fault_count() const { return service_fault_count_; }
+
     // MODULE_VAR records passed to initialize_var (bound to their token).
     bool is_bound(const MODULE_VAR* var) const { return bound_.count(var) != 0; }
 
@@ -105,21 +128,22 @@ public:
 
     // Top-level windows the platform reports to FindWindowA on the Linux twin.
     void set_window(const std::string& window_class, const std::string& title, bool present);
-    bool has_window(const char* window_class, const char* title) const;
+    bool has_window(const char* window_class, const char* title) const noexcept;
 
-    // Entry points of the service table (called by the module through PANELS).
-    void record(uint32_t slot, std::initializer_list<uint32_t> args);
+    // The service table's entries log each call (record, record_unexpected)
+    // and hand it to the service's on_ function; what any of these raises
+    // the entry keeps with record_fault.
+    void record(uint32_t slot, std::span<const uint32_t> args);
     void record_unexpected(uint32_t slot);
-    void on_initialize_var(MODULE_VAR* var);
-    void on_lookup_var(MODULE_VAR* var);
-    void on_register_key_event_handler(KeyEventHandler handler, uint32_t user_data);
-    void on_unregister_key_event_handler(KeyEventHandler handler, uint32_t user_data);
+    void record_fault(uint32_t slot, const char* what) noexcept;
+#define BENCH_HOST_SERVICE(slot, name, parameters, arguments) void on_##name parameters;
+    KORVANE_SERVICES(BENCH_HOST_SERVICE)
+#undef BENCH_HOST_SERVICE
 
     // The calculator hook for execute_calculator_code; without one the program
     // is only logged.
     using CalculatorRunner = std::function<void(const char* program)>;
     void set_calculator(CalculatorRunner runner) { calculator_ = std::move(runner); }
-    void on_execute_calculator_code(const char* program);
     const std::vector<std::string>& calculator_log() const { return calculator_log_; }
 
 private:
@@ -129,6 +153,8 @@ private:
     std::vector<KeyEvent> key_log_;
     std::vector<ServiceCall> service_log_;
     std::vector<uint32_t> unexpected_slots_;
+    std::vector<ServiceFault> service_faults_;
+    size_t service_fault_count_ = 0;
     std::set<const MODULE_VAR*> bound_;
     std::vector<KeyEventRegistration> key_handlers_;
     std::set<uint32_t> failures_;
@@ -144,5 +170,5 @@ private:
 // The Linux twin's stand-in for user32's FindWindowA: it answers from the
 // active host's windows (see Host::set_window). Exported by every executable
 // that hosts modules, so that modules resolve it from there.
-extern "C" void* GAUGE_CALL FindWindowA(const char* window_class, const char* title);
+extern "C" void* GAUGE_CALL FindWindowA(const char* window_class, const char* title) noexcept;
 #endif

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
 #include "host/host.h"
 
@@ -38,8 +37,8 @@ uint32_t AllocationWatch::disarm() {
     return g_count;
 }
 
-void AllocationWatch::pause() { ++g_paused; }
-void AllocationWatch::resume() { --g_paused; }
+void AllocationWatch::pause() noexcept { ++g_paused; }
+void AllocationWatch::resume() noexcept { --g_paused; }
 
 #if defined(__GNUC__) && (defined(__i386__) || defined(__x86_64__))
 
@@ -78,76 +77,47 @@ std::string describe(const FpControl& control) {
 
 namespace {
 
-PANELS* host_table() {
+PANELS* host_table() noexcept {
     Host* host = Host::active();
     return host != nullptr ? host->panels() : nullptr;
 }
 
+// The proxy's entries raise nothing themselves and reach the host only
+// through the host's noexcept entries, which stop whatever the host raises.
 template <auto Member, typename... Args>
-void forward(Args... args) {
+void forward(Args... args) noexcept {
     AllocationPause pause;
     if (PANELS* table = host_table()) {
         if (const auto service = table->*Member) service(args...);
     }
 }
 
-void GAUGE_CALL proxy_query(ELEMENT_HEADER* e) { forward<&PANELS::element_list_query>(e); }
-void GAUGE_CALL proxy_install(ELEMENT_HEADER* e, uint32_t a) { forward<&PANELS::element_list_install>(e, a); }
-void GAUGE_CALL proxy_initialize(ELEMENT_HEADER* e) { forward<&PANELS::element_list_initialize>(e); }
-void GAUGE_CALL proxy_update(ELEMENT_HEADER* e) { forward<&PANELS::element_list_update>(e); }
-void GAUGE_CALL proxy_generate(ELEMENT_HEADER* e, uint32_t a) { forward<&PANELS::element_list_generate>(e, a); }
-void GAUGE_CALL proxy_plot(ELEMENT_HEADER* e) { forward<&PANELS::element_list_plot>(e); }
-void GAUGE_CALL proxy_kill(ELEMENT_HEADER* e) { forward<&PANELS::element_list_kill>(e); }
-void GAUGE_CALL proxy_trigger_key_event(uint32_t id, uint32_t value) { forward<&PANELS::trigger_key_event>(id, value); }
-void GAUGE_CALL proxy_initialize_var(MODULE_VAR* var) { forward<&PANELS::initialize_var>(var); }
-void GAUGE_CALL proxy_lookup_var(MODULE_VAR* var) { forward<&PANELS::lookup_var>(var); }
-void GAUGE_CALL proxy_execute_calculator_code(const char* code, double* f, int32_t* i, const char** s) {
-    forward<&PANELS::execute_calculator_code>(code, f, i, s);
-}
-void GAUGE_CALL proxy_register(KeyEventHandler handler, uint32_t data) {
-    forward<&PANELS::register_key_event_handler>(handler, data);
-}
-void GAUGE_CALL proxy_unregister(KeyEventHandler handler, uint32_t data) {
-    forward<&PANELS::unregister_key_event_handler>(handler, data);
-}
+#define BENCH_PROXY_ENTRY(slot, name, parameters, arguments) \
+    void GAUGE_CALL proxy_##name parameters noexcept { forward<&PANELS::name> arguments; }
+KORVANE_SERVICES(BENCH_PROXY_ENTRY)
+#undef BENCH_PROXY_ENTRY
 
 // Unserved slots: the host's trap for the same slot, so that the host logs
 // the call under the slot the module used.
 template <uint32_t Slot>
-void GAUGE_CALL proxy_trap() {
-    AllocationPause pause;
-    if (PANELS* table = host_table()) {
-        UnusedService trap = nullptr;
-        std::memcpy(&trap, reinterpret_cast<const unsigned char*>(table) + sizeof(UnusedService) * Slot, sizeof trap);
-        if (trap != nullptr) trap();
+struct ProxyTrap {
+    static void GAUGE_CALL call() noexcept {
+        AllocationPause pause;
+        if (PANELS* table = host_table()) {
+            UnusedService trap = nullptr;
+            std::memcpy(&trap, reinterpret_cast<const unsigned char*>(table) + sizeof(UnusedService) * Slot,
+                        sizeof trap);
+            if (trap != nullptr) trap();
+        }
     }
-}
-
-// Service number k is the pointer at byte offset 4 * k.
-template <size_t... Slot>
-void fill_traps(PANELS& table, std::index_sequence<Slot...>) {
-    const UnusedService traps[] = {&proxy_trap<static_cast<uint32_t>(Slot)>...};
-    static_assert(sizeof traps == sizeof(PANELS));
-    std::memcpy(&table, traps, sizeof traps);
-}
+};
 
 PANELS make_proxy() {
-    // Every slot first gets its trap, then the served ones their services.
     PANELS table{};
-    fill_traps(table, std::make_index_sequence<kPanelsSlotCount>{});
-    table.element_list_query = proxy_query;
-    table.element_list_install = proxy_install;
-    table.element_list_initialize = proxy_initialize;
-    table.element_list_update = proxy_update;
-    table.element_list_generate = proxy_generate;
-    table.element_list_plot = proxy_plot;
-    table.element_list_kill = proxy_kill;
-    table.trigger_key_event = proxy_trigger_key_event;
-    table.initialize_var = proxy_initialize_var;
-    table.lookup_var = proxy_lookup_var;
-    table.execute_calculator_code = proxy_execute_calculator_code;
-    table.register_key_event_handler = proxy_register;
-    table.unregister_key_event_handler = proxy_unregister;
+    fill_unused_slots<ProxyTrap>(table);
+#define BENCH_PROXY_SERVE(slot, name, parameters, arguments) table.name = &proxy_##name;
+    KORVANE_SERVICES(BENCH_PROXY_SERVE)
+#undef BENCH_PROXY_SERVE
     return table;
 }
 

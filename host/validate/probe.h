@@ -39,8 +39,8 @@ public:
 
     static void arm();
     static uint32_t disarm();  // the allocations counted since arm()
-    static void pause();
-    static void resume();
+    static void pause() noexcept;
+    static void resume() noexcept;
 };
 
 // Pauses counting for its lifetime.

@@ -109,8 +109,8 @@ TEST(FrameServices, EmptySlotMakesItsWrapperDoNothing) {
     }
 }
 
-void GAUGE_CALL lookup_one(MODULE_VAR* var) { var->value = 1.0; }
-void GAUGE_CALL lookup_two(MODULE_VAR* var) { var->value = 2.0; }
+void GAUGE_CALL lookup_one(MODULE_VAR* var) noexcept { var->value = 1.0; }
+void GAUGE_CALL lookup_two(MODULE_VAR* var) noexcept { var->value = 2.0; }
 
 TEST(FrameServices, CellIsReadAtEveryCall) {
     PANELS first{};

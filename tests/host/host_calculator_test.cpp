@@ -16,7 +16,7 @@ TEST(HostCalculator, RefusalsAreKeptInOrder) {
     bench::Host host;
     bench::HostCalculator calculator(host);
     const char* programs[] = {"1 +", "2 (>L:x)", "1 0 /", "oops"};
-    for (const char* program : programs) host.on_execute_calculator_code(program);
+    for (const char* program : programs) host.on_execute_calculator_code(program, nullptr, nullptr, nullptr);
     ASSERT_EQ(calculator.errors().size(), 3u);
     EXPECT_EQ(calculator.errors()[0].word(), "+");
     EXPECT_EQ(calculator.errors()[1].word(), "/");
@@ -28,9 +28,9 @@ TEST(HostCalculator, RemovedCalculatorRunsNothing) {
     bench::Host host;
     std::optional<bench::HostCalculator> calculator;
     calculator.emplace(host);
-    host.on_execute_calculator_code("1 (>L:a)");
+    host.on_execute_calculator_code("1 (>L:a)", nullptr, nullptr, nullptr);
     calculator.reset();
-    host.on_execute_calculator_code("2 (>L:a)");
+    host.on_execute_calculator_code("2 (>L:a)", nullptr, nullptr, nullptr);
     EXPECT_EQ(host.vars().get("L:a"), 1);
     EXPECT_EQ(host.calculator_log().size(), 2u);  // still logged by the host
 }
