@@ -49,13 +49,24 @@ namespace {
 
 VariableGuard* g_guard = nullptr;
 
-void GAUGE_CALL guarded_initialize_var(MODULE_VAR* var) {
-    if (g_guard == nullptr || !g_guard->admit(var)) return;
+// Module code calls these: nothing may unwind into it. A variable the guard
+// cannot vouch for (even for want of memory to report it) is not written.
+bool admitted(const MODULE_VAR* var) noexcept {
+    if (g_guard == nullptr) return false;
+    try {
+        return g_guard->admit(var);
+    } catch (...) {
+        return false;
+    }
+}
+
+void GAUGE_CALL guarded_initialize_var(MODULE_VAR* var) noexcept {
+    if (!admitted(var)) return;
     if (const auto service = g_guard->services()->initialize_var) service(var);
 }
 
-void GAUGE_CALL guarded_lookup_var(MODULE_VAR* var) {
-    if (g_guard == nullptr || !g_guard->admit(var)) return;
+void GAUGE_CALL guarded_lookup_var(MODULE_VAR* var) noexcept {
+    if (!admitted(var)) return;
     if (const auto service = g_guard->services()->lookup_var) service(var);
 }
 
