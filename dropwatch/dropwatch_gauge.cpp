@@ -30,7 +30,7 @@ constexpr DropwatchGaugeRecords dropwatch_gauge(DropwatchGaugeRecords& self) {
                            .size_x_mm = 100,
                        }},
         .background = {.header = kit::element_header(kStaticImage, bitmap::kBlack, {0, 0}, &self.header.as_listed,
-                                                       nullptr, nullptr, kFlagsPlainBackground)},
+                                                     nullptr, nullptr, kFlagsPlainBackground)},
         .element_list = kit::element_list(self.background),
     };
 }

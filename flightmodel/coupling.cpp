@@ -216,8 +216,8 @@ int Coupling::property_index(const std::string& property) const {
 
 void Coupling::apply(std::span<const double> frame, bench::VariableStore& vars) const {
     if (frame.size() != properties_.size()) {
-        throw std::invalid_argument("a model frame of " + std::to_string(frame.size()) + " values; the coupling reads " +
-                                    std::to_string(properties_.size()));
+        throw std::invalid_argument("a model frame of " + std::to_string(frame.size()) +
+                                    " values; the coupling reads " + std::to_string(properties_.size()));
     }
     double setting = vars.get(sim::token::kPressureSetting);
     if (!(setting >= 800.0 && setting <= 1100.0)) setting = kStandardSettingMb;

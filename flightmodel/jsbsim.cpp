@@ -41,12 +41,11 @@ std::string reasons(const std::string& output) {
     std::istringstream lines(output);
     std::string found;
     for (std::string line_text; std::getline(lines, line_text);) {
-        const bool telling = line_text.find("rror") != std::string::npos ||
-                             line_text.find("ould not") != std::string::npos ||
-                             line_text.find("not successfully") != std::string::npos ||
-                             line_text.find("not found") != std::string::npos || line_text.find("failed") != std::string::npos ||
-                             line_text.find("nknown") != std::string::npos ||
-                             line_text.find("nvalid") != std::string::npos;
+        const bool telling =
+            line_text.find("rror") != std::string::npos || line_text.find("ould not") != std::string::npos ||
+            line_text.find("not successfully") != std::string::npos ||
+            line_text.find("not found") != std::string::npos || line_text.find("failed") != std::string::npos ||
+            line_text.find("nknown") != std::string::npos || line_text.find("nvalid") != std::string::npos;
         if (telling) found += "  " + line_text + "\n";
     }
     if (found.empty()) {
@@ -57,9 +56,7 @@ std::string reasons(const std::string& output) {
     return found;
 }
 
-double seconds_since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 }  // namespace
 
@@ -206,8 +203,7 @@ Flight fly(const FlightRun& run, const Coupling& coupling) {
         out << coupling.output_directive(fs::relative(csv, root).string(), run.rate_hz);
         if (!out) throw FlightModelError(directive.string() + ": cannot write");
     }
-    std::vector<std::string> arguments = {"--root=" + root.string(),
-                                          "--script=" + fs::relative(script, root).string(),
+    std::vector<std::string> arguments = {"--root=" + root.string(), "--script=" + fs::relative(script, root).string(),
                                           "--logdirectivefile=" + directive.string()};
     if (run.end_seconds > 0.0) arguments.push_back("--end=" + std::to_string(run.end_seconds));
 

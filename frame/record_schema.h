@@ -37,8 +37,8 @@ struct FieldInfo {
     uint32_t offset;
     uint32_t size;
     FieldRole role;
-    bool floating;              // a float or a double
-    const RecordInfo* record;   // kRecord: the embedded record's own schema
+    bool floating;             // a float or a double
+    const RecordInfo* record;  // kRecord: the embedded record's own schema
 
     constexpr bool holds(size_t byte) const { return byte >= offset && byte - offset < size; }
     // Zero in the module's data, whatever the host later writes there.
@@ -64,7 +64,9 @@ template <typename Record>
 struct RecordSchema;
 
 template <typename T>
-concept HasSchema = requires { RecordSchema<T>::info; };
+concept HasSchema = requires {
+    RecordSchema<T>::info;
+};
 
 template <typename Record>
 constexpr const RecordInfo& schema_of() {
@@ -131,9 +133,7 @@ consteval const char* checked_name(size_t offset, std::string_view name) {
 // its layout proofs and its field table. A record embedded in another is
 // declared before it.
 #define FRAME_RECORD(Record_, size_, LIST)                                            \
-    _Pragma("pack(push, 4)") struct Record_ {                                         \
-        LIST(FRAME_FIELD_MEMBER)                                                      \
-    };                                                                                \
+    _Pragma("pack(push, 4)") struct Record_ { LIST(FRAME_FIELD_MEMBER) };             \
     _Pragma("pack(pop)") template <>                                                  \
     struct frame::RecordSchema<Record_> {                                             \
         using Record = Record_;                                                       \

@@ -19,7 +19,8 @@ using KeyEventHandler = void (*)(uint32_t event_id, uint32_t event_value, uint32
 // pointer at byte offset 4 * k; every number not listed is an unused slot.
 // Every service returns nothing and is called with the host convention.
 // Rows stay in ascending service number: the table's layout follows them.
-#define KORVANE_SERVICES(X)                                                                                   \
+// clang-format off
+#define KORVANE_SERVICES(X)                                                                                    \
     X(24, element_list_query, (ELEMENT_HEADER* element), (element))                                           \
     X(25, element_list_install, (ELEMENT_HEADER* element, uint32_t host_argument), (element, host_argument))  \
     X(26, element_list_initialize, (ELEMENT_HEADER* element), (element))                                      \
@@ -27,14 +28,15 @@ using KeyEventHandler = void (*)(uint32_t event_id, uint32_t event_value, uint32
     X(28, element_list_generate, (ELEMENT_HEADER* element, uint32_t host_argument), (element, host_argument)) \
     X(29, element_list_plot, (ELEMENT_HEADER* element), (element))                                            \
     X(31, element_list_kill, (ELEMENT_HEADER* element), (element))                                            \
-    X(36, trigger_key_event, (uint32_t event_id, uint32_t value), (event_id, value))                          \
+    X(36, trigger_key_event, (uint32_t event_id, uint32_t value), (event_id, value))                           \
     X(38, initialize_var, (MODULE_VAR* var), (var))                                                           \
     X(40, lookup_var, (MODULE_VAR* var), (var))                                                               \
-    X(69, execute_calculator_code,                                                                            \
-      (const char* code, double* float_result, int32_t* int_result, const char** string_result),              \
-      (code, float_result, int_result, string_result))                                                        \
-    X(80, register_key_event_handler, (KeyEventHandler handler, uint32_t user_data), (handler, user_data))    \
+    X(69, execute_calculator_code,                                                                             \
+      (const char* code, double* float_result, int32_t* int_result, const char** string_result),               \
+      (code, float_result, int_result, string_result))                                                         \
+    X(80, register_key_event_handler, (KeyEventHandler handler, uint32_t user_data), (handler, user_data))     \
     X(81, unregister_key_event_handler, (KeyEventHandler handler, uint32_t user_data), (handler, user_data))
+// clang-format on
 
 // Service numbers by name: service_slot::lookup_var is 40.
 namespace service_slot {
@@ -82,10 +84,12 @@ constexpr uint32_t first_unused_before(uint32_t slot) {
 // code that calls them, so only noexcept entries fit, and each entry stops
 // whatever is raised beneath it itself.
 struct PANELS {
+// clang-format off
 #define KORVANE_PANELS_MEMBER(slot, name, parameters, arguments)                                     \
     [[no_unique_address]] UnusedSlots<first_unused_before(slot), (slot) - first_unused_before(slot)> \
         unused_before_##name;                                                                        \
     void(GAUGE_CALL* name) parameters noexcept;
+// clang-format on
     KORVANE_SERVICES(KORVANE_PANELS_MEMBER)
 #undef KORVANE_PANELS_MEMBER
 };

@@ -25,19 +25,31 @@ constexpr NONLINEARITY point(int32_t x, int32_t y, double value) {
 
 // Mouse lists: the whole-gauge parent is a parent with box 0, 0, 0, 0.
 constexpr MOUSERECT mouse_parent(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t help_id = 0) {
-    return MOUSERECT{.rect_type = kMouseParent, .x = x, .y = y, .width = w, .height = h, .cursor = -1,
-                     .help_id = help_id};
+    return MOUSERECT{
+        .rect_type = kMouseParent, .x = x, .y = y, .width = w, .height = h, .cursor = -1, .help_id = help_id};
 }
 constexpr MOUSERECT mouse_whole_gauge(uint32_t help_id = 0) { return mouse_parent(0, 0, 0, 0, help_id); }
 constexpr MOUSERECT mouse_event_child(int32_t x, int32_t y, int32_t w, int32_t h, int32_t cursor, uint32_t flags,
                                       uint32_t event_id) {
-    return MOUSERECT{.rect_type = kMouseChild, .x = x, .y = y, .width = w, .height = h, .cursor = cursor,
-                     .mouse_flags = flags, .event_id = event_id};
+    return MOUSERECT{.rect_type = kMouseChild,
+                     .x = x,
+                     .y = y,
+                     .width = w,
+                     .height = h,
+                     .cursor = cursor,
+                     .mouse_flags = flags,
+                     .event_id = event_id};
 }
 constexpr MOUSERECT mouse_handler_child(int32_t x, int32_t y, int32_t w, int32_t h, int32_t cursor, uint32_t flags,
                                         MouseHandler handler) {
-    return MOUSERECT{.rect_type = kMouseChild, .x = x, .y = y, .width = w, .height = h, .cursor = cursor,
-                     .mouse_flags = flags, .handler = handler};
+    return MOUSERECT{.rect_type = kMouseChild,
+                     .x = x,
+                     .y = y,
+                     .width = w,
+                     .height = h,
+                     .cursor = cursor,
+                     .mouse_flags = flags,
+                     .handler = handler};
 }
 constexpr MOUSERECT mouse_parent_end() { return MOUSERECT{.rect_type = kMouseParentEnd}; }
 constexpr MOUSERECT mouse_end() { return MOUSERECT{.rect_type = kMouseEnd}; }
@@ -47,10 +59,9 @@ struct Placement {
     int32_t x = 0;
     int32_t y = 0;
 };
-constexpr ELEMENT_HEADER element_header(ElementType type, uint32_t resource_id, Placement position,
-                                        GAUGEHDR* gauge, ELEMENT_HEADER* const* next,
-                                        const FAILURE_RECORD* failures, uint32_t image_flags,
-                                        Placement ofs = {}) {
+constexpr ELEMENT_HEADER element_header(ElementType type, uint32_t resource_id, Placement position, GAUGEHDR* gauge,
+                                        ELEMENT_HEADER* const* next, const FAILURE_RECORD* failures,
+                                        uint32_t image_flags, Placement ofs = {}) {
     return ELEMENT_HEADER{.element_type = type,
                           .resource_id = resource_id,
                           .position_x = position.x,

@@ -18,7 +18,9 @@ inline double reading(const ELEMENT_NEEDLE* needle) { return needle != nullptr ?
 inline double reading_y(const ELEMENT_MOVING_IMAGE* image) {
     return image != nullptr ? image->source_y.value : kNoReading;
 }
-inline double reading_y(const ELEMENT_SPRITE* sprite) { return sprite != nullptr ? sprite->source_y.value : kNoReading; }
+inline double reading_y(const ELEMENT_SPRITE* sprite) {
+    return sprite != nullptr ? sprite->source_y.value : kNoReading;
+}
 
 // The first entry of the header's element list: the gauge's root, from which
 // the element-chain helpers walk. Null without a header or list.

@@ -71,13 +71,34 @@ std::vector<Word> split_words(std::string_view text) {
 // --- Instructions ------------------------------------------------------------
 
 enum class Op {
-    Push, ReadLocal, ReadAbsoluteTime, WriteLocal,
-    Add, Subtract, Multiply, Divide, Modulo,
-    Increment, Decrement, Negate,
-    Equal, NotEqual, Less, Greater, LessEqual, GreaterEqual,
-    And, Or, Not,
-    Duplicate, Swap, Pop, Clear,
-    Store, Load, StorePop,
+    Push,
+    ReadLocal,
+    ReadAbsoluteTime,
+    WriteLocal,
+    Add,
+    Subtract,
+    Multiply,
+    Divide,
+    Modulo,
+    Increment,
+    Decrement,
+    Negate,
+    Equal,
+    NotEqual,
+    Less,
+    Greater,
+    LessEqual,
+    GreaterEqual,
+    And,
+    Or,
+    Not,
+    Duplicate,
+    Swap,
+    Pop,
+    Clear,
+    Store,
+    Load,
+    StorePop,
     BranchIfFalse,  // pops the condition; jumps to target when false
     Jump,
     Quit,
@@ -98,13 +119,13 @@ struct NamedOp {
 };
 
 constexpr std::array kOperators{
-    NamedOp{"+", Op::Add},         NamedOp{"-", Op::Subtract},    NamedOp{"*", Op::Multiply},
-    NamedOp{"/", Op::Divide},      NamedOp{"%", Op::Modulo},      NamedOp{"++", Op::Increment},
-    NamedOp{"--", Op::Decrement},  NamedOp{"neg", Op::Negate},    NamedOp{"==", Op::Equal},
-    NamedOp{"!=", Op::NotEqual},   NamedOp{"<", Op::Less},        NamedOp{">", Op::Greater},
-    NamedOp{"<=", Op::LessEqual},  NamedOp{">=", Op::GreaterEqual}, NamedOp{"and", Op::And},
-    NamedOp{"or", Op::Or},         NamedOp{"not", Op::Not},       NamedOp{"d", Op::Duplicate},
-    NamedOp{"r", Op::Swap},        NamedOp{"p", Op::Pop},         NamedOp{"c", Op::Clear},
+    NamedOp{"+", Op::Add},        NamedOp{"-", Op::Subtract},      NamedOp{"*", Op::Multiply},
+    NamedOp{"/", Op::Divide},     NamedOp{"%", Op::Modulo},        NamedOp{"++", Op::Increment},
+    NamedOp{"--", Op::Decrement}, NamedOp{"neg", Op::Negate},      NamedOp{"==", Op::Equal},
+    NamedOp{"!=", Op::NotEqual},  NamedOp{"<", Op::Less},          NamedOp{">", Op::Greater},
+    NamedOp{"<=", Op::LessEqual}, NamedOp{">=", Op::GreaterEqual}, NamedOp{"and", Op::And},
+    NamedOp{"or", Op::Or},        NamedOp{"not", Op::Not},         NamedOp{"d", Op::Duplicate},
+    NamedOp{"r", Op::Swap},       NamedOp{"p", Op::Pop},           NamedOp{"c", Op::Clear},
     NamedOp{"quit", Op::Quit},
 };
 
@@ -164,14 +185,13 @@ Instruction reference(const Word& word) {
     const std::string_view variable = trim(name.substr(2));
     switch (name[0]) {
         case 'L':
-            return Instruction{.op = write ? Op::WriteLocal : Op::ReadLocal, .word = &word,
-                               .name = "L:" + std::string(variable)};
+            return Instruction{
+                .op = write ? Op::WriteLocal : Op::ReadLocal, .word = &word, .name = "L:" + std::string(variable)};
         case 'P':
             if (variable != "Absolute Time") refuse(word.text, word.position, "unknown program variable");
             if (write) refuse(word.text, word.position, "read-only variable written");
             return Instruction{.op = Op::ReadAbsoluteTime, .word = &word};
-        default:
-            refuse(word.text, word.position, "unknown variable kind");
+        default: refuse(word.text, word.position, "unknown variable kind");
     }
 }
 
@@ -193,8 +213,8 @@ Instruction plain_word(const Word& word) {
         Op op;
     };
     // "sp" before "s": the longer prefix first.
-    for (const RegisterWord& form : {RegisterWord{"sp", Op::StorePop}, RegisterWord{"s", Op::Store},
-                                     RegisterWord{"l", Op::Load}}) {
+    for (const RegisterWord& form :
+         {RegisterWord{"sp", Op::StorePop}, RegisterWord{"s", Op::Store}, RegisterWord{"l", Op::Load}}) {
         if (text.substr(0, form.prefix.size()) != form.prefix) continue;
         if (const auto n = register_number(text.substr(form.prefix.size())))
             return Instruction{.op = form.op, .word = &word, .reg = *n};
@@ -239,7 +259,8 @@ std::vector<Instruction> compile(const std::vector<Word>& words) {
             code.push_back(plain_word(word));
         }
     }
-    if (!open.empty()) refuse(open.back().opener->text, open.back().opener->position, "unbalanced braces: no '}' closes");
+    if (!open.empty())
+        refuse(open.back().opener->text, open.back().opener->position, "unbalanced braces: no '}' closes");
     return code;
 }
 
@@ -283,11 +304,20 @@ public:
                 case Op::And: compare(in, [](double a, double b) { return truth(a) && truth(b); }); break;
                 case Op::Or: compare(in, [](double a, double b) { return truth(a) || truth(b); }); break;
                 case Op::Not: unary(in, [](double a) { return truth(a) ? 0.0 : 1.0; }); break;
-                case Op::Duplicate: need(in, 1); push(stack_.back()); break;
-                case Op::Swap: need(in, 2); std::swap(stack_[stack_.size() - 1], stack_[stack_.size() - 2]); break;
+                case Op::Duplicate:
+                    need(in, 1);
+                    push(stack_.back());
+                    break;
+                case Op::Swap:
+                    need(in, 2);
+                    std::swap(stack_[stack_.size() - 1], stack_[stack_.size() - 2]);
+                    break;
                 case Op::Pop: pop(in); break;
                 case Op::Clear: stack_.clear(); break;
-                case Op::Store: need(in, 1); registers_[in.reg] = stack_.back(); break;
+                case Op::Store:
+                    need(in, 1);
+                    registers_[in.reg] = stack_.back();
+                    break;
                 case Op::Load: push(registers_[in.reg]); break;
                 case Op::StorePop: registers_[in.reg] = pop(in); break;
                 case Op::BranchIfFalse:

@@ -53,7 +53,8 @@ private:
 class Calculator {
 public:
     // Runs over `vars`; P:Absolute Time reads `absolute_time_seconds`.
-    Calculator(VariableStore& vars, double absolute_time_seconds) : vars_(vars), absolute_time_(absolute_time_seconds) {}
+    Calculator(VariableStore& vars, double absolute_time_seconds)
+        : vars_(vars), absolute_time_(absolute_time_seconds) {}
 
     // Runs one program and returns the stack it leaves, bottom first. Throws
     // CalculatorError for a malformed program (unbalanced parentheses or

@@ -29,9 +29,7 @@ uint32_t bgr(const std::vector<uint8_t>& bytes, size_t offset) {
            bytes[offset];
 }
 
-uint64_t stride_of(uint32_t width, uint32_t bits_per_pixel) {
-    return (uint64_t{width} * bits_per_pixel + 31) / 32 * 4;
-}
+uint64_t stride_of(uint32_t width, uint32_t bits_per_pixel) { return (uint64_t{width} * bits_per_pixel + 31) / 32 * 4; }
 
 // A 40-byte header for an uncompressed bitmap.
 std::vector<uint8_t> info_header(uint32_t width, uint32_t height, uint16_t bits, uint32_t palette_entries,

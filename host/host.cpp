@@ -41,11 +41,11 @@ void guarded(Serve serve) noexcept {
 }
 
 #define BENCH_SERVICE_ENTRY(slot, name, parameters, arguments) \
-    void GAUGE_CALL name##_entry parameters noexcept {          \
-        guarded<slot>([&](Host& host) {                         \
-            host.record(slot, words arguments);                 \
-            host.on_##name arguments;                           \
-        });                                                     \
+    void GAUGE_CALL name##_entry parameters noexcept {         \
+        guarded<slot>([&](Host& host) {                        \
+            host.record(slot, words arguments);                \
+            host.on_##name arguments;                          \
+        });                                                    \
     }
 KORVANE_SERVICES(BENCH_SERVICE_ENTRY)
 #undef BENCH_SERVICE_ENTRY
@@ -115,7 +115,8 @@ void Host::set_window(const std::string& window_class, const std::string& title,
 // As with the platform's FindWindowA, a null class or title matches any.
 bool Host::has_window(const char* window_class, const char* title) const noexcept {
     return std::any_of(windows_.begin(), windows_.end(), [&](const auto& window) {
-        return (window_class == nullptr || window.first == window_class) && (title == nullptr || window.second == title);
+        return (window_class == nullptr || window.first == window_class) &&
+               (title == nullptr || window.second == title);
     });
 }
 
@@ -137,8 +138,7 @@ void Host::record_fault(uint32_t slot, const char* what) noexcept {
     ++service_fault_count_;
     try {
         service_faults_.push_back({slot, what != nullptr ? what : ""});
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 // The element-list services are logged and no more: the bench keeps no

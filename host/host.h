@@ -47,7 +47,8 @@ void fill_unused_slots(PANELS& table) {
         if constexpr (Count > 0) {
             [&]<uint32_t... I>(std::integer_sequence<uint32_t, I...>) {
                 ((unused.slots[I] = &Trap<First + I>::call), ...);
-            }(std::make_integer_sequence<uint32_t, Count>{});
+            }
+            (std::make_integer_sequence<uint32_t, Count>{});
         }
     };
 #define BENCH_FILL_UNUSED(slot, name, parameters, arguments) fill(table.unused_before_##name);
@@ -57,8 +58,8 @@ void fill_unused_slots(PANELS& table) {
 
 // One call the module made into the service table.
 struct ServiceCall {
-    uint32_t slot = 0;            // service number (offset / 4)
-    uint32_t args[4] = {};        // the 32-bit arguments as passed (pointers as addresses)
+    uint32_t slot = 0;      // service number (offset / 4)
+    uint32_t args[4] = {};  // the 32-bit arguments as passed (pointers as addresses)
 };
 
 // An exception a service raised inside the host. The table's entry stopped it

@@ -45,20 +45,16 @@ Record* as(ELEMENT_HEADER* element) {
 // The embedded variables the host refreshes in an element, by kind.
 std::vector<MODULE_VAR*> element_variables(ELEMENT_HEADER* element) {
     switch (element->element_type) {
-    case kNeedle:
-        return {&as<ELEMENT_NEEDLE>(element)->source};
-    case kSlider:
-        return {&as<ELEMENT_SLIDER>(element)->source_x, &as<ELEMENT_SLIDER>(element)->source_y};
-    case kIcon:
-        return {&as<ELEMENT_ICON>(element)->source};
-    case kMovingImage:
-        return {&as<ELEMENT_MOVING_IMAGE>(element)->source_x, &as<ELEMENT_MOVING_IMAGE>(element)->source_y};
-    case kSprite: {
-        auto* sprite = as<ELEMENT_SPRITE>(element);
-        return {&sprite->source_x, &sprite->source_y, &sprite->source_rotation};
-    }
-    default:
-        return {};
+        case kNeedle: return {&as<ELEMENT_NEEDLE>(element)->source};
+        case kSlider: return {&as<ELEMENT_SLIDER>(element)->source_x, &as<ELEMENT_SLIDER>(element)->source_y};
+        case kIcon: return {&as<ELEMENT_ICON>(element)->source};
+        case kMovingImage:
+            return {&as<ELEMENT_MOVING_IMAGE>(element)->source_x, &as<ELEMENT_MOVING_IMAGE>(element)->source_y};
+        case kSprite: {
+            auto* sprite = as<ELEMENT_SPRITE>(element);
+            return {&sprite->source_x, &sprite->source_y, &sprite->source_rotation};
+        }
+        default: return {};
     }
 }
 
@@ -83,13 +79,13 @@ struct GaugeInstance::Impl {
         std::unique_ptr<HOST_IMAGE_PREFIX> image;
     };
 
-    std::vector<Node> tree;                 // drawing order
-    std::vector<MODULE_VAR*> variables;     // embedded, token != 0
+    std::vector<Node> tree;              // drawing order
+    std::vector<MODULE_VAR*> variables;  // embedded, token != 0
     MouseLayout mouse;
     std::map<uint32_t, std::optional<Size>> sizes;
     std::vector<Installed> installed;
     bool set_up = false;
-    std::vector<bool> has_angle;            // per node: a needle angle from an earlier update
+    std::vector<bool> has_angle;  // per node: a needle angle from an earlier update
 
     // Mouse: the box held since the press, and the pointer's latest position.
     const MouseBox* held = nullptr;
@@ -277,62 +273,61 @@ void GaugeInstance::update() {
 void GaugeInstance::evaluate(size_t index, ElementState& state) {
     ELEMENT_HEADER* element = state.element;
     switch (element->element_type) {
-    case kNeedle: {
-        auto* needle = as<ELEMENT_NEEDLE>(element);
-        state.value = needle->update_callback != nullptr ? needle->update_callback(needle) : needle->source.value;
-        const double target =
-            needle->nonlinearity != nullptr && needle->nonlinearity_size != 0
-                ? *table_angle(needle->nonlinearity, needle->nonlinearity_size, element->position_x,
-                               element->position_y, state.value)
-                : normalize_degrees(state.value);
-        const bool first = !impl_->has_angle[index];
-        state.angle = first ? target : rate_limited_angle(state.angle, target, needle->max_degrees_per_tick);
-        impl_->has_angle[index] = true;
-        break;
-    }
-    case kSlider: {
-        auto* slider = as<ELEMENT_SLIDER>(element);
-        state.x = element->position_x + frame::finite_or_zero(slider->source_x.value * slider->scale_x);
-        state.y = element->position_y + frame::finite_or_zero(slider->source_y.value * slider->scale_y);
-        break;
-    }
-    case kIcon: {
-        auto* icon = as<ELEMENT_ICON>(element);
-        state.value = icon->callback != nullptr ? icon->callback(icon) : icon->source.value;
-        state.frame = icon_frame(state.value, icon->frame_count);
-        state.resource_id = element->resource_id + state.frame;
-        break;
-    }
-    case kMovingImage: {
-        auto* moving = as<ELEMENT_MOVING_IMAGE>(element);
-        const double value_x = moving->callback_x != nullptr ? moving->callback_x(moving) : moving->source_x.value;
-        const double value_y = moving->callback_y != nullptr ? moving->callback_y(moving) : moving->source_y.value;
-        state.fraction_x = moving_image_fraction(value_x, moving->min_x, moving->max_x);
-        state.fraction_y = moving_image_fraction(value_y, moving->min_y, moving->max_y);
-        const std::optional<Size> picture = impl_->bitmap_size(module_, element->resource_id);
-        const std::optional<Size> window = impl_->bitmap_size(module_, element->resource_id + 1);
-        state.offset_x = 0.0;
-        state.offset_y = 0.0;
-        if (picture && window) {
-            state.offset_x = moving_image_offset(value_x, moving->min_x, moving->max_x, picture->width, window->width);
-            state.offset_y =
-                moving_image_offset(value_y, moving->min_y, moving->max_y, picture->height, window->height);
+        case kNeedle: {
+            auto* needle = as<ELEMENT_NEEDLE>(element);
+            state.value = needle->update_callback != nullptr ? needle->update_callback(needle) : needle->source.value;
+            const double target = needle->nonlinearity != nullptr && needle->nonlinearity_size != 0
+                                      ? *table_angle(needle->nonlinearity, needle->nonlinearity_size,
+                                                     element->position_x, element->position_y, state.value)
+                                      : normalize_degrees(state.value);
+            const bool first = !impl_->has_angle[index];
+            state.angle = first ? target : rate_limited_angle(state.angle, target, needle->max_degrees_per_tick);
+            impl_->has_angle[index] = true;
+            break;
         }
-        break;
-    }
-    case kSprite: {
-        auto* sprite = as<ELEMENT_SPRITE>(element);
-        const double value_x = sprite->callback_x != nullptr ? sprite->callback_x(sprite) : sprite->source_x.value;
-        const double value_y = sprite->callback_y != nullptr ? sprite->callback_y(sprite) : sprite->source_y.value;
-        const double value_rotation = sprite->callback_rotation != nullptr ? sprite->callback_rotation(sprite)
-                                                                           : sprite->source_rotation.value;
-        state.shift_x = frame::finite_or_zero(value_x * sprite->scale_x);
-        state.shift_y = frame::finite_or_zero(value_y * sprite->scale_y);
-        state.rotation = frame::finite_or_zero(value_rotation * sprite->scale_rotation);
-        break;
-    }
-    default:
-        break;
+        case kSlider: {
+            auto* slider = as<ELEMENT_SLIDER>(element);
+            state.x = element->position_x + frame::finite_or_zero(slider->source_x.value * slider->scale_x);
+            state.y = element->position_y + frame::finite_or_zero(slider->source_y.value * slider->scale_y);
+            break;
+        }
+        case kIcon: {
+            auto* icon = as<ELEMENT_ICON>(element);
+            state.value = icon->callback != nullptr ? icon->callback(icon) : icon->source.value;
+            state.frame = icon_frame(state.value, icon->frame_count);
+            state.resource_id = element->resource_id + state.frame;
+            break;
+        }
+        case kMovingImage: {
+            auto* moving = as<ELEMENT_MOVING_IMAGE>(element);
+            const double value_x = moving->callback_x != nullptr ? moving->callback_x(moving) : moving->source_x.value;
+            const double value_y = moving->callback_y != nullptr ? moving->callback_y(moving) : moving->source_y.value;
+            state.fraction_x = moving_image_fraction(value_x, moving->min_x, moving->max_x);
+            state.fraction_y = moving_image_fraction(value_y, moving->min_y, moving->max_y);
+            const std::optional<Size> picture = impl_->bitmap_size(module_, element->resource_id);
+            const std::optional<Size> window = impl_->bitmap_size(module_, element->resource_id + 1);
+            state.offset_x = 0.0;
+            state.offset_y = 0.0;
+            if (picture && window) {
+                state.offset_x =
+                    moving_image_offset(value_x, moving->min_x, moving->max_x, picture->width, window->width);
+                state.offset_y =
+                    moving_image_offset(value_y, moving->min_y, moving->max_y, picture->height, window->height);
+            }
+            break;
+        }
+        case kSprite: {
+            auto* sprite = as<ELEMENT_SPRITE>(element);
+            const double value_x = sprite->callback_x != nullptr ? sprite->callback_x(sprite) : sprite->source_x.value;
+            const double value_y = sprite->callback_y != nullptr ? sprite->callback_y(sprite) : sprite->source_y.value;
+            const double value_rotation = sprite->callback_rotation != nullptr ? sprite->callback_rotation(sprite)
+                                                                               : sprite->source_rotation.value;
+            state.shift_x = frame::finite_or_zero(value_x * sprite->scale_x);
+            state.shift_y = frame::finite_or_zero(value_y * sprite->scale_y);
+            state.rotation = frame::finite_or_zero(value_rotation * sprite->scale_rotation);
+            break;
+        }
+        default: break;
     }
 }
 

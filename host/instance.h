@@ -30,21 +30,21 @@ namespace bench {
 // offsets, shifts and rotation 0).
 struct ElementState {
     ELEMENT_HEADER* element = nullptr;
-    int depth = 0;              // steps below the root in the tree
+    int depth = 0;  // steps below the root in the tree
     uint32_t type = 0;
-    bool visible = true;        // bit 30 clear
-    uint32_t resource_id = 0;   // the bitmap drawn (icon: the frame's id)
+    bool visible = true;                     // bit 30 clear
+    uint32_t resource_id = 0;                // the bitmap drawn (icon: the frame's id)
     std::optional<uint32_t> failure_action;  // action of an active failure, if any
-    bool greyed = false;        // failure action 1: drawn greyed out
+    bool greyed = false;                     // failure action 1: drawn greyed out
 
-    double value = 0.0;         // needle, icon: the value used
-    double angle = 0.0;         // needle: degrees clockwise from 3 o'clock, in [0, 360)
-    uint32_t frame = 0;         // icon
-    double x = 0.0, y = 0.0;    // slider: where the bitmap is drawn (bitmap pixels)
-    double offset_x = 0.0, offset_y = 0.0;  // moving image: picture offset behind the window
+    double value = 0.0;                         // needle, icon: the value used
+    double angle = 0.0;                         // needle: degrees clockwise from 3 o'clock, in [0, 360)
+    uint32_t frame = 0;                         // icon
+    double x = 0.0, y = 0.0;                    // slider: where the bitmap is drawn (bitmap pixels)
+    double offset_x = 0.0, offset_y = 0.0;      // moving image: picture offset behind the window
     double fraction_x = 0.0, fraction_y = 0.0;  // moving image: 0 at min .. 1 at max (known without bitmaps)
-    double shift_x = 0.0, shift_y = 0.0;    // sprite: texture shift in pixels
-    double rotation = 0.0;      // sprite: degrees, positive anticlockwise
+    double shift_x = 0.0, shift_y = 0.0;        // sprite: texture shift in pixels
+    double rotation = 0.0;                      // sprite: degrees, positive anticlockwise
 };
 
 class GaugeInstance {
@@ -102,9 +102,9 @@ public:
     // has one and calls its handler if it has one, with the point relative to
     // the box's displayed top-left. Handler flags: the box's click and drag
     // bits on the press, 0x00200000 on a repeat, 0x00800000 on a drag move.
-    void press(int32_t x, int32_t y);   // left button down (sets the gauge up if it is not)
-    void move(int32_t x, int32_t y);    // pointer moves: a drag box held acts again, wherever the pointer is
-    void repeat();                      // a box with bit 21 held acts again while the pointer is on it
+    void press(int32_t x, int32_t y);  // left button down (sets the gauge up if it is not)
+    void move(int32_t x, int32_t y);   // pointer moves: a drag box held acts again, wherever the pointer is
+    void repeat();                     // a box with bit 21 held acts again while the pointer is on it
     void release();
 
 private:

@@ -136,7 +136,8 @@ Module::Module(Host& host, const std::string& path, const std::string& resource_
         try {
             resources_ = PeImage::read_file(resource_path);
         } catch (const PeError& error) {
-            throw ModuleError(std::string("bitmap resources unreadable: ") + error.what(), ModuleError::Kind::kResources);
+            throw ModuleError(std::string("bitmap resources unreadable: ") + error.what(),
+                              ModuleError::Kind::kResources);
         }
     }
 
@@ -156,8 +157,9 @@ Module::Module(Host& host, const std::string& path, const std::string& resource_
     }
     auto* imports = static_cast<IMPORT_TABLE*>(import_table.address);
     if (imports->panels_id != kImportPanelsId) {
-        fail(path, "ImportTable does not start with the service table entry 0x0F (found " +
-                       std::to_string(imports->panels_id) + ")",
+        fail(path,
+             "ImportTable does not start with the service table entry 0x0F (found " +
+                 std::to_string(imports->panels_id) + ")",
              ModuleError::Kind::kExports);
     }
     if (imports->end_id != 0 || imports->end_pointer != nullptr) {
@@ -168,7 +170,8 @@ Module::Module(Host& host, const std::string& path, const std::string& resource_
         fail(path, "Linkage too small", ModuleError::Kind::kExports);
     }
     auto* header = static_cast<LINKAGE_HEADER*>(linkage.address);
-    auto* const* table = reinterpret_cast<GAUGEHDR* const*>(static_cast<char*>(linkage.address) + sizeof(LINKAGE_HEADER));
+    auto* const* table =
+        reinterpret_cast<GAUGEHDR* const*>(static_cast<char*>(linkage.address) + sizeof(LINKAGE_HEADER));
     // Slots read at most, the terminator included.
     size_t slots = kMaxGauges + 1;
     if (linkage.size != 0) slots = std::min(slots, (linkage.size - sizeof(LINKAGE_HEADER)) / sizeof(GAUGEHDR*));

@@ -22,10 +22,10 @@ namespace bench {
 class ModuleError : public std::runtime_error {
 public:
     enum class Kind {
-        kFile,          // missing, or no loadable library
-        kResources,     // the bitmap resource file
-        kExports,       // Linkage or ImportTable missing, or ImportTable malformed
-        kGaugeTable,    // the gauge table has no null end within its record
+        kFile,        // missing, or no loadable library
+        kResources,   // the bitmap resource file
+        kExports,     // Linkage or ImportTable missing, or ImportTable malformed
+        kGaugeTable,  // the gauge table has no null end within its record
     };
     explicit ModuleError(const std::string& message, Kind kind = Kind::kFile)
         : std::runtime_error(message), kind_(kind) {}

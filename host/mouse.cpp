@@ -31,48 +31,48 @@ MouseLayout MouseLayout::parse(const MOUSERECT* list, int64_t gauge_width, int64
     for (size_t index = 0; index < kMaxMouseRecords; ++index) {
         const MOUSERECT& record = list[index];
         switch (record.rect_type) {
-        case kMouseEnd:
-            if (!open.empty()) {
-                throw MouseListError(record_error(index, "end of list while ") + std::to_string(open.size()) +
-                                     " parent(s) are still open");
+            case kMouseEnd:
+                if (!open.empty()) {
+                    throw MouseListError(record_error(index, "end of list while ") + std::to_string(open.size()) +
+                                         " parent(s) are still open");
+                }
+                return layout;
+            case kMouseParentEnd:
+                if (open.empty()) throw MouseListError(record_error(index, "end of parent with no parent open"));
+                open.pop_back();
+                break;
+            case kMouseParent:
+            case kMouseChild: {
+                if (record.rect_type == kMouseChild && open.empty()) {
+                    throw MouseListError(record_error(index, "child outside any parent"));
+                }
+                MouseBox box;
+                box.record = index;
+                box.rect_type = record.rect_type;
+                box.depth = static_cast<int>(open.size());
+                const bool whole_gauge = record.rect_type == kMouseParent && record.x == 0 && record.y == 0 &&
+                                         record.width == 0 && record.height == 0;
+                if (whole_gauge) {
+                    box.width = gauge_width;
+                    box.height = gauge_height;
+                } else {
+                    const OpenParent origin = open.empty() ? OpenParent{} : open.back();
+                    box.x = origin.x + record.x;
+                    box.y = origin.y + record.y;
+                    box.width = record.width;
+                    box.height = record.height;
+                }
+                box.cursor = record.cursor;
+                box.help_id = record.help_id;
+                box.mouse_flags = record.mouse_flags;
+                box.event_id = record.event_id;
+                box.handler = record.handler;
+                if (record.rect_type == kMouseParent) open.push_back({box.x, box.y});
+                layout.boxes_.push_back(box);
+                break;
             }
-            return layout;
-        case kMouseParentEnd:
-            if (open.empty()) throw MouseListError(record_error(index, "end of parent with no parent open"));
-            open.pop_back();
-            break;
-        case kMouseParent:
-        case kMouseChild: {
-            if (record.rect_type == kMouseChild && open.empty()) {
-                throw MouseListError(record_error(index, "child outside any parent"));
-            }
-            MouseBox box;
-            box.record = index;
-            box.rect_type = record.rect_type;
-            box.depth = static_cast<int>(open.size());
-            const bool whole_gauge = record.rect_type == kMouseParent && record.x == 0 && record.y == 0 &&
-                                     record.width == 0 && record.height == 0;
-            if (whole_gauge) {
-                box.width = gauge_width;
-                box.height = gauge_height;
-            } else {
-                const OpenParent origin = open.empty() ? OpenParent{} : open.back();
-                box.x = origin.x + record.x;
-                box.y = origin.y + record.y;
-                box.width = record.width;
-                box.height = record.height;
-            }
-            box.cursor = record.cursor;
-            box.help_id = record.help_id;
-            box.mouse_flags = record.mouse_flags;
-            box.event_id = record.event_id;
-            box.handler = record.handler;
-            if (record.rect_type == kMouseParent) open.push_back({box.x, box.y});
-            layout.boxes_.push_back(box);
-            break;
-        }
-        default:
-            throw MouseListError(record_error(index, "unknown record type ") + std::to_string(record.rect_type));
+            default:
+                throw MouseListError(record_error(index, "unknown record type ") + std::to_string(record.rect_type));
         }
     }
     throw MouseListError("mouse list has no end record within " + std::to_string(kMaxMouseRecords) + " records");

@@ -24,9 +24,9 @@ inline constexpr size_t kMaxMouseRecords = 4096;
 
 // One parent or child box, placed on the gauge.
 struct MouseBox {
-    size_t record = 0;           // index of its record in the list
-    uint32_t rect_type = 0;      // kMouseParent or kMouseChild
-    int depth = 0;               // parents open around it (0: an outermost parent)
+    size_t record = 0;       // index of its record in the list
+    uint32_t rect_type = 0;  // kMouseParent or kMouseChild
+    int depth = 0;           // parents open around it (0: an outermost parent)
     // Absolute box in background-bitmap pixels (wide enough that nested
     // offsets cannot overflow).
     int64_t x = 0, y = 0, width = 0, height = 0;

@@ -64,8 +64,7 @@ Panel::Panel(Host& host, PanelConfig config, const ModulePaths& paths, double sc
             const double height = line.height.value_or(width * natural_height / natural_width);
             gauge.width = width * scale_;
             gauge.height = height * scale_;
-            const double instance_scale =
-                gauge.width / (gauge.bitmap_width != 0 ? gauge.bitmap_width : kFallbackSize);
+            const double instance_scale = gauge.width / (gauge.bitmap_width != 0 ? gauge.bitmap_width : kFallbackSize);
             if (!(instance_scale > 0.0 && instance_scale <= GaugeInstance::kMaxScale) ||
                 !(gauge.scale_y() > 0.0 && gauge.scale_y() <= GaugeInstance::kMaxScale)) {
                 throw PanelError(where(config_, line.line) + "gauge '" + line.gauge + "' would be shown at " +

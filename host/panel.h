@@ -56,9 +56,9 @@ public:
         const PanelGauge* config = nullptr;
         Module* module = nullptr;
         std::unique_ptr<GaugeInstance> instance;
-        bool shown = false;                         // on a visible window
+        bool shown = false;                                       // on a visible window
         double left = 0.0, top = 0.0, width = 0.0, height = 0.0;  // picture pixels
-        uint32_t bitmap_width = 0, bitmap_height = 0;  // background bitmap; 0: the module lacks it
+        uint32_t bitmap_width = 0, bitmap_height = 0;             // background bitmap; 0: the module lacks it
         // Picture pixels per background-bitmap pixel, across and down.
         double scale_x() const;
         double scale_y() const;
@@ -70,8 +70,7 @@ public:
 
     // Loads every module the configuration names and places every gauge.
     // Throws PanelError for a scale outside (0, GaugeInstance::kMaxScale].
-    Panel(Host& host, PanelConfig config, const ModulePaths& paths, double scale = 1.0,
-          const ModuleHook& on_load = {});
+    Panel(Host& host, PanelConfig config, const ModulePaths& paths, double scale = 1.0, const ModuleHook& on_load = {});
     ~Panel();
     Panel(const Panel&) = delete;
     Panel& operator=(const Panel&) = delete;
@@ -83,7 +82,7 @@ public:
     double picture_height() const { return picture_height_; }
 
     const std::vector<Window>& windows() const { return windows_; }  // the visible ones
-    const std::vector<Gauge>& gauges() const { return gauges_; }    // every gauge line, in window order
+    const std::vector<Gauge>& gauges() const { return gauges_; }     // every gauge line, in window order
 
     // The first gauge with that header name, or "Module!Gauge"; null if none.
     const Gauge* find(std::string_view name) const;

@@ -86,15 +86,16 @@ private:
             return;
         }
         const size_t equals = line.find('=');
-        if (equals == std::string_view::npos) fail("expected 'key=value', a [section] or a comment: '" + std::string(line) + "'");
+        if (equals == std::string_view::npos)
+            fail("expected 'key=value', a [section] or a comment: '" + std::string(line) + "'");
         const std::string key = lower(trim(line.substr(0, equals)));
         const std::string_view value = trim(line.substr(equals + 1));
         if (key.empty()) fail("a value without a key");
         switch (section_) {
-        case Section::None: fail("'" + key + "' outside any section");
-        case Section::Other: return;
-        case Section::Titles: titles_[key] = std::string(value); return;
-        case Section::Window: window_key(key, value); return;
+            case Section::None: fail("'" + key + "' outside any section");
+            case Section::Other: return;
+            case Section::Titles: titles_[key] = std::string(value); return;
+            case Section::Window: window_key(key, value); return;
         }
     }
 
@@ -147,7 +148,8 @@ private:
 
     void gauge_line(const std::string& key, std::string_view value, PanelWindow& window) {
         const std::string digits = key.substr(5);
-        if (!std::all_of(digits.begin(), digits.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }))
+        if (!std::all_of(digits.begin(), digits.end(),
+                         [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }))
             fail("'" + key + "': gauge keys are 'gauge' and a number");
         if (digits.size() > 6) fail("'" + key + "': gauge number too long");
         const long number_value = std::strtol(digits.c_str(), nullptr, 10);
@@ -184,7 +186,7 @@ private:
     Section section_ = Section::None;
     int line_ = 0;
     std::map<std::string, std::string> titles_;
-    std::map<long, int> window_numbers_;   // gauge number -> line, in the current window
+    std::map<long, int> window_numbers_;  // gauge number -> line, in the current window
 };
 
 }  // namespace

@@ -50,17 +50,17 @@ struct PanelGauge {
 };
 
 struct PanelWindow {
-    std::string section;   // "Window00"
-    std::string title;     // from [Window Titles], or the section name
+    std::string section;  // "Window00"
+    std::string title;    // from [Window Titles], or the section name
     int line = 0;
     double width = 0.0, height = 0.0;  // size_mm; 0 when not given
     bool visible = true;
-    uint32_t background = 0x242622;    // 0xRRGGBB
-    std::vector<PanelGauge> gauges;    // in gauge-number order
+    uint32_t background = 0x242622;  // 0xRRGGBB
+    std::vector<PanelGauge> gauges;  // in gauge-number order
 };
 
 struct PanelConfig {
-    std::string source;  // file name for messages
+    std::string source;                // file name for messages
     std::vector<PanelWindow> windows;  // in section order
 
     static PanelConfig parse(std::string_view text, const std::string& source);

@@ -124,7 +124,8 @@ private:
             // The last section's raw size is often rounded past the file's end.
             section.raw_size = raw_size == 0 ? 0 : std::min<uint64_t>(raw_size, bytes_.size() - section.raw_offset);
             // Bytes beyond the virtual size are padding, not part of the image.
-            if (section.virtual_size != 0) section.raw_size = std::min<uint64_t>(section.raw_size, section.virtual_size);
+            if (section.virtual_size != 0)
+                section.raw_size = std::min<uint64_t>(section.raw_size, section.virtual_size);
             sections_.push_back(section);
         }
     }
@@ -149,8 +150,7 @@ private:
                 // Each further byte must map too, so a name cannot run off its section.
                 if (map(rva + length, 1, what) != start + length) fail(std::string(what) + " crosses sections");
             }
-            if (bytes_[start + length] == 0)
-                return std::string(reinterpret_cast<const char*>(&bytes_[start]), length);
+            if (bytes_[start + length] == 0) return std::string(reinterpret_cast<const char*>(&bytes_[start]), length);
         }
         fail(std::string(what) + " too long");
     }
@@ -173,10 +173,11 @@ private:
         if (rva == 0) return;
         for (uint32_t i = 0;; ++i) {
             if (i == kMaxImports) fail("import directory without an end");
-            const uint64_t descriptor = map(uint64_t{rva} + kImportDescriptorSize * i, kImportDescriptorSize,
-                                            "import directory");
+            const uint64_t descriptor =
+                map(uint64_t{rva} + kImportDescriptorSize * i, kImportDescriptorSize, "import directory");
             bool empty = true;
-            for (uint64_t field = 0; field < kImportDescriptorSize; field += 4) empty = empty && u32(descriptor + field) == 0;
+            for (uint64_t field = 0; field < kImportDescriptorSize; field += 4)
+                empty = empty && u32(descriptor + field) == 0;
             if (empty) return;
             const uint32_t name_rva = u32(descriptor + 12);
             if (name_rva == 0) fail("import without a DLL name");
@@ -186,15 +187,15 @@ private:
     }
 
     struct ResourceEntry {
-        uint32_t name = 0;       // the id, or a name offset with the high bit set
-        uint32_t target = 0;     // a data entry, or a subdirectory with the high bit set
+        uint32_t name = 0;    // the id, or a name offset with the high bit set
+        uint32_t target = 0;  // a data entry, or a subdirectory with the high bit set
     };
 
     std::vector<ResourceEntry> resource_directory(uint64_t base_rva, uint32_t offset) const {
         const uint64_t directory = map(base_rva + offset, kResourceDirectorySize, "resource directory");
         const uint32_t count = uint32_t{u16(directory + 12)} + u16(directory + 14);
-        const uint64_t entries = map(base_rva + offset + kResourceDirectorySize, kResourceEntrySize * count,
-                                     "resource directory entries");
+        const uint64_t entries =
+            map(base_rva + offset + kResourceDirectorySize, kResourceEntrySize * count, "resource directory entries");
         std::vector<ResourceEntry> result;
         result.reserve(count);
         for (uint32_t i = 0; i < count; ++i) {
@@ -275,7 +276,9 @@ private:
         return bitmap;
     }
 
-    std::pair<uint32_t, uint32_t> directory(uint32_t index) const { return {directories_[index][0], directories_[index][1]}; }
+    std::pair<uint32_t, uint32_t> directory(uint32_t index) const {
+        return {directories_[index][0], directories_[index][1]};
+    }
 
     const std::vector<uint8_t>& bytes_;
     const std::string& name_;

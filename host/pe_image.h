@@ -22,11 +22,11 @@ struct Bitmap {
     uint32_t width = 0;
     uint32_t height = 0;
     uint16_t bits_per_pixel = 0;
-    uint32_t compression = 0;            // 0 = uncompressed
-    bool top_down = false;               // stored with a negative height: first row on top
-    uint32_t palette_entries = 0;        // colour table entries after the header
-    uint32_t pixel_offset = 0;           // where the pixel rows start in `dib`
-    std::vector<uint8_t> dib;            // the resource bytes: header, palette, pixels
+    uint32_t compression = 0;      // 0 = uncompressed
+    bool top_down = false;         // stored with a negative height: first row on top
+    uint32_t palette_entries = 0;  // colour table entries after the header
+    uint32_t pixel_offset = 0;     // where the pixel rows start in `dib`
+    std::vector<uint8_t> dib;      // the resource bytes: header, palette, pixels
 };
 
 inline constexpr uint16_t kMachineI386 = 0x14C;

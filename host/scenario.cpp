@@ -72,9 +72,7 @@ public:
         return ref;
     }
 
-    GaugePoint point(size_t index) const {
-        return {words_.at(index), number(index + 1, "x"), number(index + 2, "y")};
-    }
+    GaugePoint point(size_t index) const { return {words_.at(index), number(index + 1, "x"), number(index + 2, "y")}; }
 
     void keyword(size_t index, const char* expected, const char* usage) const {
         if (words_.at(index) != expected) fail(std::string("usage: ") + usage);
@@ -182,8 +180,8 @@ Scenario Scenario::parse(std::string_view text, const std::string& source) {
         if (parts.empty()) continue;
         LineParser parser(source, number, std::move(parts));
         ScenarioAction action = parse_action(parser, after_first_word(line));
-        const bool setting = std::holds_alternative<scenario::Panel>(action) ||
-                             std::holds_alternative<scenario::Scale>(action);
+        const bool setting =
+            std::holds_alternative<scenario::Panel>(action) || std::holds_alternative<scenario::Scale>(action);
         if (setting) {
             if (acted) parser.fail("'" + parser.command() + "' must come before the first action");
             bool& seen = std::holds_alternative<scenario::Panel>(action) ? has_panel : has_scale;

@@ -47,24 +47,55 @@ struct GaugePoint {
 };
 
 namespace scenario {
-struct Panel { std::string path; };                      // panel <file>: relative to the scenario
-struct Scale { double scale = 1.0; };                    // scale <s>: display scale of the panel
-struct Set { VariableRef variable; double value = 0.0; };
-struct Update { uint32_t count = 1; };
-struct Click { GaugePoint at; };
-struct Drag { GaugePoint from; double to_x = 0.0, to_y = 0.0; };
-struct Hold { GaugePoint at; uint32_t updates = 0; };
-struct Key { uint32_t event = 0; uint32_t value = 0; };
-struct Fail { uint32_t key = 0; };
-struct Restore { uint32_t key = 0; };
-struct Print { std::vector<VariableRef> variables; };
-struct Snapshot { std::string path; std::string gauge; };  // gauge empty: the whole panel
-struct Echo { std::string text; };
+struct Panel {
+    std::string path;
+};  // panel <file>: relative to the scenario
+struct Scale {
+    double scale = 1.0;
+};  // scale <s>: display scale of the panel
+struct Set {
+    VariableRef variable;
+    double value = 0.0;
+};
+struct Update {
+    uint32_t count = 1;
+};
+struct Click {
+    GaugePoint at;
+};
+struct Drag {
+    GaugePoint from;
+    double to_x = 0.0, to_y = 0.0;
+};
+struct Hold {
+    GaugePoint at;
+    uint32_t updates = 0;
+};
+struct Key {
+    uint32_t event = 0;
+    uint32_t value = 0;
+};
+struct Fail {
+    uint32_t key = 0;
+};
+struct Restore {
+    uint32_t key = 0;
+};
+struct Print {
+    std::vector<VariableRef> variables;
+};
+struct Snapshot {
+    std::string path;
+    std::string gauge;
+};  // gauge empty: the whole panel
+struct Echo {
+    std::string text;
+};
 }  // namespace scenario
 
-using ScenarioAction = std::variant<scenario::Panel, scenario::Scale, scenario::Set, scenario::Update,
-                                    scenario::Click, scenario::Drag, scenario::Hold, scenario::Key, scenario::Fail,
-                                    scenario::Restore, scenario::Print, scenario::Snapshot, scenario::Echo>;
+using ScenarioAction = std::variant<scenario::Panel, scenario::Scale, scenario::Set, scenario::Update, scenario::Click,
+                                    scenario::Drag, scenario::Hold, scenario::Key, scenario::Fail, scenario::Restore,
+                                    scenario::Print, scenario::Snapshot, scenario::Echo>;
 
 struct ScenarioCommand {
     int line = 0;

@@ -5,8 +5,8 @@
 namespace render {
 
 Image::Image(int width, int height) : width_(width), height_(height) {
-    if (width <= 0 || height <= 0) throw RenderError("picture of " + std::to_string(width) + " x " +
-                                                     std::to_string(height) + " pixels");
+    if (width <= 0 || height <= 0)
+        throw RenderError("picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
     surface_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
     if (cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) {
         const std::string reason = cairo_status_to_string(cairo_surface_status(surface_));

@@ -26,14 +26,12 @@ bool greyed_look(Look look) { return look == Look::GreyOpaque || look == Look::G
 uint32_t look_pixel(uint32_t rgb, Look look) {
     const bool black = (rgb & 0xFFFFFF) == 0;
     switch (look) {
-    case Look::Window:
-        return black ? 0xFF000000u : 0u;
-    case Look::Overlay:
-    case Look::GreyOverlay:
-        if (black) return 0u;
-        break;
-    default:
-        break;
+        case Look::Window: return black ? 0xFF000000u : 0u;
+        case Look::Overlay:
+        case Look::GreyOverlay:
+            if (black) return 0u;
+            break;
+        default: break;
     }
     if (greyed_look(look)) {
         // A failed instrument: its colours drained and dimmed to half.
@@ -47,9 +45,8 @@ uint32_t look_pixel(uint32_t rgb, Look look) {
 // --- Placeholders: a 3 x 5 digit font, drawn in rectangles -----------------------
 
 constexpr uint16_t kDigits[10] = {
-    0b111'101'101'101'111, 0b010'110'010'010'111, 0b111'001'111'100'111, 0b111'001'111'001'111,
-    0b101'101'111'001'001, 0b111'100'111'001'111, 0b111'100'111'101'111, 0b111'001'010'010'010,
-    0b111'101'111'101'111, 0b111'101'111'001'111,
+    0b111'101'101'101'111, 0b010'110'010'010'111, 0b111'001'111'100'111, 0b111'001'111'001'111, 0b101'101'111'001'001,
+    0b111'100'111'001'111, 0b111'100'111'101'111, 0b111'001'010'010'010, 0b111'101'111'101'111, 0b111'101'111'001'111,
 };
 constexpr double kDot = 2.0;  // background pixels per font dot
 
@@ -205,25 +202,15 @@ void draw_element(const Context& c, const bench::ElementState& state) {
     if (!state.visible) return;
     const ELEMENT_HEADER* e = state.element;
     switch (state.type) {
-    case kStaticImage:
-    case kIcon:
-        draw_picture(c, state, e->position_x, e->position_y);
-        break;
-    case kSlider:
-        draw_picture(c, state, state.x, state.y);
-        break;
-    case kNeedle:
-        draw_needle(c, state);
-        break;
-    case kMovingImage:
-        draw_moving_image(c, state);
-        break;
-    case kSprite:
-        draw_sprite(c, state);
-        break;
-    default:
-        // String elements and unknown kinds: nothing of the records says how.
-        break;
+        case kStaticImage:
+        case kIcon: draw_picture(c, state, e->position_x, e->position_y); break;
+        case kSlider: draw_picture(c, state, state.x, state.y); break;
+        case kNeedle: draw_needle(c, state); break;
+        case kMovingImage: draw_moving_image(c, state); break;
+        case kSprite: draw_sprite(c, state); break;
+        default:
+            // String elements and unknown kinds: nothing of the records says how.
+            break;
     }
 }
 

@@ -43,11 +43,11 @@ namespace render {
 
 // How a bitmap's pixels are turned into a cairo surface.
 enum class Look {
-    Opaque,        // every pixel as stored
-    Overlay,       // pure black transparent
-    GreyOpaque,    // desaturated and darkened
+    Opaque,      // every pixel as stored
+    Overlay,     // pure black transparent
+    GreyOpaque,  // desaturated and darkened
     GreyOverlay,
-    Window,        // a mask's window: opaque where the bitmap is pure black, transparent elsewhere
+    Window,  // a mask's window: opaque where the bitmap is pure black, transparent elsewhere
 };
 
 // The decoded bitmaps of one module, as surfaces, made once each.

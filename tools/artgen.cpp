@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "korvane/gauge_table.h"
 #include "host/host.h"
 #include "host/module.h"
 #include "korvane/bitmaps.h"
+#include "korvane/gauge_table.h"
 #include "tools/art/bmp.h"
 #include "tools/art/canvas.h"
 #include "tools/art/contact_sheet.h"
@@ -72,8 +72,8 @@ std::string file_name(uint32_t id) { return "korvane_" + std::to_string(id) + ".
 
 int run(const Options& options) {
     std::map<uint32_t, art::Painter> painters;
-    for (auto family : {art::flight_painters(), art::navigation_painters(), art::engine_painters(),
-                        art::controls_painters()}) {
+    for (auto family :
+         {art::flight_painters(), art::navigation_painters(), art::engine_painters(), art::controls_painters()}) {
         for (const art::PainterEntry& entry : family) painters.emplace(entry.id, entry.paint);
     }
     for (const korvane::BitmapInfo& info : korvane::kBitmaps) {
@@ -95,8 +95,8 @@ int run(const Options& options) {
         list += (list.empty() ? "" : ", ") + std::string(gauge);
     }
     if (missing != 0) {
-        std::fprintf(stderr, "artgen: %s lacks %zu gauge(s) whose bitmaps it must carry: %s\n",
-                     options.module.c_str(), missing, list.c_str());
+        std::fprintf(stderr, "artgen: %s lacks %zu gauge(s) whose bitmaps it must carry: %s\n", options.module.c_str(),
+                     missing, list.c_str());
         return 1;
     }
 

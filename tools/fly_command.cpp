@@ -126,9 +126,7 @@ bool parse(int argc, char** argv, Options& options) {
     return true;
 }
 
-double seconds_since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // Processor time: on a shared machine the wall clock says more about the
 // neighbours than about the flight.
@@ -141,7 +139,9 @@ double own_processor_seconds() {
 double children_processor_seconds() {
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec); };
+    auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec);
+    };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -200,12 +200,13 @@ int fly(int argc, char** argv) {
     const double total = flight.model_seconds + panel_seconds;
     const double model_processor = children_processor_seconds();
     const double processor = model_processor + panel_processor_seconds;
-    std::printf("%s: %.0f s of flight with the panel at %d Hz, pictures excluded: %.2f s wall (model %.2f s, "
-                "%zu panel updates %.2f s), %.0f times real time; processor time %.2f s (model %.2f s, panel "
-                "%.2f s), %.0f times real time\n",
-                options.run.script.c_str(), flown, kPanelRateHz, total, flight.model_seconds, flight.frames.size(),
-                panel_seconds, total > 0.0 ? flown / total : 0.0, processor, model_processor,
-                panel_processor_seconds, processor > 0.0 ? flown / processor : 0.0);
+    std::printf(
+        "%s: %.0f s of flight with the panel at %d Hz, pictures excluded: %.2f s wall (model %.2f s, "
+        "%zu panel updates %.2f s), %.0f times real time; processor time %.2f s (model %.2f s, panel "
+        "%.2f s), %.0f times real time\n",
+        options.run.script.c_str(), flown, kPanelRateHz, total, flight.model_seconds, flight.frames.size(),
+        panel_seconds, total > 0.0 ? flown / total : 0.0, processor, model_processor, panel_processor_seconds,
+        processor > 0.0 ? flown / processor : 0.0);
     return next_picture == at.size() ? 0 : 1;
 }
 

@@ -107,7 +107,6 @@ bool parse(int argc, char** argv, Options& options) {
     return options.command == "list" || options.command == "bombrun" || options.command == "validate";
 }
 
-
 void print_counter(const bench::Host& host, const char* after) {
     const bench::VariableStore& vars = host.vars();
     std::printf("  %-28s L:Bombs_dropped %-4g L:Repeat %-4g L:Elapsed %g\n", after, vars.get("L:Bombs_dropped"),

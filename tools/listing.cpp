@@ -34,7 +34,8 @@ std::string records(const ELEMENT_HEADER* e) {
     int n = std::snprintf(text, sizeof text, "%s %u at (%d, %d) flags 0x%08X", kind_name(e->element_type),
                           e->resource_id, e->position_x, e->position_y, e->image_flags);
     auto more = [&](const char* format, auto... args) {
-        if (n >= 0 && static_cast<size_t>(n) < sizeof text) n += std::snprintf(text + n, sizeof text - n, format, args...);
+        if (n >= 0 && static_cast<size_t>(n) < sizeof text)
+            n += std::snprintf(text + n, sizeof text - n, format, args...);
     };
     switch (e->element_type) {
         case kNeedle: {
@@ -80,13 +81,9 @@ std::string shows(const bench::ElementState& s) {
     char text[160];
     const char* hidden = s.visible ? "" : "hidden; ";
     switch (s.type) {
-        case kNeedle:
-            std::snprintf(text, sizeof text, "%svalue %g, angle %.2f deg", hidden, s.value, s.angle);
-            break;
+        case kNeedle: std::snprintf(text, sizeof text, "%svalue %g, angle %.2f deg", hidden, s.value, s.angle); break;
         case kSlider: std::snprintf(text, sizeof text, "%sdrawn at (%.1f, %.1f)", hidden, s.x, s.y); break;
-        case kIcon:
-            std::snprintf(text, sizeof text, "%sframe %u (bitmap %u)", hidden, s.frame, s.resource_id);
-            break;
+        case kIcon: std::snprintf(text, sizeof text, "%sframe %u (bitmap %u)", hidden, s.frame, s.resource_id); break;
         case kMovingImage:
             std::snprintf(text, sizeof text, "%spicture offset (%.1f, %.1f) px, travel (%.3f, %.3f)", hidden,
                           s.offset_x, s.offset_y, s.fraction_x, s.fraction_y);

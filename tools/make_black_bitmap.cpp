@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     }
     constexpr uint32_t kFileHeaderSize = 14;
     constexpr uint32_t kInfoHeaderSize = 40;
-    constexpr uint32_t kPixelsPerMetre = 2835;  // 72 dots per inch
+    constexpr uint32_t kPixelsPerMetre = 2835;         // 72 dots per inch
     const uint32_t row_bytes = (width * 3 + 3) & ~3u;  // rows pad to 4 bytes
     const uint32_t pixel_bytes = row_bytes * height;
 

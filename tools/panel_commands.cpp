@@ -84,10 +84,11 @@ bool parse(int argc, char** argv, bool render, Options& options) {
         }
     }
     if (options.input.empty() || (render && options.output.empty())) {
-        std::fprintf(stderr, "usage: gaugebench render <panel.cfg> -o <picture.png> [--scale s] [--updates n] "
-                             "[--modules dir] [--pe dir]\n"
-                             "       gaugebench scenario <file> [--out dir] [--progress n] [--modules dir] "
-                             "[--pe dir]\n");
+        std::fprintf(stderr,
+                     "usage: gaugebench render <panel.cfg> -o <picture.png> [--scale s] [--updates n] "
+                     "[--modules dir] [--pe dir]\n"
+                     "       gaugebench scenario <file> [--out dir] [--progress n] [--modules dir] "
+                     "[--pe dir]\n");
         return false;
     }
     return true;
@@ -121,16 +122,14 @@ int scenario(int argc, char** argv) {
     const bench::Scenario script = bench::Scenario::read_file(options.input);
     const std::string panel_path = script.panel_path();
     if (panel_path.empty()) {
-        std::fprintf(stderr, "gaugebench: %s names no panel (add a 'panel <panel.cfg>' line)\n",
-                     options.input.c_str());
+        std::fprintf(stderr, "gaugebench: %s names no panel (add a 'panel <panel.cfg>' line)\n", options.input.c_str());
         return 1;
     }
     bench::Host host;
     bench::Panel panel(host, bench::PanelConfig::read_file(panel_path), options.paths, script.scale());
     render::PanelRenderer renderer(panel);
     bench::ScenarioRunner runner(
-        panel,
-        [&renderer](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
+        panel, [&renderer](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
             (gauge != nullptr ? renderer.render(*gauge) : renderer.render()).write_png(path);
         });
     runner.set_output_dir(options.out_dir);

@@ -27,9 +27,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double seconds_since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 std::string program_dir() {
     std::error_code error;
@@ -57,7 +55,8 @@ int main(int argc, char** argv) {
         } else if (!arg.empty() && arg[0] != '-') {
             panel_file = arg;
         } else {
-            std::fprintf(stderr, "usage: render_bench [panel.cfg] [--frames n] [--scale s] [--modules dir] [--pe dir]\n");
+            std::fprintf(stderr,
+                         "usage: render_bench [panel.cfg] [--frames n] [--scale s] [--modules dir] [--pe dir]\n");
             return 2;
         }
     }

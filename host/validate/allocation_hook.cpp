@@ -137,8 +137,8 @@ template <typename Function>
     g_next.strdup = next<StrdupFn>("strdup");
     g_next.strndup = next<StrndupFn>("strndup");
     g_resolving = false;
-    g_resolved = g_next.malloc != nullptr && g_next.calloc != nullptr && g_next.realloc != nullptr &&
-                 g_next.free != nullptr;
+    g_resolved =
+        g_next.malloc != nullptr && g_next.calloc != nullptr && g_next.realloc != nullptr && g_next.free != nullptr;
     return g_resolved;
 }
 
@@ -190,35 +190,71 @@ struct Originals {
 };
 Originals g_original{};
 
-void* __cdecl counting_malloc(std::size_t n) { note(); return g_original.malloc(n); }
-void* __cdecl counting_calloc(std::size_t a, std::size_t b) { note(); return g_original.calloc(a, b); }
-void* __cdecl counting_realloc(void* p, std::size_t n) { note(); return g_original.realloc(p, n); }
-char* __cdecl counting_strdup(const char* s) { note(); return g_original.strdup(s); }
-wchar_t* __cdecl counting_wcsdup(const wchar_t* s) { note(); return g_original.wcsdup(s); }
-void* __cdecl counting_aligned_malloc(std::size_t n, std::size_t a) { note(); return g_original.aligned_malloc(n, a); }
+void* __cdecl counting_malloc(std::size_t n) {
+    note();
+    return g_original.malloc(n);
+}
+void* __cdecl counting_calloc(std::size_t a, std::size_t b) {
+    note();
+    return g_original.calloc(a, b);
+}
+void* __cdecl counting_realloc(void* p, std::size_t n) {
+    note();
+    return g_original.realloc(p, n);
+}
+char* __cdecl counting_strdup(const char* s) {
+    note();
+    return g_original.strdup(s);
+}
+wchar_t* __cdecl counting_wcsdup(const wchar_t* s) {
+    note();
+    return g_original.wcsdup(s);
+}
+void* __cdecl counting_aligned_malloc(std::size_t n, std::size_t a) {
+    note();
+    return g_original.aligned_malloc(n, a);
+}
 void* __cdecl counting_aligned_realloc(void* p, std::size_t n, std::size_t a) {
     note();
     return g_original.aligned_realloc(p, n, a);
 }
-void* __cdecl counting_recalloc(void* p, std::size_t n, std::size_t s) { note(); return g_original.recalloc(p, n, s); }
-LPVOID WINAPI counting_heap_alloc(HANDLE h, DWORD f, SIZE_T n) { note(); return g_original.heap_alloc(h, f, n); }
+void* __cdecl counting_recalloc(void* p, std::size_t n, std::size_t s) {
+    note();
+    return g_original.recalloc(p, n, s);
+}
+LPVOID WINAPI counting_heap_alloc(HANDLE h, DWORD f, SIZE_T n) {
+    note();
+    return g_original.heap_alloc(h, f, n);
+}
 LPVOID WINAPI counting_heap_realloc(HANDLE h, DWORD f, LPVOID p, SIZE_T n) {
     note();
     return g_original.heap_realloc(h, f, p, n);
 }
-HLOCAL WINAPI counting_local_alloc(UINT f, SIZE_T n) { note(); return g_original.local_alloc(f, n); }
-HLOCAL WINAPI counting_local_realloc(HLOCAL p, SIZE_T n, UINT f) { note(); return g_original.local_realloc(p, n, f); }
-HGLOBAL WINAPI counting_global_alloc(UINT f, SIZE_T n) { note(); return g_original.global_alloc(f, n); }
-HGLOBAL WINAPI counting_global_realloc(HGLOBAL p, SIZE_T n, UINT f) { note(); return g_original.global_realloc(p, n, f); }
+HLOCAL WINAPI counting_local_alloc(UINT f, SIZE_T n) {
+    note();
+    return g_original.local_alloc(f, n);
+}
+HLOCAL WINAPI counting_local_realloc(HLOCAL p, SIZE_T n, UINT f) {
+    note();
+    return g_original.local_realloc(p, n, f);
+}
+HGLOBAL WINAPI counting_global_alloc(UINT f, SIZE_T n) {
+    note();
+    return g_original.global_alloc(f, n);
+}
+HGLOBAL WINAPI counting_global_realloc(HGLOBAL p, SIZE_T n, UINT f) {
+    note();
+    return g_original.global_realloc(p, n, f);
+}
 LPVOID WINAPI counting_virtual_alloc(LPVOID p, SIZE_T n, DWORD t, DWORD f) {
     note();
     return g_original.virtual_alloc(p, n, t, f);
 }
 
 struct Patchable {
-    const char* dll;       // lower case
+    const char* dll;  // lower case
     const char* name;
-    void* original_slot;   // where the original goes (a member of g_original)
+    void* original_slot;  // where the original goes (a member of g_original)
     void* replacement;
 };
 
@@ -343,7 +379,8 @@ extern "C" {
     if (is_early(block)) {
         void* moved = malloc(size);
         if (moved != nullptr) {
-            const std::size_t room = static_cast<std::size_t>(g_early + sizeof g_early - static_cast<unsigned char*>(block));
+            const std::size_t room =
+                static_cast<std::size_t>(g_early + sizeof g_early - static_cast<unsigned char*>(block));
             std::memcpy(moved, block, size < room ? size : room);
         }
         return moved;
@@ -370,7 +407,8 @@ extern "C" {
     return g_next.aligned_alloc(alignment, size);
 }
 
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] int posix_memalign(void** out, std::size_t alignment, std::size_t size) {
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] int posix_memalign(void** out, std::size_t alignment,
+                                                                            std::size_t size) {
     if (!resolve() || g_next.posix_memalign == nullptr) return 12;  // ENOMEM
     note();
     return g_next.posix_memalign(out, alignment, size);
@@ -405,39 +443,80 @@ extern "C" {
     if (void* block = std::malloc(size != 0 ? size : 1)) return block;
     throw std::bad_alloc();
 }
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void* operator new[](std::size_t size) { return ::operator new(size); }
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void* operator new[](std::size_t size) {
+    return ::operator new(size);
+}
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void* operator new(std::size_t size,
+                                                                            const std::nothrow_t&) noexcept {
     if (kNewCounts) note();
     return std::malloc(size != 0 ? size : 1);
 }
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return ::operator new(size, tag); }
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void* operator new(std::size_t size, std::align_val_t alignment) {
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void* operator new[](std::size_t size,
+                                                                              const std::nothrow_t& tag) noexcept {
+    return ::operator new(size, tag);
+}
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void* operator new(std::size_t size,
+                                                                            std::align_val_t alignment) {
     if (kNewCounts) note();
     if (void* block = aligned_block(size, static_cast<std::size_t>(alignment))) return block;
     throw std::bad_alloc();
 }
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void* operator new[](std::size_t size, std::align_val_t alignment) { return ::operator new(size, alignment); }
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void* operator new[](std::size_t size,
+                                                                              std::align_val_t alignment) {
+    return ::operator new(size, alignment);
+}
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void* operator new(std::size_t size,
+                                                                            std::align_val_t alignment,
+                                                                            const std::nothrow_t&) noexcept {
     if (kNewCounts) note();
     return aligned_block(size, static_cast<std::size_t>(alignment));
 }
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t& tag) noexcept {
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void* operator new[](std::size_t size,
+                                                                              std::align_val_t alignment,
+                                                                              const std::nothrow_t& tag) noexcept {
     return ::operator new(size, alignment, tag);
 }
 
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete(void* block) noexcept { std::free(block); }
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete[](void* block) noexcept { std::free(block); }
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete(void* block, std::align_val_t) noexcept { free_aligned_block(block); }
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete[](void* block, std::align_val_t) noexcept { free_aligned_block(block); }
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete(void* block, std::size_t, std::align_val_t) noexcept { free_aligned_block(block); }
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { free_aligned_block(block); }
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept {
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete(void* block) noexcept {
+    std::free(block);
+}
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete[](void* block) noexcept {
+    std::free(block);
+}
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete[](void* block, std::size_t) noexcept {
+    std::free(block);
+}
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete(void* block,
+                                                                              const std::nothrow_t&) noexcept {
+    std::free(block);
+}
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete[](void* block,
+                                                                                const std::nothrow_t&) noexcept {
+    std::free(block);
+}
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete(void* block, std::align_val_t) noexcept {
     free_aligned_block(block);
 }
-[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept {
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete[](void* block,
+                                                                                std::align_val_t) noexcept {
+    free_aligned_block(block);
+}
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete(void* block, std::size_t,
+                                                                              std::align_val_t) noexcept {
+    free_aligned_block(block);
+}
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete[](void* block, std::size_t,
+                                                                                std::align_val_t) noexcept {
+    free_aligned_block(block);
+}
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete(void* block, std::align_val_t,
+                                                                              const std::nothrow_t&) noexcept {
+    free_aligned_block(block);
+}
+[[gnu::no_sanitize_address, gnu::no_sanitize_undefined]] void operator delete[](void* block, std::align_val_t,
+                                                                                const std::nothrow_t&) noexcept {
     free_aligned_block(block);
 }

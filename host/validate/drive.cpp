@@ -79,7 +79,8 @@ void Session::learn_tokens() {
 void Session::check_unexpected_services(const Site& site, size_t seen_before) {
     const std::vector<uint32_t>& slots = host.unexpected_slots();
     for (size_t i = seen_before; i < slots.size(); ++i) {
-        once(Check::kServedServicesOnly, site, "called service " + std::to_string(slots[i]) + ", which the host does not serve");
+        once(Check::kServedServicesOnly, site,
+             "called service " + std::to_string(slots[i]) + ", which the host does not serve");
     }
 }
 
@@ -87,7 +88,8 @@ void Session::after_call(const Site& site, const std::string& input, const FpCon
     const uint32_t allocations = allocation_hooked ? AllocationWatch::disarm() : 0;
     const FpControl now = fp_control();
     if (now != before) {
-        once(Check::kFloatingPointState, site, "left " + describe(now) + " (was " + describe(before) + ") for " + input);
+        once(Check::kFloatingPointState, site,
+             "left " + describe(now) + " (was " + describe(before) + ") for " + input);
         set_fp_control(before);
     }
     if (allocations != 0) {
@@ -132,62 +134,63 @@ std::vector<ValueCallback> value_callbacks(const Records& records) {
             base.gauge = &gauge;
             base.element = &element;
             switch (element.type) {
-            case kNeedle: {
-                const auto* needle = reinterpret_cast<const ELEMENT_NEEDLE*>(element.live);
-                if (!present(needle->update_callback)) break;
-                ValueCallback c = base;
-                c.axis = Axis::kNeedle;
-                c.field = "update_callback";
-                if (needle->nonlinearity != nullptr && needle->nonlinearity_size >= 2) {
-                    limit_to(c, needle->nonlinearity[0].value, needle->nonlinearity[needle->nonlinearity_size - 1].value);
-                }
-                callbacks.push_back(c);
-                break;
-            }
-            case kIcon: {
-                const auto* icon = reinterpret_cast<const ELEMENT_ICON*>(element.live);
-                if (!present(icon->callback)) break;
-                ValueCallback c = base;
-                c.axis = Axis::kIcon;
-                c.field = "callback";
-                limit_to(c, 0.0, icon->frame_count > 0 ? icon->frame_count - 1.0 : 0.0);
-                callbacks.push_back(c);
-                break;
-            }
-            case kMovingImage: {
-                const auto* moving = reinterpret_cast<const ELEMENT_MOVING_IMAGE*>(element.live);
-                if (present(moving->callback_x)) {
+                case kNeedle: {
+                    const auto* needle = reinterpret_cast<const ELEMENT_NEEDLE*>(element.live);
+                    if (!present(needle->update_callback)) break;
                     ValueCallback c = base;
-                    c.axis = Axis::kMovingX;
-                    c.field = "callback_x";
-                    if (moving->min_x != moving->max_x) limit_to(c, moving->min_x, moving->max_x);
+                    c.axis = Axis::kNeedle;
+                    c.field = "update_callback";
+                    if (needle->nonlinearity != nullptr && needle->nonlinearity_size >= 2) {
+                        limit_to(c, needle->nonlinearity[0].value,
+                                 needle->nonlinearity[needle->nonlinearity_size - 1].value);
+                    }
                     callbacks.push_back(c);
+                    break;
                 }
-                if (present(moving->callback_y)) {
+                case kIcon: {
+                    const auto* icon = reinterpret_cast<const ELEMENT_ICON*>(element.live);
+                    if (!present(icon->callback)) break;
                     ValueCallback c = base;
-                    c.axis = Axis::kMovingY;
-                    c.field = "callback_y";
-                    if (moving->min_y != moving->max_y) limit_to(c, moving->min_y, moving->max_y);
+                    c.axis = Axis::kIcon;
+                    c.field = "callback";
+                    limit_to(c, 0.0, icon->frame_count > 0 ? icon->frame_count - 1.0 : 0.0);
                     callbacks.push_back(c);
+                    break;
                 }
-                break;
-            }
-            case kSprite: {
-                const auto* sprite = reinterpret_cast<const ELEMENT_SPRITE*>(element.live);
-                const std::pair<bool, Axis> axes[] = {{present(sprite->callback_x), Axis::kSpriteX},
-                                                      {present(sprite->callback_y), Axis::kSpriteY},
-                                                      {present(sprite->callback_rotation), Axis::kSpriteRotation}};
-                static constexpr const char* kFields[] = {"callback_x", "callback_y", "callback_rotation"};
-                for (size_t i = 0; i < 3; ++i) {
-                    if (!axes[i].first) continue;
-                    ValueCallback c = base;
-                    c.axis = axes[i].second;
-                    c.field = kFields[i];
-                    callbacks.push_back(c);
+                case kMovingImage: {
+                    const auto* moving = reinterpret_cast<const ELEMENT_MOVING_IMAGE*>(element.live);
+                    if (present(moving->callback_x)) {
+                        ValueCallback c = base;
+                        c.axis = Axis::kMovingX;
+                        c.field = "callback_x";
+                        if (moving->min_x != moving->max_x) limit_to(c, moving->min_x, moving->max_x);
+                        callbacks.push_back(c);
+                    }
+                    if (present(moving->callback_y)) {
+                        ValueCallback c = base;
+                        c.axis = Axis::kMovingY;
+                        c.field = "callback_y";
+                        if (moving->min_y != moving->max_y) limit_to(c, moving->min_y, moving->max_y);
+                        callbacks.push_back(c);
+                    }
+                    break;
                 }
-                break;
-            }
-            default: break;
+                case kSprite: {
+                    const auto* sprite = reinterpret_cast<const ELEMENT_SPRITE*>(element.live);
+                    const std::pair<bool, Axis> axes[] = {{present(sprite->callback_x), Axis::kSpriteX},
+                                                          {present(sprite->callback_y), Axis::kSpriteY},
+                                                          {present(sprite->callback_rotation), Axis::kSpriteRotation}};
+                    static constexpr const char* kFields[] = {"callback_x", "callback_y", "callback_rotation"};
+                    for (size_t i = 0; i < 3; ++i) {
+                        if (!axes[i].first) continue;
+                        ValueCallback c = base;
+                        c.axis = axes[i].second;
+                        c.field = kFields[i];
+                        callbacks.push_back(c);
+                    }
+                    break;
+                }
+                default: break;
             }
         }
     }
@@ -197,34 +200,34 @@ std::vector<ValueCallback> value_callbacks(const Records& records) {
 double call_value_callback(const ValueCallback& callback) {
     ELEMENT_HEADER* element = callback.element->live;
     switch (callback.axis) {
-    case Axis::kNeedle: {
-        auto* needle = reinterpret_cast<ELEMENT_NEEDLE*>(element);
-        return needle->update_callback(needle);
-    }
-    case Axis::kIcon: {
-        auto* icon = reinterpret_cast<ELEMENT_ICON*>(element);
-        return icon->callback(icon);
-    }
-    case Axis::kMovingX: {
-        auto* moving = reinterpret_cast<ELEMENT_MOVING_IMAGE*>(element);
-        return moving->callback_x(moving);
-    }
-    case Axis::kMovingY: {
-        auto* moving = reinterpret_cast<ELEMENT_MOVING_IMAGE*>(element);
-        return moving->callback_y(moving);
-    }
-    case Axis::kSpriteX: {
-        auto* sprite = reinterpret_cast<ELEMENT_SPRITE*>(element);
-        return sprite->callback_x(sprite);
-    }
-    case Axis::kSpriteY: {
-        auto* sprite = reinterpret_cast<ELEMENT_SPRITE*>(element);
-        return sprite->callback_y(sprite);
-    }
-    case Axis::kSpriteRotation: {
-        auto* sprite = reinterpret_cast<ELEMENT_SPRITE*>(element);
-        return sprite->callback_rotation(sprite);
-    }
+        case Axis::kNeedle: {
+            auto* needle = reinterpret_cast<ELEMENT_NEEDLE*>(element);
+            return needle->update_callback(needle);
+        }
+        case Axis::kIcon: {
+            auto* icon = reinterpret_cast<ELEMENT_ICON*>(element);
+            return icon->callback(icon);
+        }
+        case Axis::kMovingX: {
+            auto* moving = reinterpret_cast<ELEMENT_MOVING_IMAGE*>(element);
+            return moving->callback_x(moving);
+        }
+        case Axis::kMovingY: {
+            auto* moving = reinterpret_cast<ELEMENT_MOVING_IMAGE*>(element);
+            return moving->callback_y(moving);
+        }
+        case Axis::kSpriteX: {
+            auto* sprite = reinterpret_cast<ELEMENT_SPRITE*>(element);
+            return sprite->callback_x(sprite);
+        }
+        case Axis::kSpriteY: {
+            auto* sprite = reinterpret_cast<ELEMENT_SPRITE*>(element);
+            return sprite->callback_y(sprite);
+        }
+        case Axis::kSpriteRotation: {
+            auto* sprite = reinterpret_cast<ELEMENT_SPRITE*>(element);
+            return sprite->callback_rotation(sprite);
+        }
     }
     return 0.0;
 }
@@ -232,7 +235,8 @@ double call_value_callback(const ValueCallback& callback) {
 std::vector<HostileValue> all_inputs(Session& session, int random_count) {
     std::vector<HostileValue> inputs = special_values();
     for (HostileValue& v : limit_neighbours(session.limits)) inputs.push_back(std::move(v));
-    for (HostileValue& v : random_values(session.random, static_cast<size_t>(std::max(random_count, 0)), session.limits)) {
+    for (HostileValue& v :
+         random_values(session.random, static_cast<size_t>(std::max(random_count, 0)), session.limits)) {
         inputs.push_back(std::move(v));
     }
     return inputs;
@@ -297,7 +301,8 @@ void guarded(Session& session, const Site& site, const char* what, Operation&& o
     }
     const FpControl after = fp_control();
     if (after != before) {
-        session.once(Check::kFloatingPointState, site, std::string("left ") + describe(after) + " (was " + describe(before) + ") during " + what);
+        session.once(Check::kFloatingPointState, site,
+                     std::string("left ") + describe(after) + " (was " + describe(before) + ") during " + what);
         set_fp_control(before);
     }
 }
@@ -355,8 +360,8 @@ void random_mouse(Session& session, GaugeInstance& instance) {
 
 void check_mouse_before_setup(Session& session) {
     const std::vector<Handler> all = handlers(session.records);
-    const PIXPOINT points[] = {{0, 0}, {1, 1}, {-1, -1}, {INT32_MIN, INT32_MIN}, {INT32_MAX, INT32_MAX},
-                               {INT32_MIN, INT32_MAX}};
+    const PIXPOINT points[] = {
+        {0, 0}, {1, 1}, {-1, -1}, {INT32_MIN, INT32_MIN}, {INT32_MAX, INT32_MAX}, {INT32_MIN, INT32_MAX}};
     for (const Handler& handler : all) {
         const uint32_t flags[] = {handler.rect.mouse_flags, 0u, kMouseClick, kMouseRepeat, kMouseDrag};
         for (const PIXPOINT& point : points) {
@@ -365,7 +370,8 @@ void check_mouse_before_setup(Session& session) {
         const PIXPOINT centre{handler.rect.width / 2, handler.rect.height / 2};
         call_handler(session, handler, centre, handler.rect.mouse_flags);
     }
-    session.report.ran(Check::kHandlersOutsideLife, std::to_string(all.size()) + " handlers before any set-up and after every kill");
+    session.report.ran(Check::kHandlersOutsideLife,
+                       std::to_string(all.size()) + " handlers before any set-up and after every kill");
 }
 
 // --- KV102: every service id -----------------------------------------------------------------
@@ -407,7 +413,8 @@ void check_service_ids(Session& session) {
             }
         }
     }
-    session.report.ran(Check::kServiceIds, std::to_string(callbacks) + " gauge callbacks with service ids 0 to 31 and 3 others");
+    session.report.ran(Check::kServiceIds,
+                       std::to_string(callbacks) + " gauge callbacks with service ids 0 to 31 and 3 others");
 }
 
 // --- KV101: lifecycle -----------------------------------------------------------------------
@@ -425,7 +432,8 @@ void check_lifecycle(Session& session) {
             for (size_t i = 0; i < std::size(kScales); ++i) {
                 guarded(session, site, "install, update, kill", [&] {
                     if (!instances[i]) {
-                        instances[i] = std::make_unique<GaugeInstance>(session.host, session.module, gauge.live, kScales[i]);
+                        instances[i] =
+                            std::make_unique<GaugeInstance>(session.host, session.module, gauge.live, kScales[i]);
                     }
                     GaugeInstance& instance = *instances[i];
                     instance.setup();
@@ -476,7 +484,7 @@ void check_lifecycle(Session& session) {
     session.host.clear_key_log();
     session.host.clear_service_log();
     session.report.ran(Check::kLifecycle, std::to_string(gauges) + " gauges, " + std::to_string(cycles) +
-                                    " cycles of 3 instances each, then all at once");
+                                              " cycles of 3 instances each, then all at once");
 }
 
 // --- KV201: value callbacks --------------------------------------------------------------------
@@ -508,8 +516,8 @@ void check_value_callbacks(Session& session) {
         session.host.clear_key_log();
         session.host.clear_service_log();
     }
-    session.report.ran(Check::kHostileValues, std::to_string(callbacks.size()) + " callbacks, " + std::to_string(inputs.size()) +
-                                    " inputs each");
+    session.report.ran(Check::kHostileValues, std::to_string(callbacks.size()) + " callbacks, " +
+                                                  std::to_string(inputs.size()) + " inputs each");
 }
 
 // --- KV202: gauge callbacks ---------------------------------------------------------------------
@@ -538,8 +546,8 @@ void check_gauge_callbacks(Session& session) {
         session.host.clear_key_log();
         session.host.clear_service_log();
     }
-    session.report.ran(Check::kHostileGaugeCalls, std::to_string(count) + " gauge callbacks, " + std::to_string(inputs.size()) +
-                                    " variable settings each");
+    session.report.ran(Check::kHostileGaugeCalls, std::to_string(count) + " gauge callbacks, " +
+                                                      std::to_string(inputs.size()) + " variable settings each");
 }
 
 // --- KV203: mouse handlers ------------------------------------------------------------------------
@@ -597,7 +605,8 @@ void check_mouse_handlers(Session& session) {
     }
     // Every instance is gone: the handlers must still hold.
     check_mouse_before_setup(session);
-    session.report.ran(Check::kHostilePoints, std::to_string(all.size()) + " handlers, " + std::to_string(calls) + " calls");
+    session.report.ran(Check::kHostilePoints,
+                       std::to_string(all.size()) + " handlers, " + std::to_string(calls) + " calls");
 }
 
 // --- KV204: key-event routines --------------------------------------------------------------------
@@ -608,11 +617,10 @@ void check_key_routines(Session& session) {
         session.report.skip(Check::kHostileKeyEvents, "the module registers no key-event routine");
         return;
     }
-    std::vector<uint32_t> ids = {0u, 1u, 66586u, 66587u, 66588u, 66657u, 66658u, 66659u,
-                                 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu};
+    std::vector<uint32_t> ids = {0u,     1u,     66586u,      66587u,      66588u,     66657u,
+                                 66658u, 66659u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu};
     for (int i = 0; i < 40; ++i) ids.push_back(static_cast<uint32_t>(session.random()));
-    const uint32_t values[] = {0u, 1u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu,
-                               static_cast<uint32_t>(session.random())};
+    const uint32_t values[] = {0u, 1u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu, static_cast<uint32_t>(session.random())};
     size_t calls = 0;
     for (const KeyEventRegistration& routine : routines) {
         for (uint32_t id : ids) {
@@ -620,8 +628,7 @@ void check_key_routines(Session& session) {
                 for (uint32_t user : {routine.user_data, 0xFFFFFFFFu}) {
                     char input[64];
                     std::snprintf(input, sizeof input, "event %u, value %u, user data %u", id, value, user);
-                    session.probe(Site{"", "", "key-event routine"}, input,
-                                  [&] { routine.handler(id, value, user); });
+                    session.probe(Site{"", "", "key-event routine"}, input, [&] { routine.handler(id, value, user); });
                     ++calls;
                 }
             }
@@ -630,7 +637,8 @@ void check_key_routines(Session& session) {
     }
     session.host.clear_key_log();
     session.host.clear_service_log();
-    session.report.ran(Check::kHostileKeyEvents, std::to_string(routines.size()) + " routine(s), " + std::to_string(calls) + " calls");
+    session.report.ran(Check::kHostileKeyEvents,
+                       std::to_string(routines.size()) + " routine(s), " + std::to_string(calls) + " calls");
 }
 
 }  // namespace bench::validate

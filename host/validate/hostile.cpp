@@ -70,10 +70,26 @@ std::vector<HostileValue> special_values() {
     std::vector<HostileValue> values;
     for (const Bits& b : kBits) values.push_back({b.bits, b.label});
     static constexpr double kWhole[] = {
-        1.0,           -1.0,          0.5,           -0.5,           2147483647.0,   2147483648.0,
-        -2147483648.0, -2147483649.0, 4294967295.0,  4294967296.0,   9007199254740992.0,
-        9223372036854775807.0,        -9223372036854775808.0,        18446744073709551616.0,
-        1e10,          -1e10,         1e300,         -1e300,         1e-300,         -1e-300,
+        1.0,
+        -1.0,
+        0.5,
+        -0.5,
+        2147483647.0,
+        2147483648.0,
+        -2147483648.0,
+        -2147483649.0,
+        4294967295.0,
+        4294967296.0,
+        9007199254740992.0,
+        9223372036854775807.0,
+        -9223372036854775808.0,
+        18446744073709551616.0,
+        1e10,
+        -1e10,
+        1e300,
+        -1e300,
+        1e-300,
+        -1e-300,
     };
     for (double w : kWhole) values.push_back({to_bits(w), describe_value(w)});
     return values;
@@ -99,11 +115,11 @@ std::vector<HostileValue> random_values(std::mt19937_64& random, size_t count, c
     for (size_t i = 0; i < count; ++i) {
         uint64_t bits = 0;
         switch (i % 3) {
-        case 0: bits = random(); break;
-        case 1: bits = to_bits(spread(random)); break;
-        default:
-            bits = to_bits(limits.empty() ? near(random) : limits[random() % limits.size()] + near(random));
-            break;
+            case 0: bits = random(); break;
+            case 1: bits = to_bits(spread(random)); break;
+            default:
+                bits = to_bits(limits.empty() ? near(random) : limits[random() % limits.size()] + near(random));
+                break;
         }
         values.push_back({bits, "random " + describe_bits(bits)});
     }
@@ -111,8 +127,8 @@ std::vector<HostileValue> random_values(std::mt19937_64& random, size_t count, c
 }
 
 std::vector<int32_t> extreme_coordinates() {
-    return {INT32_MIN, INT32_MIN + 1, -1073741824, -1000000, -65536, -1, 0, 1, 65536, 1000000, 1073741824,
-            INT32_MAX - 1, INT32_MAX};
+    return {INT32_MIN, INT32_MIN + 1, -1073741824, -1000000,   -65536,        -1,       0,
+            1,         65536,         1000000,     1073741824, INT32_MAX - 1, INT32_MAX};
 }
 
 }  // namespace bench::validate

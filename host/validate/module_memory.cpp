@@ -35,11 +35,11 @@ struct Map {
 bool allows_writing(DWORD protection) {
     if ((protection & (PAGE_GUARD | PAGE_NOACCESS)) != 0) return false;
     switch (protection & 0xFF) {
-    case PAGE_READWRITE:
-    case PAGE_WRITECOPY:
-    case PAGE_EXECUTE_READWRITE:
-    case PAGE_EXECUTE_WRITECOPY: return true;
-    default: return false;
+        case PAGE_READWRITE:
+        case PAGE_WRITECOPY:
+        case PAGE_EXECUTE_READWRITE:
+        case PAGE_EXECUTE_WRITECOPY: return true;
+        default: return false;
     }
 }
 

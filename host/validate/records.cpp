@@ -183,7 +183,8 @@ private:
 void Walker::check_linkage() {
     LINKAGE_HEADER* linkage = module_.linkage();
     if (linkage->module_id != kModuleId) {
-        fail(Check::kModuleLoads, "", "", "Linkage.module_id", "is " + hex(linkage->module_id) + ", the host expects 0x13");
+        fail(Check::kModuleLoads, "", "", "Linkage.module_id",
+             "is " + hex(linkage->module_id) + ", the host expects 0x13");
     }
     check_code("", "", "Linkage.module_init", code_address(linkage->module_init), true);
     check_code("", "", "Linkage.module_deinit", code_address(linkage->module_deinit), true);
@@ -211,8 +212,9 @@ void Walker::walk_gauge(size_t slot, GAUGEHDR* pointer) {
     const std::string where = "gauge table entry " + std::to_string(slot);
     const std::optional<uint32_t> version = memory_.read<uint32_t>(address);
     if (!version) {
-        fail(Check::kGaugeTable, where, "", "", "points to " + hex(address) +
-                                         ", outside the module's data: the table lacks its end or the entry is broken");
+        fail(Check::kGaugeTable, where, "", "",
+             "points to " + hex(address) +
+                 ", outside the module's data: the table lacks its end or the entry is broken");
         records_.table_sound = false;
         return;
     }
@@ -225,8 +227,9 @@ void Walker::walk_gauge(size_t slot, GAUGEHDR* pointer) {
     const size_t header_size = *version == kHeaderVersion800 ? sizeof(GAUGEHDR_V800) : sizeof(GAUGEHDR);
     std::vector<uint8_t> bytes(header_size);
     if (!memory_.read(address, bytes.data(), bytes.size())) {
-        fail(Check::kGaugeTable, where, "", "", "the header at " + hex(address) + " runs past the module's data (" +
-                                         std::to_string(header_size) + " bytes)");
+        fail(Check::kGaugeTable, where, "", "",
+             "the header at " + hex(address) + " runs past the module's data (" + std::to_string(header_size) +
+                 " bytes)");
         records_.table_sound = false;
         return;
     }
@@ -269,7 +272,8 @@ void Walker::walk_gauge(size_t slot, GAUGEHDR* pointer) {
         for (size_t offset = tail; offset < header_size; offset += 4) {
             if (!all_zero(bytes.data() + offset, 4)) {
                 const FieldInfo* as_700 = kHeaderSchema.field_at(offset);
-                const char* field = as_700 != nullptr && as_700->role != FieldRole::kReserved ? as_700->name : "reserved";
+                const char* field =
+                    as_700 != nullptr && as_700->role != FieldRole::kReserved ? as_700->name : "reserved";
                 fail(Check::kHeaderVersions, g, "", field,
                      "word at offset " + std::to_string(offset) + " is not zero in a version-800 header");
             }
@@ -300,8 +304,7 @@ void Walker::walk_gauge(size_t slot, GAUGEHDR* pointer) {
     context.index = index;
 
     // The element tree, from the header's list.
-    const std::optional<std::vector<uintptr_t>> roots =
-        read_list(g, "", kElementList, address_of(header.element_list));
+    const std::optional<std::vector<uintptr_t>> roots = read_list(g, "", kElementList, address_of(header.element_list));
     if (!roots) {
         sound = false;
     } else if (roots->empty()) {
@@ -349,7 +352,8 @@ std::optional<std::vector<uintptr_t>> Walker::read_list(const std::string& gauge
         }
         entries.push_back(*entry);
     }
-    fail(Check::kElementLists, gauge, element, field, "has no null end within " + std::to_string(kMaxListEntries) + " entries");
+    fail(Check::kElementLists, gauge, element, field,
+         "has no null end within " + std::to_string(kMaxListEntries) + " entries");
     return std::nullopt;
 }
 
@@ -392,9 +396,9 @@ bool Walker::walk_element(GaugeContext& context, uintptr_t address, int depth, c
 
     bool sound = true;
     if (header.gauge != gauge.live) {
-        fail(Check::kElementOwners, g, element.label, kOwner,
-             "points to " + hex(address_of(header.gauge)) + ", not to its own header at " +
-                 hex(address_of(gauge.live)));
+        fail(
+            Check::kElementOwners, g, element.label, kOwner,
+            "points to " + hex(address_of(header.gauge)) + ", not to its own header at " + hex(address_of(gauge.live)));
     }
     check_element(context, element, bytes);
     if (header.failure_records != nullptr && !check_failures(context, element, address_of(header.failure_records))) {
@@ -472,7 +476,8 @@ void Walker::check_element(GaugeContext& context, const ElementRecord& element, 
                  hex(header.image_flags & ~kKnownImageFlags) + ")");
     }
     if (element.depth == 0 && (header.image_flags & kImageHidden) != 0) {
-        fail(Check::kImageFlags, g, e, kImageFlags, "the background is stored hidden (bit 30): the gauge would never show");
+        fail(Check::kImageFlags, g, e, kImageFlags,
+             "the background is stored hidden (bit 30): the gauge would never show");
     }
 
     // KV017 and KV004: fields of each kind, callbacks into module code.
@@ -487,39 +492,42 @@ void Walker::check_element(GaugeContext& context, const ElementRecord& element, 
         }
     }
     switch (element.type) {
-    case kNeedle: {
-        ELEMENT_NEEDLE needle{};
-        std::memcpy(&needle, bytes.data(), sizeof needle);
-        if (needle.max_degrees_per_tick < 0) {
-            fail(Check::kElementFields, g, e, kMaxDegrees, "is " + std::to_string(needle.max_degrees_per_tick) +
-                                                            ", below 0");
+        case kNeedle: {
+            ELEMENT_NEEDLE needle{};
+            std::memcpy(&needle, bytes.data(), sizeof needle);
+            if (needle.max_degrees_per_tick < 0) {
+                fail(Check::kElementFields, g, e, kMaxDegrees,
+                     "is " + std::to_string(needle.max_degrees_per_tick) + ", below 0");
+            }
+            break;
         }
-        break;
-    }
-    case kIcon: {
-        ELEMENT_ICON icon{};
-        std::memcpy(&icon, bytes.data(), sizeof icon);
-        if (icon.frame_count == 0 || icon.frame_count > kMaxFrames) {
-            fail(Check::kElementFields, g, e, kFrameCount,
-                 "is " + std::to_string(icon.frame_count) + ", not 1 to " + std::to_string(kMaxFrames));
+        case kIcon: {
+            ELEMENT_ICON icon{};
+            std::memcpy(&icon, bytes.data(), sizeof icon);
+            if (icon.frame_count == 0 || icon.frame_count > kMaxFrames) {
+                fail(Check::kElementFields, g, e, kFrameCount,
+                     "is " + std::to_string(icon.frame_count) + ", not 1 to " + std::to_string(kMaxFrames));
+            }
+            break;
         }
-        break;
-    }
-    case kSprite: {
-        ELEMENT_SPRITE sprite{};
-        std::memcpy(&sprite, bytes.data(), sizeof sprite);
-        if (!(std::isfinite(sprite.texture_scale_x) && sprite.texture_scale_x > 0.0f)) {
-            fail(Check::kElementFields, g, e, kTextureScaleX, "is " + number(sprite.texture_scale_x) + ", not a positive number");
+        case kSprite: {
+            ELEMENT_SPRITE sprite{};
+            std::memcpy(&sprite, bytes.data(), sizeof sprite);
+            if (!(std::isfinite(sprite.texture_scale_x) && sprite.texture_scale_x > 0.0f)) {
+                fail(Check::kElementFields, g, e, kTextureScaleX,
+                     "is " + number(sprite.texture_scale_x) + ", not a positive number");
+            }
+            if (!(std::isfinite(sprite.texture_scale_y) && sprite.texture_scale_y > 0.0f)) {
+                fail(Check::kElementFields, g, e, kTextureScaleY,
+                     "is " + number(sprite.texture_scale_y) + ", not a positive number");
+            }
+            break;
         }
-        if (!(std::isfinite(sprite.texture_scale_y) && sprite.texture_scale_y > 0.0f)) {
-            fail(Check::kElementFields, g, e, kTextureScaleY, "is " + number(sprite.texture_scale_y) + ", not a positive number");
-        }
-        break;
-    }
-    case kString:
-        warn(Check::kElementFields, g, e, kElementType, "string elements are drawn by the host from fields this validator does not check");
-        break;
-    default: break;
+        case kString:
+            warn(Check::kElementFields, g, e, kElementType,
+                 "string elements are drawn by the host from fields this validator does not check");
+            break;
+        default: break;
     }
     for (const FieldInfo* field : element_callbacks(element.type)) {
         check_code(g, e, field->name, word_at(bytes, field->offset), true);
@@ -592,7 +600,8 @@ bool Walker::check_table(GaugeContext& context, const ElementRecord& element, co
         const NONLINEARITY& point = points[i];
         const std::string field = indexed(kTable, i);
         if (!std::isfinite(point.value)) {
-            fail(Check::kCalibrationTables, g, e, field + "." + kPointValue, "is " + number(point.value) + ", not a finite number");
+            fail(Check::kCalibrationTables, g, e, field + "." + kPointValue,
+                 "is " + number(point.value) + ", not a finite number");
             sound = false;
         }
         if (point.x == pivot_x && point.y == pivot_y) {
@@ -639,7 +648,8 @@ bool Walker::check_mouse(GaugeContext& context) {
     for (size_t i = 0;; ++i) {
         const std::string field = indexed(kMouseRects, i);
         if (i == kMaxMouseRecords) {
-            fail(Check::kMouseLists, g, "", kMouseRects, "has no end record within " + std::to_string(kMaxMouseRecords) + " records");
+            fail(Check::kMouseLists, g, "", kMouseRects,
+                 "has no end record within " + std::to_string(kMaxMouseRecords) + " records");
             return false;
         }
         const std::optional<MOUSERECT> record = memory_.read<MOUSERECT>(address + i * sizeof(MOUSERECT));
@@ -657,7 +667,8 @@ bool Walker::check_mouse(GaugeContext& context) {
         }
         if (record->rect_type == kMouseEnd) {
             if (open != 0) {
-                fail(Check::kMouseLists, g, "", field, "ends the list while " + std::to_string(open) + " parent(s) are open");
+                fail(Check::kMouseLists, g, "", field,
+                     "ends the list while " + std::to_string(open) + " parent(s) are open");
                 return false;
             }
             break;
@@ -705,8 +716,9 @@ bool Walker::check_mouse(GaugeContext& context) {
         const char* kind = is_child ? "child" : "parent";
         const bool whole_gauge = !is_child && r.x == 0 && r.y == 0 && r.width == 0 && r.height == 0;
         if (r.width < 0 || r.height < 0) {
-            fail(Check::kMouseBoxes, g, "", field, std::string(kind) + " box " + std::to_string(r.width) + " x " +
-                                            std::to_string(r.height) + " has a negative size");
+            fail(Check::kMouseBoxes, g, "", field,
+                 std::string(kind) + " box " + std::to_string(r.width) + " x " + std::to_string(r.height) +
+                     " has a negative size");
         } else if (!whole_gauge && (r.width == 0 || r.height == 0) && is_child) {
             warn(Check::kMouseBoxes, g, "", field, "child box of zero size: no pointer ever reaches it");
         }
@@ -728,17 +740,20 @@ bool Walker::check_mouse(GaugeContext& context) {
         check_code(g, "", (field + "." + kHandler).c_str(), handler, true);
         if (is_child) {
             if (r.event_id != 0 && handler != 0) {
-                fail(Check::kMouseActions, g, "", field, "child box carries both key event " + std::to_string(r.event_id) +
-                                                " and a handler: it must do one or the other");
+                fail(Check::kMouseActions, g, "", field,
+                     "child box carries both key event " + std::to_string(r.event_id) +
+                         " and a handler: it must do one or the other");
             } else if (r.event_id == 0 && handler == 0) {
-                warn(Check::kMouseActions, g, "", field, "child box carries neither key event nor handler: it does nothing");
+                warn(Check::kMouseActions, g, "", field,
+                     "child box carries neither key event nor handler: it does nothing");
             } else if ((r.mouse_flags & (kMouseClick | kMouseDrag)) == 0) {
                 fail(Check::kMouseActions, g, "", field + "." + kMouseFlags,
                      hex(r.mouse_flags) + " names no press or drag: the box never acts");
             }
         } else {
             if (r.event_id != 0 || handler != 0) {
-                fail(Check::kMouseActions, g, "", field, "parent box carries a key event or handler: parents only group children");
+                fail(Check::kMouseActions, g, "", field,
+                     "parent box carries a key event or handler: parents only group children");
             }
             Open box;
             if (whole_gauge) {
@@ -767,11 +782,13 @@ void Walker::check_bitmaps(GaugeContext& context, const ElementRecord& element, 
         const std::string role = *role_name == '\0' ? std::string("bitmap") : std::string(role_name) + " bitmap";
         std::optional<Bitmap> found = bitmap(id);
         if (!found) {
-            fail(Check::kBitmaps, g, e, kResourceId, role + " " + std::to_string(id) + " is not a bitmap resource of the module");
+            fail(Check::kBitmaps, g, e, kResourceId,
+                 role + " " + std::to_string(id) + " is not a bitmap resource of the module");
             return std::nullopt;
         }
         static constexpr uint16_t kDepths[] = {1, 4, 8, 16, 24, 32};
-        const bool depth_known = std::find(std::begin(kDepths), std::end(kDepths), found->bits_per_pixel) != std::end(kDepths);
+        const bool depth_known =
+            std::find(std::begin(kDepths), std::end(kDepths), found->bits_per_pixel) != std::end(kDepths);
         if (found->width == 0 || found->height == 0 || found->width > kMaxBitmapExtent ||
             found->height > kMaxBitmapExtent || !depth_known) {
             fail(Check::kBitmaps, g, e, kResourceId,
@@ -782,50 +799,49 @@ void Walker::check_bitmaps(GaugeContext& context, const ElementRecord& element, 
         }
         if (found->compression != 0) {
             warn(Check::kBitmaps, g, e, kResourceId,
-                 role + " " + std::to_string(id) + " is compressed (" +
-                     std::to_string(found->compression) + ")");
+                 role + " " + std::to_string(id) + " is compressed (" + std::to_string(found->compression) + ")");
         }
         return found;
     };
 
     switch (element.type) {
-    case kIcon: {
-        ELEMENT_ICON icon{};
-        std::memcpy(&icon, bytes.data(), sizeof icon);
-        const uint32_t frames = std::min(std::max<uint32_t>(icon.frame_count, 1), kMaxFrames);
-        std::optional<Bitmap> first;
-        for (uint32_t k = 0; k < frames; ++k) {
-            const std::string role = "frame " + std::to_string(k);
-            std::optional<Bitmap> frame = present(header.resource_id + k, role.c_str());
-            if (k == 0) first = frame;
-            if (frame && first && (frame->width != first->width || frame->height != first->height)) {
-                warn(Check::kBitmaps, g, e, kFrameCount,
-                     "frame " + std::to_string(k) + " is not the size of frame 0");
+        case kIcon: {
+            ELEMENT_ICON icon{};
+            std::memcpy(&icon, bytes.data(), sizeof icon);
+            const uint32_t frames = std::min(std::max<uint32_t>(icon.frame_count, 1), kMaxFrames);
+            std::optional<Bitmap> first;
+            for (uint32_t k = 0; k < frames; ++k) {
+                const std::string role = "frame " + std::to_string(k);
+                std::optional<Bitmap> frame = present(header.resource_id + k, role.c_str());
+                if (k == 0) first = frame;
+                if (frame && first && (frame->width != first->width || frame->height != first->height)) {
+                    warn(Check::kBitmaps, g, e, kFrameCount,
+                         "frame " + std::to_string(k) + " is not the size of frame 0");
+                }
             }
+            break;
         }
-        break;
-    }
-    case kMovingImage: {
-        ELEMENT_MOVING_IMAGE moving{};
-        std::memcpy(&moving, bytes.data(), sizeof moving);
-        const std::optional<Bitmap> picture = present(header.resource_id, "picture");
-        const std::optional<Bitmap> window = present(header.resource_id + 1, "mask (window)");
-        if (picture && window) {
-            if (moving.min_x != moving.max_x && picture->width < window->width) {
-                fail(Check::kBitmaps, g, e, kResourceId, "picture narrower than its window on the moving x axis");
+        case kMovingImage: {
+            ELEMENT_MOVING_IMAGE moving{};
+            std::memcpy(&moving, bytes.data(), sizeof moving);
+            const std::optional<Bitmap> picture = present(header.resource_id, "picture");
+            const std::optional<Bitmap> window = present(header.resource_id + 1, "mask (window)");
+            if (picture && window) {
+                if (moving.min_x != moving.max_x && picture->width < window->width) {
+                    fail(Check::kBitmaps, g, e, kResourceId, "picture narrower than its window on the moving x axis");
+                }
+                if (moving.min_y != moving.max_y && picture->height < window->height) {
+                    fail(Check::kBitmaps, g, e, kResourceId, "picture lower than its window on the moving y axis");
+                }
             }
-            if (moving.min_y != moving.max_y && picture->height < window->height) {
-                fail(Check::kBitmaps, g, e, kResourceId, "picture lower than its window on the moving y axis");
-            }
+            break;
         }
-        break;
-    }
-    case kSprite:
-        present(header.resource_id, "texture");
-        present(header.resource_id + 1, "mask");
-        break;
-    case kString: break;
-    default: present(header.resource_id, ""); break;
+        case kSprite:
+            present(header.resource_id, "texture");
+            present(header.resource_id + 1, "mask");
+            break;
+        case kString: break;
+        default: present(header.resource_id, ""); break;
     }
 }
 
@@ -957,9 +973,11 @@ std::string name_in(const RecordInfo* record, size_t offset) {
     const FieldInfo* field = record != nullptr ? record->field_at(offset) : nullptr;
     if (field == nullptr) return "byte " + std::to_string(offset);
     if (field->record == &kElementHeaderSchema) return name_in(field->record, offset - field->offset);
-    if (field->record != nullptr) return std::string(field->name) + "." + name_in(field->record, offset - field->offset);
+    if (field->record != nullptr)
+        return std::string(field->name) + "." + name_in(field->record, offset - field->offset);
     const bool whole = field->size == 4 || field->size == 8;
-    return whole ? std::string(field->name) : std::string(field->name) + "[" + std::to_string(offset - field->offset) + "]";
+    return whole ? std::string(field->name)
+                 : std::string(field->name) + "[" + std::to_string(offset - field->offset) + "]";
 }
 
 std::string in_list(const char* list, const RecordInfo& record, size_t offset) {
@@ -970,13 +988,13 @@ std::string in_list(const char* list, const RecordInfo& record, size_t offset) {
 
 std::string field_at(const RecordSpan& span, size_t offset) {
     switch (span.kind) {
-    case RecordSpan::Kind::kHeader: return name_in(&kHeaderSchema, offset);
-    case RecordSpan::Kind::kName: return "character " + std::to_string(offset);
-    case RecordSpan::Kind::kElementList: return "entry " + std::to_string(offset / 4);
-    case RecordSpan::Kind::kFailureList: return in_list(kFailureRecords, kFailureSchema, offset);
-    case RecordSpan::Kind::kTable: return in_list(kTable, kTableSchema, offset);
-    case RecordSpan::Kind::kMouseList: return in_list(kMouseRects, kMouseSchema, offset);
-    case RecordSpan::Kind::kElement: break;
+        case RecordSpan::Kind::kHeader: return name_in(&kHeaderSchema, offset);
+        case RecordSpan::Kind::kName: return "character " + std::to_string(offset);
+        case RecordSpan::Kind::kElementList: return "entry " + std::to_string(offset / 4);
+        case RecordSpan::Kind::kFailureList: return in_list(kFailureRecords, kFailureSchema, offset);
+        case RecordSpan::Kind::kTable: return in_list(kTable, kTableSchema, offset);
+        case RecordSpan::Kind::kMouseList: return in_list(kMouseRects, kMouseSchema, offset);
+        case RecordSpan::Kind::kElement: break;
     }
     if (offset < sizeof(ELEMENT_HEADER)) return name_in(&kElementHeaderSchema, offset);
     return name_in(element_schema(span.element_type), offset);

@@ -48,18 +48,18 @@ struct EmbeddedVariable {
 std::vector<EmbeddedVariable> embedded_variables(uint32_t type);
 
 struct ElementRecord {
-    ELEMENT_HEADER* live = nullptr;   // the record in the loaded module
+    ELEMENT_HEADER* live = nullptr;  // the record in the loaded module
     uint32_t type = 0;
     size_t size = 0;
-    int depth = 0;                    // steps below the root
-    size_t order = 0;                 // place in drawing order, from 1
-    std::string label;                // "element 2 (needle, bitmap 205)"
+    int depth = 0;      // steps below the root
+    size_t order = 0;   // place in drawing order, from 1
+    std::string label;  // "element 2 (needle, bitmap 205)"
 };
 
 struct GaugeRecord {
-    size_t slot = 0;                  // place in the gauge table
+    size_t slot = 0;  // place in the gauge table
     GAUGEHDR* live = nullptr;
-    std::string name;                 // as stored, or "gauge #<slot>" when unreadable
+    std::string name;  // as stored, or "gauge #<slot>" when unreadable
     uint32_t version = 0;
     // Fit for driving: the header, lists and tree are intact, so that the
     // host can walk them and call what they point to.
@@ -75,15 +75,15 @@ struct RecordSpan {
     Kind kind = Kind::kHeader;
     uintptr_t begin = 0;
     size_t size = 0;
-    size_t gauge = 0;                 // index into Records::gauges
-    uint32_t element_type = 0;        // for kElement
-    std::string what;                 // "failure list of element 2 (needle, bitmap 205)"
+    size_t gauge = 0;           // index into Records::gauges
+    uint32_t element_type = 0;  // for kElement
+    std::string what;           // "failure list of element 2 (needle, bitmap 205)"
 };
 
 struct Records {
     std::vector<GaugeRecord> gauges;  // table order
     std::vector<RecordSpan> spans;
-    bool table_sound = false;         // the gauge table itself could be read
+    bool table_sound = false;  // the gauge table itself could be read
 };
 
 // Reads every record of `module`. With a report, each broken rule becomes a

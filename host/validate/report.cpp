@@ -7,10 +7,10 @@ namespace bench::validate {
 
 const char* status_name(Status status) {
     switch (status) {
-    case Status::kPass: return "pass";
-    case Status::kWarn: return "warn";
-    case Status::kFail: return "fail";
-    case Status::kSkip: return "skip";
+        case Status::kPass: return "pass";
+        case Status::kWarn: return "warn";
+        case Status::kFail: return "fail";
+        case Status::kSkip: return "skip";
     }
     return "?";
 }
@@ -68,13 +68,11 @@ void Report::add(Check which, Finding finding) {
     if (result.findings.size() < kMaxKeptFindings) result.findings.push_back(std::move(finding));
 }
 
-void Report::fail(Check which, std::string gauge, std::string element, std::string field,
-                  std::string message) {
+void Report::fail(Check which, std::string gauge, std::string element, std::string field, std::string message) {
     add(which, Finding{Status::kFail, std::move(gauge), std::move(element), std::move(field), std::move(message)});
 }
 
-void Report::warn(Check which, std::string gauge, std::string element, std::string field,
-                  std::string message) {
+void Report::warn(Check which, std::string gauge, std::string element, std::string field, std::string message) {
     add(which, Finding{Status::kWarn, std::move(gauge), std::move(element), std::move(field), std::move(message)});
 }
 
@@ -104,8 +102,8 @@ std::string Report::summary() const {
 void Report::print(std::FILE* out, size_t max_lines) const {
     std::fprintf(out, "%-6s %-5s %8s  %s\n", "check", "state", "findings", "what");
     for (const CheckResult& result : checks_) {
-        std::fprintf(out, "%-6s %-5s %8zu  %s\n", result.id.c_str(), status_name(result.status()),
-                     result.finding_count, result.name.c_str());
+        std::fprintf(out, "%-6s %-5s %8zu  %s\n", result.id.c_str(), status_name(result.status()), result.finding_count,
+                     result.name.c_str());
         if (!result.note.empty()) std::fprintf(out, "%23s(%s)\n", "", result.note.c_str());
         const size_t shown = std::min(max_lines, result.findings.size());
         for (size_t i = 0; i < shown; ++i) {
@@ -125,20 +123,20 @@ std::string json_string(std::string_view text) {
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         switch (c) {
-        case '"': quoted += "\\\""; break;
-        case '\\': quoted += "\\\\"; break;
-        case '\n': quoted += "\\n"; break;
-        case '\r': quoted += "\\r"; break;
-        case '\t': quoted += "\\t"; break;
-        default:
-            if (byte < 0x20 || byte == 0x7F) {
-                static constexpr char kHex[] = "0123456789abcdef";
-                quoted += "\\u00";
-                quoted += kHex[byte >> 4];
-                quoted += kHex[byte & 0xF];
-            } else {
-                quoted += c;
-            }
+            case '"': quoted += "\\\""; break;
+            case '\\': quoted += "\\\\"; break;
+            case '\n': quoted += "\\n"; break;
+            case '\r': quoted += "\\r"; break;
+            case '\t': quoted += "\\t"; break;
+            default:
+                if (byte < 0x20 || byte == 0x7F) {
+                    static constexpr char kHex[] = "0123456789abcdef";
+                    quoted += "\\u00";
+                    quoted += kHex[byte >> 4];
+                    quoted += kHex[byte & 0xF];
+                } else {
+                    quoted += c;
+                }
         }
     }
     return quoted + "\"";
@@ -165,8 +163,9 @@ std::string Report::json() const {
         text += result.findings.empty() ? "]}" : "\n    ]}";
     }
     text += "\n  ],\n  \"summary\": {\"pass\": " + std::to_string(count(Status::kPass)) +
-            ", \"fail\": " + std::to_string(count(Status::kFail)) + ", \"warn\": " +
-            std::to_string(count(Status::kWarn)) + ", \"skip\": " + std::to_string(count(Status::kSkip)) + "}\n}\n";
+            ", \"fail\": " + std::to_string(count(Status::kFail)) +
+            ", \"warn\": " + std::to_string(count(Status::kWarn)) +
+            ", \"skip\": " + std::to_string(count(Status::kSkip)) + "}\n}\n";
     return text;
 }
 

@@ -18,37 +18,37 @@ const char* status_name(Status status);
 // What a check looks at; ids 0xx read the records, 1xx drive the gauges'
 // lifecycle, 2xx feed hostile inputs, 3xx watch every module call. The ids
 // are stable: reports, tools and tests name them.
-#define KORVANE_VALIDATOR_CHECKS(X) \
-    X(kModuleLoads, "KV000", "module loads: exports, ImportTable, Linkage") \
-    X(kGaugeTable, "KV001", "gauge table: terminated, every entry a gauge header") \
-    X(kGaugeNames, "KV002", "gauge names: readable, terminated, unique") \
-    X(kHeaderVersions, "KV003", "header versions and sizes") \
-    X(kCodePointers, "KV004", "routines, callbacks and handlers point into module code") \
-    X(kElementLists, "KV005", "element lists and next lists: terminated, entries are elements") \
-    X(kElementTrees, "KV006", "element trees: acyclic, every element listed once") \
-    X(kElementOwners, "KV007", "every element's gauge is its own header") \
-    X(kSharedRecords, "KV008", "no record shared between gauges") \
+#define KORVANE_VALIDATOR_CHECKS(X)                                                                            \
+    X(kModuleLoads, "KV000", "module loads: exports, ImportTable, Linkage")                                    \
+    X(kGaugeTable, "KV001", "gauge table: terminated, every entry a gauge header")                             \
+    X(kGaugeNames, "KV002", "gauge names: readable, terminated, unique")                                       \
+    X(kHeaderVersions, "KV003", "header versions and sizes")                                                   \
+    X(kCodePointers, "KV004", "routines, callbacks and handlers point into module code")                       \
+    X(kElementLists, "KV005", "element lists and next lists: terminated, entries are elements")                \
+    X(kElementTrees, "KV006", "element trees: acyclic, every element listed once")                             \
+    X(kElementOwners, "KV007", "every element's gauge is its own header")                                      \
+    X(kSharedRecords, "KV008", "no record shared between gauges")                                              \
     X(kCalibrationTables, "KV009", "calibration tables: finite, monotonic, clockwise steps below 180 degrees") \
-    X(kFailureLists, "KV010", "failure lists: terminated, known actions") \
-    X(kMouseLists, "KV011", "mouse lists: record types, balanced parents, end record") \
-    X(kMouseBoxes, "KV012", "mouse boxes: sizes, children inside their parents") \
-    X(kMouseActions, "KV013", "mouse actions: event boxes without handlers and the reverse") \
-    X(kBitmaps, "KV014", "bitmaps: every id used is a resource of plausible size") \
-    X(kReservedFields, "KV015", "reserved fields zero") \
-    X(kImageFlags, "KV016", "image flags sane") \
-    X(kElementFields, "KV017", "element fields: types, frame counts, finite scales and ranges") \
-    X(kWritableRecords, "KV018", "records the host writes into lie in writable memory") \
-    X(kLifecycle, "KV101", "lifecycle: install/update/kill cycles, several instances, reloads") \
-    X(kServiceIds, "KV102", "gauge callbacks take every service id; standard routines any argument") \
-    X(kHandlersOutsideLife, "KV103", "mouse handlers before set-up and after kill") \
-    X(kRecordsUnchanged, "KV104", "records unchanged by the abuse (host fields and bit 30 aside)") \
-    X(kReloadLikeFresh, "KV105", "behaviour after the abuse and a reload equals a fresh module's") \
-    X(kHostileValues, "KV201", "value callbacks: hostile values give numbers within limits") \
-    X(kHostileGaugeCalls, "KV202", "gauge callbacks: hostile variables and service ids") \
-    X(kHostilePoints, "KV203", "mouse handlers: extreme and far points, any flags") \
-    X(kHostileKeyEvents, "KV204", "key-event routines: any event, value and user data") \
-    X(kNoAllocation, "KV301", "no heap allocation inside module calls") \
-    X(kFloatingPointState, "KV302", "floating-point control state unchanged by module calls") \
+    X(kFailureLists, "KV010", "failure lists: terminated, known actions")                                      \
+    X(kMouseLists, "KV011", "mouse lists: record types, balanced parents, end record")                         \
+    X(kMouseBoxes, "KV012", "mouse boxes: sizes, children inside their parents")                               \
+    X(kMouseActions, "KV013", "mouse actions: event boxes without handlers and the reverse")                   \
+    X(kBitmaps, "KV014", "bitmaps: every id used is a resource of plausible size")                             \
+    X(kReservedFields, "KV015", "reserved fields zero")                                                        \
+    X(kImageFlags, "KV016", "image flags sane")                                                                \
+    X(kElementFields, "KV017", "element fields: types, frame counts, finite scales and ranges")                \
+    X(kWritableRecords, "KV018", "records the host writes into lie in writable memory")                        \
+    X(kLifecycle, "KV101", "lifecycle: install/update/kill cycles, several instances, reloads")                \
+    X(kServiceIds, "KV102", "gauge callbacks take every service id; standard routines any argument")           \
+    X(kHandlersOutsideLife, "KV103", "mouse handlers before set-up and after kill")                            \
+    X(kRecordsUnchanged, "KV104", "records unchanged by the abuse (host fields and bit 30 aside)")             \
+    X(kReloadLikeFresh, "KV105", "behaviour after the abuse and a reload equals a fresh module's")             \
+    X(kHostileValues, "KV201", "value callbacks: hostile values give numbers within limits")                   \
+    X(kHostileGaugeCalls, "KV202", "gauge callbacks: hostile variables and service ids")                       \
+    X(kHostilePoints, "KV203", "mouse handlers: extreme and far points, any flags")                            \
+    X(kHostileKeyEvents, "KV204", "key-event routines: any event, value and user data")                        \
+    X(kNoAllocation, "KV301", "no heap allocation inside module calls")                                        \
+    X(kFloatingPointState, "KV302", "floating-point control state unchanged by module calls")                  \
     X(kServedServicesOnly, "KV303", "modules call only the services the host serves")
 
 enum class Check : uint8_t {
@@ -90,10 +90,10 @@ struct Finding {
 struct CheckResult {
     std::string id;
     std::string name;
-    bool ran = false;                 // false: skipped (see note)
-    std::string note;                 // skip reason, or what a check covered
-    std::vector<Finding> findings;    // the first kMaxKeptFindings
-    size_t finding_count = 0;         // all findings, kept or not
+    bool ran = false;               // false: skipped (see note)
+    std::string note;               // skip reason, or what a check covered
+    std::vector<Finding> findings;  // the first kMaxKeptFindings
+    size_t finding_count = 0;       // all findings, kept or not
     size_t fail_count = 0;
     size_t warn_count = 0;
 

@@ -112,8 +112,8 @@ std::vector<Observation> behaviour(Host& host, Module& module, const Records& re
         }
     }
     // Key events that module routines watch, and one that none does.
-    const uint32_t events[] = {sim::event::kReleaseSequenceStart, sim::event::kBombReleased,
-                               sim::event::kBombReleased, 1};
+    const uint32_t events[] = {sim::event::kReleaseSequenceStart, sim::event::kBombReleased, sim::event::kBombReleased,
+                               1};
     std::string sent = "key events";
     const char* separator = " ";
     for (uint32_t event : events) {
@@ -127,16 +127,16 @@ std::vector<Observation> behaviour(Host& host, Module& module, const Records& re
 
 void compare_behaviour(Report& report, const std::vector<Observation>& first, const std::vector<Observation>& again) {
     if (first.size() != again.size()) {
-        report.fail(Check::kReloadLikeFresh, "", "", "", "the script gave " + std::to_string(again.size()) +
-                                             " observations after the reload, " + std::to_string(first.size()) +
-                                             " on the first load");
+        report.fail(Check::kReloadLikeFresh, "", "", "",
+                    "the script gave " + std::to_string(again.size()) + " observations after the reload, " +
+                        std::to_string(first.size()) + " on the first load");
     }
     const size_t count = std::min(first.size(), again.size());
     for (size_t i = 0; i < count; ++i) {
         if (first[i].text == again[i].text) continue;
-        report.fail(Check::kReloadLikeFresh, again[i].gauge, again[i].element, "behaviour",
-                    "after the abuse and a reload: \"" + again[i].text + "\"; on the first load: \"" + first[i].text +
-                        "\"");
+        report.fail(
+            Check::kReloadLikeFresh, again[i].gauge, again[i].element, "behaviour",
+            "after the abuse and a reload: \"" + again[i].text + "\"; on the first load: \"" + first[i].text + "\"");
     }
     report.ran(Check::kReloadLikeFresh, std::to_string(count) + " observations compared");
 }
@@ -149,8 +149,8 @@ void compare_behaviour(Report& report, const std::vector<Observation>& first, co
 void restore_fp_control(Report& report, const FpControl& before, const char* during) {
     const FpControl after = fp_control();
     if (after == before) return;
-    report.fail(Check::kFloatingPointState, "", "", "", std::string("left ") + describe(after) + " (was " + describe(before) + ") after " +
-                                         during);
+    report.fail(Check::kFloatingPointState, "", "", "",
+                std::string("left ") + describe(after) + " (was " + describe(before) + ") after " + during);
     set_fp_control(before);
 }
 
@@ -183,7 +183,8 @@ bool first_load(Report& report, const std::string& path, const Options& options,
         loaded = load(host, path, options, guard);
     } catch (const ModuleError& error) {
         const bool gauge_table = error.kind() == ModuleError::Kind::kGaugeTable;
-        report.fail(gauge_table ? Check::kGaugeTable : Check::kModuleLoads, "", "", gauge_table ? "Linkage.gauge_table" : "", error.what());
+        report.fail(gauge_table ? Check::kGaugeTable : Check::kModuleLoads, "", "",
+                    gauge_table ? "Linkage.gauge_table" : "", error.what());
         skip_all(report, "the module does not load");
         return false;
     }
@@ -204,7 +205,8 @@ bool first_load(Report& report, const std::string& path, const Options& options,
     try {
         reference = behaviour(host, module, records);
     } catch (const std::exception& error) {
-        report.fail(Check::kReloadLikeFresh, "", "", "behaviour", std::string("the script failed on a fresh module: ") + error.what());
+        report.fail(Check::kReloadLikeFresh, "", "", "behaviour",
+                    std::string("the script failed on a fresh module: ") + error.what());
     }
     restore_fp_control(report, before, "the behaviour script on a fresh module");
     return true;
@@ -235,8 +237,8 @@ void abuse(Report& report, const std::string& path, const Options& options, Vari
         char text[96];
         std::snprintf(text, sizeof text, "byte %zu changed from 0x%02X to 0x%02X while the module ran",
                       difference.offset, difference.before, difference.after);
-        report.fail(Check::kRecordsUnchanged, session.records.gauges[span.gauge].name, span.what, field_at(span, difference.offset),
-                    text);
+        report.fail(Check::kRecordsUnchanged, session.records.gauges[span.gauge].name, span.what,
+                    field_at(span, difference.offset), text);
     }
     report.ran(Check::kRecordsUnchanged, std::to_string(session.records.spans.size()) + " records compared");
 
@@ -254,9 +256,7 @@ void abuse(Report& report, const std::string& path, const Options& options, Vari
 void reload_cycles(Report& report, const std::string& path, const Options& options, VariableGuard& guard) {
     Host host;
     for (int cycle = 0; cycle < 4; ++cycle) {
-        {
-            Loaded loaded = load(host, path, options, guard);
-        }
+        { Loaded loaded = load(host, path, options, guard); }
         if (!host.key_event_handlers().empty()) {
             report.fail(Check::kLifecycle, "", "", "module_deinit",
                         "leaves " + std::to_string(host.key_event_handlers().size()) +
@@ -289,7 +289,8 @@ Report validate_module(const std::string& path, const Options& options) {
     try {
         compare_behaviour(report, reference, behaviour(host, *loaded.module, records));
     } catch (const std::exception& error) {
-        report.fail(Check::kReloadLikeFresh, "", "", "behaviour", std::string("the script failed after a reload: ") + error.what());
+        report.fail(Check::kReloadLikeFresh, "", "", "behaviour",
+                    std::string("the script failed after a reload: ") + error.what());
     }
     restore_fp_control(report, before, "the behaviour script after a reload");
     return report;

@@ -8,13 +8,13 @@ namespace {
 
 const char* record_kind(RecordSpan::Kind kind) {
     switch (kind) {
-    case RecordSpan::Kind::kHeader: return "gauge header";
-    case RecordSpan::Kind::kElement: return "element";
-    case RecordSpan::Kind::kFailureList: return "failure list";
-    case RecordSpan::Kind::kTable: return "calibration table";
-    case RecordSpan::Kind::kMouseList: return "mouse list";
-    case RecordSpan::Kind::kName:
-    case RecordSpan::Kind::kElementList: break;  // no field of the host's
+        case RecordSpan::Kind::kHeader: return "gauge header";
+        case RecordSpan::Kind::kElement: return "element";
+        case RecordSpan::Kind::kFailureList: return "failure list";
+        case RecordSpan::Kind::kTable: return "calibration table";
+        case RecordSpan::Kind::kMouseList: return "mouse list";
+        case RecordSpan::Kind::kName:
+        case RecordSpan::Kind::kElementList: break;  // no field of the host's
     }
     return nullptr;
 }

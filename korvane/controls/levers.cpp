@@ -45,17 +45,17 @@ struct Variant {
     double ratio;
     uint32_t background_bitmap;
     Box panel;
-    double scale_y;                  // pixels per lever unit: the picture's travel / 16384, upward
-    uint32_t (*token)(int engine);   // lever position 0..16383
-    uint32_t (*event)(int engine);   // sets the lever to an absolute position
-    Lever levers[kEngineCount];      // by engine
+    double scale_y;                 // pixels per lever unit: the picture's travel / 16384, upward
+    uint32_t (*token)(int engine);  // lever position 0..16383
+    uint32_t (*event)(int engine);  // sets the lever to an absolute position
+    Lever levers[kEngineCount];     // by engine
 };
 
 constexpr Variant kQuadrants[kQuadrantCount] = {
     {
         .name = "Throttle",
         .root_element = &module_state::throttle_root_element,
-        .ratio = 0.3455,  // 57 / 165
+        .ratio = 0.3455,                                 // 57 / 165
         .background_bitmap = bitmap::kThrottleQuadrant,  // 266 x 165
         .panel = {0, 0, 265, 165},
         .scale_y = -0.00347900390625,  // 57 pixels of travel
@@ -72,7 +72,7 @@ constexpr Variant kQuadrants[kQuadrantCount] = {
     {
         .name = "Prop_Control",
         .root_element = &module_state::prop_root_element,
-        .ratio = 0.8202,  // 146 / 178
+        .ratio = 0.8202,                                  // 146 / 178
         .background_bitmap = bitmap::kPropellerQuadrant,  // 198 x 178
         .panel = {0, 0, 198, 178},
         .scale_y = -0.00750732421875,  // 123 pixels of travel
@@ -168,8 +168,8 @@ constexpr ELEMENT_SLIDER lever_slider(LeverQuadrantRecords& self, size_t slot) {
     const Lever& lever = quadrant.levers[engine];
     return ELEMENT_SLIDER{
         .header = kit::element_header(kSlider, lever.bitmap, lever.position, &self.header,
-                                        slot + 1 < kEngineCount ? self.lever_next[slot].data() : nullptr, nullptr,
-                                        kFlagsOverlay),
+                                      slot + 1 < kEngineCount ? self.lever_next[slot].data() : nullptr, nullptr,
+                                      kFlagsOverlay),
         .source_x = {},  // the levers move only up and down
         .source_y = kit::module_var(quadrant.token(static_cast<int>(engine))),
         .scale_y = quadrant.scale_y,
@@ -178,7 +178,7 @@ constexpr ELEMENT_SLIDER lever_slider(LeverQuadrantRecords& self, size_t slot) {
 
 template <size_t Quadrant, size_t... Slot>
 constexpr std::array<ELEMENT_SLIDER, sizeof...(Slot)> lever_sliders(LeverQuadrantRecords& self,
-                                                                     std::index_sequence<Slot...>) {
+                                                                    std::index_sequence<Slot...>) {
     return {lever_slider<Quadrant>(self, Slot)...};
 }
 
@@ -186,19 +186,16 @@ template <size_t Quadrant, size_t Engine>
 constexpr MOUSERECT lever_box() {
     constexpr Box box = kQuadrants[Quadrant].levers[Engine].box;
     return kit::mouse_handler_child(box.x, box.y, box.width, box.height, kCursorHand, kMouseDrag,
-                                      lever_drag<Quadrant, Engine>);
+                                    lever_drag<Quadrant, Engine>);
 }
 
 template <size_t Quadrant, size_t... Engine>
 constexpr std::array<MOUSERECT, sizeof...(Engine) + 5> lever_mouse(std::index_sequence<Engine...>) {
     constexpr Box panel = kQuadrants[Quadrant].panel;
     return {
-        kit::mouse_whole_gauge(),
-        kit::mouse_parent(panel.x, panel.y, panel.width, panel.height),
-        lever_box<Quadrant, Engine>()...,
-        kit::mouse_parent_end(),
-        kit::mouse_parent_end(),
-        kit::mouse_end(),
+        kit::mouse_whole_gauge(),         kit::mouse_parent(panel.x, panel.y, panel.width, panel.height),
+        lever_box<Quadrant, Engine>()..., kit::mouse_parent_end(),
+        kit::mouse_parent_end(),          kit::mouse_end(),
     };
 }
 
@@ -207,11 +204,11 @@ constexpr LeverQuadrantRecords lever_quadrant(LeverQuadrantRecords& self) {
     constexpr const Variant& quadrant = kQuadrants[Quadrant];
     return {
         .header = kit::gauge_header(quadrant.name, self.element_list.data(), self.mouse_rects.data(),
-                                      lever_gauge_callback<Quadrant>),
+                                    lever_gauge_callback<Quadrant>),
         .element_list = kit::element_list(self.background),
-        .background = {.header = kit::element_header(kStaticImage, quadrant.background_bitmap, Placement{0, 0},
-                                                       &self.header, self.background_next.data(), nullptr,
-                                                       kFlagsBackground)},
+        .background = {.header =
+                           kit::element_header(kStaticImage, quadrant.background_bitmap, Placement{0, 0}, &self.header,
+                                               self.background_next.data(), nullptr, kFlagsBackground)},
         .background_next = kit::element_list(self.levers[0]),
         .levers = lever_sliders<Quadrant>(self, std::make_index_sequence<kEngineCount>{}),
         .lever_next = {kit::element_list(self.levers[1]), kit::element_list(self.levers[2]),

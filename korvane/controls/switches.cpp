@@ -69,8 +69,8 @@ constexpr MagnetoSwitchPlace magneto_place(size_t index) {
 template <size_t... I>
 constexpr std::array<ELEMENT_ICON, sizeof...(I)> magneto_icons(MagnetoSwitchRecords& self, std::index_sequence<I...>) {
     return {ELEMENT_ICON{
-        .header = kit::element_header(kIcon, bitmap::kMagnetoSwitchOff, Placement{magneto_place(I).x, 0},
-                                        &self.header, nullptr, self.failures, kFlagsOverlay),
+        .header = kit::element_header(kIcon, bitmap::kMagnetoSwitchOff, Placement{magneto_place(I).x, 0}, &self.header,
+                                      nullptr, self.failures, kFlagsOverlay),
         .source = kit::module_var(magneto_place(I).token),
         .frame_count = 2,
     }...};
@@ -82,7 +82,7 @@ constexpr std::array<MOUSERECT, sizeof...(I) + 5> magneto_mouse(std::index_seque
         kit::mouse_whole_gauge(),
         kit::mouse_parent(0, 0, kMagnetoPanelWidth, kMagnetoPanelHeight),
         kit::mouse_event_child(magneto_place(I).x, 0, kMagnetoSwitchWidth, kMagnetoPanelHeight, kCursorHand,
-                                 kMouseClick, magneto_place(I).event)...,
+                               kMouseClick, magneto_place(I).event)...,
         kit::mouse_parent_end(),
         kit::mouse_parent_end(),
         kit::mouse_end(),
@@ -93,9 +93,8 @@ constexpr MagnetoSwitchRecords magneto_switch(MagnetoSwitchRecords& self) {
     return {
         .header = kit::gauge_header("Magneto_Switch", self.element_list.data(), self.mouse_rects.data()),
         .element_list = kit::element_list(self.background),
-        .background = {.header = kit::element_header(kStaticImage, bitmap::kMagnetoPanel, Placement{0, 0},
-                                                       &self.header, self.background_next.data(), self.failures,
-                                                       kFlagsBackground)},
+        .background = {.header = kit::element_header(kStaticImage, bitmap::kMagnetoPanel, Placement{0, 0}, &self.header,
+                                                     self.background_next.data(), self.failures, kFlagsBackground)},
         .background_next = kit::element_list(self.switches),
         .switches = magneto_icons(self, std::make_index_sequence<kMagnetoSwitchCount>{}),
         .failures = {kit::failure(kFailureKeyPanel, 1), kit::failure_end()},
@@ -173,12 +172,12 @@ void GAUGE_CALL starter_gauge_callback(GAUGEHDR*, uint32_t service_id, uint32_t)
 // The arming icons read no variable: their callbacks give the frame.
 template <size_t... Engine>
 constexpr std::array<ELEMENT_ICON, sizeof...(Engine)> arming_icons(StarterSwitchRecords& self,
-                                                                    std::index_sequence<Engine...>) {
+                                                                   std::index_sequence<Engine...>) {
     return {ELEMENT_ICON{
-        .header = kit::element_header(
-            kIcon, bitmap::kArmingSwitchOff,
-            Placement{kStarterIconInset + kStarterColumnWidth * static_cast<int32_t>(Engine), 0}, &self.header,
-            nullptr, self.failures, kFlagsOverlay),
+        .header =
+            kit::element_header(kIcon, bitmap::kArmingSwitchOff,
+                                Placement{kStarterIconInset + kStarterColumnWidth * static_cast<int32_t>(Engine), 0},
+                                &self.header, nullptr, self.failures, kFlagsOverlay),
         .source = {},
         .frame_count = 2,
         .callback = starter_icon_update<Engine>,
@@ -198,34 +197,30 @@ constexpr MOUSERECT starter_box() {
     constexpr int32_t x = kStarterColumnWidth * static_cast<int32_t>(engine);
     if constexpr (I % 2 == 0) {
         return kit::mouse_handler_child(x, 0, kStarterColumnWidth, kArmBoxHeight, kCursorArm, kMouseClick,
-                                          starter_arm_click<engine>);
+                                        starter_arm_click<engine>);
     } else {
         return kit::mouse_handler_child(x, kButtonBoxTop, kStarterColumnWidth, kButtonBoxHeight, kCursorHand,
-                                          kMouseClickRepeat, starter_button_click<engine>);
+                                        kMouseClickRepeat, starter_button_click<engine>);
     }
 }
 
 template <size_t... I>
 constexpr std::array<MOUSERECT, sizeof...(I) + 5> starter_mouse(std::index_sequence<I...>) {
     return {
-        kit::mouse_whole_gauge(),
-        kit::mouse_parent(0, 0, kStarterPanelWidth, kStarterPanelHeight),
-        starter_box<I>()...,
-        kit::mouse_parent_end(),
-        kit::mouse_parent_end(),
-        kit::mouse_end(),
+        kit::mouse_whole_gauge(), kit::mouse_parent(0, 0, kStarterPanelWidth, kStarterPanelHeight),
+        starter_box<I>()...,      kit::mouse_parent_end(),
+        kit::mouse_parent_end(),  kit::mouse_end(),
     };
 }
 
 constexpr StarterSwitchRecords starter_switch(StarterSwitchRecords& self) {
     return {
         .header = kit::gauge_header("Starter_Switch", self.element_list.data(), self.mouse_rects.data(),
-                                      starter_gauge_callback),
+                                    starter_gauge_callback),
         .starter_running_var = running_vars(std::make_index_sequence<kEngineCount>{}),
         .element_list = kit::element_list(self.background),
-        .background = {.header = kit::element_header(kStaticImage, bitmap::kStarterPanel, Placement{0, 0},
-                                                       &self.header, self.background_next.data(), self.failures,
-                                                       kFlagsBackground)},
+        .background = {.header = kit::element_header(kStaticImage, bitmap::kStarterPanel, Placement{0, 0}, &self.header,
+                                                     self.background_next.data(), self.failures, kFlagsBackground)},
         .background_next = kit::element_list(self.arming_icons),
         .arming_icons = arming_icons(self, std::make_index_sequence<kEngineCount>{}),
         .failures = {kit::failure(kFailureKeyPanel, 1), kit::failure_end()},

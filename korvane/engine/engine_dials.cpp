@@ -91,22 +91,20 @@ constexpr TachometerRecords tachometer(TachometerRecords& self) {
         .header = kit::gauge_header(kEngines[Engine].tachometer, self.element_list.data(), self.mouse_rects),
         .element_list = kit::element_list(self.background),
         .background = {.header = kit::element_header(kStaticImage, bitmap::kTachometerDial, {0, 0}, &self.header,
-                                                       self.background_next.data(), self.failures,
-                                                       kFlagsBackground)},
+                                                     self.background_next.data(), self.failures, kFlagsBackground)},
         .background_next = kit::element_list(self.thousands_hand),
         .thousands_hand =
             {
-                .header = kit::element_header(kNeedle, bitmap::kTachometerThousandsHand, kTachometerPivot,
-                                                &self.header, self.thousands_hand_next.data(), self.failures,
-                                                kFlagsOverlay, {35, 17}),
+                .header = kit::element_header(kNeedle, bitmap::kTachometerThousandsHand, kTachometerPivot, &self.header,
+                                              self.thousands_hand_next.data(), self.failures, kFlagsOverlay, {35, 17}),
                 .source = kit::module_var(speed),
                 .update_callback = thousands_hand,
             },
         .thousands_hand_next = kit::element_list(self.hundreds_hand),
         .hundreds_hand =
             {
-                .header = kit::element_header(kNeedle, bitmap::kTachometerHundredsHand, kTachometerPivot,
-                                                &self.header, nullptr, self.failures, kFlagsOverlay, {54, 8}),
+                .header = kit::element_header(kNeedle, bitmap::kTachometerHundredsHand, kTachometerPivot, &self.header,
+                                              nullptr, self.failures, kFlagsOverlay, {54, 8}),
                 .source = kit::module_var(speed),
                 .update_callback = hundreds_hand,
             },
@@ -121,11 +119,11 @@ constexpr TachometerRecords tachometer(TachometerRecords& self) {
 template <std::size_t TablePoints>
 struct DialFamily {
     const char* Variant::*name;
-    uint32_t (*token)(int engine);   // the needle's variable, by engine 0..3
+    uint32_t (*token)(int engine);  // the needle's variable, by engine 0..3
     uint32_t background_bitmap;
     uint32_t needle_bitmap;
-    kit::Placement pivot;            // on the background
-    kit::Placement needle_pivot;     // inside the needle bitmap
+    kit::Placement pivot;         // on the background
+    kit::Placement needle_pivot;  // inside the needle bitmap
     int32_t max_degrees_per_tick;
     uint32_t help_id;
     NeedleCallback callback;
@@ -145,8 +143,8 @@ constexpr DialFamily<dial_table_points(Family)> dial_family() {
             .max_degrees_per_tick = 0,
             .help_id = 0xA021,
             .callback = boost_scaling,
-            .table = {{kit::point(35, 69, -5), kit::point(65, 38, -4), kit::point(139, 13, 0),
-                       kit::point(212, 38, 4), kit::point(189, 252, 16), kit::point(40, 216, 24)}},
+            .table = {{kit::point(35, 69, -5), kit::point(65, 38, -4), kit::point(139, 13, 0), kit::point(212, 38, 4),
+                       kit::point(189, 252, 16), kit::point(40, 216, 24)}},
         };
     } else if constexpr (Family == Dial::oil_temperature) {
         return {
@@ -159,8 +157,8 @@ constexpr DialFamily<dial_table_points(Family)> dial_family() {
             .max_degrees_per_tick = 6,
             .help_id = 0xA022,
             .callback = oil_temperature_scaling,
-            .table = {{kit::point(18, 54, 0), kit::point(39, 41, 20), kit::point(59, 36, 40),
-                       kit::point(77, 36, 60), kit::point(93, 39, 80), kit::point(119, 54, 120)}},
+            .table = {{kit::point(18, 54, 0), kit::point(39, 41, 20), kit::point(59, 36, 40), kit::point(77, 36, 60),
+                       kit::point(93, 39, 80), kit::point(119, 54, 120)}},
         };
     } else if constexpr (Family == Dial::oil_pressure) {
         return {
@@ -199,12 +197,12 @@ constexpr NeedleDialRecords<dial_table_points(Family)> engine_dial(NeedleDialRec
         .header = kit::gauge_header(kEngines[Engine].*family.name, self.element_list.data(), self.mouse_rects),
         .element_list = kit::element_list(self.background),
         .background = {.header = kit::element_header(kStaticImage, family.background_bitmap, {0, 0}, &self.header,
-                                                       self.background_next.data(), nullptr, kFlagsBackground)},
+                                                     self.background_next.data(), nullptr, kFlagsBackground)},
         .background_next = kit::element_list(self.needle),
         .needle =
             {
                 .header = kit::element_header(kNeedle, family.needle_bitmap, family.pivot, &self.header, nullptr,
-                                                self.needle_failures, kFlagsOverlay, family.needle_pivot),
+                                              self.needle_failures, kFlagsOverlay, family.needle_pivot),
                 .source = kit::module_var(family.token(static_cast<int>(Engine))),
                 .nonlinearity = self.table.points,
                 .nonlinearity_size = dial_table_points(Family),

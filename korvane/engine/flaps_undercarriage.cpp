@@ -38,12 +38,12 @@ constexpr NeedleDialRecords<3> flap_position(NeedleDialRecords<3>& self) {
         .header = kit::gauge_header("Flap_Position", self.element_list.data(), self.mouse_rects),
         .element_list = kit::element_list(self.background),
         .background = {.header = kit::element_header(kStaticImage, bitmap::kFlapDial, {0, 0}, &self.header,
-                                                       self.background_next.data(), nullptr, kFlagsBackground)},
+                                                     self.background_next.data(), nullptr, kFlagsBackground)},
         .background_next = kit::element_list(self.needle),
         .needle =
             {
                 .header = kit::element_header(kNeedle, bitmap::kFlapNeedle, {70, 70}, &self.header, nullptr,
-                                                self.needle_failures, kFlagsOverlay, {27, 4}),
+                                              self.needle_failures, kFlagsOverlay, {27, 4}),
                 .source = kit::module_var(sim::token::kFlapPosition),
                 .nonlinearity = self.table.points,
                 .nonlinearity_size = 3,
@@ -129,8 +129,8 @@ constexpr std::array<Lamp, kGearLampCount> kGearLamps{{
 constexpr ELEMENT_ICON gear_lamp(GearIndicatorRecords& self, std::size_t index) {
     ELEMENT_HEADER* const* const next = index + 1 < kGearLampCount ? self.lamp_next[index].data() : nullptr;
     return {
-        .header = kit::element_header(kIcon, kGearLamps[index].bitmap, kGearLamps[index].position, &self.header,
-                                        next, self.failures, kFlagsLight),
+        .header = kit::element_header(kIcon, kGearLamps[index].bitmap, kGearLamps[index].position, &self.header, next,
+                                      self.failures, kFlagsLight),
         .source = {},
         .frame_count = 1,
     };
@@ -138,14 +138,12 @@ constexpr ELEMENT_ICON gear_lamp(GearIndicatorRecords& self, std::size_t index) 
 
 constexpr GearIndicatorRecords gear_indicator(GearIndicatorRecords& self) {
     return {
-        .header =
-            kit::gauge_header("Gear_Indicator", self.element_list.data(), self.mouse_rects, undercarriage_lamps),
+        .header = kit::gauge_header("Gear_Indicator", self.element_list.data(), self.mouse_rects, undercarriage_lamps),
         .gear_right_var = kit::module_var_slot(sim::token::kGearRightPosition),
         .gear_left_var = kit::module_var_slot(sim::token::kGearLeftPosition),
         .element_list = kit::element_list(self.background),
         .background = {.header = kit::element_header(kStaticImage, bitmap::kGearPanel, {0, 0}, &self.header,
-                                                       self.background_next.data(), self.failures,
-                                                       kFlagsBackground)},
+                                                     self.background_next.data(), self.failures, kFlagsBackground)},
         .background_next = kit::element_list(self.lamps[0]),
         .lamps = {gear_lamp(self, 0), gear_lamp(self, 1), gear_lamp(self, 2), gear_lamp(self, 3), gear_lamp(self, 4),
                   gear_lamp(self, 5), gear_lamp(self, 6), gear_lamp(self, 7)},

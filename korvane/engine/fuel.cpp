@@ -32,7 +32,7 @@ namespace quantity {
 
 struct Variant {
     const char* name;
-    int tank;            // the host's tank 0..5: its level and capacity variables
+    int tank;  // the host's tank 0..5: its level and capacity variables
     uint32_t background_bitmap;
     int tank_number;     // picks the dial's scale and table
     double upper_limit;  // the dial's last mark, gallons
@@ -53,14 +53,12 @@ template <std::size_t Gauge>
 constexpr Nonlinearity<fuel_table_points(Gauge)> tank_table() {
     constexpr int tank = kFuelGauges[Gauge].tank_number;
     if constexpr (tank == 1) {
-        return {{kit::point(31, 123, 0), kit::point(10, 100, 20), kit::point(3, 70, 50),
-                 kit::point(12, 36, 100), kit::point(70, 3, 200), kit::point(129, 41, 300),
-                 kit::point(136, 63, 350), kit::point(133, 90, 400), kit::point(113, 121, 450),
-                 kit::point(95, 132, 500)}};
+        return {{kit::point(31, 123, 0), kit::point(10, 100, 20), kit::point(3, 70, 50), kit::point(12, 36, 100),
+                 kit::point(70, 3, 200), kit::point(129, 41, 300), kit::point(136, 63, 350), kit::point(133, 90, 400),
+                 kit::point(113, 121, 450), kit::point(95, 132, 500)}};
     } else if constexpr (tank == 2) {
-        return {{kit::point(31, 123, 0), kit::point(11, 100, 10), kit::point(4, 70, 20),
-                 kit::point(37, 13, 80), kit::point(119, 25, 160), kit::point(135, 77, 240),
-                 kit::point(96, 130, 310)}};
+        return {{kit::point(31, 123, 0), kit::point(11, 100, 10), kit::point(4, 70, 20), kit::point(37, 13, 80),
+                 kit::point(119, 25, 160), kit::point(135, 77, 240), kit::point(96, 130, 310)}};
     } else {
         static_assert(tank == 3);
         return {{kit::point(27, 120, 0), kit::point(4, 81, 5), kit::point(12, 37, 10), kit::point(81, 5, 30),
@@ -91,13 +89,12 @@ constexpr FuelQuantityRecords<fuel_table_points(Gauge)> fuel_quantity(
         .fuel_capacity_var = kit::module_var_slot(sim::token::tank_capacity(variant.tank)),
         .element_list = kit::element_list(self.background),
         .background = {.header = kit::element_header(kStaticImage, variant.background_bitmap, {0, 0}, &self.header,
-                                                       self.background_next.data(), self.failures,
-                                                       kFlagsBackground)},
+                                                     self.background_next.data(), self.failures, kFlagsBackground)},
         .background_next = kit::element_list(self.needle),
         .needle =
             {
                 .header = kit::element_header(kNeedle, bitmap::kFuelQuantityNeedle, {70, 70}, &self.header, nullptr,
-                                                self.failures, kFlagsOverlay, {27, 4}),
+                                              self.failures, kFlagsOverlay, {27, 4}),
                 .source = kit::module_var(sim::token::tank_level(variant.tank)),
                 .nonlinearity = self.table.points,
                 .nonlinearity_size = fuel_table_points(Gauge),
@@ -159,19 +156,19 @@ constexpr FuelPressureWarningRecords fuel_pressure_warning(FuelPressureWarningRe
     constexpr int engine = static_cast<int>(Engine);
     return {
         .header = kit::gauge_header(kWarnings[Engine].name, self.element_list.data(), self.mouse_rects,
-                                      fuel_pressure_lamp<Engine>),
+                                    fuel_pressure_lamp<Engine>),
         .fuel_pressure_var = kit::module_var_slot(sim::token::fuel_pressure(engine)),
         .fuel_warning_running_var = kit::module_var_slot(sim::token::engine_running(engine)),
         .element_list = kit::element_list(self.background),
-        .background = {.header = kit::element_header(kStaticImage, bitmap::kFuelPressureWarningHousing, {0, 0},
-                                                       &self.header, self.background_next.data(), self.failures,
-                                                       kFlagsBackground)},
+        .background = {.header =
+                           kit::element_header(kStaticImage, bitmap::kFuelPressureWarningHousing, {0, 0}, &self.header,
+                                               self.background_next.data(), self.failures, kFlagsBackground)},
         .background_next = kit::element_list(self.lamp),
         // The lamp reads no variable: the gauge callback shows and hides it.
         .lamp =
             {
-                .header = kit::element_header(kIcon, bitmap::kFuelPressureWarningLamp, {13, 13}, &self.header,
-                                                nullptr, self.failures, kFlagsLight),
+                .header = kit::element_header(kIcon, bitmap::kFuelPressureWarningLamp, {13, 13}, &self.header, nullptr,
+                                              self.failures, kFlagsLight),
                 .source = {},
                 .frame_count = 1,
             },

@@ -8,13 +8,13 @@
 #include <cstdint>
 #include <iterator>
 
-#include "korvane/bitmaps.h"
-#include "korvane/flight/flight_gauges.h"
-#include "gaugekit/readings.h"
-#include "gaugekit/builders.h"
 #include "frame/numbers.h"
 #include "frame/vocabulary.h"
+#include "gaugekit/builders.h"
+#include "gaugekit/readings.h"
 #include "gaugekit/routines.h"
+#include "korvane/bitmaps.h"
+#include "korvane/flight/flight_gauges.h"
 
 namespace flight {
 namespace {

@@ -10,15 +10,15 @@
 // from its mouse records; no module code runs for them.
 #include <cmath>
 
-#include "frame/vocabulary.h"
-#include "korvane/bitmaps.h"
-#include "korvane/module_state.h"
-#include "korvane/flight/navigation_gauges.h"
-#include "gaugekit/builders.h"
 #include "frame/numbers.h"
+#include "frame/vocabulary.h"
+#include "gaugekit/builders.h"
 #include "gaugekit/readings.h"
 #include "gaugekit/routines.h"
 #include "gaugekit/services.h"
+#include "korvane/bitmaps.h"
+#include "korvane/flight/navigation_gauges.h"
+#include "korvane/module_state.h"
 
 namespace navigation {
 namespace {

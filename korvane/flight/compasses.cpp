@@ -9,11 +9,11 @@
 
 #include "frame/numbers.h"
 #include "frame/vocabulary.h"
-#include "korvane/bitmaps.h"
-#include "korvane/module_state.h"
-#include "korvane/flight/navigation_gauges.h"
 #include "gaugekit/builders.h"
 #include "gaugekit/routines.h"
+#include "korvane/bitmaps.h"
+#include "korvane/flight/navigation_gauges.h"
+#include "korvane/module_state.h"
 
 namespace navigation {
 namespace {
@@ -124,8 +124,8 @@ constexpr DrCompassRecords dr_compass(DrCompassRecords& self) {
         .background_next = element_list(self.card),
         .card =
             {
-                .header = element_header(kSprite, bitmap::kDrCompassRose, {0, 0}, &self.header,
-                                         self.card_next.data(), self.failures, kFlagsOverlay, {130, 130}),
+                .header = element_header(kSprite, bitmap::kDrCompassRose, {0, 0}, &self.header, self.card_next.data(),
+                                         self.failures, kFlagsOverlay, {130, 130}),
                 .source_x = module_var(token::kNone),
                 .scale_x = 0.0,
                 .source_y = module_var(token::kNone),

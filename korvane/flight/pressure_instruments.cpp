@@ -12,15 +12,15 @@
 #include <cstdint>
 #include <iterator>
 
-#include "korvane/bitmaps.h"
-#include "korvane/module_state.h"
-#include "korvane/flight/flight_gauges.h"
-#include "gaugekit/readings.h"
-#include "gaugekit/builders.h"
 #include "frame/numbers.h"
 #include "frame/vocabulary.h"
+#include "gaugekit/builders.h"
+#include "gaugekit/readings.h"
 #include "gaugekit/routines.h"
 #include "gaugekit/services.h"
+#include "korvane/bitmaps.h"
+#include "korvane/flight/flight_gauges.h"
+#include "korvane/module_state.h"
 
 namespace flight {
 namespace {
@@ -137,8 +137,7 @@ constexpr double kStripBottom = 100.0;
 // Stepping drums: whole digits, 0 to 90 on the 0..100 strip.
 template <int Stage>
 double GAUGE_CALL digit_drum(ELEMENT_MOVING_IMAGE* drum) {
-    return frame::limit(10.0 * split_digit(drum_argument(kit::reading_y(drum), Stage)).digit, kStripTop,
-                        kStripBottom);
+    return frame::limit(10.0 * split_digit(drum_argument(kit::reading_y(drum), Stage)).digit, kStripTop, kStripBottom);
 }
 
 // The units drum rolls on with the fraction of a millibar.
@@ -258,8 +257,8 @@ constexpr VsiRecords vsi(VsiRecords& self) {
         .background_next = element_list(self.needle),
         .needle =
             {
-                .header = element_header(kNeedle, bitmap::kVsiNeedle, {139, 139}, &self.header, nullptr,
-                                         self.failures, kFlagsOverlay, {54, 8}),
+                .header = element_header(kNeedle, bitmap::kVsiNeedle, {139, 139}, &self.header, nullptr, self.failures,
+                                         kFlagsOverlay, {54, 8}),
                 .source = module_var(token::kVerticalSpeed),
                 .nonlinearity = self.table,
                 .nonlinearity_size = std::size(self.table),
@@ -268,9 +267,17 @@ constexpr VsiRecords vsi(VsiRecords& self) {
             },
         .table =
             {
-                point(253, 199, -4000), point(222, 238, -3000), point(170, 263, -2000), point(82, 254, -1000),
-                point(36, 216, -500),   point(10, 139, 0),      point(36, 62, 500),     point(82, 83, 1000),
-                point(170, 14, 2000),   point(222, 40, 3000),   point(253, 79, 4000),
+                point(253, 199, -4000),
+                point(222, 238, -3000),
+                point(170, 263, -2000),
+                point(82, 254, -1000),
+                point(36, 216, -500),
+                point(10, 139, 0),
+                point(36, 62, 500),
+                point(82, 83, 1000),
+                point(170, 14, 2000),
+                point(222, 40, 3000),
+                point(253, 79, 4000),
             },
         .failures = {failure(19, 1), failure(3, 1), failure_end()},
         .mouse_rects = {kit::mouse_whole_gauge(0xA01F), kit::mouse_parent_end(), kit::mouse_end()},

@@ -39,8 +39,8 @@ struct Rig {
     std::unique_ptr<bench::Module> module;
 
     Rig() {
-        module = std::make_unique<bench::Module>(host, test_paths::module("Dropwatch.gau"),
-                                                 test_paths::pe("Dropwatch.gau"));
+        module =
+            std::make_unique<bench::Module>(host, test_paths::module("Dropwatch.gau"), test_paths::pe("Dropwatch.gau"));
     }
 
     // Calls the host made, by service number.
@@ -208,8 +208,15 @@ TEST(DropwatchKeyEvents, ProgramsAndTheirEffects) {
          {kSequenceStartProgram, kBombReleasedProgram},
          {{"L:Bombs_dropped", 1}, {"L:Repeat", 12}, {"L:Elapsed", kAbsoluteTime - 0.75}}},
         {"other events run nothing",
-         {{0, 0}, {1, 1}, {kSequenceStart - 1, 0}, {kSequenceStart + 1, 0}, {kBombReleased - 1, 0},
-          {kBombReleased + 1, 0}, {kBombReleased & 0xFFFF, 0}, {kBombReleased | 0x10000000, 0}, {0xFFFFFFFF, 0}},
+         {{0, 0},
+          {1, 1},
+          {kSequenceStart - 1, 0},
+          {kSequenceStart + 1, 0},
+          {kBombReleased - 1, 0},
+          {kBombReleased + 1, 0},
+          {kBombReleased & 0xFFFF, 0},
+          {kBombReleased | 0x10000000, 0},
+          {0xFFFFFFFF, 0}},
          {},
          {}},
     };

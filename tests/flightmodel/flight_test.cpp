@@ -58,7 +58,8 @@ protected:
     }
     void SetUp() override {
         if (jsbsim_.empty() || access(jsbsim_.c_str(), X_OK) != 0) {
-            GTEST_SKIP() << "JSBSim or the aircraft not found (scripts/install-deps.sh puts JSBSim in build/jsbsim/bin)";
+            GTEST_SKIP()
+                << "JSBSim or the aircraft not found (scripts/install-deps.sh puts JSBSim in build/jsbsim/bin)";
         }
     }
 
@@ -123,8 +124,7 @@ TEST_F(Flying, EveryInstrumentReadsTheModelThroughItsCalibration) {
     const size_t kt = column("velocities/vc-kts"), altitude = column("atmosphere/pressure-altitude"),
                  climb = column("velocities/h-dot-fps"), bank = column("attitude/phi-deg"),
                  turn_rate = column("velocities/psidot-rad_sec"), g = column("accelerations/Nz"),
-                 legs = column("gear/gear-pos-norm"),
-                 running0 = column("propulsion/engine[0]/set-running"),
+                 legs = column("gear/gear-pos-norm"), running0 = column("propulsion/engine[0]/set-running"),
                  rpm0 = column("propulsion/engine[0]/engine-rpm"), rpm2 = column("propulsion/engine[2]/engine-rpm"),
                  manifold2 = column("propulsion/engine[2]/map-inhg"),
                  oil2 = column("propulsion/engine[2]/oil-pressure-psi");
@@ -237,8 +237,8 @@ TEST(Coupling, BeaconBearingIsClockwiseFromTheNose) {
     struct Case {
         double beacon_lat, beacon_lon, heading, bearing;
     } cases[] = {
-        {53.0, 0.0, 0.0, 0.0},    {53.0, 0.0, 90.0, -90.0}, {53.0, 0.0, 270.0, 90.0},
-        {51.0, 0.0, 0.0, 180.0},  {52.0, 1.0, 0.0, 89.6},   {52.0, -1.0, 350.0, -79.6},
+        {53.0, 0.0, 0.0, 0.0},   {53.0, 0.0, 90.0, -90.0}, {53.0, 0.0, 270.0, 90.0},
+        {51.0, 0.0, 0.0, 180.0}, {52.0, 1.0, 0.0, 89.6},   {52.0, -1.0, 350.0, -79.6},
     };
     for (const Case& c : cases) {
         EXPECT_NEAR(flightmodel::relative_bearing(52.0, 0.0, c.heading, c.beacon_lat, c.beacon_lon), c.bearing, 0.1)

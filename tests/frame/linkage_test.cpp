@@ -46,8 +46,8 @@ TEST_F(KorvaneLinkage, StandardRoutinesActOnTheFirstGauge) {
         uint32_t slot;
         uint32_t argument;
     };
-    const Routine routines[] = {{"query", 24, 0},      {"install", 25, 0xCAFEF00D}, {"initialize", 26, 0},
-                                {"update", 27, 0},     {"generate", 28, 12345},     {"draw", 29, 0},
+    const Routine routines[] = {{"query", 24, 0},  {"install", 25, 0xCAFEF00D}, {"initialize", 26, 0},
+                                {"update", 27, 0}, {"generate", 28, 12345},     {"draw", 29, 0},
                                 {"kill", 31, 0}};
     for (GAUGEHDR* gauge : gauges) {
         SCOPED_TRACE(gauge->gauge_name);

@@ -21,8 +21,8 @@ std::string lower(std::string text) {
 
 struct Deliverable {
     const char* file;
-    std::vector<std::string> exports;        // exactly these, in any order
-    std::set<std::string> allowed_imports;   // lower case
+    std::vector<std::string> exports;       // exactly these, in any order
+    std::set<std::string> allowed_imports;  // lower case
 };
 
 const Deliverable kDeliverables[] = {

@@ -42,8 +42,8 @@ inline std::string module_dir() {
 // The calls of the fixture's mouse handlers in the host's key log.
 inline std::vector<HandlerCall> handler_calls(const bench::Host& host) {
     const auto is_handler_base = [](uint32_t id) {
-        return id == fx::kHandlerLeft || id == fx::kHandlerRight || id == fx::kHandlerKnob ||
-               id == fx::kHandlerLever || id == fx::kHandlerNested;
+        return id == fx::kHandlerLeft || id == fx::kHandlerRight || id == fx::kHandlerKnob || id == fx::kHandlerLever ||
+               id == fx::kHandlerNested;
     };
     std::vector<HandlerCall> calls;
     const std::vector<bench::KeyEvent>& log = host.key_log();

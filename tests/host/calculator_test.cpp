@@ -44,13 +44,13 @@ void expect_stacks(const std::vector<StackCase>& cases) {
 
 TEST(CalculatorOperators, NumbersAndEveryOperator) {
     expect_stacks({
-        {"", {}}, {"-.5", {-0.5}}, {"1.5e-1", {0.15}}, {"1\t2\n3\r\n4", {1, 2, 3, 4}},
-        {"2 3 +", {5}}, {"2 3 -", {-1}}, {"4 2.5 *", {10}}, {"7 2 /", {3.5}},  // the top is the right operand
-        {"-7 3 %", {-1}}, {"7.5 2 %", {1.5}},  // keeps the sign of the left operand
-        {"5 ++", {6}}, {"5 --", {4}}, {"5 neg", {-5}}, {"1 2 3 + *", {5}},
-        {"1 1 and", {1}}, {"1 0 and", {0}}, {"2 -3 and", {1}}, {"0 0 or", {0}}, {"5 0 or", {1}},
-        {"0 not", {1}}, {"-0.5 not", {0}},
-        {"3 d", {3, 3}}, {"1 2 r", {2, 1}}, {"1 2 p", {1}}, {"1 2 3 c 4", {4}},
+        {"", {}},          {"-.5", {-0.5}},    {"1.5e-1", {0.15}}, {"1\t2\n3\r\n4", {1, 2, 3, 4}},
+        {"2 3 +", {5}},    {"2 3 -", {-1}},    {"4 2.5 *", {10}},  {"7 2 /", {3.5}},  // the top is the right operand
+        {"-7 3 %", {-1}},  {"7.5 2 %", {1.5}},  // keeps the sign of the left operand
+        {"5 ++", {6}},     {"5 --", {4}},      {"5 neg", {-5}},    {"1 2 3 + *", {5}},
+        {"1 1 and", {1}},  {"1 0 and", {0}},   {"2 -3 and", {1}},  {"0 0 or", {0}},
+        {"5 0 or", {1}},   {"0 not", {1}},     {"-0.5 not", {0}},  {"3 d", {3, 3}},
+        {"1 2 r", {2, 1}}, {"1 2 p", {1}},     {"1 2 3 c 4", {4}},
     });
 }
 
@@ -67,15 +67,15 @@ TEST(CalculatorOperators, ComparisonsGiveOneOrZero) {
 }
 
 TEST(CalculatorOperators, NotANumberIsFalseAndComparesUnequal) {
-    expect_stacks({{"(L:nan) if{ 1 } els{ 2 }", {2}}, {"(L:nan) not", {1}}, {"(L:nan) (L:nan) ==", {0}},
-                   {"(L:nan) 1 or", {1}}});
+    expect_stacks(
+        {{"(L:nan) if{ 1 } els{ 2 }", {2}}, {"(L:nan) not", {1}}, {"(L:nan) (L:nan) ==", {0}}, {"(L:nan) 1 or", {1}}});
 }
 
 TEST(CalculatorOperators, Registers) {
     expect_stacks({
-        {"5 s0 p l0 l0", {5, 5}},  // store keeps the value
-        {"5 sp7 l7 l7 +", {10}},   // store and pop
-        {"l49", {0}},              // a register never stored reads 0
+        {"5 s0 p l0 l0", {5, 5}},         // store keeps the value
+        {"5 sp7 l7 l7 +", {10}},          // store and pop
+        {"l49", {0}},                     // a register never stored reads 0
         {"3 sp12 4 sp1 l12 l1 -", {-1}},  // "sp12" and "sp1" are different registers
     });
 }
@@ -123,8 +123,8 @@ TEST(CalculatorVariables, ReadsAndWrites) {
     };
     // Every unit a reference may name, in any case, reads and writes alike.
     for (const char* unit : {"number", "Number", "numbers", "seconds", "second", "bool", "boolean", "enum"}) {
-        cases.push_back({"(L:a," + std::string(unit) + ") (>L:b, " + unit + ")", {{"L:a", 4}},
-                         {{"L:a", 4}, {"L:b", 4}}, {}});
+        cases.push_back(
+            {"(L:a," + std::string(unit) + ") (>L:b, " + unit + ")", {{"L:a", 4}}, {{"L:a", 4}, {"L:b", 4}}, {}});
     }
     for (const VariableCase& c : cases) {
         VariableStore vars = store_with(c.before);
@@ -168,11 +168,18 @@ void expect_refused(const std::vector<ErrorCase>& cases) {
 
 TEST(CalculatorErrors, UnknownWordsAndMalformedNumbers) {
     expect_refused({
-        {"1 2 plus", "plus", 4, "unknown word"}, {"s50", "s50", 0, "unknown word"}, {"l07", "l07", 0, "unknown word"},
-        {"sp", "sp", 0, "unknown word"},         {"1 +3", "+3", 2, "unknown word"}, {"1 if {", "if", 2, "unknown word"},
-        {"L:a", "L:a", 0, "unknown word"},       {"nan", "nan", 0, "unknown word"},
-        {"1.2.3", "1.2.3", 0, "malformed number"}, {"0x10", "0x10", 0, "malformed number"},
-        {"-1e", "-1e", 0, "malformed number"},   {"1e999", "1e999", 0, "out of range"},
+        {"1 2 plus", "plus", 4, "unknown word"},
+        {"s50", "s50", 0, "unknown word"},
+        {"l07", "l07", 0, "unknown word"},
+        {"sp", "sp", 0, "unknown word"},
+        {"1 +3", "+3", 2, "unknown word"},
+        {"1 if {", "if", 2, "unknown word"},
+        {"L:a", "L:a", 0, "unknown word"},
+        {"nan", "nan", 0, "unknown word"},
+        {"1.2.3", "1.2.3", 0, "malformed number"},
+        {"0x10", "0x10", 0, "malformed number"},
+        {"-1e", "-1e", 0, "malformed number"},
+        {"1e999", "1e999", 0, "out of range"},
     });
 }
 

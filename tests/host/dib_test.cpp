@@ -18,7 +18,8 @@ using bench::Picture;
 std::vector<uint32_t> pattern(uint32_t width, uint32_t height) {
     std::vector<uint32_t> rgb;
     for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) rgb.push_back(((x * 37 + 5) & 0xFF) << 16 | ((y * 53 + 7) & 0xFF) << 8 | (((x + y) * 11) & 0xFF));
+        for (uint32_t x = 0; x < width; ++x)
+            rgb.push_back(((x * 37 + 5) & 0xFF) << 16 | ((y * 53 + 7) & 0xFF) << 8 | (((x + y) * 11) & 0xFF));
     }
     return rgb;
 }
@@ -43,7 +44,8 @@ TEST(Dib, PalettisedRowsComeBackTopDown) {
         std::vector<uint8_t> indices;
         for (size_t i = 0; i < colours.size(); ++i) indices.push_back(static_cast<uint8_t>(colours.size() - 1 - i));
         std::vector<uint32_t> palette(colours.rbegin(), colours.rend());
-        const Bitmap bitmap = bench::make_palettised_bitmap(shape.width, shape.height, palette, indices, shape.top_down);
+        const Bitmap bitmap =
+            bench::make_palettised_bitmap(shape.width, shape.height, palette, indices, shape.top_down);
         EXPECT_EQ(bitmap.top_down, shape.top_down);
         const Picture picture = bench::decode_dib(bitmap);
         ASSERT_EQ(picture.width, shape.width);
@@ -77,7 +79,9 @@ TEST(Dib, NarrowPixelsReadFromTheHighBitsFirst) {
     };
     const Narrow cases[] = {
         {4, 3, {0x12, 0x00, 0, 0}, {0x0000AA, 0x0000BB, 0x000099}},
-        {1, 10, {0b1011'0000, 0b0100'0000, 0, 0},
+        {1,
+         10,
+         {0b1011'0000, 0b0100'0000, 0, 0},
          {0x0000BB, 0x0000AA, 0x0000BB, 0x0000BB, 0x0000AA, 0x0000AA, 0x0000AA, 0x0000AA, 0x0000AA, 0x0000BB}},
     };
     for (const Narrow& c : cases) {
@@ -105,8 +109,13 @@ TEST(Dib, RefusesWhatDoesNotDecode) {
         {"run-length compressed", [](Bitmap& b) { b.compression = 1; }},
         {"16 bits per pixel", [](Bitmap& b) { b.bits_per_pixel = 16; }},
         {"rows cut short", [](Bitmap& b) { b.dib.resize(b.dib.size() - 1); }},
-        {"pixels said to start past the end", [](Bitmap& b) { b.pixel_offset = static_cast<uint32_t>(b.dib.size() + 4); }},
-        {"palette beyond the bytes", [](Bitmap& b) { b.palette_entries = 256; b.dib.resize(60); }},
+        {"pixels said to start past the end",
+         [](Bitmap& b) { b.pixel_offset = static_cast<uint32_t>(b.dib.size() + 4); }},
+        {"palette beyond the bytes",
+         [](Bitmap& b) {
+             b.palette_entries = 256;
+             b.dib.resize(60);
+         }},
         {"unknown header size", [](Bitmap& b) { b.dib[0] = 20; }},
         {"zero width", [](Bitmap& b) { b.width = 0; }},
         {"taller than the bytes", [](Bitmap& b) { b.height = 5; }},

@@ -32,8 +32,7 @@ struct DirectionCase {
 
 TEST(Direction, ClockwiseFromThreeOClockWithYDown) {
     const DirectionCase cases[] = {
-        {10, 0, 0.0}, {-5, 5, 135.0}, {0, -10, 270.0}, {5, -5, 315.0},
-        {0, 0, 0.0},  // no direction at all: 3 o'clock
+        {10, 0, 0.0}, {-5, 5, 135.0}, {0, -10, 270.0}, {5, -5, 315.0}, {0, 0, 0.0},  // no direction at all: 3 o'clock
     };
     for (const DirectionCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "to (" << c.to_x << ", " << c.to_y << ")");
@@ -50,8 +49,7 @@ const NONLINEARITY kAscending[] = {point(100, 150, 0.0), point(50, 100, 10.0), p
 // Values fall while the needle turns clockwise (the turn gauge's shape).
 const NONLINEARITY kDescending[] = {point(50, 50, 4.0), point(100, 50, 0.0), point(150, 50, -4.0)};
 // 315 -> 0 -> 45 -> 135: the first step crosses 3 o'clock.
-const NONLINEARITY kWrap[] = {point(150, 50, 0.0), point(150, 100, 10.0), point(150, 150, 20.0),
-                              point(50, 150, 30.0)};
+const NONLINEARITY kWrap[] = {point(150, 50, 0.0), point(150, 100, 10.0), point(150, 150, 20.0), point(50, 150, 30.0)};
 // A step with no change of value, then a normal one.
 const NONLINEARITY kFlatStep[] = {point(100, 150, 0.0), point(50, 100, 0.0), point(100, 50, 10.0)};
 const NONLINEARITY kSinglePoint[] = {point(150, 150, 7.0)};
@@ -111,8 +109,8 @@ struct NormalizeCase {
 
 TEST(NormalizeDegrees, ReducesToOneTurn) {
     const NormalizeCase cases[] = {
-        {0.0, 0.0},    {359.5, 359.5}, {360.0, 0.0},      {725.0, 5.0},    {-90.0, 270.0},
-        {-720.0, 0.0}, {-1e-20, 0.0},  {kNaN, 0.0},       {kInf, 0.0},     {-kInf, 0.0},
+        {0.0, 0.0},    {359.5, 359.5}, {360.0, 0.0}, {725.0, 5.0}, {-90.0, 270.0},
+        {-720.0, 0.0}, {-1e-20, 0.0},  {kNaN, 0.0},  {kInf, 0.0},  {-kInf, 0.0},
     };
     for (const NormalizeCase& c : cases) {
         SCOPED_TRACE(c.angle);
@@ -187,9 +185,9 @@ TEST(MovingImageOffset, WindowRunsFromFirstEdgeToFarEdge) {
 
 TEST(MovingImageFraction, StaysWithinZeroAndOne) {
     const OffsetCase cases[] = {
-        {"start", 0, 0, 100, 0, 0, 0.0},     {"middle", 25, 0, 100, 0, 0, 0.25}, {"end", 100, 0, 100, 0, 0, 1.0},
-        {"below", -1, 0, 100, 0, 0, 0.0},    {"above", 101, 0, 100, 0, 0, 1.0},  {"flat", 5, 3, 3, 0, 0, 0.0},
-        {"NaN", kNaN, 0, 100, 0, 0, 0.0},    {"-inf", -kInf, 0, 100, 0, 0, 0.0},
+        {"start", 0, 0, 100, 0, 0, 0.0},  {"middle", 25, 0, 100, 0, 0, 0.25}, {"end", 100, 0, 100, 0, 0, 1.0},
+        {"below", -1, 0, 100, 0, 0, 0.0}, {"above", 101, 0, 100, 0, 0, 1.0},  {"flat", 5, 3, 3, 0, 0, 0.0},
+        {"NaN", kNaN, 0, 100, 0, 0, 0.0}, {"-inf", -kInf, 0, 100, 0, 0, 0.0},
     };
     for (const OffsetCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -207,8 +205,8 @@ struct FrameCase {
 
 TEST(IconFrame, WholePartWithinTheFrames) {
     const FrameCase cases[] = {
-        {1.0, 2, 1},  {0.0, 2, 0},   {0.99, 2, 0},   {1.5, 2, 1},  {2.0, 2, 1},    {-1.0, 2, 0},  {-0.5, 2, 0},
-        {kNaN, 2, 0}, {kInf, 2, 1},  {-kInf, 2, 0},  {5.0, 0, 0},  {5.0, 1, 0},    {3e9, 5, 4},   {3.0, 5, 3},
+        {1.0, 2, 1},  {0.0, 2, 0},  {0.99, 2, 0},  {1.5, 2, 1}, {2.0, 2, 1}, {-1.0, 2, 0}, {-0.5, 2, 0},
+        {kNaN, 2, 0}, {kInf, 2, 1}, {-kInf, 2, 0}, {5.0, 0, 0}, {5.0, 1, 0}, {3e9, 5, 4},  {3.0, 5, 3},
     };
     for (const FrameCase& c : cases) {
         SCOPED_TRACE(testing::Message() << c.value << " of " << c.frame_count);

@@ -27,9 +27,9 @@ struct PressCase {
     const char* name;
     double scale;
     int32_t x, y;
-    uint32_t handler;       // 0: no handler call
+    uint32_t handler;  // 0: no handler call
     int32_t rel_x, rel_y;
-    bool sends_event;       // the panel's event box
+    bool sends_event;  // the panel's event box
 };
 
 TEST_F(Mouse, PressReachesExactlyOneBoxWithThePointRelativeToIt) {
@@ -104,8 +104,8 @@ TEST_F(Mouse, HeldKnobRepeatsWhileThePointerStaysOnIt) {
         {Step::kPress, 115, 25, true, kMouseClick},
         {Step::kRepeat, 0, 0, true, kMouseRepeat},
         {Step::kRepeat, 0, 0, true, kMouseRepeat},
-        {Step::kMove, 0, 0, false},               // off the knob: a move is no drag here
-        {Step::kRepeat, 0, 0, false},             // nor does it repeat off the box
+        {Step::kMove, 0, 0, false},    // off the knob: a move is no drag here
+        {Step::kRepeat, 0, 0, false},  // nor does it repeat off the box
         {Step::kMove, 140, 50, false},
         {Step::kRepeat, 0, 0, true, kMouseRepeat},  // back on it
         {Step::kRelease},
@@ -116,10 +116,10 @@ TEST_F(Mouse, HeldKnobRepeatsWhileThePointerStaysOnIt) {
         SCOPED_TRACE(i);
         const Step& step = steps[i];
         switch (step.kind) {
-        case Step::kPress: instance.press(step.x, step.y); break;
-        case Step::kRepeat: instance.repeat(); break;
-        case Step::kMove: instance.move(step.x, step.y); break;
-        case Step::kRelease: instance.release(); break;
+            case Step::kPress: instance.press(step.x, step.y); break;
+            case Step::kRepeat: instance.repeat(); break;
+            case Step::kMove: instance.move(step.x, step.y); break;
+            case Step::kRelease: instance.release(); break;
         }
         expected_calls += step.calls;
         const std::vector<HandlerCall> calls = handler_calls();
@@ -139,12 +139,10 @@ TEST_F(Mouse, DragKeepsItsBoxWhenThePointerLeavesIt) {
         int32_t rel_x, rel_y;
     };
     const Move moves[] = {
-        {20, 80, 10, 10},     // the press
-        {30, 100, 20, 30},
-        {20, 60, 10, -10},    // above the box
-        {500, 500, 490, 430}, // far beyond the gauge
-        {-5, 70, -15, 0},
-        {55, 30, 45, -40},    // over the click boxes: still the lever
+        {20, 80, 10, 10},                         // the press
+        {30, 100, 20, 30},    {20, 60, 10, -10},  // above the box
+        {500, 500, 490, 430},                     // far beyond the gauge
+        {-5, 70, -15, 0},     {55, 30, 45, -40},  // over the click boxes: still the lever
     };
     for (double scale : {1.0, 2.0}) {
         SCOPED_TRACE(scale);
@@ -192,9 +190,9 @@ TEST_F(Mouse, NewPressReleasesTheOldOne) {
     GaugeInstance instance(host, module, gauge(fx::kPanelName));
     instance.setup();
     host.clear_key_log();
-    instance.press(20, 80);   // lever
-    instance.press(12, 25);   // left click box
-    instance.move(30, 90);    // no longer dragging the lever
+    instance.press(20, 80);  // lever
+    instance.press(12, 25);  // left click box
+    instance.move(30, 90);   // no longer dragging the lever
     instance.repeat();
     const std::vector<HandlerCall> calls = handler_calls();
     ASSERT_EQ(calls.size(), 2u);

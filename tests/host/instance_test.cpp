@@ -24,8 +24,18 @@ constexpr double kTolerance = 1e-9;
 // Drawing order of the fixture's gauges.
 enum Dials : size_t { kDialsRoot, kAscending, kDescending, kWrap, kRated, kCallbackNeedle, kDialsCount };
 enum Pictures : size_t {
-    kPicturesRoot, kLamp1, kLamp2, kLamp3, kCounter, kSliderElement,
-    kSwitch, kStrip, kDrum, kHorizon, kDisc, kPicturesCount
+    kPicturesRoot,
+    kLamp1,
+    kLamp2,
+    kLamp3,
+    kCounter,
+    kSliderElement,
+    kSwitch,
+    kStrip,
+    kDrum,
+    kHorizon,
+    kDisc,
+    kPicturesCount
 };
 
 class Instance : public FixtureModule {
@@ -56,11 +66,16 @@ struct TreeEntry {
 
 TEST_F(Instance, WalksEachElementThenItsListInOrder) {
     const TreeEntry tree[] = {
-        {kStaticImage, fx::kPicturesBackground, 0, 0}, {kIcon, fx::kLampBitmap, 1, 20},
-        {kIcon, fx::kLampBitmap, 2, 40},               {kIcon, fx::kLampBitmap, 3, 60},
-        {kIcon, fx::kCounterBitmap, 2, 5},             {::kSlider, fx::kSliderBitmap, 1, 20},
-        {kIcon, fx::kSwitchBitmap, 1, 150},            {kMovingImage, fx::kStripPicture, 1, 10},
-        {kMovingImage, fx::kDrumPicture, 1, 90},       {kSprite, fx::kHorizonTexture, 1, 40},
+        {kStaticImage, fx::kPicturesBackground, 0, 0},
+        {kIcon, fx::kLampBitmap, 1, 20},
+        {kIcon, fx::kLampBitmap, 2, 40},
+        {kIcon, fx::kLampBitmap, 3, 60},
+        {kIcon, fx::kCounterBitmap, 2, 5},
+        {::kSlider, fx::kSliderBitmap, 1, 20},
+        {kIcon, fx::kSwitchBitmap, 1, 150},
+        {kMovingImage, fx::kStripPicture, 1, 10},
+        {kMovingImage, fx::kDrumPicture, 1, 90},
+        {kSprite, fx::kHorizonTexture, 1, 40},
         {kSprite, fx::kDiscTexture, 2, 120},
     };
     GaugeInstance instance(host, module, gauge(fx::kPicturesName));
@@ -166,11 +181,9 @@ TEST_F(Instance, RateLimitedNeedleTurnsAtMostItsLimitPerUpdate) {
         double angle;
     };
     const Step steps[] = {
-        {100.0, 100.0},  // the first update jumps
-        {150.0, 106.0}, {150.0, 112.0}, {115.0, 115.0}, {90.0, 109.0},
-        {2.0, 103.0},   // shorter way is anticlockwise
-        {5.0, 97.0},
-        {350.0, 91.0},  // 259 degrees clockwise, so anticlockwise is shorter
+        {100.0, 100.0},                                                               // the first update jumps
+        {150.0, 106.0}, {150.0, 112.0}, {115.0, 115.0}, {90.0, 109.0}, {2.0, 103.0},  // shorter way is anticlockwise
+        {5.0, 97.0},    {350.0, 91.0},  // 259 degrees clockwise, so anticlockwise is shorter
     };
     GaugeInstance instance(host, module, gauge(fx::kDialsName));
     for (const Step& step : steps) {
@@ -361,20 +374,53 @@ struct FailureCase {
 
 TEST_F(Instance, FailuresFreezeGreyOrParkNeedles) {
     const FailureCase cases[] = {
-        {"action 1: frozen and greyed", {fx::kFailDialsGrey}, kAscending, fx::kTokenAscending, 10, 20, 1u, true,
+        {"action 1: frozen and greyed", {fx::kFailDialsGrey}, kAscending, fx::kTokenAscending, 10, 20, 1u, true, 180.0},
+        {"action 2: parked on the first point",
+         {fx::kFailDialsPark},
+         kAscending,
+         fx::kTokenAscending,
+         10,
+         20,
+         2u,
+         false,
+         90.0},
+        {"first listed failure wins",
+         {fx::kFailDialsPark, fx::kFailDialsGrey},
+         kAscending,
+         fx::kTokenAscending,
+         10,
+         20,
+         1u,
+         true,
          180.0},
-        {"action 2: parked on the first point", {fx::kFailDialsPark}, kAscending, fx::kTokenAscending, 10, 20, 2u,
-         false, 90.0},
-        {"first listed failure wins", {fx::kFailDialsPark, fx::kFailDialsGrey}, kAscending, fx::kTokenAscending, 10,
-         20, 1u, true, 180.0},
         {"action 0: frozen, not greyed", {fx::kFailWrapFreeze}, kWrap, fx::kTokenWrap, 10, 20, 0u, false, 0.0},
-        {"untabled needle parks at 0", {fx::kFailCallbackPark}, kCallbackNeedle, fx::kTokenCallbackNeedle, 10, 20, 2u,
-         false, 0.0},
-        {"another element's failure changes nothing", {fx::kFailWrapFreeze}, kAscending, fx::kTokenAscending, 10, 20,
-         std::nullopt, false, 190.0},
+        {"untabled needle parks at 0",
+         {fx::kFailCallbackPark},
+         kCallbackNeedle,
+         fx::kTokenCallbackNeedle,
+         10,
+         20,
+         2u,
+         false,
+         0.0},
+        {"another element's failure changes nothing",
+         {fx::kFailWrapFreeze},
+         kAscending,
+         fx::kTokenAscending,
+         10,
+         20,
+         std::nullopt,
+         false,
+         190.0},
         {"terminator-only list acts like none",
-         {fx::kFailDialsGrey, fx::kFailDialsPark, fx::kFailWrapFreeze, fx::kFailCallbackPark, 0}, kDescending,
-         fx::kTokenDescending, 4, -2, std::nullopt, false, 292.5},
+         {fx::kFailDialsGrey, fx::kFailDialsPark, fx::kFailWrapFreeze, fx::kFailCallbackPark, 0},
+         kDescending,
+         fx::kTokenDescending,
+         4,
+         -2,
+         std::nullopt,
+         false,
+         292.5},
         {"no list at all", {fx::kFailDialsGrey, 0}, kRated, fx::kTokenRated, 10, 14, std::nullopt, false, 14.0},
     };
     for (const FailureCase& c : cases) {
@@ -468,8 +514,10 @@ TEST_F(Instance, StaticImagesGetTheirDisplayedHeightAtSetUp) {
         uint32_t width, height;
     };
     const Case cases[] = {
-        {fx::kPanelName, 2.0, 600, 400},   {fx::kPicturesName, 1.5, 362, 242},  // 361.5 and 241.5 round up
-        {fx::kPicturesName, 0.5, 121, 81}, {fx::kDialsName, 0.75, 150, 150},
+        {fx::kPanelName, 2.0, 600, 400},
+        {fx::kPicturesName, 1.5, 362, 242},  // 361.5 and 241.5 round up
+        {fx::kPicturesName, 0.5, 121, 81},
+        {fx::kDialsName, 0.75, 150, 150},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.name << " at " << c.scale);
@@ -533,7 +581,7 @@ TEST_F(Instance, InstancesOfOneGaugeKeepTheirOwnState) {
     second.update();
     EXPECT_NEAR(element(second, kRated).angle, 150.0, kTolerance);  // its first update jumps
     first.update();
-    EXPECT_NEAR(element(first, kRated).angle, 106.0, kTolerance);   // the other keeps turning
+    EXPECT_NEAR(element(first, kRated).angle, 106.0, kTolerance);  // the other keeps turning
     second.update();
     EXPECT_NEAR(element(second, kRated).angle, 150.0, kTolerance);
     EXPECT_EQ(first.elements().size(), second.elements().size());

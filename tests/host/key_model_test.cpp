@@ -33,7 +33,10 @@ std::vector<EventCase> event_cases() {
         {"altimeter zero", {{pressure, 990.0}}, event::kAltimeterSetting, 0, {{pressure, 0.0}}},
         {"magneto off", {{magneto, 1.0}}, event::first_magneto_toggle(0), 0, {{magneto, 0.0}}},
         {"magneto odd reading reads as on", {{magneto, 0.5}}, event::first_magneto_toggle(0), 0, {{magneto, 0.0}}},
-        {"unknown event", {{token::throttle_lever(0), 3.0}}, event::throttle_set(0) - 1, 77,
+        {"unknown event",
+         {{token::throttle_lever(0), 3.0}},
+         event::throttle_set(0) - 1,
+         77,
          {{token::throttle_lever(0), 3.0}, {pressure, 0.0}}},
         {"start without ignition", {}, event::engine_start(0), 4, {{token::engine_running(0), 0.0}}},
     };
@@ -64,7 +67,7 @@ TEST(KeyModelEvents, EachEventSetsItsVariable) {
 
 struct StartCase {
     const char* name;
-    int engine;             // 0..3
+    int engine;  // 0..3
     bool first_magneto;
     bool second_magneto;
     bool alternate;  // the second start family

@@ -47,13 +47,13 @@ struct ExpectedBox {
 TEST(MouseLayoutParse, PlacesNestedBoxesOnTheGauge) {
     const MouseLayout layout = MouseLayout::parse(kNested, 300, 200);
     const ExpectedBox expected[] = {
-        {0, kMouseParent, 0, 0, 0, 300, 200},    // whole gauge
+        {0, kMouseParent, 0, 0, 0, 300, 200},  // whole gauge
         {1, kMouseParent, 1, 10, 20, 200, 100},
         {2, kMouseChild, 2, 10, 20, 50, 40},
         {3, kMouseChild, 2, 50, 20, 50, 40},
-        {4, kMouseParent, 2, 160, 70, 40, 40},   // relative to its enclosing parent
+        {4, kMouseParent, 2, 160, 70, 40, 40},  // relative to its enclosing parent
         {5, kMouseChild, 3, 165, 75, 10, 10},
-        {7, kMouseParent, 2, 0, 0, 300, 200},    // 0, 0, 0, 0 is the whole gauge wherever it stands
+        {7, kMouseParent, 2, 0, 0, 300, 200},  // 0, 0, 0, 0 is the whole gauge wherever it stands
         {8, kMouseChild, 3, 1, 2, 3, 4},
     };
     ASSERT_EQ(layout.boxes().size(), std::size(expected)) << layout.describe();

@@ -31,8 +31,9 @@ protected:
     bench::Host host;
 
     std::unique_ptr<Panel> make(const std::string& text, double scale = 1.0, bool sizes = true) {
-        return std::make_unique<Panel>(host, PanelConfig::parse(text, "bench.cfg"), bench::ModulePaths{module_dir(), {}},
-                                       scale, sizes ? Panel::ModuleHook(give_sizes) : Panel::ModuleHook());
+        return std::make_unique<Panel>(host, PanelConfig::parse(text, "bench.cfg"),
+                                       bench::ModulePaths{module_dir(), {}}, scale,
+                                       sizes ? Panel::ModuleHook(give_sizes) : Panel::ModuleHook());
     }
 };
 
@@ -60,9 +61,9 @@ TEST_F(PanelFromConfig, PlacesAndSizesGaugesAtEveryScale) {
         // Window01 has no size: as large as its gauge reaches (5 + 241, 6 + 161).
         const double second_top = 400.0 * scale + Panel::kWindowGap;
         const Expected expected[] = {
-            {10, 20, kDialsWidth, kDialsHeight, 1.0, true},                 // the bitmap's size
+            {10, 20, kDialsWidth, kDialsHeight, 1.0, true},  // the bitmap's size
             {300, 20, 120, 120.0 * kPicturesHeight / kPicturesWidth, 120.0 / kPicturesWidth, true},  // its shape
-            {10, 250, 50, 80, 50.0 / kDialsWidth, true},                    // both given
+            {10, 250, 50, 80, 50.0 / kDialsWidth, true},                                             // both given
         };
         ASSERT_EQ(panel->gauges().size(), 5u);
         for (size_t i = 0; i < std::size(expected); ++i) {
@@ -122,10 +123,7 @@ TEST_F(PanelFromConfig, FindsGaugesByNameOrModuleAndName) {
         int index;  // -1: none
     };
     const Lookup lookups[] = {
-        {"Fixture_Dials", 0},
-        {"BenchFixture!Fixture_Pictures", 1},
-        {"Fixture_Panel", -1},
-        {"Other!Fixture_Dials", -1},
+        {"Fixture_Dials", 0},  {"BenchFixture!Fixture_Pictures", 1}, {"Fixture_Panel", -1}, {"Other!Fixture_Dials", -1},
         {"fixture_dials", -1},
     };
     for (const Lookup& lookup : lookups) {
@@ -168,8 +166,7 @@ const BadPanel kBadPanels[] = {
     {"file that is no module", "[Window00]\ngauge00=NoExports!Clock, 0, 0\n", 1.0, 2, "module 'NoExports'"},
     {"gauge beyond the largest scale", "[Window00]\ngauge00=BenchFixture!Fixture_Dials, 0, 0, 3300\n", 1.0, 2,
      "at most 16"},
-    {"scale makes it too large", "[Window00]\ngauge00=BenchFixture!Fixture_Dials, 0, 0, 1700\n", 2.0, 2,
-     "at most 16"},
+    {"scale makes it too large", "[Window00]\ngauge00=BenchFixture!Fixture_Dials, 0, 0, 1700\n", 2.0, 2, "at most 16"},
 };
 
 TEST_F(PanelFromConfig, ErrorsNameTheLine) {

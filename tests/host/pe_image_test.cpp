@@ -109,7 +109,7 @@ TestImage build_image() {
     const uint32_t root = image.resource_root = image.align4();
     const auto relative = [&](uint32_t offset) { return offset - root; };
     image.put16(root + 14, 2);
-    image.put32(root + 16, 3);  // an icon type the reader passes over
+    image.put32(root + 16, 3);            // an icon type the reader passes over
     image.put32(root + 20, 0x80000000u);  // (its target is never followed)
     image.put32(root + 24, 2);
     image.bitmap_type_directory = image.end();
@@ -231,19 +231,16 @@ const std::vector<DamageCase>& damage_cases() {
         {"section table beyond the file", [](TestImage& t) { t.put16(kCoffOffset + 2, 90); }, "section table"},
         {"section data beyond the file", [](TestImage& t) { t.put32(kSectionTableOffset + 20, 0xFFFFFFF0u); },
          "section"},
-        {"section at the wrong place",
-         [](TestImage& t) { t.put32(kSectionTableOffset + 12, 0x80000000u); }, "outside"},
+        {"section at the wrong place", [](TestImage& t) { t.put32(kSectionTableOffset + 12, 0x80000000u); }, "outside"},
         {"export directory at the last byte",
          [](TestImage& t) { t.put32(kOptionalOffset + 96, TestImage::rva(t.end() - 1)); }, "export"},
         {"huge export name count", [](TestImage& t) { t.put32(t.export_directory + 24, 0xFFFFFFFFu); }, "export"},
-        {"export names past the section", [](TestImage& t) { t.put32(t.export_directory + 24, 60000); },
-         "export"},
+        {"export names past the section", [](TestImage& t) { t.put32(t.export_directory + 24, 60000); }, "export"},
         {"export name outside", [](TestImage& t) { t.put32(t.export_names, 0x12345678u); }, "export name"},
-        {"export name without its end",
-         [](TestImage& t) { t.put32(t.export_names, TestImage::rva(t.end() - 4)); }, "export name"},
+        {"export name without its end", [](TestImage& t) { t.put32(t.export_names, TestImage::rva(t.end() - 4)); },
+         "export name"},
         {"import directory running off the section",
-         [](TestImage& t) { t.put32(kOptionalOffset + 104, TestImage::rva(t.end() - 12)); },
-         "import"},
+         [](TestImage& t) { t.put32(kOptionalOffset + 104, TestImage::rva(t.end() - 12)); }, "import"},
         {"import without a name", [](TestImage& t) { t.put32(t.import_directory + 12, 0); }, "import"},
         {"huge resource entry counts",
          [](TestImage& t) {
@@ -251,31 +248,28 @@ const std::vector<DamageCase>& damage_cases() {
              t.put16(t.resource_root + 14, 0xFFFF);
          },
          "resource"},
-        {"bitmap directory offset outside",
-         [](TestImage& t) { t.put32(t.resource_root + 28, 0xFFFFFFFFu); }, "resource"},
+        {"bitmap directory offset outside", [](TestImage& t) { t.put32(t.resource_root + 28, 0xFFFFFFFFu); },
+         "resource"},
         {"bitmap type not a directory",
          [](TestImage& t) { t.put32(t.resource_root + 28, t.bitmap_type_directory - t.resource_root); }, "directory"},
-        {"bitmap type loops to the root",
-         [](TestImage& t) { t.put32(t.resource_root + 28, 0x80000000u); }, "directory"},
+        {"bitmap type loops to the root", [](TestImage& t) { t.put32(t.resource_root + 28, 0x80000000u); },
+         "directory"},
         {"language directory empty", [](TestImage& t) { t.put16(t.bitmap_100_languages + 14, 0); }, "no data"},
-        {"data entry outside",
-         [](TestImage& t) { t.put32(t.bitmap_100_languages + 20, 0x7FFFFFF0u); }, "resource data"},
+        {"data entry outside", [](TestImage& t) { t.put32(t.bitmap_100_languages + 20, 0x7FFFFFF0u); },
+         "resource data"},
         {"bitmap data too long", [](TestImage& t) { t.put32(t.bitmap_100_data_entry + 4, 0xFFFFFFFFu); },
          "bitmap data"},
-        {"bitmap data too short for its header",
-         [](TestImage& t) { t.put32(t.bitmap_100_data_entry + 4, 3); }, "header"},
-        {"bitmap header larger than the data",
-         [](TestImage& t) { t.put32(t.bitmap_100, 0xFFFFFFFFu); }, "header"},
+        {"bitmap data too short for its header", [](TestImage& t) { t.put32(t.bitmap_100_data_entry + 4, 3); },
+         "header"},
+        {"bitmap header larger than the data", [](TestImage& t) { t.put32(t.bitmap_100, 0xFFFFFFFFu); }, "header"},
         {"bitmap header of an unknown size", [](TestImage& t) { t.put32(t.bitmap_100, 20); }, "header"},
         {"bitmap of negative width", [](TestImage& t) { t.put32(t.bitmap_100 + 4, 0x80000000u); }, "width"},
-        {"bitmap of the most negative height", [](TestImage& t) { t.put32(t.bitmap_100 + 8, 0x80000000u); },
-         "height"},
+        {"bitmap of the most negative height", [](TestImage& t) { t.put32(t.bitmap_100 + 8, 0x80000000u); }, "height"},
         {"bitmap of a huge width", [](TestImage& t) { t.put32(t.bitmap_100 + 4, 0x7FFFFFFFu); }, "width"},
         {"bitmap of an odd bit count", [](TestImage& t) { t.put16(t.bitmap_100 + 14, 7); }, "bit count"},
         {"bitmap with one colour too many", [](TestImage& t) { t.put32(t.bitmap_100 + 32, 257); }, "colour table too"},
         {"bitmap pixels beyond the data", [](TestImage& t) { t.put32(t.bitmap_100 + 8, 4); }, "pixels"},
-        {"bitmap palette beyond the data",
-         [](TestImage& t) { t.put32(t.bitmap_101 + 32, 0); }, "colour table"},
+        {"bitmap palette beyond the data", [](TestImage& t) { t.put32(t.bitmap_101 + 32, 0); }, "colour table"},
     };
     return cases;
 }
@@ -298,7 +292,8 @@ TEST(PeImageDamage, DamagedImagesGiveErrorsNamingTheFile) {
 
 TEST(PeImageDamage, ImagesWithoutDirectoriesReadEmpty) {
     TestImage image = build_image();
-    for (uint32_t offset = kOptionalOffset + 96; offset < kOptionalOffset + 96 + 3 * 8; offset += 4) image.put32(offset, 0);
+    for (uint32_t offset = kOptionalOffset + 96; offset < kOptionalOffset + 96 + 3 * 8; offset += 4)
+        image.put32(offset, 0);
     const PeImage read = PeImage::parse(image.bytes, "bare.gau");
     EXPECT_TRUE(read.exports().empty());
     EXPECT_TRUE(read.imported_dlls().empty());

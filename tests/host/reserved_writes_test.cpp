@@ -46,9 +46,9 @@ struct GaugeRun {
 void observe(GaugeRun& run, const std::string& when, const bench::GaugeInstance& instance, bench::Host& host) {
     for (const bench::ElementState& s : instance.elements()) {
         char text[320];
-        std::snprintf(text, sizeof text, "%d %u %.17g %.17g %u %.17g %.17g %.17g %.17g %.17g %.17g %.17g %d",
-                      s.visible, s.resource_id, s.value, s.angle, s.frame, s.x, s.y, s.offset_x, s.offset_y,
-                      s.shift_x, s.shift_y, s.rotation, s.greyed);
+        std::snprintf(text, sizeof text, "%d %u %.17g %.17g %u %.17g %.17g %.17g %.17g %.17g %.17g %.17g %d", s.visible,
+                      s.resource_id, s.value, s.angle, s.frame, s.x, s.y, s.offset_x, s.offset_y, s.shift_x, s.shift_y,
+                      s.rotation, s.greyed);
         run.observations.push_back(when + ": " + text);
     }
     for (const bench::KeyEvent& k : host.key_log()) run.observations.push_back(when + " key " + std::to_string(k.id));
@@ -115,8 +115,8 @@ TEST(ReservedWrites, LeaveEveryGaugeRunningAsOnAFreshLoad) {
         EXPECT_EQ(written.kinds_written, kinds);
         EXPECT_EQ(written.variables_written != 0, standalone);
         ASSERT_EQ(written.observations.size(), fresh.observations.size());
-        const auto [w, f] = std::mismatch(written.observations.begin(), written.observations.end(),
-                                          fresh.observations.begin());
+        const auto [w, f] =
+            std::mismatch(written.observations.begin(), written.observations.end(), fresh.observations.begin());
         EXPECT_TRUE(w == written.observations.end()) << "host fields written: " << *w << "\n   on a fresh load: " << *f;
     }
 }

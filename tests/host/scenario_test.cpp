@@ -168,8 +168,8 @@ gauge02=Dropwatch!Dropwatch, 0, 400, 50
 class ScenarioRun : public ::testing::Test {
 protected:
     bench::Host host;
-    bench::Panel panel{host, bench::PanelConfig::parse(kPanel, "bench.cfg"), bench::ModulePaths{module_dir(), {}},
-                       1.0, [](bench::Module& module) {
+    bench::Panel panel{host, bench::PanelConfig::parse(kPanel, "bench.cfg"), bench::ModulePaths{module_dir(), {}}, 1.0,
+                       [](bench::Module& module) {
                            module.override_bitmap_size(fx::kPanelBackground, fixture_support::kPanelWidth,
                                                        fixture_support::kPanelHeight);
                            module.override_bitmap_size(fx::kDialsBackground, fixture_support::kDialsWidth,

@@ -35,7 +35,7 @@ Service slot_pointer(const PANELS* table, uint32_t slot) {
 struct VarCase {
     const char* name;
     uint32_t token;
-    double stored;        // in the host's store (NaN: never set)
+    double stored;  // in the host's store (NaN: never set)
     double expected;
 };
 
@@ -92,8 +92,12 @@ struct Delivery {
 };
 std::vector<Delivery> g_deliveries;
 
-void routine_a(uint32_t event, uint32_t value, uint32_t user_data) { g_deliveries.push_back({1, event, value, user_data}); }
-void routine_b(uint32_t event, uint32_t value, uint32_t user_data) { g_deliveries.push_back({2, event, value, user_data}); }
+void routine_a(uint32_t event, uint32_t value, uint32_t user_data) {
+    g_deliveries.push_back({1, event, value, user_data});
+}
+void routine_b(uint32_t event, uint32_t value, uint32_t user_data) {
+    g_deliveries.push_back({2, event, value, user_data});
+}
 
 struct Registration {
     bool unregister;

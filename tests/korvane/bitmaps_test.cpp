@@ -217,7 +217,8 @@ TEST_F(BuiltBitmaps, LampsByDayAndByNight) {
         brightness = n ? sum / n : 0.0;
         return n ? double(coloured) / n : 0.0;
     };
-    for (const Pair& pair : {Pair{290, 285, true}, Pair{300, 295, false}, Pair{306, 305, false}, Pair{360, 360, true}}) {
+    for (const Pair& pair :
+         {Pair{290, 285, true}, Pair{300, 295, false}, Pair{306, 305, false}, Pair{360, 360, true}}) {
         double day = 0.0, night = 0.0;
         EXPECT_GT(lit(image(pair.day), pair.red, day), 0.6) << pair.day;
         EXPECT_GT(lit(image(pair.night), pair.red, night), 0.6) << pair.night;
@@ -253,7 +254,8 @@ TEST_F(BuiltBitmaps, CompassCardMarksAndLabels) {
         bool mark = false;
         for (int32_t dx : {-1, 0}) mark |= dib::is_mark(card.colour(x + dx, card.height - 3));
         EXPECT_TRUE(mark) << "no mark at x = " << x;
-        EXPECT_FALSE(dib::is_mark(card.colour(x - 9, card.height - 3))) << "a mark between x = " << x - 18 << " and " << x;
+        EXPECT_FALSE(dib::is_mark(card.colour(x - 9, card.height - 3)))
+            << "a mark between x = " << x - 18 << " and " << x;
     }
     auto ink = [&](int32_t from, int32_t to) {
         size_t n = 0;

@@ -72,7 +72,8 @@ TEST_F(DialArt, AMarkOnEveryCalibrationPoint) {
         std::vector<ELEMENT_HEADER*> chain{root};
         for (size_t i = 0; i < chain.size(); ++i) {
             if (chain[i]->next_element_list == nullptr) continue;
-            for (ELEMENT_HEADER* const* next = chain[i]->next_element_list; *next != nullptr; ++next) chain.push_back(*next);
+            for (ELEMENT_HEADER* const* next = chain[i]->next_element_list; *next != nullptr; ++next)
+                chain.push_back(*next);
         }
         for (ELEMENT_HEADER* e : chain) {
             if (e->element_type != kNeedle) continue;
@@ -100,7 +101,7 @@ struct FormulaCase {
     std::vector<double> readings;
     double r_from = 0.0;  // 0: from the needle's reach
     double r_to = 0.0;
-    uint32_t dial = 0;    // the bitmap carrying the scale; 0: the gauge's background
+    uint32_t dial = 0;  // the bitmap carrying the scale; 0: the gauge's background
 };
 
 std::vector<double> every(double first, double last, double step) {
@@ -110,16 +111,16 @@ std::vector<double> every(double first, double last, double step) {
 }
 
 const FormulaCase kFormulaCases[] = {
-    {"Airspeed", 130, 61, every(60, 200, 20)},                    // outer scale, first turn
-    {"Airspeed", 130, 61, every(220, 340, 20), 55.0, 78.0},       // inner scale, second turn
-    {"Altimeter", 115, 74, every(0, 900, 100)},                   // the long hand on the hundreds
-    {"Altimeter", 110, 74, every(0, 9000, 1000), 100.0, 128.0},   // thousands on the same digits
+    {"Airspeed", 130, 61, every(60, 200, 20)},                   // outer scale, first turn
+    {"Airspeed", 130, 61, every(220, 340, 20), 55.0, 78.0},      // inner scale, second turn
+    {"Altimeter", 115, 74, every(0, 900, 100)},                  // the long hand on the hundreds
+    {"Altimeter", 110, 74, every(0, 9000, 1000), 100.0, 128.0},  // thousands on the same digits
     {"Tachometer1", 160, 390, every(0, 900, 100)},
     {"Tachometer1", 155, 390, every(0, 9000, 1000), 100.0, 128.0},
     {"Tachometer4", 160, 507, every(0, 900, 100)},
     {"Clock", 265, 3, every(1, 12, 1), 90.0, 120.0},
     {"Clock", 270, 4, every(0, 55, 5)},
-    {"Direction_Finder", 452, 39, {-100.0, 0.0, 100.0}},          // both limits and the centre
+    {"Direction_Finder", 452, 39, {-100.0, 0.0, 100.0}},  // both limits and the centre
     // The bank scale lies on the horizon's bezel mask, under the pointer.
     {"Attitude", 230, 80, {-90.0, -60.0, -30.0, -20.0, -10.0, 0.0, 10.0, 20.0, 30.0, 60.0, 90.0}, 0.0, 0.0, 226},
 };

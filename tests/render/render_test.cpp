@@ -53,7 +53,8 @@ bool opaque(uint32_t argb) { return argb >> 24 == 0xFF; }
 
 bool close(uint32_t a, uint32_t b, int tolerance) {
     for (int shift : {16, 8, 0}) {
-        if (std::abs(static_cast<int>(a >> shift & 0xFF) - static_cast<int>(b >> shift & 0xFF)) > tolerance) return false;
+        if (std::abs(static_cast<int>(a >> shift & 0xFF) - static_cast<int>(b >> shift & 0xFF)) > tolerance)
+            return false;
     }
     return true;
 }
@@ -97,7 +98,8 @@ void paint_fixture(bench::Module& module) {
     module.override_bitmap(fx::kSwitchBitmap + 1, Canvas(8, 8, kSwitchOn).bitmap(true));
 
     Canvas strip(720, 32, 0);
-    for (uint32_t band = 0; band < 40; ++band) strip.rect(static_cast<int32_t>(band * 18), 0, 18, 32, band_colour(band));
+    for (uint32_t band = 0; band < 40; ++band)
+        strip.rect(static_cast<int32_t>(band * 18), 0, 18, 32, band_colour(band));
     module.override_bitmap(fx::kStripPicture, strip.bitmap());
     module.override_bitmap(fx::kStripPicture + 1, Canvas(72, 32, kClear).bitmap());
     Canvas drum(18, 297, 0);
@@ -143,8 +145,8 @@ TEST_F(FixtureDrawing, NeedleTipLiesOnTheMarkOfItsReading) {
     park_other_needles(host);
     struct Reading {
         double value;
-        double degrees;   // where the table puts it
-        bool on_mark;     // a table point, where a mark is painted
+        double degrees;  // where the table puts it
+        bool on_mark;    // a table point, where a mark is painted
     };
     const Reading readings[] = {{10.0, 180.0, true}, {5.0, 135.0, false}, {55.0, 225.0, false}};
     for (const Reading& reading : readings) {
@@ -152,7 +154,9 @@ TEST_F(FixtureDrawing, NeedleTipLiesOnTheMarkOfItsReading) {
         host.vars().set(fx::kTokenAscending, reading.value);
         const Image image = draw(fx::kDialsName);
         const double a = reading.degrees * kPi / 180.0;
-        auto at = [&](double distance) { return std::pair{100.0 + distance * std::cos(a), 100.0 + distance * std::sin(a)}; };
+        auto at = [&](double distance) {
+            return std::pair{100.0 + distance * std::cos(a), 100.0 + distance * std::sin(a)};
+        };
         const auto [tip_x, tip_y] = at(50.0);
         EXPECT_TRUE(near(image, tip_x, tip_y, kTip)) << hex(image.pixel(int(tip_x), int(tip_y)));
         const auto [shaft_x, shaft_y] = at(25.0);
@@ -262,9 +266,9 @@ TEST_F(FixtureDrawing, SpriteShiftsAlongItsOwnTurnedAxes) {
         uint32_t colour;
     };
     const Case cases[] = {
-        {10, 0, 100, 84, kSky},   {10, 0, 100, 89, kGround},  // horizon 11.7 lower
-        {0, 90, 105, 75, kSky},   {0, 90, 95, 75, kGround},   // turned a quarter clockwise: sky on the right
-        {10, 90, 95, 75, kSky},   {10, 90, 85, 75, kGround},  // and the shift follows the turn: to the left
+        {10, 0, 100, 84, kSky}, {10, 0, 100, 89, kGround},  // horizon 11.7 lower
+        {0, 90, 105, 75, kSky}, {0, 90, 95, 75, kGround},   // turned a quarter clockwise: sky on the right
+        {10, 90, 95, 75, kSky}, {10, 90, 85, 75, kGround},  // and the shift follows the turn: to the left
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("pitch " + std::to_string(c.pitch) + " bank " + std::to_string(c.bank) + " at (" +
@@ -438,10 +442,10 @@ TEST(PanelDrawing, WindowsAndGaugesWhereTheConfigurationPutsThem) {
     const Image image = renderer.render();
     EXPECT_EQ(image.width(), 1000);
     EXPECT_EQ(image.height(), 600 + 8 + 100);
-    EXPECT_EQ(rgb(image.pixel(5, 5)), 0x004000u);               // the window's paint
-    EXPECT_EQ(rgb(image.pixel(5, 604)), 0x141414u);             // the gap between windows
-    EXPECT_EQ(rgb(image.pixel(5, 620)), 0x000040u);             // the second window
-    EXPECT_EQ(rgb(image.pixel(300, 700)), 0x141414u);           // beside the narrower window
+    EXPECT_EQ(rgb(image.pixel(5, 5)), 0x004000u);                  // the window's paint
+    EXPECT_EQ(rgb(image.pixel(5, 604)), 0x141414u);                // the gap between windows
+    EXPECT_EQ(rgb(image.pixel(5, 620)), 0x000040u);                // the second window
+    EXPECT_EQ(rgb(image.pixel(300, 700)), 0x141414u);              // beside the narrower window
     EXPECT_EQ(rgb(image.pixel(2 * 10 + 10, 2 * 20 + 10)), kFace);  // the dials at half size, doubled
     EXPECT_EQ(rgb(image.pixel(2 * 10 + 199, 2 * 20 + 10)), kFace);
     EXPECT_EQ(rgb(image.pixel(2 * 10 + 201, 2 * 20 + 10)), 0x004000u);

@@ -163,8 +163,8 @@ void check_kind(const ELEMENT_HEADER& e, const Element& want) {
             const auto& s = reinterpret_cast<const ELEMENT_SPRITE&>(e);
             check_source(s.source_x, s.callback_x != nullptr, want.token_x, want.callback_x, "x axis");
             check_source(s.source_y, s.callback_y != nullptr, want.token, want.callback, "y axis");
-            check_source(s.source_rotation, s.callback_rotation != nullptr, want.rotation_token,
-                         want.rotation_callback, "rotation");
+            check_source(s.source_rotation, s.callback_rotation != nullptr, want.rotation_token, want.rotation_callback,
+                         "rotation");
             EXPECT_EQ(s.scale_x, want.scale_x);
             EXPECT_EQ(s.scale_y, want.scale_y);
             EXPECT_EQ(s.scale_rotation, want.scale_rotation);

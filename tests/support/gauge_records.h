@@ -87,11 +87,11 @@ enum class Shape {
 
 struct Gauge {
     std::string name;
-    size_t entry = 0;          // place in the host's gauge table
+    size_t entry = 0;           // place in the host's gauge table
     bool own_callback = false;  // false: the module's shared empty callback
     Shape shape = Shape::kChain;
-    std::vector<Element> elements = {};  // drawing order, the background first
-    std::vector<Mouse> mouse = {};       // up to and with the end record
+    std::vector<Element> elements = {};     // drawing order, the background first
+    std::vector<Mouse> mouse = {};          // up to and with the end record
     std::vector<uint32_t> standalone = {};  // tokens of the variables behind the header
 };
 

@@ -32,28 +32,28 @@ TEST(ArtPalette, BlackIsIndexZeroAndNowhereElse) {
 
 TEST(ArtPalette, NamedColoursAreEntriesOfTheirOwn) {
     Palette palette;
-    for (Rgb named : {art::colour::kFace, art::colour::kCream, art::colour::kPanel, art::colour::kCaseDark,
-                      art::colour::kOrange, art::colour::kRedBright, art::colour::kRedDim, art::colour::kRedDark,
-                      art::colour::kGreenBright, art::colour::kGreenDim, art::colour::kGreenDark, art::colour::kAmber,
-                      art::colour::kBrass}) {
+    for (Rgb named :
+         {art::colour::kFace, art::colour::kCream, art::colour::kPanel, art::colour::kCaseDark, art::colour::kOrange,
+          art::colour::kRedBright, art::colour::kRedDim, art::colour::kRedDark, art::colour::kGreenBright,
+          art::colour::kGreenDim, art::colour::kGreenDark, art::colour::kAmber, art::colour::kBrass}) {
         const uint8_t index = palette.nearest_opaque(named);
         EXPECT_EQ(palette.colours()[index], named) << int(named.r) << "," << int(named.g) << "," << int(named.b);
     }
 }
 
 struct PixelCase {
-    uint32_t pixel;       // premultiplied ARGB32
-    bool transparent;     // expected index 0
-    Rgb expected;         // the entry it maps to, when opaque
+    uint32_t pixel;    // premultiplied ARGB32
+    bool transparent;  // expected index 0
+    Rgb expected;      // the entry it maps to, when opaque
 };
 
 TEST(ArtPalette, DrawnPixelsOntoThePalette) {
     const PixelCase cases[] = {
-        {argb(0, 0, 0, 0), true, {}},                                // untouched canvas
-        {argb(127, 127, 0, 0), true, {}},                            // under half coverage
-        {argb(255, 0, 0, 0), false, {8, 8, 8}},                      // drawn black stays visible
+        {argb(0, 0, 0, 0), true, {}},            // untouched canvas
+        {argb(127, 127, 0, 0), true, {}},        // under half coverage
+        {argb(255, 0, 0, 0), false, {8, 8, 8}},  // drawn black stays visible
         {argb(255, 240, 232, 206), false, art::colour::kCream},
-        {argb(128, 120, 116, 103), false, art::colour::kCream},     // half-covered cream, un-premultiplied
+        {argb(128, 120, 116, 103), false, art::colour::kCream},  // half-covered cream, un-premultiplied
         {argb(255, 16, 16, 16), false, art::colour::kFace},
         {argb(255, 255, 255, 255), false, {255, 255, 255}},
     };

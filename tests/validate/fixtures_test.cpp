@@ -129,8 +129,8 @@ TEST(ReadOnlyRecords, EachIsFoundOnceWithItsKind) {
 // --- A sound module ----------------------------------------------------------------------
 
 TEST(SoundModule, PassesEveryCheck) {
-    const Report report = bench::validate::validate_module(test_paths::module("FaultySound.gau"),
-                                                           options_with(faulty::kBitmaps, true));
+    const Report report =
+        bench::validate::validate_module(test_paths::module("FaultySound.gau"), options_with(faulty::kBitmaps, true));
     EXPECT_EQ(report.count(Status::kFail), 0u) << listing(report);
     EXPECT_EQ(report.count(Status::kWarn), 0u) << listing(report);
     // Only the key-event routines are missing: the module registers none.
@@ -153,8 +153,8 @@ TEST(SoundModule, SkipsTheBitmapsWithoutAPe) {
 }
 
 TEST(SoundModule, StaticOnlySkipsEveryDynamicCheck) {
-    const Report report = bench::validate::validate_module(test_paths::module("FaultySound.gau"),
-                                                           options_with(faulty::kBitmaps, false));
+    const Report report =
+        bench::validate::validate_module(test_paths::module("FaultySound.gau"), options_with(faulty::kBitmaps, false));
     for (const CheckResult& result : report.checks()) {
         EXPECT_EQ(result.status(), result.id[2] == '0' ? Status::kPass : Status::kSkip) << result.id;
     }
@@ -169,10 +169,8 @@ struct CallFault {
 };
 
 const CallFault kCallFaults[] = {
-    {"KV201", "Unlimited", "outside its limits"},
-    {"KV301", "Allocating", "heap allocation"},
-    {"KV302", "Fp_Changer", "x87 control"},
-    {"KV104", "Writer", "changed"},
+    {"KV201", "Unlimited", "outside its limits"}, {"KV301", "Allocating", "heap allocation"},
+    {"KV302", "Fp_Changer", "x87 control"},       {"KV104", "Writer", "changed"},
     {"KV303", "Unserved", "service 50"},
 };
 

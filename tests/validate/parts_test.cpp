@@ -2,8 +2,8 @@
 // map, record snapshots, and the probes on every module call.
 #include <gtest/gtest.h>
 
-#include <cfloat>
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -336,11 +336,11 @@ TEST(RecordSnapshots, NameTheFieldAtAnOffset) {
 TEST(FpProbe, SeesEveryControlChangeAndRestores) {
     const FpControl start = fp_control();
     const FpControl changes[] = {
-        {static_cast<uint16_t>(start.x87 | 0x1000), start.mxcsr},            // infinity control bit
+        {static_cast<uint16_t>(start.x87 | 0x1000), start.mxcsr},              // infinity control bit
         {static_cast<uint16_t>((start.x87 & ~0x0C00) | 0x0400), start.mxcsr},  // round down
         {static_cast<uint16_t>((start.x87 & ~0x0300) | 0x0200), start.mxcsr},  // 53-bit precision
-        {start.x87, start.mxcsr | 0x8000},                                  // flush to zero
-        {start.x87, (start.mxcsr & ~0x6000u) | 0x4000},                     // round up
+        {start.x87, start.mxcsr | 0x8000},                                     // flush to zero
+        {start.x87, (start.mxcsr & ~0x6000u) | 0x4000},                        // round up
     };
     for (const FpControl& changed : changes) {
         set_fp_control(changed);

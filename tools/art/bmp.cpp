@@ -43,10 +43,10 @@ std::vector<uint8_t> encode_bmp(const IndexedImage& image, const std::array<Rgb,
     put16(out, 8);             // bits per pixel
     put32(out, 0);             // BI_RGB: uncompressed
     put32(out, pixel_bytes);
-    put32(out, 2835);          // 72 dots per inch, both ways
+    put32(out, 2835);  // 72 dots per inch, both ways
     put32(out, 2835);
-    put32(out, 256);           // colours used
-    put32(out, 0);             // all colours important
+    put32(out, 256);  // colours used
+    put32(out, 0);    // all colours important
 
     for (const Rgb& c : palette) {
         out.push_back(c.b);

@@ -53,7 +53,10 @@ void toggle(cairo_t* cr, Point c, bool up, double length) {
     cairo_new_path(cr);
     for (int i = 0; i < 6; ++i) {
         const Point p = polar(c, 9.0, 30.0 + 60.0 * i);
-        if (i == 0) cairo_move_to(cr, p.x, p.y); else cairo_line_to(cr, p.x, p.y);
+        if (i == 0)
+            cairo_move_to(cr, p.x, p.y);
+        else
+            cairo_line_to(cr, p.x, p.y);
     }
     cairo_close_path(cr);
     set_colour(cr, Rgb{180, 180, 180});
@@ -134,9 +137,9 @@ void arming_on(Canvas& canvas, const Records&) { arming_switch(canvas, true); }
 // --- Lever quadrants. A lever is a knob on a stem that runs to the bottom of
 // its bitmap; the slots in the quadrant lie under the stems.
 struct Lever {
-    Box at_zero;       // the lever bitmap at value 0
-    double stem_x;     // the stem's x inside the bitmap
-    double travel;     // pixels the lever rises over its range
+    Box at_zero;    // the lever bitmap at value 0
+    double stem_x;  // the stem's x inside the bitmap
+    double travel;  // pixels the lever rises over its range
 };
 
 double lever_stem(uint32_t id, double width) {
@@ -248,13 +251,21 @@ void prop_3(Canvas& canvas, const Records&) { prop_lever(canvas, "3"); }
 void prop_4(Canvas& canvas, const Records&) { prop_lever(canvas, "4"); }
 
 constexpr PainterEntry kPainters[] = {
-    {bitmap::kMagnetoPanel, magneto_panel}, {bitmap::kMagnetoSwitchOff, magneto_off},
-    {bitmap::kMagnetoSwitchOn, magneto_on}, {bitmap::kStarterPanel, starter_panel},
-    {bitmap::kArmingSwitchOff, arming_off}, {bitmap::kArmingSwitchOn, arming_on},
-    {bitmap::kThrottleQuadrant, throttle_quadrant}, {bitmap::kThrottleLever1, throttle_1},
-    {bitmap::kThrottleLever2, throttle_2}, {bitmap::kThrottleLever3, throttle_3},
-    {bitmap::kThrottleLever4, throttle_4}, {bitmap::kPropellerQuadrant, prop_quadrant},
-    {bitmap::kPropellerLever1, prop_1}, {bitmap::kPropellerLever2, prop_2}, {bitmap::kPropellerLever3, prop_3},
+    {bitmap::kMagnetoPanel, magneto_panel},
+    {bitmap::kMagnetoSwitchOff, magneto_off},
+    {bitmap::kMagnetoSwitchOn, magneto_on},
+    {bitmap::kStarterPanel, starter_panel},
+    {bitmap::kArmingSwitchOff, arming_off},
+    {bitmap::kArmingSwitchOn, arming_on},
+    {bitmap::kThrottleQuadrant, throttle_quadrant},
+    {bitmap::kThrottleLever1, throttle_1},
+    {bitmap::kThrottleLever2, throttle_2},
+    {bitmap::kThrottleLever3, throttle_3},
+    {bitmap::kThrottleLever4, throttle_4},
+    {bitmap::kPropellerQuadrant, prop_quadrant},
+    {bitmap::kPropellerLever1, prop_1},
+    {bitmap::kPropellerLever2, prop_2},
+    {bitmap::kPropellerLever3, prop_3},
     {bitmap::kPropellerLever4, prop_4},
 };
 

@@ -55,7 +55,8 @@ std::vector<Numeral> numbered(const std::vector<double>& readings) {
 void numerals(cairo_t* cr, const Needle& needle, const std::vector<Numeral>& marks, double radius, double size,
               Font font, Rgb colour) {
     const Point c = centre_of(needle);
-    for (const Numeral& mark : marks) text_polar(cr, c, needle.angle(mark.reading), radius, mark.label, size, font, colour);
+    for (const Numeral& mark : marks)
+        text_polar(cr, c, needle.angle(mark.reading), radius, mark.label, size, font, colour);
 }
 
 void paint_record_needle(Canvas& canvas, const Records& records, const char* gauge, uint32_t id, NeedleStyle style,

@@ -112,8 +112,8 @@ void round_case(cairo_t* cr, Point centre, double r_outer, double r_face) {
     // Rim: lit from the top left, a bright edge and a dark lip at the glass.
     cairo_new_path(cr);
     cairo_arc(cr, centre.x, centre.y, r_outer, 0.0, 2.0 * kPi);
-    cairo_pattern_t* rim = cairo_pattern_create_linear(centre.x - r_outer, centre.y - r_outer, centre.x + r_outer,
-                                                       centre.y + r_outer);
+    cairo_pattern_t* rim =
+        cairo_pattern_create_linear(centre.x - r_outer, centre.y - r_outer, centre.x + r_outer, centre.y + r_outer);
     cairo_pattern_add_color_stop_rgb(rim, 0.0, 0.47, 0.47, 0.47);
     cairo_pattern_add_color_stop_rgb(rim, 0.5, 0.24, 0.24, 0.24);
     cairo_pattern_add_color_stop_rgb(rim, 1.0, 0.09, 0.09, 0.09);
@@ -124,8 +124,8 @@ void round_case(cairo_t* cr, Point centre, double r_outer, double r_face) {
     const double lip = std::fmax(2.0, (r_outer - r_face) * 0.35);
     cairo_new_path(cr);
     cairo_arc(cr, centre.x, centre.y, r_face + lip, 0.0, 2.0 * kPi);
-    cairo_pattern_t* inner = cairo_pattern_create_linear(centre.x - r_outer, centre.y - r_outer, centre.x + r_outer,
-                                                         centre.y + r_outer);
+    cairo_pattern_t* inner =
+        cairo_pattern_create_linear(centre.x - r_outer, centre.y - r_outer, centre.x + r_outer, centre.y + r_outer);
     cairo_pattern_add_color_stop_rgb(inner, 0.0, 0.09, 0.09, 0.09);
     cairo_pattern_add_color_stop_rgb(inner, 1.0, 0.33, 0.33, 0.33);
     cairo_set_source(cr, inner);
@@ -149,8 +149,8 @@ void knurled_knob(cairo_t* cr, Point centre, double radius, int teeth) {
     }
     cairo_new_path(cr);
     cairo_arc(cr, centre.x, centre.y, radius * 0.74, 0.0, 2.0 * kPi);
-    cairo_pattern_t* top = cairo_pattern_create_radial(centre.x - radius * 0.3, centre.y - radius * 0.3, 0.0,
-                                                       centre.x, centre.y, radius * 0.74);
+    cairo_pattern_t* top = cairo_pattern_create_radial(centre.x - radius * 0.3, centre.y - radius * 0.3, 0.0, centre.x,
+                                                       centre.y, radius * 0.74);
     cairo_pattern_add_color_stop_rgb(top, 0.0, 0.40, 0.40, 0.40);
     cairo_pattern_add_color_stop_rgb(top, 1.0, 0.12, 0.12, 0.12);
     cairo_set_source(cr, top);

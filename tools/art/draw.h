@@ -40,8 +40,7 @@ void wedge(cairo_t* cr, Point centre, double degrees, double r_inner, double r_o
 // Text centred on `at` by its inked box.
 void text(cairo_t* cr, std::string_view s, Point at, double size, Font font, Rgb colour);
 // The same, turned by `rotate_degrees` (clockwise) about `at`.
-void text_rotated(cairo_t* cr, std::string_view s, Point at, double size, Font font, Rgb colour,
-                  double rotate_degrees);
+void text_rotated(cairo_t* cr, std::string_view s, Point at, double size, Font font, Rgb colour, double rotate_degrees);
 // Upright text centred at the polar point.
 void text_polar(cairo_t* cr, Point centre, double degrees, double radius, std::string_view s, double size, Font font,
                 Rgb colour);

@@ -146,7 +146,13 @@ void fuel_dial(Canvas& canvas, const Needle& needle, const std::vector<double>& 
     stroke_arc(cr, c, 61.0, needle.angle(table.front()), needle.angle(table.back()), 1.0, kCream);
     ticks(cr, needle, table, {50.0, 61.0, 2.4});
     const double top = table.back();
-    ticks(cr, needle, spaced(needle, steps(0, top, top > 200 ? 25 : top > 100 ? 10 : 5), table, 6.0),
+    ticks(cr, needle,
+          spaced(needle,
+                 steps(0, top,
+                       top > 200   ? 25
+                       : top > 100 ? 10
+                                   : 5),
+                 table, 6.0),
           {55.0, 61.0, 1.2});
     numerals(cr, needle, numbered(labelled), 41.0, 9.5, Font::CondensedBold);
     text(cr, "FUEL", {c.x, c.y - 20.0}, 8.0, Font::Bold, kCream);
@@ -159,12 +165,12 @@ void fuel_tank1(Canvas& canvas, const Records& records) {
               {0, 50, 100, 200, 300, 400, 500}, "No. 1 TANK", "580 GALLS");
 }
 void fuel_tank2(Canvas& canvas, const Records& records) {
-    fuel_dial(canvas, records.needle("Fuel_Quantity_Port_2", bitmap::kFuelQuantityNeedle),
-              {0, 20, 80, 160, 240, 310}, "No. 2 TANK", "363 GALLS");
+    fuel_dial(canvas, records.needle("Fuel_Quantity_Port_2", bitmap::kFuelQuantityNeedle), {0, 20, 80, 160, 240, 310},
+              "No. 2 TANK", "363 GALLS");
 }
 void fuel_tank3(Canvas& canvas, const Records& records) {
-    fuel_dial(canvas, records.needle("Fuel_Quantity_Port_3", bitmap::kFuelQuantityNeedle),
-              {0, 10, 30, 50, 70, 90}, "No. 3 TANK", "114 GALLS");
+    fuel_dial(canvas, records.needle("Fuel_Quantity_Port_3", bitmap::kFuelQuantityNeedle), {0, 10, 30, 50, 70, 90},
+              "No. 3 TANK", "114 GALLS");
 }
 void fuel_needle(Canvas& canvas, const Records& records) {
     paint_record_needle(canvas, records, "Fuel_Quantity_Port_1", bitmap::kFuelQuantityNeedle, NeedleStyle::Lance);
@@ -328,28 +334,52 @@ void green_lamp(Canvas& canvas, Rgb glass, Rgb figure, bool port) {
     text(cr, "DOWN", {w / 2.0, h - 8.0}, 8.0, Font::CondensedBold, figure);
 }
 
-void red_night(Canvas& canvas, const Records&) { red_lamp(canvas, colour::kRedDim, Rgb{150, 20, 16}, colour::kRedDark); }
+void red_night(Canvas& canvas, const Records&) {
+    red_lamp(canvas, colour::kRedDim, Rgb{150, 20, 16}, colour::kRedDark);
+}
 void red_day(Canvas& canvas, const Records&) {
     red_lamp(canvas, colour::kRedBright, Rgb{255, 130, 110}, Rgb{150, 20, 16});
 }
-void port_green_night(Canvas& canvas, const Records&) { green_lamp(canvas, colour::kGreenDim, colour::kGreenDark, true); }
-void port_green_day(Canvas& canvas, const Records&) { green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, true); }
-void stbd_green_night(Canvas& canvas, const Records&) { green_lamp(canvas, colour::kGreenDim, colour::kGreenDark, false); }
-void stbd_green_day(Canvas& canvas, const Records&) { green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, false); }
+void port_green_night(Canvas& canvas, const Records&) {
+    green_lamp(canvas, colour::kGreenDim, colour::kGreenDark, true);
+}
+void port_green_day(Canvas& canvas, const Records&) {
+    green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, true);
+}
+void stbd_green_night(Canvas& canvas, const Records&) {
+    green_lamp(canvas, colour::kGreenDim, colour::kGreenDark, false);
+}
+void stbd_green_day(Canvas& canvas, const Records&) {
+    green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, false);
+}
 
 constexpr PainterEntry kPainters[] = {
-    {bitmap::kTachometerDial, tachometer_dial}, {bitmap::kTachometerThousandsHand, tachometer_short},
-    {bitmap::kTachometerHundredsHand, tachometer_long}, {bitmap::kBoostDial, boost_dial},
-    {bitmap::kBoostNeedle, boost_needle}, {bitmap::kOilTemperatureDial, oil_temperature_dial},
-    {bitmap::kOilTemperatureNeedle, oil_temperature_needle}, {bitmap::kRadiatorTemperatureDial, radiator_dial},
-    {bitmap::kRadiatorTemperatureNeedle, radiator_needle}, {bitmap::kOilPressureDial, oil_pressure_dial},
-    {bitmap::kOilPressureNeedle, oil_pressure_needle}, {bitmap::kFuelPressureWarningHousing, warning_housing},
-    {bitmap::kFuelPressureWarningLamp, warning_lamp}, {bitmap::kFuelQuantityDial1, fuel_tank1},
-    {bitmap::kFuelQuantityDial2, fuel_tank2}, {bitmap::kFuelQuantityDial3, fuel_tank3},
-    {bitmap::kFuelQuantityNeedle, fuel_needle}, {bitmap::kFlapDial, flap_dial}, {bitmap::kFlapNeedle, flap_needle},
-    {bitmap::kGearPanel, gear_panel}, {bitmap::kGearUpLampNight, red_night}, {bitmap::kGearUpLampDay, red_day},
-    {bitmap::kGearPortDownLampNight, port_green_night}, {bitmap::kGearPortDownLampDay, port_green_day},
-    {bitmap::kGearStarboardDownLampNight, stbd_green_night}, {bitmap::kGearStarboardDownLampDay, stbd_green_day},
+    {bitmap::kTachometerDial, tachometer_dial},
+    {bitmap::kTachometerThousandsHand, tachometer_short},
+    {bitmap::kTachometerHundredsHand, tachometer_long},
+    {bitmap::kBoostDial, boost_dial},
+    {bitmap::kBoostNeedle, boost_needle},
+    {bitmap::kOilTemperatureDial, oil_temperature_dial},
+    {bitmap::kOilTemperatureNeedle, oil_temperature_needle},
+    {bitmap::kRadiatorTemperatureDial, radiator_dial},
+    {bitmap::kRadiatorTemperatureNeedle, radiator_needle},
+    {bitmap::kOilPressureDial, oil_pressure_dial},
+    {bitmap::kOilPressureNeedle, oil_pressure_needle},
+    {bitmap::kFuelPressureWarningHousing, warning_housing},
+    {bitmap::kFuelPressureWarningLamp, warning_lamp},
+    {bitmap::kFuelQuantityDial1, fuel_tank1},
+    {bitmap::kFuelQuantityDial2, fuel_tank2},
+    {bitmap::kFuelQuantityDial3, fuel_tank3},
+    {bitmap::kFuelQuantityNeedle, fuel_needle},
+    {bitmap::kFlapDial, flap_dial},
+    {bitmap::kFlapNeedle, flap_needle},
+    {bitmap::kGearPanel, gear_panel},
+    {bitmap::kGearUpLampNight, red_night},
+    {bitmap::kGearUpLampDay, red_day},
+    {bitmap::kGearPortDownLampNight, port_green_night},
+    {bitmap::kGearPortDownLampDay, port_green_day},
+    {bitmap::kGearStarboardDownLampNight, stbd_green_night},
+    {bitmap::kGearStarboardDownLampDay, stbd_green_day},
 };
 
 }  // namespace

@@ -129,9 +129,8 @@ void vsi_dial(Canvas& canvas, const Records& records) {
     const std::vector<double> minor = spaced(needle, steps(-4000, 4000, 100), major, 3.5);
     ticks(cr, needle, minor, {116.0, 124.0, 1.4});
     ticks(cr, needle, major, {106.0, 124.0, 3.4});
-    numerals(cr, needle,
-             {{0, "0"}, {1000, "1"}, {2000, "2"}, {4000, "4"}, {-1000, "1"}, {-2000, "2"}, {-4000, "4"}}, 92.0,
-             20.0);
+    numerals(cr, needle, {{0, "0"}, {1000, "1"}, {2000, "2"}, {4000, "4"}, {-1000, "1"}, {-2000, "2"}, {-4000, "4"}},
+             92.0, 20.0);
     text(cr, "UP", polar(c, 62.0, needle.angle(2000) - 18.0), 11.0, Font::Bold, kCream);
     text(cr, "DOWN", polar(c, 62.0, needle.angle(-2000) + 18.0), 11.0, Font::Bold, kCream);
     text(cr, "THOUSANDS", {c.x + 30.0, c.y - 6.0}, 7.5, Font::Bold, kCream);
@@ -277,14 +276,24 @@ void attitude_bank_pointer(Canvas& canvas, const Records& records) {
 }
 
 constexpr PainterEntry kPainters[] = {
-    {bitmap::kAltimeterDial, altimeter_dial}, {bitmap::kAltimeterPointer100k, altimeter_pointer_100k},
-    {bitmap::kAltimeterPointer10k, altimeter_pointer_10k}, {bitmap::kAltimeterPointer1k, altimeter_pointer_1k},
-    {bitmap::kAltimeterDrumStrip, altimeter_drum}, {bitmap::kAltimeterDrumWindow, altimeter_drum_window},
-    {bitmap::kAirspeedDial, airspeed_dial}, {bitmap::kAirspeedNeedle, airspeed_needle}, {bitmap::kVsiDial, vsi_dial},
-    {bitmap::kVsiNeedle, vsi_needle}, {bitmap::kTurnDial, turn_dial}, {bitmap::kTurnSlipNeedle, turn_slip_needle},
-    {bitmap::kTurnPointer, turn_pointer}, {bitmap::kAttitudeCase, attitude_case},
-    {bitmap::kAttitudeHorizonBar, attitude_texture}, {bitmap::kAttitudeBezel, attitude_mask},
-    {bitmap::kAttitudeBankPointer, attitude_bank_pointer}, {bitmap::kAccelerometerDial, accelerometer_dial},
+    {bitmap::kAltimeterDial, altimeter_dial},
+    {bitmap::kAltimeterPointer100k, altimeter_pointer_100k},
+    {bitmap::kAltimeterPointer10k, altimeter_pointer_10k},
+    {bitmap::kAltimeterPointer1k, altimeter_pointer_1k},
+    {bitmap::kAltimeterDrumStrip, altimeter_drum},
+    {bitmap::kAltimeterDrumWindow, altimeter_drum_window},
+    {bitmap::kAirspeedDial, airspeed_dial},
+    {bitmap::kAirspeedNeedle, airspeed_needle},
+    {bitmap::kVsiDial, vsi_dial},
+    {bitmap::kVsiNeedle, vsi_needle},
+    {bitmap::kTurnDial, turn_dial},
+    {bitmap::kTurnSlipNeedle, turn_slip_needle},
+    {bitmap::kTurnPointer, turn_pointer},
+    {bitmap::kAttitudeCase, attitude_case},
+    {bitmap::kAttitudeHorizonBar, attitude_texture},
+    {bitmap::kAttitudeBezel, attitude_mask},
+    {bitmap::kAttitudeBankPointer, attitude_bank_pointer},
+    {bitmap::kAccelerometerDial, accelerometer_dial},
     {bitmap::kAccelerometerNeedle, accelerometer_needle},
 };
 

@@ -89,7 +89,14 @@ void dr_rose(Canvas& canvas, const Records&) {
         const double a = 270.0 + heading;
         const bool ten = heading % 10 == 0;
         const bool thirty = heading % 30 == 0;
-        tick(cr, c, a, kRoseWindow - (thirty ? 16.0 : ten ? 11.0 : 6.0), kRoseWindow, thirty ? 2.6 : ten ? 1.8 : 1.1,
+        tick(cr, c, a,
+             kRoseWindow - (thirty ? 16.0
+                            : ten  ? 11.0
+                                   : 6.0),
+             kRoseWindow,
+             thirty ? 2.6
+             : ten  ? 1.8
+                    : 1.1,
              kCream);
     }
     const char* labels[] = {"N", "3", "6", "E", "12", "15", "S", "21", "24", "W", "30", "33"};
@@ -156,8 +163,8 @@ void df_dial(Canvas& canvas, const Records& records) {
 
 void df_needle(Canvas& canvas, const Records& records) {
     // The hub is on the dial: the pivot sits at the bitmap's left edge.
-    paint_record_needle(canvas, records, "Direction_Finder", bitmap::kDirectionFinderNeedle, NeedleStyle::Lance,
-                        kCream, -1.0);
+    paint_record_needle(canvas, records, "Direction_Finder", bitmap::kDirectionFinderNeedle, NeedleStyle::Lance, kCream,
+                        -1.0);
 }
 
 // --- Clock: twelve hours, sixty minutes, the setting knob bottom left.
@@ -206,7 +213,7 @@ struct TimerGeometry {
     Point centre;          // the hand's pivot on the dial
     Point texture_centre;  // where the ring's centre sits
     double texture_scale;
-    Box window;            // the mask's place on the dial
+    Box window;  // the mask's place on the dial
 };
 
 TimerGeometry timer_geometry(const Records& records) {
@@ -239,7 +246,8 @@ void timer_face(cairo_t* cr, const TimerGeometry& g) {
             tick(cr, c, a, kTimerFace - 10.0, kTimerFace - 3.0, 1.3, kCream);
         }
     }
-    for (int s = 0; s < 60; s += 5) text_polar(cr, c, 270.0 + 6.0 * s, kTimerFace - 30.0, std::to_string(s), 14.0, Font::Bold, kCream);
+    for (int s = 0; s < 60; s += 5)
+        text_polar(cr, c, 270.0 + 6.0 * s, kTimerFace - 30.0, std::to_string(s), 14.0, Font::Bold, kCream);
     text(cr, "SECONDS", {c.x, c.y - 40.0}, 8.0, Font::Bold, kCream);
 }
 
@@ -314,15 +322,24 @@ void timer_hand(Canvas& canvas, const Records& records) {
 }
 
 constexpr PainterEntry kPainters[] = {
-    {bitmap::kCompassBody, compass_body}, {bitmap::kCompassCardStrip, compass_card},
-    {bitmap::kCompassCardWindow, compass_window_mask}, {bitmap::kDrCompassCase, dr_case},
-    {bitmap::kDrCompassRose, dr_rose}, {bitmap::kDrCompassBezel, dr_mask},
-    {bitmap::kDrCompassCoursePointer, dr_course_pointer}, {bitmap::kDrCompassKnob, dr_knob},
-    {bitmap::kDirectionFinderDial, df_dial}, {bitmap::kDirectionFinderNeedle, df_needle},
-    {bitmap::kClockDial, clock_dial}, {bitmap::kClockHourHand, clock_hour_hand},
-    {bitmap::kClockMinuteHand, clock_minute_hand}, {bitmap::kClockSecondHand, clock_second_hand},
-    {bitmap::kTimerDial, timer_dial}, {bitmap::kTimerMinutesRing, timer_ring},
-    {bitmap::kTimerMinutesWindow, timer_window}, {bitmap::kTimerSecondsHand, timer_hand},
+    {bitmap::kCompassBody, compass_body},
+    {bitmap::kCompassCardStrip, compass_card},
+    {bitmap::kCompassCardWindow, compass_window_mask},
+    {bitmap::kDrCompassCase, dr_case},
+    {bitmap::kDrCompassRose, dr_rose},
+    {bitmap::kDrCompassBezel, dr_mask},
+    {bitmap::kDrCompassCoursePointer, dr_course_pointer},
+    {bitmap::kDrCompassKnob, dr_knob},
+    {bitmap::kDirectionFinderDial, df_dial},
+    {bitmap::kDirectionFinderNeedle, df_needle},
+    {bitmap::kClockDial, clock_dial},
+    {bitmap::kClockHourHand, clock_hour_hand},
+    {bitmap::kClockMinuteHand, clock_minute_hand},
+    {bitmap::kClockSecondHand, clock_second_hand},
+    {bitmap::kTimerDial, timer_dial},
+    {bitmap::kTimerMinutesRing, timer_ring},
+    {bitmap::kTimerMinutesWindow, timer_window},
+    {bitmap::kTimerSecondsHand, timer_hand},
 };
 
 }  // namespace

@@ -56,8 +56,11 @@ void paint_needle(Canvas& canvas, const NeedleLook& look) {
                 // A short counterweight: a third of the pointer's length at most.
                 const double weight = std::min(half - 0.5, blade * 1.9);
                 const double end = p.x - std::min(tail - weight, length * 0.3);
-                polygon(cr, {{p.x, p.y - blade * 0.75}, {end, p.y - blade * 0.75}, {end, p.y + blade * 0.75},
-                             {p.x, p.y + blade * 0.75}},
+                polygon(cr,
+                        {{p.x, p.y - blade * 0.75},
+                         {end, p.y - blade * 0.75},
+                         {end, p.y + blade * 0.75},
+                         {p.x, p.y + blade * 0.75}},
                         c);
                 fill_circle(cr, {end, p.y}, weight, c);
             }
@@ -95,8 +98,11 @@ void paint_needle(Canvas& canvas, const NeedleLook& look) {
                     c);
             fill_circle(cr, {start + length * 0.15, p.y}, spade * 0.45, Rgb{60, 60, 60});
             if (tail > 20.0) {
-                polygon(cr, {{p.x, p.y - stem}, {1.0 + half * 0.6, p.y - stem}, {1.0 + half * 0.6, p.y + stem},
-                             {p.x, p.y + stem}},
+                polygon(cr,
+                        {{p.x, p.y - stem},
+                         {1.0 + half * 0.6, p.y - stem},
+                         {1.0 + half * 0.6, p.y + stem},
+                         {p.x, p.y + stem}},
                         c);
                 fill_circle(cr, {1.0 + half * 0.6, p.y}, half * 0.6, c);
             }
@@ -106,8 +112,7 @@ void paint_needle(Canvas& canvas, const NeedleLook& look) {
             const double stem = std::max(1.2, half * 0.18);
             const double head = half * 0.85;
             const double head_start = tip - length * 0.3;
-            polygon(cr, {{p.x, p.y - stem}, {head_start, p.y - stem}, {head_start, p.y + stem}, {p.x, p.y + stem}},
-                    c);
+            polygon(cr, {{p.x, p.y - stem}, {head_start, p.y - stem}, {head_start, p.y + stem}, {p.x, p.y + stem}}, c);
             polygon(cr, {{head_start - 2.0, p.y - head}, {tip, p.y}, {head_start - 2.0, p.y + head}}, c);
             hub_radius = std::min(hub_radius, half * 0.55);
             break;
@@ -121,12 +126,17 @@ void paint_needle(Canvas& canvas, const NeedleLook& look) {
         case NeedleStyle::TwoEnded: {
             const double bar = std::max(1.5, half * 0.16);
             const double left = 1.0;
-            polygon(cr, {{left + 10.0, p.y - bar}, {tip - 14.0, p.y - bar}, {tip - 14.0, p.y + bar},
-                         {left + 10.0, p.y + bar}},
-                    c);
+            polygon(
+                cr,
+                {{left + 10.0, p.y - bar}, {tip - 14.0, p.y - bar}, {tip - 14.0, p.y + bar}, {left + 10.0, p.y + bar}},
+                c);
             polygon(cr, {{tip - 18.0, p.y - half * 0.7}, {tip, p.y}, {tip - 18.0, p.y + half * 0.7}}, c);
-            polygon(cr, {{left, p.y - half * 0.6}, {left + 14.0, p.y - bar}, {left + 14.0, p.y + bar},
-                         {left, p.y + half * 0.6}, {left + 5.0, p.y}},
+            polygon(cr,
+                    {{left, p.y - half * 0.6},
+                     {left + 14.0, p.y - bar},
+                     {left + 14.0, p.y + bar},
+                     {left, p.y + half * 0.6},
+                     {left + 5.0, p.y}},
                     c);
             hub_radius = 0.0;
             break;

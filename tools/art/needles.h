@@ -18,8 +18,8 @@ enum class NeedleStyle {
 
 struct NeedleLook {
     NeedleStyle style = NeedleStyle::Lance;
-    Point pivot;                    // inside the bitmap
-    double hub_radius = 0.0;        // 0: sized from the bitmap; negative: none
+    Point pivot;              // inside the bitmap
+    double hub_radius = 0.0;  // 0: sized from the bitmap; negative: none
     Rgb colour = colour::kCream;
 };
 

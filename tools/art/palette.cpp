@@ -25,8 +25,8 @@ Palette::Palette() {
         for (int g = 0; g < 6; ++g) {
             for (int b = 0; b < 6; ++b) {
                 if (r == 0 && g == 0 && b == 0) continue;
-                entries.push_back({static_cast<uint8_t>(51 * r), static_cast<uint8_t>(51 * g),
-                                   static_cast<uint8_t>(51 * b)});
+                entries.push_back(
+                    {static_cast<uint8_t>(51 * r), static_cast<uint8_t>(51 * g), static_cast<uint8_t>(51 * b)});
             }
         }
     }

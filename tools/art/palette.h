@@ -21,11 +21,11 @@ struct Rgb {
 // them exactly.
 namespace colour {
 inline constexpr Rgb kTransparent{0, 0, 0};
-inline constexpr Rgb kFace{16, 16, 16};          // dial faces: near-black, never transparent
-inline constexpr Rgb kCream{240, 232, 206};      // marks, numerals, hands
-inline constexpr Rgb kPanel{36, 38, 34};         // panel and quadrant paint
-inline constexpr Rgb kCaseDark{26, 27, 30};      // instrument cases
-inline constexpr Rgb kOrange{230, 110, 20};      // reference marks, lubber lines
+inline constexpr Rgb kFace{16, 16, 16};      // dial faces: near-black, never transparent
+inline constexpr Rgb kCream{240, 232, 206};  // marks, numerals, hands
+inline constexpr Rgb kPanel{36, 38, 34};     // panel and quadrant paint
+inline constexpr Rgb kCaseDark{26, 27, 30};  // instrument cases
+inline constexpr Rgb kOrange{230, 110, 20};  // reference marks, lubber lines
 inline constexpr Rgb kRedBright{240, 60, 40};
 inline constexpr Rgb kRedDim{100, 14, 12};
 inline constexpr Rgb kRedDark{60, 8, 8};

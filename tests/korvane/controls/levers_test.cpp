@@ -31,12 +31,14 @@ struct Quadrant {
 };
 
 constexpr Quadrant kThrottle{
-    "Throttle", 405,
+    "Throttle",
+    405,
     {{65820, {15, 29, 58, 57}}, {65821, {91, 108, 58, 57}}, {65822, {133, 108, 58, 57}}, {65823, {193, 29, 58, 57}}},
 };
 
 constexpr Quadrant kPropControl{
-    "Prop_Control", 430,
+    "Prop_Control",
+    430,
     {{65923, {0, 16, 53, 146}}, {65924, {53, 16, 46, 146}}, {65925, {99, 16, 47, 146}}, {65926, {146, 16, 52, 146}}},
 };
 
@@ -51,10 +53,10 @@ struct LeverCase {
 
 // At the bitmaps' sizes (H = 165 and 178) and at twice them (H = 330, 356).
 const LeverCase kLeverCases[] = {
-    {&kThrottle, 1.0, -1, 16383},    {&kThrottle, 1.0, 0, 16381},    {&kThrottle, 1.0, 28, 8334},
-    {&kThrottle, 1.0, 57, 0},        {&kPropControl, 1.0, 0, 16272}, {&kPropControl, 1.0, 100, 5050},
-    {&kPropControl, 1.0, 145, 0},    {&kThrottle, 2.0, 1, 16238},    {&kThrottle, 2.0, 57, 8190},
-    {&kThrottle, 2.0, 114, 0},       {&kPropControl, 2.0, 145, 8192},
+    {&kThrottle, 1.0, -1, 16383}, {&kThrottle, 1.0, 0, 16381},     {&kThrottle, 1.0, 28, 8334},
+    {&kThrottle, 1.0, 57, 0},     {&kPropControl, 1.0, 0, 16272},  {&kPropControl, 1.0, 100, 5050},
+    {&kPropControl, 1.0, 145, 0}, {&kThrottle, 2.0, 1, 16238},     {&kThrottle, 2.0, 57, 8190},
+    {&kThrottle, 2.0, 114, 0},    {&kPropControl, 2.0, 145, 8192},
 };
 
 constexpr BitmapSize kBitmaps[] = {
@@ -92,8 +94,8 @@ TEST_F(LeversTest, DragGivesTheLeverValueOfThePointerHeight) {
         instance.setup();
         for (size_t engine = 0; engine < 4; ++engine) {
             const Box& box = c.quadrant->levers[engine].box;
-            SCOPED_TRACE(::testing::Message() << c.quadrant->name << " x" << c.scale << ", engine " << engine + 1
-                                              << ", y " << c.y);
+            SCOPED_TRACE(::testing::Message()
+                         << c.quadrant->name << " x" << c.scale << ", engine " << engine + 1 << ", y " << c.y);
             const int32_t x = static_cast<int32_t>((box.x + box.width / 2) * c.scale);
             const int32_t top = static_cast<int32_t>(box.y * c.scale);
             instance.press(x, top + 10);
@@ -222,9 +224,9 @@ TEST_F(LeversTest, ExtremeHeightsAndPointersGiveLimitedValues) {
     constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
     constexpr uint32_t kHuge = std::numeric_limits<uint32_t>::max();
     const Case cases[] = {
-        {&kThrottle, 165, kMin, 16383},     {&kThrottle, 165, kMax, 0},     {&kThrottle, 1, 0, 0},
-        {&kThrottle, 1, -1, 16383},         {&kThrottle, kHuge, kMin, 16383}, {&kThrottle, kHuge, kMax, 0},
-        {&kPropControl, 178, kMax, 0},      {&kPropControl, kHuge, kMax, 6396}, {&kPropControl, kHuge, 0, 16383},
+        {&kThrottle, 165, kMin, 16383}, {&kThrottle, 165, kMax, 0},         {&kThrottle, 1, 0, 0},
+        {&kThrottle, 1, -1, 16383},     {&kThrottle, kHuge, kMin, 16383},   {&kThrottle, kHuge, kMax, 0},
+        {&kPropControl, 178, kMax, 0},  {&kPropControl, kHuge, kMax, 6396}, {&kPropControl, kHuge, 0, 16383},
     };
     give_sizes(kBitmaps);
     for (const Case& c : cases) {

@@ -20,13 +20,18 @@ Element background(uint32_t bitmap, const FailureList& failures) {
 }
 
 Element switch_icon(uint32_t bitmap, int32_t x, uint32_t token, bool callback) {
-    return {.type = kIcon, .bitmap = bitmap, .position = {x, 0}, .flags = 0x4003, .failures = kSwitchFailures,
-            .token = token, .callback = callback, .frames = 2};
+    return {.type = kIcon,
+            .bitmap = bitmap,
+            .position = {x, 0},
+            .flags = 0x4003,
+            .failures = kSwitchFailures,
+            .token = token,
+            .callback = callback,
+            .frames = 2};
 }
 
 Element lever(uint32_t bitmap, int32_t x, int32_t y, uint32_t token, double scale) {
-    return {.type = kSlider, .bitmap = bitmap, .position = {x, y}, .flags = 0x4003, .token = token,
-            .scale_y = scale};
+    return {.type = kSlider, .bitmap = bitmap, .position = {x, y}, .flags = 0x4003, .token = token, .scale_y = scale};
 }
 
 // The boxes of a panel, inside one box over all of it.
@@ -36,8 +41,15 @@ std::vector<Mouse> boxes(int32_t width, int32_t height, const std::vector<Mouse>
 
 Mouse click_box(int32_t x, int32_t y, int32_t width, int32_t height, int32_t cursor, uint32_t flags,
                 uint32_t event_id) {
-    return {.type = kMouseChild, .x = x, .y = y, .width = width, .height = height, .cursor = cursor, .flags = flags,
-            .event_id = event_id, .handler = event_id == 0};
+    return {.type = kMouseChild,
+            .x = x,
+            .y = y,
+            .width = width,
+            .height = height,
+            .cursor = cursor,
+            .flags = flags,
+            .event_id = event_id,
+            .handler = event_id == 0};
 }
 
 constexpr double kThrottleScale = -0.00347900390625;
@@ -53,15 +65,12 @@ const std::vector<Gauge>& expected_gauges() {
                       switch_icon(315, 135, 439, false), switch_icon(315, 200, 477, false),
                       switch_icon(315, 245, 478, false), switch_icon(315, 290, 516, false),
                       switch_icon(315, 335, 517, false)},
-         .mouse = boxes(380, 138,
-                        {click_box(0, 0, 45, 138, 5, 0x20000000, 65929),
-                         click_box(45, 0, 45, 138, 5, 0x20000000, 65928),
-                         click_box(90, 0, 45, 138, 5, 0x20000000, 65935),
-                         click_box(135, 0, 45, 138, 5, 0x20000000, 65934),
-                         click_box(200, 0, 45, 138, 5, 0x20000000, 65941),
-                         click_box(245, 0, 45, 138, 5, 0x20000000, 65940),
-                         click_box(290, 0, 45, 138, 5, 0x20000000, 65947),
-                         click_box(335, 0, 45, 138, 5, 0x20000000, 65946)})},
+         .mouse = boxes(
+             380, 138,
+             {click_box(0, 0, 45, 138, 5, 0x20000000, 65929), click_box(45, 0, 45, 138, 5, 0x20000000, 65928),
+              click_box(90, 0, 45, 138, 5, 0x20000000, 65935), click_box(135, 0, 45, 138, 5, 0x20000000, 65934),
+              click_box(200, 0, 45, 138, 5, 0x20000000, 65941), click_box(245, 0, 45, 138, 5, 0x20000000, 65940),
+              click_box(290, 0, 45, 138, 5, 0x20000000, 65947), click_box(335, 0, 45, 138, 5, 0x20000000, 65946)})},
         {.name = "Starter_Switch",
          .entry = 12,
          .own_callback = true,

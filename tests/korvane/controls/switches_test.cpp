@@ -336,8 +336,8 @@ TEST_F(SwitchesTest, WindowCheckHappensAtServiceIdFourOnlyAndHoldsTheLatestResul
         uint32_t expected_event;
     };
     const Step steps[] = {
-        {2, true, 66300}, {6, true, 66300}, {0xFFFFFFFF, true, 66300}, {4, true, 65932},
-        {6, true, 65932}, {4, false, 66300}, {2, false, 66300}, {4, true, 65932},
+        {2, true, 66300}, {6, true, 66300},  {0xFFFFFFFF, true, 66300}, {4, true, 65932},
+        {6, true, 65932}, {4, false, 66300}, {2, false, 66300},         {4, true, 65932},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(::testing::Message() << "service id " << step.service_id);

@@ -10,8 +10,8 @@ namespace {
 using namespace korvane_bench;
 
 struct Family {
-    const char* prefix;       // gauge name without the engine number
-    int depth;                // the needle's place in the chain
+    const char* prefix;  // gauge name without the engine number
+    int depth;           // the needle's place in the chain
     uint32_t engine1_token;
 };
 
@@ -36,19 +36,37 @@ struct ReadingCase {
 const ReadingCase kReadingCases[] = {
     // The long hand is not reduced; a reading with no angle leaves the hands
     // on the dial's 0.
-    {&kHundredsHand, 2400, 1134}, {&kThousandsHand, kNaN, 270}, {&kHundredsHand, kNaN, 270},
-    {&kThousandsHand, kInf, 270}, {&kHundredsHand, -kInf, 270},
+    {&kHundredsHand, 2400, 1134},
+    {&kThousandsHand, kNaN, 270},
+    {&kHundredsHand, kNaN, 270},
+    {&kThousandsHand, kInf, 270},
+    {&kHundredsHand, -kInf, 270},
     // Boost against the 2073 datum, limited to -5 .. 24.
-    {&kBoost, 5529, 24}, {&kBoost, 5600, 24}, {&kBoost, 1353, -5}, {&kBoost, 1000, -5},
-    {&kBoost, kNaN, -5}, {&kBoost, kInf, 24}, {&kBoost, -kInf, -5},
+    {&kBoost, 5529, 24},
+    {&kBoost, 5600, 24},
+    {&kBoost, 1353, -5},
+    {&kBoost, 1000, -5},
+    {&kBoost, kNaN, -5},
+    {&kBoost, kInf, 24},
+    {&kBoost, -kInf, -5},
     // Rankine offset 492 and factor 0.555556, not 491.67 and 5/9.
-    {&kOilTemperature, 708, 120}, {&kOilTemperature, 311.67, 0}, {&kOilTemperature, kNaN, 0},
-    {&kOilTemperature, kInf, 120}, {&kOilTemperature, -kInf, 0},
-    {&kRadiator, 563, 40}, {&kRadiator, 744, 140}, {&kRadiator, kNaN, 40}, {&kRadiator, kInf, 140},
+    {&kOilTemperature, 708, 120},
+    {&kOilTemperature, 311.67, 0},
+    {&kOilTemperature, kNaN, 0},
+    {&kOilTemperature, kInf, 120},
+    {&kOilTemperature, -kInf, 0},
+    {&kRadiator, 563, 40},
+    {&kRadiator, 744, 140},
+    {&kRadiator, kNaN, 40},
+    {&kRadiator, kInf, 140},
     {&kRadiator, -kInf, 40},
     // Pounds per square foot to per square inch, limited to 0 .. 120.
-    {&kOilPressure, 17280, 120}, {&kOilPressure, 20000, 120}, {&kOilPressure, -1, 0},
-    {&kOilPressure, kNaN, 0}, {&kOilPressure, kInf, 120}, {&kOilPressure, -kInf, 0},
+    {&kOilPressure, 17280, 120},
+    {&kOilPressure, 20000, 120},
+    {&kOilPressure, -1, 0},
+    {&kOilPressure, kNaN, 0},
+    {&kOilPressure, kInf, 120},
+    {&kOilPressure, -kInf, 0},
 };
 
 class EngineDials : public KorvaneModule {};
@@ -83,7 +101,8 @@ const TokenCase kTokenCases[] = {
 
 TEST_F(EngineDials, EachEngineReadsItsOwnToken) {
     for (const TokenCase& c : kTokenCases) {
-        for (int engine = 1; engine <= 4; ++engine) host.vars().set(token_of(*c.family, engine), c.readings[engine - 1]);
+        for (int engine = 1; engine <= 4; ++engine)
+            host.vars().set(token_of(*c.family, engine), c.readings[engine - 1]);
         for (int engine = 1; engine <= 4; ++engine) {
             const std::string name = gauge_name(*c.family, engine);
             SCOPED_TRACE(name);

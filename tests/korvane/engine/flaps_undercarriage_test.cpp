@@ -73,15 +73,9 @@ struct LampCase {
 
 const LampCase kLampCases[] = {
     {false, 16372, 16372, {0, 3, 7}},  // the mark itself is not locked down
-    {false, 16373, 16373, {0, 1, 5}},
-    {false, 0, 16383, {0, 1, 7}},
-    {false, 16383, 0, {0, 3, 5}},
-    {true, 16383, 16383, {0, 2, 6}},
-    {true, 0, 0, {0, 4, 8}},
-    {true, 16373, 16372, {0, 4, 6}},
-    {false, kNaN, kNaN, {0, 3, 7}},
-    {true, kInf, -kInf, {0, 4, 6}},
-    {false, -kInf, kInf, {0, 1, 7}},
+    {false, 16373, 16373, {0, 1, 5}}, {false, 0, 16383, {0, 1, 7}},   {false, 16383, 0, {0, 3, 5}},
+    {true, 16383, 16383, {0, 2, 6}},  {true, 0, 0, {0, 4, 8}},        {true, 16373, 16372, {0, 4, 6}},
+    {false, kNaN, kNaN, {0, 3, 7}},   {true, kInf, -kInf, {0, 4, 6}}, {false, -kInf, kInf, {0, 1, 7}},
 };
 
 TEST_F(GearIndicator, OneLampPerSideFromLegAndLampSet) {

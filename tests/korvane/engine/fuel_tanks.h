@@ -12,12 +12,12 @@ namespace fuel_tanks {
 
 using gauge_records::TablePoint;
 
-inline const std::vector<TablePoint> kTank1Table{{31, 123, 0},   {10, 100, 20},  {3, 70, 50},    {12, 36, 100},
-                                                 {70, 3, 200},   {129, 41, 300}, {136, 63, 350}, {133, 90, 400},
+inline const std::vector<TablePoint> kTank1Table{{31, 123, 0},    {10, 100, 20},  {3, 70, 50},    {12, 36, 100},
+                                                 {70, 3, 200},    {129, 41, 300}, {136, 63, 350}, {133, 90, 400},
                                                  {113, 121, 450}, {95, 132, 500}};
-inline const std::vector<TablePoint> kTank2Table{{31, 123, 0},  {11, 100, 10}, {4, 70, 20},   {37, 13, 80},
+inline const std::vector<TablePoint> kTank2Table{{31, 123, 0},   {11, 100, 10},  {4, 70, 20},   {37, 13, 80},
                                                  {119, 25, 160}, {135, 77, 240}, {96, 130, 310}};
-inline const std::vector<TablePoint> kTank3Table{{27, 120, 0}, {4, 81, 5},   {12, 37, 10},  {81, 5, 30},
+inline const std::vector<TablePoint> kTank3Table{{27, 120, 0},  {4, 81, 5},    {12, 37, 10},  {81, 5, 30},
                                                  {131, 47, 50}, {132, 92, 70}, {102, 126, 90}};
 
 struct Tank {

@@ -14,8 +14,8 @@ namespace {
 
 using namespace korvane_bench;
 using fuel_tanks::kTanks;
-using fuel_tanks::Tank;
 using fuel_tanks::TablePoint;
+using fuel_tanks::Tank;
 
 constexpr double kFull = 8388608.0;  // level 2^23: a full tank
 
@@ -36,10 +36,9 @@ struct ContentsCase {
 };
 
 const ContentsCase kEveryTankCases[] = {
-    {kFull / 2, 100, 50, false}, {kFull, 1e6, 0, true},
-    {-kFull, 580, 0, false},  // a negative product
-    {kFull, -50, 0, false},      {kFull / 2, kNaN, 0, false}, {kNaN, 580, 0, false}, {kInf, 580, 0, true},
-    {-kInf, 580, 0, false},      {kInf, 0, 0, false},  // no product at all
+    {kFull / 2, 100, 50, false}, {kFull, 1e6, 0, true},       {-kFull, 580, 0, false},  // a negative product
+    {kFull, -50, 0, false},      {kFull / 2, kNaN, 0, false}, {kNaN, 580, 0, false},
+    {kInf, 580, 0, true},        {-kInf, 580, 0, false},      {kInf, 0, 0, false},  // no product at all
     {kFull, kInf, 0, true},
 };
 
@@ -83,8 +82,8 @@ TEST_F(FuelContents, EachGaugeReadsItsOwnLevelAndCapacity) {
         ASSERT_EQ(instance.elements().size(), 2u);
         EXPECT_NEAR(instance.elements()[1].value, shown[i], 1e-9);
         const MODULE_VAR* capacity = standalone_var(header, 0);
-        EXPECT_EQ(service_calls(), (std::vector<std::pair<uint32_t, uint32_t>>{{bench::kSlotLookupVar,
-                                                                                address(capacity)}}));
+        EXPECT_EQ(service_calls(),
+                  (std::vector<std::pair<uint32_t, uint32_t>>{{bench::kSlotLookupVar, address(capacity)}}));
         EXPECT_FALSE(host.is_bound(capacity));
     }
 }

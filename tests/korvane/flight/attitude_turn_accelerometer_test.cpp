@@ -71,16 +71,21 @@ TEST_F(AttitudeTurnAccelerometer, CallbacksLimitTheirReadings) {
         std::function<double(double)> value;
         std::vector<Case> cases;
     } families[] = {
-        {"pitch", [&](double v) { return pitch_value(attitude, v); },
+        {"pitch",
+         [&](double v) { return pitch_value(attitude, v); },
          {{89, 89}, {1e308, 89}, {kInf, 89}, {-kInf, -89}, {kNaN, -89}}},
         // No reading: wings level.
-        {"bank", [&](double v) { return needle_value(attitude, kBankPointer, v); },
+        {"bank",
+         [&](double v) { return needle_value(attitude, kBankPointer, v); },
          {{180, 270}, {-180, -90}, {kInf, 90}, {-kInf, 90}, {kNaN, 90}}},
-        {"slip", [&](double v) { return needle_value(turn, kSlipNeedle, v); },
+        {"slip",
+         [&](double v) { return needle_value(turn, kSlipNeedle, v); },
          {{126.984, 19.99998}, {1e308, 20}, {-1e308, -20}, {kInf, 20}, {-kInf, -20}, {kNaN, -20}}},
-        {"turn", [&](double v) { return needle_value(turn, kTurnPointer, v); },
+        {"turn",
+         [&](double v) { return needle_value(turn, kTurnPointer, v); },
          {{1092, 3.999996}, {-1092, -3.999996}, {1e308, 4}, {kInf, 4}, {-kInf, -4}, {kNaN, -4}}},
-        {"g", [&](double v) { return needle_value(accelerometer, kGNeedle, v); },
+        {"g",
+         [&](double v) { return needle_value(accelerometer, kGNeedle, v); },
          {{308.5, 0.5}, {3085, 5}, {-1234, -2}, {1e308, 5}, {-1e308, -2}, {kInf, 5}, {-kInf, -2}, {kNaN, -2}}},
     };
     for (const auto& family : families) {
@@ -141,9 +146,9 @@ TEST_F(AttitudeTurnAccelerometer, TurnPointerSwingsRightForPositiveTurns) {
         double raw;
         double angle;
     } cases[] = {
-        {0, at[1]},                                        // hanging straight down
-        {1093, at[0]},                                     // rate 4: right, on the screen's clockwise side
-        {-1093, at[2]},                                    // rate -4: left
+        {0, at[1]},      // hanging straight down
+        {1093, at[0]},   // rate 4: right, on the screen's clockwise side
+        {-1093, at[2]},  // rate -4: left
         {4 / 0.003663 / 2, clockwise_midpoint(at[0], at[1])},
         {-4 / 0.003663 / 2, clockwise_midpoint(at[1], at[2])},
         {1e6, at[0]},
@@ -162,7 +167,7 @@ TEST_F(AttitudeTurnAccelerometer, SideSlipNeedleStandsUpAndSwingsBothWays) {
         double raw;
         Point point;
     } cases[] = {
-        {0, kSlipPoints[2]},      {200, kSlipPoints[4]},   {-200, kSlipPoints[0]},
+        {0, kSlipPoints[2]},           {200, kSlipPoints[4]},          {-200, kSlipPoints[0]},
         {10 / 0.1575, kSlipPoints[3]}, {-10 / 0.1575, kSlipPoints[1]},
     };
     auto gauge = open(turn);

@@ -76,8 +76,8 @@ struct ClockCase {
 };
 
 const ClockCase kClockCases[] = {
-    {3, 30, 0, 375.0, 450.0, 270.0},     // half-way between 3 and 4; 6 o'clock
-    {15, 0, 0, 720.0, 270.0, 270.0},     // a turn beyond 3 o'clock
+    {3, 30, 0, 375.0, 450.0, 270.0},  // half-way between 3 and 4; 6 o'clock
+    {15, 0, 0, 720.0, 270.0, 270.0},  // a turn beyond 3 o'clock
     {12, 59, 30, 659.5, 627.0, 450.0},
     {23, 59, 59, 270.0 + 30.0 * (23.0 + 59.0 / 60.0), 270.0 + 6.0 * (59.0 + 59.0 / 60.0), 624.0},
     // Readings that are no number rest at 0; beyond the day's ends, at the ends.
@@ -100,8 +100,8 @@ TEST_F(ClockTest, Hands) {
 // from the stand-alone record, not the other way round.
 TEST_F(ClockTest, HandsReadTheirOwnElementAndTheRecord) {
     set_time(3, 30, 0);
-    hands_[0]->source.value = 4;   // the element, not token 3, gives the hours
-    host.vars().set(4, 0);         // the record, not the minute hand's element
+    hands_[0]->source.value = 4;  // the element, not token 3, gives the hours
+    host.vars().set(4, 0);        // the record, not the minute hand's element
     EXPECT_DOUBLE_EQ(hand(0), 270.0 + 120.0);
     hands_[1]->source.value = 15;
     host.vars().set(5, 30);
@@ -191,7 +191,7 @@ TEST_F(TimerLoad, TimerAtLoad) {
     EXPECT_EQ(hand->update_callback(hand), 270.0);
     EXPECT_EQ(ring->callback_rotation(ring), 0.0);
     timer->mouse_rects[2].handler(nullptr, 0);  // start
-    host.vars().set(5, 0.0);                     // the value seen at load: no change
+    host.vars().set(5, 0.0);                    // the value seen at load: no change
     timer->gauge_callback(timer, 6, 0);
     EXPECT_EQ(hand->update_callback(hand), 270.0);
     host.vars().set(5, 7.0);
@@ -210,7 +210,7 @@ TEST_F(TimerTest, StartStopAndReset) {
     start_stop();  // resumes from there
     EXPECT_TRUE(runs());
     EXPECT_EQ(seconds(), 3.0);
-    reset();       // while running: stopped at zero
+    reset();  // while running: stopped at zero
     EXPECT_EQ(seconds(), 0.0);
     EXPECT_FALSE(runs());
     start_stop();  // the next click starts it
@@ -238,8 +238,8 @@ TEST_F(TimerTest, CountsChangesNotDistance) {
     const struct {
         double clock;
         double counted;
-    } steps[] = {{10, 1},   {10, 1},   {40, 2},   {39, 3},    {0, 4},    {1e9, 5}, {kNaN, 6}, {kNaN, 6},
-                 {kInf, 7}, {kInf, 7}, {-kInf, 8}, {kNaN, 9}, {kHuge, 10}, {kHuge, 10}};
+    } steps[] = {{10, 1},   {10, 1},   {40, 2},   {39, 3},    {0, 4},    {1e9, 5},    {kNaN, 6},
+                 {kNaN, 6}, {kInf, 7}, {kInf, 7}, {-kInf, 8}, {kNaN, 9}, {kHuge, 10}, {kHuge, 10}};
     for (const auto& s : steps) {
         tick(s.clock);
         EXPECT_EQ(seconds(), s.counted) << "clock " << s.clock;

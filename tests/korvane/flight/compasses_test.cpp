@@ -138,11 +138,11 @@ struct PointerCase {
 };
 
 const PointerCase kPointerCases[] = {
-    {90.0, 0.0, 360.0},    // 90 right: 3 o'clock
-    {0.0, 90.0, 540.0},    // 90 left: 9 o'clock
-    {0.0, 350.0, 280.0},   // -350 + 360
-    {360.0, 0.0, 630.0},   // 360 is not above 360: not reduced
-    {0.0, 360.0, 270.0},   // -360 + 360
+    {90.0, 0.0, 360.0},   // 90 right: 3 o'clock
+    {0.0, 90.0, 540.0},   // 90 left: 9 o'clock
+    {0.0, 350.0, 280.0},  // -350 + 360
+    {360.0, 0.0, 630.0},  // 360 is not above 360: not reduced
+    {0.0, 360.0, 270.0},  // -360 + 360
     {180.0, 359.0, 451.0},
     {10.0, -10.0, 290.0},  // out-of-range headings get one step only
     {0.0, 400.0, 230.0},
@@ -173,12 +173,12 @@ TEST_F(DrCompass, KnobAndCardThroughHost) {
     instance.press(98 + 40, 98 + 10);  // right half: up
     instance.release();
     EXPECT_EQ(course(), 101.0);
-    instance.press(98 + 5, 98 + 60);   // left half: down, then held
+    instance.press(98 + 5, 98 + 60);  // left half: down, then held
     instance.repeat();
     instance.repeat();
     instance.release();
     EXPECT_EQ(course(), 98.0);
-    instance.press(50, 50);            // outside the knob
+    instance.press(50, 50);  // outside the knob
     instance.release();
     EXPECT_EQ(course(), 98.0);
 
@@ -204,11 +204,20 @@ struct BearingCase {
 };
 
 const BearingCase kBearingCases[] = {
-    {30.0, -60.0},   {65.0, -25.0},    {65.5, -25.0},    {180.0, -25.0},  {-65.0, -155.0},  {-179.9, -155.0},
+    {30.0, -60.0},
+    {65.0, -25.0},
+    {65.5, -25.0},
+    {180.0, -25.0},
+    {-65.0, -155.0},
+    {-179.9, -155.0},
     // Outside (-180, 180] nothing is limited.
-    {180.5, 90.5},   {-180.0, -270.0}, {-200.0, -290.0},
+    {180.5, 90.5},
+    {-180.0, -270.0},
+    {-200.0, -290.0},
     // No finite number reads as dead ahead.
-    {kNaN, -90.0},   {kInf, -90.0},    {-kInf, -90.0},
+    {kNaN, -90.0},
+    {kInf, -90.0},
+    {-kInf, -90.0},
 };
 
 TEST_F(Compasses, BearingLimit) {

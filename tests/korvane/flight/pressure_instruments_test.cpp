@@ -93,18 +93,41 @@ TEST_F(PressureInstruments, NeedleCallbacks) {
         int depth;
         std::vector<Case> cases;
     } families[] = {
-        {"airspeed", airspeed, 1,
-         {{30, 108.5}, {70, 134.5}, {90, 163.5}, {110, 200}, {170, 332.5}, {224.7, 454.9875}, {300, 615},
-          {-40, 95}, {351, 721.25}, {1e308, 721.25}, {kInf, 721.25}, {-kInf, 95}, {kNaN, 95}}},
+        {"airspeed",
+         airspeed,
+         1,
+         {{30, 108.5},
+          {70, 134.5},
+          {90, 163.5},
+          {110, 200},
+          {170, 332.5},
+          {224.7, 454.9875},
+          {300, 615},
+          {-40, 95},
+          {351, 721.25},
+          {1e308, 721.25},
+          {kInf, 721.25},
+          {-kInf, 95},
+          {kNaN, 95}}},
         // One turn per 100,000, 10,000 and 1,000 feet, unreduced; no reading
         // rests at zero.
-        {"100,000 ft", altimeter, kPointer100k,
+        {"100,000 ft",
+         altimeter,
+         kPointer100k,
          {{1000, 273.6}, {-1000, 266.4}, {25000, 360}, {kNaN, 270}, {kInf, 270}}},
         {"10,000 ft", altimeter, kPointer10k, {{1000, 306}, {-1000, 234}, {-kInf, 270}}},
         {"1,000 ft", altimeter, kPointer1k, {{1000, 630}, {25000, 9270}, {-1000, -90}, {kNaN, 270}}},
-        {"VSI", vsi, 1,
-         {{1000, 797.194}, {-1000, -797.194}, {5017, 3999.522298}, {6000, 4000}, {-1e308, -4000}, {kInf, 4000},
-          {-kInf, -4000}, {kNaN, -4000}}},
+        {"VSI",
+         vsi,
+         1,
+         {{1000, 797.194},
+          {-1000, -797.194},
+          {5017, 3999.522298},
+          {6000, 4000},
+          {-1e308, -4000},
+          {kInf, 4000},
+          {-kInf, -4000},
+          {kNaN, -4000}}},
     };
     for (const auto& family : families) {
         for (const Case& c : family.cases) {
@@ -121,14 +144,14 @@ struct DrumCase {
 };
 // Whole settings of the knob's range are swept below.
 constexpr DrumCase kDrumCases[] = {
-    {995.5, 0, 90, 90, 55},   // the units drum half-way between 5 and 6
-    {999.9, 0, 90, 90, 99},   // nearly at its bottom cell
+    {995.5, 0, 90, 90, 55},  // the units drum half-way between 5 and 6
+    {999.9, 0, 90, 90, 99},  // nearly at its bottom cell
     {1019.75, 10, 0, 10, 97.5},
     {959.999, 0, 90, 50, 99.99},
     {0, 0, 0, 0, 0},
     {12345, 20, 30, 40, 50},  // five digits: the drums show the last four
     {1e300, 0, 0, 0, 0},
-    {-995.5, 0, 0, 0, 0},     // below zero: every drum on its top cell, none above the strip
+    {-995.5, 0, 0, 0, 0},  // below zero: every drum on its top cell, none above the strip
     {-2147483648.0, 0, 0, 0, 0},
     {-4.9406564584124654e-324, 0, 0, 0, 0},
     {kNaN, 0, 0, 0, 0},
@@ -223,9 +246,7 @@ TEST_F(PressureInstruments, KnobStepsOneMillibarWithinItsLimits) {
 
 TEST_F(PressureInstruments, ClicksBesideTheKnobChangeNothing) {
     auto gauge = open(altimeter);
-    const struct {
-        int32_t x, y;
-    } misses[] = {{139, 139}, {120, kKnobY}, {157, kKnobY}, {kKnobLeftX, 277}};
+    const struct { int32_t x, y; } misses[] = {{139, 139}, {120, kKnobY}, {157, kKnobY}, {kKnobLeftX, 277}};
     for (const auto& m : misses) {
         SCOPED_TRACE(std::to_string(m.x) + ", " + std::to_string(m.y));
         click(*gauge, m.x, m.y);
@@ -255,9 +276,9 @@ TEST_F(PressureInstruments, VsiNeedleStandsOnItsTablePoints) {
         double raw;
         double x, y;
     } cases[] = {
-        {1000 / 0.797194, 82, 83},           // climb over the top
-        {-1000 / 0.797194, 82, 254},         // descent under the bottom
-        {0, 10, 139},                        // zero climb at 9 o'clock
+        {1000 / 0.797194, 82, 83},    // climb over the top
+        {-1000 / 0.797194, 82, 254},  // descent under the bottom
+        {0, 10, 139},                 // zero climb at 9 o'clock
     };
     auto gauge = open(vsi);
     for (const auto& c : cases) {
