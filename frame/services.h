@@ -89,7 +89,7 @@ struct PANELS {
     [[no_unique_address]] UnusedSlots<first_unused_before(slot), (slot) - first_unused_before(slot)> \
         unused_before_##name;                                                                        \
     void(GAUGE_CALL* name) parameters noexcept;
-// clang-format on
+    // clang-format on
     KORVANE_SERVICES(KORVANE_PANELS_MEMBER)
 #undef KORVANE_PANELS_MEMBER
 };
