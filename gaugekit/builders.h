@@ -29,27 +29,22 @@ constexpr MOUSERECT mouse_parent(int32_t x, int32_t y, int32_t w, int32_t h, uin
         .rect_type = kMouseParent, .x = x, .y = y, .width = w, .height = h, .cursor = -1, .help_id = help_id};
 }
 constexpr MOUSERECT mouse_whole_gauge(uint32_t help_id = 0) { return mouse_parent(0, 0, 0, 0, help_id); }
+// A child box either sends its key event or calls its handler.
+constexpr MOUSERECT mouse_child(int32_t x, int32_t y, int32_t w, int32_t h, int32_t cursor, uint32_t flags) {
+    return MOUSERECT{
+        .rect_type = kMouseChild, .x = x, .y = y, .width = w, .height = h, .cursor = cursor, .mouse_flags = flags};
+}
 constexpr MOUSERECT mouse_event_child(int32_t x, int32_t y, int32_t w, int32_t h, int32_t cursor, uint32_t flags,
                                       uint32_t event_id) {
-    return MOUSERECT{.rect_type = kMouseChild,
-                     .x = x,
-                     .y = y,
-                     .width = w,
-                     .height = h,
-                     .cursor = cursor,
-                     .mouse_flags = flags,
-                     .event_id = event_id};
+    MOUSERECT box = mouse_child(x, y, w, h, cursor, flags);
+    box.event_id = event_id;
+    return box;
 }
 constexpr MOUSERECT mouse_handler_child(int32_t x, int32_t y, int32_t w, int32_t h, int32_t cursor, uint32_t flags,
                                         MouseHandler handler) {
-    return MOUSERECT{.rect_type = kMouseChild,
-                     .x = x,
-                     .y = y,
-                     .width = w,
-                     .height = h,
-                     .cursor = cursor,
-                     .mouse_flags = flags,
-                     .handler = handler};
+    MOUSERECT box = mouse_child(x, y, w, h, cursor, flags);
+    box.handler = handler;
+    return box;
 }
 constexpr MOUSERECT mouse_parent_end() { return MOUSERECT{.rect_type = kMouseParentEnd}; }
 constexpr MOUSERECT mouse_end() { return MOUSERECT{.rect_type = kMouseEnd}; }
