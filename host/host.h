@@ -22,21 +22,7 @@
 
 namespace bench {
 
-// Service numbers of the slots the host serves (the rest hold traps).
-inline constexpr uint32_t kSlotElementListQuery = service_slot::element_list_query;
-inline constexpr uint32_t kSlotElementListInstall = service_slot::element_list_install;
-inline constexpr uint32_t kSlotElementListInitialize = service_slot::element_list_initialize;
-inline constexpr uint32_t kSlotElementListUpdate = service_slot::element_list_update;
-inline constexpr uint32_t kSlotElementListGenerate = service_slot::element_list_generate;
-inline constexpr uint32_t kSlotElementListPlot = service_slot::element_list_plot;
-inline constexpr uint32_t kSlotElementListKill = service_slot::element_list_kill;
-inline constexpr uint32_t kSlotTriggerKeyEvent = service_slot::trigger_key_event;
-inline constexpr uint32_t kSlotInitializeVar = service_slot::initialize_var;
-inline constexpr uint32_t kSlotLookupVar = service_slot::lookup_var;
-inline constexpr uint32_t kSlotExecuteCalculatorCode = service_slot::execute_calculator_code;
-inline constexpr uint32_t kSlotRegisterKeyEventHandler = service_slot::register_key_event_handler;
-inline constexpr uint32_t kSlotUnregisterKeyEventHandler = service_slot::unregister_key_event_handler;
-
+// The slots the host serves (service_slot:: names each); the rest hold traps.
 using ::kServedSlots;
 
 // Puts Trap<k>::call, a noexcept routine taking nothing, into every unused

@@ -68,7 +68,7 @@ void Session::set_all_variables(uint64_t bits) {
 
 void Session::learn_tokens() {
     for (const ServiceCall& call : host.service_log()) {
-        if (call.slot != kSlotLookupVar && call.slot != kSlotInitializeVar) continue;
+        if (call.slot != service_slot::lookup_var && call.slot != service_slot::initialize_var) continue;
         if (const std::optional<MODULE_VAR> var = memory.read<MODULE_VAR>(call.args[0])) {
             if (var->token != 0) tokens.insert(var->token);
         }

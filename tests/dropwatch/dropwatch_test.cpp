@@ -122,13 +122,14 @@ TEST(DropwatchRecords, StandardRoutinesActOnThePicture) {
         bool passes_argument;
     };
     const Case cases[] = {
-        {"query", [](GAUGEHDR* h) { h->query_routine(); }, bench::kSlotElementListQuery, false},
-        {"install", [](GAUGEHDR* h) { h->install_routine(kHostArgument); }, bench::kSlotElementListInstall, true},
-        {"initialize", [](GAUGEHDR* h) { h->initialize_routine(); }, bench::kSlotElementListInitialize, false},
-        {"update", [](GAUGEHDR* h) { h->update_routine(); }, bench::kSlotElementListUpdate, false},
-        {"generate", [](GAUGEHDR* h) { h->generate_routine(kHostArgument); }, bench::kSlotElementListGenerate, true},
-        {"draw", [](GAUGEHDR* h) { h->draw_routine(); }, bench::kSlotElementListPlot, false},
-        {"kill", [](GAUGEHDR* h) { h->kill_routine(); }, bench::kSlotElementListKill, false},
+        {"query", [](GAUGEHDR* h) { h->query_routine(); }, service_slot::element_list_query, false},
+        {"install", [](GAUGEHDR* h) { h->install_routine(kHostArgument); }, service_slot::element_list_install, true},
+        {"initialize", [](GAUGEHDR* h) { h->initialize_routine(); }, service_slot::element_list_initialize, false},
+        {"update", [](GAUGEHDR* h) { h->update_routine(); }, service_slot::element_list_update, false},
+        {"generate", [](GAUGEHDR* h) { h->generate_routine(kHostArgument); }, service_slot::element_list_generate,
+         true},
+        {"draw", [](GAUGEHDR* h) { h->draw_routine(); }, service_slot::element_list_plot, false},
+        {"kill", [](GAUGEHDR* h) { h->kill_routine(); }, service_slot::element_list_kill, false},
     };
     for (const Case& c : cases) {
         rig.host.clear_service_log();
@@ -154,7 +155,7 @@ TEST(DropwatchRegistration, InitRegistersOnceAndDeinitUnregistersTheSame) {
     // Init called register_key_event_handler once with user data 0, and nothing else.
     ASSERT_EQ(host.service_log().size(), 1u);
     const bench::ServiceCall registered = host.service_log()[0];
-    EXPECT_EQ(registered.slot, bench::kSlotRegisterKeyEventHandler);
+    EXPECT_EQ(registered.slot, service_slot::register_key_event_handler);
     EXPECT_NE(registered.args[0], 0u);
     EXPECT_EQ(registered.args[1], 0u);
     ASSERT_EQ(host.key_event_handlers().size(), 1u);
@@ -170,7 +171,7 @@ TEST(DropwatchRegistration, InitRegistersOnceAndDeinitUnregistersTheSame) {
     module.reset();
     ASSERT_EQ(host.service_log().size(), 1u);
     const bench::ServiceCall unregistered = host.service_log()[0];
-    EXPECT_EQ(unregistered.slot, bench::kSlotUnregisterKeyEventHandler);
+    EXPECT_EQ(unregistered.slot, service_slot::unregister_key_event_handler);
     EXPECT_EQ(unregistered.args[0], registered.args[0]);
     EXPECT_EQ(unregistered.args[1], registered.args[1]);
     EXPECT_TRUE(host.key_event_handlers().empty());
@@ -232,7 +233,7 @@ TEST(DropwatchKeyEvents, ProgramsAndTheirEffects) {
         // Each program went through execute_calculator_code with three null
         // result pointers; nothing else was called.
         EXPECT_EQ(rig.host.service_log().size(), c.programs.size()) << c.what;
-        for (const bench::ServiceCall& call : rig.calls(bench::kSlotExecuteCalculatorCode)) {
+        for (const bench::ServiceCall& call : rig.calls(service_slot::execute_calculator_code)) {
             EXPECT_EQ(call.args[1], 0u) << c.what;
             EXPECT_EQ(call.args[2], 0u) << c.what;
             EXPECT_EQ(call.args[3], 0u) << c.what;
@@ -251,7 +252,7 @@ TEST(DropwatchKeyEvents, ProgramTextsAreConstantsOfTheModule) {
     Rig rig;
     const uint32_t events[] = {kBombReleased, kSequenceStart, kBombReleased, kSequenceStart};
     for (uint32_t id : events) rig.host.send_key_event(id, 0);
-    const std::vector<bench::ServiceCall> calls = rig.calls(bench::kSlotExecuteCalculatorCode);
+    const std::vector<bench::ServiceCall> calls = rig.calls(service_slot::execute_calculator_code);
     ASSERT_EQ(calls.size(), 4u);
     EXPECT_EQ(calls[0].args[0], calls[2].args[0]);
     EXPECT_EQ(calls[1].args[0], calls[3].args[0]);

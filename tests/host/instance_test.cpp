@@ -495,8 +495,8 @@ TEST_F(Instance, SetUpSendsServiceIdsTwoThenFourThenSixOnEachUpdate) {
     EXPECT_TRUE(service_reports(1).empty());
 
     // Service id 2 bound the dials' stand-alone variable; 6 looked it up.
-    EXPECT_EQ(host.calls_to(bench::kSlotInitializeVar).size(), 1u);
-    EXPECT_EQ(host.calls_to(bench::kSlotLookupVar).size(), 2u);
+    EXPECT_EQ(host.calls_to(service_slot::initialize_var).size(), 1u);
+    EXPECT_EQ(host.calls_to(service_slot::lookup_var).size(), 2u);
 }
 
 TEST_F(Instance, UpdateBeforeSetUpSetsUpFirst) {

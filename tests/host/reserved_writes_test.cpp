@@ -77,7 +77,7 @@ GaugeRun run_every_gauge(const std::string& file, bool write_host_fields) {
         observe(run, gauge.name + " first update", instance, host);
         // The host writes into the stand-alone variables it is handed, too.
         for (const bench::ServiceCall& call : host.service_log()) {
-            const bool variable = call.slot == bench::kSlotInitializeVar || call.slot == bench::kSlotLookupVar;
+            const bool variable = call.slot == service_slot::initialize_var || call.slot == service_slot::lookup_var;
             if (!write_host_fields || !variable || !memory.holds_data(call.args[0], sizeof(MODULE_VAR))) continue;
             write(call.args[0] + offsetof(MODULE_VAR, reserved_1), sizeof(MODULE_VAR::reserved_1));
             write(call.args[0] + offsetof(MODULE_VAR, reserved_2), sizeof(MODULE_VAR::reserved_2));

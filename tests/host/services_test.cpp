@@ -63,7 +63,7 @@ TEST(HostServicesVariables, LookupFillsAndInitializeAlsoBinds) {
             }
             EXPECT_EQ(var.value, c.expected);
             EXPECT_EQ(host.is_bound(&var), initialize);
-            const auto calls = host.calls_to(initialize ? bench::kSlotInitializeVar : bench::kSlotLookupVar);
+            const auto calls = host.calls_to(initialize ? service_slot::initialize_var : service_slot::lookup_var);
             ASSERT_EQ(calls.size(), 1u);
             EXPECT_EQ(calls[0].args[0], word(&var));
             host.vars().set(c.token, 3.5);
@@ -77,8 +77,8 @@ TEST(HostServicesVariables, NullRecordsAreLoggedAndLeftAlone) {
     Host host;
     host.panels()->lookup_var(nullptr);
     host.panels()->initialize_var(nullptr);
-    EXPECT_EQ(host.calls_to(bench::kSlotLookupVar).size(), 1u);
-    EXPECT_EQ(host.calls_to(bench::kSlotInitializeVar).size(), 1u);
+    EXPECT_EQ(host.calls_to(service_slot::lookup_var).size(), 1u);
+    EXPECT_EQ(host.calls_to(service_slot::initialize_var).size(), 1u);
     EXPECT_FALSE(host.is_bound(nullptr));
 }
 
@@ -143,8 +143,8 @@ TEST(HostServicesKeyEvents, RoutinesRunInRegistrationOrderAndUnregisterExactPair
             EXPECT_EQ(g_deliveries[i].event, 0x11000u);
             EXPECT_EQ(g_deliveries[i].value, 3u);
         }
-        EXPECT_EQ(host.calls_to(bench::kSlotRegisterKeyEventHandler).size() +
-                      host.calls_to(bench::kSlotUnregisterKeyEventHandler).size(),
+        EXPECT_EQ(host.calls_to(service_slot::register_key_event_handler).size() +
+                      host.calls_to(service_slot::unregister_key_event_handler).size(),
                   c.steps.size());
     }
 }
@@ -182,7 +182,7 @@ TEST(HostServicesCalculator, ProgramsAreLoggedAndRun) {
     const std::vector<std::string> expected = {"1 (>L:Bombs_dropped)", "(L:Bombs_dropped) 1 + (>L:Bombs_dropped)"};
     EXPECT_EQ(host.calculator_log(), expected);
     EXPECT_EQ(run, expected);
-    EXPECT_EQ(host.calls_to(bench::kSlotExecuteCalculatorCode).size(), 3u);
+    EXPECT_EQ(host.calls_to(service_slot::execute_calculator_code).size(), 3u);
 }
 
 // --- Faults inside the host ---------------------------------------------------
@@ -198,10 +198,10 @@ TEST(HostServicesFaults, RaisedInsideAServiceStopsAtTheTableAndIsKept) {
         uint32_t slot;
         std::string what;
     } cases[] = {
-        {[](const char*) { throw std::length_error("program too long"); }, bench::kSlotExecuteCalculatorCode,
+        {[](const char*) { throw std::length_error("program too long"); }, service_slot::execute_calculator_code,
          "program too long"},
-        {[](const char*) { throw 7; }, bench::kSlotExecuteCalculatorCode, "an exception that is no std::exception"},
-        {nullptr, bench::kSlotTriggerKeyEvent, "routine refused the event"},
+        {[](const char*) { throw 7; }, service_slot::execute_calculator_code, "an exception that is no std::exception"},
+        {nullptr, service_slot::trigger_key_event, "routine refused the event"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -214,7 +214,7 @@ TEST(HostServicesFaults, RaisedInsideAServiceStopsAtTheTableAndIsKept) {
         ASSERT_EQ(host.service_faults().size(), 1u);
         EXPECT_EQ(host.service_faults()[0].slot, c.slot);
         EXPECT_EQ(host.service_faults()[0].what, c.what);
-        EXPECT_EQ(host.calls_to(bench::kSlotExecuteCalculatorCode).size(), 1u);
+        EXPECT_EQ(host.calls_to(service_slot::execute_calculator_code).size(), 1u);
     }
 }
 

@@ -82,7 +82,7 @@ protected:
         return reinterpret_cast<ELEMENT_STATIC_IMAGE*>(gauge->element_list[0]);
     }
 
-    size_t key_event_calls() const { return host.calls_to(bench::kSlotTriggerKeyEvent).size(); }
+    size_t key_event_calls() const { return host.calls_to(service_slot::trigger_key_event).size(); }
 };
 
 // --- Lever values --------------------------------------------------------------

@@ -104,11 +104,12 @@ TEST_F(GearIndicator, NoLampBeforeTheFirstUpdateAndSetUpBindsStarboardThenPort) 
 
     const uint32_t starboard = address(standalone_var(gear, 0));
     const uint32_t port = address(standalone_var(gear, 1));
-    EXPECT_EQ(service_calls(), (Calls{{bench::kSlotInitializeVar, starboard}, {bench::kSlotInitializeVar, port}}));
+    EXPECT_EQ(service_calls(),
+              (Calls{{service_slot::initialize_var, starboard}, {service_slot::initialize_var, port}}));
 
     host.clear_service_log();
     instance.update();
-    EXPECT_EQ(service_calls(), (Calls{{bench::kSlotLookupVar, port}, {bench::kSlotLookupVar, starboard}}));
+    EXPECT_EQ(service_calls(), (Calls{{service_slot::lookup_var, port}, {service_slot::lookup_var, starboard}}));
     EXPECT_EQ(visible_depths(instance), (std::vector<int>{0, 1, 5}));
 }
 

@@ -83,7 +83,7 @@ TEST_F(FuelContents, EachGaugeReadsItsOwnLevelAndCapacity) {
         EXPECT_NEAR(instance.elements()[1].value, shown[i], 1e-9);
         const MODULE_VAR* capacity = standalone_var(header, 0);
         EXPECT_EQ(service_calls(),
-                  (std::vector<std::pair<uint32_t, uint32_t>>{{bench::kSlotLookupVar, address(capacity)}}));
+                  (std::vector<std::pair<uint32_t, uint32_t>>{{service_slot::lookup_var, address(capacity)}}));
         EXPECT_FALSE(host.is_bound(capacity));
     }
 }
@@ -187,8 +187,8 @@ TEST_F(FuelPressureWarning, UpdateLooksUpRunningFlagThenPressure) {
         host.clear_service_log();
         instance.update();
         const std::vector<std::pair<uint32_t, uint32_t>> lookups = {
-            {bench::kSlotLookupVar, address(standalone_var(header, 1))},
-            {bench::kSlotLookupVar, address(standalone_var(header, 0))}};
+            {service_slot::lookup_var, address(standalone_var(header, 1))},
+            {service_slot::lookup_var, address(standalone_var(header, 0))}};
         EXPECT_EQ(service_calls(), lookups);
         EXPECT_FALSE(host.is_bound(standalone_var(header, 0)));
         EXPECT_FALSE(host.is_bound(standalone_var(header, 1)));

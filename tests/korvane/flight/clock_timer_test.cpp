@@ -48,7 +48,7 @@ TEST_F(ClockTest, SetUpBindsAtServiceTwoOnly) {
     const std::vector<bench::ServiceCall> calls = host.service_log();
     ASSERT_EQ(calls.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {  // hours, minutes, seconds, in this order
-        EXPECT_EQ(calls[i].slot, bench::kSlotInitializeVar);
+        EXPECT_EQ(calls[i].slot, service_slot::initialize_var);
         EXPECT_EQ(calls[i].args[0], address(standalone_var(clock_, i)));
         EXPECT_TRUE(host.is_bound(standalone_var(clock_, i)));
     }
@@ -62,7 +62,7 @@ TEST_F(ClockTest, HandsRefreshTheirFinerRecord) {
         hand(i);
         const std::vector<bench::ServiceCall> calls = host.service_log();
         ASSERT_EQ(calls.size(), 1u) << "hand " << i;
-        EXPECT_EQ(calls[0].slot, bench::kSlotLookupVar);
+        EXPECT_EQ(calls[0].slot, service_slot::lookup_var);
         EXPECT_EQ(calls[0].args[0], address(standalone_var(clock_, i + 1)));
     }
     host.clear_service_log();
@@ -125,7 +125,7 @@ TEST_F(ClockTest, KnobMovesTheClockThroughHost) {
     instance.release();
     instance.update();
     EXPECT_NEAR(instance.elements()[2].angle, 270.0, 1e-9);
-    EXPECT_TRUE(host.calls_to(bench::kSlotTriggerKeyEvent).empty()) << "the host sends these, not the module";
+    EXPECT_TRUE(host.calls_to(service_slot::trigger_key_event).empty()) << "the host sends these, not the module";
     EXPECT_EQ(host.key_log().size(), 2u);
 }
 
@@ -298,7 +298,7 @@ TEST_F(TimerTest, ThroughHost) {
     module.override_bitmap_size(340, 306, 302);
     bench::GaugeInstance instance(host, module, timer_);
     instance.setup();
-    EXPECT_TRUE(host.calls_to(bench::kSlotInitializeVar).empty());
+    EXPECT_TRUE(host.calls_to(service_slot::initialize_var).empty());
 
     instance.press(236 + 18, 34 + 18);  // start
     instance.release();
@@ -307,7 +307,7 @@ TEST_F(TimerTest, ThroughHost) {
         host.vars().set(5, ++now_);
         instance.update();
     }
-    const std::vector<bench::ServiceCall> lookups = host.calls_to(bench::kSlotLookupVar);
+    const std::vector<bench::ServiceCall> lookups = host.calls_to(service_slot::lookup_var);
     ASSERT_EQ(lookups.size(), 3u * 60u + 5u);
     EXPECT_EQ(lookups[0].args[0], address(standalone_var(timer_, 0)));
     EXPECT_FALSE(host.is_bound(standalone_var(timer_, 0)));
