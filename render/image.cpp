@@ -54,11 +54,4 @@ uint32_t Image::pixel(int x, int y) const {
     return alpha << 24 | channel(16) | channel(8) | channel(0);
 }
 
-void Image::write_png(const std::string& path) const {
-    const cairo_status_t status = cairo_surface_write_to_png(surface_, path.c_str());
-    if (status != CAIRO_STATUS_SUCCESS) {
-        throw RenderError(path + ": cannot write the picture (" + cairo_status_to_string(status) + ")");
-    }
-}
-
 }  // namespace render

@@ -9,6 +9,11 @@
 
 namespace render {
 
+enum class PngEffort {
+    kFast,      // zlib level 1, no row filter: a few times faster than cairo's writer
+    kSmallest,  // zlib level 9, every row filter tried: for the pictures that are published
+};
+
 class RenderError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -36,7 +41,7 @@ public:
     int stride() const;
 
     // Throws RenderError naming the file when it cannot be written.
-    void write_png(const std::string& path) const;
+    void write_png(const std::string& path, PngEffort effort = PngEffort::kFast) const;
 
 private:
     cairo_surface_t* surface_ = nullptr;

@@ -12,7 +12,7 @@ packages=(
   googletest
   wine wine32:i386
   xvfb xauth
-  pkg-config libcairo2-dev:i386 libfreetype-dev:i386 fonts-dejavu-core fonts-dejavu-extra
+  pkg-config libcairo2-dev:i386 libpng-dev:i386 libfreetype-dev:i386 fonts-dejavu-core fonts-dejavu-extra
   "libexpat1:$(dpkg --print-architecture)"
 )
 

@@ -5,8 +5,9 @@
 
 #include <cmath>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "frame/vocabulary.h"
 #include "host/bench_fixture_support.h"
@@ -15,6 +16,7 @@
 #include "host/module.h"
 #include "host/panel.h"
 #include "korvane/bitmaps.h"
+#include "render/png.h"
 #include "render/renderer.h"
 #include "synthetic.h"
 
@@ -459,14 +461,48 @@ TEST(PanelDrawing, WindowsAndGaugesWhereTheConfigurationPutsThem) {
     EXPECT_EQ(rgb(alone.pixel(10, 10)), kFace);
 }
 
-TEST(PanelDrawing, WritesPngFiles) {
-    Image image(3, 2);
-    const std::string path = testing::TempDir() + "render_test_picture.png";
-    image.write_png(path);
-    std::ifstream file(path, std::ios::binary);
-    char signature[8] = {};
-    file.read(signature, 8);
-    EXPECT_EQ(std::string(signature + 1, 3), "PNG");
+// Our PNGs must decode to what cairo's own writer gives, edges with partial
+// alpha included, whatever the effort and for any part of a picture.
+TEST(PanelDrawing, PngFilesDecodeAsCairosOwn) {
+    Image image(37, 23);
+    cairo_t* cr = cairo_create(image.surface());
+    cairo_set_source_rgba(cr, 0.9, 0.4, 0.1, 0.6);
+    cairo_arc(cr, 18, 11, 9.3, 0, 6.3);
+    cairo_fill(cr);
+    cairo_set_source_rgba(cr, 0.2, 0.7, 1.0, 1.0);
+    cairo_rectangle(cr, 25.5, 3.25, 9, 15);
+    cairo_fill(cr);
+    cairo_destroy(cr);
+    const std::string ours = testing::TempDir() + "render_test_ours.png";
+    const std::string theirs = testing::TempDir() + "render_test_cairo.png";
+    ASSERT_EQ(cairo_surface_write_to_png(image.surface(), theirs.c_str()), CAIRO_STATUS_SUCCESS);
+    auto decode = [](const std::string& path) {
+        cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
+        EXPECT_EQ(cairo_surface_status(surface), CAIRO_STATUS_SUCCESS) << path;
+        const unsigned char* data = cairo_image_surface_get_data(surface);
+        std::vector<unsigned char> pixels(
+            data, data + cairo_image_surface_get_stride(surface) * cairo_image_surface_get_height(surface));
+        cairo_surface_destroy(surface);
+        return pixels;
+    };
+    const std::vector<unsigned char> expected = decode(theirs);
+    for (const render::PngEffort effort : {render::PngEffort::kFast, render::PngEffort::kSmallest}) {
+        image.write_png(ours, effort);
+        EXPECT_EQ(decode(ours), expected);
+    }
+
+    // A part: its rows are the picture's rows from (x, y).
+    std::vector<unsigned char> part;
+    render::encode_png(image, {20, 5, 10, 4}, render::PngEffort::kFast, part);
+    std::FILE* file = std::fopen(ours.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(part.data(), 1, part.size(), file);
+    std::fclose(file);
+    const std::vector<unsigned char> cut = decode(ours);
+    for (int y = 0; y < 4; ++y)
+        EXPECT_EQ(std::memcmp(&cut[y * 10 * 4], &expected[((5 + y) * 37 + 20) * 4], 10 * 4), 0) << "row " << y;
+
+    EXPECT_THROW(render::encode_png(image, {30, 0, 8, 1}, render::PngEffort::kFast, part), render::RenderError);
     EXPECT_THROW(image.write_png(testing::TempDir() + "no/such/dir/x.png"), render::RenderError);
     EXPECT_THROW(Image(0, 5), render::RenderError);
 }

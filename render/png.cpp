@@ -1,0 +1,110 @@
+#include "render/png.h"
+
+#include <png.h>
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace render {
+namespace {
+
+struct Sink {
+    std::vector<unsigned char>* out;
+    char error[160];
+};
+
+void on_write(png_structp png, png_bytep data, png_size_t size) {
+    auto* sink = static_cast<Sink*>(png_get_io_ptr(png));
+    sink->out->insert(sink->out->end(), data, data + size);
+}
+
+void on_flush(png_structp) {}
+
+// libpng reports through longjmp: the message is kept for the exception
+// thrown once control is back in C++ frames with nothing to unwind.
+void on_error(png_structp png, png_const_charp message) {
+    auto* sink = static_cast<Sink*>(png_get_error_ptr(png));
+    std::snprintf(sink->error, sizeof sink->error, "%s", message);
+    png_longjmp(png, 1);
+}
+
+void on_warning(png_structp, png_const_charp) {}
+
+// cairo keeps premultiplied native-endian ARGB; PNG wants straight RGBA,
+// rounded as cairo's own writer rounds, so pictures stay pixel-identical.
+void unpremultiply(const uint32_t* from, int count, unsigned char* to) {
+    for (int i = 0; i < count; ++i, to += 4) {
+        const uint32_t pixel = from[i];
+        const uint32_t alpha = pixel >> 24;
+        if (alpha == 0) {
+            std::memset(to, 0, 4);
+            continue;
+        }
+        const auto channel = [&](int shift) {
+            const uint32_t value = pixel >> shift & 0xFF;
+            return static_cast<unsigned char>(alpha == 255 ? value : (value * 255 + alpha / 2) / alpha);
+        };
+        to[0] = channel(16);
+        to[1] = channel(8);
+        to[2] = channel(0);
+        to[3] = static_cast<unsigned char>(alpha);
+    }
+}
+
+}  // namespace
+
+void encode_png(const Image& image, const PixelRect& rect, PngEffort effort, std::vector<unsigned char>& out) {
+    if (rect.width <= 0 || rect.height <= 0 || rect.x < 0 || rect.y < 0 || rect.x > image.width() - rect.width ||
+        rect.y > image.height() - rect.height) {
+        throw RenderError("a part of " + std::to_string(rect.width) + " x " + std::to_string(rect.height) + " at (" +
+                          std::to_string(rect.x) + ", " + std::to_string(rect.y) + ") is not inside a picture of " +
+                          std::to_string(image.width()) + " x " + std::to_string(image.height()));
+    }
+    Sink sink{&out, {}};
+    std::vector<unsigned char> row(static_cast<size_t>(rect.width) * 4);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink, on_error, on_warning);
+    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    if (info == nullptr) {
+        png_destroy_write_struct(&png, nullptr);
+        throw RenderError("cannot start a PNG encoder");
+    }
+    const unsigned char* pixels = image.data();
+    const int stride = image.stride();
+    if (setjmp(png_jmpbuf(png)) != 0) {
+        png_destroy_write_struct(&png, &info);
+        throw RenderError(std::string("cannot encode the picture as PNG: ") + sink.error);
+    }
+    png_set_write_fn(png, &sink, on_write, on_flush);
+    if (effort == PngEffort::kFast) {
+        png_set_compression_level(png, 1);
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    } else {
+        png_set_compression_level(png, 9);
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_ALL_FILTERS);
+    }
+    png_set_IHDR(png, info, static_cast<png_uint_32>(rect.width), static_cast<png_uint_32>(rect.height), 8,
+                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+    png_write_info(png, info);
+    for (int y = rect.y; y < rect.y + rect.height; ++y) {
+        const auto* source = reinterpret_cast<const uint32_t*>(pixels + static_cast<size_t>(stride) * y) + rect.x;
+        unpremultiply(source, rect.width, row.data());
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+}
+
+void Image::write_png(const std::string& path, PngEffort effort) const {
+    std::vector<unsigned char> bytes;
+    encode_png(*this, PixelRect{0, 0, width_, height_}, effort, bytes);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
+    if (file == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() ||
+        std::fclose(file.release()) != 0) {
+        throw RenderError(path + ": cannot write the picture (" + std::strerror(errno) + ")");
+    }
+}
+
+}  // namespace render
