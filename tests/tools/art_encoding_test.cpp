@@ -132,7 +132,11 @@ TEST(ArtBmp, Rgb24FileReadsBackThroughTheHost) {
     std::memcpy(&offset, &file[10], 4);
     EXPECT_EQ(size, file.size());
     EXPECT_EQ(offset, 54u);
-    bench::Bitmap bitmap{.width = 3, .height = 2, .bits_per_pixel = 24, .pixel_offset = 40};
+    bench::Bitmap bitmap;
+    bitmap.width = 3;
+    bitmap.height = 2;
+    bitmap.bits_per_pixel = 24;
+    bitmap.pixel_offset = 40;
     bitmap.dib.assign(file.begin() + 14, file.end());
     const bench::Picture picture = bench::decode_dib(bitmap);
     for (uint32_t i = 0; i < 6; ++i) {
