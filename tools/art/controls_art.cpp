@@ -33,20 +33,21 @@ void magneto_panel(Canvas& canvas, const Records& records) {
     for (size_t i = 0; i < switches.size(); ++i) {
         const Box& b = switches[i];
         const Point c{b.x + b.width / 2.0, kToggleCentreY};
-        text(cr, "ON", {c.x, 34.0}, 8.0, Font::Bold, kCream);
-        text(cr, "OFF", {c.x, 112.0}, 8.0, Font::Bold, kCream);
-        text(cr, i % 2 == 0 ? "1" : "2", {c.x, 125.0}, 7.0, Font::Bold, Rgb{180, 180, 180});
+        text(cr, "ON", {c.x, 33.0}, 10.0, Font::Bold, kCream);
+        text(cr, "OFF", {c.x, 112.0}, 10.0, Font::Bold, kCream);
+        text(cr, i % 2 == 0 ? "1" : "2", {c.x, 126.0}, 9.0, Font::Bold, Rgb{180, 180, 180});
         fill_circle(cr, c, 14.0, Rgb{60, 60, 60});
         fill_circle(cr, c, 12.0, Rgb{120, 120, 120});
     }
     // Engine numbers over each pair.
     for (size_t i = 0; i + 1 < switches.size(); i += 2) {
         const double mid = (switches[i].x + switches[i + 1].x + switches[i + 1].width) / 2.0;
-        text(cr, "ENGINE " + std::to_string(i / 2 + 1), {mid, 13.0}, 9.0, Font::Bold, kCream);
+        text(cr, "ENGINE " + std::to_string(i / 2 + 1), {mid, 12.0}, 11.0, Font::CondensedBold, kCream);
         fill_rect(cr, switches[i].x + 6.0, 21.0, switches[i + 1].x + switches[i + 1].width - switches[i].x - 12.0, 1.0,
                   Rgb{120, 120, 120});
     }
-    text_rotated(cr, "MAGNETOS", {canvas.width() / 2.0, canvas.height() / 2.0 + 6.0}, 9.0, Font::Bold, kCream, -90.0);
+    text_rotated(cr, "MAGNETOS", {canvas.width() / 2.0, canvas.height() / 2.0 + 6.0}, 10.0, Font::CondensedBold, kCream,
+                 -90.0);
 }
 
 void toggle(cairo_t* cr, Point c, bool up, double length) {
@@ -102,16 +103,16 @@ void starter_panel(Canvas& canvas, const Records& records) {
         const Box& arm = boxes[i];
         const Box& button = boxes[i + 1];
         const double x = arm.x + arm.width / 2.0;
-        text(cr, std::to_string(i / 2 + 1), {arm.x + 9.0, 11.0}, 10.0, Font::Bold, kCream);
-        text(cr, "ARM", {arm.x + arm.width - 13.0, kArmY - 14.0}, 7.0, Font::Bold, kCream);
-        text(cr, "OFF", {arm.x + arm.width - 13.0, kArmY + 16.0}, 7.0, Font::Bold, kCream);
+        text(cr, std::to_string(i / 2 + 1), {arm.x + 9.0, 11.0}, 12.0, Font::Bold, kCream);
+        text(cr, "ARM", {arm.x + arm.width - 13.0, kArmY - 14.0}, 9.0, Font::CondensedBold, kCream);
+        text(cr, "OFF", {arm.x + arm.width - 13.0, kArmY + 16.0}, 9.0, Font::CondensedBold, kCream);
         fill_circle(cr, {x, kArmY}, 11.0, Rgb{60, 60, 60});
         fill_circle(cr, {x, kArmY}, 9.5, Rgb{120, 120, 120});
         fill_rect(cr, arm.x + 4.0, arm.y + arm.height, arm.width - 8.0, 1.0, Rgb{72, 72, 72});
         fill_circle(cr, {x, kButtonY}, 17.0, Rgb{84, 84, 84});
         fill_circle(cr, {x, kButtonY}, 14.0, Rgb{150, 20, 16});
         fill_circle(cr, {x - 4.0, kButtonY - 4.0}, 5.0, Rgb{200, 30, 20});
-        text(cr, "START", {x, button.y + button.height - 6.0}, 7.0, Font::Bold, kCream);
+        text(cr, "START", {x, button.y + button.height - 6.0}, 9.0, Font::CondensedBold, kCream);
         if (i > 0) fill_rect(cr, arm.x, 4.0, 1.0, canvas.height() - 8.0, Rgb{60, 60, 60});
     }
 }
@@ -161,15 +162,20 @@ void slot(cairo_t* cr, double x, double top, double bottom) {
     cairo_fill(cr);
 }
 
+// The propeller levers: a grip on a short shaft, as the throttles'.
+constexpr double kPropGripHeight = 22.0;
+constexpr double kLeverShaft = 12.0;
+
 void quadrant(Canvas& canvas, const Records& records, const char* gauge, const char* title) {
     cairo_t* cr = canvas.cr();
     const double w = canvas.width();
     const double h = canvas.height();
     panel_plate(cr, 0.5, 0.5, w - 1.0, h - 1.0, 8.0);
     for (const Lever& lever : levers(records, gauge)) {
+        // From the shaft's top with the lever fully forward to its foot with it back.
         const double x = lever.at_zero.x + lever.stem_x;
-        const double knob_low = lever.at_zero.y + 10.0;
-        slot(cr, x, knob_low - lever.travel, h - 3.0);
+        const double top = std::max(2.0, lever.at_zero.y - lever.travel + kPropGripHeight - 3.0);
+        slot(cr, x, top, std::min(h - 2.0, lever.at_zero.y + kPropGripHeight + kLeverShaft + 4.0));
     }
     text(cr, title, {w / 2.0, 9.0}, 8.0, Font::Bold, kCream);
 }
@@ -181,7 +187,7 @@ void quadrant(Canvas& canvas, const Records& records, const char* gauge, const c
 // quadrant within what each bitmap leaves room for.
 constexpr double kGripWidth = 34.0;
 constexpr double kGripHeight = 18.0;
-constexpr double kShaft = 12.0;  // below the grip, into the slot
+constexpr double kShaft = kLeverShaft;  // below the grip, into the slot
 
 struct ThrottleGeometry {
     struct Placed {
@@ -294,6 +300,18 @@ void prop_quadrant(Canvas& canvas, const Records& records) {
     }
 }
 
+void shaft(cairo_t* cr, double x, double top, double length) {
+    // Darkening where it enters the slot.
+    cairo_pattern_t* shade = cairo_pattern_create_linear(0.0, top, 0.0, top + length);
+    cairo_pattern_add_color_stop_rgb(shade, 0.0, 0.70, 0.70, 0.70);
+    cairo_pattern_add_color_stop_rgb(shade, 1.0, 0.12, 0.12, 0.12);
+    cairo_new_path(cr);
+    cairo_rectangle(cr, x - 3.0, top - 2.0, 6.0, length + 2.0);
+    cairo_set_source(cr, shade);
+    cairo_fill(cr);
+    cairo_pattern_destroy(shade);
+}
+
 void knob(cairo_t* cr, double cx, double top, double width, double height, Rgb body, Rgb light) {
     rounded_rect_path(cr, cx - width / 2.0, top, width, height, height * 0.45);
     cairo_pattern_t* shade = cairo_pattern_create_linear(0, top, 0, top + height);
@@ -304,11 +322,6 @@ void knob(cairo_t* cr, double cx, double top, double width, double height, Rgb b
     cairo_pattern_destroy(shade);
 }
 
-void stem(cairo_t* cr, double x, double top, double bottom) {
-    fill_rect(cr, x - 3.0, top, 6.0, bottom - top, Rgb{136, 136, 136});
-    fill_rect(cr, x - 1.0, top, 1.5, bottom - top, Rgb{220, 220, 220});
-}
-
 void throttle_lever(Canvas& canvas, const Records& records, uint32_t id, const char* label) {
     cairo_t* cr = canvas.cr();
     const Box quadrant = Records::placed(records.element("Throttle", bitmap::kThrottleQuadrant));
@@ -316,14 +329,7 @@ void throttle_lever(Canvas& canvas, const Records& records, uint32_t id, const c
         if (lever.id != id) continue;
         const double x = lever.stem_x;
         const double top = lever.grip_top;
-        // The shaft, darkening where it enters the slot.
-        cairo_pattern_t* shaft = cairo_pattern_create_linear(0.0, top + kGripHeight, 0.0, top + kGripHeight + kShaft);
-        cairo_pattern_add_color_stop_rgb(shaft, 0.0, 0.70, 0.70, 0.70);
-        cairo_pattern_add_color_stop_rgb(shaft, 1.0, 0.12, 0.12, 0.12);
-        cairo_rectangle(cr, x - 3.0, top + kGripHeight - 2.0, 6.0, kShaft + 2.0);
-        cairo_set_source(cr, shaft);
-        cairo_fill(cr);
-        cairo_pattern_destroy(shaft);
+        shaft(cr, x, top + kGripHeight, kShaft);
         knob(cr, x, top, kGripWidth, kGripHeight, Rgb{60, 8, 8}, Rgb{200, 30, 20});
         text(cr, label, {x, top + kGripHeight / 2.0}, 8.0, Font::Bold, kCream);
         return;
@@ -346,10 +352,9 @@ void throttle_4(Canvas& canvas, const Records& records) {
 
 void prop_lever(Canvas& canvas, const char* label) {
     cairo_t* cr = canvas.cr();
-    const double w = canvas.width();
-    const double x = w / 2.0;
-    stem(cr, x, 12.0, canvas.height());
-    knob(cr, x, 1.0, 34.0, 22.0, Rgb{90, 60, 8}, Rgb{255, 205, 90});
+    const double x = canvas.width() / 2.0;
+    shaft(cr, x, kPropGripHeight + 1.0, kLeverShaft);
+    knob(cr, x, 1.0, 34.0, kPropGripHeight, Rgb{90, 60, 8}, Rgb{255, 205, 90});
     text(cr, label, {x, 12.0}, 9.0, Font::Bold, Rgb{40, 40, 40});
 }
 

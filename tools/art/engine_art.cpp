@@ -283,7 +283,7 @@ void gear_panel(Canvas& canvas, const Records& records) {
     for (const LampPlace& lamp : gear_lamps(records)) {
         if (!lamp.red) continue;
         const bool port = lamp.box.x + lamp.box.width / 2.0 < w / 2.0;
-        text(cr, port ? "PORT" : "STBD", {lamp.box.x + lamp.box.width / 2.0, lamp.box.y - 12.0}, 9.0, Font::Bold,
+        text(cr, port ? "PORT" : "STBD", {lamp.box.x + lamp.box.width / 2.0, lamp.box.y - 12.0}, 12.0, Font::Bold,
              kCream);
     }
     const std::vector<Box> knobs = records.mouse_parents("Gear_Indicator");
@@ -292,9 +292,9 @@ void gear_panel(Canvas& canvas, const Records& records) {
         const Point kc{k.x + k.width / 2.0, k.y + k.height / 2.0};
         knurled_knob(cr, kc, k.width / 2.0 - 6.0, 30);
         tick(cr, kc, 270.0, 4.0, k.width / 2.0 - 10.0, 3.0, kCream);
-        text(cr, "DAY", {kc.x - 18.0, k.y - 6.0}, 8.0, Font::Bold, kCream);
-        text(cr, "NIGHT", {kc.x + 20.0, k.y - 6.0}, 8.0, Font::Bold, kCream);
-        text(cr, "DIMMER", {kc.x, k.y + k.height + 8.0}, 8.0, Font::Bold, kCream);
+        text(cr, "DAY", {kc.x - 19.0, k.y - 7.0}, 11.0, Font::CondensedBold, kCream);
+        text(cr, "NIGHT", {kc.x + 21.0, k.y - 7.0}, 11.0, Font::CondensedBold, kCream);
+        text(cr, "DIMMER", {kc.x, k.y + k.height + 9.0}, 11.0, Font::CondensedBold, kCream);
     }
 }
 
