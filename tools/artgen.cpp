@@ -30,8 +30,8 @@
 #include "tools/art/canvas.h"
 #include "tools/art/contact_sheet.h"
 #include "tools/art/painters.h"
-#include "tools/art/panel_art.h"
 #include "tools/art/palette.h"
+#include "tools/art/panel_art.h"
 #include "tools/art/records.h"
 
 namespace {

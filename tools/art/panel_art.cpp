@@ -27,8 +27,8 @@ PanelLayout read_panel_layout(const std::string& panel_cfg, const std::string& m
     layout.paint = {static_cast<uint8_t>(paint >> 16), static_cast<uint8_t>(paint >> 8), static_cast<uint8_t>(paint)};
     for (const bench::Panel::Gauge& gauge : panel.gauges()) {
         if (gauge.window != window.config) continue;
-        layout.gauges.push_back({gauge.config->gauge, gauge.left - window.left, gauge.top - window.top, gauge.width,
-                                 gauge.height});
+        layout.gauges.push_back(
+            {gauge.config->gauge, gauge.left - window.left, gauge.top - window.top, gauge.width, gauge.height});
     }
     return layout;
 }
@@ -67,8 +67,8 @@ void paint_wrinkle_finish(Canvas& canvas, Rgb paint) {
     std::vector<float> relief(size_t(w + 2) * size_t(h + 2));
     for (int y = 0; y < h + 2; ++y) {
         for (int x = 0; x < w + 2; ++x) {
-            relief[size_t(y) * (w + 2) + x] = static_cast<float>(0.65 * value_noise(x, y, 2.7, 1) +
-                                                                 0.35 * value_noise(x, y, 7.0, 2));
+            relief[size_t(y) * (w + 2) + x] =
+                static_cast<float>(0.65 * value_noise(x, y, 2.7, 1) + 0.35 * value_noise(x, y, 7.0, 2));
         }
     }
     cairo_surface_flush(canvas.surface());
@@ -83,8 +83,8 @@ void paint_wrinkle_finish(Canvas& canvas, Rgb paint) {
             const double gain = 1.0 + 0.55 * slope + 0.08 * blotch;
             const double r = paint.r * gain + 3.0 * grain, g = paint.g * gain + 3.0 * grain,
                          b = paint.b * gain + 3.0 * grain;
-            const uint32_t pixel = 0xFF000000u | uint32_t{clamp_channel(r)} << 16 | uint32_t{clamp_channel(g)} << 8 |
-                                   clamp_channel(b);
+            const uint32_t pixel =
+                0xFF000000u | uint32_t{clamp_channel(r)} << 16 | uint32_t{clamp_channel(g)} << 8 | clamp_channel(b);
             std::memcpy(data + size_t(y) * stride + size_t(x) * 4, &pixel, 4);
         }
     }
@@ -270,10 +270,11 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
         const struct {
             const char* gauge;
             const char* legend;
-        } small_dials[] = {{"Oil_Temperature", "OIL TEMP."}, {"Oil_Pressure", "OIL PRESS."},
-                           {"Radiator_Temperature", "COOLANT"}};
+        } small_dials[] = {
+            {"Oil_Temperature", "OIL TEMP."}, {"Oil_Pressure", "OIL PRESS."}, {"Radiator_Temperature", "COOLANT"}};
         for (const auto& dial : small_dials) {
-            if (const auto r = slots.find(dial.gauge + n)) placard(cr, {dial.legend}, {r->centre().x, r->bottom() + 7.5}, 7.5);
+            if (const auto r = slots.find(dial.gauge + n))
+                placard(cr, {dial.legend}, {r->centre().x, r->bottom() + 7.5}, 7.5);
         }
         if (const auto lamp = slots.find("Fuel_Pressure_Warning" + n)) {
             placard(cr, {"FUEL", "PRESS."}, {lamp->right() + 22.0, lamp->centre().y}, 7.5);
@@ -292,9 +293,9 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
     const struct {
         std::vector<std::string_view> tanks;
         std::vector<std::string_view> legend;
-    } fuel[] = {{{"Fuel_Quantity_Port_1", "Fuel_Quantity_Port_2", "Fuel_Quantity_Port_3"}, {"FUEL CONTENTS \u2013 PORT"}},
-                {{"Fuel_Quantity_Stbd_1", "Fuel_Quantity_Stbd_2", "Fuel_Quantity_Stbd_3"},
-                 {"FUEL CONTENTS \u2013 STARBOARD"}}};
+    } fuel[] = {
+        {{"Fuel_Quantity_Port_1", "Fuel_Quantity_Port_2", "Fuel_Quantity_Port_3"}, {"FUEL CONTENTS \u2013 PORT"}},
+        {{"Fuel_Quantity_Stbd_1", "Fuel_Quantity_Stbd_2", "Fuel_Quantity_Stbd_3"}, {"FUEL CONTENTS \u2013 STARBOARD"}}};
     for (const auto& group : fuel) {
         if (const auto r = slots.around(group.tanks)) placard(cr, group.legend, {r->centre().x, r->y - 11.0}, 8.5);
     }
@@ -312,8 +313,8 @@ RgbImage paint_panel(const PanelLayout& layout, const SeeThrough& see_through) {
 
     if (const auto six = slots.around({"Airspeed", "Attitude", "VSI", "Altimeter", "DR_Compass", "Turn"})) {
         constexpr double kMargin = 14.0;
-        shock_mounted_subpanel(cr, {six->x - kMargin, six->y - kMargin, six->width + 2.0 * kMargin,
-                                    six->height + 2.0 * kMargin});
+        shock_mounted_subpanel(
+            cr, {six->x - kMargin, six->y - kMargin, six->width + 2.0 * kMargin, six->height + 2.0 * kMargin});
     }
     uint32_t seed = 0;
     for (const PanelSlot& slot : layout.gauges) mounting_screws(cr, slot, see_through, seed++);
@@ -329,8 +330,8 @@ RgbImage paint_panel(const PanelLayout& layout, const SeeThrough& see_through) {
         for (uint32_t x = 0; x < layout.width; ++x) {
             uint32_t pixel;
             std::memcpy(&pixel, data + size_t(y) * stride + size_t(x) * 4, 4);  // opaque: not premultiplied
-            image.pixels.push_back({static_cast<uint8_t>(pixel >> 16), static_cast<uint8_t>(pixel >> 8),
-                                    static_cast<uint8_t>(pixel)});
+            image.pixels.push_back(
+                {static_cast<uint8_t>(pixel >> 16), static_cast<uint8_t>(pixel >> 8), static_cast<uint8_t>(pixel)});
         }
     }
     return image;
