@@ -1,17 +1,17 @@
 # Runs artgen a second time and compares every file it writes with the art the
 # build drew, byte for byte: the generator must be deterministic.
-#   cmake -DARTGEN=... -DMODULE=... -DFONTS=... -DREFERENCE=<dir> -DRERUN=<dir> -P compare_art.cmake
+#   cmake -DARTGEN=... -DMODULE=... -DFONTS=... -DPANEL=<panel.cfg> -DREFERENCE=<dir> -DRERUN=<dir> -P compare_art.cmake
 file(REMOVE_RECURSE ${RERUN})
 file(MAKE_DIRECTORY ${RERUN})
-execute_process(COMMAND ${ARTGEN} ${MODULE} ${RERUN} --fonts ${FONTS} RESULT_VARIABLE status)
+execute_process(COMMAND ${ARTGEN} ${MODULE} ${RERUN} --fonts ${FONTS} --panel ${PANEL} RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "artgen failed (${status})")
 endif()
 file(GLOB reference RELATIVE ${REFERENCE} ${REFERENCE}/*)
 file(GLOB rerun RELATIVE ${RERUN} ${RERUN}/*)
 list(LENGTH reference count)
-if(NOT count EQUAL 80)
-  message(FATAL_ERROR "${REFERENCE} holds ${count} files, not 79 bitmaps and the resource script")
+if(NOT count EQUAL 81)
+  message(FATAL_ERROR "${REFERENCE} holds ${count} files, not 79 bitmaps, the resource script and the panel")
 endif()
 if(NOT reference STREQUAL rerun)
   message(FATAL_ERROR "the second run wrote other files: ${rerun}")

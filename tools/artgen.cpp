@@ -1,6 +1,7 @@
 // artgen: draws the bitmaps of Korvane.gau from the module's own records.
 //
 //   artgen <Korvane.gau> <output directory> [--fonts <dir>] [--contact-sheet <file.png>]
+//          [--panel <panel.cfg>]
 //
 // Loads the module (the Linux twin) through the bench host, reads every
 // needle's pivot and calibration table and calls the formula needles'
@@ -8,9 +9,14 @@
 // palettised BMP per bitmap (korvane_<id>.bmp) and korvane_bitmaps.rc, which
 // lists them for the resource compiler. The same module and fonts give the
 // same bytes on every run. Every gauge of the host's table must be in the
-// module.
+// module. With --panel it paints the background of the configuration's first
+// window too (korvane_panel.bmp, 24 bits), its placards and screws where the
+// host places the gauges; the other modules the panel names are loaded from
+// beside the given one.
+#include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -25,6 +31,7 @@
 #include "tools/art/contact_sheet.h"
 #include "tools/art/painters.h"
 #include "tools/art/palette.h"
+#include "tools/art/panel_art.h"
 #include "tools/art/records.h"
 
 namespace {
@@ -34,11 +41,15 @@ struct Options {
     std::string output;
     std::string fonts = "/usr/share/fonts/truetype/dejavu";
     std::string contact_sheet;
+    std::string panel;
 };
+
+constexpr const char* kPanelFile = "korvane_panel.bmp";
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: artgen <Korvane.gau> <output directory> [--fonts <dir>] [--contact-sheet <file.png>]\n");
+                 "usage: artgen <Korvane.gau> <output directory> [--fonts <dir>] [--contact-sheet <file.png>]\n"
+                 "              [--panel <panel.cfg>]\n");
     return 2;
 }
 
@@ -50,6 +61,8 @@ bool parse(int argc, char** argv, Options& options) {
             options.fonts = argv[++i];
         } else if (arg == "--contact-sheet" && i + 1 < argc) {
             options.contact_sheet = argv[++i];
+        } else if (arg == "--panel" && i + 1 < argc) {
+            options.panel = argv[++i];
         } else if (arg.rfind("--", 0) == 0) {
             return false;
         } else {
@@ -81,6 +94,20 @@ int run(const Options& options) {
             std::fprintf(stderr, "artgen: no painter for bitmap %u\n", info.id);
             return 1;
         }
+    }
+
+    // The window's layout first: the panel loads its own modules, and this
+    // one's bitmaps get their sizes from the table.
+    art::PanelLayout layout;
+    if (!options.panel.empty()) {
+        namespace fs = std::filesystem;
+        const fs::path korvane(options.module);
+        layout = art::read_panel_layout(options.panel, korvane.parent_path().string(), [&](bench::Module& loaded) {
+            if (fs::path(loaded.path()).filename() != korvane.filename()) return;
+            for (const korvane::BitmapInfo& info : korvane::kBitmaps) {
+                loaded.override_bitmap_size(info.id, info.width, info.height);
+            }
+        });
     }
 
     bench::Host host;
@@ -115,6 +142,23 @@ int run(const Options& options) {
         rc += std::to_string(info.id) + " BITMAP \"" + file_name(info.id) + "\"\n";
     }
     write_file(options.output + "/korvane_bitmaps.rc", std::vector<uint8_t>(rc.begin(), rc.end()));
+
+    if (!options.panel.empty()) {
+        // A gauge's own picture shows the panel where it is transparent.
+        const auto see_through = [&](const std::string& gauge, double u, double v) {
+            if (!records.has_gauge(gauge)) return false;
+            const uint32_t id = records.elements(gauge).front()->resource_id;
+            for (size_t i = 0; i < images.size(); ++i) {
+                if (korvane::kBitmaps[i].id != id) continue;
+                const art::IndexedImage& image = images[i];
+                const auto x = static_cast<uint32_t>(std::clamp(u * image.width, 0.0, image.width - 1.0));
+                const auto y = static_cast<uint32_t>(std::clamp(v * image.height, 0.0, image.height - 1.0));
+                return image.at(x, y) == 0;
+            }
+            return false;
+        };
+        write_file(options.output + "/" + kPanelFile, art::encode_bmp24(art::paint_panel(layout, see_through)));
+    }
 
     if (!options.contact_sheet.empty()) {
         std::vector<art::SheetEntry> entries;

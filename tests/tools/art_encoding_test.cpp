@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "host/dib.h"
 #include "tools/art/bmp.h"
 #include "tools/art/palette.h"
 
@@ -116,6 +117,34 @@ TEST(ArtBmp, RefusesAnImageWhoseSizeAndPixelsDisagree) {
         image.pixels.assign(n, 1);
         EXPECT_THROW(art::encode_bmp(image, palette.colours()), std::invalid_argument) << w << "x" << h;
     }
+}
+
+// A window background: the host's reader gets back every colour, in place,
+// from a file whose rows need padding (3 pixels: 9 bytes to 12).
+TEST(ArtBmp, Rgb24FileReadsBackThroughTheHost) {
+    art::RgbImage image{3, 2, {{1, 2, 3}, {250, 0, 7}, {0, 0, 0}, {9, 8, 7}, {255, 255, 255}, {36, 38, 34}}};
+    const std::vector<uint8_t> file = art::encode_bmp24(image);
+    ASSERT_EQ(file.size(), 14u + 40u + 12u * 2u);
+    EXPECT_EQ(file[0], 'B');
+    EXPECT_EQ(file[1], 'M');
+    uint32_t size = 0, offset = 0;
+    std::memcpy(&size, &file[2], 4);
+    std::memcpy(&offset, &file[10], 4);
+    EXPECT_EQ(size, file.size());
+    EXPECT_EQ(offset, 54u);
+    bench::Bitmap bitmap;
+    bitmap.width = 3;
+    bitmap.height = 2;
+    bitmap.bits_per_pixel = 24;
+    bitmap.pixel_offset = 40;
+    bitmap.dib.assign(file.begin() + 14, file.end());
+    const bench::Picture picture = bench::decode_dib(bitmap);
+    for (uint32_t i = 0; i < 6; ++i) {
+        const Rgb c = image.pixels[i];
+        EXPECT_EQ(picture.at(i % 3, i / 3), uint32_t{c.r} << 16 | uint32_t{c.g} << 8 | c.b) << "pixel " << i;
+    }
+    image.pixels.pop_back();
+    EXPECT_THROW(art::encode_bmp24(image), std::invalid_argument);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Magneto switches, the starter panel, the throttle and propeller quadrants.
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 #include <string>
 
 #include "korvane/bitmaps.h"
@@ -32,20 +33,21 @@ void magneto_panel(Canvas& canvas, const Records& records) {
     for (size_t i = 0; i < switches.size(); ++i) {
         const Box& b = switches[i];
         const Point c{b.x + b.width / 2.0, kToggleCentreY};
-        text(cr, "ON", {c.x, 34.0}, 8.0, Font::Bold, kCream);
-        text(cr, "OFF", {c.x, 112.0}, 8.0, Font::Bold, kCream);
-        text(cr, i % 2 == 0 ? "1" : "2", {c.x, 125.0}, 7.0, Font::Bold, Rgb{180, 180, 180});
+        text(cr, "ON", {c.x, 33.0}, 10.0, Font::Bold, kCream);
+        text(cr, "OFF", {c.x, 112.0}, 10.0, Font::Bold, kCream);
+        text(cr, i % 2 == 0 ? "1" : "2", {c.x, 126.0}, 9.0, Font::Bold, Rgb{180, 180, 180});
         fill_circle(cr, c, 14.0, Rgb{60, 60, 60});
         fill_circle(cr, c, 12.0, Rgb{120, 120, 120});
     }
     // Engine numbers over each pair.
     for (size_t i = 0; i + 1 < switches.size(); i += 2) {
         const double mid = (switches[i].x + switches[i + 1].x + switches[i + 1].width) / 2.0;
-        text(cr, "ENGINE " + std::to_string(i / 2 + 1), {mid, 13.0}, 9.0, Font::Bold, kCream);
+        text(cr, "ENGINE " + std::to_string(i / 2 + 1), {mid, 12.0}, 11.0, Font::CondensedBold, kCream);
         fill_rect(cr, switches[i].x + 6.0, 21.0, switches[i + 1].x + switches[i + 1].width - switches[i].x - 12.0, 1.0,
                   Rgb{120, 120, 120});
     }
-    text_rotated(cr, "MAGNETOS", {canvas.width() / 2.0, canvas.height() / 2.0 + 6.0}, 9.0, Font::Bold, kCream, -90.0);
+    text_rotated(cr, "MAGNETOS", {canvas.width() / 2.0, canvas.height() / 2.0 + 6.0}, 10.0, Font::CondensedBold, kCream,
+                 -90.0);
 }
 
 void toggle(cairo_t* cr, Point c, bool up, double length) {
@@ -101,16 +103,16 @@ void starter_panel(Canvas& canvas, const Records& records) {
         const Box& arm = boxes[i];
         const Box& button = boxes[i + 1];
         const double x = arm.x + arm.width / 2.0;
-        text(cr, std::to_string(i / 2 + 1), {arm.x + 9.0, 11.0}, 10.0, Font::Bold, kCream);
-        text(cr, "ARM", {arm.x + arm.width - 13.0, kArmY - 14.0}, 7.0, Font::Bold, kCream);
-        text(cr, "OFF", {arm.x + arm.width - 13.0, kArmY + 16.0}, 7.0, Font::Bold, kCream);
+        text(cr, std::to_string(i / 2 + 1), {arm.x + 9.0, 11.0}, 12.0, Font::Bold, kCream);
+        text(cr, "ARM", {arm.x + arm.width - 13.0, kArmY - 14.0}, 9.0, Font::CondensedBold, kCream);
+        text(cr, "OFF", {arm.x + arm.width - 13.0, kArmY + 16.0}, 9.0, Font::CondensedBold, kCream);
         fill_circle(cr, {x, kArmY}, 11.0, Rgb{60, 60, 60});
         fill_circle(cr, {x, kArmY}, 9.5, Rgb{120, 120, 120});
         fill_rect(cr, arm.x + 4.0, arm.y + arm.height, arm.width - 8.0, 1.0, Rgb{72, 72, 72});
         fill_circle(cr, {x, kButtonY}, 17.0, Rgb{84, 84, 84});
         fill_circle(cr, {x, kButtonY}, 14.0, Rgb{150, 20, 16});
         fill_circle(cr, {x - 4.0, kButtonY - 4.0}, 5.0, Rgb{200, 30, 20});
-        text(cr, "START", {x, button.y + button.height - 6.0}, 7.0, Font::Bold, kCream);
+        text(cr, "START", {x, button.y + button.height - 6.0}, 9.0, Font::CondensedBold, kCream);
         if (i > 0) fill_rect(cr, arm.x, 4.0, 1.0, canvas.height() - 8.0, Rgb{60, 60, 60});
     }
 }
@@ -137,19 +139,11 @@ void arming_on(Canvas& canvas, const Records&) { arming_switch(canvas, true); }
 // --- Lever quadrants. A lever is a knob on a stem that runs to the bottom of
 // its bitmap; the slots in the quadrant lie under the stems.
 struct Lever {
+    uint32_t id;
     Box at_zero;    // the lever bitmap at value 0
     double stem_x;  // the stem's x inside the bitmap
     double travel;  // pixels the lever rises over its range
 };
-
-double lever_stem(uint32_t id, double width) {
-    // The outer throttles carry a wide grip over their inboard side: engine
-    // 1's stem is left of the grip's middle, engine 4's mirrors it. Every
-    // other lever stands in the middle of its bitmap.
-    if (id == bitmap::kThrottleLever1) return width * 0.4;
-    if (id == bitmap::kThrottleLever4) return width * 0.6;
-    return width / 2.0;
-}
 
 std::vector<Lever> levers(const Records& records, const char* gauge) {
     std::vector<Lever> out;
@@ -157,7 +151,7 @@ std::vector<Lever> levers(const Records& records, const char* gauge) {
         if (e->element_type != kSlider) continue;
         const auto* slider = reinterpret_cast<ELEMENT_SLIDER*>(e);
         const Box b = Records::placed(e);
-        out.push_back({b, lever_stem(e->resource_id, b.width), std::fabs(slider->scale_y) * 16384.0});
+        out.push_back({e->resource_id, b, b.width / 2.0, std::fabs(slider->scale_y) * 16384.0});
     }
     return out;
 }
@@ -168,24 +162,127 @@ void slot(cairo_t* cr, double x, double top, double bottom) {
     cairo_fill(cr);
 }
 
+// The propeller levers: a grip on a short shaft, as the throttles'.
+constexpr double kPropGripHeight = 22.0;
+constexpr double kLeverShaft = 12.0;
+
 void quadrant(Canvas& canvas, const Records& records, const char* gauge, const char* title) {
     cairo_t* cr = canvas.cr();
     const double w = canvas.width();
     const double h = canvas.height();
     panel_plate(cr, 0.5, 0.5, w - 1.0, h - 1.0, 8.0);
     for (const Lever& lever : levers(records, gauge)) {
+        // From the shaft's top with the lever fully forward to its foot with it back.
         const double x = lever.at_zero.x + lever.stem_x;
-        const double knob_low = lever.at_zero.y + 10.0;
-        slot(cr, x, knob_low - lever.travel, h - 3.0);
+        const double top = std::max(2.0, lever.at_zero.y - lever.travel + kPropGripHeight - 3.0);
+        slot(cr, x, top, std::min(h - 2.0, lever.at_zero.y + kPropGripHeight + kLeverShaft + 4.0));
     }
     text(cr, title, {w / 2.0, 9.0}, 8.0, Font::Bold, kCream);
 }
 
+// --- The throttle quadrant: four grips of one shape on short shafts that run
+// in slots cut in a gate plate. The lever bitmaps differ in size and in where
+// the records place them, so each grip is drawn where it stands level with
+// the others at equal settings, and the slots are spaced evenly across the
+// quadrant within what each bitmap leaves room for.
+constexpr double kGripWidth = 34.0;
+constexpr double kGripHeight = 18.0;
+constexpr double kShaft = kLeverShaft;  // below the grip, into the slot
+
+struct ThrottleGeometry {
+    struct Placed {
+        uint32_t id;
+        double slot_x;    // on the quadrant
+        double stem_x;    // in the lever bitmap
+        double grip_top;  // in the lever bitmap
+    };
+    std::vector<Placed> levers;  // left to right
+    double closed_top = 0.0;     // grip top on the quadrant, lever closed
+    double travel = 0.0;
+};
+
+ThrottleGeometry throttle_geometry(const Records& records, double quadrant_width) {
+    std::vector<Lever> found = levers(records, "Throttle");
+    if (found.empty()) throw std::runtime_error("the throttle quadrant has no levers");
+    std::sort(found.begin(), found.end(), [](const Lever& a, const Lever& b) { return a.at_zero.x < b.at_zero.x; });
+    ThrottleGeometry g;
+    g.travel = found.front().travel;
+    for (const Lever& lever : found) {
+        if (lever.travel != g.travel) throw std::runtime_error("the throttle levers' travels differ");
+        g.closed_top = std::max(g.closed_top, static_cast<double>(lever.at_zero.y));
+    }
+    // Slot i at centre + (i - (n - 1) / 2) * pitch; the widest pitch at which
+    // every grip stays inside its own bitmap.
+    const double centre = quadrant_width / 2.0;
+    const double n = static_cast<double>(found.size());
+    double low = 0.0, high = quadrant_width;
+    for (size_t i = 0; i < found.size(); ++i) {
+        const double k = static_cast<double>(i) - (n - 1.0) / 2.0;
+        const Box& b = found[i].at_zero;
+        const double left = b.x + kGripWidth / 2.0 - centre, right = b.x + b.width - kGripWidth / 2.0 - centre;
+        if (k == 0.0) continue;
+        const double a = left / k, c = right / k;
+        low = std::max(low, std::min(a, c));
+        high = std::min(high, std::max(a, c));
+    }
+    const double pitch = std::floor(high);
+    if (pitch < low || pitch < kGripWidth) throw std::runtime_error("the throttle levers leave no room for even slots");
+    for (size_t i = 0; i < found.size(); ++i) {
+        const double k = static_cast<double>(i) - (n - 1.0) / 2.0;
+        const Lever& lever = found[i];
+        const double grip_top = g.closed_top - lever.at_zero.y;
+        if (grip_top + kGripHeight + kShaft > lever.at_zero.height) {
+            throw std::runtime_error("a throttle lever bitmap is too short for its grip");
+        }
+        const double x = std::round(centre + k * pitch);
+        g.levers.push_back({lever.id, x, x - lever.at_zero.x, grip_top});
+    }
+    return g;
+}
+
+constexpr double kThrottleTitleY = 9.0;
+
 void throttle_quadrant(Canvas& canvas, const Records& records) {
-    quadrant(canvas, records, "Throttle", "THROTTLES");
     cairo_t* cr = canvas.cr();
-    text(cr, "OPEN", {canvas.width() / 2.0, 20.0}, 7.0, Font::Bold, kCream);
-    text(cr, "\u25b2", {canvas.width() / 2.0, 30.0}, 7.0, Font::Bold, kCream);
+    const double w = canvas.width();
+    const double h = canvas.height();
+    const ThrottleGeometry g = throttle_geometry(records, w);
+    panel_plate(cr, 0.5, 0.5, w - 1.0, h - 1.0, 8.0);
+    text(cr, "THROTTLES", {w / 2.0, kThrottleTitleY}, 8.0, Font::Bold, kCream);
+
+    // Grip centres at the ends of travel, and the shafts' reach in the slots.
+    const double closed = g.closed_top + kGripHeight / 2.0;
+    const double open = closed - g.travel;
+    const double slot_top = g.closed_top - g.travel + kGripHeight - 3.0;
+    const double slot_bottom = g.closed_top + kGripHeight + kShaft + 4.0;
+
+    // The gate plate: brushed metal, the slots cut through it.
+    const double plate_left = g.levers.front().slot_x - kGripWidth / 2.0 - 6.0;
+    const double plate_right = g.levers.back().slot_x + kGripWidth / 2.0 + 6.0;
+    rounded_rect_path(cr, plate_left, slot_top - 8.0, plate_right - plate_left, slot_bottom - slot_top + 16.0, 4.0);
+    set_colour(cr, Rgb{84, 84, 84});
+    cairo_fill(cr);
+    fill_rect(cr, plate_left + 3.0, slot_top - 8.0, plate_right - plate_left - 6.0, 1.0, Rgb{136, 136, 136});
+    fill_rect(cr, plate_left + 3.0, slot_bottom + 7.0, plate_right - plate_left - 6.0, 1.0, Rgb{40, 40, 40});
+    for (const auto& lever : g.levers) slot(cr, lever.slot_x, slot_top, slot_bottom);
+
+    // The scale: a mark every quarter of the travel beside each slot, level
+    // with the grips' centres, long at the ends.
+    for (const auto& lever : g.levers) {
+        for (int quarter = 0; quarter <= 4; ++quarter) {
+            const double y = std::round(closed - g.travel * quarter / 4.0) + 0.5;
+            const double length = quarter % 4 == 0 ? 7.0 : 4.0;
+            for (double side : {-1.0, 1.0}) {
+                const double x0 = lever.slot_x + side * 6.0;
+                fill_rect(cr, std::min(x0, x0 + side * length), y - 0.75, length, 1.5, Rgb{16, 16, 16});
+            }
+        }
+    }
+    for (double x : {plate_left / 2.0, (plate_right + w) / 2.0}) {
+        text(cr, "OPEN", {x, open}, 7.0, Font::CondensedBold, kCream);
+        text(cr, "CLOSED", {x, closed}, 7.0, Font::CondensedBold, kCream);
+        text(cr, "\u25b2", {x, (open + closed) / 2.0}, 7.0, Font::Bold, kCream);
+    }
 }
 
 void prop_quadrant(Canvas& canvas, const Records& records) {
@@ -203,6 +300,18 @@ void prop_quadrant(Canvas& canvas, const Records& records) {
     }
 }
 
+void shaft(cairo_t* cr, double x, double top, double length) {
+    // Darkening where it enters the slot.
+    cairo_pattern_t* shade = cairo_pattern_create_linear(0.0, top, 0.0, top + length);
+    cairo_pattern_add_color_stop_rgb(shade, 0.0, 0.70, 0.70, 0.70);
+    cairo_pattern_add_color_stop_rgb(shade, 1.0, 0.12, 0.12, 0.12);
+    cairo_new_path(cr);
+    cairo_rectangle(cr, x - 3.0, top - 2.0, 6.0, length + 2.0);
+    cairo_set_source(cr, shade);
+    cairo_fill(cr);
+    cairo_pattern_destroy(shade);
+}
+
 void knob(cairo_t* cr, double cx, double top, double width, double height, Rgb body, Rgb light) {
     rounded_rect_path(cr, cx - width / 2.0, top, width, height, height * 0.45);
     cairo_pattern_t* shade = cairo_pattern_create_linear(0, top, 0, top + height);
@@ -213,35 +322,39 @@ void knob(cairo_t* cr, double cx, double top, double width, double height, Rgb b
     cairo_pattern_destroy(shade);
 }
 
-void stem(cairo_t* cr, double x, double top, double bottom) {
-    fill_rect(cr, x - 3.0, top, 6.0, bottom - top, Rgb{136, 136, 136});
-    fill_rect(cr, x - 1.0, top, 1.5, bottom - top, Rgb{220, 220, 220});
-}
-
-void throttle_lever(Canvas& canvas, uint32_t id, const char* label) {
+void throttle_lever(Canvas& canvas, const Records& records, uint32_t id, const char* label) {
     cairo_t* cr = canvas.cr();
-    const double w = canvas.width();
-    const double h = canvas.height();
-    const double x = lever_stem(id, w);
-    stem(cr, x, 10.0, h);
-    const bool outer = id == bitmap::kThrottleLever1 || id == bitmap::kThrottleLever4;
-    const double grip = outer ? w * 0.56 : w - 6.0;
-    const double grip_x = outer ? (id == bitmap::kThrottleLever1 ? x + grip * 0.12 : x - grip * 0.12) : x;
-    knob(cr, grip_x, 1.0, grip, 18.0, Rgb{60, 8, 8}, Rgb{200, 30, 20});
-    text(cr, label, {grip_x, 10.0}, 8.0, Font::Bold, kCream);
+    const Box quadrant = Records::placed(records.element("Throttle", bitmap::kThrottleQuadrant));
+    for (const auto& lever : throttle_geometry(records, quadrant.width).levers) {
+        if (lever.id != id) continue;
+        const double x = lever.stem_x;
+        const double top = lever.grip_top;
+        shaft(cr, x, top + kGripHeight, kShaft);
+        knob(cr, x, top, kGripWidth, kGripHeight, Rgb{60, 8, 8}, Rgb{200, 30, 20});
+        text(cr, label, {x, top + kGripHeight / 2.0}, 8.0, Font::Bold, kCream);
+        return;
+    }
+    throw std::runtime_error("the throttle quadrant has no lever " + std::to_string(id));
 }
 
-void throttle_1(Canvas& canvas, const Records&) { throttle_lever(canvas, bitmap::kThrottleLever1, "1"); }
-void throttle_2(Canvas& canvas, const Records&) { throttle_lever(canvas, bitmap::kThrottleLever2, "2"); }
-void throttle_3(Canvas& canvas, const Records&) { throttle_lever(canvas, bitmap::kThrottleLever3, "3"); }
-void throttle_4(Canvas& canvas, const Records&) { throttle_lever(canvas, bitmap::kThrottleLever4, "4"); }
+void throttle_1(Canvas& canvas, const Records& records) {
+    throttle_lever(canvas, records, bitmap::kThrottleLever1, "1");
+}
+void throttle_2(Canvas& canvas, const Records& records) {
+    throttle_lever(canvas, records, bitmap::kThrottleLever2, "2");
+}
+void throttle_3(Canvas& canvas, const Records& records) {
+    throttle_lever(canvas, records, bitmap::kThrottleLever3, "3");
+}
+void throttle_4(Canvas& canvas, const Records& records) {
+    throttle_lever(canvas, records, bitmap::kThrottleLever4, "4");
+}
 
 void prop_lever(Canvas& canvas, const char* label) {
     cairo_t* cr = canvas.cr();
-    const double w = canvas.width();
-    const double x = w / 2.0;
-    stem(cr, x, 12.0, canvas.height());
-    knob(cr, x, 1.0, 34.0, 22.0, Rgb{90, 60, 8}, Rgb{255, 205, 90});
+    const double x = canvas.width() / 2.0;
+    shaft(cr, x, kPropGripHeight + 1.0, kLeverShaft);
+    knob(cr, x, 1.0, 34.0, kPropGripHeight, Rgb{90, 60, 8}, Rgb{255, 205, 90});
     text(cr, label, {x, 12.0}, 9.0, Font::Bold, Rgb{40, 40, 40});
 }
 

@@ -40,8 +40,8 @@ void tachometer_dial(Canvas& canvas, const Records& records) {
     for (int d = 0; d <= 9; ++d) digits.push_back({1000.0 * d, std::to_string(d)});
     numerals(cr, thousands, digits, 90.0, 24.0);
     text(cr, "R.P.M.", {c.x, c.y - 36.0}, 11.0, Font::Bold, kCream);
-    text(cr, "SHORT HAND \u00d7 1000", {c.x, c.y + 32.0}, 7.5, Font::Bold, kCream);
-    text(cr, "LONG HAND \u00d7 100", {c.x, c.y + 44.0}, 7.5, Font::Bold, kCream);
+    text(cr, "SHORT HAND \u00d7 1000", {c.x, c.y + 34.0}, 9.0, Font::CondensedBold, kCream);
+    text(cr, "LONG HAND \u00d7 100", {c.x, c.y + 46.0}, 9.0, Font::CondensedBold, kCream);
 }
 
 void tachometer_short(Canvas& canvas, const Records& records) {
@@ -66,7 +66,7 @@ void boost_dial(Canvas& canvas, const Records& records) {
     ticks(cr, needle, {table.front()}, {112.0, 124.0, 3.0, colour::kRedBright});
     numerals(cr, needle, numbered(steps(-4, 24, 4)), 90.0, 20.0);
     text(cr, "BOOST", {c.x, c.y - 36.0}, 12.0, Font::Bold, kCream);
-    text(cr, "LBS. PER SQ. IN.", {c.x, c.y + 34.0}, 8.0, Font::Bold, kCream);
+    text(cr, "LBS. PER SQ. IN.", {c.x, c.y + 36.0}, 11.0, Font::CondensedBold, kCream);
 }
 
 void boost_needle(Canvas& canvas, const Records& records) {
@@ -92,21 +92,21 @@ void arc_dial(Canvas& canvas, const Needle& needle, const std::vector<double>& m
     for (const Numeral& n : labelled) major.push_back(n.reading);
     ticks(cr, needle, major, {74.0, 86.0, 2.6});
     numerals(cr, needle, labelled, 65.0, numeral_size, Font::CondensedBold);
-    text(cr, title, {c.x, c.y - 34.0}, 9.0, Font::Bold, kCream);
-    text(cr, unit, {c.x, c.y - 22.0}, 8.0, Font::Bold, kCream);
+    text(cr, title, {c.x, c.y - 36.0}, 13.0, Font::Bold, kCream);
+    text(cr, unit, {c.x, c.y - 20.0}, 11.0, Font::Bold, kCream);
     fill_circle(cr, c, 5.0, Rgb{72, 72, 72});
 }
 
 void oil_temperature_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
     const Needle needle = records.needle("Oil_Temperature1", bitmap::kOilTemperatureNeedle);
-    arc_dial(canvas, needle, steps(0, 120, 10), numbered({0, 40, 80, 120}), "OIL", "\u00b0C", 9.5);
+    arc_dial(canvas, needle, steps(0, 120, 10), numbered({0, 40, 80, 120}), "OIL", "\u00b0C", 16.0);
 }
 
 void radiator_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
     const Needle needle = records.needle("Radiator_Temperature1", bitmap::kRadiatorTemperatureNeedle);
-    arc_dial(canvas, needle, steps(40, 140, 10), numbered({40, 60, 80, 100, 120, 140}), "RAD", "\u00b0C", 8.5);
+    arc_dial(canvas, needle, steps(40, 140, 10), numbered({40, 80, 120}), "RAD", "\u00b0C", 16.0);
 }
 
 void oil_temperature_needle(Canvas& canvas, const Records& records) {
@@ -126,9 +126,9 @@ void oil_pressure_dial(Canvas& canvas, const Records& records) {
     ticks(cr, needle, steps(0, 120, 5), {55.0, 60.0, 1.1});
     ticks(cr, needle, steps(10, 110, 20), {52.0, 60.0, 1.8});
     ticks(cr, needle, steps(0, 120, 20), {48.0, 60.0, 2.8});
-    numerals(cr, needle, numbered(steps(0, 120, 20)), 38.0, 10.0, Font::CondensedBold);
-    text(cr, "OIL", {c.x, c.y + 34.0}, 9.0, Font::Bold, kCream);
-    text(cr, "LBS/SQ.IN.", {c.x, c.y + 45.0}, 7.0, Font::Bold, kCream);
+    numerals(cr, needle, numbered(steps(0, 120, 40)), 37.0, 14.0, Font::CondensedBold);
+    text(cr, "OIL", {c.x, c.y + 32.0}, 12.0, Font::Bold, kCream);
+    text(cr, "LBS/SQ.IN.", {c.x, c.y + 46.0}, 9.0, Font::CondensedBold, kCream);
 }
 
 void oil_pressure_needle(Canvas& canvas, const Records& records) {
@@ -283,7 +283,7 @@ void gear_panel(Canvas& canvas, const Records& records) {
     for (const LampPlace& lamp : gear_lamps(records)) {
         if (!lamp.red) continue;
         const bool port = lamp.box.x + lamp.box.width / 2.0 < w / 2.0;
-        text(cr, port ? "PORT" : "STBD", {lamp.box.x + lamp.box.width / 2.0, lamp.box.y - 12.0}, 9.0, Font::Bold,
+        text(cr, port ? "PORT" : "STBD", {lamp.box.x + lamp.box.width / 2.0, lamp.box.y - 12.0}, 12.0, Font::Bold,
              kCream);
     }
     const std::vector<Box> knobs = records.mouse_parents("Gear_Indicator");
@@ -292,9 +292,9 @@ void gear_panel(Canvas& canvas, const Records& records) {
         const Point kc{k.x + k.width / 2.0, k.y + k.height / 2.0};
         knurled_knob(cr, kc, k.width / 2.0 - 6.0, 30);
         tick(cr, kc, 270.0, 4.0, k.width / 2.0 - 10.0, 3.0, kCream);
-        text(cr, "DAY", {kc.x - 18.0, k.y - 6.0}, 8.0, Font::Bold, kCream);
-        text(cr, "NIGHT", {kc.x + 20.0, k.y - 6.0}, 8.0, Font::Bold, kCream);
-        text(cr, "DIMMER", {kc.x, k.y + k.height + 8.0}, 8.0, Font::Bold, kCream);
+        text(cr, "DAY", {kc.x - 19.0, k.y - 7.0}, 11.0, Font::CondensedBold, kCream);
+        text(cr, "NIGHT", {kc.x + 21.0, k.y - 7.0}, 11.0, Font::CondensedBold, kCream);
+        text(cr, "DIMMER", {kc.x, k.y + k.height + 9.0}, 11.0, Font::CondensedBold, kCream);
     }
 }
 

@@ -248,7 +248,7 @@ void timer_face(cairo_t* cr, const TimerGeometry& g) {
     }
     for (int s = 0; s < 60; s += 5)
         text_polar(cr, c, 270.0 + 6.0 * s, kTimerFace - 30.0, std::to_string(s), 14.0, Font::Bold, kCream);
-    text(cr, "SECONDS", {c.x, c.y - 40.0}, 8.0, Font::Bold, kCream);
+    text(cr, "SECONDS", {c.x, c.y - 42.0}, 12.0, Font::CondensedBold, kCream);
 }
 
 void timer_dial(Canvas& canvas, const Records& records) {
@@ -275,11 +275,12 @@ void timer_dial(Canvas& canvas, const Records& records) {
     round_case(cr, c, kTimerCase, kTimerFace);
     timer_face(cr, g);
     if (buttons.size() >= 2) {
-        text(cr, "START", {buttons[0].x + buttons[0].width / 2.0, buttons[0].y + buttons[0].height + 8.0}, 8.0,
-             Font::Bold, kCream);
-        text(cr, "STOP", {buttons[0].x + buttons[0].width / 2.0, buttons[0].y + buttons[0].height + 17.0}, 8.0,
-             Font::Bold, kCream);
-        text(cr, "RESET", {buttons[1].x - 22.0, buttons[1].y + buttons[1].height / 2.0}, 8.0, Font::Bold, kCream);
+        text(cr, "START", {buttons[0].x + buttons[0].width / 2.0, buttons[0].y + buttons[0].height + 9.0}, 10.0,
+             Font::CondensedBold, kCream);
+        text(cr, "STOP", {buttons[0].x + buttons[0].width / 2.0, buttons[0].y + buttons[0].height + 20.0}, 10.0,
+             Font::CondensedBold, kCream);
+        text(cr, "RESET", {buttons[1].x - 24.0, buttons[1].y + buttons[1].height / 2.0}, 10.0, Font::CondensedBold,
+             kCream);
     }
 }
 
