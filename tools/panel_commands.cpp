@@ -98,6 +98,7 @@ public:
         functions.write = &LineStream::write;
         file_ = fopencookie(this, "w", functions);
         if (file_ == nullptr) throw std::runtime_error("cannot make an output stream");
+        setvbuf(file_, nullptr, _IOLBF, 0);
     }
     ~LineStream() {
         std::fclose(file_);
@@ -160,6 +161,7 @@ ExitStatus scenario(const Options& options) {
         throw CommandError(ExitStatus::kFailed, error.what());
     }
     std::fflush(printed.file());
+    std::fflush(reports.file());
     progress.clear();
     std::fprintf(stderr, "%s: %llu updates, %zu snapshots\n", options.input.c_str(),
                  static_cast<unsigned long long>(runner.updates_run()), runner.snapshots().size());

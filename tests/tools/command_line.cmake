@@ -2,8 +2,9 @@
 # expression the output (stdout and stderr together) must match | arguments
 # (a row holds no ';': '.' stands for one in an expression).
 # In the arguments {M} is the build tree (the modules), {S} the source tree,
-# {T} a scratch directory holding empty.gau (an empty file); LIBC names a
-# shared library that is no gauge module.
+# {T} a scratch directory holding empty.gau (an empty file) and big.cfg (a
+# panel too large to draw at scale 2); LIBC names a shared library that is
+# no gauge module.
 # cmake -DGAUGEBENCH=<program> -DM=<dir> -DS=<dir> -DT=<dir> -DLIBC=<file> -DVERSION=<x.y.z> -P command_line.cmake
 set(rows
   "0|Usage: gaugebench .*Exit status: 0 success|--help"
@@ -27,6 +28,7 @@ set(rows
   "3|is a directory, not a file|render {T} -o {T}/panel.png"
   "3|places no gauge|render {T}/empty.gau -o {T}/panel.png"
   "3|registers no key-event routine|bombrun {M}/Korvane.gau"
+  "2|40000 x 40000 pixels .*a picture may take 1024 MiB|render {T}/big.cfg -o {T}/big.png --scale 2 --modules {M}"
   "1|KV000  pass.*KV014  fail .*the PE named for the bitmaps cannot be used.*KV101  pass|validate {M}/Dropwatch.gau --pe {T}/empty.gau"
   "1|KV014  fail|validate {M}/FaultyBitmap.gau --require-bitmaps"
   "0|\"key_events\": |list {M}/Dropwatch.gau --json -"
@@ -34,6 +36,7 @@ set(rows
 
 file(MAKE_DIRECTORY ${T})
 file(WRITE ${T}/empty.gau "")
+file(WRITE ${T}/big.cfg "[Window00]\nsize_mm=20000,20000\nvisible=1\ngauge00=Korvane!Airspeed, 40, 30, 220\n")
 set(failures "")
 foreach(row IN LISTS rows)
   string(REGEX MATCH "^([0-9]+)\\|(.*)\\|([^|]*)$" matched "${row}")
