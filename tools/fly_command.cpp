@@ -154,8 +154,9 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     options->run.jsbsim = kDefaultJsbsim;
     options->run.rate_hz = kPanelRateHz;
     CLI::App* command = app.add_subcommand(
-        "fly", "Fly a JSBSim script headless, drive the panel from the model at 18 Hz and draw it at chosen "
-               "moments (Linux build)");
+        "fly",
+        "Fly a JSBSim script headless, drive the panel from the model at 18 Hz and draw it at chosen "
+        "moments (Linux build)");
     command->add_option("script", options->run.script, "the JSBSim script")->required()->type_name("<script.xml>");
     command->add_option("--out", options->out_dir, "directory for the pictures and the model's output")
         ->required()
@@ -185,10 +186,14 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     command->add_option("--end", options->run.end_seconds, "stop the script at this many seconds of flight")
         ->type_name("<s>")
         ->check(gaugebench::number_within(0.01, 1e7, "seconds of flight, above 0"));
-    command->add_option("--timeout", options->run.timeout_seconds, "give up on the model after this many seconds (default 120)")
+    command
+        ->add_option("--timeout", options->run.timeout_seconds,
+                     "give up on the model after this many seconds (default 120)")
         ->type_name("<s>")
         ->check(gaugebench::number_within(0.1, 86400.0, "seconds, from 0.1 to 86400"));
-    command->add_option("--jsbsim", options->run.jsbsim, std::string("the JSBSim program (default ") + kDefaultJsbsim + ")")
+    command
+        ->add_option("--jsbsim", options->run.jsbsim,
+                     std::string("the JSBSim program (default ") + kDefaultJsbsim + ")")
         ->type_name("<program>");
     command
         ->add_option("--modules", options->paths.module_dir,

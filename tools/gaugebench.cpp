@@ -62,8 +62,9 @@ struct ListOptions {
 Command add_list(CLI::App& app) {
     auto options = std::make_shared<ListOptions>();
     CLI::App* command = app.add_subcommand(
-        "list", "List a module's gauges: element trees, mouse areas, and what each element shows after set-up "
-                "and one update");
+        "list",
+        "List a module's gauges: element trees, mouse areas, and what each element shows after set-up "
+        "and one update");
     command->add_option("module", options->module, "the gauge module (.gau) built for this platform")
         ->required()
         ->type_name("<module>");
@@ -128,7 +129,9 @@ Command add_bombrun(CLI::App& app) {
     auto module = std::make_shared<std::string>();
     CLI::App* command = app.add_subcommand(
         "bombrun", "Play a short bomb run of key events to a bomb counter module, printing its variables");
-    command->add_option("module", *module, "the bomb counter module (Dropwatch.gau)")->required()->type_name("<module>");
+    command->add_option("module", *module, "the bomb counter module (Dropwatch.gau)")
+        ->required()
+        ->type_name("<module>");
     return {command, [module] { return bomb_run(*module); }};
 }
 
@@ -142,6 +145,7 @@ struct ValidateOptions {
     bool require_bitmaps = false;
 };
 
+#ifndef _WIN32
 bool is_pe_file(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     char magic[2] = {};
@@ -167,6 +171,7 @@ std::string pe_beside(const std::string& module) {
     std::sort(found.begin(), found.end());
     return found.empty() ? std::string() : found.front().string();
 }
+#endif
 
 // --pe as given: a file, or a directory holding the module's namesake.
 std::string resolve_pe(const ValidateOptions& options) {
@@ -174,14 +179,21 @@ std::string resolve_pe(const ValidateOptions& options) {
 #ifdef _WIN32
         return options.module;  // the module is the PE: its bitmaps are its own
 #else
+        std::error_code error;
+        if (!fs::is_regular_file(options.module, error)) return {};
         const std::string found = pe_beside(options.module);
-        if (!found.empty()) std::printf("bitmaps from %s (the PE build beside the module; --pe names another)\n",
-                                        found.c_str());
+        if (!found.empty()) {
+            std::fprintf(stderr,
+                         "gaugebench validate: bitmaps from %s (the PE build beside the module; --pe names "
+                         "another)\n",
+                         found.c_str());
+        }
         return found;
 #endif
     }
     std::error_code error;
-    if (fs::is_directory(options.pe, error)) return (fs::path(options.pe) / fs::path(options.module).filename()).string();
+    if (fs::is_directory(options.pe, error))
+        return (fs::path(options.pe) / fs::path(options.module).filename()).string();
     return options.pe;
 }
 
@@ -226,8 +238,9 @@ CLI::Validator seed_check() {
 Command add_validate(CLI::App& app) {
     auto options = std::make_shared<ValidateOptions>();
     CLI::App* command = app.add_subcommand(
-        "validate", "Check a module as plug-in validators do: records, lifecycle, hostile inputs, allocations and "
-                    "floating-point state in every module call; exit status 1 when a check fails");
+        "validate",
+        "Check a module as plug-in validators do: records, lifecycle, hostile inputs, allocations and "
+        "floating-point state in every module call; exit status 1 when a check fails");
     command->add_option("module", options->module, "the gauge module (.gau) built for this platform")
         ->required()
         ->type_name("<module>");
@@ -249,7 +262,7 @@ Command add_validate(CLI::App& app) {
 
 constexpr const char* kExitStatuses =
     "Exit status: 0 success; 1 a check or a scenario failed; 2 a usage error; 3 an input that could not be\n"
-    "read or is not what it claims to be (or an output that could not be written).";
+    "read or is not what it claims to be (or an output that could not be written).\n";
 
 const CLI::App* find_command(const CLI::App& app, const std::string& name) {
     for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {

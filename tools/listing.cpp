@@ -183,7 +183,8 @@ std::string json(const ModuleListing& listing) {
         gauges.push_back(std::move(entry));
     }
     ordered_json events = ordered_json::array();
-    for (const bench::KeyEvent& event : listing.key_events) events.push_back({{"id", event.id}, {"value", event.value}});
+    for (const bench::KeyEvent& event : listing.key_events)
+        events.push_back({{"id", event.id}, {"value", event.value}});
     const ordered_json document = {{"module", listing.path},
                                    {"module_id", listing.module_id},
                                    {"module_version", listing.module_version},

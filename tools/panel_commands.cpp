@@ -44,8 +44,9 @@ struct Options {
 // Options both commands take: where the modules and their bitmaps are.
 void add_module_paths(CLI::App& command, Options& options) {
     options.paths.module_dir = gaugebench::program_dir();
-    command.add_option("--modules", options.paths.module_dir,
-                       "directory of the modules the panel names, <dir>/<Name>.gau (default: beside gaugebench)")
+    command
+        .add_option("--modules", options.paths.module_dir,
+                    "directory of the modules the panel names, <dir>/<Name>.gau (default: beside gaugebench)")
         ->type_name("<dir>");
     command.add_option("--pe", options.paths.pe_dir, "directory of the modules' PE builds, which carry the bitmaps")
         ->type_name("<dir>");
@@ -176,13 +177,14 @@ void check_picture_size(const bench::Panel& panel) {
     const double height = std::ceil(panel.picture_height());
     const double bytes = width * height * 4.0;  // 32-bit pixels
     if (bytes <= kMaxPictureBytes && width <= kMaxPictureSide && height <= kMaxPictureSide) return;
-    const double fits = std::min({std::sqrt(kMaxPictureBytes / bytes), kMaxPictureSide / width,
-                                  kMaxPictureSide / height});
+    const double fits =
+        std::min({std::sqrt(kMaxPictureBytes / bytes), kMaxPictureSide / width, kMaxPictureSide / height});
     char text[256];
     std::snprintf(text, sizeof text,
                   "at scale %g the panel would be %.0f x %.0f pixels (%s); a picture may take 1024 MiB and "
                   "32767 pixels a side: use a scale of %.2f or less",
-                  panel.scale(), width, height, mebibytes(bytes).c_str(), std::floor(panel.scale() * fits * 100.0) / 100.0);
+                  panel.scale(), width, height, mebibytes(bytes).c_str(),
+                  std::floor(panel.scale() * fits * 100.0) / 100.0);
     throw CommandError(ExitStatus::kUsage, text);
 }
 
@@ -196,20 +198,18 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     render_command->add_option("-o,--output", render_options->output, "the picture to write (PNG)")
         ->required()
         ->type_name("<picture.png>");
-    render_command
-        ->add_option("--scale", render_options->scale, "displayed size over the bitmaps' size (default 1)")
+    render_command->add_option("--scale", render_options->scale, "displayed size over the bitmaps' size (default 1)")
         ->type_name("<s>")
         ->check(gaugebench::number_within(1e-3, bench::GaugeInstance::kMaxScale, "a number from 0.001 to 16"));
-    render_command
-        ->add_option("--updates", render_options->updates, "updates before the picture (default 60)")
+    render_command->add_option("--updates", render_options->updates, "updates before the picture (default 60)")
         ->type_name("<n>")
         ->check(gaugebench::whole_number_within(1, 100000, "a whole number from 1 to 100000"));
     add_module_paths(*render_command, *render_options);
     commands.push_back({render_command, [render_options] { return render(*render_options); }});
 
     auto scenario_options = std::make_shared<Options>();
-    CLI::App* scenario_command =
-        app.add_subcommand("scenario", "Run a scripted session (docs/scenarios.md) on the panel it names (Linux build)");
+    CLI::App* scenario_command = app.add_subcommand(
+        "scenario", "Run a scripted session (docs/scenarios.md) on the panel it names (Linux build)");
     scenario_command->add_option("file", scenario_options->input, "the scenario")->required()->type_name("<file>");
     scenario_command
         ->add_option("--out", scenario_options->out_dir, "directory for the snapshots (default: the current one)")

@@ -22,8 +22,7 @@ constexpr std::chrono::milliseconds kLogEvery{2000};
 
 }  // namespace
 
-Progress::Progress(Mode mode, std::FILE* out)
-    : out_(out), terminal_(KORVANE_ISATTY(KORVANE_FILENO(out)) != 0) {
+Progress::Progress(Mode mode, std::FILE* out) : out_(out), terminal_(KORVANE_ISATTY(KORVANE_FILENO(out)) != 0) {
     shown_ = mode == Mode::kAlways || (mode == Mode::kAuto && terminal_);
 }
 

@@ -38,8 +38,8 @@ private:
     using Clock = std::chrono::steady_clock;
 
     std::FILE* out_;
-    bool shown_;      // whether status lines are shown at all
-    bool terminal_;   // rewritten in place
+    bool shown_;     // whether status lines are shown at all
+    bool terminal_;  // rewritten in place
     bool on_screen_ = false;
     bool ever_ = false;
     Clock::time_point last_{};

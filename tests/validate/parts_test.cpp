@@ -116,9 +116,10 @@ TEST(ValidatorReport, SummaryAndJsonCountEveryStatus) {
                                     std::to_string(skipped) + " skip (seed 42)");
     const nlohmann::json json = nlohmann::json::parse(report.json());
     EXPECT_EQ(json["summary"], nlohmann::json({{"pass", 1}, {"fail", 1}, {"warn", 1}, {"skip", skipped}}));
-    EXPECT_EQ(json["checks"][static_cast<size_t>(Check::kGaugeNames)]["findings"][0],
-              nlohmann::json(
-                  {{"severity", "fail"}, {"gauge", "G"}, {"element", ""}, {"field", "gauge_name"}, {"message", "twice"}}));
+    EXPECT_EQ(
+        json["checks"][static_cast<size_t>(Check::kGaugeNames)]["findings"][0],
+        nlohmann::json(
+            {{"severity", "fail"}, {"gauge", "G"}, {"element", ""}, {"field", "gauge_name"}, {"message", "twice"}}));
 }
 
 // --- Hostile inputs ---------------------------------------------------------------------------
