@@ -10,6 +10,8 @@ packages=(
   cmake make g++ g++-multilib
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   googletest
+  libcli11-dev nlohmann-json3-dev
+  clang
   wine wine32:i386
   xvfb xauth
   pkg-config libcairo2-dev:i386 libpng-dev:i386 libfreetype-dev:i386 fonts-dejavu-core fonts-dejavu-extra

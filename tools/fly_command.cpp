@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -20,6 +21,8 @@
 #include "host/panel.h"
 #include "host/panel_config.h"
 #include "render/renderer.h"
+#include "tools/panel_commands.h"
+#include "tools/progress.h"
 
 namespace fly_command {
 namespace {
@@ -29,8 +32,6 @@ using Clock = std::chrono::steady_clock;
 
 // The panel updates at the simulator's gauge rate.
 constexpr int kPanelRateHz = 18;
-// Progress lines on stderr, one per this much simulated time.
-constexpr double kProgressEverySeconds = 30.0;
 
 struct Options {
     flightmodel::FlightRun run;
@@ -39,91 +40,25 @@ struct Options {
     std::vector<double> at;
     double scale = 1.0;
     bench::ModulePaths paths;
+    gaugebench::Progress::Mode progress = gaugebench::Progress::Mode::kAuto;
 };
-
-std::string program_dir() {
-    std::error_code error;
-    const fs::path self = fs::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : self.parent_path().string();
-}
 
 // JSBSim as install-deps.sh puts it, relative to the working directory.
 constexpr const char* kDefaultJsbsim = "build/jsbsim/bin/JSBSim";
-
-bool number(const char* text, double low, double high, double& out) {
-    char* end = nullptr;
-    out = std::strtod(text, &end);
-    return end != text && *end == '\0' && out >= low && out <= high;
-}
 
 bool times(const std::string& text, std::vector<double>& out) {
     size_t start = 0;
     while (start <= text.size()) {
         const size_t comma = text.find(',', start);
         const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        double value = 0.0;
-        if (!number(item.c_str(), 0.0, 1e7, value)) return false;
+        char* end = nullptr;
+        const double value = std::strtod(item.c_str(), &end);
+        if (item.empty() || *end != '\0' || !(value >= 0.0 && value <= 1e7)) return false;
         out.push_back(value);
         if (comma == std::string::npos) break;
         start = comma + 1;
     }
     return !out.empty();
-}
-
-bool parse(int argc, char** argv, Options& options) {
-    options.paths.module_dir = program_dir();
-    options.run.jsbsim = kDefaultJsbsim;
-    options.run.rate_hz = kPanelRateHz;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool has_value = i + 1 < argc;
-        if (arg == "--aircraft-root" && has_value) {
-            options.run.root = argv[++i];
-        } else if (arg == "--panel" && has_value) {
-            options.panel = argv[++i];
-        } else if (arg == "--out" && has_value) {
-            options.out_dir = argv[++i];
-        } else if (arg == "--at" && has_value) {
-            if (!times(argv[++i], options.at)) {
-                std::fprintf(stderr, "gaugebench: --at takes seconds of flight, comma-separated (10,95.5,240)\n");
-                return false;
-            }
-        } else if (arg == "--scale" && has_value) {
-            if (!number(argv[++i], 1e-3, bench::GaugeInstance::kMaxScale, options.scale)) {
-                std::fprintf(stderr, "gaugebench: --scale takes a number above 0 and at most 16\n");
-                return false;
-            }
-        } else if (arg == "--jsbsim" && has_value) {
-            options.run.jsbsim = argv[++i];
-        } else if (arg == "--timeout" && has_value) {
-            if (!number(argv[++i], 0.1, 86400.0, options.run.timeout_seconds)) {
-                std::fprintf(stderr, "gaugebench: --timeout takes seconds, above 0\n");
-                return false;
-            }
-        } else if (arg == "--end" && has_value) {
-            if (!number(argv[++i], 0.01, 1e7, options.run.end_seconds)) {
-                std::fprintf(stderr, "gaugebench: --end takes seconds of flight, above 0\n");
-                return false;
-            }
-        } else if (arg == "--modules" && has_value) {
-            options.paths.module_dir = argv[++i];
-        } else if (arg == "--pe" && has_value) {
-            options.paths.pe_dir = argv[++i];
-        } else if (!arg.empty() && arg[0] != '-' && options.run.script.empty()) {
-            options.run.script = arg;
-        } else {
-            std::fprintf(stderr, "gaugebench: unknown or incomplete argument '%s'\n", arg.c_str());
-            return false;
-        }
-    }
-    if (options.run.script.empty() || options.out_dir.empty()) {
-        std::fprintf(stderr,
-                     "usage: gaugebench fly <script.xml> --out <dir> [--aircraft-root fdm] [--panel panel/panel.cfg]\n"
-                     "                      [--at t1,t2,..] [--scale s] [--end s] [--timeout s] [--jsbsim <program>]\n"
-                     "                      [--modules dir] [--pe dir]\n");
-        return false;
-    }
-    return true;
 }
 
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
@@ -145,22 +80,23 @@ double children_processor_seconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-}  // namespace
-
-int fly(int argc, char** argv) {
-    Options options;
-    if (!parse(argc, argv, options)) return 2;
+gaugebench::ExitStatus fly(Options& options) {
+    gaugebench::check_output_dir(options.out_dir, "--out");
     options.run.work_dir = options.out_dir;
+    gaugebench::Progress progress(options.progress);
 
     const flightmodel::Coupling coupling;
-    std::fprintf(stderr, "%s: flying with %s...\n", options.run.script.c_str(), options.run.jsbsim.c_str());
+    progress.status(options.run.script + ": flying with " + options.run.jsbsim + "...", true);
     const flightmodel::Flight flight = flightmodel::fly(options.run, coupling);
     const double flown = flight.times.back() - flight.times.front();
-    std::fprintf(stderr, "%s: %.0f s of flight, %zu frames, model %.2f s\n", options.run.script.c_str(), flown,
-                 flight.frames.size(), flight.model_seconds);
+    char line[160];
+    std::snprintf(line, sizeof line, "%s: %.0f s of flight, %zu frames, model %.2f s", options.run.script.c_str(),
+                  flown, flight.frames.size(), flight.model_seconds);
+    progress.line(line);
 
     bench::Host host;
     bench::Panel panel(host, bench::PanelConfig::read_file(options.panel), options.paths, options.scale);
+    panel_commands::check_picture_size(panel);
     render::PanelRenderer renderer(panel);
     panel.setup();
 
@@ -169,7 +105,6 @@ int fly(int argc, char** argv) {
     std::sort(at.begin(), at.end());
     double panel_seconds = 0.0;
     double panel_processor_seconds = 0.0;
-    double next_progress = kProgressEverySeconds;
     for (size_t frame = 0; frame < flight.frames.size(); ++frame) {
         const double t = flight.times[frame];
         const Clock::time_point start = Clock::now();
@@ -185,14 +120,15 @@ int fly(int argc, char** argv) {
             std::snprintf(name, sizeof name, "flight_%06.1fs.png", at[next_picture]);
             const fs::path path = fs::path(options.out_dir) / name;
             renderer.render().write_png(path.string());
-            std::fprintf(stderr, "  %6.1f s: %s\n", t, path.c_str());
+            std::snprintf(line, sizeof line, "  %6.1f s: %s", t, path.c_str());
+            progress.line(line);
             ++next_picture;
         }
-        if (t >= next_progress) {
-            std::fprintf(stderr, "  %6.1f s flown\n", t);
-            next_progress += kProgressEverySeconds;
-        }
+        std::snprintf(line, sizeof line, "fly: %.0f of %.0f s flown (%.0f%%)", t - flight.times.front(), flown,
+                      flown > 0.0 ? 100.0 * (t - flight.times.front()) / flown : 100.0);
+        progress.status(line);
     }
+    progress.clear();
     for (; next_picture < at.size(); ++next_picture) {
         std::fprintf(stderr, "gaugebench: no picture at %.1f s: the flight ends at %.1f s\n", at[next_picture],
                      flight.times.back());
@@ -207,7 +143,66 @@ int fly(int argc, char** argv) {
         options.run.script.c_str(), flown, kPanelRateHz, total, flight.model_seconds, flight.frames.size(),
         panel_seconds, total > 0.0 ? flown / total : 0.0, processor, model_processor, panel_processor_seconds,
         processor > 0.0 ? flown / processor : 0.0);
-    return next_picture == at.size() ? 0 : 1;
+    return next_picture == at.size() ? gaugebench::ExitStatus::kSuccess : gaugebench::ExitStatus::kFailed;
+}
+
+}  // namespace
+
+void add(CLI::App& app, gaugebench::Commands& commands) {
+    auto options = std::make_shared<Options>();
+    options->paths.module_dir = gaugebench::program_dir();
+    options->run.jsbsim = kDefaultJsbsim;
+    options->run.rate_hz = kPanelRateHz;
+    CLI::App* command = app.add_subcommand(
+        "fly",
+        "Fly a JSBSim script headless, drive the panel from the model at 18 Hz and draw it at chosen "
+        "moments (Linux build)");
+    command->add_option("script", options->run.script, "the JSBSim script")->required()->type_name("<script.xml>");
+    command->add_option("--out", options->out_dir, "directory for the pictures and the model's output")
+        ->required()
+        ->type_name("<dir>");
+    command->add_option("--aircraft-root", options->run.root, "JSBSim's root, holding aircraft/ (default fdm)")
+        ->type_name("<dir>");
+    command->add_option("--panel", options->panel, "the panel configuration (default panel/panel.cfg)")
+        ->type_name("<panel.cfg>");
+    command
+        ->add_option_function<std::string>(
+            "--at",
+            [options](const std::string& text) {
+                options->at.clear();
+                times(text, options->at);
+            },
+            "seconds of flight to draw the panel at, comma-separated (10,95.5,240)")
+        ->type_name("<t1,t2,..>")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                std::vector<double> ignored;
+                return times(text, ignored) ? std::string() : "takes seconds of flight, comma-separated (10,95.5,240)";
+            },
+            ""));
+    command->add_option("--scale", options->scale, "displayed size over the bitmaps' size (default 1)")
+        ->type_name("<s>")
+        ->check(gaugebench::number_within(1e-3, bench::GaugeInstance::kMaxScale, "a number from 0.001 to 16"));
+    command->add_option("--end", options->run.end_seconds, "stop the script at this many seconds of flight")
+        ->type_name("<s>")
+        ->check(gaugebench::number_within(0.01, 1e7, "seconds of flight, above 0"));
+    command
+        ->add_option("--timeout", options->run.timeout_seconds,
+                     "give up on the model after this many seconds (default 120)")
+        ->type_name("<s>")
+        ->check(gaugebench::number_within(0.1, 86400.0, "seconds, from 0.1 to 86400"));
+    command
+        ->add_option("--jsbsim", options->run.jsbsim,
+                     std::string("the JSBSim program (default ") + kDefaultJsbsim + ")")
+        ->type_name("<program>");
+    command
+        ->add_option("--modules", options->paths.module_dir,
+                     "directory of the modules the panel names, <dir>/<Name>.gau (default: beside gaugebench)")
+        ->type_name("<dir>");
+    command->add_option("--pe", options->paths.pe_dir, "directory of the modules' PE builds, which carry the bitmaps")
+        ->type_name("<dir>");
+    gaugebench::add_progress_options(*command, options->progress);
+    commands.push_back({command, [options] { return fly(*options); }});
 }
 
 }  // namespace fly_command

@@ -2,10 +2,10 @@
 // model through the coupling, pictures at chosen moments (Linux build).
 #pragma once
 
+#include "tools/command_line.h"
+
 namespace fly_command {
 
-// argv[0] is the command word. Returns the process exit code; errors are
-// printed.
-int fly(int argc, char** argv);
+void add(CLI::App& app, gaugebench::Commands& commands);
 
 }  // namespace fly_command

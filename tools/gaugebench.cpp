@@ -1,34 +1,13 @@
-// gaugebench: the bench host on the command line.
-//
-//   gaugebench list <module> [--pe <PE file>] [--scale <s>]
-//       loads the module, lists every gauge with its element tree and mouse
-//       areas, sets each gauge up, runs one update and prints what each
-//       element shows.
-//   gaugebench bombrun <module>
-//       loads a bomb counter module and plays a short bomb run of key events
-//       through the host's calculator, printing the counter's variables.
-//   gaugebench validate <module> [--pe <PE file>] [--json <report.json>] [--seed <n>]
-//       checks the module as plug-in validators do: its records, its gauges'
-//       lifecycle, hostile inputs to every callback, allocations and the
-//       floating-point state in every module call. Prints a table of checks;
-//       exit status 1 when any check fails.
-//   gaugebench render <panel.cfg> -o <picture.png> [--scale s] [--updates n]
-//                     [--modules dir] [--pe dir]
-//       places the panel configuration's gauges, flies them at a steady
-//       cruise for a few updates and draws the panel (Linux build).
-//   gaugebench scenario <file> [--out dir] [--progress n] [--modules dir] [--pe dir]
-//       runs a scripted session (docs/scenarios.md) on the panel it names,
-//       writing its snapshots under --out (Linux build).
-//   gaugebench fly <script.xml> --out <dir> [--aircraft-root fdm] [--panel panel/panel.cfg]
-//                  [--at t1,t2,..] [--scale s] [--end s] [--timeout s] [--jsbsim program] [--modules dir] [--pe dir]
-//       flies a JSBSim script headless, drives the panel from the model at
-//       18 Hz and draws it at the moments --at names (Linux build).
-//   Modules named by a panel are <modules dir>/<Name>.gau (default: beside
-//   this program), their bitmaps from the PE build in --pe.
-#include <cerrno>
+// gaugebench: the bench host on the command line. `gaugebench --help` lists
+// the commands, `gaugebench <command> --help` a command's options; README.md
+// describes them and the exit statuses (tools/command_line.h).
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,74 +17,74 @@
 #include "host/instance.h"
 #include "host/module.h"
 #include "host/validate/validator.h"
+#include "korvane_version.h"
+#include "tools/command_line.h"
+#include "tools/fly_command.h"
 #include "tools/listing.h"
 #include "tools/panel_commands.h"
-#ifndef _WIN32
-#include "tools/fly_command.h"
-#endif
 
 namespace {
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: gaugebench list <module> [--pe <PE file>] [--scale <s>]\n"
-                 "       gaugebench bombrun <module>\n"
-                 "       gaugebench validate <module> [--pe <PE file>] [--json <report.json>] [--seed <n>]\n"
-                 "       gaugebench render <panel.cfg> -o <picture.png> [--scale s] [--updates n] [--modules dir] "
-                 "[--pe dir]\n"
-                 "       gaugebench scenario <file> [--out dir] [--progress n] [--modules dir] [--pe dir]\n"
-                 "       gaugebench fly <script.xml> --out <dir> [--aircraft-root fdm] [--panel panel/panel.cfg] "
-                 "[--at t1,t2,..] [--modules dir] [--pe dir]\n"
-                 "  <module>      a gauge module (.gau) built for this platform\n"
-                 "  --pe <file>   the PE build of the module, whose bitmaps it carries\n"
-                 "  --scale <s>   displayed size over the bitmaps' size (default 1)\n"
-                 "  --json <file> also write the validation report as JSON\n"
-                 "  --seed <n>    seed of the validation's random inputs (the report names it)\n");
-    return 2;
+using gaugebench::Command;
+using gaugebench::CommandError;
+using gaugebench::ExitStatus;
+namespace fs = std::filesystem;
+
+// '-' for standard output.
+void write_text(const std::string& path, const std::string& text) {
+    if (path == "-") {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return;
+    }
+    std::ofstream file(path, std::ios::binary);
+    if (!file.write(text.data(), static_cast<std::streamsize>(text.size())) || !file.flush()) {
+        throw CommandError(ExitStatus::kBadInput, path + ": cannot be written");
+    }
 }
 
-struct Options {
-    std::string command;
+CLI::Option* add_json_option(CLI::App& command, std::string& path, const char* what) {
+    return command.add_option("--json", path, what)->type_name("<file>");
+}
+
+void check_json_path(const std::string& path) {
+    if (!path.empty() && path != "-") gaugebench::check_output_file(path, "--json");
+}
+
+// --- list ---------------------------------------------------------------------------------------------
+
+struct ListOptions {
     std::string module;
     std::string pe;
     double scale = 1.0;
     std::string json;
-    uint64_t seed = bench::validate::kDefaultSeed;
 };
 
-bool parse(int argc, char** argv, Options& options) {
-    if (argc < 3) return false;
-    options.command = argv[1];
-    options.module = argv[2];
-    for (int i = 3; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--pe" && i + 1 < argc) {
-            options.pe = argv[++i];
-        } else if (arg == "--scale" && i + 1 < argc) {
-            char* end = nullptr;
-            options.scale = std::strtod(argv[++i], &end);
-            if (end == nullptr || *end != '\0' || !(options.scale > 0.0) || options.scale > 16.0) {
-                std::fprintf(stderr, "gaugebench: --scale takes a number above 0 and at most 16\n");
-                return false;
-            }
-        } else if (arg == "--json" && i + 1 < argc) {
-            options.json = argv[++i];
-        } else if (arg == "--seed" && i + 1 < argc) {
-            const char* text = argv[++i];
-            char* end = nullptr;
-            errno = 0;
-            options.seed = std::strtoull(text, &end, 0);
-            if (end == text || *end != '\0' || errno != 0 || *text == '-') {
-                std::fprintf(stderr, "gaugebench: --seed takes a whole number\n");
-                return false;
-            }
-        } else {
-            std::fprintf(stderr, "gaugebench: unknown argument '%s'\n", arg.c_str());
-            return false;
-        }
-    }
-    return options.command == "list" || options.command == "bombrun" || options.command == "validate";
+Command add_list(CLI::App& app) {
+    auto options = std::make_shared<ListOptions>();
+    CLI::App* command = app.add_subcommand(
+        "list",
+        "List a module's gauges: element trees, mouse areas, and what each element shows after set-up "
+        "and one update");
+    command->add_option("module", options->module, "the gauge module (.gau) built for this platform")
+        ->required()
+        ->type_name("<module>");
+    command->add_option("--pe", options->pe, "the module's PE build, whose bitmaps it carries")->type_name("<file>");
+    command->add_option("--scale", options->scale, "displayed size over the bitmaps' size (default 1)")
+        ->type_name("<s>")
+        ->check(gaugebench::number_within(1e-3, bench::GaugeInstance::kMaxScale, "a number from 0.001 to 16"));
+    add_json_option(*command, options->json, "also write the listing as JSON ('-': on stdout, instead of the text)");
+    return {command, [options] {
+                check_json_path(options->json);
+                bench::Host host;
+                const bench::Module module(host, options->module, options->pe);
+                const listing::ModuleListing listed = listing::list_module(host, module, options->scale);
+                if (options->json != "-") listing::print(stdout, listed);
+                if (!options->json.empty()) write_text(options->json, listing::json(listed));
+                return ExitStatus::kSuccess;
+            }};
 }
+
+// --- bombrun ------------------------------------------------------------------------------------------
 
 void print_counter(const bench::Host& host, const char* after) {
     const bench::VariableStore& vars = host.vars();
@@ -113,10 +92,15 @@ void print_counter(const bench::Host& host, const char* after) {
                 vars.get("L:Repeat"), vars.get("L:Elapsed"));
 }
 
-int bomb_run(const Options& options) {
+ExitStatus bomb_run(const std::string& path) {
     bench::Host host;
     bench::HostCalculator calculator(host, 3600.0);
-    bench::Module module(host, options.module, options.pe);
+    const bench::Module module(host, path);
+    if (host.key_event_handlers().empty()) {
+        throw CommandError(ExitStatus::kBadInput, path +
+                                                      ": registers no key-event routine, so a bomb run drives "
+                                                      "nothing (bombrun plays to the bomb counter, Dropwatch.gau)");
+    }
     host.vars().set("L:Vq17_Nbr_Sum", 4.0);
     host.vars().set("L:Vq17_Interv_Sum", 1.5);
     std::printf("%s: %zu key-event routine(s) registered; stick of 4 bombs, 1.5 s apart\n", module.path().c_str(),
@@ -138,69 +122,300 @@ int bomb_run(const Options& options) {
     std::snprintf(label, sizeof label, "other event (%u)", other);
     print_counter(host, label);
     for (const bench::CalculatorError& error : calculator.errors()) std::printf("  refused: %s\n", error.what());
-    return calculator.errors().empty() ? 0 : 1;
+    return calculator.errors().empty() ? ExitStatus::kSuccess : ExitStatus::kFailed;
 }
 
-int validate(const Options& options) {
-    bench::validate::Options validation;
-    validation.pe = options.pe;
-#ifdef _WIN32
-    // The module is the PE: its bitmaps are its own.
-    if (validation.pe.empty()) validation.pe = options.module;
-#endif
-    validation.seed = options.seed;
-    const bench::validate::Report report = bench::validate::validate_module(options.module, validation);
-    report.print(stdout);
-    if (!options.json.empty()) {
-        std::FILE* file = std::fopen(options.json.c_str(), "wb");
-        const std::string text = report.json();
-        if (file == nullptr || std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
-            std::fprintf(stderr, "gaugebench: cannot write %s\n", options.json.c_str());
-            if (file != nullptr) std::fclose(file);
-            return 1;
-        }
-        std::fclose(file);
+Command add_bombrun(CLI::App& app) {
+    auto module = std::make_shared<std::string>();
+    CLI::App* command = app.add_subcommand(
+        "bombrun", "Play a short bomb run of key events to a bomb counter module, printing its variables");
+    command->add_option("module", *module, "the bomb counter module (Dropwatch.gau)")
+        ->required()
+        ->type_name("<module>");
+    return {command, [module] { return bomb_run(*module); }};
+}
+
+// --- validate -----------------------------------------------------------------------------------------
+
+struct ValidateOptions {
+    std::string module;
+    std::string pe;
+    std::string json;
+    uint64_t seed = bench::validate::kDefaultSeed;
+    bool require_bitmaps = false;
+};
+
+#ifndef _WIN32
+bool is_pe_file(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    char magic[2] = {};
+    return file.read(magic, 2) && magic[0] == 'M' && magic[1] == 'Z';
+}
+
+// The PE build of a Linux twin: a file of the same name starting "MZ" in a
+// sibling of the twin's directory (build/linux/X.gau -> build/win/X.gau).
+std::string pe_beside(const std::string& module) {
+    const fs::path twin(module);
+    const fs::path dir = twin.has_parent_path() ? twin.parent_path() : fs::path(".");
+    const fs::path parent = (dir / "..").lexically_normal();
+    std::error_code error;
+    std::vector<fs::path> found;
+    fs::directory_iterator entry(parent, fs::directory_options::skip_permission_denied, error);
+    // A crowded parent is no build tree: a bounded look, not a search.
+    for (int seen = 0; !error && entry != fs::directory_iterator() && seen < 256; entry.increment(error), ++seen) {
+        std::error_code ignored;
+        if (!entry->is_directory(ignored) || fs::equivalent(entry->path(), dir, ignored)) continue;
+        const fs::path candidate = entry->path() / twin.filename();
+        if (is_pe_file(candidate)) found.push_back(candidate.lexically_normal());
     }
-    return report.failed() ? 1 : 0;
+    std::sort(found.begin(), found.end());
+    return found.empty() ? std::string() : found.front().string();
+}
+#endif
+
+// --pe as given: a file, or a directory holding the module's namesake.
+std::string resolve_pe(const ValidateOptions& options) {
+    if (options.pe.empty()) {
+#ifdef _WIN32
+        return options.module;  // the module is the PE: its bitmaps are its own
+#else
+        std::error_code error;
+        if (!fs::is_regular_file(options.module, error)) return {};
+        const std::string found = pe_beside(options.module);
+        if (!found.empty()) {
+            std::fprintf(stderr,
+                         "gaugebench validate: bitmaps from %s (the PE build beside the module; --pe names "
+                         "another)\n",
+                         found.c_str());
+        }
+        return found;
+#endif
+    }
+    std::error_code error;
+    if (fs::is_directory(options.pe, error))
+        return (fs::path(options.pe) / fs::path(options.module).filename()).string();
+    return options.pe;
+}
+
+ExitStatus validate(const ValidateOptions& options) {
+    check_json_path(options.json);
+    bench::validate::Options validation;
+    validation.pe = resolve_pe(options);
+    validation.seed = options.seed;
+    bench::validate::Report report = bench::validate::validate_module(options.module, validation);
+    using bench::validate::Check;
+    using bench::validate::Status;
+    if (options.require_bitmaps && report.check(Check::kBitmaps).status() == Status::kSkip) {
+        report.fail(Check::kBitmaps, "", "", "", "no PE with the module's bitmaps was found (--require-bitmaps)");
+    }
+    if (!options.json.empty()) write_text(options.json, report.json());
+    const bench::validate::CheckResult& loads = report.check(Check::kModuleLoads);
+    if (loads.status() == Status::kFail) {
+        // Nothing else could be checked: one line, not a table of skips.
+        const std::string reason = loads.findings.empty() ? "it does not load" : loads.findings.front().message;
+        std::error_code error;
+        throw CommandError(ExitStatus::kBadInput,
+                           fs::exists(options.module, error) ? reason + ": not a gauge module" : reason);
+    }
+    if (options.json != "-") report.print(stdout);
+    return report.failed() ? ExitStatus::kFailed : ExitStatus::kSuccess;
+}
+
+// Whole numbers in decimal or 0x hexadecimal, never negative.
+CLI::Validator seed_check() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+            const std::string digits = hex ? text.substr(2) : text;
+            const char* allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+            const bool whole = !digits.empty() && digits.find_first_not_of(allowed) == std::string::npos;
+            const bool fits = whole && (hex ? digits.size() <= 16 : digits.size() < 20);
+            return fits ? std::string() : "takes a whole number from 0 (decimal or 0x...), not '" + text + "'";
+        },
+        "");
+}
+
+Command add_validate(CLI::App& app) {
+    auto options = std::make_shared<ValidateOptions>();
+    CLI::App* command = app.add_subcommand(
+        "validate",
+        "Check a module as plug-in validators do: records, lifecycle, hostile inputs, allocations and "
+        "floating-point state in every module call; exit status 1 when a check fails");
+    command->add_option("module", options->module, "the gauge module (.gau) built for this platform")
+        ->required()
+        ->type_name("<module>");
+    command
+        ->add_option("--pe", options->pe,
+                     "the PE build carrying the module's bitmaps, or a directory holding it under the module's "
+                     "name (default on Linux: a PE of that name in a directory beside the module's)")
+        ->type_name("<file|dir>");
+    add_json_option(*command, options->json, "also write the report as JSON ('-': on stdout, instead of the table)");
+    command->add_option("--seed", options->seed, "seed of the random inputs (the report names it)")
+        ->type_name("<n>")
+        ->check(seed_check());
+    command->add_flag("--require-bitmaps", options->require_bitmaps,
+                      "fail the bitmap check (KV014) when no PE with the bitmaps is found, instead of skipping it");
+    return {command, [options] { return validate(*options); }};
+}
+
+// --- the command line ---------------------------------------------------------------------------------
+
+constexpr const char* kExitStatuses =
+    "Exit status: 0 success; 1 a check or a scenario failed; 2 a usage error; 3 an input that could not be\n"
+    "read or is not what it claims to be (or an output that could not be written).\n";
+
+const CLI::App* find_command(const CLI::App& app, const std::string& name) {
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+        if (command->check_name(name)) return command;
+    }
+    return nullptr;
+}
+
+std::vector<std::string> command_names(const CLI::App& app) {
+    std::vector<std::string> names;
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+        names.push_back(command->get_name());
+    }
+    return names;
+}
+
+int usage_error(const std::string& where, const std::string& message, const std::string& help_for) {
+    std::fprintf(stderr, "%s: %s\nrun '%s --help' for help\n", where.c_str(), message.c_str(), help_for.c_str());
+    return static_cast<int>(ExitStatus::kUsage);
+}
+
+std::string unknown_command(const CLI::App& app, const std::string& word) {
+    std::string message = "unknown command '" + word + "'";
+    const std::string near = gaugebench::nearest(word, command_names(app));
+    if (!near.empty()) message += "; did you mean '" + near + "'?";
+    return message;
+}
+
+// Why the arguments left over were not taken, in the command's words.
+std::string explain_extras(const CLI::App& app, const CLI::App& command) {
+    const std::vector<std::string> extras = command.remaining();
+    if (extras.empty()) return "unexpected arguments";
+    const std::string& first = extras.front();
+    if (first.size() < 2 || first[0] != '-') return "unexpected argument '" + first + "'";
+    const std::string name = first.substr(0, first.find('='));
+    auto option_names = [](const CLI::App& of) {
+        std::vector<std::string> names;
+        for (const CLI::Option* option : of.get_options()) {
+            for (const std::string& long_name : option->get_lnames()) names.push_back("--" + long_name);
+            for (const std::string& short_name : option->get_snames()) names.push_back("-" + short_name);
+        }
+        return names;
+    };
+    if (&command != &app) {
+        std::vector<std::string> takers;
+        for (const CLI::App* other : app.get_subcommands([](const CLI::App*) { return true; })) {
+            const std::vector<std::string> names = option_names(*other);
+            if (std::find(names.begin(), names.end(), name) != names.end()) takers.push_back(other->get_name());
+        }
+        if (!takers.empty()) {
+            std::string who = takers.front();
+            for (size_t i = 1; i < takers.size(); ++i) who += (i + 1 == takers.size() ? " and " : ", ") + takers[i];
+            return command.get_name() + " takes no option " + name + " (" + who +
+                   (takers.size() == 1 ? " does)" : " do)");
+        }
+    }
+    std::string message = "unknown option '" + name + "'";
+    const std::string near = gaugebench::nearest(name, option_names(command));
+    if (!near.empty()) message += "; did you mean '" + near + "'?";
+    return message;
+}
+
+// A required argument that is missing, named as the help names it.
+std::string explain_missing(const CLI::App& command, const std::string& fallback) {
+    for (const CLI::Option* option : command.get_options()) {
+        if (!option->get_required() || option->count() != 0) continue;
+        if (option->get_positional()) return "missing " + option->get_type_name() + ": " + option->get_description();
+        return "missing " + option->get_name(false, true) + " " + option->get_type_name() + ": " +
+               option->get_description();
+    }
+    return fallback;
+}
+
+// An option given without its value.
+std::string explain_mismatch(const CLI::App& command, const std::string& fallback) {
+    const std::string name = fallback.substr(0, fallback.find(':'));
+    const CLI::Option* option = command.get_option_no_throw(name);
+    if (option == nullptr || option->get_positional()) return fallback;
+    std::string message = option->get_name(false, true) + " needs a value, " + option->get_type_name();
+    if (option->check_lname("json")) message += " ('-' for stdout)";
+    return message;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string command = argc >= 2 ? argv[1] : "";
-    if (command == "render" || command == "scenario") {
-        try {
-            return command == "render" ? panel_commands::render(argc - 1, argv + 1)
-                                       : panel_commands::scenario(argc - 1, argv + 1);
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "gaugebench: %s\n", error.what());
-            return 1;
-        }
+    CLI::App app("gaugebench: the bench host of the Korvane gauge modules", "gaugebench");
+    app.set_version_flag("--version", std::string("gaugebench ") + kKorvaneVersion);
+    app.footer(kExitStatuses);
+    gaugebench::Commands commands;
+    commands.push_back(add_list(app));
+    commands.push_back(add_bombrun(app));
+    commands.push_back(add_validate(app));
+    panel_commands::add(app, commands);
+    fly_command::add(app, commands);
+    // Listed for the help; main() answers it before parsing.
+    app.add_subcommand("help", "Print this help, or a command's: gaugebench help <command>")->allow_extras();
+
+    if (argc < 2) {
+        std::fputs(app.help().c_str(), stderr);
+        return static_cast<int>(ExitStatus::kUsage);
     }
-    if (command == "fly") {
-#ifdef _WIN32
-        std::fprintf(stderr, "gaugebench: fly runs JSBSim beside the Linux build only\n");
-        return 2;
-#else
-        try {
-            return fly_command::fly(argc - 1, argv + 1);
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "gaugebench: %s\n", error.what());
-            return 1;
+    const std::string first = argv[1];
+    // "help <command>" before the parser, which would take the word for the
+    // command itself.
+    if (first == "help") {
+        if (argc > 3) return usage_error("gaugebench help", "takes one command at most", "gaugebench");
+        if (argc == 2) {
+            std::fputs(app.help().c_str(), stdout);
+            return 0;
         }
-#endif
+        const CLI::App* topic = find_command(app, argv[2]);
+        if (topic == nullptr) return usage_error("gaugebench help", unknown_command(app, argv[2]), "gaugebench");
+        std::fputs(topic->help("gaugebench").c_str(), stdout);
+        return 0;
     }
-    Options options;
-    if (!parse(argc, argv, options)) return usage();
+    if (!first.empty() && first[0] != '-' && find_command(app, first) == nullptr) {
+        return usage_error("gaugebench", unknown_command(app, first), "gaugebench");
+    }
     try {
-        if (options.command == "bombrun") return bomb_run(options);
-        if (options.command == "validate") return validate(options);
-        bench::Host host;
-        bench::Module module(host, options.module, options.pe);
-        listing::print_module(stdout, host, module, options.scale);
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "gaugebench: %s\n", error.what());
-        return 1;
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& call) {
+        return app.exit(call);
+    } catch (const CLI::CallForAllHelp& call) {
+        return app.exit(call);
+    } catch (const CLI::CallForVersion& call) {
+        return app.exit(call);
+    } catch (const CLI::ParseError& error) {
+        const std::vector<CLI::App*> parsed = app.get_subcommands();
+        const CLI::App& command = parsed.empty() ? app : *parsed.front();
+        const std::string where = parsed.empty() ? "gaugebench" : "gaugebench " + command.get_name();
+        std::string message = error.what();
+        if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) message = explain_extras(app, command);
+        if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) message = explain_missing(command, message);
+        if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) message = explain_mismatch(command, message);
+        return usage_error(where, message, where);
     }
-    return 0;
+
+    const std::vector<CLI::App*> parsed = app.get_subcommands();
+    if (parsed.empty()) {
+        std::fputs(app.help().c_str(), stderr);
+        return static_cast<int>(ExitStatus::kUsage);
+    }
+    for (const Command& command : commands) {
+        if (command.app != parsed.front()) continue;
+        try {
+            return static_cast<int>(command.run());
+        } catch (const std::exception& error) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "gaugebench %s: %s\n", command.app->get_name().c_str(),
+                         gaugebench::message_of(error).c_str());
+            return static_cast<int>(gaugebench::exit_status_of(error));
+        }
+    }
+    return static_cast<int>(ExitStatus::kUsage);
 }

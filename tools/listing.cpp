@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "host/instance.h"
 #include "host/mouse.h"
 
@@ -99,42 +101,97 @@ std::string shows(const bench::ElementState& s) {
 
 }  // namespace
 
-void print_module(std::FILE* out, bench::Host& host, const bench::Module& module, double scale) {
-    const LINKAGE_HEADER* linkage = module.linkage();
-    std::fprintf(out, "%s: module id 0x%X, version 0x%X, %zu gauges\n", module.path().c_str(), linkage->module_id,
-                 linkage->module_version, module.gauges().size());
-    for (size_t index = 0; index < module.gauges().size(); ++index) {
-        GAUGEHDR* gauge = module.gauges()[index];
-        std::fprintf(out, "\n[%zu] \"%s\" header %u, %u mm\n", index,
-                     gauge->gauge_name != nullptr ? gauge->gauge_name : "(no name)", gauge->header_version,
-                     gauge->size_x_mm);
+ModuleListing list_module(bench::Host& host, const bench::Module& module, double scale) {
+    ModuleListing listing;
+    listing.path = module.path();
+    listing.module_id = module.linkage()->module_id;
+    listing.module_version = module.linkage()->module_version;
+    for (GAUGEHDR* gauge : module.gauges()) {
+        GaugeListing& entry = listing.gauges.emplace_back();
+        entry.name = gauge->gauge_name != nullptr ? gauge->gauge_name : "(no name)";
+        entry.header_version = gauge->header_version;
+        entry.size_mm = gauge->size_x_mm;
         try {
             bench::GaugeInstance instance(host, module, gauge, scale);
             instance.setup();
             instance.update();
-            std::fprintf(out, "  elements after set-up and one update (drawing order):\n");
             for (const bench::ElementState& state : instance.elements()) {
-                std::fprintf(out, "    %*s%s\n", 2 * state.depth, "", records(state.element).c_str());
-                std::fprintf(out, "    %*s  shows: %s\n", 2 * state.depth, "", shows(state).c_str());
+                entry.elements.push_back({state.depth, kind_name(state.type), state.resource_id, state.visible,
+                                          records(state.element), shows(state)});
             }
             const std::string boxes = instance.mouse_layout().describe();
-            std::fprintf(out, "  mouse areas (bitmap pixels):\n");
             size_t start = 0;
             while (start < boxes.size()) {
                 const size_t end = boxes.find('\n', start);
-                std::fprintf(out, "    %s\n", boxes.substr(start, end - start).c_str());
+                entry.mouse_areas.push_back(boxes.substr(start, end - start));
                 if (end == std::string::npos) break;
                 start = end + 1;
             }
         } catch (const std::exception& error) {
-            std::fprintf(out, "  cannot be shown: %s\n", error.what());
+            entry.error = error.what();
         }
     }
-    if (!host.key_log().empty()) {
+    listing.key_events = host.key_log();
+    return listing;
+}
+
+void print(std::FILE* out, const ModuleListing& listing) {
+    std::fprintf(out, "%s: module id 0x%X, version 0x%X, %zu gauges\n", listing.path.c_str(), listing.module_id,
+                 listing.module_version, listing.gauges.size());
+    for (size_t index = 0; index < listing.gauges.size(); ++index) {
+        const GaugeListing& gauge = listing.gauges[index];
+        std::fprintf(out, "\n[%zu] \"%s\" header %u, %u mm\n", index, gauge.name.c_str(), gauge.header_version,
+                     gauge.size_mm);
+        if (!gauge.error.empty()) {
+            std::fprintf(out, "  cannot be shown: %s\n", gauge.error.c_str());
+            continue;
+        }
+        std::fprintf(out, "  elements after set-up and one update (drawing order):\n");
+        for (const ElementListing& element : gauge.elements) {
+            std::fprintf(out, "    %*s%s\n", 2 * element.depth, "", element.records.c_str());
+            std::fprintf(out, "    %*s  shows: %s\n", 2 * element.depth, "", element.shows.c_str());
+        }
+        std::fprintf(out, "  mouse areas (bitmap pixels):\n");
+        for (const std::string& area : gauge.mouse_areas) std::fprintf(out, "    %s\n", area.c_str());
+    }
+    if (!listing.key_events.empty()) {
         std::fprintf(out, "\nkey events sent by the gauges:");
-        for (const bench::KeyEvent& event : host.key_log()) std::fprintf(out, " %u=%u", event.id, event.value);
+        for (const bench::KeyEvent& event : listing.key_events) std::fprintf(out, " %u=%u", event.id, event.value);
         std::fprintf(out, "\n");
     }
+}
+
+std::string json(const ModuleListing& listing) {
+    using nlohmann::ordered_json;
+    ordered_json gauges = ordered_json::array();
+    for (const GaugeListing& gauge : listing.gauges) {
+        ordered_json elements = ordered_json::array();
+        for (const ElementListing& element : gauge.elements) {
+            elements.push_back({{"depth", element.depth},
+                                {"kind", element.kind},
+                                {"bitmap", element.bitmap},
+                                {"visible", element.visible},
+                                {"records", element.records},
+                                {"shows", element.shows}});
+        }
+        ordered_json entry = {{"name", gauge.name},
+                              {"header_version", gauge.header_version},
+                              {"size_mm", gauge.size_mm},
+                              {"elements", std::move(elements)},
+                              {"mouse_areas", gauge.mouse_areas}};
+        if (!gauge.error.empty()) entry["error"] = gauge.error;
+        gauges.push_back(std::move(entry));
+    }
+    ordered_json events = ordered_json::array();
+    for (const bench::KeyEvent& event : listing.key_events)
+        events.push_back({{"id", event.id}, {"value", event.value}});
+    const ordered_json document = {{"module", listing.path},
+                                   {"module_id", listing.module_id},
+                                   {"module_version", listing.module_version},
+                                   {"gauges", std::move(gauges)},
+                                   {"key_events", std::move(events)}};
+    // Names come from the module's bytes: one that is no UTF-8 still gives JSON.
+    return document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace listing

@@ -1,20 +1,31 @@
 #include "tools/panel_commands.h"
 
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
+#include <functional>
+#include <memory>
+#include <stdexcept>
 #include <string>
-#include <system_error>
+#include <utility>
 
 #include "host/host.h"
+#include "host/instance.h"
 #include "host/panel.h"
 #include "host/panel_config.h"
 #include "host/scenario.h"
 #include "render/renderer.h"
 #include "tools/flight_state.h"
+#include "tools/progress.h"
 
 namespace panel_commands {
 namespace {
+
+using gaugebench::CommandError;
+using gaugebench::ExitStatus;
+using gaugebench::Progress;
 
 // Updates run before the picture, so that needles limited to a few degrees
 // per update have settled on the cruise's readings.
@@ -27,117 +38,184 @@ struct Options {
     bench::ModulePaths paths;
     double scale = 1.0;
     unsigned updates = kSettleUpdates;
-    unsigned progress = 100;
+    Progress::Mode progress = Progress::Mode::kAuto;
 };
 
-// Modules are looked for beside the program unless told otherwise.
-std::string program_dir() {
-    std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : self.parent_path().string();
+// Options both commands take: where the modules and their bitmaps are.
+void add_module_paths(CLI::App& command, Options& options) {
+    options.paths.module_dir = gaugebench::program_dir();
+    command
+        .add_option("--modules", options.paths.module_dir,
+                    "directory of the modules the panel names, <dir>/<Name>.gau (default: beside gaugebench)")
+        ->type_name("<dir>");
+    command.add_option("--pe", options.paths.pe_dir, "directory of the modules' PE builds, which carry the bitmaps")
+        ->type_name("<dir>");
+    gaugebench::add_progress_options(command, options.progress);
 }
 
-bool number(const char* text, double low, double high, double& out) {
-    char* end = nullptr;
-    out = std::strtod(text, &end);
-    return end != text && *end == '\0' && out >= low && out <= high;
+std::string mebibytes(double bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f MiB", bytes / (1024.0 * 1024.0));
+    return text;
 }
 
-// Reads the options shared by both commands; false (with a message) on a
-// bad or unknown one.
-bool parse(int argc, char** argv, bool render, Options& options) {
-    options.paths.module_dir = program_dir();
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool has_value = i + 1 < argc;
-        double value = 0.0;
-        if ((arg == "-o" || arg == "--output") && render && has_value) {
-            options.output = argv[++i];
-        } else if (arg == "--out" && !render && has_value) {
-            options.out_dir = argv[++i];
-        } else if (arg == "--modules" && has_value) {
-            options.paths.module_dir = argv[++i];
-        } else if (arg == "--pe" && has_value) {
-            options.paths.pe_dir = argv[++i];
-        } else if (arg == "--scale" && render && has_value) {
-            if (!number(argv[++i], 1e-3, bench::GaugeInstance::kMaxScale, options.scale)) {
-                std::fprintf(stderr, "gaugebench: --scale takes a number above 0 and at most 16\n");
-                return false;
-            }
-        } else if (arg == "--updates" && render && has_value) {
-            if (!number(argv[++i], 1.0, 100000.0, value) || value != static_cast<unsigned>(value)) {
-                std::fprintf(stderr, "gaugebench: --updates takes a whole number from 1\n");
-                return false;
-            }
-            options.updates = static_cast<unsigned>(value);
-        } else if (arg == "--progress" && !render && has_value) {
-            if (!number(argv[++i], 0.0, 1e9, value) || value != static_cast<unsigned>(value)) {
-                std::fprintf(stderr, "gaugebench: --progress takes a whole number of updates (0: quiet)\n");
-                return false;
-            }
-            options.progress = static_cast<unsigned>(value);
-        } else if (!arg.empty() && arg[0] != '-' && options.input.empty()) {
-            options.input = arg;
-        } else {
-            std::fprintf(stderr, "gaugebench: unknown or incomplete argument '%s'\n", arg.c_str());
-            return false;
-        }
-    }
-    if (options.input.empty() || (render && options.output.empty())) {
-        std::fprintf(stderr,
-                     "usage: gaugebench render <panel.cfg> -o <picture.png> [--scale s] [--updates n] "
-                     "[--modules dir] [--pe dir]\n"
-                     "       gaugebench scenario <file> [--out dir] [--progress n] [--modules dir] "
-                     "[--pe dir]\n");
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-int render(int argc, char** argv) {
-    Options options;
-    if (!parse(argc, argv, true, options)) return 2;
+ExitStatus render(const Options& options) {
+    gaugebench::check_output_file(options.output, "-o");
+    Progress progress(options.progress);
     bench::Host host;
+    gaugebench::check_input_file(options.input);
     bench::Panel panel(host, bench::PanelConfig::read_file(options.input), options.paths, options.scale);
+    if (panel.gauges().empty()) throw CommandError(ExitStatus::kBadInput, options.input + ": places no gauge");
+    check_picture_size(panel);
     flight_state::apply_cruise(host);
     panel.setup();
     for (unsigned i = 0; i < options.updates; ++i) {
+        progress.status("render: update " + std::to_string(i + 1) + " of " + std::to_string(options.updates));
         host.tick();
         panel.update();
     }
     render::PanelRenderer renderer(panel);
+    const double width = std::ceil(panel.picture_width());
+    const double height = std::ceil(panel.picture_height());
+    progress.status("render: drawing " + std::to_string(static_cast<long>(width)) + " x " +
+                        std::to_string(static_cast<long>(height)) + " pixels (" + mebibytes(width * height * 4.0) + ")",
+                    true);
     const render::Image picture = renderer.render();
+    progress.status("render: writing " + options.output, true);
     picture.write_png(options.output);
+    progress.clear();
     std::printf("%s: %zu gauges in %zu shown window%s, %d x %d pixels, after %u updates at cruise\n",
                 options.output.c_str(), panel.gauges().size(), panel.windows().size(),
                 panel.windows().size() == 1 ? "" : "s", picture.width(), picture.height(), options.updates);
-    return 0;
+    return ExitStatus::kSuccess;
 }
 
-int scenario(int argc, char** argv) {
-    Options options;
-    if (!parse(argc, argv, false, options)) return 2;
+// A stdio stream whose complete lines go to a function: the scenario runner
+// writes to stdio streams, and its lines must pass the progress line.
+class LineStream {
+public:
+    explicit LineStream(std::function<void(const std::string&)> sink) : sink_(std::move(sink)) {
+        cookie_io_functions_t functions{};
+        functions.write = &LineStream::write;
+        file_ = fopencookie(this, "w", functions);
+        if (file_ == nullptr) throw std::runtime_error("cannot make an output stream");
+        setvbuf(file_, nullptr, _IOLBF, 0);
+    }
+    ~LineStream() {
+        std::fclose(file_);
+        if (!pending_.empty()) sink_(pending_);
+    }
+    LineStream(const LineStream&) = delete;
+    LineStream& operator=(const LineStream&) = delete;
+
+    std::FILE* file() const { return file_; }
+
+private:
+    static ssize_t write(void* cookie, const char* data, size_t size) {
+        auto* self = static_cast<LineStream*>(cookie);
+        self->pending_.append(data, size);
+        size_t start = 0;
+        for (size_t end; (end = self->pending_.find('\n', start)) != std::string::npos; start = end + 1) {
+            self->sink_(self->pending_.substr(start, end - start));
+        }
+        self->pending_.erase(0, start);
+        return static_cast<ssize_t>(size);
+    }
+
+    std::function<void(const std::string&)> sink_;
+    std::string pending_;
+    std::FILE* file_ = nullptr;
+};
+
+ExitStatus scenario(const Options& options) {
+    if (!options.out_dir.empty()) gaugebench::check_output_dir(options.out_dir, "--out");
+    gaugebench::check_input_file(options.input);
     const bench::Scenario script = bench::Scenario::read_file(options.input);
     const std::string panel_path = script.panel_path();
     if (panel_path.empty()) {
-        std::fprintf(stderr, "gaugebench: %s names no panel (add a 'panel <panel.cfg>' line)\n", options.input.c_str());
-        return 1;
+        throw CommandError(ExitStatus::kBadInput, options.input + " names no panel (add a 'panel <panel.cfg>' line)");
     }
     bench::Host host;
     bench::Panel panel(host, bench::PanelConfig::read_file(panel_path), options.paths, script.scale());
+    check_picture_size(panel);
     render::PanelRenderer renderer(panel);
+    Progress progress(options.progress);
+    // The runner reports after every update; the progress line shows the
+    // latest report when it is due, and printed lines clear it first.
+    LineStream printed([&progress](const std::string& line) {
+        progress.clear();
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    });
+    LineStream reports([&progress](const std::string& line) { progress.status(line); });
     bench::ScenarioRunner runner(
-        panel, [&renderer](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
+        panel,
+        [&renderer](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
             (gauge != nullptr ? renderer.render(*gauge) : renderer.render()).write_png(path);
-        });
+        },
+        printed.file(), reports.file());
     runner.set_output_dir(options.out_dir);
-    runner.set_progress_every(options.progress);
-    runner.run(script);
+    runner.set_progress_every(1);
+    try {
+        runner.run(script);
+    } catch (const bench::ScenarioError& error) {
+        throw CommandError(ExitStatus::kFailed, error.what());
+    }
+    std::fflush(printed.file());
+    std::fflush(reports.file());
+    progress.clear();
     std::fprintf(stderr, "%s: %llu updates, %zu snapshots\n", options.input.c_str(),
                  static_cast<unsigned long long>(runner.updates_run()), runner.snapshots().size());
-    return 0;
+    for (const std::string& snapshot : runner.snapshots()) std::fprintf(stderr, "  wrote %s\n", snapshot.c_str());
+    return ExitStatus::kSuccess;
+}
+
+}  // namespace
+
+void check_picture_size(const bench::Panel& panel) {
+    const double width = std::ceil(panel.picture_width());
+    const double height = std::ceil(panel.picture_height());
+    const double bytes = width * height * 4.0;  // 32-bit pixels
+    if (bytes <= kMaxPictureBytes && width <= kMaxPictureSide && height <= kMaxPictureSide) return;
+    const double fits =
+        std::min({std::sqrt(kMaxPictureBytes / bytes), kMaxPictureSide / width, kMaxPictureSide / height});
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "at scale %g the panel would be %.0f x %.0f pixels (%s); a picture may take 1024 MiB and "
+                  "32767 pixels a side: use a scale of %.2f or less",
+                  panel.scale(), width, height, mebibytes(bytes).c_str(),
+                  std::floor(panel.scale() * fits * 100.0) / 100.0);
+    throw CommandError(ExitStatus::kUsage, text);
+}
+
+void add(CLI::App& app, gaugebench::Commands& commands) {
+    auto render_options = std::make_shared<Options>();
+    CLI::App* render_command = app.add_subcommand(
+        "render", "Draw a panel configuration's gauges after a few updates at a steady cruise (Linux build)");
+    render_command->add_option("panel", render_options->input, "the panel configuration")
+        ->required()
+        ->type_name("<panel.cfg>");
+    render_command->add_option("-o,--output", render_options->output, "the picture to write (PNG)")
+        ->required()
+        ->type_name("<picture.png>");
+    render_command->add_option("--scale", render_options->scale, "displayed size over the bitmaps' size (default 1)")
+        ->type_name("<s>")
+        ->check(gaugebench::number_within(1e-3, bench::GaugeInstance::kMaxScale, "a number from 0.001 to 16"));
+    render_command->add_option("--updates", render_options->updates, "updates before the picture (default 60)")
+        ->type_name("<n>")
+        ->check(gaugebench::whole_number_within(1, 100000, "a whole number from 1 to 100000"));
+    add_module_paths(*render_command, *render_options);
+    commands.push_back({render_command, [render_options] { return render(*render_options); }});
+
+    auto scenario_options = std::make_shared<Options>();
+    CLI::App* scenario_command = app.add_subcommand(
+        "scenario", "Run a scripted session (docs/scenarios.md) on the panel it names (Linux build)");
+    scenario_command->add_option("file", scenario_options->input, "the scenario")->required()->type_name("<file>");
+    scenario_command
+        ->add_option("--out", scenario_options->out_dir, "directory for the snapshots (default: the current one)")
+        ->type_name("<dir>");
+    add_module_paths(*scenario_command, *scenario_options);
+    commands.push_back({scenario_command, [scenario_options] { return scenario(*scenario_options); }});
 }
 
 }  // namespace panel_commands

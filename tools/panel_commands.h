@@ -1,13 +1,23 @@
 // gaugebench's panel commands: drawing a panel configuration at a steady
-// cruise, and running scripted sessions. Only the Linux twin draws; other
-// builds report the commands as unavailable.
+// cruise (`render`), and running scripted sessions (`scenario`). Only the
+// Linux twin draws; other builds report the commands as unavailable.
 #pragma once
+
+#include "tools/command_line.h"
+
+namespace bench {
+class Panel;
+}
 
 namespace panel_commands {
 
-// `gaugebench render ...` and `gaugebench scenario ...`; argv[0] is the
-// command word. Return the process exit code; errors are printed.
-int render(int argc, char** argv);
-int scenario(int argc, char** argv);
+void add(CLI::App& app, gaugebench::Commands& commands);
+
+// Refuses (a usage error naming the largest scale that fits) a panel whose
+// picture could not be held in memory: more than kMaxPictureBytes, or more
+// pixels a side than cairo draws.
+inline constexpr double kMaxPictureBytes = 1024.0 * 1024.0 * 1024.0;
+inline constexpr double kMaxPictureSide = 32767.0;
+void check_picture_size(const bench::Panel& panel);
 
 }  // namespace panel_commands

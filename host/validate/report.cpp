@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include <nlohmann/json.hpp>
+
+#include "korvane_version.h"
+
 namespace bench::validate {
 
 const char* status_name(Status status) {
@@ -118,55 +122,50 @@ void Report::print(std::FILE* out, size_t max_lines) const {
     std::fprintf(out, "%s\n", summary().c_str());
 }
 
-std::string json_string(std::string_view text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"': quoted += "\\\""; break;
-            case '\\': quoted += "\\\\"; break;
-            case '\n': quoted += "\\n"; break;
-            case '\r': quoted += "\\r"; break;
-            case '\t': quoted += "\\t"; break;
-            default:
-                if (byte < 0x20 || byte == 0x7F) {
-                    static constexpr char kHex[] = "0123456789abcdef";
-                    quoted += "\\u00";
-                    quoted += kHex[byte >> 4];
-                    quoted += kHex[byte & 0xF];
-                } else {
-                    quoted += c;
-                }
-        }
-    }
-    return quoted + "\"";
+namespace {
+
+// Gauge names and messages come from the module's bytes: a byte that is no
+// UTF-8 becomes U+FFFD rather than making the whole report unreadable.
+std::string dump(const nlohmann::ordered_json& value, int indent = -1) {
+    return value.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+}  // namespace
+
+std::string json_string(std::string_view text) { return dump(nlohmann::ordered_json(std::string(text))); }
+
 std::string Report::json() const {
-    std::string text = "{\n  \"module\": " + json_string(module) + ",\n  \"pe\": " + json_string(pe) +
-                       ",\n  \"seed\": " + std::to_string(seed) + ",\n  \"checks\": [";
-    for (size_t i = 0; i < checks_.size(); ++i) {
-        const CheckResult& result = checks_[i];
-        text += i == 0 ? "\n" : ",\n";
-        text += "    {\"id\": " + json_string(result.id) + ", \"name\": " + json_string(result.name) +
-                ", \"status\": " + json_string(status_name(result.status())) +
-                ", \"note\": " + json_string(result.note) +
-                ", \"finding_count\": " + std::to_string(result.finding_count) + ", \"findings\": [";
-        for (size_t j = 0; j < result.findings.size(); ++j) {
-            const Finding& finding = result.findings[j];
-            text += j == 0 ? "\n" : ",\n";
-            text += "      {\"severity\": " + json_string(status_name(finding.severity)) +
-                    ", \"gauge\": " + json_string(finding.gauge) + ", \"element\": " + json_string(finding.element) +
-                    ", \"field\": " + json_string(finding.field) + ", \"message\": " + json_string(finding.message) +
-                    "}";
+    using nlohmann::ordered_json;
+    ordered_json checks = ordered_json::array();
+    for (const CheckResult& result : checks_) {
+        ordered_json findings = ordered_json::array();
+        for (const Finding& finding : result.findings) {
+            findings.push_back({{"severity", status_name(finding.severity)},
+                                {"gauge", finding.gauge},
+                                {"element", finding.element},
+                                {"field", finding.field},
+                                {"message", finding.message}});
         }
-        text += result.findings.empty() ? "]}" : "\n    ]}";
+        checks.push_back({{"id", result.id},
+                          {"name", result.name},
+                          {"status", status_name(result.status())},
+                          {"note", result.note},
+                          {"finding_count", result.finding_count},
+                          {"findings", std::move(findings)}});
     }
-    text += "\n  ],\n  \"summary\": {\"pass\": " + std::to_string(count(Status::kPass)) +
-            ", \"fail\": " + std::to_string(count(Status::kFail)) +
-            ", \"warn\": " + std::to_string(count(Status::kWarn)) +
-            ", \"skip\": " + std::to_string(count(Status::kSkip)) + "}\n}\n";
-    return text;
+    const ordered_json report = {
+        {"version", kKorvaneVersion},
+        {"module", module},
+        {"pe", pe},
+        {"seed", seed},
+        {"checks", std::move(checks)},
+        {"summary",
+         {{"pass", count(Status::kPass)},
+          {"fail", count(Status::kFail)},
+          {"warn", count(Status::kWarn)},
+          {"skip", count(Status::kSkip)}}},
+    };
+    return dump(report, 2) + "\n";
 }
 
 }  // namespace bench::validate

@@ -266,18 +266,24 @@ void reload_cycles(Report& report, const std::string& path, const Options& optio
     }
 }
 
-}  // namespace
+// Why the PE named for the bitmaps cannot serve (empty: it can, or none is
+// named). Read up front: a bad PE is the bitmap check's failure alone, while
+// the module loads and every other check runs without it.
+std::string pe_fault(const std::string& pe) {
+    if (pe.empty()) return {};
+    try {
+        PeImage::read_file(pe);
+    } catch (const PeError& error) {
+        return error.what();
+    }
+    return {};
+}
 
-Report validate_module(const std::string& path, const Options& options) {
-    Report report;
-    report.module = path;
-    report.pe = options.pe;
-    report.seed = options.seed;
+void validate_loaded(Report& report, const std::string& path, const Options& options) {
     std::mt19937_64 random(options.seed);
-
     VariableGuard guard(report);
     std::vector<Observation> reference;
-    if (!first_load(report, path, options, guard, reference)) return report;
+    if (!first_load(report, path, options, guard, reference)) return;
     abuse(report, path, options, guard, random);
     reload_cycles(report, path, options, guard);
 
@@ -293,6 +299,25 @@ Report validate_module(const std::string& path, const Options& options) {
                     std::string("the script failed after a reload: ") + error.what());
     }
     restore_fp_control(report, before, "the behaviour script after a reload");
+}
+
+}  // namespace
+
+Report validate_module(const std::string& path, const Options& options) {
+    Report report;
+    report.module = path;
+    report.pe = options.pe;
+    report.seed = options.seed;
+    const std::string bad_pe = pe_fault(options.pe);
+    if (bad_pe.empty()) {
+        validate_loaded(report, path, options);
+    } else {
+        Options without_pe = options;
+        without_pe.pe.clear();
+        validate_loaded(report, path, without_pe);
+        report.fail(Check::kBitmaps, "", "", "", "the PE named for the bitmaps cannot be used: " + bad_pe);
+        report.ran(Check::kBitmaps, "bitmaps unchecked");
+    }
     return report;
 }
 

@@ -36,7 +36,8 @@ struct Options {
 
 // Validates the module at `path`. A module that cannot be loaded fails
 // KV000 (KV001 for a gauge table without its end) and every other check is
-// skipped.
+// skipped; a PE in `options.pe` that cannot be read fails KV014 alone, and
+// the other checks run without bitmaps.
 Report validate_module(const std::string& path, const Options& options);
 
 }  // namespace bench::validate

@@ -1,0 +1,59 @@
+# gaugebench's command line, one row a case: expected exit status | a regular
+# expression the output (stdout and stderr together) must match | arguments
+# (a row holds no ';': '.' stands for one in an expression).
+# In the arguments {M} is the build tree (the modules), {S} the source tree,
+# {T} a scratch directory holding empty.gau (an empty file) and big.cfg (a
+# panel too large to draw at scale 2); LIBC names a shared library that is
+# no gauge module.
+# cmake -DGAUGEBENCH=<program> -DM=<dir> -DS=<dir> -DT=<dir> -DLIBC=<file> -DVERSION=<x.y.z> -P command_line.cmake
+set(rows
+  "0|Usage: gaugebench .*Exit status: 0 success|--help"
+  "0|Usage: gaugebench |-h"
+  "0|Subcommands:.*validate|help"
+  "0|Usage: gaugebench validate .*--require-bitmaps|validate --help"
+  "0|Usage: gaugebench render .*-o,--output|help render"
+  "0|^gaugebench ${VERSION}\n$|--version"
+  "2|unknown command 'lst'. did you mean 'list'\\?|lst"
+  "2|unknown option '--jsn'. did you mean '--json'\\?|validate {M}/Korvane.gau --jsn r.json"
+  "2|bombrun takes no option --json \\(list and validate do\\)|bombrun {M}/Dropwatch.gau --json r.json"
+  "2|--scale: takes a number from 0.001 to 16, not '20'|list {M}/Korvane.gau --scale 20"
+  "2|render: missing -o,--output <picture.png>|render {S}/panel/panel.cfg"
+  "2|-o names a directory|render {S}/panel/panel.cfg -o {T}"
+  "2|--out names a file|scenario {S}/scenarios/takeoff.txt --out {T}/empty.gau"
+  "2|fly: missing --out|fly {S}/fdm/scripts/takeoff.xml"
+  "3|^gaugebench validate: [^\n]*missing.gau: file not found\n$|validate {M}/missing.gau"
+  "3|^gaugebench validate: [^\n]*too short[^\n]*: not a gauge module\n$|validate {T}/empty.gau"
+  "3|^gaugebench validate: [^\n]*Is a directory[^\n]*: not a gauge module\n$|validate {T}"
+  "3|^gaugebench validate: [^\n]*no exported Linkage: not a gauge module\n$|validate ${LIBC}"
+  "3|is a directory, not a file|render {T} -o {T}/panel.png"
+  "3|places no gauge|render {T}/empty.gau -o {T}/panel.png"
+  "3|registers no key-event routine|bombrun {M}/Korvane.gau"
+  "2|40000 x 40000 pixels .*a picture may take 1024 MiB|render {T}/big.cfg -o {T}/big.png --scale 2 --modules {M}"
+  "1|KV000  pass.*KV014  fail .*the PE named for the bitmaps cannot be used.*KV101  pass|validate {M}/Dropwatch.gau --pe {T}/empty.gau"
+  "1|KV014  fail|validate {M}/FaultyBitmap.gau --require-bitmaps"
+  "0|\"key_events\": |list {M}/Dropwatch.gau --json -"
+)
+
+file(MAKE_DIRECTORY ${T})
+file(WRITE ${T}/empty.gau "")
+file(WRITE ${T}/big.cfg "[Window00]\nsize_mm=20000,20000\nvisible=1\ngauge00=Korvane!Airspeed, 40, 30, 220\n")
+set(failures "")
+foreach(row IN LISTS rows)
+  string(REGEX MATCH "^([0-9]+)\\|(.*)\\|([^|]*)$" matched "${row}")
+  set(expect_exit "${CMAKE_MATCH_1}")
+  set(expect_output "${CMAKE_MATCH_2}")
+  set(arguments "${CMAKE_MATCH_3}")
+  string(REPLACE "{M}" "${M}" arguments "${arguments}")
+  string(REPLACE "{S}" "${S}" arguments "${arguments}")
+  string(REPLACE "{T}" "${T}" arguments "${arguments}")
+  separate_arguments(arguments UNIX_COMMAND "${arguments}")
+  execute_process(COMMAND ${GAUGEBENCH} ${arguments} WORKING_DIRECTORY ${T}
+    RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT "${status}" STREQUAL "${expect_exit}" OR NOT output MATCHES "${expect_output}")
+    string(APPEND failures "\ngaugebench ${arguments}\n  exit ${status}, expected ${expect_exit}; "
+                           "output should match '${expect_output}':\n${output}")
+  endif()
+endforeach()
+if(failures)
+  message(FATAL_ERROR "${failures}")
+endif()

@@ -1,0 +1,150 @@
+#include "tools/command_line.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
+#include <system_error>
+
+#include "host/calculator.h"
+#include "host/dib.h"
+#include "host/module.h"
+#include "host/mouse.h"
+#include "host/panel.h"
+#include "host/panel_config.h"
+#include "host/pe_image.h"
+#include "host/scenario.h"
+#ifndef _WIN32
+#include "flightmodel/jsbsim.h"
+#include "render/image.h"
+#endif
+
+namespace gaugebench {
+namespace fs = std::filesystem;
+
+ExitStatus exit_status_of(const std::exception& error) {
+    if (const auto* command = dynamic_cast<const CommandError*>(&error)) return command->status();
+    // Files that are not what they claim: modules, PE files, bitmaps, panel
+    // configurations, scenarios (their parse; a run that fails is reported
+    // by the command as a failure), mouse lists of a module.
+    if (dynamic_cast<const bench::ModuleError*>(&error) != nullptr || dynamic_cast<const bench::PeError*>(&error) ||
+        dynamic_cast<const bench::DibError*>(&error) || dynamic_cast<const bench::PanelConfigError*>(&error) ||
+        dynamic_cast<const bench::ScenarioError*>(&error) || dynamic_cast<const bench::PanelError*>(&error) ||
+        dynamic_cast<const bench::MouseListError*>(&error) || dynamic_cast<const fs::filesystem_error*>(&error)) {
+        return ExitStatus::kBadInput;
+    }
+#ifndef _WIN32
+    // A script JSBSim cannot fly, or a picture that cannot be made or written.
+    if (dynamic_cast<const flightmodel::FlightModelError*>(&error) || dynamic_cast<const render::RenderError*>(&error))
+        return ExitStatus::kBadInput;
+#endif
+    // A calculator program the host refused, memory running out, anything
+    // else: the work did not succeed.
+    return ExitStatus::kFailed;
+}
+
+std::string message_of(const std::exception& error) {
+    if (const auto* file = dynamic_cast<const fs::filesystem_error*>(&error)) {
+        return file->path1().string() + ": " + file->code().message();
+    }
+    if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return "out of memory";
+    return error.what();
+}
+
+namespace {
+
+// Optimal string alignment distance: a swap of two neighbours counts one.
+size_t distance(std::string_view a, std::string_view b) {
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+}  // namespace
+
+std::string nearest(std::string_view word, const std::vector<std::string>& candidates) {
+    std::string best;
+    size_t best_distance = 0;
+    for (const std::string& candidate : candidates) {
+        // A typed beginning ("val", "--req") names the word it begins.
+        const size_t d = word.size() >= 3 && candidate.starts_with(word) ? 1 : distance(word, candidate);
+        if (best.empty() || d < best_distance) {
+            best = candidate;
+            best_distance = d;
+        }
+    }
+    // Two edits at most, and fewer than half the word: "ls" is no "list".
+    const size_t allowed = std::min<size_t>(2, (word.size() + 1) / 2);
+    return !best.empty() && best_distance <= allowed ? best : std::string();
+}
+
+void check_output_file(const std::string& path, const std::string& option) {
+    std::error_code error;
+    if (fs::is_directory(path, error)) {
+        throw CommandError(ExitStatus::kUsage, option + " names a directory (" + path + "): give a file name in it");
+    }
+    const fs::path parent = fs::path(path).parent_path();
+    if (!parent.empty() && !fs::is_directory(parent, error)) {
+        throw CommandError(ExitStatus::kUsage, option + " " + path + ": there is no directory " + parent.string());
+    }
+}
+
+void check_output_dir(const std::string& path, const std::string& option) {
+    std::error_code error;
+    if (fs::exists(path, error) && !fs::is_directory(path, error)) {
+        throw CommandError(ExitStatus::kUsage, option + " names a file (" + path + "), not a directory");
+    }
+}
+
+void check_input_file(const std::string& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (!fs::exists(status)) throw CommandError(ExitStatus::kBadInput, path + ": file not found");
+    if (fs::is_directory(status)) throw CommandError(ExitStatus::kBadInput, path + ": is a directory, not a file");
+}
+
+std::string program_dir() {
+#ifdef _WIN32
+    return ".";
+#else
+    std::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    return error ? std::string(".") : self.parent_path().string();
+#endif
+}
+
+namespace {
+
+CLI::Validator number_check(double low, double high, const std::string& what, bool whole) {
+    return CLI::Validator(
+        [=](std::string& text) -> std::string {
+            char* end = nullptr;
+            const double value = std::strtod(text.c_str(), &end);
+            const bool number = !text.empty() && end != text.c_str() && *end == '\0';
+            if (number && value >= low && value <= high && (!whole || value == std::floor(value))) return {};
+            return "takes " + what + ", not '" + text + "'";
+        },
+        "");
+}
+
+}  // namespace
+
+CLI::Validator number_within(double low, double high, const std::string& what) {
+    return number_check(low, high, what, false);
+}
+
+CLI::Validator whole_number_within(double low, double high, const std::string& what) {
+    return number_check(low, high, what, true);
+}
+
+}  // namespace gaugebench

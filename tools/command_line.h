@@ -1,0 +1,68 @@
+// gaugebench's command line: its exit statuses, the errors a command throws
+// to choose one, and the checks of paths every command shares.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <exception>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace gaugebench {
+
+// The process's exit status; README.md documents the same table.
+enum class ExitStatus : int {
+    kSuccess = 0,
+    kFailed = 1,    // a check or a scenario failed
+    kUsage = 2,     // the command line is wrong, or asks what this build cannot do
+    kBadInput = 3,  // a file could not be read or written, or is not what it claims to be
+};
+
+// Thrown by a command once it knows the outcome; the message is printed.
+class CommandError : public std::runtime_error {
+public:
+    CommandError(ExitStatus status, const std::string& message) : std::runtime_error(message), status_(status) {}
+    ExitStatus status() const { return status_; }
+
+private:
+    ExitStatus status_;
+};
+
+// The one mapping from what a command threw to the exit status.
+ExitStatus exit_status_of(const std::exception& error);
+// The message to print for it (a filesystem error names its path).
+std::string message_of(const std::exception& error);
+
+// A subcommand and the work it does once the whole line has been read.
+struct Command {
+    CLI::App* app = nullptr;
+    std::function<ExitStatus()> run;
+};
+using Commands = std::vector<Command>;
+
+// The word among `candidates` closest to `word` (edit distance, or a
+// prefix), or empty when none is near enough to be a likely typo.
+std::string nearest(std::string_view word, const std::vector<std::string>& candidates);
+
+// Refuse, before any work, an output the command could not write: a file
+// path naming a directory or lying in a missing one, a directory path naming
+// a file. `option` names the option in the message.
+void check_output_file(const std::string& path, const std::string& option);
+void check_output_dir(const std::string& path, const std::string& option);
+
+// Refuse an input that is missing or a directory (bad input), before the
+// readers, which would take a directory for an empty file.
+void check_input_file(const std::string& path);
+
+// The directory of the running program (modules are looked for beside it).
+std::string program_dir();
+
+// Common option shapes: a number within [low, high], checked before it is
+// converted so that the message names the option's meaning.
+CLI::Validator number_within(double low, double high, const std::string& what);
+CLI::Validator whole_number_within(double low, double high, const std::string& what);
+
+}  // namespace gaugebench
