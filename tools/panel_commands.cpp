@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "host/host.h"
 #include "host/panel.h"
@@ -94,6 +95,10 @@ bool parse(int argc, char** argv, bool render, Options& options) {
     return true;
 }
 
+void print_warnings(const std::vector<std::string>& warnings) {
+    for (const std::string& warning : warnings) std::fprintf(stderr, "warning: %s\n", warning.c_str());
+}
+
 }  // namespace
 
 int render(int argc, char** argv) {
@@ -101,6 +106,7 @@ int render(int argc, char** argv) {
     if (!parse(argc, argv, true, options)) return 2;
     bench::Host host;
     bench::Panel panel(host, bench::PanelConfig::read_file(options.input), options.paths, options.scale);
+    print_warnings(panel.warnings());
     flight_state::apply_cruise(host);
     panel.setup();
     for (unsigned i = 0; i < options.updates; ++i) {
@@ -109,9 +115,10 @@ int render(int argc, char** argv) {
     }
     render::PanelRenderer renderer(panel);
     const render::Image picture = renderer.render();
+    print_warnings(renderer.take_warnings());
     picture.write_png(options.output);
-    std::printf("%s: %zu gauges in %zu shown window%s, %d x %d pixels, after %u updates at cruise\n",
-                options.output.c_str(), panel.gauges().size(), panel.windows().size(),
+    std::printf("%s: %zu gauges drawn in %zu shown window%s, %d x %d pixels, after %u updates at cruise\n",
+                options.output.c_str(), renderer.gauges_drawn(), panel.windows().size(),
                 panel.windows().size() == 1 ? "" : "s", picture.width(), picture.height(), options.updates);
     return 0;
 }
@@ -127,10 +134,12 @@ int scenario(int argc, char** argv) {
     }
     bench::Host host;
     bench::Panel panel(host, bench::PanelConfig::read_file(panel_path), options.paths, script.scale());
+    print_warnings(panel.warnings());
     render::PanelRenderer renderer(panel);
     bench::ScenarioRunner runner(
         panel, [&renderer](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
             (gauge != nullptr ? renderer.render(*gauge) : renderer.render()).write_png(path);
+            print_warnings(renderer.take_warnings());
         });
     runner.set_output_dir(options.out_dir);
     runner.set_progress_every(options.progress);
