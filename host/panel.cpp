@@ -1,7 +1,9 @@
 #include "host/panel.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -74,8 +76,6 @@ GAUGEHDR* find_gauge(const Module& module, std::string_view name) {
     }
     return nullptr;
 }
-
-namespace {}  // namespace
 
 double Panel::Gauge::scale_x() const { return width / (bitmap_width != 0 ? bitmap_width : kFallbackSize); }
 

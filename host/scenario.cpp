@@ -1,6 +1,5 @@
 #include "host/scenario.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
