@@ -312,6 +312,12 @@ void ScenarioRunner::run(const Scenario& scenario) {
         }
     }
     for (const ScenarioCommand& command : scenario.commands) execute(command, scenario);
+    // Known only once the run is over: a program may set a name after it was printed.
+    for (const auto& [name, line] : printed_) {
+        if (!panel_.host().vars().used(name)) {
+            warn(scenario.source, line, name + " is printed, but nothing set or read it in the whole run");
+        }
+    }
 }
 
 void ScenarioRunner::warn(const std::string& source, int line, const std::string& what) {
@@ -369,13 +375,15 @@ void ScenarioRunner::execute(const ScenarioCommand& command, const Scenario& sce
             } else if constexpr (std::is_same_v<T, scenario::Print>) {
                 std::fprintf(out_, "[update %llu]", static_cast<unsigned long long>(updates_));
                 for (const VariableRef& variable : action.variables) {
-                    if (variable.token == 0 && !host.vars().used(variable.name) &&
-                        warned_names_.insert(variable.name).second) {
-                        warn(scenario.source, command.line,
-                             variable.name + " was never set, by the scenario or a gauge, and no gauge reads it");
+                    double value = 0.0;
+                    if (variable.token != 0) {
+                        value = host.vars().get(variable.token);
+                    } else {
+                        // Read past the store's record of readers: a print is no gauge's use.
+                        const auto& names = host.vars().names();
+                        if (auto it = names.find(variable.name); it != names.end()) value = it->second;
+                        printed_.emplace(variable.name, command.line);
                     }
-                    const double value =
-                        variable.token != 0 ? host.vars().get(variable.token) : host.vars().get(variable.name);
                     std::fprintf(out_, "  %s = %g", variable.text().c_str(), value);
                 }
                 std::fprintf(out_, "\n");

@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -140,8 +140,8 @@ public:
     void run(const Scenario& scenario);
 
     // "file:line: ..." of what ran but was probably not meant (a press outside
-    // its gauge, a print of a variable nothing uses), in order; each is also
-    // written to the progress stream as it arises.
+    // its gauge; at the end, a print of a variable nothing set or read), in
+    // order; each is also written to the progress stream as it arises.
     const std::vector<std::string>& warnings() const { return warnings_; }
 
     uint64_t updates_run() const { return updates_; }
@@ -167,7 +167,7 @@ private:
     const Panel::Gauge* held_ = nullptr;
     std::vector<std::string> snapshots_;
     std::vector<std::string> warnings_;
-    std::set<std::string> warned_names_;
+    std::map<std::string, int> printed_;  // named variables printed, with the first line printing each
 };
 
 }  // namespace bench
