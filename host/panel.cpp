@@ -1,8 +1,14 @@
 #include "host/panel.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <system_error>
+
+#include "host/text_input.h"
 
 namespace bench {
 namespace {
@@ -21,7 +27,55 @@ std::string join(const std::string& dir, const std::string& file) {
     return last == '/' || last == '\\' ? dir + file : dir + "/" + file;
 }
 
+// The names of the directory's files that end in `extension`, without it.
+std::vector<std::string> files_named(const std::string& dir, std::string_view extension) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.empty() ? "." : dir, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() > extension.size() &&
+            same_name(std::string_view(name).substr(name.size() - extension.size()), extension)) {
+            names.push_back(name.substr(0, name.size() - extension.size()));
+        }
+    }
+    return names;
+}
+
+// <dir>/<name>.gau, the name's letter case aside as Windows finds files;
+// empty when there is none.
+std::string module_file(const std::string& dir, const std::string& name) {
+    const std::string exact = join(dir, name + ".gau");
+    if (file_exists(exact)) return exact;
+    for (const std::string& present : files_named(dir, ".gau")) {
+        if (same_name(present, name)) return join(dir, present + ".gau");
+    }
+    return {};
+}
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string number_text(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
+}
+
+// Slack for design units that add up to a window's edge.
+constexpr double kEdgeSlack = 1e-6;
+
 }  // namespace
+
+GAUGEHDR* find_gauge(const Module& module, std::string_view name) {
+    if (GAUGEHDR* exact = module.gauge(name)) return exact;
+    for (GAUGEHDR* gauge : module.gauges()) {
+        if (gauge->gauge_name != nullptr && same_name(name, gauge->gauge_name)) return gauge;
+    }
+    return nullptr;
+}
 
 double Panel::Gauge::scale_x() const { return width / (bitmap_width != 0 ? bitmap_width : kFallbackSize); }
 
@@ -31,7 +85,7 @@ double Panel::Gauge::scale_y() const {
 }
 
 Panel::Panel(Host& host, PanelConfig config, const ModulePaths& paths, double scale, const ModuleHook& on_load)
-    : host_(host), config_(std::move(config)), paths_(paths), scale_(scale) {
+    : host_(host), config_(std::move(config)), paths_(paths), scale_(scale), warnings_(config_.warnings) {
     if (!(scale > 0.0 && scale <= GaugeInstance::kMaxScale)) {
         throw PanelError(config_.source + ": display scale " + std::to_string(scale) + " out of range");
     }
@@ -40,10 +94,14 @@ Panel::Panel(Host& host, PanelConfig config, const ModulePaths& paths, double sc
         double reach_x = window.width, reach_y = window.height;
         for (const PanelGauge& line : window.gauges) {
             Module& module = load(line, on_load);
-            GAUGEHDR* header = module.gauge(line.gauge);
+            GAUGEHDR* header = find_gauge(module, line.gauge);
             if (header == nullptr) {
+                std::vector<std::string> names;
+                for (const GAUGEHDR* offered : module.gauges()) {
+                    if (offered->gauge_name != nullptr) names.emplace_back(offered->gauge_name);
+                }
                 throw PanelError(where(config_, line.line) + "module " + line.module + " has no gauge '" + line.gauge +
-                                 "'");
+                                 "'" + did_you_mean(line.gauge, names));
             }
             Gauge gauge;
             gauge.window = &window;
@@ -71,6 +129,21 @@ Panel::Panel(Host& host, PanelConfig config, const ModulePaths& paths, double sc
                                  std::to_string(instance_scale) + " times its size; at most " +
                                  std::to_string(GaugeInstance::kMaxScale) + " is possible");
             }
+            if (!(std::fabs(line.x * scale_) <= kMaxPicturePixels && std::fabs(line.y * scale_) <= kMaxPicturePixels)) {
+                throw PanelError(where(config_, line.line) + "gauge '" + line.gauge + "' at " + number_text(line.x) +
+                                 ", " + number_text(line.y) + " lies beyond any picture (at most " +
+                                 std::to_string(kMaxPicturePixels) + " pixels across)");
+            }
+            if (line.x < -kEdgeSlack || line.y < -kEdgeSlack ||
+                (window.width > 0.0 && line.x + width > window.width + kEdgeSlack) ||
+                (window.height > 0.0 && line.y + height > window.height + kEdgeSlack)) {
+                warnings_.push_back(where(config_, line.line) + "gauge '" + line.gauge + "' (" + number_text(line.x) +
+                                    ", " + number_text(line.y) + " to " + number_text(line.x + width) + ", " +
+                                    number_text(line.y + height) + ") reaches outside [" + window.section + "]" +
+                                    (window.width > 0.0
+                                         ? " (" + number_text(window.width) + " x " + number_text(window.height) + ")"
+                                         : std::string()));
+            }
             gauge.instance = std::make_unique<GaugeInstance>(host_, module, header, instance_scale);
             // Placed within the window below, once its top is known.
             gauge.left = line.x * scale_;
@@ -85,6 +158,14 @@ Panel::Panel(Host& host, PanelConfig config, const ModulePaths& paths, double sc
         shown.top = top;
         shown.width = (window.width > 0.0 ? window.width : reach_x) * scale_;
         shown.height = (window.height > 0.0 ? window.height : reach_y) * scale_;
+        if (!(shown.width <= kMaxPicturePixels && shown.height <= kMaxPicturePixels &&
+              top + shown.height <= kMaxPicturePixels)) {
+            throw PanelError(where(config_, window.line) + "[" + window.section + "] would make the picture " +
+                             number_text(std::max(picture_width_, shown.width)) + " x " +
+                             number_text(top + shown.height) + " pixels at scale " + number_text(scale_) +
+                             "; a picture holds at most " + std::to_string(kMaxPicturePixels) + " x " +
+                             std::to_string(kMaxPicturePixels));
+        }
         for (Gauge& gauge : gauges_) {
             if (gauge.window == &window) gauge.top += top;
         }
@@ -93,23 +174,57 @@ Panel::Panel(Host& host, PanelConfig config, const ModulePaths& paths, double sc
         picture_height_ = shown.top + shown.height;
         windows_.push_back(shown);
     }
+    if (windows_.empty()) throw PanelError(config_.source + ": no window to show: every [WindowNN] has visible=0");
+    if (std::none_of(gauges_.begin(), gauges_.end(), [](const Gauge& gauge) { return gauge.shown; })) {
+        throw PanelError(config_.source + ": no gauges: no gaugeNN line in a shown window");
+    }
+    warn_of_missing_bitmaps();
+}
+
+void Panel::warn_of_missing_bitmaps() {
+    for (const auto& [key, module] : modules_) {
+        std::vector<std::string> bare;
+        std::string name;
+        for (const Gauge& gauge : gauges_) {
+            if (gauge.module != module.get()) continue;
+            name = gauge.config->module;
+            if (gauge.bitmap_width == 0) bare.push_back(gauge.config->gauge);
+        }
+        if (bare.empty()) continue;
+        const std::string& resources = resources_[key];
+        std::string why;
+        if (!resources.empty()) {
+            why = resources + " carries no background bitmap for them";
+        } else if (paths_.pe_dir.empty()) {
+            why = "no PE build with its bitmaps was given";
+        } else {
+            why = "no " + name + ".gau in " + paths_.pe_dir;
+        }
+        std::string which;
+        for (size_t i = 0; i < bare.size() && i < 3; ++i) which += (i == 0 ? "" : ", ") + bare[i];
+        if (bare.size() > 3) which += ", ...";
+        warnings_.push_back(config_.source + ": module '" + name + "': " + why + "; " + std::to_string(bare.size()) +
+                            " gauge" + (bare.size() == 1 ? "" : "s") + " (" + which + ") drawn as grey placeholders");
+    }
 }
 
 Panel::~Panel() { gauges_.clear(); }
 
 Module& Panel::load(const PanelGauge& line, const ModuleHook& on_load) {
-    auto found = modules_.find(line.module);
+    const std::string key = lower(line.module);
+    auto found = modules_.find(key);
     if (found != modules_.end()) return *found->second;
-    const std::string file = line.module + ".gau";
-    const std::string path = join(paths_.module_dir, file);
-    if (!file_exists(path)) {
-        throw PanelError(where(config_, line.line) + "no module '" + line.module + "' (looked for " + path + ")");
+    const std::string path = module_file(paths_.module_dir, line.module);
+    if (path.empty()) {
+        throw PanelError(where(config_, line.line) + "no module '" + line.module + "' (looked for " +
+                         join(paths_.module_dir, line.module + ".gau") + ")" +
+                         did_you_mean(line.module, files_named(paths_.module_dir, ".gau")));
     }
-    std::string resources;
-    if (!paths_.pe_dir.empty() && file_exists(join(paths_.pe_dir, file))) resources = join(paths_.pe_dir, file);
+    const std::string resources = paths_.pe_dir.empty() ? std::string() : module_file(paths_.pe_dir, line.module);
     try {
         auto module = std::make_unique<Module>(host_, path, resources);
-        Module& loaded = *modules_.emplace(line.module, std::move(module)).first->second;
+        Module& loaded = *modules_.emplace(key, std::move(module)).first->second;
+        resources_[key] = resources;
         if (on_load) on_load(loaded);
         return loaded;
     } catch (const ModuleError& error) {
@@ -119,18 +234,27 @@ Module& Panel::load(const PanelGauge& line, const ModuleHook& on_load) {
 
 const Panel::Gauge* Panel::find(std::string_view name) const {
     const size_t bang = name.find('!');
-    for (const Gauge& gauge : gauges_) {
-        if (bang == std::string_view::npos) {
-            if (gauge.config->gauge == name) return &gauge;
-        } else if (gauge.config->module == name.substr(0, bang) && gauge.config->gauge == name.substr(bang + 1)) {
-            return &gauge;
+    const std::string_view module = bang == std::string_view::npos ? std::string_view() : name.substr(0, bang);
+    const std::string_view gauge_name = bang == std::string_view::npos ? name : name.substr(bang + 1);
+    // A name as written wins over one that differs in letter case only.
+    for (const bool exact : {true, false}) {
+        for (const Gauge& gauge : gauges_) {
+            const std::string_view header_name = gauge.instance->gauge()->gauge_name;
+            const bool matches = exact ? header_name == gauge_name : same_name(header_name, gauge_name);
+            if (matches && (bang == std::string_view::npos || same_name(gauge.config->module, module))) return &gauge;
         }
     }
     return nullptr;
 }
 
+std::vector<std::string> Panel::gauge_names() const {
+    std::vector<std::string> names;
+    for (const Gauge& gauge : gauges_) names.emplace_back(gauge.instance->gauge()->gauge_name);
+    return names;
+}
+
 Module* Panel::module(std::string_view name) const {
-    auto found = modules_.find(std::string(name));
+    auto found = modules_.find(lower(name));
     return found != modules_.end() ? found->second.get() : nullptr;
 }
 

@@ -8,6 +8,11 @@
 // height are in its window's design units; without a width the gauge is as
 // wide as its background bitmap (or its header's size_x_mm when the module
 // carries no bitmap), without a height it keeps the bitmap's shape.
+//
+// Module and gauge names match whatever their letter case, as on Windows.
+// What can be shown but is probably not meant (a gauge reaching outside its
+// window, gauges without bitmaps, a virtual cockpit left out) becomes a
+// warning for the caller to print.
 #pragma once
 
 #include <cstdint>
@@ -42,9 +47,15 @@ struct ModulePaths {
     std::string pe_dir;
 };
 
+// The gauge whose header names it, an exact name before one that differs in
+// letter case only; null when there is none.
+GAUGEHDR* find_gauge(const Module& module, std::string_view name);
+
 class Panel {
 public:
     static constexpr double kWindowGap = 8.0;
+    // The largest picture side, in pixels (what an image surface can hold).
+    static constexpr int kMaxPicturePixels = 32767;
 
     struct Window {
         const PanelWindow* config = nullptr;
@@ -69,7 +80,8 @@ public:
     using ModuleHook = std::function<void(Module&)>;
 
     // Loads every module the configuration names and places every gauge.
-    // Throws PanelError for a scale outside (0, GaugeInstance::kMaxScale].
+    // Throws PanelError for a scale outside (0, GaugeInstance::kMaxScale], a
+    // picture larger than kMaxPicturePixels either way, or nothing to show.
     Panel(Host& host, PanelConfig config, const ModulePaths& paths, double scale = 1.0, const ModuleHook& on_load = {});
     ~Panel();
     Panel(const Panel&) = delete;
@@ -84,8 +96,13 @@ public:
     const std::vector<Window>& windows() const { return windows_; }  // the visible ones
     const std::vector<Gauge>& gauges() const { return gauges_; }     // every gauge line, in window order
 
-    // The first gauge with that header name, or "Module!Gauge"; null if none.
+    // The first gauge with that header name, or "Module!Gauge", letter case
+    // aside where no name matches exactly; null if none.
     const Gauge* find(std::string_view name) const;
+    // The header names of the gauges, in panel order (for suggestions).
+    std::vector<std::string> gauge_names() const;
+    // The configuration's warnings, then the panel's: "file[:line]: ...".
+    const std::vector<std::string>& warnings() const { return warnings_; }
     // A loaded module by its configuration name ("Korvane"); null if none.
     Module* module(std::string_view name) const;
 
@@ -95,13 +112,16 @@ public:
 
 private:
     Module& load(const PanelGauge& line, const ModuleHook& on_load);
+    void warn_of_missing_bitmaps();
 
     Host& host_;
     PanelConfig config_;
     ModulePaths paths_;
     double scale_;
     double picture_width_ = 0.0, picture_height_ = 0.0;
-    std::map<std::string, std::unique_ptr<Module>> modules_;
+    std::vector<std::string> warnings_;
+    std::map<std::string, std::unique_ptr<Module>> modules_;  // by lower-case name
+    std::map<std::string, std::string> resources_;            // the PE file each module's bitmaps come from
     std::vector<Window> windows_;
     std::vector<Gauge> gauges_;
 };

@@ -4,9 +4,10 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <sstream>
+
+#include "host/text_input.h"
 
 namespace bench {
 namespace {
@@ -36,23 +37,29 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
 }
 
 // "Window" followed by digits only.
-bool is_window_section(const std::string& name) {
-    constexpr std::string_view kPrefix = "window";
-    if (name.size() <= kPrefix.size() || name.compare(0, kPrefix.size(), kPrefix) != 0) return false;
-    return std::all_of(name.begin() + kPrefix.size(), name.end(),
+bool is_numbered_section(const std::string& name, std::string_view prefix) {
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return false;
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
                        [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
 }
+
+bool is_window_section(const std::string& name) { return is_numbered_section(name, "window"); }
 
 class Parser {
 public:
     Parser(std::string_view text, const std::string& source) : text_(text) { config_.source = source; }
 
     PanelConfig run() {
+        // Windows editors save UTF-8 with a byte-order mark in front.
+        if (text_.substr(0, 3) == "\xEF\xBB\xBF") text_.remove_prefix(3);
         std::istringstream lines{std::string(text_)};
         std::string raw;
         while (std::getline(lines, raw)) {
             ++line_;
             read_line(raw);
+        }
+        if (config_.windows.empty()) {
+            throw PanelConfigError(config_.source, 0, "no windows: a panel needs a [WindowNN] section with gauges");
         }
         for (PanelWindow& window : config_.windows) {
             auto title = titles_.find(lower(window.section));
@@ -116,6 +123,10 @@ private:
             window_numbers_.clear();
         } else {
             section_ = Section::Other;
+            if (is_numbered_section(key, "vcockpit")) {
+                config_.warnings.push_back(config_.source + ":" + std::to_string(line_) + ": [" + name +
+                                           "] is a virtual cockpit panel, which the bench does not draw");
+            }
         }
     }
 
@@ -157,7 +168,8 @@ private:
             fail("'" + key + "' appears twice in [" + window.section + "]");
 
         const std::vector<std::string_view> parts = split(value, ',');
-        if (parts.size() < 3 || parts.size() > 5) fail("a gauge line is 'Module!Gauge, x, y[, width[, height]]'");
+        if (parts.size() < 3 || parts.size() > 6)
+            fail("a gauge line is 'Module!Gauge, x, y[, width[, height[, parameter]]]'");
         const size_t bang = parts[0].find('!');
         if (bang == std::string_view::npos || bang == 0 || bang + 1 == parts[0].size())
             fail("'" + std::string(parts[0]) + "' is not 'Module!Gauge'");
@@ -170,10 +182,11 @@ private:
             gauge.width = number(parts[3], "width");
             if (!(*gauge.width > 0.0)) fail("gauge width must be positive");
         }
-        if (parts.size() == 5) {
+        if (parts.size() >= 5) {
             gauge.height = number(parts[4], "height");
             if (!(*gauge.height > 0.0)) fail("gauge height must be positive");
         }
+        if (parts.size() == 6) gauge.parameter = std::string(parts[5]);
         gauge.line = line_;
         gauge.number = number_value;
         window.gauges.push_back(std::move(gauge));
@@ -198,11 +211,13 @@ PanelConfigError::PanelConfigError(const std::string& source, int line, const st
 PanelConfig PanelConfig::parse(std::string_view text, const std::string& source) { return Parser(text, source).run(); }
 
 PanelConfig PanelConfig::read_file(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw PanelConfigError(path, 0, "cannot be read");
-    std::ostringstream text;
-    text << file.rdbuf();
-    return parse(text.str(), path);
+    std::string text;
+    try {
+        text = read_text_file(path);
+    } catch (const TextFileError& error) {
+        throw PanelConfigError(path, 0, error.what());
+    }
+    return parse(text, path);
 }
 
 }  // namespace bench

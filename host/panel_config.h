@@ -11,14 +11,17 @@
 //   gauge00=Korvane!Airspeed, 20, 40, 200, 200
 //   gauge01=Korvane!Clock, 240, 40, 180          height follows the bitmap's shape
 //   gauge02=Korvane!Timer, 440, 40                size of the background bitmap
+//   gauge03=Korvane!Clock, 0, 0, 180, 180, 2      a parameter for the gauge: kept, unused
 //
 // Section and key names are case-blind. Lines starting with // or ; are
-// comments, as is anything after // on a line. Sections other than
-// [WindowNN] and [Window Titles] are skipped whole; inside a window, keys the
-// bench has no use for (position, ident, file, ...) are accepted and
-// ignored. A line that is neither a section, a key=value pair nor a comment,
-// a bad number, a gauge line without "Module!Gauge, x, y", or a gauge number
-// used twice in one window gives PanelConfigError with the line number.
+// comments, as is anything after // on a line; a UTF-8 byte-order mark in
+// front is skipped. Sections other than [WindowNN] and [Window Titles] are
+// skipped whole ([VcockpitNN] with a warning: the bench draws no virtual
+// cockpit); inside a window, keys the bench has no use for (position, ident,
+// file, ...) are accepted and ignored. A line that is neither a section, a
+// key=value pair nor a comment, a bad number, a gauge line without
+// "Module!Gauge, x, y", or a gauge number used twice in one window gives
+// PanelConfigError with the line number; so does a file without windows.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +48,7 @@ struct PanelGauge {
     double x = 0.0, y = 0.0;       // top-left in the window's design units
     std::optional<double> width;   // design units; absent: the background bitmap's width
     std::optional<double> height;  // absent: the width times the bitmap's height over its width
+    std::string parameter;         // the line's sixth field, for the gauge's own use; empty if none
     long number = 0;               // the NN of gaugeNN: the drawing order
     int line = 0;
 };
@@ -60,11 +64,13 @@ struct PanelWindow {
 };
 
 struct PanelConfig {
-    std::string source;                // file name for messages
-    std::vector<PanelWindow> windows;  // in section order
+    std::string source;                 // file name for messages
+    std::vector<PanelWindow> windows;   // in section order
+    std::vector<std::string> warnings;  // "file:line: ..." of what is read but not shown, for the caller to print
 
     static PanelConfig parse(std::string_view text, const std::string& source);
-    // Throws PanelConfigError (line 0) for a file that cannot be read.
+    // Throws PanelConfigError (line 0) for a file that cannot be read, is no
+    // regular file or is larger than kMaxTextFileBytes.
     static PanelConfig read_file(const std::string& path);
 };
 

@@ -4,11 +4,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <type_traits>
 
 #include "frame/numbers.h"
+#include "host/text_input.h"
 
 namespace bench {
 namespace {
@@ -84,6 +84,36 @@ private:
     std::vector<std::string> words_;
 };
 
+std::string number_text(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+// Snapshots are PNG files under the output directory: a name that promises
+// another format, or a path that climbs out of the directory, is refused.
+void check_snapshot_path(const LineParser& p, const std::string& file) {
+    const size_t dot = file.find_last_of('.');
+    const size_t separator = file.find_last_of("/\\");
+    if (dot == std::string::npos || (separator != std::string::npos && dot < separator) ||
+        !same_name(std::string_view(file).substr(dot), ".png")) {
+        p.fail("snapshot '" + file + "': pictures are written as PNG; expected a file name ending in .png");
+    }
+    const bool drive = file.size() >= 2 && file[1] == ':';
+    if (file.front() == '/' || file.front() == '\\' || drive) {
+        p.fail("snapshot '" + file + "': expected a path relative to the output directory, not an absolute one");
+    }
+    size_t start = 0;
+    for (;;) {
+        const size_t end = file.find_first_of("/\\", start);
+        if (file.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0) {
+            p.fail("snapshot '" + file + "': expected a path inside the output directory, without '..'");
+        }
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+}
+
 ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line) {
     const std::string& c = p.command();
     if (c == "panel") {
@@ -142,6 +172,7 @@ ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line
     }
     if (c == "snapshot") {
         if (p.size() != 2 && p.size() != 3) p.fail("usage: snapshot <file.png> [gauge]");
+        check_snapshot_path(p, p.word(1));
         return scenario::Snapshot{p.word(1), p.size() == 3 ? p.word(2) : std::string()};
     }
     if (c == "echo") return scenario::Echo{rest_of_line};
@@ -167,6 +198,8 @@ ScenarioError::ScenarioError(const std::string& source, int line, const std::str
 Scenario Scenario::parse(std::string_view text, const std::string& source) {
     Scenario scenario;
     scenario.source = source;
+    // Windows editors save UTF-8 with a byte-order mark in front.
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     std::istringstream lines{std::string(text)};
     std::string raw;
     int number = 0;
@@ -196,11 +229,13 @@ Scenario Scenario::parse(std::string_view text, const std::string& source) {
 }
 
 Scenario Scenario::read_file(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw ScenarioError(path, 0, "cannot be read");
-    std::ostringstream text;
-    text << file.rdbuf();
-    return parse(text.str(), path);
+    std::string text;
+    try {
+        text = read_text_file(path);
+    } catch (const TextFileError& error) {
+        throw ScenarioError(path, 0, error.what());
+    }
+    return parse(text, path);
 }
 
 std::string Scenario::panel_path() const {
@@ -262,10 +297,33 @@ void ScenarioRunner::run(const Scenario& scenario) {
         if (const auto* hold = std::get_if<scenario::Hold>(&command.action)) point = &hold->at;
         if (const auto* snapshot = std::get_if<scenario::Snapshot>(&command.action)) snapshot_gauge = snapshot->gauge;
         const std::string name = point != nullptr ? point->gauge : snapshot_gauge;
-        if (!name.empty() && panel_.find(name) == nullptr)
-            throw ScenarioError(scenario.source, command.line, "no gauge '" + name + "' on the panel");
+        if (name.empty()) continue;
+        const Panel::Gauge* found = panel_.find(name);
+        if (found == nullptr) {
+            throw ScenarioError(scenario.source, command.line,
+                                "no gauge '" + name + "' on the panel" + did_you_mean(name, panel_.gauge_names()));
+        }
+        // Points are background-bitmap pixels: the gauge's extent in them.
+        const double width = found->width / found->scale_x(), height = found->height / found->scale_y();
+        if (point != nullptr && !(point->x >= 0.0 && point->x < width && point->y >= 0.0 && point->y < height)) {
+            warn(scenario.source, command.line,
+                 "the point " + number_text(point->x) + ", " + number_text(point->y) + " lies outside gauge '" + name +
+                     "' (" + number_text(width) + " x " + number_text(height) + " pixels)");
+        }
     }
     for (const ScenarioCommand& command : scenario.commands) execute(command, scenario);
+    // Known only once the run is over: a program may set a name after it was printed.
+    for (const auto& [name, line] : printed_) {
+        if (!panel_.host().vars().used(name)) {
+            warn(scenario.source, line, name + " is printed, but nothing set or read it in the whole run");
+        }
+    }
+}
+
+void ScenarioRunner::warn(const std::string& source, int line, const std::string& what) {
+    std::string warning = source + ":" + std::to_string(line) + ": " + what;
+    if (progress_ != nullptr) std::fprintf(progress_, "warning: %s\n", warning.c_str());
+    warnings_.push_back(std::move(warning));
 }
 
 void ScenarioRunner::execute(const ScenarioCommand& command, const Scenario& scenario) {
@@ -317,8 +375,15 @@ void ScenarioRunner::execute(const ScenarioCommand& command, const Scenario& sce
             } else if constexpr (std::is_same_v<T, scenario::Print>) {
                 std::fprintf(out_, "[update %llu]", static_cast<unsigned long long>(updates_));
                 for (const VariableRef& variable : action.variables) {
-                    const double value =
-                        variable.token != 0 ? host.vars().get(variable.token) : host.vars().get(variable.name);
+                    double value = 0.0;
+                    if (variable.token != 0) {
+                        value = host.vars().get(variable.token);
+                    } else {
+                        // Read past the store's record of readers: a print is no gauge's use.
+                        const auto& names = host.vars().names();
+                        if (auto it = names.find(variable.name); it != names.end()) value = it->second;
+                        printed_.emplace(variable.name, command.line);
+                    }
                     std::fprintf(out_, "  %s = %g", variable.text().c_str(), value);
                 }
                 std::fprintf(out_, "\n");

@@ -4,13 +4,15 @@
 // (docs/scenarios.md describes the format).
 //
 // Parsing checks every line before anything runs; a bad line gives
-// ScenarioError with its line number. Gauge names are checked against the
-// panel when the run starts, also with their line numbers.
+// ScenarioError with its line number (a snapshot must be a .png inside the
+// output directory). Gauge names are checked against the panel when the run
+// starts, also with their line numbers. Files are read as read_text_file reads.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -137,6 +139,11 @@ public:
     // the commands in order.
     void run(const Scenario& scenario);
 
+    // "file:line: ..." of what ran but was probably not meant (a press outside
+    // its gauge; at the end, a print of a variable nothing set or read), in
+    // order; each is also written to the progress stream as it arises.
+    const std::vector<std::string>& warnings() const { return warnings_; }
+
     uint64_t updates_run() const { return updates_; }
     const HostCalculator& calculator() const { return calculator_; }
     // Snapshot files written, in order.
@@ -147,6 +154,7 @@ private:
     const Panel::Gauge& gauge(const std::string& name) const;
     void execute(const ScenarioCommand& command, const Scenario& scenario);
     void press(const GaugePoint& at);
+    void warn(const std::string& source, int line, const std::string& what);
 
     Panel& panel_;
     SnapshotWriter writer_;
@@ -158,6 +166,8 @@ private:
     uint64_t updates_ = 0;
     const Panel::Gauge* held_ = nullptr;
     std::vector<std::string> snapshots_;
+    std::vector<std::string> warnings_;
+    std::map<std::string, int> printed_;  // named variables printed, with the first line printing each
 };
 
 }  // namespace bench

@@ -11,7 +11,9 @@ void VariableStore::set(uint32_t token, double value) { tokens_[token] = value; 
 
 double VariableStore::get(const std::string& name) const {
     auto it = named_.find(name);
-    return it == named_.end() ? 0.0 : it->second;
+    if (it != named_.end()) return it->second;
+    read_unset_.insert(name);
+    return 0.0;
 }
 
 void VariableStore::set(const std::string& name, double value) { named_[name] = value; }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 
 namespace bench {
@@ -17,6 +18,8 @@ public:
     double get(const std::string& name) const;
     void set(const std::string& name, double value);
     bool has(const std::string& name) const { return named_.count(name) != 0; }
+    // Whether anything set or read the name: one nothing uses is likely misspelt.
+    bool used(const std::string& name) const { return has(name) || read_unset_.count(name) != 0; }
 
     const std::map<uint32_t, double>& tokens() const { return tokens_; }
     const std::map<std::string, double>& names() const { return named_; }
@@ -24,6 +27,7 @@ public:
 private:
     std::map<uint32_t, double> tokens_;
     std::map<std::string, double> named_;
+    mutable std::set<std::string> read_unset_;  // names read before anything set them
 };
 
 }  // namespace bench

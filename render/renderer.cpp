@@ -128,7 +128,8 @@ void draw_needle(const Context& c, const bench::ElementState& state) {
     cairo_translate(cr, e->position_x, e->position_y);
     cairo_rotate(cr, radians(state.angle));
     if (cairo_surface_t* surface = c.bitmaps.surface(state.resource_id, overlay_look(state))) {
-        paint_at(cr, surface, -e->ofs_x, -e->ofs_y);
+        // In double: the pivot may be any 32-bit value, INT32_MIN included.
+        paint_at(cr, surface, -static_cast<double>(e->ofs_x), -static_cast<double>(e->ofs_y));
     } else {
         const double length = 0.4 * c.gauge_width;
         set_colour(cr, kPlaceholderColour);
@@ -282,9 +283,37 @@ void draw_gauge(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCache& 
 
 namespace {
 
+// A picture side in whole pixels; checked in double, before it becomes an int.
 int pixels(double extent) {
     const double rounded = std::ceil(extent - 1e-9);
+    if (!(rounded <= bench::Panel::kMaxPicturePixels)) {
+        throw RenderError("a picture " + std::to_string(extent) + " pixels across; at most " +
+                          std::to_string(bench::Panel::kMaxPicturePixels) + " can be drawn");
+    }
     return rounded < 1.0 ? 1 : static_cast<int>(rounded);
+}
+
+std::string gauge_name(const bench::GaugeInstance& instance) {
+    const char* name = instance.gauge()->gauge_name;
+    return name != nullptr ? name : "(unnamed)";
+}
+
+// Draws one gauge through a context of its own, so that a gauge whose
+// records drive cairo into its error state (which sticks to the context)
+// spoils no other. Returns the context's status.
+template <typename Draw>
+cairo_status_t draw_alone(cairo_surface_t* surface, Draw&& draw) {
+    cairo_t* cr = cairo_create(surface);
+    draw(cr);
+    const cairo_status_t status = cairo_status(cr);
+    cairo_destroy(cr);
+    return status;
+}
+
+void throw_if_failed(cairo_status_t status, const bench::GaugeInstance& instance) {
+    if (status != CAIRO_STATUS_SUCCESS) {
+        throw RenderError("gauge '" + gauge_name(instance) + "' cannot be drawn: " + cairo_status_to_string(status));
+    }
 }
 
 }  // namespace
@@ -293,10 +322,12 @@ Image render_gauge(const bench::GaugeInstance& instance, BitmapCache& bitmaps) {
     const auto [width, height] = gauge_extent(instance, bitmaps);
     const double scale = instance.scale();
     Image image(pixels(width * scale), pixels(height * scale));
-    cairo_t* cr = cairo_create(image.surface());
-    cairo_scale(cr, scale, scale);
-    draw_gauge(cr, instance, bitmaps);
-    cairo_destroy(cr);
+    throw_if_failed(draw_alone(image.surface(),
+                               [&](cairo_t* cr) {
+                                   cairo_scale(cr, scale, scale);
+                                   draw_gauge(cr, instance, bitmaps);
+                               }),
+                    instance);
     return image;
 }
 
@@ -316,27 +347,43 @@ Image PanelRenderer::render() {
         cairo_rectangle(cr, window.left, window.top, window.width, window.height);
         cairo_fill(cr);
     }
+    cairo_destroy(cr);
+    gauges_drawn_ = 0;
     for (const bench::Panel::Gauge& gauge : panel_.gauges()) {
         if (!gauge.shown) continue;
-        cairo_save(cr);
-        cairo_rectangle(cr, gauge.left, gauge.top, gauge.width, gauge.height);
-        cairo_clip(cr);
-        cairo_translate(cr, gauge.left, gauge.top);
-        cairo_scale(cr, gauge.scale_x(), gauge.scale_y());
-        draw_gauge(cr, *gauge.instance, bitmaps(*gauge.module));
-        cairo_restore(cr);
+        const cairo_status_t status = draw_alone(image.surface(), [&](cairo_t* gauge_cr) {
+            cairo_rectangle(gauge_cr, gauge.left, gauge.top, gauge.width, gauge.height);
+            cairo_clip(gauge_cr);
+            cairo_translate(gauge_cr, gauge.left, gauge.top);
+            cairo_scale(gauge_cr, gauge.scale_x(), gauge.scale_y());
+            draw_gauge(gauge_cr, *gauge.instance, bitmaps(*gauge.module));
+        });
+        if (status == CAIRO_STATUS_SUCCESS) {
+            ++gauges_drawn_;
+        } else {
+            warnings_.push_back(panel_.config().source + ":" + std::to_string(gauge.config->line) + ": gauge '" +
+                                gauge_name(*gauge.instance) + "' cannot be drawn (" + cairo_status_to_string(status) +
+                                "); the picture shows it in part or not at all");
+        }
     }
-    cairo_destroy(cr);
     return image;
 }
 
 Image PanelRenderer::render(const bench::Panel::Gauge& gauge) {
     Image image(pixels(gauge.width), pixels(gauge.height));
-    cairo_t* cr = cairo_create(image.surface());
-    cairo_scale(cr, gauge.scale_x(), gauge.scale_y());
-    draw_gauge(cr, *gauge.instance, bitmaps(*gauge.module));
-    cairo_destroy(cr);
+    throw_if_failed(draw_alone(image.surface(),
+                               [&](cairo_t* cr) {
+                                   cairo_scale(cr, gauge.scale_x(), gauge.scale_y());
+                                   draw_gauge(cr, *gauge.instance, bitmaps(*gauge.module));
+                               }),
+                    *gauge.instance);
     return image;
+}
+
+std::vector<std::string> PanelRenderer::take_warnings() {
+    std::vector<std::string> taken;
+    taken.swap(warnings_);
+    return taken;
 }
 
 }  // namespace render

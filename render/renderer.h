@@ -32,7 +32,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "host/instance.h"
 #include "host/module.h"
@@ -76,7 +78,8 @@ std::pair<uint32_t, uint32_t> gauge_extent(const bench::GaugeInstance& instance,
 // clipped to the background's rectangle.
 void draw_gauge(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCache& bitmaps);
 
-// The instance alone, at its own display scale.
+// The instance alone, at its own display scale. Throws RenderError naming the
+// gauge when its records leave cairo unable to draw it.
 Image render_gauge(const bench::GaugeInstance& instance, BitmapCache& bitmaps);
 
 // Draws panels: every visible window in its background colour, every gauge
@@ -85,13 +88,22 @@ class PanelRenderer {
 public:
     explicit PanelRenderer(const bench::Panel& panel) : panel_(panel) {}
 
+    // A gauge that cannot be drawn (its records drive cairo into an error) is
+    // left out with a warning; the others are drawn all the same.
     Image render();
-    // One gauge of the panel at its panel size.
+    // The shown gauges the last render() drew.
+    size_t gauges_drawn() const { return gauges_drawn_; }
+    // One gauge of the panel at its panel size (RenderError where it cannot be drawn).
     Image render(const bench::Panel::Gauge& gauge);
     BitmapCache& bitmaps(const bench::Module& module);
 
+    // "file:line: ..." of gauges left out since the last call, for the caller to print.
+    std::vector<std::string> take_warnings();
+
 private:
     const bench::Panel& panel_;
+    size_t gauges_drawn_ = 0;
+    std::vector<std::string> warnings_;
     std::map<const bench::Module*, std::unique_ptr<BitmapCache>> caches_;
 };
 

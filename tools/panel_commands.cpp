@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "host/host.h"
 #include "host/instance.h"
@@ -59,6 +60,10 @@ std::string mebibytes(double bytes) {
     return text;
 }
 
+void print_warnings(const std::vector<std::string>& warnings) {
+    for (const std::string& warning : warnings) std::fprintf(stderr, "warning: %s\n", warning.c_str());
+}
+
 ExitStatus render(const Options& options) {
     gaugebench::check_output_file(options.output, "-o");
     Progress progress(options.progress);
@@ -67,6 +72,7 @@ ExitStatus render(const Options& options) {
     bench::Panel panel(host, bench::PanelConfig::read_file(options.input), options.paths, options.scale);
     if (panel.gauges().empty()) throw CommandError(ExitStatus::kBadInput, options.input + ": places no gauge");
     check_picture_size(panel);
+    print_warnings(panel.warnings());
     flight_state::apply_cruise(host);
     panel.setup();
     for (unsigned i = 0; i < options.updates; ++i) {
@@ -84,8 +90,9 @@ ExitStatus render(const Options& options) {
     progress.status("render: writing " + options.output, true);
     picture.write_png(options.output);
     progress.clear();
-    std::printf("%s: %zu gauges in %zu shown window%s, %d x %d pixels, after %u updates at cruise\n",
-                options.output.c_str(), panel.gauges().size(), panel.windows().size(),
+    print_warnings(renderer.take_warnings());
+    std::printf("%s: %zu gauges drawn in %zu shown window%s, %d x %d pixels, after %u updates at cruise\n",
+                options.output.c_str(), renderer.gauges_drawn(), panel.windows().size(),
                 panel.windows().size() == 1 ? "" : "s", picture.width(), picture.height(), options.updates);
     return ExitStatus::kSuccess;
 }
@@ -138,6 +145,7 @@ ExitStatus scenario(const Options& options) {
     bench::Host host;
     bench::Panel panel(host, bench::PanelConfig::read_file(panel_path), options.paths, script.scale());
     check_picture_size(panel);
+    print_warnings(panel.warnings());
     render::PanelRenderer renderer(panel);
     Progress progress(options.progress);
     // The runner reports after every update; the progress line shows the
@@ -147,11 +155,20 @@ ExitStatus scenario(const Options& options) {
         std::printf("%s\n", line.c_str());
         std::fflush(stdout);
     });
-    LineStream reports([&progress](const std::string& line) { progress.status(line); });
+    // Warnings stay on the screen; other reports only update the progress line.
+    LineStream reports([&progress](const std::string& line) {
+        if (line.rfind("warning: ", 0) == 0) {
+            progress.clear();
+            std::fprintf(stderr, "%s\n", line.c_str());
+        } else {
+            progress.status(line);
+        }
+    });
     bench::ScenarioRunner runner(
         panel,
         [&renderer](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
             (gauge != nullptr ? renderer.render(*gauge) : renderer.render()).write_png(path);
+            print_warnings(renderer.take_warnings());
         },
         printed.file(), reports.file());
     runner.set_output_dir(options.out_dir);

@@ -1,8 +1,14 @@
-// Panel configuration: windows, gauge lines and their defaults, and every
-// malformed line reported with its line number.
+// Panel configuration: windows, gauge lines and their defaults, every
+// malformed line reported with its line number, and files that are no panel.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "host/panel_config.h"
 
@@ -25,17 +31,21 @@ position=7
 ident=MAIN_PANEL
 background_color=10,20,30
 gauge01=Korvane!Clock, 300, 10, 150       // trailing comment
-gauge00=Korvane!Airspeed,10,20,200,210
+gauge00=Korvane!Airspeed,10,20,200,210, 3
 ; another comment
 gauge02=Dropwatch!Dropwatch, -5, 7.5
 
 [window01]
 VISIBLE=0
 gauge00=Korvane!Throttle, 0, 0, 133
+
+[VCockpit01]
+gauge00=Korvane!Clock, 0, 0, 100, 100
 )";
 
 TEST(PanelConfig, ReadsWindowsAndGaugesInNumberOrder) {
-    const PanelConfig config = PanelConfig::parse(kPanel, "panel.cfg");
+    // As a Windows editor saves it: with a byte-order mark in front.
+    const PanelConfig config = PanelConfig::parse(std::string("\xEF\xBB\xBF") + kPanel, "panel.cfg");
     ASSERT_EQ(config.windows.size(), 2u);
     const bench::PanelWindow& pilot = config.windows[0];
     EXPECT_EQ(pilot.section, "Window00");
@@ -51,12 +61,13 @@ TEST(PanelConfig, ReadsWindowsAndGaugesInNumberOrder) {
         const char* gauge;
         double x, y;
         double width, height;  // 0: not given
+        const char* parameter;
         int line;
     };
     const Expected expected[] = {
-        {"Korvane", "Airspeed", 10, 20, 200, 210, 15},
-        {"Korvane", "Clock", 300, 10, 150, 0, 14},
-        {"Dropwatch", "Dropwatch", -5, 7.5, 0, 0, 17},
+        {"Korvane", "Airspeed", 10, 20, 200, 210, "3", 15},
+        {"Korvane", "Clock", 300, 10, 150, 0, "", 14},
+        {"Dropwatch", "Dropwatch", -5, 7.5, 0, 0, "", 17},
     };
     ASSERT_EQ(pilot.gauges.size(), std::size(expected));
     for (size_t i = 0; i < std::size(expected); ++i) {
@@ -68,6 +79,7 @@ TEST(PanelConfig, ReadsWindowsAndGaugesInNumberOrder) {
         EXPECT_DOUBLE_EQ(gauge.y, expected[i].y);
         EXPECT_EQ(gauge.width.value_or(0.0), expected[i].width);
         EXPECT_EQ(gauge.height.value_or(0.0), expected[i].height);
+        EXPECT_EQ(gauge.parameter, expected[i].parameter);
         EXPECT_EQ(gauge.line, expected[i].line);
     }
 
@@ -77,6 +89,10 @@ TEST(PanelConfig, ReadsWindowsAndGaugesInNumberOrder) {
     EXPECT_EQ(engineer.width, 0.0);
     ASSERT_EQ(engineer.gauges.size(), 1u);
     EXPECT_EQ(engineer.gauges[0].gauge, "Throttle");
+
+    // The virtual cockpit is not drawn, and the caller hears so.
+    ASSERT_EQ(config.warnings.size(), 1u);
+    EXPECT_EQ(config.warnings[0].rfind("panel.cfg:23: [VCockpit01] is a virtual cockpit", 0), 0u) << config.warnings[0];
 }
 
 TEST(PanelConfig, WindowWithoutTitleIsKnownBySection) {
@@ -100,7 +116,7 @@ const BadConfig kBadConfigs[] = {
     {"section twice", "[Window00]\n[WINDOW00]\n", 2, "appears twice"},
     {"gauge without module", "[Window00]\ngauge00=Airspeed, 1, 2\n", 2, "not 'Module!Gauge'"},
     {"gauge without y", "[Window00]\ngauge00=Korvane!Clock, 1\n", 2, "Module!Gauge, x, y"},
-    {"gauge with too much", "[Window00]\ngauge00=Korvane!Clock, 1, 2, 3, 4, 5\n", 2, "Module!Gauge, x, y"},
+    {"gauge with too much", "[Window00]\ngauge00=Korvane!Clock, 1, 2, 3, 4, 5, 6\n", 2, "Module!Gauge, x, y"},
     {"bad x", "[Window00]\n\n\ngauge00=Korvane!Clock, left, 2\n", 4, "x 'left' is not a number"},
     {"zero width", "[Window00]\ngauge00=Korvane!Clock, 1, 2, 0\n", 2, "width must be positive"},
     {"negative height", "[Window00]\ngauge00=Korvane!Clock, 1, 2, 10, -3\n", 2, "height must be positive"},
@@ -128,13 +144,40 @@ TEST(PanelConfig, ErrorsNameTheLine) {
     }
 }
 
-TEST(PanelConfig, UnreadableFileIsNamed) {
-    try {
-        PanelConfig::read_file("no/such/panel.cfg");
-        FAIL() << "accepted";
-    } catch (const PanelConfigError& error) {
-        EXPECT_EQ(error.line(), 0);
-        EXPECT_NE(std::string(error.what()).find("no/such/panel.cfg"), std::string::npos);
+TEST(PanelConfig, FilesThatAreNoPanelAreRefusedByName) {
+    const std::string dir = testing::TempDir() + "panel_config_files/";
+    std::filesystem::create_directories(dir);
+    const std::string huge = dir + "huge.cfg", empty = dir + "empty.cfg";
+    std::ofstream(huge).close();
+    std::filesystem::resize_file(huge, (4u << 20) + 1);  // sparse: a byte over the limit
+    std::ofstream(empty) << "// nothing but a comment\n[Views]\n";
+    struct File {
+        std::string path;
+        const char* message;
+    };
+    std::vector<File> files = {
+        {"no/such/panel.cfg", "no such file"},
+        {dir, "is a directory"},
+        {huge, "at most 4194304 bytes"},
+        {empty, "no windows"},
+    };
+#ifndef _WIN32
+    const std::string fifo = dir + "fifo.cfg";
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    files.push_back({fifo, "not a regular file"});
+    files.push_back({"/dev/zero", "not a regular file"});
+#endif
+    for (const File& file : files) {
+        SCOPED_TRACE(file.path);
+        try {
+            PanelConfig::read_file(file.path);
+            ADD_FAILURE() << "accepted";
+        } catch (const PanelConfigError& error) {
+            EXPECT_EQ(error.line(), 0);
+            EXPECT_EQ(std::string(error.what()).rfind(file.path + ": ", 0), 0u) << error.what();
+            EXPECT_NE(std::string(error.what()).find(file.message), std::string::npos) << error.what();
+        }
     }
 }
 

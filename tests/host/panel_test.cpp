@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "host/bench_fixture_support.h"
 #include "host/panel.h"
@@ -41,7 +42,7 @@ constexpr const char* kTwoWindows = R"([Window00]
 size_mm=600,400
 gauge00=BenchFixture!Fixture_Dials, 10, 20
 gauge01=BenchFixture!Fixture_Pictures, 300, 20, 120
-gauge02=BenchFixture!Fixture_Dials, 10, 250, 50, 80
+gauge02=benchfixture!FIXTURE_DIALS, 10, 250, 50, 80
 [Window01]
 gauge00=BenchFixture!Fixture_Pictures, 5, 6, 241
 [Window02]
@@ -107,6 +108,7 @@ TEST_F(PanelFromConfig, GaugeWithoutBitmapsIsASquareOfItsHeaderWidth) {
 }
 
 TEST_F(PanelFromConfig, LoadsEachModuleOnceAndKeepsAnInstancePerLine) {
+    // Names match in any letter case, as on Windows: gauge02 is written in another.
     const std::unique_ptr<Panel> panel = make(kTwoWindows);
     const bench::Module* module = panel->module("BenchFixture");
     ASSERT_NE(module, nullptr);
@@ -123,8 +125,8 @@ TEST_F(PanelFromConfig, FindsGaugesByNameOrModuleAndName) {
         int index;  // -1: none
     };
     const Lookup lookups[] = {
-        {"Fixture_Dials", 0},  {"BenchFixture!Fixture_Pictures", 1}, {"Fixture_Panel", -1}, {"Other!Fixture_Dials", -1},
-        {"fixture_dials", -1},
+        {"Fixture_Dials", 0}, {"BenchFixture!Fixture_Pictures", 1}, {"Fixture_Panel", -1}, {"Other!Fixture_Dials", -1},
+        {"fixture_dials", 0}, {"benchfixture!fixture_pictures", 1},
     };
     for (const Lookup& lookup : lookups) {
         SCOPED_TRACE(lookup.name);
@@ -163,6 +165,20 @@ const BadPanel kBadPanels[] = {
      "no module 'Nowhere'"},
     {"unknown gauge", "[Window00]\n\ngauge00=BenchFixture!Clock, 0, 0\n", 1.0, 3,
      "module BenchFixture has no gauge 'Clock'"},
+    {"mistyped gauge", "[Window00]\ngauge00=BenchFixture!Fixture_Dails, 0, 0\n", 1.0, 2,
+     "no gauge 'Fixture_Dails' (did you mean 'Fixture_Dials'?)"},
+    {"mistyped module", "[Window00]\ngauge00=BenchFixtrue!Fixture_Dials, 0, 0\n", 1.0, 2,
+     "(did you mean 'BenchFixture'?)"},
+    {"window too large to draw", "[Window00]\nsize_mm=3e9,100\ngauge00=BenchFixture!Fixture_Dials, 0, 0\n", 1.0, 1,
+     "a picture holds at most 32767 x 32767"},
+    {"windows too tall together",
+     "[Window00]\nsize_mm=100,20000\ngauge00=BenchFixture!Fixture_Dials, 0, 0\n[Window01]\nsize_mm=100,20000\n", 1.0, 4,
+     "a picture holds at most"},
+    {"gauge beyond any picture", "[Window00]\nsize_mm=100,100\ngauge00=BenchFixture!Fixture_Dials, 1.7e308, 0\n", 2.0,
+     3, "lies beyond any picture"},
+    {"every window hidden", "[Window00]\nvisible=0\ngauge00=BenchFixture!Fixture_Dials, 0, 0\n", 1.0, 0,
+     "no window to show"},
+    {"no gauges", "[Window00]\nsize_mm=100,100\n", 1.0, 0, "no gauges"},
     {"file that is no module", "[Window00]\ngauge00=NoExports!Clock, 0, 0\n", 1.0, 2, "module 'NoExports'"},
     {"gauge beyond the largest scale", "[Window00]\ngauge00=BenchFixture!Fixture_Dials, 0, 0, 3300\n", 1.0, 2,
      "at most 16"},
@@ -177,7 +193,8 @@ TEST_F(PanelFromConfig, ErrorsNameTheLine) {
             ADD_FAILURE() << "accepted";
         } catch (const PanelError& error) {
             const std::string message = error.what();
-            EXPECT_EQ(message.rfind("bench.cfg:" + std::to_string(bad.line) + ": ", 0), 0u) << message;
+            const std::string where = bad.line > 0 ? "bench.cfg:" + std::to_string(bad.line) + ": " : "bench.cfg: ";
+            EXPECT_EQ(message.rfind(where, 0), 0u) << message;
             EXPECT_NE(message.find(bad.message), std::string::npos) << message;
         }
     }
@@ -186,7 +203,26 @@ TEST_F(PanelFromConfig, ErrorsNameTheLine) {
 TEST_F(PanelFromConfig, RefusesAScaleOutOfRange) {
     for (double scale : {0.0, -1.0, 16.5}) {
         SCOPED_TRACE(scale);
-        EXPECT_THROW(make("[Window00]\n", scale), PanelError);
+        EXPECT_THROW(make("[Window00]\ngauge00=BenchFixture!Fixture_Dials, 0, 0\n", scale), PanelError);
+    }
+}
+
+TEST_F(PanelFromConfig, WarnsOfWhatItShowsOtherwiseThanWritten) {
+    const std::unique_ptr<Panel> panel = make(
+        "[Window00]\nsize_mm=300,300\ngauge00=BenchFixture!Fixture_Dials, 0, 0, 300\n"
+        "gauge01=BenchFixture!Fixture_Dials, 250, 0, 100\ngauge02=BenchFixture!Fixture_Dials, 0, -1, 100\n"
+        "[VCockpit01]\n",
+        1.0, false);
+    const std::vector<std::string> expected = {
+        "bench.cfg:6: [VCockpit01] is a virtual cockpit panel",
+        "bench.cfg:4: gauge 'Fixture_Dials' (250, 0 to 350, 100) reaches outside [Window00] (300 x 300)",
+        "bench.cfg:5: gauge 'Fixture_Dials' (0, -1 to 100, 99) reaches outside [Window00]",
+        "bench.cfg: module 'BenchFixture': no PE build with its bitmaps was given; 3 gauges (Fixture_Dials, "
+        "Fixture_Dials, Fixture_Dials) drawn as grey placeholders",
+    };
+    ASSERT_EQ(panel->warnings().size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(panel->warnings()[i].rfind(expected[i], 0), 0u) << panel->warnings()[i];
     }
 }
 

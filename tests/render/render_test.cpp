@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -459,6 +460,45 @@ TEST(PanelDrawing, WindowsAndGaugesWhereTheConfigurationPutsThem) {
     EXPECT_EQ(alone.width(), 200);
     EXPECT_EQ(alone.height(), 200);
     EXPECT_EQ(rgb(alone.pixel(10, 10)), kFace);
+}
+
+// Records that cairo cannot follow put its context into an error that sticks:
+// the gauge is reported and left out, the gauges after it are still drawn.
+TEST(PanelDrawing, AGaugeCairoCannotDrawSpoilsNoOther) {
+    bench::Host host;
+    bench::Panel panel(host,
+                       bench::PanelConfig::parse("[Window00]\ngauge00=BenchFixture!Fixture_Dials, 0, 0\n"
+                                                 "gauge01=BenchFixture!Fixture_Pictures, 200, 0\n"
+                                                 "gauge02=BenchFixture!Fixture_Dials, 450, 0\n",
+                                                 "spoilt.cfg"),
+                       bench::ModulePaths{fixture_support::module_dir(), {}}, 1.0, paint_fixture);
+    panel.update();
+    const auto first = [&](size_t gauge, uint32_t type) {
+        for (const bench::ElementState& state : panel.gauges()[gauge].instance->elements()) {
+            if (state.type == type) return const_cast<ELEMENT_HEADER*>(state.element);
+        }
+        return static_cast<ELEMENT_HEADER*>(nullptr);
+    };
+    auto* sprite = reinterpret_cast<ELEMENT_SPRITE*>(first(1, kSprite));
+    ELEMENT_HEADER* needle = first(0, kNeedle);
+    ASSERT_TRUE(sprite != nullptr && needle != nullptr);
+    const float kept_x = sprite->texture_scale_x, kept_y = sprite->texture_scale_y;
+    const int32_t kept_pivot = needle->ofs_x;
+    sprite->texture_scale_x = sprite->texture_scale_y = 1e-30f;
+    needle->ofs_x = INT32_MIN;  // negated in int, this pivot would overflow
+
+    render::PanelRenderer renderer(panel);
+    const Image image = renderer.render();
+    sprite->texture_scale_x = kept_x;
+    sprite->texture_scale_y = kept_y;
+    needle->ofs_x = kept_pivot;
+
+    EXPECT_EQ(renderer.gauges_drawn(), 2u);
+    const std::vector<std::string> warnings = renderer.take_warnings();
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].rfind("spoilt.cfg:3: gauge 'Fixture_Pictures' cannot be drawn", 0), 0u) << warnings[0];
+    EXPECT_TRUE(renderer.take_warnings().empty());
+    EXPECT_EQ(rgb(image.pixel(450 + 100, 150)), kMark);  // the gauge after it
 }
 
 // Our PNGs must decode to what cairo's own writer gives, edges with partial

@@ -26,9 +26,9 @@ set(rows
   "3|^gaugebench validate: [^\n]*Is a directory[^\n]*: not a gauge module\n$|validate {T}"
   "3|^gaugebench validate: [^\n]*no exported Linkage: not a gauge module\n$|validate ${LIBC}"
   "3|is a directory, not a file|render {T} -o {T}/panel.png"
-  "3|places no gauge|render {T}/empty.gau -o {T}/panel.png"
+  "3|empty.gau: no windows|render {T}/empty.gau -o {T}/panel.png"
   "3|registers no key-event routine|bombrun {M}/Korvane.gau"
-  "2|40000 x 40000 pixels .*a picture may take 1024 MiB|render {T}/big.cfg -o {T}/big.png --scale 2 --modules {M}"
+  "2|20000 x 20000 pixels .*a picture may take 1024 MiB|render {T}/big.cfg -o {T}/big.png --scale 2 --modules {M}"
   "1|KV000  pass.*KV014  fail .*the PE named for the bitmaps cannot be used.*KV101  pass|validate {M}/Dropwatch.gau --pe {T}/empty.gau"
   "1|KV014  fail|validate {M}/FaultyBitmap.gau --require-bitmaps"
   "0|\"key_events\": |list {M}/Dropwatch.gau --json -"
@@ -36,7 +36,7 @@ set(rows
 
 file(MAKE_DIRECTORY ${T})
 file(WRITE ${T}/empty.gau "")
-file(WRITE ${T}/big.cfg "[Window00]\nsize_mm=20000,20000\nvisible=1\ngauge00=Korvane!Airspeed, 40, 30, 220\n")
+file(WRITE ${T}/big.cfg "[Window00]\nsize_mm=10000,10000\nvisible=1\ngauge00=Korvane!Airspeed, 40, 30, 220\n")
 set(failures "")
 foreach(row IN LISTS rows)
   string(REGEX MATCH "^([0-9]+)\\|(.*)\\|([^|]*)$" matched "${row}")
