@@ -2,9 +2,18 @@
 // loaded once each, and one gauge instance per gauge line, placed on the
 // panel picture at a display scale.
 //
-// The picture holds the visible windows one below the other, kWindowGap
-// pixels apart, each window size_mm times the scale (a window without
-// size_mm is as large as its gauges reach). A gauge line's x, y, width and
+// Each visible window is size_mm times the scale (without size_mm, its
+// background bitmap's size, or as large as its gauges reach). The screen is
+// as large as the largest visible window across and down (the main panel
+// usually fills it): a window with window_pos has its top-left corner at
+// those fractions of the screen; one with only position is anchored in the
+// screen (0 top-left, 1 top middle, ... 8 bottom-right); windows with
+// neither stand one below the other from the screen's top, kWindowGap
+// pixels apart. Windows may overlap, as on the simulator's screen; the
+// picture is the union of them. A window's `file=` bitmap is looked up
+// beside the configuration, then in the PE directory, then in the module
+// directory; one found nowhere is a warning (warnings()), and the window
+// shows its paint. A gauge line's x, y, width and
 // height are in its window's design units; without a width the gauge is as
 // wide as its background bitmap (or its header's size_x_mm when the module
 // carries no bitmap), without a height it keeps the bitmap's shape.
@@ -19,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/dib.h"
 #include "host/host.h"
 #include "host/instance.h"
 #include "host/module.h"
@@ -49,6 +59,8 @@ public:
     struct Window {
         const PanelWindow* config = nullptr;
         double left = 0.0, top = 0.0, width = 0.0, height = 0.0;  // picture pixels
+        std::shared_ptr<const Picture> background;                // the file= bitmap, if found
+        std::string background_path;                              // where it was found
     };
 
     struct Gauge {
@@ -83,6 +95,8 @@ public:
 
     const std::vector<Window>& windows() const { return windows_; }  // the visible ones
     const std::vector<Gauge>& gauges() const { return gauges_; }     // every gauge line, in window order
+    // What the panel could not show but drew without: background files not found.
+    const std::vector<std::string>& warnings() const { return warnings_; }
 
     // The first gauge with that header name, or "Module!Gauge"; null if none.
     const Gauge* find(std::string_view name) const;
@@ -95,6 +109,8 @@ public:
 
 private:
     Module& load(const PanelGauge& line, const ModuleHook& on_load);
+    void load_background(Window& window);
+    void place_windows();
 
     Host& host_;
     PanelConfig config_;
@@ -104,6 +120,7 @@ private:
     std::map<std::string, std::unique_ptr<Module>> modules_;
     std::vector<Window> windows_;
     std::vector<Gauge> gauges_;
+    std::vector<std::string> warnings_;
 };
 
 }  // namespace bench

@@ -161,6 +161,8 @@ int fly(int argc, char** argv) {
 
     bench::Host host;
     bench::Panel panel(host, bench::PanelConfig::read_file(options.panel), options.paths, options.scale);
+    for (const std::string& warning : panel.warnings())
+        std::fprintf(stderr, "gaugebench: warning: %s\n", warning.c_str());
     render::PanelRenderer renderer(panel);
     panel.setup();
 

@@ -101,6 +101,8 @@ int render(int argc, char** argv) {
     if (!parse(argc, argv, true, options)) return 2;
     bench::Host host;
     bench::Panel panel(host, bench::PanelConfig::read_file(options.input), options.paths, options.scale);
+    for (const std::string& warning : panel.warnings())
+        std::fprintf(stderr, "gaugebench: warning: %s\n", warning.c_str());
     flight_state::apply_cruise(host);
     panel.setup();
     for (unsigned i = 0; i < options.updates; ++i) {
@@ -127,6 +129,8 @@ int scenario(int argc, char** argv) {
     }
     bench::Host host;
     bench::Panel panel(host, bench::PanelConfig::read_file(panel_path), options.paths, script.scale());
+    for (const std::string& warning : panel.warnings())
+        std::fprintf(stderr, "gaugebench: warning: %s\n", warning.c_str());
     render::PanelRenderer renderer(panel);
     bench::ScenarioRunner runner(
         panel, [&renderer](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
