@@ -81,14 +81,14 @@ public:
     // One update: every embedded variable with a token refreshed from the
     // host's store, service id 6, then every element evaluated in drawing
     // order. Value callbacks are asked only for visible elements without an
-    // active failure (a parked needle's callback is lent the reading 0); a
-    // hidden element keeps its last state (it does not hide the elements
-    // listed under it). A rate-limited needle moves from its previous place
-    // by at most its limit along its scale: through its table's points in
-    // order, or, without a table, in the angle as given, never wrapped, so
-    // it never takes the short way round through the part of the dial its
-    // scale leaves out. Its first update jumps. Sets the gauge up first if it
-    // is not.
+    // active failure (a needle parked, or frozen before its first
+    // evaluation, lends its callback the reading 0); a hidden element keeps
+    // its last state (it does not hide the elements listed under it). A
+    // rate-limited needle moves from its previous place by at most its limit
+    // along its scale: through its table's points in order, or, without a
+    // table, in the angle as given, never wrapped, so it never takes the
+    // short way round through the part of the dial its scale leaves out. Its
+    // first update jumps. Sets the gauge up first if it is not.
     void update();
     // Takes the gauge down: the image fields it set (and still holding its
     // images) are cleared and its state forgotten; a later setup() re-installs.
