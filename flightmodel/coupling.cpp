@@ -67,8 +67,10 @@ constexpr Row kTable[] = {
      [](const double* in, const Surroundings&, double) { return in[0] * 60.0 / kVsiFeetPerMinutePerUnit; }},
     {Scope::kAircraft, [](int) { return token::kPitch; }, "pitch, degrees nose up",
      {"attitude/theta-deg"}, same},
-    {Scope::kAircraft, [](int) { return token::kBank; }, "bank, degrees starboard wing down",
-     {"attitude/phi-deg"}, same},
+    // The model's roll is positive starboard wing down, the variable's port
+    // wing down.
+    {Scope::kAircraft, [](int) { return token::kBank; }, "bank, degrees port wing down",
+     {"attitude/phi-deg"}, [](const double* in, const Surroundings&, double) { return -in[0]; }},
     {Scope::kAircraft, [](int) { return token::kHeading; }, "heading, degrees (the model has no variation)",
      {"attitude/psi-deg"}, same},
     {Scope::kAircraft, [](int) { return token::kRateOfTurn; }, "rate of turn, turn-pointer units",

@@ -49,20 +49,21 @@ enum ElementType : uint32_t {
 };
 
 // The bits of image_flags the host gives a meaning; it reads no other.
+// Bits 0, 1, 2 and 14 are drawing options (README, "Drawing options").
 enum ImageFlag : uint32_t {
-    kImageDraw = 1u << 0,         // the element's bitmap is drawn: every stored element sets it
-    kImageTransparent = 1u << 1,  // pure black shows what lies beneath: everything over a background
-    kImageBright = 1u << 2,       // lamps, lit at their own brightness
-    kImageBuffered = 1u << 14,    // dial faces and what turns or moves on them; not lamps, not a plain face
-    kImageHidden = 1u << 30,      // not drawn, though the elements listed under it are
+    kImageTransparentBlack = 1u << 0,  // pure black is transparent: every stored element, faces included
+    kImageOverlay = 1u << 1,           // drawn over a face: everything but the backgrounds
+    kImageBright = 1u << 2,            // lamps, lit at their own brightness, not dimmed at night
+    kImageBuffered = 1u << 14,         // dial faces and what turns or moves on them; not lamps, not a plain face
+    kImageHidden = 1u << 30,           // not drawn, though the elements listed under it are
 };
 
 // image_flags as the gauges store them.
-inline constexpr uint32_t kFlagsPlainBackground = kImageDraw;
-inline constexpr uint32_t kFlagsBackground = kImageDraw | kImageBuffered;
-inline constexpr uint32_t kFlagsOverlay = kImageDraw | kImageTransparent | kImageBuffered;
+inline constexpr uint32_t kFlagsPlainBackground = kImageTransparentBlack;
+inline constexpr uint32_t kFlagsBackground = kImageTransparentBlack | kImageBuffered;
+inline constexpr uint32_t kFlagsOverlay = kImageTransparentBlack | kImageOverlay | kImageBuffered;
 inline constexpr uint32_t kFlagsLight =
-    kImageDraw | kImageTransparent | kImageBright | kImageHidden;  // lamps start dark
+    kImageTransparentBlack | kImageOverlay | kImageBright | kImageHidden;  // lamps start dark
 
 // The bits of mouse_flags: what a box answers, and what a handler is told.
 enum MouseFlag : uint32_t {

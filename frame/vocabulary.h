@@ -36,7 +36,8 @@ inline constexpr uint32_t kRateOfTurn = 70;
 inline constexpr uint32_t kIndicatedAltitude = 74;
 // The altimeter's pressure setting, millibars.
 inline constexpr uint32_t kPressureSetting = 75;
-// Pitch and bank, degrees.
+// Pitch, degrees nose up; bank, degrees port wing down (a left bank is
+// positive, whatever sign a flight model gives its roll).
 inline constexpr uint32_t kPitch = 78;
 inline constexpr uint32_t kBank = 80;
 // Magnetic heading, degrees.

@@ -1,5 +1,7 @@
 #include "host/dib.h"
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace bench {
@@ -91,6 +93,40 @@ Picture decode_dib(const Bitmap& bitmap) {
         }
     }
     return picture;
+}
+
+Picture read_bmp_file(const std::string& path) {
+    constexpr size_t kFileHeaderSize = 14;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw DibError(path + ": cannot be read");
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    if (bytes.size() < kFileHeaderSize + kInfoHeaderSize || bytes[0] != 'B' || bytes[1] != 'M')
+        throw DibError(path + ": not a BMP file");
+    const uint32_t pixels_at = read_u32(bytes, 10);
+    Bitmap bitmap;
+    bitmap.dib.assign(bytes.begin() + kFileHeaderSize, bytes.end());
+    const uint32_t header_size = read_u32(bitmap.dib, 0);
+    if (header_size < kInfoHeaderSize || header_size > bitmap.dib.size())
+        throw DibError(path + ": unknown bitmap header");
+    const auto width = static_cast<int32_t>(read_u32(bitmap.dib, 4));
+    const auto height = static_cast<int32_t>(read_u32(bitmap.dib, 8));
+    bitmap.bits_per_pixel = static_cast<uint16_t>(bitmap.dib[14] | bitmap.dib[15] << 8);
+    bitmap.compression = read_u32(bitmap.dib, 16);
+    const uint32_t colours_used = read_u32(bitmap.dib, 32);
+    if (width <= 0 || height == 0 || height == INT32_MIN) throw DibError(path + ": bad size");
+    bitmap.width = static_cast<uint32_t>(width);
+    bitmap.top_down = height < 0;
+    bitmap.height = static_cast<uint32_t>(height < 0 ? -height : height);
+    if (bitmap.bits_per_pixel != 8 && bitmap.bits_per_pixel != 24)
+        throw DibError(path + ": " + std::to_string(bitmap.bits_per_pixel) + " bits per pixel (8 or 24 are read)");
+    bitmap.palette_entries = bitmap.bits_per_pixel == 8 ? (colours_used != 0 ? colours_used : 256u) : 0u;
+    if (pixels_at < kFileHeaderSize) throw DibError(path + ": pixels before the bitmap header");
+    bitmap.pixel_offset = pixels_at - static_cast<uint32_t>(kFileHeaderSize);
+    try {
+        return decode_dib(bitmap);
+    } catch (const DibError& error) {
+        throw DibError(path + ": " + error.what());
+    }
 }
 
 Bitmap make_palettised_bitmap(uint32_t width, uint32_t height, const std::vector<uint32_t>& palette,

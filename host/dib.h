@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "host/pe_image.h"
@@ -30,6 +31,11 @@ struct Picture {
 };
 
 Picture decode_dib(const Bitmap& bitmap);
+
+// A .bmp file (the 14-byte file header, then a DIB with a 40-byte or larger
+// header, uncompressed, 8 or 24 bits per pixel among those decode_dib
+// takes). Throws DibError naming the file when it cannot be read or decoded.
+Picture read_bmp_file(const std::string& path);
 
 // An uncompressed 8-bit palettised bitmap as a resource holds it: a 40-byte
 // header, the palette (0xRRGGBB entries, at most 256), then the rows, bottom-up

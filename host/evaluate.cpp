@@ -64,16 +64,45 @@ std::optional<double> table_angle(const NONLINEARITY* table, uint32_t size, int3
     return point_angle(last, pivot_x, pivot_y);
 }
 
-double rate_limited_angle(double current, double target, int32_t max_degrees) {
-    const double goal = normalize_degrees(target);
+std::optional<double> table_travel(const NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
+                                   double value) {
+    if (table == nullptr || size == 0) return std::nullopt;
+    // The turn of each step, clockwise, as table_angle takes it.
+    auto step_turn = [&](uint32_t i) {
+        return clockwise_turn(point_angle(table[i], pivot_x, pivot_y), point_angle(table[i + 1], pivot_x, pivot_y));
+    };
+    double whole = 0.0;
+    for (uint32_t i = 0; i + 1 < size; ++i) whole += step_turn(i);
+    if (size == 1 || std::isnan(value)) return 0.0;
+
+    const bool descending = table[size - 1].value < table[0].value;
+    const bool before_first = descending ? value > table[0].value : value < table[0].value;
+    const bool after_last = descending ? value < table[size - 1].value : value > table[size - 1].value;
+    if (before_first) return 0.0;
+    if (after_last) return whole;
+
+    double before = 0.0;
+    for (uint32_t i = 0; i + 1 < size; ++i) {
+        const NONLINEARITY& a = table[i];
+        const NONLINEARITY& b = table[i + 1];
+        const double turn = step_turn(i);
+        const double low = std::fmin(a.value, b.value);
+        const double high = std::fmax(a.value, b.value);
+        if (value >= low && value <= high) {
+            if (a.value == b.value) return before;
+            return before + frame::limit((value - a.value) / (b.value - a.value), 0.0, 1.0) * turn;
+        }
+        before += turn;
+    }
+    return whole;
+}
+
+double rate_limited_travel(double current, double target, int32_t max_degrees) {
+    const double from = frame::finite_or_zero(current);
+    const double goal = frame::finite_or_zero(target);
     if (max_degrees <= 0) return goal;
-    const double from = normalize_degrees(current);
-    // Signed shortest difference in (-180, 180].
-    double difference = clockwise_turn(from, goal);
-    if (difference > 180.0) difference -= 360.0;
     const double step = static_cast<double>(max_degrees);
-    if (std::fabs(difference) <= step) return goal;
-    return normalize_degrees(from + (difference > 0.0 ? step : -step));
+    return frame::limit(goal, from - step, from + step);
 }
 
 double moving_image_fraction(double value, double min, double max) {

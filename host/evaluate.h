@@ -24,9 +24,19 @@ double direction_degrees(double from_x, double from_y, double to_x, double to_y)
 std::optional<double> table_angle(const NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
                                   double value);
 
-// Turns `current` toward `target` by at most `max_degrees` along the shorter
-// way round (0: jump). Both in degrees; the result is reduced to [0, 360).
-double rate_limited_angle(double current, double target, int32_t max_degrees);
+// How far along its scale a table needle stands at `value`: degrees turned
+// clockwise from the first point, in [0, the table's whole turn]. The angle
+// is the first point's plus this; a needle's rate limit counts here, so it
+// moves along its scale and never takes the shorter way round through the
+// part of the dial the scale leaves out. Values beyond the ends and NaN as
+// for table_angle; an empty table gives nullopt.
+std::optional<double> table_travel(const NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
+                                   double value);
+
+// Moves `current` toward `target` by at most `max_degrees` (0 or less: jumps),
+// without wrapping: a travel along a scale, or an untabled needle's angle as
+// its callback gives it. Not finite inputs count as 0.
+double rate_limited_travel(double current, double target, int32_t max_degrees);
 
 // Reduces an angle to [0, 360); a value that is not finite gives 0.
 double normalize_degrees(double angle);

@@ -58,6 +58,32 @@ std::vector<MODULE_VAR*> element_variables(ELEMENT_HEADER* element) {
     }
 }
 
+bool has_table(const ELEMENT_NEEDLE* needle) {
+    return needle->nonlinearity != nullptr && needle->nonlinearity_size != 0;
+}
+
+// Where a needle stands for a value: along its scale (the domain its rate
+// limit counts in) and on the screen.
+struct NeedlePlace {
+    double travel = 0.0;
+    double angle = 0.0;
+};
+
+NeedlePlace needle_place(ELEMENT_NEEDLE* needle, double value) {
+    const ELEMENT_HEADER* e = &needle->header;
+    if (!has_table(needle)) return {frame::finite_or_zero(value), normalize_degrees(value)};
+    return {*table_travel(needle->nonlinearity, needle->nonlinearity_size, e->position_x, e->position_y, value),
+            *table_angle(needle->nonlinearity, needle->nonlinearity_size, e->position_x, e->position_y, value)};
+}
+
+// The angle of a place along the scale short of its target.
+double travel_angle(const ELEMENT_NEEDLE* needle, double travel) {
+    if (!has_table(needle)) return normalize_degrees(travel);
+    const ELEMENT_HEADER* e = &needle->header;
+    const NONLINEARITY& first = needle->nonlinearity[0];
+    return normalize_degrees(direction_degrees(e->position_x, e->position_y, first.x, first.y) + travel);
+}
+
 std::optional<uint32_t> active_failure(const Host& host, const FAILURE_RECORD* list) {
     if (list == nullptr) return std::nullopt;
     for (size_t i = 0; i < kMaxFailureRecords && list[i].failure_key != 0; ++i) {
@@ -86,6 +112,7 @@ struct GaugeInstance::Impl {
     std::vector<Installed> installed;
     bool set_up = false;
     std::vector<bool> has_angle;  // per node: a needle angle from an earlier update
+    std::vector<double> travel;   // per node: a needle's place along its scale (NeedlePlace::travel)
 
     // Mouse: the box held since the press, and the pointer's latest position.
     const MouseBox* held = nullptr;
@@ -194,6 +221,7 @@ void GaugeInstance::kill() {
     impl_->set_up = false;
     impl_->held = nullptr;
     impl_->has_angle.clear();
+    impl_->travel.clear();
     elements_.clear();
 }
 
@@ -218,7 +246,9 @@ ElementState GaugeInstance::rest_state(ELEMENT_HEADER* element, int depth) const
     state.resource_id = element->resource_id;
     state.visible = (element->image_flags & kImageHidden) == 0;
     if (element->element_type == kNeedle) {
-        park(state);
+        // Its callback is asked only if it freezes before its first
+        // evaluation (update() parks it then), so this is its table's value 0.
+        state.angle = needle_place(as<ELEMENT_NEEDLE>(element), 0.0).angle;
     } else if (element->element_type == kSlider) {
         state.x = element->position_x;
         state.y = element->position_y;
@@ -226,16 +256,22 @@ ElementState GaugeInstance::rest_state(ELEMENT_HEADER* element, int depth) const
     return state;
 }
 
-void GaugeInstance::park(ElementState& state) const {
+double GaugeInstance::park(ElementState& state) const {
     auto* needle = as<ELEMENT_NEEDLE>(state.element);
-    state.value = 0.0;
-    state.angle = 0.0;
-    if (needle->nonlinearity != nullptr && needle->nonlinearity_size != 0) {
-        state.value = needle->nonlinearity[0].value;
-        state.angle = table_angle(needle->nonlinearity, needle->nonlinearity_size, state.element->position_x,
-                                  state.element->position_y, state.value)
-                          .value_or(0.0);
+    // The dial's zero reading: a reading of 0 through the needle's own
+    // mapping, so a tachometer's hands rest at 12 o'clock, not at angle 0.
+    // The callback is lent the reading and the record put back as it was.
+    double value = 0.0;
+    if (needle->update_callback != nullptr) {
+        const double saved = needle->source.value;
+        needle->source.value = 0.0;
+        value = needle->update_callback(needle);
+        needle->source.value = saved;
     }
+    const NeedlePlace place = needle_place(needle, value);
+    state.value = value;
+    state.angle = place.angle;
+    return place.travel;
 }
 
 void GaugeInstance::update() {
@@ -249,6 +285,7 @@ void GaugeInstance::update() {
         elements_.clear();
         for (const Impl::Node& node : impl.tree) elements_.push_back(rest_state(node.element, node.depth));
         impl.has_angle.assign(impl.tree.size(), false);
+        impl.travel.assign(impl.tree.size(), 0.0);
     }
 
     for (size_t i = 0; i < impl.tree.size(); ++i) {
@@ -258,9 +295,11 @@ void GaugeInstance::update() {
         state.failure_action = active_failure(host_, element->failure_records);
         state.greyed = state.failure_action == 1u;
         if (state.failure_action.has_value()) {
-            if (*state.failure_action == 2 && element->element_type == kNeedle) {
-                park(state);
+            if (element->element_type == kNeedle && *state.failure_action == 2) {
+                impl.travel[i] = park(state);
                 impl.has_angle[i] = true;
+            } else if (element->element_type == kNeedle && !impl.has_angle[i]) {
+                park(state);  // frozen before its first evaluation: at rest on its zero
             }
             continue;
         }
@@ -276,12 +315,12 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
         case kNeedle: {
             auto* needle = as<ELEMENT_NEEDLE>(element);
             state.value = needle->update_callback != nullptr ? needle->update_callback(needle) : needle->source.value;
-            const double target = needle->nonlinearity != nullptr && needle->nonlinearity_size != 0
-                                      ? *table_angle(needle->nonlinearity, needle->nonlinearity_size,
-                                                     element->position_x, element->position_y, state.value)
-                                      : normalize_degrees(state.value);
-            const bool first = !impl_->has_angle[index];
-            state.angle = first ? target : rate_limited_angle(state.angle, target, needle->max_degrees_per_tick);
+            const NeedlePlace target = needle_place(needle, state.value);
+            double& travel = impl_->travel[index];
+            // The first update jumps; later ones move along the scale.
+            travel = impl_->has_angle[index] ? rate_limited_travel(travel, target.travel, needle->max_degrees_per_tick)
+                                             : target.travel;
+            state.angle = travel == target.travel ? target.angle : travel_angle(needle, travel);
             impl_->has_angle[index] = true;
             break;
         }

@@ -22,8 +22,10 @@ namespace bench {
 // in the host gives failure_action. The host's actions:
 //   0  the element freezes: every value field keeps its last state;
 //   1  it freezes and `greyed` is set, so the renderer draws it greyed out;
-//   2  a needle parks: it falls to its table's first point (without a table,
-//      to the angle of value 0) and stays there; other kinds freeze as for 0.
+//   2  a needle parks: it falls to its dial's zero reading, a reading of 0
+//      through its own mapping (its callback, lent the reading 0, then its
+//      table, or the callback's result as the angle) and stays there; other
+//      kinds freeze as for 0.
 // Any other action freezes as for 0. Visibility always follows bit 30. An
 // element that freezes before its first evaluation keeps its rest state (a
 // needle at its parked angle, an icon at frame 0, a slider at its position,
@@ -79,10 +81,14 @@ public:
     // One update: every embedded variable with a token refreshed from the
     // host's store, service id 6, then every element evaluated in drawing
     // order. Value callbacks are asked only for visible elements without an
-    // active failure; a hidden element keeps its last state (it does not
-    // hide the elements listed under it). A rate-limited needle turns from
-    // its previous angle; its first update jumps. Sets the gauge up first if
-    // it is not.
+    // active failure (a needle parked, or frozen before its first
+    // evaluation, lends its callback the reading 0); a hidden element keeps
+    // its last state (it does not hide the elements listed under it). A
+    // rate-limited needle moves from its previous place by at most its limit
+    // along its scale: through its table's points in order, or, without a
+    // table, in the angle as given, never wrapped, so it never takes the
+    // short way round through the part of the dial its scale leaves out. Its
+    // first update jumps. Sets the gauge up first if it is not.
     void update();
     // Takes the gauge down: the image fields it set (and still holding its
     // images) are cleared and its state forgotten; a later setup() re-installs.
@@ -112,7 +118,7 @@ private:
     void clear_images();
     void call_gauge(uint32_t service_id);
     ElementState rest_state(ELEMENT_HEADER* element, int depth) const;
-    void park(ElementState& state) const;
+    double park(ElementState& state) const;  // returns the place along the scale
     void evaluate(size_t index, ElementState& state);
     void act(const MouseBox& box, int64_t x, int64_t y, uint32_t flags);
 

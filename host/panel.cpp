@@ -89,7 +89,6 @@ Panel::Panel(Host& host, PanelConfig config, const ModulePaths& paths, double sc
     if (!(scale > 0.0 && scale <= GaugeInstance::kMaxScale)) {
         throw PanelError(config_.source + ": display scale " + std::to_string(scale) + " out of range");
     }
-    double top = 0.0;
     for (const PanelWindow& window : config_.windows) {
         double reach_x = window.width, reach_y = window.height;
         for (const PanelGauge& line : window.gauges) {
@@ -145,7 +144,7 @@ Panel::Panel(Host& host, PanelConfig config, const ModulePaths& paths, double sc
                                          : std::string()));
             }
             gauge.instance = std::make_unique<GaugeInstance>(host_, module, header, instance_scale);
-            // Placed within the window below, once its top is known.
+            // Within the window; moved with it once it is placed on the screen.
             gauge.left = line.x * scale_;
             gauge.top = line.y * scale_;
             reach_x = std::max(reach_x, line.x + width);
@@ -155,30 +154,89 @@ Panel::Panel(Host& host, PanelConfig config, const ModulePaths& paths, double sc
         if (!window.visible) continue;
         Window shown;
         shown.config = &window;
-        shown.top = top;
-        shown.width = (window.width > 0.0 ? window.width : reach_x) * scale_;
-        shown.height = (window.height > 0.0 ? window.height : reach_y) * scale_;
-        if (!(shown.width <= kMaxPicturePixels && shown.height <= kMaxPicturePixels &&
-              top + shown.height <= kMaxPicturePixels)) {
+        if (!window.file.empty()) load_background(shown);
+        const bool sized = window.width > 0.0 && window.height > 0.0;
+        shown.width = (sized ? window.width : shown.background ? shown.background->width : reach_x) * scale_;
+        shown.height = (sized ? window.height : shown.background ? shown.background->height : reach_y) * scale_;
+        if (!(shown.width <= kMaxPicturePixels && shown.height <= kMaxPicturePixels)) {
             throw PanelError(where(config_, window.line) + "[" + window.section + "] would make the picture " +
-                             number_text(std::max(picture_width_, shown.width)) + " x " +
-                             number_text(top + shown.height) + " pixels at scale " + number_text(scale_) +
-                             "; a picture holds at most " + std::to_string(kMaxPicturePixels) + " x " +
-                             std::to_string(kMaxPicturePixels));
+                             number_text(shown.width) + " x " + number_text(shown.height) + " pixels at scale " +
+                             number_text(scale_) + "; a picture holds at most " + std::to_string(kMaxPicturePixels) +
+                             " x " + std::to_string(kMaxPicturePixels));
         }
-        for (Gauge& gauge : gauges_) {
-            if (gauge.window == &window) gauge.top += top;
-        }
-        top += shown.height + kWindowGap;
-        picture_width_ = std::max(picture_width_, shown.width);
-        picture_height_ = shown.top + shown.height;
-        windows_.push_back(shown);
+        windows_.push_back(std::move(shown));
     }
+    place_windows();
     if (windows_.empty()) throw PanelError(config_.source + ": no window to show: every [WindowNN] has visible=0");
     if (std::none_of(gauges_.begin(), gauges_.end(), [](const Gauge& gauge) { return gauge.shown; })) {
         throw PanelError(config_.source + ": no gauges: no gaugeNN line in a shown window");
     }
     warn_of_missing_bitmaps();
+}
+
+void Panel::load_background(Window& window) {
+    const PanelWindow& config = *window.config;
+    std::vector<std::string> tried;
+    if (!config.file.empty() && (config.file.front() == '/' || config.file.front() == '\\')) {
+        tried.push_back(config.file);
+    } else {
+        const size_t slash = config_.source.find_last_of("/\\");
+        tried.push_back(
+            join(slash == std::string::npos ? std::string() : config_.source.substr(0, slash + 1), config.file));
+        if (!paths_.pe_dir.empty()) tried.push_back(join(paths_.pe_dir, config.file));
+        tried.push_back(join(paths_.module_dir, config.file));
+    }
+    for (const std::string& path : tried) {
+        if (!file_exists(path)) continue;
+        try {
+            window.background = std::make_shared<const Picture>(read_bmp_file(path));
+        } catch (const DibError& error) {
+            throw PanelError(where(config_, config.line) + "[" + config.section + "] file=" + config.file + ": " +
+                             error.what());
+        }
+        window.background_path = path;
+        return;
+    }
+    std::string looked;
+    for (const std::string& path : tried) looked += (looked.empty() ? "" : ", ") + path;
+    warnings_.push_back(where(config_, config.line) + "[" + config.section + "] background " + config.file +
+                        " not found (looked for " + looked + "); drawn without it");
+}
+
+void Panel::place_windows() {
+    double screen_width = 0.0, screen_height = 0.0;
+    for (const Window& window : windows_) {
+        screen_width = std::max(screen_width, window.width);
+        screen_height = std::max(screen_height, window.height);
+    }
+    double stack_top = 0.0;
+    for (Window& window : windows_) {
+        const PanelWindow& config = *window.config;
+        if (config.window_pos) {
+            window.left = config.window_pos->first * screen_width;
+            window.top = config.window_pos->second * screen_height;
+        } else if (config.position) {
+            window.left = (*config.position % 3) * (screen_width - window.width) / 2.0;
+            window.top = (*config.position / 3) * (screen_height - window.height) / 2.0;
+        } else {
+            window.left = 0.0;
+            window.top = stack_top;
+            stack_top += window.height + kWindowGap;
+        }
+        picture_width_ = std::max(picture_width_, window.left + window.width);
+        picture_height_ = std::max(picture_height_, window.top + window.height);
+        if (!(picture_width_ <= kMaxPicturePixels && picture_height_ <= kMaxPicturePixels)) {
+            throw PanelError(where(config_, config.line) + "[" + config.section + "] would make the picture " +
+                             number_text(picture_width_) + " x " + number_text(picture_height_) + " pixels at scale " +
+                             number_text(scale_) + "; a picture holds at most " + std::to_string(kMaxPicturePixels) +
+                             " x " + std::to_string(kMaxPicturePixels));
+        }
+        for (Gauge& gauge : gauges_) {
+            if (gauge.window != &config) continue;
+            gauge.left += window.left;
+            gauge.top += window.top;
+        }
+    }
 }
 
 void Panel::warn_of_missing_bitmaps() {

@@ -2,9 +2,18 @@
 // loaded once each, and one gauge instance per gauge line, placed on the
 // panel picture at a display scale.
 //
-// The picture holds the visible windows one below the other, kWindowGap
-// pixels apart, each window size_mm times the scale (a window without
-// size_mm is as large as its gauges reach). A gauge line's x, y, width and
+// Each visible window is size_mm times the scale (without size_mm, its
+// background bitmap's size, or as large as its gauges reach). The screen is
+// as large as the largest visible window across and down (the main panel
+// usually fills it): a window with window_pos has its top-left corner at
+// those fractions of the screen; one with only position is anchored in the
+// screen (0 top-left, 1 top middle, ... 8 bottom-right); windows with
+// neither stand one below the other from the screen's top, kWindowGap
+// pixels apart. Windows may overlap, as on the simulator's screen; the
+// picture is the union of them. A window's `file=` bitmap is looked up
+// beside the configuration, then in the PE directory, then in the module
+// directory; one found nowhere is a warning (warnings()), and the window
+// shows its paint. A gauge line's x, y, width and
 // height are in its window's design units; without a width the gauge is as
 // wide as its background bitmap (or its header's size_x_mm when the module
 // carries no bitmap), without a height it keeps the bitmap's shape.
@@ -24,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/dib.h"
 #include "host/host.h"
 #include "host/instance.h"
 #include "host/module.h"
@@ -60,6 +70,8 @@ public:
     struct Window {
         const PanelWindow* config = nullptr;
         double left = 0.0, top = 0.0, width = 0.0, height = 0.0;  // picture pixels
+        std::shared_ptr<const Picture> background;                // the file= bitmap, if found
+        std::string background_path;                              // where it was found
     };
 
     struct Gauge {
@@ -101,7 +113,8 @@ public:
     const Gauge* find(std::string_view name) const;
     // The header names of the gauges, in panel order (for suggestions).
     std::vector<std::string> gauge_names() const;
-    // The configuration's warnings, then the panel's: "file[:line]: ...".
+    // The configuration's warnings, then the panel's (gauges outside their
+    // window, missing bitmaps, background files not found): "file[:line]: ...".
     const std::vector<std::string>& warnings() const { return warnings_; }
     // A loaded module by its configuration name ("Korvane"); null if none.
     Module* module(std::string_view name) const;
@@ -113,6 +126,8 @@ public:
 private:
     Module& load(const PanelGauge& line, const ModuleHook& on_load);
     void warn_of_missing_bitmaps();
+    void load_background(Window& window);
+    void place_windows();
 
     Host& host_;
     PanelConfig config_;

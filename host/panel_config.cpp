@@ -152,6 +152,21 @@ private:
                 colour = colour << 8 | static_cast<uint32_t>(channel);
             }
             window.background = colour;
+        } else if (key == "file") {
+            if (value.empty()) fail("file takes a bitmap file name");
+            window.file = std::string(value);
+        } else if (key == "position") {
+            const double anchor = number(value, "position");
+            if (anchor < 0.0 || anchor > 8.0 || anchor != std::floor(anchor))
+                fail("position takes a whole number 0 to 8");
+            window.position = static_cast<int>(anchor);
+        } else if (key == "window_pos") {
+            const std::vector<std::string_view> parts = split(value, ',');
+            if (parts.size() != 2) fail("window_pos takes x,y");
+            const double x = number(parts[0], "window_pos x");
+            const double y = number(parts[1], "window_pos y");
+            if (x < 0.0 || x > 1.0 || y < 0.0 || y > 1.0) fail("window_pos takes fractions of the screen, 0 to 1");
+            window.window_pos = std::pair{x, y};
         } else if (key.compare(0, 5, "gauge") == 0 && key.size() > 5) {
             gauge_line(key, value, window);
         }

@@ -8,6 +8,9 @@
 //   size_mm=1200,900          design size of the window: the gauge coordinates' space
 //   visible=1                 0 leaves the window out of the picture
 //   background_color=36,38,34 paint behind the gauges
+//   file=panel.bmp            a bitmap drawn over the paint, stretched to the window
+//   position=4                where on the screen: 0 1 2 top, 3 4 5 middle, 6 7 8 bottom
+//   window_pos=0.25,0.5       the top-left corner, in fractions of the screen (wins over position)
 //   gauge00=Korvane!Airspeed, 20, 40, 200, 200
 //   gauge01=Korvane!Clock, 240, 40, 180          height follows the bitmap's shape
 //   gauge02=Korvane!Timer, 440, 40                size of the background bitmap
@@ -17,9 +20,9 @@
 // comments, as is anything after // on a line; a UTF-8 byte-order mark in
 // front is skipped. Sections other than [WindowNN] and [Window Titles] are
 // skipped whole ([VcockpitNN] with a warning: the bench draws no virtual
-// cockpit); inside a window, keys the bench has no use for (position, ident,
-// file, ...) are accepted and ignored. A line that is neither a section, a
-// key=value pair nor a comment, a bad number, a gauge line without
+// cockpit); inside a window, keys the bench has no use for (ident,
+// window_size, ...) are accepted and ignored. A line that is neither a
+// section, a key=value pair nor a comment, a bad number, a gauge line without
 // "Module!Gauge, x, y", or a gauge number used twice in one window gives
 // PanelConfigError with the line number; so does a file without windows.
 #pragma once
@@ -29,6 +32,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace bench {
@@ -59,8 +63,11 @@ struct PanelWindow {
     int line = 0;
     double width = 0.0, height = 0.0;  // size_mm; 0 when not given
     bool visible = true;
-    uint32_t background = 0x242622;  // 0xRRGGBB
-    std::vector<PanelGauge> gauges;  // in gauge-number order
+    uint32_t background = 0x242622;                       // 0xRRGGBB
+    std::string file;                                     // background bitmap as written; empty: none
+    std::optional<int> position;                          // 0..8, rows of three from the top-left
+    std::optional<std::pair<double, double>> window_pos;  // fractions of the screen, 0..1
+    std::vector<PanelGauge> gauges;                       // in gauge-number order
 };
 
 struct PanelConfig {

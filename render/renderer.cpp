@@ -42,6 +42,25 @@ uint32_t look_pixel(uint32_t rgb, Look look) {
     return 0xFF000000u | (rgb & 0xFFFFFF);
 }
 
+// A surface of the picture in the look; null when cairo cannot make one.
+cairo_surface_t* make_surface(const bench::Picture& picture, Look look) {
+    cairo_surface_t* made = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(picture.width),
+                                                       static_cast<int>(picture.height));
+    if (cairo_surface_status(made) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(made);
+        return nullptr;
+    }
+    cairo_surface_flush(made);
+    unsigned char* data = cairo_image_surface_get_data(made);
+    const int stride = cairo_image_surface_get_stride(made);
+    for (uint32_t y = 0; y < picture.height; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(stride) * y);
+        for (uint32_t x = 0; x < picture.width; ++x) row[x] = look_pixel(picture.at(x, y), look);
+    }
+    cairo_surface_mark_dirty(made);
+    return made;
+}
+
 // --- Placeholders: a 3 x 5 digit font, drawn in rectangles -----------------------
 
 constexpr uint16_t kDigits[10] = {
@@ -92,7 +111,14 @@ struct Context {
     double gauge_width;
 };
 
-Look overlay_look(const bench::ElementState& state) { return state.greyed ? Look::GreyOverlay : Look::Overlay; }
+// Image flag bit 0 makes pure black transparent; the modules set it on every
+// element, faces included, so the window shows through a round dial's corners.
+bool black_is_clear(const ELEMENT_HEADER* element) { return (element->image_flags & kImageTransparentBlack) != 0; }
+
+Look element_look(const bench::ElementState& state) {
+    if (black_is_clear(state.element)) return state.greyed ? Look::GreyOverlay : Look::Overlay;
+    return state.greyed ? Look::GreyOpaque : Look::Opaque;
+}
 
 // Bilinear sampling is exact at whole-pixel places and a quarter of the cost
 // of cairo's default filter; only where a picture shrinks below half its size
@@ -111,8 +137,7 @@ void paint_at(cairo_t* cr, cairo_surface_t* surface, double x, double y) {
 }
 
 void draw_picture(const Context& c, const bench::ElementState& state, double x, double y) {
-    const Look look = state.depth == 0 ? (state.greyed ? Look::GreyOpaque : Look::Opaque) : overlay_look(state);
-    if (cairo_surface_t* surface = c.bitmaps.surface(state.resource_id, look)) {
+    if (cairo_surface_t* surface = c.bitmaps.surface(state.resource_id, element_look(state))) {
         paint_at(c.cr, surface, x, y);
     } else if (state.depth == 0) {
         placeholder_frame(c.cr, x, y, kFallbackExtent, kFallbackExtent, state.resource_id, true);
@@ -127,7 +152,7 @@ void draw_needle(const Context& c, const bench::ElementState& state) {
     cairo_save(cr);
     cairo_translate(cr, e->position_x, e->position_y);
     cairo_rotate(cr, radians(state.angle));
-    if (cairo_surface_t* surface = c.bitmaps.surface(state.resource_id, overlay_look(state))) {
+    if (cairo_surface_t* surface = c.bitmaps.surface(state.resource_id, element_look(state))) {
         // In double: the pivot may be any 32-bit value, INT32_MIN included.
         paint_at(cr, surface, -static_cast<double>(e->ofs_x), -static_cast<double>(e->ofs_y));
     } else {
@@ -144,8 +169,8 @@ void draw_moving_image(const Context& c, const bench::ElementState& state) {
     const ELEMENT_HEADER* e = state.element;
     cairo_t* cr = c.cr;
     const uint32_t mask_id = state.resource_id + 1;
-    cairo_surface_t* picture = c.bitmaps.surface(state.resource_id, overlay_look(state));
-    cairo_surface_t* mask = c.bitmaps.surface(mask_id, overlay_look(state));
+    cairo_surface_t* picture = c.bitmaps.surface(state.resource_id, element_look(state));
+    cairo_surface_t* mask = c.bitmaps.surface(mask_id, element_look(state));
     if (picture == nullptr || mask == nullptr) {
         placeholder_frame(cr, e->position_x, e->position_y, kSmallPlaceholder * 2, kSmallPlaceholder,
                           picture == nullptr ? state.resource_id : mask_id, false);
@@ -165,9 +190,9 @@ void draw_sprite(const Context& c, const bench::ElementState& state) {
     const ELEMENT_HEADER* e = state.element;
     cairo_t* cr = c.cr;
     const uint32_t mask_id = state.resource_id + 1;
-    cairo_surface_t* texture = c.bitmaps.surface(state.resource_id, overlay_look(state));
+    cairo_surface_t* texture = c.bitmaps.surface(state.resource_id, element_look(state));
     cairo_surface_t* window = c.bitmaps.surface(mask_id, Look::Window);
-    cairo_surface_t* bezel = c.bitmaps.surface(mask_id, overlay_look(state));
+    cairo_surface_t* bezel = c.bitmaps.surface(mask_id, element_look(state));
 
     cairo_push_group(cr);
     cairo_translate(cr, e->ofs_x, e->ofs_y);
@@ -234,22 +259,7 @@ cairo_surface_t* BitmapCache::surface(uint32_t resource_id, Look look) {
     cairo_surface_t* made = nullptr;
     if (std::optional<bench::Bitmap> bitmap = module_.bitmap(resource_id)) {
         try {
-            const bench::Picture picture = bench::decode_dib(*bitmap);
-            made = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(picture.width),
-                                              static_cast<int>(picture.height));
-            if (cairo_surface_status(made) != CAIRO_STATUS_SUCCESS) {
-                cairo_surface_destroy(made);
-                made = nullptr;
-            } else {
-                cairo_surface_flush(made);
-                unsigned char* data = cairo_image_surface_get_data(made);
-                const int stride = cairo_image_surface_get_stride(made);
-                for (uint32_t y = 0; y < picture.height; ++y) {
-                    auto* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(stride) * y);
-                    for (uint32_t x = 0; x < picture.width; ++x) row[x] = look_pixel(picture.at(x, y), look);
-                }
-                cairo_surface_mark_dirty(made);
-            }
+            made = make_surface(bench::decode_dib(*bitmap), look);
         } catch (const bench::DibError&) {
             made = nullptr;  // drawn as a placeholder
         }
@@ -263,7 +273,9 @@ cairo_surface_t* BitmapCache::surface(uint32_t resource_id, Look look) {
 std::pair<uint32_t, uint32_t> gauge_extent(const bench::GaugeInstance& instance, BitmapCache& bitmaps) {
     const GAUGEHDR* gauge = instance.gauge();
     if (gauge->element_list != nullptr && gauge->element_list[0] != nullptr) {
-        if (cairo_surface_t* root = bitmaps.surface(gauge->element_list[0]->resource_id, Look::Opaque)) {
+        const ELEMENT_HEADER* background = gauge->element_list[0];
+        const Look look = black_is_clear(background) ? Look::Overlay : Look::Opaque;  // the surface drawn anyway
+        if (cairo_surface_t* root = bitmaps.surface(background->resource_id, look)) {
             return {static_cast<uint32_t>(cairo_image_surface_get_width(root)),
                     static_cast<uint32_t>(cairo_image_surface_get_height(root))};
         }
@@ -337,36 +349,66 @@ BitmapCache& PanelRenderer::bitmaps(const bench::Module& module) {
     return *cache;
 }
 
+PanelRenderer::~PanelRenderer() {
+    for (auto& [picture, surface] : backgrounds_) {
+        if (surface != nullptr) cairo_surface_destroy(surface);
+    }
+}
+
+void PanelRenderer::draw_window(cairo_t* cr, const bench::Panel::Window& window) {
+    set_colour(cr, window.config->background);
+    cairo_rectangle(cr, window.left, window.top, window.width, window.height);
+    cairo_fill(cr);
+    const bench::Picture* picture = window.background.get();
+    if (picture == nullptr) return;
+    auto found = backgrounds_.find(picture);
+    if (found == backgrounds_.end()) found = backgrounds_.emplace(picture, make_surface(*picture, Look::Overlay)).first;
+    if (found->second == nullptr) return;
+    // Stretched over the window; its pure black shows the window's paint.
+    cairo_save(cr);
+    cairo_rectangle(cr, window.left, window.top, window.width, window.height);
+    cairo_clip(cr);
+    cairo_translate(cr, window.left, window.top);
+    cairo_scale(cr, window.width / picture->width, window.height / picture->height);
+    paint_at(cr, found->second, 0.0, 0.0);
+    cairo_restore(cr);
+}
+
 Image PanelRenderer::render() {
     Image image(pixels(panel_.picture_width()), pixels(panel_.picture_height()));
     cairo_t* cr = cairo_create(image.surface());
     set_colour(cr, kSurroundColour);
     cairo_paint(cr);
-    for (const bench::Panel::Window& window : panel_.windows()) {
-        set_colour(cr, window.config->background);
-        cairo_rectangle(cr, window.left, window.top, window.width, window.height);
-        cairo_fill(cr);
-    }
-    cairo_destroy(cr);
     gauges_drawn_ = 0;
-    for (const bench::Panel::Gauge& gauge : panel_.gauges()) {
-        if (!gauge.shown) continue;
-        const cairo_status_t status = draw_alone(image.surface(), [&](cairo_t* gauge_cr) {
-            cairo_rectangle(gauge_cr, gauge.left, gauge.top, gauge.width, gauge.height);
-            cairo_clip(gauge_cr);
-            cairo_translate(gauge_cr, gauge.left, gauge.top);
-            cairo_scale(gauge_cr, gauge.scale_x(), gauge.scale_y());
-            draw_gauge(gauge_cr, *gauge.instance, bitmaps(*gauge.module));
-        });
-        if (status == CAIRO_STATUS_SUCCESS) {
-            ++gauges_drawn_;
-        } else {
-            warnings_.push_back(panel_.config().source + ":" + std::to_string(gauge.config->line) + ": gauge '" +
-                                gauge_name(*gauge.instance) + "' cannot be drawn (" + cairo_status_to_string(status) +
-                                "); the picture shows it in part or not at all");
+    // Window by window, each over the ones before it, as overlapping windows
+    // lie on the screen.
+    for (const bench::Panel::Window& window : panel_.windows()) {
+        draw_window(cr, window);
+        for (const bench::Panel::Gauge& gauge : panel_.gauges()) {
+            if (gauge.shown && gauge.window == window.config) draw_panel_gauge(image.surface(), gauge);
         }
     }
+    cairo_destroy(cr);
     return image;
+}
+
+// Each gauge through its own context: records cairo cannot follow put a
+// context into an error that sticks, and must spoil no other gauge.
+void PanelRenderer::draw_panel_gauge(cairo_surface_t* surface, const bench::Panel::Gauge& gauge) {
+    const cairo_status_t status = draw_alone(surface, [&](cairo_t* cr) {
+        cairo_rectangle(cr, gauge.left, gauge.top, gauge.width, gauge.height);
+        cairo_clip(cr);
+        cairo_translate(cr, gauge.left, gauge.top);
+        cairo_scale(cr, gauge.scale_x(), gauge.scale_y());
+        draw_gauge(cr, *gauge.instance, bitmaps(*gauge.module));
+    });
+    if (status == CAIRO_STATUS_SUCCESS) {
+        ++gauges_drawn_;
+    } else {
+        warnings_.push_back(panel_.config().source + ":" + std::to_string(gauge.config->line) + ": gauge '" +
+                            gauge_name(*gauge.instance) + "' cannot be drawn (" + cairo_status_to_string(status) +
+                            "); the picture shows it in part or not at all");
+    }
 }
 
 Image PanelRenderer::render(const bench::Panel::Gauge& gauge) {

@@ -4,8 +4,12 @@
 //
 // What the drawing does, element by element in drawing order (a hidden
 // element is skipped; the elements listed under it are still drawn):
-// - Pure black (0, 0, 0) is transparent in every element over the
-//   background; the background (the root) is opaque.
+// - Pure black (0, 0, 0) is transparent in every element whose image flag
+//   bit 0 is set (kImageTransparentBlack: every element the modules store,
+//   backgrounds included, so the window shows through a dial's corners);
+//   without it the bitmap is opaque. The black becomes alpha 0 before any
+//   scaling: surfaces are premultiplied ARGB32 sampled bilinearly, so a
+//   scaled rim blends into what lies beneath instead of stepping.
 // - Static image and icon: the bitmap (an icon's frame id) at its position.
 // - Slider: the bitmap at its evaluated (x, y).
 // - Needle: the bitmap with its pivot (ofs) on the element position, turned
@@ -82,11 +86,15 @@ void draw_gauge(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCache& 
 // gauge when its records leave cairo unable to draw it.
 Image render_gauge(const bench::GaugeInstance& instance, BitmapCache& bitmaps);
 
-// Draws panels: every visible window in its background colour, every gauge
-// of it in its rectangle, over a dark surround.
+// Draws panels over a dark surround: every visible window in its order, its
+// background colour, then its file= bitmap stretched over it (pure black
+// transparent), then every gauge of it in its rectangle.
 class PanelRenderer {
 public:
     explicit PanelRenderer(const bench::Panel& panel) : panel_(panel) {}
+    ~PanelRenderer();
+    PanelRenderer(const PanelRenderer&) = delete;
+    PanelRenderer& operator=(const PanelRenderer&) = delete;
 
     // A gauge that cannot be drawn (its records drive cairo into an error) is
     // left out with a warning; the others are drawn all the same.
@@ -101,10 +109,14 @@ public:
     std::vector<std::string> take_warnings();
 
 private:
+    void draw_window(cairo_t* cr, const bench::Panel::Window& window);
+    void draw_panel_gauge(cairo_surface_t* surface, const bench::Panel::Gauge& gauge);
+
     const bench::Panel& panel_;
     size_t gauges_drawn_ = 0;
     std::vector<std::string> warnings_;
     std::map<const bench::Module*, std::unique_ptr<BitmapCache>> caches_;
+    std::map<const bench::Picture*, cairo_surface_t*> backgrounds_;
 };
 
 }  // namespace render

@@ -43,7 +43,7 @@ constexpr Setting kAircraft[] = {
     {token::kPressureSetting, 1013.0, "altimeter setting, millibars"},
     {token::kVerticalSpeed, 300.0 / 0.797194, "vertical speed (+300 ft/min)"},
     {token::kPitch, 3.0, "pitch, degrees"},
-    {token::kBank, 12.0, "bank, degrees"},
+    {token::kBank, -12.0, "bank, degrees (-12: starboard wing down, turning right)"},
     {token::kSideslip, 0.0, "sideslip"},
     {token::kRateOfTurn, 1.0 / 0.003663, "rate of turn (+1)"},
     {token::kNormalAcceleration, 617.0, "normal acceleration (1 g)"},

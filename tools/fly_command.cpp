@@ -97,6 +97,7 @@ gaugebench::ExitStatus fly(Options& options) {
     bench::Host host;
     bench::Panel panel(host, bench::PanelConfig::read_file(options.panel), options.paths, options.scale);
     panel_commands::check_picture_size(panel);
+    for (const std::string& warning : panel.warnings()) std::fprintf(stderr, "warning: %s\n", warning.c_str());
     render::PanelRenderer renderer(panel);
     panel.setup();
 

@@ -31,7 +31,7 @@ inline constexpr uint32_t kMaxBitmapExtent = 4096;
 
 // Image flag bits with a meaning to the host.
 inline constexpr uint32_t kKnownImageFlags =
-    kImageDraw | kImageTransparent | kImageBright | kImageBuffered | kImageHidden;
+    kImageTransparentBlack | kImageOverlay | kImageBright | kImageBuffered | kImageHidden;
 static_assert(kKnownImageFlags == 0x40004007);
 
 // The bytes of an element record of each type (0 for a type without a

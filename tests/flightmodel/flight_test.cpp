@@ -152,7 +152,7 @@ TEST_F(Flying, EveryInstrumentReadsTheModelThroughItsCalibration) {
         const double indicated = m[altitude] + (setting - flightmodel::kStandardSettingMb) * 27.31;
         EXPECT_NEAR(needle(altimeter, 2).value, 270.0 + 0.36 * indicated, 0.05);
         EXPECT_NEAR(needle(vsi, 0).value, std::clamp(m[climb] * 60.0, -4000.0, 4000.0), 0.01);
-        EXPECT_NEAR(needle(attitude, 0).value, m[bank] + 90.0, 1e-9);
+        EXPECT_NEAR(needle(attitude, 0).value, 90.0 - m[bank], 1e-9);
         const double rate_one_turns = m[turn_rate] * 180.0 / M_PI / 3.0;
         EXPECT_NEAR(needle(turn, 1).value, std::clamp(rate_one_turns, -4.0, 4.0), 1e-3);
         EXPECT_NEAR(needle(accelerometer, 0).value, std::clamp(m[g], -2.0, 5.0), 1e-3);
@@ -170,7 +170,7 @@ TEST_F(Flying, EveryInstrumentReadsTheModelThroughItsCalibration) {
         // In the left turn, horizon, turn needle and compass all say left.
         if (m[bank] < -10.0) {
             EXPECT_LT(needle(turn, 1).value, 0.0);
-            EXPECT_LT(needle(attitude, 0).value, 90.0);
+            EXPECT_GT(needle(attitude, 0).value, 90.0);  // the bank pointer swings clockwise, to port
             EXPECT_LT(std::remainder(host.vars().get(sim::token::kHeading) - previous_heading, 360.0), 0.0);
             ++turn_checks;
         }

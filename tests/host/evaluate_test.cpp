@@ -92,7 +92,17 @@ TEST(TableAngle, InterpolatesClockwiseAndRestsOnTheEnds) {
         ASSERT_TRUE(angle.has_value());
         EXPECT_NEAR(*angle, c.expected, kTolerance);
         expect_in_turn(*angle);
+        // The same place along the scale, counted from the first point and
+        // never beyond the scale's end.
+        const double travel = *bench::table_travel(c.table, c.size, 100, 100, c.value);
+        const double whole = *bench::table_travel(c.table, c.size, 100, 100, c.table[c.size - 1].value);
+        EXPECT_NEAR(bench::normalize_degrees(*bench::table_angle(c.table, c.size, 100, 100, c.table[0].value) + travel),
+                    c.expected, kTolerance);
+        EXPECT_GE(travel, 0.0);
+        EXPECT_LE(travel, whole + kTolerance);
     }
+    EXPECT_NEAR(*bench::table_travel(kWrap, 4, 100, 100, 40.0), 180.0, kTolerance);  // 315 on through 0 to 135
+    EXPECT_FALSE(bench::table_travel(nullptr, 3, 0, 0, 1.0).has_value());
 }
 
 TEST(TableAngle, NoTableGivesNothing) {
@@ -129,15 +139,13 @@ struct RateCase {
     double expected;
 };
 
-TEST(RateLimitedAngle, TurnsTheShorterWayByAtMostTheLimit) {
+TEST(RateLimitedTravel, MovesByAtMostTheLimitWithoutWrapping) {
     const RateCase cases[] = {
-        {"limited clockwise", 0, 10, 6, 6},
-        {"limited anticlockwise", 10, 0, 6, 4},
-        {"exactly the limit across 0", 358, 4, 6, 4},
-        {"limited across 0 anticlockwise", 4, 350, 6, 358},
-        {"half a turn goes clockwise", 0, 180, 6, 6},
-        {"target beyond a turn", 0, 370, 6, 6},
-        {"current beyond a turn", 730, 0, 6, 4},
+        {"limited up", 0, 10, 6, 6},
+        {"limited down", 10, 0, 6, 4},
+        {"within the limit", 358, 362, 6, 362},
+        {"4 to 350 goes up the scale, not back across 0", 4, 350, 6, 10},
+        {"a whole turn is no shortcut", 0, 360, 6, 6},
         {"zero jumps", 0, 200, 0, 200},
         {"negative limit jumps", 0, 200, -3, 200},
         {"NaN current starts from 0", kNaN, 50, 6, 6},
@@ -145,9 +153,7 @@ TEST(RateLimitedAngle, TurnsTheShorterWayByAtMostTheLimit) {
     };
     for (const RateCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const double angle = bench::rate_limited_angle(c.current, c.target, c.max_degrees);
-        EXPECT_NEAR(angle, c.expected, kTolerance);
-        expect_in_turn(angle);
+        EXPECT_NEAR(bench::rate_limited_travel(c.current, c.target, c.max_degrees), c.expected, kTolerance);
     }
 }
 

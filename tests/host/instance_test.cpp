@@ -175,15 +175,15 @@ TEST_F(Instance, NeedlesTurnToTheirTableOrValue) {
     }
 }
 
-TEST_F(Instance, RateLimitedNeedleTurnsAtMostItsLimitPerUpdate) {
+TEST_F(Instance, RateLimitedNeedleMovesAtMostItsLimitAlongItsScale) {
     struct Step {
         double value;
         double angle;
     };
     const Step steps[] = {
         {100.0, 100.0},                                                               // the first update jumps
-        {150.0, 106.0}, {150.0, 112.0}, {115.0, 115.0}, {90.0, 109.0}, {2.0, 103.0},  // shorter way is anticlockwise
-        {5.0, 97.0},    {350.0, 91.0},  // 259 degrees clockwise, so anticlockwise is shorter
+        {150.0, 106.0}, {150.0, 112.0}, {115.0, 115.0}, {90.0, 109.0}, {2.0, 103.0},  // down the scale
+        {5.0, 97.0},    {350.0, 103.0},  // up the scale, though the other way round is shorter
     };
     GaugeInstance instance(host, module, gauge(fx::kDialsName));
     for (const Step& step : steps) {
@@ -193,9 +193,9 @@ TEST_F(Instance, RateLimitedNeedleTurnsAtMostItsLimitPerUpdate) {
         EXPECT_NEAR(element(instance, kRated).angle, step.angle, kTolerance);
     }
 
-    // Across 3 o'clock.
+    // Across 3 o'clock only where the values cross 360.
     GaugeInstance crossing(host, module, gauge(fx::kDialsName));
-    const Step across[] = {{2.0, 2.0}, {350.0, 356.0}, {350.0, 350.0}, {10.0, 356.0}, {10.0, 2.0}};
+    const Step across[] = {{350.0, 350.0}, {362.0, 356.0}, {362.0, 2.0}, {2.0, 356.0}, {2.0, 350.0}};
     for (const Step& step : across) {
         SCOPED_TRACE(step.value);
         host.vars().set(fx::kTokenRated, step.value);
@@ -394,7 +394,7 @@ TEST_F(Instance, FailuresFreezeGreyOrParkNeedles) {
          true,
          180.0},
         {"action 0: frozen, not greyed", {fx::kFailWrapFreeze}, kWrap, fx::kTokenWrap, 10, 20, 0u, false, 0.0},
-        {"untabled needle parks at 0",
+        {"untabled needle parks at its zero reading, through its callback",
          {fx::kFailCallbackPark},
          kCallbackNeedle,
          fx::kTokenCallbackNeedle,
@@ -402,7 +402,7 @@ TEST_F(Instance, FailuresFreezeGreyOrParkNeedles) {
          20,
          2u,
          false,
-         0.0},
+         270.0},
         {"another element's failure changes nothing",
          {fx::kFailWrapFreeze},
          kAscending,

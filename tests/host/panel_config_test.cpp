@@ -127,6 +127,9 @@ const BadConfig kBadConfigs[] = {
     {"visible not a flag", "[Window00]\nvisible=yes\n", 2, "visible takes 0 or 1"},
     {"colour out of range", "[Window00]\nbackground_color=0,256,0\n", 2, "0 to 255"},
     {"colour with two channels", "[Window00]\nbackground_color=0,0\n", 2, "red,green,blue"},
+    {"position beyond 8", "[Window00]\nposition=9\n", 2, "position takes a whole number 0 to 8"},
+    {"window_pos off the screen", "[Window00]\nwindow_pos=0.5,1.2\n", 2, "fractions of the screen"},
+    {"file without a name", "[Window00]\nfile=\n", 2, "file takes"},
 };
 
 TEST(PanelConfig, ErrorsNameTheLine) {

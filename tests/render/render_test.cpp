@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "frame/vocabulary.h"
 #include "host/bench_fixture_support.h"
 #include "host/dib.h"
+#include "host/evaluate.h"
 #include "host/instance.h"
 #include "host/module.h"
 #include "host/panel.h"
@@ -87,6 +89,7 @@ constexpr uint32_t cell_colour(uint32_t cell) { return 0x400000 | (cell * 20 + 3
 // The fixture's bitmaps, drawn so that every element can be told apart.
 void paint_fixture(bench::Module& module) {
     Canvas dials(200, 200, kFace);
+    dials.rect(0, 0, 8, 8, kClear);  // a round dial's corner
     for (auto [x, y] : {std::pair{100, 150}, {50, 100}, {100, 50}}) dials.rect(x - 3, y - 3, 7, 7, kMark);
     module.override_bitmap(fx::kDialsBackground, dials.bitmap());
     // Pivot (4, 4); shaft to 49 pixels from it, then the tip to 53.
@@ -183,6 +186,17 @@ TEST_F(FixtureDrawing, BlackAroundANeedleIsTransparent) {
     EXPECT_EQ(rgb(image.pixel(75, 103)), kFace);
     EXPECT_EQ(rgb(image.pixel(75, 99)), kShaft);
     EXPECT_TRUE(opaque(image.pixel(75, 95)));
+    // The background's black corner is clear too, and scaled it blends: the
+    // edge between corner and face is part covered, not a stair of steps.
+    EXPECT_EQ(image.pixel(2, 2) >> 24, 0u);
+    const Image twice = draw(fx::kDialsName, 2.0);
+    EXPECT_EQ(twice.pixel(4, 4) >> 24, 0u);
+    EXPECT_TRUE(opaque(twice.pixel(20, 4)));
+    for (auto [x, y] : {std::pair{15, 4}, {4, 15}}) {
+        const uint32_t alpha = twice.pixel(x, y) >> 24;
+        EXPECT_GT(alpha, 0u) << x << ", " << y;
+        EXPECT_LT(alpha, 255u) << x << ", " << y;
+    }
 }
 
 // --- Lamps, icons, sliders --------------------------------------------------------
@@ -428,6 +442,35 @@ TEST_F(KorvaneDrawing, CompassWindowShowsTheHeadingsLabel) {
     }
 }
 
+TEST_F(KorvaneDrawing, NeedlesParkAtTheirZeroAndMoveAlongTheirScales) {
+    // A failed tachometer's hands fall to its 0, at 12 o'clock.
+    host.vars().set(sim::token::engine_speed(0), 2650.0);
+    host.fail(20);
+    bench::GaugeInstance tachometer(host, module, module.gauge("Tachometer1"));
+    tachometer.update();
+    EXPECT_NEAR(tachometer.elements()[1].angle, 270.0, 1e-9);
+    EXPECT_NEAR(tachometer.elements()[2].angle, 270.0, 1e-9);
+    host.restore(20);
+
+    // Flaps from up to down: the needle turns clockwise through the scale's
+    // middle (3 o'clock), never the shorter way back through the legend.
+    bench::GaugeInstance flaps(host, module, module.gauge("Flap_Position"));
+    host.vars().set(sim::token::kFlapPosition, 0.0);
+    flaps.update();
+    host.vars().set(sim::token::kFlapPosition, 16382.0);
+    double angle = flaps.elements()[1].angle;
+    bool passed_three = false;
+    for (int i = 0; i < 40; ++i) {
+        flaps.update();
+        const double next = flaps.elements()[1].angle;
+        EXPECT_LE(bench::normalize_degrees(next - angle), 6.0 + 1e-9) << "update " << i;
+        passed_three = passed_three || next < angle;
+        angle = next;
+    }
+    EXPECT_TRUE(passed_three);
+    EXPECT_NEAR(angle, bench::direction_degrees(70, 70, 64, 134), 1e-9);  // at the down mark
+}
+
 // --- Panels ---------------------------------------------------------------------
 
 TEST(PanelDrawing, WindowsAndGaugesWhereTheConfigurationPutsThem) {
@@ -445,11 +488,12 @@ TEST(PanelDrawing, WindowsAndGaugesWhereTheConfigurationPutsThem) {
     const Image image = renderer.render();
     EXPECT_EQ(image.width(), 1000);
     EXPECT_EQ(image.height(), 600 + 8 + 100);
-    EXPECT_EQ(rgb(image.pixel(5, 5)), 0x004000u);                  // the window's paint
-    EXPECT_EQ(rgb(image.pixel(5, 604)), 0x141414u);                // the gap between windows
-    EXPECT_EQ(rgb(image.pixel(5, 620)), 0x000040u);                // the second window
-    EXPECT_EQ(rgb(image.pixel(300, 700)), 0x141414u);              // beside the narrower window
-    EXPECT_EQ(rgb(image.pixel(2 * 10 + 10, 2 * 20 + 10)), kFace);  // the dials at half size, doubled
+    EXPECT_EQ(rgb(image.pixel(5, 5)), 0x004000u);                    // the window's paint
+    EXPECT_EQ(rgb(image.pixel(5, 604)), 0x141414u);                  // the gap between windows
+    EXPECT_EQ(rgb(image.pixel(5, 620)), 0x000040u);                  // the second window
+    EXPECT_EQ(rgb(image.pixel(300, 700)), 0x141414u);                // beside the narrower window
+    EXPECT_EQ(rgb(image.pixel(2 * 10 + 10, 2 * 20 + 10)), kFace);    // the dials at half size, doubled
+    EXPECT_EQ(rgb(image.pixel(2 * 10 + 2, 2 * 20 + 2)), 0x004000u);  // through the dial's black corner
     EXPECT_EQ(rgb(image.pixel(2 * 10 + 199, 2 * 20 + 10)), kFace);
     EXPECT_EQ(rgb(image.pixel(2 * 10 + 201, 2 * 20 + 10)), 0x004000u);
     // The pictures squeezed to 80 high: its face ends at 20 + 80.
@@ -499,6 +543,54 @@ TEST(PanelDrawing, AGaugeCairoCannotDrawSpoilsNoOther) {
     EXPECT_EQ(warnings[0].rfind("spoilt.cfg:3: gauge 'Fixture_Pictures' cannot be drawn", 0), 0u) << warnings[0];
     EXPECT_TRUE(renderer.take_warnings().empty());
     EXPECT_EQ(rgb(image.pixel(450 + 100, 150)), kMark);  // the gauge after it
+}
+
+// A .bmp file of the bitmap: the 14-byte file header before its DIB.
+void write_bmp(const std::string& path, const bench::Bitmap& bitmap) {
+    const uint32_t size = 14 + static_cast<uint32_t>(bitmap.dib.size()), pixels = 14 + bitmap.pixel_offset;
+    std::string bytes = "BM";
+    for (uint32_t word : {size, 0u, pixels}) {
+        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<char>(word >> shift));
+    }
+    bytes.append(bitmap.dib.begin(), bitmap.dib.end());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+TEST(PanelDrawing, WindowsStandOnTheScreenOverTheirBackgroundFiles) {
+    // 4 x 3, its left half red, its right half black: stretched to 400 x 300.
+    std::vector<uint32_t> halves(12, 0);
+    for (size_t i = 0; i < halves.size(); ++i) halves[i] = i % 4 < 2 ? 0xC00000 : 0;
+    write_bmp(testing::TempDir() + "placed_panel.bmp", bench::make_rgb_bitmap(4, 3, halves));
+    const std::string cfg = testing::TempDir() + "placed.cfg";
+    std::ofstream(cfg) << "[Window00]\nsize_mm=400,300\nbackground_color=0,64,0\nfile=placed_panel.bmp\n"
+                          "gauge00=BenchFixture!Fixture_Dials, 0, 0, 100\n"
+                          "[Window01]\nsize_mm=100,50\nbackground_color=0,0,64\nposition=8\n"
+                          "gauge00=BenchFixture!Fixture_Dials, 10, 10, 20\n"
+                          "[Window02]\nsize_mm=40,30\nbackground_color=64,0,0\nwindow_pos=0.5,0\nfile=missing.bmp\n";
+    bench::Host host;
+    bench::Panel panel(host, bench::PanelConfig::read_file(cfg), bench::ModulePaths{fixture_support::module_dir(), {}},
+                       1.0, paint_fixture);
+    ASSERT_EQ(panel.warnings().size(), 1u);
+    EXPECT_NE(panel.warnings()[0].find("missing.bmp"), std::string::npos);
+    EXPECT_EQ(panel.gauges()[1].left, 310.0);  // the screen's bottom-right corner, the gauge with its window
+    EXPECT_EQ(panel.gauges()[1].top, 260.0);
+    panel.setup();
+    panel.update();
+    render::PanelRenderer renderer(panel);
+    const Image image = renderer.render();
+    EXPECT_EQ(image.width(), 400);  // the screen: the largest window
+    EXPECT_EQ(image.height(), 300);
+    const struct {
+        int x, y;
+        uint32_t colour;
+    } points[] = {
+        {50, 150, 0xC00000},   // the file's red half
+        {250, 150, 0x004000},  // its black half shows the window's paint
+        {25, 20, kFace},       // the gauge over both
+        {350, 290, 0x000040},  // position 8
+        {220, 15, 0x400000},   // window_pos 0.5, 0; its file missing
+    };
+    for (const auto& p : points) EXPECT_EQ(rgb(image.pixel(p.x, p.y)), p.colour) << p.x << ", " << p.y;
 }
 
 // Our PNGs must decode to what cairo's own writer gives, edges with partial
