@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "host/pe_image.h"
@@ -29,6 +30,13 @@ struct Picture {
     uint32_t at(uint32_t x, uint32_t y) const { return rgb[size_t{y} * width + x]; }
 };
 
+// Why the host cannot draw `bitmap`, or "" when it can: its size, depth and
+// compression, and, when it carries bytes, whether header, palette and rows
+// lie within them. The decoder refuses exactly these (and a bitmap without
+// bytes); the validator fails them, so the two cannot disagree.
+std::string undrawable_reason(const Bitmap& bitmap);
+
+// Throws DibError with undrawable_reason, or "no pixel data".
 Picture decode_dib(const Bitmap& bitmap);
 
 // An uncompressed 8-bit palettised bitmap as a resource holds it: a 40-byte

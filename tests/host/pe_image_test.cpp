@@ -193,8 +193,8 @@ TEST(PeImageRead, WellFormedImageReadsBack) {
     EXPECT_FALSE(large.top_down);
     EXPECT_EQ(large.palette_entries, 256u);
     EXPECT_EQ(large.pixel_offset, 40u + 1024u);
-    ASSERT_EQ(large.dib.size(), 40u + 1024u + 12u);
-    EXPECT_EQ(large.dib.back(), 0xA5);
+    ASSERT_EQ(large.dib().size(), 40u + 1024u + 12u);
+    EXPECT_EQ(large.dib().back(), 0xA5);
 
     const bench::Bitmap& small = image.bitmaps().at(101);
     EXPECT_EQ(small.width, 2u);
