@@ -1,5 +1,5 @@
 // Decoding bitmaps: palettised and true-colour, either row order, padded rows,
-// and bitmaps that do not decode.
+// and bitmaps that do not decode (the rule the validator shares).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -125,12 +125,20 @@ TEST(Dib, RefusesWhatDoesNotDecode) {
         {"unknown header size", [](Bitmap& b) { respell(b, 0, {20, 0, 0, 0}); }},
         {"zero width", [](Bitmap& b) { b.width = 0; }},
         {"taller than the bytes", [](Bitmap& b) { b.height = 5; }},
+        {"more pixels than the host decodes",
+         [](Bitmap& b) {
+             b.width = 16384;
+             b.height = 8192;
+         }},
     };
+    EXPECT_EQ(bench::undrawable_reason(good), "");
     for (const Bad& bad : cases) {
         SCOPED_TRACE(bad.name);
         Bitmap bitmap = good;
         bad.spoil(bitmap);
         EXPECT_THROW(bench::decode_dib(bitmap), DibError);
+        // The validator's rule: the same, but a size without bytes may stand.
+        EXPECT_EQ(bench::undrawable_reason(bitmap).empty(), bitmap.dib().empty());
     }
 }
 
