@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <set>
 
 namespace bench {
@@ -36,6 +38,7 @@ constexpr uint32_t kCoreHeaderSize = 12;
 constexpr uint32_t kInfoHeaderSize = 40;
 constexpr uint32_t kBitfieldsCompression = 3;
 constexpr uint64_t kDecodedBytesPerPixel = 4;
+constexpr size_t kMaxBitmaps = 1u << 16;  // resource ids are 16-bit
 
 struct Section {
     uint32_t virtual_address = 0;
@@ -144,17 +147,33 @@ private:
         fail(std::string(what) + " outside the file's sections");
     }
 
-    // A NUL-terminated name at `rva`, which must end inside its section.
-    std::string name_at(uint64_t rva, const char* what) const {
-        const uint64_t start = map(rva, 1, what);
-        for (size_t length = 0; length < kMaxNameLength; ++length) {
-            if (length > 0) {
-                // Each further byte must map too, so a name cannot run off its section.
-                if (map(rva + length, 1, what) != start + length) fail(std::string(what) + " crosses sections");
-            }
-            if (bytes_[start + length] == 0) return std::string(reinterpret_cast<const char*>(&bytes_[start]), length);
+    // Where `rva` lies in the file and how many bytes from there belong to
+    // the same section (or to the headers); none when it lies nowhere.
+    std::pair<uint64_t, uint64_t> region_at(uint64_t rva) const {
+        const uint64_t headers = std::min<uint64_t>(size_of_headers_, bytes_.size());
+        if (rva < headers) return {rva, headers - rva};
+        for (const Section& section : sections_) {
+            if (rva < section.virtual_address) continue;
+            const uint64_t within = rva - section.virtual_address;
+            if (within < section.raw_size) return {section.raw_offset + within, section.raw_size - within};
         }
-        fail(std::string(what) + " too long");
+        return {0, 0};
+    }
+
+    // A NUL-terminated name at `rva`, which must end inside its section. The
+    // names of a well-formed file do not overlap, so together they hold no
+    // more bytes than the file: a table naming one long name again and
+    // again would otherwise make the host hold it that many times.
+    std::string name_at(uint64_t rva, const char* what) {
+        const auto [start, available] = region_at(rva);
+        if (available == 0) fail(std::string(what) + " outside the file's sections");
+        const auto* first = &bytes_[start];
+        const auto* end = static_cast<const uint8_t*>(std::memchr(first, 0, std::min<uint64_t>(available, kMaxNameLength)));
+        if (end == nullptr) fail(std::string(what) + (available > kMaxNameLength ? " too long" : " runs off its section"));
+        const auto length = static_cast<size_t>(end - first);
+        if (length > name_bytes_left_) fail(std::string(what) + "s repeat or overlap");
+        name_bytes_left_ -= length;
+        return std::string(reinterpret_cast<const char*>(first), length);
     }
 
     void read_exports() {
@@ -243,6 +262,7 @@ private:
                 const uint32_t data_size = u32(entry + 4);
                 const uint64_t data = map(data_rva, data_size, "bitmap data");
                 if (out_.bitmaps.count(item.name) != 0) continue;
+                if (out_.bitmaps.size() == kMaxBitmaps) fail("more than " + std::to_string(kMaxBitmaps) + " bitmaps");
                 Bitmap bitmap = read_bitmap(item.name, data, data_size);
                 decoded += kDecodedBytesPerPixel * bitmap.width * bitmap.height;
                 if (decoded > PeImage::kMaxDecodedBytes) {
@@ -313,6 +333,7 @@ private:
     const std::vector<uint8_t>& bytes_;
     const std::string& name_;
     uint64_t entries_left_ = 0;  // resource directory entries still to be read
+    uint64_t name_bytes_left_ = bytes_.size();
     uint64_t size_of_headers_ = 0;
     uint32_t directories_[kMaxDataDirectories][2] = {};
     std::vector<Section> sections_;
@@ -343,14 +364,24 @@ PeImage PeImage::read_file(const std::string& path) {
     if (length < 0) throw PeError(path + ": cannot be read");
     if (static_cast<uint64_t>(length) > kMaxFileSize) throw PeError(path + ": too large for a gauge module");
     file.seekg(0, std::ios::beg);
-    std::vector<uint8_t> bytes(static_cast<size_t>(length));
+    std::vector<uint8_t> bytes;
+    try {
+        bytes.resize(static_cast<size_t>(length));
+    } catch (const std::bad_alloc&) {
+        throw PeError(path + ": more than the memory at hand to read");
+    }
     if (!bytes.empty() && !file.read(reinterpret_cast<char*>(bytes.data()), length))
         throw PeError(path + ": cannot be read");
     return parse(std::move(bytes), path);
 }
 
 PeImage PeImage::parse(std::vector<uint8_t> bytes, const std::string& name) {
-    Parsed parsed = Parser(std::make_shared<const std::vector<uint8_t>>(std::move(bytes)), name).run();
+    Parsed parsed;
+    try {
+        parsed = Parser(std::make_shared<const std::vector<uint8_t>>(std::move(bytes)), name).run();
+    } catch (const std::bad_alloc&) {
+        throw PeError(name + ": more than the memory at hand to read");
+    }
     PeImage image;
     image.is_dll_ = parsed.is_dll;
     image.machine_ = parsed.machine;

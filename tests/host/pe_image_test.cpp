@@ -176,6 +176,12 @@ TestImage build_image() {
     return image;
 }
 
+// The section grown to the file's end, for parts appended to the image.
+void cover_to_the_end(TestImage& t) {
+    t.put32(kSectionTableOffset + 8, t.end() - kSectionFileOffset);
+    t.put32(kSectionTableOffset + 16, t.end() - kSectionFileOffset);
+}
+
 TEST(PeImageRead, WellFormedImageReadsBack) {
     const TestImage built = build_image();
     const PeImage image = PeImage::parse(built.bytes, "test.gau");
@@ -239,6 +245,15 @@ const std::vector<DamageCase>& damage_cases() {
         {"export name outside", [](TestImage& t) { t.put32(t.export_names, 0x12345678u); }, "export name"},
         {"export name without its end", [](TestImage& t) { t.put32(t.export_names, TestImage::rva(t.end() - 4)); },
          "export name"},
+        {"export names naming one long name twice",
+         [](TestImage& t) {
+             const uint32_t name = t.end();
+             t.put_string(name, std::string(3000, 'x'));
+             cover_to_the_end(t);
+             t.put32(t.export_names, TestImage::rva(name));
+             t.put32(t.export_names + 4, TestImage::rva(name));
+         },
+         "export names repeat"},
         {"import directory running off the section",
          [](TestImage& t) { t.put32(kOptionalOffset + 104, TestImage::rva(t.end() - 12)); }, "import"},
         {"import without a name", [](TestImage& t) { t.put32(t.import_directory + 12, 0); }, "import"},
@@ -294,12 +309,6 @@ TEST(PeImageDamage, DamagedImagesGiveErrorsNamingTheFile) {
             EXPECT_NE(message.find(c.reason), std::string::npos) << message;
         }
     }
-}
-
-// The section grown to the file's end, for parts appended to the image.
-void cover_to_the_end(TestImage& t) {
-    t.put32(kSectionTableOffset + 8, t.end() - kSectionFileOffset);
-    t.put32(kSectionTableOffset + 16, t.end() - kSectionFileOffset);
 }
 
 // Bitmap ids 1000, 1001, ... all naming bitmap 100's data, in place of the
