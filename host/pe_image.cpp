@@ -168,8 +168,11 @@ private:
         const auto [start, available] = region_at(rva);
         if (available == 0) fail(std::string(what) + " outside the file's sections");
         const auto* first = &bytes_[start];
-        const auto* end = static_cast<const uint8_t*>(std::memchr(first, 0, std::min<uint64_t>(available, kMaxNameLength)));
-        if (end == nullptr) fail(std::string(what) + (available > kMaxNameLength ? " too long" : " runs off its section"));
+        const uint64_t limit = std::min<uint64_t>(available, kMaxNameLength);
+        const auto* end = static_cast<const uint8_t*>(std::memchr(first, 0, static_cast<size_t>(limit)));
+        if (end == nullptr) {
+            fail(std::string(what) + (available > kMaxNameLength ? " too long" : " runs off its section"));
+        }
         const auto length = static_cast<size_t>(end - first);
         if (length > name_bytes_left_) fail(std::string(what) + "s repeat or overlap");
         name_bytes_left_ -= length;

@@ -492,7 +492,11 @@ void Walker::check_element(GaugeContext& context, const ElementRecord& element, 
     // pivot at the end of int32) turns every sum drawn from it into overflow.
     const int64_t reach = coordinate_reach(context);
     const std::pair<const char*, int32_t> coordinates[] = {
-        {kPositionX, header.position_x}, {kPositionY, header.position_y}, {kOffsetX, header.ofs_x}, {kOffsetY, header.ofs_y}};
+        {kPositionX, header.position_x},
+        {kPositionY, header.position_y},
+        {kOffsetX, header.ofs_x},
+        {kOffsetY, header.ofs_y},
+    };
     for (const auto& [name, value] : coordinates) {
         if (std::abs(int64_t{value}) > reach) {
             fail(Check::kElementFields, g, e, name,

@@ -204,7 +204,12 @@ TEST(HostLogs, KeepTheirLatestEntries) {
         int added;
         std::vector<std::string> kept;
     } cases[] = {
-        {0, {}}, {2, {"0", "1"}}, {3, {"0", "1", "2"}}, {4, {"1", "2", "3"}}, {7, {"4", "5", "6"}}, {14, {"11", "12", "13"}},
+        {0, {}},
+        {2, {"0", "1"}},
+        {3, {"0", "1", "2"}},
+        {4, {"1", "2", "3"}},
+        {7, {"4", "5", "6"}},
+        {14, {"11", "12", "13"}},
     };
     for (const auto& c : cases) {
         bench::RecentLog<std::string> log(3);
