@@ -1,17 +1,17 @@
 #include "host/dib.h"
 
-#include <fstream>
-#include <iterator>
+#include <span>
 #include <string>
+
+#include "host/text_input.h"
 
 namespace bench {
 namespace {
 
 constexpr uint32_t kCoreHeaderSize = 12;
 constexpr uint32_t kInfoHeaderSize = 40;
-constexpr uint32_t kMaxExtent = 1u << 16;
 
-uint32_t read_u32(const std::vector<uint8_t>& bytes, size_t offset) {
+uint32_t read_u32(std::span<const uint8_t> bytes, size_t offset) {
     return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
            static_cast<uint32_t>(bytes[offset + 2]) << 16 | static_cast<uint32_t>(bytes[offset + 3]) << 24;
 }
@@ -26,7 +26,7 @@ void put_u32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
     put_u16(bytes, offset + 2, value >> 16);
 }
 
-uint32_t bgr(const std::vector<uint8_t>& bytes, size_t offset) {
+uint32_t bgr(std::span<const uint8_t> bytes, size_t offset) {
     return static_cast<uint32_t>(bytes[offset + 2]) << 16 | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
            bytes[offset];
 }
@@ -49,28 +49,43 @@ std::vector<uint8_t> info_header(uint32_t width, uint32_t height, uint16_t bits,
 
 }  // namespace
 
-Picture decode_dib(const Bitmap& bitmap) {
-    const std::vector<uint8_t>& dib = bitmap.dib;
+std::string undrawable_reason(const Bitmap& bitmap) {
     const uint32_t bits = bitmap.bits_per_pixel;
-    if (dib.size() < 4) throw DibError("no pixel data");
-    if (bitmap.compression != 0) throw DibError("compressed bitmap (" + std::to_string(bitmap.compression) + ")");
-    if (bitmap.width == 0 || bitmap.height == 0 || bitmap.width > kMaxExtent || bitmap.height > kMaxExtent)
-        throw DibError("bad size");
+    if (bitmap.width == 0 || bitmap.height == 0) return "no size";
+    if (bitmap.width > kMaxDrawableExtent || bitmap.height > kMaxDrawableExtent)
+        return "larger than " + std::to_string(kMaxDrawableExtent) + " pixels a side";
+    if (uint64_t{bitmap.width} * bitmap.height > kMaxDrawablePixels)
+        return "more than " + std::to_string(kMaxDrawablePixels) + " pixels";
     if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
-        throw DibError(std::to_string(bits) + " bits per pixel");
-
+        return std::to_string(bits) + " bits per pixel";
+    if (bitmap.compression != 0) return "compressed (" + std::to_string(bitmap.compression) + ")";
+    const std::span<const uint8_t> dib = bitmap.dib();
+    if (dib.empty()) return "";  // a size only: nothing more to check
+    if (dib.size() < 4) return "no header";
     const uint32_t header_size = read_u32(dib, 0);
-    if (header_size != kCoreHeaderSize && header_size < kInfoHeaderSize) throw DibError("unknown header");
+    if (header_size != kCoreHeaderSize && header_size < kInfoHeaderSize) return "unknown header";
     const uint64_t entry_size = header_size == kCoreHeaderSize ? 3 : 4;
     const uint32_t entries = bits <= 8 ? bitmap.palette_entries : 0;
     if (entries > 256 || uint64_t{header_size} + entry_size * entries > dib.size())
-        throw DibError("colour table beyond the bitmap");
-    std::vector<uint32_t> palette(256, 0);
-    for (uint32_t i = 0; i < entries; ++i) palette[i] = bgr(dib, header_size + entry_size * i);
-
+        return "colour table beyond the bitmap";
     const uint64_t stride = stride_of(bitmap.width, bits);
     if (bitmap.pixel_offset > dib.size() || stride * bitmap.height > dib.size() - bitmap.pixel_offset)
-        throw DibError("pixels beyond the bitmap");
+        return "pixels beyond the bitmap";
+    return "";
+}
+
+Picture decode_dib(const Bitmap& bitmap) {
+    const std::span<const uint8_t> dib = bitmap.dib();
+    const uint32_t bits = bitmap.bits_per_pixel;
+    if (dib.empty()) throw DibError("no pixel data");
+    if (std::string reason = undrawable_reason(bitmap); !reason.empty()) throw DibError(reason);
+
+    const uint32_t header_size = read_u32(dib, 0);
+    const uint64_t entry_size = header_size == kCoreHeaderSize ? 3 : 4;
+    const uint32_t entries = bits <= 8 ? bitmap.palette_entries : 0;
+    uint32_t palette[256] = {};
+    for (uint32_t i = 0; i < entries; ++i) palette[i] = bgr(dib, header_size + entry_size * i);
+    const uint64_t stride = stride_of(bitmap.width, bits);
 
     Picture picture;
     picture.width = bitmap.width;
@@ -97,22 +112,28 @@ Picture decode_dib(const Bitmap& bitmap) {
 
 Picture read_bmp_file(const std::string& path) {
     constexpr size_t kFileHeaderSize = 14;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw DibError(path + ": cannot be read");
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    // The largest picture decoded, in 24-bit rows, with room for its headers.
+    constexpr std::uintmax_t kMaxFileBytes = kMaxDrawablePixels * 3 + (64u << 10);
+    std::string text;
+    try {
+        text = read_text_file(path, kMaxFileBytes);
+    } catch (const TextFileError& error) {
+        throw DibError(path + ": " + error.what());
+    }
+    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     if (bytes.size() < kFileHeaderSize + kInfoHeaderSize || bytes[0] != 'B' || bytes[1] != 'M')
         throw DibError(path + ": not a BMP file");
     const uint32_t pixels_at = read_u32(bytes, 10);
     Bitmap bitmap;
-    bitmap.dib.assign(bytes.begin() + kFileHeaderSize, bytes.end());
-    const uint32_t header_size = read_u32(bitmap.dib, 0);
-    if (header_size < kInfoHeaderSize || header_size > bitmap.dib.size())
-        throw DibError(path + ": unknown bitmap header");
-    const auto width = static_cast<int32_t>(read_u32(bitmap.dib, 4));
-    const auto height = static_cast<int32_t>(read_u32(bitmap.dib, 8));
-    bitmap.bits_per_pixel = static_cast<uint16_t>(bitmap.dib[14] | bitmap.dib[15] << 8);
-    bitmap.compression = read_u32(bitmap.dib, 16);
-    const uint32_t colours_used = read_u32(bitmap.dib, 32);
+    bitmap.set_dib(std::vector<uint8_t>(bytes.begin() + kFileHeaderSize, bytes.end()));
+    const std::span<const uint8_t> dib = bitmap.dib();
+    const uint32_t header_size = read_u32(dib, 0);
+    if (header_size < kInfoHeaderSize || header_size > dib.size()) throw DibError(path + ": unknown bitmap header");
+    const auto width = static_cast<int32_t>(read_u32(dib, 4));
+    const auto height = static_cast<int32_t>(read_u32(dib, 8));
+    bitmap.bits_per_pixel = static_cast<uint16_t>(dib[14] | dib[15] << 8);
+    bitmap.compression = read_u32(dib, 16);
+    const uint32_t colours_used = read_u32(dib, 32);
     if (width <= 0 || height == 0 || height == INT32_MIN) throw DibError(path + ": bad size");
     bitmap.width = static_cast<uint32_t>(width);
     bitmap.top_down = height < 0;
@@ -141,19 +162,20 @@ Bitmap make_palettised_bitmap(uint32_t width, uint32_t height, const std::vector
     bitmap.bits_per_pixel = 8;
     bitmap.top_down = top_down;
     bitmap.palette_entries = entries;
-    bitmap.dib = info_header(width, height, 8, entries, top_down);
+    std::vector<uint8_t> dib = info_header(width, height, 8, entries, top_down);
     for (uint32_t colour : palette) {
-        for (uint32_t shift : {0u, 8u, 16u}) bitmap.dib.push_back(static_cast<uint8_t>(colour >> shift));
-        bitmap.dib.push_back(0);
+        for (uint32_t shift : {0u, 8u, 16u}) dib.push_back(static_cast<uint8_t>(colour >> shift));
+        dib.push_back(0);
     }
-    bitmap.pixel_offset = static_cast<uint32_t>(bitmap.dib.size());
+    bitmap.pixel_offset = static_cast<uint32_t>(dib.size());
     const size_t stride = static_cast<size_t>(stride_of(width, 8));
     std::vector<uint8_t> rows(stride * height, 0);
     for (uint32_t y = 0; y < height; ++y) {
         const uint32_t stored = top_down ? y : height - 1 - y;
         for (uint32_t x = 0; x < width; ++x) rows[stride * stored + x] = indices[size_t{y} * width + x];
     }
-    bitmap.dib.insert(bitmap.dib.end(), rows.begin(), rows.end());
+    dib.insert(dib.end(), rows.begin(), rows.end());
+    bitmap.set_dib(std::move(dib));
     return bitmap;
 }
 
@@ -164,8 +186,8 @@ Bitmap make_rgb_bitmap(uint32_t width, uint32_t height, const std::vector<uint32
     bitmap.width = width;
     bitmap.height = height;
     bitmap.bits_per_pixel = 24;
-    bitmap.dib = info_header(width, height, 24, 0, false);
-    bitmap.pixel_offset = static_cast<uint32_t>(bitmap.dib.size());
+    std::vector<uint8_t> dib = info_header(width, height, 24, 0, false);
+    bitmap.pixel_offset = static_cast<uint32_t>(dib.size());
     const size_t stride = static_cast<size_t>(stride_of(width, 24));
     std::vector<uint8_t> rows(stride * height, 0);
     for (uint32_t y = 0; y < height; ++y) {
@@ -177,7 +199,8 @@ Bitmap make_rgb_bitmap(uint32_t width, uint32_t height, const std::vector<uint32
             row[3 * x + 2] = static_cast<uint8_t>(colour >> 16);
         }
     }
-    bitmap.dib.insert(bitmap.dib.end(), rows.begin(), rows.end());
+    dib.insert(dib.end(), rows.begin(), rows.end());
+    bitmap.set_dib(std::move(dib));
     return bitmap;
 }
 

@@ -30,6 +30,13 @@ struct Picture {
     uint32_t at(uint32_t x, uint32_t y) const { return rgb[size_t{y} * width + x]; }
 };
 
+// Why the host cannot draw `bitmap`, or "" when it can: its size, depth and
+// compression, and, when it carries bytes, whether header, palette and rows
+// lie within them. The decoder refuses exactly these (and a bitmap without
+// bytes); the validator fails them, so the two cannot disagree.
+std::string undrawable_reason(const Bitmap& bitmap);
+
+// Throws DibError with undrawable_reason, or "no pixel data".
 Picture decode_dib(const Bitmap& bitmap);
 
 // A .bmp file (the 14-byte file header, then a DIB with a 40-byte or larger

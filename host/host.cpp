@@ -84,14 +84,40 @@ PANELS* Host::panels() noexcept { return &panels_; }
 
 void Host::send_key_event(uint32_t event_id, uint32_t value) {
     const KeyEvent event{event_id, value};
-    key_log_.push_back(event);
+    key_log_.add(event);
     model_.apply(event, vars_);
-    // A routine may register or unregister routines while it runs; the event
-    // goes to those registered when it arrived.
-    const std::vector<KeyEventRegistration> routines = key_handlers_;
-    for (const KeyEventRegistration& routine : routines) {
-        if (routine.handler != nullptr) routine.handler(event_id, value, routine.user_data);
+    deliver(event_id, value);
+}
+
+// A routine may register or unregister routines, and send events, while it
+// runs. Indices stay valid meanwhile: registrations are only appended, and
+// those taken back leave the list when the outermost delivery ends.
+void Host::deliver(uint32_t event_id, uint32_t value) {
+    const uint64_t event = ++events_;
+    struct Delivering {
+        Host& host;
+        explicit Delivering(Host& h) : host(h) { ++host.delivering_; }
+        ~Delivering() {
+            if (--host.delivering_ != 0) return;
+            std::erase_if(host.routines_, [](const Routine& r) { return r.until != UINT64_MAX; });
+        }
+        Delivering(const Delivering&) = delete;
+        Delivering& operator=(const Delivering&) = delete;
+    } delivering(*this);
+    for (size_t i = 0; i < routines_.size(); ++i) {
+        const Routine routine = routines_[i];  // the call may move the list
+        if (routine.from < event && event <= routine.until && routine.registration.handler != nullptr) {
+            routine.registration.handler(event_id, value, routine.registration.user_data);
+        }
     }
+}
+
+std::vector<KeyEventRegistration> Host::key_event_handlers() const {
+    std::vector<KeyEventRegistration> live;
+    for (const Routine& routine : routines_) {
+        if (routine.until == UINT64_MAX) live.push_back(routine.registration);
+    }
+    return live;
 }
 
 void Host::tick() { model_.tick(vars_); }
@@ -120,22 +146,29 @@ bool Host::has_window(const char* window_class, const char* title) const noexcep
     });
 }
 
-void Host::record(uint32_t slot, std::span<const uint32_t> args) {
+void Host::record(uint32_t slot, std::span<const uint32_t> args) noexcept {
     ServiceCall call;
     call.slot = slot;
     std::copy_n(args.begin(), std::min(args.size(), std::size(call.args)), call.args);
-    service_log_.push_back(call);
+    service_log_.add(call);
 }
 
-void Host::record_unexpected(uint32_t slot) {
+// The slots are kept up to a bound, and no further: a module that calls a
+// trap on every update must not make the host grow.
+void Host::record_unexpected(uint32_t slot) noexcept {
     record(slot, {});
-    unexpected_slots_.push_back(slot);
+    ++unexpected_count_;
+    if (unexpected_slots_.size() == kMaxKeptUnexpected) return;
+    try {
+        unexpected_slots_.push_back(slot);
+    } catch (...) {}
 }
 
 // The count goes first: it cannot fail, so a fault whose details cannot be
 // kept is still counted.
 void Host::record_fault(uint32_t slot, const char* what) noexcept {
     ++service_fault_count_;
+    if (service_faults_.size() == kMaxKeptFaults) return;
     try {
         service_faults_.push_back({slot, what != nullptr ? what : ""});
     } catch (...) {}
@@ -166,23 +199,29 @@ void Host::on_lookup_var(MODULE_VAR* var) {
 }
 
 void Host::on_register_key_event_handler(KeyEventHandler handler, uint32_t user_data) {
-    key_handlers_.push_back({handler, user_data});
+    routines_.push_back({{handler, user_data}, events_, UINT64_MAX});
 }
 
 // Removes the earliest registration of exactly this routine with exactly this
-// user data; the same routine registered with other data stays.
+// user data; the same routine registered with other data stays. While events
+// are handed round it is only marked, so that they still reach it.
 void Host::on_unregister_key_event_handler(KeyEventHandler handler, uint32_t user_data) {
-    const auto match = std::find_if(key_handlers_.begin(), key_handlers_.end(), [&](const KeyEventRegistration& r) {
-        return r.handler == handler && r.user_data == user_data;
+    const auto match = std::find_if(routines_.begin(), routines_.end(), [&](const Routine& r) {
+        return r.until == UINT64_MAX && r.registration.handler == handler && r.registration.user_data == user_data;
     });
-    if (match != key_handlers_.end()) key_handlers_.erase(match);
+    if (match == routines_.end()) return;
+    if (delivering_ != 0) {
+        match->until = events_;
+    } else {
+        routines_.erase(match);
+    }
 }
 
 // No result is ever written back: the host's programs are run for their
 // effect on the variables.
 void Host::on_execute_calculator_code(const char* program, double*, int32_t*, const char**) {
     if (program == nullptr) return;
-    calculator_log_.emplace_back(program);
+    calculator_log_.add(program);
     if (calculator_) calculator_(program);
 }
 

@@ -2,8 +2,9 @@
 //
 // One Host is the active host of the process while it exists: the service
 // table it hands to modules dispatches to it. It keeps the simulator variables
-// by token (and by name), the key events sent to it, the services called, the
-// active failures and the top-level windows the platform reports.
+// by token (and by name), the latest key events sent to it and services
+// called, the active failures and the top-level windows the platform reports.
+// Once its logs have filled, serving a module allocates nothing.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +19,7 @@
 
 #include "frame/services.h"
 #include "host/key_model.h"
+#include "host/recent_log.h"
 #include "host/variables.h"
 
 namespace bench {
@@ -78,10 +80,17 @@ public:
     VariableStore& vars() { return vars_; }
     const VariableStore& vars() const { return vars_; }
 
+    // The logs keep this many of their latest entries.
+    static constexpr size_t kServiceLogLength = 1u << 16;
+    static constexpr size_t kKeyLogLength = 1u << 14;
+    static constexpr size_t kCalculatorLogLength = 1u << 12;
+    static constexpr size_t kMaxKeptFaults = 1024;
+    static constexpr size_t kMaxKeptUnexpected = 4096;
+
     // Key events: every event, from a module or from outside, is logged,
     // applied to the model and handed to every registered key-event routine.
     void send_key_event(uint32_t event_id, uint32_t value);
-    const std::vector<KeyEvent>& key_log() const { return key_log_; }
+    const RecentLog<KeyEvent>& key_log() const { return key_log_; }
     void clear_key_log() { key_log_.clear(); }
     KeyModel& model() { return model_; }
 
@@ -90,14 +99,17 @@ public:
 
     // Services the modules called, in order; calls to unused slots land here
     // too and are also counted as unexpected.
-    const std::vector<ServiceCall>& service_log() const { return service_log_; }
+    const RecentLog<ServiceCall>& service_log() const { return service_log_; }
     // The logged calls to one service number, in order.
     std::vector<ServiceCall> calls_to(uint32_t slot) const;
     void clear_service_log() { service_log_.clear(); }
+    // The slots of calls to unused slots, in order: the first
+    // kMaxKeptUnexpected of them (unexpected_count() counts them all).
     const std::vector<uint32_t>& unexpected_slots() const { return unexpected_slots_; }
+    uint64_t unexpected_count() const { return unexpected_count_; }
 
-    // Exceptions the table's entries stopped, in order. The count includes
-    // faults whose details could not be kept for want of memory.
+    // Exceptions the table's entries stopped, in order: the first
+    // kMaxKeptFaults. The count includes faults whose details were not kept.
     const std::vector<ServiceFault>& service_faults() const { return service_faults_; }
     size_t service_fault_count() const { return service_fault_count_; }
 
@@ -106,7 +118,9 @@ public:
 
     // Registered key-event routines, in registration order. Unregistering
     // removes the earliest registration of exactly that routine and user data.
-    const std::vector<KeyEventRegistration>& key_event_handlers() const { return key_handlers_; }
+    // An event goes to the routines registered when it arrived, also to those
+    // unregistered while it is handed round.
+    std::vector<KeyEventRegistration> key_event_handlers() const;
 
     // Failure keys active in the host; elements listing them apply the action.
     void fail(uint32_t failure_key) { failures_.insert(failure_key); }
@@ -120,8 +134,8 @@ public:
     // The service table's entries log each call (record, record_unexpected)
     // and hand it to the service's on_ function; what any of these raises
     // the entry keeps with record_fault.
-    void record(uint32_t slot, std::span<const uint32_t> args);
-    void record_unexpected(uint32_t slot);
+    void record(uint32_t slot, std::span<const uint32_t> args) noexcept;
+    void record_unexpected(uint32_t slot) noexcept;
     void record_fault(uint32_t slot, const char* what) noexcept;
 #define BENCH_HOST_SERVICE(slot, name, parameters, arguments) void on_##name parameters;
     KORVANE_SERVICES(BENCH_HOST_SERVICE)
@@ -131,23 +145,36 @@ public:
     // is only logged.
     using CalculatorRunner = std::function<void(const char* program)>;
     void set_calculator(CalculatorRunner runner) { calculator_ = std::move(runner); }
-    const std::vector<std::string>& calculator_log() const { return calculator_log_; }
+    const RecentLog<std::string>& calculator_log() const { return calculator_log_; }
 
 private:
+    // A registration lives from the event count at which it was made until
+    // the one at which it was taken back; one taken back while events are
+    // handed round stays in the list until the outermost delivery ends.
+    struct Routine {
+        KeyEventRegistration registration;
+        uint64_t from = 0;
+        uint64_t until = UINT64_MAX;
+    };
+    void deliver(uint32_t event_id, uint32_t value);
+
     PANELS panels_{};
     VariableStore vars_;
     KeyModel model_;
-    std::vector<KeyEvent> key_log_;
-    std::vector<ServiceCall> service_log_;
+    RecentLog<KeyEvent> key_log_{kKeyLogLength};
+    RecentLog<ServiceCall> service_log_{kServiceLogLength};
     std::vector<uint32_t> unexpected_slots_;
+    uint64_t unexpected_count_ = 0;
     std::vector<ServiceFault> service_faults_;
     size_t service_fault_count_ = 0;
     std::set<const MODULE_VAR*> bound_;
-    std::vector<KeyEventRegistration> key_handlers_;
+    std::vector<Routine> routines_;
+    uint64_t events_ = 0;          // events that have arrived
+    int delivering_ = 0;           // deliveries under way (they nest)
     std::set<uint32_t> failures_;
     std::set<std::pair<std::string, std::string>> windows_;
     CalculatorRunner calculator_;
-    std::vector<std::string> calculator_log_;
+    RecentLog<std::string> calculator_log_{kCalculatorLogLength};
     Host* previous_ = nullptr;
 };
 

@@ -128,19 +128,22 @@ private:
 
 }  // namespace
 
-Module::Module(Host& host, const std::string& path, const std::string& resource_path) : host_(host), path_(path) {
-    if (!resource_path.empty()) {
-        if (!file_exists(resource_path)) {
-            fail(resource_path, "bitmap resource file not found", ModuleError::Kind::kResources);
-        }
-        try {
-            resources_ = PeImage::read_file(resource_path);
-        } catch (const PeError& error) {
-            throw ModuleError(std::string("bitmap resources unreadable: ") + error.what(),
-                              ModuleError::Kind::kResources);
-        }
+std::shared_ptr<const PeImage> Module::read_resources(const std::string& resource_path) {
+    if (!file_exists(resource_path)) {
+        fail(resource_path, "bitmap resource file not found", ModuleError::Kind::kResources);
     }
+    try {
+        return std::make_shared<const PeImage>(PeImage::read_file(resource_path));
+    } catch (const PeError& error) {
+        throw ModuleError(std::string("bitmap resources unreadable: ") + error.what(), ModuleError::Kind::kResources);
+    }
+}
 
+Module::Module(Host& host, const std::string& path, const std::string& resource_path)
+    : Module(host, path, resource_path.empty() ? nullptr : read_resources(resource_path)) {}
+
+Module::Module(Host& host, const std::string& path, std::shared_ptr<const PeImage> resources)
+    : host_(host), path_(path), resources_(std::move(resources)) {
     if (!file_exists(path)) fail(path, "file not found");
     std::string load_error;
     void* handle = load_library(path, load_error);

@@ -44,6 +44,12 @@ public:
     // Throws ModuleError naming the file for a missing file, a file that is
     // no library, or a library without Linkage or ImportTable.
     Module(Host& host, const std::string& path, const std::string& resource_path = {});
+    // The same with bitmaps already read (null: none), so that loads of one
+    // module share one reading of its PE file.
+    Module(Host& host, const std::string& path, std::shared_ptr<const PeImage> resources);
+    // Reads the PE file whose bitmaps a module carries; throws ModuleError
+    // (kResources) naming the file and the reason.
+    static std::shared_ptr<const PeImage> read_resources(const std::string& resource_path);
     // Calls module_deinit and unloads.
     ~Module();
     Module(const Module&) = delete;
@@ -72,7 +78,7 @@ private:
     LINKAGE_HEADER* linkage_ = nullptr;
     IMPORT_TABLE* import_table_ = nullptr;
     std::vector<GAUGEHDR*> gauges_;
-    std::optional<PeImage> resources_;
+    std::shared_ptr<const PeImage> resources_;
     std::map<uint32_t, Bitmap> overrides_;
 };
 

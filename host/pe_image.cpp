@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <new>
+#include <set>
 
 namespace bench {
 namespace {
@@ -34,7 +37,8 @@ constexpr uint32_t kResourceTypeBitmap = 2;
 constexpr uint32_t kCoreHeaderSize = 12;
 constexpr uint32_t kInfoHeaderSize = 40;
 constexpr uint32_t kBitfieldsCompression = 3;
-constexpr int64_t kMaxBitmapExtent = 1 << 16;
+constexpr uint64_t kDecodedBytesPerPixel = 4;
+constexpr size_t kMaxBitmaps = 1u << 16;  // resource ids are 16-bit
 
 struct Section {
     uint32_t virtual_address = 0;
@@ -55,7 +59,8 @@ struct Parsed {
 // 32-bit fields from wrapping.
 class Parser {
 public:
-    Parser(const std::vector<uint8_t>& bytes, const std::string& name) : bytes_(bytes), name_(name) {}
+    Parser(std::shared_ptr<const std::vector<uint8_t>> storage, const std::string& name)
+        : storage_(std::move(storage)), bytes_(*storage_), name_(name) {}
 
     Parsed run() {
         read_headers();
@@ -142,17 +147,36 @@ private:
         fail(std::string(what) + " outside the file's sections");
     }
 
-    // A NUL-terminated name at `rva`, which must end inside its section.
-    std::string name_at(uint64_t rva, const char* what) const {
-        const uint64_t start = map(rva, 1, what);
-        for (size_t length = 0; length < kMaxNameLength; ++length) {
-            if (length > 0) {
-                // Each further byte must map too, so a name cannot run off its section.
-                if (map(rva + length, 1, what) != start + length) fail(std::string(what) + " crosses sections");
-            }
-            if (bytes_[start + length] == 0) return std::string(reinterpret_cast<const char*>(&bytes_[start]), length);
+    // Where `rva` lies in the file and how many bytes from there belong to
+    // the same section (or to the headers); none when it lies nowhere.
+    std::pair<uint64_t, uint64_t> region_at(uint64_t rva) const {
+        const uint64_t headers = std::min<uint64_t>(size_of_headers_, bytes_.size());
+        if (rva < headers) return {rva, headers - rva};
+        for (const Section& section : sections_) {
+            if (rva < section.virtual_address) continue;
+            const uint64_t within = rva - section.virtual_address;
+            if (within < section.raw_size) return {section.raw_offset + within, section.raw_size - within};
         }
-        fail(std::string(what) + " too long");
+        return {0, 0};
+    }
+
+    // A NUL-terminated name at `rva`, which must end inside its section. The
+    // names of a well-formed file do not overlap, so together they hold no
+    // more bytes than the file: a table naming one long name again and
+    // again would otherwise make the host hold it that many times.
+    std::string name_at(uint64_t rva, const char* what) {
+        const auto [start, available] = region_at(rva);
+        if (available == 0) fail(std::string(what) + " outside the file's sections");
+        const auto* first = &bytes_[start];
+        const uint64_t limit = std::min<uint64_t>(available, kMaxNameLength);
+        const auto* end = static_cast<const uint8_t*>(std::memchr(first, 0, static_cast<size_t>(limit)));
+        if (end == nullptr) {
+            fail(std::string(what) + (available > kMaxNameLength ? " too long" : " runs off its section"));
+        }
+        const auto length = static_cast<size_t>(end - first);
+        if (length > name_bytes_left_) fail(std::string(what) + "s repeat or overlap");
+        name_bytes_left_ -= length;
+        return std::string(reinterpret_cast<const char*>(first), length);
     }
 
     void read_exports() {
@@ -191,11 +215,17 @@ private:
         uint32_t target = 0;  // a data entry, or a subdirectory with the high bit set
     };
 
-    std::vector<ResourceEntry> resource_directory(uint64_t base_rva, uint32_t offset) const {
+    // The entries of the directory at `offset`. Well-formed directories do
+    // not overlap, so all of them together hold no more entries than fit in
+    // the file: a tree that claims more repeats itself (or loops), and reading
+    // it whole would take time to the square of its size.
+    std::vector<ResourceEntry> resource_directory(uint64_t base_rva, uint32_t offset) {
         const uint64_t directory = map(base_rva + offset, kResourceDirectorySize, "resource directory");
         const uint32_t count = uint32_t{u16(directory + 12)} + u16(directory + 14);
         const uint64_t entries =
             map(base_rva + offset + kResourceDirectorySize, kResourceEntrySize * count, "resource directory entries");
+        if (count > entries_left_) fail("resource directories repeat or overlap");
+        entries_left_ -= count;
         std::vector<ResourceEntry> result;
         result.reserve(count);
         for (uint32_t i = 0; i < count; ++i) {
@@ -204,26 +234,45 @@ private:
         return result;
     }
 
+    // The first entry of a bitmap's language directory: the one read.
+    ResourceEntry first_language(uint64_t base_rva, uint32_t id, uint32_t offset) const {
+        const uint64_t directory = map(base_rva + offset, kResourceDirectorySize, "resource directory");
+        const uint32_t count = uint32_t{u16(directory + 12)} + u16(directory + 14);
+        if (count == 0) fail("bitmap " + std::to_string(id) + " has no data");
+        const uint64_t entries =
+            map(base_rva + offset + kResourceDirectorySize, kResourceEntrySize * count, "resource directory entries");
+        return {u32(entries), u32(entries + 4)};
+    }
+
     void read_resources() {
         const auto [rva, size] = directory(kResourceDirectory);
         if (rva == 0) return;
         (void)size;
+        entries_left_ = bytes_.size() / kResourceEntrySize;
+        std::set<uint32_t> walked;  // bitmap directories already read
+        uint64_t decoded = 0;
         for (const ResourceEntry& type : resource_directory(rva, 0)) {
             if (type.name != kResourceTypeBitmap) continue;
             if ((type.target & kResourceHighBit) == 0) fail("bitmap type entry is not a directory");
+            if (!walked.insert(type.target & ~kResourceHighBit).second) continue;
             for (const ResourceEntry& item : resource_directory(rva, type.target & ~kResourceHighBit)) {
                 if ((item.name & kResourceHighBit) != 0) continue;  // bitmaps are known by number only
                 if ((item.target & kResourceHighBit) == 0) fail("bitmap entry is not a language directory");
-                const std::vector<ResourceEntry> languages = resource_directory(rva, item.target & ~kResourceHighBit);
-                if (languages.empty()) fail("bitmap " + std::to_string(item.name) + " has no data");
-                const ResourceEntry& first = languages.front();
+                const ResourceEntry first = first_language(rva, item.name, item.target & ~kResourceHighBit);
                 if ((first.target & kResourceHighBit) != 0) fail("bitmap language entry is a directory");
                 const uint64_t entry = map(uint64_t{rva} + first.target, kResourceDataEntrySize, "resource data entry");
                 const uint32_t data_rva = u32(entry);
                 const uint32_t data_size = u32(entry + 4);
                 const uint64_t data = map(data_rva, data_size, "bitmap data");
                 if (out_.bitmaps.count(item.name) != 0) continue;
-                out_.bitmaps.emplace(item.name, read_bitmap(item.name, data, data_size));
+                if (out_.bitmaps.size() == kMaxBitmaps) fail("more than " + std::to_string(kMaxBitmaps) + " bitmaps");
+                Bitmap bitmap = read_bitmap(item.name, data, data_size);
+                decoded += kDecodedBytesPerPixel * bitmap.width * bitmap.height;
+                if (decoded > PeImage::kMaxDecodedBytes) {
+                    fail("bitmap " + std::to_string(item.name) + " takes the bitmaps past " +
+                         std::to_string(PeImage::kMaxDecodedBytes >> 20) + " MiB decoded, more than the host decodes");
+                }
+                out_.bitmaps.emplace(item.name, std::move(bitmap));
             }
         }
     }
@@ -250,12 +299,16 @@ private:
         } else {
             fail(what + ": unknown header size " + std::to_string(header_size));
         }
-        if (width <= 0 || width > kMaxBitmapExtent) fail(what + ": bad width");
+        if (width <= 0 || width > kMaxDrawableExtent) fail(what + ": bad width");
         bitmap.top_down = height < 0;
         height = height < 0 ? -height : height;
-        if (height == 0 || height > kMaxBitmapExtent) fail(what + ": bad height");
+        if (height == 0 || height > kMaxDrawableExtent) fail(what + ": bad height");
         bitmap.width = static_cast<uint32_t>(width);
         bitmap.height = static_cast<uint32_t>(height);
+        if (uint64_t{bitmap.width} * bitmap.height > kMaxDrawablePixels) {
+            fail(what + ": " + std::to_string(width) + " x " + std::to_string(height) + " pixels, more than the " +
+                 std::to_string(kMaxDrawablePixels) + " the host decodes");
+        }
 
         const uint16_t bpp = bitmap.bits_per_pixel;
         if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
@@ -271,8 +324,7 @@ private:
             if (stride * bitmap.height > size - pixel_offset) fail(what + ": pixels beyond the resource");
         }
         bitmap.pixel_offset = static_cast<uint32_t>(pixel_offset);
-        bitmap.dib.assign(bytes_.begin() + static_cast<std::ptrdiff_t>(data),
-                          bytes_.begin() + static_cast<std::ptrdiff_t>(data + size));
+        bitmap.set_dib(storage_, static_cast<size_t>(data), size);
         return bitmap;
     }
 
@@ -280,8 +332,11 @@ private:
         return {directories_[index][0], directories_[index][1]};
     }
 
+    std::shared_ptr<const std::vector<uint8_t>> storage_;
     const std::vector<uint8_t>& bytes_;
     const std::string& name_;
+    uint64_t entries_left_ = 0;  // resource directory entries still to be read
+    uint64_t name_bytes_left_ = bytes_.size();
     uint64_t size_of_headers_ = 0;
     uint32_t directories_[kMaxDataDirectories][2] = {};
     std::vector<Section> sections_;
@@ -289,6 +344,20 @@ private:
 };
 
 }  // namespace
+
+void Bitmap::set_dib(std::vector<uint8_t> bytes) {
+    size_ = bytes.size();
+    offset_ = 0;
+    storage_ = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+}
+
+void Bitmap::set_dib(std::shared_ptr<const std::vector<uint8_t>> storage, size_t offset, size_t size) {
+    if (storage == nullptr || offset > storage->size() || size > storage->size() - offset)
+        throw std::out_of_range("Bitmap::set_dib: bytes beyond the storage");
+    storage_ = std::move(storage);
+    offset_ = offset;
+    size_ = size;
+}
 
 PeImage PeImage::read_file(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -298,14 +367,24 @@ PeImage PeImage::read_file(const std::string& path) {
     if (length < 0) throw PeError(path + ": cannot be read");
     if (static_cast<uint64_t>(length) > kMaxFileSize) throw PeError(path + ": too large for a gauge module");
     file.seekg(0, std::ios::beg);
-    std::vector<uint8_t> bytes(static_cast<size_t>(length));
+    std::vector<uint8_t> bytes;
+    try {
+        bytes.resize(static_cast<size_t>(length));
+    } catch (const std::bad_alloc&) {
+        throw PeError(path + ": more than the memory at hand to read");
+    }
     if (!bytes.empty() && !file.read(reinterpret_cast<char*>(bytes.data()), length))
         throw PeError(path + ": cannot be read");
     return parse(std::move(bytes), path);
 }
 
 PeImage PeImage::parse(std::vector<uint8_t> bytes, const std::string& name) {
-    Parsed parsed = Parser(bytes, name).run();
+    Parsed parsed;
+    try {
+        parsed = Parser(std::make_shared<const std::vector<uint8_t>>(std::move(bytes)), name).run();
+    } catch (const std::bad_alloc&) {
+        throw PeError(name + ": more than the memory at hand to read");
+    }
     PeImage image;
     image.is_dll_ = parsed.is_dll;
     image.machine_ = parsed.machine;

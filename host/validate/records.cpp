@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <optional>
 #include <set>
+#include <utility>
 
 #include "frame/linkage.h"
+#include "host/dib.h"
 #include "host/evaluate.h"
 #include "host/validate/writable.h"
 
@@ -65,6 +68,10 @@ constexpr const char* kNextList = FRAME_FIELD_NAME(ELEMENT_HEADER, next_element_
 constexpr const char* kFailureRecords = FRAME_FIELD_NAME(ELEMENT_HEADER, failure_records);
 constexpr const char* kImageFlags = FRAME_FIELD_NAME(ELEMENT_HEADER, image_flags);
 constexpr const char* kMaxDegrees = FRAME_FIELD_NAME(ELEMENT_NEEDLE, max_degrees_per_tick);
+constexpr const char* kPositionX = FRAME_FIELD_NAME(ELEMENT_HEADER, position_x);
+constexpr const char* kPositionY = FRAME_FIELD_NAME(ELEMENT_HEADER, position_y);
+constexpr const char* kOffsetX = FRAME_FIELD_NAME(ELEMENT_HEADER, ofs_x);
+constexpr const char* kOffsetY = FRAME_FIELD_NAME(ELEMENT_HEADER, ofs_y);
 constexpr const char* kTable = FRAME_FIELD_NAME(ELEMENT_NEEDLE, nonlinearity);
 constexpr const char* kTableSize = FRAME_FIELD_NAME(ELEMENT_NEEDLE, nonlinearity_size);
 constexpr const char* kFrameCount = FRAME_FIELD_NAME(ELEMENT_ICON, frame_count);
@@ -165,6 +172,7 @@ private:
                     bool may_be_null);
     bool check_failures(GaugeContext& context, const ElementRecord& element, uintptr_t address);
     bool check_table(GaugeContext& context, const ElementRecord& element, const ELEMENT_NEEDLE& needle);
+    static int64_t coordinate_reach(const GaugeContext& context);
     bool check_mouse(GaugeContext& context);
     void check_bitmaps(GaugeContext& context, const ElementRecord& element, const std::vector<uint8_t>& bytes);
     void check_sharing();
@@ -480,6 +488,22 @@ void Walker::check_element(GaugeContext& context, const ElementRecord& element, 
              "the background is stored hidden (bit 30): the gauge would never show");
     }
 
+    // KV017: coordinates within reach of the picture. One far beyond it (a
+    // pivot at the end of int32) turns every sum drawn from it into overflow.
+    const int64_t reach = coordinate_reach(context);
+    const std::pair<const char*, int32_t> coordinates[] = {
+        {kPositionX, header.position_x},
+        {kPositionY, header.position_y},
+        {kOffsetX, header.ofs_x},
+        {kOffsetY, header.ofs_y},
+    };
+    for (const auto& [name, value] : coordinates) {
+        if (std::abs(int64_t{value}) > reach) {
+            fail(Check::kElementFields, g, e, name,
+                 "is " + std::to_string(value) + ", more than " + std::to_string(reach) + " pixels from the origin");
+        }
+    }
+
     // KV017 and KV004: fields of each kind, callbacks into module code.
     if (const RecordInfo* record = element_schema(element.type)) {
         for (const FieldInfo& field : record->fields) {
@@ -595,6 +619,9 @@ bool Walker::check_table(GaugeContext& context, const ElementRecord& element, co
 
     const int32_t pivot_x = needle.header.position_x;
     const int32_t pivot_y = needle.header.position_y;
+    const int64_t reach = coordinate_reach(context);
+    // Directions from a pivot out of reach (failed as a field) say nothing.
+    const bool pivot_in_reach = std::abs(int64_t{pivot_x}) <= reach && std::abs(int64_t{pivot_y}) <= reach;
     bool sound = true;
     for (uint32_t i = 0; i < size; ++i) {
         const NONLINEARITY& point = points[i];
@@ -622,6 +649,7 @@ bool Walker::check_table(GaugeContext& context, const ElementRecord& element, co
             fail(Check::kCalibrationTables, g, e, field + "." + kPointValue,
                  number(b.value) + " after " + number(a.value) + ": the values do not run one way");
         }
+        if (!pivot_in_reach) continue;
         const double from = direction_degrees(pivot_x, pivot_y, a.x, a.y);
         const double to = direction_degrees(pivot_x, pivot_y, b.x, b.y);
         const double turn = normalize_degrees(to - from);
@@ -632,6 +660,12 @@ bool Walker::check_table(GaugeContext& context, const ElementRecord& element, co
         }
     }
     return true;
+}
+
+int64_t Walker::coordinate_reach(const GaugeContext& context) {
+    if (!context.background || context.background->width == 0 || context.background->height == 0) return kMaxCoordinate;
+    const int64_t side = std::max(context.background->width, context.background->height);
+    return std::min(kMaxCoordinate, kCoordinateReachPerSide * side);
 }
 
 // --- Mouse lists -----------------------------------------------------------------------
@@ -786,20 +820,17 @@ void Walker::check_bitmaps(GaugeContext& context, const ElementRecord& element, 
                  role + " " + std::to_string(id) + " is not a bitmap resource of the module");
             return std::nullopt;
         }
-        static constexpr uint16_t kDepths[] = {1, 4, 8, 16, 24, 32};
-        const bool depth_known =
-            std::find(std::begin(kDepths), std::end(kDepths), found->bits_per_pixel) != std::end(kDepths);
-        if (found->width == 0 || found->height == 0 || found->width > kMaxBitmapExtent ||
-            found->height > kMaxBitmapExtent || !depth_known) {
+        // What the host cannot draw fails, by the decoder's own rule; what it
+        // could draw but no gauge would be that large fails too.
+        std::string reason = undrawable_reason(*found);
+        if (reason.empty() && (found->width > kMaxBitmapExtent || found->height > kMaxBitmapExtent))
+            reason = "larger than " + std::to_string(kMaxBitmapExtent) + " pixels a side";
+        if (!reason.empty()) {
             fail(Check::kBitmaps, g, e, kResourceId,
                  role + " " + std::to_string(id) + " is " + std::to_string(found->width) + " x " +
                      std::to_string(found->height) + " at " + std::to_string(found->bits_per_pixel) +
-                     " bits per pixel: not a plausible picture");
+                     " bits per pixel: the host cannot draw it (" + reason + ")");
             return std::nullopt;
-        }
-        if (found->compression != 0) {
-            warn(Check::kBitmaps, g, e, kResourceId,
-                 role + " " + std::to_string(id) + " is compressed (" + std::to_string(found->compression) + ")");
         }
         return found;
     };

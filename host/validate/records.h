@@ -28,6 +28,10 @@ inline constexpr size_t kMaxTablePoints = 1024;
 inline constexpr size_t kMaxNameLength = 256;
 inline constexpr uint32_t kMaxFrames = 256;
 inline constexpr uint32_t kMaxBitmapExtent = 4096;
+// Element coordinates (positions, offsets, pivots) lie within this many
+// pixels of the origin, and within 16 times the background's larger side.
+inline constexpr int64_t kMaxCoordinate = 1 << 20;
+inline constexpr int64_t kCoordinateReachPerSide = 16;
 
 // Image flag bits with a meaning to the host.
 inline constexpr uint32_t kKnownImageFlags =

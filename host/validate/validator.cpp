@@ -26,9 +26,25 @@ struct Loaded {
     std::string hook_note;
 };
 
-Loaded load(Host& host, const std::string& path, const Options& options, VariableGuard& guard) {
+// The PE file with the module's bitmaps, read at the first load and shared
+// by every later one.
+class Resources {
+public:
+    explicit Resources(const std::string& path) : path_(path) {}
+    std::shared_ptr<const PeImage> get() {
+        if (!path_.empty() && !image_) image_ = Module::read_resources(path_);
+        return image_;
+    }
+
+private:
+    const std::string& path_;
+    std::shared_ptr<const PeImage> image_;
+};
+
+Loaded load(Host& host, const std::string& path, const Options& options, VariableGuard& guard,
+            Resources& resources) {
     Loaded loaded;
-    loaded.module = std::make_unique<Module>(host, path, options.pe);
+    loaded.module = std::make_unique<Module>(host, path, resources.get());
     for (const auto& [id, size] : options.bitmap_sizes) {
         loaded.module->override_bitmap_size(id, size.first, size.second);
     }
@@ -176,11 +192,11 @@ void skip_all(Report& report, const std::string& reason) {
 
 // Fresh load: the static checks, and the behaviour of an unabused module.
 bool first_load(Report& report, const std::string& path, const Options& options, VariableGuard& guard,
-                std::vector<Observation>& reference) {
+                Resources& resources, std::vector<Observation>& reference) {
     Host host;
     Loaded loaded;
     try {
-        loaded = load(host, path, options, guard);
+        loaded = load(host, path, options, guard, resources);
     } catch (const ModuleError& error) {
         const bool gauge_table = error.kind() == ModuleError::Kind::kGaugeTable;
         report.fail(gauge_table ? Check::kGaugeTable : Check::kModuleLoads, "", "",
@@ -214,9 +230,9 @@ bool first_load(Report& report, const std::string& path, const Options& options,
 
 // Second load: everything hostile, then whether the records held.
 void abuse(Report& report, const std::string& path, const Options& options, VariableGuard& guard,
-           std::mt19937_64& random) {
+           Resources& resources, std::mt19937_64& random) {
     Host host;
-    Loaded loaded = load(host, path, options, guard);
+    Loaded loaded = load(host, path, options, guard, resources);
     Session session(report, options, host, *loaded.module, random);
     const RecordSnapshot before = snapshot(session.records, session.memory);
     const FpControl fp_at_start = fp_control();
@@ -253,10 +269,11 @@ void abuse(Report& report, const std::string& path, const Options& options, Vari
 }
 
 // Loads and unloads: each unload takes back what the load registered.
-void reload_cycles(Report& report, const std::string& path, const Options& options, VariableGuard& guard) {
+void reload_cycles(Report& report, const std::string& path, const Options& options, VariableGuard& guard,
+                   Resources& resources) {
     Host host;
     for (int cycle = 0; cycle < 4; ++cycle) {
-        { Loaded loaded = load(host, path, options, guard); }
+        { Loaded loaded = load(host, path, options, guard, resources); }
         if (!host.key_event_handlers().empty()) {
             report.fail(Check::kLifecycle, "", "", "module_deinit",
                         "leaves " + std::to_string(host.key_event_handlers().size()) +
@@ -282,13 +299,14 @@ std::string pe_fault(const std::string& pe) {
 void validate_loaded(Report& report, const std::string& path, const Options& options) {
     std::mt19937_64 random(options.seed);
     VariableGuard guard(report);
+    Resources resources(options.pe);
     std::vector<Observation> reference;
-    if (!first_load(report, path, options, guard, reference)) return;
-    abuse(report, path, options, guard, random);
-    reload_cycles(report, path, options, guard);
+    if (!first_load(report, path, options, guard, resources, reference)) return;
+    abuse(report, path, options, guard, resources, random);
+    reload_cycles(report, path, options, guard, resources);
 
     Host host;
-    Loaded loaded = load(host, path, options, guard);
+    Loaded loaded = load(host, path, options, guard, resources);
     const ModuleMemory memory = ModuleMemory::of(loaded.module->linkage());
     const Records records = read_records(*loaded.module, memory, nullptr, false);
     const FpControl before = fp_control();

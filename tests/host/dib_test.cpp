@@ -1,5 +1,5 @@
 // Decoding bitmaps: palettised and true-colour, either row order, padded rows,
-// and bitmaps that do not decode.
+// and bitmaps that do not decode (the rule the validator shares).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -13,6 +13,13 @@ namespace {
 using bench::Bitmap;
 using bench::DibError;
 using bench::Picture;
+
+// The bitmap's bytes cut to `size` and followed by `tail`.
+void respell(Bitmap& bitmap, size_t size, const std::vector<uint8_t>& tail = {}) {
+    std::vector<uint8_t> bytes(bitmap.dib().begin(), bitmap.dib().begin() + static_cast<std::ptrdiff_t>(size));
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+    bitmap.set_dib(std::move(bytes));
+}
 
 // A picture whose every pixel differs from its neighbours: colour from x and y.
 std::vector<uint32_t> pattern(uint32_t width, uint32_t height) {
@@ -92,8 +99,7 @@ TEST(Dib, NarrowPixelsReadFromTheHighBitsFirst) {
         Bitmap bitmap = bench::make_palettised_bitmap(1, 1, palette, {0});
         bitmap.bits_per_pixel = c.bits;
         bitmap.width = c.width;
-        bitmap.dib.resize(bitmap.pixel_offset);
-        bitmap.dib.insert(bitmap.dib.end(), c.row.begin(), c.row.end());
+        respell(bitmap, bitmap.pixel_offset, c.row);
         EXPECT_EQ(bench::decode_dib(bitmap).rgb, c.expected);
     }
 }
@@ -105,26 +111,34 @@ TEST(Dib, RefusesWhatDoesNotDecode) {
         void (*spoil)(Bitmap&);
     };
     const Bad cases[] = {
-        {"size only, no pixels", [](Bitmap& b) { b.dib.clear(); }},
+        {"size only, no pixels", [](Bitmap& b) { respell(b, 0); }},
         {"run-length compressed", [](Bitmap& b) { b.compression = 1; }},
         {"16 bits per pixel", [](Bitmap& b) { b.bits_per_pixel = 16; }},
-        {"rows cut short", [](Bitmap& b) { b.dib.resize(b.dib.size() - 1); }},
+        {"rows cut short", [](Bitmap& b) { respell(b, b.dib().size() - 1); }},
         {"pixels said to start past the end",
-         [](Bitmap& b) { b.pixel_offset = static_cast<uint32_t>(b.dib.size() + 4); }},
+         [](Bitmap& b) { b.pixel_offset = static_cast<uint32_t>(b.dib().size() + 4); }},
         {"palette beyond the bytes",
          [](Bitmap& b) {
              b.palette_entries = 256;
-             b.dib.resize(60);
+             respell(b, 60);
          }},
-        {"unknown header size", [](Bitmap& b) { b.dib[0] = 20; }},
+        {"unknown header size", [](Bitmap& b) { respell(b, 0, {20, 0, 0, 0}); }},
         {"zero width", [](Bitmap& b) { b.width = 0; }},
         {"taller than the bytes", [](Bitmap& b) { b.height = 5; }},
+        {"more pixels than the host decodes",
+         [](Bitmap& b) {
+             b.width = 16384;
+             b.height = 8192;
+         }},
     };
+    EXPECT_EQ(bench::undrawable_reason(good), "");
     for (const Bad& bad : cases) {
         SCOPED_TRACE(bad.name);
         Bitmap bitmap = good;
         bad.spoil(bitmap);
         EXPECT_THROW(bench::decode_dib(bitmap), DibError);
+        // The validator's rule: the same, but a size without bytes may stand.
+        EXPECT_EQ(bench::undrawable_reason(bitmap).empty(), bitmap.dib().empty());
     }
 }
 

@@ -3,6 +3,8 @@
 // ImportTable, and its bitmaps come from its resource file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -107,7 +109,7 @@ TEST(ModuleLoader, BitmapsComeFromTheResourceFile) {
         ASSERT_TRUE(served.has_value());
         EXPECT_EQ(served->width, stored.width);
         EXPECT_EQ(served->height, stored.height);
-        EXPECT_EQ(served->dib, stored.dib);
+        EXPECT_TRUE(std::ranges::equal(served->dib(), stored.dib()));
     }
     EXPECT_FALSE(module.bitmap(99).has_value());
 }

@@ -176,6 +176,12 @@ TestImage build_image() {
     return image;
 }
 
+// The section grown to the file's end, for parts appended to the image.
+void cover_to_the_end(TestImage& t) {
+    t.put32(kSectionTableOffset + 8, t.end() - kSectionFileOffset);
+    t.put32(kSectionTableOffset + 16, t.end() - kSectionFileOffset);
+}
+
 TEST(PeImageRead, WellFormedImageReadsBack) {
     const TestImage built = build_image();
     const PeImage image = PeImage::parse(built.bytes, "test.gau");
@@ -193,8 +199,8 @@ TEST(PeImageRead, WellFormedImageReadsBack) {
     EXPECT_FALSE(large.top_down);
     EXPECT_EQ(large.palette_entries, 256u);
     EXPECT_EQ(large.pixel_offset, 40u + 1024u);
-    ASSERT_EQ(large.dib.size(), 40u + 1024u + 12u);
-    EXPECT_EQ(large.dib.back(), 0xA5);
+    ASSERT_EQ(large.dib().size(), 40u + 1024u + 12u);
+    EXPECT_EQ(large.dib().back(), 0xA5);
 
     const bench::Bitmap& small = image.bitmaps().at(101);
     EXPECT_EQ(small.width, 2u);
@@ -239,6 +245,15 @@ const std::vector<DamageCase>& damage_cases() {
         {"export name outside", [](TestImage& t) { t.put32(t.export_names, 0x12345678u); }, "export name"},
         {"export name without its end", [](TestImage& t) { t.put32(t.export_names, TestImage::rva(t.end() - 4)); },
          "export name"},
+        {"export names naming one long name twice",
+         [](TestImage& t) {
+             const uint32_t name = t.end();
+             t.put_string(name, std::string(3000, 'x'));
+             cover_to_the_end(t);
+             t.put32(t.export_names, TestImage::rva(name));
+             t.put32(t.export_names + 4, TestImage::rva(name));
+         },
+         "export names repeat"},
         {"import directory running off the section",
          [](TestImage& t) { t.put32(kOptionalOffset + 104, TestImage::rva(t.end() - 12)); }, "import"},
         {"import without a name", [](TestImage& t) { t.put32(t.import_directory + 12, 0); }, "import"},
@@ -270,6 +285,12 @@ const std::vector<DamageCase>& damage_cases() {
         {"bitmap with one colour too many", [](TestImage& t) { t.put32(t.bitmap_100 + 32, 257); }, "colour table too"},
         {"bitmap pixels beyond the data", [](TestImage& t) { t.put32(t.bitmap_100 + 8, 4); }, "pixels"},
         {"bitmap palette beyond the data", [](TestImage& t) { t.put32(t.bitmap_101 + 32, 0); }, "colour table"},
+        {"bitmap of more pixels than the host decodes",
+         [](TestImage& t) {
+             t.put32(t.bitmap_100 + 4, 16384);
+             t.put32(t.bitmap_100 + 8, 8192);
+         },
+         "bitmap 100: 16384 x 8192 pixels, more than"},
     };
     return cases;
 }
@@ -286,6 +307,79 @@ TEST(PeImageDamage, DamagedImagesGiveErrorsNamingTheFile) {
             const std::string message = error.what();
             EXPECT_EQ(message.rfind("damaged.gau: ", 0), 0u) << message;
             EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+        }
+    }
+}
+
+// Bitmap ids 1000, 1001, ... all naming bitmap 100's data, in place of the
+// image's own two.
+void ids_on_bitmap_100(TestImage& t, uint32_t count) {
+    const uint32_t ids = t.align4();
+    t.put16(ids + 14, static_cast<uint16_t>(count));
+    for (uint32_t i = 0; i < count; ++i) {
+        t.put32(ids + 16 + 8 * i, 1000 + i);
+        t.put32(ids + 20 + 8 * i, 0x80000000u | (t.bitmap_100_languages - t.resource_root));
+    }
+    t.put32(t.resource_root + 28, 0x80000000u | (ids - t.resource_root));
+    cover_to_the_end(t);
+}
+
+// However many ids name one data entry, the file's bytes are held once.
+TEST(PeImageResources, IdsOfOneDataEntryShareTheFilesBytes) {
+    TestImage built = build_image();
+    ids_on_bitmap_100(built, 5000);
+    const PeImage image = PeImage::parse(built.bytes, "shared.gau");
+    ASSERT_EQ(image.bitmaps().size(), 5000u);
+    const uint8_t* first = image.bitmaps().begin()->second.dib().data();
+    for (const auto& [id, bitmap] : image.bitmaps()) ASSERT_EQ(bitmap.dib().data(), first) << id;
+}
+
+// A tree whose directories overlap claims more entries than the file holds;
+// each bitmap counts against the decoded budget, shared data or not.
+TEST(PeImageResources, WhatWouldTakeTheHostTooFarIsRefusedByName) {
+    const struct {
+        const char* name;
+        std::function<void(TestImage&)> make;
+        const char* reason;
+    } cases[] = {
+        {"type entries on overlapping directories",
+         [](TestImage& t) {
+             // Every 8-byte step of the region reads as a directory of 16
+             // named entries (passed over), overlapping the next.
+             constexpr uint32_t kTypes = 256;
+             const uint32_t root = t.align4();
+             const uint32_t region = root + 16 + 8 * kTypes;
+             t.put16(root + 14, kTypes);
+             for (uint32_t i = 0; i < kTypes; ++i) {
+                 t.put32(root + 16 + 8 * i, 2);
+                 t.put32(root + 20 + 8 * i, 0x80000000u | (region + 8 * i - root));
+             }
+             for (uint32_t at = region; at < region + 8 * kTypes + 256; at += 8) {
+                 t.put32(at, 0x80000000u);
+                 t.put32(at + 4, 16);
+             }
+             t.put32(kOptionalOffset + 96 + 16, TestImage::rva(root));
+             cover_to_the_end(t);
+         },
+         "resource directories repeat or overlap"},
+        {"three ids on a 64 Mpixel bitmap",
+         [](TestImage& t) {
+             t.put32(t.bitmap_100 + 4, 8192);
+             t.put32(t.bitmap_100 + 8, 8192);
+             t.put32(t.bitmap_100 + 16, 1);  // compressed: its bytes are not measured
+             ids_on_bitmap_100(t, 3);
+         },
+         "bitmap 1002 takes the bitmaps past 512 MiB"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestImage image = build_image();
+        c.make(image);
+        try {
+            PeImage::parse(image.bytes, "hostile.gau");
+            ADD_FAILURE() << "read without an error";
+        } catch (const PeError& error) {
+            EXPECT_EQ(std::string(error.what()).rfind(std::string("hostile.gau: ") + c.reason, 0), 0u) << error.what();
         }
     }
 }

@@ -170,6 +170,61 @@ TEST(HostServicesKeyEvents, RoutineMayUnregisterWhileDelivered) {
     EXPECT_EQ(g_deliveries[2].event, 2u);
 }
 
+// A routine that, on event 1, registers routine_b, unregisters routine_a
+// (data 2) and sends event 9 in the middle of event 1's delivery.
+void meddling(uint32_t event, uint32_t value, uint32_t user_data) {
+    g_deliveries.push_back({4, event, value, user_data});
+    if (event != 1) return;
+    PANELS* services = Host::active()->panels();
+    services->register_key_event_handler(&routine_b, 5);
+    services->unregister_key_event_handler(&routine_a, 2);
+    services->trigger_key_event(9, 0);
+}
+
+// Each event reaches the routines registered when it arrived, nested or not.
+TEST(HostServicesKeyEvents, RoutinesChangedDuringADeliveryCountFromTheNextEvent) {
+    g_deliveries.clear();
+    Host host;
+    host.panels()->register_key_event_handler(&meddling, 0);
+    host.panels()->register_key_event_handler(&routine_a, 2);
+    host.send_key_event(1, 0);
+    host.send_key_event(2, 0);
+    std::vector<std::pair<int, uint32_t>> seen;
+    for (const Delivery& d : g_deliveries) seen.emplace_back(d.routine, d.event);
+    EXPECT_EQ(seen, (std::vector<std::pair<int, uint32_t>>{{4, 1}, {4, 9}, {2, 9}, {1, 1}, {4, 2}, {2, 2}}));
+    ASSERT_EQ(host.key_event_handlers().size(), 2u);
+    EXPECT_EQ(host.key_event_handlers()[1].handler, &routine_b);
+}
+
+// --- Logs ---------------------------------------------------------------------
+
+// A log keeps its latest entries, in order, in slots it reuses.
+TEST(HostLogs, KeepTheirLatestEntries) {
+    const struct {
+        int added;
+        std::vector<std::string> kept;
+    } cases[] = {
+        {0, {}},
+        {2, {"0", "1"}},
+        {3, {"0", "1", "2"}},
+        {4, {"1", "2", "3"}},
+        {7, {"4", "5", "6"}},
+        {14, {"11", "12", "13"}},
+    };
+    for (const auto& c : cases) {
+        bench::RecentLog<std::string> log(3);
+        for (int i = 0; i < c.added; ++i) log.add(std::to_string(i));
+        EXPECT_EQ(log, c.kept) << c.added << " added";
+        EXPECT_EQ(log.dropped(), c.added - c.kept.size());
+    }
+    Host host;
+    const uint32_t sent = Host::kKeyLogLength * 2 + 3;
+    for (uint32_t i = 0; i < sent; ++i) host.send_key_event(i, 0);
+    ASSERT_EQ(host.key_log().size(), Host::kKeyLogLength);
+    EXPECT_EQ(host.key_log().front().id, sent - Host::kKeyLogLength);
+    EXPECT_EQ(host.key_log().back().id, sent - 1);
+}
+
 // --- Calculator programs -------------------------------------------------------
 
 TEST(HostServicesCalculator, ProgramsAreLoggedAndRun) {

@@ -547,12 +547,12 @@ TEST(PanelDrawing, AGaugeCairoCannotDrawSpoilsNoOther) {
 
 // A .bmp file of the bitmap: the 14-byte file header before its DIB.
 void write_bmp(const std::string& path, const bench::Bitmap& bitmap) {
-    const uint32_t size = 14 + static_cast<uint32_t>(bitmap.dib.size()), pixels = 14 + bitmap.pixel_offset;
+    const uint32_t size = 14 + static_cast<uint32_t>(bitmap.dib().size()), pixels = 14 + bitmap.pixel_offset;
     std::string bytes = "BM";
     for (uint32_t word : {size, 0u, pixels}) {
         for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<char>(word >> shift));
     }
-    bytes.append(bitmap.dib.begin(), bitmap.dib.end());
+    bytes.append(bitmap.dib().begin(), bitmap.dib().end());
     std::ofstream(path, std::ios::binary) << bytes;
 }
 

@@ -137,7 +137,7 @@ TEST(ArtBmp, Rgb24FileReadsBackThroughTheHost) {
     bitmap.height = 2;
     bitmap.bits_per_pixel = 24;
     bitmap.pixel_offset = 40;
-    bitmap.dib.assign(file.begin() + 14, file.end());
+    bitmap.set_dib(std::vector<uint8_t>(file.begin() + 14, file.end()));
     const bench::Picture picture = bench::decode_dib(bitmap);
     for (uint32_t i = 0; i < 6; ++i) {
         const Rgb c = image.pixels[i];

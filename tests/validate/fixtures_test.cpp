@@ -73,6 +73,7 @@ const StaticFault kStaticFaults[] = {
     {"FaultyReserved.gau", "KV015", "Alpha"},
     {"FaultyImageFlags.gau", "KV016", "Alpha"},
     {"FaultyElementField.gau", "KV017", "Beta"},
+    {"FaultyPivot.gau", "KV017", "Alpha"},
     {"FaultyReadOnly.gau", "KV018", "Alpha"},
 };
 
