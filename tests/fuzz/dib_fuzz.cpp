@@ -55,7 +55,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(picture.width == bitmap.width && picture.height == bitmap.height &&
                        picture.rgb.size() == size_t{bitmap.width} * bitmap.height,
                    "the picture has the bitmap's size");
-    } catch (const bench::DibError&) {
-    }
+    } catch (const bench::DibError&) {}
     return 0;
 }

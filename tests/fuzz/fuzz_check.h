@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define FUZZ_CHECK(condition, what)                                                  \
-    do {                                                                             \
-        if (!(condition)) {                                                          \
+#define FUZZ_CHECK(condition, what)                                                 \
+    do {                                                                            \
+        if (!(condition)) {                                                         \
             std::fprintf(stderr, "fuzz check failed: %s (%s)\n", what, #condition); \
-            std::abort();                                                            \
-        }                                                                            \
+            std::abort();                                                           \
+        }                                                                           \
     } while (0)

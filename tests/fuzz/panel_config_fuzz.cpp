@@ -18,17 +18,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     for (const bench::PanelWindow& window : config.windows) {
-        FUZZ_CHECK(window.width >= 0.0 && window.height >= 0.0 && std::isfinite(window.width) &&
-                       std::isfinite(window.height),
-                   "window sizes are finite and not negative");
+        FUZZ_CHECK(
+            window.width >= 0.0 && window.height >= 0.0 && std::isfinite(window.width) && std::isfinite(window.height),
+            "window sizes are finite and not negative");
         FUZZ_CHECK(window.background <= 0xFFFFFFu, "background is 0xRRGGBB");
         long previous = -1;
         for (const bench::PanelGauge& gauge : window.gauges) {
             FUZZ_CHECK(!gauge.module.empty() && !gauge.gauge.empty(), "gauges name module and gauge");
             FUZZ_CHECK(std::isfinite(gauge.x) && std::isfinite(gauge.y), "positions are finite");
             FUZZ_CHECK(!gauge.width || (std::isfinite(*gauge.width) && *gauge.width > 0.0), "widths are positive");
-            FUZZ_CHECK(!gauge.height || (std::isfinite(*gauge.height) && *gauge.height > 0.0),
-                       "heights are positive");
+            FUZZ_CHECK(!gauge.height || (std::isfinite(*gauge.height) && *gauge.height > 0.0), "heights are positive");
             FUZZ_CHECK(gauge.number > previous, "gauges in strictly rising number order");
             previous = gauge.number;
         }
