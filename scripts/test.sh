@@ -23,11 +23,16 @@ echo "== tests: Linux twin (AddressSanitizer, UndefinedBehaviorSanitizer$([ "$le
 ASAN_OPTIONS=detect_leaks=$leaks UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/linux-asan --output-on-failure
 
+# Every file the bench host reads, fuzzed a few seconds each over the kept
+# corpora (scripts/fuzz.sh runs longer by hand).
+echo "== tests: fuzzing the bench host's readers (${KORVANE_FUZZ_SECONDS:-10} s each)"
+scripts/fuzz.sh --time "${KORVANE_FUZZ_SECONDS:-10}"
+
 # Wine needs the processor's own 32-bit mode. Where the kernel has none, the
 # PE files are still checked from the Linux side (the deliverable tests read
 # them), and this stage says plainly that it did not run.
 if [ "$native" = no ]; then
-  echo "== tests: PE deliverables under Wine: NOT RUN (this kernel runs no 32-bit code)"
+  echo "== tests: PE deliverables under Wine, and the twin against the PE: NOT RUN (this kernel runs no 32-bit code)"
   exit 0
 fi
 
@@ -40,3 +45,6 @@ if [ ! -d "$WINEPREFIX" ]; then
   wineserver -w || true
 fi
 xvfb-run -a ctest --test-dir build/win --output-on-failure
+
+echo "== tests: the Linux twin against the real PE (the same hostile inputs, results bit for bit)"
+xvfb-run -a tests/diff/compare.sh build/linux build/win

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Fuzzes every file the bench host reads (tests/fuzz): builds the harnesses
+# with clang and libFuzzer in build/fuzz, runs each for a fixed time over its
+# corpus, and prints a line per harness. Run it by hand for longer runs; the
+# test command runs it for a few seconds each.
+#
+#   scripts/fuzz.sh [--time SECONDS] [--merge] [harness...]
+#
+#   --time   seconds per harness (default 600)
+#   --merge  afterwards, minimise the kept corpus (tests/fuzz/corpus/<name>)
+#            together with what the run found, and write it back
+#   harness  panel_config calculator pe_image dib scenario (default: all)
+#
+# New inputs go to build/fuzz/corpus/<name>, crashes, leaks and slow inputs
+# to build/fuzz/findings/<name>/; a reproducer worth keeping belongs in
+# tests/fuzz/findings/. Rerun one with build/fuzz/fuzz_<name> <file>. Exit
+# status 1 when any harness found something.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+seconds=600
+merge=no
+harnesses=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --time) seconds=$2; shift 2 ;;
+    --merge) merge=yes; shift ;;
+    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+    -*) echo "fuzz.sh: unknown option $1" >&2; exit 2 ;;
+    *) harnesses+=("$1"); shift ;;
+  esac
+done
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(panel_config calculator pe_image dib scenario)
+
+cxx=${FUZZ_CXX:-$(command -v clang++-14 || command -v clang++ || true)}
+[ -n "$cxx" ] || { echo "fuzz.sh: clang++ not found (scripts/install-deps.sh installs clang-14)" >&2; exit 2; }
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+build=$root/build/fuzz
+cmake -S tests/fuzz -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DKORVANE_FUZZ=ON "${launcher[@]}" >/dev/null
+cmake --build "$build" -j2 >/dev/null
+
+# The i386 harness is built without AddressSanitizer (tests/fuzz/CMakeLists.txt
+# says why), so it has no leak scan; the native ones look for leaks.
+status=0
+for name in "${harnesses[@]}"; do
+  binary=$build/fuzz_$name
+  [ -x "$binary" ] || { echo "fuzz.sh: no harness '$name'" >&2; exit 2; }
+  work=$build/corpus/$name findings=$build/findings/$name
+  mkdir -p "$work" "$findings"
+  dict=()
+  [ -f tests/fuzz/dict/$name.dict ] && dict=(-dict=tests/fuzz/dict/$name.dict)
+  leaks=1
+  [ "$name" = scenario ] && leaks=0
+  log=$build/$name.log
+  # -timeout: an input that takes a second is a finding (slow input), not a wait.
+  if ASAN_OPTIONS=detect_leaks=$leaks:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+     "$binary" -max_total_time="$seconds" -timeout=2 -rss_limit_mb=1024 -detect_leaks=$leaks \
+       -print_final_stats=1 -artifact_prefix="$findings/" "${dict[@]}" \
+       "$work" "tests/fuzz/corpus/$name" >"$log" 2>&1; then
+    result=clean
+  else
+    result="FOUND: $(ls -t "$findings" | head -1) (log $log)"
+    status=1
+  fi
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+  speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
+  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
+  corpus=$(grep -o 'corp: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
+  printf '%-13s %4ss %9s runs %6s/s  cov %5s  corpus %5s  %s\n' "$name" "$seconds" "${runs:-?}" "${speed:-?}" \
+    "${cov:-?}" "${corpus:-?}" "$result"
+  if [ "$merge" = yes ]; then
+    kept=$build/merged/$name
+    rm -rf "$kept"
+    mkdir -p "$kept"
+    # Edges only, not hit counts: a tenth of the inputs for the same edges.
+    ASAN_OPTIONS=detect_leaks=0 "$binary" -merge=1 -use_counters=0 -detect_leaks=0 "$kept" \
+      "tests/fuzz/corpus/$name" "$work" \
+      >"$build/$name.merge.log" 2>&1
+    rm -rf "tests/fuzz/corpus/$name"
+    mv "$kept" "tests/fuzz/corpus/$name"
+    echo "              corpus kept: $(ls "tests/fuzz/corpus/$name" | wc -l) inputs"
+  fi
+done
+exit $status
