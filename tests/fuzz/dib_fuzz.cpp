@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "host/dib.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -29,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         size -= kFileHeaderSize;
     }
     bench::Bitmap bitmap;
-    bitmap.dib.assign(data, data + size);
+    bitmap.set_dib(std::vector<uint8_t>(data, data + size));
     const uint32_t header = field(data, size, 0, 4);
     int64_t height = 0;
     uint32_t colours = 0;
