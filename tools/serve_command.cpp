@@ -1,0 +1,83 @@
+#include "tools/serve_command.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <system_error>
+
+#include "host/scenario.h"
+#include "tools/flight_state.h"
+#include "web/live_panel.h"
+#include "web/server.h"
+
+#ifndef KORVANE_WEB_ROOT
+#error "KORVANE_WEB_ROOT names the page's directory"
+#endif
+
+namespace {
+
+std::atomic<bool> stop_requested{false};
+
+extern "C" void request_stop(int) { stop_requested = true; }
+
+}  // namespace
+
+int serve(const ServeOptions& options) {
+    namespace fs = std::filesystem;
+    web::LiveOptions live;
+    live.panel_path = options.panel;
+    live.paths = options.paths;
+    live.scale = options.scale;
+    live.steady_state = flight_state::apply_cruise;
+    live.scenario_path = options.scenario;
+    std::error_code error;
+    fs::path flight_dir;
+    if (!options.fdm_script.empty()) {
+        flight_dir = fs::temp_directory_path(error) / ("gaugebench-serve-" + std::to_string(::getpid()));
+        fs::create_directories(flight_dir, error);
+        if (error) {
+            std::fprintf(stderr, "gaugebench: cannot make %s: %s\n", flight_dir.c_str(), error.message().c_str());
+            return 1;
+        }
+        flightmodel::FlightRun run;
+        run.jsbsim = options.jsbsim;
+        run.root = options.aircraft_root;
+        run.script = options.fdm_script;
+        run.work_dir = flight_dir.string();
+        run.timeout_seconds = options.fdm_timeout_seconds;
+        run.rate_hz = web::LivePanel::kRateHz;
+        live.flight = run;
+    }
+    web::ServerOptions server;
+    server.host = options.host;
+    server.port = options.port;
+    server.web_root = options.web_root.empty() ? KORVANE_WEB_ROOT : options.web_root;
+    if (!fs::is_regular_file(fs::path(server.web_root) / "index.html", error)) {
+        std::fprintf(stderr, "gaugebench: %s holds no index.html (--web-root names the page's directory)\n",
+                     server.web_root.c_str());
+        return 1;
+    }
+    int status = 0;
+    struct sigaction action {};
+    action.sa_handler = request_stop;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    try {
+        if (!options.scenario.empty()) {
+            const std::string named = bench::Scenario::read_file(options.scenario).panel_path();
+            if (!named.empty()) live.panel_path = named;
+        }
+        web::LivePanel panel(live);
+        web::serve(panel, server, stop_requested, stderr);
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "gaugebench: %s\n", failure.what());
+        status = 1;
+    }
+    if (!flight_dir.empty()) fs::remove_all(flight_dir, error);
+    return status;
+}

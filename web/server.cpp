@@ -1,0 +1,407 @@
+#include "web/server.h"
+
+#include <civetweb.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "frame/numbers.h"
+
+namespace web {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Inputs waiting for the simulation; beyond this the oldest go (a page that
+// floods the socket loses its own oldest moves, the server stays bounded).
+constexpr size_t kMaxQueuedInputs = 512;
+// Seconds between the figures the server prints about its frames.
+constexpr double kReportEverySeconds = 30.0;
+
+struct Client {
+    mg_connection* connection = nullptr;
+    std::mutex writing;  // held by the sender for each write, and by the close handler once
+    bool closed = false;
+    bool layout_sent = false;
+    std::shared_ptr<const render::Image> last;  // the picture the page now shows
+};
+
+struct Published {
+    std::shared_ptr<const render::Image> image;
+    std::string status;
+    uint64_t serial = 0;
+};
+
+struct Figures {
+    uint64_t frames = 0, rects = 0, bytes = 0, full_frames = 0;
+    double encode_seconds = 0.0;
+};
+
+class Shared {
+public:
+    std::mutex input_mutex;
+    std::deque<Input> inputs;
+
+    std::mutex clients_mutex;
+    std::vector<std::shared_ptr<Client>> clients;
+
+    std::mutex published_mutex;
+    std::condition_variable published_changed;
+    Published published;
+
+    std::string layout;
+
+    void push(const Input& input) {
+        const std::lock_guard lock(input_mutex);
+        // Consecutive moves: only the newest matters.
+        if (input.kind == Input::kMove && !inputs.empty() && inputs.back().kind == Input::kMove) {
+            inputs.back() = input;
+            return;
+        }
+        if (inputs.size() >= kMaxQueuedInputs) inputs.pop_front();
+        inputs.push_back(input);
+    }
+};
+
+std::string layout_json(const LivePanel& panel) {
+    nlohmann::json gauges = nlohmann::json::array();
+    for (const PageGauge& gauge : panel.layout()) {
+        nlohmann::json boxes = nlohmann::json::array();
+        for (const PageBox& box : gauge.boxes) {
+            boxes.push_back({{"left", box.left},
+                             {"top", box.top},
+                             {"right", box.right},
+                             {"bottom", box.bottom},
+                             {"child", box.child},
+                             {"cursor", box.cursor},
+                             {"help", box.help_id},
+                             {"flags", box.mouse_flags}});
+        }
+        gauges.push_back({{"name", gauge.name},
+                          {"left", gauge.left},
+                          {"top", gauge.top},
+                          {"right", gauge.right},
+                          {"bottom", gauge.bottom},
+                          {"boxes", std::move(boxes)}});
+    }
+    return nlohmann::json{{"type", "layout"}, {"width", panel.width()}, {"height", panel.height()}, {"gauges", gauges}}
+        .dump();
+}
+
+void put_u32(std::vector<unsigned char>& out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+// --- CivetWeb's callbacks, on its connection threads ----------------------------
+
+int on_connect(const mg_connection*, void*) { return 0; }
+
+void on_ready(mg_connection* connection, void* data) {
+    auto& shared = *static_cast<Shared*>(data);
+    auto client = std::make_shared<Client>();
+    client->connection = connection;
+    {
+        const std::lock_guard lock(shared.clients_mutex);
+        shared.clients.push_back(client);
+    }
+    shared.published_changed.notify_all();
+}
+
+int on_data(mg_connection*, int bits, char* data, size_t length, void* user) {
+    const int opcode = bits & 0x0f;
+    if (opcode == MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE) return 0;
+    if (opcode == MG_WEBSOCKET_OPCODE_TEXT) {
+        if (const std::optional<Input> input = parse_input(std::string_view(data, length)))
+            static_cast<Shared*>(user)->push(*input);
+    }
+    return 1;
+}
+
+void on_close(const mg_connection* connection, void* data) {
+    auto& shared = *static_cast<Shared*>(data);
+    std::shared_ptr<Client> gone;
+    {
+        const std::lock_guard lock(shared.clients_mutex);
+        const auto it = std::find_if(shared.clients.begin(), shared.clients.end(),
+                                     [&](const auto& client) { return client->connection == connection; });
+        if (it == shared.clients.end()) return;
+        gone = *it;
+        shared.clients.erase(it);
+    }
+    // Waits out a write in progress: the connection is freed after this returns.
+    const std::lock_guard lock(gone->writing);
+    gone->closed = true;
+}
+
+// --- The sender -----------------------------------------------------------------
+
+bool write(Client& client, int opcode, const void* data, size_t length) {
+    return mg_websocket_write(client.connection, opcode, static_cast<const char*>(data), length) > 0;
+}
+
+void send_to(Client& client, const Published& now, const std::string& layout, Figures& figures) {
+    const std::lock_guard lock(client.writing);
+    if (client.closed) return;
+    if (!client.layout_sent) {
+        if (!write(client, MG_WEBSOCKET_OPCODE_TEXT, layout.data(), layout.size())) {
+            client.closed = true;
+            return;
+        }
+        client.layout_sent = true;
+    }
+    const Clock::time_point start = Clock::now();
+    const std::vector<render::PixelRect> rects = changed_rects(client.last.get(), *now.image);
+    std::vector<unsigned char> message;
+    put_u32(message, static_cast<uint32_t>(rects.size()));
+    std::vector<unsigned char> png;
+    for (const render::PixelRect& rect : rects) {
+        png.clear();
+        render::encode_png(*now.image, rect, render::PngEffort::kFast, png);
+        for (int value : {rect.x, rect.y, rect.width, rect.height}) put_u32(message, static_cast<uint32_t>(value));
+        put_u32(message, static_cast<uint32_t>(png.size()));
+        message.insert(message.end(), png.begin(), png.end());
+    }
+    figures.encode_seconds += std::chrono::duration<double>(Clock::now() - start).count();
+    if (!rects.empty()) {
+        ++figures.frames;
+        figures.rects += rects.size();
+        figures.bytes += message.size();
+        if (client.last == nullptr) ++figures.full_frames;
+        if (!write(client, MG_WEBSOCKET_OPCODE_BINARY, message.data(), message.size())) {
+            client.closed = true;
+            return;
+        }
+    }
+    client.last = now.image;
+    if (!write(client, MG_WEBSOCKET_OPCODE_TEXT, now.status.data(), now.status.size())) client.closed = true;
+}
+
+void report(const Figures& figures, std::FILE* out) {
+    if (figures.frames == 0) return;
+    const double frames = static_cast<double>(figures.frames);
+    std::fprintf(out, "gaugebench: %llu frames sent (%llu whole), %.2f ms encoding and %.0f bytes each on average\n",
+                 static_cast<unsigned long long>(figures.frames), static_cast<unsigned long long>(figures.full_frames),
+                 1000.0 * figures.encode_seconds / frames, static_cast<double>(figures.bytes) / frames);
+    std::fflush(out);
+}
+
+void run_sender(Shared& shared, const std::atomic<bool>& stop, std::FILE* out) {
+    uint64_t sent_serial = 0;
+    Figures figures;
+    Clock::time_point next_report = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                       std::chrono::duration<double>(kReportEverySeconds));
+    while (!stop) {
+        Published now;
+        {
+            std::unique_lock lock(shared.published_mutex);
+            shared.published_changed.wait_for(lock, std::chrono::milliseconds(200),
+                                              [&] { return stop || shared.published.serial != sent_serial; });
+            if (stop) break;
+            if (shared.published.serial == sent_serial || !shared.published.image) continue;
+            now = shared.published;  // the newest: frames published meanwhile are skipped
+        }
+        sent_serial = now.serial;
+        std::vector<std::shared_ptr<Client>> clients;
+        {
+            const std::lock_guard lock(shared.clients_mutex);
+            clients = shared.clients;
+        }
+        for (const auto& client : clients) {
+            try {
+                send_to(*client, now, shared.layout, figures);
+            } catch (const std::exception& error) {
+                std::fprintf(out, "gaugebench: frame not sent: %s\n", error.what());
+            }
+        }
+        if (Clock::now() >= next_report) {
+            report(figures, out);
+            next_report += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kReportEverySeconds));
+        }
+    }
+    report(figures, out);
+}
+
+// --- The simulation ---------------------------------------------------------------
+
+std::string error_status(const std::string& what) {
+    return nlohmann::json{{"type", "status"}, {"error", what}}.dump();
+}
+
+void run_simulation(LivePanel& panel, Shared& shared, const std::atomic<bool>& stop) {
+    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / LivePanel::kRateHz));
+    Clock::time_point next = Clock::now();
+    // The share of real time the updates keep up with, over the last second.
+    std::deque<Clock::time_point> recent;
+    std::string failure;
+    uint64_t serial = 0;
+    while (!stop) {
+        std::deque<Input> inputs;
+        {
+            const std::lock_guard lock(shared.input_mutex);
+            inputs.swap(shared.inputs);
+        }
+        bool has_clients = false;
+        {
+            const std::lock_guard lock(shared.clients_mutex);
+            has_clients = !shared.clients.empty();
+        }
+        Published now;
+        try {
+            for (const Input& input : inputs) {
+                panel.apply(input);
+                if (input.kind == Input::kReset) failure.clear();
+            }
+            if (failure.empty()) panel.step();
+            const Clock::time_point done = Clock::now();
+            recent.push_back(done);
+            while (!recent.empty() && done - recent.front() > std::chrono::seconds(1)) recent.pop_front();
+            if (has_clients) {
+                now.image = std::make_shared<const render::Image>(panel.render());
+                now.status = failure.empty()
+                                 ? panel.status_json(static_cast<double>(recent.size()) / LivePanel::kRateHz)
+                                 : error_status(failure);
+            }
+        } catch (const std::exception& error) {
+            // The panel stops where it failed; the page says why, and a reset
+            // builds it anew.
+            failure = std::string("the panel stopped: ") + error.what();
+            now.status = error_status(failure);
+        }
+        if (!now.status.empty()) {
+            {
+                const std::lock_guard lock(shared.published_mutex);
+                if (now.image) shared.published.image = now.image;
+                shared.published.status = now.status;
+                shared.published.serial = ++serial;
+            }
+            shared.published_changed.notify_all();
+        }
+        // Never more than one period behind: a slow machine shows fewer
+        // updates a second instead of a growing lag.
+        next += period;
+        const Clock::time_point at = Clock::now();
+        if (next < at - period) next = at;
+        std::this_thread::sleep_until(next);
+    }
+}
+
+}  // namespace
+
+std::vector<render::PixelRect> changed_rects(const render::Image* before, const render::Image& now) {
+    const int width = now.width(), height = now.height();
+    if (before == nullptr || before->width() != width || before->height() != height) {
+        if (width <= 0 || height <= 0) return {};
+        return {{0, 0, width, height}};
+    }
+    std::vector<render::PixelRect> rects;
+    const unsigned char* a = before->data();
+    const unsigned char* b = now.data();
+    const int stride_a = before->stride(), stride_b = now.stride();
+    for (int top = 0; top < height; top += kTile) {
+        const int rows = std::min(kTile, height - top);
+        int run_start = -1;
+        for (int left = 0; left <= width; left += kTile) {
+            bool changed = false;
+            if (left < width) {
+                const size_t bytes = 4 * static_cast<size_t>(std::min(kTile, width - left));
+                for (int y = top; y < top + rows && !changed; ++y) {
+                    changed = std::memcmp(a + static_cast<size_t>(y) * stride_a + 4 * static_cast<size_t>(left),
+                                          b + static_cast<size_t>(y) * stride_b + 4 * static_cast<size_t>(left),
+                                          bytes) != 0;
+                }
+            }
+            if (changed && run_start < 0) run_start = left;
+            if (!changed && run_start >= 0) {
+                rects.push_back({run_start, top, std::min(left, width) - run_start, rows});
+                run_start = -1;
+            }
+        }
+    }
+    return rects;
+}
+
+std::optional<Input> parse_input(std::string_view text) {
+    const nlohmann::json message = nlohmann::json::parse(text, nullptr, false);
+    if (message.is_discarded() || !message.is_object()) return std::nullopt;
+    const auto kind = message.find("t");
+    if (kind == message.end() || !kind->is_string()) return std::nullopt;
+    const std::string& name = kind->get_ref<const std::string&>();
+    Input input;
+    if (name == "press" || name == "move") {
+        const auto x = message.find("x"), y = message.find("y");
+        if (x == message.end() || y == message.end() || !x->is_number() || !y->is_number()) return std::nullopt;
+        input.kind = name == "press" ? Input::kPress : Input::kMove;
+        input.x = frame::trunc_to_int32(std::floor(x->get<double>()));
+        input.y = frame::trunc_to_int32(std::floor(y->get<double>()));
+    } else if (name == "key") {
+        const auto event = message.find("event");
+        if (event == message.end() || !event->is_number_unsigned() || event->get<uint64_t>() > UINT32_MAX)
+            return std::nullopt;
+        input.kind = Input::kKey;
+        input.event = static_cast<uint32_t>(event->get<uint64_t>());
+    } else if (name == "release") {
+        input.kind = Input::kRelease;
+    } else if (name == "pause") {
+        input.kind = Input::kPause;
+    } else if (name == "reset") {
+        input.kind = Input::kReset;
+    } else if (name == "fly") {
+        input.kind = Input::kFly;
+    } else {
+        return std::nullopt;
+    }
+    return input;
+}
+
+void serve(LivePanel& panel, const ServerOptions& options, const std::atomic<bool>& stop, std::FILE* out) {
+    Shared shared;
+    shared.layout = layout_json(panel);
+
+    mg_init_library(0);
+    if (mg_check_feature(16) == 0) throw ServerError("this CivetWeb was built without WebSocket support");
+    const std::string ports = options.host + ":" + std::to_string(options.port);
+    const std::string timeout = std::to_string(options.socket_timeout_ms);
+    const char* config[] = {"listening_ports", ports.c_str(),
+                            "document_root", options.web_root.c_str(),
+                            "request_timeout_ms", timeout.c_str(),
+                            "websocket_timeout_ms", timeout.c_str(),
+                            "enable_websocket_ping_pong", "yes",
+                            "num_threads", "16",
+                            "enable_directory_listing", "no",
+                            nullptr};
+    mg_callbacks callbacks{};
+    callbacks.log_message = [](const mg_connection*, const char* message) {
+        std::fprintf(stderr, "gaugebench: web server: %s\n", message);
+        return 1;
+    };
+    mg_context* context = mg_start(&callbacks, nullptr, config);
+    if (context == nullptr) {
+        mg_exit_library();
+        throw ServerError("cannot listen on " + ports + " (in use, or not an address of this machine)");
+    }
+    mg_set_websocket_handler(context, "/ws", on_connect, on_ready, on_data, on_close, &shared);
+    std::fprintf(out, "gaugebench: the panel is live at http://%s:%d/ (Ctrl-C ends)\n",
+                 options.host == "0.0.0.0" ? "localhost" : options.host.c_str(), options.port);
+    std::fflush(out);
+
+    std::thread sender(run_sender, std::ref(shared), std::cref(stop), out);
+    run_simulation(panel, shared, stop);
+    shared.published_changed.notify_all();
+    sender.join();
+    // Closes every socket; the close handlers run before it returns.
+    mg_stop(context);
+    mg_exit_library();
+}
+
+}  // namespace web
