@@ -8,6 +8,7 @@
 #include <exception>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "host/scenario.h"
 #include "tools/flight_state.h"
@@ -20,9 +21,34 @@
 
 namespace {
 
-std::atomic<bool> stop_requested{false};
+// SIGINT and SIGTERM are blocked in every thread and taken by this watcher
+// with sigtimedwait: a signal handled asynchronously in one of the server's
+// threads leaves later joins failing under the i386 user-mode emulator.
+class StopWatcher {
+public:
+    StopWatcher() {
+        sigemptyset(&signals_);
+        sigaddset(&signals_, SIGINT);
+        sigaddset(&signals_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+        thread_ = std::thread([this] {
+            const timespec poll{0, 200'000'000};
+            while (!done_) {
+                if (sigtimedwait(&signals_, nullptr, &poll) > 0) stop = true;
+            }
+        });
+    }
+    ~StopWatcher() {
+        done_ = true;
+        thread_.join();
+    }
+    std::atomic<bool> stop{false};
 
-extern "C" void request_stop(int) { stop_requested = true; }
+private:
+    sigset_t signals_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
 
 }  // namespace
 
@@ -62,18 +88,15 @@ int serve(const ServeOptions& options) {
         return 1;
     }
     int status = 0;
-    struct sigaction action {};
-    action.sa_handler = request_stop;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    StopWatcher watcher;
     try {
         if (!options.scenario.empty()) {
             const std::string named = bench::Scenario::read_file(options.scenario).panel_path();
             if (!named.empty()) live.panel_path = named;
         }
         web::LivePanel panel(live);
-        web::serve(panel, server, stop_requested, stderr);
+        web::serve(panel, server, watcher.stop, stderr);
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "gaugebench: %s\n", failure.what());
         status = 1;

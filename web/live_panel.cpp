@@ -193,8 +193,9 @@ std::vector<PageGauge> LivePanel::layout() const {
     return gauges;
 }
 
-std::string LivePanel::status_json(double real_time_share) const {
-    nlohmann::json status = {{"type", "status"}, {"paused", paused_}, {"rate", real_time_share}};
+std::string LivePanel::status_json(double real_time_share, double pictures_per_second) const {
+    nlohmann::json status = {
+        {"type", "status"}, {"paused", paused_}, {"rate", real_time_share}, {"pictures", pictures_per_second}};
     nlohmann::json rpm = nlohmann::json::array(), running = nlohmann::json::array();
     for (int engine = 0; engine < sim::kEngineCount; ++engine) {
         rpm.push_back(std::lround(frame::finite_or_zero(host_->vars().get(sim::token::engine_speed(engine)))));

@@ -86,9 +86,10 @@ public:
     int width() const;
     int height() const;
 
-    // The status line as JSON: paused, time, rpm and running per engine, key
+    // The status line as JSON: paused, time, the share of real time the
+    // updates keep and the pictures a second, rpm and running per engine, key
     // events the page caused and the latest, the flight's state, error.
-    std::string status_json(double real_time_share) const;
+    std::string status_json(double real_time_share, double pictures_per_second) const;
 
 private:
     void build();

@@ -8,14 +8,16 @@ import { mkdtempSync, readFileSync } from 'node:fs';
 import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
 
-const root = path.resolve(import.meta.dirname, '../..');
+const here = path.dirname(fileURLToPath(import.meta.url));
+const root = path.resolve(here, '../..');
 const build = process.env.KORVANE_BUILD || path.join(root, 'build/linux');
 const serveProgram = process.env.KORVANE_SERVE || path.join(build, 'gaugebench-serve');
 const peDir = process.env.KORVANE_PE_DIR || path.join(root, 'build/win');
 const panelConfig = path.join(root, 'panel/panel.cfg');
-const scenario = path.join(import.meta.dirname, 'engines_stopped.txt');
+const scenario = path.join(here, 'engines_stopped.txt');
 const modules = ['--modules', build, '--pe', peDir];
 // Under the i386 emulator the first picture takes a while.
 const kPatience = 60_000;

@@ -45,7 +45,8 @@ function showStatus(status) {
   const flight = status.flight === 'none' ? '' : `  model: ${status.flight}`;
   const engines = status.rpm.map((rpm, i) => `${rpm}${status.running[i] ? '' : ' (stopped)'}`).join(' / ');
   statusLine.textContent = `${state}  t ${clock}  rpm ${engines}  key events ${status.events}` +
-    ` (last ${status.last_event})  ${Math.round(status.rate * 100)}% of real time${flight}`;
+    ` (last ${status.last_event})  ${Math.round(status.rate * 100)}% of real time` +
+    `  ${status.pictures} pictures/s${flight}`;
   flyButton.hidden = status.flight === 'none';
   flyButton.disabled = status.flight !== 'ready' && status.flight !== 'flying';
 }
