@@ -1,5 +1,6 @@
 // A stand-in entry point for `gaugebench serve` until the command line takes it:
-//   gaugebench-serve <panel.cfg> [--port n] [--host addr] [--fdm script.xml] [--scenario file] [--modules dir] [--pe dir]
+//   gaugebench-serve <panel.cfg> [--port n] [--host addr] [--fdm script.xml [--jsbsim program] [--aircraft-root dir]]
+//                    [--scenario file] [--modules dir] [--pe dir]
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -27,6 +28,10 @@ int main(int argc, char** argv) {
             options.paths.module_dir = argv[++i];
         } else if (arg == "--pe" && has_value) {
             options.paths.pe_dir = argv[++i];
+        } else if (arg == "--jsbsim" && has_value) {
+            options.jsbsim = argv[++i];
+        } else if (arg == "--aircraft-root" && has_value) {
+            options.aircraft_root = argv[++i];
         } else if (arg == "--scenario" && has_value) {
             options.scenario = argv[++i];
         } else if (arg == "--web-root" && has_value) {

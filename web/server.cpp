@@ -293,7 +293,7 @@ void run_simulation(LivePanel& panel, Shared& shared, const std::atomic<bool>& s
             if (has_clients && shared.consumed == serial) {
                 now.image = std::make_shared<const render::Image>(panel.render());
                 recent(pictures, Clock::now());
-                now.status = failure.empty() ? panel.status_json(static_cast<double>(updates.size()) / LivePanel::kRateHz,
+                now.status = failure.empty() ? panel.status_json(std::min(1.0, static_cast<double>(updates.size()) / LivePanel::kRateHz),
                                                                  static_cast<double>(pictures.size()))
                                              : error_status(failure);
             }
