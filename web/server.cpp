@@ -110,16 +110,21 @@ void put_u32(std::vector<unsigned char>& out, uint32_t value) {
 }
 
 // --- CivetWeb's callbacks, on its connection threads ----------------------------
+// No exception may pass back into CivetWeb's C code: a connection that
+// cannot be registered is refused, an input that cannot be queued is lost.
 
 int on_connect(const mg_connection*, void*) { return 0; }
 
 void on_ready(mg_connection* connection, void* data) {
     auto& shared = *static_cast<Shared*>(data);
-    auto client = std::make_shared<Client>();
-    client->connection = connection;
-    {
+    try {
+        auto client = std::make_shared<Client>();
+        client->connection = connection;
         const std::lock_guard lock(shared.clients_mutex);
         shared.clients.push_back(client);
+    } catch (...) {
+        mg_websocket_write(connection, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, "", 0);
+        return;
     }
     shared.published_changed.notify_all();
 }
@@ -128,13 +133,16 @@ int on_data(mg_connection*, int bits, char* data, size_t length, void* user) {
     const int opcode = bits & 0x0f;
     if (opcode == MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE) return 0;
     if (opcode == MG_WEBSOCKET_OPCODE_TEXT) {
-        if (const std::optional<Input> input = parse_input(std::string_view(data, length)))
-            static_cast<Shared*>(user)->push(*input);
+        try {
+            if (const std::optional<Input> input = parse_input(std::string_view(data, length)))
+                static_cast<Shared*>(user)->push(*input);
+        } catch (...) {
+        }
     }
     return 1;
 }
 
-void on_close(const mg_connection* connection, void* data) {
+void on_close(const mg_connection* connection, void* data) noexcept {
     auto& shared = *static_cast<Shared*>(data);
     std::shared_ptr<Client> gone;
     {

@@ -100,7 +100,8 @@ async function boxOnPage(gaugeName, childIndex) {
 
 // The canvas's pixels in a panel rectangle, as one string to compare.
 const pixels = (box) =>
-  page.evaluate((b) => {
+  page.evaluate(async (b) => {
+    await window.live.settled();
     const data = document.getElementById('panel').getContext('2d')
       .getImageData(b.left, b.top, b.right - b.left, b.bottom - b.top).data;
     let hash = 0;
@@ -220,6 +221,14 @@ test('pause stops the clock, and the page comes back after the server restarts',
   const stopped = (await status()).time;
   await updatesLater(4);
   assert.equal((await status()).time, stopped);
+  // The picture built from frames of changes is the whole picture a fresh page gets.
+  const whole = { left: 0, top: 0, right: 0, bottom: 0 };
+  [whole.right, whole.bottom] = await page.evaluate(() => [window.live.layout.width, window.live.layout.height]);
+  const patched = await pixels(whole);
+  await page.reload();
+  await waitFrames(1);
+  await page.evaluate(() => window.live.settled());
+  assert.equal(await pixels(whole), patched);
   await page.click('#pause');
 
   await stopServer(server);
