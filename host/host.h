@@ -169,8 +169,8 @@ private:
     size_t service_fault_count_ = 0;
     std::set<const MODULE_VAR*> bound_;
     std::vector<Routine> routines_;
-    uint64_t events_ = 0;          // events that have arrived
-    int delivering_ = 0;           // deliveries under way (they nest)
+    uint64_t events_ = 0;  // events that have arrived
+    int delivering_ = 0;   // deliveries under way (they nest)
     std::set<uint32_t> failures_;
     std::set<std::pair<std::string, std::string>> windows_;
     CalculatorRunner calculator_;

@@ -11,12 +11,16 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   googletest
   libcli11-dev nlohmann-json3-dev
-  clang
+  clang libclang-rt-14-dev
   wine wine32:i386
   xvfb xauth
   pkg-config libcairo2-dev:i386 libpng-dev:i386 libfreetype-dev:i386 fonts-dejavu-core fonts-dejavu-extra
   "libexpat1:$(dpkg --print-architecture)"
+  libcivetweb-dev:i386 chromium
 )
+# Node.js for the browser tests: Debian's, unless one is installed already
+# (NodeSource's brings its own npm, which Debian's npm package conflicts with).
+command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -28,6 +28,12 @@ ASAN_OPTIONS=detect_leaks=$leaks UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=
 echo "== tests: fuzzing the bench host's readers (${KORVANE_FUZZ_SECONDS:-10} s each)"
 scripts/fuzz.sh --time "${KORVANE_FUZZ_SECONDS:-10}"
 
+# The live panel (gaugebench serve) in a real browser: Debian's chromium
+# driven by playwright-core, pinned in tests/web/package-lock.json.
+echo "== tests: the live panel in a browser"
+(cd tests/web && npm ci --no-audit --no-fund --loglevel=error \
+  && KORVANE_BUILD="$root/build/linux" KORVANE_PE_DIR="$root/build/win" node --test)
+
 # Wine needs the processor's own 32-bit mode. Where the kernel has none, the
 # PE files are still checked from the Linux side (the deliverable tests read
 # them), and this stage says plainly that it did not run.

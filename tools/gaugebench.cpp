@@ -22,6 +22,7 @@
 #include "tools/fly_command.h"
 #include "tools/listing.h"
 #include "tools/panel_commands.h"
+#include "tools/serve_command.h"
 
 namespace {
 
@@ -358,6 +359,7 @@ int main(int argc, char** argv) {
     commands.push_back(add_validate(app));
     panel_commands::add(app, commands);
     fly_command::add(app, commands);
+    serve_command::add(app, commands);
     // Listed for the help; main() answers it before parsing.
     app.add_subcommand("help", "Print this help, or a command's: gaugebench help <command>")->allow_extras();
 

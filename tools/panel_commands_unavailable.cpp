@@ -3,6 +3,7 @@
 // and say why they cannot run.
 #include "tools/fly_command.h"
 #include "tools/panel_commands.h"
+#include "tools/serve_command.h"
 
 namespace {
 
@@ -34,3 +35,11 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
 }
 
 }  // namespace fly_command
+
+namespace serve_command {
+
+void add(CLI::App& app, gaugebench::Commands& commands) {
+    add_unavailable(app, commands, "serve", "Serve the panel live to a web browser");
+}
+
+}  // namespace serve_command

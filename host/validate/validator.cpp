@@ -41,8 +41,7 @@ private:
     std::shared_ptr<const PeImage> image_;
 };
 
-Loaded load(Host& host, const std::string& path, const Options& options, VariableGuard& guard,
-            Resources& resources) {
+Loaded load(Host& host, const std::string& path, const Options& options, VariableGuard& guard, Resources& resources) {
     Loaded loaded;
     loaded.module = std::make_unique<Module>(host, path, resources.get());
     for (const auto& [id, size] : options.bitmap_sizes) {
@@ -229,8 +228,8 @@ bool first_load(Report& report, const std::string& path, const Options& options,
 }
 
 // Second load: everything hostile, then whether the records held.
-void abuse(Report& report, const std::string& path, const Options& options, VariableGuard& guard,
-           Resources& resources, std::mt19937_64& random) {
+void abuse(Report& report, const std::string& path, const Options& options, VariableGuard& guard, Resources& resources,
+           std::mt19937_64& random) {
     Host host;
     Loaded loaded = load(host, path, options, guard, resources);
     Session session(report, options, host, *loaded.module, random);

@@ -21,6 +21,8 @@ set(rows
   "2|-o names a directory|render {S}/panel/panel.cfg -o {T}"
   "2|--out names a file|scenario {S}/scenarios/takeoff.txt --out {T}/empty.gau"
   "2|fly: missing --out|fly {S}/fdm/scripts/takeoff.xml"
+  "2|--port: takes a port from 1 to 65535, not '0'|serve --port 0"
+  "3|serve: [^\n]*missing.cfg: no such file|serve {T}/missing.cfg --port 1"
   "3|^gaugebench validate: [^\n]*missing.gau: file not found\n$|validate {M}/missing.gau"
   "3|^gaugebench validate: [^\n]*too short[^\n]*: not a gauge module\n$|validate {T}/empty.gau"
   "3|^gaugebench validate: [^\n]*Is a directory[^\n]*: not a gauge module\n$|validate {T}"

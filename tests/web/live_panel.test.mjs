@@ -1,0 +1,241 @@
+// The live panel in a real browser: gaugebench serve on a free port, Debian's
+// chromium driven by playwright-core. Paths come from the environment
+// (scripts/test.sh sets them); the defaults suit a build in build/linux.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn, execFileSync } from 'node:child_process';
+import { mkdtempSync, readFileSync } from 'node:fs';
+import { createServer } from 'node:net';
+import { tmpdir } from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const root = path.resolve(here, '../..');
+const build = process.env.KORVANE_BUILD || path.join(root, 'build/linux');
+const gaugebench = path.join(build, 'gaugebench');
+const peDir = process.env.KORVANE_PE_DIR || path.join(root, 'build/win');
+const panelConfig = path.join(root, 'panel/panel.cfg');
+const scenario = path.join(here, 'engines_stopped.txt');
+const modules = ['--modules', build, '--pe', peDir];
+// Under the i386 emulator the first picture takes a while.
+const kPatience = 60_000;
+
+let port;
+let server;
+let browser;
+let page;
+
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const probe = createServer();
+    probe.once('error', reject);
+    probe.listen(0, '127.0.0.1', () => {
+      const { port: free } = probe.address();
+      probe.close(() => resolve(free));
+    });
+  });
+}
+
+// Starts the server; resolves once it says where it listens.
+function startServer() {
+  return new Promise((resolve, reject) => {
+    const child = spawn(gaugebench, ['serve', '--scenario', scenario, '--port', String(port), ...modules], { cwd: root });
+    let output = '';
+    const timer = setTimeout(() => reject(new Error(`no address printed in time:\n${output}`)), kPatience);
+    child.stderr.on('data', (chunk) => {
+      output += chunk;
+      if (output.includes('is live at')) {
+        clearTimeout(timer);
+        resolve(child);
+      }
+    });
+    child.once('exit', (code) => reject(new Error(`server ended (${code}):\n${output}`)));
+  });
+}
+
+function stopServer(child) {
+  return new Promise((resolve) => {
+    if (child.exitCode !== null) return resolve();
+    child.once('exit', resolve);
+    child.kill('SIGTERM');
+  });
+}
+
+const waitFrames = (count) =>
+  page.waitForFunction((n) => window.live.frames >= n, count, { timeout: kPatience });
+
+// At least `count` more updates reported (a frame comes only when the
+// picture changed), and every frame received drawn.
+async function updatesLater(count) {
+  const now = await page.evaluate(() => window.live.statuses);
+  await page.waitForFunction((n) => window.live.statuses >= n, now + count, { timeout: kPatience });
+  await page.evaluate(() => window.live.settled());
+}
+
+const status = () => page.evaluate(() => window.live.status);
+
+// A box of the layout in page (CSS) coordinates: its centre, through the
+// canvas's displayed rectangle.
+async function boxOnPage(gaugeName, childIndex) {
+  return page.evaluate(
+    ([name, index]) => {
+      const gauge = window.live.layout.gauges.find((g) => g.name === name);
+      const box = gauge.boxes.filter((b) => b.child)[index];
+      const canvas = document.getElementById('panel');
+      const shown = canvas.getBoundingClientRect();
+      const sx = shown.width / canvas.width;
+      const sy = shown.height / canvas.height;
+      return {
+        box,
+        x: shown.left + ((box.left + box.right) / 2) * sx,
+        y: shown.top + ((box.top + box.bottom) / 2) * sy,
+        height: (box.bottom - box.top) * sy,
+      };
+    },
+    [gaugeName, childIndex],
+  );
+}
+
+// The canvas's pixels in a panel rectangle, as one string to compare.
+const pixels = (box) =>
+  page.evaluate(async (b) => {
+    await window.live.settled();
+    const data = document.getElementById('panel').getContext('2d')
+      .getImageData(b.left, b.top, b.right - b.left, b.bottom - b.top).data;
+    let hash = 0;
+    for (let i = 0; i < data.length; ++i) hash = (hash * 31 + data[i]) | 0;
+    return hash;
+  }, box);
+
+before(async () => {
+  port = await freePort();
+  server = await startServer();
+  browser = await chromium.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    args: ['--no-sandbox', '--headless=new', '--disable-dev-shm-usage', '--disable-gpu'],
+  });
+  // A HiDPI screen zoomed out: the pointer must still land on panel pixels.
+  page = await browser.newPage({ viewport: { width: 1000, height: 700 }, deviceScaleFactor: 2 });
+  await page.goto(`http://127.0.0.1:${port}/`);
+  await waitFrames(1);
+});
+
+after(async () => {
+  await browser?.close();
+  if (server) await stopServer(server);
+});
+
+test('the page shows the panel as gaugebench render draws it', async () => {
+  const picture = path.join(mkdtempSync(path.join(tmpdir(), 'live-panel-')), 'panel.png');
+  execFileSync(path.join(build, 'gaugebench'), ['render', panelConfig, '-o', picture, ...modules]);
+  const reference = `data:image/png;base64,${readFileSync(picture).toString('base64')}`;
+  const { width, height, same } = await page.evaluate(async (url) => {
+    const canvas = document.getElementById('panel');
+    const image = new Image();
+    image.src = url;
+    await image.decode();
+    const drawn = new OffscreenCanvas(image.width, image.height).getContext('2d');
+    drawn.drawImage(image, 0, 0);
+    const want = drawn.getImageData(0, 0, image.width, image.height).data;
+    const have = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+    let equal = 0;
+    for (let i = 0; i < want.length; i += 4) {
+      if (want[i] === have[i] && want[i + 1] === have[i + 1] && want[i + 2] === have[i + 2]) ++equal;
+    }
+    return { width: image.width === canvas.width, height: image.height === canvas.height, same: equal / (want.length / 4) };
+  }, reference);
+  assert.ok(width && height, 'the canvas has the picture size');
+  // Only what moves with time (clock, stopwatch, the cruise's slow drift) may differ.
+  assert.ok(same > 0.97, `${(same * 100).toFixed(1)}% of the pixels as gaugebench render draws them`);
+});
+
+// Each control as a user works it, and what must follow: the key events
+// the page caused, the picture of the control, the cursor. In order: engine
+// 0 starts stopped with its magnetos off (engines_stopped.txt), so it can be
+// armed, and its held starter cranks without catching.
+const controls = [
+  { what: 'the starter arming click', gauge: 'Korvane!Starter_Switch', box: 0, act: 'click', cursor: 'default',
+    events: (n) => n === 0, changes: true },
+  { what: 'a held starter button', gauge: 'Korvane!Starter_Switch', box: 1, act: 'hold', cursor: 'pointer',
+    events: (n) => n >= 5, changes: false },
+  { what: 'a throttle dragged down', gauge: 'Korvane!Throttle', box: 0, act: 'drag', cursor: 'grab',
+    events: (n) => n >= 2, changes: true },
+  { what: 'a magneto switch click', gauge: 'Korvane!Magneto_Switch', box: 0, act: 'click', cursor: 'pointer',
+    events: (n) => n === 1, changes: true },
+];
+
+for (const control of controls) {
+  test(control.what, async () => {
+    const { box, x, y, height } = await boxOnPage(control.gauge, control.box);
+    await page.mouse.move(x, y);
+    assert.equal(await page.evaluate(() => document.getElementById('panel').style.cursor), control.cursor);
+    await updatesLater(2);
+    const picture = await pixels(box);
+    const eventsBefore = (await status()).events;
+    if (control.act === 'click') {
+      await page.mouse.down();
+      await page.mouse.up();
+    } else if (control.act === 'hold') {
+      await page.mouse.down();
+      await updatesLater(9);
+      await page.mouse.up();
+      assert.equal((await status()).running[0], false, 'cranked without magnetos, the engine does not run');
+    } else {
+      await page.mouse.down();
+      for (let step = 1; step <= 5; ++step) await page.mouse.move(x, y + (step * height) / 12);
+      await page.mouse.up();
+    }
+    await updatesLater(3);
+    const events = (await status()).events - eventsBefore;
+    assert.ok(control.events(events), `${events} key events`);
+    assert.equal((await pixels(box)) !== picture, control.changes, 'the control shows the change');
+    // A released button repeats no more.
+    if (control.act === 'hold') {
+      const after = (await status()).events;
+      await updatesLater(6);
+      assert.equal((await status()).events, after);
+    }
+  });
+}
+
+test('the help id shows as the tooltip, keys send their events', async () => {
+  const gauges = await page.evaluate(() => window.live.layout.gauges);
+  const withHelp = gauges.find((g) => g.boxes.some((b) => !b.child && b.help));
+  const parent = withHelp.boxes.find((b) => !b.child && b.help);
+  const shown = await page.evaluate(() => {
+    const r = document.getElementById('panel').getBoundingClientRect();
+    return { left: r.left, top: r.top, scale: r.width / document.getElementById('panel').width };
+  });
+  await page.mouse.move(shown.left + (parent.left + 2) * shown.scale, shown.top + (parent.top + 2) * shown.scale);
+  assert.match(await page.evaluate(() => document.getElementById('panel').title), new RegExp(`help id ${parent.help}`));
+
+  await page.keyboard.press('b');
+  await page.waitForFunction(() => window.live.status.last_event === 66658, null, { timeout: kPatience });
+});
+
+test('pause stops the clock, and the page comes back after the server restarts', async () => {
+  await page.click('#pause');
+  await page.waitForFunction(() => window.live.status.paused, null, { timeout: kPatience });
+  const stopped = (await status()).time;
+  await updatesLater(4);
+  assert.equal((await status()).time, stopped);
+  // The picture built from frames of changes is the whole picture a fresh page gets.
+  const whole = { left: 0, top: 0, right: 0, bottom: 0 };
+  [whole.right, whole.bottom] = await page.evaluate(() => [window.live.layout.width, window.live.layout.height]);
+  const patched = await pixels(whole);
+  await page.reload();
+  await waitFrames(1);
+  await page.evaluate(() => window.live.settled());
+  assert.equal(await pixels(whole), patched);
+  await page.click('#pause');
+
+  await stopServer(server);
+  await page.waitForFunction(() => !window.live.connected, null, { timeout: kPatience });
+  assert.match(await page.textContent('#error'), /server stopped/);
+  server = await startServer();
+  await page.waitForFunction(() => window.live.connected, null, { timeout: kPatience });
+  await updatesLater(2);
+  assert.equal(await page.isHidden('#error'), true);
+});

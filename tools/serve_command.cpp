@@ -1,0 +1,147 @@
+#include "tools/serve_command.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <thread>
+
+#include "host/scenario.h"
+#include "tools/flight_state.h"
+#include "web/live_panel.h"
+#include "web/server.h"
+
+#ifndef KORVANE_WEB_ROOT
+#error "KORVANE_WEB_ROOT names the page's directory"
+#endif
+
+namespace {
+
+// SIGINT and SIGTERM are blocked in every thread and taken by this watcher
+// with sigtimedwait: a signal handled asynchronously in one of the server's
+// threads leaves later joins failing under the i386 user-mode emulator.
+class StopWatcher {
+public:
+    StopWatcher() {
+        sigemptyset(&signals_);
+        sigaddset(&signals_, SIGINT);
+        sigaddset(&signals_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+        thread_ = std::thread([this] {
+            const timespec poll{0, 200'000'000};
+            while (!done_) {
+                if (sigtimedwait(&signals_, nullptr, &poll) > 0) stop = true;
+            }
+        });
+    }
+    ~StopWatcher() {
+        done_ = true;
+        thread_.join();
+    }
+    std::atomic<bool> stop{false};
+
+private:
+    sigset_t signals_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+}  // namespace
+
+int serve(const ServeOptions& options) {
+    namespace fs = std::filesystem;
+    web::LiveOptions live;
+    live.panel_path = options.panel;
+    live.paths = options.paths;
+    live.scale = options.scale;
+    live.steady_state = flight_state::apply_cruise;
+    live.scenario_path = options.scenario;
+    std::error_code error;
+    fs::path flight_dir;
+    if (!options.fdm_script.empty()) {
+        flight_dir = fs::temp_directory_path(error) / ("gaugebench-serve-" + std::to_string(::getpid()));
+        fs::create_directories(flight_dir, error);
+        if (error) {
+            std::fprintf(stderr, "gaugebench serve: cannot make %s: %s\n", flight_dir.c_str(), error.message().c_str());
+            return static_cast<int>(gaugebench::ExitStatus::kBadInput);
+        }
+        flightmodel::FlightRun run;
+        run.jsbsim = options.jsbsim;
+        run.root = options.aircraft_root;
+        run.script = options.fdm_script;
+        run.work_dir = flight_dir.string();
+        run.timeout_seconds = options.fdm_timeout_seconds;
+        run.rate_hz = web::LivePanel::kRateHz;
+        live.flight = run;
+    }
+    web::ServerOptions server;
+    server.host = options.host;
+    server.port = options.port;
+    server.web_root = options.web_root.empty() ? KORVANE_WEB_ROOT : options.web_root;
+    if (!fs::is_regular_file(fs::path(server.web_root) / "index.html", error)) {
+        std::fprintf(stderr, "gaugebench serve: %s holds no index.html (--web-root names the page's directory)\n",
+                     server.web_root.c_str());
+        return static_cast<int>(gaugebench::ExitStatus::kBadInput);
+    }
+    int status = 0;
+    signal(SIGPIPE, SIG_IGN);
+    StopWatcher watcher;
+    try {
+        if (!options.scenario.empty()) {
+            const std::string named = bench::Scenario::read_file(options.scenario).panel_path();
+            if (!named.empty()) live.panel_path = named;
+        }
+        web::LivePanel panel(live);
+        web::serve(panel, server, watcher.stop, stderr);
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "gaugebench serve: %s\n", gaugebench::message_of(failure).c_str());
+        status = static_cast<int>(gaugebench::exit_status_of(failure));
+    }
+    if (!flight_dir.empty()) fs::remove_all(flight_dir, error);
+    return status;
+}
+
+namespace serve_command {
+
+void add(CLI::App& app, gaugebench::Commands& commands) {
+    auto options = std::make_shared<ServeOptions>();
+    options->paths.module_dir = gaugebench::program_dir();
+    CLI::App* command = app.add_subcommand(
+        "serve", "Serve the panel live to a web browser at 18 updates a second, every control usable (Linux build)");
+    command->add_option("panel", options->panel, "the panel configuration (default panel/panel.cfg)")
+        ->type_name("<panel.cfg>");
+    command->add_option("--port", options->port, "the port to listen on (default 8080)")
+        ->type_name("<n>")
+        ->check(gaugebench::whole_number_within(1, 65535, "a port from 1 to 65535"));
+    command
+        ->add_option("--listen,--host", options->host,
+                     "the address to listen on (default 127.0.0.1; 0.0.0.0 for every one)")
+        ->type_name("<address>");
+    command->add_option("--scale", options->scale, "displayed size over the bitmaps' size (default 1)")
+        ->type_name("<s>")
+        ->check(gaugebench::number_within(1e-3, 4.0, "a number from 0.001 to 4"));
+    command->add_option("--scenario", options->scenario, "a scenario played through before the panel goes live")
+        ->type_name("<file>");
+    command->add_option("--fdm", options->fdm_script, "a JSBSim script flown behind the panel")
+        ->type_name("<script.xml>");
+    command->add_option("--aircraft-root", options->aircraft_root, "JSBSim's root, holding aircraft/ (default fdm)")
+        ->type_name("<dir>");
+    command->add_option("--jsbsim", options->jsbsim, "the JSBSim program (default build/jsbsim/bin/JSBSim)")
+        ->type_name("<program>");
+    command->add_option("--web-root", options->web_root, "the page's files (default: web/page in the source tree)")
+        ->type_name("<dir>");
+    command
+        ->add_option("--modules", options->paths.module_dir,
+                     "directory of the modules the panel names, <dir>/<Name>.gau (default: beside gaugebench)")
+        ->type_name("<dir>");
+    command->add_option("--pe", options->paths.pe_dir, "directory of the modules' PE builds, which carry the bitmaps")
+        ->type_name("<dir>");
+    commands.push_back({command, [options] { return static_cast<gaugebench::ExitStatus>(serve(*options)); }});
+}
+
+}  // namespace serve_command

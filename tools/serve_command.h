@@ -1,0 +1,35 @@
+// `gaugebench serve`: the panel live in a web browser (Linux build).
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "host/panel.h"
+#include "tools/command_line.h"
+
+struct ServeOptions {
+    std::string panel = "panel/panel.cfg";
+    bench::ModulePaths paths;
+    double scale = 1.0;
+    std::string host = "127.0.0.1";  // loopback unless told otherwise
+    int port = 8080;
+    std::string web_root;
+    // A scenario played through before the panel goes live; the panel it
+    // names takes the place of `panel`.
+    std::string scenario;  // empty: the source tree's web/page
+    // A JSBSim script to fly behind the panel (empty: the steady cruise).
+    std::string fdm_script;
+    std::string aircraft_root = "fdm";
+    std::string jsbsim = "build/jsbsim/bin/JSBSim";
+    double fdm_timeout_seconds = 120.0;
+};
+
+// Serves until SIGINT or SIGTERM. Returns the process exit code; errors are
+// printed.
+int serve(const ServeOptions& options);
+
+namespace serve_command {
+
+void add(CLI::App& app, gaugebench::Commands& commands);
+
+}  // namespace serve_command

@@ -1,0 +1,125 @@
+// The panel as the live page shows it: a host, the panel, its renderer and
+// the calculator, stepped at the simulator's gauge rate, driven either by a
+// steady state or by a JSBSim flight played back in real time, and by the
+// page's pointer and keys routed as the simulator routes them.
+//
+// Only the simulation thread touches a LivePanel; the server hands it the
+// page's input as Input values.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "flightmodel/coupling.h"
+#include "flightmodel/jsbsim.h"
+#include "host/host.h"
+#include "host/host_calculator.h"
+#include "host/panel.h"
+#include "render/image.h"
+#include "render/renderer.h"
+
+namespace web {
+
+struct LiveOptions {
+    std::string panel_path;
+    bench::ModulePaths paths;
+    double scale = 1.0;
+    // Sets the variables of the state shown when no flight plays (the cruise).
+    std::function<void(bench::Host&)> steady_state;
+    // A scenario (docs/scenarios.md) played through once on every (re)start,
+    // as fast as it runs, before the panel goes live from where it ends
+    // (empty: none). Its snapshots are written as the scenario command does.
+    std::string scenario_path;
+    // A JSBSim script to fly (empty: none). It is flown once, in the
+    // background, when the LivePanel is made; playback starts on Input::kFly.
+    std::optional<flightmodel::FlightRun> flight;
+};
+
+// One thing the page asks for. Pointer positions are panel-picture pixels.
+struct Input {
+    enum Kind { kPress, kMove, kRelease, kKey, kPause, kReset, kFly } kind = kRelease;
+    int32_t x = 0, y = 0;
+    uint32_t event = 0;  // kKey: the key event id
+};
+
+// A mouse box as the page needs it for the cursor and the tooltip, in
+// panel-picture pixels (right and bottom exclusive).
+struct PageBox {
+    int64_t left = 0, top = 0, right = 0, bottom = 0;
+    bool child = false;
+    int32_t cursor = -1;
+    uint32_t help_id = 0;
+    uint32_t mouse_flags = 0;
+};
+
+struct PageGauge {
+    std::string name;  // Module!Gauge
+    int64_t left = 0, top = 0, right = 0, bottom = 0;
+    std::vector<PageBox> boxes;  // list order
+};
+
+class LivePanel {
+public:
+    static constexpr int kRateHz = 18;
+
+    // Loads the panel and sets it up in the steady state. Throws what the
+    // panel, its configuration or the modules throw.
+    explicit LivePanel(LiveOptions options);
+    ~LivePanel();
+    LivePanel(const LivePanel&) = delete;
+    LivePanel& operator=(const LivePanel&) = delete;
+
+    // Applies one input. Never throws for any input values.
+    void apply(const Input& input);
+    // One update (1/18 s) unless paused: the model or the flight steps, every
+    // gauge updates, a held button repeats.
+    void step();
+    render::Image render();
+
+    // The boxes and gauges of the panel, for the page.
+    std::vector<PageGauge> layout() const;
+    int width() const;
+    int height() const;
+
+    // The status line as JSON: paused, time, the share of real time the
+    // updates keep and the pictures a second, rpm and running per engine, key
+    // events the page caused and the latest, the flight's state, error.
+    std::string status_json(double real_time_share, double pictures_per_second) const;
+
+private:
+    void build();
+    const bench::Panel::Gauge* gauge_at(int32_t x, int32_t y) const;
+    void poll_flight();
+    void count_key_events(bool from_page);
+    void apply_one(const Input& input);
+
+    LiveOptions options_;
+    // Declared in the order they must be made; torn down in reverse.
+    std::unique_ptr<bench::Host> host_;
+    std::unique_ptr<bench::HostCalculator> calculator_;
+    std::unique_ptr<bench::Panel> panel_;
+    std::unique_ptr<render::PanelRenderer> renderer_;
+    const bench::Panel::Gauge* held_ = nullptr;
+    bool paused_ = false;
+    uint64_t updates_ = 0;
+    // Key events the page's input caused (keys, boxes, handlers, a held
+    // button's repeats), apart from those gauges send by themselves on every
+    // update: the page shows the count and the latest. The host's own log is
+    // emptied as it is read, to stay bounded.
+    uint64_t key_events_ = 0;
+    uint32_t last_key_event_ = 0;
+
+    flightmodel::Coupling coupling_;
+    std::future<flightmodel::Flight> flight_future_;
+    std::optional<flightmodel::Flight> flight_;
+    std::string flight_error_;
+    bool flying_ = false;
+    size_t flight_frame_ = 0;
+};
+
+}  // namespace web

@@ -1,0 +1,443 @@
+#include "web/server.h"
+
+#include <civetweb.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "frame/numbers.h"
+
+namespace web {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Inputs waiting for the simulation; beyond this the oldest go (a page that
+// floods the socket loses its own oldest moves, the server stays bounded).
+constexpr size_t kMaxQueuedInputs = 512;
+// Seconds between the figures the server prints about its frames.
+constexpr double kReportEverySeconds = 30.0;
+
+struct Client {
+    mg_connection* connection = nullptr;
+    std::mutex writing;  // held by the sender for each write, and by the close handler once
+    bool closed = false;
+    bool layout_sent = false;
+    std::shared_ptr<const render::Image> last;  // the picture the page now shows
+};
+
+struct Published {
+    std::shared_ptr<const render::Image> image;
+    std::string status;
+    uint64_t serial = 0;
+};
+
+// What the frames cost: whole pictures (a page's first) apart from the
+// changed rectangles, and the comparisons that found nothing changed.
+struct Figures {
+    struct Kind {
+        uint64_t frames = 0, rects = 0, bytes = 0;
+        double seconds = 0.0;  // comparing and encoding
+    } whole, changes, unchanged;
+};
+
+class Shared {
+public:
+    std::mutex input_mutex;
+    std::deque<Input> inputs;
+
+    std::mutex clients_mutex;
+    std::vector<std::shared_ptr<Client>> clients;
+
+    std::mutex published_mutex;
+    std::condition_variable published_changed;
+    Published published;
+
+    std::string layout;
+    // The serial of the last publication the sender has written out.
+    std::atomic<uint64_t> consumed{0};
+
+    void push(const Input& input) {
+        const std::lock_guard lock(input_mutex);
+        // Consecutive moves: only the newest matters.
+        if (input.kind == Input::kMove && !inputs.empty() && inputs.back().kind == Input::kMove) {
+            inputs.back() = input;
+            return;
+        }
+        if (inputs.size() >= kMaxQueuedInputs) inputs.pop_front();
+        inputs.push_back(input);
+    }
+};
+
+std::string layout_json(const LivePanel& panel) {
+    nlohmann::json gauges = nlohmann::json::array();
+    for (const PageGauge& gauge : panel.layout()) {
+        nlohmann::json boxes = nlohmann::json::array();
+        for (const PageBox& box : gauge.boxes) {
+            boxes.push_back({{"left", box.left},
+                             {"top", box.top},
+                             {"right", box.right},
+                             {"bottom", box.bottom},
+                             {"child", box.child},
+                             {"cursor", box.cursor},
+                             {"help", box.help_id},
+                             {"flags", box.mouse_flags}});
+        }
+        gauges.push_back({{"name", gauge.name},
+                          {"left", gauge.left},
+                          {"top", gauge.top},
+                          {"right", gauge.right},
+                          {"bottom", gauge.bottom},
+                          {"boxes", std::move(boxes)}});
+    }
+    return nlohmann::json{{"type", "layout"}, {"width", panel.width()}, {"height", panel.height()}, {"gauges", gauges}}
+        .dump();
+}
+
+void put_u32(std::vector<unsigned char>& out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+// --- CivetWeb's callbacks, on its connection threads ----------------------------
+// No exception may pass back into CivetWeb's C code: a connection that
+// cannot be registered is refused, an input that cannot be queued is lost.
+
+int on_connect(const mg_connection*, void*) { return 0; }
+
+void on_ready(mg_connection* connection, void* data) {
+    auto& shared = *static_cast<Shared*>(data);
+    try {
+        auto client = std::make_shared<Client>();
+        client->connection = connection;
+        const std::lock_guard lock(shared.clients_mutex);
+        shared.clients.push_back(client);
+    } catch (...) {
+        mg_websocket_write(connection, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, "", 0);
+        return;
+    }
+    shared.published_changed.notify_all();
+}
+
+int on_data(mg_connection*, int bits, char* data, size_t length, void* user) {
+    const int opcode = bits & 0x0f;
+    if (opcode == MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE) return 0;
+    if (opcode == MG_WEBSOCKET_OPCODE_TEXT) {
+        try {
+            if (const std::optional<Input> input = parse_input(std::string_view(data, length)))
+                static_cast<Shared*>(user)->push(*input);
+        } catch (...) {}
+    }
+    return 1;
+}
+
+void on_close(const mg_connection* connection, void* data) noexcept {
+    auto& shared = *static_cast<Shared*>(data);
+    std::shared_ptr<Client> gone;
+    {
+        const std::lock_guard lock(shared.clients_mutex);
+        const auto it = std::find_if(shared.clients.begin(), shared.clients.end(),
+                                     [&](const auto& client) { return client->connection == connection; });
+        if (it == shared.clients.end()) return;
+        gone = *it;
+        shared.clients.erase(it);
+    }
+    // Waits out a write in progress: the connection is freed after this returns.
+    const std::lock_guard lock(gone->writing);
+    gone->closed = true;
+}
+
+// --- The sender -----------------------------------------------------------------
+
+bool write(Client& client, int opcode, const void* data, size_t length) {
+    return mg_websocket_write(client.connection, opcode, static_cast<const char*>(data), length) > 0;
+}
+
+void send_to(Client& client, const Published& now, const std::string& layout, Figures& figures) {
+    const std::lock_guard lock(client.writing);
+    if (client.closed) return;
+    if (!client.layout_sent) {
+        if (!write(client, MG_WEBSOCKET_OPCODE_TEXT, layout.data(), layout.size())) {
+            client.closed = true;
+            return;
+        }
+        client.layout_sent = true;
+    }
+    const Clock::time_point start = Clock::now();
+    const std::vector<render::PixelRect> rects = changed_rects(client.last.get(), *now.image);
+    std::vector<unsigned char> message;
+    put_u32(message, static_cast<uint32_t>(rects.size()));
+    std::vector<unsigned char> png;
+    for (const render::PixelRect& rect : rects) {
+        png.clear();
+        render::encode_png(*now.image, rect, render::PngEffort::kFast, png);
+        for (int value : {rect.x, rect.y, rect.width, rect.height}) put_u32(message, static_cast<uint32_t>(value));
+        put_u32(message, static_cast<uint32_t>(png.size()));
+        message.insert(message.end(), png.begin(), png.end());
+    }
+    Figures::Kind& kind = rects.empty() ? figures.unchanged : client.last == nullptr ? figures.whole : figures.changes;
+    ++kind.frames;
+    kind.rects += rects.size();
+    kind.bytes += message.size();
+    kind.seconds += std::chrono::duration<double>(Clock::now() - start).count();
+    if (!rects.empty()) {
+        if (!write(client, MG_WEBSOCKET_OPCODE_BINARY, message.data(), message.size())) {
+            client.closed = true;
+            return;
+        }
+    }
+    client.last = now.image;
+    if (!write(client, MG_WEBSOCKET_OPCODE_TEXT, now.status.data(), now.status.size())) client.closed = true;
+}
+
+void report(const Figures& figures, std::FILE* out) {
+    const auto line = [out](const char* what, const Figures::Kind& kind) {
+        if (kind.frames == 0) return;
+        const double frames = static_cast<double>(kind.frames);
+        std::fprintf(out, "gaugebench: %s: %llu, %.1f ms, %.1f rectangles and %.0f bytes each\n", what,
+                     static_cast<unsigned long long>(kind.frames), 1000.0 * kind.seconds / frames,
+                     static_cast<double>(kind.rects) / frames, static_cast<double>(kind.bytes) / frames);
+    };
+    line("whole pictures", figures.whole);
+    line("frames of changes", figures.changes);
+    line("pictures unchanged", figures.unchanged);
+    std::fflush(out);
+}
+
+void run_sender(Shared& shared, const std::atomic<bool>& stop, std::FILE* out) {
+    uint64_t sent_serial = 0;
+    Figures figures;
+    Clock::time_point next_report =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kReportEverySeconds));
+    while (!stop) {
+        Published now;
+        {
+            std::unique_lock lock(shared.published_mutex);
+            shared.published_changed.wait_for(lock, std::chrono::milliseconds(200),
+                                              [&] { return stop || shared.published.serial != sent_serial; });
+            if (stop) break;
+            if (shared.published.serial == sent_serial || !shared.published.image) continue;
+            now = shared.published;  // the newest: frames published meanwhile are skipped
+        }
+        sent_serial = now.serial;
+        std::vector<std::shared_ptr<Client>> clients;
+        {
+            const std::lock_guard lock(shared.clients_mutex);
+            clients = shared.clients;
+        }
+        for (const auto& client : clients) {
+            try {
+                send_to(*client, now, shared.layout, figures);
+            } catch (const std::exception& error) {
+                std::fprintf(out, "gaugebench: frame not sent: %s\n", error.what());
+            }
+        }
+        shared.consumed = now.serial;
+        if (Clock::now() >= next_report) {
+            report(figures, out);
+            next_report +=
+                std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kReportEverySeconds));
+        }
+    }
+    report(figures, out);
+}
+
+// --- The simulation ---------------------------------------------------------------
+
+std::string error_status(const std::string& what) { return nlohmann::json{{"type", "status"}, {"error", what}}.dump(); }
+
+void run_simulation(LivePanel& panel, Shared& shared, const std::atomic<bool>& stop) {
+    const auto period =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / LivePanel::kRateHz));
+    Clock::time_point due = Clock::now();
+    // Updates and pictures over the last second: the share of real time the
+    // updates keep, and the pictures a second drawing allows.
+    std::deque<Clock::time_point> updates, pictures;
+    const auto recent = [](std::deque<Clock::time_point>& times, Clock::time_point now) {
+        times.push_back(now);
+        while (now - times.front() > std::chrono::seconds(1)) times.pop_front();
+    };
+    std::string failure;
+    uint64_t serial = 0;
+    while (!stop) {
+        std::deque<Input> inputs;
+        {
+            const std::lock_guard lock(shared.input_mutex);
+            inputs.swap(shared.inputs);
+        }
+        bool has_clients = false;
+        {
+            const std::lock_guard lock(shared.clients_mutex);
+            has_clients = !shared.clients.empty();
+        }
+        Published now;
+        try {
+            for (const Input& input : inputs) {
+                panel.apply(input);
+                if (input.kind == Input::kReset) failure.clear();
+            }
+            // The updates due since the last pass, at most a second's worth:
+            // drawing is what a slow machine cannot keep up with, so the
+            // model keeps real time and pictures are skipped instead.
+            Clock::time_point at = Clock::now();
+            for (int i = 0; i < LivePanel::kRateHz && due <= at && failure.empty(); ++i) {
+                panel.step();
+                recent(updates, Clock::now());
+                due += period;
+            }
+            if (due <= at) due = at + period;
+            // A picture only when the sender has taken the last one.
+            if (has_clients && shared.consumed == serial) {
+                now.image = std::make_shared<const render::Image>(panel.render());
+                recent(pictures, Clock::now());
+                now.status =
+                    failure.empty()
+                        ? panel.status_json(std::min(1.0, static_cast<double>(updates.size()) / LivePanel::kRateHz),
+                                            static_cast<double>(pictures.size()))
+                        : error_status(failure);
+            }
+        } catch (const std::exception& error) {
+            // The panel stops where it failed; the page says why, and a reset
+            // builds it anew.
+            failure = std::string("the panel stopped: ") + error.what();
+            now.status = error_status(failure);
+        }
+        if (!now.status.empty()) {
+            {
+                const std::lock_guard lock(shared.published_mutex);
+                if (now.image) shared.published.image = now.image;
+                shared.published.status = now.status;
+                shared.published.serial = ++serial;
+            }
+            shared.published_changed.notify_all();
+        }
+        std::this_thread::sleep_until(due);
+    }
+}
+
+}  // namespace
+
+std::vector<render::PixelRect> changed_rects(const render::Image* before, const render::Image& now) {
+    const int width = now.width(), height = now.height();
+    if (before == nullptr || before->width() != width || before->height() != height) {
+        if (width <= 0 || height <= 0) return {};
+        return {{0, 0, width, height}};
+    }
+    std::vector<render::PixelRect> rects;
+    const unsigned char* a = before->data();
+    const unsigned char* b = now.data();
+    const int stride_a = before->stride(), stride_b = now.stride();
+    for (int top = 0; top < height; top += kTile) {
+        const int rows = std::min(kTile, height - top);
+        int run_start = -1;
+        for (int left = 0; left <= width; left += kTile) {
+            bool changed = false;
+            if (left < width) {
+                const size_t bytes = 4 * static_cast<size_t>(std::min(kTile, width - left));
+                for (int y = top; y < top + rows && !changed; ++y) {
+                    changed =
+                        std::memcmp(a + static_cast<size_t>(y) * stride_a + 4 * static_cast<size_t>(left),
+                                    b + static_cast<size_t>(y) * stride_b + 4 * static_cast<size_t>(left), bytes) != 0;
+                }
+            }
+            if (changed && run_start < 0) run_start = left;
+            if (!changed && run_start >= 0) {
+                rects.push_back({run_start, top, std::min(left, width) - run_start, rows});
+                run_start = -1;
+            }
+        }
+    }
+    return rects;
+}
+
+std::optional<Input> parse_input(std::string_view text) {
+    const nlohmann::json message = nlohmann::json::parse(text, nullptr, false);
+    if (message.is_discarded() || !message.is_object()) return std::nullopt;
+    const auto kind = message.find("t");
+    if (kind == message.end() || !kind->is_string()) return std::nullopt;
+    const std::string& name = kind->get_ref<const std::string&>();
+    Input input;
+    if (name == "press" || name == "move") {
+        const auto x = message.find("x"), y = message.find("y");
+        if (x == message.end() || y == message.end() || !x->is_number() || !y->is_number()) return std::nullopt;
+        input.kind = name == "press" ? Input::kPress : Input::kMove;
+        input.x = frame::trunc_to_int32(std::floor(x->get<double>()));
+        input.y = frame::trunc_to_int32(std::floor(y->get<double>()));
+    } else if (name == "key") {
+        const auto event = message.find("event");
+        if (event == message.end() || !event->is_number_unsigned() || event->get<uint64_t>() > UINT32_MAX)
+            return std::nullopt;
+        input.kind = Input::kKey;
+        input.event = static_cast<uint32_t>(event->get<uint64_t>());
+    } else if (name == "release") {
+        input.kind = Input::kRelease;
+    } else if (name == "pause") {
+        input.kind = Input::kPause;
+    } else if (name == "reset") {
+        input.kind = Input::kReset;
+    } else if (name == "fly") {
+        input.kind = Input::kFly;
+    } else {
+        return std::nullopt;
+    }
+    return input;
+}
+
+void serve(LivePanel& panel, const ServerOptions& options, const std::atomic<bool>& stop, std::FILE* out) {
+    Shared shared;
+    shared.layout = layout_json(panel);
+
+    mg_init_library(0);
+    if (mg_check_feature(16) == 0) throw ServerError("this CivetWeb was built without WebSocket support");
+    const std::string ports = options.host + ":" + std::to_string(options.port);
+    const std::string timeout = std::to_string(options.socket_timeout_ms);
+    const char* config[] = {"listening_ports",
+                            ports.c_str(),
+                            "document_root",
+                            options.web_root.c_str(),
+                            "request_timeout_ms",
+                            timeout.c_str(),
+                            "websocket_timeout_ms",
+                            timeout.c_str(),
+                            "enable_websocket_ping_pong",
+                            "yes",
+                            "num_threads",
+                            "16",
+                            "enable_directory_listing",
+                            "no",
+                            nullptr};
+    mg_callbacks callbacks{};
+    callbacks.log_message = [](const mg_connection*, const char* message) {
+        std::fprintf(stderr, "gaugebench: web server: %s\n", message);
+        return 1;
+    };
+    mg_context* context = mg_start(&callbacks, nullptr, config);
+    if (context == nullptr) {
+        mg_exit_library();
+        throw ServerError("cannot listen on " + ports + " (in use, or not an address of this machine)");
+    }
+    mg_set_websocket_handler(context, "/ws", on_connect, on_ready, on_data, on_close, &shared);
+    std::fprintf(out, "gaugebench: the panel is live at http://%s:%d/ (Ctrl-C ends)\n",
+                 options.host == "0.0.0.0" ? "localhost" : options.host.c_str(), options.port);
+    std::fflush(out);
+
+    std::thread sender(run_sender, std::ref(shared), std::cref(stop), out);
+    run_simulation(panel, shared, stop);
+    shared.published_changed.notify_all();
+    sender.join();
+    // Closes every socket; the close handlers run before it returns.
+    mg_stop(context);
+    mg_exit_library();
+}
+
+}  // namespace web
