@@ -374,6 +374,26 @@ void PanelRenderer::draw_window(cairo_t* cr, const bench::Panel::Window& window)
     cairo_restore(cr);
 }
 
+void PanelRenderer::draw_title(cairo_t* cr, const bench::Panel::Window& window) {
+    const std::string& title = window.config->title;
+    if (title.empty()) return;
+    constexpr double kTextSize = 13.0, kPad = 4.0;
+    cairo_save(cr);
+    cairo_rectangle(cr, window.left, window.top, window.width, window.height);
+    cairo_clip(cr);
+    cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    cairo_set_font_size(cr, kTextSize);
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, title.c_str(), &extents);
+    cairo_set_source_rgba(cr, 0.0, 0.0, 0.0, 0.75);
+    cairo_rectangle(cr, window.left, window.top, extents.x_advance + 2 * kPad, kTextSize + 2 * kPad);
+    cairo_fill(cr);
+    cairo_set_source_rgb(cr, 1.0, 0.85, 0.3);
+    cairo_move_to(cr, window.left + kPad, window.top + kPad + kTextSize - 2.0);
+    cairo_show_text(cr, title.c_str());
+    cairo_restore(cr);
+}
+
 Image PanelRenderer::render() {
     Image image(pixels(panel_.picture_width()), pixels(panel_.picture_height()));
     cairo_t* cr = cairo_create(image.surface());
@@ -387,6 +407,7 @@ Image PanelRenderer::render() {
         for (const bench::Panel::Gauge& gauge : panel_.gauges()) {
             if (gauge.shown && gauge.window == window.config) draw_panel_gauge(image.surface(), gauge);
         }
+        if (titles_) draw_title(cr, window);
     }
     cairo_destroy(cr);
     return image;

@@ -108,12 +108,19 @@ public:
     // "file:line: ..." of gauges left out since the last call, for the caller to print.
     std::vector<std::string> take_warnings();
 
+    // Label each window with its title (from [Window Titles]) on a tab at its
+    // top-left corner, over its gauges, so a picture of several windows says
+    // which is which.
+    void show_titles(bool shown) { titles_ = shown; }
+
 private:
     void draw_window(cairo_t* cr, const bench::Panel::Window& window);
+    void draw_title(cairo_t* cr, const bench::Panel::Window& window);
     void draw_panel_gauge(cairo_surface_t* surface, const bench::Panel::Gauge& gauge);
 
     const bench::Panel& panel_;
     size_t gauges_drawn_ = 0;
+    bool titles_ = false;
     std::vector<std::string> warnings_;
     std::map<const bench::Module*, std::unique_ptr<BitmapCache>> caches_;
     std::map<const bench::Picture*, cairo_surface_t*> backgrounds_;

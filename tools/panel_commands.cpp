@@ -39,6 +39,8 @@ struct Options {
     bench::ModulePaths paths;
     double scale = 1.0;
     unsigned updates = kSettleUpdates;
+    bool titles = false;
+    render::PngEffort png = render::PngEffort::kFast;
     Progress::Mode progress = Progress::Mode::kAuto;
 };
 
@@ -81,6 +83,7 @@ ExitStatus render(const Options& options) {
         panel.update();
     }
     render::PanelRenderer renderer(panel);
+    renderer.show_titles(options.titles);
     const double width = std::ceil(panel.picture_width());
     const double height = std::ceil(panel.picture_height());
     progress.status("render: drawing " + std::to_string(static_cast<long>(width)) + " x " +
@@ -88,7 +91,7 @@ ExitStatus render(const Options& options) {
                     true);
     const render::Image picture = renderer.render();
     progress.status("render: writing " + options.output, true);
-    picture.write_png(options.output);
+    picture.write_png(options.output, options.png);
     progress.clear();
     print_warnings(renderer.take_warnings());
     std::printf("%s: %zu gauges drawn in %zu shown window%s, %d x %d pixels, after %u updates at cruise\n",
@@ -221,6 +224,12 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     render_command->add_option("--updates", render_options->updates, "updates before the picture (default 60)")
         ->type_name("<n>")
         ->check(gaugebench::whole_number_within(1, 100000, "a whole number from 1 to 100000"));
+    render_command->add_flag("--titles", render_options->titles,
+                             "label each window with its title ([Window Titles]) at its top-left corner");
+    render_command->add_flag_function(
+        "--smallest",
+        [render_options](int64_t) { render_options->png = render::PngEffort::kSmallest; },
+        "write the smallest PNG (slower; for pictures that are published)");
     add_module_paths(*render_command, *render_options);
     commands.push_back({render_command, [render_options] { return render(*render_options); }});
 

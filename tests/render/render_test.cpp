@@ -591,6 +591,12 @@ TEST(PanelDrawing, WindowsStandOnTheScreenOverTheirBackgroundFiles) {
         {220, 15, 0x400000},   // window_pos 0.5, 0; its file missing
     };
     for (const auto& p : points) EXPECT_EQ(rgb(image.pixel(p.x, p.y)), p.colour) << p.x << ", " << p.y;
+
+    // Asked for, each window's title tab covers its top-left corner (position 8's at 300, 250).
+    renderer.show_titles(true);
+    const Image titled = renderer.render();
+    EXPECT_EQ(rgb(titled.pixel(301, 251)), 0x000010u);
+    EXPECT_EQ(rgb(titled.pixel(350, 290)), 0x000040u);
 }
 
 // Our PNGs must decode to what cairo's own writer gives, edges with partial
