@@ -113,6 +113,22 @@ void check_input_file(const std::string& path) {
     if (fs::is_directory(status)) throw CommandError(ExitStatus::kBadInput, path + ": is a directory, not a file");
 }
 
+void add_module_paths(CLI::App& command, bench::ModulePaths& paths) {
+    paths.module_dir = program_dir();
+    command
+        .add_option("--modules", paths.module_dir,
+                    "directory of the modules the panel names, <dir>/<Name>.gau (default: beside gaugebench)")
+        ->type_name("<dir>");
+    command.add_option("--pe", paths.pe_dir, "directory of the modules' PE builds, which carry the bitmaps")
+        ->type_name("<dir>");
+}
+
+void add_module_argument(CLI::App& command, std::string& module) {
+    command.add_option("module", module, "the gauge module (.gau) built for this platform")
+        ->required()
+        ->type_name("<module>");
+}
+
 std::string program_dir() {
 #ifdef _WIN32
     return ".";

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "host/panel.h"
+
 namespace gaugebench {
 
 // The process's exit status; README.md documents the same table.
@@ -59,6 +61,12 @@ void check_input_file(const std::string& path);
 
 // The directory of the running program (modules are looked for beside it).
 std::string program_dir();
+
+// The options of every command that places a panel: where the modules it
+// names and their PE builds (which carry the bitmaps) are.
+void add_module_paths(CLI::App& command, bench::ModulePaths& paths);
+// The module a command takes as its argument.
+void add_module_argument(CLI::App& command, std::string& module);
 
 // Common option shapes: a number within [low, high], checked before it is
 // converted so that the message names the option's meaning.

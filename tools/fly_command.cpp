@@ -151,7 +151,6 @@ gaugebench::ExitStatus fly(Options& options) {
 
 void add(CLI::App& app, gaugebench::Commands& commands) {
     auto options = std::make_shared<Options>();
-    options->paths.module_dir = gaugebench::program_dir();
     options->run.jsbsim = kDefaultJsbsim;
     options->run.rate_hz = kPanelRateHz;
     CLI::App* command = app.add_subcommand(
@@ -196,12 +195,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         ->add_option("--jsbsim", options->run.jsbsim,
                      std::string("the JSBSim program (default ") + kDefaultJsbsim + ")")
         ->type_name("<program>");
-    command
-        ->add_option("--modules", options->paths.module_dir,
-                     "directory of the modules the panel names, <dir>/<Name>.gau (default: beside gaugebench)")
-        ->type_name("<dir>");
-    command->add_option("--pe", options->paths.pe_dir, "directory of the modules' PE builds, which carry the bitmaps")
-        ->type_name("<dir>");
+    gaugebench::add_module_paths(*command, options->paths);
     gaugebench::add_progress_options(*command, options->progress);
     commands.push_back({command, [options] { return fly(*options); }});
 }

@@ -66,9 +66,7 @@ Command add_list(CLI::App& app) {
         "list",
         "List a module's gauges: element trees, mouse areas, and what each element shows after set-up "
         "and one update");
-    command->add_option("module", options->module, "the gauge module (.gau) built for this platform")
-        ->required()
-        ->type_name("<module>");
+    gaugebench::add_module_argument(*command, options->module);
     command->add_option("--pe", options->pe, "the module's PE build, whose bitmaps it carries")->type_name("<file>");
     command->add_option("--scale", options->scale, "displayed size over the bitmaps' size (default 1)")
         ->type_name("<s>")
@@ -242,9 +240,7 @@ Command add_validate(CLI::App& app) {
         "validate",
         "Check a module as plug-in validators do: records, lifecycle, hostile inputs, allocations and "
         "floating-point state in every module call; exit status 1 when a check fails");
-    command->add_option("module", options->module, "the gauge module (.gau) built for this platform")
-        ->required()
-        ->type_name("<module>");
+    gaugebench::add_module_argument(*command, options->module);
     command
         ->add_option("--pe", options->pe,
                      "the PE build carrying the module's bitmaps, or a directory holding it under the module's "

@@ -44,15 +44,9 @@ struct Options {
     Progress::Mode progress = Progress::Mode::kAuto;
 };
 
-// Options both commands take: where the modules and their bitmaps are.
+// Options both commands take: where the modules and their bitmaps are, progress.
 void add_module_paths(CLI::App& command, Options& options) {
-    options.paths.module_dir = gaugebench::program_dir();
-    command
-        .add_option("--modules", options.paths.module_dir,
-                    "directory of the modules the panel names, <dir>/<Name>.gau (default: beside gaugebench)")
-        ->type_name("<dir>");
-    command.add_option("--pe", options.paths.pe_dir, "directory of the modules' PE builds, which carry the bitmaps")
-        ->type_name("<dir>");
+    gaugebench::add_module_paths(command, options.paths);
     gaugebench::add_progress_options(command, options.progress);
 }
 

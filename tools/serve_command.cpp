@@ -110,7 +110,6 @@ namespace serve_command {
 
 void add(CLI::App& app, gaugebench::Commands& commands) {
     auto options = std::make_shared<ServeOptions>();
-    options->paths.module_dir = gaugebench::program_dir();
     CLI::App* command = app.add_subcommand(
         "serve", "Serve the panel live to a web browser at 18 updates a second, every control usable (Linux build)");
     command->add_option("panel", options->panel, "the panel configuration (default panel/panel.cfg)")
@@ -135,12 +134,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         ->type_name("<program>");
     command->add_option("--web-root", options->web_root, "the page's files (default: web/page in the source tree)")
         ->type_name("<dir>");
-    command
-        ->add_option("--modules", options->paths.module_dir,
-                     "directory of the modules the panel names, <dir>/<Name>.gau (default: beside gaugebench)")
-        ->type_name("<dir>");
-    command->add_option("--pe", options->paths.pe_dir, "directory of the modules' PE builds, which carry the bitmaps")
-        ->type_name("<dir>");
+    gaugebench::add_module_paths(*command, options->paths);
     commands.push_back({command, [options] { return static_cast<gaugebench::ExitStatus>(serve(*options)); }});
 }
 
