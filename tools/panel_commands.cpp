@@ -221,8 +221,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     render_command->add_flag("--titles", render_options->titles,
                              "label each window with its title ([Window Titles]) at its top-left corner");
     render_command->add_flag_function(
-        "--smallest",
-        [render_options](int64_t) { render_options->png = render::PngEffort::kSmallest; },
+        "--smallest", [render_options](int64_t) { render_options->png = render::PngEffort::kSmallest; },
         "write the smallest PNG (slower; for pictures that are published)");
     add_module_paths(*render_command, *render_options);
     commands.push_back({render_command, [render_options] { return render(*render_options); }});
