@@ -39,9 +39,10 @@ void tachometer_dial(Canvas& canvas, const Records& records) {
     std::vector<Numeral> digits;
     for (int d = 0; d <= 9; ++d) digits.push_back({1000.0 * d, std::to_string(d)});
     numerals(cr, thousands, digits, 90.0, 24.0);
-    text(cr, "R.P.M.", {c.x, c.y - 36.0}, 11.0, Font::Bold, kCream);
-    text(cr, "SHORT HAND \u00d7 1000", {c.x, c.y + 34.0}, 9.0, Font::CondensedBold, kCream);
-    text(cr, "LONG HAND \u00d7 100", {c.x, c.y + 46.0}, 9.0, Font::CondensedBold, kCream);
+    // Either side of the pivot: both hands rest on the vertical at zero.
+    text(cr, "R.P.M.", {c.x - 46.0, c.y}, 11.0, Font::Bold, kCream);
+    text(cr, "SHORT \u00d7 1000", {c.x + 46.0, c.y - 7.0}, 9.0, Font::CondensedBold, kCream);
+    text(cr, "LONG \u00d7 100", {c.x + 46.0, c.y + 7.0}, 9.0, Font::CondensedBold, kCream);
 }
 
 void tachometer_short(Canvas& canvas, const Records& records) {
@@ -65,8 +66,10 @@ void boost_dial(Canvas& canvas, const Records& records) {
     // The stop below -4 (the table's first point).
     ticks(cr, needle, {table.front()}, {112.0, 124.0, 3.0, colour::kRedBright});
     numerals(cr, needle, numbered(steps(-4, 24, 4)), 90.0, 20.0);
-    text(cr, "BOOST", {c.x, c.y - 36.0}, 12.0, Font::Bold, kCream);
-    text(cr, "LBS. PER SQ. IN.", {c.x, c.y + 36.0}, 11.0, Font::CondensedBold, kCream);
+    // Either side of the pivot: the needle rests upright at no boost.
+    text(cr, "BOOST", {c.x - 46.0, c.y}, 12.0, Font::Bold, kCream);
+    text(cr, "LBS. PER", {c.x + 44.0, c.y - 7.0}, 10.0, Font::CondensedBold, kCream);
+    text(cr, "SQ. IN.", {c.x + 44.0, c.y + 7.0}, 10.0, Font::CondensedBold, kCream);
 }
 
 void boost_needle(Canvas& canvas, const Records& records) {
@@ -91,22 +94,22 @@ void arc_dial(Canvas& canvas, const Needle& needle, const std::vector<double>& m
     std::vector<double> major = table;
     for (const Numeral& n : labelled) major.push_back(n.reading);
     ticks(cr, needle, major, {74.0, 86.0, 2.6});
-    numerals(cr, needle, labelled, 65.0, numeral_size, Font::CondensedBold);
-    text(cr, title, {c.x, c.y - 36.0}, 13.0, Font::Bold, kCream);
-    text(cr, unit, {c.x, c.y - 20.0}, 11.0, Font::Bold, kCream);
+    numerals(cr, needle, labelled, 62.0, numeral_size, Font::CondensedBold);
+    text(cr, title, {c.x, c.y - 34.0}, 15.0, Font::Bold, kCream);
+    text(cr, unit, {c.x, c.y - 16.0}, 13.0, Font::Bold, kCream);
     fill_circle(cr, c, 5.0, Rgb{72, 72, 72});
 }
 
 void oil_temperature_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
     const Needle needle = records.needle("Oil_Temperature1", bitmap::kOilTemperatureNeedle);
-    arc_dial(canvas, needle, steps(0, 120, 10), numbered({0, 40, 80, 120}), "OIL", "\u00b0C", 16.0);
+    arc_dial(canvas, needle, steps(0, 120, 10), numbered({0, 60, 120}), "OIL", "\u00b0C", 22.0);
 }
 
 void radiator_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
     const Needle needle = records.needle("Radiator_Temperature1", bitmap::kRadiatorTemperatureNeedle);
-    arc_dial(canvas, needle, steps(40, 140, 10), numbered({40, 80, 120}), "RAD", "\u00b0C", 16.0);
+    arc_dial(canvas, needle, steps(40, 140, 10), numbered({40, 80, 120}), "RAD", "\u00b0C", 22.0);
 }
 
 void oil_temperature_needle(Canvas& canvas, const Records& records) {
@@ -126,9 +129,9 @@ void oil_pressure_dial(Canvas& canvas, const Records& records) {
     ticks(cr, needle, steps(0, 120, 5), {55.0, 60.0, 1.1});
     ticks(cr, needle, steps(10, 110, 20), {52.0, 60.0, 1.8});
     ticks(cr, needle, steps(0, 120, 20), {48.0, 60.0, 2.8});
-    numerals(cr, needle, numbered(steps(0, 120, 40)), 37.0, 14.0, Font::CondensedBold);
-    text(cr, "OIL", {c.x, c.y + 32.0}, 12.0, Font::Bold, kCream);
-    text(cr, "LBS/SQ.IN.", {c.x, c.y + 46.0}, 9.0, Font::CondensedBold, kCream);
+    numerals(cr, needle, numbered(steps(0, 120, 40)), 35.0, 20.0, Font::CondensedBold);
+    text(cr, "OIL", {c.x, c.y + 34.0}, 14.0, Font::Bold, kCream);
+    text(cr, "LBS/SQ.IN.", {c.x, c.y + 50.0}, 11.0, Font::CondensedBold, kCream);
 }
 
 void oil_pressure_needle(Canvas& canvas, const Records& records) {
