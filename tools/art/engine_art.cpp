@@ -293,26 +293,45 @@ void gear_panel(Canvas& canvas, const Records& records) {
     if (!knobs.empty()) {
         const Box& k = knobs.front();
         const Point kc{k.x + k.width / 2.0, k.y + k.height / 2.0};
+        // A push knob: it turns no pointer (nothing on it moves), so the lamps'
+        // dimmer screens show the mode.
         knurled_knob(cr, kc, k.width / 2.0 - 6.0, 30);
-        tick(cr, kc, 270.0, 4.0, k.width / 2.0 - 10.0, 3.0, kCream);
+        fill_circle(cr, kc, k.width / 2.0 - 16.0, Rgb{72, 72, 72});
+        stroke_circle(cr, kc, k.width / 2.0 - 16.0, 1.5, Rgb{120, 120, 120});
         text(cr, "DAY", {kc.x - 19.0, k.y - 7.0}, 11.0, Font::CondensedBold, kCream);
         text(cr, "NIGHT", {kc.x + 21.0, k.y - 7.0}, 11.0, Font::CondensedBold, kCream);
         text(cr, "DIMMER", {kc.x, k.y + k.height + 9.0}, 11.0, Font::CondensedBold, kCream);
     }
 }
 
-void red_lamp(Canvas& canvas, Rgb glass, Rgb glint, Rgb figure) {
+// At night the lamp burns behind its dimmer screen: a dark iris closed in
+// round the glass, leaving a smaller lit aperture. The screen is what tells
+// the pilot the dimmer is set, since the knob itself has no pointer.
+void dimmer_screen(cairo_t* cr, double w, double h) {
+    const double band = std::fmin(w, h) * 0.11;
+    lamp_glass_path(cr, 1.0 + band / 2.0, 1.0 + band / 2.0, w - 2.0 - band, h - 2.0 - band);
+    cairo_set_line_width(cr, band);
+    set_colour(cr, Rgb{44, 44, 44});
+    cairo_stroke(cr);
+    lamp_glass_path(cr, 1.0 + band, 1.0 + band, w - 2.0 - 2.0 * band, h - 2.0 - 2.0 * band);
+    cairo_set_line_width(cr, 1.2);
+    set_colour(cr, Rgb{120, 120, 120});
+    cairo_stroke(cr);
+}
+
+void red_lamp(Canvas& canvas, Rgb glass, Rgb glint, Rgb figure, bool screened) {
     cairo_t* cr = canvas.cr();
     lamp_glass_path(cr, 1.0, 1.0, canvas.width() - 2.0, canvas.height() - 2.0);
     set_colour(cr, glass);
     cairo_fill(cr);
     fill_circle(cr, {canvas.width() * 0.3, canvas.height() * 0.28}, canvas.width() * 0.1, glint);
-    text(cr, "UP", {canvas.width() / 2.0, canvas.height() / 2.0 + 1.0}, 10.0, Font::Bold, figure);
+    text(cr, "UP", {canvas.width() / 2.0, canvas.height() / 2.0 + 1.0}, screened ? 8.0 : 10.0, Font::Bold, figure);
+    if (screened) dimmer_screen(cr, canvas.width(), canvas.height());
 }
 
 // A green lamp carries the leg's silhouette: leg, wheel and a locked strut,
 // leaning outboard on each side.
-void green_lamp(Canvas& canvas, Rgb glass, Rgb figure, bool port) {
+void green_lamp(Canvas& canvas, Rgb glass, Rgb figure, bool port, bool screened) {
     cairo_t* cr = canvas.cr();
     const double w = canvas.width();
     const double h = canvas.height();
@@ -334,26 +353,33 @@ void green_lamp(Canvas& canvas, Rgb glass, Rgb figure, bool port) {
     cairo_stroke(cr);
     fill_circle(cr, axle, 12.0, figure);
     fill_circle(cr, axle, 5.0, glass);
-    text(cr, "DOWN", {w / 2.0, h - 8.0}, 8.0, Font::CondensedBold, figure);
+    text(cr, "DOWN", {w / 2.0, h - (screened ? 10.5 : 8.0)}, screened ? 7.0 : 8.0, Font::CondensedBold, figure);
+    if (screened) dimmer_screen(cr, w, h);
 }
 
+// Night lamps are lit, only dimmer: well above the unlit glass of the panel
+// (kRedDark, kGreenDark) so that a lit lamp never reads as out; both are
+// palette entries, so the glass stays flat.
+constexpr Rgb kRedNight{200, 30, 20};
+constexpr Rgb kGreenNight{24, 140, 44};
+
 void red_night(Canvas& canvas, const Records&) {
-    red_lamp(canvas, colour::kRedDim, Rgb{150, 20, 16}, colour::kRedDark);
+    red_lamp(canvas, kRedNight, colour::kRedBright, colour::kRedDark, true);
 }
 void red_day(Canvas& canvas, const Records&) {
-    red_lamp(canvas, colour::kRedBright, Rgb{255, 130, 110}, Rgb{150, 20, 16});
+    red_lamp(canvas, colour::kRedBright, Rgb{255, 130, 110}, Rgb{150, 20, 16}, false);
 }
 void port_green_night(Canvas& canvas, const Records&) {
-    green_lamp(canvas, colour::kGreenDim, colour::kGreenDark, true);
+    green_lamp(canvas, kGreenNight, colour::kGreenDark, true, true);
 }
 void port_green_day(Canvas& canvas, const Records&) {
-    green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, true);
+    green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, true, false);
 }
 void stbd_green_night(Canvas& canvas, const Records&) {
-    green_lamp(canvas, colour::kGreenDim, colour::kGreenDark, false);
+    green_lamp(canvas, kGreenNight, colour::kGreenDark, false, true);
 }
 void stbd_green_day(Canvas& canvas, const Records&) {
-    green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, false);
+    green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, false, false);
 }
 
 constexpr PainterEntry kPainters[] = {
