@@ -95,8 +95,10 @@ void arc_dial(Canvas& canvas, const Needle& needle, const std::vector<double>& m
     for (const Numeral& n : labelled) major.push_back(n.reading);
     ticks(cr, needle, major, {74.0, 86.0, 2.6});
     numerals(cr, needle, labelled, 62.0, numeral_size, Font::CondensedBold);
-    text(cr, title, {c.x, c.y - 34.0}, 15.0, Font::Bold, kCream);
-    text(cr, unit, {c.x, c.y - 16.0}, 13.0, Font::Bold, kCream);
+    // Level with the pivot either side: the needle sweeps only the sector
+    // above it, so nothing it passes over is written.
+    text(cr, title, {c.x - 23.0, c.y - 2.0}, 14.0, Font::Bold, kCream);
+    text(cr, unit, {c.x + 21.0, c.y - 2.0}, 13.0, Font::Bold, kCream);
     fill_circle(cr, c, 5.0, Rgb{72, 72, 72});
 }
 
@@ -109,7 +111,7 @@ void oil_temperature_dial(Canvas& canvas, const Records& records) {
 void radiator_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
     const Needle needle = records.needle("Radiator_Temperature1", bitmap::kRadiatorTemperatureNeedle);
-    arc_dial(canvas, needle, steps(40, 140, 10), numbered({40, 80, 120}), "RAD", "\u00b0C", 22.0);
+    arc_dial(canvas, needle, steps(40, 140, 10), numbered({40, 90, 140}), "RAD", "\u00b0C", 22.0);
 }
 
 void oil_temperature_needle(Canvas& canvas, const Records& records) {
