@@ -471,6 +471,44 @@ TEST_F(KorvaneDrawing, NeedlesParkAtTheirZeroAndMoveAlongTheirScales) {
     EXPECT_NEAR(angle, bench::direction_degrees(70, 70, 64, 134), 1e-9);  // at the down mark
 }
 
+// A turn seen on both instruments: banked into the turn, the horizon bar
+// drops on the turn's side (the world turns the other way), and the turn
+// pointer, hanging below its pivot, swings to the same side.
+TEST_F(KorvaneDrawing, HorizonAndTurnPointerAgreeOnTheTurnsSide) {
+    module.override_bitmap(korvane::bitmap::kAttitudeCase, Canvas(256, 256, kFace).bitmap());
+    // Texture 256 x 256 shown at 128 x 64, centred on the pivot (128, 128).
+    module.override_bitmap(korvane::bitmap::kAttitudeHorizonBar,
+                           Canvas(256, 256, kSky).rect(0, 128, 256, 128, kGround).bitmap());
+    module.override_bitmap(korvane::bitmap::kAttitudeBezel, Canvas(256, 256, kClear).bitmap());
+    module.override_bitmap(korvane::bitmap::kAttitudeBankPointer, Canvas(110, 15, kClear).bitmap());
+    module.override_bitmap(korvane::bitmap::kTurnDial, Canvas(282, 282, kFace).bitmap());
+    module.override_bitmap(korvane::bitmap::kTurnSlipNeedle, Canvas(93, 19, kClear).bitmap());
+    // Pivot (5, 9) at (141, 141): only the blade beyond the pivot is painted.
+    module.override_bitmap(korvane::bitmap::kTurnPointer, Canvas(101, 19, kClear).rect(12, 7, 88, 5, kTip).bitmap());
+
+    const struct {
+        const char* turn;
+        double bank;   // port wing down positive
+        double rate;   // right positive, raw
+        double side;   // -1 left, +1 right
+    } turns[] = {{"left", 15.0, -1092.0, -1.0}, {"right", -15.0, 1092.0, 1.0}};
+    for (const auto& t : turns) {
+        SCOPED_TRACE(t.turn);
+        host.vars().set(sim::token::kBank, t.bank);
+        host.vars().set(sim::token::kRateOfTurn, t.rate);
+        // 40 px either side of the pivot the bar stands 10.7 px off level.
+        const Image horizon = draw("Attitude");
+        EXPECT_EQ(rgb(horizon.pixel(128 + static_cast<int>(40 * t.side), 132)), kGround);
+        EXPECT_EQ(rgb(horizon.pixel(128 - static_cast<int>(40 * t.side), 124)), kSky);
+
+        bench::GaugeInstance turn(host, module, module.gauge("Turn"));
+        for (int i = 0; i < 60; ++i) turn.update();  // the pointer runs at a limited rate
+        const Image pointer = render::render_gauge(turn, bitmaps);
+        EXPECT_TRUE(near(pointer, 141 + 42 * t.side, 184, kTip, 2));
+        EXPECT_FALSE(near(pointer, 141 - 42 * t.side, 184, kTip, 2));
+    }
+}
+
 // --- Panels ---------------------------------------------------------------------
 
 TEST(PanelDrawing, WindowsAndGaugesWhereTheConfigurationPutsThem) {

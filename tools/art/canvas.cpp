@@ -22,7 +22,9 @@ FontSet& fonts() {
     return set;
 }
 
-constexpr std::array<const char*, 3> kFontFiles{"DejaVuSans.ttf", "DejaVuSans-Bold.ttf",
+// One condensed face throughout, as instrument makers engraved: the three
+// weights the drawings name all come from the condensed family.
+constexpr std::array<const char*, 3> kFontFiles{"DejaVuSansCondensed.ttf", "DejaVuSansCondensed-Bold.ttf",
                                                 "DejaVuSansCondensed-Bold.ttf"};
 
 }  // namespace

@@ -177,67 +177,53 @@ void quadrant(Canvas& canvas, const Records& records, const char* gauge, const c
         const double top = std::max(2.0, lever.at_zero.y - lever.travel + kPropGripHeight - 3.0);
         slot(cr, x, top, std::min(h - 2.0, lever.at_zero.y + kPropGripHeight + kLeverShaft + 4.0));
     }
-    text(cr, title, {w / 2.0, 9.0}, 8.0, Font::Bold, kCream);
+    // At the foot: the grips at the top of their travel would cover it.
+    text(cr, title, {w / 2.0, h - 8.0}, 8.0, Font::Bold, kCream);
 }
 
 // --- The throttle quadrant: four grips of one shape on short shafts that run
-// in slots cut in a gate plate. The lever bitmaps differ in size and in where
-// the records place them, so each grip is drawn where it stands level with
-// the others at equal settings, and the slots are spaced evenly across the
-// quadrant within what each bitmap leaves room for.
+// in slots cut in a gate plate. Each grip is drawn where its drag box puts the
+// hand: its centre follows the pointer, from the box's bottom edge (closed)
+// to its top edge (open), as far as the lever's bitmap leaves room. The outer
+// and inner pairs therefore stand at different heights, and each lever gets
+// its own scale and its own OPEN and CLOSED on its outboard side.
 constexpr double kGripWidth = 34.0;
 constexpr double kGripHeight = 18.0;
 constexpr double kShaft = kLeverShaft;  // below the grip, into the slot
 
-struct ThrottleGeometry {
-    struct Placed {
-        uint32_t id;
-        double slot_x;    // on the quadrant
-        double stem_x;    // in the lever bitmap
-        double grip_top;  // in the lever bitmap
-    };
-    std::vector<Placed> levers;  // left to right
-    double closed_top = 0.0;     // grip top on the quadrant, lever closed
-    double travel = 0.0;
+struct ThrottleLever {
+    uint32_t id;
+    double slot_x;    // on the quadrant
+    double stem_x;    // in the lever bitmap
+    double grip_top;  // in the lever bitmap
+    double shaft;     // visible shaft under the grip
+    double closed;    // grip centre on the quadrant, lever closed
+    double travel;
 };
 
-ThrottleGeometry throttle_geometry(const Records& records, double quadrant_width) {
+std::vector<ThrottleLever> throttle_geometry(const Records& records) {
     std::vector<Lever> found = levers(records, "Throttle");
+    std::vector<Box> boxes = records.mouse_children("Throttle");
     if (found.empty()) throw std::runtime_error("the throttle quadrant has no levers");
+    if (boxes.size() != found.size()) throw std::runtime_error("the throttle levers and their drag boxes differ in number");
     std::sort(found.begin(), found.end(), [](const Lever& a, const Lever& b) { return a.at_zero.x < b.at_zero.x; });
-    ThrottleGeometry g;
-    g.travel = found.front().travel;
-    for (const Lever& lever : found) {
-        if (lever.travel != g.travel) throw std::runtime_error("the throttle levers' travels differ");
-        g.closed_top = std::max(g.closed_top, static_cast<double>(lever.at_zero.y));
-    }
-    // Slot i at centre + (i - (n - 1) / 2) * pitch; the widest pitch at which
-    // every grip stays inside its own bitmap.
-    const double centre = quadrant_width / 2.0;
-    const double n = static_cast<double>(found.size());
-    double low = 0.0, high = quadrant_width;
+    std::sort(boxes.begin(), boxes.end(), [](const Box& a, const Box& b) { return a.x < b.x; });
+    std::vector<ThrottleLever> out;
     for (size_t i = 0; i < found.size(); ++i) {
-        const double k = static_cast<double>(i) - (n - 1.0) / 2.0;
         const Box& b = found[i].at_zero;
-        const double left = b.x + kGripWidth / 2.0 - centre, right = b.x + b.width - kGripWidth / 2.0 - centre;
-        if (k == 0.0) continue;
-        const double a = left / k, c = right / k;
-        low = std::max(low, std::min(a, c));
-        high = std::min(high, std::max(a, c));
-    }
-    const double pitch = std::floor(high);
-    if (pitch < low || pitch < kGripWidth) throw std::runtime_error("the throttle levers leave no room for even slots");
-    for (size_t i = 0; i < found.size(); ++i) {
-        const double k = static_cast<double>(i) - (n - 1.0) / 2.0;
-        const Lever& lever = found[i];
-        const double grip_top = g.closed_top - lever.at_zero.y;
-        if (grip_top + kGripHeight + kShaft > lever.at_zero.height) {
-            throw std::runtime_error("a throttle lever bitmap is too short for its grip");
+        const Box& drag = boxes[i];
+        if (b.width < kGripWidth || b.height < kGripHeight) {
+            throw std::runtime_error("a throttle lever bitmap is too small for its grip");
         }
-        const double x = std::round(centre + k * pitch);
-        g.levers.push_back({lever.id, x, x - lever.at_zero.x, grip_top});
+        const double x = std::clamp(std::round(drag.x + drag.width / 2.0), b.x + kGripWidth / 2.0,
+                                    b.x + b.width - kGripWidth / 2.0);
+        const double closed = std::clamp(double(drag.y + drag.height), b.y + kGripHeight / 2.0,
+                                         b.y + b.height - kGripHeight / 2.0);
+        const double grip_top = closed - kGripHeight / 2.0 - b.y;
+        out.push_back({found[i].id, x, x - b.x, grip_top, std::min(kShaft, b.height - grip_top - kGripHeight), closed,
+                       found[i].travel});
     }
-    return g;
+    return out;
 }
 
 constexpr double kThrottleTitleY = 9.0;
@@ -246,42 +232,52 @@ void throttle_quadrant(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
     const double w = canvas.width();
     const double h = canvas.height();
-    const ThrottleGeometry g = throttle_geometry(records, w);
+    const std::vector<ThrottleLever> g = throttle_geometry(records);
     panel_plate(cr, 0.5, 0.5, w - 1.0, h - 1.0, 8.0);
     text(cr, "THROTTLES", {w / 2.0, kThrottleTitleY}, 8.0, Font::Bold, kCream);
 
-    // Grip centres at the ends of travel, and the shafts' reach in the slots.
-    const double closed = g.closed_top + kGripHeight / 2.0;
-    const double open = closed - g.travel;
-    const double slot_top = g.closed_top - g.travel + kGripHeight - 3.0;
-    const double slot_bottom = g.closed_top + kGripHeight + kShaft + 4.0;
+    // The shafts' reach in the slots, from the grip fully open to closed.
+    auto slot_top = [](const ThrottleLever& l) { return l.closed - l.travel; };
+    auto slot_bottom = [h](const ThrottleLever& l) {
+        return std::min(h - 4.0, l.closed + kGripHeight / 2.0 + l.shaft + 3.0);
+    };
 
     // The gate plate: brushed metal, the slots cut through it.
-    const double plate_left = g.levers.front().slot_x - kGripWidth / 2.0 - 6.0;
-    const double plate_right = g.levers.back().slot_x + kGripWidth / 2.0 + 6.0;
-    rounded_rect_path(cr, plate_left, slot_top - 8.0, plate_right - plate_left, slot_bottom - slot_top + 16.0, 4.0);
+    double top = h, bottom = 0.0;
+    for (const auto& l : g) {
+        top = std::min(top, slot_top(l));
+        bottom = std::max(bottom, slot_bottom(l));
+    }
+    const double plate_left = 3.0;
+    const double plate_right = w - 3.0;
+    const double plate_top = std::max(kThrottleTitleY + 6.0, top - 8.0);
+    const double plate_bottom = std::min(h - 3.0, bottom + 4.0);
+    rounded_rect_path(cr, plate_left, plate_top, plate_right - plate_left, plate_bottom - plate_top, 4.0);
     set_colour(cr, Rgb{84, 84, 84});
     cairo_fill(cr);
-    fill_rect(cr, plate_left + 3.0, slot_top - 8.0, plate_right - plate_left - 6.0, 1.0, Rgb{136, 136, 136});
-    fill_rect(cr, plate_left + 3.0, slot_bottom + 7.0, plate_right - plate_left - 6.0, 1.0, Rgb{40, 40, 40});
-    for (const auto& lever : g.levers) slot(cr, lever.slot_x, slot_top, slot_bottom);
+    fill_rect(cr, plate_left + 3.0, plate_top, plate_right - plate_left - 6.0, 1.0, Rgb{136, 136, 136});
+    fill_rect(cr, plate_left + 3.0, plate_bottom - 1.0, plate_right - plate_left - 6.0, 1.0, Rgb{40, 40, 40});
+    for (const auto& l : g) slot(cr, l.slot_x, slot_top(l), slot_bottom(l));
 
-    // The scale: a mark every quarter of the travel beside each slot, level
-    // with the grips' centres, long at the ends.
-    for (const auto& lever : g.levers) {
+    // Each lever's scale: a mark every quarter of its travel beside its slot,
+    // level with its grip's centre, long at the ends; the words on the
+    // outboard side, between the grips.
+    const double middle = w / 2.0;
+    for (const auto& l : g) {
+        const double open = l.closed - l.travel;
         for (int quarter = 0; quarter <= 4; ++quarter) {
-            const double y = std::round(closed - g.travel * quarter / 4.0) + 0.5;
+            const double y = std::round(l.closed - l.travel * quarter / 4.0) + 0.5;
             const double length = quarter % 4 == 0 ? 7.0 : 4.0;
             for (double side : {-1.0, 1.0}) {
-                const double x0 = lever.slot_x + side * 6.0;
+                const double x0 = l.slot_x + side * 6.0;
                 fill_rect(cr, std::min(x0, x0 + side * length), y - 0.75, length, 1.5, Rgb{16, 16, 16});
             }
         }
-    }
-    for (double x : {plate_left / 2.0, (plate_right + w) / 2.0}) {
-        text(cr, "OPEN", {x, open}, 7.0, Font::CondensedBold, kCream);
-        text(cr, "CLOSED", {x, closed}, 7.0, Font::CondensedBold, kCream);
-        text(cr, "\u25b2", {x, (open + closed) / 2.0}, 7.0, Font::Bold, kCream);
+        const double side = l.slot_x < middle ? -1.0 : 1.0;
+        const double x = l.slot_x + side * (kGripWidth / 2.0 + 12.5);
+        text(cr, "OPEN", {x, open}, 6.5, Font::CondensedBold, Rgb{16, 16, 16});
+        text(cr, "CLOSED", {x, l.closed}, 6.5, Font::CondensedBold, Rgb{16, 16, 16});
+        text(cr, "\u25b2", {x, (open + l.closed) / 2.0}, 7.0, Font::Bold, Rgb{16, 16, 16});
     }
 }
 
@@ -312,25 +308,31 @@ void shaft(cairo_t* cr, double x, double top, double length) {
     cairo_pattern_destroy(shade);
 }
 
-void knob(cairo_t* cr, double cx, double top, double width, double height, Rgb body, Rgb light) {
-    rounded_rect_path(cr, cx - width / 2.0, top, width, height, height * 0.45);
-    cairo_pattern_t* shade = cairo_pattern_create_linear(0, top, 0, top + height);
-    cairo_pattern_add_color_stop_rgb(shade, 0.0, light.r / 255.0, light.g / 255.0, light.b / 255.0);
-    cairo_pattern_add_color_stop_rgb(shade, 1.0, body.r / 255.0, body.g / 255.0, body.b / 255.0);
-    cairo_set_source(cr, shade);
+// A moulded grip in flat palette tones (a smooth gradient would posterise
+// into bands in 256 colours): the body, a highlight along the top, a darker
+// lip below, and an outline.
+void knob(cairo_t* cr, double cx, double top, double width, double height, Rgb dark, Rgb body, Rgb light) {
+    const double left = cx - width / 2.0;
+    const double r = height * 0.45;
+    rounded_rect_path(cr, left, top, width, height, r);
+    set_colour(cr, dark);
     cairo_fill(cr);
-    cairo_pattern_destroy(shade);
+    rounded_rect_path(cr, left + 1.0, top + 1.0, width - 2.0, height - 4.0, r - 1.0);
+    set_colour(cr, body);
+    cairo_fill(cr);
+    rounded_rect_path(cr, left + 4.0, top + 2.5, width - 8.0, height * 0.28, height * 0.14);
+    set_colour(cr, light);
+    cairo_fill(cr);
 }
 
 void throttle_lever(Canvas& canvas, const Records& records, uint32_t id, const char* label) {
     cairo_t* cr = canvas.cr();
-    const Box quadrant = Records::placed(records.element("Throttle", bitmap::kThrottleQuadrant));
-    for (const auto& lever : throttle_geometry(records, quadrant.width).levers) {
+    for (const auto& lever : throttle_geometry(records)) {
         if (lever.id != id) continue;
         const double x = lever.stem_x;
         const double top = lever.grip_top;
-        shaft(cr, x, top + kGripHeight, kShaft);
-        knob(cr, x, top, kGripWidth, kGripHeight, Rgb{60, 8, 8}, Rgb{200, 30, 20});
+        if (lever.shaft > 0.0) shaft(cr, x, top + kGripHeight, lever.shaft);
+        knob(cr, x, top, kGripWidth, kGripHeight, colour::kRedDark, Rgb{150, 20, 16}, colour::kRedBright);
         text(cr, label, {x, top + kGripHeight / 2.0}, 8.0, Font::Bold, kCream);
         return;
     }
@@ -354,7 +356,7 @@ void prop_lever(Canvas& canvas, const char* label) {
     cairo_t* cr = canvas.cr();
     const double x = canvas.width() / 2.0;
     shaft(cr, x, kPropGripHeight + 1.0, kLeverShaft);
-    knob(cr, x, 1.0, 34.0, kPropGripHeight, Rgb{90, 60, 8}, Rgb{255, 205, 90});
+    knob(cr, x, 1.0, 34.0, kPropGripHeight, Rgb{90, 60, 8}, Rgb{160, 110, 16}, colour::kAmber);
     text(cr, label, {x, 12.0}, 9.0, Font::Bold, Rgb{40, 40, 40});
 }
 

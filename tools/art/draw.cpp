@@ -133,6 +133,11 @@ void round_case(cairo_t* cr, Point centre, double r_outer, double r_face) {
     cairo_pattern_destroy(inner);
 
     fill_circle(cr, centre, r_face, colour::kFace);
+    // The case's shadow on the panel falls on its own outer edge (nothing is
+    // drawn outside r_outer), and a faint highlight where the glass catches the
+    // light from the top left.
+    stroke_circle(cr, centre, r_outer - 1.0, 2.0, Rgb{8, 8, 8});
+    stroke_arc(cr, centre, r_face - 2.5, 195.0, 255.0, 1.5, Rgb{60, 60, 60});
 }
 
 void screw(cairo_t* cr, Point centre, double radius, double slot_degrees) {

@@ -39,9 +39,10 @@ void tachometer_dial(Canvas& canvas, const Records& records) {
     std::vector<Numeral> digits;
     for (int d = 0; d <= 9; ++d) digits.push_back({1000.0 * d, std::to_string(d)});
     numerals(cr, thousands, digits, 90.0, 24.0);
-    text(cr, "R.P.M.", {c.x, c.y - 36.0}, 11.0, Font::Bold, kCream);
-    text(cr, "SHORT HAND \u00d7 1000", {c.x, c.y + 34.0}, 9.0, Font::CondensedBold, kCream);
-    text(cr, "LONG HAND \u00d7 100", {c.x, c.y + 46.0}, 9.0, Font::CondensedBold, kCream);
+    // Either side of the pivot: both hands rest on the vertical at zero.
+    text(cr, "R.P.M.", {c.x - 46.0, c.y}, 11.0, Font::Bold, kCream);
+    text(cr, "SHORT \u00d7 1000", {c.x + 46.0, c.y - 7.0}, 9.0, Font::CondensedBold, kCream);
+    text(cr, "LONG \u00d7 100", {c.x + 46.0, c.y + 7.0}, 9.0, Font::CondensedBold, kCream);
 }
 
 void tachometer_short(Canvas& canvas, const Records& records) {
@@ -65,8 +66,10 @@ void boost_dial(Canvas& canvas, const Records& records) {
     // The stop below -4 (the table's first point).
     ticks(cr, needle, {table.front()}, {112.0, 124.0, 3.0, colour::kRedBright});
     numerals(cr, needle, numbered(steps(-4, 24, 4)), 90.0, 20.0);
-    text(cr, "BOOST", {c.x, c.y - 36.0}, 12.0, Font::Bold, kCream);
-    text(cr, "LBS. PER SQ. IN.", {c.x, c.y + 36.0}, 11.0, Font::CondensedBold, kCream);
+    // Either side of the pivot: the needle rests upright at no boost.
+    text(cr, "BOOST", {c.x - 46.0, c.y}, 12.0, Font::Bold, kCream);
+    text(cr, "LBS. PER", {c.x + 44.0, c.y - 7.0}, 10.0, Font::CondensedBold, kCream);
+    text(cr, "SQ. IN.", {c.x + 44.0, c.y + 7.0}, 10.0, Font::CondensedBold, kCream);
 }
 
 void boost_needle(Canvas& canvas, const Records& records) {
@@ -91,22 +94,24 @@ void arc_dial(Canvas& canvas, const Needle& needle, const std::vector<double>& m
     std::vector<double> major = table;
     for (const Numeral& n : labelled) major.push_back(n.reading);
     ticks(cr, needle, major, {74.0, 86.0, 2.6});
-    numerals(cr, needle, labelled, 65.0, numeral_size, Font::CondensedBold);
-    text(cr, title, {c.x, c.y - 36.0}, 13.0, Font::Bold, kCream);
-    text(cr, unit, {c.x, c.y - 20.0}, 11.0, Font::Bold, kCream);
+    numerals(cr, needle, labelled, 62.0, numeral_size, Font::CondensedBold);
+    // Level with the pivot either side: the needle sweeps only the sector
+    // above it, so nothing it passes over is written.
+    text(cr, title, {c.x - 23.0, c.y - 2.0}, 14.0, Font::Bold, kCream);
+    text(cr, unit, {c.x + 21.0, c.y - 2.0}, 13.0, Font::Bold, kCream);
     fill_circle(cr, c, 5.0, Rgb{72, 72, 72});
 }
 
 void oil_temperature_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
     const Needle needle = records.needle("Oil_Temperature1", bitmap::kOilTemperatureNeedle);
-    arc_dial(canvas, needle, steps(0, 120, 10), numbered({0, 40, 80, 120}), "OIL", "\u00b0C", 16.0);
+    arc_dial(canvas, needle, steps(0, 120, 10), numbered({0, 60, 120}), "OIL", "\u00b0C", 22.0);
 }
 
 void radiator_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
     const Needle needle = records.needle("Radiator_Temperature1", bitmap::kRadiatorTemperatureNeedle);
-    arc_dial(canvas, needle, steps(40, 140, 10), numbered({40, 80, 120}), "RAD", "\u00b0C", 16.0);
+    arc_dial(canvas, needle, steps(40, 140, 10), numbered({40, 90, 140}), "RAD", "\u00b0C", 22.0);
 }
 
 void oil_temperature_needle(Canvas& canvas, const Records& records) {
@@ -126,9 +131,9 @@ void oil_pressure_dial(Canvas& canvas, const Records& records) {
     ticks(cr, needle, steps(0, 120, 5), {55.0, 60.0, 1.1});
     ticks(cr, needle, steps(10, 110, 20), {52.0, 60.0, 1.8});
     ticks(cr, needle, steps(0, 120, 20), {48.0, 60.0, 2.8});
-    numerals(cr, needle, numbered(steps(0, 120, 40)), 37.0, 14.0, Font::CondensedBold);
-    text(cr, "OIL", {c.x, c.y + 32.0}, 12.0, Font::Bold, kCream);
-    text(cr, "LBS/SQ.IN.", {c.x, c.y + 46.0}, 9.0, Font::CondensedBold, kCream);
+    numerals(cr, needle, numbered(steps(0, 120, 40)), 35.0, 20.0, Font::CondensedBold);
+    text(cr, "OIL", {c.x, c.y + 34.0}, 14.0, Font::Bold, kCream);
+    text(cr, "LBS/SQ.IN.", {c.x, c.y + 50.0}, 11.0, Font::CondensedBold, kCream);
 }
 
 void oil_pressure_needle(Canvas& canvas, const Records& records) {
@@ -290,26 +295,45 @@ void gear_panel(Canvas& canvas, const Records& records) {
     if (!knobs.empty()) {
         const Box& k = knobs.front();
         const Point kc{k.x + k.width / 2.0, k.y + k.height / 2.0};
+        // A push knob: it turns no pointer (nothing on it moves), so the lamps'
+        // dimmer screens show the mode.
         knurled_knob(cr, kc, k.width / 2.0 - 6.0, 30);
-        tick(cr, kc, 270.0, 4.0, k.width / 2.0 - 10.0, 3.0, kCream);
+        fill_circle(cr, kc, k.width / 2.0 - 16.0, Rgb{72, 72, 72});
+        stroke_circle(cr, kc, k.width / 2.0 - 16.0, 1.5, Rgb{120, 120, 120});
         text(cr, "DAY", {kc.x - 19.0, k.y - 7.0}, 11.0, Font::CondensedBold, kCream);
         text(cr, "NIGHT", {kc.x + 21.0, k.y - 7.0}, 11.0, Font::CondensedBold, kCream);
         text(cr, "DIMMER", {kc.x, k.y + k.height + 9.0}, 11.0, Font::CondensedBold, kCream);
     }
 }
 
-void red_lamp(Canvas& canvas, Rgb glass, Rgb glint, Rgb figure) {
+// At night the lamp burns behind its dimmer screen: a dark iris closed in
+// round the glass, leaving a smaller lit aperture. The screen is what tells
+// the pilot the dimmer is set, since the knob itself has no pointer.
+void dimmer_screen(cairo_t* cr, double w, double h) {
+    const double band = std::fmin(w, h) * 0.11;
+    lamp_glass_path(cr, 1.0 + band / 2.0, 1.0 + band / 2.0, w - 2.0 - band, h - 2.0 - band);
+    cairo_set_line_width(cr, band);
+    set_colour(cr, Rgb{44, 44, 44});
+    cairo_stroke(cr);
+    lamp_glass_path(cr, 1.0 + band, 1.0 + band, w - 2.0 - 2.0 * band, h - 2.0 - 2.0 * band);
+    cairo_set_line_width(cr, 1.2);
+    set_colour(cr, Rgb{120, 120, 120});
+    cairo_stroke(cr);
+}
+
+void red_lamp(Canvas& canvas, Rgb glass, Rgb glint, Rgb figure, bool screened) {
     cairo_t* cr = canvas.cr();
     lamp_glass_path(cr, 1.0, 1.0, canvas.width() - 2.0, canvas.height() - 2.0);
     set_colour(cr, glass);
     cairo_fill(cr);
     fill_circle(cr, {canvas.width() * 0.3, canvas.height() * 0.28}, canvas.width() * 0.1, glint);
-    text(cr, "UP", {canvas.width() / 2.0, canvas.height() / 2.0 + 1.0}, 10.0, Font::Bold, figure);
+    text(cr, "UP", {canvas.width() / 2.0, canvas.height() / 2.0 + 1.0}, screened ? 8.0 : 10.0, Font::Bold, figure);
+    if (screened) dimmer_screen(cr, canvas.width(), canvas.height());
 }
 
 // A green lamp carries the leg's silhouette: leg, wheel and a locked strut,
 // leaning outboard on each side.
-void green_lamp(Canvas& canvas, Rgb glass, Rgb figure, bool port) {
+void green_lamp(Canvas& canvas, Rgb glass, Rgb figure, bool port, bool screened) {
     cairo_t* cr = canvas.cr();
     const double w = canvas.width();
     const double h = canvas.height();
@@ -331,26 +355,33 @@ void green_lamp(Canvas& canvas, Rgb glass, Rgb figure, bool port) {
     cairo_stroke(cr);
     fill_circle(cr, axle, 12.0, figure);
     fill_circle(cr, axle, 5.0, glass);
-    text(cr, "DOWN", {w / 2.0, h - 8.0}, 8.0, Font::CondensedBold, figure);
+    text(cr, "DOWN", {w / 2.0, h - (screened ? 10.5 : 8.0)}, screened ? 7.0 : 8.0, Font::CondensedBold, figure);
+    if (screened) dimmer_screen(cr, w, h);
 }
 
+// Night lamps are lit, only dimmer: well above the unlit glass of the panel
+// (kRedDark, kGreenDark) so that a lit lamp never reads as out; both are
+// palette entries, so the glass stays flat.
+constexpr Rgb kRedNight{200, 30, 20};
+constexpr Rgb kGreenNight{24, 140, 44};
+
 void red_night(Canvas& canvas, const Records&) {
-    red_lamp(canvas, colour::kRedDim, Rgb{150, 20, 16}, colour::kRedDark);
+    red_lamp(canvas, kRedNight, colour::kRedBright, colour::kRedDark, true);
 }
 void red_day(Canvas& canvas, const Records&) {
-    red_lamp(canvas, colour::kRedBright, Rgb{255, 130, 110}, Rgb{150, 20, 16});
+    red_lamp(canvas, colour::kRedBright, Rgb{255, 130, 110}, Rgb{150, 20, 16}, false);
 }
 void port_green_night(Canvas& canvas, const Records&) {
-    green_lamp(canvas, colour::kGreenDim, colour::kGreenDark, true);
+    green_lamp(canvas, kGreenNight, colour::kGreenDark, true, true);
 }
 void port_green_day(Canvas& canvas, const Records&) {
-    green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, true);
+    green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, true, false);
 }
 void stbd_green_night(Canvas& canvas, const Records&) {
-    green_lamp(canvas, colour::kGreenDim, colour::kGreenDark, false);
+    green_lamp(canvas, kGreenNight, colour::kGreenDark, false, true);
 }
 void stbd_green_day(Canvas& canvas, const Records&) {
-    green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, false);
+    green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, false, false);
 }
 
 constexpr PainterEntry kPainters[] = {

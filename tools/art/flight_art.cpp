@@ -32,9 +32,11 @@ void airspeed_dial(Canvas& canvas, const Records& records) {
     ticks(cr, needle, steps(220, 340, 20), {61.0, 73.0, 2.8});
     numerals(cr, needle, numbered(steps(220, 340, 20)), 50.0, 11.5, Font::CondensedBold);
 
-    // In the gap of the outer scale, below the inner one.
-    text(cr, "AIR SPEED", {c.x, c.y + 84.0}, 10.0, Font::Bold, kCream);
-    text(cr, "KNOTS", {c.x, c.y + 98.0}, 9.0, Font::Bold, kCream);
+    // In the gap of the outer scale, beside the needle resting at zero.
+    const double rest = needle.angle(0);
+    const double side = std::cos(rest * kPi / 180.0) > 0.0 ? -1.0 : 1.0;
+    text(cr, "AIR SPEED", {c.x + side * 32.0, c.y + 86.0}, 10.0, Font::Bold, kCream);
+    text(cr, "KNOTS", {c.x + side * 32.0, c.y + 100.0}, 9.0, Font::Bold, kCream);
 }
 
 void airspeed_needle(Canvas& canvas, const Records& records) {
@@ -42,7 +44,8 @@ void airspeed_needle(Canvas& canvas, const Records& records) {
 }
 
 // --- Altimeter: hundreds of feet round the dial; the pressure window
-// stands where the 5 would be, and the setting knob hangs below the case.
+// stands where the 5 would be, so the 5 sits over the window, and the
+// setting knob hangs below the case.
 void altimeter_dial(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
     const Needle hand = records.needle("Altimeter", bitmap::kAltimeterPointer1k);
@@ -84,10 +87,15 @@ void altimeter_dial(Canvas& canvas, const Records& records) {
         set_colour(cr, Rgb{84, 84, 84});
         cairo_fill(cr);
         fill_rect(cr, left - 1.0, top - 1.0, right - left + 2.0, bottom - top + 2.0, Rgb{8, 8, 8});
-        text(cr, "MILLIBARS", {(left + right) / 2.0, top - 10.0}, 8.0, Font::Bold, kCream);
+        numerals(cr, hand, {{500.0, "5"}}, top - c.y - 13.0, 20.0);
+        text(cr, "MB", {right + 10.0, (top + bottom) / 2.0}, 8.0, Font::CondensedBold, kCream);
+    } else {
+        numerals(cr, hand, {{500.0, "5"}}, 91.0, 24.0);
     }
-    text(cr, "ALTIMETER", {c.x, c.y - 36.0}, 10.0, Font::Bold, kCream);
-    text(cr, "FEET", {c.x, c.y + 34.0}, 9.0, Font::Bold, kCream);
+    // Either side of the pivot: the hands and their tails rest on the
+    // vertical at zero feet.
+    text(cr, "ALTIMETER", {c.x - 46.0, c.y}, 10.0, Font::Bold, kCream);
+    text(cr, "FEET", {c.x + 42.0, c.y}, 9.0, Font::Bold, kCream);
 }
 
 void altimeter_pointer_100k(Canvas& canvas, const Records& records) {
@@ -133,8 +141,9 @@ void vsi_dial(Canvas& canvas, const Records& records) {
              92.0, 20.0);
     text(cr, "UP", polar(c, 62.0, needle.angle(2000) - 18.0), 11.0, Font::Bold, kCream);
     text(cr, "DOWN", polar(c, 62.0, needle.angle(-2000) + 18.0), 11.0, Font::Bold, kCream);
-    text(cr, "THOUSANDS", {c.x + 30.0, c.y - 6.0}, 7.5, Font::Bold, kCream);
-    text(cr, "FT. PER MIN.", {c.x + 30.0, c.y + 6.0}, 7.5, Font::Bold, kCream);
+    // Above the pivot: at zero the needle and its tail lie level.
+    text(cr, "THOUSANDS", {c.x, c.y - 34.0}, 7.5, Font::Bold, kCream);
+    text(cr, "FT. PER MIN.", {c.x, c.y - 22.0}, 7.5, Font::Bold, kCream);
 }
 
 void vsi_needle(Canvas& canvas, const Records& records) {
@@ -155,7 +164,8 @@ void turn_dial(Canvas& canvas, const Records& records) {
     ticks(cr, slip, {-20, 20}, {86.0, 106.0, 3.4});
     ticks(cr, slip, {0}, {84.0, 110.0, 4.0});
     numerals(cr, slip, {{-10, "10"}, {-20, "20"}, {10, "10"}, {20, "20"}}, 115.0, 9.0);
-    text(cr, "SLIP", {c.x, c.y - 62.0}, 9.0, Font::Bold, kCream);
+    // Off the vertical, where both needles rest.
+    text(cr, "SLIP", {c.x + 34.0, c.y - 60.0}, 9.0, Font::Bold, kCream);
 
     stroke_arc(cr, c, 109.0, turn.angle(4), turn.angle(-4), 1.2, kCream);
     ticks(cr, turn, {-2, 2}, {95.0, 109.0, 3.0});
@@ -164,7 +174,7 @@ void turn_dial(Canvas& canvas, const Records& records) {
     numerals(cr, turn, {{2, "2"}, {4, "4"}, {-2, "2"}, {-4, "4"}}, 80.0, 13.0);
     text(cr, "L", polar(c, 74.0, turn.angle(-4) + 20.0), 14.0, Font::Bold, kCream);
     text(cr, "R", polar(c, 74.0, turn.angle(4) - 20.0), 14.0, Font::Bold, kCream);
-    text(cr, "TURN", {c.x, c.y + 50.0}, 9.0, Font::Bold, kCream);
+    text(cr, "TURN", {c.x - 34.0, c.y + 48.0}, 9.0, Font::Bold, kCream);
 }
 
 void turn_slip_needle(Canvas& canvas, const Records& records) {

@@ -225,14 +225,15 @@ TimerGeometry timer_geometry(const Records& records) {
             Records::window(&ring->header)};
 }
 
-// The opening in the mask, in dial pixels: centred under the pivot, high in
-// the mask so that the 30 below it stays in view.
+// The opening in the mask, in dial pixels: centred under the pivot, at the
+// top of the mask and no taller than a digit so that the 30 below it stays
+// clear of its frame.
 struct Opening {
     double x, y, width, height;
 };
 Opening timer_opening(const TimerGeometry& g) {
     const double width = 39.0;
-    return {g.centre.x - width / 2.0, g.window.y + 4.0, width, 30.0};
+    return {g.centre.x - width / 2.0, g.window.y + 2.0, width, 26.0};
 }
 
 void timer_face(cairo_t* cr, const TimerGeometry& g) {
@@ -247,7 +248,8 @@ void timer_face(cairo_t* cr, const TimerGeometry& g) {
         }
     }
     for (int s = 0; s < 60; s += 5)
-        text_polar(cr, c, 270.0 + 6.0 * s, kTimerFace - 30.0, std::to_string(s), 14.0, Font::Bold, kCream);
+        text_polar(cr, c, 270.0 + 6.0 * s, kTimerFace - (s == 30 ? 26.0 : 30.0), std::to_string(s), 14.0, Font::Bold,
+                   kCream);
     text(cr, "SECONDS", {c.x, c.y - 42.0}, 12.0, Font::CondensedBold, kCream);
 }
 
@@ -275,10 +277,10 @@ void timer_dial(Canvas& canvas, const Records& records) {
     round_case(cr, c, kTimerCase, kTimerFace);
     timer_face(cr, g);
     if (buttons.size() >= 2) {
-        text(cr, "START", {buttons[0].x + buttons[0].width / 2.0, buttons[0].y + buttons[0].height + 9.0}, 10.0,
-             Font::CondensedBold, kCream);
-        text(cr, "STOP", {buttons[0].x + buttons[0].width / 2.0, buttons[0].y + buttons[0].height + 20.0}, 10.0,
-             Font::CondensedBold, kCream);
+        // Outboard of the pusher, clear of the case.
+        const Box& p = buttons[0];
+        text(cr, "START", {p.x + p.width + 16.0, p.y + p.height / 2.0 - 6.0}, 10.0, Font::CondensedBold, kCream);
+        text(cr, "STOP", {p.x + p.width + 16.0, p.y + p.height / 2.0 + 6.0}, 10.0, Font::CondensedBold, kCream);
         text(cr, "RESET", {buttons[1].x - 24.0, buttons[1].y + buttons[1].height / 2.0}, 10.0, Font::CondensedBold,
              kCream);
     }

@@ -6,6 +6,8 @@
 namespace art {
 namespace {
 
+constexpr Rgb kNeedleEdge{40, 40, 40};
+
 void polygon(cairo_t* cr, std::initializer_list<Point> points, Rgb colour) {
     cairo_new_path(cr);
     bool first = true;
@@ -19,7 +21,13 @@ void polygon(cairo_t* cr, std::initializer_list<Point> points, Rgb colour) {
     }
     cairo_close_path(cr);
     set_colour(cr, colour);
-    cairo_fill(cr);
+    cairo_fill_preserve(cr);
+    // A dark edge, as on an enamelled pointer: it keeps the needle apart from
+    // the marks it crosses.
+    cairo_set_line_width(cr, 1.0);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    set_colour(cr, kNeedleEdge);
+    cairo_stroke(cr);
 }
 
 void hub(cairo_t* cr, Point at, double radius) {
