@@ -52,18 +52,7 @@ void magneto_panel(Canvas& canvas, const Records& records) {
 
 void toggle(cairo_t* cr, Point c, bool up, double length) {
     // Hexagon nut, then the lever tapering to a ball.
-    cairo_new_path(cr);
-    for (int i = 0; i < 6; ++i) {
-        const Point p = polar(c, 9.0, 30.0 + 60.0 * i);
-        if (i == 0)
-            cairo_move_to(cr, p.x, p.y);
-        else
-            cairo_line_to(cr, p.x, p.y);
-    }
-    cairo_close_path(cr);
-    set_colour(cr, Rgb{180, 180, 180});
-    cairo_fill(cr);
-    fill_circle(cr, c, 5.0, Rgb{72, 72, 72});
+    hex_nut(cr, c, 9.0, Rgb{180, 180, 180}, 5.0, Rgb{72, 72, 72});
     const double dir = up ? -1.0 : 1.0;
     const Point tip{c.x, c.y + dir * length};
     cairo_new_path(cr);

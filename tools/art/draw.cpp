@@ -172,4 +172,19 @@ void panel_plate(cairo_t* cr, double x, double y, double width, double height, d
     cairo_stroke(cr);
 }
 
+void hex_nut(cairo_t* cr, Point centre, double radius, Rgb colour, double bore, Rgb bore_colour) {
+    cairo_new_path(cr);
+    for (int i = 0; i < 6; ++i) {
+        const Point p = polar(centre, radius, 30.0 + 60.0 * i);
+        if (i == 0)
+            cairo_move_to(cr, p.x, p.y);
+        else
+            cairo_line_to(cr, p.x, p.y);
+    }
+    cairo_close_path(cr);
+    set_colour(cr, colour);
+    cairo_fill(cr);
+    fill_circle(cr, centre, bore, bore_colour);
+}
+
 }  // namespace art

@@ -24,6 +24,9 @@ Point polar(Point centre, double radius, double degrees);
 
 void set_colour(cairo_t* cr, Rgb colour, double alpha = 1.0);
 void fill_circle(cairo_t* cr, Point centre, double radius, Rgb colour);
+// A hexagon nut across `radius` (corners at 30 + 60 k degrees) with a round
+// bore of `bore` in `bore_colour`.
+void hex_nut(cairo_t* cr, Point centre, double radius, Rgb colour, double bore, Rgb bore_colour);
 void stroke_circle(cairo_t* cr, Point centre, double radius, double width, Rgb colour);
 // An arc turning clockwise from `from_degrees` to `to_degrees`.
 void stroke_arc(cairo_t* cr, Point centre, double radius, double from_degrees, double to_degrees, double width,

@@ -201,18 +201,7 @@ void shock_mounted_subpanel(cairo_t* cr, const Rect& r) {
         cairo_fill(cr);
         cairo_pattern_destroy(rubber);
         stroke_circle(cr, c, 7.0, 1.0, Rgb{8, 8, 8});
-        cairo_new_path(cr);
-        for (int i = 0; i < 6; ++i) {
-            const Point p = polar(c, 5.0, 30.0 + 60.0 * i);
-            if (i == 0)
-                cairo_move_to(cr, p.x, p.y);
-            else
-                cairo_line_to(cr, p.x, p.y);
-        }
-        cairo_close_path(cr);
-        set_colour(cr, Rgb{120, 120, 120});
-        cairo_fill(cr);
-        fill_circle(cr, c, 2.0, Rgb{72, 72, 72});
+        hex_nut(cr, c, 5.0, Rgb{120, 120, 120}, 2.0, Rgb{72, 72, 72});
     }
 }
 
