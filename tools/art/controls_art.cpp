@@ -194,7 +194,8 @@ std::vector<ThrottleLever> throttle_geometry(const Records& records) {
     std::vector<Lever> found = levers(records, "Throttle");
     std::vector<Box> boxes = records.mouse_children("Throttle");
     if (found.empty()) throw std::runtime_error("the throttle quadrant has no levers");
-    if (boxes.size() != found.size()) throw std::runtime_error("the throttle levers and their drag boxes differ in number");
+    if (boxes.size() != found.size())
+        throw std::runtime_error("the throttle levers and their drag boxes differ in number");
     std::sort(found.begin(), found.end(), [](const Lever& a, const Lever& b) { return a.at_zero.x < b.at_zero.x; });
     std::sort(boxes.begin(), boxes.end(), [](const Box& a, const Box& b) { return a.x < b.x; });
     std::vector<ThrottleLever> out;
@@ -204,10 +205,10 @@ std::vector<ThrottleLever> throttle_geometry(const Records& records) {
         if (b.width < kGripWidth || b.height < kGripHeight) {
             throw std::runtime_error("a throttle lever bitmap is too small for its grip");
         }
-        const double x = std::clamp(std::round(drag.x + drag.width / 2.0), b.x + kGripWidth / 2.0,
-                                    b.x + b.width - kGripWidth / 2.0);
-        const double closed = std::clamp(double(drag.y + drag.height), b.y + kGripHeight / 2.0,
-                                         b.y + b.height - kGripHeight / 2.0);
+        const double x =
+            std::clamp(std::round(drag.x + drag.width / 2.0), b.x + kGripWidth / 2.0, b.x + b.width - kGripWidth / 2.0);
+        const double closed =
+            std::clamp(double(drag.y + drag.height), b.y + kGripHeight / 2.0, b.y + b.height - kGripHeight / 2.0);
         const double grip_top = closed - kGripHeight / 2.0 - b.y;
         out.push_back({found[i].id, x, x - b.x, grip_top, std::min(kShaft, b.height - grip_top - kGripHeight), closed,
                        found[i].travel});
