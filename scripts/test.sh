@@ -5,7 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-scripts/build.sh linux win linux-asan
+# Of the optimised Linux tree the suite needs the art the PE build carries
+# and the modules and gaugebench that the browser tests serve.
+KORVANE_LINUX_TARGETS="korvane_art gaugebench" scripts/build.sh linux win linux-asan
 
 . scripts/i386.sh
 probe_dir=$(mktemp -d)
