@@ -39,7 +39,8 @@ struct ServerOptions {
     std::string host = "127.0.0.1";
     int port = 8080;
     std::string web_root;  // the page's files (web/page)
-    // Every socket read and write gives up after this long.
+    // A write gives up after this long, and a page that answers nothing
+    // (not even pings) is closed after about as long.
     int socket_timeout_ms = 10000;
 };
 
