@@ -129,7 +129,7 @@ const controls = [
   { what: 'a magneto switch click', gauge: 'Korvane!Magneto_Switch', box: 0, act: 'click', cursor: 'pointer',
     events: (n) => n === 1, changes: true },
   { what: 'the altimeter knob turned up rolls the drums', gauge: 'Korvane!Altimeter', box: 1, act: 'click',
-    cursor: 'default', events: (n) => n >= 1, changes: true, watch: drumWindow },
+    cursor: 'default', events: (n) => n === 0, changes: true, watch: drumWindow },
 ];
 
 for (const control of controls) {
