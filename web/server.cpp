@@ -471,6 +471,10 @@ void serve(LivePanel& panel, const ServerOptions& options, const std::atomic<boo
     // Closes every socket; the close handlers (joining the senders) run before it returns.
     mg_stop(context);
     mg_exit_library();
+    // Any sender whose close handler did not run ends here (*stop is set).
+    for (const auto& client : shared.clients) {
+        if (client->sender.joinable()) client->sender.join();
+    }
     report_now(shared);
 }
 

@@ -1,7 +1,8 @@
 // The live panel's benchmark, run by hand (not a test):
 //   node tests/web/bench.mjs [--pages 4] [--seconds 60] [--clicks 20]
 // Several headless chromium pages at the panel's own size watch one
-// gaugebench serve; prints the frames each page drew per second, the
+// gaugebench serve; prints the pictures each page received per second (a
+// status with each, a frame too when the picture changed), the
 // server's CPU share (from /proc/<pid>/stat over the run; 100% is one core)
 // and the click-to-screen latency: from the press on the altimeter's knob,
 // timed in the page, to the first frame drawn whose pressure-setting window
@@ -98,7 +99,8 @@ try {
   await clicker.evaluate(installLatencyProbe);
   const point = await clicker.evaluate(() => window.probe.point);
 
-  const framesAtStart = await Promise.all(pages.map((p) => p.evaluate(() => window.live.frames)));
+  const counts = () => Promise.all(pages.map((p) => p.evaluate(() => [window.live.statuses, window.live.frames])));
+  const atStart = await counts();
   const cpuAtStart = cpuSeconds(server.child.pid);
   const started = performance.now();
   // The clicks spread over the run; a wait of random length keeps them off
@@ -112,12 +114,13 @@ try {
   while (performance.now() - started < seconds * 1000) await sleep(100);
   const elapsed = (performance.now() - started) / 1000;
   const cpu = (cpuSeconds(server.child.pid) - cpuAtStart) / elapsed;
-  const frames = await Promise.all(pages.map((p, i) => p.evaluate(() => window.live.frames).then((f) => f - framesAtStart[i])));
+  const atEnd = await counts();
   await sleep(2000); // the last click's frame
   const latencies = (await clicker.evaluate(() => window.probe.latencies)).sort((a, b) => a - b);
 
   console.log(`${pageCount} pages, ${elapsed.toFixed(1)} s, ${clicks} clicks on the altimeter knob`);
-  console.log(`frames per second each page drew: ${frames.map((f) => (f / elapsed).toFixed(1)).join(', ')}`);
+  const rate = (k) => atEnd.map((c, i) => ((c[k] - atStart[i][k]) / elapsed).toFixed(1)).join(', ');
+  console.log(`pictures per second each page received: ${rate(0)}; of them frames of changes drawn: ${rate(1)}`);
   console.log(`server CPU: ${(cpu * 100).toFixed(0)}% of one core`);
   if (latencies.length === 0) console.log('click to screen: no click showed on the screen');
   else {
@@ -129,5 +132,8 @@ try {
 } finally {
   await browser.close();
   await stopServer(server);
-  process.stdout.write(server.output().split('\n').filter((l) => /pictures|frames/.test(l)).join('\n') + '\n');
+  // The server's own figures, as it printed them on ending.
+  const figures = server.output().split('\n').filter((l) => /: \d+, [\d.]+ ms/.test(l));
+  const lastSet = figures.lastIndexOf(figures.findLast((l) => l.includes('whole pictures')));
+  console.log(figures.slice(lastSet).join('\n'));
 }
