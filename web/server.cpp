@@ -150,8 +150,9 @@ bool send_to(Client& client, const Published& now, Shared& shared) {
     {
         const std::lock_guard counting(shared.figures_mutex);
         Figures& figures = shared.figures;
-        Figures::Kind& kind =
-            rects.empty() ? figures.unchanged : client.last == nullptr ? figures.whole : figures.changes;
+        Figures::Kind& kind = rects.empty()            ? figures.unchanged
+                              : client.last == nullptr ? figures.whole
+                                                       : figures.changes;
         ++kind.frames;
         kind.rects += rects.size();
         kind.bytes += message.size();
