@@ -13,7 +13,7 @@ const kTimeoutSeconds = 3;
 let server;
 
 // A WebSocket client written out, so that it can send what no browser would
-// and stop reading at will. Counts the frames the server sends.
+// and stop reading at will. Counts the text messages the server sends.
 class RawSocket {
   static open(port) {
     return new Promise((resolve, reject) => {
@@ -31,7 +31,6 @@ class RawSocket {
     this.socket = socket;
     this.buffer = Buffer.alloc(0);
     this.texts = 0;
-    this.binaries = 0;
     this.ended = new Promise((resolve) => socket.once('close', () => resolve(true)));
     socket.on('error', () => {});
     socket.on('data', (chunk) => this.take(chunk));
@@ -56,7 +55,8 @@ class RawSocket {
       if (this.buffer.length < at + length) return;
       const opcode = this.buffer[0] & 0x0f;
       if (opcode === 1) this.texts += 1;
-      if (opcode === 2) this.binaries += 1;
+      // Pings answered, as a browser does: the server closes a socket that answers none.
+      if (opcode === 9) this.socket.write(RawSocket.frame(10, this.buffer.subarray(at, at + length)));
       this.buffer = this.buffer.subarray(at + length);
     }
   }
