@@ -82,6 +82,7 @@ int serve(const ServeOptions& options) {
     web::ServerOptions server;
     server.host = options.host;
     server.port = options.port;
+    server.socket_timeout_ms = static_cast<int>(options.client_timeout_seconds * 1000.0);
     server.web_root = options.web_root.empty() ? KORVANE_WEB_ROOT : options.web_root;
     if (!fs::is_regular_file(fs::path(server.web_root) / "index.html", error)) {
         std::fprintf(stderr, "gaugebench serve: %s holds no index.html (--web-root names the page's directory)\n",
@@ -121,6 +122,11 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         ->add_option("--listen,--host", options->host,
                      "the address to listen on (default 127.0.0.1; 0.0.0.0 for every one)")
         ->type_name("<address>");
+    command
+        ->add_option("--client-timeout", options->client_timeout_seconds,
+                     "seconds before a page that takes no frames is closed (default 10)")
+        ->type_name("<s>")
+        ->check(gaugebench::number_within(0.1, 600.0, "a number of seconds from 0.1 to 600"));
     command->add_option("--scale", options->scale, "displayed size over the bitmaps' size (default 1)")
         ->type_name("<s>")
         ->check(gaugebench::number_within(1e-3, 4.0, "a number from 0.001 to 4"));

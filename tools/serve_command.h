@@ -13,6 +13,7 @@ struct ServeOptions {
     double scale = 1.0;
     std::string host = "127.0.0.1";  // loopback unless told otherwise
     int port = 8080;
+    double client_timeout_seconds = 10.0;  // a page that stops reading is closed after this
     std::string web_root;
     // A scenario played through before the panel goes live; the panel it
     // names takes the place of `panel`.

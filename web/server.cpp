@@ -26,15 +26,18 @@ using Clock = std::chrono::steady_clock;
 // Inputs waiting for the simulation; beyond this the oldest go (a page that
 // floods the socket loses its own oldest moves, the server stays bounded).
 constexpr size_t kMaxQueuedInputs = 512;
+constexpr size_t kMaxMessageBytes = 1024;
 // Seconds between the figures the server prints about its frames.
 constexpr double kReportEverySeconds = 30.0;
 
 struct Client {
     mg_connection* connection = nullptr;
-    std::mutex writing;  // held by the sender for each write, and by the close handler once
+    std::mutex writing;  // held by the client's sender for each write, and by the close handler once
     bool closed = false;
     bool layout_sent = false;
     std::shared_ptr<const render::Image> last;  // the picture the page now shows
+    bool gone = false;                          // set by the close handler, under published_mutex
+    std::thread sender;
 };
 
 struct Published {
@@ -65,8 +68,14 @@ public:
     Published published;
 
     std::string layout;
-    // The serial of the last publication the sender has written out.
+    // The newest publication any client's sender has taken; the simulation
+    // draws the next picture only then. Written under published_mutex.
     std::atomic<uint64_t> consumed{0};
+    const std::atomic<bool>* stop = nullptr;
+    std::FILE* out = nullptr;
+
+    std::mutex figures_mutex;
+    Figures figures;
 
     void push(const Input& input) {
         const std::lock_guard lock(input_mutex);
@@ -109,6 +118,78 @@ void put_u32(std::vector<unsigned char>& out, uint32_t value) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
 }
 
+// --- The senders: one thread per client ------------------------------------------
+// A page that stops reading blocks only its own writes, until the socket
+// time-out fails them; meanwhile it misses the pictures published, and the
+// other pages go on at the simulation's rate.
+
+bool write(Client& client, int opcode, const void* data, size_t length) {
+    return mg_websocket_write(client.connection, opcode, static_cast<const char*>(data), length) > 0;
+}
+
+// False once the client can take no more.
+bool send_to(Client& client, const Published& now, Shared& shared) {
+    const std::lock_guard lock(client.writing);
+    if (client.closed) return false;
+    if (!client.layout_sent) {
+        if (!write(client, MG_WEBSOCKET_OPCODE_TEXT, shared.layout.data(), shared.layout.size())) return false;
+        client.layout_sent = true;
+    }
+    const Clock::time_point start = Clock::now();
+    const std::vector<render::PixelRect> rects = changed_rects(client.last.get(), *now.image);
+    std::vector<unsigned char> message;
+    put_u32(message, static_cast<uint32_t>(rects.size()));
+    std::vector<unsigned char> png;
+    for (const render::PixelRect& rect : rects) {
+        png.clear();
+        render::encode_png(*now.image, rect, render::PngEffort::kFast, png);
+        for (int value : {rect.x, rect.y, rect.width, rect.height}) put_u32(message, static_cast<uint32_t>(value));
+        put_u32(message, static_cast<uint32_t>(png.size()));
+        message.insert(message.end(), png.begin(), png.end());
+    }
+    {
+        const std::lock_guard counting(shared.figures_mutex);
+        Figures& figures = shared.figures;
+        Figures::Kind& kind = rects.empty()            ? figures.unchanged
+                              : client.last == nullptr ? figures.whole
+                                                       : figures.changes;
+        ++kind.frames;
+        kind.rects += rects.size();
+        kind.bytes += message.size();
+        kind.seconds += std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    if (!rects.empty() && !write(client, MG_WEBSOCKET_OPCODE_BINARY, message.data(), message.size())) return false;
+    client.last = now.image;
+    return write(client, MG_WEBSOCKET_OPCODE_TEXT, now.status.data(), now.status.size());
+}
+
+void run_client(Shared& shared, Client& client, std::FILE* out) {
+    uint64_t sent_serial = 0;
+    for (;;) {
+        Published now;
+        {
+            std::unique_lock lock(shared.published_mutex);
+            shared.published_changed.wait_for(lock, std::chrono::milliseconds(200), [&] {
+                return *shared.stop || client.gone || shared.published.serial != sent_serial;
+            });
+            if (*shared.stop || client.gone) return;
+            if (shared.published.serial == sent_serial || !shared.published.image) continue;
+            now = shared.published;  // the newest: frames published meanwhile are skipped
+            if (shared.consumed < now.serial) shared.consumed = now.serial;
+        }
+        sent_serial = now.serial;
+        try {
+            if (!send_to(client, now, shared)) break;
+        } catch (const std::exception& error) {
+            std::fprintf(out, "gaugebench: frame not sent: %s\n", error.what());
+        }
+    }
+    // Writes failed (the time-out passed, or the page went): no more for this
+    // one; CivetWeb closes the connection once its reads fail too.
+    const std::lock_guard lock(client.writing);
+    client.closed = true;
+}
+
 // --- CivetWeb's callbacks, on its connection threads ----------------------------
 // No exception may pass back into CivetWeb's C code: a connection that
 // cannot be registered is refused, an input that cannot be queued is lost.
@@ -120,8 +201,17 @@ void on_ready(mg_connection* connection, void* data) {
     try {
         auto client = std::make_shared<Client>();
         client->connection = connection;
-        const std::lock_guard lock(shared.clients_mutex);
-        shared.clients.push_back(client);
+        {
+            const std::lock_guard lock(shared.clients_mutex);
+            shared.clients.push_back(client);
+        }
+        try {
+            client->sender = std::thread(run_client, std::ref(shared), std::ref(*client), shared.out);
+        } catch (...) {
+            const std::lock_guard lock(shared.clients_mutex);
+            shared.clients.pop_back();
+            throw;
+        }
     } catch (...) {
         mg_websocket_write(connection, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, "", 0);
         return;
@@ -129,9 +219,13 @@ void on_ready(mg_connection* connection, void* data) {
     shared.published_changed.notify_all();
 }
 
+// Returning 0 closes the connection.
 int on_data(mg_connection*, int bits, char* data, size_t length, void* user) {
     const int opcode = bits & 0x0f;
     if (opcode == MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE) return 0;
+    // The page's messages are a few dozen bytes; parsing megabytes would
+    // take the CPU the pictures need, so such a client goes.
+    if (length > kMaxMessageBytes) return 0;
     if (opcode == MG_WEBSOCKET_OPCODE_TEXT) {
         try {
             if (const std::optional<Input> input = parse_input(std::string_view(data, length)))
@@ -152,52 +246,14 @@ void on_close(const mg_connection* connection, void* data) noexcept {
         gone = *it;
         shared.clients.erase(it);
     }
+    {
+        // Under the waiters' mutex, so no sender misses the wake-up.
+        const std::lock_guard lock(shared.published_mutex);
+        gone->gone = true;
+    }
+    shared.published_changed.notify_all();
     // Waits out a write in progress: the connection is freed after this returns.
-    const std::lock_guard lock(gone->writing);
-    gone->closed = true;
-}
-
-// --- The sender -----------------------------------------------------------------
-
-bool write(Client& client, int opcode, const void* data, size_t length) {
-    return mg_websocket_write(client.connection, opcode, static_cast<const char*>(data), length) > 0;
-}
-
-void send_to(Client& client, const Published& now, const std::string& layout, Figures& figures) {
-    const std::lock_guard lock(client.writing);
-    if (client.closed) return;
-    if (!client.layout_sent) {
-        if (!write(client, MG_WEBSOCKET_OPCODE_TEXT, layout.data(), layout.size())) {
-            client.closed = true;
-            return;
-        }
-        client.layout_sent = true;
-    }
-    const Clock::time_point start = Clock::now();
-    const std::vector<render::PixelRect> rects = changed_rects(client.last.get(), *now.image);
-    std::vector<unsigned char> message;
-    put_u32(message, static_cast<uint32_t>(rects.size()));
-    std::vector<unsigned char> png;
-    for (const render::PixelRect& rect : rects) {
-        png.clear();
-        render::encode_png(*now.image, rect, render::PngEffort::kFast, png);
-        for (int value : {rect.x, rect.y, rect.width, rect.height}) put_u32(message, static_cast<uint32_t>(value));
-        put_u32(message, static_cast<uint32_t>(png.size()));
-        message.insert(message.end(), png.begin(), png.end());
-    }
-    Figures::Kind& kind = rects.empty() ? figures.unchanged : client.last == nullptr ? figures.whole : figures.changes;
-    ++kind.frames;
-    kind.rects += rects.size();
-    kind.bytes += message.size();
-    kind.seconds += std::chrono::duration<double>(Clock::now() - start).count();
-    if (!rects.empty()) {
-        if (!write(client, MG_WEBSOCKET_OPCODE_BINARY, message.data(), message.size())) {
-            client.closed = true;
-            return;
-        }
-    }
-    client.last = now.image;
-    if (!write(client, MG_WEBSOCKET_OPCODE_TEXT, now.status.data(), now.status.size())) client.closed = true;
+    gone->sender.join();
 }
 
 void report(const Figures& figures, std::FILE* out) {
@@ -214,42 +270,9 @@ void report(const Figures& figures, std::FILE* out) {
     std::fflush(out);
 }
 
-void run_sender(Shared& shared, const std::atomic<bool>& stop, std::FILE* out) {
-    uint64_t sent_serial = 0;
-    Figures figures;
-    Clock::time_point next_report =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kReportEverySeconds));
-    while (!stop) {
-        Published now;
-        {
-            std::unique_lock lock(shared.published_mutex);
-            shared.published_changed.wait_for(lock, std::chrono::milliseconds(200),
-                                              [&] { return stop || shared.published.serial != sent_serial; });
-            if (stop) break;
-            if (shared.published.serial == sent_serial || !shared.published.image) continue;
-            now = shared.published;  // the newest: frames published meanwhile are skipped
-        }
-        sent_serial = now.serial;
-        std::vector<std::shared_ptr<Client>> clients;
-        {
-            const std::lock_guard lock(shared.clients_mutex);
-            clients = shared.clients;
-        }
-        for (const auto& client : clients) {
-            try {
-                send_to(*client, now, shared.layout, figures);
-            } catch (const std::exception& error) {
-                std::fprintf(out, "gaugebench: frame not sent: %s\n", error.what());
-            }
-        }
-        shared.consumed = now.serial;
-        if (Clock::now() >= next_report) {
-            report(figures, out);
-            next_report +=
-                std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kReportEverySeconds));
-        }
-    }
-    report(figures, out);
+void report_now(Shared& shared) {
+    const std::lock_guard lock(shared.figures_mutex);
+    report(shared.figures, shared.out);
 }
 
 // --- The simulation ---------------------------------------------------------------
@@ -269,7 +292,14 @@ void run_simulation(LivePanel& panel, Shared& shared, const std::atomic<bool>& s
     };
     std::string failure;
     uint64_t serial = 0;
+    const auto report_every =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kReportEverySeconds));
+    Clock::time_point next_report = Clock::now() + report_every;
     while (!stop) {
+        if (Clock::now() >= next_report) {
+            report_now(shared);
+            next_report += report_every;
+        }
         std::deque<Input> inputs;
         {
             const std::lock_guard lock(shared.input_mutex);
@@ -296,7 +326,7 @@ void run_simulation(LivePanel& panel, Shared& shared, const std::atomic<bool>& s
                 due += period;
             }
             if (due <= at) due = at + period;
-            // A picture only when the sender has taken the last one.
+            // A picture only when a client's sender has taken the last one.
             if (has_clients && shared.consumed == serial) {
                 now.image = std::make_shared<const render::Image>(panel.render());
                 recent(pictures, Clock::now());
@@ -396,11 +426,17 @@ std::optional<Input> parse_input(std::string_view text) {
 void serve(LivePanel& panel, const ServerOptions& options, const std::atomic<bool>& stop, std::FILE* out) {
     Shared shared;
     shared.layout = layout_json(panel);
+    shared.stop = &stop;
+    shared.out = out;
 
     mg_init_library(0);
     if (mg_check_feature(16) == 0) throw ServerError("this CivetWeb was built without WebSocket support");
     const std::string ports = options.host + ":" + std::to_string(options.port);
     const std::string timeout = std::to_string(options.socket_timeout_ms);
+    // A socket quiet this long gets a ping; CivetWeb closes it when five go
+    // unanswered, so a page that stopped reading is gone after about the
+    // time-out (a browser answers pings by itself, an idle page stays).
+    const std::string quiet = std::to_string(std::max(100, options.socket_timeout_ms / 6));
     const char* config[] = {"listening_ports",
                             ports.c_str(),
                             "document_root",
@@ -408,7 +444,7 @@ void serve(LivePanel& panel, const ServerOptions& options, const std::atomic<boo
                             "request_timeout_ms",
                             timeout.c_str(),
                             "websocket_timeout_ms",
-                            timeout.c_str(),
+                            quiet.c_str(),
                             "enable_websocket_ping_pong",
                             "yes",
                             "num_threads",
@@ -431,13 +467,16 @@ void serve(LivePanel& panel, const ServerOptions& options, const std::atomic<boo
                  options.host == "0.0.0.0" ? "localhost" : options.host.c_str(), options.port);
     std::fflush(out);
 
-    std::thread sender(run_sender, std::ref(shared), std::cref(stop), out);
     run_simulation(panel, shared, stop);
     shared.published_changed.notify_all();
-    sender.join();
-    // Closes every socket; the close handlers run before it returns.
+    // Closes every socket; the close handlers (joining the senders) run before it returns.
     mg_stop(context);
     mg_exit_library();
+    // Any sender whose close handler did not run ends here (*stop is set).
+    for (const auto& client : shared.clients) {
+        if (client->sender.joinable()) client->sender.join();
+    }
+    report_now(shared);
 }
 
 }  // namespace web

@@ -1,9 +1,9 @@
 // The live panel's web server: CivetWeb serves the page (web/page/) and one
 // WebSocket per browser. The simulation runs on its own thread at 18 updates
-// a second; one sender thread writes every socket, each client getting the
+// a second; each client has its own sender thread, which writes it the
 // newest picture as PNG rectangles of what changed since the picture that
 // client last received (the first one whole), so a slow client skips frames
-// instead of queueing them.
+// instead of queueing them, and one that stops reading holds up no other.
 //
 // The protocol, on /ws:
 //   server -> page, text:   {"type":"layout", "width", "height", "gauges":[{"name", "left", "top", "right",
@@ -39,7 +39,8 @@ struct ServerOptions {
     std::string host = "127.0.0.1";
     int port = 8080;
     std::string web_root;  // the page's files (web/page)
-    // Every socket read and write gives up after this long.
+    // A write gives up after this long, and a page that answers nothing
+    // (not even pings) is closed after about as long.
     int socket_timeout_ms = 10000;
 };
 

@@ -1,67 +1,19 @@
 // The live panel in a real browser: gaugebench serve on a free port, Debian's
-// chromium driven by playwright-core. Paths come from the environment
-// (scripts/test.sh sets them); the defaults suit a build in build/linux.
+// chromium driven by playwright-core.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn, execFileSync } from 'node:child_process';
+import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readFileSync } from 'node:fs';
-import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
+import { root, gaugebench, modules, kPatience, startServer, stopServer } from './serve.mjs';
 
-const here = path.dirname(fileURLToPath(import.meta.url));
-const root = path.resolve(here, '../..');
-const build = process.env.KORVANE_BUILD || path.join(root, 'build/linux');
-const gaugebench = path.join(build, 'gaugebench');
-const peDir = process.env.KORVANE_PE_DIR || path.join(root, 'build/win');
 const panelConfig = path.join(root, 'panel/panel.cfg');
-const scenario = path.join(here, 'engines_stopped.txt');
-const modules = ['--modules', build, '--pe', peDir];
-// Under the i386 emulator the first picture takes a while.
-const kPatience = 60_000;
 
-let port;
 let server;
 let browser;
 let page;
-
-function freePort() {
-  return new Promise((resolve, reject) => {
-    const probe = createServer();
-    probe.once('error', reject);
-    probe.listen(0, '127.0.0.1', () => {
-      const { port: free } = probe.address();
-      probe.close(() => resolve(free));
-    });
-  });
-}
-
-// Starts the server; resolves once it says where it listens.
-function startServer() {
-  return new Promise((resolve, reject) => {
-    const child = spawn(gaugebench, ['serve', '--scenario', scenario, '--port', String(port), ...modules], { cwd: root });
-    let output = '';
-    const timer = setTimeout(() => reject(new Error(`no address printed in time:\n${output}`)), kPatience);
-    child.stderr.on('data', (chunk) => {
-      output += chunk;
-      if (output.includes('is live at')) {
-        clearTimeout(timer);
-        resolve(child);
-      }
-    });
-    child.once('exit', (code) => reject(new Error(`server ended (${code}):\n${output}`)));
-  });
-}
-
-function stopServer(child) {
-  return new Promise((resolve) => {
-    if (child.exitCode !== null) return resolve();
-    child.once('exit', resolve);
-    child.kill('SIGTERM');
-  });
-}
 
 const waitFrames = (count) =>
   page.waitForFunction((n) => window.live.frames >= n, count, { timeout: kPatience });
@@ -88,6 +40,7 @@ async function boxOnPage(gaugeName, childIndex) {
       const sx = shown.width / canvas.width;
       const sy = shown.height / canvas.height;
       return {
+        gauge,
         box,
         x: shown.left + ((box.left + box.right) / 2) * sx,
         y: shown.top + ((box.top + box.bottom) / 2) * sy,
@@ -110,7 +63,6 @@ const pixels = (box) =>
   }, box);
 
 before(async () => {
-  port = await freePort();
   server = await startServer();
   browser = await chromium.launch({
     executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
@@ -118,7 +70,7 @@ before(async () => {
   });
   // A HiDPI screen zoomed out: the pointer must still land on panel pixels.
   page = await browser.newPage({ viewport: { width: 1000, height: 700 }, deviceScaleFactor: 2 });
-  await page.goto(`http://127.0.0.1:${port}/`);
+  await page.goto(`http://127.0.0.1:${server.port}/`);
   await waitFrames(1);
 });
 
@@ -129,7 +81,7 @@ after(async () => {
 
 test('the page shows the panel as gaugebench render draws it', async () => {
   const picture = path.join(mkdtempSync(path.join(tmpdir(), 'live-panel-')), 'panel.png');
-  execFileSync(path.join(build, 'gaugebench'), ['render', panelConfig, '-o', picture, ...modules]);
+  execFileSync(gaugebench, ['render', panelConfig, '-o', picture, ...modules]);
   const reference = `data:image/png;base64,${readFileSync(picture).toString('base64')}`;
   const { width, height, same } = await page.evaluate(async (url) => {
     const canvas = document.getElementById('panel');
@@ -151,10 +103,22 @@ test('the page shows the panel as gaugebench render draws it', async () => {
   assert.ok(same > 0.97, `${(same * 100).toFixed(1)}% of the pixels as gaugebench render draws them`);
 });
 
+// The altimeter's pressure-setting window in panel pixels: the gauge's
+// drawing coordinates (drums from x 102 to 177, y 214 to 241) scaled as its
+// knob box (36 wide) is.
+function drumWindow(gauge) {
+  const knob = gauge.boxes.find((b) => !b.child && b.help === 0xa034);
+  const scale = (knob.right - knob.left) / 36;
+  const at = (v, origin, round) => round(origin + v * scale);
+  return { left: at(102, gauge.left, Math.floor), top: at(214, gauge.top, Math.floor),
+    right: at(177, gauge.left, Math.ceil), bottom: at(241, gauge.top, Math.ceil) };
+}
+
 // Each control as a user works it, and what must follow: the key events
-// the page caused, the picture of the control, the cursor. In order: engine
-// 0 starts stopped with its magnetos off (engines_stopped.txt), so it can be
-// armed, and its held starter cranks without catching.
+// the page caused, the picture it changes (the control's own box unless
+// `watch` names another), the cursor. In order: engine 0 starts stopped
+// with its magnetos off (engines_stopped.txt), so it can be armed, and its
+// held starter cranks without catching.
 const controls = [
   { what: 'the starter arming click', gauge: 'Korvane!Starter_Switch', box: 0, act: 'click', cursor: 'default',
     events: (n) => n === 0, changes: true },
@@ -164,11 +128,14 @@ const controls = [
     events: (n) => n >= 2, changes: true },
   { what: 'a magneto switch click', gauge: 'Korvane!Magneto_Switch', box: 0, act: 'click', cursor: 'pointer',
     events: (n) => n === 1, changes: true },
+  { what: 'the altimeter knob turned up rolls the drums', gauge: 'Korvane!Altimeter', box: 1, act: 'click',
+    cursor: 'default', events: (n) => n === 0, changes: true, watch: drumWindow },
 ];
 
 for (const control of controls) {
   test(control.what, async () => {
-    const { box, x, y, height } = await boxOnPage(control.gauge, control.box);
+    const { gauge, box: knob, x, y, height } = await boxOnPage(control.gauge, control.box);
+    const box = control.watch ? control.watch(gauge) : knob;
     await page.mouse.move(x, y);
     assert.equal(await page.evaluate(() => document.getElementById('panel').style.cursor), control.cursor);
     await updatesLater(2);
@@ -199,6 +166,17 @@ for (const control of controls) {
     }
   });
 }
+
+test('a reload mid-session comes back live, the session kept', async () => {
+  const drums = drumWindow(await page.evaluate(() => window.live.layout.gauges.find((g) => g.name === 'Korvane!Altimeter')));
+  await updatesLater(2);
+  const [before, time] = [await pixels(drums), (await status()).time];
+  await page.reload();
+  await waitFrames(1);
+  await updatesLater(4);
+  assert.ok((await status()).time > time, 'the clock runs on');
+  assert.equal(await pixels(drums), before, 'the setting turned before the reload is still shown');
+});
 
 test('the help id shows as the tooltip, keys send their events', async () => {
   const gauges = await page.evaluate(() => window.live.layout.gauges);
@@ -234,7 +212,7 @@ test('pause stops the clock, and the page comes back after the server restarts',
   await stopServer(server);
   await page.waitForFunction(() => !window.live.connected, null, { timeout: kPatience });
   assert.match(await page.textContent('#error'), /server stopped/);
-  server = await startServer();
+  server = await startServer([], server.port);
   await page.waitForFunction(() => window.live.connected, null, { timeout: kPatience });
   await updatesLater(2);
   assert.equal(await page.isHidden('#error'), true);

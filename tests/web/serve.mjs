@@ -1,0 +1,56 @@
+// gaugebench serve for the tests, on a free port. Paths come from the
+// environment (scripts/test.sh sets them); the defaults suit a build in
+// build/linux.
+import { spawn } from 'node:child_process';
+import { createServer } from 'node:net';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+export const root = path.resolve(here, '../..');
+export const build = process.env.KORVANE_BUILD || path.join(root, 'build/linux');
+export const gaugebench = path.join(build, 'gaugebench');
+const peDir = process.env.KORVANE_PE_DIR || path.join(root, 'build/win');
+export const modules = ['--modules', build, '--pe', peDir];
+export const scenario = path.join(here, 'engines_stopped.txt');
+// Under the i386 emulator the first picture takes a while.
+export const kPatience = 60_000;
+
+export function freePort() {
+  return new Promise((resolve, reject) => {
+    const probe = createServer();
+    probe.once('error', reject);
+    probe.listen(0, '127.0.0.1', () => {
+      const { port: free } = probe.address();
+      probe.close(() => resolve(free));
+    });
+  });
+}
+
+// Starts the server (on `port`, or a free one); resolves to { child, port }
+// once it says where it listens.
+export async function startServer(extra = [], port = undefined) {
+  const at = port ?? (await freePort());
+  return new Promise((resolve, reject) => {
+    const child = spawn(gaugebench, ['serve', '--scenario', scenario, '--port', String(at), ...modules, ...extra],
+      { cwd: root });
+    let output = '';
+    const timer = setTimeout(() => reject(new Error(`no address printed in time:\n${output}`)), kPatience);
+    child.stderr.on('data', (chunk) => {
+      output += chunk;
+      if (output.includes('is live at')) {
+        clearTimeout(timer);
+        resolve({ child, port: at, output: () => output });
+      }
+    });
+    child.once('exit', (code) => reject(new Error(`server ended (${code}):\n${output}`)));
+  });
+}
+
+export function stopServer({ child }) {
+  return new Promise((resolve) => {
+    if (child.exitCode !== null) return resolve();
+    child.once('exit', resolve);
+    child.kill('SIGTERM');
+  });
+}
