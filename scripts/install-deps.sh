@@ -16,7 +16,7 @@ packages=(
   xvfb xauth
   pkg-config libcairo2-dev:i386 libpng-dev:i386 libfreetype-dev:i386 fonts-dejavu-core fonts-dejavu-extra
   "libexpat1:$(dpkg --print-architecture)"
-  libcivetweb-dev:i386 chromium
+  libcivetweb-dev:i386 chromium python3
 )
 # Node.js for the browser tests: Debian's, unless one is installed already
 # (NodeSource's brings its own npm, which Debian's npm package conflicts with).
