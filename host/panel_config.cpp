@@ -226,13 +226,7 @@ PanelConfigError::PanelConfigError(const std::string& source, int line, const st
 PanelConfig PanelConfig::parse(std::string_view text, const std::string& source) { return Parser(text, source).run(); }
 
 PanelConfig PanelConfig::read_file(const std::string& path) {
-    std::string text;
-    try {
-        text = read_text_file(path);
-    } catch (const TextFileError& error) {
-        throw PanelConfigError(path, 0, error.what());
-    }
-    return parse(text, path);
+    return parse(read_text_file_as<PanelConfigError>(path), path);
 }
 
 }  // namespace bench

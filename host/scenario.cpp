@@ -229,13 +229,7 @@ Scenario Scenario::parse(std::string_view text, const std::string& source) {
 }
 
 Scenario Scenario::read_file(const std::string& path) {
-    std::string text;
-    try {
-        text = read_text_file(path);
-    } catch (const TextFileError& error) {
-        throw ScenarioError(path, 0, error.what());
-    }
-    return parse(text, path);
+    return parse(read_text_file_as<ScenarioError>(path), path);
 }
 
 std::string Scenario::panel_path() const {

@@ -26,6 +26,17 @@ inline constexpr std::uintmax_t kMaxTextFileBytes = 4u << 20;
 // missing file, a directory, a device or FIFO, or a larger file.
 std::string read_text_file(const std::string& path, std::uintmax_t max_bytes = kMaxTextFileBytes);
 
+// The same, a failure thrown as the caller's own error, Error(path, 0, why),
+// so that it reads like the caller's other errors of that file.
+template <class Error>
+std::string read_text_file_as(const std::string& path) {
+    try {
+        return read_text_file(path);
+    } catch (const TextFileError& error) {
+        throw Error(path, 0, error.what());
+    }
+}
+
 // Names compare as Windows compares file and gauge names: letter case aside.
 bool same_name(std::string_view a, std::string_view b);
 

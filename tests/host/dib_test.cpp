@@ -122,7 +122,10 @@ TEST(Dib, RefusesWhatDoesNotDecode) {
              b.palette_entries = 256;
              respell(b, 60);
          }},
-        {"unknown header size", [](Bitmap& b) { respell(b, 0, {20, 0, 0, 0}); }},
+        {"unknown header size",
+         [](Bitmap& b) {
+             respell(b, 0, {20, 0, 0, 0});
+         }},
         {"zero width", [](Bitmap& b) { b.width = 0; }},
         {"taller than the bytes", [](Bitmap& b) { b.height = 5; }},
         {"more pixels than the host decodes",

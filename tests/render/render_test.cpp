@@ -488,9 +488,9 @@ TEST_F(KorvaneDrawing, HorizonAndTurnPointerAgreeOnTheTurnsSide) {
 
     const struct {
         const char* turn;
-        double bank;   // port wing down positive
-        double rate;   // right positive, raw
-        double side;   // -1 left, +1 right
+        double bank;  // port wing down positive
+        double rate;  // right positive, raw
+        double side;  // -1 left, +1 right
     } turns[] = {{"left", 15.0, -1092.0, -1.0}, {"right", -15.0, 1092.0, 1.0}};
     for (const auto& t : turns) {
         SCOPED_TRACE(t.turn);
