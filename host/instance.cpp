@@ -381,6 +381,17 @@ void GaugeInstance::act(const MouseBox& box, int64_t x, int64_t y, uint32_t flag
     }
 }
 
+PIXPOINT GaugeInstance::exercise(const MouseBox& box) {
+    const DisplayedBox shown = displayed_box(box, scale_);
+    const auto x = static_cast<int32_t>((shown.left + shown.right) / 2);
+    const auto y = static_cast<int32_t>((shown.top + shown.bottom) / 2);
+    press(x, y);
+    repeat();
+    move(x, y + 3);
+    release();
+    return PIXPOINT{x, y};
+}
+
 void GaugeInstance::press(int32_t x, int32_t y) {
     release();
     if (!impl_->set_up) setup();

@@ -112,6 +112,9 @@ public:
     void move(int32_t x, int32_t y);   // pointer moves: a drag box held acts again, wherever the pointer is
     void repeat();                     // a box with bit 21 held acts again while the pointer is on it
     void release();
+    // Every action a child box takes, once: press at its displayed centre,
+    // repeat, drag 3 pixels down, let go. Returns the centre pressed.
+    PIXPOINT exercise(const MouseBox& box);
 
 private:
     struct Impl;

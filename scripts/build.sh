@@ -28,11 +28,8 @@ done
 
 # Whether Wine can run the Windows tree's tests on this machine.
 . scripts/i386.sh
-probe_dir=$(mktemp -d)
-trap 'rm -rf "$probe_dir"' EXIT
-i386_build_probe "$probe_dir/probe"
 wine_runs=yes
-i386_runs_natively "$probe_dir/probe" || wine_runs=no
+i386_native || wine_runs=no
 
 for tree in "${trees[@]}"; do
   case "$tree" in

@@ -22,3 +22,13 @@ i386_runs_natively() {
   [ -e "$i386_binfmt" ] && echo 1 > "$i386_binfmt"
   return $status
 }
+
+# True when this machine runs 32-bit code without the emulator (where Wine
+# can run and LeakSanitizer can stop the world).
+i386_native() {
+  local dir status=0
+  dir=$(mktemp -d)
+  i386_build_probe "$dir/probe" && i386_runs_natively "$dir/probe" || status=1
+  rm -rf "$dir"
+  return $status
+}

@@ -10,11 +10,8 @@ root=$PWD
 KORVANE_LINUX_TARGETS="korvane_art gaugebench" scripts/build.sh linux win linux-asan
 
 . scripts/i386.sh
-probe_dir=$(mktemp -d)
-trap 'rm -rf "$probe_dir"' EXIT
-i386_build_probe "$probe_dir/probe"
 native=yes
-i386_runs_natively "$probe_dir/probe" || native=no
+i386_native || native=no
 
 # Under the user-mode emulator LeakSanitizer cannot stop the process's
 # threads to scan them (it waits for ever): leaks are looked for on kernels

@@ -113,13 +113,7 @@ std::vector<Observation> behaviour(Host& host, Module& module, const Records& re
         size_t box_number = 0;
         for (const MouseBox& box : instance.mouse_layout().boxes()) {
             if (!box.is_child()) continue;
-            const DisplayedBox shown = displayed_box(box, instance.scale());
-            const auto x = static_cast<int32_t>((shown.left + shown.right) / 2);
-            const auto y = static_cast<int32_t>((shown.top + shown.bottom) / 2);
-            instance.press(x, y);
-            instance.repeat();
-            instance.move(x, y + 3);
-            instance.release();
+            instance.exercise(box);
             instance.update();
             const std::string when = "after box " + std::to_string(++box_number);
             observe(out, gauge, instance, when);

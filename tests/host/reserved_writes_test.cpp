@@ -87,15 +87,9 @@ GaugeRun run_every_gauge(const std::string& file, bool write_host_fields) {
         observe(run, gauge.name + " second update", instance, host);
         for (const bench::MouseBox& box : instance.mouse_layout().boxes()) {
             if (!box.is_child()) continue;
-            const bench::DisplayedBox shown = bench::displayed_box(box, instance.scale());
-            const auto x = static_cast<int32_t>((shown.left + shown.right) / 2);
-            const auto y = static_cast<int32_t>((shown.top + shown.bottom) / 2);
-            instance.press(x, y);
-            instance.repeat();
-            instance.move(x, y + 3);
-            instance.release();
+            const PIXPOINT at = instance.exercise(box);
             instance.update();
-            observe(run, gauge.name + " box at " + std::to_string(x) + "," + std::to_string(y), instance, host);
+            observe(run, gauge.name + " box at " + std::to_string(at.x) + "," + std::to_string(at.y), instance, host);
         }
     }
     return run;
