@@ -1,5 +1,6 @@
 #include "flightmodel/coupling.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <numbers>
@@ -38,14 +39,25 @@ using Convert = double (*)(const double* in, const Surroundings&, double setting
 enum class Scope { kAircraft, kEngine, kTank };
 
 // One row: the variable, the properties it is made of ('#' is the engine or
-// tank index) and the conversion to the host's unit.
+// tank index) and the conversion to the host's unit. A control of the panel
+// (a switch or lever the pilot works) also converts back: a change the panel
+// makes to the variable sets the row's first property.
 struct Row {
     Scope scope;
     uint32_t (*token)(int index);
     const char* what;
     std::array<const char*, 3> properties;
     Convert convert;
+    double (*to_model)(double variable) = nullptr;
 };
+
+constexpr double switch_position(double variable) { return variable >= 0.5 ? 1.0 : 0.0; }
+constexpr double lever_position(double variable) { return std::clamp(variable / kLeverFull, 0.0, 1.0); }
+
+// The starter turns an engine while its button is held: the panel sends the
+// start event every update of the hold, and nothing tells the model of it but
+// this property.
+constexpr const char* kStarterProperty = "korvane/engine[#]/starter";
 
 constexpr double same(const double* in, const Surroundings&, double) { return in[0]; }
 
@@ -137,16 +149,16 @@ constexpr Row kTable[] = {
      [](const double* in, const Surroundings&, double) { return in[0] >= 0.5 ? 1.0 : 0.0; }},
     {Scope::kEngine, [](int n) { return token::first_magneto(n); }, "first magneto, 0 or 1",
      {"korvane/engine[#]/magneto-1"},
-     [](const double* in, const Surroundings&, double) { return in[0] >= 0.5 ? 1.0 : 0.0; }},
+     [](const double* in, const Surroundings&, double) { return switch_position(in[0]); }, switch_position},
     {Scope::kEngine, [](int n) { return token::second_magneto(n); }, "second magneto, 0 or 1",
      {"korvane/engine[#]/magneto-2"},
-     [](const double* in, const Surroundings&, double) { return in[0] >= 0.5 ? 1.0 : 0.0; }},
+     [](const double* in, const Surroundings&, double) { return switch_position(in[0]); }, switch_position},
     {Scope::kEngine, [](int n) { return sim::token::throttle_lever(n); }, "throttle lever, 0..16383",
      {"fcs/throttle-cmd-norm[#]"},
-     [](const double* in, const Surroundings&, double) { return in[0] * kLeverFull; }},
+     [](const double* in, const Surroundings&, double) { return in[0] * kLeverFull; }, lever_position},
     {Scope::kEngine, [](int n) { return sim::token::propeller_lever(n); }, "propeller lever, 0..16383",
      {"fcs/advance-cmd-norm[#]"},
-     [](const double* in, const Surroundings&, double) { return in[0] * kLeverFull; }},
+     [](const double* in, const Surroundings&, double) { return in[0] * kLeverFull; }, lever_position},
 };
 // clang-format on
 
@@ -196,9 +208,21 @@ Coupling::Coupling(Surroundings surroundings) : surroundings_(surroundings) {
                 binding.inputs[binding.input_count++] = add_property(indexed(property, index));
             }
             binding.convert = row.convert;
+            if (row.to_model != nullptr) {
+                binding.to_model = row.to_model;
+                binding.control = static_cast<int>(control_properties_.size());
+                control_properties_.push_back(indexed(row.properties[0], index));
+            }
             bindings_.push_back(binding);
         }
     }
+    for (int engine = 0; engine < sim::kEngineCount; ++engine) {
+        control_properties_.push_back(indexed(kStarterProperty, engine));
+    }
+}
+
+size_t Coupling::starter_control(int engine) const {
+    return control_properties_.size() - static_cast<size_t>(sim::kEngineCount) + static_cast<size_t>(engine);
 }
 
 int Coupling::add_property(const std::string& property) {
@@ -216,7 +240,7 @@ int Coupling::property_index(const std::string& property) const {
     return -1;
 }
 
-void Coupling::apply(std::span<const double> frame, bench::VariableStore& vars) const {
+void Coupling::apply(std::span<const double> frame, bench::VariableStore& vars, ControlState* state) const {
     if (frame.size() != properties_.size()) {
         throw std::invalid_argument("a model frame of " + std::to_string(frame.size()) +
                                     " values; the coupling reads " + std::to_string(properties_.size()));
@@ -226,8 +250,37 @@ void Coupling::apply(std::span<const double> frame, bench::VariableStore& vars) 
     for (const Binding& binding : bindings_) {
         double in[3] = {};
         for (int i = 0; i < binding.input_count; ++i) in[i] = frame[static_cast<size_t>(binding.inputs[i])];
-        vars.set(binding.token, binding.convert(in, surroundings_, setting));
+        const double value = binding.convert(in, surroundings_, setting);
+        vars.set(binding.token, value);
+        if (state != nullptr && binding.control >= 0) state->at(binding.control).model = value;
     }
+}
+
+void Coupling::controls(const bench::VariableStore& vars, const bench::KeyModel& keys, ControlState& state,
+                        std::vector<Control>& out) const {
+    out.clear();
+    for (const Binding& binding : bindings_) {
+        if (binding.control < 0) continue;
+        ControlState::Entry& entry = state.at(binding.control);
+        const double panel = vars.get(binding.token);
+        // Until the model has set a control, the panel has nothing to change.
+        if (!std::isfinite(entry.model) || panel == entry.model) continue;
+        entry.model = panel;
+        out.push_back({binding.control, binding.to_model(panel)});
+    }
+    for (int engine = 0; engine < sim::kEngineCount; ++engine) {
+        const int control = static_cast<int>(starter_control(engine));
+        ControlState::Entry& entry = state.at(control);
+        const double held = keys.starter_pressed(engine) ? 1.0 : 0.0;
+        if (held == entry.model) continue;
+        entry.model = held;
+        out.push_back({control, held});
+    }
+}
+
+ControlState::ControlState(const Coupling& coupling) : entries_(coupling.control_properties().size()) {
+    // The starters are the panel's alone: released until a button is held.
+    for (int engine = 0; engine < sim::kEngineCount; ++engine) entries_[coupling.starter_control(engine)].model = 0.0;
 }
 
 std::string Coupling::output_directive(const std::string& file, int rate_hz) const {

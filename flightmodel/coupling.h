@@ -4,10 +4,12 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "host/key_model.h"
 #include "host/variables.h"
 
 namespace flightmodel {
@@ -26,6 +28,15 @@ inline constexpr double kStandardSettingMb = 1013.25;
 // Feet of indicated altitude per millibar of setting, near the ground.
 inline constexpr double kFeetPerMillibar = 27.31;
 
+class ControlState;
+
+// One property the panel sets in the model: an index into
+// Coupling::control_properties() and the value in the model's unit.
+struct Control {
+    int property = 0;
+    double value = 0.0;
+};
+
 class Coupling {
 public:
     struct Binding {
@@ -34,6 +45,10 @@ public:
         std::array<int, 3> inputs{};  // indices into properties()
         int input_count = 0;
         double (*convert)(const double* in, const Surroundings&, double setting_mb) = nullptr;
+        // A control of the panel: its index in control_properties() and the
+        // conversion back to the model's unit; -1 and null otherwise.
+        int control = -1;
+        double (*to_model)(double variable) = nullptr;
     };
 
     explicit Coupling(Surroundings surroundings = {});
@@ -48,10 +63,25 @@ public:
     // Index of a property in properties(); -1 when the coupling reads none.
     int property_index(const std::string& property) const;
 
+    // The properties the panel's controls set: each switch and lever the
+    // model also moves (magnetos, throttles, propeller levers), then the four
+    // starters, which only the panel works.
+    const std::vector<std::string>& control_properties() const { return control_properties_; }
+    size_t starter_control(int engine) const;
+
     // Sets every bound variable from one model frame (values in the order of
-    // properties()). The pressure setting is the panel's: it is read, never
-    // written. Throws std::invalid_argument for a frame of the wrong size.
-    void apply(std::span<const double> frame, bench::VariableStore& vars) const;
+    // properties()), and notes in `state` what the model set the controls to.
+    // The pressure setting is the panel's: it is read, never written. Throws
+    // std::invalid_argument for a frame of the wrong size.
+    void apply(std::span<const double> frame, bench::VariableStore& vars, ControlState* state = nullptr) const;
+
+    // What the panel did since the model last set its controls: each control
+    // variable the panel changed (a switch clicked, a lever dragged) and each
+    // starter whose button was pressed or let go, as properties to set before
+    // the model's next frames. The model keeps moving the controls itself (a
+    // script may); the panel's change wins only when it is one.
+    void controls(const bench::VariableStore& vars, const bench::KeyModel& keys, ControlState& state,
+                  std::vector<Control>& out) const;
 
     // JSBSim output directive that writes every property at `rate_hz` as CSV
     // to `file` (a path as JSBSim resolves it).
@@ -64,6 +94,22 @@ private:
     std::vector<std::string> properties_;
     std::vector<std::string> captions_;
     std::vector<Binding> bindings_;
+    std::vector<std::string> control_properties_;
+};
+
+// The coupling's memory of the controls between updates: the value the model
+// last gave each control (or, for a starter, last sent), so that only the
+// panel's own changes go back to the model.
+class ControlState {
+public:
+    struct Entry {
+        double model = std::numeric_limits<double>::quiet_NaN();
+    };
+    explicit ControlState(const Coupling& coupling);
+    Entry& at(int control) { return entries_.at(static_cast<size_t>(control)); }
+
+private:
+    std::vector<Entry> entries_;
 };
 
 // Relative bearing of the beacon, degrees clockwise from the nose in

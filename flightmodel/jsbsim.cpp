@@ -36,8 +36,12 @@ std::string without_escapes(const std::string& text) {
     return plain;
 }
 
-// The lines of JSBSim's output that say what went wrong.
-std::string reasons(const std::string& output) {
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+}  // namespace
+
+std::string model_error_reasons(const std::string& raw_output) {
+    const std::string output = without_escapes(raw_output);
     std::istringstream lines(output);
     std::string found;
     for (std::string line_text; std::getline(lines, line_text);) {
@@ -55,10 +59,6 @@ std::string reasons(const std::string& output) {
     }
     return found;
 }
-
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-}  // namespace
 
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,
                           double timeout_seconds) {
@@ -219,7 +219,7 @@ Flight fly(const FlightRun& run, const Coupling& coupling) {
     }
     if (result.exit_status != 0) {
         throw FlightModelError(run.script + ": the model stopped with status " + std::to_string(result.exit_status) +
-                               ":\n" + reasons(result.output));
+                               ":\n" + model_error_reasons(result.output));
     }
     Flight flight;
     flight.model_seconds = seconds_since(start);

@@ -28,6 +28,10 @@ struct ProcessResult {
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,
                           double timeout_seconds);
 
+// The lines of JSBSim's output that say what went wrong (or, when none says,
+// its last few hundred characters), indented, colour codes removed.
+std::string model_error_reasons(const std::string& output);
+
 struct FlightRun {
     std::string jsbsim;        // the executable
     std::string root = "fdm";  // JSBSim's root: aircraft/<name>/ lies beneath

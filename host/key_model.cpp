@@ -51,6 +51,8 @@ void KeyModel::apply(const KeyEvent& key, VariableStore& vars) {
 }
 
 void KeyModel::start_engine(int engine, VariableStore& vars) {
+    starter_pressed_[static_cast<size_t>(engine)] = true;
+    if (engines_modelled_) return;
     if (vars.get(token::engine_running(engine)) != 0.0 || is_starting(engine)) return;
     const bool ignition =
         vars.get(token::first_magneto(engine)) != 0.0 || vars.get(token::second_magneto(engine)) != 0.0;
@@ -59,6 +61,7 @@ void KeyModel::start_engine(int engine, VariableStore& vars) {
 }
 
 void KeyModel::tick(VariableStore& vars) {
+    starter_pressed_.fill(false);
     for (auto it = engines_starting_.begin(); it != engines_starting_.end();) {
         if (--it->second <= 0) {
             vars.set(token::engine_running(it->first), 1.0);

@@ -19,16 +19,20 @@
 //   token::engine_running(k), becomes 1.0. With both magnetos off it cranks
 //   without catching: nothing changes. A start while the engine already runs
 //   or is already cranking changes nothing either, so a held starter button
-//   does not delay the catch.
+//   does not delay the catch. While a flight model runs the engines
+//   (set_engines_modelled), the start event only turns the starter: the
+//   model decides whether the engine catches.
 // - event::kClockMinuteBack / kClockMinuteOn: the simulator's time of day
 //   (token::kClockHours, kClockMinutes, kClockSeconds) moves one minute back
 //   / on, carrying into the hours and wrapping at 24 h.
 // Events the model does not know change nothing.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 
+#include "frame/vocabulary.h"
 #include "host/variables.h"
 
 namespace bench {
@@ -54,11 +58,23 @@ public:
     // Whether an engine is cranking toward a start.
     bool is_starting(int engine) const { return engines_starting_.count(engine) != 0; }
 
+    // Whether a start event of the engine arrived since the last step: a held
+    // starter button sends one every update, so this is the button held.
+    bool starter_pressed(int engine) const {
+        return engine >= 0 && engine < sim::kEngineCount && starter_pressed_[static_cast<size_t>(engine)];
+    }
+
+    // A flight model runs the engines: start events no longer make an engine
+    // run by themselves.
+    void set_engines_modelled(bool modelled) { engines_modelled_ = modelled; }
+
 private:
     void start_engine(int engine, VariableStore& vars);
     static void move_clock(double seconds, VariableStore& vars);
 
     std::map<int, int> engines_starting_;  // engine index (0..3) -> updates left
+    std::array<bool, sim::kEngineCount> starter_pressed_{};
+    bool engines_modelled_ = false;
 };
 
 }  // namespace bench

@@ -266,7 +266,18 @@ const Panel::Gauge& ScenarioRunner::gauge(const std::string& name) const {
     return *found;
 }
 
+bool ScenarioRunner::update_once() {
+    step();
+    return !ended_;
+}
+
 void ScenarioRunner::step() {
+    if (ended_) return;
+    if (driver_ && !driver_()) {
+        ended_ = true;
+        ended_at_line_ = line_;
+        return;
+    }
     panel_.host().tick();
     panel_.update();
     if (held_ != nullptr) held_->instance->repeat();
@@ -305,7 +316,12 @@ void ScenarioRunner::run(const Scenario& scenario) {
                      "' (" + number_text(width) + " x " + number_text(height) + " pixels)");
         }
     }
-    for (const ScenarioCommand& command : scenario.commands) execute(command, scenario);
+    for (const ScenarioCommand& command : scenario.commands) {
+        if (ended_) break;
+        line_ = command.line;
+        execute(command, scenario);
+    }
+    line_ = 0;
     // Known only once the run is over: a program may set a name after it was printed.
     for (const auto& [name, line] : printed_) {
         if (!panel_.host().vars().used(name)) {
@@ -332,7 +348,7 @@ void ScenarioRunner::execute(const ScenarioCommand& command, const Scenario& sce
                     host.vars().set(action.variable.name, action.value);
                 }
             } else if constexpr (std::is_same_v<T, scenario::Update>) {
-                for (uint32_t i = 1; i <= action.count; ++i) {
+                for (uint32_t i = 1; i <= action.count && !ended_; ++i) {
                     step();
                     if (progress_ != nullptr && progress_every_ != 0 && updates_ % progress_every_ == 0) {
                         std::fprintf(progress_, "%s:%d: %llu updates run\n", scenario.source.c_str(), command.line,
@@ -357,7 +373,7 @@ void ScenarioRunner::execute(const ScenarioCommand& command, const Scenario& sce
                 held_ = nullptr;
             } else if constexpr (std::is_same_v<T, scenario::Hold>) {
                 press(action.at);
-                for (uint32_t i = 0; i < action.updates; ++i) step();
+                for (uint32_t i = 0; i < action.updates && !ended_; ++i) step();
                 held_->instance->release();
                 held_ = nullptr;
             } else if constexpr (std::is_same_v<T, scenario::Key>) {

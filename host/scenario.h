@@ -135,6 +135,18 @@ public:
     // A progress line to `progress` every this many updates (0: none).
     void set_progress_every(uint32_t updates) { progress_every_ = updates; }
 
+    // Something outside the panel that moves with it, such as a flight
+    // model: called at the start of every update, before the host's model
+    // steps. Once it returns false (the flight is over) no update runs any
+    // more and the run ends at the command it reached.
+    using Driver = std::function<bool()>;
+    void set_driver(Driver driver) { driver_ = std::move(driver); }
+    // The line of the command the driver ended the run at (0: it did not).
+    int ended_at_line() const { return ended_at_line_; }
+    // One update outside any command, as after the scenario's end; false
+    // once the driver has ended.
+    bool update_once();
+
     // Checks every gauge name first (ScenarioError with the line), then runs
     // the commands in order.
     void run(const Scenario& scenario);
@@ -165,6 +177,10 @@ private:
     uint32_t progress_every_ = 100;
     uint64_t updates_ = 0;
     const Panel::Gauge* held_ = nullptr;
+    Driver driver_;
+    bool ended_ = false;
+    int ended_at_line_ = 0;
+    int line_ = 0;
     std::vector<std::string> snapshots_;
     std::vector<std::string> warnings_;
     std::map<std::string, int> printed_;  // named variables printed, with the first line printing each

@@ -1,7 +1,6 @@
 #include "tools/fly_command.h"
 
 #include <sys/resource.h>
-#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -10,16 +9,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "flightmodel/coupling.h"
 #include "flightmodel/jsbsim.h"
+#include "flightmodel/session.h"
 #include "host/host.h"
 #include "host/instance.h"
 #include "host/panel.h"
 #include "host/panel_config.h"
+#include "host/scenario.h"
 #include "render/renderer.h"
 #include "tools/panel_commands.h"
 #include "tools/progress.h"
@@ -37,6 +39,7 @@ struct Options {
     flightmodel::FlightRun run;
     std::string panel = "panel/panel.cfg";
     std::string out_dir;
+    std::string scenario;
     std::vector<double> at;
     double scale = 1.0;
     bench::ModulePaths paths;
@@ -63,14 +66,7 @@ bool times(const std::string& text, std::vector<double>& out) {
 
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-// Processor time: on a shared machine the wall clock says more about the
-// neighbours than about the flight.
-double own_processor_seconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
-
+// JSBSim's processor time, once it has ended.
 double children_processor_seconds() {
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
@@ -84,15 +80,8 @@ gaugebench::ExitStatus fly(Options& options) {
     gaugebench::check_output_dir(options.out_dir, "--out");
     options.run.work_dir = options.out_dir;
     gaugebench::Progress progress(options.progress);
-
-    const flightmodel::Coupling coupling;
-    progress.status(options.run.script + ": flying with " + options.run.jsbsim + "...", true);
-    const flightmodel::Flight flight = flightmodel::fly(options.run, coupling);
-    const double flown = flight.times.back() - flight.times.front();
-    char line[160];
-    std::snprintf(line, sizeof line, "%s: %.0f s of flight, %zu frames, model %.2f s", options.run.script.c_str(),
-                  flown, flight.frames.size(), flight.model_seconds);
-    progress.line(line);
+    std::optional<bench::Scenario> scenario;
+    if (!options.scenario.empty()) scenario = bench::Scenario::read_file(options.scenario);
 
     bench::Host host;
     bench::Panel panel(host, bench::PanelConfig::read_file(options.panel), options.paths, options.scale);
@@ -100,50 +89,83 @@ gaugebench::ExitStatus fly(Options& options) {
     for (const std::string& warning : panel.warnings()) std::fprintf(stderr, "warning: %s\n", warning.c_str());
     render::PanelRenderer renderer(panel);
     panel.setup();
+    // The model, not the bench's stand-in, decides when an engine runs.
+    host.model().set_engines_modelled(true);
 
-    size_t next_picture = 0;
+    const flightmodel::Coupling coupling;
+    flightmodel::ControlState control_state(coupling);
+    std::vector<flightmodel::Control> controls;
+    std::vector<double> frame;
     std::vector<double> at = options.at;
     std::sort(at.begin(), at.end());
-    double panel_seconds = 0.0;
-    double panel_processor_seconds = 0.0;
-    for (size_t frame = 0; frame < flight.frames.size(); ++frame) {
-        const double t = flight.times[frame];
-        const Clock::time_point start = Clock::now();
-        const double processor_start = own_processor_seconds();
-        coupling.apply(flight.frames[frame], host.vars());
-        host.tick();
-        panel.update();
-        panel_seconds += seconds_since(start);
-        panel_processor_seconds += own_processor_seconds() - processor_start;
-        // A moment between two frames is drawn at the later one.
-        while (next_picture < at.size() && at[next_picture] <= t + 1e-6) {
-            char name[64];
-            std::snprintf(name, sizeof name, "flight_%06.1fs.png", at[next_picture]);
-            const fs::path path = fs::path(options.out_dir) / name;
-            renderer.render().write_png(path.string());
-            std::snprintf(line, sizeof line, "  %6.1f s: %s", t, path.c_str());
-            progress.line(line);
-            ++next_picture;
+    size_t next_picture = 0;
+    uint64_t updates = 0;
+    double first_time = 0.0;
+    double last_time = 0.0;
+    double model_seconds = 0.0;
+    double pictures_seconds = 0.0;
+    char line[200];
+
+    progress.status(options.run.script + ": starting " + options.run.jsbsim + "...", true);
+    const Clock::time_point start = Clock::now();
+    int ended_at_line = 0;
+    {
+        flightmodel::ModelSession session(options.run, coupling);
+        bench::ScenarioRunner runner(
+            panel,
+            [&renderer](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
+                (gauge != nullptr ? renderer.render(*gauge) : renderer.render()).write_png(path);
+            },
+            stdout, nullptr);
+        runner.set_output_dir(options.out_dir);
+        runner.set_driver([&]() {
+            // The panel as the last update left it shows the model at last_time.
+            const Clock::time_point drawing = Clock::now();
+            while (updates > 0 && next_picture < at.size() && at[next_picture] <= last_time + 1e-6) {
+                char name[64];
+                std::snprintf(name, sizeof name, "flight_%06.1fs.png", at[next_picture]);
+                const fs::path path = fs::path(options.out_dir) / name;
+                renderer.render().write_png(path.string());
+                std::snprintf(line, sizeof line, "  %6.1f s: %s", last_time, path.c_str());
+                progress.line(line);
+                ++next_picture;
+            }
+            pictures_seconds += seconds_since(drawing);
+            coupling.controls(host.vars(), host.model(), control_state, controls);
+            const Clock::time_point stepping = Clock::now();
+            const bool flying = session.step(controls, frame);
+            model_seconds += seconds_since(stepping);
+            if (!flying) return false;
+            coupling.apply(frame, host.vars(), &control_state);
+            if (updates++ == 0) first_time = session.time();
+            last_time = session.time();
+            std::snprintf(line, sizeof line, "fly: %.0f s flown", last_time - first_time);
+            progress.status(line);
+            return true;
+        });
+        if (scenario) runner.run(*scenario);
+        while (runner.update_once()) {
         }
-        std::snprintf(line, sizeof line, "fly: %.0f of %.0f s flown (%.0f%%)", t - flight.times.front(), flown,
-                      flown > 0.0 ? 100.0 * (t - flight.times.front()) / flown : 100.0);
-        progress.status(line);
+        ended_at_line = runner.ended_at_line();
     }
+    const double total = seconds_since(start) - pictures_seconds;
     progress.clear();
+    if (scenario && ended_at_line != 0) {
+        std::fprintf(stderr, "warning: %s:%d: the flight ended at %.1f s, before the scenario did\n",
+                     options.scenario.c_str(), ended_at_line, last_time);
+    }
     for (; next_picture < at.size(); ++next_picture) {
         std::fprintf(stderr, "gaugebench: no picture at %.1f s: the flight ends at %.1f s\n", at[next_picture],
-                     flight.times.back());
+                     last_time);
     }
-    const double total = flight.model_seconds + panel_seconds;
+    const double flown = last_time - first_time;
+    const double panel_seconds = total - model_seconds;
     const double model_processor = children_processor_seconds();
-    const double processor = model_processor + panel_processor_seconds;
     std::printf(
-        "%s: %.0f s of flight with the panel at %d Hz, pictures excluded: %.2f s wall (model %.2f s, "
-        "%zu panel updates %.2f s), %.0f times real time; processor time %.2f s (model %.2f s, panel "
-        "%.2f s), %.0f times real time\n",
-        options.run.script.c_str(), flown, kPanelRateHz, total, flight.model_seconds, flight.frames.size(),
-        panel_seconds, total > 0.0 ? flown / total : 0.0, processor, model_processor, panel_processor_seconds,
-        processor > 0.0 ? flown / processor : 0.0);
+        "%s: %.0f s of flight, %llu panel updates at %d Hz, pictures excluded: %.2f s wall (model and its "
+        "exchanges %.2f s, panel %.2f s), %.0f times real time; JSBSim's processor time %.2f s\n",
+        options.run.script.c_str(), flown, static_cast<unsigned long long>(updates), kPanelRateHz, total,
+        model_seconds, panel_seconds, total > 0.0 ? flown / total : 0.0, model_processor);
     return next_picture == at.size() ? gaugebench::ExitStatus::kSuccess : gaugebench::ExitStatus::kFailed;
 }
 
@@ -153,6 +175,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     auto options = std::make_shared<Options>();
     options->run.jsbsim = kDefaultJsbsim;
     options->run.rate_hz = kPanelRateHz;
+    options->run.timeout_seconds = 10.0;
     CLI::App* command = app.add_subcommand(
         "fly",
         "Fly a JSBSim script headless, drive the panel from the model at 18 Hz and draw it at chosen "
@@ -161,6 +184,10 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     command->add_option("--out", options->out_dir, "directory for the pictures and the model's output")
         ->required()
         ->type_name("<dir>");
+    command
+        ->add_option("--scenario", options->scenario,
+                     "what the crew does on the panel meanwhile (docs/scenarios.md): its updates are the flight's")
+        ->type_name("<scenario.txt>");
     command->add_option("--aircraft-root", options->run.root, "JSBSim's root, holding aircraft/ (default fdm)")
         ->type_name("<dir>");
     command->add_option("--panel", options->panel, "the panel configuration (default panel/panel.cfg)")
@@ -188,7 +215,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         ->check(gaugebench::number_within(0.01, 1e7, "seconds of flight, above 0"));
     command
         ->add_option("--timeout", options->run.timeout_seconds,
-                     "give up on the model after this many seconds (default 120)")
+                     "give up on a model that does not answer within this many seconds (default 10)")
         ->type_name("<s>")
         ->check(gaugebench::number_within(0.1, 86400.0, "seconds, from 0.1 to 86400"));
     command

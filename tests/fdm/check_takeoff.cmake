@@ -1,10 +1,12 @@
-# Flies fdm/scripts/takeoff.xml headless with JSBSim and checks the flight from
-# its CSV output (check_takeoff.awk). Skipped, saying so, where JSBSim is not
-# installed.
+# Flies fdm/scripts/takeoff.xml headless with JSBSim through gaugebench fly,
+# the crew starting the engines on the panel, and checks the flight from the
+# script's own CSV output (check_takeoff.awk). Skipped, saying so, where
+# JSBSim is not installed.
 #
-#   cmake -DJSBSIM=<JSBSim> -DFDM_DIR=<repo>/fdm -DWORK_DIR=<scratch>
+#   cmake -DJSBSIM=<JSBSim> -DFDM_DIR=<repo>/fdm -DGAUGEBENCH=<gaugebench> -DMODULES=<dir>
+#         [-DPE=<dir>] -DSCENARIO=<crew scenario> -DPANEL=<panel.cfg> -DWORK_DIR=<scratch>
 #         -DCHECK=<check_takeoff.awk> -P check_takeoff.cmake
-foreach(var JSBSIM FDM_DIR WORK_DIR CHECK)
+foreach(var JSBSIM FDM_DIR GAUGEBENCH MODULES SCENARIO PANEL WORK_DIR CHECK)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "check_takeoff.cmake needs -D${var}=...")
   endif()
@@ -22,13 +24,18 @@ file(REMOVE_RECURSE "${root}")
 file(COPY "${FDM_DIR}/aircraft" "${FDM_DIR}/scripts" DESTINATION "${root}")
 
 string(TIMESTAMP start "%s %f")
+set(pe)
+if(PE)
+  set(pe --pe ${PE})
+endif()
 execute_process(
-  COMMAND "${JSBSIM}" --root=${root} --script=scripts/takeoff.xml --nohighlight
+  COMMAND ${GAUGEBENCH} fly ${root}/scripts/takeoff.xml --aircraft-root ${root} --jsbsim ${JSBSIM}
+          --scenario ${SCENARIO} --panel ${PANEL} --out ${WORK_DIR}/out --modules ${MODULES} ${pe}
   RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output
-  TIMEOUT 60)
+  TIMEOUT 300)
 string(TIMESTAMP end "%s %f")
 if(NOT status EQUAL 0)
-  message(FATAL_ERROR "JSBSim failed (${status}):\n${output}")
+  message(FATAL_ERROR "gaugebench fly failed (${status}):\n${output}")
 endif()
 if(NOT EXISTS "${root}/takeoff.csv")
   message(FATAL_ERROR "JSBSim wrote no ${root}/takeoff.csv:\n${output}")
@@ -41,7 +48,7 @@ list(GET start 1 start_us)
 list(GET end 0 end_s)
 list(GET end 1 end_us)
 math(EXPR elapsed_ms "((${end_s} - ${start_s}) * 1000000 + ${end_us} - ${start_us}) / 1000")
-message("fdm_takeoff: JSBSim flew the 300 s take-off in ${elapsed_ms} ms")
+message("fdm_takeoff: the 300 s take-off, panel and model, in ${elapsed_ms} ms\n${output}")
 
 execute_process(
   COMMAND awk -f "${CHECK}" "${root}/takeoff.csv"

@@ -1,5 +1,5 @@
 // The panel flown by JSBSim: each instrument shows the model's state through
-// its own calibration, through the whole take-off. Needs JSBSim (install-deps.sh);
+// its own calibration, and only the panel's switches start an engine. Needs JSBSim (install-deps.sh);
 // without it the tests say so and skip.
 #include <gtest/gtest.h>
 
@@ -17,6 +17,7 @@
 
 #include "flightmodel/coupling.h"
 #include "flightmodel/jsbsim.h"
+#include "flightmodel/session.h"
 #include "frame/records.h"
 #include "frame/vocabulary.h"
 #include "host/host.h"
@@ -50,7 +51,9 @@ protected:
         root_ = fs::temp_directory_path() / ("korvane_fly_" + std::to_string(getpid()));
         fs::create_directories(root_ / "scripts");
         fs::create_directory_symlink(fs::absolute(fdm / "aircraft"), root_ / "aircraft");
-        fs::copy_file(fdm / "scripts" / "takeoff.xml", root_ / "scripts" / "takeoff.xml");
+        for (const char* script : {"takeoff.xml", "cruise.xml"}) {
+            fs::copy_file(fdm / "scripts" / script, root_ / "scripts" / script);
+        }
     }
     static void TearDownTestSuite() {
         std::error_code ignored;
@@ -69,7 +72,7 @@ protected:
         run.root = root_.string();
         run.script = (root_ / "scripts" / script).string();
         run.work_dir = (root_ / "out").string();
-        run.timeout_seconds = 120.0;
+        run.timeout_seconds = 10.0;
         return run;
     }
 
@@ -96,12 +99,27 @@ bool shown_at(const bench::GaugeInstance& gauge, int depth) {
     return false;
 }
 
+// One update as the simulator makes it: the panel's controls go to the model,
+// the model runs 1/18 s, its state comes back to the variables.
+bool fly_one_update(flightmodel::ModelSession& session, const Coupling& coupling, flightmodel::ControlState& state,
+                    bench::Host& host, std::vector<double>& frame) {
+    std::vector<flightmodel::Control> controls;
+    coupling.controls(host.vars(), host.model(), state, controls);
+    if (!session.step(controls, frame)) return false;
+    coupling.apply(frame, host.vars(), &state);
+    host.tick();
+    return true;
+}
+
 TEST_F(Flying, EveryInstrumentReadsTheModelThroughItsCalibration) {
     const Coupling coupling;
-    const flightmodel::Flight flight = flightmodel::fly(run("takeoff.xml"), coupling);
-    ASSERT_GT(flight.times.back(), 299.0);
+    flightmodel::ControlState state(coupling);
+    FlightRun cruise = run("cruise.xml");
+    cruise.end_seconds = 30.0;
+    flightmodel::ModelSession session(cruise, coupling);
 
     bench::Host host;
+    host.model().set_engines_modelled(true);
     bench::Module module(host, test_paths::module("Korvane.gau"), test_paths::pe("Korvane.gau"));
     std::vector<std::unique_ptr<bench::GaugeInstance>> gauges;
     auto open = [&](const char* name) -> bench::GaugeInstance& {
@@ -124,30 +142,33 @@ TEST_F(Flying, EveryInstrumentReadsTheModelThroughItsCalibration) {
     const size_t kt = column("velocities/vc-kts"), altitude = column("atmosphere/pressure-altitude"),
                  climb = column("velocities/h-dot-fps"), bank = column("attitude/phi-deg"),
                  turn_rate = column("velocities/psidot-rad_sec"), g = column("accelerations/Nz"),
-                 legs = column("gear/gear-pos-norm"), running0 = column("propulsion/engine[0]/set-running"),
-                 rpm0 = column("propulsion/engine[0]/engine-rpm"), rpm2 = column("propulsion/engine[2]/engine-rpm"),
+                 legs = column("gear/gear-pos-norm"), rpm2 = column("propulsion/engine[2]/engine-rpm"),
                  manifold2 = column("propulsion/engine[2]/map-inhg"),
                  oil2 = column("propulsion/engine[2]/oil-pressure-psi");
 
-    int lift_off_checks = 0, turn_checks = 0, gear_changes = 0;
+    int airspeed_checks = 0, turn_checks = 0, gear_changes = 0;
     bool gear_was_down = true;
     double previous_heading = 0.0;
-    for (size_t i = 0; i < flight.frames.size(); ++i) {
-        const std::vector<double>& m = flight.frames[i];
-        const double t = flight.times[i];
+    std::vector<double> m;
+    for (int update = 0;; ++update) {
         // The altimeter pushes its knob's setting at each update: the model's
         // altitude is converted with the setting of the update before.
         double setting = host.vars().get(sim::token::kPressureSetting);
-        if (i == 0) setting = flightmodel::kStandardSettingMb;
-        coupling.apply(m, host.vars());
-        host.tick();
+        if (update == 0) setting = flightmodel::kStandardSettingMb;
+        if (!fly_one_update(session, coupling, state, host, m)) break;
         for (auto& gauge : gauges) gauge->update();
-        SCOPED_TRACE(::testing::Message() << "at " << t << " s");
+        // Half-way, the crew sets the altimeter to 1009 mb: four clicks on
+        // the knob's left half.
+        for (int click = 0; click < 4 && update == 270; ++click) {
+            altimeter.press(130, 296);
+            altimeter.release();
+        }
+        SCOPED_TRACE(::testing::Message() << "at " << session.time() << " s");
 
-        // The dial's 100-120 kt band spreads 2 degrees a knot from 180.
-        if (m[kt] > 100.5 && m[kt] < 119.5) {
-            EXPECT_NEAR(needle(airspeed, 0).value, 180.0 + 2.0 * (m[kt] - 100.0), 1e-6);
-            ++lift_off_checks;
+        // The dial's 120-220 kt band spreads 2.25 degrees a knot from 220.
+        if (m[kt] > 120.5 && m[kt] < 219.5) {
+            EXPECT_NEAR(needle(airspeed, 0).value, 220.0 + 2.25 * (m[kt] - 120.0), 1e-6);
+            ++airspeed_checks;
         }
         const double indicated = m[altitude] + (setting - flightmodel::kStandardSettingMb) * 27.31;
         EXPECT_NEAR(needle(altimeter, 2).value, 270.0 + 0.36 * indicated, 0.05);
@@ -156,7 +177,7 @@ TEST_F(Flying, EveryInstrumentReadsTheModelThroughItsCalibration) {
         const double rate_one_turns = m[turn_rate] * 180.0 / M_PI / 3.0;
         EXPECT_NEAR(needle(turn, 1).value, std::clamp(rate_one_turns, -4.0, 4.0), 1e-3);
         EXPECT_NEAR(needle(accelerometer, 0).value, std::clamp(m[g], -2.0, 5.0), 1e-3);
-        // Engine 2: hundreds hand a turn per 1,000 rpm; boost over the dial's
+        // Engine 3: hundreds hand a turn per 1,000 rpm; boost over the dial's
         // 2073 psf datum; oil pressure in pounds per square inch.
         EXPECT_NEAR(needle(tachometer, 1).value, 270.0 + 0.36 * m[rpm2], 1e-6);
         EXPECT_NEAR(needle(boost, 0).value, std::clamp((m[manifold2] * 70.7262 - 2073.0) / 144.0, -5.0, 24.0), 1e-6);
@@ -175,25 +196,51 @@ TEST_F(Flying, EveryInstrumentReadsTheModelThroughItsCalibration) {
             ++turn_checks;
         }
         previous_heading = host.vars().get(sim::token::kHeading);
-
-        // Engine 0 is cranked with its magnetos off from 2 to 7 s: it turns,
-        // but neither the model nor the panel ever sees it run.
-        if (t < 33.0) {
-            EXPECT_EQ(m[running0], 0.0);
-            EXPECT_EQ(host.vars().get(sim::token::engine_running(0)), 0.0);
-            if (t > 3.0 && t < 7.0) {
-                EXPECT_GT(m[rpm0], 200.0);
-            }
-            if (t > 16.0) {
-                EXPECT_EQ(m[rpm0], 0.0);
-            }
-        }
-        if (HasFailure()) break;  // the first frame that disagrees says enough
+        if (HasFailure()) break;  // the first update that disagrees says enough
     }
-    EXPECT_GT(lift_off_checks, 18);
-    EXPECT_GT(turn_checks, 18 * 20);
+    EXPECT_GT(session.time(), 29.9);
+    EXPECT_GT(airspeed_checks, 18 * 25);
+    EXPECT_GT(turn_checks, 18 * 10);
     EXPECT_EQ(gear_changes, 1);
-    EXPECT_EQ(host.vars().get(sim::token::engine_running(0)), 1.0);
+    EXPECT_EQ(host.vars().get(sim::token::kPressureSetting), 1009.0);
+}
+
+// The panel's key events, as the magneto switches and held starter buttons
+// send them, are all that starts an engine: engine 0 is cranked with its
+// magnetos off, engine 2 started properly, engines 1 and 3 left alone.
+TEST_F(Flying, OnlyTheEnginesThePanelStartsRun) {
+    const Coupling coupling;
+    flightmodel::ControlState state(coupling);
+    FlightRun ground = run("takeoff.xml");
+    ground.end_seconds = 14.0;
+    flightmodel::ModelSession session(ground, coupling);
+    bench::Host host;
+    host.model().set_engines_modelled(true);
+
+    namespace event = sim::event;
+    const auto rpm = [&](int engine) { return host.vars().get(sim::token::engine_speed(engine)); };
+    const auto running = [&](int engine) { return host.vars().get(sim::token::engine_running(engine)); };
+    double cranked_dark = 0.0;
+    std::vector<double> frame;
+    for (int update = 0; fly_one_update(session, coupling, state, host, frame); ++update) {
+        const double t = session.time();
+        if (t >= 2.0 && t < 7.0) host.send_key_event(event::engine_start(0), 0);  // held, magnetos off
+        if (update == 9 * 18) {
+            host.send_key_event(event::first_magneto_toggle(2), 0);
+            host.send_key_event(event::second_magneto_toggle(2), 0);
+        }
+        if (t >= 10.0 && t < 13.0) host.send_key_event(event::engine_start(2), 0);
+        if (t > 3.0 && t < 7.0) cranked_dark = std::max(cranked_dark, rpm(0));
+        EXPECT_EQ(running(0), 0.0) << "at " << t << " s";
+        EXPECT_EQ(rpm(1), 0.0) << "at " << t << " s";
+        EXPECT_EQ(rpm(3), 0.0) << "at " << t << " s";
+        if (HasFailure()) break;
+    }
+    EXPECT_GT(session.time(), 13.9);
+    EXPECT_GT(cranked_dark, 200.0);
+    EXPECT_EQ(running(2), 1.0);
+    EXPECT_GT(rpm(2), 300.0);
+    EXPECT_EQ(host.vars().get(sim::token::first_magneto(2)), 1.0);
 }
 
 TEST_F(Flying, AScriptErrorNamesTheFileAndTheReason) {
@@ -201,7 +248,7 @@ TEST_F(Flying, AScriptErrorNamesTheFileAndTheReason) {
           "<?xml version=\"1.0\"?>\n<runscript name=\"broken\">\n  <use aircraft=\"nosuch\" initialize=\"runway\"/>\n"
           "  <run start=\"0\" end=\"1\" dt=\"0.01\"/>\n</runscript>\n");
     try {
-        flightmodel::fly(run("broken.xml"), Coupling());
+        flightmodel::ModelSession session(run("broken.xml"), Coupling());
         FAIL() << "a script naming no aircraft flew";
     } catch (const FlightModelError& error) {
         const std::string message = error.what();
@@ -211,25 +258,76 @@ TEST_F(Flying, AScriptErrorNamesTheFileAndTheReason) {
     }
 }
 
-TEST_F(Flying, AHungModelIsKilledAfterItsTimeOut) {
-    const fs::path hung = root_ / "hung.sh";
-    std::ofstream(hung) << "#!/bin/sh\nexec sleep 60\n";
-    fs::permissions(hung, fs::perms::owner_all);
-    FlightRun hanging = run("takeoff.xml");
-    hanging.jsbsim = hung.string();
-    hanging.timeout_seconds = 1.0;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_THROW(
-        {
-            try {
-                flightmodel::fly(hanging, Coupling());
-            } catch (const FlightModelError& error) {
-                EXPECT_NE(std::string(error.what()).find("killed"), std::string::npos) << error.what();
-                throw;
-            }
-        },
-        FlightModelError);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+// A model that never answers, and one that dies in flight, end in an error
+// within the time-out: the bench never hangs on the model.
+TEST_F(Flying, ASilentOrDeadModelEndsInAnErrorWithinItsTimeOut) {
+    struct Case {
+        const char* name;
+        const char* program;  // stands in for JSBSim
+        const char* expected;
+    } cases[] = {
+        {"silent", "#!/bin/sh\nexec sleep 60\n", "did not open its command port within"},
+        {"dead", "#!/bin/sh\necho 'Segmentation fault in FGPropagate'\nexit 139\n", "stopped before it took commands"},
+    };
+    for (const Case& c : cases) {
+        const fs::path program = root_ / c.name;
+        std::ofstream(program) << c.program;
+        fs::permissions(program, fs::perms::owner_all);
+        FlightRun broken = run("takeoff.xml");
+        broken.jsbsim = program.string();
+        broken.timeout_seconds = 1.0;
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            flightmodel::ModelSession session(broken, Coupling());
+            ADD_FAILURE() << c.name << ": the model was taken for running";
+        } catch (const FlightModelError& error) {
+            EXPECT_NE(std::string(error.what()).find(c.expected), std::string::npos) << c.name << ": " << error.what();
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << c.name;
+    }
+}
+
+// The panel's side of the controls: a switch clicked or a lever dragged goes
+// to the model once; what the model (its script) moves does not come back; a
+// held starter is sent when pressed and when let go.
+TEST(Coupling, OnlyThePanelsOwnChangesGoToTheModel) {
+    const Coupling coupling;
+    flightmodel::ControlState state(coupling);
+    bench::Host host;
+    std::vector<double> frame(coupling.properties().size(), 0.0);
+    const auto at = [&](const char* property) { return static_cast<size_t>(coupling.property_index(property)); };
+    std::vector<flightmodel::Control> sent;
+    const auto named = [&](const std::vector<flightmodel::Control>& controls) {
+        std::vector<std::string> names;
+        for (const flightmodel::Control& control : controls) {
+            names.push_back(coupling.control_properties()[static_cast<size_t>(control.property)] + "=" +
+                            std::to_string(control.value).substr(0, 4));
+        }
+        return names;
+    };
+    using Names = std::vector<std::string>;
+
+    // Before the model has set anything, the panel has nothing to change.
+    coupling.controls(host.vars(), host.model(), state, sent);
+    EXPECT_EQ(named(sent), Names{});
+
+    frame[at("fcs/throttle-cmd-norm[1]")] = 0.5;
+    coupling.apply(frame, host.vars(), &state);
+    coupling.controls(host.vars(), host.model(), state, sent);
+    EXPECT_EQ(named(sent), Names{}) << "the model's own throttle came back";
+
+    host.send_key_event(sim::event::first_magneto_toggle(3), 0);
+    host.send_key_event(sim::event::throttle_set(1), 16383);
+    host.send_key_event(sim::event::engine_start(0), 0);
+    coupling.controls(host.vars(), host.model(), state, sent);
+    EXPECT_EQ(named(sent), (Names{"korvane/engine[3]/magneto-1=1.00", "fcs/throttle-cmd-norm[1]=1.00",
+                                  "korvane/engine[0]/starter=1.00"}));
+    coupling.controls(host.vars(), host.model(), state, sent);
+    EXPECT_EQ(named(sent), Names{}) << "a change was sent twice";
+
+    host.tick();  // the starter button let go: no start event this update
+    coupling.controls(host.vars(), host.model(), state, sent);
+    EXPECT_EQ(named(sent), Names{"korvane/engine[0]/starter=0.00"});
 }
 
 // Relative bearing of a beacon: clockwise from the nose, in (-180, 180].
