@@ -1,0 +1,229 @@
+#include "render/animation.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <numeric>
+
+namespace render {
+namespace {
+
+constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+constexpr size_t kFrameControlSize = 26;
+constexpr size_t kDelayAt = 20;  // delay_num within a frame control
+constexpr uint32_t kMaxChunk = 0x7FFFFFFF;
+
+unsigned char* put32(unsigned char* at, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) *at++ = static_cast<unsigned char>(value >> shift);
+    return at;
+}
+
+unsigned char* put16(unsigned char* at, uint16_t value) {
+    *at++ = static_cast<unsigned char>(value >> 8);
+    *at++ = static_cast<unsigned char>(value);
+    return at;
+}
+
+uint32_t get32(const unsigned char* at) {
+    return uint32_t{at[0]} << 24 | uint32_t{at[1]} << 16 | uint32_t{at[2]} << 8 | at[3];
+}
+
+// The image data of a PNG that encode_png made, its IDAT chunks joined: one
+// zlib stream, which a frame carries as one chunk. `into` keeps its first
+// four bytes for a sequence number.
+void take_image_data(const std::vector<unsigned char>& png, std::vector<unsigned char>& into) {
+    into.resize(4);
+    for (size_t at = sizeof kSignature; at + 12 <= png.size();) {
+        const uint32_t length = get32(&png[at]);
+        if (length > png.size() - at - 12) break;
+        if (std::memcmp(&png[at + 4], "IDAT", 4) == 0)
+            into.insert(into.end(), png.data() + at + 8, png.data() + at + 8 + length);
+        at += 12 + size_t{length};
+    }
+}
+
+// The box of pixels where `image` differs from `previous`, which then takes
+// them; width 0 when nothing changed.
+PixelRect changed_box(const Image& image, std::vector<uint32_t>& previous) {
+    const int width = image.width();
+    const size_t row_bytes = static_cast<size_t>(width) * 4;
+    int left = width, right = -1, top = -1, bottom = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* now = reinterpret_cast<const uint32_t*>(image.data() + static_cast<size_t>(image.stride()) * y);
+        uint32_t* before = &previous[static_cast<size_t>(y) * width];
+        if (std::memcmp(now, before, row_bytes) == 0) continue;
+        int first = 0, last = width - 1;
+        while (now[first] == before[first]) ++first;
+        while (now[last] == before[last]) --last;
+        left = std::min(left, first);
+        right = std::max(right, last);
+        if (top < 0) top = y;
+        bottom = y;
+        std::memcpy(before, now, row_bytes);
+    }
+    if (top < 0) return PixelRect{};
+    return PixelRect{left, top, right - left + 1, bottom - top + 1};
+}
+
+}  // namespace
+
+FrameDelay FrameDelay::milliseconds(int ms) {
+    if (ms < 1 || ms > 65535) throw RenderError("a frame delay of " + std::to_string(ms) + " ms is not 1 to 65535 ms");
+    // In lowest terms, so that the delays of unchanged frames can be summed
+    // into one frame for longer.
+    const int common = std::gcd(ms, 1000);
+    return FrameDelay{static_cast<uint16_t>(ms / common), static_cast<uint16_t>(1000 / common)};
+}
+
+AnimationWriter::AnimationWriter(const std::string& path, int width, int height, FrameDelay delay, uint32_t plays)
+    : path_(path), file_(nullptr, std::fclose), width_(width), height_(height), delay_(delay), plays_(plays) {
+    if (width <= 0 || height <= 0 || delay.numerator == 0 || delay.denominator == 0) {
+        throw RenderError(path + ": an animation of " + std::to_string(width) + " x " + std::to_string(height) +
+                          " with frames of " + std::to_string(delay.numerator) + "/" +
+                          std::to_string(delay.denominator) + " s cannot be made");
+    }
+    previous_.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    file_.reset(std::fopen(path.c_str(), "wb"));
+    if (file_ == nullptr) fail("cannot create the animation (" + std::string(std::strerror(errno)) + ")");
+    unsigned char header[13] = {};
+    put32(put32(header, static_cast<uint32_t>(width)), static_cast<uint32_t>(height));
+    header[8] = 8;  // bits per channel
+    header[9] = 6;  // RGBA
+    write_bytes(kSignature, sizeof kSignature);
+    write_chunk("IHDR", header, sizeof header);
+    actl_offset_ = static_cast<long>(sizeof kSignature + 12 + sizeof header);
+    const unsigned char control[8] = {};  // filled in by finish(), when the frame count is known
+    write_chunk("acTL", control, sizeof control);
+}
+
+AnimationWriter::~AnimationWriter() { abandon(); }
+
+void AnimationWriter::abandon() noexcept {
+    if (file_ != nullptr) {
+        file_.reset();
+        std::remove(path_.c_str());
+    }
+}
+
+void AnimationWriter::fail(const std::string& what) { throw RenderError(path_ + ": " + what); }
+
+void AnimationWriter::write_chunk(const char type[4], const unsigned char* data, size_t size) {
+    if (size > kMaxChunk) fail("a frame too large for a PNG chunk");
+    unsigned char head[8];
+    std::memcpy(put32(head, static_cast<uint32_t>(size)), type, 4);
+    unsigned char tail[4];
+    uLong crc = crc32(0, head + 4, 4);
+    if (size > 0) crc = crc32(crc, data, static_cast<uInt>(size));
+    put32(tail, static_cast<uint32_t>(crc));
+    write_bytes(head, sizeof head);
+    write_bytes(data, size);
+    write_bytes(tail, sizeof tail);
+}
+
+// A file that could not be written is removed at once: it would not be a
+// picture, and a half-written chunk cannot be resumed.
+void AnimationWriter::write_bytes(const void* data, size_t size) {
+    if (size == 0 || std::fwrite(data, 1, size, file_.get()) == size) return;
+    const int error = errno;
+    abandon();
+    fail("cannot write the animation (" + std::string(std::strerror(error)) + ")");
+}
+
+void AnimationWriter::patch(long offset, const char type[4], const unsigned char* data, size_t size) {
+    if (std::fseek(file_.get(), offset, SEEK_SET) != 0) fail("cannot go back in the animation");
+    write_chunk(type, data, size);
+    if (std::fseek(file_.get(), 0, SEEK_END) != 0) fail("cannot go back to the end of the animation");
+}
+
+void AnimationWriter::write_frame_control(const PixelRect& box) {
+    unsigned char* at = put32(last_fctl_, sequence_++);
+    for (int value : {box.width, box.height, box.x, box.y}) at = put32(at, static_cast<uint32_t>(value));
+    at = put16(put16(at, delay_.numerator), delay_.denominator);
+    at[0] = 0;  // dispose NONE: the next frame draws over this one
+    at[1] = 0;  // blend SOURCE: a frame's box replaces what was there
+    last_fctl_offset_ = std::ftell(file_.get());
+    if (last_fctl_offset_ < 0) fail("cannot tell where the animation ends");
+    last_fctl_repeats_ = 1;
+    ++frames_written_;
+    write_chunk("fcTL", last_fctl_, kFrameControlSize);
+}
+
+void AnimationWriter::add(const Image& image) {
+    if (file_ == nullptr) fail(finished_ ? "the animation is already finished" : "the animation was not completed");
+    if (image.width() != width_ || image.height() != height_) {
+        fail("a frame of " + std::to_string(image.width()) + " x " + std::to_string(image.height()) +
+             " in an animation of " + std::to_string(width_) + " x " + std::to_string(height_));
+    }
+    try {
+        add_checked(image);
+    } catch (...) {
+        // The file no longer shows what the writer last kept: no later frame
+        // could be right.
+        abandon();
+        throw;
+    }
+}
+
+void AnimationWriter::add_checked(const Image& image) {
+    PixelRect box{0, 0, width_, height_};
+    if (frames_added_ == 0) {
+        for (int y = 0; y < height_; ++y) {
+            std::memcpy(&previous_[static_cast<size_t>(y) * width_],
+                        image.data() + static_cast<size_t>(image.stride()) * y, static_cast<size_t>(width_) * 4);
+        }
+    } else {
+        box = changed_box(image, previous_);
+        if (box.width == 0) {
+            extend_last_delay_or_repeat(image);
+            ++frames_added_;
+            return;
+        }
+    }
+    write_frame(image, box);
+    ++frames_added_;
+}
+
+void AnimationWriter::write_frame(const Image& image, const PixelRect& box) {
+    encoded_.clear();
+    encode_png(image, box, PngEffort::kFast, encoded_);
+    take_image_data(encoded_, payload_);
+    write_frame_control(box);
+    if (frames_written_ == 1) {
+        write_chunk("IDAT", payload_.data() + 4, payload_.size() - 4);
+    } else {
+        put32(payload_.data(), sequence_++);
+        write_chunk("fdAT", payload_.data(), payload_.size());
+    }
+}
+
+// An unchanged picture stays on screen longer; once the delay no longer fits
+// its field, a one-pixel frame of the same pixel carries the time.
+void AnimationWriter::extend_last_delay_or_repeat(const Image& image) {
+    const uint32_t longer = (last_fctl_repeats_ + 1) * uint32_t{delay_.numerator};
+    if (longer <= 0xFFFF) {
+        ++last_fctl_repeats_;
+        put16(last_fctl_ + kDelayAt, static_cast<uint16_t>(longer));
+        patch(last_fctl_offset_, "fcTL", last_fctl_, kFrameControlSize);
+        return;
+    }
+    write_frame(image, PixelRect{0, 0, 1, 1});
+}
+
+void AnimationWriter::finish() {
+    if (file_ == nullptr) fail(finished_ ? "the animation is already finished" : "the animation was not completed");
+    if (frames_written_ == 0) fail("an animation needs at least one frame");
+    write_chunk("IEND", nullptr, 0);
+    unsigned char control[8];
+    put32(put32(control, frames_written_), plays_);
+    patch(actl_offset_, "acTL", control, sizeof control);
+    if (std::fclose(file_.release()) != 0) {
+        const int error = errno;
+        std::remove(path_.c_str());
+        fail("cannot complete the animation (" + std::string(std::strerror(error)) + ")");
+    }
+    finished_ = true;
+}
+
+}  // namespace render
