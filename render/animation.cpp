@@ -44,15 +44,15 @@ void take_image_data(const std::vector<unsigned char>& png, std::vector<unsigned
     }
 }
 
-// The box of pixels where `image` differs from `previous`, which then takes
-// them; width 0 when nothing changed.
-PixelRect changed_box(const Image& image, std::vector<uint32_t>& previous) {
+// The box of pixels where `image` differs from `previous`; width 0 when
+// nothing changed.
+PixelRect changed_box(const Image& image, const std::vector<uint32_t>& previous) {
     const int width = image.width();
     const size_t row_bytes = static_cast<size_t>(width) * 4;
     int left = width, right = -1, top = -1, bottom = -1;
     for (int y = 0; y < image.height(); ++y) {
         const auto* now = reinterpret_cast<const uint32_t*>(image.data() + static_cast<size_t>(image.stride()) * y);
-        uint32_t* before = &previous[static_cast<size_t>(y) * width];
+        const uint32_t* before = &previous[static_cast<size_t>(y) * width];
         if (std::memcmp(now, before, row_bytes) == 0) continue;
         int first = 0, last = width - 1;
         while (now[first] == before[first]) ++first;
@@ -61,7 +61,6 @@ PixelRect changed_box(const Image& image, std::vector<uint32_t>& previous) {
         right = std::max(right, last);
         if (top < 0) top = y;
         bottom = y;
-        std::memcpy(before, now, row_bytes);
     }
     if (top < 0) return PixelRect{};
     return PixelRect{left, top, right - left + 1, bottom - top + 1};
@@ -137,12 +136,12 @@ void AnimationWriter::patch(long offset, const char type[4], const unsigned char
     if (std::fseek(file_.get(), 0, SEEK_END) != 0) fail("cannot go back to the end of the animation");
 }
 
-void AnimationWriter::write_frame_control(const PixelRect& box) {
+void AnimationWriter::write_frame_control(const PixelRect& box, bool over) {
     unsigned char* at = put32(last_fctl_, sequence_++);
     for (int value : {box.width, box.height, box.x, box.y}) at = put32(at, static_cast<uint32_t>(value));
     at = put16(put16(at, delay_.numerator), delay_.denominator);
     at[0] = 0;  // dispose NONE: the next frame draws over this one
-    at[1] = 0;  // blend SOURCE: a frame's box replaces what was there
+    at[1] = over ? 1 : 0;  // blend OVER: laid over what was there; SOURCE: replaces it
     last_fctl_offset_ = std::ftell(file_.get());
     if (last_fctl_offset_ < 0) fail("cannot tell where the animation ends");
     last_fctl_repeats_ = 1;
@@ -185,11 +184,42 @@ void AnimationWriter::add_checked(const Image& image) {
     ++frames_added_;
 }
 
+// Inside the box, the pixels that did not change become transparent and the
+// frame is laid over the one before: a needle's sweep costs its own pixels,
+// not the dial's between. A change to a pixel that is not opaque cannot be
+// laid over, and that frame replaces its box instead.
 void AnimationWriter::write_frame(const Image& image, const PixelRect& box) {
-    encoded_.clear();
-    encode_png(image, box, PngEffort::kFast, encoded_);
+    bool over = frames_written_ > 0;
+    if (over) {
+        Image changes(box.width, box.height);
+        auto* out = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(changes.surface()));
+        const int out_stride = changes.stride() / 4;
+        for (int y = 0; y < box.height && over; ++y) {
+            const auto* now = reinterpret_cast<const uint32_t*>(image.data() +
+                                                                static_cast<size_t>(image.stride()) * (box.y + y)) +
+                              box.x;
+            const uint32_t* before = &previous_[static_cast<size_t>(box.y + y) * width_ + box.x];
+            for (int x = 0; x < box.width; ++x) {
+                if (now[x] == before[x]) continue;
+                if ((now[x] >> 24) != 0xFF) over = false;
+                out[y * out_stride + x] = now[x];
+            }
+        }
+        cairo_surface_mark_dirty(changes.surface());
+        encoded_.clear();
+        if (over) encode_png(changes, PixelRect{0, 0, box.width, box.height}, PngEffort::kFast, encoded_);
+    }
+    if (!over) {
+        encoded_.clear();
+        encode_png(image, box, PngEffort::kFast, encoded_);
+    }
+    for (int y = 0; y < box.height; ++y) {
+        std::memcpy(&previous_[static_cast<size_t>(box.y + y) * width_ + box.x],
+                    image.data() + static_cast<size_t>(image.stride()) * (box.y + y) + size_t{4} * box.x,
+                    size_t{4} * box.width);
+    }
     take_image_data(encoded_, payload_);
-    write_frame_control(box);
+    write_frame_control(box, over);
     if (frames_written_ == 1) {
         write_chunk("IDAT", payload_.data() + 4, payload_.size() - 4);
     } else {

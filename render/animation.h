@@ -35,8 +35,9 @@ public:
     AnimationWriter& operator=(const AnimationWriter&) = delete;
 
     // Appends a frame: the first in full, each later one as the box of pixels
-    // that changed since the one before; an unchanged picture makes the frame
-    // before last longer. A picture of another size than the animation's
+    // that changed since the one before, laid over it with the unchanged
+    // pixels transparent; an unchanged picture makes the frame before last
+    // longer. A picture of another size than the animation's
     // throws RenderError naming the file and is left out; any other failure
     // throws too, and removes the file, which takes no more frames.
     void add(const Image& image);
@@ -52,7 +53,7 @@ private:
     void write_bytes(const void* data, size_t size);
     void write_chunk(const char type[4], const unsigned char* data, size_t size);
     void write_frame(const Image& image, const PixelRect& box);
-    void write_frame_control(const PixelRect& box);
+    void write_frame_control(const PixelRect& box, bool over);
     void patch(long offset, const char type[4], const unsigned char* data, size_t size);
     void extend_last_delay_or_repeat(const Image& image);
     [[noreturn]] void fail(const std::string& what);

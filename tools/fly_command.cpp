@@ -22,6 +22,7 @@
 #include "host/panel.h"
 #include "host/panel_config.h"
 #include "host/scenario.h"
+#include "render/animation.h"
 #include "render/renderer.h"
 #include "tools/panel_commands.h"
 #include "tools/progress.h"
@@ -41,6 +42,10 @@ struct Options {
     std::string out_dir;
     std::string scenario;
     std::vector<double> at;
+    std::string animation;
+    double animation_every = 1.0;
+    double animation_speed = 10.0;
+    double animation_scale = 0.5;
     double scale = 1.0;
     bench::ModulePaths paths;
     gaugebench::Progress::Mode progress = gaugebench::Progress::Mode::kAuto;
@@ -65,6 +70,24 @@ bool times(const std::string& text, std::vector<double>& out) {
 }
 
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// The picture at `scale` of its size, for an animation that a browser shows
+// whole and that stays a download of a few megabytes.
+const render::Image& shrunk(const render::Image& picture, double scale, std::optional<render::Image>& out) {
+    if (scale == 1.0) return picture;
+    const int width = std::max(1, static_cast<int>(std::lround(picture.width() * scale)));
+    const int height = std::max(1, static_cast<int>(std::lround(picture.height() * scale)));
+    if (!out || out->width() != width || out->height() != height) out.emplace(width, height);
+    cairo_t* cr = cairo_create(out->surface());
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_scale(cr, static_cast<double>(width) / picture.width(), static_cast<double>(height) / picture.height());
+    cairo_set_source_surface(cr, picture.surface(), 0.0, 0.0);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(out->surface());
+    return *out;
+}
 
 // JSBSim's processor time, once it has ended.
 double children_processor_seconds() {
@@ -106,6 +129,19 @@ gaugebench::ExitStatus fly(Options& options) {
     double pictures_seconds = 0.0;
     char line[200];
 
+    std::unique_ptr<render::AnimationWriter> animation;
+    std::optional<render::Image> small;
+    double next_frame_time = 0.0;
+    if (!options.animation.empty()) {
+        std::error_code ignored;  // the writer names the file if its folder is still missing
+        fs::create_directories(fs::absolute(options.animation).parent_path(), ignored);
+        const int ms = static_cast<int>(std::lround(1000.0 * options.animation_every / options.animation_speed));
+        animation = std::make_unique<render::AnimationWriter>(
+            options.animation, std::max(1, static_cast<int>(std::lround(std::ceil(panel.picture_width()) * options.animation_scale))),
+            std::max(1, static_cast<int>(std::lround(std::ceil(panel.picture_height()) * options.animation_scale))),
+            render::FrameDelay::milliseconds(std::clamp(ms, 1, 65535)));
+    }
+
     progress.status(options.run.script + ": starting " + options.run.jsbsim + "...", true);
     const Clock::time_point start = Clock::now();
     int ended_at_line = 0;
@@ -130,6 +166,10 @@ gaugebench::ExitStatus fly(Options& options) {
                 progress.line(line);
                 ++next_picture;
             }
+            if (animation && updates > 0 && last_time - first_time >= next_frame_time - 1e-6) {
+                animation->add(shrunk(renderer.render(), options.animation_scale, small));
+                next_frame_time += options.animation_every;
+            }
             pictures_seconds += seconds_since(drawing);
             coupling.controls(host.vars(), host.model(), control_state, controls);
             const Clock::time_point stepping = Clock::now();
@@ -150,6 +190,12 @@ gaugebench::ExitStatus fly(Options& options) {
     }
     const double total = seconds_since(start) - pictures_seconds;
     progress.clear();
+    if (animation) {
+        animation->finish();
+        std::fprintf(stderr, "%s: %d frames, one every %g s of flight, played %g times as fast\n",
+                     options.animation.c_str(), animation->frames_added(), options.animation_every,
+                     options.animation_speed);
+    }
     if (scenario && ended_at_line != 0) {
         std::fprintf(stderr, "warning: %s:%d: the flight ended at %.1f s, before the scenario did\n",
                      options.scenario.c_str(), ended_at_line, last_time);
@@ -207,6 +253,21 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
                 return times(text, ignored) ? std::string() : "takes seconds of flight, comma-separated (10,95.5,240)";
             },
             ""));
+    command
+        ->add_option("--animation", options->animation,
+                     "write an animated PNG of the flight, which a browser plays (pictures excluded from the timing)")
+        ->type_name("<file.png>");
+    command->add_option("--animation-every", options->animation_every, "seconds of flight between frames (default 1)")
+        ->type_name("<s>")
+        ->check(gaugebench::number_within(0.05, 3600.0, "seconds, from 0.05 to 3600"));
+    command->add_option("--animation-speed", options->animation_speed, "times as fast as the flight it plays (default 10)")
+        ->type_name("<x>")
+        ->check(gaugebench::number_within(0.1, 1000.0, "a number from 0.1 to 1000"));
+    command
+        ->add_option("--animation-scale", options->animation_scale,
+                     "the animation's size over the panel's picture (default 0.5)")
+        ->type_name("<s>")
+        ->check(gaugebench::number_within(0.05, 1.0, "a number from 0.05 to 1"));
     command->add_option("--scale", options->scale, "displayed size over the bitmaps' size (default 1)")
         ->type_name("<s>")
         ->check(gaugebench::number_within(1e-3, bench::GaugeInstance::kMaxScale, "a number from 0.001 to 16"));
