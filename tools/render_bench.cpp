@@ -50,12 +50,14 @@ struct Run {
     double update_seconds = 0.0;
     double render_seconds = 0.0;
     long faults = 0;
+    size_t rects = 0;  // changed rectangles reported
 };
 
 // `frames` frames, `vary(frame)` setting the variables before each.
 template <typename Vary, typename Draw>
-Run run_frames(bench::Host& host, bench::Panel& panel, long frames, Vary&& vary, Draw&& draw) {
+Run run_frames(bench::Host& host, bench::Panel& panel, long frames, size_t& rects, Vary&& vary, Draw&& draw) {
     Run run;
+    const size_t rects_before = rects;
     const long faults_before = minor_faults();
     for (long frame = 0; frame < frames; ++frame) {
         vary(frame);
@@ -68,6 +70,7 @@ Run run_frames(bench::Host& host, bench::Panel& panel, long frames, Vary&& vary,
         run.render_seconds += seconds_since(drawn);
     }
     run.faults = minor_faults() - faults_before;
+    run.rects = rects - rects_before;
     return run;
 }
 
@@ -80,6 +83,7 @@ void print_run(const char* name, const Run& run, long frames, double per_copy) {
     std::printf("  update + render   %9.3f ms/frame  (%.1f frames/s)\n", 1e3 * per_frame, 1.0 / per_frame);
     std::printf("  ratio             %9.1f x memcpy\n", per_copy > 0.0 ? per_frame / per_copy : 0.0);
     std::printf("  page faults       %9.1f /frame\n", static_cast<double>(run.faults) / n);
+    std::printf("  redrawn           %9.1f rectangles/frame\n", static_cast<double>(run.rects) / n);
 }
 
 }  // namespace
@@ -118,18 +122,21 @@ int main(int argc, char** argv) {
         panel.update();
         const render::Image first = renderer.render();
         const size_t bytes = static_cast<size_t>(first.stride()) * static_cast<size_t>(first.height());
+        renderer.render_frame();
+        size_t rects = 0;
         const auto draw = [&] {
-            const render::Image picture = renderer.render();
+            renderer.render_frame();
+            rects += renderer.changed().size();
         };
 
         const Run steady = run_frames(
-            host, panel, frames,
+            host, panel, frames, rects,
             [&](long frame) { host.vars().set(sim::token::kHeading, 287.0 + 0.25 * static_cast<double>(frame)); },
             draw);
         // Every cruise variable off its value by a few per cent, a different
         // amount each frame, so every needle has somewhere to go.
         const Run moving = run_frames(
-            host, panel, frames,
+            host, panel, frames, rects,
             [&](long frame) {
                 const double swing = std::sin(0.7 * static_cast<double>(frame));
                 for (const flight_state::Setting& setting : flight_state::cruise()) {
