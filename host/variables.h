@@ -13,6 +13,10 @@ public:
     // A token never set reads 0.
     double get(uint32_t token) const;
     void set(uint32_t token, double value);
+    // The token's value as a place to write, made (at 0) if the token was
+    // never set; it stays valid as long as the store, so a caller writing the
+    // same tokens over and over can skip the look-up.
+    double& slot(uint32_t token) { return tokens_[token]; }
 
     // Named variables ("L:Bombs_dropped"); a name never set reads 0.
     double get(const std::string& name) const;

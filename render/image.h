@@ -14,6 +14,14 @@ enum class PngEffort {
     kSmallest,  // zlib level 9, every row filter tried: for the pictures that are published
 };
 
+// A rectangle of a picture in its pixels.
+struct PixelRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
 class RenderError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

@@ -9,14 +9,6 @@
 
 namespace render {
 
-// A rectangle of a picture in its pixels.
-struct PixelRect {
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-};
-
 // Appends the PNG of `rect` of `image` to `out` (straight RGBA, as cairo's
 // own writer gives). Throws RenderError when the rectangle is not inside
 // the picture or libpng fails.

@@ -1,6 +1,8 @@
 #include "render/renderer.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "host/dib.h"
@@ -283,14 +285,33 @@ std::pair<uint32_t, uint32_t> gauge_extent(const bench::GaugeInstance& instance,
     return {kFallbackExtent, kFallbackExtent};
 }
 
-void draw_gauge(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCache& bitmaps) {
+namespace {
+
+// The elements from `from` on; `at_split` is called before element `split`
+// is drawn (or after the last, when `split` is their count). Drawing a gauge
+// in two such parts gives the same pixels as in one: each element's drawing
+// leaves the context as it found it.
+template <typename AtSplit>
+void draw_gauge_from(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCache& bitmaps, size_t from,
+                     size_t split, AtSplit&& at_split) {
     const auto [width, height] = gauge_extent(instance, bitmaps);
     cairo_save(cr);
     cairo_rectangle(cr, 0.0, 0.0, width, height);
     cairo_clip(cr);
     const Context context{cr, bitmaps, static_cast<double>(width)};
-    for (const bench::ElementState& state : instance.elements()) draw_element(context, state);
+    const std::vector<bench::ElementState>& elements = instance.elements();
+    for (size_t i = from; i < elements.size(); ++i) {
+        if (i == split) at_split();
+        draw_element(context, elements[i]);
+    }
+    if (split == elements.size() && split >= from) at_split();
     cairo_restore(cr);
+}
+
+}  // namespace
+
+void draw_gauge(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCache& bitmaps) {
+    draw_gauge_from(cr, instance, bitmaps, 0, SIZE_MAX, [] {});
 }
 
 namespace {
@@ -320,6 +341,110 @@ cairo_status_t draw_alone(cairo_surface_t* surface, Draw&& draw) {
     const cairo_status_t status = cairo_status(cr);
     cairo_destroy(cr);
     return status;
+}
+
+// --- What render_frame() keeps --------------------------------------------------------
+
+// Everything the drawing of an element reads, as words: two elements with the
+// same words are drawn alike. A hidden element is drawn as nothing, whatever
+// its other fields say.
+constexpr size_t kKeyWords = 15;
+
+uint64_t bits_of(double value) {
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+uint64_t pair_of(uint32_t high, uint32_t low) { return static_cast<uint64_t>(high) << 32 | low; }
+
+void append_key(std::vector<uint64_t>& keys, const bench::ElementState& state) {
+    const ELEMENT_HEADER* e = state.element;
+    const size_t at = keys.size();
+    keys.resize(at + kKeyWords, 0);
+    uint64_t* key = keys.data() + at;
+    key[0] = reinterpret_cast<uintptr_t>(e);
+    key[1] = state.visible;
+    if (!state.visible) return;
+    key[1] |= pair_of(state.type, state.greyed ? 2u : 0u) | static_cast<uint64_t>(state.depth == 0) << 2;
+    key[2] = pair_of(state.resource_id, e->image_flags);
+    key[3] = pair_of(static_cast<uint32_t>(e->position_x), static_cast<uint32_t>(e->position_y));
+    key[4] = pair_of(static_cast<uint32_t>(e->ofs_x), static_cast<uint32_t>(e->ofs_y));
+    key[5] = bits_of(state.angle);
+    key[6] = bits_of(state.x);
+    key[7] = bits_of(state.y);
+    key[8] = bits_of(state.offset_x);
+    key[9] = bits_of(state.offset_y);
+    key[10] = bits_of(state.shift_x);
+    key[11] = bits_of(state.shift_y);
+    key[12] = bits_of(state.rotation);
+    if (state.type == kSprite) {
+        const auto* sprite = reinterpret_cast<const ELEMENT_SPRITE*>(e);
+        key[13] = bits_of(sprite->texture_scale_x);
+        key[14] = bits_of(sprite->texture_scale_y);
+    }
+}
+
+// The gauge's keys: its extent first, then one key per element.
+void gauge_keys(const bench::GaugeInstance& instance, BitmapCache& bitmaps, std::vector<uint64_t>& keys) {
+    keys.clear();
+    const auto [width, height] = gauge_extent(instance, bitmaps);
+    keys.push_back(pair_of(width, height));
+    for (const bench::ElementState& state : instance.elements()) append_key(keys, state);
+}
+
+// The first element drawn differently from `before` (their count when none).
+size_t first_change(const std::vector<uint64_t>& before, const std::vector<uint64_t>& now) {
+    if (before.empty() || before[0] != now[0]) return 0;
+    const size_t common = std::min(before.size(), now.size());
+    size_t word = 1;
+    while (word < common && before[word] == now[word]) ++word;
+    if (word == before.size() && word == now.size()) return (now.size() - 1) / kKeyWords;
+    return (word - 1) / kKeyWords;
+}
+
+// The pixels of a gauge's rectangle: every pixel its clip may touch, within the picture.
+PixelRect gauge_rect(const bench::Panel::Gauge& gauge, const Image& image) {
+    const double left = std::max(0.0, std::floor(gauge.left)), top = std::max(0.0, std::floor(gauge.top));
+    const double right = std::min<double>(image.width(), std::ceil(gauge.left + gauge.width));
+    const double bottom = std::min<double>(image.height(), std::ceil(gauge.top + gauge.height));
+    if (!(right > left && bottom > top)) return {};
+    return {static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+            static_cast<int>(bottom - top)};
+}
+
+PixelRect window_rect(const bench::Panel::Window& window) {
+    const double left = std::floor(window.left), top = std::floor(window.top);
+    return {static_cast<int>(left), static_cast<int>(top), static_cast<int>(std::ceil(window.left + window.width) - left),
+            static_cast<int>(std::ceil(window.top + window.height) - top)};
+}
+
+bool overlap(const PixelRect& a, const PixelRect& b) {
+    return a.width > 0 && a.height > 0 && b.width > 0 && b.height > 0 && a.x < b.x + b.width && b.x < a.x + a.width &&
+           a.y < b.y + b.height && b.y < a.y + a.height;
+}
+
+void copy_out(const Image& image, const PixelRect& rect, std::vector<uint32_t>& pixels) {
+    cairo_surface_flush(image.surface());
+    pixels.resize(static_cast<size_t>(rect.width) * static_cast<size_t>(rect.height));
+    const unsigned char* data = cairo_image_surface_get_data(image.surface());
+    const size_t row_bytes = 4 * static_cast<size_t>(rect.width);
+    for (int y = 0; y < rect.height; ++y) {
+        std::memcpy(pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(rect.width),
+                    data + static_cast<size_t>(rect.y + y) * static_cast<size_t>(image.stride()) + 4 * static_cast<size_t>(rect.x),
+                    row_bytes);
+    }
+}
+
+void copy_in(const Image& image, const PixelRect& rect, const std::vector<uint32_t>& pixels) {
+    cairo_surface_flush(image.surface());
+    unsigned char* data = cairo_image_surface_get_data(image.surface());
+    const size_t row_bytes = 4 * static_cast<size_t>(rect.width);
+    for (int y = 0; y < rect.height; ++y) {
+        std::memcpy(data + static_cast<size_t>(rect.y + y) * static_cast<size_t>(image.stride()) + 4 * static_cast<size_t>(rect.x),
+                    pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(rect.width), row_bytes);
+    }
+    cairo_surface_mark_dirty_rectangle(image.surface(), rect.x, rect.y, rect.width, rect.height);
 }
 
 void throw_if_failed(cairo_status_t status, const bench::GaugeInstance& instance) {
@@ -396,21 +521,143 @@ void PanelRenderer::draw_title(cairo_t* cr, const bench::Panel::Window& window) 
 
 Image PanelRenderer::render() {
     Image image(pixels(panel_.picture_width()), pixels(panel_.picture_height()));
+    draw_panel(image, false);
+    return image;
+}
+
+// With `keep`, each gauge's pixels are kept as render_frame() needs them.
+void PanelRenderer::draw_panel(Image& image, bool keep) {
     cairo_t* cr = cairo_create(image.surface());
     set_colour(cr, kSurroundColour);
     cairo_paint(cr);
     gauges_drawn_ = 0;
+    const std::vector<bench::Panel::Gauge>& gauges = panel_.gauges();
     // Window by window, each over the ones before it, as overlapping windows
     // lie on the screen.
     for (const bench::Panel::Window& window : panel_.windows()) {
         draw_window(cr, window);
-        for (const bench::Panel::Gauge& gauge : panel_.gauges()) {
-            if (gauge.shown && gauge.window == window.config) draw_panel_gauge(image.surface(), gauge);
+        for (size_t i = 0; i < gauges.size(); ++i) {
+            const bench::Panel::Gauge& gauge = gauges[i];
+            if (!gauge.shown || gauge.window != window.config) continue;
+            if (!keep) {
+                draw_panel_gauge(image.surface(), gauge);
+                continue;
+            }
+            Kept& kept = kept_[i];
+            gauge_keys(*gauge.instance, bitmaps(*gauge.module), kept.keys);
+            kept.prefix_valid = false;
+            if (kept.alone) copy_out(image, kept.rect, kept.beneath);
+            const size_t count = gauge.instance->elements().size();
+            const cairo_status_t status = draw_gauge_part(image.surface(), i, 0, kept.alone ? count : SIZE_MAX);
+            kept.drawn = status == CAIRO_STATUS_SUCCESS;
+            gauge_drawn(gauge, status);
         }
         if (titles_) draw_title(cr, window);
     }
     cairo_destroy(cr);
-    return image;
+}
+
+// Which gauges can be drawn again by themselves: those whose pixels no other
+// drawing after the windows' paint touches.
+void PanelRenderer::plan_kept(const Image& image) {
+    const std::vector<bench::Panel::Gauge>& gauges = panel_.gauges();
+    kept_.assign(gauges.size(), Kept{});
+    for (size_t i = 0; i < gauges.size(); ++i) {
+        if (gauges[i].shown) kept_[i].rect = gauge_rect(gauges[i], image);
+    }
+    for (size_t i = 0; i < gauges.size(); ++i) {
+        const bench::Panel::Gauge& gauge = gauges[i];
+        if (!gauge.shown) continue;
+        bool alone = !(titles_ && !gauge.window->title.empty());
+        for (size_t j = 0; j < gauges.size() && alone; ++j) {
+            if (j != i && gauges[j].shown && overlap(kept_[i].rect, kept_[j].rect)) alone = false;
+        }
+        // Windows painted after the gauge's own.
+        bool later = false;
+        for (const bench::Panel::Window& window : panel_.windows()) {
+            if (later && overlap(kept_[i].rect, window_rect(window))) alone = false;
+            if (window.config == gauge.window) later = true;
+        }
+        kept_[i].alone = alone;
+    }
+}
+
+const Image& PanelRenderer::render_frame() {
+    const int width = pixels(panel_.picture_width()), height = pixels(panel_.picture_height());
+    changed_.clear();
+    if (!frame_ || frame_->width() != width || frame_->height() != height || frame_titles_ != titles_) {
+        frame_ = std::make_unique<Image>(width, height);
+        frame_titles_ = titles_;
+        plan_kept(*frame_);
+        draw_panel(*frame_, true);
+        changed_.push_back({0, 0, width, height});
+        return *frame_;
+    }
+    // The gauges to draw again, each with its first element drawn differently.
+    std::vector<std::pair<size_t, size_t>> redraw;
+    std::vector<uint64_t> keys;
+    const std::vector<bench::Panel::Gauge>& gauges = panel_.gauges();
+    for (size_t i = 0; i < gauges.size(); ++i) {
+        if (!gauges[i].shown) continue;
+        gauge_keys(*gauges[i].instance, bitmaps(*gauges[i].module), keys);
+        const size_t first = first_change(kept_[i].keys, keys);
+        if (first == gauges[i].instance->elements().size() && keys.size() == kept_[i].keys.size()) continue;
+        if (!kept_[i].alone) {
+            draw_panel(*frame_, true);
+            changed_.push_back({0, 0, width, height});
+            return *frame_;
+        }
+        kept_[i].keys.swap(keys);
+        redraw.emplace_back(i, first);
+    }
+    for (const auto& [index, first] : redraw) {
+        if (redraw_kept(index, first)) changed_.push_back(kept_[index].rect);
+    }
+    return *frame_;
+}
+
+// Draws a kept gauge again from its first changed element: over the pixels
+// after the elements before it where those are kept, else over what lies
+// beneath the gauge. Returns whether any pixel may have changed.
+bool PanelRenderer::redraw_kept(size_t index, size_t first_changed) {
+    Kept& kept = kept_[index];
+    if (kept.rect.width == 0) return false;
+    size_t from = 0, split = first_changed;
+    if (kept.prefix_valid && first_changed >= kept.prefix_length) {
+        copy_in(*frame_, kept.rect, kept.prefix);
+        from = kept.prefix_length;
+        split = SIZE_MAX;
+    } else {
+        copy_in(*frame_, kept.rect, kept.beneath);
+        kept.prefix_valid = false;
+    }
+    const cairo_status_t status = draw_gauge_part(frame_->surface(), index, from, split);
+    const bool drawn = status == CAIRO_STATUS_SUCCESS;
+    if (drawn && !kept.drawn) ++gauges_drawn_;
+    if (!drawn && kept.drawn) --gauges_drawn_;
+    kept.drawn = drawn;
+    if (!drawn) gauge_drawn(panel_.gauges()[index], status);
+    return true;
+}
+
+// Elements from `from` on of one gauge, through a context of its own; for a
+// kept gauge, the pixels before element `split` are kept as its prefix.
+cairo_status_t PanelRenderer::draw_gauge_part(cairo_surface_t* surface, size_t index, size_t from, size_t split) {
+    const bench::Panel::Gauge& gauge = panel_.gauges()[index];
+    return draw_alone(surface, [&](cairo_t* cr) {
+        cairo_rectangle(cr, gauge.left, gauge.top, gauge.width, gauge.height);
+        cairo_clip(cr);
+        cairo_translate(cr, gauge.left, gauge.top);
+        cairo_scale(cr, gauge.scale_x(), gauge.scale_y());
+        draw_gauge_from(cr, *gauge.instance, bitmaps(*gauge.module), from, split, [&] {
+            Kept& kept = kept_[index];
+            // A context in error draws nothing more: what follows is not
+            // what the next frame would draw over these pixels.
+            kept.prefix_valid = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+            kept.prefix_length = split;
+            if (kept.prefix_valid) copy_out(*frame_, kept.rect, kept.prefix);
+        });
+    });
 }
 
 // Each gauge through its own context: records cairo cannot follow put a
@@ -423,6 +670,10 @@ void PanelRenderer::draw_panel_gauge(cairo_surface_t* surface, const bench::Pane
         cairo_scale(cr, gauge.scale_x(), gauge.scale_y());
         draw_gauge(cr, *gauge.instance, bitmaps(*gauge.module));
     });
+    gauge_drawn(gauge, status);
+}
+
+void PanelRenderer::gauge_drawn(const bench::Panel::Gauge& gauge, cairo_status_t status) {
     if (status == CAIRO_STATUS_SUCCESS) {
         ++gauges_drawn_;
     } else {

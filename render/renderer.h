@@ -99,7 +99,20 @@ public:
     // A gauge that cannot be drawn (its records drive cairo into an error) is
     // left out with a warning; the others are drawn all the same.
     Image render();
-    // The shown gauges the last render() drew.
+    // The same picture, pixel for pixel, drawn into one kept from call to
+    // call: only the gauges whose elements would be drawn differently since
+    // the last call are drawn again, over a copy of what lay beneath them (or
+    // beneath their first element that changed). A gauge that shares pixels
+    // with another gauge or a later window, or lies in a titled window while
+    // titles are shown, makes its changes redraw the whole picture.
+    const Image& render_frame();
+    // Where the last render_frame() changed its picture: all of it the first
+    // time, nothing when nothing moved.
+    const std::vector<PixelRect>& changed() const { return changed_; }
+    // The next render_frame() draws everything, as after a module's bitmaps
+    // were changed (the renderer cannot see that for itself).
+    void invalidate() { frame_.reset(); }
+    // The shown gauges the last render() or render_frame() drew.
     size_t gauges_drawn() const { return gauges_drawn_; }
     // One gauge of the panel at its panel size (RenderError where it cannot be drawn).
     Image render(const bench::Panel::Gauge& gauge);
@@ -114,6 +127,23 @@ public:
     void show_titles(bool shown) { titles_ = shown; }
 
 private:
+    // What render_frame() keeps of one gauge of the panel.
+    struct Kept {
+        PixelRect rect;          // every pixel the gauge may touch
+        bool alone = false;      // no other drawing touches `rect` after the panel's set-up
+        bool drawn = false;      // cairo drew it without an error
+        std::vector<uint64_t> keys;     // how each element was last drawn
+        std::vector<uint32_t> beneath;  // `rect` before the gauge
+        std::vector<uint32_t> prefix;   // `rect` after its first `prefix_length` elements
+        size_t prefix_length = 0;
+        bool prefix_valid = false;
+    };
+
+    void draw_panel(Image& image, bool keep);
+    void plan_kept(const Image& image);
+    bool redraw_kept(size_t index, size_t first_changed);
+    cairo_status_t draw_gauge_part(cairo_surface_t* surface, size_t index, size_t from, size_t split);
+    void gauge_drawn(const bench::Panel::Gauge& gauge, cairo_status_t status);
     void draw_window(cairo_t* cr, const bench::Panel::Window& window);
     void draw_title(cairo_t* cr, const bench::Panel::Window& window);
     void draw_panel_gauge(cairo_surface_t* surface, const bench::Panel::Gauge& gauge);
@@ -124,6 +154,11 @@ private:
     std::vector<std::string> warnings_;
     std::map<const bench::Module*, std::unique_ptr<BitmapCache>> caches_;
     std::map<const bench::Picture*, cairo_surface_t*> backgrounds_;
+
+    std::unique_ptr<Image> frame_;  // render_frame()'s picture
+    bool frame_titles_ = false;     // whether it shows titles
+    std::vector<Kept> kept_;        // by gauge, as panel_.gauges()
+    std::vector<PixelRect> changed_;
 };
 
 }  // namespace render

@@ -4,11 +4,16 @@
 //
 // Each frame is one full update of every gauge (the host's model step, the
 // gauge callbacks, every value callback) and one drawing of the panel at the
-// given scale (default: native size). Beside it stands the time to copy the
-// same number of pixels with memcpy, so that the ratio between the two can
-// be followed from build to build. It is a benchmark to run by hand, not a
-// test.
+// given scale (default: native size), in two runs: steady frames, the cruise
+// held (only what moves by itself moves: the clocks, the compass swinging),
+// and frames in which every cruise variable wanders, so every gauge moves.
+// Beside them stands the time to copy the same number of pixels with memcpy,
+// so that the ratios can be followed from build to build; and the page
+// faults a frame costs. It is a benchmark to run by hand, not a test.
+#include <sys/resource.h>
+
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,10 +34,56 @@ using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
+long minor_faults() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
+
 std::string program_dir() {
     std::error_code error;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
     return error ? std::string(".") : self.parent_path().string();
+}
+
+struct Run {
+    double update_seconds = 0.0;
+    double render_seconds = 0.0;
+    long faults = 0;
+    size_t rects = 0;  // changed rectangles reported
+};
+
+// `frames` frames, `vary(frame)` setting the variables before each.
+template <typename Vary, typename Draw>
+Run run_frames(bench::Host& host, bench::Panel& panel, long frames, size_t& rects, Vary&& vary, Draw&& draw) {
+    Run run;
+    const size_t rects_before = rects;
+    const long faults_before = minor_faults();
+    for (long frame = 0; frame < frames; ++frame) {
+        vary(frame);
+        const Clock::time_point start = Clock::now();
+        host.tick();
+        panel.update();
+        const Clock::time_point drawn = Clock::now();
+        run.update_seconds += std::chrono::duration<double>(drawn - start).count();
+        draw();
+        run.render_seconds += seconds_since(drawn);
+    }
+    run.faults = minor_faults() - faults_before;
+    run.rects = rects - rects_before;
+    return run;
+}
+
+void print_run(const char* name, const Run& run, long frames, double per_copy) {
+    const double n = static_cast<double>(frames);
+    const double per_frame = (run.update_seconds + run.render_seconds) / n;
+    std::printf("%s\n", name);
+    std::printf("  update            %9.3f ms/frame\n", 1e3 * run.update_seconds / n);
+    std::printf("  render            %9.3f ms/frame\n", 1e3 * run.render_seconds / n);
+    std::printf("  update + render   %9.3f ms/frame  (%.1f frames/s)\n", 1e3 * per_frame, 1.0 / per_frame);
+    std::printf("  ratio             %9.1f x memcpy\n", per_copy > 0.0 ? per_frame / per_copy : 0.0);
+    std::printf("  page faults       %9.1f /frame\n", static_cast<double>(run.faults) / n);
+    std::printf("  redrawn           %9.1f rectangles/frame\n", static_cast<double>(run.rects) / n);
 }
 
 }  // namespace
@@ -71,20 +122,28 @@ int main(int argc, char** argv) {
         panel.update();
         const render::Image first = renderer.render();
         const size_t bytes = static_cast<size_t>(first.stride()) * static_cast<size_t>(first.height());
+        renderer.render_frame();
+        size_t rects = 0;
+        const auto draw = [&] {
+            renderer.render_frame();
+            rects += renderer.changed().size();
+        };
 
-        double update_seconds = 0.0;
-        double render_seconds = 0.0;
-        for (long frame = 0; frame < frames; ++frame) {
-            // Something moves every frame, as in flight.
-            host.vars().set(sim::token::kHeading, 287.0 + 0.25 * static_cast<double>(frame));
-            const Clock::time_point start = Clock::now();
-            host.tick();
-            panel.update();
-            const Clock::time_point drawn = Clock::now();
-            update_seconds += std::chrono::duration<double>(drawn - start).count();
-            const render::Image picture = renderer.render();
-            render_seconds += seconds_since(drawn);
-        }
+        const Run steady = run_frames(
+            host, panel, frames, rects,
+            [&](long frame) { host.vars().set(sim::token::kHeading, 287.0 + 0.25 * static_cast<double>(frame)); },
+            draw);
+        // Every cruise variable off its value by a few per cent, a different
+        // amount each frame, so every needle has somewhere to go.
+        const Run moving = run_frames(
+            host, panel, frames, rects,
+            [&](long frame) {
+                const double swing = std::sin(0.7 * static_cast<double>(frame));
+                for (const flight_state::Setting& setting : flight_state::cruise()) {
+                    host.vars().set(setting.token, setting.value + swing * (0.05 * std::fabs(setting.value) + 0.5));
+                }
+            },
+            draw);
 
         std::vector<unsigned char> from(bytes, 0x5A), to(bytes, 0);
         const Clock::time_point copy_start = Clock::now();
@@ -97,15 +156,12 @@ int main(int argc, char** argv) {
         volatile unsigned char sink = to[static_cast<size_t>(frames - 1) % bytes];
         (void)sink;
 
-        const double per_frame = (update_seconds + render_seconds) / static_cast<double>(frames);
         const double per_copy = copy_seconds / static_cast<double>(frames);
-        std::printf("panel %s: %zu gauges, %d x %d pixels at scale %g, %ld frames\n", panel_file.c_str(),
+        std::printf("panel %s: %zu gauges, %d x %d pixels at scale %g, %ld frames a run\n", panel_file.c_str(),
                     panel.gauges().size(), first.width(), first.height(), scale, frames);
-        std::printf("  update            %9.3f ms/frame\n", 1e3 * update_seconds / static_cast<double>(frames));
-        std::printf("  render            %9.3f ms/frame\n", 1e3 * render_seconds / static_cast<double>(frames));
-        std::printf("  update + render   %9.3f ms/frame  (%.1f frames/s)\n", 1e3 * per_frame, 1.0 / per_frame);
-        std::printf("  memcpy of pixels  %9.3f ms/frame  (%zu bytes)\n", 1e3 * per_copy, bytes);
-        std::printf("  ratio             %9.1f x memcpy\n", per_copy > 0.0 ? per_frame / per_copy : 0.0);
+        std::printf("memcpy of pixels    %9.3f ms/frame  (%zu bytes)\n", 1e3 * per_copy, bytes);
+        print_run("steady frames (cruise held)", steady, frames, per_copy);
+        print_run("frames where every gauge moves", moving, frames, per_copy);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "render_bench: %s\n", error.what());
         return 1;

@@ -41,6 +41,14 @@ Session::Session(Report& report_, const Options& options_, Host& host_, Module& 
     }
     std::sort(limits.begin(), limits.end());
     limits.erase(std::unique(limits.begin(), limits.end()), limits.end());
+    for (const GaugeRecord& gauge : records.gauges) {
+        if (!gauge.sound) continue;
+        for (const ElementRecord& element : gauge.elements) {
+            for (const EmbeddedVariable& var : embedded_variables(element.type)) {
+                embedded_.push_back(reinterpret_cast<MODULE_VAR*>(reinterpret_cast<char*>(element.live) + var.offset));
+            }
+        }
+    }
 }
 
 void Session::once(Check check, const Site& site, const std::string& message) {
@@ -51,18 +59,19 @@ void Session::once(Check check, const Site& site, const std::string& message) {
 }
 
 void Session::set_all_variables(uint64_t bits) {
+    // Tokens only ever join the set, so a change of size is a change of content.
+    if (token_values_.size() != tokens.size()) {
+        token_values_.clear();
+        for (uint32_t token : tokens) token_values_.push_back(&host.vars().slot(token));
+    }
     // The host's store keeps doubles: a signalling NaN reaches stand-alone
     // records quietened, as from any host on x87.
-    for (uint32_t token : tokens) host.vars().set(token, from_bits(bits));
-    for (const GaugeRecord& gauge : records.gauges) {
-        if (!gauge.sound) continue;
-        for (const ElementRecord& element : gauge.elements) {
-            // As the host does: a variable without a token is never written.
-            for (const EmbeddedVariable& var : embedded_variables(element.type)) {
-                auto* record = reinterpret_cast<MODULE_VAR*>(reinterpret_cast<char*>(element.live) + var.offset);
-                if (record->token != 0) std::memcpy(&record->value, &bits, sizeof bits);
-            }
-        }
+    const double value = from_bits(bits);
+    for (double* slot : token_values_) *slot = value;
+    // As the host does: a variable without a token is never written. The
+    // token is read on every call, since module code may write it.
+    for (MODULE_VAR* record : embedded_) {
+        if (record->token != 0) std::memcpy(&record->value, &bits, sizeof bits);
     }
 }
 

@@ -75,6 +75,11 @@ struct Session {
 private:
     void after_call(const Site& site, const std::string& input, const FpControl& before, size_t unexpected);
     std::set<std::string> reported_;
+    // What set_all_variables writes, gathered once: it runs thousands of
+    // times, and looking each variable up anew made the validator's time
+    // grow with the square of the module's size.
+    std::vector<double*> token_values_;  // host slots of `tokens`, rebuilt when tokens grows
+    std::vector<MODULE_VAR*> embedded_;  // variables in the elements of sound gauges
 };
 
 // The dynamic checks, each on a session; see report.h for the ids.

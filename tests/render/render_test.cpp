@@ -544,6 +544,77 @@ TEST(PanelDrawing, WindowsAndGaugesWhereTheConfigurationPutsThem) {
     EXPECT_EQ(rgb(alone.pixel(10, 10)), kFace);
 }
 
+// A picture kept from frame to frame must match a fresh drawing of every
+// frame, and each frame's changes must lie inside the rectangles it reports;
+// gauges side by side are drawn again alone, overlapping ones with the rest.
+TEST(PanelDrawing, KeptPictureMatchesAFreshDrawingFrameAfterFrame) {
+    const struct {
+        const char* gauges;
+        bool alone;
+    } panels[] = {
+        {"gauge00=BenchFixture!Fixture_Dials, 10, 20, 100\ngauge01=BenchFixture!Fixture_Pictures, 200.5, 20.25, 161\n",
+         true},
+        {"gauge00=BenchFixture!Fixture_Dials, 10, 20, 100\ngauge01=BenchFixture!Fixture_Pictures, 90, 30, 161\n",
+         false},
+    };
+    const struct {
+        uint32_t token;
+        double value;
+    } frames[] = {
+        {fx::kTokenAscending, 30.0},  {fx::kTokenAscending, 30.0},    {fx::kTokenHorizonBank, 20.0},
+        {fx::kTokenLampSelect, 2.0},  {fx::kTokenLampSelect, 0.0},    {fx::kTokenStrip, 100.0},
+        {fx::kTokenAscending, -70.0}, {fx::kTokenHorizonPitch, 10.0}, {fx::kTokenSwitch, 1.0},
+    };
+    for (const auto& p : panels) {
+        bench::Host host;
+        bench::Panel panel(host,
+                           bench::PanelConfig::parse(std::string("[Window00]\nsize_mm=400,200\nbackground_color=0,64,0\n") +
+                                                         p.gauges + "[Window01]\nsize_mm=100,50\n",
+                                                     "kept.cfg"),
+                           bench::ModulePaths{fixture_support::module_dir(), {}}, 1.5, paint_fixture);
+        panel.setup();
+        panel.update();
+        render::PanelRenderer kept(panel);
+        std::vector<uint32_t> before;
+        for (const auto& frame : frames) {
+            host.vars().set(frame.token, frame.value);
+            panel.update();
+            const Image& picture = kept.render_frame();
+            render::PanelRenderer fresh_renderer(panel);
+            const Image fresh = fresh_renderer.render();
+            ASSERT_EQ(picture.width(), fresh.width());
+            std::vector<uint32_t> now;
+            for (int y = 0; y < fresh.height(); ++y) {
+                for (int x = 0; x < fresh.width(); ++x) now.push_back(picture.pixel(x, y));
+            }
+            bool same = true;
+            for (size_t i = 0; i < now.size() && same; ++i) {
+                same = now[i] == fresh.pixel(static_cast<int>(i) % fresh.width(), static_cast<int>(i) / fresh.width());
+            }
+            EXPECT_TRUE(same) << "token " << frame.token << " at " << frame.value;
+            EXPECT_EQ(kept.gauges_drawn(), fresh_renderer.gauges_drawn());
+            for (size_t i = 0; i < before.size(); ++i) {
+                if (before[i] == now[i]) continue;
+                const int x = static_cast<int>(i) % fresh.width(), y = static_cast<int>(i) / fresh.width();
+                bool reported = false;
+                for (const render::PixelRect& r : kept.changed()) {
+                    reported = reported || (x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height);
+                }
+                ASSERT_TRUE(reported) << "pixel " << x << ", " << y << " changed outside the rectangles";
+            }
+            // Side by side, a frame where something moved redraws part of the picture only.
+            if (p.alone && !before.empty() && before != now) {
+                ASSERT_FALSE(kept.changed().empty());
+                EXPECT_LT(kept.changed()[0].width, fresh.width());
+            }
+            if (before == now && !before.empty() && p.alone) {
+                EXPECT_TRUE(kept.changed().empty());
+            }
+            before = std::move(now);
+        }
+    }
+}
+
 // Records that cairo cannot follow put its context into an error that sticks:
 // the gauge is reported and left out, the gauges after it are still drawn.
 TEST(PanelDrawing, AGaugeCairoCannotDrawSpoilsNoOther) {
