@@ -161,13 +161,13 @@ gaugebench::ExitStatus fly(Options& options) {
                 char name[64];
                 std::snprintf(name, sizeof name, "flight_%06.1fs.png", at[next_picture]);
                 const fs::path path = fs::path(options.out_dir) / name;
-                renderer.render().write_png(path.string());
+                renderer.render_frame().write_png(path.string());
                 std::snprintf(line, sizeof line, "  %6.1f s: %s", last_time, path.c_str());
                 progress.line(line);
                 ++next_picture;
             }
             if (animation && updates > 0 && last_time - first_time >= next_frame_time - 1e-6) {
-                animation->add(shrunk(renderer.render(), options.animation_scale, small));
+                animation->add(shrunk(renderer.render_frame(), options.animation_scale, small));
                 next_frame_time += options.animation_every;
             }
             pictures_seconds += seconds_since(drawing);
