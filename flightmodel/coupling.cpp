@@ -16,7 +16,6 @@ namespace token = sim::token;
 constexpr double kDegreesPerRadian = 180.0 / std::numbers::pi;
 constexpr double kLeverFull = sim::event::kLeverMaximum;
 constexpr double kPsf = sim::unit::kSquareInchesPerSquareFoot;
-constexpr double kPsfPerInHg = 70.7262;
 constexpr double kRankineOverFahrenheit = 459.67;
 constexpr double kFullTank = 8388608.0;  // a level of 2^23 is a full tank
 constexpr double kFullFlapDegrees = 40.0;
@@ -169,13 +168,6 @@ std::string indexed(const char* pattern, int index) {
     return text;
 }
 
-// A caption JSBSim keeps intact: letters, digits and dashes.
-std::string caption_of(const std::string& property) {
-    std::string caption;
-    for (char c : property) caption += (std::isalnum(static_cast<unsigned char>(c)) != 0) ? c : '-';
-    return caption;
-}
-
 }  // namespace
 
 double relative_bearing(double latitude_deg, double longitude_deg, double heading_deg, double beacon_latitude_deg,
@@ -229,7 +221,6 @@ int Coupling::add_property(const std::string& property) {
     const int found = property_index(property);
     if (found >= 0) return found;
     properties_.push_back(property);
-    captions_.push_back(caption_of(property));
     return static_cast<int>(properties_.size()) - 1;
 }
 
@@ -281,15 +272,6 @@ void Coupling::controls(const bench::VariableStore& vars, const bench::KeyModel&
 ControlState::ControlState(const Coupling& coupling) : entries_(coupling.control_properties().size()) {
     // The starters are the panel's alone: released until a button is held.
     for (int engine = 0; engine < sim::kEngineCount; ++engine) entries_[coupling.starter_control(engine)].model = 0.0;
-}
-
-std::string Coupling::output_directive(const std::string& file, int rate_hz) const {
-    std::string xml = "<?xml version=\"1.0\"?>\n<output name=\"" + file + "\" type=\"CSV\" rate=\"" +
-                      std::to_string(rate_hz) + "\">\n";
-    for (size_t i = 0; i < properties_.size(); ++i) {
-        xml += "  <property caption=\"" + captions_[i] + "\"> " + properties_[i] + " </property>\n";
-    }
-    return xml + "</output>\n";
 }
 
 }  // namespace flightmodel

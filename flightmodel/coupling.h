@@ -25,6 +25,8 @@ struct Surroundings {
 // The pressure setting the altimeter's reading assumes when the panel has set
 // none (a store value outside a plausible range).
 inline constexpr double kStandardSettingMb = 1013.25;
+// Pounds per square foot in an inch of mercury.
+inline constexpr double kPsfPerInHg = 70.7262;
 // Feet of indicated altitude per millibar of setting, near the ground.
 inline constexpr double kFeetPerMillibar = 27.31;
 
@@ -53,10 +55,8 @@ public:
 
     explicit Coupling(Surroundings surroundings = {});
 
-    // The JSBSim properties read, each once, and a caption for each that is
-    // unique (this JSBSim drops indices from its column labels).
+    // The JSBSim properties read, each once.
     const std::vector<std::string>& properties() const { return properties_; }
-    const std::vector<std::string>& captions() const { return captions_; }
     const std::vector<Binding>& bindings() const { return bindings_; }
     const Surroundings& surroundings() const { return surroundings_; }
 
@@ -83,16 +83,11 @@ public:
     void controls(const bench::VariableStore& vars, const bench::KeyModel& keys, ControlState& state,
                   std::vector<Control>& out) const;
 
-    // JSBSim output directive that writes every property at `rate_hz` as CSV
-    // to `file` (a path as JSBSim resolves it).
-    std::string output_directive(const std::string& file, int rate_hz) const;
-
 private:
     int add_property(const std::string& property);
 
     Surroundings surroundings_;
     std::vector<std::string> properties_;
-    std::vector<std::string> captions_;
     std::vector<Binding> bindings_;
     std::vector<std::string> control_properties_;
 };

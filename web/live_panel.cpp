@@ -28,18 +28,40 @@ int32_t relative(int32_t at, double origin) {
 
 }  // namespace
 
-LivePanel::LivePanel(LiveOptions options) : options_(std::move(options)) {
-    build();
-    if (options_.flight) {
-        const flightmodel::FlightRun run = *options_.flight;
-        flight_future_ = std::async(std::launch::async, [run, this] { return flightmodel::fly(run, coupling_); });
+LivePanel::LivePanel(LiveOptions options) : options_(std::move(options)) { build(); }
+
+LivePanel::~LivePanel() {
+    if (held_ != nullptr) held_->instance->release();
+}
+
+// The model starts again from its script's beginning; until it has set them,
+// the panel's switches and levers have nothing to change in it.
+void LivePanel::start_flight() {
+    session_.reset();
+    flight_error_.clear();
+    flying_ = false;
+    if (!options_.flight) return;
+    control_state_ = std::make_unique<flightmodel::ControlState>(coupling_);
+    try {
+        session_ = std::make_unique<flightmodel::ModelSession>(*options_.flight, coupling_);
+        flying_ = true;
+    } catch (const std::exception& error) {
+        flight_error_ = error.what();
     }
 }
 
-LivePanel::~LivePanel() {
-    // The flight's thread reads coupling_: it ends before the members go.
-    if (flight_future_.valid()) flight_future_.wait();
-    if (held_ != nullptr) held_->instance->release();
+void LivePanel::step_flight() {
+    if (!flying_) return;
+    try {
+        coupling_.controls(host_->vars(), host_->model(), *control_state_, controls_);
+        if (session_->step(controls_, model_frame_)) {
+            coupling_.apply(model_frame_, host_->vars(), control_state_.get());
+            return;
+        }
+    } catch (const std::exception& error) {
+        flight_error_ = error.what();
+    }
+    flying_ = false;  // the script's end, or a model that died: the panel stays as the model left it
 }
 
 void LivePanel::build() {
@@ -79,8 +101,9 @@ void LivePanel::build() {
     key_events_ = 0;
     last_key_event_ = 0;
     paused_ = false;
-    flying_ = false;
-    flight_frame_ = 0;
+    // With a model, it alone decides when an engine runs.
+    host_->model().set_engines_modelled(options_.flight.has_value());
+    start_flight();
 }
 
 const bench::Panel::Gauge* LivePanel::gauge_at(int32_t x, int32_t y) const {
@@ -117,23 +140,9 @@ void LivePanel::apply_one(const Input& input) {
         case Input::kPause: paused_ = !paused_; break;
         case Input::kReset: build(); break;
         case Input::kFly:
-            poll_flight();
-            if (flight_ && !flight_->frames.empty()) {
-                flying_ = true;
-                flight_frame_ = 0;
-                paused_ = false;
-            }
+            start_flight();
+            paused_ = false;
             break;
-    }
-}
-
-void LivePanel::poll_flight() {
-    if (!flight_future_.valid() || flight_future_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-        return;
-    try {
-        flight_ = flight_future_.get();
-    } catch (const std::exception& error) {
-        flight_error_ = error.what();
     }
 }
 
@@ -148,12 +157,8 @@ void LivePanel::count_key_events(bool from_page) {
 }
 
 void LivePanel::step() {
-    poll_flight();
     if (paused_) return;
-    if (flying_) {
-        coupling_.apply(flight_->frames[flight_frame_], host_->vars());
-        if (++flight_frame_ >= flight_->frames.size()) flying_ = false;
-    }
+    step_flight();
     host_->tick();
     panel_->update();
     count_key_events(false);
@@ -189,13 +194,17 @@ std::vector<PageGauge> LivePanel::layout() const {
 std::string LivePanel::status_json(double real_time_share, double pictures_per_second) const {
     nlohmann::json status = {
         {"type", "status"}, {"paused", paused_}, {"rate", real_time_share}, {"pictures", pictures_per_second}};
-    nlohmann::json rpm = nlohmann::json::array(), running = nlohmann::json::array();
+    nlohmann::json rpm = nlohmann::json::array(), running = nlohmann::json::array(), manifold = nlohmann::json::array();
     for (int engine = 0; engine < sim::kEngineCount; ++engine) {
         rpm.push_back(std::lround(frame::finite_or_zero(host_->vars().get(sim::token::engine_speed(engine)))));
+        // Inches of mercury, to a tenth: the unit engine people quote.
+        const double psf = frame::finite_or_zero(host_->vars().get(sim::token::manifold_pressure(engine)));
+        manifold.push_back(std::round(psf / flightmodel::kPsfPerInHg * 10.0) / 10.0);
         running.push_back(host_->vars().get(sim::token::engine_running(engine)) != 0.0);
     }
     status["rpm"] = rpm;
     status["running"] = running;
+    status["manifold_inhg"] = manifold;
     status["events"] = key_events_;
     status["last_event"] = last_key_event_;
     std::string flight = "none";
@@ -204,14 +213,10 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
         if (!flight_error_.empty()) {
             flight = "failed";
             status["error"] = "flight model: " + flight_error_;
-        } else if (!flight_) {
-            flight = "computing";
-        } else if (flying_) {
-            flight = "flying";
-            time = flight_->times[flight_frame_ == 0 ? 0 : flight_frame_ - 1];
         } else {
-            flight = "ready";
+            flight = flying_ ? "flying" : "ended";
         }
+        if (session_) time = session_->time();
     }
     status["flight"] = flight;
     status["time"] = time;

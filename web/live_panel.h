@@ -1,7 +1,8 @@
 // The panel as the live page shows it: a host, the panel, its renderer and
 // the calculator, stepped at the simulator's gauge rate, driven either by a
-// steady state or by a JSBSim flight played back in real time, and by the
-// page's pointer and keys routed as the simulator routes them.
+// steady state or by JSBSim flying a script live, in step with the panel (the
+// panel's switches and levers act on the model), and by the page's pointer
+// and keys routed as the simulator routes them.
 //
 // Only the simulation thread touches a LivePanel; the server hands it the
 // page's input as Input values.
@@ -9,7 +10,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +17,7 @@
 
 #include "flightmodel/coupling.h"
 #include "flightmodel/jsbsim.h"
+#include "flightmodel/session.h"
 #include "host/host.h"
 #include "host/host_calculator.h"
 #include "host/panel.h"
@@ -35,8 +36,9 @@ struct LiveOptions {
     // as fast as it runs, before the panel goes live from where it ends
     // (empty: none). Its snapshots are written as the scenario command does.
     std::string scenario_path;
-    // A JSBSim script to fly (empty: none). It is flown once, in the
-    // background, when the LivePanel is made; playback starts on Input::kFly.
+    // A JSBSim script to fly live (none: the steady state). The model starts
+    // with the panel, again on Input::kFly and on a reset; it runs only as
+    // the panel steps, so a paused panel pauses it.
     std::optional<flightmodel::FlightRun> flight;
 };
 
@@ -94,7 +96,8 @@ public:
 private:
     void build();
     const bench::Panel::Gauge* gauge_at(int32_t x, int32_t y) const;
-    void poll_flight();
+    void start_flight();
+    void step_flight();
     void count_key_events(bool from_page);
     void apply_one(const Input& input);
 
@@ -115,11 +118,12 @@ private:
     uint32_t last_key_event_ = 0;
 
     flightmodel::Coupling coupling_;
-    std::future<flightmodel::Flight> flight_future_;
-    std::optional<flightmodel::Flight> flight_;
+    std::unique_ptr<flightmodel::ModelSession> session_;
+    std::unique_ptr<flightmodel::ControlState> control_state_;
+    std::vector<flightmodel::Control> controls_;
+    std::vector<double> model_frame_;
     std::string flight_error_;
     bool flying_ = false;
-    size_t flight_frame_ = 0;
 };
 
 }  // namespace web

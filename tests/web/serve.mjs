@@ -27,13 +27,15 @@ export function freePort() {
   });
 }
 
-// Starts the server (on `port`, or a free one); resolves to { child, port }
-// once it says where it listens.
-export async function startServer(extra = [], port = undefined) {
+export const jsbsim = process.env.KORVANE_JSBSIM || path.join(root, 'build/jsbsim/bin/JSBSim');
+
+// Starts the server (on `port`, or a free one; with the stopped-engine
+// scenario unless `start` says otherwise); resolves to { child, port } once
+// it says where it listens.
+export async function startServer(extra = [], port = undefined, start = ['--scenario', scenario]) {
   const at = port ?? (await freePort());
   return new Promise((resolve, reject) => {
-    const child = spawn(gaugebench, ['serve', '--scenario', scenario, '--port', String(at), ...modules, ...extra],
-      { cwd: root });
+    const child = spawn(gaugebench, ['serve', ...start, '--port', String(at), ...modules, ...extra], { cwd: root });
     let output = '';
     const timer = setTimeout(() => reject(new Error(`no address printed in time:\n${output}`)), kPatience);
     child.stderr.on('data', (chunk) => {

@@ -43,12 +43,14 @@ function showStatus(status) {
   const clock = `${Math.floor(seconds / 60)}:${(seconds % 60).toFixed(1).padStart(4, '0')}`;
   const state = status.paused ? 'paused' : status.flight === 'flying' ? 'flying the script' : 'running';
   const flight = status.flight === 'none' ? '' : `  model: ${status.flight}`;
-  const engines = status.rpm.map((rpm, i) => `${rpm}${status.running[i] ? '' : ' (stopped)'}`).join(' / ');
+  const engines = status.rpm
+    .map((rpm, i) => `${rpm}${status.running[i] ? '' : ' (stopped)'} ${status.manifold_inhg[i].toFixed(1)} inHg`)
+    .join(' / ');
   statusLine.textContent = `${state}  t ${clock}  rpm ${engines}  key events ${status.events}` +
     ` (last ${status.last_event})  ${Math.round(status.rate * 100)}% of real time` +
     `  ${status.pictures} pictures/s${flight}`;
   flyButton.hidden = status.flight === 'none';
-  flyButton.disabled = status.flight !== 'ready' && status.flight !== 'flying';
+  flyButton.textContent = status.flight === 'flying' ? 'Restart the flight' : 'Fly again';
 }
 
 function drawFrame(buffer) {
