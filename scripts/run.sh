@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The main job: build both builds, draw the shipped panel at a steady cruise
 # into panel.png, fly the take-off scenario, whose pictures land in
-# out/takeoff_*.png, and fly the take-off in JSBSim with the panel driven by
-# the model, whose pictures land in out/flight/. The gauge listing goes to out/gauges.txt; the bomb
-# counter's short bomb run is printed.
+# out/takeoff_*.png, and fly the take-off in JSBSim, the crew starting the
+# engines on the panel's own switches and the panel driven by the model, whose
+# pictures and animation land in out/flight/. The gauge listing goes to
+# out/gauges.txt; the bomb counter's short bomb run is printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh linux win
@@ -18,6 +19,7 @@ echo
 echo
 "$bench" scenario scenarios/takeoff.txt --out out "${modules[@]}"
 echo
-"$bench" fly fdm/scripts/takeoff.xml --out out/flight --at 8,40,75,100,150,230,290 "${modules[@]}"
+"$bench" fly fdm/scripts/takeoff.xml --scenario scenarios/takeoff_crew.txt --out out/flight \
+  --at 8,40,75,100,150,230,290 --animation out/flight/takeoff.png --animation-every 2 "${modules[@]}"
 echo
 "$bench" bombrun build/linux/Dropwatch.gau
