@@ -332,4 +332,16 @@ bool ModelSession::step(std::span<const Control> controls, std::vector<double>& 
     return true;
 }
 
+CoupledFlight::CoupledFlight(const FlightRun& run, bench::Host& host, Surroundings surroundings)
+    : host_(host), coupling_(surroundings), state_(coupling_), session_(run, coupling_) {
+    host_.model().set_engines_modelled(true);
+}
+
+bool CoupledFlight::update() {
+    coupling_.controls(host_.vars(), host_.model(), state_, controls_);
+    if (!session_.step(controls_, frame_)) return false;
+    coupling_.apply(frame_, host_.vars(), &state_);
+    return true;
+}
+
 }  // namespace flightmodel

@@ -14,6 +14,7 @@
 
 #include "flightmodel/coupling.h"
 #include "flightmodel/jsbsim.h"
+#include "host/host.h"
 
 namespace flightmodel {
 
@@ -64,6 +65,34 @@ private:
     int frames_per_update_ = 1;
     double time_ = 0.0;
     bool ended_ = false;
+};
+
+// The model and the panel's variables, an update at a time, as the simulator
+// couples them: the panel's controls go to the model, the model runs its
+// frames for the update, and its state comes back to the variables. From
+// then on the model alone decides when an engine runs.
+class CoupledFlight {
+public:
+    // Starts the model (what ModelSession throws).
+    CoupledFlight(const FlightRun& run, bench::Host& host, Surroundings surroundings = {});
+
+    // One update's worth of the model, before the host's step; false once
+    // the model has ended (the variables then stay as it left them).
+    bool update();
+
+    double time() const { return session_.time(); }
+    const Coupling& coupling() const { return coupling_; }
+    // The model's state after the last update, in the order of
+    // coupling().properties().
+    const std::vector<double>& frame() const { return frame_; }
+
+private:
+    bench::Host& host_;
+    Coupling coupling_;
+    ControlState state_;
+    ModelSession session_;
+    std::vector<Control> controls_;
+    std::vector<double> frame_;
 };
 
 }  // namespace flightmodel

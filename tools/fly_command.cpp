@@ -112,13 +112,7 @@ gaugebench::ExitStatus fly(Options& options) {
     for (const std::string& warning : panel.warnings()) std::fprintf(stderr, "warning: %s\n", warning.c_str());
     render::PanelRenderer renderer(panel);
     panel.setup();
-    // The model, not the bench's stand-in, decides when an engine runs.
-    host.model().set_engines_modelled(true);
 
-    const flightmodel::Coupling coupling;
-    flightmodel::ControlState control_state(coupling);
-    std::vector<flightmodel::Control> controls;
-    std::vector<double> frame;
     std::vector<double> at = options.at;
     std::sort(at.begin(), at.end());
     size_t next_picture = 0;
@@ -146,7 +140,7 @@ gaugebench::ExitStatus fly(Options& options) {
     const Clock::time_point start = Clock::now();
     int ended_at_line = 0;
     {
-        flightmodel::ModelSession session(options.run, coupling);
+        flightmodel::CoupledFlight flight(options.run, host);
         bench::ScenarioRunner runner(
             panel,
             [&renderer](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
@@ -171,14 +165,12 @@ gaugebench::ExitStatus fly(Options& options) {
                 next_frame_time += options.animation_every;
             }
             pictures_seconds += seconds_since(drawing);
-            coupling.controls(host.vars(), host.model(), control_state, controls);
             const Clock::time_point stepping = Clock::now();
-            const bool flying = session.step(controls, frame);
+            const bool flying = flight.update();
             model_seconds += seconds_since(stepping);
             if (!flying) return false;
-            coupling.apply(frame, host.vars(), &control_state);
-            if (updates++ == 0) first_time = session.time();
-            last_time = session.time();
+            if (updates++ == 0) first_time = flight.time();
+            last_time = flight.time();
             std::snprintf(line, sizeof line, "fly: %.0f s flown", last_time - first_time);
             progress.status(line);
             return true;

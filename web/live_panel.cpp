@@ -37,13 +37,12 @@ LivePanel::~LivePanel() {
 // The model starts again from its script's beginning; until it has set them,
 // the panel's switches and levers have nothing to change in it.
 void LivePanel::start_flight() {
-    session_.reset();
+    flight_.reset();
     flight_error_.clear();
     flying_ = false;
     if (!options_.flight) return;
-    control_state_ = std::make_unique<flightmodel::ControlState>(coupling_);
     try {
-        session_ = std::make_unique<flightmodel::ModelSession>(*options_.flight, coupling_);
+        flight_ = std::make_unique<flightmodel::CoupledFlight>(*options_.flight, *host_);
         flying_ = true;
     } catch (const std::exception& error) {
         flight_error_ = error.what();
@@ -53,11 +52,7 @@ void LivePanel::start_flight() {
 void LivePanel::step_flight() {
     if (!flying_) return;
     try {
-        coupling_.controls(host_->vars(), host_->model(), *control_state_, controls_);
-        if (session_->step(controls_, model_frame_)) {
-            coupling_.apply(model_frame_, host_->vars(), control_state_.get());
-            return;
-        }
+        if (flight_->update()) return;
     } catch (const std::exception& error) {
         flight_error_ = error.what();
     }
@@ -216,7 +211,7 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
         } else {
             flight = flying_ ? "flying" : "ended";
         }
-        if (session_) time = session_->time();
+        if (flight_) time = flight_->time();
     }
     status["flight"] = flight;
     status["time"] = time;

@@ -117,11 +117,7 @@ private:
     uint64_t key_events_ = 0;
     uint32_t last_key_event_ = 0;
 
-    flightmodel::Coupling coupling_;
-    std::unique_ptr<flightmodel::ModelSession> session_;
-    std::unique_ptr<flightmodel::ControlState> control_state_;
-    std::vector<flightmodel::Control> controls_;
-    std::vector<double> model_frame_;
+    std::unique_ptr<flightmodel::CoupledFlight> flight_;
     std::string flight_error_;
     bool flying_ = false;
 };

@@ -99,27 +99,12 @@ bool shown_at(const bench::GaugeInstance& gauge, int depth) {
     return false;
 }
 
-// One update as the simulator makes it: the panel's controls go to the model,
-// the model runs 1/18 s, its state comes back to the variables.
-bool fly_one_update(flightmodel::ModelSession& session, const Coupling& coupling, flightmodel::ControlState& state,
-                    bench::Host& host, std::vector<double>& frame) {
-    std::vector<flightmodel::Control> controls;
-    coupling.controls(host.vars(), host.model(), state, controls);
-    if (!session.step(controls, frame)) return false;
-    coupling.apply(frame, host.vars(), &state);
-    host.tick();
-    return true;
-}
-
 TEST_F(Flying, EveryInstrumentReadsTheModelThroughItsCalibration) {
-    const Coupling coupling;
-    flightmodel::ControlState state(coupling);
+    bench::Host host;
     FlightRun cruise = run("cruise.xml");
     cruise.end_seconds = 30.0;
-    flightmodel::ModelSession session(cruise, coupling);
-
-    bench::Host host;
-    host.model().set_engines_modelled(true);
+    flightmodel::CoupledFlight flight(cruise, host);
+    const Coupling& coupling = flight.coupling();
     bench::Module module(host, test_paths::module("Korvane.gau"), test_paths::pe("Korvane.gau"));
     std::vector<std::unique_ptr<bench::GaugeInstance>> gauges;
     auto open = [&](const char* name) -> bench::GaugeInstance& {
@@ -149,21 +134,22 @@ TEST_F(Flying, EveryInstrumentReadsTheModelThroughItsCalibration) {
     int airspeed_checks = 0, turn_checks = 0, gear_changes = 0;
     bool gear_was_down = true;
     double previous_heading = 0.0;
-    std::vector<double> m;
     for (int update = 0;; ++update) {
         // The altimeter pushes its knob's setting at each update: the model's
         // altitude is converted with the setting of the update before.
         double setting = host.vars().get(sim::token::kPressureSetting);
         if (update == 0) setting = flightmodel::kStandardSettingMb;
-        if (!fly_one_update(session, coupling, state, host, m)) break;
+        if (!flight.update()) break;
+        host.tick();
         for (auto& gauge : gauges) gauge->update();
+        const std::vector<double>& m = flight.frame();
         // Half-way, the crew sets the altimeter to 1009 mb: four clicks on
         // the knob's left half.
         for (int click = 0; click < 4 && update == 270; ++click) {
             altimeter.press(130, 296);
             altimeter.release();
         }
-        SCOPED_TRACE(::testing::Message() << "at " << session.time() << " s");
+        SCOPED_TRACE(::testing::Message() << "at " << flight.time() << " s");
 
         // The dial's 120-220 kt band spreads 2.25 degrees a knot from 220.
         if (m[kt] > 120.5 && m[kt] < 219.5) {
@@ -198,7 +184,7 @@ TEST_F(Flying, EveryInstrumentReadsTheModelThroughItsCalibration) {
         previous_heading = host.vars().get(sim::token::kHeading);
         if (HasFailure()) break;  // the first update that disagrees says enough
     }
-    EXPECT_GT(session.time(), 29.9);
+    EXPECT_GT(flight.time(), 29.9);
     EXPECT_GT(airspeed_checks, 18 * 25);
     EXPECT_GT(turn_checks, 18 * 10);
     EXPECT_EQ(gear_changes, 1);
@@ -209,21 +195,18 @@ TEST_F(Flying, EveryInstrumentReadsTheModelThroughItsCalibration) {
 // send them, are all that starts an engine: engine 0 is cranked with its
 // magnetos off, engine 2 started properly, engines 1 and 3 left alone.
 TEST_F(Flying, OnlyTheEnginesThePanelStartsRun) {
-    const Coupling coupling;
-    flightmodel::ControlState state(coupling);
+    bench::Host host;
     FlightRun ground = run("takeoff.xml");
     ground.end_seconds = 14.0;
-    flightmodel::ModelSession session(ground, coupling);
-    bench::Host host;
-    host.model().set_engines_modelled(true);
+    flightmodel::CoupledFlight flight(ground, host);
 
     namespace event = sim::event;
     const auto rpm = [&](int engine) { return host.vars().get(sim::token::engine_speed(engine)); };
     const auto running = [&](int engine) { return host.vars().get(sim::token::engine_running(engine)); };
     double cranked_dark = 0.0;
-    std::vector<double> frame;
-    for (int update = 0; fly_one_update(session, coupling, state, host, frame); ++update) {
-        const double t = session.time();
+    for (int update = 0; flight.update(); ++update) {
+        host.tick();
+        const double t = flight.time();
         if (t >= 2.0 && t < 7.0) host.send_key_event(event::engine_start(0), 0);  // held, magnetos off
         if (update == 9 * 18) {
             host.send_key_event(event::first_magneto_toggle(2), 0);
@@ -236,7 +219,7 @@ TEST_F(Flying, OnlyTheEnginesThePanelStartsRun) {
         EXPECT_EQ(rpm(3), 0.0) << "at " << t << " s";
         if (HasFailure()) break;
     }
-    EXPECT_GT(session.time(), 13.9);
+    EXPECT_GT(flight.time(), 13.9);
     EXPECT_GT(cranked_dark, 200.0);
     EXPECT_EQ(running(2), 1.0);
     EXPECT_GT(rpm(2), 300.0);
@@ -248,7 +231,8 @@ TEST_F(Flying, AScriptErrorNamesTheFileAndTheReason) {
           "<?xml version=\"1.0\"?>\n<runscript name=\"broken\">\n  <use aircraft=\"nosuch\" initialize=\"runway\"/>\n"
           "  <run start=\"0\" end=\"1\" dt=\"0.01\"/>\n</runscript>\n");
     try {
-        flightmodel::ModelSession session(run("broken.xml"), Coupling());
+        bench::Host host;
+        flightmodel::CoupledFlight flight(run("broken.xml"), host);
         FAIL() << "a script naming no aircraft flew";
     } catch (const FlightModelError& error) {
         const std::string message = error.what();
@@ -278,7 +262,8 @@ TEST_F(Flying, ASilentOrDeadModelEndsInAnErrorWithinItsTimeOut) {
         broken.timeout_seconds = 1.0;
         const auto start = std::chrono::steady_clock::now();
         try {
-            flightmodel::ModelSession session(broken, Coupling());
+            bench::Host host;
+            flightmodel::CoupledFlight flight(broken, host);
             ADD_FAILURE() << c.name << ": the model was taken for running";
         } catch (const FlightModelError& error) {
             EXPECT_NE(std::string(error.what()).find(c.expected), std::string::npos) << c.name << ": " << error.what();
