@@ -16,17 +16,22 @@ function(korvane_layers target scope)
   target_include_directories(${target} ${scope} ${root})
 endfunction()
 
+set(KORVANE_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR})
+
 # The module-side kit every gauge module is built with.
 set(KORVANE_KIT_SOURCES
   ${CMAKE_SOURCE_DIR}/gaugekit/module_glue.cpp
   ${CMAKE_SOURCE_DIR}/gaugekit/element_chain.cpp)
 
-# add_gauge_module(<Name> FOLDER <top-level folder> SOURCES ... [RESOURCES <file.rc>])
+# add_gauge_module(<Name> FOLDER <top-level folder> SOURCES ... [RESOURCES <file.rc>]
+#                  [C_RUNTIME_STARTUP])
 # Builds <Name>.gau from its sources and the kit: a PE32 DLL exporting exactly
 # Linkage and ImportTable under MinGW, an i386 ELF shared library with the
 # same two exports on Linux. Its sources include frame/, gaugekit/ and FOLDER.
+# Under MinGW a module links without the C runtime's start-up code unless
+# C_RUNTIME_STARTUP is given (a module with a static constructor needs it).
 function(add_gauge_module name)
-  cmake_parse_arguments(ARG "" "RESOURCES;FOLDER" "SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "C_RUNTIME_STARTUP" "RESOURCES;FOLDER" "SOURCES" ${ARGN})
   add_library(${name} SHARED ${ARG_SOURCES} ${KORVANE_KIT_SOURCES})
   set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".gau" OUTPUT_NAME ${name})
   korvane_layers(${name} PRIVATE frame gaugekit ${ARG_FOLDER})
@@ -37,7 +42,31 @@ function(add_gauge_module name)
     # The host reads exports, imports, relocations and resources only: symbols
     # and the C runtime's debug sections would be a third of a module's code.
     target_link_options(${name} PRIVATE -Wl,--enable-stdcall-fixup -s)
-    target_link_libraries(${name} PRIVATE user32 kernel32)
+    # Size: the records are most of a module and must stay as they are, so
+    # the rest has to be small. Module code throws nothing and is never
+    # unwound, so it needs no unwind tables; callbacks are short and called a
+    # few times a frame, so size beats speed; the compiler's version string
+    # is not worth a file block.
+    target_compile_options(${name} PRIVATE -Os -fno-asynchronous-unwind-tables -fno-ident)
+    if(ARG_C_RUNTIME_STARTUP)
+      target_link_libraries(${name} PRIVATE user32 kernel32)
+    else()
+      # No C runtime start-up: the module has no static constructors or
+      # destructors and no thread-local data, so DllMain is the entry point
+      # itself. The libraries stay: libgcc for helpers the compiler may call,
+      # libmingwex for the maths functions -Os calls rather than inlines
+      # (trunc), msvcrt's import library for a C function a test module calls
+      # (msvcrt.dll sets itself up); a module imports only what it uses. The
+      # link map is checked afterwards for anything that would have needed the
+      # start-up code, which would otherwise never run.
+      set(link_map ${CMAKE_CURRENT_BINARY_DIR}/${name}.map)
+      target_link_options(${name} PRIVATE -nostartfiles -nodefaultlibs -Wl,-e,_DllMain@12
+        -Wl,-Map=${link_map})
+      target_link_libraries(${name} PRIVATE gcc mingwex msvcrt user32 kernel32)
+      add_custom_command(TARGET ${name} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -DMAP=${link_map} -P ${KORVANE_CMAKE_DIR}/check_no_startup_code.cmake
+        VERBATIM)
+    endif()
     if(ARG_RESOURCES)
       target_sources(${name} PRIVATE ${ARG_RESOURCES})
     endif()

@@ -23,11 +23,12 @@ struct Deliverable {
     const char* file;
     std::vector<std::string> exports;       // exactly these, in any order
     std::set<std::string> allowed_imports;  // lower case
+    std::set<std::string> needed_imports;   // lower case: the DLLs its code calls into
 };
 
 const Deliverable kDeliverables[] = {
-    {"Korvane.gau", {"ImportTable", "Linkage"}, {"kernel32.dll", "user32.dll", "msvcrt.dll"}},
-    {"Dropwatch.gau", {"ImportTable", "Linkage"}, {"kernel32.dll", "user32.dll", "msvcrt.dll"}},
+    {"Korvane.gau", {"ImportTable", "Linkage"}, {"kernel32.dll", "user32.dll", "msvcrt.dll"}, {"user32.dll"}},
+    {"Dropwatch.gau", {"ImportTable", "Linkage"}, {"kernel32.dll", "user32.dll", "msvcrt.dll"}, {}},
 };
 
 TEST(PeDeliverable, ExportsImportsAndKind) {
@@ -44,10 +45,13 @@ TEST(PeDeliverable, ExportsImportsAndKind) {
         std::sort(exports.begin(), exports.end());
         EXPECT_EQ(exports, d.exports);
 
-        EXPECT_FALSE(image.imported_dlls().empty());
+        std::set<std::string> imports;
         for (const std::string& dll : image.imported_dlls()) {
             EXPECT_EQ(d.allowed_imports.count(lower(dll)), 1u) << path << " imports " << dll;
+            imports.insert(lower(dll));
         }
+        EXPECT_TRUE(std::includes(imports.begin(), imports.end(), d.needed_imports.begin(), d.needed_imports.end()))
+            << path << " lacks an import its code needs";
     }
 }
 
