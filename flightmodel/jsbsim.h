@@ -21,10 +21,10 @@ public:
 std::string model_error_reasons(const std::string& output);
 
 struct FlightRun {
-    std::string jsbsim;        // the executable
-    std::string root = "fdm";  // JSBSim's root: aircraft/<name>/ lies beneath
-    std::string script;        // path of the script, as given on the command line
-    std::string work_dir;      // where the output directive and the CSV go
+    std::string jsbsim;             // the executable
+    std::string root = "fdm";       // JSBSim's root: aircraft/<name>/ lies beneath
+    std::string script;             // path of the script, as given on the command line
+    std::string work_dir;           // where the output directive and the CSV go
     double timeout_seconds = 10.0;  // the longest wait for any answer of the model
     double end_seconds = 0.0;       // > 0: stop the script there
     int rate_hz = 18;

@@ -75,8 +75,8 @@ std::string input_element(int port) {
 }
 
 bool is_refusal(std::string_view answer) {
-    for (const char* refusal : {"Unknown property", "Badly formed", "Not a leaf", "No property", "Must be in HOLD",
-                                "Unknown command"}) {
+    for (const char* refusal :
+         {"Unknown property", "Badly formed", "Not a leaf", "No property", "Must be in HOLD", "Unknown command"}) {
         if (answer.find(refusal) != std::string_view::npos) return true;
     }
     return false;
@@ -189,7 +189,8 @@ void ModelSession::fail(const std::string& what) {
         usleep(10000);
     }
     std::string message = script + ": " + what;
-    if (exited && WIFEXITED(status)) message += " (JSBSim stopped with status " + std::to_string(WEXITSTATUS(status)) + ")";
+    if (exited && WIFEXITED(status))
+        message += " (JSBSim stopped with status " + std::to_string(WEXITSTATUS(status)) + ")";
     if (exited && WIFSIGNALED(status)) message += " (JSBSim killed by signal " + std::to_string(WTERMSIG(status)) + ")";
     throw FlightModelError(message + ":\n" + log_reasons() + "  (JSBSim's log: " + log_path_ + ")");
 }

@@ -58,7 +58,7 @@ private:
     pid_t pid_ = -1;
     int socket_ = -1;
     int port_ = 0;
-    std::string pending_;  // received but not yet read
+    std::string pending_;   // received but not yet read
     std::string read_all_;  // "get" of every property the coupling reads
     std::vector<std::string> answers_;
     std::string message_;

@@ -228,9 +228,7 @@ Scenario Scenario::parse(std::string_view text, const std::string& source) {
     return scenario;
 }
 
-Scenario Scenario::read_file(const std::string& path) {
-    return parse(read_text_file_as<ScenarioError>(path), path);
-}
+Scenario Scenario::read_file(const std::string& path) { return parse(read_text_file_as<ScenarioError>(path), path); }
 
 std::string Scenario::panel_path() const {
     for (const ScenarioCommand& command : commands) {

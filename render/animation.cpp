@@ -140,7 +140,7 @@ void AnimationWriter::write_frame_control(const PixelRect& box, bool over) {
     unsigned char* at = put32(last_fctl_, sequence_++);
     for (int value : {box.width, box.height, box.x, box.y}) at = put32(at, static_cast<uint32_t>(value));
     at = put16(put16(at, delay_.numerator), delay_.denominator);
-    at[0] = 0;  // dispose NONE: the next frame draws over this one
+    at[0] = 0;             // dispose NONE: the next frame draws over this one
     at[1] = over ? 1 : 0;  // blend OVER: laid over what was there; SOURCE: replaces it
     last_fctl_offset_ = std::ftell(file_.get());
     if (last_fctl_offset_ < 0) fail("cannot tell where the animation ends");
@@ -195,9 +195,9 @@ void AnimationWriter::write_frame(const Image& image, const PixelRect& box) {
         auto* out = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(changes.surface()));
         const int out_stride = changes.stride() / 4;
         for (int y = 0; y < box.height && over; ++y) {
-            const auto* now = reinterpret_cast<const uint32_t*>(image.data() +
-                                                                static_cast<size_t>(image.stride()) * (box.y + y)) +
-                              box.x;
+            const auto* now =
+                reinterpret_cast<const uint32_t*>(image.data() + static_cast<size_t>(image.stride()) * (box.y + y)) +
+                box.x;
             const uint32_t* before = &previous_[static_cast<size_t>(box.y + y) * width_ + box.x];
             for (int x = 0; x < box.width; ++x) {
                 if (now[x] == before[x]) continue;

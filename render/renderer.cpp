@@ -292,8 +292,8 @@ namespace {
 // in two such parts gives the same pixels as in one: each element's drawing
 // leaves the context as it found it.
 template <typename AtSplit>
-void draw_gauge_from(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCache& bitmaps, size_t from,
-                     size_t split, AtSplit&& at_split) {
+void draw_gauge_from(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCache& bitmaps, size_t from, size_t split,
+                     AtSplit&& at_split) {
     const auto [width, height] = gauge_extent(instance, bitmaps);
     cairo_save(cr);
     cairo_rectangle(cr, 0.0, 0.0, width, height);
@@ -415,7 +415,8 @@ PixelRect gauge_rect(const bench::Panel::Gauge& gauge, const Image& image) {
 
 PixelRect window_rect(const bench::Panel::Window& window) {
     const double left = std::floor(window.left), top = std::floor(window.top);
-    return {static_cast<int>(left), static_cast<int>(top), static_cast<int>(std::ceil(window.left + window.width) - left),
+    return {static_cast<int>(left), static_cast<int>(top),
+            static_cast<int>(std::ceil(window.left + window.width) - left),
             static_cast<int>(std::ceil(window.top + window.height) - top)};
 }
 
@@ -431,7 +432,8 @@ void copy_out(const Image& image, const PixelRect& rect, std::vector<uint32_t>& 
     const size_t row_bytes = 4 * static_cast<size_t>(rect.width);
     for (int y = 0; y < rect.height; ++y) {
         std::memcpy(pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(rect.width),
-                    data + static_cast<size_t>(rect.y + y) * static_cast<size_t>(image.stride()) + 4 * static_cast<size_t>(rect.x),
+                    data + static_cast<size_t>(rect.y + y) * static_cast<size_t>(image.stride()) +
+                        4 * static_cast<size_t>(rect.x),
                     row_bytes);
     }
 }
@@ -441,7 +443,8 @@ void copy_in(const Image& image, const PixelRect& rect, const std::vector<uint32
     unsigned char* data = cairo_image_surface_get_data(image.surface());
     const size_t row_bytes = 4 * static_cast<size_t>(rect.width);
     for (int y = 0; y < rect.height; ++y) {
-        std::memcpy(data + static_cast<size_t>(rect.y + y) * static_cast<size_t>(image.stride()) + 4 * static_cast<size_t>(rect.x),
+        std::memcpy(data + static_cast<size_t>(rect.y + y) * static_cast<size_t>(image.stride()) +
+                        4 * static_cast<size_t>(rect.x),
                     pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(rect.width), row_bytes);
     }
     cairo_surface_mark_dirty_rectangle(image.surface(), rect.x, rect.y, rect.width, rect.height);

@@ -129,9 +129,9 @@ public:
 private:
     // What render_frame() keeps of one gauge of the panel.
     struct Kept {
-        PixelRect rect;          // every pixel the gauge may touch
-        bool alone = false;      // no other drawing touches `rect` after the panel's set-up
-        bool drawn = false;      // cairo drew it without an error
+        PixelRect rect;                 // every pixel the gauge may touch
+        bool alone = false;             // no other drawing touches `rect` after the panel's set-up
+        bool drawn = false;             // cairo drew it without an error
         std::vector<uint64_t> keys;     // how each element was last drawn
         std::vector<uint32_t> beneath;  // `rect` before the gauge
         std::vector<uint32_t> prefix;   // `rect` after its first `prefix_length` elements

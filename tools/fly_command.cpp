@@ -131,7 +131,8 @@ gaugebench::ExitStatus fly(Options& options) {
         fs::create_directories(fs::absolute(options.animation).parent_path(), ignored);
         const int ms = static_cast<int>(std::lround(1000.0 * options.animation_every / options.animation_speed));
         animation = std::make_unique<render::AnimationWriter>(
-            options.animation, std::max(1, static_cast<int>(std::lround(std::ceil(panel.picture_width()) * options.animation_scale))),
+            options.animation,
+            std::max(1, static_cast<int>(std::lround(std::ceil(panel.picture_width()) * options.animation_scale))),
             std::max(1, static_cast<int>(std::lround(std::ceil(panel.picture_height()) * options.animation_scale))),
             render::FrameDelay::milliseconds(std::clamp(ms, 1, 65535)));
     }
@@ -176,8 +177,7 @@ gaugebench::ExitStatus fly(Options& options) {
             return true;
         });
         if (scenario) runner.run(*scenario);
-        while (runner.update_once()) {
-        }
+        while (runner.update_once()) {}
         ended_at_line = runner.ended_at_line();
     }
     const double total = seconds_since(start) - pictures_seconds;
@@ -202,8 +202,8 @@ gaugebench::ExitStatus fly(Options& options) {
     std::printf(
         "%s: %.0f s of flight, %llu panel updates at %d Hz, pictures excluded: %.2f s wall (model and its "
         "exchanges %.2f s, panel %.2f s), %.0f times real time; JSBSim's processor time %.2f s\n",
-        options.run.script.c_str(), flown, static_cast<unsigned long long>(updates), kPanelRateHz, total,
-        model_seconds, panel_seconds, total > 0.0 ? flown / total : 0.0, model_processor);
+        options.run.script.c_str(), flown, static_cast<unsigned long long>(updates), kPanelRateHz, total, model_seconds,
+        panel_seconds, total > 0.0 ? flown / total : 0.0, model_processor);
     return next_picture == at.size() ? gaugebench::ExitStatus::kSuccess : gaugebench::ExitStatus::kFailed;
 }
 
@@ -252,7 +252,8 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     command->add_option("--animation-every", options->animation_every, "seconds of flight between frames (default 1)")
         ->type_name("<s>")
         ->check(gaugebench::number_within(0.05, 3600.0, "seconds, from 0.05 to 3600"));
-    command->add_option("--animation-speed", options->animation_speed, "times as fast as the flight it plays (default 10)")
+    command
+        ->add_option("--animation-speed", options->animation_speed, "times as fast as the flight it plays (default 10)")
         ->type_name("<x>")
         ->check(gaugebench::number_within(0.1, 1000.0, "a number from 0.1 to 1000"));
     command

@@ -132,7 +132,9 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         ->check(gaugebench::number_within(1e-3, 4.0, "a number from 0.001 to 4"));
     command->add_option("--scenario", options->scenario, "a scenario played through before the panel goes live")
         ->type_name("<file>");
-    command->add_option("--fdm", options->fdm_script, "a JSBSim script flown live behind the panel; its switches and levers act on the model")
+    command
+        ->add_option("--fdm", options->fdm_script,
+                     "a JSBSim script flown live behind the panel; its switches and levers act on the model")
         ->type_name("<script.xml>");
     command->add_option("--aircraft-root", options->aircraft_root, "JSBSim's root, holding aircraft/ (default fdm)")
         ->type_name("<dir>");

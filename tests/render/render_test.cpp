@@ -567,11 +567,12 @@ TEST(PanelDrawing, KeptPictureMatchesAFreshDrawingFrameAfterFrame) {
     };
     for (const auto& p : panels) {
         bench::Host host;
-        bench::Panel panel(host,
-                           bench::PanelConfig::parse(std::string("[Window00]\nsize_mm=400,200\nbackground_color=0,64,0\n") +
-                                                         p.gauges + "[Window01]\nsize_mm=100,50\n",
-                                                     "kept.cfg"),
-                           bench::ModulePaths{fixture_support::module_dir(), {}}, 1.5, paint_fixture);
+        bench::Panel panel(
+            host,
+            bench::PanelConfig::parse(std::string("[Window00]\nsize_mm=400,200\nbackground_color=0,64,0\n") + p.gauges +
+                                          "[Window01]\nsize_mm=100,50\n",
+                                      "kept.cfg"),
+            bench::ModulePaths{fixture_support::module_dir(), {}}, 1.5, paint_fixture);
         panel.setup();
         panel.update();
         render::PanelRenderer kept(panel);
