@@ -22,7 +22,7 @@ struct ServeOptions {
     std::string fdm_script;
     std::string aircraft_root = "fdm";
     std::string jsbsim = "build/jsbsim/bin/JSBSim";
-    double fdm_timeout_seconds = 120.0;
+    double fdm_timeout_seconds = 10.0;  // the longest wait for any answer of the model
 };
 
 // Serves until SIGINT or SIGTERM. Returns the process exit code; errors are
