@@ -26,6 +26,15 @@ for r in "${requested[@]}"; do
   case "$r" in linux|win|linux-asan) ;; *) echo "unknown tree: $r" >&2; exit 2 ;; esac
 done
 
+# Rebuilds of the same sources, in this checkout or a fresh clone elsewhere,
+# come from the compiler cache: paths are taken relative to the checkout and
+# the working directory is left out of the cache key.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+
 # Whether Wine can run the Windows tree's tests on this machine.
 . scripts/i386.sh
 wine_runs=yes
@@ -34,13 +43,14 @@ i386_native || wine_runs=no
 for tree in "${trees[@]}"; do
   case "$tree" in
     win)
-      cmake -S . -B build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null ;;
+      cmake -S . -B build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" \
+        >/dev/null ;;
     linux)
       cmake -S . -B build/linux -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i386.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DKORVANE_PE_DIR="$root/build/win" >/dev/null ;;
+        -DKORVANE_PE_DIR="$root/build/win" "${launcher[@]}" >/dev/null ;;
     linux-asan)
       cmake -S . -B build/linux-asan -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i386.cmake -DCMAKE_BUILD_TYPE=Debug \
-        -DKORVANE_SANITIZE=ON -DKORVANE_PE_DIR="$root/build/win" >/dev/null ;;
+        -DKORVANE_SANITIZE=ON -DKORVANE_PE_DIR="$root/build/win" "${launcher[@]}" >/dev/null ;;
     *) echo "unknown tree: $tree" >&2; exit 2 ;;
   esac
   targets=()

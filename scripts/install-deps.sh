@@ -7,7 +7,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 packages=(
-  cmake make g++ g++-multilib
+  cmake make g++ g++-multilib ccache
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   googletest
   libcli11-dev nlohmann-json3-dev
