@@ -91,9 +91,16 @@ double answer_value(const std::string& answer) {
 
 }  // namespace
 
-ModelSession::ModelSession(const FlightRun& run, const Coupling& coupling, const std::string& aircraft,
-                           const std::string& initfile)
-    : run_(run), coupling_(coupling) {
+ModelSession::ModelSession(const FlightRun& run, const Coupling& coupling) : run_(run), coupling_(coupling) {
+    // The script first: it is what the user named.
+    std::string script;
+    try {
+        script = bench::read_text_file(run_.script);
+    } catch (const bench::TextFileError& error) {
+        throw FlightModelError(run_.script + ": " + error.what());
+    }
+    const size_t run_at = run_element(script);
+    if (run_at == std::string::npos) throw FlightModelError(run_.script + ": no <run> element: not a JSBSim script");
     std::error_code error;
     const fs::path root = fs::absolute(run_.root);
     const fs::path work = fs::absolute(run_.work_dir);
@@ -108,25 +115,8 @@ ModelSession::ModelSession(const FlightRun& run, const Coupling& coupling, const
     if (error) throw FlightModelError(work.string() + ": " + error.message());
 
     port_ = free_port();
-    std::string script;
-    std::string name;
-    if (!run_.script.empty()) {
-        try {
-            script = bench::read_text_file(run_.script);
-        } catch (const bench::TextFileError& error) {
-            throw FlightModelError(error.what());
-        }
-        const size_t at = run_element(script);
-        if (at == std::string::npos) throw FlightModelError(run_.script + ": no <run> element: not a JSBSim script");
-        script.insert(at, input_element(port_));
-        name = fs::path(run_.script).stem().string();
-    } else {
-        script = "<?xml version=\"1.0\"?>\n<runscript name=\"" + aircraft + " on the bench\">\n  <use aircraft=\"" +
-                 aircraft + "\" initialize=\"" + initfile + "\"/>\n  " + input_element(port_) +
-                 "<run start=\"0\" end=\"1e9\" dt=\"" + std::to_string(1.0 / (8.0 * run_.rate_hz)) + "\"/>\n" +
-                 "</runscript>\n";
-        name = aircraft;
-    }
+    script.insert(run_at, input_element(port_));
+    const std::string name = fs::path(run_.script).stem().string();
     // This JSBSim joins the script's path to its root, even an absolute one.
     const fs::path copy = work / (name + ".coupled.xml");
     {
@@ -176,7 +166,7 @@ std::string ModelSession::log_reasons() const {
 }
 
 void ModelSession::fail(const std::string& what) {
-    const std::string script = run_.script.empty() ? std::string("the model") : run_.script;
+    const std::string& script = run_.script;
     // A model that died says why in its log: let it finish writing.
     int status = 0;
     bool exited = false;
@@ -201,8 +191,7 @@ void ModelSession::connect() {
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
-            throw FlightModelError((run_.script.empty() ? std::string("the model") : run_.script) +
-                                   ": JSBSim stopped before it took commands" +
+            throw FlightModelError(run_.script + ": JSBSim stopped before it took commands" +
                                    (WIFEXITED(status) ? " (status " + std::to_string(WEXITSTATUS(status)) + ")" : "") +
                                    ":\n" + log_reasons());
         }

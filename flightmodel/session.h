@@ -20,12 +20,10 @@ namespace flightmodel {
 
 class ModelSession {
 public:
-    // Starts JSBSim on `run.script` (or, with no script, on `aircraft` at
-    // `initfile` until stopped), with `run.work_dir` for its log and the
+    // Starts JSBSim on `run.script`, with `run.work_dir` for its log and the
     // script's copy, and checks that it has every property the coupling reads
     // and sets. `run.timeout_seconds` bounds each wait for the model.
-    ModelSession(const FlightRun& run, const Coupling& coupling, const std::string& aircraft = "korvane",
-                 const std::string& initfile = "runway");
+    ModelSession(const FlightRun& run, const Coupling& coupling);
     ~ModelSession();
     ModelSession(const ModelSession&) = delete;
     ModelSession& operator=(const ModelSession&) = delete;

@@ -21,6 +21,7 @@ set(rows
   "2|-o names a directory|render {S}/panel/panel.cfg -o {T}"
   "2|--out names a file|scenario {S}/scenarios/takeoff.txt --out {T}/empty.gau"
   "2|fly: missing --out|fly {S}/fdm/scripts/takeoff.xml"
+  "3|fly: [^\n]*missing.xml: no such file|fly {T}/missing.xml --out {T}/flight --panel {S}/panel/panel.cfg --modules {M}"
   "2|--port: takes a port from 1 to 65535, not '0'|serve --port 0"
   "2|--client-timeout: takes a number of seconds from 0.1 to 600, not '0'|serve --client-timeout 0"
   "3|serve: [^\n]*missing.cfg: no such file|serve {T}/missing.cfg --port 1"
