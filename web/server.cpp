@@ -81,6 +81,18 @@ struct Figures {
     } whole, changes, unchanged;
 };
 
+// Where the pictures after `from` up to `to` changed, if all are kept.
+std::optional<std::vector<render::PixelRect>> changed_since(const std::deque<Change>& changes, uint64_t from,
+                                                            uint64_t to) {
+    if (from == 0 || changes.empty() || changes.front().picture > from + 1) return std::nullopt;
+    std::vector<render::PixelRect> rects;
+    for (const Change& change : changes) {
+        if (change.picture > from && change.picture <= to)
+            rects.insert(rects.end(), change.rects.begin(), change.rects.end());
+    }
+    return rects;
+}
+
 class Shared {
 public:
     std::mutex input_mutex;
@@ -116,18 +128,6 @@ public:
         }
         if (inputs.size() >= kMaxQueuedInputs) inputs.pop_front();
         inputs.push_back(input);
-    }
-
-    // Where the pictures after `from` up to `to` changed, if all are kept.
-    // Under published_mutex.
-    std::optional<std::vector<render::PixelRect>> changed_since(uint64_t from, uint64_t to) const {
-        if (from == 0 || changes.empty() || changes.front().picture > from + 1) return std::nullopt;
-        std::vector<render::PixelRect> rects;
-        for (const Change& change : changes) {
-            if (change.picture > from && change.picture <= to)
-                rects.insert(rects.end(), change.rects.begin(), change.rects.end());
-        }
-        return rects;
     }
 
     std::shared_ptr<Frame> frame(uint64_t from, uint64_t to) {
@@ -252,7 +252,7 @@ void run_client(Shared& shared, Client& client, std::FILE* out) {
             if (shared.published.serial == sent_serial || !shared.published.image) continue;
             now = shared.published;  // the newest: frames published meanwhile are skipped
             if (shared.consumed < now.serial) shared.consumed = now.serial;
-            if (now.picture != client.last_picture) within = shared.changed_since(client.last_picture, now.picture);
+            if (now.picture != client.last_picture) within = changed_since(shared.changes, client.last_picture, now.picture);
         }
         sent_serial = now.serial;
         try {
@@ -354,15 +354,68 @@ void report_now(Shared& shared) {
 
 // --- The simulation ---------------------------------------------------------------
 
-// The renderer keeps drawing into its picture; the pages' senders read a copy.
-render::Image copy_of(const render::Image& frame) {
-    render::Image copy(frame.width(), frame.height());
-    cairo_surface_flush(copy.surface());
-    std::memcpy(cairo_image_surface_get_data(copy.surface()), frame.data(),
-                static_cast<size_t>(frame.stride()) * static_cast<size_t>(frame.height()));
-    cairo_surface_mark_dirty(copy.surface());
-    return copy;
-}
+// The renderer keeps drawing into its picture; the pages' senders read
+// copies. A fresh copy of the whole picture costs more than drawing it (its
+// memory is new to the process, page by page), so a copy no sender holds any
+// more is brought up to date instead, over the rectangles changed since.
+// Only the simulation thread uses it.
+class Copies {
+public:
+    std::shared_ptr<const render::Image> take(const render::Image& frame, uint64_t picture,
+                                              const std::vector<render::PixelRect>& changed,
+                                              const std::deque<Change>& changes) {
+        const int width = frame.width(), height = frame.height();
+        // Copies only this keeps, and too many of them (after pages went), go.
+        size_t free = 0;
+        for (auto it = copies_.rbegin(); it != copies_.rend(); ++it) {
+            if (it->image.use_count() == 1 && (it->image->width() != width || it->image->height() != height || ++free > 2))
+                it->image.reset();
+        }
+        std::erase_if(copies_, [](const Copy& copy) { return !copy.image; });
+        Copy* reused = nullptr;
+        for (Copy& copy : copies_) {
+            if (copy.image.use_count() == 1 && (reused == nullptr || copy.picture > reused->picture)) reused = &copy;
+        }
+        std::optional<std::vector<render::PixelRect>> rects;
+        if (reused != nullptr) {
+            // Pairs with the release of the last sender's reference: its reads come first.
+            std::atomic_thread_fence(std::memory_order_acquire);
+            rects = changed_since(changes, reused->picture, picture - 1);
+            if (rects) rects->insert(rects->end(), changed.begin(), changed.end());
+        } else {
+            copies_.push_back({std::make_shared<render::Image>(width, height), 0});
+            reused = &copies_.back();
+        }
+        copy_rects(frame, *reused->image, rects ? *rects : std::vector<render::PixelRect>{{0, 0, width, height}});
+        reused->picture = picture;
+        return reused->image;
+    }
+
+private:
+    static void copy_rects(const render::Image& from, render::Image& to, const std::vector<render::PixelRect>& rects) {
+        cairo_surface_flush(to.surface());
+        unsigned char* target = cairo_image_surface_get_data(to.surface());
+        const size_t from_stride = static_cast<size_t>(from.stride()), to_stride = static_cast<size_t>(to.stride());
+        for (const render::PixelRect& rect : rects) {
+            const int left = std::max(rect.x, 0), top = std::max(rect.y, 0);
+            const int right = static_cast<int>(std::min<int64_t>(int64_t{rect.x} + rect.width, from.width()));
+            const int bottom = static_cast<int>(std::min<int64_t>(int64_t{rect.y} + rect.height, from.height()));
+            if (left >= right) continue;
+            for (int y = top; y < bottom; ++y) {
+                std::memcpy(target + y * to_stride + 4 * static_cast<size_t>(left),
+                            from.data() + y * from_stride + 4 * static_cast<size_t>(left),
+                            4 * static_cast<size_t>(right - left));
+            }
+        }
+        cairo_surface_mark_dirty(to.surface());
+    }
+
+    struct Copy {
+        std::shared_ptr<render::Image> image;
+        uint64_t picture = 0;  // the picture it holds
+    };
+    std::vector<Copy> copies_;
+};
 
 std::string error_status(const std::string& what) { return nlohmann::json{{"type", "status"}, {"error", what}}.dump(); }
 
@@ -381,6 +434,7 @@ void run_simulation(LivePanel& panel, Shared& shared, const std::atomic<bool>& s
     uint64_t serial = 0;
     uint64_t picture = 0;
     std::vector<render::PixelRect> changed;
+    Copies copies;
     const auto report_every =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kReportEverySeconds));
     Clock::time_point next_report = Clock::now() + report_every;
@@ -420,9 +474,10 @@ void run_simulation(LivePanel& panel, Shared& shared, const std::atomic<bool>& s
                 const render::Image& frame = panel.render();
                 // Nothing moved: the pages keep the picture they have.
                 if (picture == 0 || !panel.changed().empty()) {
-                    now.image = std::make_shared<const render::Image>(copy_of(frame));
-                    now.picture = ++picture;
                     changed = panel.changed();
+                    // The simulation alone writes shared.changes: reading needs no lock.
+                    now.image = copies.take(frame, picture + 1, changed, shared.changes);
+                    now.picture = ++picture;
                 }
                 recent(pictures, Clock::now());
                 now.status =
@@ -487,10 +542,12 @@ std::vector<render::PixelRect> changed_rects(const render::Image* before, const 
     for (int top = 0; top < height; top += kTile) {
         const int rows = std::min(kTile, height - top);
         int run_start = -1;
-        for (int left = 0; left <= width; left += kTile) {
+        // One step past the last tile closes a run that reaches the right edge.
+        for (int column = 0; column <= columns; ++column) {
+            const int left = column * kTile;
             bool changed = false;
-            if (left < width &&
-                (candidate.empty() || candidate[static_cast<size_t>(top / kTile) * columns + left / kTile])) {
+            if (column < columns &&
+                (candidate.empty() || candidate[static_cast<size_t>(top / kTile) * columns + column])) {
                 const size_t bytes = 4 * static_cast<size_t>(std::min(kTile, width - left));
                 for (int y = top; y < top + rows && !changed; ++y) {
                     changed =
