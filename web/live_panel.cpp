@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <exception>
 #include <utility>
 
@@ -164,18 +163,9 @@ void LivePanel::step() {
     ++updates_;
 }
 
-render::Image LivePanel::render() {
-    // The renderer redraws only what changed since its last frame; the server
-    // keeps each picture it publishes while pages still read it, so the
-    // picture handed out is a copy.
-    const render::Image& frame = renderer_->render_frame();
-    render::Image copy(frame.width(), frame.height());
-    cairo_surface_flush(copy.surface());
-    std::memcpy(cairo_image_surface_get_data(copy.surface()), frame.data(),
-                static_cast<size_t>(frame.stride()) * static_cast<size_t>(frame.height()));
-    cairo_surface_mark_dirty(copy.surface());
-    return copy;
-}
+const render::Image& LivePanel::render() { return renderer_->render_frame(); }
+
+const std::vector<render::PixelRect>& LivePanel::changed() const { return renderer_->changed(); }
 
 int LivePanel::width() const { return static_cast<int>(std::ceil(panel_->picture_width())); }
 int LivePanel::height() const { return static_cast<int>(std::ceil(panel_->picture_height())); }

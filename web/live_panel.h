@@ -81,7 +81,11 @@ public:
     // One update (1/18 s) unless paused: the model or the flight steps, every
     // gauge updates, a held button repeats.
     void step();
-    render::Image render();
+    // The picture, redrawn only where the panel changed since the last call;
+    // the renderer keeps it, so it is valid until the next call or a reset.
+    const render::Image& render();
+    // Where the last render() changed the picture (all of it after a reset).
+    const std::vector<render::PixelRect>& changed() const;
 
     // The boxes and gauges of the panel, for the page.
     std::vector<PageGauge> layout() const;

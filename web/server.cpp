@@ -29,6 +29,11 @@ constexpr size_t kMaxQueuedInputs = 512;
 constexpr size_t kMaxMessageBytes = 1024;
 // Seconds between the figures the server prints about its frames.
 constexpr double kReportEverySeconds = 30.0;
+// Pictures whose changed rectangles are kept: a page further behind is
+// compared whole.
+constexpr size_t kChangesKept = 64;
+// Frames kept encoded for the pages that follow: one per page keeping up.
+constexpr size_t kFramesKept = 8;
 
 struct Client {
     mg_connection* connection = nullptr;
@@ -36,14 +41,35 @@ struct Client {
     bool closed = false;
     bool layout_sent = false;
     std::shared_ptr<const render::Image> last;  // the picture the page now shows
+    uint64_t last_picture = 0;                  // its number (0: none yet)
     bool gone = false;                          // set by the close handler, under published_mutex
     std::thread sender;
 };
 
+// Pictures are numbered from 1 as drawn; a status without a new picture
+// publishes the last one again.
 struct Published {
     std::shared_ptr<const render::Image> image;
+    uint64_t picture = 0;
     std::string status;
     uint64_t serial = 0;
+};
+
+// Where a picture may differ from the one numbered before it: the renderer's
+// own rectangles, so a page's frame need not compare whole pictures.
+struct Change {
+    uint64_t picture = 0;
+    std::vector<render::PixelRect> rects;
+};
+
+// The message taking a page from one picture to another, the same for every
+// page making that step, so encoded once.
+struct Frame {
+    uint64_t from = 0, to = 0;
+    std::mutex making;
+    bool made = false;  // under `making`; the message is not changed after
+    size_t rects = 0;
+    std::vector<unsigned char> message;
 };
 
 // What the frames cost: whole pictures (a page's first) apart from the
@@ -54,6 +80,18 @@ struct Figures {
         double seconds = 0.0;  // comparing and encoding
     } whole, changes, unchanged;
 };
+
+// Where the pictures after `from` up to `to` changed, if all are kept.
+std::optional<std::vector<render::PixelRect>> changed_since(const std::deque<Change>& changes, uint64_t from,
+                                                            uint64_t to) {
+    if (from == 0 || changes.empty() || changes.front().picture > from + 1) return std::nullopt;
+    std::vector<render::PixelRect> rects;
+    for (const Change& change : changes) {
+        if (change.picture > from && change.picture <= to)
+            rects.insert(rects.end(), change.rects.begin(), change.rects.end());
+    }
+    return rects;
+}
 
 class Shared {
 public:
@@ -66,6 +104,10 @@ public:
     std::mutex published_mutex;
     std::condition_variable published_changed;
     Published published;
+    std::deque<Change> changes;  // the newest pictures', under published_mutex
+
+    std::mutex frames_mutex;
+    std::deque<std::shared_ptr<Frame>> frames;  // newest last
 
     std::string layout;
     // The newest publication any client's sender has taken; the simulation
@@ -86,6 +128,19 @@ public:
         }
         if (inputs.size() >= kMaxQueuedInputs) inputs.pop_front();
         inputs.push_back(input);
+    }
+
+    std::shared_ptr<Frame> frame(uint64_t from, uint64_t to) {
+        const std::lock_guard lock(frames_mutex);
+        for (const auto& kept : frames) {
+            if (kept->from == from && kept->to == to) return kept;
+        }
+        auto made = std::make_shared<Frame>();
+        made->from = from;
+        made->to = to;
+        frames.push_back(made);
+        if (frames.size() > kFramesKept) frames.pop_front();
+        return made;
     }
 };
 
@@ -127,8 +182,26 @@ bool write(Client& client, int opcode, const void* data, size_t length) {
     return mg_websocket_write(client.connection, opcode, static_cast<const char*>(data), length) > 0;
 }
 
-// False once the client can take no more.
-bool send_to(Client& client, const Published& now, Shared& shared) {
+void encode(const render::Image* before, const render::Image& now, const std::vector<render::PixelRect>* within,
+            Frame& frame) {
+    const std::vector<render::PixelRect> rects = changed_rects(before, now, within);
+    std::vector<unsigned char>& message = frame.message;
+    put_u32(message, static_cast<uint32_t>(rects.size()));
+    std::vector<unsigned char> png;
+    for (const render::PixelRect& rect : rects) {
+        png.clear();
+        render::encode_png(now, rect, render::PngEffort::kFast, png);
+        for (int value : {rect.x, rect.y, rect.width, rect.height}) put_u32(message, static_cast<uint32_t>(value));
+        put_u32(message, static_cast<uint32_t>(png.size()));
+        message.insert(message.end(), png.begin(), png.end());
+    }
+    frame.rects = rects.size();
+}
+
+// False once the client can take no more. `within`: where the picture may
+// have changed since the page's (nullopt: anywhere).
+bool send_to(Client& client, const Published& now, const std::optional<std::vector<render::PixelRect>>& within,
+             Shared& shared) {
     const std::lock_guard lock(client.writing);
     if (client.closed) return false;
     if (!client.layout_sent) {
@@ -136,30 +209,32 @@ bool send_to(Client& client, const Published& now, Shared& shared) {
         client.layout_sent = true;
     }
     const Clock::time_point start = Clock::now();
-    const std::vector<render::PixelRect> rects = changed_rects(client.last.get(), *now.image);
-    std::vector<unsigned char> message;
-    put_u32(message, static_cast<uint32_t>(rects.size()));
-    std::vector<unsigned char> png;
-    for (const render::PixelRect& rect : rects) {
-        png.clear();
-        render::encode_png(*now.image, rect, render::PngEffort::kFast, png);
-        for (int value : {rect.x, rect.y, rect.width, rect.height}) put_u32(message, static_cast<uint32_t>(value));
-        put_u32(message, static_cast<uint32_t>(png.size()));
-        message.insert(message.end(), png.begin(), png.end());
+    std::shared_ptr<Frame> frame;
+    if (now.picture != client.last_picture) {
+        frame = shared.frame(client.last_picture, now.picture);
+        const std::lock_guard making(frame->making);
+        if (!frame->made) {
+            frame->message.clear();
+            encode(client.last.get(), *now.image, within ? &*within : nullptr, *frame);
+            frame->made = true;
+        }
     }
+    const size_t rects = frame ? frame->rects : 0;
     {
         const std::lock_guard counting(shared.figures_mutex);
         Figures& figures = shared.figures;
-        Figures::Kind& kind = rects.empty()            ? figures.unchanged
+        Figures::Kind& kind = rects == 0                ? figures.unchanged
                               : client.last == nullptr ? figures.whole
                                                        : figures.changes;
         ++kind.frames;
-        kind.rects += rects.size();
-        kind.bytes += message.size();
+        kind.rects += rects;
+        kind.bytes += rects == 0 ? 4 : frame->message.size();
         kind.seconds += std::chrono::duration<double>(Clock::now() - start).count();
     }
-    if (!rects.empty() && !write(client, MG_WEBSOCKET_OPCODE_BINARY, message.data(), message.size())) return false;
+    if (rects != 0 && !write(client, MG_WEBSOCKET_OPCODE_BINARY, frame->message.data(), frame->message.size()))
+        return false;
     client.last = now.image;
+    client.last_picture = now.picture;
     return write(client, MG_WEBSOCKET_OPCODE_TEXT, now.status.data(), now.status.size());
 }
 
@@ -167,6 +242,7 @@ void run_client(Shared& shared, Client& client, std::FILE* out) {
     uint64_t sent_serial = 0;
     for (;;) {
         Published now;
+        std::optional<std::vector<render::PixelRect>> within;
         {
             std::unique_lock lock(shared.published_mutex);
             shared.published_changed.wait_for(lock, std::chrono::milliseconds(200), [&] {
@@ -176,10 +252,11 @@ void run_client(Shared& shared, Client& client, std::FILE* out) {
             if (shared.published.serial == sent_serial || !shared.published.image) continue;
             now = shared.published;  // the newest: frames published meanwhile are skipped
             if (shared.consumed < now.serial) shared.consumed = now.serial;
+            if (now.picture != client.last_picture) within = changed_since(shared.changes, client.last_picture, now.picture);
         }
         sent_serial = now.serial;
         try {
-            if (!send_to(client, now, shared)) break;
+            if (!send_to(client, now, within, shared)) break;
         } catch (const std::exception& error) {
             std::fprintf(out, "gaugebench: frame not sent: %s\n", error.what());
         }
@@ -277,6 +354,69 @@ void report_now(Shared& shared) {
 
 // --- The simulation ---------------------------------------------------------------
 
+// The renderer keeps drawing into its picture; the pages' senders read
+// copies. A fresh copy of the whole picture costs more than drawing it (its
+// memory is new to the process, page by page), so a copy no sender holds any
+// more is brought up to date instead, over the rectangles changed since.
+// Only the simulation thread uses it.
+class Copies {
+public:
+    std::shared_ptr<const render::Image> take(const render::Image& frame, uint64_t picture,
+                                              const std::vector<render::PixelRect>& changed,
+                                              const std::deque<Change>& changes) {
+        const int width = frame.width(), height = frame.height();
+        // Copies only this keeps, and too many of them (after pages went), go.
+        size_t free = 0;
+        for (auto it = copies_.rbegin(); it != copies_.rend(); ++it) {
+            if (it->image.use_count() == 1 && (it->image->width() != width || it->image->height() != height || ++free > 2))
+                it->image.reset();
+        }
+        std::erase_if(copies_, [](const Copy& copy) { return !copy.image; });
+        Copy* reused = nullptr;
+        for (Copy& copy : copies_) {
+            if (copy.image.use_count() == 1 && (reused == nullptr || copy.picture > reused->picture)) reused = &copy;
+        }
+        std::optional<std::vector<render::PixelRect>> rects;
+        if (reused != nullptr) {
+            // Pairs with the release of the last sender's reference: its reads come first.
+            std::atomic_thread_fence(std::memory_order_acquire);
+            rects = changed_since(changes, reused->picture, picture - 1);
+            if (rects) rects->insert(rects->end(), changed.begin(), changed.end());
+        } else {
+            copies_.push_back({std::make_shared<render::Image>(width, height), 0});
+            reused = &copies_.back();
+        }
+        copy_rects(frame, *reused->image, rects ? *rects : std::vector<render::PixelRect>{{0, 0, width, height}});
+        reused->picture = picture;
+        return reused->image;
+    }
+
+private:
+    static void copy_rects(const render::Image& from, render::Image& to, const std::vector<render::PixelRect>& rects) {
+        cairo_surface_flush(to.surface());
+        unsigned char* target = cairo_image_surface_get_data(to.surface());
+        const size_t from_stride = static_cast<size_t>(from.stride()), to_stride = static_cast<size_t>(to.stride());
+        for (const render::PixelRect& rect : rects) {
+            const int left = std::max(rect.x, 0), top = std::max(rect.y, 0);
+            const int right = static_cast<int>(std::min<int64_t>(int64_t{rect.x} + rect.width, from.width()));
+            const int bottom = static_cast<int>(std::min<int64_t>(int64_t{rect.y} + rect.height, from.height()));
+            if (left >= right) continue;
+            for (int y = top; y < bottom; ++y) {
+                std::memcpy(target + y * to_stride + 4 * static_cast<size_t>(left),
+                            from.data() + y * from_stride + 4 * static_cast<size_t>(left),
+                            4 * static_cast<size_t>(right - left));
+            }
+        }
+        cairo_surface_mark_dirty(to.surface());
+    }
+
+    struct Copy {
+        std::shared_ptr<render::Image> image;
+        uint64_t picture = 0;  // the picture it holds
+    };
+    std::vector<Copy> copies_;
+};
+
 std::string error_status(const std::string& what) { return nlohmann::json{{"type", "status"}, {"error", what}}.dump(); }
 
 void run_simulation(LivePanel& panel, Shared& shared, const std::atomic<bool>& stop) {
@@ -292,6 +432,9 @@ void run_simulation(LivePanel& panel, Shared& shared, const std::atomic<bool>& s
     };
     std::string failure;
     uint64_t serial = 0;
+    uint64_t picture = 0;
+    std::vector<render::PixelRect> changed;
+    Copies copies;
     const auto report_every =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kReportEverySeconds));
     Clock::time_point next_report = Clock::now() + report_every;
@@ -328,7 +471,14 @@ void run_simulation(LivePanel& panel, Shared& shared, const std::atomic<bool>& s
             if (due <= at) due = at + period;
             // A picture only when a client's sender has taken the last one.
             if (has_clients && shared.consumed == serial) {
-                now.image = std::make_shared<const render::Image>(panel.render());
+                const render::Image& frame = panel.render();
+                // Nothing moved: the pages keep the picture they have.
+                if (picture == 0 || !panel.changed().empty()) {
+                    changed = panel.changed();
+                    // The simulation alone writes shared.changes: reading needs no lock.
+                    now.image = copies.take(frame, picture + 1, changed, shared.changes);
+                    now.picture = ++picture;
+                }
                 recent(pictures, Clock::now());
                 now.status =
                     failure.empty()
@@ -345,7 +495,12 @@ void run_simulation(LivePanel& panel, Shared& shared, const std::atomic<bool>& s
         if (!now.status.empty()) {
             {
                 const std::lock_guard lock(shared.published_mutex);
-                if (now.image) shared.published.image = now.image;
+                if (now.image) {
+                    shared.published.image = now.image;
+                    shared.published.picture = now.picture;
+                    shared.changes.push_back({now.picture, std::move(changed)});
+                    if (shared.changes.size() > kChangesKept) shared.changes.pop_front();
+                }
                 shared.published.status = now.status;
                 shared.published.serial = ++serial;
             }
@@ -357,11 +512,28 @@ void run_simulation(LivePanel& panel, Shared& shared, const std::atomic<bool>& s
 
 }  // namespace
 
-std::vector<render::PixelRect> changed_rects(const render::Image* before, const render::Image& now) {
+std::vector<render::PixelRect> changed_rects(const render::Image* before, const render::Image& now,
+                                             const std::vector<render::PixelRect>* within) {
     const int width = now.width(), height = now.height();
     if (before == nullptr || before->width() != width || before->height() != height) {
         if (width <= 0 || height <= 0) return {};
         return {{0, 0, width, height}};
+    }
+    const int columns = (width + kTile - 1) / kTile;
+    // The tiles worth comparing, row by row (empty: all).
+    std::vector<bool> candidate;
+    if (within != nullptr) {
+        candidate.assign(static_cast<size_t>(columns) * static_cast<size_t>((height + kTile - 1) / kTile), false);
+        for (const render::PixelRect& rect : *within) {
+            const int64_t left = std::max<int64_t>(rect.x, 0), top = std::max<int64_t>(rect.y, 0);
+            const int64_t right = std::min<int64_t>(int64_t{rect.x} + rect.width, width);
+            const int64_t bottom = std::min<int64_t>(int64_t{rect.y} + rect.height, height);
+            if (left >= right || top >= bottom) continue;
+            for (int64_t row = top / kTile; row <= (bottom - 1) / kTile; ++row) {
+                for (int64_t column = left / kTile; column <= (right - 1) / kTile; ++column)
+                    candidate[static_cast<size_t>(row * columns + column)] = true;
+            }
+        }
     }
     std::vector<render::PixelRect> rects;
     const unsigned char* a = before->data();
@@ -370,9 +542,12 @@ std::vector<render::PixelRect> changed_rects(const render::Image* before, const 
     for (int top = 0; top < height; top += kTile) {
         const int rows = std::min(kTile, height - top);
         int run_start = -1;
-        for (int left = 0; left <= width; left += kTile) {
+        // One step past the last tile closes a run that reaches the right edge.
+        for (int column = 0; column <= columns; ++column) {
+            const int left = column * kTile;
             bool changed = false;
-            if (left < width) {
+            if (column < columns &&
+                (candidate.empty() || candidate[static_cast<size_t>(top / kTile) * columns + column])) {
                 const size_t bytes = 4 * static_cast<size_t>(std::min(kTile, width - left));
                 for (int y = top; y < top + rows && !changed; ++y) {
                     changed =

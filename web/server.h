@@ -50,9 +50,11 @@ void serve(LivePanel& panel, const ServerOptions& options, const std::atomic<boo
 
 // The rectangles of `now` that differ from `before`, in tiles of kTile
 // pixels merged along each tile row; the whole picture when there is no
-// `before` or its size differs.
+// `before` or its size differs. `within`, when given, holds every pixel
+// that may differ: only the tiles it touches are compared.
 inline constexpr int kTile = 32;
-std::vector<render::PixelRect> changed_rects(const render::Image* before, const render::Image& now);
+std::vector<render::PixelRect> changed_rects(const render::Image* before, const render::Image& now,
+                                             const std::vector<render::PixelRect>* within = nullptr);
 
 // The page's message as an Input; nullopt for anything malformed.
 std::optional<Input> parse_input(std::string_view text);
