@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "host/text_input.h"
@@ -165,36 +166,38 @@ std::string ModelSession::log_reasons() const {
     return model_error_reasons(text.str());
 }
 
-void ModelSession::fail(const std::string& what) {
-    const std::string& script = run_.script;
-    // A model that died says why in its log: let it finish writing.
-    int status = 0;
-    bool exited = false;
-    for (int i = 0; i < 100 && pid_ > 0; ++i) {
+std::optional<int> ModelSession::reap(double seconds) {
+    const Clock::time_point start = Clock::now();
+    while (pid_ > 0) {
+        int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
-            exited = true;
+            exit_status_ = status;
             break;
         }
+        if (seconds_since(start) >= seconds) break;
         usleep(10000);
     }
-    std::string message = script + ": " + what;
-    if (exited && WIFEXITED(status))
-        message += " (JSBSim stopped with status " + std::to_string(WEXITSTATUS(status)) + ")";
-    if (exited && WIFSIGNALED(status)) message += " (JSBSim killed by signal " + std::to_string(WTERMSIG(status)) + ")";
+    return exit_status_;
+}
+
+void ModelSession::fail(const std::string& what) {
+    // A model that died says why in its log: let it finish writing.
+    const std::optional<int> status = reap(1.0);
+    std::string message = run_.script + ": " + what;
+    if (status && WIFEXITED(*status)) {
+        message += " (JSBSim stopped with status " + std::to_string(WEXITSTATUS(*status)) + ")";
+    }
+    if (status && WIFSIGNALED(*status)) {
+        message += " (JSBSim killed by signal " + std::to_string(WTERMSIG(*status)) + ")";
+    }
     throw FlightModelError(message + ":\n" + log_reasons() + "  (JSBSim's log: " + log_path_ + ")");
 }
 
 void ModelSession::connect() {
     const Clock::time_point start = Clock::now();
     for (;;) {
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            throw FlightModelError(run_.script + ": JSBSim stopped before it took commands" +
-                                   (WIFEXITED(status) ? " (status " + std::to_string(WEXITSTATUS(status)) + ")" : "") +
-                                   ":\n" + log_reasons());
-        }
+        if (reap(0.0)) fail("JSBSim stopped before it took commands");
         socket_ = socket(AF_INET, SOCK_STREAM, 0);
         if (socket_ < 0) throw FlightModelError("cannot make a socket: " + std::string(std::strerror(errno)));
         sockaddr_in address{};
@@ -297,15 +300,8 @@ bool ModelSession::step(std::span<const Control> controls, std::vector<double>& 
         replies += last ? coupling_.properties().size() + 1 : 1;
         if (!exchange(message_, replies, answers_)) {
             // The port closed: the script's end, or the model died.
-            int status = 0;
-            for (int wait = 0; wait < 200 && pid_ > 0; ++wait) {
-                if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                    pid_ = -1;
-                    break;
-                }
-                usleep(10000);
-            }
-            if (pid_ < 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+            const std::optional<int> status = reap(2.0);
+            if (status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) {
                 ended_ = true;
                 return false;
             }

@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -47,6 +48,8 @@ private:
     // Sends one message and reads `replies` answers (each ends in JSBSim's
     // prompt) into `answers`; false when the model closed its port.
     bool exchange(const std::string& message, size_t replies, std::vector<std::string>& answers);
+    // Waits up to `seconds` for JSBSim to end; its wait status once it has.
+    std::optional<int> reap(double seconds);
     [[noreturn]] void fail(const std::string& what);
     std::string log_reasons() const;
 
@@ -54,6 +57,7 @@ private:
     const Coupling& coupling_;
     std::string log_path_;
     pid_t pid_ = -1;
+    std::optional<int> exit_status_;
     int socket_ = -1;
     int port_ = 0;
     std::string pending_;   // received but not yet read

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <new>
@@ -161,6 +162,14 @@ CLI::Validator number_within(double low, double high, const std::string& what) {
 
 CLI::Validator whole_number_within(double low, double high, const std::string& what) {
     return number_check(low, high, what, true);
+}
+
+void add_scale_option(CLI::App& command, double& scale, double largest) {
+    char what[64];
+    std::snprintf(what, sizeof what, "a number from 0.001 to %g", largest);
+    command.add_option("--scale", scale, "displayed size over the bitmaps' size (default 1)")
+        ->type_name("<s>")
+        ->check(number_within(1e-3, largest, what));
 }
 
 }  // namespace gaugebench

@@ -68,6 +68,9 @@ void add_module_paths(CLI::App& command, bench::ModulePaths& paths);
 // The module a command takes as its argument.
 void add_module_argument(CLI::App& command, std::string& module);
 
+// The displayed size over the bitmaps' size (default 1), from 0.001 to `largest`.
+void add_scale_option(CLI::App& command, double& scale, double largest);
+
 // Common option shapes: a number within [low, high], checked before it is
 // converted so that the message names the option's meaning.
 CLI::Validator number_within(double low, double high, const std::string& what);

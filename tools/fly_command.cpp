@@ -261,9 +261,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
                      "the animation's size over the panel's picture (default 0.5)")
         ->type_name("<s>")
         ->check(gaugebench::number_within(0.05, 1.0, "a number from 0.05 to 1"));
-    command->add_option("--scale", options->scale, "displayed size over the bitmaps' size (default 1)")
-        ->type_name("<s>")
-        ->check(gaugebench::number_within(1e-3, bench::GaugeInstance::kMaxScale, "a number from 0.001 to 16"));
+    gaugebench::add_scale_option(*command, options->scale, bench::GaugeInstance::kMaxScale);
     command->add_option("--end", options->run.end_seconds, "stop the script at this many seconds of flight")
         ->type_name("<s>")
         ->check(gaugebench::number_within(0.01, 1e7, "seconds of flight, above 0"));

@@ -68,9 +68,7 @@ Command add_list(CLI::App& app) {
         "and one update");
     gaugebench::add_module_argument(*command, options->module);
     command->add_option("--pe", options->pe, "the module's PE build, whose bitmaps it carries")->type_name("<file>");
-    command->add_option("--scale", options->scale, "displayed size over the bitmaps' size (default 1)")
-        ->type_name("<s>")
-        ->check(gaugebench::number_within(1e-3, bench::GaugeInstance::kMaxScale, "a number from 0.001 to 16"));
+    gaugebench::add_scale_option(*command, options->scale, bench::GaugeInstance::kMaxScale);
     add_json_option(*command, options->json, "also write the listing as JSON ('-': on stdout, instead of the text)");
     return {command, [options] {
                 check_json_path(options->json);

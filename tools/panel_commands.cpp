@@ -212,9 +212,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     render_command->add_option("-o,--output", render_options->output, "the picture to write (PNG)")
         ->required()
         ->type_name("<picture.png>");
-    render_command->add_option("--scale", render_options->scale, "displayed size over the bitmaps' size (default 1)")
-        ->type_name("<s>")
-        ->check(gaugebench::number_within(1e-3, bench::GaugeInstance::kMaxScale, "a number from 0.001 to 16"));
+    gaugebench::add_scale_option(*render_command, render_options->scale, bench::GaugeInstance::kMaxScale);
     render_command->add_option("--updates", render_options->updates, "updates before the picture (default 60)")
         ->type_name("<n>")
         ->check(gaugebench::whole_number_within(1, 100000, "a whole number from 1 to 100000"));

@@ -127,9 +127,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
                      "seconds before a page that takes no frames is closed (default 10)")
         ->type_name("<s>")
         ->check(gaugebench::number_within(0.1, 600.0, "a number of seconds from 0.1 to 600"));
-    command->add_option("--scale", options->scale, "displayed size over the bitmaps' size (default 1)")
-        ->type_name("<s>")
-        ->check(gaugebench::number_within(1e-3, 4.0, "a number from 0.001 to 4"));
+    gaugebench::add_scale_option(*command, options->scale, 4.0);
     command->add_option("--scenario", options->scenario, "a scenario played through before the panel goes live")
         ->type_name("<file>");
     command
