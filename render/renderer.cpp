@@ -46,8 +46,12 @@ uint32_t look_pixel(uint32_t rgb, Look look) {
 
 // A surface of the picture in the look; null when cairo cannot make one.
 cairo_surface_t* make_surface(const bench::Picture& picture, Look look) {
-    cairo_surface_t* made = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(picture.width),
-                                                       static_cast<int>(picture.height));
+    // A window is only ever a mask: alpha alone is a quarter of the bytes to
+    // read, and masks of alpha alone are what the compositor is quickest at.
+    const bool alpha_only = look == Look::Window;
+    cairo_surface_t* made =
+        cairo_image_surface_create(alpha_only ? CAIRO_FORMAT_A8 : CAIRO_FORMAT_ARGB32, static_cast<int>(picture.width),
+                                   static_cast<int>(picture.height));
     if (cairo_surface_status(made) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(made);
         return nullptr;
@@ -56,7 +60,12 @@ cairo_surface_t* make_surface(const bench::Picture& picture, Look look) {
     unsigned char* data = cairo_image_surface_get_data(made);
     const int stride = cairo_image_surface_get_stride(made);
     for (uint32_t y = 0; y < picture.height; ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(stride) * y);
+        unsigned char* line = data + static_cast<size_t>(stride) * y;
+        if (alpha_only) {
+            for (uint32_t x = 0; x < picture.width; ++x) line[x] = look_pixel(picture.at(x, y), look) >> 24;
+            continue;
+        }
+        auto* row = reinterpret_cast<uint32_t*>(line);
         for (uint32_t x = 0; x < picture.width; ++x) row[x] = look_pixel(picture.at(x, y), look);
     }
     cairo_surface_mark_dirty(made);
@@ -138,10 +147,46 @@ void paint_at(cairo_t* cr, cairo_surface_t* surface, double x, double y) {
     cairo_paint(cr);
 }
 
+enum class Use { Paint, Mask };
+
+// Paints (or masks with) a bitmap at (x, y); false when the module lacks it.
+// One that stays where it is from frame to frame (`stays`) goes through its
+// picture made at device pixels, where there is one.
+bool paint_bitmap(const Context& c, uint32_t resource_id, Look look, double x, double y, bool stays,
+                  Use use = Use::Paint) {
+    std::optional<BitmapCache::Placed> placed;
+    if (stays) {
+        cairo_matrix_t to_device;
+        cairo_get_matrix(c.cr, &to_device);
+        placed = c.bitmaps.placed(resource_id, look, to_device, x, y, filter_for(c.cr));
+    }
+    if (!placed) {
+        cairo_surface_t* surface = c.bitmaps.surface(resource_id, look);
+        if (surface == nullptr) return false;
+        if (use == Use::Mask) {
+            cairo_mask_surface(c.cr, surface, x, y);
+        } else {
+            paint_at(c.cr, surface, x, y);
+        }
+        return true;
+    }
+    cairo_save(c.cr);
+    cairo_identity_matrix(c.cr);
+    if (use == Use::Mask) {
+        cairo_mask_surface(c.cr, placed->surface, placed->x, placed->y);
+    } else {
+        cairo_set_source_surface(c.cr, placed->surface, placed->x, placed->y);
+        cairo_paint(c.cr);
+    }
+    cairo_restore(c.cr);
+    return true;
+}
+
 void draw_picture(const Context& c, const bench::ElementState& state, double x, double y) {
-    if (cairo_surface_t* surface = c.bitmaps.surface(state.resource_id, element_look(state))) {
-        paint_at(c.cr, surface, x, y);
-    } else if (state.depth == 0) {
+    // A slider's place changes with its value: a picture made for one place
+    // would seldom be drawn twice.
+    if (paint_bitmap(c, state.resource_id, element_look(state), x, y, state.type != kSlider)) return;
+    if (state.depth == 0) {
         placeholder_frame(c.cr, x, y, kFallbackExtent, kFallbackExtent, state.resource_id, true);
     } else {
         placeholder_frame(c.cr, x, y, kSmallPlaceholder, kSmallPlaceholder, state.resource_id, false);
@@ -184,44 +229,99 @@ void draw_moving_image(const Context& c, const bench::ElementState& state) {
     cairo_clip(cr);
     paint_at(cr, picture, e->position_x - state.offset_x, e->position_y - state.offset_y);
     cairo_restore(cr);
-    paint_at(cr, mask, e->position_x, e->position_y);
+    paint_bitmap(c, mask_id, element_look(state), e->position_x, e->position_y, true);
+}
+
+// From the gauge's space to the texture's: its centre on the background
+// point, turned about it, then shifted along its own turned axes.
+void turn_to_texture(cairo_t* cr, const bench::ElementState& state) {
+    cairo_translate(cr, state.element->ofs_x, state.element->ofs_y);
+    cairo_rotate(cr, radians(-state.rotation));
+    cairo_translate(cr, state.shift_x, state.shift_y);
+}
+
+// The texture, scaled by texture_scale and placed as turn_to_texture says,
+// as a pattern for the context's present user space; null when it is scaled
+// to nothing.
+cairo_pattern_t* turned_texture(cairo_t* cr, const bench::ElementState& state, cairo_surface_t* texture) {
+    const auto* sprite = reinterpret_cast<const ELEMENT_SPRITE*>(state.element);
+    const double scale_x = std::isfinite(sprite->texture_scale_x) ? sprite->texture_scale_x : 0.0;
+    const double scale_y = std::isfinite(sprite->texture_scale_y) ? sprite->texture_scale_y : 0.0;
+    if (scale_x == 0.0 || scale_y == 0.0) return nullptr;
+    cairo_matrix_t user_to_device, texel_to_device;
+    cairo_get_matrix(cr, &user_to_device);
+    cairo_save(cr);
+    turn_to_texture(cr, state);
+    cairo_scale(cr, scale_x, scale_y);
+    cairo_translate(cr, -cairo_image_surface_get_width(texture) / 2.0, -cairo_image_surface_get_height(texture) / 2.0);
+    const cairo_filter_t filter = filter_for(cr);
+    cairo_get_matrix(cr, &texel_to_device);
+    cairo_restore(cr);
+    if (cairo_matrix_invert(&texel_to_device) != CAIRO_STATUS_SUCCESS) return nullptr;
+    // A pattern keeps no space of its own: its matrix goes from the user
+    // space it is drawn in to the texture's pixels.
+    cairo_matrix_t user_to_texel;
+    cairo_matrix_multiply(&user_to_texel, &user_to_device, &texel_to_device);
+    cairo_pattern_t* turned = cairo_pattern_create_for_surface(texture);
+    cairo_pattern_set_matrix(turned, &user_to_texel);
+    cairo_pattern_set_filter(turned, filter);
+    return turned;
+}
+
+// Whether the compositor's fixed-point numbers hold every part of `m`.
+bool within_fixed_point(const cairo_matrix_t& m) {
+    for (const double part : {m.xx, m.yx, m.xy, m.yy, m.x0, m.y0}) {
+        if (!(std::fabs(part) < 16384.0)) return false;
+    }
+    return true;
 }
 
 void draw_sprite(const Context& c, const bench::ElementState& state) {
-    const auto* sprite = reinterpret_cast<const ELEMENT_SPRITE*>(state.element);
     const ELEMENT_HEADER* e = state.element;
     cairo_t* cr = c.cr;
     const uint32_t mask_id = state.resource_id + 1;
-    cairo_surface_t* texture = c.bitmaps.surface(state.resource_id, element_look(state));
-    cairo_surface_t* window = c.bitmaps.surface(mask_id, Look::Window);
-    cairo_surface_t* bezel = c.bitmaps.surface(mask_id, element_look(state));
-
-    cairo_push_group(cr);
-    cairo_translate(cr, e->ofs_x, e->ofs_y);
-    cairo_rotate(cr, radians(-state.rotation));
-    cairo_translate(cr, state.shift_x, state.shift_y);
-    if (texture != nullptr) {
-        const double scale_x = std::isfinite(sprite->texture_scale_x) ? sprite->texture_scale_x : 0.0;
-        const double scale_y = std::isfinite(sprite->texture_scale_y) ? sprite->texture_scale_y : 0.0;
-        if (scale_x != 0.0 && scale_y != 0.0) {
-            cairo_scale(cr, scale_x, scale_y);
-            paint_at(cr, texture, -cairo_image_surface_get_width(texture) / 2.0,
-                     -cairo_image_surface_get_height(texture) / 2.0);
-        }
+    cairo_pattern_t* turned = nullptr;
+    if (cairo_surface_t* texture = c.bitmaps.surface(state.resource_id, element_look(state))) {
+        turned = turned_texture(cr, state, texture);
     } else {
         // The texture's place: a cross through its centre, turned with it.
+        cairo_push_group(cr);
+        turn_to_texture(cr, state);
         set_colour(cr, kPlaceholderColour);
         cairo_rectangle(cr, -30.0, -1.0, 60.0, 2.0);
         cairo_rectangle(cr, -1.0, -30.0, 2.0, 20.0);
         cairo_fill(cr);
         draw_number(cr, 4.0, 4.0, state.resource_id);
+        turned = cairo_pop_group(cr);
     }
-    cairo_pop_group_to_source(cr);
-    if (window != nullptr) {
-        cairo_mask_surface(cr, window, e->position_x, e->position_y);
-        paint_at(cr, bezel, e->position_x, e->position_y);
+    const bool windowed = c.bitmaps.surface(mask_id, Look::Window) != nullptr;
+    if (turned != nullptr) {
+        cairo_save(cr);
+        cairo_matrix_t user_to_texel;
+        cairo_pattern_get_matrix(turned, &user_to_texel);
+        if (within_fixed_point(user_to_texel)) {
+            // Straight through the window onto the gauge, in one pass.
+            cairo_set_source(cr, turned);
+        } else {
+            // Records no texture is placed by: a failure in a group of its
+            // own stops this gauge's drawing, where one on the picture itself
+            // would stick to it and spoil every gauge after.
+            cairo_push_group(cr);
+            cairo_set_source(cr, turned);
+            cairo_paint(cr);
+            cairo_pop_group_to_source(cr);
+        }
+        if (windowed) {
+            paint_bitmap(c, mask_id, Look::Window, e->position_x, e->position_y, true, Use::Mask);
+        } else {
+            cairo_paint(cr);
+        }
+        cairo_restore(cr);
+        cairo_pattern_destroy(turned);
+    }
+    if (windowed) {
+        paint_bitmap(c, mask_id, element_look(state), e->position_x, e->position_y, true);
     } else {
-        cairo_paint(cr);
         placeholder_frame(cr, e->position_x, e->position_y, kSmallPlaceholder * 2, kSmallPlaceholder, mask_id, false);
     }
 }
@@ -246,6 +346,52 @@ void draw_element(const Context& c, const bench::ElementState& state) {
 
 // --- BitmapCache ----------------------------------------------------------------
 
+namespace {
+
+// The part of an ARGB32 or A8 `surface` that has any alpha (one pixel at
+// least), and where in it that part begins; `surface` is taken over. Painting
+// or masking with the rest would leave every pixel as it was, yet cost a pass
+// over each.
+BitmapCache::Placed cropped_to_alpha(cairo_surface_t* surface) {
+    cairo_surface_flush(surface);
+    const int width = cairo_image_surface_get_width(surface), height = cairo_image_surface_get_height(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    const bool alpha_only = cairo_image_surface_get_format(surface) == CAIRO_FORMAT_A8;
+    const unsigned char* data = cairo_image_surface_get_data(surface);
+    int left = width, right = -1, top = height, bottom = -1;
+    for (int y = 0; y < height; ++y) {
+        const unsigned char* row = data + static_cast<size_t>(stride) * y;
+        for (int x = 0; x < width; ++x) {
+            const bool clear = alpha_only ? row[x] == 0 : reinterpret_cast<const uint32_t*>(row)[x] >> 24 == 0;
+            if (clear) continue;
+            left = std::min(left, x);
+            right = std::max(right, x);
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+        }
+    }
+    if (right < 0) left = right = top = bottom = 0;
+    if (left == 0 && top == 0 && right == width - 1 && bottom == height - 1) return {surface, 0, 0};
+    const int kept_width = right - left + 1, kept_height = bottom - top + 1;
+    cairo_surface_t* kept =
+        cairo_image_surface_create(cairo_image_surface_get_format(surface), kept_width, kept_height);
+    if (cairo_surface_status(kept) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(kept);
+        return {surface, 0, 0};
+    }
+    cairo_surface_flush(kept);
+    const size_t pixel_bytes = alpha_only ? 1 : 4;
+    for (int y = 0; y < kept_height; ++y) {
+        std::memcpy(cairo_image_surface_get_data(kept) + static_cast<size_t>(cairo_image_surface_get_stride(kept)) * y,
+                    data + static_cast<size_t>(stride) * (top + y) + pixel_bytes * left, pixel_bytes * kept_width);
+    }
+    cairo_surface_mark_dirty(kept);
+    cairo_surface_destroy(surface);
+    return {kept, left, top};
+}
+
+}  // namespace
+
 BitmapCache::~BitmapCache() { clear(); }
 
 void BitmapCache::clear() {
@@ -253,6 +399,55 @@ void BitmapCache::clear() {
         if (surface != nullptr) cairo_surface_destroy(surface);
     }
     surfaces_.clear();
+    for (auto& [key, placed] : placed_) cairo_surface_destroy(placed.surface);
+    placed_.clear();
+}
+
+std::optional<BitmapCache::Placed> BitmapCache::placed(uint32_t resource_id, Look look, const cairo_matrix_t& to_device,
+                                                       double x, double y, cairo_filter_t filter) {
+    const double scale_x = to_device.xx, scale_y = to_device.yy;
+    if (to_device.xy != 0.0 || to_device.yx != 0.0 || !(scale_x > 0.0) || !(scale_y > 0.0)) return std::nullopt;
+    const double device_x = to_device.x0 + scale_x * x, device_y = to_device.y0 + scale_y * y;
+    // Far enough out for the filter's reach, however large the scale.
+    const double margin_x = 2.0 + std::ceil(scale_x), margin_y = 2.0 + std::ceil(scale_y);
+    const double left = std::floor(device_x) - margin_x, top = std::floor(device_y) - margin_y;
+    if (!(std::fabs(left) < 1e6 && std::fabs(top) < 1e6)) return std::nullopt;
+    const PlacedKey key{resource_id, look, filter, scale_x, scale_y, device_x - left, device_y - top};
+    if (scale_x == 1.0 && scale_y == 1.0 && key.fraction_x == margin_x && key.fraction_y == margin_y) {
+        return std::nullopt;
+    }
+    auto found = placed_.find(key);
+    if (found == placed_.end()) {
+        cairo_surface_t* bitmap = surface(resource_id, look);
+        if (bitmap == nullptr) return std::nullopt;
+        const double width = std::ceil(key.fraction_x + scale_x * cairo_image_surface_get_width(bitmap) + margin_x);
+        const double height = std::ceil(key.fraction_y + scale_y * cairo_image_surface_get_height(bitmap) + margin_y);
+        if (!(width * height < 64.0 * 1024 * 1024)) return std::nullopt;
+        cairo_surface_t* made = cairo_image_surface_create(cairo_image_surface_get_format(bitmap),
+                                                           static_cast<int>(width), static_cast<int>(height));
+        cairo_t* cr = cairo_create(made);
+        cairo_translate(cr, key.fraction_x, key.fraction_y);
+        cairo_scale(cr, scale_x, scale_y);
+        cairo_set_source_surface(cr, bitmap, 0.0, 0.0);
+        cairo_pattern_set_filter(cairo_get_source(cr), filter);
+        cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+        cairo_paint(cr);
+        const cairo_status_t status = cairo_status(cr);
+        cairo_destroy(cr);
+        if (status != CAIRO_STATUS_SUCCESS || cairo_surface_status(made) != CAIRO_STATUS_SUCCESS) {
+            cairo_surface_destroy(made);
+            return std::nullopt;
+        }
+        // Panels rescaled without end (a live page resized) must not hoard
+        // pictures of scales no longer drawn.
+        if (placed_.size() >= 4096) {
+            for (auto& [old_key, old] : placed_) cairo_surface_destroy(old.surface);
+            placed_.clear();
+        }
+        found = placed_.emplace(key, cropped_to_alpha(made)).first;
+    }
+    const Placed& kept = found->second;
+    return Placed{kept.surface, static_cast<int>(left) + kept.x, static_cast<int>(top) + kept.y};
 }
 
 cairo_surface_t* BitmapCache::surface(uint32_t resource_id, Look look) {

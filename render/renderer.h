@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -66,12 +67,37 @@ public:
 
     // Null when the module lacks the bitmap or it does not decode.
     cairo_surface_t* surface(uint32_t resource_id, Look look);
+
+    // A bitmap as painting it at (x, y) of a user space that is a scale and a
+    // translation of the device would draw it, made once: a picture at whole
+    // device pixels, to be painted unscaled at (x, y) of the device. Static
+    // pictures are drawn every frame through the same scale, and sampling
+    // them afresh each time is most of a frame's cost.
+    struct Placed {
+        cairo_surface_t* surface;
+        int x, y;
+    };
+    // Empty when `to_device` also turns or mirrors, when it moves nothing by
+    // a fraction of a pixel and scales by 1 (painting is a copy already), or
+    // when the bitmap is missing.
+    std::optional<Placed> placed(uint32_t resource_id, Look look, const cairo_matrix_t& to_device, double x, double y,
+                                 cairo_filter_t filter);
+
     // Forgets every surface (after the module's bitmaps were overridden).
     void clear();
 
 private:
+    struct PlacedKey {
+        uint32_t resource_id;
+        Look look;
+        cairo_filter_t filter;
+        double scale_x, scale_y, fraction_x, fraction_y;
+        auto operator<=>(const PlacedKey&) const = default;
+    };
+
     const bench::Module& module_;
     std::map<std::pair<uint32_t, Look>, cairo_surface_t*> surfaces_;
+    std::map<PlacedKey, Placed> placed_;  // at places relative to the key's whole pixel
 };
 
 // The background size a gauge is drawn in: its root bitmap's, or 100 x 100
