@@ -74,7 +74,7 @@ std::string undrawable_reason(const Bitmap& bitmap) {
     return "";
 }
 
-Picture decode_dib(const Bitmap& bitmap) {
+void decode_dib_into(const Bitmap& bitmap, uint32_t* pixels, size_t stride) {
     const std::span<const uint8_t> dib = bitmap.dib();
     const uint32_t bits = bitmap.bits_per_pixel;
     if (dib.empty()) throw DibError("no pixel data");
@@ -83,30 +83,48 @@ Picture decode_dib(const Bitmap& bitmap) {
     const uint32_t header_size = read_u32(dib, 0);
     const uint64_t entry_size = header_size == kCoreHeaderSize ? 3 : 4;
     const uint32_t entries = bits <= 8 ? bitmap.palette_entries : 0;
+    // Indices past the colour table are black, as the table's unused
+    // entries would be.
     uint32_t palette[256] = {};
     for (uint32_t i = 0; i < entries; ++i) palette[i] = bgr(dib, header_size + entry_size * i);
-    const uint64_t stride = stride_of(bitmap.width, bits);
+    const uint64_t row_bytes = stride_of(bitmap.width, bits);
+    const uint32_t mask = (1u << (bits <= 8 ? bits : 0)) - 1u;
+    // Every row lies within the bytes (undrawable_reason said so): each is
+    // read through a plain pointer, depth by depth, pixel loops kept tight.
+    for (uint32_t y = 0; y < bitmap.height; ++y) {
+        const uint32_t stored_row = bitmap.top_down ? y : bitmap.height - 1 - y;
+        const uint8_t* in = dib.data() + bitmap.pixel_offset + static_cast<size_t>(row_bytes * stored_row);
+        uint32_t* out = pixels + stride * y;
+        switch (bits) {
+            case 8:
+                for (uint32_t x = 0; x < bitmap.width; ++x) out[x] = palette[in[x]];
+                break;
+            case 24:
+            case 32:
+                for (uint32_t x = 0; x < bitmap.width; ++x, in += bits / 8) {
+                    out[x] = static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[1]) << 8 | in[0];
+                }
+                break;
+            default:
+                for (uint32_t x = 0; x < bitmap.width; ++x) {
+                    const size_t bit = size_t{x} * bits;
+                    // The leftmost pixel sits in the byte's high bits.
+                    const uint32_t shift = 8 - bits - static_cast<uint32_t>(bit % 8);
+                    out[x] = palette[(in[bit / 8] >> shift) & mask];
+                }
+                break;
+        }
+    }
+}
 
+Picture decode_dib(const Bitmap& bitmap) {
+    if (bitmap.dib().empty()) throw DibError("no pixel data");
+    if (std::string reason = undrawable_reason(bitmap); !reason.empty()) throw DibError(reason);
     Picture picture;
     picture.width = bitmap.width;
     picture.height = bitmap.height;
     picture.rgb.resize(size_t{bitmap.width} * bitmap.height);
-    const uint32_t mask = (1u << (bits <= 8 ? bits : 0)) - 1u;
-    for (uint32_t y = 0; y < bitmap.height; ++y) {
-        const uint32_t stored_row = bitmap.top_down ? y : bitmap.height - 1 - y;
-        const size_t row = bitmap.pixel_offset + static_cast<size_t>(stride * stored_row);
-        uint32_t* out = &picture.rgb[size_t{y} * bitmap.width];
-        for (uint32_t x = 0; x < bitmap.width; ++x) {
-            if (bits <= 8) {
-                const size_t bit = size_t{x} * bits;
-                // The leftmost pixel sits in the byte's high bits.
-                const uint32_t shift = 8 - bits - static_cast<uint32_t>(bit % 8);
-                out[x] = palette[(dib[row + bit / 8] >> shift) & mask];
-            } else {
-                out[x] = bgr(dib, row + size_t{x} * (bits / 8));
-            }
-        }
-    }
+    decode_dib_into(bitmap, picture.rgb.data(), bitmap.width);
     return picture;
 }
 

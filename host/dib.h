@@ -39,6 +39,11 @@ std::string undrawable_reason(const Bitmap& bitmap);
 // Throws DibError with undrawable_reason, or "no pixel data".
 Picture decode_dib(const Bitmap& bitmap);
 
+// The same pixels written straight into `pixels`, whose rows lie `stride`
+// pixels apart and have room for the bitmap's width; the same checks and
+// errors, before anything is written.
+void decode_dib_into(const Bitmap& bitmap, uint32_t* pixels, size_t stride);
+
 // A .bmp file (the 14-byte file header, then a DIB with a 40-byte or larger
 // header, uncompressed, 8 or 24 bits per pixel among those decode_dib
 // takes). Throws DibError naming the file when it cannot be read or decoded.

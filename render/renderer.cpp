@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "host/dib.h"
@@ -44,32 +45,74 @@ uint32_t look_pixel(uint32_t rgb, Look look) {
     return 0xFF000000u | (rgb & 0xFFFFFF);
 }
 
+using SurfacePointer = std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t*)>;
+
+// A window is only ever a mask: alpha alone is a quarter of the bytes to
+// read, and masks of alpha alone are what the compositor is quickest at.
+SurfacePointer new_surface(uint32_t width, uint32_t height, Look look) {
+    SurfacePointer made(cairo_image_surface_create(look == Look::Window ? CAIRO_FORMAT_A8 : CAIRO_FORMAT_ARGB32,
+                                                   static_cast<int>(width), static_cast<int>(height)),
+                        cairo_surface_destroy);
+    if (cairo_surface_status(made.get()) != CAIRO_STATUS_SUCCESS) made.reset();
+    if (made) cairo_surface_flush(made.get());
+    return made;
+}
+
+// Turns the 0xRRGGBB colours of an ARGB32 surface into the look, in place.
+void apply_look(cairo_surface_t* surface, Look look) {
+    unsigned char* data = cairo_image_surface_get_data(surface);
+    const auto stride = static_cast<size_t>(cairo_image_surface_get_stride(surface));
+    const auto width = static_cast<size_t>(cairo_image_surface_get_width(surface));
+    for (int y = 0; y < cairo_image_surface_get_height(surface); ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(data + stride * static_cast<size_t>(y));
+        switch (look) {
+            case Look::Opaque:
+                for (size_t x = 0; x < width; ++x) row[x] |= 0xFF000000u;
+                break;
+            case Look::Overlay:
+                for (size_t x = 0; x < width; ++x) row[x] = row[x] == 0 ? 0u : row[x] | 0xFF000000u;
+                break;
+            default:
+                for (size_t x = 0; x < width; ++x) row[x] = look_pixel(row[x], look);
+                break;
+        }
+    }
+    cairo_surface_mark_dirty(surface);
+}
+
 // A surface of the picture in the look; null when cairo cannot make one.
 cairo_surface_t* make_surface(const bench::Picture& picture, Look look) {
-    // A window is only ever a mask: alpha alone is a quarter of the bytes to
-    // read, and masks of alpha alone are what the compositor is quickest at.
-    const bool alpha_only = look == Look::Window;
-    cairo_surface_t* made =
-        cairo_image_surface_create(alpha_only ? CAIRO_FORMAT_A8 : CAIRO_FORMAT_ARGB32, static_cast<int>(picture.width),
-                                   static_cast<int>(picture.height));
-    if (cairo_surface_status(made) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(made);
-        return nullptr;
-    }
-    cairo_surface_flush(made);
-    unsigned char* data = cairo_image_surface_get_data(made);
-    const int stride = cairo_image_surface_get_stride(made);
+    SurfacePointer made = new_surface(picture.width, picture.height, look);
+    if (!made) return nullptr;
+    unsigned char* data = cairo_image_surface_get_data(made.get());
+    const auto stride = static_cast<size_t>(cairo_image_surface_get_stride(made.get()));
     for (uint32_t y = 0; y < picture.height; ++y) {
-        unsigned char* line = data + static_cast<size_t>(stride) * y;
-        if (alpha_only) {
+        unsigned char* line = data + stride * y;
+        if (look == Look::Window) {
             for (uint32_t x = 0; x < picture.width; ++x) line[x] = look_pixel(picture.at(x, y), look) >> 24;
-            continue;
+        } else {
+            std::memcpy(line, &picture.rgb[size_t{y} * picture.width], 4 * size_t{picture.width});
         }
-        auto* row = reinterpret_cast<uint32_t*>(line);
-        for (uint32_t x = 0; x < picture.width; ++x) row[x] = look_pixel(picture.at(x, y), look);
     }
-    cairo_surface_mark_dirty(made);
-    return made;
+    if (look == Look::Window) {
+        cairo_surface_mark_dirty(made.get());
+    } else {
+        apply_look(made.get(), look);
+    }
+    return made.release();
+}
+
+// The same, the bitmap decoded straight into the surface. Throws DibError
+// when it does not decode.
+cairo_surface_t* make_surface(const bench::Bitmap& bitmap, Look look) {
+    if (look == Look::Window) return make_surface(bench::decode_dib(bitmap), look);
+    if (std::string reason = bench::undrawable_reason(bitmap); !reason.empty()) throw bench::DibError(reason);
+    SurfacePointer made = new_surface(bitmap.width, bitmap.height, look);
+    if (!made) return nullptr;
+    bench::decode_dib_into(bitmap, reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(made.get())),
+                           static_cast<size_t>(cairo_image_surface_get_stride(made.get())) / 4);
+    apply_look(made.get(), look);
+    return made.release();
 }
 
 // --- Placeholders: a 3 x 5 digit font, drawn in rectangles -----------------------
@@ -456,7 +499,7 @@ cairo_surface_t* BitmapCache::surface(uint32_t resource_id, Look look) {
     cairo_surface_t* made = nullptr;
     if (std::optional<bench::Bitmap> bitmap = module_.bitmap(resource_id)) {
         try {
-            made = make_surface(bench::decode_dib(*bitmap), look);
+            made = make_surface(*bitmap, look);
         } catch (const bench::DibError&) {
             made = nullptr;  // drawn as a placeholder
         }
