@@ -24,10 +24,11 @@ double GAUGE_CALL same_reading_same_result(Element* element) {
         bool held;
     };
     constinit static Last last{};
-    const uint64_t bits = std::bit_cast<uint64_t>(Read(element));
-    if (last.held && last.reading_bits == bits) return last.result;
+    if (last.held && last.reading_bits == std::bit_cast<uint64_t>(Read(element))) return last.result;
     const double result = Compute(element);
-    last = Last{bits, result, true};
+    // Read again rather than kept across the call (the hit above is the
+    // path that counts): a value callback changes no record.
+    last = Last{std::bit_cast<uint64_t>(Read(element)), result, true};
     return result;
 }
 

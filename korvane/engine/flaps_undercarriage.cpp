@@ -95,7 +95,9 @@ void GAUGE_CALL undercarriage_lamps(GAUGEHDR* gauge, uint32_t service_id, uint32
     // the deepest first, the one shown per side cleared, the others hidden.
     std::array<ELEMENT_HEADER*, kGearLampCount + 1> chain;
     chain[0] = kit::root_element(gauge);
+#pragma GCC unroll 8
     for (std::size_t depth = 1; depth < chain.size(); ++depth) chain[depth] = kit::element_chain_next(chain[depth - 1]);
+#pragma GCC unroll 8
     for (std::size_t depth = kGearLampCount; depth > 0; --depth) {
         ELEMENT_HEADER* const lamp = chain[depth];
         if (lamp == nullptr) continue;
