@@ -102,7 +102,8 @@ bool ends_with(const char* text, const char* tail) {
 // <start> <size> <vaddr>", the start and size in this process, the vaddr in
 // the file (for addr2line).
 int print_module_text(dl_phdr_info* info, size_t, void*) {
-    if (info->dlpi_name == nullptr || !(ends_with(info->dlpi_name, "/Korvane.gau") || ends_with(info->dlpi_name, "/Dropwatch.gau"))) {
+    if (info->dlpi_name == nullptr ||
+        !(ends_with(info->dlpi_name, "/Korvane.gau") || ends_with(info->dlpi_name, "/Dropwatch.gau"))) {
         return 0;
     }
     for (int i = 0; i < info->dlpi_phnum; ++i) {
