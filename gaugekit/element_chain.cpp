@@ -4,10 +4,7 @@ namespace kit {
 namespace {
 
 ELEMENT_HEADER* walk(ELEMENT_HEADER* element, uint32_t depth) {
-    for (uint32_t step = 0; element != nullptr && step < depth; ++step) {
-        ELEMENT_HEADER* const* next = element->next_element_list;
-        element = next != nullptr ? next[0] : nullptr;
-    }
+    for (uint32_t step = 0; element != nullptr && step < depth; ++step) element = element_chain_next(element);
     return element;
 }
 

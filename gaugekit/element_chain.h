@@ -7,6 +7,14 @@
 
 namespace kit {
 
+// One step down: the first entry of the element's next-element list; null for
+// a null element, one without a list or one whose list is empty.
+inline ELEMENT_HEADER* element_chain_next(const ELEMENT_HEADER* element) {
+    if (element == nullptr) return nullptr;
+    ELEMENT_HEADER* const* next = element->next_element_list;
+    return next != nullptr ? next[0] : nullptr;
+}
+
 // Walks `depth` steps down the first entries of the next-element lists and ORs
 // `bits` into the reached element's image_flags. A chain shorter than the
 // depth changes nothing.

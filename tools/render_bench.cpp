@@ -1,6 +1,7 @@
 // render_bench: what a frame of the whole panel costs on the bench host.
 //
 //   render_bench [panel.cfg] [--frames n] [--scale s] [--modules dir] [--pe dir]
+//   render_bench [panel.cfg] --updates-only n [--modules dir] [--pe dir]
 //
 // Each frame is one full update of every gauge (the host's model step, the
 // gauge callbacks, every value callback) and one drawing of the panel at the
@@ -10,6 +11,12 @@
 // Beside them stands the time to copy the same number of pixels with memcpy,
 // so that the ratios can be followed from build to build; and the page
 // faults a frame costs. It is a benchmark to run by hand, not a test.
+//
+// --updates-only n does the same set-up, then only n model steps and panel
+// updates at the held cruise, nothing drawn, and prints where the modules'
+// code lies, so that scripts/module_instructions.sh can have the emulator
+// count the instructions executed inside it.
+#include <link.h>
 #include <sys/resource.h>
 
 #include <chrono>
@@ -86,6 +93,29 @@ void print_run(const char* name, const Run& run, long frames, double per_copy) {
     std::printf("  redrawn           %9.1f rectangles/frame\n", static_cast<double>(run.rects) / n);
 }
 
+bool ends_with(const char* text, const char* tail) {
+    const size_t text_size = std::strlen(text), tail_size = std::strlen(tail);
+    return text_size >= tail_size && std::strcmp(text + text_size - tail_size, tail) == 0;
+}
+
+// One line per executable segment of a loaded module: "module-text <path>
+// <start> <size> <vaddr>", the start and size in this process, the vaddr in
+// the file (for addr2line).
+int print_module_text(dl_phdr_info* info, size_t, void*) {
+    if (info->dlpi_name == nullptr ||
+        !(ends_with(info->dlpi_name, "/Korvane.gau") || ends_with(info->dlpi_name, "/Dropwatch.gau"))) {
+        return 0;
+    }
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+        if (segment.p_type != PT_LOAD || (segment.p_flags & PF_X) == 0) continue;
+        std::printf("module-text %s 0x%lx 0x%lx 0x%lx\n", info->dlpi_name,
+                    static_cast<unsigned long>(info->dlpi_addr + segment.p_vaddr),
+                    static_cast<unsigned long>(segment.p_memsz), static_cast<unsigned long>(segment.p_vaddr));
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,10 +123,14 @@ int main(int argc, char** argv) {
     bench::ModulePaths paths{program_dir(), {}};
     long frames = 200;
     double scale = 1.0;
+    long updates_only = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--frames" && i + 1 < argc) {
             frames = std::strtol(argv[++i], nullptr, 10);
+        } else if (arg == "--updates-only" && i + 1 < argc) {
+            updates_only = std::strtol(argv[++i], nullptr, 10);
+            if (updates_only < 1) updates_only = 1;
         } else if (arg == "--scale" && i + 1 < argc) {
             scale = std::strtod(argv[++i], nullptr);
         } else if (arg == "--modules" && i + 1 < argc) {
@@ -107,7 +141,8 @@ int main(int argc, char** argv) {
             panel_file = arg;
         } else {
             std::fprintf(stderr,
-                         "usage: render_bench [panel.cfg] [--frames n] [--scale s] [--modules dir] [--pe dir]\n");
+                         "usage: render_bench [panel.cfg] [--frames n] [--scale s] [--modules dir] [--pe dir]\n"
+                         "       render_bench [panel.cfg] --updates-only n [--modules dir] [--pe dir]\n");
             return 2;
         }
     }
@@ -117,6 +152,16 @@ int main(int argc, char** argv) {
         bench::Panel panel(host, bench::PanelConfig::read_file(panel_file), paths, scale);
         flight_state::apply_cruise(host);
         panel.setup();
+        if (updates_only > 0) {
+            panel.update();
+            for (long update = 0; update < updates_only; ++update) {
+                host.tick();
+                panel.update();
+            }
+            dl_iterate_phdr(print_module_text, nullptr);
+            std::printf("updates %ld\n", updates_only);
+            return 0;
+        }
         render::PanelRenderer renderer(panel);
         // One frame first: bitmaps are decoded once, on first use.
         panel.update();

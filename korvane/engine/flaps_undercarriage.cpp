@@ -62,22 +62,14 @@ constexpr NeedleDialRecords<3> flap_position(NeedleDialRecords<3>& self) {
 constexpr double kLockedDown = 16372.0;
 
 // Each side's four lamps sit at consecutive depths down the chain: day down,
-// night down, day up, night up.
+// night down, day up, night up; the port side's deeper.
 constexpr uint32_t kStarboardFirstDepth = 1;
 constexpr uint32_t kPortFirstDepth = 5;
 
-// Shows the one lamp of a side that matches the leg and the lamp set and hides
-// the other three, deepest first; all four calls run on every update.
-void show_side(ELEMENT_HEADER* root, uint32_t first_depth, bool down, bool night) {
-    const uint32_t shown = first_depth + (down ? 0 : 2) + (night ? 1 : 0);
-    for (uint32_t step = 0; step < 4; ++step) {
-        const uint32_t depth = first_depth + 3 - step;
-        if (depth == shown) {
-            kit::element_chain_clear_flags(root, depth, kImageHidden);
-        } else {
-            kit::element_chain_set_flags(root, depth, kImageHidden);
-        }
-    }
+// The lamp of a side that matches the leg and the lamp set, as a bit at its
+// depth.
+constexpr uint32_t shown_lamp(uint32_t first_depth, bool down, bool night) {
+    return 1u << (first_depth + (down ? 0 : 2) + (night ? 1 : 0));
 }
 
 void GAUGE_CALL undercarriage_lamps(GAUGEHDR* gauge, uint32_t service_id, uint32_t) {
@@ -96,9 +88,25 @@ void GAUGE_CALL undercarriage_lamps(GAUGEHDR* gauge, uint32_t service_id, uint32
     module_state::gear_right_down = right.value > kLockedDown ? 1 : 0;
 
     const bool night = module_state::gear_lamp_mode != 0;
-    ELEMENT_HEADER* const root = kit::root_element(gauge);
-    show_side(root, kPortFirstDepth, module_state::gear_left_down != 0, night);
-    show_side(root, kStarboardFirstDepth, module_state::gear_right_down != 0, night);
+    const uint32_t shown = shown_lamp(kPortFirstDepth, module_state::gear_left_down != 0, night) |
+                           shown_lamp(kStarboardFirstDepth, module_state::gear_right_down != 0, night);
+    // The chain is walked once, from the header handed in (the host owns the
+    // element lists, so nothing of it is kept); then every lamp is written,
+    // the deepest first, the one shown per side cleared, the others hidden.
+    std::array<ELEMENT_HEADER*, kGearLampCount + 1> chain;
+    chain[0] = kit::root_element(gauge);
+#pragma GCC unroll 8
+    for (std::size_t depth = 1; depth < chain.size(); ++depth) chain[depth] = kit::element_chain_next(chain[depth - 1]);
+#pragma GCC unroll 8
+    for (std::size_t depth = kGearLampCount; depth > 0; --depth) {
+        ELEMENT_HEADER* const lamp = chain[depth];
+        if (lamp == nullptr) continue;
+        if ((shown >> depth & 1u) != 0) {
+            lamp->image_flags &= ~kImageHidden;
+        } else {
+            lamp->image_flags |= kImageHidden;
+        }
+    }
 }
 
 // The knob: each click swaps the lamp set; the lamps follow at the next update.

@@ -129,9 +129,8 @@ constexpr std::array<Variant, kEngineCount> kWarnings{{
 
 // Pounds per square foot; exactly 1050 is not low.
 constexpr double kLowFuelPressure = 1050.0;
-constexpr uint32_t kLampDepth = 1;
 
-// Every update rewrites the lamp: out for an engine whose running flag is
+// Every update rewrites the lamp, one step down the chain: out for an engine whose running flag is
 // clearly not 1.0 or whose pressure is clearly at or above the threshold;
 // otherwise lit, so an unreadable pressure on a running engine warns.
 template <std::size_t Engine>
@@ -143,11 +142,12 @@ void GAUGE_CALL fuel_pressure_lamp(GAUGEHDR* gauge, uint32_t service_id, uint32_
     const double running = self.fuel_warning_running_var.var.value;
     const double pressure = self.fuel_pressure_var.var.value;
 
-    ELEMENT_HEADER* const root = kit::root_element(gauge);
+    ELEMENT_HEADER* const lamp = kit::element_chain_next(kit::root_element(gauge));
+    if (lamp == nullptr) return;
     if (running < 1.0 || running > 1.0 || pressure >= kLowFuelPressure) {
-        kit::element_chain_set_flags(root, kLampDepth, kImageHidden);
+        lamp->image_flags |= kImageHidden;
     } else {
-        kit::element_chain_clear_flags(root, kLampDepth, kImageHidden);
+        lamp->image_flags &= ~kImageHidden;
     }
 }
 

@@ -15,6 +15,7 @@
 #include "frame/numbers.h"
 #include "frame/vocabulary.h"
 #include "gaugekit/builders.h"
+#include "gaugekit/last_result.h"
 #include "gaugekit/readings.h"
 #include "gaugekit/routines.h"
 #include "gaugekit/services.h"
@@ -136,18 +137,23 @@ constexpr double kStripBottom = 100.0;
 
 // Stepping drums: whole digits, 0 to 90 on the 0..100 strip.
 template <int Stage>
-double GAUGE_CALL digit_drum(ELEMENT_MOVING_IMAGE* drum) {
+[[gnu::noipa]] double GAUGE_CALL digit_drum(ELEMENT_MOVING_IMAGE* drum) {
     return frame::limit(10.0 * split_digit(drum_argument(kit::reading_y(drum), Stage)).digit, kStripTop, kStripBottom);
 }
 
 // The units drum rolls on with the fraction of a millibar.
-double GAUGE_CALL units_drum(ELEMENT_MOVING_IMAGE* drum) {
+[[gnu::noipa]] double GAUGE_CALL units_drum(ELEMENT_MOVING_IMAGE* drum) {
     return frame::limit(10.0 * drum_argument(kit::reading_y(drum), kUnitsStage), kStripTop, kStripBottom);
 }
 
-constexpr MovingImageCallback thousands_drum = digit_drum<1>;
-constexpr MovingImageCallback hundreds_drum = digit_drum<2>;
-constexpr MovingImageCallback tens_drum = digit_drum<3>;
+// The setting seldom changes, and splitting it into digits is the dearest
+// work of the panel's update: each drum hands back its last position while
+// its reading stays the same.
+double drum_reading(const ELEMENT_MOVING_IMAGE* drum) { return kit::reading_y(drum); }
+constexpr MovingImageCallback units_drum_callback = kit::same_reading_same_result<units_drum, drum_reading>;
+constexpr MovingImageCallback tens_drum = kit::same_reading_same_result<digit_drum<3>, drum_reading>;
+constexpr MovingImageCallback hundreds_drum = kit::same_reading_same_result<digit_drum<2>, drum_reading>;
+constexpr MovingImageCallback thousands_drum = kit::same_reading_same_result<digit_drum<1>, drum_reading>;
 
 // The drums in drawing order, right to left.
 struct DrumLayout {
@@ -155,7 +161,7 @@ struct DrumLayout {
     MovingImageCallback callback;
 };
 constexpr DrumLayout kDrums[] = {
-    {159, units_drum},
+    {159, units_drum_callback},
     {140, tens_drum},
     {121, hundreds_drum},
     {102, thousands_drum},
