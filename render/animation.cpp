@@ -207,11 +207,12 @@ void AnimationWriter::write_frame(const Image& image, const PixelRect& box) {
         }
         cairo_surface_mark_dirty(changes.surface());
         encoded_.clear();
-        if (over) encode_png(changes, PixelRect{0, 0, box.width, box.height}, PngEffort::kFast, encoded_);
+        if (over)
+            encode_png(changes, PixelRect{0, 0, box.width, box.height}, PngEffort::kFast, encoded_, PngAlpha::kAlways);
     }
     if (!over) {
         encoded_.clear();
-        encode_png(image, box, PngEffort::kFast, encoded_);
+        encode_png(image, box, PngEffort::kFast, encoded_, PngAlpha::kAlways);
     }
     for (int y = 0; y < box.height; ++y) {
         std::memcpy(&previous_[static_cast<size_t>(box.y + y) * width_ + box.x],

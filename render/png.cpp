@@ -54,15 +54,37 @@ void unpremultiply(const uint32_t* from, int count, unsigned char* to) {
     }
 }
 
+// Whether every pixel of the rectangle is opaque: then the PNG carries no
+// alpha, a quarter less to compress and nothing to divide.
+bool opaque(const Image& image, const PixelRect& rect) {
+    for (int y = rect.y; y < rect.y + rect.height; ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(image.data() + static_cast<size_t>(image.stride()) * y);
+        uint32_t all = 0xFF000000u;
+        for (int x = rect.x; x < rect.x + rect.width; ++x) all &= row[x];
+        if (all < 0xFF000000u) return false;
+    }
+    return true;
+}
+
+void to_rgb(const uint32_t* from, int count, unsigned char* to) {
+    for (int i = 0; i < count; ++i, to += 3) {
+        to[0] = static_cast<unsigned char>(from[i] >> 16);
+        to[1] = static_cast<unsigned char>(from[i] >> 8);
+        to[2] = static_cast<unsigned char>(from[i]);
+    }
+}
+
 }  // namespace
 
-void encode_png(const Image& image, const PixelRect& rect, PngEffort effort, std::vector<unsigned char>& out) {
+void encode_png(const Image& image, const PixelRect& rect, PngEffort effort, std::vector<unsigned char>& out,
+                PngAlpha alpha) {
     if (rect.width <= 0 || rect.height <= 0 || rect.x < 0 || rect.y < 0 || rect.x > image.width() - rect.width ||
         rect.y > image.height() - rect.height) {
         throw RenderError("a part of " + std::to_string(rect.width) + " x " + std::to_string(rect.height) + " at (" +
                           std::to_string(rect.x) + ", " + std::to_string(rect.y) + ") is not inside a picture of " +
                           std::to_string(image.width()) + " x " + std::to_string(image.height()));
     }
+    const bool solid = alpha == PngAlpha::kWhereNeeded && opaque(image, rect);
     Sink sink{&out, {}};
     std::vector<unsigned char> row(static_cast<size_t>(rect.width) * 4);
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink, on_error, on_warning);
@@ -86,11 +108,16 @@ void encode_png(const Image& image, const PixelRect& rect, PngEffort effort, std
         png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_ALL_FILTERS);
     }
     png_set_IHDR(png, info, static_cast<png_uint_32>(rect.width), static_cast<png_uint_32>(rect.height), 8,
-                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+                 solid ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE,
+                 PNG_FILTER_TYPE_BASE);
     png_write_info(png, info);
     for (int y = rect.y; y < rect.y + rect.height; ++y) {
         const auto* source = reinterpret_cast<const uint32_t*>(pixels + static_cast<size_t>(stride) * y) + rect.x;
-        unpremultiply(source, rect.width, row.data());
+        if (solid) {
+            to_rgb(source, rect.width, row.data());
+        } else {
+            unpremultiply(source, rect.width, row.data());
+        }
         png_write_row(png, row.data());
     }
     png_write_end(png, nullptr);

@@ -9,9 +9,15 @@
 
 namespace render {
 
-// Appends the PNG of `rect` of `image` to `out` (straight RGBA, as cairo's
-// own writer gives). Throws RenderError when the rectangle is not inside
-// the picture or libpng fails.
-void encode_png(const Image& image, const PixelRect& rect, PngEffort effort, std::vector<unsigned char>& out);
+// Whether a PNG of opaque pixels carries alpha all the same: the frames of
+// an animation share one header, and so one colour type.
+enum class PngAlpha { kWhereNeeded, kAlways };
+
+// Appends the PNG of `rect` of `image` to `out`: RGB where every pixel is
+// opaque (unless kAlways), else straight RGBA as cairo's own writer gives.
+// Throws RenderError when the rectangle is not inside the picture or libpng
+// fails.
+void encode_png(const Image& image, const PixelRect& rect, PngEffort effort, std::vector<unsigned char>& out,
+                PngAlpha alpha = PngAlpha::kWhereNeeded);
 
 }  // namespace render
