@@ -9,13 +9,17 @@
 // held (only what moves by itself moves: the clocks, the compass swinging),
 // and frames in which every cruise variable wanders, so every gauge moves.
 // Beside them stands the time to copy the same number of pixels with memcpy,
-// so that the ratios can be followed from build to build; and the page
-// faults a frame costs. It is a benchmark to run by hand, not a test.
+// so that the ratios can be followed from build to build; the page faults
+// a frame costs; the heap allocations a model step and panel update make
+// (everything allocated between the two calls' start and end); and, with
+// --pe, each module's size beyond the bitmaps it carries. It is a benchmark
+// to run by hand (scripts/bench.sh runs it among the others), not a test.
 //
 // --updates-only n does the same set-up, then only n model steps and panel
 // updates at the held cruise, nothing drawn, and prints where the modules'
 // code lies, so that scripts/module_instructions.sh can have the emulator
-// count the instructions executed inside it.
+// count the instructions executed inside it, and the heap allocations of
+// each half of the updates.
 #include <link.h>
 #include <sys/resource.h>
 
@@ -25,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -32,6 +37,7 @@
 #include "frame/vocabulary.h"
 #include "host/host.h"
 #include "host/panel.h"
+#include "host/validate/probe.h"
 #include "render/renderer.h"
 #include "tools/flight_state.h"
 
@@ -57,7 +63,8 @@ struct Run {
     double update_seconds = 0.0;
     double render_seconds = 0.0;
     long faults = 0;
-    size_t rects = 0;  // changed rectangles reported
+    size_t rects = 0;          // changed rectangles reported
+    uint64_t allocations = 0;  // by the model steps and panel updates
 };
 
 // `frames` frames, `vary(frame)` setting the variables before each.
@@ -69,8 +76,10 @@ Run run_frames(bench::Host& host, bench::Panel& panel, long frames, size_t& rect
     for (long frame = 0; frame < frames; ++frame) {
         vary(frame);
         const Clock::time_point start = Clock::now();
+        bench::validate::AllocationWatch::arm();
         host.tick();
         panel.update();
+        run.allocations += bench::validate::AllocationWatch::disarm();
         const Clock::time_point drawn = Clock::now();
         run.update_seconds += std::chrono::duration<double>(drawn - start).count();
         draw();
@@ -91,6 +100,23 @@ void print_run(const char* name, const Run& run, long frames, double per_copy) {
     std::printf("  ratio             %9.1f x memcpy\n", per_copy > 0.0 ? per_frame / per_copy : 0.0);
     std::printf("  page faults       %9.1f /frame\n", static_cast<double>(run.faults) / n);
     std::printf("  redrawn           %9.1f rectangles/frame\n", static_cast<double>(run.rects) / n);
+    std::printf("  heap allocations  %9llu in %ld updates\n", static_cast<unsigned long long>(run.allocations), frames);
+}
+
+// A module's file beside the bytes of the bitmaps it carries.
+void print_size(const std::string& pe_file) {
+    std::error_code error;
+    const std::uintmax_t file_bytes = std::filesystem::file_size(pe_file, error);
+    if (error) {
+        std::printf("size of %s: not read (%s)\n", pe_file.c_str(), error.message().c_str());
+        return;
+    }
+    uint64_t bitmap_bytes = 0;
+    const std::shared_ptr<const bench::PeImage> resources = bench::Module::read_resources(pe_file);
+    for (const auto& [id, bitmap] : resources->bitmaps()) bitmap_bytes += bitmap.dib().size();
+    std::printf("size of %s: %ju bytes, %llu of them its bitmaps, %llu beyond them\n", pe_file.c_str(), file_bytes,
+                static_cast<unsigned long long>(bitmap_bytes),
+                static_cast<unsigned long long>(file_bytes - bitmap_bytes));
 }
 
 bool ends_with(const char* text, const char* tail) {
@@ -154,12 +180,21 @@ int main(int argc, char** argv) {
         panel.setup();
         if (updates_only > 0) {
             panel.update();
+            // The host's logs fill to their fixed lengths in the first half;
+            // the second is the steady state.
+            uint64_t allocations[2] = {};
+            const long half = updates_only / 2;
             for (long update = 0; update < updates_only; ++update) {
+                bench::validate::AllocationWatch::arm();
                 host.tick();
                 panel.update();
+                allocations[update < half ? 0 : 1] += bench::validate::AllocationWatch::disarm();
             }
             dl_iterate_phdr(print_module_text, nullptr);
             std::printf("updates %ld\n", updates_only);
+            std::printf("heap allocations %llu in the first %ld updates, %llu in the %ld after\n",
+                        static_cast<unsigned long long>(allocations[0]), half,
+                        static_cast<unsigned long long>(allocations[1]), updates_only - half);
             return 0;
         }
         render::PanelRenderer renderer(panel);
@@ -207,6 +242,13 @@ int main(int argc, char** argv) {
         std::printf("memcpy of pixels    %9.3f ms/frame  (%zu bytes)\n", 1e3 * per_copy, bytes);
         print_run("steady frames (cruise held)", steady, frames, per_copy);
         print_run("frames where every gauge moves", moving, frames, per_copy);
+        if (!paths.pe_dir.empty()) {
+            std::set<std::string> files;
+            for (const bench::Panel::Gauge& gauge : panel.gauges()) {
+                files.insert(paths.pe_dir + "/" + std::filesystem::path(gauge.module->path()).filename().string());
+            }
+            for (const std::string& file : files) print_size(file);
+        }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "render_bench: %s\n", error.what());
         return 1;
