@@ -1,8 +1,10 @@
 // A log that keeps only its latest entries, so that a host running for days
-// holds as much as one running for a minute. Once its slots have grown,
-// adding an entry allocates nothing: the window of kept entries slides over
-// twice their number of slots and, when it reaches the end, is swapped back
-// to the front (strings keep their buffers for the next entries).
+// holds as much as one running for a minute. Adding an entry allocates
+// nothing (beyond what copying the entry itself allocates): the window of
+// kept entries slides over twice their number of slots, reserved at the
+// start (memory the system hands out only as the slots are first written),
+// and when it reaches the end is swapped back to the front (strings keep
+// their buffers for the next entries).
 #pragma once
 
 #include <algorithm>
@@ -20,7 +22,7 @@ public:
     using const_iterator = typename std::vector<T>::const_iterator;
     using iterator = const_iterator;
 
-    explicit RecentLog(size_t capacity) : capacity_(std::max<size_t>(capacity, 1)) {}
+    explicit RecentLog(size_t capacity) : capacity_(std::max<size_t>(capacity, 1)) { slots_.reserve(2 * capacity_); }
 
     // Adds an entry, dropping the oldest when full. Never throws: an entry
     // that cannot be stored for want of memory is counted as dropped.
