@@ -73,4 +73,4 @@ awk '{ t += $3; short = $1; sub(/.*\//, "", short); sub(/\.gau$/, "", short); m[
      END { printf "instructions inside module code per full-panel update: %.0f (Korvane %.0f, Dropwatch %.0f)\n",
            t, m["Korvane"], m["Dropwatch"] }' "$work/per_pc"
 echo "top functions (instructions per update):"
-sort -rn "$work/per_function" | head -${TOP:-25} | awk '{ printf "  %8.1f  %s\n", $1, substr($0, index($0, $2)) }'
+sort -rn "$work/per_function" | awk -v top="${TOP:-25}" 'NR <= top { printf "  %8.1f  %s\n", $1, substr($0, index($0, $2)) }'
