@@ -401,17 +401,32 @@ BitmapCache::Placed cropped_to_alpha(cairo_surface_t* surface) {
     const int stride = cairo_image_surface_get_stride(surface);
     const bool alpha_only = cairo_image_surface_get_format(surface) == CAIRO_FORMAT_A8;
     const unsigned char* data = cairo_image_surface_get_data(surface);
+    const auto clear = [&](int x, const unsigned char* row) {
+        return alpha_only ? row[x] == 0 : reinterpret_cast<const uint32_t*>(row)[x] >> 24 == 0;
+    };
+    // Each row is looked at outside the columns already known to hold alpha,
+    // and inside them only until some is found: a face or a bezel is
+    // settled within a few pixels a row.
     int left = width, right = -1, top = height, bottom = -1;
     for (int y = 0; y < height; ++y) {
         const unsigned char* row = data + static_cast<size_t>(stride) * y;
-        for (int x = 0; x < width; ++x) {
-            const bool clear = alpha_only ? row[x] == 0 : reinterpret_cast<const uint32_t*>(row)[x] >> 24 == 0;
-            if (clear) continue;
-            left = std::min(left, x);
-            right = std::max(right, x);
-            top = std::min(top, y);
-            bottom = std::max(bottom, y);
+        bool any = false;
+        int x = 0;
+        while (x < left && clear(x, row)) ++x;
+        if (x < left) {
+            left = x;
+            any = true;
         }
+        int last = width - 1;
+        while (last > right && clear(last, row)) --last;
+        if (last > right) {
+            right = last;
+            any = true;
+        }
+        for (int inside = left; !any && inside <= right; ++inside) any = !clear(inside, row);
+        if (!any) continue;
+        top = std::min(top, y);
+        bottom = y;
     }
     if (right < 0) left = right = top = bottom = 0;
     if (left == 0 && top == 0 && right == width - 1 && bottom == height - 1) return {surface, 0, 0};
