@@ -739,16 +739,34 @@ TEST(PanelDrawing, PngFilesDecodeAsCairosOwn) {
         EXPECT_EQ(decode(ours), expected);
     }
 
-    // A part: its rows are the picture's rows from (x, y).
+    // A part: its rows are the picture's rows from (x, y); one of opaque
+    // pixels alone goes without alpha unless alpha is asked for.
+    struct Part {
+        render::PixelRect rect;
+        render::PngAlpha alpha;
+        unsigned char colour_type;  // in the header: 2 RGB, 6 RGBA
+    };
+    const Part parts[] = {{{20, 5, 10, 4}, render::PngAlpha::kWhereNeeded, 6},
+                          {{26, 4, 8, 13}, render::PngAlpha::kWhereNeeded, 2},
+                          {{26, 4, 8, 13}, render::PngAlpha::kAlways, 6}};
     std::vector<unsigned char> part;
-    render::encode_png(image, {20, 5, 10, 4}, render::PngEffort::kFast, part);
-    std::FILE* file = std::fopen(ours.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::fwrite(part.data(), 1, part.size(), file);
-    std::fclose(file);
-    const std::vector<unsigned char> cut = decode(ours);
-    for (int y = 0; y < 4; ++y)
-        EXPECT_EQ(std::memcmp(&cut[y * 10 * 4], &expected[((5 + y) * 37 + 20) * 4], 10 * 4), 0) << "row " << y;
+    for (const Part& p : parts) {
+        SCOPED_TRACE(p.rect.x);
+        part.clear();
+        render::encode_png(image, p.rect, render::PngEffort::kFast, part, p.alpha);
+        ASSERT_GT(part.size(), 25u);
+        EXPECT_EQ(part[25], p.colour_type);
+        std::FILE* file = std::fopen(ours.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fwrite(part.data(), 1, part.size(), file);
+        std::fclose(file);
+        const std::vector<unsigned char> cut = decode(ours);
+        const size_t row_bytes = static_cast<size_t>(p.rect.width) * 4;
+        for (int y = 0; y < p.rect.height; ++y) {
+            EXPECT_EQ(std::memcmp(&cut[y * row_bytes], &expected[((p.rect.y + y) * 37 + p.rect.x) * 4], row_bytes), 0)
+                << "row " << y;
+        }
+    }
 
     EXPECT_THROW(render::encode_png(image, {30, 0, 8, 1}, render::PngEffort::kFast, part), render::RenderError);
     EXPECT_THROW(image.write_png(testing::TempDir() + "no/such/dir/x.png"), render::RenderError);
