@@ -511,15 +511,20 @@ TEST_F(KorvaneDrawing, HorizonAndTurnPointerAgreeOnTheTurnsSide) {
 
 // --- Panels ---------------------------------------------------------------------
 
+// A panel of the fixture module's gauges, its bitmaps painted.
+bench::Panel fixture_panel(bench::Host& host, const std::string& config, const std::string& name, double scale) {
+    return bench::Panel(host, bench::PanelConfig::parse(config, name),
+                        bench::ModulePaths{fixture_support::module_dir(), {}}, scale, paint_fixture);
+}
+
 TEST(PanelDrawing, WindowsAndGaugesWhereTheConfigurationPutsThem) {
     bench::Host host;
-    bench::Panel panel(host,
-                       bench::PanelConfig::parse("[Window00]\nsize_mm=500,300\nbackground_color=0,64,0\n"
-                                                 "gauge00=BenchFixture!Fixture_Dials, 10, 20, 100\n"
-                                                 "gauge01=BenchFixture!Fixture_Pictures, 200, 20, 241, 80\n"
-                                                 "[Window01]\nsize_mm=100,50\nbackground_color=0,0,64\n",
-                                                 "drawn.cfg"),
-                       bench::ModulePaths{fixture_support::module_dir(), {}}, 2.0, paint_fixture);
+    bench::Panel panel = fixture_panel(host,
+                                       "[Window00]\nsize_mm=500,300\nbackground_color=0,64,0\n"
+                                       "gauge00=BenchFixture!Fixture_Dials, 10, 20, 100\n"
+                                       "gauge01=BenchFixture!Fixture_Pictures, 200, 20, 241, 80\n"
+                                       "[Window01]\nsize_mm=100,50\nbackground_color=0,0,64\n",
+                                       "drawn.cfg", 2.0);
     panel.setup();
     panel.update();
     render::PanelRenderer renderer(panel);
@@ -567,12 +572,10 @@ TEST(PanelDrawing, KeptPictureMatchesAFreshDrawingFrameAfterFrame) {
     };
     for (const auto& p : panels) {
         bench::Host host;
-        bench::Panel panel(
-            host,
-            bench::PanelConfig::parse(std::string("[Window00]\nsize_mm=400,200\nbackground_color=0,64,0\n") + p.gauges +
-                                          "[Window01]\nsize_mm=100,50\n",
-                                      "kept.cfg"),
-            bench::ModulePaths{fixture_support::module_dir(), {}}, 1.5, paint_fixture);
+        bench::Panel panel = fixture_panel(host,
+                                           std::string("[Window00]\nsize_mm=400,200\nbackground_color=0,64,0\n") +
+                                               p.gauges + "[Window01]\nsize_mm=100,50\n",
+                                           "kept.cfg", 1.5);
         panel.setup();
         panel.update();
         render::PanelRenderer kept(panel);
@@ -620,12 +623,11 @@ TEST(PanelDrawing, KeptPictureMatchesAFreshDrawingFrameAfterFrame) {
 // the gauge is reported and left out, the gauges after it are still drawn.
 TEST(PanelDrawing, AGaugeCairoCannotDrawSpoilsNoOther) {
     bench::Host host;
-    bench::Panel panel(host,
-                       bench::PanelConfig::parse("[Window00]\ngauge00=BenchFixture!Fixture_Dials, 0, 0\n"
-                                                 "gauge01=BenchFixture!Fixture_Pictures, 200, 0\n"
-                                                 "gauge02=BenchFixture!Fixture_Dials, 450, 0\n",
-                                                 "spoilt.cfg"),
-                       bench::ModulePaths{fixture_support::module_dir(), {}}, 1.0, paint_fixture);
+    bench::Panel panel = fixture_panel(host,
+                                       "[Window00]\ngauge00=BenchFixture!Fixture_Dials, 0, 0\n"
+                                       "gauge01=BenchFixture!Fixture_Pictures, 200, 0\n"
+                                       "gauge02=BenchFixture!Fixture_Dials, 450, 0\n",
+                                       "spoilt.cfg", 1.0);
     panel.update();
     const auto first = [&](size_t gauge, uint32_t type) {
         for (const bench::ElementState& state : panel.gauges()[gauge].instance->elements()) {
