@@ -74,11 +74,15 @@ std::string undrawable_reason(const Bitmap& bitmap) {
     return "";
 }
 
+void check_drawable(const Bitmap& bitmap) {
+    if (bitmap.dib().empty()) throw DibError("no pixel data");
+    if (std::string reason = undrawable_reason(bitmap); !reason.empty()) throw DibError(reason);
+}
+
 void decode_dib_into(const Bitmap& bitmap, uint32_t* pixels, size_t stride) {
     const std::span<const uint8_t> dib = bitmap.dib();
     const uint32_t bits = bitmap.bits_per_pixel;
-    if (dib.empty()) throw DibError("no pixel data");
-    if (std::string reason = undrawable_reason(bitmap); !reason.empty()) throw DibError(reason);
+    check_drawable(bitmap);
 
     const uint32_t header_size = read_u32(dib, 0);
     const uint64_t entry_size = header_size == kCoreHeaderSize ? 3 : 4;
@@ -118,8 +122,7 @@ void decode_dib_into(const Bitmap& bitmap, uint32_t* pixels, size_t stride) {
 }
 
 Picture decode_dib(const Bitmap& bitmap) {
-    if (bitmap.dib().empty()) throw DibError("no pixel data");
-    if (std::string reason = undrawable_reason(bitmap); !reason.empty()) throw DibError(reason);
+    check_drawable(bitmap);  // before allocating for its size
     Picture picture;
     picture.width = bitmap.width;
     picture.height = bitmap.height;

@@ -37,6 +37,9 @@ struct Picture {
 std::string undrawable_reason(const Bitmap& bitmap);
 
 // Throws DibError with undrawable_reason, or "no pixel data".
+void check_drawable(const Bitmap& bitmap);
+
+// The bitmap's pixels; throws as check_drawable does.
 Picture decode_dib(const Bitmap& bitmap);
 
 // The same pixels written straight into `pixels`, whose rows lie `stride`

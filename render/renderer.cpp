@@ -65,12 +65,14 @@ void apply_look(cairo_surface_t* surface, Look look) {
     const auto width = static_cast<size_t>(cairo_image_surface_get_width(surface));
     for (int y = 0; y < cairo_image_surface_get_height(surface); ++y) {
         auto* row = reinterpret_cast<uint32_t*>(data + stride * static_cast<size_t>(y));
+        // The common looks as constants, so that each loop compiles to the
+        // few operations its look needs.
         switch (look) {
             case Look::Opaque:
-                for (size_t x = 0; x < width; ++x) row[x] |= 0xFF000000u;
+                for (size_t x = 0; x < width; ++x) row[x] = look_pixel(row[x], Look::Opaque);
                 break;
             case Look::Overlay:
-                for (size_t x = 0; x < width; ++x) row[x] = row[x] == 0 ? 0u : row[x] | 0xFF000000u;
+                for (size_t x = 0; x < width; ++x) row[x] = look_pixel(row[x], Look::Overlay);
                 break;
             default:
                 for (size_t x = 0; x < width; ++x) row[x] = look_pixel(row[x], look);
@@ -106,7 +108,7 @@ cairo_surface_t* make_surface(const bench::Picture& picture, Look look) {
 // when it does not decode.
 cairo_surface_t* make_surface(const bench::Bitmap& bitmap, Look look) {
     if (look == Look::Window) return make_surface(bench::decode_dib(bitmap), look);
-    if (std::string reason = bench::undrawable_reason(bitmap); !reason.empty()) throw bench::DibError(reason);
+    bench::check_drawable(bitmap);  // before allocating for its size
     SurfacePointer made = new_surface(bitmap.width, bitmap.height, look);
     if (!made) return nullptr;
     bench::decode_dib_into(bitmap, reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(made.get())),
