@@ -22,9 +22,27 @@ packages=(
 # (NodeSource's brings its own npm, which Debian's npm package conflicts with).
 command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
 
+# dpkg-query, not dpkg -s: a name installed for two architectures (pkg-config
+# comes in as :i386 beside the native one) is ambiguous to dpkg -s, which then
+# calls it missing and sends every run to the network.
+installed() {
+  dpkg-query -W -f='${db:Status-Abbrev}\n' "$1" 2>/dev/null | grep -q '^ii'
+}
+# A mirror caught mid-sync fails the update for a while (a list of the wrong
+# size); try again, then go on with the lists there are: the install that
+# follows says plainly if they cannot serve it.
+update_package_lists() {
+  local attempt
+  for attempt in 1 2 3; do
+    $SUDO timeout 300 apt-get update -qq && return 0
+    echo "install-deps: apt-get update failed (attempt $attempt of 3)" >&2
+    [ "$attempt" -lt 3 ] && sleep $((attempt * 20))
+  done
+  echo "install-deps: going on with the package lists already on this machine" >&2
+}
 missing=()
 for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
 # wine32 lives in the i386 architecture; the multiarch foreign arch must exist first.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -32,7 +50,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   need_update=1
 fi
 if [ "${#missing[@]}" -gt 0 ] || [ -n "${need_update:-}" ]; then
-  $SUDO apt-get update -qq
+  update_package_lists
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
@@ -43,7 +61,7 @@ probe_dir=$(mktemp -d)
 trap 'rm -rf "$probe_dir"' EXIT
 i386_build_probe "$probe_dir/probe"
 if ! "$probe_dir/probe" 2>/dev/null; then
-  if ! dpkg -s qemu-user-static >/dev/null 2>&1; then
+  if ! installed qemu-user-static; then
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends qemu-user-static
   fi
   binfmt=$(dirname "$i386_binfmt")
@@ -71,7 +89,7 @@ if ! timeout 20 "$jsbsim" --version >/dev/null 2>&1; then
       -o APT::Sandbox::User=root "flightgear=$jsbsim_version")
   }
   # A machine whose package lists are older than the pinned version updates them once.
-  fetch_jsbsim || { $SUDO timeout 300 apt-get update -qq && fetch_jsbsim; } \
+  fetch_jsbsim || { update_package_lists; fetch_jsbsim; } \
     || { echo "install-deps: could not download flightgear=$jsbsim_version" >&2; exit 1; }
   dpkg-deb --fsys-tarfile "$deb_dir"/flightgear_*.deb | tar -x -C "$deb_dir" ./usr/games/JSBSim
   install -D -m 755 "$deb_dir/usr/games/JSBSim" "$jsbsim"
