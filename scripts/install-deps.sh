@@ -88,9 +88,18 @@ if ! timeout 20 "$jsbsim" --version >/dev/null 2>&1; then
     (cd "$deb_dir" && timeout 300 apt-get download -qq -o Acquire::http::Timeout=30 \
       -o APT::Sandbox::User=root "flightgear=$jsbsim_version")
   }
-  # A machine whose package lists are older than the pinned version updates them once.
-  fetch_jsbsim || { update_package_lists; fetch_jsbsim; } \
-    || { echo "install-deps: could not download flightgear=$jsbsim_version" >&2; exit 1; }
+  # The package file is kept outside the checkout, so a fresh clone on the same
+  # machine (CI's) takes it from there and does not depend on the mirror.
+  deb_cache=${XDG_CACHE_HOME:-$HOME/.cache}/gaugebench
+  deb_name=flightgear_${jsbsim_version#*:}_$(dpkg --print-architecture).deb
+  if [ -s "$deb_cache/$deb_name" ] && dpkg-deb --info "$deb_cache/$deb_name" >/dev/null 2>&1; then
+    cp "$deb_cache/$deb_name" "$deb_dir/"
+  else
+    # A machine whose package lists are older than the pinned version updates them once.
+    fetch_jsbsim || { update_package_lists; fetch_jsbsim; } \
+      || { echo "install-deps: could not download flightgear=$jsbsim_version" >&2; exit 1; }
+    mkdir -p "$deb_cache" && cp "$deb_dir"/flightgear_*.deb "$deb_cache/$deb_name" || true
+  fi
   dpkg-deb --fsys-tarfile "$deb_dir"/flightgear_*.deb | tar -x -C "$deb_dir" ./usr/games/JSBSim
   install -D -m 755 "$deb_dir/usr/games/JSBSim" "$jsbsim"
   rm -rf "$deb_dir"
