@@ -28,9 +28,11 @@ echo "== tests: fuzzing the bench host's readers (${KORVANE_FUZZ_SECONDS:-10} s 
 scripts/fuzz.sh --time "${KORVANE_FUZZ_SECONDS:-10}"
 
 # The live panel (gaugebench serve) in a real browser: Debian's chromium
-# driven by playwright-core, pinned in tests/web/package-lock.json.
+# driven by playwright-core, pinned in tests/web/package-lock.json. The pinned
+# tarballs come from npm's own cache where it has them (a fresh clone on the
+# same machine), so only a new machine needs the registry.
 echo "== tests: the live panel in a browser"
-(cd tests/web && npm ci --no-audit --no-fund --loglevel=error \
+(cd tests/web && npm ci --prefer-offline --fetch-timeout=60000 --no-audit --no-fund --loglevel=error \
   && KORVANE_BUILD="$root/build/linux" KORVANE_PE_DIR="$root/build/win" node --test)
 
 # Wine needs the processor's own 32-bit mode. Where the kernel has none, the
