@@ -34,7 +34,7 @@ installed() {
 update_package_lists() {
   local attempt
   for attempt in 1 2 3; do
-    $SUDO timeout 300 apt-get update -qq && return 0
+    $SUDO timeout 300 apt-get update -qq && { lists_updated=1; return 0; }
     echo "install-deps: apt-get update failed (attempt $attempt of 3)" >&2
     [ "$attempt" -lt 3 ] && sleep $((attempt * 20))
   done
@@ -62,6 +62,8 @@ trap 'rm -rf "$probe_dir"' EXIT
 i386_build_probe "$probe_dir/probe"
 if ! "$probe_dir/probe" 2>/dev/null; then
   if ! installed qemu-user-static; then
+    # A machine that had every other package may never have read the lists.
+    [ -n "${lists_updated:-}" ] || update_package_lists
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends qemu-user-static
   fi
   binfmt=$(dirname "$i386_binfmt")
