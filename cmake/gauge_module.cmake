@@ -76,7 +76,10 @@ function(add_gauge_module name)
     # i386 costs every callback that touches a constant a call for its own
     # address, about a fifth of a panel update's module instructions.
     set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE OFF)
-    target_compile_options(${name} PRIVATE -fno-pic)
+    # Optimised as the deliverable is, in every twin tree: x87 arithmetic
+    # rounds where values leave the registers, so the same code must keep
+    # them there for the differential to compare bit for bit.
+    target_compile_options(${name} PRIVATE -fno-pic -Os)
     target_link_options(${name} PRIVATE
       -Wl,--version-script=${CMAKE_SOURCE_DIR}/gaugekit/exports.map -Wl,-Bsymbolic -Wl,-z,notext)  # notext: those text relocations are meant
     set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/gaugekit/exports.map)

@@ -6,22 +6,28 @@
 
 #include "frame/records.h"
 
-using ModuleRoutine = void(GAUGE_CALL*)();
-
 inline constexpr uint32_t kModuleId = 0x13;
 
-#pragma pack(push, 4)
+#if FRAME_NATIVE_RECORDS
+using ModuleRoutine = void(GAUGE_CALL*)();
+#endif
+namespace guest {
+using ModuleRoutine = GuestPtr<GuestFn<void()>>;
+}
 
 // The fixed part that precedes the gauge table; the host reads this much and
 // then gauge pointers up to the first null.
-struct LINKAGE_HEADER {
-    uint32_t module_id = kModuleId;
-    ModuleRoutine module_init = nullptr;
-    ModuleRoutine module_deinit = nullptr;
-    uint32_t module_flags = 0;
-    uint32_t module_priority = 0;
-    uint32_t module_version = 0;
-};
+#define GAUGE_RECORD_LINKAGE_HEADER(F)                  \
+    F(uint32_t, module_id, 0, kModuleId, Data)          \
+    F(ModuleRoutine, module_init, 4, nullptr, Data)     \
+    F(ModuleRoutine, module_deinit, 8, nullptr, Data)   \
+    F(uint32_t, module_flags, 12, 0, Data)              \
+    F(uint32_t, module_priority, 16, 0, Data)           \
+    F(uint32_t, module_version, 20, 0, Data)
+FRAME_RECORD(LINKAGE_HEADER, 24, GAUGE_RECORD_LINKAGE_HEADER);
+
+#if FRAME_NATIVE_RECORDS
+#pragma pack(push, 4)
 
 // The exported record: the header, then the gauge table inline, ended by a
 // null pointer (Slots counts the terminator). Gauge pointers are typed as the
@@ -35,12 +41,6 @@ struct LINKAGE {
 
 #pragma pack(pop)
 
-static_assert(sizeof(LINKAGE_HEADER) == 24);
-static_assert(offsetof(LINKAGE_HEADER, module_id) == 0);
-static_assert(offsetof(LINKAGE_HEADER, module_init) == 4);
-static_assert(offsetof(LINKAGE_HEADER, module_deinit) == 8);
-static_assert(offsetof(LINKAGE_HEADER, module_flags) == 12);
-static_assert(offsetof(LINKAGE_HEADER, module_priority) == 16);
-static_assert(offsetof(LINKAGE_HEADER, module_version) == 20);
 static_assert(offsetof(LINKAGE<48>, gauge_table) == 24);
 static_assert(sizeof(LINKAGE<48>) == 24 + 4 * 48);
+#endif

@@ -8,6 +8,13 @@
 // `use` is Data (the module's), Reserved (zero in the module's data; the host
 // may use it while it runs) or Host (the host's to write while the gauge runs;
 // zero in the module's data). An array is written as its type, uint32_t[8].
+//
+// Every record comes twice from its list. The module's own struct, with
+// native pointers, exists where pointers are 32 bits wide (the modules and the
+// i386 twin). The guest view, `guest::Record`, exists everywhere: the same
+// bytes with every pointer a 32-bit guest address (frame::GuestPtr) and no
+// alignment of its own, so a host of any width reads a module's records where
+// they lie in the module's memory. The field tables describe the guest view.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +24,87 @@
 #include <type_traits>
 
 namespace frame {
+
+// A routine in guest code with its signature in guest types.
+template <typename Signature>
+struct GuestFn;
+
+// A 32-bit address in a module's memory, pointing at a T. Only the host's
+// guest-memory accessor turns it into host memory.
+template <typename T>
+struct __attribute__((packed)) GuestPtr {
+    uint32_t address = 0;
+
+    constexpr GuestPtr() = default;
+    constexpr GuestPtr(std::nullptr_t) {}
+    constexpr explicit GuestPtr(uint32_t guest_address) : address(guest_address) {}
+    constexpr explicit operator bool() const { return address != 0; }
+    constexpr bool operator==(const GuestPtr&) const = default;
+    // The index-th T from here; the address wraps as the guest's would.
+    constexpr GuestPtr at(uint32_t index) const {
+        return GuestPtr(static_cast<uint32_t>(address + index * static_cast<uint32_t>(sizeof_pointee())));
+    }
+    template <typename U>
+    constexpr GuestPtr<U> cast() const {
+        return GuestPtr<U>(address);
+    }
+
+private:
+    static constexpr size_t sizeof_pointee() {
+        if constexpr (std::is_void_v<T> || std::is_function_v<T>) {
+            return 1;
+        } else {
+            return sizeof(T);
+        }
+    }
+};
+static_assert(sizeof(GuestPtr<int>) == 4 && alignof(GuestPtr<int>) == 1);
+
+// The guest view's type for a field's native type: pointers become guest
+// addresses, arrays arrays of the element's view, cv kept.
+template <typename T>
+struct GuestType {
+    using type = T;
+};
+template <typename T>
+using guest_t = typename GuestType<T>::type;
+template <typename T>
+struct GuestType<T*> {
+    using type = GuestPtr<guest_t<T>>;
+};
+template <typename T>
+struct GuestType<const T> {
+    using type = const guest_t<T>;
+};
+template <typename T, size_t N>
+struct GuestType<T[N]> {
+    using type = guest_t<T>[N];
+};
+template <typename R, typename... A>
+struct GuestType<R(A...)> {
+    using type = guest_t<R>(guest_t<A>...);
+};
+
+// How many arguments a signature takes.
+template <typename Signature>
+struct Arity;
+template <typename R, typename... A>
+struct Arity<R(A...)> {
+    static constexpr size_t value = sizeof...(A);
+};
+template <typename Signature>
+inline constexpr size_t arity_of = Arity<Signature>::value;
+
+template <typename T>
+struct IsCode : std::false_type {};
+template <typename S>
+struct IsCode<GuestPtr<GuestFn<S>>> : std::true_type {};
+template <typename S>
+struct IsCode<GuestPtr<const GuestFn<S>>> : std::true_type {};
+template <typename T>
+struct IsGuestPtr : std::false_type {};
+template <typename T>
+struct IsGuestPtr<GuestPtr<T>> : std::true_type {};
 
 enum class FieldUse : uint8_t { kData, kReserved, kHost };
 
@@ -73,19 +161,20 @@ constexpr const RecordInfo& schema_of() {
     return RecordSchema<Record>::info;
 }
 
+// `T` is the field's guest type.
 template <typename T>
 constexpr FieldRole role_of(FieldUse use) {
     if (use == FieldUse::kReserved) return FieldRole::kReserved;
     if (use == FieldUse::kHost) return FieldRole::kHost;
-    if constexpr (HasSchema<T>) return FieldRole::kRecord;
-    if constexpr (std::is_pointer_v<T> && std::is_function_v<std::remove_pointer_t<T>>) return FieldRole::kCode;
-    if constexpr (std::is_pointer_v<T>) return FieldRole::kPointer;
+    if constexpr (HasSchema<std::remove_cv_t<T>>) return FieldRole::kRecord;
+    if constexpr (IsCode<std::remove_cv_t<T>>::value) return FieldRole::kCode;
+    if constexpr (IsGuestPtr<std::remove_cv_t<T>>::value) return FieldRole::kPointer;
     return FieldRole::kValue;
 }
 
 template <typename T>
 constexpr const RecordInfo* embedded_schema() {
-    if constexpr (HasSchema<T>) return &schema_of<T>();
+    if constexpr (HasSchema<std::remove_cv_t<T>>) return &schema_of<std::remove_cv_t<T>>();
     return nullptr;
 }
 
@@ -117,32 +206,57 @@ consteval const char* checked_name(size_t offset, std::string_view name) {
 
 // Inside a record's struct: the field with its initial value.
 #define FRAME_FIELD_MEMBER(type, name, offset, initial, use) ::std::type_identity_t<type> name = initial;
+// Inside the guest view (expanded in namespace guest, so a record's name is
+// its view's): the field's guest type.
+#define FRAME_GUEST_MEMBER(type, name, offset, initial, use) ::frame::guest_t<type> name = initial;
 
 #define FRAME_FIELD_PROOF(type, name, offset, initial, use) \
     static_assert(offsetof(Record, name) == (offset), "field " #name " is not at byte " #offset);
 
-#define FRAME_FIELD_INFO(type, name, offset, initial, use)                \
-    ::frame::FieldInfo{#name,                                             \
-                       (offset),                                          \
-                       sizeof(type),                                      \
-                       ::frame::role_of<type>(::frame::FieldUse::k##use), \
-                       ::std::is_floating_point_v<type>,                  \
-                       ::frame::embedded_schema<type>()},
+// Expanded in the schema of the guest view, whose member types it takes.
+#define FRAME_FIELD_INFO(type, name, offset, initial, use)                                \
+    ::frame::FieldInfo{#name,                                                             \
+                       (offset),                                                          \
+                       sizeof(Record::name),                                              \
+                       ::frame::role_of<decltype(Record::name)>(::frame::FieldUse::k##use), \
+                       ::std::is_floating_point_v<decltype(Record::name)>,                \
+                       ::frame::embedded_schema<decltype(Record::name)>()},
 
-// The record's struct from its list, packed to 4 as every record is, then
-// its layout proofs and its field table. A record embedded in another is
-// declared before it.
-#define FRAME_RECORD(Record_, size_, LIST)                                            \
-    _Pragma("pack(push, 4)") struct Record_ { LIST(FRAME_FIELD_MEMBER) };             \
-    _Pragma("pack(pop)") template <>                                                  \
-    struct frame::RecordSchema<Record_> {                                             \
-        using Record = Record_;                                                       \
-        LIST(FRAME_FIELD_PROOF)                                                       \
-        static constexpr ::frame::FieldInfo fields[] = {LIST(FRAME_FIELD_INFO)};      \
-        static constexpr ::frame::RecordInfo info{#Record_, sizeof(Record_), fields}; \
-    };                                                                                \
-    static_assert(sizeof(Record_) == (size_), #Record_ " is not " #size_ " bytes");   \
-    static_assert(::frame::covers_every_byte<Record_>(), #Record_ "'s fields leave a gap")
+// The module's struct, packed to 4 as every record is, with its layout
+// proofs; only where pointers are the format's 32 bits.
+#if UINTPTR_MAX == 0xFFFFFFFFu
+#define FRAME_NATIVE_RECORDS 1
+#define FRAME_NATIVE_RECORD(Record_, size_, LIST)                                    \
+    _Pragma("pack(push, 4)") struct Record_ { LIST(FRAME_FIELD_MEMBER) };            \
+    _Pragma("pack(pop)") namespace frame::native_proofs {                            \
+        struct Record_##_proof {                                                     \
+            using Record = ::Record_;                                                \
+            LIST(FRAME_FIELD_PROOF)                                                  \
+        };                                                                           \
+    }                                                                                \
+    static_assert(sizeof(Record_) == (size_), #Record_ " is not " #size_ " bytes");
+#else
+#define FRAME_NATIVE_RECORDS 0
+#define FRAME_NATIVE_RECORD(Record_, size_, LIST)
+#endif
 
-// The name of Record::member as the tables spell it.
+// The record's struct(s) from its list, then the guest view's layout proofs
+// and field table. A record embedded in another is declared before it.
+#define FRAME_RECORD(Record_, size_, LIST)                                                  \
+    FRAME_NATIVE_RECORD(Record_, size_, LIST)                                               \
+    namespace guest {                                                                       \
+    _Pragma("pack(push, 1)") struct Record_ { LIST(FRAME_GUEST_MEMBER) };                   \
+    _Pragma("pack(pop)")                                                                    \
+    }                                                                                       \
+    template <>                                                                             \
+    struct frame::RecordSchema<guest::Record_> {                                            \
+        using Record = guest::Record_;                                                      \
+        LIST(FRAME_FIELD_PROOF)                                                             \
+        static constexpr ::frame::FieldInfo fields[] = {LIST(FRAME_FIELD_INFO)};            \
+        static constexpr ::frame::RecordInfo info{#Record_, sizeof(guest::Record_), fields}; \
+    };                                                                                      \
+    static_assert(sizeof(guest::Record_) == (size_), #Record_ " is not " #size_ " bytes");  \
+    static_assert(::frame::covers_every_byte<guest::Record_>(), #Record_ "'s fields leave a gap")
+
+// The name of Record::member as the tables spell it (Record: a guest view).
 #define FRAME_FIELD_NAME(Record, member) (::frame::checked_name<Record>(offsetof(Record, member), #member))

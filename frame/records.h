@@ -10,26 +10,40 @@
 #include "frame/calling_convention.h"
 #include "frame/record_schema.h"
 
-static_assert(sizeof(void*) == 4, "gauge records are a 32-bit format");
 static_assert(sizeof(double) == 8 && sizeof(float) == 4);
 
-struct GAUGEHDR;
-struct ELEMENT_HEADER;
-struct ELEMENT_NEEDLE;
-struct ELEMENT_ICON;
-struct ELEMENT_MOVING_IMAGE;
-struct ELEMENT_SPRITE;
-struct PIXPOINT;
+// The routines the host calls in the module, by their signatures; Ptr makes
+// a pointer to a record, Fn a pointer to a routine.
+#define GAUGE_ROUTINE_TYPES(Fn, Ptr)                                                         \
+    using StandardRoutine = Fn(void, ());                                                    \
+    using StandardRoutineWithArg = Fn(void, (uint32_t host_argument));                       \
+    using GaugeCallback = Fn(void, (Ptr(GAUGEHDR) gauge, uint32_t service_id, uint32_t extra)); \
+    using NeedleCallback = Fn(double, (Ptr(ELEMENT_NEEDLE) element));                       \
+    using IconCallback = Fn(double, (Ptr(ELEMENT_ICON) element));                            \
+    using MovingImageCallback = Fn(double, (Ptr(ELEMENT_MOVING_IMAGE) element));             \
+    using SpriteCallback = Fn(double, (Ptr(ELEMENT_SPRITE) element));                        \
+    using MouseHandler = Fn(int32_t, (Ptr(PIXPOINT) point, uint32_t mouse_flags));
 
-// Routines the host calls in the module.
-using StandardRoutine = void(GAUGE_CALL*)();
-using StandardRoutineWithArg = void(GAUGE_CALL*)(uint32_t host_argument);
-using GaugeCallback = void(GAUGE_CALL*)(GAUGEHDR* gauge, uint32_t service_id, uint32_t extra);
-using NeedleCallback = double(GAUGE_CALL*)(ELEMENT_NEEDLE* element);
-using IconCallback = double(GAUGE_CALL*)(ELEMENT_ICON* element);
-using MovingImageCallback = double(GAUGE_CALL*)(ELEMENT_MOVING_IMAGE* element);
-using SpriteCallback = double(GAUGE_CALL*)(ELEMENT_SPRITE* element);
-using MouseHandler = int32_t(GAUGE_CALL*)(PIXPOINT* point, uint32_t mouse_flags);
+#define GAUGE_RECORD_NAMES(X) \
+    X(GAUGEHDR) X(ELEMENT_HEADER) X(ELEMENT_NEEDLE) X(ELEMENT_ICON) X(ELEMENT_MOVING_IMAGE) X(ELEMENT_SPRITE) X(PIXPOINT)
+#define GAUGE_DECLARE_RECORD(name) struct name;
+
+#if FRAME_NATIVE_RECORDS
+static_assert(sizeof(void*) == 4, "gauge records are a 32-bit format");
+GAUGE_RECORD_NAMES(GAUGE_DECLARE_RECORD)
+#define GAUGE_NATIVE_FN(result, parameters) result(GAUGE_CALL*) parameters
+#define GAUGE_NATIVE_PTR(record) record*
+GAUGE_ROUTINE_TYPES(GAUGE_NATIVE_FN, GAUGE_NATIVE_PTR)
+#endif
+
+namespace guest {
+using frame::GuestFn;
+using frame::GuestPtr;
+GAUGE_RECORD_NAMES(GAUGE_DECLARE_RECORD)
+#define GAUGE_GUEST_FN(result, parameters) GuestPtr<GuestFn<result parameters>>
+#define GAUGE_GUEST_PTR(record) GuestPtr<record>
+GAUGE_ROUTINE_TYPES(GAUGE_GUEST_FN, GAUGE_GUEST_PTR)
+}  // namespace guest
 
 // Service ids the gauge callbacks of this system react to.
 enum ServiceId : uint32_t {
@@ -276,13 +290,13 @@ struct ElementKind {
     const frame::RecordInfo* record;  // null for a string
 };
 inline constexpr ElementKind kElementKinds[] = {
-    {kStaticImage, "static image", &frame::schema_of<ELEMENT_STATIC_IMAGE>()},
-    {kNeedle, "needle", &frame::schema_of<ELEMENT_NEEDLE>()},
+    {kStaticImage, "static image", &frame::schema_of<guest::ELEMENT_STATIC_IMAGE>()},
+    {kNeedle, "needle", &frame::schema_of<guest::ELEMENT_NEEDLE>()},
     {kString, "string", nullptr},
-    {kSlider, "slider", &frame::schema_of<ELEMENT_SLIDER>()},
-    {kIcon, "icon", &frame::schema_of<ELEMENT_ICON>()},
-    {kMovingImage, "moving image", &frame::schema_of<ELEMENT_MOVING_IMAGE>()},
-    {kSprite, "sprite", &frame::schema_of<ELEMENT_SPRITE>()},
+    {kSlider, "slider", &frame::schema_of<guest::ELEMENT_SLIDER>()},
+    {kIcon, "icon", &frame::schema_of<guest::ELEMENT_ICON>()},
+    {kMovingImage, "moving image", &frame::schema_of<guest::ELEMENT_MOVING_IMAGE>()},
+    {kSprite, "sprite", &frame::schema_of<guest::ELEMENT_SPRITE>()},
 };
 
 // The kind of element `type`, or null for a type the host does not know.

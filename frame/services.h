@@ -12,7 +12,12 @@
 
 // The key-event routine the bomb counter registers: the host calls it with the
 // plain C convention, unlike every other routine.
+#if FRAME_NATIVE_RECORDS
 using KeyEventHandler = void (*)(uint32_t event_id, uint32_t event_value, uint32_t user_data);
+#endif
+namespace guest {
+using KeyEventHandler = GuestPtr<GuestFn<void(uint32_t event_id, uint32_t event_value, uint32_t user_data)>>;
+}
 
 // The services the host serves, the one list of them: service number, name,
 // parameters, and the same parameters as arguments. Service number k is the
@@ -54,6 +59,15 @@ inline constexpr auto kServedSlots = std::to_array<uint32_t>({
 // The table ends with the last service served.
 inline constexpr size_t kPanelsSlotCount = kServedSlots.back() + 1;
 
+// Each service's signature as the host sees it, every argument a 32-bit word
+// (guest::lookup_var_service is void(GuestPtr<guest::MODULE_VAR>)).
+namespace guest {
+#define KORVANE_GUEST_SERVICE(slot, name, parameters, arguments) using name##_service = frame::guest_t<void parameters>;
+KORVANE_SERVICES(KORVANE_GUEST_SERVICE)
+#undef KORVANE_GUEST_SERVICE
+}  // namespace guest
+
+#if FRAME_NATIVE_RECORDS
 // What an unused slot holds in the host's table: a caller that passes
 // arguments is already at fault, so none are declared.
 using UnusedService = void(GAUGE_CALL*)() noexcept;
@@ -94,16 +108,22 @@ struct PANELS {
 #undef KORVANE_PANELS_MEMBER
 };
 
+#pragma pack(pop)
+#endif
+
+namespace guest {
+struct PANELS;  // the host's table, seen from the host: only its address
+}
+
 inline constexpr uint32_t kImportPanelsId = 0x0F;
 
-struct IMPORT_TABLE {
-    uint32_t panels_id = kImportPanelsId;
-    PANELS* panels = nullptr;  // the host's: filled before any service call
-    uint32_t end_id = 0;
-    void* end_pointer = nullptr;
-};
-
-#pragma pack(pop)
+// `panels` is the host's table, filled before any service call.
+#define GAUGE_RECORD_IMPORT_TABLE(F)                  \
+    F(uint32_t, panels_id, 0, kImportPanelsId, Data)  \
+    F(PANELS*, panels, 4, nullptr, Host)              \
+    F(uint32_t, end_id, 8, 0, Data)                   \
+    F(void*, end_pointer, 12, nullptr, Data)
+FRAME_RECORD(IMPORT_TABLE, 16, GAUGE_RECORD_IMPORT_TABLE);
 
 constexpr bool served_slots_ascend() {
     for (size_t i = 1; i < kServedSlots.size(); ++i) {
@@ -113,14 +133,11 @@ constexpr bool served_slots_ascend() {
 }
 static_assert(served_slots_ascend(), "the service list runs in ascending service number");
 
+#if FRAME_NATIVE_RECORDS
 static_assert(sizeof(PANELS) == 4 * kPanelsSlotCount);
 #define KORVANE_SERVICE_OFFSET(slot, name, parameters, arguments) \
     static_assert(offsetof(PANELS, name) == 4 * (slot), "service " #name " is the pointer at 4 * its number");
 KORVANE_SERVICES(KORVANE_SERVICE_OFFSET)
 #undef KORVANE_SERVICE_OFFSET
 
-static_assert(sizeof(IMPORT_TABLE) == 16);
-static_assert(offsetof(IMPORT_TABLE, panels_id) == 0);
-static_assert(offsetof(IMPORT_TABLE, panels) == 4);
-static_assert(offsetof(IMPORT_TABLE, end_id) == 8);
-static_assert(offsetof(IMPORT_TABLE, end_pointer) == 12);
+#endif

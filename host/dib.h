@@ -12,9 +12,16 @@
 #include <string>
 #include <vector>
 
-#include "host/pe_image.h"
+#include "emulator/pe_image.h"
 
 namespace bench {
+
+using emu::Bitmap;
+using emu::kMachineI386;
+using emu::kMaxDrawableExtent;
+using emu::kMaxDrawablePixels;
+using emu::PeError;
+using emu::PeImage;
 
 class DibError : public std::runtime_error {
 public:

@@ -12,7 +12,7 @@ constexpr double kPi = 3.14159265358979323846;
 // The clockwise turn from `from` to `to`, in [0, 360).
 double clockwise_turn(double from, double to) { return normalize_degrees(to - from); }
 
-double point_angle(const NONLINEARITY& point, int32_t pivot_x, int32_t pivot_y) {
+double point_angle(const guest::NONLINEARITY& point, int32_t pivot_x, int32_t pivot_y) {
     return direction_degrees(pivot_x, pivot_y, point.x, point.y);
 }
 
@@ -34,11 +34,11 @@ double direction_degrees(double from_x, double from_y, double to_x, double to_y)
     return normalize_degrees(radians * 180.0 / kPi);
 }
 
-std::optional<double> table_angle(const NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
+std::optional<double> table_angle(const guest::NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
                                   double value) {
     if (table == nullptr || size == 0) return std::nullopt;
-    const NONLINEARITY& first = table[0];
-    const NONLINEARITY& last = table[size - 1];
+    const guest::NONLINEARITY& first = table[0];
+    const guest::NONLINEARITY& last = table[size - 1];
     if (size == 1 || std::isnan(value)) return point_angle(first, pivot_x, pivot_y);
 
     // Which way the values run decides which end a value lies beyond.
@@ -49,8 +49,8 @@ std::optional<double> table_angle(const NONLINEARITY* table, uint32_t size, int3
     if (after_last) return point_angle(last, pivot_x, pivot_y);
 
     for (uint32_t i = 0; i + 1 < size; ++i) {
-        const NONLINEARITY& a = table[i];
-        const NONLINEARITY& b = table[i + 1];
+        const guest::NONLINEARITY& a = table[i];
+        const guest::NONLINEARITY& b = table[i + 1];
         const double low = std::fmin(a.value, b.value);
         const double high = std::fmax(a.value, b.value);
         if (!(value >= low && value <= high)) continue;
@@ -64,7 +64,7 @@ std::optional<double> table_angle(const NONLINEARITY* table, uint32_t size, int3
     return point_angle(last, pivot_x, pivot_y);
 }
 
-std::optional<double> table_travel(const NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
+std::optional<double> table_travel(const guest::NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
                                    double value) {
     if (table == nullptr || size == 0) return std::nullopt;
     // The turn of each step, clockwise, as table_angle takes it.
@@ -83,8 +83,8 @@ std::optional<double> table_travel(const NONLINEARITY* table, uint32_t size, int
 
     double before = 0.0;
     for (uint32_t i = 0; i + 1 < size; ++i) {
-        const NONLINEARITY& a = table[i];
-        const NONLINEARITY& b = table[i + 1];
+        const guest::NONLINEARITY& a = table[i];
+        const guest::NONLINEARITY& b = table[i + 1];
         const double turn = step_turn(i);
         const double low = std::fmin(a.value, b.value);
         const double high = std::fmax(a.value, b.value);

@@ -21,7 +21,7 @@ double direction_degrees(double from_x, double from_y, double to_x, double to_y)
 // ascend or descend, and a step may cross 3 o'clock (the turn from one point
 // to the next is taken clockwise, modulo 360). The result is in [0, 360). An
 // empty table gives nullopt.
-std::optional<double> table_angle(const NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
+std::optional<double> table_angle(const guest::NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
                                   double value);
 
 // How far along its scale a table needle stands at `value`: degrees turned
@@ -30,7 +30,7 @@ std::optional<double> table_angle(const NONLINEARITY* table, uint32_t size, int3
 // moves along its scale and never takes the shorter way round through the
 // part of the dial the scale leaves out. Values beyond the ends and NaN as
 // for table_angle; an empty table gives nullopt.
-std::optional<double> table_travel(const NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
+std::optional<double> table_travel(const guest::NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
                                    double value);
 
 // Moves `current` toward `target` by at most `max_degrees` (0 or less: jumps),

@@ -11,76 +11,74 @@ namespace {
 
 Host* g_active_host = nullptr;
 
-uint32_t word(uint32_t value) { return value; }
-uint32_t word(const void* pointer) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer)); }
-uint32_t word(KeyEventHandler handler) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handler)); }
-
-template <typename... Args>
-std::array<uint32_t, sizeof...(Args)> words(Args... args) {
-    return {word(args)...};
-}
-
-// --- The service table's entries ---------------------------------------------
-// Modules call these with the host convention. Each hands the call to the
-// active host and does nothing when there is none (a module outliving its
-// host must not bring the process down). Module code lies below on the
-// stack and cannot pass an exception on: whatever the host raises stops
-// here, is kept as a fault of the slot, and the call returns.
-
-template <uint32_t Slot, typename Serve>
-void guarded(Serve serve) noexcept {
-    Host* const host = Host::active();
-    if (host == nullptr) return;
-    try {
-        serve(*host);
-    } catch (const std::exception& error) {
-        host->record_fault(Slot, error.what());
-    } catch (...) {
-        host->record_fault(Slot, "an exception that is no std::exception");
-    }
-}
-
-#define BENCH_SERVICE_ENTRY(slot, name, parameters, arguments) \
-    void GAUGE_CALL name##_entry parameters noexcept {         \
-        guarded<slot>([&](Host& host) {                        \
-            host.record(slot, words arguments);                \
-            host.on_##name arguments;                          \
-        });                                                    \
-    }
-KORVANE_SERVICES(BENCH_SERVICE_ENTRY)
-#undef BENCH_SERVICE_ENTRY
-
-// Every slot the host does not serve holds its own trap, so that a module
-// calling a service it should not is caught with the slot it used. A trap
-// takes no arguments: a caller that passes some is already at fault, and the
-// trap reports the slot before anything else happens.
-template <uint32_t Slot>
-struct Trap {
-    static void GAUGE_CALL call() noexcept {
-        guarded<Slot>([](Host& host) { host.record_unexpected(Slot); });
-    }
+constexpr ServiceShape kServiceShapes[] = {
+#define BENCH_SERVICE_SHAPE(slot, name, parameters, arguments) \
+    {slot, #name, static_cast<uint32_t>(frame::arity_of<guest::name##_service>)},
+    KORVANE_SERVICES(BENCH_SERVICE_SHAPE)
+#undef BENCH_SERVICE_SHAPE
 };
 
-PANELS make_panels() {
-    PANELS table{};
-    fill_unused_slots<Trap>(table);
-#define BENCH_SERVE(slot, name, parameters, arguments) table.name = &name##_entry;
-    KORVANE_SERVICES(BENCH_SERVE)
-#undef BENCH_SERVE
-    return table;
+// One 32-bit argument word as the service's parameter type.
+template <typename T>
+T as_parameter(uint32_t word) {
+    if constexpr (std::is_integral_v<T>) {
+        return static_cast<T>(word);
+    } else {
+        return T(word);
+    }
+}
+
+template <typename... Args, size_t... I>
+void invoke(Host& host, void (Host::*service)(Module&, Args...), Module& caller, std::span<const uint32_t> args,
+            std::index_sequence<I...>) {
+    (host.*service)(caller, as_parameter<Args>(args[I])...);
+}
+
+template <typename... Args>
+void invoke(Host& host, void (Host::*service)(Module&, Args...), Module& caller, std::span<const uint32_t> args) {
+    if (args.size() < sizeof...(Args)) return;
+    invoke(host, service, caller, args, std::index_sequence_for<Args...>{});
 }
 
 }  // namespace
 
-Host::Host() : panels_(make_panels()), previous_(g_active_host) { g_active_host = this; }
+const ServiceShape* service_shape(uint32_t slot) {
+    for (const ServiceShape& shape : kServiceShapes) {
+        if (shape.slot == slot) return &shape;
+    }
+    return nullptr;
+}
+
+// Module code lies below on the stack and cannot pass an exception on:
+// whatever the host raises stops here and is kept as a fault of the slot, but
+// a fault of module memory, which ends the module's call as the module's own
+// fault would.
+void Host::serve(Module& caller, uint32_t slot, std::span<const uint32_t> args) {
+    record(slot, args);
+    try {
+        switch (slot) {
+#define BENCH_SERVICE_CASE(slot_, name, parameters, arguments) \
+    case slot_: invoke(*this, &Host::on_##name, caller, args); break;
+            KORVANE_SERVICES(BENCH_SERVICE_CASE)
+#undef BENCH_SERVICE_CASE
+            default: record_unexpected(slot); break;
+        }
+    } catch (const emu::GuestFault&) {
+        throw;
+    } catch (const std::exception& error) {
+        record_fault(slot, error.what());
+    } catch (...) {
+        record_fault(slot, "an exception that is no std::exception");
+    }
+}
+
+Host::Host() : previous_(g_active_host) { g_active_host = this; }
 
 Host::~Host() {
     if (g_active_host == this) g_active_host = previous_;
 }
 
 Host* Host::active() noexcept { return g_active_host; }
-
-PANELS* Host::panels() noexcept { return &panels_; }
 
 void Host::send_key_event(uint32_t event_id, uint32_t value) {
     const KeyEvent event{event_id, value};
@@ -106,8 +104,17 @@ void Host::deliver(uint32_t event_id, uint32_t value) {
     } delivering(*this);
     for (size_t i = 0; i < routines_.size(); ++i) {
         const Routine routine = routines_[i];  // the call may move the list
-        if (routine.from < event && event <= routine.until && routine.registration.handler != nullptr) {
-            routine.registration.handler(event_id, value, routine.registration.user_data);
+        const KeyEventRegistration& r = routine.registration;
+        if (routine.from < event && event <= routine.until && r.handler && r.module != nullptr) {
+            const uint32_t args[] = {event_id, value, r.user_data};
+            try {
+                r.module->machine().call(r.handler.address, args, emu::Convention::kCdecl);
+            } catch (const emu::GuestFault& fault) {
+                // The same fault, its message naming the module whose routine it was.
+                throw emu::GuestFault(fault.kind(), fault.address(), fault.pc(),
+                                      fault_message(*r.module, "key-event routine (event " + std::to_string(event_id) + ")",
+                                                    fault));
+            }
         }
     }
 }
@@ -139,11 +146,19 @@ void Host::set_window(const std::string& window_class, const std::string& title,
 }
 
 // As with the platform's FindWindowA, a null class or title matches any.
-bool Host::has_window(const char* window_class, const char* title) const noexcept {
+bool Host::has_window(const std::optional<std::string>& window_class,
+                      const std::optional<std::string>& title) const noexcept {
     return std::any_of(windows_.begin(), windows_.end(), [&](const auto& window) {
-        return (window_class == nullptr || window.first == window_class) &&
-               (title == nullptr || window.second == title);
+        return (!window_class || window.first == *window_class) && (!title || window.second == *title);
     });
+}
+
+void Host::forget(const Module& module) {
+    std::erase_if(bound_, [&](const auto& bound) { return bound.first == &module; });
+    for (Routine& routine : routines_) {
+        if (routine.registration.module == &module) routine.registration.module = nullptr;
+    }
+    if (delivering_ == 0) std::erase_if(routines_, [](const Routine& r) { return r.registration.module == nullptr; });
 }
 
 void Host::record(uint32_t slot, std::span<const uint32_t> args) noexcept {
@@ -176,38 +191,41 @@ void Host::record_fault(uint32_t slot, const char* what) noexcept {
 
 // The element-list services are logged and no more: the bench keeps no
 // simulator-side state of element lists.
-void Host::on_element_list_query(ELEMENT_HEADER*) {}
-void Host::on_element_list_install(ELEMENT_HEADER*, uint32_t) {}
-void Host::on_element_list_initialize(ELEMENT_HEADER*) {}
-void Host::on_element_list_update(ELEMENT_HEADER*) {}
-void Host::on_element_list_generate(ELEMENT_HEADER*, uint32_t) {}
-void Host::on_element_list_plot(ELEMENT_HEADER*) {}
-void Host::on_element_list_kill(ELEMENT_HEADER*) {}
+void Host::on_element_list_query(Module&, ElementPtr) {}
+void Host::on_element_list_install(Module&, ElementPtr, uint32_t) {}
+void Host::on_element_list_initialize(Module&, ElementPtr) {}
+void Host::on_element_list_update(Module&, ElementPtr) {}
+void Host::on_element_list_generate(Module&, ElementPtr, uint32_t) {}
+void Host::on_element_list_plot(Module&, ElementPtr) {}
+void Host::on_element_list_kill(Module&, ElementPtr) {}
 
-void Host::on_trigger_key_event(uint32_t event_id, uint32_t value) { send_key_event(event_id, value); }
+void Host::on_trigger_key_event(Module&, uint32_t event_id, uint32_t value) { send_key_event(event_id, value); }
 
-void Host::on_initialize_var(MODULE_VAR* var) {
-    if (var == nullptr) return;
-    bound_.insert(var);
-    var->value = vars_.get(var->token);
+void Host::on_initialize_var(Module& caller, frame::GuestPtr<guest::MODULE_VAR> var) {
+    if (!var) return;
+    guest::MODULE_VAR& record = caller.memory().write(var);
+    bound_.insert({&caller, uint32_t{var.address}});
+    record.value = vars_.get(record.token);
 }
 
 // By token alone: the record need never have been bound.
-void Host::on_lookup_var(MODULE_VAR* var) {
-    if (var == nullptr) return;
-    var->value = vars_.get(var->token);
+void Host::on_lookup_var(Module& caller, frame::GuestPtr<guest::MODULE_VAR> var) {
+    if (!var) return;
+    guest::MODULE_VAR& record = caller.memory().write(var);
+    record.value = vars_.get(record.token);
 }
 
-void Host::on_register_key_event_handler(KeyEventHandler handler, uint32_t user_data) {
-    routines_.push_back({{handler, user_data}, events_, UINT64_MAX});
+void Host::on_register_key_event_handler(Module& caller, guest::KeyEventHandler handler, uint32_t user_data) {
+    routines_.push_back({{&caller, handler, user_data}, events_, UINT64_MAX});
 }
 
 // Removes the earliest registration of exactly this routine with exactly this
 // user data; the same routine registered with other data stays. While events
 // are handed round it is only marked, so that they still reach it.
-void Host::on_unregister_key_event_handler(KeyEventHandler handler, uint32_t user_data) {
+void Host::on_unregister_key_event_handler(Module& caller, guest::KeyEventHandler handler, uint32_t user_data) {
     const auto match = std::find_if(routines_.begin(), routines_.end(), [&](const Routine& r) {
-        return r.until == UINT64_MAX && r.registration.handler == handler && r.registration.user_data == user_data;
+        return r.until == UINT64_MAX && r.registration.module == &caller && r.registration.handler == handler &&
+               r.registration.user_data == user_data;
     });
     if (match == routines_.end()) return;
     if (delivering_ != 0) {
@@ -218,23 +236,14 @@ void Host::on_unregister_key_event_handler(KeyEventHandler handler, uint32_t use
 }
 
 // No result is ever written back: the host's programs are run for their
-// effect on the variables.
-void Host::on_execute_calculator_code(const char* program, double*, int32_t*, const char**) {
-    if (program == nullptr) return;
+// effect on the variables. A program longer than any gauge writes is cut
+// off as unreadable.
+void Host::on_execute_calculator_code(Module& caller, frame::GuestPtr<const char> code, frame::GuestPtr<double>,
+                                      frame::GuestPtr<int32_t>, frame::GuestPtr<frame::GuestPtr<const char>>) {
+    if (!code) return;
+    const std::string program = caller.memory().read_string(code, 1u << 16);
     calculator_log_.add(program);
-    if (calculator_) calculator_(program);
+    if (calculator_) calculator_(program.c_str());
 }
 
 }  // namespace bench
-
-#ifndef _WIN32
-namespace {
-// Stands for the window's handle; only its being non-null matters.
-char g_window_handle;
-}  // namespace
-
-extern "C" void* GAUGE_CALL FindWindowA(const char* window_class, const char* title) noexcept {
-    bench::Host* host = bench::Host::active();
-    return host != nullptr && host->has_window(window_class, title) ? &g_window_handle : nullptr;
-}
-#endif

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "frame/services.h"
+#include "host/module.h"
 #include "host/key_model.h"
 #include "host/recent_log.h"
 #include "host/variables.h"
@@ -27,22 +29,23 @@ namespace bench {
 // The slots the host serves (service_slot:: names each); the rest hold traps.
 using ::kServedSlots;
 
-// Puts Trap<k>::call, a noexcept routine taking nothing, into every unused
-// slot k of `table`.
-template <template <uint32_t> class Trap>
-void fill_unused_slots(PANELS& table) {
-    const auto fill = [&]<uint32_t First, uint32_t Count>(UnusedSlots<First, Count>& unused) {
-        if constexpr (Count > 0) {
-            [&]<uint32_t... I>(std::integer_sequence<uint32_t, I...>) {
-                ((unused.slots[I] = &Trap<First + I>::call), ...);
-            }
-            (std::make_integer_sequence<uint32_t, Count>{});
-        }
-    };
-#define BENCH_FILL_UNUSED(slot, name, parameters, arguments) fill(table.unused_before_##name);
-    KORVANE_SERVICES(BENCH_FILL_UNUSED)
-#undef BENCH_FILL_UNUSED
-}
+// A served slot: its number, its name and how many 32-bit words its
+// arguments take.
+struct ServiceShape {
+    uint32_t slot;
+    const char* name;
+    uint32_t words;
+};
+// The served slot `slot`, or null for an unused one.
+const ServiceShape* service_shape(uint32_t slot);
+
+// A service's signature with the calling module first.
+template <typename Signature>
+struct WithCaller;
+template <typename... Args>
+struct WithCaller<void(Args...)> {
+    using type = void(Module&, Args...);
+};
 
 // One call the module made into the service table.
 struct ServiceCall {
@@ -50,9 +53,11 @@ struct ServiceCall {
     uint32_t args[4] = {};  // the 32-bit arguments as passed (pointers as addresses)
 };
 
-// An exception a service raised inside the host. The table's entry stopped it
-// there, since the module code below it on the stack cannot pass one on, and
-// returned to the module; whatever the call had done before it stays done.
+// An exception a service raised inside the host. The host stopped it there,
+// since the module code below it cannot pass one on, and returned to the
+// module; whatever the call had done before it stays done. (A fault of
+// module memory, a pointer the module passed that leads nowhere, is no such
+// exception: it ends the module's call with an error.)
 struct ServiceFault {
     uint32_t slot = 0;
     std::string what;  // the exception's what(), or a note that it was no std::exception
@@ -60,7 +65,8 @@ struct ServiceFault {
 
 // A key-event routine registered by a module, with its user data.
 struct KeyEventRegistration {
-    KeyEventHandler handler = nullptr;
+    Module* module = nullptr;
+    guest::KeyEventHandler handler;
     uint32_t user_data = 0;
 };
 
@@ -73,9 +79,6 @@ public:
 
     // The host the service table dispatches to; null when none exists.
     static Host* active() noexcept;
-
-    // The table whose address goes into a module's ImportTable.
-    PANELS* panels() noexcept;
 
     VariableStore& vars() { return vars_; }
     const VariableStore& vars() const { return vars_; }
@@ -114,7 +117,11 @@ public:
     size_t service_fault_count() const { return service_fault_count_; }
 
     // MODULE_VAR records passed to initialize_var (bound to their token).
-    bool is_bound(const MODULE_VAR* var) const { return bound_.count(var) != 0; }
+    bool is_bound(const Module& module, frame::GuestPtr<guest::MODULE_VAR> var) const {
+        return bound_.count({&module, uint32_t{var.address}}) != 0;
+    }
+    // A module going away takes its registrations and bindings with it.
+    void forget(const Module& module);
 
     // Registered key-event routines, in registration order. Unregistering
     // removes the earliest registration of exactly that routine and user data.
@@ -127,17 +134,23 @@ public:
     void restore(uint32_t failure_key) { failures_.erase(failure_key); }
     bool is_failed(uint32_t failure_key) const { return failures_.count(failure_key) != 0; }
 
-    // Top-level windows the platform reports to FindWindowA on the Linux twin.
+    // Top-level windows FindWindowA reports to modules.
     void set_window(const std::string& window_class, const std::string& title, bool present);
-    bool has_window(const char* window_class, const char* title) const noexcept;
+    bool has_window(const std::optional<std::string>& window_class,
+                    const std::optional<std::string>& title) const noexcept;
 
-    // The service table's entries log each call (record, record_unexpected)
-    // and hand it to the service's on_ function; what any of these raises
-    // the entry keeps with record_fault.
+    // A call of service `slot` by module code of `caller`, its arguments as
+    // passed: logged, then handed to the service's on_ function. What that
+    // raises is kept with record_fault, but a fault of module memory, which
+    // ends the module's call.
+    void serve(Module& caller, uint32_t slot, std::span<const uint32_t> args);
     void record(uint32_t slot, std::span<const uint32_t> args) noexcept;
     void record_unexpected(uint32_t slot) noexcept;
     void record_fault(uint32_t slot, const char* what) noexcept;
-#define BENCH_HOST_SERVICE(slot, name, parameters, arguments) void on_##name parameters;
+
+    // The services, each with the module that called it and its arguments as
+    // the host sees them: on_lookup_var(Module&, GuestPtr<guest::MODULE_VAR>).
+#define BENCH_HOST_SERVICE(slot, name, parameters, arguments) WithCaller<guest::name##_service>::type on_##name;
     KORVANE_SERVICES(BENCH_HOST_SERVICE)
 #undef BENCH_HOST_SERVICE
 
@@ -158,7 +171,6 @@ private:
     };
     void deliver(uint32_t event_id, uint32_t value);
 
-    PANELS panels_{};
     VariableStore vars_;
     KeyModel model_;
     RecentLog<KeyEvent> key_log_{kKeyLogLength};
@@ -167,7 +179,7 @@ private:
     uint64_t unexpected_count_ = 0;
     std::vector<ServiceFault> service_faults_;
     size_t service_fault_count_ = 0;
-    std::set<const MODULE_VAR*> bound_;
+    std::set<std::pair<const Module*, uint32_t>> bound_;
     std::vector<Routine> routines_;
     uint64_t events_ = 0;  // events that have arrived
     int delivering_ = 0;   // deliveries under way (they nest)
@@ -180,9 +192,3 @@ private:
 
 }  // namespace bench
 
-#ifndef _WIN32
-// The Linux twin's stand-in for user32's FindWindowA: it answers from the
-// active host's windows (see Host::set_window). Exported by every executable
-// that hosts modules, so that modules resolve it from there.
-extern "C" void* GAUGE_CALL FindWindowA(const char* window_class, const char* title) noexcept;
-#endif

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,7 @@ namespace bench {
 // needle at its parked angle, an icon at frame 0, a slider at its position,
 // offsets, shifts and rotation 0).
 struct ElementState {
-    ELEMENT_HEADER* element = nullptr;
+    ElementPtr element;
     int depth = 0;  // steps below the root in the tree
     uint32_t type = 0;
     bool visible = true;                     // bit 30 clear
@@ -49,12 +50,32 @@ struct ElementState {
     double rotation = 0.0;                      // sprite: degrees, positive anticlockwise
 };
 
+// Module code of a gauge that faulted, or records of a gauge that lead
+// outside its module's memory; the message names module, gauge and what the
+// host was doing.
+class GaugeFault : public std::runtime_error {
+public:
+    explicit GaugeFault(const std::string& message)
+        : std::runtime_error(message), kind_(emu::GuestFault::Kind::kOther), address_(0), pc_(0) {}
+    GaugeFault(const std::string& message, const emu::GuestFault& cause)
+        : std::runtime_error(message), kind_(cause.kind()), address_(cause.address()), pc_(cause.pc()) {}
+    emu::GuestFault::Kind kind() const { return kind_; }
+    uint32_t address() const { return address_; }
+    uint32_t pc() const { return pc_; }
+
+private:
+    emu::GuestFault::Kind kind_;
+    uint32_t address_;
+    uint32_t pc_;
+};
+
 class GaugeInstance {
 public:
     // `scale` is the displayed size over the background bitmap's size, in
     // (0, kMaxScale]. Throws std::invalid_argument for a null gauge or a scale
-    // out of range, MouseListError for a malformed mouse list.
-    GaugeInstance(Host& host, const Module& module, GAUGEHDR* gauge, double scale = 1.0);
+    // out of range, MouseListError for a malformed mouse list, GaugeFault for
+    // records that lead outside the module's memory.
+    GaugeInstance(Host& host, const Module& module, GaugePtr gauge, double scale = 1.0);
     // Takes the gauge down as kill() does, so no record keeps a pointer into
     // this instance.
     ~GaugeInstance();
@@ -66,7 +87,10 @@ public:
     // cut there.
     static constexpr size_t kMaxElements = 4096;
 
-    GAUGEHDR* gauge() const { return gauge_; }
+    GaugePtr gauge() const { return gauge_; }
+    const Module& module() const { return module_; }
+    // The gauge's name as its header gives it.
+    const std::string& name() const { return name_; }
     double scale() const { return scale_; }
     uint32_t displayed_width() const;
     uint32_t displayed_height() const;
@@ -114,20 +138,24 @@ public:
     void release();
     // Every action a child box takes, once: press at its displayed centre,
     // repeat, drag 3 pixels down, let go. Returns the centre pressed.
-    PIXPOINT exercise(const MouseBox& box);
+    guest::PIXPOINT exercise(const MouseBox& box);
 
 private:
     struct Impl;
     void clear_images();
     void call_gauge(uint32_t service_id);
-    ElementState rest_state(ELEMENT_HEADER* element, int depth) const;
+    ElementState rest_state(ElementPtr element, int depth) const;
+    // Calls module code; a fault there becomes a GaugeFault naming this gauge
+    // and `what` was called.
+    double call_value(uint32_t code, uint32_t record, const char* what) const;
     double park(ElementState& state) const;  // returns the place along the scale
     void evaluate(size_t index, ElementState& state);
     void act(const MouseBox& box, int64_t x, int64_t y, uint32_t flags);
 
     Host& host_;
     const Module& module_;
-    GAUGEHDR* gauge_;
+    GaugePtr gauge_;
+    std::string name_;
     double scale_;
     std::vector<ElementState> elements_;
     std::unique_ptr<Impl> impl_;

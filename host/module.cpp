@@ -1,15 +1,12 @@
 #include "host/module.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#include <link.h>
-#include <sys/stat.h>
-#endif
+#include "host/host.h"
 
 namespace bench {
 namespace {
@@ -22,111 +19,21 @@ constexpr size_t kMaxGauges = 1024;
     throw ModuleError(path + ": " + reason, kind);
 }
 
-// An exported data record and, where the platform tells, its size in bytes
-// (0: unknown), so that reading the record never runs past its end.
-struct Export {
-    void* address = nullptr;
-    size_t size = 0;
-};
-
-#ifdef _WIN32
-
-bool file_exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-void* load_library(const std::string& path, std::string& error) {
-    // Windows paths may come with forward slashes ("Z:/..." under Wine);
-    // the loader wants backslashes.
-    std::string native = path;
-    std::replace(native.begin(), native.end(), '/', '\\');
-    // No message box for a file that is no library: the caller reports it.
-    const UINT previous_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    HMODULE handle = LoadLibraryA(native.c_str());
-    const DWORD code = GetLastError();
-    SetErrorMode(previous_mode);
-    if (handle == nullptr) error = "error " + std::to_string(code);
-    return reinterpret_cast<void*>(handle);
-}
-
-void unload_library(void* handle) { FreeLibrary(reinterpret_cast<HMODULE>(handle)); }
-
-// PE exports carry no size: a record exported from a section can reach no
-// further than that section's end, which bounds what the loader reads.
-size_t bytes_to_section_end(void* handle, const void* address) {
-    const auto* base = static_cast<const unsigned char*>(handle);
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    if (dos->e_magic != IMAGE_DOS_SIGNATURE) return 0;
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-    if (nt->Signature != IMAGE_NT_SIGNATURE) return 0;
-    const uintptr_t rva = reinterpret_cast<uintptr_t>(address) - reinterpret_cast<uintptr_t>(base);
-    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
-    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-        const uintptr_t size = section->Misc.VirtualSize != 0 ? section->Misc.VirtualSize : section->SizeOfRawData;
-        if (rva >= section->VirtualAddress && rva < section->VirtualAddress + size) {
-            return section->VirtualAddress + size - rva;
-        }
-    }
-    return 0;
-}
-
-Export find_export(void* handle, const char* name) {
-    void* address = reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(handle), name));
-    if (address == nullptr) return {};
-    return {address, bytes_to_section_end(handle, address)};
-}
-
-#else
-
 bool file_exists(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0;
 }
 
-void* load_library(const std::string& path, std::string& error) {
-    // A path without a slash would send dlopen searching the library path.
-    const std::string explicit_path = path.find('/') == std::string::npos ? "./" + path : path;
-    void* handle = dlopen(explicit_path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-        const char* message = dlerror();
-        error = message != nullptr ? message : "unknown error";
-    }
-    return handle;
+std::string base_name(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
-
-void unload_library(void* handle) { dlclose(handle); }
-
-Export find_export(void* handle, const char* name) {
-    Export result;
-    dlerror();
-    result.address = dlsym(handle, name);
-    if (result.address == nullptr) return result;
-    Dl_info info{};
-    void* extra = nullptr;
-    if (dladdr1(result.address, &info, &extra, RTLD_DL_SYMENT) != 0 && extra != nullptr) {
-        const auto* symbol = static_cast<const ElfW(Sym)*>(extra);
-        // Only a symbol that starts at the address describes the record.
-        if (info.dli_saddr == result.address) result.size = symbol->st_size;
-    }
-    return result;
-}
-
-#endif
-
-// Unloads a library unless the load completes.
-class LibraryGuard {
-public:
-    explicit LibraryGuard(void* handle) : handle_(handle) {}
-    ~LibraryGuard() {
-        if (handle_ != nullptr) unload_library(handle_);
-    }
-    LibraryGuard(const LibraryGuard&) = delete;
-    LibraryGuard& operator=(const LibraryGuard&) = delete;
-    void* release() { return std::exchange(handle_, nullptr); }
-
-private:
-    void* handle_;
-};
 
 }  // namespace
+
+std::string fault_message(const Module& module, const std::string& where, const std::exception& fault) {
+    return base_name(module.path()) + ": " + where + ": " + fault.what();
+}
 
 std::shared_ptr<const PeImage> Module::read_resources(const std::string& resource_path) {
     if (!file_exists(resource_path)) {
@@ -145,64 +52,120 @@ Module::Module(Host& host, const std::string& path, const std::string& resource_
 Module::Module(Host& host, const std::string& path, std::shared_ptr<const PeImage> resources)
     : host_(host), path_(path), resources_(std::move(resources)) {
     if (!file_exists(path)) fail(path, "file not found");
-    std::string load_error;
-    void* handle = load_library(path, load_error);
-    if (handle == nullptr) fail(path, "not a loadable library (" + load_error + ")");
-    LibraryGuard guard(handle);
+    code_ = load_module_code(path, [&host](const std::optional<std::string>& window_class,
+                                           const std::optional<std::string>& title) {
+        return host.has_window(window_class, title);
+    });
+    if (!resources_) resources_ = code_->own_resources();
+    emu::GuestMemory& mem = memory();
 
-    const Export linkage = find_export(handle, "Linkage");
-    if (linkage.address == nullptr) fail(path, "no exported Linkage", ModuleError::Kind::kExports);
-    const Export import_table = find_export(handle, "ImportTable");
-    if (import_table.address == nullptr) fail(path, "no exported ImportTable", ModuleError::Kind::kExports);
+    const std::optional<uint32_t> linkage = code_->export_address("Linkage");
+    if (!linkage) fail(path, "no exported Linkage", ModuleError::Kind::kExports);
+    const std::optional<uint32_t> import_table = code_->export_address("ImportTable");
+    if (!import_table) fail(path, "no exported ImportTable", ModuleError::Kind::kExports);
 
-    if (import_table.size != 0 && import_table.size < sizeof(IMPORT_TABLE)) {
+    import_table_ = GuestPtr<guest::IMPORT_TABLE>(*import_table);
+    if (const std::optional<uint32_t> extent = code_->record_extent(import_table_.address);
+        extent && *extent < sizeof(guest::IMPORT_TABLE)) {
         fail(path, "ImportTable too small", ModuleError::Kind::kExports);
     }
-    auto* imports = static_cast<IMPORT_TABLE*>(import_table.address);
-    if (imports->panels_id != kImportPanelsId) {
+    if (!mem.writable(import_table_.address, sizeof(guest::IMPORT_TABLE))) {
+        fail(path, "ImportTable does not lie in the module's writable memory", ModuleError::Kind::kExports);
+    }
+    const guest::IMPORT_TABLE& imports = mem.read(import_table_);
+    if (imports.panels_id != kImportPanelsId) {
         fail(path,
              "ImportTable does not start with the service table entry 0x0F (found " +
-                 std::to_string(imports->panels_id) + ")",
+                 std::to_string(imports.panels_id) + ")",
              ModuleError::Kind::kExports);
     }
-    if (imports->end_id != 0 || imports->end_pointer != nullptr) {
+    if (imports.end_id != 0 || imports.end_pointer) {
         fail(path, "ImportTable lacks its (0, null) end", ModuleError::Kind::kExports);
     }
 
-    if (linkage.size != 0 && linkage.size < sizeof(LINKAGE_HEADER) + sizeof(GAUGEHDR*)) {
+    linkage_ = GuestPtr<guest::LINKAGE_HEADER>(*linkage);
+    // The record reaches no further than its section (or symbol): a table
+    // without its null there is refused, whatever lies beyond.
+    const std::optional<uint32_t> extent = code_->record_extent(linkage_.address);
+    const uint64_t header_and_end = sizeof(guest::LINKAGE_HEADER) + sizeof(GaugePtr);
+    if (!mem.readable(linkage_.address, sizeof(guest::LINKAGE_HEADER)) || (extent && *extent < header_and_end)) {
         fail(path, "Linkage too small", ModuleError::Kind::kExports);
     }
-    auto* header = static_cast<LINKAGE_HEADER*>(linkage.address);
-    auto* const* table =
-        reinterpret_cast<GAUGEHDR* const*>(static_cast<char*>(linkage.address) + sizeof(LINKAGE_HEADER));
-    // Slots read at most, the terminator included.
-    size_t slots = kMaxGauges + 1;
-    if (linkage.size != 0) slots = std::min(slots, (linkage.size - sizeof(LINKAGE_HEADER)) / sizeof(GAUGEHDR*));
-    std::vector<GAUGEHDR*> gauges;
-    for (size_t i = 0;; ++i) {
-        if (i == slots) fail(path, "gauge table without its null end", ModuleError::Kind::kGaugeTable);
-        if (table[i] == nullptr) break;
-        gauges.push_back(table[i]);
+    uint32_t slots = kMaxGauges + 1;
+    if (extent) slots = std::min<uint32_t>(slots, (*extent - sizeof(guest::LINKAGE_HEADER)) / sizeof(GaugePtr));
+    const GuestPtr<const GaugePtr> table(linkage_.address + sizeof(guest::LINKAGE_HEADER));
+    for (uint32_t i = 0;; ++i) {
+        if (i == slots || !mem.readable(table.at(i).address, sizeof(GaugePtr))) {
+            fail(path, "gauge table without its null end", ModuleError::Kind::kGaugeTable);
+        }
+        const GaugePtr gauge = mem.read(table.at(i));
+        if (!gauge) break;
+        gauges_.push_back(gauge);
     }
 
-    handle_ = guard.release();
-    linkage_ = header;
-    import_table_ = imports;
-    gauges_ = std::move(gauges);
-    import_table_->panels = host_.panels();
-    if (linkage_->module_init != nullptr) linkage_->module_init();
+    build_service_table();
+    const guest::ModuleRoutine init = mem.read(linkage_).module_init;
+    if (init) {
+        try {
+            machine().call(init.address, {}, emu::Convention::kStdcall);
+        } catch (const emu::GuestFault& fault) {
+            throw ModuleError(fault_message(*this, "module_init", fault), ModuleError::Kind::kCode);
+        }
+    }
 }
 
 Module::~Module() {
-    if (linkage_->module_deinit != nullptr) linkage_->module_deinit();
-    unload_library(handle_);
+    host_.forget(*this);
+    try {
+        const guest::ModuleRoutine deinit = memory().read(linkage_).module_deinit;
+        if (deinit) machine().call(deinit.address, {}, emu::Convention::kStdcall);
+    } catch (const std::exception&) {
+        // The module is going whatever its deinit did.
+    }
 }
 
-GAUGEHDR* Module::gauge(std::string_view name) const {
-    for (GAUGEHDR* gauge : gauges_) {
-        if (gauge->gauge_name != nullptr && name == gauge->gauge_name) return gauge;
+// Every slot holds a routine: the served ones dispatch to the host, the
+// others log the slot as unexpected, so a module calling a service it should
+// not is caught with the slot it used.
+void Module::build_service_table() {
+    emu::Machine& m = machine();
+    const uint32_t table = m.allocate(4 * kPanelsSlotCount);
+    for (uint32_t slot = 0; slot < kPanelsSlotCount; ++slot) {
+        const ServiceShape* shape = service_shape(slot);
+        uint32_t routine = 0;
+        if (shape != nullptr) {
+            routine = m.host_routine(shape->name, shape->words, emu::Convention::kStdcall,
+                                     [this, slot](std::span<const uint32_t> args) {
+                                         host_.serve(*this, slot, args);
+                                         return 0u;
+                                     });
+        } else {
+            routine = m.host_routine("unused service " + std::to_string(slot), 0, emu::Convention::kStdcall,
+                                     [this, slot](std::span<const uint32_t>) {
+                                         host_.record_unexpected(slot);
+                                         return 0u;
+                                     });
+        }
+        memory().write(GuestPtr<uint32_t>(table + 4 * slot)) = routine;
+    }
+    panels_ = GuestPtr<guest::PANELS>(table);
+    memory().write(import_table_).panels = panels_;
+}
+
+GaugePtr Module::gauge(std::string_view name) const {
+    for (GaugePtr gauge : gauges_) {
+        if (gauge_name(gauge) == name) return gauge;
     }
     return nullptr;
+}
+
+std::string Module::gauge_name(GaugePtr gauge) const {
+    try {
+        const GuestPtr<const char> name = memory().read(gauge).gauge_name;
+        return name ? memory().read_string(name, 256) : std::string();
+    } catch (const emu::GuestFault&) {
+        return {};
+    }
 }
 
 std::optional<Bitmap> Module::bitmap(uint32_t resource_id) const {

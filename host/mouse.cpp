@@ -23,13 +23,14 @@ const char* type_name(uint32_t rect_type) { return rect_type == kMouseParent ? "
 
 }  // namespace
 
-MouseLayout MouseLayout::parse(const MOUSERECT* list, int64_t gauge_width, int64_t gauge_height) {
+MouseLayout MouseLayout::parse(const emu::GuestMemory& memory, frame::GuestPtr<const guest::MOUSERECT> list,
+                               int64_t gauge_width, int64_t gauge_height) {
     MouseLayout layout;
-    if (list == nullptr) return layout;
+    if (!list) return layout;
 
     std::vector<OpenParent> open;
     for (size_t index = 0; index < kMaxMouseRecords; ++index) {
-        const MOUSERECT& record = list[index];
+        const guest::MOUSERECT& record = memory.read(list.at(static_cast<uint32_t>(index)));
         switch (record.rect_type) {
             case kMouseEnd:
                 if (!open.empty()) {
@@ -102,7 +103,7 @@ std::string MouseLayout::describe() const {
              << " box " << box.x << ',' << box.y << ' ' << box.width << 'x' << box.height << " cursor " << box.cursor
              << std::hex << std::uppercase << " help 0x" << box.help_id << " flags 0x" << std::setw(8)
              << std::setfill('0') << box.mouse_flags << std::dec << std::setfill(' ') << " event " << box.event_id
-             << " handler " << (box.handler != nullptr ? "yes" : "none") << '\n';
+             << " handler " << (box.handler ? "yes" : "none") << '\n';
     }
     return text.str();
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator/guest_memory.h"
 #include "frame/records.h"
 
 namespace bench {
@@ -34,7 +35,7 @@ struct MouseBox {
     uint32_t help_id = 0;
     uint32_t mouse_flags = 0;
     uint32_t event_id = 0;
-    MouseHandler handler = nullptr;
+    guest::MouseHandler handler;
 
     bool is_child() const { return rect_type == kMouseChild; }
 };
@@ -54,8 +55,10 @@ public:
     // whose background is gauge_width x gauge_height bitmap pixels. Throws
     // MouseListError for an unknown record type, a child or end-of-parent
     // outside any parent, an end record while parents are open, or a list
-    // with no end record within kMaxMouseRecords.
-    static MouseLayout parse(const MOUSERECT* list, int64_t gauge_width, int64_t gauge_height);
+    // with no end record within kMaxMouseRecords; emu::GuestFault for a list
+    // that runs out of the module's memory.
+    static MouseLayout parse(const emu::GuestMemory& memory, frame::GuestPtr<const guest::MOUSERECT> list,
+                             int64_t gauge_width, int64_t gauge_height);
 
     // Parents and children in list order.
     const std::vector<MouseBox>& boxes() const { return boxes_; }

@@ -67,12 +67,28 @@ std::string number_text(double value) {
 // Slack for design units that add up to a window's edge.
 constexpr double kEdgeSlack = 1e-6;
 
+// The bitmap of a gauge's first element, its background; nullopt when the
+// gauge has none or its records lead nowhere (set-up reports that).
+std::optional<uint32_t> background_bitmap(const Module& module, GaugePtr gauge) {
+    try {
+        const emu::GuestMemory& mem = module.memory();
+        const GuestPtr<const ElementPtr> roots = mem.read(gauge).element_list;
+        if (!roots) return std::nullopt;
+        const ElementPtr first = mem.read(roots);
+        if (!first) return std::nullopt;
+        return mem.read(first).resource_id;
+    } catch (const emu::GuestFault&) {
+        return std::nullopt;
+    }
+}
+
 }  // namespace
 
-GAUGEHDR* find_gauge(const Module& module, std::string_view name) {
-    if (GAUGEHDR* exact = module.gauge(name)) return exact;
-    for (GAUGEHDR* gauge : module.gauges()) {
-        if (gauge->gauge_name != nullptr && same_name(name, gauge->gauge_name)) return gauge;
+GaugePtr find_gauge(const Module& module, std::string_view name) {
+    if (GaugePtr exact = module.gauge(name)) return exact;
+    for (GaugePtr gauge : module.gauges()) {
+        const std::string gauge_name = module.gauge_name(gauge);
+        if (!gauge_name.empty() && same_name(name, gauge_name)) return gauge;
     }
     return nullptr;
 }
@@ -93,11 +109,11 @@ Panel::Panel(Host& host, PanelConfig config, const ModulePaths& paths, double sc
         double reach_x = window.width, reach_y = window.height;
         for (const PanelGauge& line : window.gauges) {
             Module& module = load(line, on_load);
-            GAUGEHDR* header = find_gauge(module, line.gauge);
-            if (header == nullptr) {
+            const GaugePtr header = find_gauge(module, line.gauge);
+            if (!header) {
                 std::vector<std::string> names;
-                for (const GAUGEHDR* offered : module.gauges()) {
-                    if (offered->gauge_name != nullptr) names.emplace_back(offered->gauge_name);
+                for (const GaugePtr offered : module.gauges()) {
+                    if (std::string name = module.gauge_name(offered); !name.empty()) names.push_back(std::move(name));
                 }
                 throw PanelError(where(config_, line.line) + "module " + line.module + " has no gauge '" + line.gauge +
                                  "'" + did_you_mean(line.gauge, names));
@@ -107,15 +123,16 @@ Panel::Panel(Host& host, PanelConfig config, const ModulePaths& paths, double sc
             gauge.config = &line;
             gauge.module = &module;
             gauge.shown = window.visible;
-            if (header->element_list != nullptr && header->element_list[0] != nullptr) {
-                if (std::optional<Bitmap> bitmap = module.bitmap(header->element_list[0]->resource_id)) {
+            if (const std::optional<uint32_t> background = background_bitmap(module, header)) {
+                if (std::optional<Bitmap> bitmap = module.bitmap(*background)) {
                     gauge.bitmap_width = bitmap->width;
                     gauge.bitmap_height = bitmap->height;
                 }
             }
+            const uint32_t size_x_mm = module.memory().read(header).size_x_mm;
             const double natural_width = gauge.bitmap_width != 0
                                              ? gauge.bitmap_width
-                                             : (header->size_x_mm != 0 ? header->size_x_mm : kFallbackSize);
+                                             : (size_x_mm != 0 ? size_x_mm : kFallbackSize);
             const double natural_height = gauge.bitmap_width != 0 ? gauge.bitmap_height : natural_width;
             const double width = line.width.value_or(natural_width);
             const double height = line.height.value_or(width * natural_height / natural_width);
@@ -286,7 +303,10 @@ Module& Panel::load(const PanelGauge& line, const ModuleHook& on_load) {
         if (on_load) on_load(loaded);
         return loaded;
     } catch (const ModuleError& error) {
-        throw PanelError(where(config_, line.line) + "module '" + line.module + "': " + error.what());
+        const std::string message = where(config_, line.line) + "module '" + line.module + "': " + error.what();
+        // Module code that faulted while loading is no fault of the configuration.
+        if (error.kind() == ModuleError::Kind::kCode) throw ModuleError(message, error.kind());
+        throw PanelError(message);
     }
 }
 
@@ -297,7 +317,7 @@ const Panel::Gauge* Panel::find(std::string_view name) const {
     // A name as written wins over one that differs in letter case only.
     for (const bool exact : {true, false}) {
         for (const Gauge& gauge : gauges_) {
-            const std::string_view header_name = gauge.instance->gauge()->gauge_name;
+            const std::string_view header_name = gauge.instance->name();
             const bool matches = exact ? header_name == gauge_name : same_name(header_name, gauge_name);
             if (matches && (bang == std::string_view::npos || same_name(gauge.config->module, module))) return &gauge;
         }
@@ -307,7 +327,7 @@ const Panel::Gauge* Panel::find(std::string_view name) const {
 
 std::vector<std::string> Panel::gauge_names() const {
     std::vector<std::string> names;
-    for (const Gauge& gauge : gauges_) names.emplace_back(gauge.instance->gauge()->gauge_name);
+    for (const Gauge& gauge : gauges_) names.emplace_back(gauge.instance->name());
     return names;
 }
 

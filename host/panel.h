@@ -59,7 +59,7 @@ struct ModulePaths {
 
 // The gauge whose header names it, an exact name before one that differs in
 // letter case only; null when there is none.
-GAUGEHDR* find_gauge(const Module& module, std::string_view name);
+GaugePtr find_gauge(const Module& module, std::string_view name);
 
 class Panel {
 public:

@@ -1,5 +1,6 @@
 #include "host/scenario.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -176,6 +177,12 @@ ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line
         return scenario::Snapshot{p.word(1), p.size() == 3 ? p.word(2) : std::string()};
     }
     if (c == "echo") return scenario::Echo{rest_of_line};
+    if (c == "main-window") {
+        constexpr const char* kUsage = "main-window open|closed";
+        p.expect_count(2, kUsage);
+        if (p.word(1) != "open" && p.word(1) != "closed") p.fail(std::string("usage: ") + kUsage);
+        return scenario::MainWindow{p.word(1) == "open"};
+    }
     p.fail("unknown command '" + c + "'");
 }
 
@@ -190,6 +197,20 @@ std::string after_first_word(std::string_view line) {
 }
 
 }  // namespace
+
+void set_main_window(Host& host, bool open) { host.set_window(kMainWindowClass, kMainWindowTitle, open); }
+
+bool FaultedGauges::contains(const Panel::Gauge& gauge) const {
+    return std::any_of(entries_.begin(), entries_.end(), [&](const Entry& entry) { return entry.gauge == &gauge; });
+}
+
+void FaultedGauges::setup(const Panel& panel) {
+    for (const Panel::Gauge& gauge : panel.gauges()) run(gauge, [&] { gauge.instance->setup(); });
+}
+
+void FaultedGauges::update(const Panel& panel) {
+    for (const Panel::Gauge& gauge : panel.gauges()) run(gauge, [&] { gauge.instance->update(); });
+}
 
 ScenarioError::ScenarioError(const std::string& source, int line, const std::string& what)
     : std::runtime_error(line > 0 ? source + ":" + std::to_string(line) + ": " + what : source + ": " + what),
@@ -220,8 +241,8 @@ Scenario Scenario::parse(std::string_view text, const std::string& source) {
             bool& seen = std::holds_alternative<scenario::Panel>(action) ? has_panel : has_scale;
             if (seen) parser.fail("'" + parser.command() + "' given twice");
             seen = true;
-        } else {
-            acted = true;
+        } else if (!std::holds_alternative<scenario::MainWindow>(action)) {
+            acted = true;  // the main window may be opened before the panel is named
         }
         scenario.commands.push_back({number, std::move(action)});
     }
@@ -239,6 +260,20 @@ std::string Scenario::panel_path() const {
         }
     }
     return {};
+}
+
+std::optional<bool> Scenario::main_window_at_start() const {
+    std::optional<bool> open;
+    for (const ScenarioCommand& command : commands) {
+        const ScenarioAction& action = command.action;
+        if (const auto* window = std::get_if<scenario::MainWindow>(&action)) {
+            open = window->open;
+        } else if (!std::holds_alternative<scenario::Panel>(action) &&
+                   !std::holds_alternative<scenario::Scale>(action)) {
+            break;
+        }
+    }
+    return open;
 }
 
 double Scenario::scale() const {
@@ -277,18 +312,35 @@ void ScenarioRunner::step() {
         return;
     }
     panel_.host().tick();
-    panel_.update();
-    if (held_ != nullptr) held_->instance->repeat();
+    if (faulted_ != nullptr) {
+        faulted_->update(panel_);
+    } else {
+        panel_.update();
+    }
+    on_held([this] { held_->instance->repeat(); });
     calculator_.set_absolute_time_seconds(calculator_.absolute_time_seconds() + kSecondsPerUpdate);
     ++updates_;
 }
 
+// A pointer action on the gauge held; with faulted gauges taken out, one
+// that faults lets go and is left alone from then on.
+template <typename Action>
+void ScenarioRunner::on_held(Action&& action) {
+    if (held_ == nullptr) return;
+    if (faulted_ == nullptr) {
+        action();
+    } else if (!faulted_->run(*held_, action)) {
+        held_ = nullptr;
+    }
+}
+
 void ScenarioRunner::press(const GaugePoint& at) {
-    const Panel::Gauge& target = gauge(at.gauge);
-    const double scale = target.instance->scale();
-    target.instance->press(frame::trunc_to_int32(std::round(at.x * scale)),
-                           frame::trunc_to_int32(std::round(at.y * scale)));
-    held_ = &target;
+    held_ = &gauge(at.gauge);
+    const double scale = held_->instance->scale();
+    on_held([&] {
+        held_->instance->press(frame::trunc_to_int32(std::round(at.x * scale)),
+                               frame::trunc_to_int32(std::round(at.y * scale)));
+    });
 }
 
 void ScenarioRunner::run(const Scenario& scenario) {
@@ -355,24 +407,26 @@ void ScenarioRunner::execute(const ScenarioCommand& command, const Scenario& sce
                 }
             } else if constexpr (std::is_same_v<T, scenario::Click>) {
                 press(action.at);
-                held_->instance->release();
+                on_held([this] { held_->instance->release(); });
                 held_ = nullptr;
             } else if constexpr (std::is_same_v<T, scenario::Drag>) {
                 press(action.from);
-                const double scale = held_->instance->scale();
+                const double scale = gauge(action.from.gauge).instance->scale();
                 for (int i = 1; i <= kDragSteps; ++i) {
                     const double t = static_cast<double>(i) / kDragSteps;
                     const double x = action.from.x + (action.to_x - action.from.x) * t;
                     const double y = action.from.y + (action.to_y - action.from.y) * t;
-                    held_->instance->move(frame::trunc_to_int32(std::round(x * scale)),
-                                          frame::trunc_to_int32(std::round(y * scale)));
+                    on_held([&] {
+                        held_->instance->move(frame::trunc_to_int32(std::round(x * scale)),
+                                              frame::trunc_to_int32(std::round(y * scale)));
+                    });
                 }
-                held_->instance->release();
+                on_held([this] { held_->instance->release(); });
                 held_ = nullptr;
             } else if constexpr (std::is_same_v<T, scenario::Hold>) {
                 press(action.at);
                 for (uint32_t i = 0; i < action.updates && !ended_; ++i) step();
-                held_->instance->release();
+                on_held([this] { held_->instance->release(); });
                 held_ = nullptr;
             } else if constexpr (std::is_same_v<T, scenario::Key>) {
                 host.send_key_event(action.event, action.value);
@@ -410,6 +464,8 @@ void ScenarioRunner::execute(const ScenarioCommand& command, const Scenario& sce
             } else if constexpr (std::is_same_v<T, scenario::Echo>) {
                 std::fprintf(out_, "%s\n", action.text.c_str());
                 std::fflush(out_);
+            } else if constexpr (std::is_same_v<T, scenario::MainWindow>) {
+                set_main_window(host, action.open);
             }
             // panel and scale were settled before the panel was made.
         },

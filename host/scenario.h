@@ -1,7 +1,8 @@
 // Scripted bench sessions: a small text format of commands that set
 // variables, advance updates, work the mouse on gauges, send key events,
-// fail and restore failures, print variables and take snapshots
-// (docs/scenarios.md describes the format).
+// fail and restore failures, open and close the simulator's main window,
+// print variables and take snapshots (docs/scenarios.md describes the
+// format).
 //
 // Parsing checks every line before anything runs; a bad line gives
 // ScenarioError with its line number (a snapshot must be a .png inside the
@@ -14,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -25,6 +27,48 @@
 #include "host/panel.h"
 
 namespace bench {
+
+// The simulator's main window, which modules look for with FindWindowA to
+// tell which shell of the simulator runs them.
+inline constexpr char kMainWindowClass[] = "MSCFSMAIN";
+inline constexpr char kMainWindowTitle[] = "Microsoft Combat Flight Simulator";
+void set_main_window(Host& host, bool open);
+
+// Gauges taken out of a running panel after a fault of their module's code,
+// or of records leading outside its memory (GaugeFault): no longer set up,
+// updated or worked by the pointer, each keeps its fault's message while the
+// others run on. The live page runs so; the commands stop at a fault instead.
+class FaultedGauges {
+public:
+    struct Entry {
+        const Panel::Gauge* gauge = nullptr;
+        std::string message;
+    };
+
+    bool contains(const Panel::Gauge& gauge) const;
+    const std::vector<Entry>& entries() const { return entries_; }
+    void clear() { entries_.clear(); }
+
+    // Runs `action` on the gauge unless it is out; a GaugeFault takes it out.
+    // Returns whether the action ran to its end.
+    template <typename Action>
+    bool run(const Panel::Gauge& gauge, Action&& action) {
+        if (contains(gauge)) return false;
+        try {
+            action();
+            return true;
+        } catch (const GaugeFault& fault) {
+            entries_.push_back({&gauge, fault.what()});
+            return false;
+        }
+    }
+    // Every gauge still in, in panel order.
+    void setup(const Panel& panel);
+    void update(const Panel& panel);
+
+private:
+    std::vector<Entry> entries_;
+};
 
 class ScenarioError : public std::runtime_error {
 public:
@@ -93,11 +137,14 @@ struct Snapshot {
 struct Echo {
     std::string text;
 };
+struct MainWindow {
+    bool open = false;
+};  // main-window open|closed
 }  // namespace scenario
 
 using ScenarioAction = std::variant<scenario::Panel, scenario::Scale, scenario::Set, scenario::Update, scenario::Click,
                                     scenario::Drag, scenario::Hold, scenario::Key, scenario::Fail, scenario::Restore,
-                                    scenario::Print, scenario::Snapshot, scenario::Echo>;
+                                    scenario::Print, scenario::Snapshot, scenario::Echo, scenario::MainWindow>;
 
 struct ScenarioCommand {
     int line = 0;
@@ -115,6 +162,10 @@ struct Scenario {
     // against the scenario file's directory), or empty.
     std::string panel_path() const;
     double scale() const;  // its `scale` command, or 1
+    // The main window's state as its `main-window` lines before the first
+    // action leave it, or nullopt: the state to set up the panel in, since
+    // gauges ask for the window at set-up.
+    std::optional<bool> main_window_at_start() const;
 };
 
 // Runs a scenario against a panel. One update is: the host's model steps
@@ -134,6 +185,9 @@ public:
     void set_output_dir(const std::string& dir) { output_dir_ = dir; }
     // A progress line to `progress` every this many updates (0: none).
     void set_progress_every(uint32_t updates) { progress_every_ = updates; }
+    // Without this a GaugeFault ends the run; with it the gauge is taken out
+    // of the panel (into `faulted`) and the run goes on without it.
+    void set_faulted(FaultedGauges* faulted) { faulted_ = faulted; }
 
     // Something outside the panel that moves with it, such as a flight
     // model: called at the start of every update, before the host's model
@@ -166,6 +220,8 @@ private:
     const Panel::Gauge& gauge(const std::string& name) const;
     void execute(const ScenarioCommand& command, const Scenario& scenario);
     void press(const GaugePoint& at);
+    template <typename Action>
+    void on_held(Action&& action);
     void warn(const std::string& source, int line, const std::string& what);
 
     Panel& panel_;
@@ -177,6 +233,7 @@ private:
     uint32_t progress_every_ = 100;
     uint64_t updates_ = 0;
     const Panel::Gauge* held_ = nullptr;
+    FaultedGauges* faulted_ = nullptr;
     Driver driver_;
     bool ended_ = false;
     int ended_at_line_ = 0;

@@ -167,12 +167,33 @@ struct Context {
     double gauge_width;
 };
 
+// What the drawing takes from an element's records beside its evaluation,
+// copied out of the module's memory once per element drawn.
+struct Placement {
+    int32_t position_x = 0, position_y = 0;
+    int32_t ofs_x = 0, ofs_y = 0;
+    uint32_t image_flags = 0;
+    float texture_scale_x = 1.0f, texture_scale_y = 1.0f;  // sprites only
+};
+
+// Throws emu::GuestFault where the records no longer lie in the module's memory.
+Placement placement_of(const emu::GuestMemory& memory, const bench::ElementState& state) {
+    const guest::ELEMENT_HEADER& e = memory.read(state.element);
+    Placement placed{e.position_x, e.position_y, e.ofs_x, e.ofs_y, e.image_flags};
+    if (state.type == kSprite) {
+        const guest::ELEMENT_SPRITE& sprite = memory.read(state.element.cast<guest::ELEMENT_SPRITE>());
+        placed.texture_scale_x = sprite.texture_scale_x;
+        placed.texture_scale_y = sprite.texture_scale_y;
+    }
+    return placed;
+}
+
 // Image flag bit 0 makes pure black transparent; the modules set it on every
 // element, faces included, so the window shows through a round dial's corners.
-bool black_is_clear(const ELEMENT_HEADER* element) { return (element->image_flags & kImageTransparentBlack) != 0; }
+bool black_is_clear(uint32_t image_flags) { return (image_flags & kImageTransparentBlack) != 0; }
 
-Look element_look(const bench::ElementState& state) {
-    if (black_is_clear(state.element)) return state.greyed ? Look::GreyOverlay : Look::Overlay;
+Look element_look(const bench::ElementState& state, const Placement& e) {
+    if (black_is_clear(e.image_flags)) return state.greyed ? Look::GreyOverlay : Look::Overlay;
     return state.greyed ? Look::GreyOpaque : Look::Opaque;
 }
 
@@ -227,10 +248,10 @@ bool paint_bitmap(const Context& c, uint32_t resource_id, Look look, double x, d
     return true;
 }
 
-void draw_picture(const Context& c, const bench::ElementState& state, double x, double y) {
+void draw_picture(const Context& c, const bench::ElementState& state, const Placement& e, double x, double y) {
     // A slider's place changes with its value: a picture made for one place
     // would seldom be drawn twice.
-    if (paint_bitmap(c, state.resource_id, element_look(state), x, y, state.type != kSlider)) return;
+    if (paint_bitmap(c, state.resource_id, element_look(state, e), x, y, state.type != kSlider)) return;
     if (state.depth == 0) {
         placeholder_frame(c.cr, x, y, kFallbackExtent, kFallbackExtent, state.resource_id, true);
     } else {
@@ -238,15 +259,14 @@ void draw_picture(const Context& c, const bench::ElementState& state, double x, 
     }
 }
 
-void draw_needle(const Context& c, const bench::ElementState& state) {
-    const ELEMENT_HEADER* e = state.element;
+void draw_needle(const Context& c, const bench::ElementState& state, const Placement& e) {
     cairo_t* cr = c.cr;
     cairo_save(cr);
-    cairo_translate(cr, e->position_x, e->position_y);
+    cairo_translate(cr, e.position_x, e.position_y);
     cairo_rotate(cr, radians(state.angle));
-    if (cairo_surface_t* surface = c.bitmaps.surface(state.resource_id, element_look(state))) {
+    if (cairo_surface_t* surface = c.bitmaps.surface(state.resource_id, element_look(state, e))) {
         // In double: the pivot may be any 32-bit value, INT32_MIN included.
-        paint_at(cr, surface, -static_cast<double>(e->ofs_x), -static_cast<double>(e->ofs_y));
+        paint_at(cr, surface, -static_cast<double>(e.ofs_x), -static_cast<double>(e.ofs_y));
     } else {
         const double length = 0.4 * c.gauge_width;
         set_colour(cr, kPlaceholderColour);
@@ -257,30 +277,29 @@ void draw_needle(const Context& c, const bench::ElementState& state) {
     cairo_restore(cr);
 }
 
-void draw_moving_image(const Context& c, const bench::ElementState& state) {
-    const ELEMENT_HEADER* e = state.element;
+void draw_moving_image(const Context& c, const bench::ElementState& state, const Placement& e) {
     cairo_t* cr = c.cr;
     const uint32_t mask_id = state.resource_id + 1;
-    cairo_surface_t* picture = c.bitmaps.surface(state.resource_id, element_look(state));
-    cairo_surface_t* mask = c.bitmaps.surface(mask_id, element_look(state));
+    cairo_surface_t* picture = c.bitmaps.surface(state.resource_id, element_look(state, e));
+    cairo_surface_t* mask = c.bitmaps.surface(mask_id, element_look(state, e));
     if (picture == nullptr || mask == nullptr) {
-        placeholder_frame(cr, e->position_x, e->position_y, kSmallPlaceholder * 2, kSmallPlaceholder,
+        placeholder_frame(cr, e.position_x, e.position_y, kSmallPlaceholder * 2, kSmallPlaceholder,
                           picture == nullptr ? state.resource_id : mask_id, false);
         return;
     }
     cairo_save(cr);
-    cairo_rectangle(cr, e->position_x, e->position_y, cairo_image_surface_get_width(mask),
+    cairo_rectangle(cr, e.position_x, e.position_y, cairo_image_surface_get_width(mask),
                     cairo_image_surface_get_height(mask));
     cairo_clip(cr);
-    paint_at(cr, picture, e->position_x - state.offset_x, e->position_y - state.offset_y);
+    paint_at(cr, picture, e.position_x - state.offset_x, e.position_y - state.offset_y);
     cairo_restore(cr);
-    paint_bitmap(c, mask_id, element_look(state), e->position_x, e->position_y, true);
+    paint_bitmap(c, mask_id, element_look(state, e), e.position_x, e.position_y, true);
 }
 
 // From the gauge's space to the texture's: its centre on the background
 // point, turned about it, then shifted along its own turned axes.
-void turn_to_texture(cairo_t* cr, const bench::ElementState& state) {
-    cairo_translate(cr, state.element->ofs_x, state.element->ofs_y);
+void turn_to_texture(cairo_t* cr, const bench::ElementState& state, const Placement& e) {
+    cairo_translate(cr, e.ofs_x, e.ofs_y);
     cairo_rotate(cr, radians(-state.rotation));
     cairo_translate(cr, state.shift_x, state.shift_y);
 }
@@ -288,15 +307,15 @@ void turn_to_texture(cairo_t* cr, const bench::ElementState& state) {
 // The texture, scaled by texture_scale and placed as turn_to_texture says,
 // as a pattern for the context's present user space; null when it is scaled
 // to nothing.
-cairo_pattern_t* turned_texture(cairo_t* cr, const bench::ElementState& state, cairo_surface_t* texture) {
-    const auto* sprite = reinterpret_cast<const ELEMENT_SPRITE*>(state.element);
-    const double scale_x = std::isfinite(sprite->texture_scale_x) ? sprite->texture_scale_x : 0.0;
-    const double scale_y = std::isfinite(sprite->texture_scale_y) ? sprite->texture_scale_y : 0.0;
+cairo_pattern_t* turned_texture(cairo_t* cr, const bench::ElementState& state, const Placement& e,
+                                cairo_surface_t* texture) {
+    const double scale_x = std::isfinite(e.texture_scale_x) ? e.texture_scale_x : 0.0;
+    const double scale_y = std::isfinite(e.texture_scale_y) ? e.texture_scale_y : 0.0;
     if (scale_x == 0.0 || scale_y == 0.0) return nullptr;
     cairo_matrix_t user_to_device, texel_to_device;
     cairo_get_matrix(cr, &user_to_device);
     cairo_save(cr);
-    turn_to_texture(cr, state);
+    turn_to_texture(cr, state, e);
     cairo_scale(cr, scale_x, scale_y);
     cairo_translate(cr, -cairo_image_surface_get_width(texture) / 2.0, -cairo_image_surface_get_height(texture) / 2.0);
     const cairo_filter_t filter = filter_for(cr);
@@ -321,17 +340,16 @@ bool within_fixed_point(const cairo_matrix_t& m) {
     return true;
 }
 
-void draw_sprite(const Context& c, const bench::ElementState& state) {
-    const ELEMENT_HEADER* e = state.element;
+void draw_sprite(const Context& c, const bench::ElementState& state, const Placement& e) {
     cairo_t* cr = c.cr;
     const uint32_t mask_id = state.resource_id + 1;
     cairo_pattern_t* turned = nullptr;
-    if (cairo_surface_t* texture = c.bitmaps.surface(state.resource_id, element_look(state))) {
-        turned = turned_texture(cr, state, texture);
+    if (cairo_surface_t* texture = c.bitmaps.surface(state.resource_id, element_look(state, e))) {
+        turned = turned_texture(cr, state, e, texture);
     } else {
         // The texture's place: a cross through its centre, turned with it.
         cairo_push_group(cr);
-        turn_to_texture(cr, state);
+        turn_to_texture(cr, state, e);
         set_colour(cr, kPlaceholderColour);
         cairo_rectangle(cr, -30.0, -1.0, 60.0, 2.0);
         cairo_rectangle(cr, -1.0, -30.0, 2.0, 20.0);
@@ -357,7 +375,7 @@ void draw_sprite(const Context& c, const bench::ElementState& state) {
             cairo_pop_group_to_source(cr);
         }
         if (windowed) {
-            paint_bitmap(c, mask_id, Look::Window, e->position_x, e->position_y, true, Use::Mask);
+            paint_bitmap(c, mask_id, Look::Window, e.position_x, e.position_y, true, Use::Mask);
         } else {
             cairo_paint(cr);
         }
@@ -365,22 +383,21 @@ void draw_sprite(const Context& c, const bench::ElementState& state) {
         cairo_pattern_destroy(turned);
     }
     if (windowed) {
-        paint_bitmap(c, mask_id, element_look(state), e->position_x, e->position_y, true);
+        paint_bitmap(c, mask_id, element_look(state, e), e.position_x, e.position_y, true);
     } else {
-        placeholder_frame(cr, e->position_x, e->position_y, kSmallPlaceholder * 2, kSmallPlaceholder, mask_id, false);
+        placeholder_frame(cr, e.position_x, e.position_y, kSmallPlaceholder * 2, kSmallPlaceholder, mask_id, false);
     }
 }
 
-void draw_element(const Context& c, const bench::ElementState& state) {
+void draw_element(const Context& c, const bench::ElementState& state, const Placement& e) {
     if (!state.visible) return;
-    const ELEMENT_HEADER* e = state.element;
     switch (state.type) {
         case kStaticImage:
-        case kIcon: draw_picture(c, state, e->position_x, e->position_y); break;
-        case kSlider: draw_picture(c, state, state.x, state.y); break;
-        case kNeedle: draw_needle(c, state); break;
-        case kMovingImage: draw_moving_image(c, state); break;
-        case kSprite: draw_sprite(c, state); break;
+        case kIcon: draw_picture(c, state, e, e.position_x, e.position_y); break;
+        case kSlider: draw_picture(c, state, e, state.x, state.y); break;
+        case kNeedle: draw_needle(c, state, e); break;
+        case kMovingImage: draw_moving_image(c, state, e); break;
+        case kSprite: draw_sprite(c, state, e); break;
         default:
             // String elements and unknown kinds: nothing of the records says how.
             break;
@@ -527,11 +544,28 @@ cairo_surface_t* BitmapCache::surface(uint32_t resource_id, Look look) {
 
 // --- Gauges and panels -------------------------------------------------------------
 
+namespace {
+
+// The gauge's first element, its background; null when it has none or its
+// header's list cannot be read (the instance refused such records already).
+const guest::ELEMENT_HEADER* background_of(const bench::GaugeInstance& instance) {
+    const emu::GuestMemory& memory = instance.module().memory();
+    try {
+        const frame::GuestPtr<const bench::ElementPtr> roots = memory.read(instance.gauge()).element_list;
+        if (!roots) return nullptr;
+        const bench::ElementPtr first = memory.read(roots);
+        return first ? &memory.read(first) : nullptr;
+    } catch (const emu::GuestFault&) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
 std::pair<uint32_t, uint32_t> gauge_extent(const bench::GaugeInstance& instance, BitmapCache& bitmaps) {
-    const GAUGEHDR* gauge = instance.gauge();
-    if (gauge->element_list != nullptr && gauge->element_list[0] != nullptr) {
-        const ELEMENT_HEADER* background = gauge->element_list[0];
-        const Look look = black_is_clear(background) ? Look::Overlay : Look::Opaque;  // the surface drawn anyway
+    if (const guest::ELEMENT_HEADER* background = background_of(instance)) {
+        // The surface drawn anyway.
+        const Look look = black_is_clear(background->image_flags) ? Look::Overlay : Look::Opaque;
         if (cairo_surface_t* root = bitmaps.surface(background->resource_id, look)) {
             return {static_cast<uint32_t>(cairo_image_surface_get_width(root)),
                     static_cast<uint32_t>(cairo_image_surface_get_height(root))};
@@ -554,10 +588,19 @@ void draw_gauge_from(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCa
     cairo_rectangle(cr, 0.0, 0.0, width, height);
     cairo_clip(cr);
     const Context context{cr, bitmaps, static_cast<double>(width)};
+    const emu::GuestMemory& memory = instance.module().memory();
     const std::vector<bench::ElementState>& elements = instance.elements();
     for (size_t i = from; i < elements.size(); ++i) {
         if (i == split) at_split();
-        draw_element(context, elements[i]);
+        if (!elements[i].visible) continue;
+        try {
+            draw_element(context, elements[i], placement_of(memory, elements[i]));
+        } catch (const emu::GuestFault& fault) {
+            cairo_restore(cr);
+            throw bench::GaugeFault(
+                bench::fault_message(instance.module(), "gauge " + instance.name() + ", drawing its elements", fault),
+                fault);
+        }
     }
     if (split == elements.size() && split >= from) at_split();
     cairo_restore(cr);
@@ -582,20 +625,17 @@ int pixels(double extent) {
 }
 
 std::string gauge_name(const bench::GaugeInstance& instance) {
-    const char* name = instance.gauge()->gauge_name;
-    return name != nullptr ? name : "(unnamed)";
+    return instance.name().empty() ? "(unnamed)" : instance.name();
 }
 
 // Draws one gauge through a context of its own, so that a gauge whose
 // records drive cairo into its error state (which sticks to the context)
-// spoils no other. Returns the context's status.
+// spoils no other. Returns the context's status; a GaugeFault passes through.
 template <typename Draw>
 cairo_status_t draw_alone(cairo_surface_t* surface, Draw&& draw) {
-    cairo_t* cr = cairo_create(surface);
-    draw(cr);
-    const cairo_status_t status = cairo_status(cr);
-    cairo_destroy(cr);
-    return status;
+    const std::unique_ptr<cairo_t, void (*)(cairo_t*)> cr(cairo_create(surface), cairo_destroy);
+    draw(cr.get());
+    return cairo_status(cr.get());
 }
 
 // --- What render_frame() keeps --------------------------------------------------------
@@ -613,18 +653,18 @@ uint64_t bits_of(double value) {
 
 uint64_t pair_of(uint32_t high, uint32_t low) { return static_cast<uint64_t>(high) << 32 | low; }
 
-void append_key(std::vector<uint64_t>& keys, const bench::ElementState& state) {
-    const ELEMENT_HEADER* e = state.element;
+void append_key(std::vector<uint64_t>& keys, const emu::GuestMemory& memory, const bench::ElementState& state) {
     const size_t at = keys.size();
     keys.resize(at + kKeyWords, 0);
     uint64_t* key = keys.data() + at;
-    key[0] = reinterpret_cast<uintptr_t>(e);
+    key[0] = state.element.address;
     key[1] = state.visible;
     if (!state.visible) return;
+    const Placement e = placement_of(memory, state);
     key[1] |= pair_of(state.type, state.greyed ? 2u : 0u) | static_cast<uint64_t>(state.depth == 0) << 2;
-    key[2] = pair_of(state.resource_id, e->image_flags);
-    key[3] = pair_of(static_cast<uint32_t>(e->position_x), static_cast<uint32_t>(e->position_y));
-    key[4] = pair_of(static_cast<uint32_t>(e->ofs_x), static_cast<uint32_t>(e->ofs_y));
+    key[2] = pair_of(state.resource_id, e.image_flags);
+    key[3] = pair_of(static_cast<uint32_t>(e.position_x), static_cast<uint32_t>(e.position_y));
+    key[4] = pair_of(static_cast<uint32_t>(e.ofs_x), static_cast<uint32_t>(e.ofs_y));
     key[5] = bits_of(state.angle);
     key[6] = bits_of(state.x);
     key[7] = bits_of(state.y);
@@ -634,9 +674,8 @@ void append_key(std::vector<uint64_t>& keys, const bench::ElementState& state) {
     key[11] = bits_of(state.shift_y);
     key[12] = bits_of(state.rotation);
     if (state.type == kSprite) {
-        const auto* sprite = reinterpret_cast<const ELEMENT_SPRITE*>(e);
-        key[13] = bits_of(sprite->texture_scale_x);
-        key[14] = bits_of(sprite->texture_scale_y);
+        key[13] = bits_of(e.texture_scale_x);
+        key[14] = bits_of(e.texture_scale_y);
     }
 }
 
@@ -645,7 +684,14 @@ void gauge_keys(const bench::GaugeInstance& instance, BitmapCache& bitmaps, std:
     keys.clear();
     const auto [width, height] = gauge_extent(instance, bitmaps);
     keys.push_back(pair_of(width, height));
-    for (const bench::ElementState& state : instance.elements()) append_key(keys, state);
+    const emu::GuestMemory& memory = instance.module().memory();
+    try {
+        for (const bench::ElementState& state : instance.elements()) append_key(keys, memory, state);
+    } catch (const emu::GuestFault& fault) {
+        throw bench::GaugeFault(
+            bench::fault_message(instance.module(), "gauge " + instance.name() + ", drawing its elements", fault),
+            fault);
+    }
 }
 
 // The first element drawn differently from `before` (their count when none).

@@ -1,29 +1,37 @@
 #!/usr/bin/env bash
 # Configures and builds the trees the README's commands use:
-#   build/linux       the Linux twin (i386 ELF), bench host and tools; it also
-#                     draws the bitmaps of Korvane.gau (build/linux/art)
-#   build/win         the PE32 deliverables (MinGW-w64), carrying those
-#                     bitmaps, and their tests
-#   build/linux-asan  the Linux twin under AddressSanitizer and UBSan (tests)
-# Trees are built in the order linux, win, linux-asan whatever the order given,
-# since the PE build takes its bitmaps from the Linux tree.
-# Usage: scripts/build.sh [linux] [win] [linux-asan]   (default: linux win)
-# KORVANE_LINUX_TARGETS="a b" builds only those targets of build/linux.
+#   build/win    the PE32 deliverables (MinGW-w64): Korvane.gau with its
+#                bitmaps, Dropwatch.gau, KorvaneArtless.gau (Korvane without
+#                bitmaps, which artgen reads) and the PE test fixtures
+#   build/linux  the bench host for this machine's own 64-bit processor,
+#                which runs the PE modules in its emulator: gaugebench,
+#                render_bench, artgen (it draws Korvane's bitmaps into
+#                build/linux/art), diffdrive and the host's tests
+#   build/twin   the modules' i386 twin under AddressSanitizer and UBSan: its
+#                tests and the twin's side of the differential
+# Korvane.gau carries bitmaps that artgen draws from KorvaneArtless.gau, so
+# with both linux and win asked for the order is: win, the art in linux, win
+# again (Korvane.gau), the rest of linux; the twin comes last. Whatever the
+# order given:
+#   scripts/build.sh [linux] [win] [twin]      (default: linux win)
+# linux alone needs build/win built before; win alone builds Korvane.gau from
+# the art already drawn, or leaves it out until there is some.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 
-requested=("$@")
-[ "${#requested[@]}" -gt 0 ] || requested=(linux win)
-trees=()
-for tree in linux win linux-asan; do
-  for r in "${requested[@]}"; do
-    if [ "$r" = "$tree" ]; then trees+=("$tree"); break; fi
-  done
-done
-for r in "${requested[@]}"; do
-  case "$r" in linux|win|linux-asan) ;; *) echo "unknown tree: $r" >&2; exit 2 ;; esac
+usage() { sed -n '2,18p' "$0"; }
+want_linux=no want_win=no want_twin=no
+[ $# -gt 0 ] || set -- linux win
+for r in "$@"; do
+  case "$r" in
+    linux) want_linux=yes ;;
+    win) want_win=yes ;;
+    twin) want_twin=yes ;;
+    -h|--help) usage; exit 0 ;;
+    *) echo "build.sh: unknown tree '$r' (expected linux, win or twin)" >&2; usage >&2; exit 2 ;;
+  esac
 done
 
 # Rebuilds of the same sources, in this checkout or a fresh clone elsewhere,
@@ -35,38 +43,71 @@ if command -v ccache >/dev/null 2>&1; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
 
-# Whether Wine can run the Windows tree's tests on this machine.
-. scripts/i386.sh
-wine_runs=yes
-i386_native || wine_runs=no
-
-for tree in "${trees[@]}"; do
+# configure TREE [TOOLCHAIN]: CMake keeps the toolchain of a tree's first
+# configuration, so a tree first made with another one (build/linux was the
+# i386 tree once) is configured afresh.
+configure() {
+  local tree=$1 toolchain=${2:+$root/$2} cached fresh=() args=()
+  if [ -f "build/$tree/CMakeCache.txt" ]; then
+    cached=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "build/$tree/CMakeCache.txt")
+    [ "$cached" = "$toolchain" ] || fresh=(--fresh)
+  fi
+  [ -z "$toolchain" ] || args=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
   case "$tree" in
-    win)
-      cmake -S . -B build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" \
-        >/dev/null ;;
-    linux)
-      cmake -S . -B build/linux -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i386.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DKORVANE_PE_DIR="$root/build/win" "${launcher[@]}" >/dev/null ;;
-    linux-asan)
-      cmake -S . -B build/linux-asan -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i386.cmake -DCMAKE_BUILD_TYPE=Debug \
-        -DKORVANE_SANITIZE=ON -DKORVANE_PE_DIR="$root/build/win" "${launcher[@]}" >/dev/null ;;
-    *) echo "unknown tree: $tree" >&2; exit 2 ;;
+    win) args+=(-DCMAKE_BUILD_TYPE=Release) ;;
+    linux) args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_PE_DIR="$root/build/win") ;;
+    twin) args+=(-DCMAKE_BUILD_TYPE=Debug -DKORVANE_SANITIZE=ON -DKORVANE_PE_DIR="$root/build/win") ;;
   esac
-  targets=()
-  if [ "$tree" = win ] && [ "$wine_runs" = no ]; then
-    # Wine cannot run the Windows tree's tests here: build what the Linux
-    # side reads and ships (the deliverables) and the Windows tool.
-    targets=(--target Korvane Dropwatch gaugebench)
-    echo "== building build/$tree: deliverables and gaugebench.exe only (this kernel runs no 32-bit code, so no Wine)"
-  elif [ "$tree" = linux ] && [ -n "${KORVANE_LINUX_TARGETS:-}" ]; then
-    # The test command runs the suite on the sanitized tree: of this one it
-    # needs only what the other trees and the browser tests take from it.
-    read -r -a targets <<<"$KORVANE_LINUX_TARGETS"
-    targets=(--target "${targets[@]}")
-    echo "== building build/$tree: ${KORVANE_LINUX_TARGETS}"
+  timeout --foreground 600 cmake "${fresh[@]}" -S . -B "build/$tree" "${args[@]}" "${launcher[@]}" >/dev/null
+}
+configure_tree() {
+  case "$1" in
+    win) configure win cmake/mingw-i686.cmake ;;
+    linux) configure linux ;;
+    twin) configure twin cmake/linux-i386.cmake ;;
+  esac
+}
+# build TREE [TARGET...]: a build that hangs is stopped after an hour (the
+# whole suite takes minutes); Ctrl-C reaches the compilers as usual.
+build() {
+  local tree=$1
+  shift
+  if [ $# -gt 0 ]; then
+    echo "== building build/$tree: $*"
+    timeout --foreground 3600 cmake --build "build/$tree" -j"$jobs" --target "$@"
   else
     echo "== building build/$tree"
+    timeout --foreground 3600 cmake --build "build/$tree" -j"$jobs"
   fi
-  cmake --build "build/$tree" -j"$jobs" "${targets[@]}"
-done
+}
+
+if [ "$want_win" = yes ]; then
+  # Without the art Korvane.gau is not defined yet: all is KorvaneArtless,
+  # Dropwatch and the fixtures.
+  configure_tree win
+  build win
+fi
+if [ "$want_linux" = yes ] && [ "$want_win" = yes ]; then
+  configure_tree linux
+  build linux korvane_art
+  # Configured again: Korvane.gau is defined once its bitmaps are drawn.
+  configure_tree win
+  build win
+fi
+if [ "$want_win" = yes ] && [ ! -f build/win/Korvane.gau ]; then
+  if [ "$want_linux" = yes ]; then
+    echo "build.sh: build/win built no Korvane.gau, yet build/linux drew its bitmaps (expected build/linux/art/korvane_bitmaps.rc)" >&2
+    exit 1
+  fi
+  echo "build.sh: build/win has no Korvane.gau yet: build/linux draws its bitmaps (scripts/build.sh linux win)" >&2
+fi
+if [ "$want_linux" = yes ]; then
+  [ -f build/win/KorvaneArtless.gau ] \
+    || { echo "build.sh: build/linux needs build/win/KorvaneArtless.gau: run scripts/build.sh linux win" >&2; exit 1; }
+  [ "$want_win" = yes ] || configure_tree linux
+  build linux
+fi
+if [ "$want_twin" = yes ]; then
+  configure_tree twin
+  build twin
+fi

@@ -39,10 +39,11 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 build=$root/build/fuzz
 cmake -S tests/fuzz -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DKORVANE_FUZZ=ON "${launcher[@]}" >/dev/null
-cmake --build "$build" -j2 >/dev/null
+cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
 
-# The i386 harness is built without AddressSanitizer (tests/fuzz/CMakeLists.txt
-# says why), so it has no leak scan; the native ones look for leaks.
+# A harness gets its time and a margin for the last input and the report;
+# --foreground lets Ctrl-C reach it (it has no children to leave behind).
+limit=$((seconds + 120))
 status=0
 for name in "${harnesses[@]}"; do
   binary=$build/fuzz_$name
@@ -50,18 +51,20 @@ for name in "${harnesses[@]}"; do
   work=$build/corpus/$name findings=$build/findings/$name
   mkdir -p "$work" "$findings"
   dict=()
-  [ -f tests/fuzz/dict/$name.dict ] && dict=(-dict=tests/fuzz/dict/$name.dict)
-  leaks=1
-  [ "$name" = scenario ] && leaks=0
+  [ -f "tests/fuzz/dict/$name.dict" ] && dict=("-dict=tests/fuzz/dict/$name.dict")
   log=$build/$name.log
   # -timeout: an input that takes a second is a finding (slow input), not a wait.
-  if ASAN_OPTIONS=detect_leaks=$leaks:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
-     "$binary" -max_total_time="$seconds" -timeout=2 -rss_limit_mb=1024 -detect_leaks=$leaks \
+  if ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+     timeout --foreground -k 10 "$limit" \
+     "$binary" -max_total_time="$seconds" -timeout=2 -rss_limit_mb=1024 -detect_leaks=1 \
        -print_final_stats=1 -artifact_prefix="$findings/" "${dict[@]}" \
        "$work" "tests/fuzz/corpus/$name" >"$log" 2>&1; then
     result=clean
   else
-    result="FOUND: $(ls -t "$findings" | head -1) (log $log)"
+    # The newest finding; libFuzzer names them (crash-<sha1>, leak-..., slow-unit-...).
+    # shellcheck disable=SC2012
+    found=$(ls -t "$findings" | head -1)
+    result="FOUND: ${found:-no reproducer, the harness itself failed} (log $log)"
     status=1
   fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
@@ -75,12 +78,12 @@ for name in "${harnesses[@]}"; do
     rm -rf "$kept"
     mkdir -p "$kept"
     # Edges only, not hit counts: a tenth of the inputs for the same edges.
-    ASAN_OPTIONS=detect_leaks=0 "$binary" -merge=1 -use_counters=0 -detect_leaks=0 "$kept" \
+    ASAN_OPTIONS=detect_leaks=0 timeout --foreground -k 10 "$limit" "$binary" -merge=1 -use_counters=0 -detect_leaks=0 "$kept" \
       "tests/fuzz/corpus/$name" "$work" \
       >"$build/$name.merge.log" 2>&1
     rm -rf "tests/fuzz/corpus/$name"
     mv "$kept" "tests/fuzz/corpus/$name"
-    echo "              corpus kept: $(ls "tests/fuzz/corpus/$name" | wc -l) inputs"
+    echo "              corpus kept: $(find "tests/fuzz/corpus/$name" -type f | wc -l) inputs"
   fi
 done
 exit $status

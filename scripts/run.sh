@@ -4,22 +4,43 @@
 # out/takeoff_*.png, and fly the take-off in JSBSim, the crew starting the
 # engines on the panel's own switches and the panel driven by the model, whose
 # pictures and animation land in out/flight/. The gauge listing goes to
-# out/gauges.txt; the bomb counter's short bomb run is printed.
+# out/gauges.txt; the bomb counter's short bomb run is printed. The bench
+# host (build/linux) runs the real PE modules (build/win) in its emulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+# limited SECONDS COMMAND...: COMMAND with a time-out, in a process group of
+# its own that the time-out, Ctrl-C or TERM ends whole (a flight's JSBSim
+# with it).
+limited() {
+  local seconds=$1 what="${2##*/} ${3:-}" pid status=0
+  shift
+  timeout -k 10 "$seconds" "$@" &
+  pid=$!
+  trap 'kill -TERM -- "-$pid" 2>/dev/null || kill -TERM "$pid" 2>/dev/null; wait "$pid" || true; exit 130' INT
+  trap 'kill -TERM -- "-$pid" 2>/dev/null || kill -TERM "$pid" 2>/dev/null; wait "$pid" || true; exit 143' TERM
+  wait "$pid" || status=$?
+  trap - INT TERM
+  [ "$status" -ne 124 ] || echo "run.sh: $what did not finish within $seconds s" >&2
+  return "$status"
+}
+
 scripts/build.sh linux win
 mkdir -p out
 bench=build/linux/gaugebench
-modules=(--modules build/linux --pe build/win)
+modules=(--modules build/win --pe build/win)
 
-"$bench" list build/linux/Korvane.gau --pe build/win/Korvane.gau > out/gauges.txt
+# The listing is written beside and moved into place, whole or not at all.
+trap 'rm -f out/gauges.txt.part' EXIT
+limited 120 "$bench" list build/win/Korvane.gau > out/gauges.txt.part
+mv out/gauges.txt.part out/gauges.txt
 echo "gauges, their elements and mouse areas: out/gauges.txt"
 echo
-"$bench" render panel/panel.cfg -o panel.png "${modules[@]}"
+limited 300 "$bench" render panel/panel.cfg -o panel.png "${modules[@]}"
 echo
-"$bench" scenario scenarios/takeoff.txt --out out "${modules[@]}"
+limited 900 "$bench" scenario scenarios/takeoff.txt --out out "${modules[@]}"
 echo
-"$bench" fly fdm/scripts/takeoff.xml --scenario scenarios/takeoff_crew.txt --out out/flight \
+limited 1800 "$bench" fly fdm/scripts/takeoff.xml --scenario scenarios/takeoff_crew.txt --out out/flight \
   --at 8,40,75,100,150,230,290 --animation out/flight/takeoff.png --animation-every 2 "${modules[@]}"
 echo
-"$bench" bombrun build/linux/Dropwatch.gau
+limited 120 "$bench" bombrun build/win/Dropwatch.gau

@@ -1,26 +1,54 @@
 #!/usr/bin/env bash
-# The whole suite: the Linux twin under the sanitizers, then the real PE
-# files under Wine (in a display-less X server, for tests that open windows).
+# The whole suite: the bench host's tests (x86-64, the real PE modules in its
+# emulator), the modules' i386 twin under the sanitizers, the twin against
+# the real PE bit for bit, every reader of the bench host fuzzed a few
+# seconds each, and the live panel in a browser.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-# Of the optimised Linux tree the suite needs the art the PE build carries
-# and the modules and gaugebench that the browser tests serve.
-KORVANE_LINUX_TARGETS="korvane_art gaugebench" scripts/build.sh linux win linux-asan
+# limited SECONDS COMMAND...: COMMAND with a time-out, in a process group of
+# its own that the time-out, Ctrl-C or TERM ends whole, so that no
+# gaugebench serve or chromium the browser tests started is left behind.
+limited() {
+  local seconds=$1 what="${2##*/} ${3:-}" pid status=0
+  shift
+  timeout -k 10 "$seconds" "$@" &
+  pid=$!
+  trap 'kill -TERM -- "-$pid" 2>/dev/null || kill -TERM "$pid" 2>/dev/null; wait "$pid" || true; exit 130' INT
+  trap 'kill -TERM -- "-$pid" 2>/dev/null || kill -TERM "$pid" 2>/dev/null; wait "$pid" || true; exit 143' TERM
+  wait "$pid" || status=$?
+  trap - INT TERM
+  [ "$status" -ne 124 ] || echo "test.sh: $what did not finish within $seconds s" >&2
+  return "$status"
+}
 
+scripts/build.sh linux win twin
+
+# Every test has a time-out of its own (ctest's default for those that name
+# none); a tree without tests is a broken configuration, not a pass.
+ctest_args=(--output-on-failure --no-tests=error --timeout 1200)
+
+echo "== tests: the bench host (x86-64, the PE modules in its emulator)"
+ctest --test-dir build/linux "${ctest_args[@]}"
+
+# Under QEMU's user-mode emulator (kernels without 32-bit code) LeakSanitizer
+# cannot stop the process's threads to scan them (it waits for ever): leaks
+# are looked for where the twin runs natively only.
+# shellcheck source=scripts/i386.sh
 . scripts/i386.sh
-native=yes
-i386_native || native=no
-
-# Under the user-mode emulator LeakSanitizer cannot stop the process's
-# threads to scan them (it waits for ever): leaks are looked for on kernels
-# that run 32-bit code only.
 leaks=1
-[ "$native" = yes ] || leaks=0
-echo "== tests: Linux twin (AddressSanitizer, UndefinedBehaviorSanitizer$([ "$leaks" = 1 ] && echo ', LeakSanitizer'))"
-ASAN_OPTIONS=detect_leaks=$leaks UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build/linux-asan --output-on-failure
+i386_native || leaks=0
+sanitizers=("ASAN_OPTIONS=detect_leaks=$leaks" UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
+if [ "$leaks" = 1 ]; then
+  echo "== tests: the i386 twin (AddressSanitizer, UndefinedBehaviorSanitizer, LeakSanitizer)"
+else
+  echo "== tests: the i386 twin under qemu-i386 (AddressSanitizer, UndefinedBehaviorSanitizer; no LeakSanitizer there)"
+fi
+env "${sanitizers[@]}" ctest --test-dir build/twin "${ctest_args[@]}"
+
+echo "== tests: the twin against the real PE in the emulator (the same hostile inputs, results bit for bit)"
+env "${sanitizers[@]}" tests/diff/compare.sh build/twin build/linux
 
 # Every file the bench host reads, fuzzed a few seconds each over the kept
 # corpora (scripts/fuzz.sh runs longer by hand).
@@ -32,26 +60,6 @@ scripts/fuzz.sh --time "${KORVANE_FUZZ_SECONDS:-10}"
 # tarballs come from npm's own cache where it has them (a fresh clone on the
 # same machine), so only a new machine needs the registry.
 echo "== tests: the live panel in a browser"
-(cd tests/web && npm ci --prefer-offline --fetch-timeout=60000 --no-audit --no-fund --loglevel=error \
-  && KORVANE_BUILD="$root/build/linux" KORVANE_PE_DIR="$root/build/win" node --test)
-
-# Wine needs the processor's own 32-bit mode. Where the kernel has none, the
-# PE files are still checked from the Linux side (the deliverable tests read
-# them), and this stage says plainly that it did not run.
-if [ "$native" = no ]; then
-  echo "== tests: PE deliverables under Wine, and the twin against the PE: NOT RUN (this kernel runs no 32-bit code)"
-  exit 0
-fi
-
-echo "== tests: PE deliverables under Wine"
-export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -d "$WINEPREFIX" ]; then
-  wineboot --init >/dev/null 2>&1 || true
-  # The session wineboot opens has no display; tests that make windows need
-  # the server to start again under the X server below.
-  wineserver -w || true
-fi
-xvfb-run -a ctest --test-dir build/win --output-on-failure
-
-echo "== tests: the Linux twin against the real PE (the same hostile inputs, results bit for bit)"
-xvfb-run -a tests/diff/compare.sh build/linux build/win
+cd tests/web
+limited 600 npm ci --prefer-offline --fetch-timeout=60000 --no-audit --no-fund --loglevel=error
+KORVANE_BUILD="$root/build/linux" KORVANE_PE_DIR="$root/build/win" limited 1200 node --test

@@ -1,18 +1,19 @@
 // artgen: draws the bitmaps of Korvane.gau from the module's own records.
 //
-//   artgen <Korvane.gau> <output directory> [--fonts <dir>] [--contact-sheet <file.png>]
+//   artgen <KorvaneArtless.gau> <output directory> [--fonts <dir>] [--contact-sheet <file.png>]
 //          [--panel <panel.cfg>]
 //
-// Loads the module (the Linux twin) through the bench host, reads every
-// needle's pivot and calibration table and calls the formula needles'
-// callbacks, so the scales sit where the needles point. Writes one 8-bit
+// Loads the module (the PE built without its bitmaps) through the bench
+// host, in its emulator, reads every needle's pivot and calibration table
+// and calls the formula needles' callbacks, so the scales sit where the
+// needles point. Writes one 8-bit
 // palettised BMP per bitmap (korvane_<id>.bmp) and korvane_bitmaps.rc, which
 // lists them for the resource compiler. The same module and fonts give the
 // same bytes on every run. Every gauge of the host's table must be in the
 // module. With --panel it paints the background of the configuration's first
 // window too (korvane_panel.bmp, 24 bits), its placards and screws where the
-// host places the gauges; the other modules the panel names are loaded from
-// beside the given one.
+// host places the gauges; the given module stands for the panel's Korvane,
+// and the other modules the panel names are loaded from beside it.
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -45,6 +46,43 @@ struct Options {
 };
 
 constexpr const char* kPanelFile = "korvane_panel.bmp";
+// The module's name in panel configurations.
+constexpr const char* kModuleName = "Korvane";
+
+namespace fs = std::filesystem;
+
+// A directory of links in which the panel finds the given module under the
+// name the configuration uses, beside the modules found next to it. It lies
+// in the output directory, which no other run writes to at the same time,
+// and is removed when done with (one a killed run left is made afresh).
+class ModuleDirectory {
+public:
+    ModuleDirectory(const fs::path& module, const fs::path& output) {
+        path_ = output / ".artgen-modules";
+        fs::remove_all(path_);
+        fs::create_directories(path_);
+        const fs::path beside = module.has_parent_path() ? module.parent_path() : fs::path(".");
+        for (const fs::directory_entry& entry : fs::directory_iterator(beside)) {
+            const fs::path name = entry.path().filename();
+            if (entry.path().extension() == ".gau" && name.stem() != kModuleName) {
+                fs::create_symlink(fs::absolute(entry.path()), path_ / name);
+            }
+        }
+        fs::remove(path_ / (std::string(kModuleName) + ".gau"));
+        fs::create_symlink(fs::absolute(module), path_ / (std::string(kModuleName) + ".gau"));
+    }
+    ~ModuleDirectory() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    ModuleDirectory(const ModuleDirectory&) = delete;
+    ModuleDirectory& operator=(const ModuleDirectory&) = delete;
+
+    std::string path() const { return path_.string(); }
+
+private:
+    fs::path path_;
+};
 
 int usage() {
     std::fprintf(stderr,
@@ -100,10 +138,9 @@ int run(const Options& options) {
     // one's bitmaps get their sizes from the table.
     art::PanelLayout layout;
     if (!options.panel.empty()) {
-        namespace fs = std::filesystem;
-        const fs::path korvane(options.module);
-        layout = art::read_panel_layout(options.panel, korvane.parent_path().string(), [&](bench::Module& loaded) {
-            if (fs::path(loaded.path()).filename() != korvane.filename()) return;
+        const ModuleDirectory modules(options.module, options.output);
+        layout = art::read_panel_layout(options.panel, modules.path(), [&](bench::Module& loaded) {
+            if (fs::path(loaded.path()).stem() != kModuleName) return;
             for (const korvane::BitmapInfo& info : korvane::kBitmaps) {
                 loaded.override_bitmap_size(info.id, info.width, info.height);
             }
@@ -147,7 +184,7 @@ int run(const Options& options) {
         // A gauge's own picture shows the panel where it is transparent.
         const auto see_through = [&](const std::string& gauge, double u, double v) {
             if (!records.has_gauge(gauge)) return false;
-            const uint32_t id = records.elements(gauge).front()->resource_id;
+            const uint32_t id = records.elements(gauge).front().header.resource_id;
             for (size_t i = 0; i < images.size(); ++i) {
                 if (korvane::kBitmaps[i].id != id) continue;
                 const art::IndexedImage& image = images[i];

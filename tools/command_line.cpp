@@ -8,24 +8,33 @@
 #include <new>
 #include <system_error>
 
+#include "emulator/guest_memory.h"
+#include "emulator/pe_image.h"
+#include "flightmodel/jsbsim.h"
 #include "host/calculator.h"
 #include "host/dib.h"
+#include "host/instance.h"
 #include "host/module.h"
 #include "host/mouse.h"
 #include "host/panel.h"
 #include "host/panel_config.h"
-#include "host/pe_image.h"
 #include "host/scenario.h"
-#ifndef _WIN32
-#include "flightmodel/jsbsim.h"
 #include "render/image.h"
-#endif
 
 namespace gaugebench {
 namespace fs = std::filesystem;
 
 ExitStatus exit_status_of(const std::exception& error) {
     if (const auto* command = dynamic_cast<const CommandError*>(&error)) return command->status();
+    // Module code that faulted, or records leading outside the module's
+    // memory: the module loaded, and failed while it ran.
+    if (const auto* module = dynamic_cast<const bench::ModuleError*>(&error);
+        module != nullptr && module->kind() == bench::ModuleError::Kind::kCode) {
+        return ExitStatus::kFailed;
+    }
+    if (dynamic_cast<const bench::GaugeFault*>(&error) != nullptr || dynamic_cast<const emu::GuestFault*>(&error)) {
+        return ExitStatus::kFailed;
+    }
     // Files that are not what they claim: modules, PE files, bitmaps, panel
     // configurations, scenarios (their parse; a run that fails is reported
     // by the command as a failure), mouse lists of a module.
@@ -35,11 +44,9 @@ ExitStatus exit_status_of(const std::exception& error) {
         dynamic_cast<const bench::MouseListError*>(&error) || dynamic_cast<const fs::filesystem_error*>(&error)) {
         return ExitStatus::kBadInput;
     }
-#ifndef _WIN32
     // A script JSBSim cannot fly, or a picture that cannot be made or written.
     if (dynamic_cast<const flightmodel::FlightModelError*>(&error) || dynamic_cast<const render::RenderError*>(&error))
         return ExitStatus::kBadInput;
-#endif
     // A calculator program the host refused, memory running out, anything
     // else: the work did not succeed.
     return ExitStatus::kFailed;
@@ -114,30 +121,51 @@ void check_input_file(const std::string& path) {
     if (fs::is_directory(status)) throw CommandError(ExitStatus::kBadInput, path + ": is a directory, not a file");
 }
 
+namespace {
+
+// Taken where the PE builds were named beside the Linux twins; the modules
+// are the PE files now, each carrying its bitmaps.
+void add_ignored_pe_option(CLI::App& command) {
+    command.add_option_function<std::string>("--pe", [](const std::string&) {})->group("");
+}
+
+}  // namespace
+
 void add_module_paths(CLI::App& command, bench::ModulePaths& paths) {
-    paths.module_dir = program_dir();
+    paths.module_dir = default_module_dir();
     command
         .add_option("--modules", paths.module_dir,
-                    "directory of the modules the panel names, <dir>/<Name>.gau (default: beside gaugebench)")
+                    "directory of the PE modules the panel names, <dir>/<Name>.gau (default " + paths.module_dir + ")")
         ->type_name("<dir>");
-    command.add_option("--pe", paths.pe_dir, "directory of the modules' PE builds, which carry the bitmaps")
-        ->type_name("<dir>");
+    add_ignored_pe_option(command);
 }
 
 void add_module_argument(CLI::App& command, std::string& module) {
-    command.add_option("module", module, "the gauge module (.gau) built for this platform")
-        ->required()
-        ->type_name("<module>");
+    command.add_option("module", module, "the gauge module (.gau, the PE file)")->required()->type_name("<module>");
+    add_ignored_pe_option(command);
+}
+
+void add_main_window_option(CLI::App& command, bool& open) {
+    command
+        .add_option_function<std::string>(
+            "--main-window", [&open](const std::string& state) { open = state == "open"; },
+            "whether the modules find the simulator's main window open (FindWindowA; default closed)")
+        ->type_name("open|closed")
+        ->check(CLI::IsMember({"open", "closed"}));
 }
 
 std::string program_dir() {
-#ifdef _WIN32
-    return ".";
-#else
     std::error_code error;
     const fs::path self = fs::read_symlink("/proc/self/exe", error);
     return error ? std::string(".") : self.parent_path().string();
+}
+
+std::string default_module_dir() {
+    std::error_code error;
+#ifdef KORVANE_PE_DIR
+    if (fs::is_directory(KORVANE_PE_DIR, error)) return KORVANE_PE_DIR;
 #endif
+    return (fs::path(program_dir()) / ".." / "win").lexically_normal().string();
 }
 
 namespace {

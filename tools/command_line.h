@@ -59,14 +59,23 @@ void check_output_dir(const std::string& path, const std::string& option);
 // readers, which would take a directory for an empty file.
 void check_input_file(const std::string& path);
 
-// The directory of the running program (modules are looked for beside it).
+// The directory of the running program.
 std::string program_dir();
 
-// The options of every command that places a panel: where the modules it
-// names and their PE builds (which carry the bitmaps) are.
+// Where the PE modules are when --modules does not say: the PE tree this
+// build was configured with, else `win` beside the program's own tree.
+std::string default_module_dir();
+
+// The options of every command that places a panel: where the PE modules it
+// names are (each carries its own bitmaps). --pe, which named the PE builds
+// beside the modules' Linux twins, is still taken and has no effect.
 void add_module_paths(CLI::App& command, bench::ModulePaths& paths);
-// The module a command takes as its argument.
+// The module a command takes as its argument (and --pe, taken and ignored).
 void add_module_argument(CLI::App& command, std::string& module);
+
+// --main-window open|closed: whether FindWindowA finds the simulator's main
+// window for the modules (default closed).
+void add_main_window_option(CLI::App& command, bool& open);
 
 // The displayed size over the bitmaps' size (default 1), from 0.001 to `largest`.
 void add_scale_option(CLI::App& command, double& scale, double largest);

@@ -48,6 +48,7 @@ struct Options {
     double animation_scale = 0.5;
     double scale = 1.0;
     bench::ModulePaths paths;
+    bool main_window = false;
     gaugebench::Progress::Mode progress = gaugebench::Progress::Mode::kAuto;
 };
 
@@ -107,6 +108,8 @@ gaugebench::ExitStatus fly(Options& options) {
     if (!options.scenario.empty()) scenario = bench::Scenario::read_file(options.scenario);
 
     bench::Host host;
+    bench::set_main_window(
+        host, scenario ? scenario->main_window_at_start().value_or(options.main_window) : options.main_window);
     bench::Panel panel(host, bench::PanelConfig::read_file(options.panel), options.paths, options.scale);
     panel_commands::check_picture_size(panel);
     for (const std::string& warning : panel.warnings()) std::fprintf(stderr, "warning: %s\n", warning.c_str());
@@ -217,7 +220,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     CLI::App* command = app.add_subcommand(
         "fly",
         "Fly a JSBSim script headless, drive the panel from the model at 18 Hz and draw it at chosen "
-        "moments (Linux build)");
+        "moments");
     command->add_option("script", options->run.script, "the JSBSim script")->required()->type_name("<script.xml>");
     command->add_option("--out", options->out_dir, "directory for the pictures and the model's output")
         ->required()
@@ -275,6 +278,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
                      std::string("the JSBSim program (default ") + kDefaultJsbsim + ")")
         ->type_name("<program>");
     gaugebench::add_module_paths(*command, options->paths);
+    gaugebench::add_main_window_option(*command, options->main_window);
     gaugebench::add_progress_options(*command, options->progress);
     commands.push_back({command, [options] { return fly(*options); }});
 }

@@ -1,5 +1,5 @@
 // `gaugebench fly`: a JSBSim script flown headless, the panel driven by the
-// model through the coupling, pictures at chosen moments (Linux build).
+// model through the coupling, pictures at chosen moments.
 #pragma once
 
 #include "tools/command_line.h"

@@ -16,6 +16,7 @@
 #include "host/host_calculator.h"
 #include "host/instance.h"
 #include "host/module.h"
+#include "host/scenario.h"
 #include "host/validate/validator.h"
 #include "korvane_version.h"
 #include "tools/command_line.h"
@@ -55,29 +56,38 @@ void check_json_path(const std::string& path) {
 
 struct ListOptions {
     std::string module;
-    std::string pe;
     double scale = 1.0;
     std::string json;
+    bool main_window = false;
 };
+
+// Every fault the listing met, on stderr, as the command's error lines.
+ExitStatus report_faults(const listing::ModuleListing& listed) {
+    const std::vector<std::string> faults = listing::faults(listed);
+    std::fflush(stdout);
+    for (const std::string& fault : faults) std::fprintf(stderr, "gaugebench list: %s\n", fault.c_str());
+    return faults.empty() ? ExitStatus::kSuccess : ExitStatus::kFailed;
+}
 
 Command add_list(CLI::App& app) {
     auto options = std::make_shared<ListOptions>();
     CLI::App* command = app.add_subcommand(
         "list",
-        "List a module's gauges: element trees, mouse areas, and what each element shows after set-up "
-        "and one update");
+        "List a module's gauges: imports it lacks, element trees, mouse areas, and what each element shows after "
+        "set-up and one update; exit status 1 when module code faults");
     gaugebench::add_module_argument(*command, options->module);
-    command->add_option("--pe", options->pe, "the module's PE build, whose bitmaps it carries")->type_name("<file>");
     gaugebench::add_scale_option(*command, options->scale, bench::GaugeInstance::kMaxScale);
     add_json_option(*command, options->json, "also write the listing as JSON ('-': on stdout, instead of the text)");
+    gaugebench::add_main_window_option(*command, options->main_window);
     return {command, [options] {
                 check_json_path(options->json);
                 bench::Host host;
-                const bench::Module module(host, options->module, options->pe);
+                bench::set_main_window(host, options->main_window);
+                const bench::Module module(host, options->module);
                 const listing::ModuleListing listed = listing::list_module(host, module, options->scale);
                 if (options->json != "-") listing::print(stdout, listed);
                 if (!options->json.empty()) write_text(options->json, listing::json(listed));
-                return ExitStatus::kSuccess;
+                return report_faults(listed);
             }};
 }
 
@@ -142,52 +152,10 @@ struct ValidateOptions {
     bool require_bitmaps = false;
 };
 
-#ifndef _WIN32
-bool is_pe_file(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    char magic[2] = {};
-    return file.read(magic, 2) && magic[0] == 'M' && magic[1] == 'Z';
-}
-
-// The PE build of a Linux twin: a file of the same name starting "MZ" in a
-// sibling of the twin's directory (build/linux/X.gau -> build/win/X.gau).
-std::string pe_beside(const std::string& module) {
-    const fs::path twin(module);
-    const fs::path dir = twin.has_parent_path() ? twin.parent_path() : fs::path(".");
-    const fs::path parent = (dir / "..").lexically_normal();
-    std::error_code error;
-    std::vector<fs::path> found;
-    fs::directory_iterator entry(parent, fs::directory_options::skip_permission_denied, error);
-    // A crowded parent is no build tree: a bounded look, not a search.
-    for (int seen = 0; !error && entry != fs::directory_iterator() && seen < 256; entry.increment(error), ++seen) {
-        std::error_code ignored;
-        if (!entry->is_directory(ignored) || fs::equivalent(entry->path(), dir, ignored)) continue;
-        const fs::path candidate = entry->path() / twin.filename();
-        if (is_pe_file(candidate)) found.push_back(candidate.lexically_normal());
-    }
-    std::sort(found.begin(), found.end());
-    return found.empty() ? std::string() : found.front().string();
-}
-#endif
-
-// --pe as given: a file, or a directory holding the module's namesake.
+// --pe as given: a file, or a directory holding the module's namesake; by
+// default the module itself, the PE file carrying its own bitmaps.
 std::string resolve_pe(const ValidateOptions& options) {
-    if (options.pe.empty()) {
-#ifdef _WIN32
-        return options.module;  // the module is the PE: its bitmaps are its own
-#else
-        std::error_code error;
-        if (!fs::is_regular_file(options.module, error)) return {};
-        const std::string found = pe_beside(options.module);
-        if (!found.empty()) {
-            std::fprintf(stderr,
-                         "gaugebench validate: bitmaps from %s (the PE build beside the module; --pe names "
-                         "another)\n",
-                         found.c_str());
-        }
-        return found;
-#endif
-    }
+    if (options.pe.empty()) return options.module;
     std::error_code error;
     if (fs::is_directory(options.pe, error))
         return (fs::path(options.pe) / fs::path(options.module).filename()).string();
@@ -196,6 +164,7 @@ std::string resolve_pe(const ValidateOptions& options) {
 
 ExitStatus validate(const ValidateOptions& options) {
     check_json_path(options.json);
+    gaugebench::check_input_file(options.module);
     bench::validate::Options validation;
     validation.pe = resolve_pe(options);
     validation.seed = options.seed;
@@ -238,11 +207,13 @@ Command add_validate(CLI::App& app) {
         "validate",
         "Check a module as plug-in validators do: records, lifecycle, hostile inputs, allocations and "
         "floating-point state in every module call; exit status 1 when a check fails");
-    gaugebench::add_module_argument(*command, options->module);
+    command->add_option("module", options->module, "the gauge module (.gau, the PE file)")
+        ->required()
+        ->type_name("<module>");
     command
         ->add_option("--pe", options->pe,
-                     "the PE build carrying the module's bitmaps, or a directory holding it under the module's "
-                     "name (default on Linux: a PE of that name in a directory beside the module's)")
+                     "another PE file carrying the module's bitmaps, or a directory holding one under the module's "
+                     "name (default: the module itself)")
         ->type_name("<file|dir>");
     add_json_option(*command, options->json, "also write the report as JSON ('-': on stdout, instead of the table)");
     command->add_option("--seed", options->seed, "seed of the random inputs (the report names it)")

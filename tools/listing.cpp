@@ -1,6 +1,8 @@
 #include "tools/listing.h"
 
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -15,66 +17,98 @@ const char* kind_name(uint32_t type) {
     return kind != nullptr ? kind->name : "unknown element";
 }
 
-std::string failures(const FAILURE_RECORD* list) {
-    if (list == nullptr) return "none";
+// Failure lists end at a zero key; a list that never ends is cut short here.
+constexpr uint32_t kMaxFailuresListed = 64;
+
+std::string failures(const emu::GuestMemory& memory, frame::GuestPtr<const guest::FAILURE_RECORD> list) {
     std::string text;
-    // Lists end at a zero key; a list that never ends is cut short here.
-    for (int i = 0; i < 64 && list[i].failure_key != 0; ++i) {
-        char entry[32];
-        std::snprintf(entry, sizeof entry, "%s(%u, %u)", text.empty() ? "" : ", ", list[i].failure_key,
-                      list[i].failure_action);
-        text += entry;
+    for (uint32_t i = 0; i < kMaxFailuresListed; ++i) {
+        const guest::FAILURE_RECORD& failure = memory.read(list.at(i));
+        if (failure.failure_key == 0) break;
+        text += (text.empty() ? "" : ", ") + std::string("(") + std::to_string(failure.failure_key) + ", " +
+                std::to_string(failure.failure_action) + ")";
     }
     return text.empty() ? "empty" : text;
 }
 
-std::string token(const MODULE_VAR& var) { return var.token != 0 ? std::to_string(var.token) : "-"; }
+template <typename T>
+T load(const uint8_t* bytes) {
+    T value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
 
-// What the records say about an element.
-std::string records(const ELEMENT_HEADER* e) {
-    char text[256];
-    int n = std::snprintf(text, sizeof text, "%s %u at (%d, %d) flags 0x%08X", kind_name(e->element_type),
-                          e->resource_id, e->position_x, e->position_y, e->image_flags);
-    auto more = [&](const char* format, auto... args) {
-        if (n >= 0 && static_cast<size_t>(n) < sizeof text)
-            n += std::snprintf(text + n, sizeof text - n, format, args...);
-    };
-    switch (e->element_type) {
-        case kNeedle: {
-            const auto* needle = reinterpret_cast<const ELEMENT_NEEDLE*>(e);
-            more(" pivot (%d, %d) token %s", e->ofs_x, e->ofs_y, token(needle->source).c_str());
-            if (needle->nonlinearity != nullptr) more(" table %u points", needle->nonlinearity_size);
-            if (needle->max_degrees_per_tick != 0) more(" max %d deg/update", needle->max_degrees_per_tick);
-            if (needle->update_callback != nullptr) more(" callback");
-            break;
+std::string hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
+std::string value_text(const frame::FieldInfo& field, const uint8_t* bytes) {
+    char text[64];
+    if (field.floating && field.size == 8) {
+        std::snprintf(text, sizeof text, "%g", load<double>(bytes));
+    } else if (field.floating && field.size == 4) {
+        std::snprintf(text, sizeof text, "%g", static_cast<double>(load<float>(bytes)));
+    } else if (field.size == 4) {
+        // Bit sets (the records name them ..._flags) read best in hex;
+        // counts, places and tokens in decimal.
+        if (std::string_view(field.name).ends_with("flags")) return hex(load<uint32_t>(bytes));
+        return std::to_string(load<int32_t>(bytes));
+    } else {
+        std::string all;
+        for (uint32_t i = 0; i < field.size; ++i) {
+            std::snprintf(text, sizeof text, "%02X", bytes[i]);
+            all += text;
         }
-        case kSlider: {
-            const auto* slider = reinterpret_cast<const ELEMENT_SLIDER*>(e);
-            more(" y token %s scale %g", token(slider->source_y).c_str(), slider->scale_y);
-            break;
-        }
-        case kIcon: {
-            const auto* icon = reinterpret_cast<const ELEMENT_ICON*>(e);
-            more(" token %s frames %u%s", token(icon->source).c_str(), icon->frame_count,
-                 icon->callback != nullptr ? " callback" : "");
-            break;
-        }
-        case kMovingImage: {
-            const auto* image = reinterpret_cast<const ELEMENT_MOVING_IMAGE*>(e);
-            more(" x token %s %g..%g, y token %s %g..%g", token(image->source_x).c_str(), image->min_x, image->max_x,
-                 token(image->source_y).c_str(), image->min_y, image->max_y);
-            break;
-        }
-        case kSprite: {
-            const auto* sprite = reinterpret_cast<const ELEMENT_SPRITE*>(e);
-            more(" centre (%d, %d) y token %s x%g, rotation token %s x%g", e->ofs_x, e->ofs_y,
-                 token(sprite->source_y).c_str(), sprite->scale_y, token(sprite->source_rotation).c_str(),
-                 sprite->scale_rotation);
-            break;
-        }
-        default: break;
+        return all;
     }
-    more(" failures %s", failures(e->failure_records).c_str());
+    return text;
+}
+
+void append_fields(const frame::RecordInfo& record, const uint8_t* bytes, const std::string& prefix, std::string& out) {
+    for (const frame::FieldInfo& field : record.fields) {
+        const uint8_t* at = bytes + field.offset;
+        std::string text;
+        switch (field.role) {
+            case frame::FieldRole::kReserved:
+            case frame::FieldRole::kHost: continue;
+            case frame::FieldRole::kRecord:
+                append_fields(*field.record, at, field.offset == 0 ? prefix : prefix + field.name + ".", out);
+                continue;
+            case frame::FieldRole::kPointer: {
+                const auto address = load<uint32_t>(at);
+                text = address != 0 ? hex(address) : "null";
+                break;
+            }
+            case frame::FieldRole::kCode: {
+                const auto address = load<uint32_t>(at);
+                text = address != 0 ? "code " + hex(address) : "null";
+                break;
+            }
+            case frame::FieldRole::kValue: text = value_text(field, at); break;
+        }
+        out += (out.empty() ? "" : ", ") + prefix + field.name + " " + text;
+    }
+}
+
+// What the records say about an element: the fields of the record its kind
+// is stored in (a string's or an unknown kind's: the header's), and its
+// failure list.
+std::string records(const emu::GuestMemory& memory, bench::ElementPtr element) {
+    const guest::ELEMENT_HEADER& header = memory.read(element);
+    const ElementKind* kind = element_kind(header.element_type);
+    const frame::RecordInfo& record =
+        kind != nullptr && kind->record != nullptr ? *kind->record : frame::schema_of<guest::ELEMENT_HEADER>();
+    std::string text;
+    try {
+        text = describe_fields(record, memory.read_array(element.cast<const uint8_t>(), record.size).data());
+    } catch (const emu::GuestFault&) {
+        text = describe_fields(frame::schema_of<guest::ELEMENT_HEADER>(),
+                               memory.read_array(element.cast<const uint8_t>(), sizeof(guest::ELEMENT_HEADER)).data()) +
+               "; its " + record.name + " runs out of the module's memory";
+    }
+    if (header.failure_records) text += "; failures " + failures(memory, header.failure_records);
     return text;
 }
 
@@ -101,23 +135,34 @@ std::string shows(const bench::ElementState& s) {
 
 }  // namespace
 
+std::string describe_fields(const frame::RecordInfo& record, const uint8_t* bytes) {
+    std::string text;
+    append_fields(record, bytes, "", text);
+    return text;
+}
+
 ModuleListing list_module(bench::Host& host, const bench::Module& module, double scale) {
+    const emu::GuestMemory& memory = module.memory();
     ModuleListing listing;
     listing.path = module.path();
-    listing.module_id = module.linkage()->module_id;
-    listing.module_version = module.linkage()->module_version;
-    for (GAUGEHDR* gauge : module.gauges()) {
+    const guest::LINKAGE_HEADER& linkage = memory.read(module.linkage());
+    listing.module_id = linkage.module_id;
+    listing.module_version = linkage.module_version;
+    listing.unbound_imports = module.code().unbound_imports();
+    for (const bench::GaugePtr gauge : module.gauges()) {
         GaugeListing& entry = listing.gauges.emplace_back();
-        entry.name = gauge->gauge_name != nullptr ? gauge->gauge_name : "(no name)";
-        entry.header_version = gauge->header_version;
-        entry.size_mm = gauge->size_x_mm;
+        entry.name = module.gauge_name(gauge);
+        if (entry.name.empty()) entry.name = "(no name)";
         try {
+            const guest::GAUGEHDR& header = memory.read(gauge);
+            entry.header_version = header.header_version;
+            entry.size_mm = header.size_x_mm;
             bench::GaugeInstance instance(host, module, gauge, scale);
             instance.setup();
             instance.update();
             for (const bench::ElementState& state : instance.elements()) {
                 entry.elements.push_back({state.depth, kind_name(state.type), state.resource_id, state.visible,
-                                          records(state.element), shows(state)});
+                                          records(memory, state.element), shows(state)});
             }
             const std::string boxes = instance.mouse_layout().describe();
             size_t start = 0;
@@ -127,6 +172,12 @@ ModuleListing list_module(bench::Host& host, const bench::Module& module, double
                 if (end == std::string::npos) break;
                 start = end + 1;
             }
+        } catch (const bench::GaugeFault& fault) {
+            entry.error = fault.what();
+            entry.fault = true;
+        } catch (const emu::GuestFault& fault) {
+            entry.error = bench::fault_message(module, "gauge " + entry.name + ", its records", fault);
+            entry.fault = true;
         } catch (const std::exception& error) {
             entry.error = error.what();
         }
@@ -135,20 +186,34 @@ ModuleListing list_module(bench::Host& host, const bench::Module& module, double
     return listing;
 }
 
+std::vector<std::string> faults(const ModuleListing& listing) {
+    std::vector<std::string> found;
+    for (const GaugeListing& gauge : listing.gauges) {
+        if (gauge.fault) found.push_back(gauge.error);
+    }
+    return found;
+}
+
 void print(std::FILE* out, const ModuleListing& listing) {
     std::fprintf(out, "%s: module id 0x%X, version 0x%X, %zu gauges\n", listing.path.c_str(), listing.module_id,
                  listing.module_version, listing.gauges.size());
+    if (!listing.unbound_imports.empty()) {
+        std::fprintf(out, "imports the host does not provide (a call of one stops the module's call):");
+        for (const std::string& name : listing.unbound_imports) std::fprintf(out, " %s", name.c_str());
+        std::fprintf(out, "\n");
+    }
     for (size_t index = 0; index < listing.gauges.size(); ++index) {
         const GaugeListing& gauge = listing.gauges[index];
         std::fprintf(out, "\n[%zu] \"%s\" header %u, %u mm\n", index, gauge.name.c_str(), gauge.header_version,
                      gauge.size_mm);
         if (!gauge.error.empty()) {
-            std::fprintf(out, "  cannot be shown: %s\n", gauge.error.c_str());
+            std::fprintf(out, "  %s: %s\n", gauge.fault ? "fault" : "cannot be shown", gauge.error.c_str());
             continue;
         }
         std::fprintf(out, "  elements after set-up and one update (drawing order):\n");
         for (const ElementListing& element : gauge.elements) {
-            std::fprintf(out, "    %*s%s\n", 2 * element.depth, "", element.records.c_str());
+            std::fprintf(out, "    %*s%s %u: %s\n", 2 * element.depth, "", element.kind, element.bitmap,
+                         element.records.c_str());
             std::fprintf(out, "    %*s  shows: %s\n", 2 * element.depth, "", element.shows.c_str());
         }
         std::fprintf(out, "  mouse areas (bitmap pixels):\n");
@@ -180,6 +245,7 @@ std::string json(const ModuleListing& listing) {
                               {"elements", std::move(elements)},
                               {"mouse_areas", gauge.mouse_areas}};
         if (!gauge.error.empty()) entry["error"] = gauge.error;
+        if (gauge.fault) entry["fault"] = true;
         gauges.push_back(std::move(entry));
     }
     ordered_json events = ordered_json::array();
@@ -188,6 +254,7 @@ std::string json(const ModuleListing& listing) {
     const ordered_json document = {{"module", listing.path},
                                    {"module_id", listing.module_id},
                                    {"module_version", listing.module_version},
+                                   {"unbound_imports", listing.unbound_imports},
                                    {"gauges", std::move(gauges)},
                                    {"key_events", std::move(events)}};
     // Names come from the module's bytes: one that is no UTF-8 still gives JSON.

@@ -18,7 +18,7 @@ struct ElementListing {
     const char* kind = "";
     uint32_t bitmap = 0;
     bool visible = true;
-    std::string records;  // what the records say
+    std::string records;  // every field the module fills in, as its record's schema lists them
     std::string shows;    // what the element shows after the update
 };
 
@@ -28,20 +28,32 @@ struct GaugeListing {
     uint32_t size_mm = 0;
     std::vector<ElementListing> elements;  // drawing order
     std::vector<std::string> mouse_areas;
-    std::string error;  // why the gauge cannot be shown, or empty
+    std::string error;   // why the gauge cannot be shown, or empty
+    bool fault = false;  // the error is a fault of the module's code or of records leading outside its memory
 };
 
 struct ModuleListing {
     std::string path;
     uint32_t module_id = 0;
     uint32_t module_version = 0;
+    std::vector<std::string> unbound_imports;  // DLL!name: calling one stops the module's call
     std::vector<GaugeListing> gauges;
     std::vector<bench::KeyEvent> key_events;  // sent by the gauges while listed
 };
 
-// Sets up and updates each gauge once at `scale`.
+// Sets up and updates each gauge once at `scale`. A gauge that faults is
+// listed with its fault, and the others after it all the same.
 ModuleListing list_module(bench::Host& host, const bench::Module& module, double scale);
+// The faults among the gauges' errors, each naming module, gauge and where.
+std::vector<std::string> faults(const ModuleListing& listing);
 void print(std::FILE* out, const ModuleListing& listing);
 std::string json(const ModuleListing& listing);
+
+// The fields of a record as the listing shows them, from its schema: every
+// field but the reserved ones and the host's, numbers as stored, addresses
+// in hex; the fields of a record embedded at its start (an element's header)
+// as its own, those of one embedded further on (a variable) under its name.
+// `bytes` holds record.size bytes.
+std::string describe_fields(const frame::RecordInfo& record, const uint8_t* bytes);
 
 }  // namespace listing

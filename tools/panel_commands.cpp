@@ -40,13 +40,15 @@ struct Options {
     double scale = 1.0;
     unsigned updates = kSettleUpdates;
     bool titles = false;
+    bool main_window = false;
     render::PngEffort png = render::PngEffort::kFast;
     Progress::Mode progress = Progress::Mode::kAuto;
 };
 
-// Options both commands take: where the modules and their bitmaps are, progress.
+// Options both commands take: where the modules are, the main window, progress.
 void add_module_paths(CLI::App& command, Options& options) {
     gaugebench::add_module_paths(command, options.paths);
+    gaugebench::add_main_window_option(command, options.main_window);
     gaugebench::add_progress_options(command, options.progress);
 }
 
@@ -64,6 +66,7 @@ ExitStatus render(const Options& options) {
     gaugebench::check_output_file(options.output, "-o");
     Progress progress(options.progress);
     bench::Host host;
+    bench::set_main_window(host, options.main_window);
     gaugebench::check_input_file(options.input);
     bench::Panel panel(host, bench::PanelConfig::read_file(options.input), options.paths, options.scale);
     if (panel.gauges().empty()) throw CommandError(ExitStatus::kBadInput, options.input + ": places no gauge");
@@ -140,6 +143,7 @@ ExitStatus scenario(const Options& options) {
         throw CommandError(ExitStatus::kBadInput, options.input + " names no panel (add a 'panel <panel.cfg>' line)");
     }
     bench::Host host;
+    bench::set_main_window(host, script.main_window_at_start().value_or(options.main_window));
     bench::Panel panel(host, bench::PanelConfig::read_file(panel_path), options.paths, script.scale());
     check_picture_size(panel);
     print_warnings(panel.warnings());
@@ -204,8 +208,8 @@ void check_picture_size(const bench::Panel& panel) {
 
 void add(CLI::App& app, gaugebench::Commands& commands) {
     auto render_options = std::make_shared<Options>();
-    CLI::App* render_command = app.add_subcommand(
-        "render", "Draw a panel configuration's gauges after a few updates at a steady cruise (Linux build)");
+    CLI::App* render_command =
+        app.add_subcommand("render", "Draw a panel configuration's gauges after a few updates at a steady cruise");
     render_command->add_option("panel", render_options->input, "the panel configuration")
         ->required()
         ->type_name("<panel.cfg>");
@@ -225,8 +229,8 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     commands.push_back({render_command, [render_options] { return render(*render_options); }});
 
     auto scenario_options = std::make_shared<Options>();
-    CLI::App* scenario_command = app.add_subcommand(
-        "scenario", "Run a scripted session (docs/scenarios.md) on the panel it names (Linux build)");
+    CLI::App* scenario_command =
+        app.add_subcommand("scenario", "Run a scripted session (docs/scenarios.md) on the panel it names");
     scenario_command->add_option("file", scenario_options->input, "the scenario")->required()->type_name("<file>");
     scenario_command
         ->add_option("--out", scenario_options->out_dir, "directory for the snapshots (default: the current one)")

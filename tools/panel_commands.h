@@ -1,6 +1,5 @@
 // gaugebench's panel commands: drawing a panel configuration at a steady
-// cruise (`render`), and running scripted sessions (`scenario`). Only the
-// Linux twin draws; other builds report the commands as unavailable.
+// cruise (`render`), and running scripted sessions (`scenario`).
 #pragma once
 
 #include "tools/command_line.h"

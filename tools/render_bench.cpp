@@ -1,7 +1,7 @@
 // render_bench: what a frame of the whole panel costs on the bench host.
 //
-//   render_bench [panel.cfg] [--frames n] [--scale s] [--modules dir] [--pe dir]
-//   render_bench [panel.cfg] --updates-only n [--modules dir] [--pe dir]
+//   render_bench [panel.cfg] [--frames n] [--scale s] [--modules dir]
+//   render_bench [panel.cfg] --updates-only n [--modules dir]
 //
 // Each frame is one full update of every gauge (the host's model step, the
 // gauge callbacks, every value callback) and one drawing of the panel at the
@@ -11,29 +11,30 @@
 // Beside them stands the time to copy the same number of pixels with memcpy,
 // so that the ratios can be followed from build to build; the page faults
 // a frame costs; the heap allocations a model step and panel update make
-// (everything allocated between the two calls' start and end); and, with
-// --pe, each module's size beyond the bitmaps it carries. It is a benchmark
-// to run by hand (scripts/bench.sh runs it among the others), not a test.
+// (everything the host allocated between the two calls' start and end, and
+// what module code allocated through its imports); and each module's size
+// beyond the bitmaps it carries. It is a benchmark to run by hand
+// (scripts/bench.sh runs it among the others), not a test. --modules is the
+// PE tree, as for gaugebench (--pe is taken and ignored).
 //
 // --updates-only n does the same set-up, then only n model steps and panel
-// updates at the held cruise, nothing drawn, and prints where the modules'
-// code lies, so that scripts/module_instructions.sh can have the emulator
-// count the instructions executed inside it, and the heap allocations of
-// each half of the updates.
-#include <link.h>
+// updates at the held cruise, nothing drawn, and prints the instructions
+// each module's code ran in them, as the emulator counts them, and the heap
+// allocations of each half of the updates.
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "emulator/emulated_machine.h"
 #include "frame/vocabulary.h"
 #include "host/host.h"
 #include "host/panel.h"
@@ -53,18 +54,45 @@ long minor_faults() {
     return usage.ru_minflt;
 }
 
-std::string program_dir() {
+// As gaugebench finds them: the PE tree this build was configured with, else
+// `win` beside the program's own tree.
+std::string default_module_dir() {
+    namespace fs = std::filesystem;
     std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : self.parent_path().string();
+    if (fs::is_directory(KORVANE_PE_DIR, error)) return KORVANE_PE_DIR;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    return ((error ? fs::path(".") : self.parent_path()) / ".." / "win").lexically_normal().string();
+}
+
+// The modules of the panel, each once, in panel order.
+std::vector<const bench::Module*> modules_of(const bench::Panel& panel) {
+    std::vector<const bench::Module*> modules;
+    for (const bench::Panel::Gauge& gauge : panel.gauges()) {
+        if (std::find(modules.begin(), modules.end(), gauge.module) == modules.end()) modules.push_back(gauge.module);
+    }
+    return modules;
+}
+
+uint64_t module_allocations(const bench::Panel& panel) {
+    uint64_t count = 0;
+    for (const bench::Module* module : modules_of(panel)) count += module->code().allocations();
+    return count;
+}
+
+// Instructions module code has run on its machine so far (0 where the
+// machine cannot count them).
+uint64_t instructions_run(const bench::Module& module) {
+    const auto* machine = dynamic_cast<const emu::EmulatedMachine*>(&module.machine());
+    return machine != nullptr ? machine->instructions() : 0;
 }
 
 struct Run {
     double update_seconds = 0.0;
     double render_seconds = 0.0;
     long faults = 0;
-    size_t rects = 0;          // changed rectangles reported
-    uint64_t allocations = 0;  // by the model steps and panel updates
+    size_t rects = 0;                 // changed rectangles reported
+    uint64_t allocations = 0;         // by the host in the model steps and panel updates
+    uint64_t module_allocations = 0;  // by module code meanwhile
 };
 
 // `frames` frames, `vary(frame)` setting the variables before each.
@@ -73,6 +101,7 @@ Run run_frames(bench::Host& host, bench::Panel& panel, long frames, size_t& rect
     Run run;
     const size_t rects_before = rects;
     const long faults_before = minor_faults();
+    const uint64_t module_allocations_before = module_allocations(panel);
     for (long frame = 0; frame < frames; ++frame) {
         vary(frame);
         const Clock::time_point start = Clock::now();
@@ -87,6 +116,7 @@ Run run_frames(bench::Host& host, bench::Panel& panel, long frames, size_t& rect
     }
     run.faults = minor_faults() - faults_before;
     run.rects = rects - rects_before;
+    run.module_allocations = module_allocations(panel) - module_allocations_before;
     return run;
 }
 
@@ -100,53 +130,33 @@ void print_run(const char* name, const Run& run, long frames, double per_copy) {
     std::printf("  ratio             %9.1f x memcpy\n", per_copy > 0.0 ? per_frame / per_copy : 0.0);
     std::printf("  page faults       %9.1f /frame\n", static_cast<double>(run.faults) / n);
     std::printf("  redrawn           %9.1f rectangles/frame\n", static_cast<double>(run.rects) / n);
-    std::printf("  heap allocations  %9llu in %ld updates\n", static_cast<unsigned long long>(run.allocations), frames);
+    std::printf("  heap allocations  %9llu in %ld updates (module code: %llu)\n",
+                static_cast<unsigned long long>(run.allocations), frames,
+                static_cast<unsigned long long>(run.module_allocations));
 }
 
 // A module's file beside the bytes of the bitmaps it carries.
-void print_size(const std::string& pe_file) {
+void print_size(const bench::Module& module) {
     std::error_code error;
-    const std::uintmax_t file_bytes = std::filesystem::file_size(pe_file, error);
+    const std::uintmax_t file_bytes = std::filesystem::file_size(module.path(), error);
     if (error) {
-        std::printf("size of %s: not read (%s)\n", pe_file.c_str(), error.message().c_str());
+        std::printf("size of %s: not read (%s)\n", module.path().c_str(), error.message().c_str());
         return;
     }
     uint64_t bitmap_bytes = 0;
-    const std::shared_ptr<const bench::PeImage> resources = bench::Module::read_resources(pe_file);
-    for (const auto& [id, bitmap] : resources->bitmaps()) bitmap_bytes += bitmap.dib().size();
-    std::printf("size of %s: %ju bytes, %llu of them its bitmaps, %llu beyond them\n", pe_file.c_str(), file_bytes,
-                static_cast<unsigned long long>(bitmap_bytes),
+    if (const std::shared_ptr<const bench::PeImage> resources = module.code().own_resources()) {
+        for (const auto& [id, bitmap] : resources->bitmaps()) bitmap_bytes += bitmap.dib().size();
+    }
+    std::printf("size of %s: %ju bytes, %llu of them its bitmaps, %llu beyond them\n", module.path().c_str(),
+                file_bytes, static_cast<unsigned long long>(bitmap_bytes),
                 static_cast<unsigned long long>(file_bytes - bitmap_bytes));
-}
-
-bool ends_with(const char* text, const char* tail) {
-    const size_t text_size = std::strlen(text), tail_size = std::strlen(tail);
-    return text_size >= tail_size && std::strcmp(text + text_size - tail_size, tail) == 0;
-}
-
-// One line per executable segment of a loaded module: "module-text <path>
-// <start> <size> <vaddr>", the start and size in this process, the vaddr in
-// the file (for addr2line).
-int print_module_text(dl_phdr_info* info, size_t, void*) {
-    if (info->dlpi_name == nullptr ||
-        !(ends_with(info->dlpi_name, "/Korvane.gau") || ends_with(info->dlpi_name, "/Dropwatch.gau"))) {
-        return 0;
-    }
-    for (int i = 0; i < info->dlpi_phnum; ++i) {
-        const ElfW(Phdr)& segment = info->dlpi_phdr[i];
-        if (segment.p_type != PT_LOAD || (segment.p_flags & PF_X) == 0) continue;
-        std::printf("module-text %s 0x%lx 0x%lx 0x%lx\n", info->dlpi_name,
-                    static_cast<unsigned long>(info->dlpi_addr + segment.p_vaddr),
-                    static_cast<unsigned long>(segment.p_memsz), static_cast<unsigned long>(segment.p_vaddr));
-    }
-    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string panel_file = "panel/panel.cfg";
-    bench::ModulePaths paths{program_dir(), {}};
+    bench::ModulePaths paths{default_module_dir(), {}};
     long frames = 200;
     double scale = 1.0;
     long updates_only = 0;
@@ -162,13 +172,13 @@ int main(int argc, char** argv) {
         } else if (arg == "--modules" && i + 1 < argc) {
             paths.module_dir = argv[++i];
         } else if (arg == "--pe" && i + 1 < argc) {
-            paths.pe_dir = argv[++i];
+            ++i;  // the modules are the PE files, carrying their bitmaps
         } else if (!arg.empty() && arg[0] != '-') {
             panel_file = arg;
         } else {
             std::fprintf(stderr,
-                         "usage: render_bench [panel.cfg] [--frames n] [--scale s] [--modules dir] [--pe dir]\n"
-                         "       render_bench [panel.cfg] --updates-only n [--modules dir] [--pe dir]\n");
+                         "usage: render_bench [panel.cfg] [--frames n] [--scale s] [--modules dir]\n"
+                         "       render_bench [panel.cfg] --updates-only n [--modules dir]\n");
             return 2;
         }
     }
@@ -184,14 +194,26 @@ int main(int argc, char** argv) {
             // the second is the steady state.
             uint64_t allocations[2] = {};
             const long half = updates_only / 2;
+            const std::vector<const bench::Module*> modules = modules_of(panel);
+            std::vector<uint64_t> before;
+            for (const bench::Module* module : modules) before.push_back(instructions_run(*module));
+            const auto start = std::chrono::steady_clock::now();
             for (long update = 0; update < updates_only; ++update) {
                 bench::validate::AllocationWatch::arm();
                 host.tick();
                 panel.update();
                 allocations[update < half ? 0 : 1] += bench::validate::AllocationWatch::disarm();
             }
-            dl_iterate_phdr(print_module_text, nullptr);
+            const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
             std::printf("updates %ld\n", updates_only);
+            // Model step and full-panel update, the modules' code in the emulator.
+            std::printf("update time %.3f ms\n", 1e3 * spent.count() / static_cast<double>(updates_only));
+            for (size_t i = 0; i < modules.size(); ++i) {
+                const uint64_t ran = instructions_run(*modules[i]) - before[i];
+                std::printf("module-instructions %s %llu %.1f\n", modules[i]->path().c_str(),
+                            static_cast<unsigned long long>(ran),
+                            static_cast<double>(ran) / static_cast<double>(updates_only));
+            }
             std::printf("heap allocations %llu in the first %ld updates, %llu in the %ld after\n",
                         static_cast<unsigned long long>(allocations[0]), half,
                         static_cast<unsigned long long>(allocations[1]), updates_only - half);
@@ -242,13 +264,7 @@ int main(int argc, char** argv) {
         std::printf("memcpy of pixels    %9.3f ms/frame  (%zu bytes)\n", 1e3 * per_copy, bytes);
         print_run("steady frames (cruise held)", steady, frames, per_copy);
         print_run("frames where every gauge moves", moving, frames, per_copy);
-        if (!paths.pe_dir.empty()) {
-            std::set<std::string> files;
-            for (const bench::Panel::Gauge& gauge : panel.gauges()) {
-                files.insert(paths.pe_dir + "/" + std::filesystem::path(gauge.module->path()).filename().string());
-            }
-            for (const std::string& file : files) print_size(file);
-        }
+        for (const bench::Module* module : modules_of(panel)) print_size(*module);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "render_bench: %s\n", error.what());
         return 1;

@@ -61,6 +61,7 @@ int serve(const ServeOptions& options) {
     live.scale = options.scale;
     live.steady_state = flight_state::apply_cruise;
     live.scenario_path = options.scenario;
+    live.main_window = options.main_window;
     std::error_code error;
     fs::path flight_dir;
     if (!options.fdm_script.empty()) {
@@ -112,7 +113,7 @@ namespace serve_command {
 void add(CLI::App& app, gaugebench::Commands& commands) {
     auto options = std::make_shared<ServeOptions>();
     CLI::App* command = app.add_subcommand(
-        "serve", "Serve the panel live to a web browser at 18 updates a second, every control usable (Linux build)");
+        "serve", "Serve the panel live to a web browser at 18 updates a second, every control usable");
     command->add_option("panel", options->panel, "the panel configuration (default panel/panel.cfg)")
         ->type_name("<panel.cfg>");
     command->add_option("--port", options->port, "the port to listen on (default 8080)")
@@ -141,6 +142,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     command->add_option("--web-root", options->web_root, "the page's files (default: web/page in the source tree)")
         ->type_name("<dir>");
     gaugebench::add_module_paths(*command, options->paths);
+    gaugebench::add_main_window_option(*command, options->main_window);
     commands.push_back({command, [options] { return static_cast<gaugebench::ExitStatus>(serve(*options)); }});
 }
 

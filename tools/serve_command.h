@@ -1,4 +1,4 @@
-// `gaugebench serve`: the panel live in a web browser (Linux build).
+// `gaugebench serve`: the panel live in a web browser.
 #pragma once
 
 #include <optional>
@@ -14,10 +14,11 @@ struct ServeOptions {
     std::string host = "127.0.0.1";  // loopback unless told otherwise
     int port = 8080;
     double client_timeout_seconds = 10.0;  // a page that stops reading is closed after this
-    std::string web_root;
+    std::string web_root;                  // empty: the source tree's web/page
     // A scenario played through before the panel goes live; the panel it
     // names takes the place of `panel`.
-    std::string scenario;  // empty: the source tree's web/page
+    std::string scenario;
+    bool main_window = false;  // FindWindowA finds the simulator's main window
     // A JSBSim script to fly behind the panel (empty: the steady cruise).
     std::string fdm_script;
     std::string aircraft_root = "fdm";

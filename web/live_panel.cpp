@@ -34,6 +34,39 @@ LivePanel::~LivePanel() {
     if (held_ != nullptr) held_->instance->release();
 }
 
+// The panel as it was set up last is gone by now: what failed is kept for
+// the page until a reset succeeds.
+void LivePanel::rebuild() {
+    try {
+        build();
+        broken_.clear();
+        blank_.reset();
+    } catch (const std::exception& error) {
+        held_ = nullptr;
+        renderer_.reset();
+        panel_.reset();
+        flight_.reset();
+        flying_ = false;
+        broken_ = std::string("the panel could not be made again: ") + error.what();
+        blank_ = std::make_unique<render::Image>(width_, height_);
+        blank_shown_ = false;
+    }
+}
+
+// A key-event routine that faults is no gauge's to take out: its fault is
+// shown until a reset.
+void LivePanel::send_key_event(uint32_t event) {
+    try {
+        host_->send_key_event(event, 0);
+    } catch (const emu::GuestFault& fault) {
+        if (key_fault_.empty()) key_fault_ = fault.what();
+    }
+}
+
+void LivePanel::act_on_held(const std::function<void()>& action) {
+    if (held_ != nullptr && !faulted_.run(*held_, action)) held_ = nullptr;
+}
+
 // The model starts again from its script's beginning; until it has set them,
 // the panel's switches and levers have nothing to change in it.
 void LivePanel::start_flight() {
@@ -66,20 +99,27 @@ void LivePanel::build() {
     panel_.reset();
     calculator_.reset();
     host_.reset();  // one host at a time is the active one
+    faulted_.clear();
+    key_fault_.clear();
     host_ = std::make_unique<bench::Host>();
+    std::optional<bench::Scenario> script;
+    if (!options_.scenario_path.empty()) script = bench::Scenario::read_file(options_.scenario_path);
+    bench::set_main_window(
+        *host_, script ? script->main_window_at_start().value_or(options_.main_window) : options_.main_window);
     panel_ = std::make_unique<bench::Panel>(*host_, bench::PanelConfig::read_file(options_.panel_path), options_.paths,
                                             options_.scale);
+    width_ = static_cast<int>(std::ceil(panel_->picture_width()));
+    height_ = static_cast<int>(std::ceil(panel_->picture_height()));
     renderer_ = std::make_unique<render::PanelRenderer>(*panel_);
     if (options_.steady_state) options_.steady_state(*host_);
-    panel_->setup();
+    faulted_.setup(*panel_);
     for (int i = 0; i < kSettleUpdates; ++i) {
         host_->tick();
-        panel_->update();
+        faulted_.update(*panel_);
     }
     updates_ = 0;
     double absolute_time = 0.0;
-    if (!options_.scenario_path.empty()) {
-        const bench::Scenario script = bench::Scenario::read_file(options_.scenario_path);
+    if (script) {
         // The runner keeps its own calculator while it runs.
         bench::ScenarioRunner runner(
             *panel_,
@@ -87,7 +127,8 @@ void LivePanel::build() {
                 (gauge != nullptr ? renderer_->render(*gauge) : renderer_->render()).write_png(path);
             },
             stderr, nullptr);
-        runner.run(script);
+        runner.set_faulted(&faulted_);
+        runner.run(*script);
         updates_ = runner.updates_run();
         absolute_time = runner.calculator().absolute_time_seconds();
     }
@@ -112,28 +153,32 @@ const bench::Panel::Gauge* LivePanel::gauge_at(int32_t x, int32_t y) const {
 }
 
 void LivePanel::apply(const Input& input) {
+    if (!panel_) {
+        if (input.kind == Input::kReset) rebuild();
+        return;
+    }
     count_key_events(false);
     apply_one(input);
-    count_key_events(true);
+    if (panel_) count_key_events(true);
 }
 
 void LivePanel::apply_one(const Input& input) {
     switch (input.kind) {
         case Input::kPress:
-            if (held_ != nullptr) held_->instance->release();
+            act_on_held([this] { held_->instance->release(); });
             held_ = gauge_at(input.x, input.y);
-            if (held_ != nullptr) held_->instance->press(relative(input.x, held_->left), relative(input.y, held_->top));
+            act_on_held([&] { held_->instance->press(relative(input.x, held_->left), relative(input.y, held_->top)); });
             break;
         case Input::kMove:
-            if (held_ != nullptr) held_->instance->move(relative(input.x, held_->left), relative(input.y, held_->top));
+            act_on_held([&] { held_->instance->move(relative(input.x, held_->left), relative(input.y, held_->top)); });
             break;
         case Input::kRelease:
-            if (held_ != nullptr) held_->instance->release();
+            act_on_held([this] { held_->instance->release(); });
             held_ = nullptr;
             break;
-        case Input::kKey: host_->send_key_event(input.event, 0); break;
+        case Input::kKey: send_key_event(input.event); break;
         case Input::kPause: paused_ = !paused_; break;
-        case Input::kReset: build(); break;
+        case Input::kReset: rebuild(); break;
         case Input::kFly:
             start_flight();
             paused_ = false;
@@ -152,26 +197,36 @@ void LivePanel::count_key_events(bool from_page) {
 }
 
 void LivePanel::step() {
-    if (paused_) return;
+    if (paused_ || !panel_) return;
     step_flight();
     host_->tick();
-    panel_->update();
+    faulted_.update(*panel_);
     count_key_events(false);
-    if (held_ != nullptr) held_->instance->repeat();
+    act_on_held([this] { held_->instance->repeat(); });
     count_key_events(true);
     calculator_->set_absolute_time_seconds(calculator_->absolute_time_seconds() + kSecondsPerUpdate);
     ++updates_;
 }
 
-const render::Image& LivePanel::render() { return renderer_->render_frame(); }
+const render::Image& LivePanel::render() {
+    if (panel_) return renderer_->render_frame();
+    // The blank picture replaces the panel's once.
+    blank_changes_.clear();
+    if (!blank_shown_) blank_changes_.push_back({0, 0, width_, height_});
+    blank_shown_ = true;
+    return *blank_;
+}
 
-const std::vector<render::PixelRect>& LivePanel::changed() const { return renderer_->changed(); }
+const std::vector<render::PixelRect>& LivePanel::changed() const {
+    return panel_ ? renderer_->changed() : blank_changes_;
+}
 
-int LivePanel::width() const { return static_cast<int>(std::ceil(panel_->picture_width())); }
-int LivePanel::height() const { return static_cast<int>(std::ceil(panel_->picture_height())); }
+int LivePanel::width() const { return width_; }
+int LivePanel::height() const { return height_; }
 
 std::vector<PageGauge> LivePanel::layout() const {
     std::vector<PageGauge> gauges;
+    if (!panel_) return gauges;
     for (const bench::Panel::Gauge& gauge : panel_->gauges()) {
         if (!gauge.shown) continue;
         const int64_t left = std::llround(gauge.left), top = std::llround(gauge.top);
@@ -217,7 +272,20 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
     }
     status["flight"] = flight;
     status["time"] = time;
-    return status.dump();
+    nlohmann::json faults = nlohmann::json::array();
+    std::string errors = status.value("error", "");
+    const auto add_error = [&errors](const std::string& what) { errors += (errors.empty() ? "" : "\n") + what; };
+    for (const bench::FaultedGauges::Entry& entry : faulted_.entries()) {
+        const std::string name = entry.gauge->config->module + "!" + entry.gauge->config->gauge;
+        faults.push_back({{"gauge", name}, {"fault", entry.message}});
+        add_error(name + " stopped: " + entry.message);
+    }
+    if (!key_fault_.empty()) add_error("a key-event routine faulted: " + key_fault_);
+    if (!broken_.empty()) add_error(broken_);
+    if (!errors.empty()) status["error"] = errors;
+    status["faults"] = faults;
+    // Faults quote the module's bytes: one that is no UTF-8 still gives JSON.
+    return status.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace web

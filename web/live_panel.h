@@ -4,6 +4,11 @@
 // panel's switches and levers act on the model), and by the page's pointer
 // and keys routed as the simulator routes them.
 //
+// A fault in a gauge's module code (or records leading outside its memory)
+// takes that gauge out: it is no longer updated or worked by the pointer,
+// the status names it with its fault, and the others run on; a reset loads
+// the modules afresh and brings it back.
+//
 // Only the simulation thread touches a LivePanel; the server hands it the
 // page's input as Input values.
 #pragma once
@@ -21,6 +26,7 @@
 #include "host/host.h"
 #include "host/host_calculator.h"
 #include "host/panel.h"
+#include "host/scenario.h"
 #include "render/image.h"
 #include "render/renderer.h"
 
@@ -40,6 +46,8 @@ struct LiveOptions {
     // with the panel, again on Input::kFly and on a reset; it runs only as
     // the panel steps, so a paused panel pauses it.
     std::optional<flightmodel::FlightRun> flight;
+    // Whether FindWindowA finds the simulator's main window for the modules.
+    bool main_window = false;
 };
 
 // One thing the page asks for. Pointer positions are panel-picture pixels.
@@ -76,7 +84,9 @@ public:
     LivePanel(const LivePanel&) = delete;
     LivePanel& operator=(const LivePanel&) = delete;
 
-    // Applies one input. Never throws for any input values.
+    // Applies one input. Never throws for any input values; a reset whose
+    // panel cannot be made again leaves the page a blank picture and the
+    // reason in the status, until a reset succeeds.
     void apply(const Input& input);
     // One update (1/18 s) unless paused: the model or the flight steps, every
     // gauge updates, a held button repeats.
@@ -94,7 +104,9 @@ public:
 
     // The status line as JSON: paused, time, the share of real time the
     // updates keep and the pictures a second, rpm and running per engine, key
-    // events the page caused and the latest, the flight's state, error.
+    // events the page caused and the latest, the flight's state, the gauges
+    // taken out by faults ("faults": [{"gauge": "Module!Gauge", "fault"}]),
+    // error (the flight model's, each fault's, a reset's that failed).
     std::string status_json(double real_time_share, double pictures_per_second) const;
 
 private:
@@ -104,6 +116,9 @@ private:
     void step_flight();
     void count_key_events(bool from_page);
     void apply_one(const Input& input);
+    void rebuild();
+    void act_on_held(const std::function<void()>& action);
+    void send_key_event(uint32_t event);
 
     LiveOptions options_;
     // Declared in the order they must be made; torn down in reverse.
@@ -111,6 +126,15 @@ private:
     std::unique_ptr<bench::HostCalculator> calculator_;
     std::unique_ptr<bench::Panel> panel_;
     std::unique_ptr<render::PanelRenderer> renderer_;
+    bench::FaultedGauges faulted_;
+    // A key event whose routine faulted: the module's fault, shown until a reset.
+    std::string key_fault_;
+    // Why the panel could not be made again on the last reset; no panel meanwhile.
+    std::string broken_;
+    std::unique_ptr<render::Image> blank_;
+    std::vector<render::PixelRect> blank_changes_;
+    bool blank_shown_ = false;
+    int width_ = 1, height_ = 1;
     const bench::Panel::Gauge* held_ = nullptr;
     bool paused_ = false;
     uint64_t updates_ = 0;

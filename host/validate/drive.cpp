@@ -1,88 +1,161 @@
-// The dynamic checks: the module's gauges driven through their lifecycle and
-// every callback, gauge callback, mouse handler and key-event routine fed
-// hostile inputs, each direct call through the session's probe.
+// The dynamic checks: the module's gauges driven through their lifecycle,
+// every service id and standard routine, then the plan of hostile inputs
+// (host/validate/plan.h), each module call watched: a fault of its memory
+// or processor, its instruction count, heap allocations, the floating-point
+// control state and the services it called.
 #include <algorithm>
+#include <cinttypes>
 #include <cmath>
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 
+#include "emulator/emulated_machine.h"
 #include "host/instance.h"
 #include "host/validate/hostile.h"
 #include "host/validate/session.h"
 
 namespace bench::validate {
+namespace {
 
-// --- The session ---------------------------------------------------------------------
-
-Session::Session(Report& report_, const Options& options_, Host& host_, Module& module_, std::mt19937_64& random_)
-    : report(report_), options(options_), host(host_), module(module_), random(random_) {
-    memory = ModuleMemory::of(module.linkage());
-    records = read_records(module, memory, nullptr, false);
-    allocation_hooked = AllocationWatch::hook() != nullptr;
-    for (const GaugeRecord& gauge : records.gauges) {
-        for (const ElementRecord& element : gauge.elements) {
-            for (const EmbeddedVariable& var : embedded_variables(element.type)) {
-                const auto* record =
-                    reinterpret_cast<const MODULE_VAR*>(reinterpret_cast<const char*>(element.live) + var.offset);
-                if (record->token != 0) tokens.insert(record->token);
-            }
-            if (element.type == kNeedle) {
-                const auto* needle = reinterpret_cast<const ELEMENT_NEEDLE*>(element.live);
-                if (needle->nonlinearity != nullptr && needle->nonlinearity_size >= 2) {
-                    limits.push_back(needle->nonlinearity[0].value);
-                    limits.push_back(needle->nonlinearity[needle->nonlinearity_size - 1].value);
-                }
-            } else if (element.type == kMovingImage) {
-                const auto* moving = reinterpret_cast<const ELEMENT_MOVING_IMAGE*>(element.live);
-                limits.insert(limits.end(), {moving->min_x, moving->max_x, moving->min_y, moving->max_y});
-            }
-        }
-    }
-    std::sort(limits.begin(), limits.end());
-    limits.erase(std::unique(limits.begin(), limits.end()), limits.end());
-    for (const GaugeRecord& gauge : records.gauges) {
-        if (!gauge.sound) continue;
-        for (const ElementRecord& element : gauge.elements) {
-            for (const EmbeddedVariable& var : embedded_variables(element.type)) {
-                embedded_.push_back(reinterpret_cast<MODULE_VAR*>(reinterpret_cast<char*>(element.live) + var.offset));
-            }
-        }
-    }
+// The module's machine as the emulator: it counts every instruction, those
+// of calls through the host included. Null elsewhere.
+const emu::EmulatedMachine* emulated(const Module& module) {
+    return dynamic_cast<const emu::EmulatedMachine*>(&module.machine());
 }
 
-void Session::once(Check check, const Site& site, const std::string& message) {
-    const std::string key =
-        std::string(check_info(check).id) + '\x1f' + site.gauge + '\x1f' + site.element + '\x1f' + site.field;
-    if (!reported_.insert(key).second) return;
+uint64_t instruction_budget() { return emu::EmulatedMachine::Options{}.instruction_budget; }
+
+std::string where_of(const Site& site) {
+    std::string where;
+    for (const std::string* part : {&site.gauge, &site.element, &site.field}) {
+        if (part->empty()) continue;
+        if (!where.empty()) where += ", ";
+        where += part == &site.gauge ? "gauge " + *part : *part;
+    }
+    return where.empty() ? "module" : where;
+}
+
+// The kind of a fault the host reported in its own words (GaugeFault keeps
+// the message of the GuestFault, not its kind): by the words the emulator
+// and the guest memory use for each kind, and by the instructions the call
+// took for the budget.
+emu::GuestFault::Kind kind_in_message(const std::string& message, uint64_t instructions) {
+    using Kind = emu::GuestFault::Kind;
+    const auto says = [&](std::initializer_list<const char*> words) {
+        return std::any_of(words.begin(), words.end(),
+                           [&](const char* word) { return message.find(word) != std::string::npos; });
+    };
+    if (instructions >= instruction_budget() || says({"past its budget"})) return Kind::kBudget;
+    if (says({"which the host does not provide"})) return Kind::kUnboundImport;
+    if (says({"code run at "})) return Kind::kFetch;
+    if (says({"read at ", "read of ", "read fault", "lie outside the module's memory",
+              "lies outside the module's memory"})) {
+        return Kind::kRead;
+    }
+    if (says({"write at ", "write of ", "write fault", " are read-only ("})) return Kind::kWrite;
+    return Kind::kOther;
+}
+
+}  // namespace
+
+Check check_of_fault(emu::GuestFault::Kind kind) {
+    using Kind = emu::GuestFault::Kind;
+    switch (kind) {
+        case Kind::kRead:
+        case Kind::kWrite: return Check::kMemoryAccess;
+        case Kind::kBudget: return Check::kInstructions;
+        case Kind::kUnboundImport: return Check::kImports;
+        case Kind::kFetch:
+        case Kind::kInvalidInstruction:
+        case Kind::kDivide:
+        case Kind::kBrokenCall:
+        case Kind::kOther: break;
+    }
+    return Check::kCodeFaults;
+}
+
+std::string fault_text(const Module& module, const Site& site, const std::exception& error) {
+    if (dynamic_cast<const emu::GuestFault*>(&error) != nullptr) return fault_message(module, where_of(site), error);
+    return error.what();  // the host's message names module, gauge and call already
+}
+
+namespace {
+
+std::string once_key(Check check, const Site& site) {
+    return std::string(check_info(check).id) + '\x1f' + site.gauge + '\x1f' + site.element + '\x1f' + site.field;
+}
+
+void once(Report& report, Memo& memo, Check check, const Site& site, const std::string& message) {
+    if (!memo.reported.insert(once_key(check, site)).second) return;
     report.fail(check, site.gauge, site.element, site.field, message);
 }
 
-void Session::set_all_variables(uint64_t bits) {
-    // Tokens only ever join the set, so a change of size is a change of content.
-    if (token_values_.size() != tokens.size()) {
-        token_values_.clear();
-        for (uint32_t token : tokens) token_values_.push_back(&host.vars().slot(token));
-    }
-    // The host's store keeps doubles: a signalling NaN reaches stand-alone
-    // records quietened, as from any host on x87.
-    const double value = from_bits(bits);
-    for (double* slot : token_values_) *slot = value;
-    // As the host does: a variable without a token is never written. The
-    // token is read on every call, since module code may write it.
-    for (MODULE_VAR* record : embedded_) {
-        if (record->token != 0) std::memcpy(&record->value, &bits, sizeof bits);
-    }
+}  // namespace
+
+uint64_t instructions_run(const Module& module) {
+    const emu::EmulatedMachine* machine = emulated(module);
+    return machine != nullptr ? machine->instructions() : 0;
 }
 
-void Session::learn_tokens() {
-    for (const ServiceCall& call : host.service_log()) {
-        if (call.slot != service_slot::lookup_var && call.slot != service_slot::initialize_var) continue;
-        if (const std::optional<MODULE_VAR> var = memory.read<MODULE_VAR>(call.args[0])) {
-            if (var->token != 0) tokens.insert(var->token);
+bool report_failure(Report& report, Memo& memo, const Module& module, const Site& site, const std::string& input,
+                    std::exception_ptr error, Check fallback, uint64_t instructions) {
+    std::optional<emu::GuestFault::Kind> kind;
+    std::string text;
+    try {
+        std::rethrow_exception(error);
+    } catch (const emu::GuestFault& fault) {
+        kind = fault.kind();
+        text = fault_text(module, site, fault);
+    } catch (const GaugeFault& fault) {
+        text = fault.what();
+        // The host's own write into a record the module keeps read-only (a
+        // static image's picture, a variable's value): no instruction of the
+        // module's did it, and KV018 says so of the record.
+        const bool module_code =
+            text.find("by the instruction at") != std::string::npos || text.find("called from") != std::string::npos;
+        if (!module_code && text.find(" are read-only (") != std::string::npos) {
+            once(report, memo, Check::kWritableRecords, site, "the host's write faults: " + text);
+            return false;
         }
+        kind = kind_in_message(text, instructions);
+    } catch (const std::exception& failure) {
+        text = failure.what();
+    } catch (...) {
+        text = "an exception that is no std::exception";
     }
-    host.clear_service_log();
+    if (!kind) {
+        once(report, memo, fallback, site, input + " failed: " + text);
+        return false;
+    }
+    const bool budget = *kind == emu::GuestFault::Kind::kBudget;
+    once(report, memo, check_of_fault(*kind), site,
+         std::string(emu::fault_kind_name(*kind)) + ": " + text + " (" + input + ")" +
+             (budget ? "; its code is called no more" : ""));
+    if (budget) memo.spent.insert(site.gauge.empty() ? site.field : site.gauge);
+    return budget;
+}
+
+// --- The session ---------------------------------------------------------------------
+
+Session::Session(Report& report_, const Options& options_, Host& host_, Module& module_, std::mt19937_64& random_,
+                 Memo& memo_)
+    : report(report_),
+      options(options_),
+      host(host_),
+      module(module_),
+      records(read_records(module_, nullptr, false)),
+      random(random_),
+      memo(memo_),
+      variables(host_, module_, records) {
+    point = GuestPtr<guest::PIXPOINT>(module.machine().allocate(sizeof(guest::PIXPOINT)));
+}
+
+void Session::once(Check check, const Site& site, const std::string& message) {
+    validate::once(report, memo, check, site, message);
 }
 
 void Session::check_unexpected_services(const Site& site, size_t seen_before) {
@@ -93,178 +166,59 @@ void Session::check_unexpected_services(const Site& site, size_t seen_before) {
     }
 }
 
-void Session::after_call(const Site& site, const std::string& input, const FpControl& before, size_t unexpected) {
-    const uint32_t allocations = allocation_hooked ? AllocationWatch::disarm() : 0;
-    const FpControl now = fp_control();
-    if (now != before) {
-        once(Check::kFloatingPointState, site,
-             "left " + describe(now) + " (was " + describe(before) + ") for " + input);
-        set_fp_control(before);
+bool Session::may_call(const Site& site) const {
+    return memo.spent.count(site.gauge.empty() ? site.field : site.gauge) == 0;
+}
+
+CallStart Session::start() const {
+    return {host.unexpected_slots().size(), module.code().allocations(), instructions_run(module)};
+}
+
+void Session::finish(const Site& site, const std::string& input, const CallStart& before, bool direct,
+                     std::exception_ptr error, Check fallback) {
+    const uint64_t instructions = emulated(module) != nullptr ? instructions_run(module) - before.instructions
+                                                              : module.machine().last_call().instructions;
+    if (error != nullptr) {
+        report_failure(report, memo, module, site, input, error, fallback, instructions);
+    } else if (direct) {
+        const emu::CallReport& call = module.machine().last_call();
+        if (!call.control_word_kept || !call.mxcsr_kept) {
+            once(Check::kFloatingPointState, site,
+                 std::string("left the ") +
+                     (!call.control_word_kept && !call.mxcsr_kept ? "x87 control word and MXCSR"
+                      : !call.control_word_kept                   ? "x87 control word"
+                                                                  : "MXCSR") +
+                     " changed for " + input);
+        }
+        if (instructions > kMaxInstructionsPerCall) {
+            once(Check::kInstructions, site,
+                 "took " + std::to_string(instructions) + " instructions for " + input + ", more than " +
+                     std::to_string(kMaxInstructionsPerCall));
+        }
     }
+    if (direct && instructions > memo.most_instructions) {
+        memo.most_instructions = instructions;
+        memo.most_where = where_of(site) + " for " + input;
+    }
+    const uint64_t allocations = module.code().allocations() - before.allocations;
     if (allocations != 0) {
         once(Check::kNoAllocation, site, std::to_string(allocations) + " heap allocation(s) for " + input);
     }
-    check_unexpected_services(site, unexpected);
+    check_unexpected_services(site, before.unexpected);
+}
+
+uint32_t Session::call(uint32_t code, std::initializer_list<uint32_t> args) {
+    return module.machine().call(code, std::span<const uint32_t>(args.begin(), args.size()), emu::Convention::kStdcall);
 }
 
 namespace {
 
-template <typename Function>
-bool present(Function function) {
-    return function != nullptr;
-}
-
-// --- Value callbacks -------------------------------------------------------------------
-
-enum class Axis { kNeedle, kIcon, kMovingX, kMovingY, kSpriteX, kSpriteY, kSpriteRotation };
-
-struct ValueCallback {
-    const GaugeRecord* gauge = nullptr;
-    const ElementRecord* element = nullptr;
-    Axis axis = Axis::kNeedle;
-    const char* field = "";
-    bool limited = false;
-    double lower = 0.0;
-    double upper = 0.0;
-};
-
-void limit_to(ValueCallback& callback, double a, double b) {
-    callback.limited = true;
-    callback.lower = std::min(a, b);
-    callback.upper = std::max(a, b);
-}
-
-std::vector<ValueCallback> value_callbacks(const Records& records) {
-    std::vector<ValueCallback> callbacks;
-    for (const GaugeRecord& gauge : records.gauges) {
-        if (!gauge.sound) continue;
-        for (const ElementRecord& element : gauge.elements) {
-            ValueCallback base;
-            base.gauge = &gauge;
-            base.element = &element;
-            switch (element.type) {
-                case kNeedle: {
-                    const auto* needle = reinterpret_cast<const ELEMENT_NEEDLE*>(element.live);
-                    if (!present(needle->update_callback)) break;
-                    ValueCallback c = base;
-                    c.axis = Axis::kNeedle;
-                    c.field = "update_callback";
-                    if (needle->nonlinearity != nullptr && needle->nonlinearity_size >= 2) {
-                        limit_to(c, needle->nonlinearity[0].value,
-                                 needle->nonlinearity[needle->nonlinearity_size - 1].value);
-                    }
-                    callbacks.push_back(c);
-                    break;
-                }
-                case kIcon: {
-                    const auto* icon = reinterpret_cast<const ELEMENT_ICON*>(element.live);
-                    if (!present(icon->callback)) break;
-                    ValueCallback c = base;
-                    c.axis = Axis::kIcon;
-                    c.field = "callback";
-                    limit_to(c, 0.0, icon->frame_count > 0 ? icon->frame_count - 1.0 : 0.0);
-                    callbacks.push_back(c);
-                    break;
-                }
-                case kMovingImage: {
-                    const auto* moving = reinterpret_cast<const ELEMENT_MOVING_IMAGE*>(element.live);
-                    if (present(moving->callback_x)) {
-                        ValueCallback c = base;
-                        c.axis = Axis::kMovingX;
-                        c.field = "callback_x";
-                        if (moving->min_x != moving->max_x) limit_to(c, moving->min_x, moving->max_x);
-                        callbacks.push_back(c);
-                    }
-                    if (present(moving->callback_y)) {
-                        ValueCallback c = base;
-                        c.axis = Axis::kMovingY;
-                        c.field = "callback_y";
-                        if (moving->min_y != moving->max_y) limit_to(c, moving->min_y, moving->max_y);
-                        callbacks.push_back(c);
-                    }
-                    break;
-                }
-                case kSprite: {
-                    const auto* sprite = reinterpret_cast<const ELEMENT_SPRITE*>(element.live);
-                    const std::pair<bool, Axis> axes[] = {{present(sprite->callback_x), Axis::kSpriteX},
-                                                          {present(sprite->callback_y), Axis::kSpriteY},
-                                                          {present(sprite->callback_rotation), Axis::kSpriteRotation}};
-                    static constexpr const char* kFields[] = {"callback_x", "callback_y", "callback_rotation"};
-                    for (size_t i = 0; i < 3; ++i) {
-                        if (!axes[i].first) continue;
-                        ValueCallback c = base;
-                        c.axis = axes[i].second;
-                        c.field = kFields[i];
-                        callbacks.push_back(c);
-                    }
-                    break;
-                }
-                default: break;
-            }
-        }
-    }
-    return callbacks;
-}
-
-double call_value_callback(const ValueCallback& callback) {
-    ELEMENT_HEADER* element = callback.element->live;
-    switch (callback.axis) {
-        case Axis::kNeedle: {
-            auto* needle = reinterpret_cast<ELEMENT_NEEDLE*>(element);
-            return needle->update_callback(needle);
-        }
-        case Axis::kIcon: {
-            auto* icon = reinterpret_cast<ELEMENT_ICON*>(element);
-            return icon->callback(icon);
-        }
-        case Axis::kMovingX: {
-            auto* moving = reinterpret_cast<ELEMENT_MOVING_IMAGE*>(element);
-            return moving->callback_x(moving);
-        }
-        case Axis::kMovingY: {
-            auto* moving = reinterpret_cast<ELEMENT_MOVING_IMAGE*>(element);
-            return moving->callback_y(moving);
-        }
-        case Axis::kSpriteX: {
-            auto* sprite = reinterpret_cast<ELEMENT_SPRITE*>(element);
-            return sprite->callback_x(sprite);
-        }
-        case Axis::kSpriteY: {
-            auto* sprite = reinterpret_cast<ELEMENT_SPRITE*>(element);
-            return sprite->callback_y(sprite);
-        }
-        case Axis::kSpriteRotation: {
-            auto* sprite = reinterpret_cast<ELEMENT_SPRITE*>(element);
-            return sprite->callback_rotation(sprite);
-        }
-    }
-    return 0.0;
-}
-
-std::vector<HostileValue> all_inputs(Session& session, int random_count) {
-    std::vector<HostileValue> inputs = special_values();
-    for (HostileValue& v : limit_neighbours(session.limits)) inputs.push_back(std::move(v));
-    for (HostileValue& v :
-         random_values(session.random, static_cast<size_t>(std::max(random_count, 0)), session.limits)) {
-        inputs.push_back(std::move(v));
-    }
-    return inputs;
-}
-
-std::string bounds(double lower, double upper) {
-    std::string text = "[";
-    text += describe_value(lower);
-    text += ", ";
-    text += describe_value(upper);
-    return text + "]";
-}
-
-// --- Gauge callbacks, handlers -----------------------------------------------------------
+// --- Gauge callbacks, handlers ---------------------------------------------------------
 
 struct Handler {
     const GaugeRecord* gauge = nullptr;
     size_t record = 0;
-    MOUSERECT rect{};
+    guest::MOUSERECT rect{};
     std::string field;
 };
 
@@ -273,60 +227,76 @@ std::vector<Handler> handlers(const Records& records) {
     for (const GaugeRecord& gauge : records.gauges) {
         if (!gauge.sound) continue;
         for (size_t i = 0; i < gauge.mouse.size(); ++i) {
-            const MOUSERECT& rect = gauge.mouse[i];
-            if (rect.rect_type != kMouseChild || rect.handler == nullptr) continue;
+            const guest::MOUSERECT& rect = gauge.mouse[i];
+            if (rect.rect_type != kMouseChild || !rect.handler) continue;
             result.push_back({&gauge, i, rect, "mouse_rects[" + std::to_string(i) + "].handler"});
         }
     }
     return result;
 }
 
-std::string point_input(const PIXPOINT& point, uint32_t flags) {
+std::string point_input(const guest::PIXPOINT& point, uint32_t flags) {
     char text[80];
     std::snprintf(text, sizeof text, "point (%d, %d), flags 0x%08X", point.x, point.y, flags);
     return text;
 }
 
-void call_handler(Session& session, const Handler& handler, PIXPOINT point, uint32_t flags) {
+void call_handler(Session& session, const Handler& handler, guest::PIXPOINT point, uint32_t flags) {
     const Site site{handler.gauge->name, "", handler.field};
-    PIXPOINT argument = point;
-    const MouseHandler function = handler.rect.handler;
-    session.probe(site, point_input(point, flags), [&] { return function(&argument, flags); });
+    session.probe(site, point_input(point, flags), true, [&] {
+        session.module.memory().write(session.point) = point;
+        session.call(handler.rect.handler.address, {session.point.address, flags});
+    });
 }
 
-bool has_gauge_callback(const GaugeRecord& gauge) {
-    return gauge.version != kHeaderVersion800 && gauge.live->gauge_callback != nullptr;
+uint32_t gauge_callback(const Session& session, const GaugeRecord& gauge) {
+    if (gauge.version == kHeaderVersion800) return 0;
+    return session.module.memory().read(gauge.live).gauge_callback.address;
 }
 
-// Runs `operation` on a gauge instance, turning an exception into a finding
-// and checking the floating-point control state around it.
+// The routines a header names, both versions': with the argument the host
+// passes or without.
+struct Routine {
+    const char* field;
+    uint32_t code;
+    bool takes_argument;
+};
+
+std::vector<Routine> standard_routines(const Session& session, const GaugeRecord& gauge) {
+    // The fields both versions share, and no more: a version-700 header is
+    // the shorter.
+    guest::GAUGEHDR_V800 h{};
+    session.module.memory().copy_out(gauge.live.address, &h, offsetof(guest::GAUGEHDR_V800, reserved_tail));
+    return {
+        {"query_routine", h.query_routine.address, false},
+        {"install_routine", h.install_routine.address, true},
+        {"initialize_routine", h.initialize_routine.address, false},
+        {"update_routine", h.update_routine.address, false},
+        {"generate_routine", h.generate_routine.address, true},
+        {"draw_routine", h.draw_routine.address, false},
+        {"kill_routine", h.kill_routine.address, false},
+    };
+}
+
+// Runs `operation` on gauge instances through the host: its faults become
+// findings of their checks, the host's other failures of KV101.
 template <typename Operation>
 void guarded(Session& session, const Site& site, const char* what, Operation&& operation) {
-    const FpControl before = fp_control();
-    try {
-        operation();
-    } catch (const std::exception& error) {
-        session.once(Check::kLifecycle, site, std::string(what) + " failed: " + error.what());
-    }
-    const FpControl after = fp_control();
-    if (after != before) {
-        session.once(Check::kFloatingPointState, site,
-                     std::string("left ") + describe(after) + " (was " + describe(before) + ") during " + what);
-        set_fp_control(before);
-    }
+    session.probe(site, what, false, std::forward<Operation>(operation), Check::kLifecycle);
 }
 
 // The value a needle's or icon's callback gave in an update must be a number
 // the host can draw (the other kinds' values the host limits itself).
 void check_states(Session& session, const GaugeRecord& gauge, const GaugeInstance& instance) {
+    const emu::GuestMemory& memory = session.module.memory();
     for (size_t i = 0; i < instance.elements().size() && i < gauge.elements.size(); ++i) {
         const ElementState& state = instance.elements()[i];
         const ElementRecord& element = gauge.elements[i];
         bool from_callback = false;
         if (element.type == kNeedle) {
-            from_callback = reinterpret_cast<const ELEMENT_NEEDLE*>(element.live)->update_callback != nullptr;
+            from_callback = static_cast<bool>(memory.read(element.live.cast<guest::ELEMENT_NEEDLE>()).update_callback);
         } else if (element.type == kIcon) {
-            from_callback = reinterpret_cast<const ELEMENT_ICON*>(element.live)->callback != nullptr;
+            from_callback = static_cast<bool>(memory.read(element.live.cast<guest::ELEMENT_ICON>()).callback);
         }
         if (from_callback && !std::isfinite(state.value)) {
             session.once(Check::kLifecycle, Site{gauge.name, element.label, "value after update"},
@@ -365,23 +335,25 @@ void random_mouse(Session& session, GaugeInstance& instance) {
 
 }  // namespace
 
-// --- KV103: mouse handlers before set-up ----------------------------------------------------
+// --- KV103: mouse handlers before set-up and after kill -------------------------------------
 
 void check_mouse_before_setup(Session& session) {
     const std::vector<Handler> all = handlers(session.records);
-    const PIXPOINT points[] = {
+    const guest::PIXPOINT points[] = {
         {0, 0}, {1, 1}, {-1, -1}, {INT32_MIN, INT32_MIN}, {INT32_MAX, INT32_MAX}, {INT32_MIN, INT32_MAX}};
     for (const Handler& handler : all) {
         const uint32_t flags[] = {handler.rect.mouse_flags, 0u, kMouseClick, kMouseRepeat, kMouseDrag};
-        for (const PIXPOINT& point : points) {
+        for (const guest::PIXPOINT& point : points) {
             for (uint32_t f : flags) call_handler(session, handler, point, f);
         }
-        const PIXPOINT centre{handler.rect.width / 2, handler.rect.height / 2};
+        const guest::PIXPOINT centre{handler.rect.width / 2, handler.rect.height / 2};
         call_handler(session, handler, centre, handler.rect.mouse_flags);
     }
     session.report.ran(Check::kHandlersOutsideLife,
                        std::to_string(all.size()) + " handlers before any set-up and after every kill");
 }
+
+void check_handlers_after_kill(Session& session) { check_mouse_before_setup(session); }
 
 // --- KV102: every service id -----------------------------------------------------------------
 
@@ -392,36 +364,32 @@ void check_service_ids(Session& session) {
     ids.insert(ids.end(), {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu});
     for (const GaugeRecord& gauge : session.records.gauges) {
         if (!gauge.sound) continue;
-        if (has_gauge_callback(gauge)) {
+        if (const uint32_t callback = gauge_callback(session, gauge)) {
             ++callbacks;
-            const GaugeCallback callback = gauge.live->gauge_callback;
             for (uint32_t id : ids) {
                 for (uint32_t extra : {0u, 0xFFFFFFFFu}) {
                     const Site site{gauge.name, "", "gauge_callback, service id " + std::to_string(id)};
-                    session.probe(site, "extra word " + std::to_string(extra),
-                                  [&] { callback(gauge.live, id, extra); });
+                    session.probe(site, "extra word " + std::to_string(extra), true, [&] {
+                        session.call(callback, {gauge.live.address, id, extra});
+                    });
                 }
             }
         }
         // The standard routines, with any argument the host may pass.
-        GAUGEHDR* header = gauge.live;
-        const std::pair<const char*, StandardRoutine> plain[] = {
-            {"query_routine", header->query_routine},   {"initialize_routine", header->initialize_routine},
-            {"update_routine", header->update_routine}, {"draw_routine", header->draw_routine},
-            {"kill_routine", header->kill_routine},
-        };
-        for (const auto& [field, routine] : plain) {
-            session.probe(Site{gauge.name, "", field}, "no argument", [&] { routine(); });
-        }
-        const std::pair<const char*, StandardRoutineWithArg> with_argument[] = {
-            {"install_routine", header->install_routine}, {"generate_routine", header->generate_routine}};
-        for (const auto& [field, routine] : with_argument) {
+        for (const Routine& routine : standard_routines(session, gauge)) {
+            if (!routine.takes_argument) {
+                session.probe(Site{gauge.name, "", routine.field}, "no argument", true,
+                              [&] { session.call(routine.code, {}); });
+                continue;
+            }
             for (uint32_t argument : {0u, 1u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
-                session.probe(Site{gauge.name, "", field}, "argument " + std::to_string(argument),
-                              [&] { routine(argument); });
+                session.probe(Site{gauge.name, "", routine.field}, "argument " + std::to_string(argument), true,
+                              [&] { session.call(routine.code, {argument}); });
             }
         }
     }
+    session.host.clear_key_log();
+    session.host.clear_service_log();
     session.report.ran(Check::kServiceIds,
                        std::to_string(callbacks) + " gauge callbacks with service ids 0 to 31 and 3 others");
 }
@@ -447,7 +415,7 @@ void check_lifecycle(Session& session) {
                     GaugeInstance& instance = *instances[i];
                     instance.setup();
                     for (int update = 0; update < 2; ++update) {
-                        session.set_all_variables(lifecycle_value(session));
+                        session.variables.set_all(lifecycle_value(session));
                         instance.update();
                         check_states(session, gauge, instance);
                         random_mouse(session, instance);
@@ -458,9 +426,8 @@ void check_lifecycle(Session& session) {
             // Now and then an instance goes altogether while the others live on.
             if (cycle % 4 == 3) instances[static_cast<size_t>(cycle / 4) % std::size(kScales)].reset();
         }
-        for (auto& instance : instances) {
-            guarded(session, site, "take down", [&] { instance.reset(); });
-        }
+        for (auto& instance : instances) instance.reset();
+        session.variables.learn();
         session.host.clear_key_log();
         session.host.clear_service_log();
     }
@@ -475,7 +442,7 @@ void check_lifecycle(Session& session) {
         });
     }
     for (int round = 0; round < 4; ++round) {
-        session.set_all_variables(lifecycle_value(session));
+        session.variables.set_all(lifecycle_value(session));
         for (size_t i = 0; i < panel.size(); ++i) {
             auto& [gauge, instance] = panel[i];
             guarded(session, Site{gauge->name, "", "lifecycle"}, "update beside every other gauge", [&] {
@@ -490,164 +457,130 @@ void check_lifecycle(Session& session) {
         }
     }
     panel.clear();
+    session.variables.learn();
     session.host.clear_key_log();
     session.host.clear_service_log();
     session.report.ran(Check::kLifecycle, std::to_string(gauges) + " gauges, " + std::to_string(cycles) +
                                               " cycles of 3 instances each, then all at once");
 }
 
-// --- KV201: value callbacks --------------------------------------------------------------------
+// --- KV201 to KV204: the plan of hostile inputs ------------------------------------------------
 
-void check_value_callbacks(Session& session) {
-    const std::vector<ValueCallback> callbacks = value_callbacks(session.records);
-    // A first round at zero shows which stand-alone records the callbacks look up.
-    session.set_all_variables(to_bits(0.0));
-    for (const ValueCallback& callback : callbacks) {
-        session.probe(Site{callback.gauge->name, callback.element->label, callback.field}, "0",
-                      [&] { return call_value_callback(callback); });
-    }
-    session.learn_tokens();
+namespace {
 
-    const std::vector<HostileValue> inputs = all_inputs(session, session.options.random_values);
-    for (const HostileValue& input : inputs) {
-        session.set_all_variables(input.bits);
-        for (const ValueCallback& callback : callbacks) {
-            const Site site{callback.gauge->name, callback.element->label, callback.field};
-            const double result = session.probe(site, input.label, [&] { return call_value_callback(callback); });
-            if (!std::isfinite(result)) {
-                session.once(Check::kHostileValues, site, "returns " + describe_value(result) + " for " + input.label);
-            } else if (callback.limited && (result < callback.lower || result > callback.upper)) {
-                session.once(Check::kHostileValues, site,
-                             "returns " + describe_value(result) + " for " + input.label + ", outside its limits " +
-                                 bounds(callback.lower, callback.upper));
-            }
-        }
-        session.host.clear_key_log();
-        session.host.clear_service_log();
-    }
-    session.report.ran(Check::kHostileValues, std::to_string(callbacks.size()) + " callbacks, " +
-                                                  std::to_string(inputs.size()) + " inputs each");
+std::string bounds(double lower, double upper) {
+    return "[" + describe_value(lower) + ", " + describe_value(upper) + "]";
 }
 
-// --- KV202: gauge callbacks ---------------------------------------------------------------------
+class Judge : public PlanObserver {
+public:
+    explicit Judge(Session& session) : session_(session) {}
 
-void check_gauge_callbacks(Session& session) {
-    session.set_all_variables(to_bits(0.0));
-    size_t count = 0;
-    for (const GaugeRecord& gauge : session.records.gauges) {
-        if (!gauge.sound || !has_gauge_callback(gauge)) continue;
-        ++count;
-        gauge.live->gauge_callback(gauge.live, kServiceUpdate, 0);
-    }
-    session.learn_tokens();
+    bool admit(const PlannedCall& call) override { return session_.may_call(site_of(call)); }
+    void before(const PlannedCall&) override { start_ = session_.start(); }
 
-    const std::vector<HostileValue> inputs = all_inputs(session, session.options.random_values / 3);
-    for (const HostileValue& input : inputs) {
-        session.set_all_variables(input.bits);
-        for (const GaugeRecord& gauge : session.records.gauges) {
-            if (!gauge.sound || !has_gauge_callback(gauge)) continue;
-            const GaugeCallback callback = gauge.live->gauge_callback;
-            for (uint32_t id : {kServiceSetup, kServiceAfterSetup, kServiceUpdate}) {
-                const Site site{gauge.name, "", "gauge_callback, service id " + std::to_string(id)};
-                session.probe(site, "variables at " + input.label, [&] { callback(gauge.live, id, 0); });
+    void after(const PlannedCall& call, const CallOutcome& outcome) override {
+        const Site site = site_of(call);
+        std::exception_ptr error;
+        if (outcome.guest_fault) {
+            error = std::make_exception_ptr(*outcome.guest_fault);
+        } else if (outcome.fault) {
+            error = std::make_exception_ptr(GaugeFault(*outcome.fault));
+        }
+        const bool direct = call.code != 0;
+        const Check fallback =
+            call.kind == CallKind::kInstall || call.kind == CallKind::kUpdate || call.kind == CallKind::kPointer
+                ? Check::kLifecycle
+                : Check::kHostileGaugeCalls;
+        session_.finish(site, input_of(call), start_, direct, error, fallback);
+        if (call.kind == CallKind::kUpdate) {
+            const uint64_t instructions = instructions_run(session_.module) - start_.instructions;
+            if (call.input != panel_input_) {
+                panel_input_ = call.input;
+                session_.memo.panel_updates.push_back(0);
             }
+            session_.memo.panel_updates.back() += instructions;
         }
-        session.host.clear_key_log();
-        session.host.clear_service_log();
+        if (call.kind == CallKind::kValue && !outcome.fault) judge_value(call, site, outcome.value);
+        if (call.kind == CallKind::kValue) ++values_;
+        if (call.kind == CallKind::kMouse) ++mouse_;
+        if (call.kind == CallKind::kKey) ++keys_;
     }
-    session.report.ran(Check::kHostileGaugeCalls, std::to_string(count) + " gauge callbacks, " +
-                                                      std::to_string(inputs.size()) + " variable settings each");
-}
 
-// --- KV203: mouse handlers ------------------------------------------------------------------------
+    size_t values_ = 0, mouse_ = 0, keys_ = 0;
 
-void check_mouse_handlers(Session& session) {
-    const std::vector<Handler> all = handlers(session.records);
-    const std::vector<int32_t> coordinates = extreme_coordinates();
-    const std::vector<HostileValue> specials = special_values();
-    static constexpr double kScales[] = {1.0, GaugeInstance::kMaxScale, 1.0 / GaugeInstance::kMaxScale};
-    size_t calls = 0;
-    for (const GaugeRecord& gauge : session.records.gauges) {
-        if (!gauge.sound) continue;
-        std::vector<const Handler*> own;
-        for (const Handler& handler : all) {
-            if (handler.gauge == &gauge) own.push_back(&handler);
-        }
-        if (own.empty()) continue;
-        for (double scale : kScales) {
-            GaugeInstance instance(session.host, session.module, gauge.live, scale);
-            guarded(session, Site{gauge.name, "", "mouse"}, "set-up", [&] { instance.setup(); });
-            size_t turn = 0;
-            for (const Handler* handler : own) {
-                const uint32_t flags[] = {handler->rect.mouse_flags, 0u, kMouseRepeat, kMouseDrag, 0xFFFFFFFFu};
-                for (int32_t x : coordinates) {
-                    for (int32_t y : coordinates) {
-                        if (turn % 16 == 0) session.set_all_variables(specials[turn / 16 % specials.size()].bits);
-                        call_handler(session, *handler, PIXPOINT{x, y}, flags[turn % std::size(flags)]);
-                        ++turn;
-                        ++calls;
-                    }
-                }
-                std::uniform_int_distribution<int32_t> any(INT32_MIN, INT32_MAX);
-                std::uniform_int_distribution<int32_t> near(-200, 400);
-                for (int i = 0; i < 40; ++i) {
-                    const PIXPOINT point = i % 2 == 0 ? PIXPOINT{any(session.random), any(session.random)}
-                                                      : PIXPOINT{near(session.random), near(session.random)};
-                    call_handler(session, *handler, point, flags[static_cast<size_t>(i) % std::size(flags)]);
-                    ++calls;
-                }
+private:
+    static Site site_of(const PlannedCall& call) {
+        Site site;
+        if (call.gauge != nullptr) site.gauge = call.gauge->name;
+        if (call.element != nullptr) site.element = call.element->label;
+        switch (call.kind) {
+            case CallKind::kInstall: site.field = "install"; break;
+            case CallKind::kUpdate: site.field = "update"; break;
+            case CallKind::kGauge: site.field = "gauge_callback, " + call.field; break;
+            case CallKind::kMouse: site.field = call.field + ".handler"; break;
+            case CallKind::kPointer: site.field = "pointer actions at " + call.field; break;
+            case CallKind::kKey: {
+                char text[48];
+                std::snprintf(text, sizeof text, "key-event routine at 0x%08X", call.code);
+                site.field = text;
+                break;
             }
-            // The same through the host's routing, at the ends of the range.
-            guarded(session, Site{gauge.name, "", "mouse"}, "pointer actions at extreme positions", [&] {
-                for (int32_t x : {INT32_MIN, -1, 0, INT32_MAX}) {
-                    for (int32_t y : {INT32_MIN, -1, 0, INT32_MAX}) {
-                        instance.press(x, y);
-                        instance.move(y, x);
-                        instance.repeat();
-                        instance.release();
-                    }
-                }
-            });
-            session.host.clear_key_log();
-            session.host.clear_service_log();
+            case CallKind::kEvent: site.field = "key events through the host"; break;
+            case CallKind::kValue: site.field = call.field; break;
+        }
+        return site;
+    }
+    static std::string input_of(const PlannedCall& call) {
+        switch (call.kind) {
+            case CallKind::kInstall: return "set-up";
+            case CallKind::kValue:
+            case CallKind::kGauge:
+            case CallKind::kUpdate: return variables_at(HostileValue{0, call.input});
+            default: return call.input;
         }
     }
-    // Every instance is gone: the handlers must still hold.
-    check_mouse_before_setup(session);
+
+    void judge_value(const PlannedCall& call, const Site& site, double result) {
+        if (!std::isfinite(result)) {
+            session_.once(Check::kHostileValues, site, "returns " + describe_value(result) + " for " + call.input);
+        } else if (call.limited && (result < call.lower || result > call.upper)) {
+            session_.once(Check::kHostileValues, site,
+                          "returns " + describe_value(result) + " for " + call.input + ", outside its limits " +
+                              bounds(call.lower, call.upper));
+        }
+    }
+
+    Session& session_;
+    CallStart start_;
+    std::string panel_input_;
+};
+
+}  // namespace
+
+void check_hostile_plan(Session& session) {
+    PlanOptions options;
+    options.seed = session.random();
+    options.random_values = std::max(session.options.random_values, 0);
+    Plan plan(session.host, session.module, session.records, options);
+    Judge judge(session);
+    plan.run(judge);
+    session.variables.learn();
+
+    const std::string inputs = std::to_string(plan.inputs().size()) + " inputs";
+    session.report.ran(Check::kHostileValues,
+                       std::to_string(plan.value_callbacks()) + " callbacks, " + inputs + " each");
+    session.report.ran(Check::kHostileGaugeCalls, std::to_string(plan.gauge_callbacks()) +
+                                                      " gauge callbacks with service ids 2, 4 and 6, " + inputs +
+                                                      " each, and the host's update of every gauge");
     session.report.ran(Check::kHostilePoints,
-                       std::to_string(all.size()) + " handlers, " + std::to_string(calls) + " calls");
-}
-
-// --- KV204: key-event routines --------------------------------------------------------------------
-
-void check_key_routines(Session& session) {
-    const std::vector<KeyEventRegistration> routines = session.host.key_event_handlers();
-    if (routines.empty()) {
+                       std::to_string(plan.handlers()) + " handlers, " + std::to_string(judge.mouse_) + " calls");
+    if (plan.routines() == 0) {
         session.report.skip(Check::kHostileKeyEvents, "the module registers no key-event routine");
-        return;
+    } else {
+        session.report.ran(Check::kHostileKeyEvents,
+                           std::to_string(plan.routines()) + " routine(s), " + std::to_string(judge.keys_) + " calls");
     }
-    std::vector<uint32_t> ids = {0u,     1u,     66586u,      66587u,      66588u,     66657u,
-                                 66658u, 66659u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu};
-    for (int i = 0; i < 40; ++i) ids.push_back(static_cast<uint32_t>(session.random()));
-    const uint32_t values[] = {0u, 1u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu, static_cast<uint32_t>(session.random())};
-    size_t calls = 0;
-    for (const KeyEventRegistration& routine : routines) {
-        for (uint32_t id : ids) {
-            for (uint32_t value : values) {
-                for (uint32_t user : {routine.user_data, 0xFFFFFFFFu}) {
-                    char input[64];
-                    std::snprintf(input, sizeof input, "event %u, value %u, user data %u", id, value, user);
-                    session.probe(Site{"", "", "key-event routine"}, input, [&] { routine.handler(id, value, user); });
-                    ++calls;
-                }
-            }
-            session.host.send_key_event(id, values[id % std::size(values)]);
-        }
-    }
-    session.host.clear_key_log();
-    session.host.clear_service_log();
-    session.report.ran(Check::kHostileKeyEvents,
-                       std::to_string(routines.size()) + " routine(s), " + std::to_string(calls) + " calls");
 }
 
 }  // namespace bench::validate

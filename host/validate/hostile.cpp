@@ -108,18 +108,36 @@ std::vector<HostileValue> limit_neighbours(const std::vector<double>& limits) {
     return values;
 }
 
+namespace {
+
+// A value within 4 of `limit` on a grid of 2^-12, or, where the double's own
+// grid is coarser, some thousands of ulps from it. Whole numbers and exact
+// scalings only: the i386 twin (x87) and the bench host (SSE) make the same
+// bits.
+uint64_t near_limit(std::mt19937_64& random, double limit) {
+    const int64_t step = static_cast<int64_t>(random() % (8 * 4096 + 1)) - 4 * 4096;
+    if (std::fabs(limit) < 0x1p40) {
+        const int64_t grid = std::llround(std::ldexp(limit, 12));
+        return to_bits(std::ldexp(static_cast<double>(grid + step), -12));
+    }
+    return to_bits(limit) + static_cast<uint64_t>(step);
+}
+
+}  // namespace
+
 std::vector<HostileValue> random_values(std::mt19937_64& random, size_t count, const std::vector<double>& limits) {
     std::vector<HostileValue> values;
-    std::uniform_real_distribution<double> spread(-1e6, 1e6);
-    std::uniform_real_distribution<double> near(-4.0, 4.0);
     for (size_t i = 0; i < count; ++i) {
         uint64_t bits = 0;
         switch (i % 3) {
             case 0: bits = random(); break;
-            case 1: bits = to_bits(spread(random)); break;
-            default:
-                bits = to_bits(limits.empty() ? near(random) : limits[random() % limits.size()] + near(random));
+            case 1: {
+                // Within ±2^20 on a grid of 2^-20.
+                const int64_t whole = static_cast<int64_t>(random() >> 23) - (int64_t{1} << 40);
+                bits = to_bits(std::ldexp(static_cast<double>(whole), -20));
                 break;
+            }
+            default: bits = near_limit(random, limits.empty() ? 0.0 : limits[random() % limits.size()]); break;
         }
         values.push_back({bits, "random " + describe_bits(bits)});
     }

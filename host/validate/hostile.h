@@ -35,7 +35,9 @@ std::vector<HostileValue> special_values();
 std::vector<HostileValue> limit_neighbours(const std::vector<double>& limits);
 
 // `count` values from `random`: a third raw 64-bit patterns (any double at
-// all), a third spread over ±1e6, a third within a few units of a limit.
+// all), a third spread over ±2^20, a third within 4 of a limit. Made from
+// whole numbers and exact scalings only, so that every tree, x87 or SSE,
+// makes the same bits from the same seed.
 std::vector<HostileValue> random_values(std::mt19937_64& random, size_t count, const std::vector<double>& limits);
 
 // Pointer coordinates: the ends of int32, their neighbours, far outside any

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -12,7 +13,6 @@
 #include "frame/linkage.h"
 #include "host/dib.h"
 #include "host/evaluate.h"
-#include "host/validate/writable.h"
 
 namespace bench::validate {
 namespace {
@@ -29,16 +29,6 @@ std::string number(double value) {
     return text;
 }
 
-uintptr_t address_of(const void* pointer) { return reinterpret_cast<uintptr_t>(pointer); }
-
-template <typename Function>
-uintptr_t code_address(Function function) {
-    uintptr_t address = 0;
-    static_assert(sizeof function == sizeof address);
-    std::memcpy(&address, &function, sizeof address);
-    return address;
-}
-
 bool all_zero(const uint8_t* bytes, size_t size) {
     return std::all_of(bytes, bytes + size, [](uint8_t b) { return b == 0; });
 }
@@ -47,41 +37,41 @@ using frame::FieldInfo;
 using frame::FieldRole;
 using frame::RecordInfo;
 
-constexpr const RecordInfo& kVarSchema = frame::schema_of<MODULE_VAR>();
-constexpr const RecordInfo& kHeaderSchema = frame::schema_of<GAUGEHDR>();
-constexpr const RecordInfo& kElementHeaderSchema = frame::schema_of<ELEMENT_HEADER>();
-constexpr const RecordInfo& kFailureSchema = frame::schema_of<FAILURE_RECORD>();
-constexpr const RecordInfo& kTableSchema = frame::schema_of<NONLINEARITY>();
-constexpr const RecordInfo& kMouseSchema = frame::schema_of<MOUSERECT>();
+constexpr const RecordInfo& kVarSchema = frame::schema_of<guest::MODULE_VAR>();
+constexpr const RecordInfo& kHeaderSchema = frame::schema_of<guest::GAUGEHDR>();
+constexpr const RecordInfo& kElementHeaderSchema = frame::schema_of<guest::ELEMENT_HEADER>();
+constexpr const RecordInfo& kFailureSchema = frame::schema_of<guest::FAILURE_RECORD>();
+constexpr const RecordInfo& kTableSchema = frame::schema_of<guest::NONLINEARITY>();
+constexpr const RecordInfo& kMouseSchema = frame::schema_of<guest::MOUSERECT>();
 
 // The fields findings name, as the record tables spell them.
-constexpr const char* kGaugeName = FRAME_FIELD_NAME(GAUGEHDR, gauge_name);
-constexpr const char* kHeaderVersion = FRAME_FIELD_NAME(GAUGEHDR, header_version);
-constexpr const char* kSizeX = FRAME_FIELD_NAME(GAUGEHDR, size_x_mm);
-constexpr const char* kElementList = FRAME_FIELD_NAME(GAUGEHDR, element_list);
-constexpr const char* kMouseRects = FRAME_FIELD_NAME(GAUGEHDR, mouse_rects);
-constexpr const char* kGaugeCallback = FRAME_FIELD_NAME(GAUGEHDR, gauge_callback);
-constexpr const char* kElementType = FRAME_FIELD_NAME(ELEMENT_HEADER, element_type);
-constexpr const char* kResourceId = FRAME_FIELD_NAME(ELEMENT_HEADER, resource_id);
-constexpr const char* kOwner = FRAME_FIELD_NAME(ELEMENT_HEADER, gauge);
-constexpr const char* kNextList = FRAME_FIELD_NAME(ELEMENT_HEADER, next_element_list);
-constexpr const char* kFailureRecords = FRAME_FIELD_NAME(ELEMENT_HEADER, failure_records);
-constexpr const char* kImageFlags = FRAME_FIELD_NAME(ELEMENT_HEADER, image_flags);
-constexpr const char* kMaxDegrees = FRAME_FIELD_NAME(ELEMENT_NEEDLE, max_degrees_per_tick);
-constexpr const char* kPositionX = FRAME_FIELD_NAME(ELEMENT_HEADER, position_x);
-constexpr const char* kPositionY = FRAME_FIELD_NAME(ELEMENT_HEADER, position_y);
-constexpr const char* kOffsetX = FRAME_FIELD_NAME(ELEMENT_HEADER, ofs_x);
-constexpr const char* kOffsetY = FRAME_FIELD_NAME(ELEMENT_HEADER, ofs_y);
-constexpr const char* kTable = FRAME_FIELD_NAME(ELEMENT_NEEDLE, nonlinearity);
-constexpr const char* kTableSize = FRAME_FIELD_NAME(ELEMENT_NEEDLE, nonlinearity_size);
-constexpr const char* kFrameCount = FRAME_FIELD_NAME(ELEMENT_ICON, frame_count);
-constexpr const char* kTextureScaleX = FRAME_FIELD_NAME(ELEMENT_SPRITE, texture_scale_x);
-constexpr const char* kTextureScaleY = FRAME_FIELD_NAME(ELEMENT_SPRITE, texture_scale_y);
-constexpr const char* kPointValue = FRAME_FIELD_NAME(NONLINEARITY, value);
-constexpr const char* kPointDegrees = FRAME_FIELD_NAME(NONLINEARITY, degrees);
-constexpr const char* kRectType = FRAME_FIELD_NAME(MOUSERECT, rect_type);
-constexpr const char* kMouseFlags = FRAME_FIELD_NAME(MOUSERECT, mouse_flags);
-constexpr const char* kHandler = FRAME_FIELD_NAME(MOUSERECT, handler);
+constexpr const char* kGaugeName = FRAME_FIELD_NAME(guest::GAUGEHDR, gauge_name);
+constexpr const char* kHeaderVersion = FRAME_FIELD_NAME(guest::GAUGEHDR, header_version);
+constexpr const char* kSizeX = FRAME_FIELD_NAME(guest::GAUGEHDR, size_x_mm);
+constexpr const char* kElementList = FRAME_FIELD_NAME(guest::GAUGEHDR, element_list);
+constexpr const char* kMouseRects = FRAME_FIELD_NAME(guest::GAUGEHDR, mouse_rects);
+constexpr const char* kGaugeCallback = FRAME_FIELD_NAME(guest::GAUGEHDR, gauge_callback);
+constexpr const char* kElementType = FRAME_FIELD_NAME(guest::ELEMENT_HEADER, element_type);
+constexpr const char* kResourceId = FRAME_FIELD_NAME(guest::ELEMENT_HEADER, resource_id);
+constexpr const char* kOwner = FRAME_FIELD_NAME(guest::ELEMENT_HEADER, gauge);
+constexpr const char* kNextList = FRAME_FIELD_NAME(guest::ELEMENT_HEADER, next_element_list);
+constexpr const char* kFailureRecords = FRAME_FIELD_NAME(guest::ELEMENT_HEADER, failure_records);
+constexpr const char* kImageFlags = FRAME_FIELD_NAME(guest::ELEMENT_HEADER, image_flags);
+constexpr const char* kMaxDegrees = FRAME_FIELD_NAME(guest::ELEMENT_NEEDLE, max_degrees_per_tick);
+constexpr const char* kPositionX = FRAME_FIELD_NAME(guest::ELEMENT_HEADER, position_x);
+constexpr const char* kPositionY = FRAME_FIELD_NAME(guest::ELEMENT_HEADER, position_y);
+constexpr const char* kOffsetX = FRAME_FIELD_NAME(guest::ELEMENT_HEADER, ofs_x);
+constexpr const char* kOffsetY = FRAME_FIELD_NAME(guest::ELEMENT_HEADER, ofs_y);
+constexpr const char* kTable = FRAME_FIELD_NAME(guest::ELEMENT_NEEDLE, nonlinearity);
+constexpr const char* kTableSize = FRAME_FIELD_NAME(guest::ELEMENT_NEEDLE, nonlinearity_size);
+constexpr const char* kFrameCount = FRAME_FIELD_NAME(guest::ELEMENT_ICON, frame_count);
+constexpr const char* kTextureScaleX = FRAME_FIELD_NAME(guest::ELEMENT_SPRITE, texture_scale_x);
+constexpr const char* kTextureScaleY = FRAME_FIELD_NAME(guest::ELEMENT_SPRITE, texture_scale_y);
+constexpr const char* kPointValue = FRAME_FIELD_NAME(guest::NONLINEARITY, value);
+constexpr const char* kPointDegrees = FRAME_FIELD_NAME(guest::NONLINEARITY, degrees);
+constexpr const char* kRectType = FRAME_FIELD_NAME(guest::MOUSERECT, rect_type);
+constexpr const char* kMouseFlags = FRAME_FIELD_NAME(guest::MOUSERECT, mouse_flags);
+constexpr const char* kHandler = FRAME_FIELD_NAME(guest::MOUSERECT, handler);
 
 bool is_variable(const FieldInfo& field) { return field.record == &kVarSchema; }
 
@@ -106,6 +96,47 @@ uint32_t word_at(const std::vector<uint8_t>& bytes, size_t offset) {
 }
 
 }  // namespace
+
+// --- The module's image ---------------------------------------------------------------
+
+ModuleImage ModuleImage::of(const Module& module) {
+    ModuleImage image;
+    image.memory_ = &module.memory();
+    // Each section as far as its own size: a record reaches no further (what
+    // fills its last page is no part of it), and code runs only in code.
+    for (const CodeSection& section : module.code().sections()) {
+        image.image_.push_back({section.begin, section.end});
+        if (section.code) image.code_.push_back({section.begin, section.end});
+    }
+    image.source_ = "the module's sections";
+    return image;
+}
+
+ModuleImage ModuleImage::from_ranges(const emu::GuestMemory& memory, std::vector<Range> image,
+                                     std::vector<Range> code) {
+    ModuleImage result;
+    result.memory_ = &memory;
+    result.image_ = std::move(image);
+    result.code_ = std::move(code);
+    result.source_ = "ranges";
+    return result;
+}
+
+bool ModuleImage::holds(uint32_t address, uint64_t size) const {
+    if (memory_ == nullptr || size > UINT32_MAX || !memory_->readable(address, static_cast<uint32_t>(size))) {
+        return false;
+    }
+    if (image_.empty()) return true;
+    return std::any_of(image_.begin(), image_.end(), [&](const Range& range) {
+        return address >= range.begin && uint64_t{address} + size <= range.end;
+    });
+}
+
+bool ModuleImage::is_code(uint32_t address) const {
+    if (memory_ == nullptr || !memory_->readable(address, 1)) return false;
+    return std::any_of(code_.begin(), code_.end(),
+                       [&](const Range& range) { return address >= range.begin && address < range.end; });
+}
 
 std::vector<EmbeddedVariable> embedded_variables(uint32_t type) {
     std::vector<EmbeddedVariable> variables;
@@ -132,8 +163,8 @@ std::vector<const FieldInfo*> element_callbacks(uint32_t type) {
 
 class Walker {
 public:
-    Walker(const Module& module, const ModuleMemory& memory, Report* report, bool bitmaps_known)
-        : module_(module), memory_(memory), report_(report), bitmaps_known_(bitmaps_known) {}
+    Walker(const Module& module, const ModuleImage& image, Report* report, bool bitmaps_known)
+        : module_(module), mem_(module.memory()), image_(image), report_(report), bitmaps_known_(bitmaps_known) {}
 
     Records run(const std::vector<KeyEventRegistration>& key_routines);
 
@@ -141,8 +172,8 @@ private:
     struct GaugeContext {
         GaugeRecord* gauge = nullptr;
         size_t index = 0;
-        std::set<uintptr_t> visited;
-        std::set<uintptr_t> on_path;
+        std::set<uint32_t> visited;
+        std::set<uint32_t> on_path;
         std::optional<Bitmap> background;
     };
 
@@ -155,23 +186,45 @@ private:
         if (report_ != nullptr) report_->warn(check, gauge, element, field, message);
     }
 
-    void add_span(RecordSpan::Kind kind, uintptr_t begin, size_t size, size_t gauge, std::string what,
+    // Reads of the module's image only: a record's pointer that leads out of
+    // it is the record's fault, never a read elsewhere.
+    bool read(uint64_t address, void* out, size_t size) const {
+        if (address > UINT32_MAX || !image_.holds(static_cast<uint32_t>(address), size)) return false;
+        mem_.copy_out(address, out, static_cast<uint32_t>(size));
+        return true;
+    }
+    template <typename T>
+    std::optional<T> read(uint64_t address) const {
+        T value{};
+        if (!read(address, &value, sizeof value)) return std::nullopt;
+        return value;
+    }
+    std::optional<std::string> read_string(uint32_t address, size_t max_length) const {
+        if (!image_.holds(address, 1)) return std::nullopt;
+        try {
+            return mem_.read_string(GuestPtr<const char>(address), max_length);
+        } catch (const emu::GuestFault&) {
+            return std::nullopt;
+        }
+    }
+
+    void add_span(RecordSpan::Kind kind, uint32_t begin, size_t size, size_t gauge, std::string what,
                   uint32_t element_type = 0) {
         records_.spans.push_back(RecordSpan{kind, begin, size, gauge, element_type, std::move(what)});
     }
 
     void check_linkage();
-    void walk_gauge(size_t slot, GAUGEHDR* pointer);
-    std::optional<std::vector<uintptr_t>> read_list(const std::string& gauge, const std::string& element,
-                                                    const char* field, uintptr_t address);
-    bool walk_element(GaugeContext& context, uintptr_t address, int depth, const std::string& listed_by);
+    void walk_gauge(size_t slot, GaugePtr pointer);
+    std::optional<std::vector<uint32_t>> read_list(const std::string& gauge, const std::string& element,
+                                                   const char* field, uint32_t address);
+    bool walk_element(GaugeContext& context, uint32_t address, int depth, const std::string& listed_by);
     void check_element(GaugeContext& context, const ElementRecord& element, const std::vector<uint8_t>& bytes);
     void check_reserved(const std::string& gauge, const std::string& element, const uint8_t* bytes,
                         const RecordInfo& record, bool with_host, const std::string& prefix = "");
-    void check_code(const std::string& gauge, const std::string& element, const char* field, uintptr_t address,
+    void check_code(const std::string& gauge, const std::string& element, const char* field, uint32_t address,
                     bool may_be_null);
-    bool check_failures(GaugeContext& context, const ElementRecord& element, uintptr_t address);
-    bool check_table(GaugeContext& context, const ElementRecord& element, const ELEMENT_NEEDLE& needle);
+    bool check_failures(GaugeContext& context, const ElementRecord& element, uint32_t address);
+    bool check_table(GaugeContext& context, const ElementRecord& element, const guest::ELEMENT_NEEDLE& needle);
     static int64_t coordinate_reach(const GaugeContext& context);
     bool check_mouse(GaugeContext& context);
     void check_bitmaps(GaugeContext& context, const ElementRecord& element, const std::vector<uint8_t>& bytes);
@@ -179,7 +232,8 @@ private:
     std::optional<Bitmap> bitmap(uint32_t id) const { return module_.bitmap(id); }
 
     const Module& module_;
-    const ModuleMemory& memory_;
+    const emu::GuestMemory& mem_;
+    const ModuleImage& image_;
     Report* report_;
     bool bitmaps_known_;
     Records records_;
@@ -189,36 +243,36 @@ private:
 // --- The gauge table --------------------------------------------------------------
 
 void Walker::check_linkage() {
-    LINKAGE_HEADER* linkage = module_.linkage();
+    const std::optional<guest::LINKAGE_HEADER> linkage = read<guest::LINKAGE_HEADER>(module_.linkage().address);
+    if (!linkage) {
+        fail(Check::kModuleLoads, "", "", "Linkage", "does not lie in the module's image");
+        return;
+    }
     if (linkage->module_id != kModuleId) {
         fail(Check::kModuleLoads, "", "", "Linkage.module_id",
              "is " + hex(linkage->module_id) + ", the host expects 0x13");
     }
-    check_code("", "", "Linkage.module_init", code_address(linkage->module_init), true);
-    check_code("", "", "Linkage.module_deinit", code_address(linkage->module_deinit), true);
+    check_code("", "", "Linkage.module_init", linkage->module_init.address, true);
+    check_code("", "", "Linkage.module_deinit", linkage->module_deinit.address, true);
 }
 
 Records Walker::run(const std::vector<KeyEventRegistration>& key_routines) {
-    if (memory_.empty()) {
-        fail(Check::kGaugeTable, "", "", "Linkage", "the platform does not map the module: no record can be checked");
-        return std::move(records_);
-    }
     check_linkage();
     for (const KeyEventRegistration& routine : key_routines) {
-        check_code("", "", "registered key-event routine", code_address(routine.handler), false);
+        check_code("", "", "registered key-event routine", routine.handler.address, false);
     }
     records_.table_sound = true;
-    const std::vector<GAUGEHDR*>& gauges = module_.gauges();
+    const std::vector<GaugePtr>& gauges = module_.gauges();
     if (gauges.empty()) fail(Check::kGaugeTable, "", "", "Linkage.gauge_table", "holds no gauge");
     for (size_t slot = 0; slot < gauges.size(); ++slot) walk_gauge(slot, gauges[slot]);
     check_sharing();
     return std::move(records_);
 }
 
-void Walker::walk_gauge(size_t slot, GAUGEHDR* pointer) {
-    const uintptr_t address = address_of(pointer);
+void Walker::walk_gauge(size_t slot, GaugePtr pointer) {
+    const uint32_t address = pointer.address;
     const std::string where = "gauge table entry " + std::to_string(slot);
-    const std::optional<uint32_t> version = memory_.read<uint32_t>(address);
+    const std::optional<uint32_t> version = read<uint32_t>(address);
     if (!version) {
         fail(Check::kGaugeTable, where, "", "",
              "points to " + hex(address) +
@@ -232,21 +286,21 @@ void Walker::walk_gauge(size_t slot, GAUGEHDR* pointer) {
     gauge.version = *version;
     gauge.name = "gauge #" + std::to_string(slot);
 
-    const size_t header_size = *version == kHeaderVersion800 ? sizeof(GAUGEHDR_V800) : sizeof(GAUGEHDR);
+    const size_t header_size = *version == kHeaderVersion800 ? sizeof(guest::GAUGEHDR_V800) : sizeof(guest::GAUGEHDR);
     std::vector<uint8_t> bytes(header_size);
-    if (!memory_.read(address, bytes.data(), bytes.size())) {
+    if (!read(address, bytes.data(), bytes.size())) {
         fail(Check::kGaugeTable, where, "", "",
              "the header at " + hex(address) + " runs past the module's data (" + std::to_string(header_size) +
                  " bytes)");
         records_.table_sound = false;
         return;
     }
-    GAUGEHDR header{};
+    guest::GAUGEHDR header{};
     std::memcpy(&header, bytes.data(), sizeof header);
 
     // The name first: every later finding is told by it.
-    const std::optional<std::string> name = memory_.read_string(address_of(header.gauge_name), kMaxNameLength);
-    if (header.gauge_name == nullptr) {
+    const std::optional<std::string> name = read_string(header.gauge_name.address, kMaxNameLength);
+    if (!header.gauge_name) {
         fail(Check::kGaugeNames, where, "", kGaugeName, "is null");
     } else if (!name) {
         fail(Check::kGaugeNames, where, "", kGaugeName,
@@ -266,7 +320,7 @@ void Walker::walk_gauge(size_t slot, GAUGEHDR* pointer) {
     }
     const size_t index = records_.gauges.size();
     add_span(RecordSpan::Kind::kHeader, address, header_size, index, "header");
-    if (name) add_span(RecordSpan::Kind::kName, address_of(header.gauge_name), name->size() + 1, index, "name");
+    if (name) add_span(RecordSpan::Kind::kName, header.gauge_name.address, name->size() + 1, index, "name");
 
     // Version and the fields it fixes.
     const std::string& g = gauge.name;
@@ -276,7 +330,7 @@ void Walker::walk_gauge(size_t slot, GAUGEHDR* pointer) {
     if (header.size_x_mm == 0) fail(Check::kHeaderVersions, g, "", kSizeX, "is 0: the gauge has no default width");
     if (*version == kHeaderVersion800) {
         // Words a version-700 header would use are named as its fields.
-        const size_t tail = offsetof(GAUGEHDR_V800, reserved_tail);
+        const size_t tail = offsetof(guest::GAUGEHDR_V800, reserved_tail);
         for (size_t offset = tail; offset < header_size; offset += 4) {
             if (!all_zero(bytes.data() + offset, 4)) {
                 const FieldInfo* as_700 = kHeaderSchema.field_at(offset);
@@ -291,19 +345,19 @@ void Walker::walk_gauge(size_t slot, GAUGEHDR* pointer) {
     }
 
     // Routines the host calls from the header: those both versions hold.
-    std::vector<std::pair<const char*, uintptr_t>> routines;
-    for (const FieldInfo& field : frame::schema_of<GAUGEHDR_V800>().fields) {
+    std::vector<std::pair<const char*, uint32_t>> routines;
+    for (const FieldInfo& field : frame::schema_of<guest::GAUGEHDR_V800>().fields) {
         if (field.role == FieldRole::kCode) routines.emplace_back(field.name, word_at(bytes, field.offset));
     }
     for (const auto& [field, routine] : routines) check_code(g, "", field, routine, false);
     bool sound = true;
     if (*version != kHeaderVersion800) {
-        const uintptr_t callback = code_address(header.gauge_callback);
+        const uint32_t callback = header.gauge_callback.address;
         check_code(g, "", kGaugeCallback, callback, true);
-        if (callback != 0 && !memory_.is_code(callback)) sound = false;
+        if (callback != 0 && !image_.is_code(callback)) sound = false;
     }
     for (const auto& [field, routine] : routines) {
-        if (!memory_.is_code(routine)) sound = false;
+        if (!image_.is_code(routine)) sound = false;
     }
 
     records_.gauges.push_back(std::move(gauge));
@@ -312,21 +366,21 @@ void Walker::walk_gauge(size_t slot, GAUGEHDR* pointer) {
     context.index = index;
 
     // The element tree, from the header's list.
-    const std::optional<std::vector<uintptr_t>> roots = read_list(g, "", kElementList, address_of(header.element_list));
+    const std::optional<std::vector<uint32_t>> roots = read_list(g, "", kElementList, header.element_list.address);
     if (!roots) {
         sound = false;
     } else if (roots->empty()) {
         fail(Check::kElementLists, g, "", kElementList, "holds no element");
         sound = false;
     } else {
-        add_span(RecordSpan::Kind::kElementList, address_of(header.element_list), (roots->size() + 1) * 4, index,
+        add_span(RecordSpan::Kind::kElementList, header.element_list.address, (roots->size() + 1) * 4, index,
                  "element list");
         if (bitmaps_known_) {
             const std::optional<uint32_t> id =
-                memory_.read<uint32_t>(roots->front() + offsetof(ELEMENT_HEADER, resource_id));
+                read<uint32_t>(roots->front() + offsetof(guest::ELEMENT_HEADER, resource_id));
             if (id) context.background = bitmap(*id);
         }
-        for (uintptr_t root : *roots) {
+        for (uint32_t root : *roots) {
             if (!walk_element(context, root, 0, kElementList)) sound = false;
         }
     }
@@ -335,24 +389,24 @@ void Walker::walk_gauge(size_t slot, GAUGEHDR* pointer) {
     context.gauge->sound = sound && records_.table_sound;
 }
 
-std::optional<std::vector<uintptr_t>> Walker::read_list(const std::string& gauge, const std::string& element,
-                                                        const char* field, uintptr_t address) {
-    std::vector<uintptr_t> entries;
+std::optional<std::vector<uint32_t>> Walker::read_list(const std::string& gauge, const std::string& element,
+                                                       const char* field, uint32_t address) {
+    std::vector<uint32_t> entries;
     if (address == 0) {
         fail(Check::kElementLists, gauge, element, field, "is null");
         return std::nullopt;
     }
     for (size_t i = 0; i <= kMaxListEntries; ++i) {
-        const std::optional<uint32_t> entry = memory_.read<uint32_t>(address + 4 * i);
+        const std::optional<uint32_t> entry = read<uint32_t>(address + 4 * i);
         if (!entry) {
             fail(Check::kElementLists, gauge, element, field,
                  "runs out of the module's data after " + std::to_string(i) + " entries without its null end");
             return std::nullopt;
         }
         if (*entry == 0) return entries;
-        const std::optional<uint32_t> type = memory_.read<uint32_t>(*entry);
+        const std::optional<uint32_t> type = read<uint32_t>(*entry);
         const size_t size = type ? element_record_size(*type) : 0;
-        if (!type || *type > kSprite || !memory_.holds(*entry, std::max<size_t>(size, sizeof(ELEMENT_HEADER)))) {
+        if (!type || *type > kSprite || !image_.holds(*entry, std::max<size_t>(size, sizeof(guest::ELEMENT_HEADER)))) {
             fail(Check::kElementLists, gauge, element, field,
                  "entry " + std::to_string(i) + " (" + hex(*entry) +
                      ") is no element of the module: the list lacks its null end or holds a broken pointer");
@@ -367,7 +421,7 @@ std::optional<std::vector<uintptr_t>> Walker::read_list(const std::string& gauge
 
 // --- Elements -----------------------------------------------------------------------
 
-bool Walker::walk_element(GaugeContext& context, uintptr_t address, int depth, const std::string& listed_by) {
+bool Walker::walk_element(GaugeContext& context, uint32_t address, int depth, const std::string& listed_by) {
     GaugeRecord& gauge = *context.gauge;
     const std::string& g = gauge.name;
     if (context.on_path.count(address) != 0) {
@@ -386,16 +440,16 @@ bool Walker::walk_element(GaugeContext& context, uintptr_t address, int depth, c
     }
     context.visited.insert(address);
 
-    const uint32_t type = *memory_.read<uint32_t>(address);  // read_list checked it
+    const uint32_t type = *read<uint32_t>(address);  // read_list checked it
     ElementRecord element;
-    element.live = reinterpret_cast<ELEMENT_HEADER*>(address);
+    element.live = ElementPtr(address);
     element.type = type;
-    element.size = std::max<size_t>(element_record_size(type), sizeof(ELEMENT_HEADER));
+    element.size = std::max<size_t>(element_record_size(type), sizeof(guest::ELEMENT_HEADER));
     element.depth = depth;
     element.order = gauge.elements.size() + 1;
     std::vector<uint8_t> bytes(element.size);
-    memory_.read(address, bytes.data(), bytes.size());
-    ELEMENT_HEADER header{};
+    read(address, bytes.data(), bytes.size());
+    guest::ELEMENT_HEADER header{};
     std::memcpy(&header, bytes.data(), sizeof header);
     element.label = "element " + std::to_string(element.order) + " (" + element_kind_name(type) + ", bitmap " +
                     std::to_string(header.resource_id) + ")";
@@ -404,32 +458,31 @@ bool Walker::walk_element(GaugeContext& context, uintptr_t address, int depth, c
 
     bool sound = true;
     if (header.gauge != gauge.live) {
-        fail(
-            Check::kElementOwners, g, element.label, kOwner,
-            "points to " + hex(address_of(header.gauge)) + ", not to its own header at " + hex(address_of(gauge.live)));
+        fail(Check::kElementOwners, g, element.label, kOwner,
+             "points to " + hex(header.gauge.address) + ", not to its own header at " + hex(gauge.live.address));
     }
     check_element(context, element, bytes);
-    if (header.failure_records != nullptr && !check_failures(context, element, address_of(header.failure_records))) {
+    if (header.failure_records && !check_failures(context, element, header.failure_records.address)) {
         sound = false;
     }
     if (type == kNeedle) {
-        ELEMENT_NEEDLE needle{};
+        guest::ELEMENT_NEEDLE needle{};
         std::memcpy(&needle, bytes.data(), sizeof needle);
         if (!check_table(context, element, needle)) sound = false;
     }
     for (const FieldInfo* field : element_callbacks(type)) {
-        const uintptr_t callback = word_at(bytes, field->offset);
-        if (callback != 0 && !memory_.is_code(callback)) sound = false;
+        const uint32_t callback = word_at(bytes, field->offset);
+        if (callback != 0 && !image_.is_code(callback)) sound = false;
     }
 
-    if (header.next_element_list != nullptr) {
-        const std::optional<std::vector<uintptr_t>> next =
-            read_list(g, element.label, kNextList, address_of(header.next_element_list));
+    if (header.next_element_list) {
+        const std::optional<std::vector<uint32_t>> next =
+            read_list(g, element.label, kNextList, header.next_element_list.address);
         if (!next) return false;
-        add_span(RecordSpan::Kind::kElementList, address_of(header.next_element_list), (next->size() + 1) * 4,
+        add_span(RecordSpan::Kind::kElementList, header.next_element_list.address, (next->size() + 1) * 4,
                  context.index, "next list of " + element.label);
         context.on_path.insert(address);
-        for (uintptr_t child : *next) {
+        for (uint32_t child : *next) {
             if (!walk_element(context, child, depth + 1, element.label)) sound = false;
         }
         context.on_path.erase(address);
@@ -450,13 +503,13 @@ void Walker::check_reserved(const std::string& gauge, const std::string& element
     }
 }
 
-void Walker::check_code(const std::string& gauge, const std::string& element, const char* field, uintptr_t address,
+void Walker::check_code(const std::string& gauge, const std::string& element, const char* field, uint32_t address,
                         bool may_be_null) {
     if (address == 0) {
         if (!may_be_null) fail(Check::kCodePointers, gauge, element, field, "is null");
         return;
     }
-    if (!memory_.is_code(address)) {
+    if (!image_.is_code(address)) {
         fail(Check::kCodePointers, gauge, element, field, "points to " + hex(address) + ", outside the module's code");
     }
 }
@@ -464,7 +517,7 @@ void Walker::check_code(const std::string& gauge, const std::string& element, co
 void Walker::check_element(GaugeContext& context, const ElementRecord& element, const std::vector<uint8_t>& bytes) {
     const std::string& g = context.gauge->name;
     const std::string& e = element.label;
-    ELEMENT_HEADER header{};
+    guest::ELEMENT_HEADER header{};
     std::memcpy(&header, bytes.data(), sizeof header);
 
     // KV015: reserved fields of the header, the record and its variables. The
@@ -517,7 +570,7 @@ void Walker::check_element(GaugeContext& context, const ElementRecord& element, 
     }
     switch (element.type) {
         case kNeedle: {
-            ELEMENT_NEEDLE needle{};
+            guest::ELEMENT_NEEDLE needle{};
             std::memcpy(&needle, bytes.data(), sizeof needle);
             if (needle.max_degrees_per_tick < 0) {
                 fail(Check::kElementFields, g, e, kMaxDegrees,
@@ -526,7 +579,7 @@ void Walker::check_element(GaugeContext& context, const ElementRecord& element, 
             break;
         }
         case kIcon: {
-            ELEMENT_ICON icon{};
+            guest::ELEMENT_ICON icon{};
             std::memcpy(&icon, bytes.data(), sizeof icon);
             if (icon.frame_count == 0 || icon.frame_count > kMaxFrames) {
                 fail(Check::kElementFields, g, e, kFrameCount,
@@ -535,7 +588,7 @@ void Walker::check_element(GaugeContext& context, const ElementRecord& element, 
             break;
         }
         case kSprite: {
-            ELEMENT_SPRITE sprite{};
+            guest::ELEMENT_SPRITE sprite{};
             std::memcpy(&sprite, bytes.data(), sizeof sprite);
             if (!(std::isfinite(sprite.texture_scale_x) && sprite.texture_scale_x > 0.0f)) {
                 fail(Check::kElementFields, g, e, kTextureScaleX,
@@ -562,11 +615,12 @@ void Walker::check_element(GaugeContext& context, const ElementRecord& element, 
 
 // --- Failure lists and tables ---------------------------------------------------------
 
-bool Walker::check_failures(GaugeContext& context, const ElementRecord& element, uintptr_t address) {
+bool Walker::check_failures(GaugeContext& context, const ElementRecord& element, uint32_t address) {
     const std::string& g = context.gauge->name;
     const std::string& e = element.label;
     for (size_t i = 0; i <= kMaxFailureRecords; ++i) {
-        const std::optional<FAILURE_RECORD> record = memory_.read<FAILURE_RECORD>(address + i * sizeof(FAILURE_RECORD));
+        const std::optional<guest::FAILURE_RECORD> record =
+            read<guest::FAILURE_RECORD>(address + i * sizeof(guest::FAILURE_RECORD));
         if (!record) {
             fail(Check::kFailureLists, g, e, kFailureRecords,
                  "runs out of the module's data after " + std::to_string(i) + " records without its end record");
@@ -574,7 +628,7 @@ bool Walker::check_failures(GaugeContext& context, const ElementRecord& element,
         }
         if (record->failure_key == 0) {
             check_reserved(g, e, bytes_of(*record), kFailureSchema, false, indexed(kFailureRecords, i) + ".");
-            add_span(RecordSpan::Kind::kFailureList, address, (i + 1) * sizeof(FAILURE_RECORD), context.index,
+            add_span(RecordSpan::Kind::kFailureList, address, (i + 1) * sizeof(guest::FAILURE_RECORD), context.index,
                      "failure list of " + e);
             return true;
         }
@@ -592,10 +646,10 @@ bool Walker::check_failures(GaugeContext& context, const ElementRecord& element,
     return false;
 }
 
-bool Walker::check_table(GaugeContext& context, const ElementRecord& element, const ELEMENT_NEEDLE& needle) {
+bool Walker::check_table(GaugeContext& context, const ElementRecord& element, const guest::ELEMENT_NEEDLE& needle) {
     const std::string& g = context.gauge->name;
     const std::string& e = element.label;
-    const uintptr_t address = address_of(needle.nonlinearity);
+    const uint32_t address = needle.nonlinearity.address;
     const uint32_t size = needle.nonlinearity_size;
     if (address == 0) {
         if (size != 0) {
@@ -609,13 +663,13 @@ bool Walker::check_table(GaugeContext& context, const ElementRecord& element, co
              "is " + std::to_string(size) + ": a table holds 2 to " + std::to_string(kMaxTablePoints) + " points");
         return false;
     }
-    std::vector<NONLINEARITY> points(size);
-    if (!memory_.read(address, points.data(), size * sizeof(NONLINEARITY))) {
+    std::vector<guest::NONLINEARITY> points(size);
+    if (!read(address, points.data(), size * sizeof(guest::NONLINEARITY))) {
         fail(Check::kCalibrationTables, g, e, kTable,
              "the table of " + std::to_string(size) + " points runs outside the module's data");
         return false;
     }
-    add_span(RecordSpan::Kind::kTable, address, size * sizeof(NONLINEARITY), context.index, "table of " + e);
+    add_span(RecordSpan::Kind::kTable, address, size * sizeof(guest::NONLINEARITY), context.index, "table of " + e);
 
     const int32_t pivot_x = needle.header.position_x;
     const int32_t pivot_y = needle.header.position_y;
@@ -624,7 +678,7 @@ bool Walker::check_table(GaugeContext& context, const ElementRecord& element, co
     const bool pivot_in_reach = std::abs(int64_t{pivot_x}) <= reach && std::abs(int64_t{pivot_y}) <= reach;
     bool sound = true;
     for (uint32_t i = 0; i < size; ++i) {
-        const NONLINEARITY& point = points[i];
+        const guest::NONLINEARITY& point = points[i];
         const std::string field = indexed(kTable, i);
         if (!std::isfinite(point.value)) {
             fail(Check::kCalibrationTables, g, e, field + "." + kPointValue,
@@ -642,8 +696,8 @@ bool Walker::check_table(GaugeContext& context, const ElementRecord& element, co
     if (!sound) return true;  // the table is readable; its findings stand
     const bool ascending = points[1].value > points[0].value;
     for (uint32_t i = 0; i + 1 < size; ++i) {
-        const NONLINEARITY& a = points[i];
-        const NONLINEARITY& b = points[i + 1];
+        const guest::NONLINEARITY& a = points[i];
+        const guest::NONLINEARITY& b = points[i + 1];
         const std::string field = indexed(kTable, i + 1);
         if (ascending ? !(b.value > a.value) : !(b.value < a.value)) {
             fail(Check::kCalibrationTables, g, e, field + "." + kPointValue,
@@ -673,11 +727,11 @@ int64_t Walker::coordinate_reach(const GaugeContext& context) {
 bool Walker::check_mouse(GaugeContext& context) {
     GaugeRecord& gauge = *context.gauge;
     const std::string& g = gauge.name;
-    const MOUSERECT* list = gauge.live->mouse_rects;
-    const uintptr_t address = address_of(list);
+    const std::optional<guest::GAUGEHDR> header = read<guest::GAUGEHDR>(gauge.live.address);
+    const uint32_t address = header ? header->mouse_rects.address : 0;
     if (address == 0) return true;
 
-    std::vector<MOUSERECT> records;
+    std::vector<guest::MOUSERECT> records;
     size_t open = 0;
     for (size_t i = 0;; ++i) {
         const std::string field = indexed(kMouseRects, i);
@@ -686,7 +740,7 @@ bool Walker::check_mouse(GaugeContext& context) {
                  "has no end record within " + std::to_string(kMaxMouseRecords) + " records");
             return false;
         }
-        const std::optional<MOUSERECT> record = memory_.read<MOUSERECT>(address + i * sizeof(MOUSERECT));
+        const std::optional<guest::MOUSERECT> record = read<guest::MOUSERECT>(address + i * sizeof(guest::MOUSERECT));
         if (!record) {
             fail(Check::kMouseLists, g, "", kMouseRects,
                  "runs out of the module's data after " + std::to_string(i) + " records without its end record");
@@ -724,7 +778,8 @@ bool Walker::check_mouse(GaugeContext& context) {
             return false;
         }
     }
-    add_span(RecordSpan::Kind::kMouseList, address, records.size() * sizeof(MOUSERECT), context.index, "mouse list");
+    add_span(RecordSpan::Kind::kMouseList, address, records.size() * sizeof(guest::MOUSERECT), context.index,
+             "mouse list");
     gauge.mouse = records;
 
     // KV012: sizes and containment; KV013: what each box does.
@@ -739,7 +794,7 @@ bool Walker::check_mouse(GaugeContext& context) {
         gauge_box = Open{context.background->width, context.background->height, true};
     }
     for (size_t i = 0; i < records.size(); ++i) {
-        const MOUSERECT& r = records[i];
+        const guest::MOUSERECT& r = records[i];
         const std::string field = indexed(kMouseRects, i);
         if (r.rect_type == kMouseParentEnd) {
             parents.pop_back();
@@ -770,7 +825,7 @@ bool Walker::check_mouse(GaugeContext& context) {
                          std::to_string(outer->height) + ")");
             }
         }
-        const uintptr_t handler = code_address(r.handler);
+        const uint32_t handler = r.handler.address;
         check_code(g, "", (field + "." + kHandler).c_str(), handler, true);
         if (is_child) {
             if (r.event_id != 0 && handler != 0) {
@@ -798,8 +853,8 @@ bool Walker::check_mouse(GaugeContext& context) {
             parents.push_back(box);
         }
     }
-    for (const MOUSERECT& r : records) {
-        if (r.handler != nullptr && !memory_.is_code(code_address(r.handler))) return false;
+    for (const guest::MOUSERECT& r : records) {
+        if (r.handler && !image_.is_code(r.handler.address)) return false;
     }
     return true;
 }
@@ -809,7 +864,7 @@ bool Walker::check_mouse(GaugeContext& context) {
 void Walker::check_bitmaps(GaugeContext& context, const ElementRecord& element, const std::vector<uint8_t>& bytes) {
     const std::string& g = context.gauge->name;
     const std::string& e = element.label;
-    ELEMENT_HEADER header{};
+    guest::ELEMENT_HEADER header{};
     std::memcpy(&header, bytes.data(), sizeof header);
 
     auto present = [&](uint32_t id, const char* role_name) -> std::optional<Bitmap> {
@@ -837,7 +892,7 @@ void Walker::check_bitmaps(GaugeContext& context, const ElementRecord& element, 
 
     switch (element.type) {
         case kIcon: {
-            ELEMENT_ICON icon{};
+            guest::ELEMENT_ICON icon{};
             std::memcpy(&icon, bytes.data(), sizeof icon);
             const uint32_t frames = std::min(std::max<uint32_t>(icon.frame_count, 1), kMaxFrames);
             std::optional<Bitmap> first;
@@ -853,7 +908,7 @@ void Walker::check_bitmaps(GaugeContext& context, const ElementRecord& element, 
             break;
         }
         case kMovingImage: {
-            ELEMENT_MOVING_IMAGE moving{};
+            guest::ELEMENT_MOVING_IMAGE moving{};
             std::memcpy(&moving, bytes.data(), sizeof moving);
             const std::optional<Bitmap> picture = present(header.resource_id, "picture");
             const std::optional<Bitmap> window = present(header.resource_id + 1, "mask (window)");
@@ -919,18 +974,57 @@ const char* element_kind_name(uint32_t type) {
     return kind != nullptr ? kind->name : "unknown";
 }
 
-Records read_records(const Module& module, const ModuleMemory& memory, Report* report, bool bitmaps_known,
+Records read_records(const Module& module, Report* report, bool bitmaps_known,
                      const std::vector<KeyEventRegistration>& key_routines) {
-    Walker walker(module, memory, report, bitmaps_known);
+    const ModuleImage image = ModuleImage::of(module);
+    Walker walker(module, image, report, bitmaps_known);
     Records records = walker.run(key_routines);
     if (report != nullptr) {
-        check_writable_records(records, memory, *report);
+        check_writable_records(records, module.memory(), *report);
         for (const CheckInfo& info : kChecks) {
             if (reads_records(info.check)) report->ran(info.check);
         }
         if (!bitmaps_known) report->skip(Check::kBitmaps, "no PE with the module's bitmaps was given");
     }
     return records;
+}
+
+// --- KV018: records in writable memory ------------------------------------------------------
+
+namespace {
+
+const char* record_kind(RecordSpan::Kind kind) {
+    switch (kind) {
+        case RecordSpan::Kind::kHeader: return "gauge header";
+        case RecordSpan::Kind::kElement: return "element";
+        case RecordSpan::Kind::kFailureList: return "failure list";
+        case RecordSpan::Kind::kTable: return "calibration table";
+        case RecordSpan::Kind::kMouseList: return "mouse list";
+        case RecordSpan::Kind::kName:
+        case RecordSpan::Kind::kElementList: break;  // no field of the host's
+    }
+    return nullptr;
+}
+
+// The element a span belongs to: its own label, or the label after "of" in
+// "failure list of element 2 (...)" and "table of element 2 (...)".
+std::string element_of(const RecordSpan& span) {
+    if (span.kind == RecordSpan::Kind::kElement) return span.what;
+    const size_t of = span.what.find(" of ");
+    return of == std::string::npos ? std::string() : span.what.substr(of + 4);
+}
+
+}  // namespace
+
+void check_writable_records(const Records& records, const emu::GuestMemory& memory, Report& report) {
+    // A list several elements share is one record: one finding, on its first user.
+    std::set<std::pair<uint32_t, RecordSpan::Kind>> seen;
+    for (const RecordSpan& span : records.spans) {
+        const char* kind = record_kind(span.kind);
+        if (kind == nullptr || !seen.insert({span.begin, span.kind}).second) continue;
+        if (memory.writable(span.begin, static_cast<uint32_t>(span.size))) continue;
+        report.fail(Check::kWritableRecords, records.gauges[span.gauge].name, element_of(span), kind, kReadOnlyRecord);
+    }
 }
 
 // --- Snapshots ------------------------------------------------------------------------------
@@ -952,24 +1046,29 @@ void clear_host_fields(std::vector<uint8_t>& bytes, size_t base, const RecordInf
 
 void mask_host_fields(const RecordSpan& span, std::vector<uint8_t>& bytes) {
     if (span.kind == RecordSpan::Kind::kTable) {
-        for (size_t offset = 0; offset + sizeof(NONLINEARITY) <= bytes.size(); offset += sizeof(NONLINEARITY)) {
+        for (size_t offset = 0; offset + sizeof(guest::NONLINEARITY) <= bytes.size();
+             offset += sizeof(guest::NONLINEARITY)) {
             clear_host_fields(bytes, offset, kTableSchema);
         }
         return;
     }
     if (span.kind != RecordSpan::Kind::kElement) return;
-    const size_t flags = offsetof(ELEMENT_HEADER, image_flags);
+    const size_t flags = offsetof(guest::ELEMENT_HEADER, image_flags);
     if (flags + 4 <= bytes.size()) bytes[flags + 3] &= static_cast<uint8_t>(~(kImageHidden >> 24));
     if (const RecordInfo* record = element_schema(span.element_type)) clear_host_fields(bytes, 0, *record);
 }
 
 }  // namespace
 
-RecordSnapshot snapshot(const Records& records, const ModuleMemory& memory) {
+RecordSnapshot snapshot(const Records& records, const emu::GuestMemory& memory) {
     RecordSnapshot result;
     for (const RecordSpan& span : records.spans) {
         std::vector<uint8_t> bytes(span.size);
-        if (!memory.read(span.begin, bytes.data(), bytes.size())) bytes.clear();
+        if (memory.readable(span.begin, static_cast<uint32_t>(span.size))) {
+            memory.copy_out(span.begin, bytes.data(), static_cast<uint32_t>(span.size));
+        } else {
+            bytes.clear();
+        }
         mask_host_fields(span, bytes);
         result.bytes.push_back(std::move(bytes));
     }
@@ -1027,7 +1126,7 @@ std::string field_at(const RecordSpan& span, size_t offset) {
         case RecordSpan::Kind::kMouseList: return in_list(kMouseRects, kMouseSchema, offset);
         case RecordSpan::Kind::kElement: break;
     }
-    if (offset < sizeof(ELEMENT_HEADER)) return name_in(&kElementHeaderSchema, offset);
+    if (offset < sizeof(guest::ELEMENT_HEADER)) return name_in(&kElementHeaderSchema, offset);
     return name_in(element_schema(span.element_type), offset);
 }
 

@@ -80,6 +80,15 @@ void Report::warn(Check which, std::string gauge, std::string element, std::stri
     add(which, Finding{Status::kWarn, std::move(gauge), std::move(element), std::move(field), std::move(message)});
 }
 
+void Report::info(Check which, std::string gauge, std::string element, std::string field, std::string message) {
+    CheckResult& result = check(which);
+    result.ran = true;
+    if (result.info.size() < kMaxKeptFindings) {
+        result.info.push_back(
+            Finding{Status::kPass, std::move(gauge), std::move(element), std::move(field), std::move(message)});
+    }
+}
+
 void Report::ran(Check which, std::string note) {
     CheckResult& result = check(which);
     result.ran = true;
@@ -109,6 +118,7 @@ void Report::print(std::FILE* out, size_t max_lines) const {
         std::fprintf(out, "%-6s %-5s %8zu  %s\n", result.id.c_str(), status_name(result.status()), result.finding_count,
                      result.name.c_str());
         if (!result.note.empty()) std::fprintf(out, "%23s(%s)\n", "", result.note.c_str());
+        for (const Finding& line : result.info) std::fprintf(out, "%23sinfo %s\n", "", line.line().c_str());
         const size_t shown = std::min(max_lines, result.findings.size());
         for (size_t i = 0; i < shown; ++i) {
             const Finding& finding = result.findings[i];
@@ -146,12 +156,18 @@ std::string Report::json() const {
                                 {"field", finding.field},
                                 {"message", finding.message}});
         }
+        ordered_json info = ordered_json::array();
+        for (const Finding& line : result.info) {
+            info.push_back(
+                {{"gauge", line.gauge}, {"element", line.element}, {"field", line.field}, {"message", line.message}});
+        }
         checks.push_back({{"id", result.id},
                           {"name", result.name},
                           {"status", status_name(result.status())},
                           {"note", result.note},
                           {"finding_count", result.finding_count},
-                          {"findings", std::move(findings)}});
+                          {"findings", std::move(findings)},
+                          {"info", std::move(info)}});
     }
     const ordered_json report = {
         {"version", kKorvaneVersion},

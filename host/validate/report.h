@@ -16,7 +16,8 @@ enum class Status { kPass, kWarn, kFail, kSkip };
 const char* status_name(Status status);
 
 // What a check looks at; ids 0xx read the records, 1xx drive the gauges'
-// lifecycle, 2xx feed hostile inputs, 3xx watch every module call. The ids
+// lifecycle, 2xx feed hostile inputs, 3xx watch every module call (in the
+// emulator: its memory accesses, faults, instructions, imports). The ids
 // are stable: reports, tools and tests name them.
 #define KORVANE_VALIDATOR_CHECKS(X)                                                                            \
     X(kModuleLoads, "KV000", "module loads: exports, ImportTable, Linkage")                                    \
@@ -49,7 +50,16 @@ const char* status_name(Status status);
     X(kHostileKeyEvents, "KV204", "key-event routines: any event, value and user data")                        \
     X(kNoAllocation, "KV301", "no heap allocation inside module calls")                                        \
     X(kFloatingPointState, "KV302", "floating-point control state unchanged by module calls")                  \
-    X(kServedServicesOnly, "KV303", "modules call only the services the host serves")
+    X(kServedServicesOnly, "KV303", "modules call only the services the host serves")                          \
+    X(kMemoryAccess, "KV304",                                                                                  \
+      "module code reads only mapped memory, writes only its own writable sections, its stack or host memory") \
+    X(kCodeFaults, "KV305",                                                                                    \
+      "module calls end without a processor fault (code outside the module, invalid "                          \
+      "instruction, division, broken call)")                                                                   \
+    X(kInstructions, "KV306",                                                                                  \
+      "module calls return within their instruction budget; instructions per call and "                        \
+      "per panel update")                                                                                      \
+    X(kImports, "KV307", "imports: every import bound, no call of an unbound one")
 
 enum class Check : uint8_t {
 #define KORVANE_CHECK_ENUM(name, id, text) name,
@@ -77,7 +87,7 @@ constexpr bool reads_records(Check check) { return check_info(check).id[2] == '0
 const CheckInfo* find_check(std::string_view id);
 
 struct Finding {
-    Status severity = Status::kFail;  // kFail or kWarn
+    Status severity = Status::kFail;  // kFail or kWarn; kPass for an information line
     std::string gauge;                // gauge name, or empty for the module
     std::string element;              // e.g. "element 3 (needle, bitmap 205)", or empty
     std::string field;                // record field, callback or call, or empty
@@ -93,6 +103,7 @@ struct CheckResult {
     bool ran = false;               // false: skipped (see note)
     std::string note;               // skip reason, or what a check covered
     std::vector<Finding> findings;  // the first kMaxKeptFindings
+    std::vector<Finding> info;      // figures a passing check reports (no finding: they change no status)
     size_t finding_count = 0;       // all findings, kept or not
     size_t fail_count = 0;
     size_t warn_count = 0;
@@ -121,6 +132,9 @@ public:
     void add(Check which, Finding finding);
     void fail(Check which, std::string gauge, std::string element, std::string field, std::string message);
     void warn(Check which, std::string gauge, std::string element, std::string field, std::string message);
+    // A line of figures under a check, e.g. the most instructions any call
+    // took; marks the check as run and changes no status.
+    void info(Check which, std::string gauge, std::string element, std::string field, std::string message);
     // Marks a check as run (a check that ran without findings passes).
     void ran(Check which, std::string note = {});
     // Marks a check as skipped, with the reason; findings it had stay.

@@ -1,7 +1,9 @@
 #include "host/validate/validator.h"
 
+#include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <random>
 
@@ -10,21 +12,12 @@
 #include "host/instance.h"
 #include "host/module.h"
 #include "host/validate/hostile.h"
-#include "host/validate/probe.h"
 #include "host/validate/records.h"
 #include "host/validate/session.h"
 #include "host/validate/writable.h"
 
 namespace bench::validate {
 namespace {
-
-// Loads the module as the validator drives it: bitmap sizes given, the
-// allocation hook attached, module calls to services through the proxy, and
-// variables in read-only memory reported rather than written.
-struct Loaded {
-    std::unique_ptr<Module> module;
-    std::string hook_note;
-};
 
 // The PE file with the module's bitmaps, read at the first load and shared
 // by every later one.
@@ -41,18 +34,15 @@ private:
     std::shared_ptr<const PeImage> image_;
 };
 
-Loaded load(Host& host, const std::string& path, const Options& options, VariableGuard& guard, Resources& resources) {
-    Loaded loaded;
-    loaded.module = std::make_unique<Module>(host, path, resources.get());
-    for (const auto& [id, size] : options.bitmap_sizes) {
-        loaded.module->override_bitmap_size(id, size.first, size.second);
-    }
-    if (const AllocationWatch::Hook* hook = AllocationWatch::hook()) {
-        loaded.hook_note = hook->attach(loaded.module->linkage());
-    }
-    loaded.module->import_table()->panels = service_proxy();
-    guard.attach(*loaded.module);
-    return loaded;
+// Loads the module as the validator drives it: bitmap sizes given, and the
+// variable services guarded, so that a variable in read-only memory is
+// reported rather than written.
+std::unique_ptr<Module> load(Host& host, const std::string& path, const Options& options, VariableGuard& guard,
+                             Resources& resources) {
+    auto module = std::make_unique<Module>(host, path, resources.get());
+    for (const auto& [id, size] : options.bitmap_sizes) module->override_bitmap_size(id, size.first, size.second);
+    guard.attach(*module);
+    return module;
 }
 
 // --- Behaviour: what a fresh module shows and sends for a fixed script -------------------
@@ -100,37 +90,66 @@ void observe_keys(std::vector<Observation>& out, Host& host, const std::string& 
     host.clear_key_log();
 }
 
-std::vector<Observation> behaviour(Host& host, Module& module, const Records& records) {
+// The script: every sound gauge whose code has not run out of its budget set
+// up, updated and every mouse box exercised, then a few key events. A gauge
+// whose part fails is reported (under the check of its fault) and observed
+// as failing, and the script goes on.
+std::vector<Observation> behaviour(Report& report, Memo& memo, Host& host, Module& module, const Records& records,
+                                   const std::string& when) {
     std::vector<Observation> out;
+    auto part = [&](const Site& site, auto&& run) {
+        const uint64_t before = instructions_run(module);
+        try {
+            run();
+        } catch (...) {
+            report_failure(report, memo, module, site, "the behaviour script " + when, std::current_exception(),
+                           Check::kReloadLikeFresh, instructions_run(module) - before);
+            out.push_back({site.gauge, "", "the script failed"});
+            host.clear_key_log();
+        }
+    };
     for (uint32_t token = 0; token < 1024; ++token) host.vars().set(token, script_value(token));
     for (const GaugeRecord& gauge : records.gauges) {
         if (!gauge.sound) continue;
-        GaugeInstance instance(host, module, gauge.live);
-        instance.setup();
-        instance.update();
-        observe(out, gauge, instance, "first update");
-        observe_keys(out, host, gauge.name, "first update");
-        size_t box_number = 0;
-        for (const MouseBox& box : instance.mouse_layout().boxes()) {
-            if (!box.is_child()) continue;
-            instance.exercise(box);
-            instance.update();
-            const std::string when = "after box " + std::to_string(++box_number);
-            observe(out, gauge, instance, when);
-            observe_keys(out, host, gauge.name, when);
+        if (memo.spent.count(gauge.name) != 0) {
+            out.push_back({gauge.name, "", "the script failed"});  // as when its code first ran out of its budget
+            continue;
         }
+        part(Site{gauge.name, "", "behaviour script"}, [&] {
+            GaugeInstance instance(host, module, gauge.live);
+            instance.setup();
+            instance.update();
+            observe(out, gauge, instance, "first update");
+            observe_keys(out, host, gauge.name, "first update");
+            size_t box_number = 0;
+            for (const MouseBox& box : instance.mouse_layout().boxes()) {
+                if (!box.is_child()) continue;
+                instance.exercise(box);
+                instance.update();
+                const std::string at = "after box " + std::to_string(++box_number);
+                observe(out, gauge, instance, at);
+                observe_keys(out, host, gauge.name, at);
+            }
+        });
     }
     // Key events that module routines watch, and one that none does.
-    const uint32_t events[] = {sim::event::kReleaseSequenceStart, sim::event::kBombReleased, sim::event::kBombReleased,
-                               1};
-    std::string sent = "key events";
-    const char* separator = " ";
-    for (uint32_t event : events) {
-        host.send_key_event(event, 0);
-        sent += separator + std::to_string(event);
-        separator = ", ";
+    const Site events_site{"", "", "key events through the host"};
+    if (memo.spent.count(events_site.field) != 0) {
+        out.push_back({"", "", "the script failed"});
+    } else {
+        part(events_site, [&] {
+            const uint32_t events[] = {sim::event::kReleaseSequenceStart, sim::event::kBombReleased,
+                                       sim::event::kBombReleased, 1};
+            std::string sent = "key events";
+            const char* separator = " ";
+            for (uint32_t event : events) {
+                host.send_key_event(event, 0);
+                sent += separator + std::to_string(event);
+                separator = ", ";
+            }
+            observe_keys(out, host, "", sent);
+        });
     }
-    observe_keys(out, host, "", sent);
     return out;
 }
 
@@ -152,17 +171,6 @@ void compare_behaviour(Report& report, const std::vector<Observation>& first, co
 
 // --- Phases ---------------------------------------------------------------------------------------
 
-// Module code run outside the probe (through the host's gauge instances)
-// must leave the control state as it found it too; each phase starts from
-// the state the validator began with.
-void restore_fp_control(Report& report, const FpControl& before, const char* during) {
-    const FpControl after = fp_control();
-    if (after == before) return;
-    report.fail(Check::kFloatingPointState, "", "", "",
-                std::string("left ") + describe(after) + " (was " + describe(before) + ") after " + during);
-    set_fp_control(before);
-}
-
 bool any_sound(const Records& records) {
     for (const GaugeRecord& gauge : records.gauges) {
         if (gauge.sound) return true;
@@ -170,9 +178,11 @@ bool any_sound(const Records& records) {
     return false;
 }
 
+// The checks that run module code, but those with findings already (the
+// imports' static part).
 void skip_dynamic(Report& report, const std::string& reason) {
     for (const CheckInfo& info : kChecks) {
-        if (!reads_records(info.check)) report.skip(info.check, reason);
+        if (!reads_records(info.check) && report.check(info.check).finding_count == 0) report.skip(info.check, reason);
     }
 }
 
@@ -183,64 +193,73 @@ void skip_all(Report& report, const std::string& reason) {
     }
 }
 
+// 1234567 as "1,234,567".
+std::string thousands(uint64_t value) {
+    const std::string digits = std::to_string(value);
+    std::string text;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0) text += ',';
+        text += digits[i];
+    }
+    return text;
+}
+
+// KV307, its static part: every import the host does not provide binds to a
+// trap that stops the call; a module may import what it never calls.
+void check_unbound_imports(Report& report, const Module& module) {
+    for (const std::string& import : module.code().unbound_imports()) {
+        report.warn(Check::kImports, "", "", import,
+                    "is not provided by the host: a call of it stops the module's call with a fault");
+    }
+}
+
 // Fresh load: the static checks, and the behaviour of an unabused module.
-bool first_load(Report& report, const std::string& path, const Options& options, VariableGuard& guard,
-                Resources& resources, std::vector<Observation>& reference) {
+std::vector<Observation> first_load(Report& report, Memo& memo, const std::string& path, const Options& options,
+                                    VariableGuard& guard, Resources& resources, bool& drive) {
+    drive = false;
     Host host;
-    Loaded loaded;
+    std::unique_ptr<Module> module;
     try {
-        loaded = load(host, path, options, guard, resources);
+        module = load(host, path, options, guard, resources);
     } catch (const ModuleError& error) {
         const bool gauge_table = error.kind() == ModuleError::Kind::kGaugeTable;
         report.fail(gauge_table ? Check::kGaugeTable : Check::kModuleLoads, "", "",
                     gauge_table ? "Linkage.gauge_table" : "", error.what());
         skip_all(report, "the module does not load");
-        return false;
+        return {};
     }
-    Module& module = *loaded.module;
     report.ran(Check::kModuleLoads);
-    const ModuleMemory memory = ModuleMemory::of(module.linkage());
+    check_unbound_imports(report, *module);
     const bool bitmaps_known = !options.pe.empty() || !options.bitmap_sizes.empty();
-    const Records records = read_records(module, memory, &report, bitmaps_known, host.key_event_handlers());
+    const Records records = read_records(*module, &report, bitmaps_known, host.key_event_handlers());
     if (!options.dynamic) {
         skip_dynamic(report, "static checks only");
-        return false;
+        return {};
     }
     if (!records.table_sound || !any_sound(records)) {
         skip_dynamic(report, "no gauge whose records are sound enough to drive");
-        return false;
+        return {};
     }
-    const FpControl before = fp_control();
-    try {
-        reference = behaviour(host, module, records);
-    } catch (const std::exception& error) {
-        report.fail(Check::kReloadLikeFresh, "", "", "behaviour",
-                    std::string("the script failed on a fresh module: ") + error.what());
-    }
-    restore_fp_control(report, before, "the behaviour script on a fresh module");
-    return true;
+    drive = true;
+    return behaviour(report, memo, host, *module, records, "on a fresh module");
 }
 
 // Second load: everything hostile, then whether the records held.
-void abuse(Report& report, const std::string& path, const Options& options, VariableGuard& guard, Resources& resources,
-           std::mt19937_64& random) {
+void abuse(Report& report, Memo& memo, const std::string& path, const Options& options, VariableGuard& guard,
+           Resources& resources, std::mt19937_64& random) {
     Host host;
-    Loaded loaded = load(host, path, options, guard, resources);
-    Session session(report, options, host, *loaded.module, random);
-    const RecordSnapshot before = snapshot(session.records, session.memory);
-    const FpControl fp_at_start = fp_control();
+    const std::unique_ptr<Module> module = load(host, path, options, guard, resources);
+    Session session(report, options, host, *module, random, memo);
+    const RecordSnapshot before = snapshot(session.records, module->memory());
 
     check_mouse_before_setup(session);
     check_service_ids(session);
     check_lifecycle(session);
-    check_value_callbacks(session);
-    check_gauge_callbacks(session);
-    check_mouse_handlers(session);
-    check_key_routines(session);
+    check_hostile_plan(session);
+    check_handlers_after_kill(session);
     session.check_unexpected_services(Site{"", "", "lifecycle"}, 0);
 
-    restore_fp_control(report, fp_at_start, "the abuse");
-    const std::vector<SnapshotDifference> changed = compare(before, snapshot(session.records, session.memory));
+    const std::vector<SnapshotDifference> changed = compare(before, snapshot(session.records, module->memory()));
     for (const SnapshotDifference& difference : changed) {
         const RecordSpan& span = session.records.spans[difference.span];
         char text[96];
@@ -251,26 +270,63 @@ void abuse(Report& report, const std::string& path, const Options& options, Vari
     }
     report.ran(Check::kRecordsUnchanged, std::to_string(session.records.spans.size()) + " records compared");
 
-    if (session.allocation_hooked) {
-        const std::string covered = AllocationWatch::hook()->coverage;
-        report.ran(Check::kNoAllocation, loaded.hook_note.empty() ? covered : covered + "; " + loaded.hook_note);
-    } else {
-        report.skip(Check::kNoAllocation, "no allocation hook in this executable");
-    }
-    report.ran(Check::kFloatingPointState);
+    report.ran(Check::kNoAllocation, "heap allocations through the module's imports, counted in every call");
+    report.ran(Check::kFloatingPointState, "x87 control word and MXCSR after every direct call");
     report.ran(Check::kServedServicesOnly);
+    report.ran(Check::kMemoryAccess, "every call in the emulator, whose memory is the module's alone");
+    report.ran(Check::kCodeFaults);
+
+    // KV306: the figures.
+    if (memo.most_instructions != 0) {
+        report.info(Check::kInstructions, "", "", "most for one call",
+                    thousands(memo.most_instructions) + " instructions (" + memo.most_where + ")");
+    }
+    if (!memo.panel_updates.empty()) {
+        uint64_t most = 0, total = 0;
+        for (uint64_t update : memo.panel_updates) {
+            most = std::max(most, update);
+            total += update;
+        }
+        report.info(Check::kInstructions, "", "", "panel update",
+                    thousands(most) + " instructions at most, " + thousands(total / memo.panel_updates.size()) +
+                        " on average, over " + std::to_string(memo.panel_updates.size()) +
+                        " updates of every installed gauge");
+    }
+    report.ran(Check::kInstructions,
+               "a call fails above " + thousands(kMaxInstructionsPerCall) + " instructions, or when it never returns");
+
+    // KV307: what the module called of its imports.
+    std::string called;
+    for (const auto& [import, count] : module->code().import_calls()) {
+        if (!called.empty()) called += ", ";
+        called += import + " " + std::to_string(count);
+    }
+    if (!called.empty()) report.info(Check::kImports, "", "", "imports called", called);
+    report.ran(Check::kImports);
 }
 
-// Loads and unloads: each unload takes back what the load registered.
+// Loads and unloads: each unload takes back what the load registered. The
+// host forgets a module's routines as it goes, so what module_deinit left is
+// read from the service log: registrations its unregistrations did not match.
 void reload_cycles(Report& report, const std::string& path, const Options& options, VariableGuard& guard,
                    Resources& resources) {
     Host host;
-    for (int cycle = 0; cycle < 4; ++cycle) {
-        { Loaded loaded = load(host, path, options, guard, resources); }
-        if (!host.key_event_handlers().empty()) {
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        host.clear_service_log();
+        { const std::unique_ptr<Module> module = load(host, path, options, guard, resources); }
+        std::map<std::pair<uint32_t, uint32_t>, int> registered;
+        for (const ServiceCall& call : host.service_log()) {
+            if (call.slot == service_slot::register_key_event_handler) ++registered[{call.args[0], call.args[1]}];
+            if (call.slot == service_slot::unregister_key_event_handler) {
+                auto found = registered.find({call.args[0], call.args[1]});
+                if (found != registered.end() && found->second > 0) --found->second;
+            }
+        }
+        int left = 0;
+        for (const auto& [routine, count] : registered) left += count;
+        if (left != 0) {
             report.fail(Check::kLifecycle, "", "", "module_deinit",
-                        "leaves " + std::to_string(host.key_event_handlers().size()) +
-                            " key-event routine(s) registered after unloading");
+                        "leaves " + std::to_string(left) + " key-event routine(s) registered after unloading");
             return;
         }
     }
@@ -293,23 +349,22 @@ void validate_loaded(Report& report, const std::string& path, const Options& opt
     std::mt19937_64 random(options.seed);
     VariableGuard guard(report);
     Resources resources(options.pe);
-    std::vector<Observation> reference;
-    if (!first_load(report, path, options, guard, resources, reference)) return;
-    abuse(report, path, options, guard, resources, random);
-    reload_cycles(report, path, options, guard, resources);
-
-    Host host;
-    Loaded loaded = load(host, path, options, guard, resources);
-    const ModuleMemory memory = ModuleMemory::of(loaded.module->linkage());
-    const Records records = read_records(*loaded.module, memory, nullptr, false);
-    const FpControl before = fp_control();
+    Memo memo;
+    bool drive = false;
+    const std::vector<Observation> reference = first_load(report, memo, path, options, guard, resources, drive);
+    if (!drive) return;
+    // Whatever goes wrong beyond the calls (each judged on its own) stops the
+    // validation with a finding, never the validator.
     try {
-        compare_behaviour(report, reference, behaviour(host, *loaded.module, records));
+        abuse(report, memo, path, options, guard, resources, random);
+        reload_cycles(report, path, options, guard, resources);
+        Host host;
+        const std::unique_ptr<Module> module = load(host, path, options, guard, resources);
+        const Records records = read_records(*module, nullptr, false);
+        compare_behaviour(report, reference, behaviour(report, memo, host, *module, records, "after a reload"));
     } catch (const std::exception& error) {
-        report.fail(Check::kReloadLikeFresh, "", "", "behaviour",
-                    std::string("the script failed after a reload: ") + error.what());
+        report.fail(Check::kLifecycle, "", "", "", std::string("the validation stopped: ") + error.what());
     }
-    restore_fp_control(report, before, "the behaviour script after a reload");
 }
 
 }  // namespace

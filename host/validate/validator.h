@@ -1,9 +1,14 @@
 // The validator: checks a gauge module the way a simulator's plug-in
-// validators do. It reads every record (the KV0xx checks), then, on fresh
-// loads of the module, drives every gauge through its lifecycle, feeds every
-// callback and handler hostile inputs, and watches each module call for heap
-// allocation and changes to the floating-point control state (KV1xx to
-// KV3xx). See host/validate/report.h for the check ids.
+// validators do. It reads every record through the module's guest memory
+// (the KV0xx checks), then, on fresh loads of the module in the emulator,
+// drives every gauge through its lifecycle, feeds every callback and handler
+// the plan of hostile inputs (host/validate/plan.h), and watches each module
+// call: its memory accesses and faults, its instructions, heap allocations
+// through its imports, the floating-point control state it leaves, the
+// services and imports it calls (KV1xx to KV3xx). A module whose code faults
+// or never returns fails a check naming module, gauge, callback, guest
+// address and fault; it never stops the validator. See
+// host/validate/report.h for the check ids.
 #pragma once
 
 #include <cstdint>

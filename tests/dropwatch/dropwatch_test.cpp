@@ -9,16 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "emulator/pe_image.h"
 #include "frame/linkage.h"
 #include "frame/records.h"
 #include "host/dib.h"
 #include "host/host.h"
 #include "host/host_calculator.h"
 #include "host/module.h"
-#include "host/pe_image.h"
+#include "support/korvane_bench.h"
 #include "support/test_paths.h"
 
 namespace {
+
+using korvane_bench::native;
 
 using Names = std::map<std::string, double>;
 
@@ -51,25 +54,25 @@ struct Rig {
 
 TEST(DropwatchRecords, LinkageAndImportTable) {
     Rig rig;
-    const LINKAGE_HEADER* linkage = rig.module->linkage();
+    const LINKAGE_HEADER* linkage = native(rig.module->linkage());
     EXPECT_EQ(linkage->module_id, 0x13u);
     EXPECT_EQ(linkage->module_flags, 0u);
     EXPECT_EQ(linkage->module_priority, 0u);
     EXPECT_EQ(linkage->module_version, 0x900u);
 
-    EXPECT_EQ(rig.module->import_table()->panels, rig.host.panels());
+    EXPECT_EQ(native(rig.module->import_table())->panels, native(rig.module->panels()));
 
     // One gauge, then the terminating null.
     const auto* table = reinterpret_cast<GAUGEHDR* const*>(reinterpret_cast<const uint8_t*>(linkage) + 24);
     EXPECT_NE(table[0], nullptr);
     EXPECT_EQ(table[1], nullptr);
     ASSERT_EQ(rig.module->gauges().size(), 1u);
-    EXPECT_EQ(rig.module->gauges()[0], table[0]);
+    EXPECT_EQ(native(rig.module->gauges()[0]), table[0]);
 }
 
 TEST(DropwatchRecords, VersionEightHundredHeader) {
     Rig rig;
-    GAUGEHDR* listed = rig.module->gauge("Dropwatch");
+    GAUGEHDR* listed = native(rig.module->gauge("Dropwatch"));
     ASSERT_NE(listed, nullptr);
     const auto* header = reinterpret_cast<const GAUGEHDR_V800*>(listed);
     EXPECT_EQ(header->header_version, 800u);
@@ -88,7 +91,7 @@ TEST(DropwatchRecords, VersionEightHundredHeader) {
 
 TEST(DropwatchRecords, TheOneBlackPicture) {
     Rig rig;
-    GAUGEHDR* header = rig.module->gauge("Dropwatch");
+    GAUGEHDR* header = native(rig.module->gauge("Dropwatch"));
     ASSERT_NE(header, nullptr);
     ASSERT_NE(header->element_list, nullptr);
     ELEMENT_HEADER* root = header->element_list[0];
@@ -111,7 +114,7 @@ TEST(DropwatchRecords, TheOneBlackPicture) {
 // the host's argument passed on unchanged.
 TEST(DropwatchRecords, StandardRoutinesActOnThePicture) {
     Rig rig;
-    GAUGEHDR* header = rig.module->gauge("Dropwatch");
+    GAUGEHDR* header = native(rig.module->gauge("Dropwatch"));
     ASSERT_NE(header, nullptr);
     const uint32_t root = word(header->element_list[0]);
     constexpr uint32_t kHostArgument = 0xC0FFEE01;
@@ -159,7 +162,7 @@ TEST(DropwatchRegistration, InitRegistersOnceAndDeinitUnregistersTheSame) {
     EXPECT_NE(registered.args[0], 0u);
     EXPECT_EQ(registered.args[1], 0u);
     ASSERT_EQ(host.key_event_handlers().size(), 1u);
-    EXPECT_EQ(word(reinterpret_cast<const void*>(host.key_event_handlers()[0].handler)), registered.args[0]);
+    EXPECT_EQ(host.key_event_handlers()[0].handler.address, registered.args[0]);
     EXPECT_EQ(host.key_event_handlers()[0].user_data, 0u);
 
     // Registration does not depend on the gauge being shown: events reach

@@ -87,9 +87,9 @@ protected:
         }
     }
 
-    GAUGEHDR* gauge(const char* name) {
-        GAUGEHDR* found = module.gauge(name);
-        EXPECT_NE(found, nullptr) << name;
+    bench::GaugePtr gauge(const char* name) {
+        const bench::GaugePtr found = module.gauge(name);
+        EXPECT_TRUE(found) << name;
         return found;
     }
 

@@ -7,7 +7,6 @@
 #include <limits>
 #include <vector>
 
-#include "gaugekit/builders.h"
 #include "host/evaluate.h"
 
 namespace {
@@ -16,7 +15,7 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kTolerance = 1e-9;
 
-using kit::point;
+constexpr guest::NONLINEARITY point(int32_t x, int32_t y, double value) { return {.x = x, .y = y, .value = value}; }
 
 void expect_in_turn(double angle) {
     EXPECT_GE(angle, 0.0);
@@ -45,18 +44,19 @@ TEST(Direction, ClockwiseFromThreeOClockWithYDown) {
 // --- Calibration tables ----------------------------------------------------------
 
 // 6, 9 and 12 o'clock around (100, 100), with unequal value steps.
-const NONLINEARITY kAscending[] = {point(100, 150, 0.0), point(50, 100, 10.0), point(100, 50, 100.0)};
+const guest::NONLINEARITY kAscending[] = {point(100, 150, 0.0), point(50, 100, 10.0), point(100, 50, 100.0)};
 // Values fall while the needle turns clockwise (the turn gauge's shape).
-const NONLINEARITY kDescending[] = {point(50, 50, 4.0), point(100, 50, 0.0), point(150, 50, -4.0)};
+const guest::NONLINEARITY kDescending[] = {point(50, 50, 4.0), point(100, 50, 0.0), point(150, 50, -4.0)};
 // 315 -> 0 -> 45 -> 135: the first step crosses 3 o'clock.
-const NONLINEARITY kWrap[] = {point(150, 50, 0.0), point(150, 100, 10.0), point(150, 150, 20.0), point(50, 150, 30.0)};
+const guest::NONLINEARITY kWrap[] = {point(150, 50, 0.0), point(150, 100, 10.0), point(150, 150, 20.0),
+                                     point(50, 150, 30.0)};
 // A step with no change of value, then a normal one.
-const NONLINEARITY kFlatStep[] = {point(100, 150, 0.0), point(50, 100, 0.0), point(100, 50, 10.0)};
-const NONLINEARITY kSinglePoint[] = {point(150, 150, 7.0)};
+const guest::NONLINEARITY kFlatStep[] = {point(100, 150, 0.0), point(50, 100, 0.0), point(100, 50, 10.0)};
+const guest::NONLINEARITY kSinglePoint[] = {point(150, 150, 7.0)};
 
 struct TableCase {
     const char* name;
-    const NONLINEARITY* table;
+    const guest::NONLINEARITY* table;
     uint32_t size;
     double value;
     double expected;

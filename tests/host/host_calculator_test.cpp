@@ -8,15 +8,29 @@
 #include <optional>
 #include <string>
 
+#include "host/guest_helpers.h"
+#include "support/test_paths.h"
+
 namespace {
 
 using Names = std::map<std::string, double>;
 
-TEST(HostCalculator, RefusalsAreKeptInOrder) {
+// Programs come as a module sends them: in its memory, through its table.
+class HostCalculator : public ::testing::Test {
+protected:
     bench::Host host;
+    bench::Module module{host, test_paths::module("BenchFixture.gau")};
+
+    void run(const char* program) {
+        const uint32_t args[] = {guest_helpers::place_string(module, program).address, 0, 0, 0};
+        guest_helpers::call_service(module, service_slot::execute_calculator_code, args);
+    }
+};
+
+TEST_F(HostCalculator, RefusalsAreKeptInOrder) {
     bench::HostCalculator calculator(host);
     const char* programs[] = {"1 +", "2 (>L:x)", "1 0 /", "oops"};
-    for (const char* program : programs) host.on_execute_calculator_code(program, nullptr, nullptr, nullptr);
+    for (const char* program : programs) run(program);
     ASSERT_EQ(calculator.errors().size(), 3u);
     EXPECT_EQ(calculator.errors()[0].word(), "+");
     EXPECT_EQ(calculator.errors()[1].word(), "/");
@@ -24,13 +38,12 @@ TEST(HostCalculator, RefusalsAreKeptInOrder) {
     EXPECT_EQ(host.vars().names(), (Names{{"L:x", 2}}));
 }
 
-TEST(HostCalculator, RemovedCalculatorRunsNothing) {
-    bench::Host host;
+TEST_F(HostCalculator, RemovedCalculatorRunsNothing) {
     std::optional<bench::HostCalculator> calculator;
     calculator.emplace(host);
-    host.on_execute_calculator_code("1 (>L:a)", nullptr, nullptr, nullptr);
+    run("1 (>L:a)");
     calculator.reset();
-    host.on_execute_calculator_code("2 (>L:a)", nullptr, nullptr, nullptr);
+    run("2 (>L:a)");
     EXPECT_EQ(host.vars().get("L:a"), 1);
     EXPECT_EQ(host.calculator_log().size(), 2u);  // still logged by the host
 }

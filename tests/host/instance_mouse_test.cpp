@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iterator>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "host/bench_fixture_support.h"
@@ -208,6 +209,32 @@ TEST_F(Mouse, KillDropsTheHeldBox) {
     instance.move(30, 90);
     instance.repeat();
     EXPECT_TRUE(handler_calls().empty());
+}
+
+// A handler that is no code is the gauge's fault, named with its box; the
+// gauge's other boxes go on working.
+TEST_F(Mouse, HandlerThatFaultsIsTheGaugesFault) {
+    const frame::GuestPtr<const guest::MOUSERECT> list = module.memory().read(gauge(fx::kPanelName)).mouse_rects;
+    const GaugeInstance probe(host, module, gauge(fx::kPanelName));
+    const bench::MouseBox* box = probe.mouse_layout().hit(1.0, 12, 25, kMouseClick);
+    ASSERT_NE(box, nullptr);
+    const size_t left = box->record;
+    module.memory().write(list.cast<guest::MOUSERECT>().at(static_cast<uint32_t>(left))).handler =
+        guest::MouseHandler(0x10);
+    GaugeInstance instance(host, module, gauge(fx::kPanelName));
+    instance.setup();
+    host.clear_key_log();
+    try {
+        instance.press(12, 25);
+        ADD_FAILURE() << "the handler ran";
+    } catch (const bench::GaugeFault& fault) {
+        EXPECT_NE(std::string(fault.what()).find("gauge Fixture_Panel, mouse handler of box " + std::to_string(left)),
+                  std::string::npos)
+            << fault.what();
+    }
+    instance.press(115, 25);
+    ASSERT_EQ(handler_calls().size(), 1u);
+    EXPECT_EQ(handler_calls()[0].base, fx::kHandlerKnob);
 }
 
 // The layout is made at the bitmap's size, whatever the display scale.

@@ -2,21 +2,28 @@
 // element kind shows after an update, failures, set-up and take-down, display
 // scale and several instances of one gauge.
 #include <cmath>
+#include <cstddef>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "gaugekit/builders.h"
 #include "host/bench_fixture_support.h"
+#include "host/guest_helpers.h"
 
 namespace {
 
 namespace fx = bench_fixture;
+using bench::ElementPtr;
 using bench::ElementState;
 using bench::GaugeInstance;
+using bench::GaugePtr;
 using fixture_support::FixtureModule;
+using frame::GuestPtr;
+using guest_helpers::place;
+using guest_helpers::place_array;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kTolerance = 1e-9;
@@ -50,9 +57,12 @@ protected:
         return elements[index];
     }
 
-    static HOST_IMAGE_PREFIX* image_of(const ElementState& state) {
-        return reinterpret_cast<ELEMENT_STATIC_IMAGE*>(state.element)->image;
+    guest::ELEMENT_HEADER header_of(const ElementState& state) const { return module.memory().read(state.element); }
+    // The host image a static image holds (null: none).
+    GuestPtr<guest::HOST_IMAGE_PREFIX> image_of(ElementPtr element) const {
+        return module.memory().read(element.cast<guest::ELEMENT_STATIC_IMAGE>()).image;
     }
+    ElementPtr root_of(GaugePtr gauge) const { return module.memory().read(module.memory().read(gauge).element_list); }
 };
 
 // --- Element tree ----------------------------------------------------------------
@@ -85,35 +95,31 @@ TEST_F(Instance, WalksEachElementThenItsListInOrder) {
         SCOPED_TRACE(i);
         const ElementState& state = instance.elements()[i];
         EXPECT_EQ(state.type, tree[i].type);
-        EXPECT_EQ(state.element->resource_id, tree[i].resource_id);
+        EXPECT_EQ(header_of(state).resource_id, tree[i].resource_id);
         EXPECT_EQ(state.depth, tree[i].depth);
-        EXPECT_EQ(state.element->position_x, tree[i].position_x);
+        EXPECT_EQ(header_of(state).position_x, tree[i].position_x);
     }
 }
 
 TEST_F(Instance, WalkSurvivesLoopsAndRepeatedEntries) {
     // Records of the test's own: the root lists A twice and A lists the root.
-    static ELEMENT_STATIC_IMAGE root{};
-    static ELEMENT_STATIC_IMAGE a{};
-    static ELEMENT_HEADER* const root_list[] = {&a.header, &a.header, &root.header, nullptr};
-    static ELEMENT_HEADER* const a_list[] = {&root.header, &a.header, nullptr};
-    static ELEMENT_HEADER* const element_list[] = {&root.header, nullptr};
-    root.header.resource_id = fx::kDialsBackground;
-    root.header.next_element_list = root_list;
-    a.header.resource_id = fx::kNeedleBitmap;
-    a.header.next_element_list = a_list;
-    static GAUGEHDR looping{};
-    looping.gauge_name = "Looping";
-    looping.element_list = element_list;
+    const auto root = place(module, guest::ELEMENT_STATIC_IMAGE{.header = {.resource_id = fx::kDialsBackground}});
+    const auto a = place(module, guest::ELEMENT_STATIC_IMAGE{.header = {.resource_id = fx::kNeedleBitmap}});
+    const ElementPtr r = root.cast<guest::ELEMENT_HEADER>(), e = a.cast<guest::ELEMENT_HEADER>();
+    const ElementPtr root_list[] = {e, e, r, nullptr}, a_list[] = {r, e, nullptr}, element_list[] = {r, nullptr};
+    module.memory().write(root).header.next_element_list = place_array<const ElementPtr>(module, root_list);
+    module.memory().write(a).header.next_element_list = place_array<const ElementPtr>(module, a_list);
+    const GaugePtr looping =
+        place(module, guest::GAUGEHDR{.element_list = place_array<const ElementPtr>(module, element_list)});
 
-    GaugeInstance instance(host, module, &looping);
+    GaugeInstance instance(host, module, looping);
     instance.update();
     ASSERT_EQ(instance.elements().size(), 2u);
-    EXPECT_EQ(instance.elements()[0].element, &root.header);
-    EXPECT_EQ(instance.elements()[1].element, &a.header);
+    EXPECT_EQ(instance.elements()[0].element, r);
+    EXPECT_EQ(instance.elements()[1].element, e);
     EXPECT_EQ(instance.elements()[1].depth, 1);
     instance.kill();
-    EXPECT_EQ(root.image, nullptr);
+    EXPECT_FALSE(image_of(r));
 }
 
 TEST_F(Instance, RefusesBadArguments) {
@@ -125,11 +131,59 @@ TEST_F(Instance, RefusesBadArguments) {
     }
     EXPECT_THROW({ GaugeInstance instance(host, module, nullptr); }, std::invalid_argument);
 
-    static const MOUSERECT unbalanced[] = {kit::mouse_whole_gauge(), kit::mouse_end()};
-    static GAUGEHDR broken{};
-    broken = *gauge(fx::kPanelName);
-    broken.mouse_rects = unbalanced;
-    EXPECT_THROW({ GaugeInstance instance(host, module, &broken); }, bench::MouseListError);
+    const guest::MOUSERECT unbalanced[] = {{.rect_type = kMouseParent}, {.rect_type = kMouseEnd}};
+    guest::GAUGEHDR broken = module.memory().read(gauge(fx::kPanelName));
+    broken.mouse_rects = place_array<const guest::MOUSERECT>(module, unbalanced);
+    EXPECT_THROW({ GaugeInstance instance(host, module, place(module, broken)); }, bench::MouseListError);
+}
+
+// Records that lead outside the module's memory, or to code that is none,
+// are the gauge's fault: a GaugeFault naming module, gauge and what the host
+// was doing, and the host and module go on.
+TEST_F(Instance, RecordsLeadingNowhereAreTheGaugesFault) {
+    const struct {
+        const char* name;
+        bool in_needle;        // else in the header
+        size_t offset;         // of the pointer, now to nowhere
+        bool on_construction;  // else on the update
+        const char* named;
+    } cases[] = {
+        {"element list", false, offsetof(guest::GAUGEHDR, element_list), true, "its records"},
+        {"mouse list", false, offsetof(guest::GAUGEHDR, mouse_rects), true, "its records"},
+        {"next element list", true, offsetof(guest::ELEMENT_HEADER, next_element_list), true, "its records"},
+        {"gauge callback", false, offsetof(guest::GAUGEHDR, gauge_callback), false, "gauge callback (service 2)"},
+        {"failure list", true, offsetof(guest::ELEMENT_HEADER, failure_records), false, "its elements"},
+        {"calibration table", true, offsetof(guest::ELEMENT_NEEDLE, nonlinearity), false, "its elements"},
+        {"needle callback", true, offsetof(guest::ELEMENT_NEEDLE, update_callback), false, "needle callback"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        bench::Host fresh_host;
+        bench::Module fresh(fresh_host, test_paths::module("BenchFixture.gau"));
+        const GaugePtr dials = fresh.gauge(fx::kDialsName);
+        ElementPtr ascending;
+        {
+            GaugeInstance first(fresh_host, fresh, dials);
+            first.update();
+            ascending = first.elements().at(kAscending).element;
+        }
+        const uint32_t nowhere = 0x10;
+        fresh.memory().copy_in((c.in_needle ? ascending.address : dials.address) + static_cast<uint32_t>(c.offset),
+                               &nowhere, sizeof nowhere);
+        try {
+            GaugeInstance instance(fresh_host, fresh, dials);
+            EXPECT_FALSE(c.on_construction) << "constructed";
+            instance.update();
+            ADD_FAILURE() << "updated";
+        } catch (const bench::GaugeFault& fault) {
+            const std::string message = fault.what();
+            EXPECT_NE(message.find("BenchFixture.gau: gauge Fixture_Dials, " + std::string(c.named)), std::string::npos)
+                << message;
+        }
+        GaugeInstance other(fresh_host, fresh, fresh.gauge(fx::kPicturesName));
+        other.update();
+        EXPECT_EQ(other.elements().size(), static_cast<size_t>(kPicturesCount));
+    }
 }
 
 // --- Needles ---------------------------------------------------------------------
@@ -168,9 +222,9 @@ TEST_F(Instance, NeedlesTurnToTheirTableOrValue) {
         }
         EXPECT_NEAR(state.angle, c.angle, kTolerance);
         // The host refreshed the embedded variable from its store.
-        const auto* needle = reinterpret_cast<const ELEMENT_NEEDLE*>(state.element);
+        const guest::ELEMENT_NEEDLE& needle = module.memory().read(state.element.cast<guest::ELEMENT_NEEDLE>());
         if (!std::isnan(c.variable)) {
-            EXPECT_DOUBLE_EQ(needle->source.value, c.variable);
+            EXPECT_DOUBLE_EQ(needle.source.value, c.variable);
         }
     }
 }
@@ -346,14 +400,14 @@ TEST_F(Instance, HiddenElementKeepsItsStateAndItsCallbackIsNotCalled) {
     instance.update();
     EXPECT_EQ(element(instance, kCounter).value, first + 1);
 
-    ELEMENT_HEADER* counter = element(instance, kCounter).element;
-    counter->image_flags |= kImageHidden;
+    guest::ELEMENT_HEADER& counter = module.memory().write(element(instance, kCounter).element);
+    counter.image_flags |= kImageHidden;
     instance.update();
     instance.update();
     EXPECT_FALSE(element(instance, kCounter).visible);
     EXPECT_EQ(element(instance, kCounter).value, first + 1);
 
-    counter->image_flags &= ~kImageHidden;
+    counter.image_flags &= ~kImageHidden;
     instance.update();
     EXPECT_TRUE(element(instance, kCounter).visible);
     EXPECT_EQ(element(instance, kCounter).value, first + 2);  // not called while hidden
@@ -525,10 +579,11 @@ TEST_F(Instance, StaticImagesGetTheirDisplayedHeightAtSetUp) {
         EXPECT_EQ(instance.displayed_width(), c.width);
         EXPECT_EQ(instance.displayed_height(), c.height);
         instance.update();
-        const HOST_IMAGE_PREFIX* image = image_of(element(instance, 0));
-        ASSERT_NE(image, nullptr);
-        EXPECT_EQ(image->displayed_height, c.height);
-        EXPECT_EQ(image->displayed_width, c.width);
+        const GuestPtr<guest::HOST_IMAGE_PREFIX> image = image_of(element(instance, 0).element);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(module.memory().read(image).displayed_height, c.height);
+        EXPECT_EQ(module.memory().read(image).displayed_width, c.width);
+        EXPECT_EQ(module.memory().read(image).bitmap_id, header_of(element(instance, 0)).resource_id);
     }
 }
 
@@ -536,17 +591,17 @@ TEST_F(Instance, KillClearsTheImageAndForgetsTheStateUntilSetUpAgain) {
     GaugeInstance instance(host, module, gauge(fx::kDialsName));
     host.vars().set(fx::kTokenRated, 100.0);
     instance.update();
-    ELEMENT_HEADER* root = element(instance, kDialsRoot).element;
-    ASSERT_NE(reinterpret_cast<ELEMENT_STATIC_IMAGE*>(root)->image, nullptr);
+    const ElementPtr root = element(instance, kDialsRoot).element;
+    ASSERT_TRUE(image_of(root));
 
     instance.kill();
     EXPECT_FALSE(instance.is_set_up());
     EXPECT_TRUE(instance.elements().empty());
-    EXPECT_EQ(reinterpret_cast<ELEMENT_STATIC_IMAGE*>(root)->image, nullptr);
+    EXPECT_FALSE(image_of(root));
 
     host.clear_key_log();
     instance.setup();
-    EXPECT_NE(reinterpret_cast<ELEMENT_STATIC_IMAGE*>(root)->image, nullptr);
+    EXPECT_TRUE(image_of(root));
     EXPECT_EQ(service_reports(0), (std::vector<std::pair<uint32_t, uint32_t>>{{2, 0}, {4, 0}}));
     // A fresh start: the rate-limited needle jumps again.
     host.vars().set(fx::kTokenRated, 200.0);
@@ -558,18 +613,18 @@ TEST_F(Instance, LatestSetUpOwnsTheSharedImageField) {
     GaugeInstance small(host, module, gauge(fx::kPanelName), 1.0);
     GaugeInstance large(host, module, gauge(fx::kPanelName), 2.0);
     small.setup();
-    ELEMENT_HEADER* root = gauge(fx::kPanelName)->element_list[0];
-    auto* background = reinterpret_cast<ELEMENT_STATIC_IMAGE*>(root);
-    ASSERT_NE(background->image, nullptr);
-    EXPECT_EQ(background->image->displayed_height, 200u);
+    const ElementPtr root = root_of(gauge(fx::kPanelName));
+    const auto displayed_height = [&] { return module.memory().read(image_of(root)).displayed_height; };
+    ASSERT_TRUE(image_of(root));
+    EXPECT_EQ(displayed_height(), 200u);
     large.setup();
-    EXPECT_EQ(background->image->displayed_height, 400u);
+    EXPECT_EQ(displayed_height(), 400u);
     // Taking the older one down leaves the newer one's image in place.
     small.kill();
-    ASSERT_NE(background->image, nullptr);
-    EXPECT_EQ(background->image->displayed_height, 400u);
+    ASSERT_TRUE(image_of(root));
+    EXPECT_EQ(displayed_height(), 400u);
     large.kill();
-    EXPECT_EQ(background->image, nullptr);
+    EXPECT_FALSE(image_of(root));
 }
 
 TEST_F(Instance, InstancesOfOneGaugeKeepTheirOwnState) {
@@ -588,13 +643,13 @@ TEST_F(Instance, InstancesOfOneGaugeKeepTheirOwnState) {
 }
 
 TEST_F(Instance, DestroyingAnInstanceLeavesNoPointerIntoIt) {
-    ELEMENT_HEADER* root = gauge(fx::kDialsName)->element_list[0];
+    const ElementPtr root = root_of(gauge(fx::kDialsName));
     {
         GaugeInstance instance(host, module, gauge(fx::kDialsName));
         instance.setup();
-        ASSERT_NE(reinterpret_cast<ELEMENT_STATIC_IMAGE*>(root)->image, nullptr);
+        ASSERT_TRUE(image_of(root));
     }
-    EXPECT_EQ(reinterpret_cast<ELEMENT_STATIC_IMAGE*>(root)->image, nullptr);
+    EXPECT_FALSE(image_of(root));
 }
 
 }  // namespace

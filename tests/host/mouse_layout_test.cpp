@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "gaugekit/builders.h"
 #include "host/mouse.h"
 
 namespace {
@@ -15,27 +15,74 @@ namespace {
 using bench::MouseBox;
 using bench::MouseLayout;
 using bench::MouseListError;
+using guest::MOUSERECT;
 
-int32_t GAUGE_CALL first_handler(PIXPOINT*, uint32_t) { return 0; }
-int32_t GAUGE_CALL second_handler(PIXPOINT*, uint32_t) { return 0; }
+// Routines are only addresses to the layout.
+const guest::MouseHandler first_handler(0x401000);
+const guest::MouseHandler second_handler(0x401020);
+
+constexpr MOUSERECT parent(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t help_id = 0) {
+    return {.rect_type = kMouseParent, .x = x, .y = y, .width = w, .height = h, .help_id = help_id};
+}
+constexpr MOUSERECT whole_gauge(uint32_t help_id = 0) { return parent(0, 0, 0, 0, help_id); }
+constexpr MOUSERECT child(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t flags) {
+    return {.rect_type = kMouseChild, .x = x, .y = y, .width = w, .height = h, .cursor = 5, .mouse_flags = flags};
+}
+MOUSERECT handler_child(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t flags, guest::MouseHandler handler) {
+    MOUSERECT box = child(x, y, w, h, flags);
+    box.handler = handler;
+    return box;
+}
+constexpr MOUSERECT event_child(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t flags, uint32_t event_id) {
+    MOUSERECT box = child(x, y, w, h, flags);
+    box.event_id = event_id;
+    return box;
+}
+constexpr MOUSERECT parent_end() { return {.rect_type = kMouseParentEnd}; }
+constexpr MOUSERECT end() { return {.rect_type = kMouseEnd}; }
+
+// A list alone in a guest memory exactly as large as its records, as if a
+// module's section ended right after it.
+class GuestList {
+public:
+    static constexpr uint32_t kBase = 0x10000;
+
+    explicit GuestList(std::vector<MOUSERECT> records) : records_(std::move(records)) {
+        memory_.add({kBase, static_cast<uint32_t>(records_.size() * sizeof(MOUSERECT)),
+                     reinterpret_cast<uint8_t*>(records_.data()), false, "mouse list"});
+    }
+    GuestList(const GuestList&) = delete;
+    GuestList& operator=(const GuestList&) = delete;
+
+    MouseLayout parse(int64_t width, int64_t height) const {
+        return MouseLayout::parse(memory_, frame::GuestPtr<const MOUSERECT>(kBase), width, height);
+    }
+    std::vector<MOUSERECT>& records() { return records_; }
+
+private:
+    std::vector<MOUSERECT> records_;
+    emu::GuestMemory memory_;
+};
 
 // A gauge of 300 x 200: whole-gauge parent, a group at (10, 20), a group
 // nested in it at (150, 50) relative, and a nested parent of 0, 0, 0, 0.
-const MOUSERECT kNested[] = {
-    kit::mouse_whole_gauge(0xA001),
-    kit::mouse_parent(10, 20, 200, 100, 0xA002),
-    kit::mouse_handler_child(0, 0, 50, 40, 5, kMouseClick, first_handler),
-    kit::mouse_handler_child(40, 0, 50, 40, 5, kMouseClick, second_handler),
-    kit::mouse_parent(150, 50, 40, 40),
-    kit::mouse_event_child(5, 5, 10, 10, 5, kMouseClick, 0x10079),
-    kit::mouse_parent_end(),
-    kit::mouse_parent(0, 0, 0, 0),
-    kit::mouse_handler_child(1, 2, 3, 4, 5, kMouseDrag, first_handler),
-    kit::mouse_parent_end(),
-    kit::mouse_parent_end(),
-    kit::mouse_parent_end(),
-    kit::mouse_end(),
-};
+std::vector<MOUSERECT> nested() {
+    return {
+        whole_gauge(0xA001),
+        parent(10, 20, 200, 100, 0xA002),
+        handler_child(0, 0, 50, 40, kMouseClick, first_handler),
+        handler_child(40, 0, 50, 40, kMouseClick, second_handler),
+        parent(150, 50, 40, 40),
+        event_child(5, 5, 10, 10, kMouseClick, 0x10079),
+        parent_end(),
+        parent(0, 0, 0, 0),
+        handler_child(1, 2, 3, 4, kMouseDrag, first_handler),
+        parent_end(),
+        parent_end(),
+        parent_end(),
+        end(),
+    };
+}
 
 struct ExpectedBox {
     size_t record;
@@ -45,7 +92,7 @@ struct ExpectedBox {
 };
 
 TEST(MouseLayoutParse, PlacesNestedBoxesOnTheGauge) {
-    const MouseLayout layout = MouseLayout::parse(kNested, 300, 200);
+    const MouseLayout layout = GuestList(nested()).parse(300, 200);
     const ExpectedBox expected[] = {
         {0, kMouseParent, 0, 0, 0, 300, 200},  // whole gauge
         {1, kMouseParent, 1, 10, 20, 200, 100},
@@ -71,17 +118,16 @@ TEST(MouseLayoutParse, PlacesNestedBoxesOnTheGauge) {
     EXPECT_EQ(layout.boxes()[0].help_id, 0xA001u);
     EXPECT_EQ(layout.boxes()[2].handler, first_handler);
     EXPECT_EQ(layout.boxes()[5].event_id, 0x10079u);
-    EXPECT_EQ(layout.boxes()[5].handler, nullptr);
+    EXPECT_FALSE(layout.boxes()[5].handler);
 }
 
 TEST(MouseLayoutParse, NoListIsNoBoxes) {
-    EXPECT_TRUE(MouseLayout::parse(nullptr, 100, 100).boxes().empty());
-    const MOUSERECT only_end[] = {kit::mouse_end()};
-    EXPECT_TRUE(MouseLayout::parse(only_end, 100, 100).boxes().empty());
+    EXPECT_TRUE(MouseLayout::parse(emu::GuestMemory(), nullptr, 100, 100).boxes().empty());
+    EXPECT_TRUE(GuestList({end()}).parse(100, 100).boxes().empty());
 }
 
 TEST(MouseLayoutParse, DescribesEveryBox) {
-    const MouseLayout layout = MouseLayout::parse(kNested, 300, 200);
+    const MouseLayout layout = GuestList(nested()).parse(300, 200);
     const std::string text = layout.describe();
     EXPECT_EQ(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')), layout.boxes().size());
     EXPECT_NE(text.find("box 165,75 10x10"), std::string::npos) << text;
@@ -102,19 +148,17 @@ MOUSERECT record_of_type(uint32_t type) {
 
 TEST(MouseLayoutParse, RefusesMalformedLists) {
     const MalformedCase cases[] = {
-        {"end of parent with nothing open", {kit::mouse_parent_end(), kit::mouse_end()}, "no parent open"},
-        {"end while a parent is open",
-         {kit::mouse_whole_gauge(), kit::mouse_parent(0, 0, 5, 5), kit::mouse_parent_end(), kit::mouse_end()},
-         "still open"},
+        {"end of parent with nothing open", {parent_end(), end()}, "no parent open"},
+        {"end while a parent is open", {whole_gauge(), parent(0, 0, 5, 5), parent_end(), end()}, "still open"},
         {"child outside any parent",
-         {kit::mouse_handler_child(0, 0, 5, 5, 5, kMouseClick, first_handler), kit::mouse_end()},
+         {handler_child(0, 0, 5, 5, kMouseClick, first_handler), end()},
          "outside any parent"},
-        {"unknown record type", {kit::mouse_whole_gauge(), record_of_type(7), kit::mouse_end()}, "unknown"},
+        {"unknown record type", {whole_gauge(), record_of_type(7), end()}, "unknown"},
     };
     for (const MalformedCase& c : cases) {
         SCOPED_TRACE(c.name);
         try {
-            MouseLayout::parse(c.list.data(), 100, 100);
+            GuestList(c.list).parse(100, 100);
             ADD_FAILURE() << "accepted";
         } catch (const MouseListError& error) {
             EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
@@ -124,24 +168,31 @@ TEST(MouseLayoutParse, RefusesMalformedLists) {
 
 TEST(MouseLayoutParse, StopsAtTheRecordLimitWithoutReadingFurther) {
     // Exactly the limit, balanced, with no end record: the walk must stop at
-    // the last record (the sanitizers catch a read past the vector).
-    std::vector<MOUSERECT> endless;
-    while (endless.size() < bench::kMaxMouseRecords) {
-        endless.push_back(kit::mouse_parent(0, 0, 1, 1));
-        endless.push_back(kit::mouse_parent_end());
+    // the last record, where the memory ends.
+    std::vector<MOUSERECT> records;
+    while (records.size() < bench::kMaxMouseRecords) {
+        records.push_back(parent(0, 0, 1, 1));
+        records.push_back(parent_end());
     }
-    EXPECT_THROW(MouseLayout::parse(endless.data(), 10, 10), MouseListError);
+    GuestList endless(records);
+    EXPECT_THROW(endless.parse(10, 10), MouseListError);
 
     // The end record in the last allowed slot is accepted: ..., parent,
     // child, end of parent, end.
-    const size_t last = endless.size() - 1;
-    ASSERT_EQ(endless[last - 3].rect_type, kMouseParent);
-    endless[last - 2] = kit::mouse_handler_child(0, 0, 1, 1, 5, kMouseClick, first_handler);
-    endless[last - 1] = kit::mouse_parent_end();
-    endless[last] = kit::mouse_end();
-    const MouseLayout layout = MouseLayout::parse(endless.data(), 10, 10);
+    const size_t last = records.size() - 1;
+    ASSERT_EQ(records[last - 3].rect_type, kMouseParent);
+    endless.records()[last - 2] = handler_child(0, 0, 1, 1, kMouseClick, first_handler);
+    endless.records()[last - 1] = parent_end();
+    endless.records()[last] = end();
+    const MouseLayout layout = endless.parse(10, 10);
     EXPECT_EQ(layout.boxes().size(), bench::kMaxMouseRecords / 2);
     EXPECT_TRUE(layout.boxes().back().is_child());
+}
+
+// A list whose memory ends before its end record is the module's fault, not
+// a read of whatever lies beyond.
+TEST(MouseLayoutParse, ListRunningOutOfMemoryFaults) {
+    EXPECT_THROW(GuestList({whole_gauge(), parent_end()}).parse(10, 10), emu::GuestFault);
 }
 
 // --- Hit testing ------------------------------------------------------------------
@@ -155,7 +206,7 @@ struct HitCase {
 };
 
 TEST(MouseLayoutHit, FirstChildInListOrderTakesThePoint) {
-    const MouseLayout layout = MouseLayout::parse(kNested, 300, 200);
+    const MouseLayout layout = GuestList(nested()).parse(300, 200);
     const HitCase cases[] = {
         {"overlap goes to the first", 1.0, 55, 30, kMouseClick, 2},
         {"right box alone", 1.0, 65, 30, kMouseClick, 3},

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "host/pe_image.h"
+#include "emulator/pe_image.h"
 
 namespace {
 
-using bench::PeError;
-using bench::PeImage;
+using emu::PeError;
+using emu::PeImage;
 
 constexpr uint32_t kSectionRva = 0x1000;
 constexpr uint32_t kSectionFileOffset = 0x200;
@@ -33,6 +33,7 @@ struct TestImage {
     uint32_t export_directory = 0;
     uint32_t export_names = 0;
     uint32_t import_directory = 0;
+    uint32_t import_address_tables[2] = {};
     uint32_t resource_root = 0;
     uint32_t bitmap_type_directory = 0;
     uint32_t bitmap_100_languages = 0;
@@ -71,11 +72,15 @@ TestImage build_image() {
     image.bytes[1] = 'Z';
     image.put32(0x3C, kPeOffset);
     image.put_string(kPeOffset, "PE");
-    image.put16(kCoffOffset, bench::kMachineI386);
+    image.put16(kCoffOffset, emu::kMachineI386);
     image.put16(kCoffOffset + 2, 1);
     image.put16(kCoffOffset + 16, kOptionalSize);
     image.put16(kCoffOffset + 18, 0x2102);  // executable, 32-bit, DLL
     image.put16(kOptionalOffset, 0x10B);
+    image.put32(kOptionalOffset + 28, 0x10000000);          // ImageBase
+    image.put32(kOptionalOffset + 32, 0x1000);              // SectionAlignment
+    image.put32(kOptionalOffset + 36, 0x200);               // FileAlignment
+    image.put32(kOptionalOffset + 56, 0x100000);            // SizeOfImage: room for the section however it grows
     image.put32(kOptionalOffset + 60, kSectionFileOffset);  // SizeOfHeaders
     image.put32(kOptionalOffset + 92, 16);
 
@@ -93,6 +98,16 @@ TestImage build_image() {
     image.put32(image.export_names + 4, TestImage::rva(second_name));
     image.put32(image.export_directory + 24, 2);
     image.put32(image.export_directory + 32, TestImage::rva(image.export_names));
+    // Each name's ordinal, and the addresses they lead to (here: the names).
+    const uint32_t ordinals = image.align4();
+    image.put16(ordinals, 1);
+    image.put16(ordinals + 2, 0);
+    const uint32_t functions = image.align4();
+    image.put32(functions, TestImage::rva(second_name));
+    image.put32(functions + 4, TestImage::rva(first_name));
+    image.put32(image.export_directory + 20, 2);
+    image.put32(image.export_directory + 28, TestImage::rva(functions));
+    image.put32(image.export_directory + 36, TestImage::rva(ordinals));
 
     // Imports: two descriptors and the all-zero end.
     image.import_directory = image.align4();
@@ -102,7 +117,21 @@ TestImage build_image() {
         const uint32_t name = image.end();
         image.put_string(name, dlls[i]);
         image.put32(image.import_directory + 20 * i + 12, TestImage::rva(name));
-        image.put32(image.import_directory + 20 * i, 0x1234);  // a lookup table address, not followed
+    }
+    // One function from each, by name and by ordinal: lookup and address
+    // tables alike, each ended by a zero.
+    const uint32_t hint_name = image.align4();
+    image.put_string(hint_name + 2, "GetTickCount");
+    const uint32_t thunks[] = {TestImage::rva(hint_name), 0x80000007u};
+    for (int i = 0; i < 2; ++i) {
+        const uint32_t lookup = image.align4();
+        image.put32(lookup, thunks[i]);
+        image.put32(lookup + 4, 0);
+        image.import_address_tables[i] = image.end();
+        image.put32(image.import_address_tables[i], thunks[i]);
+        image.put32(image.import_address_tables[i] + 4, 0);
+        image.put32(image.import_directory + 20 * i, TestImage::rva(lookup));
+        image.put32(image.import_directory + 20 * i + 16, TestImage::rva(image.import_address_tables[i]));
     }
 
     // Resources: root -> type 2 -> ids 100, 101 -> one language each -> data.
@@ -186,12 +215,22 @@ TEST(PeImageRead, WellFormedImageReadsBack) {
     const TestImage built = build_image();
     const PeImage image = PeImage::parse(built.bytes, "test.gau");
     EXPECT_TRUE(image.is_dll());
-    EXPECT_EQ(image.machine(), bench::kMachineI386);
+    EXPECT_EQ(image.machine(), emu::kMachineI386);
     EXPECT_EQ(image.exports(), (std::vector<std::string>{"ImportTable", "Linkage"}));
+    // Through the ordinal table, which crosses them: each name leads to itself.
+    EXPECT_EQ(image.export_rvas().at("ImportTable"), TestImage::rva(built.export_names + 8));
+    EXPECT_EQ(image.export_rvas().at("Linkage"), TestImage::rva(built.export_names + 8 + 12));
     EXPECT_EQ(image.imported_dlls(), (std::vector<std::string>{"KERNEL32.dll", "msvcrt.dll"}));
+    const char* functions[] = {"GetTickCount", "#7"};
+    ASSERT_EQ(image.imports().size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        ASSERT_EQ(image.imports()[i].functions.size(), 1u);
+        EXPECT_EQ(image.imports()[i].functions[0].name, functions[i]);
+        EXPECT_EQ(image.imports()[i].functions[0].iat_rva, TestImage::rva(built.import_address_tables[i]));
+    }
     ASSERT_EQ(image.bitmaps().size(), 2u);
 
-    const bench::Bitmap& large = image.bitmaps().at(100);
+    const emu::Bitmap& large = image.bitmaps().at(100);
     EXPECT_EQ(large.width, 4u);
     EXPECT_EQ(large.height, 3u);
     EXPECT_EQ(large.bits_per_pixel, 8);
@@ -202,7 +241,7 @@ TEST(PeImageRead, WellFormedImageReadsBack) {
     ASSERT_EQ(large.dib().size(), 40u + 1024u + 12u);
     EXPECT_EQ(large.dib().back(), 0xA5);
 
-    const bench::Bitmap& small = image.bitmaps().at(101);
+    const emu::Bitmap& small = image.bitmaps().at(101);
     EXPECT_EQ(small.width, 2u);
     EXPECT_EQ(small.height, 2u);
     EXPECT_TRUE(small.top_down);

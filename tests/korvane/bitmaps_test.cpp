@@ -10,30 +10,31 @@
 #include <string>
 
 #include "dib.h"
+#include "emulator/pe_image.h"
 #include "frame/records.h"
 #include "host/host.h"
 #include "host/module.h"
-#include "host/pe_image.h"
 #include "korvane/bitmaps.h"
+#include "support/korvane_bench.h"
 #include "support/test_paths.h"
 
 namespace {
 
 using korvane::BitmapInfo;
 using korvane::kBitmaps;
+using korvane_bench::native;
 
 // The PE deliverable's bitmaps, read once.
 class BuiltBitmaps : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        const std::string path = test_paths::pe("Korvane.gau");
-        if (path.empty()) return;
-        pe_ = std::make_unique<bench::PeImage>(bench::PeImage::read_file(path));
+        path_ = test_paths::pe("Korvane.gau");
+        if (korvane_bench::present(path_)) pe_ = std::make_unique<bench::PeImage>(bench::PeImage::read_file(path_));
     }
     static void TearDownTestSuite() { pe_.reset(); }
 
     void SetUp() override {
-        if (!pe_) GTEST_SKIP() << "the PE build of Korvane.gau is not known (KORVANE_PE_DIR)";
+        if (!pe_) GTEST_SKIP() << korvane_bench::no_pe_build(path_);
     }
 
     static const bench::Bitmap* bitmap(uint32_t id) {
@@ -46,8 +47,10 @@ protected:
         return dib::decode(*b);
     }
 
+    static std::string path_;
     static std::unique_ptr<bench::PeImage> pe_;
 };
+std::string BuiltBitmaps::path_;
 std::unique_ptr<bench::PeImage> BuiltBitmaps::pe_;
 
 TEST_F(BuiltBitmaps, TheModuleCarriesExactlyTheTable) {
@@ -100,7 +103,7 @@ protected:
         BuiltBitmaps::SetUp();
         if (IsSkipped()) return;
         module_ = std::make_unique<bench::Module>(host_, test_paths::module("Korvane.gau"));
-        for (GAUGEHDR* gauge : module_->gauges()) walk(gauge, gauge->element_list);
+        for (const bench::GaugePtr gauge : module_->gauges()) walk(native(gauge), native(gauge)->element_list);
     }
 
     void walk(GAUGEHDR* gauge, ELEMENT_HEADER* const* list) {

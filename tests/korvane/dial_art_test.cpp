@@ -10,16 +10,20 @@
 #include <vector>
 
 #include "dib.h"
+#include "emulator/pe_image.h"
 #include "frame/records.h"
 #include "host/evaluate.h"
 #include "host/host.h"
 #include "host/instance.h"
 #include "host/module.h"
-#include "host/pe_image.h"
 #include "korvane/bitmaps.h"
+#include "support/korvane_bench.h"
 #include "support/test_paths.h"
 
 namespace {
+
+using korvane_bench::guest_of;
+using korvane_bench::native;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -27,7 +31,7 @@ class DialArt : public ::testing::Test {
 protected:
     void SetUp() override {
         const std::string pe_path = test_paths::pe("Korvane.gau");
-        if (pe_path.empty()) GTEST_SKIP() << "the PE build of Korvane.gau is not known (KORVANE_PE_DIR)";
+        if (!korvane_bench::present(pe_path)) GTEST_SKIP() << korvane_bench::no_pe_build(pe_path);
         pe_ = std::make_unique<bench::PeImage>(bench::PeImage::read_file(pe_path));
         module_ = std::make_unique<bench::Module>(host_, test_paths::module("Korvane.gau"), pe_path);
     }
@@ -66,7 +70,8 @@ protected:
 
 TEST_F(DialArt, AMarkOnEveryCalibrationPoint) {
     size_t points = 0;
-    for (GAUGEHDR* gauge : module_->gauges()) {
+    for (const bench::GaugePtr listed : module_->gauges()) {
+        const GAUGEHDR* gauge = native(listed);
         ELEMENT_HEADER* root = gauge->element_list[0];
         const dib::Image background = image(root->resource_id);
         std::vector<ELEMENT_HEADER*> chain{root};
@@ -129,10 +134,10 @@ class FormulaDials : public DialArt, public ::testing::WithParamInterface<Formul
 
 TEST_P(FormulaDials, AMarkWhereTheNeedleStands) {
     const FormulaCase& c = GetParam();
-    GAUGEHDR* gauge = module_->gauge(c.gauge);
+    GAUGEHDR* gauge = native(module_->gauge(c.gauge));
     ASSERT_NE(gauge, nullptr);
     const dib::Image background = image(c.dial != 0 ? c.dial : gauge->element_list[0]->resource_id);
-    bench::GaugeInstance instance(host_, *module_, gauge);
+    bench::GaugeInstance instance(host_, *module_, guest_of(gauge));
     instance.setup();
     for (double reading : c.readings) {
         host_.vars().set(c.token, reading);
@@ -140,12 +145,12 @@ TEST_P(FormulaDials, AMarkWhereTheNeedleStands) {
         for (int i = 0; i < 80; ++i) instance.update();
         const bench::ElementState* needle = nullptr;
         for (const bench::ElementState& state : instance.elements()) {
-            if (state.type == kNeedle && state.element->resource_id == c.needle) needle = &state;
+            if (state.type == kNeedle && native(state.element)->resource_id == c.needle) needle = &state;
         }
         ASSERT_NE(needle, nullptr);
-        const double from = c.r_from > 0.0 ? c.r_from : reach(needle->element) - 20.0;
-        const double to = c.r_to > 0.0 ? c.r_to : reach(needle->element) + 12.0;
-        EXPECT_TRUE(mark_on_ray(background, needle->element, needle->angle, from, to))
+        const double from = c.r_from > 0.0 ? c.r_from : reach(native(needle->element)) - 20.0;
+        const double to = c.r_to > 0.0 ? c.r_to : reach(native(needle->element)) + 12.0;
+        EXPECT_TRUE(mark_on_ray(background, native(needle->element), needle->angle, from, to))
             << c.gauge << ": no mark for " << reading << " at " << needle->angle << " degrees";
     }
 }

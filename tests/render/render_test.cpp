@@ -404,12 +404,12 @@ TEST_F(FixtureDrawing, TwiceTheSizeScalesThePicture) {
 class KorvaneDrawing : public ::testing::Test {
 protected:
     bench::Host host;
-    bench::Module module{host, test_paths::module("Korvane.gau")};
+    bench::Module module{host, test_paths::module("KorvaneArtless.gau")};
     BitmapCache bitmaps{module};
 
     Image draw(const char* name, double scale = 1.0) {
-        GAUGEHDR* gauge = module.gauge(name);
-        if (gauge == nullptr) {
+        const bench::GaugePtr gauge = module.gauge(name);
+        if (!gauge) {
             ADD_FAILURE() << "no gauge " << name;
             return Image(1, 1);
         }
@@ -631,23 +631,23 @@ TEST(PanelDrawing, AGaugeCairoCannotDrawSpoilsNoOther) {
     panel.update();
     const auto first = [&](size_t gauge, uint32_t type) {
         for (const bench::ElementState& state : panel.gauges()[gauge].instance->elements()) {
-            if (state.type == type) return const_cast<ELEMENT_HEADER*>(state.element);
+            if (state.type == type) return state.element;
         }
-        return static_cast<ELEMENT_HEADER*>(nullptr);
+        return bench::ElementPtr();
     };
-    auto* sprite = reinterpret_cast<ELEMENT_SPRITE*>(first(1, kSprite));
-    ELEMENT_HEADER* needle = first(0, kNeedle);
-    ASSERT_TRUE(sprite != nullptr && needle != nullptr);
-    const float kept_x = sprite->texture_scale_x, kept_y = sprite->texture_scale_y;
-    const int32_t kept_pivot = needle->ofs_x;
-    sprite->texture_scale_x = sprite->texture_scale_y = 1e-30f;
-    needle->ofs_x = INT32_MIN;  // negated in int, this pivot would overflow
+    emu::GuestMemory& memory = panel.gauges()[0].module->memory();
+    const auto sprite = first(1, kSprite).cast<guest::ELEMENT_SPRITE>();
+    const bench::ElementPtr needle = first(0, kNeedle);
+    ASSERT_TRUE(sprite && needle);
+    const guest::ELEMENT_SPRITE kept_sprite = memory.read(sprite);
+    const guest::ELEMENT_HEADER kept_needle = memory.read(needle);
+    memory.write(sprite).texture_scale_x = memory.write(sprite).texture_scale_y = 1e-30f;
+    memory.write(needle).ofs_x = INT32_MIN;  // negated in int, this pivot would overflow
 
     render::PanelRenderer renderer(panel);
     const Image image = renderer.render();
-    sprite->texture_scale_x = kept_x;
-    sprite->texture_scale_y = kept_y;
-    needle->ofs_x = kept_pivot;
+    memory.write(sprite) = kept_sprite;
+    memory.write(needle) = kept_needle;
 
     EXPECT_EQ(renderer.gauges_drawn(), 2u);
     const std::vector<std::string> warnings = renderer.take_warnings();

@@ -9,8 +9,11 @@
 #include <set>
 
 #include "korvane/gauge_table.h"
+#include "support/korvane_bench.h"
 
 namespace gauge_records {
+
+using korvane_bench::native;
 
 bool operator==(const Failure& a, const Failure& b) { return a.key == b.key && a.action == b.action; }
 void PrintTo(const Failure& failure, std::ostream* os) { *os << "(" << failure.key << ", " << failure.action << ")"; }
@@ -46,7 +49,7 @@ void expect_zero_at_load(const unsigned char* bytes, const frame::RecordInfo& re
 
 template <typename Record>
 void expect_zero_at_load(const Record& record) {
-    const frame::RecordInfo& schema = frame::schema_of<Record>();
+    const frame::RecordInfo& schema = frame::schema_of<korvane_bench::guest_view_t<Record>>();
     expect_zero_at_load(reinterpret_cast<const unsigned char*>(&record), schema, schema.name);
 }
 
@@ -296,10 +299,12 @@ void check_header(const bench::Module& module, const GAUGEHDR& gauge, const Gaug
 void check_table_entry(const bench::Module& module, const GAUGEHDR* gauge, const Gauge& want) {
     ASSERT_LT(want.entry, std::size(korvane::kGaugeOrder));
     EXPECT_STREQ(korvane::kGaugeOrder[want.entry], want.name.c_str()) << "entry " << want.entry;
-    const std::vector<GAUGEHDR*>& table = module.gauges();
+    const std::vector<bench::GaugePtr>& table = module.gauges();
     ASSERT_EQ(table.size(), std::size(korvane::kGaugeOrder));
-    EXPECT_EQ(table[want.entry], gauge) << "not at entry " << want.entry;
-    EXPECT_EQ(std::count(table.begin(), table.end(), gauge), 1) << "listed more than once";
+    EXPECT_EQ(native(table[want.entry]), gauge) << "not at entry " << want.entry;
+    EXPECT_EQ(
+        std::count_if(table.begin(), table.end(), [&](bench::GaugePtr listed) { return native(listed) == gauge; }), 1)
+        << "listed more than once";
 }
 
 void check_standalone(const GAUGEHDR& gauge, const std::vector<uint32_t>& tokens) {
@@ -326,7 +331,7 @@ std::vector<Mouse> boxed_mouse(uint32_t help_id, const Mouse& box, const std::ve
 
 void check_gauge(const bench::Module& module, const Gauge& want) {
     SCOPED_TRACE("gauge " + want.name);
-    const GAUGEHDR* gauge = module.gauge(want.name);
+    const GAUGEHDR* gauge = native(module.gauge(want.name));
     ASSERT_NE(gauge, nullptr) << "no gauge " << want.name;
     check_table_entry(module, gauge, want);
     check_header(module, *gauge, want);
@@ -384,7 +389,7 @@ std::vector<Record> records_of(const GAUGEHDR& gauge, size_t standalone_count) {
 void expect_records_apart(const bench::Module& module, const std::vector<Gauge>& gauges) {
     std::vector<Record> records;
     for (const Gauge& want : gauges) {
-        const GAUGEHDR* gauge = module.gauge(want.name);
+        const GAUGEHDR* gauge = native(module.gauge(want.name));
         ASSERT_NE(gauge, nullptr) << "no gauge " << want.name;
         const std::vector<Record> own = records_of(*gauge, want.standalone.size());
         records.insert(records.end(), own.begin(), own.end());
@@ -400,7 +405,7 @@ void expect_records_apart(const bench::Module& module, const std::vector<Gauge>&
 
 GaugeCallback shared_empty_callback(const bench::Module& module) {
     std::map<GaugeCallback, size_t> holders;
-    for (const GAUGEHDR* gauge : module.gauges()) ++holders[gauge->gauge_callback];
+    for (const bench::GaugePtr gauge : module.gauges()) ++holders[native(gauge)->gauge_callback];
     const auto most = std::max_element(holders.begin(), holders.end(),
                                        [](const auto& a, const auto& b) { return a.second < b.second; });
     return most != holders.end() ? most->first : nullptr;

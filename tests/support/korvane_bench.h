@@ -1,27 +1,105 @@
 // What the gauge tests of Korvane.gau share: the module freshly loaded under a
 // bench host, gauges by name, set-up instances, elements by their depth in the
-// chain with their callbacks, the stand-alone variables, and needle geometry.
+// chain with their callbacks, the stand-alone variables, and needle geometry;
+// and, for every module test of the twin, the module's native records behind
+// the host's guest addresses.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <numbers>
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "frame/linkage.h"
 #include "frame/records.h"
+#include "frame/services.h"
 #include "host/host.h"
 #include "host/instance.h"
 #include "host/module.h"
 #include "support/test_paths.h"
 
 namespace korvane_bench {
+
+// --- Native records at guest addresses (the twin's tests only) ------------------
+//
+// The twin runs module code in this process, so a guest address is the
+// native pointer itself. The module tests check the module's own data and
+// call its own routines: they read its records as the module's native
+// structs, and hand the host guest pointers made from them.
+static_assert(FRAME_NATIVE_RECORDS, "native records exist in the twin's 32-bit tree only");
+
+template <typename Native>
+struct GuestViewOf;
+template <typename View>
+struct NativeOf;
+
+// clang-format off
+#define KORVANE_BENCH_RECORDS(X)                                                                              \
+    X(GAUGEHDR) X(GAUGEHDR_V800) X(ELEMENT_HEADER) X(ELEMENT_STATIC_IMAGE) X(ELEMENT_NEEDLE) X(ELEMENT_SLIDER) \
+    X(ELEMENT_ICON) X(ELEMENT_MOVING_IMAGE) X(ELEMENT_SPRITE) X(PIXPOINT) X(MODULE_VAR) X(MODULE_VAR_SLOT)     \
+    X(FAILURE_RECORD) X(NONLINEARITY) X(MOUSERECT) X(HOST_IMAGE_PREFIX) X(LINKAGE_HEADER) X(IMPORT_TABLE)      \
+    X(PANELS)
+// clang-format on
+#define KORVANE_BENCH_VIEW(name)     \
+    template <>                      \
+    struct GuestViewOf<::name> {     \
+        using type = ::guest::name;  \
+    };                               \
+    template <>                      \
+    struct NativeOf<::guest::name> { \
+        using type = ::name;         \
+    };
+KORVANE_BENCH_RECORDS(KORVANE_BENCH_VIEW)
+#undef KORVANE_BENCH_VIEW
+#undef KORVANE_BENCH_RECORDS
+
+template <typename Native>
+struct GuestViewOf<const Native> {
+    using type = const typename GuestViewOf<Native>::type;
+};
+template <typename View>
+struct NativeOf<const View> {
+    using type = const typename NativeOf<View>::type;
+};
+
+// The guest view of a native record: guest_view_t<const GAUGEHDR> is const guest::GAUGEHDR.
+template <typename Native>
+using guest_view_t = typename GuestViewOf<Native>::type;
+
+// The module's record where a guest pointer points.
+template <typename View>
+auto* native(frame::GuestPtr<View> pointer) {
+    return reinterpret_cast<typename NativeOf<View>::type*>(static_cast<uintptr_t>(pointer.address));
+}
+
+// A native record as the guest pointer the host takes.
+template <typename Native>
+frame::GuestPtr<guest_view_t<Native>> guest_of(Native* record) {
+    return frame::GuestPtr<guest_view_t<Native>>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(record)));
+}
+
+// --- The PE build's bitmaps ---------------------------------------------------------
+
+// The twin carries no bitmaps: they come with the PE build, which may not be
+// built yet when the twin's tests run.
+inline bool present(const std::string& pe_path) { return !pe_path.empty() && std::filesystem::exists(pe_path); }
+
+// Why a test of the bitmaps skips.
+inline std::string no_pe_build(const std::string& pe_path) {
+    if (pe_path.empty()) return "the PE build is not known to this tree (KORVANE_PE_DIR)";
+    return pe_path + " is not built: the bitmaps it carries cannot be checked";
+}
+
+// --- Korvane.gau under the bench host -------------------------------------------
 
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 inline constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -38,7 +116,7 @@ class KorvaneModule : public ::testing::Test {
 protected:
     // The gauge of that name; null, and a failure, when there is none.
     GAUGEHDR* gauge(std::string_view name) const {
-        GAUGEHDR* found = module.gauge(name);
+        GAUGEHDR* found = native(module.gauge(name));
         if (found == nullptr) ADD_FAILURE() << "no gauge " << name;
         return found;
     }
@@ -50,7 +128,7 @@ protected:
 
     // An instance of the gauge, set up.
     std::unique_ptr<bench::GaugeInstance> open(GAUGEHDR* gauge, double scale = 1.0) {
-        auto instance = std::make_unique<bench::GaugeInstance>(host, module, gauge, scale);
+        auto instance = std::make_unique<bench::GaugeInstance>(host, module, guest_of(gauge), scale);
         instance->setup();
         return instance;
     }

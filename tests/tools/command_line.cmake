@@ -1,10 +1,13 @@
 # gaugebench's command line, one row a case: expected exit status | a regular
 # expression the output (stdout and stderr together) must match | arguments
 # (a row holds no ';': '.' stands for one in an expression).
-# In the arguments {M} is the build tree (the modules), {S} the source tree,
-# {T} a scratch directory holding empty.gau (an empty file) and big.cfg (a
-# panel too large to draw at scale 2); LIBC names a shared library that is
-# no gauge module.
+# In the arguments {M} is the PE tree (the modules and the fixtures), {S} the
+# source tree, {T} a scratch directory holding empty.gau (an empty file),
+# big.cfg (a panel too large to draw at scale 2), crash.cfg and init.cfg
+# (panels of a module whose gauge callback, or whose module_init, writes
+# through a wild pointer), crash.txt (a scenario on crash.cfg) and
+# window.txt (a scenario with a main-window line it cannot take); LIBC names
+# a shared library that is no PE file.
 # cmake -DGAUGEBENCH=<program> -DM=<dir> -DS=<dir> -DT=<dir> -DLIBC=<file> -DVERSION=<x.y.z> -P command_line.cmake
 set(rows
   "0|Usage: gaugebench .*Exit status: 0 success|--help"
@@ -26,9 +29,11 @@ set(rows
   "2|--client-timeout: takes a number of seconds from 0.1 to 600, not '0'|serve --client-timeout 0"
   "3|serve: [^\n]*missing.cfg: no such file|serve {T}/missing.cfg --port 1"
   "3|^gaugebench validate: [^\n]*missing.gau: file not found\n$|validate {M}/missing.gau"
-  "3|^gaugebench validate: [^\n]*too short[^\n]*: not a gauge module\n$|validate {T}/empty.gau"
-  "3|^gaugebench validate: [^\n]*Is a directory[^\n]*: not a gauge module\n$|validate {T}"
-  "3|^gaugebench validate: [^\n]*no exported Linkage: not a gauge module\n$|validate ${LIBC}"
+  "3|^gaugebench validate: [^\n]*empty.gau: [^\n]+: not a gauge module\n$|validate {T}/empty.gau"
+  "3|^gaugebench validate: [^\n]*: is a directory, not a file\n$|validate {T}"
+  "3|^gaugebench validate: [^\n]*libc.so.6: [^\n]+: not a gauge module\n$|validate ${LIBC}"
+  "3|^gaugebench validate: [^\n]*no exported Linkage: not a gauge module\n$|validate {M}/NoExports.gau"
+  "3|^gaugebench list: [^\n]*no exported Linkage|list {M}/NoExports.gau"
   "3|is a directory, not a file|render {T} -o {T}/panel.png"
   "3|empty.gau: no windows|render {T}/empty.gau -o {T}/panel.png"
   "3|registers no key-event routine|bombrun {M}/Korvane.gau"
@@ -36,11 +41,24 @@ set(rows
   "1|KV000  pass.*KV014  fail .*the PE named for the bitmaps cannot be used.*KV101  pass|validate {M}/Dropwatch.gau --pe {T}/empty.gau"
   "1|KV014  fail|validate {M}/FaultyBitmap.gau --require-bitmaps"
   "0|\"key_events\": |list {M}/Dropwatch.gau --json -"
+  "0|^[^\n]*Dropwatch.gau: module id 0x13|list {M}/Dropwatch.gau --pe {M}/Dropwatch.gau"
+  "0|imports the host does not provide[^\n]*NOSUCH.dll!Function|list {M}/Win32Missing.gau"
+  "1|KV307  warn[^\n]*\n[^\n]*NOSUCH.dll!Function: is not provided by the host|validate {M}/Win32Missing.gau"
+  "2|--main-window: ajar not in|render {S}/panel/panel.cfg -o {T}/panel.png --main-window ajar"
+  "3|window.txt:2: usage: main-window open.closed|scenario {T}/window.txt --main-window open"
+  "1|(^|\n)gaugebench list: EmuCrash.gau: gauge Crash, gauge callback [^\n]*0x0BADF00C|list {M}/EmuCrash.gau"
+  "1|(^|\n)gaugebench render: EmuCrash.gau: gauge Crash, gauge callback [^\n]*0x0BADF00C|render {T}/crash.cfg -o {T}/crash.png --modules {M}"
+  "1|(^|\n)gaugebench render: [^\n]*EmuInitCrash.gau: module_init: [^\n]*0x0BADF00C|render {T}/init.cfg -o {T}/init.png --modules {M}"
+  "1|(^|\n)gaugebench scenario: EmuCrash.gau: gauge Crash, gauge callback [^\n]*0x0BADF00C|scenario {T}/crash.txt --modules {M}"
 )
 
 file(MAKE_DIRECTORY ${T})
 file(WRITE ${T}/empty.gau "")
 file(WRITE ${T}/big.cfg "[Window00]\nsize_mm=10000,10000\nvisible=1\ngauge00=Korvane!Airspeed, 40, 30, 220\n")
+file(WRITE ${T}/crash.cfg "[Window00]\nsize_mm=200,200\nvisible=1\ngauge00=EmuCrash!Crash, 0, 0, 100\n")
+file(WRITE ${T}/init.cfg "[Window00]\nsize_mm=200,200\nvisible=1\ngauge00=EmuInitCrash!InitCrash, 0, 0, 100\n")
+file(WRITE ${T}/crash.txt "panel crash.cfg\nupdate 2\n")
+file(WRITE ${T}/window.txt "panel crash.cfg\nmain-window ajar\n")
 set(failures "")
 foreach(row IN LISTS rows)
   string(REGEX MATCH "^([0-9]+)\\|(.*)\\|([^|]*)$" matched "${row}")

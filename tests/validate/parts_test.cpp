@@ -1,5 +1,5 @@
-// The validator's parts: the report, the hostile inputs, the module memory
-// map, record snapshots, and the probes on every module call.
+// The validator's parts: the report, the hostile inputs, the module's image,
+// record snapshots, the plan of hostile inputs, and the allocation hook.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
 #include <random>
 #include <set>
@@ -19,11 +20,12 @@
 #include "host/host.h"
 #include "host/module.h"
 #include "host/validate/hostile.h"
-#include "host/validate/module_memory.h"
+#include "host/validate/plan.h"
 #include "host/validate/probe.h"
 #include "host/validate/records.h"
 #include "host/validate/report.h"
 #include "support/test_paths.h"
+#include "tests/fixtures/faulty/faulty_ids.h"
 
 namespace {
 
@@ -122,6 +124,15 @@ TEST(ValidatorReport, SummaryAndJsonCountEveryStatus) {
             {{"severity", "fail"}, {"gauge", "G"}, {"element", ""}, {"field", "gauge_name"}, {"message", "twice"}}));
 }
 
+TEST(ValidatorReport, InfoLinesChangeNoStatus) {
+    Report report;
+    report.info(Check::kInstructions, "", "", "most for one call", "1,234 instructions");
+    EXPECT_EQ(report.check("KV306").status(), Status::kPass);
+    EXPECT_EQ(report.check("KV306").finding_count, 0u);
+    const nlohmann::json json = nlohmann::json::parse(report.json());
+    EXPECT_EQ(json["checks"][static_cast<size_t>(Check::kInstructions)]["info"][0]["message"], "1,234 instructions");
+}
+
 // --- Hostile inputs ---------------------------------------------------------------------------
 
 TEST(HostileValues, CoverEverySpecialKindOfDouble) {
@@ -164,7 +175,7 @@ TEST(HostileValues, SignallingNanKeepsItsBitsInMemory) {
     EXPECT_EQ(found->bits, 0x7FF4000000000123ull);
     EXPECT_EQ(describe_bits(found->bits), "nan (bits 0x7FF4000000000123)");
     // What the validator writes into a variable, byte for byte.
-    MODULE_VAR var{};
+    guest::MODULE_VAR var{};
     std::memcpy(&var.value, &found->bits, sizeof found->bits);
     uint64_t stored = 0;
     std::memcpy(&stored, &var.value, sizeof stored);
@@ -203,6 +214,27 @@ TEST(HostileValues, RandomValuesRepeatWithTheirSeed) {
     EXPECT_LT(same_as_other, a.size());
 }
 
+// Random values come from whole numbers and exact scalings, so that the x87
+// twin and the SSE host make the same bits: a third on a grid of 2^-20 within
+// 2^20, a third on a grid of 2^-12 within 4 of a limit.
+TEST(HostileValues, RandomValuesLieOnExactGrids) {
+    const std::vector<double> limits = {0.1, 120.0, -5.0};
+    std::mt19937_64 random(11);
+    const std::vector<HostileValue> values = random_values(random, 300, limits);
+    for (size_t i = 0; i < values.size(); ++i) {
+        const double value = values[i].value();
+        if (i % 3 == 1) {
+            EXPECT_LE(std::fabs(value), 0x1p20) << i;
+            EXPECT_EQ(std::ldexp(value, 20), std::trunc(std::ldexp(value, 20))) << i;
+        } else if (i % 3 == 2) {
+            EXPECT_EQ(std::ldexp(value, 12), std::trunc(std::ldexp(value, 12))) << i;
+            const bool near = std::any_of(limits.begin(), limits.end(),
+                                          [&](double limit) { return std::fabs(value - limit) <= 4.0 + 0x1p-12; });
+            EXPECT_TRUE(near) << i << ": " << value;
+        }
+    }
+}
+
 TEST(HostileValues, CoordinatesReachBothEndsOfInt32) {
     const std::vector<int32_t> coordinates = extreme_coordinates();
     for (int32_t wanted : {INT32_MIN, INT32_MIN + 1, -1, 0, 1, INT32_MAX - 1, INT32_MAX}) {
@@ -210,62 +242,55 @@ TEST(HostileValues, CoordinatesReachBothEndsOfInt32) {
     }
 }
 
-// --- Module memory ---------------------------------------------------------------------------
+// --- The module's image -------------------------------------------------------------------
 
-TEST(ModuleMemoryMap, HoldsOnlyWhatItsRangesCover) {
-    alignas(8) static unsigned char data[64] = {'a', 'b', 'c', 0};
-    alignas(8) static unsigned char text[16] = {};
-    const auto d = reinterpret_cast<uintptr_t>(data);
-    const auto t = reinterpret_cast<uintptr_t>(text);
-    // Data with a part the loader locked after relocating it, as RELRO is.
-    const ModuleMemory memory = ModuleMemory::from_ranges(
-        {{d, d + 24, false, true}, {d + 24, d + 48, false, true}, {t, t + sizeof text, true, false}},
-        {{d + 32, d + 40, false, false}});
+TEST(ModuleImageMap, HoldsOnlyWhatItsRangesCover) {
+    alignas(8) static uint8_t data[64] = {'a', 'b', 'c', 0};
+    alignas(8) static uint8_t text[16] = {};
+    emu::GuestMemory memory;
+    memory.add({0x10000, 48, data, true, "data"});
+    memory.add({0x20000, 16, text, false, "text"});
+    memory.add({0x30000, 16, data + 48, true, "host memory"});
+    const ModuleImage image = ModuleImage::from_ranges(memory, {{0x10000, 0x30000}}, {{0x20000, 0x20010}});
     struct Case {
         const char* name;
-        uintptr_t address;
-        size_t size;
+        uint32_t address;
+        uint32_t size;
         bool holds;
-        bool data;
         bool code;
-        bool writable;
     };
     const Case cases[] = {
-        {"start of data", d, 4, true, true, false, true},
-        {"last byte of data", d + 47, 1, true, true, false, true},
-        {"across two writable ranges", d + 20, 8, false, false, false, true},
-        {"running into the locked part", d + 28, 8, true, true, false, false},
-        {"running past the range", d + 40, 16, false, false, false, false},
-        {"just past the range", d + 48, 1, false, false, false, false},
-        {"before the range", d - 1, 1, false, false, false, false},
-        {"code", t + 3, 1, true, false, true, false},
-        {"null", 0, 1, false, false, false, false},
+        {"start of data", 0x10000, 4, true, false},
+        {"last byte of data", 0x1002F, 1, true, false},
+        {"running past the data", 0x1002C, 8, false, false},
+        {"before the data", 0xFFFF, 1, false, false},
+        {"code", 0x20003, 1, true, true},
+        {"memory outside the image", 0x30000, 4, false, false},
+        {"null", 0, 1, false, false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(memory.holds(c.address, c.size), c.holds) << c.name;
-        EXPECT_EQ(memory.holds_data(c.address, c.size), c.data) << c.name;
-        EXPECT_EQ(memory.is_code(c.address), c.code) << c.name;
-        EXPECT_EQ(memory.writable(c.address, c.size), c.writable) << c.name;
+        EXPECT_EQ(image.holds(c.address, c.size), c.holds) << c.name;
+        EXPECT_EQ(image.is_code(c.address), c.code) << c.name;
     }
-    EXPECT_EQ(memory.read_string(d, 8), std::optional<std::string>("abc"));
-    EXPECT_EQ(memory.read_string(d, 2), std::nullopt) << "longer than allowed";
-    EXPECT_EQ(memory.read<uint32_t>(d + 46), std::nullopt) << "the word crosses the range's end";
 }
 
-TEST(ModuleMemoryMap, FindsALoadedModuleAndNothingElse) {
+// The sections of the PE image, found from its headers where the loader
+// mapped them: the routines lie in its code, the records in its data, which
+// the module may write.
+TEST(ModuleImageMap, FindsTheCodeOfALoadedModule) {
     bench::Host host;
     bench::Module module(host, test_paths::module("FaultySound.gau"));
-    const ModuleMemory memory = ModuleMemory::of(module.linkage());
-    ASSERT_FALSE(memory.empty());
-    EXPECT_TRUE(memory.holds_data(reinterpret_cast<uintptr_t>(module.linkage()), sizeof(LINKAGE_HEADER)));
-    uintptr_t routine = 0;
-    const StandardRoutine draw = module.gauges().front()->draw_routine;
-    std::memcpy(&routine, &draw, sizeof routine);
-    EXPECT_TRUE(memory.is_code(routine));
-    EXPECT_TRUE(memory.writable(reinterpret_cast<uintptr_t>(module.linkage()), sizeof(LINKAGE_HEADER)));
-    EXPECT_FALSE(memory.writable(routine, 1));
-    int on_the_stack = 0;
-    EXPECT_TRUE(ModuleMemory::of(&on_the_stack).empty());
+    const ModuleImage image = ModuleImage::of(module);
+    const uint32_t linkage = module.linkage().address;
+    const uint32_t draw = module.memory().read(module.gauges().front()).draw_routine.address;
+    EXPECT_TRUE(image.holds(linkage, sizeof(guest::LINKAGE_HEADER)));
+    EXPECT_FALSE(image.is_code(linkage));
+    EXPECT_TRUE(image.is_code(draw));
+    EXPECT_TRUE(module.memory().writable(linkage, sizeof(guest::LINKAGE_HEADER)));
+    EXPECT_FALSE(module.memory().writable(draw, 1));
+    // The host's own memory is no part of the module's image.
+    const uint32_t host_memory = module.machine().allocate(16);
+    EXPECT_FALSE(image.holds(host_memory, 4));
 }
 
 // --- Record snapshots ---------------------------------------------------------------------------
@@ -273,38 +298,40 @@ TEST(ModuleMemoryMap, FindsALoadedModuleAndNothingElse) {
 TEST(RecordSnapshots, IgnoreHostFieldsAndSeeEverythingElse) {
     bench::Host host;
     bench::Module module(host, test_paths::module("FaultySound.gau"));
-    const ModuleMemory memory = ModuleMemory::of(module.linkage());
-    const Records records = read_records(module, memory, nullptr, false);
+    emu::GuestMemory& memory = module.memory();
+    const Records records = read_records(module, nullptr, false);
     ASSERT_EQ(records.gauges.size(), 2u);
     const GaugeRecord& alpha = records.gauges[0];
     ASSERT_GE(alpha.elements.size(), 3u);
-    auto* background = reinterpret_cast<ELEMENT_STATIC_IMAGE*>(alpha.elements[0].live);
-    auto* needle = reinterpret_cast<ELEMENT_NEEDLE*>(alpha.elements[1].live);
+    const auto background = alpha.elements[0].live.cast<guest::ELEMENT_STATIC_IMAGE>();
+    const auto needle = alpha.elements[1].live.cast<guest::ELEMENT_NEEDLE>();
+    const auto table = memory.read(needle).nonlinearity;
     const RecordSnapshot before = snapshot(records, memory);
 
     // What the host writes, and the lamps' bit 30.
-    HOST_IMAGE_PREFIX image{};
-    needle->source.value = 17.5;
-    background->image = &image;
-    needle->nonlinearity[1].degrees = 42.0;
-    needle->header.image_flags |= kImageHidden;
+    const uint32_t image = module.machine().allocate(sizeof(guest::HOST_IMAGE_PREFIX));
+    memory.write(needle).source.value = 17.5;
+    memory.write(background).image = frame::GuestPtr<guest::HOST_IMAGE_PREFIX>(image);
+    memory.write(table.at(1)).degrees = 42.0;
+    memory.write(needle).header.image_flags |= kImageHidden;
     EXPECT_TRUE(compare(before, snapshot(records, memory)).empty());
-    needle->header.image_flags &= ~kImageHidden;
-    background->image = nullptr;
-    needle->nonlinearity[1].degrees = 0.0;
+    memory.write(needle).header.image_flags &= ~kImageHidden;
+    memory.write(background).image = nullptr;
+    memory.write(table.at(1)).degrees = 0.0;
 
     // Anything else.
-    needle->reserved_3[10] = 1;
+    memory.write(needle).reserved_3[10] = 1;
     const std::vector<SnapshotDifference> changed = compare(before, snapshot(records, memory));
-    needle->reserved_3[10] = 0;
+    memory.write(needle).reserved_3[10] = 0;
     ASSERT_EQ(changed.size(), 1u);
-    EXPECT_EQ(records.spans[changed[0].span].begin, reinterpret_cast<uintptr_t>(needle));
-    EXPECT_EQ(changed[0].offset, offsetof(ELEMENT_NEEDLE, reserved_3) + 10);
+    EXPECT_EQ(records.spans[changed[0].span].begin, needle.address);
+    EXPECT_EQ(changed[0].offset, offsetof(guest::ELEMENT_NEEDLE, reserved_3) + 10);
     EXPECT_EQ(field_at(records.spans[changed[0].span], changed[0].offset), "reserved_3[10]");
 }
 
 TEST(RecordSnapshots, NameTheFieldAtAnOffset) {
     using Kind = RecordSpan::Kind;
+    namespace g = guest;
     struct Case {
         Kind kind;
         uint32_t element_type;
@@ -312,16 +339,17 @@ TEST(RecordSnapshots, NameTheFieldAtAnOffset) {
         const char* field;
     };
     const Case cases[] = {
-        {Kind::kHeader, 0, offsetof(GAUGEHDR, gauge_callback), "gauge_callback"},
-        {Kind::kHeader, 0, offsetof(GAUGEHDR, reserved_2) + 5, "reserved_2[5]"},
-        {Kind::kElement, kNeedle, offsetof(ELEMENT_NEEDLE, source) + offsetof(MODULE_VAR, value) + 3, "source.value"},
-        {Kind::kElement, kNeedle, offsetof(ELEMENT_NEEDLE, update_callback), "update_callback"},
-        {Kind::kElement, kSprite, offsetof(ELEMENT_SPRITE, source_rotation), "source_rotation.token"},
-        {Kind::kElement, kIcon, offsetof(ELEMENT_HEADER, image_flags) + 3, "image_flags"},
-        {Kind::kElement, kMovingImage, offsetof(ELEMENT_MOVING_IMAGE, max_y), "max_y"},
-        {Kind::kTable, 0, 2 * sizeof(NONLINEARITY) + offsetof(NONLINEARITY, value), "nonlinearity[2].value"},
-        {Kind::kFailureList, 0, sizeof(FAILURE_RECORD) + 4, "failure_records[1].failure_action"},
-        {Kind::kMouseList, 0, 4 * sizeof(MOUSERECT) + offsetof(MOUSERECT, handler), "mouse_rects[4].handler"},
+        {Kind::kHeader, 0, offsetof(g::GAUGEHDR, gauge_callback), "gauge_callback"},
+        {Kind::kHeader, 0, offsetof(g::GAUGEHDR, reserved_2) + 5, "reserved_2[5]"},
+        {Kind::kElement, kNeedle, offsetof(g::ELEMENT_NEEDLE, source) + offsetof(g::MODULE_VAR, value) + 3,
+         "source.value"},
+        {Kind::kElement, kNeedle, offsetof(g::ELEMENT_NEEDLE, update_callback), "update_callback"},
+        {Kind::kElement, kSprite, offsetof(g::ELEMENT_SPRITE, source_rotation), "source_rotation.token"},
+        {Kind::kElement, kIcon, offsetof(g::ELEMENT_HEADER, image_flags) + 3, "image_flags"},
+        {Kind::kElement, kMovingImage, offsetof(g::ELEMENT_MOVING_IMAGE, max_y), "max_y"},
+        {Kind::kTable, 0, 2 * sizeof(g::NONLINEARITY) + offsetof(g::NONLINEARITY, value), "nonlinearity[2].value"},
+        {Kind::kFailureList, 0, sizeof(g::FAILURE_RECORD) + 4, "failure_records[1].failure_action"},
+        {Kind::kMouseList, 0, 4 * sizeof(g::MOUSERECT) + offsetof(g::MOUSERECT, handler), "mouse_rects[4].handler"},
         {Kind::kElementList, 0, 4, "entry 1"},
     };
     for (const Case& c : cases) {
@@ -332,26 +360,105 @@ TEST(RecordSnapshots, NameTheFieldAtAnOffset) {
     }
 }
 
-// --- Probes --------------------------------------------------------------------------------------
+// --- The plan of hostile inputs ------------------------------------------------------------------
 
-TEST(FpProbe, SeesEveryControlChangeAndRestores) {
-    const FpControl start = fp_control();
-    const FpControl changes[] = {
-        {static_cast<uint16_t>(start.x87 | 0x1000), start.mxcsr},              // infinity control bit
-        {static_cast<uint16_t>((start.x87 & ~0x0C00) | 0x0400), start.mxcsr},  // round down
-        {static_cast<uint16_t>((start.x87 & ~0x0300) | 0x0200), start.mxcsr},  // 53-bit precision
-        {start.x87, start.mxcsr | 0x8000},                                     // flush to zero
-        {start.x87, (start.mxcsr & ~0x6000u) | 0x4000},                        // round up
-    };
-    for (const FpControl& changed : changes) {
-        set_fp_control(changed);
-        const FpControl seen = fp_control();
-        set_fp_control(start);
-        EXPECT_EQ(seen, changed) << describe(seen);
-        EXPECT_NE(seen == start, changed.x87 != start.x87 || changed.mxcsr != start.mxcsr);
+// Records every call the plan makes, and the kinds in order.
+class Recorder : public PlanObserver {
+public:
+    void after(const PlannedCall& call, const CallOutcome& outcome) override {
+        lines.push_back(std::string(kind_name(call.kind)) + "|" + (call.gauge ? call.gauge->name : "") + "|" +
+                        (call.element ? call.element->label : "") + "|" + call.field + "|" + call.input);
+        ++kinds[kind_name(call.kind)];
+        if (outcome.fault) faults.push_back(*outcome.fault);
     }
-    EXPECT_EQ(fp_control(), start);
+    std::vector<std::string> lines;
+    std::map<std::string, size_t> kinds;
+    std::vector<std::string> faults;
+};
+
+Recorder run_plan(const std::string& file, const PlanOptions& options = {}) {
+    bench::Host host;
+    bench::Module module(host, test_paths::module(file));
+    for (const faulty::BitmapSize& bitmap : faulty::kBitmaps) {
+        module.override_bitmap_size(bitmap.id, bitmap.width, bitmap.height);
+    }
+    const Records records = read_records(module, nullptr, false);
+    Plan plan(host, module, records, options);
+    Recorder recorder;
+    plan.run(recorder);
+    EXPECT_EQ(plan.calls(), recorder.lines.size());
+    return recorder;
 }
+
+TEST(HostilePlan, RepeatsWithItsSeedAndChangesWithAnother) {
+    PlanOptions other;
+    other.seed = 99;
+    const Recorder first = run_plan("FaultySound.gau");
+    const Recorder again = run_plan("FaultySound.gau");
+    const Recorder changed = run_plan("FaultySound.gau", other);
+    EXPECT_EQ(first.lines, again.lines);
+    EXPECT_NE(first.lines, changed.lines);
+    EXPECT_TRUE(first.faults.empty()) << first.faults.front();
+}
+
+// Every call of every kind, each value callback with every input, each
+// handler at every pair of coordinates with every flag.
+TEST(HostilePlan, CoversEveryCallWithEveryInput) {
+    bench::Host host;
+    bench::Module module(host, test_paths::module("FaultySound.gau"));
+    const Records records = read_records(module, nullptr, false);
+    PlanOptions options;
+    options.random_values = 12;
+    options.random_points = 4;
+    Plan plan(host, module, records, options);
+    // The limits of the tables and of the moving images (their ends).
+    EXPECT_EQ(plan.limits(), (std::vector<double>{0.0, 20.0, 100.0}));
+    const size_t inputs = special_values().size() + 3 * plan.limits().size() + 12;
+    ASSERT_EQ(plan.inputs().size(), inputs);
+    Recorder recorder;
+    plan.run(recorder);
+    const size_t coordinates = extreme_coordinates().size();
+    const size_t sound = 2;  // Alpha and Beta
+    EXPECT_EQ(recorder.kinds["install"], sound);
+    EXPECT_EQ(recorder.kinds["value"], plan.value_callbacks() * inputs);
+    EXPECT_EQ(recorder.kinds["gauge"], 3 * plan.gauge_callbacks() * inputs);
+    EXPECT_EQ(recorder.kinds["update"], sound * inputs);
+    EXPECT_EQ(recorder.kinds["mouse"], plan.handlers() * (coordinates * coordinates * 6 + 4));
+    EXPECT_GT(recorder.kinds["pointer"], 0u);
+    EXPECT_EQ(recorder.kinds["key"], 0u);  // the module registers no routine
+    EXPECT_GT(recorder.kinds["event"], 0u);
+    EXPECT_EQ(plan.value_callbacks(), 4u);
+    EXPECT_EQ(plan.handlers(), 1u);
+}
+
+// The validator and diffdrive see each call alike: the observer may leave
+// any out, and the rest come in the same order.
+TEST(HostilePlan, CallsLeftOutAreNotMade) {
+    class OnlyValues : public Recorder {
+    public:
+        bool admit(const PlannedCall& call) override { return call.kind == CallKind::kValue; }
+    };
+    bench::Host host;
+    bench::Module module(host, test_paths::module("FaultySound.gau"));
+    const Records records = read_records(module, nullptr, false);
+    Plan plan(host, module, records, PlanOptions{});
+    OnlyValues values;
+    plan.run(values);
+    EXPECT_EQ(values.kinds.size(), 1u);
+    EXPECT_EQ(values.kinds["value"], plan.value_callbacks() * plan.inputs().size());
+    EXPECT_EQ(plan.calls(), values.lines.size());
+}
+
+// A faulting call is one outcome among others: the plan goes on.
+TEST(HostilePlan, AFaultEndsOnlyItsCall) {
+    const Recorder crash = run_plan("EmuCrash.gau");
+    ASSERT_FALSE(crash.faults.empty());
+    EXPECT_NE(crash.faults.front().find("0x0BADF00C"), std::string::npos) << crash.faults.front();
+    EXPECT_GT(crash.kinds.at("value"), 0u);
+    EXPECT_GT(crash.kinds.at("mouse"), 0u);
+}
+
+// --- The allocation hook (render_bench counts the host's own allocations) ------------------------
 
 TEST(AllocationProbe, CountsOnlyArmedAndUnpaused) {
     AllocationWatch::arm();
@@ -376,28 +483,6 @@ TEST(AllocationProbe, TheHookOfThisProgramSeesOperatorNew) {
     const uint32_t counted = AllocationWatch::disarm();
     delete g_kept;
     EXPECT_GE(counted, 1u);
-}
-
-TEST(ServiceProxy, ForwardsToTheHostWithCountingPaused) {
-    bench::Host host;
-    PANELS* proxy = service_proxy();
-    MODULE_VAR var{.token = 77};
-    host.vars().set(77, 3.25);
-    AllocationWatch::arm();
-    proxy->trigger_key_event(sim::event::throttle_set(0), 123);
-    proxy->lookup_var(&var);
-    EXPECT_EQ(AllocationWatch::disarm(), 0u) << "the host's own allocations are not the module's";
-    ASSERT_EQ(host.key_log().size(), 1u);
-    EXPECT_EQ(host.key_log()[0].id, sim::event::throttle_set(0));
-    EXPECT_EQ(host.key_log()[0].value, 123u);
-    EXPECT_EQ(var.value, 3.25);
-
-    // An unserved slot reaches the host's trap for that slot.
-    UnusedService trap = nullptr;
-    std::memcpy(&trap, reinterpret_cast<const unsigned char*>(proxy) + 4 * 50, sizeof trap);
-    ASSERT_NE(trap, nullptr);
-    trap();
-    EXPECT_EQ(host.unexpected_slots(), std::vector<uint32_t>{50});
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ export const root = path.resolve(here, '../..');
 export const build = process.env.KORVANE_BUILD || path.join(root, 'build/linux');
 export const gaugebench = path.join(build, 'gaugebench');
 const peDir = process.env.KORVANE_PE_DIR || path.join(root, 'build/win');
-export const modules = ['--modules', build, '--pe', peDir];
+export const modules = ['--modules', peDir];
 export const scenario = path.join(here, 'engines_stopped.txt');
 // Under the i386 emulator the first picture takes a while.
 export const kPatience = 60_000;

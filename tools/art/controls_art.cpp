@@ -17,8 +17,8 @@ using colour::kCream;
 
 std::vector<Box> icon_boxes(const Records& records, const char* gauge) {
     std::vector<Box> out;
-    for (ELEMENT_HEADER* e : records.elements(gauge)) {
-        if (e->element_type == kIcon) out.push_back(Records::placed(e));
+    for (const Element& e : records.elements(gauge)) {
+        if (e.header.element_type == kIcon) out.push_back(Records::placed(e));
     }
     return out;
 }
@@ -136,11 +136,11 @@ struct Lever {
 
 std::vector<Lever> levers(const Records& records, const char* gauge) {
     std::vector<Lever> out;
-    for (ELEMENT_HEADER* e : records.elements(gauge)) {
-        if (e->element_type != kSlider) continue;
-        const auto* slider = reinterpret_cast<ELEMENT_SLIDER*>(e);
+    for (const Element& e : records.elements(gauge)) {
+        if (e.header.element_type != kSlider) continue;
+        const auto slider = records.read<guest::ELEMENT_SLIDER>(e);
         const Box b = Records::placed(e);
-        out.push_back({e->resource_id, b, b.width / 2.0, std::fabs(slider->scale_y) * 16384.0});
+        out.push_back({e.header.resource_id, b, b.width / 2.0, std::fabs(slider.scale_y) * 16384.0});
     }
     return out;
 }

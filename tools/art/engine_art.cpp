@@ -17,7 +17,7 @@ using colour::kCream;
 
 std::vector<double> table_values(const Needle& needle) {
     std::vector<double> out;
-    for (const NONLINEARITY& p : needle.table()) out.push_back(p.value);
+    for (const guest::NONLINEARITY& p : needle.table()) out.push_back(p.value);
     return out;
 }
 
@@ -246,9 +246,10 @@ struct LampPlace {
 
 std::vector<LampPlace> gear_lamps(const Records& records) {
     std::vector<LampPlace> out;
-    for (ELEMENT_HEADER* e : records.elements("Gear_Indicator")) {
-        if (e->element_type != kIcon) continue;
-        const bool red = e->resource_id == bitmap::kGearUpLampNight || e->resource_id == bitmap::kGearUpLampDay;
+    for (const Element& e : records.elements("Gear_Indicator")) {
+        if (e.header.element_type != kIcon) continue;
+        const uint32_t id = e.header.resource_id;
+        const bool red = id == bitmap::kGearUpLampNight || id == bitmap::kGearUpLampDay;
         out.push_back({Records::placed(e), red});
     }
     return out;

@@ -74,8 +74,8 @@ void altimeter_dial(Canvas& canvas, const Records& records) {
 
     // The millibar window: the drums roll behind it.
     double left = 1e9, right = -1e9, top = 1e9, bottom = -1e9;
-    for (ELEMENT_HEADER* e : records.elements("Altimeter")) {
-        if (e->element_type != kMovingImage) continue;
+    for (const Element& e : records.elements("Altimeter")) {
+        if (e.header.element_type != kMovingImage) continue;
         const Box w = Records::window(e);
         left = std::fmin(left, w.x);
         right = std::fmax(right, w.x + w.width);
@@ -133,7 +133,7 @@ void vsi_dial(Canvas& canvas, const Records& records) {
     round_case(cr, c, 138.5, 125.0);
 
     std::vector<double> major;
-    for (const NONLINEARITY& p : needle.table()) major.push_back(p.value);
+    for (const guest::NONLINEARITY& p : needle.table()) major.push_back(p.value);
     const std::vector<double> minor = spaced(needle, steps(-4000, 4000, 100), major, 3.5);
     ticks(cr, needle, minor, {116.0, 124.0, 1.4});
     ticks(cr, needle, major, {106.0, 124.0, 3.4});
@@ -211,8 +211,8 @@ void accelerometer_needle(Canvas& canvas, const Records& records) {
 constexpr double kHorizonWindow = 97.0;
 
 Point attitude_centre(const Records& records) {
-    const auto* sprite = records.as<ELEMENT_SPRITE>("Attitude", bitmap::kAttitudeHorizonBar);
-    return {double(sprite->header.ofs_x), double(sprite->header.ofs_y)};
+    const auto sprite = records.as<guest::ELEMENT_SPRITE>("Attitude", bitmap::kAttitudeHorizonBar);
+    return {double(sprite.header.ofs_x), double(sprite.header.ofs_y)};
 }
 
 void attitude_case(Canvas& canvas, const Records& records) {

@@ -72,8 +72,8 @@ void compass_window_mask(Canvas& canvas, const Records&) {
 constexpr double kRoseWindow = 117.0;
 
 Point dr_centre(const Records& records) {
-    const auto* sprite = records.as<ELEMENT_SPRITE>("DR_Compass", bitmap::kDrCompassRose);
-    return {double(sprite->header.ofs_x), double(sprite->header.ofs_y)};
+    const auto sprite = records.as<guest::ELEMENT_SPRITE>("DR_Compass", bitmap::kDrCompassRose);
+    return {double(sprite.header.ofs_x), double(sprite.header.ofs_y)};
 }
 
 void dr_case(Canvas& canvas, const Records& records) {
@@ -217,12 +217,12 @@ struct TimerGeometry {
 };
 
 TimerGeometry timer_geometry(const Records& records) {
-    const auto* ring = records.as<ELEMENT_SPRITE>("Timer", bitmap::kTimerMinutesRing);
+    const auto ring = records.as<guest::ELEMENT_SPRITE>("Timer", bitmap::kTimerMinutesRing);
     const Needle hand = records.needle("Timer", bitmap::kTimerSecondsHand);
     return {centre_of(hand),
-            {double(ring->header.ofs_x), double(ring->header.ofs_y)},
-            double(ring->texture_scale_x),
-            Records::window(&ring->header)};
+            {double(ring.header.ofs_x), double(ring.header.ofs_y)},
+            double(ring.texture_scale_x),
+            Records::window(ring.header)};
 }
 
 // The opening in the mask, in dial pixels: centred under the pivot, at the

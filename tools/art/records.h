@@ -27,27 +27,32 @@ private:
     std::string gauge_;
 };
 
-// A needle as its record gives it.
+// A needle as its record gives it, read from the module's memory.
 class Needle {
 public:
-    explicit Needle(ELEMENT_NEEDLE* element) : element_(element) {}
+    Needle(const bench::Module& module, frame::GuestPtr<guest::ELEMENT_NEEDLE> element)
+        : module_(&module), element_(element) {}
 
     // The pivot on the background and inside the needle bitmap.
-    int32_t centre_x() const { return element_->header.position_x; }
-    int32_t centre_y() const { return element_->header.position_y; }
-    int32_t ofs_x() const { return element_->header.ofs_x; }
-    int32_t ofs_y() const { return element_->header.ofs_y; }
+    int32_t centre_x() const { return record().header.position_x; }
+    int32_t centre_y() const { return record().header.position_y; }
+    int32_t ofs_x() const { return record().header.ofs_x; }
+    int32_t ofs_y() const { return record().header.ofs_y; }
 
-    bool has_table() const { return element_->nonlinearity != nullptr && element_->nonlinearity_size > 0; }
-    std::vector<NONLINEARITY> table() const;
+    bool has_table() const { return record().nonlinearity && record().nonlinearity_size > 0; }
+    std::vector<guest::NONLINEARITY> table() const;
 
     // Degrees clockwise from 3 o'clock, in [0, 360), for a dial reading: on
     // the calibration table when there is one, otherwise what the needle's
-    // callback returns with its variable at `reading`.
+    // callback returns with its variable at `reading` (a fault there throws
+    // bench::GaugeFault naming the module and the needle).
     double angle(double reading) const;
 
 private:
-    ELEMENT_NEEDLE* element_;
+    const guest::ELEMENT_NEEDLE& record() const { return module_->memory().read(element_); }
+
+    const bench::Module* module_;
+    frame::GuestPtr<guest::ELEMENT_NEEDLE> element_;
 };
 
 // An absolute box (background pixels).
@@ -58,30 +63,44 @@ struct Box {
     int32_t height = 0;
 };
 
+// An element of the gauge: where it lies in the module's memory, and its
+// header as read there.
+struct Element {
+    bench::ElementPtr at;
+    guest::ELEMENT_HEADER header;
+};
+
 class Records {
 public:
     explicit Records(const bench::Module& module) : module_(module) {}
 
-    bool has_gauge(std::string_view name) const { return module_.gauge(name) != nullptr; }
+    bool has_gauge(std::string_view name) const { return static_cast<bool>(module_.gauge(name)); }
 
     // The gauge's elements in drawing order (tree walked depth first).
     // Throws MissingGauge.
-    std::vector<ELEMENT_HEADER*> elements(std::string_view gauge) const;
+    std::vector<Element> elements(std::string_view gauge) const;
     // The first element of the gauge that names `resource_id`; throws
     // MissingGauge, or std::runtime_error when no element names it.
-    ELEMENT_HEADER* element(std::string_view gauge, uint32_t resource_id) const;
+    Element element(std::string_view gauge, uint32_t resource_id) const;
+    // The whole record of an element, as the kind of record it is stored in.
     template <typename Record>
-    Record* as(std::string_view gauge, uint32_t resource_id) const {
-        return reinterpret_cast<Record*>(element(gauge, resource_id));
+    Record read(const Element& element) const {
+        return module_.memory().read(element.at.cast<Record>());
+    }
+    template <typename Record>
+    Record as(std::string_view gauge, uint32_t resource_id) const {
+        return read<Record>(element(gauge, resource_id));
     }
     Needle needle(std::string_view gauge, uint32_t resource_id) const;
 
     // Where an element's bitmap lies on the background: its position and the
     // size of bitmap `id` (the element's own, or its mask at id + 1, which is
     // the window of a moving image or sprite).
-    static Box placed(const ELEMENT_HEADER* element, uint32_t id);
-    static Box placed(const ELEMENT_HEADER* element) { return placed(element, element->resource_id); }
-    static Box window(const ELEMENT_HEADER* element) { return placed(element, element->resource_id + 1); }
+    static Box placed(const guest::ELEMENT_HEADER& element, uint32_t id);
+    static Box placed(const guest::ELEMENT_HEADER& element) { return placed(element, element.resource_id); }
+    static Box placed(const Element& element) { return placed(element.header); }
+    static Box window(const guest::ELEMENT_HEADER& element) { return placed(element, element.resource_id + 1); }
+    static Box window(const Element& element) { return window(element.header); }
 
     // The boxes of the mouse list's nested parents and of their children, in
     // list order, made absolute.
@@ -89,7 +108,7 @@ public:
     std::vector<Box> mouse_children(std::string_view gauge) const;
 
 private:
-    GAUGEHDR* require(std::string_view gauge) const;
+    const guest::GAUGEHDR& require(std::string_view gauge) const;
     const bench::Module& module_;
 };
 

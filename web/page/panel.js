@@ -14,6 +14,7 @@ const context = canvas.getContext('2d');
 const statusLine = document.getElementById('status');
 const errorLine = document.getElementById('error');
 const flyButton = document.getElementById('fly');
+const marks = document.getElementById('marks');
 
 // What the tests read: frames drawn, statuses received (one per update sent,
 // changed or not), the latest status, the layout, the connection, and a
@@ -34,10 +35,35 @@ function showError(text) {
   errorLine.textContent = text || '';
 }
 
+// A mark over every gauge the server took out after a fault in its module.
+let marked = '';
+function markFaults(faults) {
+  const names = (faults || []).map((fault) => fault.gauge);
+  const key = names.join('\n');
+  if (key === marked || !live.layout) return;
+  marked = key;
+  marks.replaceChildren();
+  const { width, height } = live.layout;
+  for (const gauge of live.layout.gauges) {
+    if (!names.includes(gauge.name)) continue;
+    const mark = document.createElement('div');
+    mark.className = 'failed';
+    mark.style.left = `${(100 * gauge.left) / width}%`;
+    mark.style.top = `${(100 * gauge.top) / height}%`;
+    mark.style.width = `${(100 * (gauge.right - gauge.left)) / width}%`;
+    mark.style.height = `${(100 * (gauge.bottom - gauge.top)) / height}%`;
+    const label = document.createElement('span');
+    label.textContent = 'failed';
+    mark.append(label);
+    marks.append(mark);
+  }
+}
+
 function showStatus(status) {
   live.status = status;
   live.statuses += 1;
   showError(status.error);
+  markFaults(status.faults);
   if (status.rpm === undefined) return;
   const seconds = status.time;
   const clock = `${Math.floor(seconds / 60)}:${(seconds % 60).toFixed(1).padStart(4, '0')}`;
@@ -84,6 +110,7 @@ function connect() {
     const message = JSON.parse(event.data);
     if (message.type === 'layout') {
       live.layout = message;
+      marked = null;
       canvas.width = message.width;
       canvas.height = message.height;
     } else if (message.type === 'status') {

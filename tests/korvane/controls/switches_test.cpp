@@ -24,6 +24,7 @@
 namespace {
 
 using korvane_bench::BitmapSize;
+using korvane_bench::guest_of;
 using korvane_bench::kInf;
 using korvane_bench::kNaN;
 
@@ -356,7 +357,7 @@ TEST_F(SwitchesTest, WindowCheckHappensAtServiceIdFourOnlyAndHoldsTheLatestResul
 // --- Magneto switches -------------------------------------------------------
 
 TEST_F(SwitchesTest, MagnetoClickSendsTheSwitchEventAndThePictureFollows) {
-    bench::GaugeInstance instance(host, module, magneto_gauge_);
+    bench::GaugeInstance instance(host, module, guest_of(magneto_gauge_));
     instance.setup();
     for (size_t i = 0; i < std::size(kMagnetoSwitches); ++i) {
         const MagnetoSwitch& sw = kMagnetoSwitches[i];

@@ -75,16 +75,16 @@ TEST_F(FuelContents, EachGaugeReadsItsOwnLevelAndCapacity) {
     for (int i = 0; i < 6; ++i) {
         SCOPED_TRACE(kTanks[i].name);
         GAUGEHDR* header = gauge(kTanks[i].name);
-        bench::GaugeInstance instance(host, module, header);
+        bench::GaugeInstance instance(host, module, guest_of(header));
         instance.setup();
         host.clear_service_log();
         instance.update();
         ASSERT_EQ(instance.elements().size(), 2u);
         EXPECT_NEAR(instance.elements()[1].value, shown[i], 1e-9);
-        const MODULE_VAR* capacity = standalone_var(header, 0);
+        MODULE_VAR* capacity = standalone_var(header, 0);
         EXPECT_EQ(service_calls(),
                   (std::vector<std::pair<uint32_t, uint32_t>>{{service_slot::lookup_var, address(capacity)}}));
-        EXPECT_FALSE(host.is_bound(capacity));
+        EXPECT_FALSE(host.is_bound(module, guest_of(capacity)));
     }
 }
 
@@ -94,7 +94,7 @@ TEST_F(FuelContents, NeedlesPointAtTheirTablePoints) {
             SCOPED_TRACE(std::string(tank.name) + " at " + std::to_string(point.value) + " gallons");
             host.vars().set(tank.capacity_token, 1000);
             host.vars().set(tank.level_token, point.value / 1000 * kFull);
-            bench::GaugeInstance instance(host, module, gauge(tank.name));
+            bench::GaugeInstance instance(host, module, guest_of(gauge(tank.name)));
             instance.update();
             ASSERT_EQ(instance.elements().size(), 2u);
             EXPECT_LT(angle_gap(instance.elements()[1].angle, direction(70, 70, point.x, point.y)), 0.01);
@@ -159,7 +159,7 @@ protected:
 // Every update rewrites the lamp, whichever state the previous one left.
 TEST_F(FuelPressureWarning, LampFollowsRunningFlagAndPressureOnEveryUpdate) {
     for (const Engine& engine : kEngines) {
-        bench::GaugeInstance instance(host, module, gauge(engine.name));
+        bench::GaugeInstance instance(host, module, guest_of(gauge(engine.name)));
         for (const LampCase& c : kLampCases) {
             for (const bool lit_before : {false, true}) {
                 SCOPED_TRACE(std::string(engine.name) + " running " + std::to_string(c.running) + " pressure " +
@@ -169,8 +169,8 @@ TEST_F(FuelPressureWarning, LampFollowsRunningFlagAndPressureOnEveryUpdate) {
                 set(engine, c.running, c.pressure);
                 instance.update();
                 EXPECT_EQ(visible_depths(instance), c.lit ? (std::vector<int>{0, 1}) : (std::vector<int>{0}));
-                EXPECT_EQ(lamp_flags(instance.gauge()), c.lit ? kLampLit : kLampOut);
-                EXPECT_EQ(element_at(instance.gauge(), 0)->image_flags, 0x4001u);
+                EXPECT_EQ(lamp_flags(native(instance.gauge())), c.lit ? kLampLit : kLampOut);
+                EXPECT_EQ(element_at(native(instance.gauge()), 0)->image_flags, 0x4001u);
             }
         }
     }
@@ -182,7 +182,7 @@ TEST_F(FuelPressureWarning, UpdateLooksUpRunningFlagThenPressure) {
     for (const Engine& engine : kEngines) {
         SCOPED_TRACE(engine.name);
         GAUGEHDR* header = gauge(engine.name);
-        bench::GaugeInstance instance(host, module, header);
+        bench::GaugeInstance instance(host, module, guest_of(header));
         instance.setup();
         host.clear_service_log();
         instance.update();
@@ -190,8 +190,8 @@ TEST_F(FuelPressureWarning, UpdateLooksUpRunningFlagThenPressure) {
             {service_slot::lookup_var, address(standalone_var(header, 1))},
             {service_slot::lookup_var, address(standalone_var(header, 0))}};
         EXPECT_EQ(service_calls(), lookups);
-        EXPECT_FALSE(host.is_bound(standalone_var(header, 0)));
-        EXPECT_FALSE(host.is_bound(standalone_var(header, 1)));
+        EXPECT_FALSE(host.is_bound(module, guest_of(standalone_var(header, 0))));
+        EXPECT_FALSE(host.is_bound(module, guest_of(standalone_var(header, 1))));
     }
 }
 
@@ -202,7 +202,7 @@ TEST_F(FuelPressureWarning, OtherServiceIdsChangeNothing) {
     for (const Engine& engine : kEngines) {
         SCOPED_TRACE(engine.name);
         GAUGEHDR* header = gauge(engine.name);
-        bench::GaugeInstance instance(host, module, header);
+        bench::GaugeInstance instance(host, module, guest_of(header));
         set(engine, 1.0, 0.0);
         host.clear_service_log();
         instance.setup();

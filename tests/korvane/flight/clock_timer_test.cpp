@@ -50,7 +50,7 @@ TEST_F(ClockTest, SetUpBindsAtServiceTwoOnly) {
     for (size_t i = 0; i < 3; ++i) {  // hours, minutes, seconds, in this order
         EXPECT_EQ(calls[i].slot, service_slot::initialize_var);
         EXPECT_EQ(calls[i].args[0], address(standalone_var(clock_, i)));
-        EXPECT_TRUE(host.is_bound(standalone_var(clock_, i)));
+        EXPECT_TRUE(host.is_bound(module, guest_of(standalone_var(clock_, i))));
     }
 }
 
@@ -113,7 +113,7 @@ TEST_F(ClockTest, HandsReadTheirOwnElementAndTheRecord) {
 // hands follow on the next update.
 TEST_F(ClockTest, KnobMovesTheClockThroughHost) {
     module.override_bitmap_size(260, 306, 302);
-    bench::GaugeInstance instance(host, module, clock_);
+    bench::GaugeInstance instance(host, module, guest_of(clock_));
     set_time(10, 0, 0);
     instance.update();
     instance.press(10, 228 + 10);  // left half: back one minute
@@ -296,7 +296,7 @@ TEST_F(TimerTest, HandlersIgnoreTheirArguments) {
 // minute (rotation -30 x minutes).
 TEST_F(TimerTest, ThroughHost) {
     module.override_bitmap_size(340, 306, 302);
-    bench::GaugeInstance instance(host, module, timer_);
+    bench::GaugeInstance instance(host, module, guest_of(timer_));
     instance.setup();
     EXPECT_TRUE(host.calls_to(service_slot::initialize_var).empty());
 
@@ -310,7 +310,7 @@ TEST_F(TimerTest, ThroughHost) {
     const std::vector<bench::ServiceCall> lookups = host.calls_to(service_slot::lookup_var);
     ASSERT_EQ(lookups.size(), 3u * 60u + 5u);
     EXPECT_EQ(lookups[0].args[0], address(standalone_var(timer_, 0)));
-    EXPECT_FALSE(host.is_bound(standalone_var(timer_, 0)));
+    EXPECT_FALSE(host.is_bound(module, guest_of(standalone_var(timer_, 0))));
     ASSERT_EQ(instance.elements().size(), 3u);
     EXPECT_EQ(instance.elements()[1].rotation, -90.0);
     EXPECT_NEAR(instance.elements()[2].angle, 300.0, 1e-9);

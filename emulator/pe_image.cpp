@@ -1,6 +1,7 @@
-#include "host/pe_image.h"
+#include "emulator/pe_image.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -8,7 +9,7 @@
 #include <new>
 #include <set>
 
-namespace bench {
+namespace emu {
 namespace {
 
 // Sizes and offsets of the PE/COFF structures read here.
@@ -40,12 +41,22 @@ constexpr uint32_t kBitfieldsCompression = 3;
 constexpr uint64_t kDecodedBytesPerPixel = 4;
 constexpr size_t kMaxBitmaps = 1u << 16;  // resource ids are 16-bit
 
-struct Section {
-    uint32_t virtual_address = 0;
-    uint32_t virtual_size = 0;
-    uint64_t raw_offset = 0;
-    uint64_t raw_size = 0;  // kept within the file
-};
+constexpr uint32_t kRelocationDirectory = 5;
+constexpr uint32_t kTlsDirectory = 9;
+constexpr size_t kTlsDirectorySize = 24;
+constexpr size_t kRelocationBlockHeaderSize = 8;
+constexpr uint32_t kMaxImportedFunctions = 65536;
+constexpr uint32_t kOrdinalFlag = 0x80000000u;
+constexpr uint32_t kImageBaseGranularity = 0x10000;
+constexpr size_t kSectionNameSize = 8;
+
+std::string hex(uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+bool power_of_two(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
 struct Parsed {
     bool is_dll = false;
@@ -53,6 +64,18 @@ struct Parsed {
     std::vector<std::string> exports;
     std::vector<std::string> imported_dlls;
     std::map<uint32_t, Bitmap> bitmaps;
+    uint16_t characteristics = 0;
+    uint32_t image_base = 0;
+    uint32_t size_of_image = 0;
+    uint32_t size_of_headers = 0;
+    uint32_t section_alignment = 0;
+    uint32_t entry_point = 0;
+    std::vector<PeSection> sections;
+    bool relocatable = false;
+    std::vector<PeRelocation> relocations;
+    std::vector<PeImportDll> imports;
+    std::map<std::string, uint32_t, std::less<>> export_rvas;
+    std::optional<PeTls> tls;
 };
 
 // Every read goes through checked offsets; 64-bit arithmetic keeps sums of
@@ -66,6 +89,8 @@ public:
         read_headers();
         read_exports();
         read_imports();
+        read_relocations();
+        read_tls();
         read_resources();
         return std::move(out_);
     }
@@ -88,6 +113,9 @@ private:
                static_cast<uint32_t>(bytes_[offset + 2]) << 16 | static_cast<uint32_t>(bytes_[offset + 3]) << 24;
     }
 
+    // Whether `size` bytes at `rva` lie inside the image.
+    bool in_image(uint64_t rva, uint64_t size) const { return rva + size <= out_.size_of_image; }
+
     void read_headers() {
         need(0, kDosHeaderSize, "DOS header");
         if (bytes_[0] != 'M' || bytes_[1] != 'Z') fail("no DOS signature");
@@ -99,13 +127,20 @@ private:
         out_.machine = u16(coff);
         const uint32_t section_count = u16(coff + 2);
         const uint32_t optional_size = u16(coff + 16);
-        out_.is_dll = (u16(coff + 18) & kDllCharacteristic) != 0;
+        out_.characteristics = u16(coff + 18);
+        out_.is_dll = (out_.characteristics & kDllCharacteristic) != 0;
 
         const uint64_t optional = coff + kCoffHeaderSize;
         if (optional_size < kOptionalHeaderFixedSize) fail("optional header too small");
         need(optional, optional_size, "optional header");
         if (u16(optional) != kPe32Magic) fail("not a PE32 image");
-        size_of_headers_ = u32(optional + 60);
+        out_.entry_point = u32(optional + 16);
+        out_.image_base = u32(optional + 28);
+        out_.section_alignment = u32(optional + 32);
+        const uint32_t file_alignment = u32(optional + 36);
+        out_.size_of_image = u32(optional + 56);
+        out_.size_of_headers = u32(optional + 60);
+        size_of_headers_ = out_.size_of_headers;
         const uint32_t directory_count = u32(optional + 92);
         if (directory_count > kMaxDataDirectories) fail("too many data directories");
         if (kOptionalHeaderFixedSize + 8ull * directory_count > optional_size)
@@ -115,23 +150,58 @@ private:
             directories_[i][1] = u32(optional + kOptionalHeaderFixedSize + 8ull * i + 4);
         }
 
+        if (out_.image_base % kImageBaseGranularity != 0)
+            fail("image base " + hex(out_.image_base) + " is not a multiple of 64 KiB");
+        if (!power_of_two(out_.section_alignment) || !power_of_two(file_alignment) ||
+            file_alignment > out_.section_alignment) {
+            fail("section alignment " + hex(out_.section_alignment) + " and file alignment " + hex(file_alignment) +
+                 ": expected powers of two, the file's no larger");
+        }
+        if (out_.size_of_image == 0 || out_.size_of_image > PeImage::kMaxImageSize) {
+            fail("size of image " + hex(out_.size_of_image) + ": expected 1 byte to " +
+                 std::to_string(PeImage::kMaxImageSize >> 20) + " MiB");
+        }
+        if (uint64_t{out_.image_base} + out_.size_of_image > (uint64_t{1} << 32))
+            fail("image at " + hex(out_.image_base) + " runs past 4 GiB");
+        if (out_.size_of_headers > out_.size_of_image) fail("headers larger than the image");
+        if (out_.entry_point != 0 && !in_image(out_.entry_point, 1))
+            fail("entry point " + hex(out_.entry_point) + " outside the image");
+
         if (section_count > kMaxSections) fail("too many sections");
         const uint64_t table = optional + optional_size;
         need(table, kSectionHeaderSize * section_count, "section table");
+        if (table + kSectionHeaderSize * section_count > out_.size_of_headers)
+            fail("section table outside the headers (" + std::to_string(out_.size_of_headers) + " bytes)");
+        uint64_t previous_end = out_.size_of_headers;
+        std::string previous = "the headers";
         for (uint32_t i = 0; i < section_count; ++i) {
             const uint64_t header = table + kSectionHeaderSize * i;
-            Section section;
-            section.virtual_size = u32(header + 8);
+            PeSection section;
+            const auto* name = reinterpret_cast<const char*>(&bytes_[header]);
+            section.name.assign(name, strnlen(name, kSectionNameSize));
+            for (char& c : section.name) {
+                if (c < 0x20 || c > 0x7E) c = '?';  // names appear in messages
+            }
+            const uint32_t stored_virtual_size = u32(header + 8);
             section.virtual_address = u32(header + 12);
             const uint64_t raw_size = u32(header + 16);
             section.raw_offset = u32(header + 20);
-            if (raw_size != 0 && section.raw_offset >= bytes_.size()) fail("section data beyond the end of the file");
-            // The last section's raw size is often rounded past the file's end.
-            section.raw_size = raw_size == 0 ? 0 : std::min<uint64_t>(raw_size, bytes_.size() - section.raw_offset);
-            // Bytes beyond the virtual size are padding, not part of the image.
-            if (section.virtual_size != 0)
-                section.raw_size = std::min<uint64_t>(section.raw_size, section.virtual_size);
-            sections_.push_back(section);
+            section.characteristics = u32(header + 36);
+            if (raw_size != 0 && section.raw_offset >= bytes_.size())
+                fail("section " + section.name + ": data beyond the end of the file");
+            // Where the virtual size is 0 the raw size is the section's size.
+            section.virtual_size = stored_virtual_size != 0 ? stored_virtual_size : static_cast<uint32_t>(raw_size);
+            // The last section's raw size is often rounded past the file's end;
+            // bytes beyond the virtual size are padding, not part of the image.
+            uint64_t kept = raw_size == 0 ? 0 : std::min<uint64_t>(raw_size, bytes_.size() - section.raw_offset);
+            kept = std::min<uint64_t>(kept, section.virtual_size);
+            section.raw_size = static_cast<uint32_t>(kept);
+            const std::string what = "section " + section.name + " at RVA " + hex(section.virtual_address);
+            if (!in_image(section.virtual_address, section.virtual_size)) fail(what + " lies outside the image");
+            if (section.virtual_address < previous_end) fail(what + " overlaps " + previous);
+            previous_end = uint64_t{section.virtual_address} + section.virtual_size;
+            previous = "section " + section.name;
+            out_.sections.push_back(section);
         }
     }
 
@@ -139,7 +209,7 @@ private:
     // (or inside the headers).
     uint64_t map(uint64_t rva, uint64_t size, const char* what) const {
         if (rva + size <= size_of_headers_ && rva + size <= bytes_.size()) return rva;
-        for (const Section& section : sections_) {
+        for (const PeSection& section : out_.sections) {
             if (rva < section.virtual_address) continue;
             const uint64_t within = rva - section.virtual_address;
             if (within < section.raw_size && size <= section.raw_size - within) return section.raw_offset + within;
@@ -152,7 +222,7 @@ private:
     std::pair<uint64_t, uint64_t> region_at(uint64_t rva) const {
         const uint64_t headers = std::min<uint64_t>(size_of_headers_, bytes_.size());
         if (rva < headers) return {rva, headers - rva};
-        for (const Section& section : sections_) {
+        for (const PeSection& section : out_.sections) {
             if (rva < section.virtual_address) continue;
             const uint64_t within = rva - section.virtual_address;
             if (within < section.raw_size) return {section.raw_offset + within, section.raw_size - within};
@@ -183,18 +253,38 @@ private:
         const auto [rva, size] = directory(kExportDirectory);
         if (rva == 0) return;
         const uint64_t directory = map(rva, kExportDirectorySize, "export directory");
+        const uint32_t function_count = u32(directory + 20);
         const uint32_t name_count = u32(directory + 24);
+        const uint32_t functions_rva = u32(directory + 28);
         const uint32_t names_rva = u32(directory + 32);
+        const uint32_t ordinals_rva = u32(directory + 36);
         if (name_count > kMaxExports) fail("too many exported names");
         if (name_count == 0) return;
         const uint64_t names = map(names_rva, 4ull * name_count, "export name table");
         for (uint32_t i = 0; i < name_count; ++i) out_.exports.push_back(name_at(u32(names + 4ull * i), "export name"));
-        (void)size;
+        if (function_count > kMaxExports) fail("too many exported functions");
+        const uint64_t ordinals = map(ordinals_rva, 2ull * name_count, "export ordinal table");
+        const uint64_t functions =
+            function_count == 0 ? 0 : map(functions_rva, 4ull * function_count, "export address table");
+        for (uint32_t i = 0; i < name_count; ++i) {
+            const std::string& name = out_.exports[i];
+            const uint32_t index = u16(ordinals + 2ull * i);
+            if (index >= function_count) {
+                fail("export " + name + ": entry " + std::to_string(index) + " of an export address table of " +
+                     std::to_string(function_count));
+            }
+            const uint32_t function = u32(functions + 4ull * index);
+            // An address inside the export directory names another DLL's function.
+            if (function >= rva && uint64_t{function} < uint64_t{rva} + size) continue;
+            if (!in_image(function, 1)) fail("export " + name + " at RVA " + hex(function) + " outside the image");
+            out_.export_rvas.emplace(name, function);
+        }
     }
 
     void read_imports() {
         const auto [rva, size] = directory(kImportDirectory);
         if (rva == 0) return;
+        uint32_t functions = 0;
         for (uint32_t i = 0;; ++i) {
             if (i == kMaxImports) fail("import directory without an end");
             const uint64_t descriptor =
@@ -205,9 +295,99 @@ private:
             if (empty) return;
             const uint32_t name_rva = u32(descriptor + 12);
             if (name_rva == 0) fail("import without a DLL name");
-            out_.imported_dlls.push_back(name_at(name_rva, "imported DLL name"));
+            PeImportDll dll;
+            dll.dll = name_at(name_rva, "imported DLL name");
+            out_.imported_dlls.push_back(dll.dll);
+            const uint32_t address_table = u32(descriptor + 16);
+            if (address_table == 0) fail("import of " + dll.dll + " without an import address table");
+            // The lookup table names the functions; old linkers leave it out
+            // and name them in the address table itself.
+            const uint32_t lookup_table = u32(descriptor) != 0 ? u32(descriptor) : address_table;
+            for (uint32_t j = 0;; ++j) {
+                const uint64_t thunk_rva = uint64_t{lookup_table} + 4ull * j;
+                const uint32_t thunk = u32(map(thunk_rva, 4, "import lookup table"));
+                if (thunk == 0) break;
+                if (++functions > kMaxImportedFunctions) fail("too many imported functions");
+                PeImportFunction function;
+                const uint64_t cell = uint64_t{address_table} + 4ull * j;
+                if (!in_image(cell, 4)) fail("import address table of " + dll.dll + " outside the image");
+                function.iat_rva = static_cast<uint32_t>(cell);
+                if ((thunk & kOrdinalFlag) != 0) {
+                    if ((thunk & ~kOrdinalFlag) > 0xFFFF)
+                        fail("import from " + dll.dll + " by an ordinal beyond 16 bits: " + hex(thunk));
+                    function.name = std::to_string(thunk & 0xFFFF);
+                    function.name.insert(0, 1, '#');
+                } else {
+                    map(thunk, 2, "imported function hint");
+                    function.name = name_at(uint64_t{thunk} + 2, "imported function name");
+                }
+                dll.functions.push_back(std::move(function));
+            }
+            out_.imports.push_back(std::move(dll));
         }
         (void)size;
+    }
+
+    void read_relocations() {
+        const auto [rva, size] = directory(kRelocationDirectory);
+        if (rva == 0) return;
+        out_.relocatable = true;
+        if (size == 0) return;
+        const uint64_t table = map(rva, size, "base relocation directory");
+        uint64_t offset = 0;
+        while (size - offset >= kRelocationBlockHeaderSize) {
+            const uint32_t page = u32(table + offset);
+            const uint32_t block = u32(table + offset + 4);
+            if (page == 0 && block == 0) break;  // padding to the directory's end
+            if (block < kRelocationBlockHeaderSize || block % 2 != 0 || block > size - offset) {
+                fail("base relocation block for RVA " + hex(page) + " of " + std::to_string(block) +
+                     " bytes: expected an even size of 8 bytes or more, within the directory");
+            }
+            for (uint64_t entry = kRelocationBlockHeaderSize; entry < block; entry += 2) {
+                const uint16_t value = u16(table + offset + entry);
+                const uint8_t type = static_cast<uint8_t>(value >> 12);
+                if (type == 0) continue;  // ABSOLUTE: padding
+                const uint64_t field = uint64_t{page} + (value & 0xFFF);
+                if (!in_image(field, type == kRelocationHighLow ? 4 : 2))
+                    fail("base relocation of RVA " + hex(field) + " outside the image");
+                out_.relocations.push_back({static_cast<uint32_t>(field), type});
+            }
+            offset += block;
+        }
+    }
+
+    // `size` bytes at virtual address `va` (for the preferred base) inside the image.
+    bool va_in_image(uint32_t va, uint64_t size) const {
+        return va >= out_.image_base && in_image(uint64_t{va} - out_.image_base, size);
+    }
+
+    void read_tls() {
+        const auto [rva, size] = directory(kTlsDirectory);
+        if (rva == 0) return;
+        (void)size;
+        const uint64_t directory = map(rva, kTlsDirectorySize, "TLS directory");
+        PeTls tls;
+        tls.raw_data_start = u32(directory);
+        tls.raw_data_end = u32(directory + 4);
+        tls.index_address = u32(directory + 8);
+        tls.callbacks_address = u32(directory + 12);
+        tls.zero_fill = u32(directory + 16);
+        tls.characteristics = u32(directory + 20);
+        if (tls.raw_data_start != 0 || tls.raw_data_end != 0) {
+            if (tls.raw_data_end < tls.raw_data_start ||
+                !va_in_image(tls.raw_data_start, tls.raw_data_end - tls.raw_data_start)) {
+                fail("TLS template " + hex(tls.raw_data_start) + " to " + hex(tls.raw_data_end) +
+                     " outside the image");
+            }
+            if (tls.raw_data_end - tls.raw_data_start > PeImage::kMaxTlsSize) fail("TLS template too large");
+        }
+        if (tls.zero_fill > PeImage::kMaxTlsSize) fail("TLS zero fill too large");
+        if (tls.index_address != 0 && !va_in_image(tls.index_address, 4))
+            fail("TLS index at " + hex(tls.index_address) + " outside the image");
+        if (tls.callbacks_address != 0 && !va_in_image(tls.callbacks_address, 4))
+            fail("TLS callbacks at " + hex(tls.callbacks_address) + " outside the image");
+        if (((tls.characteristics >> 20) & 0xF) == 0xF) fail("TLS alignment field of 15: undefined");
+        out_.tls = tls;
     }
 
     struct ResourceEntry {
@@ -339,7 +519,6 @@ private:
     uint64_t name_bytes_left_ = bytes_.size();
     uint64_t size_of_headers_ = 0;
     uint32_t directories_[kMaxDataDirectories][2] = {};
-    std::vector<Section> sections_;
     Parsed out_;
 };
 
@@ -380,12 +559,27 @@ PeImage PeImage::read_file(const std::string& path) {
 
 PeImage PeImage::parse(std::vector<uint8_t> bytes, const std::string& name) {
     Parsed parsed;
+    std::shared_ptr<const std::vector<uint8_t>> storage;
     try {
-        parsed = Parser(std::make_shared<const std::vector<uint8_t>>(std::move(bytes)), name).run();
+        storage = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+        parsed = Parser(storage, name).run();
     } catch (const std::bad_alloc&) {
         throw PeError(name + ": more than the memory at hand to read");
     }
     PeImage image;
+    image.characteristics_ = parsed.characteristics;
+    image.image_base_ = parsed.image_base;
+    image.size_of_image_ = parsed.size_of_image;
+    image.size_of_headers_ = parsed.size_of_headers;
+    image.section_alignment_ = parsed.section_alignment;
+    image.entry_point_ = parsed.entry_point;
+    image.sections_ = std::move(parsed.sections);
+    image.relocatable_ = parsed.relocatable;
+    image.relocations_ = std::move(parsed.relocations);
+    image.imports_ = std::move(parsed.imports);
+    image.export_rvas_ = std::move(parsed.export_rvas);
+    image.tls_ = parsed.tls;
+    image.storage_ = std::move(storage);
     image.is_dll_ = parsed.is_dll;
     image.machine_ = parsed.machine;
     image.exports_ = std::move(parsed.exports);
@@ -394,4 +588,4 @@ PeImage PeImage::parse(std::vector<uint8_t> bytes, const std::string& name) {
     return image;
 }
 
-}  // namespace bench
+}  // namespace emu

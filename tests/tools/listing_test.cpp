@@ -1,0 +1,74 @@
+// gaugebench list's account of a record, written from the record's schema: it
+// must name every field the module fills in under the schema's name, at the
+// schema's offset, and nothing the host writes or that stays reserved.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "frame/records.h"
+#include "tools/listing.h"
+
+namespace {
+
+// A needle's record as a module stores it, every field given a value the
+// listing can be recognised by; reserved and host fields hold junk that must
+// not show.
+std::vector<uint8_t> needle_bytes() {
+    guest::ELEMENT_NEEDLE needle{};
+    needle.header.element_type = kNeedle;
+    needle.header.resource_id = 335;
+    needle.header.position_x = -7;
+    needle.header.ofs_y = 10;
+    needle.header.next_element_list = decltype(needle.header.next_element_list)(0x10002000u);
+    needle.header.image_flags = kFlagsOverlay;
+    needle.header.reserved_3 = 0x5555;
+    needle.source.token = 351;
+    needle.source.value = 1234.5;
+    needle.nonlinearity_size = 4;
+    needle.max_degrees_per_tick = 6;
+    needle.update_callback = guest::NeedleCallback(0x10001F54u);
+    std::memset(needle.reserved_3, 0x77, sizeof needle.reserved_3);
+    std::vector<uint8_t> bytes(sizeof needle);
+    std::memcpy(bytes.data(), &needle, sizeof needle);
+    return bytes;
+}
+
+TEST(ListingFields, ShowsEveryFieldTheModuleFillsInAsStored) {
+    const std::string text = listing::describe_fields(frame::schema_of<guest::ELEMENT_NEEDLE>(), needle_bytes().data());
+    // What the field holds decides how it reads: numbers in decimal, bit sets
+    // in hex, addresses in hex or null, routines as code.
+    for (const char* shown :
+         {"element_type 1", "resource_id 335", "position_x -7", "ofs_y 10", "next_element_list 0x10002000",
+          "failure_records null", "image_flags 0x00004003", "source.token 351", "nonlinearity null",
+          "nonlinearity_size 4", "max_degrees_per_tick 6", "update_callback code 0x10001F54"}) {
+        EXPECT_NE(text.find(shown), std::string::npos) << "no \"" << shown << "\" in: " << text;
+    }
+}
+
+TEST(ListingFields, LeavesOutReservedFieldsAndTheHostsOwn) {
+    const std::string text = listing::describe_fields(frame::schema_of<guest::ELEMENT_NEEDLE>(), needle_bytes().data());
+    for (const char* hidden : {"reserved", "source.value", "1234.5", "21845"}) {
+        EXPECT_EQ(text.find(hidden), std::string::npos) << "\"" << hidden << "\" in: " << text;
+    }
+}
+
+// A record embedded at the start is the record's own header; one further in
+// is named as a part.
+TEST(ListingFields, NamesEmbeddedRecordsByWhereTheyLie) {
+    guest::ELEMENT_SPRITE sprite{};
+    sprite.source_rotation.token = 80;
+    sprite.scale_rotation = -1.0;
+    sprite.texture_scale_y = 0.25f;
+    std::vector<uint8_t> bytes(sizeof sprite);
+    std::memcpy(bytes.data(), &sprite, sizeof sprite);
+    const std::string text = listing::describe_fields(frame::schema_of<guest::ELEMENT_SPRITE>(), bytes.data());
+    EXPECT_EQ(text.find("header."), std::string::npos) << text;
+    for (const char* shown : {"source_x.token 0", "source_rotation.token 80", "scale_rotation -1",
+                              "texture_scale_y 0.25", "texture_scale_x 1", "callback_rotation null"}) {
+        EXPECT_NE(text.find(shown), std::string::npos) << "no \"" << shown << "\" in: " << text;
+    }
+}
+
+}  // namespace
