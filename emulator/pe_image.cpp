@@ -58,25 +58,7 @@ std::string hex(uint64_t value) {
 
 bool power_of_two(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
-struct Parsed {
-    bool is_dll = false;
-    uint16_t machine = 0;
-    std::vector<std::string> exports;
-    std::vector<std::string> imported_dlls;
-    std::map<uint32_t, Bitmap> bitmaps;
-    uint16_t characteristics = 0;
-    uint32_t image_base = 0;
-    uint32_t size_of_image = 0;
-    uint32_t size_of_headers = 0;
-    uint32_t section_alignment = 0;
-    uint32_t entry_point = 0;
-    std::vector<PeSection> sections;
-    bool relocatable = false;
-    std::vector<PeRelocation> relocations;
-    std::vector<PeImportDll> imports;
-    std::map<std::string, uint32_t, std::less<>> export_rvas;
-    std::optional<PeTls> tls;
-};
+using Parsed = PeImage::Contents;
 
 // Every read goes through checked offsets; 64-bit arithmetic keeps sums of
 // 32-bit fields from wrapping.
@@ -567,24 +549,8 @@ PeImage PeImage::parse(std::vector<uint8_t> bytes, const std::string& name) {
         throw PeError(name + ": more than the memory at hand to read");
     }
     PeImage image;
-    image.characteristics_ = parsed.characteristics;
-    image.image_base_ = parsed.image_base;
-    image.size_of_image_ = parsed.size_of_image;
-    image.size_of_headers_ = parsed.size_of_headers;
-    image.section_alignment_ = parsed.section_alignment;
-    image.entry_point_ = parsed.entry_point;
-    image.sections_ = std::move(parsed.sections);
-    image.relocatable_ = parsed.relocatable;
-    image.relocations_ = std::move(parsed.relocations);
-    image.imports_ = std::move(parsed.imports);
-    image.export_rvas_ = std::move(parsed.export_rvas);
-    image.tls_ = parsed.tls;
+    image.contents_ = std::move(parsed);
     image.storage_ = std::move(storage);
-    image.is_dll_ = parsed.is_dll;
-    image.machine_ = parsed.machine;
-    image.exports_ = std::move(parsed.exports);
-    image.imported_dlls_ = std::move(parsed.imported_dlls);
-    image.bitmaps_ = std::move(parsed.bitmaps);
     return image;
 }
 

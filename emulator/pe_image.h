@@ -121,58 +121,63 @@ public:
     // A TLS template and its zero fill may take at most this much each.
     static constexpr uint32_t kMaxTlsSize = 16u << 20;
 
-    bool is_dll() const { return is_dll_; }
-    uint16_t machine() const { return machine_; }
+    bool is_dll() const { return contents_.is_dll; }
+    uint16_t machine() const { return contents_.machine; }
     // Exported names, in the file's order.
-    const std::vector<std::string>& exports() const { return exports_; }
+    const std::vector<std::string>& exports() const { return contents_.exports; }
     // Imported DLL names as stored (case kept).
-    const std::vector<std::string>& imported_dlls() const { return imported_dlls_; }
-    const std::map<uint32_t, Bitmap>& bitmaps() const { return bitmaps_; }
+    const std::vector<std::string>& imported_dlls() const { return contents_.imported_dlls; }
+    const std::map<uint32_t, Bitmap>& bitmaps() const { return contents_.bitmaps; }
 
     // The headers: all checked on reading (a multiple of 64 KiB for the base,
     // sizes within kMaxImageSize, the entry point inside the image).
-    uint16_t characteristics() const { return characteristics_; }  // COFF
-    uint32_t image_base() const { return image_base_; }
-    uint32_t size_of_image() const { return size_of_image_; }
-    uint32_t size_of_headers() const { return size_of_headers_; }  // bytes of the file mapped at the image's start
-    uint32_t section_alignment() const { return section_alignment_; }
-    uint32_t entry_point() const { return entry_point_; }  // RVA; 0 for none
+    uint16_t characteristics() const { return contents_.characteristics; }  // COFF
+    uint32_t image_base() const { return contents_.image_base; }
+    uint32_t size_of_image() const { return contents_.size_of_image; }
+    uint32_t size_of_headers() const { return contents_.size_of_headers; }  // bytes of the file mapped at the image's start
+    uint32_t section_alignment() const { return contents_.section_alignment; }
+    uint32_t entry_point() const { return contents_.entry_point; }  // RVA; 0 for none
     // Sections in ascending, non-overlapping order, each inside the image
     // and after the headers.
-    const std::vector<PeSection>& sections() const { return sections_; }
+    const std::vector<PeSection>& sections() const { return contents_.sections; }
     // Whether the file carries a base relocation directory (one may be empty).
-    bool relocatable() const { return relocatable_; }
+    bool relocatable() const { return contents_.relocatable; }
     // Every base relocation but ABSOLUTE padding, each field inside the image.
-    const std::vector<PeRelocation>& relocations() const { return relocations_; }
+    const std::vector<PeRelocation>& relocations() const { return contents_.relocations; }
     // Import descriptors, in the file's order.
-    const std::vector<PeImportDll>& imports() const { return imports_; }
+    const std::vector<PeImportDll>& imports() const { return contents_.imports; }
     // Exported names and their RVAs (inside the image); names forwarded to
     // another DLL are left out.
-    const std::map<std::string, uint32_t, std::less<>>& export_rvas() const { return export_rvas_; }
-    const std::optional<PeTls>& tls() const { return tls_; }
+    const std::map<std::string, uint32_t, std::less<>>& export_rvas() const { return contents_.export_rvas; }
+    const std::optional<PeTls>& tls() const { return contents_.tls; }
     // The file's bytes.
     std::span<const uint8_t> file() const {
         return storage_ ? std::span<const uint8_t>(*storage_) : std::span<const uint8_t>();
     }
 
+    // What parsing found, kept as one record.
+    struct Contents {
+        bool is_dll = false;
+        uint16_t machine = 0;
+        std::vector<std::string> exports;
+        std::vector<std::string> imported_dlls;
+        std::map<uint32_t, Bitmap> bitmaps;
+        uint16_t characteristics = 0;
+        uint32_t image_base = 0;
+        uint32_t size_of_image = 0;
+        uint32_t size_of_headers = 0;
+        uint32_t section_alignment = 0;
+        uint32_t entry_point = 0;
+        std::vector<PeSection> sections;
+        bool relocatable = false;
+        std::vector<PeRelocation> relocations;
+        std::vector<PeImportDll> imports;
+        std::map<std::string, uint32_t, std::less<>> export_rvas;
+        std::optional<PeTls> tls;
+    };
+
 private:
-    bool is_dll_ = false;
-    uint16_t machine_ = 0;
-    std::vector<std::string> exports_;
-    std::vector<std::string> imported_dlls_;
-    std::map<uint32_t, Bitmap> bitmaps_;
-    uint16_t characteristics_ = 0;
-    uint32_t image_base_ = 0;
-    uint32_t size_of_image_ = 0;
-    uint32_t size_of_headers_ = 0;
-    uint32_t section_alignment_ = 0;
-    uint32_t entry_point_ = 0;
-    std::vector<PeSection> sections_;
-    bool relocatable_ = false;
-    std::vector<PeRelocation> relocations_;
-    std::vector<PeImportDll> imports_;
-    std::map<std::string, uint32_t, std::less<>> export_rvas_;
-    std::optional<PeTls> tls_;
+    Contents contents_;
     std::shared_ptr<const std::vector<uint8_t>> storage_;
 };
 

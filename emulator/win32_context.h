@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "emulator/emulated_machine.h"
@@ -46,33 +47,15 @@ private:
     uint32_t address_;
 };
 
+// What a routine of each shape hands back: EDX:EAX as 64 bits, ST(0) as a
+// double, the routine's own x86 code (made once when it is bound), or EAX.
 template <Shape S>
 struct ShapeResult {
-    using type = uint32_t;
-};
-template <>
-struct ShapeResult<Shape::kEdxEax> {
-    using type = uint64_t;
-};
-template <>
-struct ShapeResult<Shape::kSt0ToEdxEax> {
-    using type = uint64_t;
-};
-template <>
-struct ShapeResult<Shape::kSt0> {
-    using type = double;
-};
-template <>
-struct ShapeResult<Shape::kSt0ToSt0> {
-    using type = double;
-};
-template <>
-struct ShapeResult<Shape::kSt1St0ToSt0> {
-    using type = double;
-};
-template <>
-struct ShapeResult<Shape::kCode> {
-    using type = std::vector<uint8_t>;  // the routine's x86 code, made once when it is bound
+    using type = std::conditional_t<
+        S == Shape::kCode, std::vector<uint8_t>,
+        std::conditional_t<S == Shape::kEdxEax || S == Shape::kSt0ToEdxEax, uint64_t,
+                           std::conditional_t<S == Shape::kSt0 || S == Shape::kSt0ToSt0 || S == Shape::kSt1St0ToSt0,
+                                              double, uint32_t>>>;
 };
 
 // Win32 error codes and values the routines hand out.

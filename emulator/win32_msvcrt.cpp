@@ -525,20 +525,16 @@ uint32_t msvcrt__strnicmp(Context& context, const Args& args) {
 }
 uint32_t msvcrt_stricmp(Context& context, const Args& args) { return msvcrt__stricmp(context, args); }
 uint32_t msvcrt_strnicmp(Context& context, const Args& args) { return msvcrt__strnicmp(context, args); }
-uint32_t msvcrt_strchr(Context& context, const Args& args) {
+// The first (or last) `c` in the string at args[0]; its NUL counts as part of it.
+uint32_t find_char(Context& context, const Args& args, bool last) {
     const std::string_view text = string_at(context.memory, args[0]);
     const char c = static_cast<char>(args[1]);
     if (c == '\0') return args[0] + static_cast<uint32_t>(text.size());
-    const size_t at = text.find(c);
+    const size_t at = last ? text.rfind(c) : text.find(c);
     return at == std::string_view::npos ? 0 : args[0] + static_cast<uint32_t>(at);
 }
-uint32_t msvcrt_strrchr(Context& context, const Args& args) {
-    const std::string_view text = string_at(context.memory, args[0]);
-    const char c = static_cast<char>(args[1]);
-    if (c == '\0') return args[0] + static_cast<uint32_t>(text.size());
-    const size_t at = text.rfind(c);
-    return at == std::string_view::npos ? 0 : args[0] + static_cast<uint32_t>(at);
-}
+uint32_t msvcrt_strchr(Context& context, const Args& args) { return find_char(context, args, false); }
+uint32_t msvcrt_strrchr(Context& context, const Args& args) { return find_char(context, args, true); }
 uint32_t msvcrt_strstr(Context& context, const Args& args) {
     const std::string_view text = string_at(context.memory, args[0]);
     const size_t at = text.find(string_at(context.memory, args[1]));

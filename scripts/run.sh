@@ -9,21 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# limited SECONDS COMMAND...: COMMAND with a time-out, in a process group of
-# its own that the time-out, Ctrl-C or TERM ends whole (a flight's JSBSim
-# with it).
-limited() {
-  local seconds=$1 what="${2##*/} ${3:-}" pid status=0
-  shift
-  timeout -k 10 "$seconds" "$@" &
-  pid=$!
-  trap 'kill -TERM -- "-$pid" 2>/dev/null || kill -TERM "$pid" 2>/dev/null; wait "$pid" || true; exit 130' INT
-  trap 'kill -TERM -- "-$pid" 2>/dev/null || kill -TERM "$pid" 2>/dev/null; wait "$pid" || true; exit 143' TERM
-  wait "$pid" || status=$?
-  trap - INT TERM
-  [ "$status" -ne 124 ] || echo "run.sh: $what did not finish within $seconds s" >&2
-  return "$status"
-}
+. scripts/limited.sh
 
 scripts/build.sh linux win
 mkdir -p out

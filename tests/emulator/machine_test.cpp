@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "fault_of.h"
 #include "emulator/emulated_machine.h"
 
 namespace {
@@ -97,17 +98,6 @@ private:
     uint32_t next_ = 0;
     uint32_t data_next_ = 0;
 };
-
-// The fault a call throws; fails the test when it returns.
-GuestFault fault_of(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const GuestFault& fault) {
-        return fault;
-    }
-    ADD_FAILURE() << "the call returned";
-    return GuestFault(Kind::kOther, 0, 0, "none");
-}
 
 TEST(EmulatedMachine, CallsReturnEaxWithWindowsThreadState) {
     Bench bench;

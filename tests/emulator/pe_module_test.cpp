@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "fault_of.h"
 #include "emulator/emulated_machine.h"
 #include "emulator/pe_image.h"
 #include "emulator/pe_module.h"
@@ -102,16 +103,6 @@ struct Records {
         return machine.memory().read(GuestPtr<guest::MOUSERECT>(gauge_header().mouse_rects.address).at(1)).handler.address;
     }
 };
-
-GuestFault fault_of(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const GuestFault& fault) {
-        return fault;
-    }
-    ADD_FAILURE() << "the call returned";
-    return GuestFault(Kind::kOther, 0, 0, "none");
-}
 
 // The deliverables load with every import a trap: their entry routine runs,
 // their Linkage reads as a module's.
