@@ -27,15 +27,15 @@ using Kind = GuestFault::Kind;
 // --- The fixed layout ---------------------------------------------------------------
 
 constexpr uint32_t kPage = EmulatedMachine::kPageSize;
-constexpr uint32_t kGranularity = 0x10000;       // reservations start on 64 KiB, as Windows allocates
-constexpr uint64_t kLowest = 0x10000;            // nothing below: null pointers fault
-constexpr uint64_t kUserEnd = 0x80000000u;       // the top of a 32-bit Windows process's memory
+constexpr uint32_t kGranularity = 0x10000;  // reservations start on 64 KiB, as Windows allocates
+constexpr uint64_t kLowest = 0x10000;       // nothing below: null pointers fault
+constexpr uint64_t kUserEnd = 0x80000000u;  // the top of a 32-bit Windows process's memory
 constexpr uint32_t kStackPreferred = 0x00100000;
 constexpr uint32_t kHostMemoryPreferred = 0x01000000;
 
-constexpr uint32_t kSystemBase = 0x7FFC0000;     // one reservation for what follows
+constexpr uint32_t kSystemBase = 0x7FFC0000;  // one reservation for what follows
 constexpr uint32_t kSystemSize = 0x00020000;
-constexpr uint32_t kTrampolines = 0x7FFC0000;    // the host routines' pages (read, execute)
+constexpr uint32_t kTrampolines = 0x7FFC0000;  // the host routines' pages (read, execute)
 constexpr uint32_t kTrampolineSize = 0x10000;
 // Every call returns here: a `jmp $` whose code hook stops the emulation.
 // (Unicorn's own `until` costs a translation per call; a trap at a page's
@@ -48,7 +48,7 @@ constexpr uint32_t kMaxRoutines = (kTrampolineSize - (kStubs - kTrampolines)) / 
 constexpr uint32_t kGdt = 0x7FFD0000;
 constexpr uint32_t kTib = 0x7FFDE000;
 constexpr uint32_t kPeb = 0x7FFDF000;
-constexpr uint32_t kTlsArrayOffset = 0xE10;      // where Windows keeps its TLS slots in the TEB
+constexpr uint32_t kTlsArrayOffset = 0xE10;  // where Windows keeps its TLS slots in the TEB
 
 // Guest memory is one flat 4 GiB of host address space (reserved, committed
 // only where touched), mapped whole into Unicorn. What the module may touch
@@ -61,7 +61,7 @@ constexpr uint32_t kTlsArrayOffset = 0xE10;      // where Windows keeps its TLS 
 // of the address space, which no page table entry maps.
 constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
 constexpr uint32_t kPageDirectory = 0xFFBFF000;
-constexpr uint32_t kPageTables = 0xFFC00000;  // table i maps [i << 22, (i + 1) << 22)
+constexpr uint32_t kPageTables = 0xFFC00000;   // table i maps [i << 22, (i + 1) << 22)
 constexpr uint32_t kScratchPage = 0xFFBFE000;  // zeroes, lent to a faulting access to tell read from write
 constexpr uint32_t kPtePresent = 1, kPteWritable = 2, kPteUser = 4;
 constexpr uint32_t kCr0Paging = 0x80000000u, kCr0WriteProtect = 0x00010000u;
@@ -197,10 +197,10 @@ struct EmulatedMachine::Impl {
     EmulatedMachine& self;
     Options options;
     uc_engine* uc = nullptr;
-    uint8_t* arena = nullptr;                 // guest address a is arena[a]
-    uc_context* clean = nullptr;              // the thread state every outermost call starts from
-    std::vector<uc_context*> saved;           // one per nesting level
-    std::map<uint32_t, Mapping> mappings;     // by base; they never overlap
+    uint8_t* arena = nullptr;                   // guest address a is arena[a]
+    uc_context* clean = nullptr;                // the thread state every outermost call starts from
+    std::vector<uc_context*> saved;             // one per nesting level
+    std::map<uint32_t, Mapping> mappings;       // by base; they never overlap
     std::map<uint32_t, uint32_t> reservations;  // base -> size
     std::vector<Routine> routines;
     std::unordered_map<uint32_t, uint32_t> block_instructions;  // a translated block's instruction count
@@ -213,11 +213,11 @@ struct EmulatedMachine::Impl {
     uint32_t host_memory_used = 0;
     std::array<bool, kTlsSlots> tls_taken{};
 
-    uint32_t depth = 0;                   // calls in progress
-    uint64_t executed = 0;                // instructions, in all
-    uint64_t outermost_start = 0;         // `executed` when the outermost call began
-    std::optional<GuestFault> pending;    // what ends the outermost call
-    std::optional<std::string> broken;    // why Unicorn can run no more code
+    uint32_t depth = 0;                 // calls in progress
+    uint64_t executed = 0;              // instructions, in all
+    uint64_t outermost_start = 0;       // `executed` when the outermost call began
+    std::optional<GuestFault> pending;  // what ends the outermost call
+    std::optional<std::string> broken;  // why Unicorn can run no more code
     CallReport report;
 
     // A page fault on a page the module may not read: the access is tried
@@ -303,9 +303,9 @@ struct EmulatedMachine::Impl {
         if (mapping != mappings.begin()) {
             --mapping;
             if (address - mapping->first < mapping->second.size) {
-                const char* access = mapping->second.protection == 0                 ? "no access, "
+                const char* access = mapping->second.protection == 0              ? "no access, "
                                      : (mapping->second.protection & kWrite) == 0 ? "read-only, "
-                                                                                    : "";
+                                                                                  : "";
                 return std::string(access) + mapping->second.name;
             }
         }
@@ -344,7 +344,8 @@ struct EmulatedMachine::Impl {
             auto holder = std::prev(after);
             const uint64_t end = uint64_t{holder->first} + holder->second;
             if (base < end) {
-                if (base + size > end) throw std::invalid_argument("map: " + hex(base) + " runs out of its reservation");
+                if (base + size > end)
+                    throw std::invalid_argument("map: " + hex(base) + " runs out of its reservation");
                 return holder;
             }
         }
@@ -389,8 +390,7 @@ struct EmulatedMachine::Impl {
             if (mapping->first != next) break;
             next += mapping->second.size;
         }
-        if (next < end)
-            throw std::invalid_argument("protect: " + hex(static_cast<uint32_t>(next)) + " is not mapped");
+        if (next < end) throw std::invalid_argument("protect: " + hex(static_cast<uint32_t>(next)) + " is not mapped");
     }
 
     // --- Faults -----------------------------------------------------------------------
@@ -465,22 +465,22 @@ struct EmulatedMachine::Impl {
         const std::string in = " (" + where(eip) + ")";
         switch (number) {
             case 0:
-                return GuestFault(Kind::kDivide, eip, eip,
-                                  "integer division by zero (or a quotient too large) by the instruction at " + hex(eip) +
-                                      in);
+                return GuestFault(
+                    Kind::kDivide, eip, eip,
+                    "integer division by zero (or a quotient too large) by the instruction at " + hex(eip) + in);
             case 6:
                 return GuestFault(Kind::kInvalidInstruction, eip, eip,
                                   "invalid instruction at " + hex(eip) + in + ": " + code_bytes(eip));
             case 13:
-                return GuestFault(Kind::kOther, eip, eip,
-                                  "protection fault at " + hex(eip) + in +
-                                      ": a privileged instruction (hlt, cli, in, out...) or a bad segment: " +
-                                      code_bytes(eip));
+                return GuestFault(
+                    Kind::kOther, eip, eip,
+                    "protection fault at " + hex(eip) + in +
+                        ": a privileged instruction (hlt, cli, in, out...) or a bad segment: " + code_bytes(eip));
             case 16:
             case 19:
-                return GuestFault(Kind::kOther, eip, eip,
-                                  "floating-point exception (one the module unmasked) by the instruction at " +
-                                      hex(eip) + in);
+                return GuestFault(
+                    Kind::kOther, eip, eip,
+                    "floating-point exception (one the module unmasked) by the instruction at " + hex(eip) + in);
             default: break;
         }
         if (number == 3 && byte_at(eip - 1) == 0xCC) {
@@ -622,9 +622,9 @@ struct EmulatedMachine::Impl {
             } else {
                 const std::string what = fault.what();
                 const bool named = what.find(routine.name) != std::string::npos;
-                raise(GuestFault(fault.kind(), fault.address(), return_address,
-                                 what + " (" + (named ? "" : routine.name + ", ") + "called from " +
-                                     hex(return_address) + ")"));
+                raise(GuestFault(
+                    fault.kind(), fault.address(), return_address,
+                    what + " (" + (named ? "" : routine.name + ", ") + "called from " + hex(return_address) + ")"));
             }
         } catch (const std::exception& error) {
             raise(GuestFault(Kind::kOther, 0, return_address,
@@ -759,7 +759,9 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
         const char* name;
         int id;
         uint32_t before;
-    } kept[] = {{"EBX", UC_X86_REG_EBX, ebx}, {"ESI", UC_X86_REG_ESI, esi}, {"EDI", UC_X86_REG_EDI, edi},
+    } kept[] = {{"EBX", UC_X86_REG_EBX, ebx},
+                {"ESI", UC_X86_REG_ESI, esi},
+                {"EDI", UC_X86_REG_EDI, edi},
                 {"EBP", UC_X86_REG_EBP, ebp}};
     for (const auto& saved_register : kept) {
         const uint32_t after = reg(saved_register.id);
@@ -796,8 +798,8 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
     }
     if (x87_after != x87_before) {
         return fail(GuestFault(Kind::kBrokenCall, code, 0,
-                               routine() + " left the x87 stack " + std::to_string(x87_after) +
-                                   " deep where it was " + std::to_string(x87_before) + " deep"));
+                               routine() + " left the x87 stack " + std::to_string(x87_after) + " deep where it was " +
+                                   std::to_string(x87_before) + " deep"));
     }
     if (context != nullptr) uc_context_restore(uc, context);
     return result;
@@ -811,7 +813,8 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
     Impl& m = *impl_;
     guard_aborts();
     check(uc_open(UC_ARCH_X86, UC_MODE_32, &m.uc), "open");
-    void* arena = mmap(nullptr, kAddressSpace, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    void* arena =
+        mmap(nullptr, kAddressSpace, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (arena == MAP_FAILED) throw std::bad_alloc();
     m.arena = static_cast<uint8_t*>(arena);
     // In Unicorn's map as regions of 64 MiB: splitting one (to make part of
@@ -825,7 +828,7 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
     m.reservations.emplace(kSystemBase, kSystemSize);
     m.trampolines = map(kTrampolines, kTrampolineSize, kRead | kExecute, "host routines");
     std::memset(m.trampolines, 0xCC, kTrampolineSize);  // int3 wherever no routine is
-    m.trampolines[kReturnTrap - kTrampolines] = 0xEB;    // jmp $
+    m.trampolines[kReturnTrap - kTrampolines] = 0xEB;   // jmp $
     m.trampolines[kReturnTrap - kTrampolines + 1] = 0xFE;
     uint8_t* gdt = map(kGdt, kPage, kRead, "descriptor table");
     m.set_pages(kGdt, kPage, kRead, false);  // the processor's, not the module's
@@ -867,12 +870,12 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
 
     // Down to ring 3 as an operating system does: iretd to user code and stack.
     const uint8_t bootstrap[] = {
-        0x6A, kUserData,                                  // push user SS
-        0x68, 0, 0, 0, 0,                                 // push ESP
-        0x9C,                                             // pushfd
-        0x6A, kUserCode,                                  // push user CS
-        0x68, 0, 0, 0, 0,                                 // push EIP
-        0xCF,                                             // iretd
+        0x6A, kUserData,           // push user SS
+        0x68, 0,         0, 0, 0,  // push ESP
+        0x9C,                      // pushfd
+        0x6A, kUserCode,           // push user CS
+        0x68, 0,         0, 0, 0,  // push EIP
+        0xCF,                      // iretd
     };
     std::memcpy(m.trampolines + (kBootstrap - kTrampolines), bootstrap, sizeof bootstrap);
     const uint32_t user_esp = m.stack_top - kFrameRoom;
@@ -990,8 +993,7 @@ void EmulatedMachine::protect(uint32_t base, uint32_t size, uint8_t protection, 
     if (end == base) return;
     m.split_at_edges(base, end, true);
     bool was_executable = false;
-    for (auto mapping = m.mappings.lower_bound(base); mapping != m.mappings.end() && mapping->first < end;
-         ++mapping) {
+    for (auto mapping = m.mappings.lower_bound(base); mapping != m.mappings.end() && mapping->first < end; ++mapping) {
         memory_.remove(mapping->first);
         was_executable = was_executable || (mapping->second.protection & kExecute) != 0;
         mapping->second.protection = protection;
@@ -1000,7 +1002,8 @@ void EmulatedMachine::protect(uint32_t base, uint32_t size, uint8_t protection, 
     }
     m.set_pages(base, end - base, protection);
     // (Unicorn splits its regions on every change: only where execution rights change.)
-    if (was_executable || (protection & kExecute) != 0) m.set_executable(base, end - base, (protection & kExecute) != 0);
+    if (was_executable || (protection & kExecute) != 0)
+        m.set_executable(base, end - base, (protection & kExecute) != 0);
     m.flush_translations();
     m.forget_code(base, end - base);
 }

@@ -55,9 +55,9 @@ public:
         uint32_t host_memory_size = 16u << 20;  // what allocate() hands out, in all
     };
     static constexpr uint32_t kPageSize = 0x1000;
-    static constexpr uint32_t kTlsSlots = 64;         // entries of the TLS array at fs:[0x2C]
-    static constexpr uint32_t kMaxArgWords = 64;      // a host routine's arguments
-    static constexpr uint32_t kMaxNesting = 64;       // calls in calls through host routines
+    static constexpr uint32_t kTlsSlots = 64;     // entries of the TLS array at fs:[0x2C]
+    static constexpr uint32_t kMaxArgWords = 64;  // a host routine's arguments
+    static constexpr uint32_t kMaxNesting = 64;   // calls in calls through host routines
 
     EmulatedMachine();
     explicit EmulatedMachine(const Options& options);

@@ -35,8 +35,8 @@ const char* fault_kind_name(GuestFault::Kind kind) {
 
 void GuestMemory::add(Region region) {
     for (const Region& other : regions_) {
-        const bool apart = uint64_t{region.base} + region.size <= other.base ||
-                           uint64_t{other.base} + other.size <= region.base;
+        const bool apart =
+            uint64_t{region.base} + region.size <= other.base || uint64_t{other.base} + other.size <= region.base;
         if (!apart) throw std::logic_error("guest region " + region.name + " overlaps " + other.name);
     }
     regions_.push_back(std::move(region));

@@ -39,7 +39,7 @@ public:
         : std::runtime_error(what), kind_(kind), address_(address), pc_(pc) {}
     Kind kind() const { return kind_; }
     uint32_t address() const { return address_; }  // the address the fault concerns
-    uint32_t pc() const { return pc_; }             // the instruction's address (0: not in guest code)
+    uint32_t pc() const { return pc_; }            // the instruction's address (0: not in guest code)
 
 private:
     Kind kind_;

@@ -358,8 +358,7 @@ private:
         if (tls.raw_data_start != 0 || tls.raw_data_end != 0) {
             if (tls.raw_data_end < tls.raw_data_start ||
                 !va_in_image(tls.raw_data_start, tls.raw_data_end - tls.raw_data_start)) {
-                fail("TLS template " + hex(tls.raw_data_start) + " to " + hex(tls.raw_data_end) +
-                     " outside the image");
+                fail("TLS template " + hex(tls.raw_data_start) + " to " + hex(tls.raw_data_end) + " outside the image");
             }
             if (tls.raw_data_end - tls.raw_data_start > PeImage::kMaxTlsSize) fail("TLS template too large");
         }

@@ -81,8 +81,8 @@ struct PeRelocation {
 };
 
 struct PeImportFunction {
-    std::string name;       // the function's name, or "#n" for one imported by ordinal n
-    uint32_t iat_rva = 0;   // the RVA of its import-address-table cell (4 bytes, inside the image)
+    std::string name;      // the function's name, or "#n" for one imported by ordinal n
+    uint32_t iat_rva = 0;  // the RVA of its import-address-table cell (4 bytes, inside the image)
 };
 
 struct PeImportDll {
@@ -134,7 +134,9 @@ public:
     uint16_t characteristics() const { return contents_.characteristics; }  // COFF
     uint32_t image_base() const { return contents_.image_base; }
     uint32_t size_of_image() const { return contents_.size_of_image; }
-    uint32_t size_of_headers() const { return contents_.size_of_headers; }  // bytes of the file mapped at the image's start
+    uint32_t size_of_headers() const {
+        return contents_.size_of_headers;
+    }  // bytes of the file mapped at the image's start
     uint32_t section_alignment() const { return contents_.section_alignment; }
     uint32_t entry_point() const { return contents_.entry_point; }  // RVA; 0 for none
     // Sections in ascending, non-overlapping order, each inside the image

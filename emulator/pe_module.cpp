@@ -27,7 +27,8 @@ uint32_t pages(uint64_t bytes) { return static_cast<uint32_t>((bytes + kPage - 1
 
 uint8_t protection_of(const PeSection& section) {
     uint8_t protection = 0;
-    if (section.characteristics & (kSectionRead | kSectionWrite | kSectionExecute)) protection |= EmulatedMachine::kRead;
+    if (section.characteristics & (kSectionRead | kSectionWrite | kSectionExecute))
+        protection |= EmulatedMachine::kRead;
     if (section.characteristics & kSectionWrite) protection |= EmulatedMachine::kWrite;
     if (section.characteristics & kSectionExecute) protection |= EmulatedMachine::kExecute;
     return protection;
@@ -53,8 +54,8 @@ std::unique_ptr<PeModule> PeModule::load(EmulatedMachine& machine, ImportResolve
     return load_image(machine, resolver, std::move(image), path);
 }
 
-std::unique_ptr<PeModule> PeModule::load(EmulatedMachine& machine, ImportResolver& resolver,
-                                         std::vector<uint8_t> bytes, const std::string& name) {
+std::unique_ptr<PeModule> PeModule::load(EmulatedMachine& machine, ImportResolver& resolver, std::vector<uint8_t> bytes,
+                                         const std::string& name) {
     std::shared_ptr<const PeImage> image;
     try {
         image = std::make_shared<const PeImage>(PeImage::parse(std::move(bytes), name));
@@ -151,11 +152,12 @@ std::unique_ptr<PeModule> PeModule::load_image(EmulatedMachine& machine, ImportR
         }
     }
     for (const auto& [export_name, rva] : pe.export_rvas()) module->exports_.emplace(export_name, base + rva);
-    resolver.module_mapped(file, base, [exports = module->exports_](std::string_view wanted) -> std::optional<uint32_t> {
-        const auto found = exports.find(wanted);
-        if (found == exports.end()) return std::nullopt;
-        return found->second;
-    });
+    resolver.module_mapped(file, base,
+                           [exports = module->exports_](std::string_view wanted) -> std::optional<uint32_t> {
+                               const auto found = exports.find(wanted);
+                               if (found == exports.end()) return std::nullopt;
+                               return found->second;
+                           });
     module->resolver_ = &resolver;
 
     // Thread-local storage: the block from its template, its index where the
@@ -211,33 +213,28 @@ PeModule::~PeModule() {
         const uint32_t detach[] = {base_, kProcessDetach, 0};
         try {
             if (entry_ != 0) machine_->call(entry_, detach, Convention::kStdcall);
-        } catch (...) {
-        }
+        } catch (...) {}
         for (const uint32_t callback : tls_callbacks_) {
             try {
                 machine_->call(callback, detach, Convention::kStdcall);
-            } catch (...) {
-            }
+            } catch (...) {}
         }
     }
     if (resolver_ != nullptr) {
         try {
             resolver_->module_unmapped(base_);
-        } catch (...) {
-        }
+        } catch (...) {}
     }
     if (tls_index_) {
         try {
             machine_->set_tls_slot(*tls_index_, 0);
-        } catch (...) {
-        }
+        } catch (...) {}
         machine_->release_tls_index(*tls_index_);
     }
     if (base_ != 0) {
         try {
             machine_->unmap(base_, image_size_);
-        } catch (...) {
-        }
+        } catch (...) {}
     }
 }
 

@@ -54,10 +54,10 @@ public:
 };
 
 struct Import {
-    std::string dll;        // as stored, e.g. "KERNEL32.dll"
-    std::string name;       // the function's name, or "#ordinal"
-    uint32_t slot = 0;      // the guest address of its import-table cell
-    bool bound = false;     // false: bound to a trap that stops the call naming DLL!name
+    std::string dll;     // as stored, e.g. "KERNEL32.dll"
+    std::string name;    // the function's name, or "#ordinal"
+    uint32_t slot = 0;   // the guest address of its import-table cell
+    bool bound = false;  // false: bound to a trap that stops the call naming DLL!name
 };
 
 class PeModule {
@@ -67,8 +67,7 @@ public:
     // Throws LoadError for a malformed file and GuestFault for a fault in a
     // TLS callback or the entry routine; an entry routine returning FALSE is a
     // LoadError.
-    static std::unique_ptr<PeModule> load(EmulatedMachine& machine, ImportResolver& resolver,
-                                          const std::string& path);
+    static std::unique_ptr<PeModule> load(EmulatedMachine& machine, ImportResolver& resolver, const std::string& path);
     // The same from the file's bytes, already read (`name` names it in errors).
     static std::unique_ptr<PeModule> load(EmulatedMachine& machine, ImportResolver& resolver,
                                           std::vector<uint8_t> bytes, const std::string& name);
@@ -95,10 +94,10 @@ private:
     EmulatedMachine* machine_ = nullptr;
     ImportResolver* resolver_ = nullptr;  // set once module_mapped was called
     std::string path_;
-    uint32_t base_ = 0;       // 0 until the image is mapped
+    uint32_t base_ = 0;  // 0 until the image is mapped
     uint32_t image_size_ = 0;
-    uint32_t entry_ = 0;      // the entry routine's address, 0 for none
-    bool attached_ = false;   // DLL_PROCESS_ATTACH ran (and did not fault): detach on destruction
+    uint32_t entry_ = 0;     // the entry routine's address, 0 for none
+    bool attached_ = false;  // DLL_PROCESS_ATTACH ran (and did not fault): detach on destruction
     std::optional<uint32_t> tls_index_;
     std::vector<uint32_t> tls_callbacks_;
     std::map<std::string, uint32_t, std::less<>> exports_;

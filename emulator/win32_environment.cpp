@@ -301,9 +301,7 @@ public:
             // Where the module's return address lies: below the arguments,
             // or above the doubles the code stored from the x87 stack.
             constexpr bool kX87 = S == Shape::kSt0ToSt0 || S == Shape::kSt1St0ToSt0 || S == Shape::kSt0ToEdxEax;
-            const auto caller_at = [words](uint32_t arguments) {
-                return kX87 ? arguments + 4 * words : arguments - 4;
-            };
+            const auto caller_at = [words](uint32_t arguments) { return kX87 ? arguments + 4 * words : arguments - 4; };
             const uint32_t inner = machine_.host_routine(
                 name, 1, Convention::kStdcall,
                 [&context, name, words, caller_at](std::span<const uint32_t> where) -> uint32_t {

@@ -17,12 +17,12 @@ using ModuleRoutine = GuestPtr<GuestFn<void()>>;
 
 // The fixed part that precedes the gauge table; the host reads this much and
 // then gauge pointers up to the first null.
-#define GAUGE_RECORD_LINKAGE_HEADER(F)                  \
-    F(uint32_t, module_id, 0, kModuleId, Data)          \
-    F(ModuleRoutine, module_init, 4, nullptr, Data)     \
-    F(ModuleRoutine, module_deinit, 8, nullptr, Data)   \
-    F(uint32_t, module_flags, 12, 0, Data)              \
-    F(uint32_t, module_priority, 16, 0, Data)           \
+#define GAUGE_RECORD_LINKAGE_HEADER(F)                \
+    F(uint32_t, module_id, 0, kModuleId, Data)        \
+    F(ModuleRoutine, module_init, 4, nullptr, Data)   \
+    F(ModuleRoutine, module_deinit, 8, nullptr, Data) \
+    F(uint32_t, module_flags, 12, 0, Data)            \
+    F(uint32_t, module_priority, 16, 0, Data)         \
     F(uint32_t, module_version, 20, 0, Data)
 FRAME_RECORD(LINKAGE_HEADER, 24, GAUGE_RECORD_LINKAGE_HEADER);
 

@@ -214,26 +214,26 @@ consteval const char* checked_name(size_t offset, std::string_view name) {
     static_assert(offsetof(Record, name) == (offset), "field " #name " is not at byte " #offset);
 
 // Expanded in the schema of the guest view, whose member types it takes.
-#define FRAME_FIELD_INFO(type, name, offset, initial, use)                                \
-    ::frame::FieldInfo{#name,                                                             \
-                       (offset),                                                          \
-                       sizeof(Record::name),                                              \
+#define FRAME_FIELD_INFO(type, name, offset, initial, use)                                  \
+    ::frame::FieldInfo{#name,                                                               \
+                       (offset),                                                            \
+                       sizeof(Record::name),                                                \
                        ::frame::role_of<decltype(Record::name)>(::frame::FieldUse::k##use), \
-                       ::std::is_floating_point_v<decltype(Record::name)>,                \
+                       ::std::is_floating_point_v<decltype(Record::name)>,                  \
                        ::frame::embedded_schema<decltype(Record::name)>()},
 
 // The module's struct, packed to 4 as every record is, with its layout
 // proofs; only where pointers are the format's 32 bits.
 #if UINTPTR_MAX == 0xFFFFFFFFu
 #define FRAME_NATIVE_RECORDS 1
-#define FRAME_NATIVE_RECORD(Record_, size_, LIST)                                    \
-    _Pragma("pack(push, 4)") struct Record_ { LIST(FRAME_FIELD_MEMBER) };            \
-    _Pragma("pack(pop)") namespace frame::native_proofs {                            \
-        struct Record_##_proof {                                                     \
-            using Record = ::Record_;                                                \
-            LIST(FRAME_FIELD_PROOF)                                                  \
-        };                                                                           \
-    }                                                                                \
+#define FRAME_NATIVE_RECORD(Record_, size_, LIST)                         \
+    _Pragma("pack(push, 4)") struct Record_ { LIST(FRAME_FIELD_MEMBER) }; \
+    _Pragma("pack(pop)") namespace frame::native_proofs {                 \
+        struct Record_##_proof {                                          \
+            using Record = ::Record_;                                     \
+            LIST(FRAME_FIELD_PROOF)                                       \
+        };                                                                \
+    }                                                                     \
     static_assert(sizeof(Record_) == (size_), #Record_ " is not " #size_ " bytes");
 #else
 #define FRAME_NATIVE_RECORDS 0
@@ -242,20 +242,20 @@ consteval const char* checked_name(size_t offset, std::string_view name) {
 
 // The record's struct(s) from its list, then the guest view's layout proofs
 // and field table. A record embedded in another is declared before it.
-#define FRAME_RECORD(Record_, size_, LIST)                                                  \
-    FRAME_NATIVE_RECORD(Record_, size_, LIST)                                               \
-    namespace guest {                                                                       \
-    _Pragma("pack(push, 1)") struct Record_ { LIST(FRAME_GUEST_MEMBER) };                   \
-    _Pragma("pack(pop)")                                                                    \
-    }                                                                                       \
-    template <>                                                                             \
-    struct frame::RecordSchema<guest::Record_> {                                            \
-        using Record = guest::Record_;                                                      \
-        LIST(FRAME_FIELD_PROOF)                                                             \
-        static constexpr ::frame::FieldInfo fields[] = {LIST(FRAME_FIELD_INFO)};            \
+#define FRAME_RECORD(Record_, size_, LIST)                                                   \
+    FRAME_NATIVE_RECORD(Record_, size_, LIST)                                                \
+    namespace guest {                                                                        \
+    _Pragma("pack(push, 1)") struct Record_ { LIST(FRAME_GUEST_MEMBER) };                    \
+    _Pragma("pack(pop)")                                                                     \
+    }                                                                                        \
+    template <>                                                                              \
+    struct frame::RecordSchema<guest::Record_> {                                             \
+        using Record = guest::Record_;                                                       \
+        LIST(FRAME_FIELD_PROOF)                                                              \
+        static constexpr ::frame::FieldInfo fields[] = {LIST(FRAME_FIELD_INFO)};             \
         static constexpr ::frame::RecordInfo info{#Record_, sizeof(guest::Record_), fields}; \
-    };                                                                                      \
-    static_assert(sizeof(guest::Record_) == (size_), #Record_ " is not " #size_ " bytes");  \
+    };                                                                                       \
+    static_assert(sizeof(guest::Record_) == (size_), #Record_ " is not " #size_ " bytes");   \
     static_assert(::frame::covers_every_byte<guest::Record_>(), #Record_ "'s fields leave a gap")
 
 // The name of Record::member as the tables spell it (Record: a guest view).

@@ -14,18 +14,24 @@ static_assert(sizeof(double) == 8 && sizeof(float) == 4);
 
 // The routines the host calls in the module, by their signatures; Ptr makes
 // a pointer to a record, Fn a pointer to a routine.
-#define GAUGE_ROUTINE_TYPES(Fn, Ptr)                                                         \
-    using StandardRoutine = Fn(void, ());                                                    \
-    using StandardRoutineWithArg = Fn(void, (uint32_t host_argument));                       \
+#define GAUGE_ROUTINE_TYPES(Fn, Ptr)                                                            \
+    using StandardRoutine = Fn(void, ());                                                       \
+    using StandardRoutineWithArg = Fn(void, (uint32_t host_argument));                          \
     using GaugeCallback = Fn(void, (Ptr(GAUGEHDR) gauge, uint32_t service_id, uint32_t extra)); \
-    using NeedleCallback = Fn(double, (Ptr(ELEMENT_NEEDLE) element));                       \
-    using IconCallback = Fn(double, (Ptr(ELEMENT_ICON) element));                            \
-    using MovingImageCallback = Fn(double, (Ptr(ELEMENT_MOVING_IMAGE) element));             \
-    using SpriteCallback = Fn(double, (Ptr(ELEMENT_SPRITE) element));                        \
+    using NeedleCallback = Fn(double, (Ptr(ELEMENT_NEEDLE) element));                           \
+    using IconCallback = Fn(double, (Ptr(ELEMENT_ICON) element));                               \
+    using MovingImageCallback = Fn(double, (Ptr(ELEMENT_MOVING_IMAGE) element));                \
+    using SpriteCallback = Fn(double, (Ptr(ELEMENT_SPRITE) element));                           \
     using MouseHandler = Fn(int32_t, (Ptr(PIXPOINT) point, uint32_t mouse_flags));
 
 #define GAUGE_RECORD_NAMES(X) \
-    X(GAUGEHDR) X(ELEMENT_HEADER) X(ELEMENT_NEEDLE) X(ELEMENT_ICON) X(ELEMENT_MOVING_IMAGE) X(ELEMENT_SPRITE) X(PIXPOINT)
+    X(GAUGEHDR)               \
+    X(ELEMENT_HEADER)         \
+    X(ELEMENT_NEEDLE)         \
+    X(ELEMENT_ICON)           \
+    X(ELEMENT_MOVING_IMAGE)   \
+    X(ELEMENT_SPRITE)         \
+    X(PIXPOINT)
 #define GAUGE_DECLARE_RECORD(name) struct name;
 
 #if FRAME_NATIVE_RECORDS

@@ -118,10 +118,10 @@ struct PANELS;  // the host's table, seen from the host: only its address
 inline constexpr uint32_t kImportPanelsId = 0x0F;
 
 // `panels` is the host's table, filled before any service call.
-#define GAUGE_RECORD_IMPORT_TABLE(F)                  \
-    F(uint32_t, panels_id, 0, kImportPanelsId, Data)  \
-    F(PANELS*, panels, 4, nullptr, Host)              \
-    F(uint32_t, end_id, 8, 0, Data)                   \
+#define GAUGE_RECORD_IMPORT_TABLE(F)                 \
+    F(uint32_t, panels_id, 0, kImportPanelsId, Data) \
+    F(PANELS*, panels, 4, nullptr, Host)             \
+    F(uint32_t, end_id, 8, 0, Data)                  \
     F(void*, end_pointer, 12, nullptr, Data)
 FRAME_RECORD(IMPORT_TABLE, 16, GAUGE_RECORD_IMPORT_TABLE);
 

@@ -111,9 +111,9 @@ void Host::deliver(uint32_t event_id, uint32_t value) {
                 r.module->machine().call(r.handler.address, args, emu::Convention::kCdecl);
             } catch (const emu::GuestFault& fault) {
                 // The same fault, its message naming the module whose routine it was.
-                throw emu::GuestFault(fault.kind(), fault.address(), fault.pc(),
-                                      fault_message(*r.module, "key-event routine (event " + std::to_string(event_id) + ")",
-                                                    fault));
+                throw emu::GuestFault(
+                    fault.kind(), fault.address(), fault.pc(),
+                    fault_message(*r.module, "key-event routine (event " + std::to_string(event_id) + ")", fault));
             }
         }
     }

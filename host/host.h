@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "frame/services.h"
-#include "host/module.h"
 #include "host/key_model.h"
+#include "host/module.h"
 #include "host/recent_log.h"
 #include "host/variables.h"
 
@@ -191,4 +191,3 @@ private:
 };
 
 }  // namespace bench
-

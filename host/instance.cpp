@@ -115,7 +115,7 @@ struct GaugeInstance::Impl {
         GuestPtr<guest::HOST_IMAGE_PREFIX> image;
     };
 
-    std::vector<Node> tree;                                // drawing order
+    std::vector<Node> tree;                              // drawing order
     std::vector<GuestPtr<guest::MODULE_VAR>> variables;  // embedded, token != 0
     MouseLayout mouse;
     std::map<uint32_t, std::optional<Size>> sizes;
@@ -292,9 +292,10 @@ void GaugeInstance::call_gauge(uint32_t service_id) {
         const uint32_t args[] = {gauge_.address, service_id, 0};
         module_.machine().call(callback.address, args, emu::Convention::kStdcall);
     } catch (const emu::GuestFault& fault) {
-        throw GaugeFault(fault_message(module_, "gauge " + name_ + ", gauge callback (service " +
-                                                    std::to_string(service_id) + ")",
-                                       fault), fault);
+        throw GaugeFault(
+            fault_message(module_, "gauge " + name_ + ", gauge callback (service " + std::to_string(service_id) + ")",
+                          fault),
+            fault);
     }
 }
 
@@ -398,9 +399,8 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
             const NeedlePlace target = needle_place(mem, needle, state.value);
             double& travel = impl_->travel[index];
             // The first update jumps; later ones move along the scale.
-            travel = impl_->has_angle[index]
-                         ? rate_limited_travel(travel, target.travel, needle.max_degrees_per_tick)
-                         : target.travel;
+            travel = impl_->has_angle[index] ? rate_limited_travel(travel, target.travel, needle.max_degrees_per_tick)
+                                             : target.travel;
             state.angle = travel == target.travel ? target.angle : travel_angle(mem, needle, travel);
             impl_->has_angle[index] = true;
             break;
@@ -423,11 +423,13 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
         case kMovingImage: {
             const auto pointer = element.cast<guest::ELEMENT_MOVING_IMAGE>();
             const guest::MovingImageCallback callback_x = mem.read(pointer).callback_x;
-            const double value_x = callback_x ? call_value(callback_x.address, pointer.address, "moving image callback x")
-                                              : mem.read(pointer).source_x.value;
+            const double value_x = callback_x
+                                       ? call_value(callback_x.address, pointer.address, "moving image callback x")
+                                       : mem.read(pointer).source_x.value;
             const guest::MovingImageCallback callback_y = mem.read(pointer).callback_y;
-            const double value_y = callback_y ? call_value(callback_y.address, pointer.address, "moving image callback y")
-                                              : mem.read(pointer).source_y.value;
+            const double value_y = callback_y
+                                       ? call_value(callback_y.address, pointer.address, "moving image callback y")
+                                       : mem.read(pointer).source_y.value;
             const guest::ELEMENT_MOVING_IMAGE& moving = mem.read(pointer);
             state.fraction_x = moving_image_fraction(value_x, moving.min_x, moving.max_x);
             state.fraction_y = moving_image_fraction(value_y, moving.min_y, moving.max_y);
@@ -437,7 +439,8 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
             state.offset_x = 0.0;
             state.offset_y = 0.0;
             if (picture && window) {
-                state.offset_x = moving_image_offset(value_x, moving.min_x, moving.max_x, picture->width, window->width);
+                state.offset_x =
+                    moving_image_offset(value_x, moving.min_x, moving.max_x, picture->width, window->width);
                 state.offset_y =
                     moving_image_offset(value_y, moving.min_y, moving.max_y, picture->height, window->height);
             }
@@ -448,10 +451,10 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
             auto value = [&](guest::SpriteCallback callback, double source, const char* what) {
                 return callback ? call_value(callback.address, pointer.address, what) : source;
             };
-            const double value_x = value(mem.read(pointer).callback_x, mem.read(pointer).source_x.value,
-                                         "sprite callback x");
-            const double value_y = value(mem.read(pointer).callback_y, mem.read(pointer).source_y.value,
-                                         "sprite callback y");
+            const double value_x =
+                value(mem.read(pointer).callback_x, mem.read(pointer).source_x.value, "sprite callback x");
+            const double value_y =
+                value(mem.read(pointer).callback_y, mem.read(pointer).source_y.value, "sprite callback y");
             const double value_rotation = value(mem.read(pointer).callback_rotation,
                                                 mem.read(pointer).source_rotation.value, "sprite callback rotation");
             const guest::ELEMENT_SPRITE& sprite = mem.read(pointer);
@@ -471,14 +474,15 @@ void GaugeInstance::act(const MouseBox& box, int64_t x, int64_t y, uint32_t flag
     if (box.event_id != 0) host_.send_key_event(box.event_id, 0);
     if (!box.handler) return;
     try {
-        if (!impl_->point) impl_->point = GuestPtr<guest::PIXPOINT>(module_.machine().allocate(sizeof(guest::PIXPOINT)));
+        if (!impl_->point)
+            impl_->point = GuestPtr<guest::PIXPOINT>(module_.machine().allocate(sizeof(guest::PIXPOINT)));
         module_.memory().write(impl_->point) = guest::PIXPOINT{to_int32(x - shown.left), to_int32(y - shown.top)};
         const uint32_t args[] = {impl_->point.address, flags};
         module_.machine().call(box.handler.address, args, emu::Convention::kStdcall);
     } catch (const emu::GuestFault& fault) {
-        throw GaugeFault(fault_message(module_, "gauge " + name_ + ", mouse handler of box " +
-                                                    std::to_string(box.record),
-                                       fault), fault);
+        throw GaugeFault(
+            fault_message(module_, "gauge " + name_ + ", mouse handler of box " + std::to_string(box.record), fault),
+            fault);
     }
 }
 

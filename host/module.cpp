@@ -52,10 +52,10 @@ Module::Module(Host& host, const std::string& path, const std::string& resource_
 Module::Module(Host& host, const std::string& path, std::shared_ptr<const PeImage> resources)
     : host_(host), path_(path), resources_(std::move(resources)) {
     if (!file_exists(path)) fail(path, "file not found");
-    code_ = load_module_code(path, [&host](const std::optional<std::string>& window_class,
-                                           const std::optional<std::string>& title) {
-        return host.has_window(window_class, title);
-    });
+    code_ = load_module_code(
+        path, [&host](const std::optional<std::string>& window_class, const std::optional<std::string>& title) {
+            return host.has_window(window_class, title);
+        });
     if (!resources_) resources_ = code_->own_resources();
     emu::GuestMemory& mem = memory();
 

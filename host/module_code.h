@@ -70,8 +70,8 @@ public:
 };
 
 // FindWindowA's answer for the module: null class or title match any.
-using WindowQuery = std::function<bool(const std::optional<std::string>& window_class,
-                                       const std::optional<std::string>& title)>;
+using WindowQuery =
+    std::function<bool(const std::optional<std::string>& window_class, const std::optional<std::string>& title)>;
 
 // Loads the module file at `path`; throws ModuleError naming the file.
 std::unique_ptr<ModuleCode> load_module_code(const std::string& path, WindowQuery windows);

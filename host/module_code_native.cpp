@@ -93,11 +93,21 @@ struct Words<0, W...> {
 uint32_t entry_address(uint32_t words, emu::Convention convention, size_t index) {
     const bool cdecl = convention == emu::Convention::kCdecl;
     switch (words) {
-        case 0: return cdecl ? Words<0>::entry<emu::Convention::kCdecl>(index) : Words<0>::entry<emu::Convention::kStdcall>(index);
-        case 1: return cdecl ? Words<1>::entry<emu::Convention::kCdecl>(index) : Words<1>::entry<emu::Convention::kStdcall>(index);
-        case 2: return cdecl ? Words<2>::entry<emu::Convention::kCdecl>(index) : Words<2>::entry<emu::Convention::kStdcall>(index);
-        case 3: return cdecl ? Words<3>::entry<emu::Convention::kCdecl>(index) : Words<3>::entry<emu::Convention::kStdcall>(index);
-        default: return cdecl ? Words<4>::entry<emu::Convention::kCdecl>(index) : Words<4>::entry<emu::Convention::kStdcall>(index);
+        case 0:
+            return cdecl ? Words<0>::entry<emu::Convention::kCdecl>(index)
+                         : Words<0>::entry<emu::Convention::kStdcall>(index);
+        case 1:
+            return cdecl ? Words<1>::entry<emu::Convention::kCdecl>(index)
+                         : Words<1>::entry<emu::Convention::kStdcall>(index);
+        case 2:
+            return cdecl ? Words<2>::entry<emu::Convention::kCdecl>(index)
+                         : Words<2>::entry<emu::Convention::kStdcall>(index);
+        case 3:
+            return cdecl ? Words<3>::entry<emu::Convention::kCdecl>(index)
+                         : Words<3>::entry<emu::Convention::kStdcall>(index);
+        default:
+            return cdecl ? Words<4>::entry<emu::Convention::kCdecl>(index)
+                         : Words<4>::entry<emu::Convention::kStdcall>(index);
     }
 }
 
@@ -113,8 +123,8 @@ public:
             void* stack = nullptr;
             size_t size = 0;
             if (pthread_attr_getstack(&attributes, &stack, &size) == 0) {
-                memory_.add({address_of(stack), static_cast<uint32_t>(size), static_cast<uint8_t*>(stack), true,
-                             "the stack"});
+                memory_.add(
+                    {address_of(stack), static_cast<uint32_t>(size), static_cast<uint8_t*>(stack), true, "the stack"});
             }
             pthread_attr_destroy(&attributes);
         }
@@ -244,8 +254,8 @@ int collect_segments(dl_phdr_info* info, size_t, void* data) {
         uintptr_t start = info->dlpi_addr + header.p_vaddr;
         const uintptr_t end = start + header.p_memsz;
         const bool writable = (header.p_flags & PF_W) != 0;
-        segments->sections.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(end),
-                                      (header.p_flags & PF_X) != 0});
+        segments->sections.push_back(
+            {static_cast<uint32_t>(start), static_cast<uint32_t>(end), (header.p_flags & PF_X) != 0});
         auto add = [&](uintptr_t from, uintptr_t to, bool write) {
             if (to > from) {
                 segments->regions.push_back({static_cast<uint32_t>(from), static_cast<uint32_t>(to - from),

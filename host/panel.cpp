@@ -130,9 +130,8 @@ Panel::Panel(Host& host, PanelConfig config, const ModulePaths& paths, double sc
                 }
             }
             const uint32_t size_x_mm = module.memory().read(header).size_x_mm;
-            const double natural_width = gauge.bitmap_width != 0
-                                             ? gauge.bitmap_width
-                                             : (size_x_mm != 0 ? size_x_mm : kFallbackSize);
+            const double natural_width =
+                gauge.bitmap_width != 0 ? gauge.bitmap_width : (size_x_mm != 0 ? size_x_mm : kFallbackSize);
             const double natural_height = gauge.bitmap_width != 0 ? gauge.bitmap_height : natural_width;
             const double width = line.width.value_or(natural_width);
             const double height = line.height.value_or(width * natural_height / natural_width);

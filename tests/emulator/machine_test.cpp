@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "fault_of.h"
 #include "emulator/emulated_machine.h"
+#include "fault_of.h"
 
 namespace {
 
@@ -110,26 +110,49 @@ TEST(EmulatedMachine, CallsReturnEaxWithWindowsThreadState) {
         uint32_t expected;
     } cases[] = {
         {"a constant", Code{}({0xB8}).d(0xDEADBEEF)(kRet), {}, Convention::kStdcall, 0xDEADBEEF},
-        {"stdcall: its argument plus one", Code{}(kArg1ToEax)({0x40, 0xC2, 0x04, 0x00}), {41}, Convention::kStdcall, 42},
+        {"stdcall: its argument plus one",
+         Code{}(kArg1ToEax)({0x40, 0xC2, 0x04, 0x00}),
+         {41},
+         Convention::kStdcall,
+         42},
         {"cdecl: a sum", Code{}(kArg1ToEax)({0x03, 0x44, 0x24, 0x08})(kRet), {2, 3}, Convention::kCdecl, 5},
-        {"arguments right to left", Code{}({0x8B, 0x44, 0x24, 0x0C, 0xC2, 0x0C, 0x00}), {1, 2, 3},
-         Convention::kStdcall, 3},
+        {"arguments right to left",
+         Code{}({0x8B, 0x44, 0x24, 0x0C, 0xC2, 0x0C, 0x00}),
+         {1, 2, 3},
+         Convention::kStdcall,
+         3},
         {"fs:[0x18]: the block itself", Code{}({0x64, 0xA1}).d(0x18)(kRet), {}, Convention::kStdcall, tib},
-        {"fs:[0]: the end of the exception chain", Code{}({0x64, 0xA1}).d(0)(kRet), {}, Convention::kStdcall,
+        {"fs:[0]: the end of the exception chain",
+         Code{}({0x64, 0xA1}).d(0)(kRet),
+         {},
+         Convention::kStdcall,
          0xFFFFFFFFu},
-        {"fs:[0x2C]: the TLS array, in the block", Code{}({0x64, 0xA1}).d(0x2C)(kRet), {}, Convention::kStdcall,
+        {"fs:[0x2C]: the TLS array, in the block",
+         Code{}({0x64, 0xA1}).d(0x2C)(kRet),
+         {},
+         Convention::kStdcall,
          tib + 0xE10},
-        {"fs:[0x30]: the process block", Code{}({0x64, 0xA1}).d(0x30)(kRet), {}, Convention::kStdcall,
+        {"fs:[0x30]: the process block",
+         Code{}({0x64, 0xA1}).d(0x30)(kRet),
+         {},
+         Convention::kStdcall,
          bench.machine.process_block()},
         {"x87 control word 0x027F",
-         Code{}({0x83, 0xEC, 0x04, 0xD9, 0x3C, 0x24, 0x0F, 0xB7, 0x04, 0x24, 0x83, 0xC4, 0x04})(kRet), {},
-         Convention::kStdcall, 0x027F},
-        {"MXCSR 0x1F80", Code{}({0x83, 0xEC, 0x04, 0x0F, 0xAE, 0x1C, 0x24, 0x58})(kRet), {}, Convention::kStdcall,
+         Code{}({0x83, 0xEC, 0x04, 0xD9, 0x3C, 0x24, 0x0F, 0xB7, 0x04, 0x24, 0x83, 0xC4, 0x04})(kRet),
+         {},
+         Convention::kStdcall,
+         0x027F},
+        {"MXCSR 0x1F80",
+         Code{}({0x83, 0xEC, 0x04, 0x0F, 0xAE, 0x1C, 0x24, 0x58})(kRet),
+         {},
+         Convention::kStdcall,
          0x1F80},
         {"user code segment: ring 3", Code{}({0x31, 0xC0, 0x8C, 0xC8})(kRet), {}, Convention::kStdcall, 0x1B},
         {"an empty x87 stack (the tag word)",
-         Code{}({0x83, 0xEC, 0x20, 0xD9, 0x34, 0x24, 0x0F, 0xB7, 0x44, 0x24, 0x08, 0x83, 0xC4, 0x20})(kRet), {},
-         Convention::kStdcall, 0xFFFF},
+         Code{}({0x83, 0xEC, 0x20, 0xD9, 0x34, 0x24, 0x0F, 0xB7, 0x44, 0x24, 0x08, 0x83, 0xC4, 0x20})(kRet),
+         {},
+         Convention::kStdcall,
+         0xFFFF},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -172,7 +195,11 @@ TEST(EmulatedMachine, DoublesComeFromSt0RoundedToNearest) {
         bool control_word_kept;
     } cases[] = {
         {"fld1", Code{}({0xD9, 0xE8})(kRet), {}, 1.0, true},
-        {"its double argument", Code{}({0xDD, 0x44, 0x24, 0x04, 0xC2, 0x08, 0x00}), {0x51EB851F, 0x40091EB8}, 3.14, true},
+        {"its double argument",
+         Code{}({0xDD, 0x44, 0x24, 0x04, 0xC2, 0x08, 0x00}),
+         {0x51EB851F, 0x40091EB8},
+         3.14,
+         true},
         {"53-bit precision: 1 + 2^-52", add, {}, 1.0 + 0x1p-52, true},
         {"64-bit precision, set by the module: 1", Code{}({0xD9, 0x2D}).d(extended_cw)(add.bytes), {}, 1.0, false},
         {"an 80-bit value rounded to nearest", Code{}({0xDB, 0x2D}).d(ten_bytes)(kRet), {}, 1.0 + 0x1p-52, true},
@@ -198,8 +225,8 @@ TEST(EmulatedMachine, EachOutermostCallStartsAfresh) {
     bench.machine.call(changes, {}, Convention::kStdcall);
     EXPECT_FALSE(bench.machine.last_call().control_word_kept);
     EXPECT_FALSE(bench.machine.last_call().mxcsr_kept);
-    const uint32_t control = bench.place(
-        Code{}({0x83, 0xEC, 0x04, 0xD9, 0x3C, 0x24, 0x0F, 0xB7, 0x04, 0x24, 0x83, 0xC4, 0x04})(kRet));
+    const uint32_t control =
+        bench.place(Code{}({0x83, 0xEC, 0x04, 0xD9, 0x3C, 0x24, 0x0F, 0xB7, 0x04, 0x24, 0x83, 0xC4, 0x04})(kRet));
     EXPECT_EQ(bench.machine.call(control, {}, Convention::kStdcall), 0x027Fu);
     EXPECT_EQ(bench.machine.call(bench.place(Code{}({0x83, 0xEC, 0x04, 0x0F, 0xAE, 0x1C, 0x24, 0x58})(kRet)), {},
                                  Convention::kStdcall),
@@ -255,13 +282,10 @@ TEST(EmulatedMachine, WhatHostRoutinesThrowEndsTheOutermostCall) {
     const uint32_t swallowing = machine.host_routine("swallowing", 0, Convention::kStdcall, [&](auto) -> uint32_t {
         try {
             machine.call(bad_read, {}, Convention::kStdcall);
-        } catch (const GuestFault&) {
-        }
+        } catch (const GuestFault&) {}
         return 0;
     });
-    const auto calling = [&](uint32_t routine) {
-        return bench.place(Code{}({0xB8}).d(routine)({0xFF, 0xD0})(kRet));
-    };
+    const auto calling = [&](uint32_t routine) { return bench.place(Code{}({0xB8}).d(routine)({0xFF, 0xD0})(kRet)); };
     const struct {
         const char* name;
         uint32_t routine;
@@ -295,7 +319,7 @@ TEST(EmulatedMachine, FaultsNameTheirAddressAndInstruction) {
         const char* name;
         Code code;
         Kind kind;
-        uint32_t address;   // 0: the code's own address plus pc_offset
+        uint32_t address;    // 0: the code's own address plus pc_offset
         uint32_t pc_offset;  // from the routine's start; ~0u: the fault's address
         const char* message;
     } cases[] = {
@@ -539,8 +563,8 @@ TEST(EmulatedMachine, TlsSlotsAreTheArrayAtFs2C) {
     bench.machine.set_tls_slot(*second, 0xCAFE);
     EXPECT_EQ(bench.machine.tls_slot(*second), 0xCAFEu);
     // mov eax, fs:[0x2C]; mov ecx, [esp+4]; mov eax, [eax+ecx*4]; ret 4
-    const uint32_t slot = bench.place(Code{}({0x64, 0xA1}).d(0x2C)({0x8B, 0x4C, 0x24, 0x04, 0x8B, 0x04, 0x88})(
-        {0xC2, 0x04, 0x00}));
+    const uint32_t slot =
+        bench.place(Code{}({0x64, 0xA1}).d(0x2C)({0x8B, 0x4C, 0x24, 0x04, 0x8B, 0x04, 0x88})({0xC2, 0x04, 0x00}));
     const uint32_t index[] = {*second};
     EXPECT_EQ(bench.machine.call(slot, index, Convention::kStdcall), 0xCAFEu);
     bench.machine.release_tls_index(*first);

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "fault_of.h"
 #include "emulator/emulated_machine.h"
 #include "emulator/pe_image.h"
 #include "emulator/pe_module.h"
+#include "fault_of.h"
 #include "frame/linkage.h"
 #include "frame/records.h"
 #include "support/test_paths.h"
@@ -87,7 +87,9 @@ struct Records {
     const EmulatedMachine& machine;
     uint32_t linkage;
 
-    const guest::LINKAGE_HEADER& header() const { return machine.memory().read(GuestPtr<guest::LINKAGE_HEADER>(linkage)); }
+    const guest::LINKAGE_HEADER& header() const {
+        return machine.memory().read(GuestPtr<guest::LINKAGE_HEADER>(linkage));
+    }
     uint32_t gauge() const { return machine.memory().read(GuestPtr<uint32_t>(linkage + 24)); }
     const guest::GAUGEHDR& gauge_header() const { return machine.memory().read(GuestPtr<guest::GAUGEHDR>(gauge())); }
     // The gauge's background is its first element, the needle the next.
@@ -100,7 +102,9 @@ struct Records {
         return machine.memory().read(GuestPtr<guest::ELEMENT_NEEDLE>(needle())).update_callback.address;
     }
     uint32_t mouse_handler() const {
-        return machine.memory().read(GuestPtr<guest::MOUSERECT>(gauge_header().mouse_rects.address).at(1)).handler.address;
+        return machine.memory()
+            .read(GuestPtr<guest::MOUSERECT>(gauge_header().mouse_rects.address).at(1))
+            .handler.address;
     }
 };
 
@@ -285,8 +289,7 @@ struct Layout {
     uint32_t sections = 0;
     emu::PeImage image;
 
-    explicit Layout(const std::string& path)
-        : bytes(file_bytes(path)), image(emu::PeImage::parse(bytes, path)) {
+    explicit Layout(const std::string& path) : bytes(file_bytes(path)), image(emu::PeImage::parse(bytes, path)) {
         pe = get32(0x3C);
         coff = pe + 4;
         optional = coff + 20;
@@ -331,25 +334,23 @@ TEST(PeModule, MalformedFilesAreRefusedByName) {
         {"PE header beyond the file", dropwatch, [](Layout& l) { l.put32(0x3C, 0x7FFFFFF0); }, "truncated PE header"},
         {"no PE signature", dropwatch, [](Layout& l) { l.bytes[l.pe] = 'X'; }, "no PE signature"},
         {"built for x86-64", dropwatch, [](Layout& l) { l.put16(l.coff, 0x8664); }, "not i386"},
-        {"not a DLL", dropwatch, [](Layout& l) { l.put16(l.coff + 18, l.get16(l.coff + 18) & ~0x2000); },
-         "not a DLL"},
+        {"not a DLL", dropwatch, [](Layout& l) { l.put16(l.coff + 18, l.get16(l.coff + 18) & ~0x2000); }, "not a DLL"},
         {"PE32+", dropwatch, [](Layout& l) { l.put16(l.optional, 0x20B); }, "not a PE32 image"},
-        {"image base off 64 KiB", dropwatch, [](Layout& l) { l.put32(l.optional + 28, l.get32(l.optional + 28) + 0x1000); },
-         "not a multiple of 64 KiB"},
+        {"image base off 64 KiB", dropwatch,
+         [](Layout& l) { l.put32(l.optional + 28, l.get32(l.optional + 28) + 0x1000); }, "not a multiple of 64 KiB"},
         {"no size of image", dropwatch, [](Layout& l) { l.put32(l.optional + 56, 0); }, "size of image 0x00000000"},
         {"entry point beyond the image", dropwatch, [](Layout& l) { l.put32(l.optional + 16, 0x00FFFFFF); },
          "entry point 0x00FFFFFF outside the image"},
         {"section beyond the image", dropwatch, [](Layout& l) { l.put32(l.sections + 12, 0x01000000); },
          "section .text at RVA 0x01000000 lies outside the image"},
-        {"sections overlapping", dropwatch,
-         [](Layout& l) { l.put32(l.sections + 40 + 12, l.get32(l.sections + 12)); }, "overlaps section .text"},
+        {"sections overlapping", dropwatch, [](Layout& l) { l.put32(l.sections + 40 + 12, l.get32(l.sections + 12)); },
+         "overlaps section .text"},
         {"section data beyond the file", dropwatch, [](Layout& l) { l.put32(l.sections + 20, 0x00FFFFF0); },
          "data beyond the end of the file"},
         {"relocation block of an odd size", dropwatch,
          [](Layout& l) { l.put32(l.file_offset(l.get32(l.directory(5))) + 4, 11); }, "base relocation block"},
         {"relocation outside the image", dropwatch,
-         [](Layout& l) { l.put32(l.file_offset(l.get32(l.directory(5))), 0x00FFF000); },
-         "base relocation of RVA"},
+         [](Layout& l) { l.put32(l.file_offset(l.get32(l.directory(5))), 0x00FFF000); }, "base relocation of RVA"},
         {"export ordinal beyond the address table", dropwatch,
          [](Layout& l) {
              const uint32_t directory = l.file_offset(l.get32(l.directory(0)));
@@ -369,8 +370,7 @@ TEST(PeModule, MalformedFilesAreRefusedByName) {
          },
          "imported function hint outside the file's sections"},
         {"import without an address table", artless,
-         [](Layout& l) { l.put32(l.file_offset(l.get32(l.directory(1))) + 16, 0); },
-         "without an import address table"},
+         [](Layout& l) { l.put32(l.file_offset(l.get32(l.directory(1))) + 16, 0); }, "without an import address table"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -58,8 +58,7 @@ void load(const uint8_t* data, size_t size) {
             FUZZ_CHECK(!import.bound, "no import is bound where the resolver binds none");
     } catch (const emu::LoadError&) {
     } catch (const emu::PeError&) {
-    } catch (const emu::GuestFault&) {
-    }
+    } catch (const emu::GuestFault&) {}
 }
 
 }  // namespace
