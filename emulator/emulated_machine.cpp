@@ -204,6 +204,11 @@ struct EmulatedMachine::Impl {
     std::map<uint32_t, uint32_t> reservations;  // base -> size
     std::vector<Routine> routines;
     std::unordered_map<uint32_t, uint32_t> block_instructions;  // a translated block's instruction count
+    struct RecentBlock {
+        uint32_t address = 0;
+        uint32_t count = 0;  // 0: empty
+    };
+    std::array<RecentBlock, 1024> recent_blocks{};
     uint8_t* trampolines = nullptr;
     uint8_t* tib = nullptr;
     uint32_t stack_limit = 0;  // lowest stack address; the guard page lies below it
@@ -334,6 +339,7 @@ struct EmulatedMachine::Impl {
     void forget_code(uint32_t base, uint64_t size) {
         uc_ctl_remove_cache(uc, uint64_t{base}, uint64_t{base} + size);
         block_instructions.clear();
+        recent_blocks.fill({});
     }
 
     // The reservation holding [base, base + size) wholly; end() when none
@@ -524,13 +530,21 @@ struct EmulatedMachine::Impl {
     // --- Hooks: no exception may leave them (they return through Unicorn's C) ------------
 
     uint32_t instructions_of(uint32_t address, uint32_t size) {
+        // Every executed block asks: a direct-mapped cache in front of the map
+        // answers almost all of them without hashing.
+        RecentBlock& recent = recent_blocks[(address ^ (address >> 12)) % recent_blocks.size()];
+        if (recent.count != 0 && recent.address == address) return recent.count;
         const auto known = block_instructions.find(address);
-        if (known != block_instructions.end()) return known->second;
+        if (known != block_instructions.end()) {
+            recent = {address, known->second};
+            return known->second;
+        }
         uc_tb block{};
         uint32_t count = uc_ctl_request_cache(uc, address, &block) == UC_ERR_OK && block.icount != 0
                              ? block.icount
                              : std::max<uint32_t>(1, size / 3);
         block_instructions.emplace(address, count);
+        recent = {address, count};
         return count;
     }
 
