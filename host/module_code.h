@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "emulator/machine.h"
-#include "emulator/pe_image.h"
+#include "host/emulator/machine.h"
+#include "host/emulator/pe_image.h"
 
 namespace bench {
 

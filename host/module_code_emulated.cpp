@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <memory>
 
-#include "emulator/emulated_machine.h"
-#include "emulator/pe_module.h"
-#include "emulator/win32_environment.h"
+#include "host/emulator/emulated_machine.h"
+#include "host/emulator/pe_module.h"
+#include "host/emulator/win32_environment.h"
 #include "host/module_code.h"
 
 namespace bench {

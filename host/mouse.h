@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/guest_memory.h"
+#include "host/emulator/guest_memory.h"
 #include "frame/records.h"
 
 namespace bench {

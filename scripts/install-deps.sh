@@ -34,18 +34,18 @@ packages=(
 command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
 
 # Installed for this machine's architecture (or for all): a machine set up by
-# earlier versions of this script may hold the i386 build of a name
-# (libpng-dev:i386), which the 64-bit bench host cannot use.
+# earlier versions of this script may hold a foreign build of a name, which
+# the 64-bit bench host cannot use.
 installed() {
   dpkg-query -W -f='${db:Status-Abbrev} ${Architecture}\n' "$1" 2>/dev/null \
     | awk -v native="$native_arch" '$1 == "ii" && ($2 == native || $2 == "all") { found = 1 } END { exit !found }'
 }
 # Only this machine's architecture's lists are read. A machine set up by
-# earlier versions of this script has i386 among dpkg's foreign
-# architectures; that stays, but its lists serve nothing installed here, and
-# one broken i386 list would hold back the whole suite's update, the amd64
-# lists of the same Release with it (apt commits a Release's lists together
-# or not at all). The i386 lists on hand are kept as they are (no clean-up).
+# earlier versions of this script has a foreign architecture in dpkg's list;
+# that stays, but its lists serve nothing installed here, and one broken
+# foreign list would hold back the whole suite's update, the native lists of
+# the same Release with it (apt commits a Release's lists together or not at
+# all). The foreign lists on hand are kept as they are (no clean-up).
 # A mirror caught mid-sync fails the update for a while (a list of the wrong
 # size); try again, then go on with the lists there are: the install that
 # follows says plainly if they cannot serve it. The lists are read once a run

@@ -8,8 +8,8 @@
 #include <new>
 #include <system_error>
 
-#include "emulator/guest_memory.h"
-#include "emulator/pe_image.h"
+#include "host/emulator/guest_memory.h"
+#include "host/emulator/pe_image.h"
 #include "flightmodel/jsbsim.h"
 #include "host/calculator.h"
 #include "host/dib.h"

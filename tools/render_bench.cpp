@@ -34,7 +34,7 @@
 #include <system_error>
 #include <vector>
 
-#include "emulator/emulated_machine.h"
+#include "host/emulator/emulated_machine.h"
 #include "frame/vocabulary.h"
 #include "host/host.h"
 #include "host/panel.h"

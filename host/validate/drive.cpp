@@ -13,7 +13,7 @@
 #include <memory>
 #include <optional>
 
-#include "emulator/emulated_machine.h"
+#include "host/emulator/emulated_machine.h"
 #include "host/instance.h"
 #include "host/validate/hostile.h"
 #include "host/validate/session.h"

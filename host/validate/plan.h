@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/guest_memory.h"
+#include "host/emulator/guest_memory.h"
 #include "host/host.h"
 #include "host/instance.h"
 #include "host/module.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/pe_image.h"
+#include "host/emulator/pe_image.h"
 #include "frame/linkage.h"
 #include "frame/records.h"
 #include "host/dib.h"

@@ -15,9 +15,9 @@
 #include <string_view>
 #include <vector>
 
-#include "emulator/emulated_machine.h"
-#include "emulator/pe_image.h"
-#include "emulator/pe_module.h"
+#include "host/emulator/emulated_machine.h"
+#include "host/emulator/pe_image.h"
+#include "host/emulator/pe_module.h"
 #include "host/dib.h"
 #include "tests/fuzz/fuzz_check.h"
 

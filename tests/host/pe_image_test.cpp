@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/pe_image.h"
+#include "host/emulator/pe_image.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "dib.h"
-#include "emulator/pe_image.h"
+#include "host/emulator/pe_image.h"
 #include "frame/records.h"
 #include "host/host.h"
 #include "host/module.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "dib.h"
-#include "emulator/pe_image.h"
+#include "host/emulator/pe_image.h"
 #include "frame/records.h"
 #include "host/evaluate.h"
 #include "host/host.h"

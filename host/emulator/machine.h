@@ -1,5 +1,5 @@
 // Where a module's code runs: its memory and the calls into it. Two machines
-// implement it: the emulator (emulator/emulated_machine.h), which runs a PE32
+// implement it: the emulator (host/emulator/emulated_machine.h), which runs a PE32
 // module on any processor, and the native one of the i386 twin
 // (host/native_machine.h), which runs the twin's own code in the process.
 #pragma once
@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "emulator/guest_memory.h"
+#include "host/emulator/guest_memory.h"
 
 namespace emu {
 

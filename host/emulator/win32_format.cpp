@@ -1,4 +1,4 @@
-#include "emulator/win32_format.h"
+#include "host/emulator/win32_format.h"
 
 #include <algorithm>
 #include <bit>
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/win32_guest.h"
+#include "host/emulator/win32_guest.h"
 
 namespace emu::win32 {
 
@@ -80,7 +80,7 @@ private:
 
 enum class Size : uint8_t { kDefault, kChar, kShort, kLong, kLongLong };
 
-struct Spec {
+struct Directive {
     bool left = false;
     bool plus = false;
     bool space = false;
@@ -96,29 +96,29 @@ struct Spec {
 constexpr uint64_t kMaxWidth = 0x7FFFFFFF;
 
 // Pads `body` behind `prefix` (a sign, "0x") to the field's width.
-void emit(Sink& sink, const Spec& spec, std::string_view prefix, const Body& body, bool zero_pad) {
+void emit(Sink& sink, const Directive& directive, std::string_view prefix, const Body& body, bool zero_pad) {
     const uint64_t size = prefix.size() + body.size();
-    const uint64_t pad = spec.width > size ? spec.width - size : 0;
-    const bool zeros = zero_pad && spec.zero && !spec.left;
-    if (!spec.left && !zeros) sink.repeat(' ', pad);
+    const uint64_t pad = directive.width > size ? directive.width - size : 0;
+    const bool zeros = zero_pad && directive.zero && !directive.left;
+    if (!directive.left && !zeros) sink.repeat(' ', pad);
     sink.put(prefix);
     if (zeros) sink.repeat('0', pad);
     body.write(sink);
-    if (spec.left) sink.repeat(' ', pad);
+    if (directive.left) sink.repeat(' ', pad);
 }
 
-std::string sign_of(bool negative, const Spec& spec) {
+std::string sign_of(bool negative, const Directive& directive) {
     if (negative) return "-";
-    if (spec.plus) return "+";
-    if (spec.space) return " ";
+    if (directive.plus) return "+";
+    if (directive.space) return " ";
     return {};
 }
 
-void format_integer(Sink& sink, const Spec& spec, char conversion, GuestVarargs& arguments) {
+void format_integer(Sink& sink, const Directive& directive, char conversion, GuestVarargs& arguments) {
     const bool is_signed = conversion == 'd' || conversion == 'i';
     uint64_t value = 0;
     bool negative = false;
-    if (spec.size == Size::kLongLong) {
+    if (directive.size == Size::kLongLong) {
         value = arguments.quad();
         if (is_signed && static_cast<int64_t>(value) < 0) {
             negative = true;
@@ -127,7 +127,7 @@ void format_integer(Sink& sink, const Spec& spec, char conversion, GuestVarargs&
     } else {
         const uint32_t word = arguments.word();
         int64_t signed_value = 0;
-        switch (spec.size) {
+        switch (directive.size) {
             case Size::kChar:
                 value = static_cast<uint8_t>(word);
                 signed_value = static_cast<int8_t>(word);
@@ -153,19 +153,19 @@ void format_integer(Sink& sink, const Spec& spec, char conversion, GuestVarargs&
     const char* numerals = conversion == 'x' ? "0123456789abcdef" : "0123456789ABCDEF";
     std::string digits;
     for (uint64_t rest = value; rest != 0; rest /= base) digits.insert(digits.begin(), numerals[rest % base]);
-    if (value == 0 && spec.precision != 0) digits = "0";
+    if (value == 0 && directive.precision != 0) digits = "0";
 
-    const uint64_t precision = conversion == 'p' ? 8 : spec.precision < 0 ? 0 : static_cast<uint64_t>(spec.precision);
+    const uint64_t precision = conversion == 'p' ? 8 : directive.precision < 0 ? 0 : static_cast<uint64_t>(directive.precision);
     uint64_t leading = precision > digits.size() ? precision - digits.size() : 0;
-    std::string prefix = is_signed ? sign_of(negative, spec) : std::string();
-    if (spec.alternate && conversion == 'o' && leading == 0 && (digits.empty() || digits[0] != '0')) leading = 1;
-    if (spec.alternate && value != 0 && (conversion == 'x' || conversion == 'X'))
+    std::string prefix = is_signed ? sign_of(negative, directive) : std::string();
+    if (directive.alternate && conversion == 'o' && leading == 0 && (digits.empty() || digits[0] != '0')) leading = 1;
+    if (directive.alternate && value != 0 && (conversion == 'x' || conversion == 'X'))
         prefix = conversion == 'x' ? "0x" : "0X";
 
     Body body;
     body.zeros(leading);
     body.add(digits);
-    emit(sink, spec, prefix, body, spec.precision < 0 && conversion != 'p');
+    emit(sink, directive, prefix, body, directive.precision < 0 && conversion != 'p');
 }
 
 // A double's decimal digits as msvcrt holds them: d0.d1d2... x 10^exponent,
@@ -278,19 +278,19 @@ Body scientific(Decimal decimal, uint64_t precision, bool alternate, bool upper)
     return body;
 }
 
-void format_real(Sink& sink, const Spec& spec, char conversion, GuestVarargs& arguments) {
+void format_real(Sink& sink, const Directive& directive, char conversion, GuestVarargs& arguments) {
     const uint64_t bits = arguments.quad();
     const double value = std::bit_cast<double>(bits);
     const bool negative = std::signbit(value);
     const Decimal decimal = decimal_of(std::fabs(value), negative, bits);
     const bool upper = conversion == 'E' || conversion == 'G';
-    const uint64_t precision = spec.precision < 0 ? 6 : static_cast<uint64_t>(spec.precision);
+    const uint64_t precision = directive.precision < 0 ? 6 : static_cast<uint64_t>(directive.precision);
 
     Body body;
     if (conversion == 'f' || conversion == 'F') {
-        body = fixed(decimal, precision, spec.alternate);
+        body = fixed(decimal, precision, directive.alternate);
     } else if (conversion == 'e' || conversion == 'E') {
-        body = scientific(decimal, precision, spec.alternate, upper);
+        body = scientific(decimal, precision, directive.alternate, upper);
     } else {
         // %g: as many significant digits as the precision, in the style the
         // exponent calls for, trailing zeros dropped unless '#'.
@@ -299,26 +299,26 @@ void format_real(Sink& sink, const Spec& spec, char conversion, GuestVarargs& ar
         round_to(rounded, static_cast<int64_t>(std::min<uint64_t>(significant, 64)));
         const int64_t exponent = is_zero(rounded) ? 0 : rounded.exponent;
         uint64_t shown = significant;  // significant digits shown
-        if (!spec.alternate) {
+        if (!directive.alternate) {
             while (rounded.digits.size() > 1 && rounded.digits.back() == '0') rounded.digits.pop_back();
             shown = std::min<uint64_t>(shown, rounded.digits.size());
         }
         if (exponent < -4 || exponent >= static_cast<int64_t>(significant)) {
-            body = scientific(rounded, shown - 1, spec.alternate, upper);
+            body = scientific(rounded, shown - 1, directive.alternate, upper);
         } else {
             const int64_t decimals = static_cast<int64_t>(shown) - 1 - exponent;
-            body = fixed(rounded, decimals > 0 ? static_cast<uint64_t>(decimals) : 0, spec.alternate);
+            body = fixed(rounded, decimals > 0 ? static_cast<uint64_t>(decimals) : 0, directive.alternate);
         }
     }
-    emit(sink, spec, sign_of(negative, spec), body, true);
+    emit(sink, directive, sign_of(negative, directive), body, true);
 }
 
 char narrow_char(uint32_t wide) { return wide < 0x100 ? static_cast<char>(wide) : '?'; }
 
-void format_string(Sink& sink, const Spec& spec, bool wide, GuestMemory& memory, GuestVarargs& arguments) {
+void format_string(Sink& sink, const Directive& directive, bool wide, GuestMemory& memory, GuestVarargs& arguments) {
     const uint32_t pointer = arguments.word();
     const uint32_t max =
-        spec.precision < 0 ? UINT32_MAX : static_cast<uint32_t>(std::min<int64_t>(spec.precision, UINT32_MAX));
+        directive.precision < 0 ? UINT32_MAX : static_cast<uint32_t>(std::min<int64_t>(directive.precision, UINT32_MAX));
     std::string text;
     if (pointer == 0) {
         text = std::string("(null)").substr(0, max);
@@ -329,7 +329,7 @@ void format_string(Sink& sink, const Spec& spec, bool wide, GuestMemory& memory,
     }
     Body body;
     body.add(text);
-    emit(sink, spec, {}, body, true);
+    emit(sink, directive, {}, body, true);
 }
 
 uint64_t read_count(std::string_view format, size_t& at) {
@@ -352,64 +352,64 @@ Formatted format(GuestMemory& memory, std::string_view format, GuestVarargs& arg
         if (percent == std::string_view::npos) break;
         at = percent + 1;
 
-        Spec spec;
+        Directive directive;
         for (; at < format.size(); ++at) {
             const char flag = format[at];
             if (flag == '-') {
-                spec.left = true;
+                directive.left = true;
             } else if (flag == '+') {
-                spec.plus = true;
+                directive.plus = true;
             } else if (flag == ' ') {
-                spec.space = true;
+                directive.space = true;
             } else if (flag == '0') {
-                spec.zero = true;
+                directive.zero = true;
             } else if (flag == '#') {
-                spec.alternate = true;
+                directive.alternate = true;
             } else {
                 break;
             }
         }
         if (at < format.size() && format[at] == '*') {
             const auto width = static_cast<int32_t>(arguments.word());
-            if (width < 0) spec.left = true;
-            spec.width = static_cast<uint64_t>(std::abs(static_cast<int64_t>(width)));
+            if (width < 0) directive.left = true;
+            directive.width = static_cast<uint64_t>(std::abs(static_cast<int64_t>(width)));
             ++at;
         } else {
-            spec.width = read_count(format, at);
+            directive.width = read_count(format, at);
         }
         if (at < format.size() && format[at] == '.') {
             ++at;
             if (at < format.size() && format[at] == '*') {
                 const auto precision = static_cast<int32_t>(arguments.word());
-                spec.precision = precision < 0 ? -1 : precision;
+                directive.precision = precision < 0 ? -1 : precision;
                 ++at;
             } else {
-                spec.precision = static_cast<int64_t>(read_count(format, at));
+                directive.precision = static_cast<int64_t>(read_count(format, at));
             }
         }
         const auto next_is = [&](std::string_view text) { return format.substr(at, text.size()) == text; };
         if (next_is("hh")) {
-            spec.size = Size::kChar;
+            directive.size = Size::kChar;
             at += 2;
         } else if (next_is("h")) {
-            spec.size = Size::kShort;
-            spec.narrow = true;
+            directive.size = Size::kShort;
+            directive.narrow = true;
             at += 1;
         } else if (next_is("ll") || next_is("I64")) {
-            spec.size = Size::kLongLong;
+            directive.size = Size::kLongLong;
             at += next_is("ll") ? 2 : 3;
         } else if (next_is("I32")) {
-            spec.size = Size::kLong;
+            directive.size = Size::kLong;
             at += 3;
         } else if (next_is("l") || next_is("w")) {
-            spec.size = Size::kLong;
-            spec.wide = true;
+            directive.size = Size::kLong;
+            directive.wide = true;
             at += 1;
         } else if (next_is("L") || next_is("j")) {
-            spec.size = Size::kLongLong;
+            directive.size = Size::kLongLong;
             at += 1;
         } else if (next_is("I") || next_is("z") || next_is("t")) {
-            spec.size = Size::kLong;
+            directive.size = Size::kLong;
             at += 1;
         }
         if (at >= format.size()) break;
@@ -421,32 +421,32 @@ Formatted format(GuestMemory& memory, std::string_view format, GuestVarargs& arg
             case 'u':
             case 'o':
             case 'x':
-            case 'X': format_integer(sink, spec, conversion, arguments); break;
+            case 'X': format_integer(sink, directive, conversion, arguments); break;
             case 'p':
-                spec.size = Size::kLong;
-                format_integer(sink, spec, 'p', arguments);
+                directive.size = Size::kLong;
+                format_integer(sink, directive, 'p', arguments);
                 break;
             case 'e':
             case 'E':
             case 'f':
             case 'F':
             case 'g':
-            case 'G': format_real(sink, spec, conversion, arguments); break;
+            case 'G': format_real(sink, directive, conversion, arguments); break;
             case 'c':
             case 'C': {
-                const bool wide = conversion == 'C' ? !spec.narrow : spec.wide;
+                const bool wide = conversion == 'C' ? !directive.narrow : directive.wide;
                 const uint32_t c = arguments.word();
                 Body body;
                 body.add(std::string(1, wide ? narrow_char(c & 0xFFFF) : static_cast<char>(c)));
-                emit(sink, spec, {}, body, true);
+                emit(sink, directive, {}, body, true);
                 break;
             }
             case 's':
-            case 'S': format_string(sink, spec, conversion == 'S' ? !spec.narrow : spec.wide, memory, arguments); break;
+            case 'S': format_string(sink, directive, conversion == 'S' ? !directive.narrow : directive.wide, memory, arguments); break;
             case 'n': {
                 const uint32_t pointer = arguments.word();
                 const auto count = static_cast<uint32_t>(sink.length());
-                if (spec.size == Size::kShort) {
+                if (directive.size == Size::kShort) {
                     memory.write(GuestPtr<uint16_t>(pointer)) = static_cast<uint16_t>(count);
                 } else {
                     memory.write(GuestPtr<uint32_t>(pointer)) = count;

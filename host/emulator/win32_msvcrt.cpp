@@ -8,9 +8,9 @@
 #include <cstring>
 #include <utility>
 
-#include "emulator/win32_context.h"
-#include "emulator/win32_format.h"
-#include "emulator/win32_guest.h"
+#include "host/emulator/win32_context.h"
+#include "host/emulator/win32_format.h"
+#include "host/emulator/win32_guest.h"
 
 namespace emu::win32 {
 namespace {

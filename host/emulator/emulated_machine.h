@@ -43,7 +43,7 @@
 #include <optional>
 #include <string>
 
-#include "emulator/machine.h"
+#include "host/emulator/machine.h"
 
 namespace emu {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "emulator/guest_memory.h"
+#include "host/emulator/guest_memory.h"
 
 namespace emu::win32 {
 

@@ -1,7 +1,7 @@
-#include "emulator/win32_heap.h"
+#include "host/emulator/win32_heap.h"
 
-#include "emulator/guest_memory.h"
-#include "emulator/win32_guest.h"
+#include "host/emulator/guest_memory.h"
+#include "host/emulator/win32_guest.h"
 
 namespace emu::win32 {
 namespace {

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "emulator/guest_memory.h"
-#include "emulator/win32_heap.h"
+#include "host/emulator/guest_memory.h"
+#include "host/emulator/win32_heap.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "emulator/emulated_machine.h"
+#include "host/emulator/emulated_machine.h"
 
 #include <sys/mman.h>
 #include <unicorn/unicorn.h>

@@ -1,4 +1,4 @@
-#include "emulator/win32_guest.h"
+#include "host/emulator/win32_guest.h"
 
 #include <algorithm>
 #include <cstdio>

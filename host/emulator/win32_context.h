@@ -17,9 +17,9 @@
 #include <type_traits>
 #include <vector>
 
-#include "emulator/emulated_machine.h"
-#include "emulator/win32_functions.h"
-#include "emulator/win32_heap.h"
+#include "host/emulator/emulated_machine.h"
+#include "host/emulator/win32_functions.h"
+#include "host/emulator/win32_heap.h"
 
 namespace emu::win32 {
 

@@ -1,4 +1,4 @@
-#include "emulator/guest_memory.h"
+#include "host/emulator/guest_memory.h"
 
 #include <algorithm>
 #include <cstdio>

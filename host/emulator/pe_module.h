@@ -22,8 +22,8 @@
 #include <string_view>
 #include <vector>
 
-#include "emulator/emulated_machine.h"
-#include "emulator/pe_image.h"
+#include "host/emulator/emulated_machine.h"
+#include "host/emulator/pe_image.h"
 
 namespace emu {
 

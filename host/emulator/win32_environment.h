@@ -22,8 +22,8 @@
 #include <string_view>
 #include <vector>
 
-#include "emulator/emulated_machine.h"
-#include "emulator/pe_module.h"
+#include "host/emulator/emulated_machine.h"
+#include "host/emulator/pe_module.h"
 
 namespace emu {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/emulated_machine.h"
+#include "host/emulator/emulated_machine.h"
 #include "fault_of.h"
 
 namespace {

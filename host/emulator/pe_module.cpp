@@ -1,4 +1,4 @@
-#include "emulator/pe_module.h"
+#include "host/emulator/pe_module.h"
 
 #include <algorithm>
 #include <cstdio>

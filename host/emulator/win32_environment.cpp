@@ -1,4 +1,4 @@
-#include "emulator/win32_environment.h"
+#include "host/emulator/win32_environment.h"
 
 #include <algorithm>
 #include <bit>
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <type_traits>
 
-#include "emulator/win32_context.h"
-#include "emulator/win32_guest.h"
+#include "host/emulator/win32_context.h"
+#include "host/emulator/win32_guest.h"
 
 namespace emu {
 namespace win32 {

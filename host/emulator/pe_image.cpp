@@ -1,4 +1,4 @@
-#include "emulator/pe_image.h"
+#include "host/emulator/pe_image.h"
 
 #include <algorithm>
 #include <cstdio>
