@@ -101,12 +101,6 @@ constexpr uint32_t kSavedEdi = 0xD1D1D1D1u;
 constexpr uint32_t kSavedEbp = 0xEBEBEBEBu;
 constexpr uint32_t kFrameRoom = 64;  // between the stack's top and the first call's arguments
 
-std::string hex(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
-}
-
 uint64_t round_up(uint64_t value, uint64_t to) { return (value + to - 1) / to * to; }
 
 // A data or code descriptor (32-bit, present).

@@ -6,17 +6,17 @@
 namespace emu {
 namespace {
 
-std::string hex(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
-}
-
 bool holds(const Region& region, uint32_t address, uint64_t size) {
     return address >= region.base && uint64_t{address} - region.base + size <= region.size;
 }
 
 }  // namespace
+
+std::string hex(uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(value));
+    return text;
+}
 
 const char* fault_kind_name(GuestFault::Kind kind) {
     switch (kind) {

@@ -49,6 +49,9 @@ private:
 
 const char* fault_kind_name(GuestFault::Kind kind);
 
+// An address as every message writes it: "0x0040A000".
+std::string hex(uint64_t value);
+
 struct Region {
     uint32_t base = 0;
     uint32_t size = 0;

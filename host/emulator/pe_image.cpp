@@ -9,6 +9,8 @@
 #include <new>
 #include <set>
 
+#include "host/emulator/guest_memory.h"
+
 namespace emu {
 namespace {
 
@@ -49,12 +51,6 @@ constexpr uint32_t kMaxImportedFunctions = 65536;
 constexpr uint32_t kOrdinalFlag = 0x80000000u;
 constexpr uint32_t kImageBaseGranularity = 0x10000;
 constexpr size_t kSectionNameSize = 8;
-
-std::string hex(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(value));
-    return text;
-}
 
 bool power_of_two(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
 

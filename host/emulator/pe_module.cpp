@@ -12,12 +12,6 @@ constexpr uint32_t kProcessAttach = 1;
 constexpr uint32_t kProcessDetach = 0;
 constexpr uint32_t kMaxTlsCallbacks = 256;
 
-std::string hex(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
-}
-
 std::string file_name_of(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);

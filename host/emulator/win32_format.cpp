@@ -155,7 +155,9 @@ void format_integer(Sink& sink, const Directive& directive, char conversion, Gue
     for (uint64_t rest = value; rest != 0; rest /= base) digits.insert(digits.begin(), numerals[rest % base]);
     if (value == 0 && directive.precision != 0) digits = "0";
 
-    const uint64_t precision = conversion == 'p' ? 8 : directive.precision < 0 ? 0 : static_cast<uint64_t>(directive.precision);
+    const uint64_t precision = conversion == 'p'         ? 8
+                               : directive.precision < 0 ? 0
+                                                         : static_cast<uint64_t>(directive.precision);
     uint64_t leading = precision > digits.size() ? precision - digits.size() : 0;
     std::string prefix = is_signed ? sign_of(negative, directive) : std::string();
     if (directive.alternate && conversion == 'o' && leading == 0 && (digits.empty() || digits[0] != '0')) leading = 1;
@@ -317,8 +319,9 @@ char narrow_char(uint32_t wide) { return wide < 0x100 ? static_cast<char>(wide) 
 
 void format_string(Sink& sink, const Directive& directive, bool wide, GuestMemory& memory, GuestVarargs& arguments) {
     const uint32_t pointer = arguments.word();
-    const uint32_t max =
-        directive.precision < 0 ? UINT32_MAX : static_cast<uint32_t>(std::min<int64_t>(directive.precision, UINT32_MAX));
+    const uint32_t max = directive.precision < 0
+                             ? UINT32_MAX
+                             : static_cast<uint32_t>(std::min<int64_t>(directive.precision, UINT32_MAX));
     std::string text;
     if (pointer == 0) {
         text = std::string("(null)").substr(0, max);
@@ -442,7 +445,10 @@ Formatted format(GuestMemory& memory, std::string_view format, GuestVarargs& arg
                 break;
             }
             case 's':
-            case 'S': format_string(sink, directive, conversion == 'S' ? !directive.narrow : directive.wide, memory, arguments); break;
+            case 'S':
+                format_string(sink, directive, conversion == 'S' ? !directive.narrow : directive.wide, memory,
+                              arguments);
+                break;
             case 'n': {
                 const uint32_t pointer = arguments.word();
                 const auto count = static_cast<uint32_t>(sink.length());

@@ -28,12 +28,6 @@ uint32_t room_from(const GuestMemory& memory, uint32_t address, uint64_t max, co
 
 }  // namespace
 
-std::string hex(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
-}
-
 std::optional<uint32_t> find_byte(const GuestMemory& memory, uint32_t address, uint8_t value, uint32_t max) {
     if (max == 0) return std::nullopt;
     const uint32_t room = room_from(memory, address, max, "string");

@@ -14,8 +14,6 @@
 
 namespace emu::win32 {
 
-std::string hex(uint32_t value);  // "0x0040A000"
-
 // The length of the NUL-terminated string at `address`, or `max` when the
 // first `max` characters hold no NUL. A string whose region ends before
 // either is a GuestFault.
