@@ -545,7 +545,9 @@ struct EmulatedMachine::Impl {
     static void on_block(uc_engine*, uint64_t address, uint32_t size, void* data) {
         auto& m = *static_cast<Impl*>(data);
         try {
-            if (address == kReturnTrap) return;  // the trap's `jmp $` is not the module's
+            // The trap's `jmp $` and the stubs' `ret` stand for the host's own code,
+            // which a module's count leaves out.
+            if (address - kTrampolines < kTrampolineSize) return;
             m.executed += m.instructions_of(static_cast<uint32_t>(address), size);
             if (m.executed - m.outermost_start > m.options.instruction_budget && !m.pending && m.depth > 0) {
                 const auto at = static_cast<uint32_t>(address);
