@@ -22,7 +22,7 @@ packages=(
   clang libclang-rt-14-dev
   # The bench host: the x86 emulator it runs the PE modules in, its drawing,
   # its web server.
-  libunicorn-dev pkg-config libcairo2-dev libpng-dev libfreetype-dev libcivetweb-dev
+  libunicorn-dev pkg-config libcairo2-dev libpng-dev libfreetype-dev
   fonts-dejavu-core fonts-dejavu-extra
   # JSBSim's one library (the executable is taken from its package below).
   libexpat1

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "render/changed_rects.h"
 #include "render/image.h"
-#include "web/server.h"
 
 namespace {
 
@@ -46,9 +46,9 @@ TEST(ChangedRects, WithinTheRenderersRectanglesAsTheWholeCompare) {
         for (const Dot& dot : row.dots) cairo_rectangle(cr, dot.x, dot.y, 1, 1);
         cairo_fill(cr);
         cairo_destroy(cr);
-        const auto whole = web::changed_rects(&before, now);
+        const auto whole = render::changed_rects(&before, now);
         ASSERT_FALSE(whole.empty()) << row.what;
-        EXPECT_EQ(text(web::changed_rects(&before, now, &row.within)), text(whole)) << row.what;
+        EXPECT_EQ(text(render::changed_rects(&before, now, &row.within)), text(whole)) << row.what;
     }
 }
 

@@ -31,6 +31,7 @@ class RawSocket {
     this.socket = socket;
     this.buffer = Buffer.alloc(0);
     this.texts = 0;
+    this.firstText = new Promise((resolve) => { this.gotText = resolve; });
     this.ended = new Promise((resolve) => socket.once('close', () => resolve(true)));
     socket.on('error', () => {});
     socket.on('data', (chunk) => this.take(chunk));
@@ -54,7 +55,7 @@ class RawSocket {
       else if (length === 127) [length, at] = [this.buffer.length >= 10 ? Number(this.buffer.readBigUInt64BE(2)) : Infinity, 10];
       if (this.buffer.length < at + length) return;
       const opcode = this.buffer[0] & 0x0f;
-      if (opcode === 1) this.texts += 1;
+      if (opcode === 1 && ++this.texts === 1) this.gotText();
       // Pings answered, as a browser does: the server closes a socket that answers none.
       if (opcode === 9) this.socket.write(RawSocket.frame(10, this.buffer.subarray(at, at + length)));
       this.buffer = this.buffer.subarray(at + length);
@@ -193,3 +194,30 @@ for (const row of rows) {
     hostile.close();
   });
 }
+
+// Connections that hold a socket and send nothing (or half a request head),
+// and idle pages that answer pings as a browser tab does, must not keep a
+// new page out: it loads and gets its layout at once.
+test('silent connections and idle pages leave room for a new page', async (t) => {
+  const silent = await Promise.all(Array.from({ length: 200 }, (_, i) => new Promise((resolve) => {
+    const socket = connect(server.port, '127.0.0.1');
+    socket.on('error', () => {});
+    socket.once('connect', () => {
+      if (i % 2) socket.write('GET / HTTP/1.1\r\nX-Slow: ');
+      resolve(socket);
+    });
+    socket.once('close', () => resolve(socket));
+  })));
+  const idle = await Promise.all(Array.from({ length: 16 }, () => RawSocket.open(server.port)));
+  const start = Date.now();
+  const [page, index] = await Promise.all([
+    RawSocket.open(server.port).then(async (raw) => { await raw.firstText; return raw; }),
+    fetch(`http://127.0.0.1:${server.port}/`, { signal: AbortSignal.timeout(2000) }),
+  ]);
+  const took = Date.now() - start;
+  assert.equal(index.status, 200);
+  assert.match(await index.text(), /<canvas/i);
+  t.diagnostic(`a new page: ${took} ms`);
+  assert.ok(took < 2000, `a new page took ${took} ms`);
+  for (const socket of [...silent, ...idle, page]) (socket.socket ?? socket).destroy();
+});

@@ -1,0 +1,81 @@
+// The simulation behind the live page, on its own thread at the panel's
+// rate, and what it shares with the transport's thread: the pages' inputs
+// one way, the newest picture and status the other.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "render/image.h"
+#include "web/live_panel.h"
+
+namespace web {
+
+// Pictures are numbered from 1 as drawn; a status without a new picture
+// publishes the last one again.
+struct Published {
+    std::shared_ptr<const render::Image> image;
+    uint64_t picture = 0;
+    std::string status;
+    uint64_t serial = 0;
+};
+
+// Where a picture may differ from the one numbered before it: the renderer's
+// own rectangles, so a page's frame need not compare whole pictures.
+struct Change {
+    uint64_t picture = 0;
+    std::vector<render::PixelRect> rects;
+};
+
+// What the frames cost: whole pictures (a page's first) apart from the
+// changed rectangles, and the comparisons that found nothing changed.
+struct Figures {
+    struct Kind {
+        uint64_t frames = 0, rects = 0, bytes = 0;
+        double seconds = 0.0;  // comparing and encoding
+    } whole, changes, unchanged;
+};
+
+class Exchange {
+public:
+    // From the pages: queued for the simulation's next pass.
+    void push(const Input& input);
+    std::deque<Input> take_inputs();
+
+    std::mutex published_mutex;
+    Published published;
+    std::deque<Change> changes;  // the newest pictures', under published_mutex
+    // The newest publication any page has been sent; the simulation draws
+    // the next picture only then.
+    std::atomic<uint64_t> consumed{0};
+    std::atomic<int> pages{0};  // pages connected
+    // Called after each publication, on the simulation's thread.
+    std::function<void()> published_hook;
+
+    std::mutex figures_mutex;
+    Figures figures;
+    std::FILE* out = nullptr;
+    void report();
+
+private:
+    std::mutex input_mutex_;
+    std::deque<Input> inputs_;
+};
+
+// Where the pictures after `from` up to `to` changed, if all are kept.
+std::optional<std::vector<render::PixelRect>> changed_since(const std::deque<Change>& changes, uint64_t from,
+                                                            uint64_t to);
+
+// Steps `panel` in real time until `stop`, applying the pages' inputs and
+// publishing a picture whenever a page has taken the last one.
+void run_simulation(LivePanel& panel, Exchange& exchange, const std::atomic<bool>& stop);
+
+}  // namespace web

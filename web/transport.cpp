@@ -1,0 +1,383 @@
+#include "web/transport.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <optional>
+
+#include "web/http.h"
+#include "web/websocket.h"
+
+namespace web {
+namespace {
+
+// A request's head, whole; beyond this the client is answered 431.
+constexpr size_t kMaxHead = 8192;
+// A closed connection lingers this long, reading what the client still
+// sends, so that its last response is not cut off by a reset.
+constexpr auto kLinger = std::chrono::seconds(2);
+// Pongs waiting behind a frame a page does not read: more and it gets none.
+constexpr size_t kMaxControlBytes = 4096;
+constexpr size_t kReadChunk = 16384;
+
+std::string errno_text() { return std::strerror(errno); }
+
+// The listening address; nullopt when `host` is no numeric address.
+std::optional<sockaddr_storage> parse_address(std::string host, int port, socklen_t& length) {
+    if (host == "localhost") host = "127.0.0.1";
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    sockaddr_storage address{};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+    if (inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(static_cast<uint16_t>(port));
+        length = sizeof(sockaddr_in);
+        return address;
+    }
+    if (inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(static_cast<uint16_t>(port));
+        length = sizeof(sockaddr_in6);
+        return address;
+    }
+    return std::nullopt;
+}
+
+std::string peer_address(const sockaddr_storage& address) {
+    char text[INET6_ADDRSTRLEN] = "?";
+    if (address.ss_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr, text, sizeof text);
+    else if (address.ss_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr, text, sizeof text);
+    return text;
+}
+
+}  // namespace
+
+struct Transport::Connection {
+    enum State { kHead, kWebSocket, kLingering };
+    int fd = -1;
+    uint64_t id = 0;
+    std::string address;
+    State state = kHead;
+    Clock::time_point opened, last_read, last_progress, last_ping, linger_until;
+    std::string in;
+    struct Chunk {
+        std::shared_ptr<const std::string> bytes;
+        size_t offset = 0;
+        bool control = false;  // a ping or pong
+    };
+    std::deque<Chunk> out;
+    size_t control_bytes = 0;  // pongs and pings queued
+    bool close_after_write = false;
+    std::optional<WsReader> reader;
+};
+
+Transport::Transport(const TransportOptions& options, TransportHandler& handler)
+    : options_(options), handler_(handler) {
+    socklen_t length = 0;
+    const std::optional<sockaddr_storage> address = parse_address(options.host, options.port, length);
+    if (!address) throw AddressError("--host " + options.host + ": not an IPv4 or IPv6 address");
+    const bool v6 = address->ss_family == AF_INET6;
+    url_host_ = v6 ? "[" + options.host + "]" : options.host;
+    if (options.host.front() == '[') url_host_ = options.host;
+    const std::string where = url_host_ + ":" + std::to_string(options.port);
+    root_fd_ = ::open(options.web_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root_fd_ < 0) throw ServerError("cannot open the web root " + options.web_root + ": " + errno_text());
+    listen_fd_ = ::socket(address->ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int yes = 1, no = 0;
+    if (listen_fd_ >= 0) {
+        ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        if (v6) ::setsockopt(listen_fd_, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
+    }
+    if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<const sockaddr*>(&*address), length) != 0 ||
+        ::listen(listen_fd_, 128) != 0) {
+        const std::string why = errno_text();
+        close_all();
+        throw ServerError("cannot listen on " + where + ": " + why);
+    }
+    wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wake_fd_ < 0) {
+        const std::string why = errno_text();
+        close_all();
+        throw ServerError("cannot make an eventfd: " + why);
+    }
+}
+
+Transport::~Transport() { close_all(); }
+
+void Transport::close_all() {
+    for (const auto& [id, connection] : connections_) ::close(connection->fd);
+    connections_.clear();
+    for (int* fd : {&listen_fd_, &wake_fd_, &root_fd_}) {
+        if (*fd >= 0) ::close(*fd);
+        *fd = -1;
+    }
+}
+
+std::string Transport::url_host() const { return url_host_; }
+
+void Transport::wake() {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wake_fd_, &one, sizeof one);
+}
+
+void Transport::run(const std::atomic<bool>& stop) {
+    std::vector<pollfd> polled;
+    std::vector<uint64_t> ids;
+    while (!stop) {
+        polled.assign({{listen_fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}});
+        ids.clear();
+        for (const auto& [id, connection] : connections_) {
+            short events = POLLIN;
+            if (!connection->out.empty()) events |= POLLOUT;
+            polled.push_back({connection->fd, events, 0});
+            ids.push_back(id);
+        }
+        if (::poll(polled.data(), polled.size(), 100) < 0 && errno != EINTR) throw ServerError("poll: " + errno_text());
+        const Clock::time_point now = Clock::now();
+        if (polled[1].revents != 0) {
+            uint64_t count = 0;
+            [[maybe_unused]] const ssize_t got = ::read(wake_fd_, &count, sizeof count);
+            handler_.woken();
+        }
+        for (size_t i = 0; i < ids.size(); ++i) {
+            const short revents = polled[i + 2].revents;
+            auto it = connections_.find(ids[i]);
+            if (revents == 0 || it == connections_.end()) continue;
+            try {
+                if (revents & (POLLIN | POLLHUP | POLLERR)) read_from(*it->second, now);
+                it = connections_.find(ids[i]);
+                if (it != connections_.end() && (revents & POLLOUT)) write_to(*it->second, now);
+            } catch (const std::exception&) {
+                drop(ids[i]);  // memory ran out serving it: that connection goes, the rest stay
+            }
+        }
+        if (polled[0].revents != 0) accept_all(now);
+        check_times(now);
+    }
+}
+
+void Transport::accept_all(Clock::time_point now) {
+    for (int i = 0; i < 64; ++i) {
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        const int fd = ::accept4(listen_fd_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) return;  // none left (or none to take now: EMFILE and the like pass)
+        const std::string address = peer_address(peer);
+        if (!make_room(address)) {
+            ::close(fd);
+            continue;
+        }
+        const int yes = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        auto connection = std::make_unique<Connection>();
+        connection->fd = fd;
+        connection->id = next_id_++;
+        connection->address = address;
+        connection->opened = connection->last_read = connection->last_progress = now;
+        ++per_address_[address];
+        connections_.emplace(connection->id, std::move(connection));
+    }
+}
+
+// Room for one more connection from `address`: at a limit, the oldest
+// connection still waiting for its request head (from that address when its
+// own limit is reached) makes way, so that silent sockets cannot keep a page
+// out; a page's WebSocket never does.
+bool Transport::make_room(const std::string& address) {
+    const bool address_full = per_address_[address] >= options_.max_per_address;
+    if (!address_full && connections_.size() < options_.max_connections) return true;
+    for (const auto& [id, connection] : connections_) {  // oldest first: ids grow
+        const bool waiting = (connection->state == Connection::kHead && connection->out.empty()) ||
+                             connection->state == Connection::kLingering;
+        if (waiting && (!address_full || connection->address == address)) {
+            drop(id);
+            return true;
+        }
+    }
+    return false;
+}
+
+void Transport::read_from(Connection& connection, Clock::time_point now) {
+    char buffer[kReadChunk];
+    // A few chunks at a time: one flooding client does not hold up the rest.
+    for (int i = 0; i < 4; ++i) {
+        const ssize_t got = ::recv(connection.fd, buffer, sizeof buffer, 0);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            drop(connection.id);
+            return;
+        }
+        if (got < 0) return;
+        connection.last_read = now;
+        if (connection.state == Connection::kLingering || connection.close_after_write) continue;
+        connection.in.append(buffer, static_cast<size_t>(got));
+        if (connection.state == Connection::kHead)
+            take_head(connection, now);
+        else
+            take_frames(connection, now);
+        // take_head or take_frames may have dropped it.
+        if (connections_.find(connection.id) == connections_.end()) return;
+    }
+}
+
+void Transport::take_head(Connection& connection, Clock::time_point now) {
+    const size_t end = connection.in.find("\r\n\r\n");
+    if (end == std::string::npos) {
+        if (connection.in.size() > kMaxHead) finish(connection, error_response(431, "Connection: close\r\n"), now);
+        return;
+    }
+    const std::optional<Request> request = parse_request_head(std::string_view(connection.in).substr(0, end));
+    connection.in.erase(0, end + 4);
+    if (!request) return finish(connection, error_response(400, "Connection: close\r\n"), now);
+    const std::string_view path = std::string_view(request->target).substr(0, request->target.find('?'));
+    if (path == "/ws") return upgrade(connection, *request, now);
+    if (request->method != "GET" && request->method != "HEAD")
+        return finish(connection, error_response(405, "Allow: GET, HEAD\r\nConnection: close\r\n"), now);
+    StaticFile file = read_static(root_fd_, request->target);
+    if (file.status != 200) return finish(connection, error_response(file.status, "Connection: close\r\n"), now);
+    std::string response = response_head(200, file.content_type, file.body.size(), "Connection: close\r\n");
+    if (request->method == "GET") response += file.body;
+    finish(connection, std::move(response), now);
+}
+
+void Transport::upgrade(Connection& connection, const Request& request, Clock::time_point now) {
+    const std::string_view key = request.header("Sec-WebSocket-Key");
+    if (request.method != "GET" || !request.header_has("Upgrade", "websocket") ||
+        !request.header_has("Connection", "upgrade") || key.size() != 24) {
+        return finish(connection, error_response(400, "Connection: close\r\n"), now);
+    }
+    if (request.header("Sec-WebSocket-Version") != "13")
+        return finish(connection, error_response(400, "Sec-WebSocket-Version: 13\r\nConnection: close\r\n"), now);
+    const std::string head = response_head(
+        101, {}, 0, "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Accept: " + accept_key(key) + "\r\n");
+    connection.state = Connection::kWebSocket;
+    connection.reader.emplace(options_.max_message);
+    connection.last_ping = now;
+    queue(connection, std::make_shared<const std::string>(head), now);
+    handler_.opened(connection.id);
+    take_frames(connection, now);  // any the page sent at once
+}
+
+void Transport::take_frames(Connection& connection, Clock::time_point now) {
+    for (;;) {
+        WsEvent event = connection.reader->next(connection.in);
+        switch (event.kind) {
+            case WsEvent::kNeedMore: return;
+            case WsEvent::kMessage:
+                // Binary messages are none of the page's: dropped.
+                if (event.opcode == kText) handler_.text(connection.id, event.payload);
+                break;
+            case WsEvent::kPing:
+                if (connection.control_bytes < kMaxControlBytes) {
+                    auto pong = std::make_shared<const std::string>(frame(kPong, event.payload));
+                    connection.control_bytes += pong->size();
+                    queue(connection, std::move(pong), now, true);
+                }
+                break;
+            case WsEvent::kPong: break;
+            case WsEvent::kClose:
+                return finish(connection, close_frame(event.code == 1005 ? kCloseNormal : event.code), now);
+            case WsEvent::kFail: return finish(connection, close_frame(event.code), now);
+        }
+    }
+}
+
+void Transport::queue(Connection& connection, std::shared_ptr<const std::string> bytes, Clock::time_point now,
+                      bool control) {
+    if (connection.out.empty()) connection.last_progress = now;
+    connection.out.push_back({std::move(bytes), 0, control});
+}
+
+void Transport::send(uint64_t page, std::shared_ptr<const std::string> frame) {
+    const auto it = connections_.find(page);
+    if (it == connections_.end() || it->second->state != Connection::kWebSocket || it->second->close_after_write)
+        return;
+    queue(*it->second, std::move(frame), Clock::now());
+}
+
+bool Transport::idle(uint64_t page) const {
+    const auto it = connections_.find(page);
+    return it != connections_.end() && it->second->out.empty() && !it->second->close_after_write;
+}
+
+// Sends `last_bytes` (a response, or a close frame) after what is queued,
+// then closes; nothing more is read from the client meanwhile.
+void Transport::finish(Connection& connection, std::string last_bytes, Clock::time_point now) {
+    connection.in.clear();
+    connection.close_after_write = true;
+    queue(connection, std::make_shared<const std::string>(std::move(last_bytes)), now);
+}
+
+void Transport::write_to(Connection& connection, Clock::time_point now) {
+    while (!connection.out.empty()) {
+        Connection::Chunk& chunk = connection.out.front();
+        const ssize_t sent = ::send(connection.fd, chunk.bytes->data() + chunk.offset,
+                                    chunk.bytes->size() - chunk.offset, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
+            return drop(connection.id);
+        }
+        connection.last_progress = now;
+        chunk.offset += static_cast<size_t>(sent);
+        if (chunk.offset < chunk.bytes->size()) continue;
+        if (chunk.control) connection.control_bytes -= std::min(connection.control_bytes, chunk.bytes->size());
+        connection.out.pop_front();
+    }
+    if (connection.close_after_write) {
+        if (connection.state == Connection::kLingering) return;
+        ::shutdown(connection.fd, SHUT_WR);
+        connection.state = Connection::kLingering;
+        connection.linger_until = now + kLinger;
+        return;
+    }
+    if (connection.state == Connection::kWebSocket) handler_.drained(connection.id);
+}
+
+void Transport::check_times(Clock::time_point now) {
+    const auto timeout = std::chrono::milliseconds(options_.socket_timeout_ms);
+    const auto head_timeout = std::chrono::milliseconds(std::min(options_.head_timeout_ms, options_.socket_timeout_ms));
+    // A quiet page is pinged a few times before the time-out: a browser
+    // answers by itself, so only a page that is gone is closed.
+    const auto ping_every = std::max(timeout / 6, std::chrono::milliseconds(100));
+    std::vector<uint64_t> late;
+    for (const auto& [id, connection] : connections_) {
+        const Connection& c = *connection;
+        const bool stalled = !c.out.empty() && now - c.last_progress > timeout;
+        if (stalled || (c.state == Connection::kHead && !c.close_after_write && now - c.opened > head_timeout) ||
+            (c.state == Connection::kWebSocket && now - c.last_read > timeout) ||
+            (c.state == Connection::kLingering && now > c.linger_until)) {
+            late.push_back(id);
+        } else if (c.state == Connection::kWebSocket && !c.close_after_write && now - c.last_ping > ping_every &&
+                   now - c.last_read > ping_every) {
+            connection->last_ping = now;
+            connection->control_bytes += 2;
+            queue(*connection, std::make_shared<const std::string>(frame(kPing, {})), now, true);
+        }
+    }
+    for (uint64_t id : late) drop(id);
+}
+
+void Transport::drop(uint64_t id) {
+    const auto it = connections_.find(id);
+    if (it == connections_.end()) return;
+    std::unique_ptr<Connection> connection = std::move(it->second);
+    connections_.erase(it);
+    ::close(connection->fd);
+    if (--per_address_[connection->address] == 0) per_address_.erase(connection->address);
+    if (connection->reader) handler_.closed(id);
+}
+
+}  // namespace web
