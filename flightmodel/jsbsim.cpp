@@ -1,5 +1,6 @@
 #include "flightmodel/jsbsim.h"
 
+#include <cstdio>
 #include <sstream>
 
 namespace flightmodel {
@@ -38,7 +39,25 @@ std::string model_error_reasons(const std::string& raw_output) {
         const size_t keep = output.size() > 600 ? output.size() - 600 : 0;
         found = output.substr(keep);
     }
-    return found;
+    return printable(found);
+}
+
+std::string printable(std::string_view text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            shown += c;
+        } else if (c == '\n' || c == '\t') {
+            shown += c;
+        } else if (c != '\r') {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            shown += escaped;
+        }
+    }
+    return shown;
 }
 
 }  // namespace flightmodel

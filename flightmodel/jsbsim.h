@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "flightmodel/coupling.h"
@@ -20,6 +21,10 @@ public:
 // its last few hundred characters), indented, colour codes removed.
 std::string model_error_reasons(const std::string& output);
 
+// `text` fit for a terminal: control bytes other than line ends shown as
+// \xNN, so that a model's log cannot move the cursor or change colours.
+std::string printable(std::string_view text);
+
 struct FlightRun {
     std::string jsbsim;             // the executable
     std::string root = "fdm";       // JSBSim's root: aircraft/<name>/ lies beneath
@@ -28,6 +33,9 @@ struct FlightRun {
     double timeout_seconds = 10.0;  // the longest wait for any answer of the model
     double end_seconds = 0.0;       // > 0: stop the script there
     int rate_hz = 18;
+    // Properties read after every update besides the coupling's, for the
+    // caller's own account of the flight; a model lacking one is refused.
+    std::vector<std::string> watched;
 };
 
 }  // namespace flightmodel

@@ -11,8 +11,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -20,6 +22,7 @@
 #include <optional>
 #include <sstream>
 
+#include "host/output_file.h"
 #include "host/text_input.h"
 
 extern char** environ;
@@ -51,9 +54,11 @@ int free_port() {
     return ntohs(address.sin_port);
 }
 
-// Where `<run` opens, outside comments; npos when it never does.
-size_t run_element(const std::string& xml) {
-    size_t at = 0;
+// Where the next element `<tag` opens from `at`, outside comments; npos
+// when none does.
+size_t find_element(const std::string& xml, std::string_view tag, size_t at = 0) {
+    std::string open("<");
+    open += tag;
     while ((at = xml.find('<', at)) != std::string::npos) {
         if (xml.compare(at, 4, "<!--") == 0) {
             const size_t end = xml.find("-->", at + 4);
@@ -61,14 +66,43 @@ size_t run_element(const std::string& xml) {
             at = end + 3;
             continue;
         }
-        if (xml.compare(at, 4, "<run") == 0 && at + 4 < xml.size() &&
-            (xml[at + 4] == ' ' || xml[at + 4] == '>' || xml[at + 4] == '\t' || xml[at + 4] == '\n' ||
-             xml[at + 4] == '\r' || xml[at + 4] == '/')) {
+        const size_t after = at + open.size();
+        if (xml.compare(at, open.size(), open) == 0 && after < xml.size() &&
+            (xml[after] == ' ' || xml[after] == '>' || xml[after] == '\t' || xml[after] == '\n' || xml[after] == '\r' ||
+             xml[after] == '/')) {
             return at;
         }
         ++at;
     }
     return std::string::npos;
+}
+
+size_t run_element(const std::string& xml) { return find_element(xml, "run"); }
+
+// The value of attribute `name` in the tag opening at `tag`, as [begin, end)
+// of `xml`; false when the tag has none.
+bool attribute(const std::string& xml, size_t tag, std::string_view name, size_t& begin, size_t& end) {
+    const size_t close = xml.find('>', tag);
+    for (size_t at = tag; (at = xml.find(name, at + 1)) != std::string::npos && at < close;) {
+        const char before = xml[at - 1];
+        if (before != ' ' && before != '\t' && before != '\n' && before != '\r') continue;
+        size_t equals = at + name.size();
+        while (equals < close && (xml[equals] == ' ' || xml[equals] == '\t')) ++equals;
+        if (equals >= close || xml[equals] != '=') continue;
+        begin = xml.find_first_of("\"'", equals);
+        if (begin == std::string::npos || begin > close) return false;
+        end = xml.find(xml[begin], begin + 1);
+        if (end == std::string::npos || end > close) return false;
+        ++begin;
+        return true;
+    }
+    return false;
+}
+
+double number_attribute(const std::string& xml, size_t tag, std::string_view name) {
+    size_t begin = 0, end = 0;
+    if (!attribute(xml, tag, name, begin, end)) return 0.0;
+    return std::strtod(xml.substr(begin, end - begin).c_str(), nullptr);
 }
 
 std::string input_element(int port) {
@@ -92,16 +126,59 @@ double answer_value(const std::string& answer) {
 
 }  // namespace
 
-ModelSession::ModelSession(const FlightRun& run, const Coupling& coupling) : run_(run), coupling_(coupling) {
-    // The script first: it is what the user named.
+ScriptRun read_script_run(const std::string& script_path) {
     std::string script;
     try {
-        script = bench::read_text_file(run_.script);
+        script = bench::read_text_file(script_path);
     } catch (const bench::TextFileError& error) {
-        throw FlightModelError(run_.script + ": " + error.what());
+        throw FlightModelError(script_path + ": " + error.what());
     }
     const size_t run_at = run_element(script);
-    if (run_at == std::string::npos) throw FlightModelError(run_.script + ": no <run> element: not a JSBSim script");
+    if (run_at == std::string::npos) throw FlightModelError(script_path + ": no <run> element: not a JSBSim script");
+    return ScriptRun{number_attribute(script, run_at, "start"), number_attribute(script, run_at, "end"),
+                     number_attribute(script, run_at, "dt")};
+}
+
+std::string coupled_script(std::string script, int port, const std::string& root, const std::string& work_dir,
+                           std::vector<ModelOutput>& outputs) {
+    outputs.clear();
+    for (size_t at = 0; (at = find_element(script, "output", at)) != std::string::npos; ++at) {
+        size_t begin = 0, end = 0;
+        // Sockets and FlightGear's protocol name a host, not a file.
+        if (attribute(script, at, "type", begin, end)) {
+            const std::string type = script.substr(begin, end - begin);
+            if (type != "CSV" && type != "TABULAR") continue;
+        }
+        if (!attribute(script, at, "name", begin, end)) continue;
+        const std::string name = fs::path(script.substr(begin, end - begin)).filename().string();
+        if (name.empty()) continue;
+        const fs::path work = fs::absolute(work_dir);
+        std::string hidden(".");
+        hidden += name;
+        hidden += ".partial";
+        ModelOutput output{(work / name).string(), (work / hidden).string()};
+        const std::string seen = fs::relative(output.temporary, fs::absolute(root)).string();
+        script.replace(begin, end - begin, seen);
+        outputs.push_back(output);
+    }
+    const size_t run_at = run_element(script);
+    if (run_at != std::string::npos) script.insert(run_at, input_element(port));
+    return script;
+}
+
+ModelSession::ModelSession(const FlightRun& run, const Coupling& coupling) : run_(run), coupling_(coupling) {
+    // The script first: it is what the user named.
+    const ScriptRun script_run = read_script_run(run_.script);
+    if (script_run.dt > 0.0 && 1.0 / (script_run.dt * run_.rate_hz) > kMaxFramesPerUpdate + 0.5) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      ": its time step dt=\"%g\" gives %.0f model frames per panel update at %d Hz; at most %d are "
+                      "run (dt >= %g s)",
+                      script_run.dt, std::round(1.0 / (script_run.dt * run_.rate_hz)), run_.rate_hz,
+                      kMaxFramesPerUpdate, 1.0 / (kMaxFramesPerUpdate * run_.rate_hz));
+        throw FlightModelError(run_.script + text);
+    }
+    const std::string script = bench::read_text_file(run_.script);
     std::error_code error;
     const fs::path root = fs::absolute(run_.root);
     const fs::path work = fs::absolute(run_.work_dir);
@@ -116,27 +193,54 @@ ModelSession::ModelSession(const FlightRun& run, const Coupling& coupling) : run
     if (error) throw FlightModelError(work.string() + ": " + error.message());
 
     port_ = free_port();
-    script.insert(run_at, input_element(port_));
     const std::string name = fs::path(run_.script).stem().string();
     // This JSBSim joins the script's path to its root, even an absolute one.
     const fs::path copy = work / (name + ".coupled.xml");
     {
         std::ofstream out(copy);
-        out << script;
+        out << coupled_script(script, port_, root.string(), work.string(), outputs_);
         if (!out) throw FlightModelError(copy.string() + ": cannot write");
     }
+    for (const ModelOutput& output : outputs_) output_slots_.push_back(bench::register_partial_file(output.temporary));
     log_path_ = (work / (name + ".jsbsim.log")).string();
-    start(fs::relative(copy, root).string());
-    connect();
+    try {
+        start(fs::relative(copy, root).string());
+        connect();
+    } catch (...) {
+        stop();
+        throw;
+    }
 }
 
 ModelSession::~ModelSession() {
     if (socket_ >= 0) close(socket_);
-    if (pid_ > 0) {
-        kill(pid_, SIGKILL);
-        int status = 0;
-        waitpid(pid_, &status, 0);
+    stop();
+    // Outputs of a flight that did not end are partial: not kept.
+    for (size_t i = 0; i < outputs_.size(); ++i) {
+        unlink(outputs_[i].temporary.c_str());
+        bench::unregister_partial_file(output_slots_[i]);
     }
+}
+
+void ModelSession::stop() noexcept {
+    if (pid_ <= 0) return;
+    kill(-pid_, SIGKILL);
+    kill(pid_, SIGKILL);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
+    bench::unregister_child_group(pid_);
+    pid_ = -1;
+}
+
+void ModelSession::keep_outputs() {
+    for (size_t i = 0; i < outputs_.size(); ++i) {
+        if (std::rename(outputs_[i].temporary.c_str(), outputs_[i].path.c_str()) == 0) {
+            bench::note_kept_file(outputs_[i].path);
+        }
+        bench::unregister_partial_file(output_slots_[i]);
+    }
+    outputs_.clear();
+    output_slots_.clear();
 }
 
 void ModelSession::start(const std::string& script_arg) {
@@ -151,8 +255,16 @@ void ModelSession::start(const std::string& script_arg) {
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    const int spawned = posix_spawn(&pid_, run_.jsbsim.c_str(), &actions, nullptr, argv.data(), environ);
+    // A group of its own: whatever JSBSim (or a wrapper script) starts is
+    // stopped with it, and a terminal's Ctrl-C reaches us alone, to clean up.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    const int spawned = posix_spawn(&pid_, run_.jsbsim.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
+    if (spawned == 0) bench::register_child_group(pid_);
     if (spawned != 0) {
         pid_ = -1;
         throw FlightModelError("cannot run " + run_.jsbsim + ": " + std::strerror(spawned));
@@ -163,7 +275,7 @@ std::string ModelSession::log_reasons() const {
     std::ifstream log(log_path_);
     std::stringstream text;
     text << log.rdbuf();
-    return model_error_reasons(text.str());
+    return model_error_reasons(text.str());  // made printable there
 }
 
 std::optional<int> ModelSession::reap(double seconds) {
@@ -171,6 +283,9 @@ std::optional<int> ModelSession::reap(double seconds) {
     while (pid_ > 0) {
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            // Anything it started goes with it.
+            kill(-pid_, SIGKILL);
+            bench::unregister_child_group(pid_);
             pid_ = -1;
             exit_status_ = status;
             break;
@@ -221,6 +336,7 @@ void ModelSession::connect() {
     std::vector<std::string> asked = {"simulation/dt", "simulation/sim-time-sec"};
     for (const std::string& property : coupling_.properties()) asked.push_back(property);
     for (const std::string& property : coupling_.control_properties()) asked.push_back(property);
+    for (const std::string& property : run_.watched) asked.push_back(property);
     for (const std::string& property : asked) {
         message_ += "get " + property + "\n";
     }
@@ -231,12 +347,22 @@ void ModelSession::connect() {
         }
     }
     const double dt = answer_value(answers_[0]);
-    if (!(dt > 0.0 && dt < 1.0)) fail("the model's time step (simulation/dt) reads " + answers_[0]);
-    frames_per_update_ = std::max(1, static_cast<int>(std::lround(1.0 / (dt * run_.rate_hz))));
+    if (!(dt > 0.0 && dt < 1.0)) fail("the model's time step (simulation/dt) reads " + printable(answers_[0]));
+    const double frames = std::round(1.0 / (dt * run_.rate_hz));
+    if (frames > kMaxFramesPerUpdate) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      ": the model's time step simulation/dt=%g s gives %.0f model frames per panel update at %d "
+                      "Hz; at most %d are run",
+                      dt, frames, run_.rate_hz, kMaxFramesPerUpdate);
+        throw FlightModelError(run_.script + text);
+    }
+    frames_per_update_ = std::max(1, static_cast<int>(frames));
     time_ = answer_value(answers_[1]);
 
     read_all_ = "get simulation/sim-time-sec\n";
     for (const std::string& property : coupling_.properties()) read_all_ += "get " + property + "\n";
+    for (const std::string& property : run_.watched) read_all_ += "get " + property + "\n";
     if (!exchange("resume\n", 1, answers_)) fail("JSBSim closed its command port");
 }
 
@@ -297,24 +423,27 @@ bool ModelSession::step(std::span<const Control> controls, std::vector<double>& 
         // Each message lets the model run one frame; the last reads its state.
         const bool last = i + 1 == frames_per_update_;
         message_ += last ? read_all_ : "get simulation/sim-time-sec\n";
-        replies += last ? coupling_.properties().size() + 1 : 1;
+        replies += last ? coupling_.properties().size() + run_.watched.size() + 1 : 1;
         if (!exchange(message_, replies, answers_)) {
             // The port closed: the script's end, or the model died.
             const std::optional<int> status = reap(2.0);
             if (status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) {
                 ended_ = true;
+                keep_outputs();
                 return false;
             }
             fail("the model stopped at " + std::to_string(time_) + " s");
         }
         for (const std::string& answer : answers_) {
-            if (is_refusal(answer)) fail("the model refused a command: " + answer);
+            if (is_refusal(answer)) fail("the model refused a command: " + printable(answer));
         }
     }
-    const size_t first = answers_.size() - coupling_.properties().size() - 1;
+    const size_t first = answers_.size() - coupling_.properties().size() - run_.watched.size() - 1;
     time_ = answer_value(answers_[first]);
     frame.resize(coupling_.properties().size());
     for (size_t i = 0; i < frame.size(); ++i) frame[i] = answer_value(answers_[first + 1 + i]);
+    watched_.resize(run_.watched.size());
+    for (size_t i = 0; i < watched_.size(); ++i) watched_[i] = answer_value(answers_[first + 1 + frame.size() + i]);
     return true;
 }
 

@@ -19,11 +19,39 @@
 
 namespace flightmodel {
 
+// A model frame per this many panel updates at most: a script's tiny time
+// step would otherwise make each update cost minutes of exchanges.
+inline constexpr int kMaxFramesPerUpdate = 1000;
+
+// What a script's <run> element says; 0 where an attribute is missing.
+struct ScriptRun {
+    double start = 0.0;
+    double end = 0.0;
+    double dt = 0.0;
+};
+// Throws FlightModelError naming the script when it cannot be read or has
+// no <run> element.
+ScriptRun read_script_run(const std::string& script_path);
+
+// The script's copy that JSBSim runs: its command port inserted before
+// <run>, and each file <output> renamed to a temporary file in `work_dir`,
+// written as seen from `root` (this JSBSim joins output names to its root).
+// `outputs` receives each output's final and temporary path.
+struct ModelOutput {
+    std::string path;
+    std::string temporary;
+};
+std::string coupled_script(std::string script, int port, const std::string& root, const std::string& work_dir,
+                           std::vector<ModelOutput>& outputs);
+
 class ModelSession {
 public:
-    // Starts JSBSim on `run.script`, with `run.work_dir` for its log and the
-    // script's copy, and checks that it has every property the coupling reads
-    // and sets. `run.timeout_seconds` bounds each wait for the model.
+    // Starts JSBSim on `run.script` in a process group of its own, with
+    // `run.work_dir` for its log, the script's copy and the script's output
+    // files (renamed to their own names only once the script has ended), and
+    // checks that it has every property the coupling reads and sets.
+    // `run.timeout_seconds` bounds each wait for the model. When it throws,
+    // JSBSim has been stopped.
     ModelSession(const FlightRun& run, const Coupling& coupling);
     ~ModelSession();
     ModelSession(const ModelSession&) = delete;
@@ -41,9 +69,15 @@ public:
     // The model's frames per panel update.
     int frames_per_update() const { return frames_per_update_; }
     bool ended() const { return ended_; }
+    // The values of run.watched after the last step.
+    const std::vector<double>& watched() const { return watched_; }
 
 private:
     void start(const std::string& script_arg);
+    // Kills JSBSim's process group and reaps it (nothing when it has ended).
+    void stop() noexcept;
+    // The script's outputs under their own names, once it has ended.
+    void keep_outputs();
     void connect();
     // Sends one message and reads `replies` answers (each ends in JSBSim's
     // prompt) into `answers`; false when the model closed its port.
@@ -56,6 +90,8 @@ private:
     FlightRun run_;
     const Coupling& coupling_;
     std::string log_path_;
+    std::vector<ModelOutput> outputs_;
+    std::vector<int> output_slots_;
     pid_t pid_ = -1;
     std::optional<int> exit_status_;
     int socket_ = -1;
@@ -65,6 +101,7 @@ private:
     std::vector<std::string> answers_;
     std::string message_;
     int frames_per_update_ = 1;
+    std::vector<double> watched_;
     double time_ = 0.0;
     bool ended_ = false;
 };
@@ -83,6 +120,7 @@ public:
     bool update();
 
     double time() const { return session_.time(); }
+    const std::vector<double>& watched() const { return session_.watched(); }
     const Coupling& coupling() const { return coupling_; }
     // The model's state after the last update, in the order of
     // coupling().properties().

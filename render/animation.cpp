@@ -77,15 +77,18 @@ FrameDelay FrameDelay::milliseconds(int ms) {
 }
 
 AnimationWriter::AnimationWriter(const std::string& path, int width, int height, FrameDelay delay, uint32_t plays)
-    : path_(path), file_(nullptr, std::fclose), width_(width), height_(height), delay_(delay), plays_(plays) {
+    : path_(path), width_(width), height_(height), delay_(delay), plays_(plays) {
     if (width <= 0 || height <= 0 || delay.numerator == 0 || delay.denominator == 0) {
         throw RenderError(path + ": an animation of " + std::to_string(width) + " x " + std::to_string(height) +
                           " with frames of " + std::to_string(delay.numerator) + "/" +
                           std::to_string(delay.denominator) + " s cannot be made");
     }
     previous_.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
-    file_.reset(std::fopen(path.c_str(), "wb"));
-    if (file_ == nullptr) fail("cannot create the animation (" + std::string(std::strerror(errno)) + ")");
+    try {
+        output_ = std::make_unique<bench::OutputFile>(path);
+    } catch (const std::runtime_error& error) {
+        fail(std::string("cannot create the animation (") + error.what() + ")");
+    }
     unsigned char header[13] = {};
     put32(put32(header, static_cast<uint32_t>(width)), static_cast<uint32_t>(height));
     header[8] = 8;  // bits per channel
@@ -99,12 +102,7 @@ AnimationWriter::AnimationWriter(const std::string& path, int width, int height,
 
 AnimationWriter::~AnimationWriter() { abandon(); }
 
-void AnimationWriter::abandon() noexcept {
-    if (file_ != nullptr) {
-        file_.reset();
-        std::remove(path_.c_str());
-    }
-}
+void AnimationWriter::abandon() noexcept { output_.reset(); }
 
 void AnimationWriter::fail(const std::string& what) { throw RenderError(path_ + ": " + what); }
 
@@ -124,16 +122,16 @@ void AnimationWriter::write_chunk(const char type[4], const unsigned char* data,
 // A file that could not be written is removed at once: it would not be a
 // picture, and a half-written chunk cannot be resumed.
 void AnimationWriter::write_bytes(const void* data, size_t size) {
-    if (size == 0 || std::fwrite(data, 1, size, file_.get()) == size) return;
+    if (size == 0 || std::fwrite(data, 1, size, output_->file()) == size) return;
     const int error = errno;
     abandon();
     fail("cannot write the animation (" + std::string(std::strerror(error)) + ")");
 }
 
 void AnimationWriter::patch(long offset, const char type[4], const unsigned char* data, size_t size) {
-    if (std::fseek(file_.get(), offset, SEEK_SET) != 0) fail("cannot go back in the animation");
+    if (std::fseek(output_->file(), offset, SEEK_SET) != 0) fail("cannot go back in the animation");
     write_chunk(type, data, size);
-    if (std::fseek(file_.get(), 0, SEEK_END) != 0) fail("cannot go back to the end of the animation");
+    if (std::fseek(output_->file(), 0, SEEK_END) != 0) fail("cannot go back to the end of the animation");
 }
 
 void AnimationWriter::write_frame_control(const PixelRect& box, bool over) {
@@ -142,7 +140,7 @@ void AnimationWriter::write_frame_control(const PixelRect& box, bool over) {
     at = put16(put16(at, delay_.numerator), delay_.denominator);
     at[0] = 0;             // dispose NONE: the next frame draws over this one
     at[1] = over ? 1 : 0;  // blend OVER: laid over what was there; SOURCE: replaces it
-    last_fctl_offset_ = std::ftell(file_.get());
+    last_fctl_offset_ = std::ftell(output_->file());
     if (last_fctl_offset_ < 0) fail("cannot tell where the animation ends");
     last_fctl_repeats_ = 1;
     ++frames_written_;
@@ -150,7 +148,7 @@ void AnimationWriter::write_frame_control(const PixelRect& box, bool over) {
 }
 
 void AnimationWriter::add(const Image& image) {
-    if (file_ == nullptr) fail(finished_ ? "the animation is already finished" : "the animation was not completed");
+    if (output_ == nullptr) fail(finished_ ? "the animation is already finished" : "the animation was not completed");
     if (image.width() != width_ || image.height() != height_) {
         fail("a frame of " + std::to_string(image.width()) + " x " + std::to_string(image.height()) +
              " in an animation of " + std::to_string(width_) + " x " + std::to_string(height_));
@@ -243,16 +241,18 @@ void AnimationWriter::extend_last_delay_or_repeat(const Image& image) {
 }
 
 void AnimationWriter::finish() {
-    if (file_ == nullptr) fail(finished_ ? "the animation is already finished" : "the animation was not completed");
+    if (output_ == nullptr) fail(finished_ ? "the animation is already finished" : "the animation was not completed");
     if (frames_written_ == 0) fail("an animation needs at least one frame");
     write_chunk("IEND", nullptr, 0);
     unsigned char control[8];
     put32(put32(control, frames_written_), plays_);
     patch(actl_offset_, "acTL", control, sizeof control);
-    if (std::fclose(file_.release()) != 0) {
-        const int error = errno;
-        std::remove(path_.c_str());
-        fail("cannot complete the animation (" + std::string(std::strerror(error)) + ")");
+    try {
+        output_->commit();
+        output_.reset();
+    } catch (const bench::OutputFileError& error) {
+        output_.reset();
+        fail(std::string("cannot complete the animation (") + error.what() + ")");
     }
     finished_ = true;
 }

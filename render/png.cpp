@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 
+#include "host/output_file.h"
+
 namespace render {
 namespace {
 
@@ -127,10 +129,14 @@ void encode_png(const Image& image, const PixelRect& rect, PngEffort effort, std
 void Image::write_png(const std::string& path, PngEffort effort) const {
     std::vector<unsigned char> bytes;
     encode_png(*this, PixelRect{0, 0, width_, height_}, effort, bytes);
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
-    if (file == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() ||
-        std::fclose(file.release()) != 0) {
-        throw RenderError(path + ": cannot write the picture (" + std::strerror(errno) + ")");
+    // Under a temporary name until complete: an interrupted write leaves no
+    // truncated picture under the name asked for.
+    try {
+        bench::write_output_file(path, bytes);
+    } catch (const bench::OutputPathError& error) {
+        throw RenderError(std::string("cannot write the picture: ") + error.what());
+    } catch (const bench::OutputFileError& error) {
+        throw RenderError(std::string("cannot write the picture: ") + error.what());
     }
 }
 

@@ -17,6 +17,7 @@
 #include "flightmodel/coupling.h"
 #include "flightmodel/jsbsim.h"
 #include "flightmodel/session.h"
+#include "frame/vocabulary.h"
 #include "host/host.h"
 #include "host/instance.h"
 #include "host/panel.h"
@@ -100,9 +101,191 @@ double children_processor_seconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-gaugebench::ExitStatus fly(Options& options) {
+// Properties read besides the coupling's, for the flight's summary.
+const std::vector<std::string> kWatched = {"gear/wow", "propulsion/total-fuel-lbs"};
+
+// What the flight did, for the lines after it: noted after every update
+// from the model's own properties.
+class FlightSummary {
+public:
+    explicit FlightSummary(const flightmodel::Coupling& coupling) {
+        for (int engine = 0; engine < sim::kEngineCount; ++engine) {
+            const std::string n = std::to_string(engine);
+            running_.push_back(coupling.property_index("propulsion/engine[" + n + "]/set-running"));
+        }
+        started_.assign(running_.size(), std::nan(""));
+        speed_ = coupling.property_index("velocities/vc-kts");
+        altitude_ = coupling.property_index("atmosphere/pressure-altitude");
+    }
+
+    void note(double time, const std::vector<double>& frame, const std::vector<double>& watched) {
+        auto at = [&frame](int index) { return index >= 0 ? frame[static_cast<size_t>(index)] : std::nan(""); };
+        for (size_t engine = 0; engine < running_.size(); ++engine) {
+            const bool running = at(running_[engine]) > 0.5;
+            if (running && std::isnan(started_[engine])) started_[engine] = updates_ == 0 ? -1.0 : time;
+            if (!running && updates_ == 0) started_[engine] = std::nan("");
+        }
+        const bool on_ground = watched[0] > 0.5;
+        if (!on_ground && was_on_ground_ && std::isnan(lift_off_)) {
+            lift_off_ = time;
+            lift_off_speed_ = at(speed_);
+        }
+        was_on_ground_ = on_ground;
+        top_speed_ = std::max(top_speed_, at(speed_));
+        top_altitude_ = std::max(top_altitude_, at(altitude_));
+        if (updates_++ == 0) first_fuel_ = watched[1];
+        last_fuel_ = watched[1];
+    }
+
+    void print(std::FILE* out) const {
+        if (updates_ == 0) return;
+        std::string engines;
+        for (size_t engine = 0; engine < started_.size(); ++engine) {
+            char text[64];
+            if (std::isnan(started_[engine])) {
+                std::snprintf(text, sizeof text, "%s%zu never ran", engines.empty() ? "" : ", ", engine);
+            } else if (started_[engine] < 0.0) {
+                std::snprintf(text, sizeof text, "%s%zu ran from the start", engines.empty() ? "" : ", ", engine);
+            } else {
+                std::snprintf(text, sizeof text, "%s%zu started at %.1f s", engines.empty() ? "" : ", ", engine,
+                              started_[engine]);
+            }
+            engines += text;
+        }
+        std::fprintf(out, "  engines: %s\n", engines.c_str());
+        if (std::isnan(lift_off_)) {
+            std::fprintf(out, "  lift-off: %s\n", was_on_ground_ ? "none, still on the ground" : "none, in the air");
+        } else {
+            std::fprintf(out, "  lift-off: at %.1f s, %.0f kt\n", lift_off_, lift_off_speed_);
+        }
+        std::fprintf(out, "  highest: %.0f kt, %.0f ft (pressure altitude)\n  fuel used: %.0f lb\n", top_speed_,
+                     top_altitude_, first_fuel_ - last_fuel_);
+    }
+
+private:
+    std::vector<int> running_;
+    std::vector<double> started_;  // -1: running from the start; NaN: never started
+    int speed_ = -1, altitude_ = -1;
+    double lift_off_ = std::nan(""), lift_off_speed_ = 0.0;
+    bool was_on_ground_ = false;
+    double top_speed_ = -1e9, top_altitude_ = -1e9;
+    double first_fuel_ = 0.0, last_fuel_ = 0.0;
+    uint64_t updates_ = 0;
+};
+
+// The script's run, with --end in place of its end; every --at checked
+// against it before the model starts.
+flightmodel::ScriptRun checked_run(const Options& options) {
+    flightmodel::ScriptRun run = flightmodel::read_script_run(options.run.script);
+    if (options.run.end_seconds > 0.0) run.end = options.run.end_seconds;
+    if (run.end <= 0.0) return run;
+    for (const double moment : options.at) {
+        if (moment <= run.end + 1e-6) continue;
+        char text[320];
+        std::snprintf(text, sizeof text, "--at %g: the flight ends at %g s (%s)", moment, run.end,
+                      options.run.end_seconds > 0.0 ? "--end" : (options.run.script + "'s <run end>").c_str());
+        throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage, text);
+    }
+    return run;
+}
+
+std::unique_ptr<render::AnimationWriter> start_animation(const Options& options, const bench::Panel& panel) {
+    if (options.animation.empty()) return nullptr;
+    const int ms = static_cast<int>(std::lround(1000.0 * options.animation_every / options.animation_speed));
+    return std::make_unique<render::AnimationWriter>(
+        options.animation,
+        std::max(1, static_cast<int>(std::lround(std::ceil(panel.picture_width()) * options.animation_scale))),
+        std::max(1, static_cast<int>(std::lround(std::ceil(panel.picture_height()) * options.animation_scale))),
+        render::FrameDelay::milliseconds(std::clamp(ms, 1, 65535)));
+}
+
+// The outputs, before any work: the folder, and the animation's name.
+void check_outputs(const Options& options) {
     gaugebench::check_output_dir(options.out_dir, "--out");
+    if (options.animation.empty()) return;
+    panel_commands::check_png_name(options.animation, "--animation");
+    std::error_code ignored;  // a folder still missing is named by the check below
+    fs::create_directories(fs::absolute(options.animation).parent_path(), ignored);
+    gaugebench::check_output_file(options.animation, "--animation");
+}
+
+// The pictures a flight takes: at the --at moments and the animation's
+// frames, each from the panel as the last update left it.
+class Pictures {
+public:
+    Pictures(const Options& options, const bench::Panel& panel, render::PanelRenderer& renderer)
+        : options_(options), renderer_(renderer), at_(options.at), animation_(start_animation(options, panel)) {
+        std::sort(at_.begin(), at_.end());
+    }
+
+    void take(double flown, double model_time, gaugebench::Progress& progress) {
+        for (; next_ < at_.size() && at_[next_] <= model_time + 1e-6; ++next_) {
+            char name[64];
+            std::snprintf(name, sizeof name, "flight_%06.1fs.png", at_[next_]);
+            const fs::path path = fs::path(options_.out_dir) / name;
+            panel_commands::write_picture(renderer_.render_frame(), path.string(), options_.out_dir);
+            char line[300];
+            std::snprintf(line, sizeof line, "  %6.1f s: %s", model_time, path.c_str());
+            progress.line(line);
+        }
+        if (animation_ && flown >= next_frame_time_ - 1e-6) {
+            animation_->add(shrunk(renderer_.render_frame(), options_.animation_scale, small_));
+            next_frame_time_ += options_.animation_every;
+        }
+    }
+
+    // Completes the animation and names the moments never reached; whether
+    // every picture asked for was taken.
+    bool finish(double model_time) {
+        if (animation_) {
+            animation_->finish();
+            std::fprintf(stderr, "%s: %d frames, one every %g s of flight, played %g times as fast\n",
+                         options_.animation.c_str(), animation_->frames_added(), options_.animation_every,
+                         options_.animation_speed);
+        }
+        for (size_t i = next_; i < at_.size(); ++i) {
+            std::fprintf(stderr, "gaugebench: no picture at %.1f s: the flight ends at %.1f s\n", at_[i], model_time);
+        }
+        return next_ == at_.size();
+    }
+
+private:
+    const Options& options_;
+    render::PanelRenderer& renderer_;
+    std::vector<double> at_;
+    size_t next_ = 0;
+    std::unique_ptr<render::AnimationWriter> animation_;
+    std::optional<render::Image> small_;
+    double next_frame_time_ = 0.0;
+};
+
+// Wall time and model time of a flight, for its benchmark line.
+struct Timing {
+    Clock::time_point start = Clock::now();
+    uint64_t updates = 0;
+    double first_time = 0.0;
+    double last_time = 0.0;
+    double model_seconds = 0.0;
+    double pictures_seconds = 0.0;
+    double total = 0.0;  // wall time once the flight ended, pictures excluded
+
+    void stop() { total = seconds_since(start) - pictures_seconds; }
+
+    void print(const Options& options) const {
+        const double flown = last_time - first_time;
+        std::printf(
+            "%s: %.0f s of flight, %llu panel updates at %d Hz, pictures excluded: %.2f s wall (model and its "
+            "exchanges %.2f s, panel %.2f s), %.0f times real time; JSBSim's processor time %.2f s\n",
+            options.run.script.c_str(), flown, static_cast<unsigned long long>(updates), kPanelRateHz, total,
+            model_seconds, total - model_seconds, total > 0.0 ? flown / total : 0.0, children_processor_seconds());
+    }
+};
+
+gaugebench::ExitStatus fly(Options& options) {
+    check_outputs(options);
+    const flightmodel::ScriptRun script_run = checked_run(options);
     options.run.work_dir = options.out_dir;
+    options.run.watched = kWatched;
     gaugebench::Progress progress(options.progress);
     std::optional<bench::Scenario> scenario;
     if (!options.scenario.empty()) scenario = bench::Scenario::read_file(options.scenario);
@@ -115,99 +298,53 @@ gaugebench::ExitStatus fly(Options& options) {
     for (const std::string& warning : panel.warnings()) std::fprintf(stderr, "warning: %s\n", warning.c_str());
     render::PanelRenderer renderer(panel);
     panel.setup();
-
-    std::vector<double> at = options.at;
-    std::sort(at.begin(), at.end());
-    size_t next_picture = 0;
-    uint64_t updates = 0;
-    double first_time = 0.0;
-    double last_time = 0.0;
-    double model_seconds = 0.0;
-    double pictures_seconds = 0.0;
-    char line[200];
-
-    std::unique_ptr<render::AnimationWriter> animation;
-    std::optional<render::Image> small;
-    double next_frame_time = 0.0;
-    if (!options.animation.empty()) {
-        std::error_code ignored;  // the writer names the file if its folder is still missing
-        fs::create_directories(fs::absolute(options.animation).parent_path(), ignored);
-        const int ms = static_cast<int>(std::lround(1000.0 * options.animation_every / options.animation_speed));
-        animation = std::make_unique<render::AnimationWriter>(
-            options.animation,
-            std::max(1, static_cast<int>(std::lround(std::ceil(panel.picture_width()) * options.animation_scale))),
-            std::max(1, static_cast<int>(std::lround(std::ceil(panel.picture_height()) * options.animation_scale))),
-            render::FrameDelay::milliseconds(std::clamp(ms, 1, 65535)));
-    }
+    Pictures pictures(options, panel, renderer);
 
     progress.status(options.run.script + ": starting " + options.run.jsbsim + "...", true);
-    const Clock::time_point start = Clock::now();
+    Timing timing;
     int ended_at_line = 0;
+    std::optional<FlightSummary> summary;
     {
         flightmodel::CoupledFlight flight(options.run, host);
+        summary.emplace(flight.coupling());
         bench::ScenarioRunner runner(
             panel,
-            [&renderer](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
-                (gauge != nullptr ? renderer.render(*gauge) : renderer.render()).write_png(path);
+            [&](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
+                panel_commands::write_picture(gauge != nullptr ? renderer.render(*gauge) : renderer.render(), path,
+                                              options.out_dir);
             },
             stdout, nullptr);
         runner.set_output_dir(options.out_dir);
         runner.set_driver([&]() {
-            // The panel as the last update left it shows the model at last_time.
             const Clock::time_point drawing = Clock::now();
-            while (updates > 0 && next_picture < at.size() && at[next_picture] <= last_time + 1e-6) {
-                char name[64];
-                std::snprintf(name, sizeof name, "flight_%06.1fs.png", at[next_picture]);
-                const fs::path path = fs::path(options.out_dir) / name;
-                renderer.render_frame().write_png(path.string());
-                std::snprintf(line, sizeof line, "  %6.1f s: %s", last_time, path.c_str());
-                progress.line(line);
-                ++next_picture;
-            }
-            if (animation && updates > 0 && last_time - first_time >= next_frame_time - 1e-6) {
-                animation->add(shrunk(renderer.render_frame(), options.animation_scale, small));
-                next_frame_time += options.animation_every;
-            }
-            pictures_seconds += seconds_since(drawing);
+            if (timing.updates > 0) pictures.take(timing.last_time - timing.first_time, timing.last_time, progress);
+            timing.pictures_seconds += seconds_since(drawing);
             const Clock::time_point stepping = Clock::now();
             const bool flying = flight.update();
-            model_seconds += seconds_since(stepping);
+            timing.model_seconds += seconds_since(stepping);
             if (!flying) return false;
-            if (updates++ == 0) first_time = flight.time();
-            last_time = flight.time();
-            std::snprintf(line, sizeof line, "fly: %.0f s flown", last_time - first_time);
-            progress.status(line);
+            if (timing.updates++ == 0) timing.first_time = flight.time();
+            timing.last_time = flight.time();
+            summary->note(timing.last_time, flight.frame(), flight.watched());
+            progress.status(gaugebench::seconds_done("fly", timing.last_time - script_run.start,
+                                                     script_run.end - script_run.start, seconds_since(timing.start)));
             return true;
         });
         if (scenario) runner.run(*scenario);
         while (runner.update_once()) {}
         ended_at_line = runner.ended_at_line();
     }
-    const double total = seconds_since(start) - pictures_seconds;
+    timing.stop();
     progress.clear();
-    if (animation) {
-        animation->finish();
-        std::fprintf(stderr, "%s: %d frames, one every %g s of flight, played %g times as fast\n",
-                     options.animation.c_str(), animation->frames_added(), options.animation_every,
-                     options.animation_speed);
-    }
+    const bool every_picture = pictures.finish(timing.last_time);
     if (scenario && ended_at_line != 0) {
         std::fprintf(stderr, "warning: %s:%d: the flight ended at %.1f s, before the scenario did\n",
-                     options.scenario.c_str(), ended_at_line, last_time);
+                     options.scenario.c_str(), ended_at_line, timing.last_time);
     }
-    for (; next_picture < at.size(); ++next_picture) {
-        std::fprintf(stderr, "gaugebench: no picture at %.1f s: the flight ends at %.1f s\n", at[next_picture],
-                     last_time);
-    }
-    const double flown = last_time - first_time;
-    const double panel_seconds = total - model_seconds;
-    const double model_processor = children_processor_seconds();
-    std::printf(
-        "%s: %.0f s of flight, %llu panel updates at %d Hz, pictures excluded: %.2f s wall (model and its "
-        "exchanges %.2f s, panel %.2f s), %.0f times real time; JSBSim's processor time %.2f s\n",
-        options.run.script.c_str(), flown, static_cast<unsigned long long>(updates), kPanelRateHz, total, model_seconds,
-        panel_seconds, total > 0.0 ? flown / total : 0.0, model_processor);
-    return next_picture == at.size() ? gaugebench::ExitStatus::kSuccess : gaugebench::ExitStatus::kFailed;
+    std::printf("%s: the flight\n", options.run.script.c_str());
+    summary->print(stdout);
+    timing.print(options);
+    return every_picture ? gaugebench::ExitStatus::kSuccess : gaugebench::ExitStatus::kFailed;
 }
 
 }  // namespace

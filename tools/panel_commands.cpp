@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -14,9 +15,11 @@
 
 #include "host/host.h"
 #include "host/instance.h"
+#include "host/output_file.h"
 #include "host/panel.h"
 #include "host/panel_config.h"
 #include "host/scenario.h"
+#include "host/text_input.h"
 #include "render/renderer.h"
 #include "tools/flight_state.h"
 #include "tools/progress.h"
@@ -64,6 +67,7 @@ void print_warnings(const std::vector<std::string>& warnings) {
 
 ExitStatus render(const Options& options) {
     gaugebench::check_output_file(options.output, "-o");
+    check_png_name(options.output, "-o");
     Progress progress(options.progress);
     bench::Host host;
     bench::set_main_window(host, options.main_window);
@@ -167,8 +171,8 @@ ExitStatus scenario(const Options& options) {
     });
     bench::ScenarioRunner runner(
         panel,
-        [&renderer](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
-            (gauge != nullptr ? renderer.render(*gauge) : renderer.render()).write_png(path);
+        [&renderer, &options](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
+            write_picture(gauge != nullptr ? renderer.render(*gauge) : renderer.render(), path, options.out_dir);
             print_warnings(renderer.take_warnings());
         },
         printed.file(), reports.file());
@@ -204,6 +208,18 @@ void check_picture_size(const bench::Panel& panel) {
                   panel.scale(), width, height, mebibytes(bytes).c_str(),
                   std::floor(panel.scale() * fits * 100.0) / 100.0);
     throw CommandError(ExitStatus::kUsage, text);
+}
+
+void check_png_name(const std::string& path, const std::string& option) {
+    const std::string extension = std::filesystem::path(path).extension().string();
+    if (extension.empty() || bench::same_name(extension, ".png")) return;
+    throw CommandError(ExitStatus::kUsage,
+                       option + " " + path + ": pictures are written as PNG; name the file *.png, not *" + extension);
+}
+
+void write_picture(const render::Image& picture, const std::string& path, const std::string& out_dir) {
+    bench::check_output_path(path, out_dir.empty() ? "." : out_dir);
+    picture.write_png(path);
 }
 
 void add(CLI::App& app, gaugebench::Commands& commands) {

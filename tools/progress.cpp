@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cmath>
+
 #ifdef _WIN32
 #include <io.h>
 #define KORVANE_ISATTY _isatty
@@ -55,6 +57,21 @@ void Progress::clear() {
     std::fprintf(out_, "\r\033[K");
     std::fflush(out_);
     on_screen_ = false;
+}
+
+std::string seconds_done(const std::string& what, double done, double total, double elapsed) {
+    char text[160];
+    int size = std::snprintf(text, sizeof text, "%s: %.0f / %.0f s", what.c_str(), done, total);
+    if (done > 0.0 && total > done && elapsed > 0.0 && size > 0 && size < static_cast<int>(sizeof text)) {
+        const long left = std::lround(elapsed * (total - done) / done);
+        if (left >= 60) {
+            std::snprintf(text + size, sizeof text - static_cast<size_t>(size), ", about %ld min %02ld s left",
+                          left / 60, left % 60);
+        } else {
+            std::snprintf(text + size, sizeof text - static_cast<size_t>(size), ", about %ld s left", left);
+        }
+    }
+    return text;
 }
 
 void add_progress_options(CLI::App& command, Progress::Mode& mode) {

@@ -45,6 +45,11 @@ private:
     Clock::time_point last_{};
 };
 
+// "<what>: <done> / <total> s, about <left> left": the work's share done
+// and the time left at the pace so far (`elapsed` seconds of wall time);
+// no estimate before any work is done.
+std::string seconds_done(const std::string& what, double done, double total, double elapsed);
+
 // --progress and --no-progress on `command`, setting `mode`.
 void add_progress_options(CLI::App& command, Progress::Mode& mode);
 

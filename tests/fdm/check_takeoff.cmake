@@ -17,8 +17,8 @@ if(NOT EXISTS "${JSBSIM}")
   return()
 endif()
 
-# This JSBSim writes its output under --root whatever the path, so the flight
-# runs in a scratch root holding a copy of the aircraft and the scripts.
+# The flight runs in a scratch root holding a copy of the aircraft and the
+# scripts; gaugebench fly puts the script's CSV output under --out.
 set(root "${WORK_DIR}/root")
 file(REMOVE_RECURSE "${root}")
 file(COPY "${FDM_DIR}/aircraft" "${FDM_DIR}/scripts" DESTINATION "${root}")
@@ -37,8 +37,9 @@ string(TIMESTAMP end "%s %f")
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "gaugebench fly failed (${status}):\n${output}")
 endif()
-if(NOT EXISTS "${root}/takeoff.csv")
-  message(FATAL_ERROR "JSBSim wrote no ${root}/takeoff.csv:\n${output}")
+set(csv "${WORK_DIR}/out/takeoff.csv")
+if(NOT EXISTS "${csv}" OR EXISTS "${root}/takeoff.csv")
+  message(FATAL_ERROR "JSBSim's output should be ${csv}, and nothing in its root:\n${output}")
 endif()
 
 separate_arguments(start)
@@ -51,7 +52,7 @@ math(EXPR elapsed_ms "((${end_s} - ${start_s}) * 1000000 + ${end_us} - ${start_u
 message("fdm_takeoff: the 300 s take-off, panel and model, in ${elapsed_ms} ms\n${output}")
 
 execute_process(
-  COMMAND awk -f "${CHECK}" "${root}/takeoff.csv"
+  COMMAND awk -f "${CHECK}" "${csv}"
   RESULT_VARIABLE status OUTPUT_VARIABLE findings ERROR_VARIABLE failures)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${failures}")

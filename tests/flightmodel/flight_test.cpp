@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -243,23 +244,51 @@ TEST_F(Flying, AScriptErrorNamesTheFileAndTheReason) {
     }
 }
 
-// A model that never answers, and one that dies in flight, end in an error
-// within the time-out: the bench never hangs on the model.
+// Whether a process of group `group` is still alive (a zombie is not).
+bool group_alive(pid_t group) {
+    for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        char state = 0;
+        pid_t parent = 0, process_group = 0;
+        fields >> state >> parent >> process_group;
+        if (process_group == group && state != 'Z') return true;
+    }
+    return false;
+}
+
+// A model that never answers, one that dies in flight, one whose log holds
+// terminal controls and a script whose step is too small end in an error
+// within the time-out: the bench never hangs on the model, quotes no control
+// byte, and leaves nothing of the model's process group.
 TEST_F(Flying, ASilentOrDeadModelEndsInAnErrorWithinItsTimeOut) {
+    write("tiny_step.xml",
+          "<runscript name=\"tiny\">\n  <use aircraft=\"korvane\" initialize=\"runway\"/>\n"
+          "  <run start=\"0\" end=\"300\" dt=\"1e-7\"/>\n</runscript>\n");
     struct Case {
         const char* name;
-        const char* program;  // stands in for JSBSim
+        const char* program;  // stands in for JSBSim; null: JSBSim itself
+        const char* script;
         const char* expected;
     } cases[] = {
-        {"silent", "#!/bin/sh\nexec sleep 60\n", "did not open its command port within"},
-        {"dead", "#!/bin/sh\necho 'Segmentation fault in FGPropagate'\nexit 139\n", "stopped before it took commands"},
+        {"silent", "#!/bin/sh\necho $$ > \"$0.group\"\nsleep 60 &\nexec sleep 60\n", "takeoff.xml",
+         "did not open its command port within"},
+        {"dead", "#!/bin/sh\necho 'Segmentation fault in FGPropagate'\nexit 139\n", "takeoff.xml",
+         "stopped before it took commands"},
+        {"garbled", "#!/bin/sh\nprintf 'Error: \\033]0;owned\\007 \\033[2J gone\\n'\nexit 1\n", "takeoff.xml",
+         "Error: \\x1B]0;owned\\x07"},
+        {"tiny", nullptr, "tiny_step.xml", "tiny_step.xml: its time step dt=\"1e-07\" gives 555556 model frames"},
     };
     for (const Case& c : cases) {
         const fs::path program = root_ / c.name;
-        std::ofstream(program) << c.program;
-        fs::permissions(program, fs::perms::owner_all);
-        FlightRun broken = run("takeoff.xml");
-        broken.jsbsim = program.string();
+        if (c.program != nullptr) {
+            std::ofstream(program) << c.program;
+            fs::permissions(program, fs::perms::owner_all);
+        }
+        FlightRun broken = run(c.script);
+        if (c.program != nullptr) broken.jsbsim = program.string();
         broken.timeout_seconds = 1.0;
         const auto start = std::chrono::steady_clock::now();
         try {
@@ -267,9 +296,43 @@ TEST_F(Flying, ASilentOrDeadModelEndsInAnErrorWithinItsTimeOut) {
             flightmodel::CoupledFlight flight(broken, host);
             ADD_FAILURE() << c.name << ": the model was taken for running";
         } catch (const FlightModelError& error) {
-            EXPECT_NE(std::string(error.what()).find(c.expected), std::string::npos) << c.name << ": " << error.what();
+            const std::string message = error.what();
+            EXPECT_NE(message.find(c.expected), std::string::npos) << c.name << ": " << message;
+            EXPECT_EQ(std::count_if(message.begin(), message.end(), [](char b) { return b == '\x1b' || b == '\a'; }), 0)
+                << c.name;
         }
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << c.name;
+    }
+    std::ifstream group_file(root_ / "silent.group");
+    pid_t group = 0;
+    ASSERT_TRUE(group_file >> group) << "the silent model never started";
+    EXPECT_FALSE(group_alive(group)) << "the silent model's group outlived the error";
+}
+
+// The script's copy JSBSim runs: its file outputs go to the work folder
+// under a temporary name (seen from the root, as this JSBSim joins them),
+// other outputs and comments stay as they are.
+TEST(CoupledScript, FileOutputsGoToTheWorkFolder) {
+    const struct {
+        std::string output;
+        std::string expected;  // the element in the copy
+        size_t files;
+    } cases[] = {
+        {"<output name=\"takeoff.csv\" type=\"CSV\" rate=\"18\">", "<output name=\"../work/.takeoff.csv.partial\"", 1},
+        {"<output type='TABULAR' name='deep/log.txt'>", "<output type='TABULAR' name='../work/.log.txt.partial'>", 1},
+        {"<output name=\"localhost:5500\" type=\"SOCKET\">", "<output name=\"localhost:5500\" type=\"SOCKET\">", 0},
+        {"<!-- <output name=\"old.csv\"> -->", "<!-- <output name=\"old.csv\"> -->", 0},
+    };
+    for (const auto& c : cases) {
+        std::vector<flightmodel::ModelOutput> outputs;
+        const std::string copy = flightmodel::coupled_script("<runscript>" + c.output + "</output><run end=\"1\"/>",
+                                                             5000, "/tmp/root", "/tmp/work", outputs);
+        EXPECT_NE(copy.find(c.expected), std::string::npos) << copy;
+        EXPECT_NE(copy.find("<input port=\"5000\""), std::string::npos) << copy;
+        ASSERT_EQ(outputs.size(), c.files) << c.output;
+        if (c.files == 1) {
+            EXPECT_EQ(fs::path(outputs[0].path).parent_path(), "/tmp/work");
+        }
     }
 }
 

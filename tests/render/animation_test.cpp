@@ -5,6 +5,8 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -97,6 +99,7 @@ TEST(Animation, FramesCarryOnlyWhatChangedAndKeepTheTime) {
     const std::string path = testing::TempDir() + "animation_test.png";
     Image image(kWidth, kHeight);
     std::vector<std::vector<uint32_t>> pictures;
+    std::remove(path.c_str());
     {
         AnimationWriter writer(path, kWidth, kHeight, render::FrameDelay{30000, 1000}, 3);
         for (const auto& step : steps) {
@@ -105,6 +108,7 @@ TEST(Animation, FramesCarryOnlyWhatChangedAndKeepTheTime) {
             writer.add(image);
             pictures.push_back(pixels_of(image));
         }
+        EXPECT_FALSE(std::ifstream(path).good()) << "an animation being written carries its final name";
         writer.finish();
     }
 
@@ -170,8 +174,12 @@ TEST(Animation, ErrorsNameTheFile) {
         } catch (const render::RenderError& error) {
             EXPECT_NE(std::string(error.what()).find(path + ": " + c.message), std::string::npos) << error.what();
         }
-        // An animation left unfinished is not left behind.
+        // An animation left unfinished is not left behind, nor its temporary file.
         EXPECT_FALSE(std::ifstream(path).good()) << path;
+        const std::string temporary = "." + std::filesystem::path(path).filename().string() + ".";
+        for (const auto& entry : std::filesystem::directory_iterator(testing::TempDir())) {
+            EXPECT_NE(entry.path().filename().string().rfind(temporary, 0), 0u) << entry.path();
+        }
     }
 }
 
