@@ -123,7 +123,169 @@ namespace unit {
 
 // Pressures arrive in pounds per square foot; dials read pounds per square inch.
 inline constexpr double kSquareInchesPerSquareFoot = 144.0;
+// Boost is the manifold pressure above this datum, in pounds per square inch.
+inline constexpr double kBoostDatumPsf = 2073.0;
+// Temperatures arrive in degrees Rankine; the dials' maker reads Celsius from
+// this zero with this rounded factor.
+inline constexpr double kRankineAtFreezing = 492.0;
+inline constexpr double kCelsiusPerRankine = 0.555556;
+// A tank's level is its fill as a fraction of full, scaled by 2^23.
+inline constexpr double kFullTankLevel = 8388608.0;
+// The instruments' own raw units, from their calibrations: the VSI reads
+// 0.797194 ft/min per unit, the turn pointer 0.003663 rate-one turns (3
+// degrees a second) per unit, the slip needle 0.1575 of its scale per unit,
+// the accelerometer 617 units per g.
+inline constexpr double kVsiFeetPerMinutePerUnit = 0.797194;
+inline constexpr double kTurnRatesPerUnit = 0.003663;
+inline constexpr double kSlipScalePerUnit = 0.1575;
+inline constexpr double kAccelerometerUnitsPerG = 617.0;
+
+// How people read a variable: (host value - zero) x per_host_unit, in `unit`
+// (empty for a count or a switch). A name in a scenario or a listing reads and
+// writes in this unit; a token number keeps the host's own.
+struct Reading {
+    const char* unit = "";
+    double per_host_unit = 1.0;
+    double zero = 0.0;
+
+    constexpr double from_host(double host) const { return (host - zero) * per_host_unit; }
+    constexpr double to_host(double shown) const { return shown / per_host_unit + zero; }
+};
+
+inline constexpr Reading kSame{};
+inline constexpr Reading kPercentOfLever{"%", 100.0 / event::kLeverMaximum};
+inline constexpr Reading kPoundsPerSquareInch{"lb/in\u00B2", 1.0 / kSquareInchesPerSquareFoot};
+inline constexpr Reading kCelsius{"\u00B0C", kCelsiusPerRankine, kRankineAtFreezing};
+inline constexpr Reading kBoost{"lb/in\u00B2", 1.0 / kSquareInchesPerSquareFoot, kBoostDatumPsf};
+inline constexpr Reading kFractionOfFull{"full", 1.0 / kFullTankLevel};
+inline constexpr Reading kDegrees{"\u00B0"};
 
 }  // namespace unit
+
+// --- Names ------------------------------------------------------------------
+// Every variable and event above by the name scenarios, listings and the live
+// page use. A family that repeats per engine is named with the crew's engine
+// number after a dot (engine_speed.1 is engine 0's, the port outer), one that
+// repeats per tank with the tank's gauge (fuel_level.port_1).
+
+enum class Family : uint8_t { kSingle, kEngine, kTank };
+
+// The host numbers the port tanks 0..2 and the starboard tanks 3..5.
+inline constexpr const char* kTankNames[token::kTankCount] = {"port_1", "port_2", "port_3",
+                                                              "stbd_1", "stbd_2", "stbd_3"};
+
+struct NamedVariable {
+    const char* name;
+    Family family;
+    uint32_t (*token)(int index);  // by engine or tank 0.., 0 for a single one
+    unit::Reading reading;
+    const char* what;
+};
+
+struct NamedEvent {
+    const char* name;
+    Family family;  // kSingle or kEngine
+    uint32_t (*event)(int engine);
+    const char* what;
+};
+
+// clang-format off
+inline constexpr NamedVariable kVariables[] = {
+    {"clock_hours", Family::kSingle, [](int) { return token::kClockHours; }, {"h"}, "clock, hours"},
+    {"clock_minutes", Family::kSingle, [](int) { return token::kClockMinutes; }, {"min"}, "clock, minutes"},
+    {"clock_seconds", Family::kSingle, [](int) { return token::kClockSeconds; }, {"s"}, "clock, seconds"},
+    {"station_bearing", Family::kSingle, [](int) { return token::kStationBearing; }, unit::kDegrees,
+     "relative bearing of the tuned station, clockwise from the nose"},
+    {"airspeed", Family::kSingle, [](int) { return token::kIndicatedAirspeed; }, {"kt"}, "indicated airspeed"},
+    {"vertical_speed", Family::kSingle, [](int) { return token::kVerticalSpeed; },
+     {"ft/min", unit::kVsiFeetPerMinutePerUnit}, "vertical speed, positive climbing"},
+    {"sideslip", Family::kSingle, [](int) { return token::kSideslip; },
+     {"slip-scale units", unit::kSlipScalePerUnit}, "slip needle, positive to starboard (scale \u00B120)"},
+    {"turn_rate", Family::kSingle, [](int) { return token::kRateOfTurn; },
+     {"rate-one turns", unit::kTurnRatesPerUnit}, "rate of turn, positive turning right"},
+    {"altitude", Family::kSingle, [](int) { return token::kIndicatedAltitude; }, {"ft"}, "indicated altitude"},
+    {"pressure_setting", Family::kSingle, [](int) { return token::kPressureSetting; }, {"mb"},
+     "the altimeter's pressure setting"},
+    {"pitch", Family::kSingle, [](int) { return token::kPitch; }, unit::kDegrees, "pitch, positive nose up"},
+    {"bank", Family::kSingle, [](int) { return token::kBank; }, unit::kDegrees,
+     "bank, positive port wing down (a left bank)"},
+    {"heading", Family::kSingle, [](int) { return token::kHeading; }, unit::kDegrees, "magnetic heading"},
+    {"flaps", Family::kSingle, [](int) { return token::kFlapPosition; }, unit::kPercentOfLever,
+     "flap position, 0 up, 100 down"},
+    {"undercarriage.port", Family::kSingle, [](int) { return token::kGearLeftPosition; }, unit::kPercentOfLever,
+     "port leg, 0 up, 100 down (locked above 99.94)"},
+    {"undercarriage.stbd", Family::kSingle, [](int) { return token::kGearRightPosition; }, unit::kPercentOfLever,
+     "starboard leg, 0 up, 100 down (locked above 99.94)"},
+    {"normal_acceleration", Family::kSingle, [](int) { return token::kNormalAcceleration; },
+     {"g", 1.0 / unit::kAccelerometerUnitsPerG}, "normal acceleration, positive pressing into the seat"},
+    {"fuel_level", Family::kTank, token::tank_level, unit::kFractionOfFull, "tank level, a fraction of full"},
+    {"fuel_capacity", Family::kTank, token::tank_capacity, {"gal"}, "tank capacity"},
+    {"throttle", Family::kEngine, token::throttle_lever, unit::kPercentOfLever, "throttle lever"},
+    {"propeller", Family::kEngine, token::propeller_lever, unit::kPercentOfLever, "propeller lever"},
+    {"engine_speed", Family::kEngine, token::engine_speed, {"rpm"}, "engine speed"},
+    {"boost", Family::kEngine, token::manifold_pressure, unit::kBoost, "boost: manifold pressure above the datum"},
+    {"magneto_1", Family::kEngine, token::first_magneto, unit::kSame, "first magneto, 0 off, 1 on"},
+    {"magneto_2", Family::kEngine, token::second_magneto, unit::kSame, "second magneto, 0 off, 1 on"},
+    {"running", Family::kEngine, token::engine_running, unit::kSame, "1 while the engine runs"},
+    {"oil_temperature", Family::kEngine, token::oil_temperature, unit::kCelsius, "oil temperature"},
+    {"radiator_temperature", Family::kEngine, token::radiator_temperature, unit::kCelsius,
+     "coolant temperature at the radiator"},
+    {"oil_pressure", Family::kEngine, token::oil_pressure, unit::kPoundsPerSquareInch, "oil pressure"},
+    {"fuel_pressure", Family::kEngine, token::fuel_pressure, unit::kPoundsPerSquareInch, "fuel pressure"},
+};
+
+inline constexpr NamedEvent kEvents[] = {
+    {"altimeter_setting", Family::kSingle, [](int) { return event::kAltimeterSetting; },
+     "sets the altimeter; the value in sixteenths of a millibar"},
+    {"clock_minute_back", Family::kSingle, [](int) { return event::kClockMinuteBack; }, "clock one minute back"},
+    {"clock_minute_on", Family::kSingle, [](int) { return event::kClockMinuteOn; }, "clock one minute on"},
+    {"release_sequence_start", Family::kSingle, [](int) { return event::kReleaseSequenceStart; },
+     "the start of a bomb release sequence"},
+    {"bomb_released", Family::kSingle, [](int) { return event::kBombReleased; }, "a bomb released"},
+    {"throttle_set", Family::kEngine, event::throttle_set, "sets the throttle lever; the value 0..16383"},
+    {"propeller_set", Family::kEngine, event::propeller_set, "sets the propeller lever; the value 0..16383"},
+    {"magneto_1_toggle", Family::kEngine, event::first_magneto_toggle, "toggles the first magneto"},
+    {"magneto_2_toggle", Family::kEngine, event::second_magneto_toggle, "toggles the second magneto"},
+    {"engine_start", Family::kEngine, event::engine_start, "starts the engine"},
+    {"engine_start_alternate", Family::kEngine, event::engine_start_alternate,
+     "starts the engine (the other shell's event)"},
+};
+// clang-format on
+
+// The simulator's tooltip strings, by the help id a gauge's mouse box carries:
+// the text the simulator shows under the pointer.
+namespace help {
+
+struct Text {
+    uint32_t id;
+    const char* text;
+};
+
+inline constexpr Text kTexts[] = {
+    {0xA001, "Altimeter"},
+    {0xA003, "Airspeed indicator"},
+    {0xA004, "Attitude indicator"},
+    {0xA005, "Compass"},
+    {0xA015, "Flaps position indicator"},
+    {0xA017, "Clock"},
+    {0xA01A, "Turn and slip indicator"},
+    {0xA01F, "Vertical speed indicator"},
+    {0xA020, "Engine speed (rpm)"},
+    {0xA021, "Boost pressure"},
+    {0xA022, "Oil temperature"},
+    {0xA023, "Oil pressure"},
+    {0xA034, "Altimeter pressure setting (millibars)"},
+    {0xA86A, "Radiator coolant temperature"},
+};
+
+// The text for a help id, or null for an id with none (0: no tooltip).
+constexpr const char* text_of(uint32_t id) {
+    for (const Text& entry : kTexts) {
+        if (entry.id == id) return entry.text;
+    }
+    return nullptr;
+}
+
+}  // namespace help
 
 }  // namespace sim

@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "frame/numbers.h"
+#include "frame/vocabulary_names.h"
 #include "host/text_input.h"
 
 namespace bench {
@@ -68,9 +69,35 @@ public:
         } else if (text.find(':') != std::string::npos && text.size() > 2) {
             ref.name = text;
         } else {
-            fail("'" + text + "' is neither a token number nor a named variable such as L:Bombs_dropped");
+            ref.token = vocabulary_variable(index).number;
         }
         return ref;
+    }
+
+    // A word naming a variable of the vocabulary (neither a number nor a
+    // program's L:name), or nullopt.
+    std::optional<sim::Variable> named_variable(size_t index) const {
+        const std::string& text = words_.at(index);
+        if (std::isdigit(static_cast<unsigned char>(text[0])) != 0 || text.find(':') != std::string::npos) {
+            return std::nullopt;
+        }
+        return vocabulary_variable(index);
+    }
+
+    // A value for `set`: in the unit people read the variable in when it is
+    // named, in the host's own unit for a token number or a program's name.
+    double set_value(size_t variable, size_t value) const {
+        const double given = number(value, "value");
+        const std::optional<sim::Variable> named = named_variable(variable);
+        return named ? named->entry->reading.to_host(given) : given;
+    }
+
+    uint32_t event(size_t index) const {
+        const std::string& text = words_.at(index);
+        if (std::isdigit(static_cast<unsigned char>(text[0])) != 0) return whole(index, "event id", 1, 4294967295.0);
+        if (const std::optional<sim::Event> named = sim::find_event(text)) return named->number;
+        fail("unknown event '" + text + "'" +
+             or_hint(text, sim::event_names(), "an event id or a name such as bomb_released"));
     }
 
     GaugePoint point(size_t index) const { return {words_.at(index), number(index + 1, "x"), number(index + 2, "y")}; }
@@ -80,6 +107,21 @@ public:
     }
 
 private:
+    sim::Variable vocabulary_variable(size_t index) const {
+        const std::string& text = words_.at(index);
+        if (std::optional<sim::Variable> named = sim::find_variable(text)) return *named;
+        fail("unknown variable '" + text + "'" +
+             or_hint(text, sim::variable_names(),
+                     "a token number, a name such as airspeed or engine_speed.1, or a program's such as "
+                     "L:Bombs_dropped"));
+    }
+
+    // The nearest name when one is a likely slip, else what was expected.
+    static std::string or_hint(const std::string& text, const std::vector<std::string>& names, const char* expected) {
+        const std::string near = did_you_mean(text, names);
+        return near.empty() ? std::string(": expected ") + expected + " (docs/scenarios.md lists the names)" : near;
+    }
+
     const std::string& source_;
     int line_;
     std::vector<std::string> words_;
@@ -129,7 +171,7 @@ ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line
     }
     if (c == "set") {
         p.expect_count(3, "set <token or name> <value>");
-        return scenario::Set{p.variable(1), p.number(2, "value")};
+        return scenario::Set{p.variable(1), p.set_value(1, 2)};
     }
     if (c == "update") {
         if (p.size() == 1) return scenario::Update{1};
@@ -153,8 +195,8 @@ ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line
         return scenario::Hold{p.point(1), p.whole(5, "hold count", 1, kMaxUpdates)};
     }
     if (c == "key") {
-        if (p.size() != 2 && p.size() != 3) p.fail("usage: key <event id> [value]");
-        const uint32_t event = p.whole(1, "event id", 1, 4294967295.0);
+        if (p.size() != 2 && p.size() != 3) p.fail("usage: key <event id or name> [value]");
+        const uint32_t event = p.event(1);
         // Values are 32-bit words: negative ones travel as their pattern.
         const uint32_t value = p.size() == 3 ? p.whole(2, "event value", -2147483648.0, 4294967295.0) : 0;
         return scenario::Key{event, value};
@@ -197,6 +239,12 @@ std::string after_first_word(std::string_view line) {
 }
 
 }  // namespace
+
+std::string VariableRef::text() const {
+    if (token == 0) return name;
+    if (const std::optional<sim::Variable> named = sim::variable_of(token)) return named->name;
+    return std::to_string(token);
+}
 
 void set_main_window(Host& host, bool open) { host.set_window(kMainWindowClass, kMainWindowTitle, open); }
 
@@ -437,16 +485,16 @@ void ScenarioRunner::execute(const ScenarioCommand& command, const Scenario& sce
             } else if constexpr (std::is_same_v<T, scenario::Print>) {
                 std::fprintf(out_, "[update %llu]", static_cast<unsigned long long>(updates_));
                 for (const VariableRef& variable : action.variables) {
-                    double value = 0.0;
                     if (variable.token != 0) {
-                        value = host.vars().get(variable.token);
-                    } else {
-                        // Read past the store's record of readers: a print is no gauge's use.
-                        const auto& names = host.vars().names();
-                        if (auto it = names.find(variable.name); it != names.end()) value = it->second;
-                        printed_.emplace(variable.name, command.line);
+                        const double value = host.vars().get(variable.token);
+                        std::fprintf(out_, "  %s", sim::describe_token(variable.token, value).c_str());
+                        continue;
                     }
-                    std::fprintf(out_, "  %s = %g", variable.text().c_str(), value);
+                    // Read past the store's record of readers: a print is no gauge's use.
+                    const auto& names = host.vars().names();
+                    const auto it = names.find(variable.name);
+                    printed_.emplace(variable.name, command.line);
+                    std::fprintf(out_, "  %s = %g", variable.name.c_str(), it != names.end() ? it->second : 0.0);
                 }
                 std::fprintf(out_, "\n");
                 std::fflush(out_);

@@ -79,11 +79,14 @@ private:
     int line_;
 };
 
-// A simulator variable by token ("61") or by name ("L:Bombs_dropped").
+// A simulator variable by token ("61" or its vocabulary name, "airspeed") or
+// by a program's name ("L:Bombs_dropped").
 struct VariableRef {
     uint32_t token = 0;  // 0: named
     std::string name;
-    std::string text() const { return token != 0 ? std::to_string(token) : name; }
+    // The vocabulary's name for the token where it has one, else its number;
+    // or the program's name.
+    std::string text() const;
 };
 
 // A point on a gauge, in its background bitmap's pixels.

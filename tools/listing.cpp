@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "frame/vocabulary_names.h"
 #include "host/instance.h"
 #include "host/mouse.h"
 
@@ -44,6 +45,8 @@ std::string hex(uint32_t value) {
     return text;
 }
 
+std::string flags_text(const frame::FieldInfo& field, uint32_t bits);
+
 std::string value_text(const frame::FieldInfo& field, const uint8_t* bytes) {
     char text[64];
     if (field.floating && field.size == 8) {
@@ -53,7 +56,7 @@ std::string value_text(const frame::FieldInfo& field, const uint8_t* bytes) {
     } else if (field.size == 4) {
         // Bit sets (the records name them ..._flags) read best in hex;
         // counts, places and tokens in decimal.
-        if (std::string_view(field.name).ends_with("flags")) return hex(load<uint32_t>(bytes));
+        if (std::string_view(field.name).ends_with("flags")) return flags_text(field, load<uint32_t>(bytes));
         return std::to_string(load<int32_t>(bytes));
     } else {
         std::string all;
@@ -64,6 +67,92 @@ std::string value_text(const frame::FieldInfo& field, const uint8_t* bytes) {
         return all;
     }
     return text;
+}
+
+// A variable's token, which the vocabulary may name.
+bool is_token(const frame::RecordInfo& record, const frame::FieldInfo& field) {
+    return &record == &frame::schema_of<guest::MODULE_VAR>() &&
+           std::string_view(field.name) == FRAME_FIELD_NAME(guest::MODULE_VAR, token);
+}
+
+bool is_event(const frame::RecordInfo& record, const frame::FieldInfo& field) {
+    return &record == &frame::schema_of<guest::MOUSERECT>() &&
+           std::string_view(field.name) == FRAME_FIELD_NAME(guest::MOUSERECT, event_id);
+}
+
+std::span<const FlagName> flag_names(const frame::FieldInfo& field) {
+    const std::string_view name = field.name;
+    if (name == FRAME_FIELD_NAME(guest::ELEMENT_HEADER, image_flags)) return kImageFlagNames;
+    if (name == FRAME_FIELD_NAME(guest::MOUSERECT, mouse_flags)) return kMouseFlagNames;
+    return {};
+}
+
+// Every bit set, by name where it has one, else as "bit N".
+nlohmann::ordered_json flags_json(uint32_t bits, std::span<const FlagName> names) {
+    nlohmann::ordered_json set = nlohmann::ordered_json::array();
+    for (const FlagName& flag : names) {
+        if ((bits & flag.bit) == 0) continue;
+        set.push_back(flag.name);
+        bits &= ~flag.bit;
+    }
+    for (int bit = 0; bit < 32; ++bit) {
+        if ((bits >> bit & 1u) != 0) set.push_back("bit " + std::to_string(bit));
+    }
+    return set;
+}
+
+// "0x00004003 (transparent_black overlay buffered)"
+std::string flags_text(const frame::FieldInfo& field, uint32_t bits) {
+    std::string text = hex(bits);
+    const nlohmann::ordered_json names = flags_json(bits, flag_names(field));
+    for (size_t i = 0; i < names.size(); ++i) {
+        text += (i == 0 ? " (" : " ") + names[i].get<std::string>() + (i + 1 == names.size() ? ")" : "");
+    }
+    return text;
+}
+
+nlohmann::ordered_json value_json(const frame::FieldInfo& field, const uint8_t* bytes) {
+    if (field.floating && field.size == 8) return load<double>(bytes);
+    if (field.floating && field.size == 4) return static_cast<double>(load<float>(bytes));
+    if (field.size == 4) {
+        if (std::string_view(field.name).ends_with("flags"))
+            return flags_json(load<uint32_t>(bytes), flag_names(field));
+        return load<int32_t>(bytes);
+    }
+    nlohmann::ordered_json all = nlohmann::ordered_json::array();
+    for (uint32_t i = 0; i < field.size; ++i) all.push_back(bytes[i]);
+    return all;
+}
+
+void add_fields_json(const frame::RecordInfo& record, const uint8_t* bytes, nlohmann::ordered_json& out) {
+    for (const frame::FieldInfo& field : record.fields) {
+        const uint8_t* at = bytes + field.offset;
+        switch (field.role) {
+            case frame::FieldRole::kReserved:
+            case frame::FieldRole::kHost: continue;
+            case frame::FieldRole::kRecord:
+                if (field.offset == 0) {
+                    add_fields_json(*field.record, at, out);
+                } else {
+                    add_fields_json(*field.record, at, out[field.name] = nlohmann::ordered_json::object());
+                }
+                continue;
+            case frame::FieldRole::kPointer:
+            case frame::FieldRole::kCode: {
+                const auto address = load<uint32_t>(at);
+                out[field.name] = address != 0 ? nlohmann::ordered_json(address) : nlohmann::ordered_json(nullptr);
+                continue;
+            }
+            case frame::FieldRole::kValue: out[field.name] = value_json(field, at); break;
+        }
+        if (field.size != 4) continue;
+        const auto number = load<uint32_t>(at);
+        if (is_token(record, field)) {
+            if (const auto named = sim::variable_of(number)) out["variable"] = named->name;
+        } else if (is_event(record, field)) {
+            if (const auto named = sim::event_of(number)) out["event"] = named->name;
+        }
+    }
 }
 
 void append_fields(const frame::RecordInfo& record, const uint8_t* bytes, const std::string& prefix, std::string& out) {
@@ -88,28 +177,76 @@ void append_fields(const frame::RecordInfo& record, const uint8_t* bytes, const 
             }
             case frame::FieldRole::kValue: text = value_text(field, at); break;
         }
+        if (is_token(record, field)) {
+            if (const auto named = sim::variable_of(load<uint32_t>(at))) text += " (" + named->name + ")";
+        }
         out += (out.empty() ? "" : ", ") + prefix + field.name + " " + text;
     }
 }
 
-// What the records say about an element: the fields of the record its kind
-// is stored in (a string's or an unknown kind's: the header's), and its
-// failure list.
-std::string records(const emu::GuestMemory& memory, bench::ElementPtr element) {
+// Failure lists end at a zero key; a list that never ends is cut short.
+nlohmann::ordered_json failures_json(const emu::GuestMemory& memory,
+                                     frame::GuestPtr<const guest::FAILURE_RECORD> list) {
+    nlohmann::ordered_json all = nlohmann::ordered_json::array();
+    for (uint32_t i = 0; i < kMaxFailuresListed; ++i) {
+        const guest::FAILURE_RECORD& failure = memory.read(list.at(i));
+        if (failure.failure_key == 0) break;
+        all.push_back(
+            fields_json(frame::schema_of<guest::FAILURE_RECORD>(), reinterpret_cast<const uint8_t*>(&failure)));
+    }
+    return all;
+}
+
+// What the records say about an element, as text and as fields: the fields
+// of the record its kind is stored in (a string's or an unknown kind's: the
+// header's), and its failure list.
+void describe_records(const emu::GuestMemory& memory, bench::ElementPtr element, ElementListing& out) {
     const guest::ELEMENT_HEADER& header = memory.read(element);
     const ElementKind* kind = element_kind(header.element_type);
     const frame::RecordInfo& record =
         kind != nullptr && kind->record != nullptr ? *kind->record : frame::schema_of<guest::ELEMENT_HEADER>();
-    std::string text;
     try {
-        text = describe_fields(record, memory.read_array(element.cast<const uint8_t>(), record.size).data());
+        const auto bytes = memory.read_array(element.cast<const uint8_t>(), record.size);
+        out.records = describe_fields(record, bytes.data());
+        out.fields = fields_json(record, bytes.data());
     } catch (const emu::GuestFault&) {
-        text = describe_fields(frame::schema_of<guest::ELEMENT_HEADER>(),
-                               memory.read_array(element.cast<const uint8_t>(), sizeof(guest::ELEMENT_HEADER)).data()) +
-               "; its " + record.name + " runs out of the module's memory";
+        const frame::RecordInfo& shared = frame::schema_of<guest::ELEMENT_HEADER>();
+        const auto bytes = memory.read_array(element.cast<const uint8_t>(), shared.size);
+        out.records =
+            describe_fields(shared, bytes.data()) + "; its " + record.name + " runs out of the module's memory";
+        out.fields = fields_json(shared, bytes.data());
+        out.fields["truncated"] = std::string(record.name) + " runs out of the module's memory";
     }
-    if (header.failure_records) text += "; failures " + failures(memory, header.failure_records);
-    return text;
+    if (header.failure_records) {
+        out.records += "; failures " + failures(memory, header.failure_records);
+        out.fields["failures"] = failures_json(memory, header.failure_records);
+    }
+}
+
+// The gauge's mouse areas, as lines and as the fields of their records with
+// where each lies and the tooltip it shows.
+void describe_mouse(const emu::GuestMemory& memory, const guest::GAUGEHDR& header, const bench::MouseLayout& layout,
+                    GaugeListing& out) {
+    const std::string lines = layout.describe();
+    size_t start = 0, index = 0;
+    const std::vector<bench::MouseBox>& boxes = layout.boxes();
+    while (start < lines.size() && index < boxes.size()) {
+        const size_t end = lines.find('\n', start);
+        const bench::MouseBox& box = boxes[index++];
+        std::string line = lines.substr(start, end - start);
+        const char* help = sim::help::text_of(box.help_id);
+        if (help != nullptr) line += " \"" + std::string(help) + "\"";
+        out.mouse_areas.push_back(std::move(line));
+        const auto bytes = memory.read_array(
+            header.mouse_rects.at(static_cast<uint32_t>(box.record)).cast<const uint8_t>(), sizeof(guest::MOUSERECT));
+        nlohmann::ordered_json fields = fields_json(frame::schema_of<guest::MOUSERECT>(), bytes.data());
+        fields["depth"] = box.depth;
+        fields["area"] = {{"x", box.x}, {"y", box.y}, {"width", box.width}, {"height", box.height}};
+        if (help != nullptr) fields["help_text"] = help;
+        out.mouse_fields.push_back(std::move(fields));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
 }
 
 // What the element shows after the update.
@@ -141,6 +278,12 @@ std::string describe_fields(const frame::RecordInfo& record, const uint8_t* byte
     return text;
 }
 
+nlohmann::ordered_json fields_json(const frame::RecordInfo& record, const uint8_t* bytes) {
+    nlohmann::ordered_json fields = nlohmann::ordered_json::object();
+    add_fields_json(record, bytes, fields);
+    return fields;
+}
+
 ModuleListing list_module(bench::Host& host, const bench::Module& module, double scale) {
     const emu::GuestMemory& memory = module.memory();
     ModuleListing listing;
@@ -161,17 +304,15 @@ ModuleListing list_module(bench::Host& host, const bench::Module& module, double
             instance.setup();
             instance.update();
             for (const bench::ElementState& state : instance.elements()) {
-                entry.elements.push_back({state.depth, kind_name(state.type), state.resource_id, state.visible,
-                                          records(memory, state.element), shows(state)});
+                ElementListing& element = entry.elements.emplace_back();
+                element.depth = state.depth;
+                element.kind = kind_name(state.type);
+                element.bitmap = state.resource_id;
+                element.visible = state.visible;
+                describe_records(memory, state.element, element);
+                element.shows = shows(state);
             }
-            const std::string boxes = instance.mouse_layout().describe();
-            size_t start = 0;
-            while (start < boxes.size()) {
-                const size_t end = boxes.find('\n', start);
-                entry.mouse_areas.push_back(boxes.substr(start, end - start));
-                if (end == std::string::npos) break;
-                start = end + 1;
-            }
+            describe_mouse(memory, header, instance.mouse_layout(), entry);
         } catch (const bench::GaugeFault& fault) {
             entry.error = fault.what();
             entry.fault = true;
@@ -221,7 +362,10 @@ void print(std::FILE* out, const ModuleListing& listing) {
     }
     if (!listing.key_events.empty()) {
         std::fprintf(out, "\nkey events sent by the gauges:");
-        for (const bench::KeyEvent& event : listing.key_events) std::fprintf(out, " %u=%u", event.id, event.value);
+        for (const bench::KeyEvent& event : listing.key_events) {
+            const auto named = sim::event_of(event.id);
+            std::fprintf(out, " %s=%u", named ? named->name.c_str() : std::to_string(event.id).c_str(), event.value);
+        }
         std::fprintf(out, "\n");
     }
 }
@@ -236,21 +380,24 @@ std::string json(const ModuleListing& listing) {
                                 {"kind", element.kind},
                                 {"bitmap", element.bitmap},
                                 {"visible", element.visible},
-                                {"records", element.records},
+                                {"records", element.fields},
                                 {"shows", element.shows}});
         }
         ordered_json entry = {{"name", gauge.name},
                               {"header_version", gauge.header_version},
                               {"size_mm", gauge.size_mm},
                               {"elements", std::move(elements)},
-                              {"mouse_areas", gauge.mouse_areas}};
+                              {"mouse_areas", gauge.mouse_fields}};
         if (!gauge.error.empty()) entry["error"] = gauge.error;
         if (gauge.fault) entry["fault"] = true;
         gauges.push_back(std::move(entry));
     }
     ordered_json events = ordered_json::array();
-    for (const bench::KeyEvent& event : listing.key_events)
-        events.push_back({{"id", event.id}, {"value", event.value}});
+    for (const bench::KeyEvent& event : listing.key_events) {
+        ordered_json entry = {{"id", event.id}, {"value", event.value}};
+        if (const auto named = sim::event_of(event.id)) entry["name"] = named->name;
+        events.push_back(std::move(entry));
+    }
     const ordered_json document = {{"module", listing.path},
                                    {"module_id", listing.module_id},
                                    {"module_version", listing.module_version},

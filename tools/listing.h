@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "host/host.h"
 #include "host/module.h"
 
@@ -18,8 +20,9 @@ struct ElementListing {
     const char* kind = "";
     uint32_t bitmap = 0;
     bool visible = true;
-    std::string records;  // every field the module fills in, as its record's schema lists them
-    std::string shows;    // what the element shows after the update
+    std::string records;            // every field the module fills in, as its record's schema lists them
+    nlohmann::ordered_json fields;  // the same as JSON fields (fields_json)
+    std::string shows;              // what the element shows after the update
 };
 
 struct GaugeListing {
@@ -28,7 +31,8 @@ struct GaugeListing {
     uint32_t size_mm = 0;
     std::vector<ElementListing> elements;  // drawing order
     std::vector<std::string> mouse_areas;
-    std::string error;   // why the gauge cannot be shown, or empty
+    nlohmann::ordered_json mouse_fields = nlohmann::ordered_json::array();  // one object per area, list order
+    std::string error;                                                      // why the gauge cannot be shown, or empty
     bool fault = false;  // the error is a fault of the module's code or of records leading outside its memory
 };
 
@@ -55,5 +59,11 @@ std::string json(const ModuleListing& listing);
 // as its own, those of one embedded further on (a variable) under its name.
 // `bytes` holds record.size bytes.
 std::string describe_fields(const frame::RecordInfo& record, const uint8_t* bytes);
+
+// The same fields as a JSON object, from the same schema: numbers as numbers,
+// addresses as numbers or null, bit sets as arrays of their bits' names, a
+// token with its vocabulary name beside it, a record embedded further on as an
+// object under its name.
+nlohmann::ordered_json fields_json(const frame::RecordInfo& record, const uint8_t* bytes);
 
 }  // namespace listing

@@ -91,7 +91,7 @@ TEST(ScenarioFormat, ReadsEveryCommand) {
 
     const auto& print = std::get<sc::Print>(c[14].action);
     ASSERT_EQ(print.variables.size(), 2u);
-    EXPECT_EQ(print.variables[0].text(), "61");
+    EXPECT_EQ(print.variables[0].text(), "airspeed");
     EXPECT_EQ(print.variables[1].text(), "L:Bombs_dropped");
 
     EXPECT_EQ(std::get<sc::Snapshot>(c[15].action).path, "out/frame_001.png");
@@ -120,7 +120,14 @@ struct BadScenario {
 const BadScenario kBadScenarios[] = {
     {"unknown command", "update 1\n\njump 3\n", 3, "unknown command 'jump'"},
     {"set without value", "set 61\n", 1, "usage: set"},
-    {"set of a bad name", "set speed 3\n", 1, "neither a token number nor a named variable"},
+    {"set of a bad name", "set speed 3\n", 1, "unknown variable 'speed': expected a token number, a name"},
+    {"set of a misspelt name", "set fuel_levl.port_1 0.5\n", 1,
+     "unknown variable 'fuel_levl.port_1' (did you mean 'fuel_level.port_1'?)"},
+    {"print of a misspelt name", "update\nprint airspeed engine_sped.3\n", 2,
+     "unknown variable 'engine_sped.3' (did you mean 'engine_speed.3'?)"},
+    {"engine out of range", "set engine_speed.5 1200\n", 1, "unknown variable 'engine_speed.5'"},
+    {"key of a misspelt event", "key bomb_relased\n", 1,
+     "unknown event 'bomb_relased' (did you mean 'bomb_released'?)"},
     {"set of token zero", "set 0 3\n", 1, "variable token '0'"},
     {"set of a non-number", "# first\nset 61 fast\n", 2, "value 'fast' is not a number"},
     {"update of zero", "update 0\n", 1, "update count '0'"},
@@ -233,7 +240,7 @@ protected:
 TEST_F(ScenarioRun, SetsVariablesUpdatesAndPrints) {
     run("set 61 180\nset L:Note 2.5\nupdate 3\nprint 61 L:Note 62\necho done\n");
     EXPECT_EQ(runner.updates_run(), 3u);
-    EXPECT_EQ(read(out), "[update 3]  61 = 180  L:Note = 2.5  62 = 0\ndone\n");
+    EXPECT_EQ(read(out), "[update 3]  airspeed = 180 kt  L:Note = 2.5  62 = 0\ndone\n");
     // Every gauge had its set-up and three updates.
     for (const bench::Panel::Gauge& gauge : panel.gauges()) EXPECT_TRUE(gauge.instance->is_set_up());
     size_t dials_updates = 0;
@@ -316,6 +323,30 @@ TEST_F(ScenarioRun, ReportsProgressEveryNUpdates) {
     EXPECT_EQ(lines, 3u) << text;  // at 4, 8 and 12
     EXPECT_NE(text.find("run.txt:1: 8 updates run"), std::string::npos) << text;
     EXPECT_NE(text.find("run.txt:2: 12 updates run"), std::string::npos) << text;
+}
+
+// Names read and write in the unit people read; numbers in the host's own.
+// Both spellings of a session leave the host in the same state.
+TEST_F(ScenarioRun, NamesActAsTheNumbersTheyStandFor) {
+    const std::vector<uint32_t> touched = {61, 416, 391, 291, 351, 333, 163, 80};
+    const auto state = [&] {
+        std::vector<double> values;
+        for (uint32_t token : touched) values.push_back(host.vars().get(token));
+        for (uint32_t token : touched) host.vars().set(token, 0.0);
+        return values;
+    };
+    run("set 61 180\nset 416 519\nset 391 3081\nset 291 4194304\nset 351 1234\nset 333 16383\nset 80 -15\n"
+        "key 65821 8000\nupdate 2\n");
+    const std::vector<double> by_number = state();
+    run("set airspeed 180\nset oil_temperature.1 15\nset boost.1 7\nset fuel_level.port_1 0.5\n"
+        "set normal_acceleration 2\nset undercarriage.port 100\nset bank -15\nkey throttle_set.2 8000\nupdate 2\n");
+    const std::vector<double> by_name = state();
+    for (size_t i = 0; i < touched.size(); ++i) EXPECT_NEAR(by_name[i], by_number[i], 1e-3) << touched[i];
+    EXPECT_NE(by_number[6], 0.0);  // the key event moved the lever
+
+    run("set boost.2 -2\nprint boost.2 430 throttle.2 oil_temperature.3\n");
+    EXPECT_NE(read(out).find("boost.2 = -2 lb/in\u00B2  boost.2 = -2 lb/in\u00B2  throttle.2 = "), std::string::npos)
+        << read(out);
 }
 
 TEST_F(ScenarioRun, UnknownGaugeStopsTheRunBeforeItStarts) {

@@ -3,11 +3,13 @@
 // schema's offset, and nothing the host writes or that stays reserved.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "frame/records.h"
+#include "support/test_paths.h"
 #include "tools/listing.h"
 
 namespace {
@@ -68,6 +70,38 @@ TEST(ListingFields, NamesEmbeddedRecordsByWhereTheyLie) {
     for (const char* shown : {"source_x.token 0", "source_rotation.token 80", "scale_rotation -1",
                               "texture_scale_y 0.25", "texture_scale_x 1", "callback_rotation null"}) {
         EXPECT_NE(text.find(shown), std::string::npos) << "no \"" << shown << "\" in: " << text;
+    }
+}
+
+// gaugebench list --json: a gauge's records and mouse areas as fields a
+// program reads by name, not as text to take apart.
+TEST(ListingJson, GivesRecordsAndMouseAreasAsFields) {
+    bench::Host host;
+    const bench::Module module(host, test_paths::module("Korvane.gau"));
+    const nlohmann::json document = nlohmann::json::parse(listing::json(listing::list_module(host, module, 1.0)));
+    const auto& gauges = document.at("gauges");
+    const auto altimeter =
+        std::find_if(gauges.begin(), gauges.end(), [](const auto& g) { return g.at("name") == "Altimeter"; });
+    ASSERT_NE(altimeter, gauges.end());
+
+    bool named_variable = false;
+    for (const auto& element : altimeter->at("elements")) {
+        const auto& records = element.at("records");
+        EXPECT_TRUE(records.at("resource_id").is_number_integer());
+        ASSERT_TRUE(records.at("image_flags").is_array());
+        for (const auto& flag : records.at("image_flags")) EXPECT_TRUE(flag.is_string());
+        EXPECT_FALSE(records.contains("reserved_3"));
+        if (records.contains("source")) named_variable |= records.at("source").at("variable").is_string();
+    }
+    EXPECT_TRUE(named_variable) << "no needle names the variable it reads";
+
+    const auto& areas = altimeter->at("mouse_areas");
+    ASSERT_FALSE(areas.empty());
+    EXPECT_EQ(areas.at(0).at("help_text"), "Altimeter");
+    for (const auto& area : areas) {
+        EXPECT_TRUE(area.at("area").at("width").is_number_integer());
+        EXPECT_TRUE(area.at("mouse_flags").is_array());
+        EXPECT_TRUE(area.at("help_id").is_number_integer());
     }
 }
 

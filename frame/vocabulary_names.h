@@ -1,0 +1,130 @@
+// The vocabulary's names looked up both ways, for the host's readers and
+// writers (scenarios, listings, the live page): a name to its number and
+// back. The names themselves are frame/vocabulary.h's; this header only
+// spells out the per-engine and per-tank members of a family.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frame/vocabulary.h"
+
+namespace sim {
+
+// One member of a family: the full name and its number.
+template <typename Entry>
+struct Named {
+    std::string name;
+    uint32_t number = 0;
+    const Entry* entry = nullptr;
+};
+
+using Variable = Named<NamedVariable>;
+using Event = Named<NamedEvent>;
+
+namespace names_detail {
+
+constexpr int members(Family family) {
+    if (family == Family::kEngine) return kEngineCount;
+    if (family == Family::kTank) return token::kTankCount;
+    return 1;
+}
+
+inline std::string member_name(const char* stem, Family family, int index) {
+    if (family == Family::kEngine) return std::string(stem) + "." + std::to_string(index + 1);
+    if (family == Family::kTank) return std::string(stem) + "." + kTankNames[index];
+    return stem;
+}
+
+inline uint32_t number_of(const NamedVariable& entry, int index) { return entry.token(index); }
+inline uint32_t number_of(const NamedEvent& entry, int index) { return entry.event(index); }
+
+// Calls visit(full name, number, entry) for every member of every family
+// until it returns true.
+template <typename Entry, size_t N, typename Visit>
+bool each(const Entry (&table)[N], Visit&& visit) {
+    for (const Entry& entry : table) {
+        for (int index = 0; index < members(entry.family); ++index) {
+            if (visit(member_name(entry.name, entry.family, index), number_of(entry, index), entry)) return true;
+        }
+    }
+    return false;
+}
+
+template <typename Entry, size_t N>
+std::optional<Named<Entry>> by_name(const Entry (&table)[N], std::string_view name) {
+    std::optional<Named<Entry>> found;
+    each(table, [&](std::string full, uint32_t number, const Entry& entry) {
+        if (full != name) return false;
+        found = Named<Entry>{std::move(full), number, &entry};
+        return true;
+    });
+    return found;
+}
+
+template <typename Entry, size_t N>
+std::optional<Named<Entry>> by_number(const Entry (&table)[N], uint32_t number) {
+    std::optional<Named<Entry>> found;
+    each(table, [&](std::string full, uint32_t candidate, const Entry& entry) {
+        if (candidate != number) return false;
+        found = Named<Entry>{std::move(full), number, &entry};
+        return true;
+    });
+    return found;
+}
+
+template <typename Entry, size_t N>
+std::vector<std::string> all_names(const Entry (&table)[N]) {
+    std::vector<std::string> names;
+    each(table, [&](std::string full, uint32_t, const Entry&) {
+        names.push_back(std::move(full));
+        return false;
+    });
+    return names;
+}
+
+}  // namespace names_detail
+
+inline std::optional<Variable> find_variable(std::string_view name) { return names_detail::by_name(kVariables, name); }
+inline std::optional<Variable> variable_of(uint32_t token) { return names_detail::by_number(kVariables, token); }
+inline std::vector<std::string> variable_names() { return names_detail::all_names(kVariables); }
+
+inline std::optional<Event> find_event(std::string_view name) { return names_detail::by_name(kEvents, name); }
+inline std::optional<Event> event_of(uint32_t id) { return names_detail::by_number(kEvents, id); }
+inline std::vector<std::string> event_names() { return names_detail::all_names(kEvents); }
+
+// "180 kt", "0.5 full", "71.58%": a value in the unit people read it in, to
+// the thousandth a dial can be read to at best.
+inline std::string reading_text(double value, const unit::Reading& reading) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", value);
+    std::string out = text;
+    if (out.find_first_of("0123456789") != std::string::npos && out.find('.') != std::string::npos) {
+        while (out.back() == '0') out.pop_back();
+        if (out.back() == '.') out.pop_back();
+    }
+    if (out == "-0") out = "0";
+    if (reading.unit[0] != '\0') {
+        const bool tight = std::string_view(reading.unit) == "%" || std::string_view(reading.unit) == "\u00B0";
+        out += (tight ? "" : " ") + std::string(reading.unit);
+    }
+    return out;
+}
+
+// A token's value as people read it ("airspeed = 180 kt"), or as the host
+// keeps it for a token without a name ("62 = 0").
+inline std::string describe_token(uint32_t token, double host_value) {
+    if (const std::optional<Variable> named = variable_of(token)) {
+        const unit::Reading& reading = named->entry->reading;
+        return named->name + " = " + reading_text(reading.from_host(host_value), reading);
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%u = %g", token, host_value);
+    return text;
+}
+
+}  // namespace sim
