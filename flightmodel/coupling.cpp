@@ -17,18 +17,14 @@ constexpr double kDegreesPerRadian = 180.0 / std::numbers::pi;
 constexpr double kLeverFull = sim::event::kLeverMaximum;
 constexpr double kPsf = sim::unit::kSquareInchesPerSquareFoot;
 constexpr double kRankineOverFahrenheit = 459.67;
-constexpr double kFullTank = 8388608.0;  // a level of 2^23 is a full tank
 constexpr double kFullFlapDegrees = 40.0;
-
-// The gauges' own raw units, from their calibrations: the VSI reads 0.797194
-// ft/min per unit, the turn pointer 0.003663 rate-one turns (3 degrees a
-// second) per unit, the slip needle 0.1575 of its scale per unit, the
-// accelerometer 617 units per g.
-constexpr double kVsiFeetPerMinutePerUnit = 0.797194;
-constexpr double kTurnRatesPerUnit = 0.003663;
+// The gauges' own raw units (sim::unit, from their calibrations).
+using sim::unit::kAccelerometerUnitsPerG;
+using sim::unit::kFullTankLevel;
+using sim::unit::kSlipScalePerUnit;
+using sim::unit::kTurnRatesPerUnit;
+using sim::unit::kVsiFeetPerMinutePerUnit;
 constexpr double kDegreesPerSecondPerRate = 3.0;
-constexpr double kSlipScalePerUnit = 0.1575;
-constexpr double kAccelerometerUnitsPerG = 617.0;
 // The ball sits at the end of its scale (20) at a tenth of a g to the side; it
 // moves against the sideways force, so a skid to starboard sends it to port.
 constexpr double kSlipScalePerG = 20.0 / 0.1;
@@ -122,7 +118,7 @@ constexpr Row kTable[] = {
     {Scope::kTank, [](int t) { return token::tank_level(t); }, "tank level, 2^23 is full",
      {"korvane/tank[#]/contents-gal", "korvane/tank[#]/capacity-gal"},
      [](const double* in, const Surroundings&, double) {
-         return in[1] > 0.0 ? in[0] / in[1] * kFullTank : 0.0; }},
+         return in[1] > 0.0 ? in[0] / in[1] * kFullTankLevel : 0.0; }},
     {Scope::kTank, [](int t) { return token::tank_capacity(t); }, "tank capacity, gallons",
      {"korvane/tank[#]/capacity-gal"}, same},
 

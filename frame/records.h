@@ -94,6 +94,48 @@ enum MouseFlag : uint32_t {
 
 inline constexpr uint32_t kMouseClickRepeat = kMouseClick | kMouseRepeat;
 
+// The bits of the bit sets above by the names tools list them under.
+struct FlagName {
+    uint32_t bit;
+    const char* name;
+};
+inline constexpr FlagName kImageFlagNames[] = {{kImageTransparentBlack, "transparent_black"},
+                                               {kImageOverlay, "overlay"},
+                                               {kImageBright, "bright"},
+                                               {kImageBuffered, "buffered"},
+                                               {kImageHidden, "hidden"}};
+inline constexpr FlagName kMouseFlagNames[] = {{kMouseRepeat, "repeat"}, {kMouseDrag, "drag"}, {kMouseClick, "click"}};
+
+// The cursor a mouse box asks for: the host chooses the shapes (the page
+// names the CSS cursor each stands for).
+enum MouseCursor : int32_t {
+    kCursorNone = -1,      // the panel's own
+    kCursorArrow = 1,      // a setting knob's right half (up), a starter's arming box
+    kCursorArrowBack = 2,  // a setting knob's left half (down)
+    kCursorHand = 5,       // switches, buttons and levers
+};
+
+// The failures a module's elements answer to (FAILURE_RECORD), by what each
+// key stands for in this host, and what an active one does to an element.
+enum FailureKey : uint32_t {
+    kFailPitotStatic = 3,  // the pressure instruments together
+    kFailAirspeed = 6,
+    kFailAltimeter = 7,
+    kFailAttitude = 8,
+    kFailDirectionFinder = 9,
+    kFailFuelContents = 10,
+    kFailCompass = 11,
+    kFailTurn = 18,
+    kFailVerticalSpeed = 19,
+    kFailElectrics = 20,  // the panel's electrically driven instruments and switches
+};
+enum FailureAction : uint32_t {
+    kFailureFreeze = 0,  // no longer evaluated: it stays where it was
+    kFailureGrey = 1,    // frozen, and drawn greyed out
+    kFailurePark = 2,    // a needle falls back to its scale's zero; anything else freezes
+};
+inline constexpr uint32_t kLastFailureAction = kFailurePark;
+
 enum MouseRectType : uint32_t {
     kMouseEnd = 0,
     kMouseParent = 1,

@@ -83,6 +83,12 @@ public:
     VariableStore& vars() { return vars_; }
     const VariableStore& vars() const { return vars_; }
 
+    // Whether the simulator's world is at night: the panel is then seen under
+    // its flood light, and only the elements that light themselves (image
+    // flag kImageBright) keep their brightness. The modules are not told.
+    bool night() const { return night_; }
+    void set_night(bool night) { night_ = night; }
+
     // The logs keep this many of their latest entries.
     static constexpr size_t kServiceLogLength = 1u << 16;
     static constexpr size_t kKeyLogLength = 1u << 14;
@@ -172,6 +178,7 @@ private:
     void deliver(uint32_t event_id, uint32_t value);
 
     VariableStore vars_;
+    bool night_ = false;
     KeyModel model_;
     RecentLog<KeyEvent> key_log_{kKeyLogLength};
     RecentLog<ServiceCall> service_log_{kServiceLogLength};

@@ -366,9 +366,9 @@ void GaugeInstance::update() {
             const guest::ELEMENT_HEADER& element = mem.read(state.element);
             state.visible = (element.image_flags & kImageHidden) == 0;
             state.failure_action = active_failure(host_, mem, element.failure_records);
-            state.greyed = state.failure_action == 1u;
+            state.greyed = state.failure_action == kFailureGrey;
             if (state.failure_action.has_value()) {
-                if (element.element_type == kNeedle && *state.failure_action == 2) {
+                if (element.element_type == kNeedle && *state.failure_action == kFailurePark) {
                     impl.travel[i] = park(state);
                     impl.has_angle[i] = true;
                 } else if (element.element_type == kNeedle && !impl.has_angle[i]) {
@@ -522,5 +522,13 @@ void GaugeInstance::repeat() {
 }
 
 void GaugeInstance::release() { impl_->held = nullptr; }
+
+const MouseBox* GaugeInstance::box_under(int32_t x, int32_t y) const {
+    if (const MouseBox* pressed = impl_->mouse.hit(scale_, x, y, kMouseClick | kMouseDrag)) return pressed;
+    for (const MouseBox& box : impl_->mouse.boxes()) {
+        if (box.is_child() && displayed_box(box, scale_).contains(x, y)) return &box;
+    }
+    return nullptr;
+}
 
 }  // namespace bench

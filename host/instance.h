@@ -89,6 +89,7 @@ public:
 
     GaugePtr gauge() const { return gauge_; }
     const Module& module() const { return module_; }
+    const Host& host() const { return host_; }
     // The gauge's name as its header gives it.
     const std::string& name() const { return name_; }
     double scale() const { return scale_; }
@@ -136,6 +137,10 @@ public:
     void move(int32_t x, int32_t y);   // pointer moves: a drag box held acts again, wherever the pointer is
     void repeat();                     // a box with bit 21 held acts again while the pointer is on it
     void release();
+    // The box under the pointer, whose cursor and tooltip show there: the one
+    // a press would go to, else the first child box in list order holding the
+    // point (a box that only explains). Null over none.
+    const MouseBox* box_under(int32_t x, int32_t y) const;
     // Every action a child box takes, once: press at its displayed centre,
     // repeat, drag 3 pixels down, let go. Returns the centre pressed.
     guest::PIXPOINT exercise(const MouseBox& box);

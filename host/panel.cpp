@@ -19,7 +19,12 @@ constexpr double kFallbackSize = 100.0;
 
 std::string where(const PanelConfig& config, int line) { return config.source + ":" + std::to_string(line) + ": "; }
 
-bool file_exists(const std::string& path) { return static_cast<bool>(std::ifstream(path, std::ios::binary)); }
+// Without opening it: opening a FIFO blocks until a writer comes, before
+// the reader could refuse a file that is not regular.
+bool file_exists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(path, error);
+}
 
 std::string join(const std::string& dir, const std::string& file) {
     if (dir.empty()) return file;
@@ -283,6 +288,20 @@ void Panel::warn_of_missing_bitmaps() {
 }
 
 Panel::~Panel() { gauges_.clear(); }
+
+std::vector<std::string> Panel::source_files() const {
+    std::vector<std::string> files{config_.source};
+    for (const auto& [key, module] : modules_) files.push_back(module->path());
+    for (const auto& [key, resources] : resources_) {
+        if (!resources.empty()) files.push_back(resources);
+    }
+    for (const Window& window : windows_) {
+        if (!window.background_path.empty()) files.push_back(window.background_path);
+    }
+    std::sort(files.begin(), files.end());
+    files.erase(std::unique(files.begin(), files.end()), files.end());
+    return files;
+}
 
 Module& Panel::load(const PanelGauge& line, const ModuleHook& on_load) {
     const std::string key = lower(line.module);

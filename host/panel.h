@@ -118,6 +118,9 @@ public:
     const std::vector<std::string>& warnings() const { return warnings_; }
     // A loaded module by its configuration name ("Korvane"); null if none.
     Module* module(std::string_view name) const;
+    // Every file the panel was made from: its configuration, the modules'
+    // PE files and the windows' background bitmaps (what a watcher watches).
+    std::vector<std::string> source_files() const;
 
     // Every gauge instance: set up, then one update each, in panel order.
     void setup();

@@ -259,6 +259,44 @@ void draw_picture(const Context& c, const bench::ElementState& state, const Plac
     }
 }
 
+// Whether `surface` shows a pixel at (x, y) of its own space.
+bool opaque_at(cairo_surface_t* surface, double x, double y) {
+    if (surface == nullptr || !(x >= 0.0 && y >= 0.0)) return false;
+    const int width = cairo_image_surface_get_width(surface), height = cairo_image_surface_get_height(surface);
+    if (x >= width || y >= height) return false;
+    cairo_surface_flush(surface);
+    const unsigned char* row = cairo_image_surface_get_data(surface) +
+                               static_cast<size_t>(cairo_image_surface_get_stride(surface)) * static_cast<size_t>(y);
+    uint32_t pixel = 0;
+    std::memcpy(&pixel, row + 4 * static_cast<size_t>(x), 4);
+    return (pixel >> 24) != 0;
+}
+
+// Whether the element, drawn as draw_element draws it, shows a pixel at (x, y).
+bool shows_at(const Context& c, const bench::ElementState& state, const Placement& e, double x, double y) {
+    const Look look = element_look(state, e);
+    switch (state.type) {
+        case kStaticImage:
+        case kIcon: return opaque_at(c.bitmaps.surface(state.resource_id, look), x - e.position_x, y - e.position_y);
+        case kSlider: return opaque_at(c.bitmaps.surface(state.resource_id, look), x - state.x, y - state.y);
+        case kNeedle: {
+            // Back through the turn about the pivot.
+            const double a = -radians(state.angle), dx = x - e.position_x, dy = y - e.position_y;
+            return opaque_at(c.bitmaps.surface(state.resource_id, look), dx * std::cos(a) - dy * std::sin(a) + e.ofs_x,
+                             dx * std::sin(a) + dy * std::cos(a) + e.ofs_y);
+        }
+        // The window's rectangle: the mask's size at the element's position.
+        case kMovingImage:
+        case kSprite: {
+            cairo_surface_t* mask = c.bitmaps.surface(state.resource_id + 1, Look::Opaque);
+            return mask != nullptr && x >= e.position_x && y >= e.position_y &&
+                   x < e.position_x + cairo_image_surface_get_width(mask) &&
+                   y < e.position_y + cairo_image_surface_get_height(mask);
+        }
+        default: return false;
+    }
+}
+
 void draw_needle(const Context& c, const bench::ElementState& state, const Placement& e) {
     cairo_t* cr = c.cr;
     cairo_save(cr);
@@ -580,9 +618,27 @@ namespace {
 // is drawn (or after the last, when `split` is their count). Drawing a gauge
 // in two such parts gives the same pixels as in one: each element's drawing
 // leaves the context as it found it.
+// The panel's flood light at night: what it lights is seen at a quarter or
+// so of its daylight brightness, warmed towards a dim red.
+constexpr double kFloodR = 0.12, kFloodG = 0.035, kFloodB = 0.02, kFloodCover = 0.74;
+
+// One element at night: drawn through a group that the flood light covers
+// where the element itself shows (atop), so its transparent parts stay so.
+void draw_element_at_night(const Context& c, const bench::ElementState& state, const Placement& e) {
+    cairo_t* cr = c.cr;
+    cairo_push_group(cr);
+    draw_element(c, state, e);
+    cairo_set_operator(cr, CAIRO_OPERATOR_ATOP);
+    cairo_set_source_rgba(cr, kFloodR, kFloodG, kFloodB, kFloodCover);
+    cairo_paint(cr);
+    cairo_pop_group_to_source(cr);
+    cairo_paint(cr);
+}
+
 template <typename AtSplit>
 void draw_gauge_from(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCache& bitmaps, size_t from, size_t split,
                      AtSplit&& at_split) {
+    const bool night = instance.host().night();
     const auto [width, height] = gauge_extent(instance, bitmaps);
     cairo_save(cr);
     cairo_rectangle(cr, 0.0, 0.0, width, height);
@@ -594,7 +650,12 @@ void draw_gauge_from(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCa
         if (i == split) at_split();
         if (!elements[i].visible) continue;
         try {
-            draw_element(context, elements[i], placement_of(memory, elements[i]));
+            const Placement placed = placement_of(memory, elements[i]);
+            if (night && (placed.image_flags & kImageBright) == 0) {
+                draw_element_at_night(context, elements[i], placed);
+            } else {
+                draw_element(context, elements[i], placed);
+            }
         } catch (const emu::GuestFault& fault) {
             cairo_restore(cr);
             throw bench::GaugeFault(
@@ -607,6 +668,19 @@ void draw_gauge_from(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCa
 }
 
 }  // namespace
+
+int element_at(const bench::GaugeInstance& instance, BitmapCache& bitmaps, double x, double y) {
+    const auto [width, height] = gauge_extent(instance, bitmaps);
+    if (!(x >= 0.0 && y >= 0.0 && x < width && y < height)) return -1;
+    const Context context{nullptr, bitmaps, static_cast<double>(width)};
+    const emu::GuestMemory& memory = instance.module().memory();
+    const std::vector<bench::ElementState>& elements = instance.elements();
+    for (size_t i = elements.size(); i-- > 0;) {
+        if (elements[i].visible && shows_at(context, elements[i], placement_of(memory, elements[i]), x, y))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
 
 void draw_gauge(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCache& bitmaps) {
     draw_gauge_from(cr, instance, bitmaps, 0, SIZE_MAX, [] {});
@@ -803,6 +877,16 @@ void PanelRenderer::draw_window(cairo_t* cr, const bench::Panel::Window& window)
     cairo_restore(cr);
 }
 
+// The window's paint and background under the flood light.
+void PanelRenderer::light_window(cairo_t* cr, const bench::Panel::Window& window) {
+    if (!panel_.host().night()) return;
+    cairo_save(cr);
+    cairo_rectangle(cr, window.left, window.top, window.width, window.height);
+    cairo_set_source_rgba(cr, kFloodR, kFloodG, kFloodB, kFloodCover);
+    cairo_fill(cr);
+    cairo_restore(cr);
+}
+
 void PanelRenderer::draw_title(cairo_t* cr, const bench::Panel::Window& window) {
     const std::string& title = window.config->title;
     if (title.empty()) return;
@@ -840,6 +924,7 @@ void PanelRenderer::draw_panel(Image& image, bool keep) {
     // lie on the screen.
     for (const bench::Panel::Window& window : panel_.windows()) {
         draw_window(cr, window);
+        light_window(cr, window);
         for (size_t i = 0; i < gauges.size(); ++i) {
             const bench::Panel::Gauge& gauge = gauges[i];
             if (!gauge.shown || gauge.window != window.config) continue;
@@ -889,9 +974,11 @@ void PanelRenderer::plan_kept(const Image& image) {
 const Image& PanelRenderer::render_frame() {
     const int width = pixels(panel_.picture_width()), height = pixels(panel_.picture_height());
     changed_.clear();
-    if (!frame_ || frame_->width() != width || frame_->height() != height || frame_titles_ != titles_) {
+    if (!frame_ || frame_->width() != width || frame_->height() != height || frame_titles_ != titles_ ||
+        frame_night_ != panel_.host().night()) {
         frame_ = std::make_unique<Image>(width, height);
         frame_titles_ = titles_;
+        frame_night_ = panel_.host().night();
         plan_kept(*frame_);
         draw_panel(*frame_, true);
         changed_.push_back({0, 0, width, height});

@@ -104,6 +104,12 @@ private:
 // when the module lacks it.
 std::pair<uint32_t, uint32_t> gauge_extent(const bench::GaugeInstance& instance, BitmapCache& bitmaps);
 
+// The element drawn topmost at point (x, y) of the gauge, in background-bitmap
+// pixels: where one of its bitmaps shows a pixel there (pure black counts as
+// clear where the element makes it so). Its index in instance.elements(), or
+// -1 where only the window shows. Throws emu::GuestFault as drawing would.
+int element_at(const bench::GaugeInstance& instance, BitmapCache& bitmaps, double x, double y);
+
 // Draws the instance with `cr`'s user space in background-bitmap pixels,
 // clipped to the background's rectangle.
 void draw_gauge(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCache& bitmaps);
@@ -171,6 +177,7 @@ private:
     cairo_status_t draw_gauge_part(cairo_surface_t* surface, size_t index, size_t from, size_t split);
     void gauge_drawn(const bench::Panel::Gauge& gauge, cairo_status_t status);
     void draw_window(cairo_t* cr, const bench::Panel::Window& window);
+    void light_window(cairo_t* cr, const bench::Panel::Window& window);
     void draw_title(cairo_t* cr, const bench::Panel::Window& window);
     void draw_panel_gauge(cairo_surface_t* surface, const bench::Panel::Gauge& gauge);
 
@@ -183,6 +190,7 @@ private:
 
     std::unique_ptr<Image> frame_;  // render_frame()'s picture
     bool frame_titles_ = false;     // whether it shows titles
+    bool frame_night_ = false;      // whether it shows the panel at night
     std::vector<Kept> kept_;        // by gauge, as panel_.gauges()
     std::vector<PixelRect> changed_;
 };

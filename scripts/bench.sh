@@ -33,25 +33,29 @@ cpu_seconds() {
 }
 
 step "frames of the whole panel (render_bench)"
-"$build/render_bench" "$panel" "${modules[@]}" --frames 60 > "$work/frames"
+"$build/render_bench" "$panel" "${modules[@]}" --frames 60 --json > "$work/frames.json"
 step "updates alone: time, heap allocations and the instructions the emulator ran in module code"
-"$build/render_bench" "$panel" "${modules[@]}" --updates-only 10000 > "$work/updates"
+"$build/render_bench" "$panel" "${modules[@]}" --updates-only 10000 --json > "$work/updates.json"
 step "gaugebench render, whole process"
 render_cpu=$(cpu_seconds "$build/gaugebench" render "$panel" -o "$work/panel.png" "${modules[@]}")
 step "gaugebench validate"
 korvane_cpu=$(cpu_seconds "$build/gaugebench" validate "$pe/Korvane.gau")
 dropwatch_cpu=$(cpu_seconds "$build/gaugebench" validate "$pe/Dropwatch.gau")
 
-# The figures out of the runs' own lines.
-ratio() { awk -v run="$1" '$0 ~ run { on = 1 } on && /ratio/ { print $2; exit }' "$work/frames"; }
-per_frame() { awk -v run="$1" '$0 ~ run { on = 1 } on && /update \+ render/ { print $4; exit }' "$work/frames"; }
-beyond() { awk -v file="$1" '$0 ~ "size of .*" file { print $(NF - 2); exit }' "$work/frames"; }
-memcpy_ms=$(awk '/^memcpy of pixels/ { print $4 }' "$work/frames")
-steady_allocations=$(awk '/heap allocations/ && /in [0-9]+ updates/ { sum += $3; n += $5 } END { print sum " in " n " frames" }' "$work/frames")
-updates_allocations=$(sed -n 's/^heap allocations //p' "$work/updates")
-instructions=$(awk '/^module-instructions / { n = split($2, p, "/"); total += $4; parts = parts sep p[n] " " $4; sep = ", " }
-                   END { printf "%.0f (%s)", total, parts }' "$work/updates")
-update_ms=$(sed -n 's/^update time \([0-9.]*\) ms$/\1/p' "$work/updates")
+# The figures out of render_bench's JSON: one expression each, over the
+# frames run (f) and the updates run (u).
+figure() {
+  python3 -c 'import json, os, sys
+f = json.load(open(sys.argv[1])); u = json.load(open(sys.argv[2]))
+name = lambda path: os.path.basename(path)
+print(eval(sys.argv[3]))' "$work/frames.json" "$work/updates.json" "$1"
+}
+instructions=$(figure '"%.0f (%s)" % (sum(m["per_update"] for m in u["modules"]), ", ".join("%s %.0f" % (name(m["module"]), m["per_update"]) for m in u["modules"]))')
+update_ms=$(figure '"%.3f" % u["update_ms"]')
+steady=$(figure '"%.1f x (%.3f ms against %.3f ms)" % (f["steady"]["ratio_to_memcpy"], f["steady"]["frame_ms"], f["memcpy_ms"])')
+moving=$(figure '"%.1f x (%.3f ms against %.3f ms)" % (f["moving"]["ratio_to_memcpy"], f["moving"]["frame_ms"], f["memcpy_ms"])')
+allocations=$(figure '"%d in %d frames; %d in the first %d updates, %d in the %d after" % (f["steady"]["heap_allocations"] + f["moving"]["heap_allocations"], 2 * f["steady"]["frames"], u["heap_allocations"]["first"], u["heap_allocations"]["first_updates"], u["heap_allocations"]["after"], u["heap_allocations"]["after_updates"])')
+beyond() { figure "[s[\"beyond_bitmaps\"] for s in f[\"sizes\"] if name(s[\"module\"]) == \"$1\"][0]"; }
 korvane_gauges=$("$build/gaugebench" list "$pe/Korvane.gau" 2>/dev/null | grep -c '^\[' || true)
 
 row() { printf '| %s | %s | %s |\n' "$1" "$2" "$3"; }
@@ -59,12 +63,10 @@ echo "| Figure | Goal | Measured |"
 echo "|---|---|---|"
 row "instructions inside module code per full-panel update" "<= 2,000" "$instructions"
 row "one full-panel update (and model step), module code in the emulator" "<= 1 ms" "$update_ms ms"
-row "update + render, steady frame (cruise held)" "<= 4 x memcpy" \
-  "$(ratio 'steady frames') x ($(per_frame 'steady frames') ms against $memcpy_ms ms)"
-row "update + render, every gauge moving" "<= 10 x memcpy" \
-  "$(ratio 'every gauge moves') x ($(per_frame 'every gauge moves') ms against $memcpy_ms ms)"
+row "update + render, steady frame (cruise held)" "<= 4 x memcpy" "$steady"
+row "update + render, every gauge moving" "<= 10 x memcpy" "$moving"
 row "gaugebench render $panel, whole process" "<= 40 ms of processor time" "$render_cpu s"
-row "heap allocations of the host per update" "0" "$steady_allocations; $updates_allocations"
+row "heap allocations of the host per update" "0" "$allocations"
 row "Korvane.gau beyond its bitmaps" "<= 65,536 B" "$(beyond Korvane.gau) B"
 row "Dropwatch.gau beyond its bitmaps" "<= 65,536 B" "$(beyond Dropwatch.gau) B"
 row "gaugebench validate" "linear in the module" \

@@ -20,13 +20,14 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/host.h"
 #include "host/module.h"
 #include "korvane/bitmaps.h"
-#include "korvane/gauge_table.h"
 #include "tools/art/bmp.h"
 #include "tools/art/canvas.h"
 #include "tools/art/contact_sheet.h"
@@ -151,12 +152,14 @@ int run(const Options& options) {
     bench::Module module(host, options.module);
     art::Records records(module);
 
+    // The gauges the bitmaps are painted from, each once, in the table's order.
     size_t missing = 0;
-    std::string list;  // in the host's order
-    for (const char* gauge : korvane::kGaugeOrder) {
-        if (records.has_gauge(gauge)) continue;
+    std::string list;
+    std::set<std::string_view> asked;
+    for (const korvane::BitmapInfo& info : korvane::kBitmaps) {
+        if (!asked.insert(info.gauge).second || records.has_gauge(info.gauge)) continue;
         ++missing;
-        list += (list.empty() ? "" : ", ") + std::string(gauge);
+        list += (list.empty() ? "" : ", ") + std::string(info.gauge);
     }
     if (missing != 0) {
         std::fprintf(stderr, "artgen: %s lacks %zu gauge(s) whose bitmaps it must carry: %s\n", options.module.c_str(),

@@ -16,10 +16,12 @@
 #include "host/instance.h"
 #include "host/module.h"
 #include "host/mouse.h"
+#include "host/output_file.h"
 #include "host/panel.h"
 #include "host/panel_config.h"
 #include "host/scenario.h"
 #include "render/image.h"
+#include "web/transport.h"
 
 namespace gaugebench {
 namespace fs = std::filesystem;
@@ -47,6 +49,14 @@ ExitStatus exit_status_of(const std::exception& error) {
     // A script JSBSim cannot fly, or a picture that cannot be made or written.
     if (dynamic_cast<const flightmodel::FlightModelError*>(&error) || dynamic_cast<const render::RenderError*>(&error))
         return ExitStatus::kBadInput;
+    // An output refused where the work found it (a snapshot's name), or one
+    // that could not be written.
+    if (dynamic_cast<const bench::OutputPathError*>(&error) != nullptr) return ExitStatus::kUsage;
+    if (dynamic_cast<const bench::OutputFileError*>(&error) != nullptr) return ExitStatus::kBadInput;
+    // The live server: a --host that is no address is a bad argument, one it
+    // cannot listen on (a port in use) an output it could not open.
+    if (dynamic_cast<const web::AddressError*>(&error)) return ExitStatus::kUsage;
+    if (dynamic_cast<const web::ServerError*>(&error)) return ExitStatus::kBadInput;
     // A calculator program the host refused, memory running out, anything
     // else: the work did not succeed.
     return ExitStatus::kFailed;
@@ -105,6 +115,11 @@ void check_output_file(const std::string& path, const std::string& option) {
     if (!parent.empty() && !fs::is_directory(parent, error)) {
         throw CommandError(ExitStatus::kUsage, option + " " + path + ": there is no directory " + parent.string());
     }
+    try {
+        bench::check_output_path(path);
+    } catch (const bench::OutputPathError& refused) {
+        throw CommandError(ExitStatus::kUsage, option + ": " + refused.what());
+    }
 }
 
 void check_output_dir(const std::string& path, const std::string& option) {
@@ -121,28 +136,30 @@ void check_input_file(const std::string& path) {
     if (fs::is_directory(status)) throw CommandError(ExitStatus::kBadInput, path + ": is a directory, not a file");
 }
 
-namespace {
-
-// Taken where the PE builds were named beside the Linux twins; the modules
-// are the PE files now, each carrying its bitmaps.
-void add_ignored_pe_option(CLI::App& command) {
-    command.add_option_function<std::string>("--pe", [](const std::string&) {})->group("");
-}
-
-}  // namespace
-
 void add_module_paths(CLI::App& command, bench::ModulePaths& paths) {
     paths.module_dir = default_module_dir();
     command
         .add_option("--modules", paths.module_dir,
                     "directory of the PE modules the panel names, <dir>/<Name>.gau (default " + paths.module_dir + ")")
         ->type_name("<dir>");
-    add_ignored_pe_option(command);
+    // The name validate takes for the PE: here a module file stands for the
+    // folder it lies in, where the panel's other modules are looked for too.
+    command
+        .add_option_function<std::string>(
+            "--pe",
+            [&paths](const std::string& path) {
+                std::error_code error;
+                const fs::file_status status = fs::status(path, error);
+                if (!fs::exists(status)) throw CommandError(ExitStatus::kBadInput, path + ": file not found (--pe)");
+                paths.module_dir = fs::is_directory(status) ? path : fs::path(path).parent_path().string();
+                if (paths.module_dir.empty()) paths.module_dir = ".";
+            },
+            "the PE modules: a directory of them, or one module file standing for its folder (as --modules)")
+        ->type_name("<file|dir>");
 }
 
 void add_module_argument(CLI::App& command, std::string& module) {
     command.add_option("module", module, "the gauge module (.gau, the PE file)")->required()->type_name("<module>");
-    add_ignored_pe_option(command);
 }
 
 void add_main_window_option(CLI::App& command, bool& open) {
@@ -158,6 +175,15 @@ std::string program_dir() {
     std::error_code error;
     const fs::path self = fs::read_symlink("/proc/self/exe", error);
     return error ? std::string(".") : self.parent_path().string();
+}
+
+std::string project_file(const std::string& relative) {
+    std::error_code error;
+#ifdef KORVANE_SOURCE_DIR
+    const fs::path built_from = fs::path(KORVANE_SOURCE_DIR) / relative;
+    if (fs::exists(built_from, error)) return built_from.string();
+#endif
+    return (fs::path(program_dir()) / ".." / ".." / relative).lexically_normal().string();
 }
 
 std::string default_module_dir() {

@@ -62,15 +62,22 @@ void check_input_file(const std::string& path);
 // The directory of the running program.
 std::string program_dir();
 
+// A file or folder of the project (the panel, fdm/, JSBSim as install-deps.sh
+// puts it) where a command's default names it: in the source tree this
+// program was built from, else beside the build tree the program lies in
+// (build/<tree>/gaugebench), so that defaults do not hang on the working
+// directory.
+std::string project_file(const std::string& relative);
+
 // Where the PE modules are when --modules does not say: the PE tree this
 // build was configured with, else `win` beside the program's own tree.
 std::string default_module_dir();
 
 // The options of every command that places a panel: where the PE modules it
-// names are (each carries its own bitmaps). --pe, which named the PE builds
-// beside the modules' Linux twins, is still taken and has no effect.
+// names are (each carries its own bitmaps), as --modules <dir> or --pe
+// <file|dir>; a --pe that names nothing is refused before any work.
 void add_module_paths(CLI::App& command, bench::ModulePaths& paths);
-// The module a command takes as its argument (and --pe, taken and ignored).
+// The module a command takes as its argument.
 void add_module_argument(CLI::App& command, std::string& module);
 
 // --main-window open|closed: whether FindWindowA finds the simulator's main

@@ -10,13 +10,13 @@ namespace {
 
 namespace token = sim::token;
 
-constexpr double kFullTank = 8388608.0;  // the level variables' scale: 2^23 is full
+constexpr double kFullTank = sim::unit::kFullTankLevel;
 
-// Units as the host keeps them: pressures in pounds per square foot,
-// temperatures in degrees Rankine.
-constexpr double psf_from_psi(double psi) { return sim::unit::kSquareInchesPerSquareFoot * psi; }
-constexpr double psf_from_boost(double boost_psi) { return 2073.0 + psf_from_psi(boost_psi); }
-constexpr double rankine_from_celsius(double celsius) { return 492.0 + celsius / 0.555556; }
+// Units as the host keeps them (pressures in pounds per square foot,
+// temperatures in degrees Rankine) from the units people read.
+constexpr double psf_from_psi(double psi) { return sim::unit::kPoundsPerSquareInch.to_host(psi); }
+constexpr double psf_from_boost(double boost_psi) { return sim::unit::kBoost.to_host(boost_psi); }
+constexpr double rankine_from_celsius(double celsius) { return sim::unit::kCelsius.to_host(celsius); }
 
 struct EngineValues {
     uint32_t (*token_of)(int engine);
@@ -41,12 +41,12 @@ constexpr Setting kAircraft[] = {
     {token::kIndicatedAirspeed, 185.0, "indicated airspeed, knots"},
     {token::kIndicatedAltitude, 9400.0, "indicated altitude, feet"},
     {token::kPressureSetting, 1013.0, "altimeter setting, millibars"},
-    {token::kVerticalSpeed, 300.0 / 0.797194, "vertical speed (+300 ft/min)"},
+    {token::kVerticalSpeed, 300.0 / sim::unit::kVsiFeetPerMinutePerUnit, "vertical speed (+300 ft/min)"},
     {token::kPitch, 3.0, "pitch, degrees"},
     {token::kBank, -12.0, "bank, degrees (-12: starboard wing down, turning right)"},
     {token::kSideslip, 0.0, "sideslip"},
-    {token::kRateOfTurn, 1.0 / 0.003663, "rate of turn (+1)"},
-    {token::kNormalAcceleration, 617.0, "normal acceleration (1 g)"},
+    {token::kRateOfTurn, 1.0 / sim::unit::kTurnRatesPerUnit, "rate of turn (+1)"},
+    {token::kNormalAcceleration, sim::unit::kAccelerometerUnitsPerG, "normal acceleration (1 g)"},
     {token::kHeading, 287.0, "heading, degrees"},
     {token::kStationBearing, -20.0, "direction-finding bearing, degrees"},
     {token::kClockHours, 21.0, "clock hours"},

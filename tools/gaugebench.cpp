@@ -11,16 +11,18 @@
 #include <string>
 #include <vector>
 
-#include "frame/vocabulary.h"
+#include "frame/vocabulary_names.h"
 #include "host/host.h"
 #include "host/host_calculator.h"
 #include "host/instance.h"
 #include "host/module.h"
+#include "host/output_file.h"
 #include "host/scenario.h"
 #include "host/validate/validator.h"
 #include "korvane_version.h"
 #include "tools/command_line.h"
 #include "tools/fly_command.h"
+#include "tools/interrupt.h"
 #include "tools/listing.h"
 #include "tools/panel_commands.h"
 #include "tools/serve_command.h"
@@ -38,9 +40,10 @@ void write_text(const std::string& path, const std::string& text) {
         std::fwrite(text.data(), 1, text.size(), stdout);
         return;
     }
-    std::ofstream file(path, std::ios::binary);
-    if (!file.write(text.data(), static_cast<std::streamsize>(text.size())) || !file.flush()) {
-        throw CommandError(ExitStatus::kBadInput, path + ": cannot be written");
+    try {
+        bench::write_output_file(path, std::span(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
+    } catch (const bench::OutputFileError& error) {
+        throw CommandError(ExitStatus::kBadInput, error.what());
     }
 }
 
@@ -95,7 +98,7 @@ Command add_list(CLI::App& app) {
 
 void print_counter(const bench::Host& host, const char* after) {
     const bench::VariableStore& vars = host.vars();
-    std::printf("  %-28s L:Bombs_dropped %-4g L:Repeat %-4g L:Elapsed %g\n", after, vars.get("L:Bombs_dropped"),
+    std::printf("  %-34s L:Bombs_dropped %-4g L:Repeat %-4g L:Elapsed %g\n", after, vars.get("L:Bombs_dropped"),
                 vars.get("L:Repeat"), vars.get("L:Elapsed"));
 }
 
@@ -116,17 +119,19 @@ ExitStatus bomb_run(const std::string& path) {
     // The key events of a bomb run as the aircraft's other gauges send them.
     char label[48];
     host.send_key_event(sim::event::kReleaseSequenceStart, 0);
-    std::snprintf(label, sizeof label, "sequence start (%u)", sim::event::kReleaseSequenceStart);
+    std::snprintf(label, sizeof label, "sequence start (%s)",
+                  sim::event_of(sim::event::kReleaseSequenceStart)->name.c_str());
     print_counter(host, label);
     for (int bomb = 1; bomb <= 4; ++bomb) {
         calculator.set_absolute_time_seconds(3600.0 + 1.5 * bomb);
         host.send_key_event(sim::event::kBombReleased, 0);
-        std::snprintf(label, sizeof label, "bomb %d released (%u)", bomb, sim::event::kBombReleased);
+        std::snprintf(label, sizeof label, "bomb %d released (%s)", bomb,
+                      sim::event_of(sim::event::kBombReleased)->name.c_str());
         print_counter(host, label);
     }
     const uint32_t other = sim::event::throttle_set(0);
     host.send_key_event(other, 0);  // an unrelated event runs nothing
-    std::snprintf(label, sizeof label, "other event (%u)", other);
+    std::snprintf(label, sizeof label, "other event (%s)", sim::event_of(other)->name.c_str());
     print_counter(host, label);
     for (const bench::CalculatorError& error : calculator.errors()) std::printf("  refused: %s\n", error.what());
     return calculator.errors().empty() ? ExitStatus::kSuccess : ExitStatus::kFailed;
@@ -228,7 +233,8 @@ Command add_validate(CLI::App& app) {
 
 constexpr const char* kExitStatuses =
     "Exit status: 0 success; 1 a check or a scenario failed; 2 a usage error; 3 an input that could not be\n"
-    "read or is not what it claims to be (or an output that could not be written).\n";
+    "read or is not what it claims to be (or an output that could not be written); 130 and 143 stopped by\n"
+    "SIGINT (Ctrl-C) or SIGTERM, unfinished files removed.\n";
 
 const CLI::App* find_command(const CLI::App& app, const std::string& name) {
     for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
@@ -318,6 +324,7 @@ int main(int argc, char** argv) {
     CLI::App app("gaugebench: the bench host of the Korvane gauge modules", "gaugebench");
     app.set_version_flag("--version", std::string("gaugebench ") + kKorvaneVersion);
     app.footer(kExitStatuses);
+    gaugebench::install_interrupt_handlers();
     gaugebench::Commands commands;
     commands.push_back(add_list(app));
     commands.push_back(add_bombrun(app));
@@ -366,6 +373,12 @@ int main(int argc, char** argv) {
         if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) message = explain_missing(command, message);
         if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) message = explain_mismatch(command, message);
         return usage_error(where, message, where);
+    } catch (const std::exception& error) {
+        // An option's own check found its input missing or unreadable.
+        const std::vector<CLI::App*> parsed = app.get_subcommands();
+        std::fprintf(stderr, "gaugebench%s%s: %s\n", parsed.empty() ? "" : " ",
+                     parsed.empty() ? "" : parsed.front()->get_name().c_str(), gaugebench::message_of(error).c_str());
+        return static_cast<int>(gaugebench::exit_status_of(error));
     }
 
     const std::vector<CLI::App*> parsed = app.get_subcommands();

@@ -21,6 +21,9 @@
 // updates at the held cruise, nothing drawn, and prints the instructions
 // each module's code ran in them, as the emulator counts them, and the heap
 // allocations of each half of the updates.
+//
+// --json prints the same figures as one JSON object (scripts/bench.sh reads
+// it) instead of the text.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -30,12 +33,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
-#include "host/emulator/emulated_machine.h"
+#include <nlohmann/json.hpp>
+
 #include "frame/vocabulary.h"
+#include "host/emulator/emulated_machine.h"
 #include "host/host.h"
 #include "host/panel.h"
 #include "host/validate/probe.h"
@@ -120,151 +126,229 @@ Run run_frames(bench::Host& host, bench::Panel& panel, long frames, size_t& rect
     return run;
 }
 
-void print_run(const char* name, const Run& run, long frames, double per_copy) {
+nlohmann::json run_json(const Run& run, long frames, double per_copy) {
     const double n = static_cast<double>(frames);
     const double per_frame = (run.update_seconds + run.render_seconds) / n;
+    return {{"frames", frames},
+            {"update_ms", 1e3 * run.update_seconds / n},
+            {"render_ms", 1e3 * run.render_seconds / n},
+            {"frame_ms", 1e3 * per_frame},
+            {"ratio_to_memcpy", per_copy > 0.0 ? per_frame / per_copy : 0.0},
+            {"page_faults_per_frame", static_cast<double>(run.faults) / n},
+            {"rectangles_per_frame", static_cast<double>(run.rects) / n},
+            {"heap_allocations", run.allocations},
+            {"module_allocations", run.module_allocations}};
+}
+
+void print_run(const char* name, const nlohmann::json& run) {
+    const double frame_ms = run["frame_ms"];
     std::printf("%s\n", name);
-    std::printf("  update            %9.3f ms/frame\n", 1e3 * run.update_seconds / n);
-    std::printf("  render            %9.3f ms/frame\n", 1e3 * run.render_seconds / n);
-    std::printf("  update + render   %9.3f ms/frame  (%.1f frames/s)\n", 1e3 * per_frame, 1.0 / per_frame);
-    std::printf("  ratio             %9.1f x memcpy\n", per_copy > 0.0 ? per_frame / per_copy : 0.0);
-    std::printf("  page faults       %9.1f /frame\n", static_cast<double>(run.faults) / n);
-    std::printf("  redrawn           %9.1f rectangles/frame\n", static_cast<double>(run.rects) / n);
+    std::printf("  update            %9.3f ms/frame\n", run["update_ms"].get<double>());
+    std::printf("  render            %9.3f ms/frame\n", run["render_ms"].get<double>());
+    std::printf("  update + render   %9.3f ms/frame  (%.1f frames/s)\n", frame_ms, 1e3 / frame_ms);
+    std::printf("  ratio             %9.1f x memcpy\n", run["ratio_to_memcpy"].get<double>());
+    std::printf("  page faults       %9.1f /frame\n", run["page_faults_per_frame"].get<double>());
+    std::printf("  redrawn           %9.1f rectangles/frame\n", run["rectangles_per_frame"].get<double>());
     std::printf("  heap allocations  %9llu in %ld updates (module code: %llu)\n",
-                static_cast<unsigned long long>(run.allocations), frames,
-                static_cast<unsigned long long>(run.module_allocations));
+                run["heap_allocations"].get<unsigned long long>(), run["frames"].get<long>(),
+                run["module_allocations"].get<unsigned long long>());
 }
 
 // A module's file beside the bytes of the bitmaps it carries.
-void print_size(const bench::Module& module) {
+nlohmann::json size_json(const bench::Module& module) {
     std::error_code error;
     const std::uintmax_t file_bytes = std::filesystem::file_size(module.path(), error);
-    if (error) {
-        std::printf("size of %s: not read (%s)\n", module.path().c_str(), error.message().c_str());
-        return;
-    }
+    if (error) return {{"module", module.path()}, {"error", error.message()}};
     uint64_t bitmap_bytes = 0;
     if (const std::shared_ptr<const bench::PeImage> resources = module.code().own_resources()) {
         for (const auto& [id, bitmap] : resources->bitmaps()) bitmap_bytes += bitmap.dib().size();
     }
-    std::printf("size of %s: %ju bytes, %llu of them its bitmaps, %llu beyond them\n", module.path().c_str(),
-                file_bytes, static_cast<unsigned long long>(bitmap_bytes),
-                static_cast<unsigned long long>(file_bytes - bitmap_bytes));
+    return {{"module", module.path()},
+            {"file_bytes", file_bytes},
+            {"bitmap_bytes", bitmap_bytes},
+            {"beyond_bitmaps", file_bytes - bitmap_bytes}};
 }
 
-}  // namespace
+void print_size(const nlohmann::json& size) {
+    if (size.contains("error")) {
+        std::printf("size of %s: not read (%s)\n", size["module"].get<std::string>().c_str(),
+                    size["error"].get<std::string>().c_str());
+        return;
+    }
+    std::printf("size of %s: %llu bytes, %llu of them its bitmaps, %llu beyond them\n",
+                size["module"].get<std::string>().c_str(), size["file_bytes"].get<unsigned long long>(),
+                size["bitmap_bytes"].get<unsigned long long>(), size["beyond_bitmaps"].get<unsigned long long>());
+}
 
-int main(int argc, char** argv) {
+struct Arguments {
     std::string panel_file = "panel/panel.cfg";
     bench::ModulePaths paths{default_module_dir(), {}};
     long frames = 200;
     double scale = 1.0;
     long updates_only = 0;
+    bool json = false;
+};
+
+// Nullopt after printing the usage.
+std::optional<Arguments> parse(int argc, char** argv) {
+    Arguments a;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--frames" && i + 1 < argc) {
-            frames = std::strtol(argv[++i], nullptr, 10);
+            a.frames = std::max(1L, std::strtol(argv[++i], nullptr, 10));
         } else if (arg == "--updates-only" && i + 1 < argc) {
-            updates_only = std::strtol(argv[++i], nullptr, 10);
-            if (updates_only < 1) updates_only = 1;
+            a.updates_only = std::max(1L, std::strtol(argv[++i], nullptr, 10));
         } else if (arg == "--scale" && i + 1 < argc) {
-            scale = std::strtod(argv[++i], nullptr);
+            a.scale = std::strtod(argv[++i], nullptr);
         } else if (arg == "--modules" && i + 1 < argc) {
-            paths.module_dir = argv[++i];
+            a.paths.module_dir = argv[++i];
         } else if (arg == "--pe" && i + 1 < argc) {
             ++i;  // the modules are the PE files, carrying their bitmaps
+        } else if (arg == "--json") {
+            a.json = true;
         } else if (!arg.empty() && arg[0] != '-') {
-            panel_file = arg;
+            a.panel_file = arg;
         } else {
             std::fprintf(stderr,
-                         "usage: render_bench [panel.cfg] [--frames n] [--scale s] [--modules dir]\n"
-                         "       render_bench [panel.cfg] --updates-only n [--modules dir]\n");
-            return 2;
+                         "usage: render_bench [panel.cfg] [--frames n] [--scale s] [--modules dir] [--json]\n"
+                         "       render_bench [panel.cfg] --updates-only n [--modules dir] [--json]\n");
+            return std::nullopt;
         }
     }
-    if (frames < 1) frames = 1;
+    return a;
+}
+
+// Model steps and panel updates alone, nothing drawn.
+nlohmann::json updates_only(bench::Host& host, bench::Panel& panel, long updates) {
+    panel.update();
+    // The host's logs fill to their fixed lengths in the first half; the
+    // second is the steady state.
+    uint64_t allocations[2] = {};
+    const long half = updates / 2;
+    const std::vector<const bench::Module*> modules = modules_of(panel);
+    std::vector<uint64_t> before;
+    for (const bench::Module* module : modules) before.push_back(instructions_run(*module));
+    const auto start = Clock::now();
+    for (long update = 0; update < updates; ++update) {
+        bench::validate::AllocationWatch::arm();
+        host.tick();
+        panel.update();
+        allocations[update < half ? 0 : 1] += bench::validate::AllocationWatch::disarm();
+    }
+    const double spent = seconds_since(start);
+    nlohmann::json out{{"updates", updates},
+                       {"update_ms", 1e3 * spent / static_cast<double>(updates)},
+                       {"heap_allocations",
+                        {{"first", allocations[0]},
+                         {"first_updates", half},
+                         {"after", allocations[1]},
+                         {"after_updates", updates - half}}},
+                       {"modules", nlohmann::json::array()}};
+    for (size_t i = 0; i < modules.size(); ++i) {
+        const uint64_t ran = instructions_run(*modules[i]) - before[i];
+        out["modules"].push_back({{"module", modules[i]->path()},
+                                  {"instructions", ran},
+                                  {"per_update", static_cast<double>(ran) / static_cast<double>(updates)}});
+    }
+    return out;
+}
+
+void print_updates_only(const nlohmann::json& out) {
+    std::printf("updates %ld\n", out["updates"].get<long>());
+    // Model step and full-panel update, the modules' code in the emulator.
+    std::printf("update time %.3f ms\n", out["update_ms"].get<double>());
+    for (const nlohmann::json& module : out["modules"]) {
+        std::printf("module-instructions %s %llu %.1f\n", module["module"].get<std::string>().c_str(),
+                    module["instructions"].get<unsigned long long>(), module["per_update"].get<double>());
+    }
+    const nlohmann::json& a = out["heap_allocations"];
+    std::printf("heap allocations %llu in the first %ld updates, %llu in the %ld after\n",
+                a["first"].get<unsigned long long>(), a["first_updates"].get<long>(),
+                a["after"].get<unsigned long long>(), a["after_updates"].get<long>());
+}
+
+// Steady and moving frames, and memcpy of as many pixels beside them.
+nlohmann::json frames_run(bench::Host& host, bench::Panel& panel, const Arguments& a) {
+    render::PanelRenderer renderer(panel);
+    // One frame first: bitmaps are decoded once, on first use.
+    panel.update();
+    const render::Image first = renderer.render();
+    const size_t bytes = static_cast<size_t>(first.stride()) * static_cast<size_t>(first.height());
+    renderer.render_frame();
+    size_t rects = 0;
+    const auto draw = [&] {
+        renderer.render_frame();
+        rects += renderer.changed().size();
+    };
+    const Run steady = run_frames(
+        host, panel, a.frames, rects,
+        [&](long frame) { host.vars().set(sim::token::kHeading, 287.0 + 0.25 * static_cast<double>(frame)); }, draw);
+    // Every cruise variable off its value by a few per cent, a different
+    // amount each frame, so every needle has somewhere to go.
+    const Run moving = run_frames(
+        host, panel, a.frames, rects,
+        [&](long frame) {
+            const double swing = std::sin(0.7 * static_cast<double>(frame));
+            for (const flight_state::Setting& setting : flight_state::cruise()) {
+                host.vars().set(setting.token, setting.value + swing * (0.05 * std::fabs(setting.value) + 0.5));
+            }
+        },
+        draw);
+    std::vector<unsigned char> from(bytes, 0x5A), to(bytes, 0);
+    const Clock::time_point copy_start = Clock::now();
+    for (long frame = 0; frame < a.frames; ++frame) {
+        from[static_cast<size_t>(frame) % bytes] = static_cast<unsigned char>(frame);
+        std::memcpy(to.data(), from.data(), bytes);
+    }
+    const double per_copy = seconds_since(copy_start) / static_cast<double>(a.frames);
+    // Keep the copies observable.
+    volatile unsigned char sink = to[static_cast<size_t>(a.frames - 1) % bytes];
+    (void)sink;
+    nlohmann::json out{{"panel", a.panel_file},
+                       {"gauges", panel.gauges().size()},
+                       {"width", first.width()},
+                       {"height", first.height()},
+                       {"scale", a.scale},
+                       {"memcpy_ms", 1e3 * per_copy},
+                       {"bytes", bytes},
+                       {"steady", run_json(steady, a.frames, per_copy)},
+                       {"moving", run_json(moving, a.frames, per_copy)},
+                       {"sizes", nlohmann::json::array()}};
+    for (const bench::Module* module : modules_of(panel)) out["sizes"].push_back(size_json(*module));
+    return out;
+}
+
+void print_frames(const nlohmann::json& out) {
+    std::printf("panel %s: %zu gauges, %d x %d pixels at scale %g, %ld frames a run\n",
+                out["panel"].get<std::string>().c_str(), out["gauges"].get<size_t>(), out["width"].get<int>(),
+                out["height"].get<int>(), out["scale"].get<double>(), out["steady"]["frames"].get<long>());
+    std::printf("memcpy of pixels    %9.3f ms/frame  (%zu bytes)\n", out["memcpy_ms"].get<double>(),
+                out["bytes"].get<size_t>());
+    print_run("steady frames (cruise held)", out["steady"]);
+    print_run("frames where every gauge moves", out["moving"]);
+    for (const nlohmann::json& size : out["sizes"]) print_size(size);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::optional<Arguments> arguments = parse(argc, argv);
+    if (!arguments) return 2;
+    const Arguments& a = *arguments;
     try {
         bench::Host host;
-        bench::Panel panel(host, bench::PanelConfig::read_file(panel_file), paths, scale);
+        bench::Panel panel(host, bench::PanelConfig::read_file(a.panel_file), a.paths, a.scale);
         flight_state::apply_cruise(host);
         panel.setup();
-        if (updates_only > 0) {
-            panel.update();
-            // The host's logs fill to their fixed lengths in the first half;
-            // the second is the steady state.
-            uint64_t allocations[2] = {};
-            const long half = updates_only / 2;
-            const std::vector<const bench::Module*> modules = modules_of(panel);
-            std::vector<uint64_t> before;
-            for (const bench::Module* module : modules) before.push_back(instructions_run(*module));
-            const auto start = std::chrono::steady_clock::now();
-            for (long update = 0; update < updates_only; ++update) {
-                bench::validate::AllocationWatch::arm();
-                host.tick();
-                panel.update();
-                allocations[update < half ? 0 : 1] += bench::validate::AllocationWatch::disarm();
-            }
-            const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
-            std::printf("updates %ld\n", updates_only);
-            // Model step and full-panel update, the modules' code in the emulator.
-            std::printf("update time %.3f ms\n", 1e3 * spent.count() / static_cast<double>(updates_only));
-            for (size_t i = 0; i < modules.size(); ++i) {
-                const uint64_t ran = instructions_run(*modules[i]) - before[i];
-                std::printf("module-instructions %s %llu %.1f\n", modules[i]->path().c_str(),
-                            static_cast<unsigned long long>(ran),
-                            static_cast<double>(ran) / static_cast<double>(updates_only));
-            }
-            std::printf("heap allocations %llu in the first %ld updates, %llu in the %ld after\n",
-                        static_cast<unsigned long long>(allocations[0]), half,
-                        static_cast<unsigned long long>(allocations[1]), updates_only - half);
-            return 0;
+        const nlohmann::json out =
+            a.updates_only > 0 ? updates_only(host, panel, a.updates_only) : frames_run(host, panel, a);
+        if (a.json) {
+            std::printf("%s\n", out.dump(2).c_str());
+        } else if (a.updates_only > 0) {
+            print_updates_only(out);
+        } else {
+            print_frames(out);
         }
-        render::PanelRenderer renderer(panel);
-        // One frame first: bitmaps are decoded once, on first use.
-        panel.update();
-        const render::Image first = renderer.render();
-        const size_t bytes = static_cast<size_t>(first.stride()) * static_cast<size_t>(first.height());
-        renderer.render_frame();
-        size_t rects = 0;
-        const auto draw = [&] {
-            renderer.render_frame();
-            rects += renderer.changed().size();
-        };
-
-        const Run steady = run_frames(
-            host, panel, frames, rects,
-            [&](long frame) { host.vars().set(sim::token::kHeading, 287.0 + 0.25 * static_cast<double>(frame)); },
-            draw);
-        // Every cruise variable off its value by a few per cent, a different
-        // amount each frame, so every needle has somewhere to go.
-        const Run moving = run_frames(
-            host, panel, frames, rects,
-            [&](long frame) {
-                const double swing = std::sin(0.7 * static_cast<double>(frame));
-                for (const flight_state::Setting& setting : flight_state::cruise()) {
-                    host.vars().set(setting.token, setting.value + swing * (0.05 * std::fabs(setting.value) + 0.5));
-                }
-            },
-            draw);
-
-        std::vector<unsigned char> from(bytes, 0x5A), to(bytes, 0);
-        const Clock::time_point copy_start = Clock::now();
-        for (long frame = 0; frame < frames; ++frame) {
-            from[static_cast<size_t>(frame) % bytes] = static_cast<unsigned char>(frame);
-            std::memcpy(to.data(), from.data(), bytes);
-        }
-        const double copy_seconds = seconds_since(copy_start);
-        // Keep the copies observable.
-        volatile unsigned char sink = to[static_cast<size_t>(frames - 1) % bytes];
-        (void)sink;
-
-        const double per_copy = copy_seconds / static_cast<double>(frames);
-        std::printf("panel %s: %zu gauges, %d x %d pixels at scale %g, %ld frames a run\n", panel_file.c_str(),
-                    panel.gauges().size(), first.width(), first.height(), scale, frames);
-        std::printf("memcpy of pixels    %9.3f ms/frame  (%zu bytes)\n", 1e3 * per_copy, bytes);
-        print_run("steady frames (cruise held)", steady, frames, per_copy);
-        print_run("frames where every gauge moves", moving, frames, per_copy);
-        for (const bench::Module* module : modules_of(panel)) print_size(*module);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "render_bench: %s\n", error.what());
         return 1;

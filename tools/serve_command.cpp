@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "host/output_file.h"
 #include "host/scenario.h"
 #include "tools/flight_state.h"
 #include "web/live_panel.h"
@@ -62,9 +63,24 @@ int serve(const ServeOptions& options) {
     live.steady_state = flight_state::apply_cruise;
     live.scenario_path = options.scenario;
     live.main_window = options.main_window;
+    live.watch = options.watch;
     std::error_code error;
     fs::path flight_dir;
     if (!options.fdm_script.empty()) {
+        // What the model needs, refused before the server starts: the page
+        // would otherwise be the only place to say so.
+        try {
+            gaugebench::check_input_file(options.fdm_script);
+            if (!fs::is_directory(fs::path(options.aircraft_root) / "aircraft", error))
+                throw gaugebench::CommandError(gaugebench::ExitStatus::kBadInput,
+                                               options.aircraft_root + ": not a JSBSim root (no aircraft folder in it)");
+            if (access(options.jsbsim.c_str(), X_OK) != 0)
+                throw gaugebench::CommandError(gaugebench::ExitStatus::kBadInput,
+                                               "no JSBSim at " + options.jsbsim + " (scripts/install-deps.sh installs it)");
+        } catch (const gaugebench::CommandError& refused) {
+            std::fprintf(stderr, "gaugebench serve: --fdm: %s\n", refused.what());
+            return static_cast<int>(refused.status());
+        }
         flight_dir = fs::temp_directory_path(error) / ("gaugebench-serve-" + std::to_string(::getpid()));
         fs::create_directories(flight_dir, error);
         if (error) {
@@ -104,6 +120,8 @@ int serve(const ServeOptions& options) {
         std::fprintf(stderr, "gaugebench serve: %s\n", gaugebench::message_of(failure).c_str());
         status = static_cast<int>(gaugebench::exit_status_of(failure));
     }
+    // The model's process group, should the panel's own stop have missed it.
+    bench::kill_child_groups();
     if (!flight_dir.empty()) fs::remove_all(flight_dir, error);
     return status;
 }
@@ -112,9 +130,12 @@ namespace serve_command {
 
 void add(CLI::App& app, gaugebench::Commands& commands) {
     auto options = std::make_shared<ServeOptions>();
+    options->panel = gaugebench::project_file("panel/panel.cfg");
+    options->aircraft_root = gaugebench::project_file("fdm");
+    options->jsbsim = gaugebench::project_file("build/jsbsim/bin/JSBSim");
     CLI::App* command = app.add_subcommand(
         "serve", "Serve the panel live to a web browser at 18 updates a second, every control usable");
-    command->add_option("panel", options->panel, "the panel configuration (default panel/panel.cfg)")
+    command->add_option("panel", options->panel, "the panel configuration (default " + options->panel + ")")
         ->type_name("<panel.cfg>");
     command->add_option("--port", options->port, "the port to listen on (default 8080)")
         ->type_name("<n>")
@@ -135,14 +156,17 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         ->add_option("--fdm", options->fdm_script,
                      "a JSBSim script flown live behind the panel; its switches and levers act on the model")
         ->type_name("<script.xml>");
-    command->add_option("--aircraft-root", options->aircraft_root, "JSBSim's root, holding aircraft/ (default fdm)")
+    command->add_option("--aircraft-root", options->aircraft_root, "JSBSim's root, holding aircraft/ (default " + options->aircraft_root + ")")
         ->type_name("<dir>");
-    command->add_option("--jsbsim", options->jsbsim, "the JSBSim program (default build/jsbsim/bin/JSBSim)")
+    command->add_option("--jsbsim", options->jsbsim, "the JSBSim program (default " + options->jsbsim + ")")
         ->type_name("<program>");
     command->add_option("--web-root", options->web_root, "the page's files (default: web/page in the source tree)")
         ->type_name("<dir>");
     gaugebench::add_module_paths(*command, options->paths);
     gaugebench::add_main_window_option(*command, options->main_window);
+    command->add_flag("--watch", options->watch,
+                      "make the panel again, keeping its variables, whenever its configuration, a module or a "
+                      "background bitmap changes");
     commands.push_back({command, [options] { return static_cast<gaugebench::ExitStatus>(serve(*options)); }});
 }
 

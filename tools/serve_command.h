@@ -8,7 +8,7 @@
 #include "tools/command_line.h"
 
 struct ServeOptions {
-    std::string panel = "panel/panel.cfg";
+    std::string panel;  // default: the project's panel/panel.cfg
     bench::ModulePaths paths;
     double scale = 1.0;
     std::string host = "127.0.0.1";  // loopback unless told otherwise
@@ -18,11 +18,12 @@ struct ServeOptions {
     // A scenario played through before the panel goes live; the panel it
     // names takes the place of `panel`.
     std::string scenario;
-    bool main_window = false;  // FindWindowA finds the simulator's main window
+    bool main_window = false;
+    bool watch = false;  // made again whenever a file of the panel changes  // FindWindowA finds the simulator's main window
     // A JSBSim script to fly behind the panel (empty: the steady cruise).
     std::string fdm_script;
-    std::string aircraft_root = "fdm";
-    std::string jsbsim = "build/jsbsim/bin/JSBSim";
+    std::string aircraft_root;  // default: the project's fdm
+    std::string jsbsim;         // default: the project's build/jsbsim/bin/JSBSim
     double fdm_timeout_seconds = 10.0;  // the longest wait for any answer of the model
 };
 

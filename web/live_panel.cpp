@@ -42,15 +42,19 @@ void LivePanel::rebuild() {
         broken_.clear();
         blank_.reset();
     } catch (const std::exception& error) {
-        held_ = nullptr;
-        renderer_.reset();
-        panel_.reset();
-        flight_.reset();
-        flying_ = false;
-        broken_ = std::string("the panel could not be made again: ") + error.what();
-        blank_ = std::make_unique<render::Image>(width_, height_);
-        blank_shown_ = false;
+        rebuild_failed(error);
     }
+}
+
+void LivePanel::rebuild_failed(const std::exception& error) {
+    held_ = nullptr;
+    renderer_.reset();
+    panel_.reset();
+    flight_.reset();
+    flying_ = false;
+    broken_ = std::string("the panel could not be made again: ") + error.what();
+    blank_ = std::make_unique<render::Image>(width_, height_);
+    blank_shown_ = false;
 }
 
 // A key-event routine that faults is no gauge's to take out: its fault is
@@ -92,7 +96,7 @@ void LivePanel::step_flight() {
     flying_ = false;  // the script's end, or a model that died: the panel stays as the model left it
 }
 
-void LivePanel::build() {
+void LivePanel::build(const Kept* kept) {
     if (held_ != nullptr) held_->instance->release();
     held_ = nullptr;
     renderer_.reset();
@@ -103,7 +107,7 @@ void LivePanel::build() {
     key_fault_.clear();
     host_ = std::make_unique<bench::Host>();
     std::optional<bench::Scenario> script;
-    if (!options_.scenario_path.empty()) script = bench::Scenario::read_file(options_.scenario_path);
+    if (!options_.scenario_path.empty() && kept == nullptr) script = bench::Scenario::read_file(options_.scenario_path);
     bench::set_main_window(
         *host_, script ? script->main_window_at_start().value_or(options_.main_window) : options_.main_window);
     panel_ = std::make_unique<bench::Panel>(*host_, bench::PanelConfig::read_file(options_.panel_path), options_.paths,
@@ -111,11 +115,15 @@ void LivePanel::build() {
     width_ = static_cast<int>(std::ceil(panel_->picture_width()));
     height_ = static_cast<int>(std::ceil(panel_->picture_height()));
     renderer_ = std::make_unique<render::PanelRenderer>(*panel_);
-    if (options_.steady_state) options_.steady_state(*host_);
     faulted_.setup(*panel_);
-    for (int i = 0; i < kSettleUpdates; ++i) {
-        host_->tick();
-        faulted_.update(*panel_);
+    // A scenario starts where `gaugebench scenario` starts it, cold, so that
+    // the same clicks do the same; without one the panel settles at cruise.
+    if (!script && kept == nullptr) {
+        if (options_.steady_state) options_.steady_state(*host_);
+        for (int i = 0; i < kSettleUpdates; ++i) {
+            host_->tick();
+            faulted_.update(*panel_);
+        }
     }
     updates_ = 0;
     double absolute_time = 0.0;
@@ -132,14 +140,57 @@ void LivePanel::build() {
         updates_ = runner.updates_run();
         absolute_time = runner.calculator().absolute_time_seconds();
     }
+    if (kept != nullptr) {
+        host_->vars() = kept->vars;
+        host_->model() = kept->model;
+        absolute_time = kept->time;
+        updates_ = kept->updates;
+    }
     calculator_ = std::make_unique<bench::HostCalculator>(*host_, absolute_time);
     host_->clear_key_log();
     key_events_ = 0;
     last_key_event_ = 0;
-    paused_ = false;
+    paused_ = kept != nullptr && kept->paused;
     // With a model, it alone decides when an engine runs.
     host_->model().set_engines_modelled(options_.flight.has_value());
     start_flight();
+    sources_.clear();
+    std::error_code error;
+    for (const std::string& file : panel_->source_files())
+        sources_.emplace_back(file, std::filesystem::last_write_time(file, error));
+    ++generation_;
+}
+
+// Polled twice a second: a changed file makes the panel again from the files
+// as they are now, the variables as they were. A flight starts again (the
+// model cannot be carried into a new host); a configuration that no longer
+// loads leaves the page the reason, as a failed reset does, until the next
+// change or a reset.
+void LivePanel::reload_if_changed() {
+    if (--watch_countdown_ > 0) return;
+    watch_countdown_ = kRateHz / 2;
+    std::error_code error;
+    bool changed = false;
+    for (auto& [file, time] : sources_) {
+        const std::filesystem::file_time_type now = std::filesystem::last_write_time(file, error);
+        changed = changed || now != time;
+        time = now;  // a file that does not load is tried again only when it changes again
+    }
+    if (!changed) return;
+    if (!panel_) {  // broken since: made afresh, as a reset would
+        rebuild();
+        return;
+    }
+    Kept kept{host_->vars(), host_->model(), calculator_->absolute_time_seconds(), updates_, paused_};
+    try {
+        build(&kept);
+        broken_.clear();
+        blank_.reset();
+        reloaded_ = "reloaded the changed files";
+    } catch (const std::exception& failure) {
+        rebuild_failed(failure);
+        reloaded_.clear();
+    }
 }
 
 const bench::Panel::Gauge* LivePanel::gauge_at(int32_t x, int32_t y) const {
@@ -197,6 +248,7 @@ void LivePanel::count_key_events(bool from_page) {
 }
 
 void LivePanel::step() {
+    if (options_.watch) reload_if_changed();
     if (paused_ || !panel_) return;
     step_flight();
     host_->tick();
@@ -224,6 +276,35 @@ const std::vector<render::PixelRect>& LivePanel::changed() const {
 int LivePanel::width() const { return width_; }
 int LivePanel::height() const { return height_; }
 
+std::string LivePanel::pointer_json(int32_t x, int32_t y) {
+    nlohmann::json out{{"type", "pointer"}, {"x", x}, {"y", y}};
+    const bench::Panel::Gauge* gauge = panel_ ? gauge_at(x, y) : nullptr;
+    if (gauge == nullptr || faulted_.contains(*gauge)) return out.dump();
+    const int32_t gx = relative(x, gauge->left), gy = relative(y, gauge->top);
+    const double bx = gx / gauge->scale_x(), by = gy / gauge->scale_y();
+    out["gauge"] = gauge->config->module + "!" + gauge->config->gauge;
+    out["pixel"] = {std::floor(bx), std::floor(by)};
+    try {
+        const int index = render::element_at(*gauge->instance, renderer_->bitmaps(gauge->instance->module()), bx, by);
+        if (index >= 0) {
+            const bench::ElementState& state = gauge->instance->elements()[static_cast<size_t>(index)];
+            const ElementKind* kind = element_kind(state.type);
+            out["element"] = {
+                {"index", index}, {"kind", kind != nullptr ? kind->name : "unknown"}, {"bitmap", state.resource_id}};
+        }
+    } catch (const std::exception&) {
+        // Records that lead out of the module's memory: the next update takes the gauge out.
+    }
+    if (const bench::MouseBox* box = gauge->instance->box_under(gx, gy)) {
+        const char* help = sim::help::text_of(box->help_id);
+        out["box"] = {{"record", box->record},
+                      {"cursor", box->cursor},
+                      {"help", help != nullptr ? help : ""},
+                      {"flags", box->mouse_flags}};
+    }
+    return out.dump();
+}
+
 std::vector<PageGauge> LivePanel::layout() const {
     std::vector<PageGauge> gauges;
     if (!panel_) return gauges;
@@ -235,8 +316,10 @@ std::vector<PageGauge> LivePanel::layout() const {
             std::llround(gauge.top + gauge.height),           {}};
         for (const bench::MouseBox& box : gauge.instance->mouse_layout().boxes()) {
             const bench::DisplayedBox shown = bench::displayed_box(box, gauge.instance->scale());
+            const char* help = sim::help::text_of(box.help_id);
             page.boxes.push_back({left + shown.left, top + shown.top, left + shown.right, top + shown.bottom,
-                                  box.is_child(), box.cursor, box.help_id, box.mouse_flags});
+                                  box.is_child(), box.cursor, box.help_id, help != nullptr ? help : "",
+                                  box.mouse_flags});
         }
         gauges.push_back(std::move(page));
     }

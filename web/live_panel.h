@@ -14,6 +14,8 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -48,6 +50,9 @@ struct LiveOptions {
     std::optional<flightmodel::FlightRun> flight;
     // Whether FindWindowA finds the simulator's main window for the modules.
     bool main_window = false;
+    // Made again, keeping the variables, whenever a file the panel was made
+    // from changes (its configuration, a module, a background bitmap).
+    bool watch = false;
 };
 
 // One thing the page asks for. Pointer positions are panel-picture pixels.
@@ -64,6 +69,7 @@ struct PageBox {
     bool child = false;
     int32_t cursor = -1;
     uint32_t help_id = 0;
+    std::string help_text;  // the tooltip the help id stands for (empty: none known)
     uint32_t mouse_flags = 0;
 };
 
@@ -109,8 +115,30 @@ public:
     // error (the flight model's, each fault's, a reset's that failed).
     std::string status_json(double real_time_share, double pictures_per_second) const;
 
+    // What lies under the pointer at (x, y) of the picture, for the page to
+    // show: {"type":"pointer", "x", "y"} and, over a gauge, "gauge"
+    // (Module!Gauge), "pixel" [x, y] of its background bitmap, "element"
+    // {"index", "kind", "bitmap"} drawn topmost there, and "box" {"record",
+    // "cursor", "help", "flags"}, the mouse box the host finds there. Never
+    // throws for any point.
+    std::string pointer_json(int32_t x, int32_t y);
+
+    // Counts the panels made (a reset, a reload of changed files): the page
+    // needs the layout and the size again when it changes.
+    uint64_t layout_generation() const { return generation_; }
+
 private:
-    void build();
+    // What a reload of changed files carries over into the new panel.
+    struct Kept {
+        bench::VariableStore vars;
+        bench::KeyModel model;
+        double time = 0.0;
+        uint64_t updates = 0;
+        bool paused = false;
+    };
+    void build(const Kept* kept = nullptr);
+    void rebuild_failed(const std::exception& error);
+    void reload_if_changed();
     const bench::Panel::Gauge* gauge_at(int32_t x, int32_t y) const;
     void start_flight();
     void step_flight();
@@ -144,6 +172,12 @@ private:
     // emptied as it is read, to stay bounded.
     uint64_t key_events_ = 0;
     uint32_t last_key_event_ = 0;
+
+    // The files the panel was made from, with their times when it was made.
+    std::vector<std::pair<std::string, std::filesystem::file_time_type>> sources_;
+    std::string reloaded_;  // what the last reload of changed files did
+    uint64_t generation_ = 0;
+    int watch_countdown_ = 0;
 
     std::unique_ptr<flightmodel::CoupledFlight> flight_;
     std::string flight_error_;

@@ -227,6 +227,14 @@ private:
     bool check_table(GaugeContext& context, const ElementRecord& element, const guest::ELEMENT_NEEDLE& needle);
     static int64_t coordinate_reach(const GaugeContext& context);
     bool check_mouse(GaugeContext& context);
+    std::optional<std::string> check_gauge_name(const std::string& where, const guest::GAUGEHDR& header, size_t slot,
+                                                GaugeRecord& gauge);
+    void check_header_fields(const std::string& g, uint32_t version, const std::vector<uint8_t>& bytes);
+    bool check_header_routines(const std::string& g, uint32_t version, const guest::GAUGEHDR& header,
+                               const std::vector<uint8_t>& bytes);
+    std::optional<std::vector<guest::MOUSERECT>> read_mouse_list(const std::string& g, uint32_t address);
+    void check_mouse_boxes(const GaugeContext& context, const std::vector<guest::MOUSERECT>& records);
+    void check_mouse_actions(const std::string& g, const std::vector<guest::MOUSERECT>& records);
     void check_bitmaps(GaugeContext& context, const ElementRecord& element, const std::vector<uint8_t>& bytes);
     void check_sharing();
     std::optional<Bitmap> bitmap(uint32_t id) const { return module_.bitmap(id); }
@@ -269,6 +277,80 @@ Records Walker::run(const std::vector<KeyEventRegistration>& key_routines) {
     return std::move(records_);
 }
 
+// The header's name: printable, and no other gauge's; the gauge is
+// told by it from here on. The name as read, if it could be.
+std::optional<std::string> Walker::check_gauge_name(const std::string& where, const guest::GAUGEHDR& header,
+                                                    size_t slot, GaugeRecord& gauge) {
+    const std::optional<std::string> name = read_string(header.gauge_name.address, kMaxNameLength);
+    if (!header.gauge_name) {
+        fail(Check::kGaugeNames, where, "", kGaugeName, "is null");
+    } else if (!name) {
+        fail(Check::kGaugeNames, where, "", kGaugeName,
+             "is not a string of at most " + std::to_string(kMaxNameLength) + " characters in the module's data");
+    } else if (name->empty()) {
+        fail(Check::kGaugeNames, where, "", kGaugeName, "is empty");
+    } else {
+        gauge.name = *name;
+        if (!std::all_of(name->begin(), name->end(), [](char c) { return c >= 0x20 && c <= 0x7E; })) {
+            fail(Check::kGaugeNames, gauge.name, "", kGaugeName, "holds characters that are not printable ASCII");
+        }
+        auto [it, inserted] = names_.emplace(*name, slot);
+        if (!inserted) {
+            fail(Check::kGaugeNames, gauge.name, "", kGaugeName,
+                 "also names gauge table entry " + std::to_string(it->second) + ": the host finds gauges by name");
+        }
+    }
+    return name;
+}
+
+// The header's version and the fields it fixes.
+void Walker::check_header_fields(const std::string& g, uint32_t version, const std::vector<uint8_t>& bytes) {
+    const size_t header_size = version == kHeaderVersion800 ? sizeof(guest::GAUGEHDR_V800) : sizeof(guest::GAUGEHDR);
+    guest::GAUGEHDR header{};
+    std::memcpy(&header, bytes.data(), sizeof header);
+    if (version != kHeaderVersion700 && version != kHeaderVersion800) {
+        fail(Check::kHeaderVersions, g, "", kHeaderVersion, "is " + std::to_string(version) + ", not 700 or 800");
+    }
+    if (header.size_x_mm == 0) fail(Check::kHeaderVersions, g, "", kSizeX, "is 0: the gauge has no default width");
+    if (version == kHeaderVersion800) {
+        // Words a version-700 header would use are named as its fields.
+        const size_t tail = offsetof(guest::GAUGEHDR_V800, reserved_tail);
+        for (size_t offset = tail; offset < header_size; offset += 4) {
+            if (!all_zero(bytes.data() + offset, 4)) {
+                const FieldInfo* as_700 = kHeaderSchema.field_at(offset);
+                const char* field =
+                    as_700 != nullptr && as_700->role != FieldRole::kReserved ? as_700->name : "reserved";
+                fail(Check::kHeaderVersions, g, "", field,
+                     "word at offset " + std::to_string(offset) + " is not zero in a version-800 header");
+            }
+        }
+    } else {
+        check_reserved(g, "", bytes.data(), kHeaderSchema, false);
+    }
+}
+
+// The routines the host calls from the header (those both versions hold, and
+// a version-700 header's callback): whether every one is module code.
+bool Walker::check_header_routines(const std::string& g, uint32_t version, const guest::GAUGEHDR& header,
+                                   const std::vector<uint8_t>& bytes) {
+    std::vector<std::pair<const char*, uint32_t>> routines;
+    for (const FieldInfo& field : frame::schema_of<guest::GAUGEHDR_V800>().fields) {
+        if (field.role == FieldRole::kCode) routines.emplace_back(field.name, word_at(bytes, field.offset));
+    }
+    for (const auto& [field, routine] : routines) check_code(g, "", field, routine, false);
+    bool sound = true;
+    if (version != kHeaderVersion800) {
+        const uint32_t callback = header.gauge_callback.address;
+        check_code(g, "", kGaugeCallback, callback, true);
+        if (callback != 0 && !image_.is_code(callback)) sound = false;
+    }
+    for (const auto& [field, routine] : routines) {
+        if (!image_.is_code(routine)) sound = false;
+    }
+
+    return sound;
+}
+
 void Walker::walk_gauge(size_t slot, GaugePtr pointer) {
     const uint32_t address = pointer.address;
     const std::string where = "gauge table entry " + std::to_string(slot);
@@ -299,66 +381,14 @@ void Walker::walk_gauge(size_t slot, GaugePtr pointer) {
     std::memcpy(&header, bytes.data(), sizeof header);
 
     // The name first: every later finding is told by it.
-    const std::optional<std::string> name = read_string(header.gauge_name.address, kMaxNameLength);
-    if (!header.gauge_name) {
-        fail(Check::kGaugeNames, where, "", kGaugeName, "is null");
-    } else if (!name) {
-        fail(Check::kGaugeNames, where, "", kGaugeName,
-             "is not a string of at most " + std::to_string(kMaxNameLength) + " characters in the module's data");
-    } else if (name->empty()) {
-        fail(Check::kGaugeNames, where, "", kGaugeName, "is empty");
-    } else {
-        gauge.name = *name;
-        if (!std::all_of(name->begin(), name->end(), [](char c) { return c >= 0x20 && c <= 0x7E; })) {
-            fail(Check::kGaugeNames, gauge.name, "", kGaugeName, "holds characters that are not printable ASCII");
-        }
-        auto [it, inserted] = names_.emplace(*name, slot);
-        if (!inserted) {
-            fail(Check::kGaugeNames, gauge.name, "", kGaugeName,
-                 "also names gauge table entry " + std::to_string(it->second) + ": the host finds gauges by name");
-        }
-    }
+    const std::optional<std::string> name = check_gauge_name(where, header, slot, gauge);
     const size_t index = records_.gauges.size();
     add_span(RecordSpan::Kind::kHeader, address, header_size, index, "header");
     if (name) add_span(RecordSpan::Kind::kName, header.gauge_name.address, name->size() + 1, index, "name");
 
-    // Version and the fields it fixes.
     const std::string& g = gauge.name;
-    if (*version != kHeaderVersion700 && *version != kHeaderVersion800) {
-        fail(Check::kHeaderVersions, g, "", kHeaderVersion, "is " + std::to_string(*version) + ", not 700 or 800");
-    }
-    if (header.size_x_mm == 0) fail(Check::kHeaderVersions, g, "", kSizeX, "is 0: the gauge has no default width");
-    if (*version == kHeaderVersion800) {
-        // Words a version-700 header would use are named as its fields.
-        const size_t tail = offsetof(guest::GAUGEHDR_V800, reserved_tail);
-        for (size_t offset = tail; offset < header_size; offset += 4) {
-            if (!all_zero(bytes.data() + offset, 4)) {
-                const FieldInfo* as_700 = kHeaderSchema.field_at(offset);
-                const char* field =
-                    as_700 != nullptr && as_700->role != FieldRole::kReserved ? as_700->name : "reserved";
-                fail(Check::kHeaderVersions, g, "", field,
-                     "word at offset " + std::to_string(offset) + " is not zero in a version-800 header");
-            }
-        }
-    } else {
-        check_reserved(g, "", bytes.data(), kHeaderSchema, false);
-    }
-
-    // Routines the host calls from the header: those both versions hold.
-    std::vector<std::pair<const char*, uint32_t>> routines;
-    for (const FieldInfo& field : frame::schema_of<guest::GAUGEHDR_V800>().fields) {
-        if (field.role == FieldRole::kCode) routines.emplace_back(field.name, word_at(bytes, field.offset));
-    }
-    for (const auto& [field, routine] : routines) check_code(g, "", field, routine, false);
-    bool sound = true;
-    if (*version != kHeaderVersion800) {
-        const uint32_t callback = header.gauge_callback.address;
-        check_code(g, "", kGaugeCallback, callback, true);
-        if (callback != 0 && !image_.is_code(callback)) sound = false;
-    }
-    for (const auto& [field, routine] : routines) {
-        if (!image_.is_code(routine)) sound = false;
-    }
+    check_header_fields(g, *version, bytes);
+    bool sound = check_header_routines(g, *version, header, bytes);
 
     records_.gauges.push_back(std::move(gauge));
     GaugeContext context;
@@ -632,7 +662,7 @@ bool Walker::check_failures(GaugeContext& context, const ElementRecord& element,
                      "failure list of " + e);
             return true;
         }
-        if (record->failure_action > 2) {
+        if (record->failure_action > kLastFailureAction) {
             fail(Check::kFailureLists, g, e, indexed(kFailureRecords, i),
                  "key " + std::to_string(record->failure_key) + " with action " +
                      std::to_string(record->failure_action) +
@@ -724,13 +754,9 @@ int64_t Walker::coordinate_reach(const GaugeContext& context) {
 
 // --- Mouse lists -----------------------------------------------------------------------
 
-bool Walker::check_mouse(GaugeContext& context) {
-    GaugeRecord& gauge = *context.gauge;
-    const std::string& g = gauge.name;
-    const std::optional<guest::GAUGEHDR> header = read<guest::GAUGEHDR>(gauge.live.address);
-    const uint32_t address = header ? header->mouse_rects.address : 0;
-    if (address == 0) return true;
-
+// KV011: the list's structure, read up to its end record; nullopt (after the
+// finding) when it has none or is malformed.
+std::optional<std::vector<guest::MOUSERECT>> Walker::read_mouse_list(const std::string& g, uint32_t address) {
     std::vector<guest::MOUSERECT> records;
     size_t open = 0;
     for (size_t i = 0;; ++i) {
@@ -738,51 +764,45 @@ bool Walker::check_mouse(GaugeContext& context) {
         if (i == kMaxMouseRecords) {
             fail(Check::kMouseLists, g, "", kMouseRects,
                  "has no end record within " + std::to_string(kMaxMouseRecords) + " records");
-            return false;
+            return std::nullopt;
         }
         const std::optional<guest::MOUSERECT> record = read<guest::MOUSERECT>(address + i * sizeof(guest::MOUSERECT));
         if (!record) {
             fail(Check::kMouseLists, g, "", kMouseRects,
                  "runs out of the module's data after " + std::to_string(i) + " records without its end record");
-            return false;
+            return std::nullopt;
         }
         records.push_back(*record);
         check_reserved(g, "", bytes_of(*record), kMouseSchema, false, field + ".");
+        const char* wrong = nullptr;
         if (record->rect_type > kMouseParentEnd) {
             fail(Check::kMouseLists, g, "", field + "." + kRectType,
                  "is " + std::to_string(record->rect_type) + ", none of end 0, parent 1, child 2, end of parent 3");
-            return false;
+            return std::nullopt;
         }
         if (record->rect_type == kMouseEnd) {
-            if (open != 0) {
-                fail(Check::kMouseLists, g, "", field,
-                     "ends the list while " + std::to_string(open) + " parent(s) are open");
-                return false;
-            }
-            break;
+            if (open == 0) return records;
+            fail(Check::kMouseLists, g, "", field,
+                 "ends the list while " + std::to_string(open) + " parent(s) are open");
+            return std::nullopt;
         }
-        if (i == 0 && record->rect_type != kMouseParent) {
-            fail(Check::kMouseLists, g, "", field, "the list opens with no parent");
-            return false;
-        }
+        if (i == 0 && record->rect_type != kMouseParent) wrong = "the list opens with no parent";
         if (record->rect_type == kMouseParent) ++open;
-        if (record->rect_type == kMouseParentEnd) {
-            if (open == 0) {
-                fail(Check::kMouseLists, g, "", field, "ends a parent while none is open");
-                return false;
-            }
-            --open;
-        }
-        if (record->rect_type == kMouseChild && open == 0) {
-            fail(Check::kMouseLists, g, "", field, "a child outside any parent");
-            return false;
+        if (wrong == nullptr && record->rect_type == kMouseParentEnd && open == 0)
+            wrong = "ends a parent while none is open";
+        if (record->rect_type == kMouseParentEnd && open != 0) --open;
+        if (wrong == nullptr && record->rect_type == kMouseChild && open == 0) wrong = "a child outside any parent";
+        if (wrong != nullptr) {
+            fail(Check::kMouseLists, g, "", field, wrong);
+            return std::nullopt;
         }
     }
-    add_span(RecordSpan::Kind::kMouseList, address, records.size() * sizeof(guest::MOUSERECT), context.index,
-             "mouse list");
-    gauge.mouse = records;
+}
 
-    // KV012: sizes and containment; KV013: what each box does.
+// KV012: each box's size, and that it lies within its parent's box, or the
+// gauge's for an outermost parent (where the background's size is known).
+void Walker::check_mouse_boxes(const GaugeContext& context, const std::vector<guest::MOUSERECT>& records) {
+    const std::string& g = context.gauge->name;
     struct Open {
         int64_t width = 0;
         int64_t height = 0;
@@ -790,9 +810,7 @@ bool Walker::check_mouse(GaugeContext& context) {
     };
     std::vector<Open> parents;
     std::optional<Open> gauge_box;
-    if (context.background) {
-        gauge_box = Open{context.background->width, context.background->height, true};
-    }
+    if (context.background) gauge_box = Open{context.background->width, context.background->height, true};
     for (size_t i = 0; i < records.size(); ++i) {
         const guest::MOUSERECT& r = records[i];
         const std::string field = indexed(kMouseRects, i);
@@ -811,8 +829,6 @@ bool Walker::check_mouse(GaugeContext& context) {
         } else if (!whole_gauge && (r.width == 0 || r.height == 0) && is_child) {
             warn(Check::kMouseBoxes, g, "", field, "child box of zero size: no pointer ever reaches it");
         }
-        // The box it must lie in: the enclosing parent's, or the gauge's for
-        // an outermost parent.
         const std::optional<Open> outer = parents.empty() ? gauge_box : std::optional<Open>(parents.back());
         if (!whole_gauge && outer && outer->known && r.width >= 0 && r.height >= 0) {
             const int64_t right = static_cast<int64_t>(r.x) + r.width;
@@ -825,35 +841,54 @@ bool Walker::check_mouse(GaugeContext& context) {
                          std::to_string(outer->height) + ")");
             }
         }
+        if (is_child) continue;
+        parents.push_back(whole_gauge ? gauge_box.value_or(Open{})
+                                      : Open{r.width, r.height, r.width >= 0 && r.height >= 0});
+    }
+}
+
+// KV013: what each box does: a child one action (a key event or a handler)
+// on a press or drag, a parent none.
+void Walker::check_mouse_actions(const std::string& g, const std::vector<guest::MOUSERECT>& records) {
+    for (size_t i = 0; i < records.size(); ++i) {
+        const guest::MOUSERECT& r = records[i];
+        if (r.rect_type == kMouseParentEnd) continue;
+        if (r.rect_type == kMouseEnd) break;
+        const std::string field = indexed(kMouseRects, i);
         const uint32_t handler = r.handler.address;
         check_code(g, "", (field + "." + kHandler).c_str(), handler, true);
-        if (is_child) {
-            if (r.event_id != 0 && handler != 0) {
-                fail(Check::kMouseActions, g, "", field,
-                     "child box carries both key event " + std::to_string(r.event_id) +
-                         " and a handler: it must do one or the other");
-            } else if (r.event_id == 0 && handler == 0) {
-                warn(Check::kMouseActions, g, "", field,
-                     "child box carries neither key event nor handler: it does nothing");
-            } else if ((r.mouse_flags & (kMouseClick | kMouseDrag)) == 0) {
-                fail(Check::kMouseActions, g, "", field + "." + kMouseFlags,
-                     hex(r.mouse_flags) + " names no press or drag: the box never acts");
-            }
-        } else {
+        if (r.rect_type != kMouseChild) {
             if (r.event_id != 0 || handler != 0) {
                 fail(Check::kMouseActions, g, "", field,
                      "parent box carries a key event or handler: parents only group children");
             }
-            Open box;
-            if (whole_gauge) {
-                box = gauge_box.value_or(Open{});
-            } else {
-                box = Open{r.width, r.height, r.width >= 0 && r.height >= 0};
-            }
-            parents.push_back(box);
+        } else if (r.event_id != 0 && handler != 0) {
+            fail(Check::kMouseActions, g, "", field,
+                 "child box carries both key event " + std::to_string(r.event_id) +
+                     " and a handler: it must do one or the other");
+        } else if (r.event_id == 0 && handler == 0) {
+            warn(Check::kMouseActions, g, "", field,
+                 "child box carries neither key event nor handler: it does nothing");
+        } else if ((r.mouse_flags & (kMouseClick | kMouseDrag)) == 0) {
+            fail(Check::kMouseActions, g, "", field + "." + kMouseFlags,
+                 hex(r.mouse_flags) + " names no press or drag: the box never acts");
         }
     }
-    for (const guest::MOUSERECT& r : records) {
+}
+
+bool Walker::check_mouse(GaugeContext& context) {
+    GaugeRecord& gauge = *context.gauge;
+    const std::optional<guest::GAUGEHDR> header = read<guest::GAUGEHDR>(gauge.live.address);
+    const uint32_t address = header ? header->mouse_rects.address : 0;
+    if (address == 0) return true;
+    std::optional<std::vector<guest::MOUSERECT>> records = read_mouse_list(gauge.name, address);
+    if (!records) return false;
+    add_span(RecordSpan::Kind::kMouseList, address, records->size() * sizeof(guest::MOUSERECT), context.index,
+             "mouse list");
+    gauge.mouse = *records;
+    check_mouse_boxes(context, *records);
+    check_mouse_actions(gauge.name, *records);
+    for (const guest::MOUSERECT& r : *records) {
         if (r.handler && !image_.is_code(r.handler.address)) return false;
     }
     return true;

@@ -91,7 +91,6 @@ constexpr Variant kQuadrants[kQuadrantCount] = {
 // Engine 1's lever is drawn last, over the others.
 constexpr size_t kDrawingOrder[kEngineCount] = {1, 2, 3, 0};
 
-constexpr int32_t kCursorHand = 5;
 constexpr double kLeverMax = sim::event::kLeverMaximum;
 
 // The lever value for a pointer `pointer_y` pixels below the top of a box, on

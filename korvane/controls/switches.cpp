@@ -40,10 +40,6 @@ constexpr Variant kEngines[kEngineCount] = {{0}, {90}, {200}, {290}};
 static_assert(kEngineCount == std::size(module_state::starter_armed));
 static_assert(kEngineCount == sim::kEngineCount);
 
-constexpr int32_t kCursorHand = 5;
-constexpr int32_t kCursorArm = 1;
-constexpr uint32_t kFailureKeyPanel = 20;
-
 // --- Magneto_Switch ------------------------------------------------------------
 
 // The switch icons have two frames, off then on.
@@ -97,7 +93,7 @@ constexpr MagnetoSwitchRecords magneto_switch(MagnetoSwitchRecords& self) {
                                                      self.background_next.data(), self.failures, kFlagsBackground)},
         .background_next = kit::element_list(self.switches),
         .switches = magneto_icons(self, std::make_index_sequence<kMagnetoSwitchCount>{}),
-        .failures = {kit::failure(kFailureKeyPanel, 1), kit::failure_end()},
+        .failures = {kit::failure(kFailElectrics, kFailureGrey), kit::failure_end()},
         .mouse_rects = magneto_mouse(std::make_index_sequence<kMagnetoSwitchCount>{}),
     };
 }
@@ -196,7 +192,7 @@ constexpr MOUSERECT starter_box() {
     constexpr size_t engine = I / 2;
     constexpr int32_t x = kStarterColumnWidth * static_cast<int32_t>(engine);
     if constexpr (I % 2 == 0) {
-        return kit::mouse_handler_child(x, 0, kStarterColumnWidth, kArmBoxHeight, kCursorArm, kMouseClick,
+        return kit::mouse_handler_child(x, 0, kStarterColumnWidth, kArmBoxHeight, kCursorArrow, kMouseClick,
                                         starter_arm_click<engine>);
     } else {
         return kit::mouse_handler_child(x, kButtonBoxTop, kStarterColumnWidth, kButtonBoxHeight, kCursorHand,
@@ -223,7 +219,7 @@ constexpr StarterSwitchRecords starter_switch(StarterSwitchRecords& self) {
                                                      self.background_next.data(), self.failures, kFlagsBackground)},
         .background_next = kit::element_list(self.arming_icons),
         .arming_icons = arming_icons(self, std::make_index_sequence<kEngineCount>{}),
-        .failures = {kit::failure(kFailureKeyPanel, 1), kit::failure_end()},
+        .failures = {kit::failure(kFailElectrics, kFailureGrey), kit::failure_end()},
         .mouse_rects = starter_mouse(std::make_index_sequence<2 * kEngineCount>{}),
     };
 }

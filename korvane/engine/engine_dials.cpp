@@ -42,11 +42,14 @@ double GAUGE_CALL hundreds_hand(ELEMENT_NEEDLE* needle) { return hand_angle(need
 
 // Pounds per square foot above a fixed 2073 datum, in pounds per square inch.
 double GAUGE_CALL boost_scaling(ELEMENT_NEEDLE* needle) {
-    return frame::limit((kit::reading(needle) - 2073.0) * (1.0 / sim::unit::kSquareInchesPerSquareFoot), -5.0, 24.0);
+    return frame::limit(
+        (kit::reading(needle) - sim::unit::kBoostDatumPsf) * (1.0 / sim::unit::kSquareInchesPerSquareFoot), -5.0, 24.0);
 }
 
 // Rankine to Celsius with the instrument maker's offset and rounded factor.
-constexpr double celsius_from_rankine(double rankine) { return (rankine - 492.0) * 0.555556; }
+constexpr double celsius_from_rankine(double rankine) {
+    return (rankine - sim::unit::kRankineAtFreezing) * sim::unit::kCelsiusPerRankine;
+}
 
 double GAUGE_CALL oil_temperature_scaling(ELEMENT_NEEDLE* needle) {
     return frame::limit(celsius_from_rankine(kit::reading(needle)), 0.0, 120.0);
@@ -108,7 +111,7 @@ constexpr TachometerRecords tachometer(TachometerRecords& self) {
                 .source = kit::module_var(speed),
                 .update_callback = hundreds_hand,
             },
-        .failures = {kit::failure(20, 2), kit::failure_end()},
+        .failures = {kit::failure(kFailElectrics, kFailurePark), kit::failure_end()},
         .mouse_rects = {kit::mouse_whole_gauge(kTachometerHelp), kit::mouse_parent_end(), kit::mouse_end()},
     };
 }
@@ -209,7 +212,7 @@ constexpr NeedleDialRecords<dial_table_points(Family)> engine_dial(NeedleDialRec
                 .max_degrees_per_tick = family.max_degrees_per_tick,
                 .update_callback = family.callback,
             },
-        .needle_failures = {kit::failure(20, 1), kit::failure_end()},
+        .needle_failures = {kit::failure(kFailElectrics, kFailureGrey), kit::failure_end()},
         .table = family.table,
         .mouse_rects = {kit::mouse_whole_gauge(family.help_id), kit::mouse_parent_end(), kit::mouse_end()},
     };

@@ -50,7 +50,7 @@ constexpr NeedleDialRecords<3> flap_position(NeedleDialRecords<3>& self) {
                 .max_degrees_per_tick = 6,
                 .update_callback = flap_limit,
             },
-        .needle_failures = {kit::failure(20, 1), kit::failure_end()},
+        .needle_failures = {kit::failure(kFailElectrics, kFailureGrey), kit::failure_end()},
         .table = {{kit::point(62, 5, 0), kit::point(135, 66, 8191), kit::point(64, 134, 16382)}},
         .mouse_rects = {kit::mouse_whole_gauge(kFlapHelp), kit::mouse_parent_end(), kit::mouse_end()},
     };
@@ -159,12 +159,12 @@ constexpr GearIndicatorRecords gear_indicator(GearIndicatorRecords& self) {
                       kit::element_list(self.lamps[3]), kit::element_list(self.lamps[4]),
                       kit::element_list(self.lamps[5]), kit::element_list(self.lamps[6]),
                       kit::element_list(self.lamps[7])},
-        .failures = {kit::failure(20, 1), kit::failure_end()},
+        .failures = {kit::failure(kFailElectrics, kFailureGrey), kit::failure_end()},
         .mouse_rects =
             {
                 kit::mouse_whole_gauge(),
                 kit::mouse_parent(107, 107, 64, 64),
-                kit::mouse_handler_child(0, 0, 64, 64, 5, kMouseClick, lamp_mode_switch),
+                kit::mouse_handler_child(0, 0, 64, 64, kCursorHand, kMouseClick, lamp_mode_switch),
                 kit::mouse_parent_end(),
                 kit::mouse_parent_end(),
                 kit::mouse_end(),

@@ -67,7 +67,7 @@ constexpr Nonlinearity<fuel_table_points(Gauge)> tank_table() {
 }
 
 // The level is the fill as a fraction of full scaled by 2^23.
-constexpr double kLevelScale = 1.0 / 8388608.0;
+constexpr double kLevelScale = 1.0 / sim::unit::kFullTankLevel;
 
 // Gallons in the tank: the fill times the capacity the host reports, resting
 // on 0 and on the dial's last mark. The level is taken before the capacity
@@ -101,7 +101,8 @@ constexpr FuelQuantityRecords<fuel_table_points(Gauge)> fuel_quantity(
                 .max_degrees_per_tick = 6,
                 .update_callback = fuel_contents<Gauge>,
             },
-        .failures = {kit::failure(20, 2), kit::failure(10, 1), kit::failure_end()},
+        .failures = {kit::failure(kFailElectrics, kFailurePark), kit::failure(kFailFuelContents, kFailureGrey),
+                     kit::failure_end()},
         .table = tank_table<Gauge>(),
         .mouse_rects = {kit::mouse_whole_gauge(), kit::mouse_parent_end(), kit::mouse_end()},
     };
@@ -172,7 +173,7 @@ constexpr FuelPressureWarningRecords fuel_pressure_warning(FuelPressureWarningRe
                 .source = {},
                 .frame_count = 1,
             },
-        .failures = {kit::failure(20, 1), kit::failure_end()},
+        .failures = {kit::failure(kFailElectrics, kFailureGrey), kit::failure_end()},
         .mouse_rects = {kit::mouse_whole_gauge(), kit::mouse_parent_end(), kit::mouse_end()},
     };
 }

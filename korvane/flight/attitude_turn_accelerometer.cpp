@@ -103,7 +103,7 @@ constexpr AttitudeRecords attitude(AttitudeRecords& self) {
                 .max_degrees_per_tick = 0,
                 .update_callback = bank_pointer,
             },
-        .failures = {failure(8, 0), failure_end()},
+        .failures = {failure(kFailAttitude, kFailureFreeze), failure_end()},
         .mouse_rects = {kit::mouse_whole_gauge(0xA004), kit::mouse_parent_end(), kit::mouse_end()},
     };
 }
@@ -115,7 +115,7 @@ double GAUGE_CALL side_slip_scaling(ELEMENT_NEEDLE* needle) {
 }
 
 double GAUGE_CALL turn_scaling(ELEMENT_NEEDLE* needle) {
-    return frame::limit(kit::reading(needle) * 0.003663, -4.0, 4.0);
+    return frame::limit(kit::reading(needle) * sim::unit::kTurnRatesPerUnit, -4.0, 4.0);
 }
 
 // The slip needle stands up over the upper scale; the turn pointer hangs down
@@ -152,7 +152,7 @@ constexpr TurnRecords turn(TurnRecords& self) {
         .slip_table = {point(88, 59, -20), point(105, 52, -10), point(141, 44, 0), point(177, 52, 10),
                        point(194, 59, 20)},
         .turn_table = {point(214, 217, 4), point(141, 245, 0), point(68, 217, -4)},
-        .needle_failures = {failure(18, 1), failure(20, 2), failure_end()},
+        .needle_failures = {failure(kFailTurn, kFailureGrey), failure(kFailElectrics, kFailurePark), failure_end()},
         .mouse_rects = {kit::mouse_whole_gauge(0xA01A), kit::mouse_parent_end(), kit::mouse_end()},
     };
 }

@@ -165,15 +165,15 @@ constexpr ClockRecords panel_clock(ClockRecords& self) {
                 .max_degrees_per_tick = 0,
                 .update_callback = second_hand,
             },
-        .failures = {failure(20, 1), failure_end()},
+        .failures = {failure(kFailElectrics, kFailureGrey), failure_end()},
         // The setting knob, bottom left: the host sends the clock's key events
         // itself.
         .mouse_rects =
             {
                 kit::mouse_whole_gauge(0xA017),
                 kit::mouse_parent(0, 228, 72, 72),
-                kit::mouse_event_child(0, 0, 36, 72, 2, kMouseClick, sim::event::kClockMinuteBack),
-                kit::mouse_event_child(36, 0, 36, 72, 1, kMouseClick, sim::event::kClockMinuteOn),
+                kit::mouse_event_child(0, 0, 36, 72, kCursorArrowBack, kMouseClick, sim::event::kClockMinuteBack),
+                kit::mouse_event_child(36, 0, 36, 72, kCursorArrow, kMouseClick, sim::event::kClockMinuteOn),
                 kit::mouse_parent_end(),
                 kit::mouse_parent_end(),
                 kit::mouse_end(),
@@ -221,10 +221,10 @@ constexpr TimerRecords timer(TimerRecords& self) {
             {
                 kit::mouse_whole_gauge(0),
                 kit::mouse_parent(236, 34, 36, 36),
-                kit::mouse_handler_child(0, 0, 36, 36, 5, kMouseClick, start_stop),
+                kit::mouse_handler_child(0, 0, 36, 36, kCursorHand, kMouseClick, start_stop),
                 kit::mouse_parent_end(),
                 kit::mouse_parent(139, 0, 36, 36),
-                kit::mouse_handler_child(0, 0, 36, 36, 5, kMouseClick, reset),
+                kit::mouse_handler_child(0, 0, 36, 36, kCursorHand, kMouseClick, reset),
                 kit::mouse_parent_end(),
                 kit::mouse_parent_end(),
                 kit::mouse_end(),

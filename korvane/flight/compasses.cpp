@@ -108,7 +108,7 @@ constexpr CompassRecords compass(CompassRecords& self) {
                 .max_y = 0.0,
                 .callback_x = card_position,
             },
-        .failures = {failure(11, 2), failure(20, 1), failure_end()},
+        .failures = {failure(kFailCompass, kFailurePark), failure(kFailElectrics, kFailureGrey), failure_end()},
         .mouse_rects = {kit::mouse_whole_gauge(0xA005), kit::mouse_parent_end(), kit::mouse_end()},
     };
 }
@@ -154,13 +154,13 @@ constexpr DrCompassRecords dr_compass(DrCompassRecords& self) {
                 .source = module_var(token::kNone),
                 .frame_count = 1,
             },
-        .failures = {failure(11, 2), failure(20, 1), failure_end()},
+        .failures = {failure(kFailCompass, kFailurePark), failure(kFailElectrics, kFailureGrey), failure_end()},
         .mouse_rects =
             {
                 kit::mouse_whole_gauge(0xA005),
                 kit::mouse_parent(98, 98, 64, 64),
-                kit::mouse_handler_child(0, 0, 32, 64, 2, kMouseClickRepeat, course_down),
-                kit::mouse_handler_child(32, 0, 32, 64, 1, kMouseClickRepeat, course_up),
+                kit::mouse_handler_child(0, 0, 32, 64, kCursorArrowBack, kMouseClickRepeat, course_down),
+                kit::mouse_handler_child(32, 0, 32, 64, kCursorArrow, kMouseClickRepeat, course_up),
                 kit::mouse_parent_end(),
                 kit::mouse_parent_end(),
                 kit::mouse_end(),
@@ -185,7 +185,7 @@ constexpr DirectionFinderRecords direction_finder(DirectionFinderRecords& self) 
                 .max_degrees_per_tick = 6,
                 .update_callback = bearing_limit,
             },
-        .failures = {failure(9, 1), failure_end()},
+        .failures = {failure(kFailDirectionFinder, kFailureGrey), failure_end()},
         .mouse_rects = {kit::mouse_whole_gauge(0), kit::mouse_parent_end(), kit::mouse_end()},
     };
 }

@@ -73,7 +73,8 @@ constexpr AirspeedRecords airspeed(AirspeedRecords& self) {
                 .max_degrees_per_tick = 0,
                 .update_callback = airspeed_curve,
             },
-        .needle_failures = {failure(6, 1), failure(3, 1), failure_end()},
+        .needle_failures = {failure(kFailAirspeed, kFailureGrey), failure(kFailPitotStatic, kFailureGrey),
+                            failure_end()},
         .mouse_rects = {kit::mouse_whole_gauge(0xA003), kit::mouse_parent_end(), kit::mouse_end()},
     };
 }
@@ -233,13 +234,13 @@ constexpr AltimeterRecords altimeter(AltimeterRecords& self) {
                       element_list(self.pointers[0])},
         .pointers = {altitude_pointer<0>(self), altitude_pointer<1>(self), altitude_pointer<2>(self)},
         .pointer_next = {element_list(self.pointers[1]), element_list(self.pointers[2])},
-        .failures = {failure(7, 1), failure(3, 1), failure_end()},
+        .failures = {failure(kFailAltimeter, kFailureGrey), failure(kFailPitotStatic, kFailureGrey), failure_end()},
         .mouse_rects =
             {
                 kit::mouse_whole_gauge(0xA001),
                 kit::mouse_parent(121, 278, 36, 36, 0xA034),
-                kit::mouse_handler_child(0, 0, 18, 36, 2, kMouseClickRepeat, decrease_setting),
-                kit::mouse_handler_child(18, 0, 18, 36, 1, kMouseClickRepeat, increase_setting),
+                kit::mouse_handler_child(0, 0, 18, 36, kCursorArrowBack, kMouseClickRepeat, decrease_setting),
+                kit::mouse_handler_child(18, 0, 18, 36, kCursorArrow, kMouseClickRepeat, increase_setting),
                 kit::mouse_parent_end(),
                 kit::mouse_parent_end(),
                 kit::mouse_end(),
@@ -250,7 +251,7 @@ constexpr AltimeterRecords altimeter(AltimeterRecords& self) {
 // --- VSI -----------------------------------------------------------------------
 
 double GAUGE_CALL vertical_speed_scaling(ELEMENT_NEEDLE* needle) {
-    return frame::limit(kit::reading(needle) * 0.797194, -4000.0, 4000.0);
+    return frame::limit(kit::reading(needle) * sim::unit::kVsiFeetPerMinutePerUnit, -4000.0, 4000.0);
 }
 
 // Zero climb at 9 o'clock; climb turns the needle clockwise over the top.
@@ -285,7 +286,7 @@ constexpr VsiRecords vsi(VsiRecords& self) {
                 point(222, 40, 3000),
                 point(253, 79, 4000),
             },
-        .failures = {failure(19, 1), failure(3, 1), failure_end()},
+        .failures = {failure(kFailVerticalSpeed, kFailureGrey), failure(kFailPitotStatic, kFailureGrey), failure_end()},
         .mouse_rects = {kit::mouse_whole_gauge(0xA01F), kit::mouse_parent_end(), kit::mouse_end()},
     };
 }

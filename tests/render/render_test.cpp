@@ -217,6 +217,22 @@ TEST_F(FixtureDrawing, HiddenLampsAreAbsentAndShownOnesPresent) {
     }
 }
 
+// At night the flood light dims everything but what lights itself (the
+// lamps' image flag), which keeps its colour exactly.
+TEST_F(FixtureDrawing, NightDimsAllButTheLamps) {
+    host.vars().set(fx::kTokenLampSelect, 2);
+    const Image day = draw(fx::kPicturesName);
+    host.set_night(true);
+    const Image night = draw(fx::kPicturesName);
+    EXPECT_EQ(rgb(night.pixel(45, 135)), kLamp);
+    for (auto [x, y] : {std::pair{7, 7}, {100, 100}}) {
+        const auto brightness = [](uint32_t c) { return (c >> 16 & 0xFF) + (c >> 8 & 0xFF) + (c & 0xFF); };
+        EXPECT_LT(brightness(rgb(night.pixel(x, y))), 0.6 * brightness(rgb(day.pixel(x, y)))) << x << ", " << y;
+    }
+    // Transparent stays transparent.
+    EXPECT_EQ(night.pixel(0, 0) >> 24, day.pixel(0, 0) >> 24);
+}
+
 TEST_F(FixtureDrawing, IconShowsTheFrameOfItsValue) {
     for (auto [value, colour] : {std::pair{0.0, kSwitchOff}, {7.0, kSwitchOn}}) {
         SCOPED_TRACE(value);

@@ -297,10 +297,9 @@ void check_header(const bench::Module& module, const GAUGEHDR& gauge, const Gaug
 }
 
 void check_table_entry(const bench::Module& module, const GAUGEHDR* gauge, const Gauge& want) {
-    ASSERT_LT(want.entry, std::size(korvane::kGaugeOrder));
-    EXPECT_STREQ(korvane::kGaugeOrder[want.entry], want.name.c_str()) << "entry " << want.entry;
     const std::vector<bench::GaugePtr>& table = module.gauges();
-    ASSERT_EQ(table.size(), std::size(korvane::kGaugeOrder));
+    ASSERT_EQ(table.size(), korvane::kGaugeCount);
+    ASSERT_LT(want.entry, table.size());
     EXPECT_EQ(native(table[want.entry]), gauge) << "not at entry " << want.entry;
     EXPECT_EQ(
         std::count_if(table.begin(), table.end(), [&](bench::GaugePtr listed) { return native(listed) == gauge; }), 1)

@@ -28,6 +28,7 @@ set(rows
   "2|--port: takes a port from 1 to 65535, not '0'|serve --port 0"
   "2|--client-timeout: takes a number of seconds from 0.1 to 600, not '0'|serve --client-timeout 0"
   "3|serve: [^\n]*missing.cfg: no such file|serve {T}/missing.cfg --port 1"
+  "3|^gaugebench serve: --fdm: [^\n]*missing.xml: file not found\n$|serve --fdm {T}/missing.xml --port 1"
   "3|^gaugebench validate: [^\n]*missing.gau: file not found\n$|validate {M}/missing.gau"
   "3|^gaugebench validate: [^\n]*empty.gau: [^\n]+: not a gauge module\n$|validate {T}/empty.gau"
   "3|^gaugebench validate: [^\n]*: is a directory, not a file\n$|validate {T}"
@@ -41,7 +42,10 @@ set(rows
   "1|KV000  pass.*KV014  fail .*the PE named for the bitmaps cannot be used.*KV101  pass|validate {M}/Dropwatch.gau --pe {T}/empty.gau"
   "1|KV014  fail|validate {M}/FaultyBitmap.gau --require-bitmaps"
   "0|\"key_events\": |list {M}/Dropwatch.gau --json -"
-  "0|^[^\n]*Dropwatch.gau: module id 0x13|list {M}/Dropwatch.gau --pe {M}/Dropwatch.gau"
+  "2|list takes no option --pe \\(|list {M}/Dropwatch.gau --pe {M}/Dropwatch.gau"
+  "3|^gaugebench render: [^\n]*nowhere: file not found \\(--pe\\)\n$|render {S}/panel/panel.cfg -o {T}/pe.png --pe {T}/nowhere"
+  "3|crash.cfg:4: no module 'EmuCrash' \\(looked for [^\n]*tools/EmuCrash.gau|render {T}/crash.cfg -o {T}/pe.png --pe {S}/tools"
+  "1|EmuCrash.gau: gauge Crash, gauge callback|render {T}/crash.cfg -o {T}/pe.png --pe {M}/EmuCrash.gau"
   "0|imports the host does not provide[^\n]*NOSUCH.dll!Function|list {M}/Win32Missing.gau"
   "1|KV307  warn[^\n]*\n[^\n]*NOSUCH.dll!Function: is not provided by the host|validate {M}/Win32Missing.gau"
   "2|--main-window: ajar not in|render {S}/panel/panel.cfg -o {T}/panel.png --main-window ajar"
@@ -50,6 +54,14 @@ set(rows
   "1|(^|\n)gaugebench render: EmuCrash.gau: gauge Crash, gauge callback [^\n]*0x0BADF00C|render {T}/crash.cfg -o {T}/crash.png --modules {M}"
   "1|(^|\n)gaugebench render: [^\n]*EmuInitCrash.gau: module_init: [^\n]*0x0BADF00C|render {T}/init.cfg -o {T}/init.png --modules {M}"
   "1|(^|\n)gaugebench scenario: EmuCrash.gau: gauge Crash, gauge callback [^\n]*0x0BADF00C|scenario {T}/crash.txt --modules {M}"
+  "2|-o [^\n]*panel.jpg: pictures are written as PNG|render {S}/panel/panel.cfg -o {T}/panel.jpg"
+  "2|-o: [^\n]*link.png: is a symbolic link: give|render {S}/panel/panel.cfg -o {T}/link.png"
+  "2|-o: [^\n]*dangling.png: is a symbolic link .dangling.|render {S}/panel/panel.cfg -o {T}/dangling.png"
+  "2|--animation [^\n]*a.gif: pictures are written as PNG|fly {S}/fdm/scripts/takeoff.xml --out {T}/flight --animation {T}/a.gif"
+  "2|--at 400: the flight ends at 300 s|fly {S}/fdm/scripts/takeoff.xml --out {T}/flight --at 10,400"
+  "2|--at 40: the flight ends at 30 s .--end.|fly {S}/fdm/scripts/takeoff.xml --out {T}/flight --at 40 --end 30"
+  "3|file=fifo.bmp: [^\n]*is not a regular file|render {T}/fifo.cfg -o {T}/fifo.png --modules {M}"
+  "2|out/away/x.png: lies outside|scenario {T}/escape.txt --out {T}/out --modules {M}"
 )
 
 file(MAKE_DIRECTORY ${T})
@@ -59,6 +71,17 @@ file(WRITE ${T}/crash.cfg "[Window00]\nsize_mm=200,200\nvisible=1\ngauge00=EmuCr
 file(WRITE ${T}/init.cfg "[Window00]\nsize_mm=200,200\nvisible=1\ngauge00=EmuInitCrash!InitCrash, 0, 0, 100\n")
 file(WRITE ${T}/crash.txt "panel crash.cfg\nupdate 2\n")
 file(WRITE ${T}/window.txt "panel crash.cfg\nmain-window ajar\n")
+# Outputs that must be refused: links (one dangling), a link out of --out,
+# and a FIFO named as a window's bitmap, which blocks whoever opens it.
+file(REMOVE_RECURSE ${T}/out ${T}/elsewhere ${T}/link.png ${T}/dangling.png ${T}/fifo.bmp)
+file(MAKE_DIRECTORY ${T}/out ${T}/elsewhere)
+file(WRITE ${T}/target.png "")
+file(CREATE_LINK ${T}/target.png ${T}/link.png SYMBOLIC)
+file(CREATE_LINK ${T}/nothing.png ${T}/dangling.png SYMBOLIC)
+file(CREATE_LINK ${T}/elsewhere ${T}/out/away SYMBOLIC)
+file(WRITE ${T}/escape.txt "panel ${S}/panel/panel.cfg\nupdate 1\nsnapshot away/x.png\n")
+execute_process(COMMAND mkfifo ${T}/fifo.bmp)
+file(WRITE ${T}/fifo.cfg "[Window00]\nsize_mm=200,200\nvisible=1\nfile=fifo.bmp\ngauge00=EmuCrash!Crash, 0, 0, 100\n")
 set(failures "")
 foreach(row IN LISTS rows)
   string(REGEX MATCH "^([0-9]+)\\|(.*)\\|([^|]*)$" matched "${row}")
@@ -69,13 +92,48 @@ foreach(row IN LISTS rows)
   string(REPLACE "{S}" "${S}" arguments "${arguments}")
   string(REPLACE "{T}" "${T}" arguments "${arguments}")
   separate_arguments(arguments UNIX_COMMAND "${arguments}")
-  execute_process(COMMAND ${GAUGEBENCH} ${arguments} WORKING_DIRECTORY ${T}
+  execute_process(COMMAND ${GAUGEBENCH} ${arguments} WORKING_DIRECTORY ${T} TIMEOUT 120
     RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
   if(NOT "${status}" STREQUAL "${expect_exit}" OR NOT output MATCHES "${expect_output}")
     string(APPEND failures "\ngaugebench ${arguments}\n  exit ${status}, expected ${expect_exit}; "
                            "output should match '${expect_output}':\n${output}")
   endif()
 endforeach()
+if(EXISTS ${T}/target.png)
+  file(SIZE ${T}/target.png size)
+  if(NOT size EQUAL 0)
+    string(APPEND failures "\n-o through a link wrote its target")
+  endif()
+endif()
+file(GLOB escaped ${T}/elsewhere/*)
+if(escaped)
+  string(APPEND failures "\na snapshot was written through a link out of --out: ${escaped}")
+endif()
+
+# Ctrl-C during a flight whose model (a stand-in that never opens its port,
+# with a child of its own) is starting: exit 130, the animation's unfinished
+# file removed, nothing left of the model's process group.
+file(REMOVE_RECURSE ${T}/interrupted)
+file(MAKE_DIRECTORY ${T}/interrupted)
+file(WRITE ${T}/interrupted/fake_jsbsim "#!/bin/sh\necho $$ > ${T}/interrupted/group\nsleep 60 &\nexec sleep 60\n")
+file(CHMOD ${T}/interrupted/fake_jsbsim PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+execute_process(COMMAND sh -c "
+  \"$0\" fly ${S}/fdm/scripts/takeoff.xml --out ${T}/interrupted/out --aircraft-root ${S}/fdm --modules ${M} \\
+    --panel ${S}/panel/panel.cfg --jsbsim ${T}/interrupted/fake_jsbsim --timeout 60 \\
+    --animation ${T}/interrupted/out/a.png 2>${T}/interrupted/stderr &
+  pid=$!
+  for i in $(seq 200); do [ -s ${T}/interrupted/group ] && break; sleep 0.1; done
+  kill -INT $pid
+  wait $pid
+  echo \"exit $?\"
+  ps -eo pgid=,stat= | awk -v g=$(cat ${T}/interrupted/group) '$1 == g && $2 !~ /^Z/ { print \"left in the model's group\" }'
+  ls -A ${T}/interrupted/out" ${GAUGEBENCH}
+  TIMEOUT 60 OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+file(READ ${T}/interrupted/stderr said)
+if(NOT output MATCHES "^exit 130\n" OR output MATCHES "left in|a.png" OR NOT said MATCHES "removed 1 unfinished")
+  string(APPEND failures "\nCtrl-C during fly:\n${output}${errors}${said}")
+endif()
+
 if(failures)
   message(FATAL_ERROR "${failures}")
 endif()

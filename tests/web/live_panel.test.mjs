@@ -3,7 +3,7 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { mkdtempSync, readFileSync } from 'node:fs';
+import { mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
@@ -36,9 +36,16 @@ after(async () => {
   if (server) await stopServer(server);
 });
 
-test('the page shows the panel as gaugebench render draws it', async () => {
-  const picture = path.join(mkdtempSync(path.join(tmpdir(), 'live-panel-')), 'panel.png');
-  execFileSync(gaugebench, ['render', panelConfig, '-o', picture, ...modules]);
+test('the page shows the panel as gaugebench scenario draws it after the same scenario', async () => {
+  // The page's scenario, ended by a snapshot: the live page starts from the
+  // state the scenario command leaves.
+  const out = mkdtempSync(path.join(tmpdir(), 'live-panel-'));
+  const script = path.join(out, 'page.txt');
+  const lines = readFileSync(path.join(root, 'tests/web/engines_stopped.txt'), 'utf8')
+    .replace('panel ../../panel/panel.cfg', `panel ${panelConfig}`);
+  writeFileSync(script, `${lines}snapshot panel.png\n`);
+  execFileSync(gaugebench, ['scenario', script, '--out', out, '--no-progress', ...modules]);
+  const picture = path.join(out, 'panel.png');
   const reference = `data:image/png;base64,${readFileSync(picture).toString('base64')}`;
   const { width, height, same } = await page.evaluate(async (url) => {
     const canvas = document.getElementById('panel');
@@ -135,7 +142,7 @@ test('a reload mid-session comes back live, the session kept', async () => {
   assert.equal(await pixels(drums), before, 'the setting turned before the reload is still shown');
 });
 
-test('the help id shows as the tooltip, keys send their events', async () => {
+test('the help text shows as the tooltip, keys send their events', async () => {
   const gauges = await page.evaluate(() => window.live.layout.gauges);
   const withHelp = gauges.find((g) => g.boxes.some((b) => !b.child && b.help));
   const parent = withHelp.boxes.find((b) => !b.child && b.help);
@@ -144,7 +151,9 @@ test('the help id shows as the tooltip, keys send their events', async () => {
     return { left: r.left, top: r.top, scale: r.width / document.getElementById('panel').width };
   });
   await page.mouse.move(shown.left + (parent.left + 2) * shown.scale, shown.top + (parent.top + 2) * shown.scale);
-  assert.match(await page.evaluate(() => document.getElementById('panel').title), new RegExp(`help id ${parent.help}`));
+  // The help id's text where the layout carries one, else the id.
+  const expected = parent.help_text || `help id ${parent.help}`;
+  assert.equal(await page.evaluate(() => document.getElementById('panel').title), `${withHelp.name}: ${expected}`);
 
   await page.keyboard.press('b');
   await page.waitForFunction(() => window.live.status.last_event === 66658, null, { timeout: kPatience });

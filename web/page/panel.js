@@ -139,8 +139,11 @@ function panelPoint(event) {
 const inside = (b, p) => p.x >= b.left && p.x < b.right && p.y >= b.top && p.y < b.bottom;
 
 // The box under the point as the host routes it: the top gauge, its first
-// child box holding the point; the help id of that child or else of the
-// innermost parent around the point.
+// child box holding the point; the help of that child or else of the
+// innermost parent around the point: the help id's text, or the id itself
+// where the host knows no text for it.
+const helpOf = (b) => b.help_text || (b.help ? `help id ${b.help}` : '');
+
 function boxAt(point) {
   if (!live.layout) return null;
   const gauges = live.layout.gauges;
@@ -148,9 +151,9 @@ function boxAt(point) {
     const gauge = gauges[g];
     if (!inside(gauge, point)) continue;
     const child = gauge.boxes.find((b) => b.child && inside(b, point)) || null;
-    let help = child && child.help;
+    let help = child ? helpOf(child) : '';
     if (!help) {
-      for (const b of gauge.boxes) if (!b.child && b.help && inside(b, point)) help = b.help;
+      for (const b of gauge.boxes) if (!b.child && helpOf(b) && inside(b, point)) help = helpOf(b);
     }
     return { gauge, child, help };
   }
@@ -176,7 +179,7 @@ canvas.addEventListener('pointermove', (event) => {
   if (held) send({ t: 'move', ...point });
   const hit = boxAt(point);
   canvas.style.cursor = cursorFor(hit);
-  canvas.title = hit && hit.help ? `${hit.gauge.name}: help id ${hit.help}` : '';
+  canvas.title = hit && hit.help ? `${hit.gauge.name}: ${hit.help}` : '';
 });
 const letGo = () => {
   if (!held) return;
