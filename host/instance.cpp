@@ -523,6 +523,19 @@ void GaugeInstance::repeat() {
 
 void GaugeInstance::release() { impl_->held = nullptr; }
 
+uint32_t GaugeInstance::help_under(int32_t x, int32_t y) const {
+    if (const MouseBox* box = box_under(x, y); box != nullptr && box->help_id != 0) return box->help_id;
+    uint32_t help = 0;
+    int depth = -1;
+    for (const MouseBox& box : impl_->mouse.boxes()) {
+        if (box.is_child() || box.help_id == 0 || box.depth <= depth) continue;
+        if (!displayed_box(box, scale_).contains(x, y)) continue;
+        help = box.help_id;
+        depth = box.depth;
+    }
+    return help;
+}
+
 const MouseBox* GaugeInstance::box_under(int32_t x, int32_t y) const {
     if (const MouseBox* pressed = impl_->mouse.hit(scale_, x, y, kMouseClick | kMouseDrag)) return pressed;
     for (const MouseBox& box : impl_->mouse.boxes()) {

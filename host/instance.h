@@ -141,6 +141,9 @@ public:
     // a press would go to, else the first child box in list order holding the
     // point (a box that only explains). Null over none.
     const MouseBox* box_under(int32_t x, int32_t y) const;
+    // The help id shown at the point: the box under it's, else the innermost
+    // parent's around the point that has one; 0 for none.
+    uint32_t help_under(int32_t x, int32_t y) const;
     // Every action a child box takes, once: press at its displayed centre,
     // repeat, drag 3 pixels down, let go. Returns the centre pressed.
     guest::PIXPOINT exercise(const MouseBox& box);

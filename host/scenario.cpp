@@ -225,6 +225,12 @@ ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line
         if (p.word(1) != "open" && p.word(1) != "closed") p.fail(std::string("usage: ") + kUsage);
         return scenario::MainWindow{p.word(1) == "open"};
     }
+    if (c == "night") {
+        constexpr const char* kUsage = "night on|off";
+        p.expect_count(2, kUsage);
+        if (p.word(1) != "on" && p.word(1) != "off") p.fail(std::string("usage: ") + kUsage);
+        return scenario::Night{p.word(1) == "on"};
+    }
     p.fail("unknown command '" + c + "'");
 }
 
@@ -514,6 +520,8 @@ void ScenarioRunner::execute(const ScenarioCommand& command, const Scenario& sce
                 std::fflush(out_);
             } else if constexpr (std::is_same_v<T, scenario::MainWindow>) {
                 set_main_window(host, action.open);
+            } else if constexpr (std::is_same_v<T, scenario::Night>) {
+                host.set_night(action.on);
             }
             // panel and scale were settled before the panel was made.
         },

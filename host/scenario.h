@@ -143,11 +143,15 @@ struct Echo {
 struct MainWindow {
     bool open = false;
 };  // main-window open|closed
+struct Night {
+    bool on = false;
+};  // night on|off
 }  // namespace scenario
 
-using ScenarioAction = std::variant<scenario::Panel, scenario::Scale, scenario::Set, scenario::Update, scenario::Click,
-                                    scenario::Drag, scenario::Hold, scenario::Key, scenario::Fail, scenario::Restore,
-                                    scenario::Print, scenario::Snapshot, scenario::Echo, scenario::MainWindow>;
+using ScenarioAction =
+    std::variant<scenario::Panel, scenario::Scale, scenario::Set, scenario::Update, scenario::Click, scenario::Drag,
+                 scenario::Hold, scenario::Key, scenario::Fail, scenario::Restore, scenario::Print, scenario::Snapshot,
+                 scenario::Echo, scenario::MainWindow, scenario::Night>;
 
 struct ScenarioCommand {
     int line = 0;

@@ -8,11 +8,11 @@
 #include <new>
 #include <system_error>
 
-#include "host/emulator/guest_memory.h"
-#include "host/emulator/pe_image.h"
 #include "flightmodel/jsbsim.h"
 #include "host/calculator.h"
 #include "host/dib.h"
+#include "host/emulator/guest_memory.h"
+#include "host/emulator/pe_image.h"
 #include "host/instance.h"
 #include "host/module.h"
 #include "host/mouse.h"
@@ -160,6 +160,11 @@ void add_module_paths(CLI::App& command, bench::ModulePaths& paths) {
 
 void add_module_argument(CLI::App& command, std::string& module) {
     command.add_option("module", module, "the gauge module (.gau, the PE file)")->required()->type_name("<module>");
+}
+
+void add_night_flag(CLI::App& command, bool& night) {
+    command.add_flag("--night", night,
+                     "the panel at night: dimmed under its flood light, apart from what lights itself (lamps)");
 }
 
 void add_main_window_option(CLI::App& command, bool& open) {

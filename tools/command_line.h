@@ -84,6 +84,10 @@ void add_module_argument(CLI::App& command, std::string& module);
 // window for the modules (default closed).
 void add_main_window_option(CLI::App& command, bool& open);
 
+// --night: the panel as seen at night, under its flood light (a scenario's
+// `night` lines change it from there on).
+void add_night_flag(CLI::App& command, bool& night);
+
 // The displayed size over the bitmaps' size (default 1), from 0.001 to `largest`.
 void add_scale_option(CLI::App& command, double& scale, double largest);
 

@@ -39,7 +39,7 @@ constexpr int kPanelRateHz = 18;
 
 struct Options {
     flightmodel::FlightRun run;
-    std::string panel = "panel/panel.cfg";
+    std::string panel;  // default: the project's panel/panel.cfg
     std::string out_dir;
     std::string scenario;
     std::vector<double> at;
@@ -50,11 +50,9 @@ struct Options {
     double scale = 1.0;
     bench::ModulePaths paths;
     bool main_window = false;
+    bool night = false;
     gaugebench::Progress::Mode progress = gaugebench::Progress::Mode::kAuto;
 };
-
-// JSBSim as install-deps.sh puts it, relative to the working directory.
-constexpr const char* kDefaultJsbsim = "build/jsbsim/bin/JSBSim";
 
 bool times(const std::string& text, std::vector<double>& out) {
     size_t start = 0;
@@ -293,6 +291,7 @@ gaugebench::ExitStatus fly(Options& options) {
     bench::Host host;
     bench::set_main_window(
         host, scenario ? scenario->main_window_at_start().value_or(options.main_window) : options.main_window);
+    host.set_night(options.night);
     bench::Panel panel(host, bench::PanelConfig::read_file(options.panel), options.paths, options.scale);
     panel_commands::check_picture_size(panel);
     for (const std::string& warning : panel.warnings()) std::fprintf(stderr, "warning: %s\n", warning.c_str());
@@ -351,7 +350,10 @@ gaugebench::ExitStatus fly(Options& options) {
 
 void add(CLI::App& app, gaugebench::Commands& commands) {
     auto options = std::make_shared<Options>();
-    options->run.jsbsim = kDefaultJsbsim;
+    // The project's own files, wherever the command is run from.
+    options->run.jsbsim = gaugebench::project_file("build/jsbsim/bin/JSBSim");
+    options->run.root = gaugebench::project_file("fdm");
+    options->panel = gaugebench::project_file("panel/panel.cfg");
     options->run.rate_hz = kPanelRateHz;
     options->run.timeout_seconds = 10.0;
     CLI::App* command = app.add_subcommand(
@@ -366,9 +368,11 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         ->add_option("--scenario", options->scenario,
                      "what the crew does on the panel meanwhile (docs/scenarios.md): its updates are the flight's")
         ->type_name("<scenario.txt>");
-    command->add_option("--aircraft-root", options->run.root, "JSBSim's root, holding aircraft/ (default fdm)")
+    command
+        ->add_option("--aircraft-root", options->run.root,
+                     "JSBSim's root, holding aircraft/ (default " + options->run.root + ")")
         ->type_name("<dir>");
-    command->add_option("--panel", options->panel, "the panel configuration (default panel/panel.cfg)")
+    command->add_option("--panel", options->panel, "the panel configuration (default " + options->panel + ")")
         ->type_name("<panel.cfg>");
     command
         ->add_option_function<std::string>(
@@ -410,12 +414,11 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
                      "give up on a model that does not answer within this many seconds (default 10)")
         ->type_name("<s>")
         ->check(gaugebench::number_within(0.1, 86400.0, "seconds, from 0.1 to 86400"));
-    command
-        ->add_option("--jsbsim", options->run.jsbsim,
-                     std::string("the JSBSim program (default ") + kDefaultJsbsim + ")")
+    command->add_option("--jsbsim", options->run.jsbsim, "the JSBSim program (default " + options->run.jsbsim + ")")
         ->type_name("<program>");
     gaugebench::add_module_paths(*command, options->paths);
     gaugebench::add_main_window_option(*command, options->main_window);
+    gaugebench::add_night_flag(*command, options->night);
     gaugebench::add_progress_options(*command, options->progress);
     commands.push_back({command, [options] { return fly(*options); }});
 }

@@ -44,6 +44,7 @@ struct Options {
     unsigned updates = kSettleUpdates;
     bool titles = false;
     bool main_window = false;
+    bool night = false;
     render::PngEffort png = render::PngEffort::kFast;
     Progress::Mode progress = Progress::Mode::kAuto;
 };
@@ -52,6 +53,7 @@ struct Options {
 void add_module_paths(CLI::App& command, Options& options) {
     gaugebench::add_module_paths(command, options.paths);
     gaugebench::add_main_window_option(command, options.main_window);
+    gaugebench::add_night_flag(command, options.night);
     gaugebench::add_progress_options(command, options.progress);
 }
 
@@ -71,6 +73,7 @@ ExitStatus render(const Options& options) {
     Progress progress(options.progress);
     bench::Host host;
     bench::set_main_window(host, options.main_window);
+    host.set_night(options.night);
     gaugebench::check_input_file(options.input);
     bench::Panel panel(host, bench::PanelConfig::read_file(options.input), options.paths, options.scale);
     if (panel.gauges().empty()) throw CommandError(ExitStatus::kBadInput, options.input + ": places no gauge");
@@ -148,6 +151,7 @@ ExitStatus scenario(const Options& options) {
     }
     bench::Host host;
     bench::set_main_window(host, script.main_window_at_start().value_or(options.main_window));
+    host.set_night(options.night);
     bench::Panel panel(host, bench::PanelConfig::read_file(panel_path), options.paths, script.scale());
     check_picture_size(panel);
     print_warnings(panel.warnings());

@@ -64,6 +64,7 @@ int serve(const ServeOptions& options) {
     live.scenario_path = options.scenario;
     live.main_window = options.main_window;
     live.watch = options.watch;
+    live.night = options.night;
     std::error_code error;
     fs::path flight_dir;
     if (!options.fdm_script.empty()) {
@@ -72,11 +73,13 @@ int serve(const ServeOptions& options) {
         try {
             gaugebench::check_input_file(options.fdm_script);
             if (!fs::is_directory(fs::path(options.aircraft_root) / "aircraft", error))
-                throw gaugebench::CommandError(gaugebench::ExitStatus::kBadInput,
-                                               options.aircraft_root + ": not a JSBSim root (no aircraft folder in it)");
+                throw gaugebench::CommandError(
+                    gaugebench::ExitStatus::kBadInput,
+                    options.aircraft_root + ": not a JSBSim root (no aircraft folder in it)");
             if (access(options.jsbsim.c_str(), X_OK) != 0)
-                throw gaugebench::CommandError(gaugebench::ExitStatus::kBadInput,
-                                               "no JSBSim at " + options.jsbsim + " (scripts/install-deps.sh installs it)");
+                throw gaugebench::CommandError(
+                    gaugebench::ExitStatus::kBadInput,
+                    "no JSBSim at " + options.jsbsim + " (scripts/install-deps.sh installs it)");
         } catch (const gaugebench::CommandError& refused) {
             std::fprintf(stderr, "gaugebench serve: --fdm: %s\n", refused.what());
             return static_cast<int>(refused.status());
@@ -156,7 +159,9 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         ->add_option("--fdm", options->fdm_script,
                      "a JSBSim script flown live behind the panel; its switches and levers act on the model")
         ->type_name("<script.xml>");
-    command->add_option("--aircraft-root", options->aircraft_root, "JSBSim's root, holding aircraft/ (default " + options->aircraft_root + ")")
+    command
+        ->add_option("--aircraft-root", options->aircraft_root,
+                     "JSBSim's root, holding aircraft/ (default " + options->aircraft_root + ")")
         ->type_name("<dir>");
     command->add_option("--jsbsim", options->jsbsim, "the JSBSim program (default " + options->jsbsim + ")")
         ->type_name("<program>");
@@ -164,6 +169,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         ->type_name("<dir>");
     gaugebench::add_module_paths(*command, options->paths);
     gaugebench::add_main_window_option(*command, options->main_window);
+    gaugebench::add_night_flag(*command, options->night);
     command->add_flag("--watch", options->watch,
                       "make the panel again, keeping its variables, whenever its configuration, a module or a "
                       "background bitmap changes");

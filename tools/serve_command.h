@@ -19,7 +19,8 @@ struct ServeOptions {
     // names takes the place of `panel`.
     std::string scenario;
     bool main_window = false;
-    bool watch = false;  // made again whenever a file of the panel changes  // FindWindowA finds the simulator's main window
+    bool watch = false;
+    bool night = false;  // made again whenever a file of the panel changes  // FindWindowA finds the simulator's main window
     // A JSBSim script to fly behind the panel (empty: the steady cruise).
     std::string fdm_script;
     std::string aircraft_root;  // default: the project's fdm

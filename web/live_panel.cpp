@@ -9,6 +9,7 @@
 
 #include "frame/numbers.h"
 #include "frame/vocabulary.h"
+#include "frame/vocabulary_names.h"
 #include "host/instance.h"
 #include "host/mouse.h"
 #include "host/panel_config.h"
@@ -106,6 +107,7 @@ void LivePanel::build(const Kept* kept) {
     faulted_.clear();
     key_fault_.clear();
     host_ = std::make_unique<bench::Host>();
+    host_->set_night(kept != nullptr ? kept->night : options_.night);
     std::optional<bench::Scenario> script;
     if (!options_.scenario_path.empty() && kept == nullptr) script = bench::Scenario::read_file(options_.scenario_path);
     bench::set_main_window(
@@ -181,7 +183,7 @@ void LivePanel::reload_if_changed() {
         rebuild();
         return;
     }
-    Kept kept{host_->vars(), host_->model(), calculator_->absolute_time_seconds(), updates_, paused_};
+    Kept kept{host_->vars(), host_->model(), calculator_->absolute_time_seconds(), updates_, paused_, host_->night()};
     try {
         build(&kept);
         broken_.clear();
@@ -234,6 +236,8 @@ void LivePanel::apply_one(const Input& input) {
             start_flight();
             paused_ = false;
             break;
+        case Input::kNight: host_->set_night(!host_->night()); break;
+        case Input::kPointer: break;  // answered by pointer_json, changing nothing
     }
 }
 
@@ -295,14 +299,54 @@ std::string LivePanel::pointer_json(int32_t x, int32_t y) {
     } catch (const std::exception&) {
         // Records that lead out of the module's memory: the next update takes the gauge out.
     }
+    const uint32_t help_id = gauge->instance->help_under(gx, gy);
+    const char* help = sim::help::text_of(help_id);
+    const std::string help_text = help != nullptr ? help : help_id != 0 ? "help id " + std::to_string(help_id) : "";
     if (const bench::MouseBox* box = gauge->instance->box_under(gx, gy)) {
-        const char* help = sim::help::text_of(box->help_id);
-        out["box"] = {{"record", box->record},
-                      {"cursor", box->cursor},
-                      {"help", help != nullptr ? help : ""},
-                      {"flags", box->mouse_flags}};
+        out["box"] = {{"record", box->record}, {"cursor", box->cursor}, {"flags", box->mouse_flags}};
     }
+    if (!help_text.empty()) out["help"] = help_text;
     return out.dump();
+}
+
+std::string LivePanel::layout_json() const {
+    nlohmann::json gauges = nlohmann::json::array();
+    for (const PageGauge& gauge : layout()) {
+        nlohmann::json boxes = nlohmann::json::array();
+        for (const PageBox& box : gauge.boxes) {
+            boxes.push_back({{"left", box.left},
+                             {"top", box.top},
+                             {"right", box.right},
+                             {"bottom", box.bottom},
+                             {"child", box.child},
+                             {"cursor", box.cursor},
+                             {"help", box.help_id},
+                             {"help_text", box.help_text},
+                             {"flags", box.mouse_flags}});
+        }
+        gauges.push_back({{"name", gauge.name},
+                          {"left", gauge.left},
+                          {"top", gauge.top},
+                          {"right", gauge.right},
+                          {"bottom", gauge.bottom},
+                          {"scale_x", gauge.scale_x},
+                          {"scale_y", gauge.scale_y},
+                          {"boxes", std::move(boxes)}});
+    }
+    // The page's CSS cursor for each the records ask for: a hand over what
+    // can be worked; the arrows as the plain pointer.
+    const nlohmann::json cursors = {{std::to_string(kCursorArrow), "default"},
+                                    {std::to_string(kCursorArrowBack), "default"},
+                                    {std::to_string(kCursorHand), "pointer"}};
+    nlohmann::json keys = nlohmann::json::array();
+    for (const auto& [key, event] :
+         {std::pair{"b", sim::event::kBombReleased}, {"q", sim::event::kReleaseSequenceStart}}) {
+        const std::optional<sim::Event> named = sim::event_of(event);
+        keys.push_back({{"key", key}, {"event", event}, {"name", named ? named->name : std::to_string(event)}});
+    }
+    return nlohmann::json{{"type", "layout"},   {"width", width()},        {"height", height()}, {"gauges", gauges},
+                          {"cursors", cursors}, {"drag_flag", kMouseDrag}, {"keys", keys}}
+        .dump();
 }
 
 std::vector<PageGauge> LivePanel::layout() const {
@@ -314,6 +358,8 @@ std::vector<PageGauge> LivePanel::layout() const {
         PageGauge page{
             gauge.config->module + "!" + gauge.config->gauge, left, top, std::llround(gauge.left + gauge.width),
             std::llround(gauge.top + gauge.height),           {}};
+        page.scale_x = gauge.scale_x();
+        page.scale_y = gauge.scale_y();
         for (const bench::MouseBox& box : gauge.instance->mouse_layout().boxes()) {
             const bench::DisplayedBox shown = bench::displayed_box(box, gauge.instance->scale());
             const char* help = sim::help::text_of(box.help_id);
@@ -355,6 +401,7 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
     }
     status["flight"] = flight;
     status["time"] = time;
+    status["night"] = host_->night();
     nlohmann::json faults = nlohmann::json::array();
     std::string errors = status.value("error", "");
     const auto add_error = [&errors](const std::string& what) { errors += (errors.empty() ? "" : "\n") + what; };

@@ -53,13 +53,18 @@ struct LiveOptions {
     // Made again, keeping the variables, whenever a file the panel was made
     // from changes (its configuration, a module, a background bitmap).
     bool watch = false;
+    // The panel at night from the start (and again after a reset).
+    bool night = false;
 };
 
 // One thing the page asks for. Pointer positions are panel-picture pixels.
 struct Input {
-    enum Kind { kPress, kMove, kRelease, kKey, kPause, kReset, kFly } kind = kRelease;
+    // kPointer asks what lies under (x, y) (LivePanel::pointer_json), for
+    // the page `page` alone; kNight turns the panel's night on or off.
+    enum Kind { kPress, kMove, kRelease, kKey, kPause, kReset, kFly, kPointer, kNight } kind = kRelease;
     int32_t x = 0, y = 0;
     uint32_t event = 0;  // kKey: the key event id
+    uint64_t page = 0;   // kPointer: the page asking
 };
 
 // A mouse box as the page needs it for the cursor and the tooltip, in
@@ -77,6 +82,7 @@ struct PageGauge {
     std::string name;  // Module!Gauge
     int64_t left = 0, top = 0, right = 0, bottom = 0;
     std::vector<PageBox> boxes;  // list order
+    double scale_x = 1.0, scale_y = 1.0;  // picture pixels per background-bitmap pixel
 };
 
 class LivePanel {
@@ -105,6 +111,13 @@ public:
 
     // The boxes and gauges of the panel, for the page.
     std::vector<PageGauge> layout() const;
+    // The layout as the page takes it: {"type":"layout", "width", "height",
+    // "gauges":[{"name", "left", "top", "right", "bottom", "boxes":[{"left",
+    // "top", "right", "bottom", "child", "cursor", "help", "help_text",
+    // "flags"}]}], "cursors": {cursor number: CSS cursor}, "drag_flag", "keys":
+    // [{"key", "event", "name"}]}: the page's keys and the vocabulary it
+    // needs come from here, never from literals of its own.
+    std::string layout_json() const;
     int width() const;
     int height() const;
 
@@ -118,9 +131,9 @@ public:
     // What lies under the pointer at (x, y) of the picture, for the page to
     // show: {"type":"pointer", "x", "y"} and, over a gauge, "gauge"
     // (Module!Gauge), "pixel" [x, y] of its background bitmap, "element"
-    // {"index", "kind", "bitmap"} drawn topmost there, and "box" {"record",
-    // "cursor", "help", "flags"}, the mouse box the host finds there. Never
-    // throws for any point.
+    // {"index", "kind", "bitmap"} drawn topmost there, "box" {"record",
+    // "cursor", "flags"}, the mouse box the host finds there, and "help", the
+    // tooltip there. Never throws for any point.
     std::string pointer_json(int32_t x, int32_t y);
 
     // Counts the panels made (a reset, a reload of changed files): the page
@@ -135,6 +148,7 @@ private:
         double time = 0.0;
         uint64_t updates = 0;
         bool paused = false;
+        bool night = false;
     };
     void build(const Kept* kept = nullptr);
     void rebuild_failed(const std::exception& error);

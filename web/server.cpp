@@ -38,31 +38,6 @@ struct Frame {
     Bytes message;
 };
 
-std::string layout_json(const LivePanel& panel) {
-    nlohmann::json gauges = nlohmann::json::array();
-    for (const PageGauge& gauge : panel.layout()) {
-        nlohmann::json boxes = nlohmann::json::array();
-        for (const PageBox& box : gauge.boxes) {
-            boxes.push_back({{"left", box.left},
-                             {"top", box.top},
-                             {"right", box.right},
-                             {"bottom", box.bottom},
-                             {"child", box.child},
-                             {"cursor", box.cursor},
-                             {"help", box.help_id},
-                             {"flags", box.mouse_flags}});
-        }
-        gauges.push_back({{"name", gauge.name},
-                          {"left", gauge.left},
-                          {"top", gauge.top},
-                          {"right", gauge.right},
-                          {"bottom", gauge.bottom},
-                          {"boxes", std::move(boxes)}});
-    }
-    return nlohmann::json{{"type", "layout"}, {"width", panel.width()}, {"height", panel.height()}, {"gauges", gauges}}
-        .dump();
-}
-
 void put_u32(std::string& out, uint32_t value) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
 }
@@ -91,19 +66,20 @@ Frame encode(const render::Image* before, const render::Image& now, const std::v
 // reading holds up no other (the transport closes it after the time-out).
 class Pages final : public TransportHandler {
 public:
-    Pages(Exchange& exchange, const LivePanel& panel)
-        : exchange_(exchange), layout_(std::make_shared<const std::string>(frame(kText, layout_json(panel)))) {}
+    explicit Pages(Exchange& exchange) : exchange_(exchange) {}
     void attach(Transport& transport) { transport_ = &transport; }
 
     void opened(uint64_t id) override {
         pages_.emplace(id, Page{});
         ++exchange_.pages;
-        transport_->send(id, layout_);
         feed(id);
     }
-    void text(uint64_t, std::string_view message) override {
+    void text(uint64_t id, std::string_view message) override {
         try {
-            if (const std::optional<Input> input = parse_input(message)) exchange_.push(*input);
+            std::optional<Input> input = parse_input(message);
+            if (!input) return;
+            input->page = id;
+            exchange_.push(*input);
         } catch (const std::exception&) {
             // An input that cannot be queued is lost; the page goes on.
         }
@@ -113,6 +89,9 @@ public:
         if (pages_.erase(id) != 0) --exchange_.pages;
     }
     void woken() override {
+        for (auto& [id, answer] : exchange_.take_answers()) {
+            if (pages_.count(id) != 0) transport_->send(id, std::make_shared<const std::string>(frame(kText, answer)));
+        }
         for (const auto& [id, page] : pages_) {
             if (transport_->idle(id)) feed(id);
         }
@@ -123,6 +102,7 @@ private:
         std::shared_ptr<const render::Image> last;  // the picture the page now shows
         uint64_t last_picture = 0;                  // its number (0: none yet)
         uint64_t sent_serial = 0;
+        uint64_t layout = 0;  // the layout's generation it was sent
     };
 
     void feed(uint64_t id);
@@ -133,6 +113,7 @@ private:
     Exchange& exchange_;
     Transport* transport_ = nullptr;
     Bytes layout_;
+    uint64_t layout_generation_ = 0;
     std::unordered_map<uint64_t, Page> pages_;
     std::deque<Frame> frames_;  // newest last
     Bytes status_;              // the newest status's frame
@@ -148,6 +129,18 @@ void Pages::feed(uint64_t id) {
     {
         const std::lock_guard lock(exchange_.published_mutex);
         if (exchange_.published.serial == page.sent_serial || !exchange_.published.image) return;
+        // A panel made again (a reset, changed files) may differ in size and
+        // boxes: the page takes its layout before the picture.
+        if (exchange_.published.layout_generation != layout_generation_) {
+            layout_ = std::make_shared<const std::string>(frame(kText, exchange_.published.layout));
+            layout_generation_ = exchange_.published.layout_generation;
+        }
+        if (page.layout != layout_generation_) {
+            transport_->send(id, layout_);
+            page.layout = layout_generation_;
+            page.last.reset();
+            page.last_picture = 0;
+        }
         now = exchange_.published;  // the newest: those published meanwhile are skipped
         if (exchange_.consumed < now.serial) exchange_.consumed = now.serial;
         if (now.picture != page.last_picture) within = changed_since(exchange_.changes, page.last_picture, now.picture);
@@ -229,6 +222,14 @@ std::optional<Input> parse_input(std::string_view text) {
         input.kind = Input::kReset;
     } else if (name == "fly") {
         input.kind = Input::kFly;
+    } else if (name == "night") {
+        input.kind = Input::kNight;
+    } else if (name == "pointer") {
+        const auto x = message.find("x"), y = message.find("y");
+        if (x == message.end() || y == message.end() || !x->is_number() || !y->is_number()) return std::nullopt;
+        input.kind = Input::kPointer;
+        input.x = frame::trunc_to_int32(std::floor(x->get<double>()));
+        input.y = frame::trunc_to_int32(std::floor(y->get<double>()));
     } else {
         return std::nullopt;
     }
@@ -238,7 +239,7 @@ std::optional<Input> parse_input(std::string_view text) {
 void serve(LivePanel& panel, const ServerOptions& options, const std::atomic<bool>& stop, std::FILE* out) {
     Exchange exchange;
     exchange.out = out;
-    Pages pages(exchange, panel);
+    Pages pages(exchange);
     TransportOptions transport_options;
     transport_options.host = options.host;
     transport_options.port = options.port;

@@ -128,9 +128,21 @@ private:
     }
 
     void pass(Published& now) {
+        bool answered = false;
         for (const Input& input : exchange_.take_inputs()) {
+            if (input.kind == Input::kPointer) {
+                exchange_.answer(input.page, panel_.pointer_json(input.x, input.y));
+                answered = true;
+                continue;
+            }
             panel_.apply(input);
             if (input.kind == Input::kReset) failure_.clear();
+        }
+        // Answers go out now, not with the next picture.
+        if (answered && exchange_.published_hook) exchange_.published_hook();
+        if (panel_.layout_generation() != layout_generation_) {
+            layout_ = panel_.layout_json();
+            layout_generation_ = panel_.layout_generation();
         }
         // The updates due since the last pass, at most a second's worth:
         // drawing is what a slow machine cannot keep up with, so the model
@@ -153,6 +165,8 @@ private:
             now.picture = ++picture_;
         }
         recent(pictures_, Clock::now());
+        now.layout = layout_;
+        now.layout_generation = layout_generation_;
         now.status = failure_.empty()
                          ? panel_.status_json(std::min(1.0, static_cast<double>(updates_.size()) / LivePanel::kRateHz),
                                               static_cast<double>(pictures_.size()))
@@ -170,6 +184,10 @@ private:
                 if (exchange_.changes.size() > kChangesKept) exchange_.changes.pop_front();
             }
             exchange_.published.status = now.status;
+            if (!now.layout.empty()) {
+                exchange_.published.layout = now.layout;
+                exchange_.published.layout_generation = now.layout_generation;
+            }
             exchange_.published.serial = ++serial_;
         }
         if (exchange_.published_hook) exchange_.published_hook();
@@ -181,6 +199,8 @@ private:
     std::deque<Clock::time_point> updates_, pictures_;
     std::string failure_;
     uint64_t serial_ = 0, picture_ = 0;
+    std::string layout_;
+    uint64_t layout_generation_ = 0;
     std::vector<render::PixelRect> changed_;
     Copies copies_;
 };
@@ -190,12 +210,33 @@ private:
 void Exchange::push(const Input& input) {
     const std::lock_guard lock(input_mutex_);
     // Consecutive moves: only the newest matters.
-    if (input.kind == Input::kMove && !inputs_.empty() && inputs_.back().kind == Input::kMove) {
+    const bool same_pointer = input.kind == Input::kPointer && !inputs_.empty() &&
+                              inputs_.back().kind == Input::kPointer && inputs_.back().page == input.page;
+    if (same_pointer || (input.kind == Input::kMove && !inputs_.empty() && inputs_.back().kind == Input::kMove)) {
         inputs_.back() = input;
         return;
     }
     if (inputs_.size() >= kMaxQueuedInputs) inputs_.pop_front();
     inputs_.push_back(input);
+}
+
+void Exchange::answer(uint64_t page, std::string message) {
+    const std::lock_guard lock(input_mutex_);
+    // A page asks again as its pointer moves: its newest answer is enough.
+    for (auto& [id, waiting] : answers_) {
+        if (id == page) {
+            waiting = std::move(message);
+            return;
+        }
+    }
+    answers_.emplace_back(page, std::move(message));
+}
+
+std::vector<std::pair<uint64_t, std::string>> Exchange::take_answers() {
+    std::vector<std::pair<uint64_t, std::string>> taken;
+    const std::lock_guard lock(input_mutex_);
+    taken.swap(answers_);
+    return taken;
 }
 
 std::deque<Input> Exchange::take_inputs() {

@@ -26,6 +26,8 @@ struct Published {
     uint64_t picture = 0;
     std::string status;
     uint64_t serial = 0;
+    std::string layout;  // LivePanel::layout_json of the panel the picture is of
+    uint64_t layout_generation = 0;
 };
 
 // Where a picture may differ from the one numbered before it: the renderer's
@@ -49,6 +51,10 @@ public:
     // From the pages: queued for the simulation's next pass.
     void push(const Input& input);
     std::deque<Input> take_inputs();
+    // To the pages: answers for one page each (what lies under its pointer),
+    // taken by the transport's thread when woken.
+    void answer(uint64_t page, std::string message);
+    std::vector<std::pair<uint64_t, std::string>> take_answers();
 
     std::mutex published_mutex;
     Published published;
@@ -68,6 +74,7 @@ public:
 private:
     std::mutex input_mutex_;
     std::deque<Input> inputs_;
+    std::vector<std::pair<uint64_t, std::string>> answers_;  // under input_mutex_
 };
 
 // Where the pictures after `from` up to `to` changed, if all are kept.

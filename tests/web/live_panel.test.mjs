@@ -101,7 +101,9 @@ for (const control of controls) {
     const { gauge, box: knob, x, y, height } = await boxOnPage(control.gauge, control.box);
     const box = control.watch ? control.watch(gauge) : knob;
     await page.mouse.move(x, y);
-    assert.equal(await page.evaluate(() => document.getElementById('panel').style.cursor), control.cursor);
+    // The cursor follows the host's answer for the point.
+    await page.waitForFunction((want) => document.getElementById('panel').style.cursor === want, control.cursor,
+      { timeout: kPatience });
     await updatesLater(2);
     const picture = await pixels(box);
     const eventsBefore = (await status()).events;
@@ -153,10 +155,35 @@ test('the help text shows as the tooltip, keys send their events', async () => {
   await page.mouse.move(shown.left + (parent.left + 2) * shown.scale, shown.top + (parent.top + 2) * shown.scale);
   // The help id's text where the layout carries one, else the id.
   const expected = parent.help_text || `help id ${parent.help}`;
-  assert.equal(await page.evaluate(() => document.getElementById('panel').title), `${withHelp.name}: ${expected}`);
+  await page.waitForFunction((want) => document.getElementById('panel').title === want, `${withHelp.name}: ${expected}`,
+    { timeout: kPatience });
+  // The line under the panel names the gauge and the bitmap pixel under the pointer.
+  assert.match(await page.evaluate(() => document.getElementById('pointer').textContent),
+    new RegExp(`^${withHelp.name} .*pixel \\d+, \\d+`));
 
   await page.keyboard.press('b');
   await page.waitForFunction(() => window.live.status.last_event === 66658, null, { timeout: kPatience });
+});
+
+test('clicks recorded as scenario lines, and night dims the panel', async () => {
+  await page.click('#record');
+  const { x, y } = await boxOnPage('Korvane!Magneto_Switch', 0);
+  await page.mouse.move(x, y);
+  await page.mouse.down();
+  await page.mouse.up();
+  await page.click('#record');
+  assert.match(await page.evaluate(() => document.getElementById('recorded').value),
+    /(^|\n)click Korvane!Magneto_Switch \d+ \d+$/);
+
+  const whole = await page.evaluate(() => ({ left: 0, top: 0, right: window.live.layout.width, bottom: window.live.layout.height }));
+  await updatesLater(2);
+  const day = await pixels(whole);
+  await page.keyboard.press('n');
+  await page.waitForFunction(() => window.live.status.night === true, null, { timeout: kPatience });
+  await updatesLater(3);
+  assert.notEqual(await pixels(whole), day, 'the night picture differs');
+  await page.keyboard.press('n');
+  await page.waitForFunction(() => window.live.status.night === false, null, { timeout: kPatience });
 });
 
 test('pause stops the clock, and the page comes back after the server restarts', async () => {

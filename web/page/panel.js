@@ -2,12 +2,6 @@
 // pointer and keys back to it (protocol in web/server.h).
 'use strict';
 
-const kBombReleased = 66658;
-const kReleaseSequenceStart = 66587;
-const kDragFlag = 1 << 23;
-// The records' cursor field: 5 is the hand (a grabbing hand over a lever),
-// 1 the arrow; -1 leaves the panel's own.
-const kCursors = { 1: 'default', 5: 'pointer' };
 
 const canvas = document.getElementById('panel');
 const context = canvas.getContext('2d');
@@ -15,11 +9,17 @@ const statusLine = document.getElementById('status');
 const errorLine = document.getElementById('error');
 const flyButton = document.getElementById('fly');
 const marks = document.getElementById('marks');
+const pointerLine = document.getElementById('pointer');
+const recordButton = document.getElementById('record');
+const recorded = document.getElementById('recorded');
 
 // What the tests read: frames drawn, statuses received (one per update sent,
 // changed or not), the latest status, the layout, the connection, and a
 // promise for the frames still decoding.
-const live = { frames: 0, statuses: 0, status: null, layout: null, connected: false, settled: () => drawing };
+const live = {
+  frames: 0, statuses: 0, status: null, layout: null, connected: false, settled: () => drawing,
+  pointer: null, recording: null,
+};
 window.live = live;
 
 let socket = null;
@@ -67,7 +67,8 @@ function showStatus(status) {
   if (status.rpm === undefined) return;
   const seconds = status.time;
   const clock = `${Math.floor(seconds / 60)}:${(seconds % 60).toFixed(1).padStart(4, '0')}`;
-  const state = status.paused ? 'paused' : status.flight === 'flying' ? 'flying the script' : 'running';
+  const state = (status.paused ? 'paused' : status.flight === 'flying' ? 'flying the script' : 'running') +
+    (status.night ? ', night' : '');
   const flight = status.flight === 'none' ? '' : `  model: ${status.flight}`;
   const engines = status.rpm
     .map((rpm, i) => `${rpm}${status.running[i] ? '' : ' (stopped)'} ${status.manifold_inhg[i].toFixed(1)} inHg`)
@@ -115,12 +116,15 @@ function connect() {
       canvas.height = message.height;
     } else if (message.type === 'status') {
       showStatus(message);
+    } else if (message.type === 'pointer') {
+      showPointer(message);
     }
   };
   socket.onclose = () => {
     const was = live.connected;
     live.connected = false;
     held = false;
+    asking = false;
     statusLine.textContent = 'no connection';
     showError(was ? 'The server stopped; reconnecting…' : 'No server; trying again…');
     setTimeout(connect, 1000);
@@ -136,55 +140,126 @@ function panelPoint(event) {
   };
 }
 
-const inside = (b, p) => p.x >= b.left && p.x < b.right && p.y >= b.top && p.y < b.bottom;
+// What lies under the pointer comes from the host's own hit test: the page
+// asks, one question at a time, and shows the answer (cursor, tooltip, and
+// the gauge, element and bitmap pixel in the line under the panel).
+let asking = false;
+let nextQuestion = null;
+function ask(point) {
+  nextQuestion = point;
+  if (asking || !nextQuestion) return;
+  asking = true;
+  send({ t: 'pointer', x: nextQuestion.x, y: nextQuestion.y });
+  nextQuestion = null;
+}
 
-// The box under the point as the host routes it: the top gauge, its first
-// child box holding the point; the help of that child or else of the
-// innermost parent around the point: the help id's text, or the id itself
-// where the host knows no text for it.
-const helpOf = (b) => b.help_text || (b.help ? `help id ${b.help}` : '');
+function cursorFor(box) {
+  if (!box || !live.layout) return 'default';
+  const shape = live.layout.cursors[box.cursor] || 'default';
+  if (shape === 'pointer' && box.flags & live.layout.drag_flag) return held ? 'grabbing' : 'grab';
+  return shape;
+}
 
-function boxAt(point) {
+function showPointer(answer) {
+  asking = false;
+  live.pointer = answer;
+  const box = answer.box || null;
+  canvas.style.cursor = cursorFor(box);
+  canvas.title = answer.help ? `${answer.gauge}: ${answer.help}` : '';
+  if (!answer.gauge) {
+    pointerLine.textContent = '';
+  } else {
+    const element = answer.element
+      ? `element ${answer.element.index} (${answer.element.kind}, bitmap ${answer.element.bitmap})` : 'no element';
+    pointerLine.textContent = `${answer.gauge}  ${element}  pixel ${answer.pixel[0]}, ${answer.pixel[1]}` +
+      (box ? `  box ${box.record}` : '') + (answer.help ? `  "${answer.help}"` : '');
+  }
+  ask(nextQuestion);
+}
+
+// The gauge under a panel point and the point in its background bitmap's
+// pixels, as scenarios name them.
+function gaugePoint(point) {
   if (!live.layout) return null;
   const gauges = live.layout.gauges;
   for (let g = gauges.length - 1; g >= 0; --g) {
     const gauge = gauges[g];
-    if (!inside(gauge, point)) continue;
-    const child = gauge.boxes.find((b) => b.child && inside(b, point)) || null;
-    let help = child ? helpOf(child) : '';
-    if (!help) {
-      for (const b of gauge.boxes) if (!b.child && helpOf(b) && inside(b, point)) help = helpOf(b);
-    }
-    return { gauge, child, help };
+    if (point.x < gauge.left || point.x >= gauge.right || point.y < gauge.top || point.y >= gauge.bottom) continue;
+    return {
+      gauge: gauge.name,
+      x: Math.floor((point.x - gauge.left) / gauge.scale_x),
+      y: Math.floor((point.y - gauge.top) / gauge.scale_y),
+    };
   }
   return null;
 }
 
-function cursorFor(hit) {
-  if (!hit || !hit.child) return 'default';
-  const shape = kCursors[hit.child.cursor] || 'default';
-  if (shape === 'pointer' && hit.child.flags & kDragFlag) return held ? 'grabbing' : 'grab';
-  return shape;
+// Recording: the user's clicks, holds and drags as scenario lines, with the
+// updates between them, to copy into a scenario (docs/scenarios.md).
+const kUpdatesPerSecond = 18;
+const now = () => (live.status && typeof live.status.time === 'number' ? live.status.time : 0);
+function noteLine(line, started, ended) {
+  const recording = live.recording;
+  const gap = Math.round((started - recording.time) * kUpdatesPerSecond);
+  if (gap > 0) recording.lines.push(`update ${gap}`);
+  recording.lines.push(line);
+  recording.time = ended;
+  recorded.value = recording.lines.join('\n');
 }
+let pressed = null;
+function recordPress(point) {
+  if (!live.recording) return;
+  const at = gaugePoint(point);
+  pressed = at ? { at, time: now(), moved: null } : null;
+}
+function recordMove(point) {
+  if (!pressed) return;
+  const at = gaugePoint(point);
+  if (at && at.gauge === pressed.at.gauge && Math.hypot(at.x - pressed.at.x, at.y - pressed.at.y) > 3) pressed.moved = at;
+}
+function recordRelease() {
+  if (!pressed || !live.recording) return;
+  const { at, time, moved } = pressed;
+  pressed = null;
+  const updates = Math.round((now() - time) * kUpdatesPerSecond);
+  if (moved) noteLine(`drag ${at.gauge} ${at.x} ${at.y} to ${moved.x} ${moved.y}`, time, time);
+  else if (updates >= kUpdatesPerSecond / 2) noteLine(`hold ${at.gauge} ${at.x} ${at.y} for ${updates}`, time, now());
+  else noteLine(`click ${at.gauge} ${at.x} ${at.y}`, time, time);
+}
+recordButton.onclick = () => {
+  if (live.recording) {
+    live.recording = null;
+    recordButton.textContent = 'Record';
+    return;
+  }
+  live.recording = { lines: [], time: now() };
+  recorded.hidden = false;
+  recorded.value = '';
+  recordButton.textContent = 'Stop recording';
+};
 
 canvas.addEventListener('pointerdown', (event) => {
   if (event.button !== 0) return;
   canvas.setPointerCapture(event.pointerId);
   held = true;
-  send({ t: 'press', ...panelPoint(event) });
-  canvas.style.cursor = cursorFor(boxAt(panelPoint(event)));
+  const point = panelPoint(event);
+  send({ t: 'press', ...point });
+  recordPress(point);
+  ask(point);
 });
 canvas.addEventListener('pointermove', (event) => {
   const point = panelPoint(event);
-  if (held) send({ t: 'move', ...point });
-  const hit = boxAt(point);
-  canvas.style.cursor = cursorFor(hit);
-  canvas.title = hit && hit.help ? `${hit.gauge.name}: ${hit.help}` : '';
+  if (held) {
+    send({ t: 'move', ...point });
+    recordMove(point);
+  }
+  ask(point);
 });
 const letGo = () => {
   if (!held) return;
   held = false;
   send({ t: 'release' });
+  recordRelease();
 };
 canvas.addEventListener('pointerup', letGo);
 canvas.addEventListener('pointercancel', letGo);
@@ -193,8 +268,9 @@ canvas.addEventListener('lostpointercapture', letGo);
 document.addEventListener('keydown', (event) => {
   if (event.repeat || event.ctrlKey || event.altKey || event.metaKey) return;
   const key = event.key.toLowerCase();
-  if (key === 'b') send({ t: 'key', event: kBombReleased });
-  else if (key === 'q') send({ t: 'key', event: kReleaseSequenceStart });
+  const bound = live.layout && live.layout.keys.find((k) => k.key === key);
+  if (bound) send({ t: 'key', event: bound.event });
+  else if (key === 'n') send({ t: 'night' });
   else if (key === 'p') send({ t: 'pause' });
   else if (key === 'r' && event.shiftKey) send({ t: 'reset' });
   else if (key === 'f') send({ t: 'fly' });
@@ -204,6 +280,7 @@ document.addEventListener('keydown', (event) => {
 });
 document.getElementById('pause').onclick = () => send({ t: 'pause' });
 document.getElementById('reset').onclick = () => send({ t: 'reset' });
+document.getElementById('night').onclick = () => send({ t: 'night' });
 flyButton.onclick = () => send({ t: 'fly' });
 
 connect();
