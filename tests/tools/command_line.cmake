@@ -29,6 +29,7 @@ set(rows
   "2|--client-timeout: takes a number of seconds from 0.1 to 600, not '0'|serve --client-timeout 0"
   "3|serve: [^\n]*missing.cfg: no such file|serve {T}/missing.cfg --port 1"
   "3|^gaugebench serve: --fdm: [^\n]*missing.xml: file not found\n$|serve --fdm {T}/missing.xml --port 1"
+  "2|--host 999.1.1.1: not an IPv4 or IPv6 address|serve --host 999.1.1.1 --port 1"
   "3|^gaugebench validate: [^\n]*missing.gau: file not found\n$|validate {M}/missing.gau"
   "3|^gaugebench validate: [^\n]*empty.gau: [^\n]+: not a gauge module\n$|validate {T}/empty.gau"
   "3|^gaugebench validate: [^\n]*: is a directory, not a file\n$|validate {T}"
