@@ -17,7 +17,9 @@ constexpr double kDegreesPerRadian = 180.0 / std::numbers::pi;
 constexpr double kLeverFull = sim::event::kLeverMaximum;
 constexpr double kPsf = sim::unit::kSquareInchesPerSquareFoot;
 constexpr double kRankineOverFahrenheit = 459.67;
-constexpr double kFullFlapDegrees = 40.0;
+// The flap dial's scale is linear from UP (0) to DOWN (60 degrees): a full
+// lever's travel is the model's full 60.
+constexpr double kFullFlapDegrees = 60.0;
 // The gauges' own raw units (sim::unit, from their calibrations).
 using sim::unit::kAccelerometerUnitsPerG;
 using sim::unit::kFullTankLevel;

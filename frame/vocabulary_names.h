@@ -55,11 +55,12 @@ bool each(const Entry (&table)[N], Visit&& visit) {
     return false;
 }
 
-template <typename Entry, size_t N>
-std::optional<Named<Entry>> by_name(const Entry (&table)[N], std::string_view name) {
+// The first member for which match(full name, number) holds.
+template <typename Entry, size_t N, typename Match>
+std::optional<Named<Entry>> first(const Entry (&table)[N], Match&& match) {
     std::optional<Named<Entry>> found;
     each(table, [&](std::string full, uint32_t number, const Entry& entry) {
-        if (full != name) return false;
+        if (!match(full, number)) return false;
         found = Named<Entry>{std::move(full), number, &entry};
         return true;
     });
@@ -67,14 +68,13 @@ std::optional<Named<Entry>> by_name(const Entry (&table)[N], std::string_view na
 }
 
 template <typename Entry, size_t N>
+std::optional<Named<Entry>> by_name(const Entry (&table)[N], std::string_view name) {
+    return first(table, [&](const std::string& full, uint32_t) { return full == name; });
+}
+
+template <typename Entry, size_t N>
 std::optional<Named<Entry>> by_number(const Entry (&table)[N], uint32_t number) {
-    std::optional<Named<Entry>> found;
-    each(table, [&](std::string full, uint32_t candidate, const Entry& entry) {
-        if (candidate != number) return false;
-        found = Named<Entry>{std::move(full), number, &entry};
-        return true;
-    });
-    return found;
+    return first(table, [&](const std::string&, uint32_t candidate) { return candidate == number; });
 }
 
 template <typename Entry, size_t N>

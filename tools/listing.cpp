@@ -300,6 +300,8 @@ ModuleListing list_module(bench::Host& host, const bench::Module& module, double
             const guest::GAUGEHDR& header = memory.read(gauge);
             entry.header_version = header.header_version;
             entry.size_mm = header.size_x_mm;
+            entry.header = fields_json(frame::schema_of<guest::GAUGEHDR>(),
+                                       memory.read_array(gauge.cast<const uint8_t>(), sizeof(guest::GAUGEHDR)).data());
             bench::GaugeInstance instance(host, module, gauge, scale);
             instance.setup();
             instance.update();
@@ -386,6 +388,7 @@ std::string json(const ModuleListing& listing) {
         ordered_json entry = {{"name", gauge.name},
                               {"header_version", gauge.header_version},
                               {"size_mm", gauge.size_mm},
+                              {"header", gauge.header},
                               {"elements", std::move(elements)},
                               {"mouse_areas", gauge.mouse_fields}};
         if (!gauge.error.empty()) entry["error"] = gauge.error;

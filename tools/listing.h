@@ -29,6 +29,7 @@ struct GaugeListing {
     std::string name;  // "(no name)" for a header without one
     uint32_t header_version = 0;
     uint32_t size_mm = 0;
+    nlohmann::ordered_json header = nlohmann::ordered_json::object();  // the header's fields, from its schema
     std::vector<ElementListing> elements;  // drawing order
     std::vector<std::string> mouse_areas;
     nlohmann::ordered_json mouse_fields = nlohmann::ordered_json::array();  // one object per area, list order

@@ -56,6 +56,14 @@ private:
 
 int serve(const ServeOptions& options) {
     namespace fs = std::filesystem;
+    if (!options.out_dir.empty()) {
+        try {
+            gaugebench::check_output_dir(options.out_dir, "--out");
+        } catch (const gaugebench::CommandError& refused) {
+            std::fprintf(stderr, "gaugebench serve: %s\n", refused.what());
+            return static_cast<int>(refused.status());
+        }
+    }
     web::LiveOptions live;
     live.panel_path = options.panel;
     live.paths = options.paths;
@@ -65,6 +73,7 @@ int serve(const ServeOptions& options) {
     live.main_window = options.main_window;
     live.watch = options.watch;
     live.night = options.night;
+    live.out_dir = options.out_dir;
     std::error_code error;
     fs::path flight_dir;
     if (!options.fdm_script.empty()) {
@@ -155,6 +164,8 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     gaugebench::add_scale_option(*command, options->scale, 4.0);
     command->add_option("--scenario", options->scenario, "a scenario played through before the panel goes live")
         ->type_name("<file>");
+    command->add_option("--out", options->out_dir, "directory for the scenario's snapshots (default: the current one)")
+        ->type_name("<dir>");
     command
         ->add_option("--fdm", options->fdm_script,
                      "a JSBSim script flown live behind the panel; its switches and levers act on the model")

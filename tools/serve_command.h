@@ -20,7 +20,8 @@ struct ServeOptions {
     std::string scenario;
     bool main_window = false;
     bool watch = false;
-    bool night = false;  // made again whenever a file of the panel changes  // FindWindowA finds the simulator's main window
+    bool night = false;
+    std::string out_dir;  // the scenario's snapshots  // made again whenever a file of the panel changes  // FindWindowA finds the simulator's main window
     // A JSBSim script to fly behind the panel (empty: the steady cruise).
     std::string fdm_script;
     std::string aircraft_root;  // default: the project's fdm

@@ -11,6 +11,7 @@
 #include "frame/vocabulary.h"
 #include "frame/vocabulary_names.h"
 #include "host/instance.h"
+#include "host/output_file.h"
 #include "host/mouse.h"
 #include "host/panel_config.h"
 #include "host/scenario.h"
@@ -134,9 +135,11 @@ void LivePanel::build(const Kept* kept) {
         bench::ScenarioRunner runner(
             *panel_,
             [this](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
+                bench::check_output_path(path, options_.out_dir.empty() ? "." : options_.out_dir);
                 (gauge != nullptr ? renderer_->render(*gauge) : renderer_->render()).write_png(path);
             },
             stderr, nullptr);
+        runner.set_output_dir(options_.out_dir);
         runner.set_faulted(&faulted_);
         runner.run(*script);
         updates_ = runner.updates_run();

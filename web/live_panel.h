@@ -44,6 +44,7 @@ struct LiveOptions {
     // as fast as it runs, before the panel goes live from where it ends
     // (empty: none). Its snapshots are written as the scenario command does.
     std::string scenario_path;
+    std::string out_dir;  // where its snapshots go (empty: the working directory), as for `scenario`
     // A JSBSim script to fly live (none: the steady state). The model starts
     // with the panel, again on Input::kFly and on a reset; it runs only as
     // the panel steps, so a paused panel pauses it.

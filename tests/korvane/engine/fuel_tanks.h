@@ -1,16 +1,19 @@
 // The six fuel contents gauges as the tests expect them: variables, dial
 // picture, last mark and calibration table (the value of a point is gallons).
-// The record walk and the tests that drive the gauges read the same tables.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "support/gauge_records.h"
-
 namespace fuel_tanks {
 
-using gauge_records::TablePoint;
+// A point of a needle's calibration table: the needle's tip at (x, y) of the
+// dial for the value.
+struct TablePoint {
+    int32_t x = 0;
+    int32_t y = 0;
+    double value = 0.0;
+};
 
 inline const std::vector<TablePoint> kTank1Table{{31, 123, 0},    {10, 100, 20},  {3, 70, 50},    {12, 36, 100},
                                                  {70, 3, 200},    {129, 41, 300}, {136, 63, 350}, {133, 90, 400},
