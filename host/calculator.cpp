@@ -229,6 +229,8 @@ struct OpenBlock {
     const Word* opener;
 };
 
+// One pass over the words, long for its cases: the braces' branches and the
+// stack of open blocks they share would be split across functions otherwise.
 std::vector<Instruction> compile(const std::vector<Word>& words) {
     std::vector<Instruction> code;
     std::vector<OpenBlock> open;

@@ -385,6 +385,8 @@ void GaugeInstance::update() {
     }
 }
 
+// One case per element type, each calling its callbacks and placing what it
+// draws; the cases share the element's records and state.
 void GaugeInstance::evaluate(size_t index, ElementState& state) {
     const emu::GuestMemory& mem = module_.memory();
     const ElementPtr element = state.element;

@@ -157,6 +157,8 @@ void check_snapshot_path(const LineParser& p, const std::string& file) {
     }
 }
 
+// One branch per scenario command, a few lines each, in the order
+// docs/scenarios.md lists them.
 ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line) {
     const std::string& c = p.command();
     if (c == "panel") {
@@ -440,6 +442,8 @@ void ScenarioRunner::warn(const std::string& source, int line, const std::string
     warnings_.push_back(std::move(warning));
 }
 
+// One visit over the scenario's actions, a few lines each: the action list
+// reads as the scenario format's table does.
 void ScenarioRunner::execute(const ScenarioCommand& command, const Scenario& scenario) {
     Host& host = panel_.host();
     std::visit(

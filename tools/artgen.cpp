@@ -122,6 +122,8 @@ void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 std::string file_name(uint32_t id) { return "korvane_" + std::to_string(id) + ".bmp"; }
 
+// Every bitmap from the records, in order: layout, records, painting, the
+// panel's background and the contact sheet, each a step of the one run.
 int run(const Options& options) {
     std::map<uint32_t, art::Painter> painters;
     for (auto family :

@@ -279,6 +279,8 @@ struct Timing {
     }
 };
 
+// The flight from start to report; its parts (pictures, timing, summary)
+// are classes of their own, this is their order.
 gaugebench::ExitStatus fly(Options& options) {
     check_outputs(options);
     const flightmodel::ScriptRun script_run = checked_run(options);
@@ -348,6 +350,7 @@ gaugebench::ExitStatus fly(Options& options) {
 
 }  // namespace
 
+// The options of fly, one statement each, as its help lists them.
 void add(CLI::App& app, gaugebench::Commands& commands) {
     auto options = std::make_shared<Options>();
     // The project's own files, wherever the command is run from.

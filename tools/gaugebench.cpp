@@ -320,6 +320,8 @@ std::string explain_mismatch(const CLI::App& command, const std::string& fallbac
 
 }  // namespace
 
+// The command line's one entry: the commands, then help, parse errors and
+// the run, each answered with its exit status in one place.
 int main(int argc, char** argv) {
     CLI::App app("gaugebench: the bench host of the Korvane gauge modules", "gaugebench");
     app.set_version_flag("--version", std::string("gaugebench ") + kKorvaneVersion);

@@ -54,16 +54,31 @@ private:
 
 }  // namespace
 
-int serve(const ServeOptions& options) {
-    namespace fs = std::filesystem;
-    if (!options.out_dir.empty()) {
-        try {
-            gaugebench::check_output_dir(options.out_dir, "--out");
-        } catch (const gaugebench::CommandError& refused) {
-            std::fprintf(stderr, "gaugebench serve: %s\n", refused.what());
-            return static_cast<int>(refused.status());
-        }
+namespace {
+
+namespace fs = std::filesystem;
+
+// What the options name, refused before the server starts: the page would
+// otherwise be the only place to say so. Throws CommandError.
+void check_before_start(const ServeOptions& options) {
+    if (!options.out_dir.empty()) gaugebench::check_output_dir(options.out_dir, "--out");
+    if (options.fdm_script.empty()) return;
+    std::error_code error;
+    const auto refuse = [](const std::string& what) {
+        throw gaugebench::CommandError(gaugebench::ExitStatus::kBadInput, "--fdm: " + what);
+    };
+    try {
+        gaugebench::check_input_file(options.fdm_script);
+    } catch (const gaugebench::CommandError& missing) {
+        refuse(missing.what());
     }
+    if (!fs::is_directory(fs::path(options.aircraft_root) / "aircraft", error))
+        refuse(options.aircraft_root + ": not a JSBSim root (no aircraft folder in it)");
+    if (access(options.jsbsim.c_str(), X_OK) != 0)
+        refuse("no JSBSim at " + options.jsbsim + " (scripts/install-deps.sh installs it)");
+}
+
+web::LiveOptions live_options(const ServeOptions& options) {
     web::LiveOptions live;
     live.panel_path = options.panel;
     live.paths = options.paths;
@@ -74,39 +89,41 @@ int serve(const ServeOptions& options) {
     live.watch = options.watch;
     live.night = options.night;
     live.out_dir = options.out_dir;
+    return live;
+}
+
+// The flight behind the panel, its files in `work_dir`.
+flightmodel::FlightRun flight_run(const ServeOptions& options, const fs::path& work_dir) {
+    flightmodel::FlightRun run;
+    run.jsbsim = options.jsbsim;
+    run.root = options.aircraft_root;
+    run.script = options.fdm_script;
+    run.work_dir = work_dir.string();
+    run.timeout_seconds = options.fdm_timeout_seconds;
+    run.rate_hz = web::LivePanel::kRateHz;
+    return run;
+}
+
+}  // namespace
+
+int serve(const ServeOptions& options) {
+    try {
+        check_before_start(options);
+    } catch (const gaugebench::CommandError& refused) {
+        std::fprintf(stderr, "gaugebench serve: %s\n", refused.what());
+        return static_cast<int>(refused.status());
+    }
+    web::LiveOptions live = live_options(options);
     std::error_code error;
     fs::path flight_dir;
     if (!options.fdm_script.empty()) {
-        // What the model needs, refused before the server starts: the page
-        // would otherwise be the only place to say so.
-        try {
-            gaugebench::check_input_file(options.fdm_script);
-            if (!fs::is_directory(fs::path(options.aircraft_root) / "aircraft", error))
-                throw gaugebench::CommandError(
-                    gaugebench::ExitStatus::kBadInput,
-                    options.aircraft_root + ": not a JSBSim root (no aircraft folder in it)");
-            if (access(options.jsbsim.c_str(), X_OK) != 0)
-                throw gaugebench::CommandError(
-                    gaugebench::ExitStatus::kBadInput,
-                    "no JSBSim at " + options.jsbsim + " (scripts/install-deps.sh installs it)");
-        } catch (const gaugebench::CommandError& refused) {
-            std::fprintf(stderr, "gaugebench serve: --fdm: %s\n", refused.what());
-            return static_cast<int>(refused.status());
-        }
         flight_dir = fs::temp_directory_path(error) / ("gaugebench-serve-" + std::to_string(::getpid()));
         fs::create_directories(flight_dir, error);
         if (error) {
             std::fprintf(stderr, "gaugebench serve: cannot make %s: %s\n", flight_dir.c_str(), error.message().c_str());
             return static_cast<int>(gaugebench::ExitStatus::kBadInput);
         }
-        flightmodel::FlightRun run;
-        run.jsbsim = options.jsbsim;
-        run.root = options.aircraft_root;
-        run.script = options.fdm_script;
-        run.work_dir = flight_dir.string();
-        run.timeout_seconds = options.fdm_timeout_seconds;
-        run.rate_hz = web::LivePanel::kRateHz;
-        live.flight = run;
+        live.flight = flight_run(options, flight_dir);
     }
     web::ServerOptions server;
     server.host = options.host;

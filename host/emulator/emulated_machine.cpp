@@ -819,6 +819,9 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
 
 EmulatedMachine::EmulatedMachine() : EmulatedMachine(Options{}) {}
 
+// The machine's set-up, in the order the processor needs it: memory, system
+// pages, descriptor tables, paging, the switch to ring 3, the hooks. Long for
+// being one sequence whose steps depend on those before.
 EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_unique<Impl>(*this, options)) {
     Impl& m = *impl_;
     guard_aborts();

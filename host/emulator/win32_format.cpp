@@ -346,6 +346,8 @@ uint64_t read_count(std::string_view format, size_t& at) {
 
 }  // namespace
 
+// Long as msvcrt's own parser is: flags, width, precision, size prefix and
+// conversion read in order, one directive at a time, in one place.
 Formatted format(GuestMemory& memory, std::string_view format, GuestVarargs& arguments, size_t limit) {
     Sink sink(limit);
     size_t at = 0;

@@ -396,6 +396,8 @@ void check_service_ids(Session& session) {
 
 // --- KV101: lifecycle -----------------------------------------------------------------------
 
+// The lifecycle in the order the host runs it, each step checked as it
+// happens: a sequence, not separable steps.
 void check_lifecycle(Session& session) {
     static constexpr double kScales[] = {1.0, 0.5, 2.0};
     const int cycles = std::max(session.options.cycles, 1);

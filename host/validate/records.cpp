@@ -351,6 +351,8 @@ bool Walker::check_header_routines(const std::string& g, uint32_t version, const
     return sound;
 }
 
+// One gauge: its header, then its element tree and mouse list; the checks
+// of each are functions of their own, this is their order.
 void Walker::walk_gauge(size_t slot, GaugePtr pointer) {
     const uint32_t address = pointer.address;
     const std::string where = "gauge table entry " + std::to_string(slot);
@@ -451,6 +453,8 @@ std::optional<std::vector<uint32_t>> Walker::read_list(const std::string& gauge,
 
 // --- Elements -----------------------------------------------------------------------
 
+// One element of the tree: read, checked, then the list beneath it walked;
+// the recursion keeps its bookkeeping (depth, who listed it) in one frame.
 bool Walker::walk_element(GaugeContext& context, uint32_t address, int depth, const std::string& listed_by) {
     GaugeRecord& gauge = *context.gauge;
     const std::string& g = gauge.name;
@@ -544,6 +548,8 @@ void Walker::check_code(const std::string& gauge, const std::string& element, co
     }
 }
 
+// Every check of one element's record, in the order of the report's checks;
+// each is a few lines over the same header and bytes.
 void Walker::check_element(GaugeContext& context, const ElementRecord& element, const std::vector<uint8_t>& bytes) {
     const std::string& g = context.gauge->name;
     const std::string& e = element.label;
@@ -676,6 +682,8 @@ bool Walker::check_failures(GaugeContext& context, const ElementRecord& element,
     return false;
 }
 
+// A needle's calibration table: its size, its span in memory and each
+// point's order, in one walk over the points.
 bool Walker::check_table(GaugeContext& context, const ElementRecord& element, const guest::ELEMENT_NEEDLE& needle) {
     const std::string& g = context.gauge->name;
     const std::string& e = element.label;
@@ -896,6 +904,8 @@ bool Walker::check_mouse(GaugeContext& context) {
 
 // --- Bitmaps ------------------------------------------------------------------------------
 
+// Every bitmap an element names (its own, a mask, an icon's frames), each
+// checked the same way; long for the element kinds' cases.
 void Walker::check_bitmaps(GaugeContext& context, const ElementRecord& element, const std::vector<uint8_t>& bytes) {
     const std::string& g = context.gauge->name;
     const std::string& e = element.label;

@@ -38,6 +38,8 @@ void hub(cairo_t* cr, Point at, double radius) {
 
 }  // namespace
 
+// One case per needle style: each is a drawing of a few shapes over the same
+// measures, which read best beside each other.
 void paint_needle(Canvas& canvas, const NeedleLook& look) {
     cairo_t* cr = canvas.cr();
     const double w = canvas.width();
