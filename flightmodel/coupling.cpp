@@ -159,6 +159,22 @@ constexpr Row kTable[] = {
 };
 // clang-format on
 
+// The pilot's controls in the order pilot_values gives them: one
+// brake pedal works both wheels.
+struct PilotRow {
+    const char* property;
+    double low;
+};
+constexpr PilotRow kPilotRows[] = {
+    {"fcs/elevator-cmd-norm", -1.0},  {"fcs/aileron-cmd-norm", -1.0},    {"fcs/rudder-cmd-norm", -1.0},
+    {"fcs/left-brake-cmd-norm", 0.0}, {"fcs/right-brake-cmd-norm", 0.0}, {"gear/gear-cmd-norm", 0.0},
+    {"fcs/flap-cmd-norm", 0.0},
+};
+
+std::array<double, std::size(kPilotRows)> pilot_values(const PilotControls& pilot) {
+    return {pilot.elevator, pilot.aileron, pilot.rudder, pilot.brakes, pilot.brakes, pilot.gear, pilot.flaps};
+}
+
 std::string indexed(const char* pattern, int index) {
     std::string text = pattern;
     const size_t mark = text.find('#');
@@ -206,14 +222,15 @@ Coupling::Coupling(Surroundings surroundings) : surroundings_(surroundings) {
             bindings_.push_back(binding);
         }
     }
+    first_starter_ = control_properties_.size();
     for (int engine = 0; engine < sim::kEngineCount; ++engine) {
         control_properties_.push_back(indexed(kStarterProperty, engine));
     }
+    first_pilot_control_ = control_properties_.size();
+    for (const PilotRow& row : kPilotRows) control_properties_.emplace_back(row.property);
 }
 
-size_t Coupling::starter_control(int engine) const {
-    return control_properties_.size() - static_cast<size_t>(sim::kEngineCount) + static_cast<size_t>(engine);
-}
+size_t Coupling::starter_control(int engine) const { return first_starter_ + static_cast<size_t>(engine); }
 
 int Coupling::add_property(const std::string& property) {
     const int found = property_index(property);
@@ -246,7 +263,7 @@ void Coupling::apply(std::span<const double> frame, bench::VariableStore& vars, 
 }
 
 void Coupling::controls(const bench::VariableStore& vars, const bench::KeyModel& keys, ControlState& state,
-                        std::vector<Control>& out) const {
+                        std::vector<Control>& out, const PilotControls* pilot) const {
     out.clear();
     for (const Binding& binding : bindings_) {
         if (binding.control < 0) continue;
@@ -264,6 +281,19 @@ void Coupling::controls(const bench::VariableStore& vars, const bench::KeyModel&
         if (held == entry.model) continue;
         entry.model = held;
         out.push_back({control, held});
+    }
+    if (pilot == nullptr) return;
+    const auto values = pilot_values(*pilot);
+    for (size_t i = 0; i < values.size(); ++i) {
+        // A lever not yet moved leaves the script's; the model never sees a
+        // value outside its range, whoever gave it.
+        if (!std::isfinite(values[i])) continue;
+        const double value = std::clamp(values[i], kPilotRows[i].low, 1.0);
+        const int control = static_cast<int>(first_pilot_control_ + i);
+        ControlState::Entry& entry = state.at(control);
+        if (value == entry.model) continue;
+        entry.model = value;
+        out.push_back({control, value});
     }
 }
 

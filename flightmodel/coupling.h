@@ -32,6 +32,17 @@ inline constexpr double kFeetPerMillibar = 27.31;
 
 class ControlState;
 
+// The pilot's own controls, from the live page's keys and gamepad: the
+// stick and rudder (-1..1; positive elevator pushes the nose down, positive
+// aileron rolls and positive rudder yaws to starboard) and the brakes (0..1)
+// are 0 when let go; the undercarriage and flap levers (0 up .. 1 down) are
+// NaN until the pilot moves them, so that until then the script's stay.
+struct PilotControls {
+    double elevator = 0.0, aileron = 0.0, rudder = 0.0, brakes = 0.0;
+    double gear = std::numeric_limits<double>::quiet_NaN();
+    double flaps = std::numeric_limits<double>::quiet_NaN();
+};
+
 // One property the panel sets in the model: an index into
 // Coupling::control_properties() and the value in the model's unit.
 struct Control {
@@ -64,8 +75,8 @@ public:
     int property_index(const std::string& property) const;
 
     // The properties the panel's controls set: each switch and lever the
-    // model also moves (magnetos, throttles, propeller levers), then the four
-    // starters, which only the panel works.
+    // model also moves (magnetos, throttles, propeller levers), the four
+    // starters, which only the panel works, then the pilot's controls.
     const std::vector<std::string>& control_properties() const { return control_properties_; }
     size_t starter_control(int engine) const;
 
@@ -79,9 +90,11 @@ public:
     // variable the panel changed (a switch clicked, a lever dragged) and each
     // starter whose button was pressed or let go, as properties to set before
     // the model's next frames. The model keeps moving the controls itself (a
-    // script may); the panel's change wins only when it is one.
+    // script may); the panel's change wins only when it is one. So do the
+    // pilot's controls, when given: each one that moved since it was last
+    // sent.
     void controls(const bench::VariableStore& vars, const bench::KeyModel& keys, ControlState& state,
-                  std::vector<Control>& out) const;
+                  std::vector<Control>& out, const PilotControls* pilot = nullptr) const;
 
 private:
     int add_property(const std::string& property);
@@ -90,6 +103,7 @@ private:
     std::vector<std::string> properties_;
     std::vector<Binding> bindings_;
     std::vector<std::string> control_properties_;
+    size_t first_starter_ = 0, first_pilot_control_ = 0;
 };
 
 // The coupling's memory of the controls between updates: the value the model

@@ -452,8 +452,8 @@ CoupledFlight::CoupledFlight(const FlightRun& run, bench::Host& host, Surroundin
     host_.model().set_engines_modelled(true);
 }
 
-bool CoupledFlight::update() {
-    coupling_.controls(host_.vars(), host_.model(), state_, controls_);
+bool CoupledFlight::update(const PilotControls* pilot) {
+    coupling_.controls(host_.vars(), host_.model(), state_, controls_, pilot);
     if (!session_.step(controls_, frame_)) return false;
     coupling_.apply(frame_, host_.vars(), &state_);
     return true;

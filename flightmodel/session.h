@@ -115,9 +115,10 @@ public:
     // Starts the model (what ModelSession throws).
     CoupledFlight(const FlightRun& run, bench::Host& host, Surroundings surroundings = {});
 
-    // One update's worth of the model, before the host's step; false once
-    // the model has ended (the variables then stay as it left them).
-    bool update();
+    // One update's worth of the model, before the host's step, with the
+    // pilot's controls when given; false once the model has ended (the
+    // variables then stay as it left them).
+    bool update(const PilotControls* pilot = nullptr);
 
     double time() const { return session_.time(); }
     const std::vector<double>& watched() const { return session_.watched(); }

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <exception>
@@ -11,8 +12,8 @@
 #include "frame/vocabulary.h"
 #include "frame/vocabulary_names.h"
 #include "host/instance.h"
-#include "host/output_file.h"
 #include "host/mouse.h"
+#include "host/output_file.h"
 #include "host/panel_config.h"
 #include "host/scenario.h"
 
@@ -23,6 +24,10 @@ constexpr double kSecondsPerUpdate = 1.0 / LivePanel::kRateHz;
 // Updates run on every (re)start before the first picture, so that
 // rate-limited needles have reached the steady state's readings.
 constexpr int kSettleUpdates = 60;
+// A throttle key held moves the levers end to end in this long.
+constexpr double kThrottleTravelSeconds = 3.0;
+// The flap lever's steps: take-off (20 degrees), 40, fully down.
+constexpr double kFlapSteps = 3.0;
 
 int32_t relative(int32_t at, double origin) {
     return frame::trunc_to_int32(std::round(static_cast<double>(at) - origin));
@@ -61,9 +66,9 @@ void LivePanel::rebuild_failed(const std::exception& error) {
 
 // A key-event routine that faults is no gauge's to take out: its fault is
 // shown until a reset.
-void LivePanel::send_key_event(uint32_t event) {
+void LivePanel::send_key_event(uint32_t event, uint32_t value) {
     try {
-        host_->send_key_event(event, 0);
+        host_->send_key_event(event, value);
     } catch (const emu::GuestFault& fault) {
         if (key_fault_.empty()) key_fault_ = fault.what();
     }
@@ -79,6 +84,7 @@ void LivePanel::start_flight() {
     flight_.reset();
     flight_error_.clear();
     flying_ = false;
+    pilot_.gear = pilot_.flaps = flightmodel::PilotControls{}.gear;
     if (!options_.flight) return;
     try {
         flight_ = std::make_unique<flightmodel::CoupledFlight>(*options_.flight, *host_);
@@ -91,13 +97,16 @@ void LivePanel::start_flight() {
 void LivePanel::step_flight() {
     if (!flying_) return;
     try {
-        if (flight_->update()) return;
+        if (flight_->update(&pilot_)) return;
     } catch (const std::exception& error) {
         flight_error_ = error.what();
     }
     flying_ = false;  // the script's end, or a model that died: the panel stays as the model left it
 }
 
+// Making the panel, in the order its parts depend on each other (host,
+// panel, renderer, set-up, scenario, calculator, flight); a reload of changed
+// files takes the same path with the state it keeps.
 void LivePanel::build(const Kept* kept) {
     if (held_ != nullptr) held_->instance->release();
     held_ = nullptr;
@@ -241,7 +250,46 @@ void LivePanel::apply_one(const Input& input) {
             break;
         case Input::kNight: host_->set_night(!host_->night()); break;
         case Input::kPointer: break;  // answered by pointer_json, changing nothing
+        case Input::kControls:
+            pilot_.elevator = input.elevator;
+            pilot_.aileron = input.aileron;
+            pilot_.rudder = input.rudder;
+            pilot_.brakes = input.brakes;
+            throttle_rate_ = input.throttle;
+            break;
+        case Input::kGear: move_gear_lever(); break;
+        case Input::kFlaps: move_flap_lever(input.step); break;
     }
+}
+
+// The throttle keys work the levers as the panel's own do, through the
+// throttle events, so the levers drawn on the panel follow them, and the
+// coupling sends the model what they set.
+void LivePanel::move_throttles() {
+    if (throttle_rate_ == 0.0) return;
+    constexpr double kFull = sim::event::kLeverMaximum;
+    const double step = throttle_rate_ * kFull / (kThrottleTravelSeconds * kRateHz);
+    for (int engine = 0; engine < sim::kEngineCount; ++engine) {
+        const double now = frame::finite_or_zero(host_->vars().get(sim::token::throttle_lever(engine)));
+        const double moved = std::clamp(now + step, 0.0, kFull);
+        send_key_event(sim::event::throttle_set(engine), static_cast<uint32_t>(std::lround(moved)));
+    }
+}
+
+// From where the pilot last put the lever, or where the model's
+// undercarriage is when the pilot has not moved it in this flight.
+void LivePanel::move_gear_lever() {
+    double down = pilot_.gear;
+    if (!std::isfinite(down))
+        down = frame::finite_or_zero(host_->vars().get(sim::token::kGearLeftPosition)) / sim::event::kLeverMaximum;
+    pilot_.gear = down >= 0.5 ? 0.0 : 1.0;
+}
+
+void LivePanel::move_flap_lever(int step) {
+    double lever = pilot_.flaps;
+    if (!std::isfinite(lever))
+        lever = frame::finite_or_zero(host_->vars().get(sim::token::kFlapPosition)) / sim::event::kLeverMaximum;
+    pilot_.flaps = std::clamp(std::round(lever * kFlapSteps + step) / kFlapSteps, 0.0, 1.0);
 }
 
 void LivePanel::count_key_events(bool from_page) {
@@ -257,6 +305,9 @@ void LivePanel::count_key_events(bool from_page) {
 void LivePanel::step() {
     if (options_.watch) reload_if_changed();
     if (paused_ || !panel_) return;
+    count_key_events(false);
+    move_throttles();
+    count_key_events(true);
     step_flight();
     host_->tick();
     faulted_.update(*panel_);
@@ -404,7 +455,15 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
     }
     status["flight"] = flight;
     status["time"] = time;
+    status["controls"] = {{"elevator", pilot_.elevator},
+                          {"aileron", pilot_.aileron},
+                          {"rudder", pilot_.rudder},
+                          {"brakes", pilot_.brakes}};
+    status["vertical_speed_fpm"] = std::lround(frame::finite_or_zero(host_->vars().get(sim::token::kVerticalSpeed)) *
+                                               sim::unit::kVsiFeetPerMinutePerUnit);
     status["night"] = host_->night();
+    // The bomb counter's own count: its gauge shows nothing the crew reads.
+    status["bombs"] = std::lround(frame::finite_or_zero(host_->vars().get(std::string("L:Bombs_dropped"))));
     nlohmann::json faults = nlohmann::json::array();
     std::string errors = status.value("error", "");
     const auto add_error = [&errors](const std::string& what) { errors += (errors.empty() ? "" : "\n") + what; };

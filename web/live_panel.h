@@ -62,10 +62,30 @@ struct LiveOptions {
 struct Input {
     // kPointer asks what lies under (x, y) (LivePanel::pointer_json), for
     // the page `page` alone; kNight turns the panel's night on or off.
-    enum Kind { kPress, kMove, kRelease, kKey, kPause, kReset, kFly, kPointer, kNight } kind = kRelease;
+    // kControls sets the pilot's stick, rudder and brakes and the rate the
+    // throttles move at; kGear moves the undercarriage lever to the other
+    // end, kFlaps the flap lever a step (`step`) down (1) or up (-1).
+    enum Kind {
+        kPress,
+        kMove,
+        kRelease,
+        kKey,
+        kPause,
+        kReset,
+        kFly,
+        kPointer,
+        kNight,
+        kControls,
+        kGear,
+        kFlaps
+    } kind = kRelease;
     int32_t x = 0, y = 0;
     uint32_t event = 0;  // kKey: the key event id
     uint64_t page = 0;   // kPointer: the page asking
+    // kControls: elevator, aileron, rudder -1..1, brakes 0..1, and the
+    // throttles' rate, -1 (closing at full rate) .. 1 (opening).
+    double elevator = 0.0, aileron = 0.0, rudder = 0.0, brakes = 0.0, throttle = 0.0;
+    int step = 0;  // kFlaps
 };
 
 // A mouse box as the page needs it for the cursor and the tooltip, in
@@ -82,7 +102,7 @@ struct PageBox {
 struct PageGauge {
     std::string name;  // Module!Gauge
     int64_t left = 0, top = 0, right = 0, bottom = 0;
-    std::vector<PageBox> boxes;  // list order
+    std::vector<PageBox> boxes;           // list order
     double scale_x = 1.0, scale_y = 1.0;  // picture pixels per background-bitmap pixel
 };
 
@@ -122,7 +142,8 @@ public:
     int width() const;
     int height() const;
 
-    // The status line as JSON: paused, time, the share of real time the
+    // The status line as JSON: paused, time, night, bombs (the bomb
+    // counter's L:Bombs_dropped), the share of real time the
     // updates keep and the pictures a second, rpm and running per engine, key
     // events the page caused and the latest, the flight's state, the gauges
     // taken out by faults ("faults": [{"gauge": "Module!Gauge", "fault"}]),
@@ -136,6 +157,9 @@ public:
     // "cursor", "flags"}, the mouse box the host finds there, and "help", the
     // tooltip there. Never throws for any point.
     std::string pointer_json(int32_t x, int32_t y);
+
+    // Whether a flight model flies the panel: its clock waits for a page.
+    bool flies() const { return options_.flight.has_value(); }
 
     // Counts the panels made (a reset, a reload of changed files): the page
     // needs the layout and the size again when it changes.
@@ -161,7 +185,10 @@ private:
     void apply_one(const Input& input);
     void rebuild();
     void act_on_held(const std::function<void()>& action);
-    void send_key_event(uint32_t event);
+    void send_key_event(uint32_t event, uint32_t value = 0);
+    void move_throttles();
+    void move_gear_lever();
+    void move_flap_lever(int step);
 
     LiveOptions options_;
     // Declared in the order they must be made; torn down in reverse.
@@ -197,6 +224,11 @@ private:
     std::unique_ptr<flightmodel::CoupledFlight> flight_;
     std::string flight_error_;
     bool flying_ = false;
+    // The pilot's controls from the page, kept across flights but for the
+    // levers, which a new flight leaves to its script; and the throttles'
+    // rate while a key holds them.
+    flightmodel::PilotControls pilot_;
+    double throttle_rate_ = 0.0;
 };
 
 }  // namespace web

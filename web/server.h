@@ -14,7 +14,11 @@
 //   server -> page, binary: a frame: u32 rectangle count, then per rectangle u32 x, y, width, height,
 //                            byte length, and the PNG (all little-endian)
 //   page -> server, text:   {"t":"press"|"move", "x", "y"} in panel pixels, {"t":"release"},
-//                            {"t":"key", "event"}, {"t":"pause"}, {"t":"reset"}, {"t":"fly"}
+//                            {"t":"key", "event"}, {"t":"pause"}, {"t":"reset"}, {"t":"fly"}, {"t":"night"},
+//                            {"t":"pointer", "x", "y"}; the pilot's: {"t":"controls", "elevator", "aileron",
+//                            "rudder" (-1..1), "brakes" (0..1), "throttle" (the throttles' rate, -1..1, 0 when
+//                            missing)}, sent as they change, {"t":"gear"} (the undercarriage lever to its other
+//                            end), {"t":"flaps", "step": 1 (a step down) or -1}
 #pragma once
 
 #include <atomic>

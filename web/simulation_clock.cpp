@@ -148,7 +148,9 @@ private:
         // drawing is what a slow machine cannot keep up with, so the model
         // keeps real time and pictures are skipped instead.
         const Clock::time_point at = Clock::now();
-        for (int i = 0; i < LivePanel::kRateHz && due_ <= at && failure_.empty(); ++i) {
+        // A flight starts with the first page, so that nobody misses its start.
+        started_ = started_ || !panel_.flies() || exchange_.pages > 0;
+        for (int i = 0; i < LivePanel::kRateHz && started_ && due_ <= at && failure_.empty(); ++i) {
             panel_.step();
             recent(updates_, Clock::now());
             due_ += seconds(1.0 / LivePanel::kRateHz);
@@ -199,6 +201,7 @@ private:
     std::deque<Clock::time_point> updates_, pictures_;
     std::string failure_;
     uint64_t serial_ = 0, picture_ = 0;
+    bool started_ = false;
     std::string layout_;
     uint64_t layout_generation_ = 0;
     std::vector<render::PixelRect> changed_;
@@ -212,7 +215,10 @@ void Exchange::push(const Input& input) {
     // Consecutive moves: only the newest matters.
     const bool same_pointer = input.kind == Input::kPointer && !inputs_.empty() &&
                               inputs_.back().kind == Input::kPointer && inputs_.back().page == input.page;
-    if (same_pointer || (input.kind == Input::kMove && !inputs_.empty() && inputs_.back().kind == Input::kMove)) {
+    // Nor of the pilot's controls, which say where each one is.
+    const bool same_kind = (input.kind == Input::kMove || input.kind == Input::kControls) && !inputs_.empty() &&
+                           inputs_.back().kind == input.kind;
+    if (same_pointer || same_kind) {
         inputs_.back() = input;
         return;
     }

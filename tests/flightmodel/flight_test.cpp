@@ -52,7 +52,7 @@ protected:
         root_ = fs::temp_directory_path() / ("korvane_fly_" + std::to_string(getpid()));
         fs::create_directories(root_ / "scripts");
         fs::create_directory_symlink(fs::absolute(fdm / "aircraft"), root_ / "aircraft");
-        for (const char* script : {"takeoff.xml", "cruise.xml"}) {
+        for (const char* script : {"takeoff.xml", "cruise.xml", "free_runway.xml"}) {
             fs::copy_file(fdm / "scripts" / script, root_ / "scripts" / script);
         }
     }
@@ -228,6 +228,33 @@ TEST_F(Flying, OnlyTheEnginesThePanelStartsRun) {
     EXPECT_EQ(running(2), 1.0);
     EXPECT_GT(rpm(2), 300.0);
     EXPECT_EQ(host.vars().get(sim::token::first_magneto(2)), 1.0);
+}
+
+// The page's stick, rudder, brakes and levers reach the model's own
+// properties; a lever the pilot has not moved stays where the script put it.
+TEST_F(Flying, ThePilotsControlsSetTheModelsProperties) {
+    constexpr double kUnmoved = flightmodel::PilotControls{}.gear;
+    struct Row {
+        flightmodel::PilotControls pilot;
+        std::vector<double> expected;  // in the order of `watched` below
+    };
+    const Row rows[] = {
+        {{0.5, -0.25, 0.75, 1.0, kUnmoved, kUnmoved}, {0.5, -0.25, 0.75, 1.0, 1.0, 1.0, 0.0}},
+        {{-1.0, 1.0, -0.5, 0.25, 0.0, 2.0 / 3.0}, {-1.0, 1.0, -0.5, 0.25, 0.25, 0.0, 2.0 / 3.0}},
+        {{0.0, 0.0, 0.0, 0.0, 1.0, 0.0}, {0.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0}},
+    };
+    bench::Host host;
+    FlightRun runway = run("free_runway.xml");
+    runway.watched = {"fcs/elevator-cmd-norm",   "fcs/aileron-cmd-norm",     "fcs/rudder-cmd-norm",
+                      "fcs/left-brake-cmd-norm", "fcs/right-brake-cmd-norm", "gear/gear-cmd-norm",
+                      "fcs/flap-cmd-norm"};
+    flightmodel::CoupledFlight flight(runway, host);
+    ASSERT_TRUE(flight.update());  // the script's set-up
+    for (const Row& row : rows) {
+        ASSERT_TRUE(flight.update(&row.pilot));
+        for (size_t i = 0; i < row.expected.size(); ++i)
+            EXPECT_NEAR(flight.watched()[i], row.expected[i], 1e-6) << runway.watched[i];
+    }
 }
 
 TEST_F(Flying, AScriptErrorNamesTheFileAndTheReason) {

@@ -161,8 +161,12 @@ test('the help text shows as the tooltip, keys send their events', async () => {
   assert.match(await page.evaluate(() => document.getElementById('pointer').textContent),
     new RegExp(`^${withHelp.name} .*pixel \\d+, \\d+`));
 
+  const bombs = (await status()).bombs;
   await page.keyboard.press('b');
   await page.waitForFunction(() => window.live.status.last_event === 66658, null, { timeout: kPatience });
+  // The bomb counter counted it, and the status line says so.
+  await page.waitForFunction((before) => window.live.status.bombs === before + 1, bombs, { timeout: kPatience });
+  assert.match(await page.evaluate(() => document.getElementById('status').textContent), new RegExp(`bombs ${bombs + 1} `));
 });
 
 test('clicks recorded as scenario lines, and night dims the panel', async () => {

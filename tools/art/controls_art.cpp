@@ -98,9 +98,11 @@ void starter_panel(Canvas& canvas, const Records& records) {
         fill_circle(cr, {x, kArmY}, 11.0, Rgb{60, 60, 60});
         fill_circle(cr, {x, kArmY}, 9.5, Rgb{120, 120, 120});
         fill_rect(cr, arm.x + 4.0, arm.y + arm.height, arm.width - 8.0, 1.0, Rgb{72, 72, 72});
+        // The button unlit, as it stands until pressed: a dark red cap whose
+        // only light is the sheen of the room (armed, its ring lights amber).
         fill_circle(cr, {x, kButtonY}, 17.0, Rgb{84, 84, 84});
-        fill_circle(cr, {x, kButtonY}, 14.0, Rgb{150, 20, 16});
-        fill_circle(cr, {x - 4.0, kButtonY - 4.0}, 5.0, Rgb{200, 30, 20});
+        fill_circle(cr, {x, kButtonY}, 14.0, Rgb{72, 16, 14});
+        fill_circle(cr, {x - 4.0, kButtonY - 4.0}, 4.0, Rgb{104, 34, 30});
         text(cr, "START", {x, button.y + button.height - 6.0}, 9.0, Font::CondensedBold, kCream);
         if (i > 0) fill_rect(cr, arm.x, 4.0, 1.0, canvas.height() - 8.0, Rgb{60, 60, 60});
     }

@@ -73,7 +73,7 @@ function showStatus(status) {
   const engines = status.rpm
     .map((rpm, i) => `${rpm}${status.running[i] ? '' : ' (stopped)'} ${status.manifold_inhg[i].toFixed(1)} inHg`)
     .join(' / ');
-  statusLine.textContent = `${state}  t ${clock}  rpm ${engines}  key events ${status.events}` +
+  statusLine.textContent = `${state}  t ${clock}  rpm ${engines}  bombs ${status.bombs}  key events ${status.events}` +
     ` (last ${status.last_event})  ${Math.round(status.rate * 100)}% of real time` +
     `  ${status.pictures} pictures/s${flight}`;
   flyButton.hidden = status.flight === 'none';
@@ -266,8 +266,13 @@ canvas.addEventListener('pointercancel', letGo);
 canvas.addEventListener('lostpointercapture', letGo);
 
 document.addEventListener('keydown', (event) => {
-  if (event.repeat || event.ctrlKey || event.altKey || event.metaKey) return;
+  if (event.ctrlKey || event.altKey || event.metaKey) return;
   const key = event.key.toLowerCase();
+  if (flightKeyDown(key, event.repeat)) {
+    event.preventDefault();
+    return;
+  }
+  if (event.repeat) return;
   const bound = live.layout && live.layout.keys.find((k) => k.key === key);
   if (bound) send({ t: 'key', event: bound.event });
   else if (key === 'n') send({ t: 'night' });
@@ -278,9 +283,112 @@ document.addEventListener('keydown', (event) => {
   else return;
   event.preventDefault();
 });
+document.addEventListener('keyup', (event) => {
+  const key = event.key.toLowerCase();
+  if (!kHeldKeys[key]) return;
+  heldKeys.delete(key);
+  event.preventDefault(); // a space let go would click the focused button
+});
+window.addEventListener('blur', () => heldKeys.clear());
 document.getElementById('pause').onclick = () => send({ t: 'pause' });
 document.getElementById('reset').onclick = () => send({ t: 'reset' });
 document.getElementById('night').onclick = () => send({ t: 'night' });
 flyButton.onclick = () => send({ t: 'fly' });
+
+// Hand-flying: the keys and a gamepad move the pilot's controls, which go
+// to the server as they change (at most kControlRate times a second) and on
+// to the flight model. A held key moves its control gradually, as a hand
+// does, and it comes back to the centre (the brakes off) once let go; the
+// throttle keys move the panel's own levers, at a rate the server applies.
+const kControlRate = 30;
+const kTowardsPerSecond = 1.5; // a held key: full travel in 2/3 s
+const kCentringPerSecond = 3;
+const kDeadZone = 0.08;
+// key: [control, direction]. ArrowUp pushes the stick forward, the nose down.
+const kHeldKeys = {
+  arrowup: ['elevator', 1], arrowdown: ['elevator', -1], arrowleft: ['aileron', -1], arrowright: ['aileron', 1],
+  z: ['rudder', -1], x: ['rudder', 1], ' ': ['brakes', 1], home: ['throttle', 1], end: ['throttle', -1],
+};
+const heldKeys = new Set();
+const keyed = { elevator: 0, aileron: 0, rudder: 0, brakes: 0 };
+live.controls = { elevator: 0, aileron: 0, rudder: 0, brakes: 0, throttle: 0 };
+const clamp = (value, low, high) => Math.min(high, Math.max(low, value));
+
+function flightKeyDown(key, repeat) {
+  if (kHeldKeys[key]) heldKeys.add(key);
+  else if (key === 'g' && !repeat) send({ t: 'gear' });
+  else if ((key === '[' || key === ']') && !repeat) send({ t: 'flaps', step: key === ']' ? 1 : -1 });
+  else return key === 'g' || key === '[' || key === ']';
+  return true;
+}
+
+function heldTarget(control) {
+  let sum = 0;
+  for (const key of heldKeys) if (kHeldKeys[key][0] === control) sum += kHeldKeys[key][1];
+  return clamp(sum, -1, 1);
+}
+
+// The first gamepad's: left stick pitch and roll (forward is negative in
+// the standard mapping, and pushes the nose down), the right stick's
+// horizontal axis the rudder, either trigger the brakes.
+function gamepadControls() {
+  const pad = (navigator.getGamepads ? [...navigator.getGamepads()] : []).find((p) => p && p.connected);
+  if (!pad) return null;
+  const axis = (i) => (Math.abs(pad.axes[i] ?? 0) < kDeadZone ? 0 : pad.axes[i]);
+  const trigger = (i) => pad.buttons[i]?.value ?? 0;
+  return { elevator: -axis(1), aileron: axis(0), rudder: axis(2), brakes: Math.max(trigger(6), trigger(7)) };
+}
+
+let lastControlsAt = performance.now();
+function moveControls() {
+  const at = performance.now();
+  const seconds = Math.min(0.2, (at - lastControlsAt) / 1000);
+  lastControlsAt = at;
+  const pad = gamepadControls();
+  const next = { throttle: heldTarget('throttle') };
+  for (const control of Object.keys(keyed)) {
+    const target = control === 'brakes' ? Math.max(0, heldTarget(control)) : heldTarget(control);
+    const rate = target !== 0 ? kTowardsPerSecond : kCentringPerSecond;
+    const now = keyed[control];
+    keyed[control] = now + clamp(target - now, -rate * seconds, rate * seconds);
+    const low = control === 'brakes' ? 0 : -1;
+    next[control] = Math.round(1000 * clamp(keyed[control] + (pad ? pad[control] : 0), low, 1)) / 1000;
+  }
+  const sent = live.controls;
+  if (Object.keys(next).every((control) => next[control] === sent[control])) return;
+  if (socket && socket.readyState === WebSocket.OPEN) {
+    send({ t: 'controls', ...next });
+    live.controls = next;
+    drawControls(next);
+  }
+}
+
+// The stick's position in a square (forward up) and the rudder and brakes
+// in bars beneath it, drawn by the page beside the panel.
+const controlsCanvas = document.getElementById('controls');
+function drawControls({ elevator, aileron, rudder, brakes }) {
+  const c = controlsCanvas.getContext('2d');
+  const { width } = controlsCanvas;
+  const half = width / 2;
+  c.clearRect(0, 0, width, controlsCanvas.height);
+  c.strokeStyle = '#777';
+  c.strokeRect(0.5, 0.5, width - 1, width - 1);
+  c.beginPath();
+  c.moveTo(half, 0);
+  c.lineTo(half, width);
+  c.moveTo(0, half);
+  c.lineTo(width, half);
+  c.stroke();
+  c.fillStyle = '#f0c040';
+  c.beginPath();
+  c.arc(half + aileron * (half - 4), half - elevator * (half - 4), 4, 0, 2 * Math.PI);
+  c.fill();
+  c.strokeRect(0.5, width + 4.5, width - 1, 8);
+  c.fillRect(half, width + 5, rudder * (half - 1), 7);
+  c.fillStyle = '#e05050';
+  c.fillRect(1, width + 16, brakes * (width - 2), 5);
+}
+drawControls(live.controls);
+setInterval(moveControls, 1000 / kControlRate);
 
 connect();
