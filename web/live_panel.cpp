@@ -43,9 +43,9 @@ LivePanel::~LivePanel() {
 
 // The panel as it was set up last is gone by now: what failed is kept for
 // the page until a reset succeeds.
-void LivePanel::rebuild() {
+void LivePanel::rebuild(const Kept* kept) {
     try {
-        build();
+        build(kept);
         broken_.clear();
         blank_.reset();
     } catch (const std::exception& error) {
@@ -195,16 +195,9 @@ void LivePanel::reload_if_changed() {
         rebuild();
         return;
     }
-    Kept kept{host_->vars(), host_->model(), calculator_->absolute_time_seconds(), updates_, paused_, host_->night()};
-    try {
-        build(&kept);
-        broken_.clear();
-        blank_.reset();
-        reloaded_ = "reloaded the changed files";
-    } catch (const std::exception& failure) {
-        rebuild_failed(failure);
-        reloaded_.clear();
-    }
+    const Kept kept{host_->vars(), host_->model(), calculator_->absolute_time_seconds(),
+                    updates_,      paused_,        host_->night()};
+    rebuild(&kept);
 }
 
 const bench::Panel::Gauge* LivePanel::gauge_at(int32_t x, int32_t y) const {

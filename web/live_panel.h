@@ -183,7 +183,7 @@ private:
     void step_flight();
     void count_key_events(bool from_page);
     void apply_one(const Input& input);
-    void rebuild();
+    void rebuild(const Kept* kept = nullptr);
     void act_on_held(const std::function<void()>& action);
     void send_key_event(uint32_t event, uint32_t value = 0);
     void move_throttles();
@@ -217,7 +217,6 @@ private:
 
     // The files the panel was made from, with their times when it was made.
     std::vector<std::pair<std::string, std::filesystem::file_time_type>> sources_;
-    std::string reloaded_;  // what the last reload of changed files did
     uint64_t generation_ = 0;
     int watch_countdown_ = 0;
 

@@ -6,27 +6,8 @@
 #
 #   cmake -DJSBSIM=<JSBSim> -DFDM_DIR=<repo>/fdm -DGAUGEBENCH=<gaugebench> -DMODULES=<dir>
 #         -DPANEL=<panel.cfg> -DWORK_DIR=<scratch> -P check_free_cruise.cmake
-foreach(var JSBSIM FDM_DIR GAUGEBENCH MODULES PANEL WORK_DIR)
-  if(NOT DEFINED ${var})
-    message(FATAL_ERROR "check_free_cruise.cmake needs -D${var}=...")
-  endif()
-endforeach()
-if(NOT EXISTS "${JSBSIM}")
-  message("JSBSim is not installed at ${JSBSIM}: scripts/install-deps.sh installs it. Test skipped.")
-  return()
-endif()
-
-set(root "${WORK_DIR}/root")
-file(REMOVE_RECURSE "${root}" "${WORK_DIR}/out")
-file(COPY "${FDM_DIR}/aircraft" "${FDM_DIR}/scripts" DESTINATION "${root}")
-execute_process(
-  COMMAND ${GAUGEBENCH} fly ${root}/scripts/free_cruise.xml --aircraft-root ${root} --jsbsim ${JSBSIM}
-          --panel ${PANEL} --out ${WORK_DIR}/out --modules ${MODULES} --end 85
-  RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output
-  TIMEOUT 300)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "gaugebench fly failed (${status}):\n${output}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/fly_in_scratch.cmake)
+fly_in_scratch(free_cruise.xml ARGS --end 85)
 
 # The heading is taken the short way round from the first one.
 execute_process(
