@@ -76,16 +76,31 @@ void to_rgb(const uint32_t* from, int count, unsigned char* to) {
     }
 }
 
-}  // namespace
-
-void encode_png(const Image& image, const PixelRect& rect, PngEffort effort, std::vector<unsigned char>& out,
-                PngAlpha alpha) {
+void require_inside(const Image& image, const PixelRect& rect) {
     if (rect.width <= 0 || rect.height <= 0 || rect.x < 0 || rect.y < 0 || rect.x > image.width() - rect.width ||
         rect.y > image.height() - rect.height) {
         throw RenderError("a part of " + std::to_string(rect.width) + " x " + std::to_string(rect.height) + " at (" +
                           std::to_string(rect.x) + ", " + std::to_string(rect.y) + ") is not inside a picture of " +
                           std::to_string(image.width()) + " x " + std::to_string(image.height()));
     }
+}
+
+}  // namespace
+
+void append_rgba(const Image& image, const PixelRect& rect, std::vector<unsigned char>& out) {
+    require_inside(image, rect);
+    const size_t at = out.size(), row_bytes = static_cast<size_t>(rect.width) * 4;
+    out.resize(at + row_bytes * static_cast<size_t>(rect.height));
+    for (int y = rect.y; y < rect.y + rect.height; ++y) {
+        const auto* source =
+            reinterpret_cast<const uint32_t*>(image.data() + static_cast<size_t>(image.stride()) * y) + rect.x;
+        unpremultiply(source, rect.width, out.data() + at + row_bytes * static_cast<size_t>(y - rect.y));
+    }
+}
+
+void encode_png(const Image& image, const PixelRect& rect, PngEffort effort, std::vector<unsigned char>& out,
+                PngAlpha alpha) {
+    require_inside(image, rect);
     const bool solid = alpha == PngAlpha::kWhereNeeded && opaque(image, rect);
     Sink sink{&out, {}};
     std::vector<unsigned char> row(static_cast<size_t>(rect.width) * 4);

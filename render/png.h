@@ -20,4 +20,9 @@ enum class PngAlpha { kWhereNeeded, kAlways };
 void encode_png(const Image& image, const PixelRect& rect, PngEffort effort, std::vector<unsigned char>& out,
                 PngAlpha alpha = PngAlpha::kWhereNeeded);
 
+// Appends the straight RGBA bytes of `rect` of `image`, row after row, as a
+// browser's ImageData takes them: no decoding at the other end. Throws
+// RenderError when the rectangle is not inside the picture.
+void append_rgba(const Image& image, const PixelRect& rect, std::vector<unsigned char>& out);
+
 }  // namespace render

@@ -42,17 +42,32 @@ void put_u32(std::string& out, uint32_t value) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
 }
 
+// How a part's pixels travel: small changes (a knob turned, a lamp lit) as
+// the pixels themselves, which the page draws the moment they arrive, since
+// decoding a PNG in the browser takes longer than the whole trip; larger ones
+// as PNG, which keeps a moving panel's frames small.
+enum class PartFormat : uint32_t { kPng = 0, kRgba = 1 };
+constexpr size_t kMostRgbaBytes = 64 * 1024;
+
 Frame encode(const render::Image* before, const render::Image& now, const std::vector<render::PixelRect>* within) {
     const std::vector<render::PixelRect> rects = render::changed_rects(before, now, within);
+    size_t rgba_bytes = 0;
+    for (const render::PixelRect& rect : rects) rgba_bytes += 4 * static_cast<size_t>(rect.width) * rect.height;
+    const PartFormat format = rgba_bytes <= kMostRgbaBytes ? PartFormat::kRgba : PartFormat::kPng;
     std::string message;
     put_u32(message, static_cast<uint32_t>(rects.size()));
-    std::vector<unsigned char> png;
+    std::vector<unsigned char> pixels;
     for (const render::PixelRect& rect : rects) {
-        png.clear();
-        render::encode_png(now, rect, render::PngEffort::kFast, png);
+        pixels.clear();
+        if (format == PartFormat::kRgba) {
+            render::append_rgba(now, rect, pixels);
+        } else {
+            render::encode_png(now, rect, render::PngEffort::kFast, pixels);
+        }
         for (int value : {rect.x, rect.y, rect.width, rect.height}) put_u32(message, static_cast<uint32_t>(value));
-        put_u32(message, static_cast<uint32_t>(png.size()));
-        message.append(png.begin(), png.end());
+        put_u32(message, static_cast<uint32_t>(format));
+        put_u32(message, static_cast<uint32_t>(pixels.size()));
+        message.append(pixels.begin(), pixels.end());
     }
     Frame frame;
     frame.rects = rects.size();

@@ -786,7 +786,24 @@ TEST(PanelDrawing, PngFilesDecodeAsCairosOwn) {
         }
     }
 
+    // The unencoded pixels of a part are the whole picture's at the same
+    // places, appended after what the buffer held.
+    std::vector<unsigned char> whole;
+    render::append_rgba(image, {0, 0, 37, 23}, whole);
+    for (const Part& p : parts) {
+        std::vector<unsigned char> pixels{42};
+        render::append_rgba(image, p.rect, pixels);
+        ASSERT_EQ(pixels.size(), 1 + static_cast<size_t>(p.rect.width) * p.rect.height * 4);
+        const size_t row_bytes = static_cast<size_t>(p.rect.width) * 4;
+        for (int y = 0; y < p.rect.height; ++y) {
+            EXPECT_EQ(std::memcmp(&pixels[1 + y * row_bytes], &whole[((p.rect.y + y) * 37 + p.rect.x) * 4], row_bytes),
+                      0)
+                << "row " << y;
+        }
+    }
+
     EXPECT_THROW(render::encode_png(image, {30, 0, 8, 1}, render::PngEffort::kFast, part), render::RenderError);
+    EXPECT_THROW(render::append_rgba(image, {30, 0, 8, 1}, part), render::RenderError);
     EXPECT_THROW(image.write_png(testing::TempDir() + "no/such/dir/x.png"), render::RenderError);
     EXPECT_THROW(Image(0, 5), render::RenderError);
 }

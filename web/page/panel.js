@@ -80,26 +80,42 @@ function showStatus(status) {
   flyButton.textContent = status.flight === 'flying' ? 'Restart the flight' : 'Fly again';
 }
 
+// A frame's parts: each either PNG (format 0) or the pixels themselves as
+// straight RGBA (format 1), which need no decoding.
+const kPng = 0;
+let decoding = 0;
+
 function drawFrame(buffer) {
   const view = new DataView(buffer);
   const count = view.getUint32(0, true);
   const parts = [];
   let at = 4;
   for (let i = 0; i < count; ++i) {
-    const [x, y, , , length] = [0, 4, 8, 12, 16].map((o) => view.getUint32(at + o, true));
-    at += 20;
-    parts.push({ x, y, png: new Blob([new Uint8Array(buffer, at, length)], { type: 'image/png' }) });
+    const [x, y, width, height, format, length] = [0, 4, 8, 12, 16, 20].map((o) => view.getUint32(at + o, true));
+    at += 24;
+    parts.push(format === kPng
+      ? { x, y, png: new Blob([new Uint8Array(buffer, at, length)], { type: 'image/png' }) }
+      : { x, y, pixels: new ImageData(new Uint8ClampedArray(buffer, at, length), width, height) });
     at += length;
   }
-  // Frames land in the order they came, whatever each takes to decode.
-  drawing = drawing.then(async () => {
-    const bitmaps = await Promise.all(parts.map((part) => createImageBitmap(part.png)));
-    bitmaps.forEach((bitmap, i) => {
-      context.drawImage(bitmap, parts[i].x, parts[i].y);
-      bitmap.close();
+  const draw = (bitmaps) => {
+    parts.forEach((part, i) => {
+      if (part.pixels) context.putImageData(part.pixels, part.x, part.y);
+      else {
+        context.drawImage(bitmaps[i], part.x, part.y);
+        bitmaps[i].close();
+      }
     });
     live.frames += 1;
-  }).catch((error) => showError(`a frame did not decode: ${error}`));
+  };
+  // Pixels that need no decoding are drawn at once, unless an earlier frame
+  // is still decoding: frames land in the order they came.
+  if (decoding === 0 && parts.every((part) => part.pixels)) return draw([]);
+  decoding += 1;
+  drawing = drawing
+    .then(async () => draw(await Promise.all(parts.map((part) => part.png && createImageBitmap(part.png)))))
+    .catch((error) => showError(`a frame did not decode: ${error}`))
+    .finally(() => { decoding -= 1; });
 }
 
 function connect() {
@@ -107,7 +123,14 @@ function connect() {
   socket.binaryType = 'arraybuffer';
   socket.onopen = () => { live.connected = true; showError(''); };
   socket.onmessage = (event) => {
-    if (typeof event.data !== 'string') return drawFrame(event.data);
+    if (typeof event.data !== 'string') {
+      try {
+        drawFrame(event.data);
+      } catch (error) {
+        showError(`a frame could not be drawn: ${error}`);
+      }
+      return;
+    }
     const message = JSON.parse(event.data);
     if (message.type === 'layout') {
       live.layout = message;
