@@ -64,44 +64,8 @@ Module::Module(Host& host, const std::string& path, std::shared_ptr<const PeImag
     const std::optional<uint32_t> import_table = code_->export_address("ImportTable");
     if (!import_table) fail(path, "no exported ImportTable", ModuleError::Kind::kExports);
 
-    import_table_ = GuestPtr<guest::IMPORT_TABLE>(*import_table);
-    if (const std::optional<uint32_t> extent = code_->record_extent(import_table_.address);
-        extent && *extent < sizeof(guest::IMPORT_TABLE)) {
-        fail(path, "ImportTable too small", ModuleError::Kind::kExports);
-    }
-    if (!mem.writable(import_table_.address, sizeof(guest::IMPORT_TABLE))) {
-        fail(path, "ImportTable does not lie in the module's writable memory", ModuleError::Kind::kExports);
-    }
-    const guest::IMPORT_TABLE& imports = mem.read(import_table_);
-    if (imports.panels_id != kImportPanelsId) {
-        fail(path,
-             "ImportTable does not start with the service table entry 0x0F (found " +
-                 std::to_string(imports.panels_id) + ")",
-             ModuleError::Kind::kExports);
-    }
-    if (imports.end_id != 0 || imports.end_pointer) {
-        fail(path, "ImportTable lacks its (0, null) end", ModuleError::Kind::kExports);
-    }
-
-    linkage_ = GuestPtr<guest::LINKAGE_HEADER>(*linkage);
-    // The record reaches no further than its section (or symbol): a table
-    // without its null there is refused, whatever lies beyond.
-    const std::optional<uint32_t> extent = code_->record_extent(linkage_.address);
-    const uint64_t header_and_end = sizeof(guest::LINKAGE_HEADER) + sizeof(GaugePtr);
-    if (!mem.readable(linkage_.address, sizeof(guest::LINKAGE_HEADER)) || (extent && *extent < header_and_end)) {
-        fail(path, "Linkage too small", ModuleError::Kind::kExports);
-    }
-    uint32_t slots = kMaxGauges + 1;
-    if (extent) slots = std::min<uint32_t>(slots, (*extent - sizeof(guest::LINKAGE_HEADER)) / sizeof(GaugePtr));
-    const GuestPtr<const GaugePtr> table(linkage_.address + sizeof(guest::LINKAGE_HEADER));
-    for (uint32_t i = 0;; ++i) {
-        if (i == slots || !mem.readable(table.at(i).address, sizeof(GaugePtr))) {
-            fail(path, "gauge table without its null end", ModuleError::Kind::kGaugeTable);
-        }
-        const GaugePtr gauge = mem.read(table.at(i));
-        if (!gauge) break;
-        gauges_.push_back(gauge);
-    }
+    check_import_table(*import_table);
+    read_gauge_table(*linkage);
 
     build_service_table();
     const guest::ModuleRoutine init = mem.read(linkage_).module_init;
@@ -111,6 +75,54 @@ Module::Module(Host& host, const std::string& path, std::shared_ptr<const PeImag
         } catch (const emu::GuestFault& fault) {
             throw ModuleError(fault_message(*this, "module_init", fault), ModuleError::Kind::kCode);
         }
+    }
+}
+
+// The table the host writes its services into: where it must be, and how
+// it must start and end.
+void Module::check_import_table(uint32_t address) {
+    emu::GuestMemory& mem = memory();
+    import_table_ = GuestPtr<guest::IMPORT_TABLE>(address);
+    if (const std::optional<uint32_t> extent = code_->record_extent(import_table_.address);
+        extent && *extent < sizeof(guest::IMPORT_TABLE)) {
+        fail(path_, "ImportTable too small", ModuleError::Kind::kExports);
+    }
+    if (!mem.writable(import_table_.address, sizeof(guest::IMPORT_TABLE))) {
+        fail(path_, "ImportTable does not lie in the module's writable memory", ModuleError::Kind::kExports);
+    }
+    const guest::IMPORT_TABLE& imports = mem.read(import_table_);
+    if (imports.panels_id != kImportPanelsId) {
+        fail(path_,
+             "ImportTable does not start with the service table entry 0x0F (found " +
+                 std::to_string(imports.panels_id) + ")",
+             ModuleError::Kind::kExports);
+    }
+    if (imports.end_id != 0 || imports.end_pointer) {
+        fail(path_, "ImportTable lacks its (0, null) end", ModuleError::Kind::kExports);
+    }
+}
+
+// The gauges the module offers, up to the table's null end.
+void Module::read_gauge_table(uint32_t address) {
+    emu::GuestMemory& mem = memory();
+    linkage_ = GuestPtr<guest::LINKAGE_HEADER>(address);
+    // The record reaches no further than its section (or symbol): a table
+    // without its null there is refused, whatever lies beyond.
+    const std::optional<uint32_t> extent = code_->record_extent(linkage_.address);
+    const uint64_t header_and_end = sizeof(guest::LINKAGE_HEADER) + sizeof(GaugePtr);
+    if (!mem.readable(linkage_.address, sizeof(guest::LINKAGE_HEADER)) || (extent && *extent < header_and_end)) {
+        fail(path_, "Linkage too small", ModuleError::Kind::kExports);
+    }
+    uint32_t slots = kMaxGauges + 1;
+    if (extent) slots = std::min<uint32_t>(slots, (*extent - sizeof(guest::LINKAGE_HEADER)) / sizeof(GaugePtr));
+    const GuestPtr<const GaugePtr> table(linkage_.address + sizeof(guest::LINKAGE_HEADER));
+    for (uint32_t i = 0;; ++i) {
+        if (i == slots || !mem.readable(table.at(i).address, sizeof(GaugePtr))) {
+            fail(path_, "gauge table without its null end", ModuleError::Kind::kGaugeTable);
+        }
+        const GaugePtr gauge = mem.read(table.at(i));
+        if (!gauge) break;
+        gauges_.push_back(gauge);
     }
 }
 

@@ -73,6 +73,8 @@ public:
     void override_bitmap(uint32_t resource_id, Bitmap bitmap);
 
 private:
+    void check_import_table(uint32_t address);
+    void read_gauge_table(uint32_t address);
     void build_service_table();
 
     Host& host_;

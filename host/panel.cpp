@@ -112,80 +112,9 @@ Panel::Panel(Host& host, PanelConfig config, const ModulePaths& paths, double sc
     }
     for (const PanelWindow& window : config_.windows) {
         double reach_x = window.width, reach_y = window.height;
-        for (const PanelGauge& line : window.gauges) {
-            Module& module = load(line, on_load);
-            const GaugePtr header = find_gauge(module, line.gauge);
-            if (!header) {
-                std::vector<std::string> names;
-                for (const GaugePtr offered : module.gauges()) {
-                    if (std::string name = module.gauge_name(offered); !name.empty()) names.push_back(std::move(name));
-                }
-                throw PanelError(where(config_, line.line) + "module " + line.module + " has no gauge '" + line.gauge +
-                                 "'" + did_you_mean(line.gauge, names));
-            }
-            Gauge gauge;
-            gauge.window = &window;
-            gauge.config = &line;
-            gauge.module = &module;
-            gauge.shown = window.visible;
-            if (const std::optional<uint32_t> background = background_bitmap(module, header)) {
-                if (std::optional<Bitmap> bitmap = module.bitmap(*background)) {
-                    gauge.bitmap_width = bitmap->width;
-                    gauge.bitmap_height = bitmap->height;
-                }
-            }
-            const uint32_t size_x_mm = module.memory().read(header).size_x_mm;
-            const double natural_width =
-                gauge.bitmap_width != 0 ? gauge.bitmap_width : (size_x_mm != 0 ? size_x_mm : kFallbackSize);
-            const double natural_height = gauge.bitmap_width != 0 ? gauge.bitmap_height : natural_width;
-            const double width = line.width.value_or(natural_width);
-            const double height = line.height.value_or(width * natural_height / natural_width);
-            gauge.width = width * scale_;
-            gauge.height = height * scale_;
-            const double instance_scale = gauge.width / (gauge.bitmap_width != 0 ? gauge.bitmap_width : kFallbackSize);
-            if (!(instance_scale > 0.0 && instance_scale <= GaugeInstance::kMaxScale) ||
-                !(gauge.scale_y() > 0.0 && gauge.scale_y() <= GaugeInstance::kMaxScale)) {
-                throw PanelError(where(config_, line.line) + "gauge '" + line.gauge + "' would be shown at " +
-                                 std::to_string(instance_scale) + " times its size; at most " +
-                                 std::to_string(GaugeInstance::kMaxScale) + " is possible");
-            }
-            if (!(std::fabs(line.x * scale_) <= kMaxPicturePixels && std::fabs(line.y * scale_) <= kMaxPicturePixels)) {
-                throw PanelError(where(config_, line.line) + "gauge '" + line.gauge + "' at " + number_text(line.x) +
-                                 ", " + number_text(line.y) + " lies beyond any picture (at most " +
-                                 std::to_string(kMaxPicturePixels) + " pixels across)");
-            }
-            if (line.x < -kEdgeSlack || line.y < -kEdgeSlack ||
-                (window.width > 0.0 && line.x + width > window.width + kEdgeSlack) ||
-                (window.height > 0.0 && line.y + height > window.height + kEdgeSlack)) {
-                warnings_.push_back(where(config_, line.line) + "gauge '" + line.gauge + "' (" + number_text(line.x) +
-                                    ", " + number_text(line.y) + " to " + number_text(line.x + width) + ", " +
-                                    number_text(line.y + height) + ") reaches outside [" + window.section + "]" +
-                                    (window.width > 0.0
-                                         ? " (" + number_text(window.width) + " x " + number_text(window.height) + ")"
-                                         : std::string()));
-            }
-            gauge.instance = std::make_unique<GaugeInstance>(host_, module, header, instance_scale);
-            // Within the window; moved with it once it is placed on the screen.
-            gauge.left = line.x * scale_;
-            gauge.top = line.y * scale_;
-            reach_x = std::max(reach_x, line.x + width);
-            reach_y = std::max(reach_y, line.y + height);
-            gauges_.push_back(std::move(gauge));
-        }
-        if (!window.visible) continue;
-        Window shown;
-        shown.config = &window;
-        if (!window.file.empty()) load_background(shown);
-        const bool sized = window.width > 0.0 && window.height > 0.0;
-        shown.width = (sized ? window.width : shown.background ? shown.background->width : reach_x) * scale_;
-        shown.height = (sized ? window.height : shown.background ? shown.background->height : reach_y) * scale_;
-        if (!(shown.width <= kMaxPicturePixels && shown.height <= kMaxPicturePixels)) {
-            throw PanelError(where(config_, window.line) + "[" + window.section + "] would make the picture " +
-                             number_text(shown.width) + " x " + number_text(shown.height) + " pixels at scale " +
-                             number_text(scale_) + "; a picture holds at most " + std::to_string(kMaxPicturePixels) +
-                             " x " + std::to_string(kMaxPicturePixels));
-        }
-        windows_.push_back(std::move(shown));
+        for (const PanelGauge& line : window.gauges)
+            gauges_.push_back(make_gauge(window, line, on_load, reach_x, reach_y));
+        if (window.visible) windows_.push_back(show_window(window, reach_x, reach_y));
     }
     place_windows();
     if (windows_.empty()) throw PanelError(config_.source + ": no window to show: every [WindowNN] has visible=0");
@@ -193,6 +122,91 @@ Panel::Panel(Host& host, PanelConfig config, const ModulePaths& paths, double sc
         throw PanelError(config_.source + ": no gauges: no gaugeNN line in a shown window");
     }
     warn_of_missing_bitmaps();
+}
+
+GaugePtr Panel::named_gauge(Module& module, const PanelGauge& line) const {
+    if (const GaugePtr header = find_gauge(module, line.gauge)) return header;
+    std::vector<std::string> names;
+    for (const GaugePtr offered : module.gauges()) {
+        if (std::string name = module.gauge_name(offered); !name.empty()) names.push_back(std::move(name));
+    }
+    throw PanelError(where(config_, line.line) + "module " + line.module + " has no gauge '" + line.gauge + "'" +
+                     did_you_mean(line.gauge, names));
+}
+
+// One gaugeNN line: its module loaded, its size from its background bitmap
+// (or the header's, or the fallback) and the line, checked against what a
+// picture can hold; `reach_x` and `reach_y` grow to take it in.
+Panel::Gauge Panel::make_gauge(const PanelWindow& window, const PanelGauge& line, const ModuleHook& on_load,
+                               double& reach_x, double& reach_y) {
+    Module& module = load(line, on_load);
+    const GaugePtr header = named_gauge(module, line);
+    Gauge gauge;
+    gauge.window = &window;
+    gauge.config = &line;
+    gauge.module = &module;
+    gauge.shown = window.visible;
+    if (const std::optional<uint32_t> background = background_bitmap(module, header)) {
+        if (std::optional<Bitmap> bitmap = module.bitmap(*background)) {
+            gauge.bitmap_width = bitmap->width;
+            gauge.bitmap_height = bitmap->height;
+        }
+    }
+    const uint32_t size_x_mm = module.memory().read(header).size_x_mm;
+    const double natural_width =
+        gauge.bitmap_width != 0 ? gauge.bitmap_width : (size_x_mm != 0 ? size_x_mm : kFallbackSize);
+    const double natural_height = gauge.bitmap_width != 0 ? gauge.bitmap_height : natural_width;
+    const double width = line.width.value_or(natural_width);
+    const double height = line.height.value_or(width * natural_height / natural_width);
+    gauge.width = width * scale_;
+    gauge.height = height * scale_;
+    const double instance_scale = gauge.width / (gauge.bitmap_width != 0 ? gauge.bitmap_width : kFallbackSize);
+    if (!(instance_scale > 0.0 && instance_scale <= GaugeInstance::kMaxScale) ||
+        !(gauge.scale_y() > 0.0 && gauge.scale_y() <= GaugeInstance::kMaxScale)) {
+        throw PanelError(where(config_, line.line) + "gauge '" + line.gauge + "' would be shown at " +
+                         std::to_string(instance_scale) + " times its size; at most " +
+                         std::to_string(GaugeInstance::kMaxScale) + " is possible");
+    }
+    if (!(std::fabs(line.x * scale_) <= kMaxPicturePixels && std::fabs(line.y * scale_) <= kMaxPicturePixels)) {
+        throw PanelError(where(config_, line.line) + "gauge '" + line.gauge + "' at " + number_text(line.x) + ", " +
+                         number_text(line.y) + " lies beyond any picture (at most " +
+                         std::to_string(kMaxPicturePixels) + " pixels across)");
+    }
+    if (line.x < -kEdgeSlack || line.y < -kEdgeSlack ||
+        (window.width > 0.0 && line.x + width > window.width + kEdgeSlack) ||
+        (window.height > 0.0 && line.y + height > window.height + kEdgeSlack)) {
+        warnings_.push_back(where(config_, line.line) + "gauge '" + line.gauge + "' (" + number_text(line.x) + ", " +
+                            number_text(line.y) + " to " + number_text(line.x + width) + ", " +
+                            number_text(line.y + height) + ") reaches outside [" + window.section + "]" +
+                            (window.width > 0.0
+                                 ? " (" + number_text(window.width) + " x " + number_text(window.height) + ")"
+                                 : std::string()));
+    }
+    gauge.instance = std::make_unique<GaugeInstance>(host_, module, header, instance_scale);
+    // Within the window; moved with it once it is placed on the screen.
+    gauge.left = line.x * scale_;
+    gauge.top = line.y * scale_;
+    reach_x = std::max(reach_x, line.x + width);
+    reach_y = std::max(reach_y, line.y + height);
+    return gauge;
+}
+
+// A shown window: its background, and its size from the section, else the
+// background's, else what its gauges reach.
+Panel::Window Panel::show_window(const PanelWindow& window, double reach_x, double reach_y) {
+    Window shown;
+    shown.config = &window;
+    if (!window.file.empty()) load_background(shown);
+    const bool sized = window.width > 0.0 && window.height > 0.0;
+    shown.width = (sized ? window.width : shown.background ? shown.background->width : reach_x) * scale_;
+    shown.height = (sized ? window.height : shown.background ? shown.background->height : reach_y) * scale_;
+    if (!(shown.width <= kMaxPicturePixels && shown.height <= kMaxPicturePixels)) {
+        throw PanelError(where(config_, window.line) + "[" + window.section + "] would make the picture " +
+                         number_text(shown.width) + " x " + number_text(shown.height) + " pixels at scale " +
+                         number_text(scale_) + "; a picture holds at most " + std::to_string(kMaxPicturePixels) +
+                         " x " + std::to_string(kMaxPicturePixels));
+    }
+    return shown;
 }
 
 void Panel::load_background(Window& window) {

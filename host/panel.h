@@ -128,6 +128,10 @@ public:
 
 private:
     Module& load(const PanelGauge& line, const ModuleHook& on_load);
+    GaugePtr named_gauge(Module& module, const PanelGauge& line) const;
+    Gauge make_gauge(const PanelWindow& window, const PanelGauge& line, const ModuleHook& on_load, double& reach_x,
+                     double& reach_y);
+    Window show_window(const PanelWindow& window, double reach_x, double reach_y);
     void warn_of_missing_bitmaps();
     void load_background(Window& window);
     void place_windows();

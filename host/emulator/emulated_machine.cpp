@@ -670,6 +670,10 @@ void EmulatedMachine::Impl::start_thread_state() {
     set_reg(UC_X86_REG_EBP, kSavedEbp);
 }
 
+// One guest call from entry to result: the frame built, the run, a fault
+// turned into its report, the result read as the convention leaves it.
+// Long because the machine's state is restored on every one of those paths,
+// and kept in one piece so that each restore can be seen beside its cause.
 EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::span<const uint32_t> args,
                                                           Convention convention, bool floating) {
     const bool outermost = depth == 0;

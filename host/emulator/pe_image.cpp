@@ -94,6 +94,8 @@ private:
     // Whether `size` bytes at `rva` lie inside the image.
     bool in_image(uint64_t rva, uint64_t size) const { return rva + size <= out_.size_of_image; }
 
+    // The headers in file order, each check relying on the fields the
+    // checks before it proved: one piece reads as the format does.
     void read_headers() {
         need(0, kDosHeaderSize, "DOS header");
         if (bytes_[0] != 'M' || bytes_[1] != 'Z') fail("no DOS signature");

@@ -59,6 +59,10 @@ std::unique_ptr<PeModule> PeModule::load(EmulatedMachine& machine, ImportResolve
     return load_image(machine, resolver, std::move(image), name);
 }
 
+// The loader's steps in the order Windows takes them (sections, page
+// protection, relocations, imports, thread-local storage, attach), each on
+// the state the one before left; kept in one piece, marked step by step, so
+// that order, which modules rely on, reads from top to bottom.
 std::unique_ptr<PeModule> PeModule::load_image(EmulatedMachine& machine, ImportResolver& resolver,
                                                std::shared_ptr<const PeImage> image, const std::string& name) {
     const PeImage& pe = *image;

@@ -111,9 +111,36 @@ Plan::Plan(Host& host, Module& module, const Records& records, const PlanOptions
       options_(options),
       random_(options.seed),
       variables_(host, module, records) {
-    const emu::GuestMemory& memory = module.memory();
-    // The limits of every element's records, readable as the walk found them.
+    collect_limits();
+    std::erase_if(limits_, [](double limit) { return !std::isfinite(limit); });
+    std::sort(limits_.begin(), limits_.end());
+    limits_.erase(std::unique(limits_.begin(), limits_.end()), limits_.end());
+
+    inputs_ = special_values();
+    for (HostileValue& value : limit_neighbours(limits_)) inputs_.push_back(std::move(value));
+    for (HostileValue& value :
+         random_values(random_, static_cast<size_t>(std::max(options.random_values, 0)), limits_)) {
+        inputs_.push_back(std::move(value));
+    }
+
+    // Every value callback and handler of the sound gauges, in table and
+    // drawing order.
     for (const GaugeRecord& gauge : records.gauges) {
+        if (!gauge.sound) continue;
+        for (const ElementRecord& element : gauge.elements) add_value_calls(gauge, element);
+        for (size_t i = 0; i < gauge.mouse.size(); ++i) {
+            const guest::MOUSERECT& rect = gauge.mouse[i];
+            if (rect.rect_type == kMouseChild && rect.handler) handlers_.push_back({&gauge, i, rect});
+        }
+    }
+}
+
+// The limits of every element's records, readable as the walk found them:
+// the values either side of them are the hostile inputs most likely to
+// find an edge the module forgot.
+void Plan::collect_limits() {
+    const emu::GuestMemory& memory = module_.memory();
+    for (const GaugeRecord& gauge : records_.gauges) {
         for (const ElementRecord& element : gauge.elements) {
             try {
                 if (element.type == kNeedle) {
@@ -132,82 +159,65 @@ Plan::Plan(Host& host, Module& module, const Records& records, const PlanOptions
             }
         }
     }
-    std::erase_if(limits_, [](double limit) { return !std::isfinite(limit); });
-    std::sort(limits_.begin(), limits_.end());
-    limits_.erase(std::unique(limits_.begin(), limits_.end()), limits_.end());
+}
 
-    inputs_ = special_values();
-    for (HostileValue& value : limit_neighbours(limits_)) inputs_.push_back(std::move(value));
-    for (HostileValue& value :
-         random_values(random_, static_cast<size_t>(std::max(options.random_values, 0)), limits_)) {
-        inputs_.push_back(std::move(value));
-    }
-
-    // Every value callback and handler of the sound gauges, in table and
-    // drawing order.
-    for (const GaugeRecord& gauge : records.gauges) {
-        if (!gauge.sound) continue;
-        for (const ElementRecord& element : gauge.elements) {
-            try {
-                ValueCall base;
-                base.gauge = &gauge;
-                base.element = &element;
-                auto add = [&](const char* field, uint32_t code) -> ValueCall* {
-                    if (code == 0) return nullptr;
-                    ValueCall call = base;
-                    call.field = field;
-                    call.code = code;
-                    values_.push_back(call);
-                    return &values_.back();
-                };
-                auto limit = [](ValueCall* call, double a, double b) {
-                    if (call == nullptr) return;
-                    call->limited = true;
-                    call->lower = std::min(a, b);
-                    call->upper = std::max(a, b);
-                };
-                switch (element.type) {
-                    case kNeedle: {
-                        const auto& needle = element_as<guest::ELEMENT_NEEDLE>(memory, element);
-                        ValueCall* call = add("update_callback", needle.update_callback.address);
-                        if (needle.nonlinearity && needle.nonlinearity_size >= 2) {
-                            const auto table = memory.read_array(needle.nonlinearity, needle.nonlinearity_size);
-                            limit(call, table.front().value, table.back().value);
-                        }
-                        break;
-                    }
-                    case kIcon: {
-                        const auto& icon = element_as<guest::ELEMENT_ICON>(memory, element);
-                        limit(add("callback", icon.callback.address), 0.0,
-                              icon.frame_count > 0 ? icon.frame_count - 1.0 : 0.0);
-                        break;
-                    }
-                    case kMovingImage: {
-                        const auto& moving = element_as<guest::ELEMENT_MOVING_IMAGE>(memory, element);
-                        ValueCall* x = add("callback_x", moving.callback_x.address);
-                        if (moving.min_x != moving.max_x) limit(x, moving.min_x, moving.max_x);
-                        ValueCall* y = add("callback_y", moving.callback_y.address);
-                        if (moving.min_y != moving.max_y) limit(y, moving.min_y, moving.max_y);
-                        break;
-                    }
-                    case kSprite: {
-                        const auto& sprite = element_as<guest::ELEMENT_SPRITE>(memory, element);
-                        add("callback_x", sprite.callback_x.address);
-                        add("callback_y", sprite.callback_y.address);
-                        add("callback_rotation", sprite.callback_rotation.address);
-                        break;
-                    }
-                    default: break;
+// The value callbacks of one element, each with the range its records
+// allow its result, where they give one.
+void Plan::add_value_calls(const GaugeRecord& gauge, const ElementRecord& element) {
+    const emu::GuestMemory& memory = module_.memory();
+    try {
+        ValueCall base;
+        base.gauge = &gauge;
+        base.element = &element;
+        auto add = [&](const char* field, uint32_t code) -> ValueCall* {
+            if (code == 0) return nullptr;
+            ValueCall call = base;
+            call.field = field;
+            call.code = code;
+            values_.push_back(call);
+            return &values_.back();
+        };
+        auto limit = [](ValueCall* call, double a, double b) {
+            if (call == nullptr) return;
+            call->limited = true;
+            call->lower = std::min(a, b);
+            call->upper = std::max(a, b);
+        };
+        switch (element.type) {
+            case kNeedle: {
+                const auto& needle = element_as<guest::ELEMENT_NEEDLE>(memory, element);
+                ValueCall* call = add("update_callback", needle.update_callback.address);
+                if (needle.nonlinearity && needle.nonlinearity_size >= 2) {
+                    const auto table = memory.read_array(needle.nonlinearity, needle.nonlinearity_size);
+                    limit(call, table.front().value, table.back().value);
                 }
-            } catch (const emu::GuestFault&) {
-                // The walk found the records of a sound gauge readable; a table
-                // that is not gives its callback no limits.
+                break;
             }
+            case kIcon: {
+                const auto& icon = element_as<guest::ELEMENT_ICON>(memory, element);
+                limit(add("callback", icon.callback.address), 0.0, icon.frame_count > 0 ? icon.frame_count - 1.0 : 0.0);
+                break;
+            }
+            case kMovingImage: {
+                const auto& moving = element_as<guest::ELEMENT_MOVING_IMAGE>(memory, element);
+                ValueCall* x = add("callback_x", moving.callback_x.address);
+                if (moving.min_x != moving.max_x) limit(x, moving.min_x, moving.max_x);
+                ValueCall* y = add("callback_y", moving.callback_y.address);
+                if (moving.min_y != moving.max_y) limit(y, moving.min_y, moving.max_y);
+                break;
+            }
+            case kSprite: {
+                const auto& sprite = element_as<guest::ELEMENT_SPRITE>(memory, element);
+                add("callback_x", sprite.callback_x.address);
+                add("callback_y", sprite.callback_y.address);
+                add("callback_rotation", sprite.callback_rotation.address);
+                break;
+            }
+            default: break;
         }
-        for (size_t i = 0; i < gauge.mouse.size(); ++i) {
-            const guest::MOUSERECT& rect = gauge.mouse[i];
-            if (rect.rect_type == kMouseChild && rect.handler) handlers_.push_back({&gauge, i, rect});
-        }
+    } catch (const emu::GuestFault&) {
+        // The walk found the records of a sound gauge readable; a table
+        // that is not gives its callback no limits.
     }
 }
 

@@ -149,6 +149,8 @@ private:
     struct HandlerCall;
     bool call(PlanObserver& observer, PlannedCall& call, const std::function<void(CallOutcome&)>& make);
     void settle();
+    void collect_limits();
+    void add_value_calls(const GaugeRecord& gauge, const ElementRecord& element);
     void install(PlanObserver& observer);
     void value_callbacks(PlanObserver& observer, const HostileValue& input);
     void gauge_callbacks(PlanObserver& observer, const HostileValue& input);
