@@ -1,7 +1,7 @@
 // The live panel's web server: the transport (web/transport.h) serves the
 // page (web/page/) and one WebSocket per browser, all on one thread; the
 // simulation runs on its own at 18 updates a second. Each page is written
-// the newest picture as PNG rectangles of what changed since the picture
+// the newest picture as rectangles of what changed since the picture
 // that page last received (the first one whole) once everything sent to it
 // before has been written, so a slow page skips frames instead of queueing
 // them, and one that stops reading holds up no other.
@@ -12,7 +12,8 @@
 //                            "flags"}]}]}, once per connection, then {"type":"status", ...} with every frame
 //                            (LivePanel::status_json)
 //   server -> page, binary: a frame: u32 rectangle count, then per rectangle u32 x, y, width, height,
-//                            byte length, and the PNG (all little-endian)
+//                            format, byte length, and the bytes: format 0 a PNG, 1 straight RGBA rows
+//                            (a frame of at most 64 KiB of pixels; all little-endian)
 //   page -> server, text:   {"t":"press"|"move", "x", "y"} in panel pixels, {"t":"release"},
 //                            {"t":"key", "event"}, {"t":"pause"}, {"t":"reset"}, {"t":"fly"}, {"t":"night"},
 //                            {"t":"pointer", "x", "y"}; the pilot's: {"t":"controls", "elevator", "aileron",
