@@ -84,3 +84,15 @@ constexpr std::array<ELEMENT_HEADER*, Count + 1> element_list(std::array<Element
 }
 
 }  // namespace kit
+
+// The builders a family's record file writes its gauges with, brought in
+// together (`using namespace kit::form;`) so every file uses the one form.
+namespace kit::form {
+using kit::element_header;
+using kit::element_list;
+using kit::failure;
+using kit::failure_end;
+using kit::module_var;
+using kit::module_var_slot;
+using kit::point;
+}  // namespace kit::form

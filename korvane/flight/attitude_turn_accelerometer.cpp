@@ -22,12 +22,7 @@ namespace {
 namespace bitmap = korvane::bitmap;
 namespace token = sim::token;
 
-using kit::element_header;
-using kit::element_list;
-using kit::failure;
-using kit::failure_end;
-using kit::module_var;
-using kit::point;
+using namespace kit::form;
 
 // --- Accelerometer -------------------------------------------------------------
 

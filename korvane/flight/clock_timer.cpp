@@ -26,12 +26,7 @@ namespace {
 namespace bitmap = korvane::bitmap;
 namespace token = sim::token;
 
-using kit::element_header;
-using kit::element_list;
-using kit::failure;
-using kit::failure_end;
-using kit::module_var;
-using kit::module_var_slot;
+using namespace kit::form;
 
 // The double nearest to 1/60.
 constexpr double kOneSixtieth = 1.0 / 60.0;

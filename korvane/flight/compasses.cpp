@@ -21,11 +21,7 @@ namespace {
 namespace bitmap = korvane::bitmap;
 namespace token = sim::token;
 
-using kit::element_header;
-using kit::element_list;
-using kit::failure;
-using kit::failure_end;
-using kit::module_var;
+using namespace kit::form;
 
 // A heading or bearing that is not a finite number reads as 0 (north, dead
 // ahead), so the instruments rest where they would on a zero reading rather

@@ -29,12 +29,7 @@ namespace {
 namespace bitmap = korvane::bitmap;
 namespace token = sim::token;
 
-using kit::element_header;
-using kit::element_list;
-using kit::failure;
-using kit::failure_end;
-using kit::module_var;
-using kit::point;
+using namespace kit::form;
 
 // The knob: one millibar per step, 948 to 1084 millibars, in the setting
 // event's sixteenths of a millibar.
