@@ -53,7 +53,9 @@ TEST_F(LivePanelTest, PointerNamesWhatLiesBeneath) {
     for (const Case& c : {Case{150, 130, true}, Case{40, 20, true}, Case{39, 20, false}, Case{500, 200, false}}) {
         const nlohmann::json info = nlohmann::json::parse(panel.pointer_json(c.x, c.y));
         EXPECT_EQ(info.contains("gauge"), c.gauge) << c.x << "," << c.y;
-        if (c.gauge) EXPECT_EQ(info["gauge"], "Korvane!Airspeed");
+        if (c.gauge) {
+            EXPECT_EQ(info["gauge"], "Korvane!Airspeed");
+        }
     }
     // Background-bitmap pixels from the gauge's corner; its middle shows the
     // dial (a face at least).

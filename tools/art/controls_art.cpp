@@ -33,9 +33,9 @@ void magneto_panel(Canvas& canvas, const Records& records) {
     for (size_t i = 0; i < switches.size(); ++i) {
         const Box& b = switches[i];
         const Point c{b.x + b.width / 2.0, kToggleCentreY};
-        text(cr, "ON", {c.x, 33.0}, 10.0, Font::Bold, kCream);
-        text(cr, "OFF", {c.x, 112.0}, 10.0, Font::Bold, kCream);
-        text(cr, i % 2 == 0 ? "1" : "2", {c.x, 126.0}, 9.0, Font::Bold, Rgb{180, 180, 180});
+        text(cr, "ON", {c.x, 33.0}, 10.5, Font::Bold, kCream);
+        text(cr, "OFF", {c.x, 112.0}, 10.5, Font::Bold, kCream);
+        text(cr, i % 2 == 0 ? "1" : "2", {c.x, 126.0}, 10.5, Font::Bold, Rgb{180, 180, 180});
         fill_circle(cr, c, 14.0, Rgb{60, 60, 60});
         fill_circle(cr, c, 12.0, Rgb{120, 120, 120});
     }
@@ -46,7 +46,7 @@ void magneto_panel(Canvas& canvas, const Records& records) {
         fill_rect(cr, switches[i].x + 6.0, 21.0, switches[i + 1].x + switches[i + 1].width - switches[i].x - 12.0, 1.0,
                   Rgb{120, 120, 120});
     }
-    text_rotated(cr, "MAGNETOS", {canvas.width() / 2.0, canvas.height() / 2.0 + 6.0}, 10.0, Font::CondensedBold, kCream,
+    text_rotated(cr, "MAGNETOS", {canvas.width() / 2.0, canvas.height() / 2.0 + 6.0}, 10.5, Font::CondensedBold, kCream,
                  -90.0);
 }
 
@@ -93,8 +93,8 @@ void starter_panel(Canvas& canvas, const Records& records) {
         const Box& button = boxes[i + 1];
         const double x = arm.x + arm.width / 2.0;
         text(cr, std::to_string(i / 2 + 1), {arm.x + 9.0, 11.0}, 12.0, Font::Bold, kCream);
-        text(cr, "ARM", {arm.x + arm.width - 13.0, kArmY - 14.0}, 9.0, Font::CondensedBold, kCream);
-        text(cr, "OFF", {arm.x + arm.width - 13.0, kArmY + 16.0}, 9.0, Font::CondensedBold, kCream);
+        text(cr, "ARM", {arm.x + arm.width - 13.0, kArmY - 14.0}, 9.5, Font::CondensedBold, kCream);
+        text(cr, "OFF", {arm.x + arm.width - 13.0, kArmY + 16.0}, 9.5, Font::CondensedBold, kCream);
         fill_circle(cr, {x, kArmY}, 11.0, Rgb{60, 60, 60});
         fill_circle(cr, {x, kArmY}, 9.5, Rgb{120, 120, 120});
         fill_rect(cr, arm.x + 4.0, arm.y + arm.height, arm.width - 8.0, 1.0, Rgb{72, 72, 72});
@@ -103,7 +103,7 @@ void starter_panel(Canvas& canvas, const Records& records) {
         fill_circle(cr, {x, kButtonY}, 17.0, Rgb{84, 84, 84});
         fill_circle(cr, {x, kButtonY}, 14.0, Rgb{72, 16, 14});
         fill_circle(cr, {x - 4.0, kButtonY - 4.0}, 4.0, Rgb{104, 34, 30});
-        text(cr, "START", {x, button.y + button.height - 6.0}, 9.0, Font::CondensedBold, kCream);
+        text(cr, "START", {x, button.y + button.height - 6.0}, 9.5, Font::CondensedBold, kCream);
         if (i > 0) fill_rect(cr, arm.x, 4.0, 1.0, canvas.height() - 8.0, Rgb{60, 60, 60});
     }
 }
@@ -267,9 +267,9 @@ void throttle_quadrant(Canvas& canvas, const Records& records) {
         }
         const double side = l.slot_x < middle ? -1.0 : 1.0;
         const double x = l.slot_x + side * (kGripWidth / 2.0 + 12.5);
-        text(cr, "OPEN", {x, open}, 6.5, Font::CondensedBold, Rgb{16, 16, 16});
-        text(cr, "CLOSED", {x, l.closed}, 6.5, Font::CondensedBold, Rgb{16, 16, 16});
-        text(cr, "\u25b2", {x, (open + l.closed) / 2.0}, 7.0, Font::Bold, Rgb{16, 16, 16});
+        text(cr, "OPEN", {x, open}, 7.5, Font::CondensedBold, Rgb{16, 16, 16});
+        text(cr, "CLOSED", {x, l.closed}, 7.5, Font::CondensedBold, Rgb{16, 16, 16});
+        text(cr, "\u25b2", {x, (open + l.closed) / 2.0}, 7.5, Font::Bold, Rgb{16, 16, 16});
     }
 }
 
@@ -283,8 +283,8 @@ void prop_quadrant(Canvas& canvas, const Records& records) {
     if (slots.size() >= 2) {
         // Between the two middle slots: which way raises the revolutions.
         const double mid = (slots[slots.size() / 2 - 1] + slots[slots.size() / 2]) / 2.0;
-        text_rotated(cr, "INCREASE", {mid, h * 0.3}, 7.0, Font::Bold, kCream, -90.0);
-        text_rotated(cr, "DECREASE", {mid, h * 0.72}, 7.0, Font::Bold, kCream, -90.0);
+        text_rotated(cr, "INCREASE", {mid, h * 0.3}, 8.0, Font::Bold, kCream, -90.0);
+        text_rotated(cr, "DECREASE", {mid, h * 0.72}, 8.0, Font::Bold, kCream, -90.0);
     }
 }
 

@@ -81,14 +81,24 @@ void wedge(cairo_t* cr, Point centre, double degrees, double r_inner, double r_o
     cairo_fill(cr);
 }
 
-void text_rotated(cairo_t* cr, std::string_view s, Point at, double size, Font font, Rgb colour,
-                  double rotate_degrees) {
+cairo_text_extents_t text_extents(cairo_t* cr, std::string_view s, double size, Font font) {
     const std::string str(s);
     cairo_save(cr);
     cairo_set_font_face(cr, Fonts::face(font));
     cairo_set_font_size(cr, size);
     cairo_text_extents_t extents;
     cairo_text_extents(cr, str.c_str(), &extents);
+    cairo_restore(cr);
+    return extents;
+}
+
+void text_rotated(cairo_t* cr, std::string_view s, Point at, double size, Font font, Rgb colour,
+                  double rotate_degrees) {
+    const std::string str(s);
+    const cairo_text_extents_t extents = text_extents(cr, s, size, font);
+    cairo_save(cr);
+    cairo_set_font_face(cr, Fonts::face(font));
+    cairo_set_font_size(cr, size);
     cairo_translate(cr, at.x, at.y);
     cairo_rotate(cr, rotate_degrees * kPi / 180.0);
     cairo_new_path(cr);
@@ -133,11 +143,40 @@ void round_case(cairo_t* cr, Point centre, double r_outer, double r_face) {
     cairo_pattern_destroy(inner);
 
     fill_circle(cr, centre, r_face, colour::kFace);
-    // The case's shadow on the panel falls on its own outer edge (nothing is
-    // drawn outside r_outer), and a faint highlight where the glass catches the
-    // light from the top left.
+    glass_glare(cr, centre, r_face);
+    // The bezel's bevel, lit from the top left: a bright edge there, and on
+    // the lip down at the glass on the other side; shadow opposite. The
+    // case's shadow on the panel falls on its own outer edge (nothing is drawn
+    // outside r_outer).
     stroke_circle(cr, centre, r_outer - 1.0, 2.0, Rgb{8, 8, 8});
-    stroke_arc(cr, centre, r_face - 2.5, 195.0, 255.0, 1.5, Rgb{60, 60, 60});
+    stroke_arc(cr, centre, r_outer - 1.5, 165.0, 285.0, 1.2, Rgb{136, 136, 136});
+    stroke_arc(cr, centre, r_outer - 1.5, 195.0, 255.0, 1.2, Rgb{153, 153, 153});
+    stroke_arc(cr, centre, r_face + lip - 0.8, 345.0, 465.0, 1.0, Rgb{120, 120, 120});
+    stroke_arc(cr, centre, r_face + 0.6, 165.0, 285.0, 1.2, Rgb{8, 8, 8});
+}
+
+void glass_glare(cairo_t* cr, Point centre, double r_face) {
+    // A crescent where the glass catches the light from the top left: the
+    // face's circle less the same circle moved down and right, brightest at
+    // its outer edge and fading inward.
+    cairo_save(cr);
+    cairo_new_path(cr);
+    cairo_arc(cr, centre.x, centre.y, r_face - 1.0, 0.0, 2.0 * kPi);
+    cairo_clip(cr);
+    cairo_new_path(cr);
+    cairo_arc(cr, centre.x, centre.y, r_face - 2.0, 0.0, 2.0 * kPi);
+    cairo_new_sub_path(cr);
+    cairo_arc_negative(cr, centre.x + r_face * 0.16, centre.y + r_face * 0.2, r_face * 0.99, 2.0 * kPi, 0.0);
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+    cairo_pattern_t* sheen =
+        cairo_pattern_create_linear(centre.x - r_face * 0.7, centre.y - r_face * 0.7, centre.x, centre.y);
+    cairo_pattern_add_color_stop_rgba(sheen, 0.0, 1.0, 1.0, 1.0, 0.11);
+    cairo_pattern_add_color_stop_rgba(sheen, 0.6, 1.0, 1.0, 1.0, 0.04);
+    cairo_pattern_add_color_stop_rgba(sheen, 1.0, 1.0, 1.0, 1.0, 0.0);
+    cairo_set_source(cr, sheen);
+    cairo_fill(cr);
+    cairo_pattern_destroy(sheen);
+    cairo_restore(cr);
 }
 
 void screw(cairo_t* cr, Point centre, double radius, double slot_degrees) {

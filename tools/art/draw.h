@@ -44,6 +44,8 @@ void wedge(cairo_t* cr, Point centre, double degrees, double r_inner, double r_o
 void text(cairo_t* cr, std::string_view s, Point at, double size, Font font, Rgb colour);
 // The same, turned by `rotate_degrees` (clockwise) about `at`.
 void text_rotated(cairo_t* cr, std::string_view s, Point at, double size, Font font, Rgb colour, double rotate_degrees);
+// The extents of `s` in `font` at `size`, as text() measures it to centre it.
+cairo_text_extents_t text_extents(cairo_t* cr, std::string_view s, double size, Font font);
 // Upright text centred at the polar point.
 void text_polar(cairo_t* cr, Point centre, double degrees, double radius, std::string_view s, double size, Font font,
                 Rgb colour);
@@ -51,6 +53,9 @@ void text_polar(cairo_t* cr, Point centre, double degrees, double radius, std::s
 // A round instrument case: a turned metal rim from r_outer to r_face and a
 // near-black face inside. Everything outside r_outer stays transparent.
 void round_case(cairo_t* cr, Point centre, double r_outer, double r_face);
+// A faint curved highlight on a round face, as its glass catches the light
+// from the top left; round_case draws one on its face.
+void glass_glare(cairo_t* cr, Point centre, double r_face);
 // A slotted screw head.
 void screw(cairo_t* cr, Point centre, double radius, double slot_degrees);
 // A knurled knob seen from the front.

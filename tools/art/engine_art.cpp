@@ -39,10 +39,12 @@ void tachometer_dial(Canvas& canvas, const Records& records) {
     std::vector<Numeral> digits;
     for (int d = 0; d <= 9; ++d) digits.push_back({1000.0 * d, std::to_string(d)});
     numerals(cr, thousands, digits, 90.0, 24.0);
-    // Either side of the pivot: both hands rest on the vertical at zero.
-    text(cr, "R.P.M.", {c.x - 46.0, c.y}, 11.0, Font::Bold, kCream);
-    text(cr, "SHORT \u00d7 1000", {c.x + 46.0, c.y - 7.0}, 9.0, Font::CondensedBold, kCream);
-    text(cr, "LONG \u00d7 100", {c.x + 46.0, c.y + 7.0}, 9.0, Font::CondensedBold, kCream);
+    // The long hand turns ten times over the scale: between its places at
+    // warm-up, take-off and cruise there is room for one word, and the hands'
+    // key is on the panel's placard.
+    const Dwelling short_hand(records, "Tachometer1", bitmap::kTachometerThousandsHand);
+    const Dwelling long_hand(records, "Tachometer1", bitmap::kTachometerHundredsHand);
+    legend(cr, {&short_hand, &long_hand}, {{"R.P.M."}, 14.0, Font::Bold, {c.x - 46.0, c.y + 14.0}, c, 76.0});
 }
 
 void tachometer_short(Canvas& canvas, const Records& records) {
@@ -66,10 +68,11 @@ void boost_dial(Canvas& canvas, const Records& records) {
     // The stop below -4 (the table's first point).
     ticks(cr, needle, {table.front()}, {112.0, 124.0, 3.0, colour::kRedBright});
     numerals(cr, needle, numbered(steps(-4, 24, 4)), 90.0, 20.0);
-    // Either side of the pivot: the needle rests upright at no boost.
-    text(cr, "BOOST", {c.x - 46.0, c.y}, 12.0, Font::Bold, kCream);
-    text(cr, "LBS. PER", {c.x + 44.0, c.y - 7.0}, 10.0, Font::CondensedBold, kCream);
-    text(cr, "SQ. IN.", {c.x + 44.0, c.y + 7.0}, 10.0, Font::CondensedBold, kCream);
+    // Upright is no boost, an engine stopped: at warm-up the needle lies on
+    // its stop, in flight past +8, so above and below the pivot stay clear.
+    const Dwelling dwelling(records, "Boost1", bitmap::kBoostNeedle);
+    legend(cr, {&dwelling}, {{"BOOST"}, 15.0, Font::Bold, {c.x, c.y - 44.0}, c, 78.0});
+    legend(cr, {&dwelling}, {{"LBS. PER", "SQ. IN."}, 13.5, Font::CondensedBold, {c.x, c.y + 46.0}, c, 78.0});
 }
 
 void boost_needle(Canvas& canvas, const Records& records) {
@@ -84,9 +87,15 @@ void small_case(Canvas& canvas) {
 
 // The arc over a low pivot: marks from the needle's tip outward, numerals
 // inside them.
-void arc_dial(Canvas& canvas, const Needle& needle, const std::vector<double>& minor,
-              const std::vector<Numeral>& labelled, const char* title, const char* unit, double numeral_size) {
+void arc_dial(Canvas& canvas, const Records& records, const char* gauge, uint32_t needle_id,
+              const std::vector<double>& minor, const std::vector<Numeral>& candidates, const char* title,
+              const char* unit, double numeral_size) {
     cairo_t* cr = canvas.cr();
+    const Needle needle = records.needle(gauge, needle_id);
+    const Dwelling dwelling(records, gauge, needle_id);
+    // Numbered only where the needle does not stand in flight.
+    const std::vector<Numeral> labelled =
+        unhidden(cr, {&dwelling}, needle, candidates, 62.0, numeral_size, Font::CondensedBold);
     const Point c = centre_of(needle);
     const std::vector<double> table = table_values(needle);
     stroke_arc(cr, c, 86.0, needle.angle(table.front()), needle.angle(table.back()), 1.0, kCream);
@@ -97,21 +106,21 @@ void arc_dial(Canvas& canvas, const Needle& needle, const std::vector<double>& m
     numerals(cr, needle, labelled, 62.0, numeral_size, Font::CondensedBold);
     // Level with the pivot either side: the needle sweeps only the sector
     // above it, so nothing it passes over is written.
-    text(cr, title, {c.x - 23.0, c.y - 2.0}, 14.0, Font::Bold, kCream);
-    text(cr, unit, {c.x + 21.0, c.y - 2.0}, 13.0, Font::Bold, kCream);
+    text(cr, title, {c.x - 23.0, c.y - 2.0}, 15.0, Font::Bold, kCream);
+    text(cr, unit, {c.x + 21.0, c.y - 2.0}, 15.0, Font::Bold, kCream);
     fill_circle(cr, c, 5.0, Rgb{72, 72, 72});
 }
 
 void oil_temperature_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
-    const Needle needle = records.needle("Oil_Temperature1", bitmap::kOilTemperatureNeedle);
-    arc_dial(canvas, needle, steps(0, 120, 10), numbered({0, 60, 120}), "OIL", "\u00b0C", 22.0);
+    arc_dial(canvas, records, "Oil_Temperature1", bitmap::kOilTemperatureNeedle, steps(0, 120, 10),
+             numbered({0, 40, 120}), "OIL", "\u00b0C", 15.0);
 }
 
 void radiator_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
-    const Needle needle = records.needle("Radiator_Temperature1", bitmap::kRadiatorTemperatureNeedle);
-    arc_dial(canvas, needle, steps(40, 140, 10), numbered({40, 90, 140}), "RAD", "\u00b0C", 22.0);
+    arc_dial(canvas, records, "Radiator_Temperature1", bitmap::kRadiatorTemperatureNeedle, steps(40, 140, 10),
+             numbered({40, 140}), "RAD", "\u00b0C", 15.0);
 }
 
 void oil_temperature_needle(Canvas& canvas, const Records& records) {
@@ -131,21 +140,25 @@ void oil_pressure_dial(Canvas& canvas, const Records& records) {
     ticks(cr, needle, steps(0, 120, 5), {55.0, 60.0, 1.1});
     ticks(cr, needle, steps(10, 110, 20), {52.0, 60.0, 1.8});
     ticks(cr, needle, steps(0, 120, 20), {48.0, 60.0, 2.8});
-    numerals(cr, needle, numbered(steps(0, 120, 40)), 35.0, 20.0, Font::CondensedBold);
-    text(cr, "OIL", {c.x, c.y + 34.0}, 14.0, Font::Bold, kCream);
-    text(cr, "LBS/SQ.IN.", {c.x, c.y + 50.0}, 11.0, Font::CondensedBold, kCream);
+    const Dwelling dwelling(records, "Oil_Pressure1", bitmap::kOilPressureNeedle);
+    numerals(cr, needle, unhidden(cr, {&dwelling}, needle, numbered({0, 40, 120}), 33.0, 14.6, Font::CondensedBold),
+             33.0, 14.6, Font::CondensedBold);
+    // The placard under the dial names it; the face keeps the unit in the
+    // scale's gap under the pivot, where only the tail comes near.
+    legend(cr, {&dwelling}, {{"LBS.", "SQ.IN."}, 14.6, Font::CondensedBold, {c.x, c.y + 40.0}, c, 61.0});
 }
 
 void oil_pressure_needle(Canvas& canvas, const Records& records) {
     paint_record_needle(canvas, records, "Oil_Pressure1", bitmap::kOilPressureNeedle, NeedleStyle::Lance, kCream, 9.0);
 }
 
-// --- Fuel contents: the uneven scale of each tank's table, the capacity
-// stated under it.
-void fuel_dial(Canvas& canvas, const Needle& needle, const std::vector<double>& labelled, const char* tank,
-               const char* capacity) {
+// --- Fuel contents: the uneven scale of each tank's table. The tank and
+// its capacity are on the panel's placard under the dial: the face has no
+// room for them clear of the needle.
+void fuel_dial(Canvas& canvas, const Records& records, const char* gauge, const std::vector<double>& labelled) {
     small_case(canvas);
     cairo_t* cr = canvas.cr();
+    const Needle needle = records.needle(gauge, bitmap::kFuelQuantityNeedle);
     const Point c = centre_of(needle);
     const std::vector<double> table = table_values(needle);
     stroke_arc(cr, c, 61.0, needle.angle(table.front()), needle.angle(table.back()), 1.0, kCream);
@@ -160,22 +173,20 @@ void fuel_dial(Canvas& canvas, const Needle& needle, const std::vector<double>& 
                  table, 6.0),
           {55.0, 61.0, 1.2});
     numerals(cr, needle, numbered(labelled), 41.0, 9.5, Font::CondensedBold);
-    text(cr, "FUEL", {c.x, c.y - 20.0}, 8.0, Font::Bold, kCream);
-    text(cr, tank, {c.x, c.y + 13.0}, 7.5, Font::Bold, kCream);
-    text(cr, std::string("CAP. ") + capacity, {c.x, c.y + 24.0}, 7.0, Font::CondensedBold, kCream);
+    // Full tanks and the feeding tank's first hours hold the needle low on
+    // the right and its tail up on the left.
+    const Dwelling dwelling(records, gauge, bitmap::kFuelQuantityNeedle);
+    legend(cr, {&dwelling}, {{"FUEL"}, 9.0, Font::Bold, {c.x + 10.0, c.y - 16.0}, c, 36.0});
 }
 
 void fuel_tank1(Canvas& canvas, const Records& records) {
-    fuel_dial(canvas, records.needle("Fuel_Quantity_Port_1", bitmap::kFuelQuantityNeedle),
-              {0, 50, 100, 200, 300, 400, 500}, "No. 1 TANK", "580 GALLS");
+    fuel_dial(canvas, records, "Fuel_Quantity_Port_1", {0, 50, 100, 200, 300, 400, 500});
 }
 void fuel_tank2(Canvas& canvas, const Records& records) {
-    fuel_dial(canvas, records.needle("Fuel_Quantity_Port_2", bitmap::kFuelQuantityNeedle), {0, 20, 80, 160, 240, 310},
-              "No. 2 TANK", "363 GALLS");
+    fuel_dial(canvas, records, "Fuel_Quantity_Port_2", {0, 20, 80, 160, 240, 310});
 }
 void fuel_tank3(Canvas& canvas, const Records& records) {
-    fuel_dial(canvas, records.needle("Fuel_Quantity_Port_3", bitmap::kFuelQuantityNeedle), {0, 10, 30, 50, 70, 90},
-              "No. 3 TANK", "114 GALLS");
+    fuel_dial(canvas, records, "Fuel_Quantity_Port_3", {0, 10, 30, 50, 70, 90});
 }
 void fuel_needle(Canvas& canvas, const Records& records) {
     paint_record_needle(canvas, records, "Fuel_Quantity_Port_1", bitmap::kFuelQuantityNeedle, NeedleStyle::Lance);
@@ -227,10 +238,12 @@ void flap_dial(Canvas& canvas, const Records& records) {
     std::vector<Numeral> labels;
     for (int d = 10; d <= 50; d += 10) labels.push_back({at(d), std::to_string(d)});
     numerals(cr, needle, labels, 41.0, 10.0, Font::CondensedBold);
-    // UP and DOWN beside their marks, away from the numbered side.
-    text_polar(cr, c, needle.angle(up) - 16.0, 40.0, "UP", 10.0, Font::Bold, kCream);
-    text_polar(cr, c, needle.angle(down) + 22.0, 38.0, "DOWN", 9.0, Font::Bold, kCream);
-    text(cr, "FLAPS", {c.x - 28.0, c.y}, 9.0, Font::Bold, kCream);
+    // UP and DOWN beside their marks, away from the numbered side and from
+    // the needle, which stands up or a third down through the flight.
+    const Dwelling dwelling(records, "Flap_Position", bitmap::kFlapNeedle);
+    legend(cr, {&dwelling}, {{"UP"}, 10.0, Font::Bold, polar(c, 40.0, needle.angle(up) - 18.0), c, 56.0});
+    legend(cr, {&dwelling}, {{"DOWN"}, 9.5, Font::Bold, polar(c, 38.0, needle.angle(down) + 22.0), c, 56.0});
+    legend(cr, {&dwelling}, {{"FLAPS"}, 9.5, Font::Bold, {c.x - 28.0, c.y}, c, 56.0});
 }
 
 void flap_needle(Canvas& canvas, const Records& records) {
@@ -284,12 +297,12 @@ void gear_panel(Canvas& canvas, const Records& records) {
         cairo_fill(cr);
     }
     const double w = canvas.width();
-    text(cr, "UNDERCARRIAGE", {w / 2.0, 22.0}, 12.0, Font::Bold, kCream);
+    text(cr, "UNDERCARRIAGE", {w / 2.0, 22.0}, 13.0, Font::Bold, kCream);
     // Side names over each side's lamps.
     for (const LampPlace& lamp : gear_lamps(records)) {
         if (!lamp.red) continue;
         const bool port = lamp.box.x + lamp.box.width / 2.0 < w / 2.0;
-        text(cr, port ? "PORT" : "STBD", {lamp.box.x + lamp.box.width / 2.0, lamp.box.y - 12.0}, 12.0, Font::Bold,
+        text(cr, port ? "PORT" : "STBD", {lamp.box.x + lamp.box.width / 2.0, lamp.box.y - 12.0}, 13.0, Font::Bold,
              kCream);
     }
     const std::vector<Box> knobs = records.mouse_parents("Gear_Indicator");
@@ -301,9 +314,9 @@ void gear_panel(Canvas& canvas, const Records& records) {
         knurled_knob(cr, kc, k.width / 2.0 - 6.0, 30);
         fill_circle(cr, kc, k.width / 2.0 - 16.0, Rgb{72, 72, 72});
         stroke_circle(cr, kc, k.width / 2.0 - 16.0, 1.5, Rgb{120, 120, 120});
-        text(cr, "DAY", {kc.x - 19.0, k.y - 7.0}, 11.0, Font::CondensedBold, kCream);
-        text(cr, "NIGHT", {kc.x + 21.0, k.y - 7.0}, 11.0, Font::CondensedBold, kCream);
-        text(cr, "DIMMER", {kc.x, k.y + k.height + 9.0}, 11.0, Font::CondensedBold, kCream);
+        text(cr, "DAY", {kc.x - 21.0, k.y - 8.0}, 13.0, Font::CondensedBold, kCream);
+        text(cr, "NIGHT", {kc.x + 23.0, k.y - 8.0}, 13.0, Font::CondensedBold, kCream);
+        text(cr, "DIMMER", {kc.x, k.y + k.height + 10.0}, 13.0, Font::CondensedBold, kCream);
     }
 }
 
@@ -328,7 +341,7 @@ void red_lamp(Canvas& canvas, Rgb glass, Rgb glint, Rgb figure, bool screened) {
     set_colour(cr, glass);
     cairo_fill(cr);
     fill_circle(cr, {canvas.width() * 0.3, canvas.height() * 0.28}, canvas.width() * 0.1, glint);
-    text(cr, "UP", {canvas.width() / 2.0, canvas.height() / 2.0 + 1.0}, screened ? 8.0 : 10.0, Font::Bold, figure);
+    text(cr, "UP", {canvas.width() / 2.0, canvas.height() / 2.0 + 1.0}, 13.0, Font::Bold, figure);
     if (screened) dimmer_screen(cr, canvas.width(), canvas.height());
 }
 
@@ -343,7 +356,9 @@ void green_lamp(Canvas& canvas, Rgb glass, Rgb figure, bool port, bool screened)
     cairo_fill(cr);
     const double side = port ? -1.0 : 1.0;
     const Point hinge{w / 2.0 - side * 6.0, 14.0};
-    const Point axle{w / 2.0 + side * 4.0, h - 28.0};
+    // The figure stands high enough to leave the word below it room at the
+    // size that reads on the panel.
+    const Point axle{w / 2.0 + side * 4.0, h - 36.0};
     cairo_new_path(cr);
     cairo_move_to(cr, hinge.x, hinge.y);
     cairo_line_to(cr, axle.x, axle.y);
@@ -356,7 +371,7 @@ void green_lamp(Canvas& canvas, Rgb glass, Rgb figure, bool port, bool screened)
     cairo_stroke(cr);
     fill_circle(cr, axle, 12.0, figure);
     fill_circle(cr, axle, 5.0, glass);
-    text(cr, "DOWN", {w / 2.0, h - (screened ? 10.5 : 8.0)}, screened ? 7.0 : 8.0, Font::CondensedBold, figure);
+    text(cr, "DOWN", {w / 2.0, h - 14.0}, 13.0, Font::CondensedBold, figure);
     if (screened) dimmer_screen(cr, w, h);
 }
 

@@ -30,13 +30,18 @@ void airspeed_dial(Canvas& canvas, const Records& records) {
     stroke_arc(cr, c, 73.0, needle.angle(220), needle.angle(340), 1.2, kCream);
     ticks(cr, needle, steps(230, 330, 20), {66.0, 73.0, 1.8});
     ticks(cr, needle, steps(220, 340, 20), {61.0, 73.0, 2.8});
-    numerals(cr, needle, numbered(steps(220, 340, 20)), 50.0, 11.5, Font::CondensedBold);
+    // The blade crosses the inner scale on its first turn, as it must to
+    // reach the outer one; the tail, half a turn behind, is kept off the
+    // inner numerals through the climb and cruise.
+    const Dwelling dwelling(records, "Airspeed", bitmap::kAirspeedNeedle);
+    const Dwelling tail(records, "Airspeed", bitmap::kAirspeedNeedle, true);
+    numerals(cr, needle, unhidden(cr, {&tail}, needle, numbered(steps(220, 340, 20)), 53.0, 11.5, Font::CondensedBold),
+             53.0, 11.5, Font::CondensedBold);
 
     // In the gap of the outer scale, beside the needle resting at zero.
     const double rest = needle.angle(0);
     const double side = std::cos(rest * kPi / 180.0) > 0.0 ? -1.0 : 1.0;
-    text(cr, "AIR SPEED", {c.x + side * 32.0, c.y + 86.0}, 10.0, Font::Bold, kCream);
-    text(cr, "KNOTS", {c.x + side * 32.0, c.y + 100.0}, 9.0, Font::Bold, kCream);
+    legend(cr, {&dwelling}, {{"AIR SPEED", "KNOTS"}, 10.5, Font::Bold, {c.x + side * 32.0, c.y + 92.0}, c, 122.0});
 }
 
 void airspeed_needle(Canvas& canvas, const Records& records) {
@@ -88,14 +93,14 @@ void altimeter_dial(Canvas& canvas, const Records& records) {
         cairo_fill(cr);
         fill_rect(cr, left - 1.0, top - 1.0, right - left + 2.0, bottom - top + 2.0, Rgb{8, 8, 8});
         numerals(cr, hand, {{500.0, "5"}}, top - c.y - 13.0, 20.0);
-        text(cr, "MB", {right + 10.0, (top + bottom) / 2.0}, 8.0, Font::CondensedBold, kCream);
+        text(cr, "MB", {right + 12.0, (top + bottom) / 2.0}, 10.5, Font::CondensedBold, kCream);
     } else {
         numerals(cr, hand, {{500.0, "5"}}, 91.0, 24.0);
     }
     // Either side of the pivot: the hands and their tails rest on the
     // vertical at zero feet.
-    text(cr, "ALTIMETER", {c.x - 46.0, c.y}, 10.0, Font::Bold, kCream);
-    text(cr, "FEET", {c.x + 42.0, c.y}, 9.0, Font::Bold, kCream);
+    text(cr, "ALTIMETER", {c.x - 48.0, c.y}, 10.5, Font::Bold, kCream);
+    text(cr, "FEET", {c.x + 42.0, c.y}, 10.5, Font::Bold, kCream);
 }
 
 void altimeter_pointer_100k(Canvas& canvas, const Records& records) {
@@ -139,11 +144,12 @@ void vsi_dial(Canvas& canvas, const Records& records) {
     ticks(cr, needle, major, {106.0, 124.0, 3.4});
     numerals(cr, needle, {{0, "0"}, {1000, "1"}, {2000, "2"}, {4000, "4"}, {-1000, "1"}, {-2000, "2"}, {-4000, "4"}},
              92.0, 20.0);
-    text(cr, "UP", polar(c, 62.0, needle.angle(2000) - 18.0), 11.0, Font::Bold, kCream);
-    text(cr, "DOWN", polar(c, 62.0, needle.angle(-2000) + 18.0), 11.0, Font::Bold, kCream);
-    // Above the pivot: at zero the needle and its tail lie level.
-    text(cr, "THOUSANDS", {c.x, c.y - 34.0}, 7.5, Font::Bold, kCream);
-    text(cr, "FT. PER MIN.", {c.x, c.y - 22.0}, 7.5, Font::Bold, kCream);
+    // Climbing, the needle stands in the upper left and its tail in the
+    // lower right; on the ground it lies level.
+    const Dwelling dwelling(records, "VSI", bitmap::kVsiNeedle);
+    legend(cr, {&dwelling}, {{"UP"}, 12.0, Font::Bold, polar(c, 62.0, needle.angle(2000) - 18.0), c, 80.0});
+    legend(cr, {&dwelling}, {{"DOWN"}, 12.0, Font::Bold, polar(c, 62.0, needle.angle(-2000) + 18.0), c, 80.0});
+    legend(cr, {&dwelling}, {{"THOUSANDS", "FT. PER MIN."}, 10.5, Font::Bold, {c.x + 34.0, c.y - 36.0}, c, 80.0});
 }
 
 void vsi_needle(Canvas& canvas, const Records& records) {
@@ -163,9 +169,9 @@ void turn_dial(Canvas& canvas, const Records& records) {
     ticks(cr, slip, {-10, 10}, {88.0, 103.0, 2.6});
     ticks(cr, slip, {-20, 20}, {86.0, 106.0, 3.4});
     ticks(cr, slip, {0}, {84.0, 110.0, 4.0});
-    numerals(cr, slip, {{-10, "10"}, {-20, "20"}, {10, "10"}, {20, "20"}}, 115.0, 9.0);
+    numerals(cr, slip, {{-10, "10"}, {-20, "20"}, {10, "10"}, {20, "20"}}, 115.0, 10.5);
     // Off the vertical, where both needles rest.
-    text(cr, "SLIP", {c.x + 34.0, c.y - 60.0}, 9.0, Font::Bold, kCream);
+    text(cr, "SLIP", {c.x + 34.0, c.y - 60.0}, 10.5, Font::Bold, kCream);
 
     stroke_arc(cr, c, 109.0, turn.angle(4), turn.angle(-4), 1.2, kCream);
     ticks(cr, turn, {-2, 2}, {95.0, 109.0, 3.0});
@@ -174,14 +180,14 @@ void turn_dial(Canvas& canvas, const Records& records) {
     numerals(cr, turn, {{2, "2"}, {4, "4"}, {-2, "2"}, {-4, "4"}}, 80.0, 13.0);
     text(cr, "L", polar(c, 74.0, turn.angle(-4) + 20.0), 14.0, Font::Bold, kCream);
     text(cr, "R", polar(c, 74.0, turn.angle(4) - 20.0), 14.0, Font::Bold, kCream);
-    text(cr, "TURN", {c.x - 34.0, c.y + 48.0}, 9.0, Font::Bold, kCream);
+    text(cr, "TURN", {c.x - 34.0, c.y + 48.0}, 10.5, Font::Bold, kCream);
 }
 
 void turn_slip_needle(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Turn", bitmap::kTurnSlipNeedle, NeedleStyle::Lance);
+    paint_shadowed_needle(canvas, records, "Turn", bitmap::kTurnSlipNeedle, NeedleStyle::Lance, -20.0, 20.0);
 }
 void turn_pointer(Canvas& canvas, const Records& records) {
-    paint_record_needle(canvas, records, "Turn", bitmap::kTurnPointer, NeedleStyle::Lance);
+    paint_shadowed_needle(canvas, records, "Turn", bitmap::kTurnPointer, NeedleStyle::Lance, -4.0, 4.0);
 }
 
 // --- Accelerometer: 45 degrees per g.
@@ -198,8 +204,11 @@ void accelerometer_dial(Canvas& canvas, const Records& records) {
     std::vector<Numeral> marks;
     for (int g = -2; g <= 5; ++g) marks.push_back({double(g), std::to_string(g)});
     numerals(cr, needle, marks, 90.0, 22.0);
-    text(cr, "g", {c.x, c.y + 36.0}, 20.0, Font::Bold, kCream);
-    text(cr, "ACCELEROMETER", {c.x, c.y - 34.0}, 8.0, Font::Bold, kCream);
+    // Shown at under half size: the words are large on the bitmap. The
+    // needle lies level at 1 g.
+    const Dwelling dwelling(records, "Accelerometer", bitmap::kAccelerometerNeedle);
+    legend(cr, {&dwelling}, {{"g"}, 26.0, Font::Bold, {c.x, c.y + 40.0}, c, 78.0});
+    legend(cr, {&dwelling}, {{"ACCELEROMETER"}, 18.6, Font::CondensedBold, {c.x, c.y - 21.0}, c, 86.0});
 }
 
 void accelerometer_needle(Canvas& canvas, const Records& records) {
@@ -265,7 +274,7 @@ void attitude_mask(Canvas& canvas, const Records& records) {
         }
     }
     for (double bank : {-60.0, -30.0, 30.0, 60.0}) {
-        text_polar(cr, c, pointer.angle(bank), kHorizonWindow + 24.0, std::to_string(int(std::fabs(bank))), 8.0,
+        text_polar(cr, c, pointer.angle(bank), kHorizonWindow + 24.0, std::to_string(int(std::fabs(bank))), 9.5,
                    Font::Bold, kCream);
     }
 

@@ -7,8 +7,18 @@ namespace art {
 namespace {
 
 constexpr Rgb kNeedleEdge{40, 40, 40};
+// The shadow a pointer casts on the face: darker than the face, yet not the
+// transparent black.
+constexpr Rgb kShadow{8, 8, 8};
 
-void polygon(cairo_t* cr, std::initializer_list<Point> points, Rgb colour) {
+// The needle itself, or its shadow: the same outline in the shadow's colour,
+// without the details drawn inside it.
+struct Pass {
+    bool shadow;
+    Rgb operator()(Rgb colour) const { return shadow ? kShadow : colour; }
+};
+
+void polygon(cairo_t* cr, std::initializer_list<Point> points, Rgb colour, Pass pass) {
     cairo_new_path(cr);
     bool first = true;
     for (const Point& p : points) {
@@ -20,27 +30,25 @@ void polygon(cairo_t* cr, std::initializer_list<Point> points, Rgb colour) {
         }
     }
     cairo_close_path(cr);
-    set_colour(cr, colour);
+    set_colour(cr, pass(colour));
     cairo_fill_preserve(cr);
     // A dark edge, as on an enamelled pointer: it keeps the needle apart from
     // the marks it crosses.
     cairo_set_line_width(cr, 1.0);
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-    set_colour(cr, kNeedleEdge);
+    set_colour(cr, pass(kNeedleEdge));
     cairo_stroke(cr);
 }
 
-void hub(cairo_t* cr, Point at, double radius) {
+void hub(cairo_t* cr, Point at, double radius, Pass pass) {
     if (radius <= 0.0) return;
-    fill_circle(cr, at, radius, Rgb{72, 72, 72});
-    fill_circle(cr, at, radius * 0.62, Rgb{32, 32, 32});
+    fill_circle(cr, at, radius, pass(Rgb{72, 72, 72}));
+    if (!pass.shadow) fill_circle(cr, at, radius * 0.62, Rgb{32, 32, 32});
 }
-
-}  // namespace
 
 // One case per needle style: each is a drawing of a few shapes over the same
 // measures, which read best beside each other.
-void paint_needle(Canvas& canvas, const NeedleLook& look) {
+void paint_shapes(Canvas& canvas, const NeedleLook& look, Pass pass) {
     cairo_t* cr = canvas.cr();
     const double w = canvas.width();
     const double h = canvas.height();
@@ -61,7 +69,7 @@ void paint_needle(Canvas& canvas, const NeedleLook& look) {
                      {tip, p.y},
                      {tip - length * 0.14, p.y + blade * 0.62},
                      {p.x, p.y + blade}},
-                    c);
+                    c, pass);
             if (tail > 8.0) {
                 // A short counterweight: a third of the pointer's length at most.
                 const double weight = std::min(half - 0.5, blade * 1.9);
@@ -71,8 +79,8 @@ void paint_needle(Canvas& canvas, const NeedleLook& look) {
                          {end, p.y - blade * 0.75},
                          {end, p.y + blade * 0.75},
                          {p.x, p.y + blade * 0.75}},
-                        c);
-                fill_circle(cr, {end, p.y}, weight, c);
+                        c, pass);
+                fill_circle(cr, {end, p.y}, weight, pass(c));
             }
             break;
         }
@@ -86,9 +94,10 @@ void paint_needle(Canvas& canvas, const NeedleLook& look) {
                      {p.x + length * 0.55, p.y + wide * 0.75},
                      {p.x + length * 0.18, p.y + wide},
                      {p.x - std::min(tail, 10.0), p.y + blade * 0.8}},
-                    c);
+                    c, pass);
             // A dark spine down the middle keeps the broad hand readable over marks.
-            tick(cr, p, 0.0, length * 0.2, length * 0.62, std::max(1.0, wide * 0.22), Rgb{60, 60, 60});
+            if (!pass.shadow)
+                tick(cr, p, 0.0, length * 0.2, length * 0.62, std::max(1.0, wide * 0.22), Rgb{60, 60, 60});
             break;
         }
         case NeedleStyle::Spade: {
@@ -105,16 +114,16 @@ void paint_needle(Canvas& canvas, const NeedleLook& look) {
                      {start + length * 0.16, p.y + spade},
                      {start, p.y + stem},
                      {p.x - std::min(tail, 8.0), p.y + stem}},
-                    c);
-            fill_circle(cr, {start + length * 0.15, p.y}, spade * 0.45, Rgb{60, 60, 60});
+                    c, pass);
+            if (!pass.shadow) fill_circle(cr, {start + length * 0.15, p.y}, spade * 0.45, Rgb{60, 60, 60});
             if (tail > 20.0) {
                 polygon(cr,
                         {{p.x, p.y - stem},
                          {1.0 + half * 0.6, p.y - stem},
                          {1.0 + half * 0.6, p.y + stem},
                          {p.x, p.y + stem}},
-                        c);
-                fill_circle(cr, {1.0 + half * 0.6, p.y}, half * 0.6, c);
+                        c, pass);
+                fill_circle(cr, {1.0 + half * 0.6, p.y}, half * 0.6, pass(c));
             }
             break;
         }
@@ -122,14 +131,15 @@ void paint_needle(Canvas& canvas, const NeedleLook& look) {
             const double stem = std::max(1.2, half * 0.18);
             const double head = half * 0.85;
             const double head_start = tip - length * 0.3;
-            polygon(cr, {{p.x, p.y - stem}, {head_start, p.y - stem}, {head_start, p.y + stem}, {p.x, p.y + stem}}, c);
-            polygon(cr, {{head_start - 2.0, p.y - head}, {tip, p.y}, {head_start - 2.0, p.y + head}}, c);
+            polygon(cr, {{p.x, p.y - stem}, {head_start, p.y - stem}, {head_start, p.y + stem}, {p.x, p.y + stem}}, c,
+                    pass);
+            polygon(cr, {{head_start - 2.0, p.y - head}, {tip, p.y}, {head_start - 2.0, p.y + head}}, c, pass);
             hub_radius = std::min(hub_radius, half * 0.55);
             break;
         }
         case NeedleStyle::TipOnly: {
             const double base = tip - std::min(18.0, length * 0.2);
-            polygon(cr, {{base, p.y - half * 0.9}, {tip, p.y}, {base, p.y + half * 0.9}}, c);
+            polygon(cr, {{base, p.y - half * 0.9}, {tip, p.y}, {base, p.y + half * 0.9}}, c, pass);
             hub_radius = 0.0;
             break;
         }
@@ -139,20 +149,32 @@ void paint_needle(Canvas& canvas, const NeedleLook& look) {
             polygon(
                 cr,
                 {{left + 10.0, p.y - bar}, {tip - 14.0, p.y - bar}, {tip - 14.0, p.y + bar}, {left + 10.0, p.y + bar}},
-                c);
-            polygon(cr, {{tip - 18.0, p.y - half * 0.7}, {tip, p.y}, {tip - 18.0, p.y + half * 0.7}}, c);
+                c, pass);
+            polygon(cr, {{tip - 18.0, p.y - half * 0.7}, {tip, p.y}, {tip - 18.0, p.y + half * 0.7}}, c, pass);
             polygon(cr,
                     {{left, p.y - half * 0.6},
                      {left + 14.0, p.y - bar},
                      {left + 14.0, p.y + bar},
                      {left, p.y + half * 0.6},
                      {left + 5.0, p.y}},
-                    c);
+                    c, pass);
             hub_radius = 0.0;
             break;
         }
     }
-    hub(cr, p, hub_radius);
+    hub(cr, p, hub_radius, pass);
+}
+
+}  // namespace
+
+void paint_needle(Canvas& canvas, const NeedleLook& look) {
+    if (look.shadow.x != 0.0 || look.shadow.y != 0.0) {
+        cairo_save(canvas.cr());
+        cairo_translate(canvas.cr(), look.shadow.x, look.shadow.y);
+        paint_shapes(canvas, look, Pass{true});
+        cairo_restore(canvas.cr());
+    }
+    paint_shapes(canvas, look, Pass{false});
 }
 
 }  // namespace art

@@ -21,6 +21,10 @@ struct NeedleLook {
     Point pivot;              // inside the bitmap
     double hub_radius = 0.0;  // 0: sized from the bitmap; negative: none
     Rgb colour = colour::kCream;
+    // A dark copy underneath, this far off in the bitmap's own axes: the host
+    // turns it with the needle, so it falls the right way only on a needle
+    // that stays near one angle (none when zero).
+    Point shadow;
 };
 
 void paint_needle(Canvas& canvas, const NeedleLook& look);

@@ -263,10 +263,10 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
             {"Oil_Temperature", "OIL TEMP."}, {"Oil_Pressure", "OIL PRESS."}, {"Radiator_Temperature", "COOLANT"}};
         for (const auto& dial : small_dials) {
             if (const auto r = slots.find(dial.gauge + n))
-                placard(cr, {dial.legend}, {r->centre().x, r->bottom() + 7.5}, 7.5);
+                placard(cr, {dial.legend}, {r->centre().x, r->bottom() + 8.0}, 8.0);
         }
         if (const auto lamp = slots.find("Fuel_Pressure_Warning" + n)) {
-            placard(cr, {"FUEL", "PRESS."}, {lamp->right() + 22.0, lamp->centre().y}, 7.5);
+            placard(cr, {"FUEL", "PRESS."}, {lamp->right() + 22.0, lamp->centre().y}, 8.0);
         }
     }
     // The row legends in the middle gap, between engines 2 and 3.
@@ -275,6 +275,10 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
         const char* right;
         std::vector<std::string_view> legend;
     } rows[] = {{"Tachometer2", "Tachometer3", {"ENGINE", "SPEED"}}, {"Boost2", "Boost3", {"BOOST"}}};
+    // The two hands' key: the long hand leaves no room for it on the dials.
+    if (const auto a = slots.find("Tachometer2"), b = slots.find("Tachometer3"); a && b) {
+        placard(cr, {"SHORT \u00d7 1000", "LONG \u00d7 100"}, {(a->right() + b->x) / 2.0, a->centre().y + 40.0}, 8.0);
+    }
     for (const auto& row : rows) {
         const auto a = slots.find(row.left), b = slots.find(row.right);
         if (a && b) placard(cr, row.legend, {(a->right() + b->x) / 2.0, a->centre().y}, 10.0);
@@ -288,7 +292,20 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
     for (const auto& group : fuel) {
         if (const auto r = slots.around(group.tanks)) placard(cr, group.legend, {r->centre().x, r->y - 11.0}, 8.5);
     }
-    if (const auto r = slots.find("Dropwatch")) placard(cr, {"BOMBS"}, {r->centre().x, r->y - 11.0}, 8.5);
+    // Each tank's number and capacity under its dial: the dial's face has no
+    // room for them clear of the needle.
+    const struct {
+        const char* gauge;
+        const char* legend;
+    } tanks[] = {{"Fuel_Quantity_Port_1", "No. 1 TANK \u2013 580 GALLS"},
+                 {"Fuel_Quantity_Port_2", "No. 2 TANK \u2013 363 GALLS"},
+                 {"Fuel_Quantity_Port_3", "No. 3 TANK \u2013 114 GALLS"},
+                 {"Fuel_Quantity_Stbd_1", "No. 1 TANK \u2013 580 GALLS"},
+                 {"Fuel_Quantity_Stbd_2", "No. 2 TANK \u2013 363 GALLS"},
+                 {"Fuel_Quantity_Stbd_3", "No. 3 TANK \u2013 114 GALLS"}};
+    for (const auto& tank : tanks) {
+        if (const auto r = slots.find(tank.gauge)) placard(cr, {tank.legend}, {r->centre().x, r->bottom() + 8.0}, 8.0);
+    }
 }
 
 }  // namespace
