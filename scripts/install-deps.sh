@@ -24,6 +24,8 @@ packages=(
   # its web server.
   libunicorn-dev pkg-config libcairo2-dev libpng-dev libfreetype-dev
   fonts-dejavu-core fonts-dejavu-extra
+  # The bitmaps' one typeface (artgen).
+  fonts-adf-gillius
   # JSBSim's one library (the executable is taken from its package below).
   libexpat1
   # The browser tests.

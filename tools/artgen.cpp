@@ -41,7 +41,7 @@ namespace {
 struct Options {
     std::string module;
     std::string output;
-    std::string fonts = "/usr/share/fonts/truetype/dejavu";
+    std::string fonts = "/usr/share/fonts/truetype/adf";
     std::string contact_sheet;
     std::string panel;
 };

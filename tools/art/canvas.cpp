@@ -22,10 +22,11 @@ FontSet& fonts() {
     return set;
 }
 
-// One condensed face throughout, as instrument makers engraved: the three
-// weights the drawings name all come from the condensed family.
-constexpr std::array<const char*, 3> kFontFiles{"DejaVuSansCondensed.ttf", "DejaVuSansCondensed-Bold.ttf",
-                                                "DejaVuSansCondensed-Bold.ttf"};
+// One condensed face throughout, a humanist sans of the instruments' period,
+// as their makers engraved: the three weights the drawings name all come
+// from its condensed family.
+constexpr std::array<const char*, 3> kFontFiles{"GilliusADFNo2-Cond.otf", "GilliusADFNo2-BoldCond.otf",
+                                                "GilliusADFNo2-BoldCond.otf"};
 
 }  // namespace
 

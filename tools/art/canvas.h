@@ -13,7 +13,7 @@ namespace art {
 
 enum class Font { Regular, Bold, CondensedBold };
 
-// The DejaVu faces, loaded from their files (no font lookup by name, so the
+// The typeface's files (Gillius ADF No2), loaded directly (no font lookup by name, so the
 // drawing depends on the files alone). Load once before any drawing.
 class Fonts {
 public:
