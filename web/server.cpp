@@ -24,6 +24,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Bytes = std::shared_ptr<const std::string>;
 
+// A page says it has drawn a frame before it is sent the next: a socket
+// drained says only that the bytes left, and a page decoding slower than
+// frames come would fall ever further behind the status it is sent.
+constexpr std::string_view kDrawn = R"({"t":"drawn"})";
 // The page's messages are a few dozen bytes; parsing megabytes would take
 // the CPU the pictures need, so a longer one closes the socket.
 constexpr size_t kMaxMessageBytes = 1024;
@@ -90,6 +94,11 @@ public:
         feed(id);
     }
     void text(uint64_t id, std::string_view message) override {
+        if (message == kDrawn) {
+            if (const auto it = pages_.find(id); it != pages_.end()) it->second.drawing = false;
+            feed(id);
+            return;
+        }
         try {
             std::optional<Input> input = parse_input(message);
             if (!input) return;
@@ -117,7 +126,8 @@ private:
         std::shared_ptr<const render::Image> last;  // the picture the page now shows
         uint64_t last_picture = 0;                  // its number (0: none yet)
         uint64_t sent_serial = 0;
-        uint64_t layout = 0;  // the layout's generation it was sent
+        uint64_t layout = 0;   // the layout's generation it was sent
+        bool drawing = false;  // sent a frame it has not said it drew
     };
 
     void feed(uint64_t id);
@@ -137,7 +147,7 @@ private:
 
 void Pages::feed(uint64_t id) {
     const auto it = pages_.find(id);
-    if (it == pages_.end() || !transport_->idle(id)) return;
+    if (it == pages_.end() || !transport_->idle(id) || it->second.drawing) return;
     Page& page = it->second;
     Published now;
     std::optional<std::vector<render::PixelRect>> within;
@@ -170,7 +180,10 @@ void Pages::feed(uint64_t id) {
         return;
     }
     count(page, frame, start);
-    if (frame != nullptr && frame->rects != 0) transport_->send(id, frame->message);
+    if (frame != nullptr && frame->rects != 0) {
+        transport_->send(id, frame->message);
+        page.drawing = true;
+    }
     page.last = now.image;
     page.last_picture = now.picture;
     if (status_serial_ != now.serial) {

@@ -14,7 +14,8 @@
 //   server -> page, binary: a frame: u32 rectangle count, then per rectangle u32 x, y, width, height,
 //                            format, byte length, and the bytes: format 0 a PNG, 1 straight RGBA rows
 //                            (a frame of at most 64 KiB of pixels; all little-endian)
-//   page -> server, text:   {"t":"press"|"move", "x", "y"} in panel pixels, {"t":"release"},
+//   page -> server, text:   {"t":"drawn"} once it has drawn a frame: until then it is sent nothing more;
+//                            {"t":"press"|"move", "x", "y"} in panel pixels, {"t":"release"},
 //                            {"t":"key", "event"}, {"t":"pause"}, {"t":"reset"}, {"t":"fly"}, {"t":"night"},
 //                            {"t":"pointer", "x", "y"}; the pilot's: {"t":"controls", "elevator", "aileron",
 //                            "rudder" (-1..1), "brakes" (0..1), "throttle" (the throttles' rate, -1..1, 0 when

@@ -58,6 +58,8 @@ class RawSocket {
       if (opcode === 1 && ++this.texts === 1) this.gotText();
       // Pings answered, as a browser does: the server closes a socket that answers none.
       if (opcode === 9) this.socket.write(RawSocket.frame(10, this.buffer.subarray(at, at + length)));
+      // Frames said drawn, as the page does: the server sends the next only then.
+      if (opcode === 2) this.socket.write(RawSocket.frame(1, '{"t":"drawn"}'));
       this.buffer = this.buffer.subarray(at + length);
     }
   }

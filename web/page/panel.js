@@ -85,6 +85,13 @@ function showStatus(status) {
 const kPng = 0;
 let decoding = 0;
 
+// The frames after a lost one would change a picture the page no longer
+// shows: a new connection starts from a whole one.
+function lost(why) {
+  showError(`${why}; reconnecting`);
+  socket?.close();
+}
+
 function drawFrame(buffer) {
   const view = new DataView(buffer);
   const count = view.getUint32(0, true);
@@ -107,6 +114,7 @@ function drawFrame(buffer) {
       }
     });
     live.frames += 1;
+    send({ t: 'drawn' });
   };
   // Pixels that need no decoding are drawn at once, unless an earlier frame
   // is still decoding: frames land in the order they came.
@@ -114,7 +122,7 @@ function drawFrame(buffer) {
   decoding += 1;
   drawing = drawing
     .then(async () => draw(await Promise.all(parts.map((part) => part.png && createImageBitmap(part.png)))))
-    .catch((error) => showError(`a frame did not decode: ${error}`))
+    .catch((error) => lost(`a frame did not decode: ${error}`))
     .finally(() => { decoding -= 1; });
 }
 
@@ -127,7 +135,7 @@ function connect() {
       try {
         drawFrame(event.data);
       } catch (error) {
-        showError(`a frame could not be drawn: ${error}`);
+        lost(`a frame could not be drawn: ${error}`);
       }
       return;
     }
