@@ -1,42 +1,103 @@
-// The live panel flown by JSBSim (the take-off script, engines stopped on the
-// runway): the panel's own switches start an engine in the model, and its
-// throttle opens it. Skipped, saying so, where JSBSim is not installed.
-import { test, before, after } from 'node:test';
+// The live panel flown by JSBSim. The take-off script (engines stopped on
+// the runway): the panel's own switches start an engine in the model, and
+// its throttle opens it. The free starts, flown from the keys alone: a
+// take-off from the runway, and the stick and ailerons in the cruise as the
+// instruments show them. Skipped, saying so, where JSBSim is not installed.
+import { describe, test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { existsSync } from 'node:fs';
+import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import path from 'node:path';
 import { chromium } from 'playwright-core';
-import { jsbsim, kPatience, startServer, stopServer } from './serve.mjs';
-import { pageTools } from './page_tools.mjs';
+import { jsbsim, kPatience, root, startServer, stopServer } from './serve.mjs';
+import { centroid, clockwiseFromLeft, pageTools, tilt, whiteOnlyIn } from './page_tools.mjs';
 
 const skip = existsSync(jsbsim) ? false : `JSBSim is not installed at ${jsbsim} (scripts/install-deps.sh installs it)`;
 
-let server;
+// What the status line lacks and the pilot needs, from the model itself:
+// the script's copy gets an output the test reads as it is written (in the
+// server's flight directory, under its name while the flight lasts).
+const kLogged = {
+  airspeed: 'velocities/vc-kts', height: 'position/h-agl-ft', sideways: 'position/distance-from-start-lat-mt',
+  left_wheel: 'gear/unit[0]/WOW', right_wheel: 'gear/unit[1]/WOW', tail_wheel: 'gear/unit[2]/WOW',
+  pitch: 'attitude/theta-deg', bank: 'attitude/phi-deg', heading: 'attitude/psi-deg',
+  pitch_rate: 'velocities/q-rad_sec', roll_rate: 'velocities/p-rad_sec', yaw_rate: 'velocities/r-rad_sec',
+};
+const scratch = mkdtempSync(path.join(tmpdir(), 'flight-model-'));
+
+function loggedScript(script) {
+  const properties = Object.entries(kLogged).map(([name, property]) => `<property caption="${name}"> ${property} </property>`);
+  const output = `<output name="hands.csv" type="CSV" rate="30">${properties.join('')}</output>`;
+  const copy = path.join(scratch, path.basename(script));
+  writeFileSync(copy, readFileSync(path.join(root, script), 'utf8').replace(/<use [^>]*\/>/, (use) => use + output));
+  return copy;
+}
+
+// The model's figures, the latest or those nearest model time `at`: degrees
+// for radians, the wheels as booleans. Whole lines only: JSBSim may be
+// writing the next.
+function modelFigures(server) {
+  const file = path.join(tmpdir(), `gaugebench-serve-${server.child.pid}`, '.hands.csv.partial');
+  return (at) => {
+    const text = readFileSync(file, 'utf8');
+    const [header, ...lines] = text.slice(0, text.lastIndexOf('\n')).split('\n');
+    const distance = (line) => Math.abs(parseFloat(line) - at);
+    const line = at === undefined ? lines.at(-1) : lines.reduce((best, l) => (distance(l) < distance(best) ? l : best));
+    const row = line.split(',').map(Number);
+    const figures = Object.fromEntries(header.split(',').map((name, i) => [name.trim().replace('Time', 'time'), row[i]]));
+    for (const name of Object.keys(figures)) {
+      if (name.endsWith('_rate')) figures[name] *= 180 / Math.PI;
+      if (name.endsWith('_wheel')) figures[name] = figures[name] > 0;
+    }
+    return figures;
+  };
+}
+
+// A server flying `script`, the model's figures, and a page on it once
+// opened: its clock starts with the first page and runs on without one.
+async function flight(script) {
+  const server = await startServer(['--fdm', script, '--jsbsim', jsbsim], undefined, []);
+  return { server, model: modelFigures(server) };
+}
+
+async function openPage(flown) {
+  flown.page = await browser.newPage({ viewport: { width: 1400, height: 800 } });
+  flown.tools = pageTools(flown.page);
+  await flown.page.goto(`http://127.0.0.1:${flown.server.port}/`);
+  await flown.page.waitForFunction(() => window.live.status?.flight === 'flying', null, { timeout: kPatience });
+}
+
+async function land(flown) {
+  await flown.page?.close();
+  await stopServer(flown.server);
+}
+
 let browser;
-let page;
-let tools;
+let cruise;
 
 before(async () => {
   if (skip) return;
-  server = await startServer(['--fdm', 'fdm/scripts/takeoff.xml', '--jsbsim', jsbsim], undefined, []);
   browser = await chromium.launch({
     executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
     args: ['--no-sandbox', '--headless=new', '--disable-dev-shm-usage', '--disable-gpu'],
   });
-  page = await browser.newPage({ viewport: { width: 1400, height: 800 } });
-  tools = pageTools(page);
-  await page.goto(`http://127.0.0.1:${server.port}/`);
-  await tools.waitFrames(1);
-  await page.waitForFunction(() => window.live.status?.flight === 'flying', null, { timeout: kPatience });
+  // The cruise's clock started now, its script pilot has let go by the time
+  // its tests come, after the others; no page meanwhile, to draw for.
+  cruise = await flight(loggedScript('fdm/scripts/free_cruise.xml'));
+  await openPage(cruise);
+  await cruise.page.close();
+  cruise.page = null;
 });
 
 after(async () => {
+  if (cruise) await land(cruise);
   await browser?.close();
-  if (server) await stopServer(server);
+  rmSync(scratch, { recursive: true, force: true });
 });
 
 // The list index of the `rank`-th child box of a gauge, left to right and
 // top to bottom: switches and levers are laid out by engine.
-const nthBox = (gaugeName, rank) =>
+const nthBox = (page, gaugeName, rank) =>
   page.evaluate(
     ([name, n]) => {
       const boxes = window.live.layout.gauges.find((g) => g.name === name).boxes.filter((b) => b.child);
@@ -46,76 +107,236 @@ const nthBox = (gaugeName, rank) =>
     [gaugeName, rank],
   );
 
-const gaugeRect = (name) => page.evaluate((n) => window.live.layout.gauges.find((g) => g.name === n), name);
+const gaugeRect = (page, name) => page.evaluate((n) => window.live.layout.gauges.find((g) => g.name === n), name);
 
-async function click(gaugeName, rank) {
-  const { x, y } = await tools.boxOnPage(gaugeName, await nthBox(gaugeName, rank));
+async function click({ page, tools }, gaugeName, rank) {
+  const { x, y } = await tools.boxOnPage(gaugeName, await nthBox(page, gaugeName, rank));
   await page.mouse.click(x, y);
   await tools.updatesLater(2);
 }
 
-test('both magnetos on and the starter held start engine 3 in the model; its rpm needle rises', { skip }, async () => {
-  const tachometer = await gaugeRect('Korvane!Tachometer3');
-  const stopped = await tools.pixels(tachometer);
-  assert.equal((await tools.status()).rpm[2], 0);
-  await click('Korvane!Magneto_Switch', 4);
-  await click('Korvane!Magneto_Switch', 5);
-  await click('Korvane!Starter_Switch', 4); // arm
-  const { x, y } = await tools.boxOnPage('Korvane!Starter_Switch', await nthBox('Korvane!Starter_Switch', 5));
-  await page.mouse.move(x, y);
-  await page.mouse.down();
-  await page.waitForFunction(() => window.live.status.running[2], null, { timeout: kPatience });
-  await page.mouse.up();
-  // Caught at its firing speed, it runs up past any cranking speed to its idle.
-  await page.waitForFunction(() => window.live.status.rpm[2] > 300, null, { timeout: kPatience });
-  const now = await tools.status();
-  assert.deepEqual([now.running[0], now.running[1], now.running[3]], [false, false, false], 'no other engine runs');
-  assert.notEqual(await tools.pixels(tachometer), stopped, 'the tachometer shows it');
+// Both magnetos on, the starter armed and its button held until the model
+// has the engine (0-3) running.
+async function startEngine(on, engine) {
+  await click(on, 'Korvane!Magneto_Switch', 2 * engine);
+  await click(on, 'Korvane!Magneto_Switch', 2 * engine + 1);
+  await click(on, 'Korvane!Starter_Switch', 2 * engine);
+  const { x, y } = await on.tools.boxOnPage('Korvane!Starter_Switch', await nthBox(on.page, 'Korvane!Starter_Switch', 2 * engine + 1));
+  await on.page.mouse.move(x, y);
+  await on.page.mouse.down();
+  await on.page.waitForFunction((n) => window.live.status.running[n], engine, { timeout: kPatience });
+  await on.page.mouse.up();
+}
+
+describe('the take-off script, engines stopped on the runway', { skip }, () => {
+  let takeoff;
+  before(async () => {
+    takeoff = await flight('fdm/scripts/takeoff.xml');
+    await openPage(takeoff);
+  });
+  after(() => takeoff && land(takeoff));
+
+  test('both magnetos on and the starter held start engine 3 in the model; its rpm needle rises', async () => {
+    const { page, tools } = takeoff;
+    const tachometer = await gaugeRect(page, 'Korvane!Tachometer3');
+    const stopped = await tools.pixels(tachometer);
+    assert.equal((await tools.status()).rpm[2], 0);
+    await startEngine(takeoff, 2);
+    // Caught at its firing speed, it runs up past any cranking speed to its idle.
+    await page.waitForFunction(() => window.live.status.rpm[2] > 300, null, { timeout: kPatience });
+    const now = await tools.status();
+    assert.deepEqual([now.running[0], now.running[1], now.running[3]], [false, false, false], 'no other engine runs');
+    assert.notEqual(await tools.pixels(tachometer), stopped, 'the tachometer shows it');
+  });
+
+  test('the throttle dragged open moves its lever and the boost needle', async () => {
+    const { page, tools } = takeoff;
+    const boost = await gaugeRect(page, 'Korvane!Boost3');
+    const { x, y, height, box } = await tools.boxOnPage('Korvane!Throttle', await nthBox(page, 'Korvane!Throttle', 2));
+    await tools.updatesLater(4);
+    const [needle, lever, manifold] = [await tools.pixels(boost), await tools.pixels(box), (await tools.status()).manifold_inhg[2]];
+    await page.mouse.move(x, y);
+    await page.mouse.down();
+    for (let step = 1; step <= 6; ++step) await page.mouse.move(x, y - (step * height) / 10);
+    await page.mouse.up();
+    await tools.updatesLater(36);
+    assert.notEqual(await tools.pixels(box), lever, 'the lever moved');
+    const opened = (await tools.status()).manifold_inhg[2];
+    assert.ok(opened > manifold + 3, `the model's manifold pressure rose from ${manifold} to ${opened} inHg`);
+    assert.notEqual(await tools.pixels(boost), needle, 'the boost needle followed');
+  });
 });
 
-test('the throttle dragged open moves its lever and the boost needle', { skip }, async () => {
-  const boost = await gaugeRect('Korvane!Boost3');
-  const { x, y, height, box } = await tools.boxOnPage('Korvane!Throttle', await nthBox('Korvane!Throttle', 2));
-  await tools.updatesLater(4);
-  const [needle, lever, manifold] = [await tools.pixels(boost), await tools.pixels(box), (await tools.status()).manifold_inhg[2]];
-  await page.mouse.move(x, y);
-  await page.mouse.down();
-  for (let step = 1; step <= 6; ++step) await page.mouse.move(x, y - (step * height) / 10);
-  await page.mouse.up();
-  await tools.updatesLater(36);
-  assert.notEqual(await tools.pixels(box), lever, 'the lever moved');
-  const opened = (await tools.status()).manifold_inhg[2];
-  assert.ok(opened > manifold + 3, `the model's manifold pressure rose from ${manifold} to ${opened} inHg`);
-  assert.notEqual(await tools.pixels(boost), needle, 'the boost needle followed');
-});
+// The next status after the `seen`-th, and the controls the page has sent.
+const nextStatus = (page, seen) =>
+  page.evaluate(
+    ([n, patience]) =>
+      new Promise((resolve, reject) => {
+        const timer = setTimeout(() => reject(new Error('no status in time')), patience);
+        const check = () => {
+          if (window.live.statuses <= n) return setTimeout(check, 5);
+          clearTimeout(timer);
+          resolve({ statuses: window.live.statuses, status: window.live.status, controls: window.live.controls });
+        };
+        check();
+      }),
+    [seen, kPatience],
+  );
 
-// Hand-flying the free cruise from the keyboard: once the script pilot has
-// let go (25 s of model time, the model's clock starting with the page),
-// the stick held back for 3 s climbs, held forward after it dives.
-test('ArrowDown held raises the vertical speed, ArrowUp held lowers it', { skip }, async () => {
-  const cruise = await startServer(['--fdm', 'fdm/scripts/free_cruise.xml', '--jsbsim', jsbsim], undefined, []);
-  const flying = await browser.newPage({ viewport: { width: 1400, height: 800 } });
+// A pilot at the keys: each update, every control the law names is worked
+// towards what the law asks of it from the model's figures, as a hand on the
+// keys would. The page moves a held key's control out at 1.5/s and centres
+// a let-go one at 3/s: held for d of the time T to the next update, a
+// control goes 1.5 d out and 3 (T - d) back, so d is chosen to end there at
+// the law's value. A key held on until the next update instead overshoots
+// by whatever that update is late. Until `done(figures, status)`; resolves
+// to the figures then.
+const kControlKeys = { elevator: ['ArrowDown', 'ArrowUp'], aileron: ['ArrowLeft', 'ArrowRight'], rudder: ['z', 'x'] };
+const [kOut, kBack] = [1.5, 3];
+async function fly({ page, model }, law, done) {
+  const releases = new Map(); // held key: the timer that lets it go
+  const letGo = (key) => {
+    if (!releases.has(key)) return;
+    clearTimeout(releases.get(key));
+    releases.delete(key);
+    return page.keyboard.up(key);
+  };
+  let [period, at] = [0.1, performance.now()];
   try {
-    await flying.goto(`http://127.0.0.1:${cruise.port}/`);
-    const timeReaches = (t) =>
-      flying.waitForFunction((at) => window.live.status?.time >= at, t, { timeout: kPatience });
-    const verticalSpeed = () => flying.evaluate(() => window.live.status.vertical_speed_fpm);
-    await timeReaches(25.5);
-    const holdFor3s = async (key) => {
-      const from = await flying.evaluate(() => window.live.status.time);
-      await flying.keyboard.down(key);
-      await timeReaches(from + 3);
-      await flying.keyboard.up(key);
-      return verticalSpeed();
-    };
-    // Back first: the dive that full forward stick starts is not pulled out of in 3 s.
-    const back = await holdFor3s('ArrowDown');
-    assert.equal(await flying.evaluate(() => window.live.status.controls.elevator), -1, 'the stick reached back');
-    const forward = await holdFor3s('ArrowUp');
-    assert.ok(back > 300 && forward < back - 600, `vertical speed ${back} ft/min back, ${forward} forward`);
-    await flying.waitForFunction(() => window.live.controls.elevator === 0, null, { timeout: kPatience });
+    for (let seen = 0; ;) {
+      const { statuses, status, controls } = await nextStatus(page, seen);
+      seen = statuses;
+      [period, at] = [0.8 * period + (0.2 * (performance.now() - at)) / 1000, performance.now()];
+      const figures = model();
+      if (done(figures, status)) return figures;
+      const want = law(figures);
+      for (const [control, [less, more]] of Object.entries(kControlKeys)) {
+        const target = Math.max(-1, Math.min(1, want[control] ?? 0));
+        const [key, other] = target < 0 ? [less, more] : [more, less];
+        await letGo(other);
+        const outwards = Math.sign(target) * controls[control];
+        const seconds = Math.min(period, (Math.abs(target) - outwards + kBack * period) / (kOut + kBack));
+        if (Math.abs(target) < 0.02 || seconds < 0.015) {
+          await letGo(key);
+          continue;
+        }
+        const down = releases.has(key);
+        clearTimeout(releases.get(key));
+        releases.set(key, setTimeout(() => letGo(key)?.catch(() => {}), seconds * 1000));
+        if (!down) await page.keyboard.down(key);
+      }
+    }
   } finally {
-    await flying.close();
-    await stopServer(cruise);
+    for (const key of [...releases.keys()]) await letGo(key);
   }
+}
+
+// Stick and ailerons for a pitch attitude with the wings level (positive
+// elevator pushes the nose down, positive aileron rolls right).
+const attitude = (pitch) => (m) => ({
+  elevator: 0.1 * (m.pitch - pitch) + 0.05 * m.pitch_rate,
+  aileron: -0.05 * m.bank - 0.02 * m.roll_rate,
+});
+const headingError = (heading, from) => ((heading - from + 540) % 360) - 180;
+
+test('the engines started on the panel and the throttles opened, the stick takes it off the runway above 95 kt', { skip }, async () => {
+  const runway = await flight(loggedScript('fdm/scripts/free_runway.xml'));
+  try {
+    await openPage(runway);
+    const { page, model } = runway;
+    for (let engine = 0; engine < 4; ++engine) await startEngine(runway, engine);
+    await page.keyboard.down('Home');
+    await page.waitForFunction(() => window.live.status.manifold_inhg.every((inHg) => inHg > 50), null, { timeout: kPatience });
+    const runwayHeading = model().heading;
+    let rotated = false, liftOff = null, widest = 0;
+    // On three wheels to 90 kt, the rudder (and the tail wheel with it)
+    // keeping the heading; then the stick back until the main wheels first
+    // leave, and the nose held at a climbing attitude.
+    const law = (m) => {
+      rotated ||= m.airspeed >= 90;
+      const mains = m.left_wheel || m.right_wheel;
+      return {
+        ...attitude(12)(m),
+        ...(!rotated ? { elevator: 0 } : mains && !liftOff ? { elevator: -1 } : {}),
+        // Aimed back at the centre line (the run is westwards: north is to
+        // the right); the tail wheel turns it at a rate growing with the speed.
+        rudder: -(headingError(m.heading, runwayHeading) + 0.3 * m.sideways + 0.3 * m.yaw_rate) / Math.max(m.airspeed, 20),
+      };
+    };
+    const climbed = await fly(runway, law, (m, status) => {
+      if (m.left_wheel || m.right_wheel || m.tail_wheel) widest = Math.max(widest, Math.abs(m.sideways));
+      else liftOff ??= m;
+      return (liftOff && m.height > 60 && status.vertical_speed_fpm > 0) || m.time > 90;
+    });
+    assert.ok(liftOff, `the wheels never left the ground (${climbed.airspeed.toFixed(0)} kt at ${climbed.time.toFixed(0)} s)`);
+    assert.ok(liftOff.airspeed > 95, `lift-off at ${liftOff.airspeed.toFixed(1)} kt`);
+    assert.ok(widest < 20, `the run kept within ${widest.toFixed(1)} m of the runway's centre line`);
+    assert.ok(climbed.height > 60 && climbed.time < liftOff.time + 30,
+      `${climbed.height.toFixed(0)} ft up ${(climbed.time - liftOff.time).toFixed(0)} s after lift-off`);
+  } finally {
+    await land(runway);
+  }
+});
+
+// The cruise, hand-flown once the script pilot has let go (25 s of model
+// time, its clock running since before()): level again first, whatever the
+// last test left.
+const timeReaches = ({ page }, t) => page.waitForFunction((at) => window.live.status?.time >= at, t, { timeout: kPatience });
+async function levelOff() {
+  if (!cruise.page) await openPage(cruise);
+  await timeReaches(cruise, 25.5);
+  await fly(cruise, attitude(3), (m, status) =>
+    Math.abs(m.bank) < 2 && Math.abs(m.pitch - 3) < 2 && Math.abs(status.vertical_speed_fpm) < 500);
+}
+
+// The key held for `seconds` of model time (none: not pressed), then the
+// gauges' pictures, the status they go with and the model's figures then;
+// `held` the status as the key was let go.
+async function holdFor(key, seconds, gauges) {
+  const { page, tools, model } = cruise;
+  const rects = await Promise.all(gauges.map((gauge) => gaugeRect(page, gauge)));
+  let held;
+  if (key) {
+    const from = await page.evaluate(() => window.live.status.time);
+    await page.keyboard.down(key);
+    await timeReaches(cruise, from + seconds);
+    held = await tools.status();
+    await page.keyboard.up(key);
+  }
+  const { status, pictures } = await tools.pictures(rects);
+  return { held, status, pictures, model: model(status.time) };
+}
+
+test('ArrowLeft held banks left: the horizon bar tilts and the turn needle points left, as the model banks', { skip }, async () => {
+  await levelOff();
+  const gauges = ['Korvane!Attitude', 'Korvane!Turn'];
+  const { pictures: [levelHorizon, levelTurn] } = await holdFor(null, 0, gauges);
+  const { model: { bank }, pictures: [horizon, turn] } = await holdFor('ArrowLeft', 3, gauges);
+  assert.ok(bank < -20, `the model banks ${bank.toFixed(1)} degrees`);
+  // The horizon rolls against the aircraft: its bar's right end goes down.
+  const bar = tilt(whiteOnlyIn(horizon, levelHorizon));
+  assert.ok(Math.abs(bar - bank) < 5, `the bar tilts ${bar.toFixed(1)} degrees for a bank of ${bank.toFixed(1)}`);
+  // The turn needle hangs from the centre to the lower scale.
+  const needle = centroid(whiteOnlyIn(turn, levelTurn).filter(({ y }) => y > 0));
+  const swing = (Math.atan2(-needle.x, needle.y) * 180) / Math.PI;
+  assert.ok(swing > 10, `the turn needle ${swing.toFixed(1)} degrees left of straight down`);
+});
+
+test('ArrowDown held raises the vertical speed, ArrowUp held lowers it: the VSI needle and the horizon bar show it', { skip }, async () => {
+  await levelOff();
+  const gauges = ['Korvane!VSI', 'Korvane!Attitude'];
+  // Back first: the dive that full forward stick starts is not pulled out of in 3 s.
+  const back = await holdFor('ArrowDown', 3, gauges);
+  const forward = await holdFor('ArrowUp', 3, gauges);
+  assert.deepEqual([back.held.controls.elevator, forward.held.controls.elevator], [-1, 1], 'the stick reached back, then forward');
+  const [[backVsi, backHorizon], [forwardVsi, forwardHorizon]] = [back.pictures, forward.pictures];
+  const [up, down] = [back.status.vertical_speed_fpm, forward.status.vertical_speed_fpm];
+  assert.ok(up > 300 && down < up - 600, `vertical speed ${up} ft/min back, ${down} forward`);
+  // The needle reads clockwise from nine o'clock: climbs above it, descents below.
+  const [upNeedle, downNeedle] = [whiteOnlyIn(backVsi, forwardVsi), whiteOnlyIn(forwardVsi, backVsi)].map(centroid);
+  assert.ok(clockwiseFromLeft(upNeedle) > 30 && clockwiseFromLeft(downNeedle) < -30,
+    `the VSI needle at ${clockwiseFromLeft(upNeedle).toFixed(0)} then ${clockwiseFromLeft(downNeedle).toFixed(0)} degrees`);
+  // Nose up, the bar drops below the aircraft's mark; nose down, it rises above.
+  const [upBar, downBar] = [whiteOnlyIn(backHorizon, forwardHorizon), whiteOnlyIn(forwardHorizon, backHorizon)].map(centroid);
+  assert.ok(upBar.y > 10 && downBar.y < -10, `the horizon bar ${upBar.y.toFixed(0)} then ${downBar.y.toFixed(0)} px below the centre`);
 });
