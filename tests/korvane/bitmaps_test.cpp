@@ -4,6 +4,7 @@
 // needles pointing right, lamps brighter by day).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
@@ -269,11 +270,13 @@ TEST_F(BuiltBitmaps, CompassCardMarksAndLabels) {
     };
     for (int32_t label = 0; label <= 12; ++label) {
         const int32_t centre = 36 + 54 * label;
-        // Centred: as much ink either side of the label's middle.
-        const double left = double(ink(centre - 12, centre - 1));
-        const double right = double(ink(centre, centre + 11));
-        EXPECT_GT(left + right, 20.0) << "no label at x = " << centre;
-        EXPECT_NEAR(left, right, 0.35 * (left + right)) << "label off centre at x = " << centre;
+        EXPECT_GT(ink(centre - 12, centre + 11), 10u) << "no label at x = " << centre;
+        // Centred by its inked box, as the label's text is placed.
+        int32_t first = centre + 12, last = centre - 13;
+        for (int32_t x = centre - 12; x <= centre + 11; ++x) {
+            if (ink(x, x) != 0) first = std::min(first, x), last = std::max(last, x);
+        }
+        EXPECT_NEAR((first + last) / 2.0, centre - 0.5, 2.0) << "label off centre at x = " << centre;
         if (label < 12) {
             EXPECT_EQ(ink(centre + 20, centre + 34), 0u) << "ink between labels after x = " << centre;
         }
