@@ -11,8 +11,8 @@
 #include <string>
 
 #include "dib.h"
-#include "host/emulator/pe_image.h"
 #include "frame/records.h"
+#include "host/emulator/pe_image.h"
 #include "host/host.h"
 #include "host/module.h"
 #include "korvane/bitmaps.h"
