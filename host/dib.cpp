@@ -8,8 +8,10 @@
 namespace bench {
 namespace {
 
-constexpr uint32_t kCoreHeaderSize = 12;
-constexpr uint32_t kInfoHeaderSize = 40;
+using emu::dib_palette_entry_bytes;
+using emu::dib_row_bytes;
+using emu::kDibCoreHeaderSize;
+using emu::kDibInfoHeaderSize;
 
 uint32_t read_u32(std::span<const uint8_t> bytes, size_t offset) {
     return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
@@ -31,18 +33,16 @@ uint32_t bgr(std::span<const uint8_t> bytes, size_t offset) {
            bytes[offset];
 }
 
-uint64_t stride_of(uint32_t width, uint32_t bits_per_pixel) { return (uint64_t{width} * bits_per_pixel + 31) / 32 * 4; }
-
 // A 40-byte header for an uncompressed bitmap.
 std::vector<uint8_t> info_header(uint32_t width, uint32_t height, uint16_t bits, uint32_t palette_entries,
                                  bool top_down) {
-    std::vector<uint8_t> bytes(kInfoHeaderSize, 0);
-    put_u32(bytes, 0, kInfoHeaderSize);
+    std::vector<uint8_t> bytes(kDibInfoHeaderSize, 0);
+    put_u32(bytes, 0, kDibInfoHeaderSize);
     put_u32(bytes, 4, width);
     put_u32(bytes, 8, top_down ? static_cast<uint32_t>(-static_cast<int64_t>(height)) : height);
     put_u16(bytes, 12, 1);
     put_u16(bytes, 14, bits);
-    put_u32(bytes, 20, static_cast<uint32_t>(stride_of(width, bits) * height));
+    put_u32(bytes, 20, static_cast<uint32_t>(dib_row_bytes(width, bits) * height));
     put_u32(bytes, 32, palette_entries);
     return bytes;
 }
@@ -63,12 +63,12 @@ std::string undrawable_reason(const Bitmap& bitmap) {
     if (dib.empty()) return "";  // a size only: nothing more to check
     if (dib.size() < 4) return "no header";
     const uint32_t header_size = read_u32(dib, 0);
-    if (header_size != kCoreHeaderSize && header_size < kInfoHeaderSize) return "unknown header";
-    const uint64_t entry_size = header_size == kCoreHeaderSize ? 3 : 4;
+    if (header_size != kDibCoreHeaderSize && header_size < kDibInfoHeaderSize) return "unknown header";
+    const uint64_t entry_size = dib_palette_entry_bytes(header_size);
     const uint32_t entries = bits <= 8 ? bitmap.palette_entries : 0;
     if (entries > 256 || uint64_t{header_size} + entry_size * entries > dib.size())
         return "colour table beyond the bitmap";
-    const uint64_t stride = stride_of(bitmap.width, bits);
+    const uint64_t stride = dib_row_bytes(bitmap.width, bits);
     if (bitmap.pixel_offset > dib.size() || stride * bitmap.height > dib.size() - bitmap.pixel_offset)
         return "pixels beyond the bitmap";
     return "";
@@ -85,13 +85,13 @@ void decode_dib_into(const Bitmap& bitmap, uint32_t* pixels, size_t stride) {
     check_drawable(bitmap);
 
     const uint32_t header_size = read_u32(dib, 0);
-    const uint64_t entry_size = header_size == kCoreHeaderSize ? 3 : 4;
+    const uint64_t entry_size = dib_palette_entry_bytes(header_size);
     const uint32_t entries = bits <= 8 ? bitmap.palette_entries : 0;
     // Indices past the colour table are black, as the table's unused
     // entries would be.
     uint32_t palette[256] = {};
     for (uint32_t i = 0; i < entries; ++i) palette[i] = bgr(dib, header_size + entry_size * i);
-    const uint64_t row_bytes = stride_of(bitmap.width, bits);
+    const uint64_t row_bytes = dib_row_bytes(bitmap.width, bits);
     const uint32_t mask = (1u << (bits <= 8 ? bits : 0)) - 1u;
     // Every row lies within the bytes (undrawable_reason said so): each is
     // read through a plain pointer, depth by depth, pixel loops kept tight.
@@ -142,14 +142,14 @@ Picture read_bmp_file(const std::string& path) {
         throw DibError(path + ": " + error.what());
     }
     const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-    if (bytes.size() < kFileHeaderSize + kInfoHeaderSize || bytes[0] != 'B' || bytes[1] != 'M')
+    if (bytes.size() < kFileHeaderSize + kDibInfoHeaderSize || bytes[0] != 'B' || bytes[1] != 'M')
         throw DibError(path + ": not a BMP file");
     const uint32_t pixels_at = read_u32(bytes, 10);
     Bitmap bitmap;
     bitmap.set_dib(std::vector<uint8_t>(bytes.begin() + kFileHeaderSize, bytes.end()));
     const std::span<const uint8_t> dib = bitmap.dib();
     const uint32_t header_size = read_u32(dib, 0);
-    if (header_size < kInfoHeaderSize || header_size > dib.size()) throw DibError(path + ": unknown bitmap header");
+    if (header_size < kDibInfoHeaderSize || header_size > dib.size()) throw DibError(path + ": unknown bitmap header");
     const auto width = static_cast<int32_t>(read_u32(dib, 4));
     const auto height = static_cast<int32_t>(read_u32(dib, 8));
     bitmap.bits_per_pixel = static_cast<uint16_t>(dib[14] | dib[15] << 8);
@@ -189,7 +189,7 @@ Bitmap make_palettised_bitmap(uint32_t width, uint32_t height, const std::vector
         dib.push_back(0);
     }
     bitmap.pixel_offset = static_cast<uint32_t>(dib.size());
-    const size_t stride = static_cast<size_t>(stride_of(width, 8));
+    const size_t stride = static_cast<size_t>(dib_row_bytes(width, 8));
     std::vector<uint8_t> rows(stride * height, 0);
     for (uint32_t y = 0; y < height; ++y) {
         const uint32_t stored = top_down ? y : height - 1 - y;
@@ -209,7 +209,7 @@ Bitmap make_rgb_bitmap(uint32_t width, uint32_t height, const std::vector<uint32
     bitmap.bits_per_pixel = 24;
     std::vector<uint8_t> dib = info_header(width, height, 24, 0, false);
     bitmap.pixel_offset = static_cast<uint32_t>(dib.size());
-    const size_t stride = static_cast<size_t>(stride_of(width, 24));
+    const size_t stride = static_cast<size_t>(dib_row_bytes(width, 24));
     std::vector<uint8_t> rows(stride * height, 0);
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* row = &rows[stride * (height - 1 - y)];

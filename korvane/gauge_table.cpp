@@ -73,15 +73,7 @@ namespace {
 template <size_t... Entry>
 constexpr LINKAGE<sizeof...(Entry) + 1> linkage_of(std::index_sequence<Entry...>) {
     return {
-        .header =
-            {
-                .module_id = kModuleId,
-                .module_init = kit::empty_module_routine,
-                .module_deinit = kit::empty_module_routine,
-                .module_flags = 0,
-                .module_priority = 0,
-                .module_version = 0,
-            },
+        .header = {.module_init = kit::empty_module_routine, .module_deinit = kit::empty_module_routine},
         .gauge_table = {korvane::kGauges[Entry]..., nullptr},
     };
 }

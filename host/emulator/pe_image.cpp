@@ -37,8 +37,6 @@ constexpr size_t kResourceEntrySize = 8;
 constexpr size_t kResourceDataEntrySize = 16;
 constexpr uint32_t kResourceHighBit = 0x80000000u;
 constexpr uint32_t kResourceTypeBitmap = 2;
-constexpr uint32_t kCoreHeaderSize = 12;
-constexpr uint32_t kInfoHeaderSize = 40;
 constexpr uint32_t kBitfieldsCompression = 3;
 constexpr uint64_t kDecodedBytesPerPixel = 4;
 constexpr size_t kMaxBitmaps = 1u << 16;  // resource ids are 16-bit
@@ -445,11 +443,11 @@ private:
         int64_t width = 0;
         int64_t height = 0;
         uint32_t colours_used = 0;
-        if (header_size == kCoreHeaderSize) {
+        if (header_size == kDibCoreHeaderSize) {
             width = u16(data + 4);
             height = u16(data + 6);
             bitmap.bits_per_pixel = u16(data + 10);
-        } else if (header_size >= kInfoHeaderSize) {
+        } else if (header_size >= kDibInfoHeaderSize) {
             width = static_cast<int32_t>(u32(data + 4));
             height = static_cast<int32_t>(u32(data + 8));
             bitmap.bits_per_pixel = u16(data + 14);
@@ -474,12 +472,12 @@ private:
             fail(what + ": bad bit count " + std::to_string(bpp));
         if (colours_used > 256) fail(what + ": colour table too large");
         bitmap.palette_entries = colours_used != 0 ? colours_used : (bpp <= 8 ? 1u << bpp : 0u);
-        const uint64_t entry_size = header_size == kCoreHeaderSize ? 3 : 4;
+        const uint64_t entry_size = dib_palette_entry_bytes(header_size);
         uint64_t pixel_offset = header_size + entry_size * bitmap.palette_entries;
-        if (header_size == kInfoHeaderSize && bitmap.compression == kBitfieldsCompression) pixel_offset += 12;
+        if (header_size == kDibInfoHeaderSize && bitmap.compression == kBitfieldsCompression) pixel_offset += 12;
         if (pixel_offset > size) fail(what + ": colour table beyond the resource");
         if (bitmap.compression == 0) {
-            const uint64_t stride = (uint64_t{bitmap.width} * bpp + 31) / 32 * 4;
+            const uint64_t stride = dib_row_bytes(bitmap.width, bpp);
             if (stride * bitmap.height > size - pixel_offset) fail(what + ": pixels beyond the resource");
         }
         bitmap.pixel_offset = static_cast<uint32_t>(pixel_offset);
