@@ -12,6 +12,15 @@
 
 i386_binfmt=/proc/sys/fs/binfmt_misc/qemu-i386
 
+# qemu-i386 hands out addresses upwards through the whole 4 GiB, wrapping only
+# at its end, while AddressSanitizer on i386 takes everything above
+# 0xbfffffff for the kernel's: a process that loads and frees enough (the
+# twin's suites load the modules hundreds of times) got a module mapped there
+# and died in the sanitizer's start-up. Reserving just the sanitizer's range
+# keeps every mapping inside it; the kernel ignores the variable when it runs
+# the twin itself. (tests/CMakeLists.txt sets it on the twin's tests too.)
+export QEMU_RESERVED_VA=0xc0000000
+
 # i386_build_probe FILE: a static i386 program that prints "i386" (an
 # answer a shell reading the file as a script cannot give by accident).
 i386_build_probe() {
