@@ -21,6 +21,7 @@
 #include "host/panel_config.h"
 #include "host/scenario.h"
 #include "render/image.h"
+#include "tools/data_files.h"
 #include "web/transport.h"
 
 namespace gaugebench {
@@ -137,7 +138,7 @@ void check_input_file(const std::string& path) {
 }
 
 void add_module_paths(CLI::App& command, bench::ModulePaths& paths) {
-    paths.module_dir = default_module_dir();
+    paths.module_dir = data_file(DataFile::kModules);
     command
         .add_option("--modules", paths.module_dir,
                     "directory of the PE modules the panel names, <dir>/<Name>.gau (default " + paths.module_dir + ")")
@@ -174,29 +175,6 @@ void add_main_window_option(CLI::App& command, bool& open) {
             "whether the modules find the simulator's main window open (FindWindowA; default closed)")
         ->type_name("open|closed")
         ->check(CLI::IsMember({"open", "closed"}));
-}
-
-std::string program_dir() {
-    std::error_code error;
-    const fs::path self = fs::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : self.parent_path().string();
-}
-
-std::string project_file(const std::string& relative) {
-    std::error_code error;
-#ifdef KORVANE_SOURCE_DIR
-    const fs::path built_from = fs::path(KORVANE_SOURCE_DIR) / relative;
-    if (fs::exists(built_from, error)) return built_from.string();
-#endif
-    return (fs::path(program_dir()) / ".." / ".." / relative).lexically_normal().string();
-}
-
-std::string default_module_dir() {
-    std::error_code error;
-#ifdef KORVANE_PE_DIR
-    if (fs::is_directory(KORVANE_PE_DIR, error)) return KORVANE_PE_DIR;
-#endif
-    return (fs::path(program_dir()) / ".." / "win").lexically_normal().string();
 }
 
 namespace {

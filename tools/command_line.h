@@ -59,20 +59,6 @@ void check_output_dir(const std::string& path, const std::string& option);
 // readers, which would take a directory for an empty file.
 void check_input_file(const std::string& path);
 
-// The directory of the running program.
-std::string program_dir();
-
-// A file or folder of the project (the panel, fdm/, JSBSim as install-deps.sh
-// puts it) where a command's default names it: in the source tree this
-// program was built from, else beside the build tree the program lies in
-// (build/<tree>/gaugebench), so that defaults do not hang on the working
-// directory.
-std::string project_file(const std::string& relative);
-
-// Where the PE modules are when --modules does not say: the PE tree this
-// build was configured with, else `win` beside the program's own tree.
-std::string default_module_dir();
-
 // The options of every command that places a panel: where the PE modules it
 // names are (each carries its own bitmaps), as --modules <dir> or --pe
 // <file|dir>; a --pe that names nothing is refused before any work.

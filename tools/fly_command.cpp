@@ -25,6 +25,7 @@
 #include "host/scenario.h"
 #include "render/animation.h"
 #include "render/renderer.h"
+#include "tools/data_files.h"
 #include "tools/panel_commands.h"
 #include "tools/progress.h"
 
@@ -354,9 +355,9 @@ gaugebench::ExitStatus fly(Options& options) {
 void add(CLI::App& app, gaugebench::Commands& commands) {
     auto options = std::make_shared<Options>();
     // The project's own files, wherever the command is run from.
-    options->run.jsbsim = gaugebench::project_file("build/jsbsim/bin/JSBSim");
-    options->run.root = gaugebench::project_file("fdm");
-    options->panel = gaugebench::project_file("panel/panel.cfg");
+    options->run.jsbsim = gaugebench::data_file(gaugebench::DataFile::kJsbsim);
+    options->run.root = gaugebench::data_file(gaugebench::DataFile::kFdmRoot);
+    options->panel = gaugebench::data_file(gaugebench::DataFile::kPanel);
     options->run.rate_hz = kPanelRateHz;
     options->run.timeout_seconds = 10.0;
     CLI::App* command = app.add_subcommand(

@@ -21,6 +21,7 @@
 #include "host/validate/validator.h"
 #include "korvane_version.h"
 #include "tools/command_line.h"
+#include "tools/command_reference.h"
 #include "tools/fly_command.h"
 #include "tools/interrupt.h"
 #include "tools/listing.h"
@@ -337,6 +338,15 @@ int main(int argc, char** argv) {
     // Listed for the help; main() answers it before parsing.
     app.add_subcommand("help", "Print this help, or a command's: gaugebench help <command>")->allow_extras();
 
+    // The build makes the man page and the completion from this definition.
+    if (argc == 3 && std::string_view(argv[1]) == "--reference") {
+        const std::string kind = argv[2];
+        if (kind != "man" && kind != "bash") return usage_error("gaugebench --reference", "takes man or bash", "gaugebench");
+        const std::string text = kind == "man" ? gaugebench::man_page(app, std::string("gaugebench ") + kKorvaneVersion)
+                                               : gaugebench::bash_completion(app);
+        std::fputs(text.c_str(), stdout);
+        return 0;
+    }
     if (argc < 2) {
         std::fputs(app.help().c_str(), stderr);
         return static_cast<int>(ExitStatus::kUsage);

@@ -21,6 +21,7 @@
 #include "host/scenario.h"
 #include "host/text_input.h"
 #include "render/renderer.h"
+#include "tools/data_files.h"
 #include "tools/flight_state.h"
 #include "tools/progress.h"
 
@@ -230,8 +231,8 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     auto render_options = std::make_shared<Options>();
     CLI::App* render_command =
         app.add_subcommand("render", "Draw a panel configuration's gauges after a few updates at a steady cruise");
-    render_command->add_option("panel", render_options->input, "the panel configuration")
-        ->required()
+    render_options->input = gaugebench::data_file(gaugebench::DataFile::kPanel);
+    render_command->add_option("panel", render_options->input, "the panel configuration (default " + render_options->input + ")")
         ->type_name("<panel.cfg>");
     render_command->add_option("-o,--output", render_options->output, "the picture to write (PNG)")
         ->required()

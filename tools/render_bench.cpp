@@ -46,6 +46,7 @@
 #include "host/panel.h"
 #include "host/validate/probe.h"
 #include "render/renderer.h"
+#include "tools/data_files.h"
 #include "tools/flight_state.h"
 
 namespace {
@@ -58,16 +59,6 @@ long minor_faults() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_minflt;
-}
-
-// As gaugebench finds them: the PE tree this build was configured with, else
-// `win` beside the program's own tree.
-std::string default_module_dir() {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    if (fs::is_directory(KORVANE_PE_DIR, error)) return KORVANE_PE_DIR;
-    const fs::path self = fs::read_symlink("/proc/self/exe", error);
-    return ((error ? fs::path(".") : self.parent_path()) / ".." / "win").lexically_normal().string();
 }
 
 // The modules of the panel, each once, in panel order.
@@ -182,7 +173,7 @@ void print_size(const nlohmann::json& size) {
 
 struct Arguments {
     std::string panel_file = "panel/panel.cfg";
-    bench::ModulePaths paths{default_module_dir(), {}};
+    bench::ModulePaths paths{gaugebench::data_file(gaugebench::DataFile::kModules), {}};
     long frames = 200;
     double scale = 1.0;
     long updates_only = 0;

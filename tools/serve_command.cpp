@@ -13,13 +13,11 @@
 
 #include "host/output_file.h"
 #include "host/scenario.h"
+#include "tools/data_files.h"
 #include "tools/flight_state.h"
 #include "web/live_panel.h"
 #include "web/server.h"
 
-#ifndef KORVANE_WEB_ROOT
-#error "KORVANE_WEB_ROOT names the page's directory"
-#endif
 
 namespace {
 
@@ -129,7 +127,7 @@ int serve(const ServeOptions& options) {
     server.host = options.host;
     server.port = options.port;
     server.socket_timeout_ms = static_cast<int>(options.client_timeout_seconds * 1000.0);
-    server.web_root = options.web_root.empty() ? KORVANE_WEB_ROOT : options.web_root;
+    server.web_root = options.web_root.empty() ? gaugebench::data_file(gaugebench::DataFile::kWebRoot) : options.web_root;
     if (!fs::is_regular_file(fs::path(server.web_root) / "index.html", error)) {
         std::fprintf(stderr, "gaugebench serve: %s holds no index.html (--web-root names the page's directory)\n",
                      server.web_root.c_str());
@@ -159,9 +157,9 @@ namespace serve_command {
 
 void add(CLI::App& app, gaugebench::Commands& commands) {
     auto options = std::make_shared<ServeOptions>();
-    options->panel = gaugebench::project_file("panel/panel.cfg");
-    options->aircraft_root = gaugebench::project_file("fdm");
-    options->jsbsim = gaugebench::project_file("build/jsbsim/bin/JSBSim");
+    options->panel = gaugebench::data_file(gaugebench::DataFile::kPanel);
+    options->aircraft_root = gaugebench::data_file(gaugebench::DataFile::kFdmRoot);
+    options->jsbsim = gaugebench::data_file(gaugebench::DataFile::kJsbsim);
     CLI::App* command = app.add_subcommand(
         "serve", "Serve the panel live to a web browser at 18 updates a second, every control usable");
     command->add_option("panel", options->panel, "the panel configuration (default " + options->panel + ")")
@@ -193,7 +191,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         ->type_name("<dir>");
     command->add_option("--jsbsim", options->jsbsim, "the JSBSim program (default " + options->jsbsim + ")")
         ->type_name("<program>");
-    command->add_option("--web-root", options->web_root, "the page's files (default: web/page in the source tree)")
+    command->add_option("--web-root", options->web_root, "the page's files (default " + gaugebench::data_file(gaugebench::DataFile::kWebRoot) + ")")
         ->type_name("<dir>");
     gaugebench::add_module_paths(*command, options->paths);
     gaugebench::add_main_window_option(*command, options->main_window);
