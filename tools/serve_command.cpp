@@ -87,6 +87,8 @@ web::LiveOptions live_options(const ServeOptions& options) {
     live.scenario_path = options.scenario;
     live.main_window = options.main_window;
     live.watch = options.watch;
+    // Each reload is a line in the terminal, as it is the page's to show.
+    live.report = [](const std::string& line) { std::fprintf(stderr, "gaugebench serve: %s\n", line.c_str()); };
     live.night = options.night;
     live.out_dir = options.out_dir;
     return live;
