@@ -202,7 +202,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     gaugebench::add_night_flag(*command, options->night);
     command->add_flag("--watch", options->watch,
                       "make the panel again, keeping its variables, whenever its configuration, a module or a "
-                      "background bitmap changes");
+                      "background bitmap changes; an edit that does not load leaves it running as it was");
     commands.push_back({command, [options] { return static_cast<gaugebench::ExitStatus>(serve(*options)); }});
 }
 
