@@ -74,8 +74,21 @@ void Host::serve(Module& caller, uint32_t slot, std::span<const uint32_t> args) 
 
 Host::Host() : previous_(g_active_host) { g_active_host = this; }
 
+// Hosts need not end in the order they began: a live panel's new host is
+// made beside the running one, which ends once the new one stands. One that
+// is not the latest leaves the chain where it stands, so none is left
+// pointing at it.
 Host::~Host() {
-    if (g_active_host == this) g_active_host = previous_;
+    if (g_active_host == this) {
+        g_active_host = previous_;
+        return;
+    }
+    for (Host* later = g_active_host; later != nullptr; later = later->previous_) {
+        if (later->previous_ == this) {
+            later->previous_ = previous_;
+            return;
+        }
+    }
 }
 
 Host* Host::active() noexcept { return g_active_host; }

@@ -1,7 +1,8 @@
 // The bench host: the stand-in for the simulator's panel system.
 //
-// One Host is the active host of the process while it exists: the service
-// table it hands to modules dispatches to it. It keeps the simulator variables
+// The Host made last of those that exist is the active host of the process
+// (what the twins' FindWindowA asks); hosts may end in any order. A module's
+// service table dispatches to the host that loaded it. It keeps the simulator variables
 // by token (and by name), the latest key events sent to it and services
 // called, the active failures and the top-level windows the platform reports.
 // Once its logs have filled, serving a module allocates nothing.

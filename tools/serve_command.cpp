@@ -85,6 +85,8 @@ web::LiveOptions live_options(const ServeOptions& options) {
     live.scenario_path = options.scenario;
     live.main_window = options.main_window;
     live.watch = options.watch;
+    // Each reload is a line in the terminal, as it is the page's to show.
+    live.report = [](const std::string& line) { std::fprintf(stderr, "gaugebench serve: %s\n", line.c_str()); };
     live.night = options.night;
     live.out_dir = options.out_dir;
     return live;
@@ -198,7 +200,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     gaugebench::add_night_flag(*command, options->night);
     command->add_flag("--watch", options->watch,
                       "make the panel again, keeping its variables, whenever its configuration, a module or a "
-                      "background bitmap changes");
+                      "background bitmap changes; an edit that does not load leaves it running as it was");
     commands.push_back({command, [options] { return static_cast<gaugebench::ExitStatus>(serve(*options)); }});
 }
 

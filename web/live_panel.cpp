@@ -6,6 +6,9 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <filesystem>
+#include <set>
+#include <system_error>
 #include <utility>
 
 #include "frame/numbers.h"
@@ -33,6 +36,51 @@ int32_t relative(int32_t at, double origin) {
     return frame::trunc_to_int32(std::round(static_cast<double>(at) - origin));
 }
 
+// A watched file is read again only while it is a regular one: a FIFO put in
+// its place would hold the simulation until something wrote to it.
+std::string not_regular(const std::string& file) {
+    std::error_code error;
+    switch (std::filesystem::status(file, error).type()) {
+        case std::filesystem::file_type::regular: return {};
+        case std::filesystem::file_type::not_found: return file + ": no longer exists";
+        case std::filesystem::file_type::fifo: return file + ": is not a regular file (a FIFO)";
+        case std::filesystem::file_type::directory: return file + ": is not a regular file (a directory)";
+        default:
+            return file + (error ? ": cannot be read (" + error.message() + ")"
+                                 : ": is not a regular file (a device or socket)");
+    }
+}
+
+// A background bitmap the new panel finds nowhere and the running one did
+// not lack (a bitmap renamed or removed, a file= mistyped) is an edit not
+// finished: refused as a configuration that does not load is, where a start
+// would only warn.
+void refuse_lost_backgrounds(const bench::Panel& running, const bench::Panel& made) {
+    std::set<std::pair<std::string, std::string>> lacking;  // section, file=
+    for (const bench::Panel::Window& window : running.windows()) {
+        if (!window.background && !window.config->file.empty())
+            lacking.emplace(window.config->section, window.config->file);
+    }
+    for (const bench::Panel::Window& window : made.windows()) {
+        const bench::PanelWindow& config = *window.config;
+        if (window.background || config.file.empty() || lacking.contains({config.section, config.file})) continue;
+        const std::string where = made.config().source + ":" + std::to_string(config.line) + ": ";
+        std::string why = where + "[" + config.section + "] background " + config.file + " not found";
+        // The panel's own warning says where it looked.
+        for (const std::string& warning : made.warnings()) {
+            if (warning.starts_with(where + "[" + config.section + "] background "))
+                why = warning.substr(0, warning.find("; drawn without it"));
+        }
+        throw bench::PanelError(why);
+    }
+}
+
+// One line for the terminal and the page's error line, whatever the error's text.
+std::string one_line(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
+
 }  // namespace
 
 LivePanel::LivePanel(LiveOptions options) : options_(std::move(options)) { build(); }
@@ -41,9 +89,10 @@ LivePanel::~LivePanel() {
     if (held_ != nullptr) held_->instance->release();
 }
 
-// The panel as it was set up last is gone by now: what failed is kept for
-// the page until a reset succeeds.
+// A panel that cannot be made leaves the page no panel: what failed is kept
+// for the page until a reset succeeds.
 void LivePanel::rebuild(const Kept* kept) {
+    reload_error_.clear();
     try {
         build(kept);
         broken_.clear();
@@ -54,11 +103,12 @@ void LivePanel::rebuild(const Kept* kept) {
 }
 
 void LivePanel::rebuild_failed(const std::exception& error) {
+    act_on_held([this] { held_->instance->release(); });
     held_ = nullptr;
-    renderer_.reset();
-    panel_.reset();
     flight_.reset();
     flying_ = false;
+    renderer_.reset();
+    panel_.reset();
     broken_ = std::string("the panel could not be made again: ") + error.what();
     blank_ = std::make_unique<render::Image>(width_, height_);
     blank_shown_ = false;
@@ -106,27 +156,37 @@ void LivePanel::step_flight() {
 
 // Making the panel, in the order its parts depend on each other (host,
 // panel, renderer, set-up, scenario, calculator, flight); a reload of changed
-// files takes the same path with the state it keeps.
+// files takes the same path with the state it keeps. The new host, panel and
+// renderer are made beside the running ones, which are left as they were
+// when any of them throws, and only then put in their place.
 void LivePanel::build(const Kept* kept) {
-    if (held_ != nullptr) held_->instance->release();
-    held_ = nullptr;
-    renderer_.reset();
-    panel_.reset();
-    calculator_.reset();
-    host_.reset();  // one host at a time is the active one
-    faulted_.clear();
-    key_fault_.clear();
-    host_ = std::make_unique<bench::Host>();
-    host_->set_night(kept != nullptr ? kept->night : options_.night);
+    auto host = std::make_unique<bench::Host>();
+    host->set_night(kept != nullptr ? kept->night : options_.night);
     std::optional<bench::Scenario> script;
     if (!options_.scenario_path.empty() && kept == nullptr) script = bench::Scenario::read_file(options_.scenario_path);
     bench::set_main_window(
-        *host_, script ? script->main_window_at_start().value_or(options_.main_window) : options_.main_window);
-    panel_ = std::make_unique<bench::Panel>(*host_, bench::PanelConfig::read_file(options_.panel_path), options_.paths,
-                                            options_.scale);
+        *host, script ? script->main_window_at_start().value_or(options_.main_window) : options_.main_window);
+    auto panel = std::make_unique<bench::Panel>(*host, bench::PanelConfig::read_file(options_.panel_path),
+                                                options_.paths, options_.scale);
+    if (kept != nullptr && panel_) refuse_lost_backgrounds(*panel_, *panel);
+    auto renderer = std::make_unique<render::PanelRenderer>(*panel);
+
+    // The running panel goes, its parts in the reverse of their making.
+    act_on_held([this] { held_->instance->release(); });
+    held_ = nullptr;
+    flight_.reset();
+    flying_ = false;
+    renderer_.reset();
+    panel_.reset();
+    calculator_.reset();
+    host_.reset();
+    faulted_.clear();
+    key_fault_.clear();
+    host_ = std::move(host);
+    panel_ = std::move(panel);
+    renderer_ = std::move(renderer);
     width_ = static_cast<int>(std::ceil(panel_->picture_width()));
     height_ = static_cast<int>(std::ceil(panel_->picture_height()));
-    renderer_ = std::make_unique<render::PanelRenderer>(*panel_);
     faulted_.setup(*panel_);
     // A scenario starts where `gaugebench scenario` starts it, cold, so that
     // the same clicks do the same; without one the panel settles at cruise.
@@ -177,9 +237,9 @@ void LivePanel::build(const Kept* kept) {
 
 // Polled twice a second: a changed file makes the panel again from the files
 // as they are now, the variables as they were. A flight starts again (the
-// model cannot be carried into a new host); a configuration that no longer
-// loads leaves the page the reason, as a failed reset does, until the next
-// change or a reset.
+// model cannot be carried into a new host). Files that make no panel leave
+// the running one as it was, and the page and the terminal the reason, until
+// the next change or a reset.
 void LivePanel::reload_if_changed() {
     if (--watch_countdown_ > 0) return;
     watch_countdown_ = kRateHz / 2;
@@ -190,14 +250,48 @@ void LivePanel::reload_if_changed() {
         changed = changed || now != time;
         time = now;  // a file that does not load is tried again only when it changes again
     }
-    if (!changed) return;
-    if (!panel_) {  // broken since: made afresh, as a reset would
+    if (changed) reload();
+}
+
+void LivePanel::reload() {
+    const bool mended = !reload_error_.empty() || !panel_;
+    if (!panel_) {  // none since a reset failed: made afresh, as a reset would
         rebuild();
+        if (panel_) {
+            tell("fixed: " + made_line());
+        } else {
+            tell(one_line(broken_) + "; no panel until it loads");
+        }
         return;
     }
-    const Kept kept{host_->vars(), host_->model(), calculator_->absolute_time_seconds(),
-                    updates_,      paused_,        host_->night()};
-    rebuild(&kept);
+    const bench::Host* running = host_.get();
+    try {
+        for (const auto& [file, time] : sources_) {
+            if (const std::string why = not_regular(file); !why.empty()) throw bench::PanelError(why);
+        }
+        const Kept kept{host_->vars(), host_->model(), calculator_->absolute_time_seconds(),
+                        updates_,      paused_,        host_->night()};
+        build(&kept);
+        reload_error_.clear();
+        tell((mended ? "fixed: " : "") + made_line());
+    } catch (const std::exception& error) {
+        if (host_.get() != running) {  // failed once the running panel had gone: none to run on
+            rebuild_failed(error);
+            tell(one_line(broken_) + "; no panel until it loads");
+            return;
+        }
+        reload_error_ = one_line(error.what()) + "; the panel runs on as it was";
+        tell(reload_error_);
+    }
+}
+
+void LivePanel::tell(const std::string& line) const {
+    if (options_.report) options_.report(line);
+}
+
+std::string LivePanel::made_line() const {
+    const size_t gauges = panel_->gauges().size();
+    return "reloaded " + options_.panel_path + " (" + std::to_string(gauges) + (gauges == 1 ? " gauge)" : " gauges)");
 }
 
 const bench::Panel::Gauge* LivePanel::gauge_at(int32_t x, int32_t y) const {
@@ -467,6 +561,7 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
     }
     if (!key_fault_.empty()) add_error("a key-event routine faulted: " + key_fault_);
     if (!broken_.empty()) add_error(broken_);
+    if (!reload_error_.empty()) add_error(reload_error_);
     if (!errors.empty()) status["error"] = errors;
     status["faults"] = faults;
     // Faults quote the module's bytes: one that is no UTF-8 still gives JSON.

@@ -52,8 +52,15 @@ struct LiveOptions {
     // Whether FindWindowA finds the simulator's main window for the modules.
     bool main_window = false;
     // Made again, keeping the variables, whenever a file the panel was made
-    // from changes (its configuration, a module, a background bitmap).
+    // from changes (its configuration, a module, a background bitmap). A
+    // change that makes no panel (a configuration that does not load, a
+    // module that does not, a background bitmap lost, a file that is no
+    // longer a regular one) leaves the running panel and its state as they
+    // were, the reason in the status, until a change that does.
     bool watch = false;
+    // Told one line on each reload of changed files: what was made, or why
+    // nothing was (none: not told).
+    std::function<void(const std::string&)> report;
     // The panel at night from the start (and again after a reset).
     bool night = false;
 };
@@ -178,6 +185,9 @@ private:
     void build(const Kept* kept = nullptr);
     void rebuild_failed(const std::exception& error);
     void reload_if_changed();
+    void reload();
+    void tell(const std::string& line) const;
+    std::string made_line() const;
     const bench::Panel::Gauge* gauge_at(int32_t x, int32_t y) const;
     void start_flight();
     void step_flight();
@@ -201,6 +211,9 @@ private:
     std::string key_fault_;
     // Why the panel could not be made again on the last reset; no panel meanwhile.
     std::string broken_;
+    // Why the last reload of changed files made no panel; the running one
+    // runs on meanwhile.
+    std::string reload_error_;
     std::unique_ptr<render::Image> blank_;
     std::vector<render::PixelRect> blank_changes_;
     bool blank_shown_ = false;

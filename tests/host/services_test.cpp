@@ -266,6 +266,22 @@ TEST(HostLogs, KeepTheirLatestEntries) {
     EXPECT_EQ(host.key_log().back().id, sent - 1);
 }
 
+// A live panel's new host is made beside the running one, which ends first:
+// whatever the order hosts end in, the active one is the latest still there.
+TEST(HostActive, IsTheLatestStillStandingWhateverOrderHostsEnd) {
+    const std::vector<std::vector<int>> orders = {{2, 1, 0}, {0, 1, 2}, {1, 0, 2}, {1, 2, 0}, {0, 2, 1}};
+    for (const std::vector<int>& order : orders) {
+        std::vector<std::unique_ptr<Host>> hosts;
+        for (int i = 0; i < 3; ++i) hosts.push_back(std::make_unique<Host>());
+        for (const int ending : order) {
+            hosts[static_cast<size_t>(ending)].reset();
+            Host* latest = nullptr;
+            for (const auto& host : hosts) latest = host ? host.get() : latest;
+            EXPECT_EQ(Host::active(), latest) << "ending host " << ending;
+        }
+    }
+}
+
 // --- Calculator programs -------------------------------------------------------
 
 TEST_F(Services, CalculatorProgramsAreReadFromTheModuleAndRun) {

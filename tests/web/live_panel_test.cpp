@@ -5,10 +5,15 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "frame/vocabulary.h"
 #include "support/test_paths.h"
@@ -80,33 +85,86 @@ TEST_F(LivePanelTest, ScenarioStartsColdAsTheScenarioCommandDoes) {
     EXPECT_EQ(status(web::LivePanel(cold))["rpm"][0], 0);
 }
 
-TEST_F(LivePanelTest, WatchRemakesChangedPanelKeepingItsState) {
-    web::LiveOptions live = options(write_panel(40));
+// Each edit in turn on one session: what the terminal is told, the panel
+// shown, and the state (time, night, the steady state set once) going on
+// through edits that make no panel and those that mend them.
+TEST_F(LivePanelTest, WatchRemakesChangedPanelAndRunsOnThroughBrokenEdits) {
+    const fs::path modules = dir_ / "modules";
+    fs::create_directories(modules);
+    const fs::path module = modules / "Korvane.gau";
+    fs::copy_file(test_paths::module("Korvane.gau"), module);
+    const std::string cfg = write_panel(40);
+    web::LiveOptions live = options(cfg);
+    live.paths.module_dir = modules.string();
     live.watch = true;
+    int steady_states = 0;
+    live.steady_state = [&steady_states](bench::Host& host) {
+        ++steady_states;
+        host.vars().set(sim::token::engine_speed(0), 2400.0);
+    };
+    std::vector<std::string> told;
+    live.report = [&told](const std::string& line) { told.push_back(line); };
     web::LivePanel panel(live);
-    for (int i = 0; i < 20; ++i) panel.step();
-    const double time = status(panel)["time"];
-    const uint64_t generation = panel.layout_generation();
-    ASSERT_EQ(panel.layout().front().left, 40);
+    panel.apply({.kind = web::Input::kNight});
 
-    write_panel(100);
-    // File times may be coarse: make the change visible whatever the clock.
-    fs::last_write_time(dir_ / "panel.cfg", fs::last_write_time(dir_ / "panel.cfg") + std::chrono::seconds(2));
-    for (int i = 0; i < 20; ++i) panel.step();
-    EXPECT_GT(panel.layout_generation(), generation);
-    EXPECT_EQ(panel.layout().front().left, 100);
-    EXPECT_GE(status(panel)["time"].get<double>(), time);
-
-    // A configuration that no longer loads is reported, and the next good one mends it.
-    std::ofstream(dir_ / "panel.cfg") << "[Window00]\nsize_mm=600,300\nvisible=1\ngauge00=Korvane!NoSuchGauge, 0, 0\n";
-    fs::last_write_time(dir_ / "panel.cfg", fs::last_write_time(dir_ / "panel.cfg") + std::chrono::seconds(4));
-    for (int i = 0; i < 20; ++i) panel.step();
-    EXPECT_TRUE(status(panel).contains("error"));
-    write_panel(60);
-    fs::last_write_time(dir_ / "panel.cfg", fs::last_write_time(dir_ / "panel.cfg") + std::chrono::seconds(6));
-    for (int i = 0; i < 20; ++i) panel.step();
-    ASSERT_FALSE(panel.layout().empty());
-    EXPECT_EQ(panel.layout().front().left, 60);
+    const auto write_config = [&](const std::string& text) { std::ofstream(cfg) << text; };
+    const std::string window = "[Window00]\nsize_mm=600,300\nvisible=1\n";
+    struct Edit {
+        const char* what;
+        std::function<void()> edit;
+        std::string edited;  // the file whose time moves on
+        std::string told;    // what the terminal line holds
+        int left;            // where the gauge then stands
+        bool error;          // the page shows why the edit made no panel
+    } edits[] = {
+        {"moved", [&] { write_panel(100); }, cfg, "reloaded " + cfg + " (1 gauge)", 100, false},
+        {"a gauge the module lacks", [&] { write_config(window + "gauge00=Korvane!NoSuchGauge, 0, 0\n"); }, cfg,
+         cfg + ":4: module Korvane has no gauge 'NoSuchGauge'", 100, true},
+        {"mended", [&] { write_panel(60); }, cfg, "fixed: reloaded " + cfg, 60, false},
+        {"a line that does not parse", [&] { write_config(window + "gauge00=\n"); }, cfg, cfg + ":4: ", 60, true},
+        {"a background bitmap found nowhere",
+         [&] { write_config(window + "file=nowhere.bmp\ngauge00=Korvane!Airspeed, 20, 20, 220\n"); }, cfg,
+         "background nowhere.bmp not found", 60, true},
+        {"mended again", [&] { write_panel(20); }, cfg, "fixed: reloaded", 20, false},
+        {"the module a FIFO",
+         [&] {
+             fs::remove(module);
+             ASSERT_EQ(::mkfifo(module.c_str(), 0600), 0);
+         },
+         module.string(), module.string() + ": is not a regular file (a FIFO)", 20, true},
+        {"the module back",
+         [&] {
+             fs::remove(module);
+             fs::copy_file(test_paths::module("Korvane.gau"), module);
+         },
+         module.string(), "fixed: reloaded", 20, false},
+    };
+    double time = status(panel)["time"];
+    int seconds = 0;
+    for (const Edit& e : edits) {
+        told.clear();
+        const uint64_t generation = panel.layout_generation();
+        e.edit();
+        // File times may be coarse: make the change visible whatever the clock.
+        fs::last_write_time(e.edited, fs::file_time_type::clock::now() + std::chrono::seconds(seconds += 2));
+        for (int i = 0; i < 20; ++i) panel.step();
+        const nlohmann::json now = status(panel);
+        ASSERT_EQ(told.size(), 1u) << e.what;
+        EXPECT_NE(told[0].find(e.told), std::string::npos) << e.what << ": told " << told[0];
+        EXPECT_EQ(told[0].ends_with("; the panel runs on as it was"), e.error) << e.what << ": told " << told[0];
+        EXPECT_EQ(now.contains("error"), e.error) << e.what;
+        if (e.error) {
+            EXPECT_NE(now.value("error", "").find(told[0]), std::string::npos) << e.what;
+        }
+        EXPECT_EQ(panel.layout_generation() > generation, !e.error) << e.what;
+        ASSERT_FALSE(panel.layout().empty()) << e.what;
+        EXPECT_EQ(panel.layout().front().left, e.left) << e.what;
+        EXPECT_GT(now["time"].get<double>(), time) << e.what;
+        time = now["time"];
+        EXPECT_EQ(now["rpm"][0], 2400) << e.what;
+        EXPECT_TRUE(now["night"].get<bool>()) << e.what;
+        EXPECT_EQ(steady_states, 1) << e.what;
+    }
 }
 
 }  // namespace
