@@ -13,16 +13,21 @@
 # with both linux and win asked for the order is: win, the art in linux, win
 # again (Korvane.gau), the rest of linux; the twin comes last. Whatever the
 # order given:
-#   scripts/build.sh [linux] [win] [twin]      (default: linux win)
+#   scripts/build.sh [--tools] [linux] [win] [twin]      (default: linux win)
 # linux alone needs build/win built before; win alone builds Korvane.gau from
-# the art already drawn, or leaves it out until there is some.
+# the art already drawn, or leaves it out until there is some. --tools builds
+# only what the commands run (the deliverables and gaugebench), not the
+# tests and their fixtures: the main job's first run on a fresh machine.
+# A tree configured from another checkout (a moved or copied one) is made
+# afresh: its cache and its rules name the other checkout's files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 
-usage() { sed -n '2,18p' "$0"; }
-want_linux=no want_win=no want_twin=no
+usage() { sed -n '2,22p' "$0"; }
+want_linux=no want_win=no want_twin=no tools_only=no
+[ "${1:-}" != --tools ] || { tools_only=yes; shift; }
 [ $# -gt 0 ] || set -- linux win
 for r in "$@"; do
   case "$r" in
@@ -48,6 +53,11 @@ fi
 # i386 tree once) is configured afresh.
 configure() {
   local tree=$1 toolchain=${2:+$root/$2} cached fresh=() args=()
+  if [ -f "build/$tree/CMakeCache.txt" ] \
+    && [ "$(sed -n 's/^CMAKE_HOME_DIRECTORY:[A-Z]*=//p' "build/$tree/CMakeCache.txt")" != "$root" ]; then
+    echo "== build/$tree was configured in another checkout: made afresh here"
+    rm -rf "build/$tree"
+  fi
   if [ -f "build/$tree/CMakeCache.txt" ]; then
     cached=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "build/$tree/CMakeCache.txt")
     [ "$cached" = "$toolchain" ] || fresh=(--fresh)
@@ -81,18 +91,26 @@ build() {
   fi
 }
 
+# What each tree builds: everything, or with --tools what the commands run.
+win_first=() win_targets=() linux_targets=()
+if [ "$tools_only" = yes ]; then
+  win_first=(KorvaneArtless Dropwatch)
+  win_targets=(Korvane Dropwatch korvane_panel_background)
+  linux_targets=(gaugebench)
+fi
+
 if [ "$want_win" = yes ]; then
   # Without the art Korvane.gau is not defined yet: all is KorvaneArtless,
   # Dropwatch and the fixtures.
   configure_tree win
-  build win
+  build win "${win_first[@]}"
 fi
 if [ "$want_linux" = yes ] && [ "$want_win" = yes ]; then
   configure_tree linux
   build linux korvane_art
   # Configured again: Korvane.gau is defined once its bitmaps are drawn.
   configure_tree win
-  build win
+  build win "${win_targets[@]}"
 fi
 if [ "$want_win" = yes ] && [ ! -f build/win/Korvane.gau ]; then
   if [ "$want_linux" = yes ]; then
@@ -105,7 +123,7 @@ if [ "$want_linux" = yes ]; then
   [ -f build/win/KorvaneArtless.gau ] \
     || { echo "build.sh: build/linux needs build/win/KorvaneArtless.gau: run scripts/build.sh linux win" >&2; exit 1; }
   [ "$want_win" = yes ] || configure_tree linux
-  build linux
+  build linux "${linux_targets[@]}"
 fi
 if [ "$want_twin" = yes ]; then
   configure_tree twin

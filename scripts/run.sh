@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 
 . scripts/limited.sh
 
-scripts/build.sh linux win
+scripts/build.sh --tools linux win
 mkdir -p out
 bench=build/linux/gaugebench
 modules=(--modules build/win --pe build/win)
