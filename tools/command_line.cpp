@@ -226,8 +226,18 @@ void check_input_file(const std::string& path, bool standard_input) {
 void add_module_paths(CLI::App& command, bench::ModulePaths& paths) {
     paths.module_dir = default_module_dir();
     command
-        .add_option("--modules", paths.module_dir,
-                    "directory of the PE modules the panel names, <dir>/<Name>.gau (default " + paths.module_dir + ")")
+        .add_option_function<std::string>(
+            "--modules",
+            [&paths](const std::string& path) {
+                std::error_code error;
+                const fs::file_status status = fs::status(path, error);
+                if (!fs::exists(status))
+                    throw CommandError(ExitStatus::kBadInput, path + ": no such directory (--modules)");
+                if (!fs::is_directory(status))
+                    throw CommandError(ExitStatus::kBadInput, path + ": not a directory (--modules)");
+                paths.module_dir = path;
+            },
+            "directory of the PE modules the panel names, <dir>/<Name>.gau (default " + paths.module_dir + ")")
         ->type_name("<dir>");
     // The name validate takes for the PE: here a module file stands for the
     // folder it lies in, where the panel's other modules are looked for too.

@@ -21,6 +21,7 @@ set(rows
   "3|^gaugebench scenario: [^\n]*fifo.bmp: not a regular file .a FIFO.\n$|scenario {T}/fifo.bmp"
   "3|^gaugebench validate: [^\n]*fifo.bmp: not a regular file .a FIFO. .--pe.\n$|validate {M}/Dropwatch.gau --pe {T}/fifo.bmp"
   "3|^gaugebench validate: /nonexistent: file not found .--pe.\n$|validate {M}/Dropwatch.gau --pe /nonexistent"
+  "3|^gaugebench render: /nonexistent: no such directory .--modules.\n$|render {S}/panel/panel.cfg -o {T}/m.png --modules /nonexistent"
   "3|^gaugebench render: [^\n]*piped.png: binary data .a PNG picture., not a panel configuration\n$|render {T}/piped.png -o {T}/x.png"
   "1|KV000  fail[^\n]*\n[^\n]*EmuInitCrash.gau: module_init: [^\n]*0x0BADF00C|validate {M}/EmuInitCrash.gau"
   "2|--scale: takes a number from 0.001 to 16, not '17'|render {S}/panel/panel.cfg -o {T}/s.png --scale 17"
