@@ -119,6 +119,12 @@ execute_process(COMMAND ${GAUGEBENCH} scenario - --modules ${M} WORKING_DIRECTOR
 if(NOT status EQUAL 0 OR NOT output MATCHES "<stdin>: 2 updates, 0 snapshots")
   string(APPEND failures "\nscenario -: exit ${status}:\n${output}")
 endif()
+# A picture's bytes are never sent to a terminal.
+execute_process(COMMAND script -qec "'${GAUGEBENCH}' render ${T}/small.cfg -o - --modules ${M}" /dev/null
+  TIMEOUT 120 RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+if(NOT status EQUAL 2 OR NOT output MATCHES "-o -: standard output is a terminal")
+  string(APPEND failures "\nrender -o - on a terminal: exit ${status}:\n${output}")
+endif()
 # Colour on a terminal (script(1) gives one), none with NO_COLOR set.
 foreach(no_colour "" "1")
   execute_process(COMMAND env NO_COLOR=${no_colour} script -qec "'${GAUGEBENCH}' validate ${M}/FaultyBitmap.gau"
