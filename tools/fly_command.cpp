@@ -202,6 +202,9 @@ std::unique_ptr<render::AnimationWriter> start_animation(const Options& options,
 void check_outputs(const Options& options) {
     gaugebench::check_output_dir(options.out_dir, "--out");
     if (options.animation.empty()) return;
+    // Written as it is flown, frame by frame, and completed at the end: a file.
+    if (options.animation == "-")
+        throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage, "--animation -: name a file, not standard output");
     panel_commands::check_png_name(options.animation, "--animation");
     std::error_code ignored;  // a folder still missing is named by the check below
     fs::create_directories(fs::absolute(options.animation).parent_path(), ignored);
