@@ -161,6 +161,13 @@ void OutputFile::commit() {
 }
 
 void write_output_file(const std::string& path, std::span<const unsigned char> bytes, const std::string& inside) {
+    if (path == "-") {
+        if ((!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) ||
+            std::fflush(stdout) != 0) {
+            throw OutputFileError(std::string("standard output: cannot write (") + std::strerror(errno) + ")");
+        }
+        return;
+    }
     OutputFile out(path, inside);
     if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), out.file()) != bytes.size()) {
         throw OutputFileError(path + ": cannot write (" + std::strerror(errno) + ")");

@@ -61,7 +61,7 @@ private:
     int slot_ = -1;
 };
 
-// `bytes` written to `path` through an OutputFile.
+// `bytes` written to `path` through an OutputFile; "-" is standard output.
 void write_output_file(const std::string& path, std::span<const unsigned char> bytes, const std::string& inside = {});
 
 // The tables the signal handler reads. A partial file is removed, a child

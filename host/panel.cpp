@@ -163,6 +163,16 @@ Panel::Gauge Panel::make_gauge(const PanelWindow& window, const PanelGauge& line
     const double instance_scale = gauge.width / (gauge.bitmap_width != 0 ? gauge.bitmap_width : kFallbackSize);
     if (!(instance_scale > 0.0 && instance_scale <= GaugeInstance::kMaxScale) ||
         !(gauge.scale_y() > 0.0 && gauge.scale_y() <= GaugeInstance::kMaxScale)) {
+        const double largest = std::max(instance_scale, gauge.scale_y()) / scale_;
+        if (scale_ > 1.0 && largest > 0.0 && largest <= GaugeInstance::kMaxScale) {
+            char text[160];
+            std::snprintf(text, sizeof text,
+                          "' would be shown at %.2f times its size at scale %g; at most %g is possible: use a scale "
+                          "of %.2f or less",
+                          largest * scale_, scale_, GaugeInstance::kMaxScale,
+                          std::floor(GaugeInstance::kMaxScale / largest * 100.0) / 100.0);
+            throw PanelScaleError(where(config_, line.line) + "gauge '" + line.gauge + text);
+        }
         throw PanelError(where(config_, line.line) + "gauge '" + line.gauge + "' would be shown at " +
                          std::to_string(instance_scale) + " times its size; at most " +
                          std::to_string(GaugeInstance::kMaxScale) + " is possible");

@@ -48,6 +48,12 @@ class PanelError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+// The display scale asked for, not the panel, puts a gauge beyond the size
+// it can be drawn at: the message names the largest scale that fits.
+class PanelScaleError : public PanelError {
+public:
+    using PanelError::PanelError;
+};
 
 // Where modules are found: <module_dir>/<Name>.gau, and the PE build whose
 // bitmaps they carry, <pe_dir>/<Name>.gau (empty: none; on Windows the

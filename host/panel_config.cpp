@@ -226,7 +226,7 @@ PanelConfigError::PanelConfigError(const std::string& source, int line, const st
 PanelConfig PanelConfig::parse(std::string_view text, const std::string& source) { return Parser(text, source).run(); }
 
 PanelConfig PanelConfig::read_file(const std::string& path) {
-    return parse(read_text_file_as<PanelConfigError>(path), path);
+    return parse(read_text_file_as<PanelConfigError>(path, "a panel configuration"), input_name(path));
 }
 
 }  // namespace bench

@@ -305,7 +305,9 @@ Scenario Scenario::parse(std::string_view text, const std::string& source) {
     return scenario;
 }
 
-Scenario Scenario::read_file(const std::string& path) { return parse(read_text_file_as<ScenarioError>(path), path); }
+Scenario Scenario::read_file(const std::string& path) {
+    return parse(read_text_file_as<ScenarioError>(path, "a scenario"), input_name(path));
+}
 
 std::string Scenario::panel_path() const {
     for (const ScenarioCommand& command : commands) {

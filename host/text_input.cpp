@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
+#include <cstdio>
+
+#include "host/emulator/input_file.h"
 
 namespace bench {
 namespace {
@@ -30,26 +30,66 @@ size_t distance(std::string_view a, std::string_view b) {
 }  // namespace
 
 std::string read_text_file(const std::string& path, std::uintmax_t max_bytes) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    const fs::file_status status = fs::status(path, error);
-    if (status.type() == fs::file_type::not_found) throw TextFileError("no such file");
-    if (error) throw TextFileError("cannot be read: " + error.message());
-    if (status.type() == fs::file_type::directory) throw TextFileError("is a directory, not a file");
-    if (status.type() != fs::file_type::regular)
-        throw TextFileError("is not a regular file (a device, FIFO or socket)");
-    const std::uintmax_t size = fs::file_size(path, error);
-    const std::string limit = "at most " + std::to_string(max_bytes) + " bytes are read";
-    if (!error && size > max_bytes) throw TextFileError("is " + std::to_string(size) + " bytes long; " + limit);
+    try {
+        return emu::read_input_file(path, max_bytes);
+    } catch (const emu::InputFileError& error) {
+        throw TextFileError(error.what());
+    }
+}
 
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw TextFileError("cannot be read");
-    // The size was checked, but a file may grow while it is read.
-    std::string text(static_cast<size_t>(std::min(size, max_bytes)) + 1, '\0');
-    file.read(text.data(), static_cast<std::streamsize>(text.size()));
-    if (file.bad()) throw TextFileError("cannot be read");
-    text.resize(static_cast<size_t>(file.gcount()));
-    if (text.size() > max_bytes) throw TextFileError("grew while it was read; " + limit);
+std::string input_name(const std::string& path) { return path == "-" ? kStandardInputName : path; }
+
+namespace {
+
+// Standard input, read to its end once: a panel made again (a reset of the
+// live panel) reads the same configuration.
+const std::string& standard_input() {
+    static const std::string text = [] {
+        std::string read;
+        char buffer[1 << 16];
+        size_t got = 0;
+        while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
+            read.append(buffer, got);
+            if (read.size() > kMaxTextFileBytes) break;
+        }
+        return read;
+    }();
+    if (text.size() > kMaxTextFileBytes)
+        throw TextFileError("longer than " + std::to_string(kMaxTextFileBytes) + " bytes; no more is read");
+    return text;
+}
+
+// What a file that is no text looks like, by its first bytes; empty for text.
+std::string binary_kind(std::string_view text) {
+    struct Signature {
+        std::string_view start;
+        const char* kind;
+    };
+    static constexpr Signature kSignatures[] = {
+        {"\x89PNG", "a PNG picture"},         {"BM", "a BMP picture"},   {"GIF8", "a GIF picture"},
+        {"\xff\xd8\xff", "a JPEG picture"},   {"MZ", "a Windows program or library"},
+        {"\x7f" "ELF", "an ELF program or library"}, {"PK\x03\x04", "a ZIP archive"},
+        {"\x1f\x8b", "gzip data"},             {"%PDF", "a PDF document"},
+    };
+    const std::string_view head = text.substr(0, 8192);
+    // Signatures as short as "BM" or "MZ" begin text too: only with the
+    // control bytes no text holds.
+    const bool control = std::any_of(head.begin(), head.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r' && byte != '\f' && byte != '\v';
+    });
+    if (!control) return {};
+    for (const Signature& signature : kSignatures) {
+        if (head.starts_with(signature.start)) return std::string("binary data (") + signature.kind + ")";
+    }
+    return "binary data";
+}
+
+}  // namespace
+
+std::string read_text_input(const std::string& path, const std::string& what) {
+    std::string text = path == "-" ? standard_input() : read_text_file(path);
+    if (const std::string binary = binary_kind(text); !binary.empty()) throw TextFileError(binary + ", not " + what);
     return text;
 }
 

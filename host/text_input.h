@@ -23,17 +23,30 @@ public:
 inline constexpr std::uintmax_t kMaxTextFileBytes = 4u << 20;
 
 // The whole of a regular file of at most `max_bytes`; TextFileError for a
-// missing file, a directory, a device or FIFO, or a larger file.
+// missing file, a directory, a device, FIFO or socket (refused without
+// waiting on it), or a larger file.
 std::string read_text_file(const std::string& path, std::uintmax_t max_bytes = kMaxTextFileBytes);
 
-// The same, a failure thrown as the caller's own error, Error(path, 0, why),
+// The name of an input in messages: "-" is standard input. It holds no
+// slash, so names relative to it resolve against the working directory.
+inline constexpr const char* kStandardInputName = "<stdin>";
+std::string input_name(const std::string& path);
+
+// A hand-written text input, `what` it should be ("a panel
+// configuration"): read_text_file, or standard input for "-" (read once;
+// asked again, the same text). Binary data is refused as what it looks like
+// ("binary data (a PNG picture), not a panel configuration"), so that no
+// message quotes its bytes.
+std::string read_text_input(const std::string& path, const std::string& what);
+
+// The same, a failure thrown as the caller's own error, Error(name, 0, why),
 // so that it reads like the caller's other errors of that file.
 template <class Error>
-std::string read_text_file_as(const std::string& path) {
+std::string read_text_file_as(const std::string& path, const std::string& what) {
     try {
-        return read_text_file(path);
+        return read_text_input(path, what);
     } catch (const TextFileError& error) {
-        throw Error(path, 0, error.what());
+        throw Error(input_name(path), 0, error.what());
     }
 }
 

@@ -1,5 +1,7 @@
 #include "tools/command_line.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include "host/calculator.h"
 #include "host/dib.h"
 #include "host/emulator/guest_memory.h"
+#include "host/emulator/input_file.h"
 #include "host/emulator/pe_image.h"
 #include "host/instance.h"
 #include "host/module.h"
@@ -38,6 +41,8 @@ ExitStatus exit_status_of(const std::exception& error) {
     if (dynamic_cast<const bench::GaugeFault*>(&error) != nullptr || dynamic_cast<const emu::GuestFault*>(&error)) {
         return ExitStatus::kFailed;
     }
+    // A --scale the panel's gauges cannot be drawn at is the option's fault.
+    if (dynamic_cast<const bench::PanelScaleError*>(&error) != nullptr) return ExitStatus::kUsage;
     // Files that are not what they claim: modules, PE files, bitmaps, panel
     // configurations, scenarios (their parse; a run that fails is reported
     // by the command as a failure), mouse lists of a module.
@@ -69,6 +74,87 @@ std::string message_of(const std::exception& error) {
     }
     if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return "out of memory";
     return error.what();
+}
+
+namespace {
+
+enum class ColourMode { kAuto, kAlways, kNever };
+
+Console the_console;
+ColourMode colour_mode = ColourMode::kAuto;
+
+bool colour_for(std::FILE* stream) {
+    if (colour_mode != ColourMode::kAuto) return colour_mode == ColourMode::kAlways;
+    const char* no_colour = std::getenv("NO_COLOR");
+    if (no_colour != nullptr && *no_colour != '\0') return false;
+    const char* term = std::getenv("TERM");
+    if (term != nullptr && std::string_view(term) == "dumb") return false;
+    return isatty(fileno(stream)) != 0;
+}
+
+}  // namespace
+
+const Console& console() { return the_console; }
+
+void add_console_options(CLI::App& app) {
+    CLI::Option* quiet = app.add_flag_callback(
+        "-q,--quiet", [] { the_console.verbosity = Verbosity::kQuiet; },
+        "say less: no progress, notes or summaries (results, errors and warnings stay)");
+    CLI::Option* verbose = app.add_flag_callback(
+        "-v,--verbose", [] { the_console.verbosity = Verbosity::kVerbose; },
+        "say more: the files a panel was made from, every finding, serve's figures every period");
+    quiet->excludes(verbose);
+    app.add_option_function<std::string>(
+           "--color,--colour",
+           [](const std::string& mode) {
+               colour_mode = mode == "always" ? ColourMode::kAlways
+                             : mode == "never" ? ColourMode::kNever
+                                               : ColourMode::kAuto;
+           },
+           "colour pass, fail, warnings and errors: auto (on a terminal, unless NO_COLOR is set), always, never")
+        ->type_name("auto|always|never")
+        ->check(CLI::IsMember({"auto", "always", "never"}));
+}
+
+int console_option_words(int argc, char** argv, int index) {
+    const std::string_view word = argv[index];
+    if (word == "-q" || word == "--quiet" || word == "-v" || word == "--verbose") return 1;
+    if (word.starts_with("--color=") || word.starts_with("--colour=")) return 1;
+    if (word == "--color" || word == "--colour") return index + 1 < argc ? 2 : 1;
+    return 0;
+}
+
+void settle_console() {
+    the_console.colour_stdout = colour_for(stdout);
+    the_console.colour_stderr = colour_for(stderr);
+}
+
+std::string painted(const std::string& text, Paint paint, bool colour) {
+    if (!colour) return text;
+    const char* code = "";
+    switch (paint) {
+        case Paint::kPass: code = "32"; break;
+        case Paint::kFail: code = "1;31"; break;
+        case Paint::kWarn: code = "33"; break;
+        case Paint::kSkip: code = "2"; break;
+        case Paint::kError: code = "1;31"; break;
+    }
+    return std::string("\033[") + code + "m" + text + "\033[0m";
+}
+
+void print_error(const std::string& where, const std::string& message) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s %s\n", painted(where + ":", Paint::kError, the_console.colour_stderr).c_str(),
+                 message.c_str());
+}
+
+void print_warning(const std::string& message) {
+    std::fprintf(stderr, "%s %s\n", painted("warning:", Paint::kWarn, the_console.colour_stderr).c_str(),
+                 message.c_str());
+}
+
+void print_note(const std::string& message) {
+    if (!the_console.quiet()) std::fprintf(stderr, "%s\n", message.c_str());
 }
 
 namespace {
@@ -130,18 +216,29 @@ void check_output_dir(const std::string& path, const std::string& option) {
     }
 }
 
-void check_input_file(const std::string& path) {
+void check_input_file(const std::string& path, bool standard_input) {
+    if (standard_input && path == "-") return;
     std::error_code error;
-    const fs::file_status status = fs::status(path, error);
-    if (!fs::exists(status)) throw CommandError(ExitStatus::kBadInput, path + ": file not found");
-    if (fs::is_directory(status)) throw CommandError(ExitStatus::kBadInput, path + ": is a directory, not a file");
+    if (!fs::exists(fs::status(path, error))) throw CommandError(ExitStatus::kBadInput, path + ": file not found");
+    if (const std::string fault = emu::input_file_fault(path); !fault.empty())
+        throw CommandError(ExitStatus::kBadInput, path + ": " + fault);
 }
 
 void add_module_paths(CLI::App& command, bench::ModulePaths& paths) {
     paths.module_dir = data_file(DataFile::kModules);
     command
-        .add_option("--modules", paths.module_dir,
-                    "directory of the PE modules the panel names, <dir>/<Name>.gau (default " + paths.module_dir + ")")
+        .add_option_function<std::string>(
+            "--modules",
+            [&paths](const std::string& path) {
+                std::error_code error;
+                const fs::file_status status = fs::status(path, error);
+                if (!fs::exists(status))
+                    throw CommandError(ExitStatus::kBadInput, path + ": no such directory (--modules)");
+                if (!fs::is_directory(status))
+                    throw CommandError(ExitStatus::kBadInput, path + ": not a directory (--modules)");
+                paths.module_dir = path;
+            },
+            "directory of the PE modules the panel names, <dir>/<Name>.gau (default " + paths.module_dir + ")")
         ->type_name("<dir>");
     // The name validate takes for the PE: here a module file stands for the
     // folder it lies in, where the panel's other modules are looked for too.
@@ -152,6 +249,7 @@ void add_module_paths(CLI::App& command, bench::ModulePaths& paths) {
                 std::error_code error;
                 const fs::file_status status = fs::status(path, error);
                 if (!fs::exists(status)) throw CommandError(ExitStatus::kBadInput, path + ": file not found (--pe)");
+                if (!fs::is_directory(status)) check_input_file(path);
                 paths.module_dir = fs::is_directory(status) ? path : fs::path(path).parent_path().string();
                 if (paths.module_dir.empty()) paths.module_dir = ".";
             },

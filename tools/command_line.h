@@ -15,12 +15,15 @@
 
 namespace gaugebench {
 
-// The process's exit status; README.md documents the same table.
+// The process's exit status, the one list of them; README.md's table says
+// which failure takes which.
 enum class ExitStatus : int {
     kSuccess = 0,
-    kFailed = 1,    // a check or a scenario failed
-    kUsage = 2,     // the command line is wrong, or asks what this build cannot do
-    kBadInput = 3,  // a file could not be read or written, or is not what it claims to be
+    kFailed = 1,        // a check or a scenario failed, module code faulted
+    kUsage = 2,         // the command line is wrong, or asks what this build cannot do
+    kBadInput = 3,      // a file could not be read or written, or is not what it claims to be
+    kInterrupted = 130, // SIGINT (Ctrl-C), as a shell reports it: 128 + 2
+    kTerminated = 143,  // SIGTERM: 128 + 15
 };
 
 // Thrown by a command once it knows the outcome; the message is printed.
@@ -45,6 +48,40 @@ struct Command {
 };
 using Commands = std::vector<Command>;
 
+// How much the commands say, and whether in colour: the global options
+// -q/--quiet, -v/--verbose and --color, taken before or after the command.
+// Quiet drops progress, notes and summaries (what a command makes, its
+// errors and warnings stay); verbose adds detail.
+enum class Verbosity { kQuiet, kNormal, kVerbose };
+struct Console {
+    Verbosity verbosity = Verbosity::kNormal;
+    bool colour_stdout = false;
+    bool colour_stderr = false;
+
+    bool quiet() const { return verbosity == Verbosity::kQuiet; }
+    bool verbose() const { return verbosity == Verbosity::kVerbose; }
+};
+const Console& console();
+// The global options on the program's own command line.
+void add_console_options(CLI::App& app);
+// Whether a global option (or its value) is `word`, at argv[index]; the
+// count of words it takes (0: none of them).
+int console_option_words(int argc, char** argv, int index);
+// After parsing: colour for a stream only on a terminal (--color=auto, the
+// default), never with NO_COLOR set to anything, unless --color=always.
+void settle_console();
+
+// Colours of the words that say how something went.
+enum class Paint { kPass, kFail, kWarn, kSkip, kError };
+// `text` in `paint`'s colour when `colour`, else as it is.
+std::string painted(const std::string& text, Paint paint, bool colour);
+// "<where>: <message>" on stderr, `where` in the colour of errors.
+void print_error(const std::string& where, const std::string& message);
+// "warning: <message>" on stderr, the word in the colour of warnings.
+void print_warning(const std::string& message);
+// A note about the work (not its result) on stderr; none when quiet.
+void print_note(const std::string& message);
+
 // The word among `candidates` closest to `word` (edit distance, or a
 // prefix), or empty when none is near enough to be a likely typo.
 std::string nearest(std::string_view word, const std::vector<std::string>& candidates);
@@ -55,9 +92,10 @@ std::string nearest(std::string_view word, const std::vector<std::string>& candi
 void check_output_file(const std::string& path, const std::string& option);
 void check_output_dir(const std::string& path, const std::string& option);
 
-// Refuse an input that is missing or a directory (bad input), before the
-// readers, which would take a directory for an empty file.
-void check_input_file(const std::string& path);
+// Refuse, before any work, an input that is missing or no regular file (a
+// directory, a FIFO, device or socket, which would block its reader), as
+// bad input. With `standard_input`, "-" names standard input and passes.
+void check_input_file(const std::string& path, bool standard_input = false);
 
 // The options of every command that places a panel: where the PE modules it
 // names are (each carries its own bitmaps), as --modules <dir> or --pe

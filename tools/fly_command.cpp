@@ -23,6 +23,7 @@
 #include "host/panel.h"
 #include "host/panel_config.h"
 #include "host/scenario.h"
+#include "host/text_input.h"
 #include "render/animation.h"
 #include "render/renderer.h"
 #include "tools/data_files.h"
@@ -202,6 +203,9 @@ std::unique_ptr<render::AnimationWriter> start_animation(const Options& options,
 void check_outputs(const Options& options) {
     gaugebench::check_output_dir(options.out_dir, "--out");
     if (options.animation.empty()) return;
+    // Written as it is flown, frame by frame, and completed at the end: a file.
+    if (options.animation == "-")
+        throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage, "--animation -: name a file, not standard output");
     panel_commands::check_png_name(options.animation, "--animation");
     std::error_code ignored;  // a folder still missing is named by the check below
     fs::create_directories(fs::absolute(options.animation).parent_path(), ignored);
@@ -225,7 +229,7 @@ public:
             panel_commands::write_picture(renderer_.render_frame(), path.string(), options_.out_dir);
             char line[300];
             std::snprintf(line, sizeof line, "  %6.1f s: %s", model_time, path.c_str());
-            progress.line(line);
+            if (!gaugebench::console().quiet()) progress.line(line);
         }
         if (animation_ && flown >= next_frame_time_ - 1e-6) {
             animation_->add(shrunk(renderer_.render_frame(), options_.animation_scale, small_));
@@ -238,12 +242,16 @@ public:
     bool finish(double model_time) {
         if (animation_) {
             animation_->finish();
-            std::fprintf(stderr, "%s: %d frames, one every %g s of flight, played %g times as fast\n",
-                         options_.animation.c_str(), animation_->frames_added(), options_.animation_every,
-                         options_.animation_speed);
+            char line[400];
+            std::snprintf(line, sizeof line, "%s: %d frames, one every %g s of flight, played %g times as fast",
+                          options_.animation.c_str(), animation_->frames_added(), options_.animation_every,
+                          options_.animation_speed);
+            gaugebench::print_note(line);
         }
         for (size_t i = next_; i < at_.size(); ++i) {
-            std::fprintf(stderr, "gaugebench: no picture at %.1f s: the flight ends at %.1f s\n", at_[i], model_time);
+            char line[120];
+            std::snprintf(line, sizeof line, "no picture at %.1f s: the flight ends at %.1f s", at_[i], model_time);
+            gaugebench::print_error("gaugebench fly", line);
         }
         return next_ == at_.size();
     }
@@ -284,6 +292,8 @@ struct Timing {
 // are classes of their own, this is their order.
 gaugebench::ExitStatus fly(Options& options) {
     check_outputs(options);
+    gaugebench::check_input_file(options.panel, true);
+    if (!options.scenario.empty()) gaugebench::check_input_file(options.scenario, true);
     const flightmodel::ScriptRun script_run = checked_run(options);
     options.run.work_dir = options.out_dir;
     options.run.watched = kWatched;
@@ -297,7 +307,8 @@ gaugebench::ExitStatus fly(Options& options) {
     host.set_night(options.night);
     bench::Panel panel(host, bench::PanelConfig::read_file(options.panel), options.paths, options.scale);
     panel_commands::check_picture_size(panel);
-    for (const std::string& warning : panel.warnings()) std::fprintf(stderr, "warning: %s\n", warning.c_str());
+    panel_commands::note_sources(panel);
+    for (const std::string& warning : panel.warnings()) gaugebench::print_warning(warning);
     render::PanelRenderer renderer(panel);
     panel.setup();
     Pictures pictures(options, panel, renderer);
@@ -340,12 +351,16 @@ gaugebench::ExitStatus fly(Options& options) {
     progress.clear();
     const bool every_picture = pictures.finish(timing.last_time);
     if (scenario && ended_at_line != 0) {
-        std::fprintf(stderr, "warning: %s:%d: the flight ended at %.1f s, before the scenario did\n",
-                     options.scenario.c_str(), ended_at_line, timing.last_time);
+        char line[400];
+        std::snprintf(line, sizeof line, "%s:%d: the flight ended at %.1f s, before the scenario did",
+                      bench::input_name(options.scenario).c_str(), ended_at_line, timing.last_time);
+        gaugebench::print_warning(line);
     }
-    std::printf("%s: the flight\n", options.run.script.c_str());
-    summary->print(stdout);
-    timing.print(options);
+    if (!gaugebench::console().quiet()) {
+        std::printf("%s: the flight\n", options.run.script.c_str());
+        summary->print(stdout);
+        timing.print(options);
+    }
     return every_picture ? gaugebench::ExitStatus::kSuccess : gaugebench::ExitStatus::kFailed;
 }
 

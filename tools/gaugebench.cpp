@@ -69,7 +69,7 @@ struct ListOptions {
 ExitStatus report_faults(const listing::ModuleListing& listed) {
     const std::vector<std::string> faults = listing::faults(listed);
     std::fflush(stdout);
-    for (const std::string& fault : faults) std::fprintf(stderr, "gaugebench list: %s\n", fault.c_str());
+    for (const std::string& fault : faults) gaugebench::print_error("gaugebench list", fault);
     return faults.empty() ? ExitStatus::kSuccess : ExitStatus::kFailed;
 }
 
@@ -85,6 +85,7 @@ Command add_list(CLI::App& app) {
     gaugebench::add_main_window_option(*command, options->main_window);
     return {command, [options] {
                 check_json_path(options->json);
+                gaugebench::check_input_file(options->module);
                 bench::Host host;
                 bench::set_main_window(host, options->main_window);
                 const bench::Module module(host, options->module);
@@ -104,6 +105,7 @@ void print_counter(const bench::Host& host, const char* after) {
 }
 
 ExitStatus bomb_run(const std::string& path) {
+    gaugebench::check_input_file(path);
     bench::Host host;
     bench::HostCalculator calculator(host, 3600.0);
     const bench::Module module(host, path);
@@ -159,13 +161,25 @@ struct ValidateOptions {
 };
 
 // --pe as given: a file, or a directory holding the module's namesake; by
-// default the module itself, the PE file carrying its own bitmaps.
+// default the module itself, the PE file carrying its own bitmaps. One that
+// names nothing readable is refused before any work.
 std::string resolve_pe(const ValidateOptions& options) {
     if (options.pe.empty()) return options.module;
     std::error_code error;
-    if (fs::is_directory(options.pe, error))
-        return (fs::path(options.pe) / fs::path(options.module).filename()).string();
-    return options.pe;
+    std::string pe = options.pe;
+    if (fs::is_directory(options.pe, error)) {
+        pe = (fs::path(options.pe) / fs::path(options.module).filename()).string();
+        if (!fs::exists(pe, error)) {
+            throw CommandError(ExitStatus::kBadInput,
+                               options.pe + ": holds no " + fs::path(options.module).filename().string() + " (--pe)");
+        }
+    }
+    try {
+        gaugebench::check_input_file(pe);
+    } catch (const CommandError& refused) {
+        throw CommandError(refused.status(), std::string(refused.what()) + " (--pe)");
+    }
+    return pe;
 }
 
 ExitStatus validate(const ValidateOptions& options) {
@@ -180,16 +194,21 @@ ExitStatus validate(const ValidateOptions& options) {
     if (options.require_bitmaps && report.check(Check::kBitmaps).status() == Status::kSkip) {
         report.fail(Check::kBitmaps, "", "", "", "no PE with the module's bitmaps was found (--require-bitmaps)");
     }
-    if (!options.json.empty()) write_text(options.json, report.json());
-    const bench::validate::CheckResult& loads = report.check(Check::kModuleLoads);
-    if (loads.status() == Status::kFail) {
+    if (report.no_gauge_module) {
         // Nothing else could be checked: one line, not a table of skips.
+        const bench::validate::CheckResult& loads = report.check(Check::kModuleLoads);
         const std::string reason = loads.findings.empty() ? "it does not load" : loads.findings.front().message;
-        std::error_code error;
-        throw CommandError(ExitStatus::kBadInput,
-                           fs::exists(options.module, error) ? reason + ": not a gauge module" : reason);
+        throw CommandError(ExitStatus::kBadInput, reason + ": not a gauge module");
     }
-    if (options.json != "-") report.print(stdout);
+    if (!options.json.empty()) write_text(options.json, report.json());
+    if (options.json != "-") {
+        const gaugebench::Console& console = gaugebench::console();
+        bench::validate::Report::PrintStyle style;
+        style.colour = console.colour_stdout;
+        style.problems_only = console.quiet();
+        if (console.verbose()) style.max_lines = bench::validate::Report::kMaxKeptFindings;
+        report.print(stdout, style);
+    }
     return report.failed() ? ExitStatus::kFailed : ExitStatus::kSuccess;
 }
 
@@ -233,9 +252,10 @@ Command add_validate(CLI::App& app) {
 // --- the command line ---------------------------------------------------------------------------------
 
 constexpr const char* kExitStatuses =
-    "Exit status: 0 success; 1 a check or a scenario failed; 2 a usage error; 3 an input that could not be\n"
-    "read or is not what it claims to be (or an output that could not be written); 130 and 143 stopped by\n"
-    "SIGINT (Ctrl-C) or SIGTERM, unfinished files removed.\n";
+    "'-' names standard input for a panel or scenario read, standard output for -o and --json.\n"
+    "Exit status: 0 success; 1 a check or a scenario failed, or module code faulted; 2 a usage error; 3 an\n"
+    "input that could not be read or is not what it claims to be (or an output that could not be written);\n"
+    "130 and 143 stopped by SIGINT (Ctrl-C) or SIGTERM, unfinished files removed.\n";
 
 const CLI::App* find_command(const CLI::App& app, const std::string& name) {
     for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
@@ -253,7 +273,8 @@ std::vector<std::string> command_names(const CLI::App& app) {
 }
 
 int usage_error(const std::string& where, const std::string& message, const std::string& help_for) {
-    std::fprintf(stderr, "%s: %s\nrun '%s --help' for help\n", where.c_str(), message.c_str(), help_for.c_str());
+    gaugebench::print_error(where, message);
+    std::fprintf(stderr, "run '%s --help' for help\n", help_for.c_str());
     return static_cast<int>(ExitStatus::kUsage);
 }
 
@@ -266,7 +287,10 @@ std::string unknown_command(const CLI::App& app, const std::string& word) {
 
 // Why the arguments left over were not taken, in the command's words.
 std::string explain_extras(const CLI::App& app, const CLI::App& command) {
-    const std::vector<std::string> extras = command.remaining();
+    // An option the command does not take falls through to the program's
+    // own options (the global ones), which leave it over.
+    std::vector<std::string> extras = command.remaining();
+    if (extras.empty()) extras = app.remaining();
     if (extras.empty()) return "unexpected arguments";
     const std::string& first = extras.front();
     if (first.size() < 2 || first[0] != '-') return "unexpected argument '" + first + "'";
@@ -325,8 +349,11 @@ std::string explain_mismatch(const CLI::App& command, const std::string& fallbac
 // the run, each answered with its exit status in one place.
 int main(int argc, char** argv) {
     CLI::App app("gaugebench: the bench host of the Korvane gauge modules", "gaugebench");
-    app.set_version_flag("--version", std::string("gaugebench ") + kKorvaneVersion);
+    app.set_version_flag("-V,--version", std::string("gaugebench ") + kKorvaneVersion);
     app.footer(kExitStatuses);
+    // The global options are taken after the command too.
+    app.fallthrough();
+    gaugebench::add_console_options(app);
     gaugebench::install_interrupt_handlers();
     gaugebench::Commands commands;
     commands.push_back(add_list(app));
@@ -337,31 +364,40 @@ int main(int argc, char** argv) {
     serve_command::add(app, commands);
     // Listed for the help; main() answers it before parsing.
     app.add_subcommand("help", "Print this help, or a command's: gaugebench help <command>")->allow_extras();
+    // Errors of the command line itself are coloured as NO_COLOR and the
+    // terminal say; --color is known only once the line is read.
+    gaugebench::settle_console();
 
     // The build makes the man page and the completion from this definition.
     if (argc == 3 && std::string_view(argv[1]) == "--reference") {
         const std::string kind = argv[2];
-        if (kind != "man" && kind != "bash") return usage_error("gaugebench --reference", "takes man or bash", "gaugebench");
+        if (kind != "man" && kind != "bash") {
+            return usage_error("gaugebench --reference", "takes man or bash", "gaugebench");
+        }
         const std::string text = kind == "man" ? gaugebench::man_page(app, std::string("gaugebench ") + kKorvaneVersion)
                                                : gaugebench::bash_completion(app);
         std::fputs(text.c_str(), stdout);
         return 0;
     }
+    // The first word that is no global option: the command, or help.
+    int at = 1;
+    while (at < argc && gaugebench::console_option_words(argc, argv, at) > 0)
+        at += gaugebench::console_option_words(argc, argv, at);
     if (argc < 2) {
         std::fputs(app.help().c_str(), stderr);
         return static_cast<int>(ExitStatus::kUsage);
     }
-    const std::string first = argv[1];
+    const std::string first = at < argc ? argv[at] : std::string();
     // "help <command>" before the parser, which would take the word for the
     // command itself.
     if (first == "help") {
-        if (argc > 3) return usage_error("gaugebench help", "takes one command at most", "gaugebench");
-        if (argc == 2) {
+        if (argc > at + 2) return usage_error("gaugebench help", "takes one command at most", "gaugebench");
+        if (argc == at + 1) {
             std::fputs(app.help().c_str(), stdout);
             return 0;
         }
-        const CLI::App* topic = find_command(app, argv[2]);
-        if (topic == nullptr) return usage_error("gaugebench help", unknown_command(app, argv[2]), "gaugebench");
+        const CLI::App* topic = find_command(app, argv[at + 1]);
+        if (topic == nullptr) return usage_error("gaugebench help", unknown_command(app, argv[at + 1]), "gaugebench");
         std::fputs(topic->help("gaugebench").c_str(), stdout);
         return 0;
     }
@@ -388,10 +424,11 @@ int main(int argc, char** argv) {
     } catch (const std::exception& error) {
         // An option's own check found its input missing or unreadable.
         const std::vector<CLI::App*> parsed = app.get_subcommands();
-        std::fprintf(stderr, "gaugebench%s%s: %s\n", parsed.empty() ? "" : " ",
-                     parsed.empty() ? "" : parsed.front()->get_name().c_str(), gaugebench::message_of(error).c_str());
+        gaugebench::print_error(parsed.empty() ? "gaugebench" : "gaugebench " + parsed.front()->get_name(),
+                                gaugebench::message_of(error));
         return static_cast<int>(gaugebench::exit_status_of(error));
     }
+    gaugebench::settle_console();
 
     const std::vector<CLI::App*> parsed = app.get_subcommands();
     if (parsed.empty()) {
@@ -403,9 +440,7 @@ int main(int argc, char** argv) {
         try {
             return static_cast<int>(command.run());
         } catch (const std::exception& error) {
-            std::fflush(stdout);
-            std::fprintf(stderr, "gaugebench %s: %s\n", command.app->get_name().c_str(),
-                         gaugebench::message_of(error).c_str());
+            gaugebench::print_error("gaugebench " + command.app->get_name(), gaugebench::message_of(error));
             return static_cast<int>(gaugebench::exit_status_of(error));
         }
     }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "host/output_file.h"
+#include "tools/command_line.h"
 
 namespace gaugebench {
 namespace {
@@ -16,7 +17,7 @@ void on_signal(int signal_number) {
     if (stderr_is_terminal) (void)!write(STDERR_FILENO, "\r\033[K", 4);
     bench::cleanup_after_signal(signal_number == SIGINT ? "interrupted (SIGINT)" : "terminated (SIGTERM)",
                                 STDERR_FILENO);
-    _exit(128 + signal_number);
+    _exit(static_cast<int>(signal_number == SIGINT ? ExitStatus::kInterrupted : ExitStatus::kTerminated));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tools/panel_commands.h"
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -65,20 +66,29 @@ std::string mebibytes(double bytes) {
 }
 
 void print_warnings(const std::vector<std::string>& warnings) {
-    for (const std::string& warning : warnings) std::fprintf(stderr, "warning: %s\n", warning.c_str());
+    for (const std::string& warning : warnings) gaugebench::print_warning(warning);
 }
 
 ExitStatus render(const Options& options) {
-    gaugebench::check_output_file(options.output, "-o");
-    check_png_name(options.output, "-o");
+    const bool to_stdout = options.output == "-";
+    if (to_stdout) {
+        // A picture's bytes would garble the terminal.
+        if (isatty(STDOUT_FILENO) != 0)
+            throw CommandError(ExitStatus::kUsage, "-o -: standard output is a terminal; pipe it or name a file");
+    } else {
+        gaugebench::check_output_file(options.output, "-o");
+        check_png_name(options.output, "-o");
+    }
+    gaugebench::check_input_file(options.input, true);
     Progress progress(options.progress);
     bench::Host host;
     bench::set_main_window(host, options.main_window);
     host.set_night(options.night);
-    gaugebench::check_input_file(options.input);
     bench::Panel panel(host, bench::PanelConfig::read_file(options.input), options.paths, options.scale);
-    if (panel.gauges().empty()) throw CommandError(ExitStatus::kBadInput, options.input + ": places no gauge");
+    if (panel.gauges().empty())
+        throw CommandError(ExitStatus::kBadInput, bench::input_name(options.input) + ": places no gauge");
     check_picture_size(panel);
+    note_sources(panel);
     print_warnings(panel.warnings());
     flight_state::apply_cruise(host);
     panel.setup();
@@ -95,13 +105,17 @@ ExitStatus render(const Options& options) {
                         std::to_string(static_cast<long>(height)) + " pixels (" + mebibytes(width * height * 4.0) + ")",
                     true);
     const render::Image picture = renderer.render();
-    progress.status("render: writing " + options.output, true);
+    progress.status("render: writing " + (to_stdout ? std::string("standard output") : options.output), true);
     picture.write_png(options.output, options.png);
     progress.clear();
     print_warnings(renderer.take_warnings());
-    std::printf("%s: %zu gauges drawn in %zu shown window%s, %d x %d pixels, after %u updates at cruise\n",
-                options.output.c_str(), renderer.gauges_drawn(), panel.windows().size(),
-                panel.windows().size() == 1 ? "" : "s", picture.width(), picture.height(), options.updates);
+    if (!gaugebench::console().quiet()) {
+        // Beside a picture on standard output, the summary goes to stderr.
+        std::fprintf(to_stdout ? stderr : stdout,
+                     "%s: %zu gauges drawn in %zu shown window%s, %d x %d pixels, after %u updates at cruise\n",
+                     to_stdout ? "<stdout>" : options.output.c_str(), renderer.gauges_drawn(), panel.windows().size(),
+                     panel.windows().size() == 1 ? "" : "s", picture.width(), picture.height(), options.updates);
+    }
     return ExitStatus::kSuccess;
 }
 
@@ -144,17 +158,19 @@ private:
 
 ExitStatus scenario(const Options& options) {
     if (!options.out_dir.empty()) gaugebench::check_output_dir(options.out_dir, "--out");
-    gaugebench::check_input_file(options.input);
+    gaugebench::check_input_file(options.input, true);
     const bench::Scenario script = bench::Scenario::read_file(options.input);
     const std::string panel_path = script.panel_path();
     if (panel_path.empty()) {
-        throw CommandError(ExitStatus::kBadInput, options.input + " names no panel (add a 'panel <panel.cfg>' line)");
+        throw CommandError(ExitStatus::kBadInput,
+                           bench::input_name(options.input) + " names no panel (add a 'panel <panel.cfg>' line)");
     }
     bench::Host host;
     bench::set_main_window(host, script.main_window_at_start().value_or(options.main_window));
     host.set_night(options.night);
     bench::Panel panel(host, bench::PanelConfig::read_file(panel_path), options.paths, script.scale());
     check_picture_size(panel);
+    note_sources(panel);
     print_warnings(panel.warnings());
     render::PanelRenderer renderer(panel);
     Progress progress(options.progress);
@@ -169,7 +185,7 @@ ExitStatus scenario(const Options& options) {
     LineStream reports([&progress](const std::string& line) {
         if (line.rfind("warning: ", 0) == 0) {
             progress.clear();
-            std::fprintf(stderr, "%s\n", line.c_str());
+            gaugebench::print_warning(line.substr(9));
         } else {
             progress.status(line);
         }
@@ -191,13 +207,18 @@ ExitStatus scenario(const Options& options) {
     std::fflush(printed.file());
     std::fflush(reports.file());
     progress.clear();
-    std::fprintf(stderr, "%s: %llu updates, %zu snapshots\n", options.input.c_str(),
-                 static_cast<unsigned long long>(runner.updates_run()), runner.snapshots().size());
-    for (const std::string& snapshot : runner.snapshots()) std::fprintf(stderr, "  wrote %s\n", snapshot.c_str());
+    gaugebench::print_note(bench::input_name(options.input) + ": " + std::to_string(runner.updates_run()) +
+                           " updates, " + std::to_string(runner.snapshots().size()) + " snapshots");
+    for (const std::string& snapshot : runner.snapshots()) gaugebench::print_note("  wrote " + snapshot);
     return ExitStatus::kSuccess;
 }
 
 }  // namespace
+
+void note_sources(const bench::Panel& panel) {
+    if (!gaugebench::console().verbose()) return;
+    for (const std::string& file : panel.source_files()) std::fprintf(stderr, "read %s\n", file.c_str());
+}
 
 void check_picture_size(const bench::Panel& panel) {
     const double width = std::ceil(panel.picture_width());
@@ -232,9 +253,11 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     CLI::App* render_command =
         app.add_subcommand("render", "Draw a panel configuration's gauges after a few updates at a steady cruise");
     render_options->input = gaugebench::data_file(gaugebench::DataFile::kPanel);
-    render_command->add_option("panel", render_options->input, "the panel configuration (default " + render_options->input + ")")
+    render_command
+        ->add_option("panel", render_options->input,
+                     "the panel configuration ('-': standard input; default " + render_options->input + ")")
         ->type_name("<panel.cfg>");
-    render_command->add_option("-o,--output", render_options->output, "the picture to write (PNG)")
+    render_command->add_option("-o,--output", render_options->output, "the picture to write (PNG; '-': standard output)")
         ->required()
         ->type_name("<picture.png>");
     gaugebench::add_scale_option(*render_command, render_options->scale, bench::GaugeInstance::kMaxScale);
@@ -252,7 +275,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     auto scenario_options = std::make_shared<Options>();
     CLI::App* scenario_command =
         app.add_subcommand("scenario", "Run a scripted session (docs/scenarios.md) on the panel it names");
-    scenario_command->add_option("file", scenario_options->input, "the scenario")->required()->type_name("<file>");
+    scenario_command->add_option("file", scenario_options->input, "the scenario ('-': standard input)")->required()->type_name("<file>");
     scenario_command
         ->add_option("--out", scenario_options->out_dir, "directory for the snapshots (default: the current one)")
         ->type_name("<dir>");

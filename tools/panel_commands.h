@@ -24,6 +24,10 @@ inline constexpr double kMaxPictureBytes = 1024.0 * 1024.0 * 1024.0;
 inline constexpr double kMaxPictureSide = 32767.0;
 void check_picture_size(const bench::Panel& panel);
 
+// With --verbose, the files the panel was made from (its configuration,
+// modules, bitmaps), one "read <file>" line each on stderr.
+void note_sources(const bench::Panel& panel);
+
 // Refuses (a usage error) a picture's name that promises another format
 // than the PNG written, before any work: a.jpg would hold PNG data.
 void check_png_name(const std::string& path, const std::string& option);

@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "tools/command_line.h"
+
 #ifdef _WIN32
 #include <io.h>
 #define KORVANE_ISATTY _isatty
@@ -25,7 +27,8 @@ constexpr std::chrono::milliseconds kLogEvery{2000};
 }  // namespace
 
 Progress::Progress(Mode mode, std::FILE* out) : out_(out), terminal_(KORVANE_ISATTY(KORVANE_FILENO(out)) != 0) {
-    shown_ = mode == Mode::kAlways || (mode == Mode::kAuto && terminal_);
+    // --quiet drops the progress a terminal would show; --progress asks for it.
+    shown_ = mode == Mode::kAlways || (mode == Mode::kAuto && terminal_ && !console().quiet());
 }
 
 Progress::~Progress() { clear(); }

@@ -60,6 +60,12 @@ namespace fs = std::filesystem;
 // otherwise be the only place to say so. Throws CommandError.
 void check_before_start(const ServeOptions& options) {
     if (!options.out_dir.empty()) gaugebench::check_output_dir(options.out_dir, "--out");
+    gaugebench::check_input_file(options.panel, true);
+    if (!options.scenario.empty()) gaugebench::check_input_file(options.scenario, true);
+    if (options.watch && (options.panel == "-" || options.scenario == "-")) {
+        throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage,
+                                       "--watch: standard input ('-') cannot be watched for changes; name a file");
+    }
     if (options.fdm_script.empty()) return;
     std::error_code error;
     const auto refuse = [](const std::string& what) {
@@ -110,7 +116,7 @@ int serve(const ServeOptions& options) {
     try {
         check_before_start(options);
     } catch (const gaugebench::CommandError& refused) {
-        std::fprintf(stderr, "gaugebench serve: %s\n", refused.what());
+        gaugebench::print_error("gaugebench serve", refused.what());
         return static_cast<int>(refused.status());
     }
     web::LiveOptions live = live_options(options);
@@ -120,7 +126,7 @@ int serve(const ServeOptions& options) {
         flight_dir = fs::temp_directory_path(error) / ("gaugebench-serve-" + std::to_string(::getpid()));
         fs::create_directories(flight_dir, error);
         if (error) {
-            std::fprintf(stderr, "gaugebench serve: cannot make %s: %s\n", flight_dir.c_str(), error.message().c_str());
+            gaugebench::print_error("gaugebench serve", "cannot make " + flight_dir.string() + ": " + error.message());
             return static_cast<int>(gaugebench::ExitStatus::kBadInput);
         }
         live.flight = flight_run(options, flight_dir);
@@ -129,10 +135,13 @@ int serve(const ServeOptions& options) {
     server.host = options.host;
     server.port = options.port;
     server.socket_timeout_ms = static_cast<int>(options.client_timeout_seconds * 1000.0);
-    server.web_root = options.web_root.empty() ? gaugebench::data_file(gaugebench::DataFile::kWebRoot) : options.web_root;
+    server.quiet = gaugebench::console().quiet();
+    server.verbose = gaugebench::console().verbose();
+    server.web_root =
+        options.web_root.empty() ? gaugebench::data_file(gaugebench::DataFile::kWebRoot) : options.web_root;
     if (!fs::is_regular_file(fs::path(server.web_root) / "index.html", error)) {
-        std::fprintf(stderr, "gaugebench serve: %s holds no index.html (--web-root names the page's directory)\n",
-                     server.web_root.c_str());
+        gaugebench::print_error("gaugebench serve",
+                                server.web_root + " holds no index.html (--web-root names the page's directory)");
         return static_cast<int>(gaugebench::ExitStatus::kBadInput);
     }
     int status = 0;
@@ -146,7 +155,7 @@ int serve(const ServeOptions& options) {
         web::LivePanel panel(live);
         web::serve(panel, server, watcher.stop, stderr);
     } catch (const std::exception& failure) {
-        std::fprintf(stderr, "gaugebench serve: %s\n", gaugebench::message_of(failure).c_str());
+        gaugebench::print_error("gaugebench serve", gaugebench::message_of(failure));
         status = static_cast<int>(gaugebench::exit_status_of(failure));
     }
     // The model's process group, should the panel's own stop have missed it.
@@ -164,7 +173,9 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     options->jsbsim = gaugebench::data_file(gaugebench::DataFile::kJsbsim);
     CLI::App* command = app.add_subcommand(
         "serve", "Serve the panel live to a web browser at 18 updates a second, every control usable");
-    command->add_option("panel", options->panel, "the panel configuration (default " + options->panel + ")")
+    command
+        ->add_option("panel", options->panel,
+                     "the panel configuration ('-': standard input; default " + options->panel + ")")
         ->type_name("<panel.cfg>");
     command->add_option("--port", options->port, "the port to listen on (default 8080)")
         ->type_name("<n>")

@@ -306,6 +306,8 @@ std::optional<Input> parse_input(std::string_view text) {
 void serve(LivePanel& panel, const ServerOptions& options, const std::atomic<bool>& stop, std::FILE* out) {
     Exchange exchange;
     exchange.out = out;
+    exchange.figures_every_period = options.verbose;
+    exchange.figures_periodically = !options.quiet;
     Pages pages(exchange);
     TransportOptions transport_options;
     transport_options.host = options.host;
@@ -338,7 +340,7 @@ void serve(LivePanel& panel, const ServerOptions& options, const std::atomic<boo
     });
     run_simulation(panel, exchange, halt);
     serving.join();
-    exchange.report();
+    if (!options.quiet) exchange.report(false);
     if (failure) std::rethrow_exception(failure);
 }
 

@@ -41,6 +41,11 @@ struct ServerOptions {
     // A write gives up after this long, and a page that answers nothing
     // (not even pings) is closed after about as long.
     int socket_timeout_ms = 10000;
+    // The frames' figures on `out`: every period when verbose, else only
+    // when they changed since the last print; once more at the end unless
+    // quiet, and never periodically then.
+    bool quiet = false;
+    bool verbose = false;
 };
 
 // Runs the server and the simulation until `stop` turns true; prints the

@@ -102,7 +102,7 @@ public:
         Clock::time_point next_report = Clock::now() + seconds(kReportEverySeconds);
         while (!stop) {
             if (Clock::now() >= next_report) {
-                exchange_.report();
+                exchange_.report(true);
                 next_report += seconds(kReportEverySeconds);
             }
             Published now;
@@ -252,8 +252,13 @@ std::deque<Input> Exchange::take_inputs() {
     return taken;
 }
 
-void Exchange::report() {
+void Exchange::report(bool period) {
     const std::lock_guard lock(figures_mutex);
+    // An idle server's figures stay as they were: printed again, they bury
+    // the lines that say something.
+    if (period && (!figures_periodically || (!figures_every_period && ever_reported_ && figures == reported_))) return;
+    reported_ = figures;
+    ever_reported_ = true;
     const auto line = [this](const char* what, const Figures::Kind& kind) {
         if (kind.frames == 0) return;
         const double frames = static_cast<double>(kind.frames);

@@ -43,7 +43,9 @@ struct Figures {
     struct Kind {
         uint64_t frames = 0, rects = 0, bytes = 0;
         double seconds = 0.0;  // comparing and encoding
+        bool operator==(const Kind&) const = default;
     } whole, changes, unchanged;
+    bool operator==(const Figures&) const = default;
 };
 
 class Exchange {
@@ -69,9 +71,15 @@ public:
     std::mutex figures_mutex;
     Figures figures;
     std::FILE* out = nullptr;
-    void report();
+    bool figures_periodically = true;   // the period's report prints at all
+    bool figures_every_period = false;  // ... even when nothing changed since the last
+    // Prints the figures on `out`; a period's report (`period`) only as the
+    // two flags say.
+    void report(bool period);
 
 private:
+    Figures reported_;  // as last printed, under figures_mutex
+    bool ever_reported_ = false;
     std::mutex input_mutex_;
     std::deque<Input> inputs_;
     std::vector<std::pair<uint64_t, std::string>> answers_;  // under input_mutex_

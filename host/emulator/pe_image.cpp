@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <new>
 #include <set>
 
 #include "host/emulator/guest_memory.h"
+#include "host/emulator/input_file.h"
 
 namespace emu {
 namespace {
@@ -516,21 +516,21 @@ void Bitmap::set_dib(std::shared_ptr<const std::vector<uint8_t>> storage, size_t
 }
 
 PeImage PeImage::read_file(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw PeError(path + ": cannot be read");
-    file.seekg(0, std::ios::end);
-    const std::streamoff length = file.tellg();
-    if (length < 0) throw PeError(path + ": cannot be read");
-    if (static_cast<uint64_t>(length) > kMaxFileSize) throw PeError(path + ": too large for a gauge module");
-    file.seekg(0, std::ios::beg);
-    std::vector<uint8_t> bytes;
+    std::string text;
     try {
-        bytes.resize(static_cast<size_t>(length));
+        text = read_input_file(path, kMaxFileSize);
+    } catch (const InputFileError& error) {
+        throw PeError(path + ": " + error.what());
     } catch (const std::bad_alloc&) {
         throw PeError(path + ": more than the memory at hand to read");
     }
-    if (!bytes.empty() && !file.read(reinterpret_cast<char*>(bytes.data()), length))
-        throw PeError(path + ": cannot be read");
+    std::vector<uint8_t> bytes;
+    try {
+        bytes.assign(text.begin(), text.end());
+    } catch (const std::bad_alloc&) {
+        throw PeError(path + ": more than the memory at hand to read");
+    }
+    text = std::string();
     return parse(std::move(bytes), path);
 }
 

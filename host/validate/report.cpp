@@ -112,24 +112,44 @@ std::string Report::summary() const {
            " warn, " + std::to_string(count(Status::kSkip)) + " skip (seed " + std::to_string(seed) + ")";
 }
 
-void Report::print(std::FILE* out, size_t max_lines) const {
-    std::fprintf(out, "%-6s %-5s %8s  %s\n", "check", "state", "findings", "what");
+namespace {
+
+// ANSI colours of the states, for a terminal.
+std::string painted_state(Status status, bool colour, int width) {
+    const char* name = status_name(status);
+    if (!colour) return name;
+    const char* code = status == Status::kPass   ? "32"
+                       : status == Status::kFail ? "1;31"
+                       : status == Status::kWarn ? "33"
+                                                 : "2";
+    // Padded before painting: the escapes take no column.
+    char padded[16];
+    std::snprintf(padded, sizeof padded, "%-*s", width, name);
+    return std::string("\033[") + code + "m" + padded + "\033[0m";
+}
+
+}  // namespace
+
+void Report::print(std::FILE* out, const PrintStyle& style) const {
+    if (!style.problems_only) std::fprintf(out, "%-6s %-5s %8s  %s\n", "check", "state", "findings", "what");
     for (const CheckResult& result : checks_) {
-        std::fprintf(out, "%-6s %-5s %8zu  %s\n", result.id.c_str(), status_name(result.status()), result.finding_count,
-                     result.name.c_str());
+        const Status status = result.status();
+        if (style.problems_only && status != Status::kFail && status != Status::kWarn) continue;
+        std::fprintf(out, "%-6s %-5s %8zu  %s\n", result.id.c_str(), painted_state(status, style.colour, 5).c_str(),
+                     result.finding_count, result.name.c_str());
         if (!result.note.empty()) std::fprintf(out, "%23s(%s)\n", "", result.note.c_str());
         for (const Finding& line : result.info) std::fprintf(out, "%23sinfo %s\n", "", line.line().c_str());
-        const size_t shown = std::min(max_lines, result.findings.size());
+        const size_t shown = std::min(style.max_lines, result.findings.size());
         for (size_t i = 0; i < shown; ++i) {
             const Finding& finding = result.findings[i];
-            std::fprintf(out, "%23s%s %s\n", "", finding.severity == Status::kFail ? "fail" : "warn",
+            std::fprintf(out, "%23s%s %s\n", "", painted_state(finding.severity, style.colour, 0).c_str(),
                          finding.line().c_str());
         }
         if (result.finding_count > shown) {
             std::fprintf(out, "%23s... %zu more\n", "", result.finding_count - shown);
         }
     }
-    std::fprintf(out, "%s\n", summary().c_str());
+    if (!style.problems_only) std::fprintf(out, "%s\n", summary().c_str());
 }
 
 namespace {

@@ -121,6 +121,10 @@ public:
     std::string module;
     std::string pe;
     uint64_t seed = 0;
+    // The file is no gauge module (unreadable, a malformed PE, another
+    // library): KV000 failed and nothing else could be checked. Module code
+    // that faulted while loading fails KV000 without this.
+    bool no_gauge_module = false;
 
     CheckResult& check(Check which);
     const CheckResult& check(Check which) const;
@@ -145,8 +149,14 @@ public:
 
     // "<module>: N checks: a pass, b fail, c warn, d skip (seed S)".
     std::string summary() const;
-    // The table of checks and, under each, up to `max_lines` findings.
-    void print(std::FILE* out, size_t max_lines = 20) const;
+    struct PrintStyle {
+        size_t max_lines = 20;       // findings shown under a check
+        bool colour = false;         // the states in colour (a terminal)
+        bool problems_only = false;  // only checks that fail or warn, no header or summary
+    };
+    // The table of checks and, under each, its findings.
+    void print(std::FILE* out, const PrintStyle& style) const;
+    void print(std::FILE* out) const { print(out, PrintStyle{}); }
     std::string json() const;
 
 private:

@@ -223,6 +223,7 @@ std::vector<Observation> first_load(Report& report, Memo& memo, const std::strin
         module = load(host, path, options, guard, resources);
     } catch (const ModuleError& error) {
         const bool gauge_table = error.kind() == ModuleError::Kind::kGaugeTable;
+        report.no_gauge_module = !gauge_table && error.kind() != ModuleError::Kind::kCode;
         report.fail(gauge_table ? Check::kGaugeTable : Check::kModuleLoads, "", "",
                     gauge_table ? "Linkage.gauge_table" : "", error.what());
         skip_all(report, "the module does not load");

@@ -6,11 +6,29 @@
 # big.cfg (a panel too large to draw at scale 2), crash.cfg and init.cfg
 # (panels of a module whose gauge callback, or whose module_init, writes
 # through a wild pointer), crash.txt (a scenario on crash.cfg) and
-# window.txt (a scenario with a main-window line it cannot take); LIBC names
-# a shared library that is no PE file.
+# window.txt (a scenario with a main-window line it cannot take), fifo.bmp
+# (a FIFO, which blocks whoever opens it to read) and piped.png (a picture
+# `render -o -` wrote to a pipe); LIBC names a shared library that is no PE
+# file.
 # cmake -DGAUGEBENCH=<program> -DM=<dir> -DS=<dir> -DT=<dir> -DLIBC=<file> -DVERSION=<x.y.z> -P command_line.cmake
+string(ASCII 27 escape)
 set(rows
   "0|Usage: gaugebench .*Exit status: 0 success|--help"
+  "0|^gaugebench ${VERSION}\n$|-V"
+  "3|^gaugebench list: [^\n]*fifo.bmp: not a regular file .a FIFO.\n$|list {T}/fifo.bmp"
+  "3|^gaugebench validate: [^\n]*fifo.bmp: not a regular file .a FIFO.\n$|validate {T}/fifo.bmp"
+  "3|^gaugebench render: [^\n]*fifo.bmp: not a regular file .a FIFO.\n$|render {T}/fifo.bmp -o {T}/fifo.png"
+  "3|^gaugebench scenario: [^\n]*fifo.bmp: not a regular file .a FIFO.\n$|scenario {T}/fifo.bmp"
+  "3|^gaugebench validate: [^\n]*fifo.bmp: not a regular file .a FIFO. .--pe.\n$|validate {M}/Dropwatch.gau --pe {T}/fifo.bmp"
+  "3|^gaugebench validate: /nonexistent: file not found .--pe.\n$|validate {M}/Dropwatch.gau --pe /nonexistent"
+  "3|^gaugebench render: /nonexistent: no such directory .--modules.\n$|render {S}/panel/panel.cfg -o {T}/m.png --modules /nonexistent"
+  "3|^gaugebench render: [^\n]*piped.png: binary data .a PNG picture., not a panel configuration\n$|render {T}/piped.png -o {T}/x.png"
+  "1|KV000  fail[^\n]*\n[^\n]*EmuInitCrash.gau: module_init: [^\n]*0x0BADF00C|validate {M}/EmuInitCrash.gau"
+  "2|--scale: takes a number from 0.001 to 16, not '17'|render {S}/panel/panel.cfg -o {T}/s.png --scale 17"
+  "2|at scale 13 the panel would be|render {S}/panel/panel.cfg -o {T}/s.png --scale 13 --modules {M}"
+  "2|Throttle. would be shown at [0-9.]+ times its size at scale 15. at most 16 is possible: use a scale of 14|render {S}/panel/panel.cfg -o {T}/s.png --scale 15 --modules {M}"
+  "1|^KV001  fail[^\n]*\n[^\n]*holds no gauge\nKV307  warn[^\n]*\n[^\n]*NOSUCH.dll!Function[^\n]*\n$|validate {M}/Win32Missing.gau -q"
+  "1|KV014  ${escape}.1.31mfail|--color=always validate {M}/FaultyBitmap.gau --require-bitmaps"
   "0|Usage: gaugebench |-h"
   "0|Subcommands:.*validate|help"
   "0|Usage: gaugebench validate .*--require-bitmaps|validate --help"
@@ -27,7 +45,7 @@ set(rows
   "3|fly: [^\n]*missing.xml: no such file|fly {T}/missing.xml --out {T}/flight --panel {S}/panel/panel.cfg --modules {M}"
   "2|--port: takes a port from 1 to 65535, not '0'|serve --port 0"
   "2|--client-timeout: takes a number of seconds from 0.1 to 600, not '0'|serve --client-timeout 0"
-  "3|serve: [^\n]*missing.cfg: no such file|serve {T}/missing.cfg --port 1"
+  "3|serve: [^\n]*missing.cfg: file not found|serve {T}/missing.cfg --port 1"
   "3|^gaugebench serve: --fdm: [^\n]*missing.xml: file not found\n$|serve --fdm {T}/missing.xml --port 1"
   "2|--host 999.1.1.1: not an IPv4 or IPv6 address|serve --host 999.1.1.1 --port 1"
   "3|^gaugebench validate: [^\n]*missing.gau: file not found\n$|validate {M}/missing.gau"
@@ -59,9 +77,10 @@ set(rows
   "2|-o: [^\n]*link.png: is a symbolic link: give|render {S}/panel/panel.cfg -o {T}/link.png"
   "2|-o: [^\n]*dangling.png: is a symbolic link .dangling.|render {S}/panel/panel.cfg -o {T}/dangling.png"
   "2|--animation [^\n]*a.gif: pictures are written as PNG|fly {S}/fdm/scripts/takeoff.xml --out {T}/flight --animation {T}/a.gif"
+  "2|--animation -: name a file, not standard output|fly {S}/fdm/scripts/takeoff.xml --out {T}/flight --animation -"
   "2|--at 400: the flight ends at 300 s|fly {S}/fdm/scripts/takeoff.xml --out {T}/flight --at 10,400"
   "2|--at 40: the flight ends at 30 s .--end.|fly {S}/fdm/scripts/takeoff.xml --out {T}/flight --at 40 --end 30"
-  "3|file=fifo.bmp: [^\n]*is not a regular file|render {T}/fifo.cfg -o {T}/fifo.png --modules {M}"
+  "3|file=fifo.bmp: [^\n]*not a regular file .a FIFO.|render {T}/fifo.cfg -o {T}/fifo.png --modules {M}"
   "2|out/away/x.png: lies outside|scenario {T}/escape.txt --out {T}/out --modules {M}"
 )
 
@@ -84,6 +103,38 @@ file(WRITE ${T}/escape.txt "panel ${S}/panel/panel.cfg\nupdate 1\nsnapshot away/
 execute_process(COMMAND mkfifo ${T}/fifo.bmp)
 file(WRITE ${T}/fifo.cfg "[Window00]\nsize_mm=200,200\nvisible=1\nfile=fifo.bmp\ngauge00=EmuCrash!Crash, 0, 0, 100\n")
 set(failures "")
+# '-': a picture piped to standard output (the summary beside it on stderr),
+# a scenario read from standard input naming its panel relative to the
+# working directory.
+file(WRITE ${T}/small.cfg "[Window00]\nsize_mm=100,100\nvisible=1\ngauge00=Dropwatch!Dropwatch, 0, 0, 50, 50\n")
+file(WRITE ${T}/stdin.txt "panel small.cfg\nupdate 2\n")
+file(REMOVE ${T}/piped.png)
+execute_process(COMMAND ${GAUGEBENCH} render ${T}/small.cfg -o - --modules ${M} WORKING_DIRECTORY ${T} TIMEOUT 120
+  RESULT_VARIABLE status OUTPUT_FILE ${T}/piped.png ERROR_VARIABLE errors)
+file(READ ${T}/piped.png signature LIMIT 8 HEX)
+if(NOT status EQUAL 0 OR NOT signature STREQUAL "89504e470d0a1a0a" OR NOT errors MATCHES "<stdout>: 1 gauges drawn")
+  string(APPEND failures "\nrender -o -: exit ${status}, starts ${signature}:\n${errors}")
+endif()
+execute_process(COMMAND ${GAUGEBENCH} scenario - --modules ${M} WORKING_DIRECTORY ${T} TIMEOUT 120
+  INPUT_FILE ${T}/stdin.txt RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+if(NOT status EQUAL 0 OR NOT output MATCHES "<stdin>: 2 updates, 0 snapshots")
+  string(APPEND failures "\nscenario -: exit ${status}:\n${output}")
+endif()
+# A picture's bytes are never sent to a terminal.
+execute_process(COMMAND script -qec "'${GAUGEBENCH}' render ${T}/small.cfg -o - --modules ${M}" /dev/null
+  TIMEOUT 120 RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+if(NOT status EQUAL 2 OR NOT output MATCHES "-o -: standard output is a terminal")
+  string(APPEND failures "\nrender -o - on a terminal: exit ${status}:\n${output}")
+endif()
+# Colour on a terminal (script(1) gives one), none with NO_COLOR set.
+foreach(no_colour "" "1")
+  execute_process(COMMAND env NO_COLOR=${no_colour} script -qec "'${GAUGEBENCH}' validate ${M}/FaultyBitmap.gau"
+    /dev/null TIMEOUT 120 OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT output MATCHES "KV014  " OR (output MATCHES "${escape}" AND no_colour) OR
+     (NOT output MATCHES "${escape}" AND NOT no_colour))
+    string(APPEND failures "\nvalidate on a terminal, NO_COLOR='${no_colour}':\n${output}")
+  endif()
+endforeach()
 foreach(row IN LISTS rows)
   string(REGEX MATCH "^([0-9]+)\\|(.*)\\|([^|]*)$" matched "${row}")
   set(expect_exit "${CMAKE_MATCH_1}")

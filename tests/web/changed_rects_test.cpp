@@ -4,11 +4,13 @@
 
 #include <cairo.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "render/changed_rects.h"
 #include "render/image.h"
+#include "web/simulation_clock.h"
 
 namespace {
 
@@ -53,3 +55,39 @@ TEST(ChangedRects, WithinTheRenderersRectanglesAsTheWholeCompare) {
 }
 
 }  // namespace
+
+// The server's figures on its log: a period's report only when they changed
+// since the last print (an idle server says nothing new), every period when
+// verbose, none when quiet; the final report always.
+TEST(ExchangeReport, PrintsAPeriodsFiguresOnlyWhenTheyChanged) {
+    struct Row {
+        const char* what;
+        bool periodically, every_period;
+        int lines;  // of the four reports below: period, period again, change and period, the end
+    };
+    const Row rows[] = {
+        {"by default", true, false, 3},
+        {"verbose", true, true, 4},
+        {"quiet", false, false, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        web::Exchange exchange;
+        std::FILE* log = std::tmpfile();
+        ASSERT_NE(log, nullptr);
+        exchange.out = log;
+        exchange.figures_periodically = row.periodically;
+        exchange.figures_every_period = row.every_period;
+        exchange.figures.whole.frames = 1;
+        exchange.report(true);
+        exchange.report(true);
+        exchange.figures.whole.frames = 2;
+        exchange.report(true);
+        exchange.report(false);
+        std::rewind(log);
+        int lines = 0;
+        for (int c; (c = std::fgetc(log)) != EOF;) lines += c == '\n';
+        std::fclose(log);
+        EXPECT_EQ(lines, row.lines);
+    }
+}
