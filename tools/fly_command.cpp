@@ -295,6 +295,7 @@ gaugebench::ExitStatus fly(Options& options) {
         host, scenario ? scenario->main_window_at_start().value_or(options.main_window) : options.main_window);
     host.set_night(options.night);
     bench::Panel panel(host, bench::PanelConfig::read_file(options.panel), options.paths, options.scale);
+    if (scenario) bench::check_gauges(*scenario, panel);
     panel_commands::check_picture_size(panel);
     for (const std::string& warning : panel.warnings()) std::fprintf(stderr, "warning: %s\n", warning.c_str());
     render::PanelRenderer renderer(panel);

@@ -63,6 +63,10 @@ set(rows
   "2|--at 40: the flight ends at 30 s .--end.|fly {S}/fdm/scripts/takeoff.xml --out {T}/flight --at 40 --end 30"
   "3|file=fifo.bmp: [^\n]*is not a regular file|render {T}/fifo.cfg -o {T}/fifo.png --modules {M}"
   "2|out/away/x.png: lies outside|scenario {T}/escape.txt --out {T}/out --modules {M}"
+  "3|gauge.txt:2: no gauge 'Altimetre' on the panel .did you mean 'Altimeter'|scenario {T}/gauge.txt --modules {M}"
+  "3|variable.txt:2: unknown variable 'airsped' .did you mean 'airspeed'|scenario {T}/variable.txt --modules {M}"
+  "3|range.txt:2: fuel_level.port_1 takes 0 to 1 .fraction of full., not 2|scenario {T}/range.txt --modules {M}"
+  "0|airspeed = 180 kt|scenario {T}/spaced.txt --modules {M}"
 )
 
 file(MAKE_DIRECTORY ${T})
@@ -82,6 +86,12 @@ file(CREATE_LINK ${T}/nothing.png ${T}/dangling.png SYMBOLIC)
 file(CREATE_LINK ${T}/elsewhere ${T}/out/away SYMBOLIC)
 file(WRITE ${T}/escape.txt "panel ${S}/panel/panel.cfg\nupdate 1\nsnapshot away/x.png\n")
 execute_process(COMMAND mkfifo ${T}/fifo.bmp)
+# Scenario lines refused (a gauge, a variable, a value), and a panel named in quotes.
+file(WRITE ${T}/gauge.txt "panel ${S}/panel/panel.cfg\nclick Altimetre 1 2\n")
+file(WRITE ${T}/variable.txt "panel ${S}/panel/panel.cfg\nset airsped 100\n")
+file(WRITE ${T}/range.txt "panel ${S}/panel/panel.cfg\nset fuel_level.port_1 2\n")
+file(WRITE "${T}/my panel.cfg" "[Window00]\nsize_mm=300,300\nvisible=1\ngauge00=Korvane!Airspeed, 0, 0\n")
+file(WRITE ${T}/spaced.txt "panel \"my panel.cfg\"\nset airspeed 180 kt\nprint airspeed\n")
 file(WRITE ${T}/fifo.cfg "[Window00]\nsize_mm=200,200\nvisible=1\nfile=fifo.bmp\ngauge00=EmuCrash!Crash, 0, 0, 100\n")
 set(failures "")
 foreach(row IN LISTS rows)
