@@ -26,6 +26,7 @@
 #include "tools/listing.h"
 #include "tools/panel_commands.h"
 #include "tools/serve_command.h"
+#include "tools/vocabulary_command.h"
 
 namespace {
 
@@ -334,6 +335,7 @@ int main(int argc, char** argv) {
     panel_commands::add(app, commands);
     fly_command::add(app, commands);
     serve_command::add(app, commands);
+    vocabulary_command::add(app, commands);
     // Listed for the help; main() answers it before parsing.
     app.add_subcommand("help", "Print this help, or a command's: gaugebench help <command>")->allow_extras();
 

@@ -18,7 +18,7 @@ set(rows
   "0|^gaugebench ${VERSION}\n$|--version"
   "2|unknown command 'lst'. did you mean 'list'\\?|lst"
   "2|unknown option '--jsn'. did you mean '--json'\\?|validate {M}/Korvane.gau --jsn r.json"
-  "2|bombrun takes no option --json \\(list and validate do\\)|bombrun {M}/Dropwatch.gau --json r.json"
+  "2|bombrun takes no option --json \\([^)]*list, [^)]*validate[^)]* do\\)|bombrun {M}/Dropwatch.gau --json r.json"
   "2|--scale: takes a number from 0.001 to 16, not '20'|list {M}/Korvane.gau --scale 20"
   "2|render: missing -o,--output <picture.png>|render {S}/panel/panel.cfg"
   "2|-o names a directory|render {S}/panel/panel.cfg -o {T}"
@@ -67,6 +67,7 @@ set(rows
   "3|variable.txt:2: unknown variable 'airsped' .did you mean 'airspeed'|scenario {T}/variable.txt --modules {M}"
   "3|range.txt:2: fuel_level.port_1 takes 0 to 1 .fraction of full., not 2|scenario {T}/range.txt --modules {M}"
   "0|airspeed = 180 kt|scenario {T}/spaced.txt --modules {M}"
+  "0|(^|\n)airspeed +61 +kt +0 to 500 +indicated airspeed\n|vocabulary"
 )
 
 file(MAKE_DIRECTORY ${T})
@@ -119,6 +120,17 @@ endif()
 file(GLOB escaped ${T}/elsewhere/*)
 if(escaped)
   string(APPEND failures "\na snapshot was written through a link out of --out: ${escaped}")
+endif()
+
+# The vocabulary as JSON: an array of objects, each with its fields.
+execute_process(COMMAND ${GAUGEBENCH} vocabulary --json - RESULT_VARIABLE status OUTPUT_VARIABLE listed)
+string(JSON count ERROR_VARIABLE json_error LENGTH "${listed}")
+if(NOT json_error)
+  string(JSON high ERROR_VARIABLE json_error GET "${listed}" 0 range high)
+  string(JSON unit ERROR_VARIABLE json_error GET "${listed}" 0 unit)
+endif()
+if(NOT status EQUAL 0 OR json_error OR count LESS 50 OR NOT high MATCHES "^24(\\.0)?$" OR NOT unit STREQUAL "h")
+  string(APPEND failures "\nvocabulary --json -: exit ${status}, ${json_error}, ${count} entries, first ${unit} to ${high}")
 endif()
 
 # Ctrl-C during a flight whose model (a stand-in that never opens its port,
