@@ -121,7 +121,8 @@ public:
         const std::optional<sim::Variable> named = ref.token != 0 ? sim::variable_of(ref.token) : std::nullopt;
         if (!named) {
             if (!unit.empty()) {
-                fail(name + (ref.token != 0 ? " has no name in the vocabulary" : " is a program's variable") +
+                fail((ref.token != 0 ? "token " + name + " has no name in the vocabulary"
+                                     : name + " is a program's variable") +
                      ", so it takes a plain number, without a unit, not '" + unit + "'");
             }
             return given;
@@ -183,6 +184,7 @@ private:
         const double value = std::strtod(text.c_str(), &end);
         if (end == text.c_str() || !std::isfinite(value)) fail(std::string(what) + " '" + text + "' is not a number");
         std::string unit = end;
+        unit.erase(0, unit.find_first_not_of(" \t"));  // a quoted "180 kt"
         for (size_t i = index + 1; i < words_.size(); ++i) unit += (unit.empty() ? "" : " ") + words_[i];
         return {value, unit};
     }
