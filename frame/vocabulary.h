@@ -93,6 +93,10 @@ namespace event {
 // The altimeter's pressure setting; the value is in sixteenths of a millibar.
 inline constexpr uint32_t kAltimeterSetting = 66040;
 inline constexpr uint32_t kAltimeterSettingSteps = 16;  // per millibar
+// Settings an altimeter could be asked for, millibars: beyond the lowest and
+// highest sea-level pressures ever met, wider than any knob's stops.
+inline constexpr double kLowestPressureSetting = 850.0;
+inline constexpr double kHighestPressureSetting = 1100.0;
 
 // The clock's time of day, one minute back or on.
 inline constexpr uint32_t kClockMinuteBack = 65657;
@@ -152,6 +156,47 @@ struct Reading {
     constexpr double to_host(double shown) const { return shown / per_host_unit + zero; }
 };
 
+// Every unit a Reading names: its name, and the other spellings a user may
+// type for it (each meaning this unit and no other). A scenario's value may
+// carry any of them.
+struct Unit {
+    const char* symbol;
+    const char* name;
+    const char* also[4];
+};
+
+inline constexpr Unit kUnits[] = {
+    {"h", "hours", {"hr"}},
+    {"min", "minutes", {}},
+    {"s", "seconds", {"sec"}},
+    {"\u00B0", "degrees", {"deg"}},
+    {"kt", "knots", {"kts", "knots", "kn"}},
+    {"ft/min", "feet per minute", {"fpm"}},
+    {"slip-scale units", "the slip needle's scale", {}},
+    {"rate-one turns", "rate-one turns, 3 degrees a second", {}},
+    {"ft", "feet", {}},
+    {"mb", "millibars", {"mbar", "hPa"}},
+    {"%", "percent", {}},
+    {"full", "fraction of full", {}},
+    {"g", "g", {}},
+    {"gal", "gallons", {}},
+    {"rpm", "revolutions per minute", {"RPM", "r/min"}},
+    {"lb/in\u00B2", "pounds per square inch", {"psi", "lb/in2", "lb/in^2"}},
+    {"\u00B0C", "degrees Celsius", {"C", "degC", "deg C", "\u2103"}},
+};
+
+// A value in `from` is `factor` times as much in `to`: the only conversions
+// between the units above that need no physics.
+struct Conversion {
+    const char* from;
+    const char* to;
+    double factor;
+};
+
+inline constexpr Conversion kConversions[] = {
+    {"%", "full", 0.01},
+};
+
 inline constexpr Reading kSame{};
 inline constexpr Reading kPercentOfLever{"%", 100.0 / event::kLeverMaximum};
 inline constexpr Reading kPoundsPerSquareInch{"lb/in\u00B2", 1.0 / kSquareInchesPerSquareFoot};
@@ -170,6 +215,24 @@ inline constexpr Reading kDegrees{"\u00B0"};
 
 enum class Family : uint8_t { kSingle, kEngine, kTank };
 
+// The values that make sense, both ends included: what the instrument could
+// face, wider than its dial's marks. A variable's range is in the unit people
+// read it in; an event's in its value's own.
+struct Range {
+    double low = 0.0;
+    double high = 0.0;
+};
+
+// The value a key event carries. An event whose routines look at the id alone
+// carries none (unit null).
+struct EventValue {
+    const char* unit = nullptr;
+    Range range;
+};
+
+inline constexpr EventValue kNoValue{};
+inline constexpr EventValue kLeverValue{"lever position, 16383 full", {0.0, event::kLeverMaximum}};
+
 // The host numbers the port tanks 0..2 and the starboard tanks 3..5.
 inline constexpr const char* kTankNames[token::kTankCount] = {"port_1", "port_2", "port_3",
                                                               "stbd_1", "stbd_2", "stbd_3"};
@@ -179,6 +242,7 @@ struct NamedVariable {
     Family family;
     uint32_t (*token)(int index);  // by engine or tank 0.., 0 for a single one
     unit::Reading reading;
+    Range range;
     const char* what;
 };
 
@@ -186,71 +250,105 @@ struct NamedEvent {
     const char* name;
     Family family;  // kSingle or kEngine
     uint32_t (*event)(int engine);
+    EventValue value;
     const char* what;
 };
 
 // clang-format off
 inline constexpr NamedVariable kVariables[] = {
-    {"clock_hours", Family::kSingle, [](int) { return token::kClockHours; }, {"h"}, "clock, hours"},
-    {"clock_minutes", Family::kSingle, [](int) { return token::kClockMinutes; }, {"min"}, "clock, minutes"},
-    {"clock_seconds", Family::kSingle, [](int) { return token::kClockSeconds; }, {"s"}, "clock, seconds"},
-    {"station_bearing", Family::kSingle, [](int) { return token::kStationBearing; }, unit::kDegrees,
+    {"clock_hours", Family::kSingle, [](int) { return token::kClockHours; }, {"h"}, {0, 24}, "clock, hours"},
+    {"clock_minutes", Family::kSingle, [](int) { return token::kClockMinutes; }, {"min"}, {0, 60}, "clock, minutes"},
+    {"clock_seconds", Family::kSingle, [](int) { return token::kClockSeconds; }, {"s"}, {0, 60}, "clock, seconds"},
+    {"station_bearing", Family::kSingle, [](int) { return token::kStationBearing; }, unit::kDegrees, {-360, 360},
      "relative bearing of the tuned station, clockwise from the nose"},
-    {"airspeed", Family::kSingle, [](int) { return token::kIndicatedAirspeed; }, {"kt"}, "indicated airspeed"},
+    {"airspeed", Family::kSingle, [](int) { return token::kIndicatedAirspeed; }, {"kt"}, {0, 500},
+     "indicated airspeed"},
     {"vertical_speed", Family::kSingle, [](int) { return token::kVerticalSpeed; },
-     {"ft/min", unit::kVsiFeetPerMinutePerUnit}, "vertical speed, positive climbing"},
+     {"ft/min", unit::kVsiFeetPerMinutePerUnit}, {-10000, 10000}, "vertical speed, positive climbing"},
     {"sideslip", Family::kSingle, [](int) { return token::kSideslip; },
-     {"slip-scale units", unit::kSlipScalePerUnit}, "slip needle, positive to starboard (scale \u00B120)"},
+     {"slip-scale units", unit::kSlipScalePerUnit}, {-20, 20}, "slip needle, positive to starboard (scale \u00B120)"},
     {"turn_rate", Family::kSingle, [](int) { return token::kRateOfTurn; },
-     {"rate-one turns", unit::kTurnRatesPerUnit}, "rate of turn, positive turning right"},
-    {"altitude", Family::kSingle, [](int) { return token::kIndicatedAltitude; }, {"ft"}, "indicated altitude"},
+     {"rate-one turns", unit::kTurnRatesPerUnit}, {-10, 10}, "rate of turn, positive turning right"},
+    {"altitude", Family::kSingle, [](int) { return token::kIndicatedAltitude; }, {"ft"}, {-2000, 50000},
+     "indicated altitude"},
     {"pressure_setting", Family::kSingle, [](int) { return token::kPressureSetting; }, {"mb"},
-     "the altimeter's pressure setting"},
-    {"pitch", Family::kSingle, [](int) { return token::kPitch; }, unit::kDegrees, "pitch, positive nose up"},
-    {"bank", Family::kSingle, [](int) { return token::kBank; }, unit::kDegrees,
+     {event::kLowestPressureSetting, event::kHighestPressureSetting}, "the altimeter's pressure setting"},
+    {"pitch", Family::kSingle, [](int) { return token::kPitch; }, unit::kDegrees, {-90, 90}, "pitch, positive nose up"},
+    {"bank", Family::kSingle, [](int) { return token::kBank; }, unit::kDegrees, {-180, 180},
      "bank, positive port wing down (a left bank)"},
-    {"heading", Family::kSingle, [](int) { return token::kHeading; }, unit::kDegrees, "magnetic heading"},
-    {"flaps", Family::kSingle, [](int) { return token::kFlapPosition; }, unit::kPercentOfLever,
+    {"heading", Family::kSingle, [](int) { return token::kHeading; }, unit::kDegrees, {0, 360}, "magnetic heading"},
+    {"flaps", Family::kSingle, [](int) { return token::kFlapPosition; }, unit::kPercentOfLever, {0, 100},
      "flap position, 0 up, 100 down"},
     {"undercarriage.port", Family::kSingle, [](int) { return token::kGearLeftPosition; }, unit::kPercentOfLever,
-     "port leg, 0 up, 100 down (locked above 99.94)"},
+     {0, 100}, "port leg, 0 up, 100 down (locked above 99.94)"},
     {"undercarriage.stbd", Family::kSingle, [](int) { return token::kGearRightPosition; }, unit::kPercentOfLever,
-     "starboard leg, 0 up, 100 down (locked above 99.94)"},
+     {0, 100}, "starboard leg, 0 up, 100 down (locked above 99.94)"},
     {"normal_acceleration", Family::kSingle, [](int) { return token::kNormalAcceleration; },
-     {"g", 1.0 / unit::kAccelerometerUnitsPerG}, "normal acceleration, positive pressing into the seat"},
-    {"fuel_level", Family::kTank, token::tank_level, unit::kFractionOfFull, "tank level, a fraction of full"},
-    {"fuel_capacity", Family::kTank, token::tank_capacity, {"gal"}, "tank capacity"},
-    {"throttle", Family::kEngine, token::throttle_lever, unit::kPercentOfLever, "throttle lever"},
-    {"propeller", Family::kEngine, token::propeller_lever, unit::kPercentOfLever, "propeller lever"},
-    {"engine_speed", Family::kEngine, token::engine_speed, {"rpm"}, "engine speed"},
-    {"boost", Family::kEngine, token::manifold_pressure, unit::kBoost, "boost: manifold pressure above the datum"},
-    {"magneto_1", Family::kEngine, token::first_magneto, unit::kSame, "first magneto, 0 off, 1 on"},
-    {"magneto_2", Family::kEngine, token::second_magneto, unit::kSame, "second magneto, 0 off, 1 on"},
-    {"running", Family::kEngine, token::engine_running, unit::kSame, "1 while the engine runs"},
-    {"oil_temperature", Family::kEngine, token::oil_temperature, unit::kCelsius, "oil temperature"},
-    {"radiator_temperature", Family::kEngine, token::radiator_temperature, unit::kCelsius,
+     {"g", 1.0 / unit::kAccelerometerUnitsPerG}, {-5, 10}, "normal acceleration, positive pressing into the seat"},
+    {"fuel_level", Family::kTank, token::tank_level, unit::kFractionOfFull, {0, 1}, "tank level, a fraction of full"},
+    {"fuel_capacity", Family::kTank, token::tank_capacity, {"gal"}, {0, 2000}, "tank capacity"},
+    {"throttle", Family::kEngine, token::throttle_lever, unit::kPercentOfLever, {0, 100}, "throttle lever"},
+    {"propeller", Family::kEngine, token::propeller_lever, unit::kPercentOfLever, {0, 100}, "propeller lever"},
+    {"engine_speed", Family::kEngine, token::engine_speed, {"rpm"}, {0, 5000}, "engine speed"},
+    // From a vacuum in the manifold up.
+    {"boost", Family::kEngine, token::manifold_pressure, unit::kBoost,
+     {-unit::kBoostDatumPsf / unit::kSquareInchesPerSquareFoot, 30}, "boost: manifold pressure above the datum"},
+    {"magneto_1", Family::kEngine, token::first_magneto, unit::kSame, {0, 1}, "first magneto, 0 off, 1 on"},
+    {"magneto_2", Family::kEngine, token::second_magneto, unit::kSame, {0, 1}, "second magneto, 0 off, 1 on"},
+    {"running", Family::kEngine, token::engine_running, unit::kSame, {0, 1}, "1 while the engine runs"},
+    {"oil_temperature", Family::kEngine, token::oil_temperature, unit::kCelsius, {-60, 160}, "oil temperature"},
+    {"radiator_temperature", Family::kEngine, token::radiator_temperature, unit::kCelsius, {-60, 160},
      "coolant temperature at the radiator"},
-    {"oil_pressure", Family::kEngine, token::oil_pressure, unit::kPoundsPerSquareInch, "oil pressure"},
-    {"fuel_pressure", Family::kEngine, token::fuel_pressure, unit::kPoundsPerSquareInch, "fuel pressure"},
+    {"oil_pressure", Family::kEngine, token::oil_pressure, unit::kPoundsPerSquareInch, {0, 200}, "oil pressure"},
+    {"fuel_pressure", Family::kEngine, token::fuel_pressure, unit::kPoundsPerSquareInch, {0, 100}, "fuel pressure"},
 };
 
 inline constexpr NamedEvent kEvents[] = {
     {"altimeter_setting", Family::kSingle, [](int) { return event::kAltimeterSetting; },
-     "sets the altimeter; the value in sixteenths of a millibar"},
-    {"clock_minute_back", Family::kSingle, [](int) { return event::kClockMinuteBack; }, "clock one minute back"},
-    {"clock_minute_on", Family::kSingle, [](int) { return event::kClockMinuteOn; }, "clock one minute on"},
-    {"release_sequence_start", Family::kSingle, [](int) { return event::kReleaseSequenceStart; },
+     {"sixteenths of a millibar", {event::kLowestPressureSetting * event::kAltimeterSettingSteps,
+                                   event::kHighestPressureSetting * event::kAltimeterSettingSteps}},
+     "sets the altimeter"},
+    {"clock_minute_back", Family::kSingle, [](int) { return event::kClockMinuteBack; }, kNoValue,
+     "clock one minute back"},
+    {"clock_minute_on", Family::kSingle, [](int) { return event::kClockMinuteOn; }, kNoValue, "clock one minute on"},
+    {"release_sequence_start", Family::kSingle, [](int) { return event::kReleaseSequenceStart; }, kNoValue,
      "the start of a bomb release sequence"},
-    {"bomb_released", Family::kSingle, [](int) { return event::kBombReleased; }, "a bomb released"},
-    {"throttle_set", Family::kEngine, event::throttle_set, "sets the throttle lever; the value 0..16383"},
-    {"propeller_set", Family::kEngine, event::propeller_set, "sets the propeller lever; the value 0..16383"},
-    {"magneto_1_toggle", Family::kEngine, event::first_magneto_toggle, "toggles the first magneto"},
-    {"magneto_2_toggle", Family::kEngine, event::second_magneto_toggle, "toggles the second magneto"},
-    {"engine_start", Family::kEngine, event::engine_start, "starts the engine"},
-    {"engine_start_alternate", Family::kEngine, event::engine_start_alternate,
+    {"bomb_released", Family::kSingle, [](int) { return event::kBombReleased; }, kNoValue, "a bomb released"},
+    {"throttle_set", Family::kEngine, event::throttle_set, kLeverValue, "sets the throttle lever"},
+    {"propeller_set", Family::kEngine, event::propeller_set, kLeverValue, "sets the propeller lever"},
+    {"magneto_1_toggle", Family::kEngine, event::first_magneto_toggle, kNoValue, "toggles the first magneto"},
+    {"magneto_2_toggle", Family::kEngine, event::second_magneto_toggle, kNoValue, "toggles the second magneto"},
+    {"engine_start", Family::kEngine, event::engine_start, kNoValue, "starts the engine"},
+    {"engine_start_alternate", Family::kEngine, event::engine_start_alternate, kNoValue,
      "starts the engine (the other shell's event)"},
 };
 // clang-format on
+
+namespace vocabulary_checks {
+
+constexpr bool same_text(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+
+// Every unit a variable is read in has its name and spellings in unit::kUnits,
+// and every range runs upwards.
+constexpr bool complete() {
+    for (const NamedVariable& variable : kVariables) {
+        if (!(variable.range.low < variable.range.high)) return false;
+        if (variable.reading.unit[0] == '\0') continue;
+        bool named = false;
+        for (const unit::Unit& entry : unit::kUnits) named = named || same_text(entry.symbol, variable.reading.unit);
+        if (!named) return false;
+    }
+    for (const NamedEvent& named : kEvents) {
+        if (named.value.unit != nullptr && !(named.value.range.low < named.value.range.high)) return false;
+    }
+    return true;
+}
+static_assert(complete(), "a variable's unit is missing from unit::kUnits, or a range runs downwards");
+
+}  // namespace vocabulary_checks
 
 // The simulator's tooltip strings, by the help id a gauge's mouse box carries:
 // the text the simulator shows under the pointer.

@@ -4,6 +4,8 @@
 // spells out the per-engine and per-tank members of a family.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -113,6 +115,67 @@ inline std::string reading_text(double value, const unit::Reading& reading) {
         out += (tight ? "" : " ") + std::string(reading.unit);
     }
     return out;
+}
+
+// A unit by its symbol as a Reading names it, or null.
+inline const unit::Unit* unit_of(std::string_view symbol) {
+    for (const unit::Unit& entry : unit::kUnits) {
+        if (symbol == entry.symbol) return &entry;
+    }
+    return nullptr;
+}
+
+// Whether `spelled` is one of the unit's spellings (its symbol or another).
+inline bool spells(const unit::Unit& entry, std::string_view spelled) {
+    if (spelled == entry.symbol) return true;
+    for (const char* other : entry.also) {
+        if (other != nullptr && spelled == other) return true;
+    }
+    return false;
+}
+
+// A value given in the unit spelled `spelled`, in the reading's own unit:
+// the same unit spelled any of its ways, or one that converts to it without
+// physics (50 % of a tank is 0.5 full). Nullopt for any other unit.
+inline std::optional<double> in_reading_unit(double value, std::string_view spelled, const unit::Reading& reading) {
+    const unit::Unit* own = unit_of(reading.unit);
+    if (own == nullptr) return std::nullopt;
+    if (spells(*own, spelled)) return value;
+    for (const unit::Conversion& conversion : unit::kConversions) {
+        const unit::Unit* from = unit_of(conversion.from);
+        if (std::string_view(conversion.to) == reading.unit && from != nullptr && spells(*from, spelled)) {
+            return value * conversion.factor;
+        }
+    }
+    return std::nullopt;
+}
+
+// Every spelling a value of this reading may carry, "kt, kts, knots, kn".
+inline std::string spellings_text(const unit::Reading& reading) {
+    std::string text;
+    const auto add = [&text](const unit::Unit& entry) {
+        for (const char* spelled : {entry.symbol, entry.also[0], entry.also[1], entry.also[2], entry.also[3]}) {
+            if (spelled != nullptr) text += (text.empty() ? "" : ", ") + std::string(spelled);
+        }
+    };
+    if (const unit::Unit* own = unit_of(reading.unit)) add(*own);
+    for (const unit::Conversion& conversion : unit::kConversions) {
+        const unit::Unit* from = unit_of(conversion.from);
+        if (std::string_view(conversion.to) == reading.unit && from != nullptr) add(*from);
+    }
+    return text;
+}
+
+// Whether a value lies in the range, its ends included; a value a conversion
+// carried a rounding off an end is still in.
+inline bool within(const Range& range, double value) {
+    const double slack = 1e-9 * std::max({1.0, std::abs(range.low), std::abs(range.high)});
+    return value >= range.low - slack && value <= range.high + slack;
+}
+
+// "0 to 1", each end to the thousandth.
+inline std::string range_text(const Range& range) {
+    return reading_text(range.low, unit::kSame) + " to " + reading_text(range.high, unit::kSame);
 }
 
 // A token's value as people read it ("airspeed = 180 kt"), or as the host

@@ -19,12 +19,48 @@ constexpr uint32_t kMaxUpdates = 10'000'000;
 // Pointer moves a drag makes between its two points.
 constexpr int kDragSteps = 8;
 
-std::vector<std::string> words(std::string_view line) {
+// The words of a line, up to its comment: blanks part them, and double
+// quotes keep blanks and '#' inside a word (panel "my panel.cfg").
+std::vector<std::string> words(std::string_view line, const std::string& source, int number) {
     std::vector<std::string> out;
-    std::istringstream stream{std::string(line)};
     std::string word;
-    while (stream >> word) out.push_back(word);
+    bool in_word = false;
+    std::optional<size_t> quote;  // where the open quote stands
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quote) {
+            if (c == '"') {
+                quote.reset();
+            } else {
+                word += c;
+            }
+        } else if (c == '"') {
+            quote = i;
+            in_word = true;
+        } else if (c == '#') {
+            break;
+        } else if (std::isspace(static_cast<unsigned char>(c)) != 0) {
+            if (in_word) out.push_back(std::move(word));
+            word.clear();
+            in_word = false;
+        } else {
+            word += c;
+            in_word = true;
+        }
+    }
+    if (quote) {
+        throw ScenarioError(
+            source, number,
+            "unterminated quote: the '\"' at column " + std::to_string(*quote + 1) + " has no closing one");
+    }
+    if (in_word) out.push_back(std::move(word));
     return out;
+}
+
+std::string_view first_word(std::string_view line) {
+    const auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    const auto start = std::find_if_not(line.begin(), line.end(), blank);
+    return {start, std::find_if(start, line.end(), blank)};
 }
 
 class LineParser {
@@ -74,22 +110,50 @@ public:
         return ref;
     }
 
-    // A word naming a variable of the vocabulary (neither a number nor a
-    // program's L:name), or nullopt.
-    std::optional<sim::Variable> named_variable(size_t index) const {
-        const std::string& text = words_.at(index);
-        if (std::isdigit(static_cast<unsigned char>(text[0])) != 0 || text.find(':') != std::string::npos) {
-            return std::nullopt;
+    // A value for `set`, in the host's unit. Without a unit it is in the unit
+    // people read the variable in when it is named, in the host's own for a
+    // token number or a program's name; with one (180 kt, 180kt), any
+    // spelling of the variable's unit, by name or number. A variable of the
+    // vocabulary takes values within its range only.
+    double set_value(const VariableRef& ref, size_t variable, size_t value) const {
+        const auto [given, unit] = number_and_unit(value, "value");
+        const std::string& name = words_.at(variable);
+        const std::optional<sim::Variable> named = ref.token != 0 ? sim::variable_of(ref.token) : std::nullopt;
+        if (!named) {
+            if (!unit.empty()) {
+                fail((ref.token != 0 ? "token " + name + " has no name in the vocabulary"
+                                     : name + " is a program's variable") +
+                     ", so it takes a plain number, without a unit, not '" + unit + "'");
+            }
+            return given;
         }
-        return vocabulary_variable(index);
-    }
-
-    // A value for `set`: in the unit people read the variable in when it is
-    // named, in the host's own unit for a token number or a program's name.
-    double set_value(size_t variable, size_t value) const {
-        const double given = number(value, "value");
-        const std::optional<sim::Variable> named = named_variable(variable);
-        return named ? named->entry->reading.to_host(given) : given;
+        const sim::unit::Reading& reading = named->entry->reading;
+        const sim::Range& range = named->entry->range;
+        const bool by_number = std::isdigit(static_cast<unsigned char>(name[0])) != 0;
+        if (by_number && unit.empty()) {
+            if (!sim::within(range, reading.from_host(given))) {
+                const sim::Range host{reading.to_host(range.low), reading.to_host(range.high)};
+                fail("token " + name + " (" + named->name + ") takes " + sim::range_text(host) +
+                     " as the host keeps it (" + sim::range_text(range) + in_words(reading, ", ") + " by name), not " +
+                     words_.at(value));
+            }
+            return given;
+        }
+        std::optional<double> read =
+            unit.empty() ? std::optional<double>(given) : sim::in_reading_unit(given, unit, reading);
+        if (!read) {
+            const std::string spellings = sim::spellings_text(reading);
+            fail(named->name +
+                 (spellings.empty()
+                      ? " has no unit: it takes a plain number"
+                      : " takes a value in " + std::string(sim::unit_of(reading.unit)->name) + " (" + spellings + ")") +
+                 ", not one in '" + unit + "'");
+        }
+        if (!sim::within(range, *read)) {
+            fail(named->name + " takes " + sim::range_text(range) + in_words(reading, " (", ")") + ", not " +
+                 given_text(value));
+        }
+        return reading.to_host(*read);
     }
 
     uint32_t event(size_t index) const {
@@ -100,13 +164,44 @@ public:
              or_hint(text, sim::event_names(), "an event id or a name such as bomb_released"));
     }
 
-    GaugePoint point(size_t index) const { return {words_.at(index), number(index + 1, "x"), number(index + 2, "y")}; }
+    GaugePoint point(size_t index) const { return {gauge_name(index), number(index + 1, "x"), number(index + 2, "y")}; }
+
+    const std::string& gauge_name(size_t index) const {
+        if (words_.at(index).empty()) fail("the gauge's name is empty");
+        return words_[index];
+    }
 
     void keyword(size_t index, const char* expected, const char* usage) const {
         if (words_.at(index) != expected) fail(std::string("usage: ") + usage);
     }
 
 private:
+    // A number and the unit after it, in its word (180kt) or the words after
+    // it (7 lb/in²), or empty.
+    std::pair<double, std::string> number_and_unit(size_t index, const char* what) const {
+        const std::string& text = words_.at(index);
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (end == text.c_str() || !std::isfinite(value)) fail(std::string(what) + " '" + text + "' is not a number");
+        std::string unit = end;
+        unit.erase(0, unit.find_first_not_of(" \t"));  // a quoted "180 kt"
+        for (size_t i = index + 1; i < words_.size(); ++i) unit += (unit.empty() ? "" : " ") + words_[i];
+        return {value, unit};
+    }
+
+    // The value as written: its word and any after it.
+    std::string given_text(size_t index) const {
+        std::string text = words_.at(index);
+        for (size_t i = index + 1; i < words_.size(); ++i) text += " " + words_[i];
+        return text;
+    }
+
+    // "(fraction of full)": the reading's unit by name, between the two texts; nothing for a plain number.
+    static std::string in_words(const sim::unit::Reading& reading, const char* before, const char* after = "") {
+        const sim::unit::Unit* unit = sim::unit_of(reading.unit);
+        return unit != nullptr ? before + std::string(unit->name) + after : std::string();
+    }
+
     sim::Variable vocabulary_variable(size_t index) const {
         const std::string& text = words_.at(index);
         if (std::optional<sim::Variable> named = sim::find_variable(text)) return *named;
@@ -136,6 +231,7 @@ std::string number_text(double value) {
 // Snapshots are PNG files under the output directory: a name that promises
 // another format, or a path that climbs out of the directory, is refused.
 void check_snapshot_path(const LineParser& p, const std::string& file) {
+    if (file.empty()) p.fail("snapshot: the picture's file name is empty");
     const size_t dot = file.find_last_of('.');
     const size_t separator = file.find_last_of("/\\");
     if (dot == std::string::npos || (separator != std::string::npos && dot < separator) ||
@@ -162,7 +258,8 @@ void check_snapshot_path(const LineParser& p, const std::string& file) {
 ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line) {
     const std::string& c = p.command();
     if (c == "panel") {
-        p.expect_count(2, "panel <panel.cfg>");
+        p.expect_count(2, "panel <panel.cfg> (quoted if its name has blanks)");
+        if (p.word(1).empty()) p.fail("panel: the name of the panel configuration is empty");
         return scenario::Panel{p.word(1)};
     }
     if (c == "scale") {
@@ -172,8 +269,10 @@ ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line
         return scenario::Scale{scale};
     }
     if (c == "set") {
-        p.expect_count(3, "set <token or name> <value>");
-        return scenario::Set{p.variable(1), p.set_value(1, 2)};
+        if (p.size() < 3) p.fail("usage: set <token or name> <value> [unit]");
+        VariableRef variable = p.variable(1);
+        const double value = p.set_value(variable, 1, 2);
+        return scenario::Set{std::move(variable), value};
     }
     if (c == "update") {
         if (p.size() == 1) return scenario::Update{1};
@@ -199,6 +298,15 @@ ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line
     if (c == "key") {
         if (p.size() != 2 && p.size() != 3) p.fail("usage: key <event id or name> [value]");
         const uint32_t event = p.event(1);
+        if (const std::optional<sim::Event> named = sim::event_of(event); named && p.size() == 3) {
+            const sim::EventValue& carried = named->entry->value;
+            if (carried.unit == nullptr) p.fail(named->name + " carries no value, not '" + p.word(2) + "'");
+            const double value = p.number(2, "event value");
+            if (value != std::floor(value) || !sim::within(carried.range, value)) {
+                p.fail(named->name + " takes a whole number from " + sim::range_text(carried.range) + " (" +
+                       carried.unit + "), not " + p.word(2));
+            }
+        }
         // Values are 32-bit words: negative ones travel as their pattern.
         const uint32_t value = p.size() == 3 ? p.whole(2, "event value", -2147483648.0, 4294967295.0) : 0;
         return scenario::Key{event, value};
@@ -216,9 +324,9 @@ ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line
         return print;
     }
     if (c == "snapshot") {
-        if (p.size() != 2 && p.size() != 3) p.fail("usage: snapshot <file.png> [gauge]");
+        if (p.size() != 2 && p.size() != 3) p.fail("usage: snapshot <file.png> [gauge] (quoted if a name has blanks)");
         check_snapshot_path(p, p.word(1));
-        return scenario::Snapshot{p.word(1), p.size() == 3 ? p.word(2) : std::string()};
+        return scenario::Snapshot{p.word(1), p.size() == 3 ? p.gauge_name(2) : std::string()};
     }
     if (c == "echo") return scenario::Echo{rest_of_line};
     if (c == "main-window") {
@@ -285,11 +393,13 @@ Scenario Scenario::parse(std::string_view text, const std::string& source) {
     while (std::getline(lines, raw)) {
         ++number;
         std::string_view line = raw;
-        if (const size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
-        std::vector<std::string> parts = words(line);
+        // echo's text is taken as it stands, quotes and all, up to a comment.
+        std::string_view uncommented = line.substr(0, line.find('#'));
+        std::vector<std::string> parts =
+            first_word(line) == "echo" ? std::vector<std::string>{"echo"} : words(line, source, number);
         if (parts.empty()) continue;
         LineParser parser(source, number, std::move(parts));
-        ScenarioAction action = parse_action(parser, after_first_word(line));
+        ScenarioAction action = parse_action(parser, after_first_word(uncommented));
         const bool setting =
             std::holds_alternative<scenario::Panel>(action) || std::holds_alternative<scenario::Scale>(action);
         if (setting) {
@@ -401,21 +511,37 @@ void ScenarioRunner::press(const GaugePoint& at) {
     });
 }
 
-void ScenarioRunner::run(const Scenario& scenario) {
+namespace {
+
+// The gauge a command presses on or draws (empty: none), and the point pressed.
+std::pair<std::string, const GaugePoint*> gauge_used(const ScenarioCommand& command) {
+    const GaugePoint* point = nullptr;
+    if (const auto* click = std::get_if<scenario::Click>(&command.action)) point = &click->at;
+    if (const auto* drag = std::get_if<scenario::Drag>(&command.action)) point = &drag->from;
+    if (const auto* hold = std::get_if<scenario::Hold>(&command.action)) point = &hold->at;
+    if (point != nullptr) return {point->gauge, point};
+    if (const auto* snapshot = std::get_if<scenario::Snapshot>(&command.action)) return {snapshot->gauge, nullptr};
+    return {};
+}
+
+}  // namespace
+
+void check_gauges(const Scenario& scenario, const Panel& panel) {
     for (const ScenarioCommand& command : scenario.commands) {
-        const GaugePoint* point = nullptr;
-        std::string snapshot_gauge;
-        if (const auto* click = std::get_if<scenario::Click>(&command.action)) point = &click->at;
-        if (const auto* drag = std::get_if<scenario::Drag>(&command.action)) point = &drag->from;
-        if (const auto* hold = std::get_if<scenario::Hold>(&command.action)) point = &hold->at;
-        if (const auto* snapshot = std::get_if<scenario::Snapshot>(&command.action)) snapshot_gauge = snapshot->gauge;
-        const std::string name = point != nullptr ? point->gauge : snapshot_gauge;
+        const std::string name = gauge_used(command).first;
+        if (!name.empty() && panel.find(name) == nullptr) {
+            throw ScenarioError(scenario.source, command.line,
+                                "no gauge '" + name + "' on the panel" + did_you_mean(name, panel.gauge_names()));
+        }
+    }
+}
+
+void ScenarioRunner::run(const Scenario& scenario) {
+    check_gauges(scenario, panel_);
+    for (const ScenarioCommand& command : scenario.commands) {
+        const auto [name, point] = gauge_used(command);
         if (name.empty()) continue;
         const Panel::Gauge* found = panel_.find(name);
-        if (found == nullptr) {
-            throw ScenarioError(scenario.source, command.line,
-                                "no gauge '" + name + "' on the panel" + did_you_mean(name, panel_.gauge_names()));
-        }
         // Points are background-bitmap pixels: the gauge's extent in them.
         const double width = found->width / found->scale_x(), height = found->height / found->scale_y();
         if (point != nullptr && !(point->x >= 0.0 && point->x < width && point->y >= 0.0 && point->y < height)) {

@@ -175,6 +175,10 @@ struct Scenario {
     std::optional<bool> main_window_at_start() const;
 };
 
+// Refuses a scenario that names a gauge the panel lacks (ScenarioError with
+// the line), before anything runs: commands check before their other work.
+void check_gauges(const Scenario& scenario, const Panel& panel);
+
 // Runs a scenario against a panel. One update is: the host's model steps
 // (Host::tick), every gauge of the panel updates, the held button repeats.
 // The calculator's absolute time advances kSecondsPerUpdate per update.

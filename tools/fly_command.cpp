@@ -306,6 +306,7 @@ gaugebench::ExitStatus fly(Options& options) {
         host, scenario ? scenario->main_window_at_start().value_or(options.main_window) : options.main_window);
     host.set_night(options.night);
     bench::Panel panel(host, bench::PanelConfig::read_file(options.panel), options.paths, options.scale);
+    if (scenario) bench::check_gauges(*scenario, panel);
     panel_commands::check_picture_size(panel);
     panel_commands::note_sources(panel);
     for (const std::string& warning : panel.warnings()) gaugebench::print_warning(warning);

@@ -27,6 +27,7 @@
 #include "tools/listing.h"
 #include "tools/panel_commands.h"
 #include "tools/serve_command.h"
+#include "tools/vocabulary_command.h"
 
 namespace {
 
@@ -362,6 +363,7 @@ int main(int argc, char** argv) {
     panel_commands::add(app, commands);
     fly_command::add(app, commands);
     serve_command::add(app, commands);
+    vocabulary_command::add(app, commands);
     // Listed for the help; main() answers it before parsing.
     app.add_subcommand("help", "Print this help, or a command's: gaugebench help <command>")->allow_extras();
     // Errors of the command line itself are coloured as NO_COLOR and the

@@ -169,6 +169,7 @@ ExitStatus scenario(const Options& options) {
     bench::set_main_window(host, script.main_window_at_start().value_or(options.main_window));
     host.set_night(options.night);
     bench::Panel panel(host, bench::PanelConfig::read_file(panel_path), options.paths, script.scale());
+    bench::check_gauges(script, panel);
     check_picture_size(panel);
     note_sources(panel);
     print_warnings(panel.warnings());

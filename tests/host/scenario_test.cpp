@@ -149,10 +149,70 @@ const BadScenario kBadScenarios[] = {
     {"snapshot climbing out of --out", "snapshot shots/../../x.png\n", 1, "inside the output directory, without '..'"},
     {"snapshot to an absolute path", "snapshot /tmp/x.png\n", 1, "not an absolute one"},
     {"snapshot to a drive", "snapshot C:\\x.png\n", 1, "not an absolute one"},
+    {"set in a unit the variable is not read in", "set airspeed 180 mph\n", 1,
+     "airspeed takes a value in knots (kt, kts, knots, kn), not one in 'mph'"},
+    {"set of a unit on a switch", "set magneto_1.1 1 on\n", 1, "magneto_1.1 has no unit"},
+    {"set of a unit on a program's variable", "set L:Note 3 kt\n", 1, "L:Note is a program's variable"},
+    {"set beyond the range", "update\nset fuel_level.port_1 2\n", 2,
+     "fuel_level.port_1 takes 0 to 1 (fraction of full), not 2"},
+    {"set beyond the range in another unit", "set fuel_level.port_1 150 %\n", 1, "not 150 %"},
+    {"set below the range", "set oil_temperature.2 -300 degC\n", 1, "takes -60 to 160 (degrees Celsius)"},
+    {"set by number beyond the range", "set 291 16777216\n", 1,
+     "token 291 (fuel_level.port_1) takes 0 to 8388608 as the host keeps it"},
+    {"key value beyond the event's range", "key throttle_set.1 99999\n", 1,
+     "throttle_set.1 takes a whole number from 0 to 16383"},
+    {"key value by id beyond the range", "key 65820 -1\n", 1, "throttle_set.1 takes a whole number"},
+    {"key value for an event that carries none", "key bomb_released 3\n", 1, "bomb_released carries no value"},
+    {"unterminated quote", "update\nsnapshot \"a b.png\n", 2, "unterminated quote: the '\"' at column 10"},
+    {"quoted empty gauge", "click \"\" 1 2\n", 1, "the gauge's name is empty"},
     {"scale out of range", "scale 17\n", 1, "scale must lie"},
     {"panel after an action", "update 1\npanel p.cfg\n", 2, "must come before the first action"},
     {"panel twice", "panel a.cfg\npanel b.cfg\n", 2, "given twice"},
 };
+
+// A value with a unit is converted to the host's unit through the variable's
+// reading, whether the variable is named or numbered.
+TEST(ScenarioFormat, ValuesTakeTheUnitsOfTheirVariables) {
+    struct Case {
+        const char* line;
+        uint32_t token;
+        double host;
+    };
+    const Case cases[] = {
+        {"set airspeed 180 kt", 61, 180.0},
+        {"set airspeed 180kt", 61, 180.0},
+        {"set altitude 9000 ft", 74, 9000.0},
+        {"set boost.1 7 lb/in\u00B2", 391, 3081.0},
+        {"set boost.1 7 psi", 391, 3081.0},
+        {"set 391 7 lb/in2", 391, 3081.0},
+        {"set oil_temperature.1 70 \u00B0C", 416, 492.0 + 70.0 / sim::unit::kCelsiusPerRankine},
+        {"set oil_temperature.1 70 degC", 416, 492.0 + 70.0 / sim::unit::kCelsiusPerRankine},
+        {"set throttle.1 50 %", 128, 16383.0 / 2.0},
+        {"set fuel_level.port_1 50 %", 291, sim::unit::kFullTankLevel / 2.0},
+        {"set vertical_speed 800 ft/min", 65, 800.0 / sim::unit::kVsiFeetPerMinutePerUnit},
+        {"set normal_acceleration 2 g", 351, 1234.0},
+        {"set pressure_setting 1013 hPa", 75, 1013.0},
+        {"set engine_speed.2 2850 rpm", 429, 2850.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        const Scenario scenario = Scenario::parse(c.line, "units.txt");
+        const auto& set = std::get<sc::Set>(scenario.commands.at(0).action);
+        EXPECT_EQ(set.variable.token, c.token);
+        EXPECT_NEAR(set.value, c.host, 1e-6);
+    }
+}
+
+TEST(ScenarioFormat, QuotesKeepBlanksAndHashesInAWord) {
+    const Scenario scenario = Scenario::parse(
+        "panel \"my panels/a panel.cfg\"  # the cockpit\nsnapshot \"shot #1.png\" \"Fixture_Dials\"\necho 5\" dial\n",
+        "dir/q.txt");
+    ASSERT_EQ(scenario.commands.size(), 3u);
+    EXPECT_EQ(scenario.panel_path(), "dir/my panels/a panel.cfg");
+    EXPECT_EQ(std::get<sc::Snapshot>(scenario.commands[1].action).path, "shot #1.png");
+    EXPECT_EQ(std::get<sc::Snapshot>(scenario.commands[1].action).gauge, "Fixture_Dials");
+    EXPECT_EQ(std::get<sc::Echo>(scenario.commands[2].action).text, "5\" dial");  // echo's text as it stands
+}
 
 TEST(ScenarioFormat, FilesAreReadAsPanelConfigurationsAre) {
     for (const std::string& path : {testing::TempDir(), std::string("/dev/zero")}) {

@@ -36,7 +36,7 @@ set(rows
   "0|^gaugebench ${VERSION}\n$|--version"
   "2|unknown command 'lst'. did you mean 'list'\\?|lst"
   "2|unknown option '--jsn'. did you mean '--json'\\?|validate {M}/Korvane.gau --jsn r.json"
-  "2|bombrun takes no option --json \\(list and validate do\\)|bombrun {M}/Dropwatch.gau --json r.json"
+  "2|bombrun takes no option --json \\([^)]*list, [^)]*validate[^)]* do\\)|bombrun {M}/Dropwatch.gau --json r.json"
   "2|--scale: takes a number from 0.001 to 16, not '20'|list {M}/Korvane.gau --scale 20"
   "2|render: missing -o,--output <picture.png>|render {S}/panel/panel.cfg"
   "2|-o names a directory|render {S}/panel/panel.cfg -o {T}"
@@ -82,6 +82,11 @@ set(rows
   "2|--at 40: the flight ends at 30 s .--end.|fly {S}/fdm/scripts/takeoff.xml --out {T}/flight --at 40 --end 30"
   "3|file=fifo.bmp: [^\n]*not a regular file .a FIFO.|render {T}/fifo.cfg -o {T}/fifo.png --modules {M}"
   "2|out/away/x.png: lies outside|scenario {T}/escape.txt --out {T}/out --modules {M}"
+  "3|gauge.txt:2: no gauge 'Altimetre' on the panel .did you mean 'Altimeter'|scenario {T}/gauge.txt --modules {M}"
+  "3|variable.txt:2: unknown variable 'airsped' .did you mean 'airspeed'|scenario {T}/variable.txt --modules {M}"
+  "3|range.txt:2: fuel_level.port_1 takes 0 to 1 .fraction of full., not 2|scenario {T}/range.txt --modules {M}"
+  "0|airspeed = 180 kt|scenario {T}/spaced.txt --modules {M}"
+  "0|(^|\n)airspeed +61 +kt +0 to 500 +indicated airspeed\n|vocabulary"
 )
 
 file(MAKE_DIRECTORY ${T})
@@ -101,6 +106,12 @@ file(CREATE_LINK ${T}/nothing.png ${T}/dangling.png SYMBOLIC)
 file(CREATE_LINK ${T}/elsewhere ${T}/out/away SYMBOLIC)
 file(WRITE ${T}/escape.txt "panel ${S}/panel/panel.cfg\nupdate 1\nsnapshot away/x.png\n")
 execute_process(COMMAND mkfifo ${T}/fifo.bmp)
+# Scenario lines refused (a gauge, a variable, a value), and a panel named in quotes.
+file(WRITE ${T}/gauge.txt "panel ${S}/panel/panel.cfg\nclick Altimetre 1 2\n")
+file(WRITE ${T}/variable.txt "panel ${S}/panel/panel.cfg\nset airsped 100\n")
+file(WRITE ${T}/range.txt "panel ${S}/panel/panel.cfg\nset fuel_level.port_1 2\n")
+file(WRITE "${T}/my panel.cfg" "[Window00]\nsize_mm=300,300\nvisible=1\ngauge00=Korvane!Airspeed, 0, 0\n")
+file(WRITE ${T}/spaced.txt "panel \"my panel.cfg\"\nset airspeed 180 kt\nprint airspeed\n")
 file(WRITE ${T}/fifo.cfg "[Window00]\nsize_mm=200,200\nvisible=1\nfile=fifo.bmp\ngauge00=EmuCrash!Crash, 0, 0, 100\n")
 set(failures "")
 # '-': a picture piped to standard output (the summary beside it on stderr),
@@ -160,6 +171,17 @@ endif()
 file(GLOB escaped ${T}/elsewhere/*)
 if(escaped)
   string(APPEND failures "\na snapshot was written through a link out of --out: ${escaped}")
+endif()
+
+# The vocabulary as JSON: an array of objects, each with its fields.
+execute_process(COMMAND ${GAUGEBENCH} vocabulary --json - RESULT_VARIABLE status OUTPUT_VARIABLE listed)
+string(JSON count ERROR_VARIABLE json_error LENGTH "${listed}")
+if(NOT json_error)
+  string(JSON high ERROR_VARIABLE json_error GET "${listed}" 0 range high)
+  string(JSON unit ERROR_VARIABLE json_error GET "${listed}" 0 unit)
+endif()
+if(NOT status EQUAL 0 OR json_error OR count LESS 50 OR NOT high MATCHES "^24(\\.0)?$" OR NOT unit STREQUAL "h")
+  string(APPEND failures "\nvocabulary --json -: exit ${status}, ${json_error}, ${count} entries, first ${unit} to ${high}")
 endif()
 
 # Ctrl-C during a flight whose model (a stand-in that never opens its port,
