@@ -129,6 +129,27 @@ void check_output_dir(const std::string& path, const std::string& option) {
     }
 }
 
+CLI::Option* add_json_option(CLI::App& command, std::string& path, const char* what) {
+    return command.add_option("--json", path, what)->type_name("<file>");
+}
+
+void check_json_path(const std::string& path) {
+    if (!path.empty() && path != "-") check_output_file(path, "--json");
+}
+
+void write_text(const std::string& path, const std::string& text) {
+    if (path == "-") {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+        return;
+    }
+    try {
+        bench::write_output_file(path, std::span(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
+    } catch (const bench::OutputFileError& error) {
+        throw CommandError(ExitStatus::kBadInput, error.what());
+    }
+}
+
 void check_input_file(const std::string& path) {
     std::error_code error;
     const fs::file_status status = fs::status(path, error);

@@ -55,6 +55,14 @@ std::string nearest(std::string_view word, const std::vector<std::string>& candi
 void check_output_file(const std::string& path, const std::string& option);
 void check_output_dir(const std::string& path, const std::string& option);
 
+// --json <file|->: the command's results as one JSON document, '-' for
+// standard output, where it then stands instead of the text.
+CLI::Option* add_json_option(CLI::App& command, std::string& path, const char* what);
+// Refuses, before any work, a --json file the command could not write.
+void check_json_path(const std::string& path);
+// `text` written to `path` as every output file is ('-': standard output).
+void write_text(const std::string& path, const std::string& text);
+
 // Refuse an input that is missing or a directory (bad input), before the
 // readers, which would take a directory for an empty file.
 void check_input_file(const std::string& path);

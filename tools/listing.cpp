@@ -219,8 +219,8 @@ nlohmann::ordered_json failures_json(const emu::GuestMemory& memory,
     for (uint32_t i = 0; i < kMaxFailuresListed; ++i) {
         const guest::FAILURE_RECORD& failure = memory.read(list.at(i));
         if (failure.failure_key == 0) break;
-        all.push_back(fields_json(frame::schema_of<guest::FAILURE_RECORD>(),
-                                  reinterpret_cast<const uint8_t*>(&failure), &memory));
+        all.push_back(fields_json(frame::schema_of<guest::FAILURE_RECORD>(), reinterpret_cast<const uint8_t*>(&failure),
+                                  &memory));
     }
     return all;
 }
@@ -329,9 +329,9 @@ ModuleListing list_module(bench::Host& host, const bench::Module& module, double
             const guest::GAUGEHDR& header = memory.read(gauge);
             entry.header_version = header.header_version;
             entry.size_mm = header.size_x_mm;
-            entry.header = fields_json(frame::schema_of<guest::GAUGEHDR>(),
-                                       memory.read_array(gauge.cast<const uint8_t>(), sizeof(guest::GAUGEHDR)).data(),
-                                       &memory);
+            entry.header =
+                fields_json(frame::schema_of<guest::GAUGEHDR>(),
+                            memory.read_array(gauge.cast<const uint8_t>(), sizeof(guest::GAUGEHDR)).data(), &memory);
             bench::GaugeInstance instance(host, module, gauge, scale);
             instance.setup();
             instance.update();

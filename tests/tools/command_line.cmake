@@ -18,7 +18,7 @@ set(rows
   "0|^gaugebench ${VERSION}\n$|--version"
   "2|unknown command 'lst'. did you mean 'list'\\?|lst"
   "2|unknown option '--jsn'. did you mean '--json'\\?|validate {M}/Korvane.gau --jsn r.json"
-  "2|bombrun takes no option --json \\(list and validate do\\)|bombrun {M}/Dropwatch.gau --json r.json"
+  "2|bombrun takes no option --json \\(list, validate, render, scenario and fly do\\)|bombrun {M}/Dropwatch.gau --json r.json"
   "2|--scale: takes a number from 0.001 to 16, not '20'|list {M}/Korvane.gau --scale 20"
   "2|render: missing -o,--output <picture.png>|render {S}/panel/panel.cfg"
   "2|-o names a directory|render {S}/panel/panel.cfg -o {T}"
@@ -63,6 +63,10 @@ set(rows
   "2|--at 40: the flight ends at 30 s .--end.|fly {S}/fdm/scripts/takeoff.xml --out {T}/flight --at 40 --end 30"
   "3|file=fifo.bmp: [^\n]*is not a regular file|render {T}/fifo.cfg -o {T}/fifo.png --modules {M}"
   "2|out/away/x.png: lies outside|scenario {T}/escape.txt --out {T}/out --modules {M}"
+  "2|--json names a directory|fly {S}/fdm/scripts/takeoff.xml --out {T}/flight --json {T}"
+  "2|--json [^\n]*none/s.json: there is no directory|scenario {T}/crash.txt --modules {M} --json {T}/none/s.json"
+  "0|cursor arrow_back help none flags .repeat click. event none|list {M}/Korvane.gau"
+  "0|event clock_minute_back|list {M}/Korvane.gau"
 )
 
 file(MAKE_DIRECTORY ${T})
@@ -110,6 +114,32 @@ file(GLOB escaped ${T}/elsewhere/*)
 if(escaped)
   string(APPEND failures "\na snapshot was written through a link out of --out: ${escaped}")
 endif()
+
+# --json -: standard output holds the summary alone, one JSON document
+# naming what was written; a scenario's printed lines go to stderr instead.
+file(WRITE ${T}/printing.txt "panel ${S}/panel/panel.cfg\nset airspeed 180\nupdate 2\necho hello\nprint airspeed\nsnapshot json.png\n")
+foreach(case
+    "render {S}/panel/panel.cfg -o {T}/json.png --modules {M} --json -|files_written 0|{T}/json.png"
+    "scenario {T}/printing.txt --out {T}/out --modules {M} --json -|files_written 0|{T}/out/json.png"
+    "scenario {T}/printing.txt --out {T}/out --modules {M} --json -|printed 1 values 0 variable|airspeed"
+    "scenario {T}/printing.txt --out {T}/out --modules {M} --json -|printed 1 values 0 value|180.0")
+  string(REPLACE "{M}" "${M}" case "${case}")
+  string(REPLACE "{S}" "${S}" case "${case}")
+  string(REPLACE "{T}" "${T}" case "${case}")
+  string(REPLACE "|" ";" case "${case}")
+  list(GET case 0 arguments)
+  list(GET case 1 member)
+  list(GET case 2 expected)
+  separate_arguments(arguments UNIX_COMMAND "${arguments}")
+  separate_arguments(member)
+  execute_process(COMMAND ${GAUGEBENCH} ${arguments} WORKING_DIRECTORY ${T} TIMEOUT 120
+    RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+  string(JSON found ERROR_VARIABLE invalid GET "${output}" ${member})
+  if(NOT status EQUAL 0 OR invalid OR NOT found STREQUAL expected)
+    string(APPEND failures "\ngaugebench ${arguments}\n  exit ${status}; ${member} should be '${expected}', "
+                           "not '${found}' ${invalid}:\n${output}${errors}")
+  endif()
+endforeach()
 
 # Ctrl-C during a flight whose model (a stand-in that never opens its port,
 # with a child of its own) is starting: exit 130, the animation's unfinished

@@ -45,8 +45,8 @@ TEST(ListingFields, ShowsEveryFieldTheModuleFillsInAsStored) {
     for (const char* shown :
          {"element_type 1", "resource_id 335", "position_x -7", "ofs_y 10", "next_element_list 0x10002000",
           "failure_records null", "image_flags [transparent_black overlay buffered]",
-          "source.token 351 (normal_acceleration)", "nonlinearity null",
-          "nonlinearity_size 4", "max_degrees_per_tick 6", "update_callback code 0x10001F54"}) {
+          "source.token 351 (normal_acceleration)", "nonlinearity null", "nonlinearity_size 4",
+          "max_degrees_per_tick 6", "update_callback code 0x10001F54"}) {
         EXPECT_NE(text.find(shown), std::string::npos) << "no \"" << shown << "\" in: " << text;
     }
 }
@@ -87,8 +87,8 @@ TEST(ListingFields, NamesEventsCursorsAndFlags) {
     std::memcpy(bytes.data(), &rect, sizeof rect);
     const frame::RecordInfo& schema = frame::schema_of<guest::MOUSERECT>();
     const std::string text = listing::describe_fields(schema, bytes.data());
-    for (const char* shown : {"cursor 5 (hand)", "event_id 65657 (clock_minute_back)",
-                              "mouse_flags [bit 3 repeat click]"}) {
+    for (const char* shown :
+         {"cursor 5 (hand)", "event_id 65657 (clock_minute_back)", "mouse_flags [bit 3 repeat click]"}) {
         EXPECT_NE(text.find(shown), std::string::npos) << "no \"" << shown << "\" in: " << text;
     }
     const nlohmann::ordered_json json = listing::fields_json(schema, bytes.data());
