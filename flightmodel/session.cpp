@@ -236,6 +236,7 @@ void ModelSession::keep_outputs() {
     for (size_t i = 0; i < outputs_.size(); ++i) {
         if (std::rename(outputs_[i].temporary.c_str(), outputs_[i].path.c_str()) == 0) {
             bench::note_kept_file(outputs_[i].path);
+            kept_.push_back(outputs_[i].path);
         }
         bench::unregister_partial_file(output_slots_[i]);
     }

@@ -71,6 +71,8 @@ public:
     bool ended() const { return ended_; }
     // The values of run.watched after the last step.
     const std::vector<double>& watched() const { return watched_; }
+    // The script's output files under their own names, once it has ended.
+    const std::vector<std::string>& kept_outputs() const { return kept_; }
 
 private:
     void start(const std::string& script_arg);
@@ -92,6 +94,7 @@ private:
     std::string log_path_;
     std::vector<ModelOutput> outputs_;
     std::vector<int> output_slots_;
+    std::vector<std::string> kept_;
     pid_t pid_ = -1;
     std::optional<int> exit_status_;
     int socket_ = -1;
@@ -122,6 +125,7 @@ public:
 
     double time() const { return session_.time(); }
     const std::vector<double>& watched() const { return session_.watched(); }
+    const std::vector<std::string>& model_outputs() const { return session_.kept_outputs(); }
     const Coupling& coupling() const { return coupling_; }
     // The model's state after the last update, in the order of
     // coupling().properties().

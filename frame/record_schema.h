@@ -105,6 +105,12 @@ template <typename T>
 struct IsGuestPtr : std::false_type {};
 template <typename T>
 struct IsGuestPtr<GuestPtr<T>> : std::true_type {};
+template <typename T>
+struct IsText : std::false_type {};
+template <>
+struct IsText<GuestPtr<const char>> : std::true_type {};
+template <>
+struct IsText<GuestPtr<char>> : std::true_type {};
 
 enum class FieldUse : uint8_t { kData, kReserved, kHost };
 
@@ -112,6 +118,7 @@ enum class FieldUse : uint8_t { kData, kReserved, kHost };
 enum class FieldRole : uint8_t {
     kValue,     // a number of the module's
     kPointer,   // an address in the module's data, or null
+    kText,      // the address of a NUL-terminated string in the module's data, or null
     kCode,      // the address of a routine in the module's code, or null
     kRecord,    // a record embedded whole: an element's header, a variable
     kReserved,  // zero in the module's data; the host may use it while it runs
@@ -168,6 +175,7 @@ constexpr FieldRole role_of(FieldUse use) {
     if (use == FieldUse::kHost) return FieldRole::kHost;
     if constexpr (HasSchema<std::remove_cv_t<T>>) return FieldRole::kRecord;
     if constexpr (IsCode<std::remove_cv_t<T>>::value) return FieldRole::kCode;
+    if constexpr (IsText<std::remove_cv_t<T>>::value) return FieldRole::kText;
     if constexpr (IsGuestPtr<std::remove_cv_t<T>>::value) return FieldRole::kPointer;
     return FieldRole::kValue;
 }

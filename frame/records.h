@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "frame/calling_convention.h"
 #include "frame/record_schema.h"
@@ -106,6 +107,21 @@ inline constexpr FlagName kImageFlagNames[] = {{kImageTransparentBlack, "transpa
                                                {kImageHidden, "hidden"}};
 inline constexpr FlagName kMouseFlagNames[] = {{kMouseRepeat, "repeat"}, {kMouseDrag, "drag"}, {kMouseClick, "click"}};
 
+// Calls visit(name, bit) for every bit set in `bits`, lowest first: `name`
+// is the bit's among `names`, or null for a bit that has none.
+template <typename Visit>
+constexpr void each_flag(uint32_t bits, std::span<const FlagName> names, Visit&& visit) {
+    for (int bit = 0; bit < 32; ++bit) {
+        const uint32_t mask = 1u << bit;
+        if ((bits & mask) == 0) continue;
+        const char* name = nullptr;
+        for (const FlagName& flag : names) {
+            if (flag.bit == mask) name = flag.name;
+        }
+        visit(name, bit);
+    }
+}
+
 // The cursor a mouse box asks for: the host chooses the shapes (the page
 // names the CSS cursor each stands for).
 enum MouseCursor : int32_t {
@@ -114,6 +130,19 @@ enum MouseCursor : int32_t {
     kCursorArrowBack = 2,  // a setting knob's left half (down)
     kCursorHand = 5,       // switches, buttons and levers
 };
+struct CursorName {
+    int32_t cursor;
+    const char* name;
+};
+inline constexpr CursorName kCursorNames[] = {
+    {kCursorNone, "none"}, {kCursorArrow, "arrow"}, {kCursorArrowBack, "arrow_back"}, {kCursorHand, "hand"}};
+// The name tools list `cursor` under, or null for one the host does not know.
+constexpr const char* cursor_name(int32_t cursor) {
+    for (const CursorName& named : kCursorNames) {
+        if (named.cursor == cursor) return named.name;
+    }
+    return nullptr;
+}
 
 // The failures a module's elements answer to (FAILURE_RECORD), by what each
 // key stands for in this host, and what an active one does to an element.

@@ -1,8 +1,9 @@
 #include "host/mouse.h"
 
 #include <cmath>
-#include <iomanip>
 #include <sstream>
+
+#include "frame/vocabulary_names.h"
 
 namespace bench {
 namespace {
@@ -100,10 +101,39 @@ std::string MouseLayout::describe() const {
     std::ostringstream text;
     for (const MouseBox& box : boxes_) {
         text << box.record << ' ' << std::string(2 * static_cast<size_t>(box.depth), ' ') << type_name(box.rect_type)
-             << " box " << box.x << ',' << box.y << ' ' << box.width << 'x' << box.height << " cursor " << box.cursor
-             << std::hex << std::uppercase << " help 0x" << box.help_id << " flags 0x" << std::setw(8)
-             << std::setfill('0') << box.mouse_flags << std::dec << std::setfill(' ') << " event " << box.event_id
-             << " handler " << (box.handler ? "yes" : "none") << '\n';
+             << " box " << box.x << ',' << box.y << ' ' << box.width << 'x' << box.height << " cursor ";
+        // Cursors, flags and events by the names the vocabulary gives them;
+        // a number only where it has none.
+        if (const char* cursor = cursor_name(box.cursor)) {
+            text << cursor;
+        } else {
+            text << box.cursor;
+        }
+        if (box.help_id != 0) {
+            text << std::hex << std::uppercase << " help 0x" << box.help_id << std::dec;
+        } else {
+            text << " help none";
+        }
+        text << " flags [";
+        const char* separator = "";
+        each_flag(box.mouse_flags, kMouseFlagNames, [&](const char* name, int bit) {
+            text << separator;
+            separator = " ";
+            if (name != nullptr) {
+                text << name;
+            } else {
+                text << "bit " << bit;
+            }
+        });
+        text << "] event ";
+        if (box.event_id == 0) {
+            text << "none";
+        } else if (const auto event = sim::event_of(box.event_id)) {
+            text << event->name;
+        } else {
+            text << box.event_id;
+        }
+        text << " handler " << (box.handler ? "yes" : "none") << '\n';
     }
     return text.str();
 }

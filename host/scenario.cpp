@@ -622,17 +622,26 @@ void ScenarioRunner::execute(const ScenarioCommand& command, const Scenario& sce
                 host.restore(action.key);
             } else if constexpr (std::is_same_v<T, scenario::Print>) {
                 std::fprintf(out_, "[update %llu]", static_cast<unsigned long long>(updates_));
+                PrintedLine& printed = printed_lines_.emplace_back(PrintedLine{command.line, updates_, {}, {}});
                 for (const VariableRef& variable : action.variables) {
                     if (variable.token != 0) {
                         const double value = host.vars().get(variable.token);
                         std::fprintf(out_, "  %s", sim::describe_token(variable.token, value).c_str());
+                        if (const auto named = sim::variable_of(variable.token)) {
+                            const sim::unit::Reading& reading = named->entry->reading;
+                            printed.values.push_back({named->name, reading.from_host(value), reading.unit});
+                        } else {
+                            printed.values.push_back({variable.text(), value, ""});
+                        }
                         continue;
                     }
                     // Read past the store's record of readers: a print is no gauge's use.
                     const auto& names = host.vars().names();
                     const auto it = names.find(variable.name);
                     printed_.emplace(variable.name, command.line);
-                    std::fprintf(out_, "  %s = %g", variable.name.c_str(), it != names.end() ? it->second : 0.0);
+                    const double value = it != names.end() ? it->second : 0.0;
+                    std::fprintf(out_, "  %s = %g", variable.name.c_str(), value);
+                    printed.values.push_back({variable.name, value, ""});
                 }
                 std::fprintf(out_, "\n");
                 std::fflush(out_);
@@ -648,6 +657,7 @@ void ScenarioRunner::execute(const ScenarioCommand& command, const Scenario& sce
                                  path.string().c_str());
                 }
             } else if constexpr (std::is_same_v<T, scenario::Echo>) {
+                printed_lines_.push_back({command.line, updates_, {}, action.text});
                 std::fprintf(out_, "%s\n", action.text.c_str());
                 std::fflush(out_);
             } else if constexpr (std::is_same_v<T, scenario::MainWindow>) {

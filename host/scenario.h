@@ -179,6 +179,21 @@ struct Scenario {
 // the line), before anything runs: commands check before their other work.
 void check_gauges(const Scenario& scenario, const Panel& panel);
 
+// A line a scenario printed (`print` or `echo`), as programs read it: the
+// scenario's line, the updates run before it, and either the values printed
+// (a named token's in the unit people read it in) or the echoed text.
+struct PrintedValue {
+    std::string variable;  // as printed: the vocabulary's name, a token's number, a program's name
+    double value = 0.0;
+    std::string unit;  // empty: as the host keeps it
+};
+struct PrintedLine {
+    int line = 0;
+    uint64_t update = 0;
+    std::vector<PrintedValue> values;  // print
+    std::string echo;                  // echo
+};
+
 // Runs a scenario against a panel. One update is: the host's model steps
 // (Host::tick), every gauge of the panel updates, the held button repeats.
 // The calculator's absolute time advances kSecondsPerUpdate per update.
@@ -225,6 +240,8 @@ public:
     const HostCalculator& calculator() const { return calculator_; }
     // Snapshot files written, in order.
     const std::vector<std::string>& snapshots() const { return snapshots_; }
+    // The lines print and echo wrote, in order.
+    const std::vector<PrintedLine>& printed() const { return printed_lines_; }
 
 private:
     void step();
@@ -250,6 +267,7 @@ private:
     int ended_at_line_ = 0;
     int line_ = 0;
     std::vector<std::string> snapshots_;
+    std::vector<PrintedLine> printed_lines_;
     std::vector<std::string> warnings_;
     std::map<std::string, int> printed_;  // named variables printed, with the first line printing each
 };

@@ -148,10 +148,11 @@ void print_error(const std::string& where, const std::string& message) {
                  message.c_str());
 }
 
-void print_warning(const std::string& message) {
-    std::fprintf(stderr, "%s %s\n", painted("warning:", Paint::kWarn, the_console.colour_stderr).c_str(),
-                 message.c_str());
+std::string warning_line(const std::string& message) {
+    return painted("warning:", Paint::kWarn, the_console.colour_stderr) + " " + message;
 }
+
+void print_warning(const std::string& message) { std::fprintf(stderr, "%s\n", warning_line(message).c_str()); }
 
 void print_note(const std::string& message) {
     if (!the_console.quiet()) std::fprintf(stderr, "%s\n", message.c_str());
@@ -213,6 +214,27 @@ void check_output_dir(const std::string& path, const std::string& option) {
     std::error_code error;
     if (fs::exists(path, error) && !fs::is_directory(path, error)) {
         throw CommandError(ExitStatus::kUsage, option + " names a file (" + path + "), not a directory");
+    }
+}
+
+CLI::Option* add_json_option(CLI::App& command, std::string& path, const char* what) {
+    return command.add_option("--json", path, what)->type_name("<file>");
+}
+
+void check_json_path(const std::string& path) {
+    if (!path.empty() && path != "-") check_output_file(path, "--json");
+}
+
+void write_text(const std::string& path, const std::string& text) {
+    if (path == "-") {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+        return;
+    }
+    try {
+        bench::write_output_file(path, std::span(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
+    } catch (const bench::OutputFileError& error) {
+        throw CommandError(ExitStatus::kBadInput, error.what());
     }
 }
 

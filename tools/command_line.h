@@ -79,6 +79,8 @@ std::string painted(const std::string& text, Paint paint, bool colour);
 void print_error(const std::string& where, const std::string& message);
 // "warning: <message>" on stderr, the word in the colour of warnings.
 void print_warning(const std::string& message);
+// The same line, for a writer that places it itself (beside a progress line).
+std::string warning_line(const std::string& message);
 // A note about the work (not its result) on stderr; none when quiet.
 void print_note(const std::string& message);
 
@@ -91,6 +93,14 @@ std::string nearest(std::string_view word, const std::vector<std::string>& candi
 // a file. `option` names the option in the message.
 void check_output_file(const std::string& path, const std::string& option);
 void check_output_dir(const std::string& path, const std::string& option);
+
+// --json <file|->: the command's results as one JSON document, '-' for
+// standard output, where it then stands instead of the text.
+CLI::Option* add_json_option(CLI::App& command, std::string& path, const char* what);
+// Refuses, before any work, a --json file the command could not write.
+void check_json_path(const std::string& path);
+// `text` written to `path` as every output file is ('-': standard output).
+void write_text(const std::string& path, const std::string& text);
 
 // Refuse, before any work, an input that is missing or no regular file (a
 // directory, a FIFO, device or socket, which would block its reader), as

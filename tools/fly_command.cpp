@@ -14,6 +14,8 @@
 #include <system_error>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "flightmodel/coupling.h"
 #include "flightmodel/jsbsim.h"
 #include "flightmodel/session.h"
@@ -54,6 +56,7 @@ struct Options {
     bool main_window = false;
     bool night = false;
     gaugebench::Progress::Mode progress = gaugebench::Progress::Mode::kAuto;
+    std::string json;
 };
 
 bool times(const std::string& text, std::vector<double>& out) {
@@ -137,17 +140,20 @@ public:
         last_fuel_ = watched[1];
     }
 
+    // Engines by the crew's numbers, 1 to 4, as the panel and the vocabulary
+    // number them.
     void print(std::FILE* out) const {
         if (updates_ == 0) return;
         std::string engines;
         for (size_t engine = 0; engine < started_.size(); ++engine) {
             char text[64];
+            const size_t number = engine + 1;
             if (std::isnan(started_[engine])) {
-                std::snprintf(text, sizeof text, "%s%zu never ran", engines.empty() ? "" : ", ", engine);
+                std::snprintf(text, sizeof text, "%s%zu never ran", engines.empty() ? "" : ", ", number);
             } else if (started_[engine] < 0.0) {
-                std::snprintf(text, sizeof text, "%s%zu ran from the start", engines.empty() ? "" : ", ", engine);
+                std::snprintf(text, sizeof text, "%s%zu ran from the start", engines.empty() ? "" : ", ", number);
             } else {
-                std::snprintf(text, sizeof text, "%s%zu started at %.1f s", engines.empty() ? "" : ", ", engine,
+                std::snprintf(text, sizeof text, "%s%zu started at %.1f s", engines.empty() ? "" : ", ", number,
                               started_[engine]);
             }
             engines += text;
@@ -160,6 +166,27 @@ public:
         }
         std::fprintf(out, "  highest: %.0f kt, %.0f ft (pressure altitude)\n  fuel used: %.0f lb\n", top_speed_,
                      top_altitude_, first_fuel_ - last_fuel_);
+    }
+
+    // The same as JSON fields of `summary`; null where the text says none.
+    void add_json(nlohmann::ordered_json& summary) const {
+        using nlohmann::ordered_json;
+        if (updates_ == 0) return;
+        ordered_json engines = ordered_json::array();
+        for (size_t engine = 0; engine < started_.size(); ++engine) {
+            const double started = started_[engine];
+            ordered_json entry = {{"engine", engine + 1}};
+            entry["ran"] = std::isnan(started) ? "never" : started < 0.0 ? "from the start" : "started";
+            entry["started_seconds"] = std::isnan(started) || started < 0.0 ? ordered_json() : ordered_json(started);
+            engines.push_back(std::move(entry));
+        }
+        summary["engines"] = std::move(engines);
+        summary["lift_off"] = std::isnan(lift_off_)
+                                  ? ordered_json()
+                                  : ordered_json{{"seconds", lift_off_}, {"speed_kt", lift_off_speed_}};
+        summary["on_ground_at_end"] = was_on_ground_;
+        summary["highest"] = {{"speed_kt", top_speed_}, {"pressure_altitude_ft", top_altitude_}};
+        summary["fuel_used_lb"] = first_fuel_ - last_fuel_;
     }
 
 private:
@@ -227,6 +254,7 @@ public:
             std::snprintf(name, sizeof name, "flight_%06.1fs.png", at_[next_]);
             const fs::path path = fs::path(options_.out_dir) / name;
             panel_commands::write_picture(renderer_.render_frame(), path.string(), options_.out_dir);
+            written_.push_back(path.string());
             char line[300];
             std::snprintf(line, sizeof line, "  %6.1f s: %s", model_time, path.c_str());
             if (!gaugebench::console().quiet()) progress.line(line);
@@ -256,11 +284,31 @@ public:
         return next_ == at_.size();
     }
 
+    // The pictures written, the moments missed and the animation, as JSON
+    // fields of `summary`; the files also in `files`.
+    void add_json(nlohmann::ordered_json& summary, std::vector<std::string>& files) const {
+        using nlohmann::ordered_json;
+        files.insert(files.end(), written_.begin(), written_.end());
+        summary["pictures"] = written_;
+        summary["pictures_missed_seconds"] =
+            std::vector<double>(at_.begin() + static_cast<std::ptrdiff_t>(next_), at_.end());
+        if (!animation_) {
+            summary["animation"] = nullptr;
+            return;
+        }
+        files.push_back(options_.animation);
+        summary["animation"] = {{"path", options_.animation},
+                                {"frames", animation_->frames_added()},
+                                {"every_seconds", options_.animation_every},
+                                {"speed", options_.animation_speed}};
+    }
+
 private:
     const Options& options_;
     render::PanelRenderer& renderer_;
     std::vector<double> at_;
     size_t next_ = 0;
+    std::vector<std::string> written_;
     std::unique_ptr<render::AnimationWriter> animation_;
     std::optional<render::Image> small_;
     double next_frame_time_ = 0.0;
@@ -286,7 +334,57 @@ struct Timing {
             options.run.script.c_str(), flown, static_cast<unsigned long long>(updates), kPanelRateHz, total,
             model_seconds, total - model_seconds, total > 0.0 ? flown / total : 0.0, children_processor_seconds());
     }
+
+    void add_json(nlohmann::ordered_json& summary) const {
+        const double flown = last_time - first_time;
+        summary["flown_seconds"] = flown;
+        summary["updates"] = updates;
+        summary["rate_hz"] = kPanelRateHz;
+        summary["timing"] = {{"wall_seconds", total},
+                             {"model_seconds", model_seconds},
+                             {"panel_seconds", total - model_seconds},
+                             {"pictures_seconds", pictures_seconds},
+                             {"times_real_time", total > 0.0 ? flown / total : 0.0},
+                             {"jsbsim_processor_seconds", children_processor_seconds()}};
+    }
 };
+
+// What the flight left behind once the model ended: the scenario's line it
+// cut short (0: none), the scenario's account, the model's own files.
+struct FlightEnd {
+    int scenario_line = 0;
+    nlohmann::ordered_json scenario = nlohmann::ordered_json::object();
+    std::vector<std::string> model_outputs;
+};
+
+// The --json summary: what the text says, and the files written.
+void write_json(const Options& options, const flightmodel::ScriptRun& script_run, const FlightSummary& summary,
+                const Timing& timing, const Pictures& pictures, const FlightEnd& ended) {
+    using nlohmann::ordered_json;
+    auto or_null = [](bool given, auto value) { return given ? ordered_json(value) : ordered_json(); };
+    ordered_json json = {{"command", "fly"},
+                         {"script", options.run.script},
+                         {"scenario", or_null(!options.scenario.empty(), options.scenario)},
+                         {"panel", options.panel}};
+    // How it ended: where the model stopped, where it was to stop and why,
+    // and the scenario's line it cut short.
+    json["ended"] = {{"at_seconds", timing.last_time},
+                     {"planned_end_seconds", or_null(script_run.end > 0.0, script_run.end)},
+                     {"by", options.run.end_seconds > 0.0 ? "--end" : "the script"},
+                     {"scenario_cut_at_line", or_null(ended.scenario_line != 0, ended.scenario_line)}};
+    summary.add_json(json);
+    timing.add_json(json);
+    std::vector<std::string> files;
+    pictures.add_json(json, files);
+    json["model_outputs"] = ended.model_outputs;
+    files.insert(files.end(), ended.model_outputs.begin(), ended.model_outputs.end());
+    for (const auto& [key, value] : ended.scenario.items()) json[key] = value;
+    if (ended.scenario.contains("snapshots")) {
+        for (const auto& snapshot : ended.scenario["snapshots"]) files.push_back(snapshot.get<std::string>());
+    }
+    json["files_written"] = files;
+    panel_commands::write_json_summary(options.json, json);
+}
 
 // The flight from start to report; its parts (pictures, timing, summary)
 // are classes of their own, this is their order.
@@ -294,6 +392,7 @@ gaugebench::ExitStatus fly(Options& options) {
     check_outputs(options);
     gaugebench::check_input_file(options.panel, true);
     if (!options.scenario.empty()) gaugebench::check_input_file(options.scenario, true);
+    gaugebench::check_json_path(options.json);
     const flightmodel::ScriptRun script_run = checked_run(options);
     options.run.work_dir = options.out_dir;
     options.run.watched = kWatched;
@@ -309,14 +408,14 @@ gaugebench::ExitStatus fly(Options& options) {
     if (scenario) bench::check_gauges(*scenario, panel);
     panel_commands::check_picture_size(panel);
     panel_commands::note_sources(panel);
-    for (const std::string& warning : panel.warnings()) gaugebench::print_warning(warning);
+    for (const std::string& warning : panel.warnings()) progress.line(gaugebench::warning_line(warning), stderr);
     render::PanelRenderer renderer(panel);
     panel.setup();
     Pictures pictures(options, panel, renderer);
 
     progress.status(options.run.script + ": starting " + options.run.jsbsim + "...", true);
     Timing timing;
-    int ended_at_line = 0;
+    FlightEnd ended;
     std::optional<FlightSummary> summary;
     {
         flightmodel::CoupledFlight flight(options.run, host);
@@ -327,8 +426,10 @@ gaugebench::ExitStatus fly(Options& options) {
                 panel_commands::write_picture(gauge != nullptr ? renderer.render(*gauge) : renderer.render(), path,
                                               options.out_dir);
             },
-            stdout, nullptr);
+            progress.lines_to(panel_commands::printed_lines_to(options.json)),
+            panel_commands::runner_reports(progress));
         runner.set_output_dir(options.out_dir);
+        runner.set_progress_every(0);  // the flight's own progress says more
         runner.set_driver([&]() {
             const Clock::time_point drawing = Clock::now();
             if (timing.updates > 0) pictures.take(timing.last_time - timing.first_time, timing.last_time, progress);
@@ -346,21 +447,29 @@ gaugebench::ExitStatus fly(Options& options) {
         });
         if (scenario) runner.run(*scenario);
         while (runner.update_once()) {}
-        ended_at_line = runner.ended_at_line();
+        if (scenario) {
+            ended.scenario_line = runner.ended_at_line();
+            panel_commands::add_scenario_json(runner, ended.scenario);
+            ended.scenario["warnings"] = runner.warnings();
+        }
+        ended.model_outputs = flight.model_outputs();
     }
     timing.stop();
     progress.clear();
     const bool every_picture = pictures.finish(timing.last_time);
-    if (scenario && ended_at_line != 0) {
+    if (ended.scenario_line != 0) {
         char line[400];
         std::snprintf(line, sizeof line, "%s:%d: the flight ended at %.1f s, before the scenario did",
-                      bench::input_name(options.scenario).c_str(), ended_at_line, timing.last_time);
+                      bench::input_name(options.scenario).c_str(), ended.scenario_line, timing.last_time);
         gaugebench::print_warning(line);
     }
-    if (!gaugebench::console().quiet()) {
+    if (options.json != "-" && !gaugebench::console().quiet()) {
         std::printf("%s: the flight\n", options.run.script.c_str());
         summary->print(stdout);
         timing.print(options);
+    }
+    if (!options.json.empty()) {
+        write_json(options, script_run, *summary, timing, pictures, ended);
     }
     return every_picture ? gaugebench::ExitStatus::kSuccess : gaugebench::ExitStatus::kFailed;
 }
@@ -440,6 +549,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     gaugebench::add_main_window_option(*command, options->main_window);
     gaugebench::add_night_flag(*command, options->night);
     gaugebench::add_progress_options(*command, options->progress);
+    panel_commands::add_json_summary_option(*command, options->json);
     commands.push_back({command, [options] { return fly(*options); }});
 }
 

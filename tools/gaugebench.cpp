@@ -31,31 +31,13 @@
 
 namespace {
 
+using gaugebench::add_json_option;
+using gaugebench::check_json_path;
 using gaugebench::Command;
 using gaugebench::CommandError;
 using gaugebench::ExitStatus;
+using gaugebench::write_text;
 namespace fs = std::filesystem;
-
-// '-' for standard output.
-void write_text(const std::string& path, const std::string& text) {
-    if (path == "-") {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        return;
-    }
-    try {
-        bench::write_output_file(path, std::span(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
-    } catch (const bench::OutputFileError& error) {
-        throw CommandError(ExitStatus::kBadInput, error.what());
-    }
-}
-
-CLI::Option* add_json_option(CLI::App& command, std::string& path, const char* what) {
-    return command.add_option("--json", path, what)->type_name("<file>");
-}
-
-void check_json_path(const std::string& path) {
-    if (!path.empty() && path != "-") gaugebench::check_output_file(path, "--json");
-}
 
 // --- list ---------------------------------------------------------------------------------------------
 

@@ -1,6 +1,7 @@
 #include "tools/listing.h"
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,7 +55,7 @@ std::string value_text(const frame::FieldInfo& field, const uint8_t* bytes) {
     } else if (field.floating && field.size == 4) {
         std::snprintf(text, sizeof text, "%g", static_cast<double>(load<float>(bytes)));
     } else if (field.size == 4) {
-        // Bit sets (the records name them ..._flags) read best in hex;
+        // Bit sets (the records name them ..._flags) by their bits' names;
         // counts, places and tokens in decimal.
         if (std::string_view(field.name).ends_with("flags")) return flags_text(field, load<uint32_t>(bytes));
         return std::to_string(load<int32_t>(bytes));
@@ -69,15 +70,40 @@ std::string value_text(const frame::FieldInfo& field, const uint8_t* bytes) {
     return text;
 }
 
-// A variable's token, which the vocabulary may name.
-bool is_token(const frame::RecordInfo& record, const frame::FieldInfo& field) {
-    return &record == &frame::schema_of<guest::MODULE_VAR>() &&
-           std::string_view(field.name) == FRAME_FIELD_NAME(guest::MODULE_VAR, token);
+// The name of a number that has one (a variable's token, a mouse area's
+// event or cursor), with the key it goes under beside the number in JSON:
+// {key, name}, or nothing.
+struct NumberName {
+    const char* key;
+    std::string name;
+};
+std::optional<NumberName> number_name(const frame::RecordInfo& record, const frame::FieldInfo& field,
+                                      const uint8_t* at) {
+    if (field.size != 4) return std::nullopt;
+    const std::string_view name = field.name;
+    const auto number = load<uint32_t>(at);
+    if (&record == &frame::schema_of<guest::MODULE_VAR>() && name == FRAME_FIELD_NAME(guest::MODULE_VAR, token)) {
+        if (const auto named = sim::variable_of(number)) return NumberName{"variable", named->name};
+    } else if (&record == &frame::schema_of<guest::MOUSERECT>()) {
+        if (name == FRAME_FIELD_NAME(guest::MOUSERECT, event_id)) {
+            if (const auto named = sim::event_of(number)) return NumberName{"event", named->name};
+        } else if (name == FRAME_FIELD_NAME(guest::MOUSERECT, cursor)) {
+            if (const char* named = cursor_name(load<int32_t>(at))) return NumberName{"cursor_name", named};
+        }
+    }
+    return std::nullopt;
 }
 
-bool is_event(const frame::RecordInfo& record, const frame::FieldInfo& field) {
-    return &record == &frame::schema_of<guest::MOUSERECT>() &&
-           std::string_view(field.name) == FRAME_FIELD_NAME(guest::MOUSERECT, event_id);
+// The string a text field points to; nothing when it is null or cannot be
+// read (no memory given, or it runs out of the module's memory).
+constexpr size_t kMaxTextListed = 256;
+std::optional<std::string> text_at(const emu::GuestMemory* memory, uint32_t address) {
+    if (memory == nullptr || address == 0) return std::nullopt;
+    try {
+        return memory->read_string(frame::GuestPtr<const char>(address), kMaxTextListed);
+    } catch (const emu::GuestFault&) {
+        return std::nullopt;
+    }
 }
 
 std::span<const FlagName> flag_names(const frame::FieldInfo& field) {
@@ -90,25 +116,19 @@ std::span<const FlagName> flag_names(const frame::FieldInfo& field) {
 // Every bit set, by name where it has one, else as "bit N".
 nlohmann::ordered_json flags_json(uint32_t bits, std::span<const FlagName> names) {
     nlohmann::ordered_json set = nlohmann::ordered_json::array();
-    for (const FlagName& flag : names) {
-        if ((bits & flag.bit) == 0) continue;
-        set.push_back(flag.name);
-        bits &= ~flag.bit;
-    }
-    for (int bit = 0; bit < 32; ++bit) {
-        if ((bits >> bit & 1u) != 0) set.push_back("bit " + std::to_string(bit));
-    }
+    each_flag(bits, names, [&set](const char* name, int bit) {
+        set.push_back(name != nullptr ? std::string(name) : "bit " + std::to_string(bit));
+    });
     return set;
 }
 
-// "0x00004003 (transparent_black overlay buffered)"
+// "[transparent_black overlay buffered]", as the JSON's array.
 std::string flags_text(const frame::FieldInfo& field, uint32_t bits) {
-    std::string text = hex(bits);
-    const nlohmann::ordered_json names = flags_json(bits, flag_names(field));
-    for (size_t i = 0; i < names.size(); ++i) {
-        text += (i == 0 ? " (" : " ") + names[i].get<std::string>() + (i + 1 == names.size() ? ")" : "");
+    std::string text;
+    for (const auto& name : flags_json(bits, flag_names(field))) {
+        text += (text.empty() ? "" : " ") + name.get<std::string>();
     }
-    return text;
+    return "[" + text + "]";
 }
 
 nlohmann::ordered_json value_json(const frame::FieldInfo& field, const uint8_t* bytes) {
@@ -124,7 +144,8 @@ nlohmann::ordered_json value_json(const frame::FieldInfo& field, const uint8_t* 
     return all;
 }
 
-void add_fields_json(const frame::RecordInfo& record, const uint8_t* bytes, nlohmann::ordered_json& out) {
+void add_fields_json(const frame::RecordInfo& record, const uint8_t* bytes, const emu::GuestMemory* memory,
+                     nlohmann::ordered_json& out) {
     for (const frame::FieldInfo& field : record.fields) {
         const uint8_t* at = bytes + field.offset;
         switch (field.role) {
@@ -132,11 +153,19 @@ void add_fields_json(const frame::RecordInfo& record, const uint8_t* bytes, nloh
             case frame::FieldRole::kHost: continue;
             case frame::FieldRole::kRecord:
                 if (field.offset == 0) {
-                    add_fields_json(*field.record, at, out);
+                    add_fields_json(*field.record, at, memory, out);
                 } else {
-                    add_fields_json(*field.record, at, out[field.name] = nlohmann::ordered_json::object());
+                    add_fields_json(*field.record, at, memory, out[field.name] = nlohmann::ordered_json::object());
                 }
                 continue;
+            case frame::FieldRole::kText: {
+                // The string itself; its address only where it cannot be read.
+                const auto address = load<uint32_t>(at);
+                const std::optional<std::string> text = text_at(memory, address);
+                out[field.name] = text ? nlohmann::ordered_json(*text) : nlohmann::ordered_json(nullptr);
+                if (!text && address != 0) out[std::string(field.name) + "_address"] = address;
+                continue;
+            }
             case frame::FieldRole::kPointer:
             case frame::FieldRole::kCode: {
                 const auto address = load<uint32_t>(at);
@@ -145,17 +174,12 @@ void add_fields_json(const frame::RecordInfo& record, const uint8_t* bytes, nloh
             }
             case frame::FieldRole::kValue: out[field.name] = value_json(field, at); break;
         }
-        if (field.size != 4) continue;
-        const auto number = load<uint32_t>(at);
-        if (is_token(record, field)) {
-            if (const auto named = sim::variable_of(number)) out["variable"] = named->name;
-        } else if (is_event(record, field)) {
-            if (const auto named = sim::event_of(number)) out["event"] = named->name;
-        }
+        if (const auto named = number_name(record, field, at)) out[named->key] = named->name;
     }
 }
 
-void append_fields(const frame::RecordInfo& record, const uint8_t* bytes, const std::string& prefix, std::string& out) {
+void append_fields(const frame::RecordInfo& record, const uint8_t* bytes, const emu::GuestMemory* memory,
+                   const std::string& prefix, std::string& out) {
     for (const frame::FieldInfo& field : record.fields) {
         const uint8_t* at = bytes + field.offset;
         std::string text;
@@ -163,8 +187,14 @@ void append_fields(const frame::RecordInfo& record, const uint8_t* bytes, const 
             case frame::FieldRole::kReserved:
             case frame::FieldRole::kHost: continue;
             case frame::FieldRole::kRecord:
-                append_fields(*field.record, at, field.offset == 0 ? prefix : prefix + field.name + ".", out);
+                append_fields(*field.record, at, memory, field.offset == 0 ? prefix : prefix + field.name + ".", out);
                 continue;
+            case frame::FieldRole::kText: {
+                const auto address = load<uint32_t>(at);
+                const std::optional<std::string> string = text_at(memory, address);
+                text = string ? "\"" + *string + "\"" : address != 0 ? "unreadable at " + hex(address) : "null";
+                break;
+            }
             case frame::FieldRole::kPointer: {
                 const auto address = load<uint32_t>(at);
                 text = address != 0 ? hex(address) : "null";
@@ -177,9 +207,7 @@ void append_fields(const frame::RecordInfo& record, const uint8_t* bytes, const 
             }
             case frame::FieldRole::kValue: text = value_text(field, at); break;
         }
-        if (is_token(record, field)) {
-            if (const auto named = sim::variable_of(load<uint32_t>(at))) text += " (" + named->name + ")";
-        }
+        if (const auto named = number_name(record, field, at)) text += " (" + named->name + ")";
         out += (out.empty() ? "" : ", ") + prefix + field.name + " " + text;
     }
 }
@@ -191,8 +219,8 @@ nlohmann::ordered_json failures_json(const emu::GuestMemory& memory,
     for (uint32_t i = 0; i < kMaxFailuresListed; ++i) {
         const guest::FAILURE_RECORD& failure = memory.read(list.at(i));
         if (failure.failure_key == 0) break;
-        all.push_back(
-            fields_json(frame::schema_of<guest::FAILURE_RECORD>(), reinterpret_cast<const uint8_t*>(&failure)));
+        all.push_back(fields_json(frame::schema_of<guest::FAILURE_RECORD>(), reinterpret_cast<const uint8_t*>(&failure),
+                                  &memory));
     }
     return all;
 }
@@ -207,14 +235,14 @@ void describe_records(const emu::GuestMemory& memory, bench::ElementPtr element,
         kind != nullptr && kind->record != nullptr ? *kind->record : frame::schema_of<guest::ELEMENT_HEADER>();
     try {
         const auto bytes = memory.read_array(element.cast<const uint8_t>(), record.size);
-        out.records = describe_fields(record, bytes.data());
-        out.fields = fields_json(record, bytes.data());
+        out.records = describe_fields(record, bytes.data(), &memory);
+        out.fields = fields_json(record, bytes.data(), &memory);
     } catch (const emu::GuestFault&) {
         const frame::RecordInfo& shared = frame::schema_of<guest::ELEMENT_HEADER>();
         const auto bytes = memory.read_array(element.cast<const uint8_t>(), shared.size);
-        out.records =
-            describe_fields(shared, bytes.data()) + "; its " + record.name + " runs out of the module's memory";
-        out.fields = fields_json(shared, bytes.data());
+        out.records = describe_fields(shared, bytes.data(), &memory) + "; its " + record.name +
+                      " runs out of the module's memory";
+        out.fields = fields_json(shared, bytes.data(), &memory);
         out.fields["truncated"] = std::string(record.name) + " runs out of the module's memory";
     }
     if (header.failure_records) {
@@ -239,7 +267,7 @@ void describe_mouse(const emu::GuestMemory& memory, const guest::GAUGEHDR& heade
         out.mouse_areas.push_back(std::move(line));
         const auto bytes = memory.read_array(
             header.mouse_rects.at(static_cast<uint32_t>(box.record)).cast<const uint8_t>(), sizeof(guest::MOUSERECT));
-        nlohmann::ordered_json fields = fields_json(frame::schema_of<guest::MOUSERECT>(), bytes.data());
+        nlohmann::ordered_json fields = fields_json(frame::schema_of<guest::MOUSERECT>(), bytes.data(), &memory);
         fields["depth"] = box.depth;
         fields["area"] = {{"x", box.x}, {"y", box.y}, {"width", box.width}, {"height", box.height}};
         if (help != nullptr) fields["help_text"] = help;
@@ -272,15 +300,16 @@ std::string shows(const bench::ElementState& s) {
 
 }  // namespace
 
-std::string describe_fields(const frame::RecordInfo& record, const uint8_t* bytes) {
+std::string describe_fields(const frame::RecordInfo& record, const uint8_t* bytes, const emu::GuestMemory* memory) {
     std::string text;
-    append_fields(record, bytes, "", text);
+    append_fields(record, bytes, memory, "", text);
     return text;
 }
 
-nlohmann::ordered_json fields_json(const frame::RecordInfo& record, const uint8_t* bytes) {
+nlohmann::ordered_json fields_json(const frame::RecordInfo& record, const uint8_t* bytes,
+                                   const emu::GuestMemory* memory) {
     nlohmann::ordered_json fields = nlohmann::ordered_json::object();
-    add_fields_json(record, bytes, fields);
+    add_fields_json(record, bytes, memory, fields);
     return fields;
 }
 
@@ -300,8 +329,9 @@ ModuleListing list_module(bench::Host& host, const bench::Module& module, double
             const guest::GAUGEHDR& header = memory.read(gauge);
             entry.header_version = header.header_version;
             entry.size_mm = header.size_x_mm;
-            entry.header = fields_json(frame::schema_of<guest::GAUGEHDR>(),
-                                       memory.read_array(gauge.cast<const uint8_t>(), sizeof(guest::GAUGEHDR)).data());
+            entry.header =
+                fields_json(frame::schema_of<guest::GAUGEHDR>(),
+                            memory.read_array(gauge.cast<const uint8_t>(), sizeof(guest::GAUGEHDR)).data(), &memory);
             bench::GaugeInstance instance(host, module, gauge, scale);
             instance.setup();
             instance.update();

@@ -55,16 +55,21 @@ void print(std::FILE* out, const ModuleListing& listing);
 std::string json(const ModuleListing& listing);
 
 // The fields of a record as the listing shows them, from its schema: every
-// field but the reserved ones and the host's, numbers as stored, addresses
-// in hex; the fields of a record embedded at its start (an element's header)
-// as its own, those of one embedded further on (a variable) under its name.
-// `bytes` holds record.size bytes.
-std::string describe_fields(const frame::RecordInfo& record, const uint8_t* bytes);
+// field but the reserved ones and the host's, numbers as stored with the
+// name of one that has a name beside it (a token's variable, an event, a
+// cursor), bit sets as their bits' names, addresses in hex, a string by its
+// text read from `memory` (when given); the fields of a record embedded at
+// its start (an element's header) as its own, those of one embedded further
+// on (a variable) under its name. `bytes` holds record.size bytes.
+std::string describe_fields(const frame::RecordInfo& record, const uint8_t* bytes,
+                            const emu::GuestMemory* memory = nullptr);
 
 // The same fields as a JSON object, from the same schema: numbers as numbers,
 // addresses as numbers or null, bit sets as arrays of their bits' names, a
-// token with its vocabulary name beside it, a record embedded further on as an
-// object under its name.
-nlohmann::ordered_json fields_json(const frame::RecordInfo& record, const uint8_t* bytes);
+// number's name beside it ("variable", "event", "cursor_name"), a string as
+// its text (null when it cannot be read, its address then beside it as
+// <field>_address), a record embedded further on as an object under its name.
+nlohmann::ordered_json fields_json(const frame::RecordInfo& record, const uint8_t* bytes,
+                                   const emu::GuestMemory* memory = nullptr);
 
 }  // namespace listing

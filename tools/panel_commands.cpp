@@ -4,12 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,14 +48,21 @@ struct Options {
     bool night = false;
     render::PngEffort png = render::PngEffort::kFast;
     Progress::Mode progress = Progress::Mode::kAuto;
+    std::string json;
 };
 
-// Options both commands take: where the modules are, the main window, progress.
+// Options both commands take: where the modules are, the main window,
+// progress, the JSON summary.
 void add_module_paths(CLI::App& command, Options& options) {
     gaugebench::add_module_paths(command, options.paths);
     gaugebench::add_main_window_option(command, options.main_window);
     gaugebench::add_night_flag(command, options.night);
     gaugebench::add_progress_options(command, options.progress);
+    add_json_summary_option(command, options.json);
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 std::string mebibytes(double bytes) {
@@ -65,22 +71,30 @@ std::string mebibytes(double bytes) {
     return text;
 }
 
-void print_warnings(const std::vector<std::string>& warnings) {
-    for (const std::string& warning : warnings) gaugebench::print_warning(warning);
+// Each warning on stderr, past the progress line, and kept for the summary.
+void print_warnings(const std::vector<std::string>& warnings, Progress& progress, std::vector<std::string>& kept) {
+    for (const std::string& warning : warnings) {
+        progress.line(gaugebench::warning_line(warning), stderr);
+        kept.push_back(warning);
+    }
 }
 
 ExitStatus render(const Options& options) {
+    const auto start = std::chrono::steady_clock::now();
     const bool to_stdout = options.output == "-";
     if (to_stdout) {
         // A picture's bytes would garble the terminal.
         if (isatty(STDOUT_FILENO) != 0)
             throw CommandError(ExitStatus::kUsage, "-o -: standard output is a terminal; pipe it or name a file");
+        if (options.json == "-") throw CommandError(ExitStatus::kUsage, "-o - and --json - cannot share standard output");
     } else {
         gaugebench::check_output_file(options.output, "-o");
         check_png_name(options.output, "-o");
     }
+    gaugebench::check_json_path(options.json);
     gaugebench::check_input_file(options.input, true);
     Progress progress(options.progress);
+    std::vector<std::string> warnings;
     bench::Host host;
     bench::set_main_window(host, options.main_window);
     host.set_night(options.night);
@@ -89,7 +103,7 @@ ExitStatus render(const Options& options) {
         throw CommandError(ExitStatus::kBadInput, bench::input_name(options.input) + ": places no gauge");
     check_picture_size(panel);
     note_sources(panel);
-    print_warnings(panel.warnings());
+    print_warnings(panel.warnings(), progress, warnings);
     flight_state::apply_cruise(host);
     panel.setup();
     for (unsigned i = 0; i < options.updates; ++i) {
@@ -108,56 +122,32 @@ ExitStatus render(const Options& options) {
     progress.status("render: writing " + (to_stdout ? std::string("standard output") : options.output), true);
     picture.write_png(options.output, options.png);
     progress.clear();
-    print_warnings(renderer.take_warnings());
-    if (!gaugebench::console().quiet()) {
+    print_warnings(renderer.take_warnings(), progress, warnings);
+    if (options.json != "-" && !gaugebench::console().quiet()) {
         // Beside a picture on standard output, the summary goes to stderr.
         std::fprintf(to_stdout ? stderr : stdout,
                      "%s: %zu gauges drawn in %zu shown window%s, %d x %d pixels, after %u updates at cruise\n",
                      to_stdout ? "<stdout>" : options.output.c_str(), renderer.gauges_drawn(), panel.windows().size(),
                      panel.windows().size() == 1 ? "" : "s", picture.width(), picture.height(), options.updates);
     }
+    write_json_summary(
+        options.json,
+        {{"command", "render"},
+         {"panel", options.input},
+         {"files_written", {options.output}},
+         {"picture", {{"path", options.output}, {"width", picture.width()}, {"height", picture.height()}}},
+         {"gauges_drawn", renderer.gauges_drawn()},
+         {"windows_shown", panel.windows().size()},
+         {"updates", options.updates},
+         {"wall_seconds", seconds_since(start)},
+         {"warnings", warnings}});
     return ExitStatus::kSuccess;
 }
 
-// A stdio stream whose complete lines go to a function: the scenario runner
-// writes to stdio streams, and its lines must pass the progress line.
-class LineStream {
-public:
-    explicit LineStream(std::function<void(const std::string&)> sink) : sink_(std::move(sink)) {
-        cookie_io_functions_t functions{};
-        functions.write = &LineStream::write;
-        file_ = fopencookie(this, "w", functions);
-        if (file_ == nullptr) throw std::runtime_error("cannot make an output stream");
-        setvbuf(file_, nullptr, _IOLBF, 0);
-    }
-    ~LineStream() {
-        std::fclose(file_);
-        if (!pending_.empty()) sink_(pending_);
-    }
-    LineStream(const LineStream&) = delete;
-    LineStream& operator=(const LineStream&) = delete;
-
-    std::FILE* file() const { return file_; }
-
-private:
-    static ssize_t write(void* cookie, const char* data, size_t size) {
-        auto* self = static_cast<LineStream*>(cookie);
-        self->pending_.append(data, size);
-        size_t start = 0;
-        for (size_t end; (end = self->pending_.find('\n', start)) != std::string::npos; start = end + 1) {
-            self->sink_(self->pending_.substr(start, end - start));
-        }
-        self->pending_.erase(0, start);
-        return static_cast<ssize_t>(size);
-    }
-
-    std::function<void(const std::string&)> sink_;
-    std::string pending_;
-    std::FILE* file_ = nullptr;
-};
-
 ExitStatus scenario(const Options& options) {
+    const auto start = std::chrono::steady_clock::now();
     if (!options.out_dir.empty()) gaugebench::check_output_dir(options.out_dir, "--out");
+    gaugebench::check_json_path(options.json);
     gaugebench::check_input_file(options.input, true);
     const bench::Scenario script = bench::Scenario::read_file(options.input);
     const std::string panel_path = script.panel_path();
@@ -171,33 +161,18 @@ ExitStatus scenario(const Options& options) {
     bench::Panel panel(host, bench::PanelConfig::read_file(panel_path), options.paths, script.scale());
     bench::check_gauges(script, panel);
     check_picture_size(panel);
-    note_sources(panel);
-    print_warnings(panel.warnings());
-    render::PanelRenderer renderer(panel);
     Progress progress(options.progress);
-    // The runner reports after every update; the progress line shows the
-    // latest report when it is due, and printed lines clear it first.
-    LineStream printed([&progress](const std::string& line) {
-        progress.clear();
-        std::printf("%s\n", line.c_str());
-        std::fflush(stdout);
-    });
-    // Warnings stay on the screen; other reports only update the progress line.
-    LineStream reports([&progress](const std::string& line) {
-        if (line.rfind("warning: ", 0) == 0) {
-            progress.clear();
-            gaugebench::print_warning(line.substr(9));
-        } else {
-            progress.status(line);
-        }
-    });
+    std::vector<std::string> warnings;
+    note_sources(panel);
+    print_warnings(panel.warnings(), progress, warnings);
+    render::PanelRenderer renderer(panel);
     bench::ScenarioRunner runner(
         panel,
-        [&renderer, &options](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
+        [&](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
             write_picture(gauge != nullptr ? renderer.render(*gauge) : renderer.render(), path, options.out_dir);
-            print_warnings(renderer.take_warnings());
+            print_warnings(renderer.take_warnings(), progress, warnings);
         },
-        printed.file(), reports.file());
+        progress.lines_to(printed_lines_to(options.json)), runner_reports(progress));
     runner.set_output_dir(options.out_dir);
     runner.set_progress_every(1);
     try {
@@ -205,12 +180,22 @@ ExitStatus scenario(const Options& options) {
     } catch (const bench::ScenarioError& error) {
         throw CommandError(ExitStatus::kFailed, error.what());
     }
-    std::fflush(printed.file());
-    std::fflush(reports.file());
     progress.clear();
     gaugebench::print_note(bench::input_name(options.input) + ": " + std::to_string(runner.updates_run()) +
                            " updates, " + std::to_string(runner.snapshots().size()) + " snapshots");
     for (const std::string& snapshot : runner.snapshots()) gaugebench::print_note("  wrote " + snapshot);
+    nlohmann::ordered_json summary = {
+        {"command", "scenario"},
+        {"scenario", options.input},
+        {"panel", panel_path},
+        {"files_written", runner.snapshots()},
+        {"updates", runner.updates_run()},
+        {"simulated_seconds", static_cast<double>(runner.updates_run()) * bench::ScenarioRunner::kSecondsPerUpdate},
+        {"wall_seconds", seconds_since(start)}};
+    add_scenario_json(runner, summary);
+    for (const std::string& warning : runner.warnings()) warnings.push_back(warning);
+    summary["warnings"] = warnings;
+    write_json_summary(options.json, summary);
     return ExitStatus::kSuccess;
 }
 
@@ -242,6 +227,48 @@ void check_png_name(const std::string& path, const std::string& option) {
     if (extension.empty() || bench::same_name(extension, ".png")) return;
     throw CommandError(ExitStatus::kUsage,
                        option + " " + path + ": pictures are written as PNG; name the file *.png, not *" + extension);
+}
+
+void add_json_summary_option(CLI::App& command, std::string& path) {
+    gaugebench::add_json_option(command, path,
+                                "also write a summary of what was done as JSON ('-': on stdout, instead of the "
+                                "text summary; a scenario's print and echo lines then go to stderr)");
+}
+
+void write_json_summary(const std::string& path, const nlohmann::ordered_json& summary) {
+    if (path.empty()) return;
+    gaugebench::write_text(path, summary.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+}
+
+std::FILE* printed_lines_to(const std::string& json_path) { return json_path == "-" ? stderr : stdout; }
+
+std::FILE* runner_reports(Progress& progress) {
+    return progress.lines_to([&progress](const std::string& line) {
+        if (line.rfind("warning: ", 0) == 0) {
+            progress.line(gaugebench::warning_line(line.substr(9)), stderr);
+        } else {
+            progress.status(line);
+        }
+    });
+}
+
+void add_scenario_json(const bench::ScenarioRunner& runner, nlohmann::ordered_json& summary) {
+    nlohmann::ordered_json printed = nlohmann::ordered_json::array();
+    for (const bench::PrintedLine& line : runner.printed()) {
+        nlohmann::ordered_json entry = {{"line", line.line}, {"update", line.update}};
+        if (line.values.empty()) {
+            entry["echo"] = line.echo;
+        } else {
+            nlohmann::ordered_json values = nlohmann::ordered_json::array();
+            for (const bench::PrintedValue& value : line.values) {
+                values.push_back({{"variable", value.variable}, {"value", value.value}, {"unit", value.unit}});
+            }
+            entry["values"] = std::move(values);
+        }
+        printed.push_back(std::move(entry));
+    }
+    summary["printed"] = std::move(printed);
+    summary["snapshots"] = runner.snapshots();
 }
 
 void write_picture(const render::Image& picture, const std::string& path, const std::string& out_dir) {

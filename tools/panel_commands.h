@@ -4,13 +4,20 @@
 
 #include "tools/command_line.h"
 
+#include <cstdio>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 namespace bench {
 class Panel;
-}
+class ScenarioRunner;
+}  // namespace bench
 namespace render {
 class Image;
+}
+namespace gaugebench {
+class Progress;
 }
 
 namespace panel_commands {
@@ -31,6 +38,22 @@ void note_sources(const bench::Panel& panel);
 // Refuses (a usage error) a picture's name that promises another format
 // than the PNG written, before any work: a.jpg would hold PNG data.
 void check_png_name(const std::string& path, const std::string& option);
+
+// --json <file|->, the summary of a command that draws (render, scenario,
+// fly): one object saying what its text summary says.
+void add_json_summary_option(CLI::App& command, std::string& path);
+// Writes `summary` to `path` ('-': stdout); nothing when `path` is empty.
+void write_json_summary(const std::string& path, const nlohmann::ordered_json& summary);
+// Where a scenario's print and echo lines go: stdout, unless the summary
+// takes it.
+std::FILE* printed_lines_to(const std::string& json_path);
+// The scenario runner's reports: its warnings as lines on stderr, the rest
+// (updates run, snapshots written) as the progress status.
+std::FILE* runner_reports(gaugebench::Progress& progress);
+// A scenario's run in a summary: "printed" (each print's values, each
+// echo's text, with the scenario's line and the update it came after) and
+// "snapshots".
+void add_scenario_json(const bench::ScenarioRunner& runner, nlohmann::ordered_json& summary);
 
 // A picture written by a scenario's snapshot line or at a moment of a
 // flight: refused (bench::OutputPathError) unless it lies in `out_dir` (the

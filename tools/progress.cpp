@@ -1,20 +1,15 @@
 #include "tools/progress.h"
 
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 
 #include <cmath>
+#include <stdexcept>
+#include <utility>
 
 #include "tools/command_line.h"
-
-#ifdef _WIN32
-#include <io.h>
-#define KORVANE_ISATTY _isatty
-#define KORVANE_FILENO _fileno
-#else
-#include <unistd.h>
-#define KORVANE_ISATTY isatty
-#define KORVANE_FILENO fileno
-#endif
 
 namespace gaugebench {
 namespace {
@@ -26,33 +21,91 @@ constexpr std::chrono::milliseconds kLogEvery{2000};
 
 }  // namespace
 
-Progress::Progress(Mode mode, std::FILE* out) : out_(out), terminal_(KORVANE_ISATTY(KORVANE_FILENO(out)) != 0) {
+// A stdio stream whose complete lines go to a function.
+class Progress::LineStream {
+public:
+    explicit LineStream(std::function<void(const std::string&)> sink) : sink_(std::move(sink)) {
+        cookie_io_functions_t functions{};
+        functions.write = &LineStream::write;
+        file_ = fopencookie(this, "w", functions);
+        if (file_ == nullptr) throw std::runtime_error("cannot make an output stream");
+        setvbuf(file_, nullptr, _IOLBF, 0);
+    }
+    ~LineStream() {
+        std::fclose(file_);
+        if (!pending_.empty()) sink_(pending_);
+    }
+    LineStream(const LineStream&) = delete;
+    LineStream& operator=(const LineStream&) = delete;
+
+    std::FILE* file() const { return file_; }
+
+private:
+    static ssize_t write(void* cookie, const char* data, size_t size) {
+        auto* self = static_cast<LineStream*>(cookie);
+        self->pending_.append(data, size);
+        size_t start = 0;
+        for (size_t end; (end = self->pending_.find('\n', start)) != std::string::npos; start = end + 1) {
+            self->sink_(self->pending_.substr(start, end - start));
+        }
+        self->pending_.erase(0, start);
+        return static_cast<ssize_t>(size);
+    }
+
+    std::function<void(const std::string&)> sink_;
+    std::string pending_;
+    std::FILE* file_ = nullptr;
+};
+
+Progress::Progress(Mode mode, std::FILE* out) : out_(out), terminal_(isatty(fileno(out)) != 0) {
     // --quiet drops the progress a terminal would show; --progress asks for it.
     shown_ = mode == Mode::kAlways || (mode == Mode::kAuto && terminal_ && !console().quiet());
 }
 
-Progress::~Progress() { clear(); }
+Progress::~Progress() {
+    streams_.clear();  // their last lines first
+    clear();
+}
 
 void Progress::status(const std::string& text, bool now) {
     if (!shown_) return;
     const Clock::time_point time = Clock::now();
-    if (!now && ever_ && time - last_ < (terminal_ ? kTerminalEvery : kLogEvery)) return;
+    if (!now && ever_ && time - last_time_ < (terminal_ ? kTerminalEvery : kLogEvery)) return;
     ever_ = true;
-    last_ = time;
+    last_time_ = time;
+    last_ = text;
     if (terminal_) {
-        // Back to the line's start, the text, the rest of the old text erased.
-        std::fprintf(out_, "\r%s\033[K", text.c_str());
-        on_screen_ = true;
+        draw();
     } else {
         std::fprintf(out_, "%s\n", text.c_str());
+        std::fflush(out_);
     }
-    std::fflush(out_);
 }
 
-void Progress::line(const std::string& text) {
-    clear();
-    std::fprintf(out_, "%s\n", text.c_str());
+void Progress::draw() {
+    // Back to the line's start, the text, the rest of the old text erased.
+    std::fprintf(out_, "\r%s\033[K", last_.c_str());
     std::fflush(out_);
+    on_screen_ = true;
+}
+
+void Progress::line(const std::string& text, std::FILE* to) {
+    if (to == nullptr) to = out_;
+    // Only a line on the status line's screen has to make room for it.
+    const bool covered = on_screen_ && (to == out_ || isatty(fileno(to)) != 0);
+    if (covered) clear();
+    std::fprintf(to, "%s\n", text.c_str());
+    std::fflush(to);
+    if (covered) draw();
+}
+
+std::FILE* Progress::lines_to(std::FILE* to) {
+    return lines_to([this, to](const std::string& text) { line(text, to); });
+}
+
+std::FILE* Progress::lines_to(std::function<void(const std::string&)> sink) {
+    streams_.push_back(std::make_unique<LineStream>(std::move(sink)));
+    return streams_.back()->file();
 }
 
 void Progress::clear() {

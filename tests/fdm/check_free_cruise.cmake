@@ -7,7 +7,21 @@
 #   cmake -DJSBSIM=<JSBSim> -DFDM_DIR=<repo>/fdm -DGAUGEBENCH=<gaugebench> -DMODULES=<dir>
 #         -DPANEL=<panel.cfg> -DWORK_DIR=<scratch> -P check_free_cruise.cmake
 include(${CMAKE_CURRENT_LIST_DIR}/fly_in_scratch.cmake)
-fly_in_scratch(free_cruise.xml ARGS --end 85)
+file(REMOVE "${WORK_DIR}/flight.json")
+fly_in_scratch(free_cruise.xml ARGS --end 85 --json ${WORK_DIR}/flight.json)
+
+# Its --json summary as a program reads it: the engines by the crew's numbers,
+# the flight ended by --end, the model's CSV among the files written.
+file(READ "${WORK_DIR}/flight.json" summary)
+string(JSON engines LENGTH "${summary}" engines)
+string(JSON first GET "${summary}" engines 0 engine)
+string(JSON last GET "${summary}" engines 3 engine)
+string(JSON ended_by GET "${summary}" ended by)
+string(JSON files GET "${summary}" files_written)
+if(NOT engines EQUAL 4 OR NOT first EQUAL 1 OR NOT last EQUAL 4 OR NOT ended_by STREQUAL "--end"
+   OR NOT files MATCHES "/out/free_cruise.csv\"")
+  message(FATAL_ERROR "fdm_free_cruise: the --json summary is not what the flight did:\n${summary}")
+endif()
 
 # The heading is taken the short way round from the first one.
 execute_process(

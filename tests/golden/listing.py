@@ -15,10 +15,11 @@ import json
 import os
 import sys
 
-# The fields that hold guest addresses (pointers to records, strings, code).
+# The fields that hold guest addresses (pointers to records, strings, code);
+# besides them, <field>_address, the address of a string that cannot be read.
 ADDRESSES = {
     "gauge", "next_element_list", "failure_records", "nonlinearity", "update_callback", "callback",
-    "callback_x", "callback_y", "callback_rotation", "handler", "gauge_name", "element_list", "query_routine",
+    "callback_x", "callback_y", "callback_rotation", "handler", "element_list", "query_routine",
     "install_routine", "initialize_routine", "update_routine", "generate_routine", "draw_routine",
     "kill_routine", "mouse_rects", "gauge_callback",
 }
@@ -32,7 +33,8 @@ def normalize(listing):
             return {k: walk(v, k) for k, v in value.items()}
         if isinstance(value, list):
             return [walk(v, key) for v in value]
-        if key in ADDRESSES and isinstance(value, int) and not isinstance(value, bool):
+        is_address = key in ADDRESSES or (key or "").endswith("_address")
+        if is_address and isinstance(value, int) and not isinstance(value, bool):
             return labels.setdefault(value, "@%d" % (len(labels) + 1))
         return value
 

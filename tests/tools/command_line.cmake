@@ -87,6 +87,10 @@ set(rows
   "3|range.txt:2: fuel_level.port_1 takes 0 to 1 .fraction of full., not 2|scenario {T}/range.txt --modules {M}"
   "0|airspeed = 180 kt|scenario {T}/spaced.txt --modules {M}"
   "0|(^|\n)airspeed +61 +kt +0 to 500 +indicated airspeed\n|vocabulary"
+  "2|--json names a directory|fly {S}/fdm/scripts/takeoff.xml --out {T}/flight --json {T}"
+  "2|--json [^\n]*none/s.json: there is no directory|scenario {T}/crash.txt --modules {M} --json {T}/none/s.json"
+  "0|cursor arrow_back help none flags .repeat click. event none|list {M}/Korvane.gau"
+  "0|event clock_minute_back|list {M}/Korvane.gau"
 )
 
 file(MAKE_DIRECTORY ${T})
@@ -183,6 +187,31 @@ endif()
 if(NOT status EQUAL 0 OR json_error OR count LESS 50 OR NOT high MATCHES "^24(\\.0)?$" OR NOT unit STREQUAL "h")
   string(APPEND failures "\nvocabulary --json -: exit ${status}, ${json_error}, ${count} entries, first ${unit} to ${high}")
 endif()
+# --json -: standard output holds the summary alone, one JSON document
+# naming what was written; a scenario's printed lines go to stderr instead.
+file(WRITE ${T}/printing.txt "panel ${S}/panel/panel.cfg\nset airspeed 180\nupdate 2\necho hello\nprint airspeed\nsnapshot json.png\n")
+foreach(case
+    "render {S}/panel/panel.cfg -o {T}/json.png --modules {M} --json -|files_written 0|{T}/json.png"
+    "scenario {T}/printing.txt --out {T}/out --modules {M} --json -|files_written 0|{T}/out/json.png"
+    "scenario {T}/printing.txt --out {T}/out --modules {M} --json -|printed 1 values 0 variable|airspeed"
+    "scenario {T}/printing.txt --out {T}/out --modules {M} --json -|printed 1 values 0 value|180.0")
+  string(REPLACE "{M}" "${M}" case "${case}")
+  string(REPLACE "{S}" "${S}" case "${case}")
+  string(REPLACE "{T}" "${T}" case "${case}")
+  string(REPLACE "|" ";" case "${case}")
+  list(GET case 0 arguments)
+  list(GET case 1 member)
+  list(GET case 2 expected)
+  separate_arguments(arguments UNIX_COMMAND "${arguments}")
+  separate_arguments(member)
+  execute_process(COMMAND ${GAUGEBENCH} ${arguments} WORKING_DIRECTORY ${T} TIMEOUT 120
+    RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+  string(JSON found ERROR_VARIABLE invalid GET "${output}" ${member})
+  if(NOT status EQUAL 0 OR invalid OR NOT found STREQUAL expected)
+    string(APPEND failures "\ngaugebench ${arguments}\n  exit ${status}; ${member} should be '${expected}', "
+                           "not '${found}' ${invalid}:\n${output}${errors}")
+  endif()
+endforeach()
 
 # Ctrl-C during a flight whose model (a stand-in that never opens its port,
 # with a child of its own) is starting: exit 130, the animation's unfinished

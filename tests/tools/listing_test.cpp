@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "frame/records.h"
+#include "frame/vocabulary.h"
 #include "support/test_paths.h"
 #include "tools/listing.h"
 
@@ -40,11 +41,12 @@ std::vector<uint8_t> needle_bytes() {
 TEST(ListingFields, ShowsEveryFieldTheModuleFillsInAsStored) {
     const std::string text = listing::describe_fields(frame::schema_of<guest::ELEMENT_NEEDLE>(), needle_bytes().data());
     // What the field holds decides how it reads: numbers in decimal, bit sets
-    // in hex, addresses in hex or null, routines as code.
+    // by their bits' names, addresses in hex or null, routines as code.
     for (const char* shown :
          {"element_type 1", "resource_id 335", "position_x -7", "ofs_y 10", "next_element_list 0x10002000",
-          "failure_records null", "image_flags 0x00004003", "source.token 351", "nonlinearity null",
-          "nonlinearity_size 4", "max_degrees_per_tick 6", "update_callback code 0x10001F54"}) {
+          "failure_records null", "image_flags [transparent_black overlay buffered]",
+          "source.token 351 (normal_acceleration)", "nonlinearity null", "nonlinearity_size 4",
+          "max_degrees_per_tick 6", "update_callback code 0x10001F54"}) {
         EXPECT_NE(text.find(shown), std::string::npos) << "no \"" << shown << "\" in: " << text;
     }
 }
@@ -73,6 +75,59 @@ TEST(ListingFields, NamesEmbeddedRecordsByWhereTheyLie) {
     }
 }
 
+// Numbers the vocabulary or the records name are listed with their names,
+// in the text and in the JSON alike; bits without a name by their number.
+TEST(ListingFields, NamesEventsCursorsAndFlags) {
+    guest::MOUSERECT rect{};
+    rect.rect_type = kMouseChild;
+    rect.cursor = kCursorHand;
+    rect.event_id = sim::event::kClockMinuteBack;
+    rect.mouse_flags = kMouseClickRepeat | 1u << 3;
+    std::vector<uint8_t> bytes(sizeof rect);
+    std::memcpy(bytes.data(), &rect, sizeof rect);
+    const frame::RecordInfo& schema = frame::schema_of<guest::MOUSERECT>();
+    const std::string text = listing::describe_fields(schema, bytes.data());
+    for (const char* shown :
+         {"cursor 5 (hand)", "event_id 65657 (clock_minute_back)", "mouse_flags [bit 3 repeat click]"}) {
+        EXPECT_NE(text.find(shown), std::string::npos) << "no \"" << shown << "\" in: " << text;
+    }
+    const nlohmann::ordered_json json = listing::fields_json(schema, bytes.data());
+    EXPECT_EQ(json.at("cursor_name"), "hand");
+    EXPECT_EQ(json.at("event"), "clock_minute_back");
+    EXPECT_EQ(json.at("mouse_flags"), nlohmann::ordered_json({"bit 3", "repeat", "click"}));
+}
+
+// A field pointing to a string shows the string; its address only where the
+// string cannot be read.
+TEST(ListingFields, ShowsStringsNotTheirAddresses) {
+    static char name[] = "Clock\0";
+    emu::GuestMemory memory;
+    memory.add({.base = 0x10000000, .size = sizeof name, .host = reinterpret_cast<uint8_t*>(name), .name = "data"});
+    struct Case {
+        uint32_t address;
+        nlohmann::ordered_json json;  // gauge_name
+        const char* text;
+        bool address_listed;
+    };
+    const Case cases[] = {
+        {0x10000000, "Clock", "gauge_name \"Clock\"", false},
+        {0x20000000, nullptr, "gauge_name unreadable at 0x20000000", true},
+        {0, nullptr, "gauge_name null", false},
+    };
+    for (const Case& c : cases) {
+        guest::GAUGEHDR header{};
+        header.gauge_name = frame::GuestPtr<const char>(c.address);
+        std::vector<uint8_t> bytes(sizeof header);
+        std::memcpy(bytes.data(), &header, sizeof header);
+        const frame::RecordInfo& schema = frame::schema_of<guest::GAUGEHDR>();
+        const nlohmann::ordered_json json = listing::fields_json(schema, bytes.data(), &memory);
+        EXPECT_EQ(json.at("gauge_name"), c.json) << c.address;
+        EXPECT_EQ(json.contains("gauge_name_address"), c.address_listed) << c.address;
+        const std::string text = listing::describe_fields(schema, bytes.data(), &memory);
+        EXPECT_NE(text.find(c.text), std::string::npos) << text;
+    }
+}
+
 // gaugebench list --json: a gauge's records and mouse areas as fields a
 // program reads by name, not as text to take apart.
 TEST(ListingJson, GivesRecordsAndMouseAreasAsFields) {
@@ -83,6 +138,7 @@ TEST(ListingJson, GivesRecordsAndMouseAreasAsFields) {
     const auto altimeter =
         std::find_if(gauges.begin(), gauges.end(), [](const auto& g) { return g.at("name") == "Altimeter"; });
     ASSERT_NE(altimeter, gauges.end());
+    EXPECT_EQ(altimeter->at("header").at("gauge_name"), "Altimeter");
 
     bool named_variable = false;
     for (const auto& element : altimeter->at("elements")) {
