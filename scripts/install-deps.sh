@@ -13,6 +13,8 @@ native_arch=$(dpkg --print-architecture)
 
 packages=(
   cmake make g++ ccache
+  # cpack -G DEB: the package's dependencies (dpkg-shlibdeps).
+  dpkg-dev
   # The i386 twin (its 32-bit C and C++ runtimes and sanitizers).
   g++-multilib
   # The PE32 deliverables.
