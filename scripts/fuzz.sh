@@ -44,15 +44,16 @@ cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
 # A harness gets its time and a margin for the last input and the report;
 # --foreground lets Ctrl-C reach it (it has no children to leave behind).
 limit=$((seconds + 120))
-status=0
 for name in "${harnesses[@]}"; do
-  binary=$build/fuzz_$name
-  [ -x "$binary" ] || { echo "fuzz.sh: no harness '$name'" >&2; exit 2; }
-  work=$build/corpus/$name findings=$build/findings/$name
+  [ -x "$build/fuzz_$name" ] || { echo "fuzz.sh: no harness '$name'" >&2; exit 2; }
+done
+
+# fuzz NAME: runs one harness, its line into $build/NAME.result; false on a finding.
+fuzz() {
+  local name=$1 binary=$build/fuzz_$1 work=$build/corpus/$1 findings=$build/findings/$1 log=$build/$1.log
+  local dict=() result found runs speed cov corpus
   mkdir -p "$work" "$findings"
-  dict=()
   [ -f "tests/fuzz/dict/$name.dict" ] && dict=("-dict=tests/fuzz/dict/$name.dict")
-  log=$build/$name.log
   # -timeout: an input that takes a second is a finding (slow input), not a wait.
   if ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
      timeout --foreground -k 10 "$limit" \
@@ -65,15 +66,32 @@ for name in "${harnesses[@]}"; do
     # shellcheck disable=SC2012
     found=$(ls -t "$findings" | head -1)
     result="FOUND: ${found:-no reproducer, the harness itself failed} (log $log)"
-    status=1
   fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
   corpus=$(grep -o 'corp: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
   printf '%-13s %4ss %9s runs %6s/s  cov %5s  corpus %5s  %s\n' "$name" "$seconds" "${runs:-?}" "${speed:-?}" \
-    "${cov:-?}" "${corpus:-?}" "$result"
+    "${cov:-?}" "${corpus:-?}" "$result" >"$build/$name.result"
+  [ "$result" = clean ]
+}
+
+# Each harness runs on one processor: as many at once as there are, the
+# lines printed in the harnesses' order.
+slots=$(nproc 2>/dev/null || echo 2)
+status=0
+pids=()
+for name in "${harnesses[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$slots" ]; do wait -n || true; done
+  fuzz "$name" &
+  pids+=($!)
+done
+for i in "${!harnesses[@]}"; do
+  wait "${pids[$i]}" || status=1
+  name=${harnesses[$i]}
+  cat "$build/$name.result"
   if [ "$merge" = yes ]; then
+    binary=$build/fuzz_$name work=$build/corpus/$name
     kept=$build/merged/$name
     rm -rf "$kept"
     mkdir -p "$kept"
