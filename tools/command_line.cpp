@@ -304,7 +304,10 @@ CLI::Validator number_check(double low, double high, const std::string& what, bo
         [=](std::string& text) -> std::string {
             char* end = nullptr;
             const double value = std::strtod(text.c_str(), &end);
-            const bool number = !text.empty() && end != text.c_str() && *end == '\0';
+            bool number = !text.empty() && end != text.c_str() && *end == '\0';
+            // CLI11 converts a whole number's text itself and would refuse '1e3' or '5.0' in
+            // its own words after this check passed it: only digits pass here.
+            if (whole) number = number && text.find_first_not_of("+-0123456789") == std::string::npos;
             if (number && value >= low && value <= high && (!whole || value == std::floor(value))) return {};
             return "takes " + what + ", not '" + text + "'";
         },

@@ -44,6 +44,8 @@ set(rows
   "2|fly: missing --out|fly {S}/fdm/scripts/takeoff.xml"
   "3|fly: [^\n]*missing.xml: no such file|fly {T}/missing.xml --out {T}/flight --panel {S}/panel/panel.cfg --modules {M}"
   "2|--port: takes a port from 1 to 65535, not '0'|serve --port 0"
+  "2|--port: takes a port from 1 to 65535, not '8e3'|serve --port 8e3"
+  "2|--updates: takes a whole number from 1 to 100000, not '1e3'|render {S}/panel/panel.cfg -o {T}/u.png --updates 1e3"
   "2|--client-timeout: takes a number of seconds from 0.1 to 600, not '0'|serve --client-timeout 0"
   "3|serve: [^\n]*missing.cfg: file not found|serve {T}/missing.cfg --port 1"
   "3|^gaugebench serve: --fdm: [^\n]*missing.xml: file not found\n$|serve --fdm {T}/missing.xml --port 1"
