@@ -265,7 +265,7 @@ ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line
     if (c == "scale") {
         p.expect_count(2, "scale <display scale>");
         const double scale = p.number(1, "scale");
-        if (!(scale > 0.0 && scale <= GaugeInstance::kMaxScale)) p.fail("scale must lie above 0 and at most 16");
+        if (!(scale > 0.0 && scale <= GaugeInstance::kMaxScale)) p.fail("scale must lie above 0 and at most 16, not " + p.word(1));
         return scenario::Scale{scale};
     }
     if (c == "set") {
@@ -341,7 +341,9 @@ ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line
         if (p.word(1) != "on" && p.word(1) != "off") p.fail(std::string("usage: ") + kUsage);
         return scenario::Night{p.word(1) == "on"};
     }
-    p.fail("unknown command '" + c + "'");
+    p.fail("unknown command '" + c + "'" +
+           did_you_mean(c, {"panel", "scale", "set", "update", "click", "drag", "hold", "key", "fail", "restore",
+                            "print", "snapshot", "echo", "main-window", "night"}));
 }
 
 std::string after_first_word(std::string_view line) {
