@@ -346,6 +346,12 @@ int main(int argc, char** argv) {
     fly_command::add(app, commands);
     serve_command::add(app, commands);
     vocabulary_command::add(app, commands);
+    // A command's help names the options every command takes, which only the program's help lists.
+    for (const Command& command : commands) {
+        command.app->footer(
+            "Every command also takes -q,--quiet, -v,--verbose and --color=auto|always|never (gaugebench --help).\n" +
+            std::string(kExitStatuses));
+    }
     // Listed for the help; main() answers it before parsing.
     app.add_subcommand("help", "Print this help, or a command's: gaugebench help <command>")->allow_extras();
     // Errors of the command line itself are coloured as NO_COLOR and the
@@ -416,6 +422,13 @@ int main(int argc, char** argv) {
 
     const std::vector<CLI::App*> parsed = app.get_subcommands();
     if (parsed.empty()) {
+        // Many tools take -v for their version: say which one it is here.
+        for (int i = 1; i < argc; ++i) {
+            if (std::string_view(argv[i]) == "-v") {
+                return usage_error("gaugebench", "-v is --verbose, for a command; the version is -V (--version)",
+                                   "gaugebench");
+            }
+        }
         std::fputs(app.help().c_str(), stderr);
         return static_cast<int>(ExitStatus::kUsage);
     }

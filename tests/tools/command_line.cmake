@@ -30,6 +30,8 @@ set(rows
   "1|^KV001  fail[^\n]*\n[^\n]*holds no gauge\nKV307  warn[^\n]*\n[^\n]*NOSUCH.dll!Function[^\n]*\n$|validate {M}/Win32Missing.gau -q"
   "1|KV014  ${escape}.1.31mfail|--color=always validate {M}/FaultyBitmap.gau --require-bitmaps"
   "0|Usage: gaugebench |-h"
+  "2|^gaugebench: -v is --verbose, for a command. the version is -V .--version.\nrun 'gaugebench --help' for help\n$|-v"
+  "0|Usage: gaugebench fly .*Every command also takes -q,--quiet, -v,--verbose|fly --help"
   "0|Subcommands:.*validate|help"
   "0|Usage: gaugebench validate .*--require-bitmaps|validate --help"
   "0|Usage: gaugebench render .*-o,--output|help render"
