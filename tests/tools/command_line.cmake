@@ -44,7 +44,7 @@ set(rows
   "2|-o names a directory|render {S}/panel/panel.cfg -o {T}"
   "2|--out names a file|scenario {S}/scenarios/takeoff.txt --out {T}/empty.gau"
   "2|fly: missing --out|fly {S}/fdm/scripts/takeoff.xml"
-  "3|fly: [^\n]*missing.xml: no such file|fly {T}/missing.xml --out {T}/flight --panel {S}/panel/panel.cfg --modules {M}"
+  "3|fly: [^\n]*missing.xml: file not found|fly {T}/missing.xml --out {T}/flight --panel {S}/panel/panel.cfg --modules {M}"
   "2|--port: takes a port from 1 to 65535, not '0'|serve --port 0"
   "2|--port: takes a port from 1 to 65535, not '8e3'|serve --port 8e3"
   "2|--updates: takes a whole number from 1 to 100000, not '1e3'|render {S}/panel/panel.cfg -o {T}/u.png --updates 1e3"
