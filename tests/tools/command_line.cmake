@@ -187,9 +187,11 @@ string(JSON count ERROR_VARIABLE json_error LENGTH "${listed}")
 if(NOT json_error)
   string(JSON high ERROR_VARIABLE json_error GET "${listed}" 0 range high)
   string(JSON unit ERROR_VARIABLE json_error GET "${listed}" 0 unit)
+  string(JSON meaning ERROR_VARIABLE json_error GET "${listed}" 0 meaning)
 endif()
-if(NOT status EQUAL 0 OR json_error OR count LESS 50 OR NOT high MATCHES "^24(\\.0)?$" OR NOT unit STREQUAL "h")
-  string(APPEND failures "\nvocabulary --json -: exit ${status}, ${json_error}, ${count} entries, first ${unit} to ${high}")
+if(NOT status EQUAL 0 OR json_error OR count LESS 50 OR NOT high MATCHES "^24(\\.0)?$" OR NOT unit STREQUAL "h"
+   OR NOT meaning STREQUAL "clock, hours")
+  string(APPEND failures "\nvocabulary --json -: exit ${status}, ${json_error}, ${count} entries, first ${unit} to ${high}, ${meaning}")
 endif()
 # --json -: standard output holds the summary alone, one JSON document
 # naming what was written; a scenario's printed lines go to stderr instead.
