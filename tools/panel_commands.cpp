@@ -181,9 +181,11 @@ ExitStatus scenario(const Options& options) {
         throw CommandError(ExitStatus::kFailed, error.what());
     }
     progress.clear();
-    gaugebench::print_note(bench::input_name(options.input) + ": " + std::to_string(runner.updates_run()) +
-                           " updates, " + std::to_string(runner.snapshots().size()) + " snapshots");
-    for (const std::string& snapshot : runner.snapshots()) gaugebench::print_note("  wrote " + snapshot);
+    if (options.json != "-") {
+        gaugebench::print_note(bench::input_name(options.input) + ": " + std::to_string(runner.updates_run()) +
+                               " updates, " + std::to_string(runner.snapshots().size()) + " snapshots");
+        for (const std::string& snapshot : runner.snapshots()) gaugebench::print_note("  wrote " + snapshot);
+    }
     nlohmann::ordered_json summary = {
         {"command", "scenario"},
         {"scenario", options.input},
