@@ -390,6 +390,10 @@ void write_json(const Options& options, const flightmodel::ScriptRun& script_run
 // are classes of their own, this is their order.
 gaugebench::ExitStatus fly(Options& options) {
     check_outputs(options);
+    if (options.panel == "-" && options.scenario == "-") {
+        throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage,
+                                       "--panel - and --scenario - cannot both read standard input; name a file");
+    }
     gaugebench::check_input_file(options.panel, true);
     if (!options.scenario.empty()) gaugebench::check_input_file(options.scenario, true);
     gaugebench::check_json_path(options.json);

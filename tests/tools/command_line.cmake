@@ -47,6 +47,8 @@ set(rows
   "3|fly: [^\n]*missing.xml: file not found|fly {T}/missing.xml --out {T}/flight --panel {S}/panel/panel.cfg --modules {M}"
   "2|--port: takes a port from 1 to 65535, not '0'|serve --port 0"
   "2|--port: takes a port from 1 to 65535, not '8e3'|serve --port 8e3"
+  "2|^gaugebench serve: the panel - and --scenario - cannot both read standard input. name a file\n$|serve - --scenario - --port 1"
+  "2|^gaugebench fly: --panel - and --scenario - cannot both read standard input. name a file\n$|fly {S}/fdm/scripts/cruise.xml --out {T}/both --panel - --scenario -"
   "2|--updates: takes a whole number from 1 to 100000, not '1e3'|render {S}/panel/panel.cfg -o {T}/u.png --updates 1e3"
   "2|--client-timeout: takes a number of seconds from 0.1 to 600, not '0'|serve --client-timeout 0"
   "3|serve: [^\n]*missing.cfg: file not found|serve {T}/missing.cfg --port 1"
