@@ -589,8 +589,8 @@ void ScenarioRunner::execute(const ScenarioCommand& command, const Scenario& sce
                 for (uint32_t i = 1; i <= action.count && !ended_; ++i) {
                     step();
                     if (progress_ != nullptr && progress_every_ != 0 && updates_ % progress_every_ == 0) {
-                        std::fprintf(progress_, "%s:%d: %llu updates run\n", scenario.source.c_str(), command.line,
-                                     static_cast<unsigned long long>(updates_));
+                        std::fprintf(progress_, "%s:%d: %llu update%s run\n", scenario.source.c_str(), command.line,
+                                     static_cast<unsigned long long>(updates_), updates_ == 1 ? "" : "s");
                     }
                 }
             } else if constexpr (std::is_same_v<T, scenario::Click>) {

@@ -154,6 +154,10 @@ std::string warning_line(const std::string& message) {
 
 void print_warning(const std::string& message) { std::fprintf(stderr, "%s\n", warning_line(message).c_str()); }
 
+std::string counted(size_t count, const std::string& noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 void print_note(const std::string& message) {
     if (!the_console.quiet()) std::fprintf(stderr, "%s\n", message.c_str());
 }

@@ -84,6 +84,9 @@ std::string warning_line(const std::string& message);
 // A note about the work (not its result) on stderr; none when quiet.
 void print_note(const std::string& message);
 
+// "1 update", "2 updates": a count with its noun, plural when not one.
+std::string counted(size_t count, const std::string& noun);
+
 // The word among `candidates` closest to `word` (edit distance, or a
 // prefix), or empty when none is near enough to be a likely typo.
 std::string nearest(std::string_view word, const std::vector<std::string>& candidates);

@@ -125,10 +125,11 @@ ExitStatus render(const Options& options) {
     print_warnings(renderer.take_warnings(), progress, warnings);
     if (options.json != "-" && !gaugebench::console().quiet()) {
         // Beside a picture on standard output, the summary goes to stderr.
-        std::fprintf(to_stdout ? stderr : stdout,
-                     "%s: %zu gauges drawn in %zu shown window%s, %d x %d pixels, after %u updates at cruise\n",
-                     to_stdout ? "<stdout>" : options.output.c_str(), renderer.gauges_drawn(), panel.windows().size(),
-                     panel.windows().size() == 1 ? "" : "s", picture.width(), picture.height(), options.updates);
+        std::fprintf(to_stdout ? stderr : stdout, "%s: %s drawn in %s, %d x %d pixels, after %s at cruise\n",
+                     to_stdout ? "<stdout>" : options.output.c_str(),
+                     gaugebench::counted(renderer.gauges_drawn(), "gauge").c_str(),
+                     gaugebench::counted(panel.windows().size(), "shown window").c_str(), picture.width(),
+                     picture.height(), gaugebench::counted(options.updates, "update").c_str());
     }
     write_json_summary(
         options.json,
@@ -182,8 +183,8 @@ ExitStatus scenario(const Options& options) {
     }
     progress.clear();
     if (options.json != "-") {
-        gaugebench::print_note(bench::input_name(options.input) + ": " + std::to_string(runner.updates_run()) +
-                               " updates, " + std::to_string(runner.snapshots().size()) + " snapshots");
+        gaugebench::print_note(bench::input_name(options.input) + ": " + gaugebench::counted(runner.updates_run(), "update") +
+                               ", " + gaugebench::counted(runner.snapshots().size(), "snapshot"));
         for (const std::string& snapshot : runner.snapshots()) gaugebench::print_note("  wrote " + snapshot);
     }
     nlohmann::ordered_json summary = {

@@ -71,7 +71,7 @@ TEST(Progress, PrintedLinesNeverShareTheProgressLine) {
          {"[update 40]  airspeed = 180 kt", "hello", "scenario: 40 updates run"}},
         {"a status too soon to draw, drawn back after a line",
          [](gaugebench::Progress& progress, std::FILE*) {
-             progress.status("scenario: 1 updates run", true);
+             progress.status("scenario: 1 update run", true);
              progress.status("scenario: 300 updates run");
              progress.line("mid");
          },
