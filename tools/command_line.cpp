@@ -221,13 +221,14 @@ void check_output_dir(const std::string& path, const std::string& option) {
     }
 }
 
+CLI::Validator output_name() {
+    return CLI::Validator(
+        [](std::string& text) { return text.empty() ? std::string("an empty name cannot be written") : std::string(); },
+        "");
+}
+
 CLI::Option* add_json_option(CLI::App& command, std::string& path, const char* what) {
-    // An empty name would read as no --json at all: the report asked for would silently not be written.
-    return command.add_option("--json", path, what)
-        ->type_name("<file>")
-        ->check(CLI::Validator(
-            [](std::string& text) { return text.empty() ? std::string("an empty file name cannot be written") : std::string(); },
-            ""));
+    return command.add_option("--json", path, what)->type_name("<file>")->check(output_name());
 }
 
 void check_json_path(const std::string& path) {

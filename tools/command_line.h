@@ -97,6 +97,10 @@ std::string nearest(std::string_view word, const std::vector<std::string>& candi
 void check_output_file(const std::string& path, const std::string& option);
 void check_output_dir(const std::string& path, const std::string& option);
 
+// Refuses an empty output name, which would read as the option not given:
+// what was asked for would silently not be written.
+CLI::Validator output_name();
+
 // --json <file|->: the command's results as one JSON document, '-' for
 // standard output, where it then stands instead of the text.
 CLI::Option* add_json_option(CLI::App& command, std::string& path, const char* what);

@@ -148,11 +148,17 @@ if(NOT status EQUAL 2 OR NOT output MATCHES "-o -: standard output is a terminal
   string(APPEND failures "\nrender -o - on a terminal: exit ${status}:\n${output}")
 endif()
 # An empty --json name (which the table cannot hold) is refused, not taken for no --json.
-execute_process(COMMAND ${GAUGEBENCH} validate ${M}/Dropwatch.gau --json "" TIMEOUT 120
-  RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
-if(NOT status EQUAL 2 OR NOT output MATCHES "^gaugebench validate: --json: an empty file name cannot be written\n")
-  string(APPEND failures "\nvalidate --json '': exit ${status}:\n${output}")
-endif()
+foreach(option --json --out --animation)
+  set(out --out ${T}/empty_name)
+  if(option STREQUAL "--out")
+    set(out "")
+  endif()
+  execute_process(COMMAND ${GAUGEBENCH} fly ${S}/fdm/scripts/cruise.xml ${out} ${option} "" TIMEOUT 120
+    RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT status EQUAL 2 OR NOT output MATCHES "^gaugebench fly: ${option}: an empty name cannot be written\n")
+    string(APPEND failures "\nfly ${option} '': exit ${status}:\n${output}")
+  endif()
+endforeach()
 # Colour on a terminal (script(1) gives one), none with NO_COLOR set.
 foreach(no_colour "" "1")
   execute_process(COMMAND env NO_COLOR=${no_colour} script -qec "'${GAUGEBENCH}' validate ${M}/FaultyBitmap.gau"
