@@ -250,6 +250,7 @@ void write_text(const std::string& path, const std::string& text) {
 
 void check_input_file(const std::string& path, bool standard_input) {
     if (standard_input && path == "-") return;
+    if (path.empty()) throw CommandError(ExitStatus::kBadInput, "an empty name names no file");
     std::error_code error;
     if (!fs::exists(fs::status(path, error))) throw CommandError(ExitStatus::kBadInput, path + ": file not found");
     if (const std::string fault = emu::input_file_fault(path); !fault.empty())

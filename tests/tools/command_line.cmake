@@ -148,6 +148,11 @@ if(NOT status EQUAL 2 OR NOT output MATCHES "-o -: standard output is a terminal
   string(APPEND failures "\nrender -o - on a terminal: exit ${status}:\n${output}")
 endif()
 # An empty --json name (which the table cannot hold) is refused, not taken for no --json.
+execute_process(COMMAND ${GAUGEBENCH} scenario "" TIMEOUT 120 RESULT_VARIABLE status OUTPUT_VARIABLE output
+  ERROR_VARIABLE output)
+if(NOT status EQUAL 3 OR NOT output STREQUAL "gaugebench scenario: an empty name names no file\n")
+  string(APPEND failures "\nscenario '': exit ${status}:\n${output}")
+endif()
 foreach(option --json --out --animation)
   set(out --out ${T}/empty_name)
   if(option STREQUAL "--out")
