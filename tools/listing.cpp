@@ -401,7 +401,7 @@ void print(std::FILE* out, const ModuleListing& listing) {
                          element.records.c_str());
             std::fprintf(out, "    %*s  shows: %s\n", 2 * element.depth, "", element.shows.c_str());
         }
-        std::fprintf(out, "  mouse areas (bitmap pixels):\n");
+        std::fprintf(out, gauge.mouse_areas.empty() ? "  mouse areas: none\n" : "  mouse areas (bitmap pixels):\n");
         for (const std::string& area : gauge.mouse_areas) std::fprintf(out, "    %s\n", area.c_str());
     }
     if (!listing.key_events.empty()) {
