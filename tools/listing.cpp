@@ -380,8 +380,8 @@ std::vector<std::string> faults(const ModuleListing& listing) {
 }
 
 void print(std::FILE* out, const ModuleListing& listing) {
-    std::fprintf(out, "%s: module id 0x%X, version 0x%X, %zu gauges\n", listing.path.c_str(), listing.module_id,
-                 listing.module_version, listing.gauges.size());
+    std::fprintf(out, "%s: module id 0x%X, version 0x%X, %zu gauge%s\n", listing.path.c_str(), listing.module_id,
+                 listing.module_version, listing.gauges.size(), listing.gauges.size() == 1 ? "" : "s");
     if (!listing.unbound_imports.empty()) {
         std::fprintf(out, "imports the host does not provide (a call of one stops the module's call):");
         for (const std::string& name : listing.unbound_imports) std::fprintf(out, " %s", name.c_str());

@@ -47,7 +47,7 @@ set(rows
   "3|fly: [^\n]*missing.xml: file not found|fly {T}/missing.xml --out {T}/flight --panel {S}/panel/panel.cfg --modules {M}"
   "2|--port: takes a port from 1 to 65535, not '0'|serve --port 0"
   "2|--port: takes a port from 1 to 65535, not '8e3'|serve --port 8e3"
-  "0|\n  mouse areas: none\n|list {M}/Dropwatch.gau"
+  "0|Dropwatch.gau: module id 0x13, version 0x900, 1 gauge\n.*\n  mouse areas: none\n|list {M}/Dropwatch.gau"
   "0|static image 100: [^\n]*. failures .altimeter, grey., .pitot_static, grey.\n|list {M}/Korvane.gau"
   "2|^gaugebench serve: the panel - and --scenario - cannot both read standard input. name a file\n$|serve - --scenario - --port 1"
   "2|^gaugebench fly: --panel - and --scenario - cannot both read standard input. name a file\n$|fly {S}/fdm/scripts/cruise.xml --out {T}/both --panel - --scenario -"
