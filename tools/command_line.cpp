@@ -96,6 +96,25 @@ bool colour_for(std::FILE* stream) {
 
 const Console& console() { return the_console; }
 
+namespace {
+
+// One of a few words, refused in the command's words ("takes auto, always or
+// never, not 'x'") rather than CLI11's set notation.
+CLI::Validator one_of(std::vector<std::string> words) {
+    std::string listed;
+    for (size_t i = 0; i < words.size(); ++i) {
+        listed += (i == 0 ? "" : i + 1 == words.size() ? " or " : ", ") + words[i];
+    }
+    return CLI::Validator(
+        [words, listed](std::string& text) {
+            if (std::find(words.begin(), words.end(), text) != words.end()) return std::string();
+            return "takes " + listed + ", not '" + text + "'";
+        },
+        "");
+}
+
+}  // namespace
+
 void add_console_options(CLI::App& app) {
     CLI::Option* quiet = app.add_flag_callback(
         "-q,--quiet", [] { the_console.verbosity = Verbosity::kQuiet; },
@@ -113,7 +132,7 @@ void add_console_options(CLI::App& app) {
            },
            "colour pass, fail, warnings and errors: auto (on a terminal, unless NO_COLOR is set), always, never")
         ->type_name("auto|always|never")
-        ->check(CLI::IsMember({"auto", "always", "never"}));
+        ->check(one_of({"auto", "always", "never"}));
 }
 
 int console_option_words(int argc, char** argv, int index) {
@@ -305,7 +324,7 @@ void add_main_window_option(CLI::App& command, bool& open) {
             "--main-window", [&open](const std::string& state) { open = state == "open"; },
             "whether the modules find the simulator's main window open (FindWindowA; default closed)")
         ->type_name("open|closed")
-        ->check(CLI::IsMember({"open", "closed"}));
+        ->check(one_of({"open", "closed"}));
 }
 
 namespace {

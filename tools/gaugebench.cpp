@@ -317,9 +317,10 @@ std::string explain_missing(const CLI::App& command, const std::string& fallback
 }
 
 // An option given without its value.
-std::string explain_mismatch(const CLI::App& command, const std::string& fallback) {
+std::string explain_mismatch(const CLI::App& app, const CLI::App& command, const std::string& fallback) {
     const std::string name = fallback.substr(0, fallback.find(':'));
     const CLI::Option* option = command.get_option_no_throw(name);
+    if (option == nullptr) option = app.get_option_no_throw(name);  // one every command takes
     if (option == nullptr || option->get_positional()) return fallback;
     std::string message = option->get_name(false, true) + " needs a value, " + option->get_type_name();
     if (option->check_lname("json")) message += " ('-' for stdout)";
@@ -409,7 +410,7 @@ int main(int argc, char** argv) {
         std::string message = error.what();
         if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) message = explain_extras(app, command);
         if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) message = explain_missing(command, message);
-        if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) message = explain_mismatch(command, message);
+        if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) message = explain_mismatch(app, command, message);
         return usage_error(where, message, where);
     } catch (const std::exception& error) {
         // An option's own check found its input missing or unreadable.
