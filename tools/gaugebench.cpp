@@ -409,7 +409,12 @@ int main(int argc, char** argv) {
         const std::string where = parsed.empty() ? "gaugebench" : "gaugebench " + command.get_name();
         std::string message = error.what();
         if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) message = explain_extras(app, command);
-        if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) message = explain_missing(command, message);
+        if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+            // An unknown option explains a missing argument better than the other way round
+            // ('list --jsn' has no module because the option was mistyped).
+            const bool extras = !command.remaining().empty() || !app.remaining().empty();
+            message = extras ? explain_extras(app, command) : explain_missing(command, message);
+        }
         if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) message = explain_mismatch(app, command, message);
         return usage_error(where, message, where);
     } catch (const std::exception& error) {

@@ -30,6 +30,7 @@ set(rows
   "1|^KV001  fail[^\n]*\n[^\n]*holds no gauge\nKV307  warn[^\n]*\n[^\n]*NOSUCH.dll!Function[^\n]*\n$|validate {M}/Win32Missing.gau -q"
   "1|KV014  ${escape}.1.31mfail|--color=always validate {M}/FaultyBitmap.gau --require-bitmaps"
   "0|Usage: gaugebench |-h"
+  "2|^gaugebench list: unknown option '--jsn'. did you mean '--json'\\?\n|list --jsn"
   "2|^gaugebench list: --color: takes auto, always or never, not 'sometimes'\n|--color=sometimes list {M}/Dropwatch.gau"
   "2|^gaugebench vocabulary: --color,--colour needs a value, auto.always.never\n|vocabulary --color"
   "2|^gaugebench: -v is --verbose, for a command. the version is -V .--version.\nrun 'gaugebench --help' for help\n$|-v"
