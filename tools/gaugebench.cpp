@@ -83,7 +83,7 @@ Command add_list(CLI::App& app) {
 
 void print_counter(const bench::Host& host, const char* after) {
     const bench::VariableStore& vars = host.vars();
-    std::printf("  %-34s L:Bombs_dropped %-4g L:Repeat %-4g L:Elapsed %g\n", after, vars.get("L:Bombs_dropped"),
+    std::printf("  %-40s L:Bombs_dropped %-4g L:Repeat %-4g L:Elapsed %g\n", after, vars.get("L:Bombs_dropped"),
                 vars.get("L:Repeat"), vars.get("L:Elapsed"));
 }
 
@@ -99,8 +99,8 @@ ExitStatus bomb_run(const std::string& path) {
     }
     host.vars().set("L:Vq17_Nbr_Sum", 4.0);
     host.vars().set("L:Vq17_Interv_Sum", 1.5);
-    std::printf("%s: %zu key-event routine(s) registered; stick of 4 bombs, 1.5 s apart\n", module.path().c_str(),
-                host.key_event_handlers().size());
+    std::printf("%s: %zu key-event routine%s registered; stick of 4 bombs, 1.5 s apart\n", module.path().c_str(),
+                host.key_event_handlers().size(), host.key_event_handlers().size() == 1 ? "" : "s");
     print_counter(host, "before the run");
     // The key events of a bomb run as the aircraft's other gauges send them.
     char label[48];

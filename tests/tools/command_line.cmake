@@ -68,6 +68,7 @@ set(rows
   "3|is a directory, not a file|render {T} -o {T}/panel.png"
   "3|empty.gau: no windows|render {T}/empty.gau -o {T}/panel.png"
   "3|registers no key-event routine|bombrun {M}/Korvane.gau"
+  "0|1 key-event routine registered.*\n  sequence start .release_sequence_start.  +L:Bombs_dropped 0 +L:Repeat 4 .*\n  bomb 4 released .bomb_released. +L:Bombs_dropped 4 |bombrun {M}/Dropwatch.gau"
   "2|20000 x 20000 pixels .*a picture may take 1024 MiB|render {T}/big.cfg -o {T}/big.png --scale 2 --modules {M}"
   "1|KV000  pass.*KV014  fail .*the PE named for the bitmaps cannot be used.*KV101  pass|validate {M}/Dropwatch.gau --pe {T}/empty.gau"
   "1|KV014  fail|validate {M}/FaultyBitmap.gau --require-bitmaps"
