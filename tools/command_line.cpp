@@ -250,6 +250,16 @@ CLI::Option* add_json_option(CLI::App& command, std::string& path, const char* w
     return command.add_option("--json", path, what)->type_name("<file>")->check(output_name());
 }
 
+void check_distinct_outputs(const std::string& a, const std::string& a_option, const std::string& b,
+                            const std::string& b_option) {
+    if (a.empty() || b.empty() || a == "-" || b == "-") return;
+    std::error_code error;
+    const fs::path first = fs::weakly_canonical(fs::absolute(a), error);
+    if (error || first != fs::weakly_canonical(fs::absolute(b), error) || error) return;
+    throw CommandError(ExitStatus::kUsage,
+                       a_option + " and " + b_option + " name the same file (" + a + "): one would overwrite the other");
+}
+
 void check_json_path(const std::string& path) {
     if (!path.empty() && path != "-") check_output_file(path, "--json");
 }

@@ -397,6 +397,7 @@ gaugebench::ExitStatus fly(Options& options) {
     gaugebench::check_input_file(options.panel, true);
     if (!options.scenario.empty()) gaugebench::check_input_file(options.scenario, true);
     gaugebench::check_json_path(options.json);
+    gaugebench::check_distinct_outputs(options.animation, "--animation", options.json, "--json");
     const flightmodel::ScriptRun script_run = checked_run(options);
     options.run.work_dir = options.out_dir;
     options.run.watched = kWatched;

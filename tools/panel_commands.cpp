@@ -92,6 +92,7 @@ ExitStatus render(const Options& options) {
         check_png_name(options.output, "-o");
     }
     gaugebench::check_json_path(options.json);
+    gaugebench::check_distinct_outputs(options.output, "-o", options.json, "--json");
     gaugebench::check_input_file(options.input, true);
     Progress progress(options.progress);
     std::vector<std::string> warnings;
