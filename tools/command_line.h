@@ -97,8 +97,9 @@ std::string nearest(std::string_view word, const std::vector<std::string>& candi
 void check_output_file(const std::string& path, const std::string& option);
 void check_output_dir(const std::string& path, const std::string& option);
 
-// Refuses two outputs that name one file (-o and --json), one of which would
-// overwrite the other. Standard output and options not given pass.
+// Refuses two files, outputs or an input and an output, that are one (-o and
+// --json, a module and --json): one would overwrite the other. Standard input
+// or output and options not given pass.
 void check_distinct_outputs(const std::string& a, const std::string& a_option, const std::string& b,
                             const std::string& b_option);
 

@@ -69,6 +69,7 @@ Command add_list(CLI::App& app) {
     return {command, [options] {
                 check_json_path(options->json);
                 gaugebench::check_input_file(options->module);
+                gaugebench::check_distinct_outputs(options->module, "the module", options->json, "--json");
                 bench::Host host;
                 bench::set_main_window(host, options->main_window);
                 const bench::Module module(host, options->module);
@@ -168,6 +169,7 @@ std::string resolve_pe(const ValidateOptions& options) {
 ExitStatus validate(const ValidateOptions& options) {
     check_json_path(options.json);
     gaugebench::check_input_file(options.module);
+    gaugebench::check_distinct_outputs(options.module, "the module", options.json, "--json");
     bench::validate::Options validation;
     validation.pe = resolve_pe(options);
     validation.seed = options.seed;

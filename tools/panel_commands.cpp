@@ -93,6 +93,7 @@ ExitStatus render(const Options& options) {
     }
     gaugebench::check_json_path(options.json);
     gaugebench::check_distinct_outputs(options.output, "-o", options.json, "--json");
+    gaugebench::check_distinct_outputs(options.input, "the panel", options.json, "--json");
     gaugebench::check_input_file(options.input, true);
     Progress progress(options.progress);
     std::vector<std::string> warnings;
@@ -151,6 +152,7 @@ ExitStatus scenario(const Options& options) {
     if (!options.out_dir.empty()) gaugebench::check_output_dir(options.out_dir, "--out");
     gaugebench::check_json_path(options.json);
     gaugebench::check_input_file(options.input, true);
+    gaugebench::check_distinct_outputs(options.input, "the scenario", options.json, "--json");
     const bench::Scenario script = bench::Scenario::read_file(options.input);
     const std::string panel_path = script.panel_path();
     if (panel_path.empty()) {

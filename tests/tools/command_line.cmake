@@ -45,6 +45,7 @@ set(rows
   "2|--scale: takes a number from 0.001 to 16, not '20'|list {M}/Korvane.gau --scale 20"
   "2|render: missing -o,--output <picture.png>|render {S}/panel/panel.cfg"
   "2|^gaugebench render: -o and --json name the same file .[^\n]*same.png.: one would overwrite the other\n$|render -o {T}/same.png --json {T}/./same.png"
+  "2|^gaugebench validate: the module and --json name the same file .[^\n]*empty.gau.: one would overwrite the other\n$|validate {T}/empty.gau --json {T}/empty.gau"
   "2|-o names a directory|render {S}/panel/panel.cfg -o {T}"
   "2|--out names a file|scenario {S}/scenarios/takeoff.txt --out {T}/empty.gau"
   "2|fly: missing --out|fly {S}/fdm/scripts/takeoff.xml"
