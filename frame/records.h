@@ -177,11 +177,16 @@ struct NumberedName {
     uint32_t number;
     const char* name;
 };
-inline constexpr NumberedName kFailureKeyNames[] = {
-    {kFailPitotStatic, "pitot_static"}, {kFailAirspeed, "airspeed"},         {kFailAltimeter, "altimeter"},
-    {kFailAttitude, "attitude"},        {kFailDirectionFinder, "direction_finder"},
-    {kFailFuelContents, "fuel_contents"}, {kFailCompass, "compass"},         {kFailTurn, "turn"},
-    {kFailVerticalSpeed, "vertical_speed"}, {kFailElectrics, "electrics"}};
+inline constexpr NumberedName kFailureKeyNames[] = {{kFailPitotStatic, "pitot_static"},
+                                                    {kFailAirspeed, "airspeed"},
+                                                    {kFailAltimeter, "altimeter"},
+                                                    {kFailAttitude, "attitude"},
+                                                    {kFailDirectionFinder, "direction_finder"},
+                                                    {kFailFuelContents, "fuel_contents"},
+                                                    {kFailCompass, "compass"},
+                                                    {kFailTurn, "turn"},
+                                                    {kFailVerticalSpeed, "vertical_speed"},
+                                                    {kFailElectrics, "electrics"}};
 inline constexpr NumberedName kFailureActionNames[] = {
     {kFailureFreeze, "freeze"}, {kFailureGrey, "grey"}, {kFailurePark, "park"}};
 inline constexpr NumberedName kMouseRectTypeNames[] = {

@@ -265,7 +265,8 @@ ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line
     if (c == "scale") {
         p.expect_count(2, "scale <display scale>");
         const double scale = p.number(1, "scale");
-        if (!(scale > 0.0 && scale <= GaugeInstance::kMaxScale)) p.fail("scale must lie above 0 and at most 16, not " + p.word(1));
+        if (!(scale > 0.0 && scale <= GaugeInstance::kMaxScale))
+            p.fail("scale must lie above 0 and at most 16, not " + p.word(1));
         return scenario::Scale{scale};
     }
     if (c == "set") {

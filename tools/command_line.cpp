@@ -256,8 +256,8 @@ void check_distinct_outputs(const std::string& a, const std::string& a_option, c
     std::error_code error;
     const fs::path first = fs::weakly_canonical(fs::absolute(a), error);
     if (error || first != fs::weakly_canonical(fs::absolute(b), error) || error) return;
-    throw CommandError(ExitStatus::kUsage,
-                       a_option + " and " + b_option + " name the same file (" + a + "): one would overwrite the other");
+    throw CommandError(ExitStatus::kUsage, a_option + " and " + b_option + " name the same file (" + a +
+                                               "): one would overwrite the other");
 }
 
 void check_json_path(const std::string& path) {

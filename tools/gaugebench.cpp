@@ -417,7 +417,8 @@ int main(int argc, char** argv) {
             const bool extras = !command.remaining().empty() || !app.remaining().empty();
             message = extras ? explain_extras(app, command) : explain_missing(command, message);
         }
-        if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) message = explain_mismatch(app, command, message);
+        if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr)
+            message = explain_mismatch(app, command, message);
         return usage_error(where, message, where);
     } catch (const std::exception& error) {
         // An option's own check found its input missing or unreadable.

@@ -100,7 +100,8 @@ std::optional<NumberName> number_name(const frame::RecordInfo& record, const fra
         if (name == FRAME_FIELD_NAME(guest::FAILURE_RECORD, failure_key)) {
             if (const char* named = name_of(kFailureKeyNames, number)) return NumberName{"failure_key_name", named};
         } else if (name == FRAME_FIELD_NAME(guest::FAILURE_RECORD, failure_action)) {
-            if (const char* named = name_of(kFailureActionNames, number)) return NumberName{"failure_action_name", named};
+            if (const char* named = name_of(kFailureActionNames, number))
+                return NumberName{"failure_action_name", named};
         }
     }
     return std::nullopt;

@@ -186,8 +186,9 @@ ExitStatus scenario(const Options& options) {
     }
     progress.clear();
     if (options.json != "-") {
-        gaugebench::print_note(bench::input_name(options.input) + ": " + gaugebench::counted(runner.updates_run(), "update") +
-                               ", " + gaugebench::counted(runner.snapshots().size(), "snapshot"));
+        gaugebench::print_note(bench::input_name(options.input) + ": " +
+                               gaugebench::counted(runner.updates_run(), "update") + ", " +
+                               gaugebench::counted(runner.snapshots().size(), "snapshot"));
         for (const std::string& snapshot : runner.snapshots()) gaugebench::print_note("  wrote " + snapshot);
     }
     nlohmann::ordered_json summary = {
