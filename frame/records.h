@@ -172,6 +172,34 @@ enum MouseRectType : uint32_t {
     kMouseParentEnd = 3,
 };
 
+// The names tools list failure keys and actions and mouse area types under.
+struct NumberedName {
+    uint32_t number;
+    const char* name;
+};
+inline constexpr NumberedName kFailureKeyNames[] = {{kFailPitotStatic, "pitot_static"},
+                                                    {kFailAirspeed, "airspeed"},
+                                                    {kFailAltimeter, "altimeter"},
+                                                    {kFailAttitude, "attitude"},
+                                                    {kFailDirectionFinder, "direction_finder"},
+                                                    {kFailFuelContents, "fuel_contents"},
+                                                    {kFailCompass, "compass"},
+                                                    {kFailTurn, "turn"},
+                                                    {kFailVerticalSpeed, "vertical_speed"},
+                                                    {kFailElectrics, "electrics"}};
+inline constexpr NumberedName kFailureActionNames[] = {
+    {kFailureFreeze, "freeze"}, {kFailureGrey, "grey"}, {kFailurePark, "park"}};
+inline constexpr NumberedName kMouseRectTypeNames[] = {
+    {kMouseEnd, "end"}, {kMouseParent, "parent"}, {kMouseChild, "child"}, {kMouseParentEnd, "parent_end"}};
+// The name of `number` in `names`, or null for one the host does not know.
+template <size_t N>
+constexpr const char* name_of(const NumberedName (&names)[N], uint32_t number) {
+    for (const NumberedName& named : names) {
+        if (named.number == number) return named.name;
+    }
+    return nullptr;
+}
+
 inline constexpr uint32_t kHeaderVersion700 = 700;
 inline constexpr uint32_t kHeaderVersion800 = 800;
 

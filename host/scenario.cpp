@@ -265,7 +265,8 @@ ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line
     if (c == "scale") {
         p.expect_count(2, "scale <display scale>");
         const double scale = p.number(1, "scale");
-        if (!(scale > 0.0 && scale <= GaugeInstance::kMaxScale)) p.fail("scale must lie above 0 and at most 16");
+        if (!(scale > 0.0 && scale <= GaugeInstance::kMaxScale))
+            p.fail("scale must lie above 0 and at most 16, not " + p.word(1));
         return scenario::Scale{scale};
     }
     if (c == "set") {
@@ -341,7 +342,9 @@ ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line
         if (p.word(1) != "on" && p.word(1) != "off") p.fail(std::string("usage: ") + kUsage);
         return scenario::Night{p.word(1) == "on"};
     }
-    p.fail("unknown command '" + c + "'");
+    p.fail("unknown command '" + c + "'" +
+           did_you_mean(c, {"panel", "scale", "set", "update", "click", "drag", "hold", "key", "fail", "restore",
+                            "print", "snapshot", "echo", "main-window", "night"}));
 }
 
 std::string after_first_word(std::string_view line) {
@@ -587,8 +590,8 @@ void ScenarioRunner::execute(const ScenarioCommand& command, const Scenario& sce
                 for (uint32_t i = 1; i <= action.count && !ended_; ++i) {
                     step();
                     if (progress_ != nullptr && progress_every_ != 0 && updates_ % progress_every_ == 0) {
-                        std::fprintf(progress_, "%s:%d: %llu updates run\n", scenario.source.c_str(), command.line,
-                                     static_cast<unsigned long long>(updates_));
+                        std::fprintf(progress_, "%s:%d: %llu update%s run\n", scenario.source.c_str(), command.line,
+                                     static_cast<unsigned long long>(updates_), updates_ == 1 ? "" : "s");
                     }
                 }
             } else if constexpr (std::is_same_v<T, scenario::Click>) {

@@ -96,6 +96,25 @@ bool colour_for(std::FILE* stream) {
 
 const Console& console() { return the_console; }
 
+namespace {
+
+// One of a few words, refused in the command's words ("takes auto, always or
+// never, not 'x'") rather than CLI11's set notation.
+CLI::Validator one_of(std::vector<std::string> words) {
+    std::string listed;
+    for (size_t i = 0; i < words.size(); ++i) {
+        listed += (i == 0 ? "" : i + 1 == words.size() ? " or " : ", ") + words[i];
+    }
+    return CLI::Validator(
+        [words, listed](std::string& text) {
+            if (std::find(words.begin(), words.end(), text) != words.end()) return std::string();
+            return "takes " + listed + ", not '" + text + "'";
+        },
+        "");
+}
+
+}  // namespace
+
 void add_console_options(CLI::App& app) {
     CLI::Option* quiet = app.add_flag_callback(
         "-q,--quiet", [] { the_console.verbosity = Verbosity::kQuiet; },
@@ -113,7 +132,7 @@ void add_console_options(CLI::App& app) {
            },
            "colour pass, fail, warnings and errors: auto (on a terminal, unless NO_COLOR is set), always, never")
         ->type_name("auto|always|never")
-        ->check(CLI::IsMember({"auto", "always", "never"}));
+        ->check(one_of({"auto", "always", "never"}));
 }
 
 int console_option_words(int argc, char** argv, int index) {
@@ -153,6 +172,10 @@ std::string warning_line(const std::string& message) {
 }
 
 void print_warning(const std::string& message) { std::fprintf(stderr, "%s\n", warning_line(message).c_str()); }
+
+std::string counted(size_t count, const std::string& noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
 
 void print_note(const std::string& message) {
     if (!the_console.quiet()) std::fprintf(stderr, "%s\n", message.c_str());
@@ -217,8 +240,24 @@ void check_output_dir(const std::string& path, const std::string& option) {
     }
 }
 
+CLI::Validator output_name() {
+    return CLI::Validator(
+        [](std::string& text) { return text.empty() ? std::string("an empty name cannot be written") : std::string(); },
+        "");
+}
+
 CLI::Option* add_json_option(CLI::App& command, std::string& path, const char* what) {
-    return command.add_option("--json", path, what)->type_name("<file>");
+    return command.add_option("--json", path, what)->type_name("<file>")->check(output_name());
+}
+
+void check_distinct_outputs(const std::string& a, const std::string& a_option, const std::string& b,
+                            const std::string& b_option) {
+    if (a.empty() || b.empty() || a == "-" || b == "-") return;
+    std::error_code error;
+    const fs::path first = fs::weakly_canonical(fs::absolute(a), error);
+    if (error || first != fs::weakly_canonical(fs::absolute(b), error) || error) return;
+    throw CommandError(ExitStatus::kUsage, a_option + " and " + b_option + " name the same file (" + a +
+                                               "): one would overwrite the other");
 }
 
 void check_json_path(const std::string& path) {
@@ -240,6 +279,7 @@ void write_text(const std::string& path, const std::string& text) {
 
 void check_input_file(const std::string& path, bool standard_input) {
     if (standard_input && path == "-") return;
+    if (path.empty()) throw CommandError(ExitStatus::kBadInput, "an empty name names no file");
     std::error_code error;
     if (!fs::exists(fs::status(path, error))) throw CommandError(ExitStatus::kBadInput, path + ": file not found");
     if (const std::string fault = emu::input_file_fault(path); !fault.empty())
@@ -294,7 +334,7 @@ void add_main_window_option(CLI::App& command, bool& open) {
             "--main-window", [&open](const std::string& state) { open = state == "open"; },
             "whether the modules find the simulator's main window open (FindWindowA; default closed)")
         ->type_name("open|closed")
-        ->check(CLI::IsMember({"open", "closed"}));
+        ->check(one_of({"open", "closed"}));
 }
 
 namespace {
@@ -304,7 +344,10 @@ CLI::Validator number_check(double low, double high, const std::string& what, bo
         [=](std::string& text) -> std::string {
             char* end = nullptr;
             const double value = std::strtod(text.c_str(), &end);
-            const bool number = !text.empty() && end != text.c_str() && *end == '\0';
+            bool number = !text.empty() && end != text.c_str() && *end == '\0';
+            // CLI11 converts a whole number's text itself and would refuse '1e3' or '5.0' in
+            // its own words after this check passed it: only digits pass here.
+            if (whole) number = number && text.find_first_not_of("+-0123456789") == std::string::npos;
             if (number && value >= low && value <= high && (!whole || value == std::floor(value))) return {};
             return "takes " + what + ", not '" + text + "'";
         },

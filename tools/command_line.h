@@ -84,6 +84,9 @@ std::string warning_line(const std::string& message);
 // A note about the work (not its result) on stderr; none when quiet.
 void print_note(const std::string& message);
 
+// "1 update", "2 updates": a count with its noun, plural when not one.
+std::string counted(size_t count, const std::string& noun);
+
 // The word among `candidates` closest to `word` (edit distance, or a
 // prefix), or empty when none is near enough to be a likely typo.
 std::string nearest(std::string_view word, const std::vector<std::string>& candidates);
@@ -93,6 +96,16 @@ std::string nearest(std::string_view word, const std::vector<std::string>& candi
 // a file. `option` names the option in the message.
 void check_output_file(const std::string& path, const std::string& option);
 void check_output_dir(const std::string& path, const std::string& option);
+
+// Refuses two files, outputs or an input and an output, that are one (-o and
+// --json, a module and --json): one would overwrite the other. Standard input
+// or output and options not given pass.
+void check_distinct_outputs(const std::string& a, const std::string& a_option, const std::string& b,
+                            const std::string& b_option);
+
+// Refuses an empty output name, which would read as the option not given:
+// what was asked for would silently not be written.
+CLI::Validator output_name();
 
 // --json <file|->: the command's results as one JSON document, '-' for
 // standard output, where it then stands instead of the text.

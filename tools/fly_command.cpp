@@ -390,9 +390,14 @@ void write_json(const Options& options, const flightmodel::ScriptRun& script_run
 // are classes of their own, this is their order.
 gaugebench::ExitStatus fly(Options& options) {
     check_outputs(options);
+    if (options.panel == "-" && options.scenario == "-") {
+        throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage,
+                                       "--panel - and --scenario - cannot both read standard input; name a file");
+    }
     gaugebench::check_input_file(options.panel, true);
     if (!options.scenario.empty()) gaugebench::check_input_file(options.scenario, true);
     gaugebench::check_json_path(options.json);
+    gaugebench::check_distinct_outputs(options.animation, "--animation", options.json, "--json");
     const flightmodel::ScriptRun script_run = checked_run(options);
     options.run.work_dir = options.out_dir;
     options.run.watched = kWatched;
@@ -492,7 +497,8 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     command->add_option("script", options->run.script, "the JSBSim script")->required()->type_name("<script.xml>");
     command->add_option("--out", options->out_dir, "directory for the pictures and the model's output")
         ->required()
-        ->type_name("<dir>");
+        ->type_name("<dir>")
+        ->check(gaugebench::output_name());
     command
         ->add_option("--scenario", options->scenario,
                      "what the crew does on the panel meanwhile (docs/scenarios.md): its updates are the flight's")
@@ -521,7 +527,8 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     command
         ->add_option("--animation", options->animation,
                      "write an animated PNG of the flight, which a browser plays (pictures excluded from the timing)")
-        ->type_name("<file.png>");
+        ->type_name("<file.png>")
+        ->check(gaugebench::output_name());
     command->add_option("--animation-every", options->animation_every, "seconds of flight between frames (default 1)")
         ->type_name("<s>")
         ->check(gaugebench::number_within(0.05, 3600.0, "seconds, from 0.05 to 3600"));

@@ -69,6 +69,7 @@ Command add_list(CLI::App& app) {
     return {command, [options] {
                 check_json_path(options->json);
                 gaugebench::check_input_file(options->module);
+                gaugebench::check_distinct_outputs(options->module, "the module", options->json, "--json");
                 bench::Host host;
                 bench::set_main_window(host, options->main_window);
                 const bench::Module module(host, options->module);
@@ -83,7 +84,7 @@ Command add_list(CLI::App& app) {
 
 void print_counter(const bench::Host& host, const char* after) {
     const bench::VariableStore& vars = host.vars();
-    std::printf("  %-34s L:Bombs_dropped %-4g L:Repeat %-4g L:Elapsed %g\n", after, vars.get("L:Bombs_dropped"),
+    std::printf("  %-40s L:Bombs_dropped %-4g L:Repeat %-4g L:Elapsed %g\n", after, vars.get("L:Bombs_dropped"),
                 vars.get("L:Repeat"), vars.get("L:Elapsed"));
 }
 
@@ -99,8 +100,8 @@ ExitStatus bomb_run(const std::string& path) {
     }
     host.vars().set("L:Vq17_Nbr_Sum", 4.0);
     host.vars().set("L:Vq17_Interv_Sum", 1.5);
-    std::printf("%s: %zu key-event routine(s) registered; stick of 4 bombs, 1.5 s apart\n", module.path().c_str(),
-                host.key_event_handlers().size());
+    std::printf("%s: %zu key-event routine%s registered; stick of 4 bombs, 1.5 s apart\n", module.path().c_str(),
+                host.key_event_handlers().size(), host.key_event_handlers().size() == 1 ? "" : "s");
     print_counter(host, "before the run");
     // The key events of a bomb run as the aircraft's other gauges send them.
     char label[48];
@@ -168,6 +169,7 @@ std::string resolve_pe(const ValidateOptions& options) {
 ExitStatus validate(const ValidateOptions& options) {
     check_json_path(options.json);
     gaugebench::check_input_file(options.module);
+    gaugebench::check_distinct_outputs(options.module, "the module", options.json, "--json");
     bench::validate::Options validation;
     validation.pe = resolve_pe(options);
     validation.seed = options.seed;
@@ -317,9 +319,10 @@ std::string explain_missing(const CLI::App& command, const std::string& fallback
 }
 
 // An option given without its value.
-std::string explain_mismatch(const CLI::App& command, const std::string& fallback) {
+std::string explain_mismatch(const CLI::App& app, const CLI::App& command, const std::string& fallback) {
     const std::string name = fallback.substr(0, fallback.find(':'));
     const CLI::Option* option = command.get_option_no_throw(name);
+    if (option == nullptr) option = app.get_option_no_throw(name);  // one every command takes
     if (option == nullptr || option->get_positional()) return fallback;
     std::string message = option->get_name(false, true) + " needs a value, " + option->get_type_name();
     if (option->check_lname("json")) message += " ('-' for stdout)";
@@ -346,6 +349,12 @@ int main(int argc, char** argv) {
     fly_command::add(app, commands);
     serve_command::add(app, commands);
     vocabulary_command::add(app, commands);
+    // A command's help names the options every command takes, which only the program's help lists.
+    for (const Command& command : commands) {
+        command.app->footer(
+            "Every command also takes -q,--quiet, -v,--verbose and --color=auto|always|never (gaugebench --help).\n" +
+            std::string(kExitStatuses));
+    }
     // Listed for the help; main() answers it before parsing.
     app.add_subcommand("help", "Print this help, or a command's: gaugebench help <command>")->allow_extras();
     // Errors of the command line itself are coloured as NO_COLOR and the
@@ -402,8 +411,14 @@ int main(int argc, char** argv) {
         const std::string where = parsed.empty() ? "gaugebench" : "gaugebench " + command.get_name();
         std::string message = error.what();
         if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) message = explain_extras(app, command);
-        if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) message = explain_missing(command, message);
-        if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) message = explain_mismatch(command, message);
+        if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+            // An unknown option explains a missing argument better than the other way round
+            // ('list --jsn' has no module because the option was mistyped).
+            const bool extras = !command.remaining().empty() || !app.remaining().empty();
+            message = extras ? explain_extras(app, command) : explain_missing(command, message);
+        }
+        if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr)
+            message = explain_mismatch(app, command, message);
         return usage_error(where, message, where);
     } catch (const std::exception& error) {
         // An option's own check found its input missing or unreadable.
@@ -416,6 +431,13 @@ int main(int argc, char** argv) {
 
     const std::vector<CLI::App*> parsed = app.get_subcommands();
     if (parsed.empty()) {
+        // Many tools take -v for their version: say which one it is here.
+        for (int i = 1; i < argc; ++i) {
+            if (std::string_view(argv[i]) == "-v") {
+                return usage_error("gaugebench", "-v is --verbose, for a command; the version is -V (--version)",
+                                   "gaugebench");
+            }
+        }
         std::fputs(app.help().c_str(), stderr);
         return static_cast<int>(ExitStatus::kUsage);
     }

@@ -27,8 +27,12 @@ std::string failures(const emu::GuestMemory& memory, frame::GuestPtr<const guest
     for (uint32_t i = 0; i < kMaxFailuresListed; ++i) {
         const guest::FAILURE_RECORD& failure = memory.read(list.at(i));
         if (failure.failure_key == 0) break;
-        text += (text.empty() ? "" : ", ") + std::string("(") + std::to_string(failure.failure_key) + ", " +
-                std::to_string(failure.failure_action) + ")";
+        const auto named = [](const auto& names, uint32_t number) {
+            const char* name = name_of(names, number);
+            return name != nullptr ? std::string(name) : std::to_string(number);
+        };
+        text += (text.empty() ? "" : ", ") + std::string("(") + named(kFailureKeyNames, failure.failure_key) + ", " +
+                named(kFailureActionNames, failure.failure_action) + ")";
     }
     return text.empty() ? "empty" : text;
 }
@@ -89,6 +93,15 @@ std::optional<NumberName> number_name(const frame::RecordInfo& record, const fra
             if (const auto named = sim::event_of(number)) return NumberName{"event", named->name};
         } else if (name == FRAME_FIELD_NAME(guest::MOUSERECT, cursor)) {
             if (const char* named = cursor_name(load<int32_t>(at))) return NumberName{"cursor_name", named};
+        } else if (name == FRAME_FIELD_NAME(guest::MOUSERECT, rect_type)) {
+            if (const char* named = name_of(kMouseRectTypeNames, number)) return NumberName{"rect_type_name", named};
+        }
+    } else if (&record == &frame::schema_of<guest::FAILURE_RECORD>()) {
+        if (name == FRAME_FIELD_NAME(guest::FAILURE_RECORD, failure_key)) {
+            if (const char* named = name_of(kFailureKeyNames, number)) return NumberName{"failure_key_name", named};
+        } else if (name == FRAME_FIELD_NAME(guest::FAILURE_RECORD, failure_action)) {
+            if (const char* named = name_of(kFailureActionNames, number))
+                return NumberName{"failure_action_name", named};
         }
     }
     return std::nullopt;
@@ -368,8 +381,8 @@ std::vector<std::string> faults(const ModuleListing& listing) {
 }
 
 void print(std::FILE* out, const ModuleListing& listing) {
-    std::fprintf(out, "%s: module id 0x%X, version 0x%X, %zu gauges\n", listing.path.c_str(), listing.module_id,
-                 listing.module_version, listing.gauges.size());
+    std::fprintf(out, "%s: module id 0x%X, version 0x%X, %zu gauge%s\n", listing.path.c_str(), listing.module_id,
+                 listing.module_version, listing.gauges.size(), listing.gauges.size() == 1 ? "" : "s");
     if (!listing.unbound_imports.empty()) {
         std::fprintf(out, "imports the host does not provide (a call of one stops the module's call):");
         for (const std::string& name : listing.unbound_imports) std::fprintf(out, " %s", name.c_str());
@@ -389,7 +402,7 @@ void print(std::FILE* out, const ModuleListing& listing) {
                          element.records.c_str());
             std::fprintf(out, "    %*s  shows: %s\n", 2 * element.depth, "", element.shows.c_str());
         }
-        std::fprintf(out, "  mouse areas (bitmap pixels):\n");
+        std::fprintf(out, gauge.mouse_areas.empty() ? "  mouse areas: none\n" : "  mouse areas (bitmap pixels):\n");
         for (const std::string& area : gauge.mouse_areas) std::fprintf(out, "    %s\n", area.c_str());
     }
     if (!listing.key_events.empty()) {

@@ -92,6 +92,8 @@ ExitStatus render(const Options& options) {
         check_png_name(options.output, "-o");
     }
     gaugebench::check_json_path(options.json);
+    gaugebench::check_distinct_outputs(options.output, "-o", options.json, "--json");
+    gaugebench::check_distinct_outputs(options.input, "the panel", options.json, "--json");
     gaugebench::check_input_file(options.input, true);
     Progress progress(options.progress);
     std::vector<std::string> warnings;
@@ -125,10 +127,11 @@ ExitStatus render(const Options& options) {
     print_warnings(renderer.take_warnings(), progress, warnings);
     if (options.json != "-" && !gaugebench::console().quiet()) {
         // Beside a picture on standard output, the summary goes to stderr.
-        std::fprintf(to_stdout ? stderr : stdout,
-                     "%s: %zu gauges drawn in %zu shown window%s, %d x %d pixels, after %u updates at cruise\n",
-                     to_stdout ? "<stdout>" : options.output.c_str(), renderer.gauges_drawn(), panel.windows().size(),
-                     panel.windows().size() == 1 ? "" : "s", picture.width(), picture.height(), options.updates);
+        std::fprintf(to_stdout ? stderr : stdout, "%s: %s drawn in %s, %d x %d pixels, after %s at cruise\n",
+                     to_stdout ? "<stdout>" : options.output.c_str(),
+                     gaugebench::counted(renderer.gauges_drawn(), "gauge").c_str(),
+                     gaugebench::counted(panel.windows().size(), "shown window").c_str(), picture.width(),
+                     picture.height(), gaugebench::counted(options.updates, "update").c_str());
     }
     write_json_summary(
         options.json,
@@ -149,6 +152,7 @@ ExitStatus scenario(const Options& options) {
     if (!options.out_dir.empty()) gaugebench::check_output_dir(options.out_dir, "--out");
     gaugebench::check_json_path(options.json);
     gaugebench::check_input_file(options.input, true);
+    gaugebench::check_distinct_outputs(options.input, "the scenario", options.json, "--json");
     const bench::Scenario script = bench::Scenario::read_file(options.input);
     const std::string panel_path = script.panel_path();
     if (panel_path.empty()) {
@@ -181,9 +185,12 @@ ExitStatus scenario(const Options& options) {
         throw CommandError(ExitStatus::kFailed, error.what());
     }
     progress.clear();
-    gaugebench::print_note(bench::input_name(options.input) + ": " + std::to_string(runner.updates_run()) +
-                           " updates, " + std::to_string(runner.snapshots().size()) + " snapshots");
-    for (const std::string& snapshot : runner.snapshots()) gaugebench::print_note("  wrote " + snapshot);
+    if (options.json != "-") {
+        gaugebench::print_note(bench::input_name(options.input) + ": " +
+                               gaugebench::counted(runner.updates_run(), "update") + ", " +
+                               gaugebench::counted(runner.snapshots().size(), "snapshot"));
+        for (const std::string& snapshot : runner.snapshots()) gaugebench::print_note("  wrote " + snapshot);
+    }
     nlohmann::ordered_json summary = {
         {"command", "scenario"},
         {"scenario", options.input},

@@ -69,6 +69,8 @@ Progress::~Progress() {
 
 void Progress::status(const std::string& text, bool now) {
     if (!shown_) return;
+    // Kept though not drawn yet: a line printed next brings back the state of now.
+    if (terminal_) last_ = text;
     const Clock::time_point time = Clock::now();
     if (!now && ever_ && time - last_time_ < (terminal_ ? kTerminalEvery : kLogEvery)) return;
     ever_ = true;

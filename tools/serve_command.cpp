@@ -60,6 +60,10 @@ namespace fs = std::filesystem;
 // otherwise be the only place to say so. Throws CommandError.
 void check_before_start(const ServeOptions& options) {
     if (!options.out_dir.empty()) gaugebench::check_output_dir(options.out_dir, "--out");
+    if (options.panel == "-" && options.scenario == "-") {
+        throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage,
+                                       "the panel - and --scenario - cannot both read standard input; name a file");
+    }
     gaugebench::check_input_file(options.panel, true);
     if (!options.scenario.empty()) gaugebench::check_input_file(options.scenario, true);
     if (options.watch && (options.panel == "-" || options.scenario == "-")) {

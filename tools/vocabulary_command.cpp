@@ -92,7 +92,7 @@ std::string json(const std::vector<Entry>& all) {
         item["unit"] = entry.unit != nullptr ? nlohmann::ordered_json(entry.unit) : nlohmann::ordered_json();
         item["range"] = entry.range ? nlohmann::ordered_json{{"low", entry.range->low}, {"high", entry.range->high}}
                                     : nlohmann::ordered_json();
-        item["what"] = entry.what;
+        item["meaning"] = entry.what;
         out.push_back(std::move(item));
     }
     return out.dump(2) + "\n";

@@ -23,7 +23,7 @@ std::string kind_fault(mode_t mode) {
 }
 
 std::string errno_fault(int error) {
-    if (error == ENOENT || error == ENOTDIR) return "no such file";
+    if (error == ENOENT || error == ENOTDIR) return "file not found";
     return std::string("cannot be read: ") + std::strerror(error);
 }
 

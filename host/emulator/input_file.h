@@ -20,7 +20,7 @@ public:
 };
 
 // Why `path` cannot be read as an input file, without opening it: empty when
-// it is a regular file, else "no such file", "is a directory, not a file",
+// it is a regular file, else "file not found", "is a directory, not a file",
 // "not a regular file (a FIFO)" and the like. Links are followed.
 std::string input_file_fault(const std::string& path);
 

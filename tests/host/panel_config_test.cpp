@@ -159,7 +159,7 @@ TEST(PanelConfig, FilesThatAreNoPanelAreRefusedByName) {
         const char* message;
     };
     std::vector<File> files = {
-        {"no/such/panel.cfg", "no such file"},
+        {"no/such/panel.cfg", "file not found"},
         {dir, "is a directory"},
         {huge, "at most 4194304 bytes"},
         {empty, "no windows"},

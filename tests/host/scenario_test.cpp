@@ -119,6 +119,7 @@ struct BadScenario {
 
 const BadScenario kBadScenarios[] = {
     {"unknown command", "update 1\n\njump 3\n", 3, "unknown command 'jump'"},
+    {"misspelt command", "clik Altimeter 1 1\n", 1, "unknown command 'clik' (did you mean 'click'?)"},
     {"set without value", "set 61\n", 1, "usage: set"},
     {"set of a bad name", "set speed 3\n", 1, "unknown variable 'speed': expected a token number, a name"},
     {"set of a misspelt name", "set fuel_levl.port_1 0.5\n", 1,
@@ -165,7 +166,7 @@ const BadScenario kBadScenarios[] = {
     {"key value for an event that carries none", "key bomb_released 3\n", 1, "bomb_released carries no value"},
     {"unterminated quote", "update\nsnapshot \"a b.png\n", 2, "unterminated quote: the '\"' at column 10"},
     {"quoted empty gauge", "click \"\" 1 2\n", 1, "the gauge's name is empty"},
-    {"scale out of range", "scale 17\n", 1, "scale must lie"},
+    {"scale out of range", "scale 17\n", 1, "scale must lie above 0 and at most 16, not 17"},
     {"panel after an action", "update 1\npanel p.cfg\n", 2, "must come before the first action"},
     {"panel twice", "panel a.cfg\npanel b.cfg\n", 2, "given twice"},
 };

@@ -69,6 +69,13 @@ TEST(Progress, PrintedLinesNeverShareTheProgressLine) {
              std::fflush(printed);
          },
          {"[update 40]  airspeed = 180 kt", "hello", "scenario: 40 updates run"}},
+        {"a status too soon to draw, drawn back after a line",
+         [](gaugebench::Progress& progress, std::FILE*) {
+             progress.status("scenario: 1 update run", true);
+             progress.status("scenario: 300 updates run");
+             progress.line("mid");
+         },
+         {"mid", "scenario: 300 updates run"}},
         {"lines after the status is cleared",
          [](gaugebench::Progress& progress, std::FILE*) {
              progress.status("render: update 1 of 60", true);

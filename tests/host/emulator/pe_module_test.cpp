@@ -395,7 +395,7 @@ TEST(PeModule, MalformedFilesAreRefusedByName) {
         PeModule::load(machine, resolver, "no_such_directory/Missing.gau");
         ADD_FAILURE() << "loaded a missing file";
     } catch (const LoadError& error) {
-        EXPECT_EQ(std::string(error.what()), "no_such_directory/Missing.gau: no such file");
+        EXPECT_EQ(std::string(error.what()), "no_such_directory/Missing.gau: file not found");
     }
 }
 
