@@ -433,6 +433,13 @@ std::string Scenario::panel_path() const {
     return {};
 }
 
+int Scenario::panel_line() const {
+    for (const ScenarioCommand& command : commands) {
+        if (std::holds_alternative<scenario::Panel>(command.action)) return command.line;
+    }
+    return 0;
+}
+
 std::optional<bool> Scenario::main_window_at_start() const {
     std::optional<bool> open;
     for (const ScenarioCommand& command : commands) {

@@ -168,6 +168,7 @@ struct Scenario {
     // The panel the scenario names (its first `panel` command, resolved
     // against the scenario file's directory), or empty.
     std::string panel_path() const;
+    int panel_line() const;  // the line of that `panel` command, or 0
     double scale() const;  // its `scale` command, or 1
     // The main window's state as its `main-window` lines before the first
     // action leave it, or nullopt: the state to set up the panel in, since

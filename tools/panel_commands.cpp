@@ -162,6 +162,13 @@ ExitStatus scenario(const Options& options) {
     bench::Host host;
     bench::set_main_window(host, script.main_window_at_start().value_or(options.main_window));
     host.set_night(options.night);
+    try {
+        gaugebench::check_input_file(panel_path);
+    } catch (const CommandError& error) {
+        // Said where the scenario names it: the path is the scenario's, resolved.
+        throw CommandError(error.status(), bench::input_name(options.input) + ":" +
+                                               std::to_string(script.panel_line()) + ": panel " + error.what());
+    }
     bench::Panel panel(host, bench::PanelConfig::read_file(panel_path), options.paths, script.scale());
     bench::check_gauges(script, panel);
     check_picture_size(panel);

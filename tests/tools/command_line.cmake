@@ -99,6 +99,7 @@ set(rows
   "3|gauge.txt:2: no gauge 'Altimetre' on the panel .did you mean 'Altimeter'|scenario {T}/gauge.txt --modules {M}"
   "3|variable.txt:2: unknown variable 'airsped' .did you mean 'airspeed'|scenario {T}/variable.txt --modules {M}"
   "3|range.txt:2: fuel_level.port_1 takes 0 to 1 .fraction of full., not 2|scenario {T}/range.txt --modules {M}"
+  "3|^gaugebench scenario: [^\n]*nopanel.txt:2: panel [^\n]*/missing.cfg: file not found\n$|scenario {T}/nopanel.txt"
   "0|airspeed = 180 kt|scenario {T}/spaced.txt --modules {M}"
   "0|(^|\n)airspeed +61 +kt +0 to 500 +indicated airspeed\n|vocabulary"
   "2|--json names a directory|fly {S}/fdm/scripts/takeoff.xml --out {T}/flight --json {T}"
@@ -127,6 +128,7 @@ execute_process(COMMAND mkfifo ${T}/fifo.bmp)
 # Scenario lines refused (a gauge, a variable, a value), and a panel named in quotes.
 file(WRITE ${T}/gauge.txt "panel ${S}/panel/panel.cfg\nclick Altimetre 1 2\n")
 file(WRITE ${T}/variable.txt "panel ${S}/panel/panel.cfg\nset airsped 100\n")
+file(WRITE ${T}/nopanel.txt "# no such panel\npanel missing.cfg\n")
 file(WRITE ${T}/range.txt "panel ${S}/panel/panel.cfg\nset fuel_level.port_1 2\n")
 file(WRITE "${T}/my panel.cfg" "[Window00]\nsize_mm=300,300\nvisible=1\ngauge00=Korvane!Airspeed, 0, 0\n")
 file(WRITE ${T}/spaced.txt "panel \"my panel.cfg\"\nset airspeed 180 kt\nprint airspeed\n")
