@@ -389,7 +389,6 @@ void write_json(const Options& options, const flightmodel::ScriptRun& script_run
 // The flight from start to report; its parts (pictures, timing, summary)
 // are classes of their own, this is their order.
 gaugebench::ExitStatus fly(Options& options) {
-    check_outputs(options);
     if (options.panel == "-" && options.scenario == "-") {
         throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage,
                                        "--panel - and --scenario - cannot both read standard input; name a file");
@@ -399,6 +398,9 @@ gaugebench::ExitStatus fly(Options& options) {
     gaugebench::check_json_path(options.json);
     gaugebench::check_distinct_outputs(options.animation, "--animation", options.json, "--json");
     const flightmodel::ScriptRun script_run = checked_run(options);
+    // Last of the checks: it makes the animation's folder, which a refused
+    // command would leave behind.
+    check_outputs(options);
     options.run.work_dir = options.out_dir;
     options.run.watched = kWatched;
     gaugebench::Progress progress(options.progress);
