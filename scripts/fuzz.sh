@@ -38,6 +38,12 @@ cxx=${FUZZ_CXX:-$(command -v clang++-14 || command -v clang++ || true)}
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 build=$root/build/fuzz
+# A tree configured in another checkout (a moved or copied one) is configured
+# afresh; the corpus it grew stays.
+if [ -f "$build/CMakeCache.txt" ] \
+  && [ "$(sed -n 's/^CMAKE_HOME_DIRECTORY:[A-Z]*=//p' "$build/CMakeCache.txt")" != "$root/tests/fuzz" ]; then
+  rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles" "$build/Makefile" "$build/cmake_install.cmake"
+fi
 cmake -S tests/fuzz -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DKORVANE_FUZZ=ON "${launcher[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
 
