@@ -1046,6 +1046,12 @@ void EmulatedMachine::unmap(uint32_t base, uint32_t size) {
 }
 
 uint32_t EmulatedMachine::reserve(uint32_t size, uint32_t preferred) {
+    if (const auto base = try_reserve(size, preferred)) return *base;
+    const uint64_t bytes = round_up(std::max<uint32_t>(size, 1), kPage);
+    throw std::runtime_error("emulator: no free range of " + std::to_string(bytes) + " bytes left");
+}
+
+std::optional<uint32_t> EmulatedMachine::try_reserve(uint32_t size, uint32_t preferred) {
     Impl& m = *impl_;
     const uint64_t bytes = round_up(std::max<uint32_t>(size, 1), kPage);
     for (uint64_t from : {round_up(std::max<uint64_t>(preferred, kLowest), kGranularity), kLowest}) {
@@ -1063,7 +1069,7 @@ uint32_t EmulatedMachine::reserve(uint32_t size, uint32_t preferred) {
                                  round_up(uint64_t{blocking->first} + blocking->second, kGranularity));
         }
     }
-    throw std::runtime_error("emulator: no free range of " + std::to_string(bytes) + " bytes left");
+    return std::nullopt;
 }
 
 std::optional<uint8_t> EmulatedMachine::protection(uint32_t address) const {

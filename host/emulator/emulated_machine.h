@@ -101,6 +101,9 @@ public:
     // free 64 KiB boundary above it, else anywhere; returns its base. Throws
     // std::runtime_error when no range is free.
     uint32_t reserve(uint32_t size, uint32_t preferred = 0x10000000);
+    // As reserve(), but nullopt when no range is free: what the module asked
+    // for (VirtualAlloc, the heap) fails as on Windows instead of stopping it.
+    std::optional<uint32_t> try_reserve(uint32_t size, uint32_t preferred = 0x10000000);
     // The protection of the page holding `address`; nullopt where nothing is
     // mapped (VirtualQuery's answer).
     std::optional<uint8_t> protection(uint32_t address) const;

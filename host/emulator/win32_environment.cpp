@@ -69,7 +69,9 @@ void Context::stop(const std::string& why) const { throw GuestFault(GuestFault::
 
 uint32_t Context::heap_allocate(uint32_t size, uint32_t owner, bool zero) {
     if (!heap) {
-        const uint32_t base = machine.reserve(kHeapSize);
+        const auto reserved = machine.try_reserve(kHeapSize);
+        if (!reserved) return 0;  // the module took the address space: its allocation fails, as on Windows
+        const uint32_t base = *reserved;
         machine.map(base, kHeapSize, EmulatedMachine::kRead | EmulatedMachine::kWrite, "heap");
         heap.emplace(base, kHeapSize);
     }

@@ -83,7 +83,7 @@
     /* Virtual memory */ \
     X(KERNEL32, VirtualQuery, 3, Stdcall, Eax, "the machine's page protections; images (MEM_IMAGE) by module, VirtualAlloc's blocks, the rest") \
     X(KERNEL32, VirtualProtect, 4, Stdcall, Eax, "inside a mapped image or VirtualAlloc's blocks only; else FALSE, ERROR_INVALID_ADDRESS") \
-    X(KERNEL32, VirtualAlloc, 4, Stdcall, Eax, "fresh zeroed pages of their own; at an address: committing pages of such a block") \
+    X(KERNEL32, VirtualAlloc, 4, Stdcall, Eax, "fresh zeroed pages of their own, NULL and ERROR_NOT_ENOUGH_MEMORY when no range is free; at an address: committing pages of such a block") \
     X(KERNEL32, VirtualFree, 3, Stdcall, Eax, "MEM_RELEASE unmaps the block; MEM_DECOMMIT makes pages inaccessible") \
     /* Heaps: one allocator over a guest region of its own, every block counted */ \
     X(KERNEL32, GetProcessHeap, 0, Stdcall, Eax, "the process heap's handle") \

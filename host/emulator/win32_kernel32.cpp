@@ -162,6 +162,8 @@ uint32_t time_out(Context& context, const char* routine, uint32_t milliseconds) 
 // --- Virtual memory --------------------------------------------------------
 
 constexpr uint32_t kMemCommit = 0x1000;
+constexpr uint32_t kMemReserve = 0x2000;
+constexpr uint32_t kMemTopDown = 0x100000;
 constexpr uint32_t kMemFree = 0x10000;
 constexpr uint32_t kMemPrivate = 0x20000;
 constexpr uint32_t kMemImage = 0x1000000;
@@ -568,7 +570,10 @@ uint32_t KERNEL32_VirtualProtect(Context& context, const Args& args) {
 }
 uint32_t KERNEL32_VirtualAlloc(Context& context, const Args& args) {
     const auto protection = machine_protection(args[3]);
-    if (args[1] == 0 || !protection) return fail(context, kErrorInvalidParameter);
+    // Committing or reserving (top-down is a hint); nothing else is asked of a gauge.
+    const bool known_type =
+        (args[2] & (kMemCommit | kMemReserve)) != 0 && (args[2] & ~(kMemCommit | kMemReserve | kMemTopDown)) == 0;
+    if (args[1] == 0 || !protection || !known_type) return fail(context, kErrorInvalidParameter);
     if (args[0] != 0) {
         // Committing (again) pages of a block VirtualAlloc gave.
         const uint32_t start = args[0] & ~(kPageSize - 1);
@@ -581,7 +586,9 @@ uint32_t KERNEL32_VirtualAlloc(Context& context, const Args& args) {
     }
     const uint64_t size = page_up(args[1]);
     if (size > UINT32_MAX) return fail(context, kErrorNotEnoughMemory);
-    const uint32_t base = context.machine.reserve(static_cast<uint32_t>(size));
+    const auto reserved = context.machine.try_reserve(static_cast<uint32_t>(size));
+    if (!reserved) return fail(context, kErrorNotEnoughMemory);
+    const uint32_t base = *reserved;
     context.machine.map(base, static_cast<uint32_t>(size), *protection, "VirtualAlloc " + hex(base));
     context.virtual_blocks[base] = {static_cast<uint32_t>(size), args[3] & 0xFF};
     return base;

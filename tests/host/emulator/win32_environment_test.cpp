@@ -353,6 +353,22 @@ TEST(Win32Environment, VirtualMemoryIsTheModulesOwnOnly) {
     EXPECT_EQ(w.kernel("GetLastError"), 487u);  // ERROR_INVALID_ADDRESS
     EXPECT_EQ(w.kernel("VirtualFree", {block, 0, 0x8000}), 1u);
     EXPECT_EQ(query(block)[4], 0x10000u) << "MEM_FREE";
+
+    // What Windows refuses comes back NULL with the reason, and the module goes on.
+    const struct {
+        uint32_t size, type, error;
+    } refused[] = {
+        {0x80000000, 0x3000, 8},  // more than the free address space: ERROR_NOT_ENOUGH_MEMORY
+        {0xFFFFFFFF, 0x1000, 8},
+        {0, 0x3000, 87},  // ERROR_INVALID_PARAMETER
+        {0x1000, 0, 87},  // neither committing nor reserving
+        {0x1000, 0x1000 | 0x80000000, 87},
+    };
+    for (const auto& row : refused) {
+        EXPECT_EQ(w.kernel("VirtualAlloc", {0, row.size, row.type, 0x04}), 0u) << std::hex << row.size;
+        EXPECT_EQ(w.kernel("GetLastError"), row.error) << std::hex << row.size << " " << row.type;
+    }
+    EXPECT_NE(w.crt("malloc", {64}), 0u) << "the refusals took nothing";
 }
 
 TEST(Win32Environment, ThreadLocalStorageLocksAndModules) {
