@@ -175,6 +175,9 @@ private:
             kept = std::min<uint64_t>(kept, section.virtual_size);
             section.raw_size = static_cast<uint32_t>(kept);
             const std::string what = "section " + section.name + " at RVA " + hex(section.virtual_address);
+            // Windows maps sections at whole multiples of the alignment and refuses any other image.
+            if (section.virtual_address % out_.section_alignment != 0)
+                fail(what + " is not a multiple of the section alignment " + hex(out_.section_alignment));
             if (!in_image(section.virtual_address, section.virtual_size)) fail(what + " lies outside the image");
             if (section.virtual_address < previous_end) fail(what + " overlaps " + previous);
             previous_end = uint64_t{section.virtual_address} + section.virtual_size;
