@@ -67,6 +67,10 @@ constexpr uint32_t kPtePresent = 1, kPteWritable = 2, kPteUser = 4;
 constexpr uint32_t kCr0Paging = 0x80000000u, kCr0WriteProtect = 0x00010000u;
 constexpr uint32_t kTrapFlag = 0x100;
 constexpr uint32_t kPageFault = 14, kDoubleFault = 8;  // (and a debug trap, 1, after a probed read)
+// Windows' kernel entry before sysenter.
+constexpr int kSystemCallVector = 0x2E;
+constexpr char kSysenter[] = "sysenter";
+constexpr char kSyscall[] = "syscall";
 
 // Thread information block fields.
 constexpr uint32_t kTibExceptionList = 0x00;
@@ -212,8 +216,10 @@ struct EmulatedMachine::Impl {
     uint32_t host_memory_used = 0;
     std::array<bool, kTlsSlots> tls_taken{};
 
-    uint32_t depth = 0;                 // calls in progress
-    uint64_t executed = 0;              // instructions, in all
+    uint32_t depth = 0;          // calls in progress
+    uint64_t executed = 0;       // instructions, in all
+    uint32_t block_address = 0;  // the module's block running now, as the block hook saw it
+    uint32_t block_size = 0;
     uint64_t outermost_start = 0;       // `executed` when the outermost call began
     std::optional<GuestFault> pending;  // what ends the outermost call
     std::optional<std::string> broken;  // why Unicorn can run no more code
@@ -457,11 +463,13 @@ struct EmulatedMachine::Impl {
         raise(memory_fault(wrote ? Kind::kWrite : Kind::kRead, probe.address, probe.pc));
     }
 
+    // The byte of guest memory at `address`, or -1 where none is mapped.
+    int byte_at(uint32_t address) const {
+        const Region* region = self.memory_.find(address, 1);
+        return region != nullptr ? region->host[address - region->base] : -1;
+    }
+
     GuestFault interrupt_fault(uint32_t number, uint32_t eip) const {
-        const auto byte_at = [this](uint32_t address) -> int {
-            const Region* region = self.memory_.find(address, 1);
-            return region != nullptr ? region->host[address - region->base] : -1;
-        };
         const std::string in = " (" + where(eip) + ")";
         switch (number) {
             case 0:
@@ -486,6 +494,9 @@ struct EmulatedMachine::Impl {
         if (number == 3 && byte_at(eip - 1) == 0xCC) {
             return GuestFault(Kind::kOther, eip - 1, eip - 1, "breakpoint (int3) at " + hex(eip - 1) + in);
         }
+        if (number == kSystemCallVector && byte_at(eip - 2) == 0xCD && byte_at(eip - 1) == kSystemCallVector) {
+            return system_call_fault(eip - 2, "int 0x2E");
+        }
         if (byte_at(eip - 2) == 0xCD && byte_at(eip - 1) == static_cast<int>(number)) {
             char text[16];
             std::snprintf(text, sizeof text, "0x%02X", number);
@@ -495,6 +506,14 @@ struct EmulatedMachine::Impl {
         }
         return GuestFault(Kind::kOther, eip, eip,
                           "processor exception " + std::to_string(number) + " at " + hex(eip) + in);
+    }
+
+    // Windows' own kernel entry: a module reaches Windows through its
+    // imports, so one entering the kernel directly is broken or hostile.
+    GuestFault system_call_fault(uint32_t eip, const char* instruction) const {
+        return GuestFault(Kind::kOther, eip, eip,
+                          std::string("system call instruction (") + instruction + ") at " + hex(eip) + " (" +
+                              where(eip) + "): a module calls Windows through its imports only");
     }
 
     GuestFault error_fault(uc_err error, uint32_t eip) const {
@@ -548,6 +567,8 @@ struct EmulatedMachine::Impl {
             // The trap's `jmp $` and the stubs' `ret` stand for the host's own code,
             // which a module's count leaves out.
             if (address - kTrampolines < kTrampolineSize) return;
+            m.block_address = static_cast<uint32_t>(address);
+            m.block_size = size;
             m.executed += m.instructions_of(static_cast<uint32_t>(address), size);
             if (m.executed - m.outermost_start > m.options.instruction_budget && !m.pending && m.depth > 0) {
                 const auto at = static_cast<uint32_t>(address);
@@ -585,6 +606,22 @@ struct EmulatedMachine::Impl {
             }
         } catch (...) {
             m.stop_for_host_error("reporting a processor exception");
+        }
+    }
+
+    // Unicorn runs sysenter and syscall as no-ops that only call these
+    // hooks. Both end their block; before sysenter Unicorn leaves EIP where
+    // it last stored it (the block's start), so the instruction is told by
+    // the block's last two bytes.
+    template <const char* kInstruction, uint8_t kOpcode>
+    static void on_system_call(uc_engine*, void* data) {
+        auto& m = *static_cast<Impl*>(data);
+        try {
+            const uint32_t last = m.block_address + m.block_size - 2;
+            const bool at_end = m.byte_at(last) == 0x0F && m.byte_at(last + 1) == kOpcode;
+            m.raise(m.system_call_fault(at_end ? last : m.reg(UC_X86_REG_EIP), kInstruction));
+        } catch (...) {
+            m.stop_for_host_error("reporting a system call");
         }
     }
 
@@ -931,6 +968,12 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
     check(uc_hook_add(m.uc, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&Impl::on_invalid_memory), &m, 1, 0),
           "hook");
     check(uc_hook_add(m.uc, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(&Impl::on_interrupt), &m, 1, 0), "hook");
+    check(uc_hook_add(m.uc, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(&Impl::on_system_call<kSysenter, 0x34>), &m, 1,
+                      0, UC_X86_INS_SYSENTER),
+          "hook");
+    check(uc_hook_add(m.uc, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(&Impl::on_system_call<kSyscall, 0x05>), &m, 1,
+                      0, UC_X86_INS_SYSCALL),
+          "hook");
     check(uc_hook_add(m.uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&Impl::on_stub), &m, kReturnTrap,
                       kTrampolines + kTrampolineSize - 1),
           "hook");
