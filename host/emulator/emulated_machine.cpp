@@ -434,17 +434,18 @@ struct EmulatedMachine::Impl {
         return Kind::kOther;
     }
 
-    // A page fault, reported at the very instruction. A write to a page the
-    // module may read is a write; code run where none may be is a fetch; an
-    // access to a page it may not read at all is probed (see Probe).
+    // A page fault, reported at the very instruction. A page the module may
+    // read faults only when written, even one holding the faulting
+    // instruction (code writing its own bytes); code run where none may be is
+    // a fetch; an access to a page it may not read at all is probed (see Probe).
     void page_fault(uint32_t address, uint32_t pc) {
-        if (address - pc < 16) {  // the instruction itself lies (partly) there
-            raise(memory_fault(Kind::kFetch, address, pc));
-            return;
-        }
         uint32_t& entry = page_entry(address);
         if ((entry & (kPtePresent | kPteUser)) == (kPtePresent | kPteUser)) {
             raise(memory_fault(Kind::kWrite, address, pc));
+            return;
+        }
+        if (address - pc < 16) {  // the instruction itself lies (partly) there
+            raise(memory_fault(Kind::kFetch, address, pc));
             return;
         }
         probe = Probe{true, address, pc, entry};

@@ -350,6 +350,9 @@ TEST(EmulatedMachine, FaultsNameTheirAddressAndInstruction) {
          "system call instruction (sysenter)"},
         {"system call by syscall", Code{}({0x90, 0x0F, 0x05})(kRet), Kind::kOther, 0, 1,
          "system call instruction (syscall)"},
+        // call $+5; pop eax; mov byte [eax+1], 0x90: the mov overwrites its own first byte
+        {"code writing its own bytes", Code{}({0xE8}).d(0)({0x58, 0xC6, 0x40, 0x01, 0x90})(kRet), Kind::kWrite, 0, 6,
+         "read-only, test code) by the instruction at"},
         {"stack overflow into the guard page", Code{}({0x64, 0x8B, 0x25}).d(8)({0x50})(kRet), Kind::kWrite, guard, 7,
          "the stack's guard page: a stack overflow"},
     };
