@@ -113,6 +113,13 @@ void Module::read_gauge_table(uint32_t address) {
     if (!mem.readable(linkage_.address, sizeof(guest::LINKAGE_HEADER)) || (extent && *extent < header_and_end)) {
         fail(path_, "Linkage too small", ModuleError::Kind::kExports);
     }
+    // The id tells the host the Linkage is a gauge module's: one with
+    // another is refused before any of its records are believed.
+    if (const uint32_t id = mem.read(linkage_).module_id; id != kModuleId) {
+        char text[96];
+        std::snprintf(text, sizeof text, "Linkage.module_id is 0x%X, the host expects 0x%X", id, kModuleId);
+        fail(path_, text, ModuleError::Kind::kExports);
+    }
     uint32_t slots = kMaxGauges + 1;
     if (extent) slots = std::min<uint32_t>(slots, (*extent - sizeof(guest::LINKAGE_HEADER)) / sizeof(GaugePtr));
     const GuestPtr<const GaugePtr> table(linkage_.address + sizeof(guest::LINKAGE_HEADER));

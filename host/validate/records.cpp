@@ -256,10 +256,6 @@ void Walker::check_linkage() {
         fail(Check::kModuleLoads, "", "", "Linkage", "does not lie in the module's image");
         return;
     }
-    if (linkage->module_id != kModuleId) {
-        fail(Check::kModuleLoads, "", "", "Linkage.module_id",
-             "is " + hex(linkage->module_id) + ", the host expects 0x13");
-    }
     check_code("", "", "Linkage.module_init", linkage->module_init.address, true);
     check_code("", "", "Linkage.module_deinit", linkage->module_deinit.address, true);
 }

@@ -34,27 +34,31 @@ public:
     std::string text_file() const { return (dir_ / "not_a_library.gau").string(); }
     std::string missing_file() const { return (dir_ / "missing_module.gau").string(); }
 
-    // BenchFixture.gau with one 32-bit word at `rva` replaced: the routine
-    // it names now points at the module's Linkage, data that cannot run.
-    std::string patched_fixture(const std::string& name, bool entry_point) const {
+    // BenchFixture.gau with one 32-bit word replaced: the entry point or
+    // module_init now points at the module's Linkage, data that cannot run;
+    // or the Linkage's module id is another.
+    enum class Patch { kEntryPoint, kModuleInit, kModuleId };
+    std::string patched_fixture(const std::string& name, Patch patch) const {
         const emu::PeImage image = emu::PeImage::read_file(test_paths::module("BenchFixture.gau"));
         std::vector<uint8_t> bytes(image.file().begin(), image.file().end());
         const uint32_t linkage = image.export_rvas().at("Linkage");
         uint32_t file_offset = 0;
         uint32_t value = 0;
-        if (entry_point) {
+        if (patch == Patch::kEntryPoint) {
             uint32_t pe_header = 0;
             std::memcpy(&pe_header, &bytes[0x3C], 4);
             file_offset = pe_header + 4 + 20 + 16;  // AddressOfEntryPoint, an RVA
             value = linkage;
         } else {
-            const uint32_t field = linkage + offsetof(guest::LINKAGE_HEADER, module_init);
+            const uint32_t field = linkage + (patch == Patch::kModuleId ? offsetof(guest::LINKAGE_HEADER, module_id)
+                                                                        : offsetof(guest::LINKAGE_HEADER, module_init));
             for (const emu::PeSection& section : image.sections()) {
                 if (field >= section.virtual_address && field - section.virtual_address < section.raw_size) {
                     file_offset = section.raw_offset + (field - section.virtual_address);
                 }
             }
-            value = image.image_base() + linkage;  // an address, relocated with the image
+            // module_init: an address, relocated with the image.
+            value = patch == Patch::kModuleId ? 0x12345678 : image.image_base() + linkage;
         }
         EXPECT_NE(file_offset, 0u);
         std::memcpy(&bytes[file_offset], &value, 4);
@@ -69,6 +73,7 @@ private:
 };
 
 using Kind = bench::ModuleError::Kind;
+using Patch = ScratchFiles::Patch;
 
 struct LoadErrorCase {
     const char* name;
@@ -98,10 +103,12 @@ TEST(ModuleLoaderErrors, RefusedFilesAreNamed) {
         {"gauge table filling its record", unended_table, "", unended_table, "null end", Kind::kGaugeTable},
         {"missing resource file", korvane, files.missing_file(), files.missing_file(), "not found", Kind::kResources},
         {"text resource file", korvane, files.text_file(), files.text_file(), "DOS", Kind::kResources},
-        {"entry routine faults", files.patched_fixture("EntryFaults.gau", true), "", "EntryFaults.gau", "entry routine",
-         Kind::kCode},
-        {"module_init faults", files.patched_fixture("InitFaults.gau", false), "", "InitFaults.gau", "module_init",
-         Kind::kCode},
+        {"entry routine faults", files.patched_fixture("EntryFaults.gau", Patch::kEntryPoint), "", "EntryFaults.gau",
+         "entry routine", Kind::kCode},
+        {"module_init faults", files.patched_fixture("InitFaults.gau", Patch::kModuleInit), "", "InitFaults.gau",
+         "module_init", Kind::kCode},
+        {"another module id", files.patched_fixture("OtherId.gau", Patch::kModuleId), "", "OtherId.gau",
+         "Linkage.module_id is 0x12345678, the host expects 0x13", Kind::kExports},
     };
     for (const LoadErrorCase& c : cases) {
         SCOPED_TRACE(c.name);
