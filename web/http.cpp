@@ -1,6 +1,8 @@
 #include "web/http.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,8 +76,10 @@ std::string_view reason(int status) {
         case 200: return "OK";
         case 400: return "Bad Request";
         case 404: return "Not Found";
+        case 403: return "Forbidden";
         case 405: return "Method Not Allowed";
         case 414: return "URI Too Long";
+        case 421: return "Misdirected Request";
         case 431: return "Request Header Fields Too Large";
         case 503: return "Service Unavailable";
         default: return "Error";
@@ -97,6 +101,103 @@ int open_beneath(int root_fd, const std::vector<std::string>& parts) {
     return dir;
 }
 
+bool token_char(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) ||
+           std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+}
+
+std::string lowercase(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+// A URI's host and port, the host lowercased (an IPv6 address kept in its
+// brackets); port -1 when none is given.
+struct Authority {
+    std::string host;
+    int port = -1;
+};
+
+std::optional<Authority> parse_authority(std::string_view text) {
+    std::string_view host = text, port;
+    if (!text.empty() && text.front() == '[') {
+        const size_t close = text.find(']');
+        if (close == std::string_view::npos) return std::nullopt;
+        host = text.substr(0, close + 1);
+        in6_addr v6{};
+        if (::inet_pton(AF_INET6, std::string(text.substr(1, close - 1)).c_str(), &v6) != 1) return std::nullopt;
+        const std::string_view rest = text.substr(close + 1);
+        if (!rest.empty() && rest.front() != ':') return std::nullopt;
+        port = rest.substr(std::min<size_t>(1, rest.size()));
+    } else {
+        const size_t colon = text.find(':');
+        host = text.substr(0, colon);
+        if (colon != std::string_view::npos) port = text.substr(colon + 1);
+        for (char c : host) {
+            if (!std::isalnum(static_cast<unsigned char>(c)) &&
+                std::string_view("-._~%!$&'()*+,;=").find(c) == std::string_view::npos)
+                return std::nullopt;
+        }
+    }
+    if (port.size() > 5) return std::nullopt;
+    Authority authority{lowercase(host), port.empty() ? -1 : 0};
+    for (char c : port) {
+        if (c < '0' || c > '9') return std::nullopt;
+        authority.port = authority.port * 10 + (c - '0');
+    }
+    if (authority.port > 65535) return std::nullopt;
+    return authority;
+}
+
+// A host as a URL names it: an IPv6 address in brackets, lowercased.
+std::string url_host(std::string_view host) {
+    in6_addr v6{};
+    if (::inet_pton(AF_INET6, std::string(host).c_str(), &v6) == 1) return "[" + lowercase(host) + "]";
+    return lowercase(host);
+}
+
+bool is_loopback(const std::string& host) {
+    in_addr v4{};
+    in6_addr v6{};
+    if (host == "localhost") return true;
+    if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    return host.size() > 2 && host.front() == '[' &&
+           ::inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
+bool is_every_interface(const std::string& host) {
+    in_addr v4{};
+    in6_addr v6{};
+    if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) return v4.s_addr == INADDR_ANY;
+    return host.size() > 2 && host.front() == '[' &&
+           ::inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &v6) == 1 && IN6_IS_ADDR_UNSPECIFIED(&v6);
+}
+
+bool answers_to(const Listening& listening, const Authority& host) {
+    const std::string listen = url_host(listening.host);
+    if (is_every_interface(listen)) return true;
+    if (host.port != -1 && host.port != listening.port) return false;
+    return host.host == listen || (is_loopback(listen) && is_loopback(host.host));
+}
+
+// Whether `origin` is http://<host>, the page the server itself served.
+bool same_origin(std::string_view origin, const Authority& host) {
+    const size_t scheme_end = origin.find("://");
+    if (scheme_end == std::string_view::npos || !same_text(origin.substr(0, scheme_end), "http")) return false;
+    const std::optional<Authority> page = parse_authority(origin.substr(scheme_end + 3));
+    const auto port = [](int given) { return given == -1 ? 80 : given; };
+    return page && !page->host.empty() && page->host == host.host && port(page->port) == port(host.port);
+}
+
+// A Sec-WebSocket-Key: 16 bytes in base64 (RFC 6455 4.2.1), so 22
+// characters of its alphabet and two of padding.
+bool sixteen_bytes_in_base64(std::string_view key) {
+    if (key.size() != 24 || key.substr(22) != "==") return false;
+    return std::all_of(key.begin(), key.begin() + 22,
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/'; });
+}
+
 }  // namespace
 
 std::string_view Request::header(std::string_view name) const {
@@ -104,6 +205,11 @@ std::string_view Request::header(std::string_view name) const {
         if (same_text(key, name)) return value;
     }
     return {};
+}
+
+size_t Request::count(std::string_view name) const {
+    return static_cast<size_t>(
+        std::count_if(headers.begin(), headers.end(), [&](const auto& field) { return same_text(field.first, name); }));
 }
 
 bool Request::header_has(std::string_view name, std::string_view token) const {
@@ -117,10 +223,27 @@ bool Request::header_has(std::string_view name, std::string_view token) const {
     return false;
 }
 
+std::optional<std::pair<size_t, size_t>> head_end(std::string_view in) {
+    for (size_t nl = in.find('\n'); nl != std::string_view::npos; nl = in.find('\n', nl + 1)) {
+        if (in.substr(nl + 1, 1) == "\n") return std::pair{nl, nl + 2};
+        if (in.substr(nl + 1, 2) == "\r\n") return std::pair{nl, nl + 3};
+    }
+    return std::nullopt;
+}
+
 std::optional<Request> parse_request_head(std::string_view head) {
+    std::vector<std::string_view> lines;
+    for (size_t at = 0;;) {
+        const size_t nl = head.find('\n', at);
+        std::string_view line = head.substr(at, nl == std::string_view::npos ? nl : nl - at);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.find_first_of(std::string_view("\r\0", 2)) != std::string_view::npos) return std::nullopt;
+        lines.push_back(line);
+        if (nl == std::string_view::npos) break;
+        at = nl + 1;
+    }
     Request request;
-    size_t end = head.find("\r\n");
-    const std::string_view line = head.substr(0, end);
+    const std::string_view line = lines.front();
     const size_t first = line.find(' '), second = line.rfind(' ');
     if (first == std::string_view::npos || second == first) return std::nullopt;
     request.method = line.substr(0, first);
@@ -129,16 +252,63 @@ std::optional<Request> parse_request_head(std::string_view head) {
     if (request.version != "HTTP/1.1" && request.version != "HTTP/1.0") return std::nullopt;
     if (request.method.empty() || request.target.empty() || request.target.find(' ') != std::string::npos)
         return std::nullopt;
-    while (end != std::string_view::npos) {
-        const size_t start = end + 2;
-        end = head.find("\r\n", start);
-        const std::string_view field = head.substr(start, end == std::string_view::npos ? end : end - start);
-        const size_t colon = field.find(':');
-        if (colon == std::string_view::npos || colon == 0 || field.front() == ' ' || field.front() == '\t')
-            return std::nullopt;
-        request.headers.emplace_back(field.substr(0, colon), trim(field.substr(colon + 1)));
+    for (char c : request.method) {
+        if (!token_char(c)) return std::nullopt;
     }
+    // The absolute form, as a proxy would send it: its authority is the
+    // request's Host, whatever Host fields came with it.
+    std::optional<std::string> authority;
+    if (const size_t scheme_end = request.target.find("://");
+        request.target.front() != '/' && scheme_end != std::string::npos) {
+        if (!same_text(std::string_view(request.target).substr(0, scheme_end), "http")) return std::nullopt;
+        const std::string rest = request.target.substr(scheme_end + 3);
+        const size_t path_at = std::min(rest.find_first_of("/?"), rest.size());
+        authority = rest.substr(0, path_at);
+        if (authority->empty() || authority->find('@') != std::string::npos) return std::nullopt;
+        request.target = (path_at == rest.size() || rest[path_at] == '?' ? "/" : "") + rest.substr(path_at);
+    }
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::string_view field = lines[i];
+        const size_t colon = field.find(':');
+        if (colon == std::string_view::npos || colon == 0) return std::nullopt;
+        const std::string_view name = field.substr(0, colon);
+        // Whitespace before the colon, or a folded line, is no field name:
+        // a server must refuse it rather than guess (RFC 9112 5.1).
+        for (char c : name) {
+            if (!token_char(c)) return std::nullopt;
+        }
+        if (authority && same_text(name, "Host")) continue;
+        request.headers.emplace_back(name, trim(field.substr(colon + 1)));
+    }
+    if (authority) request.headers.emplace_back("Host", *authority);
     return request;
+}
+
+std::optional<std::string> refusal(const Request& request, const Listening& listening) {
+    const auto refuse = [](int status, std::string_view extra = {}) {
+        return error_response(status, std::string(extra) + "Connection: close\r\n");
+    };
+    const size_t hosts = request.count("Host");
+    std::optional<Authority> host;
+    if (hosts > 1 || (hosts == 0 && request.version == "HTTP/1.1")) return refuse(400);
+    if (hosts == 1) {
+        host = parse_authority(request.header("Host"));
+        if (!host) return refuse(400);
+        if (!answers_to(listening, *host)) return refuse(421);
+    }
+    const std::string_view path = std::string_view(request.target).substr(0, request.target.find('?'));
+    if (path != "/ws") return std::nullopt;
+    if (request.method != "GET" || request.version != "HTTP/1.1" || !request.header_has("Upgrade", "websocket") ||
+        !request.header_has("Connection", "upgrade") || request.count("Sec-WebSocket-Key") != 1 ||
+        !sixteen_bytes_in_base64(request.header("Sec-WebSocket-Key")))
+        return refuse(400);
+    if (request.header("Sec-WebSocket-Version") != "13") return refuse(400, "Sec-WebSocket-Version: 13\r\n");
+    // A browser names the page that opens a WebSocket, and lets any page
+    // open one anywhere: only the panel's own page may operate the panel.
+    // A client that is no browser sends no Origin.
+    if (request.count("Origin") != 0 && (request.count("Origin") != 1 || !same_origin(request.header("Origin"), *host)))
+        return refuse(403);
+    return std::nullopt;
 }
 
 StaticFile read_static(int root_fd, std::string_view target) {

@@ -234,14 +234,16 @@ void Transport::read_from(Connection& connection, Clock::time_point now) {
 }
 
 void Transport::take_head(Connection& connection, Clock::time_point now) {
-    const size_t end = connection.in.find("\r\n\r\n");
-    if (end == std::string::npos) {
+    const std::optional<std::pair<size_t, size_t>> end = head_end(connection.in);
+    if (!end) {
         if (connection.in.size() > kMaxHead) finish(connection, error_response(431, "Connection: close\r\n"), now);
         return;
     }
-    const std::optional<Request> request = parse_request_head(std::string_view(connection.in).substr(0, end));
-    connection.in.erase(0, end + 4);
+    const std::optional<Request> request = parse_request_head(std::string_view(connection.in).substr(0, end->first));
+    connection.in.erase(0, end->second);
     if (!request) return finish(connection, error_response(400, "Connection: close\r\n"), now);
+    if (std::optional<std::string> refused = refusal(*request, {options_.host, options_.port}))
+        return finish(connection, std::move(*refused), now);
     const std::string_view path = std::string_view(request->target).substr(0, request->target.find('?'));
     if (path == "/ws") return upgrade(connection, *request, now);
     if (request->method != "GET" && request->method != "HEAD")
@@ -253,14 +255,9 @@ void Transport::take_head(Connection& connection, Clock::time_point now) {
     finish(connection, std::move(response), now);
 }
 
+// `request` is a WebSocket handshake refusal() let through.
 void Transport::upgrade(Connection& connection, const Request& request, Clock::time_point now) {
     const std::string_view key = request.header("Sec-WebSocket-Key");
-    if (request.method != "GET" || !request.header_has("Upgrade", "websocket") ||
-        !request.header_has("Connection", "upgrade") || key.size() != 24) {
-        return finish(connection, error_response(400, "Connection: close\r\n"), now);
-    }
-    if (request.header("Sec-WebSocket-Version") != "13")
-        return finish(connection, error_response(400, "Sec-WebSocket-Version: 13\r\nConnection: close\r\n"), now);
     const std::string head = response_head(
         101, {}, 0, "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Accept: " + accept_key(key) + "\r\n");
     connection.state = Connection::kWebSocket;
