@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "host/emulator/emulated_machine.h"
 #include "host/output_file.h"
 #include "host/scenario.h"
 #include "tools/data_files.h"
@@ -34,7 +35,12 @@ public:
         thread_ = std::thread([this] {
             const timespec poll{0, 200'000'000};
             while (!done_) {
-                if (sigtimedwait(&signals_, nullptr, &poll) > 0) stop = true;
+                if (sigtimedwait(&signals_, nullptr, &poll) > 0) {
+                    stop = true;
+                    // A gauge's callback looping until its budget is spent
+                    // would hold the end for seconds.
+                    emu::EmulatedMachine::stop_all_calls();
+                }
             }
         });
     }
@@ -156,8 +162,9 @@ int serve(const ServeOptions& options) {
             const std::string named = bench::Scenario::read_file(options.scenario).panel_path();
             if (!named.empty()) live.panel_path = named;
         }
-        web::LivePanel panel(live);
-        web::serve(panel, server, watcher.stop, stderr);
+        web::serve([&live] { return std::make_unique<web::LivePanel>(live); }, server, watcher.stop, stderr);
+    } catch (const emu::CallStopped&) {
+        // Told to end while the panel was being made: an end like any other.
     } catch (const std::exception& failure) {
         gaugebench::print_error("gaugebench serve", gaugebench::message_of(failure));
         status = static_cast<int>(gaugebench::exit_status_of(failure));

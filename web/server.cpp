@@ -303,7 +303,8 @@ std::optional<Input> parse_input(std::string_view text) {
     return input;
 }
 
-void serve(LivePanel& panel, const ServerOptions& options, const std::atomic<bool>& stop, std::FILE* out) {
+void serve(const std::function<std::unique_ptr<LivePanel>()>& make_panel, const ServerOptions& options,
+           const std::atomic<bool>& stop, std::FILE* out) {
     Exchange exchange;
     exchange.out = out;
     exchange.figures_every_period = options.verbose;
@@ -325,6 +326,7 @@ void serve(LivePanel& panel, const ServerOptions& options, const std::atomic<boo
     std::fprintf(out, "gaugebench: the panel is live at http://%s:%d/ (Ctrl-C ends)\n",
                  every_interface(options.host) ? "localhost" : transport.url_host().c_str(), options.port);
     std::fflush(out);
+    const std::unique_ptr<LivePanel> panel = make_panel();
 
     // The transport's thread ends when `stop` turns, or when the transport
     // fails; either way the simulation, on this thread, stops after it.
@@ -338,7 +340,7 @@ void serve(LivePanel& panel, const ServerOptions& options, const std::atomic<boo
         }
         halt = true;
     });
-    run_simulation(panel, exchange, halt);
+    run_simulation(*panel, exchange, halt);
     serving.join();
     if (!options.quiet) exchange.report(false);
     if (failure) std::rethrow_exception(failure);

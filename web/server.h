@@ -25,6 +25,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,10 +50,13 @@ struct ServerOptions {
     bool verbose = false;
 };
 
-// Runs the server and the simulation until `stop` turns true; prints the
-// address on `out` once listening. Throws ServerError when the address is
-// none or cannot be listened on.
-void serve(LivePanel& panel, const ServerOptions& options, const std::atomic<bool>& stop, std::FILE* out);
+// Listens, prints the address on `out`, then makes the panel with
+// `make_panel` (its modules' first calls, which may be long: a page that
+// connects meanwhile waits) and runs the server and the simulation until
+// `stop` turns true. Throws ServerError when the address is none or cannot
+// be listened on, and whatever `make_panel` throws.
+void serve(const std::function<std::unique_ptr<LivePanel>()>& make_panel, const ServerOptions& options,
+           const std::atomic<bool>& stop, std::FILE* out);
 
 // The page's message as an Input; nullopt for anything malformed.
 std::optional<Input> parse_input(std::string_view text);

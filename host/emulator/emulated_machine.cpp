@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <csetjmp>
 #include <csignal>
 #include <cstdio>
@@ -189,6 +190,10 @@ bool guarded_start(uc_engine* uc, uint64_t begin, uc_err* error) {
     return true;
 }
 
+// Checked by every machine at each block it runs: an atomic load, no lock,
+// where uc_emu_stop from another thread would race with the engine's start.
+std::atomic<bool> g_stop_calls{false};
+
 }  // namespace
 
 struct EmulatedMachine::Impl {
@@ -223,6 +228,7 @@ struct EmulatedMachine::Impl {
     uint64_t outermost_start = 0;       // `executed` when the outermost call began
     std::optional<GuestFault> pending;  // what ends the outermost call
     std::optional<std::string> broken;  // why Unicorn can run no more code
+    bool stopped = false;               // the outermost call is cut short by stop_all_calls()
     CallReport report;
 
     // A page fault on a page the module may not read: the access is tried
@@ -571,6 +577,11 @@ struct EmulatedMachine::Impl {
             m.block_address = static_cast<uint32_t>(address);
             m.block_size = size;
             m.executed += m.instructions_of(static_cast<uint32_t>(address), size);
+            if (g_stop_calls.load(std::memory_order_relaxed) && m.depth > 0) {
+                m.stopped = true;
+                uc_emu_stop(m.uc);
+                return;
+            }
             if (m.executed - m.outermost_start > m.options.instruction_budget && !m.pending && m.depth > 0) {
                 const auto at = static_cast<uint32_t>(address);
                 m.raise(GuestFault(Kind::kBudget, at, at,
@@ -715,6 +726,7 @@ void EmulatedMachine::Impl::start_thread_state() {
 EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::span<const uint32_t> args,
                                                           Convention convention, bool floating) {
     const bool outermost = depth == 0;
+    if (g_stop_calls.load()) throw CallStopped();
     if (broken) throw GuestFault(Kind::kOther, code, 0, *broken);
     if (!outermost && pending) throw *pending;  // the outermost call is failing already
     if (depth >= kMaxNesting) {
@@ -726,6 +738,7 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
     uint32_t below = 0;  // where the arguments go under
     if (outermost) {
         pending.reset();
+        stopped = false;
         start_thread_state();
         below = stack_top - kFrameRoom;
         outermost_start = executed;
@@ -787,6 +800,10 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
         if (context != nullptr) uc_context_restore(uc, context);
         throw *pending;
     };
+    if (stopped) {  // before `pending`: a host routine takes a nested call's stop for its own failure
+        if (context != nullptr) uc_context_restore(uc, context);
+        throw CallStopped();
+    }
     const uint32_t eip = reg(UC_X86_REG_EIP);
     if (pending) return fail(*pending);
     if (error != UC_ERR_OK) return fail(error_fault(error, eip));
@@ -991,6 +1008,10 @@ double EmulatedMachine::call_double(uint32_t code, std::span<const uint32_t> arg
 }
 
 const CallReport& EmulatedMachine::last_call() const { return impl_->report; }
+
+void EmulatedMachine::stop_all_calls() { g_stop_calls = true; }
+
+void EmulatedMachine::allow_calls() { g_stop_calls = false; }
 
 uint32_t EmulatedMachine::allocate(uint32_t size) {
     Impl& m = *impl_;

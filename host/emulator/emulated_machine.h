@@ -41,11 +41,19 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "host/emulator/machine.h"
 
 namespace emu {
+
+// Module code cut short by stop_all_calls(): no fault of the module, so no
+// GuestFault, and none of the host's fault handling takes it for one.
+class CallStopped : public std::runtime_error {
+public:
+    CallStopped() : std::runtime_error("stopped: the program is ending") {}
+};
 
 class EmulatedMachine : public Machine {
 public:
@@ -124,6 +132,13 @@ public:
 
     // Instructions run by module code since the machine was made.
     uint64_t instructions() const;
+
+    // For a program told to end (SIGINT, SIGTERM) from another thread: every
+    // machine's running call stops within a translated block and throws
+    // CallStopped, and so does every later call until allow_calls(). Safe
+    // from any thread (not from a signal handler).
+    static void stop_all_calls();
+    static void allow_calls();
 
 private:
     struct Impl;

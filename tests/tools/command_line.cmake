@@ -113,6 +113,7 @@ file(WRITE ${T}/empty.gau "")
 file(WRITE ${T}/big.cfg "[Window00]\nsize_mm=10000,10000\nvisible=1\ngauge00=Korvane!Airspeed, 40, 30, 220\n")
 file(WRITE ${T}/crash.cfg "[Window00]\nsize_mm=200,200\nvisible=1\ngauge00=EmuCrash!Crash, 0, 0, 100\n")
 file(WRITE ${T}/init.cfg "[Window00]\nsize_mm=200,200\nvisible=1\ngauge00=EmuInitCrash!InitCrash, 0, 0, 100\n")
+file(WRITE ${T}/loop.cfg "[Window00]\nsize_mm=200,200\nvisible=1\ngauge00=EmuLoop!Loop, 0, 0, 100\n")
 file(WRITE ${T}/crash.txt "panel crash.cfg\nupdate 2\n")
 file(WRITE ${T}/window.txt "panel crash.cfg\nmain-window ajar\n")
 # Outputs that must be refused: links (one dangling), a link out of --out,
@@ -272,6 +273,24 @@ execute_process(COMMAND sh -c "
 file(READ ${T}/interrupted/stderr said)
 if(NOT output MATCHES "^exit 130\n" OR output MATCHES "left in|a.png" OR NOT said MATCHES "removed 1 unfinished")
   string(APPEND failures "\nCtrl-C during fly:\n${output}${errors}${said}")
+endif()
+
+# SIGTERM while serve's panel is being made, its gauge callback looping (its
+# instruction budget would hold it for seconds): listening already, it ends
+# at once with status 0, the stopped call no fault of the module's.
+execute_process(COMMAND sh -c "
+  \"$0\" serve ${T}/loop.cfg --modules ${M} --port $((20000 + $$ % 20000)) 2>${T}/serve_stderr &
+  pid=$!
+  for i in $(seq 200); do grep -q 'is live at' ${T}/serve_stderr && break; sleep 0.1; done
+  sleep 0.2
+  kill -TERM $pid
+  started=$(date +%s%N)
+  wait $pid
+  echo \"exit $? after $((($(date +%s%N) - started) / 100000000)) tenths\"" ${GAUGEBENCH}
+  TIMEOUT 60 OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+file(READ ${T}/serve_stderr said)
+if(NOT output MATCHES "^exit 0 after [12]?[0-9] tenths\n" OR NOT said MATCHES "is live at" OR said MATCHES "budget|fault")
+  string(APPEND failures "\nSIGTERM during serve's first calls:\n${output}${errors}${said}")
 endif()
 
 if(failures)

@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/emulator/emulated_machine.h"
@@ -461,6 +462,40 @@ TEST(EmulatedMachine, TheBudgetStopsALoopThatNeverEnds) {
         EXPECT_NE(std::string(fault.what()).find("budget of 2000000 instructions"), std::string::npos);
         EXPECT_GE(bench.machine.last_call().instructions, options.instruction_budget);
         EXPECT_LT(seconds, 5.0);
+        EXPECT_EQ(bench.answer(), 42u);
+    }
+}
+
+// The default budget would let each loop run for seconds: only the stop
+// from another thread ends it sooner, and it is no fault of the module's,
+// even where a host routine sees its nested call fail.
+TEST(EmulatedMachine, AStopFromAnotherThreadEndsARunningCallAsStopped) {
+    Bench bench;
+    const uint32_t loop = bench.place(Code{}({0xEB, 0xFE}));
+    const uint32_t nothing = bench.place(Code{}(kRet));
+    const auto calling = [&](uint32_t code) {
+        return bench.place(Code{}({0xB8}).d(bench.machine.host_routine("call", 0, Convention::kStdcall, [&, code](auto) {
+            return bench.machine.call(code, {}, Convention::kStdcall);
+        }))({0xFF, 0xD0, 0xEB, 0xFE}));
+    };
+    const struct {
+        const char* name;
+        uint32_t code;
+    } cases[] = {{"a loop", loop}, {"a loop after a nested call", calling(nothing)},
+                 {"a loop in a nested call", calling(loop)}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::thread stopper([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            EmulatedMachine::stop_all_calls();
+        });
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_THROW(bench.machine.call(c.code, {}, Convention::kStdcall), emu::CallStopped);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        stopper.join();
+        EXPECT_THROW(bench.machine.call(nothing, {}, Convention::kStdcall), emu::CallStopped);
+        EmulatedMachine::allow_calls();
+        EXPECT_LT(seconds, 2.0);
         EXPECT_EQ(bench.answer(), 42u);
     }
 }
