@@ -64,6 +64,10 @@ std::string peer_address(const sockaddr_storage& address) {
     return text;
 }
 
+bool loopback(const std::string& address) {
+    return address.starts_with("127.") || address == "::1" || address.starts_with("::ffff:127.");
+}
+
 }  // namespace
 
 struct Transport::Connection {
@@ -82,6 +86,7 @@ struct Transport::Connection {
     std::deque<Chunk> out;
     size_t control_bytes = 0;  // pongs and pings queued
     bool close_after_write = false;
+    bool counted = false;  // in pages_per_address_
     std::optional<WsReader> reader;
 };
 
@@ -108,6 +113,13 @@ Transport::Transport(const TransportOptions& options, TransportHandler& handler)
         close_all();
         throw ServerError("cannot listen on " + where + ": " + why);
     }
+    // Port 0: the kernel's choice, which requests' Host then names.
+    sockaddr_storage bound{};
+    socklen_t bound_length = sizeof bound;
+    if (options_.port == 0 && ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&bound), &bound_length) == 0) {
+        options_.port = ntohs(v6 ? reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port
+                                 : reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
+    }
     wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake_fd_ < 0) {
         const std::string why = errno_text();
@@ -128,6 +140,8 @@ void Transport::close_all() {
 }
 
 std::string Transport::url_host() const { return url_host_; }
+
+int Transport::port() const { return options_.port; }
 
 void Transport::wake() {
     const uint64_t one = 1;
@@ -177,7 +191,7 @@ void Transport::accept_all(Clock::time_point now) {
         const int fd = ::accept4(listen_fd_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) return;  // none left (or none to take now: EMFILE and the like pass)
         const std::string address = peer_address(peer);
-        if (!make_room(address)) {
+        if (!make_room()) {
             ::close(fd);
             continue;
         }
@@ -188,27 +202,51 @@ void Transport::accept_all(Clock::time_point now) {
         connection->id = next_id_++;
         connection->address = address;
         connection->opened = connection->last_read = connection->last_progress = now;
-        ++per_address_[address];
         connections_.emplace(connection->id, std::move(connection));
     }
 }
 
-// Room for one more connection from `address`: at a limit, the oldest
-// connection still waiting for its request head (from that address when its
-// own limit is reached) makes way, so that silent sockets cannot keep a page
-// out; a page's WebSocket never does.
-bool Transport::make_room(const std::string& address) {
-    const bool address_full = per_address_[address] >= options_.max_per_address;
-    if (!address_full && connections_.size() < options_.max_connections) return true;
+// Room for one more connection: at the limit, the oldest connection still
+// waiting for its request head, or closed and lingering, makes way, so that
+// silent sockets cannot keep a page out; a page's WebSocket never does.
+bool Transport::make_room() {
+    if (connections_.size() < options_.max_connections) return true;
     for (const auto& [id, connection] : connections_) {  // oldest first: ids grow
-        const bool waiting = (connection->state == Connection::kHead && connection->out.empty()) ||
-                             connection->state == Connection::kLingering;
-        if (waiting && (!address_full || connection->address == address)) {
+        if ((connection->state == Connection::kHead && connection->out.empty()) ||
+            connection->state == Connection::kLingering) {
             drop(id);
             return true;
         }
     }
     return false;
+}
+
+// A new page of an address at its limit closes the address's oldest page,
+// an idle one (nothing queued) first: the newest tab is the one looked at.
+void Transport::count_page(Connection& connection, Clock::time_point now) {
+    const size_t limit = loopback(connection.address) ? options_.max_pages_per_loopback : options_.max_pages_per_address;
+    if (pages_per_address_[connection.address] >= limit) {
+        Connection* oldest = nullptr;
+        for (const auto& [id, other] : connections_) {  // oldest first: ids grow
+            if (!other->counted || other->address != connection.address) continue;
+            if (other->out.empty()) {
+                oldest = other.get();
+                break;
+            }
+            if (oldest == nullptr) oldest = other.get();
+        }
+        if (oldest != nullptr) finish(*oldest, close_frame(kCloseGoingAway), now);
+    }
+    ++pages_per_address_[connection.address];
+    connection.counted = true;
+}
+
+// A page is released as soon as it closes: one lingering to finish its last
+// bytes keeps no new page out.
+void Transport::release_page(Connection& connection) {
+    if (!connection.counted) return;
+    connection.counted = false;
+    if (--pages_per_address_[connection.address] == 0) pages_per_address_.erase(connection.address);
 }
 
 void Transport::read_from(Connection& connection, Clock::time_point now) {
@@ -260,6 +298,7 @@ void Transport::upgrade(Connection& connection, const Request& request, Clock::t
     const std::string_view key = request.header("Sec-WebSocket-Key");
     const std::string head = response_head(
         101, {}, 0, "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Accept: " + accept_key(key) + "\r\n");
+    count_page(connection, now);
     connection.state = Connection::kWebSocket;
     connection.reader.emplace(options_.max_message);
     connection.last_ping = now;
@@ -313,6 +352,7 @@ bool Transport::idle(uint64_t page) const {
 // Sends `last_bytes` (a response, or a close frame) after what is queued,
 // then closes; nothing more is read from the client meanwhile.
 void Transport::finish(Connection& connection, std::string last_bytes, Clock::time_point now) {
+    release_page(connection);
     connection.in.clear();
     connection.close_after_write = true;
     queue(connection, std::make_shared<const std::string>(std::move(last_bytes)), now);
@@ -373,7 +413,7 @@ void Transport::drop(uint64_t id) {
     std::unique_ptr<Connection> connection = std::move(it->second);
     connections_.erase(it);
     ::close(connection->fd);
-    if (--per_address_[connection->address] == 0) per_address_.erase(connection->address);
+    release_page(*connection);
     if (connection->reader) handler_.closed(id);
 }
 

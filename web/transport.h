@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -41,8 +42,13 @@ struct TransportOptions {
     int socket_timeout_ms = 10000;
     // The whole of a request's head must arrive within this.
     int head_timeout_ms = 5000;
+    // Every connection, pages and requests alike: what a flood may take.
     size_t max_connections = 512;
-    size_t max_per_address = 32;
+    // Open pages (WebSockets) of one address; a new page past it closes the
+    // address's oldest. Every tab of the machine itself shares a loopback
+    // address, whose pages only the limit of all connections bounds.
+    size_t max_pages_per_address = 32;
+    size_t max_pages_per_loopback = SIZE_MAX;
     size_t max_message = 1024;  // a page's WebSocket message, reassembled
 };
 
@@ -68,6 +74,8 @@ public:
 
     // The address as a URL's host part (an IPv6 one in brackets).
     std::string url_host() const;
+    // The port listened on (the kernel's choice for port 0).
+    int port() const;
     // Serves until `stop` turns true.
     void run(const std::atomic<bool>& stop);
     // From any thread: the handler's woken() runs soon on the transport's.
@@ -83,7 +91,9 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     void accept_all(Clock::time_point now);
-    bool make_room(const std::string& address);
+    bool make_room();
+    void count_page(Connection& connection, Clock::time_point now);
+    void release_page(Connection& connection);
     void read_from(Connection& connection, Clock::time_point now);
     void take_head(Connection& connection, Clock::time_point now);
     void upgrade(Connection& connection, const Request& request, Clock::time_point now);
@@ -102,7 +112,7 @@ private:
     std::string url_host_;
     uint64_t next_id_ = 1;
     std::map<uint64_t, std::unique_ptr<Connection>> connections_;
-    std::map<std::string, size_t> per_address_;
+    std::map<std::string, size_t> pages_per_address_;  // open WebSockets, not closing
 };
 
 }  // namespace web
