@@ -224,7 +224,8 @@ bool Transport::make_room() {
 // A new page of an address at its limit closes the address's oldest page,
 // an idle one (nothing queued) first: the newest tab is the one looked at.
 void Transport::count_page(Connection& connection, Clock::time_point now) {
-    const size_t limit = loopback(connection.address) ? options_.max_pages_per_loopback : options_.max_pages_per_address;
+    const size_t limit =
+        loopback(connection.address) ? options_.max_pages_per_loopback : options_.max_pages_per_address;
     if (pages_per_address_[connection.address] >= limit) {
         Connection* oldest = nullptr;
         for (const auto& [id, other] : connections_) {  // oldest first: ids grow

@@ -12,7 +12,8 @@ namespace web {
 
 // Opcodes and the close codes this server sends.
 enum Opcode : uint8_t { kContinuation = 0, kText = 1, kBinary = 2, kClose = 8, kPing = 9, kPong = 10 };
-inline constexpr uint16_t kCloseNormal = 1000, kCloseGoingAway = 1001, kCloseProtocol = 1002, kCloseBadData = 1007, kCloseTooBig = 1009;
+inline constexpr uint16_t kCloseNormal = 1000, kCloseGoingAway = 1001, kCloseProtocol = 1002, kCloseBadData = 1007,
+                          kCloseTooBig = 1009;
 
 // SHA-1 of `data` (20 bytes) and base64, which the handshake needs and no more.
 std::string sha1(std::string_view data);

@@ -474,15 +474,16 @@ TEST(EmulatedMachine, AStopFromAnotherThreadEndsARunningCallAsStopped) {
     const uint32_t loop = bench.place(Code{}({0xEB, 0xFE}));
     const uint32_t nothing = bench.place(Code{}(kRet));
     const auto calling = [&](uint32_t code) {
-        return bench.place(Code{}({0xB8}).d(bench.machine.host_routine("call", 0, Convention::kStdcall, [&, code](auto) {
-            return bench.machine.call(code, {}, Convention::kStdcall);
-        }))({0xFF, 0xD0, 0xEB, 0xFE}));
+        return bench.place(
+            Code{}({0xB8}).d(bench.machine.host_routine("call", 0, Convention::kStdcall, [&, code](auto) {
+                return bench.machine.call(code, {}, Convention::kStdcall);
+            }))({0xFF, 0xD0, 0xEB, 0xFE}));
     };
     const struct {
         const char* name;
         uint32_t code;
-    } cases[] = {{"a loop", loop}, {"a loop after a nested call", calling(nothing)},
-                 {"a loop in a nested call", calling(loop)}};
+    } cases[] = {
+        {"a loop", loop}, {"a loop after a nested call", calling(nothing)}, {"a loop in a nested call", calling(loop)}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::thread stopper([] {
