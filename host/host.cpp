@@ -52,7 +52,7 @@ const ServiceShape* service_shape(uint32_t slot) {
 // Module code lies below on the stack and cannot pass an exception on:
 // whatever the host raises stops here and is kept as a fault of the slot, but
 // a fault of module memory, which ends the module's call as the module's own
-// fault would.
+// fault would, and a stop of the program's, which ends it as no fault.
 void Host::serve(Module& caller, uint32_t slot, std::span<const uint32_t> args) {
     record(slot, args);
     try {
@@ -64,6 +64,8 @@ void Host::serve(Module& caller, uint32_t slot, std::span<const uint32_t> args) 
             default: record_unexpected(slot); break;
         }
     } catch (const emu::GuestFault&) {
+        throw;
+    } catch (const emu::CallStopped&) {
         throw;
     } catch (const std::exception& error) {
         record_fault(slot, error.what());

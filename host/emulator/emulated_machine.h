@@ -41,19 +41,11 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 
 #include "host/emulator/machine.h"
 
 namespace emu {
-
-// Module code cut short by stop_all_calls(): no fault of the module, so no
-// GuestFault, and none of the host's fault handling takes it for one.
-class CallStopped : public std::runtime_error {
-public:
-    CallStopped() : std::runtime_error("stopped: the program is ending") {}
-};
 
 class EmulatedMachine : public Machine {
 public:

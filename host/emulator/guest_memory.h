@@ -47,6 +47,14 @@ private:
     uint32_t pc_;
 };
 
+// Module code cut short because the program is ending
+// (EmulatedMachine::stop_all_calls()): no fault of the module, so no
+// GuestFault, and none of the host's fault handling takes it for one.
+class CallStopped : public std::runtime_error {
+public:
+    CallStopped() : std::runtime_error("stopped: the program is ending") {}
+};
+
 const char* fault_kind_name(GuestFault::Kind kind);
 
 // An address as every message writes it: "0x0040A000".
