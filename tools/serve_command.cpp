@@ -13,6 +13,7 @@
 
 #include "host/emulator/emulated_machine.h"
 #include "host/output_file.h"
+#include "host/panel_config.h"
 #include "host/scenario.h"
 #include "tools/data_files.h"
 #include "tools/flight_state.h"
@@ -162,6 +163,10 @@ int serve(const ServeOptions& options) {
             const std::string named = bench::Scenario::read_file(options.scenario).panel_path();
             if (!named.empty()) live.panel_path = named;
         }
+        // The server listens before the modules' first calls, which a stop
+        // may have to cut short; a configuration that does not parse is
+        // still refused before it listens.
+        (void)bench::PanelConfig::read_file(live.panel_path);
         web::serve([&live] { return std::make_unique<web::LivePanel>(live); }, server, watcher.stop, stderr);
     } catch (const emu::CallStopped&) {
         // Told to end while the panel was being made: an end like any other.
