@@ -19,6 +19,18 @@
 
 namespace bench {
 
+// The emulator's faults as the layers above the host name them.
+using emu::CallStopped;
+using emu::GuestFault;
+
+// Stops every call into module code at once, from any thread (a signal's
+// watcher): the running call and every later one throw CallStopped.
+void stop_all_module_calls();
+
+// Instructions module code has run on `machine` so far (0 where the machine
+// cannot count them: the twin's runs natively).
+uint64_t instructions_run(const emu::Machine& machine);
+
 // A module that cannot be loaded; the message names the file and the reason,
 // the kind says which part of the module is at fault.
 class ModuleError : public std::runtime_error {

@@ -72,6 +72,13 @@ private:
 
 }  // namespace
 
+void stop_all_module_calls() { emu::EmulatedMachine::stop_all_calls(); }
+
+uint64_t instructions_run(const emu::Machine& machine) {
+    const auto* emulated = dynamic_cast<const emu::EmulatedMachine*>(&machine);
+    return emulated != nullptr ? emulated->instructions() : 0;
+}
+
 std::unique_ptr<ModuleCode> load_module_code(const std::string& path, WindowQuery windows) {
     return std::make_unique<EmulatedCode>(path, std::move(windows));
 }

@@ -37,6 +37,8 @@ std::string read_text_file(const std::string& path, std::uintmax_t max_bytes) {
     }
 }
 
+std::string input_file_fault(const std::string& path) { return emu::input_file_fault(path); }
+
 std::string input_name(const std::string& path) { return path == "-" ? kStandardInputName : path; }
 
 namespace {

@@ -11,6 +11,10 @@
 
 namespace bench {
 
+// Why `path` is no file a reader may open without blocking (missing, a
+// directory, a FIFO, device or socket), or empty when it is one.
+std::string input_file_fault(const std::string& path);
+
 // A text input that cannot be read. The message is the reason alone; the
 // reader that called puts the file name in front in its own error type.
 class TextFileError : public std::runtime_error {

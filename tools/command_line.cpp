@@ -13,9 +13,6 @@
 #include "flightmodel/jsbsim.h"
 #include "host/calculator.h"
 #include "host/dib.h"
-#include "host/emulator/guest_memory.h"
-#include "host/emulator/input_file.h"
-#include "host/emulator/pe_image.h"
 #include "host/instance.h"
 #include "host/module.h"
 #include "host/mouse.h"
@@ -23,6 +20,7 @@
 #include "host/panel.h"
 #include "host/panel_config.h"
 #include "host/scenario.h"
+#include "host/text_input.h"
 #include "render/image.h"
 #include "tools/data_files.h"
 #include "web/transport.h"
@@ -38,7 +36,7 @@ ExitStatus exit_status_of(const std::exception& error) {
         module != nullptr && module->kind() == bench::ModuleError::Kind::kCode) {
         return ExitStatus::kFailed;
     }
-    if (dynamic_cast<const bench::GaugeFault*>(&error) != nullptr || dynamic_cast<const emu::GuestFault*>(&error)) {
+    if (dynamic_cast<const bench::GaugeFault*>(&error) != nullptr || dynamic_cast<const bench::GuestFault*>(&error)) {
         return ExitStatus::kFailed;
     }
     // A --scale the panel's gauges cannot be drawn at is the option's fault.
@@ -282,7 +280,7 @@ void check_input_file(const std::string& path, bool standard_input) {
     if (path.empty()) throw CommandError(ExitStatus::kBadInput, "an empty name names no file");
     std::error_code error;
     if (!fs::exists(fs::status(path, error))) throw CommandError(ExitStatus::kBadInput, path + ": file not found");
-    if (const std::string fault = emu::input_file_fault(path); !fault.empty())
+    if (const std::string fault = bench::input_file_fault(path); !fault.empty())
         throw CommandError(ExitStatus::kBadInput, path + ": " + fault);
 }
 

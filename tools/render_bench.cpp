@@ -41,7 +41,6 @@
 #include <nlohmann/json.hpp>
 
 #include "frame/vocabulary.h"
-#include "host/emulator/emulated_machine.h"
 #include "host/host.h"
 #include "host/panel.h"
 #include "host/validate/probe.h"
@@ -79,8 +78,7 @@ uint64_t module_allocations(const bench::Panel& panel) {
 // Instructions module code has run on its machine so far (0 where the
 // machine cannot count them).
 uint64_t instructions_run(const bench::Module& module) {
-    const auto* machine = dynamic_cast<const emu::EmulatedMachine*>(&module.machine());
-    return machine != nullptr ? machine->instructions() : 0;
+    return bench::instructions_run(module.machine());
 }
 
 struct Run {

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <thread>
 
-#include "host/emulator/emulated_machine.h"
+#include "host/module_code.h"
 #include "host/output_file.h"
 #include "host/panel_config.h"
 #include "host/scenario.h"
@@ -40,7 +40,7 @@ public:
                     stop = true;
                     // A gauge's callback looping until its budget is spent
                     // would hold the end for seconds.
-                    emu::EmulatedMachine::stop_all_calls();
+                    bench::stop_all_module_calls();
                 }
             }
         });
@@ -168,7 +168,7 @@ int serve(const ServeOptions& options) {
         // still refused before it listens.
         (void)bench::PanelConfig::read_file(live.panel_path);
         web::serve([&live] { return std::make_unique<web::LivePanel>(live); }, server, watcher.stop, stderr);
-    } catch (const emu::CallStopped&) {
+    } catch (const bench::CallStopped&) {
         // Told to end while the panel was being made: an end like any other.
     } catch (const std::exception& failure) {
         gaugebench::print_error("gaugebench serve", gaugebench::message_of(failure));
