@@ -13,12 +13,10 @@
 #include <vector>
 
 #include "frame/vocabulary_names.h"
-#include "host/output_file.h"
 
 namespace vocabulary_command {
 namespace {
 
-using gaugebench::CommandError;
 using gaugebench::ExitStatus;
 
 // One variable or event as the table and the JSON show it.
@@ -105,22 +103,13 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     CLI::App* command = app.add_subcommand(
         "vocabulary",
         "List every variable and key event by name, with its number (token or event id), unit, range and meaning");
-    command->add_option("--json", *json_path, "also write the list as JSON ('-': on stdout, instead of the table)")
-        ->type_name("<file>");
+    gaugebench::add_json_option(*command, *json_path, "also write the list as JSON ('-': on stdout, instead of the table)");
     commands.push_back({command, [json_path] {
                             const std::string& path = *json_path;
-                            if (!path.empty() && path != "-") gaugebench::check_output_file(path, "--json");
+                            gaugebench::check_json_path(path);
                             const std::vector<Entry> all = entries();
                             if (path != "-") std::fputs(table(all).c_str(), stdout);
-                            if (path == "-") std::fputs(json(all).c_str(), stdout);
-                            if (path.empty() || path == "-") return ExitStatus::kSuccess;
-                            const std::string text = json(all);
-                            try {
-                                bench::write_output_file(
-                                    path, std::span(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
-                            } catch (const bench::OutputFileError& error) {
-                                throw CommandError(ExitStatus::kBadInput, error.what());
-                            }
+                            if (!path.empty()) gaugebench::write_text(path, json(all));
                             return ExitStatus::kSuccess;
                         }});
 }
