@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
