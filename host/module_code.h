@@ -16,6 +16,7 @@
 
 #include "host/emulator/machine.h"
 #include "host/emulator/pe_image.h"
+#include "host/emulator/win32_budgets.h"
 
 namespace bench {
 
@@ -79,6 +80,9 @@ public:
     // Heap allocations module code made through its imports (0 where the
     // machine cannot tell: the twin's are counted by the process's hook).
     virtual uint64_t allocations() const = 0;
+    // What module code holds against each of the emulator's budgets and the
+    // calls they refused; nullopt where the machine has no budgets (the twin).
+    virtual std::optional<emu::ResourceUse> resources() const = 0;
 };
 
 // FindWindowA's answer for the module: null class or title match any.

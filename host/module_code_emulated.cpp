@@ -61,6 +61,7 @@ public:
         return {environment_.calls().begin(), environment_.calls().end()};
     }
     uint64_t allocations() const override { return environment_.allocations(); }
+    std::optional<emu::ResourceUse> resources() const override { return environment_.resources(); }
 
 private:
     // Declared in this order: the module is unloaded before the environment

@@ -317,6 +317,7 @@ public:
     std::vector<std::string> unbound_imports() const override { return {}; }
     std::vector<std::pair<std::string, uint64_t>> import_calls() const override { return {}; }
     uint64_t allocations() const override { return 0; }
+    std::optional<emu::ResourceUse> resources() const override { return std::nullopt; }
 
 private:
     NativeMachine machine_;

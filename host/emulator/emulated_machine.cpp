@@ -205,6 +205,8 @@ struct EmulatedMachine::Impl {
     std::vector<uc_context*> saved;             // one per nesting level
     std::map<uint32_t, Mapping> mappings;       // by base; they never overlap
     std::map<uint32_t, uint32_t> reservations;  // base -> size
+    uint64_t mapped_bytes = 0;                  // the mappings' sizes, summed
+    uint64_t memory_limit = UINT64_MAX;
     std::vector<Routine> routines;
     std::unordered_map<uint32_t, uint32_t> block_instructions;  // a translated block's instruction count
     struct RecentBlock {
@@ -1054,6 +1056,10 @@ uint8_t* EmulatedMachine::map(uint32_t base, uint32_t size, uint8_t protection, 
         (next != m.mappings.begin() && uint64_t{std::prev(next)->first} + std::prev(next)->second.size > base)) {
         throw std::invalid_argument("map: " + hex(base) + " is mapped already");
     }
+    if (m.mapped_bytes + bytes > m.memory_limit) {
+        throw MemoryLimitError("map: " + std::to_string(bytes) + " bytes at " + hex(base) + " would pass the " +
+                               std::to_string(m.memory_limit >> 20) + " MiB the machine may map");
+    }
     if (m.reservation_of(base, bytes) == m.reservations.end()) m.reservations.emplace(base, bytes);
     Mapping mapping;
     mapping.size = static_cast<uint32_t>(bytes);
@@ -1061,6 +1067,7 @@ uint8_t* EmulatedMachine::map(uint32_t base, uint32_t size, uint8_t protection, 
     mapping.name = name;
     m.add_region(base, mapping);
     m.mappings.emplace(base, std::move(mapping));
+    m.mapped_bytes += bytes;
     m.set_pages(base, bytes, protection);
     if (protection & kExecute) m.set_executable(base, bytes, true);
     m.flush_translations();
@@ -1100,6 +1107,7 @@ void EmulatedMachine::unmap(uint32_t base, uint32_t size) {
         m.set_pages(mapping->first, mapping->second.size, 0);
         if (mapping->second.protection & kExecute) m.set_executable(mapping->first, mapping->second.size, false);
         madvise(m.arena + mapping->first, mapping->second.size, MADV_DONTNEED);  // zeroes when mapped again
+        m.mapped_bytes -= mapping->second.size;
         mapping = m.mappings.erase(mapping);
     }
     for (auto reservation = m.reservations.lower_bound(base);
@@ -1107,6 +1115,22 @@ void EmulatedMachine::unmap(uint32_t base, uint32_t size) {
         reservation = m.reservations.erase(reservation);
     }
     m.flush_translations();
+    m.forget_code(base, end - base);
+}
+
+uint64_t EmulatedMachine::mapped_bytes() const { return impl_->mapped_bytes; }
+
+void EmulatedMachine::set_memory_limit(uint64_t bytes) { impl_->memory_limit = bytes; }
+
+uint64_t EmulatedMachine::memory_room() const {
+    return impl_->memory_limit - std::min(impl_->mapped_bytes, impl_->memory_limit);
+}
+
+void EmulatedMachine::discard(uint32_t base, uint32_t size) {
+    Impl& m = *impl_;
+    const uint64_t end = base + round_up(size, kPage);
+    if (base % kPage != 0 || end > kUserEnd) throw std::invalid_argument("discard: " + hex(base) + " is no page range");
+    madvise(m.arena + base, end - base, MADV_DONTNEED);
     m.forget_code(base, end - base);
 }
 

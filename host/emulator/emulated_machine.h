@@ -41,11 +41,18 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "host/emulator/machine.h"
 
 namespace emu {
+
+// A mapping that would take the machine past its memory limit.
+class MemoryLimitError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 class EmulatedMachine : public Machine {
 public:
@@ -88,7 +95,8 @@ public:
     // (reserve()), or in none, when it becomes one. Returns the host memory
     // of `base`, which the caller may fill whatever the protection (the
     // loader writes read-only sections this way). Throws
-    // std::invalid_argument for a range that is not free.
+    // std::invalid_argument for a range that is not free, MemoryLimitError
+    // past the memory limit.
     uint8_t* map(uint32_t base, uint32_t size, uint8_t protection, const std::string& name);
     // Changes the protection of [base, base + size) (page-aligned, wholly
     // mapped), naming that part `name` where given; the host's views follow.
@@ -104,6 +112,16 @@ public:
     // As reserve(), but nullopt when no range is free: what the module asked
     // for (VirtualAlloc, the heap) fails as on Windows instead of stopping it.
     std::optional<uint32_t> try_reserve(uint32_t size, uint32_t preferred = 0x10000000);
+    // Guest memory mapped at once, in all (images, stack, heap, what the
+    // module asked for): each mapped page may cost the host a page, so the
+    // limit bounds what a module can make the host hold. None by default.
+    void set_memory_limit(uint64_t bytes);
+    // Bytes mapped now, and how many more map() would take.
+    uint64_t mapped_bytes() const;
+    uint64_t memory_room() const;
+    // Gives the host back the memory behind [base, base + size) (page-aligned,
+    // wholly mapped), which reads as zeroes from then on: decommitted pages.
+    void discard(uint32_t base, uint32_t size);
     // The protection of the page holding `address`; nullopt where nothing is
     // mapped (VirtualQuery's answer).
     std::optional<uint8_t> protection(uint32_t address) const;

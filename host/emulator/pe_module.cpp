@@ -81,6 +81,10 @@ std::unique_ptr<PeModule> PeModule::load_image(EmulatedMachine& machine, ImportR
     module->image_ = image;
     module->image_size_ = pages(pe.size_of_image()) * kPage;
 
+    if (module->image_size_ > machine.memory_room()) {
+        fail("its image of " + std::to_string(module->image_size_ >> 20) + " MiB (SizeOfImage) is more than the " +
+             std::to_string(machine.memory_room() >> 20) + " MiB of memory a module may still have");
+    }
     // Where it wants to be, else wherever its relocations allow.
     const uint32_t base = machine.reserve(module->image_size_, pe.image_base());
     if (base != pe.image_base() && (!pe.relocatable() || (pe.characteristics() & kRelocationsStripped) != 0)) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "host/emulator/emulated_machine.h"
+#include "host/emulator/win32_budgets.h"
 #include "host/emulator/win32_functions.h"
 #include "host/emulator/win32_heap.h"
 
@@ -133,8 +134,20 @@ struct Context {
     };
     std::map<uint32_t, std::shared_ptr<Object>> objects;  // a duplicated handle shares its object
     uint32_t next_handle = 0x44;
-    uint32_t add_object(std::shared_ptr<Object> object);
+    // The object's new handle, or 0 (the last error set) past the handle
+    // budget, or the heap budget for a heap; the process heap is never refused.
+    uint32_t add_object(std::shared_ptr<Object> object, bool may_refuse = true);
     Object* object(uint32_t handle);
+    bool close_handle(uint32_t handle);  // false: no such handle
+    uint32_t heaps = 0;  // heap objects, the process heap among them
+
+    // The budgets (win32_budgets.h): what the module holds against each, and
+    // whether `more` of it fits; a refusal is counted and sets the row's
+    // last error.
+    uint64_t held(Budget budget) const;
+    bool within(Budget budget, uint64_t more = 1);
+    std::array<uint64_t, kBudgetCount> refused{};
+    uint32_t dllonexit_entries = 0;  // exit routines kept in the module's own tables
 
     // Data imports and constant strings in guest memory, made once each.
     std::map<std::string, uint32_t, std::less<>> data_imports;
@@ -143,11 +156,13 @@ struct Context {
     uint32_t text(std::string_view value);
 
     // What the module wrote: the latest kConsoleKept bytes of its console
-    // output, its latest kDebugLinesKept debug strings (a module that prints
-    // every frame must not fill the host's memory).
+    // output, its latest debug strings up to kDebugLinesKept of them and
+    // kConsoleKept bytes in all (a module that prints every frame must not
+    // fill the host's memory).
     static constexpr size_t kConsoleKept = 1u << 20;
     static constexpr size_t kDebugLinesKept = 10'000;
     std::vector<std::string> debug_output;
+    size_t debug_bytes = 0;
     std::string console;
     void print(std::string_view text);
     void debug(std::string text);

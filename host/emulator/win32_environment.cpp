@@ -68,9 +68,12 @@ void Context::set_errno(int32_t value) { memory.write(GuestPtr<int32_t>(errno_ce
 void Context::stop(const std::string& why) const { throw GuestFault(GuestFault::Kind::kOther, 0, 0, why); }
 
 uint32_t Context::heap_allocate(uint32_t size, uint32_t owner, bool zero) {
+    if (!within(Budget::kHeapBlocks)) return 0;
     if (!heap) {
+        // The module took the memory or the address space: its allocation fails, as on Windows.
+        if (machine.memory_room() < kHeapSize) return 0;
         const auto reserved = machine.try_reserve(kHeapSize);
-        if (!reserved) return 0;  // the module took the address space: its allocation fails, as on Windows
+        if (!reserved) return 0;
         const uint32_t base = *reserved;
         machine.map(base, kHeapSize, EmulatedMachine::kRead | EmulatedMachine::kWrite, "heap");
         heap.emplace(base, kHeapSize);
@@ -121,16 +124,66 @@ void Context::print(std::string_view text) {
 }
 
 void Context::debug(std::string text) {
+    if (text.size() > kConsoleKept / 2) text.resize(kConsoleKept / 2);
+    debug_bytes += text.size();
     debug_output.push_back(std::move(text));
-    if (debug_output.size() > kDebugLinesKept)
-        debug_output.erase(debug_output.begin(), debug_output.begin() + kDebugLinesKept / 2);
+    if (debug_output.size() <= kDebugLinesKept && debug_bytes <= kConsoleKept) return;
+    // Dropped by halves, so that a module printing every frame costs no
+    // more than a copy now and then.
+    size_t dropped = 0;
+    size_t bytes = 0;
+    while (dropped < debug_output.size() - 1 &&
+           (dropped < debug_output.size() / 2 || debug_bytes - bytes > kConsoleKept / 2)) {
+        bytes += debug_output[dropped++].size();
+    }
+    debug_output.erase(debug_output.begin(), debug_output.begin() + static_cast<std::ptrdiff_t>(dropped));
+    debug_bytes -= bytes;
 }
 
-uint32_t Context::add_object(std::shared_ptr<Object> object) {
+uint32_t Context::add_object(std::shared_ptr<Object> object, bool may_refuse) {
+    const bool heap_object = object->kind == ObjectKind::kHeap;
+    if (may_refuse && (!within(Budget::kHandles) || (heap_object && !within(Budget::kHeaps)))) return 0;
+    // Handles are reused only after the 32-bit range runs out, never 0 or a pseudo-handle.
+    while (next_handle == 0 || next_handle >= kCurrentThread || objects.count(next_handle) != 0) {
+        next_handle = next_handle >= kCurrentThread ? 0x44 : next_handle + 4;
+    }
     const uint32_t handle = next_handle;
     next_handle += 4;
     objects[handle] = std::move(object);
+    if (heap_object) ++heaps;
     return handle;
+}
+
+bool Context::close_handle(uint32_t handle) {
+    const auto it = objects.find(handle);
+    if (it == objects.end()) return false;
+    if (it->second->kind == ObjectKind::kHeap) --heaps;
+    objects.erase(it);
+    return true;
+}
+
+uint64_t Context::held(Budget budget) const {
+    switch (budget) {
+        case Budget::kHandles: return objects.size();
+        case Budget::kHeaps: return heaps;
+        case Budget::kHeapBlocks: return heap ? heap->blocks() : 0;
+        case Budget::kVirtualMemory: {
+            uint64_t bytes = 0;
+            for (const auto& [base, block] : virtual_blocks) bytes += block.size;
+            return bytes;
+        }
+        case Budget::kGuestMemory: return machine.mapped_bytes();
+        case Budget::kRegistrations: return exit_routines.size() + vectored_handlers.size() + dllonexit_entries;
+    }
+    return 0;
+}
+
+bool Context::within(Budget budget, uint64_t more) {
+    const BudgetInfo& info = budget_info(budget);
+    if (held(budget) + more <= info.limit) return true;
+    ++refused[static_cast<size_t>(budget)];
+    if (info.error != 0) last_error = info.error;
+    return false;
 }
 
 Context::Object* Context::object(uint32_t handle) {
@@ -457,7 +510,9 @@ struct Win32Environment::Impl : win32::Binder {
     using Binder::Binder;
 };
 
-Win32Environment::Win32Environment(EmulatedMachine& machine) : impl_(std::make_unique<Impl>(machine)) {}
+Win32Environment::Win32Environment(EmulatedMachine& machine) : impl_(std::make_unique<Impl>(machine)) {
+    machine.set_memory_limit(budget_info(Budget::kGuestMemory).limit);
+}
 Win32Environment::~Win32Environment() = default;
 
 std::optional<uint32_t> Win32Environment::resolve(std::string_view dll, std::string_view name) {
@@ -497,6 +552,13 @@ uint64_t Win32Environment::allocations() const { return impl_->context().allocat
 size_t Win32Environment::live_blocks() const {
     const auto& heap = impl_->context().heap;
     return heap ? heap->blocks() : 0;
+}
+ResourceUse Win32Environment::resources() const {
+    const win32::Context& context = impl_->context();
+    ResourceUse use;
+    for (const BudgetInfo& info : kBudgets) use.held[static_cast<size_t>(info.budget)] = context.held(info.budget);
+    use.refused = context.refused;
+    return use;
 }
 const std::vector<std::string>& Win32Environment::debug_output() const { return impl_->context().debug_output; }
 const std::string& Win32Environment::console_output() const { return impl_->context().console; }

@@ -24,6 +24,7 @@
 
 #include "host/emulator/emulated_machine.h"
 #include "host/emulator/pe_module.h"
+#include "host/emulator/win32_budgets.h"
 
 namespace emu {
 
@@ -63,6 +64,9 @@ public:
     uint64_t allocations() const;
     // Heap blocks handed out and not yet freed.
     size_t live_blocks() const;
+    // What the module holds against each budget (win32_budgets.h), and the
+    // calls each budget refused.
+    ResourceUse resources() const;
     // What the module wrote with OutputDebugStringA (and MessageBoxA, as
     // "caption: text"), in order.
     const std::vector<std::string>& debug_output() const;

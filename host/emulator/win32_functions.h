@@ -26,6 +26,10 @@
 // UTC, and it moves 1 µs with every reading of it, by Sleep's argument, and
 // when the host advances it; so a run repeats exactly. There is one thread:
 // locks are bookkeeping, a wait that could never end stops the call.
+//
+// What the functions hand out (handles, heaps, heap blocks, virtual memory,
+// exit routines) counts against the module's budgets (win32_budgets.h);
+// past one a function fails as it does on Windows when the system runs short.
 #pragma once
 
 // clang-format off
@@ -83,7 +87,7 @@
     /* Virtual memory */ \
     X(KERNEL32, VirtualQuery, 3, Stdcall, Eax, "the machine's page protections; images (MEM_IMAGE) by module, VirtualAlloc's blocks, the rest") \
     X(KERNEL32, VirtualProtect, 4, Stdcall, Eax, "inside a mapped image or VirtualAlloc's blocks only; else FALSE, ERROR_INVALID_ADDRESS") \
-    X(KERNEL32, VirtualAlloc, 4, Stdcall, Eax, "fresh zeroed pages of their own, NULL and ERROR_NOT_ENOUGH_MEMORY when no range is free; at an address: committing pages of such a block") \
+    X(KERNEL32, VirtualAlloc, 4, Stdcall, Eax, "fresh zeroed pages of their own, NULL and ERROR_NOT_ENOUGH_MEMORY when no range is free; at an address: committing pages of such a block (decommitted pages come back zeroed)") \
     X(KERNEL32, VirtualFree, 3, Stdcall, Eax, "MEM_RELEASE unmaps the block; MEM_DECOMMIT makes pages inaccessible") \
     /* Heaps: one allocator over a guest region of its own, every block counted */ \
     X(KERNEL32, GetProcessHeap, 0, Stdcall, Eax, "the process heap's handle") \
@@ -156,7 +160,7 @@
     X(msvcrt, __p__commode, 0, Cdecl, Eax, "&_commode") \
     X(msvcrt, _errno, 0, Cdecl, Eax, "the thread's errno cell") \
     X(msvcrt, __iob_func, 0, Cdecl, Eax, "_iob") \
-    X(msvcrt, signal, 2, Cdecl, Eax, "kept, never raised; the previous handler (SIG_DFL)") \
+    X(msvcrt, signal, 2, Cdecl, Eax, "kept, never raised; the previous handler (SIG_DFL); SIG_ERR, EINVAL for a number the C run-time has no signal of") \
     X(msvcrt, _beginthreadex, 6, Cdecl, Eax, "0, errno EAGAIN: no threads") \
     X(msvcrt, _endthreadex, 1, Cdecl, Eax, "stops the call naming it (only a thread of its own may end)") \
     X(msvcrt, _XcptFilter, 2, Cdecl, Eax, "EXCEPTION_CONTINUE_SEARCH") \

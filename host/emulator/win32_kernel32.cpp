@@ -222,7 +222,8 @@ std::map<uint32_t, Context::VirtualBlock>::iterator virtual_block(Context& conte
 
 uint32_t process_heap(Context& context) {
     if (context.process_heap == 0) {
-        context.process_heap = context.add_object(std::make_shared<Context::Object>(Context::ObjectKind::kHeap));
+        context.process_heap =
+            context.add_object(std::make_shared<Context::Object>(Context::ObjectKind::kHeap), false);
     }
     return context.process_heap;
 }
@@ -438,7 +439,7 @@ uint32_t KERNEL32_WaitForMultipleObjects(Context& context, const Args& args) {
 }
 uint32_t KERNEL32_CloseHandle(Context& context, const Args& args) {
     if (args[0] == kCurrentProcess || args[0] == kCurrentThread) return kTrue;
-    if (context.objects.erase(args[0]) == 0) return fail(context, kErrorInvalidHandle);
+    if (!context.close_handle(args[0])) return fail(context, kErrorInvalidHandle);
     if (args[0] == context.process_heap) context.process_heap = 0;
     return kTrue;
 }
@@ -455,8 +456,9 @@ uint32_t KERNEL32_DuplicateHandle(Context& context, const Args& args) {
         return fail(context, kErrorInvalidHandle);
     }
     const uint32_t handle = context.add_object(std::move(object));
+    if (handle == 0) return kFalse;
     if (args[3] != 0) set_u32(context, args[3], handle);
-    if (args[6] & 0x1) context.objects.erase(source);  // DUPLICATE_CLOSE_SOURCE
+    if (args[6] & 0x1) context.close_handle(source);  // DUPLICATE_CLOSE_SOURCE
     return kTrue;
 }
 uint32_t KERNEL32_GetHandleInformation(Context& context, const Args& args) {
@@ -586,6 +588,7 @@ uint32_t KERNEL32_VirtualAlloc(Context& context, const Args& args) {
     }
     const uint64_t size = page_up(args[1]);
     if (size > UINT32_MAX) return fail(context, kErrorNotEnoughMemory);
+    if (!context.within(Budget::kVirtualMemory, size) || !context.within(Budget::kGuestMemory, size)) return 0;
     const auto reserved = context.machine.try_reserve(static_cast<uint32_t>(size));
     if (!reserved) return fail(context, kErrorNotEnoughMemory);
     const uint32_t base = *reserved;
@@ -605,9 +608,11 @@ uint32_t KERNEL32_VirtualFree(Context& context, const Args& args) {
         return kTrue;
     }
     if (!(args[2] & kMemDecommit)) return fail(context, kErrorInvalidParameter);
-    // Decommitted pages stay mapped but out of reach until committed again.
+    // Decommitted pages stay mapped but out of reach until committed again,
+    // zeroed then as on Windows; the host has their memory back meanwhile.
     const uint64_t decommit_end = args[1] == 0 ? uint64_t{block->first} + block->second.size : end;
     context.machine.protect(start, static_cast<uint32_t>(decommit_end - start), 0);
+    context.machine.discard(start, static_cast<uint32_t>(decommit_end - start));
     return kTrue;
 }
 
@@ -623,7 +628,7 @@ uint32_t KERNEL32_HeapDestroy(Context& context, const Args& args) {
         return fail(context, kErrorInvalidHandle);
     }
     if (context.heap) context.heap->release_owner(args[0]);
-    context.objects.erase(args[0]);
+    context.close_handle(args[0]);
     return kTrue;
 }
 uint32_t KERNEL32_HeapAlloc(Context& context, const Args& args) {
@@ -707,6 +712,7 @@ uint32_t KERNEL32_RaiseException(Context& context, const Args& args) {
     context.stop("the module raised exception " + hex(args[0]) + " (RaiseException)");
 }
 uint32_t KERNEL32_AddVectoredExceptionHandler(Context& context, const Args& args) {
+    if (!context.within(Budget::kRegistrations)) return 0;
     const uint32_t entry = context.machine.allocate(8);
     set_u32(context, entry, args[1]);
     context.vectored_handlers.insert(entry);

@@ -16,6 +16,7 @@ namespace emu::win32 {
 namespace {
 
 constexpr int32_t kEnomem = 12;
+constexpr int32_t kEinval = 22;
 constexpr int32_t kEagain = 11;
 constexpr int32_t kErange = 34;
 constexpr uint32_t kEof = 0xFFFFFFFF;
@@ -298,6 +299,7 @@ uint32_t msvcrt__lock(Context&, const Args&) { return 0; }
 uint32_t msvcrt__unlock(Context&, const Args&) { return 0; }
 uint32_t msvcrt___dllonexit(Context& context, const Args& args) {
     // The table is the module's: *begin to *end, grown here when full.
+    if (!context.within(Budget::kRegistrations)) return 0;
     uint32_t begin = u32(context, args[1]);
     uint32_t end = u32(context, args[2]);
     const uint32_t used = end - begin;
@@ -313,13 +315,16 @@ uint32_t msvcrt___dllonexit(Context& context, const Args& args) {
     set_u32(context, end, args[0]);
     set_u32(context, args[1], begin);
     set_u32(context, args[2], end + 4);
+    ++context.dllonexit_entries;
     return args[0];
 }
 uint32_t msvcrt__onexit(Context& context, const Args& args) {
+    if (!context.within(Budget::kRegistrations)) return 0;
     context.exit_routines.push_back(args[0]);
     return args[0];
 }
 uint32_t msvcrt_atexit(Context& context, const Args& args) {
+    if (!context.within(Budget::kRegistrations)) return 0xFFFFFFFF;
     context.exit_routines.push_back(args[0]);
     return 0;
 }
@@ -340,6 +345,12 @@ uint32_t msvcrt___p__commode(Context& context, const Args&) { return context.dat
 uint32_t msvcrt__errno(Context& context, const Args&) { return context.errno_cell(); }
 uint32_t msvcrt___iob_func(Context& context, const Args&) { return context.data("_iob"); }
 uint32_t msvcrt_signal(Context& context, const Args& args) {
+    // The C run-time's signals only: any other number is EINVAL and SIG_ERR.
+    constexpr int32_t kSignals[] = {2, 4, 8, 11, 15, 21, 22};  // SIGINT ILL FPE SEGV TERM BREAK ABRT
+    if (std::find(std::begin(kSignals), std::end(kSignals), args.i32(0)) == std::end(kSignals)) {
+        context.set_errno(kEinval);
+        return 0xFFFFFFFF;
+    }
     return std::exchange(context.signal_handlers[args.i32(0)], args[1]);
 }
 uint32_t msvcrt__beginthreadex(Context& context, const Args&) {

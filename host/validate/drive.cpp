@@ -171,7 +171,47 @@ bool Session::may_call(const Site& site) const {
 }
 
 CallStart Session::start() const {
-    return {host.unexpected_slots().size(), module.code().allocations(), instructions_run(module)};
+    CallStart start{host.unexpected_slots().size(), module.code().allocations(), instructions_run(module),
+                    module.code().resources(), {}};
+    if (start.resources) start.import_calls = module.code().import_calls();
+    return start;
+}
+
+void Session::check_resources(const Site& site, const std::string& input, const CallStart& before) {
+    const std::optional<emu::ResourceUse> now = module.code().resources();
+    if (!before.resources || !now) return;
+    std::string kept;
+    std::string refused;
+    std::string takers;
+    for (const emu::BudgetInfo& info : emu::kBudgets) {
+        const size_t i = static_cast<size_t>(info.budget);
+        // Heap blocks are KV301's, and guest memory grows only with what VirtualAlloc counts.
+        const bool counted = info.budget != emu::Budget::kHeapBlocks && info.budget != emu::Budget::kGuestMemory;
+        const bool grew = counted && now->held[i] > before.resources->held[i];
+        const bool refusing = now->refused[i] > before.resources->refused[i];
+        if (grew) kept += (kept.empty() ? "" : ", ") + thousands(now->held[i] - before.resources->held[i]) + " more " + info.label;
+        if (refusing) {
+            refused += (refused.empty() ? "" : ", ") + thousands(now->refused[i] - before.resources->refused[i]) +
+                       " past the budget of " + thousands(info.limit) + " " + info.label;
+        }
+        if (grew || refusing) takers += std::string(" ") + info.takers + " ";
+    }
+    if (kept.empty() && refused.empty()) return;
+    // The functions that took them, with the calls made of each in this call.
+    std::string named;
+    for (const auto& [import, count] : module.code().import_calls()) {
+        const std::string function = " " + import.substr(import.find('!') + 1) + " ";
+        if (takers.find(function) == std::string::npos) continue;
+        uint64_t earlier = 0;
+        for (const auto& [seen, seen_count] : before.import_calls) {
+            if (seen == import) earlier = seen_count;
+        }
+        if (count > earlier) named += (named.empty() ? "" : ", ") + import + " " + thousands(count - earlier);
+    }
+    std::string message = kept.empty() ? "" : "kept " + kept;
+    if (!refused.empty()) message += (message.empty() ? "" : "; ") + std::string("refused ") + refused;
+    once(Check::kResources, site,
+         message + " for " + input + (named.empty() ? "" : " (calls: " + named + ")"));
 }
 
 void Session::finish(const Site& site, const std::string& input, const CallStart& before, bool direct,
@@ -204,6 +244,7 @@ void Session::finish(const Site& site, const std::string& input, const CallStart
     if (allocations != 0) {
         once(Check::kNoAllocation, site, std::to_string(allocations) + " heap allocation(s) for " + input);
     }
+    check_resources(site, input, before);
     check_unexpected_services(site, before.unexpected);
 }
 

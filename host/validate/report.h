@@ -59,7 +59,9 @@ const char* status_name(Status status);
     X(kInstructions, "KV306",                                                                                  \
       "module calls return within their instruction budget; instructions per call and "                        \
       "per panel update")                                                                                      \
-    X(kImports, "KV307", "imports: every import bound, no call of an unbound one")
+    X(kImports, "KV307", "imports: every import bound, no call of an unbound one")                          \
+    X(kResources, "KV308",                                                                                     \
+      "module calls keep no handles, heaps, virtual memory or registrations, and stay within the budgets")
 
 enum class Check : uint8_t {
 #define KORVANE_CHECK_ENUM(name, id, text) name,
@@ -83,6 +85,9 @@ constexpr const CheckInfo& check_info(Check check) { return kChecks[static_cast<
 
 // Whether a check reads the records (0xx) rather than running module code.
 constexpr bool reads_records(Check check) { return check_info(check).id[2] == '0'; }
+
+// 1234567 as "1,234,567", as the findings write counts.
+std::string thousands(uint64_t value);
 
 const CheckInfo* find_check(std::string_view id);
 

@@ -55,6 +55,8 @@ struct CallStart {
     size_t unexpected = 0;
     uint64_t allocations = 0;
     uint64_t instructions = 0;
+    std::optional<emu::ResourceUse> resources;  // with the calls of imports, where the machine has budgets
+    std::vector<std::pair<std::string, uint64_t>> import_calls;
 };
 
 struct Session {
@@ -75,6 +77,8 @@ struct Session {
     void once(Check check, const Site& site, const std::string& message);
     // Reports service slots the module called that the host does not serve.
     void check_unexpected_services(const Site& site, size_t seen_before);
+    // Reports what the call kept of the budgets, and what they refused it.
+    void check_resources(const Site& site, const std::string& input, const CallStart& before);
 
     // Whether module code of this site may still be called (its gauge has
     // not run out of its budget).

@@ -193,17 +193,6 @@ void skip_all(Report& report, const std::string& reason) {
     }
 }
 
-// 1234567 as "1,234,567".
-std::string thousands(uint64_t value) {
-    const std::string digits = std::to_string(value);
-    std::string text;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i != 0 && (digits.size() - i) % 3 == 0) text += ',';
-        text += digits[i];
-    }
-    return text;
-}
-
 // KV307, its static part: every import the host does not provide binds to a
 // trap that stops the call; a module may import what it never calls.
 void check_unbound_imports(Report& report, const Module& module) {
@@ -272,6 +261,7 @@ void abuse(Report& report, Memo& memo, const std::string& path, const Options& o
     report.ran(Check::kRecordsUnchanged, std::to_string(session.records.spans.size()) + " records compared");
 
     report.ran(Check::kNoAllocation, "heap allocations through the module's imports, counted in every call");
+    report.ran(Check::kResources, "what module code holds against the emulator's budgets, before and after every call");
     report.ran(Check::kFloatingPointState, "x87 control word and MXCSR after every direct call");
     report.ran(Check::kServedServicesOnly);
     report.ran(Check::kMemoryAccess, "every call in the emulator, whose memory is the module's alone");

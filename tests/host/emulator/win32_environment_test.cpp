@@ -358,8 +358,8 @@ TEST(Win32Environment, VirtualMemoryIsTheModulesOwnOnly) {
     const struct {
         uint32_t size, type, error;
     } refused[] = {
-        {0x80000000, 0x3000, 8},  // more than the free address space: ERROR_NOT_ENOUGH_MEMORY
-        {0xFFFFFFFF, 0x1000, 8},
+        {0x80000000, 0x3000, 1455},  // past the module's budget: ERROR_COMMITMENT_LIMIT
+        {0xFFFFFFFF, 0x1000, 8},     // more than the address space: ERROR_NOT_ENOUGH_MEMORY
         {0, 0x3000, 87},  // ERROR_INVALID_PARAMETER
         {0x1000, 0, 87},  // neither committing nor reserving
         {0x1000, 0x1000 | 0x80000000, 87},
@@ -369,6 +369,50 @@ TEST(Win32Environment, VirtualMemoryIsTheModulesOwnOnly) {
         EXPECT_EQ(w.kernel("GetLastError"), row.error) << std::hex << row.size << " " << row.type;
     }
     EXPECT_NE(w.crt("malloc", {64}), 0u) << "the refusals took nothing";
+}
+
+// Whatever module code takes, it takes up to its budget: the next call
+// fails as Windows fails it, the refusal is counted, and what was given back
+// can be taken again.
+TEST(Win32Environment, BudgetsRefuseAsWindowsDoes) {
+    using Take = uint32_t (*)(Windows&);
+    using GiveBack = void (*)(Windows&, uint32_t);
+    const struct {
+        emu::Budget budget;
+        Take take;
+        GiveBack give_back;
+        uint64_t per_take;
+    } rows[] = {
+        {emu::Budget::kHandles, [](Windows& w) { return w.kernel("CreateEventA", {0, 1, 0, 0}); },
+         [](Windows& w, uint32_t handle) { w.kernel("CloseHandle", {handle}); }, 1},
+        {emu::Budget::kHandles,
+         [](Windows& w) { return w.kernel("DuplicateHandle", {0xFFFFFFFF, 0xFFFFFFFE, 0xFFFFFFFF, w.page, 0, 0, 2}); },
+         [](Windows& w, uint32_t) { w.kernel("CloseHandle", {w.word(w.page)}); }, 1},
+        {emu::Budget::kHeaps, [](Windows& w) { return w.kernel("HeapCreate", {0, 0, 0}); },
+         [](Windows& w, uint32_t heap) { w.kernel("HeapDestroy", {heap}); }, 1},
+        {emu::Budget::kRegistrations, [](Windows& w) { return w.crt("_onexit", {0x1234}); }, nullptr, 1},
+        {emu::Budget::kVirtualMemory, [](Windows& w) { return w.kernel("VirtualAlloc", {0, 32u << 20, 0x3000, 0x04}); },
+         [](Windows& w, uint32_t block) { w.kernel("VirtualFree", {block, 0, 0x8000}); }, 32u << 20},
+    };
+    for (const auto& row : rows) {
+        Windows w;
+        const emu::BudgetInfo& info = emu::budget_info(row.budget);
+        SCOPED_TRACE(info.label);
+        const auto index = static_cast<size_t>(row.budget);
+        uint64_t taken = 0;
+        uint32_t last = 0;
+        for (uint32_t result; (result = row.take(w)) != 0 && taken <= info.limit; ++taken) last = result;
+        EXPECT_EQ(w.environment.resources().held[index], info.limit / row.per_take * row.per_take);
+        EXPECT_EQ(w.environment.resources().refused[index], 1u);
+        if (info.error != 0) {
+            EXPECT_EQ(w.kernel("GetLastError"), info.error);
+        }
+        if (row.give_back != nullptr) {
+            row.give_back(w, last);
+            EXPECT_NE(row.take(w), 0u) << "what was given back is there to take";
+        }
+        EXPECT_NE(w.crt("malloc", {64}), 0u) << "the heap is not one of them";
+    }
 }
 
 TEST(Win32Environment, ThreadLocalStorageLocksAndModules) {
