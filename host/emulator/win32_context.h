@@ -139,7 +139,7 @@ struct Context {
     uint32_t add_object(std::shared_ptr<Object> object, bool may_refuse = true);
     Object* object(uint32_t handle);
     bool close_handle(uint32_t handle);  // false: no such handle
-    uint32_t heaps = 0;  // heap objects, the process heap among them
+    uint32_t heaps = 0;                  // heap objects, the process heap among them
 
     // The budgets (win32_budgets.h): what the module holds against each, and
     // whether `more` of it fits; a refusal is counted and sets the row's

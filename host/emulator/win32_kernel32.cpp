@@ -222,8 +222,7 @@ std::map<uint32_t, Context::VirtualBlock>::iterator virtual_block(Context& conte
 
 uint32_t process_heap(Context& context) {
     if (context.process_heap == 0) {
-        context.process_heap =
-            context.add_object(std::make_shared<Context::Object>(Context::ObjectKind::kHeap), false);
+        context.process_heap = context.add_object(std::make_shared<Context::Object>(Context::ObjectKind::kHeap), false);
     }
     return context.process_heap;
 }

@@ -171,8 +171,11 @@ bool Session::may_call(const Site& site) const {
 }
 
 CallStart Session::start() const {
-    CallStart start{host.unexpected_slots().size(), module.code().allocations(), instructions_run(module),
-                    module.code().resources(), {}};
+    CallStart start{host.unexpected_slots().size(),
+                    module.code().allocations(),
+                    instructions_run(module),
+                    module.code().resources(),
+                    {}};
     if (start.resources) start.import_calls = module.code().import_calls();
     return start;
 }
@@ -189,7 +192,9 @@ void Session::check_resources(const Site& site, const std::string& input, const 
         const bool counted = info.budget != emu::Budget::kHeapBlocks && info.budget != emu::Budget::kGuestMemory;
         const bool grew = counted && now->held[i] > before.resources->held[i];
         const bool refusing = now->refused[i] > before.resources->refused[i];
-        if (grew) kept += (kept.empty() ? "" : ", ") + thousands(now->held[i] - before.resources->held[i]) + " more " + info.label;
+        if (grew)
+            kept += (kept.empty() ? "" : ", ") + thousands(now->held[i] - before.resources->held[i]) + " more " +
+                    info.label;
         if (refusing) {
             refused += (refused.empty() ? "" : ", ") + thousands(now->refused[i] - before.resources->refused[i]) +
                        " past the budget of " + thousands(info.limit) + " " + info.label;
@@ -210,8 +215,7 @@ void Session::check_resources(const Site& site, const std::string& input, const 
     }
     std::string message = kept.empty() ? "" : "kept " + kept;
     if (!refused.empty()) message += (message.empty() ? "" : "; ") + std::string("refused ") + refused;
-    once(Check::kResources, site,
-         message + " for " + input + (named.empty() ? "" : " (calls: " + named + ")"));
+    once(Check::kResources, site, message + " for " + input + (named.empty() ? "" : " (calls: " + named + ")"));
 }
 
 void Session::finish(const Site& site, const std::string& input, const CallStart& before, bool direct,

@@ -59,7 +59,7 @@ const char* status_name(Status status);
     X(kInstructions, "KV306",                                                                                  \
       "module calls return within their instruction budget; instructions per call and "                        \
       "per panel update")                                                                                      \
-    X(kImports, "KV307", "imports: every import bound, no call of an unbound one")                          \
+    X(kImports, "KV307", "imports: every import bound, no call of an unbound one")                             \
     X(kResources, "KV308",                                                                                     \
       "module calls keep no handles, heaps, virtual memory or registrations, and stay within the budgets")
 

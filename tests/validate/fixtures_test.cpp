@@ -173,9 +173,12 @@ struct CallFault {
 };
 
 const CallFault kCallFaults[] = {
-    {"KV201", "Unlimited", "outside its limits"}, {"KV301", "Allocating", "heap allocation"},
-    {"KV302", "Fp_Changer", "x87 control"},       {"KV104", "Writer", "changed"},
-    {"KV303", "Unserved", "service 50"},          {"KV307", "Unbound", "KERNEL32.dll!Beep"},
+    {"KV201", "Unlimited", "outside its limits"},
+    {"KV301", "Allocating", "heap allocation"},
+    {"KV302", "Fp_Changer", "x87 control"},
+    {"KV104", "Writer", "changed"},
+    {"KV303", "Unserved", "service 50"},
+    {"KV307", "Unbound", "KERNEL32.dll!Beep"},
     {"KV308", "Hoarder", "KERNEL32.dll!CreateEventA 500"},
 };
 

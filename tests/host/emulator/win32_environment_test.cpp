@@ -360,8 +360,8 @@ TEST(Win32Environment, VirtualMemoryIsTheModulesOwnOnly) {
     } refused[] = {
         {0x80000000, 0x3000, 1455},  // past the module's budget: ERROR_COMMITMENT_LIMIT
         {0xFFFFFFFF, 0x1000, 8},     // more than the address space: ERROR_NOT_ENOUGH_MEMORY
-        {0, 0x3000, 87},  // ERROR_INVALID_PARAMETER
-        {0x1000, 0, 87},  // neither committing nor reserving
+        {0, 0x3000, 87},             // ERROR_INVALID_PARAMETER
+        {0x1000, 0, 87},             // neither committing nor reserving
         {0x1000, 0x1000 | 0x80000000, 87},
     };
     for (const auto& row : refused) {
@@ -383,16 +383,30 @@ TEST(Win32Environment, BudgetsRefuseAsWindowsDoes) {
         GiveBack give_back;
         uint64_t per_take;
     } rows[] = {
-        {emu::Budget::kHandles, [](Windows& w) { return w.kernel("CreateEventA", {0, 1, 0, 0}); },
+        {emu::Budget::kHandles,
+         [](Windows& w) {
+             return w.kernel("CreateEventA", {0, 1, 0, 0});
+         },
          [](Windows& w, uint32_t handle) { w.kernel("CloseHandle", {handle}); }, 1},
         {emu::Budget::kHandles,
-         [](Windows& w) { return w.kernel("DuplicateHandle", {0xFFFFFFFF, 0xFFFFFFFE, 0xFFFFFFFF, w.page, 0, 0, 2}); },
+         [](Windows& w) {
+             return w.kernel("DuplicateHandle", {0xFFFFFFFF, 0xFFFFFFFE, 0xFFFFFFFF, w.page, 0, 0, 2});
+         },
          [](Windows& w, uint32_t) { w.kernel("CloseHandle", {w.word(w.page)}); }, 1},
-        {emu::Budget::kHeaps, [](Windows& w) { return w.kernel("HeapCreate", {0, 0, 0}); },
+        {emu::Budget::kHeaps,
+         [](Windows& w) {
+             return w.kernel("HeapCreate", {0, 0, 0});
+         },
          [](Windows& w, uint32_t heap) { w.kernel("HeapDestroy", {heap}); }, 1},
         {emu::Budget::kRegistrations, [](Windows& w) { return w.crt("_onexit", {0x1234}); }, nullptr, 1},
-        {emu::Budget::kVirtualMemory, [](Windows& w) { return w.kernel("VirtualAlloc", {0, 32u << 20, 0x3000, 0x04}); },
-         [](Windows& w, uint32_t block) { w.kernel("VirtualFree", {block, 0, 0x8000}); }, 32u << 20},
+        {emu::Budget::kVirtualMemory,
+         [](Windows& w) {
+             return w.kernel("VirtualAlloc", {0, 32u << 20, 0x3000, 0x04});
+         },
+         [](Windows& w, uint32_t block) {
+             w.kernel("VirtualFree", {block, 0, 0x8000});
+         },
+         32u << 20},
     };
     for (const auto& row : rows) {
         Windows w;
