@@ -373,6 +373,21 @@ std::vector<std::string> Panel::gauge_names() const {
     return names;
 }
 
+std::vector<std::string> Panel::budget_warnings() const {
+    std::vector<std::string> warnings;
+    for (const auto& [key, module] : modules_) {
+        const std::optional<emu::ResourceUse> use = module->code().resources();
+        if (!use) continue;
+        for (const emu::BudgetInfo& info : emu::kBudgets) {
+            const uint64_t refused = use->refused[static_cast<size_t>(info.budget)];
+            if (refused == 0) continue;
+            warnings.push_back(module->path() + ": " + thousands(refused) + (refused == 1 ? " call" : " calls") +
+                               " of its code refused past its budget of " + thousands(info.limit) + " " + info.label);
+        }
+    }
+    return warnings;
+}
+
 Module* Panel::module(std::string_view name) const {
     auto found = modules_.find(lower(name));
     return found != modules_.end() ? found->second.get() : nullptr;

@@ -122,6 +122,9 @@ public:
     // The configuration's warnings, then the panel's (gauges outside their
     // window, missing bitmaps, background files not found): "file[:line]: ...".
     const std::vector<std::string>& warnings() const { return warnings_; }
+    // Each budget of a module's that refused its code a call so far:
+    // "Korvane.gau: 12 calls refused past its budget of 10,000 handles".
+    std::vector<std::string> budget_warnings() const;
     // A loaded module by its configuration name ("Korvane"); null if none.
     Module* module(std::string_view name) const;
     // Every file the panel was made from: its configuration, the modules'

@@ -67,12 +67,14 @@ std::string binary_kind(std::string_view text) {
         std::string_view start;
         const char* kind;
     };
+    // clang-format off
     static constexpr Signature kSignatures[] = {
         {"\x89PNG", "a PNG picture"},         {"BM", "a BMP picture"},   {"GIF8", "a GIF picture"},
         {"\xff\xd8\xff", "a JPEG picture"},   {"MZ", "a Windows program or library"},
         {"\x7f" "ELF", "an ELF program or library"}, {"PK\x03\x04", "a ZIP archive"},
         {"\x1f\x8b", "gzip data"},             {"%PDF", "a PDF document"},
     };
+    // clang-format on
     const std::string_view head = text.substr(0, 8192);
     // Signatures as short as "BM" or "MZ" begin text too: only with the
     // control bytes no text holds.
@@ -113,6 +115,16 @@ std::string did_you_mean(std::string_view name, const std::vector<std::string>& 
     // A slip changes a few letters; beyond a third of the name it is another name.
     if (best == nullptr || best_distance == 0 || best_distance > std::max<size_t>(2, name.size() / 3)) return {};
     return " (did you mean '" + *best + "'?)";
+}
+
+std::string thousands(uint64_t value) {
+    const std::string digits = std::to_string(value);
+    std::string text;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0) text += ',';
+        text += digits[i];
+    }
+    return text;
 }
 
 }  // namespace bench

@@ -1,6 +1,7 @@
 // What the bench host's text readers share: reading a file a user named,
-// which may be anything (a directory, a device, a FIFO, a huge log), and
-// suggesting the name a user probably meant.
+// which may be anything (a directory, a device, a FIFO, a huge log),
+// suggesting the name a user probably meant, and writing counts as people
+// read them.
 #pragma once
 
 #include <cstdint>
@@ -60,5 +61,8 @@ bool same_name(std::string_view a, std::string_view b);
 // " (did you mean 'Altimeter'?)" for the candidate nearest to `name` by edit
 // distance, when it is near enough to be a slip; otherwise empty.
 std::string did_you_mean(std::string_view name, const std::vector<std::string>& candidates);
+
+// 1234567 as "1,234,567".
+std::string thousands(uint64_t value);
 
 }  // namespace bench

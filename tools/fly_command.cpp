@@ -232,7 +232,8 @@ void check_outputs(const Options& options) {
     if (options.animation.empty()) return;
     // Written as it is flown, frame by frame, and completed at the end: a file.
     if (options.animation == "-")
-        throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage, "--animation -: name a file, not standard output");
+        throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage,
+                                       "--animation -: name a file, not standard output");
     panel_commands::check_png_name(options.animation, "--animation");
     std::error_code ignored;  // a folder still missing is named by the check below
     fs::create_directories(fs::absolute(options.animation).parent_path(), ignored);
@@ -463,6 +464,7 @@ gaugebench::ExitStatus fly(Options& options) {
     }
     timing.stop();
     progress.clear();
+    for (const std::string& warning : panel.budget_warnings()) progress.line(gaugebench::warning_line(warning), stderr);
     const bool every_picture = pictures.finish(timing.last_time);
     if (ended.scenario_line != 0) {
         char line[400];

@@ -86,7 +86,8 @@ ExitStatus render(const Options& options) {
         // A picture's bytes would garble the terminal.
         if (isatty(STDOUT_FILENO) != 0)
             throw CommandError(ExitStatus::kUsage, "-o -: standard output is a terminal; pipe it or name a file");
-        if (options.json == "-") throw CommandError(ExitStatus::kUsage, "-o - and --json - cannot share standard output");
+        if (options.json == "-")
+            throw CommandError(ExitStatus::kUsage, "-o - and --json - cannot share standard output");
     } else {
         gaugebench::check_output_file(options.output, "-o");
         check_png_name(options.output, "-o");
@@ -125,6 +126,7 @@ ExitStatus render(const Options& options) {
     picture.write_png(options.output, options.png);
     progress.clear();
     print_warnings(renderer.take_warnings(), progress, warnings);
+    print_warnings(panel.budget_warnings(), progress, warnings);
     if (options.json != "-" && !gaugebench::console().quiet()) {
         // Beside a picture on standard output, the summary goes to stderr.
         std::fprintf(to_stdout ? stderr : stdout, "%s: %s drawn in %s, %d x %d pixels, after %s at cruise\n",
@@ -192,6 +194,7 @@ ExitStatus scenario(const Options& options) {
         throw CommandError(ExitStatus::kFailed, error.what());
     }
     progress.clear();
+    print_warnings(panel.budget_warnings(), progress, warnings);
     if (options.json != "-") {
         gaugebench::print_note(bench::input_name(options.input) + ": " +
                                gaugebench::counted(runner.updates_run(), "update") + ", " +
@@ -299,7 +302,8 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         ->add_option("panel", render_options->input,
                      "the panel configuration ('-': standard input; default " + render_options->input + ")")
         ->type_name("<panel.cfg>");
-    render_command->add_option("-o,--output", render_options->output, "the picture to write (PNG; '-': standard output)")
+    render_command
+        ->add_option("-o,--output", render_options->output, "the picture to write (PNG; '-': standard output)")
         ->required()
         ->type_name("<picture.png>");
     gaugebench::add_scale_option(*render_command, render_options->scale, bench::GaugeInstance::kMaxScale);
@@ -317,7 +321,9 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     auto scenario_options = std::make_shared<Options>();
     CLI::App* scenario_command =
         app.add_subcommand("scenario", "Run a scripted session (docs/scenarios.md) on the panel it names");
-    scenario_command->add_option("file", scenario_options->input, "the scenario ('-': standard input)")->required()->type_name("<file>");
+    scenario_command->add_option("file", scenario_options->input, "the scenario ('-': standard input)")
+        ->required()
+        ->type_name("<file>");
     scenario_command
         ->add_option("--out", scenario_options->out_dir, "directory for the snapshots (default: the current one)")
         ->type_name("<dir>");

@@ -562,6 +562,9 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
     if (!key_fault_.empty()) add_error("a key-event routine faulted: " + key_fault_);
     if (!broken_.empty()) add_error(broken_);
     if (!reload_error_.empty()) add_error(reload_error_);
+    if (panel_) {
+        for (const std::string& warning : panel_->budget_warnings()) add_error(warning);
+    }
     if (!errors.empty()) status["error"] = errors;
     status["faults"] = faults;
     // Faults quote the module's bytes: one that is no UTF-8 still gives JSON.

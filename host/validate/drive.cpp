@@ -15,6 +15,7 @@
 
 #include "host/emulator/emulated_machine.h"
 #include "host/instance.h"
+#include "host/text_input.h"
 #include "host/validate/hostile.h"
 #include "host/validate/session.h"
 

@@ -19,16 +19,6 @@ const char* status_name(Status status) {
     return "?";
 }
 
-std::string thousands(uint64_t value) {
-    const std::string digits = std::to_string(value);
-    std::string text;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i != 0 && (digits.size() - i) % 3 == 0) text += ',';
-        text += digits[i];
-    }
-    return text;
-}
-
 const CheckInfo* find_check(std::string_view id) {
     for (const CheckInfo& info : kChecks) {
         if (id == info.id) return &info;

@@ -86,9 +86,6 @@ constexpr const CheckInfo& check_info(Check check) { return kChecks[static_cast<
 // Whether a check reads the records (0xx) rather than running module code.
 constexpr bool reads_records(Check check) { return check_info(check).id[2] == '0'; }
 
-// 1234567 as "1,234,567", as the findings write counts.
-std::string thousands(uint64_t value);
-
 const CheckInfo* find_check(std::string_view id);
 
 struct Finding {

@@ -11,6 +11,7 @@
 #include "host/host.h"
 #include "host/instance.h"
 #include "host/module.h"
+#include "host/text_input.h"
 #include "host/validate/hostile.h"
 #include "host/validate/records.h"
 #include "host/validate/session.h"

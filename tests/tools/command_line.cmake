@@ -6,7 +6,8 @@
 # big.cfg (a panel too large to draw at scale 2), crash.cfg and init.cfg
 # (panels of a module whose gauge callback, or whose module_init, writes
 # through a wild pointer), crash.txt (a scenario on crash.cfg) and
-# window.txt (a scenario with a main-window line it cannot take), fifo.bmp
+# window.txt (a scenario with a main-window line it cannot take), hoard.cfg
+# (a panel of a gauge that opens events and never closes them), fifo.bmp
 # (a FIFO, which blocks whoever opens it to read) and piped.png (a picture
 # `render -o -` wrote to a pipe); LIBC names a shared library that is no PE
 # file.
@@ -85,6 +86,7 @@ set(rows
   "3|window.txt:2: usage: main-window open.closed|scenario {T}/window.txt --main-window open"
   "1|(^|\n)gaugebench list: EmuCrash.gau: gauge Crash, gauge callback [^\n]*0x0BADF00C|list {M}/EmuCrash.gau"
   "1|(^|\n)gaugebench render: EmuCrash.gau: gauge Crash, gauge callback [^\n]*0x0BADF00C|render {T}/crash.cfg -o {T}/crash.png --modules {M}"
+  "0|warning: [^\n]*FaultyCalls.gau: 2,000 calls of its code refused past its budget of 10,000 handles|render {T}/hoard.cfg -o {T}/hoard.png --updates 24 --modules {M}"
   "1|(^|\n)gaugebench render: [^\n]*EmuInitCrash.gau: module_init: [^\n]*0x0BADF00C|render {T}/init.cfg -o {T}/init.png --modules {M}"
   "1|(^|\n)gaugebench scenario: EmuCrash.gau: gauge Crash, gauge callback [^\n]*0x0BADF00C|scenario {T}/crash.txt --modules {M}"
   "2|-o [^\n]*panel.jpg: pictures are written as PNG|render {S}/panel/panel.cfg -o {T}/panel.jpg"
@@ -113,6 +115,7 @@ file(WRITE ${T}/empty.gau "")
 file(WRITE ${T}/big.cfg "[Window00]\nsize_mm=10000,10000\nvisible=1\ngauge00=Korvane!Airspeed, 40, 30, 220\n")
 file(WRITE ${T}/crash.cfg "[Window00]\nsize_mm=200,200\nvisible=1\ngauge00=EmuCrash!Crash, 0, 0, 100\n")
 file(WRITE ${T}/init.cfg "[Window00]\nsize_mm=200,200\nvisible=1\ngauge00=EmuInitCrash!InitCrash, 0, 0, 100\n")
+file(WRITE ${T}/hoard.cfg "[Window00]\nsize_mm=200,200\nvisible=1\ngauge00=FaultyCalls!Hoarder, 0, 0, 100\n")
 file(WRITE ${T}/loop.cfg "[Window00]\nsize_mm=200,200\nvisible=1\ngauge00=EmuLoop!Loop, 0, 0, 100\n")
 file(WRITE ${T}/crash.txt "panel crash.cfg\nupdate 2\n")
 file(WRITE ${T}/window.txt "panel crash.cfg\nmain-window ajar\n")
