@@ -20,7 +20,6 @@
 #include "web/live_panel.h"
 #include "web/server.h"
 
-
 namespace {
 
 // SIGINT and SIGTERM are blocked in every thread and taken by this watcher
@@ -148,6 +147,7 @@ int serve(const ServeOptions& options) {
     server.socket_timeout_ms = static_cast<int>(options.client_timeout_seconds * 1000.0);
     server.quiet = gaugebench::console().quiet();
     server.verbose = gaugebench::console().verbose();
+    server.allow_no_origin = options.allow_no_origin;
     server.web_root =
         options.web_root.empty() ? gaugebench::data_file(gaugebench::DataFile::kWebRoot) : options.web_root;
     if (!fs::is_regular_file(fs::path(server.web_root) / "index.html", error)) {
@@ -220,11 +220,16 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         ->type_name("<dir>");
     command->add_option("--jsbsim", options->jsbsim, "the JSBSim program (default " + options->jsbsim + ")")
         ->type_name("<program>");
-    command->add_option("--web-root", options->web_root, "the page's files (default " + gaugebench::data_file(gaugebench::DataFile::kWebRoot) + ")")
+    command
+        ->add_option("--web-root", options->web_root,
+                     "the page's files (default " + gaugebench::data_file(gaugebench::DataFile::kWebRoot) + ")")
         ->type_name("<dir>");
     gaugebench::add_module_paths(*command, options->paths);
     gaugebench::add_main_window_option(*command, options->main_window);
     gaugebench::add_night_flag(*command, options->night);
+    command->add_flag("--allow-no-origin", options->allow_no_origin,
+                      "let clients that name no page (scripts, curl: no browser sends none) operate the panel; "
+                      "browsers' pages of other sites stay refused");
     command->add_flag("--watch", options->watch,
                       "make the panel again, keeping its variables, whenever its configuration, a module or a "
                       "background bitmap changes; an edit that does not load leaves it running as it was");

@@ -14,18 +14,19 @@ struct ServeOptions {
     std::string host = "127.0.0.1";  // loopback unless told otherwise
     int port = 8080;
     double client_timeout_seconds = 10.0;  // a page that stops reading is closed after this
-    std::string web_root;                  // empty: the source tree's web/page
+    std::string web_root;                  // empty: the shipped page
     // A scenario played through before the panel goes live; the panel it
     // names takes the place of `panel`.
     std::string scenario;
-    bool main_window = false;
-    bool watch = false;
+    bool main_window = false;  // FindWindowA finds the simulator's main window
+    bool watch = false;        // made again whenever a file of the panel changes
     bool night = false;
-    std::string out_dir;  // the scenario's snapshots  // made again whenever a file of the panel changes  // FindWindowA finds the simulator's main window
+    bool allow_no_origin = false;  // clients that name no page may operate the panel
+    std::string out_dir;           // the scenario's snapshots
     // A JSBSim script to fly behind the panel (empty: the steady cruise).
     std::string fdm_script;
-    std::string aircraft_root;  // default: the project's fdm
-    std::string jsbsim;         // default: the project's build/jsbsim/bin/JSBSim
+    std::string aircraft_root;          // default: the project's fdm
+    std::string jsbsim;                 // default: the JSBSim the tool ships with
     double fdm_timeout_seconds = 10.0;  // the longest wait for any answer of the model
 };
 

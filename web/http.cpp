@@ -305,8 +305,9 @@ std::optional<std::string> refusal(const Request& request, const Listening& list
     if (request.header("Sec-WebSocket-Version") != "13") return refuse(400, "Sec-WebSocket-Version: 13\r\n");
     // A browser names the page that opens a WebSocket, and lets any page
     // open one anywhere: only the panel's own page may operate the panel.
-    // A client that is no browser sends no Origin.
-    if (request.count("Origin") != 0 && (request.count("Origin") != 1 || !same_origin(request.header("Origin"), *host)))
+    // A client that is no browser sends no Origin: let in when allowed.
+    const size_t origins = request.count("Origin");
+    if (origins == 0 ? !listening.allow_no_origin : origins != 1 || !same_origin(request.header("Origin"), *host))
         return refuse(403);
     return std::nullopt;
 }

@@ -37,6 +37,9 @@ std::optional<Request> parse_request_head(std::string_view head);
 struct Listening {
     std::string host;  // as --host gives it: 127.0.0.1, localhost, ::1, [::1], 0.0.0.0, ...
     int port = 8080;
+    // Whether a WebSocket without Origin (a script, curl: no browser) may
+    // operate the panel; only when the user asks for it.
+    bool allow_no_origin = false;
 };
 
 // The whole response refusing `request` before anything is served, nullopt
@@ -47,7 +50,8 @@ struct Listening {
 // loopback address only loopback names (localhost, 127.x.y.z, [::1]) and the
 // address itself, on a given address only that address, with the listening
 // port or none; on every interface any; 403 for a WebSocket upgrade whose
-// Origin is present and not http://<Host>, a page of another site's.
+// Origin is not http://<Host>, a page of another site's, or missing unless
+// allowed.
 std::optional<std::string> refusal(const Request& request, const Listening& listening);
 
 struct StaticFile {

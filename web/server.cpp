@@ -316,6 +316,7 @@ void serve(const std::function<std::unique_ptr<LivePanel>()>& make_panel, const 
     transport_options.web_root = options.web_root;
     transport_options.socket_timeout_ms = options.socket_timeout_ms;
     transport_options.max_message = kMaxMessageBytes;
+    transport_options.allow_no_origin = options.allow_no_origin;
     Transport transport(transport_options, pages);
     pages.attach(transport);
     exchange.published_hook = [&transport] { transport.wake(); };

@@ -48,6 +48,7 @@ struct ServerOptions {
     // quiet, and never periodically then.
     bool quiet = false;
     bool verbose = false;
+    bool allow_no_origin = false;  // a client that sends no Origin (no browser) may operate the panel
 };
 
 // Listens, prints the address on `out`, then makes the panel with

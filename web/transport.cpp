@@ -281,7 +281,8 @@ void Transport::take_head(Connection& connection, Clock::time_point now) {
     const std::optional<Request> request = parse_request_head(std::string_view(connection.in).substr(0, end->first));
     connection.in.erase(0, end->second);
     if (!request) return finish(connection, error_response(400, "Connection: close\r\n"), now);
-    if (std::optional<std::string> refused = refusal(*request, {options_.host, options_.port}))
+    if (std::optional<std::string> refused =
+            refusal(*request, {options_.host, options_.port, options_.allow_no_origin}))
         return finish(connection, std::move(*refused), now);
     const std::string_view path = std::string_view(request->target).substr(0, request->target.find('?'));
     if (path == "/ws") return upgrade(connection, *request, now);

@@ -47,9 +47,10 @@ struct TransportOptions {
     // Open pages (WebSockets) of one address; a new page past it closes the
     // address's oldest. Every tab of the machine itself shares a loopback
     // address, whose pages only the limit of all connections bounds.
-    size_t max_pages_per_address = 32;
+    size_t max_pages_per_address = 256;
     size_t max_pages_per_loopback = SIZE_MAX;
-    size_t max_message = 1024;  // a page's WebSocket message, reassembled
+    size_t max_message = 1024;     // a page's WebSocket message, reassembled
+    bool allow_no_origin = false;  // Listening::allow_no_origin
 };
 
 // Called on the transport's thread only.

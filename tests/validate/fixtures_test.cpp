@@ -180,6 +180,7 @@ const CallFault kCallFaults[] = {
     {"KV303", "Unserved", "service 50"},
     {"KV307", "Unbound", "KERNEL32.dll!Beep"},
     {"KV308", "Hoarder", "KERNEL32.dll!CreateEventA 500"},
+    {"KV308", "Grabber", "more bytes of VirtualAlloc"},
 };
 
 TEST(CallFaults, EachIsCaughtOnItsGauge) {

@@ -21,7 +21,8 @@ class RawSocket {
       const raw = new RawSocket(socket);
       socket.once('error', reject);
       socket.once('connect', () =>
-        socket.write(`GET /ws HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n` +
+        socket.write(`GET /ws HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\nOrigin: http://127.0.0.1:${port}\r\n` +
+          'Upgrade: websocket\r\nConnection: Upgrade\r\n' +
           `Sec-WebSocket-Key: ${randomBytes(16).toString('base64')}\r\nSec-WebSocket-Version: 13\r\n\r\n`));
       raw.upgraded = resolve.bind(null, raw);
     });
@@ -99,7 +100,8 @@ import socket, sys
 s = socket.socket()
 s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
 s.connect(("127.0.0.1", int(sys.argv[1])))
-s.sendall(b"GET /ws HTTP/1.1\\r\\nHost: 127.0.0.1\\r\\nUpgrade: websocket\\r\\nConnection: Upgrade\\r\\n"
+s.sendall(b"GET /ws HTTP/1.1\\r\\nHost: 127.0.0.1\\r\\nOrigin: http://127.0.0.1\\r\\n"
+          b"Upgrade: websocket\\r\\nConnection: Upgrade\\r\\n"
           b"Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\\r\\nSec-WebSocket-Version: 13\\r\\n\\r\\n")
 head = b""
 while b"\\r\\n\\r\\n" not in head:

@@ -124,7 +124,9 @@ TEST(Requests, AnsweredAsTheRfcsSay) {
         {"GET / HTTP/1.1\r\nHost: 192.168.1.5:8080\r\n\r\n", 200, lan},
         {"GET / HTTP/1.1\r\nHost: localhost:8080\r\n\r\n", 421, lan},
         // The WebSocket handshake, and the pages that may make it.
-        {ws + key + "\r\n", 101, loopback},
+        {ws + key + "\r\n", 403, loopback},
+        {ws + key + "\r\n", 101, {"127.0.0.1", 8080, true}},
+        {ws + key + "Origin: http://evil.example\r\n\r\n", 403, {"127.0.0.1", 8080, true}},
         {ws + key + "Origin: http://127.0.0.1:8080\r\n\r\n", 101, loopback},
         {ws + key + "Origin: HTTP://127.0.0.1:8080\r\n\r\n", 101, loopback},
         {ws + key + "Origin: http://evil.example\r\n\r\n", 403, loopback},

@@ -36,7 +36,8 @@ public:
         to.sin_port = htons(static_cast<uint16_t>(port));
         to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         EXPECT_EQ(::connect(fd_, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
-        host_ = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
+        host_ =
+            "Host: 127.0.0.1:" + std::to_string(port) + "\r\nOrigin: http://127.0.0.1:" + std::to_string(port) + "\r\n";
     }
     ~Client() { ::close(fd_); }
     Client(const Client&) = delete;
