@@ -195,19 +195,24 @@ ModelSession::ModelSession(const FlightRun& run, const Coupling& coupling) : run
     port_ = free_port();
     const std::string name = fs::path(run_.script).stem().string();
     // This JSBSim joins the script's path to its root, even an absolute one.
-    const fs::path copy = work / (name + ".coupled.xml");
-    {
-        std::ofstream out(copy);
-        out << coupled_script(script, port_, root.string(), work.string(), outputs_);
-        if (!out) throw FlightModelError(copy.string() + ": cannot write");
-    }
-    for (const ModelOutput& output : outputs_) output_slots_.push_back(bench::register_partial_file(output.temporary));
+    copy_path_ = (work / (name + ".coupled.xml")).string();
     log_path_ = (work / (name + ".jsbsim.log")).string();
+    // Registered before they exist: an interruption removes them, and counts them.
+    copy_slot_ = bench::register_partial_file(copy_path_);
+    log_slot_ = bench::register_partial_file(log_path_);
     try {
-        start(fs::relative(copy, root).string());
+        {
+            std::ofstream out(copy_path_);
+            out << coupled_script(script, port_, root.string(), work.string(), outputs_);
+            if (!out) throw FlightModelError(copy_path_ + ": cannot write");
+        }
+        for (const ModelOutput& output : outputs_)
+            output_slots_.push_back(bench::register_partial_file(output.temporary));
+        start(fs::relative(copy_path_, root).string());
         connect();
     } catch (...) {
         stop();
+        remove_partial_files();
         throw;
     }
 }
@@ -215,19 +220,28 @@ ModelSession::ModelSession(const FlightRun& run, const Coupling& coupling) : run
 ModelSession::~ModelSession() {
     if (socket_ >= 0) close(socket_);
     stop();
+    remove_partial_files();
+}
+
+void ModelSession::remove_partial_files() noexcept {
     // Outputs of a flight that did not end are partial: not kept.
     for (size_t i = 0; i < outputs_.size(); ++i) {
         unlink(outputs_[i].temporary.c_str());
-        bench::unregister_partial_file(output_slots_[i]);
+        if (i < output_slots_.size()) bench::unregister_partial_file(output_slots_[i]);
     }
+    outputs_.clear();
+    output_slots_.clear();
+    // The model's working files; its log stays where an error named it.
+    unlink(copy_path_.c_str());
+    bench::unregister_partial_file(copy_slot_);
+    if (!keep_log_) unlink(log_path_.c_str());
+    bench::unregister_partial_file(log_slot_);
+    copy_slot_ = log_slot_ = -1;
 }
 
 void ModelSession::stop() noexcept {
     if (pid_ <= 0) return;
-    kill(-pid_, SIGKILL);
-    kill(pid_, SIGKILL);
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
+    bench::kill_process_tree(pid_);
     bench::unregister_child_group(pid_);
     pid_ = -1;
 }
@@ -262,6 +276,8 @@ void ModelSession::start(const std::string& script_arg) {
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
     posix_spawnattr_setpgroup(&attributes, 0);
+    // And whatever leaves that group (setsid) still comes back to us once orphaned.
+    bench::adopt_orphans();
     const int spawned = posix_spawn(&pid_, run_.jsbsim.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
@@ -284,8 +300,10 @@ std::optional<int> ModelSession::reap(double seconds) {
     while (pid_ > 0) {
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            // Anything it started goes with it.
+            // Anything it started goes with it: its group, and its
+            // descendants wherever they went, orphaned to us now.
             kill(-pid_, SIGKILL);
+            bench::kill_process_tree(0);
             bench::unregister_child_group(pid_);
             pid_ = -1;
             exit_status_ = status;
@@ -307,6 +325,7 @@ void ModelSession::fail(const std::string& what) {
     if (status && WIFSIGNALED(*status)) {
         message += " (JSBSim killed by signal " + std::to_string(WTERMSIG(*status)) + ")";
     }
+    keep_log_ = true;  // the error names it
     throw FlightModelError(message + ":\n" + log_reasons() + "  (JSBSim's log: " + log_path_ + ")");
 }
 

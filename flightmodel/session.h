@@ -48,7 +48,9 @@ class ModelSession {
 public:
     // Starts JSBSim on `run.script` in a process group of its own, with
     // `run.work_dir` for its log, the script's copy and the script's output
-    // files (renamed to their own names only once the script has ended), and
+    // files (renamed to their own names only once the script has ended; the
+    // copy and the log removed with the session, the log kept where an error
+    // named it), and
     // checks that it has every property the coupling reads and sets.
     // `run.timeout_seconds` bounds each wait for the model. When it throws,
     // JSBSim has been stopped.
@@ -76,8 +78,9 @@ public:
 
 private:
     void start(const std::string& script_arg);
-    // Kills JSBSim's process group and reaps it (nothing when it has ended).
+    // Kills JSBSim with every descendant and reaps it (nothing when it has ended).
     void stop() noexcept;
+    void remove_partial_files() noexcept;
     // The script's outputs under their own names, once it has ended.
     void keep_outputs();
     void connect();
@@ -92,6 +95,10 @@ private:
     FlightRun run_;
     const Coupling& coupling_;
     std::string log_path_;
+    std::string copy_path_;
+    int log_slot_ = -1;
+    int copy_slot_ = -1;
+    bool keep_log_ = false;
     std::vector<ModelOutput> outputs_;
     std::vector<int> output_slots_;
     std::vector<std::string> kept_;

@@ -74,12 +74,26 @@ void register_child_group(pid_t group);
 void unregister_child_group(pid_t group);
 void note_kept_file(const std::string& path);
 
-// Kills every registered child process group (SIGKILL), for a normal stop
-// path that must not leave them behind.
+// Kills every registered child process group with all its descendants (as
+// kill_process_tree), for a normal stop path that must not leave them behind.
 void kill_child_groups();
 
-// Async-signal-safe: kills every registered child group, removes every
-// partial file and writes one line to `fd` saying what was removed and kept.
+// Makes this process the reaper of its descendants' orphans (Linux's child
+// subreaper): a child's descendant that left its process group (setsid,
+// setpgid) and lost its parent comes to us, where kill_process_tree finds
+// it. Called before a child that must be stopped whole is started.
+void adopt_orphans();
+
+// Async-signal-safe (/proc read into fixed buffers): kills `root`, its
+// process group and every descendant, each stopped as it is found so that
+// none forks meanwhile, and every orphan reparented to us that is no
+// registered child group; reaps those that are or become our children,
+// waiting a few seconds at most. `root` 0: the orphans alone.
+void kill_process_tree(pid_t root);
+
+// Async-signal-safe: kills every registered child group (as
+// kill_child_groups), removes every partial file and writes one line to `fd`
+// saying what was removed and kept.
 void cleanup_after_signal(const char* signal_name, int fd);
 
 }  // namespace bench

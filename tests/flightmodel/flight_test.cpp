@@ -291,7 +291,8 @@ bool group_alive(pid_t group) {
 // A model that never answers, one that dies in flight, one whose log holds
 // terminal controls and a script whose step is too small end in an error
 // within the time-out: the bench never hangs on the model, quotes no control
-// byte, and leaves nothing of the model's process group.
+// byte, and leaves nothing of the model's process group nor of a child that
+// left it.
 TEST_F(Flying, ASilentOrDeadModelEndsInAnErrorWithinItsTimeOut) {
     write("tiny_step.xml",
           "<runscript name=\"tiny\">\n  <use aircraft=\"korvane\" initialize=\"runway\"/>\n"
@@ -302,8 +303,10 @@ TEST_F(Flying, ASilentOrDeadModelEndsInAnErrorWithinItsTimeOut) {
         const char* script;
         const char* expected;
     } cases[] = {
-        {"silent", "#!/bin/sh\necho $$ > \"$0.group\"\nsleep 60 &\nexec sleep 60\n", "takeoff.xml",
-         "did not open its command port within"},
+        {"silent",
+         "#!/bin/sh\necho $$ > \"$0.group\"\nsetsid sleep 60 </dev/null >/dev/null 2>&1 &\necho $! > \"$0.left\"\n"
+         "sleep 60 &\nexec sleep 60\n",
+         "takeoff.xml", "did not open its command port within"},
         {"dead", "#!/bin/sh\necho 'Segmentation fault in FGPropagate'\nexit 139\n", "takeoff.xml",
          "stopped before it took commands"},
         {"garbled", "#!/bin/sh\nprintf 'Error: \\033]0;owned\\007 \\033[2J gone\\n'\nexit 1\n", "takeoff.xml",
@@ -331,6 +334,10 @@ TEST_F(Flying, ASilentOrDeadModelEndsInAnErrorWithinItsTimeOut) {
                 << c.name;
         }
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << c.name;
+        // A setsid child leads a group of its own, which a kill of the model's misses.
+        std::ifstream left_file(root_ / (std::string(c.name) + ".left"));
+        if (pid_t left = 0; left_file >> left)
+            EXPECT_FALSE(group_alive(left)) << c.name << "'s setsid child outlived it";
     }
     std::ifstream group_file(root_ / "silent.group");
     pid_t group = 0;

@@ -255,29 +255,45 @@ foreach(case
 endforeach()
 
 # Ctrl-C during a flight whose model (a stand-in that never opens its port,
-# with a child of its own) is starting: exit 130, the animation's unfinished
-# file removed, nothing left of the model's process group.
+# with a child in its group and one that left it by setsid) is starting, and
+# a model that fails with such a child: exit 130 (the model's working files
+# and the animation's unfinished file removed and counted) or 3 (its log
+# kept and named, the copy of its script removed); nothing left of the model.
 file(REMOVE_RECURSE ${T}/interrupted)
 file(MAKE_DIRECTORY ${T}/interrupted)
-file(WRITE ${T}/interrupted/fake_jsbsim "#!/bin/sh\necho $$ > ${T}/interrupted/group\nsleep 60 &\nexec sleep 60\n")
-file(CHMOD ${T}/interrupted/fake_jsbsim PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
-execute_process(COMMAND sh -c "
-  \"$0\" fly ${S}/fdm/scripts/takeoff.xml --out ${T}/interrupted/out --aircraft-root ${S}/fdm --modules ${M} \\
-    --panel ${S}/panel/panel.cfg --jsbsim ${T}/interrupted/fake_jsbsim --timeout 60 \\
-    --animation ${T}/interrupted/out/a.png 2>${T}/interrupted/stderr &
-  pid=$!
-  for i in $(seq 200); do [ -s ${T}/interrupted/group ] && break; sleep 0.1; done
-  kill -INT $pid
-  wait $pid
-  echo \"exit $?\"
-  ps -eo pgid=,stat= | awk -v g=$(cat ${T}/interrupted/group) '$1 == g && $2 !~ /^Z/ { print \"left in the model's group\" }'
-  ls -A ${T}/interrupted/out" ${GAUGEBENCH}
-  TIMEOUT 60 OUTPUT_VARIABLE output ERROR_VARIABLE errors)
-file(READ ${T}/interrupted/stderr said)
-if(NOT output MATCHES "^exit 130\n" OR output MATCHES "left in|a.png" OR NOT said MATCHES "removed 1 unfinished")
-  string(APPEND failures "\nCtrl-C during fly:\n${output}${errors}${said}")
-endif()
-
+foreach(stand_in "interrupted|sleep 60 &\nexec sleep 60" "failing|echo 'Error: no such engine'\nexit 4")
+  string(REPLACE "|" ";" stand_in "${stand_in}")
+  list(GET stand_in 0 name)
+  list(GET stand_in 1 ending)
+  file(WRITE ${T}/interrupted/${name} "#!/bin/sh\necho $$ > ${T}/interrupted/group\n"
+    "setsid sleep 60 </dev/null >/dev/null 2>&1 &\necho $! > ${T}/interrupted/escaped\n${ending}\n")
+  file(CHMOD ${T}/interrupted/${name} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+endforeach()
+foreach(case "interrupted|kill -INT $pid|^exit 130\n$|removed 3 unfinished" "failing|:|^exit 3\nout/takeoff.jsbsim.log\n$|Error: no such engine\n  .JSBSim's log: [^\n]*/out/takeoff.jsbsim.log")
+  string(REPLACE "|" ";" case "${case}")
+  list(GET case 0 name)
+  list(GET case 1 signal)
+  list(GET case 2 expected)
+  list(GET case 3 message)
+  file(REMOVE_RECURSE ${T}/interrupted/out ${T}/interrupted/group ${T}/interrupted/escaped)
+  execute_process(COMMAND sh -c "
+    \"$0\" fly ${S}/fdm/scripts/takeoff.xml --out ${T}/interrupted/out --aircraft-root ${S}/fdm --modules ${M} \\
+      --panel ${S}/panel/panel.cfg --jsbsim ${T}/interrupted/${name} --timeout 60 \\
+      --animation ${T}/interrupted/out/a.png 2>${T}/interrupted/stderr &
+    pid=$!
+    for i in $(seq 200); do [ -s ${T}/interrupted/escaped ] && break; sleep 0.1; done
+    ${signal}
+    wait $pid
+    echo \"exit $?\"
+    ps -eo pgid=,stat= | awk -v g=$(cat ${T}/interrupted/group) '$1 == g && $2 !~ /^Z/ { print \"left in the group of the model\" }'
+    ps -o stat= -p $(cat ${T}/interrupted/escaped) | grep -qv Z && echo \"left: the child that left the group of the model\"
+    cd ${T}/interrupted && find out -type f" ${GAUGEBENCH}
+    TIMEOUT 60 OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+  file(READ ${T}/interrupted/stderr said)
+  if(NOT output MATCHES "${expected}" OR NOT said MATCHES "${message}" OR errors)
+    string(APPEND failures "\nfly with the ${name} model:\n${output}${errors}${said}")
+  endif()
+endforeach()
 # SIGTERM while serve's panel is being made, its gauge callback looping (its
 # instruction budget would hold it for seconds): listening already, it ends
 # at once with status 0, the stopped call no fault of the module's.

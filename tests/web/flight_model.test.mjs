@@ -5,6 +5,7 @@
 // instruments show them. Skipped, saying so, where JSBSim is not installed.
 import { describe, test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
@@ -164,6 +165,19 @@ describe('the take-off script, engines stopped on the runway', { skip }, () => {
     const opened = (await tools.status()).manifold_inhg[2];
     assert.ok(opened > manifold + 3, `the model's manifold pressure rose from ${manifold} to ${opened} inHg`);
     assert.notEqual(await tools.pixels(boost), needle, 'the boost needle followed');
+  });
+
+  test('a model killed is shown failed, and "Fly again" flies with the error gone', async () => {
+    const { page, server } = takeoff;
+    const error = () => page.evaluate(() => ({ hidden: document.getElementById('error').hidden, text: document.getElementById('error').textContent }));
+    execFileSync('kill', ['-KILL', ...execFileSync('pgrep', ['-P', String(server.child.pid)], { encoding: 'utf8' }).trim().split('\n')]);
+    await page.waitForFunction(() => window.live.status.flight === 'failed', null, { timeout: kPatience });
+    const failed = await error();
+    assert.ok(!failed.hidden && failed.text.includes('killed by signal 9'), `the page says why: ${failed.text}`);
+    await page.click('#fly');
+    await page.waitForFunction(() => window.live.status.flight === 'flying', null, { timeout: kPatience });
+    await takeoff.tools.updatesLater(2);
+    assert.deepEqual(await error(), { hidden: true, text: '' });
   });
 });
 
