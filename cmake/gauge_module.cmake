@@ -11,7 +11,7 @@ function(korvane_layers target scope)
     file(REMOVE ${link})
   endforeach()
   foreach(folder ${ARGN})
-    # A folder within another (host/emulator) keeps its path under the root.
+    # A folder within another keeps its path under the root.
     get_filename_component(parent ${root}/${folder} DIRECTORY)
     file(MAKE_DIRECTORY ${parent})
     file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)

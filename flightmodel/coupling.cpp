@@ -246,7 +246,7 @@ int Coupling::property_index(const std::string& property) const {
     return -1;
 }
 
-void Coupling::apply(std::span<const double> frame, bench::VariableStore& vars, ControlState* state) const {
+void Coupling::apply(std::span<const double> frame, runtime::VariableStore& vars, ControlState* state) const {
     if (frame.size() != properties_.size()) {
         throw std::invalid_argument("a model frame of " + std::to_string(frame.size()) +
                                     " values; the coupling reads " + std::to_string(properties_.size()));
@@ -262,7 +262,7 @@ void Coupling::apply(std::span<const double> frame, bench::VariableStore& vars, 
     }
 }
 
-void Coupling::controls(const bench::VariableStore& vars, const bench::KeyModel& keys, ControlState& state,
+void Coupling::controls(const runtime::VariableStore& vars, const runtime::KeyModel& keys, ControlState& state,
                         std::vector<Control>& out, const PilotControls* pilot) const {
     out.clear();
     for (const Binding& binding : bindings_) {

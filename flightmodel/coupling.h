@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "host/key_model.h"
-#include "host/variables.h"
+#include "runtime/key_model.h"
+#include "runtime/variables.h"
 
 namespace flightmodel {
 
@@ -84,7 +84,7 @@ public:
     // properties()), and notes in `state` what the model set the controls to.
     // The pressure setting is the panel's: it is read, never written. Throws
     // std::invalid_argument for a frame of the wrong size.
-    void apply(std::span<const double> frame, bench::VariableStore& vars, ControlState* state = nullptr) const;
+    void apply(std::span<const double> frame, runtime::VariableStore& vars, ControlState* state = nullptr) const;
 
     // What the panel did since the model last set its controls: each control
     // variable the panel changed (a switch clicked, a lever dragged) and each
@@ -93,7 +93,7 @@ public:
     // script may); the panel's change wins only when it is one. So do the
     // pilot's controls, when given: each one that moved since it was last
     // sent.
-    void controls(const bench::VariableStore& vars, const bench::KeyModel& keys, ControlState& state,
+    void controls(const runtime::VariableStore& vars, const runtime::KeyModel& keys, ControlState& state,
                   std::vector<Control>& out, const PilotControls* pilot = nullptr) const;
 
 private:

@@ -22,8 +22,8 @@
 #include <optional>
 #include <sstream>
 
-#include "host/output_file.h"
-#include "host/text_input.h"
+#include "platform/output_file.h"
+#include "platform/text_input.h"
 
 extern char** environ;
 
@@ -129,8 +129,8 @@ double answer_value(const std::string& answer) {
 ScriptRun read_script_run(const std::string& script_path) {
     std::string script;
     try {
-        script = bench::read_text_file(script_path);
-    } catch (const bench::TextFileError& error) {
+        script = platform::read_text_file(script_path);
+    } catch (const platform::TextFileError& error) {
         throw FlightModelError(script_path + ": " + error.what());
     }
     const size_t run_at = run_element(script);
@@ -178,7 +178,7 @@ ModelSession::ModelSession(const FlightRun& run, const Coupling& coupling) : run
                       kMaxFramesPerUpdate, 1.0 / (kMaxFramesPerUpdate * run_.rate_hz));
         throw FlightModelError(run_.script + text);
     }
-    const std::string script = bench::read_text_file(run_.script);
+    const std::string script = platform::read_text_file(run_.script);
     std::error_code error;
     const fs::path root = fs::absolute(run_.root);
     const fs::path work = fs::absolute(run_.work_dir);
@@ -198,8 +198,8 @@ ModelSession::ModelSession(const FlightRun& run, const Coupling& coupling) : run
     copy_path_ = (work / (name + ".coupled.xml")).string();
     log_path_ = (work / (name + ".jsbsim.log")).string();
     // Registered before they exist: an interruption removes them, and counts them.
-    copy_slot_ = bench::register_partial_file(copy_path_);
-    log_slot_ = bench::register_partial_file(log_path_);
+    copy_slot_ = platform::register_partial_file(copy_path_);
+    log_slot_ = platform::register_partial_file(log_path_);
     try {
         {
             std::ofstream out(copy_path_);
@@ -207,7 +207,7 @@ ModelSession::ModelSession(const FlightRun& run, const Coupling& coupling) : run
             if (!out) throw FlightModelError(copy_path_ + ": cannot write");
         }
         for (const ModelOutput& output : outputs_)
-            output_slots_.push_back(bench::register_partial_file(output.temporary));
+            output_slots_.push_back(platform::register_partial_file(output.temporary));
         start(fs::relative(copy_path_, root).string());
         connect();
     } catch (...) {
@@ -227,32 +227,32 @@ void ModelSession::remove_partial_files() noexcept {
     // Outputs of a flight that did not end are partial: not kept.
     for (size_t i = 0; i < outputs_.size(); ++i) {
         unlink(outputs_[i].temporary.c_str());
-        if (i < output_slots_.size()) bench::unregister_partial_file(output_slots_[i]);
+        if (i < output_slots_.size()) platform::unregister_partial_file(output_slots_[i]);
     }
     outputs_.clear();
     output_slots_.clear();
     // The model's working files; its log stays where an error named it.
     unlink(copy_path_.c_str());
-    bench::unregister_partial_file(copy_slot_);
+    platform::unregister_partial_file(copy_slot_);
     if (!keep_log_) unlink(log_path_.c_str());
-    bench::unregister_partial_file(log_slot_);
+    platform::unregister_partial_file(log_slot_);
     copy_slot_ = log_slot_ = -1;
 }
 
 void ModelSession::stop() noexcept {
     if (pid_ <= 0) return;
-    bench::kill_process_tree(pid_);
-    bench::unregister_child_group(pid_);
+    platform::kill_process_tree(pid_);
+    platform::unregister_child_group(pid_);
     pid_ = -1;
 }
 
 void ModelSession::keep_outputs() {
     for (size_t i = 0; i < outputs_.size(); ++i) {
         if (std::rename(outputs_[i].temporary.c_str(), outputs_[i].path.c_str()) == 0) {
-            bench::note_kept_file(outputs_[i].path);
+            platform::note_kept_file(outputs_[i].path);
             kept_.push_back(outputs_[i].path);
         }
-        bench::unregister_partial_file(output_slots_[i]);
+        platform::unregister_partial_file(output_slots_[i]);
     }
     outputs_.clear();
     output_slots_.clear();
@@ -277,11 +277,11 @@ void ModelSession::start(const std::string& script_arg) {
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
     posix_spawnattr_setpgroup(&attributes, 0);
     // And whatever leaves that group (setsid) still comes back to us once orphaned.
-    bench::adopt_orphans();
+    platform::adopt_orphans();
     const int spawned = posix_spawn(&pid_, run_.jsbsim.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned == 0) bench::register_child_group(pid_);
+    if (spawned == 0) platform::register_child_group(pid_);
     if (spawned != 0) {
         pid_ = -1;
         throw FlightModelError("cannot run " + run_.jsbsim + ": " + std::strerror(spawned));
@@ -303,8 +303,8 @@ std::optional<int> ModelSession::reap(double seconds) {
             // Anything it started goes with it: its group, and its
             // descendants wherever they went, orphaned to us now.
             kill(-pid_, SIGKILL);
-            bench::kill_process_tree(0);
-            bench::unregister_child_group(pid_);
+            platform::kill_process_tree(0);
+            platform::unregister_child_group(pid_);
             pid_ = -1;
             exit_status_ = status;
             break;
@@ -467,7 +467,7 @@ bool ModelSession::step(std::span<const Control> controls, std::vector<double>& 
     return true;
 }
 
-CoupledFlight::CoupledFlight(const FlightRun& run, bench::Host& host, Surroundings surroundings)
+CoupledFlight::CoupledFlight(const FlightRun& run, runtime::Host& host, Surroundings surroundings)
     : host_(host), coupling_(surroundings), state_(coupling_), session_(run, coupling_) {
     host_.model().set_engines_modelled(true);
 }

@@ -15,7 +15,7 @@
 
 #include "flightmodel/coupling.h"
 #include "flightmodel/jsbsim.h"
-#include "host/host.h"
+#include "runtime/host.h"
 
 namespace flightmodel {
 
@@ -123,7 +123,7 @@ private:
 class CoupledFlight {
 public:
     // Starts the model (what ModelSession throws).
-    CoupledFlight(const FlightRun& run, bench::Host& host, Surroundings surroundings = {});
+    CoupledFlight(const FlightRun& run, runtime::Host& host, Surroundings surroundings = {});
 
     // One update's worth of the model, before the host's step, with the
     // pilot's controls when given; false once the model has ended (the
@@ -139,7 +139,7 @@ public:
     const std::vector<double>& frame() const { return frame_; }
 
 private:
-    bench::Host& host_;
+    runtime::Host& host_;
     Coupling coupling_;
     ControlState state_;
     ModelSession session_;

@@ -85,7 +85,7 @@ AnimationWriter::AnimationWriter(const std::string& path, int width, int height,
     }
     previous_.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
     try {
-        output_ = std::make_unique<bench::OutputFile>(path);
+        output_ = std::make_unique<platform::OutputFile>(path);
     } catch (const std::runtime_error& error) {
         fail(std::string("cannot create the animation (") + error.what() + ")");
     }
@@ -250,7 +250,7 @@ void AnimationWriter::finish() {
     try {
         output_->commit();
         output_.reset();
-    } catch (const bench::OutputFileError& error) {
+    } catch (const platform::OutputFileError& error) {
         output_.reset();
         fail(std::string("cannot complete the animation (") + error.what() + ")");
     }

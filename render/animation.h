@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/output_file.h"
+#include "platform/output_file.h"
 #include "render/image.h"
 #include "render/png.h"
 
@@ -28,7 +28,7 @@ class AnimationWriter {
 public:
     // Starts the file (under a temporary name); `plays` 0 loops for ever.
     // Throws RenderError naming the file when it cannot be created (a path
-    // bench::check_output_path refuses among them), or for a size or delay
+    // platform::check_output_path refuses among them), or for a size or delay
     // of zero.
     AnimationWriter(const std::string& path, int width, int height, FrameDelay delay, uint32_t plays = 0);
     // An animation never finished is removed: without its frame count it is
@@ -64,7 +64,7 @@ private:
     std::string path_;
     // Written under a temporary name, renamed by finish(): an animation cut
     // short never carries its final name.
-    std::unique_ptr<bench::OutputFile> output_;
+    std::unique_ptr<platform::OutputFile> output_;
     int width_;
     int height_;
     FrameDelay delay_;

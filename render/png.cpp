@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "host/output_file.h"
+#include "platform/output_file.h"
 
 namespace render {
 namespace {
@@ -147,10 +147,10 @@ void Image::write_png(const std::string& path, PngEffort effort) const {
     // Under a temporary name until complete: an interrupted write leaves no
     // truncated picture under the name asked for.
     try {
-        bench::write_output_file(path, bytes);
-    } catch (const bench::OutputPathError& error) {
+        platform::write_output_file(path, bytes);
+    } catch (const platform::OutputPathError& error) {
         throw RenderError(std::string("cannot write the picture: ") + error.what());
-    } catch (const bench::OutputFileError& error) {
+    } catch (const platform::OutputFileError& error) {
         throw RenderError(std::string("cannot write the picture: ") + error.what());
     }
 }

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "host/dib.h"
+#include "runtime/dib.h"
 
 namespace render {
 namespace {
@@ -83,7 +83,7 @@ void apply_look(cairo_surface_t* surface, Look look) {
 }
 
 // A surface of the picture in the look; null when cairo cannot make one.
-cairo_surface_t* make_surface(const bench::Picture& picture, Look look) {
+cairo_surface_t* make_surface(const runtime::Picture& picture, Look look) {
     SurfacePointer made = new_surface(picture.width, picture.height, look);
     if (!made) return nullptr;
     unsigned char* data = cairo_image_surface_get_data(made.get());
@@ -106,13 +106,13 @@ cairo_surface_t* make_surface(const bench::Picture& picture, Look look) {
 
 // The same, the bitmap decoded straight into the surface. Throws DibError
 // when it does not decode.
-cairo_surface_t* make_surface(const bench::Bitmap& bitmap, Look look) {
-    if (look == Look::Window) return make_surface(bench::decode_dib(bitmap), look);
-    bench::check_drawable(bitmap);  // before allocating for its size
+cairo_surface_t* make_surface(const runtime::Bitmap& bitmap, Look look) {
+    if (look == Look::Window) return make_surface(runtime::decode_dib(bitmap), look);
+    runtime::check_drawable(bitmap);  // before allocating for its size
     SurfacePointer made = new_surface(bitmap.width, bitmap.height, look);
     if (!made) return nullptr;
-    bench::decode_dib_into(bitmap, reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(made.get())),
-                           static_cast<size_t>(cairo_image_surface_get_stride(made.get())) / 4);
+    runtime::decode_dib_into(bitmap, reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(made.get())),
+                             static_cast<size_t>(cairo_image_surface_get_stride(made.get())) / 4);
     apply_look(made.get(), look);
     return made.release();
 }
@@ -176,8 +176,8 @@ struct Placement {
     float texture_scale_x = 1.0f, texture_scale_y = 1.0f;  // sprites only
 };
 
-// Throws emu::GuestFault where the records no longer lie in the module's memory.
-Placement placement_of(const emu::GuestMemory& memory, const bench::ElementState& state) {
+// Throws emulator::GuestFault where the records no longer lie in the module's memory.
+Placement placement_of(const emulator::GuestMemory& memory, const runtime::ElementState& state) {
     const guest::ELEMENT_HEADER& e = memory.read(state.element);
     Placement placed{e.position_x, e.position_y, e.ofs_x, e.ofs_y, e.image_flags};
     if (state.type == kSprite) {
@@ -192,7 +192,7 @@ Placement placement_of(const emu::GuestMemory& memory, const bench::ElementState
 // element, faces included, so the window shows through a round dial's corners.
 bool black_is_clear(uint32_t image_flags) { return (image_flags & kImageTransparentBlack) != 0; }
 
-Look element_look(const bench::ElementState& state, const Placement& e) {
+Look element_look(const runtime::ElementState& state, const Placement& e) {
     if (black_is_clear(e.image_flags)) return state.greyed ? Look::GreyOverlay : Look::Overlay;
     return state.greyed ? Look::GreyOpaque : Look::Opaque;
 }
@@ -248,7 +248,7 @@ bool paint_bitmap(const Context& c, uint32_t resource_id, Look look, double x, d
     return true;
 }
 
-void draw_picture(const Context& c, const bench::ElementState& state, const Placement& e, double x, double y) {
+void draw_picture(const Context& c, const runtime::ElementState& state, const Placement& e, double x, double y) {
     // A slider's place changes with its value: a picture made for one place
     // would seldom be drawn twice.
     if (paint_bitmap(c, state.resource_id, element_look(state, e), x, y, state.type != kSlider)) return;
@@ -273,7 +273,7 @@ bool opaque_at(cairo_surface_t* surface, double x, double y) {
 }
 
 // Whether the element, drawn as draw_element draws it, shows a pixel at (x, y).
-bool shows_at(const Context& c, const bench::ElementState& state, const Placement& e, double x, double y) {
+bool shows_at(const Context& c, const runtime::ElementState& state, const Placement& e, double x, double y) {
     const Look look = element_look(state, e);
     switch (state.type) {
         case kStaticImage:
@@ -297,7 +297,7 @@ bool shows_at(const Context& c, const bench::ElementState& state, const Placemen
     }
 }
 
-void draw_needle(const Context& c, const bench::ElementState& state, const Placement& e) {
+void draw_needle(const Context& c, const runtime::ElementState& state, const Placement& e) {
     cairo_t* cr = c.cr;
     cairo_save(cr);
     cairo_translate(cr, e.position_x, e.position_y);
@@ -315,7 +315,7 @@ void draw_needle(const Context& c, const bench::ElementState& state, const Place
     cairo_restore(cr);
 }
 
-void draw_moving_image(const Context& c, const bench::ElementState& state, const Placement& e) {
+void draw_moving_image(const Context& c, const runtime::ElementState& state, const Placement& e) {
     cairo_t* cr = c.cr;
     const uint32_t mask_id = state.resource_id + 1;
     cairo_surface_t* picture = c.bitmaps.surface(state.resource_id, element_look(state, e));
@@ -336,7 +336,7 @@ void draw_moving_image(const Context& c, const bench::ElementState& state, const
 
 // From the gauge's space to the texture's: its centre on the background
 // point, turned about it, then shifted along its own turned axes.
-void turn_to_texture(cairo_t* cr, const bench::ElementState& state, const Placement& e) {
+void turn_to_texture(cairo_t* cr, const runtime::ElementState& state, const Placement& e) {
     cairo_translate(cr, e.ofs_x, e.ofs_y);
     cairo_rotate(cr, radians(-state.rotation));
     cairo_translate(cr, state.shift_x, state.shift_y);
@@ -345,7 +345,7 @@ void turn_to_texture(cairo_t* cr, const bench::ElementState& state, const Placem
 // The texture, scaled by texture_scale and placed as turn_to_texture says,
 // as a pattern for the context's present user space; null when it is scaled
 // to nothing.
-cairo_pattern_t* turned_texture(cairo_t* cr, const bench::ElementState& state, const Placement& e,
+cairo_pattern_t* turned_texture(cairo_t* cr, const runtime::ElementState& state, const Placement& e,
                                 cairo_surface_t* texture) {
     const double scale_x = std::isfinite(e.texture_scale_x) ? e.texture_scale_x : 0.0;
     const double scale_y = std::isfinite(e.texture_scale_y) ? e.texture_scale_y : 0.0;
@@ -378,7 +378,7 @@ bool within_fixed_point(const cairo_matrix_t& m) {
     return true;
 }
 
-void draw_sprite(const Context& c, const bench::ElementState& state, const Placement& e) {
+void draw_sprite(const Context& c, const runtime::ElementState& state, const Placement& e) {
     cairo_t* cr = c.cr;
     const uint32_t mask_id = state.resource_id + 1;
     cairo_pattern_t* turned = nullptr;
@@ -427,7 +427,7 @@ void draw_sprite(const Context& c, const bench::ElementState& state, const Place
     }
 }
 
-void draw_element(const Context& c, const bench::ElementState& state, const Placement& e) {
+void draw_element(const Context& c, const runtime::ElementState& state, const Placement& e) {
     if (!state.visible) return;
     switch (state.type) {
         case kStaticImage:
@@ -569,10 +569,10 @@ cairo_surface_t* BitmapCache::surface(uint32_t resource_id, Look look) {
     const auto key = std::make_pair(resource_id, look);
     if (auto found = surfaces_.find(key); found != surfaces_.end()) return found->second;
     cairo_surface_t* made = nullptr;
-    if (std::optional<bench::Bitmap> bitmap = module_.bitmap(resource_id)) {
+    if (std::optional<runtime::Bitmap> bitmap = module_.bitmap(resource_id)) {
         try {
             made = make_surface(*bitmap, look);
-        } catch (const bench::DibError&) {
+        } catch (const runtime::DibError&) {
             made = nullptr;  // drawn as a placeholder
         }
     }
@@ -586,21 +586,21 @@ namespace {
 
 // The gauge's first element, its background; null when it has none or its
 // header's list cannot be read (the instance refused such records already).
-const guest::ELEMENT_HEADER* background_of(const bench::GaugeInstance& instance) {
-    const emu::GuestMemory& memory = instance.module().memory();
+const guest::ELEMENT_HEADER* background_of(const runtime::GaugeInstance& instance) {
+    const emulator::GuestMemory& memory = instance.module().memory();
     try {
-        const frame::GuestPtr<const bench::ElementPtr> roots = memory.read(instance.gauge()).element_list;
+        const frame::GuestPtr<const runtime::ElementPtr> roots = memory.read(instance.gauge()).element_list;
         if (!roots) return nullptr;
-        const bench::ElementPtr first = memory.read(roots);
+        const runtime::ElementPtr first = memory.read(roots);
         return first ? &memory.read(first) : nullptr;
-    } catch (const emu::GuestFault&) {
+    } catch (const emulator::GuestFault&) {
         return nullptr;
     }
 }
 
 }  // namespace
 
-std::pair<uint32_t, uint32_t> gauge_extent(const bench::GaugeInstance& instance, BitmapCache& bitmaps) {
+std::pair<uint32_t, uint32_t> gauge_extent(const runtime::GaugeInstance& instance, BitmapCache& bitmaps) {
     if (const guest::ELEMENT_HEADER* background = background_of(instance)) {
         // The surface drawn anyway.
         const Look look = black_is_clear(background->image_flags) ? Look::Overlay : Look::Opaque;
@@ -624,7 +624,7 @@ constexpr double kFloodR = 0.12, kFloodG = 0.035, kFloodB = 0.02, kFloodCover = 
 
 // One element at night: drawn through a group that the flood light covers
 // where the element itself shows (atop), so its transparent parts stay so.
-void draw_element_at_night(const Context& c, const bench::ElementState& state, const Placement& e) {
+void draw_element_at_night(const Context& c, const runtime::ElementState& state, const Placement& e) {
     cairo_t* cr = c.cr;
     cairo_push_group(cr);
     draw_element(c, state, e);
@@ -636,16 +636,16 @@ void draw_element_at_night(const Context& c, const bench::ElementState& state, c
 }
 
 template <typename AtSplit>
-void draw_gauge_from(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCache& bitmaps, size_t from, size_t split,
-                     AtSplit&& at_split) {
+void draw_gauge_from(cairo_t* cr, const runtime::GaugeInstance& instance, BitmapCache& bitmaps, size_t from,
+                     size_t split, AtSplit&& at_split) {
     const bool night = instance.host().night();
     const auto [width, height] = gauge_extent(instance, bitmaps);
     cairo_save(cr);
     cairo_rectangle(cr, 0.0, 0.0, width, height);
     cairo_clip(cr);
     const Context context{cr, bitmaps, static_cast<double>(width)};
-    const emu::GuestMemory& memory = instance.module().memory();
-    const std::vector<bench::ElementState>& elements = instance.elements();
+    const emulator::GuestMemory& memory = instance.module().memory();
+    const std::vector<runtime::ElementState>& elements = instance.elements();
     for (size_t i = from; i < elements.size(); ++i) {
         if (i == split) at_split();
         if (!elements[i].visible) continue;
@@ -656,10 +656,10 @@ void draw_gauge_from(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCa
             } else {
                 draw_element(context, elements[i], placed);
             }
-        } catch (const emu::GuestFault& fault) {
+        } catch (const emulator::GuestFault& fault) {
             cairo_restore(cr);
-            throw bench::GaugeFault(
-                bench::fault_message(instance.module(), "gauge " + instance.name() + ", drawing its elements", fault),
+            throw runtime::GaugeFault(
+                runtime::fault_message(instance.module(), "gauge " + instance.name() + ", drawing its elements", fault),
                 fault);
         }
     }
@@ -669,12 +669,12 @@ void draw_gauge_from(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCa
 
 }  // namespace
 
-int element_at(const bench::GaugeInstance& instance, BitmapCache& bitmaps, double x, double y) {
+int element_at(const runtime::GaugeInstance& instance, BitmapCache& bitmaps, double x, double y) {
     const auto [width, height] = gauge_extent(instance, bitmaps);
     if (!(x >= 0.0 && y >= 0.0 && x < width && y < height)) return -1;
     const Context context{nullptr, bitmaps, static_cast<double>(width)};
-    const emu::GuestMemory& memory = instance.module().memory();
-    const std::vector<bench::ElementState>& elements = instance.elements();
+    const emulator::GuestMemory& memory = instance.module().memory();
+    const std::vector<runtime::ElementState>& elements = instance.elements();
     for (size_t i = elements.size(); i-- > 0;) {
         if (elements[i].visible && shows_at(context, elements[i], placement_of(memory, elements[i]), x, y))
             return static_cast<int>(i);
@@ -682,7 +682,7 @@ int element_at(const bench::GaugeInstance& instance, BitmapCache& bitmaps, doubl
     return -1;
 }
 
-void draw_gauge(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCache& bitmaps) {
+void draw_gauge(cairo_t* cr, const runtime::GaugeInstance& instance, BitmapCache& bitmaps) {
     draw_gauge_from(cr, instance, bitmaps, 0, SIZE_MAX, [] {});
 }
 
@@ -691,14 +691,14 @@ namespace {
 // A picture side in whole pixels; checked in double, before it becomes an int.
 int pixels(double extent) {
     const double rounded = std::ceil(extent - 1e-9);
-    if (!(rounded <= bench::Panel::kMaxPicturePixels)) {
+    if (!(rounded <= panels::Panel::kMaxPicturePixels)) {
         throw RenderError("a picture " + std::to_string(extent) + " pixels across; at most " +
-                          std::to_string(bench::Panel::kMaxPicturePixels) + " can be drawn");
+                          std::to_string(panels::Panel::kMaxPicturePixels) + " can be drawn");
     }
     return rounded < 1.0 ? 1 : static_cast<int>(rounded);
 }
 
-std::string gauge_name(const bench::GaugeInstance& instance) {
+std::string gauge_name(const runtime::GaugeInstance& instance) {
     return instance.name().empty() ? "(unnamed)" : instance.name();
 }
 
@@ -727,7 +727,7 @@ uint64_t bits_of(double value) {
 
 uint64_t pair_of(uint32_t high, uint32_t low) { return static_cast<uint64_t>(high) << 32 | low; }
 
-void append_key(std::vector<uint64_t>& keys, const emu::GuestMemory& memory, const bench::ElementState& state) {
+void append_key(std::vector<uint64_t>& keys, const emulator::GuestMemory& memory, const runtime::ElementState& state) {
     const size_t at = keys.size();
     keys.resize(at + kKeyWords, 0);
     uint64_t* key = keys.data() + at;
@@ -754,16 +754,16 @@ void append_key(std::vector<uint64_t>& keys, const emu::GuestMemory& memory, con
 }
 
 // The gauge's keys: its extent first, then one key per element.
-void gauge_keys(const bench::GaugeInstance& instance, BitmapCache& bitmaps, std::vector<uint64_t>& keys) {
+void gauge_keys(const runtime::GaugeInstance& instance, BitmapCache& bitmaps, std::vector<uint64_t>& keys) {
     keys.clear();
     const auto [width, height] = gauge_extent(instance, bitmaps);
     keys.push_back(pair_of(width, height));
-    const emu::GuestMemory& memory = instance.module().memory();
+    const emulator::GuestMemory& memory = instance.module().memory();
     try {
-        for (const bench::ElementState& state : instance.elements()) append_key(keys, memory, state);
-    } catch (const emu::GuestFault& fault) {
-        throw bench::GaugeFault(
-            bench::fault_message(instance.module(), "gauge " + instance.name() + ", drawing its elements", fault),
+        for (const runtime::ElementState& state : instance.elements()) append_key(keys, memory, state);
+    } catch (const emulator::GuestFault& fault) {
+        throw runtime::GaugeFault(
+            runtime::fault_message(instance.module(), "gauge " + instance.name() + ", drawing its elements", fault),
             fault);
     }
 }
@@ -779,7 +779,7 @@ size_t first_change(const std::vector<uint64_t>& before, const std::vector<uint6
 }
 
 // The pixels of a gauge's rectangle: every pixel its clip may touch, within the picture.
-PixelRect gauge_rect(const bench::Panel::Gauge& gauge, const Image& image) {
+PixelRect gauge_rect(const panels::Panel::Gauge& gauge, const Image& image) {
     const double left = std::max(0.0, std::floor(gauge.left)), top = std::max(0.0, std::floor(gauge.top));
     const double right = std::min<double>(image.width(), std::ceil(gauge.left + gauge.width));
     const double bottom = std::min<double>(image.height(), std::ceil(gauge.top + gauge.height));
@@ -788,7 +788,7 @@ PixelRect gauge_rect(const bench::Panel::Gauge& gauge, const Image& image) {
             static_cast<int>(bottom - top)};
 }
 
-PixelRect window_rect(const bench::Panel::Window& window) {
+PixelRect window_rect(const panels::Panel::Window& window) {
     const double left = std::floor(window.left), top = std::floor(window.top);
     return {static_cast<int>(left), static_cast<int>(top),
             static_cast<int>(std::ceil(window.left + window.width) - left),
@@ -825,7 +825,7 @@ void copy_in(const Image& image, const PixelRect& rect, const std::vector<uint32
     cairo_surface_mark_dirty_rectangle(image.surface(), rect.x, rect.y, rect.width, rect.height);
 }
 
-void throw_if_failed(cairo_status_t status, const bench::GaugeInstance& instance) {
+void throw_if_failed(cairo_status_t status, const runtime::GaugeInstance& instance) {
     if (status != CAIRO_STATUS_SUCCESS) {
         throw RenderError("gauge '" + gauge_name(instance) + "' cannot be drawn: " + cairo_status_to_string(status));
     }
@@ -833,7 +833,7 @@ void throw_if_failed(cairo_status_t status, const bench::GaugeInstance& instance
 
 }  // namespace
 
-Image render_gauge(const bench::GaugeInstance& instance, BitmapCache& bitmaps) {
+Image render_gauge(const runtime::GaugeInstance& instance, BitmapCache& bitmaps) {
     const auto [width, height] = gauge_extent(instance, bitmaps);
     const double scale = instance.scale();
     Image image(pixels(width * scale), pixels(height * scale));
@@ -846,7 +846,7 @@ Image render_gauge(const bench::GaugeInstance& instance, BitmapCache& bitmaps) {
     return image;
 }
 
-BitmapCache& PanelRenderer::bitmaps(const bench::Module& module) {
+BitmapCache& PanelRenderer::bitmaps(const runtime::Module& module) {
     std::unique_ptr<BitmapCache>& cache = caches_[&module];
     if (!cache) cache = std::make_unique<BitmapCache>(module);
     return *cache;
@@ -858,11 +858,11 @@ PanelRenderer::~PanelRenderer() {
     }
 }
 
-void PanelRenderer::draw_window(cairo_t* cr, const bench::Panel::Window& window) {
+void PanelRenderer::draw_window(cairo_t* cr, const panels::Panel::Window& window) {
     set_colour(cr, window.config->background);
     cairo_rectangle(cr, window.left, window.top, window.width, window.height);
     cairo_fill(cr);
-    const bench::Picture* picture = window.background.get();
+    const runtime::Picture* picture = window.background.get();
     if (picture == nullptr) return;
     auto found = backgrounds_.find(picture);
     if (found == backgrounds_.end()) found = backgrounds_.emplace(picture, make_surface(*picture, Look::Overlay)).first;
@@ -878,7 +878,7 @@ void PanelRenderer::draw_window(cairo_t* cr, const bench::Panel::Window& window)
 }
 
 // The window's paint and background under the flood light.
-void PanelRenderer::light_window(cairo_t* cr, const bench::Panel::Window& window) {
+void PanelRenderer::light_window(cairo_t* cr, const panels::Panel::Window& window) {
     if (!panel_.host().night()) return;
     cairo_save(cr);
     cairo_rectangle(cr, window.left, window.top, window.width, window.height);
@@ -887,7 +887,7 @@ void PanelRenderer::light_window(cairo_t* cr, const bench::Panel::Window& window
     cairo_restore(cr);
 }
 
-void PanelRenderer::draw_title(cairo_t* cr, const bench::Panel::Window& window) {
+void PanelRenderer::draw_title(cairo_t* cr, const panels::Panel::Window& window) {
     const std::string& title = window.config->title;
     if (title.empty()) return;
     constexpr double kTextSize = 13.0, kPad = 4.0;
@@ -919,14 +919,14 @@ void PanelRenderer::draw_panel(Image& image, bool keep) {
     set_colour(cr, kSurroundColour);
     cairo_paint(cr);
     gauges_drawn_ = 0;
-    const std::vector<bench::Panel::Gauge>& gauges = panel_.gauges();
+    const std::vector<panels::Panel::Gauge>& gauges = panel_.gauges();
     // Window by window, each over the ones before it, as overlapping windows
     // lie on the screen.
-    for (const bench::Panel::Window& window : panel_.windows()) {
+    for (const panels::Panel::Window& window : panel_.windows()) {
         draw_window(cr, window);
         light_window(cr, window);
         for (size_t i = 0; i < gauges.size(); ++i) {
-            const bench::Panel::Gauge& gauge = gauges[i];
+            const panels::Panel::Gauge& gauge = gauges[i];
             if (!gauge.shown || gauge.window != window.config) continue;
             if (!keep) {
                 draw_panel_gauge(image.surface(), gauge);
@@ -949,13 +949,13 @@ void PanelRenderer::draw_panel(Image& image, bool keep) {
 // Which gauges can be drawn again by themselves: those whose pixels no other
 // drawing after the windows' paint touches.
 void PanelRenderer::plan_kept(const Image& image) {
-    const std::vector<bench::Panel::Gauge>& gauges = panel_.gauges();
+    const std::vector<panels::Panel::Gauge>& gauges = panel_.gauges();
     kept_.assign(gauges.size(), Kept{});
     for (size_t i = 0; i < gauges.size(); ++i) {
         if (gauges[i].shown) kept_[i].rect = gauge_rect(gauges[i], image);
     }
     for (size_t i = 0; i < gauges.size(); ++i) {
-        const bench::Panel::Gauge& gauge = gauges[i];
+        const panels::Panel::Gauge& gauge = gauges[i];
         if (!gauge.shown) continue;
         bool alone = !(titles_ && !gauge.window->title.empty());
         for (size_t j = 0; j < gauges.size() && alone; ++j) {
@@ -963,7 +963,7 @@ void PanelRenderer::plan_kept(const Image& image) {
         }
         // Windows painted after the gauge's own.
         bool later = false;
-        for (const bench::Panel::Window& window : panel_.windows()) {
+        for (const panels::Panel::Window& window : panel_.windows()) {
             if (later && overlap(kept_[i].rect, window_rect(window))) alone = false;
             if (window.config == gauge.window) later = true;
         }
@@ -987,7 +987,7 @@ const Image& PanelRenderer::render_frame() {
     // The gauges to draw again, each with its first element drawn differently.
     std::vector<std::pair<size_t, size_t>> redraw;
     std::vector<uint64_t> keys;
-    const std::vector<bench::Panel::Gauge>& gauges = panel_.gauges();
+    const std::vector<panels::Panel::Gauge>& gauges = panel_.gauges();
     for (size_t i = 0; i < gauges.size(); ++i) {
         if (!gauges[i].shown) continue;
         gauge_keys(*gauges[i].instance, bitmaps(*gauges[i].module), keys);
@@ -1034,7 +1034,7 @@ bool PanelRenderer::redraw_kept(size_t index, size_t first_changed) {
 // Elements from `from` on of one gauge, through a context of its own; for a
 // kept gauge, the pixels before element `split` are kept as its prefix.
 cairo_status_t PanelRenderer::draw_gauge_part(cairo_surface_t* surface, size_t index, size_t from, size_t split) {
-    const bench::Panel::Gauge& gauge = panel_.gauges()[index];
+    const panels::Panel::Gauge& gauge = panel_.gauges()[index];
     return draw_alone(surface, [&](cairo_t* cr) {
         cairo_rectangle(cr, gauge.left, gauge.top, gauge.width, gauge.height);
         cairo_clip(cr);
@@ -1053,7 +1053,7 @@ cairo_status_t PanelRenderer::draw_gauge_part(cairo_surface_t* surface, size_t i
 
 // Each gauge through its own context: records cairo cannot follow put a
 // context into an error that sticks, and must spoil no other gauge.
-void PanelRenderer::draw_panel_gauge(cairo_surface_t* surface, const bench::Panel::Gauge& gauge) {
+void PanelRenderer::draw_panel_gauge(cairo_surface_t* surface, const panels::Panel::Gauge& gauge) {
     const cairo_status_t status = draw_alone(surface, [&](cairo_t* cr) {
         cairo_rectangle(cr, gauge.left, gauge.top, gauge.width, gauge.height);
         cairo_clip(cr);
@@ -1064,7 +1064,7 @@ void PanelRenderer::draw_panel_gauge(cairo_surface_t* surface, const bench::Pane
     gauge_drawn(gauge, status);
 }
 
-void PanelRenderer::gauge_drawn(const bench::Panel::Gauge& gauge, cairo_status_t status) {
+void PanelRenderer::gauge_drawn(const panels::Panel::Gauge& gauge, cairo_status_t status) {
     if (status == CAIRO_STATUS_SUCCESS) {
         ++gauges_drawn_;
     } else {
@@ -1074,7 +1074,7 @@ void PanelRenderer::gauge_drawn(const bench::Panel::Gauge& gauge, cairo_status_t
     }
 }
 
-Image PanelRenderer::render(const bench::Panel::Gauge& gauge) {
+Image PanelRenderer::render(const panels::Panel::Gauge& gauge) {
     Image image(pixels(gauge.width), pixels(gauge.height));
     throw_if_failed(draw_alone(image.surface(),
                                [&](cairo_t* cr) {

@@ -41,10 +41,10 @@
 #include <utility>
 #include <vector>
 
-#include "host/instance.h"
-#include "host/module.h"
-#include "host/panel.h"
+#include "panels/panel.h"
 #include "render/image.h"
+#include "runtime/instance.h"
+#include "runtime/module.h"
 
 namespace render {
 
@@ -60,7 +60,7 @@ enum class Look {
 // The decoded bitmaps of one module, as surfaces, made once each.
 class BitmapCache {
 public:
-    explicit BitmapCache(const bench::Module& module) : module_(module) {}
+    explicit BitmapCache(const runtime::Module& module) : module_(module) {}
     ~BitmapCache();
     BitmapCache(const BitmapCache&) = delete;
     BitmapCache& operator=(const BitmapCache&) = delete;
@@ -95,35 +95,35 @@ private:
         auto operator<=>(const PlacedKey&) const = default;
     };
 
-    const bench::Module& module_;
+    const runtime::Module& module_;
     std::map<std::pair<uint32_t, Look>, cairo_surface_t*> surfaces_;
     std::map<PlacedKey, Placed> placed_;  // at places relative to the key's whole pixel
 };
 
 // The background size a gauge is drawn in: its root bitmap's, or 100 x 100
 // when the module lacks it.
-std::pair<uint32_t, uint32_t> gauge_extent(const bench::GaugeInstance& instance, BitmapCache& bitmaps);
+std::pair<uint32_t, uint32_t> gauge_extent(const runtime::GaugeInstance& instance, BitmapCache& bitmaps);
 
 // The element drawn topmost at point (x, y) of the gauge, in background-bitmap
 // pixels: where one of its bitmaps shows a pixel there (pure black counts as
 // clear where the element makes it so). Its index in instance.elements(), or
-// -1 where only the window shows. Throws emu::GuestFault as drawing would.
-int element_at(const bench::GaugeInstance& instance, BitmapCache& bitmaps, double x, double y);
+// -1 where only the window shows. Throws emulator::GuestFault as drawing would.
+int element_at(const runtime::GaugeInstance& instance, BitmapCache& bitmaps, double x, double y);
 
 // Draws the instance with `cr`'s user space in background-bitmap pixels,
 // clipped to the background's rectangle.
-void draw_gauge(cairo_t* cr, const bench::GaugeInstance& instance, BitmapCache& bitmaps);
+void draw_gauge(cairo_t* cr, const runtime::GaugeInstance& instance, BitmapCache& bitmaps);
 
 // The instance alone, at its own display scale. Throws RenderError naming the
 // gauge when its records leave cairo unable to draw it.
-Image render_gauge(const bench::GaugeInstance& instance, BitmapCache& bitmaps);
+Image render_gauge(const runtime::GaugeInstance& instance, BitmapCache& bitmaps);
 
 // Draws panels over a dark surround: every visible window in its order, its
 // background colour, then its file= bitmap stretched over it (pure black
 // transparent), then every gauge of it in its rectangle.
 class PanelRenderer {
 public:
-    explicit PanelRenderer(const bench::Panel& panel) : panel_(panel) {}
+    explicit PanelRenderer(const panels::Panel& panel) : panel_(panel) {}
     ~PanelRenderer();
     PanelRenderer(const PanelRenderer&) = delete;
     PanelRenderer& operator=(const PanelRenderer&) = delete;
@@ -147,8 +147,8 @@ public:
     // The shown gauges the last render() or render_frame() drew.
     size_t gauges_drawn() const { return gauges_drawn_; }
     // One gauge of the panel at its panel size (RenderError where it cannot be drawn).
-    Image render(const bench::Panel::Gauge& gauge);
-    BitmapCache& bitmaps(const bench::Module& module);
+    Image render(const panels::Panel::Gauge& gauge);
+    BitmapCache& bitmaps(const runtime::Module& module);
 
     // "file:line: ..." of gauges left out since the last call, for the caller to print.
     std::vector<std::string> take_warnings();
@@ -175,18 +175,18 @@ private:
     void plan_kept(const Image& image);
     bool redraw_kept(size_t index, size_t first_changed);
     cairo_status_t draw_gauge_part(cairo_surface_t* surface, size_t index, size_t from, size_t split);
-    void gauge_drawn(const bench::Panel::Gauge& gauge, cairo_status_t status);
-    void draw_window(cairo_t* cr, const bench::Panel::Window& window);
-    void light_window(cairo_t* cr, const bench::Panel::Window& window);
-    void draw_title(cairo_t* cr, const bench::Panel::Window& window);
-    void draw_panel_gauge(cairo_surface_t* surface, const bench::Panel::Gauge& gauge);
+    void gauge_drawn(const panels::Panel::Gauge& gauge, cairo_status_t status);
+    void draw_window(cairo_t* cr, const panels::Panel::Window& window);
+    void light_window(cairo_t* cr, const panels::Panel::Window& window);
+    void draw_title(cairo_t* cr, const panels::Panel::Window& window);
+    void draw_panel_gauge(cairo_surface_t* surface, const panels::Panel::Gauge& gauge);
 
-    const bench::Panel& panel_;
+    const panels::Panel& panel_;
     size_t gauges_drawn_ = 0;
     bool titles_ = false;
     std::vector<std::string> warnings_;
-    std::map<const bench::Module*, std::unique_ptr<BitmapCache>> caches_;
-    std::map<const bench::Picture*, cairo_surface_t*> backgrounds_;
+    std::map<const runtime::Module*, std::unique_ptr<BitmapCache>> caches_;
+    std::map<const runtime::Picture*, cairo_surface_t*> backgrounds_;
 
     std::unique_ptr<Image> frame_;  // render_frame()'s picture
     bool frame_titles_ = false;     // whether it shows titles

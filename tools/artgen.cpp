@@ -25,16 +25,16 @@
 #include <string_view>
 #include <vector>
 
-#include "host/host.h"
-#include "host/module.h"
+#include "art/bmp.h"
+#include "art/canvas.h"
+#include "art/contact_sheet.h"
+#include "art/painters.h"
+#include "art/palette.h"
+#include "art/panel_art.h"
+#include "art/records.h"
 #include "korvane/bitmaps.h"
-#include "tools/art/bmp.h"
-#include "tools/art/canvas.h"
-#include "tools/art/contact_sheet.h"
-#include "tools/art/painters.h"
-#include "tools/art/palette.h"
-#include "tools/art/panel_art.h"
-#include "tools/art/records.h"
+#include "runtime/host.h"
+#include "runtime/module.h"
 
 namespace {
 
@@ -142,7 +142,7 @@ int run(const Options& options) {
     art::PanelLayout layout;
     if (!options.panel.empty()) {
         const ModuleDirectory modules(options.module, options.output);
-        layout = art::read_panel_layout(options.panel, modules.path(), [&](bench::Module& loaded) {
+        layout = art::read_panel_layout(options.panel, modules.path(), [&](runtime::Module& loaded) {
             if (fs::path(loaded.path()).stem() != kModuleName) return;
             for (const korvane::BitmapInfo& info : korvane::kBitmaps) {
                 loaded.override_bitmap_size(info.id, info.width, info.height);
@@ -150,8 +150,8 @@ int run(const Options& options) {
         });
     }
 
-    bench::Host host;
-    bench::Module module(host, options.module);
+    runtime::Host host;
+    runtime::Module module(host, options.module);
     art::Records records(module);
 
     // The gauges the bitmaps are painted from, each once, in the table's order.

@@ -11,17 +11,17 @@
 #include <system_error>
 
 #include "flightmodel/jsbsim.h"
-#include "host/calculator.h"
-#include "host/dib.h"
-#include "host/instance.h"
-#include "host/module.h"
-#include "host/mouse.h"
-#include "host/output_file.h"
-#include "host/panel.h"
-#include "host/panel_config.h"
-#include "host/scenario.h"
-#include "host/text_input.h"
+#include "panels/panel.h"
+#include "panels/panel_config.h"
+#include "platform/output_file.h"
+#include "platform/text_input.h"
 #include "render/image.h"
+#include "runtime/calculator.h"
+#include "runtime/dib.h"
+#include "runtime/instance.h"
+#include "runtime/module.h"
+#include "runtime/mouse.h"
+#include "scenario/scenario.h"
 #include "tools/data_files.h"
 #include "web/transport.h"
 
@@ -32,22 +32,23 @@ ExitStatus exit_status_of(const std::exception& error) {
     if (const auto* command = dynamic_cast<const CommandError*>(&error)) return command->status();
     // Module code that faulted, or records leading outside the module's
     // memory: the module loaded, and failed while it ran.
-    if (const auto* module = dynamic_cast<const bench::ModuleError*>(&error);
-        module != nullptr && module->kind() == bench::ModuleError::Kind::kCode) {
+    if (const auto* module = dynamic_cast<const runtime::ModuleError*>(&error);
+        module != nullptr && module->kind() == runtime::ModuleError::Kind::kCode) {
         return ExitStatus::kFailed;
     }
-    if (dynamic_cast<const bench::GaugeFault*>(&error) != nullptr || dynamic_cast<const bench::GuestFault*>(&error)) {
+    if (dynamic_cast<const runtime::GaugeFault*>(&error) != nullptr ||
+        dynamic_cast<const runtime::GuestFault*>(&error)) {
         return ExitStatus::kFailed;
     }
     // A --scale the panel's gauges cannot be drawn at is the option's fault.
-    if (dynamic_cast<const bench::PanelScaleError*>(&error) != nullptr) return ExitStatus::kUsage;
+    if (dynamic_cast<const panels::PanelScaleError*>(&error) != nullptr) return ExitStatus::kUsage;
     // Files that are not what they claim: modules, PE files, bitmaps, panel
     // configurations, scenarios (their parse; a run that fails is reported
     // by the command as a failure), mouse lists of a module.
-    if (dynamic_cast<const bench::ModuleError*>(&error) != nullptr || dynamic_cast<const bench::PeError*>(&error) ||
-        dynamic_cast<const bench::DibError*>(&error) || dynamic_cast<const bench::PanelConfigError*>(&error) ||
-        dynamic_cast<const bench::ScenarioError*>(&error) || dynamic_cast<const bench::PanelError*>(&error) ||
-        dynamic_cast<const bench::MouseListError*>(&error) || dynamic_cast<const fs::filesystem_error*>(&error)) {
+    if (dynamic_cast<const runtime::ModuleError*>(&error) != nullptr || dynamic_cast<const runtime::PeError*>(&error) ||
+        dynamic_cast<const runtime::DibError*>(&error) || dynamic_cast<const panels::PanelConfigError*>(&error) ||
+        dynamic_cast<const scenario::ScenarioError*>(&error) || dynamic_cast<const panels::PanelError*>(&error) ||
+        dynamic_cast<const runtime::MouseListError*>(&error) || dynamic_cast<const fs::filesystem_error*>(&error)) {
         return ExitStatus::kBadInput;
     }
     // A script JSBSim cannot fly, or a picture that cannot be made or written.
@@ -55,8 +56,8 @@ ExitStatus exit_status_of(const std::exception& error) {
         return ExitStatus::kBadInput;
     // An output refused where the work found it (a snapshot's name), or one
     // that could not be written.
-    if (dynamic_cast<const bench::OutputPathError*>(&error) != nullptr) return ExitStatus::kUsage;
-    if (dynamic_cast<const bench::OutputFileError*>(&error) != nullptr) return ExitStatus::kBadInput;
+    if (dynamic_cast<const platform::OutputPathError*>(&error) != nullptr) return ExitStatus::kUsage;
+    if (dynamic_cast<const platform::OutputFileError*>(&error) != nullptr) return ExitStatus::kBadInput;
     // The live server: a --host that is no address is a bad argument, one it
     // cannot listen on (a port in use) an output it could not open.
     if (dynamic_cast<const web::AddressError*>(&error)) return ExitStatus::kUsage;
@@ -124,7 +125,7 @@ void add_console_options(CLI::App& app) {
     app.add_option_function<std::string>(
            "--color,--colour",
            [](const std::string& mode) {
-               colour_mode = mode == "always" ? ColourMode::kAlways
+               colour_mode = mode == "always"  ? ColourMode::kAlways
                              : mode == "never" ? ColourMode::kNever
                                                : ColourMode::kAuto;
            },
@@ -225,8 +226,8 @@ void check_output_file(const std::string& path, const std::string& option) {
         throw CommandError(ExitStatus::kUsage, option + " " + path + ": there is no directory " + parent.string());
     }
     try {
-        bench::check_output_path(path);
-    } catch (const bench::OutputPathError& refused) {
+        platform::check_output_path(path);
+    } catch (const platform::OutputPathError& refused) {
         throw CommandError(ExitStatus::kUsage, option + ": " + refused.what());
     }
 }
@@ -269,8 +270,8 @@ void write_text(const std::string& path, const std::string& text) {
         return;
     }
     try {
-        bench::write_output_file(path, std::span(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
-    } catch (const bench::OutputFileError& error) {
+        platform::write_output_file(path, std::span(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
+    } catch (const platform::OutputFileError& error) {
         throw CommandError(ExitStatus::kBadInput, error.what());
     }
 }
@@ -280,11 +281,11 @@ void check_input_file(const std::string& path, bool standard_input) {
     if (path.empty()) throw CommandError(ExitStatus::kBadInput, "an empty name names no file");
     std::error_code error;
     if (!fs::exists(fs::status(path, error))) throw CommandError(ExitStatus::kBadInput, path + ": file not found");
-    if (const std::string fault = bench::input_file_fault(path); !fault.empty())
+    if (const std::string fault = platform::input_file_fault(path); !fault.empty())
         throw CommandError(ExitStatus::kBadInput, path + ": " + fault);
 }
 
-void add_module_paths(CLI::App& command, bench::ModulePaths& paths) {
+void add_module_paths(CLI::App& command, panels::ModulePaths& paths) {
     paths.module_dir = data_file(DataFile::kModules);
     command
         .add_option_function<std::string>(

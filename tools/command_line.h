@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/panel.h"
+#include "panels/panel.h"
 
 namespace gaugebench {
 
@@ -19,11 +19,11 @@ namespace gaugebench {
 // which failure takes which.
 enum class ExitStatus : int {
     kSuccess = 0,
-    kFailed = 1,        // a check or a scenario failed, module code faulted
-    kUsage = 2,         // the command line is wrong, or asks what this build cannot do
-    kBadInput = 3,      // a file could not be read or written, or is not what it claims to be
-    kInterrupted = 130, // SIGINT (Ctrl-C), as a shell reports it: 128 + 2
-    kTerminated = 143,  // SIGTERM: 128 + 15
+    kFailed = 1,         // a check or a scenario failed, module code faulted
+    kUsage = 2,          // the command line is wrong, or asks what this build cannot do
+    kBadInput = 3,       // a file could not be read or written, or is not what it claims to be
+    kInterrupted = 130,  // SIGINT (Ctrl-C), as a shell reports it: 128 + 2
+    kTerminated = 143,   // SIGTERM: 128 + 15
 };
 
 // Thrown by a command once it knows the outcome; the message is printed.
@@ -123,7 +123,7 @@ void check_input_file(const std::string& path, bool standard_input = false);
 // The options of every command that places a panel: where the PE modules it
 // names are (each carries its own bitmaps), as --modules <dir> or --pe
 // <file|dir>; a --pe that names nothing is refused before any work.
-void add_module_paths(CLI::App& command, bench::ModulePaths& paths);
+void add_module_paths(CLI::App& command, panels::ModulePaths& paths);
 // The module a command takes as its argument.
 void add_module_argument(CLI::App& command, std::string& module);
 

@@ -33,26 +33,26 @@
 #include <map>
 #include <string>
 
-#include "host/host.h"
-#include "host/host_calculator.h"
-#include "host/instance.h"
-#include "host/module.h"
-#include "host/validate/hostile.h"
-#include "host/validate/plan.h"
-#include "host/validate/records.h"
+#include "runtime/host.h"
+#include "runtime/host_calculator.h"
+#include "runtime/instance.h"
+#include "runtime/module.h"
+#include "validate/hostile.h"
+#include "validate/plan.h"
+#include "validate/records.h"
 
 namespace {
 
-using bench::validate::CallKind;
-using bench::validate::CallOutcome;
-using bench::validate::PlannedCall;
-using bench::validate::to_bits;
+using validate::CallKind;
+using validate::CallOutcome;
+using validate::PlannedCall;
+using validate::to_bits;
 
 struct Options {
     std::string module;
     std::string pe;
     std::string output;
-    uint64_t seed = bench::validate::kPlanSeed;
+    uint64_t seed = validate::kPlanSeed;
     int random = 48;
 };
 
@@ -115,9 +115,9 @@ std::string hex(double value) {
     return text;
 }
 
-class Writer : public bench::validate::PlanObserver {
+class Writer : public validate::PlanObserver {
 public:
-    Writer(bench::Host& host, std::FILE* out) : host_(host), out_(out) {}
+    Writer(runtime::Host& host, std::FILE* out) : host_(host), out_(out) {}
 
     void before(const PlannedCall&) override { before_ = host_.vars().tokens(); }
 
@@ -125,7 +125,7 @@ public:
         const std::string gauge = call.gauge != nullptr ? call.gauge->name : "-";
         std::string field = call.field.empty() ? "-" : call.field;
         if (call.element != nullptr) field = call.element->label + " " + call.field;
-        const char* kind = bench::validate::kind_name(call.kind);
+        const char* kind = validate::kind_name(call.kind);
         const std::string input = call.input.empty() ? "-" : call.input;
         if (outcome.fault) {
             std::fprintf(out_, "%s\t%s\t%s\t%s\tfault\n", kind, gauge.c_str(), field.c_str(), input.c_str());
@@ -156,10 +156,10 @@ public:
 
 private:
     void update(const PlannedCall& call, const CallOutcome& outcome, const std::string& input) {
-        const bench::GaugeInstance& instance = *outcome.instance;
+        const runtime::GaugeInstance& instance = *outcome.instance;
         const auto& elements = call.gauge->elements;
         for (size_t i = 0; i < instance.elements().size() && i < elements.size(); ++i) {
-            const bench::ElementState& s = instance.elements()[i];
+            const runtime::ElementState& s = instance.elements()[i];
             std::fprintf(out_, "update\t%s\t%s\t%s\t%d %u %u %s %s %s %s %s %s %s %s %s %s %s\n",
                          call.gauge->name.c_str(), elements[i].label.c_str(), input.c_str(), s.visible ? 1 : 0,
                          s.resource_id, s.frame, hex(s.value).c_str(), hex(s.angle).c_str(), hex(s.x).c_str(),
@@ -173,12 +173,12 @@ private:
     std::string effects() const {
         std::string text = "keys";
         char item[48];
-        for (const bench::KeyEvent& key : host_.key_log()) {
+        for (const runtime::KeyEvent& key : host_.key_log()) {
             std::snprintf(item, sizeof item, " %u=%u", key.id, key.value);
             text += item;
         }
         text += "\tservices";
-        for (const bench::ServiceCall& call : host_.service_log()) {
+        for (const runtime::ServiceCall& call : host_.service_log()) {
             std::snprintf(item, sizeof item, " %u", call.slot);
             text += item;
         }
@@ -199,7 +199,7 @@ private:
         return text;
     }
 
-    bench::Host& host_;
+    runtime::Host& host_;
     std::FILE* out_;
     std::map<uint32_t, double> before_;  // the tokens when the call began
 };
@@ -227,14 +227,14 @@ int main(int argc, char** argv) {
     int status = 0;
     size_t calls = 0;
     try {
-        bench::Host host;
-        bench::HostCalculator calculator(host);
-        bench::Module module(host, options.module, options.pe);
-        const bench::validate::Records records = bench::validate::read_records(module, nullptr, false);
-        bench::validate::PlanOptions plan_options;
+        runtime::Host host;
+        runtime::HostCalculator calculator(host);
+        runtime::Module module(host, options.module, options.pe);
+        const validate::Records records = validate::read_records(module, nullptr, false);
+        validate::PlanOptions plan_options;
         plan_options.seed = options.seed;
         plan_options.random_values = options.random;
-        bench::validate::Plan plan(host, module, records, plan_options);
+        validate::Plan plan(host, module, records, plan_options);
         std::fprintf(out, "# seed %" PRIu64 ", %d random inputs\n", options.seed, options.random);
         std::fprintf(out, "# diffdrive: %zu gauges, %zu tokens, %zu limits\n", records.gauges.size(),
                      plan.variables().tokens().size(), plan.limits().size());

@@ -93,7 +93,7 @@ constexpr std::array<Setting, kCount> kCruise = make_cruise();
 
 std::span<const Setting> cruise() { return kCruise; }
 
-void apply_cruise(bench::Host& host) {
+void apply_cruise(runtime::Host& host) {
     for (const Setting& setting : kCruise) host.vars().set(setting.token, setting.value);
 }
 

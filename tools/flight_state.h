@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "host/host.h"
+#include "runtime/host.h"
 
 namespace flight_state {
 
@@ -19,6 +19,6 @@ struct Setting {
 std::span<const Setting> cruise();
 
 // Sets every variable of the cruise in the host.
-void apply_cruise(bench::Host& host);
+void apply_cruise(runtime::Host& host);
 
 }  // namespace flight_state

@@ -20,14 +20,14 @@
 #include "flightmodel/jsbsim.h"
 #include "flightmodel/session.h"
 #include "frame/vocabulary.h"
-#include "host/host.h"
-#include "host/instance.h"
-#include "host/panel.h"
-#include "host/panel_config.h"
-#include "host/scenario.h"
-#include "host/text_input.h"
+#include "panels/panel.h"
+#include "panels/panel_config.h"
+#include "platform/text_input.h"
 #include "render/animation.h"
 #include "render/renderer.h"
+#include "runtime/host.h"
+#include "runtime/instance.h"
+#include "scenario/scenario.h"
 #include "tools/data_files.h"
 #include "tools/panel_commands.h"
 #include "tools/progress.h"
@@ -52,7 +52,7 @@ struct Options {
     double animation_speed = 10.0;
     double animation_scale = 0.5;
     double scale = 1.0;
-    bench::ModulePaths paths;
+    panels::ModulePaths paths;
     bool main_window = false;
     bool night = false;
     gaugebench::Progress::Mode progress = gaugebench::Progress::Mode::kAuto;
@@ -216,7 +216,7 @@ flightmodel::ScriptRun checked_run(const Options& options) {
     return run;
 }
 
-std::unique_ptr<render::AnimationWriter> start_animation(const Options& options, const bench::Panel& panel) {
+std::unique_ptr<render::AnimationWriter> start_animation(const Options& options, const panels::Panel& panel) {
     if (options.animation.empty()) return nullptr;
     const int ms = static_cast<int>(std::lround(1000.0 * options.animation_every / options.animation_speed));
     return std::make_unique<render::AnimationWriter>(
@@ -244,7 +244,7 @@ void check_outputs(const Options& options) {
 // frames, each from the panel as the last update left it.
 class Pictures {
 public:
-    Pictures(const Options& options, const bench::Panel& panel, render::PanelRenderer& renderer)
+    Pictures(const Options& options, const panels::Panel& panel, render::PanelRenderer& renderer)
         : options_(options), renderer_(renderer), at_(options.at), animation_(start_animation(options, panel)) {
         std::sort(at_.begin(), at_.end());
     }
@@ -405,15 +405,15 @@ gaugebench::ExitStatus fly(Options& options) {
     options.run.work_dir = options.out_dir;
     options.run.watched = kWatched;
     gaugebench::Progress progress(options.progress);
-    std::optional<bench::Scenario> scenario;
-    if (!options.scenario.empty()) scenario = bench::Scenario::read_file(options.scenario);
+    std::optional<scenario::Scenario> scenario;
+    if (!options.scenario.empty()) scenario = scenario::Scenario::read_file(options.scenario);
 
-    bench::Host host;
-    bench::set_main_window(
+    runtime::Host host;
+    scenario::set_main_window(
         host, scenario ? scenario->main_window_at_start().value_or(options.main_window) : options.main_window);
     host.set_night(options.night);
-    bench::Panel panel(host, bench::PanelConfig::read_file(options.panel), options.paths, options.scale);
-    if (scenario) bench::check_gauges(*scenario, panel);
+    panels::Panel panel(host, panels::PanelConfig::read_file(options.panel), options.paths, options.scale);
+    if (scenario) scenario::check_gauges(*scenario, panel);
     panel_commands::check_picture_size(panel);
     panel_commands::note_sources(panel);
     for (const std::string& warning : panel.warnings()) progress.line(gaugebench::warning_line(warning), stderr);
@@ -428,9 +428,9 @@ gaugebench::ExitStatus fly(Options& options) {
     {
         flightmodel::CoupledFlight flight(options.run, host);
         summary.emplace(flight.coupling());
-        bench::ScenarioRunner runner(
+        scenario::ScenarioRunner runner(
             panel,
-            [&](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
+            [&](const panels::Panel&, const panels::Panel::Gauge* gauge, const std::string& path) {
                 panel_commands::write_picture(gauge != nullptr ? renderer.render(*gauge) : renderer.render(), path,
                                               options.out_dir);
             },
@@ -469,7 +469,7 @@ gaugebench::ExitStatus fly(Options& options) {
     if (ended.scenario_line != 0) {
         char line[400];
         std::snprintf(line, sizeof line, "%s:%d: the flight ended at %.1f s, before the scenario did",
-                      bench::input_name(options.scenario).c_str(), ended.scenario_line, timing.last_time);
+                      platform::input_name(options.scenario).c_str(), ended.scenario_line, timing.last_time);
         gaugebench::print_warning(line);
     }
     if (options.json != "-" && !gaugebench::console().quiet()) {
@@ -545,7 +545,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
                      "the animation's size over the panel's picture (default 0.5)")
         ->type_name("<s>")
         ->check(gaugebench::number_within(0.05, 1.0, "a number from 0.05 to 1"));
-    gaugebench::add_scale_option(*command, options->scale, bench::GaugeInstance::kMaxScale);
+    gaugebench::add_scale_option(*command, options->scale, runtime::GaugeInstance::kMaxScale);
     command->add_option("--end", options->run.end_seconds, "stop the script at this many seconds of flight")
         ->type_name("<s>")
         ->check(gaugebench::number_within(0.01, 1e7, "seconds of flight, above 0"));

@@ -12,14 +12,13 @@
 #include <vector>
 
 #include "frame/vocabulary_names.h"
-#include "host/host.h"
-#include "host/host_calculator.h"
-#include "host/instance.h"
-#include "host/module.h"
-#include "host/output_file.h"
-#include "host/scenario.h"
-#include "host/validate/validator.h"
 #include "korvane_version.h"
+#include "platform/output_file.h"
+#include "runtime/host.h"
+#include "runtime/host_calculator.h"
+#include "runtime/instance.h"
+#include "runtime/module.h"
+#include "scenario/scenario.h"
 #include "tools/command_line.h"
 #include "tools/command_reference.h"
 #include "tools/fly_command.h"
@@ -28,6 +27,7 @@
 #include "tools/panel_commands.h"
 #include "tools/serve_command.h"
 #include "tools/vocabulary_command.h"
+#include "validate/validator.h"
 
 namespace {
 
@@ -63,16 +63,16 @@ Command add_list(CLI::App& app) {
         "List a module's gauges: imports it lacks, element trees, mouse areas, and what each element shows after "
         "set-up and one update; exit status 1 when module code faults");
     gaugebench::add_module_argument(*command, options->module);
-    gaugebench::add_scale_option(*command, options->scale, bench::GaugeInstance::kMaxScale);
+    gaugebench::add_scale_option(*command, options->scale, runtime::GaugeInstance::kMaxScale);
     add_json_option(*command, options->json, "also write the listing as JSON ('-': on stdout, instead of the text)");
     gaugebench::add_main_window_option(*command, options->main_window);
     return {command, [options] {
                 check_json_path(options->json);
                 gaugebench::check_input_file(options->module);
                 gaugebench::check_distinct_outputs(options->module, "the module", options->json, "--json");
-                bench::Host host;
-                bench::set_main_window(host, options->main_window);
-                const bench::Module module(host, options->module);
+                runtime::Host host;
+                scenario::set_main_window(host, options->main_window);
+                const runtime::Module module(host, options->module);
                 const listing::ModuleListing listed = listing::list_module(host, module, options->scale);
                 if (options->json != "-") listing::print(stdout, listed);
                 if (!options->json.empty()) write_text(options->json, listing::json(listed));
@@ -82,17 +82,17 @@ Command add_list(CLI::App& app) {
 
 // --- bombrun ------------------------------------------------------------------------------------------
 
-void print_counter(const bench::Host& host, const char* after) {
-    const bench::VariableStore& vars = host.vars();
+void print_counter(const runtime::Host& host, const char* after) {
+    const runtime::VariableStore& vars = host.vars();
     std::printf("  %-40s L:Bombs_dropped %-4g L:Repeat %-4g L:Elapsed %g\n", after, vars.get("L:Bombs_dropped"),
                 vars.get("L:Repeat"), vars.get("L:Elapsed"));
 }
 
 ExitStatus bomb_run(const std::string& path) {
     gaugebench::check_input_file(path);
-    bench::Host host;
-    bench::HostCalculator calculator(host, 3600.0);
-    const bench::Module module(host, path);
+    runtime::Host host;
+    runtime::HostCalculator calculator(host, 3600.0);
+    const runtime::Module module(host, path);
     if (host.key_event_handlers().empty()) {
         throw CommandError(ExitStatus::kBadInput, path +
                                                       ": registers no key-event routine, so a bomb run drives "
@@ -120,7 +120,7 @@ ExitStatus bomb_run(const std::string& path) {
     host.send_key_event(other, 0);  // an unrelated event runs nothing
     std::snprintf(label, sizeof label, "other event (%s)", sim::event_of(other)->name.c_str());
     print_counter(host, label);
-    for (const bench::CalculatorError& error : calculator.errors()) std::printf("  refused: %s\n", error.what());
+    for (const runtime::CalculatorError& error : calculator.errors()) std::printf("  refused: %s\n", error.what());
     return calculator.errors().empty() ? ExitStatus::kSuccess : ExitStatus::kFailed;
 }
 
@@ -140,7 +140,7 @@ struct ValidateOptions {
     std::string module;
     std::string pe;
     std::string json;
-    uint64_t seed = bench::validate::kDefaultSeed;
+    uint64_t seed = validate::kDefaultSeed;
     bool require_bitmaps = false;
 };
 
@@ -170,28 +170,28 @@ ExitStatus validate(const ValidateOptions& options) {
     check_json_path(options.json);
     gaugebench::check_input_file(options.module);
     gaugebench::check_distinct_outputs(options.module, "the module", options.json, "--json");
-    bench::validate::Options validation;
+    validate::Options validation;
     validation.pe = resolve_pe(options);
     validation.seed = options.seed;
-    bench::validate::Report report = bench::validate::validate_module(options.module, validation);
-    using bench::validate::Check;
-    using bench::validate::Status;
+    validate::Report report = validate::validate_module(options.module, validation);
+    using validate::Check;
+    using validate::Status;
     if (options.require_bitmaps && report.check(Check::kBitmaps).status() == Status::kSkip) {
         report.fail(Check::kBitmaps, "", "", "", "no PE with the module's bitmaps was found (--require-bitmaps)");
     }
     if (report.no_gauge_module) {
         // Nothing else could be checked: one line, not a table of skips.
-        const bench::validate::CheckResult& loads = report.check(Check::kModuleLoads);
+        const validate::CheckResult& loads = report.check(Check::kModuleLoads);
         const std::string reason = loads.findings.empty() ? "it does not load" : loads.findings.front().message;
         throw CommandError(ExitStatus::kBadInput, reason + ": not a gauge module");
     }
     if (!options.json.empty()) write_text(options.json, report.json());
     if (options.json != "-") {
         const gaugebench::Console& console = gaugebench::console();
-        bench::validate::Report::PrintStyle style;
+        validate::Report::PrintStyle style;
         style.colour = console.colour_stdout;
         style.problems_only = console.quiet();
-        if (console.verbose()) style.max_lines = bench::validate::Report::kMaxKeptFindings;
+        if (console.verbose()) style.max_lines = validate::Report::kMaxKeptFindings;
         report.print(stdout, style);
     }
     return report.failed() ? ExitStatus::kFailed : ExitStatus::kSuccess;

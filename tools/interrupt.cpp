@@ -3,7 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "host/output_file.h"
+#include "platform/output_file.h"
 #include "tools/command_line.h"
 
 namespace gaugebench {
@@ -15,8 +15,8 @@ bool stderr_is_terminal = false;
 void on_signal(int signal_number) {
     // A progress line on a terminal is rewritten in place: start clean.
     if (stderr_is_terminal) (void)!write(STDERR_FILENO, "\r\033[K", 4);
-    bench::cleanup_after_signal(signal_number == SIGINT ? "interrupted (SIGINT)" : "terminated (SIGTERM)",
-                                STDERR_FILENO);
+    platform::cleanup_after_signal(signal_number == SIGINT ? "interrupted (SIGINT)" : "terminated (SIGTERM)",
+                                   STDERR_FILENO);
     _exit(static_cast<int>(signal_number == SIGINT ? ExitStatus::kInterrupted : ExitStatus::kTerminated));
 }
 

@@ -8,8 +8,8 @@
 #include <nlohmann/json.hpp>
 
 #include "frame/vocabulary_names.h"
-#include "host/instance.h"
-#include "host/mouse.h"
+#include "runtime/instance.h"
+#include "runtime/mouse.h"
 
 namespace listing {
 namespace {
@@ -22,7 +22,7 @@ const char* kind_name(uint32_t type) {
 // Failure lists end at a zero key; a list that never ends is cut short here.
 constexpr uint32_t kMaxFailuresListed = 64;
 
-std::string failures(const emu::GuestMemory& memory, frame::GuestPtr<const guest::FAILURE_RECORD> list) {
+std::string failures(const emulator::GuestMemory& memory, frame::GuestPtr<const guest::FAILURE_RECORD> list) {
     std::string text;
     for (uint32_t i = 0; i < kMaxFailuresListed; ++i) {
         const guest::FAILURE_RECORD& failure = memory.read(list.at(i));
@@ -110,11 +110,11 @@ std::optional<NumberName> number_name(const frame::RecordInfo& record, const fra
 // The string a text field points to; nothing when it is null or cannot be
 // read (no memory given, or it runs out of the module's memory).
 constexpr size_t kMaxTextListed = 256;
-std::optional<std::string> text_at(const emu::GuestMemory* memory, uint32_t address) {
+std::optional<std::string> text_at(const emulator::GuestMemory* memory, uint32_t address) {
     if (memory == nullptr || address == 0) return std::nullopt;
     try {
         return memory->read_string(frame::GuestPtr<const char>(address), kMaxTextListed);
-    } catch (const emu::GuestFault&) {
+    } catch (const emulator::GuestFault&) {
         return std::nullopt;
     }
 }
@@ -157,7 +157,7 @@ nlohmann::ordered_json value_json(const frame::FieldInfo& field, const uint8_t* 
     return all;
 }
 
-void add_fields_json(const frame::RecordInfo& record, const uint8_t* bytes, const emu::GuestMemory* memory,
+void add_fields_json(const frame::RecordInfo& record, const uint8_t* bytes, const emulator::GuestMemory* memory,
                      nlohmann::ordered_json& out) {
     for (const frame::FieldInfo& field : record.fields) {
         const uint8_t* at = bytes + field.offset;
@@ -191,7 +191,7 @@ void add_fields_json(const frame::RecordInfo& record, const uint8_t* bytes, cons
     }
 }
 
-void append_fields(const frame::RecordInfo& record, const uint8_t* bytes, const emu::GuestMemory* memory,
+void append_fields(const frame::RecordInfo& record, const uint8_t* bytes, const emulator::GuestMemory* memory,
                    const std::string& prefix, std::string& out) {
     for (const frame::FieldInfo& field : record.fields) {
         const uint8_t* at = bytes + field.offset;
@@ -226,7 +226,7 @@ void append_fields(const frame::RecordInfo& record, const uint8_t* bytes, const 
 }
 
 // Failure lists end at a zero key; a list that never ends is cut short.
-nlohmann::ordered_json failures_json(const emu::GuestMemory& memory,
+nlohmann::ordered_json failures_json(const emulator::GuestMemory& memory,
                                      frame::GuestPtr<const guest::FAILURE_RECORD> list) {
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
     for (uint32_t i = 0; i < kMaxFailuresListed; ++i) {
@@ -241,7 +241,7 @@ nlohmann::ordered_json failures_json(const emu::GuestMemory& memory,
 // What the records say about an element, as text and as fields: the fields
 // of the record its kind is stored in (a string's or an unknown kind's: the
 // header's), and its failure list.
-void describe_records(const emu::GuestMemory& memory, bench::ElementPtr element, ElementListing& out) {
+void describe_records(const emulator::GuestMemory& memory, runtime::ElementPtr element, ElementListing& out) {
     const guest::ELEMENT_HEADER& header = memory.read(element);
     const ElementKind* kind = element_kind(header.element_type);
     const frame::RecordInfo& record =
@@ -250,7 +250,7 @@ void describe_records(const emu::GuestMemory& memory, bench::ElementPtr element,
         const auto bytes = memory.read_array(element.cast<const uint8_t>(), record.size);
         out.records = describe_fields(record, bytes.data(), &memory);
         out.fields = fields_json(record, bytes.data(), &memory);
-    } catch (const emu::GuestFault&) {
+    } catch (const emulator::GuestFault&) {
         const frame::RecordInfo& shared = frame::schema_of<guest::ELEMENT_HEADER>();
         const auto bytes = memory.read_array(element.cast<const uint8_t>(), shared.size);
         out.records = describe_fields(shared, bytes.data(), &memory) + "; its " + record.name +
@@ -266,14 +266,14 @@ void describe_records(const emu::GuestMemory& memory, bench::ElementPtr element,
 
 // The gauge's mouse areas, as lines and as the fields of their records with
 // where each lies and the tooltip it shows.
-void describe_mouse(const emu::GuestMemory& memory, const guest::GAUGEHDR& header, const bench::MouseLayout& layout,
-                    GaugeListing& out) {
+void describe_mouse(const emulator::GuestMemory& memory, const guest::GAUGEHDR& header,
+                    const runtime::MouseLayout& layout, GaugeListing& out) {
     const std::string lines = layout.describe();
     size_t start = 0, index = 0;
-    const std::vector<bench::MouseBox>& boxes = layout.boxes();
+    const std::vector<runtime::MouseBox>& boxes = layout.boxes();
     while (start < lines.size() && index < boxes.size()) {
         const size_t end = lines.find('\n', start);
-        const bench::MouseBox& box = boxes[index++];
+        const runtime::MouseBox& box = boxes[index++];
         std::string line = lines.substr(start, end - start);
         const char* help = sim::help::text_of(box.help_id);
         if (help != nullptr) line += " \"" + std::string(help) + "\"";
@@ -291,7 +291,7 @@ void describe_mouse(const emu::GuestMemory& memory, const guest::GAUGEHDR& heade
 }
 
 // What the element shows after the update.
-std::string shows(const bench::ElementState& s) {
+std::string shows(const runtime::ElementState& s) {
     char text[160];
     const char* hidden = s.visible ? "" : "hidden; ";
     switch (s.type) {
@@ -313,28 +313,29 @@ std::string shows(const bench::ElementState& s) {
 
 }  // namespace
 
-std::string describe_fields(const frame::RecordInfo& record, const uint8_t* bytes, const emu::GuestMemory* memory) {
+std::string describe_fields(const frame::RecordInfo& record, const uint8_t* bytes,
+                            const emulator::GuestMemory* memory) {
     std::string text;
     append_fields(record, bytes, memory, "", text);
     return text;
 }
 
 nlohmann::ordered_json fields_json(const frame::RecordInfo& record, const uint8_t* bytes,
-                                   const emu::GuestMemory* memory) {
+                                   const emulator::GuestMemory* memory) {
     nlohmann::ordered_json fields = nlohmann::ordered_json::object();
     add_fields_json(record, bytes, memory, fields);
     return fields;
 }
 
-ModuleListing list_module(bench::Host& host, const bench::Module& module, double scale) {
-    const emu::GuestMemory& memory = module.memory();
+ModuleListing list_module(runtime::Host& host, const runtime::Module& module, double scale) {
+    const emulator::GuestMemory& memory = module.memory();
     ModuleListing listing;
     listing.path = module.path();
     const guest::LINKAGE_HEADER& linkage = memory.read(module.linkage());
     listing.module_id = linkage.module_id;
     listing.module_version = linkage.module_version;
     listing.unbound_imports = module.code().unbound_imports();
-    for (const bench::GaugePtr gauge : module.gauges()) {
+    for (const runtime::GaugePtr gauge : module.gauges()) {
         GaugeListing& entry = listing.gauges.emplace_back();
         entry.name = module.gauge_name(gauge);
         if (entry.name.empty()) entry.name = "(no name)";
@@ -345,10 +346,10 @@ ModuleListing list_module(bench::Host& host, const bench::Module& module, double
             entry.header =
                 fields_json(frame::schema_of<guest::GAUGEHDR>(),
                             memory.read_array(gauge.cast<const uint8_t>(), sizeof(guest::GAUGEHDR)).data(), &memory);
-            bench::GaugeInstance instance(host, module, gauge, scale);
+            runtime::GaugeInstance instance(host, module, gauge, scale);
             instance.setup();
             instance.update();
-            for (const bench::ElementState& state : instance.elements()) {
+            for (const runtime::ElementState& state : instance.elements()) {
                 ElementListing& element = entry.elements.emplace_back();
                 element.depth = state.depth;
                 element.kind = kind_name(state.type);
@@ -358,11 +359,11 @@ ModuleListing list_module(bench::Host& host, const bench::Module& module, double
                 element.shows = shows(state);
             }
             describe_mouse(memory, header, instance.mouse_layout(), entry);
-        } catch (const bench::GaugeFault& fault) {
+        } catch (const runtime::GaugeFault& fault) {
             entry.error = fault.what();
             entry.fault = true;
-        } catch (const emu::GuestFault& fault) {
-            entry.error = bench::fault_message(module, "gauge " + entry.name + ", its records", fault);
+        } catch (const emulator::GuestFault& fault) {
+            entry.error = runtime::fault_message(module, "gauge " + entry.name + ", its records", fault);
             entry.fault = true;
         } catch (const std::exception& error) {
             entry.error = error.what();
@@ -407,7 +408,7 @@ void print(std::FILE* out, const ModuleListing& listing) {
     }
     if (!listing.key_events.empty()) {
         std::fprintf(out, "\nkey events sent by the gauges:");
-        for (const bench::KeyEvent& event : listing.key_events) {
+        for (const runtime::KeyEvent& event : listing.key_events) {
             const auto named = sim::event_of(event.id);
             std::fprintf(out, " %s=%u", named ? named->name.c_str() : std::to_string(event.id).c_str(), event.value);
         }
@@ -428,18 +429,15 @@ std::string json(const ModuleListing& listing) {
                                 {"records", element.fields},
                                 {"shows", element.shows}});
         }
-        ordered_json entry = {{"name", gauge.name},
-                              {"header_version", gauge.header_version},
-                              {"size_mm", gauge.size_mm},
-                              {"header", gauge.header},
-                              {"elements", std::move(elements)},
-                              {"mouse_areas", gauge.mouse_fields}};
+        ordered_json entry = {
+            {"name", gauge.name},     {"header_version", gauge.header_version}, {"size_mm", gauge.size_mm},
+            {"header", gauge.header}, {"elements", std::move(elements)},        {"mouse_areas", gauge.mouse_fields}};
         if (!gauge.error.empty()) entry["error"] = gauge.error;
         if (gauge.fault) entry["fault"] = true;
         gauges.push_back(std::move(entry));
     }
     ordered_json events = ordered_json::array();
-    for (const bench::KeyEvent& event : listing.key_events) {
+    for (const runtime::KeyEvent& event : listing.key_events) {
         ordered_json entry = {{"id", event.id}, {"value", event.value}};
         if (const auto named = sim::event_of(event.id)) entry["name"] = named->name;
         events.push_back(std::move(entry));

@@ -10,8 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/host.h"
-#include "host/module.h"
+#include "runtime/host.h"
+#include "runtime/module.h"
 
 namespace listing {
 
@@ -30,7 +30,7 @@ struct GaugeListing {
     uint32_t header_version = 0;
     uint32_t size_mm = 0;
     nlohmann::ordered_json header = nlohmann::ordered_json::object();  // the header's fields, from its schema
-    std::vector<ElementListing> elements;  // drawing order
+    std::vector<ElementListing> elements;                              // drawing order
     std::vector<std::string> mouse_areas;
     nlohmann::ordered_json mouse_fields = nlohmann::ordered_json::array();  // one object per area, list order
     std::string error;                                                      // why the gauge cannot be shown, or empty
@@ -43,12 +43,12 @@ struct ModuleListing {
     uint32_t module_version = 0;
     std::vector<std::string> unbound_imports;  // DLL!name: calling one stops the module's call
     std::vector<GaugeListing> gauges;
-    std::vector<bench::KeyEvent> key_events;  // sent by the gauges while listed
+    std::vector<runtime::KeyEvent> key_events;  // sent by the gauges while listed
 };
 
 // Sets up and updates each gauge once at `scale`. A gauge that faults is
 // listed with its fault, and the others after it all the same.
-ModuleListing list_module(bench::Host& host, const bench::Module& module, double scale);
+ModuleListing list_module(runtime::Host& host, const runtime::Module& module, double scale);
 // The faults among the gauges' errors, each naming module, gauge and where.
 std::vector<std::string> faults(const ModuleListing& listing);
 void print(std::FILE* out, const ModuleListing& listing);
@@ -62,7 +62,7 @@ std::string json(const ModuleListing& listing);
 // its start (an element's header) as its own, those of one embedded further
 // on (a variable) under its name. `bytes` holds record.size bytes.
 std::string describe_fields(const frame::RecordInfo& record, const uint8_t* bytes,
-                            const emu::GuestMemory* memory = nullptr);
+                            const emulator::GuestMemory* memory = nullptr);
 
 // The same fields as a JSON object, from the same schema: numbers as numbers,
 // addresses as numbers or null, bit sets as arrays of their bits' names, a
@@ -70,6 +70,6 @@ std::string describe_fields(const frame::RecordInfo& record, const uint8_t* byte
 // its text (null when it cannot be read, its address then beside it as
 // <field>_address), a record embedded further on as an object under its name.
 nlohmann::ordered_json fields_json(const frame::RecordInfo& record, const uint8_t* bytes,
-                                   const emu::GuestMemory* memory = nullptr);
+                                   const emulator::GuestMemory* memory = nullptr);
 
 }  // namespace listing

@@ -13,14 +13,14 @@
 #include <utility>
 #include <vector>
 
-#include "host/host.h"
-#include "host/instance.h"
-#include "host/output_file.h"
-#include "host/panel.h"
-#include "host/panel_config.h"
-#include "host/scenario.h"
-#include "host/text_input.h"
+#include "panels/panel.h"
+#include "panels/panel_config.h"
+#include "platform/output_file.h"
+#include "platform/text_input.h"
 #include "render/renderer.h"
+#include "runtime/host.h"
+#include "runtime/instance.h"
+#include "scenario/scenario.h"
 #include "tools/data_files.h"
 #include "tools/flight_state.h"
 #include "tools/progress.h"
@@ -40,7 +40,7 @@ struct Options {
     std::string input;
     std::string output;
     std::string out_dir;
-    bench::ModulePaths paths;
+    panels::ModulePaths paths;
     double scale = 1.0;
     unsigned updates = kSettleUpdates;
     bool titles = false;
@@ -98,12 +98,12 @@ ExitStatus render(const Options& options) {
     gaugebench::check_input_file(options.input, true);
     Progress progress(options.progress);
     std::vector<std::string> warnings;
-    bench::Host host;
-    bench::set_main_window(host, options.main_window);
+    runtime::Host host;
+    ::scenario::set_main_window(host, options.main_window);
     host.set_night(options.night);
-    bench::Panel panel(host, bench::PanelConfig::read_file(options.input), options.paths, options.scale);
+    panels::Panel panel(host, panels::PanelConfig::read_file(options.input), options.paths, options.scale);
     if (panel.gauges().empty())
-        throw CommandError(ExitStatus::kBadInput, bench::input_name(options.input) + ": places no gauge");
+        throw CommandError(ExitStatus::kBadInput, platform::input_name(options.input) + ": places no gauge");
     check_picture_size(panel);
     note_sources(panel);
     print_warnings(panel.warnings(), progress, warnings);
@@ -155,33 +155,33 @@ ExitStatus scenario(const Options& options) {
     gaugebench::check_json_path(options.json);
     gaugebench::check_input_file(options.input, true);
     gaugebench::check_distinct_outputs(options.input, "the scenario", options.json, "--json");
-    const bench::Scenario script = bench::Scenario::read_file(options.input);
+    const ::scenario::Scenario script = ::scenario::Scenario::read_file(options.input);
     const std::string panel_path = script.panel_path();
     if (panel_path.empty()) {
         throw CommandError(ExitStatus::kBadInput,
-                           bench::input_name(options.input) + " names no panel (add a 'panel <panel.cfg>' line)");
+                           platform::input_name(options.input) + " names no panel (add a 'panel <panel.cfg>' line)");
     }
-    bench::Host host;
-    bench::set_main_window(host, script.main_window_at_start().value_or(options.main_window));
+    runtime::Host host;
+    ::scenario::set_main_window(host, script.main_window_at_start().value_or(options.main_window));
     host.set_night(options.night);
     try {
         gaugebench::check_input_file(panel_path);
     } catch (const CommandError& error) {
         // Said where the scenario names it: the path is the scenario's, resolved.
-        throw CommandError(error.status(), bench::input_name(options.input) + ":" +
+        throw CommandError(error.status(), platform::input_name(options.input) + ":" +
                                                std::to_string(script.panel_line()) + ": panel " + error.what());
     }
-    bench::Panel panel(host, bench::PanelConfig::read_file(panel_path), options.paths, script.scale());
-    bench::check_gauges(script, panel);
+    panels::Panel panel(host, panels::PanelConfig::read_file(panel_path), options.paths, script.scale());
+    ::scenario::check_gauges(script, panel);
     check_picture_size(panel);
     Progress progress(options.progress);
     std::vector<std::string> warnings;
     note_sources(panel);
     print_warnings(panel.warnings(), progress, warnings);
     render::PanelRenderer renderer(panel);
-    bench::ScenarioRunner runner(
+    ::scenario::ScenarioRunner runner(
         panel,
-        [&](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
+        [&](const panels::Panel&, const panels::Panel::Gauge* gauge, const std::string& path) {
             write_picture(gauge != nullptr ? renderer.render(*gauge) : renderer.render(), path, options.out_dir);
             print_warnings(renderer.take_warnings(), progress, warnings);
         },
@@ -190,25 +190,25 @@ ExitStatus scenario(const Options& options) {
     runner.set_progress_every(1);
     try {
         runner.run(script);
-    } catch (const bench::ScenarioError& error) {
+    } catch (const ::scenario::ScenarioError& error) {
         throw CommandError(ExitStatus::kFailed, error.what());
     }
     progress.clear();
     print_warnings(panel.budget_warnings(), progress, warnings);
     if (options.json != "-") {
-        gaugebench::print_note(bench::input_name(options.input) + ": " +
+        gaugebench::print_note(platform::input_name(options.input) + ": " +
                                gaugebench::counted(runner.updates_run(), "update") + ", " +
                                gaugebench::counted(runner.snapshots().size(), "snapshot"));
         for (const std::string& snapshot : runner.snapshots()) gaugebench::print_note("  wrote " + snapshot);
     }
-    nlohmann::ordered_json summary = {
-        {"command", "scenario"},
-        {"scenario", options.input},
-        {"panel", panel_path},
-        {"files_written", runner.snapshots()},
-        {"updates", runner.updates_run()},
-        {"simulated_seconds", static_cast<double>(runner.updates_run()) * bench::ScenarioRunner::kSecondsPerUpdate},
-        {"wall_seconds", seconds_since(start)}};
+    nlohmann::ordered_json summary = {{"command", "scenario"},
+                                      {"scenario", options.input},
+                                      {"panel", panel_path},
+                                      {"files_written", runner.snapshots()},
+                                      {"updates", runner.updates_run()},
+                                      {"simulated_seconds", static_cast<double>(runner.updates_run()) *
+                                                                ::scenario::ScenarioRunner::kSecondsPerUpdate},
+                                      {"wall_seconds", seconds_since(start)}};
     add_scenario_json(runner, summary);
     for (const std::string& warning : runner.warnings()) warnings.push_back(warning);
     summary["warnings"] = warnings;
@@ -218,12 +218,12 @@ ExitStatus scenario(const Options& options) {
 
 }  // namespace
 
-void note_sources(const bench::Panel& panel) {
+void note_sources(const panels::Panel& panel) {
     if (!gaugebench::console().verbose()) return;
     for (const std::string& file : panel.source_files()) std::fprintf(stderr, "read %s\n", file.c_str());
 }
 
-void check_picture_size(const bench::Panel& panel) {
+void check_picture_size(const panels::Panel& panel) {
     const double width = std::ceil(panel.picture_width());
     const double height = std::ceil(panel.picture_height());
     const double bytes = width * height * 4.0;  // 32-bit pixels
@@ -241,7 +241,7 @@ void check_picture_size(const bench::Panel& panel) {
 
 void check_png_name(const std::string& path, const std::string& option) {
     const std::string extension = std::filesystem::path(path).extension().string();
-    if (extension.empty() || bench::same_name(extension, ".png")) return;
+    if (extension.empty() || platform::same_name(extension, ".png")) return;
     throw CommandError(ExitStatus::kUsage,
                        option + " " + path + ": pictures are written as PNG; name the file *.png, not *" + extension);
 }
@@ -269,15 +269,15 @@ std::FILE* runner_reports(Progress& progress) {
     });
 }
 
-void add_scenario_json(const bench::ScenarioRunner& runner, nlohmann::ordered_json& summary) {
+void add_scenario_json(const ::scenario::ScenarioRunner& runner, nlohmann::ordered_json& summary) {
     nlohmann::ordered_json printed = nlohmann::ordered_json::array();
-    for (const bench::PrintedLine& line : runner.printed()) {
+    for (const ::scenario::PrintedLine& line : runner.printed()) {
         nlohmann::ordered_json entry = {{"line", line.line}, {"update", line.update}};
         if (line.values.empty()) {
             entry["echo"] = line.echo;
         } else {
             nlohmann::ordered_json values = nlohmann::ordered_json::array();
-            for (const bench::PrintedValue& value : line.values) {
+            for (const ::scenario::PrintedValue& value : line.values) {
                 values.push_back({{"variable", value.variable}, {"value", value.value}, {"unit", value.unit}});
             }
             entry["values"] = std::move(values);
@@ -289,7 +289,7 @@ void add_scenario_json(const bench::ScenarioRunner& runner, nlohmann::ordered_js
 }
 
 void write_picture(const render::Image& picture, const std::string& path, const std::string& out_dir) {
-    bench::check_output_path(path, out_dir.empty() ? "." : out_dir);
+    platform::check_output_path(path, out_dir.empty() ? "." : out_dir);
     picture.write_png(path);
 }
 
@@ -306,7 +306,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         ->add_option("-o,--output", render_options->output, "the picture to write (PNG; '-': standard output)")
         ->required()
         ->type_name("<picture.png>");
-    gaugebench::add_scale_option(*render_command, render_options->scale, bench::GaugeInstance::kMaxScale);
+    gaugebench::add_scale_option(*render_command, render_options->scale, runtime::GaugeInstance::kMaxScale);
     render_command->add_option("--updates", render_options->updates, "updates before the picture (default 60)")
         ->type_name("<n>")
         ->check(gaugebench::whole_number_within(1, 100000, "a whole number from 1 to 100000"));

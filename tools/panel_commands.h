@@ -9,10 +9,12 @@
 
 #include <nlohmann/json.hpp>
 
-namespace bench {
+namespace panels {
 class Panel;
+}
+namespace scenario {
 class ScenarioRunner;
-}  // namespace bench
+}
 namespace render {
 class Image;
 }
@@ -29,11 +31,11 @@ void add(CLI::App& app, gaugebench::Commands& commands);
 // pixels a side than cairo draws.
 inline constexpr double kMaxPictureBytes = 1024.0 * 1024.0 * 1024.0;
 inline constexpr double kMaxPictureSide = 32767.0;
-void check_picture_size(const bench::Panel& panel);
+void check_picture_size(const panels::Panel& panel);
 
 // With --verbose, the files the panel was made from (its configuration,
 // modules, bitmaps), one "read <file>" line each on stderr.
-void note_sources(const bench::Panel& panel);
+void note_sources(const panels::Panel& panel);
 
 // Refuses (a usage error) a picture's name that promises another format
 // than the PNG written, before any work: a.jpg would hold PNG data.
@@ -53,10 +55,10 @@ std::FILE* runner_reports(gaugebench::Progress& progress);
 // A scenario's run in a summary: "printed" (each print's values, each
 // echo's text, with the scenario's line and the update it came after) and
 // "snapshots".
-void add_scenario_json(const bench::ScenarioRunner& runner, nlohmann::ordered_json& summary);
+void add_scenario_json(const ::scenario::ScenarioRunner& runner, nlohmann::ordered_json& summary);
 
 // A picture written by a scenario's snapshot line or at a moment of a
-// flight: refused (bench::OutputPathError) unless it lies in `out_dir` (the
+// flight: refused (platform::OutputPathError) unless it lies in `out_dir` (the
 // working directory when empty) once every link is resolved.
 void write_picture(const render::Image& picture, const std::string& path, const std::string& out_dir);
 

@@ -41,12 +41,12 @@
 #include <nlohmann/json.hpp>
 
 #include "frame/vocabulary.h"
-#include "host/host.h"
-#include "host/panel.h"
-#include "host/validate/probe.h"
+#include "panels/panel.h"
 #include "render/renderer.h"
+#include "runtime/host.h"
 #include "tools/data_files.h"
 #include "tools/flight_state.h"
+#include "validate/probe.h"
 
 namespace {
 
@@ -61,25 +61,23 @@ long minor_faults() {
 }
 
 // The modules of the panel, each once, in panel order.
-std::vector<const bench::Module*> modules_of(const bench::Panel& panel) {
-    std::vector<const bench::Module*> modules;
-    for (const bench::Panel::Gauge& gauge : panel.gauges()) {
+std::vector<const runtime::Module*> modules_of(const panels::Panel& panel) {
+    std::vector<const runtime::Module*> modules;
+    for (const panels::Panel::Gauge& gauge : panel.gauges()) {
         if (std::find(modules.begin(), modules.end(), gauge.module) == modules.end()) modules.push_back(gauge.module);
     }
     return modules;
 }
 
-uint64_t module_allocations(const bench::Panel& panel) {
+uint64_t module_allocations(const panels::Panel& panel) {
     uint64_t count = 0;
-    for (const bench::Module* module : modules_of(panel)) count += module->code().allocations();
+    for (const runtime::Module* module : modules_of(panel)) count += module->code().allocations();
     return count;
 }
 
 // Instructions module code has run on its machine so far (0 where the
 // machine cannot count them).
-uint64_t instructions_run(const bench::Module& module) {
-    return bench::instructions_run(module.machine());
-}
+uint64_t instructions_run(const runtime::Module& module) { return runtime::instructions_run(module.machine()); }
 
 struct Run {
     double update_seconds = 0.0;
@@ -92,7 +90,7 @@ struct Run {
 
 // `frames` frames, `vary(frame)` setting the variables before each.
 template <typename Vary, typename Draw>
-Run run_frames(bench::Host& host, bench::Panel& panel, long frames, size_t& rects, Vary&& vary, Draw&& draw) {
+Run run_frames(runtime::Host& host, panels::Panel& panel, long frames, size_t& rects, Vary&& vary, Draw&& draw) {
     Run run;
     const size_t rects_before = rects;
     const long faults_before = minor_faults();
@@ -100,10 +98,10 @@ Run run_frames(bench::Host& host, bench::Panel& panel, long frames, size_t& rect
     for (long frame = 0; frame < frames; ++frame) {
         vary(frame);
         const Clock::time_point start = Clock::now();
-        bench::validate::AllocationWatch::arm();
+        validate::AllocationWatch::arm();
         host.tick();
         panel.update();
-        run.allocations += bench::validate::AllocationWatch::disarm();
+        run.allocations += validate::AllocationWatch::disarm();
         const Clock::time_point drawn = Clock::now();
         run.update_seconds += std::chrono::duration<double>(drawn - start).count();
         draw();
@@ -144,12 +142,12 @@ void print_run(const char* name, const nlohmann::json& run) {
 }
 
 // A module's file beside the bytes of the bitmaps it carries.
-nlohmann::json size_json(const bench::Module& module) {
+nlohmann::json size_json(const runtime::Module& module) {
     std::error_code error;
     const std::uintmax_t file_bytes = std::filesystem::file_size(module.path(), error);
     if (error) return {{"module", module.path()}, {"error", error.message()}};
     uint64_t bitmap_bytes = 0;
-    if (const std::shared_ptr<const bench::PeImage> resources = module.code().own_resources()) {
+    if (const std::shared_ptr<const runtime::PeImage> resources = module.code().own_resources()) {
         for (const auto& [id, bitmap] : resources->bitmaps()) bitmap_bytes += bitmap.dib().size();
     }
     return {{"module", module.path()},
@@ -171,7 +169,7 @@ void print_size(const nlohmann::json& size) {
 
 struct Arguments {
     std::string panel_file = "panel/panel.cfg";
-    bench::ModulePaths paths{gaugebench::data_file(gaugebench::DataFile::kModules), {}};
+    panels::ModulePaths paths{gaugebench::data_file(gaugebench::DataFile::kModules), {}};
     long frames = 200;
     double scale = 1.0;
     long updates_only = 0;
@@ -208,21 +206,21 @@ std::optional<Arguments> parse(int argc, char** argv) {
 }
 
 // Model steps and panel updates alone, nothing drawn.
-nlohmann::json updates_only(bench::Host& host, bench::Panel& panel, long updates) {
+nlohmann::json updates_only(runtime::Host& host, panels::Panel& panel, long updates) {
     panel.update();
     // The host's logs fill to their fixed lengths in the first half; the
     // second is the steady state.
     uint64_t allocations[2] = {};
     const long half = updates / 2;
-    const std::vector<const bench::Module*> modules = modules_of(panel);
+    const std::vector<const runtime::Module*> modules = modules_of(panel);
     std::vector<uint64_t> before;
-    for (const bench::Module* module : modules) before.push_back(instructions_run(*module));
+    for (const runtime::Module* module : modules) before.push_back(instructions_run(*module));
     const auto start = Clock::now();
     for (long update = 0; update < updates; ++update) {
-        bench::validate::AllocationWatch::arm();
+        validate::AllocationWatch::arm();
         host.tick();
         panel.update();
-        allocations[update < half ? 0 : 1] += bench::validate::AllocationWatch::disarm();
+        allocations[update < half ? 0 : 1] += validate::AllocationWatch::disarm();
     }
     const double spent = seconds_since(start);
     nlohmann::json out{{"updates", updates},
@@ -257,7 +255,7 @@ void print_updates_only(const nlohmann::json& out) {
 }
 
 // Steady and moving frames, and memcpy of as many pixels beside them.
-nlohmann::json frames_run(bench::Host& host, bench::Panel& panel, const Arguments& a) {
+nlohmann::json frames_run(runtime::Host& host, panels::Panel& panel, const Arguments& a) {
     render::PanelRenderer renderer(panel);
     // One frame first: bitmaps are decoded once, on first use.
     panel.update();
@@ -303,7 +301,7 @@ nlohmann::json frames_run(bench::Host& host, bench::Panel& panel, const Argument
                        {"steady", run_json(steady, a.frames, per_copy)},
                        {"moving", run_json(moving, a.frames, per_copy)},
                        {"sizes", nlohmann::json::array()}};
-    for (const bench::Module* module : modules_of(panel)) out["sizes"].push_back(size_json(*module));
+    for (const runtime::Module* module : modules_of(panel)) out["sizes"].push_back(size_json(*module));
     return out;
 }
 
@@ -325,8 +323,8 @@ int main(int argc, char** argv) {
     if (!arguments) return 2;
     const Arguments& a = *arguments;
     try {
-        bench::Host host;
-        bench::Panel panel(host, bench::PanelConfig::read_file(a.panel_file), a.paths, a.scale);
+        runtime::Host host;
+        panels::Panel panel(host, panels::PanelConfig::read_file(a.panel_file), a.paths, a.scale);
         flight_state::apply_cruise(host);
         panel.setup();
         const nlohmann::json out =

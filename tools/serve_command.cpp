@@ -11,10 +11,10 @@
 #include <system_error>
 #include <thread>
 
-#include "host/module_code.h"
-#include "host/output_file.h"
-#include "host/panel_config.h"
-#include "host/scenario.h"
+#include "panels/panel_config.h"
+#include "platform/output_file.h"
+#include "runtime/module_code.h"
+#include "scenario/scenario.h"
 #include "tools/data_files.h"
 #include "tools/flight_state.h"
 #include "web/live_panel.h"
@@ -39,7 +39,7 @@ public:
                     stop = true;
                     // A gauge's callback looping until its budget is spent
                     // would hold the end for seconds.
-                    bench::stop_all_module_calls();
+                    runtime::stop_all_module_calls();
                 }
             }
         });
@@ -160,22 +160,22 @@ int serve(const ServeOptions& options) {
     StopWatcher watcher;
     try {
         if (!options.scenario.empty()) {
-            const std::string named = bench::Scenario::read_file(options.scenario).panel_path();
+            const std::string named = scenario::Scenario::read_file(options.scenario).panel_path();
             if (!named.empty()) live.panel_path = named;
         }
         // The server listens before the modules' first calls, which a stop
         // may have to cut short; a configuration that does not parse is
         // still refused before it listens.
-        (void)bench::PanelConfig::read_file(live.panel_path);
+        (void)panels::PanelConfig::read_file(live.panel_path);
         web::serve([&live] { return std::make_unique<web::LivePanel>(live); }, server, watcher.stop, stderr);
-    } catch (const bench::CallStopped&) {
+    } catch (const runtime::CallStopped&) {
         // Told to end while the panel was being made: an end like any other.
     } catch (const std::exception& failure) {
         gaugebench::print_error("gaugebench serve", gaugebench::message_of(failure));
         status = static_cast<int>(gaugebench::exit_status_of(failure));
     }
     // The model's process group, should the panel's own stop have missed it.
-    bench::kill_child_groups();
+    platform::kill_child_groups();
     if (!flight_dir.empty()) fs::remove_all(flight_dir, error);
     return status;
 }

@@ -4,12 +4,12 @@
 #include <optional>
 #include <string>
 
-#include "host/panel.h"
+#include "panels/panel.h"
 #include "tools/command_line.h"
 
 struct ServeOptions {
     std::string panel;  // default: the project's panel/panel.cfg
-    bench::ModulePaths paths;
+    panels::ModulePaths paths;
     double scale = 1.0;
     std::string host = "127.0.0.1";  // loopback unless told otherwise
     int port = 8080;

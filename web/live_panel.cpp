@@ -14,11 +14,11 @@
 #include "frame/numbers.h"
 #include "frame/vocabulary.h"
 #include "frame/vocabulary_names.h"
-#include "host/instance.h"
-#include "host/mouse.h"
-#include "host/output_file.h"
-#include "host/panel_config.h"
-#include "host/scenario.h"
+#include "panels/panel_config.h"
+#include "platform/output_file.h"
+#include "runtime/instance.h"
+#include "runtime/mouse.h"
+#include "scenario/scenario.h"
 
 namespace web {
 namespace {
@@ -55,14 +55,14 @@ std::string not_regular(const std::string& file) {
 // not lack (a bitmap renamed or removed, a file= mistyped) is an edit not
 // finished: refused as a configuration that does not load is, where a start
 // would only warn.
-void refuse_lost_backgrounds(const bench::Panel& running, const bench::Panel& made) {
+void refuse_lost_backgrounds(const panels::Panel& running, const panels::Panel& made) {
     std::set<std::pair<std::string, std::string>> lacking;  // section, file=
-    for (const bench::Panel::Window& window : running.windows()) {
+    for (const panels::Panel::Window& window : running.windows()) {
         if (!window.background && !window.config->file.empty())
             lacking.emplace(window.config->section, window.config->file);
     }
-    for (const bench::Panel::Window& window : made.windows()) {
-        const bench::PanelWindow& config = *window.config;
+    for (const panels::Panel::Window& window : made.windows()) {
+        const panels::PanelWindow& config = *window.config;
         if (window.background || config.file.empty() || lacking.contains({config.section, config.file})) continue;
         const std::string where = made.config().source + ":" + std::to_string(config.line) + ": ";
         std::string why = where + "[" + config.section + "] background " + config.file + " not found";
@@ -71,7 +71,7 @@ void refuse_lost_backgrounds(const bench::Panel& running, const bench::Panel& ma
             if (warning.starts_with(where + "[" + config.section + "] background "))
                 why = warning.substr(0, warning.find("; drawn without it"));
         }
-        throw bench::PanelError(why);
+        throw panels::PanelError(why);
     }
 }
 
@@ -119,7 +119,7 @@ void LivePanel::rebuild_failed(const std::exception& error) {
 void LivePanel::send_key_event(uint32_t event, uint32_t value) {
     try {
         host_->send_key_event(event, value);
-    } catch (const emu::GuestFault& fault) {
+    } catch (const emulator::GuestFault& fault) {
         if (key_fault_.empty()) key_fault_ = fault.what();
     }
 }
@@ -160,14 +160,15 @@ void LivePanel::step_flight() {
 // renderer are made beside the running ones, which are left as they were
 // when any of them throws, and only then put in their place.
 void LivePanel::build(const Kept* kept) {
-    auto host = std::make_unique<bench::Host>();
+    auto host = std::make_unique<runtime::Host>();
     host->set_night(kept != nullptr ? kept->night : options_.night);
-    std::optional<bench::Scenario> script;
-    if (!options_.scenario_path.empty() && kept == nullptr) script = bench::Scenario::read_file(options_.scenario_path);
-    bench::set_main_window(
+    std::optional<scenario::Scenario> script;
+    if (!options_.scenario_path.empty() && kept == nullptr)
+        script = scenario::Scenario::read_file(options_.scenario_path);
+    scenario::set_main_window(
         *host, script ? script->main_window_at_start().value_or(options_.main_window) : options_.main_window);
-    auto panel = std::make_unique<bench::Panel>(*host, bench::PanelConfig::read_file(options_.panel_path),
-                                                options_.paths, options_.scale);
+    auto panel = std::make_unique<panels::Panel>(*host, panels::PanelConfig::read_file(options_.panel_path),
+                                                 options_.paths, options_.scale);
     if (kept != nullptr && panel_) refuse_lost_backgrounds(*panel_, *panel);
     auto renderer = std::make_unique<render::PanelRenderer>(*panel);
 
@@ -201,10 +202,10 @@ void LivePanel::build(const Kept* kept) {
     double absolute_time = 0.0;
     if (script) {
         // The runner keeps its own calculator while it runs.
-        bench::ScenarioRunner runner(
+        scenario::ScenarioRunner runner(
             *panel_,
-            [this](const bench::Panel&, const bench::Panel::Gauge* gauge, const std::string& path) {
-                bench::check_output_path(path, options_.out_dir.empty() ? "." : options_.out_dir);
+            [this](const panels::Panel&, const panels::Panel::Gauge* gauge, const std::string& path) {
+                platform::check_output_path(path, options_.out_dir.empty() ? "." : options_.out_dir);
                 (gauge != nullptr ? renderer_->render(*gauge) : renderer_->render()).write_png(path);
             },
             stderr, nullptr);
@@ -220,7 +221,7 @@ void LivePanel::build(const Kept* kept) {
         absolute_time = kept->time;
         updates_ = kept->updates;
     }
-    calculator_ = std::make_unique<bench::HostCalculator>(*host_, absolute_time);
+    calculator_ = std::make_unique<runtime::HostCalculator>(*host_, absolute_time);
     host_->clear_key_log();
     key_events_ = 0;
     last_key_event_ = 0;
@@ -264,10 +265,10 @@ void LivePanel::reload() {
         }
         return;
     }
-    const bench::Host* running = host_.get();
+    const runtime::Host* running = host_.get();
     try {
         for (const auto& [file, time] : sources_) {
-            if (const std::string why = not_regular(file); !why.empty()) throw bench::PanelError(why);
+            if (const std::string why = not_regular(file); !why.empty()) throw panels::PanelError(why);
         }
         const Kept kept{host_->vars(), host_->model(), calculator_->absolute_time_seconds(),
                         updates_,      paused_,        host_->night()};
@@ -294,7 +295,7 @@ std::string LivePanel::made_line() const {
     return "reloaded " + options_.panel_path + " (" + std::to_string(gauges) + (gauges == 1 ? " gauge)" : " gauges)");
 }
 
-const bench::Panel::Gauge* LivePanel::gauge_at(int32_t x, int32_t y) const {
+const panels::Panel::Gauge* LivePanel::gauge_at(int32_t x, int32_t y) const {
     // The last drawn gauge is the one on top.
     const auto& gauges = panel_->gauges();
     for (auto it = gauges.rbegin(); it != gauges.rend(); ++it) {
@@ -423,7 +424,7 @@ int LivePanel::height() const { return height_; }
 
 std::string LivePanel::pointer_json(int32_t x, int32_t y) {
     nlohmann::json out{{"type", "pointer"}, {"x", x}, {"y", y}};
-    const bench::Panel::Gauge* gauge = panel_ ? gauge_at(x, y) : nullptr;
+    const panels::Panel::Gauge* gauge = panel_ ? gauge_at(x, y) : nullptr;
     if (gauge == nullptr || faulted_.contains(*gauge)) return out.dump();
     const int32_t gx = relative(x, gauge->left), gy = relative(y, gauge->top);
     const double bx = gx / gauge->scale_x(), by = gy / gauge->scale_y();
@@ -432,7 +433,7 @@ std::string LivePanel::pointer_json(int32_t x, int32_t y) {
     try {
         const int index = render::element_at(*gauge->instance, renderer_->bitmaps(gauge->instance->module()), bx, by);
         if (index >= 0) {
-            const bench::ElementState& state = gauge->instance->elements()[static_cast<size_t>(index)];
+            const runtime::ElementState& state = gauge->instance->elements()[static_cast<size_t>(index)];
             const ElementKind* kind = element_kind(state.type);
             out["element"] = {
                 {"index", index}, {"kind", kind != nullptr ? kind->name : "unknown"}, {"bitmap", state.resource_id}};
@@ -443,7 +444,7 @@ std::string LivePanel::pointer_json(int32_t x, int32_t y) {
     const uint32_t help_id = gauge->instance->help_under(gx, gy);
     const char* help = sim::help::text_of(help_id);
     const std::string help_text = help != nullptr ? help : help_id != 0 ? "help id " + std::to_string(help_id) : "";
-    if (const bench::MouseBox* box = gauge->instance->box_under(gx, gy)) {
+    if (const runtime::MouseBox* box = gauge->instance->box_under(gx, gy)) {
         out["box"] = {{"record", box->record}, {"cursor", box->cursor}, {"flags", box->mouse_flags}};
     }
     if (!help_text.empty()) out["help"] = help_text;
@@ -493,7 +494,7 @@ std::string LivePanel::layout_json() const {
 std::vector<PageGauge> LivePanel::layout() const {
     std::vector<PageGauge> gauges;
     if (!panel_) return gauges;
-    for (const bench::Panel::Gauge& gauge : panel_->gauges()) {
+    for (const panels::Panel::Gauge& gauge : panel_->gauges()) {
         if (!gauge.shown) continue;
         const int64_t left = std::llround(gauge.left), top = std::llround(gauge.top);
         PageGauge page{
@@ -501,8 +502,8 @@ std::vector<PageGauge> LivePanel::layout() const {
             std::llround(gauge.top + gauge.height),           {}};
         page.scale_x = gauge.scale_x();
         page.scale_y = gauge.scale_y();
-        for (const bench::MouseBox& box : gauge.instance->mouse_layout().boxes()) {
-            const bench::DisplayedBox shown = bench::displayed_box(box, gauge.instance->scale());
+        for (const runtime::MouseBox& box : gauge.instance->mouse_layout().boxes()) {
+            const runtime::DisplayedBox shown = runtime::displayed_box(box, gauge.instance->scale());
             const char* help = sim::help::text_of(box.help_id);
             page.boxes.push_back({left + shown.left, top + shown.top, left + shown.right, top + shown.bottom,
                                   box.is_child(), box.cursor, box.help_id, help != nullptr ? help : "",
@@ -554,7 +555,7 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
     nlohmann::json faults = nlohmann::json::array();
     std::string errors = status.value("error", "");
     const auto add_error = [&errors](const std::string& what) { errors += (errors.empty() ? "" : "\n") + what; };
-    for (const bench::FaultedGauges::Entry& entry : faulted_.entries()) {
+    for (const scenario::FaultedGauges::Entry& entry : faulted_.entries()) {
         const std::string name = entry.gauge->config->module + "!" + entry.gauge->config->gauge;
         faults.push_back({{"gauge", name}, {"fault", entry.message}});
         add_error(name + " stopped: " + entry.message);

@@ -25,21 +25,21 @@
 #include "flightmodel/coupling.h"
 #include "flightmodel/jsbsim.h"
 #include "flightmodel/session.h"
-#include "host/host.h"
-#include "host/host_calculator.h"
-#include "host/panel.h"
-#include "host/scenario.h"
+#include "panels/panel.h"
 #include "render/image.h"
 #include "render/renderer.h"
+#include "runtime/host.h"
+#include "runtime/host_calculator.h"
+#include "scenario/scenario.h"
 
 namespace web {
 
 struct LiveOptions {
     std::string panel_path;
-    bench::ModulePaths paths;
+    panels::ModulePaths paths;
     double scale = 1.0;
     // Sets the variables of the state shown when no flight plays (the cruise).
-    std::function<void(bench::Host&)> steady_state;
+    std::function<void(runtime::Host&)> steady_state;
     // A scenario (docs/scenarios.md) played through once on every (re)start,
     // as fast as it runs, before the panel goes live from where it ends
     // (empty: none). Its snapshots are written as the scenario command does.
@@ -175,8 +175,8 @@ public:
 private:
     // What a reload of changed files carries over into the new panel.
     struct Kept {
-        bench::VariableStore vars;
-        bench::KeyModel model;
+        runtime::VariableStore vars;
+        runtime::KeyModel model;
         double time = 0.0;
         uint64_t updates = 0;
         bool paused = false;
@@ -188,7 +188,7 @@ private:
     void reload();
     void tell(const std::string& line) const;
     std::string made_line() const;
-    const bench::Panel::Gauge* gauge_at(int32_t x, int32_t y) const;
+    const panels::Panel::Gauge* gauge_at(int32_t x, int32_t y) const;
     void start_flight();
     void step_flight();
     void count_key_events(bool from_page);
@@ -202,11 +202,11 @@ private:
 
     LiveOptions options_;
     // Declared in the order they must be made; torn down in reverse.
-    std::unique_ptr<bench::Host> host_;
-    std::unique_ptr<bench::HostCalculator> calculator_;
-    std::unique_ptr<bench::Panel> panel_;
+    std::unique_ptr<runtime::Host> host_;
+    std::unique_ptr<runtime::HostCalculator> calculator_;
+    std::unique_ptr<panels::Panel> panel_;
     std::unique_ptr<render::PanelRenderer> renderer_;
-    bench::FaultedGauges faulted_;
+    scenario::FaultedGauges faulted_;
     // A key event whose routine faulted: the module's fault, shown until a reset.
     std::string key_fault_;
     // Why the panel could not be made again on the last reset; no panel meanwhile.
@@ -218,7 +218,7 @@ private:
     std::vector<render::PixelRect> blank_changes_;
     bool blank_shown_ = false;
     int width_ = 1, height_ = 1;
-    const bench::Panel::Gauge* held_ = nullptr;
+    const panels::Panel::Gauge* held_ = nullptr;
     bool paused_ = false;
     uint64_t updates_ = 0;
     // Key events the page's input caused (keys, boxes, handlers, a held

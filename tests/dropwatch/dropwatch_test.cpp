@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "host/emulator/pe_image.h"
+#include "emulator/pe_image.h"
 #include "frame/linkage.h"
 #include "frame/records.h"
-#include "host/dib.h"
-#include "host/host.h"
-#include "host/host_calculator.h"
-#include "host/module.h"
+#include "runtime/dib.h"
+#include "runtime/host.h"
+#include "runtime/host_calculator.h"
+#include "runtime/module.h"
 #include "support/korvane_bench.h"
 #include "support/test_paths.h"
 
@@ -37,17 +37,17 @@ uint32_t word(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uin
 
 // The bench host with the calculator installed and Dropwatch.gau loaded.
 struct Rig {
-    bench::Host host;
-    bench::HostCalculator calculator{host};
-    std::unique_ptr<bench::Module> module;
+    runtime::Host host;
+    runtime::HostCalculator calculator{host};
+    std::unique_ptr<runtime::Module> module;
 
     Rig() {
-        module =
-            std::make_unique<bench::Module>(host, test_paths::module("Dropwatch.gau"), test_paths::pe("Dropwatch.gau"));
+        module = std::make_unique<runtime::Module>(host, test_paths::module("Dropwatch.gau"),
+                                                   test_paths::pe("Dropwatch.gau"));
     }
 
     // Calls the host made, by service number.
-    std::vector<bench::ServiceCall> calls(uint32_t slot) const { return host.calls_to(slot); }
+    std::vector<runtime::ServiceCall> calls(uint32_t slot) const { return host.calls_to(slot); }
 };
 
 // --- Records ---------------------------------------------------------------------
@@ -138,7 +138,7 @@ TEST(DropwatchRecords, StandardRoutinesActOnThePicture) {
         rig.host.clear_service_log();
         c.call(header);
         ASSERT_EQ(rig.host.service_log().size(), 1u) << c.routine;
-        const bench::ServiceCall& call = rig.host.service_log()[0];
+        const runtime::ServiceCall& call = rig.host.service_log()[0];
         EXPECT_EQ(call.slot, c.slot) << c.routine;
         EXPECT_EQ(call.args[0], root) << c.routine;
         if (c.passes_argument) {
@@ -151,13 +151,13 @@ TEST(DropwatchRecords, StandardRoutinesActOnThePicture) {
 // --- Registration --------------------------------------------------------------------
 
 TEST(DropwatchRegistration, InitRegistersOnceAndDeinitUnregistersTheSame) {
-    bench::Host host;
-    std::optional<bench::Module> module;
+    runtime::Host host;
+    std::optional<runtime::Module> module;
     module.emplace(host, test_paths::module("Dropwatch.gau"), test_paths::pe("Dropwatch.gau"));
 
     // Init called register_key_event_handler once with user data 0, and nothing else.
     ASSERT_EQ(host.service_log().size(), 1u);
-    const bench::ServiceCall registered = host.service_log()[0];
+    const runtime::ServiceCall registered = host.service_log()[0];
     EXPECT_EQ(registered.slot, service_slot::register_key_event_handler);
     EXPECT_NE(registered.args[0], 0u);
     EXPECT_EQ(registered.args[1], 0u);
@@ -173,7 +173,7 @@ TEST(DropwatchRegistration, InitRegistersOnceAndDeinitUnregistersTheSame) {
     host.clear_service_log();
     module.reset();
     ASSERT_EQ(host.service_log().size(), 1u);
-    const bench::ServiceCall unregistered = host.service_log()[0];
+    const runtime::ServiceCall unregistered = host.service_log()[0];
     EXPECT_EQ(unregistered.slot, service_slot::unregister_key_event_handler);
     EXPECT_EQ(unregistered.args[0], registered.args[0]);
     EXPECT_EQ(unregistered.args[1], registered.args[1]);
@@ -185,7 +185,7 @@ TEST(DropwatchRegistration, InitRegistersOnceAndDeinitUnregistersTheSame) {
 
 struct EventCase {
     const char* what;
-    std::vector<bench::KeyEvent> events;
+    std::vector<runtime::KeyEvent> events;
     std::vector<std::string> programs;  // handed to the calculator, in order
     Names changed;                      // the variables afterwards that differ from the start
 };
@@ -230,13 +230,13 @@ TEST(DropwatchKeyEvents, ProgramsAndTheirEffects) {
         for (const auto& [name, value] : kStart) rig.host.vars().set(name, value);
         rig.host.clear_service_log();
 
-        for (const bench::KeyEvent& event : c.events) rig.host.send_key_event(event.id, event.value);
+        for (const runtime::KeyEvent& event : c.events) rig.host.send_key_event(event.id, event.value);
 
         EXPECT_EQ(rig.host.calculator_log(), c.programs) << c.what;
         // Each program went through execute_calculator_code with three null
         // result pointers; nothing else was called.
         EXPECT_EQ(rig.host.service_log().size(), c.programs.size()) << c.what;
-        for (const bench::ServiceCall& call : rig.calls(service_slot::execute_calculator_code)) {
+        for (const runtime::ServiceCall& call : rig.calls(service_slot::execute_calculator_code)) {
             EXPECT_EQ(call.args[1], 0u) << c.what;
             EXPECT_EQ(call.args[2], 0u) << c.what;
             EXPECT_EQ(call.args[3], 0u) << c.what;
@@ -255,7 +255,7 @@ TEST(DropwatchKeyEvents, ProgramTextsAreConstantsOfTheModule) {
     Rig rig;
     const uint32_t events[] = {kBombReleased, kSequenceStart, kBombReleased, kSequenceStart};
     for (uint32_t id : events) rig.host.send_key_event(id, 0);
-    const std::vector<bench::ServiceCall> calls = rig.calls(service_slot::execute_calculator_code);
+    const std::vector<runtime::ServiceCall> calls = rig.calls(service_slot::execute_calculator_code);
     ASSERT_EQ(calls.size(), 4u);
     EXPECT_EQ(calls[0].args[0], calls[2].args[0]);
     EXPECT_EQ(calls[1].args[0], calls[3].args[0]);
@@ -269,12 +269,12 @@ TEST(DropwatchKeyEvents, ProgramTextsAreConstantsOfTheModule) {
 TEST(DropwatchPe, TheBlackBitmap) {
     const std::string path = test_paths::pe("Dropwatch.gau");
     if (path.empty()) GTEST_SKIP() << "the PE build is not known to this tree";
-    const bench::PeImage pe = bench::PeImage::read_file(path);
+    const runtime::PeImage pe = runtime::PeImage::read_file(path);
     ASSERT_EQ(pe.bitmaps().size(), 1u);
     const auto found = pe.bitmaps().find(4096);
     ASSERT_NE(found, pe.bitmaps().end());
     EXPECT_EQ(found->second.bits_per_pixel, 24u);
-    const bench::Picture picture = bench::decode_dib(found->second);
+    const runtime::Picture picture = runtime::decode_dib(found->second);
     EXPECT_EQ(picture.width, 50u);
     EXPECT_EQ(picture.height, 50u);
     EXPECT_EQ(picture.rgb, std::vector<uint32_t>(2500, 0));

@@ -21,9 +21,9 @@
 #include "flightmodel/session.h"
 #include "frame/records.h"
 #include "frame/vocabulary.h"
-#include "host/host.h"
-#include "host/instance.h"
-#include "host/module.h"
+#include "runtime/host.h"
+#include "runtime/instance.h"
+#include "runtime/module.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -86,44 +86,44 @@ protected:
 };
 
 // The index-th needle of a gauge, in drawing order.
-const bench::ElementState& needle(const bench::GaugeInstance& gauge, int index) {
-    for (const bench::ElementState& element : gauge.elements()) {
+const runtime::ElementState& needle(const runtime::GaugeInstance& gauge, int index) {
+    for (const runtime::ElementState& element : gauge.elements()) {
         if (element.type == kNeedle && index-- == 0) return element;
     }
     throw std::out_of_range("no such needle");
 }
 
-bool shown_at(const bench::GaugeInstance& gauge, int depth) {
-    for (const bench::ElementState& element : gauge.elements()) {
+bool shown_at(const runtime::GaugeInstance& gauge, int depth) {
+    for (const runtime::ElementState& element : gauge.elements()) {
         if (element.depth == depth) return element.visible;
     }
     return false;
 }
 
 TEST_F(Flying, EveryInstrumentReadsTheModelThroughItsCalibration) {
-    bench::Host host;
+    runtime::Host host;
     FlightRun cruise = run("cruise.xml");
     cruise.end_seconds = 30.0;
     flightmodel::CoupledFlight flight(cruise, host);
     const Coupling& coupling = flight.coupling();
     // Angles and lamps need no bitmaps: the build without art has the same records.
-    bench::Module module(host, test_paths::module("KorvaneArtless.gau"));
-    std::vector<std::unique_ptr<bench::GaugeInstance>> gauges;
-    auto open = [&](const char* name) -> bench::GaugeInstance& {
-        gauges.push_back(std::make_unique<bench::GaugeInstance>(host, module, module.gauge(name)));
+    runtime::Module module(host, test_paths::module("KorvaneArtless.gau"));
+    std::vector<std::unique_ptr<runtime::GaugeInstance>> gauges;
+    auto open = [&](const char* name) -> runtime::GaugeInstance& {
+        gauges.push_back(std::make_unique<runtime::GaugeInstance>(host, module, module.gauge(name)));
         gauges.back()->setup();
         return *gauges.back();
     };
-    bench::GaugeInstance& airspeed = open("Airspeed");
-    bench::GaugeInstance& altimeter = open("Altimeter");
-    bench::GaugeInstance& vsi = open("VSI");
-    bench::GaugeInstance& attitude = open("Attitude");
-    bench::GaugeInstance& turn = open("Turn");
-    bench::GaugeInstance& accelerometer = open("Accelerometer");
-    bench::GaugeInstance& gear = open("Gear_Indicator");
-    bench::GaugeInstance& tachometer = open("Tachometer3");
-    bench::GaugeInstance& boost = open("Boost3");
-    bench::GaugeInstance& oil_pressure = open("Oil_Pressure3");
+    runtime::GaugeInstance& airspeed = open("Airspeed");
+    runtime::GaugeInstance& altimeter = open("Altimeter");
+    runtime::GaugeInstance& vsi = open("VSI");
+    runtime::GaugeInstance& attitude = open("Attitude");
+    runtime::GaugeInstance& turn = open("Turn");
+    runtime::GaugeInstance& accelerometer = open("Accelerometer");
+    runtime::GaugeInstance& gear = open("Gear_Indicator");
+    runtime::GaugeInstance& tachometer = open("Tachometer3");
+    runtime::GaugeInstance& boost = open("Boost3");
+    runtime::GaugeInstance& oil_pressure = open("Oil_Pressure3");
 
     auto column = [&](const char* property) { return static_cast<size_t>(coupling.property_index(property)); };
     const size_t kt = column("velocities/vc-kts"), altitude = column("atmosphere/pressure-altitude"),
@@ -197,7 +197,7 @@ TEST_F(Flying, EveryInstrumentReadsTheModelThroughItsCalibration) {
 // send them, are all that starts an engine: engine 0 is cranked with its
 // magnetos off, engine 2 started properly, engines 1 and 3 left alone.
 TEST_F(Flying, OnlyTheEnginesThePanelStartsRun) {
-    bench::Host host;
+    runtime::Host host;
     FlightRun ground = run("takeoff.xml");
     ground.end_seconds = 14.0;
     flightmodel::CoupledFlight flight(ground, host);
@@ -243,7 +243,7 @@ TEST_F(Flying, ThePilotsControlsSetTheModelsProperties) {
         {{-1.0, 1.0, -0.5, 0.25, 0.0, 2.0 / 3.0}, {-1.0, 1.0, -0.5, 0.25, 0.25, 0.0, 2.0 / 3.0}},
         {{0.0, 0.0, 0.0, 0.0, 1.0, 0.0}, {0.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0}},
     };
-    bench::Host host;
+    runtime::Host host;
     FlightRun runway = run("free_runway.xml");
     runway.watched = {"fcs/elevator-cmd-norm",   "fcs/aileron-cmd-norm",     "fcs/rudder-cmd-norm",
                       "fcs/left-brake-cmd-norm", "fcs/right-brake-cmd-norm", "gear/gear-cmd-norm",
@@ -262,7 +262,7 @@ TEST_F(Flying, AScriptErrorNamesTheFileAndTheReason) {
           "<?xml version=\"1.0\"?>\n<runscript name=\"broken\">\n  <use aircraft=\"nosuch\" initialize=\"runway\"/>\n"
           "  <run start=\"0\" end=\"1\" dt=\"0.01\"/>\n</runscript>\n");
     try {
-        bench::Host host;
+        runtime::Host host;
         flightmodel::CoupledFlight flight(run("broken.xml"), host);
         FAIL() << "a script naming no aircraft flew";
     } catch (const FlightModelError& error) {
@@ -324,7 +324,7 @@ TEST_F(Flying, ASilentOrDeadModelEndsInAnErrorWithinItsTimeOut) {
         broken.timeout_seconds = 1.0;
         const auto start = std::chrono::steady_clock::now();
         try {
-            bench::Host host;
+            runtime::Host host;
             flightmodel::CoupledFlight flight(broken, host);
             ADD_FAILURE() << c.name << ": the model was taken for running";
         } catch (const FlightModelError& error) {
@@ -378,7 +378,7 @@ TEST(CoupledScript, FileOutputsGoToTheWorkFolder) {
 TEST(Coupling, OnlyThePanelsOwnChangesGoToTheModel) {
     const Coupling coupling;
     flightmodel::ControlState state(coupling);
-    bench::Host host;
+    runtime::Host host;
     std::vector<double> frame(coupling.properties().size(), 0.0);
     const auto at = [&](const char* property) { return static_cast<size_t>(coupling.property_index(property)); };
     std::vector<flightmodel::Control> sent;
@@ -419,9 +419,9 @@ TEST(Coupling, OnlyThePanelsOwnChangesGoToTheModel) {
 // o'clock, a mark each 10 degrees, 30 at 3 o'clock and DOWN (60) at 6.
 TEST(Coupling, FlapDialReadsTheModelsFlapAngle) {
     const Coupling coupling;
-    bench::Host host;
-    bench::Module module(host, test_paths::module("KorvaneArtless.gau"));
-    bench::GaugeInstance dial(host, module, module.gauge("Flap_Position"));
+    runtime::Host host;
+    runtime::Module module(host, test_paths::module("KorvaneArtless.gau"));
+    runtime::GaugeInstance dial(host, module, module.gauge("Flap_Position"));
     dial.setup();
     std::vector<double> frame(coupling.properties().size(), 0.0);
     for (const double degrees : {0.0, 10.0, 20.0, 30.0, 40.0, 60.0}) {

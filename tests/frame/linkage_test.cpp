@@ -3,8 +3,8 @@
 // the deliverable's; the build without art has the same ones.
 #include <gtest/gtest.h>
 
-#include "host/host.h"
-#include "host/module.h"
+#include "runtime/host.h"
+#include "runtime/module.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -13,8 +13,8 @@ using frame::GuestPtr;
 
 class KorvaneLinkage : public ::testing::Test {
 protected:
-    bench::Host host;
-    bench::Module module{host, test_paths::module("KorvaneArtless.gau")};
+    runtime::Host host;
+    runtime::Module module{host, test_paths::module("KorvaneArtless.gau")};
 };
 
 TEST_F(KorvaneLinkage, HeaderFields) {
@@ -33,7 +33,7 @@ TEST_F(KorvaneLinkage, HeaderFields) {
 // table's length and its terminating null.
 TEST_F(KorvaneLinkage, GaugeTableHoldsAll47ThenANull) {
     ASSERT_EQ(module.gauges().size(), 47u);
-    const GuestPtr<const bench::GaugePtr> table(module.linkage().address + sizeof(guest::LINKAGE_HEADER));
+    const GuestPtr<const runtime::GaugePtr> table(module.linkage().address + sizeof(guest::LINKAGE_HEADER));
     EXPECT_EQ(module.memory().read(table.at(47)), nullptr);
 }
 
@@ -41,7 +41,7 @@ TEST_F(KorvaneLinkage, GaugeTableHoldsAll47ThenANull) {
 // gauge's root and pass the host's argument on unchanged (and take exactly
 // their arguments off the stack, or the machine reports a broken call).
 TEST_F(KorvaneLinkage, StandardRoutinesActOnTheFirstGauge) {
-    const emu::GuestMemory& memory = module.memory();
+    const emulator::GuestMemory& memory = module.memory();
     ASSERT_FALSE(module.gauges().empty());
     const uint32_t root = memory.read(memory.read(module.gauges().front()).element_list).address;
     struct Routine {
@@ -60,17 +60,17 @@ TEST_F(KorvaneLinkage, StandardRoutinesActOnTheFirstGauge) {
         {"draw", &guest::GAUGEHDR::draw_routine, nullptr, 29, 0},
         {"kill", &guest::GAUGEHDR::kill_routine, nullptr, 31, 0},
     };
-    for (const bench::GaugePtr gauge : module.gauges()) {
+    for (const runtime::GaugePtr gauge : module.gauges()) {
         SCOPED_TRACE(module.gauge_name(gauge));
         const guest::GAUGEHDR header = memory.read(gauge);
         for (const Routine& routine : routines) {
             SCOPED_TRACE(routine.name);
             host.clear_service_log();
             if (routine.plain != nullptr) {
-                module.machine().call((header.*routine.plain).address, {}, emu::Convention::kStdcall);
+                module.machine().call((header.*routine.plain).address, {}, emulator::Convention::kStdcall);
             } else {
                 const uint32_t args[] = {routine.argument};
-                module.machine().call((header.*routine.with_argument).address, args, emu::Convention::kStdcall);
+                module.machine().call((header.*routine.with_argument).address, args, emulator::Convention::kStdcall);
             }
             ASSERT_EQ(host.service_log().size(), 1u);
             EXPECT_EQ(host.service_log()[0].slot, routine.slot);

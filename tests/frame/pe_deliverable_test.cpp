@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/emulator/pe_image.h"
+#include "emulator/pe_image.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -36,10 +36,10 @@ TEST(PeDeliverable, ExportsImportsAndKind) {
         SCOPED_TRACE(d.file);
         const std::string path = test_paths::pe(d.file);
         if (path.empty()) GTEST_SKIP() << "KORVANE_PE_DIR is not set: the PE build to check is unknown";
-        const emu::PeImage image = emu::PeImage::read_file(path);
+        const emulator::PeImage image = emulator::PeImage::read_file(path);
 
         EXPECT_TRUE(image.is_dll()) << path << " is not marked as a DLL";
-        EXPECT_EQ(image.machine(), emu::kMachineI386) << path << " is not built for i386";
+        EXPECT_EQ(image.machine(), emulator::kMachineI386) << path << " is not built for i386";
 
         std::vector<std::string> exports = image.exports();
         std::sort(exports.begin(), exports.end());

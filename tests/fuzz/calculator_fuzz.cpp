@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/calculator.h"
+#include "runtime/calculator.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
@@ -28,15 +28,15 @@ bool same(const std::map<Key, double>& a, const std::map<Key, double>& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view program(reinterpret_cast<const char*>(data), size);
-    bench::VariableStore vars;
+    runtime::VariableStore vars;
     vars.set("L:Bombs_dropped", 3.0);
     vars.set("L:Repeat", -0.0);
     vars.set(61, 250.0);
     const auto names = vars.names();
     const auto tokens = vars.tokens();
     try {
-        (void)bench::Calculator(vars, 12.5).run(program);
-    } catch (const bench::CalculatorError& error) {
+        (void)runtime::Calculator(vars, 12.5).run(program);
+    } catch (const runtime::CalculatorError& error) {
         FUZZ_CHECK(same(vars.names(), names) && same(vars.tokens(), tokens), "a refused program changes nothing");
         FUZZ_CHECK(error.position() < size, "the error points into the program");
         FUZZ_CHECK(!error.word().empty(), "the error quotes a word");

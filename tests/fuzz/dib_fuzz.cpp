@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "host/dib.h"
+#include "runtime/dib.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         data += kFileHeaderSize;
         size -= kFileHeaderSize;
     }
-    bench::Bitmap bitmap;
+    runtime::Bitmap bitmap;
     bitmap.set_dib(std::vector<uint8_t>(data, data + size));
     const uint32_t header = field(data, size, 0, 4);
     int64_t height = 0;
@@ -52,10 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bitmap.pixel_offset = pixel_offset >= 0 ? static_cast<uint32_t>(pixel_offset)
                                             : static_cast<uint32_t>(header + entry_size * bitmap.palette_entries);
     try {
-        const bench::Picture picture = bench::decode_dib(bitmap);
+        const runtime::Picture picture = runtime::decode_dib(bitmap);
         FUZZ_CHECK(picture.width == bitmap.width && picture.height == bitmap.height &&
                        picture.rgb.size() == size_t{bitmap.width} * bitmap.height,
                    "the picture has the bitmap's size");
-    } catch (const bench::DibError&) {}
+    } catch (const runtime::DibError&) {}
     return 0;
 }

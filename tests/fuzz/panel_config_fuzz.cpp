@@ -5,27 +5,27 @@
 #include <cstdint>
 #include <string_view>
 
-#include "host/panel_config.h"
+#include "panels/panel_config.h"
 #include "tests/fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    bench::PanelConfig config;
+    panels::PanelConfig config;
     try {
-        config = bench::PanelConfig::parse(text, "fuzz.cfg");
-    } catch (const bench::PanelConfigError& error) {
+        config = panels::PanelConfig::parse(text, "fuzz.cfg");
+    } catch (const panels::PanelConfigError& error) {
         // Only a file without windows is wrong as a whole rather than at a line.
         FUZZ_CHECK(error.line() > 0 || std::string_view(error.what()).find("no windows") != std::string_view::npos,
                    "a parse error names its line");
         return 0;
     }
-    for (const bench::PanelWindow& window : config.windows) {
+    for (const panels::PanelWindow& window : config.windows) {
         FUZZ_CHECK(
             window.width >= 0.0 && window.height >= 0.0 && std::isfinite(window.width) && std::isfinite(window.height),
             "window sizes are finite and not negative");
         FUZZ_CHECK(window.background <= 0xFFFFFFu, "background is 0xRRGGBB");
         long previous = -1;
-        for (const bench::PanelGauge& gauge : window.gauges) {
+        for (const panels::PanelGauge& gauge : window.gauges) {
             FUZZ_CHECK(!gauge.module.empty() && !gauge.gauge.empty(), "gauges name module and gauge");
             FUZZ_CHECK(std::isfinite(gauge.x) && std::isfinite(gauge.y), "positions are finite");
             FUZZ_CHECK(!gauge.width || (std::isfinite(*gauge.width) && *gauge.width > 0.0), "widths are positive");

@@ -15,59 +15,61 @@
 #include <string_view>
 #include <vector>
 
-#include "host/emulator/emulated_machine.h"
-#include "host/emulator/pe_image.h"
-#include "host/emulator/pe_module.h"
-#include "host/dib.h"
+#include "emulator/emulated_machine.h"
+#include "emulator/pe_image.h"
+#include "emulator/pe_module.h"
+#include "runtime/dib.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
 // Binds nothing: each import is a trap that stops the call naming it.
-class TrapEveryImport : public emu::ImportResolver {
+class TrapEveryImport : public emulator::ImportResolver {
 public:
-    explicit TrapEveryImport(emu::EmulatedMachine& machine) : machine_(machine) {}
+    explicit TrapEveryImport(emulator::EmulatedMachine& machine) : machine_(machine) {}
     std::optional<uint32_t> resolve(std::string_view, std::string_view) override { return std::nullopt; }
     uint32_t trap(std::string_view dll, std::string_view name) override {
         const std::string key = std::string(dll) + "!" + std::string(name);
-        return machine_.host_routine(key, 0, emu::Convention::kStdcall, [key](std::span<const uint32_t>) -> uint32_t {
-            throw emu::GuestFault(emu::GuestFault::Kind::kUnboundImport, 0, 0, "call of " + key);
-        });
+        return machine_.host_routine(
+            key, 0, emulator::Convention::kStdcall, [key](std::span<const uint32_t>) -> uint32_t {
+                throw emulator::GuestFault(emulator::GuestFault::Kind::kUnboundImport, 0, 0, "call of " + key);
+            });
     }
     void module_mapped(const std::string&, uint32_t,
                        std::function<std::optional<uint32_t>(std::string_view)>) override {}
 
 private:
-    emu::EmulatedMachine& machine_;
+    emulator::EmulatedMachine& machine_;
 };
 
 void load(const uint8_t* data, size_t size) {
     // A start-up routine that never returns is a fault after a million
     // instructions, not a slow input; the module needs no host memory.
-    emu::EmulatedMachine::Options options;
+    emulator::EmulatedMachine::Options options;
     options.instruction_budget = 1'000'000;
     options.stack_size = 64u << 10;
     options.host_memory_size = 64u << 10;
-    emu::EmulatedMachine machine(options);
+    emulator::EmulatedMachine machine(options);
     TrapEveryImport resolver(machine);
     try {
-        const auto module = emu::PeModule::load(machine, resolver, std::vector<uint8_t>(data, data + size), "fuzz.gau");
-        FUZZ_CHECK(module->base() % emu::EmulatedMachine::kPageSize == 0 && module->image_size() > 0,
+        const auto module =
+            emulator::PeModule::load(machine, resolver, std::vector<uint8_t>(data, data + size), "fuzz.gau");
+        FUZZ_CHECK(module->base() % emulator::EmulatedMachine::kPageSize == 0 && module->image_size() > 0,
                    "a loaded module sits on whole pages");
-        for (const emu::Import& import : module->imports())
+        for (const emulator::Import& import : module->imports())
             FUZZ_CHECK(!import.bound, "no import is bound where the resolver binds none");
-    } catch (const emu::LoadError&) {
-    } catch (const emu::PeError&) {
-    } catch (const emu::GuestFault&) {}
+    } catch (const emulator::LoadError&) {
+    } catch (const emulator::PeError&) {
+    } catch (const emulator::GuestFault&) {}
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    bench::PeImage image;
+    runtime::PeImage image;
     try {
-        image = bench::PeImage::parse(std::vector<uint8_t>(data, data + size), "fuzz.gau");
-    } catch (const bench::PeError&) {
+        image = runtime::PeImage::parse(std::vector<uint8_t>(data, data + size), "fuzz.gau");
+    } catch (const runtime::PeError&) {
         return 0;
     }
     size_t names = 0;
@@ -78,11 +80,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint16_t bits = bitmap.bits_per_pixel;
         const bool decodable = bitmap.compression == 0 && bits != 16;
         try {
-            const bench::Picture picture = bench::decode_dib(bitmap);
+            const runtime::Picture picture = runtime::decode_dib(bitmap);
             FUZZ_CHECK(picture.rgb.size() == size_t{picture.width} * picture.height && picture.width == bitmap.width &&
                            picture.height == bitmap.height,
                        "the picture has the bitmap's size");
-        } catch (const bench::DibError&) {
+        } catch (const runtime::DibError&) {
             FUZZ_CHECK(!decodable, "a bitmap the reader accepted as plain rows decodes");
         }
     }

@@ -15,8 +15,8 @@
 
 #include "frame/services.h"
 #include "gaugekit/services.h"
-#include "host/host.h"
-#include "host/module.h"
+#include "runtime/host.h"
+#include "runtime/module.h"
 #include "support/korvane_bench.h"
 #include "support/test_paths.h"
 
@@ -89,8 +89,8 @@ protected:
         };
     }
 
-    bench::Host host;
-    bench::Module module{host, test_paths::module("Korvane.gau")};
+    runtime::Host host;
+    runtime::Module module{host, test_paths::module("Korvane.gau")};
     ELEMENT_HEADER* element = nullptr;
     MODULE_VAR* var = nullptr;
     char* program = nullptr;

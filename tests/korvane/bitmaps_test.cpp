@@ -11,11 +11,11 @@
 #include <string>
 
 #include "dib.h"
+#include "emulator/pe_image.h"
 #include "frame/records.h"
-#include "host/emulator/pe_image.h"
-#include "host/host.h"
-#include "host/module.h"
 #include "korvane/bitmaps.h"
+#include "runtime/host.h"
+#include "runtime/module.h"
 #include "support/korvane_bench.h"
 #include "support/test_paths.h"
 
@@ -30,7 +30,7 @@ class BuiltBitmaps : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         path_ = test_paths::pe("Korvane.gau");
-        if (korvane_bench::present(path_)) pe_ = std::make_unique<bench::PeImage>(bench::PeImage::read_file(path_));
+        if (korvane_bench::present(path_)) pe_ = std::make_unique<runtime::PeImage>(runtime::PeImage::read_file(path_));
     }
     static void TearDownTestSuite() { pe_.reset(); }
 
@@ -38,21 +38,21 @@ protected:
         if (!pe_) GTEST_SKIP() << korvane_bench::no_pe_build(path_);
     }
 
-    static const bench::Bitmap* bitmap(uint32_t id) {
+    static const runtime::Bitmap* bitmap(uint32_t id) {
         auto found = pe_->bitmaps().find(id);
         return found == pe_->bitmaps().end() ? nullptr : &found->second;
     }
     static dib::Image image(uint32_t id) {
-        const bench::Bitmap* b = bitmap(id);
+        const runtime::Bitmap* b = bitmap(id);
         if (b == nullptr) throw std::runtime_error("no bitmap " + std::to_string(id));
         return dib::decode(*b);
     }
 
     static std::string path_;
-    static std::unique_ptr<bench::PeImage> pe_;
+    static std::unique_ptr<runtime::PeImage> pe_;
 };
 std::string BuiltBitmaps::path_;
-std::unique_ptr<bench::PeImage> BuiltBitmaps::pe_;
+std::unique_ptr<runtime::PeImage> BuiltBitmaps::pe_;
 
 TEST_F(BuiltBitmaps, TheModuleCarriesExactlyTheTable) {
     std::set<uint32_t> expected;
@@ -67,7 +67,7 @@ class EachBitmap : public BuiltBitmaps, public ::testing::WithParamInterface<Bit
 
 TEST_P(EachBitmap, HasItsSizeAndTheHostsFormat) {
     const BitmapInfo& info = GetParam();
-    const bench::Bitmap* b = bitmap(info.id);
+    const runtime::Bitmap* b = bitmap(info.id);
     ASSERT_NE(b, nullptr) << info.id << " (" << info.what << ") is missing";
     EXPECT_EQ(b->width, info.width);
     EXPECT_EQ(b->height, info.height);
@@ -76,7 +76,7 @@ TEST_P(EachBitmap, HasItsSizeAndTheHostsFormat) {
     EXPECT_FALSE(b->top_down);
     ASSERT_EQ(b->palette_entries, 256u);
     ASSERT_EQ(b->pixel_offset, 40u + 1024u);  // the plain header, then the palette
-    ASSERT_NO_THROW(bench::decode_dib(*b));
+    ASSERT_NO_THROW(runtime::decode_dib(*b));
     // Index 0 is the one pure black (entries are blue, green, red, 0): the
     // host's transparent colour.
     for (uint32_t i = 0; i < 256; ++i) {
@@ -103,8 +103,8 @@ protected:
     void SetUp() override {
         BuiltBitmaps::SetUp();
         if (IsSkipped()) return;
-        module_ = std::make_unique<bench::Module>(host_, test_paths::module("Korvane.gau"));
-        for (const bench::GaugePtr gauge : module_->gauges()) walk(native(gauge), native(gauge)->element_list);
+        module_ = std::make_unique<runtime::Module>(host_, test_paths::module("Korvane.gau"));
+        for (const runtime::GaugePtr gauge : module_->gauges()) walk(native(gauge), native(gauge)->element_list);
     }
 
     void walk(GAUGEHDR* gauge, ELEMENT_HEADER* const* list) {
@@ -129,8 +129,8 @@ protected:
         GAUGEHDR* gauge;
         ELEMENT_HEADER* element;
     };
-    bench::Host host_;
-    std::unique_ptr<bench::Module> module_;
+    runtime::Host host_;
+    std::unique_ptr<runtime::Module> module_;
     std::vector<Placed> elements_;
     std::multimap<uint32_t, Use> uses_;
 };

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "dib.h"
-#include "host/emulator/pe_image.h"
+#include "emulator/pe_image.h"
 #include "frame/records.h"
-#include "host/evaluate.h"
-#include "host/host.h"
-#include "host/instance.h"
-#include "host/module.h"
 #include "korvane/bitmaps.h"
+#include "runtime/evaluate.h"
+#include "runtime/host.h"
+#include "runtime/instance.h"
+#include "runtime/module.h"
 #include "support/korvane_bench.h"
 #include "support/test_paths.h"
 
@@ -32,8 +32,8 @@ protected:
     void SetUp() override {
         const std::string pe_path = test_paths::pe("Korvane.gau");
         if (!korvane_bench::present(pe_path)) GTEST_SKIP() << korvane_bench::no_pe_build(pe_path);
-        pe_ = std::make_unique<bench::PeImage>(bench::PeImage::read_file(pe_path));
-        module_ = std::make_unique<bench::Module>(host_, test_paths::module("Korvane.gau"), pe_path);
+        pe_ = std::make_unique<runtime::PeImage>(runtime::PeImage::read_file(pe_path));
+        module_ = std::make_unique<runtime::Module>(host_, test_paths::module("Korvane.gau"), pe_path);
     }
 
     dib::Image image(uint32_t id) const {
@@ -63,14 +63,14 @@ protected:
         return false;
     }
 
-    bench::Host host_;
-    std::unique_ptr<bench::PeImage> pe_;
-    std::unique_ptr<bench::Module> module_;
+    runtime::Host host_;
+    std::unique_ptr<runtime::PeImage> pe_;
+    std::unique_ptr<runtime::Module> module_;
 };
 
 TEST_F(DialArt, AMarkOnEveryCalibrationPoint) {
     size_t points = 0;
-    for (const bench::GaugePtr listed : module_->gauges()) {
+    for (const runtime::GaugePtr listed : module_->gauges()) {
         const GAUGEHDR* gauge = native(listed);
         ELEMENT_HEADER* root = gauge->element_list[0];
         const dib::Image background = image(root->resource_id);
@@ -85,7 +85,7 @@ TEST_F(DialArt, AMarkOnEveryCalibrationPoint) {
             const auto* needle = reinterpret_cast<const ELEMENT_NEEDLE*>(e);
             for (uint32_t i = 0; i < needle->nonlinearity_size; ++i) {
                 const NONLINEARITY& point = needle->nonlinearity[i];
-                const double angle = bench::direction_degrees(e->position_x, e->position_y, point.x, point.y);
+                const double angle = runtime::direction_degrees(e->position_x, e->position_y, point.x, point.y);
                 EXPECT_TRUE(mark_on_ray(background, e, angle, reach(e) - 20.0, reach(e) + 12.0))
                     << gauge->gauge_name << ": no mark for " << point.value << " at " << angle << " degrees";
                 ++points;
@@ -137,14 +137,14 @@ TEST_P(FormulaDials, AMarkWhereTheNeedleStands) {
     GAUGEHDR* gauge = native(module_->gauge(c.gauge));
     ASSERT_NE(gauge, nullptr);
     const dib::Image background = image(c.dial != 0 ? c.dial : gauge->element_list[0]->resource_id);
-    bench::GaugeInstance instance(host_, *module_, guest_of(gauge));
+    runtime::GaugeInstance instance(host_, *module_, guest_of(gauge));
     instance.setup();
     for (double reading : c.readings) {
         host_.vars().set(c.token, reading);
         // Rate-limited needles need a few updates to arrive.
         for (int i = 0; i < 80; ++i) instance.update();
-        const bench::ElementState* needle = nullptr;
-        for (const bench::ElementState& state : instance.elements()) {
+        const runtime::ElementState* needle = nullptr;
+        for (const runtime::ElementState& state : instance.elements()) {
             if (state.type == kNeedle && native(state.element)->resource_id == c.needle) needle = &state;
         }
         ASSERT_NE(needle, nullptr);

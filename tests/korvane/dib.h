@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/dib.h"
+#include "runtime/dib.h"
 
 namespace dib {
 
@@ -21,8 +21,8 @@ struct Image {
     bool inside(int32_t x, int32_t y) const { return x >= 0 && y >= 0 && x < width && y < height; }
 };
 
-inline Image decode(const bench::Bitmap& bitmap) {
-    bench::Picture picture = bench::decode_dib(bitmap);
+inline Image decode(const runtime::Bitmap& bitmap) {
+    runtime::Picture picture = runtime::decode_dib(bitmap);
     return {int32_t(picture.width), int32_t(picture.height), std::move(picture.rgb)};
 }
 

@@ -12,15 +12,15 @@
 #include <vector>
 
 #include "frame/vocabulary.h"
-#include "host/bench_fixture_support.h"
-#include "host/dib.h"
-#include "host/evaluate.h"
-#include "host/instance.h"
-#include "host/module.h"
-#include "host/panel.h"
 #include "korvane/bitmaps.h"
+#include "panels/panel.h"
 #include "render/png.h"
 #include "render/renderer.h"
+#include "runtime/bench_fixture_support.h"
+#include "runtime/dib.h"
+#include "runtime/evaluate.h"
+#include "runtime/instance.h"
+#include "runtime/module.h"
 #include "synthetic.h"
 
 namespace {
@@ -87,7 +87,7 @@ constexpr uint32_t band_colour(uint32_t band) { return (band * 6 + 10) << 16 | (
 constexpr uint32_t cell_colour(uint32_t cell) { return 0x400000 | (cell * 20 + 30) << 8 | (200 - cell * 15); }
 
 // The fixture's bitmaps, drawn so that every element can be told apart.
-void paint_fixture(bench::Module& module) {
+void paint_fixture(runtime::Module& module) {
     Canvas dials(200, 200, kFace);
     dials.rect(0, 0, 8, 8, kClear);  // a round dial's corner
     for (auto [x, y] : {std::pair{100, 150}, {50, 100}, {100, 50}}) dials.rect(x - 3, y - 3, 7, 7, kMark);
@@ -124,14 +124,14 @@ void paint_fixture(bench::Module& module) {
 
 class FixtureDrawing : public ::testing::Test {
 protected:
-    bench::Host host;
-    bench::Module module{host, test_paths::module("BenchFixture.gau")};
+    runtime::Host host;
+    runtime::Module module{host, test_paths::module("BenchFixture.gau")};
     BitmapCache bitmaps{module};
 
     FixtureDrawing() { paint_fixture(module); }
 
     Image draw(const char* name, double scale = 1.0) {
-        bench::GaugeInstance instance(host, module, module.gauge(name), scale);
+        runtime::GaugeInstance instance(host, module, module.gauge(name), scale);
         instance.update();
         return render::render_gauge(instance, bitmaps);
     }
@@ -140,7 +140,7 @@ protected:
 // --- Needles ------------------------------------------------------------------
 
 // The other dial needles, pointed out of the way (315, 0, 20 and 45 degrees).
-void park_other_needles(bench::Host& host) {
+void park_other_needles(runtime::Host& host) {
     host.vars().set(fx::kTokenDescending, -4.0);
     host.vars().set(fx::kTokenWrap, 10.0);
     host.vars().set(fx::kTokenRated, 20.0);
@@ -344,7 +344,7 @@ TEST_F(FixtureDrawing, SpriteRotationIsAnticlockwiseForPositiveValues) {
 // --- Failures ---------------------------------------------------------------------
 
 TEST_F(FixtureDrawing, GreyedElementsAreDrainedAndDimmed) {
-    bench::GaugeInstance instance(host, module, module.gauge(fx::kPicturesName));
+    runtime::GaugeInstance instance(host, module, module.gauge(fx::kPicturesName));
     host.vars().set(fx::kTokenSwitch, 1.0);
     instance.update();
     const Image before = render::render_gauge(instance, bitmaps);
@@ -365,10 +365,10 @@ TEST_F(FixtureDrawing, GreyedElementsAreDrainedAndDimmed) {
 // --- Missing and broken bitmaps -------------------------------------------------
 
 TEST(Placeholders, MissingBitmapsBecomeFramesWithTheirIds) {
-    bench::Host host;
-    bench::Module bare(host, test_paths::module("BenchFixture.gau"));
+    runtime::Host host;
+    runtime::Module bare(host, test_paths::module("BenchFixture.gau"));
     BitmapCache none(bare);
-    bench::GaugeInstance dials(host, bare, bare.gauge(fx::kDialsName));
+    runtime::GaugeInstance dials(host, bare, bare.gauge(fx::kDialsName));
     dials.update();
     const Image image = render::render_gauge(dials, none);
     EXPECT_EQ(image.width(), 100);
@@ -378,7 +378,7 @@ TEST(Placeholders, MissingBitmapsBecomeFramesWithTheirIds) {
 
     // Only the background given: the elements on it are frames with their ids.
     bare.override_bitmap(fx::kPicturesBackground, Canvas(241, 161, kPicturesFace).bitmap());
-    bench::GaugeInstance pictures(host, bare, bare.gauge(fx::kPicturesName));
+    runtime::GaugeInstance pictures(host, bare, bare.gauge(fx::kPicturesName));
     pictures.update();
     const Image framed = render::render_gauge(pictures, none);
     EXPECT_EQ(framed.width(), 241);
@@ -386,7 +386,7 @@ TEST(Placeholders, MissingBitmapsBecomeFramesWithTheirIds) {
 }
 
 TEST_F(FixtureDrawing, BitmapThatDoesNotDecodeBecomesAPlaceholder) {
-    bench::Bitmap compressed = Canvas(10, 10, kLamp).bitmap();
+    runtime::Bitmap compressed = Canvas(10, 10, kLamp).bitmap();
     compressed.compression = 1;
     module.override_bitmap(fx::kLampBitmap, compressed);
     host.vars().set(fx::kTokenLampSelect, 1.0);
@@ -419,17 +419,17 @@ TEST_F(FixtureDrawing, TwiceTheSizeScalesThePicture) {
 
 class KorvaneDrawing : public ::testing::Test {
 protected:
-    bench::Host host;
-    bench::Module module{host, test_paths::module("KorvaneArtless.gau")};
+    runtime::Host host;
+    runtime::Module module{host, test_paths::module("KorvaneArtless.gau")};
     BitmapCache bitmaps{module};
 
     Image draw(const char* name, double scale = 1.0) {
-        const bench::GaugePtr gauge = module.gauge(name);
+        const runtime::GaugePtr gauge = module.gauge(name);
         if (!gauge) {
             ADD_FAILURE() << "no gauge " << name;
             return Image(1, 1);
         }
-        bench::GaugeInstance instance(host, module, gauge, scale);
+        runtime::GaugeInstance instance(host, module, gauge, scale);
         instance.update();
         return render::render_gauge(instance, bitmaps);
     }
@@ -462,7 +462,7 @@ TEST_F(KorvaneDrawing, NeedlesParkAtTheirZeroAndMoveAlongTheirScales) {
     // A failed tachometer's hands fall to its 0, at 12 o'clock.
     host.vars().set(sim::token::engine_speed(0), 2650.0);
     host.fail(20);
-    bench::GaugeInstance tachometer(host, module, module.gauge("Tachometer1"));
+    runtime::GaugeInstance tachometer(host, module, module.gauge("Tachometer1"));
     tachometer.update();
     EXPECT_NEAR(tachometer.elements()[1].angle, 270.0, 1e-9);
     EXPECT_NEAR(tachometer.elements()[2].angle, 270.0, 1e-9);
@@ -470,7 +470,7 @@ TEST_F(KorvaneDrawing, NeedlesParkAtTheirZeroAndMoveAlongTheirScales) {
 
     // Flaps from up to down: the needle turns clockwise through the scale's
     // middle (3 o'clock), never the shorter way back through the legend.
-    bench::GaugeInstance flaps(host, module, module.gauge("Flap_Position"));
+    runtime::GaugeInstance flaps(host, module, module.gauge("Flap_Position"));
     host.vars().set(sim::token::kFlapPosition, 0.0);
     flaps.update();
     host.vars().set(sim::token::kFlapPosition, 16382.0);
@@ -479,12 +479,12 @@ TEST_F(KorvaneDrawing, NeedlesParkAtTheirZeroAndMoveAlongTheirScales) {
     for (int i = 0; i < 40; ++i) {
         flaps.update();
         const double next = flaps.elements()[1].angle;
-        EXPECT_LE(bench::normalize_degrees(next - angle), 6.0 + 1e-9) << "update " << i;
+        EXPECT_LE(runtime::normalize_degrees(next - angle), 6.0 + 1e-9) << "update " << i;
         passed_three = passed_three || next < angle;
         angle = next;
     }
     EXPECT_TRUE(passed_three);
-    EXPECT_NEAR(angle, bench::direction_degrees(70, 70, 64, 134), 1e-9);  // at the down mark
+    EXPECT_NEAR(angle, runtime::direction_degrees(70, 70, 64, 134), 1e-9);  // at the down mark
 }
 
 // A turn seen on both instruments: banked into the turn, the horizon bar
@@ -517,7 +517,7 @@ TEST_F(KorvaneDrawing, HorizonAndTurnPointerAgreeOnTheTurnsSide) {
         EXPECT_EQ(rgb(horizon.pixel(128 + static_cast<int>(40 * t.side), 132)), kGround);
         EXPECT_EQ(rgb(horizon.pixel(128 - static_cast<int>(40 * t.side), 124)), kSky);
 
-        bench::GaugeInstance turn(host, module, module.gauge("Turn"));
+        runtime::GaugeInstance turn(host, module, module.gauge("Turn"));
         for (int i = 0; i < 60; ++i) turn.update();  // the pointer runs at a limited rate
         const Image pointer = render::render_gauge(turn, bitmaps);
         EXPECT_TRUE(near(pointer, 141 + 42 * t.side, 184, kTip, 2));
@@ -528,19 +528,19 @@ TEST_F(KorvaneDrawing, HorizonAndTurnPointerAgreeOnTheTurnsSide) {
 // --- Panels ---------------------------------------------------------------------
 
 // A panel of the fixture module's gauges, its bitmaps painted.
-bench::Panel fixture_panel(bench::Host& host, const std::string& config, const std::string& name, double scale) {
-    return bench::Panel(host, bench::PanelConfig::parse(config, name),
-                        bench::ModulePaths{fixture_support::module_dir(), {}}, scale, paint_fixture);
+panels::Panel fixture_panel(runtime::Host& host, const std::string& config, const std::string& name, double scale) {
+    return panels::Panel(host, panels::PanelConfig::parse(config, name),
+                         panels::ModulePaths{fixture_support::module_dir(), {}}, scale, paint_fixture);
 }
 
 TEST(PanelDrawing, WindowsAndGaugesWhereTheConfigurationPutsThem) {
-    bench::Host host;
-    bench::Panel panel = fixture_panel(host,
-                                       "[Window00]\nsize_mm=500,300\nbackground_color=0,64,0\n"
-                                       "gauge00=BenchFixture!Fixture_Dials, 10, 20, 100\n"
-                                       "gauge01=BenchFixture!Fixture_Pictures, 200, 20, 241, 80\n"
-                                       "[Window01]\nsize_mm=100,50\nbackground_color=0,0,64\n",
-                                       "drawn.cfg", 2.0);
+    runtime::Host host;
+    panels::Panel panel = fixture_panel(host,
+                                        "[Window00]\nsize_mm=500,300\nbackground_color=0,64,0\n"
+                                        "gauge00=BenchFixture!Fixture_Dials, 10, 20, 100\n"
+                                        "gauge01=BenchFixture!Fixture_Pictures, 200, 20, 241, 80\n"
+                                        "[Window01]\nsize_mm=100,50\nbackground_color=0,0,64\n",
+                                        "drawn.cfg", 2.0);
     panel.setup();
     panel.update();
     render::PanelRenderer renderer(panel);
@@ -587,11 +587,11 @@ TEST(PanelDrawing, KeptPictureMatchesAFreshDrawingFrameAfterFrame) {
         {fx::kTokenAscending, -70.0}, {fx::kTokenHorizonPitch, 10.0}, {fx::kTokenSwitch, 1.0},
     };
     for (const auto& p : panels) {
-        bench::Host host;
-        bench::Panel panel = fixture_panel(host,
-                                           std::string("[Window00]\nsize_mm=400,200\nbackground_color=0,64,0\n") +
-                                               p.gauges + "[Window01]\nsize_mm=100,50\n",
-                                           "kept.cfg", 1.5);
+        runtime::Host host;
+        panels::Panel panel = fixture_panel(host,
+                                            std::string("[Window00]\nsize_mm=400,200\nbackground_color=0,64,0\n") +
+                                                p.gauges + "[Window01]\nsize_mm=100,50\n",
+                                            "kept.cfg", 1.5);
         panel.setup();
         panel.update();
         render::PanelRenderer kept(panel);
@@ -638,22 +638,22 @@ TEST(PanelDrawing, KeptPictureMatchesAFreshDrawingFrameAfterFrame) {
 // Records that cairo cannot follow put its context into an error that sticks:
 // the gauge is reported and left out, the gauges after it are still drawn.
 TEST(PanelDrawing, AGaugeCairoCannotDrawSpoilsNoOther) {
-    bench::Host host;
-    bench::Panel panel = fixture_panel(host,
-                                       "[Window00]\ngauge00=BenchFixture!Fixture_Dials, 0, 0\n"
-                                       "gauge01=BenchFixture!Fixture_Pictures, 200, 0\n"
-                                       "gauge02=BenchFixture!Fixture_Dials, 450, 0\n",
-                                       "spoilt.cfg", 1.0);
+    runtime::Host host;
+    panels::Panel panel = fixture_panel(host,
+                                        "[Window00]\ngauge00=BenchFixture!Fixture_Dials, 0, 0\n"
+                                        "gauge01=BenchFixture!Fixture_Pictures, 200, 0\n"
+                                        "gauge02=BenchFixture!Fixture_Dials, 450, 0\n",
+                                        "spoilt.cfg", 1.0);
     panel.update();
     const auto first = [&](size_t gauge, uint32_t type) {
-        for (const bench::ElementState& state : panel.gauges()[gauge].instance->elements()) {
+        for (const runtime::ElementState& state : panel.gauges()[gauge].instance->elements()) {
             if (state.type == type) return state.element;
         }
-        return bench::ElementPtr();
+        return runtime::ElementPtr();
     };
-    emu::GuestMemory& memory = panel.gauges()[0].module->memory();
+    emulator::GuestMemory& memory = panel.gauges()[0].module->memory();
     const auto sprite = first(1, kSprite).cast<guest::ELEMENT_SPRITE>();
-    const bench::ElementPtr needle = first(0, kNeedle);
+    const runtime::ElementPtr needle = first(0, kNeedle);
     ASSERT_TRUE(sprite && needle);
     const guest::ELEMENT_SPRITE kept_sprite = memory.read(sprite);
     const guest::ELEMENT_HEADER kept_needle = memory.read(needle);
@@ -674,7 +674,7 @@ TEST(PanelDrawing, AGaugeCairoCannotDrawSpoilsNoOther) {
 }
 
 // A .bmp file of the bitmap: the 14-byte file header before its DIB.
-void write_bmp(const std::string& path, const bench::Bitmap& bitmap) {
+void write_bmp(const std::string& path, const runtime::Bitmap& bitmap) {
     const uint32_t size = 14 + static_cast<uint32_t>(bitmap.dib().size()), pixels = 14 + bitmap.pixel_offset;
     std::string bytes = "BM";
     for (uint32_t word : {size, 0u, pixels}) {
@@ -688,16 +688,16 @@ TEST(PanelDrawing, WindowsStandOnTheScreenOverTheirBackgroundFiles) {
     // 4 x 3, its left half red, its right half black: stretched to 400 x 300.
     std::vector<uint32_t> halves(12, 0);
     for (size_t i = 0; i < halves.size(); ++i) halves[i] = i % 4 < 2 ? 0xC00000 : 0;
-    write_bmp(testing::TempDir() + "placed_panel.bmp", bench::make_rgb_bitmap(4, 3, halves));
+    write_bmp(testing::TempDir() + "placed_panel.bmp", runtime::make_rgb_bitmap(4, 3, halves));
     const std::string cfg = testing::TempDir() + "placed.cfg";
     std::ofstream(cfg) << "[Window00]\nsize_mm=400,300\nbackground_color=0,64,0\nfile=placed_panel.bmp\n"
                           "gauge00=BenchFixture!Fixture_Dials, 0, 0, 100\n"
                           "[Window01]\nsize_mm=100,50\nbackground_color=0,0,64\nposition=8\n"
                           "gauge00=BenchFixture!Fixture_Dials, 10, 10, 20\n"
                           "[Window02]\nsize_mm=40,30\nbackground_color=64,0,0\nwindow_pos=0.5,0\nfile=missing.bmp\n";
-    bench::Host host;
-    bench::Panel panel(host, bench::PanelConfig::read_file(cfg), bench::ModulePaths{fixture_support::module_dir(), {}},
-                       1.0, paint_fixture);
+    runtime::Host host;
+    panels::Panel panel(host, panels::PanelConfig::read_file(cfg),
+                        panels::ModulePaths{fixture_support::module_dir(), {}}, 1.0, paint_fixture);
     ASSERT_EQ(panel.warnings().size(), 1u);
     EXPECT_NE(panel.warnings()[0].find("missing.bmp"), std::string::npos);
     EXPECT_EQ(panel.gauges()[1].left, 310.0);  // the screen's bottom-right corner, the gauge with its window

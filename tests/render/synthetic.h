@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "host/dib.h"
+#include "runtime/dib.h"
 
 namespace synthetic {
 
@@ -37,7 +37,7 @@ struct Canvas {
     }
 
     // Palettised, entry 0 black, the canvas's other colours after it.
-    bench::Bitmap bitmap(bool top_down = false) const {
+    runtime::Bitmap bitmap(bool top_down = false) const {
         std::vector<uint32_t> palette{0x000000};
         std::vector<uint8_t> indices;
         indices.reserve(rgb.size());
@@ -50,7 +50,7 @@ struct Canvas {
             }
             indices.push_back(static_cast<uint8_t>(found - palette.begin()));
         }
-        return bench::make_palettised_bitmap(width, height, palette, indices, top_down);
+        return runtime::make_palettised_bitmap(width, height, palette, indices, top_down);
     }
 };
 

@@ -22,9 +22,9 @@
 #include "frame/linkage.h"
 #include "frame/records.h"
 #include "frame/services.h"
-#include "host/host.h"
-#include "host/instance.h"
-#include "host/module.h"
+#include "runtime/host.h"
+#include "runtime/instance.h"
+#include "runtime/module.h"
 #include "support/test_paths.h"
 
 namespace korvane_bench {
@@ -127,8 +127,8 @@ protected:
     }
 
     // An instance of the gauge, set up.
-    std::unique_ptr<bench::GaugeInstance> open(GAUGEHDR* gauge, double scale = 1.0) {
-        auto instance = std::make_unique<bench::GaugeInstance>(host, module, guest_of(gauge), scale);
+    std::unique_ptr<runtime::GaugeInstance> open(GAUGEHDR* gauge, double scale = 1.0) {
+        auto instance = std::make_unique<runtime::GaugeInstance>(host, module, guest_of(gauge), scale);
         instance->setup();
         return instance;
     }
@@ -137,12 +137,12 @@ protected:
     // argument) in call order.
     std::vector<std::pair<uint32_t, uint32_t>> service_calls() const {
         std::vector<std::pair<uint32_t, uint32_t>> calls;
-        for (const bench::ServiceCall& call : host.service_log()) calls.emplace_back(call.slot, call.args[0]);
+        for (const runtime::ServiceCall& call : host.service_log()) calls.emplace_back(call.slot, call.args[0]);
         return calls;
     }
 
-    bench::Host host;
-    bench::Module module{host, test_paths::module("Korvane.gau")};
+    runtime::Host host;
+    runtime::Module module{host, test_paths::module("Korvane.gau")};
 };
 
 // The element `depth` steps down the first entries of the element lists (0:
@@ -209,9 +209,9 @@ inline MODULE_VAR* standalone_var(const GAUGEHDR* gauge, size_t index) {
 inline uint32_t address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
 // Depths of the elements drawn after the latest update.
-inline std::vector<int> visible_depths(const bench::GaugeInstance& instance) {
+inline std::vector<int> visible_depths(const runtime::GaugeInstance& instance) {
     std::vector<int> depths;
-    for (const bench::ElementState& state : instance.elements()) {
+    for (const runtime::ElementState& state : instance.elements()) {
         if (state.visible) depths.push_back(state.depth);
     }
     return depths;

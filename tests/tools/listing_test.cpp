@@ -101,7 +101,7 @@ TEST(ListingFields, NamesEventsCursorsAndFlags) {
 // string cannot be read.
 TEST(ListingFields, ShowsStringsNotTheirAddresses) {
     static char name[] = "Clock\0";
-    emu::GuestMemory memory;
+    emulator::GuestMemory memory;
     memory.add({.base = 0x10000000, .size = sizeof name, .host = reinterpret_cast<uint8_t*>(name), .name = "data"});
     struct Case {
         uint32_t address;
@@ -131,8 +131,8 @@ TEST(ListingFields, ShowsStringsNotTheirAddresses) {
 // gaugebench list --json: a gauge's records and mouse areas as fields a
 // program reads by name, not as text to take apart.
 TEST(ListingJson, GivesRecordsAndMouseAreasAsFields) {
-    bench::Host host;
-    const bench::Module module(host, test_paths::module("Korvane.gau"));
+    runtime::Host host;
+    const runtime::Module module(host, test_paths::module("Korvane.gau"));
     const nlohmann::json document = nlohmann::json::parse(listing::json(listing::list_module(host, module, 1.0)));
     const auto& gauges = document.at("gauges");
     const auto altimeter =

@@ -9,21 +9,21 @@
 #include <string>
 #include <vector>
 
-#include "host/validate/report.h"
-#include "host/validate/validator.h"
 #include "support/test_paths.h"
 #include "tests/fixtures/faulty/faulty_ids.h"
+#include "validate/report.h"
+#include "validate/validator.h"
 
 namespace {
 
-using bench::validate::CheckResult;
-using bench::validate::Finding;
-using bench::validate::Report;
-using bench::validate::Status;
+using validate::CheckResult;
+using validate::Finding;
+using validate::Report;
+using validate::Status;
 
 template <size_t N>
-bench::validate::Options options_with(const faulty::BitmapSize (&bitmaps)[N], bool dynamic) {
-    bench::validate::Options options;
+validate::Options options_with(const faulty::BitmapSize (&bitmaps)[N], bool dynamic) {
+    validate::Options options;
     for (const faulty::BitmapSize& bitmap : bitmaps) options.bitmap_sizes[bitmap.id] = {bitmap.width, bitmap.height};
     options.dynamic = dynamic;
     return options;
@@ -85,7 +85,7 @@ class StaticFaults : public testing::TestWithParam<StaticFault> {};
 TEST_P(StaticFaults, FailOnlyTheirCheck) {
     const StaticFault& fault = GetParam();
     const Report report =
-        bench::validate::validate_module(test_paths::module(fault.module), options_with(faulty::kBitmaps, false));
+        validate::validate_module(test_paths::module(fault.module), options_with(faulty::kBitmaps, false));
     EXPECT_EQ(failing(report), std::set<std::string>{fault.check}) << listing(report);
     const CheckResult& result = report.check(fault.check);
     ASSERT_FALSE(result.findings.empty());
@@ -98,7 +98,7 @@ TEST_P(StaticFaults, FailOnlyTheirCheck) {
 TEST_P(StaticFaults, LeaveTheDynamicChecksPassing) {
     const StaticFault& fault = GetParam();
     const Report report =
-        bench::validate::validate_module(test_paths::module(fault.module), options_with(faulty::kBitmaps, true));
+        validate::validate_module(test_paths::module(fault.module), options_with(faulty::kBitmaps, true));
     EXPECT_EQ(failing(report), std::set<std::string>{fault.check}) << listing(report);
 }
 
@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(Validator, StaticFaults, testing::ValuesIn(kStaticFault
                          });
 
 TEST(StaticFaultTable, HoldsAFixtureForEveryStaticCheck) {
-    for (const bench::validate::CheckInfo& info : bench::validate::kChecks) {
+    for (const validate::CheckInfo& info : validate::kChecks) {
         const std::string id = info.id;
         if (id[2] != '0') continue;
         bool found = false;
@@ -121,8 +121,8 @@ TEST(StaticFaultTable, HoldsAFixtureForEveryStaticCheck) {
 // One finding per read-only record: the shared failure list once, and the
 // stand-alone variable only a call names, reported instead of written.
 TEST(ReadOnlyRecords, EachIsFoundOnceWithItsKind) {
-    const Report report = bench::validate::validate_module(test_paths::module("FaultyReadOnly.gau"),
-                                                           options_with(faulty::kBitmaps, true));
+    const Report report =
+        validate::validate_module(test_paths::module("FaultyReadOnly.gau"), options_with(faulty::kBitmaps, true));
     std::string found;
     for (const auto& f : report.check("KV018").findings) found += f.gauge + "|" + f.element + "|" + f.field + "\n";
     EXPECT_EQ(found, "Alpha|element 1 (static image, bitmap " + std::to_string(faulty::kAlphaBackground) +
@@ -134,7 +134,7 @@ TEST(ReadOnlyRecords, EachIsFoundOnceWithItsKind) {
 
 TEST(SoundModule, PassesEveryCheck) {
     const Report report =
-        bench::validate::validate_module(test_paths::module("FaultySound.gau"), options_with(faulty::kBitmaps, true));
+        validate::validate_module(test_paths::module("FaultySound.gau"), options_with(faulty::kBitmaps, true));
     EXPECT_EQ(report.count(Status::kFail), 0u) << listing(report);
     EXPECT_EQ(report.count(Status::kWarn), 0u) << listing(report);
     // Only the key-event routines are missing: the module registers none.
@@ -149,16 +149,16 @@ TEST(SoundModule, PassesEveryCheck) {
 }
 
 TEST(SoundModule, SkipsTheBitmapsWithoutAPe) {
-    bench::validate::Options options;
+    validate::Options options;
     options.dynamic = false;
-    const Report report = bench::validate::validate_module(test_paths::module("FaultySound.gau"), options);
+    const Report report = validate::validate_module(test_paths::module("FaultySound.gau"), options);
     EXPECT_EQ(report.check("KV014").status(), Status::kSkip);
     EXPECT_EQ(report.count(Status::kFail), 0u) << listing(report);
 }
 
 TEST(SoundModule, StaticOnlySkipsEveryDynamicCheck) {
     const Report report =
-        bench::validate::validate_module(test_paths::module("FaultySound.gau"), options_with(faulty::kBitmaps, false));
+        validate::validate_module(test_paths::module("FaultySound.gau"), options_with(faulty::kBitmaps, false));
     for (const CheckResult& result : report.checks()) {
         EXPECT_EQ(result.status(), result.id[2] == '0' ? Status::kPass : Status::kSkip) << result.id;
     }
@@ -184,8 +184,8 @@ const CallFault kCallFaults[] = {
 };
 
 TEST(CallFaults, EachIsCaughtOnItsGauge) {
-    const Report report = bench::validate::validate_module(test_paths::module("FaultyCalls.gau"),
-                                                           options_with(faulty::kCallsBitmaps, true));
+    const Report report =
+        validate::validate_module(test_paths::module("FaultyCalls.gau"), options_with(faulty::kCallsBitmaps, true));
     std::set<std::string> expected;
     for (const CallFault& fault : kCallFaults) {
         expected.insert(fault.check);
@@ -201,8 +201,8 @@ TEST(CallFaults, EachIsCaughtOnItsGauge) {
 // What the module called of its imports, Beep among them, and the import
 // itself: unbound, so a warning even before anything calls it.
 TEST(CallFaults, ImportsAreListedAndTheUnboundOneWarned) {
-    const Report report = bench::validate::validate_module(test_paths::module("FaultyCalls.gau"),
-                                                           options_with(faulty::kCallsBitmaps, true));
+    const Report report =
+        validate::validate_module(test_paths::module("FaultyCalls.gau"), options_with(faulty::kCallsBitmaps, true));
     const CheckResult& imports = report.check("KV307");
     bool warned = false;
     for (const Finding& finding : imports.findings) {
@@ -217,18 +217,18 @@ TEST(CallFaults, ImportsAreListedAndTheUnboundOneWarned) {
 // forgets it with the module, the validator reads it from the service log.
 // (A reload in the emulator starts afresh: KV105 passes.)
 TEST(ReloadFaults, ARoutineLeftRegisteredIsCaught) {
-    const Report report = bench::validate::validate_module(test_paths::module("FaultyReload.gau"),
-                                                           options_with(faulty::kCallsBitmaps, true));
+    const Report report =
+        validate::validate_module(test_paths::module("FaultyReload.gau"), options_with(faulty::kCallsBitmaps, true));
     EXPECT_EQ(failing(report), std::set<std::string>{"KV101"}) << listing(report);
     ASSERT_FALSE(report.check("KV101").findings.empty());
     EXPECT_EQ(report.check("KV101").findings.front().field, "module_deinit");
 }
 
 TEST(CallFaults, TheSameSeedRepeatsTheReport) {
-    bench::validate::Options options = options_with(faulty::kCallsBitmaps, true);
+    validate::Options options = options_with(faulty::kCallsBitmaps, true);
     options.seed = 7;
-    const std::string first = bench::validate::validate_module(test_paths::module("FaultyCalls.gau"), options).json();
-    const std::string again = bench::validate::validate_module(test_paths::module("FaultyCalls.gau"), options).json();
+    const std::string first = validate::validate_module(test_paths::module("FaultyCalls.gau"), options).json();
+    const std::string again = validate::validate_module(test_paths::module("FaultyCalls.gau"), options).json();
     EXPECT_EQ(first, again);
     EXPECT_NE(first.find("\"seed\": 7,"), std::string::npos);
 }
@@ -257,10 +257,10 @@ class CodeFaults : public testing::TestWithParam<CodeFault> {};
 
 TEST_P(CodeFaults, FailTheirCheckNamingWhereAndWhat) {
     const CodeFault& fault = GetParam();
-    bench::validate::Options options;
+    validate::Options options;
     options.cycles = 2;
     options.random_values = 10;
-    const Report report = bench::validate::validate_module(test_paths::module(fault.module), options);
+    const Report report = validate::validate_module(test_paths::module(fault.module), options);
     EXPECT_EQ(failing(report), fault.failing) << listing(report);
     if (fault.words.empty()) return;
     const CheckResult& result = report.check(fault.check);
@@ -280,8 +280,7 @@ INSTANTIATE_TEST_SUITE_P(Validator, CodeFaults, testing::ValuesIn(kCodeFaults),
 // A module that imports what no host provides, and calls it from no gauge:
 // a warning (it has no gauge, which fails KV001).
 TEST(MissingImport, IsAWarningUntilCalled) {
-    const Report report =
-        bench::validate::validate_module(test_paths::module("Win32Missing.gau"), bench::validate::Options{});
+    const Report report = validate::validate_module(test_paths::module("Win32Missing.gau"), validate::Options{});
     EXPECT_EQ(failing(report), std::set<std::string>{"KV001"}) << listing(report);
     const CheckResult& imports = report.check("KV307");
     EXPECT_EQ(imports.status(), Status::kWarn) << listing(report);

@@ -17,19 +17,19 @@
 #include <nlohmann/json.hpp>
 
 #include "frame/vocabulary.h"
-#include "host/host.h"
-#include "host/module.h"
-#include "host/validate/hostile.h"
-#include "host/validate/plan.h"
-#include "host/validate/probe.h"
-#include "host/validate/records.h"
-#include "host/validate/report.h"
+#include "runtime/host.h"
+#include "runtime/module.h"
 #include "support/test_paths.h"
 #include "tests/fixtures/faulty/faulty_ids.h"
+#include "validate/hostile.h"
+#include "validate/plan.h"
+#include "validate/probe.h"
+#include "validate/records.h"
+#include "validate/report.h"
 
 namespace {
 
-using namespace bench::validate;
+using namespace validate;
 
 // --- The report ---------------------------------------------------------------------------
 
@@ -247,7 +247,7 @@ TEST(HostileValues, CoordinatesReachBothEndsOfInt32) {
 TEST(ModuleImageMap, HoldsOnlyWhatItsRangesCover) {
     alignas(8) static uint8_t data[64] = {'a', 'b', 'c', 0};
     alignas(8) static uint8_t text[16] = {};
-    emu::GuestMemory memory;
+    emulator::GuestMemory memory;
     memory.add({0x10000, 48, data, true, "data"});
     memory.add({0x20000, 16, text, false, "text"});
     memory.add({0x30000, 16, data + 48, true, "host memory"});
@@ -278,8 +278,8 @@ TEST(ModuleImageMap, HoldsOnlyWhatItsRangesCover) {
 // mapped them: the routines lie in its code, the records in its data, which
 // the module may write.
 TEST(ModuleImageMap, FindsTheCodeOfALoadedModule) {
-    bench::Host host;
-    bench::Module module(host, test_paths::module("FaultySound.gau"));
+    runtime::Host host;
+    runtime::Module module(host, test_paths::module("FaultySound.gau"));
     const ModuleImage image = ModuleImage::of(module);
     const uint32_t linkage = module.linkage().address;
     const uint32_t draw = module.memory().read(module.gauges().front()).draw_routine.address;
@@ -296,9 +296,9 @@ TEST(ModuleImageMap, FindsTheCodeOfALoadedModule) {
 // --- Record snapshots ---------------------------------------------------------------------------
 
 TEST(RecordSnapshots, IgnoreHostFieldsAndSeeEverythingElse) {
-    bench::Host host;
-    bench::Module module(host, test_paths::module("FaultySound.gau"));
-    emu::GuestMemory& memory = module.memory();
+    runtime::Host host;
+    runtime::Module module(host, test_paths::module("FaultySound.gau"));
+    emulator::GuestMemory& memory = module.memory();
     const Records records = read_records(module, nullptr, false);
     ASSERT_EQ(records.gauges.size(), 2u);
     const GaugeRecord& alpha = records.gauges[0];
@@ -377,8 +377,8 @@ public:
 };
 
 Recorder run_plan(const std::string& file, const PlanOptions& options = {}) {
-    bench::Host host;
-    bench::Module module(host, test_paths::module(file));
+    runtime::Host host;
+    runtime::Module module(host, test_paths::module(file));
     for (const faulty::BitmapSize& bitmap : faulty::kBitmaps) {
         module.override_bitmap_size(bitmap.id, bitmap.width, bitmap.height);
     }
@@ -404,8 +404,8 @@ TEST(HostilePlan, RepeatsWithItsSeedAndChangesWithAnother) {
 // Every call of every kind, each value callback with every input, each
 // handler at every pair of coordinates with every flag.
 TEST(HostilePlan, CoversEveryCallWithEveryInput) {
-    bench::Host host;
-    bench::Module module(host, test_paths::module("FaultySound.gau"));
+    runtime::Host host;
+    runtime::Module module(host, test_paths::module("FaultySound.gau"));
     const Records records = read_records(module, nullptr, false);
     PlanOptions options;
     options.random_values = 12;
@@ -438,8 +438,8 @@ TEST(HostilePlan, CallsLeftOutAreNotMade) {
     public:
         bool admit(const PlannedCall& call) override { return call.kind == CallKind::kValue; }
     };
-    bench::Host host;
-    bench::Module module(host, test_paths::module("FaultySound.gau"));
+    runtime::Host host;
+    runtime::Module module(host, test_paths::module("FaultySound.gau"));
     const Records records = read_records(module, nullptr, false);
     Plan plan(host, module, records, PlanOptions{});
     OnlyValues values;

@@ -78,7 +78,7 @@ TEST_F(LivePanelTest, ScenarioStartsColdAsTheScenarioCommandDoes) {
     const fs::path scenario = dir_ / "idle.txt";
     std::ofstream(scenario) << "update 1\n";
     web::LiveOptions cruise = options(panel_path);
-    cruise.steady_state = [](bench::Host& host) { host.vars().set(sim::token::engine_speed(0), 2400.0); };
+    cruise.steady_state = [](runtime::Host& host) { host.vars().set(sim::token::engine_speed(0), 2400.0); };
     web::LiveOptions cold = cruise;
     cold.scenario_path = scenario.string();
     EXPECT_EQ(status(web::LivePanel(cruise))["rpm"][0], 2400);
@@ -98,7 +98,7 @@ TEST_F(LivePanelTest, WatchRemakesChangedPanelAndRunsOnThroughBrokenEdits) {
     live.paths.module_dir = modules.string();
     live.watch = true;
     int steady_states = 0;
-    live.steady_state = [&steady_states](bench::Host& host) {
+    live.steady_state = [&steady_states](runtime::Host& host) {
         ++steady_states;
         host.vars().set(sim::token::engine_speed(0), 2400.0);
     };

@@ -91,7 +91,7 @@ protected:
 TEST_F(LeversTest, DragGivesTheLeverValueOfThePointerHeight) {
     give_sizes(kBitmaps);
     for (const LeverCase& c : kLeverCases) {
-        bench::GaugeInstance instance(host, module, guest_of(gauge(*c.quadrant)), c.scale);
+        runtime::GaugeInstance instance(host, module, guest_of(gauge(*c.quadrant)), c.scale);
         instance.setup();
         for (size_t engine = 0; engine < 4; ++engine) {
             const Box& box = c.quadrant->levers[engine].box;
@@ -114,7 +114,7 @@ TEST_F(LeversTest, EveryCallSendsEvenAnUnchangedValue) {
     give_sizes(kBitmaps);
     for (const Quadrant* quadrant : kQuadrants) {
         SCOPED_TRACE(quadrant->name);
-        bench::GaugeInstance instance(host, module, guest_of(gauge(*quadrant)));
+        runtime::GaugeInstance instance(host, module, guest_of(gauge(*quadrant)));
         instance.setup();
         const Box& box = quadrant->levers[0].box;
         host.clear_key_log();
@@ -131,7 +131,7 @@ TEST_F(LeversTest, EveryCallSendsEvenAnUnchangedValue) {
 TEST_F(LeversTest, DragReadsNoVariableAndCallsOnlyTheKeyEventService) {
     give_sizes(kBitmaps);
     for (const Quadrant* quadrant : kQuadrants) {
-        bench::GaugeInstance instance(host, module, guest_of(gauge(*quadrant)));
+        runtime::GaugeInstance instance(host, module, guest_of(gauge(*quadrant)));
         instance.setup();
         host.clear_service_log();
         for (size_t engine = 0; engine < 4; ++engine) {
@@ -182,7 +182,7 @@ TEST_F(LeversTest, DragWithoutHostImageSendsNothing) {
     give_sizes(kBitmaps);
     for (const Quadrant* quadrant : kQuadrants) {
         SCOPED_TRACE(quadrant->name);
-        bench::GaugeInstance instance(host, module, guest_of(gauge(*quadrant)));
+        runtime::GaugeInstance instance(host, module, guest_of(gauge(*quadrant)));
         instance.setup();
         instance.kill();  // the root stays captured; its image is gone
         ASSERT_EQ(root(gauge(*quadrant))->image, nullptr);
@@ -198,7 +198,7 @@ TEST_F(LeversTest, DragOnABackgroundShownZeroHighSendsNothing) {
     // No sizes given: the host shows the background 0 x 0.
     for (const Quadrant* quadrant : kQuadrants) {
         SCOPED_TRACE(quadrant->name);
-        bench::GaugeInstance instance(host, module, guest_of(gauge(*quadrant)));
+        runtime::GaugeInstance instance(host, module, guest_of(gauge(*quadrant)));
         instance.setup();
         ASSERT_NE(root(gauge(*quadrant))->image, nullptr);
         ASSERT_EQ(root(gauge(*quadrant))->image->displayed_height, 0u);
@@ -232,7 +232,7 @@ TEST_F(LeversTest, ExtremeHeightsAndPointersGiveLimitedValues) {
     give_sizes(kBitmaps);
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.quadrant->name << ", H " << c.displayed_height << ", y " << c.y);
-        bench::GaugeInstance instance(host, module, guest_of(gauge(*c.quadrant)));
+        runtime::GaugeInstance instance(host, module, guest_of(gauge(*c.quadrant)));
         instance.setup();
         HOST_IMAGE_PREFIX image{0, c.quadrant->background, c.displayed_height};
         HOST_IMAGE_PREFIX* const installed = root(gauge(*c.quadrant))->image;

@@ -58,7 +58,7 @@ constexpr MagnetoSwitch kMagnetoSwitches[] = {
 // real window under Windows, the host's stand-in on the Linux twin.
 class TopLevelWindow {
 public:
-    TopLevelWindow(bench::Host& host, const char* window_class, const char* title)
+    TopLevelWindow(runtime::Host& host, const char* window_class, const char* title)
         : host_(host), class_(window_class), title_(title) {
 #ifdef _WIN32
         WNDCLASSA description{};
@@ -95,7 +95,7 @@ public:
     std::string failure() const { return "no top-level window (error " + std::to_string(error_) + ")"; }
 
 private:
-    bench::Host& host_;
+    runtime::Host& host_;
     std::string class_;
     std::string title_;
     unsigned long error_ = 0;
@@ -119,25 +119,25 @@ protected:
     }
 
     // The starter panel, set up and updated once.
-    std::unique_ptr<bench::GaugeInstance> starter() {
+    std::unique_ptr<runtime::GaugeInstance> starter() {
         auto instance = open(starter_gauge_);
         instance->update();
         return instance;
     }
 
     // Engine e's arming icon (elements: the background, then engines 1 to 4).
-    static const bench::ElementState& arming_icon(const bench::GaugeInstance& instance, size_t engine) {
+    static const runtime::ElementState& arming_icon(const runtime::GaugeInstance& instance, size_t engine) {
         return instance.elements().at(1 + engine);
     }
 
-    static void click(bench::GaugeInstance& instance, int32_t x, int32_t y) {
+    static void click(runtime::GaugeInstance& instance, int32_t x, int32_t y) {
         instance.press(x, y);
         instance.release();
     }
-    static void click_arm(bench::GaugeInstance& instance, size_t engine) {
+    static void click_arm(runtime::GaugeInstance& instance, size_t engine) {
         click(instance, kStarterEngines[engine].column_x + 37, 20);
     }
-    static void click_start(bench::GaugeInstance& instance, size_t engine) {
+    static void click_start(runtime::GaugeInstance& instance, size_t engine) {
         click(instance, kStarterEngines[engine].column_x + 37, 80);
     }
 
@@ -257,7 +257,7 @@ TEST_F(SwitchesTest, HeldStartButtonCranksUntilTheEngineRuns) {
         ASSERT_EQ(host.vars().get(e.running_token), 1.0) << "the engine never caught";
         // Every event so far is this engine's start, one per press or repeat
         // made while armed.
-        for (const bench::KeyEvent& event : host.key_log()) {
+        for (const runtime::KeyEvent& event : host.key_log()) {
             EXPECT_EQ(event.id, e.start_no_window);
             EXPECT_EQ(event.value, 0u);
         }
@@ -357,7 +357,7 @@ TEST_F(SwitchesTest, WindowCheckHappensAtServiceIdFourOnlyAndHoldsTheLatestResul
 // --- Magneto switches -------------------------------------------------------
 
 TEST_F(SwitchesTest, MagnetoClickSendsTheSwitchEventAndThePictureFollows) {
-    bench::GaugeInstance instance(host, module, guest_of(magneto_gauge_));
+    runtime::GaugeInstance instance(host, module, guest_of(magneto_gauge_));
     instance.setup();
     for (size_t i = 0; i < std::size(kMagnetoSwitches); ++i) {
         const MagnetoSwitch& sw = kMagnetoSwitches[i];

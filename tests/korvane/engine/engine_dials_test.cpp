@@ -106,7 +106,7 @@ TEST_F(EngineDials, EachEngineReadsItsOwnToken) {
         for (int engine = 1; engine <= 4; ++engine) {
             const std::string name = gauge_name(*c.family, engine);
             SCOPED_TRACE(name);
-            bench::GaugeInstance instance(host, module, guest_of(gauge(name)));
+            runtime::GaugeInstance instance(host, module, guest_of(gauge(name)));
             instance.update();
             ASSERT_GT(instance.elements().size(), static_cast<size_t>(c.family->depth));
             EXPECT_NEAR(instance.elements()[c.family->depth].value, c.shown[engine - 1], 1e-9);
@@ -136,7 +136,7 @@ TEST_F(EngineDials, TableNeedlesPointAtTheirTablePoints) {
             const std::string name = gauge_name(*c.family, engine);
             SCOPED_TRACE(name + " at (" + std::to_string(c.x) + ", " + std::to_string(c.y) + ")");
             host.vars().set(token_of(*c.family, engine), c.reading);
-            bench::GaugeInstance instance(host, module, guest_of(gauge(name)));
+            runtime::GaugeInstance instance(host, module, guest_of(gauge(name)));
             instance.update();
             ASSERT_EQ(instance.elements().size(), 2u);
             EXPECT_LT(angle_gap(instance.elements()[1].angle, direction(c.pivot_x, c.pivot_y, c.x, c.y)), 0.01);

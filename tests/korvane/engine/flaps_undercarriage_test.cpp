@@ -34,7 +34,7 @@ TEST_F(FlapPosition, NeedlePointsAtUpHalfAndDown) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reading);
         host.vars().set(329, c.reading);
-        bench::GaugeInstance instance(host, module, guest_of(gauge("Flap_Position")));
+        runtime::GaugeInstance instance(host, module, guest_of(gauge("Flap_Position")));
         instance.update();
         ASSERT_EQ(instance.elements().size(), 2u);
         EXPECT_LT(angle_gap(instance.elements()[1].angle, direction(70, 70, c.x, c.y)), 0.01);
@@ -79,7 +79,7 @@ const LampCase kLampCases[] = {
 };
 
 TEST_F(GearIndicator, OneLampPerSideFromLegAndLampSet) {
-    bench::GaugeInstance instance(host, module, guest_of(header()));
+    runtime::GaugeInstance instance(host, module, guest_of(header()));
     bool night = false;
     for (const LampCase& c : kLampCases) {
         SCOPED_TRACE("port " + std::to_string(c.port) + " starboard " + std::to_string(c.starboard) +
@@ -98,7 +98,7 @@ TEST_F(GearIndicator, OneLampPerSideFromLegAndLampSet) {
 TEST_F(GearIndicator, NoLampBeforeTheFirstUpdateAndSetUpBindsStarboardThenPort) {
     GAUGEHDR* gear = header();
     legs(16383, 16383);
-    bench::GaugeInstance instance(host, module, guest_of(gear));
+    runtime::GaugeInstance instance(host, module, guest_of(gear));
     instance.setup();
     for (int depth = 1; depth <= kLampCount; ++depth) EXPECT_EQ(flags()[depth], 0x40000007u) << depth;
 
@@ -115,7 +115,7 @@ TEST_F(GearIndicator, NoLampBeforeTheFirstUpdateAndSetUpBindsStarboardThenPort) 
 
 // Only bit 30 of a lamp ever changes.
 TEST_F(GearIndicator, LampsChangeOnlyTheirHiddenBit) {
-    bench::GaugeInstance instance(host, module, guest_of(header()));
+    runtime::GaugeInstance instance(host, module, guest_of(header()));
     legs(16383, 0);
     instance.update();
     EXPECT_EQ(flags(), (std::vector<uint32_t>{0x4001, 0x40000007, 0x40000007, 0x00000007, 0x40000007, 0x00000007,
@@ -124,7 +124,7 @@ TEST_F(GearIndicator, LampsChangeOnlyTheirHiddenBit) {
 
 TEST_F(GearIndicator, OtherServiceIdsChangeNothing) {
     GAUGEHDR* gear = header();
-    bench::GaugeInstance instance(host, module, guest_of(gear));
+    runtime::GaugeInstance instance(host, module, guest_of(gear));
     legs(16383, 0);
     instance.update();
     const std::vector<uint32_t> before = flags();
@@ -153,13 +153,13 @@ TEST_F(GearIndicator, LampSetIsSharedByEveryPanelAndTheHandlerReadsNoArguments) 
     EXPECT_EQ(knob.handler(nullptr, 0), 0);
 
     legs(0, 0);
-    bench::GaugeInstance first(host, module, guest_of(gear));
+    runtime::GaugeInstance first(host, module, guest_of(gear));
     first.update();
     EXPECT_EQ(visible_depths(first), (std::vector<int>{0, 4, 8}));
 
     first.press(120, 150);
     first.release();
-    bench::GaugeInstance second(host, module, guest_of(gear));
+    runtime::GaugeInstance second(host, module, guest_of(gear));
     second.update();
     EXPECT_EQ(visible_depths(second), (std::vector<int>{0, 3, 7}));
 }

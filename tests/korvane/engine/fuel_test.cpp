@@ -75,7 +75,7 @@ TEST_F(FuelContents, EachGaugeReadsItsOwnLevelAndCapacity) {
     for (int i = 0; i < 6; ++i) {
         SCOPED_TRACE(kTanks[i].name);
         GAUGEHDR* header = gauge(kTanks[i].name);
-        bench::GaugeInstance instance(host, module, guest_of(header));
+        runtime::GaugeInstance instance(host, module, guest_of(header));
         instance.setup();
         host.clear_service_log();
         instance.update();
@@ -94,7 +94,7 @@ TEST_F(FuelContents, NeedlesPointAtTheirTablePoints) {
             SCOPED_TRACE(std::string(tank.name) + " at " + std::to_string(point.value) + " gallons");
             host.vars().set(tank.capacity_token, 1000);
             host.vars().set(tank.level_token, point.value / 1000 * kFull);
-            bench::GaugeInstance instance(host, module, guest_of(gauge(tank.name)));
+            runtime::GaugeInstance instance(host, module, guest_of(gauge(tank.name)));
             instance.update();
             ASSERT_EQ(instance.elements().size(), 2u);
             EXPECT_LT(angle_gap(instance.elements()[1].angle, direction(70, 70, point.x, point.y)), 0.01);
@@ -159,7 +159,7 @@ protected:
 // Every update rewrites the lamp, whichever state the previous one left.
 TEST_F(FuelPressureWarning, LampFollowsRunningFlagAndPressureOnEveryUpdate) {
     for (const Engine& engine : kEngines) {
-        bench::GaugeInstance instance(host, module, guest_of(gauge(engine.name)));
+        runtime::GaugeInstance instance(host, module, guest_of(gauge(engine.name)));
         for (const LampCase& c : kLampCases) {
             for (const bool lit_before : {false, true}) {
                 SCOPED_TRACE(std::string(engine.name) + " running " + std::to_string(c.running) + " pressure " +
@@ -182,7 +182,7 @@ TEST_F(FuelPressureWarning, UpdateLooksUpRunningFlagThenPressure) {
     for (const Engine& engine : kEngines) {
         SCOPED_TRACE(engine.name);
         GAUGEHDR* header = gauge(engine.name);
-        bench::GaugeInstance instance(host, module, guest_of(header));
+        runtime::GaugeInstance instance(host, module, guest_of(header));
         instance.setup();
         host.clear_service_log();
         instance.update();
@@ -202,7 +202,7 @@ TEST_F(FuelPressureWarning, OtherServiceIdsChangeNothing) {
     for (const Engine& engine : kEngines) {
         SCOPED_TRACE(engine.name);
         GAUGEHDR* header = gauge(engine.name);
-        bench::GaugeInstance instance(host, module, guest_of(header));
+        runtime::GaugeInstance instance(host, module, guest_of(header));
         set(engine, 1.0, 0.0);
         host.clear_service_log();
         instance.setup();

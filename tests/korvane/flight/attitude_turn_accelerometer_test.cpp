@@ -47,7 +47,7 @@ protected:
     }
 
     // Enough updates for a needle limited to 6 degrees an update to settle.
-    static void settle(bench::GaugeInstance& gauge) {
+    static void settle(runtime::GaugeInstance& gauge) {
         for (int i = 0; i < 70; ++i) gauge.update();
     }
 

@@ -45,7 +45,7 @@ TEST_F(ClockTest, SetUpBindsAtServiceTwoOnly) {
     EXPECT_TRUE(host.service_log().empty());
 
     clock_->gauge_callback(clock_, 2, 0);
-    const std::vector<bench::ServiceCall> calls = host.service_log();
+    const std::vector<runtime::ServiceCall> calls = host.service_log();
     ASSERT_EQ(calls.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {  // hours, minutes, seconds, in this order
         EXPECT_EQ(calls[i].slot, service_slot::initialize_var);
@@ -60,7 +60,7 @@ TEST_F(ClockTest, HandsRefreshTheirFinerRecord) {
     for (size_t i = 0; i < 2; ++i) {
         host.clear_service_log();
         hand(i);
-        const std::vector<bench::ServiceCall> calls = host.service_log();
+        const std::vector<runtime::ServiceCall> calls = host.service_log();
         ASSERT_EQ(calls.size(), 1u) << "hand " << i;
         EXPECT_EQ(calls[0].slot, service_slot::lookup_var);
         EXPECT_EQ(calls[0].args[0], address(standalone_var(clock_, i + 1)));
@@ -113,7 +113,7 @@ TEST_F(ClockTest, HandsReadTheirOwnElementAndTheRecord) {
 // hands follow on the next update.
 TEST_F(ClockTest, KnobMovesTheClockThroughHost) {
     module.override_bitmap_size(260, 306, 302);
-    bench::GaugeInstance instance(host, module, guest_of(clock_));
+    runtime::GaugeInstance instance(host, module, guest_of(clock_));
     set_time(10, 0, 0);
     instance.update();
     instance.press(10, 228 + 10);  // left half: back one minute
@@ -296,7 +296,7 @@ TEST_F(TimerTest, HandlersIgnoreTheirArguments) {
 // minute (rotation -30 x minutes).
 TEST_F(TimerTest, ThroughHost) {
     module.override_bitmap_size(340, 306, 302);
-    bench::GaugeInstance instance(host, module, guest_of(timer_));
+    runtime::GaugeInstance instance(host, module, guest_of(timer_));
     instance.setup();
     EXPECT_TRUE(host.calls_to(service_slot::initialize_var).empty());
 
@@ -307,7 +307,7 @@ TEST_F(TimerTest, ThroughHost) {
         host.vars().set(5, ++now_);
         instance.update();
     }
-    const std::vector<bench::ServiceCall> lookups = host.calls_to(service_slot::lookup_var);
+    const std::vector<runtime::ServiceCall> lookups = host.calls_to(service_slot::lookup_var);
     ASSERT_EQ(lookups.size(), 3u * 60u + 5u);
     EXPECT_EQ(lookups[0].args[0], address(standalone_var(timer_, 0)));
     EXPECT_FALSE(host.is_bound(module, guest_of(standalone_var(timer_, 0))));

@@ -43,7 +43,7 @@ TEST_F(Compasses, CardWindowThroughHost) {
     module.override_bitmap_size(235, 110, 110);
     module.override_bitmap_size(240, 720, 32);
     module.override_bitmap_size(241, 72, 32);
-    bench::GaugeInstance compass(host, module, guest_of(gauge("Compass")));
+    runtime::GaugeInstance compass(host, module, guest_of(gauge("Compass")));
     compass.setup();
     const struct {
         double heading;
@@ -166,7 +166,7 @@ TEST_F(DrCompass, CoursePointer) {
 // relative to it.
 TEST_F(DrCompass, KnobAndCardThroughHost) {
     module.override_bitmap_size(440, 260, 260);
-    bench::GaugeInstance instance(host, module, guest_of(dr_));
+    runtime::GaugeInstance instance(host, module, guest_of(dr_));
     instance.setup();
     set_course(100.0);
 
@@ -236,7 +236,7 @@ TEST_F(Compasses, BearingLimit) {
 // The needle turns at most 6 degrees per update toward the limited bearing.
 TEST_F(Compasses, DirectionFinderThroughHost) {
     module.override_bitmap_size(450, 185, 185);
-    bench::GaugeInstance instance(host, module, guest_of(gauge("Direction_Finder")));
+    runtime::GaugeInstance instance(host, module, guest_of(gauge("Direction_Finder")));
     host.vars().set(39, 0.0);
     instance.update();
     ASSERT_EQ(instance.elements().size(), 2u);

@@ -58,7 +58,7 @@ protected:
     }
 
     // The setting the Altimeter sends on its next update.
-    uint32_t sent_setting(bench::GaugeInstance& instance) {
+    uint32_t sent_setting(runtime::GaugeInstance& instance) {
         host.clear_key_log();
         instance.update();
         EXPECT_EQ(host.key_log().size(), 1u);
@@ -67,7 +67,7 @@ protected:
         return host.key_log().back().value;
     }
 
-    void click(bench::GaugeInstance& instance, int32_t x, int32_t y) {
+    void click(runtime::GaugeInstance& instance, int32_t x, int32_t y) {
         instance.press(x, y);
         instance.release();
     }

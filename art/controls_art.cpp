@@ -1,0 +1,383 @@
+// Magneto switches, the starter panel, the throttle and propeller quadrants.
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include "art/dial.h"
+#include "art/painters.h"
+#include "korvane/bitmaps.h"
+
+namespace art {
+namespace {
+
+namespace bitmap = korvane::bitmap;
+
+using colour::kCream;
+
+std::vector<Box> icon_boxes(const Records& records, const char* gauge) {
+    std::vector<Box> out;
+    for (const Element& e : records.elements(gauge)) {
+        if (e.header.element_type == kIcon) out.push_back(Records::placed(e));
+    }
+    return out;
+}
+
+// --- Magneto switches: a toggle per switch, up for on.
+constexpr double kToggleCentreY = 72.0;
+
+void magneto_panel(Canvas& canvas, const Records& records) {
+    cairo_t* cr = canvas.cr();
+    panel_plate(cr, 0.5, 0.5, canvas.width() - 1.0, canvas.height() - 1.0, 6.0);
+    const std::vector<Box> switches = icon_boxes(records, "Magneto_Switch");
+    for (size_t i = 0; i < switches.size(); ++i) {
+        const Box& b = switches[i];
+        const Point c{b.x + b.width / 2.0, kToggleCentreY};
+        text(cr, "ON", {c.x, 33.0}, 10.5, Font::Bold, kCream);
+        text(cr, "OFF", {c.x, 112.0}, 10.5, Font::Bold, kCream);
+        text(cr, i % 2 == 0 ? "1" : "2", {c.x, 126.0}, 10.5, Font::Bold, Rgb{180, 180, 180});
+        fill_circle(cr, c, 14.0, Rgb{60, 60, 60});
+        fill_circle(cr, c, 12.0, Rgb{120, 120, 120});
+    }
+    // Engine numbers over each pair.
+    for (size_t i = 0; i + 1 < switches.size(); i += 2) {
+        const double mid = (switches[i].x + switches[i + 1].x + switches[i + 1].width) / 2.0;
+        text(cr, "ENGINE " + std::to_string(i / 2 + 1), {mid, 12.0}, 11.0, Font::CondensedBold, kCream);
+        fill_rect(cr, switches[i].x + 6.0, 21.0, switches[i + 1].x + switches[i + 1].width - switches[i].x - 12.0, 1.0,
+                  Rgb{120, 120, 120});
+    }
+    text_rotated(cr, "MAGNETOS", {canvas.width() / 2.0, canvas.height() / 2.0 + 6.0}, 10.5, Font::CondensedBold, kCream,
+                 -90.0);
+}
+
+void toggle(cairo_t* cr, Point c, bool up, double length) {
+    // Hexagon nut, then the lever tapering to a ball.
+    hex_nut(cr, c, 9.0, Rgb{180, 180, 180}, 5.0, Rgb{72, 72, 72});
+    const double dir = up ? -1.0 : 1.0;
+    const Point tip{c.x, c.y + dir * length};
+    cairo_new_path(cr);
+    cairo_move_to(cr, c.x - 3.0, c.y);
+    cairo_line_to(cr, tip.x - 4.5, tip.y);
+    cairo_line_to(cr, tip.x + 4.5, tip.y);
+    cairo_line_to(cr, c.x + 3.0, c.y);
+    cairo_close_path(cr);
+    cairo_pattern_t* metal = cairo_pattern_create_linear(c.x - 5.0, 0, c.x + 5.0, 0);
+    cairo_pattern_add_color_stop_rgb(metal, 0.0, 0.55, 0.55, 0.55);
+    cairo_pattern_add_color_stop_rgb(metal, 0.4, 0.92, 0.92, 0.92);
+    cairo_pattern_add_color_stop_rgb(metal, 1.0, 0.40, 0.40, 0.40);
+    cairo_set_source(cr, metal);
+    cairo_fill(cr);
+    cairo_pattern_destroy(metal);
+    fill_circle(cr, tip, 6.0, Rgb{220, 220, 220});
+    fill_circle(cr, {tip.x - 1.5, tip.y - 1.5}, 2.5, Rgb{255, 255, 255});
+}
+
+void magneto_off(Canvas& canvas, const Records&) {
+    toggle(canvas.cr(), {canvas.width() / 2.0, kToggleCentreY}, false, 30.0);
+}
+void magneto_on(Canvas& canvas, const Records&) {
+    toggle(canvas.cr(), {canvas.width() / 2.0, kToggleCentreY}, true, 30.0);
+}
+
+// --- Starter panel: per engine an arming toggle above, a start button below.
+constexpr double kArmY = 24.0;
+constexpr double kButtonY = 84.0;
+
+void starter_panel(Canvas& canvas, const Records& records) {
+    cairo_t* cr = canvas.cr();
+    panel_plate(cr, 0.5, 0.5, canvas.width() - 1.0, canvas.height() - 1.0, 6.0);
+    const std::vector<Box> boxes = records.mouse_children("Starter_Switch");
+    // Children come in pairs per engine: the arming box, then the button box.
+    for (size_t i = 0; i + 1 < boxes.size(); i += 2) {
+        const Box& arm = boxes[i];
+        const Box& button = boxes[i + 1];
+        const double x = arm.x + arm.width / 2.0;
+        text(cr, std::to_string(i / 2 + 1), {arm.x + 9.0, 11.0}, 12.0, Font::Bold, kCream);
+        text(cr, "ARM", {arm.x + arm.width - 13.0, kArmY - 14.0}, 9.5, Font::CondensedBold, kCream);
+        text(cr, "OFF", {arm.x + arm.width - 13.0, kArmY + 16.0}, 9.5, Font::CondensedBold, kCream);
+        fill_circle(cr, {x, kArmY}, 11.0, Rgb{60, 60, 60});
+        fill_circle(cr, {x, kArmY}, 9.5, Rgb{120, 120, 120});
+        fill_rect(cr, arm.x + 4.0, arm.y + arm.height, arm.width - 8.0, 1.0, Rgb{72, 72, 72});
+        // The button unlit, as it stands until pressed: a dark red cap whose
+        // only light is the sheen of the room (armed, its ring lights amber).
+        fill_circle(cr, {x, kButtonY}, 17.0, Rgb{84, 84, 84});
+        fill_circle(cr, {x, kButtonY}, 14.0, Rgb{72, 16, 14});
+        fill_circle(cr, {x - 4.0, kButtonY - 4.0}, 4.0, Rgb{104, 34, 30});
+        text(cr, "START", {x, button.y + button.height - 6.0}, 9.5, Font::CondensedBold, kCream);
+        if (i > 0) fill_rect(cr, arm.x, 4.0, 1.0, canvas.height() - 8.0, Rgb{60, 60, 60});
+    }
+}
+
+// Where the button lies inside an arming icon: the icon spans its column's
+// middle, so the button is at the icon's middle too.
+void arming_switch(Canvas& canvas, bool armed) {
+    cairo_t* cr = canvas.cr();
+    const double x = canvas.width() / 2.0;
+    toggle(cr, {x, kArmY}, armed, 17.0);
+    if (armed) {
+        cairo_new_path(cr);
+        cairo_arc(cr, x, kButtonY, 20.0, 0.0, 2.0 * kPi);
+        cairo_new_sub_path(cr);
+        cairo_arc_negative(cr, x, kButtonY, 17.0, 2.0 * kPi, 0.0);
+        set_colour(cr, colour::kAmber);
+        cairo_fill(cr);
+    }
+}
+
+void arming_off(Canvas& canvas, const Records&) { arming_switch(canvas, false); }
+void arming_on(Canvas& canvas, const Records&) { arming_switch(canvas, true); }
+
+// --- Lever quadrants. A lever is a knob on a stem that runs to the bottom of
+// its bitmap; the slots in the quadrant lie under the stems.
+struct Lever {
+    uint32_t id;
+    Box at_zero;    // the lever bitmap at value 0
+    double stem_x;  // the stem's x inside the bitmap
+    double travel;  // pixels the lever rises over its range
+};
+
+std::vector<Lever> levers(const Records& records, const char* gauge) {
+    std::vector<Lever> out;
+    for (const Element& e : records.elements(gauge)) {
+        if (e.header.element_type != kSlider) continue;
+        const auto slider = records.read<guest::ELEMENT_SLIDER>(e);
+        const Box b = Records::placed(e);
+        out.push_back({e.header.resource_id, b, b.width / 2.0, std::fabs(slider.scale_y) * 16384.0});
+    }
+    return out;
+}
+
+void slot(cairo_t* cr, double x, double top, double bottom) {
+    rounded_rect_path(cr, x - 4.0, top, 8.0, bottom - top, 4.0);
+    set_colour(cr, Rgb{8, 8, 8});
+    cairo_fill(cr);
+}
+
+// The propeller levers: a grip on a short shaft, as the throttles'.
+constexpr double kPropGripHeight = 22.0;
+constexpr double kLeverShaft = 12.0;
+
+void quadrant(Canvas& canvas, const Records& records, const char* gauge, const char* title) {
+    cairo_t* cr = canvas.cr();
+    const double w = canvas.width();
+    const double h = canvas.height();
+    panel_plate(cr, 0.5, 0.5, w - 1.0, h - 1.0, 8.0);
+    for (const Lever& lever : levers(records, gauge)) {
+        // From the shaft's top with the lever fully forward to its foot with it back.
+        const double x = lever.at_zero.x + lever.stem_x;
+        const double top = std::max(2.0, lever.at_zero.y - lever.travel + kPropGripHeight - 3.0);
+        slot(cr, x, top, std::min(h - 2.0, lever.at_zero.y + kPropGripHeight + kLeverShaft + 4.0));
+    }
+    // At the foot: the grips at the top of their travel would cover it.
+    text(cr, title, {w / 2.0, h - 8.0}, 8.0, Font::Bold, kCream);
+}
+
+// --- The throttle quadrant: four grips of one shape on short shafts that run
+// in slots cut in a gate plate. Each grip is drawn where its drag box puts the
+// hand: its centre follows the pointer, from the box's bottom edge (closed)
+// to its top edge (open), as far as the lever's bitmap leaves room. The outer
+// and inner pairs therefore stand at different heights, and each lever gets
+// its own scale and its own OPEN and CLOSED on its outboard side.
+constexpr double kGripWidth = 34.0;
+constexpr double kGripHeight = 18.0;
+constexpr double kShaft = kLeverShaft;  // below the grip, into the slot
+
+struct ThrottleLever {
+    uint32_t id;
+    double slot_x;    // on the quadrant
+    double stem_x;    // in the lever bitmap
+    double grip_top;  // in the lever bitmap
+    double shaft;     // visible shaft under the grip
+    double closed;    // grip centre on the quadrant, lever closed
+    double travel;
+};
+
+std::vector<ThrottleLever> throttle_geometry(const Records& records) {
+    std::vector<Lever> found = levers(records, "Throttle");
+    std::vector<Box> boxes = records.mouse_children("Throttle");
+    if (found.empty()) throw std::runtime_error("the throttle quadrant has no levers");
+    if (boxes.size() != found.size())
+        throw std::runtime_error("the throttle levers and their drag boxes differ in number");
+    std::sort(found.begin(), found.end(), [](const Lever& a, const Lever& b) { return a.at_zero.x < b.at_zero.x; });
+    std::sort(boxes.begin(), boxes.end(), [](const Box& a, const Box& b) { return a.x < b.x; });
+    std::vector<ThrottleLever> out;
+    for (size_t i = 0; i < found.size(); ++i) {
+        const Box& b = found[i].at_zero;
+        const Box& drag = boxes[i];
+        if (b.width < kGripWidth || b.height < kGripHeight) {
+            throw std::runtime_error("a throttle lever bitmap is too small for its grip");
+        }
+        const double x =
+            std::clamp(std::round(drag.x + drag.width / 2.0), b.x + kGripWidth / 2.0, b.x + b.width - kGripWidth / 2.0);
+        const double closed =
+            std::clamp(double(drag.y + drag.height), b.y + kGripHeight / 2.0, b.y + b.height - kGripHeight / 2.0);
+        const double grip_top = closed - kGripHeight / 2.0 - b.y;
+        out.push_back({found[i].id, x, x - b.x, grip_top, std::min(kShaft, b.height - grip_top - kGripHeight), closed,
+                       found[i].travel});
+    }
+    return out;
+}
+
+constexpr double kThrottleTitleY = 9.0;
+
+void throttle_quadrant(Canvas& canvas, const Records& records) {
+    cairo_t* cr = canvas.cr();
+    const double w = canvas.width();
+    const double h = canvas.height();
+    const std::vector<ThrottleLever> g = throttle_geometry(records);
+    panel_plate(cr, 0.5, 0.5, w - 1.0, h - 1.0, 8.0);
+    text(cr, "THROTTLES", {w / 2.0, kThrottleTitleY}, 8.0, Font::Bold, kCream);
+
+    // The shafts' reach in the slots, from the grip fully open to closed.
+    auto slot_top = [](const ThrottleLever& l) { return l.closed - l.travel; };
+    auto slot_bottom = [h](const ThrottleLever& l) {
+        return std::min(h - 4.0, l.closed + kGripHeight / 2.0 + l.shaft + 3.0);
+    };
+
+    // The gate plate: brushed metal, the slots cut through it.
+    double top = h, bottom = 0.0;
+    for (const auto& l : g) {
+        top = std::min(top, slot_top(l));
+        bottom = std::max(bottom, slot_bottom(l));
+    }
+    const double plate_left = 3.0;
+    const double plate_right = w - 3.0;
+    const double plate_top = std::max(kThrottleTitleY + 6.0, top - 8.0);
+    const double plate_bottom = std::min(h - 3.0, bottom + 4.0);
+    rounded_rect_path(cr, plate_left, plate_top, plate_right - plate_left, plate_bottom - plate_top, 4.0);
+    set_colour(cr, Rgb{84, 84, 84});
+    cairo_fill(cr);
+    fill_rect(cr, plate_left + 3.0, plate_top, plate_right - plate_left - 6.0, 1.0, Rgb{136, 136, 136});
+    fill_rect(cr, plate_left + 3.0, plate_bottom - 1.0, plate_right - plate_left - 6.0, 1.0, Rgb{40, 40, 40});
+    for (const auto& l : g) slot(cr, l.slot_x, slot_top(l), slot_bottom(l));
+
+    // Each lever's scale: a mark every quarter of its travel beside its slot,
+    // level with its grip's centre, long at the ends; the words on the
+    // outboard side, between the grips.
+    const double middle = w / 2.0;
+    for (const auto& l : g) {
+        const double open = l.closed - l.travel;
+        for (int quarter = 0; quarter <= 4; ++quarter) {
+            const double y = std::round(l.closed - l.travel * quarter / 4.0) + 0.5;
+            const double length = quarter % 4 == 0 ? 7.0 : 4.0;
+            for (double side : {-1.0, 1.0}) {
+                const double x0 = l.slot_x + side * 6.0;
+                fill_rect(cr, std::min(x0, x0 + side * length), y - 0.75, length, 1.5, Rgb{16, 16, 16});
+            }
+        }
+        const double side = l.slot_x < middle ? -1.0 : 1.0;
+        const double x = l.slot_x + side * (kGripWidth / 2.0 + 12.5);
+        text(cr, "OPEN", {x, open}, 7.5, Font::CondensedBold, Rgb{16, 16, 16});
+        text(cr, "CLOSED", {x, l.closed}, 7.5, Font::CondensedBold, Rgb{16, 16, 16});
+        text(cr, "\u25b2", {x, (open + l.closed) / 2.0}, 7.5, Font::Bold, Rgb{16, 16, 16});
+    }
+}
+
+void prop_quadrant(Canvas& canvas, const Records& records) {
+    quadrant(canvas, records, "Prop_Control", "PROPELLER R.P.M.");
+    cairo_t* cr = canvas.cr();
+    const double h = canvas.height();
+    std::vector<double> slots;
+    for (const Lever& lever : levers(records, "Prop_Control")) slots.push_back(lever.at_zero.x + lever.stem_x);
+    std::sort(slots.begin(), slots.end());
+    if (slots.size() >= 2) {
+        // Between the two middle slots: which way raises the revolutions.
+        const double mid = (slots[slots.size() / 2 - 1] + slots[slots.size() / 2]) / 2.0;
+        text_rotated(cr, "INCREASE", {mid, h * 0.3}, 8.0, Font::Bold, kCream, -90.0);
+        text_rotated(cr, "DECREASE", {mid, h * 0.72}, 8.0, Font::Bold, kCream, -90.0);
+    }
+}
+
+void shaft(cairo_t* cr, double x, double top, double length) {
+    // Darkening where it enters the slot.
+    cairo_pattern_t* shade = cairo_pattern_create_linear(0.0, top, 0.0, top + length);
+    cairo_pattern_add_color_stop_rgb(shade, 0.0, 0.70, 0.70, 0.70);
+    cairo_pattern_add_color_stop_rgb(shade, 1.0, 0.12, 0.12, 0.12);
+    cairo_new_path(cr);
+    cairo_rectangle(cr, x - 3.0, top - 2.0, 6.0, length + 2.0);
+    cairo_set_source(cr, shade);
+    cairo_fill(cr);
+    cairo_pattern_destroy(shade);
+}
+
+// A moulded grip in flat palette tones (a smooth gradient would posterise
+// into bands in 256 colours): the body, a highlight along the top, a darker
+// lip below, and an outline.
+void knob(cairo_t* cr, double cx, double top, double width, double height, Rgb dark, Rgb body, Rgb light) {
+    const double left = cx - width / 2.0;
+    const double r = height * 0.45;
+    rounded_rect_path(cr, left, top, width, height, r);
+    set_colour(cr, dark);
+    cairo_fill(cr);
+    rounded_rect_path(cr, left + 1.0, top + 1.0, width - 2.0, height - 4.0, r - 1.0);
+    set_colour(cr, body);
+    cairo_fill(cr);
+    rounded_rect_path(cr, left + 4.0, top + 2.5, width - 8.0, height * 0.28, height * 0.14);
+    set_colour(cr, light);
+    cairo_fill(cr);
+}
+
+void throttle_lever(Canvas& canvas, const Records& records, uint32_t id, const char* label) {
+    cairo_t* cr = canvas.cr();
+    for (const auto& lever : throttle_geometry(records)) {
+        if (lever.id != id) continue;
+        const double x = lever.stem_x;
+        const double top = lever.grip_top;
+        if (lever.shaft > 0.0) shaft(cr, x, top + kGripHeight, lever.shaft);
+        knob(cr, x, top, kGripWidth, kGripHeight, colour::kRedDark, Rgb{150, 20, 16}, colour::kRedBright);
+        text(cr, label, {x, top + kGripHeight / 2.0}, 8.0, Font::Bold, kCream);
+        return;
+    }
+    throw std::runtime_error("the throttle quadrant has no lever " + std::to_string(id));
+}
+
+void throttle_1(Canvas& canvas, const Records& records) {
+    throttle_lever(canvas, records, bitmap::kThrottleLever1, "1");
+}
+void throttle_2(Canvas& canvas, const Records& records) {
+    throttle_lever(canvas, records, bitmap::kThrottleLever2, "2");
+}
+void throttle_3(Canvas& canvas, const Records& records) {
+    throttle_lever(canvas, records, bitmap::kThrottleLever3, "3");
+}
+void throttle_4(Canvas& canvas, const Records& records) {
+    throttle_lever(canvas, records, bitmap::kThrottleLever4, "4");
+}
+
+void prop_lever(Canvas& canvas, const char* label) {
+    cairo_t* cr = canvas.cr();
+    const double x = canvas.width() / 2.0;
+    shaft(cr, x, kPropGripHeight + 1.0, kLeverShaft);
+    knob(cr, x, 1.0, 34.0, kPropGripHeight, Rgb{90, 60, 8}, Rgb{160, 110, 16}, colour::kAmber);
+    text(cr, label, {x, 12.0}, 9.0, Font::Bold, Rgb{40, 40, 40});
+}
+
+void prop_1(Canvas& canvas, const Records&) { prop_lever(canvas, "1"); }
+void prop_2(Canvas& canvas, const Records&) { prop_lever(canvas, "2"); }
+void prop_3(Canvas& canvas, const Records&) { prop_lever(canvas, "3"); }
+void prop_4(Canvas& canvas, const Records&) { prop_lever(canvas, "4"); }
+
+constexpr PainterEntry kPainters[] = {
+    {bitmap::kMagnetoPanel, magneto_panel},
+    {bitmap::kMagnetoSwitchOff, magneto_off},
+    {bitmap::kMagnetoSwitchOn, magneto_on},
+    {bitmap::kStarterPanel, starter_panel},
+    {bitmap::kArmingSwitchOff, arming_off},
+    {bitmap::kArmingSwitchOn, arming_on},
+    {bitmap::kThrottleQuadrant, throttle_quadrant},
+    {bitmap::kThrottleLever1, throttle_1},
+    {bitmap::kThrottleLever2, throttle_2},
+    {bitmap::kThrottleLever3, throttle_3},
+    {bitmap::kThrottleLever4, throttle_4},
+    {bitmap::kPropellerQuadrant, prop_quadrant},
+    {bitmap::kPropellerLever1, prop_1},
+    {bitmap::kPropellerLever2, prop_2},
+    {bitmap::kPropellerLever3, prop_3},
+    {bitmap::kPropellerLever4, prop_4},
+};
+
+}  // namespace
+
+std::span<const PainterEntry> controls_painters() { return kPainters; }
+
+}  // namespace art

@@ -1,0 +1,229 @@
+#include "art/draw.h"
+
+#include <cmath>
+#include <string>
+
+namespace art {
+
+Point polar(Point centre, double radius, double degrees) {
+    const double radians = degrees * kPi / 180.0;
+    return {centre.x + radius * std::cos(radians), centre.y + radius * std::sin(radians)};
+}
+
+void set_colour(cairo_t* cr, Rgb colour, double alpha) {
+    cairo_set_source_rgba(cr, colour.r / 255.0, colour.g / 255.0, colour.b / 255.0, alpha);
+}
+
+void fill_circle(cairo_t* cr, Point centre, double radius, Rgb colour) {
+    cairo_new_path(cr);
+    cairo_arc(cr, centre.x, centre.y, radius, 0.0, 2.0 * kPi);
+    set_colour(cr, colour);
+    cairo_fill(cr);
+}
+
+void stroke_circle(cairo_t* cr, Point centre, double radius, double width, Rgb colour) {
+    cairo_new_path(cr);
+    cairo_arc(cr, centre.x, centre.y, radius, 0.0, 2.0 * kPi);
+    cairo_set_line_width(cr, width);
+    set_colour(cr, colour);
+    cairo_stroke(cr);
+}
+
+void stroke_arc(cairo_t* cr, Point centre, double radius, double from_degrees, double to_degrees, double width,
+                Rgb colour) {
+    cairo_new_path(cr);
+    cairo_arc(cr, centre.x, centre.y, radius, from_degrees * kPi / 180.0, to_degrees * kPi / 180.0);
+    cairo_set_line_width(cr, width);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+    set_colour(cr, colour);
+    cairo_stroke(cr);
+}
+
+void fill_rect(cairo_t* cr, double x, double y, double width, double height, Rgb colour) {
+    cairo_new_path(cr);
+    cairo_rectangle(cr, x, y, width, height);
+    set_colour(cr, colour);
+    cairo_fill(cr);
+}
+
+void rounded_rect_path(cairo_t* cr, double x, double y, double width, double height, double radius) {
+    cairo_new_path(cr);
+    cairo_arc(cr, x + width - radius, y + radius, radius, -kPi / 2, 0);
+    cairo_arc(cr, x + width - radius, y + height - radius, radius, 0, kPi / 2);
+    cairo_arc(cr, x + radius, y + height - radius, radius, kPi / 2, kPi);
+    cairo_arc(cr, x + radius, y + radius, radius, kPi, 3 * kPi / 2);
+    cairo_close_path(cr);
+}
+
+void tick(cairo_t* cr, Point centre, double degrees, double r_inner, double r_outer, double width, Rgb colour) {
+    const Point a = polar(centre, r_inner, degrees);
+    const Point b = polar(centre, r_outer, degrees);
+    cairo_new_path(cr);
+    cairo_move_to(cr, a.x, a.y);
+    cairo_line_to(cr, b.x, b.y);
+    cairo_set_line_width(cr, width);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+    set_colour(cr, colour);
+    cairo_stroke(cr);
+}
+
+void wedge(cairo_t* cr, Point centre, double degrees, double r_inner, double r_outer, double half_width, Rgb colour) {
+    const Point tip = polar(centre, r_inner, degrees);
+    const Point base = polar(centre, r_outer, degrees);
+    const Point left = polar(base, half_width, degrees - 90.0);
+    const Point right = polar(base, half_width, degrees + 90.0);
+    cairo_new_path(cr);
+    cairo_move_to(cr, tip.x, tip.y);
+    cairo_line_to(cr, left.x, left.y);
+    cairo_line_to(cr, right.x, right.y);
+    cairo_close_path(cr);
+    set_colour(cr, colour);
+    cairo_fill(cr);
+}
+
+cairo_text_extents_t text_extents(cairo_t* cr, std::string_view s, double size, Font font) {
+    const std::string str(s);
+    cairo_save(cr);
+    cairo_set_font_face(cr, Fonts::face(font));
+    cairo_set_font_size(cr, size);
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, str.c_str(), &extents);
+    cairo_restore(cr);
+    return extents;
+}
+
+void text_rotated(cairo_t* cr, std::string_view s, Point at, double size, Font font, Rgb colour,
+                  double rotate_degrees) {
+    const std::string str(s);
+    const cairo_text_extents_t extents = text_extents(cr, s, size, font);
+    cairo_save(cr);
+    cairo_set_font_face(cr, Fonts::face(font));
+    cairo_set_font_size(cr, size);
+    cairo_translate(cr, at.x, at.y);
+    cairo_rotate(cr, rotate_degrees * kPi / 180.0);
+    cairo_new_path(cr);
+    cairo_move_to(cr, -extents.x_bearing - extents.width / 2.0, -extents.y_bearing - extents.height / 2.0);
+    cairo_text_path(cr, str.c_str());
+    set_colour(cr, colour);
+    cairo_fill(cr);
+    cairo_restore(cr);
+}
+
+void text(cairo_t* cr, std::string_view s, Point at, double size, Font font, Rgb colour) {
+    text_rotated(cr, s, at, size, font, colour, 0.0);
+}
+
+void text_polar(cairo_t* cr, Point centre, double degrees, double radius, std::string_view s, double size, Font font,
+                Rgb colour) {
+    text(cr, s, polar(centre, radius, degrees), size, font, colour);
+}
+
+void round_case(cairo_t* cr, Point centre, double r_outer, double r_face) {
+    // Rim: lit from the top left, a bright edge and a dark lip at the glass.
+    cairo_new_path(cr);
+    cairo_arc(cr, centre.x, centre.y, r_outer, 0.0, 2.0 * kPi);
+    cairo_pattern_t* rim =
+        cairo_pattern_create_linear(centre.x - r_outer, centre.y - r_outer, centre.x + r_outer, centre.y + r_outer);
+    cairo_pattern_add_color_stop_rgb(rim, 0.0, 0.47, 0.47, 0.47);
+    cairo_pattern_add_color_stop_rgb(rim, 0.5, 0.24, 0.24, 0.24);
+    cairo_pattern_add_color_stop_rgb(rim, 1.0, 0.09, 0.09, 0.09);
+    cairo_set_source(cr, rim);
+    cairo_fill(cr);
+    cairo_pattern_destroy(rim);
+
+    const double lip = std::fmax(2.0, (r_outer - r_face) * 0.35);
+    cairo_new_path(cr);
+    cairo_arc(cr, centre.x, centre.y, r_face + lip, 0.0, 2.0 * kPi);
+    cairo_pattern_t* inner =
+        cairo_pattern_create_linear(centre.x - r_outer, centre.y - r_outer, centre.x + r_outer, centre.y + r_outer);
+    cairo_pattern_add_color_stop_rgb(inner, 0.0, 0.09, 0.09, 0.09);
+    cairo_pattern_add_color_stop_rgb(inner, 1.0, 0.33, 0.33, 0.33);
+    cairo_set_source(cr, inner);
+    cairo_fill(cr);
+    cairo_pattern_destroy(inner);
+
+    fill_circle(cr, centre, r_face, colour::kFace);
+    glass_glare(cr, centre, r_face);
+    // The bezel's bevel, lit from the top left: a bright edge there, and on
+    // the lip down at the glass on the other side; shadow opposite. The
+    // case's shadow on the panel falls on its own outer edge (nothing is drawn
+    // outside r_outer).
+    stroke_circle(cr, centre, r_outer - 1.0, 2.0, Rgb{8, 8, 8});
+    stroke_arc(cr, centre, r_outer - 1.5, 165.0, 285.0, 1.2, Rgb{136, 136, 136});
+    stroke_arc(cr, centre, r_outer - 1.5, 195.0, 255.0, 1.2, Rgb{153, 153, 153});
+    stroke_arc(cr, centre, r_face + lip - 0.8, 345.0, 465.0, 1.0, Rgb{120, 120, 120});
+    stroke_arc(cr, centre, r_face + 0.6, 165.0, 285.0, 1.2, Rgb{8, 8, 8});
+}
+
+void glass_glare(cairo_t* cr, Point centre, double r_face) {
+    // A crescent where the glass catches the light from the top left: the
+    // face's circle less the same circle moved down and right, brightest at
+    // its outer edge and fading inward.
+    cairo_save(cr);
+    cairo_new_path(cr);
+    cairo_arc(cr, centre.x, centre.y, r_face - 1.0, 0.0, 2.0 * kPi);
+    cairo_clip(cr);
+    cairo_new_path(cr);
+    cairo_arc(cr, centre.x, centre.y, r_face - 2.0, 0.0, 2.0 * kPi);
+    cairo_new_sub_path(cr);
+    cairo_arc_negative(cr, centre.x + r_face * 0.16, centre.y + r_face * 0.2, r_face * 0.99, 2.0 * kPi, 0.0);
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+    cairo_pattern_t* sheen =
+        cairo_pattern_create_linear(centre.x - r_face * 0.7, centre.y - r_face * 0.7, centre.x, centre.y);
+    cairo_pattern_add_color_stop_rgba(sheen, 0.0, 1.0, 1.0, 1.0, 0.11);
+    cairo_pattern_add_color_stop_rgba(sheen, 0.6, 1.0, 1.0, 1.0, 0.04);
+    cairo_pattern_add_color_stop_rgba(sheen, 1.0, 1.0, 1.0, 1.0, 0.0);
+    cairo_set_source(cr, sheen);
+    cairo_fill(cr);
+    cairo_pattern_destroy(sheen);
+    cairo_restore(cr);
+}
+
+void screw(cairo_t* cr, Point centre, double radius, double slot_degrees) {
+    fill_circle(cr, centre, radius, Rgb{60, 60, 60});
+    fill_circle(cr, {centre.x - radius * 0.15, centre.y - radius * 0.15}, radius * 0.75, Rgb{102, 102, 102});
+    tick(cr, centre, slot_degrees, -radius * 0.8, radius * 0.8, std::fmax(1.0, radius * 0.3), Rgb{24, 24, 24});
+}
+
+void knurled_knob(cairo_t* cr, Point centre, double radius, int teeth) {
+    fill_circle(cr, centre, radius, Rgb{24, 24, 24});
+    for (int i = 0; i < teeth; ++i) {
+        const double degrees = 360.0 * i / teeth;
+        tick(cr, centre, degrees, radius * 0.78, radius - 0.5, std::fmax(1.0, radius * 0.12), Rgb{72, 72, 72});
+    }
+    cairo_new_path(cr);
+    cairo_arc(cr, centre.x, centre.y, radius * 0.74, 0.0, 2.0 * kPi);
+    cairo_pattern_t* top = cairo_pattern_create_radial(centre.x - radius * 0.3, centre.y - radius * 0.3, 0.0, centre.x,
+                                                       centre.y, radius * 0.74);
+    cairo_pattern_add_color_stop_rgb(top, 0.0, 0.40, 0.40, 0.40);
+    cairo_pattern_add_color_stop_rgb(top, 1.0, 0.12, 0.12, 0.12);
+    cairo_set_source(cr, top);
+    cairo_fill(cr);
+    cairo_pattern_destroy(top);
+}
+
+void panel_plate(cairo_t* cr, double x, double y, double width, double height, double radius) {
+    rounded_rect_path(cr, x, y, width, height, radius);
+    set_colour(cr, colour::kPanel);
+    cairo_fill_preserve(cr);
+    cairo_set_line_width(cr, 1.0);
+    set_colour(cr, Rgb{60, 60, 60});
+    cairo_stroke(cr);
+}
+
+void hex_nut(cairo_t* cr, Point centre, double radius, Rgb colour, double bore, Rgb bore_colour) {
+    cairo_new_path(cr);
+    for (int i = 0; i < 6; ++i) {
+        const Point p = polar(centre, radius, 30.0 + 60.0 * i);
+        if (i == 0)
+            cairo_move_to(cr, p.x, p.y);
+        else
+            cairo_line_to(cr, p.x, p.y);
+    }
+    cairo_close_path(cr);
+    set_colour(cr, colour);
+    cairo_fill(cr);
+    fill_circle(cr, centre, bore, bore_colour);
+}
+
+}  // namespace art

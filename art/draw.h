@@ -1,0 +1,66 @@
+// Drawing primitives shared by every instrument: polar geometry (degrees
+// clockwise from 3 o'clock, y down, as the needles turn), marks, numerals,
+// cases, knobs and screws.
+#pragma once
+
+#include <cairo.h>
+
+#include <string_view>
+
+#include "art/canvas.h"
+#include "art/palette.h"
+
+namespace art {
+
+inline constexpr double kPi = 3.14159265358979323846;
+
+struct Point {
+    double x = 0.0;
+    double y = 0.0;
+};
+
+// The point `radius` from `centre` in the direction `degrees`.
+Point polar(Point centre, double radius, double degrees);
+
+void set_colour(cairo_t* cr, Rgb colour, double alpha = 1.0);
+void fill_circle(cairo_t* cr, Point centre, double radius, Rgb colour);
+// A hexagon nut across `radius` (corners at 30 + 60 k degrees) with a round
+// bore of `bore` in `bore_colour`.
+void hex_nut(cairo_t* cr, Point centre, double radius, Rgb colour, double bore, Rgb bore_colour);
+void stroke_circle(cairo_t* cr, Point centre, double radius, double width, Rgb colour);
+// An arc turning clockwise from `from_degrees` to `to_degrees`.
+void stroke_arc(cairo_t* cr, Point centre, double radius, double from_degrees, double to_degrees, double width,
+                Rgb colour);
+void fill_rect(cairo_t* cr, double x, double y, double width, double height, Rgb colour);
+// A rounded rectangle as the current path.
+void rounded_rect_path(cairo_t* cr, double x, double y, double width, double height, double radius);
+
+// A radial mark from r_inner to r_outer.
+void tick(cairo_t* cr, Point centre, double degrees, double r_inner, double r_outer, double width, Rgb colour);
+// A radial wedge, wide at r_outer and pointed at r_inner.
+void wedge(cairo_t* cr, Point centre, double degrees, double r_inner, double r_outer, double half_width, Rgb colour);
+
+// Text centred on `at` by its inked box.
+void text(cairo_t* cr, std::string_view s, Point at, double size, Font font, Rgb colour);
+// The same, turned by `rotate_degrees` (clockwise) about `at`.
+void text_rotated(cairo_t* cr, std::string_view s, Point at, double size, Font font, Rgb colour, double rotate_degrees);
+// The extents of `s` in `font` at `size`, as text() measures it to centre it.
+cairo_text_extents_t text_extents(cairo_t* cr, std::string_view s, double size, Font font);
+// Upright text centred at the polar point.
+void text_polar(cairo_t* cr, Point centre, double degrees, double radius, std::string_view s, double size, Font font,
+                Rgb colour);
+
+// A round instrument case: a turned metal rim from r_outer to r_face and a
+// near-black face inside. Everything outside r_outer stays transparent.
+void round_case(cairo_t* cr, Point centre, double r_outer, double r_face);
+// A faint curved highlight on a round face, as its glass catches the light
+// from the top left; round_case draws one on its face.
+void glass_glare(cairo_t* cr, Point centre, double r_face);
+// A slotted screw head.
+void screw(cairo_t* cr, Point centre, double radius, double slot_degrees);
+// A knurled knob seen from the front.
+void knurled_knob(cairo_t* cr, Point centre, double radius, int teeth);
+// A painted panel area with a faint border.
+void panel_plate(cairo_t* cr, double x, double y, double width, double height, double radius);
+
+}  // namespace art

@@ -1,0 +1,323 @@
+// Airspeed, altimeter, vertical speed, attitude, turn and slip, accelerometer.
+#include <cmath>
+#include <string>
+
+#include "art/dial.h"
+#include "art/painters.h"
+#include "korvane/bitmaps.h"
+
+namespace art {
+namespace {
+
+namespace bitmap = korvane::bitmap;
+
+using colour::kCream;
+
+// --- Airspeed: one needle, two turns. The first turn reads 60-200 on the
+// outer scale, the second 220-340 on the inner.
+void airspeed_dial(Canvas& canvas, const Records& records) {
+    cairo_t* cr = canvas.cr();
+    const Needle needle = records.needle("Airspeed", bitmap::kAirspeedNeedle);
+    const Point c = centre_of(needle);
+    round_case(cr, c, 138.5, 125.0);
+
+    stroke_arc(cr, c, 123.0, needle.angle(60), needle.angle(200) + 360.0, 1.2, kCream);
+    ticks(cr, needle, steps(60, 200, 5), {116.0, 123.0, 1.4});
+    ticks(cr, needle, steps(70, 190, 20), {111.0, 123.0, 2.2});
+    ticks(cr, needle, steps(60, 200, 20), {106.0, 123.0, 3.4});
+    numerals(cr, needle, numbered(steps(60, 200, 20)), 92.0, 17.0);
+
+    stroke_arc(cr, c, 73.0, needle.angle(220), needle.angle(340), 1.2, kCream);
+    ticks(cr, needle, steps(230, 330, 20), {66.0, 73.0, 1.8});
+    ticks(cr, needle, steps(220, 340, 20), {61.0, 73.0, 2.8});
+    // The blade crosses the inner scale on its first turn, as it must to
+    // reach the outer one; the tail, half a turn behind, is kept off the
+    // inner numerals through the climb and cruise.
+    const Dwelling dwelling(records, "Airspeed", bitmap::kAirspeedNeedle);
+    const Dwelling tail(records, "Airspeed", bitmap::kAirspeedNeedle, true);
+    numerals(cr, needle, unhidden(cr, {&tail}, needle, numbered(steps(220, 340, 20)), 53.0, 11.5, Font::CondensedBold),
+             53.0, 11.5, Font::CondensedBold);
+
+    // In the gap of the outer scale, beside the needle resting at zero.
+    const double rest = needle.angle(0);
+    const double side = std::cos(rest * kPi / 180.0) > 0.0 ? -1.0 : 1.0;
+    legend(cr, {&dwelling}, {{"AIR SPEED", "KNOTS"}, 10.5, Font::Bold, {c.x + side * 32.0, c.y + 92.0}, c, 122.0});
+}
+
+void airspeed_needle(Canvas& canvas, const Records& records) {
+    paint_record_needle(canvas, records, "Airspeed", bitmap::kAirspeedNeedle, NeedleStyle::Lance);
+}
+
+// --- Altimeter: hundreds of feet round the dial; the pressure window
+// stands where the 5 would be, so the 5 sits over the window, and the
+// setting knob hangs below the case.
+void altimeter_dial(Canvas& canvas, const Records& records) {
+    cairo_t* cr = canvas.cr();
+    const Needle hand = records.needle("Altimeter", bitmap::kAltimeterPointer1k);
+    const Point c = centre_of(hand);
+    round_case(cr, c, 138.5, 125.0);
+
+    // The knob below: its stem runs into the case.
+    const std::vector<Box> knobs = records.mouse_parents("Altimeter");
+    if (!knobs.empty()) {
+        const Box& k = knobs.front();
+        const Point kc{k.x + k.width / 2.0, k.y + k.height / 2.0};
+        fill_rect(cr, kc.x - 7.0, c.y + 128.0, 14.0, kc.y - (c.y + 128.0), Rgb{60, 60, 60});
+        knurled_knob(cr, kc, k.height / 2.0 - 1.0, 24);
+        text(cr, "\u2212", {kc.x - 7.0, kc.y}, 12.0, Font::Bold, kCream);
+        text(cr, "+", {kc.x + 7.0, kc.y}, 12.0, Font::Bold, kCream);
+    }
+
+    ticks(cr, hand, steps(0, 980, 20), {117.0, 124.0, 1.4});
+    ticks(cr, hand, steps(50, 950, 100), {112.0, 124.0, 2.2});
+    ticks(cr, hand, steps(0, 900, 100), {105.0, 124.0, 3.6});
+    std::vector<Numeral> digits;
+    for (int d = 0; d <= 9; ++d) {
+        if (d != 5) digits.push_back({d * 100.0, std::to_string(d)});
+    }
+    numerals(cr, hand, digits, 91.0, 24.0);
+
+    // The millibar window: the drums roll behind it.
+    double left = 1e9, right = -1e9, top = 1e9, bottom = -1e9;
+    for (const Element& e : records.elements("Altimeter")) {
+        if (e.header.element_type != kMovingImage) continue;
+        const Box w = Records::window(e);
+        left = std::fmin(left, w.x);
+        right = std::fmax(right, w.x + w.width);
+        top = std::fmin(top, w.y);
+        bottom = std::fmax(bottom, w.y + w.height);
+    }
+    if (left < right) {
+        rounded_rect_path(cr, left - 3.0, top - 3.0, right - left + 6.0, bottom - top + 6.0, 3.0);
+        set_colour(cr, Rgb{84, 84, 84});
+        cairo_fill(cr);
+        fill_rect(cr, left - 1.0, top - 1.0, right - left + 2.0, bottom - top + 2.0, Rgb{8, 8, 8});
+        numerals(cr, hand, {{500.0, "5"}}, top - c.y - 13.0, 20.0);
+        text(cr, "MB", {right + 12.0, (top + bottom) / 2.0}, 10.5, Font::CondensedBold, kCream);
+    } else {
+        numerals(cr, hand, {{500.0, "5"}}, 91.0, 24.0);
+    }
+    // Either side of the pivot: the hands and their tails rest on the
+    // vertical at zero feet.
+    text(cr, "ALTIMETER", {c.x - 48.0, c.y}, 10.5, Font::Bold, kCream);
+    text(cr, "FEET", {c.x + 42.0, c.y}, 10.5, Font::Bold, kCream);
+}
+
+void altimeter_pointer_100k(Canvas& canvas, const Records& records) {
+    paint_record_needle(canvas, records, "Altimeter", bitmap::kAltimeterPointer100k, NeedleStyle::Arrow);
+}
+void altimeter_pointer_10k(Canvas& canvas, const Records& records) {
+    paint_record_needle(canvas, records, "Altimeter", bitmap::kAltimeterPointer10k, NeedleStyle::Broad);
+}
+void altimeter_pointer_1k(Canvas& canvas, const Records& records) {
+    paint_record_needle(canvas, records, "Altimeter", bitmap::kAltimeterPointer1k, NeedleStyle::Lance);
+}
+
+// Eleven cells, 0 to 9 and 0 again, each a digit centred in its cell.
+void altimeter_drum(Canvas& canvas, const Records&) {
+    cairo_t* cr = canvas.cr();
+    const double cell = canvas.height() / 11.0;
+    fill_rect(cr, 0, 0, canvas.width(), canvas.height(), Rgb{24, 24, 24});
+    for (int i = 0; i < 11; ++i) {
+        text(cr, std::to_string(i % 10), {canvas.width() / 2.0, cell * i + cell / 2.0}, 17.0, Font::Bold, kCream);
+    }
+}
+
+void altimeter_drum_window(Canvas& canvas, const Records&) {
+    cairo_t* cr = canvas.cr();
+    // Shade at the top and bottom where the drum turns away; the rest is the window.
+    fill_rect(cr, 0, 0, canvas.width(), 2, Rgb{40, 40, 40});
+    fill_rect(cr, 0, canvas.height() - 2, canvas.width(), 2, Rgb{40, 40, 40});
+}
+
+// --- Vertical speed: the uneven scale of its table.
+void vsi_dial(Canvas& canvas, const Records& records) {
+    cairo_t* cr = canvas.cr();
+    const Needle needle = records.needle("VSI", bitmap::kVsiNeedle);
+    const Point c = centre_of(needle);
+    round_case(cr, c, 138.5, 125.0);
+
+    std::vector<double> major;
+    for (const guest::NONLINEARITY& p : needle.table()) major.push_back(p.value);
+    const std::vector<double> minor = spaced(needle, steps(-4000, 4000, 100), major, 3.5);
+    ticks(cr, needle, minor, {116.0, 124.0, 1.4});
+    ticks(cr, needle, major, {106.0, 124.0, 3.4});
+    numerals(cr, needle, {{0, "0"}, {1000, "1"}, {2000, "2"}, {4000, "4"}, {-1000, "1"}, {-2000, "2"}, {-4000, "4"}},
+             92.0, 20.0);
+    // Climbing, the needle stands in the upper left and its tail in the
+    // lower right; on the ground it lies level.
+    const Dwelling dwelling(records, "VSI", bitmap::kVsiNeedle);
+    legend(cr, {&dwelling}, {{"UP"}, 12.0, Font::Bold, polar(c, 62.0, needle.angle(2000) - 18.0), c, 80.0});
+    legend(cr, {&dwelling}, {{"DOWN"}, 12.0, Font::Bold, polar(c, 62.0, needle.angle(-2000) + 18.0), c, 80.0});
+    legend(cr, {&dwelling}, {{"THOUSANDS", "FT. PER MIN."}, 10.5, Font::Bold, {c.x + 34.0, c.y - 36.0}, c, 80.0});
+}
+
+void vsi_needle(Canvas& canvas, const Records& records) {
+    paint_record_needle(canvas, records, "VSI", bitmap::kVsiNeedle, NeedleStyle::Lance);
+}
+
+// --- Turn and slip: slip scale over the pivot, turn scale under it.
+void turn_dial(Canvas& canvas, const Records& records) {
+    cairo_t* cr = canvas.cr();
+    const Needle slip = records.needle("Turn", bitmap::kTurnSlipNeedle);
+    const Needle turn = records.needle("Turn", bitmap::kTurnPointer);
+    const Point c = centre_of(slip);
+    round_case(cr, c, 140.5, 127.0);
+
+    stroke_arc(cr, c, 101.0, slip.angle(-20), slip.angle(20), 1.2, kCream);
+    ticks(cr, slip, {-5, 5}, {90.0, 101.0, 2.0});
+    ticks(cr, slip, {-10, 10}, {88.0, 103.0, 2.6});
+    ticks(cr, slip, {-20, 20}, {86.0, 106.0, 3.4});
+    ticks(cr, slip, {0}, {84.0, 110.0, 4.0});
+    numerals(cr, slip, {{-10, "10"}, {-20, "20"}, {10, "10"}, {20, "20"}}, 115.0, 10.5);
+    // Off the vertical, where both needles rest.
+    text(cr, "SLIP", {c.x + 34.0, c.y - 60.0}, 10.5, Font::Bold, kCream);
+
+    stroke_arc(cr, c, 109.0, turn.angle(4), turn.angle(-4), 1.2, kCream);
+    ticks(cr, turn, {-2, 2}, {95.0, 109.0, 3.0});
+    ticks(cr, turn, {-4, 4}, {93.0, 113.0, 4.0});
+    ticks(cr, turn, {0}, {92.0, 115.0, 4.0});
+    numerals(cr, turn, {{2, "2"}, {4, "4"}, {-2, "2"}, {-4, "4"}}, 80.0, 13.0);
+    text(cr, "L", polar(c, 74.0, turn.angle(-4) + 20.0), 14.0, Font::Bold, kCream);
+    text(cr, "R", polar(c, 74.0, turn.angle(4) - 20.0), 14.0, Font::Bold, kCream);
+    text(cr, "TURN", {c.x - 34.0, c.y + 48.0}, 10.5, Font::Bold, kCream);
+}
+
+void turn_slip_needle(Canvas& canvas, const Records& records) {
+    paint_shadowed_needle(canvas, records, "Turn", bitmap::kTurnSlipNeedle, NeedleStyle::Lance, -20.0, 20.0);
+}
+void turn_pointer(Canvas& canvas, const Records& records) {
+    paint_shadowed_needle(canvas, records, "Turn", bitmap::kTurnPointer, NeedleStyle::Lance, -4.0, 4.0);
+}
+
+// --- Accelerometer: 45 degrees per g.
+void accelerometer_dial(Canvas& canvas, const Records& records) {
+    cairo_t* cr = canvas.cr();
+    const Needle needle = records.needle("Accelerometer", bitmap::kAccelerometerNeedle);
+    const Point c = centre_of(needle);
+    round_case(cr, c, 138.5, 125.0);
+
+    stroke_arc(cr, c, 124.0, needle.angle(-2), needle.angle(5), 1.2, kCream);
+    ticks(cr, needle, steps(-2, 5, 0.25), {117.0, 124.0, 1.4});
+    ticks(cr, needle, steps(-1.5, 4.5, 1.0), {111.0, 124.0, 2.2});
+    ticks(cr, needle, steps(-2, 5, 1.0), {104.0, 124.0, 3.6});
+    std::vector<Numeral> marks;
+    for (int g = -2; g <= 5; ++g) marks.push_back({double(g), std::to_string(g)});
+    numerals(cr, needle, marks, 90.0, 22.0);
+    // Shown at under half size: the words are large on the bitmap. The
+    // needle lies level at 1 g.
+    const Dwelling dwelling(records, "Accelerometer", bitmap::kAccelerometerNeedle);
+    legend(cr, {&dwelling}, {{"g"}, 26.0, Font::Bold, {c.x, c.y + 40.0}, c, 78.0});
+    legend(cr, {&dwelling}, {{"ACCELEROMETER"}, 18.6, Font::CondensedBold, {c.x, c.y - 21.0}, c, 86.0});
+}
+
+void accelerometer_needle(Canvas& canvas, const Records& records) {
+    paint_record_needle(canvas, records, "Accelerometer", bitmap::kAccelerometerNeedle, NeedleStyle::Lance);
+}
+
+// --- Attitude: the case behind the window, the horizon bar on a transparent
+// texture, the bezel mask with the bank scale and the aircraft symbol.
+constexpr double kHorizonWindow = 97.0;
+
+Point attitude_centre(const Records& records) {
+    const auto sprite = records.as<guest::ELEMENT_SPRITE>("Attitude", bitmap::kAttitudeHorizonBar);
+    return {double(sprite.header.ofs_x), double(sprite.header.ofs_y)};
+}
+
+void attitude_case(Canvas& canvas, const Records& records) {
+    cairo_t* cr = canvas.cr();
+    const Point c = attitude_centre(records);
+    round_case(cr, c, canvas.width() / 2.0 - 0.5, kHorizonWindow + 4.0);
+    // Fixed horizon indices either side, to read pitch against.
+    for (double side : {-1.0, 1.0}) {
+        fill_rect(cr, side > 0 ? c.x + 72.0 : c.x - 92.0, c.y - 1.5, 20.0, 3.0, Rgb{120, 120, 120});
+    }
+}
+
+void attitude_texture(Canvas& canvas, const Records&) {
+    cairo_t* cr = canvas.cr();
+    const double w = canvas.width();
+    const double mid = canvas.height() / 2.0;
+    // The bar; the texture is drawn squeezed four times in height, so it is
+    // thick here.
+    rounded_rect_path(cr, 2.0, mid - 10.0, w - 4.0, 20.0, 8.0);
+    set_colour(cr, kCream);
+    cairo_fill(cr);
+    fill_rect(cr, 2.0, mid + 4.0, w - 4.0, 6.0, Rgb{180, 180, 180});
+    // A raised centre index.
+    fill_rect(cr, w / 2.0 - 3.0, mid - 36.0, 6.0, 28.0, kCream);
+}
+
+void attitude_mask(Canvas& canvas, const Records& records) {
+    cairo_t* cr = canvas.cr();
+    const Point c = attitude_centre(records);
+    const double outer = canvas.width() / 2.0 - 0.5;
+    // The bezel ring around the window; the window itself stays transparent.
+    cairo_new_path(cr);
+    cairo_arc(cr, c.x, c.y, outer, 0.0, 2.0 * kPi);
+    cairo_new_sub_path(cr);
+    cairo_arc_negative(cr, c.x, c.y, kHorizonWindow, 2.0 * kPi, 0.0);
+    set_colour(cr, colour::kCaseDark);
+    cairo_fill(cr);
+    stroke_circle(cr, c, outer - 1.5, 3.0, Rgb{84, 84, 84});
+    stroke_circle(cr, c, kHorizonWindow + 1.0, 2.0, Rgb{60, 60, 60});
+
+    // Bank scale on the lower half: the pointer stands at bank + 90.
+    const Needle pointer = records.needle("Attitude", bitmap::kAttitudeBankPointer);
+    for (double bank : {-90.0, -60.0, -30.0, -20.0, -10.0, 0.0, 10.0, 20.0, 30.0, 60.0, 90.0}) {
+        const double a = pointer.angle(bank);
+        const bool major = bank == 0.0 || std::fabs(bank) == 30.0 || std::fabs(bank) == 60.0 || std::fabs(bank) == 90.0;
+        if (bank == 0.0) {
+            wedge(cr, c, a, kHorizonWindow + 3.0, kHorizonWindow + 16.0, 6.0, kCream);
+        } else {
+            tick(cr, c, a, kHorizonWindow + 3.0, kHorizonWindow + (major ? 18.0 : 11.0), major ? 3.2 : 2.0, kCream);
+        }
+    }
+    for (double bank : {-60.0, -30.0, 30.0, 60.0}) {
+        text_polar(cr, c, pointer.angle(bank), kHorizonWindow + 24.0, std::to_string(int(std::fabs(bank))), 9.5,
+                   Font::Bold, kCream);
+    }
+
+    // The miniature aircraft, fixed in the window.
+    const Rgb symbol = colour::kOrange;
+    rounded_rect_path(cr, c.x - 52.0, c.y - 2.0, 38.0, 4.5, 2.0);
+    set_colour(cr, symbol);
+    cairo_fill(cr);
+    rounded_rect_path(cr, c.x + 14.0, c.y - 2.0, 38.0, 4.5, 2.0);
+    cairo_fill(cr);
+    stroke_circle(cr, c, 7.0, 3.0, symbol);
+    fill_rect(cr, c.x - 1.5, c.y - 18.0, 3.0, 11.0, symbol);
+}
+
+void attitude_bank_pointer(Canvas& canvas, const Records& records) {
+    paint_record_needle(canvas, records, "Attitude", bitmap::kAttitudeBankPointer, NeedleStyle::TipOnly,
+                        colour::kOrange);
+}
+
+constexpr PainterEntry kPainters[] = {
+    {bitmap::kAltimeterDial, altimeter_dial},
+    {bitmap::kAltimeterPointer100k, altimeter_pointer_100k},
+    {bitmap::kAltimeterPointer10k, altimeter_pointer_10k},
+    {bitmap::kAltimeterPointer1k, altimeter_pointer_1k},
+    {bitmap::kAltimeterDrumStrip, altimeter_drum},
+    {bitmap::kAltimeterDrumWindow, altimeter_drum_window},
+    {bitmap::kAirspeedDial, airspeed_dial},
+    {bitmap::kAirspeedNeedle, airspeed_needle},
+    {bitmap::kVsiDial, vsi_dial},
+    {bitmap::kVsiNeedle, vsi_needle},
+    {bitmap::kTurnDial, turn_dial},
+    {bitmap::kTurnSlipNeedle, turn_slip_needle},
+    {bitmap::kTurnPointer, turn_pointer},
+    {bitmap::kAttitudeCase, attitude_case},
+    {bitmap::kAttitudeHorizonBar, attitude_texture},
+    {bitmap::kAttitudeBezel, attitude_mask},
+    {bitmap::kAttitudeBankPointer, attitude_bank_pointer},
+    {bitmap::kAccelerometerDial, accelerometer_dial},
+    {bitmap::kAccelerometerNeedle, accelerometer_needle},
+};
+
+}  // namespace
+
+std::span<const PainterEntry> flight_painters() { return kPainters; }
+
+}  // namespace art

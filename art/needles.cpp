@@ -1,0 +1,180 @@
+#include "art/needles.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace art {
+namespace {
+
+constexpr Rgb kNeedleEdge{40, 40, 40};
+// The shadow a pointer casts on the face: darker than the face, yet not the
+// transparent black.
+constexpr Rgb kShadow{8, 8, 8};
+
+// The needle itself, or its shadow: the same outline in the shadow's colour,
+// without the details drawn inside it.
+struct Pass {
+    bool shadow;
+    Rgb operator()(Rgb colour) const { return shadow ? kShadow : colour; }
+};
+
+void polygon(cairo_t* cr, std::initializer_list<Point> points, Rgb colour, Pass pass) {
+    cairo_new_path(cr);
+    bool first = true;
+    for (const Point& p : points) {
+        if (first) {
+            cairo_move_to(cr, p.x, p.y);
+            first = false;
+        } else {
+            cairo_line_to(cr, p.x, p.y);
+        }
+    }
+    cairo_close_path(cr);
+    set_colour(cr, pass(colour));
+    cairo_fill_preserve(cr);
+    // A dark edge, as on an enamelled pointer: it keeps the needle apart from
+    // the marks it crosses.
+    cairo_set_line_width(cr, 1.0);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    set_colour(cr, pass(kNeedleEdge));
+    cairo_stroke(cr);
+}
+
+void hub(cairo_t* cr, Point at, double radius, Pass pass) {
+    if (radius <= 0.0) return;
+    fill_circle(cr, at, radius, pass(Rgb{72, 72, 72}));
+    if (!pass.shadow) fill_circle(cr, at, radius * 0.62, Rgb{32, 32, 32});
+}
+
+// One case per needle style: each is a drawing of a few shapes over the same
+// measures, which read best beside each other.
+void paint_shapes(Canvas& canvas, const NeedleLook& look, Pass pass) {
+    cairo_t* cr = canvas.cr();
+    const double w = canvas.width();
+    const double h = canvas.height();
+    const Point p{look.pivot.x + 0.5, look.pivot.y + 0.5};  // the pivot pixel's centre
+    const double half = std::max(1.5, std::min(p.y, h - p.y) - 0.5);
+    const double tip = w - 1.0;
+    const double length = tip - p.x;
+    const double tail = p.x - 1.0;
+    const Rgb c = look.colour;
+    const double blade = std::min(half * 0.5, 3.2);
+    double hub_radius = look.hub_radius != 0.0 ? look.hub_radius : std::min(half, std::max(3.0, h * 0.32));
+
+    switch (look.style) {
+        case NeedleStyle::Lance: {
+            polygon(cr,
+                    {{p.x, p.y - blade},
+                     {tip - length * 0.14, p.y - blade * 0.62},
+                     {tip, p.y},
+                     {tip - length * 0.14, p.y + blade * 0.62},
+                     {p.x, p.y + blade}},
+                    c, pass);
+            if (tail > 8.0) {
+                // A short counterweight: a third of the pointer's length at most.
+                const double weight = std::min(half - 0.5, blade * 1.9);
+                const double end = p.x - std::min(tail - weight, length * 0.3);
+                polygon(cr,
+                        {{p.x, p.y - blade * 0.75},
+                         {end, p.y - blade * 0.75},
+                         {end, p.y + blade * 0.75},
+                         {p.x, p.y + blade * 0.75}},
+                        c, pass);
+                fill_circle(cr, {end, p.y}, weight, pass(c));
+            }
+            break;
+        }
+        case NeedleStyle::Broad: {
+            const double wide = half * 0.62;
+            polygon(cr,
+                    {{p.x - std::min(tail, 10.0), p.y - blade * 0.8},
+                     {p.x + length * 0.18, p.y - wide},
+                     {p.x + length * 0.55, p.y - wide * 0.75},
+                     {tip, p.y},
+                     {p.x + length * 0.55, p.y + wide * 0.75},
+                     {p.x + length * 0.18, p.y + wide},
+                     {p.x - std::min(tail, 10.0), p.y + blade * 0.8}},
+                    c, pass);
+            // A dark spine down the middle keeps the broad hand readable over marks.
+            if (!pass.shadow)
+                tick(cr, p, 0.0, length * 0.2, length * 0.62, std::max(1.0, wide * 0.22), Rgb{60, 60, 60});
+            break;
+        }
+        case NeedleStyle::Spade: {
+            const double stem = std::max(1.2, half * 0.2);
+            const double spade = half * 0.68;
+            const double start = p.x + length * 0.52;
+            polygon(cr,
+                    {{p.x - std::min(tail, 8.0), p.y - stem},
+                     {start, p.y - stem},
+                     {start + length * 0.16, p.y - spade},
+                     {tip - length * 0.12, p.y - stem * 0.8},
+                     {tip, p.y},
+                     {tip - length * 0.12, p.y + stem * 0.8},
+                     {start + length * 0.16, p.y + spade},
+                     {start, p.y + stem},
+                     {p.x - std::min(tail, 8.0), p.y + stem}},
+                    c, pass);
+            if (!pass.shadow) fill_circle(cr, {start + length * 0.15, p.y}, spade * 0.45, Rgb{60, 60, 60});
+            if (tail > 20.0) {
+                polygon(cr,
+                        {{p.x, p.y - stem},
+                         {1.0 + half * 0.6, p.y - stem},
+                         {1.0 + half * 0.6, p.y + stem},
+                         {p.x, p.y + stem}},
+                        c, pass);
+                fill_circle(cr, {1.0 + half * 0.6, p.y}, half * 0.6, pass(c));
+            }
+            break;
+        }
+        case NeedleStyle::Arrow: {
+            const double stem = std::max(1.2, half * 0.18);
+            const double head = half * 0.85;
+            const double head_start = tip - length * 0.3;
+            polygon(cr, {{p.x, p.y - stem}, {head_start, p.y - stem}, {head_start, p.y + stem}, {p.x, p.y + stem}}, c,
+                    pass);
+            polygon(cr, {{head_start - 2.0, p.y - head}, {tip, p.y}, {head_start - 2.0, p.y + head}}, c, pass);
+            hub_radius = std::min(hub_radius, half * 0.55);
+            break;
+        }
+        case NeedleStyle::TipOnly: {
+            const double base = tip - std::min(18.0, length * 0.2);
+            polygon(cr, {{base, p.y - half * 0.9}, {tip, p.y}, {base, p.y + half * 0.9}}, c, pass);
+            hub_radius = 0.0;
+            break;
+        }
+        case NeedleStyle::TwoEnded: {
+            const double bar = std::max(1.5, half * 0.16);
+            const double left = 1.0;
+            polygon(
+                cr,
+                {{left + 10.0, p.y - bar}, {tip - 14.0, p.y - bar}, {tip - 14.0, p.y + bar}, {left + 10.0, p.y + bar}},
+                c, pass);
+            polygon(cr, {{tip - 18.0, p.y - half * 0.7}, {tip, p.y}, {tip - 18.0, p.y + half * 0.7}}, c, pass);
+            polygon(cr,
+                    {{left, p.y - half * 0.6},
+                     {left + 14.0, p.y - bar},
+                     {left + 14.0, p.y + bar},
+                     {left, p.y + half * 0.6},
+                     {left + 5.0, p.y}},
+                    c, pass);
+            hub_radius = 0.0;
+            break;
+        }
+    }
+    hub(cr, p, hub_radius, pass);
+}
+
+}  // namespace
+
+void paint_needle(Canvas& canvas, const NeedleLook& look) {
+    if (look.shadow.x != 0.0 || look.shadow.y != 0.0) {
+        cairo_save(canvas.cr());
+        cairo_translate(canvas.cr(), look.shadow.x, look.shadow.y);
+        paint_shapes(canvas, look, Pass{true});
+        cairo_restore(canvas.cr());
+    }
+    paint_shapes(canvas, look, Pass{false});
+}
+
+}  // namespace art

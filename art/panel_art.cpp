@@ -1,0 +1,346 @@
+#include "art/panel_art.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <stdexcept>
+#include <string_view>
+
+#include "art/canvas.h"
+#include "art/draw.h"
+#include "panels/panel_config.h"
+#include "runtime/host.h"
+
+namespace art {
+
+PanelLayout read_panel_layout(const std::string& panel_cfg, const std::string& module_dir,
+                              const panels::Panel::ModuleHook& on_load) {
+    runtime::Host host;
+    panels::Panel panel(host, panels::PanelConfig::read_file(panel_cfg), {module_dir, ""}, 1.0, on_load);
+    if (panel.windows().empty()) throw std::runtime_error(panel_cfg + ": no visible window to paint");
+    const panels::Panel::Window& window = panel.windows().front();
+    PanelLayout layout;
+    layout.width = static_cast<uint32_t>(std::lround(window.width));
+    layout.height = static_cast<uint32_t>(std::lround(window.height));
+    const uint32_t paint = window.config->background;
+    layout.paint = {static_cast<uint8_t>(paint >> 16), static_cast<uint8_t>(paint >> 8), static_cast<uint8_t>(paint)};
+    for (const panels::Panel::Gauge& gauge : panel.gauges()) {
+        if (gauge.window != window.config) continue;
+        layout.gauges.push_back(
+            {gauge.config->gauge, gauge.left - window.left, gauge.top - window.top, gauge.width, gauge.height});
+    }
+    return layout;
+}
+
+namespace {
+
+// --- The paint: a wrinkle finish, lit from the top left. ---------------------
+
+uint32_t hash(int32_t x, int32_t y, uint32_t seed) {
+    uint32_t h = static_cast<uint32_t>(x) * 0x8da6b343u ^ static_cast<uint32_t>(y) * 0xd8163841u ^ seed * 0xcb1ab31fu;
+    h ^= h >> 13;
+    h *= 0x5bd1e995u;
+    h ^= h >> 15;
+    return h;
+}
+
+double unit(int32_t x, int32_t y, uint32_t seed) { return (hash(x, y, seed) & 0xFFFFu) / 65535.0; }
+
+// Smooth noise in 0..1 with features `cell` pixels apart.
+double value_noise(double x, double y, double cell, uint32_t seed) {
+    const double fx = x / cell, fy = y / cell;
+    const double ix = std::floor(fx), iy = std::floor(fy);
+    const auto i = static_cast<int32_t>(ix), j = static_cast<int32_t>(iy);
+    auto fade = [](double t) { return t * t * (3.0 - 2.0 * t); };
+    const double u = fade(fx - ix), v = fade(fy - iy);
+    const double top = unit(i, j, seed) * (1.0 - u) + unit(i + 1, j, seed) * u;
+    const double bottom = unit(i, j + 1, seed) * (1.0 - u) + unit(i + 1, j + 1, seed) * u;
+    return top * (1.0 - v) + bottom * v;
+}
+
+uint8_t clamp_channel(double value) { return static_cast<uint8_t>(std::clamp(std::lround(value), 0L, 255L)); }
+
+void paint_wrinkle_finish(Canvas& canvas, Rgb paint) {
+    const int w = canvas.width(), h = canvas.height();
+    // The relief: fine wrinkles over a coarser ripple.
+    std::vector<float> relief(size_t(w + 2) * size_t(h + 2));
+    for (int y = 0; y < h + 2; ++y) {
+        for (int x = 0; x < w + 2; ++x) {
+            relief[size_t(y) * (w + 2) + x] =
+                static_cast<float>(0.65 * value_noise(x, y, 2.7, 1) + 0.35 * value_noise(x, y, 7.0, 2));
+        }
+    }
+    cairo_surface_flush(canvas.surface());
+    unsigned char* data = cairo_image_surface_get_data(canvas.surface());
+    const int stride = cairo_image_surface_get_stride(canvas.surface());
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            // Slope towards the light: bright where the wrinkle faces it.
+            const double slope = relief[size_t(y) * (w + 2) + x] - relief[size_t(y + 2) * (w + 2) + x + 2];
+            const double blotch = value_noise(x, y, 90.0, 3) - 0.5;  // uneven spraying
+            const double grain = unit(x, y, 4) - 0.5;
+            const double gain = 1.0 + 0.55 * slope + 0.08 * blotch;
+            const double r = paint.r * gain + 3.0 * grain, g = paint.g * gain + 3.0 * grain,
+                         b = paint.b * gain + 3.0 * grain;
+            const uint32_t pixel =
+                0xFF000000u | uint32_t{clamp_channel(r)} << 16 | uint32_t{clamp_channel(g)} << 8 | clamp_channel(b);
+            std::memcpy(data + size_t(y) * stride + size_t(x) * 4, &pixel, 4);
+        }
+    }
+    cairo_surface_mark_dirty(canvas.surface());
+}
+
+// --- Layout helpers -----------------------------------------------------------
+
+struct Rect {
+    double x = 0.0, y = 0.0, width = 0.0, height = 0.0;
+    double right() const { return x + width; }
+    double bottom() const { return y + height; }
+    Point centre() const { return {x + width / 2.0, y + height / 2.0}; }
+};
+
+class Slots {
+public:
+    explicit Slots(const PanelLayout& layout) : layout_(layout) {}
+
+    std::optional<Rect> find(std::string_view gauge) const {
+        for (const PanelSlot& slot : layout_.gauges) {
+            if (slot.gauge == gauge) return Rect{slot.x, slot.y, slot.width, slot.height};
+        }
+        return std::nullopt;
+    }
+    // The box around those of the gauges that are on the panel.
+    std::optional<Rect> around(const std::vector<std::string_view>& gauges) const {
+        std::optional<Rect> out;
+        for (std::string_view gauge : gauges) {
+            const std::optional<Rect> r = find(gauge);
+            if (!r) continue;
+            if (!out) {
+                out = r;
+                continue;
+            }
+            const double left = std::min(out->x, r->x), top = std::min(out->y, r->y);
+            const double right = std::max(out->right(), r->right()), bottom = std::max(out->bottom(), r->bottom());
+            out = Rect{left, top, right - left, bottom - top};
+        }
+        return out;
+    }
+    bool covered(Point p, double margin) const {
+        return std::any_of(layout_.gauges.begin(), layout_.gauges.end(), [&](const PanelSlot& s) {
+            return p.x > s.x - margin && p.x < s.x + s.width + margin && p.y > s.y - margin &&
+                   p.y < s.y + s.height + margin;
+        });
+    }
+
+private:
+    const PanelLayout& layout_;
+};
+
+// --- Hardware -----------------------------------------------------------------
+
+constexpr Rgb kLegend{232, 228, 212};
+constexpr Rgb kPlate{14, 14, 14};
+
+// A black engraved label, one or more lines, centred on `at`.
+void placard(cairo_t* cr, const std::vector<std::string_view>& lines, Point at, double size) {
+    cairo_save(cr);
+    cairo_set_font_face(cr, Fonts::face(Font::CondensedBold));
+    cairo_set_font_size(cr, size);
+    double widest = 0.0;
+    for (std::string_view line : lines) {
+        cairo_text_extents_t extents;
+        cairo_text_extents(cr, std::string(line).c_str(), &extents);
+        widest = std::max(widest, extents.x_advance);
+    }
+    cairo_restore(cr);
+    const double leading = size * 1.3;
+    const double width = std::round(widest + size * 1.2);
+    const double height = std::round(leading * static_cast<double>(lines.size()) + size * 0.5);
+    const double left = std::round(at.x - width / 2.0), top = std::round(at.y - height / 2.0);
+    rounded_rect_path(cr, left + 1.0, top + 1.0, width, height, 2.0);  // the recess's lower lip
+    set_colour(cr, Rgb{78, 80, 74});
+    cairo_fill(cr);
+    rounded_rect_path(cr, left, top, width, height, 2.0);
+    set_colour(cr, kPlate);
+    cairo_fill(cr);
+    double y = top + height / 2.0 - leading * (static_cast<double>(lines.size()) - 1.0) / 2.0;
+    for (std::string_view line : lines) {
+        // Centred on the cap height, so lines with and without descenders sit alike.
+        text(cr, line, {at.x, y}, size, Font::CondensedBold, kLegend);
+        y += leading;
+    }
+}
+
+void shock_mounted_subpanel(cairo_t* cr, const Rect& r) {
+    constexpr double kRadius = 12.0;
+    // Its shadow on the main panel: it stands proud on its mounts.
+    rounded_rect_path(cr, r.x + 3.0, r.y + 5.0, r.width, r.height, kRadius);
+    cairo_set_source_rgba(cr, 0.0, 0.0, 0.0, 0.5);
+    cairo_fill(cr);
+    rounded_rect_path(cr, r.x, r.y, r.width, r.height, kRadius);
+    cairo_pattern_t* face = cairo_pattern_create_linear(0.0, r.y, 0.0, r.bottom());
+    cairo_pattern_add_color_stop_rgb(face, 0.0, 0.13, 0.13, 0.13);
+    cairo_pattern_add_color_stop_rgb(face, 1.0, 0.07, 0.07, 0.07);
+    cairo_set_source(cr, face);
+    cairo_fill_preserve(cr);
+    cairo_pattern_destroy(face);
+    cairo_set_line_width(cr, 1.5);
+    set_colour(cr, Rgb{70, 70, 70});
+    cairo_stroke(cr);
+    // The rubber mounts at the corners, each with the bolt through it.
+    for (const Point c : {Point{r.x + 14.0, r.y + 14.0}, Point{r.right() - 14.0, r.y + 14.0},
+                          Point{r.x + 14.0, r.bottom() - 14.0}, Point{r.right() - 14.0, r.bottom() - 14.0}}) {
+        fill_circle(cr, {c.x + 1.0, c.y + 1.5}, 11.0, Rgb{4, 4, 4});
+        cairo_new_path(cr);
+        cairo_arc(cr, c.x, c.y, 11.0, 0.0, 2.0 * kPi);
+        cairo_pattern_t* rubber = cairo_pattern_create_radial(c.x - 3.0, c.y - 3.0, 1.0, c.x, c.y, 11.0);
+        cairo_pattern_add_color_stop_rgb(rubber, 0.0, 0.26, 0.25, 0.24);
+        cairo_pattern_add_color_stop_rgb(rubber, 1.0, 0.10, 0.10, 0.09);
+        cairo_set_source(cr, rubber);
+        cairo_fill(cr);
+        cairo_pattern_destroy(rubber);
+        stroke_circle(cr, c, 7.0, 1.0, Rgb{8, 8, 8});
+        hex_nut(cr, c, 5.0, Rgb{120, 120, 120}, 2.0, Rgb{72, 72, 72});
+    }
+}
+
+// Four mounting screws in a round dial's corners, where its picture leaves
+// the panel showing.
+void mounting_screws(cairo_t* cr, const PanelSlot& slot, const SeeThrough& see_through, uint32_t seed) {
+    constexpr double kInset = 0.085;  // of the box: outside the case, clear of the box's edge
+    const double size = std::min(slot.width, slot.height);
+    const double radius = std::clamp(size * 0.028, 2.5, 6.0);
+    const double du = radius / slot.width, dv = radius / slot.height;
+    for (const auto& [u, v] :
+         {std::pair{kInset, kInset}, {1.0 - kInset, kInset}, {kInset, 1.0 - kInset}, {1.0 - kInset, 1.0 - kInset}}) {
+        for (const auto& [pu, pv] : {std::pair{u, v}, {u - du, v}, {u + du, v}, {u, v - dv}, {u, v + dv}}) {
+            if (!see_through(slot.gauge, pu, pv)) return;
+        }
+    }
+    int corner = 0;
+    for (const auto& [u, v] :
+         {std::pair{kInset, kInset}, {1.0 - kInset, kInset}, {kInset, 1.0 - kInset}, {1.0 - kInset, 1.0 - kInset}}) {
+        const Point c{slot.x + u * slot.width, slot.y + v * slot.height};
+        fill_circle(cr, {c.x + 0.6, c.y + 0.9}, radius, Rgb{8, 8, 8});
+        screw(cr, c, radius, static_cast<double>(hash(corner++, 0, seed) % 180));
+    }
+}
+
+void edge_screws(cairo_t* cr, const Slots& slots, double width, double height) {
+    constexpr double kInset = 10.0;
+    constexpr double kPitch = 150.0;
+    uint32_t n = 0;
+    auto place = [&](Point c) {
+        if (slots.covered(c, 6.0)) return;
+        fill_circle(cr, {c.x + 0.6, c.y + 0.9}, 4.5, Rgb{8, 8, 8});
+        screw(cr, c, 4.5, static_cast<double>(hash(static_cast<int32_t>(n++), 1, 9) % 180));
+    };
+    const int across = static_cast<int>(std::floor((width - 2.0 * kInset) / kPitch));
+    const int down = static_cast<int>(std::floor((height - 2.0 * kInset) / kPitch));
+    for (int i = 0; i <= across; ++i) {
+        const double x = kInset + (width - 2.0 * kInset) * i / std::max(across, 1);
+        place({x, kInset});
+        place({x, height - kInset});
+    }
+    for (int i = 1; i < down; ++i) {
+        const double y = kInset + (height - 2.0 * kInset) * i / std::max(down, 1);
+        place({kInset, y});
+        place({width - kInset, y});
+    }
+}
+
+void engine_placards(cairo_t* cr, const Slots& slots) {
+    for (int engine = 1; engine <= 4; ++engine) {
+        const std::string n = std::to_string(engine);
+        if (const auto tach = slots.find("Tachometer" + n)) {
+            placard(cr, {n}, {tach->centre().x, tach->y - 17.0}, 14.0);
+        }
+        const struct {
+            const char* gauge;
+            const char* legend;
+        } small_dials[] = {
+            {"Oil_Temperature", "OIL TEMP."}, {"Oil_Pressure", "OIL PRESS."}, {"Radiator_Temperature", "COOLANT"}};
+        for (const auto& dial : small_dials) {
+            if (const auto r = slots.find(dial.gauge + n))
+                placard(cr, {dial.legend}, {r->centre().x, r->bottom() + 8.0}, 8.0);
+        }
+        if (const auto lamp = slots.find("Fuel_Pressure_Warning" + n)) {
+            placard(cr, {"FUEL", "PRESS."}, {lamp->right() + 22.0, lamp->centre().y}, 8.0);
+        }
+    }
+    // The row legends in the middle gap, between engines 2 and 3.
+    const struct {
+        const char* left;
+        const char* right;
+        std::vector<std::string_view> legend;
+    } rows[] = {{"Tachometer2", "Tachometer3", {"ENGINE", "SPEED"}}, {"Boost2", "Boost3", {"BOOST"}}};
+    // The two hands' key: the long hand leaves no room for it on the dials.
+    if (const auto a = slots.find("Tachometer2"), b = slots.find("Tachometer3"); a && b) {
+        placard(cr, {"SHORT \u00d7 1000", "LONG \u00d7 100"}, {(a->right() + b->x) / 2.0, a->centre().y + 40.0}, 8.0);
+    }
+    for (const auto& row : rows) {
+        const auto a = slots.find(row.left), b = slots.find(row.right);
+        if (a && b) placard(cr, row.legend, {(a->right() + b->x) / 2.0, a->centre().y}, 10.0);
+    }
+    const struct {
+        std::vector<std::string_view> tanks;
+        std::vector<std::string_view> legend;
+    } fuel[] = {
+        {{"Fuel_Quantity_Port_1", "Fuel_Quantity_Port_2", "Fuel_Quantity_Port_3"}, {"FUEL CONTENTS \u2013 PORT"}},
+        {{"Fuel_Quantity_Stbd_1", "Fuel_Quantity_Stbd_2", "Fuel_Quantity_Stbd_3"}, {"FUEL CONTENTS \u2013 STARBOARD"}}};
+    for (const auto& group : fuel) {
+        if (const auto r = slots.around(group.tanks)) placard(cr, group.legend, {r->centre().x, r->y - 11.0}, 8.5);
+    }
+    // Each tank's number and capacity under its dial: the dial's face has no
+    // room for them clear of the needle.
+    const struct {
+        const char* gauge;
+        const char* legend;
+    } tanks[] = {{"Fuel_Quantity_Port_1", "No. 1 TANK \u2013 580 GALLS"},
+                 {"Fuel_Quantity_Port_2", "No. 2 TANK \u2013 363 GALLS"},
+                 {"Fuel_Quantity_Port_3", "No. 3 TANK \u2013 114 GALLS"},
+                 {"Fuel_Quantity_Stbd_1", "No. 1 TANK \u2013 580 GALLS"},
+                 {"Fuel_Quantity_Stbd_2", "No. 2 TANK \u2013 363 GALLS"},
+                 {"Fuel_Quantity_Stbd_3", "No. 3 TANK \u2013 114 GALLS"}};
+    for (const auto& tank : tanks) {
+        if (const auto r = slots.find(tank.gauge)) placard(cr, {tank.legend}, {r->centre().x, r->bottom() + 8.0}, 8.0);
+    }
+}
+
+}  // namespace
+
+RgbImage paint_panel(const PanelLayout& layout, const SeeThrough& see_through) {
+    if (layout.width == 0 || layout.height == 0) throw std::invalid_argument("the window has no size");
+    Canvas canvas(static_cast<int>(layout.width), static_cast<int>(layout.height));
+    cairo_t* cr = canvas.cr();
+    paint_wrinkle_finish(canvas, layout.paint);
+    const Slots slots(layout);
+
+    if (const auto six = slots.around({"Airspeed", "Attitude", "VSI", "Altimeter", "DR_Compass", "Turn"})) {
+        constexpr double kMargin = 14.0;
+        shock_mounted_subpanel(
+            cr, {six->x - kMargin, six->y - kMargin, six->width + 2.0 * kMargin, six->height + 2.0 * kMargin});
+    }
+    uint32_t seed = 0;
+    for (const PanelSlot& slot : layout.gauges) mounting_screws(cr, slot, see_through, seed++);
+    edge_screws(cr, slots, layout.width, layout.height);
+    engine_placards(cr, slots);
+
+    cairo_surface_flush(canvas.surface());
+    const unsigned char* data = cairo_image_surface_get_data(canvas.surface());
+    const int stride = cairo_image_surface_get_stride(canvas.surface());
+    RgbImage image{layout.width, layout.height, {}};
+    image.pixels.reserve(size_t{layout.width} * layout.height);
+    for (uint32_t y = 0; y < layout.height; ++y) {
+        for (uint32_t x = 0; x < layout.width; ++x) {
+            uint32_t pixel;
+            std::memcpy(&pixel, data + size_t(y) * stride + size_t(x) * 4, 4);  // opaque: not premultiplied
+            image.pixels.push_back(
+                {static_cast<uint8_t>(pixel >> 16), static_cast<uint8_t>(pixel >> 8), static_cast<uint8_t>(pixel)});
+        }
+    }
+    return image;
+}
+
+}  // namespace art

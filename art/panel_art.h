@@ -1,0 +1,44 @@
+// The window background of a panel configuration: painted metal behind the
+// gauges, a shock-mounted sub-panel under the blind-flying instruments,
+// screws, and engraved placards beside the dials they name. Every position
+// comes from the configuration's gauge lines as the bench host places them,
+// so moving a gauge moves its placard and screws with it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "art/bmp.h"
+#include "panels/panel.h"
+
+namespace art {
+
+// A gauge on the window, in the window's design units.
+struct PanelSlot {
+    std::string gauge;  // the header's name
+    double x = 0.0, y = 0.0, width = 0.0, height = 0.0;
+};
+
+struct PanelLayout {
+    uint32_t width = 0, height = 0;  // the window, design units
+    Rgb paint;                       // its background_color
+    std::vector<PanelSlot> gauges;
+};
+
+// The first visible window of `panel_cfg` as the host lays it out at scale 1,
+// with the modules from `module_dir`; `on_load` is called on each module as
+// it loads (to give a module built without art its bitmaps' sizes). Throws
+// with the configuration's file and line for a panel that cannot be shown.
+PanelLayout read_panel_layout(const std::string& panel_cfg, const std::string& module_dir,
+                              const panels::Panel::ModuleHook& on_load);
+
+// Whether the gauge's own picture leaves the point (fractions of its box,
+// 0..1 across and down) to the background: a round dial's corners do.
+using SeeThrough = std::function<bool(const std::string& gauge, double u, double v)>;
+
+// The background, width x height pixels.
+RgbImage paint_panel(const PanelLayout& layout, const SeeThrough& see_through);
+
+}  // namespace art

@@ -1,0 +1,95 @@
+#include "emulator/guest_memory.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace emulator {
+namespace {
+
+bool holds(const Region& region, uint32_t address, uint64_t size) {
+    return address >= region.base && uint64_t{address} - region.base + size <= region.size;
+}
+
+}  // namespace
+
+std::string hex(uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+const char* fault_kind_name(GuestFault::Kind kind) {
+    switch (kind) {
+        case GuestFault::Kind::kRead: return "read of unmapped memory";
+        case GuestFault::Kind::kWrite: return "write of unmapped or read-only memory";
+        case GuestFault::Kind::kFetch: return "code run outside the module's code";
+        case GuestFault::Kind::kInvalidInstruction: return "invalid instruction";
+        case GuestFault::Kind::kDivide: return "division fault";
+        case GuestFault::Kind::kBudget: return "instruction budget spent (a loop that never ends?)";
+        case GuestFault::Kind::kUnboundImport: return "call of an import the host does not provide";
+        case GuestFault::Kind::kBrokenCall: return "call returned with its stack or registers moved";
+        case GuestFault::Kind::kOther: return "fault";
+    }
+    return "fault";
+}
+
+void GuestMemory::add(Region region) {
+    for (const Region& other : regions_) {
+        const bool apart =
+            uint64_t{region.base} + region.size <= other.base || uint64_t{other.base} + other.size <= region.base;
+        if (!apart) throw std::logic_error("guest region " + region.name + " overlaps " + other.name);
+    }
+    regions_.push_back(std::move(region));
+    std::sort(regions_.begin(), regions_.end(), [](const Region& a, const Region& b) { return a.base < b.base; });
+    last_ = 0;
+}
+
+void GuestMemory::remove(uint32_t base) {
+    std::erase_if(regions_, [base](const Region& region) { return region.base == base; });
+    last_ = 0;
+}
+
+const Region* GuestMemory::find(uint32_t address, uint32_t size) const {
+    if (last_ < regions_.size() && holds(regions_[last_], address, size)) return &regions_[last_];
+    // The last region starting at or below the address is the only candidate.
+    auto after = std::upper_bound(regions_.begin(), regions_.end(), address,
+                                  [](uint32_t a, const Region& region) { return a < region.base; });
+    if (after == regions_.begin()) return nullptr;
+    const auto candidate = std::prev(after);
+    if (!holds(*candidate, address, size)) return nullptr;
+    last_ = static_cast<size_t>(candidate - regions_.begin());
+    return &*candidate;
+}
+
+uint8_t* GuestMemory::checked(uint32_t address, uint64_t size, bool write) const {
+    const Region* region = size <= UINT32_MAX ? find(address, static_cast<uint32_t>(size)) : nullptr;
+    if (region == nullptr) {
+        throw GuestFault(write ? GuestFault::Kind::kWrite : GuestFault::Kind::kRead, address, 0,
+                         std::to_string(size) + " bytes at " + hex(address) + " lie outside the module's memory");
+    }
+    if (write && !region->writable) {
+        throw GuestFault(GuestFault::Kind::kWrite, address, 0,
+                         std::to_string(size) + " bytes at " + hex(address) + " are read-only (" + region->name + ")");
+    }
+    return region->host + (address - region->base);
+}
+
+std::string GuestMemory::read_string(GuestPtr<const char> pointer, size_t max) const {
+    const Region* region = find(pointer.address, 1);
+    if (region == nullptr) {
+        throw GuestFault(GuestFault::Kind::kRead, pointer.address, 0,
+                         "string at " + hex(pointer.address) + " lies outside the module's memory");
+    }
+    const auto* first = reinterpret_cast<const char*>(region->host + (pointer.address - region->base));
+    const size_t room = std::min<size_t>(region->base + uint64_t{region->size} - pointer.address, max + 1);
+    const auto* end = static_cast<const char*>(std::memchr(first, 0, room));
+    if (end == nullptr) {
+        throw GuestFault(GuestFault::Kind::kRead, pointer.address, 0,
+                         "string at " + hex(pointer.address) +
+                             (room > max ? " is longer than " + std::to_string(max) + " characters"
+                                         : " runs out of " + region->name + " before its end"));
+    }
+    return std::string(first, end);
+}
+
+}  // namespace emulator

@@ -1,0 +1,555 @@
+#include "emulator/pe_image.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <new>
+#include <set>
+
+#include "emulator/guest_memory.h"
+#include "platform/input_file.h"
+
+namespace emulator {
+namespace {
+
+// Sizes and offsets of the PE/COFF structures read here.
+constexpr size_t kDosHeaderSize = 64;
+constexpr size_t kDosLfanewOffset = 0x3C;
+constexpr size_t kCoffHeaderSize = 20;
+constexpr size_t kOptionalHeaderFixedSize = 96;  // PE32 fields before the data directories
+constexpr uint16_t kPe32Magic = 0x10B;
+constexpr uint16_t kDllCharacteristic = 0x2000;
+constexpr size_t kSectionHeaderSize = 40;
+constexpr uint32_t kMaxSections = 96;
+constexpr uint32_t kMaxDataDirectories = 16;
+constexpr uint32_t kExportDirectory = 0;
+constexpr uint32_t kImportDirectory = 1;
+constexpr uint32_t kResourceDirectory = 2;
+constexpr size_t kExportDirectorySize = 40;
+constexpr size_t kImportDescriptorSize = 20;
+constexpr uint32_t kMaxImports = 4096;
+constexpr uint32_t kMaxExports = 65536;
+constexpr size_t kMaxNameLength = 4096;
+constexpr size_t kResourceDirectorySize = 16;
+constexpr size_t kResourceEntrySize = 8;
+constexpr size_t kResourceDataEntrySize = 16;
+constexpr uint32_t kResourceHighBit = 0x80000000u;
+constexpr uint32_t kResourceTypeBitmap = 2;
+constexpr uint32_t kBitfieldsCompression = 3;
+constexpr uint64_t kDecodedBytesPerPixel = 4;
+constexpr size_t kMaxBitmaps = 1u << 16;  // resource ids are 16-bit
+
+constexpr uint32_t kRelocationDirectory = 5;
+constexpr uint32_t kTlsDirectory = 9;
+constexpr size_t kTlsDirectorySize = 24;
+constexpr size_t kRelocationBlockHeaderSize = 8;
+constexpr uint32_t kMaxImportedFunctions = 65536;
+constexpr uint32_t kOrdinalFlag = 0x80000000u;
+constexpr uint32_t kImageBaseGranularity = 0x10000;
+constexpr size_t kSectionNameSize = 8;
+
+bool power_of_two(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
+
+using Parsed = PeImage::Contents;
+
+// Every read goes through checked offsets; 64-bit arithmetic keeps sums of
+// 32-bit fields from wrapping.
+class Parser {
+public:
+    Parser(std::shared_ptr<const std::vector<uint8_t>> storage, const std::string& name)
+        : storage_(std::move(storage)), bytes_(*storage_), name_(name) {}
+
+    Parsed run() {
+        read_headers();
+        read_exports();
+        read_imports();
+        read_relocations();
+        read_tls();
+        read_resources();
+        return std::move(out_);
+    }
+
+private:
+    [[noreturn]] void fail(const std::string& what) const { throw PeError(name_ + ": " + what); }
+
+    void need(uint64_t offset, uint64_t size, const char* what) const {
+        if (offset > bytes_.size() || size > bytes_.size() - offset) fail(std::string("truncated ") + what);
+    }
+
+    uint16_t u16(uint64_t offset) const {
+        need(offset, 2, "field");
+        return static_cast<uint16_t>(bytes_[offset] | bytes_[offset + 1] << 8);
+    }
+
+    uint32_t u32(uint64_t offset) const {
+        need(offset, 4, "field");
+        return static_cast<uint32_t>(bytes_[offset]) | static_cast<uint32_t>(bytes_[offset + 1]) << 8 |
+               static_cast<uint32_t>(bytes_[offset + 2]) << 16 | static_cast<uint32_t>(bytes_[offset + 3]) << 24;
+    }
+
+    // Whether `size` bytes at `rva` lie inside the image.
+    bool in_image(uint64_t rva, uint64_t size) const { return rva + size <= out_.size_of_image; }
+
+    // The headers in file order, each check relying on the fields the
+    // checks before it proved: one piece reads as the format does.
+    void read_headers() {
+        need(0, kDosHeaderSize, "DOS header");
+        if (bytes_[0] != 'M' || bytes_[1] != 'Z') fail("no DOS signature");
+        const uint64_t pe = u32(kDosLfanewOffset);
+        need(pe, 4 + kCoffHeaderSize, "PE header");
+        if (bytes_[pe] != 'P' || bytes_[pe + 1] != 'E' || bytes_[pe + 2] != 0 || bytes_[pe + 3] != 0)
+            fail("no PE signature");
+        const uint64_t coff = pe + 4;
+        out_.machine = u16(coff);
+        const uint32_t section_count = u16(coff + 2);
+        const uint32_t optional_size = u16(coff + 16);
+        out_.characteristics = u16(coff + 18);
+        out_.is_dll = (out_.characteristics & kDllCharacteristic) != 0;
+
+        const uint64_t optional = coff + kCoffHeaderSize;
+        if (optional_size < kOptionalHeaderFixedSize) fail("optional header too small");
+        need(optional, optional_size, "optional header");
+        if (u16(optional) != kPe32Magic) fail("not a PE32 image");
+        out_.entry_point = u32(optional + 16);
+        out_.image_base = u32(optional + 28);
+        out_.section_alignment = u32(optional + 32);
+        const uint32_t file_alignment = u32(optional + 36);
+        out_.size_of_image = u32(optional + 56);
+        out_.size_of_headers = u32(optional + 60);
+        size_of_headers_ = out_.size_of_headers;
+        const uint32_t directory_count = u32(optional + 92);
+        if (directory_count > kMaxDataDirectories) fail("too many data directories");
+        if (kOptionalHeaderFixedSize + 8ull * directory_count > optional_size)
+            fail("data directories beyond the optional header");
+        for (uint32_t i = 0; i < directory_count; ++i) {
+            directories_[i][0] = u32(optional + kOptionalHeaderFixedSize + 8ull * i);
+            directories_[i][1] = u32(optional + kOptionalHeaderFixedSize + 8ull * i + 4);
+        }
+
+        if (out_.image_base % kImageBaseGranularity != 0)
+            fail("image base " + hex(out_.image_base) + " is not a multiple of 64 KiB");
+        if (!power_of_two(out_.section_alignment) || !power_of_two(file_alignment) ||
+            file_alignment > out_.section_alignment) {
+            fail("section alignment " + hex(out_.section_alignment) + " and file alignment " + hex(file_alignment) +
+                 ": expected powers of two, the file's no larger");
+        }
+        if (out_.size_of_image == 0 || out_.size_of_image > PeImage::kMaxImageSize) {
+            fail("size of image " + hex(out_.size_of_image) + ": expected 1 byte to " +
+                 std::to_string(PeImage::kMaxImageSize >> 20) + " MiB");
+        }
+        if (uint64_t{out_.image_base} + out_.size_of_image > (uint64_t{1} << 32))
+            fail("image at " + hex(out_.image_base) + " runs past 4 GiB");
+        if (out_.size_of_headers > out_.size_of_image) fail("headers larger than the image");
+        if (out_.entry_point != 0 && !in_image(out_.entry_point, 1))
+            fail("entry point " + hex(out_.entry_point) + " outside the image");
+
+        if (section_count > kMaxSections) fail("too many sections");
+        const uint64_t table = optional + optional_size;
+        need(table, kSectionHeaderSize * section_count, "section table");
+        if (table + kSectionHeaderSize * section_count > out_.size_of_headers)
+            fail("section table outside the headers (" + std::to_string(out_.size_of_headers) + " bytes)");
+        uint64_t previous_end = out_.size_of_headers;
+        std::string previous = "the headers";
+        for (uint32_t i = 0; i < section_count; ++i) {
+            const uint64_t header = table + kSectionHeaderSize * i;
+            PeSection section;
+            const auto* name = reinterpret_cast<const char*>(&bytes_[header]);
+            section.name.assign(name, strnlen(name, kSectionNameSize));
+            for (char& c : section.name) {
+                if (c < 0x20 || c > 0x7E) c = '?';  // names appear in messages
+            }
+            const uint32_t stored_virtual_size = u32(header + 8);
+            section.virtual_address = u32(header + 12);
+            const uint64_t raw_size = u32(header + 16);
+            section.raw_offset = u32(header + 20);
+            section.characteristics = u32(header + 36);
+            if (raw_size != 0 && section.raw_offset >= bytes_.size())
+                fail("section " + section.name + ": data beyond the end of the file");
+            // Where the virtual size is 0 the raw size is the section's size.
+            section.virtual_size = stored_virtual_size != 0 ? stored_virtual_size : static_cast<uint32_t>(raw_size);
+            // The last section's raw size is often rounded past the file's end;
+            // bytes beyond the virtual size are padding, not part of the image.
+            uint64_t kept = raw_size == 0 ? 0 : std::min<uint64_t>(raw_size, bytes_.size() - section.raw_offset);
+            kept = std::min<uint64_t>(kept, section.virtual_size);
+            section.raw_size = static_cast<uint32_t>(kept);
+            const std::string what = "section " + section.name + " at RVA " + hex(section.virtual_address);
+            // Windows maps sections at whole multiples of the alignment and refuses any other image.
+            if (section.virtual_address % out_.section_alignment != 0)
+                fail(what + " is not a multiple of the section alignment " + hex(out_.section_alignment));
+            if (!in_image(section.virtual_address, section.virtual_size)) fail(what + " lies outside the image");
+            if (section.virtual_address < previous_end) fail(what + " overlaps " + previous);
+            previous_end = uint64_t{section.virtual_address} + section.virtual_size;
+            previous = "section " + section.name;
+            out_.sections.push_back(section);
+        }
+    }
+
+    // The file offset of `size` bytes at `rva`, all inside one section's data
+    // (or inside the headers).
+    uint64_t map(uint64_t rva, uint64_t size, const char* what) const {
+        if (rva + size <= size_of_headers_ && rva + size <= bytes_.size()) return rva;
+        for (const PeSection& section : out_.sections) {
+            if (rva < section.virtual_address) continue;
+            const uint64_t within = rva - section.virtual_address;
+            if (within < section.raw_size && size <= section.raw_size - within) return section.raw_offset + within;
+        }
+        fail(std::string(what) + " outside the file's sections");
+    }
+
+    // Where `rva` lies in the file and how many bytes from there belong to
+    // the same section (or to the headers); none when it lies nowhere.
+    std::pair<uint64_t, uint64_t> region_at(uint64_t rva) const {
+        const uint64_t headers = std::min<uint64_t>(size_of_headers_, bytes_.size());
+        if (rva < headers) return {rva, headers - rva};
+        for (const PeSection& section : out_.sections) {
+            if (rva < section.virtual_address) continue;
+            const uint64_t within = rva - section.virtual_address;
+            if (within < section.raw_size) return {section.raw_offset + within, section.raw_size - within};
+        }
+        return {0, 0};
+    }
+
+    // A NUL-terminated name at `rva`, which must end inside its section. The
+    // names of a well-formed file do not overlap, so together they hold no
+    // more bytes than the file: a table naming one long name again and
+    // again would otherwise make the host hold it that many times.
+    std::string name_at(uint64_t rva, const char* what) {
+        const auto [start, available] = region_at(rva);
+        if (available == 0) fail(std::string(what) + " outside the file's sections");
+        const auto* first = &bytes_[start];
+        const uint64_t limit = std::min<uint64_t>(available, kMaxNameLength);
+        const auto* end = static_cast<const uint8_t*>(std::memchr(first, 0, static_cast<size_t>(limit)));
+        if (end == nullptr) {
+            fail(std::string(what) + (available > kMaxNameLength ? " too long" : " runs off its section"));
+        }
+        const auto length = static_cast<size_t>(end - first);
+        if (length > name_bytes_left_) fail(std::string(what) + "s repeat or overlap");
+        name_bytes_left_ -= length;
+        return std::string(reinterpret_cast<const char*>(first), length);
+    }
+
+    void read_exports() {
+        const auto [rva, size] = directory(kExportDirectory);
+        if (rva == 0) return;
+        const uint64_t directory = map(rva, kExportDirectorySize, "export directory");
+        const uint32_t function_count = u32(directory + 20);
+        const uint32_t name_count = u32(directory + 24);
+        const uint32_t functions_rva = u32(directory + 28);
+        const uint32_t names_rva = u32(directory + 32);
+        const uint32_t ordinals_rva = u32(directory + 36);
+        if (name_count > kMaxExports) fail("too many exported names");
+        if (name_count == 0) return;
+        const uint64_t names = map(names_rva, 4ull * name_count, "export name table");
+        for (uint32_t i = 0; i < name_count; ++i) out_.exports.push_back(name_at(u32(names + 4ull * i), "export name"));
+        if (function_count > kMaxExports) fail("too many exported functions");
+        const uint64_t ordinals = map(ordinals_rva, 2ull * name_count, "export ordinal table");
+        const uint64_t functions =
+            function_count == 0 ? 0 : map(functions_rva, 4ull * function_count, "export address table");
+        for (uint32_t i = 0; i < name_count; ++i) {
+            const std::string& name = out_.exports[i];
+            const uint32_t index = u16(ordinals + 2ull * i);
+            if (index >= function_count) {
+                fail("export " + name + ": entry " + std::to_string(index) + " of an export address table of " +
+                     std::to_string(function_count));
+            }
+            const uint32_t function = u32(functions + 4ull * index);
+            // An address inside the export directory names another DLL's function.
+            if (function >= rva && uint64_t{function} < uint64_t{rva} + size) continue;
+            if (!in_image(function, 1)) fail("export " + name + " at RVA " + hex(function) + " outside the image");
+            out_.export_rvas.emplace(name, function);
+        }
+    }
+
+    void read_imports() {
+        const auto [rva, size] = directory(kImportDirectory);
+        if (rva == 0) return;
+        uint32_t functions = 0;
+        for (uint32_t i = 0;; ++i) {
+            if (i == kMaxImports) fail("import directory without an end");
+            const uint64_t descriptor =
+                map(uint64_t{rva} + kImportDescriptorSize * i, kImportDescriptorSize, "import directory");
+            bool empty = true;
+            for (uint64_t field = 0; field < kImportDescriptorSize; field += 4)
+                empty = empty && u32(descriptor + field) == 0;
+            if (empty) return;
+            const uint32_t name_rva = u32(descriptor + 12);
+            if (name_rva == 0) fail("import without a DLL name");
+            PeImportDll dll;
+            dll.dll = name_at(name_rva, "imported DLL name");
+            out_.imported_dlls.push_back(dll.dll);
+            const uint32_t address_table = u32(descriptor + 16);
+            if (address_table == 0) fail("import of " + dll.dll + " without an import address table");
+            // The lookup table names the functions; old linkers leave it out
+            // and name them in the address table itself.
+            const uint32_t lookup_table = u32(descriptor) != 0 ? u32(descriptor) : address_table;
+            for (uint32_t j = 0;; ++j) {
+                const uint64_t thunk_rva = uint64_t{lookup_table} + 4ull * j;
+                const uint32_t thunk = u32(map(thunk_rva, 4, "import lookup table"));
+                if (thunk == 0) break;
+                if (++functions > kMaxImportedFunctions) fail("too many imported functions");
+                PeImportFunction function;
+                const uint64_t cell = uint64_t{address_table} + 4ull * j;
+                if (!in_image(cell, 4)) fail("import address table of " + dll.dll + " outside the image");
+                function.iat_rva = static_cast<uint32_t>(cell);
+                if ((thunk & kOrdinalFlag) != 0) {
+                    if ((thunk & ~kOrdinalFlag) > 0xFFFF)
+                        fail("import from " + dll.dll + " by an ordinal beyond 16 bits: " + hex(thunk));
+                    function.name = std::to_string(thunk & 0xFFFF);
+                    function.name.insert(0, 1, '#');
+                } else {
+                    map(thunk, 2, "imported function hint");
+                    function.name = name_at(uint64_t{thunk} + 2, "imported function name");
+                }
+                dll.functions.push_back(std::move(function));
+            }
+            out_.imports.push_back(std::move(dll));
+        }
+        (void)size;
+    }
+
+    void read_relocations() {
+        const auto [rva, size] = directory(kRelocationDirectory);
+        if (rva == 0) return;
+        out_.relocatable = true;
+        if (size == 0) return;
+        const uint64_t table = map(rva, size, "base relocation directory");
+        uint64_t offset = 0;
+        while (size - offset >= kRelocationBlockHeaderSize) {
+            const uint32_t page = u32(table + offset);
+            const uint32_t block = u32(table + offset + 4);
+            if (page == 0 && block == 0) break;  // padding to the directory's end
+            if (block < kRelocationBlockHeaderSize || block % 2 != 0 || block > size - offset) {
+                fail("base relocation block for RVA " + hex(page) + " of " + std::to_string(block) +
+                     " bytes: expected an even size of 8 bytes or more, within the directory");
+            }
+            for (uint64_t entry = kRelocationBlockHeaderSize; entry < block; entry += 2) {
+                const uint16_t value = u16(table + offset + entry);
+                const uint8_t type = static_cast<uint8_t>(value >> 12);
+                if (type == 0) continue;  // ABSOLUTE: padding
+                const uint64_t field = uint64_t{page} + (value & 0xFFF);
+                if (!in_image(field, type == kRelocationHighLow ? 4 : 2))
+                    fail("base relocation of RVA " + hex(field) + " outside the image");
+                out_.relocations.push_back({static_cast<uint32_t>(field), type});
+            }
+            offset += block;
+        }
+    }
+
+    // `size` bytes at virtual address `va` (for the preferred base) inside the image.
+    bool va_in_image(uint32_t va, uint64_t size) const {
+        return va >= out_.image_base && in_image(uint64_t{va} - out_.image_base, size);
+    }
+
+    void read_tls() {
+        const auto [rva, size] = directory(kTlsDirectory);
+        if (rva == 0) return;
+        (void)size;
+        const uint64_t directory = map(rva, kTlsDirectorySize, "TLS directory");
+        PeTls tls;
+        tls.raw_data_start = u32(directory);
+        tls.raw_data_end = u32(directory + 4);
+        tls.index_address = u32(directory + 8);
+        tls.callbacks_address = u32(directory + 12);
+        tls.zero_fill = u32(directory + 16);
+        tls.characteristics = u32(directory + 20);
+        if (tls.raw_data_start != 0 || tls.raw_data_end != 0) {
+            if (tls.raw_data_end < tls.raw_data_start ||
+                !va_in_image(tls.raw_data_start, tls.raw_data_end - tls.raw_data_start)) {
+                fail("TLS template " + hex(tls.raw_data_start) + " to " + hex(tls.raw_data_end) + " outside the image");
+            }
+            if (tls.raw_data_end - tls.raw_data_start > PeImage::kMaxTlsSize) fail("TLS template too large");
+        }
+        if (tls.zero_fill > PeImage::kMaxTlsSize) fail("TLS zero fill too large");
+        if (tls.index_address != 0 && !va_in_image(tls.index_address, 4))
+            fail("TLS index at " + hex(tls.index_address) + " outside the image");
+        if (tls.callbacks_address != 0 && !va_in_image(tls.callbacks_address, 4))
+            fail("TLS callbacks at " + hex(tls.callbacks_address) + " outside the image");
+        if (((tls.characteristics >> 20) & 0xF) == 0xF) fail("TLS alignment field of 15: undefined");
+        out_.tls = tls;
+    }
+
+    struct ResourceEntry {
+        uint32_t name = 0;    // the id, or a name offset with the high bit set
+        uint32_t target = 0;  // a data entry, or a subdirectory with the high bit set
+    };
+
+    // The entries of the directory at `offset`. Well-formed directories do
+    // not overlap, so all of them together hold no more entries than fit in
+    // the file: a tree that claims more repeats itself (or loops), and reading
+    // it whole would take time to the square of its size.
+    std::vector<ResourceEntry> resource_directory(uint64_t base_rva, uint32_t offset) {
+        const uint64_t directory = map(base_rva + offset, kResourceDirectorySize, "resource directory");
+        const uint32_t count = uint32_t{u16(directory + 12)} + u16(directory + 14);
+        const uint64_t entries =
+            map(base_rva + offset + kResourceDirectorySize, kResourceEntrySize * count, "resource directory entries");
+        if (count > entries_left_) fail("resource directories repeat or overlap");
+        entries_left_ -= count;
+        std::vector<ResourceEntry> result;
+        result.reserve(count);
+        for (uint32_t i = 0; i < count; ++i) {
+            result.push_back({u32(entries + kResourceEntrySize * i), u32(entries + kResourceEntrySize * i + 4)});
+        }
+        return result;
+    }
+
+    // The first entry of a bitmap's language directory: the one read.
+    ResourceEntry first_language(uint64_t base_rva, uint32_t id, uint32_t offset) const {
+        const uint64_t directory = map(base_rva + offset, kResourceDirectorySize, "resource directory");
+        const uint32_t count = uint32_t{u16(directory + 12)} + u16(directory + 14);
+        if (count == 0) fail("bitmap " + std::to_string(id) + " has no data");
+        const uint64_t entries =
+            map(base_rva + offset + kResourceDirectorySize, kResourceEntrySize * count, "resource directory entries");
+        return {u32(entries), u32(entries + 4)};
+    }
+
+    void read_resources() {
+        const auto [rva, size] = directory(kResourceDirectory);
+        if (rva == 0) return;
+        (void)size;
+        entries_left_ = bytes_.size() / kResourceEntrySize;
+        std::set<uint32_t> walked;  // bitmap directories already read
+        uint64_t decoded = 0;
+        for (const ResourceEntry& type : resource_directory(rva, 0)) {
+            if (type.name != kResourceTypeBitmap) continue;
+            if ((type.target & kResourceHighBit) == 0) fail("bitmap type entry is not a directory");
+            if (!walked.insert(type.target & ~kResourceHighBit).second) continue;
+            for (const ResourceEntry& item : resource_directory(rva, type.target & ~kResourceHighBit)) {
+                if ((item.name & kResourceHighBit) != 0) continue;  // bitmaps are known by number only
+                if ((item.target & kResourceHighBit) == 0) fail("bitmap entry is not a language directory");
+                const ResourceEntry first = first_language(rva, item.name, item.target & ~kResourceHighBit);
+                if ((first.target & kResourceHighBit) != 0) fail("bitmap language entry is a directory");
+                const uint64_t entry = map(uint64_t{rva} + first.target, kResourceDataEntrySize, "resource data entry");
+                const uint32_t data_rva = u32(entry);
+                const uint32_t data_size = u32(entry + 4);
+                const uint64_t data = map(data_rva, data_size, "bitmap data");
+                if (out_.bitmaps.count(item.name) != 0) continue;
+                if (out_.bitmaps.size() == kMaxBitmaps) fail("more than " + std::to_string(kMaxBitmaps) + " bitmaps");
+                Bitmap bitmap = read_bitmap(item.name, data, data_size);
+                decoded += kDecodedBytesPerPixel * bitmap.width * bitmap.height;
+                if (decoded > PeImage::kMaxDecodedBytes) {
+                    fail("bitmap " + std::to_string(item.name) + " takes the bitmaps past " +
+                         std::to_string(PeImage::kMaxDecodedBytes >> 20) + " MiB decoded, more than the host decodes");
+                }
+                out_.bitmaps.emplace(item.name, std::move(bitmap));
+            }
+        }
+    }
+
+    Bitmap read_bitmap(uint32_t id, uint64_t data, uint32_t size) const {
+        const std::string what = "bitmap " + std::to_string(id);
+        if (size < 4) fail(what + ": no header");
+        const uint32_t header_size = u32(data);
+        if (header_size > size) fail(what + ": header larger than the resource");
+        Bitmap bitmap;
+        int64_t width = 0;
+        int64_t height = 0;
+        uint32_t colours_used = 0;
+        if (header_size == kDibCoreHeaderSize) {
+            width = u16(data + 4);
+            height = u16(data + 6);
+            bitmap.bits_per_pixel = u16(data + 10);
+        } else if (header_size >= kDibInfoHeaderSize) {
+            width = static_cast<int32_t>(u32(data + 4));
+            height = static_cast<int32_t>(u32(data + 8));
+            bitmap.bits_per_pixel = u16(data + 14);
+            bitmap.compression = u32(data + 16);
+            colours_used = u32(data + 32);
+        } else {
+            fail(what + ": unknown header size " + std::to_string(header_size));
+        }
+        if (width <= 0 || width > kMaxDrawableExtent) fail(what + ": bad width");
+        bitmap.top_down = height < 0;
+        height = height < 0 ? -height : height;
+        if (height == 0 || height > kMaxDrawableExtent) fail(what + ": bad height");
+        bitmap.width = static_cast<uint32_t>(width);
+        bitmap.height = static_cast<uint32_t>(height);
+        if (uint64_t{bitmap.width} * bitmap.height > kMaxDrawablePixels) {
+            fail(what + ": " + std::to_string(width) + " x " + std::to_string(height) + " pixels, more than the " +
+                 std::to_string(kMaxDrawablePixels) + " the host decodes");
+        }
+
+        const uint16_t bpp = bitmap.bits_per_pixel;
+        if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
+            fail(what + ": bad bit count " + std::to_string(bpp));
+        if (colours_used > 256) fail(what + ": colour table too large");
+        bitmap.palette_entries = colours_used != 0 ? colours_used : (bpp <= 8 ? 1u << bpp : 0u);
+        const uint64_t entry_size = dib_palette_entry_bytes(header_size);
+        uint64_t pixel_offset = header_size + entry_size * bitmap.palette_entries;
+        if (header_size == kDibInfoHeaderSize && bitmap.compression == kBitfieldsCompression) pixel_offset += 12;
+        if (pixel_offset > size) fail(what + ": colour table beyond the resource");
+        if (bitmap.compression == 0) {
+            const uint64_t stride = dib_row_bytes(bitmap.width, bpp);
+            if (stride * bitmap.height > size - pixel_offset) fail(what + ": pixels beyond the resource");
+        }
+        bitmap.pixel_offset = static_cast<uint32_t>(pixel_offset);
+        bitmap.set_dib(storage_, static_cast<size_t>(data), size);
+        return bitmap;
+    }
+
+    std::pair<uint32_t, uint32_t> directory(uint32_t index) const {
+        return {directories_[index][0], directories_[index][1]};
+    }
+
+    std::shared_ptr<const std::vector<uint8_t>> storage_;
+    const std::vector<uint8_t>& bytes_;
+    const std::string& name_;
+    uint64_t entries_left_ = 0;  // resource directory entries still to be read
+    uint64_t name_bytes_left_ = bytes_.size();
+    uint64_t size_of_headers_ = 0;
+    uint32_t directories_[kMaxDataDirectories][2] = {};
+    Parsed out_;
+};
+
+}  // namespace
+
+void Bitmap::set_dib(std::vector<uint8_t> bytes) {
+    size_ = bytes.size();
+    offset_ = 0;
+    storage_ = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+}
+
+void Bitmap::set_dib(std::shared_ptr<const std::vector<uint8_t>> storage, size_t offset, size_t size) {
+    if (storage == nullptr || offset > storage->size() || size > storage->size() - offset)
+        throw std::out_of_range("Bitmap::set_dib: bytes beyond the storage");
+    storage_ = std::move(storage);
+    offset_ = offset;
+    size_ = size;
+}
+
+PeImage PeImage::read_file(const std::string& path) {
+    std::string text;
+    try {
+        text = platform::read_input_file(path, kMaxFileSize);
+    } catch (const platform::InputFileError& error) {
+        throw PeError(path + ": " + error.what());
+    } catch (const std::bad_alloc&) {
+        throw PeError(path + ": more than the memory at hand to read");
+    }
+    std::vector<uint8_t> bytes;
+    try {
+        bytes.assign(text.begin(), text.end());
+    } catch (const std::bad_alloc&) {
+        throw PeError(path + ": more than the memory at hand to read");
+    }
+    text = std::string();
+    return parse(std::move(bytes), path);
+}
+
+PeImage PeImage::parse(std::vector<uint8_t> bytes, const std::string& name) {
+    Parsed parsed;
+    std::shared_ptr<const std::vector<uint8_t>> storage;
+    try {
+        storage = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+        parsed = Parser(storage, name).run();
+    } catch (const std::bad_alloc&) {
+        throw PeError(name + ": more than the memory at hand to read");
+    }
+    PeImage image;
+    image.contents_ = std::move(parsed);
+    image.storage_ = std::move(storage);
+    return image;
+}
+
+}  // namespace emulator

@@ -1,0 +1,823 @@
+// The KERNEL32 and USER32 rows of win32_functions.h.
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "emulator/win32_context.h"
+#include "emulator/win32_format.h"
+#include "emulator/win32_guest.h"
+
+namespace emulator::win32 {
+namespace {
+
+constexpr uint32_t kTrue = 1;
+constexpr uint32_t kFalse = 0;
+constexpr uint32_t kPageSize = 0x1000;
+constexpr uint32_t kInfinite = 0xFFFFFFFF;
+constexpr uint32_t kWaitTimeout = 0x102;
+constexpr uint32_t kWaitFailed = 0xFFFFFFFF;
+constexpr uint32_t kWindowHandle = 0x00020010;
+
+uint32_t fail(Context& context, uint32_t error, uint32_t result = 0) {
+    context.last_error = error;
+    return result;
+}
+
+uint32_t u32(Context& context, uint32_t address) { return context.memory.read(GuestPtr<uint32_t>(address)); }
+void set_u32(Context& context, uint32_t address, uint32_t value) {
+    context.memory.write(GuestPtr<uint32_t>(address)) = value;
+}
+
+// A string argument that may be null.
+std::optional<std::string> optional_string(Context& context, uint32_t address) {
+    if (address == 0) return std::nullopt;
+    return std::string(string_at(context.memory, address));
+}
+
+std::string narrow(const std::u16string& wide) {
+    std::string text;
+    for (char16_t c : wide) text += c < 0x100 ? static_cast<char>(c) : '?';
+    return text;
+}
+
+// Writes `text` and its NUL.
+void put_string(Context& context, uint32_t address, std::string_view text) {
+    uint8_t* bytes = writable(context.memory, address, static_cast<uint32_t>(text.size()) + 1);
+    std::memcpy(bytes, text.data(), text.size());
+    bytes[text.size()] = 0;
+}
+
+// --- Time ------------------------------------------------------------------
+
+void put_system_time(Context& context, uint32_t address) {
+    const int64_t microseconds = context.wall_clock();
+    ++context.elapsed;
+    int64_t days = microseconds / 86'400'000'000;
+    int64_t of_day = microseconds % 86'400'000'000;
+    if (of_day < 0) {
+        of_day += 86'400'000'000;
+        --days;
+    }
+    // Days since 1970 to a civil date (proleptic Gregorian).
+    const int64_t z = days + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t day_of_era = z - era * 146097;
+    const int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const int64_t month_index = (5 * day_of_year + 2) / 153;
+    const int64_t day = day_of_year - (153 * month_index + 2) / 5 + 1;
+    const int64_t month = month_index < 10 ? month_index + 3 : month_index - 9;
+    const int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
+    const int64_t weekday = ((days % 7) + 7 + 4) % 7;  // 1970-01-01 was a Thursday
+    const uint16_t fields[8] = {
+        static_cast<uint16_t>(year),
+        static_cast<uint16_t>(month),
+        static_cast<uint16_t>(weekday),
+        static_cast<uint16_t>(day),
+        static_cast<uint16_t>(of_day / 3'600'000'000),
+        static_cast<uint16_t>(of_day / 60'000'000 % 60),
+        static_cast<uint16_t>(of_day / 1'000'000 % 60),
+        static_cast<uint16_t>(of_day / 1'000 % 1'000),
+    };
+    context.memory.copy_in(address, fields, sizeof fields);
+}
+
+// --- Modules ---------------------------------------------------------------
+
+uint32_t module_handle(Context& context, std::string_view name) {
+    if (const Context::Module* module = context.module_named(name)) return module->base;
+    const size_t slash = name.find_last_of("/\\");
+    if (const auto provided = provided_dll(slash == std::string_view::npos ? name : name.substr(slash + 1))) {
+        return context.dll_handle(*provided);
+    }
+    return fail(context, kErrorModNotFound);
+}
+
+uint32_t first_module(Context& context) {
+    const Context::Module* module = context.module_based(0);
+    return module != nullptr ? module->base : fail(context, kErrorModNotFound);
+}
+
+std::optional<std::string> provided_by_handle(Context& context, uint32_t handle) {
+    for (const auto& [provided, address] : context.dll_handles) {
+        if (address == handle) return provided;
+    }
+    return std::nullopt;
+}
+
+// --- Locks -----------------------------------------------------------------
+
+// CRITICAL_SECTION: DebugInfo, LockCount, RecursionCount, OwningThread,
+// LockSemaphore, SpinCount.
+constexpr uint32_t kLockCount = 4;
+constexpr uint32_t kRecursionCount = 8;
+constexpr uint32_t kOwningThread = 12;
+constexpr uint32_t kSpinCount = 20;
+constexpr uint32_t kCriticalSectionSize = 24;
+
+void initialize_lock(Context& context, uint32_t address, uint32_t spin_count) {
+    std::memset(writable(context.memory, address, kCriticalSectionSize), 0, kCriticalSectionSize);
+    set_u32(context, address + kLockCount, 0xFFFFFFFF);
+    set_u32(context, address + kSpinCount, spin_count);
+}
+
+void enter_lock(Context& context, uint32_t address) {
+    writable(context.memory, address, kCriticalSectionSize);
+    set_u32(context, address + kLockCount, u32(context, address + kLockCount) + 1);
+    set_u32(context, address + kRecursionCount, u32(context, address + kRecursionCount) + 1);
+    set_u32(context, address + kOwningThread, kThreadId);
+}
+
+// --- Waiting ---------------------------------------------------------------
+
+// Whether waiting on the object would return now, and taking it if so.
+std::optional<bool> take(Context& context, uint32_t handle, bool consume) {
+    Context::Object* object = context.object(handle);
+    if (handle == kCurrentThread || handle == kCurrentProcess) return false;  // running: never signalled
+    if (object == nullptr) return std::nullopt;
+    switch (object->kind) {
+        case Context::ObjectKind::kEvent:
+            if (!object->signalled) return false;
+            if (consume && !object->manual_reset) object->signalled = false;
+            return true;
+        case Context::ObjectKind::kSemaphore:
+            if (object->count <= 0) return false;
+            if (consume) --object->count;
+            return true;
+        case Context::ObjectKind::kThread:
+        case Context::ObjectKind::kProcess: return false;
+        default: return std::nullopt;
+    }
+}
+
+uint32_t time_out(Context& context, const char* routine, uint32_t milliseconds) {
+    if (milliseconds == kInfinite) {
+        context.stop(std::string(routine) +
+                     " waits forever for an object nothing can signal: the module has only the one thread");
+    }
+    context.elapsed += uint64_t{milliseconds} * 1000;
+    return kWaitTimeout;
+}
+
+// --- Virtual memory --------------------------------------------------------
+
+constexpr uint32_t kMemCommit = 0x1000;
+constexpr uint32_t kMemReserve = 0x2000;
+constexpr uint32_t kMemTopDown = 0x100000;
+constexpr uint32_t kMemFree = 0x10000;
+constexpr uint32_t kMemPrivate = 0x20000;
+constexpr uint32_t kMemImage = 0x1000000;
+constexpr uint32_t kMemDecommit = 0x4000;
+constexpr uint32_t kMemRelease = 0x8000;
+constexpr uint32_t kPageNoAccess = 0x01;
+constexpr uint32_t kPageExecuteWriteCopy = 0x80;
+constexpr uint32_t kScanPages = 0x10000;  // how far VirtualQuery looks for the end of a range
+
+// The machine's protection for a PAGE_* value, or nullopt for none.
+std::optional<uint8_t> machine_protection(uint32_t page_protection) {
+    using M = EmulatedMachine;
+    switch (page_protection & 0xFF) {  // PAGE_GUARD, PAGE_NOCACHE... change nothing here
+        case 0x01: return 0;
+        case 0x02: return M::kRead;
+        case 0x04:
+        case 0x08: return M::kRead | M::kWrite;
+        case 0x10:
+        case 0x20: return M::kRead | M::kExecute;
+        case 0x40:
+        case 0x80: return M::kRead | M::kWrite | M::kExecute;
+        default: return std::nullopt;
+    }
+}
+
+// The PAGE_* value for the machine's protection (any makes a page readable).
+uint32_t page_protection(uint8_t protection) {
+    using M = EmulatedMachine;
+    if (protection == 0) return kPageNoAccess;
+    if (protection & M::kExecute) return (protection & M::kWrite) ? 0x40 : 0x20;
+    return (protection & M::kWrite) ? 0x04 : 0x02;
+}
+
+uint64_t page_up(uint64_t address) { return (address + kPageSize - 1) & ~uint64_t{kPageSize - 1}; }
+
+// The end of the pages from `page` on, up to `limit`, whose protection is
+// `protection` (nullopt: unmapped).
+uint64_t same_protection_end(const EmulatedMachine& machine, uint32_t page, std::optional<uint8_t> protection,
+                             uint64_t limit) {
+    uint64_t end = uint64_t{page} + kPageSize;
+    for (uint32_t scanned = 1; end < limit && scanned < kScanPages; ++scanned, end += kPageSize) {
+        if (machine.protection(static_cast<uint32_t>(end)) != protection) break;
+    }
+    return std::min(end, limit);
+}
+
+// The VirtualAlloc block holding [start, end), if one does.
+std::map<uint32_t, Context::VirtualBlock>::iterator virtual_block(Context& context, uint32_t start, uint64_t end) {
+    auto it = context.virtual_blocks.upper_bound(start);
+    if (it == context.virtual_blocks.begin()) return context.virtual_blocks.end();
+    --it;
+    return end <= uint64_t{it->first} + it->second.size ? it : context.virtual_blocks.end();
+}
+
+// --- Heaps -----------------------------------------------------------------
+
+uint32_t process_heap(Context& context) {
+    if (context.process_heap == 0) {
+        context.process_heap = context.add_object(std::make_shared<Context::Object>(Context::ObjectKind::kHeap), false);
+    }
+    return context.process_heap;
+}
+
+void check_heap(Context& context, const char* routine, uint32_t handle) {
+    const Context::Object* object = context.object(handle);
+    if (object == nullptr || object->kind != Context::ObjectKind::kHeap) {
+        throw GuestFault(GuestFault::Kind::kOther, handle, 0,
+                         std::string(routine) + " on " + hex(handle) + ", which is no heap handle");
+    }
+}
+
+int compare(std::string_view a, std::string_view b, bool fold) {
+    for (size_t i = 0;; ++i) {
+        int x = i < a.size() ? static_cast<unsigned char>(a[i]) : 0;
+        int y = i < b.size() ? static_cast<unsigned char>(b[i]) : 0;
+        if (fold) {
+            if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
+            if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
+        }
+        if (x != y) return x < y ? -1 : 1;
+        if (x == 0) return 0;
+    }
+}
+
+}  // namespace
+
+// --- Time and counters -----------------------------------------------------
+
+uint32_t KERNEL32_GetTickCount(Context& context, const Args&) {
+    return static_cast<uint32_t>(context.read_clock() / 1000);
+}
+uint64_t KERNEL32_GetTickCount64(Context& context, const Args&) { return context.read_clock() / 1000; }
+uint32_t KERNEL32_QueryPerformanceCounter(Context& context, const Args& args) {
+    context.memory.write(GuestPtr<uint64_t>(args[0])) = context.read_clock() * 10;
+    return kTrue;
+}
+uint32_t KERNEL32_QueryPerformanceFrequency(Context& context, const Args& args) {
+    context.memory.write(GuestPtr<uint64_t>(args[0])) = 10'000'000;
+    return kTrue;
+}
+uint32_t KERNEL32_GetSystemTimeAsFileTime(Context& context, const Args& args) {
+    context.memory.write(GuestPtr<uint64_t>(args[0])) = context.file_time();
+    return 0;
+}
+uint32_t KERNEL32_GetSystemTime(Context& context, const Args& args) {
+    put_system_time(context, args[0]);
+    return 0;
+}
+uint32_t KERNEL32_GetLocalTime(Context& context, const Args& args) {
+    put_system_time(context, args[0]);
+    return 0;
+}
+uint32_t KERNEL32_Sleep(Context& context, const Args& args) {
+    context.elapsed += uint64_t{args[0]} * 1000;
+    return 0;
+}
+uint32_t KERNEL32_SleepEx(Context& context, const Args& args) { return KERNEL32_Sleep(context, args); }
+
+// --- Modules ---------------------------------------------------------------
+
+uint32_t KERNEL32_GetModuleHandleA(Context& context, const Args& args) {
+    if (args[0] == 0) return first_module(context);
+    return module_handle(context, string_at(context.memory, args[0]));
+}
+uint32_t KERNEL32_GetModuleHandleW(Context& context, const Args& args) {
+    if (args[0] == 0) return first_module(context);
+    return module_handle(context, narrow(wide_at(context.memory, args[0])));
+}
+uint32_t KERNEL32_GetModuleFileNameA(Context& context, const Args& args) {
+    std::string name;
+    if (const Context::Module* module = context.module_based(args[0])) {
+        name = module->name;
+    } else if (const auto provided = provided_by_handle(context, args[0])) {
+        name = *provided + ".dll";
+    } else {
+        return fail(context, kErrorModNotFound);
+    }
+    const uint32_t size = args[2];
+    if (size == 0) return fail(context, kErrorInsufficientBuffer);
+    if (name.size() >= size) {
+        put_string(context, args[1], std::string_view(name).substr(0, size - 1));
+        return fail(context, kErrorInsufficientBuffer, size);
+    }
+    put_string(context, args[1], name);
+    return static_cast<uint32_t>(name.size());
+}
+uint32_t KERNEL32_GetProcAddress(Context& context, const Args& args) {
+    const std::string name =
+        args[1] < 0x10000 ? "#" + std::to_string(args[1]) : std::string(string_at(context.memory, args[1]));
+    std::optional<uint32_t> address;
+    if (const Context::Module* module = context.module_based(args[0])) {
+        if (module->exports) address = module->exports(name);
+    } else if (const auto provided = provided_by_handle(context, args[0])) {
+        address = context.resolve(*provided, name);
+    } else {
+        return fail(context, kErrorModNotFound);
+    }
+    return address ? *address : fail(context, kErrorProcNotFound);
+}
+uint32_t KERNEL32_LoadLibraryA(Context& context, const Args& args) {
+    return module_handle(context, string_at(context.memory, args[0]));
+}
+uint32_t KERNEL32_LoadLibraryW(Context& context, const Args& args) {
+    return module_handle(context, narrow(wide_at(context.memory, args[0])));
+}
+uint32_t KERNEL32_FreeLibrary(Context& context, const Args& args) {
+    if ((args[0] != 0 && context.module_based(args[0])) || provided_by_handle(context, args[0])) return kTrue;
+    return fail(context, kErrorInvalidHandle);
+}
+uint32_t KERNEL32_DisableThreadLibraryCalls(Context&, const Args&) { return kTrue; }
+
+// --- Locks and synchronisation ---------------------------------------------
+
+uint32_t KERNEL32_InitializeCriticalSection(Context& context, const Args& args) {
+    initialize_lock(context, args[0], 0);
+    return 0;
+}
+uint32_t KERNEL32_InitializeCriticalSectionAndSpinCount(Context& context, const Args& args) {
+    initialize_lock(context, args[0], args[1]);
+    return kTrue;
+}
+uint32_t KERNEL32_EnterCriticalSection(Context& context, const Args& args) {
+    enter_lock(context, args[0]);
+    return 0;
+}
+uint32_t KERNEL32_TryEnterCriticalSection(Context& context, const Args& args) {
+    enter_lock(context, args[0]);
+    return kTrue;
+}
+uint32_t KERNEL32_LeaveCriticalSection(Context& context, const Args& args) {
+    const uint32_t address = args[0];
+    writable(context.memory, address, kCriticalSectionSize);
+    const uint32_t recursion = u32(context, address + kRecursionCount);
+    if (recursion == 0) return 0;  // left more often than entered: Windows would not notice either
+    set_u32(context, address + kRecursionCount, recursion - 1);
+    set_u32(context, address + kLockCount, u32(context, address + kLockCount) - 1);
+    if (recursion == 1) set_u32(context, address + kOwningThread, 0);
+    return 0;
+}
+uint32_t KERNEL32_DeleteCriticalSection(Context& context, const Args& args) {
+    std::memset(writable(context.memory, args[0], kCriticalSectionSize), 0, kCriticalSectionSize);
+    return 0;
+}
+uint32_t KERNEL32_CreateEventA(Context& context, const Args& args) {
+    auto event = std::make_shared<Context::Object>(Context::ObjectKind::kEvent);
+    event->manual_reset = args[1] != 0;
+    event->signalled = args[2] != 0;
+    return context.add_object(std::move(event));
+}
+uint32_t KERNEL32_SetEvent(Context& context, const Args& args) {
+    Context::Object* event = context.object(args[0]);
+    if (event == nullptr || event->kind != Context::ObjectKind::kEvent) return fail(context, kErrorInvalidHandle);
+    event->signalled = true;
+    return kTrue;
+}
+uint32_t KERNEL32_ResetEvent(Context& context, const Args& args) {
+    Context::Object* event = context.object(args[0]);
+    if (event == nullptr || event->kind != Context::ObjectKind::kEvent) return fail(context, kErrorInvalidHandle);
+    event->signalled = false;
+    return kTrue;
+}
+uint32_t KERNEL32_CreateSemaphoreA(Context& context, const Args& args) {
+    const int32_t initial = args.i32(1);
+    const int32_t maximum = args.i32(2);
+    if (maximum <= 0 || initial < 0 || initial > maximum) return fail(context, kErrorInvalidParameter);
+    auto semaphore = std::make_shared<Context::Object>(Context::ObjectKind::kSemaphore);
+    semaphore->count = initial;
+    semaphore->maximum = maximum;
+    return context.add_object(std::move(semaphore));
+}
+uint32_t KERNEL32_ReleaseSemaphore(Context& context, const Args& args) {
+    Context::Object* semaphore = context.object(args[0]);
+    if (semaphore == nullptr || semaphore->kind != Context::ObjectKind::kSemaphore) {
+        return fail(context, kErrorInvalidHandle);
+    }
+    const int32_t release = args.i32(1);
+    if (release <= 0 || int64_t{semaphore->count} + release > semaphore->maximum) {
+        return fail(context, kErrorTooManyPosts);
+    }
+    if (args[2] != 0) set_u32(context, args[2], static_cast<uint32_t>(semaphore->count));
+    semaphore->count += release;
+    return kTrue;
+}
+uint32_t KERNEL32_WaitForSingleObject(Context& context, const Args& args) {
+    const auto taken = take(context, args[0], true);
+    if (!taken) return fail(context, kErrorInvalidHandle, kWaitFailed);
+    return *taken ? 0 : time_out(context, "WaitForSingleObject", args[1]);
+}
+uint32_t KERNEL32_WaitForMultipleObjects(Context& context, const Args& args) {
+    const uint32_t count = args[0];
+    if (count == 0 || count > 64) return fail(context, kErrorInvalidParameter, kWaitFailed);
+    const auto handles = context.memory.read_array(GuestPtr<uint32_t>(args[1]), count);
+    const std::vector<uint32_t> list(handles.begin(), handles.end());
+    const bool all = args[2] != 0;
+    std::optional<uint32_t> ready;
+    bool every = true;
+    for (uint32_t i = 0; i < count; ++i) {
+        const auto taken = take(context, list[i], false);
+        if (!taken) return fail(context, kErrorInvalidHandle, kWaitFailed);
+        if (*taken && !ready) ready = i;
+        every = every && *taken;
+    }
+    if (all && every) {
+        for (uint32_t handle : list) take(context, handle, true);
+        return 0;
+    }
+    if (!all && ready) {
+        take(context, list[*ready], true);
+        return *ready;
+    }
+    return time_out(context, "WaitForMultipleObjects", args[3]);
+}
+uint32_t KERNEL32_CloseHandle(Context& context, const Args& args) {
+    if (args[0] == kCurrentProcess || args[0] == kCurrentThread) return kTrue;
+    if (!context.close_handle(args[0])) return fail(context, kErrorInvalidHandle);
+    if (args[0] == context.process_heap) context.process_heap = 0;
+    return kTrue;
+}
+uint32_t KERNEL32_DuplicateHandle(Context& context, const Args& args) {
+    const uint32_t source = args[1];
+    std::shared_ptr<Context::Object> object;
+    if (source == kCurrentThread) {
+        object = std::make_shared<Context::Object>(Context::ObjectKind::kThread);
+    } else if (source == kCurrentProcess) {
+        object = std::make_shared<Context::Object>(Context::ObjectKind::kProcess);
+    } else if (const auto it = context.objects.find(source); it != context.objects.end()) {
+        object = it->second;
+    } else {
+        return fail(context, kErrorInvalidHandle);
+    }
+    const uint32_t handle = context.add_object(std::move(object));
+    if (handle == 0) return kFalse;
+    if (args[3] != 0) set_u32(context, args[3], handle);
+    if (args[6] & 0x1) context.close_handle(source);  // DUPLICATE_CLOSE_SOURCE
+    return kTrue;
+}
+uint32_t KERNEL32_GetHandleInformation(Context& context, const Args& args) {
+    if (context.object(args[0]) == nullptr) return fail(context, kErrorInvalidHandle);
+    set_u32(context, args[1], 0);
+    return kTrue;
+}
+uint32_t KERNEL32_InterlockedIncrement(Context& context, const Args& args) {
+    uint32_t& value = context.memory.write(GuestPtr<uint32_t>(args[0]));
+    return ++value;
+}
+uint32_t KERNEL32_InterlockedDecrement(Context& context, const Args& args) {
+    uint32_t& value = context.memory.write(GuestPtr<uint32_t>(args[0]));
+    return --value;
+}
+uint32_t KERNEL32_InterlockedExchange(Context& context, const Args& args) {
+    uint32_t& value = context.memory.write(GuestPtr<uint32_t>(args[0]));
+    return std::exchange(value, args[1]);
+}
+uint32_t KERNEL32_InterlockedExchangeAdd(Context& context, const Args& args) {
+    uint32_t& value = context.memory.write(GuestPtr<uint32_t>(args[0]));
+    return std::exchange(value, value + args[1]);
+}
+uint32_t KERNEL32_InterlockedCompareExchange(Context& context, const Args& args) {
+    uint32_t& value = context.memory.write(GuestPtr<uint32_t>(args[0]));
+    const uint32_t old = value;
+    if (old == args[2]) value = args[1];
+    return old;
+}
+
+// --- Thread-local storage --------------------------------------------------
+
+uint32_t KERNEL32_TlsAlloc(Context& context, const Args&) {
+    const auto index = context.machine.allocate_tls_index();
+    if (!index) return fail(context, kErrorNoMoreItems, 0xFFFFFFFF);
+    context.tls_in_use[*index] = true;
+    return *index;
+}
+uint32_t KERNEL32_TlsGetValue(Context& context, const Args& args) {
+    if (args[0] >= EmulatedMachine::kTlsSlots) return fail(context, kErrorInvalidParameter);
+    context.last_error = kErrorSuccess;
+    return context.machine.tls_slot(args[0]);
+}
+uint32_t KERNEL32_TlsSetValue(Context& context, const Args& args) {
+    if (args[0] >= EmulatedMachine::kTlsSlots) return fail(context, kErrorInvalidParameter);
+    context.machine.set_tls_slot(args[0], args[1]);
+    return kTrue;
+}
+uint32_t KERNEL32_TlsFree(Context& context, const Args& args) {
+    if (args[0] >= EmulatedMachine::kTlsSlots || !context.tls_in_use[args[0]]) {
+        return fail(context, kErrorInvalidParameter);
+    }
+    context.tls_in_use[args[0]] = false;
+    context.machine.set_tls_slot(args[0], 0);
+    context.machine.release_tls_index(args[0]);
+    return kTrue;
+}
+
+// --- Virtual memory --------------------------------------------------------
+
+uint32_t KERNEL32_VirtualQuery(Context& context, const Args& args) {
+    constexpr uint32_t kInfoSize = 28;  // MEMORY_BASIC_INFORMATION
+    if (args[2] < kInfoSize) return fail(context, kErrorBadLength);
+    const uint32_t page = args[0] & ~(kPageSize - 1);
+    const auto protection = context.machine.protection(page);
+    // BaseAddress, AllocationBase, AllocationProtect, RegionSize, State, Protect, Type
+    uint32_t info[7] = {page, 0, 0, 0, kMemCommit, 0, kMemPrivate};
+    uint64_t limit = uint64_t{1} << 32;
+    if (!protection) {
+        info[4] = kMemFree;
+        info[5] = kPageNoAccess;
+        info[6] = 0;
+    } else {
+        info[5] = page_protection(*protection);
+        if (const Context::Module* module = context.module_at(page)) {
+            info[1] = module->base;
+            info[2] = kPageExecuteWriteCopy;
+            info[6] = kMemImage;
+            limit = uint64_t{module->base} + module->size;
+        } else if (const auto block = virtual_block(context, page, page + 1); block != context.virtual_blocks.end()) {
+            info[1] = block->first;
+            info[2] = block->second.protection;
+            limit = uint64_t{block->first} + block->second.size;
+        } else {
+            const Region* region = context.memory.find(page, 1);
+            info[1] = region != nullptr ? region->base & ~(kPageSize - 1) : page;
+            info[2] = info[5];
+            if (region != nullptr) limit = page_up(uint64_t{region->base} + region->size);
+        }
+    }
+    info[3] = static_cast<uint32_t>(same_protection_end(context.machine, page, protection, limit) - page);
+    context.memory.copy_in(args[1], info, sizeof info);
+    return kInfoSize;
+}
+uint32_t KERNEL32_VirtualProtect(Context& context, const Args& args) {
+    const uint32_t start = args[0] & ~(kPageSize - 1);
+    const uint64_t end = page_up(uint64_t{args[0]} + args[1]);
+    if (args[3] == 0) return fail(context, kErrorNoAccess);
+    const auto protection = machine_protection(args[2]);
+    if (!protection || args[1] == 0) return fail(context, kErrorInvalidParameter);
+    // Only memory the module owns: its own image, or what VirtualAlloc gave it.
+    const Context::Module* module = context.module_at(start);
+    const bool in_image = module != nullptr && end <= uint64_t{module->base} + module->size;
+    if (!in_image && virtual_block(context, start, end) == context.virtual_blocks.end()) {
+        return fail(context, kErrorInvalidAddress);
+    }
+    const uint32_t old = page_protection(context.machine.protection(start).value_or(0));
+    context.machine.protect(start, static_cast<uint32_t>(end - start), *protection);
+    set_u32(context, args[3], old);
+    return kTrue;
+}
+uint32_t KERNEL32_VirtualAlloc(Context& context, const Args& args) {
+    const auto protection = machine_protection(args[3]);
+    // Committing or reserving (top-down is a hint); nothing else is asked of a gauge.
+    const bool known_type =
+        (args[2] & (kMemCommit | kMemReserve)) != 0 && (args[2] & ~(kMemCommit | kMemReserve | kMemTopDown)) == 0;
+    if (args[1] == 0 || !protection || !known_type) return fail(context, kErrorInvalidParameter);
+    if (args[0] != 0) {
+        // Committing (again) pages of a block VirtualAlloc gave.
+        const uint32_t start = args[0] & ~(kPageSize - 1);
+        const uint64_t end = page_up(uint64_t{args[0]} + args[1]);
+        if (virtual_block(context, start, end) == context.virtual_blocks.end()) {
+            return fail(context, kErrorInvalidAddress);
+        }
+        context.machine.protect(start, static_cast<uint32_t>(end - start), *protection);
+        return start;
+    }
+    const uint64_t size = page_up(args[1]);
+    if (size > UINT32_MAX) return fail(context, kErrorNotEnoughMemory);
+    if (!context.within(Budget::kVirtualMemory, size) || !context.within(Budget::kGuestMemory, size)) return 0;
+    const auto reserved = context.machine.try_reserve(static_cast<uint32_t>(size));
+    if (!reserved) return fail(context, kErrorNotEnoughMemory);
+    const uint32_t base = *reserved;
+    context.machine.map(base, static_cast<uint32_t>(size), *protection, "VirtualAlloc " + hex(base));
+    context.virtual_blocks[base] = {static_cast<uint32_t>(size), args[3] & 0xFF};
+    return base;
+}
+uint32_t KERNEL32_VirtualFree(Context& context, const Args& args) {
+    const uint32_t start = args[0] & ~(kPageSize - 1);
+    const uint64_t end = page_up(uint64_t{args[0]} + std::max(args[1], 1u));
+    const auto block = virtual_block(context, start, end);
+    if (block == context.virtual_blocks.end()) return fail(context, kErrorInvalidAddress);
+    if (args[2] & kMemRelease) {
+        if (args[1] != 0 || block->first != args[0]) return fail(context, kErrorInvalidParameter);
+        context.machine.unmap(block->first, block->second.size);
+        context.virtual_blocks.erase(block);
+        return kTrue;
+    }
+    if (!(args[2] & kMemDecommit)) return fail(context, kErrorInvalidParameter);
+    // Decommitted pages stay mapped but out of reach until committed again,
+    // zeroed then as on Windows; the host has their memory back meanwhile.
+    const uint64_t decommit_end = args[1] == 0 ? uint64_t{block->first} + block->second.size : end;
+    context.machine.protect(start, static_cast<uint32_t>(decommit_end - start), 0);
+    context.machine.discard(start, static_cast<uint32_t>(decommit_end - start));
+    return kTrue;
+}
+
+// --- Heaps -----------------------------------------------------------------
+
+uint32_t KERNEL32_GetProcessHeap(Context& context, const Args&) { return process_heap(context); }
+uint32_t KERNEL32_HeapCreate(Context& context, const Args&) {
+    return context.add_object(std::make_shared<Context::Object>(Context::ObjectKind::kHeap));
+}
+uint32_t KERNEL32_HeapDestroy(Context& context, const Args& args) {
+    const Context::Object* object = context.object(args[0]);
+    if (object == nullptr || object->kind != Context::ObjectKind::kHeap || args[0] == context.process_heap) {
+        return fail(context, kErrorInvalidHandle);
+    }
+    if (context.heap) context.heap->release_owner(args[0]);
+    context.close_handle(args[0]);
+    return kTrue;
+}
+uint32_t KERNEL32_HeapAlloc(Context& context, const Args& args) {
+    check_heap(context, "HeapAlloc", args[0]);
+    const uint32_t address = context.heap_allocate(args[2], args[0], args[1] & 0x8);  // HEAP_ZERO_MEMORY
+    return address != 0 ? address : fail(context, kErrorNotEnoughMemory);
+}
+uint32_t KERNEL32_HeapReAlloc(Context& context, const Args& args) {
+    check_heap(context, "HeapReAlloc", args[0]);
+    if (args[2] == 0) return fail(context, kErrorInvalidParameter);
+    const uint32_t address = context.heap_reallocate(args[2], args[3], args[0], args[1] & 0x10, args[1] & 0x8);
+    return address != 0 ? address : fail(context, kErrorNotEnoughMemory);
+}
+uint32_t KERNEL32_HeapFree(Context& context, const Args& args) {
+    check_heap(context, "HeapFree", args[0]);
+    if (args[2] != 0) context.heap_free(args[2]);
+    return kTrue;
+}
+uint32_t KERNEL32_HeapSize(Context& context, const Args& args) {
+    check_heap(context, "HeapSize", args[0]);
+    return context.heap_size(args[2]).value_or(0xFFFFFFFF);
+}
+uint32_t KERNEL32_LocalAlloc(Context& context, const Args& args) {
+    const uint32_t address = context.heap_allocate(args[1], process_heap(context), args[0] & 0x40);  // LMEM_ZEROINIT
+    return address != 0 ? address : fail(context, kErrorNotEnoughMemory);
+}
+uint32_t KERNEL32_LocalFree(Context& context, const Args& args) {
+    if (args[0] != 0) context.heap_free(args[0]);
+    return 0;
+}
+uint32_t KERNEL32_GlobalAlloc(Context& context, const Args& args) { return KERNEL32_LocalAlloc(context, args); }
+uint32_t KERNEL32_GlobalFree(Context& context, const Args& args) { return KERNEL32_LocalFree(context, args); }
+
+// --- The process, its thread, errors and debugging --------------------------
+
+uint32_t KERNEL32_GetCurrentProcessId(Context&, const Args&) { return kProcessId; }
+uint32_t KERNEL32_GetCurrentThreadId(Context&, const Args&) { return kThreadId; }
+uint32_t KERNEL32_GetCurrentProcess(Context&, const Args&) { return kCurrentProcess; }
+uint32_t KERNEL32_GetCurrentThread(Context&, const Args&) { return kCurrentThread; }
+uint32_t KERNEL32_OpenProcess(Context& context, const Args& args) {
+    if (args[2] != kProcessId) return fail(context, kErrorInvalidParameter);
+    return context.add_object(std::make_shared<Context::Object>(Context::ObjectKind::kProcess));
+}
+uint32_t KERNEL32_GetThreadPriority(Context&, const Args&) { return 0; }
+uint32_t KERNEL32_SetThreadPriority(Context&, const Args&) { return kTrue; }
+uint32_t KERNEL32_SuspendThread(Context& context, const Args&) { return fail(context, kErrorNotSupported, 0xFFFFFFFF); }
+uint32_t KERNEL32_ResumeThread(Context&, const Args&) { return 0; }
+uint32_t KERNEL32_GetThreadContext(Context& context, const Args&) { return fail(context, kErrorNotSupported); }
+uint32_t KERNEL32_SetThreadContext(Context& context, const Args&) { return fail(context, kErrorNotSupported); }
+uint32_t KERNEL32_GetProcessAffinityMask(Context& context, const Args& args) {
+    set_u32(context, args[1], 1);
+    set_u32(context, args[2], 1);
+    return kTrue;
+}
+uint32_t KERNEL32_SetProcessAffinityMask(Context&, const Args&) { return kTrue; }
+uint32_t KERNEL32_TerminateProcess(Context& context, const Args& args) {
+    const Context::Object* object = context.object(args[0]);
+    if (args[0] != kCurrentProcess && (object == nullptr || object->kind != Context::ObjectKind::kProcess)) {
+        return fail(context, kErrorInvalidHandle);
+    }
+    context.stop("the module called TerminateProcess with exit code " + std::to_string(args[1]));
+}
+uint32_t KERNEL32_ExitProcess(Context& context, const Args& args) {
+    context.stop("the module called ExitProcess with exit code " + std::to_string(args[0]));
+}
+uint32_t KERNEL32_GetLastError(Context& context, const Args&) { return context.last_error; }
+uint32_t KERNEL32_SetLastError(Context& context, const Args& args) {
+    context.last_error = args[0];
+    return 0;
+}
+uint32_t KERNEL32_OutputDebugStringA(Context& context, const Args& args) {
+    if (args[0] != 0) context.debug(std::string(string_at(context.memory, args[0])));
+    return 0;
+}
+uint32_t KERNEL32_IsDebuggerPresent(Context&, const Args&) { return kFalse; }
+uint32_t KERNEL32_SetUnhandledExceptionFilter(Context& context, const Args& args) {
+    return std::exchange(context.unhandled_filter, args[0]);
+}
+uint32_t KERNEL32_UnhandledExceptionFilter(Context&, const Args&) { return 0; }  // EXCEPTION_CONTINUE_SEARCH
+uint32_t KERNEL32_RaiseException(Context& context, const Args& args) {
+    context.stop("the module raised exception " + hex(args[0]) + " (RaiseException)");
+}
+uint32_t KERNEL32_AddVectoredExceptionHandler(Context& context, const Args& args) {
+    if (!context.within(Budget::kRegistrations)) return 0;
+    const uint32_t entry = context.machine.allocate(8);
+    set_u32(context, entry, args[1]);
+    context.vectored_handlers.insert(entry);
+    return entry;
+}
+uint32_t KERNEL32_RemoveVectoredExceptionHandler(Context& context, const Args& args) {
+    return context.vectored_handlers.erase(args[0]) ? 1 : 0;
+}
+uint32_t KERNEL32_GetStartupInfoA(Context& context, const Args& args) {
+    constexpr uint32_t kStartupInfoSize = 68;
+    std::memset(writable(context.memory, args[0], kStartupInfoSize), 0, kStartupInfoSize);
+    set_u32(context, args[0], kStartupInfoSize);
+    return 0;
+}
+uint32_t KERNEL32_GetCommandLineA(Context& context, const Args&) { return context.text(kCommandLine); }
+uint32_t KERNEL32_GetEnvironmentVariableA(Context& context, const Args& args) {
+    string_at(context.memory, args[0]);
+    return fail(context, kErrorEnvvarNotFound);
+}
+
+// --- Strings ---------------------------------------------------------------
+
+uint32_t KERNEL32_lstrlenA(Context& context, const Args& args) {
+    return args[0] == 0 ? 0 : string_length(context.memory, args[0]);
+}
+uint32_t KERNEL32_lstrcpyA(Context& context, const Args& args) {
+    put_string(context, args[0], std::string(string_at(context.memory, args[1])));
+    return args[0];
+}
+uint32_t KERNEL32_lstrcpynA(Context& context, const Args& args) {
+    const uint32_t size = args[2];
+    if (size == 0) return args[0];
+    put_string(context, args[0], std::string(string_at(context.memory, args[1], size - 1)));
+    return args[0];
+}
+uint32_t KERNEL32_lstrcatA(Context& context, const Args& args) {
+    const uint32_t length = string_length(context.memory, args[0]);
+    put_string(context, args[0] + length, std::string(string_at(context.memory, args[1])));
+    return args[0];
+}
+uint32_t KERNEL32_lstrcmpA(Context& context, const Args& args) {
+    const auto a = optional_string(context, args[0]).value_or("");
+    const auto b = optional_string(context, args[1]).value_or("");
+    return static_cast<uint32_t>(compare(a, b, false));
+}
+uint32_t KERNEL32_lstrcmpiA(Context& context, const Args& args) {
+    const auto a = optional_string(context, args[0]).value_or("");
+    const auto b = optional_string(context, args[1]).value_or("");
+    return static_cast<uint32_t>(compare(a, b, true));
+}
+uint32_t KERNEL32_MultiByteToWideChar(Context& context, const Args& args) {
+    const int32_t source_length = args.i32(3);
+    if (args[2] == 0 || source_length == 0 || source_length < -1) return fail(context, kErrorInvalidParameter);
+    const uint32_t count =
+        source_length == -1 ? string_length(context.memory, args[2]) + 1 : static_cast<uint32_t>(source_length);
+    const uint8_t* source = readable(context.memory, args[2], count);
+    const uint32_t room = args[5];
+    if (room == 0) return count;
+    if (room < count) return fail(context, kErrorInsufficientBuffer);
+    std::vector<uint8_t> wide(count * 2);
+    for (uint32_t i = 0; i < count; ++i) wide[2 * i] = source[i];  // Latin-1: the high byte is 0
+    context.memory.copy_in(args[4], wide.data(), count * 2);
+    return count;
+}
+uint32_t KERNEL32_WideCharToMultiByte(Context& context, const Args& args) {
+    const int32_t source_length = args.i32(3);
+    if (args[2] == 0 || source_length == 0 || source_length < -1) return fail(context, kErrorInvalidParameter);
+    const uint32_t count =
+        source_length == -1 ? wide_length(context.memory, args[2]) + 1 : static_cast<uint32_t>(source_length);
+    const uint8_t* source = readable(context.memory, args[2], count * 2);
+    const char fallback = args[6] != 0 ? static_cast<char>(context.memory.read(GuestPtr<uint8_t>(args[6]))) : '?';
+    std::string text(count, '\0');
+    bool used_fallback = false;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t c = source[2 * i] | source[2 * i + 1] << 8;
+        used_fallback = used_fallback || c >= 0x100;
+        text[i] = c < 0x100 ? static_cast<char>(c) : fallback;
+    }
+    if (args[7] != 0) set_u32(context, args[7], used_fallback ? kTrue : kFalse);
+    const uint32_t room = args[5];
+    if (room == 0) return count;
+    if (room < count) return fail(context, kErrorInsufficientBuffer);
+    context.memory.copy_in(args[4], text.data(), count);
+    return count;
+}
+uint32_t KERNEL32_IsDBCSLeadByteEx(Context&, const Args&) { return kFalse; }
+
+// --- USER32 ----------------------------------------------------------------
+
+uint32_t USER32_FindWindowA(Context& context, const Args& args) {
+    // A class given as an atom (below 0x10000) is no name the host could match.
+    const auto window_class = args[0] < 0x10000 ? std::nullopt : optional_string(context, args[0]);
+    const auto title = optional_string(context, args[1]);
+    return context.window_query && context.window_query(window_class, title) ? kWindowHandle : 0;
+}
+uint32_t USER32_MessageBoxA(Context& context, const Args& args) {
+    const std::string caption = optional_string(context, args[2]).value_or("Error");
+    context.debug(caption + ": " + optional_string(context, args[1]).value_or(""));
+    return 1;  // IDOK
+}
+uint32_t USER32_wsprintfA(Context& context, const Args& args) {
+    constexpr size_t kLimit = 1024;  // wsprintf's buffer, its NUL included
+    GuestVarargs arguments(context.memory, args.address_of(2));
+    const Formatted text = format(context.memory, string_at(context.memory, args[1]), arguments, kLimit - 1);
+    put_string(context, args[0], text.text);
+    return static_cast<uint32_t>(text.text.size());
+}
+
+}  // namespace emulator::win32

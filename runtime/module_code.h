@@ -1,0 +1,95 @@
+// A module file made into running code: the machine it runs on and what the
+// host asks of it while loading. The bench host's tree runs the PE file in
+// the emulator (module_code_emulated.cpp); the i386 twin's tree runs the
+// twin's own code in the process (module_code_native.cpp). Exactly one of
+// the two is built into each tree.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "emulator/machine.h"
+#include "emulator/pe_image.h"
+#include "emulator/win32_budgets.h"
+
+namespace runtime {
+
+// The emulator's faults as the layers above the host name them.
+using emulator::CallStopped;
+using emulator::GuestFault;
+
+// Stops every call into module code at once, from any thread (a signal's
+// watcher): the running call and every later one throw CallStopped.
+void stop_all_module_calls();
+
+// Instructions module code has run on `machine` so far (0 where the machine
+// cannot count them: the twin's runs natively).
+uint64_t instructions_run(const emulator::Machine& machine);
+
+// A module that cannot be loaded; the message names the file and the reason,
+// the kind says which part of the module is at fault.
+class ModuleError : public std::runtime_error {
+public:
+    enum class Kind {
+        kFile,        // missing, or no loadable library
+        kResources,   // the bitmap resource file
+        kExports,     // Linkage or ImportTable missing, or ImportTable malformed
+        kGaugeTable,  // the gauge table has no null end within its record
+        kCode,        // module code faulted while loading (entry routine, module_init)
+    };
+    explicit ModuleError(const std::string& message, Kind kind = Kind::kFile)
+        : std::runtime_error(message), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+private:
+    Kind kind_;
+};
+
+// A part of the module's image as loaded: guest addresses [begin, end).
+struct CodeSection {
+    uint32_t begin = 0;
+    uint32_t end = 0;
+    bool code = false;  // holds code (and only code runs)
+};
+
+class ModuleCode {
+public:
+    virtual ~ModuleCode() = default;
+    virtual emulator::Machine& machine() = 0;
+    virtual std::optional<uint32_t> export_address(std::string_view name) const = 0;
+    // How many bytes from `address` on the record there may span: to the end
+    // of the section holding it (the PE), or the exported symbol's size (the
+    // twin); nullopt when the file does not say.
+    virtual std::optional<uint32_t> record_extent(uint32_t address) const = 0;
+    // The image's sections as loaded, as far as each one's own size: a
+    // record reaches no further, whatever fills the rest of its last page.
+    virtual std::vector<CodeSection> sections() const = 0;
+    // The bitmaps the file carries itself (the PE); null for the twin.
+    virtual std::shared_ptr<const emulator::PeImage> own_resources() const = 0;
+    // Imports bound to a trap, as DLL!name.
+    virtual std::vector<std::string> unbound_imports() const = 0;
+    // Imports module code called, as DLL!name with the count; empty where the
+    // machine cannot tell.
+    virtual std::vector<std::pair<std::string, uint64_t>> import_calls() const = 0;
+    // Heap allocations module code made through its imports (0 where the
+    // machine cannot tell: the twin's are counted by the process's hook).
+    virtual uint64_t allocations() const = 0;
+    // What module code holds against each of the emulator's budgets and the
+    // calls they refused; nullopt where the machine has no budgets (the twin).
+    virtual std::optional<emulator::ResourceUse> resources() const = 0;
+};
+
+// FindWindowA's answer for the module: null class or title match any.
+using WindowQuery =
+    std::function<bool(const std::optional<std::string>& window_class, const std::optional<std::string>& title)>;
+
+// Loads the module file at `path`; throws ModuleError naming the file.
+std::unique_ptr<ModuleCode> load_module_code(const std::string& path, WindowQuery windows);
+
+}  // namespace runtime
