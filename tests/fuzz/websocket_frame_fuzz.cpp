@@ -65,7 +65,7 @@ std::string masked(const std::string& frame, uint32_t key) {
     return out;
 }
 
-// A non-final frame: the server writes only final ones.
+// The frame final or not: the server writes only final ones.
 std::string fragment(std::string frame, bool final) {
     if (!final) frame[0] = static_cast<char>(frame[0] & 0x7f);
     return frame;
@@ -140,21 +140,37 @@ void check_round_trips(const std::string& payload, const std::vector<size_t>& cu
                        "a message reads back as written");
         }
     }
-    // In fragments at the cuts, a ping amid each.
-    std::string bytes;
-    size_t at = 0;
-    for (size_t i = 0; i <= cuts.size(); ++i) {
-        const size_t to = i < cuts.size() ? std::max(at, std::min(cuts[i], payload.size())) : payload.size();
-        const web::Opcode opcode = i == 0 ? web::kBinary : web::kContinuation;
-        bytes += masked(fragment(web::frame(opcode, payload.substr(at, to - at)), i == cuts.size()), key);
-        if (i < cuts.size()) bytes += masked(web::frame(web::kPing, payload.substr(at, std::min<size_t>(to - at, 125))), key);
-        at = to;
-    }
-    const std::vector<web::WsEvent> events = read_all(bytes);
-    FUZZ_CHECK(events.size() == cuts.size() + 1, "every fragment's ping, then the message");
-    for (size_t i = 0; i < cuts.size(); ++i) FUZZ_CHECK(events[i].kind == web::WsEvent::kPing, "pings between fragments");
-    FUZZ_CHECK(events.back().kind == web::WsEvent::kMessage && events.back().payload == payload,
+    // In fragments at the cuts, a ping after each but the last.
+    const auto fragments = [&](bool final) {
+        std::string bytes;
+        size_t at = 0;
+        for (size_t i = 0; i <= cuts.size(); ++i) {
+            const size_t to = i < cuts.size() ? std::max(at, std::min(cuts[i], payload.size())) : payload.size();
+            const web::Opcode opcode = i == 0 ? web::kBinary : web::kContinuation;
+            bytes += masked(fragment(web::frame(opcode, payload.substr(at, to - at)), final && i == cuts.size()), key);
+            if (i < cuts.size())
+                bytes += masked(web::frame(web::kPing, payload.substr(at, std::min<size_t>(to - at, 125))), key);
+            at = to;
+        }
+        return bytes;
+    };
+    const auto pings_then = [&](const std::vector<web::WsEvent>& events, web::WsEvent::Kind last) {
+        if (events.size() != cuts.size() + 1 || events.back().kind != last) return false;
+        return std::all_of(events.begin(), events.end() - 1,
+                           [](const web::WsEvent& event) { return event.kind == web::WsEvent::kPing; });
+    };
+    std::vector<web::WsEvent> events = read_all(fragments(true));
+    FUZZ_CHECK(pings_then(events, web::WsEvent::kMessage) && events.back().payload == payload,
                "fragments read back as the message");
+    // Those fragments, then one to the limit or a byte past it: the limit
+    // holds for the message, not each fragment.
+    const std::string filler(kLimit - payload.size(), 'f');
+    events = read_all(fragments(false) + masked(web::frame(web::kContinuation, filler), key));
+    FUZZ_CHECK(pings_then(events, web::WsEvent::kMessage) && events.back().payload == payload + filler,
+               "fragments up to the limit make a message");
+    events = read_all(fragments(false) + masked(web::frame(web::kContinuation, filler + "f"), key));
+    FUZZ_CHECK(pings_then(events, web::WsEvent::kFail) && events.back().code == web::kCloseTooBig,
+               "fragments past the limit fail 1009");
     // Control frames and the close codes the server sends.
     const std::string short_payload = payload.substr(0, 125);
     for (const web::Opcode opcode : {web::kPing, web::kPong}) {
@@ -209,7 +225,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool open = true;
     for (size_t i = 0; open && i <= reads.size(); ++i) {
         const size_t length = i < reads.size() ? std::min(reads[i] % 64, stream.size() - at) : stream.size() - at;
-        in.append(stream, at, length);
+        const std::string_view piece = std::string_view(stream).substr(at, length);
+        FUZZ_CHECK(web::valid_utf8(piece) == well_formed_utf8(piece), "valid_utf8 as the Unicode table says");
+        in.append(piece);
         at += length;
         open = take(reader, in, split);
     }
