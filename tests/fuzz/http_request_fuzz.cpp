@@ -172,7 +172,7 @@ void check_refusals(const web::Request& request) {
         const std::string host = lower(request.header("Host"));
         const std::string name = host.substr(0, host.find(':'));
         FUZZ_CHECK(name.empty() || name.front() == '[' || name == "localhost" ||
-                       !std::any_of(name.begin(), name.end(), [](char c) { return std::isalpha(c); }),
+                       !std::any_of(name.begin(), name.end(), [](unsigned char c) { return std::isalpha(c); }),
                    "a loopback server answers no other name");
         FUZZ_CHECK(!name.empty(), "a loopback server answers no empty host");
     }
