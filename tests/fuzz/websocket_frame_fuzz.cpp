@@ -2,7 +2,9 @@
 // (1 KiB messages): the same events however the bytes are split into reads,
 // every message whole, within the limit and, as text, valid UTF-8, nothing
 // after a close or a failure, and what the server's own writer frames (masked
-// as a browser would) reads back as it was, whole or in fragments.
+// as a browser would) reads back as it was, whole or in fragments. What the
+// server hands on, text within the limit, is the page's message: it parses
+// (web::parse_input) to an input in range or to none, never an exception.
 //
 // The input's tail chooses the reads and a mask (FuzzedDataProvider takes
 // numbers from the end); the rest is the stream.
@@ -11,11 +13,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "tests/fuzz/fuzz_check.h"
+#include "web/server.h"
 #include "web/websocket.h"
 
 namespace {
@@ -86,6 +90,17 @@ bool take(web::WsReader& reader, std::string& in, std::vector<web::WsEvent>& eve
     }
 }
 
+void check_message(std::string_view text) {
+    const std::optional<web::Input> input = web::parse_input(text);
+    if (!input) return;
+    if (input->kind == web::Input::kControls) {
+        for (const double position : {input->elevator, input->aileron, input->rudder, input->throttle})
+            FUZZ_CHECK(position >= -1.0 && position <= 1.0, "controls within -1..1");
+        FUZZ_CHECK(input->brakes >= 0.0 && input->brakes <= 1.0, "brakes within 0..1");
+    }
+    if (input->kind == web::Input::kFlaps) FUZZ_CHECK(input->step == 1 || input->step == -1, "a flap step is one");
+}
+
 void check_events(const std::vector<web::WsEvent>& events, size_t stream_size) {
     size_t payload_bytes = 0;
     for (const web::WsEvent& event : events) {
@@ -95,6 +110,7 @@ void check_events(const std::vector<web::WsEvent>& events, size_t stream_size) {
                 FUZZ_CHECK(event.opcode == web::kText || event.opcode == web::kBinary, "a text or binary message");
                 FUZZ_CHECK(event.payload.size() <= kLimit, "a message within the limit");
                 FUZZ_CHECK(event.opcode != web::kText || well_formed_utf8(event.payload), "text is valid UTF-8");
+                if (event.opcode == web::kText) check_message(event.payload);
                 break;
             case web::WsEvent::kPing:
             case web::WsEvent::kPong: FUZZ_CHECK(event.payload.size() <= 125, "a control frame is short"); break;
@@ -213,6 +229,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string stream = provider.ConsumeRemainingBytesAsString();
 
     FUZZ_CHECK(web::valid_utf8(stream) == well_formed_utf8(stream), "valid_utf8 as the Unicode table says");
+    // The stream itself as a message, had it come framed.
+    if (stream.size() <= kLimit && well_formed_utf8(stream)) check_message(stream);
 
     // At once, and in reads of the chosen sizes (0: a read that brought
     // nothing), the rest in one: the same events.
