@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Fuzzes every file the bench host reads (tests/fuzz): builds the harnesses
-# with clang and libFuzzer in build/fuzz, runs each for a fixed time over its
-# corpus, and prints a line per harness. Run it by hand for longer runs; the
+# Fuzzes every file the bench host reads and the live server's parsers of
+# what comes from the network (tests/fuzz): builds the harnesses with clang
+# and libFuzzer in build/fuzz, runs each for a fixed time over its corpus,
+# and prints a line per harness. Run it by hand for longer runs; the
 # test command runs it for a few seconds each.
 #
 #   scripts/fuzz.sh [--time SECONDS] [--merge] [harness...]
@@ -9,7 +10,8 @@
 #   --time   seconds per harness (default 600)
 #   --merge  afterwards, minimise the kept corpus (tests/fuzz/corpus/<name>)
 #            together with what the run found, and write it back
-#   harness  panel_config calculator pe_image dib scenario (default: all)
+#   harness  panel_config calculator pe_image dib scenario http_request
+#            websocket_frame (default: all)
 #
 # New inputs go to build/fuzz/corpus/<name>, crashes, leaks and slow inputs
 # to build/fuzz/findings/<name>/; a reproducer worth keeping belongs in
@@ -26,12 +28,12 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --time) seconds=$2; shift 2 ;;
     --merge) merge=yes; shift ;;
-    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
     -*) echo "fuzz.sh: unknown option $1" >&2; exit 2 ;;
     *) harnesses+=("$1"); shift ;;
   esac
 done
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(panel_config calculator pe_image dib scenario)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(panel_config calculator pe_image dib scenario http_request websocket_frame)
 
 cxx=${FUZZ_CXX:-$(command -v clang++-14 || command -v clang++ || true)}
 [ -n "$cxx" ] || { echo "fuzz.sh: clang++ not found (scripts/install-deps.sh installs clang-14)" >&2; exit 2; }
@@ -77,7 +79,7 @@ fuzz() {
   speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
   corpus=$(grep -o 'corp: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
-  printf '%-13s %4ss %9s runs %6s/s  cov %5s  corpus %5s  %s\n' "$name" "$seconds" "${runs:-?}" "${speed:-?}" \
+  printf '%-15s %4ss %9s runs %6s/s  cov %5s  corpus %5s  %s\n' "$name" "$seconds" "${runs:-?}" "${speed:-?}" \
     "${cov:-?}" "${corpus:-?}" "$result" >"$build/$name.result"
   [ "$result" = clean ]
 }

@@ -264,7 +264,7 @@ std::optional<Request> parse_request_head(std::string_view head) {
         const std::string rest = request.target.substr(scheme_end + 3);
         const size_t path_at = std::min(rest.find_first_of("/?"), rest.size());
         authority = rest.substr(0, path_at);
-        if (authority->empty() || authority->find('@') != std::string::npos) return std::nullopt;
+        if (authority->empty() || authority->find_first_of("@ \t") != std::string::npos) return std::nullopt;
         request.target = (path_at == rest.size() || rest[path_at] == '?' ? "/" : "") + rest.substr(path_at);
     }
     for (size_t i = 1; i < lines.size(); ++i) {
@@ -312,10 +312,9 @@ std::optional<std::string> refusal(const Request& request, const Listening& list
     return std::nullopt;
 }
 
-StaticFile read_static(int root_fd, std::string_view target) {
-    StaticFile file;
+std::optional<std::vector<std::string>> static_path(std::string_view target) {
     const std::optional<std::string> path = decoded_path(target);
-    if (!path) return {400, {}, {}};
+    if (!path) return std::nullopt;
     std::vector<std::string> parts;
     for (size_t at = 1; at <= path->size();) {
         const size_t slash = std::min(path->find('/', at), path->size());
@@ -324,9 +323,16 @@ StaticFile read_static(int root_fd, std::string_view target) {
     }
     if (parts.back().empty()) parts.back() = "index.html";
     for (const std::string& part : parts) {
-        if (part.empty() || part == "." || part == "..") return {400, {}, {}};
+        if (part.empty() || part == "." || part == "..") return std::nullopt;
     }
-    const int fd = open_beneath(root_fd, parts);
+    return parts;
+}
+
+StaticFile read_static(int root_fd, std::string_view target) {
+    StaticFile file;
+    const std::optional<std::vector<std::string>> parts = static_path(target);
+    if (!parts) return {400, {}, {}};
+    const int fd = open_beneath(root_fd, *parts);
     if (fd < 0) return file;
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxFileBytes) {
@@ -339,7 +345,7 @@ StaticFile read_static(int root_fd, std::string_view target) {
         }
         file.body.resize(done);
         file.status = 200;
-        file.content_type = content_type(parts.back());
+        file.content_type = content_type(parts->back());
     }
     ::close(fd);
     return file;

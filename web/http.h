@@ -60,8 +60,14 @@ struct StaticFile {
     std::string content_type;
 };
 
-// The file `target` names under the directory `root_fd`, following no
-// symbolic link: each component is opened with O_NOFOLLOW. "/" is index.html.
+// The components of the file `target` names under the web root, its %XX
+// decoded ("/" and a path ending in "/" name index.html); nullopt for a
+// path no file may have (400): malformed, with a NUL, an empty, `.` or `..`
+// component.
+std::optional<std::vector<std::string>> static_path(std::string_view target);
+
+// The file `target` names under the directory `root_fd` (static_path),
+// following no symbolic link: each component is opened with O_NOFOLLOW.
 StaticFile read_static(int root_fd, std::string_view target);
 
 // A response's head; `extra` holds further header lines, each ending in CRLF.

@@ -1,0 +1,97 @@
+// The page's messages (web/server.h lists them): JSON from the network,
+// parsed without exceptions; anything malformed or out of range is no input.
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <optional>
+#include <string_view>
+
+#include "frame/numbers.h"
+#include "web/server.h"
+
+namespace web {
+namespace {
+
+// A number of the message within [low, high]; a missing one is `absent`,
+// anything else (a string, NaN, out of range) nullopt.
+std::optional<double> number_in(const nlohmann::json& message, const char* name, double low, double high,
+                                std::optional<double> absent = std::nullopt) {
+    const auto found = message.find(name);
+    if (found == message.end()) return absent;
+    if (!found->is_number()) return std::nullopt;
+    const double value = found->get<double>();
+    if (!(value >= low && value <= high)) return std::nullopt;
+    return value;
+}
+
+// The pilot's controls: every position in its range, or none is taken.
+std::optional<Input> parse_controls(const nlohmann::json& message) {
+    const std::optional<double> elevator = number_in(message, "elevator", -1.0, 1.0),
+                                aileron = number_in(message, "aileron", -1.0, 1.0),
+                                rudder = number_in(message, "rudder", -1.0, 1.0),
+                                brakes = number_in(message, "brakes", 0.0, 1.0),
+                                throttle = number_in(message, "throttle", -1.0, 1.0, 0.0);
+    if (!elevator || !aileron || !rudder || !brakes || !throttle) return std::nullopt;
+    Input input;
+    input.kind = Input::kControls;
+    input.elevator = *elevator;
+    input.aileron = *aileron;
+    input.rudder = *rudder;
+    input.brakes = *brakes;
+    input.throttle = *throttle;
+    return input;
+}
+
+}  // namespace
+
+std::optional<Input> parse_input(std::string_view text) {
+    const nlohmann::json message = nlohmann::json::parse(text, nullptr, false);
+    if (message.is_discarded() || !message.is_object()) return std::nullopt;
+    const auto kind = message.find("t");
+    if (kind == message.end() || !kind->is_string()) return std::nullopt;
+    const std::string& name = kind->get_ref<const std::string&>();
+    Input input;
+    if (name == "press" || name == "move") {
+        const auto x = message.find("x"), y = message.find("y");
+        if (x == message.end() || y == message.end() || !x->is_number() || !y->is_number()) return std::nullopt;
+        input.kind = name == "press" ? Input::kPress : Input::kMove;
+        input.x = frame::trunc_to_int32(std::floor(x->get<double>()));
+        input.y = frame::trunc_to_int32(std::floor(y->get<double>()));
+    } else if (name == "key") {
+        const auto event = message.find("event");
+        if (event == message.end() || !event->is_number_unsigned() || event->get<uint64_t>() > UINT32_MAX)
+            return std::nullopt;
+        input.kind = Input::kKey;
+        input.event = static_cast<uint32_t>(event->get<uint64_t>());
+    } else if (name == "release") {
+        input.kind = Input::kRelease;
+    } else if (name == "pause") {
+        input.kind = Input::kPause;
+    } else if (name == "reset") {
+        input.kind = Input::kReset;
+    } else if (name == "fly") {
+        input.kind = Input::kFly;
+    } else if (name == "night") {
+        input.kind = Input::kNight;
+    } else if (name == "controls") {
+        return parse_controls(message);
+    } else if (name == "gear") {
+        input.kind = Input::kGear;
+    } else if (name == "flaps") {
+        const auto step = message.find("step");
+        if (step == message.end() || !step->is_number_integer() || (*step != 1 && *step != -1)) return std::nullopt;
+        input.kind = Input::kFlaps;
+        input.step = step->get<int>();
+    } else if (name == "pointer") {
+        const auto x = message.find("x"), y = message.find("y");
+        if (x == message.end() || y == message.end() || !x->is_number() || !y->is_number()) return std::nullopt;
+        input.kind = Input::kPointer;
+        input.x = frame::trunc_to_int32(std::floor(x->get<double>()));
+        input.y = frame::trunc_to_int32(std::floor(y->get<double>()));
+    } else {
+        return std::nullopt;
+    }
+    return input;
+}
+
+}  // namespace web
