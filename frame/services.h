@@ -25,7 +25,7 @@ using KeyEventHandler = GuestPtr<GuestFn<void(uint32_t event_id, uint32_t event_
 // Every service returns nothing and is called with the host convention.
 // Rows stay in ascending service number: the table's layout follows them.
 // clang-format off
-#define KORVANE_SERVICES(X)                                                                                    \
+#define PANEL_SERVICES(X)                                                                                    \
     X(24, element_list_query, (ELEMENT_HEADER* element), (element))                                           \
     X(25, element_list_install, (ELEMENT_HEADER* element, uint32_t host_argument), (element, host_argument))  \
     X(26, element_list_initialize, (ELEMENT_HEADER* element), (element))                                      \
@@ -45,15 +45,15 @@ using KeyEventHandler = GuestPtr<GuestFn<void(uint32_t event_id, uint32_t event_
 
 // Service numbers by name: service_slot::lookup_var is 40.
 namespace service_slot {
-#define KORVANE_SERVICE_SLOT(slot, name, parameters, arguments) inline constexpr uint32_t name = slot;
-KORVANE_SERVICES(KORVANE_SERVICE_SLOT)
-#undef KORVANE_SERVICE_SLOT
+#define PANEL_SERVICE_SLOT(slot, name, parameters, arguments) inline constexpr uint32_t name = slot;
+PANEL_SERVICES(PANEL_SERVICE_SLOT)
+#undef PANEL_SERVICE_SLOT
 }  // namespace service_slot
 
 inline constexpr auto kServedSlots = std::to_array<uint32_t>({
-#define KORVANE_SERVICE_NUMBER(slot, name, parameters, arguments) slot,
-    KORVANE_SERVICES(KORVANE_SERVICE_NUMBER)
-#undef KORVANE_SERVICE_NUMBER
+#define PANEL_SERVICE_NUMBER(slot, name, parameters, arguments) slot,
+    PANEL_SERVICES(PANEL_SERVICE_NUMBER)
+#undef PANEL_SERVICE_NUMBER
 });
 
 // The table ends with the last service served.
@@ -62,9 +62,9 @@ inline constexpr size_t kPanelsSlotCount = kServedSlots.back() + 1;
 // Each service's signature as the host sees it, every argument a 32-bit word
 // (guest::lookup_var_service is void(GuestPtr<guest::MODULE_VAR>)).
 namespace guest {
-#define KORVANE_GUEST_SERVICE(slot, name, parameters, arguments) using name##_service = frame::guest_t<void parameters>;
-KORVANE_SERVICES(KORVANE_GUEST_SERVICE)
-#undef KORVANE_GUEST_SERVICE
+#define PANEL_GUEST_SERVICE(slot, name, parameters, arguments) using name##_service = frame::guest_t<void parameters>;
+PANEL_SERVICES(PANEL_GUEST_SERVICE)
+#undef PANEL_GUEST_SERVICE
 }  // namespace guest
 
 #if FRAME_NATIVE_RECORDS
@@ -99,13 +99,13 @@ constexpr uint32_t first_unused_before(uint32_t slot) {
 // whatever is raised beneath it itself.
 struct PANELS {
 // clang-format off
-#define KORVANE_PANELS_MEMBER(slot, name, parameters, arguments)                                     \
+#define PANEL_SERVICES_MEMBER(slot, name, parameters, arguments)                                     \
     [[no_unique_address]] UnusedSlots<first_unused_before(slot), (slot) - first_unused_before(slot)> \
         unused_before_##name;                                                                        \
     void(GAUGE_CALL* name) parameters noexcept;
     // clang-format on
-    KORVANE_SERVICES(KORVANE_PANELS_MEMBER)
-#undef KORVANE_PANELS_MEMBER
+    PANEL_SERVICES(PANEL_SERVICES_MEMBER)
+#undef PANEL_SERVICES_MEMBER
 };
 
 #pragma pack(pop)
@@ -135,9 +135,9 @@ static_assert(served_slots_ascend(), "the service list runs in ascending service
 
 #if FRAME_NATIVE_RECORDS
 static_assert(sizeof(PANELS) == 4 * kPanelsSlotCount);
-#define KORVANE_SERVICE_OFFSET(slot, name, parameters, arguments) \
+#define PANEL_SERVICE_OFFSET(slot, name, parameters, arguments) \
     static_assert(offsetof(PANELS, name) == 4 * (slot), "service " #name " is the pointer at 4 * its number");
-KORVANE_SERVICES(KORVANE_SERVICE_OFFSET)
-#undef KORVANE_SERVICE_OFFSET
+PANEL_SERVICES(PANEL_SERVICE_OFFSET)
+#undef PANEL_SERVICE_OFFSET
 
 #endif

@@ -28,7 +28,7 @@ inline void call_service(Args... args) {
 // One wrapper per service, named and typed as its slot: kit::lookup_var(var).
 #define KORVANE_KIT_SERVICE(slot, name, parameters, arguments) \
     inline void name parameters { call_service<&PANELS::name> arguments; }
-KORVANE_SERVICES(KORVANE_KIT_SERVICE)
+PANEL_SERVICES(KORVANE_KIT_SERVICE)
 #undef KORVANE_KIT_SERVICE
 
 // Gauges hand over programs for their effect alone, asking for no result.

@@ -14,7 +14,7 @@ Host* g_active_host = nullptr;
 constexpr ServiceShape kServiceShapes[] = {
 #define BENCH_SERVICE_SHAPE(slot, name, parameters, arguments) \
     {slot, #name, static_cast<uint32_t>(frame::arity_of<guest::name##_service>)},
-    KORVANE_SERVICES(BENCH_SERVICE_SHAPE)
+    PANEL_SERVICES(BENCH_SERVICE_SHAPE)
 #undef BENCH_SERVICE_SHAPE
 };
 
@@ -59,7 +59,7 @@ void Host::serve(Module& caller, uint32_t slot, std::span<const uint32_t> args) 
         switch (slot) {
 #define BENCH_SERVICE_CASE(slot_, name, parameters, arguments) \
     case slot_: invoke(*this, &Host::on_##name, caller, args); break;
-            KORVANE_SERVICES(BENCH_SERVICE_CASE)
+            PANEL_SERVICES(BENCH_SERVICE_CASE)
 #undef BENCH_SERVICE_CASE
             default: record_unexpected(slot); break;
         }

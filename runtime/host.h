@@ -158,7 +158,7 @@ public:
     // The services, each with the module that called it and its arguments as
     // the host sees them: on_lookup_var(Module&, GuestPtr<guest::MODULE_VAR>).
 #define BENCH_HOST_SERVICE(slot, name, parameters, arguments) WithCaller<guest::name##_service>::type on_##name;
-    KORVANE_SERVICES(BENCH_HOST_SERVICE)
+    PANEL_SERVICES(BENCH_HOST_SERVICE)
 #undef BENCH_HOST_SERVICE
 
     // The calculator hook for execute_calculator_code; without one the program

@@ -19,7 +19,7 @@ const char* status_name(Status status);
 // lifecycle, 2xx feed hostile inputs, 3xx watch every module call (in the
 // emulator: its memory accesses, faults, instructions, imports). The ids
 // are stable: reports, tools and tests name them.
-#define KORVANE_VALIDATOR_CHECKS(X)                                                                            \
+#define VALIDATOR_CHECKS(X)                                                                                    \
     X(kModuleLoads, "KV000", "module loads: exports, ImportTable, Linkage")                                    \
     X(kGaugeTable, "KV001", "gauge table: terminated, every entry a gauge header")                             \
     X(kGaugeNames, "KV002", "gauge names: readable, terminated, unique")                                       \
@@ -64,9 +64,9 @@ const char* status_name(Status status);
       "module calls keep no handles, heaps, virtual memory or registrations, and stay within the budgets")
 
 enum class Check : uint8_t {
-#define KORVANE_CHECK_ENUM(name, id, text) name,
-    KORVANE_VALIDATOR_CHECKS(KORVANE_CHECK_ENUM)
-#undef KORVANE_CHECK_ENUM
+#define VALIDATOR_CHECK_ENUM(name, id, text) name,
+    VALIDATOR_CHECKS(VALIDATOR_CHECK_ENUM)
+#undef VALIDATOR_CHECK_ENUM
 };
 
 struct CheckInfo {
@@ -76,9 +76,9 @@ struct CheckInfo {
 };
 
 inline constexpr CheckInfo kChecks[] = {
-#define KORVANE_CHECK_INFO(name, id, text) {Check::name, id, text},
-    KORVANE_VALIDATOR_CHECKS(KORVANE_CHECK_INFO)
-#undef KORVANE_CHECK_INFO
+#define VALIDATOR_CHECK_INFO(name, id, text) {Check::name, id, text},
+    VALIDATOR_CHECKS(VALIDATOR_CHECK_INFO)
+#undef VALIDATOR_CHECK_INFO
 };
 
 constexpr const CheckInfo& check_info(Check check) { return kChecks[static_cast<size_t>(check)]; }
