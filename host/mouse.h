@@ -12,6 +12,7 @@
 
 #include "host/emulator/guest_memory.h"
 #include "frame/records.h"
+#include "frame/vocabulary.h"
 
 namespace bench {
 
@@ -32,7 +33,7 @@ struct MouseBox {
     // offsets cannot overflow).
     int64_t x = 0, y = 0, width = 0, height = 0;
     int32_t cursor = -1;
-    uint32_t help_id = 0;
+    uint32_t help_id = sim::help::kNone;
     uint32_t mouse_flags = 0;
     uint32_t event_id = 0;
     guest::MouseHandler handler;

@@ -442,7 +442,9 @@ std::string LivePanel::pointer_json(int32_t x, int32_t y) {
     }
     const uint32_t help_id = gauge->instance->help_under(gx, gy);
     const char* help = sim::help::text_of(help_id);
-    const std::string help_text = help != nullptr ? help : help_id != 0 ? "help id " + std::to_string(help_id) : "";
+    const std::string help_text = help != nullptr               ? help
+                                  : help_id != sim::help::kNone ? "help id " + std::to_string(help_id)
+                                                                : "";
     if (const bench::MouseBox* box = gauge->instance->box_under(gx, gy)) {
         out["box"] = {{"record", box->record}, {"cursor", box->cursor}, {"flags", box->mouse_flags}};
     }

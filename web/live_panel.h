@@ -25,6 +25,7 @@
 #include "flightmodel/coupling.h"
 #include "flightmodel/jsbsim.h"
 #include "flightmodel/session.h"
+#include "frame/vocabulary.h"
 #include "host/host.h"
 #include "host/host_calculator.h"
 #include "host/panel.h"
@@ -101,7 +102,7 @@ struct PageBox {
     int64_t left = 0, top = 0, right = 0, bottom = 0;
     bool child = false;
     int32_t cursor = -1;
-    uint32_t help_id = 0;
+    uint32_t help_id = sim::help::kNone;
     std::string help_text;  // the tooltip the help id stands for (empty: none known)
     uint32_t mouse_flags = 0;
 };
