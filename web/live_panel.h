@@ -101,7 +101,7 @@ struct Input {
 struct PageBox {
     int64_t left = 0, top = 0, right = 0, bottom = 0;
     bool child = false;
-    int32_t cursor = -1;
+    int32_t cursor = kCursorNone;
     uint32_t help_id = sim::help::kNone;
     std::string help_text;  // the tooltip the help id stands for (empty: none known)
     uint32_t mouse_flags = 0;
