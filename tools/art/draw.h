@@ -12,8 +12,6 @@
 
 namespace art {
 
-inline constexpr double kPi = 3.14159265358979323846;
-
 struct Point {
     double x = 0.0;
     double y = 0.0;

@@ -1,5 +1,6 @@
 // Airspeed, altimeter, vertical speed, attitude, turn and slip, accelerometer.
 #include <cmath>
+#include <numbers>
 #include <string>
 
 #include "korvane/bitmaps.h"
@@ -40,7 +41,7 @@ void airspeed_dial(Canvas& canvas, const Records& records) {
 
     // In the gap of the outer scale, beside the needle resting at zero.
     const double rest = needle.angle(0);
-    const double side = std::cos(rest * kPi / 180.0) > 0.0 ? -1.0 : 1.0;
+    const double side = std::cos(rest * std::numbers::pi / 180.0) > 0.0 ? -1.0 : 1.0;
     legend(cr, {&dwelling}, {{"AIR SPEED", "KNOTS"}, 10.5, Font::Bold, {c.x + side * 32.0, c.y + 92.0}, c, 122.0});
 }
 
@@ -254,9 +255,9 @@ void attitude_mask(Canvas& canvas, const Records& records) {
     const double outer = canvas.width() / 2.0 - 0.5;
     // The bezel ring around the window; the window itself stays transparent.
     cairo_new_path(cr);
-    cairo_arc(cr, c.x, c.y, outer, 0.0, 2.0 * kPi);
+    cairo_arc(cr, c.x, c.y, outer, 0.0, 2.0 * std::numbers::pi);
     cairo_new_sub_path(cr);
-    cairo_arc_negative(cr, c.x, c.y, kHorizonWindow, 2.0 * kPi, 0.0);
+    cairo_arc_negative(cr, c.x, c.y, kHorizonWindow, 2.0 * std::numbers::pi, 0.0);
     set_colour(cr, colour::kCaseDark);
     cairo_fill(cr);
     stroke_circle(cr, c, outer - 1.5, 3.0, Rgb{84, 84, 84});
