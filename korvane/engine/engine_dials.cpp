@@ -80,7 +80,6 @@ constexpr std::array<Variant, kEngineCount> kEngines{{
     {"Tachometer3", "Boost3", "Oil_Temperature3", "Oil_Pressure3", "Radiator_Temperature3"},
     {"Tachometer4", "Boost4", "Oil_Temperature4", "Oil_Pressure4", "Radiator_Temperature4"},
 }};
-static_assert(kEngineCount == sim::kEngineCount);
 
 // --- Tachometer -------------------------------------------------------------------
 

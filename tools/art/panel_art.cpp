@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "frame/vocabulary.h"
 #include "host/host.h"
 #include "host/panel_config.h"
 #include "tools/art/canvas.h"
@@ -252,7 +253,7 @@ void edge_screws(cairo_t* cr, const Slots& slots, double width, double height) {
 }
 
 void engine_placards(cairo_t* cr, const Slots& slots) {
-    for (int engine = 1; engine <= 4; ++engine) {
+    for (int engine = 1; engine <= sim::kEngineCount; ++engine) {
         const std::string n = std::to_string(engine);
         if (const auto tach = slots.find("Tachometer" + n)) {
             placard(cr, {n}, {tach->centre().x, tach->y - 17.0}, 14.0);
