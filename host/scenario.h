@@ -200,7 +200,7 @@ struct PrintedLine {
 // The calculator's absolute time advances kSecondsPerUpdate per update.
 class ScenarioRunner {
 public:
-    static constexpr double kSecondsPerUpdate = 1.0 / 18.0;
+    static constexpr double kSecondsPerUpdate = 1.0 / Host::kUpdatesPerSecond;
 
     // Renders a snapshot: the panel (gauge null) or one gauge, to `path`.
     using SnapshotWriter = std::function<void(const Panel& panel, const Panel::Gauge* gauge, const std::string& path)>;

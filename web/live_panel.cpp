@@ -23,7 +23,6 @@
 namespace web {
 namespace {
 
-constexpr double kSecondsPerUpdate = 1.0 / LivePanel::kRateHz;
 // Updates run on every (re)start before the first picture, so that
 // rate-limited needles have reached the steady state's readings.
 constexpr int kSettleUpdates = 60;
@@ -401,7 +400,8 @@ void LivePanel::step() {
     count_key_events(false);
     act_on_held([this] { held_->instance->repeat(); });
     count_key_events(true);
-    calculator_->set_absolute_time_seconds(calculator_->absolute_time_seconds() + kSecondsPerUpdate);
+    calculator_->set_absolute_time_seconds(calculator_->absolute_time_seconds() +
+                                           bench::ScenarioRunner::kSecondsPerUpdate);
     ++updates_;
 }
 
@@ -532,7 +532,7 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
     status["events"] = key_events_;
     status["last_event"] = last_key_event_;
     std::string flight = "none";
-    double time = static_cast<double>(updates_) * kSecondsPerUpdate;
+    double time = static_cast<double>(updates_) * bench::ScenarioRunner::kSecondsPerUpdate;
     if (options_.flight) {
         if (!flight_error_.empty()) {
             flight = "failed";

@@ -116,7 +116,7 @@ struct PageGauge {
 
 class LivePanel {
 public:
-    static constexpr int kRateHz = 18;
+    static constexpr int kRateHz = bench::Host::kUpdatesPerSecond;
 
     // Loads the panel and sets it up in the steady state. Throws what the
     // panel, its configuration or the modules throw.
