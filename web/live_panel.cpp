@@ -23,9 +23,6 @@
 namespace web {
 namespace {
 
-// Updates run on every (re)start before the first picture, so that
-// rate-limited needles have reached the steady state's readings.
-constexpr int kSettleUpdates = 60;
 // A throttle key held moves the levers end to end in this long.
 constexpr double kThrottleTravelSeconds = 3.0;
 // The flap lever's steps: take-off (20 degrees), 40, fully down.
@@ -191,7 +188,7 @@ void LivePanel::build(const Kept* kept) {
     // the same clicks do the same; without one the panel settles at cruise.
     if (!script && kept == nullptr) {
         if (options_.steady_state) options_.steady_state(*host_);
-        for (int i = 0; i < kSettleUpdates; ++i) {
+        for (int i = 0; i < bench::Panel::kSettleUpdates; ++i) {
             host_->tick();
             faulted_.update(*panel_);
         }
