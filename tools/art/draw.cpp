@@ -120,6 +120,17 @@ void text_polar(cairo_t* cr, Point centre, double degrees, double radius, std::s
     text(cr, s, polar(centre, radius, degrees), size, font, colour);
 }
 
+void bezel_ring(cairo_t* cr, Point centre, double r_outer, double r_window) {
+    cairo_new_path(cr);
+    cairo_arc(cr, centre.x, centre.y, r_outer, 0.0, 2.0 * std::numbers::pi);
+    cairo_new_sub_path(cr);
+    cairo_arc_negative(cr, centre.x, centre.y, r_window, 2.0 * std::numbers::pi, 0.0);
+    set_colour(cr, colour::kCaseDark);
+    cairo_fill(cr);
+    stroke_circle(cr, centre, r_outer - 1.5, 3.0, Rgb{84, 84, 84});
+    stroke_circle(cr, centre, r_window + 1.0, 2.0, Rgb{60, 60, 60});
+}
+
 void round_case(cairo_t* cr, Point centre, double r_outer, double r_face) {
     // Rim: lit from the top left, a bright edge and a dark lip at the glass.
     cairo_new_path(cr);

@@ -253,15 +253,7 @@ void attitude_mask(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
     const Point c = attitude_centre(records);
     const double outer = canvas.width() / 2.0 - 0.5;
-    // The bezel ring around the window; the window itself stays transparent.
-    cairo_new_path(cr);
-    cairo_arc(cr, c.x, c.y, outer, 0.0, 2.0 * std::numbers::pi);
-    cairo_new_sub_path(cr);
-    cairo_arc_negative(cr, c.x, c.y, kHorizonWindow, 2.0 * std::numbers::pi, 0.0);
-    set_colour(cr, colour::kCaseDark);
-    cairo_fill(cr);
-    stroke_circle(cr, c, outer - 1.5, 3.0, Rgb{84, 84, 84});
-    stroke_circle(cr, c, kHorizonWindow + 1.0, 2.0, Rgb{60, 60, 60});
+    bezel_ring(cr, c, outer, kHorizonWindow);
 
     // Bank scale on the lower half: the pointer stands at bank + 90.
     const Needle pointer = records.needle("Attitude", bitmap::kAttitudeBankPointer);

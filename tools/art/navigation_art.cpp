@@ -115,14 +115,7 @@ void dr_mask(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
     const Point c = dr_centre(records);
     const double outer = canvas.width() / 2.0 - 0.5;
-    cairo_new_path(cr);
-    cairo_arc(cr, c.x, c.y, outer, 0.0, 2.0 * std::numbers::pi);
-    cairo_new_sub_path(cr);
-    cairo_arc_negative(cr, c.x, c.y, kRoseWindow, 2.0 * std::numbers::pi, 0.0);
-    set_colour(cr, colour::kCaseDark);
-    cairo_fill(cr);
-    stroke_circle(cr, c, outer - 1.5, 3.0, Rgb{84, 84, 84});
-    stroke_circle(cr, c, kRoseWindow + 1.0, 2.0, Rgb{60, 60, 60});
+    bezel_ring(cr, c, outer, kRoseWindow);
     // Lubber mark at the top, over the heading.
     wedge(cr, c, 270.0, kRoseWindow - 6.0, outer - 3.0, 6.0, colour::kOrange);
     for (double a : {0.0, 90.0, 180.0}) tick(cr, c, a, kRoseWindow + 2.0, outer - 4.0, 2.0, Rgb{120, 120, 120});
