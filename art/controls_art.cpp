@@ -1,6 +1,7 @@
 // Magneto switches, the starter panel, the throttle and propeller quadrants.
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <stdexcept>
 #include <string>
 
@@ -116,9 +117,9 @@ void arming_switch(Canvas& canvas, bool armed) {
     toggle(cr, {x, kArmY}, armed, 17.0);
     if (armed) {
         cairo_new_path(cr);
-        cairo_arc(cr, x, kButtonY, 20.0, 0.0, 2.0 * kPi);
+        cairo_arc(cr, x, kButtonY, 20.0, 0.0, 2.0 * std::numbers::pi);
         cairo_new_sub_path(cr);
-        cairo_arc_negative(cr, x, kButtonY, 17.0, 2.0 * kPi, 0.0);
+        cairo_arc_negative(cr, x, kButtonY, 17.0, 2.0 * std::numbers::pi, 0.0);
         set_colour(cr, colour::kAmber);
         cairo_fill(cr);
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <stdexcept>
 
 #include "art/dwell.h"
@@ -111,7 +112,7 @@ bool Dwelling::clear(double x, double y, double width, double height) const {
     const double dy = std::max({top - pivot_.y, 0.0, pivot_.y - bottom});
     if (std::hypot(dx, dy) > reach_) return true;
     for (double degrees : angles_) {
-        const double c = std::cos(degrees * kPi / 180.0), s = std::sin(degrees * kPi / 180.0);
+        const double c = std::cos(degrees * std::numbers::pi / 180.0), s = std::sin(degrees * std::numbers::pi / 180.0);
         for (const Point& p : pixels_) {
             const double px = pivot_.x + p.x * c - p.y * s;
             const double py = pivot_.y + p.x * s + p.y * c;
@@ -243,7 +244,7 @@ void paint_shadowed_needle(Canvas& canvas, const Records& records, const char* g
     }
     // Down and to the right on the screen, turned back into the bitmap's axes
     // at the middle of the travel.
-    const double middle = (from + travel / 2.0) * kPi / 180.0;
+    const double middle = (from + travel / 2.0) * std::numbers::pi / 180.0;
     const double dx = 1.5, dy = 2.0;
     paint_needle(canvas, NeedleLook{.style = style,
                                     .pivot = {double(needle.ofs_x()), double(needle.ofs_y())},

@@ -1,12 +1,13 @@
 #include "art/draw.h"
 
 #include <cmath>
+#include <numbers>
 #include <string>
 
 namespace art {
 
 Point polar(Point centre, double radius, double degrees) {
-    const double radians = degrees * kPi / 180.0;
+    const double radians = degrees * std::numbers::pi / 180.0;
     return {centre.x + radius * std::cos(radians), centre.y + radius * std::sin(radians)};
 }
 
@@ -16,14 +17,14 @@ void set_colour(cairo_t* cr, Rgb colour, double alpha) {
 
 void fill_circle(cairo_t* cr, Point centre, double radius, Rgb colour) {
     cairo_new_path(cr);
-    cairo_arc(cr, centre.x, centre.y, radius, 0.0, 2.0 * kPi);
+    cairo_arc(cr, centre.x, centre.y, radius, 0.0, 2.0 * std::numbers::pi);
     set_colour(cr, colour);
     cairo_fill(cr);
 }
 
 void stroke_circle(cairo_t* cr, Point centre, double radius, double width, Rgb colour) {
     cairo_new_path(cr);
-    cairo_arc(cr, centre.x, centre.y, radius, 0.0, 2.0 * kPi);
+    cairo_arc(cr, centre.x, centre.y, radius, 0.0, 2.0 * std::numbers::pi);
     cairo_set_line_width(cr, width);
     set_colour(cr, colour);
     cairo_stroke(cr);
@@ -32,7 +33,8 @@ void stroke_circle(cairo_t* cr, Point centre, double radius, double width, Rgb c
 void stroke_arc(cairo_t* cr, Point centre, double radius, double from_degrees, double to_degrees, double width,
                 Rgb colour) {
     cairo_new_path(cr);
-    cairo_arc(cr, centre.x, centre.y, radius, from_degrees * kPi / 180.0, to_degrees * kPi / 180.0);
+    cairo_arc(cr, centre.x, centre.y, radius, from_degrees * std::numbers::pi / 180.0,
+              to_degrees * std::numbers::pi / 180.0);
     cairo_set_line_width(cr, width);
     cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
     set_colour(cr, colour);
@@ -48,10 +50,10 @@ void fill_rect(cairo_t* cr, double x, double y, double width, double height, Rgb
 
 void rounded_rect_path(cairo_t* cr, double x, double y, double width, double height, double radius) {
     cairo_new_path(cr);
-    cairo_arc(cr, x + width - radius, y + radius, radius, -kPi / 2, 0);
-    cairo_arc(cr, x + width - radius, y + height - radius, radius, 0, kPi / 2);
-    cairo_arc(cr, x + radius, y + height - radius, radius, kPi / 2, kPi);
-    cairo_arc(cr, x + radius, y + radius, radius, kPi, 3 * kPi / 2);
+    cairo_arc(cr, x + width - radius, y + radius, radius, -std::numbers::pi / 2, 0);
+    cairo_arc(cr, x + width - radius, y + height - radius, radius, 0, std::numbers::pi / 2);
+    cairo_arc(cr, x + radius, y + height - radius, radius, std::numbers::pi / 2, std::numbers::pi);
+    cairo_arc(cr, x + radius, y + radius, radius, std::numbers::pi, 3 * std::numbers::pi / 2);
     cairo_close_path(cr);
 }
 
@@ -100,7 +102,7 @@ void text_rotated(cairo_t* cr, std::string_view s, Point at, double size, Font f
     cairo_set_font_face(cr, Fonts::face(font));
     cairo_set_font_size(cr, size);
     cairo_translate(cr, at.x, at.y);
-    cairo_rotate(cr, rotate_degrees * kPi / 180.0);
+    cairo_rotate(cr, rotate_degrees * std::numbers::pi / 180.0);
     cairo_new_path(cr);
     cairo_move_to(cr, -extents.x_bearing - extents.width / 2.0, -extents.y_bearing - extents.height / 2.0);
     cairo_text_path(cr, str.c_str());
@@ -118,10 +120,21 @@ void text_polar(cairo_t* cr, Point centre, double degrees, double radius, std::s
     text(cr, s, polar(centre, radius, degrees), size, font, colour);
 }
 
+void bezel_ring(cairo_t* cr, Point centre, double r_outer, double r_window) {
+    cairo_new_path(cr);
+    cairo_arc(cr, centre.x, centre.y, r_outer, 0.0, 2.0 * std::numbers::pi);
+    cairo_new_sub_path(cr);
+    cairo_arc_negative(cr, centre.x, centre.y, r_window, 2.0 * std::numbers::pi, 0.0);
+    set_colour(cr, colour::kCaseDark);
+    cairo_fill(cr);
+    stroke_circle(cr, centre, r_outer - 1.5, 3.0, Rgb{84, 84, 84});
+    stroke_circle(cr, centre, r_window + 1.0, 2.0, Rgb{60, 60, 60});
+}
+
 void round_case(cairo_t* cr, Point centre, double r_outer, double r_face) {
     // Rim: lit from the top left, a bright edge and a dark lip at the glass.
     cairo_new_path(cr);
-    cairo_arc(cr, centre.x, centre.y, r_outer, 0.0, 2.0 * kPi);
+    cairo_arc(cr, centre.x, centre.y, r_outer, 0.0, 2.0 * std::numbers::pi);
     cairo_pattern_t* rim =
         cairo_pattern_create_linear(centre.x - r_outer, centre.y - r_outer, centre.x + r_outer, centre.y + r_outer);
     cairo_pattern_add_color_stop_rgb(rim, 0.0, 0.47, 0.47, 0.47);
@@ -133,7 +146,7 @@ void round_case(cairo_t* cr, Point centre, double r_outer, double r_face) {
 
     const double lip = std::fmax(2.0, (r_outer - r_face) * 0.35);
     cairo_new_path(cr);
-    cairo_arc(cr, centre.x, centre.y, r_face + lip, 0.0, 2.0 * kPi);
+    cairo_arc(cr, centre.x, centre.y, r_face + lip, 0.0, 2.0 * std::numbers::pi);
     cairo_pattern_t* inner =
         cairo_pattern_create_linear(centre.x - r_outer, centre.y - r_outer, centre.x + r_outer, centre.y + r_outer);
     cairo_pattern_add_color_stop_rgb(inner, 0.0, 0.09, 0.09, 0.09);
@@ -161,12 +174,13 @@ void glass_glare(cairo_t* cr, Point centre, double r_face) {
     // its outer edge and fading inward.
     cairo_save(cr);
     cairo_new_path(cr);
-    cairo_arc(cr, centre.x, centre.y, r_face - 1.0, 0.0, 2.0 * kPi);
+    cairo_arc(cr, centre.x, centre.y, r_face - 1.0, 0.0, 2.0 * std::numbers::pi);
     cairo_clip(cr);
     cairo_new_path(cr);
-    cairo_arc(cr, centre.x, centre.y, r_face - 2.0, 0.0, 2.0 * kPi);
+    cairo_arc(cr, centre.x, centre.y, r_face - 2.0, 0.0, 2.0 * std::numbers::pi);
     cairo_new_sub_path(cr);
-    cairo_arc_negative(cr, centre.x + r_face * 0.16, centre.y + r_face * 0.2, r_face * 0.99, 2.0 * kPi, 0.0);
+    cairo_arc_negative(cr, centre.x + r_face * 0.16, centre.y + r_face * 0.2, r_face * 0.99, 2.0 * std::numbers::pi,
+                       0.0);
     cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
     cairo_pattern_t* sheen =
         cairo_pattern_create_linear(centre.x - r_face * 0.7, centre.y - r_face * 0.7, centre.x, centre.y);
@@ -192,7 +206,7 @@ void knurled_knob(cairo_t* cr, Point centre, double radius, int teeth) {
         tick(cr, centre, degrees, radius * 0.78, radius - 0.5, std::fmax(1.0, radius * 0.12), Rgb{72, 72, 72});
     }
     cairo_new_path(cr);
-    cairo_arc(cr, centre.x, centre.y, radius * 0.74, 0.0, 2.0 * kPi);
+    cairo_arc(cr, centre.x, centre.y, radius * 0.74, 0.0, 2.0 * std::numbers::pi);
     cairo_pattern_t* top = cairo_pattern_create_radial(centre.x - radius * 0.3, centre.y - radius * 0.3, 0.0, centre.x,
                                                        centre.y, radius * 0.74);
     cairo_pattern_add_color_stop_rgb(top, 0.0, 0.40, 0.40, 0.40);

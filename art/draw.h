@@ -12,8 +12,6 @@
 
 namespace art {
 
-inline constexpr double kPi = 3.14159265358979323846;
-
 struct Point {
     double x = 0.0;
     double y = 0.0;
@@ -53,6 +51,10 @@ void text_polar(cairo_t* cr, Point centre, double degrees, double radius, std::s
 // A round instrument case: a turned metal rim from r_outer to r_face and a
 // near-black face inside. Everything outside r_outer stays transparent.
 void round_case(cairo_t* cr, Point centre, double r_outer, double r_face);
+// A mask's bezel: a ring of case from r_outer in to r_window, rimmed at both
+// edges. The window inside stays transparent, for the card or the horizon
+// beneath to show through.
+void bezel_ring(cairo_t* cr, Point centre, double r_outer, double r_window);
 // A faint curved highlight on a round face, as its glass catches the light
 // from the top left; round_case draws one on its face.
 void glass_glare(cairo_t* cr, Point centre, double r_face);

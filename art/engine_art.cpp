@@ -1,6 +1,7 @@
 // Engine dials, fuel contents and pressure warnings, flaps and the
 // undercarriage lamp panel.
 #include <cmath>
+#include <numbers>
 #include <stdexcept>
 #include <string>
 
@@ -271,7 +272,7 @@ std::vector<LampPlace> gear_lamps(const Records& records) {
 void lamp_glass_path(cairo_t* cr, double x, double y, double w, double h) {
     if (std::fabs(w - h) < 4.0) {
         cairo_new_path(cr);
-        cairo_arc(cr, x + w / 2.0, y + h / 2.0, std::fmin(w, h) / 2.0, 0.0, 2.0 * kPi);
+        cairo_arc(cr, x + w / 2.0, y + h / 2.0, std::fmin(w, h) / 2.0, 0.0, 2.0 * std::numbers::pi);
     } else {
         rounded_rect_path(cr, x, y, w, h, std::fmin(w, h) * 0.3);
     }

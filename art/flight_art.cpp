@@ -1,5 +1,6 @@
 // Airspeed, altimeter, vertical speed, attitude, turn and slip, accelerometer.
 #include <cmath>
+#include <numbers>
 #include <string>
 
 #include "art/dial.h"
@@ -40,7 +41,7 @@ void airspeed_dial(Canvas& canvas, const Records& records) {
 
     // In the gap of the outer scale, beside the needle resting at zero.
     const double rest = needle.angle(0);
-    const double side = std::cos(rest * kPi / 180.0) > 0.0 ? -1.0 : 1.0;
+    const double side = std::cos(rest * std::numbers::pi / 180.0) > 0.0 ? -1.0 : 1.0;
     legend(cr, {&dwelling}, {{"AIR SPEED", "KNOTS"}, 10.5, Font::Bold, {c.x + side * 32.0, c.y + 92.0}, c, 122.0});
 }
 
@@ -252,15 +253,7 @@ void attitude_mask(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
     const Point c = attitude_centre(records);
     const double outer = canvas.width() / 2.0 - 0.5;
-    // The bezel ring around the window; the window itself stays transparent.
-    cairo_new_path(cr);
-    cairo_arc(cr, c.x, c.y, outer, 0.0, 2.0 * kPi);
-    cairo_new_sub_path(cr);
-    cairo_arc_negative(cr, c.x, c.y, kHorizonWindow, 2.0 * kPi, 0.0);
-    set_colour(cr, colour::kCaseDark);
-    cairo_fill(cr);
-    stroke_circle(cr, c, outer - 1.5, 3.0, Rgb{84, 84, 84});
-    stroke_circle(cr, c, kHorizonWindow + 1.0, 2.0, Rgb{60, 60, 60});
+    bezel_ring(cr, c, outer, kHorizonWindow);
 
     // Bank scale on the lower half: the pointer stands at bank + 90.
     const Needle pointer = records.needle("Attitude", bitmap::kAttitudeBankPointer);

@@ -1,5 +1,6 @@
 // Compass, distant-reading compass, direction finder, clock and stopwatch.
 #include <cmath>
+#include <numbers>
 #include <string>
 
 #include "art/dial.h"
@@ -114,14 +115,7 @@ void dr_mask(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
     const Point c = dr_centre(records);
     const double outer = canvas.width() / 2.0 - 0.5;
-    cairo_new_path(cr);
-    cairo_arc(cr, c.x, c.y, outer, 0.0, 2.0 * kPi);
-    cairo_new_sub_path(cr);
-    cairo_arc_negative(cr, c.x, c.y, kRoseWindow, 2.0 * kPi, 0.0);
-    set_colour(cr, colour::kCaseDark);
-    cairo_fill(cr);
-    stroke_circle(cr, c, outer - 1.5, 3.0, Rgb{84, 84, 84});
-    stroke_circle(cr, c, kRoseWindow + 1.0, 2.0, Rgb{60, 60, 60});
+    bezel_ring(cr, c, outer, kRoseWindow);
     // Lubber mark at the top, over the heading.
     wedge(cr, c, 270.0, kRoseWindow - 6.0, outer - 3.0, 6.0, colour::kOrange);
     for (double a : {0.0, 90.0, 180.0}) tick(cr, c, a, kRoseWindow + 2.0, outer - 4.0, 2.0, Rgb{120, 120, 120});
@@ -261,11 +255,11 @@ void timer_dial(Canvas& canvas, const Records& records) {
     const std::vector<Box> buttons = records.mouse_parents("Timer");
     for (const Box& b : buttons) {
         const Point bc{b.x + b.width / 2.0, b.y + b.height / 2.0};
-        const double a = std::atan2(bc.y - c.y, bc.x - c.x) * 180.0 / kPi;
+        const double a = std::atan2(bc.y - c.y, bc.x - c.x) * 180.0 / std::numbers::pi;
         tick(cr, c, a, kTimerCase - 4.0, std::hypot(bc.x - c.x, bc.y - c.y), 10.0, Rgb{84, 84, 84});
         cairo_save(cr);
         cairo_translate(cr, bc.x, bc.y);
-        cairo_rotate(cr, (a + 90.0) * kPi / 180.0);
+        cairo_rotate(cr, (a + 90.0) * std::numbers::pi / 180.0);
         rounded_rect_path(cr, -13.0, -9.0, 26.0, 18.0, 4.0);
         set_colour(cr, Rgb{120, 120, 120});
         cairo_fill(cr);

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
 
 #include "art/canvas.h"
 #include "art/draw.h"
+#include "frame/vocabulary.h"
 #include "panels/panel_config.h"
 #include "runtime/host.h"
 
@@ -193,7 +195,7 @@ void shock_mounted_subpanel(cairo_t* cr, const Rect& r) {
                           Point{r.x + 14.0, r.bottom() - 14.0}, Point{r.right() - 14.0, r.bottom() - 14.0}}) {
         fill_circle(cr, {c.x + 1.0, c.y + 1.5}, 11.0, Rgb{4, 4, 4});
         cairo_new_path(cr);
-        cairo_arc(cr, c.x, c.y, 11.0, 0.0, 2.0 * kPi);
+        cairo_arc(cr, c.x, c.y, 11.0, 0.0, 2.0 * std::numbers::pi);
         cairo_pattern_t* rubber = cairo_pattern_create_radial(c.x - 3.0, c.y - 3.0, 1.0, c.x, c.y, 11.0);
         cairo_pattern_add_color_stop_rgb(rubber, 0.0, 0.26, 0.25, 0.24);
         cairo_pattern_add_color_stop_rgb(rubber, 1.0, 0.10, 0.10, 0.09);
@@ -251,7 +253,7 @@ void edge_screws(cairo_t* cr, const Slots& slots, double width, double height) {
 }
 
 void engine_placards(cairo_t* cr, const Slots& slots) {
-    for (int engine = 1; engine <= 4; ++engine) {
+    for (int engine = 1; engine <= sim::kEngineCount; ++engine) {
         const std::string n = std::to_string(engine);
         if (const auto tach = slots.find("Tachometer" + n)) {
             placard(cr, {n}, {tach->centre().x, tach->y - 17.0}, 14.0);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "flightmodel/coupling.h"
+#include "runtime/host.h"
 
 namespace flightmodel {
 
@@ -32,7 +33,7 @@ struct FlightRun {
     std::string work_dir;           // where the output directive and the CSV go
     double timeout_seconds = 10.0;  // the longest wait for any answer of the model
     double end_seconds = 0.0;       // > 0: stop the script there
-    int rate_hz = 18;
+    int rate_hz = runtime::Host::kUpdatesPerSecond;
     // Properties read after every update besides the coupling's, for the
     // caller's own account of the flight; a model lacking one is refused.
     std::vector<std::string> watched;

@@ -246,7 +246,7 @@ FRAME_RECORD(NONLINEARITY, 24, GAUGE_RECORD_NONLINEARITY);
     F(int32_t, y, 8, 0, Data)                   \
     F(int32_t, width, 12, 0, Data)              \
     F(int32_t, height, 16, 0, Data)             \
-    F(int32_t, cursor, 20, -1, Data)            \
+    F(int32_t, cursor, 20, kCursorNone, Data)   \
     F(uint32_t, help_id, 24, 0, Data)           \
     F(uint32_t, mouse_flags, 28, 0, Data)       \
     F(uint32_t, event_id, 32, 0, Data)          \

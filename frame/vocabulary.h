@@ -354,26 +354,43 @@ static_assert(complete(), "a variable's unit is missing from unit::kUnits, or a 
 // the text the simulator shows under the pointer.
 namespace help {
 
+// No tooltip.
+inline constexpr uint32_t kNone = 0;
+inline constexpr uint32_t kAltimeter = 0xA001;
+inline constexpr uint32_t kAirspeed = 0xA003;
+inline constexpr uint32_t kAttitude = 0xA004;
+inline constexpr uint32_t kCompass = 0xA005;
+inline constexpr uint32_t kFlapPosition = 0xA015;
+inline constexpr uint32_t kClock = 0xA017;
+inline constexpr uint32_t kTurnAndSlip = 0xA01A;
+inline constexpr uint32_t kVerticalSpeed = 0xA01F;
+inline constexpr uint32_t kEngineSpeed = 0xA020;
+inline constexpr uint32_t kBoost = 0xA021;
+inline constexpr uint32_t kOilTemperature = 0xA022;
+inline constexpr uint32_t kOilPressure = 0xA023;
+inline constexpr uint32_t kPressureSetting = 0xA034;
+inline constexpr uint32_t kRadiatorTemperature = 0xA86A;
+
 struct Text {
     uint32_t id;
     const char* text;
 };
 
 inline constexpr Text kTexts[] = {
-    {0xA001, "Altimeter"},
-    {0xA003, "Airspeed indicator"},
-    {0xA004, "Attitude indicator"},
-    {0xA005, "Compass"},
-    {0xA015, "Flaps position indicator"},
-    {0xA017, "Clock"},
-    {0xA01A, "Turn and slip indicator"},
-    {0xA01F, "Vertical speed indicator"},
-    {0xA020, "Engine speed (rpm)"},
-    {0xA021, "Boost pressure"},
-    {0xA022, "Oil temperature"},
-    {0xA023, "Oil pressure"},
-    {0xA034, "Altimeter pressure setting (millibars)"},
-    {0xA86A, "Radiator coolant temperature"},
+    {kAltimeter, "Altimeter"},
+    {kAirspeed, "Airspeed indicator"},
+    {kAttitude, "Attitude indicator"},
+    {kCompass, "Compass"},
+    {kFlapPosition, "Flaps position indicator"},
+    {kClock, "Clock"},
+    {kTurnAndSlip, "Turn and slip indicator"},
+    {kVerticalSpeed, "Vertical speed indicator"},
+    {kEngineSpeed, "Engine speed (rpm)"},
+    {kBoost, "Boost pressure"},
+    {kOilTemperature, "Oil temperature"},
+    {kOilPressure, "Oil pressure"},
+    {kPressureSetting, "Altimeter pressure setting (millibars)"},
+    {kRadiatorTemperature, "Radiator coolant temperature"},
 };
 
 // The text for a help id, or null for an id with none (0: no tooltip).

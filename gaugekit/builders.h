@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "frame/records.h"
+#include "frame/vocabulary.h"
 
 namespace kit {
 
@@ -24,11 +25,11 @@ constexpr NONLINEARITY point(int32_t x, int32_t y, double value) {
 }
 
 // Mouse lists: the whole-gauge parent is a parent with box 0, 0, 0, 0.
-constexpr MOUSERECT mouse_parent(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t help_id = 0) {
+constexpr MOUSERECT mouse_parent(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t help_id = sim::help::kNone) {
     return MOUSERECT{
-        .rect_type = kMouseParent, .x = x, .y = y, .width = w, .height = h, .cursor = -1, .help_id = help_id};
+        .rect_type = kMouseParent, .x = x, .y = y, .width = w, .height = h, .cursor = kCursorNone, .help_id = help_id};
 }
-constexpr MOUSERECT mouse_whole_gauge(uint32_t help_id = 0) { return mouse_parent(0, 0, 0, 0, help_id); }
+constexpr MOUSERECT mouse_whole_gauge(uint32_t help_id = sim::help::kNone) { return mouse_parent(0, 0, 0, 0, help_id); }
 // A child box either sends its key event or calls its handler.
 constexpr MOUSERECT mouse_child(int32_t x, int32_t y, int32_t w, int32_t h, int32_t cursor, uint32_t flags) {
     return MOUSERECT{

@@ -5,7 +5,7 @@ namespace module_state {
 constinit uint32_t altimeter_setting = 16208;
 
 constinit int32_t cfs_main_window_found = 0;
-constinit int32_t starter_armed[4] = {0, 0, 0, 0};
+constinit int32_t starter_armed[sim::kEngineCount] = {};
 
 constinit ELEMENT_STATIC_IMAGE* throttle_root_element = nullptr;
 constinit ELEMENT_STATIC_IMAGE* prop_root_element = nullptr;

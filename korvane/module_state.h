@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "frame/records.h"
+#include "frame/vocabulary.h"
 
 namespace module_state {
 
@@ -20,7 +21,7 @@ extern uint32_t altimeter_setting;
 // simulator's main window; picks the family of the start event. Load: 0.
 extern int32_t cfs_main_window_found;
 // Starter_Switch: per engine (index = engine - 1), 1 while armed. Load: all 0.
-extern int32_t starter_armed[4];
+extern int32_t starter_armed[sim::kEngineCount];
 
 // Throttle: the gauge's root static image, captured at service id 2 for the
 // lever handlers. Load: null.

@@ -72,6 +72,10 @@ public:
     static constexpr double kWindowGap = 8.0;
     // The largest picture side, in pixels (what an image surface can hold).
     static constexpr int kMaxPicturePixels = 32767;
+    // Updates a panel runs at a steady state before its first picture, so
+    // that needles limited to a few degrees an update have settled on the
+    // state's readings.
+    static constexpr int kSettleUpdates = 60;
 
     struct Window {
         const PanelWindow* config = nullptr;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <numbers>
 #include <string>
 
 #include "runtime/dib.h"
@@ -11,13 +12,12 @@
 namespace render {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr uint32_t kFallbackExtent = 100;
 constexpr uint32_t kSurroundColour = 0x141414;
 constexpr uint32_t kPlaceholderColour = 0xA0A0A0;
 constexpr uint32_t kPlaceholderFill = 0x3C3C3C;
 
-double radians(double degrees) { return degrees * kPi / 180.0; }
+double radians(double degrees) { return degrees * std::numbers::pi / 180.0; }
 
 void set_colour(cairo_t* cr, uint32_t rgb) {
     cairo_set_source_rgb(cr, (rgb >> 16 & 0xFF) / 255.0, (rgb >> 8 & 0xFF) / 255.0, (rgb & 0xFF) / 255.0);

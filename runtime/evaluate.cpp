@@ -1,13 +1,12 @@
 #include "runtime/evaluate.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "frame/numbers.h"
 
 namespace runtime {
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
 
 // The clockwise turn from `from` to `to`, in [0, 360).
 double clockwise_turn(double from, double to) { return normalize_degrees(to - from); }
@@ -31,7 +30,7 @@ double direction_degrees(double from_x, double from_y, double to_x, double to_y)
     // Screen y grows downward, so atan2 of the raw difference already turns
     // clockwise on the screen.
     const double radians = std::atan2(to_y - from_y, to_x - from_x);
-    return normalize_degrees(radians * 180.0 / kPi);
+    return normalize_degrees(radians * 180.0 / std::numbers::pi);
 }
 
 std::optional<double> table_angle(const guest::NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,

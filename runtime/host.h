@@ -104,7 +104,10 @@ public:
     void clear_key_log() { key_log_.clear(); }
     KeyModel& model() { return model_; }
 
-    // One simulation step of the model (engines spooling up and the like).
+    // One simulation step of the model (engines spooling up and the like),
+    // taken once a panel update: the simulator updates its gauges this many
+    // times a second.
+    static constexpr int kUpdatesPerSecond = 18;
     void tick();
 
     // Services the modules called, in order; calls to unused slots land here

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "frame/numbers.h"
+#include "frame/vocabulary.h"
 #include "runtime/evaluate.h"
 
 namespace runtime {
@@ -527,11 +528,11 @@ void GaugeInstance::repeat() {
 void GaugeInstance::release() { impl_->held = nullptr; }
 
 uint32_t GaugeInstance::help_under(int32_t x, int32_t y) const {
-    if (const MouseBox* box = box_under(x, y); box != nullptr && box->help_id != 0) return box->help_id;
-    uint32_t help = 0;
+    if (const MouseBox* box = box_under(x, y); box != nullptr && box->help_id != sim::help::kNone) return box->help_id;
+    uint32_t help = sim::help::kNone;
     int depth = -1;
     for (const MouseBox& box : impl_->mouse.boxes()) {
-        if (box.is_child() || box.help_id == 0 || box.depth <= depth) continue;
+        if (box.is_child() || box.help_id == sim::help::kNone || box.depth <= depth) continue;
         if (!displayed_box(box, scale_).contains(x, y)) continue;
         help = box.help_id;
         depth = box.depth;

@@ -109,7 +109,7 @@ std::string MouseLayout::describe() const {
         } else {
             text << box.cursor;
         }
-        if (box.help_id != 0) {
+        if (box.help_id != sim::help::kNone) {
             text << std::hex << std::uppercase << " help 0x" << box.help_id << std::dec;
         } else {
             text << " help none";

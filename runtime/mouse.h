@@ -12,6 +12,7 @@
 
 #include "emulator/guest_memory.h"
 #include "frame/records.h"
+#include "frame/vocabulary.h"
 
 namespace runtime {
 
@@ -31,8 +32,8 @@ struct MouseBox {
     // Absolute box in background-bitmap pixels (wide enough that nested
     // offsets cannot overflow).
     int64_t x = 0, y = 0, width = 0, height = 0;
-    int32_t cursor = -1;
-    uint32_t help_id = 0;
+    int32_t cursor = kCursorNone;
+    uint32_t help_id = sim::help::kNone;
     uint32_t mouse_flags = 0;
     uint32_t event_id = 0;
     guest::MouseHandler handler;

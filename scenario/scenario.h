@@ -200,7 +200,7 @@ struct PrintedLine {
 // The calculator's absolute time advances kSecondsPerUpdate per update.
 class ScenarioRunner {
 public:
-    static constexpr double kSecondsPerUpdate = 1.0 / 18.0;
+    static constexpr double kSecondsPerUpdate = 1.0 / runtime::Host::kUpdatesPerSecond;
 
     // Renders a snapshot: the panel (gauge null) or one gauge, to `path`.
     using SnapshotWriter =

@@ -38,9 +38,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// The panel updates at the simulator's gauge rate.
-constexpr int kPanelRateHz = 18;
-
 struct Options {
     flightmodel::FlightRun run;
     std::string panel;  // default: the project's panel/panel.cfg
@@ -332,15 +329,16 @@ struct Timing {
         std::printf(
             "%s: %.0f s of flight, %llu panel updates at %d Hz, pictures excluded: %.2f s wall (model and its "
             "exchanges %.2f s, panel %.2f s), %.0f times real time; JSBSim's processor time %.2f s\n",
-            options.run.script.c_str(), flown, static_cast<unsigned long long>(updates), kPanelRateHz, total,
-            model_seconds, total - model_seconds, total > 0.0 ? flown / total : 0.0, children_processor_seconds());
+            options.run.script.c_str(), flown, static_cast<unsigned long long>(updates),
+            runtime::Host::kUpdatesPerSecond, total, model_seconds, total - model_seconds,
+            total > 0.0 ? flown / total : 0.0, children_processor_seconds());
     }
 
     void add_json(nlohmann::ordered_json& summary) const {
         const double flown = last_time - first_time;
         summary["flown_seconds"] = flown;
         summary["updates"] = updates;
-        summary["rate_hz"] = kPanelRateHz;
+        summary["rate_hz"] = runtime::Host::kUpdatesPerSecond;
         summary["timing"] = {{"wall_seconds", total},
                              {"model_seconds", model_seconds},
                              {"panel_seconds", total - model_seconds},
@@ -492,7 +490,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     options->run.jsbsim = gaugebench::data_file(gaugebench::DataFile::kJsbsim);
     options->run.root = gaugebench::data_file(gaugebench::DataFile::kFdmRoot);
     options->panel = gaugebench::data_file(gaugebench::DataFile::kPanel);
-    options->run.rate_hz = kPanelRateHz;
+    options->run.rate_hz = runtime::Host::kUpdatesPerSecond;
     options->run.timeout_seconds = 10.0;
     CLI::App* command = app.add_subcommand(
         "fly",

@@ -32,17 +32,13 @@ using gaugebench::CommandError;
 using gaugebench::ExitStatus;
 using gaugebench::Progress;
 
-// Updates run before the picture, so that needles limited to a few degrees
-// per update have settled on the cruise's readings.
-constexpr unsigned kSettleUpdates = 60;
-
 struct Options {
     std::string input;
     std::string output;
     std::string out_dir;
     panels::ModulePaths paths;
     double scale = 1.0;
-    unsigned updates = kSettleUpdates;
+    unsigned updates = panels::Panel::kSettleUpdates;
     bool titles = false;
     bool main_window = false;
     bool night = false;
@@ -307,7 +303,9 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         ->required()
         ->type_name("<picture.png>");
     gaugebench::add_scale_option(*render_command, render_options->scale, runtime::GaugeInstance::kMaxScale);
-    render_command->add_option("--updates", render_options->updates, "updates before the picture (default 60)")
+    render_command
+        ->add_option("--updates", render_options->updates,
+                     "updates before the picture (default " + std::to_string(panels::Panel::kSettleUpdates) + ")")
         ->type_name("<n>")
         ->check(gaugebench::whole_number_within(1, 100000, "a whole number from 1 to 100000"));
     render_command->add_flag("--titles", render_options->titles,

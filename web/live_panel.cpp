@@ -23,10 +23,6 @@
 namespace web {
 namespace {
 
-constexpr double kSecondsPerUpdate = 1.0 / LivePanel::kRateHz;
-// Updates run on every (re)start before the first picture, so that
-// rate-limited needles have reached the steady state's readings.
-constexpr int kSettleUpdates = 60;
 // A throttle key held moves the levers end to end in this long.
 constexpr double kThrottleTravelSeconds = 3.0;
 // The flap lever's steps: take-off (20 degrees), 40, fully down.
@@ -193,7 +189,7 @@ void LivePanel::build(const Kept* kept) {
     // the same clicks do the same; without one the panel settles at cruise.
     if (!script && kept == nullptr) {
         if (options_.steady_state) options_.steady_state(*host_);
-        for (int i = 0; i < kSettleUpdates; ++i) {
+        for (int i = 0; i < panels::Panel::kSettleUpdates; ++i) {
             host_->tick();
             faulted_.update(*panel_);
         }
@@ -402,7 +398,8 @@ void LivePanel::step() {
     count_key_events(false);
     act_on_held([this] { held_->instance->repeat(); });
     count_key_events(true);
-    calculator_->set_absolute_time_seconds(calculator_->absolute_time_seconds() + kSecondsPerUpdate);
+    calculator_->set_absolute_time_seconds(calculator_->absolute_time_seconds() +
+                                           scenario::ScenarioRunner::kSecondsPerUpdate);
     ++updates_;
 }
 
@@ -443,7 +440,9 @@ std::string LivePanel::pointer_json(int32_t x, int32_t y) {
     }
     const uint32_t help_id = gauge->instance->help_under(gx, gy);
     const char* help = sim::help::text_of(help_id);
-    const std::string help_text = help != nullptr ? help : help_id != 0 ? "help id " + std::to_string(help_id) : "";
+    const std::string help_text = help != nullptr               ? help
+                                  : help_id != sim::help::kNone ? "help id " + std::to_string(help_id)
+                                                                : "";
     if (const runtime::MouseBox* box = gauge->instance->box_under(gx, gy)) {
         out["box"] = {{"record", box->record}, {"cursor", box->cursor}, {"flags", box->mouse_flags}};
     }
@@ -531,7 +530,7 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
     status["events"] = key_events_;
     status["last_event"] = last_key_event_;
     std::string flight = "none";
-    double time = static_cast<double>(updates_) * kSecondsPerUpdate;
+    double time = static_cast<double>(updates_) * scenario::ScenarioRunner::kSecondsPerUpdate;
     if (options_.flight) {
         if (!flight_error_.empty()) {
             flight = "failed";

@@ -25,6 +25,7 @@
 #include "flightmodel/coupling.h"
 #include "flightmodel/jsbsim.h"
 #include "flightmodel/session.h"
+#include "frame/vocabulary.h"
 #include "panels/panel.h"
 #include "render/image.h"
 #include "render/renderer.h"
@@ -100,8 +101,8 @@ struct Input {
 struct PageBox {
     int64_t left = 0, top = 0, right = 0, bottom = 0;
     bool child = false;
-    int32_t cursor = -1;
-    uint32_t help_id = 0;
+    int32_t cursor = kCursorNone;
+    uint32_t help_id = sim::help::kNone;
     std::string help_text;  // the tooltip the help id stands for (empty: none known)
     uint32_t mouse_flags = 0;
 };
@@ -115,7 +116,7 @@ struct PageGauge {
 
 class LivePanel {
 public:
-    static constexpr int kRateHz = 18;
+    static constexpr int kRateHz = runtime::Host::kUpdatesPerSecond;
 
     // Loads the panel and sets it up in the steady state. Throws what the
     // panel, its configuration or the modules throw.

@@ -25,9 +25,6 @@ using Bytes = std::shared_ptr<const std::string>;
 // drained says only that the bytes left, and a page decoding slower than
 // frames come would fall ever further behind the status it is sent.
 constexpr std::string_view kDrawn = R"({"t":"drawn"})";
-// The page's messages are a few dozen bytes; parsing megabytes would take
-// the CPU the pictures need, so a longer one closes the socket.
-constexpr size_t kMaxMessageBytes = 1024;
 // Frames kept encoded for the pages that follow: one per page keeping up.
 constexpr size_t kFramesKept = 8;
 
@@ -232,7 +229,6 @@ void serve(const std::function<std::unique_ptr<LivePanel>()>& make_panel, const 
     transport_options.port = options.port;
     transport_options.web_root = options.web_root;
     transport_options.socket_timeout_ms = options.socket_timeout_ms;
-    transport_options.max_message = kMaxMessageBytes;
     transport_options.allow_no_origin = options.allow_no_origin;
     Transport transport(transport_options, pages);
     pages.attach(transport);

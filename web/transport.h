@@ -49,7 +49,10 @@ struct TransportOptions {
     // address, whose pages only the limit of all connections bounds.
     size_t max_pages_per_address = 256;
     size_t max_pages_per_loopback = SIZE_MAX;
-    size_t max_message = 1024;     // a page's WebSocket message, reassembled
+    // A page's WebSocket message, reassembled: the page's own are a few dozen
+    // bytes; parsing megabytes would take the CPU the pictures need, so a
+    // longer one closes the socket.
+    size_t max_message = 1024;
     bool allow_no_origin = false;  // Listening::allow_no_origin
 };
 

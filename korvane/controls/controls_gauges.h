@@ -12,10 +12,12 @@
 #include <cstddef>
 
 #include "frame/records.h"
+#include "frame/vocabulary.h"
 
 namespace controls {
 
-inline constexpr std::size_t kEngineCount = 4;
+// The vocabulary's engine count, as the size the gauges' arrays take.
+inline constexpr std::size_t kEngineCount = sim::kEngineCount;
 
 // --- Magneto_Switch ---------------------------------------------------------------
 

@@ -37,8 +37,6 @@ struct Variant {
 // Engines 2 and 3 lie either side of a 20-pixel gap with no magneto switch
 // (x 180 to 199).
 constexpr Variant kEngines[kEngineCount] = {{0}, {90}, {200}, {290}};
-static_assert(kEngineCount == std::size(module_state::starter_armed));
-static_assert(kEngineCount == sim::kEngineCount);
 
 // --- Magneto_Switch ------------------------------------------------------------
 

@@ -80,11 +80,9 @@ constexpr std::array<Variant, kEngineCount> kEngines{{
     {"Tachometer3", "Boost3", "Oil_Temperature3", "Oil_Pressure3", "Radiator_Temperature3"},
     {"Tachometer4", "Boost4", "Oil_Temperature4", "Oil_Pressure4", "Radiator_Temperature4"},
 }};
-static_assert(kEngineCount == sim::kEngineCount);
 
 // --- Tachometer -------------------------------------------------------------------
 
-constexpr uint32_t kTachometerHelp = 0xA020;
 constexpr kit::Placement kTachometerPivot{139, 139};
 
 template <std::size_t Engine>
@@ -112,7 +110,7 @@ constexpr TachometerRecords tachometer(TachometerRecords& self) {
                 .update_callback = hundreds_hand,
             },
         .failures = {kit::failure(kFailElectrics, kFailurePark), kit::failure_end()},
-        .mouse_rects = {kit::mouse_whole_gauge(kTachometerHelp), kit::mouse_parent_end(), kit::mouse_end()},
+        .mouse_rects = {kit::mouse_whole_gauge(sim::help::kEngineSpeed), kit::mouse_parent_end(), kit::mouse_end()},
     };
 }
 
@@ -144,7 +142,7 @@ constexpr DialFamily<dial_table_points(Family)> dial_family() {
             .pivot = {139, 139},
             .needle_pivot = {56, 8},
             .max_degrees_per_tick = 0,
-            .help_id = 0xA021,
+            .help_id = sim::help::kBoost,
             .callback = boost_scaling,
             .table = {{kit::point(35, 69, -5), kit::point(65, 38, -4), kit::point(139, 13, 0), kit::point(212, 38, 4),
                        kit::point(189, 252, 16), kit::point(40, 216, 24)}},
@@ -158,7 +156,7 @@ constexpr DialFamily<dial_table_points(Family)> dial_family() {
             .pivot = {69, 114},
             .needle_pivot = {3, 5},
             .max_degrees_per_tick = 6,
-            .help_id = 0xA022,
+            .help_id = sim::help::kOilTemperature,
             .callback = oil_temperature_scaling,
             .table = {{kit::point(18, 54, 0), kit::point(39, 41, 20), kit::point(59, 36, 40), kit::point(77, 36, 60),
                        kit::point(93, 39, 80), kit::point(119, 54, 120)}},
@@ -172,7 +170,7 @@ constexpr DialFamily<dial_table_points(Family)> dial_family() {
             .pivot = {69, 69},
             .needle_pivot = {28, 28},
             .max_degrees_per_tick = 6,
-            .help_id = 0xA023,
+            .help_id = sim::help::kOilPressure,
             .callback = oil_pressure_scaling,
             .table = {{kit::point(18, 106, 0), kit::point(69, 5, 60), kit::point(120, 106, 120)}},
         };
@@ -186,7 +184,7 @@ constexpr DialFamily<dial_table_points(Family)> dial_family() {
             .pivot = {69, 114},
             .needle_pivot = {3, 5},
             .max_degrees_per_tick = 6,
-            .help_id = 0xA86A,
+            .help_id = sim::help::kRadiatorTemperature,
             .callback = radiator_temperature_scaling,
             .table = {{kit::point(18, 54, 40), kit::point(69, 35, 90), kit::point(119, 54, 140)}},
         };

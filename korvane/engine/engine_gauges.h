@@ -14,10 +14,12 @@
 #include <cstdint>
 
 #include "frame/records.h"
+#include "frame/vocabulary.h"
 
 namespace engine {
 
-inline constexpr std::size_t kEngineCount = 4;
+// The vocabulary's engine count, as the size the gauges' arrays take.
+inline constexpr std::size_t kEngineCount = sim::kEngineCount;
 inline constexpr std::size_t kFuelQuantityCount = 6;  // Port_1, Stbd_1, Port_2, Stbd_2, Port_3, Stbd_3
 
 // A calibration table stored inside a gauge's record set.

@@ -31,8 +31,6 @@ namespace bitmap = korvane::bitmap;
 // The table ends at 16382, one short of the lever's full travel.
 double GAUGE_CALL flap_limit(ELEMENT_NEEDLE* needle) { return frame::limit(kit::reading(needle), 0.0, 16382.0); }
 
-constexpr uint32_t kFlapHelp = 0xA015;
-
 constexpr NeedleDialRecords<3> flap_position(NeedleDialRecords<3>& self) {
     return {
         .header = kit::gauge_header("Flap_Position", self.element_list.data(), self.mouse_rects),
@@ -52,7 +50,7 @@ constexpr NeedleDialRecords<3> flap_position(NeedleDialRecords<3>& self) {
             },
         .needle_failures = {kit::failure(kFailElectrics, kFailureGrey), kit::failure_end()},
         .table = {{kit::point(62, 5, 0), kit::point(135, 66, 8191), kit::point(64, 134, 16382)}},
-        .mouse_rects = {kit::mouse_whole_gauge(kFlapHelp), kit::mouse_parent_end(), kit::mouse_end()},
+        .mouse_rects = {kit::mouse_whole_gauge(sim::help::kFlapPosition), kit::mouse_parent_end(), kit::mouse_end()},
     };
 }
 

@@ -52,7 +52,7 @@ constexpr AccelerometerRecords accelerometer(AccelerometerRecords& self) {
         .table = {point(231, 231, -2), point(47, 231, 0), point(47, 47, 2), point(270, 139, 5)},
         // No failure affects the accelerometer: its list holds only the end.
         .failures = {failure_end()},
-        .mouse_rects = {kit::mouse_whole_gauge(0), kit::mouse_parent_end(), kit::mouse_end()},
+        .mouse_rects = {kit::mouse_whole_gauge(sim::help::kNone), kit::mouse_parent_end(), kit::mouse_end()},
     };
 }
 
@@ -99,7 +99,7 @@ constexpr AttitudeRecords attitude(AttitudeRecords& self) {
                 .update_callback = bank_pointer,
             },
         .failures = {failure(kFailAttitude, kFailureFreeze), failure_end()},
-        .mouse_rects = {kit::mouse_whole_gauge(0xA004), kit::mouse_parent_end(), kit::mouse_end()},
+        .mouse_rects = {kit::mouse_whole_gauge(sim::help::kAttitude), kit::mouse_parent_end(), kit::mouse_end()},
     };
 }
 
@@ -148,7 +148,7 @@ constexpr TurnRecords turn(TurnRecords& self) {
                        point(194, 59, 20)},
         .turn_table = {point(214, 217, 4), point(141, 245, 0), point(68, 217, -4)},
         .needle_failures = {failure(kFailTurn, kFailureGrey), failure(kFailElectrics, kFailurePark), failure_end()},
-        .mouse_rects = {kit::mouse_whole_gauge(0xA01A), kit::mouse_parent_end(), kit::mouse_end()},
+        .mouse_rects = {kit::mouse_whole_gauge(sim::help::kTurnAndSlip), kit::mouse_parent_end(), kit::mouse_end()},
     };
 }
 

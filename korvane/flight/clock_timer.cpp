@@ -165,7 +165,7 @@ constexpr ClockRecords panel_clock(ClockRecords& self) {
         // itself.
         .mouse_rects =
             {
-                kit::mouse_whole_gauge(0xA017),
+                kit::mouse_whole_gauge(sim::help::kClock),
                 kit::mouse_parent(0, 228, 72, 72),
                 kit::mouse_event_child(0, 0, 36, 72, kCursorArrowBack, kMouseClick, sim::event::kClockMinuteBack),
                 kit::mouse_event_child(36, 0, 36, 72, kCursorArrow, kMouseClick, sim::event::kClockMinuteOn),
@@ -214,7 +214,7 @@ constexpr TimerRecords timer(TimerRecords& self) {
         .failures = {failure_end()},
         .mouse_rects =
             {
-                kit::mouse_whole_gauge(0),
+                kit::mouse_whole_gauge(sim::help::kNone),
                 kit::mouse_parent(236, 34, 36, 36),
                 kit::mouse_handler_child(0, 0, 36, 36, kCursorHand, kMouseClick, start_stop),
                 kit::mouse_parent_end(),

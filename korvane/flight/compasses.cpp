@@ -105,7 +105,7 @@ constexpr CompassRecords compass(CompassRecords& self) {
                 .callback_x = card_position,
             },
         .failures = {failure(kFailCompass, kFailurePark), failure(kFailElectrics, kFailureGrey), failure_end()},
-        .mouse_rects = {kit::mouse_whole_gauge(0xA005), kit::mouse_parent_end(), kit::mouse_end()},
+        .mouse_rects = {kit::mouse_whole_gauge(sim::help::kCompass), kit::mouse_parent_end(), kit::mouse_end()},
     };
 }
 
@@ -153,7 +153,7 @@ constexpr DrCompassRecords dr_compass(DrCompassRecords& self) {
         .failures = {failure(kFailCompass, kFailurePark), failure(kFailElectrics, kFailureGrey), failure_end()},
         .mouse_rects =
             {
-                kit::mouse_whole_gauge(0xA005),
+                kit::mouse_whole_gauge(sim::help::kCompass),
                 kit::mouse_parent(98, 98, 64, 64),
                 kit::mouse_handler_child(0, 0, 32, 64, kCursorArrowBack, kMouseClickRepeat, course_down),
                 kit::mouse_handler_child(32, 0, 32, 64, kCursorArrow, kMouseClickRepeat, course_up),
@@ -182,7 +182,7 @@ constexpr DirectionFinderRecords direction_finder(DirectionFinderRecords& self) 
                 .update_callback = bearing_limit,
             },
         .failures = {failure(kFailDirectionFinder, kFailureGrey), failure_end()},
-        .mouse_rects = {kit::mouse_whole_gauge(0), kit::mouse_parent_end(), kit::mouse_end()},
+        .mouse_rects = {kit::mouse_whole_gauge(sim::help::kNone), kit::mouse_parent_end(), kit::mouse_end()},
     };
 }
 

@@ -70,7 +70,7 @@ constexpr AirspeedRecords airspeed(AirspeedRecords& self) {
             },
         .needle_failures = {failure(kFailAirspeed, kFailureGrey), failure(kFailPitotStatic, kFailureGrey),
                             failure_end()},
-        .mouse_rects = {kit::mouse_whole_gauge(0xA003), kit::mouse_parent_end(), kit::mouse_end()},
+        .mouse_rects = {kit::mouse_whole_gauge(sim::help::kAirspeed), kit::mouse_parent_end(), kit::mouse_end()},
     };
 }
 
@@ -232,8 +232,8 @@ constexpr AltimeterRecords altimeter(AltimeterRecords& self) {
         .failures = {failure(kFailAltimeter, kFailureGrey), failure(kFailPitotStatic, kFailureGrey), failure_end()},
         .mouse_rects =
             {
-                kit::mouse_whole_gauge(0xA001),
-                kit::mouse_parent(121, 278, 36, 36, 0xA034),
+                kit::mouse_whole_gauge(sim::help::kAltimeter),
+                kit::mouse_parent(121, 278, 36, 36, sim::help::kPressureSetting),
                 kit::mouse_handler_child(0, 0, 18, 36, kCursorArrowBack, kMouseClickRepeat, decrease_setting),
                 kit::mouse_handler_child(18, 0, 18, 36, kCursorArrow, kMouseClickRepeat, increase_setting),
                 kit::mouse_parent_end(),
@@ -282,7 +282,7 @@ constexpr VsiRecords vsi(VsiRecords& self) {
                 point(253, 79, 4000),
             },
         .failures = {failure(kFailVerticalSpeed, kFailureGrey), failure(kFailPitotStatic, kFailureGrey), failure_end()},
-        .mouse_rects = {kit::mouse_whole_gauge(0xA01F), kit::mouse_parent_end(), kit::mouse_end()},
+        .mouse_rects = {kit::mouse_whole_gauge(sim::help::kVerticalSpeed), kit::mouse_parent_end(), kit::mouse_end()},
     };
 }
 

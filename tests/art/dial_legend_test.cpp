@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <numbers>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -20,8 +21,6 @@
 #include "support/test_paths.h"
 
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
 
 // Where on a dial its legends lie: between the radii from the pivot, on the
 // blade's side and the tail's, or the tail's alone where the blade must cross
@@ -100,7 +99,7 @@ TEST_P(DialLegends, NoNeedleCoversThemWhereItDwells) {
             const double reading = band.low + (band.high - band.low) * i / 8.0;
             host.vars().set(variable->number, variable->entry->reading.to_host(reading / dwell->per_unit));
             for (int update = 0; update < 80; ++update) instance.update();  // rate-limited needles arrive
-            const double radians = find()->angle * kPi / 180.0;
+            const double radians = find()->angle * std::numbers::pi / 180.0;
             const double c = std::cos(radians), s = std::sin(radians);
             for (uint32_t y = 0; y < hand.height; ++y) {
                 for (uint32_t x = 0; x < hand.width; ++x) {

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <numbers>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -162,7 +163,7 @@ TEST_F(Flying, EveryInstrumentReadsTheModelThroughItsCalibration) {
         EXPECT_NEAR(needle(altimeter, 2).value, 270.0 + 0.36 * indicated, 0.05);
         EXPECT_NEAR(needle(vsi, 0).value, std::clamp(m[climb] * 60.0, -4000.0, 4000.0), 0.01);
         EXPECT_NEAR(needle(attitude, 0).value, 90.0 - m[bank], 1e-9);
-        const double rate_one_turns = m[turn_rate] * 180.0 / M_PI / 3.0;
+        const double rate_one_turns = m[turn_rate] * 180.0 / std::numbers::pi / 3.0;
         EXPECT_NEAR(needle(turn, 1).value, std::clamp(rate_one_turns, -4.0, 4.0), 1e-3);
         EXPECT_NEAR(needle(accelerometer, 0).value, std::clamp(m[g], -2.0, 5.0), 1e-3);
         // Engine 3: hundreds hand a turn per 1,000 rpm; boost over the dial's

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <memory>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,6 @@ namespace {
 
 using korvane_bench::guest_of;
 using korvane_bench::native;
-
-constexpr double kPi = 3.14159265358979323846;
 
 class DialArt : public ::testing::Test {
 protected:
@@ -53,8 +52,8 @@ protected:
                             double r_to) {
         const double cx = needle->position_x + 0.5;
         const double cy = needle->position_y + 0.5;
-        const double dx = std::cos(degrees * kPi / 180.0);
-        const double dy = std::sin(degrees * kPi / 180.0);
+        const double dx = std::cos(degrees * std::numbers::pi / 180.0);
+        const double dy = std::sin(degrees * std::numbers::pi / 180.0);
         for (double r = r_from; r <= r_to; r += 0.25) {
             const int32_t x = int32_t(std::floor(cx + r * dx));
             const int32_t y = int32_t(std::floor(cy + r * dy));
@@ -167,7 +166,7 @@ TEST_F(DialArt, CompassRoseMarksEveryTenDegreesNorthUp) {
     const dib::Image rose = image(442);
     const double c = rose.width / 2.0;
     for (int heading = 0; heading < 360; heading += 10) {
-        const double a = (270.0 + heading) * kPi / 180.0;
+        const double a = (270.0 + heading) * std::numbers::pi / 180.0;
         bool mark = false;
         for (double r = 100.0; r <= 117.0 && !mark; r += 0.25) {
             mark = dib::is_mark(rose.colour(int32_t(c + r * std::cos(a)), int32_t(c + r * std::sin(a))));
@@ -196,7 +195,7 @@ TEST_F(DialArt, MinutesRingCarriesElevenNumbersRisingAnticlockwise) {
         size_t n = 0;
         for (double r = 40.0; r <= 110.0; r += 1.0) {
             for (double spread = -8.0; spread <= 8.0; spread += 1.0) {
-                const double a = (degrees + spread) * kPi / 180.0;
+                const double a = (degrees + spread) * std::numbers::pi / 180.0;
                 n += dib::is_mark(ring.colour(int32_t(c + r * std::cos(a)), int32_t(c + r * std::sin(a))));
             }
         }

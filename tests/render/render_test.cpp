@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,6 @@ using render::BitmapCache;
 using render::Image;
 using synthetic::Canvas;
 using synthetic::kClear;
-
-constexpr double kPi = 3.14159265358979323846;
 
 // --- Colours of the synthetic pictures ----------------------------------------
 
@@ -159,7 +158,7 @@ TEST_F(FixtureDrawing, NeedleTipLiesOnTheMarkOfItsReading) {
         SCOPED_TRACE(reading.value);
         host.vars().set(fx::kTokenAscending, reading.value);
         const Image image = draw(fx::kDialsName);
-        const double a = reading.degrees * kPi / 180.0;
+        const double a = reading.degrees * std::numbers::pi / 180.0;
         auto at = [&](double distance) {
             return std::pair{100.0 + distance * std::cos(a), 100.0 + distance * std::sin(a)};
         };
