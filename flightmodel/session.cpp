@@ -22,6 +22,7 @@
 #include <optional>
 #include <sstream>
 
+#include "platform/child_processes.h"
 #include "platform/output_file.h"
 #include "platform/text_input.h"
 

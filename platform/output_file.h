@@ -1,12 +1,11 @@
 // Files the tools write, written so that no half-written file ever carries
 // its final name: each is written under a temporary name in its own folder
 // and renamed over the final name once complete. An interrupted process must
-// still remove its temporary files and stop the programs it started, from a
-// signal handler: both are kept in fixed tables that
-// cleanup_after_signal() reads without allocating or locking.
+// still remove its temporary files and stop the programs it started
+// (platform/child_processes.h), from a signal handler: the files are kept in
+// a fixed table that cleanup_after_signal() reads without allocating or
+// locking.
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -64,32 +63,13 @@ private:
 // `bytes` written to `path` through an OutputFile; "-" is standard output.
 void write_output_file(const std::string& path, std::span<const unsigned char> bytes, const std::string& inside = {});
 
-// The tables the signal handler reads. A partial file is removed, a child
-// process group killed; a kept file is named in the handler's last line.
-// Registration fails (returns -1) only when the table is full, which leaves
-// the file or group without a guard, never the work undone.
+// The table the signal handler reads. A partial file is removed; a kept
+// file is named in the handler's last line. Registration fails (returns -1)
+// only when the table is full, which leaves the file without a guard, never
+// the work undone.
 int register_partial_file(const std::string& path);
 void unregister_partial_file(int slot);
-void register_child_group(pid_t group);
-void unregister_child_group(pid_t group);
 void note_kept_file(const std::string& path);
-
-// Kills every registered child process group with all its descendants (as
-// kill_process_tree), for a normal stop path that must not leave them behind.
-void kill_child_groups();
-
-// Makes this process the reaper of its descendants' orphans (Linux's child
-// subreaper): a child's descendant that left its process group (setsid,
-// setpgid) and lost its parent comes to us, where kill_process_tree finds
-// it. Called before a child that must be stopped whole is started.
-void adopt_orphans();
-
-// Async-signal-safe (/proc read into fixed buffers): kills `root`, its
-// process group and every descendant, each stopped as it is found so that
-// none forks meanwhile, and every orphan reparented to us that is no
-// registered child group; reaps those that are or become our children,
-// waiting a few seconds at most. `root` 0: the orphans alone.
-void kill_process_tree(pid_t root);
 
 // Async-signal-safe: kills every registered child group (as
 // kill_child_groups), removes every partial file and writes one line to `fd`

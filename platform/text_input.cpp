@@ -11,20 +11,25 @@ namespace {
 
 char fold(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
-// Levenshtein distance, letter case aside.
+// Optimal string alignment distance, letter case aside: a swap of two
+// neighbours ("Altimetre") counts one, as the slip of one key it is.
 size_t distance(std::string_view a, std::string_view b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
     for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
         for (size_t j = 1; j <= b.size(); ++j) {
-            const size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (fold(a[i - 1]) == fold(b[j - 1]) ? 0 : 1)});
-            diagonal = above;
+            const size_t change = fold(a[i - 1]) == fold(b[j - 1]) ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
+            if (i > 1 && j > 1 && fold(a[i - 1]) == fold(b[j - 2]) && fold(a[i - 2]) == fold(b[j - 1]))
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
         }
     }
-    return row[b.size()];
+    return d[a.size()][b.size()];
+}
+
+bool begins(std::string_view text, std::string_view start) {
+    return text.size() > start.size() && same_name(text.substr(0, start.size()), start);
 }
 
 }  // namespace
@@ -100,19 +105,31 @@ bool same_name(std::string_view a, std::string_view b) {
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
 }
 
-std::string did_you_mean(std::string_view name, const std::vector<std::string>& candidates) {
+std::string nearest_name(std::string_view name, const std::vector<std::string>& candidates) {
+    // A typed beginning ("val", "--req") names the one name it begins; one
+    // that begins several names none of them.
+    const bool typed_beginning =
+        name.size() >= 3 && std::count_if(candidates.begin(), candidates.end(),
+                                          [&](const std::string& candidate) { return begins(candidate, name); }) == 1;
     const std::string* best = nullptr;
     size_t best_distance = 0;
     for (const std::string& candidate : candidates) {
-        const size_t d = distance(name, candidate);
+        if (candidate == name) continue;  // no slip: the name was refused for another reason
+        const size_t d = typed_beginning && begins(candidate, name) ? 1 : distance(name, candidate);
         if (best == nullptr || d < best_distance) {
             best = &candidate;
             best_distance = d;
         }
     }
-    // A slip changes a few letters; beyond a third of the name it is another name.
-    if (best == nullptr || best_distance == 0 || best_distance > std::max<size_t>(2, name.size() / 3)) return {};
-    return " (did you mean '" + *best + "'?)";
+    // A slip changes two letters, or a third of a long name, and fewer than
+    // half of a short one: "ls" is no "list".
+    const size_t allowed = std::min(std::max<size_t>(2, name.size() / 3), (name.size() + 1) / 2);
+    return best != nullptr && best_distance <= allowed ? *best : std::string();
+}
+
+std::string did_you_mean(std::string_view name, const std::vector<std::string>& candidates) {
+    const std::string near = nearest_name(name, candidates);
+    return near.empty() ? std::string() : " (did you mean '" + near + "'?)";
 }
 
 std::string thousands(uint64_t value) {

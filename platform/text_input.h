@@ -56,8 +56,14 @@ std::string read_text_file_as(const std::string& path, const std::string& what) 
 // Names compare as Windows compares file and gauge names: letter case aside.
 bool same_name(std::string_view a, std::string_view b);
 
-// " (did you mean 'Altimeter'?)" for the candidate nearest to `name` by edit
-// distance, when it is near enough to be a slip; otherwise empty.
+// The name a user probably meant, for every reader and the command line
+// alike: the candidate nearest to `name` by edit distance, letter case aside
+// and a swap of neighbours counting one slip, or the one candidate that
+// `name` (three letters or more) begins; empty when none is near enough to
+// be a slip. The first of equally near candidates wins.
+std::string nearest_name(std::string_view name, const std::vector<std::string>& candidates);
+
+// " (did you mean 'Altimeter'?)" for nearest_name, or empty.
 std::string did_you_mean(std::string_view name, const std::vector<std::string>& candidates);
 
 // 1234567 as "1,234,567".

@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "frame/numbers.h"
+#include "frame/records.h"
 #include "frame/vocabulary_names.h"
 #include "platform/text_input.h"
 
@@ -164,6 +165,25 @@ public:
              or_hint(text, sim::event_names(), "an event id or a name such as bomb_released"));
     }
 
+    // A failure key by number, or by the name `list` shows it under
+    // (airspeed, electrics), letter case aside.
+    uint32_t failure(size_t index) const {
+        const std::string& text = words_.at(index);
+        if (std::isdigit(static_cast<unsigned char>(text[0])) != 0 || text[0] == '-' || text[0] == '+')
+            return whole(index, "failure key", 1, 4294967295.0);
+        std::vector<std::string> names;
+        for (const NumberedName& named : kFailureKeyNames) {
+            if (platform::same_name(text, named.name)) return named.number;
+            names.push_back(named.name);
+        }
+        std::string listed;
+        for (size_t i = 0; i < names.size(); ++i) {
+            listed += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+        }
+        const std::string near = platform::did_you_mean(text, names);
+        fail("unknown failure '" + text + "'" + (near.empty() ? ": expected a failure key or " + listed : near));
+    }
+
     GaugePoint point(size_t index) const { return {gauge_name(index), number(index + 1, "x"), number(index + 2, "y")}; }
 
     const std::string& gauge_name(size_t index) const {
@@ -313,8 +333,8 @@ ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line
         return command::Key{event, value};
     }
     if (c == "fail" || c == "restore") {
-        p.expect_count(2, c == "fail" ? "fail <failure key>" : "restore <failure key>");
-        const uint32_t key = p.whole(1, "failure key", 1, 4294967295.0);
+        p.expect_count(2, c == "fail" ? "fail <failure key or name>" : "restore <failure key or name>");
+        const uint32_t key = p.failure(1);
         if (c == "fail") return command::Fail{key};
         return command::Restore{key};
     }

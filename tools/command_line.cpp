@@ -180,42 +180,6 @@ void print_note(const std::string& message) {
     if (!the_console.quiet()) std::fprintf(stderr, "%s\n", message.c_str());
 }
 
-namespace {
-
-// Optimal string alignment distance: a swap of two neighbours counts one.
-size_t distance(std::string_view a, std::string_view b) {
-    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
-    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        for (size_t j = 1; j <= b.size(); ++j) {
-            const size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
-            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
-                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-        }
-    }
-    return d[a.size()][b.size()];
-}
-
-}  // namespace
-
-std::string nearest(std::string_view word, const std::vector<std::string>& candidates) {
-    std::string best;
-    size_t best_distance = 0;
-    for (const std::string& candidate : candidates) {
-        // A typed beginning ("val", "--req") names the word it begins.
-        const size_t d = word.size() >= 3 && candidate.starts_with(word) ? 1 : distance(word, candidate);
-        if (best.empty() || d < best_distance) {
-            best = candidate;
-            best_distance = d;
-        }
-    }
-    // Two edits at most, and fewer than half the word: "ls" is no "list".
-    const size_t allowed = std::min<size_t>(2, (word.size() + 1) / 2);
-    return !best.empty() && best_distance <= allowed ? best : std::string();
-}
-
 void check_output_file(const std::string& path, const std::string& option) {
     std::error_code error;
     if (fs::is_directory(path, error)) {

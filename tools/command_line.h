@@ -87,10 +87,6 @@ void print_note(const std::string& message);
 // "1 update", "2 updates": a count with its noun, plural when not one.
 std::string counted(size_t count, const std::string& noun);
 
-// The word among `candidates` closest to `word` (edit distance, or a
-// prefix), or empty when none is near enough to be a likely typo.
-std::string nearest(std::string_view word, const std::vector<std::string>& candidates);
-
 // Refuse, before any work, an output the command could not write: a file
 // path naming a directory or lying in a missing one, a directory path naming
 // a file. `option` names the option in the message.

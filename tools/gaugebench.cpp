@@ -14,6 +14,7 @@
 #include "frame/vocabulary_names.h"
 #include "korvane_version.h"
 #include "platform/output_file.h"
+#include "platform/text_input.h"
 #include "runtime/host.h"
 #include "runtime/host_calculator.h"
 #include "runtime/instance.h"
@@ -265,7 +266,7 @@ int usage_error(const std::string& where, const std::string& message, const std:
 
 std::string unknown_command(const CLI::App& app, const std::string& word) {
     std::string message = "unknown command '" + word + "'";
-    const std::string near = gaugebench::nearest(word, command_names(app));
+    const std::string near = platform::nearest_name(word, command_names(app));
     if (!near.empty()) message += "; did you mean '" + near + "'?";
     return message;
 }
@@ -302,7 +303,7 @@ std::string explain_extras(const CLI::App& app, const CLI::App& command) {
         }
     }
     std::string message = "unknown option '" + name + "'";
-    const std::string near = gaugebench::nearest(name, option_names(command));
+    const std::string near = platform::nearest_name(name, option_names(command));
     if (!near.empty()) message += "; did you mean '" + near + "'?";
     return message;
 }

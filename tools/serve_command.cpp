@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "panels/panel_config.h"
-#include "platform/output_file.h"
+#include "platform/child_processes.h"
 #include "runtime/module_code.h"
 #include "scenario/scenario.h"
 #include "tools/data_files.h"

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <utility>
 
+#include "flightmodel/cockpit_controls.h"
 #include "frame/numbers.h"
 #include "frame/vocabulary.h"
 #include "frame/vocabulary_names.h"
@@ -22,11 +23,6 @@
 
 namespace web {
 namespace {
-
-// A throttle key held moves the levers end to end in this long.
-constexpr double kThrottleTravelSeconds = 3.0;
-// The flap lever's steps: take-off (20 degrees), 40, fully down.
-constexpr double kFlapSteps = 3.0;
 
 int32_t relative(int32_t at, double origin) {
     return frame::trunc_to_int32(std::round(static_cast<double>(at) - origin));
@@ -351,29 +347,19 @@ void LivePanel::apply_one(const Input& input) {
 // coupling sends the model what they set.
 void LivePanel::move_throttles() {
     if (throttle_rate_ == 0.0) return;
-    constexpr double kFull = sim::event::kLeverMaximum;
-    const double step = throttle_rate_ * kFull / (kThrottleTravelSeconds * kRateHz);
     for (int engine = 0; engine < sim::kEngineCount; ++engine) {
-        const double now = frame::finite_or_zero(host_->vars().get(sim::token::throttle_lever(engine)));
-        const double moved = std::clamp(now + step, 0.0, kFull);
-        send_key_event(sim::event::throttle_set(engine), static_cast<uint32_t>(std::lround(moved)));
+        const double now = host_->vars().get(sim::token::throttle_lever(engine));
+        send_key_event(sim::event::throttle_set(engine),
+                       flightmodel::throttle_moved(now, throttle_rate_, scenario::ScenarioRunner::kSecondsPerUpdate));
     }
 }
 
-// From where the pilot last put the lever, or where the model's
-// undercarriage is when the pilot has not moved it in this flight.
 void LivePanel::move_gear_lever() {
-    double down = pilot_.gear;
-    if (!std::isfinite(down))
-        down = frame::finite_or_zero(host_->vars().get(sim::token::kGearLeftPosition)) / sim::event::kLeverMaximum;
-    pilot_.gear = down >= 0.5 ? 0.0 : 1.0;
+    pilot_.gear = flightmodel::gear_lever_thrown(pilot_.gear, host_->vars().get(sim::token::kGearLeftPosition));
 }
 
 void LivePanel::move_flap_lever(int step) {
-    double lever = pilot_.flaps;
-    if (!std::isfinite(lever))
-        lever = frame::finite_or_zero(host_->vars().get(sim::token::kFlapPosition)) / sim::event::kLeverMaximum;
-    pilot_.flaps = std::clamp(std::round(lever * kFlapSteps + step) / kFlapSteps, 0.0, 1.0);
+    pilot_.flaps = flightmodel::flap_lever_stepped(pilot_.flaps, host_->vars().get(sim::token::kFlapPosition), step);
 }
 
 void LivePanel::count_key_events(bool from_page) {

@@ -39,7 +39,7 @@ key 65820 8000
 key 66587
 key 1 -1
 fail 20
-restore 20
+restore Electrics
 print 61 L:Bombs_dropped
 snapshot out/frame_001.png
 snapshot airspeed.png Airspeed
@@ -142,6 +142,9 @@ const BadScenario kBadScenarios[] = {
     {"key of event zero", "key 0\n", 1, "event id"},
     {"key value too large", "key 1 4294967296\n", 1, "event value"},
     {"fail of key zero", "fail 0\n", 1, "failure key"},
+    {"fail of a misspelt failure", "fail airsped\n", 1, "unknown failure 'airsped' (did you mean 'airspeed'?)"},
+    {"restore of an unknown failure", "restore wings\n", 1,
+     "unknown failure 'wings': expected a failure key or pitot_static, airspeed, "},
     {"restore of two keys", "restore 1 2\n", 1, "usage: restore"},
     {"print of nothing", "print\n", 1, "usage: print"},
     {"snapshot of nothing", "snapshot\n", 1, "usage: snapshot"},

@@ -41,6 +41,8 @@ set(rows
   "0|Usage: gaugebench render .*-o,--output|help render"
   "0|^gaugebench ${VERSION}\n$|--version"
   "2|unknown command 'lst'. did you mean 'list'\\?|lst"
+  "2|^gaugebench: unknown command 'ls'\n|ls"
+  "2|unknown option '--JSON'. did you mean '--json'\\?|list --JSON"
   "2|unknown option '--jsn'. did you mean '--json'\\?|validate {M}/Korvane.gau --jsn r.json"
   "2|bombrun takes no option --json \\([^)]*list, [^)]*validate[^)]* do\\)|bombrun {M}/Dropwatch.gau --json r.json"
   "2|--scale: takes a number from 0.001 to 16, not '20'|list {M}/Korvane.gau --scale 20"
