@@ -154,7 +154,7 @@ std::unique_ptr<PeModule> PeModule::load_image(EmulatedMachine& machine, ImportR
         }
     }
     for (const auto& [export_name, rva] : pe.export_rvas()) module->exports_.emplace(export_name, base + rva);
-    resolver.module_mapped(file, base,
+    resolver.module_mapped(file, base, module->image_size_,
                            [exports = module->exports_](std::string_view wanted) -> std::optional<uint32_t> {
                                const auto found = exports.find(wanted);
                                if (found == exports.end()) return std::nullopt;

@@ -172,7 +172,7 @@ struct Context {
     struct Module {
         std::string name;  // file name, as mapped
         uint32_t base = 0;
-        uint32_t size = 0;  // SizeOfImage; 0 where its headers could not be read
+        uint32_t size = 0;  // SizeOfImage
         std::function<std::optional<uint32_t>(std::string_view)> exports;
     };
     std::vector<Module> modules;

@@ -496,13 +496,6 @@ uint32_t Binder::trap(std::string_view dll, std::string_view name) {
     return address;
 }
 
-// The image's size, from its headers as mapped.
-uint32_t image_size(const GuestMemory& memory, uint32_t base) {
-    const uint32_t headers = base + memory.read(GuestPtr<uint32_t>(base + 0x3C));
-    if (memory.read(GuestPtr<uint32_t>(headers)) != 0x00004550) return 0;  // "PE\0\0"
-    return memory.read(GuestPtr<uint32_t>(headers + 24 + 56));
-}
-
 }  // namespace
 }  // namespace win32
 
@@ -521,15 +514,10 @@ std::optional<uint32_t> Win32Environment::resolve(std::string_view dll, std::str
 
 uint32_t Win32Environment::trap(std::string_view dll, std::string_view name) { return impl_->trap(dll, name); }
 
-void Win32Environment::module_mapped(const std::string& name, uint32_t base,
+void Win32Environment::module_mapped(const std::string& name, uint32_t base, uint32_t size,
                                      std::function<std::optional<uint32_t>(std::string_view)> exports) {
     win32::Context& context = impl_->context();
-    win32::Context::Module module{win32::base_name(name), base, 0, std::move(exports)};
-    try {
-        module.size = win32::image_size(context.memory, base);
-    } catch (const GuestFault&) {
-        // Headers out of reach: the module is known by name and base only.
-    }
+    win32::Context::Module module{win32::base_name(name), base, size, std::move(exports)};
     // A module mapped where another lay replaces it: that one is gone.
     const uint64_t end = uint64_t{base} + std::max<uint32_t>(module.size, 1);
     std::erase_if(context.modules, [&](const win32::Context::Module& old) {

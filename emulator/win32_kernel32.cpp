@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "emulator/pe_format.h"
 #include "emulator/win32_context.h"
 #include "emulator/win32_format.h"
 #include "emulator/win32_guest.h"
@@ -23,9 +24,19 @@ uint32_t fail(Context& context, uint32_t error, uint32_t result = 0) {
     return result;
 }
 
-uint32_t u32(Context& context, uint32_t address) { return context.memory.read(GuestPtr<uint32_t>(address)); }
 void set_u32(Context& context, uint32_t address, uint32_t value) {
     context.memory.write(GuestPtr<uint32_t>(address)) = value;
+}
+// A structure of pe_format.h in guest memory, copied out and in whole.
+template <typename T>
+T get(Context& context, uint32_t address) {
+    T value;
+    context.memory.copy_out(address, &value, sizeof value);
+    return value;
+}
+template <typename T>
+void put(Context& context, uint32_t address, const T& value) {
+    context.memory.copy_in(address, &value, sizeof value);
 }
 
 // A string argument that may be null.
@@ -69,17 +80,17 @@ void put_system_time(Context& context, uint32_t address) {
     const int64_t month = month_index < 10 ? month_index + 3 : month_index - 9;
     const int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
     const int64_t weekday = ((days % 7) + 7 + 4) % 7;  // 1970-01-01 was a Thursday
-    const uint16_t fields[8] = {
-        static_cast<uint16_t>(year),
-        static_cast<uint16_t>(month),
-        static_cast<uint16_t>(weekday),
-        static_cast<uint16_t>(day),
-        static_cast<uint16_t>(of_day / 3'600'000'000),
-        static_cast<uint16_t>(of_day / 60'000'000 % 60),
-        static_cast<uint16_t>(of_day / 1'000'000 % 60),
-        static_cast<uint16_t>(of_day / 1'000 % 1'000),
+    const pe::SystemTime time{
+        .year = static_cast<uint16_t>(year),
+        .month = static_cast<uint16_t>(month),
+        .day_of_week = static_cast<uint16_t>(weekday),
+        .day = static_cast<uint16_t>(day),
+        .hour = static_cast<uint16_t>(of_day / 3'600'000'000),
+        .minute = static_cast<uint16_t>(of_day / 60'000'000 % 60),
+        .second = static_cast<uint16_t>(of_day / 1'000'000 % 60),
+        .milliseconds = static_cast<uint16_t>(of_day / 1'000 % 1'000),
     };
-    context.memory.copy_in(address, fields, sizeof fields);
+    put(context, address, time);
 }
 
 // --- Modules ---------------------------------------------------------------
@@ -107,25 +118,16 @@ std::optional<std::string> provided_by_handle(Context& context, uint32_t handle)
 
 // --- Locks -----------------------------------------------------------------
 
-// CRITICAL_SECTION: DebugInfo, LockCount, RecursionCount, OwningThread,
-// LockSemaphore, SpinCount.
-constexpr uint32_t kLockCount = 4;
-constexpr uint32_t kRecursionCount = 8;
-constexpr uint32_t kOwningThread = 12;
-constexpr uint32_t kSpinCount = 20;
-constexpr uint32_t kCriticalSectionSize = 24;
-
 void initialize_lock(Context& context, uint32_t address, uint32_t spin_count) {
-    std::memset(writable(context.memory, address, kCriticalSectionSize), 0, kCriticalSectionSize);
-    set_u32(context, address + kLockCount, 0xFFFFFFFF);
-    set_u32(context, address + kSpinCount, spin_count);
+    put(context, address, pe::CriticalSection{.lock_count = 0xFFFFFFFF, .spin_count = spin_count});
 }
 
 void enter_lock(Context& context, uint32_t address) {
-    writable(context.memory, address, kCriticalSectionSize);
-    set_u32(context, address + kLockCount, u32(context, address + kLockCount) + 1);
-    set_u32(context, address + kRecursionCount, u32(context, address + kRecursionCount) + 1);
-    set_u32(context, address + kOwningThread, kThreadId);
+    auto lock = get<pe::CriticalSection>(context, address);
+    ++lock.lock_count;
+    ++lock.recursion_count;
+    lock.owning_thread = kThreadId;
+    put(context, address, lock);
 }
 
 // --- Waiting ---------------------------------------------------------------
@@ -265,7 +267,9 @@ uint32_t KERNEL32_QueryPerformanceFrequency(Context& context, const Args& args) 
     return kTrue;
 }
 uint32_t KERNEL32_GetSystemTimeAsFileTime(Context& context, const Args& args) {
-    context.memory.write(GuestPtr<uint64_t>(args[0])) = context.file_time();
+    const uint64_t time = context.file_time();
+    put(context, args[0],
+        pe::FileTime{.low = static_cast<uint32_t>(time), .high = static_cast<uint32_t>(time >> 32)});
     return 0;
 }
 uint32_t KERNEL32_GetSystemTime(Context& context, const Args& args) {
@@ -355,16 +359,17 @@ uint32_t KERNEL32_TryEnterCriticalSection(Context& context, const Args& args) {
 }
 uint32_t KERNEL32_LeaveCriticalSection(Context& context, const Args& args) {
     const uint32_t address = args[0];
-    writable(context.memory, address, kCriticalSectionSize);
-    const uint32_t recursion = u32(context, address + kRecursionCount);
-    if (recursion == 0) return 0;  // left more often than entered: Windows would not notice either
-    set_u32(context, address + kRecursionCount, recursion - 1);
-    set_u32(context, address + kLockCount, u32(context, address + kLockCount) - 1);
-    if (recursion == 1) set_u32(context, address + kOwningThread, 0);
+    writable(context.memory, address, sizeof(pe::CriticalSection));
+    auto lock = get<pe::CriticalSection>(context, address);
+    if (lock.recursion_count == 0) return 0;  // left more often than entered: Windows would not notice either
+    --lock.recursion_count;
+    --lock.lock_count;
+    if (lock.recursion_count == 0) lock.owning_thread = 0;
+    put(context, address, lock);
     return 0;
 }
 uint32_t KERNEL32_DeleteCriticalSection(Context& context, const Args& args) {
-    std::memset(writable(context.memory, args[0], kCriticalSectionSize), 0, kCriticalSectionSize);
+    put(context, args[0], pe::CriticalSection{});
     return 0;
 }
 uint32_t KERNEL32_CreateEventA(Context& context, const Args& args) {
@@ -519,37 +524,36 @@ uint32_t KERNEL32_TlsFree(Context& context, const Args& args) {
 // --- Virtual memory --------------------------------------------------------
 
 uint32_t KERNEL32_VirtualQuery(Context& context, const Args& args) {
-    constexpr uint32_t kInfoSize = 28;  // MEMORY_BASIC_INFORMATION
+    constexpr uint32_t kInfoSize = sizeof(pe::MemoryBasicInformation);
     if (args[2] < kInfoSize) return fail(context, kErrorBadLength);
     const uint32_t page = args[0] & ~(kPageSize - 1);
     const auto protection = context.machine.protection(page);
-    // BaseAddress, AllocationBase, AllocationProtect, RegionSize, State, Protect, Type
-    uint32_t info[7] = {page, 0, 0, 0, kMemCommit, 0, kMemPrivate};
+    pe::MemoryBasicInformation info{.base_address = page, .state = kMemCommit, .type = kMemPrivate};
     uint64_t limit = uint64_t{1} << 32;
     if (!protection) {
-        info[4] = kMemFree;
-        info[5] = kPageNoAccess;
-        info[6] = 0;
+        info.state = kMemFree;
+        info.protect = kPageNoAccess;
+        info.type = 0;
     } else {
-        info[5] = page_protection(*protection);
+        info.protect = page_protection(*protection);
         if (const Context::Module* module = context.module_at(page)) {
-            info[1] = module->base;
-            info[2] = kPageExecuteWriteCopy;
-            info[6] = kMemImage;
+            info.allocation_base = module->base;
+            info.allocation_protect = kPageExecuteWriteCopy;
+            info.type = kMemImage;
             limit = uint64_t{module->base} + module->size;
         } else if (const auto block = virtual_block(context, page, page + 1); block != context.virtual_blocks.end()) {
-            info[1] = block->first;
-            info[2] = block->second.protection;
+            info.allocation_base = block->first;
+            info.allocation_protect = block->second.protection;
             limit = uint64_t{block->first} + block->second.size;
         } else {
             const Region* region = context.memory.find(page, 1);
-            info[1] = region != nullptr ? region->base & ~(kPageSize - 1) : page;
-            info[2] = info[5];
+            info.allocation_base = region != nullptr ? region->base & ~(kPageSize - 1) : page;
+            info.allocation_protect = info.protect;
             if (region != nullptr) limit = page_up(uint64_t{region->base} + region->size);
         }
     }
-    info[3] = static_cast<uint32_t>(same_protection_end(context.machine, page, protection, limit) - page);
-    context.memory.copy_in(args[1], info, sizeof info);
+    info.region_size = static_cast<uint32_t>(same_protection_end(context.machine, page, protection, limit) - page);
+    put(context, args[1], info);
     return kInfoSize;
 }
 uint32_t KERNEL32_VirtualProtect(Context& context, const Args& args) {
@@ -721,9 +725,7 @@ uint32_t KERNEL32_RemoveVectoredExceptionHandler(Context& context, const Args& a
     return context.vectored_handlers.erase(args[0]) ? 1 : 0;
 }
 uint32_t KERNEL32_GetStartupInfoA(Context& context, const Args& args) {
-    constexpr uint32_t kStartupInfoSize = 68;
-    std::memset(writable(context.memory, args[0], kStartupInfoSize), 0, kStartupInfoSize);
-    set_u32(context, args[0], kStartupInfoSize);
+    put(context, args[0], pe::StartupInfoA{.size = sizeof(pe::StartupInfoA)});
     return 0;
 }
 uint32_t KERNEL32_GetCommandLineA(Context& context, const Args&) { return context.text(kCommandLine); }
