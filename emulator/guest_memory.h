@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "frame/record_schema.h"
@@ -104,6 +106,11 @@ public:
     // A NUL-terminated string of at most `max` characters; one that runs out
     // of its region or past `max` before its NUL is a fault.
     std::string read_string(GuestPtr<const char> pointer, size_t max = 4096) const;
+    // Where the first byte `value` lies among the `max` bytes from `address`,
+    // or nullopt when none of them is it: the one scan every reader of a
+    // NUL-terminated string goes by. Running out of the region before either
+    // is a GuestFault naming `what` ("string").
+    std::optional<uint32_t> find_byte(uint32_t address, uint8_t value, uint64_t max, const char* what = "string") const;
     // Raw bytes, copied in and out.
     void copy_out(uint32_t address, void* destination, uint32_t size) const {
         std::memcpy(destination, checked(address, size, false), size);

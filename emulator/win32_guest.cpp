@@ -23,23 +23,13 @@ uint32_t room_from(const GuestMemory& memory, uint32_t address, uint64_t max, co
 [[noreturn]] void runs_out(const GuestMemory& memory, uint32_t address, const char* what) {
     const Region* region = memory.find(address, 1);
     throw GuestFault(Kind::kRead, address, 0,
-                     std::string(what) + " at " + hex(address) + " runs out of " + region->name + " before its NUL");
+                     std::string(what) + " at " + hex(address) + " runs out of " + region->name + " before its end");
 }
 
 }  // namespace
 
-std::optional<uint32_t> find_byte(const GuestMemory& memory, uint32_t address, uint8_t value, uint32_t max) {
-    if (max == 0) return std::nullopt;
-    const uint32_t room = room_from(memory, address, max, "string");
-    const uint8_t* bytes = readable(memory, address, room);
-    const void* found = std::memchr(bytes, value, room);
-    if (found != nullptr) return static_cast<uint32_t>(static_cast<const uint8_t*>(found) - bytes);
-    if (room == max) return std::nullopt;
-    runs_out(memory, address, "string");
-}
-
 uint32_t string_length(const GuestMemory& memory, uint32_t address, uint32_t max) {
-    return find_byte(memory, address, 0, max).value_or(max);
+    return memory.find_byte(address, 0, max).value_or(max);
 }
 
 std::string_view string_at(const GuestMemory& memory, uint32_t address, uint32_t max) {

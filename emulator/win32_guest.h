@@ -18,10 +18,6 @@ namespace emulator::win32 {
 // first `max` characters hold no NUL. A string whose region ends before
 // either is a GuestFault.
 uint32_t string_length(const GuestMemory& memory, uint32_t address, uint32_t max = UINT32_MAX);
-// Where the first `value` lies among the `max` bytes from `address`, or
-// nullopt when none of them is it; running out of the region before either
-// is a GuestFault.
-std::optional<uint32_t> find_byte(const GuestMemory& memory, uint32_t address, uint8_t value, uint32_t max);
 // The string itself, viewed where it lies (valid until the regions change).
 std::string_view string_at(const GuestMemory& memory, uint32_t address, uint32_t max = UINT32_MAX);
 // The same for UTF-16 strings, counted in characters.

@@ -492,7 +492,7 @@ uint32_t msvcrt_memcmp(Context& context, const Args& args) {
     return sign(std::memcmp(a, b, args[2]));
 }
 uint32_t msvcrt_memchr(Context& context, const Args& args) {
-    const auto at = find_byte(context.memory, args[0], static_cast<uint8_t>(args[1]), args[2]);
+    const auto at = context.memory.find_byte(args[0], static_cast<uint8_t>(args[1]), args[2]);
     return at ? args[0] + *at : 0;
 }
 uint32_t msvcrt_strlen(Context& context, const Args& args) { return string_length(context.memory, args[0]); }
