@@ -86,11 +86,14 @@ public:
         return region != nullptr && region->writable;
     }
 
-    // A record where a guest pointer points. Guest views have no alignment,
-    // so any address is a valid place for one.
+    // A copy of the record where a guest pointer points: a copy, so that no
+    // view of guest memory outlives a change of the regions. Guest views have
+    // no alignment, so any address is a valid place for one.
     template <typename T>
-    const T& read(GuestPtr<T> pointer) const {
-        return *reinterpret_cast<const T*>(checked(pointer.address, sizeof(T), false));
+    std::remove_cv_t<T> read(GuestPtr<T> pointer) const {
+        std::remove_cv_t<T> value;
+        std::memcpy(static_cast<void*>(&value), checked(pointer.address, sizeof(T), false), sizeof(T));
+        return value;
     }
     template <typename T>
     T& write(GuestPtr<T> pointer) {

@@ -89,11 +89,11 @@ struct Records {
     const EmulatedMachine& machine;
     uint32_t linkage;
 
-    const guest::LINKAGE_HEADER& header() const {
+    guest::LINKAGE_HEADER header() const {
         return machine.memory().read(GuestPtr<guest::LINKAGE_HEADER>(linkage));
     }
     uint32_t gauge() const { return machine.memory().read(GuestPtr<uint32_t>(linkage + 24)); }
-    const guest::GAUGEHDR& gauge_header() const { return machine.memory().read(GuestPtr<guest::GAUGEHDR>(gauge())); }
+    guest::GAUGEHDR gauge_header() const { return machine.memory().read(GuestPtr<guest::GAUGEHDR>(gauge())); }
     // The gauge's background is its first element, the needle the next.
     uint32_t needle() const {
         const uint32_t background = machine.memory().read(GuestPtr<uint32_t>(gauge_header().element_list.address));
