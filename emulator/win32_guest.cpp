@@ -56,6 +56,17 @@ std::u16string wide_at(const GuestMemory& memory, uint32_t address, uint32_t max
     return text;
 }
 
+std::optional<std::string> optional_string(const GuestMemory& memory, uint32_t address) {
+    if (address == 0) return std::nullopt;
+    return std::string(string_at(memory, address));
+}
+
+void put_string(GuestMemory& memory, uint32_t address, std::string_view text) {
+    uint8_t* bytes = writable(memory, address, static_cast<uint32_t>(text.size()) + 1);
+    std::memcpy(bytes, text.data(), text.size());
+    bytes[text.size()] = 0;
+}
+
 const uint8_t* readable(const GuestMemory& memory, uint32_t address, uint32_t size) {
     if (size == 0) return nullptr;
     return memory.read_array(GuestPtr<uint8_t>(address), size).data();

@@ -24,6 +24,11 @@ std::string_view string_at(const GuestMemory& memory, uint32_t address, uint32_t
 uint32_t wide_length(const GuestMemory& memory, uint32_t address, uint32_t max = UINT32_MAX);
 std::u16string wide_at(const GuestMemory& memory, uint32_t address, uint32_t max = UINT32_MAX);
 
+// The string at `address`, or nullopt for a null pointer (an optional argument).
+std::optional<std::string> optional_string(const GuestMemory& memory, uint32_t address);
+// Writes `text` and its NUL at `address`.
+void put_string(GuestMemory& memory, uint32_t address, std::string_view text);
+
 // `size` bytes at `address` as host memory, checked to lie in one region
 // (one the module may write, for writable()). Null for size 0.
 const uint8_t* readable(const GuestMemory& memory, uint32_t address, uint32_t size);

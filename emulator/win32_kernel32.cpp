@@ -1,11 +1,10 @@
-// The KERNEL32 and USER32 rows of win32_functions.h.
+// The KERNEL32 rows of win32_functions.h.
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
 #include "emulator/pe_format.h"
 #include "emulator/win32_context.h"
-#include "emulator/win32_format.h"
 #include "emulator/win32_guest.h"
 
 namespace emulator::win32 {
@@ -17,7 +16,6 @@ constexpr uint32_t kPageSize = 0x1000;
 constexpr uint32_t kInfinite = 0xFFFFFFFF;
 constexpr uint32_t kWaitTimeout = 0x102;
 constexpr uint32_t kWaitFailed = 0xFFFFFFFF;
-constexpr uint32_t kWindowHandle = 0x00020010;
 
 uint32_t fail(Context& context, uint32_t error, uint32_t result = 0) {
     context.last_error = error;
@@ -39,24 +37,12 @@ void put(Context& context, uint32_t address, const T& value) {
     context.memory.copy_in(address, &value, sizeof value);
 }
 
-// A string argument that may be null.
-std::optional<std::string> optional_string(Context& context, uint32_t address) {
-    if (address == 0) return std::nullopt;
-    return std::string(string_at(context.memory, address));
-}
-
 std::string narrow(const std::u16string& wide) {
     std::string text;
     for (char16_t c : wide) text += c < 0x100 ? static_cast<char>(c) : '?';
     return text;
 }
 
-// Writes `text` and its NUL.
-void put_string(Context& context, uint32_t address, std::string_view text) {
-    uint8_t* bytes = writable(context.memory, address, static_cast<uint32_t>(text.size()) + 1);
-    std::memcpy(bytes, text.data(), text.size());
-    bytes[text.size()] = 0;
-}
 
 // --- Time ------------------------------------------------------------------
 
@@ -316,10 +302,10 @@ uint32_t KERNEL32_GetModuleFileNameA(Context& context, const Args& args) {
     }
     if (size == 0) return fail(context, kErrorInsufficientBuffer);
     if (name.size() >= size) {
-        put_string(context, buffer, std::string_view(name).substr(0, size - 1));
+        put_string(context.memory, buffer, std::string_view(name).substr(0, size - 1));
         return fail(context, kErrorInsufficientBuffer, size);
     }
-    put_string(context, buffer, name);
+    put_string(context.memory, buffer, name);
     return static_cast<uint32_t>(name.size());
 }
 uint32_t KERNEL32_GetProcAddress(Context& context, const Args& args) {
@@ -795,31 +781,31 @@ uint32_t KERNEL32_lstrlenA(Context& context, const Args& args) {
 }
 uint32_t KERNEL32_lstrcpyA(Context& context, const Args& args) {
     const auto [destination, source] = args.words<2>();
-    put_string(context, destination, std::string(string_at(context.memory, source)));
+    put_string(context.memory, destination, std::string(string_at(context.memory, source)));
     return destination;
 }
 uint32_t KERNEL32_lstrcpynA(Context& context, const Args& args) {
     const auto [destination, source, size] = args.words<3>();
     if (size == 0) return destination;
-    put_string(context, destination, std::string(string_at(context.memory, source, size - 1)));
+    put_string(context.memory, destination, std::string(string_at(context.memory, source, size - 1)));
     return destination;
 }
 uint32_t KERNEL32_lstrcatA(Context& context, const Args& args) {
     const auto [destination, source] = args.words<2>();
     const uint32_t length = string_length(context.memory, destination);
-    put_string(context, destination + length, std::string(string_at(context.memory, source)));
+    put_string(context.memory, destination + length, std::string(string_at(context.memory, source)));
     return destination;
 }
 uint32_t KERNEL32_lstrcmpA(Context& context, const Args& args) {
     const auto [first, second] = args.words<2>();
-    const auto a = optional_string(context, first).value_or("");
-    const auto b = optional_string(context, second).value_or("");
+    const auto a = optional_string(context.memory, first).value_or("");
+    const auto b = optional_string(context.memory, second).value_or("");
     return static_cast<uint32_t>(compare(a, b, false));
 }
 uint32_t KERNEL32_lstrcmpiA(Context& context, const Args& args) {
     const auto [first, second] = args.words<2>();
-    const auto a = optional_string(context, first).value_or("");
-    const auto b = optional_string(context, second).value_or("");
+    const auto a = optional_string(context.memory, first).value_or("");
+    const auto b = optional_string(context.memory, second).value_or("");
     return static_cast<uint32_t>(compare(a, b, true));
 }
 uint32_t KERNEL32_MultiByteToWideChar(Context& context, const Args& args) {
@@ -859,29 +845,5 @@ uint32_t KERNEL32_WideCharToMultiByte(Context& context, const Args& args) {
     return count;
 }
 uint32_t KERNEL32_IsDBCSLeadByteEx(Context&, const Args&) { return kFalse; }
-
-// --- USER32 ----------------------------------------------------------------
-
-uint32_t USER32_FindWindowA(Context& context, const Args& args) {
-    const auto [class_name, window_name] = args.words<2>();
-    // A class given as an atom (below 0x10000) is no name the host could match.
-    const auto window_class = class_name < 0x10000 ? std::nullopt : optional_string(context, class_name);
-    const auto title = optional_string(context, window_name);
-    return context.window_query && context.window_query(window_class, title) ? kWindowHandle : 0;
-}
-uint32_t USER32_MessageBoxA(Context& context, const Args& args) {
-    const auto [window, text, caption_text] = args.words<3>();
-    const std::string caption = optional_string(context, caption_text).value_or("Error");
-    context.debug(caption + ": " + optional_string(context, text).value_or(""));
-    return 1;  // IDOK
-}
-uint32_t USER32_wsprintfA(Context& context, const Args& args) {
-    const auto [destination, format_string] = args.words<2>();
-    constexpr size_t kLimit = 1024;  // wsprintf's buffer, its NUL included
-    GuestVarargs arguments(context.memory, args.address_of(2));
-    const Formatted text = format(context.memory, string_at(context.memory, format_string), arguments, kLimit - 1);
-    put_string(context, destination, text.text);
-    return static_cast<uint32_t>(text.text.size());
-}
 
 }  // namespace emulator::win32
