@@ -259,13 +259,16 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
 
     // The system pages: host routines, descriptor table, thread and process blocks.
     m.reservations.emplace(kSystemBase, kSystemSize);
-    m.trampolines = map(kTrampolines, kTrampolineSize, kRead | kExecute, "host routines");
+    map(kTrampolines, kTrampolineSize, kRead | kExecute, "host routines");
+    m.trampolines = m.arena + kTrampolines;
     std::memset(m.trampolines, 0xCC, kTrampolineSize);  // int3 wherever no routine is
     m.trampolines[kReturnTrap - kTrampolines] = 0xEB;   // jmp $
     m.trampolines[kReturnTrap - kTrampolines + 1] = 0xFE;
-    uint8_t* gdt = map(kGdt, kPage, kRead, "descriptor table");
+    map(kGdt, kPage, kRead, "descriptor table");
+    uint8_t* gdt = m.arena + kGdt;
     m.set_pages(kGdt, kPage, kRead, false);  // the processor's, not the module's
-    m.tib = map(kTib, kPage, kRead | kWrite, "thread information block");
+    map(kTib, kPage, kRead | kWrite, "thread information block");
+    m.tib = m.arena + kTib;
     map(kPeb, kPage, kRead | kWrite, "process environment block");
 
     // The stack above its guard page, and the host's memory.

@@ -297,6 +297,9 @@ struct EmulatedMachine::Impl {
         self.memory_.add(Region{base, mapping.size, arena + base, (mapping.protection & kWrite) != 0, mapping.name});
     }
 
+    // Host memory behind [address, address + size), checked to be mapped.
+    uint8_t* mapped_host(uint32_t address, uint64_t size, const char* doing) const;
+
     void forget_code(uint32_t base, uint64_t size) {
         uc_ctl_remove_cache(uc, uint64_t{base}, uint64_t{base} + size);
         block_instructions.clear();

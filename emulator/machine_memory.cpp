@@ -4,7 +4,7 @@
 
 namespace emulator {
 
-uint8_t* EmulatedMachine::map(uint32_t base, uint32_t size, uint8_t protection, const std::string& name) {
+void EmulatedMachine::map(uint32_t base, uint32_t size, uint8_t protection, const std::string& name) {
     Impl& m = *impl_;
     const uint64_t bytes = round_up(size, kPage);
     if (base % kPage != 0 || bytes == 0 || base + bytes > kUserEnd)
@@ -30,7 +30,28 @@ uint8_t* EmulatedMachine::map(uint32_t base, uint32_t size, uint8_t protection, 
     if (protection & kExecute) m.set_executable(base, bytes, true);
     m.flush_translations();
     m.forget_code(base, bytes);
-    return m.arena + base;
+}
+
+uint8_t* EmulatedMachine::Impl::mapped_host(uint32_t address, uint64_t size, const char* doing) const {
+    const uint64_t end = uint64_t{address} + size;
+    for (uint64_t page = address / kPage * kPage; page < end; page += kPage) {
+        if (!self.protection(static_cast<uint32_t>(page))) {
+            throw std::invalid_argument(std::string(doing) + ": " + hex(address) + " + " + std::to_string(size) +
+                                        " is not wholly mapped");
+        }
+    }
+    return arena + address;
+}
+
+void EmulatedMachine::load(uint32_t address, std::span<const uint8_t> bytes) {
+    if (bytes.empty()) return;
+    std::memcpy(impl_->mapped_host(address, bytes.size(), "load"), bytes.data(), bytes.size());
+    impl_->forget_code(address, bytes.size());  // it may be code the processor translated already
+}
+
+void EmulatedMachine::peek(uint32_t address, std::span<uint8_t> bytes) const {
+    if (bytes.empty()) return;
+    std::memcpy(bytes.data(), impl_->mapped_host(address, bytes.size(), "peek"), bytes.size());
 }
 
 void EmulatedMachine::protect(uint32_t base, uint32_t size, uint8_t protection, const std::string& name) {

@@ -424,17 +424,17 @@ private:
     // own, which module code may run and read but not write.
     uint32_t origin(uint32_t size) {
         code_used_ = (code_used_ + 15) & ~15u;
-        if (code_host_ == nullptr || code_used_ + size > kPageSize) {
+        if (code_page_ == 0 || code_used_ + size > kPageSize) {
             code_page_ = machine_.reserve(kPageSize);
-            code_host_ = machine_.map(code_page_, kPageSize, EmulatedMachine::kRead | EmulatedMachine::kExecute,
-                                      "Windows functions' code");
+            machine_.map(code_page_, kPageSize, EmulatedMachine::kRead | EmulatedMachine::kExecute,
+                         "Windows functions' code");
             code_used_ = 0;
         }
         return code_page_ + code_used_;
     }
 
     uint32_t commit(const Code& code) {
-        std::memcpy(code_host_ + (code.origin() - code_page_), code.code().data(), code.code().size());
+        machine_.load(code.origin(), code.code());
         code_used_ = code.origin() - code_page_ + static_cast<uint32_t>(code.code().size());
         return code.origin();
     }
@@ -445,7 +445,6 @@ private:
     std::map<std::string, uint32_t, std::less<>> traps_;
     uint32_t code_page_ = 0;
     uint32_t code_used_ = 0;
-    uint8_t* code_host_ = nullptr;
 };
 
 template <Shape S, auto Handler>
