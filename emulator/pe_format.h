@@ -28,15 +28,15 @@ static_assert(std::endian::native == std::endian::little, "the structures are re
 #define EMULATOR_PE_OFFSET(type, name, offset) \
     static_assert(offsetof(Self, name) == (offset), "field at the wrong offset: " #name);
 // The struct `Struct` of `size` bytes from its field list.
-#define EMULATOR_PE_STRUCT(Struct, LIST, size)                    \
-    struct __attribute__((packed)) Struct {                       \
-        LIST(EMULATOR_PE_MEMBER)                                  \
-    };                                                            \
-    static_assert(sizeof(Struct) == (size), #Struct " size");     \
-    static_assert(std::is_trivially_copyable_v<Struct>);          \
-    namespace layout_of_##Struct {                                \
-    using Self = Struct;                                          \
-    LIST(EMULATOR_PE_OFFSET)                                      \
+#define EMULATOR_PE_STRUCT(Struct, LIST, size)                \
+    struct __attribute__((packed)) Struct {                   \
+        LIST(EMULATOR_PE_MEMBER)                              \
+    };                                                        \
+    static_assert(sizeof(Struct) == (size), #Struct " size"); \
+    static_assert(std::is_trivially_copyable_v<Struct>);      \
+    namespace layout_of_##Struct {                            \
+        using Self = Struct;                                  \
+        LIST(EMULATOR_PE_OFFSET)                              \
     }
 
 namespace emulator::pe {
@@ -269,6 +269,18 @@ EMULATOR_PE_STRUCT(StartupInfoA, EMULATOR_PE_STARTUPINFO, 68)
     F(uint32_t, lock_semaphore, 16) \
     F(uint32_t, spin_count, 20)
 EMULATOR_PE_STRUCT(CriticalSection, EMULATOR_PE_CRITICAL_SECTION, 24)
+
+// msvcrt's FILE, as its _iob array holds them.
+#define EMULATOR_PE_CRT_FILE(F) \
+    F(uint32_t, next, 0)  /* _ptr */ \
+    F(int32_t, left, 4)   /* _cnt */ \
+    F(uint32_t, buffer, 8) \
+    F(uint32_t, flags, 12)  /* _IOREAD 0x1, _IOWRT 0x2 */ \
+    F(uint32_t, descriptor, 16) \
+    F(uint32_t, char_buffer, 20) \
+    F(uint32_t, buffer_size, 24) \
+    F(uint32_t, temporary_name, 28)
+EMULATOR_PE_STRUCT(CrtFile, EMULATOR_PE_CRT_FILE, 32)
 
 // clang-format on
 

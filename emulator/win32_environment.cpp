@@ -6,6 +6,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "emulator/pe_format.h"
 #include "emulator/win32_context.h"
 #include "emulator/win32_guest.h"
 
@@ -40,9 +41,6 @@ namespace {
 
 constexpr uint32_t kHeapSize = 16u << 20;
 constexpr uint32_t kPageSize = 0x1000;
-constexpr uint32_t kFileSize = 32;  // msvcrt's FILE
-constexpr uint32_t kFileFlag = 12;
-constexpr uint32_t kFileNumber = 16;
 
 std::string lower(std::string_view text) {
     std::string result(text);
@@ -203,8 +201,8 @@ uint32_t Context::data(std::string_view name) {
     const auto set = [this](uint32_t at, uint32_t value) { memory.write(GuestPtr<uint32_t>(at)) = value; };
     if (name == "_iob") {
         for (uint32_t stream = 0; stream < 3; ++stream) {
-            set(address + stream * kFileSize + kFileFlag, stream == 0 ? 0x1 : 0x2);  // _IOREAD, _IOWRT
-            set(address + stream * kFileSize + kFileNumber, stream);
+            memory.write(GuestPtr<pe::CrtFile>(address).at(stream)) =
+                pe::CrtFile{.flags = stream == 0 ? 0x1u : 0x2u, .descriptor = stream};  // _IOREAD, _IOWRT
         }
     } else if (name == "__initenv" || name == "_environ") {
         set(address, machine.allocate(4));  // an environment of no strings

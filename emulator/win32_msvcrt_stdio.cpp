@@ -2,6 +2,7 @@
 // the console streams.
 #include <climits>
 
+#include "emulator/pe_format.h"
 #include "emulator/win32_context.h"
 #include "emulator/win32_format.h"
 #include "emulator/win32_guest.h"
@@ -10,7 +11,7 @@ namespace emulator::win32 {
 namespace {
 
 constexpr uint32_t kEof = 0xFFFFFFFF;
-constexpr uint32_t kFileSize = 32;
+constexpr uint32_t kFileSize = sizeof(pe::CrtFile);
 constexpr uint32_t kStreams = 20;
 
 // --- Streams ---------------------------------------------------------------
