@@ -74,8 +74,7 @@ uint8_t* GuestMemory::checked(uint32_t address, uint64_t size, bool write) const
     return region->host + (address - region->base);
 }
 
-std::optional<uint32_t> GuestMemory::find_byte(uint32_t address, uint8_t value, uint64_t max,
-                                               const char* what) const {
+std::optional<uint32_t> GuestMemory::find_byte(uint32_t address, uint8_t value, uint64_t max, const char* what) const {
     if (max == 0) return std::nullopt;
     const Region* region = find(address, 1);
     if (region == nullptr) {
@@ -94,8 +93,9 @@ std::optional<uint32_t> GuestMemory::find_byte(uint32_t address, uint8_t value, 
 std::string GuestMemory::read_string(GuestPtr<const char> pointer, size_t max) const {
     const auto length = find_byte(pointer.address, 0, uint64_t{max} + 1);
     if (!length) {
-        throw GuestFault(GuestFault::Kind::kRead, pointer.address, 0,
-                         "string at " + hex(pointer.address) + " is longer than " + std::to_string(max) + " characters");
+        throw GuestFault(
+            GuestFault::Kind::kRead, pointer.address, 0,
+            "string at " + hex(pointer.address) + " is longer than " + std::to_string(max) + " characters");
     }
     std::string text(*length, '\0');
     copy_out(pointer.address, text.data(), *length);

@@ -252,8 +252,8 @@ private:
         uint32_t functions = 0;
         for (uint32_t i = 0;; ++i) {
             if (i == kMaxImports) fail("import directory without an end");
-            const auto descriptor = at<pe::ImportDescriptor>(map(
-                uint64_t{rva} + sizeof(pe::ImportDescriptor) * i, sizeof(pe::ImportDescriptor), "import directory"));
+            const auto descriptor = at<pe::ImportDescriptor>(map(uint64_t{rva} + sizeof(pe::ImportDescriptor) * i,
+                                                                 sizeof(pe::ImportDescriptor), "import directory"));
             constexpr pe::ImportDescriptor kEnd{};
             if (std::memcmp(&descriptor, &kEnd, sizeof kEnd) == 0) return;
             const uint32_t name_rva = descriptor.name;
@@ -363,14 +363,15 @@ private:
         entries_left_ -= count;
         std::vector<pe::ResourceEntry> result;
         result.reserve(count);
-        for (uint32_t i = 0; i < count; ++i) result.push_back(at<pe::ResourceEntry>(entries + sizeof(pe::ResourceEntry) * i));
+        for (uint32_t i = 0; i < count; ++i)
+            result.push_back(at<pe::ResourceEntry>(entries + sizeof(pe::ResourceEntry) * i));
         return result;
     }
 
     // Where the entries of the directory at `offset` lie in the file, and how many there are.
     std::pair<uint64_t, uint32_t> resource_entries(uint64_t base_rva, uint32_t offset) const {
-        const auto directory = at<pe::ResourceDirectory>(
-            map(base_rva + offset, sizeof(pe::ResourceDirectory), "resource directory"));
+        const auto directory =
+            at<pe::ResourceDirectory>(map(base_rva + offset, sizeof(pe::ResourceDirectory), "resource directory"));
         const uint32_t count = uint32_t{directory.named_entries} + directory.id_entries;
         return {map(base_rva + offset + sizeof(pe::ResourceDirectory), sizeof(pe::ResourceEntry) * count,
                     "resource directory entries"),
@@ -379,8 +380,8 @@ private:
 
     // The first entry of a bitmap's language directory: the one read.
     pe::ResourceEntry first_language(uint64_t base_rva, uint32_t id, uint32_t offset) const {
-        const auto directory = at<pe::ResourceDirectory>(
-            map(base_rva + offset, sizeof(pe::ResourceDirectory), "resource directory"));
+        const auto directory =
+            at<pe::ResourceDirectory>(map(base_rva + offset, sizeof(pe::ResourceDirectory), "resource directory"));
         if (directory.named_entries == 0 && directory.id_entries == 0)
             fail("bitmap " + std::to_string(id) + " has no data");
         return at<pe::ResourceEntry>(resource_entries(base_rva, offset).first);

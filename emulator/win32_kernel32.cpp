@@ -43,7 +43,6 @@ std::string narrow(const std::u16string& wide) {
     return text;
 }
 
-
 // --- Time ------------------------------------------------------------------
 
 void put_system_time(Context& context, uint32_t address) {

@@ -89,9 +89,7 @@ struct Records {
     const EmulatedMachine& machine;
     uint32_t linkage;
 
-    guest::LINKAGE_HEADER header() const {
-        return machine.memory().read(GuestPtr<guest::LINKAGE_HEADER>(linkage));
-    }
+    guest::LINKAGE_HEADER header() const { return machine.memory().read(GuestPtr<guest::LINKAGE_HEADER>(linkage)); }
     uint32_t gauge() const { return machine.memory().read(GuestPtr<uint32_t>(linkage + 24)); }
     guest::GAUGEHDR gauge_header() const { return machine.memory().read(GuestPtr<guest::GAUGEHDR>(gauge())); }
     // The gauge's background is its first element, the needle the next.
