@@ -51,15 +51,15 @@ public:
         size_t index = 0;
         return std::tuple<T...>{next<T>(index)...};  // braces: evaluated in order
     }
-    uint32_t operator[](size_t index) const { return words_[checked(index)]; }
-    int32_t i32(size_t index) const { return static_cast<int32_t>((*this)[index]); }
-    double real(size_t index) const;  // words index and index + 1
+    // Where word `index` lies on the guest's stack: the variable arguments after the fixed ones.
     uint32_t address_of(size_t index) const {
         if (address_ == 0) throw std::logic_error("a routine read variable arguments without their address");
         return address_ + 4 * static_cast<uint32_t>(index);
     }
 
 private:
+    uint32_t operator[](size_t index) const { return words_[checked(index)]; }
+    double real(size_t index) const;  // words index and index + 1
     template <typename T>
     T next(size_t& index) const {
         if constexpr (std::is_same_v<T, double>) {
