@@ -64,7 +64,7 @@ double Needle::angle(double reading) const {
     return runtime::normalize_degrees(angle);
 }
 
-const guest::GAUGEHDR& Records::require(std::string_view gauge) const {
+guest::GAUGEHDR Records::require(std::string_view gauge) const {
     const runtime::GaugePtr header = module_.gauge(gauge);
     if (!header) throw MissingGauge(std::string(gauge));
     return module_.memory().read(header);

@@ -49,7 +49,7 @@ public:
     double angle(double reading) const;
 
 private:
-    const guest::ELEMENT_NEEDLE& record() const { return module_->memory().read(element_); }
+    guest::ELEMENT_NEEDLE record() const { return module_->memory().read(element_); }
 
     const runtime::Module* module_;
     frame::GuestPtr<guest::ELEMENT_NEEDLE> element_;
@@ -108,7 +108,7 @@ public:
     std::vector<Box> mouse_children(std::string_view gauge) const;
 
 private:
-    const guest::GAUGEHDR& require(std::string_view gauge) const;
+    guest::GAUGEHDR require(std::string_view gauge) const;
     const runtime::Module& module_;
 };
 

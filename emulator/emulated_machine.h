@@ -92,12 +92,16 @@ public:
     // mapped yet) with the given protection, backed by zeroed host memory the
     // machine owns, contiguous for the whole range; `name` names the region
     // in faults and in memory(). The range must lie in one reservation
-    // (reserve()), or in none, when it becomes one. Returns the host memory
-    // of `base`, which the caller may fill whatever the protection (the
-    // loader writes read-only sections this way). Throws
+    // (reserve()), or in none, when it becomes one. Throws
     // std::invalid_argument for a range that is not free, MemoryLimitError
     // past the memory limit.
-    uint8_t* map(uint32_t base, uint32_t size, uint8_t protection, const std::string& name);
+    void map(uint32_t base, uint32_t size, uint8_t protection, const std::string& name);
+    // The host's own access to mapped memory, whatever the module may do
+    // there: the loader fills and relocates read-only sections, the
+    // environment writes its code. No host pointer into guest memory leaves
+    // the machine. Throws std::invalid_argument for a range not wholly mapped.
+    void load(uint32_t address, std::span<const uint8_t> bytes);
+    void peek(uint32_t address, std::span<uint8_t> bytes) const;
     // Changes the protection of [base, base + size) (page-aligned, wholly
     // mapped), naming that part `name` where given; the host's views follow.
     void protect(uint32_t base, uint32_t size, uint8_t protection, const std::string& name = {});

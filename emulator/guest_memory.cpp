@@ -74,22 +74,32 @@ uint8_t* GuestMemory::checked(uint32_t address, uint64_t size, bool write) const
     return region->host + (address - region->base);
 }
 
-std::string GuestMemory::read_string(GuestPtr<const char> pointer, size_t max) const {
-    const Region* region = find(pointer.address, 1);
+std::optional<uint32_t> GuestMemory::find_byte(uint32_t address, uint8_t value, uint64_t max, const char* what) const {
+    if (max == 0) return std::nullopt;
+    const Region* region = find(address, 1);
     if (region == nullptr) {
-        throw GuestFault(GuestFault::Kind::kRead, pointer.address, 0,
-                         "string at " + hex(pointer.address) + " lies outside the module's memory");
+        throw GuestFault(GuestFault::Kind::kRead, address, 0,
+                         std::string(what) + " at " + hex(address) + " lies outside the module's memory");
     }
-    const auto* first = reinterpret_cast<const char*>(region->host + (pointer.address - region->base));
-    const size_t room = std::min<size_t>(region->base + uint64_t{region->size} - pointer.address, max + 1);
-    const auto* end = static_cast<const char*>(std::memchr(first, 0, room));
-    if (end == nullptr) {
-        throw GuestFault(GuestFault::Kind::kRead, pointer.address, 0,
-                         "string at " + hex(pointer.address) +
-                             (room > max ? " is longer than " + std::to_string(max) + " characters"
-                                         : " runs out of " + region->name + " before its end"));
+    const uint8_t* first = region->host + (address - region->base);
+    const uint64_t room = std::min<uint64_t>(uint64_t{region->base} + region->size - address, max);
+    if (const void* found = std::memchr(first, value, static_cast<size_t>(room)))
+        return static_cast<uint32_t>(static_cast<const uint8_t*>(found) - first);
+    if (room == max) return std::nullopt;
+    throw GuestFault(GuestFault::Kind::kRead, address, 0,
+                     std::string(what) + " at " + hex(address) + " runs out of " + region->name + " before its end");
+}
+
+std::string GuestMemory::read_string(GuestPtr<const char> pointer, size_t max) const {
+    const auto length = find_byte(pointer.address, 0, uint64_t{max} + 1);
+    if (!length) {
+        throw GuestFault(
+            GuestFault::Kind::kRead, pointer.address, 0,
+            "string at " + hex(pointer.address) + " is longer than " + std::to_string(max) + " characters");
     }
-    return std::string(first, end);
+    std::string text(*length, '\0');
+    copy_out(pointer.address, text.data(), *length);
+    return text;
 }
 
 }  // namespace emulator

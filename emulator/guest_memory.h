@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "frame/record_schema.h"
@@ -84,11 +86,14 @@ public:
         return region != nullptr && region->writable;
     }
 
-    // A record where a guest pointer points. Guest views have no alignment,
-    // so any address is a valid place for one.
+    // A copy of the record where a guest pointer points: a copy, so that no
+    // view of guest memory outlives a change of the regions. Guest views have
+    // no alignment, so any address is a valid place for one.
     template <typename T>
-    const T& read(GuestPtr<T> pointer) const {
-        return *reinterpret_cast<const T*>(checked(pointer.address, sizeof(T), false));
+    std::remove_cv_t<T> read(GuestPtr<T> pointer) const {
+        std::remove_cv_t<T> value;
+        std::memcpy(static_cast<void*>(&value), checked(pointer.address, sizeof(T), false), sizeof(T));
+        return value;
     }
     template <typename T>
     T& write(GuestPtr<T> pointer) {
@@ -104,6 +109,11 @@ public:
     // A NUL-terminated string of at most `max` characters; one that runs out
     // of its region or past `max` before its NUL is a fault.
     std::string read_string(GuestPtr<const char> pointer, size_t max = 4096) const;
+    // Where the first byte `value` lies among the `max` bytes from `address`,
+    // or nullopt when none of them is it: the one scan every reader of a
+    // NUL-terminated string goes by. Running out of the region before either
+    // is a GuestFault naming `what` ("string").
+    std::optional<uint32_t> find_byte(uint32_t address, uint8_t value, uint64_t max, const char* what = "string") const;
     // Raw bytes, copied in and out.
     void copy_out(uint32_t address, void* destination, uint32_t size) const {
         std::memcpy(destination, checked(address, size, false), size);

@@ -9,32 +9,24 @@
 #include <set>
 
 #include "emulator/guest_memory.h"
+#include "emulator/pe_format.h"
 #include "platform/input_file.h"
 
 namespace emulator {
 namespace {
 
-// Sizes and offsets of the PE/COFF structures read here.
-constexpr size_t kDosHeaderSize = 64;
-constexpr size_t kDosLfanewOffset = 0x3C;
-constexpr size_t kCoffHeaderSize = 20;
-constexpr size_t kOptionalHeaderFixedSize = 96;  // PE32 fields before the data directories
+constexpr uint16_t kDosMagic = 0x5A4D;         // "MZ"
+constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
 constexpr uint16_t kPe32Magic = 0x10B;
 constexpr uint16_t kDllCharacteristic = 0x2000;
-constexpr size_t kSectionHeaderSize = 40;
 constexpr uint32_t kMaxSections = 96;
 constexpr uint32_t kMaxDataDirectories = 16;
 constexpr uint32_t kExportDirectory = 0;
 constexpr uint32_t kImportDirectory = 1;
 constexpr uint32_t kResourceDirectory = 2;
-constexpr size_t kExportDirectorySize = 40;
-constexpr size_t kImportDescriptorSize = 20;
 constexpr uint32_t kMaxImports = 4096;
 constexpr uint32_t kMaxExports = 65536;
 constexpr size_t kMaxNameLength = 4096;
-constexpr size_t kResourceDirectorySize = 16;
-constexpr size_t kResourceEntrySize = 8;
-constexpr size_t kResourceDataEntrySize = 16;
 constexpr uint32_t kResourceHighBit = 0x80000000u;
 constexpr uint32_t kResourceTypeBitmap = 2;
 constexpr uint32_t kBitfieldsCompression = 3;
@@ -43,12 +35,9 @@ constexpr size_t kMaxBitmaps = 1u << 16;  // resource ids are 16-bit
 
 constexpr uint32_t kRelocationDirectory = 5;
 constexpr uint32_t kTlsDirectory = 9;
-constexpr size_t kTlsDirectorySize = 24;
-constexpr size_t kRelocationBlockHeaderSize = 8;
 constexpr uint32_t kMaxImportedFunctions = 65536;
 constexpr uint32_t kOrdinalFlag = 0x80000000u;
 constexpr uint32_t kImageBaseGranularity = 0x10000;
-constexpr size_t kSectionNameSize = 8;
 
 bool power_of_two(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
@@ -78,16 +67,14 @@ private:
         if (offset > bytes_.size() || size > bytes_.size() - offset) fail(std::string("truncated ") + what);
     }
 
-    uint16_t u16(uint64_t offset) const {
-        need(offset, 2, "field");
-        return static_cast<uint16_t>(bytes_[offset] | bytes_[offset + 1] << 8);
+    // The structure (or number) at `offset`, checked to lie in the file.
+    template <typename T>
+    T at(uint64_t offset, const char* what = "field") const {
+        need(offset, sizeof(T), what);
+        return pe::read_struct<T>(bytes_, static_cast<size_t>(offset));
     }
-
-    uint32_t u32(uint64_t offset) const {
-        need(offset, 4, "field");
-        return static_cast<uint32_t>(bytes_[offset]) | static_cast<uint32_t>(bytes_[offset + 1]) << 8 |
-               static_cast<uint32_t>(bytes_[offset + 2]) << 16 | static_cast<uint32_t>(bytes_[offset + 3]) << 24;
-    }
+    uint16_t u16(uint64_t offset) const { return at<uint16_t>(offset); }
+    uint32_t u32(uint64_t offset) const { return at<uint32_t>(offset); }
 
     // Whether `size` bytes at `rva` lie inside the image.
     bool in_image(uint64_t rva, uint64_t size) const { return rva + size <= out_.size_of_image; }
@@ -95,38 +82,36 @@ private:
     // The headers in file order, each check relying on the fields the
     // checks before it proved: one piece reads as the format does.
     void read_headers() {
-        need(0, kDosHeaderSize, "DOS header");
-        if (bytes_[0] != 'M' || bytes_[1] != 'Z') fail("no DOS signature");
-        const uint64_t pe = u32(kDosLfanewOffset);
-        need(pe, 4 + kCoffHeaderSize, "PE header");
-        if (bytes_[pe] != 'P' || bytes_[pe + 1] != 'E' || bytes_[pe + 2] != 0 || bytes_[pe + 3] != 0)
-            fail("no PE signature");
-        const uint64_t coff = pe + 4;
-        out_.machine = u16(coff);
-        const uint32_t section_count = u16(coff + 2);
-        const uint32_t optional_size = u16(coff + 16);
-        out_.characteristics = u16(coff + 18);
+        const auto dos = at<pe::DosHeader>(0, "DOS header");
+        if (dos.magic != kDosMagic) fail("no DOS signature");
+        const uint64_t header_offset = dos.pe_header_offset;
+        const auto header = at<pe::PeHeader>(header_offset, "PE header");
+        if (header.signature != kPeSignature) fail("no PE signature");
+        out_.machine = header.machine;
+        const uint32_t section_count = header.section_count;
+        const uint32_t optional_size = header.optional_header_size;
+        out_.characteristics = header.characteristics;
         out_.is_dll = (out_.characteristics & kDllCharacteristic) != 0;
 
-        const uint64_t optional = coff + kCoffHeaderSize;
-        if (optional_size < kOptionalHeaderFixedSize) fail("optional header too small");
-        need(optional, optional_size, "optional header");
-        if (u16(optional) != kPe32Magic) fail("not a PE32 image");
-        out_.entry_point = u32(optional + 16);
-        out_.image_base = u32(optional + 28);
-        out_.section_alignment = u32(optional + 32);
-        const uint32_t file_alignment = u32(optional + 36);
-        out_.size_of_image = u32(optional + 56);
-        out_.size_of_headers = u32(optional + 60);
+        const uint64_t optional_offset = header_offset + sizeof(pe::PeHeader);
+        if (optional_size < sizeof(pe::OptionalHeader32)) fail("optional header too small");
+        need(optional_offset, optional_size, "optional header");
+        const auto optional = at<pe::OptionalHeader32>(optional_offset);
+        if (optional.magic != kPe32Magic) fail("not a PE32 image");
+        out_.entry_point = optional.entry_point;
+        out_.image_base = optional.image_base;
+        out_.section_alignment = optional.section_alignment;
+        const uint32_t file_alignment = optional.file_alignment;
+        out_.size_of_image = optional.size_of_image;
+        out_.size_of_headers = optional.size_of_headers;
         size_of_headers_ = out_.size_of_headers;
-        const uint32_t directory_count = u32(optional + 92);
+        const uint32_t directory_count = optional.directory_count;
         if (directory_count > kMaxDataDirectories) fail("too many data directories");
-        if (kOptionalHeaderFixedSize + 8ull * directory_count > optional_size)
+        const uint64_t directories = optional_offset + sizeof(pe::OptionalHeader32);
+        if (sizeof(pe::OptionalHeader32) + sizeof(pe::DataDirectory) * directory_count > optional_size)
             fail("data directories beyond the optional header");
-        for (uint32_t i = 0; i < directory_count; ++i) {
-            directories_[i][0] = u32(optional + kOptionalHeaderFixedSize + 8ull * i);
-            directories_[i][1] = u32(optional + kOptionalHeaderFixedSize + 8ull * i + 4);
-        }
+        for (uint32_t i = 0; i < directory_count; ++i)
+            directories_[i] = at<pe::DataDirectory>(directories + sizeof(pe::DataDirectory) * i);
 
         if (out_.image_base % kImageBaseGranularity != 0)
             fail("image base " + hex(out_.image_base) + " is not a multiple of 64 KiB");
@@ -146,25 +131,24 @@ private:
             fail("entry point " + hex(out_.entry_point) + " outside the image");
 
         if (section_count > kMaxSections) fail("too many sections");
-        const uint64_t table = optional + optional_size;
-        need(table, kSectionHeaderSize * section_count, "section table");
-        if (table + kSectionHeaderSize * section_count > out_.size_of_headers)
+        const uint64_t table = optional_offset + optional_size;
+        need(table, sizeof(pe::SectionHeader) * section_count, "section table");
+        if (table + sizeof(pe::SectionHeader) * section_count > out_.size_of_headers)
             fail("section table outside the headers (" + std::to_string(out_.size_of_headers) + " bytes)");
         uint64_t previous_end = out_.size_of_headers;
         std::string previous = "the headers";
         for (uint32_t i = 0; i < section_count; ++i) {
-            const uint64_t header = table + kSectionHeaderSize * i;
+            const auto header = at<pe::SectionHeader>(table + sizeof(pe::SectionHeader) * i);
             PeSection section;
-            const auto* name = reinterpret_cast<const char*>(&bytes_[header]);
-            section.name.assign(name, strnlen(name, kSectionNameSize));
+            section.name.assign(header.name, strnlen(header.name, sizeof header.name));
             for (char& c : section.name) {
                 if (c < 0x20 || c > 0x7E) c = '?';  // names appear in messages
             }
-            const uint32_t stored_virtual_size = u32(header + 8);
-            section.virtual_address = u32(header + 12);
-            const uint64_t raw_size = u32(header + 16);
-            section.raw_offset = u32(header + 20);
-            section.characteristics = u32(header + 36);
+            const uint32_t stored_virtual_size = header.virtual_size;
+            section.virtual_address = header.virtual_address;
+            const uint64_t raw_size = header.raw_size;
+            section.raw_offset = header.raw_offset;
+            section.characteristics = header.characteristics;
             if (raw_size != 0 && section.raw_offset >= bytes_.size())
                 fail("section " + section.name + ": data beyond the end of the file");
             // Where the virtual size is 0 the raw size is the section's size.
@@ -233,12 +217,12 @@ private:
     void read_exports() {
         const auto [rva, size] = directory(kExportDirectory);
         if (rva == 0) return;
-        const uint64_t directory = map(rva, kExportDirectorySize, "export directory");
-        const uint32_t function_count = u32(directory + 20);
-        const uint32_t name_count = u32(directory + 24);
-        const uint32_t functions_rva = u32(directory + 28);
-        const uint32_t names_rva = u32(directory + 32);
-        const uint32_t ordinals_rva = u32(directory + 36);
+        const auto directory = at<pe::ExportDirectory>(map(rva, sizeof(pe::ExportDirectory), "export directory"));
+        const uint32_t function_count = directory.function_count;
+        const uint32_t name_count = directory.name_count;
+        const uint32_t functions_rva = directory.functions;
+        const uint32_t names_rva = directory.names;
+        const uint32_t ordinals_rva = directory.ordinals;
         if (name_count > kMaxExports) fail("too many exported names");
         if (name_count == 0) return;
         const uint64_t names = map(names_rva, 4ull * name_count, "export name table");
@@ -268,22 +252,20 @@ private:
         uint32_t functions = 0;
         for (uint32_t i = 0;; ++i) {
             if (i == kMaxImports) fail("import directory without an end");
-            const uint64_t descriptor =
-                map(uint64_t{rva} + kImportDescriptorSize * i, kImportDescriptorSize, "import directory");
-            bool empty = true;
-            for (uint64_t field = 0; field < kImportDescriptorSize; field += 4)
-                empty = empty && u32(descriptor + field) == 0;
-            if (empty) return;
-            const uint32_t name_rva = u32(descriptor + 12);
+            const auto descriptor = at<pe::ImportDescriptor>(map(uint64_t{rva} + sizeof(pe::ImportDescriptor) * i,
+                                                                 sizeof(pe::ImportDescriptor), "import directory"));
+            constexpr pe::ImportDescriptor kEnd{};
+            if (std::memcmp(&descriptor, &kEnd, sizeof kEnd) == 0) return;
+            const uint32_t name_rva = descriptor.name;
             if (name_rva == 0) fail("import without a DLL name");
             PeImportDll dll;
             dll.dll = name_at(name_rva, "imported DLL name");
             out_.imported_dlls.push_back(dll.dll);
-            const uint32_t address_table = u32(descriptor + 16);
+            const uint32_t address_table = descriptor.address_table;
             if (address_table == 0) fail("import of " + dll.dll + " without an import address table");
             // The lookup table names the functions; old linkers leave it out
             // and name them in the address table itself.
-            const uint32_t lookup_table = u32(descriptor) != 0 ? u32(descriptor) : address_table;
+            const uint32_t lookup_table = descriptor.lookup_table != 0 ? descriptor.lookup_table : address_table;
             for (uint32_t j = 0;; ++j) {
                 const uint64_t thunk_rva = uint64_t{lookup_table} + 4ull * j;
                 const uint32_t thunk = u32(map(thunk_rva, 4, "import lookup table"));
@@ -316,15 +298,16 @@ private:
         if (size == 0) return;
         const uint64_t table = map(rva, size, "base relocation directory");
         uint64_t offset = 0;
-        while (size - offset >= kRelocationBlockHeaderSize) {
-            const uint32_t page = u32(table + offset);
-            const uint32_t block = u32(table + offset + 4);
+        while (size - offset >= sizeof(pe::RelocationBlock)) {
+            const auto header = at<pe::RelocationBlock>(table + offset);
+            const uint32_t page = header.page;
+            const uint32_t block = header.block_size;
             if (page == 0 && block == 0) break;  // padding to the directory's end
-            if (block < kRelocationBlockHeaderSize || block % 2 != 0 || block > size - offset) {
+            if (block < sizeof(pe::RelocationBlock) || block % 2 != 0 || block > size - offset) {
                 fail("base relocation block for RVA " + hex(page) + " of " + std::to_string(block) +
                      " bytes: expected an even size of 8 bytes or more, within the directory");
             }
-            for (uint64_t entry = kRelocationBlockHeaderSize; entry < block; entry += 2) {
+            for (uint64_t entry = sizeof(pe::RelocationBlock); entry < block; entry += 2) {
                 const uint16_t value = u16(table + offset + entry);
                 const uint8_t type = static_cast<uint8_t>(value >> 12);
                 if (type == 0) continue;  // ABSOLUTE: padding
@@ -346,14 +329,14 @@ private:
         const auto [rva, size] = directory(kTlsDirectory);
         if (rva == 0) return;
         (void)size;
-        const uint64_t directory = map(rva, kTlsDirectorySize, "TLS directory");
+        const auto directory = at<pe::TlsDirectory32>(map(rva, sizeof(pe::TlsDirectory32), "TLS directory"));
         PeTls tls;
-        tls.raw_data_start = u32(directory);
-        tls.raw_data_end = u32(directory + 4);
-        tls.index_address = u32(directory + 8);
-        tls.callbacks_address = u32(directory + 12);
-        tls.zero_fill = u32(directory + 16);
-        tls.characteristics = u32(directory + 20);
+        tls.raw_data_start = directory.raw_data_start;
+        tls.raw_data_end = directory.raw_data_end;
+        tls.index_address = directory.index_address;
+        tls.callbacks_address = directory.callbacks_address;
+        tls.zero_fill = directory.zero_fill;
+        tls.characteristics = directory.characteristics;
         if (tls.raw_data_start != 0 || tls.raw_data_end != 0) {
             if (tls.raw_data_end < tls.raw_data_start ||
                 !va_in_image(tls.raw_data_start, tls.raw_data_end - tls.raw_data_start)) {
@@ -370,59 +353,60 @@ private:
         out_.tls = tls;
     }
 
-    struct ResourceEntry {
-        uint32_t name = 0;    // the id, or a name offset with the high bit set
-        uint32_t target = 0;  // a data entry, or a subdirectory with the high bit set
-    };
-
     // The entries of the directory at `offset`. Well-formed directories do
     // not overlap, so all of them together hold no more entries than fit in
     // the file: a tree that claims more repeats itself (or loops), and reading
     // it whole would take time to the square of its size.
-    std::vector<ResourceEntry> resource_directory(uint64_t base_rva, uint32_t offset) {
-        const uint64_t directory = map(base_rva + offset, kResourceDirectorySize, "resource directory");
-        const uint32_t count = uint32_t{u16(directory + 12)} + u16(directory + 14);
-        const uint64_t entries =
-            map(base_rva + offset + kResourceDirectorySize, kResourceEntrySize * count, "resource directory entries");
+    std::vector<pe::ResourceEntry> resource_directory(uint64_t base_rva, uint32_t offset) {
+        const auto [entries, count] = resource_entries(base_rva, offset);
         if (count > entries_left_) fail("resource directories repeat or overlap");
         entries_left_ -= count;
-        std::vector<ResourceEntry> result;
+        std::vector<pe::ResourceEntry> result;
         result.reserve(count);
-        for (uint32_t i = 0; i < count; ++i) {
-            result.push_back({u32(entries + kResourceEntrySize * i), u32(entries + kResourceEntrySize * i + 4)});
-        }
+        for (uint32_t i = 0; i < count; ++i)
+            result.push_back(at<pe::ResourceEntry>(entries + sizeof(pe::ResourceEntry) * i));
         return result;
     }
 
+    // Where the entries of the directory at `offset` lie in the file, and how many there are.
+    std::pair<uint64_t, uint32_t> resource_entries(uint64_t base_rva, uint32_t offset) const {
+        const auto directory =
+            at<pe::ResourceDirectory>(map(base_rva + offset, sizeof(pe::ResourceDirectory), "resource directory"));
+        const uint32_t count = uint32_t{directory.named_entries} + directory.id_entries;
+        return {map(base_rva + offset + sizeof(pe::ResourceDirectory), sizeof(pe::ResourceEntry) * count,
+                    "resource directory entries"),
+                count};
+    }
+
     // The first entry of a bitmap's language directory: the one read.
-    ResourceEntry first_language(uint64_t base_rva, uint32_t id, uint32_t offset) const {
-        const uint64_t directory = map(base_rva + offset, kResourceDirectorySize, "resource directory");
-        const uint32_t count = uint32_t{u16(directory + 12)} + u16(directory + 14);
-        if (count == 0) fail("bitmap " + std::to_string(id) + " has no data");
-        const uint64_t entries =
-            map(base_rva + offset + kResourceDirectorySize, kResourceEntrySize * count, "resource directory entries");
-        return {u32(entries), u32(entries + 4)};
+    pe::ResourceEntry first_language(uint64_t base_rva, uint32_t id, uint32_t offset) const {
+        const auto directory =
+            at<pe::ResourceDirectory>(map(base_rva + offset, sizeof(pe::ResourceDirectory), "resource directory"));
+        if (directory.named_entries == 0 && directory.id_entries == 0)
+            fail("bitmap " + std::to_string(id) + " has no data");
+        return at<pe::ResourceEntry>(resource_entries(base_rva, offset).first);
     }
 
     void read_resources() {
         const auto [rva, size] = directory(kResourceDirectory);
         if (rva == 0) return;
         (void)size;
-        entries_left_ = bytes_.size() / kResourceEntrySize;
+        entries_left_ = bytes_.size() / sizeof(pe::ResourceEntry);
         std::set<uint32_t> walked;  // bitmap directories already read
         uint64_t decoded = 0;
-        for (const ResourceEntry& type : resource_directory(rva, 0)) {
+        for (const pe::ResourceEntry& type : resource_directory(rva, 0)) {
             if (type.name != kResourceTypeBitmap) continue;
             if ((type.target & kResourceHighBit) == 0) fail("bitmap type entry is not a directory");
             if (!walked.insert(type.target & ~kResourceHighBit).second) continue;
-            for (const ResourceEntry& item : resource_directory(rva, type.target & ~kResourceHighBit)) {
+            for (const pe::ResourceEntry& item : resource_directory(rva, type.target & ~kResourceHighBit)) {
                 if ((item.name & kResourceHighBit) != 0) continue;  // bitmaps are known by number only
                 if ((item.target & kResourceHighBit) == 0) fail("bitmap entry is not a language directory");
-                const ResourceEntry first = first_language(rva, item.name, item.target & ~kResourceHighBit);
+                const pe::ResourceEntry first = first_language(rva, item.name, item.target & ~kResourceHighBit);
                 if ((first.target & kResourceHighBit) != 0) fail("bitmap language entry is a directory");
-                const uint64_t entry = map(uint64_t{rva} + first.target, kResourceDataEntrySize, "resource data entry");
-                const uint32_t data_rva = u32(entry);
-                const uint32_t data_size = u32(entry + 4);
+                const auto entry = at<pe::ResourceDataEntry>(
+                    map(uint64_t{rva} + first.target, sizeof(pe::ResourceDataEntry), "resource data entry"));
+                const uint32_t data_rva = entry.data_rva;
+                const uint32_t data_size = entry.size;
                 const uint64_t data = map(data_rva, data_size, "bitmap data");
                 if (out_.bitmaps.count(item.name) != 0) continue;
                 if (out_.bitmaps.size() == kMaxBitmaps) fail("more than " + std::to_string(kMaxBitmaps) + " bitmaps");
@@ -446,16 +430,18 @@ private:
         int64_t width = 0;
         int64_t height = 0;
         uint32_t colours_used = 0;
-        if (header_size == kDibCoreHeaderSize) {
-            width = u16(data + 4);
-            height = u16(data + 6);
-            bitmap.bits_per_pixel = u16(data + 10);
-        } else if (header_size >= kDibInfoHeaderSize) {
-            width = static_cast<int32_t>(u32(data + 4));
-            height = static_cast<int32_t>(u32(data + 8));
-            bitmap.bits_per_pixel = u16(data + 14);
-            bitmap.compression = u32(data + 16);
-            colours_used = u32(data + 32);
+        if (header_size == sizeof(pe::BitmapCoreHeader)) {
+            const auto core = at<pe::BitmapCoreHeader>(data);
+            width = core.width;
+            height = core.height;
+            bitmap.bits_per_pixel = core.bits_per_pixel;
+        } else if (header_size >= sizeof(pe::BitmapInfoHeader)) {
+            const auto info = at<pe::BitmapInfoHeader>(data);
+            width = info.width;
+            height = info.height;
+            bitmap.bits_per_pixel = info.bits_per_pixel;
+            bitmap.compression = info.compression;
+            colours_used = info.colours_used;
         } else {
             fail(what + ": unknown header size " + std::to_string(header_size));
         }
@@ -489,7 +475,7 @@ private:
     }
 
     std::pair<uint32_t, uint32_t> directory(uint32_t index) const {
-        return {directories_[index][0], directories_[index][1]};
+        return {directories_[index].rva, directories_[index].size};
     }
 
     std::shared_ptr<const std::vector<uint8_t>> storage_;
@@ -498,7 +484,7 @@ private:
     uint64_t entries_left_ = 0;  // resource directory entries still to be read
     uint64_t name_bytes_left_ = bytes_.size();
     uint64_t size_of_headers_ = 0;
-    uint32_t directories_[kMaxDataDirectories][2] = {};
+    pe::DataDirectory directories_[kMaxDataDirectories] = {};
     Parsed out_;
 };
 

@@ -28,13 +28,20 @@ uint8_t protection_of(const PeSection& section) {
     return protection;
 }
 
-uint32_t get32(const uint8_t* host, uint32_t rva) {
+// The image's 32-bit field at `rva`, whatever the module may do there.
+uint32_t get32(const EmulatedMachine& machine, uint32_t base, uint32_t rva) {
+    uint8_t bytes[4];
+    machine.peek(base + rva, bytes);
     uint32_t value = 0;
-    std::memcpy(&value, host + rva, 4);
+    std::memcpy(&value, bytes, 4);
     return value;
 }
 
-void put32(uint8_t* host, uint32_t rva, uint32_t value) { std::memcpy(host + rva, &value, 4); }
+void put32(EmulatedMachine& machine, uint32_t base, uint32_t rva, uint32_t value) {
+    uint8_t bytes[4];
+    std::memcpy(bytes, &value, 4);
+    machine.load(base + rva, bytes);
+}
 
 }  // namespace
 
@@ -91,15 +98,15 @@ std::unique_ptr<PeModule> PeModule::load_image(EmulatedMachine& machine, ImportR
         machine.unmap(base, module->image_size_);
         fail("its base " + hex(pe.image_base()) + " is taken and it carries no base relocations to move it");
     }
-    uint8_t* host = machine.map(base, module->image_size_, EmulatedMachine::kRead, "headers of " + file);
+    machine.map(base, module->image_size_, EmulatedMachine::kRead, "headers of " + file);
     module->base_ = base;
 
     // The file's bytes where they belong; the rest of each section is zero.
     const std::span<const uint8_t> bytes = pe.file();
-    std::memcpy(host, bytes.data(), std::min<size_t>(pe.size_of_headers(), bytes.size()));
+    machine.load(base, bytes.first(std::min<size_t>(pe.size_of_headers(), bytes.size())));
     for (const PeSection& section : pe.sections()) {
         if (section.raw_size != 0)
-            std::memcpy(host + section.virtual_address, bytes.data() + section.raw_offset, section.raw_size);
+            machine.load(base + section.virtual_address, bytes.subspan(section.raw_offset, section.raw_size));
     }
 
     // Each page's protection: the headers read-only, a section's pages as
@@ -139,7 +146,7 @@ std::unique_ptr<PeModule> PeModule::load_image(EmulatedMachine& machine, ImportR
                 fail("base relocation of type " + std::to_string(relocation.type) + " at RVA " + hex(relocation.rva) +
                      ": only HIGHLOW (3) is supported");
             }
-            put32(host, relocation.rva, get32(host, relocation.rva) + delta);
+            put32(machine, base, relocation.rva, get32(machine, base, relocation.rva) + delta);
         }
     }
 
@@ -149,12 +156,12 @@ std::unique_ptr<PeModule> PeModule::load_image(EmulatedMachine& machine, ImportR
             Import import{dll.dll, function.name, base + function.iat_rva, false};
             std::optional<uint32_t> address = resolver.resolve(dll.dll, function.name);
             import.bound = address.has_value();
-            put32(host, function.iat_rva, address ? *address : resolver.trap(dll.dll, function.name));
+            put32(machine, base, function.iat_rva, address ? *address : resolver.trap(dll.dll, function.name));
             module->imports_.push_back(std::move(import));
         }
     }
     for (const auto& [export_name, rva] : pe.export_rvas()) module->exports_.emplace(export_name, base + rva);
-    resolver.module_mapped(file, base,
+    resolver.module_mapped(file, base, module->image_size_,
                            [exports = module->exports_](std::string_view wanted) -> std::optional<uint32_t> {
                                const auto found = exports.find(wanted);
                                if (found == exports.end()) return std::nullopt;
@@ -178,16 +185,20 @@ std::unique_ptr<PeModule> PeModule::load_image(EmulatedMachine& machine, ImportR
             fail("no host memory left for its TLS block");
         }
         block = (block + alignment - 1) / alignment * alignment;
-        if (template_size != 0) machine.memory().copy_in(block, host + rva(tls.raw_data_start), template_size);
+        if (template_size != 0) {
+            std::vector<uint8_t> initial(template_size);
+            machine.peek(base + rva(tls.raw_data_start), initial);
+            machine.memory().copy_in(block, initial.data(), template_size);
+        }
         const std::optional<uint32_t> index = machine.allocate_tls_index();
         if (!index) fail("no TLS index left");
         module->tls_index_ = index;
         machine.set_tls_slot(*index, block);
-        if (tls.index_address != 0) put32(host, rva(tls.index_address), *index);
+        if (tls.index_address != 0) put32(machine, base, rva(tls.index_address), *index);
         if (tls.callbacks_address != 0) {
             for (uint32_t at = rva(tls.callbacks_address);
                  at + 4 <= module->image_size_ && module->tls_callbacks_.size() < kMaxTlsCallbacks; at += 4) {
-                const uint32_t callback = get32(host, at);
+                const uint32_t callback = get32(machine, base, at);
                 if (callback == 0) break;
                 module->tls_callbacks_.push_back(callback);
             }

@@ -38,8 +38,8 @@ public:
     virtual uint32_t trap(std::string_view dll, std::string_view name) = 0;
     // A module was mapped (for GetModuleHandle and GetProcAddress); called
     // before its TLS callbacks and entry routine run. `name` is its file's
-    // name without the directory.
-    virtual void module_mapped(const std::string& name, uint32_t base,
+    // name without the directory; `size` the image's size in memory.
+    virtual void module_mapped(const std::string& name, uint32_t base, uint32_t size,
                                std::function<std::optional<uint32_t>(std::string_view)> exports) = 0;
     // The module mapped at `base` is gone (its PeModule was destroyed, or its
     // load failed after module_mapped): called before its image is unmapped.

@@ -3,6 +3,7 @@
 // win32_functions.h, one each, named DLL_name.
 #pragma once
 
+#include <array>
 #include <bitset>
 #include <cstdint>
 #include <functional>
@@ -14,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -28,18 +30,47 @@ enum class Shape : uint8_t { kEax, kEdxEax, kSt0, kVarargs, kSt0ToSt0, kSt1St0To
 
 // A routine's argument words, and for the shapes reached through code of
 // the environment's own (Varargs above all) the guest address they lie at.
+// Routines name them once, in the order of the Windows declaration:
+//
+//     const auto [address, size, type, protect] = args.words<4>();
+//     const auto [x, exponent] = args.take<double, int32_t>();
 class Args {
 public:
     Args(std::span<const uint32_t> words, uint32_t address) : words_(words), address_(address) {}
-    uint32_t operator[](size_t index) const { return words_[checked(index)]; }
-    int32_t i32(size_t index) const { return static_cast<int32_t>((*this)[index]); }
-    double real(size_t index) const;  // words index and index + 1
+    // The first N words.
+    template <size_t N>
+    std::array<uint32_t, N> words() const {
+        std::array<uint32_t, N> result{};
+        for (size_t i = 0; i < N; ++i) result[i] = (*this)[i];
+        return result;
+    }
+    // The first parameters as the types given: a double takes two words,
+    // any other type (uint32_t, int32_t) one.
+    template <typename... T>
+    std::tuple<T...> take() const {
+        size_t index = 0;
+        return std::tuple<T...>{next<T>(index)...};  // braces: evaluated in order
+    }
+    // Where word `index` lies on the guest's stack: the variable arguments after the fixed ones.
     uint32_t address_of(size_t index) const {
         if (address_ == 0) throw std::logic_error("a routine read variable arguments without their address");
         return address_ + 4 * static_cast<uint32_t>(index);
     }
 
 private:
+    uint32_t operator[](size_t index) const { return words_[checked(index)]; }
+    double real(size_t index) const;  // words index and index + 1
+    template <typename T>
+    T next(size_t& index) const {
+        if constexpr (std::is_same_v<T, double>) {
+            const double value = real(index);
+            index += 2;
+            return value;
+        } else {
+            static_assert(sizeof(T) == 4, "a parameter of one word");
+            return static_cast<T>((*this)[index++]);
+        }
+    }
     size_t checked(size_t index) const {
         if (index >= words_.size()) throw std::logic_error("a routine read past its argument words");
         return index;
@@ -172,7 +203,7 @@ struct Context {
     struct Module {
         std::string name;  // file name, as mapped
         uint32_t base = 0;
-        uint32_t size = 0;  // SizeOfImage; 0 where its headers could not be read
+        uint32_t size = 0;  // SizeOfImage
         std::function<std::optional<uint32_t>(std::string_view)> exports;
     };
     std::vector<Module> modules;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "emulator/pe_format.h"
 #include "emulator/win32_context.h"
 #include "emulator/win32_guest.h"
 
@@ -40,9 +41,6 @@ namespace {
 
 constexpr uint32_t kHeapSize = 16u << 20;
 constexpr uint32_t kPageSize = 0x1000;
-constexpr uint32_t kFileSize = 32;  // msvcrt's FILE
-constexpr uint32_t kFileFlag = 12;
-constexpr uint32_t kFileNumber = 16;
 
 std::string lower(std::string_view text) {
     std::string result(text);
@@ -203,8 +201,8 @@ uint32_t Context::data(std::string_view name) {
     const auto set = [this](uint32_t at, uint32_t value) { memory.write(GuestPtr<uint32_t>(at)) = value; };
     if (name == "_iob") {
         for (uint32_t stream = 0; stream < 3; ++stream) {
-            set(address + stream * kFileSize + kFileFlag, stream == 0 ? 0x1 : 0x2);  // _IOREAD, _IOWRT
-            set(address + stream * kFileSize + kFileNumber, stream);
+            memory.write(GuestPtr<pe::CrtFile>(address).at(stream)) =
+                pe::CrtFile{.flags = stream == 0 ? 0x1u : 0x2u, .descriptor = stream};  // _IOREAD, _IOWRT
         }
     } else if (name == "__initenv" || name == "_environ") {
         set(address, machine.allocate(4));  // an environment of no strings
@@ -424,17 +422,17 @@ private:
     // own, which module code may run and read but not write.
     uint32_t origin(uint32_t size) {
         code_used_ = (code_used_ + 15) & ~15u;
-        if (code_host_ == nullptr || code_used_ + size > kPageSize) {
+        if (code_page_ == 0 || code_used_ + size > kPageSize) {
             code_page_ = machine_.reserve(kPageSize);
-            code_host_ = machine_.map(code_page_, kPageSize, EmulatedMachine::kRead | EmulatedMachine::kExecute,
-                                      "Windows functions' code");
+            machine_.map(code_page_, kPageSize, EmulatedMachine::kRead | EmulatedMachine::kExecute,
+                         "Windows functions' code");
             code_used_ = 0;
         }
         return code_page_ + code_used_;
     }
 
     uint32_t commit(const Code& code) {
-        std::memcpy(code_host_ + (code.origin() - code_page_), code.code().data(), code.code().size());
+        machine_.load(code.origin(), code.code());
         code_used_ = code.origin() - code_page_ + static_cast<uint32_t>(code.code().size());
         return code.origin();
     }
@@ -445,7 +443,6 @@ private:
     std::map<std::string, uint32_t, std::less<>> traps_;
     uint32_t code_page_ = 0;
     uint32_t code_used_ = 0;
-    uint8_t* code_host_ = nullptr;
 };
 
 template <Shape S, auto Handler>
@@ -496,13 +493,6 @@ uint32_t Binder::trap(std::string_view dll, std::string_view name) {
     return address;
 }
 
-// The image's size, from its headers as mapped.
-uint32_t image_size(const GuestMemory& memory, uint32_t base) {
-    const uint32_t headers = base + memory.read(GuestPtr<uint32_t>(base + 0x3C));
-    if (memory.read(GuestPtr<uint32_t>(headers)) != 0x00004550) return 0;  // "PE\0\0"
-    return memory.read(GuestPtr<uint32_t>(headers + 24 + 56));
-}
-
 }  // namespace
 }  // namespace win32
 
@@ -521,15 +511,10 @@ std::optional<uint32_t> Win32Environment::resolve(std::string_view dll, std::str
 
 uint32_t Win32Environment::trap(std::string_view dll, std::string_view name) { return impl_->trap(dll, name); }
 
-void Win32Environment::module_mapped(const std::string& name, uint32_t base,
+void Win32Environment::module_mapped(const std::string& name, uint32_t base, uint32_t size,
                                      std::function<std::optional<uint32_t>(std::string_view)> exports) {
     win32::Context& context = impl_->context();
-    win32::Context::Module module{win32::base_name(name), base, 0, std::move(exports)};
-    try {
-        module.size = win32::image_size(context.memory, base);
-    } catch (const GuestFault&) {
-        // Headers out of reach: the module is known by name and base only.
-    }
+    win32::Context::Module module{win32::base_name(name), base, size, std::move(exports)};
     // A module mapped where another lay replaces it: that one is gone.
     const uint64_t end = uint64_t{base} + std::max<uint32_t>(module.size, 1);
     std::erase_if(context.modules, [&](const win32::Context::Module& old) {

@@ -40,7 +40,7 @@ public:
     // it. Data imports (msvcrt's _iob, _commode...) give the data's address.
     std::optional<uint32_t> resolve(std::string_view dll, std::string_view name) override;
     uint32_t trap(std::string_view dll, std::string_view name) override;
-    void module_mapped(const std::string& name, uint32_t base,
+    void module_mapped(const std::string& name, uint32_t base, uint32_t size,
                        std::function<std::optional<uint32_t>(std::string_view)> exports) override;
 
     // FindWindowA's answer: whether a top-level window of that class and

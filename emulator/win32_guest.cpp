@@ -23,23 +23,13 @@ uint32_t room_from(const GuestMemory& memory, uint32_t address, uint64_t max, co
 [[noreturn]] void runs_out(const GuestMemory& memory, uint32_t address, const char* what) {
     const Region* region = memory.find(address, 1);
     throw GuestFault(Kind::kRead, address, 0,
-                     std::string(what) + " at " + hex(address) + " runs out of " + region->name + " before its NUL");
+                     std::string(what) + " at " + hex(address) + " runs out of " + region->name + " before its end");
 }
 
 }  // namespace
 
-std::optional<uint32_t> find_byte(const GuestMemory& memory, uint32_t address, uint8_t value, uint32_t max) {
-    if (max == 0) return std::nullopt;
-    const uint32_t room = room_from(memory, address, max, "string");
-    const uint8_t* bytes = readable(memory, address, room);
-    const void* found = std::memchr(bytes, value, room);
-    if (found != nullptr) return static_cast<uint32_t>(static_cast<const uint8_t*>(found) - bytes);
-    if (room == max) return std::nullopt;
-    runs_out(memory, address, "string");
-}
-
 uint32_t string_length(const GuestMemory& memory, uint32_t address, uint32_t max) {
-    return find_byte(memory, address, 0, max).value_or(max);
+    return memory.find_byte(address, 0, max).value_or(max);
 }
 
 std::string_view string_at(const GuestMemory& memory, uint32_t address, uint32_t max) {
@@ -64,6 +54,17 @@ std::u16string wide_at(const GuestMemory& memory, uint32_t address, uint32_t max
     std::u16string text(length, u'\0');
     for (uint32_t i = 0; i < length; ++i) text[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
     return text;
+}
+
+std::optional<std::string> optional_string(const GuestMemory& memory, uint32_t address) {
+    if (address == 0) return std::nullopt;
+    return std::string(string_at(memory, address));
+}
+
+void put_string(GuestMemory& memory, uint32_t address, std::string_view text) {
+    uint8_t* bytes = writable(memory, address, static_cast<uint32_t>(text.size()) + 1);
+    std::memcpy(bytes, text.data(), text.size());
+    bytes[text.size()] = 0;
 }
 
 const uint8_t* readable(const GuestMemory& memory, uint32_t address, uint32_t size) {

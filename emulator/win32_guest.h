@@ -18,15 +18,16 @@ namespace emulator::win32 {
 // first `max` characters hold no NUL. A string whose region ends before
 // either is a GuestFault.
 uint32_t string_length(const GuestMemory& memory, uint32_t address, uint32_t max = UINT32_MAX);
-// Where the first `value` lies among the `max` bytes from `address`, or
-// nullopt when none of them is it; running out of the region before either
-// is a GuestFault.
-std::optional<uint32_t> find_byte(const GuestMemory& memory, uint32_t address, uint8_t value, uint32_t max);
 // The string itself, viewed where it lies (valid until the regions change).
 std::string_view string_at(const GuestMemory& memory, uint32_t address, uint32_t max = UINT32_MAX);
 // The same for UTF-16 strings, counted in characters.
 uint32_t wide_length(const GuestMemory& memory, uint32_t address, uint32_t max = UINT32_MAX);
 std::u16string wide_at(const GuestMemory& memory, uint32_t address, uint32_t max = UINT32_MAX);
+
+// The string at `address`, or nullopt for a null pointer (an optional argument).
+std::optional<std::string> optional_string(const GuestMemory& memory, uint32_t address);
+// Writes `text` and its NUL at `address`.
+void put_string(GuestMemory& memory, uint32_t address, std::string_view text);
 
 // `size` bytes at `address` as host memory, checked to lie in one region
 // (one the module may write, for writable()). Null for size 0.

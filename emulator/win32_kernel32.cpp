@@ -1,10 +1,10 @@
-// The KERNEL32 and USER32 rows of win32_functions.h.
+// The KERNEL32 rows of win32_functions.h.
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
+#include "emulator/pe_format.h"
 #include "emulator/win32_context.h"
-#include "emulator/win32_format.h"
 #include "emulator/win32_guest.h"
 
 namespace emulator::win32 {
@@ -16,35 +16,31 @@ constexpr uint32_t kPageSize = 0x1000;
 constexpr uint32_t kInfinite = 0xFFFFFFFF;
 constexpr uint32_t kWaitTimeout = 0x102;
 constexpr uint32_t kWaitFailed = 0xFFFFFFFF;
-constexpr uint32_t kWindowHandle = 0x00020010;
 
 uint32_t fail(Context& context, uint32_t error, uint32_t result = 0) {
     context.last_error = error;
     return result;
 }
 
-uint32_t u32(Context& context, uint32_t address) { return context.memory.read(GuestPtr<uint32_t>(address)); }
 void set_u32(Context& context, uint32_t address, uint32_t value) {
     context.memory.write(GuestPtr<uint32_t>(address)) = value;
 }
-
-// A string argument that may be null.
-std::optional<std::string> optional_string(Context& context, uint32_t address) {
-    if (address == 0) return std::nullopt;
-    return std::string(string_at(context.memory, address));
+// A structure of pe_format.h in guest memory, copied out and in whole.
+template <typename T>
+T get(Context& context, uint32_t address) {
+    T value;
+    context.memory.copy_out(address, &value, sizeof value);
+    return value;
+}
+template <typename T>
+void put(Context& context, uint32_t address, const T& value) {
+    context.memory.copy_in(address, &value, sizeof value);
 }
 
 std::string narrow(const std::u16string& wide) {
     std::string text;
     for (char16_t c : wide) text += c < 0x100 ? static_cast<char>(c) : '?';
     return text;
-}
-
-// Writes `text` and its NUL.
-void put_string(Context& context, uint32_t address, std::string_view text) {
-    uint8_t* bytes = writable(context.memory, address, static_cast<uint32_t>(text.size()) + 1);
-    std::memcpy(bytes, text.data(), text.size());
-    bytes[text.size()] = 0;
 }
 
 // --- Time ------------------------------------------------------------------
@@ -69,17 +65,17 @@ void put_system_time(Context& context, uint32_t address) {
     const int64_t month = month_index < 10 ? month_index + 3 : month_index - 9;
     const int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
     const int64_t weekday = ((days % 7) + 7 + 4) % 7;  // 1970-01-01 was a Thursday
-    const uint16_t fields[8] = {
-        static_cast<uint16_t>(year),
-        static_cast<uint16_t>(month),
-        static_cast<uint16_t>(weekday),
-        static_cast<uint16_t>(day),
-        static_cast<uint16_t>(of_day / 3'600'000'000),
-        static_cast<uint16_t>(of_day / 60'000'000 % 60),
-        static_cast<uint16_t>(of_day / 1'000'000 % 60),
-        static_cast<uint16_t>(of_day / 1'000 % 1'000),
+    const pe::SystemTime time{
+        .year = static_cast<uint16_t>(year),
+        .month = static_cast<uint16_t>(month),
+        .day_of_week = static_cast<uint16_t>(weekday),
+        .day = static_cast<uint16_t>(day),
+        .hour = static_cast<uint16_t>(of_day / 3'600'000'000),
+        .minute = static_cast<uint16_t>(of_day / 60'000'000 % 60),
+        .second = static_cast<uint16_t>(of_day / 1'000'000 % 60),
+        .milliseconds = static_cast<uint16_t>(of_day / 1'000 % 1'000),
     };
-    context.memory.copy_in(address, fields, sizeof fields);
+    put(context, address, time);
 }
 
 // --- Modules ---------------------------------------------------------------
@@ -107,25 +103,16 @@ std::optional<std::string> provided_by_handle(Context& context, uint32_t handle)
 
 // --- Locks -----------------------------------------------------------------
 
-// CRITICAL_SECTION: DebugInfo, LockCount, RecursionCount, OwningThread,
-// LockSemaphore, SpinCount.
-constexpr uint32_t kLockCount = 4;
-constexpr uint32_t kRecursionCount = 8;
-constexpr uint32_t kOwningThread = 12;
-constexpr uint32_t kSpinCount = 20;
-constexpr uint32_t kCriticalSectionSize = 24;
-
 void initialize_lock(Context& context, uint32_t address, uint32_t spin_count) {
-    std::memset(writable(context.memory, address, kCriticalSectionSize), 0, kCriticalSectionSize);
-    set_u32(context, address + kLockCount, 0xFFFFFFFF);
-    set_u32(context, address + kSpinCount, spin_count);
+    put(context, address, pe::CriticalSection{.lock_count = 0xFFFFFFFF, .spin_count = spin_count});
 }
 
 void enter_lock(Context& context, uint32_t address) {
-    writable(context.memory, address, kCriticalSectionSize);
-    set_u32(context, address + kLockCount, u32(context, address + kLockCount) + 1);
-    set_u32(context, address + kRecursionCount, u32(context, address + kRecursionCount) + 1);
-    set_u32(context, address + kOwningThread, kThreadId);
+    auto lock = get<pe::CriticalSection>(context, address);
+    ++lock.lock_count;
+    ++lock.recursion_count;
+    lock.owning_thread = kThreadId;
+    put(context, address, lock);
 }
 
 // --- Waiting ---------------------------------------------------------------
@@ -257,27 +244,35 @@ uint32_t KERNEL32_GetTickCount(Context& context, const Args&) {
 }
 uint64_t KERNEL32_GetTickCount64(Context& context, const Args&) { return context.read_clock() / 1000; }
 uint32_t KERNEL32_QueryPerformanceCounter(Context& context, const Args& args) {
-    context.memory.write(GuestPtr<uint64_t>(args[0])) = context.read_clock() * 10;
+    const auto [counter] = args.words<1>();
+    context.memory.write(GuestPtr<uint64_t>(counter)) = context.read_clock() * 10;
     return kTrue;
 }
 uint32_t KERNEL32_QueryPerformanceFrequency(Context& context, const Args& args) {
-    context.memory.write(GuestPtr<uint64_t>(args[0])) = 10'000'000;
+    const auto [frequency] = args.words<1>();
+    context.memory.write(GuestPtr<uint64_t>(frequency)) = 10'000'000;
     return kTrue;
 }
 uint32_t KERNEL32_GetSystemTimeAsFileTime(Context& context, const Args& args) {
-    context.memory.write(GuestPtr<uint64_t>(args[0])) = context.file_time();
+    const auto [file_time] = args.words<1>();
+    const uint64_t time = context.file_time();
+    put(context, file_time,
+        pe::FileTime{.low = static_cast<uint32_t>(time), .high = static_cast<uint32_t>(time >> 32)});
     return 0;
 }
 uint32_t KERNEL32_GetSystemTime(Context& context, const Args& args) {
-    put_system_time(context, args[0]);
+    const auto [system_time] = args.words<1>();
+    put_system_time(context, system_time);
     return 0;
 }
 uint32_t KERNEL32_GetLocalTime(Context& context, const Args& args) {
-    put_system_time(context, args[0]);
+    const auto [local_time] = args.words<1>();
+    put_system_time(context, local_time);
     return 0;
 }
 uint32_t KERNEL32_Sleep(Context& context, const Args& args) {
-    context.elapsed += uint64_t{args[0]} * 1000;
+    const auto [milliseconds] = args.words<1>();
+    context.elapsed += uint64_t{milliseconds} * 1000;
     return 0;
 }
 uint32_t KERNEL32_SleepEx(Context& context, const Args& args) { return KERNEL32_Sleep(context, args); }
@@ -285,38 +280,41 @@ uint32_t KERNEL32_SleepEx(Context& context, const Args& args) { return KERNEL32_
 // --- Modules ---------------------------------------------------------------
 
 uint32_t KERNEL32_GetModuleHandleA(Context& context, const Args& args) {
-    if (args[0] == 0) return first_module(context);
-    return module_handle(context, string_at(context.memory, args[0]));
+    const auto [name] = args.words<1>();
+    if (name == 0) return first_module(context);
+    return module_handle(context, string_at(context.memory, name));
 }
 uint32_t KERNEL32_GetModuleHandleW(Context& context, const Args& args) {
-    if (args[0] == 0) return first_module(context);
-    return module_handle(context, narrow(wide_at(context.memory, args[0])));
+    const auto [name] = args.words<1>();
+    if (name == 0) return first_module(context);
+    return module_handle(context, narrow(wide_at(context.memory, name)));
 }
 uint32_t KERNEL32_GetModuleFileNameA(Context& context, const Args& args) {
+    const auto [handle, buffer, size] = args.words<3>();
     std::string name;
-    if (const Context::Module* module = context.module_based(args[0])) {
+    if (const Context::Module* module = context.module_based(handle)) {
         name = module->name;
-    } else if (const auto provided = provided_by_handle(context, args[0])) {
+    } else if (const auto provided = provided_by_handle(context, handle)) {
         name = *provided + ".dll";
     } else {
         return fail(context, kErrorModNotFound);
     }
-    const uint32_t size = args[2];
     if (size == 0) return fail(context, kErrorInsufficientBuffer);
     if (name.size() >= size) {
-        put_string(context, args[1], std::string_view(name).substr(0, size - 1));
+        put_string(context.memory, buffer, std::string_view(name).substr(0, size - 1));
         return fail(context, kErrorInsufficientBuffer, size);
     }
-    put_string(context, args[1], name);
+    put_string(context.memory, buffer, name);
     return static_cast<uint32_t>(name.size());
 }
 uint32_t KERNEL32_GetProcAddress(Context& context, const Args& args) {
+    const auto [handle, wanted] = args.words<2>();
     const std::string name =
-        args[1] < 0x10000 ? "#" + std::to_string(args[1]) : std::string(string_at(context.memory, args[1]));
+        wanted < 0x10000 ? "#" + std::to_string(wanted) : std::string(string_at(context.memory, wanted));
     std::optional<uint32_t> address;
-    if (const Context::Module* module = context.module_based(args[0])) {
+    if (const Context::Module* module = context.module_based(handle)) {
         if (module->exports) address = module->exports(name);
-    } else if (const auto provided = provided_by_handle(context, args[0])) {
+    } else if (const auto provided = provided_by_handle(context, handle)) {
         address = context.resolve(*provided, name);
     } else {
         return fail(context, kErrorModNotFound);
@@ -324,13 +322,16 @@ uint32_t KERNEL32_GetProcAddress(Context& context, const Args& args) {
     return address ? *address : fail(context, kErrorProcNotFound);
 }
 uint32_t KERNEL32_LoadLibraryA(Context& context, const Args& args) {
-    return module_handle(context, string_at(context.memory, args[0]));
+    const auto [name] = args.words<1>();
+    return module_handle(context, string_at(context.memory, name));
 }
 uint32_t KERNEL32_LoadLibraryW(Context& context, const Args& args) {
-    return module_handle(context, narrow(wide_at(context.memory, args[0])));
+    const auto [name] = args.words<1>();
+    return module_handle(context, narrow(wide_at(context.memory, name)));
 }
 uint32_t KERNEL32_FreeLibrary(Context& context, const Args& args) {
-    if ((args[0] != 0 && context.module_based(args[0])) || provided_by_handle(context, args[0])) return kTrue;
+    const auto [module] = args.words<1>();
+    if ((module != 0 && context.module_based(module)) || provided_by_handle(context, module)) return kTrue;
     return fail(context, kErrorInvalidHandle);
 }
 uint32_t KERNEL32_DisableThreadLibraryCalls(Context&, const Args&) { return kTrue; }
@@ -338,56 +339,64 @@ uint32_t KERNEL32_DisableThreadLibraryCalls(Context&, const Args&) { return kTru
 // --- Locks and synchronisation ---------------------------------------------
 
 uint32_t KERNEL32_InitializeCriticalSection(Context& context, const Args& args) {
-    initialize_lock(context, args[0], 0);
+    const auto [lock] = args.words<1>();
+    initialize_lock(context, lock, 0);
     return 0;
 }
 uint32_t KERNEL32_InitializeCriticalSectionAndSpinCount(Context& context, const Args& args) {
-    initialize_lock(context, args[0], args[1]);
+    const auto [lock, spin_count] = args.words<2>();
+    initialize_lock(context, lock, spin_count);
     return kTrue;
 }
 uint32_t KERNEL32_EnterCriticalSection(Context& context, const Args& args) {
-    enter_lock(context, args[0]);
+    const auto [lock] = args.words<1>();
+    enter_lock(context, lock);
     return 0;
 }
 uint32_t KERNEL32_TryEnterCriticalSection(Context& context, const Args& args) {
-    enter_lock(context, args[0]);
+    const auto [lock] = args.words<1>();
+    enter_lock(context, lock);
     return kTrue;
 }
 uint32_t KERNEL32_LeaveCriticalSection(Context& context, const Args& args) {
-    const uint32_t address = args[0];
-    writable(context.memory, address, kCriticalSectionSize);
-    const uint32_t recursion = u32(context, address + kRecursionCount);
-    if (recursion == 0) return 0;  // left more often than entered: Windows would not notice either
-    set_u32(context, address + kRecursionCount, recursion - 1);
-    set_u32(context, address + kLockCount, u32(context, address + kLockCount) - 1);
-    if (recursion == 1) set_u32(context, address + kOwningThread, 0);
+    const auto [address] = args.words<1>();
+    writable(context.memory, address, sizeof(pe::CriticalSection));
+    auto lock = get<pe::CriticalSection>(context, address);
+    if (lock.recursion_count == 0) return 0;  // left more often than entered: Windows would not notice either
+    --lock.recursion_count;
+    --lock.lock_count;
+    if (lock.recursion_count == 0) lock.owning_thread = 0;
+    put(context, address, lock);
     return 0;
 }
 uint32_t KERNEL32_DeleteCriticalSection(Context& context, const Args& args) {
-    std::memset(writable(context.memory, args[0], kCriticalSectionSize), 0, kCriticalSectionSize);
+    const auto [lock] = args.words<1>();
+    put(context, lock, pe::CriticalSection{});
     return 0;
 }
 uint32_t KERNEL32_CreateEventA(Context& context, const Args& args) {
+    const auto [attributes, manual_reset, initial_state] = args.words<3>();
     auto event = std::make_shared<Context::Object>(Context::ObjectKind::kEvent);
-    event->manual_reset = args[1] != 0;
-    event->signalled = args[2] != 0;
+    event->manual_reset = manual_reset != 0;
+    event->signalled = initial_state != 0;
     return context.add_object(std::move(event));
 }
 uint32_t KERNEL32_SetEvent(Context& context, const Args& args) {
-    Context::Object* event = context.object(args[0]);
+    const auto [handle] = args.words<1>();
+    Context::Object* event = context.object(handle);
     if (event == nullptr || event->kind != Context::ObjectKind::kEvent) return fail(context, kErrorInvalidHandle);
     event->signalled = true;
     return kTrue;
 }
 uint32_t KERNEL32_ResetEvent(Context& context, const Args& args) {
-    Context::Object* event = context.object(args[0]);
+    const auto [handle] = args.words<1>();
+    Context::Object* event = context.object(handle);
     if (event == nullptr || event->kind != Context::ObjectKind::kEvent) return fail(context, kErrorInvalidHandle);
     event->signalled = false;
     return kTrue;
 }
 uint32_t KERNEL32_CreateSemaphoreA(Context& context, const Args& args) {
-    const int32_t initial = args.i32(1);
-    const int32_t maximum = args.i32(2);
+    const auto [attributes, initial, maximum] = args.take<uint32_t, int32_t, int32_t>();
     if (maximum <= 0 || initial < 0 || initial > maximum) return fail(context, kErrorInvalidParameter);
     auto semaphore = std::make_shared<Context::Object>(Context::ObjectKind::kSemaphore);
     semaphore->count = initial;
@@ -395,29 +404,30 @@ uint32_t KERNEL32_CreateSemaphoreA(Context& context, const Args& args) {
     return context.add_object(std::move(semaphore));
 }
 uint32_t KERNEL32_ReleaseSemaphore(Context& context, const Args& args) {
-    Context::Object* semaphore = context.object(args[0]);
+    const auto [handle, release, previous] = args.take<uint32_t, int32_t, uint32_t>();
+    Context::Object* semaphore = context.object(handle);
     if (semaphore == nullptr || semaphore->kind != Context::ObjectKind::kSemaphore) {
         return fail(context, kErrorInvalidHandle);
     }
-    const int32_t release = args.i32(1);
     if (release <= 0 || int64_t{semaphore->count} + release > semaphore->maximum) {
         return fail(context, kErrorTooManyPosts);
     }
-    if (args[2] != 0) set_u32(context, args[2], static_cast<uint32_t>(semaphore->count));
+    if (previous != 0) set_u32(context, previous, static_cast<uint32_t>(semaphore->count));
     semaphore->count += release;
     return kTrue;
 }
 uint32_t KERNEL32_WaitForSingleObject(Context& context, const Args& args) {
-    const auto taken = take(context, args[0], true);
+    const auto [handle, timeout] = args.words<2>();
+    const auto taken = take(context, handle, true);
     if (!taken) return fail(context, kErrorInvalidHandle, kWaitFailed);
-    return *taken ? 0 : time_out(context, "WaitForSingleObject", args[1]);
+    return *taken ? 0 : time_out(context, "WaitForSingleObject", timeout);
 }
 uint32_t KERNEL32_WaitForMultipleObjects(Context& context, const Args& args) {
-    const uint32_t count = args[0];
+    const auto [count, handle_array, wait_all, timeout] = args.words<4>();
     if (count == 0 || count > 64) return fail(context, kErrorInvalidParameter, kWaitFailed);
-    const auto handles = context.memory.read_array(GuestPtr<uint32_t>(args[1]), count);
+    const auto handles = context.memory.read_array(GuestPtr<uint32_t>(handle_array), count);
     const std::vector<uint32_t> list(handles.begin(), handles.end());
-    const bool all = args[2] != 0;
+    const bool all = wait_all != 0;
     std::optional<uint32_t> ready;
     bool every = true;
     for (uint32_t i = 0; i < count; ++i) {
@@ -434,16 +444,17 @@ uint32_t KERNEL32_WaitForMultipleObjects(Context& context, const Args& args) {
         take(context, list[*ready], true);
         return *ready;
     }
-    return time_out(context, "WaitForMultipleObjects", args[3]);
+    return time_out(context, "WaitForMultipleObjects", timeout);
 }
 uint32_t KERNEL32_CloseHandle(Context& context, const Args& args) {
-    if (args[0] == kCurrentProcess || args[0] == kCurrentThread) return kTrue;
-    if (!context.close_handle(args[0])) return fail(context, kErrorInvalidHandle);
-    if (args[0] == context.process_heap) context.process_heap = 0;
+    const auto [handle] = args.words<1>();
+    if (handle == kCurrentProcess || handle == kCurrentThread) return kTrue;
+    if (!context.close_handle(handle)) return fail(context, kErrorInvalidHandle);
+    if (handle == context.process_heap) context.process_heap = 0;
     return kTrue;
 }
 uint32_t KERNEL32_DuplicateHandle(Context& context, const Args& args) {
-    const uint32_t source = args[1];
+    const auto [source_process, source, target_process, target, access, inherit, options] = args.words<7>();
     std::shared_ptr<Context::Object> object;
     if (source == kCurrentThread) {
         object = std::make_shared<Context::Object>(Context::ObjectKind::kThread);
@@ -456,35 +467,41 @@ uint32_t KERNEL32_DuplicateHandle(Context& context, const Args& args) {
     }
     const uint32_t handle = context.add_object(std::move(object));
     if (handle == 0) return kFalse;
-    if (args[3] != 0) set_u32(context, args[3], handle);
-    if (args[6] & 0x1) context.close_handle(source);  // DUPLICATE_CLOSE_SOURCE
+    if (target != 0) set_u32(context, target, handle);
+    if (options & 0x1) context.close_handle(source);  // DUPLICATE_CLOSE_SOURCE
     return kTrue;
 }
 uint32_t KERNEL32_GetHandleInformation(Context& context, const Args& args) {
-    if (context.object(args[0]) == nullptr) return fail(context, kErrorInvalidHandle);
-    set_u32(context, args[1], 0);
+    const auto [handle, flags] = args.words<2>();
+    if (context.object(handle) == nullptr) return fail(context, kErrorInvalidHandle);
+    set_u32(context, flags, 0);
     return kTrue;
 }
 uint32_t KERNEL32_InterlockedIncrement(Context& context, const Args& args) {
-    uint32_t& value = context.memory.write(GuestPtr<uint32_t>(args[0]));
+    const auto [target] = args.words<1>();
+    uint32_t& value = context.memory.write(GuestPtr<uint32_t>(target));
     return ++value;
 }
 uint32_t KERNEL32_InterlockedDecrement(Context& context, const Args& args) {
-    uint32_t& value = context.memory.write(GuestPtr<uint32_t>(args[0]));
+    const auto [target] = args.words<1>();
+    uint32_t& value = context.memory.write(GuestPtr<uint32_t>(target));
     return --value;
 }
 uint32_t KERNEL32_InterlockedExchange(Context& context, const Args& args) {
-    uint32_t& value = context.memory.write(GuestPtr<uint32_t>(args[0]));
-    return std::exchange(value, args[1]);
+    const auto [target, replacement] = args.words<2>();
+    uint32_t& value = context.memory.write(GuestPtr<uint32_t>(target));
+    return std::exchange(value, replacement);
 }
 uint32_t KERNEL32_InterlockedExchangeAdd(Context& context, const Args& args) {
-    uint32_t& value = context.memory.write(GuestPtr<uint32_t>(args[0]));
-    return std::exchange(value, value + args[1]);
+    const auto [target, addend] = args.words<2>();
+    uint32_t& value = context.memory.write(GuestPtr<uint32_t>(target));
+    return std::exchange(value, value + addend);
 }
 uint32_t KERNEL32_InterlockedCompareExchange(Context& context, const Args& args) {
-    uint32_t& value = context.memory.write(GuestPtr<uint32_t>(args[0]));
+    const auto [target, exchange, comparand] = args.words<3>();
+    uint32_t& value = context.memory.write(GuestPtr<uint32_t>(target));
     const uint32_t old = value;
-    if (old == args[2]) value = args[1];
+    if (old == comparand) value = exchange;
     return old;
 }
 
@@ -497,67 +514,71 @@ uint32_t KERNEL32_TlsAlloc(Context& context, const Args&) {
     return *index;
 }
 uint32_t KERNEL32_TlsGetValue(Context& context, const Args& args) {
-    if (args[0] >= EmulatedMachine::kTlsSlots) return fail(context, kErrorInvalidParameter);
+    const auto [index] = args.words<1>();
+    if (index >= EmulatedMachine::kTlsSlots) return fail(context, kErrorInvalidParameter);
     context.last_error = kErrorSuccess;
-    return context.machine.tls_slot(args[0]);
+    return context.machine.tls_slot(index);
 }
 uint32_t KERNEL32_TlsSetValue(Context& context, const Args& args) {
-    if (args[0] >= EmulatedMachine::kTlsSlots) return fail(context, kErrorInvalidParameter);
-    context.machine.set_tls_slot(args[0], args[1]);
+    const auto [index, value] = args.words<2>();
+    if (index >= EmulatedMachine::kTlsSlots) return fail(context, kErrorInvalidParameter);
+    context.machine.set_tls_slot(index, value);
     return kTrue;
 }
 uint32_t KERNEL32_TlsFree(Context& context, const Args& args) {
-    if (args[0] >= EmulatedMachine::kTlsSlots || !context.tls_in_use[args[0]]) {
+    const auto [index] = args.words<1>();
+    if (index >= EmulatedMachine::kTlsSlots || !context.tls_in_use[index]) {
         return fail(context, kErrorInvalidParameter);
     }
-    context.tls_in_use[args[0]] = false;
-    context.machine.set_tls_slot(args[0], 0);
-    context.machine.release_tls_index(args[0]);
+    context.tls_in_use[index] = false;
+    context.machine.set_tls_slot(index, 0);
+    context.machine.release_tls_index(index);
     return kTrue;
 }
 
 // --- Virtual memory --------------------------------------------------------
 
 uint32_t KERNEL32_VirtualQuery(Context& context, const Args& args) {
-    constexpr uint32_t kInfoSize = 28;  // MEMORY_BASIC_INFORMATION
-    if (args[2] < kInfoSize) return fail(context, kErrorBadLength);
-    const uint32_t page = args[0] & ~(kPageSize - 1);
+    const auto [address, buffer, buffer_size] = args.words<3>();
+    constexpr uint32_t kInfoSize = sizeof(pe::MemoryBasicInformation);
+    if (buffer_size < kInfoSize) return fail(context, kErrorBadLength);
+    const uint32_t page = address & ~(kPageSize - 1);
     const auto protection = context.machine.protection(page);
-    // BaseAddress, AllocationBase, AllocationProtect, RegionSize, State, Protect, Type
-    uint32_t info[7] = {page, 0, 0, 0, kMemCommit, 0, kMemPrivate};
+    pe::MemoryBasicInformation info{.base_address = page, .state = kMemCommit, .type = kMemPrivate};
     uint64_t limit = uint64_t{1} << 32;
     if (!protection) {
-        info[4] = kMemFree;
-        info[5] = kPageNoAccess;
-        info[6] = 0;
+        info.state = kMemFree;
+        info.protect = kPageNoAccess;
+        info.type = 0;
     } else {
-        info[5] = page_protection(*protection);
+        info.protect = page_protection(*protection);
         if (const Context::Module* module = context.module_at(page)) {
-            info[1] = module->base;
-            info[2] = kPageExecuteWriteCopy;
-            info[6] = kMemImage;
+            info.allocation_base = module->base;
+            info.allocation_protect = kPageExecuteWriteCopy;
+            info.type = kMemImage;
             limit = uint64_t{module->base} + module->size;
         } else if (const auto block = virtual_block(context, page, page + 1); block != context.virtual_blocks.end()) {
-            info[1] = block->first;
-            info[2] = block->second.protection;
+            info.allocation_base = block->first;
+            info.allocation_protect = block->second.protection;
             limit = uint64_t{block->first} + block->second.size;
         } else {
             const Region* region = context.memory.find(page, 1);
-            info[1] = region != nullptr ? region->base & ~(kPageSize - 1) : page;
-            info[2] = info[5];
+            info.allocation_base = region != nullptr ? region->base & ~(kPageSize - 1) : page;
+            info.allocation_protect = info.protect;
             if (region != nullptr) limit = page_up(uint64_t{region->base} + region->size);
         }
     }
-    info[3] = static_cast<uint32_t>(same_protection_end(context.machine, page, protection, limit) - page);
-    context.memory.copy_in(args[1], info, sizeof info);
+    info.region_size = static_cast<uint32_t>(same_protection_end(context.machine, page, protection, limit) - page);
+    put(context, buffer, info);
     return kInfoSize;
 }
 uint32_t KERNEL32_VirtualProtect(Context& context, const Args& args) {
-    const uint32_t start = args[0] & ~(kPageSize - 1);
-    const uint64_t end = page_up(uint64_t{args[0]} + args[1]);
-    if (args[3] == 0) return fail(context, kErrorNoAccess);
-    const auto protection = machine_protection(args[2]);
-    if (!protection || args[1] == 0) return fail(context, kErrorInvalidParameter);
+    const auto [address, size, protect, old_protect] = args.words<4>();
+    const uint32_t start = address & ~(kPageSize - 1);
+    const uint64_t end = page_up(uint64_t{address} + size);
+    if (old_protect == 0) return fail(context, kErrorNoAccess);
+    const auto protection = machine_protection(protect);
+    if (!protection || size == 0) return fail(context, kErrorInvalidParameter);
     // Only memory the module owns: its own image, or what VirtualAlloc gave it.
     const Context::Module* module = context.module_at(start);
     const bool in_image = module != nullptr && end <= uint64_t{module->base} + module->size;
@@ -566,50 +587,52 @@ uint32_t KERNEL32_VirtualProtect(Context& context, const Args& args) {
     }
     const uint32_t old = page_protection(context.machine.protection(start).value_or(0));
     context.machine.protect(start, static_cast<uint32_t>(end - start), *protection);
-    set_u32(context, args[3], old);
+    set_u32(context, old_protect, old);
     return kTrue;
 }
 uint32_t KERNEL32_VirtualAlloc(Context& context, const Args& args) {
-    const auto protection = machine_protection(args[3]);
+    const auto [address, length, type, protect] = args.words<4>();
+    const auto protection = machine_protection(protect);
     // Committing or reserving (top-down is a hint); nothing else is asked of a gauge.
     const bool known_type =
-        (args[2] & (kMemCommit | kMemReserve)) != 0 && (args[2] & ~(kMemCommit | kMemReserve | kMemTopDown)) == 0;
-    if (args[1] == 0 || !protection || !known_type) return fail(context, kErrorInvalidParameter);
-    if (args[0] != 0) {
+        (type & (kMemCommit | kMemReserve)) != 0 && (type & ~(kMemCommit | kMemReserve | kMemTopDown)) == 0;
+    if (length == 0 || !protection || !known_type) return fail(context, kErrorInvalidParameter);
+    if (address != 0) {
         // Committing (again) pages of a block VirtualAlloc gave.
-        const uint32_t start = args[0] & ~(kPageSize - 1);
-        const uint64_t end = page_up(uint64_t{args[0]} + args[1]);
+        const uint32_t start = address & ~(kPageSize - 1);
+        const uint64_t end = page_up(uint64_t{address} + length);
         if (virtual_block(context, start, end) == context.virtual_blocks.end()) {
             return fail(context, kErrorInvalidAddress);
         }
         context.machine.protect(start, static_cast<uint32_t>(end - start), *protection);
         return start;
     }
-    const uint64_t size = page_up(args[1]);
+    const uint64_t size = page_up(length);
     if (size > UINT32_MAX) return fail(context, kErrorNotEnoughMemory);
     if (!context.within(Budget::kVirtualMemory, size) || !context.within(Budget::kGuestMemory, size)) return 0;
     const auto reserved = context.machine.try_reserve(static_cast<uint32_t>(size));
     if (!reserved) return fail(context, kErrorNotEnoughMemory);
     const uint32_t base = *reserved;
     context.machine.map(base, static_cast<uint32_t>(size), *protection, "VirtualAlloc " + hex(base));
-    context.virtual_blocks[base] = {static_cast<uint32_t>(size), args[3] & 0xFF};
+    context.virtual_blocks[base] = {static_cast<uint32_t>(size), protect & 0xFF};
     return base;
 }
 uint32_t KERNEL32_VirtualFree(Context& context, const Args& args) {
-    const uint32_t start = args[0] & ~(kPageSize - 1);
-    const uint64_t end = page_up(uint64_t{args[0]} + std::max(args[1], 1u));
+    const auto [address, size, type] = args.words<3>();
+    const uint32_t start = address & ~(kPageSize - 1);
+    const uint64_t end = page_up(uint64_t{address} + std::max(size, 1u));
     const auto block = virtual_block(context, start, end);
     if (block == context.virtual_blocks.end()) return fail(context, kErrorInvalidAddress);
-    if (args[2] & kMemRelease) {
-        if (args[1] != 0 || block->first != args[0]) return fail(context, kErrorInvalidParameter);
+    if (type & kMemRelease) {
+        if (size != 0 || block->first != address) return fail(context, kErrorInvalidParameter);
         context.machine.unmap(block->first, block->second.size);
         context.virtual_blocks.erase(block);
         return kTrue;
     }
-    if (!(args[2] & kMemDecommit)) return fail(context, kErrorInvalidParameter);
+    if (!(type & kMemDecommit)) return fail(context, kErrorInvalidParameter);
     // Decommitted pages stay mapped but out of reach until committed again,
     // zeroed then as on Windows; the host has their memory back meanwhile.
-    const uint64_t decommit_end = args[1] == 0 ? uint64_t{block->first} + block->second.size : end;
+    const uint64_t decommit_end = size == 0 ? uint64_t{block->first} + block->second.size : end;
     context.machine.protect(start, static_cast<uint32_t>(decommit_end - start), 0);
     context.machine.discard(start, static_cast<uint32_t>(decommit_end - start));
     return kTrue;
@@ -622,40 +645,47 @@ uint32_t KERNEL32_HeapCreate(Context& context, const Args&) {
     return context.add_object(std::make_shared<Context::Object>(Context::ObjectKind::kHeap));
 }
 uint32_t KERNEL32_HeapDestroy(Context& context, const Args& args) {
-    const Context::Object* object = context.object(args[0]);
-    if (object == nullptr || object->kind != Context::ObjectKind::kHeap || args[0] == context.process_heap) {
+    const auto [heap] = args.words<1>();
+    const Context::Object* object = context.object(heap);
+    if (object == nullptr || object->kind != Context::ObjectKind::kHeap || heap == context.process_heap) {
         return fail(context, kErrorInvalidHandle);
     }
-    if (context.heap) context.heap->release_owner(args[0]);
-    context.close_handle(args[0]);
+    if (context.heap) context.heap->release_owner(heap);
+    context.close_handle(heap);
     return kTrue;
 }
 uint32_t KERNEL32_HeapAlloc(Context& context, const Args& args) {
-    check_heap(context, "HeapAlloc", args[0]);
-    const uint32_t address = context.heap_allocate(args[2], args[0], args[1] & 0x8);  // HEAP_ZERO_MEMORY
+    const auto [heap, flags, size] = args.words<3>();
+    check_heap(context, "HeapAlloc", heap);
+    const uint32_t address = context.heap_allocate(size, heap, flags & 0x8);  // HEAP_ZERO_MEMORY
     return address != 0 ? address : fail(context, kErrorNotEnoughMemory);
 }
 uint32_t KERNEL32_HeapReAlloc(Context& context, const Args& args) {
-    check_heap(context, "HeapReAlloc", args[0]);
-    if (args[2] == 0) return fail(context, kErrorInvalidParameter);
-    const uint32_t address = context.heap_reallocate(args[2], args[3], args[0], args[1] & 0x10, args[1] & 0x8);
+    const auto [heap, flags, block, size] = args.words<4>();
+    check_heap(context, "HeapReAlloc", heap);
+    if (block == 0) return fail(context, kErrorInvalidParameter);
+    const uint32_t address = context.heap_reallocate(block, size, heap, flags & 0x10, flags & 0x8);
     return address != 0 ? address : fail(context, kErrorNotEnoughMemory);
 }
 uint32_t KERNEL32_HeapFree(Context& context, const Args& args) {
-    check_heap(context, "HeapFree", args[0]);
-    if (args[2] != 0) context.heap_free(args[2]);
+    const auto [heap, flags, block] = args.words<3>();
+    check_heap(context, "HeapFree", heap);
+    if (block != 0) context.heap_free(block);
     return kTrue;
 }
 uint32_t KERNEL32_HeapSize(Context& context, const Args& args) {
-    check_heap(context, "HeapSize", args[0]);
-    return context.heap_size(args[2]).value_or(0xFFFFFFFF);
+    const auto [heap, flags, block] = args.words<3>();
+    check_heap(context, "HeapSize", heap);
+    return context.heap_size(block).value_or(0xFFFFFFFF);
 }
 uint32_t KERNEL32_LocalAlloc(Context& context, const Args& args) {
-    const uint32_t address = context.heap_allocate(args[1], process_heap(context), args[0] & 0x40);  // LMEM_ZEROINIT
+    const auto [flags, size] = args.words<2>();
+    const uint32_t address = context.heap_allocate(size, process_heap(context), flags & 0x40);  // LMEM_ZEROINIT
     return address != 0 ? address : fail(context, kErrorNotEnoughMemory);
 }
 uint32_t KERNEL32_LocalFree(Context& context, const Args& args) {
-    if (args[0] != 0) context.heap_free(args[0]);
+    const auto [block] = args.words<1>();
+    if (block != 0) context.heap_free(block);
     return 0;
 }
 uint32_t KERNEL32_GlobalAlloc(Context& context, const Args& args) { return KERNEL32_LocalAlloc(context, args); }
@@ -668,7 +698,8 @@ uint32_t KERNEL32_GetCurrentThreadId(Context&, const Args&) { return kThreadId; 
 uint32_t KERNEL32_GetCurrentProcess(Context&, const Args&) { return kCurrentProcess; }
 uint32_t KERNEL32_GetCurrentThread(Context&, const Args&) { return kCurrentThread; }
 uint32_t KERNEL32_OpenProcess(Context& context, const Args& args) {
-    if (args[2] != kProcessId) return fail(context, kErrorInvalidParameter);
+    const auto [access, inherit, process_id] = args.words<3>();
+    if (process_id != kProcessId) return fail(context, kErrorInvalidParameter);
     return context.add_object(std::make_shared<Context::Object>(Context::ObjectKind::kProcess));
 }
 uint32_t KERNEL32_GetThreadPriority(Context&, const Args&) { return 0; }
@@ -678,111 +709,127 @@ uint32_t KERNEL32_ResumeThread(Context&, const Args&) { return 0; }
 uint32_t KERNEL32_GetThreadContext(Context& context, const Args&) { return fail(context, kErrorNotSupported); }
 uint32_t KERNEL32_SetThreadContext(Context& context, const Args&) { return fail(context, kErrorNotSupported); }
 uint32_t KERNEL32_GetProcessAffinityMask(Context& context, const Args& args) {
-    set_u32(context, args[1], 1);
-    set_u32(context, args[2], 1);
+    const auto [process, process_mask, system_mask] = args.words<3>();
+    set_u32(context, process_mask, 1);
+    set_u32(context, system_mask, 1);
     return kTrue;
 }
 uint32_t KERNEL32_SetProcessAffinityMask(Context&, const Args&) { return kTrue; }
 uint32_t KERNEL32_TerminateProcess(Context& context, const Args& args) {
-    const Context::Object* object = context.object(args[0]);
-    if (args[0] != kCurrentProcess && (object == nullptr || object->kind != Context::ObjectKind::kProcess)) {
+    const auto [process, exit_code] = args.words<2>();
+    const Context::Object* object = context.object(process);
+    if (process != kCurrentProcess && (object == nullptr || object->kind != Context::ObjectKind::kProcess)) {
         return fail(context, kErrorInvalidHandle);
     }
-    context.stop("the module called TerminateProcess with exit code " + std::to_string(args[1]));
+    context.stop("the module called TerminateProcess with exit code " + std::to_string(exit_code));
 }
 uint32_t KERNEL32_ExitProcess(Context& context, const Args& args) {
-    context.stop("the module called ExitProcess with exit code " + std::to_string(args[0]));
+    const auto [exit_code] = args.words<1>();
+    context.stop("the module called ExitProcess with exit code " + std::to_string(exit_code));
 }
 uint32_t KERNEL32_GetLastError(Context& context, const Args&) { return context.last_error; }
 uint32_t KERNEL32_SetLastError(Context& context, const Args& args) {
-    context.last_error = args[0];
+    const auto [error] = args.words<1>();
+    context.last_error = error;
     return 0;
 }
 uint32_t KERNEL32_OutputDebugStringA(Context& context, const Args& args) {
-    if (args[0] != 0) context.debug(std::string(string_at(context.memory, args[0])));
+    const auto [text] = args.words<1>();
+    if (text != 0) context.debug(std::string(string_at(context.memory, text)));
     return 0;
 }
 uint32_t KERNEL32_IsDebuggerPresent(Context&, const Args&) { return kFalse; }
 uint32_t KERNEL32_SetUnhandledExceptionFilter(Context& context, const Args& args) {
-    return std::exchange(context.unhandled_filter, args[0]);
+    const auto [filter] = args.words<1>();
+    return std::exchange(context.unhandled_filter, filter);
 }
 uint32_t KERNEL32_UnhandledExceptionFilter(Context&, const Args&) { return 0; }  // EXCEPTION_CONTINUE_SEARCH
 uint32_t KERNEL32_RaiseException(Context& context, const Args& args) {
-    context.stop("the module raised exception " + hex(args[0]) + " (RaiseException)");
+    const auto [code] = args.words<1>();
+    context.stop("the module raised exception " + hex(code) + " (RaiseException)");
 }
 uint32_t KERNEL32_AddVectoredExceptionHandler(Context& context, const Args& args) {
+    const auto [first, handler] = args.words<2>();
     if (!context.within(Budget::kRegistrations)) return 0;
     const uint32_t entry = context.machine.allocate(8);
-    set_u32(context, entry, args[1]);
+    set_u32(context, entry, handler);
     context.vectored_handlers.insert(entry);
     return entry;
 }
 uint32_t KERNEL32_RemoveVectoredExceptionHandler(Context& context, const Args& args) {
-    return context.vectored_handlers.erase(args[0]) ? 1 : 0;
+    const auto [entry] = args.words<1>();
+    return context.vectored_handlers.erase(entry) ? 1 : 0;
 }
 uint32_t KERNEL32_GetStartupInfoA(Context& context, const Args& args) {
-    constexpr uint32_t kStartupInfoSize = 68;
-    std::memset(writable(context.memory, args[0], kStartupInfoSize), 0, kStartupInfoSize);
-    set_u32(context, args[0], kStartupInfoSize);
+    const auto [info] = args.words<1>();
+    put(context, info, pe::StartupInfoA{.size = sizeof(pe::StartupInfoA)});
     return 0;
 }
 uint32_t KERNEL32_GetCommandLineA(Context& context, const Args&) { return context.text(kCommandLine); }
 uint32_t KERNEL32_GetEnvironmentVariableA(Context& context, const Args& args) {
-    string_at(context.memory, args[0]);
+    const auto [name] = args.words<1>();
+    string_at(context.memory, name);
     return fail(context, kErrorEnvvarNotFound);
 }
 
 // --- Strings ---------------------------------------------------------------
 
 uint32_t KERNEL32_lstrlenA(Context& context, const Args& args) {
-    return args[0] == 0 ? 0 : string_length(context.memory, args[0]);
+    const auto [text] = args.words<1>();
+    return text == 0 ? 0 : string_length(context.memory, text);
 }
 uint32_t KERNEL32_lstrcpyA(Context& context, const Args& args) {
-    put_string(context, args[0], std::string(string_at(context.memory, args[1])));
-    return args[0];
+    const auto [destination, source] = args.words<2>();
+    put_string(context.memory, destination, std::string(string_at(context.memory, source)));
+    return destination;
 }
 uint32_t KERNEL32_lstrcpynA(Context& context, const Args& args) {
-    const uint32_t size = args[2];
-    if (size == 0) return args[0];
-    put_string(context, args[0], std::string(string_at(context.memory, args[1], size - 1)));
-    return args[0];
+    const auto [destination, source, size] = args.words<3>();
+    if (size == 0) return destination;
+    put_string(context.memory, destination, std::string(string_at(context.memory, source, size - 1)));
+    return destination;
 }
 uint32_t KERNEL32_lstrcatA(Context& context, const Args& args) {
-    const uint32_t length = string_length(context.memory, args[0]);
-    put_string(context, args[0] + length, std::string(string_at(context.memory, args[1])));
-    return args[0];
+    const auto [destination, source] = args.words<2>();
+    const uint32_t length = string_length(context.memory, destination);
+    put_string(context.memory, destination + length, std::string(string_at(context.memory, source)));
+    return destination;
 }
 uint32_t KERNEL32_lstrcmpA(Context& context, const Args& args) {
-    const auto a = optional_string(context, args[0]).value_or("");
-    const auto b = optional_string(context, args[1]).value_or("");
+    const auto [first, second] = args.words<2>();
+    const auto a = optional_string(context.memory, first).value_or("");
+    const auto b = optional_string(context.memory, second).value_or("");
     return static_cast<uint32_t>(compare(a, b, false));
 }
 uint32_t KERNEL32_lstrcmpiA(Context& context, const Args& args) {
-    const auto a = optional_string(context, args[0]).value_or("");
-    const auto b = optional_string(context, args[1]).value_or("");
+    const auto [first, second] = args.words<2>();
+    const auto a = optional_string(context.memory, first).value_or("");
+    const auto b = optional_string(context.memory, second).value_or("");
     return static_cast<uint32_t>(compare(a, b, true));
 }
 uint32_t KERNEL32_MultiByteToWideChar(Context& context, const Args& args) {
-    const int32_t source_length = args.i32(3);
-    if (args[2] == 0 || source_length == 0 || source_length < -1) return fail(context, kErrorInvalidParameter);
+    const auto [code_page, flags, from, source_length, to, room] =
+        args.take<uint32_t, uint32_t, uint32_t, int32_t, uint32_t, uint32_t>();
+    if (from == 0 || source_length == 0 || source_length < -1) return fail(context, kErrorInvalidParameter);
     const uint32_t count =
-        source_length == -1 ? string_length(context.memory, args[2]) + 1 : static_cast<uint32_t>(source_length);
-    const uint8_t* source = readable(context.memory, args[2], count);
-    const uint32_t room = args[5];
+        source_length == -1 ? string_length(context.memory, from) + 1 : static_cast<uint32_t>(source_length);
+    const uint8_t* source = readable(context.memory, from, count);
     if (room == 0) return count;
     if (room < count) return fail(context, kErrorInsufficientBuffer);
     std::vector<uint8_t> wide(count * 2);
     for (uint32_t i = 0; i < count; ++i) wide[2 * i] = source[i];  // Latin-1: the high byte is 0
-    context.memory.copy_in(args[4], wide.data(), count * 2);
+    context.memory.copy_in(to, wide.data(), count * 2);
     return count;
 }
 uint32_t KERNEL32_WideCharToMultiByte(Context& context, const Args& args) {
-    const int32_t source_length = args.i32(3);
-    if (args[2] == 0 || source_length == 0 || source_length < -1) return fail(context, kErrorInvalidParameter);
+    const auto [code_page, flags, from, source_length, to, room, default_char, used_default] =
+        args.take<uint32_t, uint32_t, uint32_t, int32_t, uint32_t, uint32_t, uint32_t, uint32_t>();
+    if (from == 0 || source_length == 0 || source_length < -1) return fail(context, kErrorInvalidParameter);
     const uint32_t count =
-        source_length == -1 ? wide_length(context.memory, args[2]) + 1 : static_cast<uint32_t>(source_length);
-    const uint8_t* source = readable(context.memory, args[2], count * 2);
-    const char fallback = args[6] != 0 ? static_cast<char>(context.memory.read(GuestPtr<uint8_t>(args[6]))) : '?';
+        source_length == -1 ? wide_length(context.memory, from) + 1 : static_cast<uint32_t>(source_length);
+    const uint8_t* source = readable(context.memory, from, count * 2);
+    const char fallback =
+        default_char != 0 ? static_cast<char>(context.memory.read(GuestPtr<uint8_t>(default_char))) : '?';
     std::string text(count, '\0');
     bool used_fallback = false;
     for (uint32_t i = 0; i < count; ++i) {
@@ -790,34 +837,12 @@ uint32_t KERNEL32_WideCharToMultiByte(Context& context, const Args& args) {
         used_fallback = used_fallback || c >= 0x100;
         text[i] = c < 0x100 ? static_cast<char>(c) : fallback;
     }
-    if (args[7] != 0) set_u32(context, args[7], used_fallback ? kTrue : kFalse);
-    const uint32_t room = args[5];
+    if (used_default != 0) set_u32(context, used_default, used_fallback ? kTrue : kFalse);
     if (room == 0) return count;
     if (room < count) return fail(context, kErrorInsufficientBuffer);
-    context.memory.copy_in(args[4], text.data(), count);
+    context.memory.copy_in(to, text.data(), count);
     return count;
 }
 uint32_t KERNEL32_IsDBCSLeadByteEx(Context&, const Args&) { return kFalse; }
-
-// --- USER32 ----------------------------------------------------------------
-
-uint32_t USER32_FindWindowA(Context& context, const Args& args) {
-    // A class given as an atom (below 0x10000) is no name the host could match.
-    const auto window_class = args[0] < 0x10000 ? std::nullopt : optional_string(context, args[0]);
-    const auto title = optional_string(context, args[1]);
-    return context.window_query && context.window_query(window_class, title) ? kWindowHandle : 0;
-}
-uint32_t USER32_MessageBoxA(Context& context, const Args& args) {
-    const std::string caption = optional_string(context, args[2]).value_or("Error");
-    context.debug(caption + ": " + optional_string(context, args[1]).value_or(""));
-    return 1;  // IDOK
-}
-uint32_t USER32_wsprintfA(Context& context, const Args& args) {
-    constexpr size_t kLimit = 1024;  // wsprintf's buffer, its NUL included
-    GuestVarargs arguments(context.memory, args.address_of(2));
-    const Formatted text = format(context.memory, string_at(context.memory, args[1]), arguments, kLimit - 1);
-    put_string(context, args[0], text.text);
-    return static_cast<uint32_t>(text.text.size());
-}
 
 }  // namespace emulator::win32

@@ -1,4 +1,5 @@
-// The msvcrt rows of win32_functions.h.
+// The msvcrt rows of win32_functions.h but those that print (win32_msvcrt_stdio.cpp)
+// and those that compute (win32_msvcrt_maths.cpp).
 #include <locale.h>  // strtod_l: the C locale's strtod, whatever the host's locale
 
 #include <algorithm>
@@ -19,10 +20,7 @@ constexpr int32_t kEnomem = 12;
 constexpr int32_t kEinval = 22;
 constexpr int32_t kEagain = 11;
 constexpr int32_t kErange = 34;
-constexpr uint32_t kEof = 0xFFFFFFFF;
 constexpr uint32_t kCrtHeap = 0;  // the owner msvcrt's blocks carry
-constexpr uint32_t kFileSize = 32;
-constexpr uint32_t kStreams = 20;
 
 uint32_t u32(Context& context, uint32_t address) { return context.memory.read(GuestPtr<uint32_t>(address)); }
 void set_u32(Context& context, uint32_t address, uint32_t value) {
@@ -56,75 +54,6 @@ void copy(Context& context, uint32_t destination, uint32_t source, uint32_t size
     if (size == 0) return;
     const uint8_t* from = readable(context.memory, source, size);
     std::memmove(writable(context.memory, destination, size), from, size);
-}
-
-// --- Streams ---------------------------------------------------------------
-
-enum class Stream : uint8_t { kConsole, kClosed };
-
-// The _iob stream a FILE pointer names: stdout and stderr print, stdin and
-// the rest of _iob are closed for writing. Anything else is no stream the
-// module can have: fopen is not provided.
-Stream stream_of(Context& context, const char* routine, uint32_t file) {
-    const uint32_t iob = context.data("_iob");
-    const uint32_t offset = file - iob;
-    if (offset >= kStreams * kFileSize || offset % kFileSize != 0) {
-        throw GuestFault(GuestFault::Kind::kOther, file, 0,
-                         std::string(routine) + " on " + hex(file) + ", which is no stream of _iob");
-    }
-    const uint32_t index = offset / kFileSize;
-    return index == 1 || index == 2 ? Stream::kConsole : Stream::kClosed;
-}
-
-uint32_t length_result(uint64_t length) { return length > INT32_MAX ? kEof : static_cast<uint32_t>(length); }
-
-Formatted format_at(Context& context, uint32_t format_address, uint32_t arguments, size_t limit = SIZE_MAX) {
-    GuestVarargs varargs(context.memory, arguments);
-    return format(context.memory, string_at(context.memory, format_address), varargs, limit);
-}
-
-// sprintf: the destination is as large as the module's memory lets it be.
-uint32_t print_to(Context& context, const char* routine, uint32_t destination, uint32_t format_address,
-                  uint32_t arguments) {
-    const uint32_t room = writable_room(context.memory, destination);
-    const Formatted text = format_at(context, format_address, arguments, room);
-    if (text.length >= room) {
-        throw GuestFault(GuestFault::Kind::kWrite, destination + room, 0,
-                         std::string(routine) + "'s text of " + std::to_string(text.length) + " characters at " +
-                             hex(destination) + " runs past the end of the memory the module may write");
-    }
-    context.memory.copy_in(destination, text.text.c_str(), static_cast<uint32_t>(text.text.size()) + 1);
-    return length_result(text.length);
-}
-
-// _snprintf: msvcrt's, -1 without a NUL when the text does not fit.
-uint32_t print_counted(Context& context, uint32_t destination, uint32_t size, uint32_t format_address,
-                       uint32_t arguments) {
-    const Formatted text = format_at(context, format_address, arguments, size);
-    const auto written = static_cast<uint32_t>(text.text.size());
-    if (written > 0) context.memory.copy_in(destination, text.text.data(), written);
-    if (text.length < size) {
-        context.memory.write(GuestPtr<char>(destination + written)) = '\0';
-        return static_cast<uint32_t>(text.length);
-    }
-    return text.length == size ? size : kEof;
-}
-
-// snprintf: C99's, NUL-terminated whenever there is room for anything.
-uint32_t print_bounded(Context& context, uint32_t destination, uint32_t size, uint32_t format_address,
-                       uint32_t arguments) {
-    if (size == 0) return length_result(format_at(context, format_address, arguments, 0).length);
-    const Formatted text = format_at(context, format_address, arguments, size - 1);
-    context.memory.copy_in(destination, text.text.c_str(), static_cast<uint32_t>(text.text.size()) + 1);
-    return length_result(text.length);
-}
-
-uint32_t print_stream(Context& context, const char* routine, uint32_t file, uint32_t format_address,
-                      uint32_t arguments) {
-    if (stream_of(context, routine, file) == Stream::kClosed) return kEof;
-    const Formatted text = format_at(context, format_address, arguments);
-    context.print(text.text);
-    return length_result(text.length);
 }
 
 // --- Numbers from text -----------------------------------------------------
@@ -265,16 +194,18 @@ const char* error_message(uint32_t number) {
 // --- Time ------------------------------------------------------------------
 
 uint32_t msvcrt_time(Context& context, const Args& args) {
+    const auto [result] = args.words<1>();
     const auto seconds = static_cast<uint32_t>(context.wall_clock() / 1'000'000);
     ++context.elapsed;
-    if (args[0] != 0) set_u32(context, args[0], seconds);
+    if (result != 0) set_u32(context, result, seconds);
     return seconds;
 }
 uint32_t msvcrt__time32(Context& context, const Args& args) { return msvcrt_time(context, args); }
 uint64_t msvcrt__time64(Context& context, const Args& args) {
+    const auto [result] = args.words<1>();
     const auto seconds = static_cast<uint64_t>(context.wall_clock() / 1'000'000);
     ++context.elapsed;
-    if (args[0] != 0) context.memory.write(GuestPtr<uint64_t>(args[0])) = seconds;
+    if (result != 0) context.memory.write(GuestPtr<uint64_t>(result)) = seconds;
     return seconds;
 }
 uint32_t msvcrt_clock(Context& context, const Args&) { return static_cast<uint32_t>(++context.elapsed / 1000); }
@@ -282,13 +213,15 @@ uint32_t msvcrt_clock(Context& context, const Args&) { return static_cast<uint32
 // --- Start-up and shut-down ------------------------------------------------
 
 uint32_t msvcrt__initterm(Context& context, const Args& args) {
-    for (uint32_t entry = args[0]; entry < args[1]; entry += 4) {
+    const auto [first, end] = args.words<2>();
+    for (uint32_t entry = first; entry < end; entry += 4) {
         if (const uint32_t routine = u32(context, entry)) context.machine.call(routine, {}, Convention::kCdecl);
     }
     return 0;
 }
 uint32_t msvcrt__initterm_e(Context& context, const Args& args) {
-    for (uint32_t entry = args[0]; entry < args[1]; entry += 4) {
+    const auto [first, end] = args.words<2>();
+    for (uint32_t entry = first; entry < end; entry += 4) {
         const uint32_t routine = u32(context, entry);
         if (routine == 0) continue;
         if (const uint32_t result = context.machine.call(routine, {}, Convention::kCdecl)) return result;
@@ -298,10 +231,11 @@ uint32_t msvcrt__initterm_e(Context& context, const Args& args) {
 uint32_t msvcrt__lock(Context&, const Args&) { return 0; }
 uint32_t msvcrt__unlock(Context&, const Args&) { return 0; }
 uint32_t msvcrt___dllonexit(Context& context, const Args& args) {
+    const auto [routine, table_begin, table_end] = args.words<3>();
     // The table is the module's: *begin to *end, grown here when full.
     if (!context.within(Budget::kRegistrations)) return 0;
-    uint32_t begin = u32(context, args[1]);
-    uint32_t end = u32(context, args[2]);
+    uint32_t begin = u32(context, table_begin);
+    uint32_t end = u32(context, table_end);
     const uint32_t used = end - begin;
     const uint32_t capacity = begin == 0 ? 0 : context.heap_size(begin).value_or(used);
     if (used + 4 > capacity) {
@@ -312,29 +246,33 @@ uint32_t msvcrt___dllonexit(Context& context, const Args& args) {
         begin = grown;
         end = grown + used;
     }
-    set_u32(context, end, args[0]);
-    set_u32(context, args[1], begin);
-    set_u32(context, args[2], end + 4);
+    set_u32(context, end, routine);
+    set_u32(context, table_begin, begin);
+    set_u32(context, table_end, end + 4);
     ++context.dllonexit_entries;
-    return args[0];
+    return routine;
 }
 uint32_t msvcrt__onexit(Context& context, const Args& args) {
+    const auto [routine] = args.words<1>();
     if (!context.within(Budget::kRegistrations)) return 0;
-    context.exit_routines.push_back(args[0]);
-    return args[0];
+    context.exit_routines.push_back(routine);
+    return routine;
 }
 uint32_t msvcrt_atexit(Context& context, const Args& args) {
+    const auto [routine] = args.words<1>();
     if (!context.within(Budget::kRegistrations)) return 0xFFFFFFFF;
-    context.exit_routines.push_back(args[0]);
+    context.exit_routines.push_back(routine);
     return 0;
 }
 uint32_t msvcrt__amsg_exit(Context& context, const Args& args) {
-    context.stop("the C run-time gave up with message " + std::to_string(args[0]) + " (_amsg_exit)");
+    const auto [code] = args.words<1>();
+    context.stop("the C run-time gave up with message " + std::to_string(code) + " (_amsg_exit)");
 }
 uint32_t msvcrt___getmainargs(Context& context, const Args& args) {
-    set_u32(context, args[0], 1);
-    set_u32(context, args[1], u32(context, context.data("__argv")));
-    set_u32(context, args[2], u32(context, context.data("_environ")));
+    const auto [argc, argv, environment] = args.words<3>();
+    set_u32(context, argc, 1);
+    set_u32(context, argv, u32(context, context.data("__argv")));
+    set_u32(context, environment, u32(context, context.data("_environ")));
     return 0;
 }
 uint32_t msvcrt___set_app_type(Context&, const Args&) { return 0; }
@@ -345,29 +283,33 @@ uint32_t msvcrt___p__commode(Context& context, const Args&) { return context.dat
 uint32_t msvcrt__errno(Context& context, const Args&) { return context.errno_cell(); }
 uint32_t msvcrt___iob_func(Context& context, const Args&) { return context.data("_iob"); }
 uint32_t msvcrt_signal(Context& context, const Args& args) {
+    const auto [signal_number, handler] = args.take<int32_t, uint32_t>();
     // The C run-time's signals only: any other number is EINVAL and SIG_ERR.
     constexpr int32_t kSignals[] = {2, 4, 8, 11, 15, 21, 22};  // SIGINT ILL FPE SEGV TERM BREAK ABRT
-    if (std::find(std::begin(kSignals), std::end(kSignals), args.i32(0)) == std::end(kSignals)) {
+    if (std::find(std::begin(kSignals), std::end(kSignals), signal_number) == std::end(kSignals)) {
         context.set_errno(kEinval);
         return 0xFFFFFFFF;
     }
-    return std::exchange(context.signal_handlers[args.i32(0)], args[1]);
+    return std::exchange(context.signal_handlers[signal_number], handler);
 }
 uint32_t msvcrt__beginthreadex(Context& context, const Args&) {
     context.set_errno(kEagain);
     return 0;
 }
 uint32_t msvcrt__endthreadex(Context& context, const Args& args) {
-    context.stop("the module ended its only thread (_endthreadex with " + std::to_string(args[0]) + ")");
+    const auto [exit_code] = args.words<1>();
+    context.stop("the module ended its only thread (_endthreadex with " + std::to_string(exit_code) + ")");
 }
 uint32_t msvcrt__XcptFilter(Context&, const Args&) { return 0; }  // EXCEPTION_CONTINUE_SEARCH
 uint32_t msvcrt___setusermatherr(Context&, const Args&) { return 0; }
 uint32_t msvcrt__cexit(Context&, const Args&) { return 0; }
 uint32_t msvcrt__exit(Context& context, const Args& args) {
-    context.stop("the module called _exit(" + std::to_string(args.i32(0)) + ")");
+    const auto [status] = args.take<int32_t>();
+    context.stop("the module called _exit(" + std::to_string(status) + ")");
 }
 uint32_t msvcrt_exit(Context& context, const Args& args) {
-    context.stop("the module called exit(" + std::to_string(args.i32(0)) + ")");
+    const auto [status] = args.take<int32_t>();
+    context.stop("the module called exit(" + std::to_string(status) + ")");
 }
 uint32_t msvcrt_abort(Context& context, const Args&) { context.stop("the module called abort()"); }
 uint32_t msvcrt__purecall(Context& context, const Args&) {
@@ -408,8 +350,9 @@ std::vector<uint8_t> msvcrt_longjmp(Context&, const Args&) {
 }
 
 uint32_t msvcrt_setlocale(Context& context, const Args& args) {
-    if (args[1] == 0) return context.text("C");
-    const std::string_view locale = string_at(context.memory, args[1]);
+    const auto [category, name] = args.words<2>();
+    if (name == 0) return context.text("C");
+    const std::string_view locale = string_at(context.memory, name);
     return locale.empty() || locale == "C" ? context.text("C") : 0;
 }
 uint32_t msvcrt_localeconv(Context& context, const Args&) {
@@ -423,47 +366,57 @@ uint32_t msvcrt_localeconv(Context& context, const Args&) {
     context.data_imports.emplace("lconv", record);
     return record;
 }
-uint32_t msvcrt_strerror(Context& context, const Args& args) { return context.text(error_message(args[0])); }
+uint32_t msvcrt_strerror(Context& context, const Args& args) {
+    const auto [number] = args.words<1>();
+    return context.text(error_message(number));
+}
 uint32_t msvcrt_getenv(Context& context, const Args& args) {
-    string_at(context.memory, args[0]);
+    const auto [name] = args.words<1>();
+    string_at(context.memory, name);
     return 0;
 }
 
 // --- Heap ------------------------------------------------------------------
 
 uint32_t msvcrt_malloc(Context& context, const Args& args) {
-    const uint32_t address = context.heap_allocate(args[0], kCrtHeap, false);
+    const auto [size] = args.words<1>();
+    const uint32_t address = context.heap_allocate(size, kCrtHeap, false);
     if (address == 0) context.set_errno(kEnomem);
     return address;
 }
 uint32_t msvcrt_calloc(Context& context, const Args& args) {
-    const uint64_t size = uint64_t{args[0]} * args[1];
+    const auto [count, element_size] = args.words<2>();
+    const uint64_t size = uint64_t{count} * element_size;
     const uint32_t address = size > UINT32_MAX ? 0 : context.heap_allocate(static_cast<uint32_t>(size), kCrtHeap, true);
     if (address == 0) context.set_errno(kEnomem);
     return address;
 }
 uint32_t msvcrt_realloc(Context& context, const Args& args) {
-    if (args[1] == 0 && args[0] != 0) {
-        context.heap_free(args[0]);
+    const auto [block, size] = args.words<2>();
+    if (size == 0 && block != 0) {
+        context.heap_free(block);
         return 0;
     }
-    const uint32_t address = args[0] == 0 ? context.heap_allocate(args[1], kCrtHeap, false)
-                                          : context.heap_reallocate(args[0], args[1], kCrtHeap, false, false);
+    const uint32_t address = block == 0 ? context.heap_allocate(size, kCrtHeap, false)
+                                        : context.heap_reallocate(block, size, kCrtHeap, false, false);
     if (address == 0) context.set_errno(kEnomem);
     return address;
 }
 uint32_t msvcrt_free(Context& context, const Args& args) {
-    if (args[0] != 0) context.heap_free(args[0]);
+    const auto [block] = args.words<1>();
+    if (block != 0) context.heap_free(block);
     return 0;
 }
 uint32_t msvcrt__msize(Context& context, const Args& args) {
-    if (const auto size = context.heap_size(args[0])) return *size;
-    throw GuestFault(GuestFault::Kind::kOther, args[0], 0,
-                     "_msize of " + hex(args[0]) + ", which the heap did not hand out");
+    const auto [block] = args.words<1>();
+    if (const auto size = context.heap_size(block)) return *size;
+    throw GuestFault(GuestFault::Kind::kOther, block, 0,
+                     "_msize of " + hex(block) + ", which the heap did not hand out");
 }
 uint32_t msvcrt__strdup(Context& context, const Args& args) {
-    if (args[0] == 0) return 0;
-    const auto text = with_nul(context, args[0]);
+    const auto [source] = args.words<1>();
+    if (source == 0) return 0;
+    const auto text = with_nul(context, source);
     const uint32_t address = context.heap_allocate(static_cast<uint32_t>(text.size()), kCrtHeap, false);
     if (address == 0) {
         context.set_errno(kEnomem);
@@ -477,113 +430,159 @@ uint32_t msvcrt_strdup(Context& context, const Args& args) { return msvcrt__strd
 // --- Memory and strings ----------------------------------------------------
 
 uint32_t msvcrt_memcpy(Context& context, const Args& args) {
-    copy(context, args[0], args[1], args[2]);
-    return args[0];
+    const auto [destination, source, size] = args.words<3>();
+    copy(context, destination, source, size);
+    return destination;
 }
 uint32_t msvcrt_memmove(Context& context, const Args& args) { return msvcrt_memcpy(context, args); }
 uint32_t msvcrt_memset(Context& context, const Args& args) {
-    if (args[2] != 0) std::memset(writable(context.memory, args[0], args[2]), static_cast<uint8_t>(args[1]), args[2]);
-    return args[0];
+    const auto [destination, value, size] = args.words<3>();
+    if (size != 0) std::memset(writable(context.memory, destination, size), static_cast<uint8_t>(value), size);
+    return destination;
 }
 uint32_t msvcrt_memcmp(Context& context, const Args& args) {
-    if (args[2] == 0) return 0;
-    const uint8_t* a = readable(context.memory, args[0], args[2]);
-    const uint8_t* b = readable(context.memory, args[1], args[2]);
-    return sign(std::memcmp(a, b, args[2]));
+    const auto [first, second, size] = args.words<3>();
+    if (size == 0) return 0;
+    const uint8_t* a = readable(context.memory, first, size);
+    const uint8_t* b = readable(context.memory, second, size);
+    return sign(std::memcmp(a, b, size));
 }
 uint32_t msvcrt_memchr(Context& context, const Args& args) {
-    const auto at = find_byte(context.memory, args[0], static_cast<uint8_t>(args[1]), args[2]);
-    return at ? args[0] + *at : 0;
+    const auto [bytes, value, size] = args.words<3>();
+    const auto at = context.memory.find_byte(bytes, static_cast<uint8_t>(value), size);
+    return at ? bytes + *at : 0;
 }
-uint32_t msvcrt_strlen(Context& context, const Args& args) { return string_length(context.memory, args[0]); }
-uint32_t msvcrt_wcslen(Context& context, const Args& args) { return wide_length(context.memory, args[0]); }
+uint32_t msvcrt_strlen(Context& context, const Args& args) {
+    const auto [text] = args.words<1>();
+    return string_length(context.memory, text);
+}
+uint32_t msvcrt_wcslen(Context& context, const Args& args) {
+    const auto [text] = args.words<1>();
+    return wide_length(context.memory, text);
+}
 uint32_t msvcrt_strcpy(Context& context, const Args& args) {
-    copy(context, args[0], args[1], string_length(context.memory, args[1]) + 1);
-    return args[0];
+    const auto [destination, source] = args.words<2>();
+    copy(context, destination, source, string_length(context.memory, source) + 1);
+    return destination;
 }
 uint32_t msvcrt_strncpy(Context& context, const Args& args) {
-    const uint32_t size = args[2];
-    if (size == 0) return args[0];
-    const uint32_t length = string_length(context.memory, args[1], size);
-    uint8_t* destination = writable(context.memory, args[0], size);
-    if (length > 0) std::memmove(destination, readable(context.memory, args[1], length), length);
+    const auto [target, source, size] = args.words<3>();
+    if (size == 0) return target;
+    const uint32_t length = string_length(context.memory, source, size);
+    uint8_t* destination = writable(context.memory, target, size);
+    if (length > 0) std::memmove(destination, readable(context.memory, source, length), length);
     std::memset(destination + length, 0, size - length);
-    return args[0];
+    return target;
 }
 uint32_t msvcrt_strcat(Context& context, const Args& args) {
-    const uint32_t end = args[0] + string_length(context.memory, args[0]);
-    copy(context, end, args[1], string_length(context.memory, args[1]) + 1);
-    return args[0];
+    const auto [destination, source] = args.words<2>();
+    const uint32_t end = destination + string_length(context.memory, destination);
+    copy(context, end, source, string_length(context.memory, source) + 1);
+    return destination;
 }
 uint32_t msvcrt_strncat(Context& context, const Args& args) {
-    const uint32_t end = args[0] + string_length(context.memory, args[0]);
-    const uint32_t length = string_length(context.memory, args[1], args[2]);
-    copy(context, end, args[1], length);
+    const auto [destination, source, count] = args.words<3>();
+    const uint32_t end = destination + string_length(context.memory, destination);
+    const uint32_t length = string_length(context.memory, source, count);
+    copy(context, end, source, length);
     context.memory.write(GuestPtr<uint8_t>(end + length)) = 0;
-    return args[0];
+    return destination;
 }
 uint32_t msvcrt_strcmp(Context& context, const Args& args) {
-    return compare(string_at(context.memory, args[0]), string_at(context.memory, args[1]), false);
+    const auto [first, second] = args.words<2>();
+    return compare(string_at(context.memory, first), string_at(context.memory, second), false);
 }
 uint32_t msvcrt_strncmp(Context& context, const Args& args) {
-    return compare(string_at(context.memory, args[0], args[2]), string_at(context.memory, args[1], args[2]), false);
+    const auto [first, second, count] = args.words<3>();
+    return compare(string_at(context.memory, first, count), string_at(context.memory, second, count), false);
 }
 uint32_t msvcrt__stricmp(Context& context, const Args& args) {
-    return compare(string_at(context.memory, args[0]), string_at(context.memory, args[1]), true);
+    const auto [first, second] = args.words<2>();
+    return compare(string_at(context.memory, first), string_at(context.memory, second), true);
 }
 uint32_t msvcrt__strnicmp(Context& context, const Args& args) {
-    return compare(string_at(context.memory, args[0], args[2]), string_at(context.memory, args[1], args[2]), true);
+    const auto [first, second, count] = args.words<3>();
+    return compare(string_at(context.memory, first, count), string_at(context.memory, second, count), true);
 }
 uint32_t msvcrt_stricmp(Context& context, const Args& args) { return msvcrt__stricmp(context, args); }
 uint32_t msvcrt_strnicmp(Context& context, const Args& args) { return msvcrt__strnicmp(context, args); }
-// The first (or last) `c` in the string at args[0]; its NUL counts as part of it.
-uint32_t find_char(Context& context, const Args& args, bool last) {
-    const std::string_view text = string_at(context.memory, args[0]);
-    const char c = static_cast<char>(args[1]);
-    if (c == '\0') return args[0] + static_cast<uint32_t>(text.size());
+// The first (or last) `wanted` in the string at `address`; its NUL counts as part of it.
+uint32_t find_char(Context& context, uint32_t address, uint32_t wanted, bool last) {
+    const std::string_view text = string_at(context.memory, address);
+    const char c = static_cast<char>(wanted);
+    if (c == '\0') return address + static_cast<uint32_t>(text.size());
     const size_t at = last ? text.rfind(c) : text.find(c);
-    return at == std::string_view::npos ? 0 : args[0] + static_cast<uint32_t>(at);
+    return at == std::string_view::npos ? 0 : address + static_cast<uint32_t>(at);
 }
-uint32_t msvcrt_strchr(Context& context, const Args& args) { return find_char(context, args, false); }
-uint32_t msvcrt_strrchr(Context& context, const Args& args) { return find_char(context, args, true); }
+uint32_t msvcrt_strchr(Context& context, const Args& args) {
+    const auto [text, c] = args.words<2>();
+    return find_char(context, text, c, false);
+}
+uint32_t msvcrt_strrchr(Context& context, const Args& args) {
+    const auto [text, c] = args.words<2>();
+    return find_char(context, text, c, true);
+}
 uint32_t msvcrt_strstr(Context& context, const Args& args) {
-    const std::string_view text = string_at(context.memory, args[0]);
-    const size_t at = text.find(string_at(context.memory, args[1]));
-    return at == std::string_view::npos ? 0 : args[0] + static_cast<uint32_t>(at);
+    const auto [haystack, needle] = args.words<2>();
+    const std::string_view text = string_at(context.memory, haystack);
+    const size_t at = text.find(string_at(context.memory, needle));
+    return at == std::string_view::npos ? 0 : haystack + static_cast<uint32_t>(at);
 }
 uint32_t msvcrt_tolower(Context&, const Args& args) {
-    const int32_t c = args.i32(0);
+    const auto [c] = args.take<int32_t>();
     return static_cast<uint32_t>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
 }
 uint32_t msvcrt_toupper(Context&, const Args& args) {
-    const int32_t c = args.i32(0);
+    const auto [c] = args.take<int32_t>();
     return static_cast<uint32_t>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
 }
-uint32_t msvcrt_isdigit(Context&, const Args& args) { return classes(args.i32(0)) & kDigit; }
-uint32_t msvcrt_isspace(Context&, const Args& args) { return classes(args.i32(0)) & kSpace; }
-uint32_t msvcrt_isalpha(Context&, const Args& args) { return classes(args.i32(0)) & (kAlpha | kUpper | kLower); }
-uint32_t msvcrt_isalnum(Context&, const Args& args) {
-    return classes(args.i32(0)) & (kAlpha | kUpper | kLower | kDigit);
+uint32_t msvcrt_isdigit(Context&, const Args& args) {
+    const auto [c] = args.take<int32_t>();
+    return classes(c) & kDigit;
 }
-uint32_t msvcrt_isupper(Context&, const Args& args) { return classes(args.i32(0)) & kUpper; }
-uint32_t msvcrt_islower(Context&, const Args& args) { return classes(args.i32(0)) & kLower; }
-uint32_t msvcrt_isxdigit(Context&, const Args& args) { return classes(args.i32(0)) & kHex; }
+uint32_t msvcrt_isspace(Context&, const Args& args) {
+    const auto [c] = args.take<int32_t>();
+    return classes(c) & kSpace;
+}
+uint32_t msvcrt_isalpha(Context&, const Args& args) {
+    const auto [c] = args.take<int32_t>();
+    return classes(c) & (kAlpha | kUpper | kLower);
+}
+uint32_t msvcrt_isalnum(Context&, const Args& args) {
+    const auto [c] = args.take<int32_t>();
+    return classes(c) & (kAlpha | kUpper | kLower | kDigit);
+}
+uint32_t msvcrt_isupper(Context&, const Args& args) {
+    const auto [c] = args.take<int32_t>();
+    return classes(c) & kUpper;
+}
+uint32_t msvcrt_islower(Context&, const Args& args) {
+    const auto [c] = args.take<int32_t>();
+    return classes(c) & kLower;
+}
+uint32_t msvcrt_isxdigit(Context&, const Args& args) {
+    const auto [c] = args.take<int32_t>();
+    return classes(c) & kHex;
+}
 uint32_t msvcrt_atoi(Context& context, const Args& args) {
+    const auto [text] = args.words<1>();
     // msvcrt's atoi wraps on overflow rather than clamping as strtol does.
-    const Parsed parsed = parse_integer(string_at(context.memory, args[0]), 10, UINT64_MAX);
+    const Parsed parsed = parse_integer(string_at(context.memory, text), 10, UINT64_MAX);
     const auto value = static_cast<uint32_t>(parsed.magnitude);
     return parsed.negative ? 0u - value : value;
 }
 uint32_t msvcrt_atol(Context& context, const Args& args) { return msvcrt_atoi(context, args); }
 uint64_t msvcrt__atoi64(Context& context, const Args& args) {
-    const Parsed parsed = parse_integer(string_at(context.memory, args[0]), 10, UINT64_MAX);
+    const auto [text] = args.words<1>();
+    const Parsed parsed = parse_integer(string_at(context.memory, text), 10, UINT64_MAX);
     return parsed.negative ? 0 - parsed.magnitude : parsed.magnitude;
 }
 uint32_t msvcrt_strtol(Context& context, const Args& args) {
-    const Parsed probe = parse_integer(string_at(context.memory, args[0]), args[2], UINT64_MAX);
+    const auto [text, end, base] = args.words<3>();
+    const Parsed probe = parse_integer(string_at(context.memory, text), base, UINT64_MAX);
     const uint64_t limit = probe.negative ? uint64_t{1} << 31 : INT32_MAX;
-    const Parsed parsed = parse_integer(string_at(context.memory, args[0]), args[2], limit);
-    set_end(context, args[1], args[0], parsed.consumed);
+    const Parsed parsed = parse_integer(string_at(context.memory, text), base, limit);
+    set_end(context, end, text, parsed.consumed);
     if (parsed.overflow) {
         context.set_errno(kErange);
         return parsed.negative ? 0x80000000u : static_cast<uint32_t>(INT32_MAX);
@@ -592,8 +591,9 @@ uint32_t msvcrt_strtol(Context& context, const Args& args) {
     return parsed.negative ? 0u - value : value;
 }
 uint32_t msvcrt_strtoul(Context& context, const Args& args) {
-    const Parsed parsed = parse_integer(string_at(context.memory, args[0]), args[2], UINT32_MAX);
-    set_end(context, args[1], args[0], parsed.consumed);
+    const auto [text, end, base] = args.words<3>();
+    const Parsed parsed = parse_integer(string_at(context.memory, text), base, UINT32_MAX);
+    set_end(context, end, text, parsed.consumed);
     if (parsed.overflow) {
         context.set_errno(kErange);
         return UINT32_MAX;
@@ -601,150 +601,24 @@ uint32_t msvcrt_strtoul(Context& context, const Args& args) {
     const auto value = static_cast<uint32_t>(parsed.magnitude);
     return parsed.negative ? 0u - value : value;
 }
-double msvcrt_atof(Context& context, const Args& args) { return parse_real(context, args[0], 0); }
-double msvcrt_strtod(Context& context, const Args& args) { return parse_real(context, args[0], args[1]); }
+double msvcrt_atof(Context& context, const Args& args) {
+    const auto [text] = args.words<1>();
+    return parse_real(context, text, 0);
+}
+double msvcrt_strtod(Context& context, const Args& args) {
+    const auto [text, end] = args.words<2>();
+    return parse_real(context, text, end);
+}
 uint32_t msvcrt__itoa(Context& context, const Args& args) {
-    const int32_t value = args.i32(0);
-    if (args[2] == 10 && value < 0) return to_text(context, 0u - static_cast<uint32_t>(value), true, args[1], 10);
-    return to_text(context, args[0], false, args[1], args[2]);
+    const auto [number, buffer, radix] = args.words<3>();
+    const int32_t value = static_cast<int32_t>(number);
+    if (radix == 10 && value < 0) return to_text(context, 0u - static_cast<uint32_t>(value), true, buffer, 10);
+    return to_text(context, number, false, buffer, radix);
 }
 uint32_t msvcrt__ltoa(Context& context, const Args& args) { return msvcrt__itoa(context, args); }
 uint32_t msvcrt__ultoa(Context& context, const Args& args) {
-    return to_text(context, args[0], false, args[1], args[2]);
-}
-
-// --- The printf family -----------------------------------------------------
-
-uint32_t msvcrt_sprintf(Context& context, const Args& args) {
-    return print_to(context, "sprintf", args[0], args[1], args.address_of(2));
-}
-uint32_t msvcrt_vsprintf(Context& context, const Args& args) {
-    return print_to(context, "vsprintf", args[0], args[1], args[2]);
-}
-uint32_t msvcrt__snprintf(Context& context, const Args& args) {
-    return print_counted(context, args[0], args[1], args[2], args.address_of(3));
-}
-uint32_t msvcrt__vsnprintf(Context& context, const Args& args) {
-    return print_counted(context, args[0], args[1], args[2], args[3]);
-}
-uint32_t msvcrt_snprintf(Context& context, const Args& args) {
-    return print_bounded(context, args[0], args[1], args[2], args.address_of(3));
-}
-uint32_t msvcrt_vsnprintf(Context& context, const Args& args) {
-    return print_bounded(context, args[0], args[1], args[2], args[3]);
-}
-uint32_t msvcrt__scprintf(Context& context, const Args& args) {
-    return length_result(format_at(context, args[0], args.address_of(1), 0).length);
-}
-uint32_t msvcrt__vscprintf(Context& context, const Args& args) {
-    return length_result(format_at(context, args[0], args[1], 0).length);
-}
-uint32_t msvcrt_printf(Context& context, const Args& args) {
-    const Formatted text = format_at(context, args[0], args.address_of(1));
-    context.print(text.text);
-    return length_result(text.length);
-}
-uint32_t msvcrt_vprintf(Context& context, const Args& args) {
-    const Formatted text = format_at(context, args[0], args[1]);
-    context.print(text.text);
-    return length_result(text.length);
-}
-uint32_t msvcrt_fprintf(Context& context, const Args& args) {
-    return print_stream(context, "fprintf", args[0], args[1], args.address_of(2));
-}
-uint32_t msvcrt_vfprintf(Context& context, const Args& args) {
-    return print_stream(context, "vfprintf", args[0], args[1], args[2]);
-}
-uint32_t msvcrt_puts(Context& context, const Args& args) {
-    context.print(string_at(context.memory, args[0]));
-    context.print("\n");
-    return 0;
-}
-uint32_t msvcrt_putchar(Context& context, const Args& args) {
-    const char c = static_cast<char>(args[0]);
-    context.print(std::string_view(&c, 1));
-    return args[0] & 0xFF;
-}
-uint32_t msvcrt_fputs(Context& context, const Args& args) {
-    const std::string_view text = string_at(context.memory, args[0]);
-    if (stream_of(context, "fputs", args[1]) == Stream::kClosed) return kEof;
-    context.print(text);
-    return 0;
-}
-uint32_t msvcrt_fputc(Context& context, const Args& args) {
-    if (stream_of(context, "fputc", args[1]) == Stream::kClosed) return kEof;
-    const char c = static_cast<char>(args[0]);
-    context.print(std::string_view(&c, 1));
-    return args[0] & 0xFF;
-}
-uint32_t msvcrt_fwrite(Context& context, const Args& args) {
-    const uint64_t size = uint64_t{args[1]} * args[2];
-    if (size == 0) return 0;
-    if (size > UINT32_MAX) {
-        throw GuestFault(GuestFault::Kind::kRead, args[0], 0, "fwrite of " + std::to_string(size) + " bytes");
-    }
-    const uint8_t* bytes = readable(context.memory, args[0], static_cast<uint32_t>(size));
-    if (stream_of(context, "fwrite", args[3]) == Stream::kClosed) return 0;
-    context.print(std::string_view(reinterpret_cast<const char*>(bytes), static_cast<size_t>(size)));
-    return args[2];
-}
-uint32_t msvcrt_fflush(Context& context, const Args& args) {
-    if (args[0] != 0) stream_of(context, "fflush", args[0]);
-    return 0;
-}
-
-// --- Maths -----------------------------------------------------------------
-
-double msvcrt_sin(Context&, const Args& args) { return std::sin(args.real(0)); }
-double msvcrt_cos(Context&, const Args& args) { return std::cos(args.real(0)); }
-double msvcrt_tan(Context&, const Args& args) { return std::tan(args.real(0)); }
-double msvcrt_asin(Context&, const Args& args) { return std::asin(args.real(0)); }
-double msvcrt_acos(Context&, const Args& args) { return std::acos(args.real(0)); }
-double msvcrt_atan(Context&, const Args& args) { return std::atan(args.real(0)); }
-double msvcrt_atan2(Context&, const Args& args) { return std::atan2(args.real(0), args.real(2)); }
-double msvcrt_sqrt(Context&, const Args& args) { return std::sqrt(args.real(0)); }
-double msvcrt_pow(Context&, const Args& args) { return std::pow(args.real(0), args.real(2)); }
-double msvcrt_exp(Context&, const Args& args) { return std::exp(args.real(0)); }
-double msvcrt_log(Context&, const Args& args) { return std::log(args.real(0)); }
-double msvcrt_log10(Context&, const Args& args) { return std::log10(args.real(0)); }
-double msvcrt_floor(Context&, const Args& args) { return std::floor(args.real(0)); }
-double msvcrt_ceil(Context&, const Args& args) { return std::ceil(args.real(0)); }
-double msvcrt_fabs(Context&, const Args& args) { return std::fabs(args.real(0)); }
-double msvcrt_fmod(Context&, const Args& args) { return std::fmod(args.real(0), args.real(2)); }
-double msvcrt_modf(Context& context, const Args& args) {
-    double whole = 0;
-    const double fraction = std::modf(args.real(0), &whole);
-    context.memory.write(GuestPtr<double>(args[2])) = whole;
-    return fraction;
-}
-double msvcrt_ldexp(Context&, const Args& args) { return std::ldexp(args.real(0), args.i32(2)); }
-double msvcrt_frexp(Context& context, const Args& args) {
-    int exponent = 0;
-    const double fraction = std::frexp(args.real(0), &exponent);
-    context.memory.write(GuestPtr<int32_t>(args[2])) = exponent;
-    return fraction;
-}
-double msvcrt__hypot(Context&, const Args& args) { return std::hypot(args.real(0), args.real(2)); }
-double msvcrt__copysign(Context&, const Args& args) { return std::copysign(args.real(0), args.real(2)); }
-uint32_t msvcrt__isnan(Context&, const Args& args) { return std::isnan(args.real(0)) ? 1 : 0; }
-uint32_t msvcrt__finite(Context&, const Args& args) { return std::isfinite(args.real(0)) ? 1 : 0; }
-double msvcrt__CIsin(Context& context, const Args& args) { return msvcrt_sin(context, args); }
-double msvcrt__CIcos(Context& context, const Args& args) { return msvcrt_cos(context, args); }
-double msvcrt__CItan(Context& context, const Args& args) { return msvcrt_tan(context, args); }
-double msvcrt__CIasin(Context& context, const Args& args) { return msvcrt_asin(context, args); }
-double msvcrt__CIacos(Context& context, const Args& args) { return msvcrt_acos(context, args); }
-double msvcrt__CIatan(Context& context, const Args& args) { return msvcrt_atan(context, args); }
-double msvcrt__CIsqrt(Context& context, const Args& args) { return msvcrt_sqrt(context, args); }
-double msvcrt__CIexp(Context& context, const Args& args) { return msvcrt_exp(context, args); }
-double msvcrt__CIlog(Context& context, const Args& args) { return msvcrt_log(context, args); }
-double msvcrt__CIlog10(Context& context, const Args& args) { return msvcrt_log10(context, args); }
-double msvcrt__CIpow(Context& context, const Args& args) { return msvcrt_pow(context, args); }
-double msvcrt__CIatan2(Context& context, const Args& args) { return msvcrt_atan2(context, args); }
-double msvcrt__CIfmod(Context& context, const Args& args) { return msvcrt_fmod(context, args); }
-uint64_t msvcrt__ftol(Context&, const Args& args) {
-    const double value = std::trunc(args.real(0));
-    if (!(std::fabs(value) < 0x1p63)) return uint64_t{1} << 63;  // the x87's integer indefinite
-    return static_cast<uint64_t>(static_cast<int64_t>(value));
+    const auto [value, buffer, radix] = args.words<3>();
+    return to_text(context, value, false, buffer, radix);
 }
 
 }  // namespace emulator::win32

@@ -586,22 +586,23 @@ namespace {
 
 // The gauge's first element, its background; null when it has none or its
 // header's list cannot be read (the instance refused such records already).
-const guest::ELEMENT_HEADER* background_of(const runtime::GaugeInstance& instance) {
+std::optional<guest::ELEMENT_HEADER> background_of(const runtime::GaugeInstance& instance) {
     const emulator::GuestMemory& memory = instance.module().memory();
     try {
         const frame::GuestPtr<const runtime::ElementPtr> roots = memory.read(instance.gauge()).element_list;
-        if (!roots) return nullptr;
+        if (!roots) return std::nullopt;
         const runtime::ElementPtr first = memory.read(roots);
-        return first ? &memory.read(first) : nullptr;
+        if (!first) return std::nullopt;
+        return memory.read(first);
     } catch (const emulator::GuestFault&) {
-        return nullptr;
+        return std::nullopt;
     }
 }
 
 }  // namespace
 
 std::pair<uint32_t, uint32_t> gauge_extent(const runtime::GaugeInstance& instance, BitmapCache& bitmaps) {
-    if (const guest::ELEMENT_HEADER* background = background_of(instance)) {
+    if (const std::optional<guest::ELEMENT_HEADER> background = background_of(instance)) {
         // The surface drawn anyway.
         const Look look = black_is_clear(background->image_flags) ? Look::Overlay : Look::Opaque;
         if (cairo_surface_t* root = bitmaps.surface(background->resource_id, look)) {

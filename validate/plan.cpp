@@ -99,7 +99,7 @@ bool has_gauge_callback(const GaugeRecord& gauge, const emulator::GuestMemory& m
 }
 
 template <typename Record>
-const Record& element_as(const emulator::GuestMemory& memory, const ElementRecord& element) {
+Record element_as(const emulator::GuestMemory& memory, const ElementRecord& element) {
     return memory.read(element.live.cast<Record>());
 }
 

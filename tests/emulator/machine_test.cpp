@@ -57,10 +57,10 @@ class Bench {
 public:
     explicit Bench(const EmulatedMachine::Options& options = {}) : machine(options) {
         code_base = machine.reserve(kCodeSize, 0x30000000);
-        code_host = machine.map(code_base, kCodeSize, EmulatedMachine::kRead | EmulatedMachine::kExecute, "test code");
+        machine.map(code_base, kCodeSize, EmulatedMachine::kRead | EmulatedMachine::kExecute, "test code");
         data_base = machine.reserve(EmulatedMachine::kPageSize, 0x31000000);
-        data_host = machine.map(data_base, EmulatedMachine::kPageSize, EmulatedMachine::kRead | EmulatedMachine::kWrite,
-                                "test data");
+        machine.map(data_base, EmulatedMachine::kPageSize, EmulatedMachine::kRead | EmulatedMachine::kWrite,
+                    "test data");
         read_only = machine.reserve(EmulatedMachine::kPageSize, 0x32000000);
         machine.map(read_only, EmulatedMachine::kPageSize, EmulatedMachine::kRead, "test constants");
     }
@@ -69,7 +69,7 @@ public:
     uint32_t place(const Code& code) {
         next_ = (next_ + 15) & ~15u;
         if (next_ + code.bytes.size() > kCodeSize) throw std::length_error("test code page full");
-        std::memcpy(code_host + next_, code.bytes.data(), code.bytes.size());
+        machine.load(code_base + next_, code.bytes);
         const uint32_t address = code_base + next_;
         next_ += static_cast<uint32_t>(code.bytes.size());
         return address;
@@ -78,7 +78,7 @@ public:
     template <typename T>
     uint32_t datum(const T& value) {
         data_next_ = (data_next_ + 15) & ~15u;
-        std::memcpy(data_host + data_next_, &value, sizeof value);
+        machine.load(data_base + data_next_, std::span(reinterpret_cast<const uint8_t*>(&value), sizeof value));
         const uint32_t address = data_base + data_next_;
         data_next_ += sizeof value;
         return address;
@@ -90,9 +90,7 @@ public:
     static constexpr uint32_t kCodeSize = 0x4000;
     EmulatedMachine machine;
     uint32_t code_base = 0;
-    uint8_t* code_host = nullptr;
     uint32_t data_base = 0;
-    uint8_t* data_host = nullptr;
     uint32_t read_only = 0;
 
 private:
@@ -570,6 +568,12 @@ TEST(EmulatedMachine, HostViewsFollowTheModulesProtections) {
     EXPECT_EQ(memory.read(frame::GuestPtr<uint32_t>(page + 8)), 1u);
     machine.protect(page, EmulatedMachine::kPageSize, 0);
     EXPECT_FALSE(memory.readable(page, 4));
+    // The host's own access (the loader's) is not the module's: it goes past protections.
+    const uint8_t word[] = {4, 0, 0, 0};
+    uint8_t back[4] = {};
+    machine.load(page + 8, word);
+    machine.peek(page + 8, back);
+    EXPECT_EQ(back[0], 4);
     const uint32_t inside[] = {page + 8};
     fault = fault_of([&] { machine.call(load, inside, Convention::kStdcall); });
     EXPECT_EQ(fault.kind(), Kind::kRead);
@@ -583,6 +587,7 @@ TEST(EmulatedMachine, HostViewsFollowTheModulesProtections) {
     EXPECT_FALSE(machine.protection(page).has_value());
     fault = fault_of([&] { machine.call(load, inside, Convention::kStdcall); });
     EXPECT_EQ(fault.kind(), Kind::kRead);
+    EXPECT_THROW(machine.peek(page + 8, back), std::invalid_argument);
     EXPECT_EQ(machine.reserve(EmulatedMachine::kPageSize, 0x40000000), 0x40000000u);
 
     // The system's own regions are named.

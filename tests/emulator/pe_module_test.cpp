@@ -48,9 +48,10 @@ public:
             throw GuestFault(Kind::kUnboundImport, 0, 0, what + " is not provided");
         });
     }
-    void module_mapped(const std::string& name, uint32_t base,
+    void module_mapped(const std::string& name, uint32_t base, uint32_t size,
                        std::function<std::optional<uint32_t>(std::string_view)> exports) override {
         mapped[name] = base;
+        sizes[name] = size;
         lookups[name] = std::move(exports);
     }
     void module_unmapped(uint32_t base) override { unmapped.push_back(base); }
@@ -64,6 +65,7 @@ public:
     std::map<std::string, uint32_t> provided;
     std::vector<std::string> trapped;
     std::map<std::string, uint32_t> mapped;
+    std::map<std::string, uint32_t> sizes;
     std::vector<uint32_t> unmapped;
     std::map<std::string, std::function<std::optional<uint32_t>(std::string_view)>> lookups;
 
@@ -87,11 +89,9 @@ struct Records {
     const EmulatedMachine& machine;
     uint32_t linkage;
 
-    const guest::LINKAGE_HEADER& header() const {
-        return machine.memory().read(GuestPtr<guest::LINKAGE_HEADER>(linkage));
-    }
+    guest::LINKAGE_HEADER header() const { return machine.memory().read(GuestPtr<guest::LINKAGE_HEADER>(linkage)); }
     uint32_t gauge() const { return machine.memory().read(GuestPtr<uint32_t>(linkage + 24)); }
-    const guest::GAUGEHDR& gauge_header() const { return machine.memory().read(GuestPtr<guest::GAUGEHDR>(gauge())); }
+    guest::GAUGEHDR gauge_header() const { return machine.memory().read(GuestPtr<guest::GAUGEHDR>(gauge())); }
     // The gauge's background is its first element, the needle the next.
     uint32_t needle() const {
         const uint32_t background = machine.memory().read(GuestPtr<uint32_t>(gauge_header().element_list.address));
@@ -120,6 +120,7 @@ TEST(PeModule, DeliverablesLoadWithEveryImportTrapped) {
         const emulator::PeImage& image = *module->image();
         EXPECT_EQ(module->base(), image.image_base());
         EXPECT_EQ(resolver.mapped.at(name), module->base());
+        EXPECT_EQ(resolver.sizes.at(name), image.size_of_image());
         const std::optional<uint32_t> linkage = module->export_address("Linkage");
         ASSERT_TRUE(linkage.has_value());
         ASSERT_TRUE(module->export_address("ImportTable").has_value());

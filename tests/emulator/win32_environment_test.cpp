@@ -39,9 +39,9 @@ class Windows {
 public:
     Windows() : environment(machine) {
         code_ = machine.reserve(kPage, 0x30000000);
-        code_host_ = machine.map(code_, kPage, EmulatedMachine::kRead | EmulatedMachine::kExecute, "test code");
+        machine.map(code_, kPage, EmulatedMachine::kRead | EmulatedMachine::kExecute, "test code");
         page = machine.reserve(kPage, 0x31000000);
-        page_host = machine.map(page, kPage, EmulatedMachine::kRead | EmulatedMachine::kWrite, "test page");
+        machine.map(page, kPage, EmulatedMachine::kRead | EmulatedMachine::kWrite, "test page");
         constants = machine.reserve(kPage, 0x32000000);
         machine.map(constants, kPage, EmulatedMachine::kRead, "test constants");
     }
@@ -73,7 +73,7 @@ public:
     std::string string_at(uint32_t address) { return machine.memory().read_string(GuestPtr<const char>(address)); }
     uint32_t word(uint32_t address) { return machine.memory().read(GuestPtr<uint32_t>(address)); }
     uint32_t place(const std::vector<uint8_t>& code) {
-        std::memcpy(code_host_ + used_, code.data(), code.size());
+        machine.load(code_ + used_, code);
         const uint32_t address = code_ + used_;
         used_ += (static_cast<uint32_t>(code.size()) + 15) & ~15u;
         return address;
@@ -82,12 +82,10 @@ public:
     EmulatedMachine machine;
     emulator::Win32Environment environment;
     uint32_t page = 0;
-    uint8_t* page_host = nullptr;
     uint32_t constants = 0;
 
 private:
     uint32_t code_ = 0;
-    uint8_t* code_host_ = nullptr;
     uint32_t used_ = 0;
 };
 
@@ -175,7 +173,7 @@ TEST(Win32Environment, HostilePointersStopTheCallNotTheHost) {
         Kind kind;
     };
     Windows w;
-    std::memset(w.page_host, 'x', kPage);  // no NUL to the end of the page
+    w.machine.load(w.page, std::vector<uint8_t>(kPage, 'x'));  // no NUL to the end of the page
     const uint32_t end = w.page + kPage;
     const uint32_t good = w.text("hello");
     const Case cases[] = {

@@ -35,7 +35,7 @@ public:
                 throw emulator::GuestFault(emulator::GuestFault::Kind::kUnboundImport, 0, 0, "call of " + key);
             });
     }
-    void module_mapped(const std::string&, uint32_t,
+    void module_mapped(const std::string&, uint32_t, uint32_t,
                        std::function<std::optional<uint32_t>(std::string_view)>) override {}
 
 private:

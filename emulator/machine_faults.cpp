@@ -1,0 +1,263 @@
+// EmulatedMachine's faults, and the hooks through which Unicorn reports them.
+#include "emulator/emulated_machine_impl.h"
+
+namespace emulator {
+
+void EmulatedMachine::Impl::raise(GuestFault fault) {
+    if (!pending) pending.emplace(std::move(fault));
+    uc_emu_stop(uc);
+}
+
+GuestFault EmulatedMachine::Impl::memory_fault(Kind kind, uint32_t address, uint32_t pc) const {
+    const std::string at = hex(address) + " (" + where(address) + ")";
+    const std::string by = " by the instruction at " + hex(pc) + " (" + where(pc) + ")";
+    switch (kind) {
+        case Kind::kRead: return GuestFault(kind, address, pc, "read at " + at + by);
+        case Kind::kWrite: return GuestFault(kind, address, pc, "write at " + at + by);
+        case Kind::kFetch: return GuestFault(kind, address, pc, "code run at " + at + ", where there is no code");
+        default: break;
+    }
+    return GuestFault(Kind::kOther, address, pc, "memory fault at " + at + by);
+}
+
+Kind EmulatedMachine::Impl::kind_of(uc_mem_type type) {
+    switch (type) {
+        case UC_MEM_READ_UNMAPPED:
+        case UC_MEM_READ_PROT:
+        case UC_MEM_READ:
+        case UC_MEM_READ_AFTER: return Kind::kRead;
+        case UC_MEM_WRITE_UNMAPPED:
+        case UC_MEM_WRITE_PROT:
+        case UC_MEM_WRITE: return Kind::kWrite;
+        case UC_MEM_FETCH_UNMAPPED:
+        case UC_MEM_FETCH_PROT:
+        case UC_MEM_FETCH: return Kind::kFetch;
+    }
+    return Kind::kOther;
+}
+
+void EmulatedMachine::Impl::page_fault(uint32_t address, uint32_t pc) {
+    uint32_t& entry = page_entry(address);
+    if ((entry & (kPtePresent | kPteUser)) == (kPtePresent | kPteUser)) {
+        raise(memory_fault(Kind::kWrite, address, pc));
+        return;
+    }
+    if (address - pc < 16) {  // the instruction itself lies (partly) there
+        raise(memory_fault(Kind::kFetch, address, pc));
+        return;
+    }
+    probe = Probe{true, address, pc, entry};
+    entry = kScratchPage | kPtePresent | kPteUser;
+    flush_translations();
+    set_reg(UC_X86_REG_EFLAGS, reg(UC_X86_REG_EFLAGS) | kTrapFlag);
+    // The instruction runs again: a trap after it (a read), or a fault in it (a write).
+}
+
+void EmulatedMachine::Impl::end_probe(uint32_t number, uint32_t eip) {
+    page_entry(probe.address) = probe.entry;
+    flush_translations();
+    set_reg(UC_X86_REG_EFLAGS, reg(UC_X86_REG_EFLAGS) & ~kTrapFlag);
+    probe.active = false;
+    const bool wrote = (number == kPageFault || number == kDoubleFault) && eip == probe.pc;
+    raise(memory_fault(wrote ? Kind::kWrite : Kind::kRead, probe.address, probe.pc));
+}
+
+int EmulatedMachine::Impl::byte_at(uint32_t address) const {
+    const Region* region = self.memory_.find(address, 1);
+    return region != nullptr ? region->host[address - region->base] : -1;
+}
+
+GuestFault EmulatedMachine::Impl::interrupt_fault(uint32_t number, uint32_t eip) const {
+    const std::string in = " (" + where(eip) + ")";
+    switch (number) {
+        case 0:
+            return GuestFault(
+                Kind::kDivide, eip, eip,
+                "integer division by zero (or a quotient too large) by the instruction at " + hex(eip) + in);
+        case 6:
+            return GuestFault(Kind::kInvalidInstruction, eip, eip,
+                              "invalid instruction at " + hex(eip) + in + ": " + code_bytes(eip));
+        case 13:
+            return GuestFault(
+                Kind::kOther, eip, eip,
+                "protection fault at " + hex(eip) + in +
+                    ": a privileged instruction (hlt, cli, in, out...) or a bad segment: " + code_bytes(eip));
+        case 16:
+        case 19:
+            return GuestFault(
+                Kind::kOther, eip, eip,
+                "floating-point exception (one the module unmasked) by the instruction at " + hex(eip) + in);
+        default: break;
+    }
+    if (number == 3 && byte_at(eip - 1) == 0xCC) {
+        return GuestFault(Kind::kOther, eip - 1, eip - 1, "breakpoint (int3) at " + hex(eip - 1) + in);
+    }
+    if (number == kSystemCallVector && byte_at(eip - 2) == 0xCD && byte_at(eip - 1) == kSystemCallVector) {
+        return system_call_fault(eip - 2, "int 0x2E");
+    }
+    if (byte_at(eip - 2) == 0xCD && byte_at(eip - 1) == static_cast<int>(number)) {
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%02X", number);
+        return GuestFault(Kind::kOther, eip - 2, eip - 2,
+                          std::string("software interrupt int ") + text + " at " + hex(eip - 2) + in +
+                              ", which Windows programs do not use");
+    }
+    return GuestFault(Kind::kOther, eip, eip, "processor exception " + std::to_string(number) + " at " + hex(eip) + in);
+}
+
+GuestFault EmulatedMachine::Impl::system_call_fault(uint32_t eip, const char* instruction) const {
+    return GuestFault(Kind::kOther, eip, eip,
+                      std::string("system call instruction (") + instruction + ") at " + hex(eip) + " (" + where(eip) +
+                          "): a module calls Windows through its imports only");
+}
+
+GuestFault EmulatedMachine::Impl::error_fault(uc_err error, uint32_t eip) const {
+    switch (error) {
+        case UC_ERR_INSN_INVALID:
+            return GuestFault(Kind::kInvalidInstruction, eip, eip,
+                              "invalid instruction at " + hex(eip) + " (" + where(eip) + "): " + code_bytes(eip));
+        case UC_ERR_READ_UNMAPPED:
+        case UC_ERR_READ_PROT:
+        case UC_ERR_READ_UNALIGNED:
+            return GuestFault(Kind::kRead, eip, eip, "read fault by the instruction at " + hex(eip));
+        case UC_ERR_WRITE_UNMAPPED:
+        case UC_ERR_WRITE_PROT:
+        case UC_ERR_WRITE_UNALIGNED:
+            return GuestFault(Kind::kWrite, eip, eip, "write fault by the instruction at " + hex(eip));
+        case UC_ERR_FETCH_UNMAPPED:
+        case UC_ERR_FETCH_PROT:
+        case UC_ERR_FETCH_UNALIGNED:
+            return GuestFault(Kind::kFetch, eip, eip,
+                              "code run at " + hex(eip) + " (" + where(eip) + "), where there is no code");
+        default: break;
+    }
+    return GuestFault(Kind::kOther, eip, eip,
+                      std::string("the emulator stopped at ") + hex(eip) + ": " + uc_strerror(error));
+}
+
+uint32_t EmulatedMachine::Impl::instructions_of(uint32_t address, uint32_t size) {
+    // Every executed block asks: a direct-mapped cache in front of the map
+    // answers almost all of them without hashing.
+    RecentBlock& recent = recent_blocks[(address ^ (address >> 12)) % recent_blocks.size()];
+    if (recent.count != 0 && recent.address == address) return recent.count;
+    const auto known = block_instructions.find(address);
+    if (known != block_instructions.end()) {
+        recent = {address, known->second};
+        return known->second;
+    }
+    uc_tb block{};
+    uint32_t count = uc_ctl_request_cache(uc, address, &block) == UC_ERR_OK && block.icount != 0
+                         ? block.icount
+                         : std::max<uint32_t>(1, size / 3);
+    block_instructions.emplace(address, count);
+    recent = {address, count};
+    return count;
+}
+
+void EmulatedMachine::Impl::on_block(uc_engine*, uint64_t address, uint32_t size, void* data) {
+    auto& m = *static_cast<Impl*>(data);
+    try {
+        // The trap's `jmp $` and the stubs' `ret` stand for the host's own code,
+        // which a module's count leaves out.
+        if (address - kTrampolines < kTrampolineSize) return;
+        m.block_address = static_cast<uint32_t>(address);
+        m.block_size = size;
+        m.executed += m.instructions_of(static_cast<uint32_t>(address), size);
+        if (g_stop_calls.load(std::memory_order_relaxed) && m.depth > 0) {
+            m.stopped = true;
+            uc_emu_stop(m.uc);
+            return;
+        }
+        if (m.executed - m.outermost_start > m.options.instruction_budget && !m.pending && m.depth > 0) {
+            const auto at = static_cast<uint32_t>(address);
+            m.raise(GuestFault(Kind::kBudget, at, at,
+                               "ran past its budget of " + std::to_string(m.options.instruction_budget) +
+                                   " instructions, at " + hex(at) + " (" + m.where(at) + "): a loop that never ends?"));
+        }
+    } catch (...) {
+        m.stop_for_host_error("counting instructions");
+    }
+}
+
+bool EmulatedMachine::Impl::on_invalid_memory(uc_engine*, uc_mem_type type, uint64_t address, int, int64_t,
+                                              void* data) {
+    auto& m = *static_cast<Impl*>(data);
+    try {
+        const uint32_t pc = m.reg(UC_X86_REG_EIP);
+        if (!m.pending) m.pending.emplace(m.memory_fault(kind_of(type), static_cast<uint32_t>(address), pc));
+    } catch (...) {
+        m.stop_for_host_error("reporting a memory fault");
+    }
+    return false;  // not handled: the emulation stops
+}
+
+void EmulatedMachine::Impl::on_interrupt(uc_engine*, uint32_t number, void* data) {
+    auto& m = *static_cast<Impl*>(data);
+    try {
+        const uint32_t eip = m.reg(UC_X86_REG_EIP);
+        if (m.probe.active) {
+            m.end_probe(number, eip);
+        } else if (number == kPageFault && !m.pending) {
+            m.page_fault(m.reg(UC_X86_REG_CR2), eip);
+        } else {
+            m.raise(m.interrupt_fault(number, eip));
+        }
+    } catch (...) {
+        m.stop_for_host_error("reporting a processor exception");
+    }
+}
+
+void EmulatedMachine::Impl::on_stub(uc_engine* uc, uint64_t address, uint32_t, void* data) {
+    auto& m = *static_cast<Impl*>(data);
+    if (address == kReturnTrap) {
+        uc_emu_stop(uc);
+        return;
+    }
+    const auto offset = static_cast<uint32_t>(address) - kStubs;
+    if (address < kStubs || offset % kStubSize != 0 || offset / kStubSize >= m.routines.size()) return;
+    m.serve(m.routines[offset / kStubSize]);
+}
+
+void EmulatedMachine::Impl::stop_for_host_error(const char* doing) {
+    try {
+        raise(GuestFault(Kind::kOther, 0, 0, std::string("the host failed while ") + doing));
+    } catch (...) {
+        uc_emu_stop(uc);
+    }
+}
+
+void EmulatedMachine::Impl::serve(const Routine& routine) {
+    if (pending || broken) {
+        uc_emu_stop(uc);
+        return;
+    }
+    uint32_t return_address = 0;
+    try {
+        const uint32_t esp = reg(UC_X86_REG_ESP);
+        std::array<uint32_t, kMaxArgWords> args{};
+        self.memory_.copy_out(esp, &return_address, 4);
+        if (routine.arg_words != 0) self.memory_.copy_out(esp + 4, args.data(), 4 * routine.arg_words);
+        const uint32_t result = routine.serve(std::span<const uint32_t>(args.data(), routine.arg_words));
+        if (pending || broken) {  // module code it called failed, and it went on
+            uc_emu_stop(uc);
+            return;
+        }
+        set_reg(UC_X86_REG_EAX, result);
+    } catch (const GuestFault& fault) {
+        if (fault.pc() != 0 || return_address == 0) {
+            raise(fault);
+        } else {
+            const std::string what = fault.what();
+            const bool named = what.find(routine.name) != std::string::npos;
+            raise(GuestFault(
+                fault.kind(), fault.address(), return_address,
+                what + " (" + (named ? "" : routine.name + ", ") + "called from " + hex(return_address) + ")"));
+        }
+    } catch (const std::exception& error) {
+        raise(GuestFault(Kind::kOther, 0, return_address, "host routine " + routine.name + " failed: " + error.what()));
+    } catch (...) {
+        raise(GuestFault(Kind::kOther, 0, return_address, "host routine " + routine.name + " failed"));
+    }
+}
+
+}  // namespace emulator

@@ -1,0 +1,296 @@
+// The on-disk and in-guest structures of 32-bit Windows the emulator reads
+// and fills: the PE file's headers and directories, and the records the
+// Windows functions hand to module code. Each structure's fields are written
+// once, as a list in storage order,
+//
+//     F(type, name, byte offset)
+//
+// from which come the packed little-endian struct and the proof that every
+// field lies at its offset and the struct has the format's size. Readers
+// copy a structure whole out of a checked byte span (read_struct) and name
+// its fields; no byte offset into a header is written anywhere else.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <type_traits>
+
+namespace emulator::pe {
+
+static_assert(std::endian::native == std::endian::little, "the structures are read in the host's byte order");
+
+}  // namespace emulator::pe
+
+#define EMULATOR_PE_MEMBER(type, name, offset) ::std::type_identity_t<type> name{};
+#define EMULATOR_PE_OFFSET(type, name, offset) \
+    static_assert(offsetof(Self, name) == (offset), "field at the wrong offset: " #name);
+// The struct `Struct` of `size` bytes from its field list.
+#define EMULATOR_PE_STRUCT(Struct, LIST, size)                \
+    struct __attribute__((packed)) Struct {                   \
+        LIST(EMULATOR_PE_MEMBER)                              \
+    };                                                        \
+    static_assert(sizeof(Struct) == (size), #Struct " size"); \
+    static_assert(std::is_trivially_copyable_v<Struct>);      \
+    namespace layout_of_##Struct {                            \
+        using Self = Struct;                                  \
+        LIST(EMULATOR_PE_OFFSET)                              \
+    }
+
+namespace emulator::pe {
+
+// clang-format off
+
+// --- The PE file ------------------------------------------------------------
+
+#define EMULATOR_PE_DOS_HEADER(F) \
+    F(uint16_t, magic, 0)  /* "MZ" */ \
+    F(uint16_t, last_page_bytes, 2) \
+    F(uint16_t, pages, 4) \
+    F(uint16_t, relocations, 6) \
+    F(uint16_t, header_paragraphs, 8) \
+    F(uint16_t, min_alloc, 10) \
+    F(uint16_t, max_alloc, 12) \
+    F(uint16_t, initial_ss, 14) \
+    F(uint16_t, initial_sp, 16) \
+    F(uint16_t, checksum, 18) \
+    F(uint16_t, initial_ip, 20) \
+    F(uint16_t, initial_cs, 22) \
+    F(uint16_t, relocation_table, 24) \
+    F(uint16_t, overlay, 26) \
+    F(uint16_t[4], reserved, 28) \
+    F(uint16_t, oem_id, 36) \
+    F(uint16_t, oem_info, 38) \
+    F(uint16_t[10], reserved2, 40) \
+    F(uint32_t, pe_header_offset, 60)  /* e_lfanew: where "PE\0\0" lies */
+EMULATOR_PE_STRUCT(DosHeader, EMULATOR_PE_DOS_HEADER, 64)
+
+#define EMULATOR_PE_COFF_HEADER(F) \
+    F(uint32_t, signature, 0)  /* "PE\0\0" */ \
+    F(uint16_t, machine, 4) \
+    F(uint16_t, section_count, 6) \
+    F(uint32_t, time_date_stamp, 8) \
+    F(uint32_t, symbol_table, 12) \
+    F(uint32_t, symbol_count, 16) \
+    F(uint16_t, optional_header_size, 20) \
+    F(uint16_t, characteristics, 22)
+// The PE signature and the COFF file header after it.
+EMULATOR_PE_STRUCT(PeHeader, EMULATOR_PE_COFF_HEADER, 24)
+
+// The PE32 optional header's fields before the data directories.
+#define EMULATOR_PE_OPTIONAL_HEADER(F) \
+    F(uint16_t, magic, 0) \
+    F(uint8_t, major_linker_version, 2) \
+    F(uint8_t, minor_linker_version, 3) \
+    F(uint32_t, size_of_code, 4) \
+    F(uint32_t, size_of_initialized_data, 8) \
+    F(uint32_t, size_of_uninitialized_data, 12) \
+    F(uint32_t, entry_point, 16) \
+    F(uint32_t, base_of_code, 20) \
+    F(uint32_t, base_of_data, 24) \
+    F(uint32_t, image_base, 28) \
+    F(uint32_t, section_alignment, 32) \
+    F(uint32_t, file_alignment, 36) \
+    F(uint16_t, major_os_version, 40) \
+    F(uint16_t, minor_os_version, 42) \
+    F(uint16_t, major_image_version, 44) \
+    F(uint16_t, minor_image_version, 46) \
+    F(uint16_t, major_subsystem_version, 48) \
+    F(uint16_t, minor_subsystem_version, 50) \
+    F(uint32_t, win32_version, 52) \
+    F(uint32_t, size_of_image, 56) \
+    F(uint32_t, size_of_headers, 60) \
+    F(uint32_t, checksum, 64) \
+    F(uint16_t, subsystem, 68) \
+    F(uint16_t, dll_characteristics, 70) \
+    F(uint32_t, stack_reserve, 72) \
+    F(uint32_t, stack_commit, 76) \
+    F(uint32_t, heap_reserve, 80) \
+    F(uint32_t, heap_commit, 84) \
+    F(uint32_t, loader_flags, 88) \
+    F(uint32_t, directory_count, 92)
+EMULATOR_PE_STRUCT(OptionalHeader32, EMULATOR_PE_OPTIONAL_HEADER, 96)
+
+#define EMULATOR_PE_DATA_DIRECTORY(F) \
+    F(uint32_t, rva, 0) \
+    F(uint32_t, size, 4)
+EMULATOR_PE_STRUCT(DataDirectory, EMULATOR_PE_DATA_DIRECTORY, 8)
+
+#define EMULATOR_PE_SECTION_HEADER(F) \
+    F(char[8], name, 0)  /* NUL-padded, not terminated when 8 long */ \
+    F(uint32_t, virtual_size, 8) \
+    F(uint32_t, virtual_address, 12) \
+    F(uint32_t, raw_size, 16) \
+    F(uint32_t, raw_offset, 20) \
+    F(uint32_t, relocations, 24) \
+    F(uint32_t, line_numbers, 28) \
+    F(uint16_t, relocation_count, 32) \
+    F(uint16_t, line_number_count, 34) \
+    F(uint32_t, characteristics, 36)
+EMULATOR_PE_STRUCT(SectionHeader, EMULATOR_PE_SECTION_HEADER, 40)
+
+#define EMULATOR_PE_IMPORT_DESCRIPTOR(F) \
+    F(uint32_t, lookup_table, 0)  /* OriginalFirstThunk */ \
+    F(uint32_t, time_date_stamp, 4) \
+    F(uint32_t, forwarder_chain, 8) \
+    F(uint32_t, name, 12) \
+    F(uint32_t, address_table, 16)  /* FirstThunk */
+EMULATOR_PE_STRUCT(ImportDescriptor, EMULATOR_PE_IMPORT_DESCRIPTOR, 20)
+
+#define EMULATOR_PE_EXPORT_DIRECTORY(F) \
+    F(uint32_t, characteristics, 0) \
+    F(uint32_t, time_date_stamp, 4) \
+    F(uint16_t, major_version, 8) \
+    F(uint16_t, minor_version, 10) \
+    F(uint32_t, name, 12) \
+    F(uint32_t, ordinal_base, 16) \
+    F(uint32_t, function_count, 20) \
+    F(uint32_t, name_count, 24) \
+    F(uint32_t, functions, 28) \
+    F(uint32_t, names, 32) \
+    F(uint32_t, ordinals, 36)
+EMULATOR_PE_STRUCT(ExportDirectory, EMULATOR_PE_EXPORT_DIRECTORY, 40)
+
+// A block of base relocations: 16-bit entries (type << 12 | offset) follow.
+#define EMULATOR_PE_RELOCATION_BLOCK(F) \
+    F(uint32_t, page, 0) \
+    F(uint32_t, block_size, 4)
+EMULATOR_PE_STRUCT(RelocationBlock, EMULATOR_PE_RELOCATION_BLOCK, 8)
+
+#define EMULATOR_PE_TLS_DIRECTORY(F) \
+    F(uint32_t, raw_data_start, 0) \
+    F(uint32_t, raw_data_end, 4) \
+    F(uint32_t, index_address, 8) \
+    F(uint32_t, callbacks_address, 12) \
+    F(uint32_t, zero_fill, 16) \
+    F(uint32_t, characteristics, 20)
+EMULATOR_PE_STRUCT(TlsDirectory32, EMULATOR_PE_TLS_DIRECTORY, 24)
+
+// A resource directory: its named entries, then its numbered ones, follow.
+#define EMULATOR_PE_RESOURCE_DIRECTORY(F) \
+    F(uint32_t, characteristics, 0) \
+    F(uint32_t, time_date_stamp, 4) \
+    F(uint16_t, major_version, 8) \
+    F(uint16_t, minor_version, 10) \
+    F(uint16_t, named_entries, 12) \
+    F(uint16_t, id_entries, 14)
+EMULATOR_PE_STRUCT(ResourceDirectory, EMULATOR_PE_RESOURCE_DIRECTORY, 16)
+
+#define EMULATOR_PE_RESOURCE_ENTRY(F) \
+    F(uint32_t, name, 0)    /* the id, or a name's offset with the high bit set */ \
+    F(uint32_t, target, 4)  /* a data entry, or a subdirectory with the high bit set */
+EMULATOR_PE_STRUCT(ResourceEntry, EMULATOR_PE_RESOURCE_ENTRY, 8)
+
+#define EMULATOR_PE_RESOURCE_DATA_ENTRY(F) \
+    F(uint32_t, data_rva, 0) \
+    F(uint32_t, size, 4) \
+    F(uint32_t, code_page, 8) \
+    F(uint32_t, reserved, 12)
+EMULATOR_PE_STRUCT(ResourceDataEntry, EMULATOR_PE_RESOURCE_DATA_ENTRY, 16)
+
+#define EMULATOR_PE_BITMAP_CORE_HEADER(F) \
+    F(uint32_t, header_size, 0) \
+    F(uint16_t, width, 4) \
+    F(uint16_t, height, 6) \
+    F(uint16_t, planes, 8) \
+    F(uint16_t, bits_per_pixel, 10)
+EMULATOR_PE_STRUCT(BitmapCoreHeader, EMULATOR_PE_BITMAP_CORE_HEADER, 12)
+
+#define EMULATOR_PE_BITMAP_INFO_HEADER(F) \
+    F(uint32_t, header_size, 0) \
+    F(int32_t, width, 4) \
+    F(int32_t, height, 8)  /* negative: stored top row first */ \
+    F(uint16_t, planes, 12) \
+    F(uint16_t, bits_per_pixel, 14) \
+    F(uint32_t, compression, 16) \
+    F(uint32_t, image_size, 20) \
+    F(int32_t, x_pixels_per_metre, 24) \
+    F(int32_t, y_pixels_per_metre, 28) \
+    F(uint32_t, colours_used, 32) \
+    F(uint32_t, colours_important, 36)
+EMULATOR_PE_STRUCT(BitmapInfoHeader, EMULATOR_PE_BITMAP_INFO_HEADER, 40)
+
+// --- What the Windows functions fill ----------------------------------------
+
+#define EMULATOR_PE_MEMORY_BASIC_INFORMATION(F) \
+    F(uint32_t, base_address, 0) \
+    F(uint32_t, allocation_base, 4) \
+    F(uint32_t, allocation_protect, 8) \
+    F(uint32_t, region_size, 12) \
+    F(uint32_t, state, 16) \
+    F(uint32_t, protect, 20) \
+    F(uint32_t, type, 24)
+EMULATOR_PE_STRUCT(MemoryBasicInformation, EMULATOR_PE_MEMORY_BASIC_INFORMATION, 28)
+
+#define EMULATOR_PE_SYSTEMTIME(F) \
+    F(uint16_t, year, 0) \
+    F(uint16_t, month, 2) \
+    F(uint16_t, day_of_week, 4) \
+    F(uint16_t, day, 6) \
+    F(uint16_t, hour, 8) \
+    F(uint16_t, minute, 10) \
+    F(uint16_t, second, 12) \
+    F(uint16_t, milliseconds, 14)
+EMULATOR_PE_STRUCT(SystemTime, EMULATOR_PE_SYSTEMTIME, 16)
+
+#define EMULATOR_PE_FILETIME(F) \
+    F(uint32_t, low, 0) \
+    F(uint32_t, high, 4)
+EMULATOR_PE_STRUCT(FileTime, EMULATOR_PE_FILETIME, 8)
+
+#define EMULATOR_PE_STARTUPINFO(F) \
+    F(uint32_t, size, 0) \
+    F(uint32_t, reserved, 4) \
+    F(uint32_t, desktop, 8) \
+    F(uint32_t, title, 12) \
+    F(uint32_t, x, 16) \
+    F(uint32_t, y, 20) \
+    F(uint32_t, x_size, 24) \
+    F(uint32_t, y_size, 28) \
+    F(uint32_t, x_count_chars, 32) \
+    F(uint32_t, y_count_chars, 36) \
+    F(uint32_t, fill_attribute, 40) \
+    F(uint32_t, flags, 44) \
+    F(uint16_t, show_window, 48) \
+    F(uint16_t, reserved2_size, 50) \
+    F(uint32_t, reserved2, 52) \
+    F(uint32_t, std_input, 56) \
+    F(uint32_t, std_output, 60) \
+    F(uint32_t, std_error, 64)
+EMULATOR_PE_STRUCT(StartupInfoA, EMULATOR_PE_STARTUPINFO, 68)
+
+#define EMULATOR_PE_CRITICAL_SECTION(F) \
+    F(uint32_t, debug_info, 0) \
+    F(uint32_t, lock_count, 4)  /* 0xFFFFFFFF: free */ \
+    F(uint32_t, recursion_count, 8) \
+    F(uint32_t, owning_thread, 12) \
+    F(uint32_t, lock_semaphore, 16) \
+    F(uint32_t, spin_count, 20)
+EMULATOR_PE_STRUCT(CriticalSection, EMULATOR_PE_CRITICAL_SECTION, 24)
+
+// msvcrt's FILE, as its _iob array holds them.
+#define EMULATOR_PE_CRT_FILE(F) \
+    F(uint32_t, next, 0)  /* _ptr */ \
+    F(int32_t, left, 4)   /* _cnt */ \
+    F(uint32_t, buffer, 8) \
+    F(uint32_t, flags, 12)  /* _IOREAD 0x1, _IOWRT 0x2 */ \
+    F(uint32_t, descriptor, 16) \
+    F(uint32_t, char_buffer, 20) \
+    F(uint32_t, buffer_size, 24) \
+    F(uint32_t, temporary_name, 28)
+EMULATOR_PE_STRUCT(CrtFile, EMULATOR_PE_CRT_FILE, 32)
+
+// clang-format on
+
+// The structure at `offset` of `bytes`, which the caller has checked to hold it.
+template <typename T>
+T read_struct(std::span<const uint8_t> bytes, size_t offset) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    T value;
+    std::memcpy(&value, bytes.data() + offset, sizeof(T));
+    return value;
+}
+
+}  // namespace emulator::pe
