@@ -135,8 +135,15 @@ void Walker::check_element(GaugeContext& context, const ElementRecord& element, 
                  "is " + std::to_string(value) + ", more than " + std::to_string(reach) + " pixels from the origin");
         }
     }
+    check_kind_fields(g, e, element, bytes);
 
-    // KV017 and KV004: fields of each kind, callbacks into module code.
+    if (bitmaps_known_) check_bitmaps(context, element, bytes);
+}
+
+// KV017 and KV004: the fields of each element kind, its callbacks into
+// module code.
+void Walker::check_kind_fields(const std::string& g, const std::string& e, const ElementRecord& element,
+                               const std::vector<uint8_t>& bytes) {
     if (const RecordInfo* record = element_schema(element.type)) {
         for (const FieldInfo& field : record->fields) {
             if (field.role != FieldRole::kValue || !field.floating || field.size != sizeof(double)) continue;
@@ -188,42 +195,45 @@ void Walker::check_element(GaugeContext& context, const ElementRecord& element, 
     for (const FieldInfo* field : element_callbacks(element.type)) {
         check_code(g, e, field->name, word_at(bytes, field->offset), true);
     }
-
-    if (bitmaps_known_) check_bitmaps(context, element, bytes);
 }
 
 // --- Bitmaps ------------------------------------------------------------------------------
 
+// The bitmap `id` an element names, if the host can draw it; else the
+// finding says why not. `role_name` names its part ("frame 2", "mask").
+std::optional<emulator::Bitmap> Walker::present_bitmap(const std::string& g, const std::string& e, uint32_t id,
+                                                       const char* role_name) {
+    const std::string role = *role_name == '\0' ? std::string("bitmap") : std::string(role_name) + " bitmap";
+    std::optional<emulator::Bitmap> found = bitmap(id);
+    if (!found) {
+        fail(Check::kBitmaps, g, e, kResourceId,
+             role + " " + std::to_string(id) + " is not a bitmap resource of the module");
+        return std::nullopt;
+    }
+    // What the host cannot draw fails, by the decoder's own rule; what it
+    // could draw but no gauge would be that large fails too.
+    std::string reason = runtime::undrawable_reason(*found);
+    if (reason.empty() && (found->width > kMaxBitmapExtent || found->height > kMaxBitmapExtent))
+        reason = "larger than " + std::to_string(kMaxBitmapExtent) + " pixels a side";
+    if (!reason.empty()) {
+        fail(Check::kBitmaps, g, e, kResourceId,
+             role + " " + std::to_string(id) + " is " + std::to_string(found->width) + " x " +
+                 std::to_string(found->height) + " at " + std::to_string(found->bits_per_pixel) +
+                 " bits per pixel: the host cannot draw it (" + reason + ")");
+        return std::nullopt;
+    }
+    return found;
+}
+
 // Every bitmap an element names (its own, a mask, an icon's frames), each
-// checked the same way; long for the element kinds' cases.
+// checked the same way.
 void Walker::check_bitmaps(GaugeContext& context, const ElementRecord& element, const std::vector<uint8_t>& bytes) {
     const std::string& g = context.gauge->name;
     const std::string& e = element.label;
     guest::ELEMENT_HEADER header{};
     std::memcpy(&header, bytes.data(), sizeof header);
 
-    auto present = [&](uint32_t id, const char* role_name) -> std::optional<emulator::Bitmap> {
-        const std::string role = *role_name == '\0' ? std::string("bitmap") : std::string(role_name) + " bitmap";
-        std::optional<emulator::Bitmap> found = bitmap(id);
-        if (!found) {
-            fail(Check::kBitmaps, g, e, kResourceId,
-                 role + " " + std::to_string(id) + " is not a bitmap resource of the module");
-            return std::nullopt;
-        }
-        // What the host cannot draw fails, by the decoder's own rule; what it
-        // could draw but no gauge would be that large fails too.
-        std::string reason = runtime::undrawable_reason(*found);
-        if (reason.empty() && (found->width > kMaxBitmapExtent || found->height > kMaxBitmapExtent))
-            reason = "larger than " + std::to_string(kMaxBitmapExtent) + " pixels a side";
-        if (!reason.empty()) {
-            fail(Check::kBitmaps, g, e, kResourceId,
-                 role + " " + std::to_string(id) + " is " + std::to_string(found->width) + " x " +
-                     std::to_string(found->height) + " at " + std::to_string(found->bits_per_pixel) +
-                     " bits per pixel: the host cannot draw it (" + reason + ")");
-            return std::nullopt;
-        }
-        return found;
-    };
+    auto present = [&](uint32_t id, const char* role_name) { return present_bitmap(g, e, id, role_name); };
 
     switch (element.type) {
         case kIcon: {

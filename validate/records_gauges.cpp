@@ -126,28 +126,32 @@ void Walker::walk_gauge(size_t slot, runtime::GaugePtr pointer) {
     context.gauge = &records_.gauges.back();
     context.index = index;
 
-    // The element tree, from the header's list.
-    const std::optional<std::vector<uint32_t>> roots = read_list(g, "", kElementList, header.element_list.address);
-    if (!roots) {
-        sound = false;
-    } else if (roots->empty()) {
-        fail(Check::kElementLists, g, "", kElementList, "holds no element");
-        sound = false;
-    } else {
-        add_span(RecordSpan::Kind::kElementList, header.element_list.address, (roots->size() + 1) * 4, index,
-                 "element list");
-        if (bitmaps_known_) {
-            const std::optional<uint32_t> id =
-                read<uint32_t>(roots->front() + offsetof(guest::ELEMENT_HEADER, resource_id));
-            if (id) context.background = bitmap(*id);
-        }
-        for (uint32_t root : *roots) {
-            if (!walk_element(context, root, 0, kElementList)) sound = false;
-        }
-    }
-
+    if (!walk_tree(context, header.element_list.address)) sound = false;
     if (*version != kHeaderVersion800 && !check_mouse(context)) sound = false;
     context.gauge->sound = sound && records_.table_sound;
+}
+
+// A gauge's element tree, from the header's list at `address`: whether all
+// of it could be walked.
+bool Walker::walk_tree(GaugeContext& context, uint32_t address) {
+    const std::string& g = context.gauge->name;
+    const std::optional<std::vector<uint32_t>> roots = read_list(g, "", kElementList, address);
+    if (!roots) return false;
+    if (roots->empty()) {
+        fail(Check::kElementLists, g, "", kElementList, "holds no element");
+        return false;
+    }
+    add_span(RecordSpan::Kind::kElementList, address, (roots->size() + 1) * 4, context.index, "element list");
+    if (bitmaps_known_) {
+        const std::optional<uint32_t> id =
+            read<uint32_t>(roots->front() + offsetof(guest::ELEMENT_HEADER, resource_id));
+        if (id) context.background = bitmap(*id);
+    }
+    bool sound = true;
+    for (uint32_t root : *roots) {
+        if (!walk_element(context, root, 0, kElementList)) sound = false;
+    }
+    return sound;
 }
 
 std::optional<std::vector<uint32_t>> Walker::read_list(const std::string& gauge, const std::string& element,

@@ -41,8 +41,8 @@ bool Walker::check_failures(GaugeContext& context, const ElementRecord& element,
     return false;
 }
 
-// A needle's calibration table: its size, its span in memory and each
-// point's order, in one walk over the points.
+// A needle's calibration table: its size, its span in memory and each point
+// on its own; then, if every point is sound, their order.
 bool Walker::check_table(GaugeContext& context, const ElementRecord& element, const guest::ELEMENT_NEEDLE& needle) {
     const std::string& g = context.gauge->name;
     const std::string& e = element.label;
@@ -91,6 +91,16 @@ bool Walker::check_table(GaugeContext& context, const ElementRecord& element, co
         }
     }
     if (!sound) return true;  // the table is readable; its findings stand
+    check_table_order(g, e, points, pivot_x, pivot_y, pivot_in_reach);
+    return true;
+}
+
+// KV009: the points' values run one way, and each step turns the needle
+// clockwise by less than half a turn (when the pivot is within reach).
+void Walker::check_table_order(const std::string& g, const std::string& e,
+                               const std::vector<guest::NONLINEARITY>& points, int32_t pivot_x, int32_t pivot_y,
+                               bool pivot_in_reach) {
+    const uint32_t size = static_cast<uint32_t>(points.size());
     const bool ascending = points[1].value > points[0].value;
     for (uint32_t i = 0; i + 1 < size; ++i) {
         const guest::NONLINEARITY& a = points[i];
@@ -110,7 +120,6 @@ bool Walker::check_table(GaugeContext& context, const ElementRecord& element, co
                      " degrees clockwise, not more than 0 and less than 180");
         }
     }
-    return true;
 }
 
 int64_t Walker::coordinate_reach(const GaugeContext& context) {

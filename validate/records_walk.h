@@ -141,16 +141,21 @@ private:
 
     void check_linkage();
     void walk_gauge(size_t slot, runtime::GaugePtr pointer);
+    bool walk_tree(GaugeContext& context, uint32_t address);
     std::optional<std::vector<uint32_t>> read_list(const std::string& gauge, const std::string& element,
                                                    const char* field, uint32_t address);
     bool walk_element(GaugeContext& context, uint32_t address, int depth, const std::string& listed_by);
     void check_element(GaugeContext& context, const ElementRecord& element, const std::vector<uint8_t>& bytes);
+    void check_kind_fields(const std::string& g, const std::string& e, const ElementRecord& element,
+                           const std::vector<uint8_t>& bytes);
     void check_reserved(const std::string& gauge, const std::string& element, const uint8_t* bytes,
                         const RecordInfo& record, bool with_host, const std::string& prefix = "");
     void check_code(const std::string& gauge, const std::string& element, const char* field, uint32_t address,
                     bool may_be_null);
     bool check_failures(GaugeContext& context, const ElementRecord& element, uint32_t address);
     bool check_table(GaugeContext& context, const ElementRecord& element, const guest::ELEMENT_NEEDLE& needle);
+    void check_table_order(const std::string& g, const std::string& e, const std::vector<guest::NONLINEARITY>& points,
+                           int32_t pivot_x, int32_t pivot_y, bool pivot_in_reach);
     static int64_t coordinate_reach(const GaugeContext& context);
     bool check_mouse(GaugeContext& context);
     std::optional<std::string> check_gauge_name(const std::string& where, const guest::GAUGEHDR& header, size_t slot,
@@ -162,6 +167,8 @@ private:
     void check_mouse_boxes(const GaugeContext& context, const std::vector<guest::MOUSERECT>& records);
     void check_mouse_actions(const std::string& g, const std::vector<guest::MOUSERECT>& records);
     void check_bitmaps(GaugeContext& context, const ElementRecord& element, const std::vector<uint8_t>& bytes);
+    std::optional<emulator::Bitmap> present_bitmap(const std::string& g, const std::string& e, uint32_t id,
+                                                   const char* role_name);
     void check_sharing();
     std::optional<emulator::Bitmap> bitmap(uint32_t id) const { return module_.bitmap(id); }
 
