@@ -20,11 +20,10 @@ std::vector<const FieldInfo*> element_callbacks(uint32_t type) {
     return callbacks;
 }
 
-// One element of the tree: read, checked, then the list beneath it walked;
-// the recursion keeps its bookkeeping (depth, who listed it) in one frame.
-bool Walker::walk_element(GaugeContext& context, uint32_t address, int depth, const std::string& listed_by) {
-    GaugeRecord& gauge = *context.gauge;
-    const std::string& g = gauge.name;
+// KV006: whether the tree may take the element at `address` that
+// `listed_by` lists: no cycle, no element listed twice, within its bounds.
+bool Walker::admits(const GaugeContext& context, uint32_t address, int depth, const std::string& listed_by) {
+    const std::string& g = context.gauge->name;
     if (context.on_path.count(address) != 0) {
         fail(Check::kElementTrees, g, listed_by, kNextList,
              "lists the element at " + hex(address) + ", which lies above it in the tree: the tree has a cycle");
@@ -35,10 +34,19 @@ bool Walker::walk_element(GaugeContext& context, uint32_t address, int depth, co
              "lists the element at " + hex(address) + ", which another list already holds");
         return false;
     }
-    if (static_cast<size_t>(depth) >= kMaxTreeDepth || gauge.elements.size() >= kMaxElementsPerGauge) {
+    if (static_cast<size_t>(depth) >= kMaxTreeDepth || context.gauge->elements.size() >= kMaxElementsPerGauge) {
         fail(Check::kElementTrees, g, listed_by, kNextList, "the tree grows beyond its bounds");
         return false;
     }
+    return true;
+}
+
+// One element of the tree: read, checked, then the list beneath it walked;
+// the recursion keeps its bookkeeping (depth, who listed it) in one frame.
+bool Walker::walk_element(GaugeContext& context, uint32_t address, int depth, const std::string& listed_by) {
+    if (!admits(context, address, depth, listed_by)) return false;
+    GaugeRecord& gauge = *context.gauge;
+    const std::string& g = gauge.name;
     context.visited.insert(address);
 
     const uint32_t type = *read<uint32_t>(address);  // read_list checked it

@@ -144,6 +144,7 @@ private:
     bool walk_tree(GaugeContext& context, uint32_t address);
     std::optional<std::vector<uint32_t>> read_list(const std::string& gauge, const std::string& element,
                                                    const char* field, uint32_t address);
+    bool admits(const GaugeContext& context, uint32_t address, int depth, const std::string& listed_by);
     bool walk_element(GaugeContext& context, uint32_t address, int depth, const std::string& listed_by);
     void check_element(GaugeContext& context, const ElementRecord& element, const std::vector<uint8_t>& bytes);
     void check_kind_fields(const std::string& g, const std::string& e, const ElementRecord& element,
