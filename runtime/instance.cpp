@@ -393,12 +393,15 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
     const emulator::GuestMemory& mem = module_.memory();
     const ElementPtr element = state.element;
     const guest::ELEMENT_HEADER& header = mem.read(element);
+    // A value an element is drawn by: its callback's result when it has one,
+    // else its source variable's value (read only then).
+    const auto value_of = [&](auto callback, const guest::MODULE_VAR& source, const char* what) {
+        return callback ? call_value(callback.address, element.address, what) : source.value;
+    };
     switch (header.element_type) {
         case kNeedle: {
             const auto pointer = element.cast<guest::ELEMENT_NEEDLE>();
-            const guest::NeedleCallback callback = mem.read(pointer).update_callback;
-            state.value = callback ? call_value(callback.address, pointer.address, "needle callback")
-                                   : mem.read(pointer).source.value;
+            state.value = value_of(mem.read(pointer).update_callback, mem.read(pointer).source, "needle callback");
             const guest::ELEMENT_NEEDLE& needle = mem.read(pointer);
             const NeedlePlace target = needle_place(mem, needle, state.value);
             double& travel = impl_->travel[index];
@@ -417,23 +420,17 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
         }
         case kIcon: {
             const auto pointer = element.cast<guest::ELEMENT_ICON>();
-            const guest::IconCallback callback = mem.read(pointer).callback;
-            state.value = callback ? call_value(callback.address, pointer.address, "icon callback")
-                                   : mem.read(pointer).source.value;
+            state.value = value_of(mem.read(pointer).callback, mem.read(pointer).source, "icon callback");
             state.frame = icon_frame(state.value, mem.read(pointer).frame_count);
             state.resource_id = mem.read(element).resource_id + state.frame;
             break;
         }
         case kMovingImage: {
             const auto pointer = element.cast<guest::ELEMENT_MOVING_IMAGE>();
-            const guest::MovingImageCallback callback_x = mem.read(pointer).callback_x;
-            const double value_x = callback_x
-                                       ? call_value(callback_x.address, pointer.address, "moving image callback x")
-                                       : mem.read(pointer).source_x.value;
-            const guest::MovingImageCallback callback_y = mem.read(pointer).callback_y;
-            const double value_y = callback_y
-                                       ? call_value(callback_y.address, pointer.address, "moving image callback y")
-                                       : mem.read(pointer).source_y.value;
+            const double value_x =
+                value_of(mem.read(pointer).callback_x, mem.read(pointer).source_x, "moving image callback x");
+            const double value_y =
+                value_of(mem.read(pointer).callback_y, mem.read(pointer).source_y, "moving image callback y");
             const guest::ELEMENT_MOVING_IMAGE& moving = mem.read(pointer);
             state.fraction_x = moving_image_fraction(value_x, moving.min_x, moving.max_x);
             state.fraction_y = moving_image_fraction(value_y, moving.min_y, moving.max_y);
@@ -452,15 +449,12 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
         }
         case kSprite: {
             const auto pointer = element.cast<guest::ELEMENT_SPRITE>();
-            auto value = [&](guest::SpriteCallback callback, double source, const char* what) {
-                return callback ? call_value(callback.address, pointer.address, what) : source;
-            };
             const double value_x =
-                value(mem.read(pointer).callback_x, mem.read(pointer).source_x.value, "sprite callback x");
+                value_of(mem.read(pointer).callback_x, mem.read(pointer).source_x, "sprite callback x");
             const double value_y =
-                value(mem.read(pointer).callback_y, mem.read(pointer).source_y.value, "sprite callback y");
-            const double value_rotation = value(mem.read(pointer).callback_rotation,
-                                                mem.read(pointer).source_rotation.value, "sprite callback rotation");
+                value_of(mem.read(pointer).callback_y, mem.read(pointer).source_y, "sprite callback y");
+            const double value_rotation = value_of(mem.read(pointer).callback_rotation,
+                                                   mem.read(pointer).source_rotation, "sprite callback rotation");
             const guest::ELEMENT_SPRITE& sprite = mem.read(pointer);
             state.shift_x = frame::finite_or_zero(value_x * sprite.scale_x);
             state.shift_y = frame::finite_or_zero(value_y * sprite.scale_y);

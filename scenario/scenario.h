@@ -249,7 +249,25 @@ private:
     void step();
     const panels::Panel::Gauge& gauge(const std::string& name) const;
     void execute(const ScenarioCommand& command, const Scenario& scenario);
+    // One per action, each with the command and scenario it came from.
+    void act(const command::Panel& action, const ScenarioCommand& command, const Scenario& scenario);
+    void act(const command::Scale& action, const ScenarioCommand& command, const Scenario& scenario);
+    void act(const command::Set& action, const ScenarioCommand& command, const Scenario& scenario);
+    void act(const command::Update& action, const ScenarioCommand& command, const Scenario& scenario);
+    void act(const command::Click& action, const ScenarioCommand& command, const Scenario& scenario);
+    void act(const command::Drag& action, const ScenarioCommand& command, const Scenario& scenario);
+    void act(const command::Hold& action, const ScenarioCommand& command, const Scenario& scenario);
+    void act(const command::Key& action, const ScenarioCommand& command, const Scenario& scenario);
+    void act(const command::Fail& action, const ScenarioCommand& command, const Scenario& scenario);
+    void act(const command::Restore& action, const ScenarioCommand& command, const Scenario& scenario);
+    void act(const command::Print& action, const ScenarioCommand& command, const Scenario& scenario);
+    void act(const command::Snapshot& action, const ScenarioCommand& command, const Scenario& scenario);
+    void act(const command::Echo& action, const ScenarioCommand& command, const Scenario& scenario);
+    void act(const command::MainWindow& action, const ScenarioCommand& command, const Scenario& scenario);
+    void act(const command::Night& action, const ScenarioCommand& command, const Scenario& scenario);
     void press(const GaugePoint& at);
+    // Lets go of the gauge pressed, if it is still held.
+    void release();
     template <typename Action>
     void on_held(Action&& action);
     void warn(const std::string& source, int line, const std::string& what);

@@ -75,10 +75,10 @@ void print_warnings(const std::vector<std::string>& warnings, Progress& progress
     }
 }
 
-ExitStatus render(const Options& options) {
-    const auto start = std::chrono::steady_clock::now();
-    const bool to_stdout = options.output == "-";
-    if (to_stdout) {
+// render's files, before anything is read: the picture's place (a file or
+// standard output, never a terminal), the summary's, and the panel.
+void check_render_files(const Options& options) {
+    if (options.output == "-") {
         // A picture's bytes would garble the terminal.
         if (isatty(STDOUT_FILENO) != 0)
             throw CommandError(ExitStatus::kUsage, "-o -: standard output is a terminal; pipe it or name a file");
@@ -92,6 +92,12 @@ ExitStatus render(const Options& options) {
     gaugebench::check_distinct_outputs(options.output, "-o", options.json, "--json");
     gaugebench::check_distinct_outputs(options.input, "the panel", options.json, "--json");
     gaugebench::check_input_file(options.input, true);
+}
+
+ExitStatus render(const Options& options) {
+    const auto start = std::chrono::steady_clock::now();
+    const bool to_stdout = options.output == "-";
+    check_render_files(options);
     Progress progress(options.progress);
     std::vector<std::string> warnings;
     runtime::Host host;
@@ -145,6 +151,8 @@ ExitStatus render(const Options& options) {
     return ExitStatus::kSuccess;
 }
 
+// One piece: its steps share the panel, renderer, runner and progress line,
+// which live only for the run.
 ExitStatus scenario(const Options& options) {
     const auto start = std::chrono::steady_clock::now();
     if (!options.out_dir.empty()) gaugebench::check_output_dir(options.out_dir, "--out");
