@@ -9,6 +9,7 @@
 
 #include "frame/numbers.h"
 #include "runtime/evaluate.h"
+#include "runtime/module_code.h"
 
 namespace runtime {
 namespace {

@@ -13,6 +13,7 @@
 #include "frame/linkage.h"
 #include "runtime/dib.h"
 #include "runtime/evaluate.h"
+#include "runtime/module_code.h"
 
 namespace validate {
 namespace {

@@ -20,6 +20,7 @@
 #include "runtime/guest_helpers.h"
 #include "runtime/host.h"
 #include "runtime/module.h"
+#include "runtime/module_code.h"
 #include "support/test_paths.h"
 #include "tests/fixtures/bench_fixture/fixture_ids.h"
 
