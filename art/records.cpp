@@ -15,7 +15,7 @@ constexpr size_t kMaxMouseRects = 4096;
 
 using frame::GuestPtr;
 
-void walk(const emulator::GuestMemory& memory, runtime::ElementPtr element, std::vector<Element>& out) {
+void walk(const runtime::ModuleMemory& memory, runtime::ElementPtr element, std::vector<Element>& out) {
     if (!element || out.size() >= kMaxElements) return;
     const guest::ELEMENT_HEADER& header = memory.read(element);
     out.push_back({element, header});
@@ -32,7 +32,7 @@ void walk(const emulator::GuestMemory& memory, runtime::ElementPtr element, std:
 
 std::vector<guest::NONLINEARITY> Needle::table() const {
     if (!has_table()) return {};
-    const auto points = module_->memory().read_array(record().nonlinearity, record().nonlinearity_size);
+    const auto points = module_->records().read_array(record().nonlinearity, record().nonlinearity_size);
     return {points.begin(), points.end()};
 }
 
@@ -44,37 +44,30 @@ double Needle::angle(double reading) const {
     }
     const guest::NeedleCallback callback = record().update_callback;
     if (!callback) return runtime::normalize_degrees(reading);
-    // The callback reads its own variable; lend it the reading and put the
-    // record back as it was.
-    emulator::GuestMemory& memory = module_->memory();
-    const double saved = memory.read(element_).source.value;
-    memory.write(element_).source.value = reading;
+    // The callback reads its own variable; lend it the reading.
     double angle = 0.0;
     try {
-        const uint32_t args[] = {element_.address};
-        angle = module_->machine().call_double(callback.address, args, emulator::Convention::kStdcall);
-    } catch (const emulator::GuestFault& fault) {
-        memory.write(element_).source.value = saved;
+        angle = runtime::needle_callback_value(*module_, element_, reading);
+    } catch (const runtime::ModuleFault& fault) {
         throw runtime::GaugeFault(
             runtime::fault_message(
                 *module_, "needle callback (bitmap " + std::to_string(record().header.resource_id) + ")", fault),
             fault);
     }
-    memory.write(element_).source.value = saved;
     return runtime::normalize_degrees(angle);
 }
 
 guest::GAUGEHDR Records::require(std::string_view gauge) const {
     const runtime::GaugePtr header = module_.gauge(gauge);
     if (!header) throw MissingGauge(std::string(gauge));
-    return module_.memory().read(header);
+    return module_.records().read(header);
 }
 
 std::vector<Element> Records::elements(std::string_view gauge) const {
     const GuestPtr<const runtime::ElementPtr> roots = require(gauge).element_list;
     std::vector<Element> out;
     if (!roots) return out;
-    const emulator::GuestMemory& memory = module_.memory();
+    const runtime::ModuleMemory memory = module_.records();
     for (uint32_t i = 0; i < kMaxListEntries; ++i) {
         const runtime::ElementPtr root = memory.read(roots.at(i));
         if (!root) break;
@@ -105,7 +98,7 @@ namespace {
 // Walks a mouse list, calling `visit(rect, absolute box, depth)` for every
 // parent and child; depth 0 is the whole-gauge parent.
 template <typename Visit>
-void walk_mouse(const emulator::GuestMemory& memory, GuestPtr<const guest::MOUSERECT> rects, Visit visit) {
+void walk_mouse(const runtime::ModuleMemory& memory, GuestPtr<const guest::MOUSERECT> rects, Visit visit) {
     if (!rects) return;
     std::vector<Box> open;
     for (uint32_t i = 0; i < kMaxMouseRects; ++i) {
@@ -135,7 +128,7 @@ Box Records::placed(const guest::ELEMENT_HEADER& element, uint32_t id) {
 
 std::vector<Box> Records::mouse_parents(std::string_view gauge) const {
     std::vector<Box> out;
-    walk_mouse(module_.memory(), require(gauge).mouse_rects, [&](const guest::MOUSERECT& r, Box box, size_t depth) {
+    walk_mouse(module_.records(), require(gauge).mouse_rects, [&](const guest::MOUSERECT& r, Box box, size_t depth) {
         if (r.rect_type == kMouseParent && depth > 0) out.push_back(box);
     });
     return out;
@@ -143,7 +136,7 @@ std::vector<Box> Records::mouse_parents(std::string_view gauge) const {
 
 std::vector<Box> Records::mouse_children(std::string_view gauge) const {
     std::vector<Box> out;
-    walk_mouse(module_.memory(), require(gauge).mouse_rects, [&](const guest::MOUSERECT& r, Box box, size_t) {
+    walk_mouse(module_.records(), require(gauge).mouse_rects, [&](const guest::MOUSERECT& r, Box box, size_t) {
         if (r.rect_type == kMouseChild) out.push_back(box);
     });
     return out;

@@ -49,7 +49,7 @@ public:
     double angle(double reading) const;
 
 private:
-    guest::ELEMENT_NEEDLE record() const { return module_->memory().read(element_); }
+    guest::ELEMENT_NEEDLE record() const { return module_->records().read(element_); }
 
     const runtime::Module* module_;
     frame::GuestPtr<guest::ELEMENT_NEEDLE> element_;
@@ -85,7 +85,7 @@ public:
     // The whole record of an element, as the kind of record it is stored in.
     template <typename Record>
     Record read(const Element& element) const {
-        return module_.memory().read(element.at.cast<Record>());
+        return module_.records().read(element.at.cast<Record>());
     }
     template <typename Record>
     Record as(std::string_view gauge, uint32_t resource_id) const {

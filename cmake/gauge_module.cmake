@@ -2,9 +2,16 @@
 # Gives <target> an include root that holds only the named top-level folders
 # (as links into the source tree), so that including any other folder fails
 # to compile: the host sees frame/ and itself, a module frame/, gaugekit/ and
-# its own folder.
+# its own folder. A target may have both: its PUBLIC root is what the targets
+# linking it see too, its PRIVATE root what its own sources see besides (the
+# runtime's emulator/, which no floor above it may see).
 function(korvane_layers target scope)
   set(root ${CMAKE_BINARY_DIR}/layers/${target})
+  # A static library's PRIVATE root lies beside its PUBLIC one.
+  get_target_property(type ${target} TYPE)
+  if(scope STREQUAL "PRIVATE" AND type STREQUAL "STATIC_LIBRARY")
+    set(root ${CMAKE_BINARY_DIR}/layers/${target}.private)
+  endif()
   file(MAKE_DIRECTORY ${root})
   file(GLOB old_links LIST_DIRECTORIES true ${root}/*)
   foreach(link ${old_links})

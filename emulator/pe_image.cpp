@@ -490,20 +490,6 @@ private:
 
 }  // namespace
 
-void Bitmap::set_dib(std::vector<uint8_t> bytes) {
-    size_ = bytes.size();
-    offset_ = 0;
-    storage_ = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
-}
-
-void Bitmap::set_dib(std::shared_ptr<const std::vector<uint8_t>> storage, size_t offset, size_t size) {
-    if (storage == nullptr || offset > storage->size() || size > storage->size() - offset)
-        throw std::out_of_range("Bitmap::set_dib: bytes beyond the storage");
-    storage_ = std::move(storage);
-    offset_ = offset;
-    size_ = size;
-}
-
 PeImage PeImage::read_file(const std::string& path) {
     std::string text;
     try {

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "frame/bitmap.h"
+
 namespace emulator {
 
 class PeError : public std::runtime_error {
@@ -32,32 +34,8 @@ constexpr uint64_t dib_row_bytes(uint64_t width, uint32_t bits_per_pixel) {
     return (width * bits_per_pixel + 31) / 32 * 4;
 }
 
-// A device-independent bitmap as stored in an RT_BITMAP resource. Its bytes
-// are shared, not copied: every bitmap read from one file points into that
-// file's bytes, however many ids name the same data.
-struct Bitmap {
-    uint32_t width = 0;
-    uint32_t height = 0;
-    uint16_t bits_per_pixel = 0;
-    uint32_t compression = 0;      // 0 = uncompressed
-    bool top_down = false;         // stored with a negative height: first row on top
-    uint32_t palette_entries = 0;  // colour table entries after the header
-    uint32_t pixel_offset = 0;     // where the pixel rows start in dib()
-
-    // The resource bytes: header, palette, pixels (empty: a size only).
-    std::span<const uint8_t> dib() const {
-        return storage_ ? std::span<const uint8_t>(*storage_).subspan(offset_, size_) : std::span<const uint8_t>();
-    }
-    // Bytes of its own (synthetic pictures).
-    void set_dib(std::vector<uint8_t> bytes);
-    // `size` bytes at `offset` of shared bytes (which must hold them).
-    void set_dib(std::shared_ptr<const std::vector<uint8_t>> storage, size_t offset, size_t size);
-
-private:
-    std::shared_ptr<const std::vector<uint8_t>> storage_;
-    size_t offset_ = 0;
-    size_t size_ = 0;
-};
+// A device-independent bitmap as stored in an RT_BITMAP resource.
+using frame::Bitmap;
 
 inline constexpr uint16_t kMachineI386 = 0x14C;
 

@@ -76,13 +76,13 @@ constexpr double kEdgeSlack = 1e-6;
 // gauge has none or its records lead nowhere (set-up reports that).
 std::optional<uint32_t> background_bitmap(const runtime::Module& module, runtime::GaugePtr gauge) {
     try {
-        const emulator::GuestMemory& mem = module.memory();
+        const runtime::ModuleMemory mem = module.records();
         const frame::GuestPtr<const runtime::ElementPtr> roots = mem.read(gauge).element_list;
         if (!roots) return std::nullopt;
         const runtime::ElementPtr first = mem.read(roots);
         if (!first) return std::nullopt;
         return mem.read(first).resource_id;
-    } catch (const emulator::GuestFault&) {
+    } catch (const runtime::ModuleFault&) {
         return std::nullopt;
     }
 }
@@ -147,12 +147,12 @@ Panel::Gauge Panel::make_gauge(const PanelWindow& window, const PanelGauge& line
     gauge.module = &module;
     gauge.shown = window.visible;
     if (const std::optional<uint32_t> background = background_bitmap(module, header)) {
-        if (std::optional<emulator::Bitmap> bitmap = module.bitmap(*background)) {
+        if (std::optional<runtime::Bitmap> bitmap = module.bitmap(*background)) {
             gauge.bitmap_width = bitmap->width;
             gauge.bitmap_height = bitmap->height;
         }
     }
-    const uint32_t size_x_mm = module.memory().read(header).size_x_mm;
+    const uint32_t size_x_mm = module.records().read(header).size_x_mm;
     const double natural_width =
         gauge.bitmap_width != 0 ? gauge.bitmap_width : (size_x_mm != 0 ? size_x_mm : kFallbackSize);
     const double natural_height = gauge.bitmap_width != 0 ? gauge.bitmap_height : natural_width;
@@ -377,15 +377,7 @@ std::vector<std::string> Panel::gauge_names() const {
 std::vector<std::string> Panel::budget_warnings() const {
     std::vector<std::string> warnings;
     for (const auto& [key, module] : modules_) {
-        const std::optional<emulator::ResourceUse> use = module->code().resources();
-        if (!use) continue;
-        for (const emulator::BudgetInfo& info : emulator::kBudgets) {
-            const uint64_t refused = use->refused[static_cast<size_t>(info.budget)];
-            if (refused == 0) continue;
-            warnings.push_back(module->path() + ": " + platform::thousands(refused) +
-                               (refused == 1 ? " call" : " calls") + " of its code refused past its budget of " +
-                               platform::thousands(info.limit) + " " + info.label);
-        }
+        for (std::string& warning : module->budget_warnings()) warnings.push_back(std::move(warning));
     }
     return warnings;
 }

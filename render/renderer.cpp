@@ -176,8 +176,8 @@ struct Placement {
     float texture_scale_x = 1.0f, texture_scale_y = 1.0f;  // sprites only
 };
 
-// Throws emulator::GuestFault where the records no longer lie in the module's memory.
-Placement placement_of(const emulator::GuestMemory& memory, const runtime::ElementState& state) {
+// Throws runtime::ModuleFault where the records no longer lie in the module's memory.
+Placement placement_of(const runtime::ModuleMemory& memory, const runtime::ElementState& state) {
     const guest::ELEMENT_HEADER& e = memory.read(state.element);
     Placement placed{e.position_x, e.position_y, e.ofs_x, e.ofs_y, e.image_flags};
     if (state.type == kSprite) {
@@ -587,14 +587,14 @@ namespace {
 // The gauge's first element, its background; null when it has none or its
 // header's list cannot be read (the instance refused such records already).
 std::optional<guest::ELEMENT_HEADER> background_of(const runtime::GaugeInstance& instance) {
-    const emulator::GuestMemory& memory = instance.module().memory();
+    const runtime::ModuleMemory memory = instance.module().records();
     try {
         const frame::GuestPtr<const runtime::ElementPtr> roots = memory.read(instance.gauge()).element_list;
         if (!roots) return std::nullopt;
         const runtime::ElementPtr first = memory.read(roots);
         if (!first) return std::nullopt;
         return memory.read(first);
-    } catch (const emulator::GuestFault&) {
+    } catch (const runtime::ModuleFault&) {
         return std::nullopt;
     }
 }
@@ -645,7 +645,7 @@ void draw_gauge_from(cairo_t* cr, const runtime::GaugeInstance& instance, Bitmap
     cairo_rectangle(cr, 0.0, 0.0, width, height);
     cairo_clip(cr);
     const Context context{cr, bitmaps, static_cast<double>(width)};
-    const emulator::GuestMemory& memory = instance.module().memory();
+    const runtime::ModuleMemory memory = instance.module().records();
     const std::vector<runtime::ElementState>& elements = instance.elements();
     for (size_t i = from; i < elements.size(); ++i) {
         if (i == split) at_split();
@@ -657,7 +657,7 @@ void draw_gauge_from(cairo_t* cr, const runtime::GaugeInstance& instance, Bitmap
             } else {
                 draw_element(context, elements[i], placed);
             }
-        } catch (const emulator::GuestFault& fault) {
+        } catch (const runtime::ModuleFault& fault) {
             cairo_restore(cr);
             throw runtime::GaugeFault(
                 runtime::fault_message(instance.module(), "gauge " + instance.name() + ", drawing its elements", fault),
@@ -674,7 +674,7 @@ int element_at(const runtime::GaugeInstance& instance, BitmapCache& bitmaps, dou
     const auto [width, height] = gauge_extent(instance, bitmaps);
     if (!(x >= 0.0 && y >= 0.0 && x < width && y < height)) return -1;
     const Context context{nullptr, bitmaps, static_cast<double>(width)};
-    const emulator::GuestMemory& memory = instance.module().memory();
+    const runtime::ModuleMemory memory = instance.module().records();
     const std::vector<runtime::ElementState>& elements = instance.elements();
     for (size_t i = elements.size(); i-- > 0;) {
         if (elements[i].visible && shows_at(context, elements[i], placement_of(memory, elements[i]), x, y))
@@ -728,7 +728,7 @@ uint64_t bits_of(double value) {
 
 uint64_t pair_of(uint32_t high, uint32_t low) { return static_cast<uint64_t>(high) << 32 | low; }
 
-void append_key(std::vector<uint64_t>& keys, const emulator::GuestMemory& memory, const runtime::ElementState& state) {
+void append_key(std::vector<uint64_t>& keys, const runtime::ModuleMemory& memory, const runtime::ElementState& state) {
     const size_t at = keys.size();
     keys.resize(at + kKeyWords, 0);
     uint64_t* key = keys.data() + at;
@@ -759,10 +759,10 @@ void gauge_keys(const runtime::GaugeInstance& instance, BitmapCache& bitmaps, st
     keys.clear();
     const auto [width, height] = gauge_extent(instance, bitmaps);
     keys.push_back(pair_of(width, height));
-    const emulator::GuestMemory& memory = instance.module().memory();
+    const runtime::ModuleMemory memory = instance.module().records();
     try {
         for (const runtime::ElementState& state : instance.elements()) append_key(keys, memory, state);
-    } catch (const emulator::GuestFault& fault) {
+    } catch (const runtime::ModuleFault& fault) {
         throw runtime::GaugeFault(
             runtime::fault_message(instance.module(), "gauge " + instance.name() + ", drawing its elements", fault),
             fault);

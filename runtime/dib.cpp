@@ -3,6 +3,7 @@
 #include <span>
 #include <string>
 
+#include "emulator/pe_image.h"
 #include "platform/text_input.h"
 
 namespace runtime {
@@ -12,6 +13,8 @@ using emulator::dib_palette_entry_bytes;
 using emulator::dib_row_bytes;
 using emulator::kDibCoreHeaderSize;
 using emulator::kDibInfoHeaderSize;
+using emulator::kMaxDrawableExtent;
+using emulator::kMaxDrawablePixels;
 
 uint32_t read_u32(std::span<const uint8_t> bytes, size_t offset) {
     return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |

@@ -12,16 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "emulator/pe_image.h"
+#include "frame/bitmap.h"
 
 namespace runtime {
 
-using emulator::Bitmap;
-using emulator::kMachineI386;
-using emulator::kMaxDrawableExtent;
-using emulator::kMaxDrawablePixels;
-using emulator::PeError;
-using emulator::PeImage;
+using frame::Bitmap;
 
 class DibError : public std::runtime_error {
 public:

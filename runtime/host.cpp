@@ -6,6 +6,8 @@
 #include <iterator>
 #include <utility>
 
+#include "runtime/module_code.h"
+
 namespace runtime {
 namespace {
 
@@ -96,6 +98,14 @@ Host::~Host() {
 Host* Host::active() noexcept { return g_active_host; }
 
 void Host::send_key_event(uint32_t event_id, uint32_t value) {
+    try {
+        post_key_event(event_id, value);
+    } catch (const emulator::GuestFault& fault) {
+        throw module_fault(fault);
+    }
+}
+
+void Host::post_key_event(uint32_t event_id, uint32_t value) {
     const KeyEvent event{event_id, value};
     key_log_.add(event);
     model_.apply(event, vars_);
@@ -214,7 +224,7 @@ void Host::on_element_list_generate(Module&, ElementPtr, uint32_t) {}
 void Host::on_element_list_plot(Module&, ElementPtr) {}
 void Host::on_element_list_kill(Module&, ElementPtr) {}
 
-void Host::on_trigger_key_event(Module&, uint32_t event_id, uint32_t value) { send_key_event(event_id, value); }
+void Host::on_trigger_key_event(Module&, uint32_t event_id, uint32_t value) { post_key_event(event_id, value); }
 
 void Host::on_initialize_var(Module& caller, frame::GuestPtr<guest::MODULE_VAR> var) {
     if (!var) return;

@@ -99,6 +99,8 @@ public:
 
     // Key events: every event, from a module or from outside, is logged,
     // applied to the model and handed to every registered key-event routine.
+    // A routine that faults ends the delivery with a ModuleFault naming its
+    // module and the event.
     void send_key_event(uint32_t event_id, uint32_t value);
     const RecentLog<KeyEvent>& key_log() const { return key_log_; }
     void clear_key_log() { key_log_.clear(); }
@@ -179,6 +181,10 @@ private:
         uint64_t from = 0;
         uint64_t until = UINT64_MAX;
     };
+    // send_key_event in the machine's words: the event a module sends
+    // through its service table, whose routines' faults end the module's
+    // own call as its own faults would.
+    void post_key_event(uint32_t event_id, uint32_t value);
     void deliver(uint32_t event_id, uint32_t value);
 
     VariableStore vars_;

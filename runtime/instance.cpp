@@ -10,6 +10,7 @@
 #include "frame/numbers.h"
 #include "frame/vocabulary.h"
 #include "runtime/evaluate.h"
+#include "runtime/module_code.h"
 
 namespace runtime {
 namespace {

@@ -56,15 +56,21 @@ struct ElementState {
 class GaugeFault : public std::runtime_error {
 public:
     explicit GaugeFault(const std::string& message)
-        : std::runtime_error(message), kind_(emulator::GuestFault::Kind::kOther), address_(0), pc_(0) {}
-    GaugeFault(const std::string& message, const emulator::GuestFault& cause)
-        : std::runtime_error(message), kind_(cause.kind()), address_(cause.address()), pc_(cause.pc()) {}
-    emulator::GuestFault::Kind kind() const { return kind_; }
+        : std::runtime_error(message), kind_(ModuleFault::Kind::kOther), address_(0), pc_(0) {}
+    // `cause` is the fault itself: a ModuleFault, or inside the runtime the
+    // machine's own (whose kinds are the same list).
+    template <typename Fault>
+    GaugeFault(const std::string& message, const Fault& cause)
+        : std::runtime_error(message),
+          kind_(static_cast<ModuleFault::Kind>(cause.kind())),
+          address_(cause.address()),
+          pc_(cause.pc()) {}
+    ModuleFault::Kind kind() const { return kind_; }
     uint32_t address() const { return address_; }
     uint32_t pc() const { return pc_; }
 
 private:
-    emulator::GuestFault::Kind kind_;
+    ModuleFault::Kind kind_;
     uint32_t address_;
     uint32_t pc_;
 };

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/text_input.h"
 #include "runtime/host.h"
+#include "runtime/module_code.h"
 
 namespace runtime {
 namespace {
@@ -35,13 +37,13 @@ std::string fault_message(const Module& module, const std::string& where, const 
     return base_name(module.path()) + ": " + where + ": " + fault.what();
 }
 
-std::shared_ptr<const PeImage> Module::read_resources(const std::string& resource_path) {
+ModuleResources Module::read_resources(const std::string& resource_path) {
     if (!file_exists(resource_path)) {
         fail(resource_path, "bitmap resource file not found", ModuleError::Kind::kResources);
     }
     try {
-        return std::make_shared<const PeImage>(PeImage::read_file(resource_path));
-    } catch (const PeError& error) {
+        return std::make_shared<const emulator::PeImage>(emulator::PeImage::read_file(resource_path));
+    } catch (const emulator::PeError& error) {
         throw ModuleError(std::string("bitmap resources unreadable: ") + error.what(), ModuleError::Kind::kResources);
     }
 }
@@ -49,7 +51,7 @@ std::shared_ptr<const PeImage> Module::read_resources(const std::string& resourc
 Module::Module(Host& host, const std::string& path, const std::string& resource_path)
     : Module(host, path, resource_path.empty() ? nullptr : read_resources(resource_path)) {}
 
-Module::Module(Host& host, const std::string& path, std::shared_ptr<const PeImage> resources)
+Module::Module(Host& host, const std::string& path, ModuleResources resources)
     : host_(host), path_(path), resources_(std::move(resources)) {
     if (!file_exists(path)) fail(path, "file not found");
     code_ = load_module_code(
@@ -131,6 +133,38 @@ void Module::read_gauge_table(uint32_t address) {
         if (!gauge) break;
         gauges_.push_back(gauge);
     }
+}
+
+emulator::Machine& Module::machine() const { return code_->machine(); }
+
+emulator::GuestMemory& Module::memory() const { return code_->machine().memory(); }
+
+std::vector<std::string> Module::unbound_imports() const { return code_->unbound_imports(); }
+
+uint64_t Module::instructions() const { return instructions_run(code_->machine()); }
+
+uint64_t Module::allocations() const { return code_->allocations(); }
+
+uint64_t Module::own_bitmap_bytes() const {
+    uint64_t bytes = 0;
+    if (const std::shared_ptr<const emulator::PeImage> own = code_->own_resources()) {
+        for (const auto& [id, bitmap] : own->bitmaps()) bytes += bitmap.dib().size();
+    }
+    return bytes;
+}
+
+std::vector<std::string> Module::budget_warnings() const {
+    std::vector<std::string> warnings;
+    const std::optional<emulator::ResourceUse> use = code_->resources();
+    if (!use) return warnings;
+    for (const emulator::BudgetInfo& info : emulator::kBudgets) {
+        const uint64_t refused = use->refused[static_cast<size_t>(info.budget)];
+        if (refused == 0) continue;
+        warnings.push_back(path_ + ": " + platform::thousands(refused) + (refused == 1 ? " call" : " calls") +
+                           " of its code refused past its budget of " + platform::thousands(info.limit) + " " +
+                           info.label);
+    }
+    return warnings;
 }
 
 Module::~Module() {

@@ -1,13 +1,16 @@
 // Loading a gauge module: its code on its machine, its Linkage and
 // ImportTable, the host's service table, init and deinit, and the bitmaps it
 // carries. Everything the host reads of a module goes through the module's
-// guest memory (memory()), checked.
+// guest memory, checked: the floors above the runtime read its records
+// through records() and never see the machine (the runtime and the
+// validator reach it through runtime/module_code.h).
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,11 +18,46 @@
 #include "frame/linkage.h"
 #include "frame/services.h"
 #include "runtime/dib.h"
-#include "runtime/module_code.h"
+#include "runtime/module_memory.h"
+
+// The machine a module runs on stays the runtime's: named here, defined
+// only where the runtime's own include root reaches.
+namespace emulator {
+class GuestMemory;
+class Machine;
+class PeImage;
+}  // namespace emulator
 
 namespace runtime {
 
 class Host;
+class ModuleCode;
+
+// Stops every call into module code at once, from any thread (a signal's
+// watcher): the running call and every later one stop (is_stopped_call()).
+void stop_all_module_calls();
+
+// A module that cannot be loaded; the message names the file and the reason,
+// the kind says which part of the module is at fault.
+class ModuleError : public std::runtime_error {
+public:
+    enum class Kind {
+        kFile,        // missing, or no loadable library
+        kResources,   // the bitmap resource file
+        kExports,     // Linkage or ImportTable missing, or ImportTable malformed
+        kGaugeTable,  // the gauge table has no null end within its record
+        kCode,        // module code faulted while loading (entry routine, module_init)
+    };
+    explicit ModuleError(const std::string& message, Kind kind = Kind::kFile)
+        : std::runtime_error(message), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+private:
+    Kind kind_;
+};
+
+// The bitmaps of a PE file read once for several loads of one module.
+using ModuleResources = std::shared_ptr<const emulator::PeImage>;
 
 using frame::GuestPtr;
 using GaugePtr = GuestPtr<guest::GAUGEHDR>;
@@ -37,10 +75,10 @@ public:
     Module(Host& host, const std::string& path, const std::string& resource_path = {});
     // The same with bitmaps already read (null: the file's own, if any), so
     // that loads of one module share one reading of its PE file.
-    Module(Host& host, const std::string& path, std::shared_ptr<const PeImage> resources);
+    Module(Host& host, const std::string& path, ModuleResources resources);
     // Reads the PE file whose bitmaps a module carries; throws ModuleError
     // (kResources) naming the file and the reason.
-    static std::shared_ptr<const PeImage> read_resources(const std::string& resource_path);
+    static ModuleResources read_resources(const std::string& resource_path);
     // Calls module_deinit (a fault there is dropped: the module goes anyway)
     // and unloads.
     ~Module();
@@ -49,9 +87,27 @@ public:
 
     const std::string& path() const { return path_; }
     Host& host() const { return host_; }
-    emulator::Machine& machine() const { return code_->machine(); }
-    emulator::GuestMemory& memory() const { return code_->machine().memory(); }
+    // The module's records, read-only.
+    ModuleMemory records() const { return ModuleMemory(memory()); }
+    // The machine and its memory, for the runtime and the validator.
+    emulator::Machine& machine() const;
+    emulator::GuestMemory& memory() const;
     const ModuleCode& code() const { return *code_; }
+
+    // Imports bound to a trap, as DLL!name.
+    std::vector<std::string> unbound_imports() const;
+    // Instructions its code has run so far (0 where the machine cannot count
+    // them: the twin's runs natively).
+    uint64_t instructions() const;
+    // Heap allocations its code made through its imports (0 where the
+    // machine cannot tell: the twin's are counted by the process's hook).
+    uint64_t allocations() const;
+    // The bytes of the bitmaps the module file carries itself (0: none, or
+    // a machine that reads no PE file: the twin).
+    uint64_t own_bitmap_bytes() const;
+    // Each budget that refused its code a call so far: "Korvane.gau: 12
+    // calls of its code refused past its budget of 10,000 handles".
+    std::vector<std::string> budget_warnings() const;
 
     GuestPtr<guest::LINKAGE_HEADER> linkage() const { return linkage_; }
     GuestPtr<guest::IMPORT_TABLE> import_table() const { return import_table_; }
@@ -84,7 +140,7 @@ private:
     GuestPtr<guest::IMPORT_TABLE> import_table_;
     GuestPtr<guest::PANELS> panels_;
     std::vector<GaugePtr> gauges_;
-    std::shared_ptr<const PeImage> resources_;
+    ModuleResources resources_;
     std::map<uint32_t, Bitmap> overrides_;
 };
 

@@ -2,7 +2,9 @@
 // host asks of it while loading. The bench host's tree runs the PE file in
 // the emulator (module_code_emulated.cpp); the i386 twin's tree runs the
 // twin's own code in the process (module_code_native.cpp). Exactly one of
-// the two is built into each tree.
+// the two is built into each tree. The runtime's own, and the validator's
+// (it checks module code on its machine): the floors above cannot include
+// it, their include roots holding no emulator/.
 #pragma once
 
 #include <cstdint>
@@ -17,39 +19,18 @@
 #include "emulator/machine.h"
 #include "emulator/pe_image.h"
 #include "emulator/win32_budgets.h"
+#include "runtime/module.h"
 
 namespace runtime {
 
-// The emulator's faults as the layers above the host name them.
-using emulator::CallStopped;
-using emulator::GuestFault;
-
-// Stops every call into module code at once, from any thread (a signal's
-// watcher): the running call and every later one throw CallStopped.
-void stop_all_module_calls();
+// The machine's faults in the runtime's words, and back (for the validator,
+// which judges module code by the machine's own).
+ModuleFault module_fault(const emulator::GuestFault& fault);
+emulator::GuestFault guest_fault(const ModuleFault& fault);
 
 // Instructions module code has run on `machine` so far (0 where the machine
 // cannot count them: the twin's runs natively).
 uint64_t instructions_run(const emulator::Machine& machine);
-
-// A module that cannot be loaded; the message names the file and the reason,
-// the kind says which part of the module is at fault.
-class ModuleError : public std::runtime_error {
-public:
-    enum class Kind {
-        kFile,        // missing, or no loadable library
-        kResources,   // the bitmap resource file
-        kExports,     // Linkage or ImportTable missing, or ImportTable malformed
-        kGaugeTable,  // the gauge table has no null end within its record
-        kCode,        // module code faulted while loading (entry routine, module_init)
-    };
-    explicit ModuleError(const std::string& message, Kind kind = Kind::kFile)
-        : std::runtime_error(message), kind_(kind) {}
-    Kind kind() const { return kind_; }
-
-private:
-    Kind kind_;
-};
 
 // A part of the module's image as loaded: guest addresses [begin, end).
 struct CodeSection {

@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "emulator/guest_memory.h"
 #include "frame/records.h"
 #include "frame/vocabulary.h"
+
+namespace emulator {
+class GuestMemory;
+}  // namespace emulator
 
 namespace runtime {
 
@@ -57,7 +60,8 @@ public:
     // MouseListError for an unknown record type, a child or end-of-parent
     // outside any parent, an end record while parents are open, or a list
     // with no end record within kMaxMouseRecords; emulator::GuestFault for a list
-    // that runs out of the module's memory.
+    // that runs out of the module's memory (the runtime's own: the instance
+    // reads its gauge's list).
     static MouseLayout parse(const emulator::GuestMemory& memory, frame::GuestPtr<const guest::MOUSERECT> list,
                              int64_t gauge_width, int64_t gauge_height);
 

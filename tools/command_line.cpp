@@ -36,8 +36,7 @@ ExitStatus exit_status_of(const std::exception& error) {
         module != nullptr && module->kind() == runtime::ModuleError::Kind::kCode) {
         return ExitStatus::kFailed;
     }
-    if (dynamic_cast<const runtime::GaugeFault*>(&error) != nullptr ||
-        dynamic_cast<const runtime::GuestFault*>(&error)) {
+    if (dynamic_cast<const runtime::GaugeFault*>(&error) != nullptr || runtime::is_module_fault(error)) {
         return ExitStatus::kFailed;
     }
     // A --scale the panel's gauges cannot be drawn at is the option's fault.
@@ -45,7 +44,7 @@ ExitStatus exit_status_of(const std::exception& error) {
     // Files that are not what they claim: modules, PE files, bitmaps, panel
     // configurations, scenarios (their parse; a run that fails is reported
     // by the command as a failure), mouse lists of a module.
-    if (dynamic_cast<const runtime::ModuleError*>(&error) != nullptr || dynamic_cast<const runtime::PeError*>(&error) ||
+    if (dynamic_cast<const runtime::ModuleError*>(&error) != nullptr ||
         dynamic_cast<const runtime::DibError*>(&error) || dynamic_cast<const panels::PanelConfigError*>(&error) ||
         dynamic_cast<const scenario::ScenarioError*>(&error) || dynamic_cast<const panels::PanelError*>(&error) ||
         dynamic_cast<const runtime::MouseListError*>(&error) || dynamic_cast<const fs::filesystem_error*>(&error)) {

@@ -22,7 +22,7 @@ const char* kind_name(uint32_t type) {
 // Failure lists end at a zero key; a list that never ends is cut short here.
 constexpr uint32_t kMaxFailuresListed = 64;
 
-std::string failures(const emulator::GuestMemory& memory, frame::GuestPtr<const guest::FAILURE_RECORD> list) {
+std::string failures(const runtime::ModuleMemory& memory, frame::GuestPtr<const guest::FAILURE_RECORD> list) {
     std::string text;
     for (uint32_t i = 0; i < kMaxFailuresListed; ++i) {
         const guest::FAILURE_RECORD& failure = memory.read(list.at(i));
@@ -110,11 +110,11 @@ std::optional<NumberName> number_name(const frame::RecordInfo& record, const fra
 // The string a text field points to; nothing when it is null or cannot be
 // read (no memory given, or it runs out of the module's memory).
 constexpr size_t kMaxTextListed = 256;
-std::optional<std::string> text_at(const emulator::GuestMemory* memory, uint32_t address) {
+std::optional<std::string> text_at(const runtime::ModuleMemory* memory, uint32_t address) {
     if (memory == nullptr || address == 0) return std::nullopt;
     try {
         return memory->read_string(frame::GuestPtr<const char>(address), kMaxTextListed);
-    } catch (const emulator::GuestFault&) {
+    } catch (const runtime::ModuleFault&) {
         return std::nullopt;
     }
 }
@@ -157,7 +157,7 @@ nlohmann::ordered_json value_json(const frame::FieldInfo& field, const uint8_t* 
     return all;
 }
 
-void add_fields_json(const frame::RecordInfo& record, const uint8_t* bytes, const emulator::GuestMemory* memory,
+void add_fields_json(const frame::RecordInfo& record, const uint8_t* bytes, const runtime::ModuleMemory* memory,
                      nlohmann::ordered_json& out) {
     for (const frame::FieldInfo& field : record.fields) {
         const uint8_t* at = bytes + field.offset;
@@ -191,7 +191,7 @@ void add_fields_json(const frame::RecordInfo& record, const uint8_t* bytes, cons
     }
 }
 
-void append_fields(const frame::RecordInfo& record, const uint8_t* bytes, const emulator::GuestMemory* memory,
+void append_fields(const frame::RecordInfo& record, const uint8_t* bytes, const runtime::ModuleMemory* memory,
                    const std::string& prefix, std::string& out) {
     for (const frame::FieldInfo& field : record.fields) {
         const uint8_t* at = bytes + field.offset;
@@ -226,7 +226,7 @@ void append_fields(const frame::RecordInfo& record, const uint8_t* bytes, const 
 }
 
 // Failure lists end at a zero key; a list that never ends is cut short.
-nlohmann::ordered_json failures_json(const emulator::GuestMemory& memory,
+nlohmann::ordered_json failures_json(const runtime::ModuleMemory& memory,
                                      frame::GuestPtr<const guest::FAILURE_RECORD> list) {
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
     for (uint32_t i = 0; i < kMaxFailuresListed; ++i) {
@@ -241,7 +241,7 @@ nlohmann::ordered_json failures_json(const emulator::GuestMemory& memory,
 // What the records say about an element, as text and as fields: the fields
 // of the record its kind is stored in (a string's or an unknown kind's: the
 // header's), and its failure list.
-void describe_records(const emulator::GuestMemory& memory, runtime::ElementPtr element, ElementListing& out) {
+void describe_records(const runtime::ModuleMemory& memory, runtime::ElementPtr element, ElementListing& out) {
     const guest::ELEMENT_HEADER& header = memory.read(element);
     const ElementKind* kind = element_kind(header.element_type);
     const frame::RecordInfo& record =
@@ -250,7 +250,7 @@ void describe_records(const emulator::GuestMemory& memory, runtime::ElementPtr e
         const auto bytes = memory.read_array(element.cast<const uint8_t>(), record.size);
         out.records = describe_fields(record, bytes.data(), &memory);
         out.fields = fields_json(record, bytes.data(), &memory);
-    } catch (const emulator::GuestFault&) {
+    } catch (const runtime::ModuleFault&) {
         const frame::RecordInfo& shared = frame::schema_of<guest::ELEMENT_HEADER>();
         const auto bytes = memory.read_array(element.cast<const uint8_t>(), shared.size);
         out.records = describe_fields(shared, bytes.data(), &memory) + "; its " + record.name +
@@ -266,7 +266,7 @@ void describe_records(const emulator::GuestMemory& memory, runtime::ElementPtr e
 
 // The gauge's mouse areas, as lines and as the fields of their records with
 // where each lies and the tooltip it shows.
-void describe_mouse(const emulator::GuestMemory& memory, const guest::GAUGEHDR& header,
+void describe_mouse(const runtime::ModuleMemory& memory, const guest::GAUGEHDR& header,
                     const runtime::MouseLayout& layout, GaugeListing& out) {
     const std::string lines = layout.describe();
     size_t start = 0, index = 0;
@@ -314,27 +314,27 @@ std::string shows(const runtime::ElementState& s) {
 }  // namespace
 
 std::string describe_fields(const frame::RecordInfo& record, const uint8_t* bytes,
-                            const emulator::GuestMemory* memory) {
+                            const runtime::ModuleMemory* memory) {
     std::string text;
     append_fields(record, bytes, memory, "", text);
     return text;
 }
 
 nlohmann::ordered_json fields_json(const frame::RecordInfo& record, const uint8_t* bytes,
-                                   const emulator::GuestMemory* memory) {
+                                   const runtime::ModuleMemory* memory) {
     nlohmann::ordered_json fields = nlohmann::ordered_json::object();
     add_fields_json(record, bytes, memory, fields);
     return fields;
 }
 
 ModuleListing list_module(runtime::Host& host, const runtime::Module& module, double scale) {
-    const emulator::GuestMemory& memory = module.memory();
+    const runtime::ModuleMemory memory = module.records();
     ModuleListing listing;
     listing.path = module.path();
     const guest::LINKAGE_HEADER& linkage = memory.read(module.linkage());
     listing.module_id = linkage.module_id;
     listing.module_version = linkage.module_version;
-    listing.unbound_imports = module.code().unbound_imports();
+    listing.unbound_imports = module.unbound_imports();
     for (const runtime::GaugePtr gauge : module.gauges()) {
         GaugeListing& entry = listing.gauges.emplace_back();
         entry.name = module.gauge_name(gauge);
@@ -362,7 +362,7 @@ ModuleListing list_module(runtime::Host& host, const runtime::Module& module, do
         } catch (const runtime::GaugeFault& fault) {
             entry.error = fault.what();
             entry.fault = true;
-        } catch (const emulator::GuestFault& fault) {
+        } catch (const runtime::ModuleFault& fault) {
             entry.error = runtime::fault_message(module, "gauge " + entry.name + ", its records", fault);
             entry.fault = true;
         } catch (const std::exception& error) {

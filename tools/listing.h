@@ -62,7 +62,7 @@ std::string json(const ModuleListing& listing);
 // its start (an element's header) as its own, those of one embedded further
 // on (a variable) under its name. `bytes` holds record.size bytes.
 std::string describe_fields(const frame::RecordInfo& record, const uint8_t* bytes,
-                            const emulator::GuestMemory* memory = nullptr);
+                            const runtime::ModuleMemory* memory = nullptr);
 
 // The same fields as a JSON object, from the same schema: numbers as numbers,
 // addresses as numbers or null, bit sets as arrays of their bits' names, a
@@ -70,6 +70,6 @@ std::string describe_fields(const frame::RecordInfo& record, const uint8_t* byte
 // its text (null when it cannot be read, its address then beside it as
 // <field>_address), a record embedded further on as an object under its name.
 nlohmann::ordered_json fields_json(const frame::RecordInfo& record, const uint8_t* bytes,
-                                   const emulator::GuestMemory* memory = nullptr);
+                                   const runtime::ModuleMemory* memory = nullptr);
 
 }  // namespace listing

@@ -71,13 +71,9 @@ std::vector<const runtime::Module*> modules_of(const panels::Panel& panel) {
 
 uint64_t module_allocations(const panels::Panel& panel) {
     uint64_t count = 0;
-    for (const runtime::Module* module : modules_of(panel)) count += module->code().allocations();
+    for (const runtime::Module* module : modules_of(panel)) count += module->allocations();
     return count;
 }
-
-// Instructions module code has run on its machine so far (0 where the
-// machine cannot count them).
-uint64_t instructions_run(const runtime::Module& module) { return runtime::instructions_run(module.machine()); }
 
 struct Run {
     double update_seconds = 0.0;
@@ -146,10 +142,7 @@ nlohmann::json size_json(const runtime::Module& module) {
     std::error_code error;
     const std::uintmax_t file_bytes = std::filesystem::file_size(module.path(), error);
     if (error) return {{"module", module.path()}, {"error", error.message()}};
-    uint64_t bitmap_bytes = 0;
-    if (const std::shared_ptr<const runtime::PeImage> resources = module.code().own_resources()) {
-        for (const auto& [id, bitmap] : resources->bitmaps()) bitmap_bytes += bitmap.dib().size();
-    }
+    const uint64_t bitmap_bytes = module.own_bitmap_bytes();
     return {{"module", module.path()},
             {"file_bytes", file_bytes},
             {"bitmap_bytes", bitmap_bytes},
@@ -214,7 +207,7 @@ nlohmann::json updates_only(runtime::Host& host, panels::Panel& panel, long upda
     const long half = updates / 2;
     const std::vector<const runtime::Module*> modules = modules_of(panel);
     std::vector<uint64_t> before;
-    for (const runtime::Module* module : modules) before.push_back(instructions_run(*module));
+    for (const runtime::Module* module : modules) before.push_back(module->instructions());
     const auto start = Clock::now();
     for (long update = 0; update < updates; ++update) {
         validate::AllocationWatch::arm();
@@ -232,7 +225,7 @@ nlohmann::json updates_only(runtime::Host& host, panels::Panel& panel, long upda
                          {"after_updates", updates - half}}},
                        {"modules", nlohmann::json::array()}};
     for (size_t i = 0; i < modules.size(); ++i) {
-        const uint64_t ran = instructions_run(*modules[i]) - before[i];
+        const uint64_t ran = modules[i]->instructions() - before[i];
         out["modules"].push_back({{"module", modules[i]->path()},
                                   {"instructions", ran},
                                   {"per_update", static_cast<double>(ran) / static_cast<double>(updates)}});

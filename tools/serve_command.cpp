@@ -13,7 +13,8 @@
 
 #include "panels/panel_config.h"
 #include "platform/child_processes.h"
-#include "runtime/module_code.h"
+#include "platform/output_file.h"
+#include "runtime/module.h"
 #include "scenario/scenario.h"
 #include "tools/data_files.h"
 #include "tools/flight_state.h"
@@ -168,11 +169,12 @@ int serve(const ServeOptions& options) {
         // still refused before it listens.
         (void)panels::PanelConfig::read_file(live.panel_path);
         web::serve([&live] { return std::make_unique<web::LivePanel>(live); }, server, watcher.stop, stderr);
-    } catch (const runtime::CallStopped&) {
-        // Told to end while the panel was being made: an end like any other.
     } catch (const std::exception& failure) {
-        gaugebench::print_error("gaugebench serve", gaugebench::message_of(failure));
-        status = static_cast<int>(gaugebench::exit_status_of(failure));
+        // Told to end while the panel was being made: an end like any other.
+        if (!runtime::is_stopped_call(failure)) {
+            gaugebench::print_error("gaugebench serve", gaugebench::message_of(failure));
+            status = static_cast<int>(gaugebench::exit_status_of(failure));
+        }
     }
     // The model's process group, should the panel's own stop have missed it.
     platform::kill_child_groups();

@@ -291,7 +291,7 @@ public:
         const Site site = site_of(call);
         std::exception_ptr error;
         if (outcome.guest_fault) {
-            error = std::make_exception_ptr(*outcome.guest_fault);
+            error = std::make_exception_ptr(runtime::guest_fault(*outcome.guest_fault));
         } else if (outcome.fault) {
             error = std::make_exception_ptr(runtime::GaugeFault(*outcome.fault));
         }

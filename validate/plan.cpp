@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "frame/vocabulary.h"
+#include "runtime/module_code.h"
 
 namespace validate {
 
@@ -248,13 +249,17 @@ bool Plan::call(PlanObserver& observer, PlannedCall& planned, const std::functio
     CallOutcome outcome;
     observer.before(planned);
     try {
-        make(outcome);
+        try {
+            make(outcome);
+        } catch (const runtime::ModuleFault& fault) {
+            throw runtime::guest_fault(fault);  // a key-event routine's, as the host passed it on
+        }
     } catch (const emulator::GuestFault& fault) {
         std::string where = planned.gauge != nullptr ? "gauge " + planned.gauge->name + ", " : std::string();
         if (planned.element != nullptr) where += planned.element->label + ", ";
         where += planned.field.empty() ? std::string(kind_name(planned.kind)) : planned.field;
         outcome.fault = runtime::fault_message(module_, where, fault);
-        outcome.guest_fault = fault;
+        outcome.guest_fault = runtime::module_fault(fault);
     } catch (const std::exception& error) {
         // The host's own report of module code that faulted (GaugeFault), or
         // of records it could not use.

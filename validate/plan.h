@@ -32,7 +32,6 @@
 #include <string>
 #include <vector>
 
-#include "emulator/guest_memory.h"
 #include "runtime/host.h"
 #include "runtime/instance.h"
 #include "runtime/module.h"
@@ -78,7 +77,7 @@ struct CallOutcome {
     // left out); the message names module, gauge and call where the host
     // gave them.
     std::optional<std::string> fault;
-    std::optional<emulator::GuestFault> guest_fault;   // the fault itself, when the call was made directly
+    std::optional<runtime::ModuleFault> guest_fault;   // the fault itself, when the call was made directly
     double value = 0.0;                                // a value callback's return
     int32_t result = 0;                                // a mouse handler's return
     const runtime::GaugeInstance* instance = nullptr;  // install, update, pointer: the gauge as the host holds it

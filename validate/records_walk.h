@@ -15,6 +15,9 @@
 #include <utility>
 #include <vector>
 
+#include "emulator/guest_memory.h"
+#include "emulator/pe_image.h"
+#include "runtime/module_code.h"
 #include "validate/records.h"
 
 namespace validate::walk {

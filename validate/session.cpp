@@ -101,6 +101,11 @@ bool report_failure(Report& report, Memo& memo, const runtime::Module& module, c
     std::string text;
     try {
         std::rethrow_exception(error);
+    } catch (const runtime::ModuleFault& fault) {
+        // The runtime's words for the machine's fault (a key-event routine's,
+        // through the host): judged as the machine's own.
+        return report_failure(report, memo, module, site, input, std::make_exception_ptr(runtime::guest_fault(fault)),
+                              fallback, instructions);
     } catch (const emulator::GuestFault& fault) {
         kind = fault.kind();
         text = fault_text(module, site, fault);

@@ -16,6 +16,7 @@
 
 #include "runtime/host.h"
 #include "runtime/module.h"
+#include "runtime/module_code.h"
 #include "validate/plan.h"
 #include "validate/records.h"
 #include "validate/report.h"

@@ -12,6 +12,7 @@
 #include "runtime/host.h"
 #include "runtime/instance.h"
 #include "runtime/module.h"
+#include "runtime/module_code.h"
 #include "validate/hostile.h"
 #include "validate/records.h"
 #include "validate/session.h"

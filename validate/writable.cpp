@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "runtime/host.h"
+#include "runtime/module_code.h"
 #include "validate/records.h"
 
 namespace validate {

@@ -111,7 +111,7 @@ void LivePanel::rebuild_failed(const std::exception& error) {
 void LivePanel::send_key_event(uint32_t event, uint32_t value) {
     try {
         host_->send_key_event(event, value);
-    } catch (const emulator::GuestFault& fault) {
+    } catch (const runtime::ModuleFault& fault) {
         if (key_fault_.empty()) key_fault_ = fault.what();
     }
 }

@@ -18,6 +18,7 @@
 #include "runtime/host.h"
 #include "runtime/instance.h"
 #include "runtime/module.h"
+#include "runtime/module_code.h"
 #include "support/test_paths.h"
 
 namespace {

@@ -269,7 +269,7 @@ TEST(DropwatchKeyEvents, ProgramTextsAreConstantsOfTheModule) {
 TEST(DropwatchPe, TheBlackBitmap) {
     const std::string path = test_paths::pe("Dropwatch.gau");
     if (path.empty()) GTEST_SKIP() << "the PE build is not known to this tree";
-    const runtime::PeImage pe = runtime::PeImage::read_file(path);
+    const emulator::PeImage pe = emulator::PeImage::read_file(path);
     ASSERT_EQ(pe.bitmaps().size(), 1u);
     const auto found = pe.bitmaps().find(4096);
     ASSERT_NE(found, pe.bitmaps().end());

@@ -337,8 +337,9 @@ TEST_F(Flying, ASilentOrDeadModelEndsInAnErrorWithinItsTimeOut) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << c.name;
         // A setsid child leads a group of its own, which a kill of the model's misses.
         std::ifstream left_file(root_ / (std::string(c.name) + ".left"));
-        if (pid_t left = 0; left_file >> left)
+        if (pid_t left = 0; left_file >> left) {
             EXPECT_FALSE(group_alive(left)) << c.name << "'s setsid child outlived it";
+        }
     }
     std::ifstream group_file(root_ / "silent.group");
     pid_t group = 0;

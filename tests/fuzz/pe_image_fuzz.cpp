@@ -66,10 +66,10 @@ void load(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    runtime::PeImage image;
+    emulator::PeImage image;
     try {
-        image = runtime::PeImage::parse(std::vector<uint8_t>(data, data + size), "fuzz.gau");
-    } catch (const runtime::PeError&) {
+        image = emulator::PeImage::parse(std::vector<uint8_t>(data, data + size), "fuzz.gau");
+    } catch (const emulator::PeError&) {
         return 0;
     }
     size_t names = 0;

@@ -17,6 +17,7 @@
 #include "gaugekit/services.h"
 #include "runtime/host.h"
 #include "runtime/module.h"
+#include "runtime/module_code.h"
 #include "support/korvane_bench.h"
 #include "support/test_paths.h"
 

@@ -30,7 +30,8 @@ class BuiltBitmaps : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         path_ = test_paths::pe("Korvane.gau");
-        if (korvane_bench::present(path_)) pe_ = std::make_unique<runtime::PeImage>(runtime::PeImage::read_file(path_));
+        if (korvane_bench::present(path_))
+            pe_ = std::make_unique<emulator::PeImage>(emulator::PeImage::read_file(path_));
     }
     static void TearDownTestSuite() { pe_.reset(); }
 
@@ -49,10 +50,10 @@ protected:
     }
 
     static std::string path_;
-    static std::unique_ptr<runtime::PeImage> pe_;
+    static std::unique_ptr<emulator::PeImage> pe_;
 };
 std::string BuiltBitmaps::path_;
-std::unique_ptr<runtime::PeImage> BuiltBitmaps::pe_;
+std::unique_ptr<emulator::PeImage> BuiltBitmaps::pe_;
 
 TEST_F(BuiltBitmaps, TheModuleCarriesExactlyTheTable) {
     std::set<uint32_t> expected;

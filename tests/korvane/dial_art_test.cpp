@@ -31,7 +31,7 @@ protected:
     void SetUp() override {
         const std::string pe_path = test_paths::pe("Korvane.gau");
         if (!korvane_bench::present(pe_path)) GTEST_SKIP() << korvane_bench::no_pe_build(pe_path);
-        pe_ = std::make_unique<runtime::PeImage>(runtime::PeImage::read_file(pe_path));
+        pe_ = std::make_unique<emulator::PeImage>(emulator::PeImage::read_file(pe_path));
         module_ = std::make_unique<runtime::Module>(host_, test_paths::module("Korvane.gau"), pe_path);
     }
 
@@ -63,7 +63,7 @@ protected:
     }
 
     runtime::Host host_;
-    std::unique_ptr<runtime::PeImage> pe_;
+    std::unique_ptr<emulator::PeImage> pe_;
     std::unique_ptr<runtime::Module> module_;
 };
 

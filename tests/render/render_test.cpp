@@ -22,6 +22,7 @@
 #include "runtime/evaluate.h"
 #include "runtime/instance.h"
 #include "runtime/module.h"
+#include "runtime/module_code.h"
 #include "synthetic.h"
 
 namespace {

@@ -11,6 +11,7 @@
 
 #include "frame/services.h"
 #include "runtime/module.h"
+#include "runtime/module_code.h"
 
 namespace guest_helpers {
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/bench_fixture_support.h"
+#include "runtime/module_code.h"
 
 namespace {
 

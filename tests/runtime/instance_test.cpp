@@ -12,6 +12,7 @@
 
 #include "runtime/bench_fixture_support.h"
 #include "runtime/guest_helpers.h"
+#include "runtime/module_code.h"
 
 namespace {
 

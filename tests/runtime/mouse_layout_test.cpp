@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/module_code.h"
 #include "runtime/mouse.h"
 
 namespace {

@@ -20,6 +20,7 @@
 #include "runtime/guest_helpers.h"
 #include "runtime/host.h"
 #include "runtime/module.h"
+#include "runtime/module_code.h"
 #include "support/test_paths.h"
 #include "tests/fixtures/bench_fixture/fixture_ids.h"
 
@@ -222,6 +223,24 @@ TEST_F(KeyEventRoutines, RoutinesChangedDuringADeliveryCountFromTheNextEvent) {
 // Dropwatch's routine, registered by its module_init, is module code that
 // takes its arguments C-style: the host calls it in Dropwatch's machine,
 // whichever modules were loaded around it, and not once it is unloaded.
+// A routine that faults ends the event's delivery. An event sent from
+// outside the module comes back as the runtime's fault, naming the module and
+// the event; one module code sends ends the module's own call with the
+// machine's fault, as a fault of its own code would.
+TEST_F(KeyEventRoutines, AFaultingRoutineEndsTheDeliveryInItsCallersWords) {
+    register_routine(guest::KeyEventHandler(0x10), 7);  // no code there
+    try {
+        host.send_key_event(42, 1);
+        ADD_FAILURE() << "the routine's fault was lost";
+    } catch (const runtime::ModuleFault& fault) {
+        EXPECT_EQ(fault.kind(), runtime::ModuleFault::Kind::kFetch) << fault.what();
+        EXPECT_EQ(std::string(fault.what()).rfind("BenchFixture.gau: key-event routine (event 42): ", 0), 0u)
+            << fault.what();
+        EXPECT_TRUE(runtime::is_module_fault(fault));
+    }
+    EXPECT_THROW(call(service_slot::trigger_key_event, {42, 1}), emulator::GuestFault);
+}
+
 TEST(KeyEventRoutinesOfModules, RunInTheModuleThatRegisteredThem) {
     Host host;
     runtime::Module fixture(host, test_paths::module("BenchFixture.gau"));

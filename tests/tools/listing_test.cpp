@@ -10,6 +10,7 @@
 
 #include "frame/records.h"
 #include "frame/vocabulary.h"
+#include "runtime/module_code.h"
 #include "support/test_paths.h"
 #include "tools/listing.h"
 
@@ -103,6 +104,7 @@ TEST(ListingFields, ShowsStringsNotTheirAddresses) {
     static char name[] = "Clock\0";
     emulator::GuestMemory memory;
     memory.add({.base = 0x10000000, .size = sizeof name, .host = reinterpret_cast<uint8_t*>(name), .name = "data"});
+    const runtime::ModuleMemory records(memory);
     struct Case {
         uint32_t address;
         nlohmann::ordered_json json;  // gauge_name
@@ -120,10 +122,10 @@ TEST(ListingFields, ShowsStringsNotTheirAddresses) {
         std::vector<uint8_t> bytes(sizeof header);
         std::memcpy(bytes.data(), &header, sizeof header);
         const frame::RecordInfo& schema = frame::schema_of<guest::GAUGEHDR>();
-        const nlohmann::ordered_json json = listing::fields_json(schema, bytes.data(), &memory);
+        const nlohmann::ordered_json json = listing::fields_json(schema, bytes.data(), &records);
         EXPECT_EQ(json.at("gauge_name"), c.json) << c.address;
         EXPECT_EQ(json.contains("gauge_name_address"), c.address_listed) << c.address;
-        const std::string text = listing::describe_fields(schema, bytes.data(), &memory);
+        const std::string text = listing::describe_fields(schema, bytes.data(), &records);
         EXPECT_NE(text.find(c.text), std::string::npos) << text;
     }
 }

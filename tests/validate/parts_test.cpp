@@ -19,6 +19,7 @@
 #include "frame/vocabulary.h"
 #include "runtime/host.h"
 #include "runtime/module.h"
+#include "runtime/module_code.h"
 #include "support/test_paths.h"
 #include "tests/fixtures/faulty/faulty_ids.h"
 #include "validate/hostile.h"
