@@ -238,6 +238,29 @@ struct Context {
     uint32_t result_cell = 0;
 };
 
+// What the routines share: TRUE and FALSE, a failure with its last error,
+// and words and structures of pe_format.h in guest memory, copied whole.
+inline constexpr uint32_t kTrue = 1;
+inline constexpr uint32_t kFalse = 0;
+inline constexpr uint32_t kPageSize = 0x1000;
+inline uint32_t fail(Context& context, uint32_t error, uint32_t result = 0) {
+    context.last_error = error;
+    return result;
+}
+inline void set_u32(Context& context, uint32_t address, uint32_t value) {
+    context.memory.write(GuestPtr<uint32_t>(address)) = value;
+}
+template <typename T>
+T get(Context& context, uint32_t address) {
+    T value;
+    context.memory.copy_out(address, &value, sizeof value);
+    return value;
+}
+template <typename T>
+void put(Context& context, uint32_t address, const T& value) {
+    context.memory.copy_in(address, &value, sizeof value);
+}
+
 #define WIN32_DECLARE(dll, name, words, convention, shape, note) \
     ShapeResult<Shape::k##shape>::type dll##_##name(Context& context, const Args& args);
 WIN32_FUNCTIONS(WIN32_DECLARE)

@@ -23,9 +23,6 @@ constexpr int32_t kErange = 34;
 constexpr uint32_t kCrtHeap = 0;  // the owner msvcrt's blocks carry
 
 uint32_t u32(Context& context, uint32_t address) { return context.memory.read(GuestPtr<uint32_t>(address)); }
-void set_u32(Context& context, uint32_t address, uint32_t value) {
-    context.memory.write(GuestPtr<uint32_t>(address)) = value;
-}
 
 uint32_t sign(int difference) { return static_cast<uint32_t>(difference < 0 ? -1 : difference > 0 ? 1 : 0); }
 

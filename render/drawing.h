@@ -1,0 +1,56 @@
+// What the renderer's files share: the looks of surfaces, the placeholder
+// font, and the drawing of one element, which gauges and panels are made of.
+#pragma once
+
+#include <cairo.h>
+
+#include <cstdint>
+#include <numbers>
+
+#include "render/renderer.h"
+#include "runtime/dib.h"
+#include "runtime/instance.h"
+#include "runtime/module_memory.h"
+
+namespace render {
+
+inline constexpr uint32_t kFallbackExtent = 100;
+inline constexpr uint32_t kSurroundColour = 0x141414;
+inline constexpr uint32_t kPlaceholderColour = 0xA0A0A0;
+inline constexpr uint32_t kPlaceholderFill = 0x3C3C3C;
+inline constexpr double kSmallPlaceholder = 24.0;
+
+inline double radians(double degrees) { return degrees * std::numbers::pi / 180.0; }
+
+// Surfaces and their looks (surfaces.cpp).
+void set_colour(cairo_t* cr, uint32_t rgb);
+cairo_surface_t* make_surface(const runtime::Picture& picture, Look look);
+cairo_surface_t* make_surface(const runtime::Bitmap& bitmap, Look look);
+// The placeholders' 3 x 5 digit font, and a frame with a bitmap's id in it.
+void draw_number(cairo_t* cr, double x, double y, uint32_t number);
+double number_width(uint32_t number);
+void placeholder_frame(cairo_t* cr, double x, double y, double width, double height, uint32_t id, bool filled);
+
+// One element (elements.cpp).
+struct Context {
+    cairo_t* cr;
+    BitmapCache& bitmaps;
+    double gauge_width;
+};
+
+// What the drawing takes from an element's records beside its evaluation,
+// copied out of the module's memory once per element drawn.
+struct Placement {
+    int32_t position_x = 0, position_y = 0;
+    int32_t ofs_x = 0, ofs_y = 0;
+    uint32_t image_flags = 0;
+    float texture_scale_x = 1.0f, texture_scale_y = 1.0f;  // sprites only
+};
+
+Placement placement_of(const runtime::ModuleMemory& memory, const runtime::ElementState& state);
+bool black_is_clear(uint32_t image_flags);
+void paint_at(cairo_t* cr, cairo_surface_t* surface, double x, double y);
+bool shows_at(const Context& c, const runtime::ElementState& state, const Placement& e, double x, double y);
+void draw_element(const Context& c, const runtime::ElementState& state, const Placement& e);
+
+}  // namespace render
