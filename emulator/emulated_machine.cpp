@@ -1,6 +1,10 @@
 // EmulatedMachine's set-up, its calls into guest code and the host routines guest code calls.
 #include "emulator/emulated_machine_impl.h"
 
+#include <bit>
+#include <iterator>
+#include <string>
+
 namespace emulator {
 
 std::atomic<bool> machine_detail::g_stop_calls{false};
@@ -439,5 +443,48 @@ uint32_t EmulatedMachine::thread_block() const { return kTib; }
 uint32_t EmulatedMachine::process_block() const { return kPeb; }
 
 uint64_t EmulatedMachine::instructions() const { return impl_->executed; }
+
+namespace {
+
+// Unicorn's ids in the order of EmulatedMachine::Registers' fields.
+constexpr int kRegisterIds[] = {UC_X86_REG_EAX, UC_X86_REG_ECX,    UC_X86_REG_EDX, UC_X86_REG_EBX,
+                                UC_X86_REG_ESP, UC_X86_REG_EBP,    UC_X86_REG_ESI, UC_X86_REG_EDI,
+                                UC_X86_REG_EIP, UC_X86_REG_EFLAGS, UC_X86_REG_CS,  UC_X86_REG_SS,
+                                UC_X86_REG_DS,  UC_X86_REG_ES,     UC_X86_REG_FS,  UC_X86_REG_GS};
+constexpr size_t kFirstSegment = 10;
+static_assert(sizeof(EmulatedMachine::Registers) == sizeof kRegisterIds / sizeof kRegisterIds[0] * sizeof(uint32_t));
+
+}  // namespace
+
+EmulatedMachine::Registers EmulatedMachine::registers() const {
+    uint32_t values[std::size(kRegisterIds)];
+    for (size_t i = 0; i < std::size(kRegisterIds); ++i)
+        values[i] = i < kFirstSegment ? impl_->reg(kRegisterIds[i]) : impl_->reg16(kRegisterIds[i]);
+    return std::bit_cast<Registers>(values);
+}
+
+void EmulatedMachine::set_registers(const Registers& registers) {
+    const auto values = std::bit_cast<std::array<uint32_t, std::size(kRegisterIds)>>(registers);
+    const auto now = std::bit_cast<std::array<uint32_t, std::size(kRegisterIds)>>(this->registers());
+    // The segments first: a refused selector leaves the general registers as they were.
+    for (size_t k = 0; k < std::size(kRegisterIds); ++k) {
+        const size_t i = (k + kFirstSegment) % std::size(kRegisterIds);
+        // Only what changes: Unicorn takes a write of EIP in a hook as a jump
+        // and runs the hook again, so the same EIP written would loop.
+        if (values[i] == now[i]) continue;
+        if (i < kFirstSegment) {
+            impl_->set_reg(kRegisterIds[i], values[i]);
+        } else {
+            // Loading a selector loads its descriptor: one the table lacks,
+            // or a 16-bit value that is not one, is refused, and nothing
+            // else of this segment changes.
+            uint32_t value = values[i];
+            if (value > 0xFFFF || uc_reg_write(impl_->uc, kRegisterIds[i], &value) != UC_ERR_OK ||
+                impl_->reg16(kRegisterIds[i]) != value)
+                throw std::invalid_argument("emulator: segment selector " + std::to_string(values[i]) +
+                                            " refused");
+        }
+    }
+}
 
 }  // namespace emulator

@@ -147,6 +147,20 @@ public:
     // Instructions run by module code since the machine was made.
     uint64_t instructions() const;
 
+    // The processor's registers as module code sees them, in the order
+    // debuggers number them (GDB's i386 core). They mean something while a
+    // call is stopped inside the machine (a host routine it serves, a hook);
+    // between calls they hold where the last one ended. set_registers()
+    // writes only those that change (a new EIP is a jump), and throws
+    // std::invalid_argument for a selector the processor refuses.
+    struct Registers {
+        uint32_t eax = 0, ecx = 0, edx = 0, ebx = 0, esp = 0, ebp = 0, esi = 0, edi = 0;
+        uint32_t eip = 0, eflags = 0;
+        uint32_t cs = 0, ss = 0, ds = 0, es = 0, fs = 0, gs = 0;
+    };
+    Registers registers() const;
+    void set_registers(const Registers& registers);
+
     // For a program told to end (SIGINT, SIGTERM) from another thread: every
     // machine's running call stops within a translated block and throws
     // CallStopped, and so does every later call until allow_calls(). Safe

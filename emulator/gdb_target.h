@@ -1,0 +1,38 @@
+// The i386 as GDB's remote protocol sees it: the register file in GDB's
+// numbering, as the bytes of `g`, `G`, `p` and `P` (each register four bytes,
+// little-endian, segment selectors too), and the target description the
+// debugger reads (qXfer:features:read:target.xml). GDB wants the x87
+// registers in the core feature (16 to 31) or it refuses the description;
+// they are described, and read as unavailable until the machine serves them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "emulator/emulated_machine.h"
+
+namespace emulator::gdb {
+
+using Registers = EmulatedMachine::Registers;
+
+// eax..edi, eip, eflags, cs, ss, ds, es, fs, gs: what `g` carries.
+inline constexpr uint32_t kGeneralRegisters = 16;
+inline constexpr uint32_t kRegisterBytes = 4;
+
+// The `g` answer's bytes (to_hex() makes its text).
+std::string register_file(const Registers& registers);
+// `G`: all of them, or nullopt when `bytes` is not exactly the file's size.
+std::optional<Registers> from_register_file(std::string_view bytes);
+// `p n`: one register's bytes; nullopt for one the machine does not serve
+// (the stub answers "xxxxxxxx", unavailable, for the x87 ones, an error past them).
+std::optional<std::string> register_value(const Registers& registers, uint32_t number);
+// `P n=v`: false, and `registers` unchanged, for a number not served or
+// bytes not four.
+bool set_register_value(Registers& registers, uint32_t number, std::string_view bytes);
+
+// The document named `annex` ("target.xml"), or nullopt for another.
+std::optional<std::string_view> target_description(std::string_view annex);
+
+}  // namespace emulator::gdb
