@@ -242,7 +242,7 @@ struct Context {
 // and words and structures of pe_format.h in guest memory, copied whole.
 inline constexpr uint32_t kTrue = 1;
 inline constexpr uint32_t kFalse = 0;
-inline constexpr uint32_t kPageSize = 0x1000;
+inline constexpr uint32_t kPageSize = EmulatedMachine::kPageSize;
 inline uint32_t fail(Context& context, uint32_t error, uint32_t result = 0) {
     context.last_error = error;
     return result;

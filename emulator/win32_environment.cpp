@@ -40,7 +40,6 @@ double Args::real(size_t index) const {
 namespace {
 
 constexpr uint32_t kHeapSize = 16u << 20;
-constexpr uint32_t kPageSize = 0x1000;
 
 std::string lower(std::string_view text) {
     std::string result(text);

@@ -27,7 +27,9 @@ Placement placement_of(const runtime::ModuleMemory& memory, const runtime::Eleme
 // element, faces included, so the window shows through a round dial's corners.
 bool black_is_clear(uint32_t image_flags) { return (image_flags & kImageTransparentBlack) != 0; }
 
-static Look element_look(const runtime::ElementState& state, const Placement& e) {
+namespace {
+
+Look element_look(const runtime::ElementState& state, const Placement& e) {
     if (black_is_clear(e.image_flags)) return state.greyed ? Look::GreyOverlay : Look::Overlay;
     return state.greyed ? Look::GreyOpaque : Look::Opaque;
 }
@@ -35,12 +37,14 @@ static Look element_look(const runtime::ElementState& state, const Placement& e)
 // Bilinear sampling is exact at whole-pixel places and a quarter of the cost
 // of cairo's default filter; only where a picture shrinks below half its size
 // would it drop detail, and there the default filter is kept.
-static cairo_filter_t filter_for(cairo_t* cr) {
+cairo_filter_t filter_for(cairo_t* cr) {
     cairo_matrix_t matrix;
     cairo_get_matrix(cr, &matrix);
     const double shrink = std::fabs(matrix.xx * matrix.yy - matrix.xy * matrix.yx);
     return shrink >= 0.25 ? CAIRO_FILTER_BILINEAR : CAIRO_FILTER_GOOD;
 }
+
+}  // namespace
 
 void paint_at(cairo_t* cr, cairo_surface_t* surface, double x, double y) {
     cairo_set_source_surface(cr, surface, x, y);
@@ -50,11 +54,13 @@ void paint_at(cairo_t* cr, cairo_surface_t* surface, double x, double y) {
 
 enum class Use { Paint, Mask };
 
+namespace {
+
 // Paints (or masks with) a bitmap at (x, y); false when the module lacks it.
 // One that stays where it is from frame to frame (`stays`) goes through its
 // picture made at device pixels, where there is one.
-static bool paint_bitmap(const Context& c, uint32_t resource_id, Look look, double x, double y, bool stays,
-                         Use use = Use::Paint) {
+bool paint_bitmap(const Context& c, uint32_t resource_id, Look look, double x, double y, bool stays,
+                  Use use = Use::Paint) {
     std::optional<BitmapCache::Placed> placed;
     if (stays) {
         cairo_matrix_t to_device;
@@ -83,7 +89,7 @@ static bool paint_bitmap(const Context& c, uint32_t resource_id, Look look, doub
     return true;
 }
 
-static void draw_picture(const Context& c, const runtime::ElementState& state, const Placement& e, double x, double y) {
+void draw_picture(const Context& c, const runtime::ElementState& state, const Placement& e, double x, double y) {
     // A slider's place changes with its value: a picture made for one place
     // would seldom be drawn twice.
     if (paint_bitmap(c, state.resource_id, element_look(state, e), x, y, state.type != kSlider)) return;
@@ -95,7 +101,7 @@ static void draw_picture(const Context& c, const runtime::ElementState& state, c
 }
 
 // Whether `surface` shows a pixel at (x, y) of its own space.
-static bool opaque_at(cairo_surface_t* surface, double x, double y) {
+bool opaque_at(cairo_surface_t* surface, double x, double y) {
     if (surface == nullptr || !(x >= 0.0 && y >= 0.0)) return false;
     const int width = cairo_image_surface_get_width(surface), height = cairo_image_surface_get_height(surface);
     if (x >= width || y >= height) return false;
@@ -106,6 +112,8 @@ static bool opaque_at(cairo_surface_t* surface, double x, double y) {
     std::memcpy(&pixel, row + 4 * static_cast<size_t>(x), 4);
     return (pixel >> 24) != 0;
 }
+
+}  // namespace
 
 // Whether the element, drawn as draw_element draws it, shows a pixel at (x, y).
 bool shows_at(const Context& c, const runtime::ElementState& state, const Placement& e, double x, double y) {
@@ -132,7 +140,9 @@ bool shows_at(const Context& c, const runtime::ElementState& state, const Placem
     }
 }
 
-static void draw_needle(const Context& c, const runtime::ElementState& state, const Placement& e) {
+namespace {
+
+void draw_needle(const Context& c, const runtime::ElementState& state, const Placement& e) {
     cairo_t* cr = c.cr;
     cairo_save(cr);
     cairo_translate(cr, e.position_x, e.position_y);
@@ -150,7 +160,7 @@ static void draw_needle(const Context& c, const runtime::ElementState& state, co
     cairo_restore(cr);
 }
 
-static void draw_moving_image(const Context& c, const runtime::ElementState& state, const Placement& e) {
+void draw_moving_image(const Context& c, const runtime::ElementState& state, const Placement& e) {
     cairo_t* cr = c.cr;
     const uint32_t mask_id = state.resource_id + 1;
     cairo_surface_t* picture = c.bitmaps.surface(state.resource_id, element_look(state, e));
@@ -171,7 +181,7 @@ static void draw_moving_image(const Context& c, const runtime::ElementState& sta
 
 // From the gauge's space to the texture's: its centre on the background
 // point, turned about it, then shifted along its own turned axes.
-static void turn_to_texture(cairo_t* cr, const runtime::ElementState& state, const Placement& e) {
+void turn_to_texture(cairo_t* cr, const runtime::ElementState& state, const Placement& e) {
     cairo_translate(cr, e.ofs_x, e.ofs_y);
     cairo_rotate(cr, radians(-state.rotation));
     cairo_translate(cr, state.shift_x, state.shift_y);
@@ -180,8 +190,8 @@ static void turn_to_texture(cairo_t* cr, const runtime::ElementState& state, con
 // The texture, scaled by texture_scale and placed as turn_to_texture says,
 // as a pattern for the context's present user space; null when it is scaled
 // to nothing.
-static cairo_pattern_t* turned_texture(cairo_t* cr, const runtime::ElementState& state, const Placement& e,
-                                       cairo_surface_t* texture) {
+cairo_pattern_t* turned_texture(cairo_t* cr, const runtime::ElementState& state, const Placement& e,
+                                cairo_surface_t* texture) {
     const double scale_x = std::isfinite(e.texture_scale_x) ? e.texture_scale_x : 0.0;
     const double scale_y = std::isfinite(e.texture_scale_y) ? e.texture_scale_y : 0.0;
     if (scale_x == 0.0 || scale_y == 0.0) return nullptr;
@@ -206,14 +216,14 @@ static cairo_pattern_t* turned_texture(cairo_t* cr, const runtime::ElementState&
 }
 
 // Whether the compositor's fixed-point numbers hold every part of `m`.
-static bool within_fixed_point(const cairo_matrix_t& m) {
+bool within_fixed_point(const cairo_matrix_t& m) {
     for (const double part : {m.xx, m.yx, m.xy, m.yy, m.x0, m.y0}) {
         if (!(std::fabs(part) < 16384.0)) return false;
     }
     return true;
 }
 
-static void draw_sprite(const Context& c, const runtime::ElementState& state, const Placement& e) {
+void draw_sprite(const Context& c, const runtime::ElementState& state, const Placement& e) {
     cairo_t* cr = c.cr;
     const uint32_t mask_id = state.resource_id + 1;
     cairo_pattern_t* turned = nullptr;
@@ -261,6 +271,8 @@ static void draw_sprite(const Context& c, const runtime::ElementState& state, co
         placeholder_frame(cr, e.position_x, e.position_y, kSmallPlaceholder * 2, kSmallPlaceholder, mask_id, false);
     }
 }
+
+}  // namespace
 
 void draw_element(const Context& c, const runtime::ElementState& state, const Placement& e) {
     if (!state.visible) return;

@@ -11,10 +11,12 @@ void set_colour(cairo_t* cr, uint32_t rgb) {
     cairo_set_source_rgb(cr, (rgb >> 16 & 0xFF) / 255.0, (rgb >> 8 & 0xFF) / 255.0, (rgb & 0xFF) / 255.0);
 }
 
-static bool greyed_look(Look look) { return look == Look::GreyOpaque || look == Look::GreyOverlay; }
+namespace {
+
+bool greyed_look(Look look) { return look == Look::GreyOpaque || look == Look::GreyOverlay; }
 
 // Premultiplied ARGB32 of one decoded colour in a look.
-static uint32_t look_pixel(uint32_t rgb, Look look) {
+uint32_t look_pixel(uint32_t rgb, Look look) {
     const bool black = (rgb & 0xFFFFFF) == 0;
     switch (look) {
         case Look::Window: return black ? 0xFF000000u : 0u;
@@ -33,11 +35,15 @@ static uint32_t look_pixel(uint32_t rgb, Look look) {
     return 0xFF000000u | (rgb & 0xFFFFFF);
 }
 
+}  // namespace
+
 using SurfacePointer = std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t*)>;
+
+namespace {
 
 // A window is only ever a mask: alpha alone is a quarter of the bytes to
 // read, and masks of alpha alone are what the compositor is quickest at.
-static SurfacePointer new_surface(uint32_t width, uint32_t height, Look look) {
+SurfacePointer new_surface(uint32_t width, uint32_t height, Look look) {
     SurfacePointer made(cairo_image_surface_create(look == Look::Window ? CAIRO_FORMAT_A8 : CAIRO_FORMAT_ARGB32,
                                                    static_cast<int>(width), static_cast<int>(height)),
                         cairo_surface_destroy);
@@ -47,7 +53,7 @@ static SurfacePointer new_surface(uint32_t width, uint32_t height, Look look) {
 }
 
 // Turns the 0xRRGGBB colours of an ARGB32 surface into the look, in place.
-static void apply_look(cairo_surface_t* surface, Look look) {
+void apply_look(cairo_surface_t* surface, Look look) {
     unsigned char* data = cairo_image_surface_get_data(surface);
     const auto stride = static_cast<size_t>(cairo_image_surface_get_stride(surface));
     const auto width = static_cast<size_t>(cairo_image_surface_get_width(surface));
@@ -69,6 +75,8 @@ static void apply_look(cairo_surface_t* surface, Look look) {
     }
     cairo_surface_mark_dirty(surface);
 }
+
+}  // namespace
 
 // A surface of the picture in the look; null when cairo cannot make one.
 cairo_surface_t* make_surface(const runtime::Picture& picture, Look look) {
