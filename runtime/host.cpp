@@ -6,6 +6,7 @@
 #include <iterator>
 #include <utility>
 
+#include "runtime/call_context.h"
 #include "runtime/module_code.h"
 
 namespace runtime {
@@ -133,6 +134,7 @@ void Host::deliver(uint32_t event_id, uint32_t value) {
         if (routine.from < event && event <= routine.until && r.handler && r.module != nullptr) {
             const uint32_t args[] = {event_id, value, r.user_data};
             try {
+                const CallScope scope(*r.module, {}, "key-event routine");
                 r.module->machine().call(r.handler.address, args, emulator::Convention::kCdecl);
             } catch (const emulator::GuestFault& fault) {
                 // The same fault, its message naming the module whose routine it was.

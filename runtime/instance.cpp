@@ -9,6 +9,7 @@
 
 #include "frame/numbers.h"
 #include "frame/vocabulary.h"
+#include "runtime/call_context.h"
 #include "runtime/evaluate.h"
 #include "runtime/module_code.h"
 
@@ -282,6 +283,7 @@ void GaugeInstance::clear_images() {
 double GaugeInstance::call_value(uint32_t code, uint32_t record, const char* what) const {
     const uint32_t args[] = {record};
     try {
+        const CallScope scope(module_, name_, what);
         return module_.machine().call_double(code, args, emulator::Convention::kStdcall);
     } catch (const emulator::GuestFault& fault) {
         throw GaugeFault(fault_message(module_, "gauge " + name_ + ", " + what, fault), fault);
@@ -293,6 +295,7 @@ void GaugeInstance::call_gauge(uint32_t service_id) {
         const guest::GaugeCallback callback = module_.memory().read(gauge_).gauge_callback;
         if (!callback) return;
         const uint32_t args[] = {gauge_.address, service_id, 0};
+        const CallScope scope(module_, name_, gauge_callback_name(service_id));
         module_.machine().call(callback.address, args, emulator::Convention::kStdcall);
     } catch (const emulator::GuestFault& fault) {
         throw GaugeFault(
@@ -477,6 +480,7 @@ void GaugeInstance::act(const MouseBox& box, int64_t x, int64_t y, uint32_t flag
             impl_->point = GuestPtr<guest::PIXPOINT>(module_.machine().allocate(sizeof(guest::PIXPOINT)));
         module_.memory().write(impl_->point) = guest::PIXPOINT{to_int32(x - shown.left), to_int32(y - shown.top)};
         const uint32_t args[] = {impl_->point.address, flags};
+        const CallScope scope(module_, name_, "mouse handler");
         module_.machine().call(box.handler.address, args, emulator::Convention::kStdcall);
     } catch (const emulator::GuestFault& fault) {
         throw GaugeFault(

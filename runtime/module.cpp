@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/text_input.h"
+#include "runtime/call_context.h"
 #include "runtime/host.h"
 #include "runtime/module_code.h"
 
@@ -73,6 +74,7 @@ Module::Module(Host& host, const std::string& path, ModuleResources resources)
     const guest::ModuleRoutine init = mem.read(linkage_).module_init;
     if (init) {
         try {
+            const CallScope scope(*this, {}, "module_init");
             machine().call(init.address, {}, emulator::Convention::kStdcall);
         } catch (const emulator::GuestFault& fault) {
             throw ModuleError(fault_message(*this, "module_init", fault), ModuleError::Kind::kCode);
@@ -171,6 +173,7 @@ Module::~Module() {
     host_.forget(*this);
     try {
         const guest::ModuleRoutine deinit = memory().read(linkage_).module_deinit;
+        const CallScope scope(*this, {}, "module_deinit");
         if (deinit) machine().call(deinit.address, {}, emulator::Convention::kStdcall);
     } catch (const std::exception&) {
         // The module is going whatever its deinit did.
