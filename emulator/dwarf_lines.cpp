@@ -46,11 +46,12 @@ constexpr uint8_t kClassExternal = 2;
 constexpr uint8_t kClassStatic = 3;
 constexpr uint32_t kNoFile = UINT32_MAX;
 
-// What one file may make the reader hold: file names and rows however the
-// tables repeat them (a real module has a few hundred names and some
-// thousands of rows).
+// What one file may make the reader hold: names, entries and rows however
+// the tables repeat them (a real module has a few hundred file names, a few
+// hundred functions and some thousands of rows).
 constexpr size_t kMaxStringLength = 4096;
-constexpr uint64_t kMaxPathBytes = 16u << 20;
+constexpr uint64_t kMaxNameBytes = 16u << 20;
+constexpr uint64_t kMaxEntries = 1u << 16;
 constexpr size_t kMaxRows = 4u << 20;
 
 // A checked reader of one section's bytes, or of a piece of them.
@@ -228,11 +229,15 @@ private:
         return Cursor(section->bytes, &section->where).string_at(offset);
     }
 
-    uint32_t intern(const std::string& directory, const std::string& name, const Cursor& from) {
+    // Names kept, counted against their budget.
+    void spend_name_bytes(uint64_t size) {
+        name_bytes_ += size;
+        if (name_bytes_ > kMaxNameBytes) fail("names beyond " + std::to_string(kMaxNameBytes >> 20) + " MiB in all");
+    }
+
+    uint32_t intern(const std::string& directory, const std::string& name) {
         std::string path = directory.empty() || absolute_path(name) ? name : directory + "/" + name;
-        path_bytes_ += path.size();
-        if (path_bytes_ > kMaxPathBytes)
-            from.fail("file names beyond " + std::to_string(kMaxPathBytes >> 20) + " MiB in all");
+        spend_name_bytes(path.size());
         const auto [it, added] = file_index_.try_emplace(std::move(path), static_cast<uint32_t>(out_.files_.size()));
         if (added) out_.files_.push_back(it->first);
         return it->second;
@@ -252,7 +257,7 @@ private:
         }
         const uint64_t count = header.uleb();
         // Each entry takes a byte at least: a count beyond the bytes left is a lie.
-        if (count > header.left() || (count > 0 && format.empty()))
+        if (count > header.left() || count > kMaxEntries || (count > 0 && format.empty()))
             header.fail(std::to_string(count) + " " + what + " entries in " + std::to_string(header.left()) + " bytes");
         std::vector<Entry> entries(static_cast<size_t>(count));
         for (Entry& entry : entries) {
@@ -279,6 +284,7 @@ private:
                     default:
                         header.fail(std::string(what) + " entry in form " + hex(form) + ", which the reader lacks");
                 }
+                if (text) spend_name_bytes(text->size());
                 if (content == kContentPath) {
                     if (!text) header.fail(std::string(what) + " path in form " + hex(form) + ": expected a string");
                     entry.path = std::move(*text);
@@ -334,7 +340,7 @@ private:
             for (Entry& entry : read_entries(header, offset_size, "directory"))
                 directories.push_back(std::move(entry.path));
             for (const Entry& entry : read_entries(header, offset_size, "file"))
-                files.push_back(intern(directory(directories, entry.directory, header), entry.path, header));
+                files.push_back(intern(directory(directories, entry.directory, header), entry.path));
         } else {
             // Directory 0 is the unit's own, which only .debug_info names: its
             // files' paths stay as they are (relative to where it was built).
@@ -346,7 +352,7 @@ private:
                 const std::string& in = directory(directories, header.uleb(), header);
                 header.uleb();  // modification time
                 header.uleb();  // length
-                files.push_back(intern(in, name, header));
+                files.push_back(intern(in, name));
             }
         }
         run_program(unit, version, min_length, max_ops, line_base, line_range, opcode_base, operand_counts, files);
@@ -402,7 +408,7 @@ private:
                     case kDefineFile:
                         if (version < 5) {
                             const std::string name = extended.string();
-                            files.push_back(intern("", name, extended));
+                            files.push_back(intern("", name));
                         }
                         break;
                     default: break;  // discriminators and vendors' opcodes say nothing of lines
@@ -470,6 +476,7 @@ private:
                     uint32_t offset = 0;
                     std::memcpy(&offset, symbol.name + 4, 4);
                     name = long_name(offset, "symbol name");
+                    spend_name_bytes(name.size());
                 } else {
                     name.assign(symbol.name, strnlen(symbol.name, sizeof symbol.name));
                 }
@@ -516,7 +523,7 @@ private:
     const std::string& file_name_;
     std::optional<Section> line_, line_str_, str_;
     std::map<std::string, uint32_t> file_index_;
-    uint64_t path_bytes_ = 0;
+    uint64_t name_bytes_ = 0;
     DebugLines out_;
 };
 
