@@ -34,31 +34,45 @@ set(KORVANE_KIT_SOURCES
   ${CMAKE_SOURCE_DIR}/gaugekit/element_chain.cpp)
 
 # add_gauge_module(<Name> FOLDER <top-level folder> SOURCES ... [RESOURCES <file.rc>]
-#                  [C_RUNTIME_STARTUP])
-# Builds <Name>.gau from its sources and the kit: a PE32 DLL exporting exactly
-# Linkage and ImportTable under MinGW, an i386 ELF shared library with the
-# same two exports on Linux. Its sources include frame/, gaugekit/ and FOLDER.
-# Under MinGW a module links without the C runtime's start-up code unless
-# C_RUNTIME_STARTUP is given (a module with a static constructor needs it).
+#                  [C_RUNTIME_STARTUP] [DEBUG] [OUTPUT_NAME <file name>])
+# Builds <Name>.gau (or <file name>.gau) from its sources and the kit: a PE32
+# DLL exporting exactly Linkage and ImportTable under MinGW, an i386 ELF
+# shared library with the same two exports on Linux. Its sources include
+# frame/, gaugekit/ and FOLDER. Under MinGW a module links without the C
+# runtime's start-up code unless C_RUNTIME_STARTUP is given (a module with a
+# static constructor needs it). DEBUG builds it for a source-level debugger
+# and line coverage instead of for size: DWARF 4 (what the machine's gdb and
+# the host's line reader both read), -Og, symbols kept.
 function(add_gauge_module name)
-  cmake_parse_arguments(ARG "C_RUNTIME_STARTUP" "RESOURCES;FOLDER" "SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "C_RUNTIME_STARTUP;DEBUG" "RESOURCES;FOLDER;OUTPUT_NAME" "SOURCES" ${ARGN})
+  if(NOT ARG_OUTPUT_NAME)
+    set(ARG_OUTPUT_NAME ${name})
+  endif()
   add_library(${name} SHARED ${ARG_SOURCES} ${KORVANE_KIT_SOURCES})
-  set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".gau" OUTPUT_NAME ${name})
+  set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".gau" OUTPUT_NAME ${ARG_OUTPUT_NAME})
   korvane_layers(${name} PRIVATE frame gaugekit ${ARG_FOLDER})
   # Module code runs inside the host's process: no exceptions, no RTTI.
   target_compile_options(${name} PRIVATE -fno-exceptions -fno-rtti)
   if(WIN32)
     target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/gaugekit/exports.def)
-    # The host reads exports, imports, relocations and resources only: symbols
-    # and the C runtime's debug sections would be a third of a module's code.
-    target_link_options(${name} PRIVATE -Wl,--enable-stdcall-fixup -s)
-    # Size: the records are most of a module and must stay as they are, so
-    # the rest has to be small. Module code throws nothing and is never
-    # unwound, so it needs no unwind tables; callbacks are short and called a
-    # few times a frame, so size beats speed; the compiler's version string
-    # is not worth a file block. MinGW keeps a frame pointer by default:
-    # nothing walks a module's stack, and it costs three instructions a call.
-    target_compile_options(${name} PRIVATE -Os -fomit-frame-pointer -fno-asynchronous-unwind-tables -fno-ident)
+    target_link_options(${name} PRIVATE -Wl,--enable-stdcall-fixup)
+    if(ARG_DEBUG)
+      # For a debugger: the frame pointer stays, so that a backtrace through
+      # module code needs no unwind tables.
+      target_compile_options(${name} PRIVATE -g -gdwarf-4 -Og -fno-omit-frame-pointer -fno-asynchronous-unwind-tables -fno-ident)
+    else()
+      # The host reads exports, imports, relocations and resources only:
+      # symbols and the C runtime's debug sections would be a third of a
+      # module's code.
+      target_link_options(${name} PRIVATE -s)
+      # Size: the records are most of a module and must stay as they are, so
+      # the rest has to be small. Module code throws nothing and is never
+      # unwound, so it needs no unwind tables; callbacks are short and called a
+      # few times a frame, so size beats speed; the compiler's version string
+      # is not worth a file block. MinGW keeps a frame pointer by default:
+      # nothing walks a module's stack, and it costs three instructions a call.
+      target_compile_options(${name} PRIVATE -Os -fomit-frame-pointer -fno-asynchronous-unwind-tables -fno-ident)
+    endif()
     if(ARG_C_RUNTIME_STARTUP)
       target_link_libraries(${name} PRIVATE user32 kernel32)
     else()
@@ -121,13 +135,17 @@ function(korvane_black_bitmap target file_name width height)
     endif()
     set(generator $<TARGET_FILE:korvane_make_black_bitmap>)
   endif()
-  add_custom_command(OUTPUT ${bitmap_dir}/${file_name}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${bitmap_dir}
-    COMMAND ${generator} ${width} ${height} ${bitmap_dir}/${file_name}
-    DEPENDS ${generator} korvane_make_black_bitmap
-    COMMENT "Generating ${file_name}")
-  add_custom_target(${target}_${file_name}_bitmap DEPENDS ${bitmap_dir}/${file_name})
-  add_dependencies(${target} ${target}_${file_name}_bitmap)
+  # One rule a bitmap, whichever targets use it (a module and its debug build).
+  set(bitmap_target generated_${file_name}_bitmap)
+  if(NOT TARGET ${bitmap_target})
+    add_custom_command(OUTPUT ${bitmap_dir}/${file_name}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${bitmap_dir}
+      COMMAND ${generator} ${width} ${height} ${bitmap_dir}/${file_name}
+      DEPENDS ${generator} korvane_make_black_bitmap
+      COMMENT "Generating ${file_name}")
+    add_custom_target(${bitmap_target} DEPENDS ${bitmap_dir}/${file_name})
+  endif()
+  add_dependencies(${target} ${bitmap_target})
   # windres looks for the files an .rc names along its include path.
   target_include_directories(${target} PRIVATE ${bitmap_dir})
   get_target_property(sources ${target} SOURCES)

@@ -131,6 +131,18 @@ EMULATOR_PE_STRUCT(DataDirectory, EMULATOR_PE_DATA_DIRECTORY, 8)
     F(uint32_t, characteristics, 36)
 EMULATOR_PE_STRUCT(SectionHeader, EMULATOR_PE_SECTION_HEADER, 40)
 
+// A record of the COFF symbol table (IMAGE_SYMBOL); aux_count records of
+// the same size follow it. A name whose first four bytes are zero lies in
+// the string table, at the offset in the next four.
+#define EMULATOR_PE_COFF_SYMBOL(F) \
+    F(char[8], name, 0) \
+    F(uint32_t, value, 8)  /* in an image: the offset in its section */ \
+    F(int16_t, section, 12)  /* 1-based; 0 and below: no section */ \
+    F(uint16_t, type, 14) \
+    F(uint8_t, storage_class, 16) \
+    F(uint8_t, aux_count, 17)
+EMULATOR_PE_STRUCT(CoffSymbol, EMULATOR_PE_COFF_SYMBOL, 18)
+
 #define EMULATOR_PE_IMPORT_DESCRIPTOR(F) \
     F(uint32_t, lookup_table, 0)  /* OriginalFirstThunk */ \
     F(uint32_t, time_date_stamp, 4) \

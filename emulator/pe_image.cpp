@@ -91,6 +91,8 @@ private:
         const uint32_t section_count = header.section_count;
         const uint32_t optional_size = header.optional_header_size;
         out_.characteristics = header.characteristics;
+        out_.symbol_table = header.symbol_table;
+        out_.symbol_count = header.symbol_count;
         out_.is_dll = (out_.characteristics & kDllCharacteristic) != 0;
 
         const uint64_t optional_offset = header_offset + sizeof(pe::PeHeader);

@@ -139,6 +139,12 @@ public:
     // another DLL are left out.
     const std::map<std::string, uint32_t, std::less<>>& export_rvas() const { return contents_.export_rvas; }
     const std::optional<PeTls>& tls() const { return contents_.tls; }
+    // The COFF symbol table as the header gives it, unchecked (Windows reads
+    // neither field; a stripped image has 0 for both): the file offset of
+    // its 18-byte records, their count, and the string table after them
+    // that long section names ("/4") and symbol names point into.
+    uint32_t symbol_table() const { return contents_.symbol_table; }
+    uint32_t symbol_count() const { return contents_.symbol_count; }
     // The file's bytes.
     std::span<const uint8_t> file() const {
         return storage_ ? std::span<const uint8_t>(*storage_) : std::span<const uint8_t>();
@@ -163,6 +169,8 @@ public:
         std::vector<PeImportDll> imports;
         std::map<std::string, uint32_t, std::less<>> export_rvas;
         std::optional<PeTls> tls;
+        uint32_t symbol_table = 0;
+        uint32_t symbol_count = 0;
     };
 
 private:

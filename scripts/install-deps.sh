@@ -32,6 +32,8 @@ packages=(
   libexpat1
   # The browser tests.
   chromium python3
+  # genhtml, which renders the coverage report's lcov tracefile.
+  lcov
 )
 # Node.js for the browser tests: Debian's, unless one is installed already
 # (NodeSource's brings its own npm, which Debian's npm package conflicts with).

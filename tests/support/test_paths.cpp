@@ -20,4 +20,6 @@ std::string module(const std::string& file_name) {
 
 std::string pe(const std::string& file_name) { return join("KORVANE_PE_DIR", file_name); }
 
+std::string source(const std::string& path) { return join("KORVANE_SOURCE_DIR", path); }
+
 }  // namespace test_paths

@@ -14,4 +14,8 @@ std::string module(const std::string& file_name);
 // the twin's bitmaps); empty when the PE build is not known.
 std::string pe(const std::string& file_name);
 
+// A file of the checkout (a module's source, a fixture's panel), by its path
+// from the checkout's top; empty when the checkout is not known.
+std::string source(const std::string& path);
+
 }  // namespace test_paths

@@ -91,6 +91,8 @@ set(rows
   "0|warning: [^\n]*FaultyCalls.gau: 2,000 calls of its code refused past its budget of 10,000 handles|render {T}/hoard.cfg -o {T}/hoard.png --updates 24 --modules {M}"
   "1|(^|\n)gaugebench render: [^\n]*EmuInitCrash.gau: module_init: [^\n]*0x0BADF00C|render {T}/init.cfg -o {T}/init.png --modules {M}"
   "1|(^|\n)gaugebench scenario: EmuCrash.gau: gauge Crash, gauge callback [^\n]*0x0BADF00C|scenario {T}/crash.txt --modules {M}"
+  "1|(^|\n)gaugebench scenario: Debuggee.gau: gauge Probe, gauge callback [^\n]*write at 0x00000000|scenario {S}/tests/fixtures/debuggee/fault.txt --out {T}/debuggee --modules {M}"
+  "0|debuggee.png: 1 gauge drawn in 1 shown window|render {S}/tests/fixtures/debuggee/debuggee.cfg -o {T}/debuggee.png --modules {M}"
   "2|-o [^\n]*panel.jpg: pictures are written as PNG|render {S}/panel/panel.cfg -o {T}/panel.jpg"
   "2|-o: [^\n]*link.png: is a symbolic link: give|render {S}/panel/panel.cfg -o {T}/link.png"
   "2|-o: [^\n]*dangling.png: is a symbolic link .dangling.|render {S}/panel/panel.cfg -o {T}/dangling.png"
