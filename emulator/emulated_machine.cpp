@@ -365,7 +365,9 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
           "hook");
 }
 
-EmulatedMachine::~EmulatedMachine() = default;
+EmulatedMachine::~EmulatedMachine() {
+    if (impl_->debugging.debugger != nullptr) impl_->debugging.debugger->forget(*this);
+}
 
 uint32_t EmulatedMachine::call(uint32_t code, std::span<const uint32_t> args, Convention convention) {
     return impl_->call(code, args, convention, false).eax;
@@ -380,6 +382,8 @@ const CallReport& EmulatedMachine::last_call() const { return impl_->report; }
 void EmulatedMachine::stop_all_calls() { g_stop_calls = true; }
 
 void EmulatedMachine::allow_calls() { g_stop_calls = false; }
+
+bool EmulatedMachine::calls_stopping() { return g_stop_calls.load(std::memory_order_relaxed); }
 
 uint32_t EmulatedMachine::allocate(uint32_t size) {
     Impl& m = *impl_;

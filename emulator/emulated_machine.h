@@ -44,6 +44,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "emulator/debugger.h"
 #include "emulator/machine.h"
 
 namespace emulator {
@@ -161,12 +162,33 @@ public:
     Registers registers() const;
     void set_registers(const Registers& registers);
 
+    // A debugger for module code on this machine (null: none): breakpoints
+    // and watches cost only where they are, nothing without a debugger. The
+    // debugger must outlive the machine or be detached; the machine tells
+    // it when it goes (Debugger::forget).
+    void attach_debugger(Debugger* debugger);
+    Debugger* debugger() const;
+    // Stops module code for the debugger at the next block it runs.
+    void request_debug_stop();
+    // A breakpoint before the instruction at `address`; false when there
+    // was one already (set) or none (cleared).
+    bool set_breakpoint(uint32_t address, bool set);
+    // A watch on [address, address + length) for the kind of access; false
+    // when that watch already was (set) or was not (cleared).
+    bool set_watchpoint(uint32_t address, uint32_t length, WatchKind kind, bool set);
+    // A debugger's write: code too, whatever the protection (the translated
+    // code goes). Throws std::invalid_argument for a range not wholly mapped.
+    void debugger_write(uint32_t address, std::span<const uint8_t> bytes);
+    // What lies at `address`, for messages: "(.text of Korvane.gau)".
+    std::string describe(uint32_t address) const;
+
     // For a program told to end (SIGINT, SIGTERM) from another thread: every
     // machine's running call stops within a translated block and throws
     // CallStopped, and so does every later call until allow_calls(). Safe
     // from any thread (not from a signal handler).
     static void stop_all_calls();
     static void allow_calls();
+    static bool calls_stopping();
 
 private:
     struct Impl;

@@ -196,6 +196,29 @@ struct EmulatedMachine::Impl {
         uint32_t entry = 0;    // its page's own table entry
     } probe;
 
+    // A debugger's hold (emulator/debugger.h; machine_debugging.cpp). A stop
+    // inside a code or block hook restarts the instruction it stopped before
+    // (a new EIP ends the translated block), so that breakpoints set and the
+    // trap flag raised meanwhile apply to it; the restarted instruction's own
+    // hooks pass once. A watched access is reported after its instruction: it
+    // is restarted single-stepped and the trap reports it.
+    struct Debugging {
+        Debugger* debugger = nullptr;
+        std::map<uint32_t, uc_hook> breakpoints;
+        struct Watch {
+            uint32_t address = 0, length = 0;
+            WatchKind kind = WatchKind::kWrite;
+            std::array<uc_hook, 2> hooks{};  // a read hook, a write hook (either may be 0)
+        };
+        std::vector<Watch> watches;
+        std::optional<StopSignal> requested;  // a stop at the next block
+        bool stepping = false;                // the trap flag is the debugger's
+        std::optional<uint32_t> restarted;    // the instruction restarted after a stop
+        uint32_t restart_blocks = 0;          // blocks begun since that restart
+        std::optional<DebugStop> watched;     // a watch hit, reported at the trap after its instruction
+        uint32_t polls = 0;
+    } debugging;
+
     explicit Impl(EmulatedMachine& machine, const Options& o) : self(machine), options(o) {}
 
     ~Impl() {
@@ -365,7 +388,21 @@ struct EmulatedMachine::Impl {
 
     // --- Faults -----------------------------------------------------------------------
 
-    void raise(GuestFault fault);
+    // Ends the outermost call with `fault`, a debugger first shown it at the
+    // faulting instruction (with `signal`, else the one its kind stands for).
+    void raise(GuestFault fault, std::optional<StopSignal> signal = std::nullopt);
+
+    // --- A debugger's stops (machine_debugging.cpp) ----------------------------------------
+
+    // `before_instruction`: from a code or block hook (else the processor's
+    // own exception or trap, after which the machine looks its code up anew).
+    void debug_stop(DebugStop stop, bool before_instruction) noexcept;
+    void restart_at(uint32_t pc);
+    void debug_trap(uint32_t eip) noexcept;
+    bool debug_block(uint32_t address) noexcept;
+    static void on_breakpoint(uc_engine*, uint64_t address, uint32_t size, void* data);
+    static void on_watch(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t value, void* data);
+    void detach_debugger() noexcept;
 
     GuestFault memory_fault(Kind kind, uint32_t address, uint32_t pc) const;
 

@@ -138,9 +138,12 @@ Command xfer(std::string_view arguments) {
     const std::optional<std::string_view> annex = take_until(rest, ':');
     if (!object || !operation || !annex || *operation != "read") return Command{};
     Command command;
-    if (*object == "libraries" && annex->empty()) command.kind = Command::kReadLibraries;
-    else if (*object == "features") command.kind = Command::kReadFeatures;
-    else return Command{};
+    if (*object == "libraries" && annex->empty())
+        command.kind = Command::kReadLibraries;
+    else if (*object == "features")
+        command.kind = Command::kReadFeatures;
+    else
+        return Command{};
     if (!address_length(rest, command)) return malformed();
     command.offset = command.address;
     command.address = 0;
@@ -153,6 +156,7 @@ Command query(std::string_view packet) {
     if (packet == "qfThreadInfo") return of(Command::kFirstThreads);
     if (packet == "qsThreadInfo") return of(Command::kNextThreads);
     if (packet == "qAttached" || packet.starts_with("qAttached:")) return of(Command::kAttached);
+    if (packet.starts_with("qGetTIBAddr:")) return of(Command::kThreadBlock);
     if (packet == "qSupported" || packet.starts_with("qSupported:")) {
         Command command = of(Command::kSupported);
         std::string_view list = packet.substr(packet.size() > 10 ? 11 : 10);
@@ -189,10 +193,14 @@ void PacketReader::feed(std::string_view bytes, std::vector<ReadEvent>& out) {
     for (const char c : bytes) {
         switch (state_) {
             case kIdle:
-                if (c == '$') start();
-                else if (c == '+') out.push_back({ReadEvent::kAck, {}});
-                else if (c == '-') out.push_back({ReadEvent::kNak, {}});
-                else if (c == '\x03') out.push_back({ReadEvent::kInterrupt, {}});
+                if (c == '$')
+                    start();
+                else if (c == '+')
+                    out.push_back({ReadEvent::kAck, {}});
+                else if (c == '-')
+                    out.push_back({ReadEvent::kNak, {}});
+                else if (c == '\x03')
+                    out.push_back({ReadEvent::kInterrupt, {}});
                 break;
             case kData:
                 if (c == '$') {
@@ -201,9 +209,12 @@ void PacketReader::feed(std::string_view bytes, std::vector<ReadEvent>& out) {
                     state_ = kSum1;
                 } else {
                     sum_ = static_cast<uint8_t>(sum_ + static_cast<uint8_t>(c));
-                    if (c == '}') state_ = kEscape;
-                    else if (c == '*') state_ = kRun;
-                    else put(c);
+                    if (c == '}')
+                        state_ = kEscape;
+                    else if (c == '*')
+                        state_ = kRun;
+                    else
+                        put(c);
                 }
                 break;
             case kEscape:
@@ -241,9 +252,12 @@ void PacketReader::feed(std::string_view bytes, std::vector<ReadEvent>& out) {
                 }
                 received_ = static_cast<uint8_t>(received_ * 16 + (digit < 0 ? 0 : digit));
                 state_ = kIdle;
-                if (bad_ || received_ != sum_) out.push_back({ReadEvent::kBadChecksum, {}});
-                else if (too_long_) out.push_back({ReadEvent::kTooLong, {}});
-                else out.push_back({ReadEvent::kPacket, std::move(data_)});
+                if (bad_ || received_ != sum_)
+                    out.push_back({ReadEvent::kBadChecksum, {}});
+                else if (too_long_)
+                    out.push_back({ReadEvent::kTooLong, {}});
+                else
+                    out.push_back({ReadEvent::kPacket, std::move(data_)});
                 data_ = std::string();
                 break;
             }

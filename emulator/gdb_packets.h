@@ -62,45 +62,46 @@ std::string to_hex(std::string_view bytes);
 
 struct Command {
     enum Kind {
-        kUnknown,          // answer the empty packet
-        kMalformed,        // a known command whose arguments are not: answer an error
-        kHaltReason,       // ?
-        kReadRegisters,    // g
-        kWriteRegisters,   // G bytes
-        kReadRegister,     // p number
-        kWriteRegister,    // P number=bytes
-        kReadMemory,       // m address,length
-        kWriteMemory,      // M address,length:hex (bytes)
-        kContinue,         // c [address], vCont;c
-        kStep,             // s [address], vCont;s
-        kVContQuery,       // vCont?
-        kInsertBreakpoint, // Zt,address,kind
-        kRemoveBreakpoint, // zt,address,kind
-        kSupported,        // qSupported[:features] (features)
-        kReadLibraries,    // qXfer:libraries:read::offset,length
-        kReadFeatures,     // qXfer:features:read:annex:offset,length
-        kAttached,         // qAttached
-        kCurrentThread,    // qC
-        kFirstThreads,     // qfThreadInfo
-        kNextThreads,      // qsThreadInfo
-        kSetThread,        // H op thread
-        kKill,             // k
-        kDetach,           // D
+        kUnknown,           // answer the empty packet
+        kMalformed,         // a known command whose arguments are not: answer an error
+        kHaltReason,        // ?
+        kReadRegisters,     // g
+        kWriteRegisters,    // G bytes
+        kReadRegister,      // p number
+        kWriteRegister,     // P number=bytes
+        kReadMemory,        // m address,length
+        kWriteMemory,       // M address,length:hex (bytes)
+        kContinue,          // c [address], vCont;c
+        kStep,              // s [address], vCont;s
+        kVContQuery,        // vCont?
+        kInsertBreakpoint,  // Zt,address,kind
+        kRemoveBreakpoint,  // zt,address,kind
+        kSupported,         // qSupported[:features] (features)
+        kReadLibraries,     // qXfer:libraries:read::offset,length
+        kReadFeatures,      // qXfer:features:read:annex:offset,length
+        kAttached,          // qAttached
+        kThreadBlock,       // qGetTIBAddr:thread (Windows debuggers ask where the thread's block lies)
+        kCurrentThread,     // qC
+        kFirstThreads,      // qfThreadInfo
+        kNextThreads,       // qsThreadInfo
+        kSetThread,         // H op thread
+        kKill,              // k
+        kDetach,            // D
     };
     // Z/z types, as numbered on the wire.
     enum Breakpoint { kSoftware = 0, kHardware = 1, kWriteWatch = 2, kReadWatch = 3, kAccessWatch = 4 };
 
     Kind kind = kUnknown;
-    uint32_t address = 0;   // m M Z z, and c s when has_address
+    uint32_t address = 0;  // m M Z z, and c s when has_address
     bool has_address = false;
-    uint32_t length = 0;    // m M (bytes), Z z (kind), qXfer (length asked)
-    uint32_t offset = 0;    // qXfer
-    uint32_t number = 0;    // p P: the register
+    uint32_t length = 0;  // m M (bytes), Z z (kind), qXfer (length asked)
+    uint32_t offset = 0;  // qXfer
+    uint32_t number = 0;  // p P: the register
     Breakpoint breakpoint = kSoftware;
-    std::string bytes;      // G P M X: what to write, decoded
-    std::string annex;      // qXfer:features: the document's name
-    char operation = 0;     // H: 'g' or 'c'
-    int64_t thread = 0;     // H: -1 all, 0 any, else the thread
+    std::string bytes;                  // G P M X: what to write, decoded
+    std::string annex;                  // qXfer:features: the document's name
+    char operation = 0;                 // H: 'g' or 'c'
+    int64_t thread = 0;                 // H: -1 all, 0 any, else the thread
     std::vector<std::string> features;  // qSupported
 };
 

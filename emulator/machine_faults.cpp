@@ -3,11 +3,6 @@
 
 namespace emulator {
 
-void EmulatedMachine::Impl::raise(GuestFault fault) {
-    if (!pending) pending.emplace(std::move(fault));
-    uc_emu_stop(uc);
-}
-
 GuestFault EmulatedMachine::Impl::memory_fault(Kind kind, uint32_t address, uint32_t pc) const {
     const std::string at = hex(address) + " (" + where(address) + ")";
     const std::string by = " by the instruction at " + hex(pc) + " (" + where(pc) + ")";
@@ -168,6 +163,9 @@ void EmulatedMachine::Impl::on_block(uc_engine*, uint64_t address, uint32_t size
             uc_emu_stop(m.uc);
             return;
         }
+        if (m.debugging.debugger != nullptr && m.depth > 0 && !m.pending &&
+            m.debug_block(static_cast<uint32_t>(address)))
+            return;  // the block starts again, as the debugger left it
         if (m.executed - m.outermost_start > m.options.instruction_budget && !m.pending && m.depth > 0) {
             const auto at = static_cast<uint32_t>(address);
             m.raise(GuestFault(Kind::kBudget, at, at,
@@ -197,10 +195,15 @@ void EmulatedMachine::Impl::on_interrupt(uc_engine*, uint32_t number, void* data
         const uint32_t eip = m.reg(UC_X86_REG_EIP);
         if (m.probe.active) {
             m.end_probe(number, eip);
+        } else if (number == 1 && (m.debugging.stepping || m.debugging.watched)) {
+            m.debug_trap(eip);
         } else if (number == kPageFault && !m.pending) {
             m.page_fault(m.reg(UC_X86_REG_CR2), eip);
         } else {
-            m.raise(m.interrupt_fault(number, eip));
+            const bool floating = number == 16 || number == 19;
+            m.raise(m.interrupt_fault(number, eip), floating      ? std::optional(StopSignal::kFpe)
+                                                    : number == 3 ? std::optional(StopSignal::kTrap)
+                                                                  : std::nullopt);
         }
     } catch (...) {
         m.stop_for_host_error("reporting a processor exception");

@@ -1,22 +1,87 @@
 // The bench host's modules: the PE file itself, run in the emulator with the
 // Windows functions gauge modules import.
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 
 #include "emulator/emulated_machine.h"
+#include "emulator/gdb_stub.h"
 #include "emulator/pe_module.h"
 #include "emulator/win32_environment.h"
+#include "platform/text_input.h"
+#include "runtime/call_context.h"
+#include "runtime/debugging.h"
+#include "runtime/module.h"
 #include "runtime/module_code.h"
 
 namespace runtime {
 namespace {
 
+// The one debugger of the process and the module it debugs.
+struct DebuggerState {
+    std::unique_ptr<emulator::gdb::Stub> stub;
+    std::string module;  // the file name; empty until the first module is loaded
+    std::function<void(const std::string&)> stopped;
+    std::function<void()> resumed;
+};
+DebuggerState& debugger_state() {
+    static DebuggerState state;
+    return state;
+}
+
+std::string file_name(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+// "Korvane!Altimeter, gauge_callback (update), at 0x10001234 (.text of Korvane.gau)".
+std::string describe_stop(emulator::EmulatedMachine& machine, uint32_t pc) {
+    std::string where;
+    if (const CallContext* call = current_call(); call != nullptr && call->module != nullptr) {
+        where = std::filesystem::path(call->module->path()).stem().string();
+        if (!call->gauge.empty()) where += "!" + std::string(call->gauge);
+        where += ", " + std::string(call->callback) + ", ";
+    }
+    char address[16];
+    std::snprintf(address, sizeof address, "0x%08x", pc);
+    return where + "at " + address + " (" + machine.describe(pc) + ")";
+}
+
+// Passes everything to the environment, noting where modules were mapped:
+// the debugger places each one's symbols there.
+class MappedModules : public emulator::ImportResolver {
+public:
+    explicit MappedModules(emulator::ImportResolver& inner) : inner_(inner) {}
+    std::optional<uint32_t> resolve(std::string_view dll, std::string_view name) override {
+        return inner_.resolve(dll, name);
+    }
+    uint32_t trap(std::string_view dll, std::string_view name) override { return inner_.trap(dll, name); }
+    void module_mapped(const std::string& name, uint32_t base, uint32_t size,
+                       std::function<std::optional<uint32_t>(std::string_view)> exports) override {
+        bases.emplace_back(name, base);
+        inner_.module_mapped(name, base, size, std::move(exports));
+    }
+    void module_unmapped(uint32_t base) override {
+        std::erase_if(bases, [&](const auto& mapped) { return mapped.second == base; });
+        inner_.module_unmapped(base);
+    }
+    std::vector<std::pair<std::string, uint32_t>> bases;
+
+private:
+    emulator::ImportResolver& inner_;
+};
+
 class EmulatedCode : public ModuleCode {
 public:
     EmulatedCode(const std::string& path, WindowQuery windows) : environment_(machine_) {
         environment_.set_window_query(std::move(windows));
+        DebuggerState& debugging = debugger_state();
+        if (debugging.stub) {
+            if (debugging.module.empty()) debugging.module = file_name(path);
+            if (platform::same_name(file_name(path), debugging.module)) {
+                const std::string full = std::filesystem::absolute(path).string();
+                debugging.stub->adopt(machine_, [this, full] { return libraries(full); });
+            }
+        }
         try {
-            module_ = emulator::PeModule::load(machine_, environment_, path);
+            module_ = emulator::PeModule::load(machine_, mapped_, path);
         } catch (const emulator::LoadError& error) {
             throw ModuleError(error.what(), ModuleError::Kind::kFile);
         } catch (const emulator::PeError& error) {
@@ -64,14 +129,65 @@ public:
     std::optional<emulator::ResourceUse> resources() const override { return environment_.resources(); }
 
 private:
+    std::vector<emulator::gdb::Library> libraries(const std::string& full) const {
+        std::vector<emulator::gdb::Library> out;
+        for (const auto& [name, base] : mapped_.bases) {
+            uint32_t first = 0x1000;
+            try {
+                const emulator::PeImage image = emulator::PeImage::read_file(full);
+                if (!image.sections().empty()) first = image.sections().front().virtual_address;
+            } catch (const std::exception&) {
+                // The file changed since: its sections' usual place.
+            }
+            out.push_back({name == file_name(full) ? full : name, base + first});
+        }
+        return out;
+    }
+
     // Declared in this order: the module is unloaded before the environment
     // and the machine it runs in go.
     emulator::EmulatedMachine machine_;
     emulator::Win32Environment environment_;
+    MappedModules mapped_{environment_};
     std::unique_ptr<emulator::PeModule> module_;
 };
 
 }  // namespace
+
+bool start_debugger(const DebuggerOptions& options, std::function<void(const std::string& line)> say) {
+    const ListenAddress address = parse_listen_address(options.address, options.anywhere);
+    DebuggerState& state = debugger_state();
+    state.stub = std::make_unique<emulator::gdb::Stub>(address.host, address.port);
+    state.module = options.module;
+    state.stub->say = say;
+    state.stub->describe = describe_stop;
+    state.stub->on_stop = [&state](const std::string& where) {
+        if (state.stopped) state.stopped(where);
+    };
+    state.stub->on_resume = [&state] {
+        if (state.resumed) state.resumed();
+    };
+    if (say) {
+        const bool v6 = state.stub->host().find(':') != std::string::npos;
+        const std::string at =
+            (v6 ? "[" + state.stub->host() + "]" : state.stub->host()) + ":" + std::to_string(state.stub->port());
+        if (address.host != "localhost" && address.host.rfind("127.", 0) != 0 && address.host != "::1")
+            say("warning: the debugger's port is open to other machines (" + at +
+                "): whoever reaches it runs module code as they like");
+        say("waiting for a debugger: target remote " + at +
+            (options.module.empty() ? "" : " (" + options.module + ")"));
+    }
+    return state.stub->wait_for_debugger();
+}
+
+void end_debugger() { debugger_state().stub.reset(); }
+
+bool debugger_started() { return debugger_state().stub != nullptr; }
+
+void observe_debugger(std::function<void(const std::string& where)> stopped, std::function<void()> resumed) {
+    debugger_state().stopped = std::move(stopped);
+    debugger_state().resumed = std::move(resumed);
+}
 
 void stop_all_module_calls() { emulator::EmulatedMachine::stop_all_calls(); }
 

@@ -12,8 +12,10 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <stdexcept>
 
 #include "frame/calling_convention.h"
+#include "runtime/debugging.h"
 #include "runtime/host.h"
 #include "runtime/module_code.h"
 
@@ -333,6 +335,14 @@ uint64_t instructions_run(const emulator::Machine&) { return 0; }
 std::unique_ptr<ModuleCode> load_module_code(const std::string& path, WindowQuery) {
     return std::make_unique<NativeCode>(path);
 }
+
+// The twin's module code runs natively: nothing a debugger could stop.
+bool start_debugger(const DebuggerOptions&, std::function<void(const std::string&)>) {
+    throw std::runtime_error("--gdb: the twin runs module code natively; debug it with gdb itself");
+}
+void end_debugger() {}
+bool debugger_started() { return false; }
+void observe_debugger(std::function<void(const std::string&)>, std::function<void()>) {}
 
 }  // namespace runtime
 

@@ -34,6 +34,8 @@ packages=(
   chromium python3
   # genhtml, which renders the coverage report's lcov tracefile.
   lcov
+  # The debuggers the suite attaches to module code (GDB's remote protocol).
+  gdb-mingw-w64 gdb-multiarch
 )
 # Node.js for the browser tests: Debian's, unless one is installed already
 # (NodeSource's brings its own npm, which Debian's npm package conflicts with).

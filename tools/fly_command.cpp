@@ -40,6 +40,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Options {
     flightmodel::FlightRun run;
+    runtime::DebuggerOptions debugger;
     std::string panel;  // default: the project's panel/panel.cfg
     std::string out_dir;
     std::string scenario;
@@ -410,6 +411,7 @@ gaugebench::ExitStatus fly(Options& options) {
     scenario::set_main_window(
         host, scenario ? scenario->main_window_at_start().value_or(options.main_window) : options.main_window);
     host.set_night(options.night);
+    gaugebench::start_debugger_if_asked(options.debugger);
     panels::Panel panel(host, panels::PanelConfig::read_file(options.panel), options.paths, options.scale);
     if (scenario) scenario::check_gauges(*scenario, panel);
     panel_commands::check_picture_size(panel);
@@ -555,6 +557,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     command->add_option("--jsbsim", options->run.jsbsim, "the JSBSim program (default " + options->run.jsbsim + ")")
         ->type_name("<program>");
     gaugebench::add_module_paths(*command, options->paths);
+    gaugebench::add_debugger_options(*command, options->debugger);
     gaugebench::add_main_window_option(*command, options->main_window);
     gaugebench::add_night_flag(*command, options->night);
     gaugebench::add_progress_options(*command, options->progress);

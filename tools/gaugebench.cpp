@@ -143,6 +143,7 @@ struct ValidateOptions {
     std::string json;
     uint64_t seed = validate::kDefaultSeed;
     bool require_bitmaps = false;
+    runtime::DebuggerOptions debugger;
 };
 
 // --pe as given: a file, or a directory holding the module's namesake; by
@@ -174,6 +175,7 @@ ExitStatus validate(const ValidateOptions& options) {
     validate::Options validation;
     validation.pe = resolve_pe(options);
     validation.seed = options.seed;
+    gaugebench::start_debugger_if_asked(options.debugger);
     validate::Report report = validate::validate_module(options.module, validation);
     using validate::Check;
     using validate::Status;
@@ -230,6 +232,7 @@ Command add_validate(CLI::App& app) {
     command->add_option("--seed", options->seed, "seed of the random inputs (the report names it)")
         ->type_name("<n>")
         ->check(seed_check());
+    gaugebench::add_debugger_options(*command, options->debugger);
     command->add_flag("--require-bitmaps", options->require_bitmaps,
                       "fail the bitmap check (KV014) when no PE with the bitmaps is found, instead of skipping it");
     return {command, [options] { return validate(*options); }};

@@ -45,6 +45,7 @@ struct Options {
     render::PngEffort png = render::PngEffort::kFast;
     Progress::Mode progress = Progress::Mode::kAuto;
     std::string json;
+    runtime::DebuggerOptions debugger;
 };
 
 // Options both commands take: where the modules are, the main window,
@@ -103,6 +104,7 @@ ExitStatus render(const Options& options) {
     runtime::Host host;
     ::scenario::set_main_window(host, options.main_window);
     host.set_night(options.night);
+    gaugebench::start_debugger_if_asked(options.debugger);
     panels::Panel panel(host, panels::PanelConfig::read_file(options.input), options.paths, options.scale);
     if (panel.gauges().empty())
         throw CommandError(ExitStatus::kBadInput, platform::input_name(options.input) + ": places no gauge");
@@ -175,6 +177,7 @@ ExitStatus scenario(const Options& options) {
         throw CommandError(error.status(), platform::input_name(options.input) + ":" +
                                                std::to_string(script.panel_line()) + ": panel " + error.what());
     }
+    gaugebench::start_debugger_if_asked(options.debugger);
     panels::Panel panel(host, panels::PanelConfig::read_file(panel_path), options.paths, script.scale());
     ::scenario::check_gauges(script, panel);
     check_picture_size(panel);
@@ -322,6 +325,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         "--smallest", [render_options](int64_t) { render_options->png = render::PngEffort::kSmallest; },
         "write the smallest PNG (slower; for pictures that are published)");
     add_module_paths(*render_command, *render_options);
+    gaugebench::add_debugger_options(*render_command, render_options->debugger);
     commands.push_back({render_command, [render_options] { return render(*render_options); }});
 
     auto scenario_options = std::make_shared<Options>();
@@ -334,6 +338,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         ->add_option("--out", scenario_options->out_dir, "directory for the snapshots (default: the current one)")
         ->type_name("<dir>");
     add_module_paths(*scenario_command, *scenario_options);
+    gaugebench::add_debugger_options(*scenario_command, scenario_options->debugger);
     commands.push_back({scenario_command, [scenario_options] { return scenario(*scenario_options); }});
 }
 

@@ -168,7 +168,13 @@ int serve(const ServeOptions& options) {
         // may have to cut short; a configuration that does not parse is
         // still refused before it listens.
         (void)panels::PanelConfig::read_file(live.panel_path);
-        web::serve([&live] { return std::make_unique<web::LivePanel>(live); }, server, watcher.stop, stderr);
+        web::serve(
+            [&live, &options] {
+                // Before any module code, so the debugger sees it from its first instruction.
+                gaugebench::start_debugger_if_asked(options.debugger);
+                return std::make_unique<web::LivePanel>(live);
+            },
+            server, watcher.stop, stderr);
     } catch (const std::exception& failure) {
         // Told to end while the panel was being made: an end like any other.
         if (!runtime::is_stopped_call(failure)) {
@@ -229,6 +235,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     gaugebench::add_module_paths(*command, options->paths);
     gaugebench::add_main_window_option(*command, options->main_window);
     gaugebench::add_night_flag(*command, options->night);
+    gaugebench::add_debugger_options(*command, options->debugger);
     command->add_flag("--allow-no-origin", options->allow_no_origin,
                       "let clients that name no page (scripts, curl: no browser sends none) operate the panel; "
                       "browsers' pages of other sites stay refused");

@@ -4,10 +4,12 @@
 #include <optional>
 #include <string>
 
+#include "runtime/debugging.h"
 #include "panels/panel.h"
 #include "tools/command_line.h"
 
 struct ServeOptions {
+    runtime::DebuggerOptions debugger;
     std::string panel;  // default: the project's panel/panel.cfg
     panels::ModulePaths paths;
     double scale = 1.0;

@@ -8,6 +8,8 @@
 #include <exception>
 #include <thread>
 
+#include "runtime/debugging.h"
+
 namespace web {
 namespace {
 
@@ -99,6 +101,18 @@ public:
     SimulationClock(LivePanel& panel, Exchange& exchange) : panel_(panel), exchange_(exchange) {}
 
     void run(const std::atomic<bool>& stop) {
+        // A debugger's stop holds this thread inside a step: the page is told
+        // where, and the clock takes up again from the moment it goes on.
+        runtime::observe_debugger(
+            [this](const std::string& where) {
+                Published stopped;
+                stopped.status = nlohmann::json{{"type", "status"}, {"debugger", "stopped in " + where}}.dump();
+                publish(stopped);
+            },
+            [this] { due_ = Clock::now(); });
+        struct Unobserve {
+            ~Unobserve() { runtime::observe_debugger({}, {}); }
+        } unobserve;
         Clock::time_point next_report = Clock::now() + seconds(kReportEverySeconds);
         while (!stop) {
             if (Clock::now() >= next_report) {

@@ -64,6 +64,10 @@ function showStatus(status) {
   live.statuses += 1;
   showError(status.error);
   markFaults(status.faults);
+  if (status.debugger) {
+    statusLine.textContent = `${status.debugger}: the panel and its clock wait for the debugger`;
+    return;
+  }
   if (status.rpm === undefined) return;
   const seconds = status.time;
   const clock = `${Math.floor(seconds / 60)}:${(seconds % 60).toFixed(1).padStart(4, '0')}`;

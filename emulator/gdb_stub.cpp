@@ -1,0 +1,450 @@
+#include "emulator/gdb_stub.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "emulator/emulated_machine.h"
+#include "emulator/gdb_target.h"
+
+namespace emulator::gdb {
+namespace {
+
+// How long a wait looks away from the program's own end.
+constexpr int kPollMs = 100;
+// A write to a debugger that reads nothing gives up after this.
+constexpr int kSendTimeoutMs = 10000;
+// The registers GDB's description numbers after the general ones: the x87
+// stack (ten bytes each), then its control registers; read as unavailable.
+constexpr uint32_t kX87Stack = 16, kX87End = 32;
+
+std::string hex32(uint32_t value) {
+    char text[12];
+    std::snprintf(text, sizeof text, "%x", value);
+    return text;
+}
+
+std::string xfer_piece(std::string_view document, uint32_t offset, uint32_t length) {
+    if (offset >= document.size()) return "l";
+    const std::string_view piece = document.substr(offset, length);
+    return (offset + piece.size() < document.size() ? "m" : "l") + std::string(piece);
+}
+
+std::string xml_escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+Stub::Stub(const std::string& host, uint16_t port) : host_(host) {
+    const std::string where = host + ":" + std::to_string(port);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    const int looked = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (looked != 0) throw std::runtime_error("--gdb " + where + ": no such address: " + gai_strerror(looked));
+    std::string failure = "no address";
+    for (addrinfo* a = found; a != nullptr && listener_ < 0; a = a->ai_next) {
+        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+        if (fd < 0) continue;
+        const int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, 1) == 0) {
+            listener_ = fd;
+            sockaddr_storage bound{};
+            socklen_t size = sizeof bound;
+            getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size);
+            port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                                      : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+        } else {
+            failure = std::strerror(errno);
+            ::close(fd);
+        }
+    }
+    freeaddrinfo(found);
+    if (listener_ < 0) throw std::runtime_error("--gdb " + where + ": cannot listen there: " + failure);
+}
+
+Stub::~Stub() {
+    for (const Machine& m : machines_) m.machine->attach_debugger(nullptr);
+    if (connection_ >= 0) ::close(connection_);
+    if (listener_ >= 0) ::close(listener_);
+}
+
+void Stub::tell(const std::string& line) const {
+    if (say) say(line);
+}
+
+bool Stub::wait_for_debugger() {
+    while (connection_ < 0) {
+        if (EmulatedMachine::calls_stopping()) return false;
+        pollfd waiting{listener_, POLLIN, 0};
+        if (::poll(&waiting, 1, kPollMs) > 0) accept_waiting();
+    }
+    return true;
+}
+
+void Stub::accept_waiting() {
+    sockaddr_storage peer{};
+    socklen_t size = sizeof peer;
+    const int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) return;
+    if (connection_ >= 0) {
+        ::close(fd);
+        tell("a second debugger was refused: one is attached");
+        return;
+    }
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    connection_ = fd;
+    reader_ = PacketReader();
+    events_.clear();
+    last_sent_.clear();
+    running_ = false;
+    last_stop_.reset();
+    char name[NI_MAXHOST] = "?";
+    getnameinfo(reinterpret_cast<sockaddr*>(&peer), size, name, sizeof name, nullptr, 0, NI_NUMERICHOST);
+    tell(std::string("a debugger attached from ") + name);
+    // Module code stops for it at the next instruction it runs.
+    stop_first_ = true;
+    for (const Machine& m : machines_) m.machine->request_debug_stop();
+    if (!machines_.empty()) stop_first_ = false;
+}
+
+void Stub::refuse_waiting() {
+    pollfd waiting{listener_, POLLIN, 0};
+    if (::poll(&waiting, 1, 0) > 0) accept_waiting();
+}
+
+void Stub::drop_connection(const char* why) {
+    if (connection_ < 0) return;
+    ::close(connection_);
+    connection_ = -1;
+    clear_points();
+    events_.clear();
+    stop_first_ = false;
+    tell(std::string("the debugger ") + why + ": the session goes on");
+}
+
+void Stub::adopt(EmulatedMachine& machine, std::function<std::vector<Library>()> libraries) {
+    machines_.push_back({&machine, std::move(libraries)});
+    machine.attach_debugger(this);
+    for (uint32_t address : breakpoints_) machine.set_breakpoint(address, true);
+    for (const Watch& w : watches_) machine.set_watchpoint(w.address, w.length, w.kind, true);
+    if (stop_first_) {
+        machine.request_debug_stop();
+        stop_first_ = false;
+    }
+    if (current_ == nullptr) current_ = &machine;
+}
+
+void Stub::forget(EmulatedMachine& machine) noexcept {
+    std::erase_if(machines_, [&](const Machine& m) { return m.machine == &machine; });
+    if (current_ == &machine) current_ = machines_.empty() ? nullptr : machines_.back().machine;
+}
+
+// Reads what the debugger sent, waiting up to a poll period when `wait`;
+// false when the connection ended.
+bool Stub::read_available(bool wait) {
+    pollfd readable{connection_, POLLIN, 0};
+    if (::poll(&readable, 1, wait ? kPollMs : 0) <= 0) return true;
+    char buffer[4096];
+    const ssize_t got = ::recv(connection_, buffer, sizeof buffer, 0);
+    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) return false;
+    if (got < 0) return true;
+    std::vector<ReadEvent> read;
+    reader_.feed(std::string_view(buffer, static_cast<size_t>(got)), read);
+    for (ReadEvent& event : read) events_.push_back(std::move(event));
+    return true;
+}
+
+void Stub::send_raw(const std::string& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size() && connection_ >= 0) {
+        const ssize_t wrote = ::send(connection_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (wrote > 0) {
+            sent += static_cast<size_t>(wrote);
+            continue;
+        }
+        if (wrote < 0 && errno != EAGAIN && errno != EINTR) break;
+        pollfd writable{connection_, POLLOUT, 0};
+        if (::poll(&writable, 1, kSendTimeoutMs) <= 0) break;
+    }
+    if (sent < bytes.size()) drop_connection("stopped reading");
+}
+
+void Stub::send(const std::string& data) {
+    last_sent_ = frame(data);
+    send_raw(last_sent_);
+}
+
+bool Stub::interrupted() noexcept {
+    try {
+        refuse_waiting();
+        if (connection_ < 0) return false;
+        if (!read_available(false)) {
+            drop_connection("went away");
+            return false;
+        }
+        const auto interrupt = std::find_if(events_.begin(), events_.end(),
+                                            [](const ReadEvent& e) { return e.kind == ReadEvent::kInterrupt; });
+        if (interrupt == events_.end()) return false;
+        events_.erase(interrupt);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+std::string Stub::stop_reply(const DebugStop& stop) const {
+    char head[8];
+    std::snprintf(head, sizeof head, "T%02x", static_cast<unsigned>(stop.signal));
+    std::string reply = std::string(head) + "thread:1;";
+    if (stop.reason == DebugStop::Reason::kBreakpoint) reply += "swbreak:;";
+    if (stop.reason == DebugStop::Reason::kWatch) {
+        const char* kind = stop.watch == WatchKind::kWrite  ? "watch"
+                           : stop.watch == WatchKind::kRead ? "rwatch"
+                                                            : "awatch";
+        reply += std::string(kind) + ":" + hex32(stop.watch_address) + ";";
+    }
+    return reply;
+}
+
+Debugger::Resume Stub::stopped(EmulatedMachine& machine, const DebugStop& stop) noexcept {
+    try {
+        if (connection_ < 0) return Resume::kContinue;
+        current_ = &machine;
+        last_stop_ = stop;
+        std::string where = describe ? describe(machine, stop.pc) : hex32(stop.pc);
+        if (running_) {
+            // A step is news to nobody; the rest say where, and a fault why.
+            if (stop.reason != DebugStop::Reason::kStep) {
+                std::string news = "stopped in " + where;
+                if (stop.fault != nullptr) news += ": " + std::string(stop.fault->what());
+                send("O" + to_hex(news + "\n"));
+            }
+            send(stop_reply(stop));
+            running_ = false;
+        }
+        if (on_stop) on_stop(where);
+        Outcome outcome = Outcome::kServe;
+        while (outcome == Outcome::kServe) {
+            if (EmulatedMachine::calls_stopping()) break;
+            refuse_waiting();
+            if (events_.empty() && !read_available(true)) {
+                drop_connection("went away");
+                break;
+            }
+            while (!events_.empty() && outcome == Outcome::kServe && connection_ >= 0) {
+                ReadEvent event = std::move(events_.front());
+                events_.pop_front();
+                switch (event.kind) {
+                    case ReadEvent::kPacket:
+                        send_raw("+");
+                        outcome = serve(parse_command(event.data), &machine);
+                        break;
+                    case ReadEvent::kNak: send_raw(last_sent_); break;
+                    case ReadEvent::kBadChecksum: send_raw("-"); break;
+                    case ReadEvent::kTooLong:
+                        send_raw("+");
+                        send("E01");
+                        break;
+                    default: break;
+                }
+            }
+            if (connection_ < 0) break;
+        }
+        if (on_resume) on_resume();
+        if (outcome == Outcome::kDetach) drop_connection("detached");
+        running_ = outcome == Outcome::kContinue || outcome == Outcome::kStep;
+        return outcome == Outcome::kStep ? Resume::kStep : Resume::kContinue;
+    } catch (...) {
+        return Resume::kContinue;
+    }
+}
+
+std::string Stub::read_memory(EmulatedMachine* machine, uint32_t address, uint32_t length) const {
+    // As far as it is readable: GDB takes a short answer, and an error only
+    // when not even the first byte is.
+    length = std::min(length, kMaxMemoryRead);
+    std::string bytes;
+    while (bytes.size() < length) {
+        const uint32_t at = address + static_cast<uint32_t>(bytes.size());
+        const uint32_t page_left = EmulatedMachine::kPageSize - at % EmulatedMachine::kPageSize;
+        const uint32_t take = std::min<uint32_t>(page_left, length - static_cast<uint32_t>(bytes.size()));
+        std::string piece(take, '\0');
+        try {
+            machine->peek(at, std::span(reinterpret_cast<uint8_t*>(piece.data()), piece.size()));
+        } catch (const std::exception&) {
+            break;
+        }
+        bytes += piece;
+        if (at + take < at) break;  // the top of the address space
+    }
+    return bytes;
+}
+
+bool Stub::set_point(const Command& command, bool set) {
+    const bool code = command.breakpoint == Command::kSoftware || command.breakpoint == Command::kHardware;
+    if (code) {
+        const auto known = std::find(breakpoints_.begin(), breakpoints_.end(), command.address);
+        if (set && known == breakpoints_.end()) breakpoints_.push_back(command.address);
+        if (!set && known != breakpoints_.end()) breakpoints_.erase(known);
+        for (const Machine& m : machines_) m.machine->set_breakpoint(command.address, set);
+        return true;
+    }
+    const WatchKind kind = command.breakpoint == Command::kWriteWatch  ? WatchKind::kWrite
+                           : command.breakpoint == Command::kReadWatch ? WatchKind::kRead
+                                                                       : WatchKind::kAccess;
+    const uint32_t length = std::max<uint32_t>(command.length, 1);
+    const auto same = [&](const Watch& w) {
+        return w.address == command.address && w.length == length && w.kind == kind;
+    };
+    const auto known = std::find_if(watches_.begin(), watches_.end(), same);
+    if (set && known == watches_.end()) watches_.push_back({command.address, length, kind});
+    if (!set && known != watches_.end()) watches_.erase(known);
+    for (const Machine& m : machines_) m.machine->set_watchpoint(command.address, length, kind, set);
+    return true;
+}
+
+void Stub::clear_points() {
+    for (const Machine& m : machines_) {
+        for (uint32_t address : breakpoints_) m.machine->set_breakpoint(address, false);
+        for (const Watch& w : watches_) m.machine->set_watchpoint(w.address, w.length, w.kind, false);
+    }
+    breakpoints_.clear();
+    watches_.clear();
+}
+
+std::string Stub::libraries_xml() const {
+    std::string xml = "<library-list>";
+    std::vector<std::string> listed;
+    for (const Machine& m : machines_) {
+        if (m.machine != current_ || !m.libraries) continue;
+        for (const Library& library : m.libraries()) {
+            if (std::find(listed.begin(), listed.end(), library.path) != listed.end()) continue;
+            listed.push_back(library.path);
+            xml += "<library name=\"" + xml_escaped(library.path) + "\"><segment address=\"0x" +
+                   hex32(library.first_section) + "\"/></library>";
+        }
+    }
+    return xml + "</library-list>";
+}
+
+Stub::Outcome Stub::serve(const Command& command, EmulatedMachine* machine) {
+    switch (command.kind) {
+        case Command::kUnknown: send(""); break;
+        case Command::kMalformed: send("E01"); break;
+        case Command::kHaltReason: send(stop_reply(last_stop_.value_or(DebugStop{}))); break;
+        case Command::kReadRegisters: send(to_hex(register_file(machine->registers()))); break;
+        case Command::kWriteRegisters: {
+            const std::optional<Registers> registers = from_register_file(command.bytes);
+            if (!registers) {
+                send("E01");
+                break;
+            }
+            try {
+                machine->set_registers(*registers);
+                send("OK");
+            } catch (const std::exception&) {
+                send("E02");
+            }
+            break;
+        }
+        case Command::kReadRegister: {
+            const std::optional<std::string> value = register_value(machine->registers(), command.number);
+            if (value) {
+                send(to_hex(*value));
+            } else if (command.number < kX87End) {
+                send(std::string(command.number < kX87Stack + 8 ? 20 : 8, 'x'));
+            } else {
+                send("E01");
+            }
+            break;
+        }
+        case Command::kWriteRegister: {
+            Registers registers = machine->registers();
+            if (!set_register_value(registers, command.number, command.bytes)) {
+                send("E01");
+                break;
+            }
+            try {
+                machine->set_registers(registers);
+                send("OK");
+            } catch (const std::exception&) {
+                send("E02");
+            }
+            break;
+        }
+        case Command::kReadMemory: {
+            const std::string bytes = read_memory(machine, command.address, command.length);
+            send(bytes.empty() && command.length != 0 ? "E14" : to_hex(bytes));
+            break;
+        }
+        case Command::kWriteMemory:
+            try {
+                machine->debugger_write(
+                    command.address,
+                    std::span(reinterpret_cast<const uint8_t*>(command.bytes.data()), command.bytes.size()));
+                send("OK");
+            } catch (const std::exception&) {
+                send("E14");
+            }
+            break;
+        case Command::kContinue:
+        case Command::kStep:
+            if (command.has_address) {
+                Registers registers = machine->registers();
+                registers.eip = command.address;
+                machine->set_registers(registers);
+            }
+            return command.kind == Command::kStep ? Outcome::kStep : Outcome::kContinue;
+        case Command::kVContQuery: send("vCont;c;C;s;S"); break;
+        case Command::kInsertBreakpoint:
+        case Command::kRemoveBreakpoint:
+            send(set_point(command, command.kind == Command::kInsertBreakpoint) ? "OK" : "E01");
+            break;
+        case Command::kSupported:
+            send("PacketSize=" + hex32(static_cast<uint32_t>(kMaxPacket)) +
+                 ";qXfer:features:read+;qXfer:libraries:read+;swbreak+;hwbreak+;vContSupported+");
+            break;
+        case Command::kReadLibraries: send(xfer_piece(libraries_xml(), command.offset, command.length)); break;
+        case Command::kReadFeatures: {
+            const std::optional<std::string_view> document = target_description(command.annex);
+            send(document ? xfer_piece(*document, command.offset, command.length) : "E00");
+            break;
+        }
+        case Command::kAttached: send("1"); break;
+        case Command::kThreadBlock: send(hex32(machine->thread_block())); break;
+        case Command::kCurrentThread: send("QC1"); break;
+        case Command::kFirstThreads: send("m1"); break;
+        case Command::kNextThreads: send("l"); break;
+        case Command::kSetThread: send("OK"); break;
+        case Command::kKill: return Outcome::kDetach;
+        case Command::kDetach: send("OK"); return Outcome::kDetach;
+    }
+    return Outcome::kServe;
+}
+
+}  // namespace emulator::gdb

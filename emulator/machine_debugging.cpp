@@ -1,0 +1,213 @@
+// EmulatedMachine under a debugger: breakpoints as code hooks on their own
+// instruction, watches as memory hooks on their own range, steps by the
+// processor's trap flag; module code stops inside the hook that found the
+// stop, and waits there for the debugger.
+#include "emulator/emulated_machine_impl.h"
+
+namespace emulator {
+namespace {
+
+StopSignal signal_of(const GuestFault& fault) {
+    switch (fault.kind()) {
+        case Kind::kRead:
+        case Kind::kWrite:
+        case Kind::kFetch: return StopSignal::kSegv;
+        case Kind::kInvalidInstruction: return StopSignal::kIll;
+        case Kind::kDivide: return StopSignal::kFpe;
+        case Kind::kBudget: return StopSignal::kXcpu;
+        default: return StopSignal::kAbrt;
+    }
+}
+
+// Blocks asked between two looks for the debugger's interrupt.
+constexpr uint32_t kPollEvery = 1024;
+
+}  // namespace
+
+void EmulatedMachine::Impl::raise(GuestFault fault, std::optional<StopSignal> signal) {
+    if (!pending) {
+        // A fault of the host's own (pc 0) is nothing the debugger could look at.
+        if (debugging.debugger != nullptr && fault.pc() != 0) {
+            DebugStop stop;
+            stop.reason = DebugStop::Reason::kFault;
+            stop.signal = signal.value_or(signal_of(fault));
+            stop.pc = fault.pc();
+            stop.fault = &fault;
+            const uint32_t eip = reg(UC_X86_REG_EIP);
+            // The debugger sees the faulting instruction, not where a probe left EIP.
+            if (eip != fault.pc() && fault.kind() != Kind::kBudget) set_reg(UC_X86_REG_EIP, fault.pc());
+            debug_stop(stop, false);
+        }
+        pending.emplace(std::move(fault));
+    }
+    uc_emu_stop(uc);
+}
+
+void EmulatedMachine::Impl::restart_at(uint32_t pc) {
+    debugging.restarted = pc;
+    debugging.restart_blocks = 0;
+    set_reg(UC_X86_REG_EIP, pc);
+}
+
+void EmulatedMachine::Impl::debug_stop(DebugStop stop, bool before_instruction) noexcept {
+    Debugger* debugger = debugging.debugger;
+    if (debugger == nullptr) return;
+    const Debugger::Resume resume = debugger->stopped(self, stop);
+    try {
+        const bool step = resume == Debugger::Resume::kStep && debugging.debugger != nullptr &&
+                          stop.reason != DebugStop::Reason::kFault;
+        const uint32_t flags = reg(UC_X86_REG_EFLAGS);
+        if (step) {
+            set_reg(UC_X86_REG_EFLAGS, flags | kTrapFlag);
+        } else if (debugging.stepping) {
+            set_reg(UC_X86_REG_EFLAGS, flags & ~kTrapFlag);
+        }
+        debugging.stepping = step;
+        if (before_instruction && stop.reason != DebugStop::Reason::kFault) restart_at(reg(UC_X86_REG_EIP));
+    } catch (...) {
+        stop_for_host_error("resuming after a debugger's stop");
+    }
+}
+
+void EmulatedMachine::Impl::debug_trap(uint32_t eip) noexcept {
+    set_reg(UC_X86_REG_EFLAGS, reg(UC_X86_REG_EFLAGS) & ~kTrapFlag);
+    debugging.stepping = false;
+    debugging.restarted.reset();
+    DebugStop stop;
+    if (debugging.watched) {
+        stop = *debugging.watched;
+        debugging.watched.reset();
+    } else {
+        stop.reason = DebugStop::Reason::kStep;
+    }
+    stop.pc = eip;
+    debug_stop(stop, false);
+}
+
+bool EmulatedMachine::Impl::debug_block(uint32_t address) noexcept {
+    if (debugging.restarted && ++debugging.restart_blocks > 1) debugging.restarted.reset();
+    if (!debugging.requested && (++debugging.polls % kPollEvery != 0 || !debugging.debugger->interrupted()))
+        return false;
+    DebugStop stop;
+    stop.signal = debugging.requested.value_or(StopSignal::kInt);
+    stop.pc = address;
+    debugging.requested.reset();
+    debug_stop(stop, true);
+    return true;
+}
+
+void EmulatedMachine::Impl::on_breakpoint(uc_engine*, uint64_t address, uint32_t, void* data) {
+    auto& m = *static_cast<Impl*>(data);
+    const auto pc = static_cast<uint32_t>(address);
+    if (m.debugging.debugger == nullptr || m.pending) return;
+    if (m.debugging.restarted) {
+        if (*m.debugging.restarted == pc) return;
+        m.debugging.restarted.reset();
+    }
+    DebugStop stop;
+    stop.reason = DebugStop::Reason::kBreakpoint;
+    stop.pc = pc;
+    m.debug_stop(stop, true);
+}
+
+void EmulatedMachine::Impl::on_watch(uc_engine*, uc_mem_type type, uint64_t address, int, int64_t, void* data) {
+    auto& m = *static_cast<Impl*>(data);
+    if (m.debugging.debugger == nullptr || m.pending || m.debugging.watched) return;
+    try {
+        const uint32_t pc = m.reg(UC_X86_REG_EIP);
+        if (m.debugging.restarted == pc) return;
+        const bool write = type == UC_MEM_WRITE;
+        DebugStop stop;
+        stop.reason = DebugStop::Reason::kWatch;
+        stop.watch_address = static_cast<uint32_t>(address);
+        stop.watch = write ? WatchKind::kWrite : WatchKind::kRead;
+        for (const Debugging::Watch& watch : m.debugging.watches) {
+            if (address - watch.address < watch.length &&
+                (watch.kind == WatchKind::kAccess || watch.kind == stop.watch)) {
+                stop.watch = watch.kind;
+                break;
+            }
+        }
+        m.debugging.watched = stop;
+        // Reported after the instruction: it runs again, alone, and its trap tells.
+        m.set_reg(UC_X86_REG_EFLAGS, m.reg(UC_X86_REG_EFLAGS) | kTrapFlag);
+        m.restart_at(pc);
+    } catch (...) {
+        m.stop_for_host_error("reporting a watched access");
+    }
+}
+
+void EmulatedMachine::Impl::detach_debugger() noexcept {
+    for (const auto& [address, hook] : debugging.breakpoints) uc_hook_del(uc, hook);
+    for (const Debugging::Watch& watch : debugging.watches) {
+        for (uc_hook hook : watch.hooks) {
+            if (hook != 0) uc_hook_del(uc, hook);
+        }
+    }
+    for (const auto& [address, hook] : debugging.breakpoints) forget_code(address, 1);
+    if (debugging.stepping) set_reg(UC_X86_REG_EFLAGS, reg(UC_X86_REG_EFLAGS) & ~kTrapFlag);
+    debugging = Debugging{};
+}
+
+void EmulatedMachine::attach_debugger(Debugger* debugger) {
+    if (impl_->debugging.debugger != nullptr && impl_->debugging.debugger != debugger) impl_->detach_debugger();
+    impl_->debugging.debugger = debugger;
+}
+
+Debugger* EmulatedMachine::debugger() const { return impl_->debugging.debugger; }
+
+void EmulatedMachine::request_debug_stop() { impl_->debugging.requested = StopSignal::kTrap; }
+
+bool EmulatedMachine::set_breakpoint(uint32_t address, bool set) {
+    Impl& m = *impl_;
+    auto known = m.debugging.breakpoints.find(address);
+    if (set == (known != m.debugging.breakpoints.end())) return false;
+    if (set) {
+        uc_hook hook = 0;
+        check(
+            uc_hook_add(m.uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&Impl::on_breakpoint), &m, address, address),
+            "breakpoint");
+        m.debugging.breakpoints.emplace(address, hook);
+    } else {
+        uc_hook_del(m.uc, known->second);
+        m.debugging.breakpoints.erase(known);
+    }
+    // The code translated before knows nothing of the hook.
+    m.forget_code(address, 1);
+    return true;
+}
+
+bool EmulatedMachine::set_watchpoint(uint32_t address, uint32_t length, WatchKind kind, bool set) {
+    Impl& m = *impl_;
+    if (length == 0 || uint64_t{address} + length > kAddressSpace) return false;
+    auto& watches = m.debugging.watches;
+    auto known = std::find_if(watches.begin(), watches.end(), [&](const Impl::Debugging::Watch& watch) {
+        return watch.address == address && watch.length == length && watch.kind == kind;
+    });
+    if (set == (known != watches.end())) return false;
+    if (!set) {
+        for (uc_hook hook : known->hooks) {
+            if (hook != 0) uc_hook_del(m.uc, hook);
+        }
+        watches.erase(known);
+        return true;
+    }
+    Impl::Debugging::Watch watch{address, length, kind, {}};
+    const uint64_t last = uint64_t{address} + length - 1;
+    if (kind != WatchKind::kWrite)
+        check(uc_hook_add(m.uc, &watch.hooks[0], UC_HOOK_MEM_READ, reinterpret_cast<void*>(&Impl::on_watch), &m,
+                          address, last),
+              "watch");
+    if (kind != WatchKind::kRead)
+        check(uc_hook_add(m.uc, &watch.hooks[1], UC_HOOK_MEM_WRITE, reinterpret_cast<void*>(&Impl::on_watch), &m,
+                          address, last),
+              "watch");
+    watches.push_back(watch);
+    return true;
+}
+
+void EmulatedMachine::debugger_write(uint32_t address, std::span<const uint8_t> bytes) { load(address, bytes); }
+
+std::string EmulatedMachine::describe(uint32_t address) const { return impl_->where(address); }
+
+}  // namespace emulator

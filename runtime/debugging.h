@@ -1,0 +1,44 @@
+// A debugger for module code (GDB's remote protocol): the commands listen
+// with --gdb [HOST:]PORT and wait for one debugger before any module code
+// runs, so that its breakpoints catch the entry routine and module_init. It
+// debugs one module (by its file's name; the first loaded when none is
+// named), in every machine that loads it. Only the bench host's tree has
+// it; the twin's refuses.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace runtime {
+
+struct DebuggerOptions {
+    std::string address;    // [HOST:]PORT; HOST loopback (127.0.0.1) when none
+    bool anywhere = false;  // a HOST other than loopback is allowed
+    std::string module;     // the module file's name ("Korvane.gau"); empty: the first loaded
+};
+
+// The address as listened on: throws std::invalid_argument naming what was
+// expected for a malformed one, and for a host other than loopback unless
+// `anywhere`.
+struct ListenAddress {
+    std::string host;
+    uint16_t port = 0;
+};
+ListenAddress parse_listen_address(const std::string& text, bool anywhere);
+
+// Listens, tells `say` where, and waits for the debugger: false when the
+// program was told to end first. Throws std::runtime_error when it cannot
+// listen (naming the address), std::invalid_argument as above.
+bool start_debugger(const DebuggerOptions& options, std::function<void(const std::string& line)> say);
+// Lets go of the debugger (it is told nothing more; module code runs on).
+void end_debugger();
+bool debugger_started();
+
+// Told, on the thread running module code, each time a debugger stops it
+// (where, as "Korvane!Altimeter, gauge_callback (update), altimeter.cpp:42")
+// and each time it goes on: the live page shows the stop, and its clock
+// waits. Empty functions: nobody is told.
+void observe_debugger(std::function<void(const std::string& where)> stopped, std::function<void()> resumed);
+
+}  // namespace runtime
