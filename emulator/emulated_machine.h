@@ -43,6 +43,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "emulator/debugger.h"
 #include "emulator/machine.h"
@@ -181,6 +182,15 @@ public:
     void debugger_write(uint32_t address, std::span<const uint8_t> bytes);
     // What lies at `address`, for messages: "(.text of Korvane.gau)".
     std::string describe(uint32_t address) const;
+
+    // Counts each block of module code run from now on (its address, size
+    // in bytes and runs) until turned off: what a coverage report is made of.
+    void count_blocks(bool on);
+    struct BlockCount {
+        uint32_t address = 0, size = 0;
+        uint64_t runs = 0;
+    };
+    std::vector<BlockCount> block_counts() const;
 
     // For a program told to end (SIGINT, SIGTERM) from another thread: every
     // machine's running call stops within a translated block and throws

@@ -219,6 +219,10 @@ struct EmulatedMachine::Impl {
         uint32_t polls = 0;
     } debugging;
 
+    // Blocks run, by address, while counting (count_blocks).
+    bool counting_blocks = false;
+    std::unordered_map<uint32_t, BlockCount> block_runs;
+
     explicit Impl(EmulatedMachine& machine, const Options& o) : self(machine), options(o) {}
 
     ~Impl() {

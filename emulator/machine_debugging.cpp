@@ -206,6 +206,15 @@ bool EmulatedMachine::set_watchpoint(uint32_t address, uint32_t length, WatchKin
     return true;
 }
 
+void EmulatedMachine::count_blocks(bool on) { impl_->counting_blocks = on; }
+
+std::vector<EmulatedMachine::BlockCount> EmulatedMachine::block_counts() const {
+    std::vector<BlockCount> counts;
+    counts.reserve(impl_->block_runs.size());
+    for (const auto& [address, count] : impl_->block_runs) counts.push_back(count);
+    return counts;
+}
+
 void EmulatedMachine::debugger_write(uint32_t address, std::span<const uint8_t> bytes) { load(address, bytes); }
 
 std::string EmulatedMachine::describe(uint32_t address) const { return impl_->where(address); }

@@ -157,6 +157,12 @@ void EmulatedMachine::Impl::on_block(uc_engine*, uint64_t address, uint32_t size
         if (address - kTrampolines < kTrampolineSize) return;
         m.block_address = static_cast<uint32_t>(address);
         m.block_size = size;
+        if (m.counting_blocks) {
+            BlockCount& count = m.block_runs[static_cast<uint32_t>(address)];
+            count.address = static_cast<uint32_t>(address);
+            count.size = std::max(count.size, size);
+            ++count.runs;
+        }
         m.executed += m.instructions_of(static_cast<uint32_t>(address), size);
         if (g_stop_calls.load(std::memory_order_relaxed) && m.depth > 0) {
             m.stopped = true;

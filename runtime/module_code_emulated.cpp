@@ -2,14 +2,18 @@
 // Windows functions gauge modules import.
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <memory>
 
+#include "emulator/dwarf_lines.h"
 #include "emulator/emulated_machine.h"
 #include "emulator/gdb_stub.h"
 #include "emulator/pe_module.h"
 #include "emulator/win32_environment.h"
 #include "platform/text_input.h"
 #include "runtime/call_context.h"
+#include "runtime/coverage.h"
+#include "runtime/coverage_report.h"
 #include "runtime/debugging.h"
 #include "runtime/module.h"
 #include "runtime/module_code.h"
@@ -21,6 +25,10 @@ namespace {
 struct DebuggerState {
     std::unique_ptr<emulator::gdb::Stub> stub;
     std::string module;  // the file name; empty until the first module is loaded
+    // Where the debugged module lies in each machine running it, and its
+    // source lines (read once, when a stop first asks).
+    std::map<const emulator::EmulatedMachine*, std::pair<std::string, uint32_t>> loaded;
+    std::map<std::string, std::optional<emulator::DebugLines>> lines;
     std::function<void(const std::string&)> stopped;
     std::function<void()> resumed;
 };
@@ -41,7 +49,47 @@ std::string describe_stop(emulator::EmulatedMachine& machine, uint32_t pc) {
     }
     char address[16];
     std::snprintf(address, sizeof address, "0x%08x", pc);
+    DebuggerState& state = debugger_state();
+    const auto loaded = state.loaded.find(&machine);
+    if (loaded != state.loaded.end()) {
+        const auto& [path, base] = loaded->second;
+        auto known = state.lines.find(path);
+        if (known == state.lines.end()) {
+            std::optional<emulator::DebugLines> read;
+            try {
+                read = emulator::DebugLines::read(emulator::PeImage::read_file(path), path);
+            } catch (const std::exception&) {
+                // No lines to name: the address says where.
+            }
+            known = state.lines.emplace(path, std::move(read)).first;
+        }
+        if (known->second) {
+            const uint32_t rva = pc - base;
+            std::string source;
+            if (const emulator::FunctionSymbol* function = known->second->function_at(rva)) {
+                // "probe_callback", not "(anonymous namespace)::probe_callback(GAUGEHDR*, ...)".
+                std::string_view name = function->name;
+                constexpr std::string_view kAnonymous = "(anonymous namespace)::";
+                if (name.starts_with(kAnonymous)) name.remove_prefix(kAnonymous.size());
+                source = std::string(name.substr(0, name.find('('))) + ", ";
+            }
+            if (const auto at = known->second->location(rva)) {
+                return where + source + std::filesystem::path(known->second->files()[at->file]).filename().string() +
+                       ":" + std::to_string(at->line);
+            }
+        }
+    }
     return where + "at " + address + " (" + machine.describe(pc) + ")";
+}
+
+// Blocks run in each module's own image, by its file: rva -> the block.
+struct CoverageState {
+    bool on = false;
+    std::map<std::string, std::map<uint32_t, ExecutedBlock>> blocks;
+};
+CoverageState& coverage_state() {
+    static CoverageState state;
+    return state;
 }
 
 // Passes everything to the environment, noting where modules were mapped:
@@ -56,6 +104,7 @@ public:
     void module_mapped(const std::string& name, uint32_t base, uint32_t size,
                        std::function<std::optional<uint32_t>(std::string_view)> exports) override {
         bases.emplace_back(name, base);
+        if (mapped) mapped(name, base);
         inner_.module_mapped(name, base, size, std::move(exports));
     }
     void module_unmapped(uint32_t base) override {
@@ -63,6 +112,7 @@ public:
         inner_.module_unmapped(base);
     }
     std::vector<std::pair<std::string, uint32_t>> bases;
+    std::function<void(const std::string& name, uint32_t base)> mapped;
 
 private:
     emulator::ImportResolver& inner_;
@@ -72,12 +122,16 @@ class EmulatedCode : public ModuleCode {
 public:
     EmulatedCode(const std::string& path, WindowQuery windows) : environment_(machine_) {
         environment_.set_window_query(std::move(windows));
+        machine_.count_blocks(coverage_state().on);
         DebuggerState& debugging = debugger_state();
         if (debugging.stub) {
             if (debugging.module.empty()) debugging.module = file_name(path);
             if (platform::same_name(file_name(path), debugging.module)) {
                 const std::string full = std::filesystem::absolute(path).string();
                 debugging.stub->adopt(machine_, [this, full] { return libraries(full); });
+                mapped_.mapped = [this, full](const std::string& name, uint32_t base) {
+                    if (name == file_name(full)) debugger_state().loaded[&machine_] = {full, base};
+                };
             }
         }
         try {
@@ -90,6 +144,13 @@ public:
             throw ModuleError(path + ": entry routine: " + fault.what(), ModuleError::Kind::kCode);
         }
     }
+
+    ~EmulatedCode() override {
+        debugger_state().loaded.erase(&machine_);
+        if (coverage_state().on && module_) keep_coverage();
+    }
+    EmulatedCode(const EmulatedCode&) = delete;
+    EmulatedCode& operator=(const EmulatedCode&) = delete;
 
     emulator::Machine& machine() override { return machine_; }
     std::optional<uint32_t> export_address(std::string_view name) const override {
@@ -129,6 +190,22 @@ public:
     std::optional<emulator::ResourceUse> resources() const override { return environment_.resources(); }
 
 private:
+    void keep_coverage() noexcept {
+        try {
+            auto& kept = coverage_state().blocks[std::filesystem::absolute(module_->path()).string()];
+            const uint32_t base = module_->base(), size = module_->image()->size_of_image();
+            for (const emulator::EmulatedMachine::BlockCount& count : machine_.block_counts()) {
+                if (count.address - base >= size) continue;
+                ExecutedBlock& block = kept[count.address - base];
+                block.rva = count.address - base;
+                block.size = std::max(block.size, count.size);
+                block.hits += count.runs;
+            }
+        } catch (...) {
+            // What a module ran is not worth failing its unloading for.
+        }
+    }
+
     std::vector<emulator::gdb::Library> libraries(const std::string& full) const {
         std::vector<emulator::gdb::Library> out;
         for (const auto& [name, base] : mapped_.bases) {
@@ -187,6 +264,22 @@ bool debugger_started() { return debugger_state().stub != nullptr; }
 void observe_debugger(std::function<void(const std::string& where)> stopped, std::function<void()> resumed) {
     debugger_state().stopped = std::move(stopped);
     debugger_state().resumed = std::move(resumed);
+}
+
+void start_coverage() { coverage_state().on = true; }
+
+bool coverage_started() { return coverage_state().on; }
+
+std::string coverage_tracefile(const std::string& test_name) {
+    std::vector<ModuleCoverage> modules;
+    for (const auto& [path, blocks] : coverage_state().blocks) {
+        ModuleCoverage module;
+        module.file = path;
+        module.code = read_code_map(path);
+        for (const auto& [rva, block] : blocks) module.blocks.push_back(block);
+        modules.push_back(std::move(module));
+    }
+    return lcov_tracefile(test_name, modules);
 }
 
 void stop_all_module_calls() { emulator::EmulatedMachine::stop_all_calls(); }

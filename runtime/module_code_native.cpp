@@ -15,6 +15,7 @@
 #include <stdexcept>
 
 #include "frame/calling_convention.h"
+#include "runtime/coverage.h"
 #include "runtime/debugging.h"
 #include "runtime/host.h"
 #include "runtime/module_code.h"
@@ -341,6 +342,9 @@ bool start_debugger(const DebuggerOptions&, std::function<void(const std::string
     throw std::runtime_error("--gdb: the twin runs module code natively; debug it with gdb itself");
 }
 void end_debugger() {}
+void start_coverage() { throw std::runtime_error("--coverage: the twin runs module code natively; use gcov there"); }
+bool coverage_started() { return false; }
+std::string coverage_tracefile(const std::string&) { return {}; }
 bool debugger_started() { return false; }
 void observe_debugger(std::function<void(const std::string&)>, std::function<void()>) {}
 
