@@ -1,0 +1,148 @@
+// A debugger's stops on code written straight into the machine: where each
+// one lands, what module code holds there, and that the call then goes on
+// (or ends, after a fault) as if nobody had looked.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <vector>
+
+#include "emulator/emulated_machine.h"
+#include "fault_of.h"
+
+namespace {
+
+using emulator::DebugStop;
+using emulator::EmulatedMachine;
+using Reason = emulator::DebugStop::Reason;
+using Resume = emulator::Debugger::Resume;
+
+constexpr uint32_t kCode = 0x30000000, kData = 0x31000000;
+
+// Each stop as seen, answered from a script (continue when it runs out);
+// a register may be changed at the first stop.
+class Scripted : public emulator::Debugger {
+public:
+    struct Seen {
+        Reason reason;
+        emulator::StopSignal signal;
+        uint32_t offset;  // from the code's start
+        uint32_t eax;
+    };
+    std::vector<Resume> script;
+    std::optional<uint32_t> set_eax;
+    std::vector<Seen> seen;
+
+    Resume stopped(EmulatedMachine& machine, const DebugStop& stop) noexcept override {
+        EmulatedMachine::Registers registers = machine.registers();
+        seen.push_back({stop.reason, stop.signal, stop.pc - kCode, registers.eax});
+        if (set_eax && seen.size() == 1) {
+            registers.eax = *set_eax;
+            machine.set_registers(registers);
+        }
+        return seen.size() <= script.size() ? script[seen.size() - 1] : Resume::kContinue;
+    }
+    bool interrupted() noexcept override { return false; }
+    void forget(EmulatedMachine&) noexcept override {}
+};
+
+// eax = arg + 1; [kData] = eax; eax += 2; a loop of three rounds; return.
+const std::vector<uint8_t> kProgram = {
+    0x8B, 0x44, 0x24, 0x04,        // 0:  mov eax, [esp+4]
+    0x83, 0xC0, 0x01,              // 4:  add eax, 1
+    0xA3, 0x00, 0x00, 0x00, 0x31,  // 7:  mov [kData], eax
+    0x83, 0xC0, 0x02,              // 12: add eax, 2
+    0xB9, 0x03, 0x00, 0x00, 0x00,  // 15: mov ecx, 3
+    0x49,                          // 20: dec ecx
+    0x75, 0xFD,                    // 21: jnz 20
+    0xC2, 0x04, 0x00,              // 23: ret 4
+};
+// Writes through a null pointer at 2.
+const std::vector<uint8_t> kNullWrite = {0x31, 0xC0, 0x89, 0x00, 0xC3};  // xor eax,eax; mov [eax],eax; ret
+
+struct Case {
+    const char* name;
+    std::vector<uint8_t> program;
+    std::vector<uint32_t> breakpoints;              // offsets
+    std::optional<emulator::WatchKind> watch_data;  // on kData's four bytes
+    bool stop_first = false;
+    std::vector<Resume> script;
+    std::optional<uint32_t> set_eax;
+    std::vector<std::tuple<Reason, uint32_t, uint32_t>> expected;  // reason, offset, eax
+    std::optional<uint32_t> result;                                // nullopt: the call faults
+};
+
+class MachineDebugging : public testing::TestWithParam<Case> {};
+
+TEST_P(MachineDebugging, StopsWhereAskedAndGoesOn) {
+    const Case& c = GetParam();
+    Scripted debugger;  // outlives the machine, which tells it when it goes
+    EmulatedMachine machine;
+    machine.map(machine.reserve(0x1000, kCode), 0x1000, EmulatedMachine::kRead | EmulatedMachine::kExecute, "code");
+    machine.map(machine.reserve(0x1000, kData), 0x1000, EmulatedMachine::kRead | EmulatedMachine::kWrite, "data");
+    machine.load(kCode, c.program);
+    debugger.script = c.script;
+    debugger.set_eax = c.set_eax;
+    machine.attach_debugger(&debugger);
+    for (uint32_t offset : c.breakpoints) EXPECT_TRUE(machine.set_breakpoint(kCode + offset, true));
+    if (c.watch_data) EXPECT_TRUE(machine.set_watchpoint(kData, 4, *c.watch_data, true));
+    if (c.stop_first) machine.request_debug_stop();
+
+    const uint32_t args[] = {10};
+    const auto call = [&] { return machine.call(kCode, args, emulator::Convention::kStdcall); };
+    if (c.result) {
+        EXPECT_EQ(call(), *c.result);
+    } else {
+        EXPECT_EQ(fault_of(call).kind(), emulator::GuestFault::Kind::kWrite);
+    }
+    std::vector<std::tuple<Reason, uint32_t, uint32_t>> seen;
+    for (const Scripted::Seen& s : debugger.seen) seen.emplace_back(s.reason, s.offset, s.eax);
+    EXPECT_EQ(seen, c.expected);
+    if (c.expected.size() == 1 && std::get<0>(c.expected[0]) == Reason::kFault)
+        EXPECT_EQ(debugger.seen[0].signal, emulator::StopSignal::kSegv);
+
+    // Without the debugger's points the same call runs through untouched.
+    for (uint32_t offset : c.breakpoints) EXPECT_TRUE(machine.set_breakpoint(kCode + offset, false));
+    if (c.watch_data) EXPECT_TRUE(machine.set_watchpoint(kData, 4, *c.watch_data, false));
+    debugger.seen.clear();
+    if (c.result && !c.set_eax) EXPECT_EQ(call(), *c.result);
+    if (c.result) EXPECT_TRUE(debugger.seen.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stops, MachineDebugging,
+    testing::Values(
+        Case{"breakpoint", kProgram, {4}, {}, false, {}, {}, {{Reason::kBreakpoint, 4, 10}}, 13},
+        Case{"steps_from_a_breakpoint",
+             kProgram,
+             {4},
+             {},
+             false,
+             {Resume::kStep, Resume::kStep},
+             {},
+             {{Reason::kBreakpoint, 4, 10}, {Reason::kStep, 7, 11}, {Reason::kStep, 12, 11}},
+             13},
+        Case{"each_round_of_a_loop",
+             kProgram,
+             {20},
+             {},
+             false,
+             {},
+             {},
+             {{Reason::kBreakpoint, 20, 13}, {Reason::kBreakpoint, 20, 13}, {Reason::kBreakpoint, 20, 13}},
+             13},
+        Case{"write_watch_after_the_store",
+             kProgram,
+             {},
+             emulator::WatchKind::kWrite,
+             false,
+             {},
+             {},
+             {{Reason::kWatch, 12, 11}},
+             13},
+        Case{"read_watch_ignores_writes", kProgram, {}, emulator::WatchKind::kRead, false, {}, {}, {}, 13},
+        Case{"first_instruction", kProgram, {}, {}, true, {}, {}, {{Reason::kInterrupt, 0, 0}}, 13},
+        Case{"register_changed_at_a_stop", kProgram, {4}, {}, false, {}, 100, {{Reason::kBreakpoint, 4, 10}}, 103},
+        Case{"fault_at_its_instruction", kNullWrite, {}, {}, false, {}, {}, {{Reason::kFault, 2, 0}}, std::nullopt}),
+    [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+}  // namespace
