@@ -157,7 +157,7 @@ void EmulatedMachine::Impl::on_block(uc_engine*, uint64_t address, uint32_t size
         if (address - kTrampolines < kTrampolineSize) return;
         m.block_address = static_cast<uint32_t>(address);
         m.block_size = size;
-        if (m.counting_blocks) {
+        if (m.counting_blocks) [[unlikely]] {
             BlockCount& count = m.block_runs[static_cast<uint32_t>(address)];
             count.address = static_cast<uint32_t>(address);
             count.size = std::max(count.size, size);
@@ -169,9 +169,9 @@ void EmulatedMachine::Impl::on_block(uc_engine*, uint64_t address, uint32_t size
             uc_emu_stop(m.uc);
             return;
         }
-        if (m.debugging.debugger != nullptr && m.depth > 0 && !m.pending &&
-            m.debug_block(static_cast<uint32_t>(address)))
-            return;  // the block starts again, as the debugger left it
+        if (m.debugging.debugger != nullptr && m.depth > 0 && !m.pending) [[unlikely]] {
+            if (m.debug_block(static_cast<uint32_t>(address))) return;  // it starts again, as the debugger left it
+        }
         if (m.executed - m.outermost_start > m.options.instruction_budget && !m.pending && m.depth > 0) {
             const auto at = static_cast<uint32_t>(address);
             m.raise(GuestFault(Kind::kBudget, at, at,
