@@ -84,7 +84,9 @@ TEST_P(MachineDebugging, StopsWhereAskedAndGoesOn) {
     debugger.set_eax = c.set_eax;
     machine.attach_debugger(&debugger);
     for (uint32_t offset : c.breakpoints) EXPECT_TRUE(machine.set_breakpoint(kCode + offset, true));
-    if (c.watch_data) EXPECT_TRUE(machine.set_watchpoint(kData, 4, *c.watch_data, true));
+    if (c.watch_data) {
+        EXPECT_TRUE(machine.set_watchpoint(kData, 4, *c.watch_data, true));
+    }
     if (c.stop_first) machine.request_debug_stop();
 
     const uint32_t args[] = {10};
@@ -97,14 +99,19 @@ TEST_P(MachineDebugging, StopsWhereAskedAndGoesOn) {
     std::vector<std::tuple<Reason, uint32_t, uint32_t>> seen;
     for (const Scripted::Seen& s : debugger.seen) seen.emplace_back(s.reason, s.offset, s.eax);
     EXPECT_EQ(seen, c.expected);
-    if (c.expected.size() == 1 && std::get<0>(c.expected[0]) == Reason::kFault)
+    if (c.expected.size() == 1 && std::get<0>(c.expected[0]) == Reason::kFault) {
         EXPECT_EQ(debugger.seen[0].signal, emulator::StopSignal::kSegv);
+    }
 
     // Without the debugger's points the same call runs through untouched.
     for (uint32_t offset : c.breakpoints) EXPECT_TRUE(machine.set_breakpoint(kCode + offset, false));
-    if (c.watch_data) EXPECT_TRUE(machine.set_watchpoint(kData, 4, *c.watch_data, false));
+    if (c.watch_data) {
+        EXPECT_TRUE(machine.set_watchpoint(kData, 4, *c.watch_data, false));
+    }
     debugger.seen.clear();
-    if (c.result && !c.set_eax) EXPECT_EQ(call(), *c.result);
+    if (c.result && !c.set_eax) {
+        EXPECT_EQ(call(), *c.result);
+    }
     if (c.result) EXPECT_TRUE(debugger.seen.empty());
 }
 
