@@ -112,7 +112,9 @@ TEST_P(MachineDebugging, StopsWhereAskedAndGoesOn) {
     if (c.result && !c.set_eax) {
         EXPECT_EQ(call(), *c.result);
     }
-    if (c.result) EXPECT_TRUE(debugger.seen.empty());
+    if (c.result) {
+        EXPECT_TRUE(debugger.seen.empty());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
