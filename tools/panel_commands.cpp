@@ -23,6 +23,7 @@
 #include "scenario/scenario.h"
 #include "tools/data_files.h"
 #include "tools/flight_state.h"
+#include "tools/inspection_options.h"
 #include "tools/progress.h"
 
 namespace panel_commands {
@@ -45,16 +46,18 @@ struct Options {
     render::PngEffort png = render::PngEffort::kFast;
     Progress::Mode progress = Progress::Mode::kAuto;
     std::string json;
+    gaugebench::InspectionOptions inspection;
 };
 
 // Options both commands take: where the modules are, the main window,
-// progress, the JSON summary.
+// progress, the JSON summary, the trace.
 void add_module_paths(CLI::App& command, Options& options) {
     gaugebench::add_module_paths(command, options.paths);
     gaugebench::add_main_window_option(command, options.main_window);
     gaugebench::add_night_flag(command, options.night);
     gaugebench::add_progress_options(command, options.progress);
     add_json_summary_option(command, options.json);
+    gaugebench::add_inspection_options(command, options.inspection);
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -92,6 +95,8 @@ void check_render_files(const Options& options) {
     gaugebench::check_distinct_outputs(options.output, "-o", options.json, "--json");
     gaugebench::check_distinct_outputs(options.input, "the panel", options.json, "--json");
     gaugebench::check_input_file(options.input, true);
+    gaugebench::check_inspection_files(options.inspection, options.json, "--json");
+    gaugebench::check_distinct_outputs(options.inspection.trace, "--trace", options.output, "-o");
 }
 
 ExitStatus render(const Options& options) {
@@ -100,12 +105,15 @@ ExitStatus render(const Options& options) {
     check_render_files(options);
     Progress progress(options.progress);
     std::vector<std::string> warnings;
+    gaugebench::TraceRun trace(options.inspection);
     runtime::Host host;
+    trace.attach(host);
     ::scenario::set_main_window(host, options.main_window);
     host.set_night(options.night);
     panels::Panel panel(host, panels::PanelConfig::read_file(options.input), options.paths, options.scale);
     if (panel.gauges().empty())
         throw CommandError(ExitStatus::kBadInput, platform::input_name(options.input) + ": places no gauge");
+    trace.check_gauges(panel.gauge_names());
     check_picture_size(panel);
     note_sources(panel);
     print_warnings(panel.warnings(), progress, warnings);
@@ -126,6 +134,7 @@ ExitStatus render(const Options& options) {
     const render::Image picture = renderer.render();
     progress.status("render: writing " + (to_stdout ? std::string("standard output") : options.output), true);
     picture.write_png(options.output, options.png);
+    trace.finish();
     progress.clear();
     print_warnings(renderer.take_warnings(), progress, warnings);
     print_warnings(panel.budget_warnings(), progress, warnings);
@@ -159,13 +168,17 @@ ExitStatus scenario(const Options& options) {
     gaugebench::check_json_path(options.json);
     gaugebench::check_input_file(options.input, true);
     gaugebench::check_distinct_outputs(options.input, "the scenario", options.json, "--json");
+    gaugebench::check_inspection_files(options.inspection, options.json, "--json");
+    gaugebench::check_distinct_outputs(options.input, "the scenario", options.inspection.trace, "--trace");
     const ::scenario::Scenario script = ::scenario::Scenario::read_file(options.input);
     const std::string panel_path = script.panel_path();
     if (panel_path.empty()) {
         throw CommandError(ExitStatus::kBadInput,
                            platform::input_name(options.input) + " names no panel (add a 'panel <panel.cfg>' line)");
     }
+    gaugebench::TraceRun trace(options.inspection);
     runtime::Host host;
+    trace.attach(host);
     ::scenario::set_main_window(host, script.main_window_at_start().value_or(options.main_window));
     host.set_night(options.night);
     try {
@@ -177,6 +190,7 @@ ExitStatus scenario(const Options& options) {
     }
     panels::Panel panel(host, panels::PanelConfig::read_file(panel_path), options.paths, script.scale());
     ::scenario::check_gauges(script, panel);
+    trace.check_gauges(panel.gauge_names());
     check_picture_size(panel);
     Progress progress(options.progress);
     std::vector<std::string> warnings;
@@ -197,6 +211,7 @@ ExitStatus scenario(const Options& options) {
     } catch (const ::scenario::ScenarioError& error) {
         throw CommandError(ExitStatus::kFailed, error.what());
     }
+    trace.finish();
     progress.clear();
     print_warnings(panel.budget_warnings(), progress, warnings);
     if (options.json != "-") {
