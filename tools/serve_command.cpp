@@ -73,6 +73,7 @@ void check_before_start(const ServeOptions& options) {
     }
     gaugebench::check_input_file(options.panel, true);
     if (!options.scenario.empty()) gaugebench::check_input_file(options.scenario, true);
+    gaugebench::check_inspection_files(options.inspection, options.scenario, "--scenario");
     if (options.watch && (options.panel == "-" || options.scenario == "-")) {
         throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage,
                                        "--watch: standard input ('-') cannot be watched for changes; name a file");
@@ -123,6 +124,9 @@ flightmodel::FlightRun flight_run(const ServeOptions& options, const fs::path& w
 
 }  // namespace
 
+// The calls of a gauge the page is shown when the pointer rests on it.
+constexpr size_t kRecentCalls = 5;
+
 int serve(const ServeOptions& options) {
     try {
         check_before_start(options);
@@ -167,8 +171,18 @@ int serve(const ServeOptions& options) {
         // The server listens before the modules' first calls, which a stop
         // may have to cut short; a configuration that does not parse is
         // still refused before it listens.
-        (void)panels::PanelConfig::read_file(live.panel_path);
+        const panels::PanelConfig config = panels::PanelConfig::read_file(live.panel_path);
+        std::vector<std::string> gauges;
+        for (const panels::PanelWindow& window : config.windows) {
+            for (const panels::PanelGauge& gauge : window.gauges) gauges.push_back(gauge.gauge);
+        }
+        // The page shows each gauge's latest calls, with --trace or without:
+        // at the gauges' rate their cost is nothing the page would notice.
+        gaugebench::TraceRun trace(options.inspection, kRecentCalls);
+        trace.check_gauges(gauges);
+        live.trace = trace.trace();
         web::serve([&live] { return std::make_unique<web::LivePanel>(live); }, server, watcher.stop, stderr);
+        trace.finish();
     } catch (const std::exception& failure) {
         // Told to end while the panel was being made: an end like any other.
         if (!runtime::is_stopped_call(failure)) {
@@ -235,6 +249,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     command->add_flag("--watch", options->watch,
                       "make the panel again, keeping its variables, whenever its configuration, a module or a "
                       "background bitmap changes; an edit that does not load leaves it running as it was");
+    gaugebench::add_inspection_options(*command, options->inspection);
     commands.push_back({command, [options] { return static_cast<gaugebench::ExitStatus>(serve(*options)); }});
 }
 

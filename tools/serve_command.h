@@ -6,6 +6,7 @@
 
 #include "panels/panel.h"
 #include "tools/command_line.h"
+#include "tools/inspection_options.h"
 
 struct ServeOptions {
     std::string panel;  // default: the project's panel/panel.cfg
@@ -28,6 +29,7 @@ struct ServeOptions {
     std::string aircraft_root;          // default: the project's fdm
     std::string jsbsim;                 // default: the JSBSim the tool ships with
     double fdm_timeout_seconds = 10.0;  // the longest wait for any answer of the model
+    gaugebench::InspectionOptions inspection;
 };
 
 // Serves until SIGINT or SIGTERM. Returns the process exit code; errors are
