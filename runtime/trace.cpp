@@ -238,7 +238,8 @@ void Trace::open(Frame& frame, const Module& module, std::string_view gauge, std
     std::string& line = frame.line;
     line.clear();
     line += "{\"t\":";
-    add_number(line, seconds());
+    char time[32];  // to the millisecond: an update is 56 of them
+    line.append(time, std::to_chars(time, time + sizeof time, seconds(), std::chars_format::fixed, 3).ptr);
     add_key(line, "update");
     add_number(line, updates_);
     add_key(line, "module");
