@@ -264,7 +264,7 @@ void Trace::close(Frame& frame, bool faulted) {
         add_key(line, "instructions");
         add_number(line, instructions_run(frame.module->machine()) - frame.instructions);
     }
-    if (faulted) line += ",\"ended\":\"fault\"";
+    if (faulted) line += ",\"ended\":\"cut short\"";
     line += "}\n";
     emit(frame.gauge, line);
 }

@@ -10,7 +10,8 @@
 // another (a key-event routine run by an event a mouse handler sent) is a
 // line of its own, with its depth, and so comes before the line of the call
 // it ran in. Failures the host looks up for a gauge's elements, outside
-// module code, are a line of the gauge's "failure check (host)".
+// module code, are a line of the gauge's "failure check (host)". A call an
+// exception left (a fault, a stop) is marked cut short.
 //
 // Lines go to a stdio stream through a buffer the trace fills and writes
 // whole; the stream's owner makes the file whole or not at all.
