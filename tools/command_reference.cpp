@@ -81,9 +81,9 @@ bool takes_value(const CLI::Option& option) { return option.get_expected_max() >
 
 // Options and arguments whose value is a path: completed with file names.
 bool takes_path(const CLI::Option& option) {
-    static const std::set<std::string> kPathTypes = {"<file>",      "<dir>",        "<file|dir>", "<module>",
-                                                     "<panel.cfg>", "<script.xml>", "<program>",  "<picture.png>",
-                                                     "<scenario>",  "<file.png>",   "<path>",     "<out>"};
+    static const std::set<std::string> kPathTypes = {"<file>",        "<dir>",        "<file|dir>", "<module>",
+                                                     "<panel.cfg>",   "<script.xml>", "<program>",  "<picture.png>",
+                                                     "<scenario>",    "<file.png>",   "<path>",     "<out>"};
     const std::string type = option.get_type_name();
     return kPathTypes.count(type) != 0 || type.find('.') != std::string::npos || type.find("file") != std::string::npos;
 }
@@ -155,8 +155,7 @@ std::string bash_completion(const CLI::App& app) {
             for (const std::string& name : option->get_lnames()) words += " --" + name;
             if (!takes_value(*option)) continue;
             if (const std::string words = choices(*option); !words.empty()) {
-                choice_cases +=
-                    "        " + names + ") COMPREPLY=($(compgen -W '" + words + "' -- \"$cur\")); return ;;\n";
+                choice_cases += "        " + names + ") COMPREPLY=($(compgen -W '" + words + "' -- \"$cur\")); return ;;\n";
                 continue;
             }
             std::string& into = takes_path(*option) ? path_options : value_options;

@@ -102,8 +102,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     CLI::App* command = app.add_subcommand(
         "vocabulary",
         "List every variable and key event by name, with its number (token or event id), unit, range and meaning");
-    gaugebench::add_json_option(*command, *json_path,
-                                "also write the list as JSON ('-': on stdout, instead of the table)");
+    gaugebench::add_json_option(*command, *json_path, "also write the list as JSON ('-': on stdout, instead of the table)");
     commands.push_back({command, [json_path] {
                             const std::string& path = *json_path;
                             gaugebench::check_json_path(path);
