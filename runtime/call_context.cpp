@@ -3,6 +3,8 @@
 #include <array>
 
 #include "frame/records.h"
+#include "runtime/host.h"
+#include "runtime/trace.h"
 
 namespace runtime {
 namespace {
@@ -15,12 +17,17 @@ thread_local size_t t_depth = 0;
 
 }  // namespace
 
-CallScope::CallScope(const Module& module, std::string_view gauge, std::string_view callback) noexcept {
+CallScope::CallScope(const Module& module, std::string_view gauge, std::string_view callback) noexcept
+    : trace_(module.host().trace()) {
     if (t_depth < kKept) t_calls[t_depth] = CallContext{&module, gauge, callback};
     ++t_depth;
+    if (trace_ != nullptr) trace_->enter(module, gauge, callback);
 }
 
-CallScope::~CallScope() { --t_depth; }
+CallScope::~CallScope() {
+    if (trace_ != nullptr) trace_->leave();
+    --t_depth;
+}
 
 std::string_view gauge_callback_name(uint32_t service_id) noexcept {
     switch (service_id) {

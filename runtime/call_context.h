@@ -13,6 +13,7 @@
 namespace runtime {
 
 class Module;
+class Trace;
 
 struct CallContext {
     const Module* module = nullptr;
@@ -21,13 +22,16 @@ struct CallContext {
 };
 
 // Marks module code run from here to the scope's end; the strings must
-// outlive it.
+// outlive it. The module's host's trace, if it has one, records the call.
 class CallScope {
 public:
     CallScope(const Module& module, std::string_view gauge, std::string_view callback) noexcept;
     ~CallScope();
     CallScope(const CallScope&) = delete;
     CallScope& operator=(const CallScope&) = delete;
+
+private:
+    Trace* trace_;
 };
 
 // The gauge callback's name for a service id: "gauge_callback (update)".

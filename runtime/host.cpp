@@ -8,6 +8,7 @@
 
 #include "runtime/call_context.h"
 #include "runtime/module_code.h"
+#include "runtime/trace.h"
 
 namespace runtime {
 namespace {
@@ -75,6 +76,7 @@ void Host::serve(Module& caller, uint32_t slot, std::span<const uint32_t> args) 
     } catch (...) {
         record_fault(slot, "an exception that is no std::exception");
     }
+    if (trace_ != nullptr) trace_->service(caller, slot, args);
 }
 
 Host::Host() : previous_(g_active_host) { g_active_host = this; }
@@ -154,7 +156,10 @@ std::vector<KeyEventRegistration> Host::key_event_handlers() const {
     return live;
 }
 
-void Host::tick() { model_.tick(vars_); }
+void Host::tick() {
+    if (trace_ != nullptr) trace_->tick();
+    model_.tick(vars_);
+}
 
 std::vector<ServiceCall> Host::calls_to(uint32_t slot) const {
     std::vector<ServiceCall> calls;

@@ -27,6 +27,8 @@
 
 namespace runtime {
 
+class Trace;
+
 // The slots the host serves (service_slot:: names each); the rest hold traps.
 using ::kServedSlots;
 
@@ -146,6 +148,12 @@ public:
     void restore(uint32_t failure_key) { failures_.erase(failure_key); }
     bool is_failed(uint32_t failure_key) const { return failures_.count(failure_key) != 0; }
 
+    // The trace every call into module code and every service is written
+    // to (runtime/trace.h); null, the default, traces nothing. The trace
+    // must outlive the modules' calls through this host.
+    void set_trace(Trace* trace) { trace_ = trace; }
+    Trace* trace() const { return trace_; }
+
     // Top-level windows FindWindowA reports to modules.
     void set_window(const std::string& window_class, const std::string& title, bool present);
     bool has_window(const std::optional<std::string>& window_class,
@@ -205,6 +213,7 @@ private:
     CalculatorRunner calculator_;
     RecentLog<std::string> calculator_log_{kCalculatorLogLength};
     Host* previous_ = nullptr;
+    Trace* trace_ = nullptr;
 };
 
 }  // namespace runtime

@@ -12,6 +12,7 @@
 #include "runtime/call_context.h"
 #include "runtime/evaluate.h"
 #include "runtime/module_code.h"
+#include "runtime/trace.h"
 
 namespace runtime {
 namespace {
@@ -94,13 +95,17 @@ double travel_angle(const emulator::GuestMemory& mem, const guest::ELEMENT_NEEDL
     return normalize_degrees(direction_degrees(e.position_x, e.position_y, table[0].x, table[0].y) + travel);
 }
 
-std::optional<uint32_t> active_failure(const Host& host, const emulator::GuestMemory& mem,
+// The gauge is named for the trace, which records each question.
+std::optional<uint32_t> active_failure(const Host& host, const Module& module, std::string_view gauge,
                                        GuestPtr<const guest::FAILURE_RECORD> list) {
     if (!list) return std::nullopt;
+    const emulator::GuestMemory& mem = module.memory();
     for (uint32_t i = 0; i < kMaxFailureRecords; ++i) {
         const guest::FAILURE_RECORD& record = mem.read(list.at(i));
         if (record.failure_key == 0) break;
-        if (host.is_failed(record.failure_key)) return record.failure_action;
+        const bool failed = host.is_failed(record.failure_key);
+        if (Trace* trace = host.trace()) trace->failure(module, gauge, record.failure_key, failed);
+        if (failed) return record.failure_action;
     }
     return std::nullopt;
 }
@@ -371,7 +376,7 @@ void GaugeInstance::update() {
             ElementState& state = elements_[i];
             const guest::ELEMENT_HEADER& element = mem.read(state.element);
             state.visible = (element.image_flags & kImageHidden) == 0;
-            state.failure_action = active_failure(host_, mem, element.failure_records);
+            state.failure_action = active_failure(host_, module_, name_, element.failure_records);
             state.greyed = state.failure_action == kFailureGrey;
             if (state.failure_action.has_value()) {
                 if (element.element_type == kNeedle && *state.failure_action == kFailurePark) {

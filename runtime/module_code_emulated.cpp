@@ -83,9 +83,11 @@ std::string describe_stop(emulator::EmulatedMachine& machine, uint32_t pc) {
 }
 
 // Blocks run in each module's own image, by its file: rva -> the block.
+class EmulatedCode;
 struct CoverageState {
     bool on = false;
-    std::map<std::string, std::map<uint32_t, ExecutedBlock>> blocks;
+    std::map<std::string, std::map<uint32_t, ExecutedBlock>> blocks;  // of the modules gone
+    std::vector<const EmulatedCode*> loaded;                          // counted as asked
 };
 CoverageState& coverage_state() {
     static CoverageState state;
@@ -143,11 +145,14 @@ public:
         } catch (const emulator::GuestFault& fault) {
             throw ModuleError(path + ": entry routine: " + fault.what(), ModuleError::Kind::kCode);
         }
+        if (coverage_state().on) coverage_state().loaded.push_back(this);
     }
 
     ~EmulatedCode() override {
-        debugger_state().loaded.erase(&machine_);
-        if (coverage_state().on && module_) keep_coverage();
+        if (coverage_state().on) {
+            if (module_) keep_coverage(coverage_state().blocks);
+            std::erase(coverage_state().loaded, this);
+        }
     }
     EmulatedCode(const EmulatedCode&) = delete;
     EmulatedCode& operator=(const EmulatedCode&) = delete;
@@ -190,9 +195,11 @@ public:
     std::optional<emulator::ResourceUse> resources() const override { return environment_.resources(); }
 
 private:
-    void keep_coverage() noexcept {
+public:
+    // Adds the blocks module code ran in the module's own image to `blocks`, by its file.
+    void keep_coverage(std::map<std::string, std::map<uint32_t, ExecutedBlock>>& blocks) const noexcept {
         try {
-            auto& kept = coverage_state().blocks[std::filesystem::absolute(module_->path()).string()];
+            auto& kept = blocks[std::filesystem::absolute(module_->path()).string()];
             const uint32_t base = module_->base(), size = module_->image()->size_of_image();
             for (const emulator::EmulatedMachine::BlockCount& count : machine_.block_counts()) {
                 if (count.address - base >= size) continue;
@@ -206,6 +213,7 @@ private:
         }
     }
 
+private:
     std::vector<emulator::gdb::Library> libraries(const std::string& full) const {
         std::vector<emulator::gdb::Library> out;
         for (const auto& [name, base] : mapped_.bases) {
@@ -224,6 +232,12 @@ private:
     // Declared in this order: the module is unloaded before the environment
     // and the machine it runs in go.
     emulator::EmulatedMachine machine_;
+    // Where the debugger finds the module goes with the machine, also when
+    // loading fails.
+    struct Unlisted {
+        const emulator::EmulatedMachine* machine;
+        ~Unlisted() { debugger_state().loaded.erase(machine); }
+    } unlisted_{&machine_};
     emulator::Win32Environment environment_;
     MappedModules mapped_{environment_};
     std::unique_ptr<emulator::PeModule> module_;
@@ -272,7 +286,9 @@ bool coverage_started() { return coverage_state().on; }
 
 std::string coverage_tracefile(const std::string& test_name) {
     std::vector<ModuleCoverage> modules;
-    for (const auto& [path, blocks] : coverage_state().blocks) {
+    auto all = coverage_state().blocks;
+    for (const EmulatedCode* code : coverage_state().loaded) code->keep_coverage(all);
+    for (const auto& [path, blocks] : all) {
         ModuleCoverage module;
         module.file = path;
         module.code = read_code_map(path);

@@ -248,36 +248,6 @@ void check_input_file(const std::string& path, bool standard_input) {
         throw CommandError(ExitStatus::kBadInput, path + ": " + fault);
 }
 
-void add_debugger_options(CLI::App& command, runtime::DebuggerOptions& options) {
-    command
-        .add_option("--gdb", options.address,
-                    "wait for a debugger (GDB's remote protocol: target remote HOST:PORT) before any module code runs; "
-                    "HOST is loopback unless named")
-        ->type_name("[<host>:]<port>");
-    command.add_flag("--gdb-anywhere", options.anywhere,
-                     "let --gdb listen on an address other machines reach (anyone reaching it runs module code)");
-    command
-        .add_option("--gdb-module", options.module,
-                    "the module file to debug (default: the first one loaded), in every machine that loads it")
-        ->type_name("<name.gau>");
-}
-
-void start_debugger_if_asked(const runtime::DebuggerOptions& options) {
-    if (options.address.empty() || runtime::debugger_started()) return;
-    bool attached = false;
-    try {
-        attached = runtime::start_debugger(options, [](const std::string& line) {
-            std::fprintf(stderr, "gaugebench: %s\n", line.c_str());
-            std::fflush(stderr);
-        });
-    } catch (const std::invalid_argument& error) {
-        throw CommandError(ExitStatus::kUsage, error.what());
-    } catch (const std::runtime_error& error) {
-        throw CommandError(ExitStatus::kFailed, error.what());
-    }
-    if (!attached) throw CommandError(ExitStatus::kInterrupted, "interrupted while waiting for a debugger");
-}
-
 void add_module_paths(CLI::App& command, panels::ModulePaths& paths) {
     paths.module_dir = data_file(DataFile::kModules);
     command

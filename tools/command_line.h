@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "panels/panel.h"
-#include "runtime/debugging.h"
 
 namespace gaugebench {
 
@@ -122,13 +121,6 @@ void check_input_file(const std::string& path, bool standard_input = false);
 // <file|dir>; a --pe that names nothing is refused before any work.
 void add_module_paths(CLI::App& command, panels::ModulePaths& paths);
 // The module a command takes as its argument.
-// --gdb [HOST:]PORT, --gdb-anywhere and --gdb-module NAME.
-void add_debugger_options(CLI::App& command, runtime::DebuggerOptions& options);
-// Listens and waits for the debugger when --gdb was given; throws
-// CommandError for an address refused or not listened on, and when Ctrl-C
-// ends the wait.
-void start_debugger_if_asked(const runtime::DebuggerOptions& options);
-
 void add_module_argument(CLI::App& command, std::string& module);
 
 // --main-window open|closed: whether FindWindowA finds the simulator's main

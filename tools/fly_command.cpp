@@ -29,6 +29,7 @@
 #include "runtime/instance.h"
 #include "scenario/scenario.h"
 #include "tools/data_files.h"
+#include "tools/inspection_options.h"
 #include "tools/panel_commands.h"
 #include "tools/progress.h"
 
@@ -40,7 +41,6 @@ using Clock = std::chrono::steady_clock;
 
 struct Options {
     flightmodel::FlightRun run;
-    runtime::DebuggerOptions debugger;
     std::string panel;  // default: the project's panel/panel.cfg
     std::string out_dir;
     std::string scenario;
@@ -55,6 +55,7 @@ struct Options {
     bool night = false;
     gaugebench::Progress::Mode progress = gaugebench::Progress::Mode::kAuto;
     std::string json;
+    gaugebench::InspectionOptions inspection;
 };
 
 bool times(const std::string& text, std::vector<double>& out) {
@@ -397,6 +398,8 @@ gaugebench::ExitStatus fly(Options& options) {
     if (!options.scenario.empty()) gaugebench::check_input_file(options.scenario, true);
     gaugebench::check_json_path(options.json);
     gaugebench::check_distinct_outputs(options.animation, "--animation", options.json, "--json");
+    gaugebench::check_inspection_files(options.inspection, options.json, "--json");
+    gaugebench::check_distinct_outputs(options.animation, "--animation", options.inspection.trace, "--trace");
     const flightmodel::ScriptRun script_run = checked_run(options);
     // Last of the checks: it makes the animation's folder, which a refused
     // command would leave behind.
@@ -407,13 +410,16 @@ gaugebench::ExitStatus fly(Options& options) {
     std::optional<scenario::Scenario> scenario;
     if (!options.scenario.empty()) scenario = scenario::Scenario::read_file(options.scenario);
 
+    gaugebench::Inspection inspection(options.inspection);
     runtime::Host host;
+    inspection.attach(host);
     scenario::set_main_window(
         host, scenario ? scenario->main_window_at_start().value_or(options.main_window) : options.main_window);
     host.set_night(options.night);
-    gaugebench::start_debugger_if_asked(options.debugger);
+    inspection.start_debugger();
     panels::Panel panel(host, panels::PanelConfig::read_file(options.panel), options.paths, options.scale);
     if (scenario) scenario::check_gauges(*scenario, panel);
+    inspection.check_gauges(panel.gauge_names());
     panel_commands::check_picture_size(panel);
     panel_commands::note_sources(panel);
     for (const std::string& warning : panel.warnings()) progress.line(gaugebench::warning_line(warning), stderr);
@@ -463,6 +469,7 @@ gaugebench::ExitStatus fly(Options& options) {
         ended.model_outputs = flight.model_outputs();
     }
     timing.stop();
+    inspection.finish();
     progress.clear();
     for (const std::string& warning : panel.budget_warnings()) progress.line(gaugebench::warning_line(warning), stderr);
     const bool every_picture = pictures.finish(timing.last_time);
@@ -557,11 +564,11 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     command->add_option("--jsbsim", options->run.jsbsim, "the JSBSim program (default " + options->run.jsbsim + ")")
         ->type_name("<program>");
     gaugebench::add_module_paths(*command, options->paths);
-    gaugebench::add_debugger_options(*command, options->debugger);
     gaugebench::add_main_window_option(*command, options->main_window);
     gaugebench::add_night_flag(*command, options->night);
     gaugebench::add_progress_options(*command, options->progress);
     panel_commands::add_json_summary_option(*command, options->json);
+    gaugebench::add_inspection_options(*command, options->inspection);
     commands.push_back({command, [options] { return fly(*options); }});
 }
 

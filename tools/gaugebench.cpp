@@ -23,6 +23,7 @@
 #include "tools/command_line.h"
 #include "tools/command_reference.h"
 #include "tools/fly_command.h"
+#include "tools/inspection_options.h"
 #include "tools/interrupt.h"
 #include "tools/listing.h"
 #include "tools/panel_commands.h"
@@ -143,7 +144,7 @@ struct ValidateOptions {
     std::string json;
     uint64_t seed = validate::kDefaultSeed;
     bool require_bitmaps = false;
-    runtime::DebuggerOptions debugger;
+    gaugebench::InspectionOptions inspection;
 };
 
 // --pe as given: a file, or a directory holding the module's namesake; by
@@ -168,15 +169,32 @@ std::string resolve_pe(const ValidateOptions& options) {
     return pe;
 }
 
+// The module's gauge names, for a --trace-gauge to be checked against; none
+// when it does not load (validate says why).
+std::vector<std::string> module_gauge_names(const std::string& path) {
+    std::vector<std::string> names;
+    try {
+        runtime::Host host;
+        const runtime::Module module(host, path);
+        for (const runtime::GaugePtr gauge : module.gauges()) names.push_back(module.gauge_name(gauge));
+    } catch (const std::exception&) {}
+    return names;
+}
+
 ExitStatus validate(const ValidateOptions& options) {
     check_json_path(options.json);
     gaugebench::check_input_file(options.module);
     gaugebench::check_distinct_outputs(options.module, "the module", options.json, "--json");
+    gaugebench::check_inspection_files(options.inspection, options.json, "--json");
+    gaugebench::Inspection inspection(options.inspection);
+    if (!options.inspection.trace_filter.gauges.empty()) inspection.check_gauges(module_gauge_names(options.module));
     validate::Options validation;
     validation.pe = resolve_pe(options);
     validation.seed = options.seed;
-    gaugebench::start_debugger_if_asked(options.debugger);
+    validation.trace = inspection.trace();
+    inspection.start_debugger();
     validate::Report report = validate::validate_module(options.module, validation);
+    inspection.finish();
     using validate::Check;
     using validate::Status;
     if (options.require_bitmaps && report.check(Check::kBitmaps).status() == Status::kSkip) {
@@ -232,9 +250,9 @@ Command add_validate(CLI::App& app) {
     command->add_option("--seed", options->seed, "seed of the random inputs (the report names it)")
         ->type_name("<n>")
         ->check(seed_check());
-    gaugebench::add_debugger_options(*command, options->debugger);
     command->add_flag("--require-bitmaps", options->require_bitmaps,
                       "fail the bitmap check (KV014) when no PE with the bitmaps is found, instead of skipping it");
+    gaugebench::add_inspection_options(*command, options->inspection);
     return {command, [options] { return validate(*options); }};
 }
 

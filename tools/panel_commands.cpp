@@ -23,6 +23,7 @@
 #include "scenario/scenario.h"
 #include "tools/data_files.h"
 #include "tools/flight_state.h"
+#include "tools/inspection_options.h"
 #include "tools/progress.h"
 
 namespace panel_commands {
@@ -45,17 +46,18 @@ struct Options {
     render::PngEffort png = render::PngEffort::kFast;
     Progress::Mode progress = Progress::Mode::kAuto;
     std::string json;
-    runtime::DebuggerOptions debugger;
+    gaugebench::InspectionOptions inspection;
 };
 
 // Options both commands take: where the modules are, the main window,
-// progress, the JSON summary.
+// progress, the JSON summary, the trace.
 void add_module_paths(CLI::App& command, Options& options) {
     gaugebench::add_module_paths(command, options.paths);
     gaugebench::add_main_window_option(command, options.main_window);
     gaugebench::add_night_flag(command, options.night);
     gaugebench::add_progress_options(command, options.progress);
     add_json_summary_option(command, options.json);
+    gaugebench::add_inspection_options(command, options.inspection);
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -93,6 +95,8 @@ void check_render_files(const Options& options) {
     gaugebench::check_distinct_outputs(options.output, "-o", options.json, "--json");
     gaugebench::check_distinct_outputs(options.input, "the panel", options.json, "--json");
     gaugebench::check_input_file(options.input, true);
+    gaugebench::check_inspection_files(options.inspection, options.json, "--json");
+    gaugebench::check_distinct_outputs(options.inspection.trace, "--trace", options.output, "-o");
 }
 
 ExitStatus render(const Options& options) {
@@ -101,13 +105,16 @@ ExitStatus render(const Options& options) {
     check_render_files(options);
     Progress progress(options.progress);
     std::vector<std::string> warnings;
+    gaugebench::Inspection inspection(options.inspection);
     runtime::Host host;
+    inspection.attach(host);
     ::scenario::set_main_window(host, options.main_window);
     host.set_night(options.night);
-    gaugebench::start_debugger_if_asked(options.debugger);
+    inspection.start_debugger();
     panels::Panel panel(host, panels::PanelConfig::read_file(options.input), options.paths, options.scale);
     if (panel.gauges().empty())
         throw CommandError(ExitStatus::kBadInput, platform::input_name(options.input) + ": places no gauge");
+    inspection.check_gauges(panel.gauge_names());
     check_picture_size(panel);
     note_sources(panel);
     print_warnings(panel.warnings(), progress, warnings);
@@ -128,6 +135,7 @@ ExitStatus render(const Options& options) {
     const render::Image picture = renderer.render();
     progress.status("render: writing " + (to_stdout ? std::string("standard output") : options.output), true);
     picture.write_png(options.output, options.png);
+    inspection.finish();
     progress.clear();
     print_warnings(renderer.take_warnings(), progress, warnings);
     print_warnings(panel.budget_warnings(), progress, warnings);
@@ -161,13 +169,17 @@ ExitStatus scenario(const Options& options) {
     gaugebench::check_json_path(options.json);
     gaugebench::check_input_file(options.input, true);
     gaugebench::check_distinct_outputs(options.input, "the scenario", options.json, "--json");
+    gaugebench::check_inspection_files(options.inspection, options.json, "--json");
+    gaugebench::check_distinct_outputs(options.input, "the scenario", options.inspection.trace, "--trace");
     const ::scenario::Scenario script = ::scenario::Scenario::read_file(options.input);
     const std::string panel_path = script.panel_path();
     if (panel_path.empty()) {
         throw CommandError(ExitStatus::kBadInput,
                            platform::input_name(options.input) + " names no panel (add a 'panel <panel.cfg>' line)");
     }
+    gaugebench::Inspection inspection(options.inspection);
     runtime::Host host;
+    inspection.attach(host);
     ::scenario::set_main_window(host, script.main_window_at_start().value_or(options.main_window));
     host.set_night(options.night);
     try {
@@ -177,9 +189,10 @@ ExitStatus scenario(const Options& options) {
         throw CommandError(error.status(), platform::input_name(options.input) + ":" +
                                                std::to_string(script.panel_line()) + ": panel " + error.what());
     }
-    gaugebench::start_debugger_if_asked(options.debugger);
+    inspection.start_debugger();
     panels::Panel panel(host, panels::PanelConfig::read_file(panel_path), options.paths, script.scale());
     ::scenario::check_gauges(script, panel);
+    inspection.check_gauges(panel.gauge_names());
     check_picture_size(panel);
     Progress progress(options.progress);
     std::vector<std::string> warnings;
@@ -198,8 +211,14 @@ ExitStatus scenario(const Options& options) {
     try {
         runner.run(script);
     } catch (const ::scenario::ScenarioError& error) {
+        // What ran up to a failure is what the trace and the coverage are for.
+        inspection.finish();
         throw CommandError(ExitStatus::kFailed, error.what());
+    } catch (const std::exception& error) {
+        if (!runtime::is_stopped_call(error)) inspection.finish();
+        throw;
     }
+    inspection.finish();
     progress.clear();
     print_warnings(panel.budget_warnings(), progress, warnings);
     if (options.json != "-") {
@@ -325,7 +344,6 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         "--smallest", [render_options](int64_t) { render_options->png = render::PngEffort::kSmallest; },
         "write the smallest PNG (slower; for pictures that are published)");
     add_module_paths(*render_command, *render_options);
-    gaugebench::add_debugger_options(*render_command, render_options->debugger);
     commands.push_back({render_command, [render_options] { return render(*render_options); }});
 
     auto scenario_options = std::make_shared<Options>();
@@ -338,7 +356,6 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         ->add_option("--out", scenario_options->out_dir, "directory for the snapshots (default: the current one)")
         ->type_name("<dir>");
     add_module_paths(*scenario_command, *scenario_options);
-    gaugebench::add_debugger_options(*scenario_command, scenario_options->debugger);
     commands.push_back({scenario_command, [scenario_options] { return scenario(*scenario_options); }});
 }
 

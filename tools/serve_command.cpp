@@ -73,6 +73,7 @@ void check_before_start(const ServeOptions& options) {
     }
     gaugebench::check_input_file(options.panel, true);
     if (!options.scenario.empty()) gaugebench::check_input_file(options.scenario, true);
+    gaugebench::check_inspection_files(options.inspection, options.scenario, "--scenario");
     if (options.watch && (options.panel == "-" || options.scenario == "-")) {
         throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage,
                                        "--watch: standard input ('-') cannot be watched for changes; name a file");
@@ -123,6 +124,9 @@ flightmodel::FlightRun flight_run(const ServeOptions& options, const fs::path& w
 
 }  // namespace
 
+// The calls of a gauge the page is shown when the pointer rests on it.
+constexpr size_t kRecentCalls = 5;
+
 int serve(const ServeOptions& options) {
     try {
         check_before_start(options);
@@ -167,14 +171,24 @@ int serve(const ServeOptions& options) {
         // The server listens before the modules' first calls, which a stop
         // may have to cut short; a configuration that does not parse is
         // still refused before it listens.
-        (void)panels::PanelConfig::read_file(live.panel_path);
+        const panels::PanelConfig config = panels::PanelConfig::read_file(live.panel_path);
+        std::vector<std::string> gauges;
+        for (const panels::PanelWindow& window : config.windows) {
+            for (const panels::PanelGauge& gauge : window.gauges) gauges.push_back(gauge.gauge);
+        }
+        // The page shows each gauge's latest calls, with --trace or without:
+        // at the gauges' rate their cost is nothing the page would notice.
+        gaugebench::Inspection inspection(options.inspection, kRecentCalls);
+        inspection.check_gauges(gauges);
+        live.trace = inspection.trace();
         web::serve(
-            [&live, &options] {
+            [&live, &inspection] {
                 // Before any module code, so the debugger sees it from its first instruction.
-                gaugebench::start_debugger_if_asked(options.debugger);
+                inspection.start_debugger();
                 return std::make_unique<web::LivePanel>(live);
             },
             server, watcher.stop, stderr);
+        inspection.finish();
     } catch (const std::exception& failure) {
         // Told to end while the panel was being made: an end like any other.
         if (!runtime::is_stopped_call(failure)) {
@@ -235,13 +249,13 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     gaugebench::add_module_paths(*command, options->paths);
     gaugebench::add_main_window_option(*command, options->main_window);
     gaugebench::add_night_flag(*command, options->night);
-    gaugebench::add_debugger_options(*command, options->debugger);
     command->add_flag("--allow-no-origin", options->allow_no_origin,
                       "let clients that name no page (scripts, curl: no browser sends none) operate the panel; "
                       "browsers' pages of other sites stay refused");
     command->add_flag("--watch", options->watch,
                       "make the panel again, keeping its variables, whenever its configuration, a module or a "
                       "background bitmap changes; an edit that does not load leaves it running as it was");
+    gaugebench::add_inspection_options(*command, options->inspection);
     commands.push_back({command, [options] { return static_cast<gaugebench::ExitStatus>(serve(*options)); }});
 }
 

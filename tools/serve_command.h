@@ -4,12 +4,11 @@
 #include <optional>
 #include <string>
 
-#include "runtime/debugging.h"
 #include "panels/panel.h"
 #include "tools/command_line.h"
+#include "tools/inspection_options.h"
 
 struct ServeOptions {
-    runtime::DebuggerOptions debugger;
     std::string panel;  // default: the project's panel/panel.cfg
     panels::ModulePaths paths;
     double scale = 1.0;
@@ -30,6 +29,7 @@ struct ServeOptions {
     std::string aircraft_root;          // default: the project's fdm
     std::string jsbsim;                 // default: the JSBSim the tool ships with
     double fdm_timeout_seconds = 10.0;  // the longest wait for any answer of the model
+    gaugebench::InspectionOptions inspection;
 };
 
 // Serves until SIGINT or SIGTERM. Returns the process exit code; errors are

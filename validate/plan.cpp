@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "frame/vocabulary.h"
+#include "runtime/call_context.h"
 #include "runtime/module_code.h"
 
 namespace validate {
@@ -298,6 +299,7 @@ void Plan::value_callbacks(PlanObserver& observer, const HostileValue& input) {
                             .upper = value.upper};
         call(observer, planned, [&](CallOutcome& outcome) {
             const uint32_t args[] = {value.element->live.address};
+            const runtime::CallScope scope(module_, value.gauge->name, value.field);
             outcome.value = module_.machine().call_double(value.code, args, emulator::Convention::kStdcall);
         });
     }
@@ -315,6 +317,7 @@ void Plan::gauge_callbacks(PlanObserver& observer, const HostileValue& input) {
                                 .code = code};
             call(observer, planned, [&](CallOutcome&) {
                 const uint32_t args[] = {gauge.live.address, id, 0};
+                const runtime::CallScope scope(module_, gauge.name, runtime::gauge_callback_name(id));
                 module_.machine().call(code, args, emulator::Convention::kStdcall);
             });
         }
@@ -359,6 +362,7 @@ void Plan::mouse_handlers(PlanObserver& observer) {
         call(observer, planned, [&](CallOutcome& outcome) {
             module_.memory().write(point_) = guest::PIXPOINT{x, y};
             const uint32_t args[] = {point_.address, flags};
+            const runtime::CallScope scope(module_, handler.gauge->name, "mouse handler");
             outcome.result = static_cast<int32_t>(
                 module_.machine().call(handler.rect.handler.address, args, emulator::Convention::kStdcall));
         });
@@ -457,6 +461,7 @@ void Plan::key_routines(PlanObserver& observer) {
                                         .code = routine.handler.address};
                     call(observer, planned, [&](CallOutcome&) {
                         const uint32_t args[] = {id, value, user};
+                        const runtime::CallScope scope(*routine.module, {}, "key-event routine");
                         routine.module->machine().call(routine.handler.address, args, emulator::Convention::kCdecl);
                     });
                 }

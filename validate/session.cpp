@@ -7,6 +7,7 @@
 
 #include "emulator/emulated_machine.h"
 #include "platform/text_input.h"
+#include "runtime/call_context.h"
 
 // The watch over every module call of a validation: the fault it raised,
 // told by kind, and what it left behind (allocations, resources, the
@@ -253,7 +254,9 @@ void Session::finish(const Site& site, const std::string& input, const CallStart
     check_unexpected_services(site, before.unexpected);
 }
 
+// The drives name no callback of their own: the trace says who called.
 uint32_t Session::call(uint32_t code, std::initializer_list<uint32_t> args) {
+    const runtime::CallScope scope(module, {}, "validator's call");
     return module.machine().call(code, std::span<const uint32_t>(args.begin(), args.size()),
                                  emulator::Convention::kStdcall);
 }

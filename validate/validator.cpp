@@ -41,6 +41,7 @@ private:
 // reported rather than written.
 std::unique_ptr<runtime::Module> load(runtime::Host& host, const std::string& path, const Options& options,
                                       VariableGuard& guard, Resources& resources) {
+    host.set_trace(options.trace);
     auto module = std::make_unique<runtime::Module>(host, path, resources.get());
     for (const auto& [id, size] : options.bitmap_sizes) module->override_bitmap_size(id, size.first, size.second);
     guard.attach(*module);

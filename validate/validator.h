@@ -18,6 +18,10 @@
 
 #include "validate/report.h"
 
+namespace runtime {
+class Trace;
+}
+
 namespace validate {
 
 inline constexpr uint64_t kDefaultSeed = 20240611;
@@ -37,6 +41,8 @@ struct Options {
     int cycles = 12;
     // Random values fed to each callback, beside the special ones.
     int random_values = 150;
+    // Where every call into module code is traced (null: nowhere).
+    runtime::Trace* trace = nullptr;
 };
 
 // Validates the module at `path`. A module that cannot be loaded fails

@@ -153,6 +153,7 @@ void LivePanel::step_flight() {
 // when any of them throws, and only then put in their place.
 void LivePanel::build(const Kept* kept) {
     auto host = std::make_unique<runtime::Host>();
+    host->set_trace(options_.trace);
     host->set_night(kept != nullptr ? kept->night : options_.night);
     std::optional<scenario::Scenario> script;
     if (!options_.scenario_path.empty() && kept == nullptr)
@@ -405,6 +406,25 @@ const std::vector<render::PixelRect>& LivePanel::changed() const {
 int LivePanel::width() const { return width_; }
 int LivePanel::height() const { return height_; }
 
+namespace {
+
+// A gauge's latest calls as the page shows them: each callback with the
+// services it called, as compact as the trace's lines allow.
+nlohmann::json recent_calls(const runtime::Trace& trace, const std::string& gauge) {
+    nlohmann::json calls = nlohmann::json::array();
+    for (const std::string& line : trace.recent(gauge)) {
+        const nlohmann::json call = nlohmann::json::parse(line, nullptr, false);
+        if (call.is_discarded()) continue;
+        nlohmann::json shown{{"callback", call.value("callback", "")},
+                             {"services", call.value("services", nlohmann::json::array())}};
+        if (call.contains("instructions")) shown["instructions"] = call["instructions"];
+        calls.push_back(std::move(shown));
+    }
+    return calls;
+}
+
+}  // namespace
+
 std::string LivePanel::pointer_json(int32_t x, int32_t y) {
     nlohmann::json out{{"type", "pointer"}, {"x", x}, {"y", y}};
     const panels::Panel::Gauge* gauge = panel_ ? gauge_at(x, y) : nullptr;
@@ -433,6 +453,7 @@ std::string LivePanel::pointer_json(int32_t x, int32_t y) {
         out["box"] = {{"record", box->record}, {"cursor", box->cursor}, {"flags", box->mouse_flags}};
     }
     if (!help_text.empty()) out["help"] = help_text;
+    if (options_.trace != nullptr) out["calls"] = recent_calls(*options_.trace, gauge->instance->name());
     return out.dump();
 }
 

@@ -31,6 +31,7 @@
 #include "render/renderer.h"
 #include "runtime/host.h"
 #include "runtime/host_calculator.h"
+#include "runtime/trace.h"
 #include "scenario/scenario.h"
 
 namespace web {
@@ -64,6 +65,9 @@ struct LiveOptions {
     std::function<void(const std::string&)> report;
     // The panel at night from the start (and again after a reset).
     bool night = false;
+    // Where every host the panel is made with traces module code (null:
+    // nowhere); its recent calls of a gauge are part of the pointer's answer.
+    runtime::Trace* trace = nullptr;
 };
 
 // One thing the page asks for. Pointer positions are panel-picture pixels.

@@ -58,6 +58,8 @@ set(rows
   "0|Dropwatch.gau: module id 0x13, version 0x900, 1 gauge\n.*\n  mouse areas: none\n|list {M}/Dropwatch.gau"
   "0|static image 100: [^\n]*. failures .altimeter, grey., .pitot_static, grey.\n|list {M}/Korvane.gau"
   "2|^gaugebench serve: the panel - and --scenario - cannot both read standard input. name a file\n$|serve - --scenario - --port 1"
+  "2|^gaugebench scenario: --trace-gauge altimter: no such gauge .did you mean 'Altimeter'..\n$|scenario {T}/trace.txt --modules {M} --trace {T}/t.jsonl --trace-gauge altimter"
+  "2|^gaugebench render: --trace-gauge and --trace-callback need --trace <file>\n$|render {S}/panel/panel.cfg -o {T}/t.png --trace-callback update"
   "2|^gaugebench fly: --panel - and --scenario - cannot both read standard input. name a file\n$|fly {S}/fdm/scripts/cruise.xml --out {T}/both --panel - --scenario -"
   "2|--updates: takes a whole number from 1 to 100000, not '1e3'|render {S}/panel/panel.cfg -o {T}/u.png --updates 1e3"
   "2|--client-timeout: takes a number of seconds from 0.1 to 600, not '0'|serve --client-timeout 0"
@@ -140,6 +142,7 @@ file(WRITE ${T}/nopanel.txt "# no such panel\npanel missing.cfg\n")
 file(WRITE ${T}/range.txt "panel ${S}/panel/panel.cfg\nset fuel_level.port_1 2\n")
 file(WRITE "${T}/my panel.cfg" "[Window00]\nsize_mm=300,300\nvisible=1\ngauge00=Korvane!Airspeed, 0, 0\n")
 file(WRITE ${T}/spaced.txt "panel \"my panel.cfg\"\nset airspeed 180 kt\nprint airspeed\n")
+file(WRITE ${T}/trace.txt "panel ${S}/panel/panel.cfg\nupdate 2\n")
 file(WRITE ${T}/fifo.cfg "[Window00]\nsize_mm=200,200\nvisible=1\nfile=fifo.bmp\ngauge00=EmuCrash!Crash, 0, 0, 100\n")
 set(failures "")
 # '-': a picture piped to standard output (the summary beside it on stderr),
@@ -217,6 +220,51 @@ file(GLOB escaped ${T}/elsewhere/*)
 if(escaped)
   string(APPEND failures "\na snapshot was written through a link out of --out: ${escaped}")
 endif()
+
+# --trace: one JSON object a line, each naming its gauge and callback; a
+# filter keeps only the calls it names (and what they run), fewer than all.
+# Each case: its filter options | the gauge every depth-0 line names (empty:
+# any) | the callback it names (empty: any).
+set(trace_cases
+  "||"
+  "--trace-gauge ALTIMETER|Altimeter|"
+  "--trace-gauge Altimeter --trace-callback update|Altimeter|gauge_callback .update."
+  "--trace-callback mouse.handler|-|")
+set(all_lines 0)
+foreach(case IN LISTS trace_cases)
+  string(REGEX MATCH "^([^|]*)\\|([^|]*)\\|([^|]*)$" matched "${case}")
+  set(filter "${CMAKE_MATCH_1}")
+  set(gauge "${CMAKE_MATCH_2}")
+  set(callback "${CMAKE_MATCH_3}")
+  string(REPLACE "mouse.handler" "mouse handler" filter "${filter}")
+  separate_arguments(filter UNIX_COMMAND "${filter}")
+  file(REMOVE ${T}/t.jsonl)
+  execute_process(COMMAND ${GAUGEBENCH} scenario ${T}/trace.txt --modules ${M} --trace ${T}/t.jsonl ${filter}
+    WORKING_DIRECTORY ${T} TIMEOUT 120 RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  set(lines "")
+  if(EXISTS ${T}/t.jsonl)
+    file(STRINGS ${T}/t.jsonl lines)
+  endif()
+  list(LENGTH lines count)
+  set(wrong "")
+  foreach(line IN LISTS lines)
+    string(JSON depth ERROR_VARIABLE json_error GET "${line}" depth)
+    string(JSON named ERROR_VARIABLE gauge_error GET "${line}" gauge)
+    string(JSON called ERROR_VARIABLE callback_error GET "${line}" callback)
+    if(json_error OR callback_error OR (depth EQUAL 0 AND ((gauge AND NOT named STREQUAL gauge) OR
+                                                           (callback AND NOT called MATCHES "^${callback}$"))))
+      set(wrong "${line}")
+      break()
+    endif()
+  endforeach()
+  if(filter STREQUAL "")
+    set(all_lines ${count})
+  endif()
+  if(NOT status EQUAL 0 OR wrong OR (gauge STREQUAL "-" AND count GREATER 0) OR
+     (NOT gauge STREQUAL "-" AND (count EQUAL 0 OR (filter AND NOT count LESS all_lines))))
+    string(APPEND failures "\nscenario --trace ${filter}: exit ${status}, ${count} lines of ${all_lines}, ${wrong}\n${output}")
+  endif()
+endforeach()
 
 # The vocabulary as JSON: an array of objects, each with its fields.
 execute_process(COMMAND ${GAUGEBENCH} vocabulary --json - RESULT_VARIABLE status OUTPUT_VARIABLE listed)

@@ -73,6 +73,25 @@ TEST_F(LivePanelTest, PointerNamesWhatLiesBeneath) {
     EXPECT_GT(middle["element"]["bitmap"].get<int>(), 0);
 }
 
+// With a trace, the gauge's latest calls come with the answer, the newest
+// last: of an update, the gauge's callback, the host's failure check by the
+// failures' names and the needle's callback; without one, none.
+TEST_F(LivePanelTest, PointerCarriesTheGaugesLatestCalls) {
+    runtime::Trace trace(nullptr, {}, 3);
+    web::LiveOptions live = options(write_panel(40));
+    live.trace = &trace;
+    web::LivePanel panel(live);
+    for (int i = 0; i < 4; ++i) panel.step();
+    const nlohmann::json calls = nlohmann::json::parse(panel.pointer_json(150, 130))["calls"];
+    ASSERT_EQ(calls.size(), 3u) << calls.dump();
+    EXPECT_EQ(calls[0]["callback"], "gauge_callback (update)");
+    EXPECT_EQ(calls[1]["services"][0]["failure"], "airspeed") << calls.dump();
+    EXPECT_EQ(calls[2]["callback"], "needle callback");
+    EXPECT_GT(calls[2]["instructions"].get<int>(), 0);
+    EXPECT_FALSE(
+        nlohmann::json::parse(web::LivePanel(options(write_panel(40))).pointer_json(150, 130)).contains("calls"));
+}
+
 TEST_F(LivePanelTest, ScenarioStartsColdAsTheScenarioCommandDoes) {
     const std::string panel_path = write_panel(40);
     const fs::path scenario = dir_ / "idle.txt";

@@ -10,6 +10,7 @@ const errorLine = document.getElementById('error');
 const flyButton = document.getElementById('fly');
 const marks = document.getElementById('marks');
 const pointerLine = document.getElementById('pointer');
+const callsList = document.getElementById('calls');
 const recordButton = document.getElementById('record');
 const recorded = document.getElementById('recorded');
 
@@ -195,12 +196,34 @@ function cursorFor(box) {
   return shape;
 }
 
+// One service a traced call made, as short as it reads: the variable and
+// what the module received, the event and its value, else the service.
+function serviceText(service) {
+  if (service.failure) return `failure ${service.failure}${service.failed ? ' FAILED' : ''}`;
+  const name = service.variable || (service.token !== undefined ? `token ${service.token}` : null);
+  if (name) return `${service.service} ${name}=${service.reads || service.value}`;
+  if (service.event || service.event_id !== undefined) {
+    return `${service.service} ${service.event || service.event_id} ${service.value}`;
+  }
+  return service.service;
+}
+
+// The gauge's latest calls into its module's code, newest last.
+function callsText(calls) {
+  return (calls || []).map((call) => {
+    const instructions = call.instructions !== undefined ? ` ${call.instructions} instr` : '';
+    const services = call.services.map(serviceText).join(', ');
+    return `${call.callback}${instructions}${services ? ': ' + services : ''}`;
+  }).join('\n');
+}
+
 function showPointer(answer) {
   asking = false;
   live.pointer = answer;
   const box = answer.box || null;
   canvas.style.cursor = cursorFor(box);
   canvas.title = answer.help ? `${answer.gauge}: ${answer.help}` : '';
+  callsList.textContent = answer.gauge ? callsText(answer.calls) : '';
   if (!answer.gauge) {
     pointerLine.textContent = '';
   } else {

@@ -1,0 +1,119 @@
+// A record of what module code did, call by call, as JSON Lines: for each
+// call into module code its module, gauge and callback, every service it
+// called in the vocabulary's names (the variables it read with the values
+// it received, the key events it sent), the instructions it ran and the
+// time on the simulated clock. The host writes it through the hooks below
+// (a CallScope enters and leaves, Host::serve reports services), and only
+// when a trace is attached: without one, each hook is a null check.
+//
+// Each call is one line, written when the call ends; a call nested in
+// another (a key-event routine run by an event a mouse handler sent) is a
+// line of its own, with its depth, and so comes before the line of the call
+// it ran in. Failures the host looks up for a gauge's elements, outside
+// module code, are a line of the gauge's "failure check (host)". A call an
+// exception left (a fault, a stop) is marked cut short.
+//
+// Lines go to a stdio stream through a buffer the trace fills and writes
+// whole; the stream's owner makes the file whole or not at all.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace runtime {
+
+class Module;
+
+// Which calls are traced: those of the gauges named (every gauge when none
+// is) and of the callbacks named (every callback when none is), names
+// compared letter case aside. A callback name matches as a whole ("mouse
+// handler"), by its first words ("gauge_callback" for every service of
+// it) or by its words in parentheses ("update"). A call nested in a traced
+// one is traced with it.
+struct TraceFilter {
+    std::vector<std::string> gauges;
+    std::vector<std::string> callbacks;
+
+    bool matches(std::string_view gauge, std::string_view callback) const;
+};
+
+class Trace {
+public:
+    // Lines go to `out`; null writes none and keeps only the recent calls.
+    // `recent_per_gauge`: how many of each gauge's latest lines to keep for
+    // recent() (0: none).
+    explicit Trace(std::FILE* out, TraceFilter filter = {}, size_t recent_per_gauge = 0);
+    ~Trace();
+    Trace(const Trace&) = delete;
+    Trace& operator=(const Trace&) = delete;
+
+    // Writes what is buffered to the stream; whether every write so far
+    // succeeded.
+    bool flush() noexcept;
+    // Flushes and writes no more (the stream is about to close); later
+    // calls are still kept for recent().
+    bool end() noexcept;
+    uint64_t lines() const { return lines_; }
+
+    // A gauge's latest lines, oldest first (kept only with recent_per_gauge).
+    std::vector<std::string> recent(std::string_view gauge) const;
+
+    // --- The host's hooks. None throws: they run around module code. ---
+    void enter(const Module& module, std::string_view gauge, std::string_view callback) noexcept;
+    void leave() noexcept;
+    // A service call, once served: `args` as the module passed them.
+    void service(const Module& caller, uint32_t slot, std::span<const uint32_t> args) noexcept;
+    // A failure key the host looked up for one of the gauge's elements.
+    void failure(const Module& module, std::string_view gauge, uint32_t failure_key, bool failed) noexcept;
+    // One panel update: the simulated clock's step.
+    void tick() noexcept;
+
+    // Seconds on the simulated clock: the panel updates counted so far.
+    double seconds() const;
+
+private:
+    // Lines are written out in pieces of about this size.
+    static constexpr size_t kFlushBytes = size_t{1} << 18;
+
+    struct Frame {
+        const Module* module = nullptr;
+        bool traced = false;
+        bool host = false;  // the host's own questions, not module code
+        int exceptions = 0;
+        uint64_t instructions = 0;
+        std::string gauge;
+        std::string line;  // the line so far, up to its services' entries
+        size_t services = 0;
+    };
+
+    void open(Frame& frame, const Module& module, std::string_view gauge, std::string_view callback, bool host);
+    void close(Frame& frame, bool faulted);
+    void close_host_line();
+    void add_service_separator(Frame& frame);
+    const std::string& module_name(const Module& module);
+    void emit(const std::string& gauge, const std::string& line);
+
+    std::FILE* out_;
+    TraceFilter filter_;
+    size_t recent_per_gauge_;
+    std::string buffer_;
+    bool failed_ = false;
+    uint64_t lines_ = 0;
+    uint64_t updates_ = 0;
+    std::vector<Frame> frames_;  // by depth; kept for their buffers
+    size_t depth_ = 0;
+    Frame host_line_;
+    bool host_open_ = false;
+    std::vector<std::pair<const Module*, std::string>> module_names_;
+    std::map<std::string, std::deque<std::string>, std::less<>> recent_;
+};
+
+}  // namespace runtime

@@ -1,0 +1,153 @@
+// The trace of module code: a traced call names its gauge and callback and
+// lists the services it called in the vocabulary's words with what the
+// module received; the filters pick calls by gauge and callback, letter case
+// aside.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame/vocabulary.h"
+#include "runtime/bench_fixture_support.h"
+#include "runtime/call_context.h"
+#include "runtime/guest_helpers.h"
+#include "runtime/trace.h"
+
+namespace {
+
+namespace fx = bench_fixture;
+
+// The lines a trace wrote, read back from its stream.
+std::vector<std::string> lines_of(std::FILE* file) {
+    std::vector<std::string> lines;
+    std::rewind(file);
+    std::string line;
+    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
+        if (c != '\n') {
+            line += static_cast<char>(c);
+        } else {
+            lines.push_back(line);
+            line.clear();
+        }
+    }
+    return lines;
+}
+
+class Traced : public ::testing::Test {
+protected:
+    struct Closer {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+    std::unique_ptr<std::FILE, Closer> file{std::tmpfile()};
+    runtime::Host host;
+    std::unique_ptr<runtime::Trace> trace;
+    std::unique_ptr<runtime::Module> module;
+
+    void start(runtime::TraceFilter filter) {
+        trace = std::make_unique<runtime::Trace>(file.get(), std::move(filter));
+        host.set_trace(trace.get());
+        module = std::make_unique<runtime::Module>(host, test_paths::module("BenchFixture.gau"));
+        module->override_bitmap_size(fx::kDialsBackground, fixture_support::kDialsWidth, fixture_support::kDialsHeight);
+        module->override_bitmap_size(fx::kNeedleBitmap, 8, 8);
+    }
+    std::vector<std::string> written() {
+        trace->flush();
+        return lines_of(file.get());
+    }
+};
+
+// One update of the dials gauge, as the trace tells it.
+struct FilterCase {
+    const char* name;
+    runtime::TraceFilter filter;
+    size_t update_lines;  // lines of gauge_callback (update) of Fixture_Dials
+    size_t other_lines;   // lines of any other call after loading
+};
+
+const FilterCase kFilterCases[] = {
+    // Setup, after setup, the needle's callback and the host's failure check.
+    {"no filter", {}, 1, 4},
+    {"the gauge, letter case aside", {{"fixture_dials"}, {}}, 1, 4},
+    {"another gauge", {{"Fixture_Panel"}, {}}, 0, 0},
+    {"the callback by its words in parentheses", {{}, {"UPDATE"}}, 1, 0},
+    {"the callback by its first words", {{"Fixture_Dials"}, {"gauge_callback"}}, 1, 2},
+    {"another callback", {{}, {"mouse handler"}}, 0, 0},
+    {"the host's failure check", {{}, {"Failure Check (host)"}}, 0, 1},
+};
+
+class TraceFilters : public Traced, public ::testing::WithParamInterface<FilterCase> {};
+
+TEST_P(TraceFilters, ListTheServicesOfTheCallsTheyPick) {
+    start(GetParam().filter);
+    host.vars().set(fx::kTokenDialsStandAlone, 42.5);
+    const size_t after_loading = written().size();
+    runtime::GaugeInstance instance(host, *module, module->gauge(fx::kDialsName));
+    instance.setup();
+    instance.update();
+    const std::vector<std::string> lines = written();
+    size_t updates = 0;
+    for (size_t i = after_loading; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line.find("\"callback\":\"gauge_callback (update)\"") == std::string::npos) continue;
+        ++updates;
+        EXPECT_NE(line.find("\"gauge\":\"Fixture_Dials\""), std::string::npos) << line;
+        EXPECT_NE(line.find("{\"service\":\"lookup_var\",\"token\":510,\"value\":42.5}"), std::string::npos) << line;
+        EXPECT_NE(line.find("{\"service\":\"trigger_key_event\""), std::string::npos) << line;
+        EXPECT_EQ(line.find("\"instructions\":0"), std::string::npos) << line;
+    }
+    EXPECT_EQ(updates, GetParam().update_lines);
+    EXPECT_EQ(lines.size() - after_loading - updates, GetParam().other_lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Trace, TraceFilters, ::testing::ValuesIn(kFilterCases),
+                         [](const auto& info) { return std::to_string(info.index); });
+
+// A service the module calls, named from the vocabulary.
+struct ServiceCase {
+    const char* name;
+    uint32_t slot;
+    uint32_t number;  // the token or event
+    double value;     // what the host holds, or the event's value
+    const char* entry;
+};
+
+const ServiceCase kServiceCases[] = {
+    {"a named variable with its reading", service_slot::lookup_var, sim::token::kIndicatedAltitude, 1500.0,
+     R"({"service":"lookup_var","variable":"altitude","value":1500,"reads":"1500 ft"})"},
+    {"a variable the vocabulary does not name", service_slot::lookup_var, 9999, -2.0,
+     R"({"service":"lookup_var","token":9999,"value":-2})"},
+    {"a named key event", service_slot::trigger_key_event, sim::event::kAltimeterSetting, 16208.0,
+     R"({"service":"trigger_key_event","event":"altimeter_setting","value":16208})"},
+    {"an unnamed key event", service_slot::trigger_key_event, 7, 3.0,
+     R"({"service":"trigger_key_event","event_id":7,"value":3})"},
+};
+
+class TraceServices : public Traced, public ::testing::WithParamInterface<ServiceCase> {};
+
+TEST_P(TraceServices, NameWhatTheModuleReceived) {
+    const ServiceCase& c = GetParam();
+    start({});
+    std::vector<uint32_t> args;
+    if (c.slot == service_slot::lookup_var) {
+        host.vars().set(c.number, c.value);
+        guest::MODULE_VAR var{};
+        var.token = c.number;
+        args = {guest_helpers::place(*module, var).address};
+    } else {
+        args = {c.number, static_cast<uint32_t>(c.value)};
+    }
+    {
+        const runtime::CallScope scope(*module, "Fixture_Dials", "mouse handler");
+        guest_helpers::call_service(*module, c.slot, args);
+    }
+    const std::vector<std::string> lines = written();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find(std::string("\"services\":[") + c.entry + "]"), std::string::npos) << lines.back();
+}
+
+INSTANTIATE_TEST_SUITE_P(Trace, TraceServices, ::testing::ValuesIn(kServiceCases),
+                         [](const auto& info) { return std::to_string(info.index); });
+
+}  // namespace

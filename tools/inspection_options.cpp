@@ -1,0 +1,136 @@
+#include "tools/inspection_options.h"
+
+#include <algorithm>
+
+#include "platform/text_input.h"
+#include "runtime/coverage.h"
+#include "tools/command_line.h"
+
+namespace gaugebench {
+namespace {
+
+// The --trace-gauge names that name no gauge in `gauges`, each with the
+// nearest that does.
+std::vector<std::string> unknown_gauges(const runtime::TraceFilter& filter, const std::vector<std::string>& gauges) {
+    std::vector<std::string> unknown;
+    for (const std::string& name : filter.gauges) {
+        const bool known = std::any_of(gauges.begin(), gauges.end(),
+                                       [&](const std::string& gauge) { return platform::same_name(gauge, name); });
+        if (!known)
+            unknown.push_back("--trace-gauge " + name + ": no such gauge" + platform::did_you_mean(name, gauges));
+    }
+    return unknown;
+}
+
+void add_debugger_options(CLI::App& command, runtime::DebuggerOptions& options) {
+    command
+        .add_option("--gdb", options.address,
+                    "wait for a debugger (GDB's remote protocol: target remote HOST:PORT) before any module code runs; "
+                    "HOST is loopback unless named")
+        ->type_name("[<host>:]<port>");
+    command.add_flag("--gdb-anywhere", options.anywhere,
+                     "let --gdb listen on an address other machines reach (anyone reaching it runs module code)");
+    command
+        .add_option("--gdb-module", options.module,
+                    "the module file to debug (default: the first one loaded), in every machine that loads it")
+        ->type_name("<name.gau>");
+}
+
+}  // namespace
+
+void add_inspection_options(CLI::App& command, InspectionOptions& options) {
+    command
+        .add_option("--trace", options.trace,
+                    "write every call into module code as JSON Lines: gauge, callback, the services it called "
+                    "by name with the values it received, instructions, simulated time")
+        ->type_name("<file.jsonl>")
+        ->check(output_name());
+    command
+        .add_option("--trace-gauge", options.trace_filter.gauges,
+                    "trace only this gauge's calls (repeatable; letter case aside)")
+        ->type_name("<gauge>")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    command
+        .add_option("--trace-callback", options.trace_filter.callbacks,
+                    "trace only this callback's calls: 'mouse handler', 'update', 'gauge_callback', "
+                    "'key-event routine'... (repeatable; letter case aside)")
+        ->type_name("<callback>")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    command
+        .add_option("--coverage", options.coverage,
+                    "write what module code ran as an lcov tracefile (genhtml draws it): source lines where the "
+                    "module has them, else its functions and code by address")
+        ->type_name("<file.info>")
+        ->check(output_name());
+    add_debugger_options(command, options.debugger);
+}
+
+void check_inspection_files(const InspectionOptions& options, const std::string& other,
+                            const std::string& other_option) {
+    if (!options.coverage.empty()) {
+        check_output_file(options.coverage, "--coverage");
+        check_distinct_outputs(options.coverage, "--coverage", other, other_option);
+        check_distinct_outputs(options.coverage, "--coverage", options.trace, "--trace");
+    }
+    const bool filtered = !options.trace_filter.gauges.empty() || !options.trace_filter.callbacks.empty();
+    if (options.trace.empty()) {
+        if (filtered) throw CommandError(ExitStatus::kUsage, "--trace-gauge and --trace-callback need --trace <file>");
+        return;
+    }
+    check_output_file(options.trace, "--trace");
+    check_distinct_outputs(options.trace, "--trace", other, other_option);
+}
+
+Inspection::Inspection(const InspectionOptions& options, size_t recent_per_gauge) : options_(options) {
+    if (!options.coverage.empty()) {
+        try {
+            runtime::start_coverage();
+        } catch (const std::runtime_error& error) {
+            throw CommandError(ExitStatus::kUsage, error.what());
+        }
+        coverage_ = std::make_unique<platform::OutputFile>(options.coverage);
+    }
+    if (options.trace.empty() && recent_per_gauge == 0) return;
+    if (!options.trace.empty()) file_ = std::make_unique<platform::OutputFile>(options.trace);
+    trace_ = std::make_unique<runtime::Trace>(file_ ? file_->file() : nullptr, options.trace_filter, recent_per_gauge);
+}
+
+void Inspection::check_gauges(const std::vector<std::string>& gauges) const {
+    const std::vector<std::string> unknown = unknown_gauges(options_.trace_filter, gauges);
+    if (!unknown.empty()) throw CommandError(ExitStatus::kUsage, unknown.front());
+}
+
+void Inspection::warn_unknown_gauges(const std::vector<std::string>& gauges) const {
+    for (const std::string& unknown : unknown_gauges(options_.trace_filter, gauges)) print_warning(unknown);
+}
+
+void Inspection::finish() {
+    if (coverage_) {
+        const std::string tracefile = runtime::coverage_tracefile("gaugebench");
+        if (std::fwrite(tracefile.data(), 1, tracefile.size(), coverage_->file()) != tracefile.size())
+            throw platform::OutputFileError(coverage_->path() + ": the coverage report could not be written");
+        coverage_->commit();
+    }
+    if (!file_) return;
+    if (!trace_->end()) throw platform::OutputFileError(file_->path() + ": the trace could not be written");
+    file_->commit();
+}
+
+void Inspection::start_debugger() const {
+    const runtime::DebuggerOptions& options = options_.debugger;
+    if (options.address.empty() || runtime::debugger_started()) return;
+    bool attached = false;
+    try {
+        attached = runtime::start_debugger(options, [](const std::string& line) {
+            std::fprintf(stderr, "gaugebench: %s\n", line.c_str());
+            std::fflush(stderr);
+        });
+    } catch (const std::invalid_argument& error) {
+        throw CommandError(ExitStatus::kUsage, error.what());
+    } catch (const std::runtime_error& error) {
+        throw CommandError(ExitStatus::kFailed, error.what());
+    }
+    if (!attached) throw CommandError(ExitStatus::kInterrupted, "interrupted while waiting for a debugger");
+}
+
+}  // namespace gaugebench

@@ -1,0 +1,65 @@
+// Options that look inside module code as a command runs it, the same on
+// every command that runs a panel or a module (render, scenario, fly, serve,
+// validate): --trace FILE with its filters --trace-gauge and
+// --trace-callback, --coverage FILE (an lcov tracefile), and --gdb
+// [HOST:]PORT with --gdb-anywhere and --gdb-module.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/output_file.h"
+#include "runtime/debugging.h"
+#include "runtime/host.h"
+#include "runtime/trace.h"
+
+namespace gaugebench {
+
+struct InspectionOptions {
+    std::string trace;  // JSON Lines of every call into module code (empty: none)
+    runtime::TraceFilter trace_filter;
+    std::string coverage;  // an lcov tracefile of the module code run (empty: none)
+    runtime::DebuggerOptions debugger;
+};
+
+void add_inspection_options(CLI::App& command, InspectionOptions& options);
+
+// Refuses, before any work, a --trace file the command could not write, or
+// one that is another output of the command (`other`, named `other_option`).
+void check_inspection_files(const InspectionOptions& options, const std::string& other,
+                            const std::string& other_option);
+
+// What one run looks at: the trace and its file, the coverage report's file
+// (each written whole, or not at all when the run is cut short), and the
+// debugger. Without the options there is none of them, and every host works
+// as it would. `recent_per_gauge` keeps each gauge's latest calls, with or
+// without a file (the live page shows them).
+class Inspection {
+public:
+    explicit Inspection(const InspectionOptions& options, size_t recent_per_gauge = 0);
+    runtime::Trace* trace() const { return trace_.get(); }
+    void attach(runtime::Host& host) const { host.set_trace(trace_.get()); }
+    // Once the modules are loaded: a --trace-gauge that names none of
+    // `gauges` is refused, with the nearest name.
+    void check_gauges(const std::vector<std::string>& gauges) const;
+    // The same as a warning where the names are known only after the run.
+    void warn_unknown_gauges(const std::vector<std::string>& gauges) const;
+    // With --gdb, listens and waits for the debugger: called once, before
+    // any module code runs. Throws CommandError for an address refused or
+    // not listened on, and when Ctrl-C ends the wait.
+    void start_debugger() const;
+    // Writes the rest (the trace's, the coverage of what ran until now) and
+    // gives the files their names.
+    void finish();
+
+private:
+    InspectionOptions options_;
+    std::unique_ptr<platform::OutputFile> file_;
+    std::unique_ptr<platform::OutputFile> coverage_;
+    std::unique_ptr<runtime::Trace> trace_;
+};
+
+}  // namespace gaugebench
