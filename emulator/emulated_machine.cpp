@@ -467,6 +467,19 @@ EmulatedMachine::Registers EmulatedMachine::registers() const {
     return std::bit_cast<Registers>(values);
 }
 
+EmulatedMachine::FloatingPoint EmulatedMachine::floating_point() const {
+    FloatingPoint unit;
+    for (int i = 0; i < 8; ++i) {
+        uint8_t value[16] = {};  // room beyond the 10 bytes, whatever the engine writes
+        uc_reg_read(impl_->uc, UC_X86_REG_ST0 + i, value);
+        std::copy_n(value, unit.stack[i].size(), unit.stack[i].begin());
+    }
+    unit.control = impl_->reg16(UC_X86_REG_FPCW);
+    unit.status = impl_->reg16(UC_X86_REG_FPSW);
+    unit.tags = impl_->reg16(UC_X86_REG_FPTAG);
+    return unit;
+}
+
 void EmulatedMachine::set_registers(const Registers& registers) {
     const auto values = std::bit_cast<std::array<uint32_t, std::size(kRegisterIds)>>(registers);
     const auto now = std::bit_cast<std::array<uint32_t, std::size(kRegisterIds)>>(this->registers());
@@ -485,8 +498,7 @@ void EmulatedMachine::set_registers(const Registers& registers) {
             uint32_t value = values[i];
             if (value > 0xFFFF || uc_reg_write(impl_->uc, kRegisterIds[i], &value) != UC_ERR_OK ||
                 impl_->reg16(kRegisterIds[i]) != value)
-                throw std::invalid_argument("emulator: segment selector " + std::to_string(values[i]) +
-                                            " refused");
+                throw std::invalid_argument("emulator: segment selector " + std::to_string(values[i]) + " refused");
         }
     }
 }

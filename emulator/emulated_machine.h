@@ -38,6 +38,7 @@
 // address space, committed only where touched.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -162,6 +163,13 @@ public:
     };
     Registers registers() const;
     void set_registers(const Registers& registers);
+    // The x87 unit as a debugger reads it: ST(0) to ST(7), each an 80-bit
+    // value's bytes (little-endian), and its control, status and tag words.
+    struct FloatingPoint {
+        std::array<std::array<uint8_t, 10>, 8> stack{};
+        uint16_t control = 0, status = 0, tags = 0;
+    };
+    FloatingPoint floating_point() const;
 
     // A debugger for module code on this machine (null: none): breakpoints
     // and watches cost only where they are, nothing without a debugger. The

@@ -23,9 +23,6 @@ namespace {
 constexpr int kPollMs = 100;
 // A write to a debugger that reads nothing gives up after this.
 constexpr int kSendTimeoutMs = 10000;
-// The registers GDB's description numbers after the general ones: the x87
-// stack (ten bytes each), then its control registers; read as unavailable.
-constexpr uint32_t kX87Stack = 16, kX87End = 32;
 
 std::string hex32(uint32_t value) {
     char text[12];
@@ -357,7 +354,9 @@ Stub::Outcome Stub::serve(const Command& command, EmulatedMachine* machine) {
         case Command::kUnknown: send(""); break;
         case Command::kMalformed: send("E01"); break;
         case Command::kHaltReason: send(stop_reply(last_stop_.value_or(DebugStop{}))); break;
-        case Command::kReadRegisters: send(to_hex(register_file(machine->registers()))); break;
+        case Command::kReadRegisters:
+            send(to_hex(all_registers(machine->registers(), machine->floating_point())));
+            break;
         case Command::kWriteRegisters: {
             const std::optional<Registers> registers = from_register_file(command.bytes);
             if (!registers) {
@@ -373,14 +372,9 @@ Stub::Outcome Stub::serve(const Command& command, EmulatedMachine* machine) {
             break;
         }
         case Command::kReadRegister: {
-            const std::optional<std::string> value = register_value(machine->registers(), command.number);
-            if (value) {
-                send(to_hex(*value));
-            } else if (command.number < kX87End) {
-                send(std::string(command.number < kX87Stack + 8 ? 20 : 8, 'x'));
-            } else {
-                send("E01");
-            }
+            std::optional<std::string> value = register_value(machine->registers(), command.number);
+            if (!value) value = float_register_value(machine->floating_point(), command.number);
+            send(value ? to_hex(*value) : "E01");
             break;
         }
         case Command::kWriteRegister: {

@@ -94,10 +94,30 @@ std::string register_file(const Registers& registers) {
 }
 
 std::optional<Registers> from_register_file(std::string_view bytes) {
-    if (bytes.size() != kGeneralRegisters * kRegisterBytes) return std::nullopt;
+    // GDB sends back what `g` gave it, the x87 registers too, which the
+    // machine takes only from its own instructions.
+    constexpr size_t kFloatBytes = 8 * 10 + 8 * kRegisterBytes;
+    if (bytes.size() != kGeneralRegisters * kRegisterBytes &&
+        bytes.size() != kGeneralRegisters * kRegisterBytes + kFloatBytes)
+        return std::nullopt;
     RegisterArray values{};
     for (uint32_t i = 0; i < kGeneralRegisters; ++i) values[i] = from_little_endian(bytes.substr(i * kRegisterBytes));
     return std::bit_cast<Registers>(values);
+}
+
+std::optional<std::string> float_register_value(const EmulatedMachine::FloatingPoint& unit, uint32_t number) {
+    if (number < kGeneralRegisters || number >= kGeneralRegisters + kFloatRegisters) return std::nullopt;
+    const uint32_t index = number - kGeneralRegisters;
+    if (index < 8) return std::string(unit.stack[index].begin(), unit.stack[index].end());
+    const uint32_t words[] = {unit.control, unit.status, unit.tags, 0, 0, 0, 0, 0};
+    return little_endian(words[index - 8]);
+}
+
+std::string all_registers(const Registers& registers, const EmulatedMachine::FloatingPoint& unit) {
+    std::string bytes = register_file(registers);
+    for (uint32_t n = kGeneralRegisters; n < kGeneralRegisters + kFloatRegisters; ++n)
+        bytes += *float_register_value(unit, n);
+    return bytes;
 }
 
 std::optional<std::string> register_value(const Registers& registers, uint32_t number) {

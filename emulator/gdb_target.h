@@ -3,7 +3,8 @@
 // little-endian, segment selectors too), and the target description the
 // debugger reads (qXfer:features:read:target.xml). GDB wants the x87
 // registers in the core feature (16 to 31) or it refuses the description;
-// they are described, and read as unavailable until the machine serves them.
+// they are read (`g`, `p`), not written: module code's own instructions
+// set them.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +32,14 @@ std::optional<std::string> register_value(const Registers& registers, uint32_t n
 // `P n=v`: false, and `registers` unchanged, for a number not served or
 // bytes not four.
 bool set_register_value(Registers& registers, uint32_t number, std::string_view bytes);
+
+// The x87 registers GDB numbers after the general ones: ST(0)..ST(7) (16 to
+// 23, ten bytes each), then fctrl, fstat, ftag and five the machine does not
+// keep (fiseg...fop, read as 0), 24 to 31. nullopt past them.
+inline constexpr uint32_t kFloatRegisters = 16;
+std::optional<std::string> float_register_value(const EmulatedMachine::FloatingPoint& unit, uint32_t number);
+// `g`'s whole answer: the general registers, then the x87 ones.
+std::string all_registers(const Registers& registers, const EmulatedMachine::FloatingPoint& unit);
 
 // The document named `annex` ("target.xml"), or nullopt for another.
 std::optional<std::string_view> target_description(std::string_view annex);

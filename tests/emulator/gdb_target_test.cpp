@@ -63,7 +63,16 @@ TEST(GdbTarget, RegisterBytesInGdbsNumbering) {
     EXPECT_FALSE(emulator::gdb::from_register_file(file.substr(1)));
 
     EXPECT_EQ(emulator::gdb::register_value(registers, 8), file.substr(32, 4));
-    EXPECT_FALSE(emulator::gdb::register_value(registers, 16)) << "st0: not served";
+    EXPECT_FALSE(emulator::gdb::register_value(registers, 16)) << "st0: the x87 unit's";
+    emulator::EmulatedMachine::FloatingPoint unit;
+    unit.stack[1][9] = 0x3F;
+    unit.control = 0x027F;
+    const std::string all = emulator::gdb::all_registers(registers, unit);
+    ASSERT_EQ(all.size(), 64u + 80u + 32u) << "GDB reads each register at its described size";
+    EXPECT_EQ(all[64 + 10 + 9], '\x3F');
+    EXPECT_EQ(emulator::gdb::float_register_value(unit, 24), std::string("\x7F\x02\0\0", 4));
+    EXPECT_FALSE(emulator::gdb::float_register_value(unit, 32));
+    EXPECT_TRUE(emulator::gdb::from_register_file(all)) << "G sends back what g gave";
     EXPECT_TRUE(emulator::gdb::set_register_value(registers, 4, std::string("\x78\x56\x34\x12", 4)));
     EXPECT_EQ(registers.esp, 0x12345678u);
     for (const auto& [number, bytes] : std::vector<std::pair<uint32_t, std::string>>{{16, "abcd"}, {4, "abc"}})
@@ -77,9 +86,9 @@ TEST(GdbTarget, DescribesTheI386Core) {
     EXPECT_NE(xml->find("org.gnu.gdb.i386.core"), std::string_view::npos);
     // GDB's order: a name out of place would show every register as another.
     size_t at = 0;
-    for (const char* name : {"\"eax\"", "\"ecx\"", "\"edx\"", "\"ebx\"", "\"esp\"", "\"ebp\"", "\"esi\"", "\"edi\"",
-                             "\"eip\"", "\"eflags\"", "\"cs\"", "\"ss\"", "\"ds\"", "\"es\"", "\"fs\"", "\"gs\"",
-                             "\"st0\"", "\"fop\""}) {
+    for (const char* name :
+         {"\"eax\"", "\"ecx\"", "\"edx\"", "\"ebx\"", "\"esp\"", "\"ebp\"", "\"esi\"", "\"edi\"", "\"eip\"",
+          "\"eflags\"", "\"cs\"", "\"ss\"", "\"ds\"", "\"es\"", "\"fs\"", "\"gs\"", "\"st0\"", "\"fop\""}) {
         const size_t found = xml->find(name, at);
         ASSERT_NE(found, std::string_view::npos) << name;
         at = found;
