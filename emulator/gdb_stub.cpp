@@ -235,8 +235,10 @@ Debugger::Resume Stub::stopped(EmulatedMachine& machine, const DebugStop& stop) 
         last_stop_ = stop;
         std::string where = describe ? describe(machine, stop.pc) : hex32(stop.pc);
         if (running_) {
-            // A step is news to nobody; the rest say where, and a fault why.
-            if (stop.reason != DebugStop::Reason::kStep) {
+            // GDB says where a breakpoint, a step or a watch stopped (and
+            // evaluates a condition at every stop, silently); a fault is told
+            // why, an interrupt which gauge it found running.
+            if (stop.reason == DebugStop::Reason::kFault || stop.reason == DebugStop::Reason::kInterrupt) {
                 std::string news = "stopped in " + where;
                 if (stop.fault != nullptr) news += ": " + std::string(stop.fault->what());
                 send("O" + to_hex(news + "\n"));

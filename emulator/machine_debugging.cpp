@@ -92,6 +92,10 @@ bool EmulatedMachine::Impl::debug_block(uint32_t address) noexcept {
     stop.signal = debugging.requested.value_or(StopSignal::kInt);
     stop.pc = address;
     debugging.requested.reset();
+    // A block hook finds EIP where the engine last wrote it (a call's
+    // return, a block before): the debugger reads, and the restart takes,
+    // the block's own start.
+    set_reg(UC_X86_REG_EIP, address);
     debug_stop(stop, true);
     return true;
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "emulator/emulated_machine.h"
@@ -27,21 +28,23 @@ public:
         emulator::StopSignal signal;
         uint32_t offset;  // from the code's start
         uint32_t eax;
+        uint32_t eip;  // what the debugger reads: the stop's own address
     };
     std::vector<Resume> script;
     std::optional<uint32_t> set_eax;
+    bool interrupt = false;  // at the first look for one
     std::vector<Seen> seen;
 
     Resume stopped(EmulatedMachine& machine, const DebugStop& stop) noexcept override {
         EmulatedMachine::Registers registers = machine.registers();
-        seen.push_back({stop.reason, stop.signal, stop.pc - kCode, registers.eax});
+        seen.push_back({stop.reason, stop.signal, stop.pc - kCode, registers.eax, registers.eip - kCode});
         if (set_eax && seen.size() == 1) {
             registers.eax = *set_eax;
             machine.set_registers(registers);
         }
         return seen.size() <= script.size() ? script[seen.size() - 1] : Resume::kContinue;
     }
-    bool interrupted() noexcept override { return false; }
+    bool interrupted() noexcept override { return std::exchange(interrupt, false); }
     void forget(EmulatedMachine&) noexcept override {}
 };
 
@@ -56,6 +59,17 @@ const std::vector<uint8_t> kProgram = {
     0x75, 0xFD,                    // 21: jnz 20
     0xC2, 0x04, 0x00,              // 23: ret 4
 };
+// A loop of 5,000 rounds calling a routine (long enough for the debugger's
+// interrupt, and its blocks chained, so the engine's EIP lags), eax = 7.
+const std::vector<uint8_t> kLongLoop = {
+    0xB9, 0x88, 0x13, 0x00, 0x00,  // 0: mov ecx, 5000
+    0xE8, 0x0B, 0x00, 0x00, 0x00,  // 5: call 21
+    0x49,                          // 10: dec ecx
+    0x75, 0xF8,                    // 11: jnz 5
+    0xB8, 0x07, 0x00, 0x00, 0x00,  // 13: mov eax, 7
+    0xC2, 0x04, 0x00,              // 18: ret 4
+    0xC3,                          // 21: ret
+};
 // Writes through a null pointer at 2.
 const std::vector<uint8_t> kNullWrite = {0x31, 0xC0, 0x89, 0x00, 0xC3};  // xor eax,eax; mov [eax],eax; ret
 
@@ -65,6 +79,7 @@ struct Case {
     std::vector<uint32_t> breakpoints;              // offsets
     std::optional<emulator::WatchKind> watch_data;  // on kData's four bytes
     bool stop_first = false;
+    bool interrupt = false;
     std::vector<Resume> script;
     std::optional<uint32_t> set_eax;
     std::vector<std::tuple<Reason, uint32_t, uint32_t>> expected;  // reason, offset, eax
@@ -82,6 +97,7 @@ TEST_P(MachineDebugging, StopsWhereAskedAndGoesOn) {
     machine.load(kCode, c.program);
     debugger.script = c.script;
     debugger.set_eax = c.set_eax;
+    debugger.interrupt = c.interrupt;
     machine.attach_debugger(&debugger);
     for (uint32_t offset : c.breakpoints) EXPECT_TRUE(machine.set_breakpoint(kCode + offset, true));
     if (c.watch_data) {
@@ -97,7 +113,12 @@ TEST_P(MachineDebugging, StopsWhereAskedAndGoesOn) {
         EXPECT_EQ(fault_of(call).kind(), emulator::GuestFault::Kind::kWrite);
     }
     std::vector<std::tuple<Reason, uint32_t, uint32_t>> seen;
-    for (const Scripted::Seen& s : debugger.seen) seen.emplace_back(s.reason, s.offset, s.eax);
+    for (const Scripted::Seen& s : debugger.seen) {
+        seen.emplace_back(s.reason, s.offset, s.eax);
+        if (s.reason != Reason::kFault) {
+            EXPECT_EQ(s.eip, s.offset) << "the debugger reads EIP where it stopped";
+        }
+    }
     EXPECT_EQ(seen, c.expected);
     if (c.expected.size() == 1 && std::get<0>(c.expected[0]) == Reason::kFault) {
         EXPECT_EQ(debugger.seen[0].signal, emulator::StopSignal::kSegv);
@@ -120,11 +141,12 @@ TEST_P(MachineDebugging, StopsWhereAskedAndGoesOn) {
 INSTANTIATE_TEST_SUITE_P(
     Stops, MachineDebugging,
     testing::Values(
-        Case{"breakpoint", kProgram, {4}, {}, false, {}, {}, {{Reason::kBreakpoint, 4, 10}}, 13},
+        Case{"breakpoint", kProgram, {4}, {}, false, false, {}, {}, {{Reason::kBreakpoint, 4, 10}}, 13},
         Case{"steps_from_a_breakpoint",
              kProgram,
              {4},
              {},
+             false,
              false,
              {Resume::kStep, Resume::kStep},
              {},
@@ -135,6 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
              {20},
              {},
              false,
+             false,
              {},
              {},
              {{Reason::kBreakpoint, 20, 13}, {Reason::kBreakpoint, 20, 13}, {Reason::kBreakpoint, 20, 13}},
@@ -144,14 +167,34 @@ INSTANTIATE_TEST_SUITE_P(
              {},
              emulator::WatchKind::kWrite,
              false,
+             false,
              {},
              {},
              {{Reason::kWatch, 12, 11}},
              13},
-        Case{"read_watch_ignores_writes", kProgram, {}, emulator::WatchKind::kRead, false, {}, {}, {}, 13},
-        Case{"first_instruction", kProgram, {}, {}, true, {}, {}, {{Reason::kInterrupt, 0, 0}}, 13},
-        Case{"register_changed_at_a_stop", kProgram, {4}, {}, false, {}, 100, {{Reason::kBreakpoint, 4, 10}}, 103},
-        Case{"fault_at_its_instruction", kNullWrite, {}, {}, false, {}, {}, {{Reason::kFault, 2, 0}}, std::nullopt}),
+        Case{"read_watch_ignores_writes", kProgram, {}, emulator::WatchKind::kRead, false, false, {}, {}, {}, 13},
+        Case{"first_instruction", kProgram, {}, {}, true, false, {}, {}, {{Reason::kInterrupt, 0, 0}}, 13},
+        Case{"register_changed_at_a_stop",
+             kProgram,
+             {4},
+             {},
+             false,
+             false,
+             {},
+             100,
+             {{Reason::kBreakpoint, 4, 10}},
+             103},
+        Case{"interrupt_where_it_runs", kLongLoop, {}, {}, false, true, {}, {}, {{Reason::kInterrupt, 5, 0}}, 7},
+        Case{"fault_at_its_instruction",
+             kNullWrite,
+             {},
+             {},
+             false,
+             false,
+             {},
+             {},
+             {{Reason::kFault, 2, 0}},
+             std::nullopt}),
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 }  // namespace
