@@ -2,6 +2,7 @@
 #include "emulator/emulated_machine_impl.h"
 
 #include <bit>
+#include <cstring>
 #include <iterator>
 #include <string>
 
@@ -467,6 +468,21 @@ EmulatedMachine::Registers EmulatedMachine::registers() const {
     return std::bit_cast<Registers>(values);
 }
 
+EmulatedMachine::FloatRegisters EmulatedMachine::float_registers() const {
+    FloatRegisters x87;
+    x87.control = impl_->reg16(UC_X86_REG_FPCW);
+    x87.status = impl_->reg16(UC_X86_REG_FPSW);
+    x87.tag = impl_->reg16(UC_X86_REG_FPTAG);
+    // Unicorn numbers the physical registers; ST(i) counts from the top.
+    const uint32_t top = (x87.status >> 11) & 7;
+    for (uint32_t i = 0; i < x87.st.size(); ++i) {
+        uint8_t raw[16] = {};
+        uc_reg_read(impl_->uc, UC_X86_REG_FP0 + static_cast<int>((top + i) % 8), raw);
+        std::memcpy(x87.st[i].data(), raw, x87.st[i].size());
+    }
+    return x87;
+}
+
 void EmulatedMachine::set_registers(const Registers& registers) {
     const auto values = std::bit_cast<std::array<uint32_t, std::size(kRegisterIds)>>(registers);
     const auto now = std::bit_cast<std::array<uint32_t, std::size(kRegisterIds)>>(this->registers());
@@ -485,8 +501,7 @@ void EmulatedMachine::set_registers(const Registers& registers) {
             uint32_t value = values[i];
             if (value > 0xFFFF || uc_reg_write(impl_->uc, kRegisterIds[i], &value) != UC_ERR_OK ||
                 impl_->reg16(kRegisterIds[i]) != value)
-                throw std::invalid_argument("emulator: segment selector " + std::to_string(values[i]) +
-                                            " refused");
+                throw std::invalid_argument("emulator: segment selector " + std::to_string(values[i]) + " refused");
         }
     }
 }

@@ -38,6 +38,7 @@
 // address space, committed only where touched.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -161,6 +162,14 @@ public:
     };
     Registers registers() const;
     void set_registers(const Registers& registers);
+    // The x87 unit, read alone (gauge code keeps its doubles there): st[0]
+    // the stack's top, each the ten bytes of the extended format, then the
+    // control, status and (full) tag words.
+    struct FloatRegisters {
+        std::array<std::array<uint8_t, 10>, 8> st{};
+        uint32_t control = 0, status = 0, tag = 0;
+    };
+    FloatRegisters float_registers() const;
 
     // A debugger for module code on this machine (null: none): breakpoints
     // and watches cost only where they are, nothing without a debugger. The

@@ -23,9 +23,6 @@ namespace {
 constexpr int kPollMs = 100;
 // A write to a debugger that reads nothing gives up after this.
 constexpr int kSendTimeoutMs = 10000;
-// The registers GDB's description numbers after the general ones: the x87
-// stack (ten bytes each), then its control registers; read as unavailable.
-constexpr uint32_t kX87Stack = 16, kX87End = 32;
 
 std::string hex32(uint32_t value) {
     char text[12];
@@ -373,14 +370,9 @@ Stub::Outcome Stub::serve(const Command& command, EmulatedMachine* machine) {
             break;
         }
         case Command::kReadRegister: {
-            const std::optional<std::string> value = register_value(machine->registers(), command.number);
-            if (value) {
-                send(to_hex(*value));
-            } else if (command.number < kX87End) {
-                send(std::string(command.number < kX87Stack + 8 ? 20 : 8, 'x'));
-            } else {
-                send("E01");
-            }
+            std::optional<std::string> value = register_value(machine->registers(), command.number);
+            if (!value) value = float_register_value(machine->float_registers(), command.number);
+            send(value ? to_hex(*value) : "E01");
             break;
         }
         case Command::kWriteRegister: {

@@ -105,6 +105,17 @@ std::optional<std::string> register_value(const Registers& registers, uint32_t n
     return little_endian(std::bit_cast<RegisterArray>(registers)[number]);
 }
 
+std::optional<std::string> float_register_value(const EmulatedMachine::FloatRegisters& x87, uint32_t number) {
+    const uint32_t first = kGeneralRegisters, words = first + static_cast<uint32_t>(x87.st.size());
+    if (number >= first && number < words) {
+        const auto& st = x87.st[number - first];
+        return std::string(st.begin(), st.end());
+    }
+    const uint32_t values[] = {x87.control, x87.status, x87.tag, 0, 0, 0, 0, 0};
+    if (number >= words && number < words + std::size(values)) return little_endian(values[number - words]);
+    return std::nullopt;
+}
+
 bool set_register_value(Registers& registers, uint32_t number, std::string_view bytes) {
     if (number >= kGeneralRegisters || bytes.size() != kRegisterBytes) return false;
     RegisterArray values = std::bit_cast<RegisterArray>(registers);

@@ -3,7 +3,8 @@
 // little-endian, segment selectors too), and the target description the
 // debugger reads (qXfer:features:read:target.xml). GDB wants the x87
 // registers in the core feature (16 to 31) or it refuses the description;
-// they are described, and read as unavailable until the machine serves them.
+// they are described and read (gauge code keeps its doubles there), never
+// written.
 #pragma once
 
 #include <cstdint>
@@ -25,9 +26,11 @@ inline constexpr uint32_t kRegisterBytes = 4;
 std::string register_file(const Registers& registers);
 // `G`: all of them, or nullopt when `bytes` is not exactly the file's size.
 std::optional<Registers> from_register_file(std::string_view bytes);
-// `p n`: one register's bytes; nullopt for one the machine does not serve
-// (the stub answers "xxxxxxxx", unavailable, for the x87 ones, an error past them).
+// `p n`: one general register's bytes; nullopt for another.
 std::optional<std::string> register_value(const Registers& registers, uint32_t number);
+// `p n` for an x87 one: st0..st7 ten bytes each, the other eight four (the
+// instruction and operand pointers and opcode read as zero); nullopt for another.
+std::optional<std::string> float_register_value(const EmulatedMachine::FloatRegisters& x87, uint32_t number);
 // `P n=v`: false, and `registers` unchanged, for a number not served or
 // bytes not four.
 bool set_register_value(Registers& registers, uint32_t number, std::string_view bytes);
