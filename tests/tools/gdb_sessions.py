@@ -56,8 +56,15 @@ ROWS = [
      [r"^Program received signal SIGSEGV, Segmentation fault\.\n.*probe_callback .*debuggee\.cpp:35\n"
       r"35\t        \*nowhere = g_updates;$", r"^#0  .*probe_callback .*debuggee\.cpp:35\n#1 "],
      1, [r"Debuggee\.gau: gauge Probe, gauge callback .*write at 0x00000000"], None),
-    # Korvane's debug build: a gauge callback's update, an argument, a local.
+    # Korvane's debug build: a needle's callback, its argument and its local
+    # (a double, on the x87 stack); a gauge callback's update, by condition.
     ("Korvane", "mingw", PANEL,
+     ["file " + korvane, CONNECT, "break airspeed_curve", "continue", "info args", "print needle->source.value",
+      "next", "info locals", "print s == needle->source.value", "detach"],
+     [r"^Breakpoint 1, .*airspeed_curve \(needle=0x[0-9a-f]+ <.*>\) at .*pressure_instruments\.cpp:47\n47\t",
+      r"^needle = 0x[0-9a-f]+ ", r"^\$1 = \d+$", r"^48\t    if \(s > 220\.0\) ", r"^s = \d+$", r"^\$2 = true$"],
+     0, [], "korvane"),
+    ("Korvane, a condition", "mingw", PANEL,
      ["file " + korvane, CONNECT, "break undercarriage_lamps if service_id == 6", "continue", "info args",
       "print left", "next", "detach"],
      [r"^Breakpoint 1, .*undercarriage_lamps \(gauge=0x[0-9a-f]+ <.*>, service_id=6\) at .*flaps_undercarriage\.cpp:76\n76\t",
