@@ -2,6 +2,7 @@
 #include "emulator/emulated_machine_impl.h"
 
 #include <bit>
+#include <cstring>
 #include <iterator>
 #include <string>
 
@@ -467,17 +468,19 @@ EmulatedMachine::Registers EmulatedMachine::registers() const {
     return std::bit_cast<Registers>(values);
 }
 
-EmulatedMachine::FloatingPoint EmulatedMachine::floating_point() const {
-    FloatingPoint unit;
-    for (int i = 0; i < 8; ++i) {
-        uint8_t value[16] = {};  // room beyond the 10 bytes, whatever the engine writes
-        uc_reg_read(impl_->uc, UC_X86_REG_ST0 + i, value);
-        std::copy_n(value, unit.stack[i].size(), unit.stack[i].begin());
+EmulatedMachine::FloatRegisters EmulatedMachine::float_registers() const {
+    FloatRegisters x87;
+    x87.control = impl_->reg16(UC_X86_REG_FPCW);
+    x87.status = impl_->reg16(UC_X86_REG_FPSW);
+    x87.tag = impl_->reg16(UC_X86_REG_FPTAG);
+    // Unicorn numbers the physical registers; ST(i) counts from the top.
+    const uint32_t top = (x87.status >> 11) & 7;
+    for (uint32_t i = 0; i < x87.st.size(); ++i) {
+        uint8_t raw[16] = {};
+        uc_reg_read(impl_->uc, UC_X86_REG_FP0 + static_cast<int>((top + i) % 8), raw);
+        std::memcpy(x87.st[i].data(), raw, x87.st[i].size());
     }
-    unit.control = impl_->reg16(UC_X86_REG_FPCW);
-    unit.status = impl_->reg16(UC_X86_REG_FPSW);
-    unit.tags = impl_->reg16(UC_X86_REG_FPTAG);
-    return unit;
+    return x87;
 }
 
 void EmulatedMachine::set_registers(const Registers& registers) {

@@ -163,13 +163,14 @@ public:
     };
     Registers registers() const;
     void set_registers(const Registers& registers);
-    // The x87 unit as a debugger reads it: ST(0) to ST(7), each an 80-bit
-    // value's bytes (little-endian), and its control, status and tag words.
-    struct FloatingPoint {
-        std::array<std::array<uint8_t, 10>, 8> stack{};
-        uint16_t control = 0, status = 0, tags = 0;
+    // The x87 unit, read alone (gauge code keeps its doubles there): st[0]
+    // the stack's top, each the ten bytes of the extended format, then the
+    // control, status and (full) tag words.
+    struct FloatRegisters {
+        std::array<std::array<uint8_t, 10>, 8> st{};
+        uint32_t control = 0, status = 0, tag = 0;
     };
-    FloatingPoint floating_point() const;
+    FloatRegisters float_registers() const;
 
     // A debugger for module code on this machine (null: none): breakpoints
     // and watches cost only where they are, nothing without a debugger. The

@@ -357,7 +357,7 @@ Stub::Outcome Stub::serve(const Command& command, EmulatedMachine* machine) {
         case Command::kMalformed: send("E01"); break;
         case Command::kHaltReason: send(stop_reply(last_stop_.value_or(DebugStop{}))); break;
         case Command::kReadRegisters:
-            send(to_hex(all_registers(machine->registers(), machine->floating_point())));
+            send(to_hex(all_registers(machine->registers(), machine->float_registers())));
             break;
         case Command::kWriteRegisters: {
             const std::optional<Registers> registers = from_register_file(command.bytes);
@@ -375,7 +375,7 @@ Stub::Outcome Stub::serve(const Command& command, EmulatedMachine* machine) {
         }
         case Command::kReadRegister: {
             std::optional<std::string> value = register_value(machine->registers(), command.number);
-            if (!value) value = float_register_value(machine->floating_point(), command.number);
+            if (!value) value = float_register_value(machine->float_registers(), command.number);
             send(value ? to_hex(*value) : "E01");
             break;
         }

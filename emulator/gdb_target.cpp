@@ -105,24 +105,27 @@ std::optional<Registers> from_register_file(std::string_view bytes) {
     return std::bit_cast<Registers>(values);
 }
 
-std::optional<std::string> float_register_value(const EmulatedMachine::FloatingPoint& unit, uint32_t number) {
-    if (number < kGeneralRegisters || number >= kGeneralRegisters + kFloatRegisters) return std::nullopt;
-    const uint32_t index = number - kGeneralRegisters;
-    if (index < 8) return std::string(unit.stack[index].begin(), unit.stack[index].end());
-    const uint32_t words[] = {unit.control, unit.status, unit.tags, 0, 0, 0, 0, 0};
-    return little_endian(words[index - 8]);
-}
-
-std::string all_registers(const Registers& registers, const EmulatedMachine::FloatingPoint& unit) {
+std::string all_registers(const Registers& registers, const EmulatedMachine::FloatRegisters& x87) {
     std::string bytes = register_file(registers);
     for (uint32_t n = kGeneralRegisters; n < kGeneralRegisters + kFloatRegisters; ++n)
-        bytes += *float_register_value(unit, n);
+        bytes += *float_register_value(x87, n);
     return bytes;
 }
 
 std::optional<std::string> register_value(const Registers& registers, uint32_t number) {
     if (number >= kGeneralRegisters) return std::nullopt;
     return little_endian(std::bit_cast<RegisterArray>(registers)[number]);
+}
+
+std::optional<std::string> float_register_value(const EmulatedMachine::FloatRegisters& x87, uint32_t number) {
+    const uint32_t first = kGeneralRegisters, words = first + static_cast<uint32_t>(x87.st.size());
+    if (number >= first && number < words) {
+        const auto& st = x87.st[number - first];
+        return std::string(st.begin(), st.end());
+    }
+    const uint32_t values[] = {x87.control, x87.status, x87.tag, 0, 0, 0, 0, 0};
+    if (number >= words && number < words + std::size(values)) return little_endian(values[number - words]);
+    return std::nullopt;
 }
 
 bool set_register_value(Registers& registers, uint32_t number, std::string_view bytes) {

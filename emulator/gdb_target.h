@@ -3,8 +3,8 @@
 // little-endian, segment selectors too), and the target description the
 // debugger reads (qXfer:features:read:target.xml). GDB wants the x87
 // registers in the core feature (16 to 31) or it refuses the description;
-// they are read (`g`, `p`), not written: module code's own instructions
-// set them.
+// they are described and read (gauge code keeps its doubles there), never
+// written.
 #pragma once
 
 #include <cstdint>
@@ -24,22 +24,22 @@ inline constexpr uint32_t kRegisterBytes = 4;
 
 // The `g` answer's bytes (to_hex() makes its text).
 std::string register_file(const Registers& registers);
-// `G`: all of them, or nullopt when `bytes` is not exactly the file's size.
+// `G`: all of them, or nullopt when `bytes` is not exactly the file's size
+// (the x87 ones GDB sends back too are taken, not written).
 std::optional<Registers> from_register_file(std::string_view bytes);
-// `p n`: one register's bytes; nullopt for one the machine does not serve
-// (the stub answers "xxxxxxxx", unavailable, for the x87 ones, an error past them).
+// `p n`: one general register's bytes; nullopt for another.
 std::optional<std::string> register_value(const Registers& registers, uint32_t number);
+// `p n` for an x87 one: st0..st7 ten bytes each, the other eight four (the
+// instruction and operand pointers and opcode read as zero); nullopt for another.
+std::optional<std::string> float_register_value(const EmulatedMachine::FloatRegisters& x87, uint32_t number);
 // `P n=v`: false, and `registers` unchanged, for a number not served or
 // bytes not four.
 bool set_register_value(Registers& registers, uint32_t number, std::string_view bytes);
 
-// The x87 registers GDB numbers after the general ones: ST(0)..ST(7) (16 to
-// 23, ten bytes each), then fctrl, fstat, ftag and five the machine does not
-// keep (fiseg...fop, read as 0), 24 to 31. nullopt past them.
+// The registers GDB numbers after the general ones: the x87 unit's (16 to 31).
 inline constexpr uint32_t kFloatRegisters = 16;
-std::optional<std::string> float_register_value(const EmulatedMachine::FloatingPoint& unit, uint32_t number);
 // `g`'s whole answer: the general registers, then the x87 ones.
-std::string all_registers(const Registers& registers, const EmulatedMachine::FloatingPoint& unit);
+std::string all_registers(const Registers& registers, const EmulatedMachine::FloatRegisters& x87);
 
 // The document named `annex` ("target.xml"), or nullopt for another.
 std::optional<std::string_view> target_description(std::string_view annex);

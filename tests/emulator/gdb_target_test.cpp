@@ -2,6 +2,7 @@
 // host routine (as a stop will be), and their bytes in GDB's numbering.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -47,6 +48,41 @@ TEST(GdbTarget, ReadsAndWritesTheRegistersOfAStoppedCall) {
     EXPECT_EQ(seen.cs & 3, 3u);
 }
 
+// Doubles on the x87 stack, as a debugger reads them while a call is
+// stopped with two pushed (1, then 0): st0 is the top, whichever physical
+// register it is; the words after the stack, then nothing past fop.
+TEST(GdbTarget, ReadsTheX87StackFromItsTop) {
+    EmulatedMachine machine;
+    const uint32_t code = machine.reserve(EmulatedMachine::kPageSize, 0x30000000);
+    machine.map(code, EmulatedMachine::kPageSize, EmulatedMachine::kRead | EmulatedMachine::kExecute, "test code");
+    EmulatedMachine::FloatRegisters x87;
+    const uint32_t stop = machine.host_routine("stop", 0, Convention::kStdcall, [&](auto) -> uint32_t {
+        x87 = machine.float_registers();
+        return 0;
+    });
+    // fld1; fldz; mov eax, stop; call eax; fstp st0; fstp st0; ret
+    std::vector<uint8_t> bytes = {0xD9, 0xE8, 0xD9, 0xEE, 0xB8};
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(stop >> (8 * i)));
+    bytes.insert(bytes.end(), {0xFF, 0xD0, 0xDD, 0xD8, 0xDD, 0xD8, 0xC3});
+    machine.load(code, bytes);
+    machine.call(code, {}, Convention::kStdcall);
+
+    const std::vector<std::pair<uint32_t, std::optional<std::string>>> rows = {
+        {16, "00000000000000000000"},  // st0: 0
+        {17, "0000000000000080ff3f"},  // st1: 1
+        {18, "00000000000000000000"},  // st2: empty
+        {24, "7f020000"},              // fctrl: double precision, as Windows starts a thread
+        {25, "00300000"},              // fstat: TOP 6
+        {31, "00000000"},              // fop
+        {15, std::nullopt},
+        {32, std::nullopt},
+    };
+    for (const auto& [number, hex] : rows) {
+        const auto value = emulator::gdb::float_register_value(x87, number);
+        EXPECT_EQ(value ? std::optional(emulator::gdb::to_hex(*value)) : std::nullopt, hex) << "register " << number;
+    }
+}
+
 TEST(GdbTarget, RegisterBytesInGdbsNumbering) {
     Registers registers;
     registers.eax = 0x04030201;
@@ -63,15 +99,12 @@ TEST(GdbTarget, RegisterBytesInGdbsNumbering) {
     EXPECT_FALSE(emulator::gdb::from_register_file(file.substr(1)));
 
     EXPECT_EQ(emulator::gdb::register_value(registers, 8), file.substr(32, 4));
-    EXPECT_FALSE(emulator::gdb::register_value(registers, 16)) << "st0: the x87 unit's";
-    emulator::EmulatedMachine::FloatingPoint unit;
-    unit.stack[1][9] = 0x3F;
-    unit.control = 0x027F;
-    const std::string all = emulator::gdb::all_registers(registers, unit);
+    EXPECT_FALSE(emulator::gdb::register_value(registers, 16)) << "st0: not a general register";
+    emulator::EmulatedMachine::FloatRegisters x87;
+    x87.st[1][9] = 0x3F;
+    const std::string all = emulator::gdb::all_registers(registers, x87);
     ASSERT_EQ(all.size(), 64u + 80u + 32u) << "GDB reads each register at its described size";
     EXPECT_EQ(all[64 + 10 + 9], '\x3F');
-    EXPECT_EQ(emulator::gdb::float_register_value(unit, 24), std::string("\x7F\x02\0\0", 4));
-    EXPECT_FALSE(emulator::gdb::float_register_value(unit, 32));
     EXPECT_TRUE(emulator::gdb::from_register_file(all)) << "G sends back what g gave";
     EXPECT_TRUE(emulator::gdb::set_register_value(registers, 4, std::string("\x78\x56\x34\x12", 4)));
     EXPECT_EQ(registers.esp, 0x12345678u);

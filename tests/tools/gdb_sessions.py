@@ -1,0 +1,210 @@
+#!/usr/bin/env python3
+"""gaugebench --gdb with real debuggers in batch mode, one row a session.
+
+Each session starts a command with --gdb on port 0 (so that sessions never
+share a port), reads the port the command says it waits on, runs a debugger
+with the row's commands and checks what the debugger printed, the command's
+exit status and messages, and for renders that the picture is the same as
+without a debugger. Every wait has a limit and every process started is
+ended, whatever happens. Exits 77 (skipped) without i686-w64-mingw32-gdb.
+
+gdb_sessions.py GAUGEBENCH PE_DIR SOURCE_DIR WORK_DIR
+"""
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+SKIPPED = 77
+# Limits for a hang, never reached by a working session (a few seconds each)
+# even on a loaded machine.
+LIMIT = 120
+
+gaugebench, pe, source, work = map(os.path.abspath, sys.argv[1:5])
+debuggee = f"{source}/tests/fixtures/debuggee"
+korvane = f"{pe}/debug/Korvane.gau"
+
+# Line 22 of debuggee.cpp is scaled_reading's first statement, 23 its
+# return; 30 counts the update in g_updates; 35 writes through null.
+CONNECT = "target remote 127.0.0.1:{port}"
+SYMBOLS = ["file {pe}/Debuggee.gau", CONNECT]
+BREAK_SCALED = SYMBOLS + ["break scaled_reading", "continue"]
+HIT_SCALED = r"^Breakpoint 1, \(anonymous namespace\)::scaled_reading \(raw=\d+\) at .*debuggee\.cpp:22\n22\t"
+
+DEBUGGEE = ["render", f"{debuggee}/debuggee.cfg", "--modules", pe]
+PANEL = ["render", f"{source}/panel/panel.cfg", "--modules", f"{pe}/debug", "--gdb-module", "Korvane.gau"]
+# name, debugger (None: none attaches), command (--gdb 0 added unless it
+# has --gdb), debugger commands ({port}, {gdb} substituted), what the
+# debugger prints (regular expressions of whole lines, in order), exit
+# status, what the command prints on stderr, the picture that must equal
+# the one drawn without a debugger (None: no picture).
+ROWS = [
+    ("break, arguments, next, locals", "mingw", DEBUGGEE,
+     BREAK_SCALED + ["bt", "info args", "next", "info locals", "print doubled == 2 * raw", "detach"],
+     [HIT_SCALED, r"^#1 .*probe_callback", r"^raw = \d+$", r"^23\t    return doubled \+ 1;$",
+      r"^doubled = \d+$", r"^\$1 = true$"],
+     0, [r"a debugger attached from 127\.0\.0\.1", r"the debugger detached: the session goes on"], "debuggee"),
+    ("watch", "mingw", DEBUGGEE,
+     SYMBOLS + ["watch g_updates", "continue", "detach"],
+     [r"^Hardware watchpoint 1: g_updates$", r"^Old value = 0\nNew value = 1\n.*probe_callback .*debuggee\.cpp:31\n31\t"],
+     0, [], "debuggee"),
+    ("fault", "mingw", ["scenario", f"{debuggee}/fault.txt", "--modules", pe, "--out", "{work}/fault"],
+     SYMBOLS + ["continue", "bt", "detach"],
+     [r"^Program received signal SIGSEGV, Segmentation fault\.\n.*probe_callback .*debuggee\.cpp:35\n"
+      r"35\t        \*nowhere = g_updates;$", r"^#0  .*probe_callback .*debuggee\.cpp:35\n#1 "],
+     1, [r"Debuggee\.gau: gauge Probe, gauge callback .*write at 0x00000000"], None),
+    # Korvane's debug build: a needle's callback, its argument and its local
+    # (a double, on the x87 stack); a gauge callback's update, by condition.
+    ("Korvane", "mingw", PANEL,
+     ["file " + korvane, CONNECT, "break airspeed_curve", "continue", "info args", "print needle->source.value",
+      "next", "info locals", "print s == needle->source.value", "detach"],
+     [r"^Breakpoint 1, .*airspeed_curve \(needle=0x[0-9a-f]+ <.*>\) at .*pressure_instruments\.cpp:47\n47\t",
+      r"^needle = 0x[0-9a-f]+ ", r"^\$1 = \d+$", r"^48\t    if \(s > 220\.0\) ", r"^s = \d+$", r"^\$2 = true$"],
+     0, [], "korvane"),
+    ("Korvane, a condition", "mingw", PANEL,
+     ["file " + korvane, CONNECT, "break undercarriage_lamps if service_id == 6", "continue", "info args",
+      "print left", "next", "detach"],
+     [r"^Breakpoint 1, .*undercarriage_lamps \(gauge=0x[0-9a-f]+ <.*>, service_id=6\) at .*flaps_undercarriage\.cpp:76\n76\t",
+      r"^service_id = 6$", r"^\$1 = \(MODULE_VAR &\) @0x[0-9a-f]+: \{token = \d+, ",
+      r"^81\t    if \(service_id != kServiceUpdate\) return;$"],
+     0, [], "korvane"),
+    ("a second debugger", "mingw", DEBUGGEE,
+     BREAK_SCALED + ["shell timeout 60 {gdb} -batch -nx -ex 'target remote 127.0.0.1:{port}'", "info args", "detach"],
+     [HIT_SCALED, r"^raw = \d+$"],
+     0, [r"a second debugger was refused: one is attached", r"the debugger detached"], "debuggee"),
+    ("a debugger killed at a breakpoint", "mingw", DEBUGGEE,
+     BREAK_SCALED + ["shell kill -9 $PPID"],
+     [HIT_SCALED], 0, [r"the debugger went away: the session goes on"], "debuggee"),
+    ("gdb-multiarch", "multiarch", DEBUGGEE,
+     ["set architecture i386"] + BREAK_SCALED + ["detach"],
+     [HIT_SCALED], 0, [], "debuggee"),
+    ("another machine's address, refused", None, DEBUGGEE + ["-o", "{work}/refused.png", "--gdb", "0.0.0.0:0"],
+     [], [], 2, [r"\Agaugebench render: --gdb 0\.0\.0\.0:0: .* takes --gdb-anywhere\n\Z"], None),
+    ("another machine's address, allowed", "mingw", DEBUGGEE + ["--gdb", "0.0.0.0:0", "--gdb-anywhere"],
+     SYMBOLS + ["detach"], [r"^\[Inferior 1 \(Remote target\) detached\]$"],
+     0, [r"warning: the debugger's port is open to other machines \(0\.0\.0\.0:\d+\)"], "debuggee"),
+]
+
+children = []
+
+
+def end_children(*_):
+    for child in children:
+        if child.poll() is None:
+            os.killpg(child.pid, signal.SIGKILL)
+            child.wait()
+    if _:
+        sys.exit(1)
+
+
+def start(arguments, **options):
+    child = subprocess.Popen(arguments, start_new_session=True, **options)
+    children.append(child)
+    return child
+
+
+def waiting_port(command, errors):
+    """The port the command says it waits on, None when it ended first."""
+    deadline = time.monotonic() + LIMIT
+    while time.monotonic() < deadline:
+        with open(errors) as said:
+            found = re.search(r"waiting for a debugger: target remote \S*:(\d+)\b", said.read())
+        if found:
+            return int(found.group(1))
+        if command.poll() is not None:
+            return None
+        time.sleep(0.05)
+    return None
+
+
+def render(name, arguments):
+    """The reference picture: the same command without a debugger."""
+    picture = f"{work}/{name}.png"
+    subprocess.run([gaugebench] + arguments + ["-o", picture], check=True, timeout=LIMIT,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    with open(picture, "rb") as f:
+        return f.read()
+
+
+def run(index, row, debuggers, references):
+    name, debugger, command, commands, printed, status, said, picture = row
+    fill = lambda text, port=None: text.format(pe=pe, work=work, gdb=debuggers["mingw"], port=port)
+    arguments = [gaugebench] + [fill(a) for a in command]
+    if picture:
+        arguments += ["-o", f"{work}/session{index}.png"]
+    if debugger:
+        arguments += [] if "--gdb" in arguments else ["--gdb", "0"]
+    errors = f"{work}/session{index}.err"
+    with open(errors, "w") as sink:
+        bench = start(arguments, stdout=subprocess.DEVNULL, stderr=sink, cwd=work)
+    output = ""
+    failures = []
+    if debugger:
+        port = waiting_port(bench, errors)
+        if port is None:
+            failures.append("the command never said where it waits for a debugger")
+        else:
+            invocation = [debuggers[debugger], "-batch", "-nx"]
+            for c in commands:
+                invocation += ["-ex", fill(c, port)]
+            gdb = start(invocation, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                        text=True, cwd=source)
+            try:
+                output = gdb.communicate(timeout=LIMIT)[0]
+            except subprocess.TimeoutExpired:
+                failures.append(f"the debugger did not end within {LIMIT} s")
+    try:
+        bench.wait(timeout=LIMIT)
+    except subprocess.TimeoutExpired:
+        failures.append(f"the command did not end within {LIMIT} s")
+    end_children()
+    with open(errors) as said_file:
+        stderr = said_file.read()
+    at = 0
+    for expression in printed:
+        found = re.compile(expression, re.M).search(output, at)
+        if not found:
+            failures.append(f"the debugger did not print (after what went before) {expression!r}")
+            break
+        at = found.end()
+    if bench.returncode != status:
+        failures.append(f"exit status {bench.returncode}, expected {status}")
+    failures += [f"stderr lacks {e!r}" for e in said if not re.search(e, stderr, re.M)]
+    if picture and not failures:
+        with open(f"{work}/session{index}.png", "rb") as f:
+            if f.read() != references[picture]:
+                failures.append(f"session{index}.png differs from {picture}.png, drawn without a debugger")
+    if failures:
+        print(f"FAIL {name}: " + "; ".join(failures))
+        print(f"  {' '.join(arguments)}\n--- debugger:\n{output}--- stderr:\n{stderr}---")
+    else:
+        print(f"ok   {name}")
+    return not failures
+
+
+def main():
+    signal.signal(signal.SIGTERM, end_children)
+    signal.signal(signal.SIGINT, end_children)
+    debuggers = {"mingw": shutil.which("i686-w64-mingw32-gdb"), "multiarch": shutil.which("gdb-multiarch")}
+    if not debuggers["mingw"]:
+        print("i686-w64-mingw32-gdb is not installed (scripts/install-deps.sh installs it): skipped")
+        return SKIPPED
+    os.makedirs(work, exist_ok=True)
+    references = {"debuggee": render("debuggee", DEBUGGEE), "korvane": render("korvane", PANEL[:4])}
+    passed = True
+    try:
+        for index, row in enumerate(ROWS):
+            if row[1] and not debuggers[row[1]]:
+                print(f"skip {row[0]}: gdb-multiarch is not installed")
+                continue
+            passed = run(index, row, debuggers, references) and passed
+    finally:
+        end_children()
+    return 0 if passed else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
