@@ -120,9 +120,6 @@ TEST_P(MachineDebugging, StopsWhereAskedAndGoesOn) {
         }
     }
     EXPECT_EQ(seen, c.expected);
-    if (c.expected.size() == 1 && std::get<0>(c.expected[0]) == Reason::kFault) {
-        EXPECT_EQ(debugger.seen[0].signal, emulator::StopSignal::kSegv);
-    }
 
     // Without the debugger's points the same call runs through untouched.
     for (uint32_t offset : c.breakpoints) EXPECT_TRUE(machine.set_breakpoint(kCode + offset, false));
@@ -196,5 +193,41 @@ INSTANTIATE_TEST_SUITE_P(
              {{Reason::kFault, 2, 0}},
              std::nullopt}),
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+// Each fault stops at its instruction with the signal a debugger knows it by.
+struct FaultCase {
+    const char* name;
+    std::vector<uint8_t> program;
+    emulator::StopSignal signal;
+    uint32_t offset;
+};
+
+class FaultStops : public testing::TestWithParam<FaultCase> {};
+
+TEST_P(FaultStops, StopWithTheirSignal) {
+    const FaultCase& c = GetParam();
+    Scripted debugger;
+    EmulatedMachine::Options options;
+    options.instruction_budget = 10'000;
+    EmulatedMachine machine(options);
+    machine.map(machine.reserve(0x1000, kCode), 0x1000, EmulatedMachine::kRead | EmulatedMachine::kExecute, "code");
+    machine.load(kCode, c.program);
+    machine.attach_debugger(&debugger);
+    fault_of([&] { machine.call(kCode, {}, emulator::Convention::kStdcall); });
+    ASSERT_EQ(debugger.seen.size(), 1u);
+    EXPECT_EQ(debugger.seen[0].reason, Reason::kFault);
+    EXPECT_EQ(debugger.seen[0].signal, c.signal);
+    EXPECT_EQ(debugger.seen[0].offset, c.offset);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultStops,
+    testing::Values(FaultCase{"null_write", kNullWrite, emulator::StopSignal::kSegv, 2},
+                    // xor ecx, ecx; xor edx, edx; div ecx
+                    FaultCase{"divide", {0x31, 0xC9, 0x31, 0xD2, 0xF7, 0xF1}, emulator::StopSignal::kFpe, 4},
+                    FaultCase{"ud2", {0x0F, 0x0B}, emulator::StopSignal::kIll, 0},
+                    FaultCase{"int3", {0x90, 0xCC}, emulator::StopSignal::kTrap, 1},
+                    FaultCase{"budget", {0xEB, 0xFE}, emulator::StopSignal::kXcpu, 0}),
+    [](const testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
 
 }  // namespace
