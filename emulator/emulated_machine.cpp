@@ -172,7 +172,10 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
     }
     const uint32_t eip = reg(UC_X86_REG_EIP);
     if (pending) return fail(*pending);
-    if (error != UC_ERR_OK) return fail(error_fault(error, eip));
+    if (error != UC_ERR_OK) {
+        raise(error_fault(error, eip));  // a debugger sees it too, the engine stopped at it
+        return fail(*pending);
+    }
     if (eip != kReturnTrap) {
         return fail(GuestFault(Kind::kOther, eip, eip,
                                "the call of " + hex(code) + " stopped at " + hex(eip) + " before it returned"));
