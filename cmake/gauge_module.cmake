@@ -41,8 +41,9 @@ set(KORVANE_KIT_SOURCES
 # frame/, gaugekit/ and FOLDER. Under MinGW a module links without the C
 # runtime's start-up code unless C_RUNTIME_STARTUP is given (a module with a
 # static constructor needs it). DEBUG builds it for a source-level debugger
-# and line coverage instead of for size: DWARF 4 (what the machine's gdb and
-# the host's line reader both read), -Og, symbols kept.
+# and line coverage instead of for size: DWARF 5 (its line table names the
+# directory each unit was built in, so a report finds the sources), -Og,
+# symbols kept.
 function(add_gauge_module name)
   cmake_parse_arguments(ARG "C_RUNTIME_STARTUP;DEBUG" "RESOURCES;FOLDER;OUTPUT_NAME" "SOURCES" ${ARGN})
   if(NOT ARG_OUTPUT_NAME)
@@ -59,7 +60,7 @@ function(add_gauge_module name)
     if(ARG_DEBUG)
       # For a debugger: the frame pointer stays, so that a backtrace through
       # module code needs no unwind tables.
-      target_compile_options(${name} PRIVATE -g -gdwarf-4 -Og -fno-omit-frame-pointer -fno-asynchronous-unwind-tables -fno-ident)
+      target_compile_options(${name} PRIVATE -g -gdwarf-5 -Og -fno-omit-frame-pointer -fno-asynchronous-unwind-tables -fno-ident)
     else()
       # The host reads exports, imports, relocations and resources only:
       # symbols and the C runtime's debug sections would be a third of a

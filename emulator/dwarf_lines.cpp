@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <span>
@@ -236,7 +237,12 @@ private:
     }
 
     uint32_t intern(const std::string& directory, const std::string& name) {
-        std::string path = directory.empty() || absolute_path(name) ? name : directory + "/" + name;
+        // "build/win/../../korvane/x.cpp" as "korvane/x.cpp": the same file
+        // however a unit reached it.
+        std::string path =
+            std::filesystem::path(directory.empty() || absolute_path(name) ? name : directory + "/" + name)
+                .lexically_normal()
+                .generic_string();
         spend_name_bytes(path.size());
         const auto [it, added] = file_index_.try_emplace(std::move(path), static_cast<uint32_t>(out_.files_.size()));
         if (added) out_.files_.push_back(it->first);
@@ -337,8 +343,18 @@ private:
         std::vector<uint32_t> files;
         if (version >= 5) {
             std::vector<std::string> directories;
-            for (Entry& entry : read_entries(header, offset_size, "directory"))
+            // The first directory is the unit's own (where it was built); the
+            // others, when relative, are relative to it, unless a build that
+            // mapped its paths wrote them from elsewhere: one that exists as
+            // written, from where this runs, is taken as it is.
+            for (Entry& entry : read_entries(header, offset_size, "directory")) {
+                if (!directories.empty() && !directories.front().empty() && !absolute_path(entry.path)) {
+                    std::error_code error;
+                    if (!std::filesystem::is_directory(entry.path, error))
+                        entry.path = directories.front() + "/" + entry.path;
+                }
                 directories.push_back(std::move(entry.path));
+            }
             for (const Entry& entry : read_entries(header, offset_size, "file"))
                 files.push_back(intern(directory(directories, entry.directory, header), entry.path));
         } else {

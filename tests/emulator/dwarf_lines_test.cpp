@@ -184,7 +184,8 @@ const VersionCase kVersions[] = {
     {2, 2, "src/a.c", "b.c"},
     {3, 2, "src/a.c", "b.c"},
     {4, 2, "src/a.c", "b.c"},
-    {5, 0, "src/a.c", "/top/b.c"},
+    // Version 5's first directory is the unit's own; the others are relative to it.
+    {5, 0, "/top/src/a.c", "/top/b.c"},
 };
 
 class LineVersion : public testing::TestWithParam<VersionCase> {};

@@ -364,6 +364,31 @@ if(NOT output MATCHES "^exit 0 after [12]?[0-9] tenths\n" OR NOT said MATCHES "i
   string(APPEND failures "\nSIGTERM during serve's first calls:\n${output}${errors}${said}")
 endif()
 
+# --coverage: validate on the debug build writes an lcov tracefile naming
+# Korvane's own sources, with lines run and lines not, that genhtml draws
+# from the checkout's top.
+execute_process(COMMAND ${GAUGEBENCH} validate ${M}/debug/Korvane.gau --coverage ${T}/korvane.info -q
+  WORKING_DIRECTORY ${S} TIMEOUT 120 RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+set(run "")
+set(not_run "")
+if(EXISTS ${T}/korvane.info)
+  file(STRINGS ${T}/korvane.info run REGEX "^DA:[0-9]+,[1-9]")
+  file(STRINGS ${T}/korvane.info not_run REGEX "^DA:[0-9]+,0$")
+  file(STRINGS ${T}/korvane.info sources REGEX "^SF:korvane/flight/clock_timer.cpp$")
+endif()
+if(NOT status EQUAL 0 OR NOT run OR NOT not_run OR NOT sources)
+  string(APPEND failures "\nvalidate --coverage: exit ${status}\n${output}")
+else()
+  find_program(GENHTML genhtml)
+  if(GENHTML)
+    execute_process(COMMAND ${GENHTML} -q -o ${T}/coverage ${T}/korvane.info WORKING_DIRECTORY ${S} TIMEOUT 120
+      RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+    if(NOT status EQUAL 0 OR NOT EXISTS ${T}/coverage/index.html)
+      string(APPEND failures "\ngenhtml of validate's coverage: exit ${status}\n${output}")
+    endif()
+  endif()
+endif()
+
 if(failures)
   message(FATAL_ERROR "${failures}")
 endif()
