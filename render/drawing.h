@@ -5,6 +5,7 @@
 #include <cairo.h>
 
 #include <cstdint>
+#include <functional>
 #include <numbers>
 
 #include "render/renderer.h"
@@ -30,6 +31,29 @@ cairo_surface_t* make_surface(const runtime::Bitmap& bitmap, Look look);
 void draw_number(cairo_t* cr, double x, double y, uint32_t number);
 double number_width(uint32_t number);
 void placeholder_frame(cairo_t* cr, double x, double y, double width, double height, uint32_t id, bool filled);
+
+// The flood light at night (night.cpp), over a picture of `width` x
+// `height` pixels: its pattern lies in the picture's own pixels.
+class FloodLight {
+public:
+    FloodLight(int width, int height);
+    ~FloodLight();
+    FloodLight(const FloodLight&) = delete;
+    FloodLight& operator=(const FloodLight&) = delete;
+    cairo_pattern_t* pattern() const { return pattern_; }
+    int width() const { return cairo_image_surface_get_width(map_); }
+    // The light under the brightest lamp, 0 to 1.
+    static double brightest();
+
+private:
+    cairo_surface_t* map_ = nullptr;
+    cairo_pattern_t* pattern_ = nullptr;
+};
+// What `cr` has drawn so far, seen under the light (null: the light a gauge
+// drawn by itself is seen under, the panel's middling one).
+void light_by_night(cairo_t* cr, const FloodLight* light);
+// What `draw` draws, seen under the light; `luminous`: its pale paint glows.
+void draw_at_night(cairo_t* cr, const FloodLight* light, bool luminous, const std::function<void()>& draw);
 
 // One element (elements.cpp).
 struct Context {

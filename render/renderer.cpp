@@ -51,26 +51,9 @@ namespace {
 // is drawn (or after the last, when `split` is their count). Drawing a gauge
 // in two such parts gives the same pixels as in one: each element's drawing
 // leaves the context as it found it.
-// The panel's flood light at night: what it lights is seen at a quarter or
-// so of its daylight brightness, warmed towards a dim red.
-constexpr double kFloodR = 0.12, kFloodG = 0.035, kFloodB = 0.02, kFloodCover = 0.74;
-
-// One element at night: drawn through a group that the flood light covers
-// where the element itself shows (atop), so its transparent parts stay so.
-void draw_element_at_night(const Context& c, const runtime::ElementState& state, const Placement& e) {
-    cairo_t* cr = c.cr;
-    cairo_push_group(cr);
-    draw_element(c, state, e);
-    cairo_set_operator(cr, CAIRO_OPERATOR_ATOP);
-    cairo_set_source_rgba(cr, kFloodR, kFloodG, kFloodB, kFloodCover);
-    cairo_paint(cr);
-    cairo_pop_group_to_source(cr);
-    cairo_paint(cr);
-}
-
 template <typename AtSplit>
 void draw_gauge_from(cairo_t* cr, const runtime::GaugeInstance& instance, BitmapCache& bitmaps, size_t from,
-                     size_t split, AtSplit&& at_split) {
+                     size_t split, AtSplit&& at_split, const FloodLight* light = nullptr) {
     const bool night = instance.host().night();
     const auto [width, height] = gauge_extent(instance, bitmaps);
     cairo_save(cr);
@@ -85,7 +68,7 @@ void draw_gauge_from(cairo_t* cr, const runtime::GaugeInstance& instance, Bitmap
         try {
             const Placement placed = placement_of(memory, elements[i]);
             if (night && (placed.image_flags & kImageBright) == 0) {
-                draw_element_at_night(context, elements[i], placed);
+                draw_at_night(cr, light, true, [&] { draw_element(context, elements[i], placed); });
             } else {
                 draw_element(context, elements[i], placed);
             }
@@ -285,6 +268,8 @@ BitmapCache& PanelRenderer::bitmaps(const runtime::Module& module) {
     return *cache;
 }
 
+PanelRenderer::PanelRenderer(const panels::Panel& panel) : panel_(panel) {}
+
 PanelRenderer::~PanelRenderer() {
     for (auto& [picture, surface] : backgrounds_) {
         if (surface != nullptr) cairo_surface_destroy(surface);
@@ -315,8 +300,8 @@ void PanelRenderer::light_window(cairo_t* cr, const panels::Panel::Window& windo
     if (!panel_.host().night()) return;
     cairo_save(cr);
     cairo_rectangle(cr, window.left, window.top, window.width, window.height);
-    cairo_set_source_rgba(cr, kFloodR, kFloodG, kFloodB, kFloodCover);
-    cairo_fill(cr);
+    cairo_clip(cr);
+    light_by_night(cr, light_.get());
     cairo_restore(cr);
 }
 
@@ -348,6 +333,10 @@ Image PanelRenderer::render() {
 
 // With `keep`, each gauge's pixels are kept as render_frame() needs them.
 void PanelRenderer::draw_panel(Image& image, bool keep) {
+    if (panel_.host().night() && (!light_ || light_size_ != std::pair(image.width(), image.height()))) {
+        light_ = std::make_unique<FloodLight>(image.width(), image.height());
+        light_size_ = {image.width(), image.height()};
+    }
     cairo_t* cr = cairo_create(image.surface());
     set_colour(cr, kSurroundColour);
     cairo_paint(cr);
@@ -473,14 +462,17 @@ cairo_status_t PanelRenderer::draw_gauge_part(cairo_surface_t* surface, size_t i
         cairo_clip(cr);
         cairo_translate(cr, gauge.left, gauge.top);
         cairo_scale(cr, gauge.scale_x(), gauge.scale_y());
-        draw_gauge_from(cr, *gauge.instance, bitmaps(*gauge.module), from, split, [&] {
-            Kept& kept = kept_[index];
-            // A context in error draws nothing more: what follows is not
-            // what the next frame would draw over these pixels.
-            kept.prefix_valid = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
-            kept.prefix_length = split;
-            if (kept.prefix_valid) copy_out(*frame_, kept.rect, kept.prefix);
-        });
+        draw_gauge_from(
+            cr, *gauge.instance, bitmaps(*gauge.module), from, split,
+            [&] {
+                Kept& kept = kept_[index];
+                // A context in error draws nothing more: what follows is not
+                // what the next frame would draw over these pixels.
+                kept.prefix_valid = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+                kept.prefix_length = split;
+                if (kept.prefix_valid) copy_out(*frame_, kept.rect, kept.prefix);
+            },
+            light_.get());
     });
 }
 
@@ -492,7 +484,8 @@ void PanelRenderer::draw_panel_gauge(cairo_surface_t* surface, const panels::Pan
         cairo_clip(cr);
         cairo_translate(cr, gauge.left, gauge.top);
         cairo_scale(cr, gauge.scale_x(), gauge.scale_y());
-        draw_gauge(cr, *gauge.instance, bitmaps(*gauge.module));
+        draw_gauge_from(
+            cr, *gauge.instance, bitmaps(*gauge.module), 0, SIZE_MAX, [] {}, light_.get());
     });
     gauge_drawn(gauge, status);
 }

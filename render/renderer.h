@@ -48,6 +48,8 @@
 
 namespace render {
 
+class FloodLight;
+
 // How a bitmap's pixels are turned into a cairo surface.
 enum class Look {
     Opaque,      // every pixel as stored
@@ -123,7 +125,7 @@ Image render_gauge(const runtime::GaugeInstance& instance, BitmapCache& bitmaps)
 // transparent), then every gauge of it in its rectangle.
 class PanelRenderer {
 public:
-    explicit PanelRenderer(const panels::Panel& panel) : panel_(panel) {}
+    explicit PanelRenderer(const panels::Panel& panel);
     ~PanelRenderer();
     PanelRenderer(const PanelRenderer&) = delete;
     PanelRenderer& operator=(const PanelRenderer&) = delete;
@@ -188,10 +190,12 @@ private:
     std::map<const runtime::Module*, std::unique_ptr<BitmapCache>> caches_;
     std::map<const runtime::Picture*, cairo_surface_t*> backgrounds_;
 
-    std::unique_ptr<Image> frame_;  // render_frame()'s picture
-    bool frame_titles_ = false;     // whether it shows titles
-    bool frame_night_ = false;      // whether it shows the panel at night
-    std::vector<Kept> kept_;        // by gauge, as panel_.gauges()
+    std::unique_ptr<Image> frame_;       // render_frame()'s picture
+    bool frame_titles_ = false;          // whether it shows titles
+    bool frame_night_ = false;           // whether it shows the panel at night
+    std::unique_ptr<FloodLight> light_;  // at night, over the pictures' size
+    std::pair<int, int> light_size_;
+    std::vector<Kept> kept_;  // by gauge, as panel_.gauges()
     std::vector<PixelRect> changed_;
 };
 

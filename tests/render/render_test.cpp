@@ -3,6 +3,7 @@
 // placeholders for missing bitmaps, failures, display sizes and whole panels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +24,7 @@
 #include "runtime/instance.h"
 #include "runtime/module.h"
 #include "runtime/module_code.h"
+#include "support/test_paths.h"
 #include "synthetic.h"
 
 namespace {
@@ -809,3 +811,65 @@ TEST(PanelDrawing, PngFilesDecodeAsCairosOwn) {
 }
 
 }  // namespace
+
+// The shipped panel by night: each dial's luminous markings stand out from
+// its dark face, and the flood lamps light the panel in pools, not evenly.
+TEST(NightLighting, LuminousMarkingsAndPoolsOfLight) {
+    const std::string cfg = test_paths::source("panel/panel.cfg");
+    if (cfg.empty() || test_paths::pe("Korvane.gau").empty()) GTEST_SKIP() << "the checkout or the PE tree is unknown";
+    runtime::Host host;
+    host.set_night(true);
+    const std::string modules = test_paths::pe("Korvane.gau").substr(0, test_paths::pe("Korvane.gau").rfind('/'));
+    panels::Panel panel(host, panels::PanelConfig::read_file(cfg), panels::ModulePaths{modules, modules});
+    panel.setup();
+    for (int i = 0; i < panels::Panel::kSettleUpdates; ++i) panel.update();
+    render::PanelRenderer renderer(panel);
+    const Image image = renderer.render();
+    // Relative luminance (sRGB), and a contrast ratio as the accessibility rules take it.
+    const auto luminance = [&](int x, int y) {
+        const uint32_t pixel = image.pixel(x, y);
+        const auto linear = [](uint32_t channel) {
+            const double c = channel / 255.0;
+            return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(pixel >> 16 & 255) + 0.7152 * linear(pixel >> 8 & 255) + 0.0722 * linear(pixel & 255);
+    };
+    const auto contrast = [](double a, double b) { return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05); };
+    for (const panels::Panel::Gauge& gauge : panel.gauges()) {
+        const std::string name = gauge.instance->name();
+        if (name != "Airspeed" && name != "Clock" && name.rfind("Tachometer", 0) != 0) continue;
+        // The dial inside its bezel: the face is most of it, the markings the brightest few.
+        std::vector<double> seen;
+        const int x0 = static_cast<int>(gauge.left + 0.25 * gauge.width),
+                  x1 = static_cast<int>(gauge.left + 0.75 * gauge.width);
+        const int y0 = static_cast<int>(gauge.top + 0.25 * gauge.height),
+                  y1 = static_cast<int>(gauge.top + 0.75 * gauge.height);
+        for (int y = y0; y < y1; ++y) {
+            for (int x = x0; x < x1; ++x) seen.push_back(luminance(x, y));
+        }
+        std::sort(seen.begin(), seen.end());
+        const double face = seen[seen.size() / 5], marking = seen[seen.size() * 99 / 100];
+        EXPECT_GE(contrast(marking, face), 4.0) << name << ": face " << face << ", markings " << marking;
+    }
+    // The panel's paint away from the gauges, averaged over blocks.
+    std::vector<double> paint;
+    for (int y = 8; y + 8 < image.height(); y += 40) {
+        for (int x = 8; x + 8 < image.width(); x += 40) {
+            bool on_gauge = false;
+            for (const panels::Panel::Gauge& gauge : panel.gauges()) {
+                on_gauge = on_gauge || (x + 8 >= gauge.left && x - 8 < gauge.left + gauge.width && y + 8 >= gauge.top &&
+                                        y - 8 < gauge.top + gauge.height);
+            }
+            if (on_gauge) continue;
+            double sum = 0.0;
+            for (int dy = -4; dy <= 4; ++dy) {
+                for (int dx = -4; dx <= 4; ++dx) sum += luminance(x + dx, y + dy);
+            }
+            paint.push_back(sum / 81.0);
+        }
+    }
+    ASSERT_GT(paint.size(), 20u);
+    std::sort(paint.begin(), paint.end());
+    const double dim = paint[paint.size() / 10], bright = paint[paint.size() * 9 / 10];
+    EXPECT_GE(bright, 2.0 * dim) << "pools of light, not one tint: " << dim << " to " << bright;
+}

@@ -1,0 +1,132 @@
+// The cockpit by night: flood lamps above the panel throw pools of warm
+// light that fall off across it, so the panel's paint and every gauge are
+// seen only as far as the light reaches them, never tinted; dial markings
+// and needles are luminous paint, which glows of itself; lamps (image flag
+// kImageBright) light themselves and are drawn as by day.
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "render/drawing.h"
+
+namespace render {
+namespace {
+
+// The flood lamps, in fractions of the window they light: three along the
+// top edge, one low on each side, as a cockpit's lamps sit on its frame.
+struct Lamp {
+    double x, y, reach, strength;
+};
+constexpr Lamp kLamps[] = {
+    {0.16, 0.02, 0.26, 0.95}, {0.50, 0.00, 0.28, 1.00}, {0.84, 0.02, 0.26, 0.95},
+    {0.02, 0.85, 0.20, 0.55}, {0.98, 0.85, 0.20, 0.55},
+};
+// What reaches every corner (the lamps' light off the cockpit's walls).
+constexpr double kAmbient = 0.05;
+// The lamps' colour: incandescent, a little warm.
+constexpr double kLightR = 1.0, kLightG = 0.86, kLightB = 0.70;
+// Luminous paint: its pale green-yellow glow, and how much of it a marking
+// of full white gives. Paint glows as its fourth power: white markings and
+// needles fully, cream ones somewhat, grey bezels and black faces not.
+constexpr double kGlowR = 0.50, kGlowG = 0.86, kGlowB = 0.42, kGlowStrength = 0.85;
+// The light map is smooth: a coarse one, filtered, does.
+constexpr int kLightMapStep = 8;
+
+double light_at(double fx, double fy, double aspect) {
+    double light = kAmbient;
+    for (const Lamp& lamp : kLamps) {
+        const double dx = (fx - lamp.x) * aspect, dy = fy - lamp.y;
+        const double d = std::sqrt(dx * dx + dy * dy) / lamp.reach;
+        light += lamp.strength / std::pow(1.0 + d * d, 1.5);
+    }
+    return std::min(light, 1.0);
+}
+
+}  // namespace
+
+FloodLight::FloodLight(int width, int height) {
+    const int w = std::max(2, width / kLightMapStep + 2), h = std::max(2, height / kLightMapStep + 2);
+    map_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+    const double aspect = height > 0 ? static_cast<double>(width) / height : 1.0;
+    cairo_surface_flush(map_);
+    unsigned char* data = cairo_image_surface_get_data(map_);
+    const int stride = cairo_image_surface_get_stride(map_);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const double light = light_at(static_cast<double>(x * kLightMapStep) / std::max(width, 1),
+                                          static_cast<double>(y * kLightMapStep) / std::max(height, 1), aspect);
+            const auto channel = [&](double colour) {
+                return static_cast<uint32_t>(std::lround(255.0 * light * colour));
+            };
+            const uint32_t pixel = channel(kLightR) << 16 | channel(kLightG) << 8 | channel(kLightB);
+            std::memcpy(data + y * stride + 4 * x, &pixel, 4);
+        }
+    }
+    cairo_surface_mark_dirty(map_);
+    pattern_ = cairo_pattern_create_for_surface(map_);
+    cairo_pattern_set_filter(pattern_, CAIRO_FILTER_BILINEAR);
+    cairo_pattern_set_extend(pattern_, CAIRO_EXTEND_PAD);
+    cairo_matrix_t scale;
+    cairo_matrix_init_scale(&scale, 1.0 / kLightMapStep, 1.0 / kLightMapStep);
+    cairo_pattern_set_matrix(pattern_, &scale);
+}
+
+FloodLight::~FloodLight() {
+    cairo_pattern_destroy(pattern_);
+    cairo_surface_destroy(map_);
+}
+
+double FloodLight::brightest() { return light_at(0.5, 0.0, 1.0); }
+
+void light_by_night(cairo_t* cr, const FloodLight* light) {
+    cairo_save(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_MULTIPLY);
+    if (light != nullptr) {
+        // The light lies on the picture, wherever the element is drawn from.
+        cairo_identity_matrix(cr);
+        cairo_set_source(cr, light->pattern());
+    } else {
+        const double middle = 0.5 * (kAmbient + FloodLight::brightest());
+        cairo_set_source_rgb(cr, middle * kLightR, middle * kLightG, middle * kLightB);
+    }
+    cairo_paint(cr);
+    cairo_restore(cr);
+}
+
+void draw_at_night(cairo_t* cr, const FloodLight* light, bool luminous, const std::function<void()>& draw) {
+    cairo_push_group(cr);
+    draw();
+    cairo_pattern_t* drawn = cairo_pop_group(cr);
+
+    cairo_push_group(cr);
+    cairo_set_source(cr, drawn);
+    cairo_paint(cr);
+    light_by_night(cr, light);
+    // Multiplying lit the transparent parts too: they stay transparent.
+    cairo_set_operator(cr, CAIRO_OPERATOR_DEST_IN);
+    cairo_set_source(cr, drawn);
+    cairo_paint(cr);
+    if (luminous) {
+        cairo_push_group(cr);
+        cairo_set_source(cr, drawn);
+        cairo_paint(cr);
+        cairo_set_operator(cr, CAIRO_OPERATOR_MULTIPLY);
+        for (int i = 0; i < 3; ++i) cairo_paint(cr);  // its fourth power
+        cairo_set_source_rgb(cr, kGlowStrength * kGlowR, kGlowStrength * kGlowG, kGlowStrength * kGlowB);
+        cairo_paint(cr);
+        cairo_set_operator(cr, CAIRO_OPERATOR_DEST_IN);
+        cairo_set_source(cr, drawn);
+        cairo_paint(cr);
+        cairo_pop_group_to_source(cr);
+        cairo_set_operator(cr, CAIRO_OPERATOR_ADD);
+        cairo_paint(cr);
+    }
+    cairo_pop_group_to_source(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+    cairo_paint(cr);
+    cairo_pattern_destroy(drawn);
+}
+
+}  // namespace render
