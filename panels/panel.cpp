@@ -121,6 +121,14 @@ Panel::Panel(runtime::Host& host, PanelConfig config, const ModulePaths& paths, 
     if (std::none_of(gauges_.begin(), gauges_.end(), [](const Gauge& gauge) { return gauge.shown; })) {
         throw PanelError(config_.source + ": no gauges: no gaugeNN line in a shown window");
     }
+    if (config_.night_switch) {
+        const std::vector<std::string> names = gauge_names();
+        const std::string& named = config_.night_switch->gauge;
+        if (std::none_of(names.begin(), names.end(),
+                         [&](const std::string& n) { return platform::same_name(n, named); }))
+            warnings_.push_back(where(config_, config_.night_switch->line) + "night_switch: no gauge '" + named +
+                                "' on the panel" + platform::did_you_mean(named, names));
+    }
     warn_of_missing_bitmaps();
 }
 
@@ -366,6 +374,17 @@ const Panel::Gauge* Panel::find(std::string_view name) const {
         }
     }
     return nullptr;
+}
+
+bool Panel::on_night_switch(double x, double y) const {
+    if (!config_.night_switch) return false;
+    const NightSwitch& night = *config_.night_switch;
+    for (const Gauge& gauge : gauges_) {
+        if (!gauge.shown || !platform::same_name(gauge.instance->name(), night.gauge)) continue;
+        const double gx = (x - gauge.left) / gauge.scale_x(), gy = (y - gauge.top) / gauge.scale_y();
+        if (gx >= night.x && gx < night.x + night.width && gy >= night.y && gy < night.y + night.height) return true;
+    }
+    return false;
 }
 
 std::vector<std::string> Panel::gauge_names() const {

@@ -112,6 +112,8 @@ public:
 
     runtime::Host& host() const { return host_; }
     const PanelConfig& config() const { return config_; }
+    // Whether picture pixel (x, y) lies on the panel's day/night switch.
+    bool on_night_switch(double x, double y) const;
     double scale() const { return scale_; }
     double picture_width() const { return picture_width_; }
     double picture_height() const { return picture_height_; }

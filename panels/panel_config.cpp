@@ -103,6 +103,7 @@ private:
             case Section::Other: return;
             case Section::Titles: titles_[key] = std::string(value); return;
             case Section::Window: window_key(key, value); return;
+            case Section::Lighting: lighting_key(key, value); return;
         }
     }
 
@@ -111,6 +112,8 @@ private:
         if (key.empty()) fail("empty section name");
         if (key == "window titles") {
             section_ = Section::Titles;
+        } else if (key == "lighting") {
+            section_ = Section::Lighting;
         } else if (is_window_section(key)) {
             for (const PanelWindow& window : config_.windows) {
                 if (lower(window.section) == key) fail("section [" + name + "] appears twice");
@@ -128,6 +131,25 @@ private:
                                            "] is a virtual cockpit panel, which the bench does not draw");
             }
         }
+    }
+
+    void lighting_key(const std::string& key, std::string_view value) {
+        if (key != "night_switch") {
+            config_.warnings.push_back(config_.source + ":" + std::to_string(line_) + ": [Lighting] has no '" + key +
+                                       "' (night_switch=<gauge>, x, y, width, height)");
+            return;
+        }
+        const std::vector<std::string_view> parts = split(value, ',');
+        if (parts.size() != 5 || trim(parts[0]).empty())
+            fail("night_switch takes <gauge>, x, y, width, height (the gauge's bitmap pixels)");
+        NightSwitch night{std::string(trim(parts[0])),
+                          number(parts[1], "night_switch x"),
+                          number(parts[2], "night_switch y"),
+                          number(parts[3], "night_switch width"),
+                          number(parts[4], "night_switch height"),
+                          line_};
+        if (!(night.width > 0.0) || !(night.height > 0.0)) fail("night_switch's width and height must be positive");
+        config_.night_switch = std::move(night);
     }
 
     void window_key(const std::string& key, std::string_view value) {
@@ -207,7 +229,7 @@ private:
         window.gauges.push_back(std::move(gauge));
     }
 
-    enum class Section { None, Titles, Window, Other };
+    enum class Section { None, Titles, Window, Lighting, Other };
 
     std::string_view text_;
     PanelConfig config_;

@@ -70,9 +70,19 @@ struct PanelWindow {
     std::vector<PanelGauge> gauges;                       // in gauge-number order
 };
 
+// The panel's day/night switch ([Lighting] night_switch=<gauge>, x, y,
+// width, height): a click in that part of the gauge (its bitmap's pixels)
+// turns the flood lighting on or off, whatever else the gauge does with it.
+struct NightSwitch {
+    std::string gauge;
+    double x = 0.0, y = 0.0, width = 0.0, height = 0.0;
+    int line = 0;
+};
+
 struct PanelConfig {
-    std::string source;                 // file name for messages
-    std::vector<PanelWindow> windows;   // in section order
+    std::string source;                // file name for messages
+    std::vector<PanelWindow> windows;  // in section order
+    std::optional<NightSwitch> night_switch;
     std::vector<std::string> warnings;  // "file:line: ..." of what is read but not shown, for the caller to print
 
     static PanelConfig parse(std::string_view text, const std::string& source);

@@ -314,6 +314,7 @@ void LivePanel::apply_one(const Input& input) {
             act_on_held([this] { held_->instance->release(); });
             held_ = gauge_at(input.x, input.y);
             act_on_held([&] { held_->instance->press(relative(input.x, held_->left), relative(input.y, held_->top)); });
+            if (panel_ && panel_->on_night_switch(input.x, input.y)) host_->set_night(!host_->night());
             break;
         case Input::kMove:
             act_on_held([&] { held_->instance->move(relative(input.x, held_->left), relative(input.y, held_->top)); });

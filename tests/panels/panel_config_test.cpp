@@ -130,7 +130,21 @@ const BadConfig kBadConfigs[] = {
     {"position beyond 8", "[Window00]\nposition=9\n", 2, "position takes a whole number 0 to 8"},
     {"window_pos off the screen", "[Window00]\nwindow_pos=0.5,1.2\n", 2, "fractions of the screen"},
     {"file without a name", "[Window00]\nfile=\n", 2, "file takes"},
+    {"night switch without its box", "[Lighting]\nnight_switch=Gear_Indicator, 1, 2\n", 2, "night_switch takes"},
+    {"night switch of no size", "[Lighting]\nnight_switch=Gear_Indicator, 1, 2, 0, 5\n", 2, "must be positive"},
 };
+
+TEST(PanelConfig, NightSwitchIsAGaugesBox) {
+    const PanelConfig config = PanelConfig::parse(
+        "[Window00]\ngauge00=K!A, 1, 2\n[LIGHTING]\nnight_switch = Gear_Indicator, 107, 108, 64, 65\nlamps=3\n",
+        "cockpit.cfg");
+    ASSERT_TRUE(config.night_switch);
+    EXPECT_EQ(config.night_switch->gauge, "Gear_Indicator");
+    EXPECT_EQ(config.night_switch->y, 108.0);
+    EXPECT_EQ(config.night_switch->height, 65.0);
+    ASSERT_EQ(config.warnings.size(), 1u) << "an unknown [Lighting] key is read past, with a warning";
+    EXPECT_NE(config.warnings[0].find("cockpit.cfg:5:"), std::string::npos) << config.warnings[0];
+}
 
 TEST(PanelConfig, ErrorsNameTheLine) {
     for (const BadConfig& bad : kBadConfigs) {
