@@ -55,8 +55,8 @@ function oil(n) { return (v("oil-temp-degF-" n) - 32) / 1.8 }
         # At take-off and climbing power a pound of petrol an hour gives 1.7-2.2 hp.
         if (v("power-hp-" n) > 900) {
             bsfc = v("fuel-flow-pps-" n) * 3600 / v("power-hp-" n)
-            if ((bsfc < 0.45 || bsfc > 0.6) && !bad_bsfc[n]++)
-                fail(sprintf("engine %d burns %.2f lb/hp/h at %.0f hp at %.1f s, not 0.45-0.6", n, bsfc, v("power-hp-" n), t))
+            if ((bsfc < 0.5 || bsfc > 0.7) && !bad_bsfc[n]++)
+                fail(sprintf("engine %d burns %.2f lb/hp/h at %.0f hp at %.1f s, not 0.5-0.7", n, bsfc, v("power-hp-" n), t))
             if (v("boost-psi-" n) > 11.5) takeoff_gph = v("fuel-flow-pps-" n) * 3600 / 6
         }
     }

@@ -27,7 +27,7 @@ list(GET start 1 start_us)
 list(GET end 0 end_s)
 list(GET end 1 end_us)
 math(EXPR elapsed_ms "((${end_s} - ${start_s}) * 1000000 + ${end_us} - ${start_us}) / 1000")
-message("fdm_takeoff: the 300 s take-off, panel and model, in ${elapsed_ms} ms\n${output}")
+message("fdm_takeoff: the 560 s take-off, panel and model, in ${elapsed_ms} ms\n${output}")
 
 execute_process(
   COMMAND awk -f "${CHECK}" "${csv}"

@@ -100,7 +100,7 @@ set(rows
   "2|-o: [^\n]*dangling.png: is a symbolic link .dangling.|render {S}/panel/panel.cfg -o {T}/dangling.png"
   "2|--animation [^\n]*a.gif: pictures are written as PNG|fly {S}/fdm/scripts/takeoff.xml --out {T}/flight --animation {T}/a.gif"
   "2|--animation -: name a file, not standard output|fly {S}/fdm/scripts/takeoff.xml --out {T}/flight --animation -"
-  "2|--at 400: the flight ends at 300 s|fly {S}/fdm/scripts/takeoff.xml --out {T}/flight --at 10,400"
+  "2|--at 600: the flight ends at 560 s|fly {S}/fdm/scripts/takeoff.xml --out {T}/flight --at 10,600"
   "2|--at 40: the flight ends at 30 s .--end.|fly {S}/fdm/scripts/takeoff.xml --out {T}/flight --at 40 --end 30"
   "3|file=fifo.bmp: [^\n]*not a regular file .a FIFO.|render {T}/fifo.cfg -o {T}/fifo.png --modules {M}"
   "2|out/away/x.png: lies outside|scenario {T}/escape.txt --out {T}/out --modules {M}"
