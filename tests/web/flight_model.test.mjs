@@ -129,6 +129,9 @@ describe('the take-off script, engines stopped on the runway', { skip }, () => {
     const tachometer = await gaugeRect(page, 'Korvane!Tachometer3');
     const stopped = await tools.pixels(tachometer);
     assert.equal((await tools.status()).rpm[2], 0);
+    // The script flies until the pilot takes a control; the stick is shown for it.
+    assert.match(await page.textContent('#status'), /^flying the script/);
+    assert.equal(await page.isVisible('#controls'), true);
     await startEngine(takeoff, 2);
     // Caught at its firing speed, it runs up past any cranking speed to its idle.
     await page.waitForFunction(() => window.live.status.rpm[2] > 300, null, { timeout: kPatience });
@@ -313,6 +316,7 @@ test('ArrowLeft held banks left: the horizon bar tilts and the turn needle point
   const { pictures: [levelHorizon, levelTurn] } = await holdFor(null, 0, gauges);
   const { model: { bank }, pictures: [horizon, turn] } = await holdFor('ArrowLeft', 3, gauges);
   assert.ok(bank < -20, `the model banks ${bank.toFixed(1)} degrees`);
+  assert.match(await cruise.page.textContent('#status'), /^hand-flying/);
   // The horizon rolls against the aircraft: its bar's right end goes down.
   const bar = tilt(whiteOnlyIn(horizon, levelHorizon));
   assert.ok(Math.abs(bar - bank) < 5, `the bar tilts ${bar.toFixed(1)} degrees for a bank of ${bank.toFixed(1)}`);

@@ -31,9 +31,15 @@ function send(message) {
   if (socket && socket.readyState === WebSocket.OPEN) socket.send(JSON.stringify(message));
 }
 
+// Text set only when it changes: a status comes with every update, and text
+// set anew, even the same, is laid out and painted anew on every page.
+function setText(element, text) {
+  if (element.textContent !== text) element.textContent = text;
+}
+
 function showError(text) {
   errorLine.hidden = !text;
-  errorLine.textContent = text || '';
+  setText(errorLine, text || '');
 }
 
 // A mark over every gauge the server took out after a fault in its module.
@@ -73,10 +79,11 @@ const kStrip = [
   ['heading', 'HDG', 'heading', (f) => String(Math.round(f.heading) % 360).padStart(3, '0')],
   ['vertical_speed', 'CLIMB', 'rate of climb', (f) => signed(Math.round(f.vertical_speed / 10) * 10)],
   ['pitch', 'PITCH', 'pitch, nose up positive', (f) => signed(f.pitch, 1)],
-  ['bank', 'BANK', 'bank', (f) => `${Math.abs(f.bank).toFixed(1)}${f.bank > 0.05 ? ' L' : f.bank < -0.05 ? ' R' : ''}`],
+  ['bank', 'BANK', 'bank', (f) => `${Math.abs(f.bank).toFixed(1)}°${f.bank > 0.05 ? ' L' : f.bank < -0.05 ? ' R' : ''}`],
   ['flaps', 'FLAPS', 'flaps', (f) => leverText(f.flaps)],
   ['undercarriage.port', 'GEAR', 'undercarriage', (f) => leverText(f['undercarriage.port'])],
-  ['trim', 'TRIM', 'trim', (f, status) => status.trim ?? ''],
+  // A model without trim says so in the tooltip.
+  ['trim', 'TRIM', 'trim', (f) => (typeof f.trim === 'string' ? '—' : f.trim)],
   ['throttle', 'THR', 'throttles, engines 1 to 4', (f) => perEngine(f.throttle, (t) => Math.round(t))],
   ['boost', 'BOOST', 'boost, engines 1 to 4', (f) => perEngine(f.boost, (b) => signed(b, 1))],
   ['rpm', 'RPM', 'engine speed, engines 1 to 4', (f, status) =>
@@ -85,7 +92,7 @@ const kStrip = [
 const stripCells = new Map();
 function showFigures(status) {
   const figures = { ...status.figures, trim: status.trim };
-  const units = { ...live.layout?.units, rpm: '', trim: '', flaps: '', 'undercarriage.port': '' };
+  const units = { ...live.layout?.units, rpm: '', trim: '', flaps: '', 'undercarriage.port': '', bank: '' };
   for (const [name, label, title, format] of kStrip) {
     let cell = stripCells.get(name);
     if (!cell) {
@@ -98,9 +105,10 @@ function showFigures(status) {
     }
     cell.hidden = figures[name] === undefined && name !== 'rpm';
     if (cell.hidden) continue;
-    const unit = units[name] ? ` ${units[name]}` : '';
+    const unit = !units[name] ? '' : units[name] === '°' || units[name] === '%' ? units[name] : ` ${units[name]}`;
     const text = `${format(figures, status)}${name === 'height' && figures.on_ground ? '' : unit}`;
-    if (cell.lastChild.textContent !== text) cell.lastChild.textContent = text;
+    setText(cell.lastChild, text);
+    if (name === 'trim' && typeof figures.trim === 'string') cell.title = figures.trim;
   }
 }
 
@@ -135,16 +143,18 @@ function showStatus(status) {
     return;
   }
   if (status.rpm === undefined) return;
-  const seconds = status.time;
-  const clock = `${Math.floor(seconds / 60)}:${(seconds % 60).toFixed(1).padStart(4, '0')}`;
+  // The clock to the second: the line changes once a second, not with every update.
+  const seconds = Math.floor(status.time);
+  const clock = `${Math.floor(seconds / 60)}:${String(seconds % 60).padStart(2, '0')}`;
   const last = status.last_event ? ` · last key event ${status.last_event}` : '';
-  statusLine.textContent = `${stateText(status)}${status.night ? ', night' : ''} · ${clock} · bombs ${status.bombs} ${last}`;
+  setText(statusLine, `${stateText(status)}${status.night ? ', night' : ''} · ${clock} · bombs ${status.bombs} ${last}`);
   // The server's own figures, for whoever asks.
-  statusLine.title = `${status.events} key events from the page · ${Math.round(status.rate * 100)}% of real time · ` +
+  const figures = `${status.events} key events from the page · ${Math.round(status.rate * 100)}% of real time · ` +
     `${status.pictures} pictures/s · flight model: ${status.flight}`;
+  if (statusLine.title !== figures) statusLine.title = figures;
   showFlying(status.flight !== 'none');
   showFigures(status);
-  flyButton.textContent = status.flight === 'flying' ? 'Restart the flight' : 'Fly again';
+  setText(flyButton, status.flight === 'flying' ? 'Restart the flight' : 'Fly again');
 }
 
 // A frame's parts: each either PNG (format 0) or the pixels themselves as
