@@ -73,9 +73,35 @@ std::string one_line(std::string text) {
     return text;
 }
 
+// What the model alone knows and the strip shows, read after every update
+// (FlightRun::watched): the height above the ground, and whether a wheel
+// touches it.
+constexpr const char* kModelFigures[] = {"position/h-agl-ft", "gear/wow"};
+enum ModelFigure { kHeightAboveGround, kOnGround };
+
+// The figures the page's flight strip shows, by their vocabulary names, in
+// the units the dials read them in; the per-engine ones for every engine.
+constexpr const char* kStripFigures[] = {"airspeed", "altitude", "heading", "vertical_speed",
+                                         "pitch",    "bank",     "flaps",   "undercarriage.port"};
+constexpr const char* kStripEngineFigures[] = {"throttle", "boost"};
+
+// A value to the thousandth, as a dial can be read at best.
+double thousandths(double value) { return std::round(frame::finite_or_zero(value) * 1000.0) / 1000.0; }
+
+double reading_of(const runtime::Host& host, const sim::Variable& variable) {
+    return thousandths(variable.entry->reading.from_host(host.vars().get(variable.number)));
+}
+
 }  // namespace
 
-LivePanel::LivePanel(LiveOptions options) : options_(std::move(options)) { build(); }
+LivePanel::LivePanel(LiveOptions options) : options_(std::move(options)) {
+    if (options_.flight) {
+        model_figures_at_ = options_.flight->watched.size();
+        options_.flight->watched.insert(options_.flight->watched.end(), std::begin(kModelFigures),
+                                        std::end(kModelFigures));
+    }
+    build();
+}
 
 LivePanel::~LivePanel() {
     if (held_ != nullptr) held_->instance->release();
@@ -127,6 +153,7 @@ void LivePanel::start_flight() {
     flight_error_.clear();
     flying_ = false;
     pilot_.gear = pilot_.flaps = flightmodel::PilotControls{}.gear;
+    hands_ = false;
     if (!options_.flight) return;
     try {
         flight_ = std::make_unique<flightmodel::CoupledFlight>(*options_.flight, *host_);
@@ -338,9 +365,18 @@ void LivePanel::apply_one(const Input& input) {
             pilot_.rudder = input.rudder;
             pilot_.brakes = input.brakes;
             throttle_rate_ = input.throttle;
+            hands_ = hands_ || input.elevator != 0.0 || input.aileron != 0.0 || input.rudder != 0.0 ||
+                     input.brakes != 0.0 || input.throttle != 0.0;
             break;
-        case Input::kGear: move_gear_lever(); break;
-        case Input::kFlaps: move_flap_lever(input.step); break;
+        case Input::kGear:
+            move_gear_lever();
+            hands_ = true;
+            break;
+        case Input::kFlaps:
+            move_flap_lever(input.step);
+            hands_ = true;
+            break;
+        case Input::kTrim: break;  // the coupling sets no trim in the model (the status says so)
     }
 }
 
@@ -493,8 +529,12 @@ std::string LivePanel::layout_json() const {
         const std::optional<sim::Event> named = sim::event_of(event);
         keys.push_back({{"key", key}, {"event", event}, {"name", named ? named->name : std::to_string(event)}});
     }
+    nlohmann::json units{{"height", "ft"}};
+    for (const char* name : kStripFigures) units[name] = sim::find_variable(name)->entry->reading.unit;
+    for (const char* stem : kStripEngineFigures)
+        units[stem] = sim::find_variable(std::string(stem) + ".1")->entry->reading.unit;
     return nlohmann::json{{"type", "layout"},   {"width", width()},        {"height", height()}, {"gauges", gauges},
-                          {"cursors", cursors}, {"drag_flag", kMouseDrag}, {"keys", keys}}
+                          {"cursors", cursors}, {"drag_flag", kMouseDrag}, {"keys", keys},       {"units", units}}
         .dump();
 }
 
@@ -524,19 +564,24 @@ std::vector<PageGauge> LivePanel::layout() const {
 std::string LivePanel::status_json(double real_time_share, double pictures_per_second) const {
     nlohmann::json status = {
         {"type", "status"}, {"paused", paused_}, {"rate", real_time_share}, {"pictures", pictures_per_second}};
-    nlohmann::json rpm = nlohmann::json::array(), running = nlohmann::json::array(), manifold = nlohmann::json::array();
+    nlohmann::json rpm = nlohmann::json::array(), running = nlohmann::json::array();
     for (int engine = 0; engine < sim::kEngineCount; ++engine) {
         rpm.push_back(std::lround(frame::finite_or_zero(host_->vars().get(sim::token::engine_speed(engine)))));
-        // Inches of mercury, to a tenth: the unit engine people quote.
-        const double psf = frame::finite_or_zero(host_->vars().get(sim::token::manifold_pressure(engine)));
-        manifold.push_back(std::round(psf / flightmodel::kPsfPerInHg * 10.0) / 10.0);
         running.push_back(host_->vars().get(sim::token::engine_running(engine)) != 0.0);
     }
     status["rpm"] = rpm;
     status["running"] = running;
-    status["manifold_inhg"] = manifold;
+    nlohmann::json figures = nlohmann::json::object();
+    for (const char* name : kStripFigures) figures[name] = reading_of(*host_, *sim::find_variable(name));
+    for (const char* stem : kStripEngineFigures) {
+        nlohmann::json each = nlohmann::json::array();
+        for (int engine = 1; engine <= sim::kEngineCount; ++engine)
+            each.push_back(reading_of(*host_, *sim::find_variable(std::string(stem) + "." + std::to_string(engine))));
+        figures[stem] = std::move(each);
+    }
     status["events"] = key_events_;
-    status["last_event"] = last_key_event_;
+    const std::optional<sim::Event> last = sim::event_of(last_key_event_);
+    status["last_event"] = last_key_event_ == 0 ? "" : last ? last->name : std::to_string(last_key_event_);
     std::string flight = "none";
     double time = static_cast<double>(updates_) * scenario::ScenarioRunner::kSecondsPerUpdate;
     if (options_.flight) {
@@ -546,16 +591,25 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
         } else {
             flight = flying_ ? "flying" : "ended";
         }
-        if (flight_) time = flight_->time();
+        if (flight_) {
+            time = flight_->time();
+            const std::vector<double>& watched = flight_->watched();
+            if (watched.size() >= model_figures_at_ + std::size(kModelFigures)) {
+                figures["height"] = thousandths(watched[model_figures_at_ + kHeightAboveGround]);
+                figures["on_ground"] = watched[model_figures_at_ + kOnGround] > 0.5;
+            }
+        }
+        // The coupling sets no trim in the model: the trim keys do nothing.
+        status["trim"] = "no trim in this model";
+        status["hands"] = hands_;
     }
     status["flight"] = flight;
     status["time"] = time;
+    status["figures"] = std::move(figures);
     status["controls"] = {{"elevator", pilot_.elevator},
                           {"aileron", pilot_.aileron},
                           {"rudder", pilot_.rudder},
                           {"brakes", pilot_.brakes}};
-    status["vertical_speed_fpm"] = std::lround(frame::finite_or_zero(host_->vars().get(sim::token::kVerticalSpeed)) *
-                                               sim::unit::kVsiFeetPerMinutePerUnit);
     status["night"] = host_->night();
     // The bomb counter's own count: its gauge shows nothing the crew reads.
     status["bombs"] = std::lround(frame::finite_or_zero(host_->vars().get(std::string("L:Bombs_dropped"))));

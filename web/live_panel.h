@@ -76,7 +76,9 @@ struct Input {
     // the page `page` alone; kNight turns the panel's night on or off.
     // kControls sets the pilot's stick, rudder and brakes and the rate the
     // throttles move at; kGear moves the undercarriage lever to the other
-    // end, kFlaps the flap lever a step (`step`) down (1) or up (-1).
+    // end, kFlaps the flap lever a step (`step`) down (1) or up (-1), kTrim
+    // an elevator (`axis` 0) or rudder (1) trim a step (`step`, 1 nose down
+    // or to starboard, -1).
     enum Kind {
         kPress,
         kMove,
@@ -89,7 +91,8 @@ struct Input {
         kNight,
         kControls,
         kGear,
-        kFlaps
+        kFlaps,
+        kTrim
     } kind = kRelease;
     int32_t x = 0, y = 0;
     uint32_t event = 0;  // kKey: the key event id
@@ -97,7 +100,8 @@ struct Input {
     // kControls: elevator, aileron, rudder -1..1, brakes 0..1, and the
     // throttles' rate, -1 (closing at full rate) .. 1 (opening).
     double elevator = 0.0, aileron = 0.0, rudder = 0.0, brakes = 0.0, throttle = 0.0;
-    int step = 0;  // kFlaps
+    int step = 0;  // kFlaps, kTrim
+    int axis = 0;  // kTrim
 };
 
 // A mouse box as the page needs it for the cursor and the tooltip, in
@@ -148,18 +152,25 @@ public:
     // "gauges":[{"name", "left", "top", "right", "bottom", "boxes":[{"left",
     // "top", "right", "bottom", "child", "cursor", "help", "help_text",
     // "flags"}]}], "cursors": {cursor number: CSS cursor}, "drag_flag", "keys":
-    // [{"key", "event", "name"}]}: the page's keys and the vocabulary it
-    // needs come from here, never from literals of its own.
+    // [{"key", "event", "name"}], "units": {figure: unit}}: the page's keys,
+    // the units of the status's figures and the vocabulary it needs come
+    // from here, never from literals of its own.
     std::string layout_json() const;
     int width() const;
     int height() const;
 
     // The status line as JSON: paused, time, night, bombs (the bomb
-    // counter's L:Bombs_dropped), the share of real time the
-    // updates keep and the pictures a second, rpm and running per engine, key
-    // events the page caused and the latest, the flight's state, the gauges
-    // taken out by faults ("faults": [{"gauge": "Module!Gauge", "fault"}]),
-    // error (the flight model's, each fault's, a reset's that failed).
+    // counter's L:Bombs_dropped), the share of real time the updates keep and
+    // the pictures a second, rpm and running per engine, key events the page
+    // caused and the latest one's vocabulary name, the flight's state, the
+    // flight strip's "figures" by vocabulary name in the units the dials read
+    // (airspeed, altitude, heading, vertical_speed, pitch, bank, flaps,
+    // undercarriage.port; throttle and boost per engine; with a flight model
+    // also height above the ground and on_ground), with a flight model
+    // "hands" (the pilot has worked a control since the flight started) and
+    // "trim", the gauges taken out by faults ("faults": [{"gauge":
+    // "Module!Gauge", "fault"}]), error (the flight model's, each fault's, a
+    // reset's that failed).
     std::string status_json(double real_time_share, double pictures_per_second) const;
 
     // What lies under the pointer at (x, y) of the picture, for the page to
@@ -246,6 +257,10 @@ private:
     // rate while a key holds them.
     flightmodel::PilotControls pilot_;
     double throttle_rate_ = 0.0;
+    // Whether the pilot has worked a control since the flight started.
+    bool hands_ = false;
+    // Where the strip's figures begin among the flight's watched properties.
+    size_t model_figures_at_ = 0;
 };
 
 }  // namespace web

@@ -24,6 +24,13 @@ std::optional<double> number_in(const nlohmann::json& message, const char* name,
     return value;
 }
 
+// A lever's or trim's step: 1 or -1, nothing else.
+std::optional<int> step_in(const nlohmann::json& message) {
+    const auto step = message.find("step");
+    if (step == message.end() || !step->is_number_integer() || (*step != 1 && *step != -1)) return std::nullopt;
+    return step->get<int>();
+}
+
 // The pilot's controls: every position in its range, or none is taken.
 std::optional<Input> parse_controls(const nlohmann::json& message) {
     const std::optional<double> elevator = number_in(message, "elevator", -1.0, 1.0),
@@ -78,10 +85,17 @@ std::optional<Input> parse_input(std::string_view text) {
     } else if (name == "gear") {
         input.kind = Input::kGear;
     } else if (name == "flaps") {
-        const auto step = message.find("step");
-        if (step == message.end() || !step->is_number_integer() || (*step != 1 && *step != -1)) return std::nullopt;
+        const std::optional<int> step = step_in(message);
+        if (!step) return std::nullopt;
         input.kind = Input::kFlaps;
-        input.step = step->get<int>();
+        input.step = *step;
+    } else if (name == "trim") {
+        const auto axis = message.find("axis");
+        const std::optional<int> step = step_in(message);
+        if (axis == message.end() || (*axis != "elevator" && *axis != "rudder") || !step) return std::nullopt;
+        input.kind = Input::kTrim;
+        input.axis = *axis == "elevator" ? 0 : 1;
+        input.step = *step;
     } else if (name == "pointer") {
         const auto x = message.find("x"), y = message.find("y");
         if (x == message.end() || y == message.end() || !x->is_number() || !y->is_number()) return std::nullopt;

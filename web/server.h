@@ -9,8 +9,8 @@
 // The protocol, on /ws:
 //   server -> page, text:   {"type":"layout", "width", "height", "gauges":[{"name", "left", "top", "right",
 //                            "bottom", "boxes":[{"left", "top", "right", "bottom", "child", "cursor", "help",
-//                            "flags"}]}]}, once per connection, then {"type":"status", ...} with every frame
-//                            (LivePanel::status_json)
+//                            "flags"}]}], "units": {figure: unit}}, once per connection, then
+//                            {"type":"status", ...} with every frame (LivePanel::status_json)
 //   server -> page, binary: a frame: u32 rectangle count, then per rectangle u32 x, y, width, height,
 //                            format, byte length, and the bytes: format 0 a PNG, 1 straight RGBA rows
 //                            (a frame of at most 64 KiB of pixels; all little-endian)
@@ -20,7 +20,8 @@
 //                            {"t":"pointer", "x", "y"}; the pilot's: {"t":"controls", "elevator", "aileron",
 //                            "rudder" (-1..1), "brakes" (0..1), "throttle" (the throttles' rate, -1..1, 0 when
 //                            missing)}, sent as they change, {"t":"gear"} (the undercarriage lever to its other
-//                            end), {"t":"flaps", "step": 1 (a step down) or -1}
+//                            end), {"t":"flaps", "step": 1 (a step down) or -1}, {"t":"trim", "axis":
+//                            "elevator"|"rudder", "step": 1 (nose down, to starboard) or -1}
 #pragma once
 
 #include <atomic>

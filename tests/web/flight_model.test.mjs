@@ -6,59 +6,47 @@
 import { describe, test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { tmpdir } from 'node:os';
-import path from 'node:path';
+import { existsSync } from 'node:fs';
 import { chromium } from 'playwright-core';
-import { jsbsim, kPatience, root, startServer, stopServer } from './serve.mjs';
+import { jsbsim, kPatience, startServer, stopServer } from './serve.mjs';
 import { centroid, clockwiseFromLeft, pageTools, tilt, whiteOnlyIn } from './page_tools.mjs';
 
 const skip = existsSync(jsbsim) ? false : `JSBSim is not installed at ${jsbsim} (scripts/install-deps.sh installs it)`;
 
-// What the status line lacks and the pilot needs, from the model itself:
-// the script's copy gets an output the test reads as it is written (in the
-// server's flight directory, under its name while the flight lasts).
-const kLogged = {
-  airspeed: 'velocities/vc-kts', height: 'position/h-agl-ft', sideways: 'position/distance-from-start-lat-mt',
-  left_wheel: 'gear/unit[0]/WOW', right_wheel: 'gear/unit[1]/WOW', tail_wheel: 'gear/unit[2]/WOW',
-  pitch: 'attitude/theta-deg', bank: 'attitude/phi-deg', heading: 'attitude/psi-deg',
-  pitch_rate: 'velocities/q-rad_sec', roll_rate: 'velocities/p-rad_sec', yaw_rate: 'velocities/r-rad_sec',
-};
-const scratch = mkdtempSync(path.join(tmpdir(), 'flight-model-'));
-
-function loggedScript(script) {
-  const properties = Object.entries(kLogged).map(([name, property]) => `<property caption="${name}"> ${property} </property>`);
-  const output = `<output name="hands.csv" type="CSV" rate="30">${properties.join('')}</output>`;
-  const copy = path.join(scratch, path.basename(script));
-  writeFileSync(copy, readFileSync(path.join(root, script), 'utf8').replace(/<use [^>]*\/>/, (use) => use + output));
-  return copy;
+// The flight as the page's strip has it (status.figures), in the model's
+// sense of bank (positive right wing down), with what a hand on the stick
+// also feels: the rates of pitch, roll and yaw (degrees a second) and the
+// drift from the line the heading first held (metres, positive to the
+// right), both from one status to the next.
+const kMetresPerSecondPerKnot = 0.514444;
+const wrapped = (degrees) => ((degrees + 540) % 360) - 180;
+function figuresOf(status) {
+  const f = status.figures;
+  return { time: status.time, airspeed: f.airspeed, height: f.height, on_ground: f.on_ground,
+    pitch: f.pitch, bank: -f.bank, heading: f.heading };
 }
-
-// The model's figures, the latest or those nearest model time `at`: degrees
-// for radians, the wheels as booleans. Whole lines only: JSBSim may be
-// writing the next.
-function modelFigures(server) {
-  const file = path.join(tmpdir(), `gaugebench-serve-${server.child.pid}`, '.hands.csv.partial');
-  return (at) => {
-    const text = readFileSync(file, 'utf8');
-    const [header, ...lines] = text.slice(0, text.lastIndexOf('\n')).split('\n');
-    const distance = (line) => Math.abs(parseFloat(line) - at);
-    const line = at === undefined ? lines.at(-1) : lines.reduce((best, l) => (distance(l) < distance(best) ? l : best));
-    const row = line.split(',').map(Number);
-    const figures = Object.fromEntries(header.split(',').map((name, i) => [name.trim().replace('Time', 'time'), row[i]]));
-    for (const name of Object.keys(figures)) {
-      if (name.endsWith('_rate')) figures[name] *= 180 / Math.PI;
-      if (name.endsWith('_wheel')) figures[name] = figures[name] > 0;
-    }
-    return figures;
+function flightTracker() {
+  let last = null, line = null, sideways = 0;
+  return (status) => {
+    const now = figuresOf(status);
+    line ??= now.heading;
+    const dt = last ? now.time - last.time : 0;
+    const rate = (name, d = (a, b) => a - b) => (dt > 0 ? d(now[name], last[name]) / dt : last?.[`${name}_rate`] ?? 0);
+    now.pitch_rate = rate('pitch');
+    now.roll_rate = rate('bank');
+    now.yaw_rate = rate('heading', (a, b) => wrapped(a - b));
+    sideways += now.airspeed * kMetresPerSecondPerKnot * Math.sin((wrapped(now.heading - line) * Math.PI) / 180) * dt;
+    now.sideways = sideways;
+    if (dt > 0 || !last) last = now;
+    return now;
   };
 }
 
-// A server flying `script`, the model's figures, and a page on it once
-// opened: its clock starts with the first page and runs on without one.
+// A server flying `script`, and a page on it once opened: its clock starts
+// with the first page and runs on without one.
 async function flight(script) {
   const server = await startServer(['--fdm', script, '--jsbsim', jsbsim], undefined, []);
-  return { server, model: modelFigures(server) };
+  return { server, model: flightTracker() };
 }
 
 async function openPage(flown) {
@@ -84,7 +72,7 @@ before(async () => {
   });
   // The cruise's clock started now, its script pilot has let go by the time
   // its tests come, after the others; no page meanwhile, to draw for.
-  cruise = await flight(loggedScript('fdm/scripts/free_cruise.xml'));
+  cruise = await flight('fdm/scripts/free_cruise.xml');
   await openPage(cruise);
   await cruise.page.close();
   cruise.page = null;
@@ -93,7 +81,6 @@ before(async () => {
 after(async () => {
   if (cruise) await land(cruise);
   await browser?.close();
-  rmSync(scratch, { recursive: true, force: true });
 });
 
 // The list index of the `rank`-th child box of a gauge, left to right and
@@ -142,6 +129,9 @@ describe('the take-off script, engines stopped on the runway', { skip }, () => {
     const tachometer = await gaugeRect(page, 'Korvane!Tachometer3');
     const stopped = await tools.pixels(tachometer);
     assert.equal((await tools.status()).rpm[2], 0);
+    // The script flies until the pilot takes a control; the stick is shown for it.
+    assert.match(await page.textContent('#status'), /^flying the script/);
+    assert.equal(await page.isVisible('#controls'), true);
     await startEngine(takeoff, 2);
     // Caught at its firing speed, it runs up past any cranking speed to its idle.
     await page.waitForFunction(() => window.live.status.rpm[2] > 300, null, { timeout: kPatience });
@@ -155,15 +145,15 @@ describe('the take-off script, engines stopped on the runway', { skip }, () => {
     const boost = await gaugeRect(page, 'Korvane!Boost3');
     const { x, y, height, box } = await tools.boxOnPage('Korvane!Throttle', await nthBox(page, 'Korvane!Throttle', 2));
     await tools.updatesLater(4);
-    const [needle, lever, manifold] = [await tools.pixels(boost), await tools.pixels(box), (await tools.status()).manifold_inhg[2]];
+    const [needle, lever, closed] = [await tools.pixels(boost), await tools.pixels(box), (await tools.status()).figures.boost[2]];
     await page.mouse.move(x, y);
     await page.mouse.down();
     for (let step = 1; step <= 6; ++step) await page.mouse.move(x, y - (step * height) / 10);
     await page.mouse.up();
     await tools.updatesLater(36);
     assert.notEqual(await tools.pixels(box), lever, 'the lever moved');
-    const opened = (await tools.status()).manifold_inhg[2];
-    assert.ok(opened > manifold + 3, `the model's manifold pressure rose from ${manifold} to ${opened} inHg`);
+    const opened = (await tools.status()).figures.boost[2];
+    assert.ok(opened > closed + 1.5, `the model's boost rose from ${closed} to ${opened} lb/in²`);
     assert.notEqual(await tools.pixels(boost), needle, 'the boost needle followed');
   });
 
@@ -221,7 +211,7 @@ async function fly({ page, model }, law, done) {
       const { statuses, status, controls } = await nextStatus(page, seen);
       seen = statuses;
       [period, at] = [0.8 * period + (0.2 * (performance.now() - at)) / 1000, performance.now()];
-      const figures = model();
+      const figures = model(status);
       if (done(figures, status)) return figures;
       const want = law(figures);
       for (const [control, [less, more]] of Object.entries(kControlKeys)) {
@@ -254,33 +244,32 @@ const attitude = (pitch) => (m) => ({
 const headingError = (heading, from) => ((heading - from + 540) % 360) - 180;
 
 test('the engines started on the panel and the throttles opened, the stick takes it off the runway above 95 kt', { skip }, async () => {
-  const runway = await flight(loggedScript('fdm/scripts/free_runway.xml'));
+  const runway = await flight('fdm/scripts/free_runway.xml');
   try {
     await openPage(runway);
     const { page, model } = runway;
     for (let engine = 0; engine < 4; ++engine) await startEngine(runway, engine);
     await page.keyboard.down('Home');
-    await page.waitForFunction(() => window.live.status.manifold_inhg.every((inHg) => inHg > 50), null, { timeout: kPatience });
-    const runwayHeading = model().heading;
+    await page.waitForFunction(() => window.live.status.figures.boost.every((boost) => boost > 10), null, { timeout: kPatience });
+    const runwayHeading = (await runway.tools.status()).figures.heading;
     let rotated = false, liftOff = null, widest = 0;
     // On three wheels to 90 kt, the rudder (and the tail wheel with it)
     // keeping the heading; then the stick back until the main wheels first
     // leave, and the nose held at a climbing attitude.
     const law = (m) => {
       rotated ||= m.airspeed >= 90;
-      const mains = m.left_wheel || m.right_wheel;
       return {
         ...attitude(12)(m),
-        ...(!rotated ? { elevator: 0 } : mains && !liftOff ? { elevator: -1 } : {}),
+        ...(!rotated ? { elevator: 0 } : m.on_ground && !liftOff ? { elevator: -1 } : {}),
         // Aimed back at the centre line (the run is westwards: north is to
         // the right); the tail wheel turns it at a rate growing with the speed.
         rudder: -(headingError(m.heading, runwayHeading) + 0.3 * m.sideways + 0.3 * m.yaw_rate) / Math.max(m.airspeed, 20),
       };
     };
     const climbed = await fly(runway, law, (m, status) => {
-      if (m.left_wheel || m.right_wheel || m.tail_wheel) widest = Math.max(widest, Math.abs(m.sideways));
+      if (m.on_ground) widest = Math.max(widest, Math.abs(m.sideways));
       else liftOff ??= m;
-      return (liftOff && m.height > 60 && status.vertical_speed_fpm > 0) || m.time > 90;
+      return (liftOff && m.height > 60 && status.figures.vertical_speed > 0) || m.time > 90;
     });
     assert.ok(liftOff, `the wheels never left the ground (${climbed.airspeed.toFixed(0)} kt at ${climbed.time.toFixed(0)} s)`);
     assert.ok(liftOff.airspeed > 95, `lift-off at ${liftOff.airspeed.toFixed(1)} kt`);
@@ -300,14 +289,14 @@ async function levelOff() {
   if (!cruise.page) await openPage(cruise);
   await timeReaches(cruise, 25.5);
   await fly(cruise, attitude(3), (m, status) =>
-    Math.abs(m.bank) < 2 && Math.abs(m.pitch - 3) < 2 && Math.abs(status.vertical_speed_fpm) < 500);
+    Math.abs(m.bank) < 2 && Math.abs(m.pitch - 3) < 2 && Math.abs(status.figures.vertical_speed) < 500);
 }
 
 // The key held for `seconds` of model time (none: not pressed), then the
 // gauges' pictures, the status they go with and the model's figures then;
 // `held` the status as the key was let go.
 async function holdFor(key, seconds, gauges) {
-  const { page, tools, model } = cruise;
+  const { page, tools } = cruise;
   const rects = await Promise.all(gauges.map((gauge) => gaugeRect(page, gauge)));
   let held;
   if (key) {
@@ -318,7 +307,7 @@ async function holdFor(key, seconds, gauges) {
     await page.keyboard.up(key);
   }
   const { status, pictures } = await tools.pictures(rects);
-  return { held, status, pictures, model: model(status.time) };
+  return { held, status, pictures, model: figuresOf(status) };
 }
 
 test('ArrowLeft held banks left: the horizon bar tilts and the turn needle points left, as the model banks', { skip }, async () => {
@@ -327,6 +316,7 @@ test('ArrowLeft held banks left: the horizon bar tilts and the turn needle point
   const { pictures: [levelHorizon, levelTurn] } = await holdFor(null, 0, gauges);
   const { model: { bank }, pictures: [horizon, turn] } = await holdFor('ArrowLeft', 3, gauges);
   assert.ok(bank < -20, `the model banks ${bank.toFixed(1)} degrees`);
+  assert.match(await cruise.page.textContent('#status'), /^hand-flying/);
   // The horizon rolls against the aircraft: its bar's right end goes down.
   const bar = tilt(whiteOnlyIn(horizon, levelHorizon));
   assert.ok(Math.abs(bar - bank) < 5, `the bar tilts ${bar.toFixed(1)} degrees for a bank of ${bank.toFixed(1)}`);
@@ -344,7 +334,7 @@ test('ArrowDown held raises the vertical speed, ArrowUp held lowers it: the VSI 
   const forward = await holdFor('ArrowUp', 3, gauges);
   assert.deepEqual([back.held.controls.elevator, forward.held.controls.elevator], [-1, 1], 'the stick reached back, then forward');
   const [[backVsi, backHorizon], [forwardVsi, forwardHorizon]] = [back.pictures, forward.pictures];
-  const [up, down] = [back.status.vertical_speed_fpm, forward.status.vertical_speed_fpm];
+  const [up, down] = [back.status.figures.vertical_speed, forward.status.figures.vertical_speed];
   assert.ok(up > 300 && down < up - 600, `vertical speed ${up} ft/min back, ${down} forward`);
   // The needle reads clockwise from nine o'clock: climbs above it, descents below.
   const [upNeedle, downNeedle] = [whiteOnlyIn(backVsi, forwardVsi), whiteOnlyIn(forwardVsi, backVsi)].map(centroid);

@@ -163,10 +163,39 @@ test('the help text shows as the tooltip, keys send their events', async () => {
 
   const bombs = (await status()).bombs;
   await page.keyboard.press('b');
-  await page.waitForFunction(() => window.live.status.last_event === 66658, null, { timeout: kPatience });
+  // Named as the vocabulary names it, in the status and on the status line.
+  const released = await page.evaluate(() => window.live.layout.keys.find((k) => k.key === 'b').name);
+  await page.waitForFunction((name) => window.live.status.last_event === name, released, { timeout: kPatience });
   // The bomb counter counted it, and the status line says so.
   await page.waitForFunction((before) => window.live.status.bombs === before + 1, bombs, { timeout: kPatience });
-  assert.match(await page.evaluate(() => document.getElementById('status').textContent), new RegExp(`bombs ${bombs + 1} `));
+  assert.match(await page.evaluate(() => document.getElementById('status').textContent),
+    new RegExp(`bombs ${bombs + 1} .*${released}`));
+});
+
+test('at 1920×950 the whole panel and the flight figures fit the window, with no empty box and no flying controls without a model', async () => {
+  const wide = await browser.newPage({ viewport: { width: 1920, height: 950 } });
+  try {
+    await wide.goto(`http://127.0.0.1:${server.port}/`);
+    await wide.waitForFunction(() => window.live.frames >= 1 && window.live.status, null, { timeout: kPatience });
+    const shown = await wide.evaluate(() => {
+      const seen = (id) => {
+        const r = document.getElementById(id).getBoundingClientRect();
+        return r.height > 0 && r.top >= 0 && r.bottom <= innerHeight && r.right <= innerWidth;
+      };
+      return {
+        scrolls: document.scrollingElement.scrollHeight > innerHeight,
+        panel: seen('panel'), strip: seen('strip'),
+        filled: document.getElementById('panel').getBoundingClientRect().height / innerHeight,
+        recorded: seen('recorded'), stick: seen('controls'), airspeed: document.getElementById('figures').textContent,
+      };
+    });
+    assert.deepEqual({ ...shown, filled: shown.filled > 0.75, airspeed: /IAS\d+ kt/.test(shown.airspeed) },
+      { scrolls: false, panel: true, strip: true, filled: true, recorded: false, stick: false, airspeed: true });
+    await wide.keyboard.press('?');
+    assert.equal(await wide.evaluate(() => document.getElementById('help').open), true, '"?" shows the keys');
+  } finally {
+    await wide.close();
+  }
 });
 
 test('clicks recorded as scenario lines, and night dims the panel', async () => {

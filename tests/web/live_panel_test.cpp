@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "frame/vocabulary.h"
+#include "frame/vocabulary_names.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -102,6 +103,40 @@ TEST_F(LivePanelTest, ScenarioStartsColdAsTheScenarioCommandDoes) {
     cold.scenario_path = scenario.string();
     EXPECT_EQ(status(web::LivePanel(cruise))["rpm"][0], 2400);
     EXPECT_EQ(status(web::LivePanel(cold))["rpm"][0], 0);
+}
+
+// The strip's figures come in the units the dials read, from the host's own;
+// the latest key event by its name.
+TEST_F(LivePanelTest, StatusGivesFiguresInTheDialsUnitsAndEventsByName) {
+    struct Case {
+        uint32_t token;
+        double host;
+        const char* figure;
+        int engine;  // -1: a figure of the aircraft's
+        double shown;
+    };
+    const Case cases[] = {
+        {sim::token::kIndicatedAirspeed, 185.0, "airspeed", -1, 185.0},
+        {sim::token::kVerticalSpeed, -1000.0, "vertical_speed", -1, -797.194},
+        {sim::token::kBank, -12.5, "bank", -1, -12.5},
+        {sim::token::kFlapPosition, sim::event::kLeverMaximum / 2.0, "flaps", -1, 50.0},
+        {sim::token::throttle_lever(3), sim::event::kLeverMaximum, "throttle", 3, 100.0},
+        // 6 lb/in² above the dial's datum, not 6 above one standard atmosphere.
+        {sim::token::manifold_pressure(1), sim::unit::kBoostDatumPsf + 6 * 144.0, "boost", 1, 6.0},
+    };
+    web::LiveOptions live = options(write_panel(40));
+    live.steady_state = [&cases](runtime::Host& host) {
+        for (const Case& c : cases) host.vars().set(c.token, c.host);
+    };
+    web::LivePanel panel(live);
+    panel.apply({.kind = web::Input::kKey, .event = sim::event::kBombReleased});
+    const nlohmann::json now = status(panel);
+    for (const Case& c : cases) {
+        const nlohmann::json& figure = c.engine < 0 ? now["figures"][c.figure] : now["figures"][c.figure][c.engine];
+        EXPECT_NEAR(figure.get<double>(), c.shown, 0.001) << c.figure;
+    }
+    EXPECT_EQ(now["last_event"], sim::event_of(sim::event::kBombReleased)->name);
+    EXPECT_FALSE(now.contains("hands")) << "no flight model, no hands on it";
 }
 
 // Each edit in turn on one session: what the terminal is told, the panel

@@ -1,23 +1,24 @@
 // The picture of the live page for the README, taken by hand:
 //   node tests/web/page_picture.mjs docs/serve_page.jpg
-// The page 1880 pixels wide (the panel's own width) once the panel is drawn.
+// The page at 1920×950, JSBSim flying the free cruise, once the panel is
+// drawn and the flight strip filled.
 import { chromium } from 'playwright-core';
-import { startServer, stopServer, kPatience } from './serve.mjs';
+import { jsbsim, startServer, stopServer, kPatience } from './serve.mjs';
 
 const out = process.argv[2];
 if (!out || !/\.(png|jpe?g)$/.test(out)) throw new Error('give the picture to write, a .png or .jpg file');
-const server = await startServer();
+const server = await startServer(['--fdm', 'fdm/scripts/free_cruise.xml', '--jsbsim', jsbsim], undefined, []);
 const browser = await chromium.launch({
   executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
   args: ['--no-sandbox', '--headless=new', '--disable-dev-shm-usage', '--disable-gpu'],
 });
 try {
-  const page = await browser.newPage({ viewport: { width: 1880, height: 800 } });
+  const page = await browser.newPage({ viewport: { width: 1920, height: 950 } });
   await page.goto(`http://127.0.0.1:${server.port}/`);
   await page.waitForFunction(() => window.live.frames >= 1 && window.live.statuses >= 3, null, { timeout: kPatience });
   await page.evaluate(() => window.live.settled());
   const jpeg = /\.jpe?g$/.test(out);
-  await page.screenshot({ path: out, fullPage: true, type: jpeg ? 'jpeg' : 'png', ...(jpeg ? { quality: 80 } : {}) });
+  await page.screenshot({ path: out, type: jpeg ? 'jpeg' : 'png', ...(jpeg ? { quality: 80 } : {}) });
 } finally {
   await browser.close();
   await stopServer(server);

@@ -16,6 +16,7 @@ struct Case {
     std::optional<Input::Kind> kind;  // nullopt: dropped
     double elevator = 0.0, aileron = 0.0, rudder = 0.0, brakes = 0.0, throttle = 0.0;
     int step = 0;
+    int axis = 0;
 };
 
 const Case kCases[] = {
@@ -25,6 +26,8 @@ const Case kCases[] = {
     {R"({"t":"gear"})", Input::kGear},
     {R"({"t":"flaps","step":1})", Input::kFlaps, 0, 0, 0, 0, 0, 1},
     {R"({"t":"flaps","step":-1})", Input::kFlaps, 0, 0, 0, 0, 0, -1},
+    {R"({"t":"trim","axis":"elevator","step":-1})", Input::kTrim, 0, 0, 0, 0, 0, -1, 0},
+    {R"({"t":"trim","axis":"rudder","step":1})", Input::kTrim, 0, 0, 0, 0, 0, 1, 1},
     // Out of range, of the wrong type, missing or absurd.
     {R"({"t":"controls","elevator":1.0001,"aileron":0,"rudder":0,"brakes":0})", std::nullopt},
     {R"({"t":"controls","elevator":0,"aileron":-2,"rudder":0,"brakes":0})", std::nullopt},
@@ -39,6 +42,10 @@ const Case kCases[] = {
     {R"({"t":"flaps","step":2})", std::nullopt},
     {R"({"t":"flaps","step":0.5})", std::nullopt},
     {R"({"t":"flaps"})", std::nullopt},
+    {R"({"t":"trim","axis":"aileron","step":1})", std::nullopt},
+    {R"({"t":"trim","axis":0,"step":1})", std::nullopt},
+    {R"({"t":"trim","axis":"rudder","step":2})", std::nullopt},
+    {R"({"t":"trim","step":1})", std::nullopt},
 };
 
 TEST(PilotInput, PositionsInRangeBecomeInputsAndAnythingElseIsDropped) {
@@ -54,6 +61,7 @@ TEST(PilotInput, PositionsInRangeBecomeInputsAndAnythingElseIsDropped) {
         EXPECT_EQ(input->brakes, c.brakes);
         EXPECT_EQ(input->throttle, c.throttle);
         EXPECT_EQ(input->step, c.step);
+        EXPECT_EQ(input->axis, c.axis);
     }
 }
 

@@ -31,9 +31,15 @@ function send(message) {
   if (socket && socket.readyState === WebSocket.OPEN) socket.send(JSON.stringify(message));
 }
 
+// Text set only when it changes: a status comes with every update, and text
+// set anew, even the same, is laid out and painted anew on every page.
+function setText(element, text) {
+  if (element.textContent !== text) element.textContent = text;
+}
+
 function showError(text) {
   errorLine.hidden = !text;
-  errorLine.textContent = text || '';
+  setText(errorLine, text || '');
 }
 
 // A mark over every gauge the server took out after a fault in its module.
@@ -60,6 +66,73 @@ function markFaults(faults) {
   }
 }
 
+// The flight strip: each figure as the pilot reads it, in the unit the
+// layout gives (the dials' own); those the model alone knows only with one.
+const figuresLine = document.getElementById('figures');
+const signed = (value, digits = 0) => `${value > 0 ? '+' : ''}${value.toFixed(digits)}`;
+const perEngine = (values, format) => values.map(format).join(' ');
+const leverText = (percent) => (percent < 0.5 ? 'up' : percent > 99.5 ? 'down' : `${Math.round(percent)}%`);
+const kStrip = [
+  ['airspeed', 'IAS', 'indicated airspeed', (f) => Math.round(f.airspeed)],
+  ['altitude', 'ALT', 'altimeter', (f) => Math.round(f.altitude)],
+  ['height', 'HGT', 'height above the ground', (f) => (f.on_ground ? 'on the ground' : Math.round(f.height))],
+  ['heading', 'HDG', 'heading', (f) => String(Math.round(f.heading) % 360).padStart(3, '0')],
+  ['vertical_speed', 'CLIMB', 'rate of climb', (f) => signed(Math.round(f.vertical_speed / 10) * 10)],
+  ['pitch', 'PITCH', 'pitch, nose up positive', (f) => signed(f.pitch, 1)],
+  ['bank', 'BANK', 'bank', (f) => `${Math.abs(f.bank).toFixed(1)}°${f.bank > 0.05 ? ' L' : f.bank < -0.05 ? ' R' : ''}`],
+  ['flaps', 'FLAPS', 'flaps', (f) => leverText(f.flaps)],
+  ['undercarriage.port', 'GEAR', 'undercarriage', (f) => leverText(f['undercarriage.port'])],
+  // A model without trim says so in the tooltip.
+  ['trim', 'TRIM', 'trim', (f) => (typeof f.trim === 'string' ? '—' : f.trim)],
+  ['throttle', 'THR', 'throttles, engines 1 to 4', (f) => perEngine(f.throttle, (t) => Math.round(t))],
+  ['boost', 'BOOST', 'boost, engines 1 to 4', (f) => perEngine(f.boost, (b) => signed(b, 1))],
+  ['rpm', 'RPM', 'engine speed, engines 1 to 4', (f, status) =>
+    perEngine(status.rpm, (rpm, i) => (status.running[i] ? rpm : `${rpm}(stopped)`))],
+];
+const stripCells = new Map();
+function showFigures(status) {
+  const figures = { ...status.figures, trim: status.trim };
+  const units = { ...live.layout?.units, rpm: '', trim: '', flaps: '', 'undercarriage.port': '', bank: '' };
+  for (const [name, label, title, format] of kStrip) {
+    let cell = stripCells.get(name);
+    if (!cell) {
+      cell = document.createElement('span');
+      cell.title = title;
+      cell.dataset.figure = name;
+      cell.append(Object.assign(document.createElement('b'), { textContent: label }), document.createElement('output'));
+      figuresLine.append(cell);
+      stripCells.set(name, cell);
+    }
+    cell.hidden = figures[name] === undefined && name !== 'rpm';
+    if (cell.hidden) continue;
+    const unit = !units[name] ? '' : units[name] === '°' || units[name] === '%' ? units[name] : ` ${units[name]}`;
+    const text = `${format(figures, status)}${name === 'height' && figures.on_ground ? '' : unit}`;
+    setText(cell.lastChild, text);
+    if (name === 'trim' && typeof figures.trim === 'string') cell.title = figures.trim;
+  }
+}
+
+// What flies the panel, as the pilot would say it.
+function stateText(status) {
+  if (status.paused) return 'paused';
+  switch (status.flight) {
+    case 'flying': return status.hands ? 'hand-flying' : 'flying the script';
+    case 'ended': return status.hands ? 'hand-flying, the script ended' : 'the script ended';
+    case 'failed': return 'the flight model failed';
+    default: return 'running';
+  }
+}
+
+// Flying controls and keys only where a flight model takes them.
+let modelled = null;
+function showFlying(flies) {
+  if (flies === modelled) return;
+  modelled = flies;
+  controlsCanvas.hidden = !flies;
+  flyButton.hidden = !flies;
+  for (const part of document.querySelectorAll('.flying')) part.hidden = !flies;
+}
+
 function showStatus(status) {
   live.status = status;
   live.statuses += 1;
@@ -70,19 +143,18 @@ function showStatus(status) {
     return;
   }
   if (status.rpm === undefined) return;
-  const seconds = status.time;
-  const clock = `${Math.floor(seconds / 60)}:${(seconds % 60).toFixed(1).padStart(4, '0')}`;
-  const state = (status.paused ? 'paused' : status.flight === 'flying' ? 'flying the script' : 'running') +
-    (status.night ? ', night' : '');
-  const flight = status.flight === 'none' ? '' : `  model: ${status.flight}`;
-  const engines = status.rpm
-    .map((rpm, i) => `${rpm}${status.running[i] ? '' : ' (stopped)'} ${status.manifold_inhg[i].toFixed(1)} inHg`)
-    .join(' / ');
-  statusLine.textContent = `${state}  t ${clock}  rpm ${engines}  bombs ${status.bombs}  key events ${status.events}` +
-    ` (last ${status.last_event})  ${Math.round(status.rate * 100)}% of real time` +
-    `  ${status.pictures} pictures/s${flight}`;
-  flyButton.hidden = status.flight === 'none';
-  flyButton.textContent = status.flight === 'flying' ? 'Restart the flight' : 'Fly again';
+  // The clock to the second: the line changes once a second, not with every update.
+  const seconds = Math.floor(status.time);
+  const clock = `${Math.floor(seconds / 60)}:${String(seconds % 60).padStart(2, '0')}`;
+  const last = status.last_event ? ` · last key event ${status.last_event}` : '';
+  setText(statusLine, `${stateText(status)}${status.night ? ', night' : ''} · ${clock} · bombs ${status.bombs} ${last}`);
+  // The server's own figures, for whoever asks.
+  const figures = `${status.events} key events from the page · ${Math.round(status.rate * 100)}% of real time · ` +
+    `${status.pictures} pictures/s · flight model: ${status.flight}`;
+  if (statusLine.title !== figures) statusLine.title = figures;
+  showFlying(status.flight !== 'none');
+  showFigures(status);
+  setText(flyButton, status.flight === 'flying' ? 'Restart the flight' : 'Fly again');
 }
 
 // A frame's parts: each either PNG (format 0) or the pixels themselves as
@@ -150,6 +222,7 @@ function connect() {
       marked = null;
       canvas.width = message.width;
       canvas.height = message.height;
+      fit();
     } else if (message.type === 'status') {
       showStatus(message);
     } else if (message.type === 'pointer') {
@@ -224,6 +297,7 @@ function showPointer(answer) {
   canvas.style.cursor = cursorFor(box);
   canvas.title = answer.help ? `${answer.gauge}: ${answer.help}` : '';
   callsList.textContent = answer.gauge ? callsText(answer.calls) : '';
+  callsList.hidden = !callsList.textContent;
   if (!answer.gauge) {
     pointerLine.textContent = '';
   } else {
@@ -288,6 +362,7 @@ recordButton.onclick = () => {
   if (live.recording) {
     live.recording = null;
     recordButton.textContent = 'Record';
+    recorded.hidden = !recorded.value; // kept to copy, unless nothing was recorded
     return;
   }
   live.recording = { lines: [], time: now() };
@@ -323,8 +398,47 @@ canvas.addEventListener('pointerup', letGo);
 canvas.addEventListener('pointercancel', letGo);
 canvas.addEventListener('lostpointercapture', letGo);
 
+// The panel as large as the window leaves it, its proportions kept.
+const stage = document.getElementById('stage');
+const mainArea = document.querySelector('main');
+const pointerHeight = () => pointerLine.offsetHeight;
+function fit() {
+  const style = getComputedStyle(mainArea);
+  const room = {
+    width: mainArea.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight),
+    height: mainArea.clientHeight - parseFloat(style.paddingTop) - parseFloat(style.paddingBottom) - pointerHeight(),
+  };
+  const scale = Math.max(0, Math.min(room.width / canvas.width, room.height / canvas.height));
+  stage.style.width = `${canvas.width * scale}px`;
+  stage.style.height = `${canvas.height * scale}px`;
+}
+// The bars above it change height as their lines wrap or the strip shows.
+const resized = new ResizeObserver(fit);
+for (const part of ['header', '#strip', 'main']) resized.observe(document.querySelector(part));
+
+// The flight figures, shown or hidden as the pilot last left them.
+const strip = document.getElementById('strip');
+function showStrip(shown) {
+  strip.hidden = !shown;
+  try {
+    localStorage.setItem('strip', shown ? 'shown' : 'hidden');
+  } catch { /* storage refused: shown for this page only */ }
+}
+showStrip((() => { try { return localStorage.getItem('strip') !== 'hidden'; } catch { return true; } })());
+document.getElementById('strip-button').onclick = () => showStrip(strip.hidden);
+
+const help = document.getElementById('help');
+const toggleHelp = () => (help.open ? help.close() : help.showModal());
+document.getElementById('help-button').onclick = toggleHelp;
+
 document.addEventListener('keydown', (event) => {
   if (event.ctrlKey || event.altKey || event.metaKey) return;
+  if (event.key === '?') {
+    toggleHelp();
+    event.preventDefault();
+    return;
+  }
+  if (help.open) return;
   const key = event.key.toLowerCase();
   if (flightKeyDown(key, event.repeat)) {
     event.preventDefault();
@@ -336,7 +450,8 @@ document.addEventListener('keydown', (event) => {
   else if (key === 'n') send({ t: 'night' });
   else if (key === 'p') send({ t: 'pause' });
   else if (key === 'r' && event.shiftKey) send({ t: 'reset' });
-  else if (key === 'f') send({ t: 'fly' });
+  else if (key === 'f' && modelled) send({ t: 'fly' });
+  else if (key === 's') showStrip(strip.hidden);
   else if (key === 'escape') letGo();
   else return;
   event.preventDefault();
@@ -372,8 +487,14 @@ const keyed = { elevator: 0, aileron: 0, rudder: 0, brakes: 0 };
 live.controls = { elevator: 0, aileron: 0, rudder: 0, brakes: 0, throttle: 0 };
 const clamp = (value, low, high) => Math.min(high, Math.max(low, value));
 
+// key: [axis, step]. Page Down trims the nose up, as the stick drawn back.
+const kTrimKeys = { pagedown: ['elevator', -1], pageup: ['elevator', 1], ',': ['rudder', -1], '.': ['rudder', 1] };
+// Without a flight model only the throttles, which are the panel's own levers.
 function flightKeyDown(key, repeat) {
+  const flying = modelled || kHeldKeys[key]?.[0] === 'throttle';
+  if (!flying) return false;
   if (kHeldKeys[key]) heldKeys.add(key);
+  else if (kTrimKeys[key]) send({ t: 'trim', axis: kTrimKeys[key][0], step: kTrimKeys[key][1] });
   else if (key === 'g' && !repeat) send({ t: 'gear' });
   else if ((key === '[' || key === ']') && !repeat) send({ t: 'flaps', step: key === ']' ? 1 : -1 });
   else return key === 'g' || key === '[' || key === ']';
