@@ -1,6 +1,6 @@
 // render_bench: what a frame of the whole panel costs on the bench host.
 //
-//   render_bench [panel.cfg] [--frames n] [--scale s] [--modules dir]
+//   render_bench [panel.cfg] [--frames n] [--scale s] [--modules dir] [--night]
 //   render_bench [panel.cfg] --updates-only n [--modules dir]
 //
 // Each frame is one full update of every gauge (the host's model step, the
@@ -167,6 +167,7 @@ struct Arguments {
     double scale = 1.0;
     long updates_only = 0;
     bool json = false;
+    bool night = false;  // the frames under the flood lamps
 };
 
 // Nullopt after printing the usage.
@@ -186,11 +187,13 @@ std::optional<Arguments> parse(int argc, char** argv) {
             ++i;  // the modules are the PE files, carrying their bitmaps
         } else if (arg == "--json") {
             a.json = true;
+        } else if (arg == "--night") {
+            a.night = true;
         } else if (!arg.empty() && arg[0] != '-') {
             a.panel_file = arg;
         } else {
             std::fprintf(stderr,
-                         "usage: render_bench [panel.cfg] [--frames n] [--scale s] [--modules dir] [--json]\n"
+                         "usage: render_bench [panel.cfg] [--frames n] [--scale s] [--modules dir] [--night] [--json]\n"
                          "       render_bench [panel.cfg] --updates-only n [--modules dir] [--json]\n");
             return std::nullopt;
         }
@@ -317,6 +320,7 @@ int main(int argc, char** argv) {
     const Arguments& a = *arguments;
     try {
         runtime::Host host;
+        host.set_night(a.night);
         panels::Panel panel(host, panels::PanelConfig::read_file(a.panel_file), a.paths, a.scale);
         flight_state::apply_cruise(host);
         panel.setup();
