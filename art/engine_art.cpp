@@ -40,12 +40,13 @@ void tachometer_dial(Canvas& canvas, const Records& records) {
     std::vector<Numeral> digits;
     for (int d = 0; d <= 9; ++d) digits.push_back({1000.0 * d, std::to_string(d)});
     numerals(cr, thousands, digits, 90.0, 24.0);
-    // The long hand turns ten times over the scale: between its places at
-    // warm-up, take-off and cruise there is room for one word, and the hands'
-    // key is on the panel's placard.
+    // The long hand turns ten times over the scale: idling it sweeps the
+    // left and the top, and between 2 and 5 it comes only at speeds passed
+    // through, so the one word stands low on the right; the hands' key is on
+    // the panel's placard.
     const Dwelling short_hand(records, "Tachometer1", bitmap::kTachometerThousandsHand);
     const Dwelling long_hand(records, "Tachometer1", bitmap::kTachometerHundredsHand);
-    legend(cr, {&short_hand, &long_hand}, {{"R.P.M."}, 14.0, Font::Bold, {c.x - 46.0, c.y + 14.0}, c, 76.0});
+    legend(cr, {&short_hand, &long_hand}, {{"R.P.M."}, 19.0, Font::Bold, {c.x + 14.0, c.y + 52.0}, c, 80.0});
 }
 
 void tachometer_short(Canvas& canvas, const Records& records) {
@@ -68,12 +69,15 @@ void boost_dial(Canvas& canvas, const Records& records) {
     ticks(cr, needle, steps(-4, 24, 4), {104.0, 124.0, 3.8});
     // The stop below -4 (the table's first point).
     ticks(cr, needle, {table.front()}, {112.0, 124.0, 3.0, colour::kRedBright});
-    numerals(cr, needle, numbered(steps(-4, 24, 4)), 90.0, 20.0);
-    // Upright is no boost, an engine stopped: at warm-up the needle lies on
-    // its stop, in flight past +8, so above and below the pivot stay clear.
+    // Upright is no boost, an engine stopped, the needle's rest on the
+    // ground: its 0 stands beside it. Idling the needle lies on its stop at
+    // the left, in flight past +8 on the right, so only the face under the
+    // pivot (beyond the short counterweight) stays clear for the words.
     const Dwelling dwelling(records, "Boost1", bitmap::kBoostNeedle);
-    legend(cr, {&dwelling}, {{"BOOST"}, 15.0, Font::Bold, {c.x, c.y - 44.0}, c, 78.0});
-    legend(cr, {&dwelling}, {{"LBS. PER", "SQ. IN."}, 13.5, Font::CondensedBold, {c.x, c.y + 46.0}, c, 78.0});
+    const Dwelling still(records, "Boost1", bitmap::kBoostNeedle, false, true);
+    numerals_beside(cr, {&still}, needle, numbered(steps(-4, 24, 4)), 90.0, 20.0);
+    legend(cr, {&dwelling}, {{"BOOST"}, 15.0, Font::Bold, {c.x, c.y + 44.0}, c, 78.0});
+    legend(cr, {&dwelling}, {{"LBS. PER", "SQ. IN."}, 13.5, Font::CondensedBold, {c.x, c.y + 70.0}, c, 84.0});
 }
 
 void boost_needle(Canvas& canvas, const Records& records) {
@@ -115,13 +119,13 @@ void arc_dial(Canvas& canvas, const Records& records, const char* gauge, uint32_
 void oil_temperature_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
     arc_dial(canvas, records, "Oil_Temperature1", bitmap::kOilTemperatureNeedle, steps(0, 120, 10),
-             numbered({0, 40, 120}), "OIL", "\u00b0C", 15.0);
+             numbered({0, 40, 100}), "OIL", "\u00b0C", 15.0);
 }
 
 void radiator_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
     arc_dial(canvas, records, "Radiator_Temperature1", bitmap::kRadiatorTemperatureNeedle, steps(40, 140, 10),
-             numbered({40, 140}), "RAD", "\u00b0C", 15.0);
+             numbered({40, 60, 140}), "RAD", "\u00b0C", 15.0);
 }
 
 void oil_temperature_needle(Canvas& canvas, const Records& records) {
@@ -142,6 +146,8 @@ void oil_pressure_dial(Canvas& canvas, const Records& records) {
     ticks(cr, needle, steps(10, 110, 20), {52.0, 60.0, 1.8});
     ticks(cr, needle, steps(0, 120, 20), {48.0, 60.0, 2.8});
     const Dwelling dwelling(records, "Oil_Pressure1", bitmap::kOilPressureNeedle);
+    // Numbered where the needle does not rest: stopped it lies on 0, and the
+    // 0's mark is the scale's first.
     numerals(cr, needle, unhidden(cr, {&dwelling}, needle, numbered({0, 40, 120}), 33.0, 14.6, Font::CondensedBold),
              33.0, 14.6, Font::CondensedBold);
     // The placard under the dial names it; the face keeps the unit in the

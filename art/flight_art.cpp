@@ -143,11 +143,13 @@ void vsi_dial(Canvas& canvas, const Records& records) {
     const std::vector<double> minor = spaced(needle, steps(-4000, 4000, 100), major, 3.5);
     ticks(cr, needle, minor, {116.0, 124.0, 1.4});
     ticks(cr, needle, major, {106.0, 124.0, 3.4});
-    numerals(cr, needle, {{0, "0"}, {1000, "1"}, {2000, "2"}, {4000, "4"}, {-1000, "1"}, {-2000, "2"}, {-4000, "4"}},
-             92.0, 20.0);
     // Climbing, the needle stands in the upper left and its tail in the
-    // lower right; on the ground it lies level.
+    // lower right; on the ground and level it lies on 0, which stands beside it.
     const Dwelling dwelling(records, "VSI", bitmap::kVsiNeedle);
+    const Dwelling level(records, "VSI", bitmap::kVsiNeedle, false, true);
+    numerals_beside(cr, {&level}, needle,
+                    {{0, "0"}, {1000, "1"}, {2000, "2"}, {4000, "4"}, {-1000, "1"}, {-2000, "2"}, {-4000, "4"}}, 92.0,
+                    20.0);
     legend(cr, {&dwelling}, {{"UP"}, 12.0, Font::Bold, polar(c, 62.0, needle.angle(2000) - 18.0), c, 80.0});
     legend(cr, {&dwelling}, {{"DOWN"}, 12.0, Font::Bold, polar(c, 62.0, needle.angle(-2000) + 18.0), c, 80.0});
     legend(cr, {&dwelling}, {{"THOUSANDS", "FT. PER MIN."}, 10.5, Font::Bold, {c.x + 34.0, c.y - 36.0}, c, 80.0});
@@ -204,10 +206,11 @@ void accelerometer_dial(Canvas& canvas, const Records& records) {
     ticks(cr, needle, steps(-2, 5, 1.0), {104.0, 124.0, 3.6});
     std::vector<Numeral> marks;
     for (int g = -2; g <= 5; ++g) marks.push_back({double(g), std::to_string(g)});
-    numerals(cr, needle, marks, 90.0, 22.0);
     // Shown at under half size: the words are large on the bitmap. The
-    // needle lies level at 1 g.
+    // needle lies level at 1 g, its 1 beside it.
     const Dwelling dwelling(records, "Accelerometer", bitmap::kAccelerometerNeedle);
+    const Dwelling level(records, "Accelerometer", bitmap::kAccelerometerNeedle, false, true);
+    numerals_beside(cr, {&level}, needle, marks, 90.0, 22.0);
     legend(cr, {&dwelling}, {{"g"}, 26.0, Font::Bold, {c.x, c.y + 40.0}, c, 78.0});
     legend(cr, {&dwelling}, {{"ACCELEROMETER"}, 18.6, Font::CondensedBold, {c.x, c.y - 21.0}, c, 86.0});
 }
