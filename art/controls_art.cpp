@@ -220,6 +220,9 @@ std::vector<ThrottleLever> throttle_geometry(const Records& records) {
 }
 
 constexpr double kThrottleTitleY = 9.0;
+// The gate box's enamel and the specks of its crackle finish.
+constexpr Rgb kCrackle{24, 24, 22};
+constexpr Rgb kCrackleSpeck{46, 46, 42};
 
 void throttle_quadrant(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
@@ -227,7 +230,7 @@ void throttle_quadrant(Canvas& canvas, const Records& records) {
     const double h = canvas.height();
     const std::vector<ThrottleLever> g = throttle_geometry(records);
     panel_plate(cr, 0.5, 0.5, w - 1.0, h - 1.0, 8.0);
-    text(cr, "THROTTLES", {w / 2.0, kThrottleTitleY}, 8.0, Font::Bold, kCream);
+    text(cr, "THROTTLES", {w / 2.0, kThrottleTitleY}, 10.0, Font::Bold, kCream);
 
     // The shafts' reach in the slots, from the grip fully open to closed.
     auto slot_top = [](const ThrottleLever& l) { return l.closed - l.travel; };
@@ -235,7 +238,7 @@ void throttle_quadrant(Canvas& canvas, const Records& records) {
         return std::min(h - 4.0, l.closed + kGripHeight / 2.0 + l.shaft + 3.0);
     };
 
-    // The gate plate: brushed metal, the slots cut through it.
+    // The gate box: crackle-black enamel, the slots cut through it.
     double top = h, bottom = 0.0;
     for (const auto& l : g) {
         top = std::min(top, slot_top(l));
@@ -246,10 +249,18 @@ void throttle_quadrant(Canvas& canvas, const Records& records) {
     const double plate_top = std::max(kThrottleTitleY + 6.0, top - 8.0);
     const double plate_bottom = std::min(h - 3.0, bottom + 4.0);
     rounded_rect_path(cr, plate_left, plate_top, plate_right - plate_left, plate_bottom - plate_top, 4.0);
-    set_colour(cr, Rgb{84, 84, 84});
+    set_colour(cr, kCrackle);
     cairo_fill(cr);
-    fill_rect(cr, plate_left + 3.0, plate_top, plate_right - plate_left - 6.0, 1.0, Rgb{136, 136, 136});
-    fill_rect(cr, plate_left + 3.0, plate_bottom - 1.0, plate_right - plate_left - 6.0, 1.0, Rgb{40, 40, 40});
+    // The crackle: raised specks catching the light, the same on every run.
+    uint32_t seed = 0x9E3779B9u;
+    for (double y = plate_top + 2.0; y < plate_bottom - 2.0; y += 1.0) {
+        for (double x = plate_left + 2.0; x < plate_right - 2.0; x += 1.0) {
+            seed = seed * 1664525u + 1013904223u;
+            if ((seed >> 24) < 40) fill_rect(cr, x, y, 1.0, 1.0, kCrackleSpeck);
+        }
+    }
+    fill_rect(cr, plate_left + 3.0, plate_top, plate_right - plate_left - 6.0, 1.0, Rgb{70, 70, 66});
+    fill_rect(cr, plate_left + 3.0, plate_bottom - 1.0, plate_right - plate_left - 6.0, 1.0, Rgb{12, 12, 12});
     for (const auto& l : g) slot(cr, l.slot_x, slot_top(l), slot_bottom(l));
 
     // Each lever's scale: a mark every quarter of its travel beside its slot,
@@ -263,14 +274,17 @@ void throttle_quadrant(Canvas& canvas, const Records& records) {
             const double length = quarter % 4 == 0 ? 7.0 : 4.0;
             for (double side : {-1.0, 1.0}) {
                 const double x0 = l.slot_x + side * 6.0;
-                fill_rect(cr, std::min(x0, x0 + side * length), y - 0.75, length, 1.5, Rgb{16, 16, 16});
+                fill_rect(cr, std::min(x0, x0 + side * length), y - 0.75, length, 1.5, kCream);
             }
         }
         const double side = l.slot_x < middle ? -1.0 : 1.0;
-        const double x = l.slot_x + side * (kGripWidth / 2.0 + 12.5);
-        text(cr, "OPEN", {x, open}, 7.5, Font::CondensedBold, Rgb{16, 16, 16});
-        text(cr, "CLOSED", {x, l.closed}, 7.5, Font::CondensedBold, Rgb{16, 16, 16});
-        text(cr, "\u25b2", {x, (open + l.closed) / 2.0}, 7.5, Font::Bold, Rgb{16, 16, 16});
+        // Inside the box: the widest word keeps clear of its edge.
+        const double half_word = text_extents(cr, "CLOSED", 9.0, Font::CondensedBold).width / 2.0 + 3.0;
+        const double x =
+            std::clamp(l.slot_x + side * (kGripWidth / 2.0 + 12.5), plate_left + half_word, plate_right - half_word);
+        text(cr, "OPEN", {x, open}, 9.0, Font::CondensedBold, kCream);
+        text(cr, "CLOSED", {x, l.closed}, 9.0, Font::CondensedBold, kCream);
+        text(cr, "\u25b2", {x, (open + l.closed) / 2.0}, 9.0, Font::Bold, kCream);
     }
 }
 
@@ -325,8 +339,9 @@ void throttle_lever(Canvas& canvas, const Records& records, uint32_t id, const c
         const double x = lever.stem_x;
         const double top = lever.grip_top;
         if (lever.shaft > 0.0) shaft(cr, x, top + kGripHeight, lever.shaft);
-        knob(cr, x, top, kGripWidth, kGripHeight, colour::kRedDark, Rgb{150, 20, 16}, colour::kRedBright);
-        text(cr, label, {x, top + kGripHeight / 2.0}, 8.0, Font::Bold, kCream);
+        // A black moulded grip, its engine's number engraved and filled white.
+        knob(cr, x, top, kGripWidth, kGripHeight, Rgb{14, 14, 14}, Rgb{40, 39, 37}, Rgb{92, 90, 86});
+        text(cr, label, {x, top + kGripHeight / 2.0 + 1.0}, 11.0, Font::Bold, kCream);
         return;
     }
     throw std::runtime_error("the throttle quadrant has no lever " + std::to_string(id));
@@ -349,8 +364,8 @@ void prop_lever(Canvas& canvas, const char* label) {
     cairo_t* cr = canvas.cr();
     const double x = canvas.width() / 2.0;
     shaft(cr, x, kPropGripHeight + 1.0, kLeverShaft);
-    knob(cr, x, 1.0, 34.0, kPropGripHeight, Rgb{90, 60, 8}, Rgb{160, 110, 16}, colour::kAmber);
-    text(cr, label, {x, 12.0}, 9.0, Font::Bold, Rgb{40, 40, 40});
+    knob(cr, x, 1.0, 34.0, kPropGripHeight, Rgb{90, 60, 8}, Rgb{176, 124, 20}, colour::kAmber);
+    text(cr, label, {x, 12.0}, 9.0, Font::Bold, Rgb{14, 12, 8});
 }
 
 void prop_1(Canvas& canvas, const Records&) { prop_lever(canvas, "1"); }

@@ -112,7 +112,8 @@ Rgb ground_of(cairo_t* cr, double x, double y, double width, double height) {
         for (int px = std::max(0, int(x)); px < std::min(w, int(std::ceil(x + width))); ++px) {
             uint32_t pixel;
             std::memcpy(&pixel, data + size_t(py) * stride + size_t(px) * 4, 4);
-            ++counts[(pixel >> 24) < 128 ? 0u : pixel & 0xFFFFFFu];
+            const Rgb p = colour::kPanel;
+            ++counts[(pixel >> 24) < 128 ? (uint32_t{p.r} << 16) | (uint32_t{p.g} << 8) | p.b : pixel & 0xFFFFFFu];
         }
     }
     uint32_t most = 0;
@@ -140,8 +141,8 @@ void text_rotated(cairo_t* cr, std::string_view s, Point at, double size, Font f
         double cx = at.x, cy = at.y;
         cairo_user_to_device(cr, &cx, &cy);
         const double x = cx - extents.width / 2.0, y = cy - extents.height / 2.0;
-        LabelLog::log(
-            {str, x, y, extents.width, extents.height, colour, ground_of(cr, x, y, extents.width, extents.height)});
+        LabelLog::log({str, size, x, y, extents.width, extents.height, colour,
+                       ground_of(cr, x, y, extents.width, extents.height)});
     }
     cairo_save(cr);
     cairo_set_font_face(cr, Fonts::face(font));

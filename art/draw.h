@@ -40,11 +40,13 @@ void tick(cairo_t* cr, Point centre, double degrees, double r_inner, double r_ou
 // A radial wedge, wide at r_outer and pointed at r_inner.
 void wedge(cairo_t* cr, Point centre, double degrees, double r_inner, double r_outer, double half_width, Rgb colour);
 
-// A piece of text as drawn: its inked box (unturned, centred where it was
-// drawn), its ink and the colour most of the box showed before it was
-// written (black: the box was transparent).
+// A piece of text as drawn: its type size, its inked box (unturned, centred
+// where it was drawn), its ink and the colour most of the box showed before
+// it was written (the panel's paint where the bitmap was transparent, as the
+// panel shows through there).
 struct Label {
     std::string text;
+    double size;
     double x, y, width, height;
     Rgb ink;
     Rgb ground;

@@ -284,6 +284,13 @@ void lamp_glass_path(cairo_t* cr, double x, double y, double w, double h) {
     }
 }
 
+void red_lamp(Canvas& canvas, Rgb glass, Rgb glint, Rgb figure, bool screened);
+void green_lamp(Canvas& canvas, Rgb glass, Rgb figure, bool port, bool screened);
+// Unlit glass, dark, and the figures on it in the grey of unlit lettering.
+constexpr Rgb kRedUnlit{44, 10, 10};
+constexpr Rgb kGreenUnlit{10, 38, 16};
+constexpr Rgb kUnlitFigure{150, 156, 146};
+
 void gear_panel(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
     panel_plate(cr, 0.5, 0.5, canvas.width() - 1.0, canvas.height() - 1.0, 10.0);
@@ -299,9 +306,19 @@ void gear_panel(Canvas& canvas, const Records& records) {
         lamp_glass_path(cr, b.x - 1.0, b.y - 1.0, b.width + 2.0, b.height + 2.0);
         set_colour(cr, Rgb{24, 24, 24});
         cairo_fill(cr);
-        lamp_glass_path(cr, b.x + 1.0, b.y + 1.0, b.width - 2.0, b.height - 2.0);
-        set_colour(cr, red ? colour::kRedDark : colour::kGreenDark);
-        cairo_fill(cr);
+    }
+    // The unlit lamps: the lit lamps' own pictures in dark glass, their
+    // words and figures unlit yet readable.
+    for (const LampPlace& lamp : gear_lamps(records)) {
+        const Box& b = lamp.box;
+        Canvas glass(b.width, b.height);
+        if (lamp.red) {
+            red_lamp(glass, kRedUnlit, Rgb{70, 24, 20}, kUnlitFigure, false);
+        } else {
+            green_lamp(glass, kGreenUnlit, kUnlitFigure, b.x + b.width / 2.0 < canvas.width() / 2.0, false);
+        }
+        cairo_set_source_surface(cr, glass.surface(), b.x, b.y);
+        cairo_paint(cr);
     }
     const double w = canvas.width();
     text(cr, "UNDERCARRIAGE", {w / 2.0, 22.0}, 13.0, Font::Bold, kCream);
@@ -385,26 +402,23 @@ void green_lamp(Canvas& canvas, Rgb glass, Rgb figure, bool port, bool screened)
 // Night lamps are lit, only dimmer: well above the unlit glass of the panel
 // (kRedDark, kGreenDark) so that a lit lamp never reads as out; both are
 // palette entries, so the glass stays flat.
-constexpr Rgb kRedNight{200, 30, 20};
-constexpr Rgb kGreenNight{24, 140, 44};
+constexpr Rgb kRedNight{240, 50, 36};
+constexpr Rgb kGreenNight{36, 166, 58};
+// The figures on lit glass: dark enough to read at 4.5:1 on it.
+constexpr Rgb kRedFigure{40, 6, 6};
+constexpr Rgb kGreenFigure{6, 40, 12};
 
-void red_night(Canvas& canvas, const Records&) {
-    red_lamp(canvas, kRedNight, colour::kRedBright, colour::kRedDark, true);
-}
+void red_night(Canvas& canvas, const Records&) { red_lamp(canvas, kRedNight, colour::kRedBright, kRedFigure, true); }
 void red_day(Canvas& canvas, const Records&) {
-    red_lamp(canvas, colour::kRedBright, Rgb{255, 130, 110}, Rgb{150, 20, 16}, false);
+    red_lamp(canvas, colour::kRedBright, Rgb{255, 130, 110}, kRedFigure, false);
 }
-void port_green_night(Canvas& canvas, const Records&) {
-    green_lamp(canvas, kGreenNight, colour::kGreenDark, true, true);
-}
+void port_green_night(Canvas& canvas, const Records&) { green_lamp(canvas, kGreenNight, kGreenFigure, true, true); }
 void port_green_day(Canvas& canvas, const Records&) {
-    green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, true, false);
+    green_lamp(canvas, colour::kGreenBright, kGreenFigure, true, false);
 }
-void stbd_green_night(Canvas& canvas, const Records&) {
-    green_lamp(canvas, kGreenNight, colour::kGreenDark, false, true);
-}
+void stbd_green_night(Canvas& canvas, const Records&) { green_lamp(canvas, kGreenNight, kGreenFigure, false, true); }
 void stbd_green_day(Canvas& canvas, const Records&) {
-    green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, false, false);
+    green_lamp(canvas, colour::kGreenBright, kGreenFigure, false, false);
 }
 
 constexpr PainterEntry kPainters[] = {
