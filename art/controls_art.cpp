@@ -34,20 +34,20 @@ void magneto_panel(Canvas& canvas, const Records& records) {
     for (size_t i = 0; i < switches.size(); ++i) {
         const Box& b = switches[i];
         const Point c{b.x + b.width / 2.0, kToggleCentreY};
-        text(cr, "ON", {c.x, 33.0}, 10.5, Font::Bold, kCream);
-        text(cr, "OFF", {c.x, 112.0}, 10.5, Font::Bold, kCream);
-        text(cr, i % 2 == 0 ? "1" : "2", {c.x, 126.0}, 10.5, Font::Bold, Rgb{180, 180, 180});
+        text(cr, "ON", {c.x, 33.0}, 15.0, Font::Bold, kCream);
+        text(cr, "OFF", {c.x, 112.0}, 15.0, Font::Bold, kCream);
+        text(cr, i % 2 == 0 ? "1" : "2", {c.x, 127.0}, 15.0, Font::Bold, Rgb{180, 180, 180});
         fill_circle(cr, c, 14.0, Rgb{60, 60, 60});
         fill_circle(cr, c, 12.0, Rgb{120, 120, 120});
     }
     // Engine numbers over each pair.
     for (size_t i = 0; i + 1 < switches.size(); i += 2) {
         const double mid = (switches[i].x + switches[i + 1].x + switches[i + 1].width) / 2.0;
-        text(cr, "ENGINE " + std::to_string(i / 2 + 1), {mid, 12.0}, 11.0, Font::CondensedBold, kCream);
+        text(cr, "ENGINE " + std::to_string(i / 2 + 1), {mid, 12.0}, 15.0, Font::CondensedBold, kCream);
         fill_rect(cr, switches[i].x + 6.0, 21.0, switches[i + 1].x + switches[i + 1].width - switches[i].x - 12.0, 1.0,
                   Rgb{120, 120, 120});
     }
-    text_rotated(cr, "MAGNETOS", {canvas.width() / 2.0, canvas.height() / 2.0 + 6.0}, 10.5, Font::CondensedBold, kCream,
+    text_rotated(cr, "MAGNETOS", {canvas.width() / 2.0, canvas.height() / 2.0 + 6.0}, 15.0, Font::CondensedBold, kCream,
                  -90.0);
 }
 
@@ -93,9 +93,9 @@ void starter_panel(Canvas& canvas, const Records& records) {
         const Box& arm = boxes[i];
         const Box& button = boxes[i + 1];
         const double x = arm.x + arm.width / 2.0;
-        text(cr, std::to_string(i / 2 + 1), {arm.x + 9.0, 11.0}, 12.0, Font::Bold, kCream);
-        text(cr, "ARM", {arm.x + arm.width - 13.0, kArmY - 14.0}, 9.5, Font::CondensedBold, kCream);
-        text(cr, "OFF", {arm.x + arm.width - 13.0, kArmY + 16.0}, 9.5, Font::CondensedBold, kCream);
+        text(cr, std::to_string(i / 2 + 1), {arm.x + 9.0, 11.0}, 14.0, Font::Bold, kCream);
+        text(cr, "ARM", {arm.x + arm.width - 17.0, kArmY - 14.0}, 14.0, Font::CondensedBold, kCream);
+        text(cr, "OFF", {arm.x + arm.width - 17.0, kArmY + 16.0}, 14.0, Font::CondensedBold, kCream);
         fill_circle(cr, {x, kArmY}, 11.0, Rgb{60, 60, 60});
         fill_circle(cr, {x, kArmY}, 9.5, Rgb{120, 120, 120});
         fill_rect(cr, arm.x + 4.0, arm.y + arm.height, arm.width - 8.0, 1.0, Rgb{72, 72, 72});
@@ -104,8 +104,9 @@ void starter_panel(Canvas& canvas, const Records& records) {
         fill_circle(cr, {x, kButtonY}, 17.0, Rgb{84, 84, 84});
         fill_circle(cr, {x, kButtonY}, 14.0, Rgb{72, 16, 14});
         fill_circle(cr, {x - 4.0, kButtonY - 4.0}, 4.0, Rgb{104, 34, 30});
-        text(cr, "START", {x, button.y + button.height - 6.0}, 9.5, Font::CondensedBold, kCream);
-        if (i > 0) fill_rect(cr, arm.x, 4.0, 1.0, canvas.height() - 8.0, Rgb{60, 60, 60});
+        text(cr, "START", {x, button.y + button.height - 6.0}, 14.0, Font::CondensedBold, kCream);
+        // A ruled line between the engines keeps each number with its own ARM.
+        if (i > 0) fill_rect(cr, arm.x - 0.5, 4.0, 2.0, canvas.height() - 8.0, Rgb{100, 100, 96});
     }
 }
 
@@ -170,7 +171,7 @@ void quadrant(Canvas& canvas, const Records& records, const char* gauge, const c
         slot(cr, x, top, std::min(h - 2.0, lever.at_zero.y + kPropGripHeight + kLeverShaft + 4.0));
     }
     // At the foot: the grips at the top of their travel would cover it.
-    text(cr, title, {w / 2.0, h - 8.0}, 8.0, Font::Bold, kCream);
+    text(cr, title, {w / 2.0, h - 8.0}, 12.0, Font::Bold, kCream);
 }
 
 // --- The throttle quadrant: four grips of one shape on short shafts that run
@@ -230,7 +231,7 @@ void throttle_quadrant(Canvas& canvas, const Records& records) {
     const double h = canvas.height();
     const std::vector<ThrottleLever> g = throttle_geometry(records);
     panel_plate(cr, 0.5, 0.5, w - 1.0, h - 1.0, 8.0);
-    text(cr, "THROTTLES", {w / 2.0, kThrottleTitleY}, 10.0, Font::Bold, kCream);
+    text(cr, "THROTTLES", {w / 2.0, kThrottleTitleY}, 10.5, Font::Bold, kCream);
 
     // The shafts' reach in the slots, from the grip fully open to closed.
     auto slot_top = [](const ThrottleLever& l) { return l.closed - l.travel; };
@@ -267,6 +268,11 @@ void throttle_quadrant(Canvas& canvas, const Records& records) {
     // level with its grip's centre, long at the ends; the words on the
     // outboard side, between the grips.
     const double middle = w / 2.0;
+    double outermost_left = w, outermost_right = 0.0;
+    for (const auto& l : g) {
+        outermost_left = std::min(outermost_left, l.slot_x);
+        outermost_right = std::max(outermost_right, l.slot_x);
+    }
     for (const auto& l : g) {
         const double open = l.closed - l.travel;
         for (int quarter = 0; quarter <= 4; ++quarter) {
@@ -277,14 +283,26 @@ void throttle_quadrant(Canvas& canvas, const Records& records) {
                 fill_rect(cr, std::min(x0, x0 + side * length), y - 0.75, length, 1.5, kCream);
             }
         }
-        const double side = l.slot_x < middle ? -1.0 : 1.0;
-        // Inside the box: the widest word keeps clear of its edge.
-        const double half_word = text_extents(cr, "CLOSED", 9.0, Font::CondensedBold).width / 2.0 + 3.0;
-        const double x =
-            std::clamp(l.slot_x + side * (kGripWidth / 2.0 + 12.5), plate_left + half_word, plate_right - half_word);
-        text(cr, "OPEN", {x, open}, 9.0, Font::CondensedBold, kCream);
-        text(cr, "CLOSED", {x, l.closed}, 9.0, Font::CondensedBold, kCream);
-        text(cr, "\u25b2", {x, (open + l.closed) / 2.0}, 9.0, Font::Bold, kCream);
+        // Beyond the marks, on the side with room: inboard of the outer
+        // levers (the box's edge is near outboard), outboard of the inner.
+        const bool outer = l.slot_x == outermost_left || l.slot_x == outermost_right;
+        const double side = (l.slot_x < middle) == outer ? 1.0 : -1.0;
+        constexpr double kMarksReach = 13.0 + 3.0;
+        const auto beside = [&](const char* word) {
+            return l.slot_x + side * (kMarksReach + text_extents(cr, word, 10.5, Font::CondensedBold).width / 2.0);
+        };
+        text(cr, "OPEN", {beside("OPEN"), open}, 10.5, Font::CondensedBold, kCream);
+        text(cr, "CLOSED", {beside("CLOSED"), l.closed}, 10.5, Font::CondensedBold, kCream);
+        const double x = l.slot_x + side * (kMarksReach + 5.0);
+        // An arrow up the scale, towards open (the typeface has no such sign).
+        const double arrow_y = (open + l.closed) / 2.0;
+        cairo_new_path(cr);
+        cairo_move_to(cr, x, arrow_y - 5.0);
+        cairo_line_to(cr, x + 4.5, arrow_y + 3.0);
+        cairo_line_to(cr, x - 4.5, arrow_y + 3.0);
+        cairo_close_path(cr);
+        set_colour(cr, kCream);
+        cairo_fill(cr);
     }
 }
 
@@ -298,8 +316,8 @@ void prop_quadrant(Canvas& canvas, const Records& records) {
     if (slots.size() >= 2) {
         // Between the two middle slots: which way raises the revolutions.
         const double mid = (slots[slots.size() / 2 - 1] + slots[slots.size() / 2]) / 2.0;
-        text_rotated(cr, "INCREASE", {mid, h * 0.3}, 8.0, Font::Bold, kCream, -90.0);
-        text_rotated(cr, "DECREASE", {mid, h * 0.72}, 8.0, Font::Bold, kCream, -90.0);
+        text_rotated(cr, "INCREASE", {mid, h * 0.3}, 12.0, Font::Bold, kCream, -90.0);
+        text_rotated(cr, "DECREASE", {mid, h * 0.72}, 12.0, Font::Bold, kCream, -90.0);
     }
 }
 
@@ -365,7 +383,7 @@ void prop_lever(Canvas& canvas, const char* label) {
     const double x = canvas.width() / 2.0;
     shaft(cr, x, kPropGripHeight + 1.0, kLeverShaft);
     knob(cr, x, 1.0, 34.0, kPropGripHeight, Rgb{90, 60, 8}, Rgb{176, 124, 20}, colour::kAmber);
-    text(cr, label, {x, 12.0}, 9.0, Font::Bold, Rgb{14, 12, 8});
+    text(cr, label, {x, 12.0}, 12.0, Font::Bold, Rgb{14, 12, 8});
 }
 
 void prop_1(Canvas& canvas, const Records&) { prop_lever(canvas, "1"); }

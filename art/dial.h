@@ -40,7 +40,7 @@ std::vector<double> steps(double first, double last, double step);
 std::vector<double> spaced(const Needle& needle, const std::vector<double>& candidates,
                            const std::vector<double>& taken, double min_degrees);
 
-// A needle at the readings the flight holds it at longest (tools/art/dwell.h):
+// A needle at the readings the flight holds it at longest (art/dwell.h):
 // the pixels its own picture covers on the dial, turned as the host turns
 // it, at every one of them.
 class Dwelling {

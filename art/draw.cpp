@@ -141,7 +141,7 @@ void text_rotated(cairo_t* cr, std::string_view s, Point at, double size, Font f
         double cx = at.x, cy = at.y;
         cairo_user_to_device(cr, &cx, &cy);
         const double x = cx - extents.width / 2.0, y = cy - extents.height / 2.0;
-        LabelLog::log({str, size, x, y, extents.width, extents.height, colour,
+        LabelLog::log({str, text_extents(cr, "H", size, font).height, x, y, extents.width, extents.height, colour,
                        ground_of(cr, x, y, extents.width, extents.height)});
     }
     cairo_save(cr);

@@ -40,13 +40,14 @@ void tick(cairo_t* cr, Point centre, double degrees, double r_inner, double r_ou
 // A radial wedge, wide at r_outer and pointed at r_inner.
 void wedge(cairo_t* cr, Point centre, double degrees, double r_inner, double r_outer, double half_width, Rgb colour);
 
-// A piece of text as drawn: its type size, its inked box (unturned, centred
-// where it was drawn), its ink and the colour most of the box showed before
-// it was written (the panel's paint where the bitmap was transparent, as the
-// panel shows through there).
+// A piece of text as drawn: the height of its capitals (how tall it reads,
+// whatever its signs), its inked box (unturned, centred where it was drawn;
+// empty when the typeface lacks its signs), its ink and the colour most of
+// the box showed before it was written (the panel's paint where the bitmap
+// was transparent, as the panel shows through there).
 struct Label {
     std::string text;
-    double size;
+    double cap_height;
     double x, y, width, height;
     Rgb ink;
     Rgb ground;

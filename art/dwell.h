@@ -19,7 +19,7 @@
 // airspeed, temperatures rising through the warm-up) are left out. A `print`
 // of the variables below every 36 updates, added to a copy of the crew's
 // scenario, gives the same figures in the gauges' own units. Measure again
-// when the flight model or the script changes; tests/tools/dial_legend_test
+// when the flight model or the script changes; tests/art/dial_legend_test.cpp
 // holds the built dials to this table.
 #pragma once
 

@@ -1,5 +1,5 @@
-// Every word and numeral the painters write can be read on the panel: type
-// of at least 8 pixels at the size the panel shows its gauge, and at least
+// Every word and numeral the painters write can be read on the panel: its
+// capitals at least 8 pixels tall at the size the panel shows its gauge, and at least
 // 4.5:1 in luminance against what it is written on (the panel's paint where
 // the bitmap leaves it showing).
 #include <gtest/gtest.h>
@@ -103,9 +103,10 @@ TEST_P(Labels, ReadOnThePanel) {
     const art::LabelLog log;
     paint(canvas, *records_);
     for (const art::Label& label : log.labels()) {
-        EXPECT_GE(label.size * shown, kLeastHeight)
-            << "\"" << label.text << "\" at (" << label.x << ", " << label.y << ") is set in " << label.size * shown
-            << " px type on the panel (its ink " << label.height * shown << " px tall)";
+        EXPECT_GT(label.width, 0.0) << "\"" << label.text << "\" has no sign in the typeface: nothing is drawn";
+        EXPECT_GE(label.cap_height * shown, kLeastHeight)
+            << "\"" << label.text << "\" at (" << label.x << ", " << label.y << ") is " << label.cap_height * shown
+            << " px tall on the panel";
         EXPECT_GE(contrast(label.ink, label.ground), kLeastContrast)
             << "\"" << label.text << "\" at (" << label.x << ", " << label.y << "): ink " << int(label.ink.r) << ","
             << int(label.ink.g) << "," << int(label.ink.b) << " on " << int(label.ground.r) << ","
