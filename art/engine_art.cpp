@@ -99,17 +99,22 @@ void arc_dial(Canvas& canvas, const Records& records, const char* gauge, uint32_
     cairo_t* cr = canvas.cr();
     const Needle needle = records.needle(gauge, needle_id);
     const Dwelling dwelling(records, gauge, needle_id);
-    // Numbered only where the needle does not stand in flight.
+    // The scale's ends always numbered, beside the needle where it rests on
+    // one; the readings between only where the needle does not stand.
+    const std::vector<Numeral> ends{candidates.front(), candidates.back()};
     const std::vector<Numeral> labelled =
-        unhidden(cr, {&dwelling}, needle, candidates, 62.0, numeral_size, Font::CondensedBold);
+        unhidden(cr, {&dwelling}, needle, {candidates.begin() + 1, candidates.end() - 1}, 62.0, numeral_size,
+                 Font::CondensedBold);
     const Point c = centre_of(needle);
     const std::vector<double> table = table_values(needle);
     stroke_arc(cr, c, 86.0, needle.angle(table.front()), needle.angle(table.back()), 1.0, kCream);
     ticks(cr, needle, minor, {80.0, 86.0, 1.3});
     std::vector<double> major = table;
     for (const Numeral& n : labelled) major.push_back(n.reading);
+    for (const Numeral& n : ends) major.push_back(n.reading);
     ticks(cr, needle, major, {74.0, 86.0, 2.6});
     numerals(cr, needle, labelled, 62.0, numeral_size, Font::CondensedBold);
+    numerals_beside(cr, {&dwelling}, needle, ends, 62.0, numeral_size, Font::CondensedBold);
     // Level with the pivot either side: the needle sweeps only the sector
     // above it, so nothing it passes over is written.
     text(cr, title, {c.x - 28.0, c.y - 2.0}, 21.5, Font::Bold, kCream);
@@ -126,7 +131,7 @@ void oil_temperature_dial(Canvas& canvas, const Records& records) {
 void radiator_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
     arc_dial(canvas, records, "Radiator_Temperature1", bitmap::kRadiatorTemperatureNeedle, steps(40, 140, 10),
-             numbered({40, 60, 140}), "RAD", "\u00b0C", 21.5);
+             numbered({60, 140}), "RAD", "\u00b0C", 21.5);
 }
 
 void oil_temperature_needle(Canvas& canvas, const Records& records) {
