@@ -34,20 +34,20 @@ void magneto_panel(Canvas& canvas, const Records& records) {
     for (size_t i = 0; i < switches.size(); ++i) {
         const Box& b = switches[i];
         const Point c{b.x + b.width / 2.0, kToggleCentreY};
-        text(cr, "ON", {c.x, 33.0}, 10.5, Font::Bold, kCream);
-        text(cr, "OFF", {c.x, 112.0}, 10.5, Font::Bold, kCream);
-        text(cr, i % 2 == 0 ? "1" : "2", {c.x, 126.0}, 10.5, Font::Bold, Rgb{180, 180, 180});
+        text(cr, "ON", {c.x, 33.0}, 15.0, Font::Bold, kCream);
+        text(cr, "OFF", {c.x, 112.0}, 15.0, Font::Bold, kCream);
+        text(cr, i % 2 == 0 ? "1" : "2", {c.x, 127.0}, 15.0, Font::Bold, Rgb{180, 180, 180});
         fill_circle(cr, c, 14.0, Rgb{60, 60, 60});
         fill_circle(cr, c, 12.0, Rgb{120, 120, 120});
     }
     // Engine numbers over each pair.
     for (size_t i = 0; i + 1 < switches.size(); i += 2) {
         const double mid = (switches[i].x + switches[i + 1].x + switches[i + 1].width) / 2.0;
-        text(cr, "ENGINE " + std::to_string(i / 2 + 1), {mid, 12.0}, 11.0, Font::CondensedBold, kCream);
+        text(cr, "ENGINE " + std::to_string(i / 2 + 1), {mid, 12.0}, 15.0, Font::CondensedBold, kCream);
         fill_rect(cr, switches[i].x + 6.0, 21.0, switches[i + 1].x + switches[i + 1].width - switches[i].x - 12.0, 1.0,
                   Rgb{120, 120, 120});
     }
-    text_rotated(cr, "MAGNETOS", {canvas.width() / 2.0, canvas.height() / 2.0 + 6.0}, 10.5, Font::CondensedBold, kCream,
+    text_rotated(cr, "MAGNETOS", {canvas.width() / 2.0, canvas.height() / 2.0 + 6.0}, 15.0, Font::CondensedBold, kCream,
                  -90.0);
 }
 
@@ -93,9 +93,9 @@ void starter_panel(Canvas& canvas, const Records& records) {
         const Box& arm = boxes[i];
         const Box& button = boxes[i + 1];
         const double x = arm.x + arm.width / 2.0;
-        text(cr, std::to_string(i / 2 + 1), {arm.x + 9.0, 11.0}, 12.0, Font::Bold, kCream);
-        text(cr, "ARM", {arm.x + arm.width - 13.0, kArmY - 14.0}, 9.5, Font::CondensedBold, kCream);
-        text(cr, "OFF", {arm.x + arm.width - 13.0, kArmY + 16.0}, 9.5, Font::CondensedBold, kCream);
+        text(cr, std::to_string(i / 2 + 1), {arm.x + 9.0, 11.0}, 14.0, Font::Bold, kCream);
+        text(cr, "ARM", {arm.x + arm.width - 17.0, kArmY - 14.0}, 14.0, Font::CondensedBold, kCream);
+        text(cr, "OFF", {arm.x + arm.width - 17.0, kArmY + 16.0}, 14.0, Font::CondensedBold, kCream);
         fill_circle(cr, {x, kArmY}, 11.0, Rgb{60, 60, 60});
         fill_circle(cr, {x, kArmY}, 9.5, Rgb{120, 120, 120});
         fill_rect(cr, arm.x + 4.0, arm.y + arm.height, arm.width - 8.0, 1.0, Rgb{72, 72, 72});
@@ -104,8 +104,9 @@ void starter_panel(Canvas& canvas, const Records& records) {
         fill_circle(cr, {x, kButtonY}, 17.0, Rgb{84, 84, 84});
         fill_circle(cr, {x, kButtonY}, 14.0, Rgb{72, 16, 14});
         fill_circle(cr, {x - 4.0, kButtonY - 4.0}, 4.0, Rgb{104, 34, 30});
-        text(cr, "START", {x, button.y + button.height - 6.0}, 9.5, Font::CondensedBold, kCream);
-        if (i > 0) fill_rect(cr, arm.x, 4.0, 1.0, canvas.height() - 8.0, Rgb{60, 60, 60});
+        text(cr, "START", {x, button.y + button.height - 6.0}, 14.0, Font::CondensedBold, kCream);
+        // A ruled line between the engines keeps each number with its own ARM.
+        if (i > 0) fill_rect(cr, arm.x - 0.5, 4.0, 2.0, canvas.height() - 8.0, Rgb{100, 100, 96});
     }
 }
 
@@ -170,7 +171,7 @@ void quadrant(Canvas& canvas, const Records& records, const char* gauge, const c
         slot(cr, x, top, std::min(h - 2.0, lever.at_zero.y + kPropGripHeight + kLeverShaft + 4.0));
     }
     // At the foot: the grips at the top of their travel would cover it.
-    text(cr, title, {w / 2.0, h - 8.0}, 8.0, Font::Bold, kCream);
+    text(cr, title, {w / 2.0, h - 8.0}, 12.0, Font::Bold, kCream);
 }
 
 // --- The throttle quadrant: four grips of one shape on short shafts that run
@@ -220,6 +221,9 @@ std::vector<ThrottleLever> throttle_geometry(const Records& records) {
 }
 
 constexpr double kThrottleTitleY = 9.0;
+// The gate box's enamel and the specks of its crackle finish.
+constexpr Rgb kCrackle{24, 24, 22};
+constexpr Rgb kCrackleSpeck{46, 46, 42};
 
 void throttle_quadrant(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
@@ -227,7 +231,7 @@ void throttle_quadrant(Canvas& canvas, const Records& records) {
     const double h = canvas.height();
     const std::vector<ThrottleLever> g = throttle_geometry(records);
     panel_plate(cr, 0.5, 0.5, w - 1.0, h - 1.0, 8.0);
-    text(cr, "THROTTLES", {w / 2.0, kThrottleTitleY}, 8.0, Font::Bold, kCream);
+    text(cr, "THROTTLES", {w / 2.0, kThrottleTitleY}, 10.5, Font::Bold, kCream);
 
     // The shafts' reach in the slots, from the grip fully open to closed.
     auto slot_top = [](const ThrottleLever& l) { return l.closed - l.travel; };
@@ -235,7 +239,7 @@ void throttle_quadrant(Canvas& canvas, const Records& records) {
         return std::min(h - 4.0, l.closed + kGripHeight / 2.0 + l.shaft + 3.0);
     };
 
-    // The gate plate: brushed metal, the slots cut through it.
+    // The gate box: crackle-black enamel, the slots cut through it.
     double top = h, bottom = 0.0;
     for (const auto& l : g) {
         top = std::min(top, slot_top(l));
@@ -246,16 +250,29 @@ void throttle_quadrant(Canvas& canvas, const Records& records) {
     const double plate_top = std::max(kThrottleTitleY + 6.0, top - 8.0);
     const double plate_bottom = std::min(h - 3.0, bottom + 4.0);
     rounded_rect_path(cr, plate_left, plate_top, plate_right - plate_left, plate_bottom - plate_top, 4.0);
-    set_colour(cr, Rgb{84, 84, 84});
+    set_colour(cr, kCrackle);
     cairo_fill(cr);
-    fill_rect(cr, plate_left + 3.0, plate_top, plate_right - plate_left - 6.0, 1.0, Rgb{136, 136, 136});
-    fill_rect(cr, plate_left + 3.0, plate_bottom - 1.0, plate_right - plate_left - 6.0, 1.0, Rgb{40, 40, 40});
+    // The crackle: raised specks catching the light, the same on every run.
+    uint32_t seed = 0x9E3779B9u;
+    for (double y = plate_top + 2.0; y < plate_bottom - 2.0; y += 1.0) {
+        for (double x = plate_left + 2.0; x < plate_right - 2.0; x += 1.0) {
+            seed = seed * 1664525u + 1013904223u;
+            if ((seed >> 24) < 40) fill_rect(cr, x, y, 1.0, 1.0, kCrackleSpeck);
+        }
+    }
+    fill_rect(cr, plate_left + 3.0, plate_top, plate_right - plate_left - 6.0, 1.0, Rgb{70, 70, 66});
+    fill_rect(cr, plate_left + 3.0, plate_bottom - 1.0, plate_right - plate_left - 6.0, 1.0, Rgb{12, 12, 12});
     for (const auto& l : g) slot(cr, l.slot_x, slot_top(l), slot_bottom(l));
 
     // Each lever's scale: a mark every quarter of its travel beside its slot,
     // level with its grip's centre, long at the ends; the words on the
     // outboard side, between the grips.
     const double middle = w / 2.0;
+    double outermost_left = w, outermost_right = 0.0;
+    for (const auto& l : g) {
+        outermost_left = std::min(outermost_left, l.slot_x);
+        outermost_right = std::max(outermost_right, l.slot_x);
+    }
     for (const auto& l : g) {
         const double open = l.closed - l.travel;
         for (int quarter = 0; quarter <= 4; ++quarter) {
@@ -263,14 +280,29 @@ void throttle_quadrant(Canvas& canvas, const Records& records) {
             const double length = quarter % 4 == 0 ? 7.0 : 4.0;
             for (double side : {-1.0, 1.0}) {
                 const double x0 = l.slot_x + side * 6.0;
-                fill_rect(cr, std::min(x0, x0 + side * length), y - 0.75, length, 1.5, Rgb{16, 16, 16});
+                fill_rect(cr, std::min(x0, x0 + side * length), y - 0.75, length, 1.5, kCream);
             }
         }
-        const double side = l.slot_x < middle ? -1.0 : 1.0;
-        const double x = l.slot_x + side * (kGripWidth / 2.0 + 12.5);
-        text(cr, "OPEN", {x, open}, 7.5, Font::CondensedBold, Rgb{16, 16, 16});
-        text(cr, "CLOSED", {x, l.closed}, 7.5, Font::CondensedBold, Rgb{16, 16, 16});
-        text(cr, "\u25b2", {x, (open + l.closed) / 2.0}, 7.5, Font::Bold, Rgb{16, 16, 16});
+        // Beyond the marks, on the side with room: inboard of the outer
+        // levers (the box's edge is near outboard), outboard of the inner.
+        const bool outer = l.slot_x == outermost_left || l.slot_x == outermost_right;
+        const double side = (l.slot_x < middle) == outer ? 1.0 : -1.0;
+        constexpr double kMarksReach = 13.0 + 3.0;
+        const auto beside = [&](const char* word) {
+            return l.slot_x + side * (kMarksReach + text_extents(cr, word, 10.5, Font::CondensedBold).width / 2.0);
+        };
+        text(cr, "OPEN", {beside("OPEN"), open}, 10.5, Font::CondensedBold, kCream);
+        text(cr, "CLOSED", {beside("CLOSED"), l.closed}, 10.5, Font::CondensedBold, kCream);
+        const double x = l.slot_x + side * (kMarksReach + 5.0);
+        // An arrow up the scale, towards open (the typeface has no such sign).
+        const double arrow_y = (open + l.closed) / 2.0;
+        cairo_new_path(cr);
+        cairo_move_to(cr, x, arrow_y - 5.0);
+        cairo_line_to(cr, x + 4.5, arrow_y + 3.0);
+        cairo_line_to(cr, x - 4.5, arrow_y + 3.0);
+        cairo_close_path(cr);
+        set_colour(cr, kCream);
+        cairo_fill(cr);
     }
 }
 
@@ -284,8 +316,8 @@ void prop_quadrant(Canvas& canvas, const Records& records) {
     if (slots.size() >= 2) {
         // Between the two middle slots: which way raises the revolutions.
         const double mid = (slots[slots.size() / 2 - 1] + slots[slots.size() / 2]) / 2.0;
-        text_rotated(cr, "INCREASE", {mid, h * 0.3}, 8.0, Font::Bold, kCream, -90.0);
-        text_rotated(cr, "DECREASE", {mid, h * 0.72}, 8.0, Font::Bold, kCream, -90.0);
+        text_rotated(cr, "INCREASE", {mid, h * 0.3}, 12.0, Font::Bold, kCream, -90.0);
+        text_rotated(cr, "DECREASE", {mid, h * 0.72}, 12.0, Font::Bold, kCream, -90.0);
     }
 }
 
@@ -325,8 +357,9 @@ void throttle_lever(Canvas& canvas, const Records& records, uint32_t id, const c
         const double x = lever.stem_x;
         const double top = lever.grip_top;
         if (lever.shaft > 0.0) shaft(cr, x, top + kGripHeight, lever.shaft);
-        knob(cr, x, top, kGripWidth, kGripHeight, colour::kRedDark, Rgb{150, 20, 16}, colour::kRedBright);
-        text(cr, label, {x, top + kGripHeight / 2.0}, 8.0, Font::Bold, kCream);
+        // A black moulded grip, its engine's number engraved and filled white.
+        knob(cr, x, top, kGripWidth, kGripHeight, Rgb{14, 14, 14}, Rgb{40, 39, 37}, Rgb{92, 90, 86});
+        text(cr, label, {x, top + kGripHeight / 2.0 + 1.0}, 11.0, Font::Bold, kCream);
         return;
     }
     throw std::runtime_error("the throttle quadrant has no lever " + std::to_string(id));
@@ -349,8 +382,8 @@ void prop_lever(Canvas& canvas, const char* label) {
     cairo_t* cr = canvas.cr();
     const double x = canvas.width() / 2.0;
     shaft(cr, x, kPropGripHeight + 1.0, kLeverShaft);
-    knob(cr, x, 1.0, 34.0, kPropGripHeight, Rgb{90, 60, 8}, Rgb{160, 110, 16}, colour::kAmber);
-    text(cr, label, {x, 12.0}, 9.0, Font::Bold, Rgb{40, 40, 40});
+    knob(cr, x, 1.0, 34.0, kPropGripHeight, Rgb{90, 60, 8}, Rgb{176, 124, 20}, colour::kAmber);
+    text(cr, label, {x, 12.0}, 12.0, Font::Bold, Rgb{14, 12, 8});
 }
 
 void prop_1(Canvas& canvas, const Records&) { prop_lever(canvas, "1"); }

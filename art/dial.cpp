@@ -64,7 +64,8 @@ bool all_clear(const std::vector<const Dwelling*>& needles, const Ink& box) {
 
 }  // namespace
 
-Dwelling::Dwelling(const Records& records, std::string_view gauge, uint32_t needle_id, bool tail_only) {
+Dwelling::Dwelling(const Records& records, std::string_view gauge, uint32_t needle_id, bool tail_only,
+                   bool still_only) {
     const Dwell* dwell = dwell_of(gauge, needle_id);
     if (dwell == nullptr) {
         throw std::logic_error("no dwell measured for " + std::string(gauge) + "'s needle " +
@@ -76,6 +77,7 @@ Dwelling::Dwelling(const Records& records, std::string_view gauge, uint32_t need
     // Every half degree the needle passes: a pixel at the longest tip.
     constexpr int kSamples = 240;
     for (const DwellBand& band : dwell->bands) {
+        if (still_only && band.high != band.low) continue;
         for (int i = 0; i <= kSamples; ++i) {
             const double reading = band.low + (band.high - band.low) * i / kSamples;
             angles_.push_back(std::round(needle.angle(reading) * 2.0) / 2.0);
@@ -175,6 +177,26 @@ std::vector<Numeral> unhidden(cairo_t* cr, const std::vector<const Dwelling*>& n
         if (all_clear(needles, ink(cr, mark.label, at, size, font))) out.push_back(mark);
     }
     return out;
+}
+
+void numerals_beside(cairo_t* cr, const std::vector<const Dwelling*>& needles, const Needle& needle,
+                     const std::vector<Numeral>& marks, double radius, double size, Font font) {
+    const Point c = centre_of(needle);
+    for (const Numeral& mark : marks) {
+        const double angle = needle.angle(mark.reading);
+        bool placed = false;
+        for (int step = 0; step <= 50 && !placed; ++step) {
+            const double degrees = angle + (step % 2 == 0 ? 0.5 : -0.5) * ((step + 1) / 2);
+            const Point at = polar(c, radius, degrees);
+            const Ink box = ink(cr, mark.label, at, size, font);
+            if (!all_clear(needles, box)) continue;
+            text(cr, mark.label, at, size, font, colour::kCream);
+            placed = true;
+        }
+        if (!placed)
+            throw std::runtime_error("no place beside its mark keeps \"" + mark.label + "\" (at " +
+                                     std::to_string(radius) + " from the pivot) clear of the needle");
+    }
 }
 
 Point centre_of(const Needle& needle) { return {needle.centre_x() + 0.5, needle.centre_y() + 0.5}; }

@@ -40,7 +40,7 @@ std::vector<double> steps(double first, double last, double step);
 std::vector<double> spaced(const Needle& needle, const std::vector<double>& candidates,
                            const std::vector<double>& taken, double min_degrees);
 
-// A needle at the readings the flight holds it at longest (tools/art/dwell.h):
+// A needle at the readings the flight holds it at longest (art/dwell.h):
 // the pixels its own picture covers on the dial, turned as the host turns
 // it, at every one of them.
 class Dwelling {
@@ -48,7 +48,10 @@ public:
     // Throws when the table has no entry for the needle: a dial placing its
     // legends by the flight must have been measured. `tail_only` keeps the
     // counterweight's side alone, for a scale the blade must cross.
-    Dwelling(const Records& records, std::string_view gauge, uint32_t needle_id, bool tail_only = false);
+    // `still_only` keeps the readings it stands still at alone (stopped, level),
+    // past which it does not sweep.
+    Dwelling(const Records& records, std::string_view gauge, uint32_t needle_id, bool tail_only = false,
+             bool still_only = false);
 
     // Whether a box of the background (x, y, width, height) stays uncovered.
     bool clear(double x, double y, double width, double height) const;
@@ -80,6 +83,13 @@ Point legend(cairo_t* cr, const std::vector<const Dwelling*>& needles, const Leg
 // every needle: a scale numbered where the needles do not stand.
 std::vector<Numeral> unhidden(cairo_t* cr, const std::vector<const Dwelling*>& needles, const Needle& needle,
                               const std::vector<Numeral>& marks, double radius, double size, Font font = Font::Bold);
+
+// Numerals as numerals() draws them, except that one the needles cover is
+// moved along its circle, the least it takes (up to 25 degrees), to stand
+// beside the needle: a pointer resting on its 0 leaves the 0 readable.
+// Throws naming a numeral no such place keeps clear.
+void numerals_beside(cairo_t* cr, const std::vector<const Dwelling*>& needles, const Needle& needle,
+                     const std::vector<Numeral>& marks, double radius, double size, Font font = Font::Bold);
 
 // Numerals that name their readings as whole numbers.
 std::vector<Numeral> numbered(const std::vector<double>& readings);

@@ -1,6 +1,9 @@
 #include "art/draw.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <map>
 #include <numbers>
 #include <string>
 
@@ -94,10 +97,53 @@ cairo_text_extents_t text_extents(cairo_t* cr, std::string_view s, double size, 
     return extents;
 }
 
+namespace {
+thread_local LabelLog* current_log = nullptr;
+
+// The colour most of the box shows on the surface: what a label is read against.
+Rgb ground_of(cairo_t* cr, double x, double y, double width, double height) {
+    cairo_surface_t* surface = cairo_get_target(cr);
+    cairo_surface_flush(surface);
+    const unsigned char* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    const int w = cairo_image_surface_get_width(surface), h = cairo_image_surface_get_height(surface);
+    std::map<uint32_t, int> counts;
+    for (int py = std::max(0, int(y)); py < std::min(h, int(std::ceil(y + height))); ++py) {
+        for (int px = std::max(0, int(x)); px < std::min(w, int(std::ceil(x + width))); ++px) {
+            uint32_t pixel;
+            std::memcpy(&pixel, data + size_t(py) * stride + size_t(px) * 4, 4);
+            const Rgb p = colour::kPanel;
+            ++counts[(pixel >> 24) < 128 ? (uint32_t{p.r} << 16) | (uint32_t{p.g} << 8) | p.b : pixel & 0xFFFFFFu];
+        }
+    }
+    uint32_t most = 0;
+    int best = -1;
+    for (const auto& [rgb, n] : counts) {
+        if (n > best) most = rgb, best = n;
+    }
+    return {uint8_t(most >> 16), uint8_t(most >> 8), uint8_t(most)};
+}
+}  // namespace
+
+LabelLog::LabelLog() : outer_(current_log) { current_log = this; }
+LabelLog::~LabelLog() { current_log = outer_; }
+void LabelLog::log(Label label) {
+    if (current_log != nullptr) current_log->labels_.push_back(std::move(label));
+}
+
 void text_rotated(cairo_t* cr, std::string_view s, Point at, double size, Font font, Rgb colour,
                   double rotate_degrees) {
     const std::string str(s);
     const cairo_text_extents_t extents = text_extents(cr, s, size, font);
+    if (current_log != nullptr) {
+        // Where the text turns, the box upright around its centre stands for
+        // it; on the surface, whatever transformation the painter drew under.
+        double cx = at.x, cy = at.y;
+        cairo_user_to_device(cr, &cx, &cy);
+        const double x = cx - extents.width / 2.0, y = cy - extents.height / 2.0;
+        LabelLog::log({str, text_extents(cr, "H", size, font).height, x, y, extents.width, extents.height, colour,
+                       ground_of(cr, x, y, extents.width, extents.height)});
+    }
     cairo_save(cr);
     cairo_set_font_face(cr, Fonts::face(font));
     cairo_set_font_size(cr, size);

@@ -5,7 +5,9 @@
 
 #include <cairo.h>
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "art/canvas.h"
 #include "art/palette.h"
@@ -37,6 +39,36 @@ void rounded_rect_path(cairo_t* cr, double x, double y, double width, double hei
 void tick(cairo_t* cr, Point centre, double degrees, double r_inner, double r_outer, double width, Rgb colour);
 // A radial wedge, wide at r_outer and pointed at r_inner.
 void wedge(cairo_t* cr, Point centre, double degrees, double r_inner, double r_outer, double half_width, Rgb colour);
+
+// A piece of text as drawn: the height of its capitals (how tall it reads,
+// whatever its signs), its inked box (unturned, centred where it was drawn;
+// empty when the typeface lacks its signs), its ink and the colour most of
+// the box showed before it was written (the panel's paint where the bitmap
+// was transparent, as the panel shows through there).
+struct Label {
+    std::string text;
+    double cap_height;
+    double x, y, width, height;
+    Rgb ink;
+    Rgb ground;
+};
+
+// While one lives, every text() drawn on this thread is logged in it, so
+// that what the painters wrote can be checked for size and contrast.
+class LabelLog {
+public:
+    LabelLog();
+    ~LabelLog();
+    LabelLog(const LabelLog&) = delete;
+    LabelLog& operator=(const LabelLog&) = delete;
+
+    const std::vector<Label>& labels() const { return labels_; }
+    static void log(Label label);
+
+private:
+    std::vector<Label> labels_;
+    LabelLog* outer_;
+};
 
 // Text centred on `at` by its inked box.
 void text(cairo_t* cr, std::string_view s, Point at, double size, Font font, Rgb colour);

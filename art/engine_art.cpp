@@ -40,12 +40,13 @@ void tachometer_dial(Canvas& canvas, const Records& records) {
     std::vector<Numeral> digits;
     for (int d = 0; d <= 9; ++d) digits.push_back({1000.0 * d, std::to_string(d)});
     numerals(cr, thousands, digits, 90.0, 24.0);
-    // The long hand turns ten times over the scale: between its places at
-    // warm-up, take-off and cruise there is room for one word, and the hands'
-    // key is on the panel's placard.
+    // The long hand turns ten times over the scale: idling it sweeps the
+    // left and the top, and between 2 and 5 it comes only at speeds passed
+    // through, so the one word stands low on the right; the hands' key is on
+    // the panel's placard.
     const Dwelling short_hand(records, "Tachometer1", bitmap::kTachometerThousandsHand);
     const Dwelling long_hand(records, "Tachometer1", bitmap::kTachometerHundredsHand);
-    legend(cr, {&short_hand, &long_hand}, {{"R.P.M."}, 14.0, Font::Bold, {c.x - 46.0, c.y + 14.0}, c, 76.0});
+    legend(cr, {&short_hand, &long_hand}, {{"R.P.M."}, 19.0, Font::Bold, {c.x + 14.0, c.y + 52.0}, c, 80.0});
 }
 
 void tachometer_short(Canvas& canvas, const Records& records) {
@@ -68,12 +69,16 @@ void boost_dial(Canvas& canvas, const Records& records) {
     ticks(cr, needle, steps(-4, 24, 4), {104.0, 124.0, 3.8});
     // The stop below -4 (the table's first point).
     ticks(cr, needle, {table.front()}, {112.0, 124.0, 3.0, colour::kRedBright});
-    numerals(cr, needle, numbered(steps(-4, 24, 4)), 90.0, 20.0);
-    // Upright is no boost, an engine stopped: at warm-up the needle lies on
-    // its stop, in flight past +8, so above and below the pivot stay clear.
+    // Upright is no boost, an engine stopped, the needle's rest on the
+    // ground: its 0 stands beside it. Idling the needle lies on its stop at
+    // the left, in flight between +8 and +12 on the right; it only passes
+    // the readings between 0 and +8, where the name stands, and the unit is
+    // under the pivot, beyond the short counterweight.
     const Dwelling dwelling(records, "Boost1", bitmap::kBoostNeedle);
-    legend(cr, {&dwelling}, {{"BOOST"}, 15.0, Font::Bold, {c.x, c.y - 44.0}, c, 78.0});
-    legend(cr, {&dwelling}, {{"LBS. PER", "SQ. IN."}, 13.5, Font::CondensedBold, {c.x, c.y + 46.0}, c, 78.0});
+    const Dwelling still(records, "Boost1", bitmap::kBoostNeedle, false, true);
+    numerals_beside(cr, {&still}, needle, numbered(steps(-4, 24, 4)), 90.0, 20.0);
+    legend(cr, {&dwelling}, {{"BOOST"}, 19.5, Font::Bold, {c.x + 22.0, c.y - 50.0}, c, 84.0});
+    legend(cr, {&dwelling}, {{"LBS. PER", "SQ. IN."}, 19.5, Font::CondensedBold, {c.x, c.y + 58.0}, c, 86.0});
 }
 
 void boost_needle(Canvas& canvas, const Records& records) {
@@ -94,34 +99,39 @@ void arc_dial(Canvas& canvas, const Records& records, const char* gauge, uint32_
     cairo_t* cr = canvas.cr();
     const Needle needle = records.needle(gauge, needle_id);
     const Dwelling dwelling(records, gauge, needle_id);
-    // Numbered only where the needle does not stand in flight.
+    // The scale's ends always numbered, beside the needle where it rests on
+    // one; the readings between only where the needle does not stand.
+    const std::vector<Numeral> ends{candidates.front(), candidates.back()};
     const std::vector<Numeral> labelled =
-        unhidden(cr, {&dwelling}, needle, candidates, 62.0, numeral_size, Font::CondensedBold);
+        unhidden(cr, {&dwelling}, needle, {candidates.begin() + 1, candidates.end() - 1}, 62.0, numeral_size,
+                 Font::CondensedBold);
     const Point c = centre_of(needle);
     const std::vector<double> table = table_values(needle);
     stroke_arc(cr, c, 86.0, needle.angle(table.front()), needle.angle(table.back()), 1.0, kCream);
     ticks(cr, needle, minor, {80.0, 86.0, 1.3});
     std::vector<double> major = table;
     for (const Numeral& n : labelled) major.push_back(n.reading);
+    for (const Numeral& n : ends) major.push_back(n.reading);
     ticks(cr, needle, major, {74.0, 86.0, 2.6});
     numerals(cr, needle, labelled, 62.0, numeral_size, Font::CondensedBold);
+    numerals_beside(cr, {&dwelling}, needle, ends, 62.0, numeral_size, Font::CondensedBold);
     // Level with the pivot either side: the needle sweeps only the sector
     // above it, so nothing it passes over is written.
-    text(cr, title, {c.x - 23.0, c.y - 2.0}, 15.0, Font::Bold, kCream);
-    text(cr, unit, {c.x + 21.0, c.y - 2.0}, 15.0, Font::Bold, kCream);
+    text(cr, title, {c.x - 28.0, c.y - 2.0}, 21.5, Font::Bold, kCream);
+    text(cr, unit, {c.x + 26.0, c.y - 2.0}, 21.5, Font::Bold, kCream);
     fill_circle(cr, c, 5.0, Rgb{72, 72, 72});
 }
 
 void oil_temperature_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
     arc_dial(canvas, records, "Oil_Temperature1", bitmap::kOilTemperatureNeedle, steps(0, 120, 10),
-             numbered({0, 40, 120}), "OIL", "\u00b0C", 15.0);
+             numbered({0, 40, 120}), "OIL", "\u00b0C", 21.5);
 }
 
 void radiator_dial(Canvas& canvas, const Records& records) {
     small_case(canvas);
     arc_dial(canvas, records, "Radiator_Temperature1", bitmap::kRadiatorTemperatureNeedle, steps(40, 140, 10),
-             numbered({40, 140}), "RAD", "\u00b0C", 15.0);
+             numbered({60, 140}), "RAD", "\u00b0C", 21.5);
 }
 
 void oil_temperature_needle(Canvas& canvas, const Records& records) {
@@ -142,11 +152,13 @@ void oil_pressure_dial(Canvas& canvas, const Records& records) {
     ticks(cr, needle, steps(10, 110, 20), {52.0, 60.0, 1.8});
     ticks(cr, needle, steps(0, 120, 20), {48.0, 60.0, 2.8});
     const Dwelling dwelling(records, "Oil_Pressure1", bitmap::kOilPressureNeedle);
-    numerals(cr, needle, unhidden(cr, {&dwelling}, needle, numbered({0, 40, 120}), 33.0, 14.6, Font::CondensedBold),
-             33.0, 14.6, Font::CondensedBold);
+    // Numbered where the needle does not rest: stopped it lies on 0, and the
+    // 0's mark is the scale's first.
+    numerals(cr, needle, unhidden(cr, {&dwelling}, needle, numbered({0, 40, 120}), 33.0, 21.5, Font::CondensedBold),
+             33.0, 21.5, Font::CondensedBold);
     // The placard under the dial names it; the face keeps the unit in the
     // scale's gap under the pivot, where only the tail comes near.
-    legend(cr, {&dwelling}, {{"LBS.", "SQ.IN."}, 14.6, Font::CondensedBold, {c.x, c.y + 40.0}, c, 61.0});
+    legend(cr, {&dwelling}, {{"LBS."}, 21.5, Font::CondensedBold, {c.x, c.y + 34.0}, c, 61.0});
 }
 
 void oil_pressure_needle(Canvas& canvas, const Records& records) {
@@ -173,11 +185,11 @@ void fuel_dial(Canvas& canvas, const Records& records, const char* gauge, const 
                                    : 5),
                  table, 6.0),
           {55.0, 61.0, 1.2});
-    numerals(cr, needle, numbered(labelled), 41.0, 9.5, Font::CondensedBold);
+    numerals(cr, needle, numbered(labelled), 40.0, 13.5, Font::CondensedBold);
     // Full tanks and the feeding tank's first hours hold the needle low on
     // the right and its tail up on the left.
     const Dwelling dwelling(records, gauge, bitmap::kFuelQuantityNeedle);
-    legend(cr, {&dwelling}, {{"FUEL"}, 9.0, Font::Bold, {c.x + 10.0, c.y - 16.0}, c, 36.0});
+    legend(cr, {&dwelling}, {{"FUEL"}, 13.5, Font::Bold, {c.x + 10.0, c.y - 16.0}, c, 36.0});
 }
 
 void fuel_tank1(Canvas& canvas, const Records& records) {
@@ -238,13 +250,13 @@ void flap_dial(Canvas& canvas, const Records& records) {
     ticks(cr, needle, table, {48.0, 61.0, 3.2});
     std::vector<Numeral> labels;
     for (int d = 10; d <= 50; d += 10) labels.push_back({at(d), std::to_string(d)});
-    numerals(cr, needle, labels, 41.0, 10.0, Font::CondensedBold);
+    numerals(cr, needle, labels, 40.0, 13.0, Font::CondensedBold);
     // UP and DOWN beside their marks, away from the numbered side and from
     // the needle, which stands up or a third down through the flight.
     const Dwelling dwelling(records, "Flap_Position", bitmap::kFlapNeedle);
-    legend(cr, {&dwelling}, {{"UP"}, 10.0, Font::Bold, polar(c, 40.0, needle.angle(up) - 18.0), c, 56.0});
-    legend(cr, {&dwelling}, {{"DOWN"}, 9.5, Font::Bold, polar(c, 38.0, needle.angle(down) + 22.0), c, 56.0});
-    legend(cr, {&dwelling}, {{"FLAPS"}, 9.5, Font::Bold, {c.x - 28.0, c.y}, c, 56.0});
+    legend(cr, {&dwelling}, {{"UP"}, 13.0, Font::Bold, polar(c, 40.0, needle.angle(up) - 18.0), c, 56.0});
+    legend(cr, {&dwelling}, {{"DOWN"}, 13.0, Font::Bold, polar(c, 38.0, needle.angle(down) + 22.0), c, 56.0});
+    legend(cr, {&dwelling}, {{"FLAPS"}, 13.0, Font::Bold, {c.x - 28.0, c.y}, c, 56.0});
 }
 
 void flap_needle(Canvas& canvas, const Records& records) {
@@ -278,6 +290,13 @@ void lamp_glass_path(cairo_t* cr, double x, double y, double w, double h) {
     }
 }
 
+void red_lamp(Canvas& canvas, Rgb glass, Rgb glint, Rgb figure, bool screened);
+void green_lamp(Canvas& canvas, Rgb glass, Rgb figure, bool port, bool screened);
+// Unlit glass, dark, and the figures on it in the grey of unlit lettering.
+constexpr Rgb kRedUnlit{44, 10, 10};
+constexpr Rgb kGreenUnlit{10, 38, 16};
+constexpr Rgb kUnlitFigure{150, 156, 146};
+
 void gear_panel(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
     panel_plate(cr, 0.5, 0.5, canvas.width() - 1.0, canvas.height() - 1.0, 10.0);
@@ -293,17 +312,27 @@ void gear_panel(Canvas& canvas, const Records& records) {
         lamp_glass_path(cr, b.x - 1.0, b.y - 1.0, b.width + 2.0, b.height + 2.0);
         set_colour(cr, Rgb{24, 24, 24});
         cairo_fill(cr);
-        lamp_glass_path(cr, b.x + 1.0, b.y + 1.0, b.width - 2.0, b.height - 2.0);
-        set_colour(cr, red ? colour::kRedDark : colour::kGreenDark);
-        cairo_fill(cr);
+    }
+    // The unlit lamps: the lit lamps' own pictures in dark glass, their
+    // words and figures unlit yet readable.
+    for (const LampPlace& lamp : gear_lamps(records)) {
+        const Box& b = lamp.box;
+        Canvas glass(b.width, b.height);
+        if (lamp.red) {
+            red_lamp(glass, kRedUnlit, Rgb{70, 24, 20}, kUnlitFigure, false);
+        } else {
+            green_lamp(glass, kGreenUnlit, kUnlitFigure, b.x + b.width / 2.0 < canvas.width() / 2.0, false);
+        }
+        cairo_set_source_surface(cr, glass.surface(), b.x, b.y);
+        cairo_paint(cr);
     }
     const double w = canvas.width();
-    text(cr, "UNDERCARRIAGE", {w / 2.0, 22.0}, 13.0, Font::Bold, kCream);
+    text(cr, "UNDERCARRIAGE", {w / 2.0, 22.0}, 19.0, Font::Bold, kCream);
     // Side names over each side's lamps.
     for (const LampPlace& lamp : gear_lamps(records)) {
         if (!lamp.red) continue;
         const bool port = lamp.box.x + lamp.box.width / 2.0 < w / 2.0;
-        text(cr, port ? "PORT" : "STBD", {lamp.box.x + lamp.box.width / 2.0, lamp.box.y - 12.0}, 13.0, Font::Bold,
+        text(cr, port ? "PORT" : "STBD", {lamp.box.x + lamp.box.width / 2.0, lamp.box.y - 14.0}, 19.0, Font::Bold,
              kCream);
     }
     const std::vector<Box> knobs = records.mouse_parents("Gear_Indicator");
@@ -315,9 +344,9 @@ void gear_panel(Canvas& canvas, const Records& records) {
         knurled_knob(cr, kc, k.width / 2.0 - 6.0, 30);
         fill_circle(cr, kc, k.width / 2.0 - 16.0, Rgb{72, 72, 72});
         stroke_circle(cr, kc, k.width / 2.0 - 16.0, 1.5, Rgb{120, 120, 120});
-        text(cr, "DAY", {kc.x - 21.0, k.y - 8.0}, 13.0, Font::CondensedBold, kCream);
-        text(cr, "NIGHT", {kc.x + 23.0, k.y - 8.0}, 13.0, Font::CondensedBold, kCream);
-        text(cr, "DIMMER", {kc.x, k.y + k.height + 10.0}, 13.0, Font::CondensedBold, kCream);
+        text(cr, "DAY", {kc.x - 24.0, k.y - 9.0}, 19.0, Font::CondensedBold, kCream);
+        text(cr, "NIGHT", {kc.x + 26.0, k.y - 9.0}, 19.0, Font::CondensedBold, kCream);
+        text(cr, "DIMMER", {kc.x, k.y + k.height + 12.0}, 19.0, Font::CondensedBold, kCream);
     }
 }
 
@@ -342,7 +371,7 @@ void red_lamp(Canvas& canvas, Rgb glass, Rgb glint, Rgb figure, bool screened) {
     set_colour(cr, glass);
     cairo_fill(cr);
     fill_circle(cr, {canvas.width() * 0.3, canvas.height() * 0.28}, canvas.width() * 0.1, glint);
-    text(cr, "UP", {canvas.width() / 2.0, canvas.height() / 2.0 + 1.0}, 13.0, Font::Bold, figure);
+    text(cr, "UP", {canvas.width() / 2.0, canvas.height() / 2.0 + 1.0}, 19.0, Font::Bold, figure);
     if (screened) dimmer_screen(cr, canvas.width(), canvas.height());
 }
 
@@ -356,49 +385,46 @@ void green_lamp(Canvas& canvas, Rgb glass, Rgb figure, bool port, bool screened)
     set_colour(cr, glass);
     cairo_fill(cr);
     const double side = port ? -1.0 : 1.0;
-    const Point hinge{w / 2.0 - side * 6.0, 14.0};
-    // The figure stands high enough to leave the word below it room at the
-    // size that reads on the panel.
-    const Point axle{w / 2.0 + side * 4.0, h - 36.0};
+    // The figure in the upper half; the word, at a size that reads on the
+    // panel, runs up the lower half (the glass is too narrow to hold it across).
+    const Point hinge{w / 2.0 - side * 5.0, 9.0};
+    const Point axle{w / 2.0 + side * 3.0, 40.0};
     cairo_new_path(cr);
     cairo_move_to(cr, hinge.x, hinge.y);
     cairo_line_to(cr, axle.x, axle.y);
-    cairo_set_line_width(cr, 5.0);
+    cairo_set_line_width(cr, 4.0);
     set_colour(cr, figure);
     cairo_stroke(cr);
-    cairo_move_to(cr, hinge.x + side * 14.0, hinge.y + 6.0);
+    cairo_move_to(cr, hinge.x + side * 11.0, hinge.y + 5.0);
     cairo_line_to(cr, (hinge.x + axle.x) / 2.0, (hinge.y + axle.y) / 2.0);
-    cairo_set_line_width(cr, 2.5);
+    cairo_set_line_width(cr, 2.0);
     cairo_stroke(cr);
-    fill_circle(cr, axle, 12.0, figure);
-    fill_circle(cr, axle, 5.0, glass);
-    text(cr, "DOWN", {w / 2.0, h - 14.0}, 13.0, Font::CondensedBold, figure);
+    fill_circle(cr, axle, 9.5, figure);
+    fill_circle(cr, axle, 4.0, glass);
+    text_rotated(cr, "DOWN", {w / 2.0, h - 27.0}, 19.0, Font::CondensedBold, figure, -90.0);
     if (screened) dimmer_screen(cr, w, h);
 }
 
 // Night lamps are lit, only dimmer: well above the unlit glass of the panel
 // (kRedDark, kGreenDark) so that a lit lamp never reads as out; both are
 // palette entries, so the glass stays flat.
-constexpr Rgb kRedNight{200, 30, 20};
-constexpr Rgb kGreenNight{24, 140, 44};
+constexpr Rgb kRedNight{240, 50, 36};
+constexpr Rgb kGreenNight{36, 166, 58};
+// The figures on lit glass: dark enough to read at 4.5:1 on it.
+constexpr Rgb kRedFigure{40, 6, 6};
+constexpr Rgb kGreenFigure{6, 40, 12};
 
-void red_night(Canvas& canvas, const Records&) {
-    red_lamp(canvas, kRedNight, colour::kRedBright, colour::kRedDark, true);
-}
+void red_night(Canvas& canvas, const Records&) { red_lamp(canvas, kRedNight, colour::kRedBright, kRedFigure, true); }
 void red_day(Canvas& canvas, const Records&) {
-    red_lamp(canvas, colour::kRedBright, Rgb{255, 130, 110}, Rgb{150, 20, 16}, false);
+    red_lamp(canvas, colour::kRedBright, Rgb{255, 130, 110}, kRedFigure, false);
 }
-void port_green_night(Canvas& canvas, const Records&) {
-    green_lamp(canvas, kGreenNight, colour::kGreenDark, true, true);
-}
+void port_green_night(Canvas& canvas, const Records&) { green_lamp(canvas, kGreenNight, kGreenFigure, true, true); }
 void port_green_day(Canvas& canvas, const Records&) {
-    green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, true, false);
+    green_lamp(canvas, colour::kGreenBright, kGreenFigure, true, false);
 }
-void stbd_green_night(Canvas& canvas, const Records&) {
-    green_lamp(canvas, kGreenNight, colour::kGreenDark, false, true);
-}
+void stbd_green_night(Canvas& canvas, const Records&) { green_lamp(canvas, kGreenNight, kGreenFigure, false, true); }
 void stbd_green_day(Canvas& canvas, const Records&) {
-    green_lamp(canvas, colour::kGreenBright, Rgb{24, 140, 44}, false, false);
+    green_lamp(canvas, colour::kGreenBright, kGreenFigure, false, false);
 }
 
 constexpr PainterEntry kPainters[] = {

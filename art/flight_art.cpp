@@ -36,13 +36,13 @@ void airspeed_dial(Canvas& canvas, const Records& records) {
     // inner numerals through the climb and cruise.
     const Dwelling dwelling(records, "Airspeed", bitmap::kAirspeedNeedle);
     const Dwelling tail(records, "Airspeed", bitmap::kAirspeedNeedle, true);
-    numerals(cr, needle, unhidden(cr, {&tail}, needle, numbered(steps(220, 340, 20)), 53.0, 11.5, Font::CondensedBold),
-             53.0, 11.5, Font::CondensedBold);
+    numerals(cr, needle, unhidden(cr, {&tail}, needle, numbered(steps(220, 340, 20)), 53.0, 15.0, Font::CondensedBold),
+             53.0, 15.0, Font::CondensedBold);
 
     // In the gap of the outer scale, beside the needle resting at zero.
     const double rest = needle.angle(0);
     const double side = std::cos(rest * std::numbers::pi / 180.0) > 0.0 ? -1.0 : 1.0;
-    legend(cr, {&dwelling}, {{"AIR SPEED", "KNOTS"}, 10.5, Font::Bold, {c.x + side * 32.0, c.y + 92.0}, c, 122.0});
+    legend(cr, {&dwelling}, {{"AIR SPEED", "KNOTS"}, 15.0, Font::Bold, {c.x + side * 32.0, c.y + 92.0}, c, 122.0});
 }
 
 void airspeed_needle(Canvas& canvas, const Records& records) {
@@ -65,8 +65,8 @@ void altimeter_dial(Canvas& canvas, const Records& records) {
         const Point kc{k.x + k.width / 2.0, k.y + k.height / 2.0};
         fill_rect(cr, kc.x - 7.0, c.y + 128.0, 14.0, kc.y - (c.y + 128.0), Rgb{60, 60, 60});
         knurled_knob(cr, kc, k.height / 2.0 - 1.0, 24);
-        text(cr, "\u2212", {kc.x - 7.0, kc.y}, 12.0, Font::Bold, kCream);
-        text(cr, "+", {kc.x + 7.0, kc.y}, 12.0, Font::Bold, kCream);
+        text(cr, "\u2212", {kc.x - 7.0, kc.y}, 15.0, Font::Bold, kCream);
+        text(cr, "+", {kc.x + 7.0, kc.y}, 15.0, Font::Bold, kCream);
     }
 
     ticks(cr, hand, steps(0, 980, 20), {117.0, 124.0, 1.4});
@@ -94,14 +94,14 @@ void altimeter_dial(Canvas& canvas, const Records& records) {
         cairo_fill(cr);
         fill_rect(cr, left - 1.0, top - 1.0, right - left + 2.0, bottom - top + 2.0, Rgb{8, 8, 8});
         numerals(cr, hand, {{500.0, "5"}}, top - c.y - 13.0, 20.0);
-        text(cr, "MB", {right + 12.0, (top + bottom) / 2.0}, 10.5, Font::CondensedBold, kCream);
+        text(cr, "MB", {right + 14.0, (top + bottom) / 2.0}, 15.0, Font::CondensedBold, kCream);
     } else {
         numerals(cr, hand, {{500.0, "5"}}, 91.0, 24.0);
     }
     // Either side of the pivot: the hands and their tails rest on the
     // vertical at zero feet.
-    text(cr, "ALTIMETER", {c.x - 48.0, c.y}, 10.5, Font::Bold, kCream);
-    text(cr, "FEET", {c.x + 42.0, c.y}, 10.5, Font::Bold, kCream);
+    text(cr, "ALTIMETER", {c.x - 52.0, c.y}, 15.0, Font::Bold, kCream);
+    text(cr, "FEET", {c.x + 46.0, c.y}, 15.0, Font::Bold, kCream);
 }
 
 void altimeter_pointer_100k(Canvas& canvas, const Records& records) {
@@ -143,14 +143,17 @@ void vsi_dial(Canvas& canvas, const Records& records) {
     const std::vector<double> minor = spaced(needle, steps(-4000, 4000, 100), major, 3.5);
     ticks(cr, needle, minor, {116.0, 124.0, 1.4});
     ticks(cr, needle, major, {106.0, 124.0, 3.4});
-    numerals(cr, needle, {{0, "0"}, {1000, "1"}, {2000, "2"}, {4000, "4"}, {-1000, "1"}, {-2000, "2"}, {-4000, "4"}},
-             92.0, 20.0);
     // Climbing, the needle stands in the upper left and its tail in the
-    // lower right; on the ground it lies level.
+    // lower right; on the ground and level it lies on 0, which stands beside it.
     const Dwelling dwelling(records, "VSI", bitmap::kVsiNeedle);
-    legend(cr, {&dwelling}, {{"UP"}, 12.0, Font::Bold, polar(c, 62.0, needle.angle(2000) - 18.0), c, 80.0});
-    legend(cr, {&dwelling}, {{"DOWN"}, 12.0, Font::Bold, polar(c, 62.0, needle.angle(-2000) + 18.0), c, 80.0});
-    legend(cr, {&dwelling}, {{"THOUSANDS", "FT. PER MIN."}, 10.5, Font::Bold, {c.x + 34.0, c.y - 36.0}, c, 80.0});
+    const Dwelling level(records, "VSI", bitmap::kVsiNeedle, false, true);
+    numerals_beside(cr, {&level}, needle,
+                    {{0, "0"}, {1000, "1"}, {2000, "2"}, {4000, "4"}, {-1000, "1"}, {-2000, "2"}, {-4000, "4"}}, 92.0,
+                    20.0);
+    legend(cr, {&dwelling}, {{"UP"}, 14.7, Font::Bold, polar(c, 62.0, needle.angle(2000) - 18.0), c, 80.0});
+    legend(cr, {&dwelling}, {{"DOWN"}, 14.7, Font::Bold, polar(c, 62.0, needle.angle(-2000) + 18.0), c, 80.0});
+    legend(cr, {&dwelling},
+           {{"THOUSANDS", "FT. PER MIN."}, 14.7, Font::CondensedBold, {c.x + 26.0, c.y - 32.0}, c, 88.0});
 }
 
 void vsi_needle(Canvas& canvas, const Records& records) {
@@ -170,18 +173,18 @@ void turn_dial(Canvas& canvas, const Records& records) {
     ticks(cr, slip, {-10, 10}, {88.0, 103.0, 2.6});
     ticks(cr, slip, {-20, 20}, {86.0, 106.0, 3.4});
     ticks(cr, slip, {0}, {84.0, 110.0, 4.0});
-    numerals(cr, slip, {{-10, "10"}, {-20, "20"}, {10, "10"}, {20, "20"}}, 115.0, 10.5);
+    numerals(cr, slip, {{-10, "10"}, {-20, "20"}, {10, "10"}, {20, "20"}}, 115.0, 15.5);
     // Off the vertical, where both needles rest.
-    text(cr, "SLIP", {c.x + 34.0, c.y - 60.0}, 10.5, Font::Bold, kCream);
+    text(cr, "SLIP", {c.x + 38.0, c.y - 60.0}, 15.5, Font::Bold, kCream);
 
     stroke_arc(cr, c, 109.0, turn.angle(4), turn.angle(-4), 1.2, kCream);
     ticks(cr, turn, {-2, 2}, {95.0, 109.0, 3.0});
     ticks(cr, turn, {-4, 4}, {93.0, 113.0, 4.0});
     ticks(cr, turn, {0}, {92.0, 115.0, 4.0});
-    numerals(cr, turn, {{2, "2"}, {4, "4"}, {-2, "2"}, {-4, "4"}}, 80.0, 13.0);
-    text(cr, "L", polar(c, 74.0, turn.angle(-4) + 20.0), 14.0, Font::Bold, kCream);
-    text(cr, "R", polar(c, 74.0, turn.angle(4) - 20.0), 14.0, Font::Bold, kCream);
-    text(cr, "TURN", {c.x - 34.0, c.y + 48.0}, 10.5, Font::Bold, kCream);
+    numerals(cr, turn, {{2, "2"}, {4, "4"}, {-2, "2"}, {-4, "4"}}, 80.0, 15.5);
+    text(cr, "L", polar(c, 74.0, turn.angle(-4) + 20.0), 15.5, Font::Bold, kCream);
+    text(cr, "R", polar(c, 74.0, turn.angle(4) - 20.0), 15.5, Font::Bold, kCream);
+    text(cr, "TURN", {c.x - 38.0, c.y + 48.0}, 15.5, Font::Bold, kCream);
 }
 
 void turn_slip_needle(Canvas& canvas, const Records& records) {
@@ -204,12 +207,14 @@ void accelerometer_dial(Canvas& canvas, const Records& records) {
     ticks(cr, needle, steps(-2, 5, 1.0), {104.0, 124.0, 3.6});
     std::vector<Numeral> marks;
     for (int g = -2; g <= 5; ++g) marks.push_back({double(g), std::to_string(g)});
-    numerals(cr, needle, marks, 90.0, 22.0);
-    // Shown at under half size: the words are large on the bitmap. The
-    // needle lies level at 1 g.
+    // Shown at under half size: the numerals are large on the bitmap, and
+    // the instrument's name, too long for the face at a size that reads,
+    // is on the panel's placard under it. The needle lies level at 1 g, its
+    // 1 beside it.
     const Dwelling dwelling(records, "Accelerometer", bitmap::kAccelerometerNeedle);
-    legend(cr, {&dwelling}, {{"g"}, 26.0, Font::Bold, {c.x, c.y + 40.0}, c, 78.0});
-    legend(cr, {&dwelling}, {{"ACCELEROMETER"}, 18.6, Font::CondensedBold, {c.x, c.y - 21.0}, c, 86.0});
+    const Dwelling level(records, "Accelerometer", bitmap::kAccelerometerNeedle, false, true);
+    numerals_beside(cr, {&level}, needle, marks, 88.0, 27.5);
+    legend(cr, {&dwelling}, {{"g"}, 27.0, Font::Bold, {c.x, c.y + 40.0}, c, 78.0});
 }
 
 void accelerometer_needle(Canvas& canvas, const Records& records) {
@@ -267,7 +272,7 @@ void attitude_mask(Canvas& canvas, const Records& records) {
         }
     }
     for (double bank : {-60.0, -30.0, 30.0, 60.0}) {
-        text_polar(cr, c, pointer.angle(bank), kHorizonWindow + 24.0, std::to_string(int(std::fabs(bank))), 9.5,
+        text_polar(cr, c, pointer.angle(bank), kHorizonWindow + 24.0, std::to_string(int(std::fabs(bank))), 14.0,
                    Font::Bold, kCream);
     }
 

@@ -130,8 +130,8 @@ void dr_knob(Canvas& canvas, const Records&) {
     cairo_t* cr = canvas.cr();
     const Point c{canvas.width() / 2.0, canvas.height() / 2.0};
     knurled_knob(cr, c, canvas.width() / 2.0 - 0.5, 36);
-    text(cr, "COURSE", {c.x, c.y - 7.0}, 9.5, Font::CondensedBold, kCream);
-    text(cr, "\u2212   +", {c.x, c.y + 8.0}, 10.0, Font::Bold, kCream);
+    text(cr, "COURSE", {c.x, c.y - 8.0}, 14.0, Font::CondensedBold, kCream);
+    text(cr, "\u2212   +", {c.x, c.y + 10.0}, 14.0, Font::Bold, kCream);
 }
 
 // --- Direction finder: left/right of the station, limits either side.
@@ -150,7 +150,7 @@ void df_dial(Canvas& canvas, const Records& records) {
     tick(cr, c, right, 64.0, 82.0, 4.0, colour::kRedBright);
     text(cr, "L", polar(c, 50.0, needle.angle(-35.0)), 22.0, Font::Bold, kCream);
     text(cr, "R", polar(c, 50.0, needle.angle(35.0)), 22.0, Font::Bold, kCream);
-    text(cr, "D/F", {c.x, c.y + 38.0}, 12.5, Font::Bold, kCream);
+    text(cr, "D/F", {c.x, c.y + 38.0}, 18.5, Font::Bold, kCream);
     fill_circle(cr, c, 7.0, Rgb{72, 72, 72});
     fill_circle(cr, c, 4.0, Rgb{32, 32, 32});
 }
@@ -174,8 +174,8 @@ void clock_dial(Canvas& canvas, const Records& records) {
         const Box& k = knobs.front();
         const Point kc{k.x + k.width / 2.0, k.y + k.height / 2.0};
         knurled_knob(cr, kc, k.width / 2.0 - 8.0, 30);
-        text(cr, "\u2212", {kc.x - 10.0, kc.y}, 15.0, Font::Bold, kCream);
-        text(cr, "+", {kc.x + 10.0, kc.y}, 15.0, Font::Bold, kCream);
+        text(cr, "\u2212", {kc.x - 10.0, kc.y}, 21.5, Font::Bold, kCream);
+        text(cr, "+", {kc.x + 10.0, kc.y}, 21.5, Font::Bold, kCream);
     }
     // The minute track starts where the minute hand's tip reaches; the hours
     // lie inside it.
@@ -185,7 +185,7 @@ void clock_dial(Canvas& canvas, const Records& records) {
     ticks(cr, hours, steps(0, 11, 1), {reach - 19.0, reach, 5.0});
     std::vector<Numeral> marks;
     for (int h = 1; h <= 12; ++h) marks.push_back({double(h), std::to_string(h)});
-    numerals(cr, hours, marks, reach - 34.0, 20.0);
+    numerals(cr, hours, marks, reach - 34.0, 21.5);
 }
 
 void clock_hour_hand(Canvas& canvas, const Records& records) {
@@ -242,9 +242,9 @@ void timer_face(cairo_t* cr, const TimerGeometry& g) {
         }
     }
     for (int s = 0; s < 60; s += 5)
-        text_polar(cr, c, 270.0 + 6.0 * s, kTimerFace - (s == 30 ? 26.0 : 30.0), std::to_string(s), 15.0, Font::Bold,
+        text_polar(cr, c, 270.0 + 6.0 * s, kTimerFace - (s == 30 ? 26.0 : 30.0), std::to_string(s), 21.5, Font::Bold,
                    kCream);
-    text(cr, "SECONDS", {c.x, c.y - 42.0}, 15.0, Font::CondensedBold, kCream);
+    text(cr, "SECONDS", {c.x, c.y - 42.0}, 21.5, Font::CondensedBold, kCream);
 }
 
 void timer_dial(Canvas& canvas, const Records& records) {
@@ -275,10 +275,10 @@ void timer_dial(Canvas& canvas, const Records& records) {
         const Box& p = buttons[0];
         // Against the bitmap's right edge: large enough to read at the panel's
         // size, the words leave no room beyond the pusher.
-        const double right = canvas.width() - 21.0;
-        text(cr, "START", {right, p.y + p.height / 2.0 + 14.0}, 14.5, Font::CondensedBold, kCream);
-        text(cr, "STOP", {right, p.y + p.height / 2.0 + 30.0}, 14.5, Font::CondensedBold, kCream);
-        text(cr, "RESET", {buttons[1].x - 24.0, buttons[1].y + buttons[1].height / 2.0}, 15.0, Font::CondensedBold,
+        const double right = canvas.width() - 2.0 - text_extents(cr, "START", 21.5, Font::CondensedBold).width / 2.0;
+        text(cr, "START", {right, p.y + p.height / 2.0 + 14.0}, 21.5, Font::CondensedBold, kCream);
+        text(cr, "STOP", {right, p.y + p.height / 2.0 + 36.0}, 21.5, Font::CondensedBold, kCream);
+        text(cr, "RESET", {buttons[1].x - 24.0, buttons[1].y + buttons[1].height / 2.0}, 21.5, Font::CondensedBold,
              kCream);
     }
 }

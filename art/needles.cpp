@@ -7,6 +7,9 @@ namespace art {
 namespace {
 
 constexpr Rgb kNeedleEdge{40, 40, 40};
+// A counterweight is dark, as the hub is: a light one reads as a second
+// pointer's tip (a needle at 0 seemed to show the far end of its scale).
+constexpr Rgb kCounterweight{58, 58, 56};
 // The shadow a pointer casts on the face: darker than the face, yet not the
 // transparent black.
 constexpr Rgb kShadow{8, 8, 8};
@@ -91,16 +94,16 @@ double draw_lance(cairo_t* cr, const Measures& m, Pass pass) {
              {p.x, p.y + blade}},
             c, pass);
     if (tail > 8.0) {
-        // A short counterweight: a third of the pointer's length at most.
-        const double weight = std::min(half - 0.5, blade * 1.9);
-        const double end = p.x - std::min(tail - weight, length * 0.3);
+        // A short dark counterweight, a fifth of the pointer's length at most.
+        const double weight = std::min(half - 0.5, blade * 1.5);
+        const double end = p.x - std::min(tail - weight, length * 0.2);
         polygon(cr,
                 {{p.x, p.y - blade * 0.75},
                  {end, p.y - blade * 0.75},
                  {end, p.y + blade * 0.75},
                  {p.x, p.y + blade * 0.75}},
-                c, pass);
-        fill_circle(cr, {end, p.y}, weight, pass(c));
+                kCounterweight, pass);
+        fill_circle(cr, {end, p.y}, weight, pass(kCounterweight));
     }
     return m.hub_radius;
 }
@@ -153,10 +156,9 @@ double draw_spade(cairo_t* cr, const Measures& m, Pass pass) {
             c, pass);
     if (!pass.shadow) fill_circle(cr, {start + length * 0.15, p.y}, spade * 0.45, Rgb{60, 60, 60});
     if (tail > 20.0) {
-        polygon(cr,
-                {{p.x, p.y - stem}, {1.0 + half * 0.6, p.y - stem}, {1.0 + half * 0.6, p.y + stem}, {p.x, p.y + stem}},
-                c, pass);
-        fill_circle(cr, {1.0 + half * 0.6, p.y}, half * 0.6, pass(c));
+        const double end = p.x - std::min(tail - half * 0.45, length * 0.2);
+        polygon(cr, {{p.x, p.y - stem}, {end, p.y - stem}, {end, p.y + stem}, {p.x, p.y + stem}}, kCounterweight, pass);
+        fill_circle(cr, {end, p.y}, half * 0.45, pass(kCounterweight));
     }
     return m.hub_radius;
 }

@@ -142,6 +142,8 @@ private:
 // --- Hardware -----------------------------------------------------------------
 
 constexpr Rgb kLegend{232, 228, 212};
+// The placards' type: capitals 8 pixels tall, as on the gauges' faces.
+constexpr double kPlacardSize = 11.6;
 constexpr Rgb kPlate{14, 14, 14};
 
 // A black engraved label, one or more lines, centred on `at`.
@@ -265,10 +267,10 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
             {"Oil_Temperature", "OIL TEMP."}, {"Oil_Pressure", "OIL PRESS."}, {"Radiator_Temperature", "COOLANT"}};
         for (const auto& dial : small_dials) {
             if (const auto r = slots.find(dial.gauge + n))
-                placard(cr, {dial.legend}, {r->centre().x, r->bottom() + 8.0}, 8.0);
+                placard(cr, {dial.legend}, {r->centre().x, r->bottom() + 8.0}, kPlacardSize);
         }
         if (const auto lamp = slots.find("Fuel_Pressure_Warning" + n)) {
-            placard(cr, {"FUEL", "PRESS."}, {lamp->right() + 22.0, lamp->centre().y}, 8.0);
+            placard(cr, {"FUEL", "PRESS."}, {lamp->right() + 26.0, lamp->centre().y}, kPlacardSize);
         }
     }
     // The row legends in the middle gap, between engines 2 and 3.
@@ -279,11 +281,12 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
     } rows[] = {{"Tachometer2", "Tachometer3", {"ENGINE", "SPEED"}}, {"Boost2", "Boost3", {"BOOST"}}};
     // The two hands' key: the long hand leaves no room for it on the dials.
     if (const auto a = slots.find("Tachometer2"), b = slots.find("Tachometer3"); a && b) {
-        placard(cr, {"SHORT \u00d7 1000", "LONG \u00d7 100"}, {(a->right() + b->x) / 2.0, a->centre().y + 40.0}, 8.0);
+        placard(cr, {"SHORT \u00d7 1000", "LONG \u00d7 100"}, {(a->right() + b->x) / 2.0, a->centre().y + 42.0},
+                kPlacardSize);
     }
     for (const auto& row : rows) {
         const auto a = slots.find(row.left), b = slots.find(row.right);
-        if (a && b) placard(cr, row.legend, {(a->right() + b->x) / 2.0, a->centre().y}, 10.0);
+        if (a && b) placard(cr, row.legend, {(a->right() + b->x) / 2.0, a->centre().y}, kPlacardSize);
     }
     const struct {
         std::vector<std::string_view> tanks;
@@ -292,7 +295,8 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
         {{"Fuel_Quantity_Port_1", "Fuel_Quantity_Port_2", "Fuel_Quantity_Port_3"}, {"FUEL CONTENTS \u2013 PORT"}},
         {{"Fuel_Quantity_Stbd_1", "Fuel_Quantity_Stbd_2", "Fuel_Quantity_Stbd_3"}, {"FUEL CONTENTS \u2013 STARBOARD"}}};
     for (const auto& group : fuel) {
-        if (const auto r = slots.around(group.tanks)) placard(cr, group.legend, {r->centre().x, r->y - 11.0}, 8.5);
+        if (const auto r = slots.around(group.tanks))
+            placard(cr, group.legend, {r->centre().x, r->y - 11.0}, kPlacardSize);
     }
     // Each tank's number and capacity under its dial: the dial's face has no
     // room for them clear of the needle.
@@ -306,7 +310,12 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
                  {"Fuel_Quantity_Stbd_2", "No. 2 TANK \u2013 363 GALLS"},
                  {"Fuel_Quantity_Stbd_3", "No. 3 TANK \u2013 114 GALLS"}};
     for (const auto& tank : tanks) {
-        if (const auto r = slots.find(tank.gauge)) placard(cr, {tank.legend}, {r->centre().x, r->bottom() + 8.0}, 8.0);
+        if (const auto r = slots.find(tank.gauge))
+            placard(cr, {tank.legend}, {r->centre().x, r->bottom() + 8.0}, kPlacardSize);
+    }
+    // The accelerometer's name: too long for its small face.
+    if (const auto r = slots.find("Accelerometer")) {
+        placard(cr, {"ACCELEROMETER"}, {r->centre().x, r->bottom() + 10.0}, kPlacardSize);
     }
 }
 

@@ -1,5 +1,5 @@
 // The dials' words and numerals stand where the needles are not for most of
-// a flight: at every reading of tools/art/dwell.h the built module's needle,
+// a flight: at every reading of art/dwell.h the built module's needle,
 // turned as the host turns it, covers no mark-coloured pixel of its dial
 // within the circle where the legends are written.
 #include <gtest/gtest.h>
@@ -32,20 +32,22 @@ struct Face {
     double r_from;
     double r_to;
     bool tail_only = false;
+    double still_to = 0.0;  // where the needle rests (a band of one reading): out to the numerals' ring
 };
 
 // Out to the ring the needle points into: its marks, and the numerals the tip
-// is read against, where they lie beyond the legends.
+// is read against, where they lie beyond the legends; where the needle rests
+// (stopped, level), out to the marks, so that it hides no numeral either.
 const Face kFaces[] = {
     {"Tachometer1", korvane::bitmap::kTachometerThousandsHand, 8.0, 77.0},
     {"Tachometer1", korvane::bitmap::kTachometerHundredsHand, 8.0, 76.0},  // it sweeps the numerals ten times
-    {"Boost1", korvane::bitmap::kBoostNeedle, 8.0, 79.0},
+    {"Boost1", korvane::bitmap::kBoostNeedle, 8.0, 79.0, false, 102.0},
     {"Oil_Temperature1", korvane::bitmap::kOilTemperatureNeedle, 8.0, 73.0},  // numerals included
     {"Radiator_Temperature1", korvane::bitmap::kRadiatorTemperatureNeedle, 8.0, 73.0},
     {"Oil_Pressure1", korvane::bitmap::kOilPressureNeedle, 10.0, 47.0},
     {"Airspeed", korvane::bitmap::kAirspeedNeedle, 8.0, 60.0, true},
-    {"VSI", korvane::bitmap::kVsiNeedle, 8.0, 80.0},
-    {"Accelerometer", korvane::bitmap::kAccelerometerNeedle, 8.0, 78.0},
+    {"VSI", korvane::bitmap::kVsiNeedle, 8.0, 80.0, false, 104.0},
+    {"Accelerometer", korvane::bitmap::kAccelerometerNeedle, 8.0, 78.0, false, 102.0},
     {"Flap_Position", korvane::bitmap::kFlapNeedle, 8.0, 33.0},
     {"Fuel_Quantity_Port_1", korvane::bitmap::kFuelQuantityNeedle, 8.0, 35.0},
     {"Fuel_Quantity_Port_2", korvane::bitmap::kFuelQuantityNeedle, 8.0, 35.0},
@@ -96,6 +98,7 @@ TEST_P(DialLegends, NoNeedleCoversThemWhereItDwells) {
     const runtime::Picture hand = runtime::decode_dib(*module.bitmap(face.needle));
 
     for (const art::DwellBand& band : dwell->bands) {
+        const double r_to = band.low == band.high ? std::max(face.r_to, face.still_to) : face.r_to;
         for (int i = 0; i <= 8; ++i) {
             const double reading = band.low + (band.high - band.low) * i / 8.0;
             host.vars().set(variable->number, variable->entry->reading.to_host(reading / dwell->per_unit));
@@ -107,7 +110,7 @@ TEST_P(DialLegends, NoNeedleCoversThemWhereItDwells) {
                     if (hand.at(x, y) == 0) continue;  // transparent
                     const double along = x + 0.5 - needle.ofs_x, across = y + 0.5 - needle.ofs_y;
                     const double r = std::hypot(along, across);
-                    if (r < face.r_from || r > face.r_to || (face.tail_only && along > 0.0)) continue;
+                    if (r < face.r_from || r > r_to || (face.tail_only && along > 0.0)) continue;
                     const auto dx = static_cast<int32_t>(std::floor(needle.position_x + along * c - across * s));
                     const auto dy = static_cast<int32_t>(std::floor(needle.position_y + along * s + across * c));
                     if (dx < 0 || dy < 0 || dx >= int32_t(dial.width) || dy >= int32_t(dial.height)) continue;
