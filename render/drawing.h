@@ -32,6 +32,15 @@ void draw_number(cairo_t* cr, double x, double y, uint32_t number);
 double number_width(uint32_t number);
 void placeholder_frame(cairo_t* cr, double x, double y, double width, double height, uint32_t id, bool filled);
 
+// Luminous paint's glow at night: its colour, and how much of it a marking
+// of full white gives.
+inline constexpr struct { double r, g, b, strength; } kGlow{0.50, 0.86, 0.42, 0.85};
+// What an element is drawn as: its paint (by day, and at night under the
+// flood light), its glow at night, or its shadow (a lamp, which lights itself,
+// in the lit pass: black, so the paint beneath it is hidden).
+enum class Shade : uint8_t { kPaint, kGlow, kShadow };
+Look night_look(Look look, Shade shade);
+
 // The flood light at night (night.cpp), over a picture of `width` x
 // `height` pixels: its pattern lies in the picture's own pixels.
 class FloodLight {
@@ -52,14 +61,19 @@ private:
 // What `cr` has drawn so far, seen under the light (null: the light a gauge
 // drawn by itself is seen under, the panel's middling one).
 void light_by_night(cairo_t* cr, const FloodLight* light);
-// What `draw` draws, seen under the light; `luminous`: its pale paint glows.
-void draw_at_night(cairo_t* cr, const FloodLight* light, bool luminous, const std::function<void()>& draw);
+// A gauge's elements at night, seen under the light: what `paint` draws lit,
+// with what `glow` draws (the same elements' glow looks) added as light of
+// its own. One group a gauge: lighting element by element would cost each
+// its own passes.
+void composite_at_night(cairo_t* cr, const FloodLight* light, const std::function<void()>& paint,
+                        const std::function<void()>& glow);
 
 // One element (elements.cpp).
 struct Context {
     cairo_t* cr;
     BitmapCache& bitmaps;
     double gauge_width;
+    Shade shade = Shade::kPaint;
 };
 
 // What the drawing takes from an element's records beside its evaluation,

@@ -29,9 +29,10 @@ bool black_is_clear(uint32_t image_flags) { return (image_flags & kImageTranspar
 
 namespace {
 
-Look element_look(const runtime::ElementState& state, const Placement& e) {
-    if (black_is_clear(e.image_flags)) return state.greyed ? Look::GreyOverlay : Look::Overlay;
-    return state.greyed ? Look::GreyOpaque : Look::Opaque;
+Look element_look(const Context& c, const runtime::ElementState& state, const Placement& e) {
+    const Look look = black_is_clear(e.image_flags) ? (state.greyed ? Look::GreyOverlay : Look::Overlay)
+                                                    : (state.greyed ? Look::GreyOpaque : Look::Opaque);
+    return night_look(look, c.shade);
 }
 
 // Bilinear sampling is exact at whole-pixel places and a quarter of the cost
@@ -92,7 +93,7 @@ bool paint_bitmap(const Context& c, uint32_t resource_id, Look look, double x, d
 void draw_picture(const Context& c, const runtime::ElementState& state, const Placement& e, double x, double y) {
     // A slider's place changes with its value: a picture made for one place
     // would seldom be drawn twice.
-    if (paint_bitmap(c, state.resource_id, element_look(state, e), x, y, state.type != kSlider)) return;
+    if (paint_bitmap(c, state.resource_id, element_look(c, state, e), x, y, state.type != kSlider)) return;
     if (state.depth == 0) {
         placeholder_frame(c.cr, x, y, kFallbackExtent, kFallbackExtent, state.resource_id, true);
     } else {
@@ -117,7 +118,7 @@ bool opaque_at(cairo_surface_t* surface, double x, double y) {
 
 // Whether the element, drawn as draw_element draws it, shows a pixel at (x, y).
 bool shows_at(const Context& c, const runtime::ElementState& state, const Placement& e, double x, double y) {
-    const Look look = element_look(state, e);
+    const Look look = element_look(c, state, e);
     switch (state.type) {
         case kStaticImage:
         case kIcon: return opaque_at(c.bitmaps.surface(state.resource_id, look), x - e.position_x, y - e.position_y);
@@ -147,7 +148,7 @@ void draw_needle(const Context& c, const runtime::ElementState& state, const Pla
     cairo_save(cr);
     cairo_translate(cr, e.position_x, e.position_y);
     cairo_rotate(cr, radians(state.angle));
-    if (cairo_surface_t* surface = c.bitmaps.surface(state.resource_id, element_look(state, e))) {
+    if (cairo_surface_t* surface = c.bitmaps.surface(state.resource_id, element_look(c, state, e))) {
         // In double: the pivot may be any 32-bit value, INT32_MIN included.
         paint_at(cr, surface, -static_cast<double>(e.ofs_x), -static_cast<double>(e.ofs_y));
     } else {
@@ -163,8 +164,8 @@ void draw_needle(const Context& c, const runtime::ElementState& state, const Pla
 void draw_moving_image(const Context& c, const runtime::ElementState& state, const Placement& e) {
     cairo_t* cr = c.cr;
     const uint32_t mask_id = state.resource_id + 1;
-    cairo_surface_t* picture = c.bitmaps.surface(state.resource_id, element_look(state, e));
-    cairo_surface_t* mask = c.bitmaps.surface(mask_id, element_look(state, e));
+    cairo_surface_t* picture = c.bitmaps.surface(state.resource_id, element_look(c, state, e));
+    cairo_surface_t* mask = c.bitmaps.surface(mask_id, element_look(c, state, e));
     if (picture == nullptr || mask == nullptr) {
         placeholder_frame(cr, e.position_x, e.position_y, kSmallPlaceholder * 2, kSmallPlaceholder,
                           picture == nullptr ? state.resource_id : mask_id, false);
@@ -176,7 +177,7 @@ void draw_moving_image(const Context& c, const runtime::ElementState& state, con
     cairo_clip(cr);
     paint_at(cr, picture, e.position_x - state.offset_x, e.position_y - state.offset_y);
     cairo_restore(cr);
-    paint_bitmap(c, mask_id, element_look(state, e), e.position_x, e.position_y, true);
+    paint_bitmap(c, mask_id, element_look(c, state, e), e.position_x, e.position_y, true);
 }
 
 // From the gauge's space to the texture's: its centre on the background
@@ -227,7 +228,7 @@ void draw_sprite(const Context& c, const runtime::ElementState& state, const Pla
     cairo_t* cr = c.cr;
     const uint32_t mask_id = state.resource_id + 1;
     cairo_pattern_t* turned = nullptr;
-    if (cairo_surface_t* texture = c.bitmaps.surface(state.resource_id, element_look(state, e))) {
+    if (cairo_surface_t* texture = c.bitmaps.surface(state.resource_id, element_look(c, state, e))) {
         turned = turned_texture(cr, state, e, texture);
     } else {
         // The texture's place: a cross through its centre, turned with it.
@@ -266,7 +267,7 @@ void draw_sprite(const Context& c, const runtime::ElementState& state, const Pla
         cairo_pattern_destroy(turned);
     }
     if (windowed) {
-        paint_bitmap(c, mask_id, element_look(state, e), e.position_x, e.position_y, true);
+        paint_bitmap(c, mask_id, element_look(c, state, e), e.position_x, e.position_y, true);
     } else {
         placeholder_frame(cr, e.position_x, e.position_y, kSmallPlaceholder * 2, kSmallPlaceholder, mask_id, false);
     }

@@ -1,8 +1,8 @@
 // The cockpit by night: flood lamps above the panel throw pools of warm
 // light that fall off across it, so the panel's paint and every gauge are
 // seen only as far as the light reaches them, never tinted; dial markings
-// and needles are luminous paint, which glows of itself; lamps (image flag
-// kImageBright) light themselves and are drawn as by day.
+// and needles are luminous paint, which glows of itself (the glow looks,
+// surfaces.cpp); lamps (image flag kImageBright) light themselves.
 #include <cairo.h>
 
 #include <algorithm>
@@ -27,10 +27,6 @@ constexpr Lamp kLamps[] = {
 constexpr double kAmbient = 0.05;
 // The lamps' colour: incandescent, a little warm.
 constexpr double kLightR = 1.0, kLightG = 0.86, kLightB = 0.70;
-// Luminous paint: its pale green-yellow glow, and how much of it a marking
-// of full white gives. Paint glows as its fourth power: white markings and
-// needles fully, cream ones somewhat, grey bezels and black faces not.
-constexpr double kGlowR = 0.50, kGlowG = 0.86, kGlowB = 0.42, kGlowStrength = 0.85;
 // The light map is smooth: a coarse one, filtered, does.
 constexpr int kLightMapStep = 8;
 
@@ -95,38 +91,31 @@ void light_by_night(cairo_t* cr, const FloodLight* light) {
     cairo_restore(cr);
 }
 
-void draw_at_night(cairo_t* cr, const FloodLight* light, bool luminous, const std::function<void()>& draw) {
+void composite_at_night(cairo_t* cr, const FloodLight* light, const std::function<void()>& paint,
+                        const std::function<void()>& glow) {
     cairo_push_group(cr);
-    draw();
-    cairo_pattern_t* drawn = cairo_pop_group(cr);
+    paint();
+    cairo_pattern_t* painted = cairo_pop_group(cr);
 
     cairo_push_group(cr);
-    cairo_set_source(cr, drawn);
+    cairo_set_source(cr, painted);
     cairo_paint(cr);
     light_by_night(cr, light);
     // Multiplying lit the transparent parts too: they stay transparent.
+    cairo_save(cr);
     cairo_set_operator(cr, CAIRO_OPERATOR_DEST_IN);
-    cairo_set_source(cr, drawn);
+    cairo_set_source(cr, painted);
     cairo_paint(cr);
-    if (luminous) {
-        cairo_push_group(cr);
-        cairo_set_source(cr, drawn);
-        cairo_paint(cr);
-        cairo_set_operator(cr, CAIRO_OPERATOR_MULTIPLY);
-        for (int i = 0; i < 3; ++i) cairo_paint(cr);  // its fourth power
-        cairo_set_source_rgb(cr, kGlowStrength * kGlowR, kGlowStrength * kGlowG, kGlowStrength * kGlowB);
-        cairo_paint(cr);
-        cairo_set_operator(cr, CAIRO_OPERATOR_DEST_IN);
-        cairo_set_source(cr, drawn);
-        cairo_paint(cr);
-        cairo_pop_group_to_source(cr);
-        cairo_set_operator(cr, CAIRO_OPERATOR_ADD);
-        cairo_paint(cr);
-    }
+    cairo_restore(cr);
+    cairo_push_group(cr);
+    glow();
+    cairo_pop_group_to_source(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_ADD);
+    cairo_paint(cr);
     cairo_pop_group_to_source(cr);
     cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
     cairo_paint(cr);
-    cairo_pattern_destroy(drawn);
+    cairo_pattern_destroy(painted);
 }
 
 }  // namespace render

@@ -59,27 +59,47 @@ void draw_gauge_from(cairo_t* cr, const runtime::GaugeInstance& instance, Bitmap
     cairo_save(cr);
     cairo_rectangle(cr, 0.0, 0.0, width, height);
     cairo_clip(cr);
-    const Context context{cr, bitmaps, static_cast<double>(width)};
     const runtime::ModuleMemory memory = instance.module().records();
     const std::vector<runtime::ElementState>& elements = instance.elements();
-    for (size_t i = from; i < elements.size(); ++i) {
-        if (i == split) at_split();
-        if (!elements[i].visible) continue;
-        try {
-            const Placement placed = placement_of(memory, elements[i]);
-            if (night && (placed.image_flags & kImageBright) == 0) {
-                draw_at_night(cr, light, true, [&] { draw_element(context, elements[i], placed); });
-            } else {
-                draw_element(context, elements[i], placed);
+    // Elements [begin, end): as by day, or at night lit or their glow (a
+    // lamp, which lights itself, is its own glow and a shadow when lit).
+    const auto draw_range = [&](size_t begin, size_t end, Shade shade) {
+        for (size_t i = begin; i < end; ++i) {
+            if (!elements[i].visible) continue;
+            try {
+                const Placement placed = placement_of(memory, elements[i]);
+                const bool lights_itself = (placed.image_flags & kImageBright) != 0;
+                const Shade own = !lights_itself                    ? shade
+                                  : shade == Shade::kPaint && night ? Shade::kShadow
+                                                                    : Shade::kPaint;
+                draw_element(Context{cr, bitmaps, static_cast<double>(width), own}, elements[i], placed);
+            } catch (const runtime::ModuleFault& fault) {
+                throw runtime::GaugeFault(
+                    runtime::fault_message(instance.module(), "gauge " + instance.name() + ", drawing its elements",
+                                           fault),
+                    fault);
             }
-        } catch (const runtime::ModuleFault& fault) {
-            cairo_restore(cr);
-            throw runtime::GaugeFault(
-                runtime::fault_message(instance.module(), "gauge " + instance.name() + ", drawing its elements", fault),
-                fault);
         }
+    };
+    const size_t count = elements.size();
+    const size_t middle = std::clamp(split, from, count);
+    const auto draw_part = [&](size_t begin, size_t end) {
+        if (begin >= end) return;
+        if (!night) {
+            draw_range(begin, end, Shade::kPaint);
+            return;
+        }
+        composite_at_night(
+            cr, light, [&] { draw_range(begin, end, Shade::kPaint); }, [&] { draw_range(begin, end, Shade::kGlow); });
+    };
+    try {
+        draw_part(from, middle);
+        if (split >= from && split <= count) at_split();
+        draw_part(middle, count);
+    } catch (...) {
+        cairo_restore(cr);
+        throw;
     }
-    if (split == elements.size() && split >= from) at_split();
     cairo_restore(cr);
 }
 

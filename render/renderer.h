@@ -57,6 +57,16 @@ enum class Look {
     GreyOpaque,  // desaturated and darkened
     GreyOverlay,
     Window,  // a mask's window: opaque where the bitmap is pure black, transparent elsewhere
+    // The glow of luminous paint at night, of each look above: pale paint
+    // glows, dark paint and black do not (but still hide what lies beneath).
+    GlowOpaque,
+    GlowOverlay,
+    GlowGreyOpaque,
+    GlowGreyOverlay,
+    // Black where the look shows: what lights itself hides the paint beneath
+    // it from the flood light, and adds its own light instead.
+    ShadowOpaque,
+    ShadowOverlay,
 };
 
 // The decoded bitmaps of one module, as surfaces, made once each.

@@ -15,8 +15,37 @@ namespace {
 
 bool greyed_look(Look look) { return look == Look::GreyOpaque || look == Look::GreyOverlay; }
 
+// The look a glow look glows of.
+Look lit_look(Look look) {
+    switch (look) {
+        case Look::GlowOpaque: return Look::Opaque;
+        case Look::GlowOverlay: return Look::Overlay;
+        case Look::GlowGreyOpaque: return Look::GreyOpaque;
+        case Look::GlowGreyOverlay: return Look::GreyOverlay;
+        case Look::ShadowOpaque: return Look::Opaque;
+        case Look::ShadowOverlay: return Look::Overlay;
+        default: return look;
+    }
+}
+
+bool shadow_look(Look look) { return look == Look::ShadowOpaque || look == Look::ShadowOverlay; }
+
+uint32_t look_pixel(uint32_t rgb, Look look);
+
+// Luminous paint glows as the fourth power of its lightness: white markings
+// and needles fully, cream ones somewhat, grey bezels and black faces not.
+uint32_t glow_pixel(uint32_t lit) {
+    if (lit >> 24 == 0) return 0u;
+    const double lightness = ((lit >> 16 & 0xFF) + (lit >> 8 & 0xFF) + (lit & 0xFF)) / (3.0 * 255.0);
+    const double glow = kGlow.strength * lightness * lightness * lightness * lightness;
+    const auto channel = [&](double colour) { return static_cast<uint32_t>(std::lround(255.0 * glow * colour)); };
+    return 0xFF000000u | channel(kGlow.r) << 16 | channel(kGlow.g) << 8 | channel(kGlow.b);
+}
+
 // Premultiplied ARGB32 of one decoded colour in a look.
 uint32_t look_pixel(uint32_t rgb, Look look) {
+    if (shadow_look(look)) return look_pixel(rgb, lit_look(look)) & 0xFF000000u;
+    if (lit_look(look) != look) return glow_pixel(look_pixel(rgb, lit_look(look)));
     const bool black = (rgb & 0xFFFFFF) == 0;
     switch (look) {
         case Look::Window: return black ? 0xFF000000u : 0u;
@@ -36,6 +65,20 @@ uint32_t look_pixel(uint32_t rgb, Look look) {
 }
 
 }  // namespace
+
+Look night_look(Look look, Shade shade) {
+    if (shade == Shade::kShadow) {
+        return look == Look::Opaque || look == Look::GreyOpaque ? Look::ShadowOpaque : Look::ShadowOverlay;
+    }
+    if (shade != Shade::kGlow) return look;
+    switch (look) {
+        case Look::Opaque: return Look::GlowOpaque;
+        case Look::Overlay: return Look::GlowOverlay;
+        case Look::GreyOpaque: return Look::GlowGreyOpaque;
+        case Look::GreyOverlay: return Look::GlowGreyOverlay;
+        default: return look;
+    }
+}
 
 using SurfacePointer = std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t*)>;
 
