@@ -240,21 +240,25 @@ TEST_F(Flying, ThePilotsControlsSetTheModelsProperties) {
         std::vector<double> expected;  // in the order of `watched` below
     };
     const Row rows[] = {
-        {{0.5, -0.25, 0.75, 1.0, kUnmoved, kUnmoved}, {0.5, -0.25, 0.75, 1.0, 1.0, 1.0, 0.0}},
-        {{-1.0, 1.0, -0.5, 0.25, 0.0, 2.0 / 3.0}, {-1.0, 1.0, -0.5, 0.25, 0.25, 0.0, 2.0 / 3.0}},
-        {{0.0, 0.0, 0.0, 0.0, 1.0, 0.0}, {0.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0}},
+        {{0.5, -0.25, 0.75, 1.0, kUnmoved, kUnmoved, kUnmoved, kUnmoved},
+         {0.5, -0.25, 0.75, 1.0, 1.0, 1.0, 0.0, 0.0, 0.0}},
+        {{-1.0, 1.0, -0.5, 0.25, 0.0, 2.0 / 3.0, 0.35, -1.5},
+         {-1.0, 1.0, -0.5, 0.25, 0.25, 0.0, 2.0 / 3.0, 0.35, -1.0}},
+        {{0.0, 0.0, 0.0, 0.0, 1.0, 0.0, kUnmoved, 0.1}, {0.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.35, 0.1}},
     };
     runtime::Host host;
     FlightRun runway = run("free_runway.xml");
     runway.watched = {"fcs/elevator-cmd-norm",   "fcs/aileron-cmd-norm",     "fcs/rudder-cmd-norm",
                       "fcs/left-brake-cmd-norm", "fcs/right-brake-cmd-norm", "gear/gear-cmd-norm",
-                      "fcs/flap-cmd-norm"};
+                      "fcs/flap-cmd-norm",       "fcs/pitch-trim-cmd-norm",  "fcs/yaw-trim-cmd-norm"};
     flightmodel::CoupledFlight flight(runway, host);
     ASSERT_TRUE(flight.update());  // the script's set-up
     for (const Row& row : rows) {
         ASSERT_TRUE(flight.update(&row.pilot));
         for (size_t i = 0; i < row.expected.size(); ++i)
             EXPECT_NEAR(flight.watched()[i], row.expected[i], 1e-6) << runway.watched[i];
+        EXPECT_NEAR(flight.state().pitch_trim, row.expected[7], 1e-6);
+        EXPECT_NEAR(flight.state().rudder_trim, row.expected[8], 1e-6);
     }
 }
 
@@ -435,6 +439,37 @@ TEST(Coupling, FlapDialReadsTheModelsFlapAngle) {
         }
         const double mark = std::fmod(270.0 + 3.0 * degrees, 360.0);  // clockwise from 3 o'clock
         EXPECT_LT(std::abs(std::remainder(needle(dial, 0).angle - mark, 360.0)), 8.0) << degrees << " degrees";
+    }
+}
+
+// What struck the ground, by Systems/ground.xml's numbers; the belly and
+// standing still apart from a crash.
+TEST(Coupling, StateNamesWhatStruckTheGround) {
+    const Coupling coupling;
+    const auto at = [&](const char* property) { return static_cast<size_t>(coupling.property_index(property)); };
+    const struct {
+        double cause, belly, ground_fps;
+        const char* struck;  // null: no crash
+        bool on_belly, stopped;
+    } cases[] = {
+        {0.0, 0.0, 150.0, nullptr, false, false},
+        {0.0, 1.0, 0.5, nullptr, true, true},
+        {1.0, 0.0, 80.0, "the nose", false, false},
+        {3.0, 0.0, 80.0, "the port wing tip", false, false},
+        {4.0, 1.0, 0.0, "the starboard wing tip", true, true},
+        {5.0, 1.0, 60.0, "the belly, coming down faster than 15 ft/s", true, false},
+        {9.0, 0.0, 0.0, "the airframe", false, true},
+    };
+    for (const auto& c : cases) {
+        std::vector<double> frame(coupling.properties().size(), 0.0);
+        frame[at("korvane/crash-cause")] = c.cause;
+        frame[at("korvane/contact/belly")] = c.belly;
+        frame[at("velocities/vg-fps")] = c.ground_fps;
+        const flightmodel::FlightState state = coupling.state(frame);
+        EXPECT_EQ(state.crashed, c.struck != nullptr) << c.cause;
+        EXPECT_STREQ(state.struck != nullptr ? state.struck : "", c.struck != nullptr ? c.struck : "") << c.cause;
+        EXPECT_EQ(state.on_belly, c.on_belly) << c.cause;
+        EXPECT_EQ(state.stopped, c.stopped) << c.cause;
     }
 }
 
