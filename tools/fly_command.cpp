@@ -127,7 +127,9 @@ public:
             if (running && std::isnan(started_[engine])) started_[engine] = updates_ == 0 ? -1.0 : time;
             if (!running && updates_ == 0) started_[engine] = std::nan("");
         }
-        const bool on_ground = watched[0] > 0.5;
+        const flightmodel::FlightState state = coupling_.state(frame);
+        // On the wheels or, wheels up, on the belly.
+        const bool on_ground = watched[0] > 0.5 || state.on_belly;
         if (!on_ground && was_on_ground_ && std::isnan(lift_off_)) {
             lift_off_ = time;
             lift_off_speed_ = at(speed_);
@@ -137,7 +139,6 @@ public:
         top_altitude_ = std::max(top_altitude_, at(altitude_));
         if (updates_++ == 0) first_fuel_ = watched[1];
         last_fuel_ = watched[1];
-        const flightmodel::FlightState state = coupling_.state(frame);
         if (state.crashed && struck_ == nullptr) {
             crashed_at_ = time;
             struck_ = state.struck;
@@ -186,8 +187,8 @@ public:
         if (crashed()) {
             std::fprintf(out, "  %s\n", crash_line().c_str());
         } else if (!std::isnan(belly_at_)) {
-            std::fprintf(out, "  landed on the belly at %.1f s, %s\n", belly_at_,
-                         stopped_ ? "stopped" : "still moving");
+            std::fprintf(out, "  landed on the belly, %s (down at %.1f s)\n", stopped_ ? "stopped" : "still moving",
+                         belly_at_);
         }
     }
 
