@@ -53,7 +53,7 @@ protected:
         root_ = fs::temp_directory_path() / ("korvane_fly_" + std::to_string(getpid()));
         fs::create_directories(root_ / "scripts");
         fs::create_directory_symlink(fs::absolute(fdm / "aircraft"), root_ / "aircraft");
-        for (const char* script : {"takeoff.xml", "cruise.xml", "free_runway.xml"}) {
+        for (const char* script : {"takeoff.xml", "cruise.xml", "free_runway.xml", "belly_landing.xml"}) {
             fs::copy_file(fdm / "scripts" / script, root_ / "scripts" / script);
         }
     }
@@ -259,6 +259,39 @@ TEST_F(Flying, ThePilotsControlsSetTheModelsProperties) {
             EXPECT_NEAR(flight.watched()[i], row.expected[i], 1e-6) << runway.watched[i];
         EXPECT_NEAR(flight.state().pitch_trim, row.expected[7], 1e-6);
         EXPECT_NEAR(flight.state().rudder_trim, row.expected[8], 1e-6);
+    }
+}
+
+// Wheels up onto the runway: level, the belly scrapes to a stop and no
+// crash; a wing held down, its tip strikes first and the crash names it.
+TEST_F(Flying, TheModelSaysWhatStruckTheGround) {
+    std::string belly;
+    std::getline(std::ifstream(root_ / "scripts" / "belly_landing.xml"), belly, '\0');
+    const std::string hold = "<set name=\"korvane/pilot/roll-hold\" value=\"1\"/>";
+    ASSERT_NE(belly.find(hold), std::string::npos);
+    const struct {
+        const char* script;
+        const char* bank;  // the bank held on the way down; null: the script's level
+        const char* struck;
+    } cases[] = {
+        {"belly_landing.xml", nullptr, nullptr},
+        {"port_wing_down.xml", "-40", "the port wing tip"},
+        {"starboard_wing_down.xml", "40", "the starboard wing tip"},
+    };
+    for (const auto& c : cases) {
+        if (c.bank != nullptr) {
+            std::string script = belly;
+            script.insert(script.find(hold),
+                          std::string("<set name=\"korvane/pilot/bank-deg\" value=\"") + c.bank + "\"/>");
+            write(c.script, script);
+        }
+        runtime::Host host;
+        flightmodel::CoupledFlight flight(run(c.script), host);
+        while (flight.update() && !flight.state().crashed) {}
+        const flightmodel::FlightState state = flight.state();
+        EXPECT_STREQ(state.struck != nullptr ? state.struck : "no crash", c.struck != nullptr ? c.struck : "no crash")
+            << c.script << " at " << flight.time() << " s";
+        if (c.struck == nullptr) EXPECT_TRUE(state.on_belly && state.stopped) << c.script;
     }
 }
 
