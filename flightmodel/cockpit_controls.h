@@ -30,8 +30,7 @@ double flap_lever_stepped(double pilot, double position, int step);
 // last put it (`pilot`), or, until then, from where the model's trim is
 // (`model`, FlightState's; not finite: neutral): `step` 1 nose down or nose
 // right, -1 the other way, each a twentieth of the way from neutral to an
-// end (0.05). It stops at the
-// ends.
+// end (0.05). It stops at the ends.
 double trim_stepped(double pilot, double model, int step);
 // The same wheel turned for `seconds` at `rate` (-1..1, a gamepad's axis):
 // end to end in kTrimTravelSeconds at full rate.
