@@ -26,4 +26,15 @@ double gear_lever_thrown(double pilot, double extension);
 // (`position`; not finite: up); it stops at up and fully down.
 double flap_lever_stepped(double pilot, double position, int step);
 
+// The trim wheel (elevator or rudder, -1..1) a notch on from where the pilot
+// last put it (`pilot`), or, until then, from where the model's trim is
+// (`model`, FlightState's; not finite: neutral): `step` 1 nose down or nose
+// right, -1 the other way, each a twentieth of the way from neutral to an
+// end (0.05). It stops at the ends.
+double trim_stepped(double pilot, double model, int step);
+// The same wheel turned for `seconds` at `rate` (-1..1, a gamepad's axis):
+// end to end in kTrimTravelSeconds at full rate.
+inline constexpr double kTrimTravelSeconds = 10.0;
+double trim_turned(double pilot, double model, double rate, double seconds);
+
 }  // namespace flightmodel

@@ -6,6 +6,7 @@
 #include <numbers>
 #include <stdexcept>
 
+#include "frame/numbers.h"
 #include "frame/vocabulary.h"
 
 namespace flightmodel {
@@ -168,12 +169,22 @@ struct PilotRow {
 constexpr PilotRow kPilotRows[] = {
     {"fcs/elevator-cmd-norm", -1.0},  {"fcs/aileron-cmd-norm", -1.0},    {"fcs/rudder-cmd-norm", -1.0},
     {"fcs/left-brake-cmd-norm", 0.0}, {"fcs/right-brake-cmd-norm", 0.0}, {"gear/gear-cmd-norm", 0.0},
-    {"fcs/flap-cmd-norm", 0.0},
+    {"fcs/flap-cmd-norm", 0.0},       {"fcs/pitch-trim-cmd-norm", -1.0}, {"fcs/yaw-trim-cmd-norm", -1.0},
 };
 
 std::array<double, std::size(kPilotRows)> pilot_values(const PilotControls& pilot) {
-    return {pilot.elevator, pilot.aileron, pilot.rudder, pilot.brakes, pilot.brakes, pilot.gear, pilot.flaps};
+    return {pilot.elevator, pilot.aileron, pilot.rudder,     pilot.brakes,     pilot.brakes,
+            pilot.gear,     pilot.flaps,   pilot.pitch_trim, pilot.rudder_trim};
 }
+
+// What Coupling::state() reads, in the order of state_inputs_.
+constexpr const char* kStateProperties[] = {"fcs/pitch-trim-cmd-norm", "fcs/yaw-trim-cmd-norm", "korvane/crash-cause",
+                                            "korvane/contact/belly", "velocities/vg-fps"};
+// What Systems/ground.xml's korvane/crash-cause numbers, from 1.
+constexpr const char* kStruck[] = {"the nose", "the tail cone", "the port wing tip", "the starboard wing tip",
+                                   "the belly, coming down faster than 15 ft/s"};
+// Standing still: under a knot over the ground.
+constexpr double kStoppedFps = 1.69;
 
 std::string indexed(const char* pattern, int index) {
     std::string text = pattern;
@@ -228,6 +239,24 @@ Coupling::Coupling(Surroundings surroundings) : surroundings_(surroundings) {
     }
     first_pilot_control_ = control_properties_.size();
     for (const PilotRow& row : kPilotRows) control_properties_.emplace_back(row.property);
+    for (size_t i = 0; i < std::size(kStateProperties); ++i) state_inputs_[i] = add_property(kStateProperties[i]);
+}
+
+FlightState Coupling::state(std::span<const double> frame) const {
+    FlightState state;
+    if (frame.size() != properties_.size()) return state;
+    auto at = [&](size_t i) { return frame::finite_or_zero(frame[static_cast<size_t>(state_inputs_[i])]); };
+    state.pitch_trim = std::clamp(at(0), -1.0, 1.0);
+    state.rudder_trim = std::clamp(at(1), -1.0, 1.0);
+    const double cause = std::round(at(2));
+    state.crashed = cause >= 1.0;
+    if (state.crashed) {
+        state.struck =
+            cause <= static_cast<double>(std::size(kStruck)) ? kStruck[static_cast<size_t>(cause) - 1] : "the airframe";
+    }
+    state.on_belly = at(3) >= 0.5;
+    state.stopped = std::abs(at(4)) < kStoppedFps;
+    return state;
 }
 
 size_t Coupling::starter_control(int engine) const { return first_starter_ + static_cast<size_t>(engine); }

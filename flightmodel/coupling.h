@@ -35,12 +35,31 @@ class ControlState;
 // The pilot's own controls, from the live page's keys and gamepad: the
 // stick and rudder (-1..1; positive elevator pushes the nose down, positive
 // aileron rolls and positive rudder yaws to starboard) and the brakes (0..1)
-// are 0 when let go; the undercarriage and flap levers (0 up .. 1 down) are
-// NaN until the pilot moves them, so that until then the script's stay.
+// are 0 when let go; the undercarriage and flap levers (0 up .. 1 down) and
+// the elevator and rudder trim (-1..1 of the tabs' travel, positive nose
+// down and nose right, as the stick) are NaN until the pilot moves them, so
+// that until then the script's stay.
 struct PilotControls {
     double elevator = 0.0, aileron = 0.0, rudder = 0.0, brakes = 0.0;
     double gear = std::numeric_limits<double>::quiet_NaN();
     double flaps = std::numeric_limits<double>::quiet_NaN();
+    double pitch_trim = std::numeric_limits<double>::quiet_NaN();
+    double rudder_trim = std::numeric_limits<double>::quiet_NaN();
+};
+
+// What the model says of the aircraft beyond the panel's variables: the trim
+// as it stands (whoever set it) and how the airframe meets the ground.
+struct FlightState {
+    double pitch_trim = 0.0, rudder_trim = 0.0;  // -1..1, as PilotControls
+    // Latched for the rest of the flight once a wing tip, the nose or the
+    // tail cone touched, or the belly came down too fast; `struck` names
+    // which ("the port wing tip"), null when none has.
+    bool crashed = false;
+    const char* struck = nullptr;
+    // The airframe itself (not a wheel) on the ground, and the aircraft
+    // standing still (under a knot).
+    bool on_belly = false;
+    bool stopped = false;
 };
 
 // One property the panel sets in the model: an index into
@@ -80,6 +99,11 @@ public:
     const std::vector<std::string>& control_properties() const { return control_properties_; }
     size_t starter_control(int engine) const;
 
+    // The trim and the airframe's contact in one model frame (values in the
+    // order of properties(); a frame of the wrong size reads as nothing
+    // touched, trim neutral).
+    FlightState state(std::span<const double> frame) const;
+
     // Sets every bound variable from one model frame (values in the order of
     // properties()), and notes in `state` what the model set the controls to.
     // The pressure setting is the panel's: it is read, never written. Throws
@@ -104,6 +128,8 @@ private:
     std::vector<Binding> bindings_;
     std::vector<std::string> control_properties_;
     size_t first_starter_ = 0, first_pilot_control_ = 0;
+    // Indices into properties() of what state() reads, in its own order.
+    std::array<int, 5> state_inputs_{};
 };
 
 // The coupling's memory of the controls between updates: the value the model

@@ -137,6 +137,9 @@ public:
     // The model's state after the last update, in the order of
     // coupling().properties().
     const std::vector<double>& frame() const { return frame_; }
+    // The trim and the airframe's contact after the last update (neutral,
+    // nothing touched, before the first).
+    FlightState state() const { return coupling_.state(frame_); }
 
 private:
     runtime::Host& host_;

@@ -110,7 +110,7 @@ const std::vector<std::string> kWatched = {"gear/wow", "propulsion/total-fuel-lb
 // from the model's own properties.
 class FlightSummary {
 public:
-    explicit FlightSummary(const flightmodel::Coupling& coupling) {
+    explicit FlightSummary(const flightmodel::Coupling& coupling) : coupling_(coupling) {
         for (int engine = 0; engine < sim::kEngineCount; ++engine) {
             const std::string n = std::to_string(engine);
             running_.push_back(coupling.property_index("propulsion/engine[" + n + "]/set-running"));
@@ -127,7 +127,9 @@ public:
             if (running && std::isnan(started_[engine])) started_[engine] = updates_ == 0 ? -1.0 : time;
             if (!running && updates_ == 0) started_[engine] = std::nan("");
         }
-        const bool on_ground = watched[0] > 0.5;
+        const flightmodel::FlightState state = coupling_.state(frame);
+        // On the wheels or, wheels up, on the belly.
+        const bool on_ground = watched[0] > 0.5 || state.on_belly;
         if (!on_ground && was_on_ground_ && std::isnan(lift_off_)) {
             lift_off_ = time;
             lift_off_speed_ = at(speed_);
@@ -137,6 +139,23 @@ public:
         top_altitude_ = std::max(top_altitude_, at(altitude_));
         if (updates_++ == 0) first_fuel_ = watched[1];
         last_fuel_ = watched[1];
+        if (state.crashed && struck_ == nullptr) {
+            crashed_at_ = time;
+            struck_ = state.struck;
+        }
+        if (state.on_belly && std::isnan(belly_at_)) belly_at_ = time;
+        stopped_ = state.stopped;
+    }
+
+    bool crashed() const { return struck_ != nullptr; }
+
+    // How the flight ended against the ground, for the error line of a
+    // crash: "crashed at 312.4 s: the nose touched the ground".
+    std::string crash_line() const {
+        char text[160];
+        std::snprintf(text, sizeof text, "crashed at %.1f s: %s touched the ground", crashed_at_,
+                      struck_ != nullptr ? struck_ : "nothing");
+        return text;
     }
 
     // Engines by the crew's numbers, 1 to 4, as the panel and the vocabulary
@@ -165,6 +184,12 @@ public:
         }
         std::fprintf(out, "  highest: %.0f kt, %.0f ft (pressure altitude)\n  fuel used: %.0f lb\n", top_speed_,
                      top_altitude_, first_fuel_ - last_fuel_);
+        if (crashed()) {
+            std::fprintf(out, "  %s\n", crash_line().c_str());
+        } else if (!std::isnan(belly_at_)) {
+            std::fprintf(out, "  landed on the belly, %s (down at %.1f s)\n", stopped_ ? "stopped" : "still moving",
+                         belly_at_);
+        }
     }
 
     // The same as JSON fields of `summary`; null where the text says none.
@@ -186,9 +211,14 @@ public:
         summary["on_ground_at_end"] = was_on_ground_;
         summary["highest"] = {{"speed_kt", top_speed_}, {"pressure_altitude_ft", top_altitude_}};
         summary["fuel_used_lb"] = first_fuel_ - last_fuel_;
+        summary["crash"] = crashed() ? ordered_json{{"at_seconds", crashed_at_}, {"struck", struck_}} : ordered_json();
+        summary["belly_landing"] = !crashed() && !std::isnan(belly_at_)
+                                       ? ordered_json{{"at_seconds", belly_at_}, {"stopped", stopped_}}
+                                       : ordered_json();
     }
 
 private:
+    const flightmodel::Coupling& coupling_;
     std::vector<int> running_;
     std::vector<double> started_;  // -1: running from the start; NaN: never started
     int speed_ = -1, altitude_ = -1;
@@ -197,6 +227,9 @@ private:
     double top_speed_ = -1e9, top_altitude_ = -1e9;
     double first_fuel_ = 0.0, last_fuel_ = 0.0;
     uint64_t updates_ = 0;
+    double crashed_at_ = 0.0, belly_at_ = std::nan("");
+    const char* struck_ = nullptr;  // what struck the ground first; null: no crash
+    bool stopped_ = false;
 };
 
 // The script's run, with --end in place of its end; every --at checked
@@ -371,7 +404,9 @@ void write_json(const Options& options, const flightmodel::ScriptRun& script_run
     // and the scenario's line it cut short.
     json["ended"] = {{"at_seconds", timing.last_time},
                      {"planned_end_seconds", or_null(script_run.end > 0.0, script_run.end)},
-                     {"by", options.run.end_seconds > 0.0 ? "--end" : "the script"},
+                     {"by", summary.crashed()               ? "a crash"
+                            : options.run.end_seconds > 0.0 ? "--end"
+                                                            : "the script"},
                      {"scenario_cut_at_line", or_null(ended.scenario_line != 0, ended.scenario_line)}};
     summary.add_json(json);
     timing.add_json(json);
@@ -457,7 +492,8 @@ gaugebench::ExitStatus fly(Options& options) {
             summary->note(timing.last_time, flight.frame(), flight.watched());
             progress.status(gaugebench::seconds_done("fly", timing.last_time - script_run.start,
                                                      script_run.end - script_run.start, seconds_since(timing.start)));
-            return true;
+            // A crash ends the flight: the model would fly on a wreck.
+            return !summary->crashed();
         });
         if (scenario) runner.run(*scenario);
         while (runner.update_once()) {}
@@ -487,7 +523,8 @@ gaugebench::ExitStatus fly(Options& options) {
     if (!options.json.empty()) {
         write_json(options, script_run, *summary, timing, pictures, ended);
     }
-    return every_picture ? gaugebench::ExitStatus::kSuccess : gaugebench::ExitStatus::kFailed;
+    if (summary->crashed()) gaugebench::print_error("gaugebench fly", summary->crash_line());
+    return every_picture && !summary->crashed() ? gaugebench::ExitStatus::kSuccess : gaugebench::ExitStatus::kFailed;
 }
 
 }  // namespace

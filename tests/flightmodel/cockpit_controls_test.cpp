@@ -1,5 +1,6 @@
 // How a pilot's inputs move the cockpit's controls: the throttles' travel,
-// the undercarriage lever thrown, the flap lever's steps. No model needed.
+// the undercarriage lever thrown, the flap lever's steps, the trim wheels.
+// No model needed.
 #include "flightmodel/cockpit_controls.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +54,29 @@ TEST(CockpitControls, LeversMoveFromThePilotsPlaceOrTheModels) {
         const double lever = c.step == 0 ? flightmodel::gear_lever_thrown(c.pilot, c.model)
                                          : flightmodel::flap_lever_stepped(c.pilot, c.model, c.step);
         EXPECT_DOUBLE_EQ(lever, c.expected) << c.what;
+    }
+}
+
+TEST(CockpitControls, TrimMovesFromThePilotsPlaceOrTheModels) {
+    const struct {
+        const char* what;
+        double pilot, model;  // -1..1: the pilot's trim, the model's
+        int step;             // 0: turned at `rate` for a second
+        double rate, expected;
+    } cases[] = {
+        {"a notch nose down from the model's trim", kNaN, 0.2, 1, 0.0, 0.25},
+        {"from the pilot's, not the model's", -0.5, 0.2, -1, 0.0, -0.55},
+        {"no trim from the model: from neutral", kNaN, kNaN, 1, 0.0, 0.05},
+        {"stops at full nose down", 0.98, 0.0, 1, 0.0, 1.0},
+        {"and full the other way", -1.0, 0.0, -1, 0.0, -1.0},
+        {"full rate: a fifth of the travel a second", 0.0, 0.0, 0, 1.0, 0.2},
+        {"half rate the other way", kNaN, 0.5, 0, -0.5, 0.4},
+        {"no rate from the gamepad: stays", 0.3, 0.0, 0, kNaN, 0.3},
+    };
+    for (const auto& c : cases) {
+        const double trim = c.step != 0 ? flightmodel::trim_stepped(c.pilot, c.model, c.step)
+                                        : flightmodel::trim_turned(c.pilot, c.model, c.rate, 1.0);
+        EXPECT_NEAR(trim, c.expected, 1e-12) << c.what;
     }
 }
 

@@ -53,7 +53,7 @@ protected:
         root_ = fs::temp_directory_path() / ("korvane_fly_" + std::to_string(getpid()));
         fs::create_directories(root_ / "scripts");
         fs::create_directory_symlink(fs::absolute(fdm / "aircraft"), root_ / "aircraft");
-        for (const char* script : {"takeoff.xml", "cruise.xml", "free_runway.xml"}) {
+        for (const char* script : {"takeoff.xml", "cruise.xml", "free_runway.xml", "belly_landing.xml"}) {
             fs::copy_file(fdm / "scripts" / script, root_ / "scripts" / script);
         }
     }
@@ -240,21 +240,58 @@ TEST_F(Flying, ThePilotsControlsSetTheModelsProperties) {
         std::vector<double> expected;  // in the order of `watched` below
     };
     const Row rows[] = {
-        {{0.5, -0.25, 0.75, 1.0, kUnmoved, kUnmoved}, {0.5, -0.25, 0.75, 1.0, 1.0, 1.0, 0.0}},
-        {{-1.0, 1.0, -0.5, 0.25, 0.0, 2.0 / 3.0}, {-1.0, 1.0, -0.5, 0.25, 0.25, 0.0, 2.0 / 3.0}},
-        {{0.0, 0.0, 0.0, 0.0, 1.0, 0.0}, {0.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0}},
+        {{0.5, -0.25, 0.75, 1.0, kUnmoved, kUnmoved, kUnmoved, kUnmoved},
+         {0.5, -0.25, 0.75, 1.0, 1.0, 1.0, 0.0, 0.0, 0.0}},
+        {{-1.0, 1.0, -0.5, 0.25, 0.0, 2.0 / 3.0, 0.35, -1.5},
+         {-1.0, 1.0, -0.5, 0.25, 0.25, 0.0, 2.0 / 3.0, 0.35, -1.0}},
+        {{0.0, 0.0, 0.0, 0.0, 1.0, 0.0, kUnmoved, 0.1}, {0.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.35, 0.1}},
     };
     runtime::Host host;
     FlightRun runway = run("free_runway.xml");
     runway.watched = {"fcs/elevator-cmd-norm",   "fcs/aileron-cmd-norm",     "fcs/rudder-cmd-norm",
                       "fcs/left-brake-cmd-norm", "fcs/right-brake-cmd-norm", "gear/gear-cmd-norm",
-                      "fcs/flap-cmd-norm"};
+                      "fcs/flap-cmd-norm",       "fcs/pitch-trim-cmd-norm",  "fcs/yaw-trim-cmd-norm"};
     flightmodel::CoupledFlight flight(runway, host);
     ASSERT_TRUE(flight.update());  // the script's set-up
     for (const Row& row : rows) {
         ASSERT_TRUE(flight.update(&row.pilot));
         for (size_t i = 0; i < row.expected.size(); ++i)
             EXPECT_NEAR(flight.watched()[i], row.expected[i], 1e-6) << runway.watched[i];
+        EXPECT_NEAR(flight.state().pitch_trim, row.expected[7], 1e-6);
+        EXPECT_NEAR(flight.state().rudder_trim, row.expected[8], 1e-6);
+    }
+}
+
+// Wheels up onto the runway: level, the belly scrapes to a stop and no
+// crash; a wing held down, its tip strikes first and the crash names it.
+TEST_F(Flying, TheModelSaysWhatStruckTheGround) {
+    std::string belly;
+    std::getline(std::ifstream(root_ / "scripts" / "belly_landing.xml"), belly, '\0');
+    const std::string hold = "<set name=\"korvane/pilot/roll-hold\" value=\"1\"/>";
+    ASSERT_NE(belly.find(hold), std::string::npos);
+    const struct {
+        const char* script;
+        const char* bank;  // the bank held on the way down; null: the script's level
+        const char* struck;
+    } cases[] = {
+        {"belly_landing.xml", nullptr, nullptr},
+        {"port_wing_down.xml", "-40", "the port wing tip"},
+        {"starboard_wing_down.xml", "40", "the starboard wing tip"},
+    };
+    for (const auto& c : cases) {
+        if (c.bank != nullptr) {
+            std::string script = belly;
+            script.insert(script.find(hold),
+                          std::string("<set name=\"korvane/pilot/bank-deg\" value=\"") + c.bank + "\"/>");
+            write(c.script, script);
+        }
+        runtime::Host host;
+        flightmodel::CoupledFlight flight(run(c.script), host);
+        while (flight.update() && !flight.state().crashed) {}
+        const flightmodel::FlightState state = flight.state();
+        EXPECT_STREQ(state.struck != nullptr ? state.struck : "no crash", c.struck != nullptr ? c.struck : "no crash")
+            << c.script << " at " << flight.time() << " s";
+        if (c.struck == nullptr) EXPECT_TRUE(state.on_belly && state.stopped) << c.script;
     }
 }
 
@@ -435,6 +472,37 @@ TEST(Coupling, FlapDialReadsTheModelsFlapAngle) {
         }
         const double mark = std::fmod(270.0 + 3.0 * degrees, 360.0);  // clockwise from 3 o'clock
         EXPECT_LT(std::abs(std::remainder(needle(dial, 0).angle - mark, 360.0)), 8.0) << degrees << " degrees";
+    }
+}
+
+// What struck the ground, by Systems/ground.xml's numbers; the belly and
+// standing still apart from a crash.
+TEST(Coupling, StateNamesWhatStruckTheGround) {
+    const Coupling coupling;
+    const auto at = [&](const char* property) { return static_cast<size_t>(coupling.property_index(property)); };
+    const struct {
+        double cause, belly, ground_fps;
+        const char* struck;  // null: no crash
+        bool on_belly, stopped;
+    } cases[] = {
+        {0.0, 0.0, 150.0, nullptr, false, false},
+        {0.0, 1.0, 0.5, nullptr, true, true},
+        {1.0, 0.0, 80.0, "the nose", false, false},
+        {3.0, 0.0, 80.0, "the port wing tip", false, false},
+        {4.0, 1.0, 0.0, "the starboard wing tip", true, true},
+        {5.0, 1.0, 60.0, "the belly, coming down faster than 15 ft/s", true, false},
+        {9.0, 0.0, 0.0, "the airframe", false, true},
+    };
+    for (const auto& c : cases) {
+        std::vector<double> frame(coupling.properties().size(), 0.0);
+        frame[at("korvane/crash-cause")] = c.cause;
+        frame[at("korvane/contact/belly")] = c.belly;
+        frame[at("velocities/vg-fps")] = c.ground_fps;
+        const flightmodel::FlightState state = coupling.state(frame);
+        EXPECT_EQ(state.crashed, c.struck != nullptr) << c.cause;
+        EXPECT_STREQ(state.struck != nullptr ? state.struck : "", c.struck != nullptr ? c.struck : "") << c.cause;
+        EXPECT_EQ(state.on_belly, c.on_belly) << c.cause;
+        EXPECT_EQ(state.stopped, c.stopped) << c.cause;
     }
 }
 
