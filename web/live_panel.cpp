@@ -153,6 +153,7 @@ void LivePanel::start_flight() {
     flight_error_.clear();
     flying_ = false;
     pilot_.gear = pilot_.flaps = flightmodel::PilotControls{}.gear;
+    pilot_.pitch_trim = pilot_.rudder_trim = flightmodel::PilotControls{}.pitch_trim;
     hands_ = false;
     if (!options_.flight) return;
     try {
@@ -376,7 +377,14 @@ void LivePanel::apply_one(const Input& input) {
             move_flap_lever(input.step);
             hands_ = true;
             break;
-        case Input::kTrim: break;  // the coupling sets no trim in the model (the status says so)
+        case Input::kTrim: {
+            // From where the pilot last set it, else from the model's own.
+            const flightmodel::FlightState model = flight_ ? flight_->state() : flightmodel::FlightState{};
+            double& trim = input.axis == 0 ? pilot_.pitch_trim : pilot_.rudder_trim;
+            trim = flightmodel::trim_stepped(trim, input.axis == 0 ? model.pitch_trim : model.rudder_trim, input.step);
+            hands_ = true;
+            break;
+        }
     }
 }
 
@@ -599,8 +607,13 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
                 figures["on_ground"] = watched[model_figures_at_ + kOnGround] > 0.5;
             }
         }
-        // The coupling sets no trim in the model: the trim keys do nothing.
-        status["trim"] = "no trim in this model";
+        if (flight_) {
+            const flightmodel::FlightState state = flight_->state();
+            status["trim"] = {{"elevator", thousandths(state.pitch_trim)}, {"rudder", thousandths(state.rudder_trim)}};
+            if (state.crashed)
+                status["crashed"] = std::string("crashed: ") + (state.struck ? state.struck : "") + " struck";
+            if (state.on_belly) status["on_belly"] = true;
+        }
         status["hands"] = hands_;
     }
     status["flight"] = flight;

@@ -168,7 +168,8 @@ public:
     // undercarriage.port; throttle and boost per engine; with a flight model
     // also height above the ground and on_ground), with a flight model
     // "hands" (the pilot has worked a control since the flight started) and
-    // "trim", the gauges taken out by faults ("faults": [{"gauge":
+    // "trim" ({"elevator", "rudder"}: -1..1, + nose down and right), "crashed"
+    // (what struck the ground) and "on_belly" when so, the gauges taken out by faults ("faults": [{"gauge":
     // "Module!Gauge", "fault"}]), error (the flight model's, each fault's, a
     // reset's that failed).
     std::string status_json(double real_time_share, double pictures_per_second) const;

@@ -82,8 +82,8 @@ const kStrip = [
   ['bank', 'BANK', 'bank', (f) => `${Math.abs(f.bank).toFixed(1)}°${f.bank > 0.05 ? ' L' : f.bank < -0.05 ? ' R' : ''}`],
   ['flaps', 'FLAPS', 'flaps', (f) => leverText(f.flaps)],
   ['undercarriage.port', 'GEAR', 'undercarriage', (f) => leverText(f['undercarriage.port'])],
-  // A model without trim says so in the tooltip.
-  ['trim', 'TRIM', 'trim', (f) => (typeof f.trim === 'string' ? '—' : f.trim)],
+  ['trim', 'TRIM', 'trim tabs: elevator (+ nose down, Page Up/Down), rudder (+ right, , and .)', (f) =>
+    (f.trim ? `E ${signed(Math.round(f.trim.elevator * 100))}% R ${signed(Math.round(f.trim.rudder * 100))}%` : '—')],
   ['throttle', 'THR', 'throttles, engines 1 to 4', (f) => perEngine(f.throttle, (t) => Math.round(t))],
   ['boost', 'BOOST', 'boost, engines 1 to 4', (f) => perEngine(f.boost, (b) => signed(b, 1))],
   ['rpm', 'RPM', 'engine speed, engines 1 to 4', (f, status) =>
@@ -108,7 +108,6 @@ function showFigures(status) {
     const unit = !units[name] ? '' : units[name] === '°' || units[name] === '%' ? units[name] : ` ${units[name]}`;
     const text = `${format(figures, status)}${name === 'height' && figures.on_ground ? '' : unit}`;
     setText(cell.lastChild, text);
-    if (name === 'trim' && typeof figures.trim === 'string') cell.title = figures.trim;
   }
 }
 
@@ -136,7 +135,7 @@ function showFlying(flies) {
 function showStatus(status) {
   live.status = status;
   live.statuses += 1;
-  showError(status.error);
+  showError(status.error ?? status.crashed);
   markFaults(status.faults);
   if (status.debugger) {
     statusLine.textContent = `${status.debugger}: the panel and its clock wait for the debugger`;
