@@ -27,6 +27,6 @@ echo
 limited 900 "$bench" scenario scenarios/takeoff.txt --out out "${modules[@]}"
 echo
 limited 1800 "$bench" fly fdm/scripts/takeoff.xml --scenario scenarios/takeoff_crew.txt --out out/flight \
-  --at 8,40,100,125,150,230,290 --animation out/flight/takeoff.png --animation-every 2 "${modules[@]}"
+  --at 8,40,150,300,375,480,540 --animation out/flight/takeoff.png --animation-every 2 "${modules[@]}"
 echo
 limited 120 "$bench" bombrun build/win/Dropwatch.gau
