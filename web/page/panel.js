@@ -517,11 +517,30 @@ function gamepadControls() {
   return { elevator: -axis(1), aileron: axis(0), rudder: axis(2), brakes: Math.max(trigger(6), trigger(7)) };
 }
 
+// The gamepad's trim, on its direction pad as on a trim wheel: up a notch
+// nose down, down nose up, left and right the rudder's; a press a notch,
+// and held, a notch every 0.25 s.
+const kPadTrims = [[12, 'elevator', 1], [13, 'elevator', -1], [14, 'rudder', -1], [15, 'rudder', 1]];
+const padTrimAt = new Map();
+function gamepadTrim(at) {
+  const pad = (navigator.getGamepads ? [...navigator.getGamepads()] : []).find((p) => p && p.connected);
+  for (const [button, axis, step] of kPadTrims) {
+    if (!pad?.buttons[button]?.pressed) {
+      padTrimAt.delete(button);
+      continue;
+    }
+    if (padTrimAt.has(button) && at - padTrimAt.get(button) < 250) continue;
+    padTrimAt.set(button, at);
+    send({ t: 'trim', axis, step });
+  }
+}
+
 let lastControlsAt = performance.now();
 function moveControls() {
   const at = performance.now();
   const seconds = Math.min(0.2, (at - lastControlsAt) / 1000);
   lastControlsAt = at;
+  if (socket && socket.readyState === WebSocket.OPEN) gamepadTrim(at);
   const pad = gamepadControls();
   const next = { throttle: heldTarget('throttle') };
   for (const control of Object.keys(keyed)) {
