@@ -5,18 +5,8 @@
 # and the take-off roll. Skipped, saying so, where JSBSim is not installed.
 #
 #   cmake -DJSBSIM=<JSBSim> -DFDM_DIR=<repo>/fdm -DWORK_DIR=<scratch> -P check_handling.cmake
-foreach(var JSBSIM FDM_DIR WORK_DIR)
-  if(NOT DEFINED ${var})
-    message(FATAL_ERROR "${CMAKE_CURRENT_LIST_FILE} needs -D${var}=...")
-  endif()
-endforeach()
-if(NOT EXISTS "${JSBSIM}")
-  message("JSBSim is not installed at ${JSBSIM}: scripts/install-deps.sh installs it. Test skipped.")
-  return()
-endif()
-set(root "${WORK_DIR}/root")
-file(REMOVE_RECURSE "${root}")
-file(COPY "${FDM_DIR}/aircraft" DESTINATION "${root}")
+include(${CMAKE_CURRENT_LIST_DIR}/scratch_root.cmake)
+fdm_scratch_root(NEEDS JSBSIM FDM_DIR WORK_DIR COPY aircraft)
 
 # Each flight's script; its CSV is named after it and lands in the root.
 set(flights

@@ -6,20 +6,12 @@
 #   fly_in_scratch(<script.xml> <needed variables> ARGS <more fly arguments>)
 # needs JSBSIM, FDM_DIR, GAUGEBENCH, MODULES, PANEL and WORK_DIR, and leaves
 # the command's output in fly_output.
+include(${CMAKE_CURRENT_LIST_DIR}/scratch_root.cmake)
+
 macro(fly_in_scratch script)
   cmake_parse_arguments(fly "" "" "NEEDS;ARGS" ${ARGN})
-  foreach(var JSBSIM FDM_DIR GAUGEBENCH MODULES PANEL WORK_DIR ${fly_NEEDS})
-    if(NOT DEFINED ${var})
-      message(FATAL_ERROR "${CMAKE_CURRENT_LIST_FILE} needs -D${var}=...")
-    endif()
-  endforeach()
-  if(NOT EXISTS "${JSBSIM}")
-    message("JSBSim is not installed at ${JSBSIM}: scripts/install-deps.sh installs it. Test skipped.")
-    return()
-  endif()
-  set(root "${WORK_DIR}/root")
-  file(REMOVE_RECURSE "${root}" "${WORK_DIR}/out")
-  file(COPY "${FDM_DIR}/aircraft" "${FDM_DIR}/scripts" DESTINATION "${root}")
+  fdm_scratch_root(NEEDS JSBSIM FDM_DIR GAUGEBENCH MODULES PANEL WORK_DIR ${fly_NEEDS} COPY aircraft scripts
+                   CLEAR "${WORK_DIR}/out")
   execute_process(
     COMMAND ${GAUGEBENCH} fly ${root}/scripts/${script} --aircraft-root ${root} --jsbsim ${JSBSIM}
             --panel ${PANEL} --out ${WORK_DIR}/out --modules ${MODULES} ${fly_ARGS}
