@@ -405,24 +405,30 @@ void green_lamp(Canvas& canvas, Rgb glass, Rgb figure, bool port, bool screened)
     if (screened) dimmer_screen(cr, w, h);
 }
 
-// Night lamps are lit, only dimmer: well above the unlit glass of the panel
-// (kRedDark, kGreenDark) so that a lit lamp never reads as out; both are
-// palette entries, so the glass stays flat.
-constexpr Rgb kRedNight{240, 50, 36};
-constexpr Rgb kGreenNight{36, 166, 58};
-// The figures on lit glass: dark enough to read at 4.5:1 on it.
+// By day the whole glass is lit and its figures dark on it. At night the
+// dimmer screen passes light through the figures alone: dark glass, the
+// figures lit on it, so the lamp gives a fraction of its daylight and still
+// reads at 4.5:1, and its lit figures tell it from an unlit lamp's grey ones.
+constexpr Rgb kRedNight{70, 12, 10};
+constexpr Rgb kGreenNight{12, 60, 20};
 constexpr Rgb kRedFigure{40, 6, 6};
 constexpr Rgb kGreenFigure{6, 40, 12};
+constexpr Rgb kRedNightFigure{255, 120, 100};
+constexpr Rgb kGreenNightFigure{120, 255, 140};
 
-void red_night(Canvas& canvas, const Records&) { red_lamp(canvas, kRedNight, colour::kRedBright, kRedFigure, true); }
+void red_night(Canvas& canvas, const Records&) { red_lamp(canvas, kRedNight, kRedNight, kRedNightFigure, true); }
 void red_day(Canvas& canvas, const Records&) {
     red_lamp(canvas, colour::kRedBright, Rgb{255, 130, 110}, kRedFigure, false);
 }
-void port_green_night(Canvas& canvas, const Records&) { green_lamp(canvas, kGreenNight, kGreenFigure, true, true); }
+void port_green_night(Canvas& canvas, const Records&) {
+    green_lamp(canvas, kGreenNight, kGreenNightFigure, true, true);
+}
 void port_green_day(Canvas& canvas, const Records&) {
     green_lamp(canvas, colour::kGreenBright, kGreenFigure, true, false);
 }
-void stbd_green_night(Canvas& canvas, const Records&) { green_lamp(canvas, kGreenNight, kGreenFigure, false, true); }
+void stbd_green_night(Canvas& canvas, const Records&) {
+    green_lamp(canvas, kGreenNight, kGreenNightFigure, false, true);
+}
 void stbd_green_day(Canvas& canvas, const Records&) {
     green_lamp(canvas, colour::kGreenBright, kGreenFigure, false, false);
 }
