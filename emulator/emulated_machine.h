@@ -177,7 +177,6 @@ public:
     // debugger must outlive the machine or be detached; the machine tells
     // it when it goes (Debugger::forget).
     void attach_debugger(Debugger* debugger);
-    Debugger* debugger() const;
     // Stops module code for the debugger at the next block it runs.
     void request_debug_stop();
     // A breakpoint before the instruction at `address`; false when there

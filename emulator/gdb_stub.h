@@ -44,7 +44,6 @@ public:
     // Waits for a debugger to connect; false when the program is told to
     // end first (EmulatedMachine::stop_all_calls()).
     bool wait_for_debugger();
-    bool attached() const { return connection_ >= 0; }
 
     // A machine running the debugged module: the breakpoints and watches
     // asked for are set in it, and the first one adopted after a debugger

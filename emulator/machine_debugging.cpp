@@ -158,8 +158,6 @@ void EmulatedMachine::attach_debugger(Debugger* debugger) {
     impl_->debugging.debugger = debugger;
 }
 
-Debugger* EmulatedMachine::debugger() const { return impl_->debugging.debugger; }
-
 void EmulatedMachine::request_debug_stop() { impl_->debugging.requested = StopSignal::kTrap; }
 
 bool EmulatedMachine::set_breakpoint(uint32_t address, bool set) {

@@ -50,11 +50,11 @@ public:
     FloodLight(const FloodLight&) = delete;
     FloodLight& operator=(const FloodLight&) = delete;
     cairo_pattern_t* pattern() const { return pattern_; }
-    int width() const { return cairo_image_surface_get_width(map_); }
-    // The light under the brightest lamp, 0 to 1.
-    static double brightest();
+    // Whether it lies over a picture of that size.
+    bool fits(int width, int height) const { return width == width_ && height == height_; }
 
 private:
+    int width_ = 0, height_ = 0;
     cairo_surface_t* map_ = nullptr;
     cairo_pattern_t* pattern_ = nullptr;
 };

@@ -40,9 +40,12 @@ double light_at(double fx, double fy, double aspect) {
     return std::min(light, 1.0);
 }
 
+// The light under the brightest lamp, 0 to 1.
+double brightest() { return light_at(0.5, 0.0, 1.0); }
+
 }  // namespace
 
-FloodLight::FloodLight(int width, int height) {
+FloodLight::FloodLight(int width, int height) : width_(width), height_(height) {
     const int w = std::max(2, width / kLightMapStep + 2), h = std::max(2, height / kLightMapStep + 2);
     map_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
     const double aspect = height > 0 ? static_cast<double>(width) / height : 1.0;
@@ -74,8 +77,6 @@ FloodLight::~FloodLight() {
     cairo_surface_destroy(map_);
 }
 
-double FloodLight::brightest() { return light_at(0.5, 0.0, 1.0); }
-
 void light_by_night(cairo_t* cr, const FloodLight* light) {
     cairo_save(cr);
     cairo_set_operator(cr, CAIRO_OPERATOR_MULTIPLY);
@@ -84,7 +85,7 @@ void light_by_night(cairo_t* cr, const FloodLight* light) {
         cairo_identity_matrix(cr);
         cairo_set_source(cr, light->pattern());
     } else {
-        const double middle = 0.5 * (kAmbient + FloodLight::brightest());
+        const double middle = 0.5 * (kAmbient + brightest());
         cairo_set_source_rgb(cr, middle * kLightR, middle * kLightG, middle * kLightB);
     }
     cairo_paint(cr);

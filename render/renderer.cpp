@@ -353,10 +353,8 @@ Image PanelRenderer::render() {
 
 // With `keep`, each gauge's pixels are kept as render_frame() needs them.
 void PanelRenderer::draw_panel(Image& image, bool keep) {
-    if (panel_.host().night() && (!light_ || light_size_ != std::pair(image.width(), image.height()))) {
+    if (panel_.host().night() && (!light_ || !light_->fits(image.width(), image.height())))
         light_ = std::make_unique<FloodLight>(image.width(), image.height());
-        light_size_ = {image.width(), image.height()};
-    }
     cairo_t* cr = cairo_create(image.surface());
     set_colour(cr, kSurroundColour);
     cairo_paint(cr);

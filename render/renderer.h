@@ -204,8 +204,7 @@ private:
     bool frame_titles_ = false;          // whether it shows titles
     bool frame_night_ = false;           // whether it shows the panel at night
     std::unique_ptr<FloodLight> light_;  // at night, over the pictures' size
-    std::pair<int, int> light_size_;
-    std::vector<Kept> kept_;  // by gauge, as panel_.gauges()
+    std::vector<Kept> kept_;             // by gauge, as panel_.gauges()
     std::vector<PixelRect> changed_;
 };
 

@@ -43,6 +43,4 @@ const CallContext* current_call() noexcept {
     return &t_calls[(t_depth <= kKept ? t_depth : kKept) - 1];
 }
 
-size_t call_depth() noexcept { return t_depth; }
-
 }  // namespace runtime

@@ -39,7 +39,5 @@ std::string_view gauge_callback_name(uint32_t service_id) noexcept;
 
 // The innermost scope of this thread; null outside any.
 const CallContext* current_call() noexcept;
-// Scopes open on this thread.
-size_t call_depth() noexcept;
 
 }  // namespace runtime

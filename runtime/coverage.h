@@ -12,7 +12,6 @@ namespace runtime {
 // From now on, for every module loaded after this. Throws std::runtime_error
 // where module code cannot be counted (the twin).
 void start_coverage();
-bool coverage_started();
 // The lcov tracefile of what the modules gone since ran (`test_name` is its TN).
 // Throws std::runtime_error naming a module file that cannot be read again.
 std::string coverage_tracefile(const std::string& test_name);

@@ -19,8 +19,8 @@ ListenAddress parse_listen_address(const std::string& text, bool anywhere) {
     if (!digits || std::stoul(port) > 65535)
         throw std::invalid_argument("--gdb " + text + ": expected [HOST:]PORT with a port from 0 to 65535");
     address.port = static_cast<uint16_t>(std::stoul(port));
-    const bool loopback = address.host == "localhost" || address.host == "::1" || address.host.rfind("127.", 0) == 0;
-    if (!loopback && !anywhere)
+    address.loopback = address.host == "localhost" || address.host == "::1" || address.host.rfind("127.", 0) == 0;
+    if (!address.loopback && !anywhere)
         throw std::invalid_argument("--gdb " + text +
                                     ": a debugger on another machine could run anything in module code; listening on " +
                                     address.host + " takes --gdb-anywhere");

@@ -24,6 +24,7 @@ struct DebuggerOptions {
 struct ListenAddress {
     std::string host;
     uint16_t port = 0;
+    bool loopback = true;  // only this machine reaches it
 };
 ListenAddress parse_listen_address(const std::string& text, bool anywhere);
 
@@ -31,8 +32,6 @@ ListenAddress parse_listen_address(const std::string& text, bool anywhere);
 // program was told to end first. Throws std::runtime_error when it cannot
 // listen (naming the address), std::invalid_argument as above.
 bool start_debugger(const DebuggerOptions& options, std::function<void(const std::string& line)> say);
-// Lets go of the debugger (it is told nothing more; module code runs on).
-void end_debugger();
 bool debugger_started();
 
 // Told, on the thread running module code, each time a debugger stops it

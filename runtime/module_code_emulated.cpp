@@ -262,7 +262,7 @@ bool start_debugger(const DebuggerOptions& options, std::function<void(const std
         const bool v6 = state.stub->host().find(':') != std::string::npos;
         const std::string at =
             (v6 ? "[" + state.stub->host() + "]" : state.stub->host()) + ":" + std::to_string(state.stub->port());
-        if (address.host != "localhost" && address.host.rfind("127.", 0) != 0 && address.host != "::1")
+        if (!address.loopback)
             say("warning: the debugger's port is open to other machines (" + at +
                 "): whoever reaches it runs module code as they like");
         say("waiting for a debugger: target remote " + at +
@@ -270,8 +270,6 @@ bool start_debugger(const DebuggerOptions& options, std::function<void(const std
     }
     return state.stub->wait_for_debugger();
 }
-
-void end_debugger() { debugger_state().stub.reset(); }
 
 bool debugger_started() { return debugger_state().stub != nullptr; }
 
@@ -281,8 +279,6 @@ void observe_debugger(std::function<void(const std::string& where)> stopped, std
 }
 
 void start_coverage() { coverage_state().on = true; }
-
-bool coverage_started() { return coverage_state().on; }
 
 std::string coverage_tracefile(const std::string& test_name) {
     std::vector<ModuleCoverage> modules;

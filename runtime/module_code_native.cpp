@@ -341,9 +341,7 @@ std::unique_ptr<ModuleCode> load_module_code(const std::string& path, WindowQuer
 bool start_debugger(const DebuggerOptions&, std::function<void(const std::string&)>) {
     throw std::runtime_error("--gdb: the twin runs module code natively; debug it with gdb itself");
 }
-void end_debugger() {}
 void start_coverage() { throw std::runtime_error("--coverage: the twin runs module code natively; use gcov there"); }
-bool coverage_started() { return false; }
 std::string coverage_tracefile(const std::string&) { return {}; }
 bool debugger_started() { return false; }
 void observe_debugger(std::function<void(const std::string&)>, std::function<void()>) {}
