@@ -1,7 +1,8 @@
 // EmulatedMachine under a debugger: breakpoints as code hooks on their own
 // instruction, watches as memory hooks on their own range, steps by the
 // processor's trap flag; module code stops inside the hook that found the
-// stop, and waits there for the debugger.
+// stop, and waits there for the debugger. And what a coverage report is
+// made of: the blocks module code ran, counted only when asked.
 #include "emulator/emulated_machine_impl.h"
 
 namespace emulator {
