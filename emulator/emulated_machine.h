@@ -119,6 +119,9 @@ public:
     // As reserve(), but nullopt when no range is free: what the module asked
     // for (VirtualAlloc, the heap) fails as on Windows instead of stopping it.
     std::optional<uint32_t> try_reserve(uint32_t size, uint32_t preferred = 0x10000000);
+    // Reserves exactly [base, base + size) (base on 64 KiB); false when any of
+    // it is reserved or out of the module's reach (VirtualAlloc at an address).
+    bool try_reserve_at(uint32_t base, uint32_t size);
     // Guest memory mapped at once, in all (images, stack, heap, what the
     // module asked for): each mapped page may cost the host a page, so the
     // limit bounds what a module can make the host hold. None by default.

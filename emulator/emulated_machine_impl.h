@@ -327,10 +327,32 @@ struct EmulatedMachine::Impl {
     // Host memory behind [address, address + size), checked to be mapped.
     uint8_t* mapped_host(uint32_t address, uint64_t size, const char* doing) const;
 
+    // Drops the translations of [base, base + size). Unicorn finds them
+    // through the guest's page tables, as module code would: asked about a
+    // page module code cannot reach, it raises a page fault in the middle of
+    // the host's own work, at whatever instruction the module last ran. Only
+    // reachable pages can hold translations, so only they are asked about,
+    // and a page drops its own before it stops being reachable.
     void forget_code(uint32_t base, uint64_t size) {
-        uc_ctl_remove_cache(uc, uint64_t{base}, uint64_t{base} + size);
+        const uint64_t end = uint64_t{base} + size;
+        std::optional<uint64_t> run;  // where the reachable pages being gathered start
+        for (uint64_t page = base / kPage * kPage; page < end; page += kPage) {
+            if (user_reachable(static_cast<uint32_t>(page))) {
+                if (!run) run = std::max<uint64_t>(page, base);
+            } else if (run) {
+                uc_ctl_remove_cache(uc, *run, page);
+                run.reset();
+            }
+        }
+        if (run) uc_ctl_remove_cache(uc, *run, end);
         block_instructions.clear();
         recent_blocks.fill({});
+    }
+    bool user_reachable(uint32_t address) const {
+        const auto* directory = reinterpret_cast<const uint32_t*>(arena + kPageDirectory);
+        if ((directory[address >> 22] & kPtePresent) == 0) return false;
+        const auto* table = reinterpret_cast<const uint32_t*>(arena + kPageTables + (address >> 22) * kPage);
+        return (table[(address >> 12) & 1023] & (kPtePresent | kPteUser)) == (kPtePresent | kPteUser);
     }
 
     // The reservation holding [base, base + size) wholly; end() when none

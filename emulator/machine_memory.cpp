@@ -60,6 +60,7 @@ void EmulatedMachine::protect(uint32_t base, uint32_t size, uint8_t protection, 
     if (base % kPage != 0 || end > kUserEnd) throw std::invalid_argument("protect: " + hex(base) + " is no page range");
     if (end == base) return;
     m.split_at_edges(base, end, true);
+    m.forget_code(base, end - base);  // while its pages are still reachable
     bool was_executable = false;
     for (auto mapping = m.mappings.lower_bound(base); mapping != m.mappings.end() && mapping->first < end; ++mapping) {
         memory_.remove(mapping->first);
@@ -73,7 +74,6 @@ void EmulatedMachine::protect(uint32_t base, uint32_t size, uint8_t protection, 
     if (was_executable || (protection & kExecute) != 0)
         m.set_executable(base, end - base, (protection & kExecute) != 0);
     m.flush_translations();
-    m.forget_code(base, end - base);
 }
 
 void EmulatedMachine::unmap(uint32_t base, uint32_t size) {
@@ -81,6 +81,7 @@ void EmulatedMachine::unmap(uint32_t base, uint32_t size) {
     const uint64_t end = base + round_up(size, kPage);
     if (base % kPage != 0 || end > kUserEnd) throw std::invalid_argument("unmap: " + hex(base) + " is no page range");
     m.split_at_edges(base, end, false);
+    m.forget_code(base, end - base);  // while its pages are still reachable
     for (auto mapping = m.mappings.lower_bound(base); mapping != m.mappings.end() && mapping->first < end;) {
         memory_.remove(mapping->first);
         m.set_pages(mapping->first, mapping->second.size, 0);
@@ -94,7 +95,6 @@ void EmulatedMachine::unmap(uint32_t base, uint32_t size) {
         reservation = m.reservations.erase(reservation);
     }
     m.flush_translations();
-    m.forget_code(base, end - base);
 }
 
 uint64_t EmulatedMachine::mapped_bytes() const { return impl_->mapped_bytes; }
@@ -138,6 +138,14 @@ std::optional<uint32_t> EmulatedMachine::try_reserve(uint32_t size, uint32_t pre
         }
     }
     return std::nullopt;
+}
+
+bool EmulatedMachine::try_reserve_at(uint32_t base, uint32_t size) {
+    Impl& m = *impl_;
+    const uint64_t bytes = round_up(std::max<uint32_t>(size, 1), kPage);
+    if (base % kGranularity != 0 || !m.reservable(base, bytes)) return false;
+    m.reservations.emplace(base, static_cast<uint32_t>(bytes));
+    return true;
 }
 
 std::optional<uint8_t> EmulatedMachine::protection(uint32_t address) const {

@@ -216,10 +216,13 @@ struct Context {
     Module* module_at(uint32_t address);
     Module* module_named(std::string_view name);
     Module* module_based(uint32_t base);  // base 0: the first module mapped
-    // Pages VirtualAlloc mapped, by base.
+    // What VirtualAlloc reserved, by base. A reserved page is mapped with no
+    // access, as a committed PAGE_NOACCESS one is: only `committed` tells
+    // them apart (VirtualProtect and VirtualQuery do).
     struct VirtualBlock {
         uint32_t size = 0;
-        uint32_t protection = 0;  // PAGE_* asked for
+        uint32_t protection = 0;      // PAGE_* asked for when reserving
+        std::vector<bool> committed;  // a page each
     };
     std::map<uint32_t, VirtualBlock> virtual_blocks;
 

@@ -85,10 +85,10 @@
     X(KERNEL32, TlsSetValue, 2, Stdcall, Eax, "sets the slot") \
     X(KERNEL32, TlsFree, 1, Stdcall, Eax, "frees and clears the slot") \
     /* Virtual memory */ \
-    X(KERNEL32, VirtualQuery, 3, Stdcall, Eax, "the machine's page protections; images (MEM_IMAGE) by module, VirtualAlloc's blocks, the rest") \
-    X(KERNEL32, VirtualProtect, 4, Stdcall, Eax, "inside a mapped image or VirtualAlloc's blocks only; else FALSE, ERROR_INVALID_ADDRESS") \
-    X(KERNEL32, VirtualAlloc, 4, Stdcall, Eax, "fresh zeroed pages of their own, NULL and ERROR_NOT_ENOUGH_MEMORY when no range is free; at an address: committing pages of such a block (decommitted pages come back zeroed)") \
-    X(KERNEL32, VirtualFree, 3, Stdcall, Eax, "MEM_RELEASE unmaps the block; MEM_DECOMMIT makes pages inaccessible") \
+    X(KERNEL32, VirtualQuery, 3, Stdcall, Eax, "the machine's page protections; images (MEM_IMAGE) by module, VirtualAlloc's blocks (MEM_RESERVE pages apart), the rest") \
+    X(KERNEL32, VirtualProtect, 4, Stdcall, Eax, "inside a mapped image or VirtualAlloc's committed pages only; else FALSE, ERROR_INVALID_ADDRESS") \
+    X(KERNEL32, VirtualAlloc, 4, Stdcall, Eax, "reserves (at the address rounded down to 64 KiB, else where there is room) and commits; NULL and ERROR_NOT_ENOUGH_MEMORY when no range is free, ERROR_INVALID_ADDRESS for one taken; MEM_COMMIT alone at an address commits pages of a reservation, zeroed the first time and after a decommit") \
+    X(KERNEL32, VirtualFree, 3, Stdcall, Eax, "MEM_RELEASE unmaps a whole block from its base; MEM_DECOMMIT leaves pages reserved, out of reach") \
     /* Heaps: one allocator over a guest region of its own, every block counted */ \
     X(KERNEL32, GetProcessHeap, 0, Stdcall, Eax, "the process heap's handle") \
     X(KERNEL32, HeapCreate, 3, Stdcall, Eax, "a heap handle; its blocks come from the same allocator") \

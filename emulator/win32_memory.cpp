@@ -23,6 +23,7 @@ constexpr uint32_t kMemDecommit = 0x4000;
 constexpr uint32_t kMemRelease = 0x8000;
 constexpr uint32_t kPageNoAccess = 0x01;
 constexpr uint32_t kPageExecuteWriteCopy = 0x80;
+constexpr uint32_t kAllocationGranularity = 0x10000;
 constexpr uint32_t kScanPages = 0x10000;  // how far VirtualQuery looks for the end of a range
 
 // The machine's protection for a PAGE_* value, or nullopt for none.
@@ -70,6 +71,33 @@ std::map<uint32_t, Context::VirtualBlock>::iterator virtual_block(Context& conte
     return end <= uint64_t{it->first} + it->second.size ? it : context.virtual_blocks.end();
 }
 
+// The block's pages of [start, end) (page-aligned, inside it), by index.
+struct PageSpan {
+    size_t first, last;  // [first, last)
+};
+PageSpan pages_of(const std::pair<const uint32_t, Context::VirtualBlock>& block, uint32_t start, uint64_t end) {
+    return {(start - block.first) / kPageSize, static_cast<size_t>((end - block.first) / kPageSize)};
+}
+
+bool all_committed(const Context::VirtualBlock& block, PageSpan span) {
+    for (size_t page = span.first; page < span.last; ++page)
+        if (!block.committed[page]) return false;
+    return true;
+}
+
+// Commits [start, end) of `block` with `protection`: pages not committed
+// yet come zeroed, those committed already keep what they hold.
+void commit(Context& context, std::pair<const uint32_t, Context::VirtualBlock>& block, uint32_t start, uint64_t end,
+            uint8_t protection) {
+    const PageSpan span = pages_of(block, start, end);
+    for (size_t page = span.first; page < span.last; ++page) {
+        if (block.second.committed[page]) continue;
+        context.machine.discard(block.first + static_cast<uint32_t>(page * kPageSize), kPageSize);
+        block.second.committed[page] = true;
+    }
+    context.machine.protect(start, static_cast<uint32_t>(end - start), protection);
+}
+
 // --- Heaps -----------------------------------------------------------------
 
 uint32_t process_heap(Context& context) {
@@ -99,6 +127,7 @@ uint32_t KERNEL32_VirtualQuery(Context& context, const Args& args) {
     const auto protection = context.machine.protection(page);
     pe::MemoryBasicInformation info{.base_address = page, .state = kMemCommit, .type = kMemPrivate};
     uint64_t limit = uint64_t{1} << 32;
+    uint64_t end = 0;
     if (!protection) {
         info.state = kMemFree;
         info.protect = kPageNoAccess;
@@ -114,6 +143,20 @@ uint32_t KERNEL32_VirtualQuery(Context& context, const Args& args) {
             info.allocation_base = block->first;
             info.allocation_protect = block->second.protection;
             limit = uint64_t{block->first} + block->second.size;
+            // A run of pages in one state: reserved ones have no protection of their own.
+            const std::vector<bool>& committed = block->second.committed;
+            size_t index = pages_of(*block, page, page + kPageSize).first;
+            const bool state = committed[index];
+            if (!state) {
+                info.state = kMemReserve;
+                info.protect = 0;
+            }
+            end = page;
+            do {
+                end += kPageSize;
+                ++index;
+            } while (end < limit && committed[index] == state &&
+                     (!state || context.machine.protection(static_cast<uint32_t>(end)) == protection));
         } else {
             const Region* region = context.memory.find(page, 1);
             info.allocation_base = region != nullptr ? region->base & ~(kPageSize - 1) : page;
@@ -121,7 +164,8 @@ uint32_t KERNEL32_VirtualQuery(Context& context, const Args& args) {
             if (region != nullptr) limit = page_up(uint64_t{region->base} + region->size);
         }
     }
-    info.region_size = static_cast<uint32_t>(same_protection_end(context.machine, page, protection, limit) - page);
+    if (end == 0) end = same_protection_end(context.machine, page, protection, limit);
+    info.region_size = static_cast<uint32_t>(end - page);
     put(context, buffer, info);
     return kInfoSize;
 }
@@ -132,11 +176,14 @@ uint32_t KERNEL32_VirtualProtect(Context& context, const Args& args) {
     if (old_protect == 0) return fail(context, kErrorNoAccess);
     const auto protection = machine_protection(protect);
     if (!protection || size == 0) return fail(context, kErrorInvalidParameter);
-    // Only memory the module owns: its own image, or what VirtualAlloc gave it.
+    // Only memory the module owns: its own image, or pages VirtualAlloc
+    // committed (reserved ones have no protection to change).
     const Context::Module* module = context.module_at(start);
     const bool in_image = module != nullptr && end <= uint64_t{module->base} + module->size;
-    if (!in_image && virtual_block(context, start, end) == context.virtual_blocks.end()) {
-        return fail(context, kErrorInvalidAddress);
+    if (!in_image) {
+        const auto block = virtual_block(context, start, end);
+        if (block == context.virtual_blocks.end() || !all_committed(block->second, pages_of(*block, start, end)))
+            return fail(context, kErrorInvalidAddress);
     }
     const uint32_t old = page_protection(context.machine.protection(start).value_or(0));
     context.machine.protect(start, static_cast<uint32_t>(end - start), *protection);
@@ -150,42 +197,60 @@ uint32_t KERNEL32_VirtualAlloc(Context& context, const Args& args) {
     const bool known_type =
         (type & (kMemCommit | kMemReserve)) != 0 && (type & ~(kMemCommit | kMemReserve | kMemTopDown)) == 0;
     if (length == 0 || !protection || !known_type) return fail(context, kErrorInvalidParameter);
-    if (address != 0) {
-        // Committing (again) pages of a block VirtualAlloc gave.
+    const bool committing = (type & kMemCommit) != 0;
+    if (address != 0 && (type & kMemReserve) == 0) {
+        // Committing (again) pages a reservation holds: the address rounds down to its page.
         const uint32_t start = address & ~(kPageSize - 1);
         const uint64_t end = page_up(uint64_t{address} + length);
-        if (virtual_block(context, start, end) == context.virtual_blocks.end()) {
-            return fail(context, kErrorInvalidAddress);
-        }
-        context.machine.protect(start, static_cast<uint32_t>(end - start), *protection);
+        const auto block = virtual_block(context, start, end);
+        if (block == context.virtual_blocks.end()) return fail(context, kErrorInvalidAddress);
+        commit(context, *block, start, end, *protection);
         return start;
     }
-    const uint64_t size = page_up(length);
+    // Reserving: at the address rounded down to 64 KiB, else wherever there is room.
+    const uint32_t base_asked = address & ~(kAllocationGranularity - 1);
+    const uint64_t size = address != 0 ? page_up(uint64_t{address} + length) - base_asked : page_up(length);
     if (size > UINT32_MAX) return fail(context, kErrorNotEnoughMemory);
     if (!context.within(Budget::kVirtualMemory, size) || !context.within(Budget::kGuestMemory, size)) return 0;
-    const auto reserved = context.machine.try_reserve(static_cast<uint32_t>(size));
-    if (!reserved) return fail(context, kErrorNotEnoughMemory);
-    const uint32_t base = *reserved;
-    context.machine.map(base, static_cast<uint32_t>(size), *protection, "VirtualAlloc " + hex(base));
-    context.virtual_blocks[base] = {static_cast<uint32_t>(size), protect & 0xFF};
+    uint32_t base = base_asked;
+    if (address != 0) {
+        if (!context.machine.try_reserve_at(base, static_cast<uint32_t>(size)))
+            return fail(context, kErrorInvalidAddress);
+    } else {
+        const auto reserved = context.machine.try_reserve(static_cast<uint32_t>(size));
+        if (!reserved) return fail(context, kErrorNotEnoughMemory);
+        base = *reserved;
+    }
+    context.machine.map(base, static_cast<uint32_t>(size), 0, "VirtualAlloc " + hex(base));
+    auto& block = *context.virtual_blocks
+                       .insert_or_assign(base, Context::VirtualBlock{static_cast<uint32_t>(size), protect & 0xFF,
+                                                                     std::vector<bool>(size / kPageSize, false)})
+                       .first;
+    if (committing) {
+        const uint32_t start = address != 0 ? address & ~(kPageSize - 1) : base;
+        commit(context, block, start, address != 0 ? page_up(uint64_t{address} + length) : base + size, *protection);
+    }
     return base;
 }
 uint32_t KERNEL32_VirtualFree(Context& context, const Args& args) {
     const auto [address, size, type] = args.words<3>();
+    if (type != kMemRelease && type != kMemDecommit) return fail(context, kErrorInvalidParameter);
     const uint32_t start = address & ~(kPageSize - 1);
     const uint64_t end = page_up(uint64_t{address} + std::max(size, 1u));
     const auto block = virtual_block(context, start, end);
     if (block == context.virtual_blocks.end()) return fail(context, kErrorInvalidAddress);
-    if (type & kMemRelease) {
+    if (type == kMemRelease) {
         if (size != 0 || block->first != address) return fail(context, kErrorInvalidParameter);
         context.machine.unmap(block->first, block->second.size);
         context.virtual_blocks.erase(block);
         return kTrue;
     }
-    if (!(type & kMemDecommit)) return fail(context, kErrorInvalidParameter);
-    // Decommitted pages stay mapped but out of reach until committed again,
+    // Decommitted pages stay reserved, out of reach until committed again,
     // zeroed then as on Windows; the host has their memory back meanwhile.
     const uint64_t decommit_end = size == 0 ? uint64_t{block->first} + block->second.size : end;
+    const PageSpan span = pages_of(*block, start, decommit_end);
+    std::fill(block->second.committed.begin() + static_cast<std::ptrdiff_t>(span.first),
+              block->second.committed.begin() + static_cast<std::ptrdiff_t>(span.last), false);
     context.machine.protect(start, static_cast<uint32_t>(decommit_end - start), 0);
     context.machine.discard(start, static_cast<uint32_t>(decommit_end - start));
     return kTrue;

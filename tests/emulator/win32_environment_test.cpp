@@ -501,3 +501,139 @@ TEST(Win32Environment, EndingTheProcessEndsTheCallNamingWhy) {
 }
 
 }  // namespace
+
+// Reserving, committing, decommitting, protecting and releasing in the
+// orders Windows programs use them: each row's steps in turn, addresses
+// relative to what its first step reserved.
+TEST(Win32Environment, ReservedPagesCommitDecommitAndReleaseInAnyOrder) {
+    constexpr uint32_t kCommit = 0x1000, kReserve = 0x2000, kDecommit = 0x4000, kRelease = 0x8000;
+    constexpr uint32_t kNoAccess = 0x01, kReadOnly = 0x02, kReadWrite = 0x04;
+    constexpr uint32_t kNull = 0xFA017;   // a failed VirtualAlloc; a touch that faulted
+    constexpr uint32_t kAt = 0x20000000;  // the address asked for, where a row asks for one
+    enum Op { kAlloc, kAllocAt, kFree, kProtect, kTouch, kState };
+    struct Step {
+        Op op;
+        uint32_t offset, size = 0, how = 0, protect = 0;
+        uint32_t result = 0;  // VirtualAlloc: the offset returned; a touch: the word read
+        uint32_t error = 0;   // the last error of a call that fails
+    };
+    const auto alloc = [](uint32_t offset, uint32_t size, uint32_t type, uint32_t protect, uint32_t result,
+                          uint32_t error = 0) { return Step{kAlloc, offset, size, type, protect, result, error}; };
+    const auto release = [](uint32_t offset, uint32_t size, uint32_t type, uint32_t result, uint32_t error = 0) {
+        return Step{kFree, offset, size, type, 0, result, error};
+    };
+    const auto protect = [](uint32_t offset, uint32_t protection, uint32_t result, uint32_t error = 0) {
+        return Step{kProtect, offset, 0x1000, protection, 0, result, error};
+    };
+    const auto touch = [](uint32_t offset, uint32_t result) { return Step{kTouch, offset, 0, 0, 0, result}; };
+    const auto state = [](uint32_t offset, uint32_t size, uint32_t state) { return Step{kState, offset, size, state}; };
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+    } rows[] = {
+        {"a page committed in a reservation of no access",
+         {alloc(0, 0x100000, kReserve, kNoAccess, 0), state(0, 0x100000, kReserve), touch(0, kNull),
+          protect(0, kReadWrite, 0, 487), alloc(0x10, 0xFF0, kCommit, kReadWrite, 0), touch(0, 0), touch(0, 0x5A5A5A5A),
+          touch(0x1000, kNull), state(0, 0x1000, kCommit), state(0x1000, 0xFF000, kReserve)}},
+        {"a reservation of read-write committed whole",
+         {alloc(0, 0x10000, kReserve, kReadWrite, 0), alloc(0, 0x10000, kCommit, kReadWrite, 0), touch(0xF000, 0),
+          state(0, 0x10000, kCommit)}},
+        {"decommitted pages fault, and come back zeroed",
+         {alloc(0, 0x2000, kReserve | kCommit, kReadWrite, 0), touch(0, 0), touch(0x1000, 0),
+          release(0, 0x1000, kDecommit, 1), touch(0, kNull), touch(0x1000, 0x5A5A5A5A), state(0, 0x1000, kReserve),
+          alloc(0, 0x1000, kCommit, kReadWrite, 0), touch(0, 0), release(0, 0, kDecommit, 1),
+          state(0, 0x2000, kReserve)}},
+        {"committing again keeps what the page holds",
+         {alloc(0, 0x1000, kReserve | kCommit, kReadWrite, 0), touch(0, 0), alloc(0, 0x1000, kCommit, kReadWrite, 0),
+          touch(0, 0x5A5A5A5A)}},
+        {"made read-only, then writable again",
+         {alloc(0, 0x1000, kCommit, kReadWrite, 0), protect(0, kReadOnly, 1), touch(0, kNull),
+          protect(0, kReadWrite, 1), touch(0, 0)}},
+        {"committed with no access",
+         {alloc(0, 0x1000, kCommit, kNoAccess, 0), touch(0, kNull), state(0, 0x1000, kCommit),
+          protect(0, kReadWrite, 1), touch(0, 0)}},
+        {"at an address, rounded down to 64 KiB",
+         {Step{kAllocAt, 0x1234, 0x1000, kReserve, kReadWrite, 0},
+          Step{kAllocAt, 0, 0x1000, kReserve, kReadWrite, kNull, 487},
+          alloc(0x2000, 0x1000, kCommit, kReadWrite, 0x2000), alloc(0x3000, 0x1000, kCommit, kReadWrite, kNull, 487),
+          touch(0x2000, 0)}},
+        {"released only whole, from its base",
+         {alloc(0, 0x2000, kReserve | kCommit, kReadWrite, 0), release(0x1000, 0, kRelease, 0, 87),
+          release(0, 0x2000, kRelease, 0, 87), release(0, 0, kRelease | kDecommit, 0, 87), release(0, 0, kRelease, 1),
+          touch(0, kNull), alloc(0, 0x1000, kCommit, kReadWrite, kNull, 487), release(0, 0, kRelease, 0, 487)}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Windows w;
+        // mov ecx, [esp+4]; mov eax, [ecx]; mov dword [ecx], 0x5A5A5A5A; ret: the word, then overwritten
+        std::vector<uint8_t> overwrite;
+        overwrite << std::initializer_list<uint8_t>{0x8B, 0x4C, 0x24, 0x04, 0x8B, 0x01, 0xC7, 0x01} << 0x5A5A5A5Au;
+        overwrite << std::initializer_list<uint8_t>{0xC3};
+        const uint32_t overwrite_code = w.place(overwrite);
+        const uint32_t info = w.machine.allocate(28), old = w.machine.allocate(4);
+        uint32_t base = 0;
+        for (size_t i = 0; i < row.steps.size(); ++i) {
+            const Step& step = row.steps[i];
+            SCOPED_TRACE("step " + std::to_string(i + 1));
+            const uint32_t at = base + step.offset;
+            switch (step.op) {
+                case kAlloc:
+                case kAllocAt: {
+                    const uint32_t asked = step.op == kAllocAt ? kAt + step.offset : i == 0 ? 0 : at;
+                    const uint32_t result = w.kernel("VirtualAlloc", {asked, step.size, step.how, step.protect});
+                    if (i == 0) base = result;
+                    if (i == 0 && step.op == kAllocAt) EXPECT_EQ(result, kAt);
+                    EXPECT_EQ(result, step.result == kNull ? 0 : base + step.result);
+                    break;
+                }
+                case kFree: EXPECT_EQ(w.kernel("VirtualFree", {at, step.size, step.how}), step.result); break;
+                case kProtect:
+                    EXPECT_EQ(w.kernel("VirtualProtect", {at, step.size, step.how, old}), step.result);
+                    break;
+                case kTouch: {
+                    uint32_t word = kNull;
+                    try {
+                        word = w.machine.call(overwrite_code, std::vector<uint32_t>{at}, Convention::kCdecl);
+                    } catch (const GuestFault&) {}
+                    EXPECT_EQ(word, step.result) << std::hex << at;
+                    break;
+                }
+                case kState: {
+                    ASSERT_EQ(w.kernel("VirtualQuery", {at, info, 28}), 28u);
+                    const auto fields = w.machine.memory().read_array(GuestPtr<uint32_t>(info), 7);
+                    EXPECT_EQ(fields[1], base) << "AllocationBase";
+                    EXPECT_EQ(fields[3], step.size) << "RegionSize";
+                    EXPECT_EQ(fields[4], step.how) << "State";
+                    EXPECT_EQ(fields[5] == 0, step.how == kReserve) << "Protect: none while reserved";
+                    break;
+                }
+            }
+            if (step.error != 0) EXPECT_EQ(w.kernel("GetLastError"), step.error);
+        }
+    }
+}
+
+// Module code reserves and commits in one call, and commits and decommits a
+// page over and over: the page works after each commit.
+TEST(Win32Environment, ModuleCodeCommitsWhatItReserved) {
+    Windows w;
+    const uint32_t alloc = w.routine("KERNEL32", "VirtualAlloc"), free = w.routine("KERNEL32", "VirtualFree");
+    std::vector<uint8_t> code;
+    const auto push = [&](uint32_t word) { code << std::initializer_list<uint8_t>{0x68} << word; };
+    const auto call = [&](uint32_t routine) {
+        code << std::initializer_list<uint8_t>{0xB8} << routine << std::initializer_list<uint8_t>{0xFF, 0xD0};
+    };
+    code << std::initializer_list<uint8_t>{0x53, 0x56};              // push ebx; push esi
+    push(0x01), push(0x2000), push(0x100000), push(0), call(alloc);  // reserve 1 MiB, no access
+    code << std::initializer_list<uint8_t>{0x89, 0xC3};              // mov ebx, eax
+    code << std::initializer_list<uint8_t>{0xBE} << 1000u;           // mov esi, 1000
+    const auto loop = static_cast<uint8_t>(code.size());
+    push(0x04), push(0x1000), push(0x1000), code << std::initializer_list<uint8_t>{0x53}, call(alloc);  // commit a page
+    code << std::initializer_list<uint8_t>{0xFF, 0x00};                                    // inc dword [eax]
+    push(0x4000), push(0x1000), code << std::initializer_list<uint8_t>{0x53}, call(free);  // decommit it
+    code << std::initializer_list<uint8_t>{0x4E, 0x75, static_cast<uint8_t>(loop - code.size() - 3)};  // dec esi; jnz
+    push(0x04), push(0x1000), push(0x1000), code << std::initializer_list<uint8_t>{0x53}, call(alloc);
+    code << std::initializer_list<uint8_t>{0xC7, 0x00} << 7u;              // mov dword [eax], 7
+    code << std::initializer_list<uint8_t>{0x8B, 0x00, 0x5E, 0x5B, 0xC3};  // mov eax, [eax]; pop esi; pop ebx; ret
+    EXPECT_EQ(w.machine.call(w.place(code), {}, Convention::kCdecl), 7u);
+}
