@@ -108,6 +108,8 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
         start_thread_state();
         below = stack_top - kFrameRoom;
         outermost_start = executed;
+        host_charged = 0;
+        host_calls = 0;
     } else {
         if (saved.size() < depth) {
             uc_context* fresh = nullptr;

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <csetjmp>
 #include <csignal>
 #include <cstdio>
@@ -113,6 +114,10 @@ constexpr uint32_t kSavedEdi = 0xD1D1D1D1u;
 constexpr uint32_t kSavedEbp = 0xEBEBEBEBu;
 constexpr uint32_t kFrameRoom = 64;  // between the stack's top and the first call's arguments
 
+// What an instruction of module code costs the host, on average, as the
+// engine runs a loop: the rate at which a routine's own time is charged.
+constexpr uint64_t kHostNanosecondsPerInstruction = 20;
+
 inline uint64_t round_up(uint64_t value, uint64_t to) { return (value + to - 1) / to * to; }
 
 // A data or code descriptor (32-bit, present).
@@ -180,7 +185,18 @@ struct EmulatedMachine::Impl {
     uint64_t executed = 0;       // instructions, in all
     uint32_t block_address = 0;  // the module's block running now, as the block hook saw it
     uint32_t block_size = 0;
-    uint64_t outermost_start = 0;       // `executed` when the outermost call began
+    uint64_t outermost_start = 0;  // `executed` when the outermost call began
+    // The host's own work in the routines module code called during the
+    // outermost call, in instructions' worth: a storm of calls that each cost
+    // the host far more than their few instructions meets the budget as soon
+    // as a loop that never ends would.
+    uint64_t host_charged = 0;
+    uint64_t host_calls = 0;  // routines served in the outermost call
+    const Routine* last_served = nullptr;
+    uint64_t spent() const { return executed - outermost_start + host_charged; }
+    void charge_host_work(const Routine& routine, std::chrono::steady_clock::time_point began,
+                          uint64_t executed_before);
+    GuestFault budget_fault(uint32_t at) const;
     std::optional<GuestFault> pending;  // what ends the outermost call
     std::optional<std::string> broken;  // why Unicorn can run no more code
     bool stopped = false;               // the outermost call is cut short by stop_all_calls()

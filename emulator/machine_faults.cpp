@@ -172,11 +172,8 @@ void EmulatedMachine::Impl::on_block(uc_engine*, uint64_t address, uint32_t size
         if (m.debugging.debugger != nullptr && m.depth > 0 && !m.pending) [[unlikely]] {
             if (m.debug_block(static_cast<uint32_t>(address))) return;  // it starts again, as the debugger left it
         }
-        if (m.executed - m.outermost_start > m.options.instruction_budget && !m.pending && m.depth > 0) {
-            const auto at = static_cast<uint32_t>(address);
-            m.raise(GuestFault(Kind::kBudget, at, at,
-                               "ran past its budget of " + std::to_string(m.options.instruction_budget) +
-                                   " instructions, at " + hex(at) + " (" + m.where(at) + "): a loop that never ends?"));
+        if (m.spent() > m.options.instruction_budget && !m.pending && m.depth > 0) {
+            m.raise(m.budget_fault(static_cast<uint32_t>(address)));
         }
     } catch (...) {
         m.stop_for_host_error("counting instructions");
@@ -227,6 +224,28 @@ void EmulatedMachine::Impl::on_stub(uc_engine* uc, uint64_t address, uint32_t, v
     m.serve(m.routines[offset / kStubSize]);
 }
 
+void EmulatedMachine::Impl::charge_host_work(const Routine& routine, std::chrono::steady_clock::time_point began,
+                                             uint64_t executed_before) {
+    const auto host = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - began);
+    // Module code the routine called back is counted already, by its instructions.
+    const uint64_t worth = static_cast<uint64_t>(std::max<int64_t>(host.count(), 0)) / kHostNanosecondsPerInstruction;
+    const uint64_t nested = executed - executed_before;
+    host_charged += worth > nested ? worth - nested : 0;
+    ++host_calls;
+    last_served = &routine;
+}
+
+GuestFault EmulatedMachine::Impl::budget_fault(uint32_t at) const {
+    std::string host;
+    if (host_charged != 0) {
+        host = " (" + std::to_string(host_charged) + " of them the host's work in " + std::to_string(host_calls) +
+               " calls of Windows functions, the last " + (last_served != nullptr ? last_served->name : "?") + ")";
+    }
+    return GuestFault(Kind::kBudget, at, at,
+                      "ran past its budget of " + std::to_string(options.instruction_budget) + " instructions" + host +
+                          ", at " + hex(at) + " (" + where(at) + "): a loop that never ends?");
+}
+
 void EmulatedMachine::Impl::stop_for_host_error(const char* doing) {
     try {
         raise(GuestFault(Kind::kOther, 0, 0, std::string("the host failed while ") + doing));
@@ -246,9 +265,16 @@ void EmulatedMachine::Impl::serve(const Routine& routine) {
         std::array<uint32_t, kMaxArgWords> args{};
         self.memory_.copy_out(esp, &return_address, 4);
         if (routine.arg_words != 0) self.memory_.copy_out(esp + 4, args.data(), 4 * routine.arg_words);
+        const auto began = std::chrono::steady_clock::now();
+        const uint64_t executed_before = executed;
         const uint32_t result = routine.serve(std::span<const uint32_t>(args.data(), routine.arg_words));
         if (pending || broken) {  // module code it called failed, and it went on
             uc_emu_stop(uc);
+            return;
+        }
+        charge_host_work(routine, began, executed_before);
+        if (spent() > options.instruction_budget && depth > 0) {
+            raise(budget_fault(return_address));
             return;
         }
         set_reg(UC_X86_REG_EAX, result);
