@@ -111,6 +111,7 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
         host_charged = 0;
         host_calls = 0;
     } else {
+        ++nested_starts;
         if (saved.size() < depth) {
             uc_context* fresh = nullptr;
             check(uc_context_alloc(uc, &fresh), "context");

@@ -191,7 +191,8 @@ struct EmulatedMachine::Impl {
     // the host far more than their few instructions meets the budget as soon
     // as a loop that never ends would.
     uint64_t host_charged = 0;
-    uint64_t host_calls = 0;  // routines served in the outermost call
+    uint64_t host_calls = 0;     // routines served in the outermost call
+    uint64_t nested_starts = 0;  // calls made from inside host routines, in all
     const Routine* last_served = nullptr;
     uint64_t spent() const { return executed - outermost_start + host_charged; }
     void charge_host_work(const Routine& routine, std::chrono::steady_clock::time_point began,
@@ -501,7 +502,7 @@ struct EmulatedMachine::Impl {
 
     // Runs a host routine: its arguments from the guest stack, its result in
     // EAX; the stub's own `ret` then returns to module code.
-    void serve(const Routine& routine);
+    void serve(const Routine& routine, uint32_t stub);
 
     // --- Calls --------------------------------------------------------------------------
 

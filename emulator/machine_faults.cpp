@@ -221,7 +221,7 @@ void EmulatedMachine::Impl::on_stub(uc_engine* uc, uint64_t address, uint32_t, v
     }
     const auto offset = static_cast<uint32_t>(address) - kStubs;
     if (address < kStubs || offset % kStubSize != 0 || offset / kStubSize >= m.routines.size()) return;
-    m.serve(m.routines[offset / kStubSize]);
+    m.serve(m.routines[offset / kStubSize], static_cast<uint32_t>(address));
 }
 
 void EmulatedMachine::Impl::charge_host_work(const Routine& routine, std::chrono::steady_clock::time_point began,
@@ -254,7 +254,7 @@ void EmulatedMachine::Impl::stop_for_host_error(const char* doing) {
     }
 }
 
-void EmulatedMachine::Impl::serve(const Routine& routine) {
+void EmulatedMachine::Impl::serve(const Routine& routine, uint32_t stub) {
     if (pending || broken) {
         uc_emu_stop(uc);
         return;
@@ -267,6 +267,7 @@ void EmulatedMachine::Impl::serve(const Routine& routine) {
         if (routine.arg_words != 0) self.memory_.copy_out(esp + 4, args.data(), 4 * routine.arg_words);
         const auto began = std::chrono::steady_clock::now();
         const uint64_t executed_before = executed;
+        const uint64_t nested_before = nested_starts;
         const uint32_t result = routine.serve(std::span<const uint32_t>(args.data(), routine.arg_words));
         if (pending || broken) {  // module code it called failed, and it went on
             uc_emu_stop(uc);
@@ -278,6 +279,17 @@ void EmulatedMachine::Impl::serve(const Routine& routine) {
             return;
         }
         set_reg(UC_X86_REG_EAX, result);
+        if (nested_starts != nested_before) {
+            // A start of the engine inside its own hook leaves the outer run
+            // taking its stop for one of its own (Unicorn 2.0.1): the rest of
+            // its code hooks, this routine's `ret` among them, would pass
+            // unseen once a debugger had moved EIP. The routine returns from
+            // here instead, and the new EIP resumes the outer run afresh.
+            const uint8_t* ret = trampolines + (stub - kTrampolines);
+            const uint32_t popped = ret[0] == 0xC2 ? uint32_t{ret[1]} | uint32_t{ret[2]} << 8 : 0;
+            set_reg(UC_X86_REG_ESP, esp + 4 + popped);
+            set_reg(UC_X86_REG_EIP, return_address);
+        }
     } catch (const GuestFault& fault) {
         if (fault.pc() != 0 || return_address == 0) {
             raise(fault);

@@ -230,4 +230,37 @@ INSTANTIATE_TEST_SUITE_P(
                     FaultCase{"budget", {0xEB, 0xFE}, emulator::StopSignal::kXcpu, 0}),
     [](const testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
 
+// A C runtime's start-up calls its initialisers through a host routine that
+// calls module code back; once a debugger has stopped the call, the routines
+// after that one must still be served, and the call still return.
+TEST(MachineDebugging, RoutinesCallingModuleCodeBackAfterAStop) {
+    Scripted debugger;
+    EmulatedMachine::Options options;
+    options.instruction_budget = 1'000'000;  // where the call never returns
+    EmulatedMachine machine(options);
+    machine.map(machine.reserve(0x1000, kCode), 0x1000, EmulatedMachine::kRead | EmulatedMachine::kExecute, "code");
+    const auto word = [](uint32_t value) {
+        return std::vector<uint8_t>{static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                                    static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    };
+    machine.load(kCode + 0x100, std::vector<uint8_t>{0x31, 0xC0, 0xC3});  // an initialiser: xor eax, eax; ret
+    const uint32_t initialise = machine.host_routine("initialise", 0, emulator::Convention::kStdcall, [&](auto) {
+        return machine.call(kCode + 0x100, {}, emulator::Convention::kCdecl);
+    });
+    const uint32_t answer = machine.host_routine("answer", 1, emulator::Convention::kStdcall, [](auto) { return 42u; });
+    // call initialise; push 0; call answer; ret
+    std::vector<uint8_t> program{0xB8};
+    for (const auto& part : {word(initialise), std::vector<uint8_t>{0xFF, 0xD0, 0x6A, 0x00, 0xB8}, word(answer),
+                             std::vector<uint8_t>{0xFF, 0xD0, 0xC3}})
+        program.insert(program.end(), part.begin(), part.end());
+    machine.load(kCode, program);
+    machine.attach_debugger(&debugger);
+    EXPECT_TRUE(machine.set_breakpoint(kCode + 0x800, true));  // one the call never reaches
+    for (const bool stop_first : {false, true}) {
+        SCOPED_TRACE(stop_first ? "stopped at its first instruction" : "never stopped");
+        if (stop_first) machine.request_debug_stop();
+        EXPECT_EQ(machine.call(kCode, {}, emulator::Convention::kCdecl), 42u);
+    }
+}
+
 }  // namespace
