@@ -78,6 +78,12 @@ ROWS = [
     ("a debugger killed at a breakpoint", "mingw", DEBUGGEE,
      BREAK_SCALED + ["shell kill -9 $PPID"],
      [HIT_SCALED], 0, [r"the debugger went away: the session goes on"], "debuggee"),
+    # The same module with the C runtime's start-up: a breakpoint set at the
+    # first stop, inside a TLS callback, before frame registration and the
+    # constructors call back and forth between module and host.
+    ("the C runtime's start-up", "mingw", ["render", f"{debuggee}/debuggee.cfg", "--modules", f"{pe}/crt"],
+     ["file {pe}/crt/Debuggee.gau", CONNECT, "break scaled_reading", "continue", "next", "detach"],
+     [HIT_SCALED, r"^23\t    return doubled \+ 1;$"], 0, [r"the debugger detached"], "debuggee"),
     ("gdb-multiarch", "multiarch", DEBUGGEE,
      ["set architecture i386"] + BREAK_SCALED + ["detach"],
      [HIT_SCALED], 0, [], "debuggee"),
