@@ -369,6 +369,12 @@ std::string after_first_word(std::string_view line) {
 
 }  // namespace
 
+std::string snapshot_path(const command::Snapshot& snapshot, const std::string& output_dir) {
+    const std::filesystem::path path(snapshot.path);
+    if (output_dir.empty() || path.is_absolute()) return path.string();
+    return (std::filesystem::path(output_dir) / path).string();
+}
+
 std::string VariableRef::text() const {
     if (token == 0) return name;
     if (const std::optional<sim::Variable> named = sim::variable_of(token)) return named->name;
