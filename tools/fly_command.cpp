@@ -266,8 +266,8 @@ std::string picture_path(const std::string& out_dir, double seconds) {
 }
 
 // The files, before any work: what is read (the script, panel, scenario,
-// modules) and what is written (the summary, trace, pictures, snapshots,
-// animation), none of them one of the others. The pictures' folder and the
+// modules) and what is written (the summary, trace, pictures, snapshots, the
+// model's files, animation), none of them one of the others. The pictures' folder and the
 // animation's are made last, once nothing is refused.
 void check_files(const Options& options, const std::optional<scenario::Scenario>& scenario) {
     gaugebench::check_output_dir(options.out_dir, "--out");
@@ -284,6 +284,12 @@ void check_files(const Options& options, const std::optional<scenario::Scenario>
         files.write_later(picture_path(options.out_dir, moment), option);
     }
     if (scenario) panel_commands::add_snapshot_files(*scenario, options.out_dir, files);
+    flightmodel::FlightRun run = options.run;
+    run.work_dir = options.out_dir;
+    const flightmodel::ModelFiles model = flightmodel::model_files(run);
+    files.write_later(model.copy, "the script's copy JSBSim runs");
+    files.write_later(model.log, "JSBSim's log");
+    for (const std::string& output : model.outputs) files.write_later(output, "the script's <output>");
     if (!options.animation.empty()) {
         // Written as it is flown, frame by frame, and completed at the end: a file.
         if (options.animation == "-")

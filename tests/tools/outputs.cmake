@@ -24,6 +24,7 @@ set(rows
   "mods/Debuggee.gau|--json [^\n]*: is the module being read|list {in} --json {out}"
   "cruise.xml|--trace [^\n]*: is the script being flown|fly {in} --out flight --panel panel.cfg --modules mods --trace {out}"
   "panel.cfg|--json [^\n]*: is the panel being read|fly cruise.xml --out flight --panel {in} --modules mods --json {out}"
+  "takeoff.csv|the script's <output> [^\n]*: is the panel being read|fly takeoff.xml --out . --panel {in} --modules mods"
   "panel.cfg|--trace [^\n]*: is the panel being read|serve {in} --modules mods --port 1 --trace {out}"
   "scenario.txt|--coverage [^\n]*: is the scenario being read|serve panel.cfg --scenario {in} --modules mods --port 1 --coverage {out}"
 )
@@ -42,10 +43,11 @@ set(more
 file(REMOVE_RECURSE ${D})
 file(MAKE_DIRECTORY ${D}/mods ${D}/sub)
 file(COPY ${M}/Debuggee.gau DESTINATION ${D}/mods)
-file(COPY ${S}/fdm/scripts/cruise.xml DESTINATION ${D})
+file(COPY ${S}/fdm/scripts/cruise.xml ${S}/fdm/scripts/takeoff.xml DESTINATION ${D})
 set(panel "[Window00]\nsize_mm=100,100\nvisible=1\ngauge00=Debuggee!Probe, 0, 0, 100, 100\n")
 file(WRITE ${D}/panel.cfg "${panel}")
 file(WRITE ${D}/pic.png "${panel}")
+file(WRITE ${D}/takeoff.csv "${panel}")
 file(WRITE ${D}/out.png "a picture kept")
 file(WRITE ${D}/twice.txt "panel panel.cfg\nsnapshot a.png\nsnapshot ./a.png\n")
 file(WRITE ${D}/scenario.txt "panel panel.cfg\necho hello\nsnapshot shot.png\nprint airspeed\n")
