@@ -167,6 +167,19 @@ std::string coupled_script(std::string script, int port, const std::string& root
     return script;
 }
 
+ModelFiles model_files(const FlightRun& run) {
+    const fs::path work = fs::absolute(run.work_dir);
+    const std::string name = fs::path(run.script).stem().string();
+    ModelFiles files{(work / (name + ".coupled.xml")).string(), (work / (name + ".jsbsim.log")).string(), {}};
+    std::vector<ModelOutput> outputs;
+    try {
+        coupled_script(platform::read_text_file(run.script), 0, fs::absolute(run.root).string(), work.string(),
+                       outputs);
+    } catch (const platform::TextFileError&) {}
+    for (const ModelOutput& output : outputs) files.outputs.push_back(output.path);
+    return files;
+}
+
 ModelSession::ModelSession(const FlightRun& run, const Coupling& coupling) : run_(run), coupling_(coupling) {
     // The script first: it is what the user named.
     const ScriptRun script_run = read_script_run(run_.script);
@@ -194,10 +207,10 @@ ModelSession::ModelSession(const FlightRun& run, const Coupling& coupling) : run
     if (error) throw FlightModelError(work.string() + ": " + error.message());
 
     port_ = free_port();
-    const std::string name = fs::path(run_.script).stem().string();
     // This JSBSim joins the script's path to its root, even an absolute one.
-    copy_path_ = (work / (name + ".coupled.xml")).string();
-    log_path_ = (work / (name + ".jsbsim.log")).string();
+    const ModelFiles files = model_files(run_);
+    copy_path_ = files.copy;
+    log_path_ = files.log;
     // Registered before they exist: an interruption removes them, and counts them.
     copy_slot_ = platform::register_partial_file(copy_path_);
     log_slot_ = platform::register_partial_file(log_path_);

@@ -44,6 +44,16 @@ struct ModelOutput {
 std::string coupled_script(std::string script, int port, const std::string& root, const std::string& work_dir,
                            std::vector<ModelOutput>& outputs);
 
+// The files a flight of `run` writes in its work_dir: the script's copy
+// JSBSim runs, JSBSim's log, and each file the script's <output> elements
+// name (a script that cannot be read names none).
+struct ModelFiles {
+    std::string copy;
+    std::string log;
+    std::vector<std::string> outputs;
+};
+ModelFiles model_files(const FlightRun& run);
+
 class ModelSession {
 public:
     // Starts JSBSim on `run.script` in a process group of its own, with

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -166,10 +167,12 @@ inline std::string spellings_text(const unit::Reading& reading) {
     return text;
 }
 
-// Whether a value lies in the range, its ends included; a value a conversion
-// carried a rounding off an end is still in.
+// Whether a value lies in the range, its ends included; a value a unit's
+// conversion carried a rounding off an end (a few units in the last place)
+// is still in, one written beyond it (a heading of 360.0000001) is not.
 inline bool within(const Range& range, double value) {
-    const double slack = 1e-9 * std::max({1.0, std::abs(range.low), std::abs(range.high)});
+    const double slack =
+        8.0 * std::numeric_limits<double>::epsilon() * std::max({1.0, std::abs(range.low), std::abs(range.high)});
     return value >= range.low - slack && value <= range.high + slack;
 }
 

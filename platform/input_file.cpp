@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/file_identity.h"
+
 namespace platform {
 namespace {
 
@@ -57,6 +59,7 @@ std::string read_input_file(const std::string& path, std::uintmax_t max_bytes) {
     struct stat info {};
     if (::fstat(file.get(), &info) != 0) throw InputFileError(errno_fault(errno));
     if (const std::string fault = kind_fault(info.st_mode); !fault.empty()) throw InputFileError(fault);
+    note_file_read(info);
     const std::string limit = "at most " + std::to_string(max_bytes) + " bytes are read";
     const auto size = static_cast<std::uintmax_t>(info.st_size);
     if (size > max_bytes) throw InputFileError("is " + std::to_string(size) + " bytes long; " + limit);

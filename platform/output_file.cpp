@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "platform/child_processes.h"
+#include "platform/file_identity.h"
 #include "platform/signal_line.h"
 
 namespace platform {
@@ -117,6 +118,12 @@ void OutputFile::commit() {
     const bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
     if (flushed && !closed) failure = errno;
+    // The last guard of what the work came from: a file the commands could
+    // not name before their work (a bitmap a panel names) is refused here.
+    if (flushed && closed && file_was_read(path_)) {
+        discard();
+        throw OutputPathError(path_ + ": is a file this command read; it is left as it was");
+    }
     if (flushed && closed && std::rename(temporary_.c_str(), path_.c_str()) == 0) {
         temporary_.clear();
         unregister_partial_file(slot_);

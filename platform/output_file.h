@@ -48,7 +48,9 @@ public:
     const std::string& path() const { return path_; }
     const std::string& temporary_path() const { return temporary_; }
     // Flushes, closes and renames the file to its final name; throws
-    // OutputFileError (the temporary file removed) when any step fails.
+    // OutputFileError (the temporary file removed) when any step fails, and
+    // OutputPathError when the name is that of a file the process read
+    // (platform/file_identity.h), which is left as it was.
     void commit();
 
 private:

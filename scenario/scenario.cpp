@@ -60,6 +60,34 @@ std::string_view first_word(std::string_view line) {
     return {start, std::find_if(start, line.end(), blank)};
 }
 
+// The length of the decimal number `text` begins with (0: none): a sign,
+// digits with a point, an exponent. strtod takes more (0x10, inf, nan, hex
+// floats), none of which anyone writes in a scenario meaning the number.
+size_t decimal_length(std::string_view text) {
+    size_t at = 0;
+    const auto sign = [&] {
+        if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+    };
+    const auto digits = [&] {
+        const size_t start = at;
+        while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) != 0) ++at;
+        return at - start;
+    };
+    sign();
+    size_t mantissa = digits();
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        mantissa += digits();
+    }
+    if (mantissa == 0) return 0;
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        const size_t mark = at++;
+        sign();
+        if (digits() == 0) at = mark;  // 3e is 3 and a unit 'e'
+    }
+    return at;
+}
+
 class LineParser {
 public:
     LineParser(const std::string& source, int line, std::vector<std::string> words)
@@ -78,11 +106,9 @@ public:
 
     double number(size_t index, const char* what) const {
         const std::string& text = words_.at(index);
-        char* end = nullptr;
-        const double value = std::strtod(text.c_str(), &end);
-        if (end == text.c_str() || *end != '\0' || !std::isfinite(value))
-            fail(std::string(what) + " '" + text + "' is not a number");
-        return value;
+        const size_t length = decimal_length(text);
+        if (length != text.size()) not_a_number(what, text);
+        return finite(what, text, length);
     }
 
     uint32_t whole(size_t index, const char* what, double low, double high) const {
@@ -196,13 +222,29 @@ private:
     // it (7 lb/in²), or empty.
     std::pair<double, std::string> number_and_unit(size_t index, const char* what) const {
         const std::string& text = words_.at(index);
-        char* end = nullptr;
-        const double value = std::strtod(text.c_str(), &end);
-        if (end == text.c_str() || !std::isfinite(value)) fail(std::string(what) + " '" + text + "' is not a number");
-        std::string unit = end;
+        const size_t length = decimal_length(text);
+        // 0x10 would read as 0 in a unit 'x10'.
+        const std::string_view lead = std::string_view(text).substr(0, length);
+        const bool hexadecimal = (lead == "0" || lead == "+0" || lead == "-0") && length < text.size() &&
+                                 (text[length] == 'x' || text[length] == 'X');
+        if (length == 0 || hexadecimal) not_a_number(what, text);
+        const double value = finite(what, text, length);
+        std::string unit = text.substr(length);
         unit.erase(0, unit.find_first_not_of(" \t"));  // a quoted "180 kt"
         for (size_t i = index + 1; i < words_.size(); ++i) unit += (unit.empty() ? "" : " ") + words_[i];
         return {value, unit};
+    }
+
+    [[noreturn]] void not_a_number(const char* what, const std::string& text) const {
+        fail(std::string(what) + " '" + text + "' is not a number: expected a decimal one, such as 180, -2.5 or 1e3");
+    }
+
+    // The decimal number of `text`'s first `length` characters, refused
+    // when too large for a double.
+    double finite(const char* what, const std::string& text, size_t length) const {
+        const double value = std::strtod(text.substr(0, length).c_str(), nullptr);
+        if (!std::isfinite(value)) fail(std::string(what) + " '" + text + "' is too large a number");
+        return value;
     }
 
     // The value as written: its word and any after it.
@@ -368,6 +410,12 @@ std::string after_first_word(std::string_view line) {
 }
 
 }  // namespace
+
+std::string snapshot_path(const command::Snapshot& snapshot, const std::string& output_dir) {
+    const std::filesystem::path path(snapshot.path);
+    if (output_dir.empty() || path.is_absolute()) return path.string();
+    return (std::filesystem::path(output_dir) / path).string();
+}
 
 std::string VariableRef::text() const {
     if (token == 0) return name;

@@ -176,6 +176,10 @@ struct Scenario {
     std::optional<bool> main_window_at_start() const;
 };
 
+// Where a snapshot line writes its picture: `output_dir`/<file> (as given
+// when `output_dir` is empty).
+std::string snapshot_path(const command::Snapshot& snapshot, const std::string& output_dir);
+
 // Refuses a scenario that names a gauge the panel lacks (ScenarioError with
 // the line), before anything runs: commands check before their other work.
 void check_gauges(const Scenario& scenario, const panels::Panel& panel);

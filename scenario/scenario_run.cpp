@@ -257,8 +257,7 @@ void ScenarioRunner::act(const command::Print& action, const ScenarioCommand& co
 
 void ScenarioRunner::act(const command::Snapshot& action, const ScenarioCommand& command, const Scenario& scenario) {
     if (!writer_) throw ScenarioError(scenario.source, command.line, "this build cannot draw snapshots");
-    std::filesystem::path path(action.path);
-    if (!output_dir_.empty() && path.is_relative()) path = std::filesystem::path(output_dir_) / path;
+    const std::filesystem::path path(snapshot_path(action, output_dir_));
     if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
     writer_(panel_, action.gauge.empty() ? nullptr : &gauge(action.gauge), path.string());
     snapshots_.push_back(path.string());

@@ -13,6 +13,7 @@
 #include "flightmodel/jsbsim.h"
 #include "panels/panel.h"
 #include "panels/panel_config.h"
+#include "platform/file_identity.h"
 #include "platform/output_file.h"
 #include "platform/text_input.h"
 #include "render/image.h"
@@ -212,18 +213,75 @@ CLI::Option* add_json_option(CLI::App& command, std::string& path, const char* w
     return command.add_option("--json", path, what)->type_name("<file>")->check(output_name());
 }
 
-void check_distinct_outputs(const std::string& a, const std::string& a_option, const std::string& b,
-                            const std::string& b_option) {
-    if (a.empty() || b.empty() || a == "-" || b == "-") return;
-    std::error_code error;
-    const fs::path first = fs::weakly_canonical(fs::absolute(a), error);
-    if (error || first != fs::weakly_canonical(fs::absolute(b), error) || error) return;
-    throw CommandError(ExitStatus::kUsage, a_option + " and " + b_option + " name the same file (" + a +
-                                               "): one would overwrite the other");
+void CommandFiles::read(const std::string& path, const std::string& what) {
+    if (!path.empty() && path != "-") inputs_.push_back({path, what});
 }
 
-void check_json_path(const std::string& path) {
-    if (!path.empty() && path != "-") check_output_file(path, "--json");
+void CommandFiles::read_modules(const panels::ModulePaths& paths) {
+    const std::string module_dir = paths.module_dir.empty() ? "." : paths.module_dir;
+    for (const std::string& dir : {module_dir, paths.pe_dir}) {
+        std::error_code error;
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir, error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.size() > 4 && platform::same_name(std::string_view(name).substr(name.size() - 4), ".gau"))
+                read(entry.path().string(), "a module the panel may load from " + dir);
+        }
+    }
+}
+
+void CommandFiles::write(const std::string& path, const std::string& option) {
+    if (path.empty()) return;
+    if (path != "-") check_output_file(path, option);
+    write_later(path, option);
+}
+
+void CommandFiles::write_later(const std::string& path, const std::string& option) {
+    if (!path.empty()) outputs_.push_back({path, option});
+}
+
+void CommandFiles::check() const {
+    std::vector<platform::FileIdentity> read;
+    for (const Named& input : inputs_) read.push_back(platform::file_identity(input.path));
+    std::vector<platform::FileIdentity> written;
+    for (size_t i = 0; i < outputs_.size(); ++i) {
+        const Named& output = outputs_[i];
+        if (output.path == "-") {
+            for (size_t j = 0; j < i; ++j) {
+                if (outputs_[j].path == "-")
+                    throw CommandError(ExitStatus::kUsage, outputs_[j].label + " - and " + output.label +
+                                                               " - cannot share standard output");
+            }
+            written.emplace_back();
+            continue;
+        }
+        const platform::FileIdentity identity = platform::file_identity(output.path);
+        const std::string refused = output.label + " " + output.path + ": ";
+        for (size_t j = 0; j < inputs_.size(); ++j) {
+            if (identity == read[j])
+                throw CommandError(ExitStatus::kUsage,
+                                   refused + "is " + inputs_[j].label + " (" + inputs_[j].path + ")");
+        }
+        for (size_t j = 0; j < i; ++j) {
+            if (outputs_[j].path != "-" && identity == written[j]) {
+                throw CommandError(ExitStatus::kUsage, refused + "is also written by " + outputs_[j].label + " (" +
+                                                           outputs_[j].path + "): one would overwrite the other");
+            }
+        }
+        written.push_back(identity);
+    }
+}
+
+std::FILE* take_standard_output() {
+    static std::FILE* taken = nullptr;
+    if (taken != nullptr) return taken;
+    std::fflush(stdout);
+    const int own = dup(STDOUT_FILENO);
+    taken = own >= 0 ? fdopen(own, "w") : nullptr;
+    if (taken == nullptr) throw CommandError(ExitStatus::kBadInput, "standard output: cannot be written");
+    // What the command says goes where its errors go, coloured as they are.
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    the_console.colour_stdout = the_console.colour_stderr;
+    return taken;
 }
 
 void write_text(const std::string& path, const std::string& text) {

@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <exception>
 #include <functional>
 #include <stdexcept>
@@ -93,11 +94,43 @@ std::string counted(size_t count, const std::string& noun);
 void check_output_file(const std::string& path, const std::string& option);
 void check_output_dir(const std::string& path, const std::string& option);
 
-// Refuses two files, outputs or an input and an output, that are one (-o and
-// --json, a module and --json): one would overwrite the other. Standard input
-// or output and options not given pass.
-void check_distinct_outputs(const std::string& a, const std::string& a_option, const std::string& b,
-                            const std::string& b_option);
+// The files one command reads and writes, each named before any work, and
+// the one judge of whether they may all be written: check() refuses, as a
+// usage error, an output that is one of the inputs or another output,
+// whatever the spellings (./panel.cfg, a symbolic or a hard link: see
+// platform/file_identity.h), and two outputs on standard output, which
+// would mix.
+class CommandFiles {
+public:
+    // An input, and what the command does with it ("the panel being read").
+    // Standard input ('-') and names not given pass.
+    void read(const std::string& path, const std::string& what);
+    // Every module where `paths` has a panel look (<dir>/<Name>.gau, letter
+    // case aside): it loads whichever it names.
+    void read_modules(const panels::ModulePaths& paths);
+    // An output, named by its option ("-o", "--trace") or by the line that
+    // asks for it ("takeoff.txt:5: snapshot"), checked at once as a file to
+    // write (check_output_file). '-' is standard output; empty: not given.
+    void write(const std::string& path, const std::string& option);
+    // An output in a folder the work makes first (a snapshot's), checked as
+    // a file to write only when it is written.
+    void write_later(const std::string& path, const std::string& option);
+    void check() const;
+
+private:
+    struct Named {
+        std::string path;
+        std::string label;  // the input's part, the output's option
+    };
+    std::vector<Named> inputs_;
+    std::vector<Named> outputs_;
+};
+
+// Standard output for an output named '-' that is written while the command
+// runs (--trace, --coverage). From the first call on, the command's own text,
+// which would have gone there, goes to stderr; CommandFiles has made sure no
+// other output takes standard output.
+std::FILE* take_standard_output();
 
 // Refuses an empty output name, which would read as the option not given:
 // what was asked for would silently not be written.
@@ -106,8 +139,6 @@ CLI::Validator output_name();
 // --json <file|->: the command's results as one JSON document, '-' for
 // standard output, where it then stands instead of the text.
 CLI::Option* add_json_option(CLI::App& command, std::string& path, const char* what);
-// Refuses, before any work, a --json file the command could not write.
-void check_json_path(const std::string& path);
 // `text` written to `path` as every output file is ('-': standard output).
 void write_text(const std::string& path, const std::string& text);
 

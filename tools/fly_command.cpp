@@ -258,15 +258,48 @@ std::unique_ptr<render::AnimationWriter> start_animation(const Options& options,
         render::FrameDelay::milliseconds(std::clamp(ms, 1, 65535)));
 }
 
-// The outputs, before any work: the folder, and the animation's name.
-void check_outputs(const Options& options) {
+// The picture of the flight at `seconds`, in the folder of its pictures.
+std::string picture_path(const std::string& out_dir, double seconds) {
+    char name[64];
+    std::snprintf(name, sizeof name, "flight_%06.1fs.png", seconds);
+    return (fs::path(out_dir) / name).string();
+}
+
+// The files, before any work: what is read (the script, panel, scenario,
+// modules) and what is written (the summary, trace, pictures, snapshots, the
+// model's files, animation), none of them one of the others. The pictures' folder and the
+// animation's are made last, once nothing is refused.
+void check_files(const Options& options, const std::optional<scenario::Scenario>& scenario) {
     gaugebench::check_output_dir(options.out_dir, "--out");
+    gaugebench::CommandFiles files;
+    files.write(options.json, "--json");
+    gaugebench::add_inspection_files(options.inspection, files);
+    files.read(options.run.script, "the script being flown");
+    files.read(options.panel, "the panel being read");
+    files.read(options.scenario, "the scenario being read");
+    files.read_modules(options.paths);
+    for (const double moment : options.at) {
+        char option[64];
+        std::snprintf(option, sizeof option, "--at %g", moment);
+        files.write_later(picture_path(options.out_dir, moment), option);
+    }
+    if (scenario) panel_commands::add_snapshot_files(*scenario, options.out_dir, files);
+    flightmodel::FlightRun run = options.run;
+    run.work_dir = options.out_dir;
+    const flightmodel::ModelFiles model = flightmodel::model_files(run);
+    files.write_later(model.copy, "the script's copy JSBSim runs");
+    files.write_later(model.log, "JSBSim's log");
+    for (const std::string& output : model.outputs) files.write_later(output, "the script's <output>");
+    if (!options.animation.empty()) {
+        // Written as it is flown, frame by frame, and completed at the end: a file.
+        if (options.animation == "-")
+            throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage,
+                                           "--animation -: name a file, not standard output");
+        panel_commands::check_png_name(options.animation, "--animation");
+        files.write_later(options.animation, "--animation");
+    }
+    files.check();
     if (options.animation.empty()) return;
-    // Written as it is flown, frame by frame, and completed at the end: a file.
-    if (options.animation == "-")
-        throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage,
-                                       "--animation -: name a file, not standard output");
-    panel_commands::check_png_name(options.animation, "--animation");
     std::error_code ignored;  // a folder still missing is named by the check below
     fs::create_directories(fs::absolute(options.animation).parent_path(), ignored);
     gaugebench::check_output_file(options.animation, "--animation");
@@ -283,9 +316,7 @@ public:
 
     void take(double flown, double model_time, gaugebench::Progress& progress) {
         for (; next_ < at_.size() && at_[next_] <= model_time + 1e-6; ++next_) {
-            char name[64];
-            std::snprintf(name, sizeof name, "flight_%06.1fs.png", at_[next_]);
-            const fs::path path = fs::path(options_.out_dir) / name;
+            const fs::path path = picture_path(options_.out_dir, at_[next_]);
             panel_commands::write_picture(renderer_.render_frame(), path.string(), options_.out_dir);
             written_.push_back(path.string());
             char line[300];
@@ -431,19 +462,15 @@ gaugebench::ExitStatus fly(Options& options) {
     }
     gaugebench::check_input_file(options.panel, true);
     if (!options.scenario.empty()) gaugebench::check_input_file(options.scenario, true);
-    gaugebench::check_json_path(options.json);
-    gaugebench::check_distinct_outputs(options.animation, "--animation", options.json, "--json");
-    gaugebench::check_inspection_files(options.inspection, options.json, "--json");
-    gaugebench::check_distinct_outputs(options.animation, "--animation", options.inspection.trace, "--trace");
     const flightmodel::ScriptRun script_run = checked_run(options);
+    std::optional<scenario::Scenario> scenario;
+    if (!options.scenario.empty()) scenario = scenario::Scenario::read_file(options.scenario);
     // Last of the checks: it makes the animation's folder, which a refused
     // command would leave behind.
-    check_outputs(options);
+    check_files(options, scenario);
     options.run.work_dir = options.out_dir;
     options.run.watched = kWatched;
     gaugebench::Progress progress(options.progress);
-    std::optional<scenario::Scenario> scenario;
-    if (!options.scenario.empty()) scenario = scenario::Scenario::read_file(options.scenario);
 
     gaugebench::Inspection inspection(options.inspection);
     runtime::Host host;

@@ -34,7 +34,6 @@
 namespace {
 
 using gaugebench::add_json_option;
-using gaugebench::check_json_path;
 using gaugebench::Command;
 using gaugebench::CommandError;
 using gaugebench::ExitStatus;
@@ -69,9 +68,11 @@ Command add_list(CLI::App& app) {
     add_json_option(*command, options->json, "also write the listing as JSON ('-': on stdout, instead of the text)");
     gaugebench::add_main_window_option(*command, options->main_window);
     return {command, [options] {
-                check_json_path(options->json);
+                gaugebench::CommandFiles files;
+                files.write(options->json, "--json");
                 gaugebench::check_input_file(options->module);
-                gaugebench::check_distinct_outputs(options->module, "the module", options->json, "--json");
+                files.read(options->module, "the module being read");
+                files.check();
                 runtime::Host host;
                 scenario::set_main_window(host, options->main_window);
                 const runtime::Module module(host, options->module);
@@ -182,14 +183,17 @@ std::vector<std::string> module_gauge_names(const std::string& path) {
 }
 
 ExitStatus validate(const ValidateOptions& options) {
-    check_json_path(options.json);
+    gaugebench::CommandFiles files;
+    files.write(options.json, "--json");
+    gaugebench::add_inspection_files(options.inspection, files);
     gaugebench::check_input_file(options.module);
-    gaugebench::check_distinct_outputs(options.module, "the module", options.json, "--json");
-    gaugebench::check_inspection_files(options.inspection, options.json, "--json");
-    gaugebench::Inspection inspection(options.inspection);
-    if (!options.inspection.trace_filter.gauges.empty()) inspection.check_gauges(module_gauge_names(options.module));
+    files.read(options.module, "the module being read");
     validate::Options validation;
     validation.pe = resolve_pe(options);
+    files.read(validation.pe, "the PE read for the module's bitmaps (--pe)");
+    files.check();
+    gaugebench::Inspection inspection(options.inspection);
+    if (!options.inspection.trace_filter.gauges.empty()) inspection.check_gauges(module_gauge_names(options.module));
     validation.seed = options.seed;
     validation.trace = inspection.trace();
     inspection.start_debugger();
@@ -259,7 +263,9 @@ Command add_validate(CLI::App& app) {
 // --- the command line ---------------------------------------------------------------------------------
 
 constexpr const char* kExitStatuses =
-    "'-' names standard input for a panel or scenario read, standard output for -o and --json.\n"
+    "'-' names standard input for a panel or scenario read, standard output for -o, --json, --trace and\n"
+    "--coverage (one of them; beside a trace or a coverage report the command's own text goes to stderr).\n"
+    "No output may be an input or another output, however named (./a, a link): refused before any work.\n"
     "Exit status: 0 success; 1 a check or a scenario failed, or module code faulted; 2 a usage error; 3 an\n"
     "input that could not be read or is not what it claims to be (or an output that could not be written);\n"
     "130 and 143 stopped by SIGINT (Ctrl-C) or SIGTERM, unfinished files removed.\n";

@@ -42,7 +42,8 @@ void add_inspection_options(CLI::App& command, InspectionOptions& options) {
     command
         .add_option("--trace", options.trace,
                     "write every call into module code as JSON Lines: gauge, callback, the services it called "
-                    "by name with the values it received, instructions, simulated time")
+                    "by name with the values it received, instructions, simulated time ('-': on stdout, as it "
+                    "runs; the command's own text then goes to stderr)")
         ->type_name("<file.jsonl>")
         ->check(output_name());
     command
@@ -59,40 +60,40 @@ void add_inspection_options(CLI::App& command, InspectionOptions& options) {
     command
         .add_option("--coverage", options.coverage,
                     "write what module code ran as an lcov tracefile (genhtml draws it): source lines where the "
-                    "module has them, else its functions and code by address")
+                    "module has them, else its functions and code by address ('-': on stdout; the command's own "
+                    "text then goes to stderr)")
         ->type_name("<file.info>")
         ->check(output_name());
     add_debugger_options(command, options.debugger);
 }
 
-void check_inspection_files(const InspectionOptions& options, const std::string& other,
-                            const std::string& other_option) {
-    if (!options.coverage.empty()) {
-        check_output_file(options.coverage, "--coverage");
-        check_distinct_outputs(options.coverage, "--coverage", other, other_option);
-        check_distinct_outputs(options.coverage, "--coverage", options.trace, "--trace");
-    }
+void add_inspection_files(const InspectionOptions& options, CommandFiles& files) {
     const bool filtered = !options.trace_filter.gauges.empty() || !options.trace_filter.callbacks.empty();
-    if (options.trace.empty()) {
-        if (filtered) throw CommandError(ExitStatus::kUsage, "--trace-gauge and --trace-callback need --trace <file>");
-        return;
-    }
-    check_output_file(options.trace, "--trace");
-    check_distinct_outputs(options.trace, "--trace", other, other_option);
+    if (options.trace.empty() && filtered)
+        throw CommandError(ExitStatus::kUsage, "--trace-gauge and --trace-callback need --trace <file>");
+    files.write(options.trace, "--trace");
+    files.write(options.coverage, "--coverage");
 }
 
+// A stream named '-' is standard output, which the command's own text then
+// leaves to it; a file is written under a temporary name until complete.
 Inspection::Inspection(const InspectionOptions& options, size_t recent_per_gauge) : options_(options) {
+    const auto open = [](const std::string& path, std::unique_ptr<platform::OutputFile>& file) {
+        if (path == "-") return take_standard_output();
+        file = std::make_unique<platform::OutputFile>(path);
+        return file->file();
+    };
     if (!options.coverage.empty()) {
         try {
             runtime::start_coverage();
         } catch (const std::runtime_error& error) {
             throw CommandError(ExitStatus::kUsage, error.what());
         }
-        coverage_ = std::make_unique<platform::OutputFile>(options.coverage);
+        coverage_stream_ = open(options.coverage, coverage_);
     }
     if (options.trace.empty() && recent_per_gauge == 0) return;
-    if (!options.trace.empty()) file_ = std::make_unique<platform::OutputFile>(options.trace);
-    trace_ = std::make_unique<runtime::Trace>(file_ ? file_->file() : nullptr, options.trace_filter, recent_per_gauge);
+    if (!options.trace.empty()) trace_stream_ = open(options.trace, file_);
+    trace_ = std::make_unique<runtime::Trace>(trace_stream_, options.trace_filter, recent_per_gauge);
 }
 
 void Inspection::check_gauges(const std::vector<std::string>& gauges) const {
@@ -105,15 +106,29 @@ void Inspection::warn_unknown_gauges(const std::vector<std::string>& gauges) con
 }
 
 void Inspection::finish() {
-    if (coverage_) {
+    const auto done = [](std::unique_ptr<platform::OutputFile>& file, std::FILE* stream, const char* what) {
+        if (!file) {
+            if (std::fflush(stream) != 0) throw platform::OutputFileError(std::string("standard output: ") + what);
+            return;
+        }
+        file->commit();
+    };
+    if (coverage_stream_ != nullptr) {
         const std::string tracefile = runtime::coverage_tracefile("gaugebench");
-        if (std::fwrite(tracefile.data(), 1, tracefile.size(), coverage_->file()) != tracefile.size())
-            throw platform::OutputFileError(coverage_->path() + ": the coverage report could not be written");
-        coverage_->commit();
+        if (std::fwrite(tracefile.data(), 1, tracefile.size(), coverage_stream_) != tracefile.size()) {
+            throw platform::OutputFileError((coverage_ ? coverage_->path() : std::string("standard output")) +
+                                            ": the coverage report could not be written");
+        }
+        done(coverage_, coverage_stream_, "the coverage report could not be written");
+        coverage_stream_ = nullptr;
     }
-    if (!file_) return;
-    if (!trace_->end()) throw platform::OutputFileError(file_->path() + ": the trace could not be written");
-    file_->commit();
+    if (trace_stream_ == nullptr) return;
+    if (!trace_->end()) {
+        throw platform::OutputFileError((file_ ? file_->path() : std::string("standard output")) +
+                                        ": the trace could not be written");
+    }
+    done(file_, trace_stream_, "the trace could not be written");
+    trace_stream_ = nullptr;
 }
 
 void Inspection::start_debugger() const {

@@ -15,6 +15,7 @@
 #include "runtime/debugging.h"
 #include "runtime/host.h"
 #include "runtime/trace.h"
+#include "tools/command_line.h"
 
 namespace gaugebench {
 
@@ -27,10 +28,9 @@ struct InspectionOptions {
 
 void add_inspection_options(CLI::App& command, InspectionOptions& options);
 
-// Refuses, before any work, a --trace file the command could not write, or
-// one that is another output of the command (`other`, named `other_option`).
-void check_inspection_files(const InspectionOptions& options, const std::string& other,
-                            const std::string& other_option);
+// The --trace and --coverage files among the command's outputs, before any
+// work; the trace's filters without --trace are refused.
+void add_inspection_files(const InspectionOptions& options, CommandFiles& files);
 
 // What one run looks at: the trace and its file, the coverage report's file
 // (each written whole, or not at all when the run is cut short), and the
@@ -59,6 +59,8 @@ private:
     InspectionOptions options_;
     std::unique_ptr<platform::OutputFile> file_;
     std::unique_ptr<platform::OutputFile> coverage_;
+    std::FILE* trace_stream_ = nullptr;  // the trace's file, or standard output
+    std::FILE* coverage_stream_ = nullptr;
     std::unique_ptr<runtime::Trace> trace_;
 };
 

@@ -79,24 +79,21 @@ void print_warnings(const std::vector<std::string>& warnings, Progress& progress
 }
 
 // render's files, before anything is read: the picture's place (a file or
-// standard output, never a terminal), the summary's, and the panel.
+// standard output, never a terminal), the summary's, the trace's, the panel
+// and the modules it may load.
 void check_render_files(const Options& options) {
-    if (options.output == "-") {
-        // A picture's bytes would garble the terminal.
-        if (isatty(STDOUT_FILENO) != 0)
-            throw CommandError(ExitStatus::kUsage, "-o -: standard output is a terminal; pipe it or name a file");
-        if (options.json == "-")
-            throw CommandError(ExitStatus::kUsage, "-o - and --json - cannot share standard output");
-    } else {
-        gaugebench::check_output_file(options.output, "-o");
-        check_png_name(options.output, "-o");
-    }
-    gaugebench::check_json_path(options.json);
-    gaugebench::check_distinct_outputs(options.output, "-o", options.json, "--json");
-    gaugebench::check_distinct_outputs(options.input, "the panel", options.json, "--json");
+    // A picture's bytes would garble the terminal.
+    if (options.output == "-" && isatty(STDOUT_FILENO) != 0)
+        throw CommandError(ExitStatus::kUsage, "-o -: standard output is a terminal; pipe it or name a file");
+    gaugebench::CommandFiles files;
+    files.write(options.output, "-o");
+    if (options.output != "-") check_png_name(options.output, "-o");
+    files.write(options.json, "--json");
+    gaugebench::add_inspection_files(options.inspection, files);
     gaugebench::check_input_file(options.input, true);
-    gaugebench::check_inspection_files(options.inspection, options.json, "--json");
-    gaugebench::check_distinct_outputs(options.inspection.trace, "--trace", options.output, "-o");
+    files.read(options.input, "the panel being read");
+    files.read_modules(options.paths);
+    files.check();
 }
 
 ExitStatus render(const Options& options) {
@@ -166,22 +163,17 @@ ExitStatus render(const Options& options) {
 ExitStatus scenario(const Options& options) {
     const auto start = std::chrono::steady_clock::now();
     if (!options.out_dir.empty()) gaugebench::check_output_dir(options.out_dir, "--out");
-    gaugebench::check_json_path(options.json);
+    gaugebench::CommandFiles files;
+    files.write(options.json, "--json");
+    gaugebench::add_inspection_files(options.inspection, files);
     gaugebench::check_input_file(options.input, true);
-    gaugebench::check_distinct_outputs(options.input, "the scenario", options.json, "--json");
-    gaugebench::check_inspection_files(options.inspection, options.json, "--json");
-    gaugebench::check_distinct_outputs(options.input, "the scenario", options.inspection.trace, "--trace");
+    files.read(options.input, "the scenario being read");
     const ::scenario::Scenario script = ::scenario::Scenario::read_file(options.input);
     const std::string panel_path = script.panel_path();
     if (panel_path.empty()) {
         throw CommandError(ExitStatus::kBadInput,
                            platform::input_name(options.input) + " names no panel (add a 'panel <panel.cfg>' line)");
     }
-    gaugebench::Inspection inspection(options.inspection);
-    runtime::Host host;
-    inspection.attach(host);
-    ::scenario::set_main_window(host, script.main_window_at_start().value_or(options.main_window));
-    host.set_night(options.night);
     try {
         gaugebench::check_input_file(panel_path);
     } catch (const CommandError& error) {
@@ -189,6 +181,15 @@ ExitStatus scenario(const Options& options) {
         throw CommandError(error.status(), platform::input_name(options.input) + ":" +
                                                std::to_string(script.panel_line()) + ": panel " + error.what());
     }
+    files.read(panel_path, "the panel the scenario names");
+    files.read_modules(options.paths);
+    add_snapshot_files(script, options.out_dir, files);
+    files.check();
+    gaugebench::Inspection inspection(options.inspection);
+    runtime::Host host;
+    inspection.attach(host);
+    ::scenario::set_main_window(host, script.main_window_at_start().value_or(options.main_window));
+    host.set_night(options.night);
     inspection.start_debugger();
     panels::Panel panel(host, panels::PanelConfig::read_file(panel_path), options.paths, script.scale());
     ::scenario::check_gauges(script, panel);
@@ -312,6 +313,16 @@ void add_scenario_json(const ::scenario::ScenarioRunner& runner, nlohmann::order
     }
     summary["printed"] = std::move(printed);
     summary["snapshots"] = runner.snapshots();
+}
+
+void add_snapshot_files(const ::scenario::Scenario& script, const std::string& out_dir,
+                        gaugebench::CommandFiles& files) {
+    for (const ::scenario::ScenarioCommand& command : script.commands) {
+        if (const auto* snapshot = std::get_if<::scenario::command::Snapshot>(&command.action)) {
+            files.write_later(::scenario::snapshot_path(*snapshot, out_dir),
+                              script.source + ":" + std::to_string(command.line) + ": snapshot");
+        }
+    }
 }
 
 void write_picture(const render::Image& picture, const std::string& path, const std::string& out_dir) {

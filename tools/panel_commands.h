@@ -14,7 +14,8 @@ class Panel;
 }
 namespace scenario {
 class ScenarioRunner;
-}
+struct Scenario;
+}  // namespace scenario
 namespace render {
 class Image;
 }
@@ -56,6 +57,11 @@ std::FILE* runner_reports(gaugebench::Progress& progress);
 // echo's text, with the scenario's line and the update it came after) and
 // "snapshots".
 void add_scenario_json(const ::scenario::ScenarioRunner& runner, nlohmann::ordered_json& summary);
+
+// Each picture a scenario's snapshot lines write, among the command's
+// outputs.
+void add_snapshot_files(const ::scenario::Scenario& script, const std::string& out_dir,
+                        gaugebench::CommandFiles& files);
 
 // A picture written by a scenario's snapshot line or at a moment of a
 // flight: refused (platform::OutputPathError) unless it lies in `out_dir` (the

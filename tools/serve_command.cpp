@@ -8,6 +8,7 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -18,6 +19,7 @@
 #include "scenario/scenario.h"
 #include "tools/data_files.h"
 #include "tools/flight_state.h"
+#include "tools/panel_commands.h"
 #include "web/live_panel.h"
 #include "web/server.h"
 
@@ -64,8 +66,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // What the options name, refused before the server starts: the page would
-// otherwise be the only place to say so. Throws CommandError.
-void check_before_start(const ServeOptions& options) {
+// otherwise be the only place to say so. Throws CommandError, or the
+// scenario's error; returns the scenario read.
+std::optional<scenario::Scenario> check_before_start(const ServeOptions& options) {
     if (!options.out_dir.empty()) gaugebench::check_output_dir(options.out_dir, "--out");
     if (options.panel == "-" && options.scenario == "-") {
         throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage,
@@ -73,12 +76,24 @@ void check_before_start(const ServeOptions& options) {
     }
     gaugebench::check_input_file(options.panel, true);
     if (!options.scenario.empty()) gaugebench::check_input_file(options.scenario, true);
-    gaugebench::check_inspection_files(options.inspection, options.scenario, "--scenario");
     if (options.watch && (options.panel == "-" || options.scenario == "-")) {
         throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage,
                                        "--watch: standard input ('-') cannot be watched for changes; name a file");
     }
-    if (options.fdm_script.empty()) return;
+    std::optional<scenario::Scenario> scenario;
+    if (!options.scenario.empty()) scenario = scenario::Scenario::read_file(options.scenario);
+    gaugebench::CommandFiles files;
+    gaugebench::add_inspection_files(options.inspection, files);
+    files.read(options.panel, "the panel being read");
+    files.read(options.scenario, "the scenario being read");
+    files.read(options.fdm_script, "the script being flown (--fdm)");
+    files.read_modules(options.paths);
+    if (scenario) {
+        files.read(scenario->panel_path(), "the panel the scenario names");
+        panel_commands::add_snapshot_files(*scenario, options.out_dir, files);
+    }
+    files.check();
+    if (options.fdm_script.empty()) return scenario;
     std::error_code error;
     const auto refuse = [](const std::string& what) {
         throw gaugebench::CommandError(gaugebench::ExitStatus::kBadInput, "--fdm: " + what);
@@ -92,6 +107,7 @@ void check_before_start(const ServeOptions& options) {
         refuse(options.aircraft_root + ": not a JSBSim root (no aircraft folder in it)");
     if (access(options.jsbsim.c_str(), X_OK) != 0)
         refuse("no JSBSim at " + options.jsbsim + " (scripts/install-deps.sh installs it)");
+    return scenario;
 }
 
 web::LiveOptions live_options(const ServeOptions& options) {
@@ -128,11 +144,12 @@ flightmodel::FlightRun flight_run(const ServeOptions& options, const fs::path& w
 constexpr size_t kRecentCalls = 5;
 
 int serve(const ServeOptions& options) {
+    std::optional<scenario::Scenario> script;
     try {
-        check_before_start(options);
-    } catch (const gaugebench::CommandError& refused) {
-        gaugebench::print_error("gaugebench serve", refused.what());
-        return static_cast<int>(refused.status());
+        script = check_before_start(options);
+    } catch (const std::exception& refused) {
+        gaugebench::print_error("gaugebench serve", gaugebench::message_of(refused));
+        return static_cast<int>(gaugebench::exit_status_of(refused));
     }
     web::LiveOptions live = live_options(options);
     std::error_code error;
@@ -164,10 +181,7 @@ int serve(const ServeOptions& options) {
     signal(SIGPIPE, SIG_IGN);
     StopWatcher watcher;
     try {
-        if (!options.scenario.empty()) {
-            const std::string named = scenario::Scenario::read_file(options.scenario).panel_path();
-            if (!named.empty()) live.panel_path = named;
-        }
+        if (script && !script->panel_path().empty()) live.panel_path = script->panel_path();
         // The server listens before the modules' first calls, which a stop
         // may have to cut short; a configuration that does not parse is
         // still refused before it listens.

@@ -102,10 +102,12 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     CLI::App* command = app.add_subcommand(
         "vocabulary",
         "List every variable and key event by name, with its number (token or event id), unit, range and meaning");
-    gaugebench::add_json_option(*command, *json_path, "also write the list as JSON ('-': on stdout, instead of the table)");
+    gaugebench::add_json_option(*command, *json_path,
+                                "also write the list as JSON ('-': on stdout, instead of the table)");
     commands.push_back({command, [json_path] {
                             const std::string& path = *json_path;
-                            gaugebench::check_json_path(path);
+                            gaugebench::CommandFiles files;
+                            files.write(path, "--json");
                             const std::vector<Entry> all = entries();
                             if (path != "-") std::fputs(table(all).c_str(), stdout);
                             if (!path.empty()) gaugebench::write_text(path, json(all));

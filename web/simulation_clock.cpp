@@ -150,7 +150,9 @@ private:
                 continue;
             }
             panel_.apply(input);
-            if (input.kind == Input::kReset) failure_.clear();
+            // A reset makes the panel anew, a new flight runs it on: what
+            // stopped it is shown again only if it stops again.
+            if (input.kind == Input::kReset || input.kind == Input::kFly) failure_.clear();
         }
         // Answers go out now, not with the next picture.
         if (answered && exchange_.published_hook) exchange_.published_hook();

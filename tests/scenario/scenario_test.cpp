@@ -172,6 +172,18 @@ const BadScenario kBadScenarios[] = {
     {"scale out of range", "scale 17\n", 1, "scale must lie above 0 and at most 16, not 17"},
     {"panel after an action", "update 1\npanel p.cfg\n", 2, "must come before the first action"},
     {"panel twice", "panel a.cfg\npanel b.cfg\n", 2, "given twice"},
+    // Only decimal numbers: strtod's other forms would pass as values.
+    {"set in hexadecimal", "set airspeed 0x10\n", 1, "value '0x10' is not a number: expected a decimal one"},
+    {"set in hexadecimal with a unit", "set airspeed 0X10kt\n", 1, "value '0X10kt' is not a number"},
+    {"set of a hexadecimal float", "set airspeed 0x1p4\n", 1, "value '0x1p4' is not a number"},
+    {"set of infinity", "set airspeed inf\n", 1, "value 'inf' is not a number"},
+    {"set of not a number", "set airspeed -nan\n", 1, "value '-nan' is not a number"},
+    {"set too large", "set airspeed 1e999\n", 1, "value '1e999' is too large a number"},
+    {"token in hexadecimal", "set 0x3d 100\n", 1, "variable token '0x3d' is not a number"},
+    {"update count in hexadecimal", "update 0x10\n", 1, "update count '0x10' is not a number"},
+    {"click at infinity", "click Altimeter inf 3\n", 1, "x 'inf' is not a number"},
+    {"heading past its end", "set heading 360.0000001\n", 1, "heading takes 0 to 360"},
+    {"heading before its start", "set heading -0.0000001\n", 1, "heading takes 0 to 360"},
 };
 
 // A value with a unit is converted to the host's unit through the variable's
@@ -197,6 +209,10 @@ TEST(ScenarioFormat, ValuesTakeTheUnitsOfTheirVariables) {
         {"set normal_acceleration 2 g", 351, 1234.0},
         {"set pressure_setting 1013 hPa", 75, 1013.0},
         {"set engine_speed.2 2850 rpm", 429, 2850.0},
+        {"set heading 360", 81, 360.0},
+        {"set heading 0", 81, 0.0},
+        {"set airspeed +1.5e2", 61, 150.0},
+        {"set airspeed 180.", 61, 180.0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);

@@ -141,7 +141,12 @@ function showStatus(status) {
     statusLine.textContent = `${status.debugger}: the panel and its clock wait for the debugger`;
     return;
   }
-  if (status.rpm === undefined) return;
+  // A panel that stopped sends its error alone: the line says so rather
+  // than what ran before (a flight long gone).
+  if (status.rpm === undefined) {
+    setText(statusLine, 'the panel stopped: Reset makes it anew');
+    return;
+  }
   // The clock to the second: the line changes once a second, not with every update.
   const seconds = Math.floor(status.time);
   const clock = `${Math.floor(seconds / 60)}:${String(seconds % 60).padStart(2, '0')}`;
