@@ -52,35 +52,31 @@ std::string xml_escaped(const std::string& text) {
 
 }  // namespace
 
-Stub::Stub(const std::string& host, uint16_t port) : host_(host) {
-    const std::string where = host + ":" + std::to_string(port);
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    const int looked = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-    if (looked != 0) throw std::runtime_error("--gdb " + where + ": no such address: " + gai_strerror(looked));
+Stub::Stub(std::span<const platform::SocketAddress> addresses) {
     std::string failure = "no address";
-    for (addrinfo* a = found; a != nullptr && listener_ < 0; a = a->ai_next) {
-        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
-        if (fd < 0) continue;
+    for (const platform::SocketAddress& address : addresses) {
+        const int fd = ::socket(address.family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0) {
+            failure = std::strerror(errno);
+            continue;
+        }
         const int on = 1;
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, 1) == 0) {
+        if (::bind(fd, address.get(), address.length) == 0 && ::listen(fd, 1) == 0) {
+            platform::SocketAddress bound;
+            bound.length = sizeof bound.storage;
+            getsockname(fd, reinterpret_cast<sockaddr*>(&bound.storage), &bound.length);
             listener_ = fd;
-            sockaddr_storage bound{};
-            socklen_t size = sizeof bound;
-            getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size);
-            port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                                      : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
-        } else {
-            failure = std::strerror(errno);
-            ::close(fd);
+            host_ = bound.host();
+            port_ = bound.port();
+            return;
         }
+        failure = std::strerror(errno);
+        ::close(fd);
     }
-    freeaddrinfo(found);
-    if (listener_ < 0) throw std::runtime_error("--gdb " + where + ": cannot listen there: " + failure);
+    const std::string where = addresses.empty() ? "?" : addresses.front().host() + ":" +
+                                                            std::to_string(addresses.front().port());
+    throw std::runtime_error("--gdb " + where + ": cannot listen there: " + failure);
 }
 
 Stub::~Stub() {

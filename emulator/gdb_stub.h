@@ -14,11 +14,14 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <set>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "emulator/debugger.h"
 #include "emulator/gdb_packets.h"
+#include "platform/net_address.h"
 
 namespace emulator::gdb {
 
@@ -31,13 +34,14 @@ struct Library {
 
 class Stub : public Debugger {
 public:
-    // Listens on `host` (numeric, or localhost) and `port` (0: any free
-    // one); throws std::runtime_error naming the address and the reason.
-    Stub(const std::string& host, uint16_t port);
+    // Listens on the first of `addresses` it can (port 0: any free one);
+    // throws std::runtime_error naming the address and the reason.
+    explicit Stub(std::span<const platform::SocketAddress> addresses);
     ~Stub() override;
     Stub(const Stub&) = delete;
     Stub& operator=(const Stub&) = delete;
 
+    // Where it listens: the numeric address bound, the port given or chosen.
     std::string host() const { return host_; }
     uint16_t port() const { return port_; }
 
