@@ -208,9 +208,9 @@ struct EmulatedMachine::Impl {
         struct Watch {
             uint32_t address = 0, length = 0;
             WatchKind kind = WatchKind::kWrite;
-            std::array<uc_hook, 2> hooks{};  // a read hook, a write hook (either may be 0)
+            auto operator<=>(const Watch&) const = default;
         };
-        std::vector<Watch> watches;
+        std::map<Watch, std::array<uc_hook, 2>> watches;  // a read hook, a write hook (either may be 0)
         std::optional<StopSignal> requested;  // a stop at the next block
         bool stepping = false;                // the trap flag is the debugger's
         std::optional<uint32_t> restarted;    // the instruction restarted after a stop
@@ -327,8 +327,35 @@ struct EmulatedMachine::Impl {
     // Host memory behind [address, address + size), checked to be mapped.
     uint8_t* mapped_host(uint32_t address, uint64_t size, const char* doing) const;
 
+    // The page table entry mapping `address`; 0 where its table is absent
+    // (none is made, unlike page_entry()).
+    uint32_t entry_of(uint32_t address) const {
+        const auto* directory = reinterpret_cast<const uint32_t*>(arena + kPageDirectory);
+        const uint32_t table = address >> 22;
+        if ((directory[table] & kPtePresent) == 0) return 0;
+        return reinterpret_cast<const uint32_t*>(arena + kPageTables + table * kPage)[(address >> 12) & 1023];
+    }
+    // Whether module code may read the page holding `address` (and run it,
+    // where its mapping is executable).
+    bool module_page(uint32_t address) const {
+        return (entry_of(address) & (kPtePresent | kPteUser)) == (kPtePresent | kPteUser);
+    }
+
+    // The code translated from [base, base + size) goes. Unicorn looks the
+    // code up through the processor's own translation, as module code
+    // fetches it, and for a page module code may not fetch it raises a page
+    // fault inside the engine, which module code then takes at its next
+    // instruction: such pages are not asked about. What was translated there
+    // is looked up through the same translation before it runs, which
+    // faults, and map() and protect() forget the range once it is present.
     void forget_code(uint32_t base, uint64_t size) {
-        uc_ctl_remove_cache(uc, uint64_t{base}, uint64_t{base} + size);
+        remove_translations(base, size);
+        forget_blocks();
+    }
+    // forget_code() in its two parts, for many ranges before the machine's
+    // own tables of blocks are emptied once.
+    void remove_translations(uint32_t base, uint64_t size);
+    void forget_blocks() {
         block_instructions.clear();
         recent_blocks.fill({});
     }
@@ -407,6 +434,9 @@ struct EmulatedMachine::Impl {
     static void on_breakpoint(uc_engine*, uint64_t address, uint32_t size, void* data);
     static void on_watch(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t value, void* data);
     void detach_debugger() noexcept;
+    // Every breakpoint and watch goes at once (the engine's hooks, the code
+    // translated with them).
+    void clear_debug_points() noexcept;
 
     GuestFault memory_fault(Kind kind, uint32_t address, uint32_t pc) const;
 

@@ -290,7 +290,7 @@ std::string Stub::read_memory(EmulatedMachine* machine, uint32_t address, uint32
         const uint32_t take = std::min<uint32_t>(page_left, length - static_cast<uint32_t>(bytes.size()));
         std::string piece(take, '\0');
         try {
-            machine->peek(at, std::span(reinterpret_cast<uint8_t*>(piece.data()), piece.size()));
+            machine->debugger_read(at, std::span(reinterpret_cast<uint8_t*>(piece.data()), piece.size()));
         } catch (const std::exception&) {
             break;
         }
@@ -300,34 +300,42 @@ std::string Stub::read_memory(EmulatedMachine* machine, uint32_t address, uint32
     return bytes;
 }
 
-bool Stub::set_point(const Command& command, bool set) {
+bool Stub::set_point(const Command& command, bool set, EmulatedMachine& machine) {
+    // The machine stopped judges where a point may go: every machine runs
+    // the same module at the same place, and one that has not loaded it yet
+    // takes the point harmlessly.
+    const auto refused = [&](size_t count, uint32_t length, EmulatedMachine::DebuggerReach reach) {
+        return count >= EmulatedMachine::kMaxDebugPoints || !machine.debugger_reaches(command.address, length, reach);
+    };
     const bool code = command.breakpoint == Command::kSoftware || command.breakpoint == Command::kHardware;
     if (code) {
-        const auto known = std::find(breakpoints_.begin(), breakpoints_.end(), command.address);
-        if (set && known == breakpoints_.end()) breakpoints_.push_back(command.address);
-        if (!set && known != breakpoints_.end()) breakpoints_.erase(known);
+        if (set == breakpoints_.contains(command.address)) return true;
+        if (set) {
+            if (refused(breakpoints_.size(), 1, EmulatedMachine::DebuggerReach::kCode)) return false;
+            breakpoints_.insert(command.address);
+        } else {
+            breakpoints_.erase(command.address);
+        }
         for (const Machine& m : machines_) m.machine->set_breakpoint(command.address, set);
         return true;
     }
     const WatchKind kind = command.breakpoint == Command::kWriteWatch  ? WatchKind::kWrite
                            : command.breakpoint == Command::kReadWatch ? WatchKind::kRead
                                                                        : WatchKind::kAccess;
-    const uint32_t length = std::max<uint32_t>(command.length, 1);
-    const auto same = [&](const Watch& w) {
-        return w.address == command.address && w.length == length && w.kind == kind;
-    };
-    const auto known = std::find_if(watches_.begin(), watches_.end(), same);
-    if (set && known == watches_.end()) watches_.push_back({command.address, length, kind});
-    if (!set && known != watches_.end()) watches_.erase(known);
-    for (const Machine& m : machines_) m.machine->set_watchpoint(command.address, length, kind, set);
+    const Watch watch{command.address, std::max<uint32_t>(command.length, 1), kind};
+    if (set == watches_.contains(watch)) return true;
+    if (set) {
+        if (refused(watches_.size(), watch.length, EmulatedMachine::DebuggerReach::kModule)) return false;
+        watches_.insert(watch);
+    } else {
+        watches_.erase(watch);
+    }
+    for (const Machine& m : machines_) m.machine->set_watchpoint(watch.address, watch.length, watch.kind, set);
     return true;
 }
 
 void Stub::clear_points() {
-    for (const Machine& m : machines_) {
-        for (uint32_t address : breakpoints_) m.machine->set_breakpoint(address, false);
-        for (const Watch& w : watches_) m.machine->set_watchpoint(w.address, w.length, w.kind, false);
-    }
+    for (const Machine& m : machines_) m.machine->clear_debug_points();
     breakpoints_.clear();
     watches_.clear();
 }
@@ -415,7 +423,7 @@ Stub::Outcome Stub::serve(const Command& command, EmulatedMachine* machine) {
         case Command::kVContQuery: send("vCont;c;C;s;S"); break;
         case Command::kInsertBreakpoint:
         case Command::kRemoveBreakpoint:
-            send(set_point(command, command.kind == Command::kInsertBreakpoint) ? "OK" : "E01");
+            send(set_point(command, command.kind == Command::kInsertBreakpoint, *machine) ? "OK" : "E01");
             break;
         case Command::kSupported:
             send("PacketSize=" + hex32(static_cast<uint32_t>(kMaxPacket)) +

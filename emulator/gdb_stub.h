@@ -76,6 +76,7 @@ private:
     struct Watch {
         uint32_t address, length;
         WatchKind kind;
+        auto operator<=>(const Watch&) const = default;
     };
     enum class Outcome { kServe, kContinue, kStep, kDetach };
 
@@ -89,7 +90,8 @@ private:
     std::string stop_reply(const DebugStop& stop) const;
     std::string libraries_xml() const;
     std::string read_memory(EmulatedMachine* machine, uint32_t address, uint32_t length) const;
-    bool set_point(const Command& command, bool set);
+    // Z and z: false when refused (beyond the module's memory, or past the cap).
+    bool set_point(const Command& command, bool set, EmulatedMachine& machine);
     void clear_points();
     void tell(const std::string& line) const;
 
@@ -105,8 +107,8 @@ private:
     std::optional<DebugStop> last_stop_;
     std::vector<Machine> machines_;
     EmulatedMachine* current_ = nullptr;
-    std::vector<uint32_t> breakpoints_;
-    std::vector<Watch> watches_;
+    std::set<uint32_t> breakpoints_;
+    std::set<Watch> watches_;
 };
 
 }  // namespace emulator::gdb
