@@ -39,6 +39,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -182,14 +183,37 @@ public:
     void attach_debugger(Debugger* debugger);
     // Stops module code for the debugger at the next block it runs.
     void request_debug_stop();
+    // The most breakpoints, and the most watches, a machine holds: each is a
+    // hook of the engine's, which walks a list of them to add, remove or
+    // translate past one.
+    static constexpr size_t kMaxDebugPoints = 4096;
     // A breakpoint before the instruction at `address`; false when there
-    // was one already (set) or none (cleared).
+    // was one already (set) or none (cleared). One where no code is mapped
+    // yet costs nothing until code is (a debugger's breakpoints are set in
+    // a machine before its module is loaded). Throws std::length_error for
+    // one past kMaxDebugPoints.
     bool set_breakpoint(uint32_t address, bool set);
     // A watch on [address, address + length) for the kind of access; false
-    // when that watch already was (set) or was not (cleared).
+    // when that watch already was (set) or was not (cleared). Throws
+    // std::length_error for one past kMaxDebugPoints.
     bool set_watchpoint(uint32_t address, uint32_t length, WatchKind kind, bool set);
-    // A debugger's write: code too, whatever the protection (the translated
-    // code goes). Throws std::invalid_argument for a range not wholly mapped.
+    // Every breakpoint and watch goes, at once.
+    void clear_debug_points();
+    // What a debugger may reach: what module code may read, for reading (the
+    // host's routines and thread and process blocks too: a debugger walks a
+    // Windows thread from its block); the module's own memory, for writing
+    // and watching: mapped and open to module code, none of the host's pages
+    // (its routines, descriptor table, thread and process blocks, page
+    // tables), which the host relies on and module code cannot repair; of
+    // that, what may run, for breakpoints.
+    enum class DebuggerReach : uint8_t { kRead, kModule, kCode };
+    // Whether all of [address, address + length) is within `reach` (an
+    // empty range is not).
+    bool debugger_reaches(uint32_t address, uint64_t length, DebuggerReach reach) const;
+    // A debugger's read, within kRead, and write, within kModule: code too,
+    // whatever its protection (the translated code goes). Both throw
+    // std::invalid_argument for a range beyond.
+    void debugger_read(uint32_t address, std::span<uint8_t> bytes) const;
     void debugger_write(uint32_t address, std::span<const uint8_t> bytes);
     // What lies at `address`, for messages: "(.text of Korvane.gau)".
     std::string describe(uint32_t address) const;

@@ -225,9 +225,9 @@ struct EmulatedMachine::Impl {
         struct Watch {
             uint32_t address = 0, length = 0;
             WatchKind kind = WatchKind::kWrite;
-            std::array<uc_hook, 2> hooks{};  // a read hook, a write hook (either may be 0)
+            auto operator<=>(const Watch&) const = default;
         };
-        std::vector<Watch> watches;
+        std::map<Watch, std::array<uc_hook, 2>> watches;  // a read hook, a write hook (either may be 0)
         std::optional<StopSignal> requested;  // a stop at the next block
         bool stepping = false;                // the trap flag is the debugger's
         std::optional<uint32_t> restarted;    // the instruction restarted after a stop
@@ -344,32 +344,37 @@ struct EmulatedMachine::Impl {
     // Host memory behind [address, address + size), checked to be mapped.
     uint8_t* mapped_host(uint32_t address, uint64_t size, const char* doing) const;
 
-    // Drops the translations of [base, base + size). Unicorn finds them
-    // through the guest's page tables, as module code would: asked about a
-    // page module code cannot reach, it raises a page fault in the middle of
-    // the host's own work, at whatever instruction the module last ran. Only
-    // reachable pages can hold translations, so only they are asked about,
-    // and a page drops its own before it stops being reachable.
+    // The page table entry mapping `address`; 0 where its table is absent
+    // (none is made, unlike page_entry()).
+    uint32_t entry_of(uint32_t address) const {
+        const auto* directory = reinterpret_cast<const uint32_t*>(arena + kPageDirectory);
+        const uint32_t table = address >> 22;
+        if ((directory[table] & kPtePresent) == 0) return 0;
+        return reinterpret_cast<const uint32_t*>(arena + kPageTables + table * kPage)[(address >> 12) & 1023];
+    }
+    // Whether module code may read the page holding `address` (and run it,
+    // where its mapping is executable).
+    bool module_page(uint32_t address) const {
+        return (entry_of(address) & (kPtePresent | kPteUser)) == (kPtePresent | kPteUser);
+    }
+
+    // The code translated from [base, base + size) goes. Unicorn looks the
+    // code up through the processor's own translation, as module code
+    // fetches it, and for a page module code may not fetch it raises a page
+    // fault inside the engine, which module code then takes at its next
+    // instruction: such pages are not asked about. protect() and unmap()
+    // forget a range while it is still present, so none keeps translations
+    // once module code can no longer reach it.
     void forget_code(uint32_t base, uint64_t size) {
-        const uint64_t end = uint64_t{base} + size;
-        std::optional<uint64_t> run;  // where the reachable pages being gathered start
-        for (uint64_t page = base / kPage * kPage; page < end; page += kPage) {
-            if (user_reachable(static_cast<uint32_t>(page))) {
-                if (!run) run = std::max<uint64_t>(page, base);
-            } else if (run) {
-                uc_ctl_remove_cache(uc, *run, page);
-                run.reset();
-            }
-        }
-        if (run) uc_ctl_remove_cache(uc, *run, end);
+        remove_translations(base, size);
+        forget_blocks();
+    }
+    // forget_code() in its two parts, for many ranges before the machine's
+    // own tables of blocks are emptied once.
+    void remove_translations(uint32_t base, uint64_t size);
+    void forget_blocks() {
         block_instructions.clear();
         recent_blocks.fill({});
-    }
-    bool user_reachable(uint32_t address) const {
-        const auto* directory = reinterpret_cast<const uint32_t*>(arena + kPageDirectory);
-        if ((directory[address >> 22] & kPtePresent) == 0) return false;
-        const auto* table = reinterpret_cast<const uint32_t*>(arena + kPageTables + (address >> 22) * kPage);
-        return (table[(address >> 12) & 1023] & (kPtePresent | kPteUser)) == (kPtePresent | kPteUser);
     }
 
     // The reservation holding [base, base + size) wholly; end() when none
@@ -446,6 +451,9 @@ struct EmulatedMachine::Impl {
     static void on_breakpoint(uc_engine*, uint64_t address, uint32_t size, void* data);
     static void on_watch(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t value, void* data);
     void detach_debugger() noexcept;
+    // Every breakpoint and watch goes at once (the engine's hooks, the code
+    // translated with them).
+    void clear_debug_points() noexcept;
 
     GuestFault memory_fault(Kind kind, uint32_t address, uint32_t pc) const;
 

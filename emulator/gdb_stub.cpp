@@ -52,35 +52,31 @@ std::string xml_escaped(const std::string& text) {
 
 }  // namespace
 
-Stub::Stub(const std::string& host, uint16_t port) : host_(host) {
-    const std::string where = host + ":" + std::to_string(port);
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    const int looked = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-    if (looked != 0) throw std::runtime_error("--gdb " + where + ": no such address: " + gai_strerror(looked));
+Stub::Stub(std::span<const platform::SocketAddress> addresses) {
     std::string failure = "no address";
-    for (addrinfo* a = found; a != nullptr && listener_ < 0; a = a->ai_next) {
-        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
-        if (fd < 0) continue;
+    for (const platform::SocketAddress& address : addresses) {
+        const int fd = ::socket(address.family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0) {
+            failure = std::strerror(errno);
+            continue;
+        }
         const int on = 1;
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, 1) == 0) {
+        if (::bind(fd, address.get(), address.length) == 0 && ::listen(fd, 1) == 0) {
+            platform::SocketAddress bound;
+            bound.length = sizeof bound.storage;
+            getsockname(fd, reinterpret_cast<sockaddr*>(&bound.storage), &bound.length);
             listener_ = fd;
-            sockaddr_storage bound{};
-            socklen_t size = sizeof bound;
-            getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size);
-            port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                                      : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
-        } else {
-            failure = std::strerror(errno);
-            ::close(fd);
+            host_ = bound.host();
+            port_ = bound.port();
+            return;
         }
+        failure = std::strerror(errno);
+        ::close(fd);
     }
-    freeaddrinfo(found);
-    if (listener_ < 0) throw std::runtime_error("--gdb " + where + ": cannot listen there: " + failure);
+    const std::string where = addresses.empty() ? "?" : addresses.front().host() + ":" +
+                                                            std::to_string(addresses.front().port());
+    throw std::runtime_error("--gdb " + where + ": cannot listen there: " + failure);
 }
 
 Stub::~Stub() {
@@ -294,7 +290,7 @@ std::string Stub::read_memory(EmulatedMachine* machine, uint32_t address, uint32
         const uint32_t take = std::min<uint32_t>(page_left, length - static_cast<uint32_t>(bytes.size()));
         std::string piece(take, '\0');
         try {
-            machine->peek(at, std::span(reinterpret_cast<uint8_t*>(piece.data()), piece.size()));
+            machine->debugger_read(at, std::span(reinterpret_cast<uint8_t*>(piece.data()), piece.size()));
         } catch (const std::exception&) {
             break;
         }
@@ -304,34 +300,42 @@ std::string Stub::read_memory(EmulatedMachine* machine, uint32_t address, uint32
     return bytes;
 }
 
-bool Stub::set_point(const Command& command, bool set) {
+bool Stub::set_point(const Command& command, bool set, EmulatedMachine& machine) {
+    // The machine stopped judges where a point may go: every machine runs
+    // the same module at the same place, and one that has not loaded it yet
+    // takes the point harmlessly.
+    const auto refused = [&](size_t count, uint32_t length, EmulatedMachine::DebuggerReach reach) {
+        return count >= EmulatedMachine::kMaxDebugPoints || !machine.debugger_reaches(command.address, length, reach);
+    };
     const bool code = command.breakpoint == Command::kSoftware || command.breakpoint == Command::kHardware;
     if (code) {
-        const auto known = std::find(breakpoints_.begin(), breakpoints_.end(), command.address);
-        if (set && known == breakpoints_.end()) breakpoints_.push_back(command.address);
-        if (!set && known != breakpoints_.end()) breakpoints_.erase(known);
+        if (set == breakpoints_.contains(command.address)) return true;
+        if (set) {
+            if (refused(breakpoints_.size(), 1, EmulatedMachine::DebuggerReach::kCode)) return false;
+            breakpoints_.insert(command.address);
+        } else {
+            breakpoints_.erase(command.address);
+        }
         for (const Machine& m : machines_) m.machine->set_breakpoint(command.address, set);
         return true;
     }
     const WatchKind kind = command.breakpoint == Command::kWriteWatch  ? WatchKind::kWrite
                            : command.breakpoint == Command::kReadWatch ? WatchKind::kRead
                                                                        : WatchKind::kAccess;
-    const uint32_t length = std::max<uint32_t>(command.length, 1);
-    const auto same = [&](const Watch& w) {
-        return w.address == command.address && w.length == length && w.kind == kind;
-    };
-    const auto known = std::find_if(watches_.begin(), watches_.end(), same);
-    if (set && known == watches_.end()) watches_.push_back({command.address, length, kind});
-    if (!set && known != watches_.end()) watches_.erase(known);
-    for (const Machine& m : machines_) m.machine->set_watchpoint(command.address, length, kind, set);
+    const Watch watch{command.address, std::max<uint32_t>(command.length, 1), kind};
+    if (set == watches_.contains(watch)) return true;
+    if (set) {
+        if (refused(watches_.size(), watch.length, EmulatedMachine::DebuggerReach::kModule)) return false;
+        watches_.insert(watch);
+    } else {
+        watches_.erase(watch);
+    }
+    for (const Machine& m : machines_) m.machine->set_watchpoint(watch.address, watch.length, watch.kind, set);
     return true;
 }
 
 void Stub::clear_points() {
-    for (const Machine& m : machines_) {
-        for (uint32_t address : breakpoints_) m.machine->set_breakpoint(address, false);
-        for (const Watch& w : watches_) m.machine->set_watchpoint(w.address, w.length, w.kind, false);
-    }
+    for (const Machine& m : machines_) m.machine->clear_debug_points();
     breakpoints_.clear();
     watches_.clear();
 }
@@ -419,7 +423,7 @@ Stub::Outcome Stub::serve(const Command& command, EmulatedMachine* machine) {
         case Command::kVContQuery: send("vCont;c;C;s;S"); break;
         case Command::kInsertBreakpoint:
         case Command::kRemoveBreakpoint:
-            send(set_point(command, command.kind == Command::kInsertBreakpoint) ? "OK" : "E01");
+            send(set_point(command, command.kind == Command::kInsertBreakpoint, *machine) ? "OK" : "E01");
             break;
         case Command::kSupported:
             send("PacketSize=" + hex32(static_cast<uint32_t>(kMaxPacket)) +

@@ -14,11 +14,14 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <set>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "emulator/debugger.h"
 #include "emulator/gdb_packets.h"
+#include "platform/net_address.h"
 
 namespace emulator::gdb {
 
@@ -31,13 +34,14 @@ struct Library {
 
 class Stub : public Debugger {
 public:
-    // Listens on `host` (numeric, or localhost) and `port` (0: any free
-    // one); throws std::runtime_error naming the address and the reason.
-    Stub(const std::string& host, uint16_t port);
+    // Listens on the first of `addresses` it can (port 0: any free one);
+    // throws std::runtime_error naming the address and the reason.
+    explicit Stub(std::span<const platform::SocketAddress> addresses);
     ~Stub() override;
     Stub(const Stub&) = delete;
     Stub& operator=(const Stub&) = delete;
 
+    // Where it listens: the numeric address bound, the port given or chosen.
     std::string host() const { return host_; }
     uint16_t port() const { return port_; }
 
@@ -72,6 +76,7 @@ private:
     struct Watch {
         uint32_t address, length;
         WatchKind kind;
+        auto operator<=>(const Watch&) const = default;
     };
     enum class Outcome { kServe, kContinue, kStep, kDetach };
 
@@ -85,7 +90,8 @@ private:
     std::string stop_reply(const DebugStop& stop) const;
     std::string libraries_xml() const;
     std::string read_memory(EmulatedMachine* machine, uint32_t address, uint32_t length) const;
-    bool set_point(const Command& command, bool set);
+    // Z and z: false when refused (beyond the module's memory, or past the cap).
+    bool set_point(const Command& command, bool set, EmulatedMachine& machine);
     void clear_points();
     void tell(const std::string& line) const;
 
@@ -101,8 +107,8 @@ private:
     std::optional<DebugStop> last_stop_;
     std::vector<Machine> machines_;
     EmulatedMachine* current_ = nullptr;
-    std::vector<uint32_t> breakpoints_;
-    std::vector<Watch> watches_;
+    std::set<uint32_t> breakpoints_;
+    std::set<Watch> watches_;
 };
 
 }  // namespace emulator::gdb

@@ -126,7 +126,7 @@ void EmulatedMachine::Impl::on_watch(uc_engine*, uc_mem_type type, uint64_t addr
         stop.reason = DebugStop::Reason::kWatch;
         stop.watch_address = static_cast<uint32_t>(address);
         stop.watch = write ? WatchKind::kWrite : WatchKind::kRead;
-        for (const Debugging::Watch& watch : m.debugging.watches) {
+        for (const auto& [watch, hooks] : m.debugging.watches) {
             if (address - watch.address < watch.length &&
                 (watch.kind == WatchKind::kAccess || watch.kind == stop.watch)) {
                 stop.watch = watch.kind;
@@ -142,14 +142,23 @@ void EmulatedMachine::Impl::on_watch(uc_engine*, uc_mem_type type, uint64_t addr
     }
 }
 
-void EmulatedMachine::Impl::detach_debugger() noexcept {
-    for (const auto& [address, hook] : debugging.breakpoints) uc_hook_del(uc, hook);
-    for (const Debugging::Watch& watch : debugging.watches) {
-        for (uc_hook hook : watch.hooks) {
+void EmulatedMachine::Impl::clear_debug_points() noexcept {
+    for (const auto& [address, hook] : debugging.breakpoints) {
+        uc_hook_del(uc, hook);
+        remove_translations(address, 1);
+    }
+    for (const auto& [watch, hooks] : debugging.watches) {
+        for (uc_hook hook : hooks) {
             if (hook != 0) uc_hook_del(uc, hook);
         }
     }
-    for (const auto& [address, hook] : debugging.breakpoints) forget_code(address, 1);
+    if (!debugging.breakpoints.empty()) forget_blocks();
+    debugging.breakpoints.clear();
+    debugging.watches.clear();
+}
+
+void EmulatedMachine::Impl::detach_debugger() noexcept {
+    clear_debug_points();
     if (debugging.stepping) set_reg(UC_X86_REG_EFLAGS, reg(UC_X86_REG_EFLAGS) & ~kTrapFlag);
     debugging = Debugging{};
 }
@@ -166,6 +175,9 @@ bool EmulatedMachine::set_breakpoint(uint32_t address, bool set) {
     auto known = m.debugging.breakpoints.find(address);
     if (set == (known != m.debugging.breakpoints.end())) return false;
     if (set) {
+        if (m.debugging.breakpoints.size() >= kMaxDebugPoints)
+            throw std::length_error("breakpoint: " + hex(address) + ": " + std::to_string(kMaxDebugPoints) +
+                                    " are set already");
         uc_hook hook = 0;
         check(
             uc_hook_add(m.uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&Impl::on_breakpoint), &m, address, address),
@@ -184,28 +196,45 @@ bool EmulatedMachine::set_watchpoint(uint32_t address, uint32_t length, WatchKin
     Impl& m = *impl_;
     if (length == 0 || uint64_t{address} + length > kAddressSpace) return false;
     auto& watches = m.debugging.watches;
-    auto known = std::find_if(watches.begin(), watches.end(), [&](const Impl::Debugging::Watch& watch) {
-        return watch.address == address && watch.length == length && watch.kind == kind;
-    });
+    const Impl::Debugging::Watch watch{address, length, kind};
+    const auto known = watches.find(watch);
     if (set == (known != watches.end())) return false;
     if (!set) {
-        for (uc_hook hook : known->hooks) {
+        for (uc_hook hook : known->second) {
             if (hook != 0) uc_hook_del(m.uc, hook);
         }
         watches.erase(known);
         return true;
     }
-    Impl::Debugging::Watch watch{address, length, kind, {}};
+    if (watches.size() >= kMaxDebugPoints)
+        throw std::length_error("watch: " + hex(address) + ": " + std::to_string(kMaxDebugPoints) + " are set already");
+    std::array<uc_hook, 2> hooks{};
     const uint64_t last = uint64_t{address} + length - 1;
     if (kind != WatchKind::kWrite)
-        check(uc_hook_add(m.uc, &watch.hooks[0], UC_HOOK_MEM_READ, reinterpret_cast<void*>(&Impl::on_watch), &m,
-                          address, last),
+        check(uc_hook_add(m.uc, &hooks[0], UC_HOOK_MEM_READ, reinterpret_cast<void*>(&Impl::on_watch), &m, address,
+                          last),
               "watch");
     if (kind != WatchKind::kRead)
-        check(uc_hook_add(m.uc, &watch.hooks[1], UC_HOOK_MEM_WRITE, reinterpret_cast<void*>(&Impl::on_watch), &m,
-                          address, last),
+        check(uc_hook_add(m.uc, &hooks[1], UC_HOOK_MEM_WRITE, reinterpret_cast<void*>(&Impl::on_watch), &m, address,
+                          last),
               "watch");
-    watches.push_back(watch);
+    watches.emplace(watch, hooks);
+    return true;
+}
+
+void EmulatedMachine::clear_debug_points() { impl_->clear_debug_points(); }
+
+bool EmulatedMachine::debugger_reaches(uint32_t address, uint64_t length, DebuggerReach reach) const {
+    const Impl& m = *impl_;
+    const uint64_t end = uint64_t{address} + length;
+    if (length == 0 || end > kUserEnd) return false;
+    for (uint64_t page = address / kPage * kPage; page < end; page += kPage) {
+        const auto at = static_cast<uint32_t>(page);
+        if (!m.module_page(at)) return false;
+        if (reach == DebuggerReach::kRead) continue;
+        if (at - kSystemBase < kSystemSize) return false;
+        if (reach == DebuggerReach::kCode && (protection(at).value_or(0) & kExecute) == 0) return false;
+    }
     return true;
 }
 
@@ -218,7 +247,19 @@ std::vector<EmulatedMachine::BlockCount> EmulatedMachine::block_counts() const {
     return counts;
 }
 
-void EmulatedMachine::debugger_write(uint32_t address, std::span<const uint8_t> bytes) { load(address, bytes); }
+void EmulatedMachine::debugger_read(uint32_t address, std::span<uint8_t> bytes) const {
+    if (!bytes.empty() && !debugger_reaches(address, bytes.size(), DebuggerReach::kRead))
+        throw std::invalid_argument("debugger read: " + hex(address) + " + " + std::to_string(bytes.size()) +
+                                    " is not what module code may read");
+    peek(address, bytes);
+}
+
+void EmulatedMachine::debugger_write(uint32_t address, std::span<const uint8_t> bytes) {
+    if (!bytes.empty() && !debugger_reaches(address, bytes.size(), DebuggerReach::kModule))
+        throw std::invalid_argument("debugger write: " + hex(address) + " + " + std::to_string(bytes.size()) +
+                                    " is not the module's own memory");
+    load(address, bytes);
+}
 
 std::string EmulatedMachine::describe(uint32_t address) const { return impl_->where(address); }
 

@@ -32,6 +32,17 @@ void EmulatedMachine::map(uint32_t base, uint32_t size, uint8_t protection, cons
     m.forget_code(base, bytes);
 }
 
+void EmulatedMachine::Impl::remove_translations(uint32_t base, uint64_t size) {
+    const uint64_t end = std::min<uint64_t>(uint64_t{base} + size, kAddressSpace);
+    uint64_t run = base;  // where the present pages not yet forgotten begin
+    for (uint64_t page = base / kPage * kPage; page < end; page += kPage) {
+        if (module_page(static_cast<uint32_t>(page))) continue;
+        if (page > run) uc_ctl_remove_cache(uc, run, page);
+        run = page + kPage;
+    }
+    if (end > run) uc_ctl_remove_cache(uc, run, end);
+}
+
 uint8_t* EmulatedMachine::Impl::mapped_host(uint32_t address, uint64_t size, const char* doing) const {
     const uint64_t end = uint64_t{address} + size;
     for (uint64_t page = address / kPage * kPage; page < end; page += kPage) {

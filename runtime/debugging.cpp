@@ -5,7 +5,8 @@
 namespace runtime {
 
 ListenAddress parse_listen_address(const std::string& text, bool anywhere) {
-    ListenAddress address{"127.0.0.1", 0};
+    ListenAddress address;
+    address.host = "127.0.0.1";
     std::string port = text;
     const size_t colon = text.rfind(':');
     if (colon != std::string::npos) {
@@ -19,11 +20,25 @@ ListenAddress parse_listen_address(const std::string& text, bool anywhere) {
     if (!digits || std::stoul(port) > 65535)
         throw std::invalid_argument("--gdb " + text + ": expected [HOST:]PORT with a port from 0 to 65535");
     address.port = static_cast<uint16_t>(std::stoul(port));
-    address.loopback = address.host == "localhost" || address.host == "::1" || address.host.rfind("127.", 0) == 0;
-    if (!address.loopback && !anywhere)
+    try {
+        address.addresses = platform::listen_addresses(address.host, address.port, SOCK_STREAM);
+    } catch (const platform::AddressError& error) {
+        throw std::invalid_argument("--gdb " + text + ": " + error.what());
+    }
+    address.loopback = platform::is_loopback(address.addresses);
+    if (!address.loopback && !anywhere) {
+        // A name says what it stood for: the hosts file may not say what its spelling does.
+        std::string where = address.host;
+        for (const platform::SocketAddress& resolved : address.addresses) {
+            if (!platform::is_loopback(resolved) && resolved.host() != address.host) {
+                where += " (" + resolved.host() + ")";
+                break;
+            }
+        }
         throw std::invalid_argument("--gdb " + text +
                                     ": a debugger on another machine could run anything in module code; listening on " +
-                                    address.host + " takes --gdb-anywhere");
+                                    where + " takes --gdb-anywhere");
+    }
     return address;
 }
 

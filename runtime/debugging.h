@@ -9,6 +9,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "platform/net_address.h"
 
 namespace runtime {
 
@@ -18,13 +21,15 @@ struct DebuggerOptions {
     std::string module;     // the module file's name ("Korvane.gau"); empty: the first loaded
 };
 
-// The address as listened on: throws std::invalid_argument naming what was
-// expected for a malformed one, and for a host other than loopback unless
-// `anywhere`.
+// The address as listened on, its host resolved once: what is judged is
+// what the socket binds. Throws std::invalid_argument naming what was
+// expected for a malformed one or a host that resolves to nothing, and for
+// one that resolves to any address but loopback unless `anywhere`.
 struct ListenAddress {
     std::string host;
     uint16_t port = 0;
-    bool loopback = true;  // only this machine reaches it
+    std::vector<platform::SocketAddress> addresses;  // what `host` resolved to
+    bool loopback = true;                            // only this machine reaches it
 };
 ListenAddress parse_listen_address(const std::string& text, bool anywhere);
 

@@ -248,7 +248,7 @@ private:
 bool start_debugger(const DebuggerOptions& options, std::function<void(const std::string& line)> say) {
     const ListenAddress address = parse_listen_address(options.address, options.anywhere);
     DebuggerState& state = debugger_state();
-    state.stub = std::make_unique<emulator::gdb::Stub>(address.host, address.port);
+    state.stub = std::make_unique<emulator::gdb::Stub>(address.addresses);
     state.module = options.module;
     state.stub->say = say;
     state.stub->describe = describe_stop;

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/net_address.h"
+
 namespace web {
 namespace {
 
@@ -157,15 +159,6 @@ std::string url_host(std::string_view host) {
     return lowercase(host);
 }
 
-bool is_loopback(const std::string& host) {
-    in_addr v4{};
-    in6_addr v6{};
-    if (host == "localhost") return true;
-    if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-    return host.size() > 2 && host.front() == '[' &&
-           ::inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
-}
-
 bool is_every_interface(const std::string& host) {
     in_addr v4{};
     in6_addr v6{};
@@ -178,7 +171,7 @@ bool answers_to(const Listening& listening, const Authority& host) {
     const std::string listen = url_host(listening.host);
     if (is_every_interface(listen)) return true;
     if (host.port != -1 && host.port != listening.port) return false;
-    return host.host == listen || (is_loopback(listen) && is_loopback(host.host));
+    return host.host == listen || (platform::names_loopback(listen) && platform::names_loopback(host.host));
 }
 
 // Whether `origin` is http://<host>, the page the server itself served.

@@ -47,9 +47,10 @@ struct Listening {
 // valid Host, and for a request to /ws that is no RFC 6455 handshake (over
 // HTTP/1.0, a Sec-WebSocket-Key not 16 bytes in base64, ...); 421 for a Host
 // the server does not answer to, which a DNS-rebinding page would send: on a
-// loopback address only loopback names (localhost, 127.x.y.z, [::1]) and the
-// address itself, on a given address only that address, with the listening
-// port or none; on every interface any; 403 for a WebSocket upgrade whose
+// loopback address only loopback names (platform::names_loopback():
+// localhost, 127.x.y.z, [::1], never a name resolved) and the address
+// itself, on a given address only that address, with the listening port or
+// none; on every interface any; 403 for a WebSocket upgrade whose
 // Origin is not http://<Host>, a page of another site's, or missing unless
 // allowed.
 std::optional<std::string> refusal(const Request& request, const Listening& listening);

@@ -1,6 +1,5 @@
 #include "web/transport.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -16,6 +15,7 @@
 #include <exception>
 #include <optional>
 
+#include "platform/net_address.h"
 #include "web/http.h"
 #include "web/websocket.h"
 
@@ -33,48 +33,14 @@ constexpr size_t kReadChunk = 16384;
 
 std::string errno_text() { return std::strerror(errno); }
 
-// The listening address; nullopt when `host` is no numeric address.
-std::optional<sockaddr_storage> parse_address(std::string host, int port, socklen_t& length) {
-    if (host == "localhost") host = "127.0.0.1";
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-    sockaddr_storage address{};
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-    if (inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(static_cast<uint16_t>(port));
-        length = sizeof(sockaddr_in);
-        return address;
-    }
-    if (inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(static_cast<uint16_t>(port));
-        length = sizeof(sockaddr_in6);
-        return address;
-    }
-    return std::nullopt;
-}
-
-std::string peer_address(const sockaddr_storage& address) {
-    char text[INET6_ADDRSTRLEN] = "?";
-    if (address.ss_family == AF_INET)
-        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr, text, sizeof text);
-    else if (address.ss_family == AF_INET6)
-        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr, text, sizeof text);
-    return text;
-}
-
-bool loopback(const std::string& address) {
-    return address.starts_with("127.") || address == "::1" || address.starts_with("::ffff:127.");
-}
-
 }  // namespace
 
 struct Transport::Connection {
     enum State { kHead, kWebSocket, kLingering };
     int fd = -1;
     uint64_t id = 0;
-    std::string address;
+    std::string address;  // the peer's, numeric
+    bool loopback = false;
     State state = kHead;
     Clock::time_point opened, last_read, last_progress, last_ping, linger_until;
     std::string in;
@@ -92,34 +58,33 @@ struct Transport::Connection {
 
 Transport::Transport(const TransportOptions& options, TransportHandler& handler)
     : options_(options), handler_(handler) {
-    socklen_t length = 0;
-    const std::optional<sockaddr_storage> address = parse_address(options.host, options.port, length);
+    const std::optional<platform::SocketAddress> address =
+        platform::numeric_address(options.host == "localhost" ? "127.0.0.1" : options.host,
+                                  static_cast<uint16_t>(options.port));
     if (!address) throw AddressError("--host " + options.host + ": not an IPv4 or IPv6 address");
-    const bool v6 = address->ss_family == AF_INET6;
+    const bool v6 = address->family() == AF_INET6;
     url_host_ = v6 ? "[" + options.host + "]" : options.host;
     if (options.host.front() == '[') url_host_ = options.host;
     const std::string where = url_host_ + ":" + std::to_string(options.port);
     root_fd_ = ::open(options.web_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (root_fd_ < 0) throw ServerError("cannot open the web root " + options.web_root + ": " + errno_text());
-    listen_fd_ = ::socket(address->ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    listen_fd_ = ::socket(address->family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     const int yes = 1, no = 0;
     if (listen_fd_ >= 0) {
         ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         if (v6) ::setsockopt(listen_fd_, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
     }
-    if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<const sockaddr*>(&*address), length) != 0 ||
+    if (listen_fd_ < 0 || ::bind(listen_fd_, address->get(), address->length) != 0 ||
         ::listen(listen_fd_, 128) != 0) {
         const std::string why = errno_text();
         close_all();
         throw ServerError("cannot listen on " + where + ": " + why);
     }
     // Port 0: the kernel's choice, which requests' Host then names.
-    sockaddr_storage bound{};
-    socklen_t bound_length = sizeof bound;
-    if (options_.port == 0 && ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&bound), &bound_length) == 0) {
-        options_.port = ntohs(v6 ? reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port
-                                 : reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
-    }
+    platform::SocketAddress bound;
+    bound.length = sizeof bound.storage;
+    if (options_.port == 0 && ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&bound.storage), &bound.length) == 0)
+        options_.port = bound.port();
     wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake_fd_ < 0) {
         const std::string why = errno_text();
@@ -186,11 +151,11 @@ void Transport::run(const std::atomic<bool>& stop) {
 
 void Transport::accept_all(Clock::time_point now) {
     for (int i = 0; i < 64; ++i) {
-        sockaddr_storage peer{};
-        socklen_t length = sizeof peer;
-        const int fd = ::accept4(listen_fd_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        platform::SocketAddress peer;
+        peer.length = sizeof peer.storage;
+        const int fd = ::accept4(listen_fd_, reinterpret_cast<sockaddr*>(&peer.storage), &peer.length,
+                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) return;  // none left (or none to take now: EMFILE and the like pass)
-        const std::string address = peer_address(peer);
         if (!make_room()) {
             ::close(fd);
             continue;
@@ -200,7 +165,8 @@ void Transport::accept_all(Clock::time_point now) {
         auto connection = std::make_unique<Connection>();
         connection->fd = fd;
         connection->id = next_id_++;
-        connection->address = address;
+        connection->address = peer.host();
+        connection->loopback = platform::is_loopback(peer);
         connection->opened = connection->last_read = connection->last_progress = now;
         connections_.emplace(connection->id, std::move(connection));
     }
@@ -225,7 +191,7 @@ bool Transport::make_room() {
 // an idle one (nothing queued) first: the newest tab is the one looked at.
 void Transport::count_page(Connection& connection, Clock::time_point now) {
     const size_t limit =
-        loopback(connection.address) ? options_.max_pages_per_loopback : options_.max_pages_per_address;
+        connection.loopback ? options_.max_pages_per_loopback : options_.max_pages_per_address;
     if (pages_per_address_[connection.address] >= limit) {
         Connection* oldest = nullptr;
         for (const auto& [id, other] : connections_) {  // oldest first: ids grow

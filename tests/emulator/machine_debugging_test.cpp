@@ -3,7 +3,9 @@
 // (or ends, after a fault) as if nobody had looked.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -33,11 +35,13 @@ public:
     std::vector<Resume> script;
     std::optional<uint32_t> set_eax;
     bool interrupt = false;  // at the first look for one
+    std::function<void(EmulatedMachine&)> at_stop;
     std::vector<Seen> seen;
 
     Resume stopped(EmulatedMachine& machine, const DebugStop& stop) noexcept override {
         EmulatedMachine::Registers registers = machine.registers();
         seen.push_back({stop.reason, stop.signal, stop.pc - kCode, registers.eax, registers.eip - kCode});
+        if (at_stop) at_stop(machine);
         if (set_eax && seen.size() == 1) {
             registers.eax = *set_eax;
             machine.set_registers(registers);
@@ -261,6 +265,114 @@ TEST(MachineDebugging, RoutinesCallingModuleCodeBackAfterAStop) {
         if (stop_first) machine.request_debug_stop();
         EXPECT_EQ(machine.call(kCode, {}, emulator::Convention::kCdecl), 42u);
     }
+}
+
+
+// Where a debugger may reach: what module code may read, for reading; the
+// module's own memory, for writing and watching; of that, what runs, for
+// breakpoints. Of the host's pages it reads at most what module code reads.
+TEST(DebuggerReach, StaysInTheModulesMemory) {
+    using Reach = EmulatedMachine::DebuggerReach;
+    EmulatedMachine machine;
+    machine.map(machine.reserve(0x1000, kCode), 0x1000, EmulatedMachine::kRead | EmulatedMachine::kExecute, "code");
+    machine.map(machine.reserve(0x2000, kData), 0x1000, EmulatedMachine::kRead | EmulatedMachine::kWrite, "data");
+    machine.map(kData + 0x1000, 0x1000, 0, "no access");
+    const uint32_t tib = machine.thread_block(), routines = 0x7FFC0010, descriptors = 0x7FFD0000;
+    const struct {
+        uint32_t address;
+        uint64_t length;
+        Reach reach;
+        bool reached;
+    } cases[] = {
+        {kCode, 1, Reach::kCode, true},
+        {kCode + 0xFFF, 1, Reach::kCode, true},
+        {kCode + 0xFFF, 2, Reach::kCode, false},  // runs off the code
+        {kCode, 4, Reach::kModule, true},         // code is written (and watched) too
+        {kData, 4, Reach::kCode, false},
+        {kData, 0x1000, Reach::kModule, true},
+        {kData, 0x1001, Reach::kModule, false},  // into a page module code may not touch
+        {kData + 0x1000, 1, Reach::kRead, false},
+        {kData, 0, Reach::kRead, false},
+        {0x10000000, 1, Reach::kRead, false},  // unmapped
+        {0xFFFFFFFF, 1, Reach::kRead, false},
+        {0xFFC00000, 4, Reach::kRead, false},  // the page tables
+        {descriptors, 8, Reach::kRead, false},  // the processor's alone
+        {descriptors, 1, Reach::kCode, false},
+        {tib, 0x34, Reach::kRead, true},  // a debugger walks the thread from it
+        {tib, 4, Reach::kModule, false},
+        {machine.process_block(), 4, Reach::kModule, false},
+        {routines, 2, Reach::kRead, true},
+        {routines, 2, Reach::kModule, false},
+        {routines, 1, Reach::kCode, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.address << " + " << c.length << " for " << int(c.reach));
+        EXPECT_EQ(machine.debugger_reaches(c.address, c.length, c.reach), c.reached);
+        std::vector<uint8_t> bytes(c.length);
+        if (c.reach == Reach::kRead && c.length != 0) {
+            if (c.reached)
+                EXPECT_NO_THROW(machine.debugger_read(c.address, bytes));
+            else
+                EXPECT_THROW(machine.debugger_read(c.address, bytes), std::invalid_argument);
+        }
+        if (c.reach == Reach::kModule && !c.reached) {
+            EXPECT_THROW(machine.debugger_write(c.address, bytes), std::invalid_argument);
+        }
+    }
+}
+
+// Breakpoints where no module code is, set while module code is stopped:
+// nothing stops there, and the call goes on as if they were not.
+TEST(MachineDebugging, PointsBeyondTheModuleAreHarmless) {
+    Scripted debugger;
+    EmulatedMachine machine;
+    machine.map(machine.reserve(0x1000, kCode), 0x1000, EmulatedMachine::kRead | EmulatedMachine::kExecute, "code");
+    machine.map(machine.reserve(0x1000, kData), 0x1000, EmulatedMachine::kRead | EmulatedMachine::kWrite, "data");
+    machine.load(kCode, kProgram);
+    machine.attach_debugger(&debugger);
+    machine.request_debug_stop();
+    const uint32_t nowhere[] = {0x10000000, 0xFFFFFFFF, 0xFFFFF000, 0x7FFD0000, 0x7FFDE000, kData};
+    debugger.at_stop = [&](EmulatedMachine& stopped) {
+        for (uint32_t address : nowhere) EXPECT_TRUE(stopped.set_breakpoint(address, true));
+    };
+    const uint32_t args[] = {10};
+    EXPECT_EQ(machine.call(kCode, args, emulator::Convention::kStdcall), 13u);
+    ASSERT_EQ(debugger.seen.size(), 1u);
+    EXPECT_EQ(debugger.seen[0].reason, Reason::kInterrupt);
+    // Cleared as harmlessly, while stopped again.
+    debugger.seen.clear();
+    debugger.at_stop = [&](EmulatedMachine& stopped) {
+        for (uint32_t address : nowhere) EXPECT_TRUE(stopped.set_breakpoint(address, false));
+    };
+    machine.request_debug_stop();
+    EXPECT_EQ(machine.call(kCode, args, emulator::Convention::kStdcall), 13u);
+    EXPECT_EQ(debugger.seen.size(), 1u);
+}
+
+// A debugger sets so many breakpoints and watches and no more; all of them
+// go at once, and the call then runs untouched.
+TEST(MachineDebugging, PointsAreCappedAndClearedAtOnce) {
+    Scripted debugger;
+    EmulatedMachine machine;
+    machine.map(machine.reserve(0x1000, kCode), 0x1000, EmulatedMachine::kRead | EmulatedMachine::kExecute, "code");
+    machine.map(machine.reserve(0x1000, kData), 0x1000, EmulatedMachine::kRead | EmulatedMachine::kWrite, "data");
+    machine.load(kCode, kProgram);
+    machine.attach_debugger(&debugger);
+    static_assert(EmulatedMachine::kMaxDebugPoints <= 0x1000, "one address each in a page");
+    for (uint32_t i = 0; i < EmulatedMachine::kMaxDebugPoints; ++i) {
+        ASSERT_TRUE(machine.set_breakpoint(kCode + i, true));
+        ASSERT_TRUE(machine.set_watchpoint(kData + i, 1, emulator::WatchKind::kWrite, true));
+    }
+    EXPECT_THROW(machine.set_breakpoint(0x20000000, true), std::length_error);
+    EXPECT_THROW(machine.set_watchpoint(0x20000000, 1, emulator::WatchKind::kRead, true), std::length_error);
+    EXPECT_FALSE(machine.set_breakpoint(kCode, true)) << "one already there is no new one";
+    machine.clear_debug_points();
+    const uint32_t args[] = {10};
+    EXPECT_EQ(machine.call(kCode, args, emulator::Convention::kStdcall), 13u);
+    EXPECT_TRUE(debugger.seen.empty());
+    EXPECT_TRUE(machine.set_breakpoint(kCode + 4, true));
+    EXPECT_EQ(machine.call(kCode, args, emulator::Convention::kStdcall), 13u);
+    EXPECT_EQ(debugger.seen.size(), 1u);
 }
 
 }  // namespace

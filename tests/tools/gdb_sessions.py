@@ -3,9 +3,10 @@
 
 Each session starts a command with --gdb on port 0 (so that sessions never
 share a port), reads the port the command says it waits on, runs a debugger
-with the row's commands and checks what the debugger printed, the command's
-exit status and messages, and for renders that the picture is the same as
-without a debugger. Every wait has a limit and every process started is
+with the row's commands (or, for a hostile one, sends the row's packets
+itself) and checks what the debugger printed, the command's exit status and
+messages, and for renders that the picture is the same as without a
+debugger. Every wait has a limit and every process started is
 ended, whatever happens. Exits 77 (skipped) without i686-w64-mingw32-gdb.
 
 gdb_sessions.py GAUGEBENCH PE_DIR SOURCE_DIR WORK_DIR
@@ -14,6 +15,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -36,6 +38,16 @@ HIT_SCALED = r"^Breakpoint 1, \(anonymous namespace\)::scaled_reading \(raw=\d+\
 
 DEBUGGEE = ["render", f"{debuggee}/debuggee.cfg", "--modules", pe]
 PANEL = ["render", f"{source}/panel/panel.cfg", "--modules", f"{pe}/debug", "--gdb-module", "Korvane.gau"]
+# A hostile debugger's packets (sent by raw_session): points and writes
+# beyond the module refused, reads of what module code reads answered, a
+# breakpoint on every byte of the module's code and a watch on every byte
+# of its data, one more refused, then detached at once. The descriptor
+# table's bytes written back are its user code descriptor's own.
+TIB_SELF = "00e0fd7f"  # fs:[0x18], the thread block's address
+HOSTILE = ["Z0,0,1", "Z0,ffffffff,1", "Z0,7ffd0000,1", "Z0,7ffc0010,1", "Z1,10000000,1", "Z0,{data:x},1",
+           "Z2,7ffde000,4", "Z3,10000000,4", "M7ffd0018,8:ffff000000fbcf00", "M7ffc0010,2:9090",
+           "M7ffde000,4:00000000", "m7ffd0000,8", "m7ffde018,4", "Z2,{rdata:x},4", "z2,{rdata:x},4",
+           ("Z0,{at:x},1", "code", 4096), ("Z2,{at:x},1", "data", 4096), "Z2,{rdata:x},4", "D"]
 # name, debugger (None: none attaches), command (--gdb 0 added unless it
 # has --gdb), debugger commands ({port}, {gdb} substituted), what the
 # debugger prints (regular expressions of whole lines, in order), exit
@@ -87,6 +99,22 @@ ROWS = [
     ("gdb-multiarch", "multiarch", DEBUGGEE,
      ["set architecture i386"] + BREAK_SCALED + ["detach"],
      [HIT_SCALED], 0, [], "debuggee"),
+    ("beyond the module, refused", "mingw", DEBUGGEE,
+     SYMBOLS + ["break *0x10000000", "continue", "delete", "print *(int *)0x7ffde000 = 0", "detach"],
+     [r"^Cannot insert breakpoint 1\.\nCannot access memory at address 0x10000000$",
+      r"^Cannot access memory at address 0x7ffde000$", r"^\[Inferior 1 \(Remote target\) detached\]$"],
+     0, [r"the debugger detached"], "debuggee"),
+    ("a hostile debugger's packets", "raw", DEBUGGEE, HOSTILE,
+     [r"^Z0,0,1 -> E01$", r"^Z0,ffffffff,1 -> E01$", r"^Z0,7ffd0000,1 -> E01$", r"^Z0,7ffc0010,1 -> E01$",
+      r"^Z1,10000000,1 -> E01$", r"^Z0,[0-9a-f]+,1 -> E01$", r"^Z2,7ffde000,4 -> E01$", r"^Z3,10000000,4 -> E01$",
+      r"^M7ffd0018,8:\w+ -> E14$", r"^M7ffc0010,2:9090 -> E14$", r"^M7ffde000,4:00000000 -> E14$",
+      r"^m7ffd0000,8 -> E14$", r"^m7ffde018,4 -> " + TIB_SELF + "$", r"^Z2,[0-9a-f]+,4 -> OK$",
+      r"^z2,[0-9a-f]+,4 -> OK$", r"^Z0,[0-9a-f]+,1 x4096 -> OK$", r"^Z2,[0-9a-f]+,1 x4096 -> OK$",
+      r"^Z2,[0-9a-f]+,4 -> E01$", r"^D -> OK$"],
+     0, [r"the debugger detached"], "debuggee"),
+    ("an address that stands for nothing", None,
+     DEBUGGEE + ["-o", "{work}/nowhere.png", "--gdb", "[fe80::1%no-such-interface]:0"],
+     [], [], 2, [r"\Agaugebench render: --gdb \[fe80::1%no-such-interface\]:0: no such address: .*\n\Z"], None),
     ("another machine's address, refused", None, DEBUGGEE + ["-o", "{work}/refused.png", "--gdb", "0.0.0.0:0"],
      [], [], 2, [r"\Agaugebench render: --gdb 0\.0\.0\.0:0: .* takes --gdb-anywhere\n\Z"], None),
     ("another machine's address, allowed", "mingw", DEBUGGEE + ["--gdb", "0.0.0.0:0", "--gdb-anywhere"],
@@ -126,6 +154,55 @@ def waiting_port(command, errors):
     return None
 
 
+def frame(data):
+    return f"${data}#{sum(data.encode()) % 256:02x}".encode()
+
+
+def read_packet(reader):
+    """The next packet's data (acknowledgements skipped); checksums are the stub's own test's."""
+    while (byte := reader.read(1)) != b"$":
+        if not byte:
+            raise ConnectionError("the stub closed the connection")
+    data = b""
+    while (byte := reader.read(1)) != b"#":
+        if not byte:
+            raise ConnectionError("the stub closed the connection")
+        data += byte
+    reader.read(2)
+    return data.decode()
+
+
+def raw_session(port, packets):
+    """Sends each packet and prints 'packet -> answer'; a (template, place,
+    n) triple is n packets at successive addresses from the place, answered
+    on one line. The places are Debuggee.gau's code, data and read-only
+    data, its sections' pages in that order."""
+    lines = []
+    with socket.create_connection(("127.0.0.1", port), timeout=LIMIT) as connection:
+        # As a debugger does: each small packet goes at once, not behind the last one's acknowledgement.
+        connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        reader = connection.makefile("rb")
+
+        def ask(data):
+            connection.sendall(frame(data))
+            answer = read_packet(reader)
+            connection.sendall(b"+")
+            return answer
+
+        libraries = ask("qXfer:libraries:read::0,fff")
+        code = int(re.search(r'segment address="0x([0-9a-f]+)"', libraries).group(1), 16)
+        places = {"code": code, "data": code + 0x1000, "rdata": code + 0x2000}
+        for packet in packets:
+            if isinstance(packet, tuple):
+                template, place, count = packet
+                answers = {ask(template.format(at=places[place] + i)) for i in range(count)}
+                lines.append(f"{template.format(at=places[place])} x{count} -> {' '.join(sorted(answers))}")
+            else:
+                data = packet.format(**places)
+                lines.append(f"{data} -> {ask(data)}")
+    return "\n".join(lines) + "\n"
+
+
 def render(name, arguments):
     """The reference picture: the same command without a debugger."""
     picture = f"{work}/{name}.png"
@@ -152,6 +229,11 @@ def run(index, row, debuggers, references):
         port = waiting_port(bench, errors)
         if port is None:
             failures.append("the command never said where it waits for a debugger")
+        elif debugger == "raw":
+            try:
+                output = raw_session(port, commands)
+            except (OSError, AttributeError) as error:
+                failures.append(f"the hostile debugger's session broke off: {error!r}")
         else:
             invocation = [debuggers[debugger], "-batch", "-nx"]
             for c in commands:
@@ -194,7 +276,8 @@ def run(index, row, debuggers, references):
 def main():
     signal.signal(signal.SIGTERM, end_children)
     signal.signal(signal.SIGINT, end_children)
-    debuggers = {"mingw": shutil.which("i686-w64-mingw32-gdb"), "multiarch": shutil.which("gdb-multiarch")}
+    debuggers = {"mingw": shutil.which("i686-w64-mingw32-gdb"), "multiarch": shutil.which("gdb-multiarch"),
+                 "raw": "raw"}
     if not debuggers["mingw"]:
         print("i686-w64-mingw32-gdb is not installed (scripts/install-deps.sh installs it): skipped")
         return SKIPPED

@@ -1,0 +1,60 @@
+// Addresses a listening socket takes, and the one rule for whether only this
+// machine reaches them. Every option that listens (--gdb, serve --host, a
+// feed's port) and every check of a peer or a named host asks is_loopback():
+// a name is judged by what it resolves to, never by how it is spelt, so that
+// "127.lan" mapped to 0.0.0.0 in a hosts file is every interface, as the
+// socket bound to it would be.
+#pragma once
+
+#include <sys/socket.h>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// An IPv4 or IPv6 socket address.
+struct SocketAddress {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+
+    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+    int family() const { return storage.ss_family; }
+    uint16_t port() const;
+    // Numeric, without brackets: "127.0.0.1", "::1".
+    std::string host() const;
+};
+
+// 127.0.0.0/8, ::1, and 127.0.0.0/8 as a dual-stack socket sees it
+// (::ffff:127.x.y.z). Anything else is reached from other machines, the
+// unspecified 0.0.0.0 and :: (every interface) most of all.
+bool is_loopback(const SocketAddress& address);
+// A name's addresses: loopback only when there are some and every one is
+// (a socket may take any of them).
+bool is_loopback(std::span<const SocketAddress> addresses);
+
+// `host` when it is a numeric IPv4 or IPv6 address (brackets allowed), with
+// `port`; nullopt for a name.
+std::optional<SocketAddress> numeric_address(std::string_view host, uint16_t port);
+
+// For hosts named by others and never resolved (a request's Host header:
+// resolving it would ask whoever answers for the name): "localhost" (any
+// case) or a numeric address that is_loopback(). Any other name is not.
+bool names_loopback(std::string_view host);
+
+// What `host` stands for, numeric or a name (resolved through the system's
+// resolver, with its own time-outs), for a listening socket of `type`
+// (SOCK_STREAM, SOCK_DGRAM) on `port`.
+class AddressError : public std::invalid_argument {
+public:
+    using std::invalid_argument::invalid_argument;
+};
+// Throws AddressError ("no such address: ...") when it stands for none.
+std::vector<SocketAddress> listen_addresses(const std::string& host, uint16_t port, int type);
+
+}  // namespace platform
