@@ -106,7 +106,16 @@ void Inspection::warn_unknown_gauges(const std::vector<std::string>& gauges) con
 
 void Inspection::finish() {
     if (coverage_) {
-        const std::string tracefile = runtime::coverage_tracefile("gaugebench");
+        std::vector<std::string> warnings;
+        std::string tracefile;
+        std::string failure;
+        try {
+            tracefile = runtime::coverage_tracefile("gaugebench", warnings);
+        } catch (const std::runtime_error& error) {
+            failure = error.what();
+        }
+        for (const std::string& warning : warnings) print_warning(warning);
+        if (!failure.empty()) throw CommandError(ExitStatus::kBadInput, "--coverage: " + failure);
         if (std::fwrite(tracefile.data(), 1, tracefile.size(), coverage_->file()) != tracefile.size())
             throw platform::OutputFileError(coverage_->path() + ": the coverage report could not be written");
         coverage_->commit();
