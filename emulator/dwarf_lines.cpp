@@ -49,11 +49,18 @@ constexpr uint32_t kNoFile = UINT32_MAX;
 
 // What one file may make the reader hold: names, entries and rows however
 // the tables repeat them (a real module has a few hundred file names, a few
-// hundred functions and some thousands of rows).
+// hundred functions and some thousands of rows). Each bound is checked
+// before what it counts is allocated.
 constexpr size_t kMaxStringLength = 4096;
 constexpr uint64_t kMaxNameBytes = 16u << 20;
+// Directory and file entries of every unit together.
 constexpr uint64_t kMaxEntries = 1u << 16;
-constexpr size_t kMaxRows = 4u << 20;
+// Rows and functions: each describes a byte of code at least (a row per
+// instruction is the densest a compiler writes), so no more of them than
+// the code sections' bytes in the file, and a margin for rows sharing an
+// address and the sequences' end rows in a small module.
+constexpr size_t kMaxRows = 1u << 20;
+constexpr size_t kRowMargin = 1024;
 
 // A checked reader of one section's bytes, or of a piece of them.
 class Cursor {
@@ -161,6 +168,12 @@ public:
 
     DebugLines run() {
         find_sections();
+        uint64_t code_bytes = 0;
+        for (const PeSection& section : image_.sections()) {
+            if ((section.characteristics & (kSectionCode | kSectionExecute)) != 0) code_bytes += section.raw_size;
+        }
+        code_bytes_ = code_bytes;
+        row_limit_ = static_cast<size_t>(std::min<uint64_t>(kMaxRows, code_bytes + kRowMargin));
         if (line_) {
             Cursor section(line_->bytes, &line_->where);
             while (!section.at_end()) read_unit(section);
@@ -181,6 +194,30 @@ private:
         uint64_t op_index = 0;
         uint64_t file = 1;
         uint64_t line = 1;
+    };
+    // A unit's file, interned only once a row names it: the paths of files
+    // no row uses are never made, nor their directories looked up.
+    struct UnitFile {
+        uint64_t directory = 0;
+        std::string name;
+        uint32_t interned = kNoFile;
+    };
+    struct Unit {
+        uint64_t version = 0;
+        std::vector<std::string> directories;  // as written
+        std::vector<UnitFile> files;
+        uint64_t first_file = 0;  // the number of files[0]: 1 before version 5
+    };
+    // The sequence the program is in: its rows go into out_.rows_ from
+    // `first` as they come, checked as they come; a fault is told when the
+    // sequence ends (one the unit leaves open is dropped, faults and all).
+    struct OpenSequence {
+        size_t first = 0;
+        bool started = false;
+        bool kept = false;  // false: code the linker dropped, its rows not kept
+        uint64_t first_address = 0;
+        uint64_t last = 0;
+        std::string fault;
     };
 
     [[noreturn]] void fail(const std::string& what) const { throw PeError(file_name_ + ": " + what); }
@@ -235,6 +272,11 @@ private:
         name_bytes_ += size;
         if (name_bytes_ > kMaxNameBytes) fail("names beyond " + std::to_string(kMaxNameBytes >> 20) + " MiB in all");
     }
+    void spend_entries(uint64_t count, const Cursor& at) {
+        entries_ += count;
+        if (entries_ > kMaxEntries)
+            at.fail("more than " + std::to_string(kMaxEntries) + " directory and file entries in all");
+    }
 
     uint32_t intern(const std::string& directory, const std::string& name) {
         // "build/win/../../korvane/x.cpp" as "korvane/x.cpp": the same file
@@ -263,8 +305,9 @@ private:
         }
         const uint64_t count = header.uleb();
         // Each entry takes a byte at least: a count beyond the bytes left is a lie.
-        if (count > header.left() || count > kMaxEntries || (count > 0 && format.empty()))
+        if (count > header.left() || (count > 0 && format.empty()))
             header.fail(std::to_string(count) + " " + what + " entries in " + std::to_string(header.left()) + " bytes");
+        spend_entries(count, header);
         std::vector<Entry> entries(static_cast<size_t>(count));
         for (Entry& entry : entries) {
             bool has_path = false;
@@ -306,10 +349,35 @@ private:
         return entries;
     }
 
-    const std::string& directory(const std::vector<std::string>& directories, uint64_t index, const Cursor& at) {
-        if (index >= directories.size())
-            at.fail("directory " + std::to_string(index) + " of " + std::to_string(directories.size()));
-        return directories[static_cast<size_t>(index)];
+    static void check_directory(const Unit& unit, uint64_t index, const Cursor& at) {
+        if (index >= unit.directories.size())
+            at.fail("directory " + std::to_string(index) + " of " + std::to_string(unit.directories.size()));
+    }
+
+    // Version 5's first directory is the unit's own (where it was built); the
+    // others, when relative, are relative to it, unless a build that mapped
+    // its paths wrote them from elsewhere: one that exists as written, from
+    // where this runs, is taken as it is. Each is looked up once.
+    std::string directory_path(const Unit& unit, uint64_t index) {
+        const std::string& written = unit.directories[static_cast<size_t>(index)];
+        const std::string& own = unit.directories.front();
+        if (unit.version < 5 || index == 0 || own.empty() || absolute_path(written)) return written;
+        auto known = directory_exists_.find(written);
+        if (known == directory_exists_.end()) {
+            std::error_code error;
+            known = directory_exists_.emplace(written, std::filesystem::is_directory(written, error)).first;
+        }
+        return known->second ? written : own + "/" + written;
+    }
+
+    // The file a row names, by the unit's number for it.
+    uint32_t file_of(Unit& unit, uint64_t number, const Cursor& at) {
+        if (number < unit.first_file || number - unit.first_file >= unit.files.size())
+            at.fail("row in file " + std::to_string(number) + " of " +
+                    std::to_string(unit.files.size() + unit.first_file));
+        UnitFile& file = unit.files[static_cast<size_t>(number - unit.first_file)];
+        if (file.interned == kNoFile) file.interned = intern(directory_path(unit, file.directory), file.name);
+        return file.interned;
     }
 
     void read_unit(Cursor& section) {
@@ -339,48 +407,41 @@ private:
         std::vector<uint8_t> operand_counts(opcode_base - 1u);
         for (uint8_t& count : operand_counts) count = header.u8();
 
-        // The unit's file numbers to the interned files.
-        std::vector<uint32_t> files;
+        Unit files{.version = version, .directories = {}, .files = {}, .first_file = version >= 5 ? 0u : 1u};
         if (version >= 5) {
-            std::vector<std::string> directories;
-            // The first directory is the unit's own (where it was built); the
-            // others, when relative, are relative to it, unless a build that
-            // mapped its paths wrote them from elsewhere: one that exists as
-            // written, from where this runs, is taken as it is.
-            for (Entry& entry : read_entries(header, offset_size, "directory")) {
-                if (!directories.empty() && !directories.front().empty() && !absolute_path(entry.path)) {
-                    std::error_code error;
-                    if (!std::filesystem::is_directory(entry.path, error))
-                        entry.path = directories.front() + "/" + entry.path;
-                }
-                directories.push_back(std::move(entry.path));
+            for (Entry& entry : read_entries(header, offset_size, "directory"))
+                files.directories.push_back(std::move(entry.path));
+            for (Entry& entry : read_entries(header, offset_size, "file")) {
+                check_directory(files, entry.directory, header);
+                files.files.push_back({entry.directory, std::move(entry.path), kNoFile});
             }
-            for (const Entry& entry : read_entries(header, offset_size, "file"))
-                files.push_back(intern(directory(directories, entry.directory, header), entry.path));
         } else {
             // Directory 0 is the unit's own, which only .debug_info names: its
             // files' paths stay as they are (relative to where it was built).
-            std::vector<std::string> directories{""};
-            for (std::string name = header.string(); !name.empty(); name = header.string())
-                directories.push_back(std::move(name));
-            files.push_back(kNoFile);  // numbered from 1
+            files.directories.emplace_back();
             for (std::string name = header.string(); !name.empty(); name = header.string()) {
-                const std::string& in = directory(directories, header.uleb(), header);
+                spend_entries(1, header);
+                spend_name_bytes(name.size());
+                files.directories.push_back(std::move(name));
+            }
+            for (std::string name = header.string(); !name.empty(); name = header.string()) {
+                spend_entries(1, header);
+                spend_name_bytes(name.size());
+                const uint64_t in = header.uleb();
+                check_directory(files, in, header);
                 header.uleb();  // modification time
                 header.uleb();  // length
-                files.push_back(intern(in, name));
+                files.files.push_back({in, std::move(name), kNoFile});
             }
         }
-        run_program(unit, version, min_length, max_ops, line_base, line_range, opcode_base, operand_counts, files);
+        run_program(unit, min_length, max_ops, line_base, line_range, opcode_base, operand_counts, files);
     }
 
-    void run_program(Cursor& program, uint64_t version, uint8_t min_length, uint8_t max_ops, int8_t line_base,
-                     uint8_t line_range, uint8_t opcode_base, const std::vector<uint8_t>& operand_counts,
-                     std::vector<uint32_t>& files) {
+    void run_program(Cursor& program, uint8_t min_length, uint8_t max_ops, int8_t line_base, uint8_t line_range,
+                     uint8_t opcode_base, const std::vector<uint8_t>& operand_counts, Unit& files) {
         State state;
-        std::vector<SourceLine> sequence;
-        // Rows' addresses stay 64-bit until the sequence is checked against the image.
-        std::vector<uint64_t> addresses;
+        OpenSequence sequence;
+        sequence.first = out_.rows_.size();
         // Unsigned arithmetic wraps: an absurd advance gives an address the
         // sequence check refuses, never undefined behaviour.
         const auto advance = [&](uint64_t operations) {
@@ -389,16 +450,17 @@ private:
             state.op_index = total % max_ops;
         };
         const auto emit = [&](bool end) {
-            if (state.file >= files.size() || files[static_cast<size_t>(state.file)] == kNoFile)
-                program.fail("row in file " + std::to_string(state.file) + " of " + std::to_string(files.size()));
+            const uint32_t file = file_of(files, state.file, program);
             if (state.line > UINT32_MAX) program.fail("row at line " + std::to_string(state.line));
-            sequence.push_back(SourceLine{.rva = 0,
-                                          .file = files[static_cast<size_t>(state.file)],
-                                          .line = static_cast<uint32_t>(state.line),
-                                          .end_sequence = end});
-            addresses.push_back(state.address);
-            if (out_.rows_.size() + sequence.size() > kMaxRows)
-                program.fail("more than " + std::to_string(kMaxRows) + " rows");
+            if (check_row(sequence, state.address)) {
+                if (out_.rows_.size() >= row_limit_)
+                    program.fail("more than " + std::to_string(row_limit_) + " rows for " +
+                                 std::to_string(code_bytes_) + " bytes of code");
+                out_.rows_.push_back(SourceLine{.rva = static_cast<uint32_t>(state.address - image_.image_base()),
+                                                .file = file,
+                                                .line = static_cast<uint32_t>(state.line),
+                                                .end_sequence = end});
+            }
         };
         while (!program.at_end()) {
             const uint8_t opcode = program.u8();
@@ -412,7 +474,9 @@ private:
                 switch (extended.u8()) {
                     case kEndSequence:
                         emit(true);
-                        close_sequence(sequence, addresses, program);
+                        if (!sequence.fault.empty()) program.fail(sequence.fault);
+                        sequence = OpenSequence{};
+                        sequence.first = out_.rows_.size();
                         state = State{};
                         break;
                     case kSetAddress:
@@ -422,9 +486,11 @@ private:
                         state.op_index = 0;
                         break;
                     case kDefineFile:
-                        if (version < 5) {
-                            const std::string name = extended.string();
-                            files.push_back(intern("", name));
+                        if (files.version < 5) {
+                            spend_entries(1, extended);
+                            std::string name = extended.string();
+                            spend_name_bytes(name.size());
+                            files.files.push_back({0, std::move(name), kNoFile});
                         }
                         break;
                     default: break;  // discriminators and vendors' opcodes say nothing of lines
@@ -448,28 +514,32 @@ private:
         }
         // A sequence the unit leaves open has no end to give its last row's
         // extent: it is dropped.
+        out_.rows_.resize(sequence.first);
     }
 
-    // Keeps a sequence inside the image, in ascending order; one wholly
-    // outside it is code the linker dropped (its address left at 0).
-    void close_sequence(std::vector<SourceLine>& sequence, std::vector<uint64_t>& addresses, const Cursor& at) {
+    // Whether a row at `address` is kept: a sequence lies inside the image,
+    // in ascending order, or wholly outside it, code the linker dropped (its
+    // address left at 0), whose rows are not kept. The first fault is noted
+    // for the sequence's end.
+    bool check_row(OpenSequence& sequence, uint64_t address) const {
         const uint64_t base = image_.image_base();
         const uint64_t end = base + image_.size_of_image();
-        const auto inside = [&](uint64_t address) { return address >= base && address <= end; };
-        if (!inside(addresses.front()) || addresses.front() == end) {
-            if (!std::none_of(addresses.begin(), addresses.end(), [&](uint64_t a) { return a > base && a < end; }))
-                at.fail("sequence from " + hex(addresses.front()) + " reaches into the image");
-        } else {
-            for (size_t i = 0; i < sequence.size(); ++i) {
-                if (!inside(addresses[i])) at.fail("row at " + hex(addresses[i]) + " outside the image");
-                if (i > 0 && addresses[i] < addresses[i - 1])
-                    at.fail("row at " + hex(addresses[i]) + " before the row above it");
-                sequence[i].rva = static_cast<uint32_t>(addresses[i] - base);
+        const bool inside = address >= base && address <= end;
+        if (!sequence.started) {
+            sequence.started = true;
+            sequence.kept = inside && address != end;
+            sequence.first_address = address;
+        } else if (sequence.fault.empty()) {
+            if (!sequence.kept && address > base && address < end) {
+                sequence.fault = "sequence from " + hex(sequence.first_address) + " reaches into the image";
+            } else if (sequence.kept && !inside) {
+                sequence.fault = "row at " + hex(address) + " outside the image";
+            } else if (sequence.kept && address < sequence.last) {
+                sequence.fault = "row at " + hex(address) + " before the row above it";
             }
-            out_.rows_.insert(out_.rows_.end(), sequence.begin(), sequence.end());
         }
-        addresses.clear();
-        sequence.clear();
+        sequence.last = address;
+        return sequence.kept && inside;
     }
 
     void read_functions() {
@@ -496,6 +566,9 @@ private:
                 } else {
                     name.assign(symbol.name, strnlen(symbol.name, sizeof symbol.name));
                 }
+                if (found.size() >= row_limit_)
+                    fail("more than " + std::to_string(row_limit_) + " functions for " + std::to_string(code_bytes_) +
+                         " bytes of code");
                 const auto number = static_cast<size_t>(symbol.section);
                 if (number > sections.size() || symbol.value >= sections[number - 1].virtual_size) {
                     fail("function " + name + " at " + hex(symbol.value) + " of section " + std::to_string(number) +
@@ -539,7 +612,11 @@ private:
     const std::string& file_name_;
     std::optional<Section> line_, line_str_, str_;
     std::map<std::string, uint32_t> file_index_;
+    std::map<std::string, bool> directory_exists_;  // relative directories looked up
     uint64_t name_bytes_ = 0;
+    uint64_t entries_ = 0;
+    uint64_t code_bytes_ = 0;  // in the code sections, as the file holds them
+    size_t row_limit_ = 0;     // for rows, and for functions
     DebugLines out_;
 };
 

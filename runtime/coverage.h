@@ -6,14 +6,18 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace runtime {
 
 // From now on, for every module loaded after this. Throws std::runtime_error
 // where module code cannot be counted (the twin).
 void start_coverage();
-// The lcov tracefile of what the modules gone since ran (`test_name` is its TN).
-// Throws std::runtime_error naming a module file that cannot be read again.
-std::string coverage_tracefile(const std::string& test_name);
+// The lcov tracefile of what the modules gone since ran (`test_name` is its
+// TN). What it leaves out is said in `warnings`: a module whose line table
+// or symbols do not read is counted by its pieces of code, one whose file
+// cannot be read again is left out. Throws std::runtime_error when modules
+// ran and none of them can be reported.
+std::string coverage_tracefile(const std::string& test_name, std::vector<std::string>& warnings);
 
 }  // namespace runtime

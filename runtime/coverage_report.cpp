@@ -1,9 +1,11 @@
 #include "runtime/coverage_report.h"
 
 #include <algorithm>
-#include <map>
+#include <cstdio>
+#include <optional>
 #include <set>
 #include <span>
+#include <string_view>
 
 #include "emulator/dwarf_lines.h"
 #include "emulator/pe_image.h"
@@ -61,11 +63,11 @@ private:
     std::vector<std::pair<uint64_t, uint64_t>> pieces_;  // (start, hits) by ascending start
 };
 
-// One SF record: functions by line, lines with their hits.
+// One SF record: functions by line, lines with their hits by ascending line.
 struct Record {
     std::string source;
     std::vector<std::pair<const CodeMap::Function*, uint32_t>> functions;  // with their line
-    std::map<uint32_t, uint64_t> lines;
+    std::vector<std::pair<uint32_t, uint64_t>> lines;
 };
 
 std::string test_name_of(const std::string& name) {
@@ -77,15 +79,35 @@ std::string test_name_of(const std::string& name) {
     return kept;
 }
 
+bool control(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
+
+bool has_control(std::string_view text) { return std::any_of(text.begin(), text.end(), control); }
+
+// A label with its control characters as \xNN.
+std::string label(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        if (control(c)) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 void write(std::string& out, const std::string& test_name, const Record& record, const HitMap& hits) {
     out += "TN:" + test_name + "\nSF:" + record.source + "\n";
     size_t functions_hit = 0;
     for (const auto& [function, line] : record.functions)
-        out += "FN:" + std::to_string(line) + "," + function->name + "\n";
+        out += "FN:" + std::to_string(line) + "," + label(function->name) + "\n";
     for (const auto& [function, line] : record.functions) {
         const uint64_t count = hits.at(function->rva);
         functions_hit += count > 0 ? 1 : 0;
-        out += "FNDA:" + std::to_string(count) + "," + function->name + "\n";
+        out += "FNDA:" + std::to_string(count) + "," + label(function->name) + "\n";
     }
     out += "FNF:" + std::to_string(record.functions.size()) + "\nFNH:" + std::to_string(functions_hit) + "\n";
     size_t lines_hit = 0;
@@ -96,22 +118,43 @@ void write(std::string& out, const std::string& test_name, const Record& record,
     out += "LF:" + std::to_string(record.lines.size()) + "\nLH:" + std::to_string(lines_hit) + "\nend_of_record\n";
 }
 
-// Records by source file, in the line table's order of files.
-std::vector<Record> source_records(const CodeMap& code, const HitMap& hits) {
+// Records by source file, in the order of the module's files; those whose
+// names cannot be written are counted in `unwritable`.
+std::vector<Record> source_records(const CodeMap& code, const HitMap& hits, size_t& unwritable) {
     std::vector<Record> records(code.files.size());
     for (size_t i = 0; i < records.size(); ++i) records[i].source = code.files[i];
     for (const CodeMap::Line& line : code.lines) {
         // Line 0 is code the compiler made that belongs to no line.
         if (line.file >= records.size() || line.line == 0) continue;
-        uint64_t& count = records[line.file].lines[line.line];
-        count = std::max(count, hits.at(line.rva));
+        records[line.file].lines.emplace_back(line.line, hits.at(line.rva));
     }
     for (const CodeMap::Function& function : code.functions) {
         if (function.file && *function.file < records.size())
             records[*function.file].functions.emplace_back(&function, function.line);
     }
-    std::erase_if(records, [](const Record& r) { return r.lines.empty() && r.functions.empty(); });
-    return records;
+    // A line's code may lie in several places: it counts as its most run.
+    for (Record& record : records) {
+        std::sort(record.lines.begin(), record.lines.end());
+        auto kept = record.lines.begin();
+        for (auto it = record.lines.begin(); it != record.lines.end(); ++it) {
+            if (kept != record.lines.begin() && std::prev(kept)->first == it->first) {
+                std::prev(kept)->second = it->second;  // ascending: the last of a line is its most
+            } else {
+                *kept++ = *it;
+            }
+        }
+        record.lines.erase(kept, record.lines.end());
+    }
+    std::vector<Record> kept;
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (records[i].lines.empty() && records[i].functions.empty()) continue;
+        if (!has_control(records[i].source)) {
+            kept.push_back(std::move(records[i]));
+        } else {
+            ++unwritable;
+        }
+    }
+    return kept;
 }
 
 // A record per code section of a module without DWARF, its lines 16-byte pieces.
@@ -119,11 +162,12 @@ std::vector<Record> section_records(const std::string& module, const CodeMap& co
     std::vector<Record> records;
     for (const CodeMap::Section& section : code.code_sections) {
         Record record;
-        record.source = module + "/" + section.name;
+        record.source = label(module + "/" + section.name);
         for (uint64_t offset = 0; offset < section.size; offset += kChunkBytes) {
             const uint64_t begin = section.rva + offset;
-            record.lines[static_cast<uint32_t>(offset / kChunkBytes + 1)] =
-                hits.most(begin, std::min<uint64_t>(begin + kChunkBytes, uint64_t{section.rva} + section.size));
+            record.lines.emplace_back(
+                static_cast<uint32_t>(offset / kChunkBytes + 1),
+                hits.most(begin, std::min<uint64_t>(begin + kChunkBytes, uint64_t{section.rva} + section.size)));
         }
         for (const CodeMap::Function& function : code.functions) {
             if (function.rva >= section.rva && function.rva - section.rva < section.size)
@@ -136,37 +180,57 @@ std::vector<Record> section_records(const std::string& module, const CodeMap& co
 
 }  // namespace
 
-CodeMap read_code_map(const std::string& path) {
-    const emulator::PeImage image = emulator::PeImage::read_file(path);
-    const emulator::DebugLines debug = emulator::DebugLines::read(image, path);
+CodeMap code_map(const emulator::PeImage& image, const std::string& name, std::vector<std::string>& warnings) {
     CodeMap code;
-    code.files = debug.files();
-    for (const emulator::SourceLine& row : debug.rows()) {
+    for (const emulator::PeSection& section : image.sections()) {
+        if ((section.characteristics & (emulator::kSectionCode | emulator::kSectionExecute)) != 0)
+            code.code_sections.push_back({section.name, section.virtual_address, section.virtual_size});
+    }
+    std::optional<emulator::DebugLines> debug;
+    try {
+        debug = emulator::DebugLines::read(image, name);
+    } catch (const emulator::PeError& error) {
+        // The module ran all the same (and a debugger still names addresses):
+        // what it ran is reported by its pieces of code.
+        // The message quotes the module's names, and goes to a terminal.
+        warnings.push_back(label(error.what()) + ": its coverage is counted by 16-byte pieces of its code");
+        return code;
+    }
+    code.files = debug->files();
+    for (const emulator::SourceLine& row : debug->rows()) {
         if (!row.end_sequence) code.lines.push_back({row.rva, row.file, row.line});
     }
-    for (const emulator::FunctionSymbol& symbol : debug.functions()) {
+    for (const emulator::FunctionSymbol& symbol : debug->functions()) {
         CodeMap::Function function{.name = symbol.name, .rva = symbol.rva, .size = symbol.size, .file = {}, .line = 0};
-        if (const auto where = debug.location(symbol.rva)) {
+        if (const auto where = debug->location(symbol.rva)) {
             function.file = where->file;
             function.line = where->line;
         }
         code.functions.push_back(std::move(function));
     }
-    for (const emulator::PeSection& section : image.sections()) {
-        if ((section.characteristics & (emulator::kSectionCode | emulator::kSectionExecute)) != 0)
-            code.code_sections.push_back({section.name, section.virtual_address, section.virtual_size});
-    }
     return code;
 }
 
-std::string lcov_tracefile(const std::string& test_name, const std::vector<ModuleCoverage>& modules) {
+CodeMap read_code_map(const std::string& path, std::vector<std::string>& warnings) {
+    return code_map(emulator::PeImage::read_file(path), path, warnings);
+}
+
+std::string lcov_tracefile(const std::string& test_name, const std::vector<ModuleCoverage>& modules,
+                           std::vector<std::string>& warnings) {
     const std::string name = test_name_of(test_name);
     std::string out;
     for (const ModuleCoverage& module : modules) {
         const HitMap hits(module.blocks);
+        size_t unwritable = 0;
         const std::vector<Record> records = module.code.lines.empty() ? section_records(module.file, module.code, hits)
-                                                                      : source_records(module.code, hits);
+                                                                      : source_records(module.code, hits, unwritable);
         for (const Record& record : records) write(out, name, record, hits);
+        if (unwritable != 0) {
+            warnings.push_back(label(module.file) + ": " + std::to_string(unwritable) + " source file name" +
+                               (unwritable == 1 ? "" : "s") +
+                               " with control characters, which an lcov tracefile cannot hold: left out of the "
+                               "coverage report with their lines and functions");
+        }
     }
     return out;
 }

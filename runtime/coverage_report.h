@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+namespace emulator {
+class PeImage;
+}
+
 namespace runtime {
 
 // A basic block executed `hits` times: every instruction address in
@@ -46,9 +50,15 @@ struct CodeMap {
     std::vector<Section> code_sections;
 };
 
-// A module's line table, functions and code sections from its PE file;
-// throws std::runtime_error naming the file where it cannot be read.
-CodeMap read_code_map(const std::string& path);
+// A module's line table, functions and code sections from its PE image
+// (`name` names it in messages). A line table or symbol table that does not
+// read leaves the map its code sections alone, said in `warnings`: the
+// report then counts the module's code by its pieces, as for a module
+// without DWARF.
+CodeMap code_map(const emulator::PeImage& image, const std::string& name, std::vector<std::string>& warnings);
+// The same from the PE file; throws std::runtime_error naming the file
+// where it cannot be read as a PE file at all.
+CodeMap read_code_map(const std::string& path, std::vector<std::string>& warnings);
 
 struct ModuleCoverage {
     std::string file;  // the module's file name, "Korvane.gau"
@@ -64,6 +74,15 @@ struct ModuleCoverage {
 // "lines" are the section's 16-byte pieces (line n: offsets 16(n-1) to
 // 16n - 1), for genhtml --ignore-errors source. `test_name` is kept to the
 // letters, digits and underscores lcov takes.
-std::string lcov_tracefile(const std::string& test_name, const std::vector<ModuleCoverage>& modules);
+//
+// Names come from the module (its line table, symbols, sections) and lcov
+// has no quoting: a control character in one would end its record and
+// start others. A source file so named is left out, its lines and
+// functions with it, with one warning in `warnings` for the module: genhtml
+// opens what SF names, and any altered spelling would name another file.
+// Function names and the sections' stand-in sources are only labels, and
+// keep their control characters as \xNN.
+std::string lcov_tracefile(const std::string& test_name, const std::vector<ModuleCoverage>& modules,
+                           std::vector<std::string>& warnings);
 
 }  // namespace runtime

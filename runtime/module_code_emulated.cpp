@@ -280,18 +280,25 @@ void observe_debugger(std::function<void(const std::string& where)> stopped, std
 
 void start_coverage() { coverage_state().on = true; }
 
-std::string coverage_tracefile(const std::string& test_name) {
+std::string coverage_tracefile(const std::string& test_name, std::vector<std::string>& warnings) {
     std::vector<ModuleCoverage> modules;
     auto all = coverage_state().blocks;
     for (const EmulatedCode* code : coverage_state().loaded) code->keep_coverage(all);
     for (const auto& [path, blocks] : all) {
         ModuleCoverage module;
         module.file = path;
-        module.code = read_code_map(path);
+        try {
+            module.code = read_code_map(path, warnings);
+        } catch (const std::exception& error) {
+            // Replaced or removed since it ran: the others are still worth reporting.
+            warnings.push_back(std::string(error.what()) + ": left out of the coverage report");
+            continue;
+        }
         for (const auto& [rva, block] : blocks) module.blocks.push_back(block);
         modules.push_back(std::move(module));
     }
-    return lcov_tracefile(test_name, modules);
+    if (modules.empty() && !all.empty()) throw std::runtime_error("no module's coverage could be reported");
+    return lcov_tracefile(test_name, modules, warnings);
 }
 
 void stop_all_module_calls() { emulator::EmulatedMachine::stop_all_calls(); }

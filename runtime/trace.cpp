@@ -185,8 +185,8 @@ bool TraceFilter::matches(std::string_view gauge, std::string_view callback) con
     });
 }
 
-Trace::Trace(std::FILE* out, TraceFilter filter, size_t recent_per_gauge)
-    : out_(out), filter_(std::move(filter)), recent_per_gauge_(recent_per_gauge) {
+Trace::Trace(std::FILE* out, TraceFilter filter, size_t recent_per_gauge, uint64_t limit_bytes)
+    : out_(out), filter_(std::move(filter)), recent_per_gauge_(recent_per_gauge), limit_(limit_bytes) {
     buffer_.reserve(kFlushBytes + (kFlushBytes >> 2));
     frames_.resize(8);
 }
@@ -206,6 +206,14 @@ bool Trace::end() noexcept {
     const bool written = flush();
     out_ = nullptr;
     return written;
+}
+
+void Trace::add_time(std::string& line) const {
+    line += R"({"t":)";
+    char time[32];  // to the millisecond: an update is 56 of them
+    line.append(time, std::to_chars(time, time + sizeof time, seconds(), std::chars_format::fixed, 3).ptr);
+    add_key(line, "update");
+    add_number(line, updates_);
 }
 
 double Trace::seconds() const { return static_cast<double>(updates_) / Host::kUpdatesPerSecond; }
@@ -233,15 +241,12 @@ void Trace::open(Frame& frame, const Module& module, std::string_view gauge, std
     frame.host = host;
     frame.exceptions = std::uncaught_exceptions();
     frame.services = 0;
+    frame.dropped = 0;
     frame.gauge.assign(gauge);
     frame.instructions = host ? 0 : instructions_run(module.machine());
     std::string& line = frame.line;
     line.clear();
-    line += "{\"t\":";
-    char time[32];  // to the millisecond: an update is 56 of them
-    line.append(time, std::to_chars(time, time + sizeof time, seconds(), std::chars_format::fixed, 3).ptr);
-    add_key(line, "update");
-    add_number(line, updates_);
+    add_time(line);
     add_key(line, "module");
     add_json_string(line, module_name(module));
     add_key(line, "gauge");
@@ -260,6 +265,10 @@ void Trace::open(Frame& frame, const Module& module, std::string_view gauge, std
 void Trace::close(Frame& frame, bool faulted) {
     std::string& line = frame.line;
     line += ']';
+    if (frame.dropped != 0) {
+        add_key(line, "services_dropped");
+        add_number(line, frame.dropped);
+    }
     if (!frame.host) {
         add_key(line, "instructions");
         add_number(line, instructions_run(frame.module->machine()) - frame.instructions);
@@ -272,8 +281,13 @@ void Trace::close(Frame& frame, bool faulted) {
 void Trace::emit(const std::string& gauge, const std::string& line) {
     ++lines_;
     if (out_ != nullptr) {
-        buffer_ += line;
-        if (buffer_.size() >= kFlushBytes) flush();
+        if (limit_ != 0 && written_ + line.size() + kCutLineBytes > limit_) {
+            cut_here();
+        } else {
+            buffer_ += line;
+            written_ += line.size();
+            if (buffer_.size() >= kFlushBytes) flush();
+        }
     }
     if (recent_per_gauge_ == 0 || gauge.empty()) return;
     auto kept = recent_.find(gauge);
@@ -292,8 +306,33 @@ void Trace::close_host_line() {
     }
 }
 
-void Trace::add_service_separator(Frame& frame) {
+bool Trace::add_service_separator(Frame& frame) {
+    if (frame.services >= kServicesListed || frame.line.size() >= kServiceBytesListed) {
+        ++frame.dropped;
+        return false;
+    }
     if (frame.services++ != 0) frame.line += ',';
+    return true;
+}
+
+// The file ends here with a line of its own, so that a reader knows the
+// calls stop because the limit was reached, not because the run ended.
+void Trace::cut_here() {
+    std::string line;
+    add_time(line);
+    line += R"(,"trace":"cut at its limit")";
+    add_key(line, "limit");
+    add_number(line, limit_);
+    line += "}\n";
+    buffer_ += line;
+    flush();
+    out_ = nullptr;
+    cut_ = true;
+    try {
+        if (when_cut_) when_cut_();
+    } catch (...) {
+        // Only the telling failed: the file itself is whole.
+    }
 }
 
 // A scope deeper than the frames kept so far gets a frame of its own; one
@@ -305,7 +344,7 @@ void Trace::enter(const Module& module, std::string_view gauge, std::string_view
         if (depth_ >= frames_.size()) frames_.resize(depth_ + 1);
         Frame& frame = frames_[depth_];
         const bool inside = depth_ > 0 && frames_[depth_ - 1].traced;
-        frame.traced = inside || filter_.matches(gauge, callback);
+        frame.traced = keeps_lines() && (inside || filter_.matches(gauge, callback));
         if (frame.traced) open(frame, module, gauge, callback, false);
     } catch (...) {
         if (depth_ < frames_.size()) frames_[depth_].traced = false;
@@ -332,7 +371,7 @@ void Trace::service(const Module& caller, uint32_t slot, std::span<const uint32_
     std::string& line = frame.line;
     const size_t start = line.size();
     try {
-        add_service_separator(frame);
+        if (!add_service_separator(frame)) return;
         line += "{\"service\":";
         if (const ServiceShape* shape = service_shape(slot)) {
             add_json_string(line, shape->name);
@@ -367,7 +406,7 @@ void Trace::failure(const Module& module, std::string_view gauge, uint32_t failu
         Frame* frame = nullptr;
         if (depth_ > 0 && depth_ <= frames_.size()) {
             if (frames_[depth_ - 1].traced) frame = &frames_[depth_ - 1];
-        } else if (filter_.matches(gauge, "failure check (host)")) {
+        } else if (keeps_lines() && filter_.matches(gauge, "failure check (host)")) {
             if (host_open_ && (host_line_.module != &module || host_line_.gauge != gauge)) close_host_line();
             if (!host_open_) {
                 open(host_line_, module, gauge, "failure check (host)", true);
@@ -375,8 +414,7 @@ void Trace::failure(const Module& module, std::string_view gauge, uint32_t failu
             }
             frame = &host_line_;
         }
-        if (frame == nullptr) return;
-        add_service_separator(*frame);
+        if (frame == nullptr || !add_service_separator(*frame)) return;
         std::string& line = frame->line;
         line += "{\"failure\":";
         if (const char* name = name_of(kFailureKeyNames, failure_key)) {

@@ -14,13 +14,17 @@
 // exception left (a fault, a stop) is marked cut short.
 //
 // Lines go to a stdio stream through a buffer the trace fills and writes
-// whole; the stream's owner makes the file whole or not at all.
+// whole; the stream's owner makes the file whole or not at all. What a trace
+// holds stays bounded however module code behaves: a line lists a call's
+// first services and counts the rest ("services_dropped"), and a file given
+// a limit ends, at a whole line, with a last line saying it was cut there.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <map>
 #include <span>
 #include <string>
@@ -49,8 +53,9 @@ class Trace {
 public:
     // Lines go to `out`; null writes none and keeps only the recent calls.
     // `recent_per_gauge`: how many of each gauge's latest lines to keep for
-    // recent() (0: none).
-    explicit Trace(std::FILE* out, TraceFilter filter = {}, size_t recent_per_gauge = 0);
+    // recent() (0: none). `limit_bytes`: the most `out` receives, the line
+    // saying it was cut included (0: no limit).
+    explicit Trace(std::FILE* out, TraceFilter filter = {}, size_t recent_per_gauge = 0, uint64_t limit_bytes = 0);
     ~Trace();
     Trace(const Trace&) = delete;
     Trace& operator=(const Trace&) = delete;
@@ -62,6 +67,9 @@ public:
     // calls are still kept for recent().
     bool end() noexcept;
     uint64_t lines() const { return lines_; }
+    // Whether the limit ended the file; `reached` is told once, when it does.
+    bool cut() const { return cut_; }
+    void when_cut(std::function<void()> reached) { when_cut_ = std::move(reached); }
 
     // A gauge's latest lines, oldest first (kept only with recent_per_gauge).
     std::vector<std::string> recent(std::string_view gauge) const;
@@ -78,10 +86,19 @@ public:
 
     // Seconds on the simulated clock: the panel updates counted so far.
     double seconds() const;
+    uint64_t updates() const { return updates_; }
 
 private:
     // Lines are written out in pieces of about this size.
     static constexpr size_t kFlushBytes = size_t{1} << 18;
+    // A line's services listed before the rest are only counted: a call
+    // reading a variable millions of times would otherwise make a line of
+    // hundreds of megabytes, held whole until the call ends. The bytes bound
+    // the few services whose entries are long (calculator programs).
+    static constexpr size_t kServicesListed = 64;
+    static constexpr size_t kServiceBytesListed = size_t{1} << 20;
+    // The most the line saying the file was cut takes.
+    static constexpr size_t kCutLineBytes = 128;
 
     struct Frame {
         const Module* module = nullptr;
@@ -92,18 +109,31 @@ private:
         std::string gauge;
         std::string line;  // the line so far, up to its services' entries
         size_t services = 0;
+        uint64_t dropped = 0;  // services beyond those listed
     };
 
     void open(Frame& frame, const Module& module, std::string_view gauge, std::string_view callback, bool host);
     void close(Frame& frame, bool faulted);
     void close_host_line();
-    void add_service_separator(Frame& frame);
+    // Whether the frame lists one more service (after its separator); one
+    // not listed is counted.
+    bool add_service_separator(Frame& frame);
+    void cut_here();
+    // Whether a line made now goes anywhere: once the file is cut (or
+    // ended) only recent() may still want it.
+    bool keeps_lines() const { return out_ != nullptr || recent_per_gauge_ != 0; }
+    // A line's start: {"t":<seconds>,"update":<count>
+    void add_time(std::string& line) const;
     const std::string& module_name(const Module& module);
     void emit(const std::string& gauge, const std::string& line);
 
     std::FILE* out_;
     TraceFilter filter_;
     size_t recent_per_gauge_;
+    uint64_t limit_;
+    uint64_t written_ = 0;  // bytes given to out_, buffered ones included
+    bool cut_ = false;
+    std::function<void()> when_cut_;
     std::string buffer_;
     bool failed_ = false;
     uint64_t lines_ = 0;

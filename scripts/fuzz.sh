@@ -11,7 +11,7 @@
 #   --merge  afterwards, minimise the kept corpus (tests/fuzz/corpus/<name>)
 #            together with what the run found, and write it back
 #   harness  panel_config calculator pe_image dib scenario http_request
-#            websocket_frame gdb_packets dwarf_lines (default: all)
+#            websocket_frame gdb_packets dwarf_lines lcov_tracefile (default: all)
 #
 # New inputs go to build/fuzz/corpus/<name>, crashes, leaks and slow inputs
 # to build/fuzz/findings/<name>/; a reproducer worth keeping belongs in
@@ -33,7 +33,7 @@ while [ $# -gt 0 ]; do
     *) harnesses+=("$1"); shift ;;
   esac
 done
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(panel_config calculator pe_image dib scenario http_request websocket_frame gdb_packets dwarf_lines)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(panel_config calculator pe_image dib scenario http_request websocket_frame gdb_packets dwarf_lines lcov_tracefile)
 
 cxx=${FUZZ_CXX:-$(command -v clang++-14 || command -v clang++ || true)}
 [ -n "$cxx" ] || { echo "fuzz.sh: clang++ not found (scripts/install-deps.sh installs clang-14)" >&2; exit 2; }

@@ -1,6 +1,8 @@
 #include "tools/inspection_options.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 
 #include "platform/text_input.h"
 #include "runtime/coverage.h"
@@ -20,6 +22,24 @@ std::vector<std::string> unknown_gauges(const runtime::TraceFilter& filter, cons
             unknown.push_back("--trace-gauge " + name + ": no such gauge" + platform::did_you_mean(name, gauges));
     }
     return unknown;
+}
+
+// Below this a trace would hold hardly more than the line saying it was cut.
+constexpr uint64_t kSmallestTraceLimit = 1024;
+
+constexpr std::pair<char, unsigned> kSizeUnits[] = {{'G', 30}, {'M', 20}, {'k', 10}};
+
+// --trace-limit's text made the number of bytes CLI11 then reads.
+CLI::Validator trace_limit_size() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            const std::optional<uint64_t> bytes = parse_byte_size(text);
+            if (!bytes || (*bytes != 0 && *bytes < kSmallestTraceLimit))
+                return "takes a size of at least 1k such as 500k, 20M or 1G, or none, not '" + text + "'";
+            text = std::to_string(*bytes);
+            return {};
+        },
+        "");
 }
 
 void add_debugger_options(CLI::App& command, runtime::DebuggerOptions& options) {
@@ -47,6 +67,14 @@ void add_inspection_options(CLI::App& command, InspectionOptions& options) {
         ->type_name("<file.jsonl>")
         ->check(output_name());
     command
+        .add_option("--trace-limit", options.trace_limit,
+                    "end the --trace file before it passes this size, at a whole line, with a last line saying it "
+                    "was cut: 500k, 20M, 1G (k: 1024 bytes), or none (default " +
+                        byte_size_text(options.trace_limit) + ")")
+        ->type_name("<size>")
+        ->transform(trace_limit_size())
+        ->needs("--trace");
+    command
         .add_option("--trace-gauge", options.trace_filter.gauges,
                     "trace only this gauge's calls (repeatable; letter case aside)")
         ->type_name("<gauge>")
@@ -65,6 +93,31 @@ void add_inspection_options(CLI::App& command, InspectionOptions& options) {
         ->type_name("<file.info>")
         ->check(output_name());
     add_debugger_options(command, options.debugger);
+}
+
+std::optional<uint64_t> parse_byte_size(std::string_view text) {
+    if (text == "none") return 0;
+    uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end == text.data()) return std::nullopt;
+    const std::string_view unit(end, static_cast<size_t>(text.data() + text.size() - end));
+    if (unit.empty()) return value;
+    if (unit.size() != 1) return std::nullopt;
+    for (const auto& [letter, shift] : kSizeUnits) {
+        if (std::toupper(static_cast<unsigned char>(unit[0])) != std::toupper(static_cast<unsigned char>(letter)))
+            continue;
+        if (value > (UINT64_MAX >> shift)) return std::nullopt;
+        return value << shift;
+    }
+    return std::nullopt;
+}
+
+std::string byte_size_text(uint64_t bytes) {
+    if (bytes == 0) return "none";
+    for (const auto& [letter, shift] : kSizeUnits) {
+        if (bytes % (uint64_t{1} << shift) == 0) return std::to_string(bytes >> shift) + letter;
+    }
+    return std::to_string(bytes);
 }
 
 void add_inspection_files(const InspectionOptions& options, CommandFiles& files) {
@@ -93,7 +146,15 @@ Inspection::Inspection(const InspectionOptions& options, size_t recent_per_gauge
     }
     if (options.trace.empty() && recent_per_gauge == 0) return;
     if (!options.trace.empty()) trace_stream_ = open(options.trace, file_);
-    trace_ = std::make_unique<runtime::Trace>(trace_stream_, options.trace_filter, recent_per_gauge);
+    trace_ = std::make_unique<runtime::Trace>(trace_stream_, options.trace_filter, recent_per_gauge,
+                                              options.trace_limit);
+    trace_->when_cut([trace = trace_.get(), path = options.trace, limit = options.trace_limit] {
+        char when[64];
+        std::snprintf(when, sizeof when, "%.3f s (update %llu)", trace->seconds(),
+                      static_cast<unsigned long long>(trace->updates()));
+        print_warning("--trace " + path + ": the trace reached its limit of " + byte_size_text(limit) + " at " + when +
+                      " and ends there (--trace-limit)");
+    });
 }
 
 void Inspection::check_gauges(const std::vector<std::string>& gauges) const {
@@ -114,7 +175,16 @@ void Inspection::finish() {
         file->commit();
     };
     if (coverage_stream_ != nullptr) {
-        const std::string tracefile = runtime::coverage_tracefile("gaugebench");
+        std::vector<std::string> warnings;
+        std::string tracefile;
+        std::string failure;
+        try {
+            tracefile = runtime::coverage_tracefile("gaugebench", warnings);
+        } catch (const std::runtime_error& error) {
+            failure = error.what();
+        }
+        for (const std::string& warning : warnings) print_warning(warning);
+        if (!failure.empty()) throw CommandError(ExitStatus::kBadInput, "--coverage: " + failure);
         if (std::fwrite(tracefile.data(), 1, tracefile.size(), coverage_stream_) != tracefile.size()) {
             throw platform::OutputFileError((coverage_ ? coverage_->path() : std::string("standard output")) +
                                             ": the coverage report could not be written");

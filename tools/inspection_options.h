@@ -1,14 +1,17 @@
 // Options that look inside module code as a command runs it, the same on
 // every command that runs a panel or a module (render, scenario, fly, serve,
 // validate): --trace FILE with its filters --trace-gauge and
-// --trace-callback, --coverage FILE (an lcov tracefile), and --gdb
+// --trace-callback and its bound --trace-limit, --coverage FILE (an lcov tracefile), and --gdb
 // [HOST:]PORT with --gdb-anywhere and --gdb-module.
 #pragma once
 
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/output_file.h"
@@ -22,11 +25,21 @@ namespace gaugebench {
 struct InspectionOptions {
     std::string trace;  // JSON Lines of every call into module code (empty: none)
     runtime::TraceFilter trace_filter;
+    // The most bytes the trace's file takes (0: no limit); a command sets
+    // its default before add_inspection_options.
+    uint64_t trace_limit = 0;
     std::string coverage;  // an lcov tracefile of the module code run (empty: none)
     runtime::DebuggerOptions debugger;
 };
 
 void add_inspection_options(CLI::App& command, InspectionOptions& options);
+
+// A size as --trace-limit takes it: a whole number of bytes, or of k, M or G
+// (1024, 1024^2, 1024^3 bytes, either letter case), or "none" (0: no
+// limit); nothing for any other text or a size beyond 64 bits.
+std::optional<uint64_t> parse_byte_size(std::string_view text);
+// The same size written back, in the largest unit that divides it.
+std::string byte_size_text(uint64_t bytes);
 
 // The --trace and --coverage files among the command's outputs, before any
 // work; the trace's filters without --trace are refused.

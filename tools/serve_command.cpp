@@ -269,6 +269,8 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     command->add_flag("--watch", options->watch,
                       "make the panel again, keeping its variables, whenever its configuration, a module or a "
                       "background bitmap changes; an edit that does not load leaves it running as it was");
+    // A server runs for hours: its trace would grow some gigabytes an hour.
+    options->inspection.trace_limit = uint64_t{64} << 20;
     gaugebench::add_inspection_options(*command, options->inspection);
     commands.push_back({command, [options] { return static_cast<gaugebench::ExitStatus>(serve(*options)); }});
 }

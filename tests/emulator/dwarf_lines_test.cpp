@@ -11,6 +11,7 @@
 
 #include "emulator/dwarf_lines.h"
 #include "support/debug_image.h"
+#include "support/line_program.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -80,60 +81,15 @@ INSTANTIATE_TEST_SUITE_P(DebugBuilds, RealModule, testing::ValuesIn(kRealCases))
 // --- Line programs built here -----------------------------------------------
 
 constexpr uint32_t kBase = test_support::kDebugImageBase;
-constexpr int kLineBase = -5;
-constexpr int kLineRange = 14;
-constexpr int kOpcodeBase = 13;
-
-void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
-void append_number(Bytes& to, uint64_t value, int size) {
-    for (int i = 0; i < size; ++i) to.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-void append_string(Bytes& to, const std::string& text) {
-    to.insert(to.end(), text.begin(), text.end());
-    to.push_back(0);
-}
-
-Bytes set_address(uint32_t address) {
-    Bytes op{0, 5, 2};
-    append_number(op, address, 4);
-    return op;
-}
-// A special opcode: line advances from -5 to 8.
-Bytes row(int address_advance, int line_advance) {
-    return {static_cast<uint8_t>(line_advance - kLineBase + kLineRange * address_advance + kOpcodeBase)};
-}
-const Bytes kEndSequence{0, 1, 1};
-
-// A unit of `version`: its directory and file tables, then the program.
-Bytes unit(int version, const Bytes& tables, const Bytes& program) {
-    Bytes header{1};                        // minimum instruction length
-    if (version >= 4) header.push_back(1);  // operations an instruction
-    append(header, {1, static_cast<uint8_t>(kLineBase), kLineRange, kOpcodeBase, 0, 1, 1, 1, 1, 0, 0, 0, 1, 0, 0, 1});
-    append(header, tables);
-    Bytes body;
-    append_number(body, static_cast<uint64_t>(version), 2);
-    if (version >= 5) append(body, {4, 0});
-    append_number(body, header.size(), 4);
-    append(body, header);
-    append(body, program);
-    Bytes out;
-    append_number(out, body.size(), 4);
-    append(out, body);
-    return out;
-}
+using test_support::append;
+using test_support::append_number;
+using test_support::kEndSequence;
+using test_support::row;
+using test_support::set_address;
+using test_support::unit;
 
 // Directory "src"; a.c in it (file 1), b.c in the unit's own (file 2).
-Bytes tables_before_5() {
-    Bytes tables;
-    append_string(tables, "src");
-    tables.push_back(0);
-    append_string(tables, "a.c");
-    append(tables, {1, 0, 0});
-    append_string(tables, "b.c");
-    append(tables, {0, 0, 0});
-    tables.push_back(0);
-    return tables;
-}
+Bytes tables_before_5() { return test_support::tables_before_5({"src"}, {{"a.c", 1}, {"b.c", 0}}); }
 
 // Directories "/top" and "src" from .debug_line_str; files named in
 // .debug_str, each with its directory and an MD5: b.c (file 0, in /top),
@@ -272,6 +228,16 @@ std::vector<DamageCase> damage_cases() {
     Bytes long_number{3};
     append(long_number, Bytes(10, 0xFF));
     long_number.push_back(1);
+    // What a table may make the reader hold is bounded before it is held:
+    // rows and functions by the 256 bytes of code (and a margin of 1024),
+    // directory and file entries by their count over every unit.
+    Bytes many_rows = set_address(kBase + 0x1000);
+    append(many_rows, Bytes(1281, 1));  // copy: a row at the same address each
+    const Bytes directories = unit(4, test_support::tables_before_5(std::vector<std::string>(40000, "d"), {}), {});
+    Bytes two_units = directories;
+    append(two_units, directories);
+    Bytes many_functions;
+    for (uint32_t i = 0; i < 1281; ++i) append(many_functions, symbol("_f", i % 256, 0x20, 2));
     return {
         {"UnitPastSection", Bytes(v4.begin(), v4.end() - 1), {}, "unit runs past the section"},
         {"Version6", with_byte(v4, 4, 6), {}, "line table version 6"},
@@ -285,6 +251,9 @@ std::vector<DamageCase> damage_cases() {
         {"Straddling", unit(4, tables_before_5(), straddling), {}, "reaches into the image"},
         {"FunctionPastSection", {}, symbol("_f", 0x4000, 0x20, 2), "outside it"},
         {"SymbolNamePastStrings", {}, with_byte(symbol("", 0, 0x20, 2), 4, 0x60), "beyond the section"},
+        {"RowsBeyondTheCode", unit(4, tables_before_5(), many_rows), {}, "more than 1280 rows for 256 bytes of code"},
+        {"EntriesOfAllUnits", two_units, {}, "more than 65536 directory and file entries in all"},
+        {"FunctionsBeyondTheCode", {}, many_functions, "more than 1280 functions for 256 bytes of code"},
     };
 }
 

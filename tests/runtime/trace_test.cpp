@@ -1,7 +1,7 @@
 // The trace of module code: a traced call names its gauge and callback and
 // lists the services it called in the vocabulary's words with what the
 // module received; the filters pick calls by gauge and callback, letter case
-// aside.
+// aside; a line and the file stay within their bounds.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -45,8 +45,8 @@ protected:
     std::unique_ptr<runtime::Trace> trace;
     std::unique_ptr<runtime::Module> module;
 
-    void start(runtime::TraceFilter filter) {
-        trace = std::make_unique<runtime::Trace>(file.get(), std::move(filter));
+    void start(runtime::TraceFilter filter, uint64_t limit = 0) {
+        trace = std::make_unique<runtime::Trace>(file.get(), std::move(filter), 0, limit);
         host.set_trace(trace.get());
         module = std::make_unique<runtime::Module>(host, test_paths::module("BenchFixture.gau"));
         module->override_bitmap_size(fx::kDialsBackground, fixture_support::kDialsWidth, fixture_support::kDialsHeight);
@@ -148,6 +148,67 @@ TEST_P(TraceServices, NameWhatTheModuleReceived) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Trace, TraceServices, ::testing::ValuesIn(kServiceCases),
+                         [](const auto& info) { return std::to_string(info.index); });
+
+// Calls of the mouse handler, each reading a variable `reads` times.
+struct BoundCase {
+    const char* name;
+    size_t calls;
+    size_t reads;
+    uint64_t limit;
+    size_t listed;        // services the first line lists
+    const char* dropped;  // its count of the others, or null for none
+    bool cut;
+};
+
+const BoundCase kBoundCases[] = {
+    {"a call within the line's bound", 1, 3, 0, 3, nullptr, false},
+    {"a call beyond it lists its first services", 1, 100, 0, 64, R"("services_dropped":36)", false},
+    {"the limit ends the file at a whole line", 40, 1, 2048, 1, nullptr, true},
+    {"a file within its limit is whole", 3, 1, 2048, 1, nullptr, false},
+};
+
+class TraceBounds : public Traced, public ::testing::WithParamInterface<BoundCase> {};
+
+TEST_P(TraceBounds, HoldTheLinesAndTheFile) {
+    const BoundCase& c = GetParam();
+    start({{}, {"mouse handler"}}, c.limit);
+    size_t told = 0;
+    trace->when_cut([&] { ++told; });
+    guest::MODULE_VAR var{};
+    var.token = sim::token::kIndicatedAltitude;
+    const std::vector<uint32_t> args{guest_helpers::place(*module, var).address};
+    for (size_t call = 0; call < c.calls; ++call) {
+        const runtime::CallScope scope(*module, "Fixture_Dials", "mouse handler");
+        for (size_t read = 0; read < c.reads; ++read)
+            guest_helpers::call_service(*module, service_slot::lookup_var, args);
+    }
+    ASSERT_TRUE(trace->end());
+    const long size = std::ftell(file.get());
+    const std::vector<std::string> lines = lines_of(file.get());
+    ASSERT_FALSE(lines.empty());
+    for (const std::string& line : lines) EXPECT_TRUE(line.starts_with("{") && line.ends_with("}")) << line;
+    const std::string& first = lines.front();
+    size_t listed = 0;
+    for (size_t at = first.find("{\"service\":"); at != std::string::npos; at = first.find("{\"service\":", at + 1))
+        ++listed;
+    EXPECT_EQ(listed, c.listed) << first;
+    if (c.dropped == nullptr) {
+        EXPECT_EQ(first.find("services_dropped"), std::string::npos) << first;
+    } else {
+        EXPECT_NE(first.find(c.dropped), std::string::npos) << first;
+    }
+    if (c.limit != 0) {
+        EXPECT_LE(static_cast<uint64_t>(size), c.limit);
+    }
+    EXPECT_EQ(trace->cut(), c.cut);
+    EXPECT_EQ(told, c.cut ? 1u : 0u);
+    const bool cut_line = lines.back().find(R"("trace":"cut at its limit","limit":2048})") != std::string::npos;
+    EXPECT_EQ(cut_line, c.cut) << lines.back();
+    EXPECT_EQ(lines.size() - (c.cut ? 1 : 0) < c.calls, c.cut);
+}
+
+INSTANTIATE_TEST_SUITE_P(Trace, TraceBounds, ::testing::ValuesIn(kBoundCases),
                          [](const auto& info) { return std::to_string(info.index); });
 
 }  // namespace
