@@ -77,6 +77,13 @@ const std::vector<uint8_t> kLongLoop = {
 // Writes through a null pointer at 2.
 const std::vector<uint8_t> kNullWrite = {0x31, 0xC0, 0x89, 0x00, 0xC3};  // xor eax,eax; mov [eax],eax; ret
 
+// `program` at kCode, and a page of data at kData.
+void load(EmulatedMachine& machine, const std::vector<uint8_t>& program) {
+    machine.map(machine.reserve(0x1000, kCode), 0x1000, EmulatedMachine::kRead | EmulatedMachine::kExecute, "code");
+    machine.map(machine.reserve(0x1000, kData), 0x1000, EmulatedMachine::kRead | EmulatedMachine::kWrite, "data");
+    machine.load(kCode, program);
+}
+
 struct Case {
     const char* name;
     std::vector<uint8_t> program;
@@ -96,9 +103,7 @@ TEST_P(MachineDebugging, StopsWhereAskedAndGoesOn) {
     const Case& c = GetParam();
     Scripted debugger;  // outlives the machine, which tells it when it goes
     EmulatedMachine machine;
-    machine.map(machine.reserve(0x1000, kCode), 0x1000, EmulatedMachine::kRead | EmulatedMachine::kExecute, "code");
-    machine.map(machine.reserve(0x1000, kData), 0x1000, EmulatedMachine::kRead | EmulatedMachine::kWrite, "data");
-    machine.load(kCode, c.program);
+    load(machine, c.program);
     debugger.script = c.script;
     debugger.set_eax = c.set_eax;
     debugger.interrupt = c.interrupt;
@@ -267,7 +272,6 @@ TEST(MachineDebugging, RoutinesCallingModuleCodeBackAfterAStop) {
     }
 }
 
-
 // Where a debugger may reach: what module code may read, for reading; the
 // module's own memory, for writing and watching; of that, what runs, for
 // breakpoints. Of the host's pages it reads at most what module code reads.
@@ -295,7 +299,7 @@ TEST(DebuggerReach, StaysInTheModulesMemory) {
         {kData, 0, Reach::kRead, false},
         {0x10000000, 1, Reach::kRead, false},  // unmapped
         {0xFFFFFFFF, 1, Reach::kRead, false},
-        {0xFFC00000, 4, Reach::kRead, false},  // the page tables
+        {0xFFC00000, 4, Reach::kRead, false},   // the page tables
         {descriptors, 8, Reach::kRead, false},  // the processor's alone
         {descriptors, 1, Reach::kCode, false},
         {tib, 0x34, Reach::kRead, true},  // a debugger walks the thread from it
@@ -326,9 +330,7 @@ TEST(DebuggerReach, StaysInTheModulesMemory) {
 TEST(MachineDebugging, PointsBeyondTheModuleAreHarmless) {
     Scripted debugger;
     EmulatedMachine machine;
-    machine.map(machine.reserve(0x1000, kCode), 0x1000, EmulatedMachine::kRead | EmulatedMachine::kExecute, "code");
-    machine.map(machine.reserve(0x1000, kData), 0x1000, EmulatedMachine::kRead | EmulatedMachine::kWrite, "data");
-    machine.load(kCode, kProgram);
+    load(machine, kProgram);
     machine.attach_debugger(&debugger);
     machine.request_debug_stop();
     const uint32_t nowhere[] = {0x10000000, 0xFFFFFFFF, 0xFFFFF000, 0x7FFD0000, 0x7FFDE000, kData};
@@ -354,9 +356,7 @@ TEST(MachineDebugging, PointsBeyondTheModuleAreHarmless) {
 TEST(MachineDebugging, PointsAreCappedAndClearedAtOnce) {
     Scripted debugger;
     EmulatedMachine machine;
-    machine.map(machine.reserve(0x1000, kCode), 0x1000, EmulatedMachine::kRead | EmulatedMachine::kExecute, "code");
-    machine.map(machine.reserve(0x1000, kData), 0x1000, EmulatedMachine::kRead | EmulatedMachine::kWrite, "data");
-    machine.load(kCode, kProgram);
+    load(machine, kProgram);
     machine.attach_debugger(&debugger);
     static_assert(EmulatedMachine::kMaxDebugPoints <= 0x1000, "one address each in a page");
     for (uint32_t i = 0; i < EmulatedMachine::kMaxDebugPoints; ++i) {
