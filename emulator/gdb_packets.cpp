@@ -85,6 +85,17 @@ Command resume(Command::Kind kind, std::string_view address) {
     return command;
 }
 
+// C sig[;addr] and S sig[;addr]: a resume that hands the thread a signal.
+// Module code has no handlers to deliver one to: going on after a fault is
+// the fault's delivery, so the signal changes nothing but must be a signal.
+Command resume_with_signal(Command::Kind kind, std::string_view arguments) {
+    std::string_view address = arguments;
+    const std::optional<std::string_view> signal = take_until(address, ';');
+    const std::string_view number = signal ? *signal : arguments;
+    if (number.size() != 2 || !hex32(number)) return malformed();
+    return resume(kind, signal ? address : std::string_view{});
+}
+
 Command memory(std::string_view arguments, bool binary) {
     Command command = of(Command::kWriteMemory);
     const std::optional<std::string_view> head = take_until(arguments, ':');
@@ -128,6 +139,8 @@ Command vcont(std::string_view actions) {
     }
     if (action == "c") return of(Command::kContinue);
     if (action == "s") return of(Command::kStep);
+    if (action.size() == 3 && (action[0] == 'C' || action[0] == 'S') && hex32(action.substr(1)))
+        return of(action[0] == 'C' ? Command::kContinue : Command::kStep);
     return malformed();
 }
 
@@ -337,6 +350,8 @@ Command parse_command(std::string_view packet) {
         case 'X': return memory(arguments, true);
         case 'c': return resume(Command::kContinue, arguments);
         case 's': return resume(Command::kStep, arguments);
+        case 'C': return resume_with_signal(Command::kContinue, arguments);
+        case 'S': return resume_with_signal(Command::kStep, arguments);
         case 'Z': return breakpoint(Command::kInsertBreakpoint, arguments);
         case 'z': return breakpoint(Command::kRemoveBreakpoint, arguments);
         case 'H': {

@@ -71,8 +71,8 @@ struct Command {
         kWriteRegister,     // P number=bytes
         kReadMemory,        // m address,length
         kWriteMemory,       // M address,length:hex (bytes)
-        kContinue,          // c [address], vCont;c
-        kStep,              // s [address], vCont;s
+        kContinue,          // c [address], C signal[;address], vCont;c, vCont;Csignal
+        kStep,              // s [address], S signal[;address], vCont;s, vCont;Ssignal
         kVContQuery,        // vCont?
         kInsertBreakpoint,  // Zt,address,kind
         kRemoveBreakpoint,  // zt,address,kind

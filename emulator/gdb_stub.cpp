@@ -74,8 +74,8 @@ Stub::Stub(std::span<const platform::SocketAddress> addresses) {
         failure = std::strerror(errno);
         ::close(fd);
     }
-    const std::string where = addresses.empty() ? "?" : addresses.front().host() + ":" +
-                                                            std::to_string(addresses.front().port());
+    const std::string where =
+        addresses.empty() ? "?" : addresses.front().host() + ":" + std::to_string(addresses.front().port());
     throw std::runtime_error("--gdb " + where + ": cannot listen there: " + failure);
 }
 
@@ -83,6 +83,22 @@ Stub::~Stub() {
     for (const Machine& m : machines_) m.machine->attach_debugger(nullptr);
     if (connection_ >= 0) ::close(connection_);
     if (listener_ >= 0) ::close(listener_);
+}
+
+void Stub::end(int status) {
+    if (connection_ < 0) return;
+    if (running_) {  // it waits for module code to stop: the exit is its answer
+        char reply[8];
+        std::snprintf(reply, sizeof reply, "W%02x", static_cast<unsigned>(status) & 0xFF);
+        send(reply);
+    }
+    // What it sent and nobody read would make the close a reset.
+    char unread[4096];
+    while (::recv(connection_, unread, sizeof unread, MSG_DONTWAIT) > 0) {}
+    ::shutdown(connection_, SHUT_WR);
+    ::close(connection_);
+    connection_ = -1;
+    tell("the program ended with status " + std::to_string(status) + ": the debugger was let go");
 }
 
 void Stub::tell(const std::string& line) const {

@@ -64,6 +64,10 @@ public:
     // Messages for the user: a debugger attached, refused, gone.
     std::function<void(const std::string& line)> say;
 
+    // The program ends with `status`: a debugger waiting for module code to
+    // stop hears that it exited with that code, and the connection closes.
+    void end(int status);
+
     Resume stopped(EmulatedMachine& machine, const DebugStop& stop) noexcept override;
     bool interrupted() noexcept override;
     void forget(EmulatedMachine& machine) noexcept override;

@@ -38,6 +38,10 @@ ListenAddress parse_listen_address(const std::string& text, bool anywhere);
 // listen (naming the address), std::invalid_argument as above.
 bool start_debugger(const DebuggerOptions& options, std::function<void(const std::string& line)> say);
 bool debugger_started();
+// The program ends with `status`: an attached debugger is told so (the
+// inferior exited with that code) and let go, and a --gdb-module that named
+// no module loaded is said to have seen nothing.
+void end_debugger(int status);
 
 // Told, on the thread running module code, each time a debugger stops it
 // (where, as "Korvane!Altimeter, gauge_callback (update), altimeter.cpp:42")

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "emulator/dwarf_lines.h"
 #include "emulator/emulated_machine.h"
@@ -31,6 +32,8 @@ struct DebuggerState {
     std::map<std::string, std::optional<emulator::DebugLines>> lines;
     std::function<void(const std::string&)> stopped;
     std::function<void()> resumed;
+    std::set<std::string> seen;  // every module file loaded, for a --gdb-module that named none of them
+    bool adopted = false;
 };
 DebuggerState& debugger_state() {
     static DebuggerState state;
@@ -128,7 +131,9 @@ public:
         DebuggerState& debugging = debugger_state();
         if (debugging.stub) {
             if (debugging.module.empty()) debugging.module = file_name(path);
+            debugging.seen.insert(file_name(path));
             if (platform::same_name(file_name(path), debugging.module)) {
+                debugging.adopted = true;
                 const std::string full = std::filesystem::absolute(path).string();
                 debugging.stub->adopt(machine_, [this, full] { return libraries(full); });
                 mapped_.mapped = [this, full](const std::string& name, uint32_t base) {
@@ -272,6 +277,19 @@ bool start_debugger(const DebuggerOptions& options, std::function<void(const std
 }
 
 bool debugger_started() { return debugger_state().stub != nullptr; }
+
+void end_debugger(int status) {
+    DebuggerState& state = debugger_state();
+    if (!state.stub) return;
+    if (!state.adopted && !state.module.empty() && state.stub->say) {
+        std::string loaded;
+        for (const std::string& name : state.seen) loaded += (loaded.empty() ? "" : ", ") + name;
+        state.stub->say("warning: --gdb-module " + state.module + ": no module of that name was loaded" +
+                        (loaded.empty() ? std::string(" (none was)") : " (loaded: " + loaded + ")") +
+                        ", so the debugger saw no module code");
+    }
+    state.stub->end(status);
+}
 
 void observe_debugger(std::function<void(const std::string& where)> stopped, std::function<void()> resumed) {
     debugger_state().stopped = std::move(stopped);

@@ -344,6 +344,7 @@ bool start_debugger(const DebuggerOptions&, std::function<void(const std::string
 void start_coverage() { throw std::runtime_error("--coverage: the twin runs module code natively; use gcov there"); }
 std::string coverage_tracefile(const std::string&, std::vector<std::string>&) { return {}; }
 bool debugger_started() { return false; }
+void end_debugger(int) {}
 void observe_debugger(std::function<void(const std::string&)>, std::function<void()>) {}
 
 }  // namespace runtime

@@ -15,6 +15,7 @@
 #include "korvane_version.h"
 #include "platform/output_file.h"
 #include "platform/text_input.h"
+#include "runtime/debugging.h"
 #include "runtime/host.h"
 #include "runtime/host_calculator.h"
 #include "runtime/instance.h"
@@ -471,12 +472,15 @@ int main(int argc, char** argv) {
     }
     for (const Command& command : commands) {
         if (command.app != parsed.front()) continue;
+        int status = 0;
         try {
-            return static_cast<int>(command.run());
+            status = static_cast<int>(command.run());
         } catch (const std::exception& error) {
             gaugebench::print_error("gaugebench " + command.app->get_name(), gaugebench::message_of(error));
-            return static_cast<int>(gaugebench::exit_status_of(error));
+            status = static_cast<int>(gaugebench::exit_status_of(error));
         }
+        runtime::end_debugger(status);
+        return status;
     }
     return static_cast<int>(ExitStatus::kUsage);
 }

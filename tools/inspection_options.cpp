@@ -146,8 +146,8 @@ Inspection::Inspection(const InspectionOptions& options, size_t recent_per_gauge
     }
     if (options.trace.empty() && recent_per_gauge == 0) return;
     if (!options.trace.empty()) trace_stream_ = open(options.trace, file_);
-    trace_ = std::make_unique<runtime::Trace>(trace_stream_, options.trace_filter, recent_per_gauge,
-                                              options.trace_limit);
+    trace_ =
+        std::make_unique<runtime::Trace>(trace_stream_, options.trace_filter, recent_per_gauge, options.trace_limit);
     trace_->when_cut([trace = trace_.get(), path = options.trace, limit = options.trace_limit] {
         char when[64];
         std::snprintf(when, sizeof when, "%.3f s (update %llu)", trace->seconds(),
@@ -213,7 +213,8 @@ void Inspection::start_debugger() const {
     } catch (const std::invalid_argument& error) {
         throw CommandError(ExitStatus::kUsage, error.what());
     } catch (const std::runtime_error& error) {
-        throw CommandError(ExitStatus::kFailed, error.what());
+        // It cannot listen (the port taken): as serve's own port, status 3.
+        throw CommandError(ExitStatus::kBadInput, error.what());
     }
     if (!attached) throw CommandError(ExitStatus::kInterrupted, "interrupted while waiting for a debugger");
 }

@@ -229,9 +229,9 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         ->add_option("panel", options->panel,
                      "the panel configuration ('-': standard input; default " + options->panel + ")")
         ->type_name("<panel.cfg>");
-    command->add_option("--port", options->port, "the port to listen on (default 8080)")
+    command->add_option("--port", options->port, "the port to listen on (default 8080; 0: a free one, printed)")
         ->type_name("<n>")
-        ->check(gaugebench::whole_number_within(1, 65535, "a port from 1 to 65535"));
+        ->check(gaugebench::whole_number_within(0, 65535, "a port from 0 (a free one) to 65535"));
     command
         ->add_option("--listen,--host", options->host,
                      "the address to listen on (default 127.0.0.1; 0.0.0.0 for every one)")

@@ -238,7 +238,7 @@ void serve(const std::function<std::unique_ptr<LivePanel>()>& make_panel, const 
                      "gaugebench: warning: listening on every interface: anyone who can reach this machine "
                      "can see and operate the panel\n");
     std::fprintf(out, "gaugebench: the panel is live at http://%s:%d/ (Ctrl-C ends)\n",
-                 every_interface(options.host) ? "localhost" : transport.url_host().c_str(), options.port);
+                 every_interface(options.host) ? "localhost" : transport.url_host().c_str(), transport.port());
     std::fflush(out);
     const std::unique_ptr<LivePanel> panel = make_panel();
 

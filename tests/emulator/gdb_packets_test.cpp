@@ -33,16 +33,14 @@ TEST(GdbPacketReader, YieldsTheSameEventsHoweverSplit) {
         std::string bytes;
         std::vector<std::string> expected;
     } cases[] = {
-        {"$g#67", {"P:g"}},
-        {"+$?#3f-\x03", {"+:", "P:?", "-:", "!:"}},
-        {"noise$m0,4#fd", {"P:m0,4"}},
-        {"$g#68", {"B:"}},                           // checksum off by one
-        {"$g#6z", {"B:"}},                           // not a hex digit
-        {"$}]}\x03#5a", {"P:}#"}},                   // escapes: } ^ 0x20 and # ^ 0x20
-        {"$0* #7a", {"P:0000"}},                     // a run: ' ' is 32, three more
-        {"$* #4a", {"B:"}},                          // a run of nothing
-        {"$ab$g#67", {"P:g"}},                       // a resend starts afresh
-        {"$g#67$g}#", {"P:g"}},                      // cut off: no event yet
+        {"$g#67", {"P:g"}},        {"+$?#3f-\x03", {"+:", "P:?", "-:", "!:"}}, {"noise$m0,4#fd", {"P:m0,4"}},
+        {"$g#68", {"B:"}},          // checksum off by one
+        {"$g#6z", {"B:"}},          // not a hex digit
+        {"$}]}\x03#5a", {"P:}#"}},  // escapes: } ^ 0x20 and # ^ 0x20
+        {"$0* #7a", {"P:0000"}},    // a run: ' ' is 32, three more
+        {"$* #4a", {"B:"}},         // a run of nothing
+        {"$ab$g#67", {"P:g"}},      // a resend starts afresh
+        {"$g#67$g}#", {"P:g"}},     // cut off: no event yet
     };
     for (const auto& c : cases)
         for (size_t step : {size_t{1}, size_t{2}, size_t{3}, c.bytes.size()})
@@ -98,6 +96,11 @@ TEST(GdbCommands, ParsesEachWithItsArguments) {
         {"vCont?", Command::kVContQuery, 0, 0, 0, ""},
         {"vCont;c", Command::kContinue, 0, 0, 0, ""},
         {"vCont;s:1;c", Command::kStep, 0, 0, 0, ""},
+        // With a signal for the thread (going on after a fault): taken as c and s.
+        {"vCont;C0b:1;c", Command::kContinue, 0, 0, 0, ""},
+        {"vCont;S05", Command::kStep, 0, 0, 0, ""},
+        {"C0b", Command::kContinue, 0, 0, 0, ""},
+        {"S05;401000", Command::kStep, 0x401000, 0, 0, ""},
         {"Z0,401000,1", Command::kInsertBreakpoint, 0x401000, 1, 0, ""},
         {"z1,401000,1", Command::kRemoveBreakpoint, 0x401000, 1, 0, ""},
         {"Z2,2000,4;X1,0", Command::kInsertBreakpoint, 0x2000, 4, 0, ""},
@@ -130,7 +133,10 @@ TEST(GdbCommands, ParsesEachWithItsArguments) {
         {"M10,1", Command::kMalformed, 0, 0, 0, ""},
         {"X10,4:abc", Command::kMalformed, 0, 0, 0, ""},
         {"cxyz", Command::kMalformed, 0, 0, 0, ""},
-        {"vCont;C05", Command::kMalformed, 0, 0, 0, ""},
+        {"vCont;C5", Command::kMalformed, 0, 0, 0, ""},
+        {"vCont;Cxy", Command::kMalformed, 0, 0, 0, ""},
+        {"C", Command::kMalformed, 0, 0, 0, ""},
+        {"C0b;zz", Command::kMalformed, 0, 0, 0, ""},
         {"vCont;c:zz", Command::kMalformed, 0, 0, 0, ""},
         {"Z5,0,1", Command::kMalformed, 0, 0, 0, ""},
         {"Z0,401000", Command::kMalformed, 0, 0, 0, ""},

@@ -64,10 +64,16 @@ ROWS = [
      [r"^Hardware watchpoint 1: g_updates$", r"^Old value = 0\nNew value = 1\n.*probe_callback .*debuggee\.cpp:31\n31\t"],
      0, [], "debuggee"),
     ("fault", "mingw", ["scenario", f"{debuggee}/fault.txt", "--modules", pe, "--out", "{work}/fault"],
-     SYMBOLS + ["continue", "bt", "detach"],
+     SYMBOLS + ["continue", "bt", "continue"],
      [r"^Program received signal SIGSEGV, Segmentation fault\.\n.*probe_callback .*debuggee\.cpp:35\n"
-      r"35\t        \*nowhere = g_updates;$", r"^#0  .*probe_callback .*debuggee\.cpp:35\n#1 "],
-     1, [r"Debuggee\.gau: gauge Probe, gauge callback .*write at 0x00000000"], None),
+      r"35\t        \*nowhere = g_updates;$", r"^#0  .*probe_callback .*debuggee\.cpp:35\n#1 ",
+      r"^\[Inferior 1 \(Remote target\) exited with code 01\]$"],
+     1, [r"Debuggee\.gau: gauge Probe, gauge callback .*write at 0x00000000",
+         r"the program ended with status 1: the debugger was let go"], None),
+    ("a module never loaded", "mingw", DEBUGGEE + ["--gdb-module", "Nope.gau"], [CONNECT, "continue"],
+     [r"^Remote connection closed$"], 0,
+     [r"warning: --gdb-module Nope\.gau: no module of that name was loaded \(loaded: Debuggee\.gau\)"],
+     "debuggee"),
     # Korvane's debug build: a needle's callback, its argument and its local
     # (a double, on the x87 stack); a gauge callback's update, by condition.
     ("Korvane", "mingw", PANEL,
