@@ -60,6 +60,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # The libraries the program and JSBSim link, as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# What a project `gaugebench new` makes is built and its coverage drawn with.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "g++-mingw-w64-i686, cmake, lcov")
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 # Debug information stays in the build tree.
 set(CPACK_STRIP_FILES ON)

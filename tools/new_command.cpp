@@ -61,9 +61,7 @@ constexpr int kNeedleHeight = 11;
 constexpr std::array<int, 2> kNeedlePivot = {12, 5};
 constexpr double kHubRadius = 5.0;
 
-double mark_angle(int value) {
-    return (kZeroAngle + kSweep * value / kFullScale) * std::numbers::pi / 180.0;
-}
+double mark_angle(int value) { return (kZeroAngle + kSweep * value / kFullScale) * std::numbers::pi / 180.0; }
 
 // A picture of `width` x `height` pixels, each the mean of 4 x 4 samples
 // of `paint`, so edges are smooth. Pure black is transparent to the host:
@@ -175,8 +173,8 @@ std::string fill(const std::string& text, const std::map<std::string, std::strin
         const auto value = values.find(word);
         if (value == values.end()) {
             const long line = 1 + std::count(text.begin(), text.begin() + static_cast<long>(open), '\n');
-            throw CommandError(ExitStatus::kBadInput, file.string() + ":" + std::to_string(line) +
-                                                          ": unknown placeholder @" + word + "@");
+            throw CommandError(ExitStatus::kBadInput,
+                               file.string() + ":" + std::to_string(line) + ": unknown placeholder @" + word + "@");
         }
         out += text.substr(at, open - at) + value->second;
         at = close + 1;
@@ -282,13 +280,11 @@ ExitStatus make_project(const NewOptions& options) {
     const fs::path target = fs::path(options.dir) / options.name;
     const std::string shown = target.lexically_normal().string();
     const fs::file_status status = fs::symlink_status(target, error);
-    if (fs::is_symlink(status))
-        throw CommandError(ExitStatus::kUsage, shown + ": is a symbolic link: give a new name");
+    if (fs::is_symlink(status)) throw CommandError(ExitStatus::kUsage, shown + ": is a symbolic link: give a new name");
     if (fs::exists(status) && !fs::is_directory(status))
         throw CommandError(ExitStatus::kUsage, shown + ": exists and is no folder: give a new name");
     if (fs::exists(status) && !fs::is_empty(target, error))
-        throw CommandError(ExitStatus::kUsage,
-                           shown + ": exists and is not empty: give a new name or another --dir");
+        throw CommandError(ExitStatus::kUsage, shown + ": exists and is not empty: give a new name or another --dir");
 
     const fs::path kit = gaugebench::data_file(gaugebench::DataFile::kKit);
     if (!fs::is_directory(kit / "template", error))
@@ -315,11 +311,15 @@ ExitStatus make_project(const NewOptions& options) {
             throw;
         }
     }
-    std::printf("%s/: a module project, one gauge (Dial) with its bitmaps, panel.cfg, scenario.txt and the kit\n"
-                "build it:  cmake -S %s -B %s/build && cmake --build %s/build\n"
-                "then:      gaugebench render %s/panel.cfg --modules %s/build -o %s.png  (%s/README.md says more)\n",
-                shown.c_str(), shown.c_str(), shown.c_str(), shown.c_str(), shown.c_str(), shown.c_str(),
-                options.name.c_str(), shown.c_str());
+    const char* at = shown.c_str();
+    std::printf("%s/: a module project, one gauge (Dial) with its bitmaps, panel.cfg, scenario.txt and the kit\n", at);
+    // The next steps are a note: --quiet leaves them out.
+    if (!gaugebench::console().quiet()) {
+        std::printf(
+            "build it:  cmake -S %s -B %s/build && cmake --build %s/build\n"
+            "then:      gaugebench render %s/panel.cfg --modules %s/build -o %s.png  (%s/README.md says more)\n",
+            at, at, at, at, at, options.name.c_str(), at);
+    }
     return ExitStatus::kSuccess;
 }
 
