@@ -2,12 +2,30 @@
 # bench host in P/bin and everything it finds by itself under
 # P/share/gaugebench (tools/data_files.h keeps the same layout): the
 # deliverables and the panel's background, the shipped panel, scenarios and
-# aircraft, the live page and JSBSim; the man page and the bash completion
-# made from the program's own command-line definition.
+# aircraft, the live page and JSBSim, the module kit `gaugebench new` makes
+# projects from; the man page and the bash completion made from the
+# program's own command-line definition.
 
 set(KORVANE_JSBSIM_PROGRAM "${CMAKE_SOURCE_DIR}/build/jsbsim/bin/JSBSim" CACHE FILEPATH
     "The JSBSim program installed beside gaugebench (scripts/install-deps.sh puts it there)")
 set(share share/gaugebench)
+
+# The module kit: the record format, the module's side of it, the PE
+# toolchain and the template of a project. The build tree holds it as links
+# into the sources, laid out as installed, so the program finds it alike.
+set(kit_entries frame gaugekit cmake/mingw-i686.cmake template)
+set(kit_dir ${CMAKE_BINARY_DIR}/kit)
+file(REMOVE_RECURSE ${kit_dir})
+foreach(entry ${kit_entries})
+  get_filename_component(parent ${entry} DIRECTORY)
+  file(MAKE_DIRECTORY ${kit_dir}/${parent})
+  file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${entry} ${kit_dir}/${entry} SYMBOLIC)
+  if(IS_DIRECTORY ${CMAKE_SOURCE_DIR}/${entry})
+    install(DIRECTORY ${entry} DESTINATION ${share}/kit/${parent})
+  else()
+    install(FILES ${entry} DESTINATION ${share}/kit/${parent})
+  endif()
+endforeach()
 
 set(reference_dir ${CMAKE_BINARY_DIR}/reference)
 add_custom_command(
@@ -42,6 +60,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # The libraries the program and JSBSim link, as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# What a project `gaugebench new` makes is built and its coverage drawn with.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "g++-mingw-w64-i686, cmake, lcov")
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 # Debug information stays in the build tree.
 set(CPACK_STRIP_FILES ON)

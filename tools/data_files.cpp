@@ -21,6 +21,7 @@ constexpr Place kPlaces[] = {
     {"web", "../../web/page"},
     {"modules", "../win"},
     {"scenarios", "../../scenarios"},
+    {"kit", "kit"},
 };
 
 }  // namespace

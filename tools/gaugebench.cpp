@@ -27,6 +27,7 @@
 #include "tools/inspection_options.h"
 #include "tools/interrupt.h"
 #include "tools/listing.h"
+#include "tools/new_command.h"
 #include "tools/panel_commands.h"
 #include "tools/serve_command.h"
 #include "tools/vocabulary_command.h"
@@ -378,6 +379,7 @@ int main(int argc, char** argv) {
     fly_command::add(app, commands);
     serve_command::add(app, commands);
     vocabulary_command::add(app, commands);
+    new_command::add(app, commands);
     // A command's help names the options every command takes, which only the program's help lists.
     for (const Command& command : commands) {
         command.app->footer(

@@ -117,6 +117,10 @@ set(rows
   "2|--json [^\n]*none/s.json: there is no directory|scenario {T}/crash.txt --modules {M} --json {T}/none/s.json"
   "0|cursor arrow_back help none flags .repeat click. event none|list {M}/Korvane.gau"
   "0|event clock_minute_back|list {M}/Korvane.gau"
+  "2|^gaugebench new: [^\n]*/Taken: exists and is not empty: give a new name or another --dir\n$|new Taken --dir {T}"
+  "2|^gaugebench new: 'a/b' is no module name: it takes a letter, then up to 63 letters, digits, '_' or '-'\n$|new a/b --dir {T}"
+  "2|^gaugebench new: 'nul' is no module name: Windows keeps it for a device\n$|new nul --dir {T}"
+  "2|^gaugebench new: --dir [^\n]*/nowhere: there is no such folder\n$|new Demo --dir {T}/nowhere"
 )
 
 file(MAKE_DIRECTORY ${T})
@@ -146,6 +150,9 @@ file(WRITE ${T}/range.txt "panel ${S}/panel/panel.cfg\nset fuel_level.port_1 2\n
 file(WRITE "${T}/my panel.cfg" "[Window00]\nsize_mm=300,300\nvisible=1\ngauge00=Korvane!Airspeed, 0, 0\n")
 file(WRITE ${T}/spaced.txt "panel \"my panel.cfg\"\nset airspeed 180 kt\nprint airspeed\n")
 file(WRITE ${T}/trace.txt "panel ${S}/panel/panel.cfg\nupdate 2\n")
+# A project folder `new` must not write into.
+file(MAKE_DIRECTORY ${T}/Taken)
+file(WRITE ${T}/Taken/notes.txt "the designer's\n")
 file(WRITE ${T}/fifo.cfg "[Window00]\nsize_mm=200,200\nvisible=1\nfile=fifo.bmp\ngauge00=EmuCrash!Crash, 0, 0, 100\n")
 set(failures "")
 # '-': a picture piped to standard output (the summary beside it on stderr),

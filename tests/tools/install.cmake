@@ -33,6 +33,14 @@ execute_process(COMMAND bash -c "source '${prefix}/share/bash-completion/complet
 if(NOT status EQUAL 0 OR NOT output STREQUAL "vocabulary\nclosed\n")
   string(APPEND failures "\nthe installed completion: exit ${status}, '${output}'${errors}")
 endif()
+# `new` takes its kit from the prefix: the project holds it, and nothing of the checkout.
+execute_process(COMMAND ${prefix}/bin/gaugebench new Installed --dir ${WORK} WORKING_DIRECTORY /
+  RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE errors TIMEOUT 60)
+execute_process(COMMAND grep -r -l -F ${SOURCE} ${WORK}/Installed OUTPUT_VARIABLE holding TIMEOUT 60)
+if(NOT status EQUAL 0 OR NOT EXISTS ${WORK}/Installed/kit/gaugekit/module_glue.cpp
+   OR NOT EXISTS ${WORK}/Installed/kit/cmake/mingw-i686.cmake OR holding)
+  string(APPEND failures "\ninstalled gaugebench new: exit ${status}\n${output}${errors}${holding}")
+endif()
 if(NOT EXISTS ${prefix}/share/man/man1/gaugebench.1)
   string(APPEND failures "\nno man page installed")
 endif()
