@@ -1,7 +1,7 @@
 #include "emulator/pe_dependencies.h"
 
 #include <algorithm>
-#include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -12,10 +12,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string lower(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(), [](unsigned char c) { return std::tolower(c); });
-    return result;
+// Letter case aside, as Windows compares file names.
+bool starts_with(std::string_view name, std::string_view prefix) {
+    return name.size() >= prefix.size() && platform::same_name(name.substr(0, prefix.size()), prefix);
 }
 
 std::string file_name_of(const std::string& path) { return fs::path(path).filename().string(); }
@@ -32,20 +31,19 @@ std::string dll_file(std::string_view dll) {
 // one the host lacks is missing whatever lies there.
 bool windows_dll(const std::string& file) {
     static constexpr std::string_view kSystem[] = {
-        "advapi32.dll", "comctl32.dll", "comdlg32.dll", "crypt32.dll", "gdi32.dll",   "imm32.dll",
-        "kernel32.dll", "kernelbase.dll", "ntdll.dll",  "ole32.dll",   "oleaut32.dll", "rpcrt4.dll",
-        "shell32.dll",  "shlwapi.dll",  "ucrtbase.dll", "user32.dll",  "version.dll", "winmm.dll",
-        "ws2_32.dll"};
-    const std::string name = lower(file);
-    return name.starts_with("api-ms-win-") || std::find(std::begin(kSystem), std::end(kSystem), name) != std::end(kSystem);
+        "advapi32.dll",   "comctl32.dll", "comdlg32.dll", "crypt32.dll",  "gdi32.dll",  "imm32.dll",   "kernel32.dll",
+        "kernelbase.dll", "ntdll.dll",    "ole32.dll",    "oleaut32.dll", "rpcrt4.dll", "shell32.dll", "shlwapi.dll",
+        "ucrtbase.dll",   "user32.dll",   "version.dll",  "winmm.dll",    "ws2_32.dll"};
+    return starts_with(file, "api-ms-win-") ||
+           std::any_of(std::begin(kSystem), std::end(kSystem),
+                       [&file](std::string_view system) { return platform::same_name(file, system); });
 }
 
 // How a module does without one of MinGW's run-time DLLs: linked into it.
 std::string static_link_hint(const std::string& file) {
-    const std::string name = lower(file);
-    if (name.starts_with("libgcc_s_") || name.starts_with("libstdc++"))
+    if (starts_with(file, "libgcc_s_") || starts_with(file, "libstdc++"))
         return "; link the module with -static-libgcc -static-libstdc++ to carry what it uses of it inside";
-    if (name.starts_with("libwinpthread"))
+    if (starts_with(file, "libwinpthread"))
         return "; link the module with -static-libgcc -static-libstdc++ -static to carry what it uses of it inside";
     return "";
 }
@@ -104,25 +102,21 @@ std::optional<uint32_t> DependentDlls::resolve(std::string_view dll, std::string
     if (const auto address = host_.resolve(dll, name)) return address;
     const std::string file = dll_file(dll);
     if (windows_dll(file)) return std::nullopt;
-    // A forwarder may lead to another that leads back.
-    if (forwarding_ >= limits_.forwards) return std::nullopt;
-    ++forwarding_;
-    struct Done {
-        size_t& count;
-        ~Done() { --count; }
-    } done{forwarding_};
     const Mapped* module = mapped(file);
     if (module == nullptr) module = load_dependency(file);
     if (module == nullptr) return std::nullopt;
+    // The export may be a forwarder, leading here again, and on to another
+    // that leads back.
+    if (forwarding_ >= limits_.forwards) return std::nullopt;
+    const Restore restore{forwarding_, forwarding_ + 1};
     return module->exports(name);
 }
 
 uint32_t DependentDlls::trap(std::string_view dll, std::string_view name, std::string_view why) {
     std::string reason(why);
     const std::string file = dll_file(dll);
-    const std::string key = lower(file);
     for (const Missing& missing : missing_) {
-        if (missing.name == key) reason = missing.why;
+        if (platform::same_name(missing.name, file)) reason = missing.why;
     }
     if (reason.empty() && mapped(file) != nullptr) {
         for (const Loaded& loaded : loaded_) {
@@ -135,7 +129,7 @@ uint32_t DependentDlls::trap(std::string_view dll, std::string_view name, std::s
 
 void DependentDlls::module_mapped(const std::string& name, uint32_t base, uint32_t size,
                                   std::function<std::optional<uint32_t>(std::string_view)> exports) {
-    mapped_.push_back({lower(name), base, exports});
+    mapped_.push_back({name, base, exports});
     host_.module_mapped(name, base, size, std::move(exports));
 }
 
@@ -145,9 +139,8 @@ void DependentDlls::module_unmapped(uint32_t base) {
 }
 
 const DependentDlls::Mapped* DependentDlls::mapped(std::string_view file) const {
-    const std::string key = lower(file);
     for (const Mapped& module : mapped_) {
-        if (module.name == key) return &module;
+        if (platform::same_name(module.name, file)) return &module;
     }
     return nullptr;
 }
@@ -159,13 +152,12 @@ const DependentDlls::Mapped* DependentDlls::load_dependency(const std::string& f
     // Outside a load (GetProcAddress following a forwarder as module code
     // runs) nothing more is loaded.
     if (loading_.empty()) return nullptr;
-    const std::string key = lower(file);
     for (const Missing& missing : missing_) {
-        if (missing.name == key) return nullptr;
+        if (platform::same_name(missing.name, file)) return nullptr;
     }
     const std::optional<std::string> path = find(file);
     if (!path) {
-        missing_.push_back({key, missing_message(file)});
+        missing_.push_back({file, missing_message(file)});
         return nullptr;
     }
     std::string chain;
@@ -185,6 +177,8 @@ const DependentDlls::Mapped* DependentDlls::load_dependency(const std::string& f
     const std::string importer = loading_.back();
     loading_.push_back(file);
     const Pop pop{loading_};
+    // Its imports are bound afresh, whatever forwarder led to it.
+    const Restore restore{forwarding_, 0};
     std::unique_ptr<PeModule> module;
     // An error from further down the chain names it already (named_).
     try {

@@ -38,14 +38,13 @@ struct DependentDll {
 class DependentDlls : public ImportResolver {
 public:
     struct Limits {
-        size_t dlls = 32;   // loaded for one module
-        size_t depth = 8;   // DLLs importing DLLs: the longest chain
+        size_t dlls = 32;     // loaded for one module
+        size_t depth = 8;     // DLLs importing DLLs: the longest chain
         size_t forwards = 8;  // forwarders followed for one import
     };
     // `host` provides what it can (Win32Environment); `folders` are looked
     // in after the module's own. Both `machine` and `host` must outlive this.
-    DependentDlls(EmulatedMachine& machine, ImportResolver& host, std::vector<std::string> folders,
-                  Limits limits);
+    DependentDlls(EmulatedMachine& machine, ImportResolver& host, std::vector<std::string> folders, Limits limits);
     DependentDlls(EmulatedMachine& machine, ImportResolver& host, std::vector<std::string> folders)
         : DependentDlls(machine, host, std::move(folders), Limits{}) {}
     // Unloads the DLLs, the last loaded first.
@@ -54,9 +53,10 @@ public:
     DependentDlls& operator=(const DependentDlls&) = delete;
 
     // Loads the module at `path` (one module: call it once) with the DLLs it
-    // needs; the module must be destroyed before this. Throws as PeModule::load does: LoadError naming
-    // the chain of imports for a DLL that cannot be loaded or one past the
-    // limits, GuestFault naming the DLL whose code faulted.
+    // needs; the module must be destroyed before this. Throws as
+    // PeModule::load does: LoadError naming the chain of imports for a DLL
+    // that cannot be loaded or one past the limits, GuestFault naming the
+    // DLL whose code faulted.
     std::unique_ptr<PeModule> load(const std::string& path);
     // The DLLs loaded, in the order their entry routines ran.
     std::vector<DependentDll> loaded() const;
@@ -70,7 +70,7 @@ public:
 
 private:
     struct Mapped {
-        std::string name;  // lower case
+        std::string name;  // the file name it was mapped under
         uint32_t base = 0;
         std::function<std::optional<uint32_t>(std::string_view)> exports;
     };
@@ -78,8 +78,15 @@ private:
         std::vector<std::string>& stack;
         ~Pop() { stack.pop_back(); }
     };
+    // Sets a count for a while.
+    struct Restore {
+        Restore(size_t& count, size_t now) : count(count), was(count) { count = now; }
+        ~Restore() { count = was; }
+        size_t& count;
+        size_t was;
+    };
     struct Missing {
-        std::string name;  // lower case
+        std::string name;  // as imported
         std::string why;
     };
     const Mapped* mapped(std::string_view file) const;
@@ -93,10 +100,10 @@ private:
     std::vector<std::string> folders_;  // then these
     Limits limits_;
     bool named_ = false;                // the error on its way names the chain of imports
-    std::vector<Mapped> mapped_;           // the module and its DLLs, loaded or loading
-    std::vector<std::string> loading_;     // file names: the module, the DLL it imports, ...
+    std::vector<Mapped> mapped_;        // the module and its DLLs, loaded or loading
+    std::vector<std::string> loading_;  // file names: the module, the DLL it imports, ...
     std::vector<Missing> missing_;
-    size_t forwarding_ = 0;                // forwarders being followed
+    size_t forwarding_ = 0;  // forwarders followed for the import being bound
     struct Loaded {
         DependentDll dll;
         std::unique_ptr<PeModule> module;

@@ -236,7 +236,8 @@ private:
         const auto forwarder = [&](uint32_t index, uint32_t function) -> const std::string* {
             if (function < rva || uint64_t{function} >= uint64_t{rva} + size) return nullptr;
             auto found = forwarders.find(index);
-            if (found == forwarders.end()) found = forwarders.emplace(index, name_at(function, "export forwarder")).first;
+            if (found == forwarders.end())
+                found = forwarders.emplace(index, name_at(function, "export forwarder")).first;
             return &found->second;
         };
         if (name_count != 0) {
@@ -256,8 +257,7 @@ private:
                     out_.export_forwarders.emplace(name, *target);
                     continue;
                 }
-                if (!in_image(function, 1))
-                    fail("export " + name + " at RVA " + hex(function) + " outside the image");
+                if (!in_image(function, 1)) fail("export " + name + " at RVA " + hex(function) + " outside the image");
                 out_.export_rvas.emplace(name, function);
             }
         }

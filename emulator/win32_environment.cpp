@@ -516,7 +516,8 @@ uint32_t Win32Environment::trap(std::string_view dll, std::string_view name, std
 bool Win32Environment::provides(std::string_view dll) const { return win32::provided_dll(dll).has_value(); }
 
 void Win32Environment::module_unmapped(uint32_t base) {
-    std::erase_if(impl_->context().modules, [base](const win32::Context::Module& module) { return module.base == base; });
+    std::erase_if(impl_->context().modules,
+                  [base](const win32::Context::Module& module) { return module.base == base; });
 }
 
 void Win32Environment::module_mapped(const std::string& name, uint32_t base, uint32_t size,

@@ -116,10 +116,9 @@ TEST(Win32Environment, BindsEachFunctionOnceWhateverTheDllsSpelling) {
         ADD_FAILURE() << "the trap returned";
     } catch (const GuestFault& fault) {
         EXPECT_EQ(fault.kind(), Kind::kUnboundImport);
-        EXPECT_EQ(std::string(fault.what()).rfind("call of NOSUCH.dll!Function, which the host does not provide: nowhere to "
-                                                  "be found (called from ",
-                                                  0),
-                  0u)
+        EXPECT_TRUE(std::string_view(fault.what())
+                        .starts_with("call of NOSUCH.dll!Function, which the host does not provide: "
+                                     "nowhere to be found (called from "))
             << fault.what();
     }
 }
