@@ -226,25 +226,56 @@ private:
         const uint32_t names_rva = directory.names;
         const uint32_t ordinals_rva = directory.ordinals;
         if (name_count > kMaxExports) fail("too many exported names");
-        if (name_count == 0) return;
-        const uint64_t names = map(names_rva, 4ull * name_count, "export name table");
-        for (uint32_t i = 0; i < name_count; ++i) out_.exports.push_back(name_at(u32(names + 4ull * i), "export name"));
         if (function_count > kMaxExports) fail("too many exported functions");
-        const uint64_t ordinals = map(ordinals_rva, 2ull * name_count, "export ordinal table");
         const uint64_t functions =
             function_count == 0 ? 0 : map(functions_rva, 4ull * function_count, "export address table");
-        for (uint32_t i = 0; i < name_count; ++i) {
-            const std::string& name = out_.exports[i];
-            const uint32_t index = u16(ordinals + 2ull * i);
-            if (index >= function_count) {
-                fail("export " + name + ": entry " + std::to_string(index) + " of an export address table of " +
-                     std::to_string(function_count));
+        // An address inside the export directory names another DLL's
+        // function ("DLL.name" or "DLL.#ordinal"), read once whether a name
+        // or the ordinal leads there.
+        std::map<uint32_t, std::string> forwarders;
+        const auto forwarder = [&](uint32_t index, uint32_t function) -> const std::string* {
+            if (function < rva || uint64_t{function} >= uint64_t{rva} + size) return nullptr;
+            auto found = forwarders.find(index);
+            if (found == forwarders.end())
+                found = forwarders.emplace(index, name_at(function, "export forwarder")).first;
+            return &found->second;
+        };
+        if (name_count != 0) {
+            const uint64_t names = map(names_rva, 4ull * name_count, "export name table");
+            for (uint32_t i = 0; i < name_count; ++i)
+                out_.exports.push_back(name_at(u32(names + 4ull * i), "export name"));
+            const uint64_t ordinals = map(ordinals_rva, 2ull * name_count, "export ordinal table");
+            for (uint32_t i = 0; i < name_count; ++i) {
+                const std::string& name = out_.exports[i];
+                const uint32_t index = u16(ordinals + 2ull * i);
+                if (index >= function_count) {
+                    fail("export " + name + ": entry " + std::to_string(index) + " of an export address table of " +
+                         std::to_string(function_count));
+                }
+                const uint32_t function = u32(functions + 4ull * index);
+                if (const std::string* target = forwarder(index, function)) {
+                    out_.export_forwarders.emplace(name, *target);
+                    continue;
+                }
+                if (!in_image(function, 1)) fail("export " + name + " at RVA " + hex(function) + " outside the image");
+                out_.export_rvas.emplace(name, function);
             }
+        }
+        // By ordinal: every entry of the address table, named or not (0: an
+        // ordinal left unused).
+        for (uint32_t index = 0; index < function_count; ++index) {
             const uint32_t function = u32(functions + 4ull * index);
-            // An address inside the export directory names another DLL's function.
-            if (function >= rva && uint64_t{function} < uint64_t{rva} + size) continue;
-            if (!in_image(function, 1)) fail("export " + name + " at RVA " + hex(function) + " outside the image");
-            out_.export_rvas.emplace(name, function);
+            if (function == 0) continue;
+            const uint64_t ordinal = uint64_t{directory.ordinal_base} + index;
+            if (ordinal > 0xFFFF) fail("export ordinal " + std::to_string(ordinal) + " beyond 16 bits");
+            const std::string key = "#" + std::to_string(ordinal);
+            if (const std::string* target = forwarder(index, function)) {
+                out_.export_forwarders.emplace(key, *target);
+                continue;
+            }
+            if (!in_image(function, 1))
+                fail("export ordinal " + key.substr(1) + " at RVA " + hex(function) + " outside the image");
+            out_.export_ordinals.emplace(static_cast<uint16_t>(ordinal), function);
         }
     }
 

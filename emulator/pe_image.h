@@ -138,6 +138,14 @@ public:
     // Exported names and their RVAs (inside the image); names forwarded to
     // another DLL are left out.
     const std::map<std::string, uint32_t, std::less<>>& export_rvas() const { return contents_.export_rvas; }
+    // Every ordinal the export address table fills (named or not) and its
+    // RVA, forwarded ones left out.
+    const std::map<uint16_t, uint32_t>& export_ordinals() const { return contents_.export_ordinals; }
+    // Exports forwarded to another DLL, by name and by "#ordinal": the
+    // forwarder as stored, "DLL.name" or "DLL.#ordinal" (DLL without ".dll").
+    const std::map<std::string, std::string, std::less<>>& export_forwarders() const {
+        return contents_.export_forwarders;
+    }
     const std::optional<PeTls>& tls() const { return contents_.tls; }
     // The COFF symbol table as the header gives it, unchecked (Windows reads
     // neither field; a stripped image has 0 for both): the file offset of
@@ -168,6 +176,8 @@ public:
         std::vector<PeRelocation> relocations;
         std::vector<PeImportDll> imports;
         std::map<std::string, uint32_t, std::less<>> export_rvas;
+        std::map<uint16_t, uint32_t> export_ordinals;
+        std::map<std::string, std::string, std::less<>> export_forwarders;
         std::optional<PeTls> tls;
         uint32_t symbol_table = 0;
         uint32_t symbol_count = 0;

@@ -1,6 +1,7 @@
 #include "emulator/pe_module.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -41,6 +42,32 @@ void put32(EmulatedMachine& machine, uint32_t base, uint32_t rva, uint32_t value
     uint8_t bytes[4];
     std::memcpy(bytes, &value, 4);
     machine.load(base + rva, bytes);
+}
+
+// An export of the image mapped at `base`, by name or "#ordinal".
+std::optional<uint32_t> export_of(const PeImage& image, uint32_t base, std::string_view name) {
+    if (name.starts_with('#')) {
+        uint32_t ordinal = 0;
+        const auto [end, error] = std::from_chars(name.data() + 1, name.data() + name.size(), ordinal);
+        if (error != std::errc() || end != name.data() + name.size() || ordinal > 0xFFFF) return std::nullopt;
+        const auto found = image.export_ordinals().find(static_cast<uint16_t>(ordinal));
+        if (found == image.export_ordinals().end()) return std::nullopt;
+        return base + found->second;
+    }
+    const auto found = image.export_rvas().find(name);
+    if (found == image.export_rvas().end()) return std::nullopt;
+    return base + found->second;
+}
+
+// "OTHER.name" as {"OTHER.dll", "name"}: Windows names the DLL of a
+// forwarder without its extension, and the function after the last dot.
+std::optional<std::pair<std::string, std::string>> forwarder_of(const PeImage& image, std::string_view name) {
+    const auto found = image.export_forwarders().find(name);
+    if (found == image.export_forwarders().end()) return std::nullopt;
+    const std::string& target = found->second;
+    const size_t dot = target.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == target.size()) return std::nullopt;
+    return std::pair{target.substr(0, dot) + ".dll", target.substr(dot + 1)};
 }
 
 }  // namespace
@@ -150,24 +177,28 @@ std::unique_ptr<PeModule> PeModule::load_image(EmulatedMachine& machine, ImportR
         }
     }
 
+    // Known to the resolver before its imports are bound: a DLL they load
+    // may import it back. The lookup holds the image, not the module, so
+    // that a resolver that keeps it past the module finds nothing amiss.
+    resolver.module_mapped(file, base, module->image_size_,
+                           [image, base, resolver = &resolver](std::string_view wanted) -> std::optional<uint32_t> {
+                               if (const auto address = export_of(*image, base, wanted)) return address;
+                               if (const auto target = forwarder_of(*image, wanted))
+                                   return resolver->resolve(target->first, target->second);
+                               return std::nullopt;
+                           });
+    module->resolver_ = &resolver;
+
     // Imports: each cell gets the resolver's address, or a trap naming it.
     for (const PeImportDll& dll : pe.imports()) {
         for (const PeImportFunction& function : dll.functions) {
             Import import{dll.dll, function.name, base + function.iat_rva, false};
             std::optional<uint32_t> address = resolver.resolve(dll.dll, function.name);
             import.bound = address.has_value();
-            put32(machine, base, function.iat_rva, address ? *address : resolver.trap(dll.dll, function.name));
+            put32(machine, base, function.iat_rva, address ? *address : resolver.trap(dll.dll, function.name, {}));
             module->imports_.push_back(std::move(import));
         }
     }
-    for (const auto& [export_name, rva] : pe.export_rvas()) module->exports_.emplace(export_name, base + rva);
-    resolver.module_mapped(file, base, module->image_size_,
-                           [exports = module->exports_](std::string_view wanted) -> std::optional<uint32_t> {
-                               const auto found = exports.find(wanted);
-                               if (found == exports.end()) return std::nullopt;
-                               return found->second;
-                           });
-    module->resolver_ = &resolver;
 
     // Thread-local storage: the block from its template, its index where the
     // module looks for it, then the callbacks.
@@ -252,9 +283,11 @@ PeModule::~PeModule() {
 }
 
 std::optional<uint32_t> PeModule::export_address(std::string_view name) const {
-    const auto found = exports_.find(name);
-    if (found == exports_.end()) return std::nullopt;
-    return found->second;
+    return export_of(*image_, base_, name);
+}
+
+std::optional<std::pair<std::string, std::string>> PeModule::forwarder(std::string_view name) const {
+    return forwarder_of(*image_, name);
 }
 
 }  // namespace emulator

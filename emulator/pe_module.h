@@ -4,12 +4,15 @@
 // headers mapped read-only and each page with its sections' protection (the
 // more permissive where sections share a page; pages no section covers stay
 // inaccessible), base relocations applied (HIGHLOW; any other type refuses a
-// module that must move), imports bound by DLL!name (data imports included:
-// the resolver gives their data's address), a TLS directory set up (block,
-// index, callbacks with DLL_PROCESS_ATTACH before the entry routine), then
-// the entry routine called as Windows does (stdcall: module handle, reason,
-// 0) and its BOOL checked. Exports by name; the bitmaps come from the same
-// file. The module's regions in memory() are named "<section> of <file>".
+// module that must move), the module made known to the resolver (so that the
+// DLLs its imports load, which may import it back, find it), imports bound by
+// DLL!name (data imports included: the resolver gives their data's address),
+// a TLS directory set up (block, index, callbacks with DLL_PROCESS_ATTACH
+// before the entry routine), then the entry routine called as Windows does
+// (stdcall: module handle, reason, 0) and its BOOL checked. Exports by name
+// and by ordinal, forwarders followed through the resolver; the bitmaps come
+// from the same file. The module's regions in memory() are named
+// "<section> of <file>".
 #pragma once
 
 #include <cstdint>
@@ -34,11 +37,21 @@ public:
     // The guest address of DLL!name (a function's, or a data import's data),
     // or nullopt when there is none. `name` is "#n" for an import by ordinal.
     virtual std::optional<uint32_t> resolve(std::string_view dll, std::string_view name) = 0;
-    // A routine that stops the call naming DLL!name (GuestFault kUnboundImport).
-    virtual uint32_t trap(std::string_view dll, std::string_view name) = 0;
+    // A routine that stops the call naming DLL!name (GuestFault kUnboundImport);
+    // `why` is what is known of why there is none (empty: nothing), which a
+    // resolver standing before another may add to as it passes the call on.
+    virtual uint32_t trap(std::string_view dll, std::string_view name, std::string_view why) = 0;
+    // Whether DLL is one the resolver provides itself (a function it lacks
+    // is missing, not to be looked for elsewhere).
+    virtual bool provides(std::string_view dll) const {
+        (void)dll;
+        return false;
+    }
     // A module was mapped (for GetModuleHandle and GetProcAddress); called
-    // before its TLS callbacks and entry routine run. `name` is its file's
-    // name without the directory; `size` the image's size in memory.
+    // before its imports are bound and its TLS callbacks and entry routine
+    // run. `name` is its file's name without the directory; `size` the
+    // image's size in memory; `exports` finds an export by name or "#n",
+    // following a forwarder through the resolver the module was loaded with.
     virtual void module_mapped(const std::string& name, uint32_t base, uint32_t size,
                                std::function<std::optional<uint32_t>(std::string_view)> exports) = 0;
     // The module mapped at `base` is gone (its PeModule was destroyed, or its
@@ -81,7 +94,12 @@ public:
     const std::string& path() const { return path_; }
     uint32_t base() const { return base_; }
     uint32_t image_size() const { return image_size_; }
+    // An export's address, by name or "#ordinal"; nullopt for one it lacks
+    // or forwards (see forwarder()).
     std::optional<uint32_t> export_address(std::string_view name) const;
+    // Where it forwards an export, by name or "#ordinal": {"OTHER.dll",
+    // "name" or "#n"}; nullopt for one it does not forward.
+    std::optional<std::pair<std::string, std::string>> forwarder(std::string_view name) const;
     const std::vector<Import>& imports() const { return imports_; }
     // The file as read: its bitmaps among the rest.
     const std::shared_ptr<const PeImage>& image() const { return image_; }
@@ -100,7 +118,6 @@ private:
     bool attached_ = false;  // DLL_PROCESS_ATTACH ran (and did not fault): detach on destruction
     std::optional<uint32_t> tls_index_;
     std::vector<uint32_t> tls_callbacks_;
-    std::map<std::string, uint32_t, std::less<>> exports_;
     std::vector<Import> imports_;
     std::shared_ptr<const PeImage> image_;
 };

@@ -210,8 +210,8 @@ struct Context {
     std::map<std::string, uint32_t> dll_handles;  // provided DLL -> handle
     std::function<std::optional<uint32_t>(std::string_view dll, std::string_view name)> resolve;
     uint32_t dll_handle(const std::string& provided);
-    // Lookups see only modules still mapped: PeModule unmaps a module it
-    // unloads without telling the environment.
+    // Lookups see only modules still mapped: a resolver standing in front
+    // that does not pass module_unmapped on leaves a module's entry behind.
     bool mapped(const Module& module) const { return machine.protection(module.base).has_value(); }
     Module* module_at(uint32_t address);
     Module* module_named(std::string_view name);

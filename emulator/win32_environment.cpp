@@ -326,7 +326,7 @@ public:
     win32::Context& context() { return context_; }
 
     std::optional<uint32_t> resolve(std::string_view dll, std::string_view name);
-    uint32_t trap(std::string_view dll, std::string_view name);
+    uint32_t trap(std::string_view dll, std::string_view name, std::string_view why);
 
     template <Shape S, auto Handler>
     uint32_t bind(const Entry& entry) {
@@ -478,15 +478,16 @@ std::optional<uint32_t> Binder::resolve(std::string_view dll, std::string_view n
     return address;
 }
 
-uint32_t Binder::trap(std::string_view dll, std::string_view name) {
+uint32_t Binder::trap(std::string_view dll, std::string_view name, std::string_view why) {
     const std::string key = std::string(dll) + "!" + std::string(name);
     if (const auto it = traps_.find(key); it != traps_.end()) return it->second;
     Context& context = context_;
-    const uint32_t address =
-        machine_.host_routine(key, 0, Convention::kStdcall, [&context, key](std::span<const uint32_t>) -> uint32_t {
+    const std::string message =
+        "call of " + key + ", which the host does not provide" + (why.empty() ? "" : ": " + std::string(why));
+    const uint32_t address = machine_.host_routine(
+        key, 0, Convention::kStdcall, [&context, key, message](std::span<const uint32_t>) -> uint32_t {
             ++context.calls[key];
-            throw GuestFault(GuestFault::Kind::kUnboundImport, 0, 0,
-                             "call of " + key + ", which the host does not provide");
+            throw GuestFault(GuestFault::Kind::kUnboundImport, 0, 0, message);
         });
     traps_.emplace(key, address);
     return address;
@@ -508,7 +509,16 @@ std::optional<uint32_t> Win32Environment::resolve(std::string_view dll, std::str
     return impl_->resolve(dll, name);
 }
 
-uint32_t Win32Environment::trap(std::string_view dll, std::string_view name) { return impl_->trap(dll, name); }
+uint32_t Win32Environment::trap(std::string_view dll, std::string_view name, std::string_view why) {
+    return impl_->trap(dll, name, why);
+}
+
+bool Win32Environment::provides(std::string_view dll) const { return win32::provided_dll(dll).has_value(); }
+
+void Win32Environment::module_unmapped(uint32_t base) {
+    std::erase_if(impl_->context().modules,
+                  [base](const win32::Context::Module& module) { return module.base == base; });
+}
 
 void Win32Environment::module_mapped(const std::string& name, uint32_t base, uint32_t size,
                                      std::function<std::optional<uint32_t>(std::string_view)> exports) {

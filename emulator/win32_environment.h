@@ -39,9 +39,11 @@ public:
     // ".dll"), bound once; nullopt when this environment does not provide
     // it. Data imports (msvcrt's _iob, _commode...) give the data's address.
     std::optional<uint32_t> resolve(std::string_view dll, std::string_view name) override;
-    uint32_t trap(std::string_view dll, std::string_view name) override;
+    uint32_t trap(std::string_view dll, std::string_view name, std::string_view why) override;
+    bool provides(std::string_view dll) const override;
     void module_mapped(const std::string& name, uint32_t base, uint32_t size,
                        std::function<std::optional<uint32_t>(std::string_view)> exports) override;
+    void module_unmapped(uint32_t base) override;
 
     // FindWindowA's answer: whether a top-level window of that class and
     // title is open (nullopt: any). Default: none is.

@@ -323,7 +323,10 @@ Panel::~Panel() { gauges_.clear(); }
 
 std::vector<std::string> Panel::source_files() const {
     std::vector<std::string> files{config_.source};
-    for (const auto& [key, module] : modules_) files.push_back(module->path());
+    for (const auto& [key, module] : modules_) {
+        files.push_back(module->path());
+        for (const runtime::ModuleLibrary& library : module->libraries()) files.push_back(library.path);
+    }
     for (const auto& [key, resources] : resources_) {
         if (!resources.empty()) files.push_back(resources);
     }

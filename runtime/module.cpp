@@ -143,6 +143,8 @@ emulator::GuestMemory& Module::memory() const { return code_->machine().memory()
 
 std::vector<std::string> Module::unbound_imports() const { return code_->unbound_imports(); }
 
+std::vector<ModuleLibrary> Module::libraries() const { return code_->libraries(); }
+
 uint64_t Module::instructions() const { return instructions_run(code_->machine()); }
 
 uint64_t Module::allocations() const { return code_->allocations(); }

@@ -56,6 +56,13 @@ private:
     Kind kind_;
 };
 
+// A DLL loaded for a module: one it imports that the host does not provide
+// itself, or one such a DLL imports.
+struct ModuleLibrary {
+    std::string path;
+    std::string imported_by;  // the file name of the module or DLL importing it
+};
+
 // The bitmaps of a PE file read once for several loads of one module.
 using ModuleResources = std::shared_ptr<const emulator::PeImage>;
 
@@ -96,6 +103,8 @@ public:
 
     // Imports bound to a trap, as DLL!name.
     std::vector<std::string> unbound_imports() const;
+    // The DLLs loaded for it, in the order they were set up.
+    std::vector<ModuleLibrary> libraries() const;
     // Instructions its code has run so far (0 where the machine cannot count
     // them: the twin's runs natively).
     uint64_t instructions() const;

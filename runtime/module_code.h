@@ -53,6 +53,9 @@ public:
     virtual std::vector<CodeSection> sections() const = 0;
     // The bitmaps the file carries itself (the PE); null for the twin.
     virtual std::shared_ptr<const emulator::PeImage> own_resources() const = 0;
+    // The DLLs loaded for the module, in the order they were set up (none
+    // where the machine loads none: the twin's).
+    virtual std::vector<ModuleLibrary> libraries() const = 0;
     // Imports bound to a trap, as DLL!name.
     virtual std::vector<std::string> unbound_imports() const = 0;
     // Imports module code called, as DLL!name with the count; empty where the

@@ -1,6 +1,7 @@
 // The bench host's modules: the PE file itself, run in the emulator with the
 // Windows functions gauge modules import.
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -9,6 +10,7 @@
 #include "emulator/dwarf_lines.h"
 #include "emulator/emulated_machine.h"
 #include "emulator/gdb_stub.h"
+#include "emulator/pe_dependencies.h"
 #include "emulator/pe_module.h"
 #include "emulator/win32_environment.h"
 #include "platform/text_input.h"
@@ -41,6 +43,26 @@ DebuggerState& debugger_state() {
 }
 
 std::string file_name(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+// Where the DLLs a module imports are looked for after its own folder:
+// GAUGEBENCH_DLL_PATH's folders (separated by ':'; set empty: none), else
+// the MinGW run-time's on this machine. Read once.
+const std::vector<std::string>& dll_folders() {
+    static const std::vector<std::string> folders = [] {
+        const char* set = std::getenv("GAUGEBENCH_DLL_PATH");
+        if (set == nullptr) return emulator::mingw_dll_folders();
+        std::vector<std::string> named;
+        std::string_view rest(set);
+        while (!rest.empty()) {
+            const size_t colon = rest.find(':');
+            const std::string_view folder = rest.substr(0, colon);
+            if (!folder.empty()) named.emplace_back(folder);
+            rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+        }
+        return named;
+    }();
+    return folders;
+}
 
 // "Korvane!Altimeter, gauge_callback (update), at 0x10001234 (.text of Korvane.gau)".
 std::string describe_stop(emulator::EmulatedMachine& machine, uint32_t pc) {
@@ -105,7 +127,10 @@ public:
     std::optional<uint32_t> resolve(std::string_view dll, std::string_view name) override {
         return inner_.resolve(dll, name);
     }
-    uint32_t trap(std::string_view dll, std::string_view name) override { return inner_.trap(dll, name); }
+    uint32_t trap(std::string_view dll, std::string_view name, std::string_view why) override {
+        return inner_.trap(dll, name, why);
+    }
+    bool provides(std::string_view dll) const override { return inner_.provides(dll); }
     void module_mapped(const std::string& name, uint32_t base, uint32_t size,
                        std::function<std::optional<uint32_t>(std::string_view)> exports) override {
         bases.emplace_back(name, base);
@@ -142,7 +167,7 @@ public:
             }
         }
         try {
-            module_ = emulator::PeModule::load(machine_, mapped_, path);
+            module_ = dlls_.load(path);
         } catch (const emulator::LoadError& error) {
             throw ModuleError(error.what(), ModuleError::Kind::kFile);
         } catch (const emulator::PeError& error) {
@@ -186,6 +211,11 @@ public:
         return out;
     }
     std::shared_ptr<const emulator::PeImage> own_resources() const override { return module_->image(); }
+    std::vector<ModuleLibrary> libraries() const override {
+        std::vector<ModuleLibrary> out;
+        for (const emulator::DependentDll& dll : dlls_.loaded()) out.push_back({dll.path, dll.imported_by});
+        return out;
+    }
     std::vector<std::string> unbound_imports() const override {
         std::vector<std::string> names;
         for (const emulator::Import& import : module_->imports()) {
@@ -221,15 +251,22 @@ public:
 private:
     std::vector<emulator::gdb::Library> libraries(const std::string& full) const {
         std::vector<emulator::gdb::Library> out;
+        const std::vector<emulator::DependentDll> dlls = dlls_.loaded();
         for (const auto& [name, base] : mapped_.bases) {
+            // The module's own file, or a DLL loaded for it; a name alone
+            // for one still loading.
+            std::string path = name == file_name(full) ? full : name;
+            for (const emulator::DependentDll& dll : dlls) {
+                if (file_name(dll.path) == name) path = dll.path;
+            }
             uint32_t first = 0x1000;
             try {
-                const emulator::PeImage image = emulator::PeImage::read_file(full);
+                const emulator::PeImage image = emulator::PeImage::read_file(path);
                 if (!image.sections().empty()) first = image.sections().front().virtual_address;
             } catch (const std::exception&) {
                 // The file changed since: its sections' usual place.
             }
-            out.push_back({name == file_name(full) ? full : name, base + first});
+            out.push_back({path, base + first});
         }
         return out;
     }
@@ -245,6 +282,7 @@ private:
     } unlisted_{&machine_};
     emulator::Win32Environment environment_;
     MappedModules mapped_{environment_};
+    emulator::DependentDlls dlls_{machine_, mapped_, dll_folders()};
     std::unique_ptr<emulator::PeModule> module_;
 };
 

@@ -317,6 +317,7 @@ public:
     }
     std::vector<CodeSection> sections() const override { return sections_; }
     std::shared_ptr<const emulator::PeImage> own_resources() const override { return nullptr; }
+    std::vector<ModuleLibrary> libraries() const override { return {}; }
     std::vector<std::string> unbound_imports() const override { return {}; }
     std::vector<std::pair<std::string, uint64_t>> import_calls() const override { return {}; }
     uint64_t allocations() const override { return 0; }

@@ -335,6 +335,7 @@ ModuleListing list_module(runtime::Host& host, const runtime::Module& module, do
     listing.module_id = linkage.module_id;
     listing.module_version = linkage.module_version;
     listing.unbound_imports = module.unbound_imports();
+    listing.libraries = module.libraries();
     for (const runtime::GaugePtr gauge : module.gauges()) {
         GaugeListing& entry = listing.gauges.emplace_back();
         entry.name = module.gauge_name(gauge);
@@ -384,6 +385,8 @@ std::vector<std::string> faults(const ModuleListing& listing) {
 void print(std::FILE* out, const ModuleListing& listing) {
     std::fprintf(out, "%s: module id 0x%X, version 0x%X, %zu gauge%s\n", listing.path.c_str(), listing.module_id,
                  listing.module_version, listing.gauges.size(), listing.gauges.size() == 1 ? "" : "s");
+    for (const runtime::ModuleLibrary& library : listing.libraries)
+        std::fprintf(out, "loads %s, which %s imports\n", library.path.c_str(), library.imported_by.c_str());
     if (!listing.unbound_imports.empty()) {
         std::fprintf(out, "imports the host does not provide (a call of one stops the module's call):");
         for (const std::string& name : listing.unbound_imports) std::fprintf(out, " %s", name.c_str());
@@ -436,6 +439,9 @@ std::string json(const ModuleListing& listing) {
         if (gauge.fault) entry["fault"] = true;
         gauges.push_back(std::move(entry));
     }
+    ordered_json libraries = ordered_json::array();
+    for (const runtime::ModuleLibrary& library : listing.libraries)
+        libraries.push_back({{"path", library.path}, {"imported_by", library.imported_by}});
     ordered_json events = ordered_json::array();
     for (const runtime::KeyEvent& event : listing.key_events) {
         ordered_json entry = {{"id", event.id}, {"value", event.value}};
@@ -446,6 +452,7 @@ std::string json(const ModuleListing& listing) {
                                    {"module_id", listing.module_id},
                                    {"module_version", listing.module_version},
                                    {"unbound_imports", listing.unbound_imports},
+                                   {"libraries", libraries},
                                    {"gauges", std::move(gauges)},
                                    {"key_events", std::move(events)}};
     // Names come from the module's bytes: one that is no UTF-8 still gives JSON.

@@ -41,7 +41,8 @@ struct ModuleListing {
     std::string path;
     uint32_t module_id = 0;
     uint32_t module_version = 0;
-    std::vector<std::string> unbound_imports;  // DLL!name: calling one stops the module's call
+    std::vector<std::string> unbound_imports;       // DLL!name: calling one stops the module's call
+    std::vector<runtime::ModuleLibrary> libraries;  // the DLLs loaded for it
     std::vector<GaugeListing> gauges;
     std::vector<runtime::KeyEvent> key_events;  // sent by the gauges while listed
 };

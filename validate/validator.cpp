@@ -223,6 +223,8 @@ std::vector<Observation> first_load(Report& report, Memo& memo, const std::strin
         return {};
     }
     report.ran(Check::kModuleLoads);
+    for (const runtime::ModuleLibrary& library : module->libraries())
+        report.info(Check::kModuleLoads, "", "", "DLL", library.path + ", which " + library.imported_by + " imports");
     check_unbound_imports(report, *module);
     const bool bitmaps_known = !options.pe.empty() || !options.bitmap_sizes.empty();
     const Records records = read_records(*module, &report, bitmaps_known, host.key_event_handlers());

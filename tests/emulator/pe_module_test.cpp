@@ -41,7 +41,7 @@ public:
         if (found == provided.end()) return std::nullopt;
         return found->second;
     }
-    uint32_t trap(std::string_view dll, std::string_view name) override {
+    uint32_t trap(std::string_view dll, std::string_view name, std::string_view) override {
         const std::string what = std::string(dll) + "!" + std::string(name);
         trapped.push_back(what);
         return machine_.host_routine(what, 0, Convention::kStdcall, [what](auto) -> uint32_t {

@@ -112,11 +112,14 @@ TEST(Win32Environment, BindsEachFunctionOnceWhateverTheDllsSpelling) {
     EXPECT_EQ(w.environment.calls().at("KERNEL32.dll!GetTickCount"), 2u);
 
     try {
-        w.machine.call(w.environment.trap("NOSUCH.dll", "Function"), {}, Convention::kStdcall);
+        w.machine.call(w.environment.trap("NOSUCH.dll", "Function", "nowhere to be found"), {}, Convention::kStdcall);
         ADD_FAILURE() << "the trap returned";
     } catch (const GuestFault& fault) {
         EXPECT_EQ(fault.kind(), Kind::kUnboundImport);
-        EXPECT_NE(std::string(fault.what()).find("NOSUCH.dll!Function"), std::string::npos) << fault.what();
+        EXPECT_TRUE(std::string_view(fault.what())
+                        .starts_with("call of NOSUCH.dll!Function, which the host does not provide: "
+                                     "nowhere to be found (called from "))
+            << fault.what();
     }
 }
 

@@ -28,7 +28,7 @@ class TrapEveryImport : public emulator::ImportResolver {
 public:
     explicit TrapEveryImport(emulator::EmulatedMachine& machine) : machine_(machine) {}
     std::optional<uint32_t> resolve(std::string_view, std::string_view) override { return std::nullopt; }
-    uint32_t trap(std::string_view dll, std::string_view name) override {
+    uint32_t trap(std::string_view dll, std::string_view name, std::string_view) override {
         const std::string key = std::string(dll) + "!" + std::string(name);
         return machine_.host_routine(
             key, 0, emulator::Convention::kStdcall, [key](std::span<const uint32_t>) -> uint32_t {

@@ -10,7 +10,9 @@
 # (a panel of a gauge that opens events and never closes them), fifo.bmp
 # (a FIFO, which blocks whoever opens it to read) and piped.png (a picture
 # `render -o -` wrote to a pipe); LIBC names a shared library that is no PE
-# file.
+# file. {M}/dlls holds SharedLibgcc.gau beside the DLLs of libgcc it imports,
+# which {M}/SharedLibgcc.gau lacks; GAUGEBENCH_DLL_PATH names the empty
+# {T}/no_dlls, so that no module finds a DLL elsewhere on this machine.
 # cmake -DGAUGEBENCH=<program> -DM=<dir> -DS=<dir> -DT=<dir> -DLIBC=<file> -DVERSION=<x.y.z> -P command_line.cmake
 string(ASCII 27 escape)
 set(rows
@@ -121,9 +123,14 @@ set(rows
   "2|^gaugebench new: 'a/b' is no module name: it takes a letter, then up to 63 letters, digits, '_' or '-'\n$|new a/b --dir {T}"
   "2|^gaugebench new: 'nul' is no module name: Windows keeps it for a device\n$|new nul --dir {T}"
   "2|^gaugebench new: --dir [^\n]*/nowhere: there is no such folder\n$|new Demo --dir {T}/nowhere"
+  "0|KV000  pass[^\n]*\n[^\n]*info DLL: [^\n]*/dlls/libwinpthread-1.dll, which libgcc_s_dw2-1.dll imports\n[^\n]*info DLL: [^\n]*/dlls/libgcc_s_dw2-1.dll, which SharedLibgcc.gau imports\n|validate {M}/dlls/SharedLibgcc.gau"
+  "0|(^|\n)read [^\n]*/dlls/libgcc_s_dw2-1.dll\n|-v render {S}/tests/fixtures/dlls/shared_libgcc.cfg -o {T}/shared_libgcc.png --modules {M}/dlls"
+  "0|\nloads [^\n]*/dlls/libgcc_s_dw2-1.dll, which SharedLibgcc.gau imports\n|list {M}/dlls/SharedLibgcc.gau"
+  "1|KV000  fail[^\n]*\n[^\n]*SharedLibgcc.gau: entry routine: call of libgcc_s_dw2-1.dll!__register_frame_info, which the host does not provide: libgcc_s_dw2-1.dll is in none of the folders searched .the module's folder [^\n]*/win, [^\n]*/no_dlls.. link the module with -static-libgcc -static-libstdc.. to carry|validate {M}/SharedLibgcc.gau"
 )
 
-file(MAKE_DIRECTORY ${T})
+file(MAKE_DIRECTORY ${T} ${T}/no_dlls)
+set(ENV{GAUGEBENCH_DLL_PATH} ${T}/no_dlls)
 file(WRITE ${T}/empty.gau "")
 file(WRITE ${T}/big.cfg "[Window00]\nsize_mm=10000,10000\nvisible=1\ngauge00=Korvane!Airspeed, 40, 30, 220\n")
 file(WRITE ${T}/crash.cfg "[Window00]\nsize_mm=200,200\nvisible=1\ngauge00=EmuCrash!Crash, 0, 0, 100\n")
