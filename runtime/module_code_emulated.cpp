@@ -325,7 +325,8 @@ void observe_debugger(std::function<void(const std::string& where)> stopped, std
 
 void start_coverage() { coverage_state().on = true; }
 
-std::string coverage_tracefile(const std::string& test_name, std::vector<std::string>& warnings) {
+std::string coverage_tracefile(const std::string& test_name, const SourceFilter& filter,
+                               std::vector<std::string>& warnings, CoverageSummary& summary) {
     std::vector<ModuleCoverage> modules;
     auto all = coverage_state().blocks;
     for (const EmulatedCode* code : coverage_state().loaded) code->keep_coverage(all);
@@ -340,10 +341,11 @@ std::string coverage_tracefile(const std::string& test_name, std::vector<std::st
             continue;
         }
         for (const auto& [rva, block] : blocks) module.blocks.push_back(block);
+        choose_sources(module, filter, summary.sources);
         modules.push_back(std::move(module));
     }
     if (modules.empty() && !all.empty()) throw std::runtime_error("no module's coverage could be reported");
-    return lcov_tracefile(test_name, modules, warnings);
+    return lcov_tracefile(test_name, modules, warnings, &summary.totals);
 }
 
 void stop_all_module_calls() { emulator::EmulatedMachine::stop_all_calls(); }

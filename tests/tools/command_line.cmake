@@ -368,30 +368,45 @@ if(NOT output MATCHES "^exit 0 after [12]?[0-9] tenths\n" OR NOT said MATCHES "i
   string(APPEND failures "\nSIGTERM during serve's first calls:\n${output}${errors}${said}")
 endif()
 
-# --coverage: validate on the debug build writes an lcov tracefile naming
-# Korvane's own sources, with lines run and lines not, that genhtml draws
-# from the checkout's top.
-execute_process(COMMAND ${GAUGEBENCH} validate ${M}/debug/Korvane.gau --coverage ${T}/korvane.info -q
-  WORKING_DIRECTORY ${S} TIMEOUT 120 RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
-set(run "")
-set(not_run "")
-if(EXISTS ${T}/korvane.info)
-  file(STRINGS ${T}/korvane.info run REGEX "^DA:[0-9]+,[1-9]")
-  file(STRINGS ${T}/korvane.info not_run REGEX "^DA:[0-9]+,0$")
-  file(STRINGS ${T}/korvane.info sources REGEX "^SF:korvane/flight/clock_timer.cpp$")
-endif()
-if(NOT status EQUAL 0 OR NOT run OR NOT not_run OR NOT sources)
-  string(APPEND failures "\nvalidate --coverage: exit ${status}\n${output}")
-else()
-  find_program(GENHTML genhtml)
-  if(GENHTML)
-    execute_process(COMMAND ${GENHTML} -q -o ${T}/coverage ${T}/korvane.info WORKING_DIRECTORY ${S} TIMEOUT 120
-      RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
-    if(NOT status EQUAL 0 OR NOT EXISTS ${T}/coverage/index.html)
-      string(APPEND failures "\ngenhtml of validate's coverage: exit ${status}\n${output}")
+# --coverage from a folder outside the checkout: each report names the
+# designer's own sources by their real paths (none of the compiler's, the C
+# runtime's, the kit's or the build tree's layers), with lines run and lines
+# not where the validator misses some, and genhtml draws every one with no
+# flag of its own: Korvane's debug build, the debuggee's build with the C
+# runtime's start-up, and Dropwatch's release build (no line table: its
+# module file, by pieces of code).
+file(REAL_PATH ${S} source_root)
+file(REAL_PATH ${M} module_root)
+set(coverage_runs
+  "korvane|validate ${M}/debug/Korvane.gau|SF:${source_root}/korvane/flight/clock_timer.cpp\nFN|DA:[0-9]+,0\n"
+  "crt|render ${S}/tests/fixtures/debuggee/debuggee.cfg -o ${T}/crt.png --modules ${M}/crt|SF:${source_root}/tests/fixtures/debuggee/debuggee.cpp\nFN|."
+  "plain|validate ${M}/Dropwatch.gau|SF:${module_root}/Dropwatch.gau\nFN|.")
+find_program(GENHTML genhtml)
+foreach(run ${coverage_runs})
+  string(REPLACE "|" ";" run "${run}")
+  list(GET run 0 name)
+  list(GET run 1 arguments)
+  list(GET run 2 named)
+  list(GET run 3 unrun)
+  separate_arguments(arguments UNIX_COMMAND "${arguments}")
+  file(REMOVE ${T}/${name}.info)
+  execute_process(COMMAND ${GAUGEBENCH} ${arguments} --coverage ${T}/${name}.info -q
+    WORKING_DIRECTORY ${T} TIMEOUT 120 RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  set(report "")
+  if(EXISTS ${T}/${name}.info)
+    file(READ ${T}/${name}.info report)
+  endif()
+  if(NOT status EQUAL 0 OR NOT report MATCHES "${named}" OR NOT report MATCHES "DA:[0-9]+,[1-9]"
+     OR NOT report MATCHES "${unrun}" OR report MATCHES "SF:(/usr/|[^\n]*/(layers|gaugekit|frame|mingw-w64-crt)/)")
+    string(APPEND failures "\n--coverage of ${name}: exit ${status}\n${output}${report}")
+  elseif(GENHTML)
+    execute_process(COMMAND ${GENHTML} -q -o ${T}/coverage_${name} ${T}/${name}.info WORKING_DIRECTORY ${T}
+      TIMEOUT 120 RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+    if(NOT status EQUAL 0 OR NOT EXISTS ${T}/coverage_${name}/index.html)
+      string(APPEND failures "\ngenhtml of the coverage of ${name}: exit ${status}\n${output}")
     endif()
   endif()
-endif()
+endforeach()
 
 if(failures)
   message(FATAL_ERROR "${failures}")
