@@ -185,12 +185,13 @@ void Inspection::warn_unknown_gauges(const std::vector<std::string>& gauges) con
 }
 
 void Inspection::finish() {
-    const auto done = [](std::unique_ptr<platform::OutputFile>& file, std::FILE* stream, const char* what) {
+    const auto done = [this](std::unique_ptr<platform::OutputFile>& file, std::FILE* stream, const char* what) {
         if (!file) {
             if (std::fflush(stream) != 0) throw platform::OutputFileError(std::string("standard output: ") + what);
             return;
         }
         file->commit();
+        written_.push_back(file->path());
     };
     if (coverage_stream_ != nullptr) {
         std::vector<std::string> warnings;

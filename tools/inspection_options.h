@@ -71,6 +71,9 @@ public:
     // Writes the rest (the trace's, the coverage of what ran until now) and
     // gives the files their names.
     void finish();
+    // The files finish() gave their names (not standard output), for a
+    // summary's files_written.
+    const std::vector<std::string>& files_written() const { return written_; }
 
 private:
     void say_coverage(const runtime::CoverageSummary& summary) const;
@@ -81,6 +84,7 @@ private:
     std::FILE* trace_stream_ = nullptr;  // the trace's file, or standard output
     std::FILE* coverage_stream_ = nullptr;
     std::unique_ptr<runtime::Trace> trace_;
+    std::vector<std::string> written_;
 };
 
 }  // namespace gaugebench

@@ -283,12 +283,14 @@ if(NOT status EQUAL 0 OR json_error OR count LESS 50 OR NOT high MATCHES "^24(\\
   string(APPEND failures "\nvocabulary --json -: exit ${status}, ${json_error}, ${count} entries, first ${unit} to ${high}, ${meaning}")
 endif()
 # --json -: standard output holds the summary alone, one JSON document
-# naming what was written; a scenario's printed lines go to stderr instead,
+# naming what was written (a trace and a coverage report too); a scenario's printed lines go to stderr instead,
 # and no text summary.
 file(WRITE ${T}/printing.txt "panel ${S}/panel/panel.cfg\nset airspeed 180\nupdate 2\necho hello\nprint airspeed\nsnapshot json.png\n")
 foreach(case
     "render {S}/panel/panel.cfg -o {T}/json.png --modules {M} --json -|files_written 0|{T}/json.png"
     "scenario {T}/printing.txt --out {T}/out --modules {M} --json -|files_written 0|{T}/out/json.png"
+    "render {S}/panel/panel.cfg -o {T}/json.png --modules {M} --json - --trace {T}/json.jsonl|files_written 1|{T}/json.jsonl"
+    "scenario {T}/printing.txt --out {T}/out --modules {M} --json - --coverage {T}/json.info|files_written 1|{T}/json.info"
     "scenario {T}/printing.txt --out {T}/out --modules {M} --json -|printed 1 values 0 variable|airspeed"
     "scenario {T}/printing.txt --out {T}/out --modules {M} --json -|printed 1 values 0 value|180.0")
   string(REPLACE "{M}" "${M}" case "${case}")
