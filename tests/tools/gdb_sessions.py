@@ -65,9 +65,11 @@ ROWS = [
      0, [], "debuggee"),
     ("fault", "mingw", ["scenario", f"{debuggee}/fault.txt", "--modules", pe, "--out", "{work}/fault"],
      SYMBOLS + ["continue", "bt", "detach"],
-     [r"^Program received signal SIGSEGV, Segmentation fault\.\n.*probe_callback .*debuggee\.cpp:35\n"
+     [r"^stopped in Debuggee!Probe, gauge_callback \(update\), probe_callback, debuggee\.cpp:35: write at 0x00000000 ",
+      r"^Program received signal SIGSEGV, Segmentation fault\.\n.*probe_callback .*debuggee\.cpp:35\n"
       r"35\t        \*nowhere = g_updates;$", r"^#0  .*probe_callback .*debuggee\.cpp:35\n#1 "],
-     1, [r"Debuggee\.gau: gauge Probe, gauge callback .*write at 0x00000000"], None),
+     1, [r"fault\.txt:6: Debuggee\.gau: gauge Probe, gauge_callback \(update\): write at 0x00000000 .*"
+         r"\(debuggee\.cpp:35, in probe_callback\)$"], None),
     # Korvane's debug build: a needle's callback, its argument and its local
     # (a double, on the x87 stack); a gauge callback's update, by condition.
     ("Korvane", "mingw", PANEL,
