@@ -26,8 +26,8 @@ class Trace;
 
 struct CallContext {
     const Module* module = nullptr;
-    std::string_view gauge;     // empty: the module's own (module_init, a key-event routine)
-    std::string_view callback;  // "gauge_callback (update)", "mouse handler", "module_init"
+    std::string_view gauge;         // empty: the module's own (module_init, a key-event routine)
+    std::string_view callback;      // "gauge_callback (update)", "mouse handler", "module_init"
     std::optional<KeyEvent> event;  // the event a key-event routine is run for
 };
 

@@ -239,13 +239,16 @@ bool note_choice(const std::string& written, const std::string& real, const Sour
         case SourceChoice::kReported: chosen.reported.insert(real); return true;
         case SourceChoice::kMissing:
             // The C runtime's sources, named where its builder had them, are its still.
-            if (const Exclusion* exclusion = default_exclusion(written); exclusion != nullptr && filter.include.empty()) {
+            if (const Exclusion* exclusion = default_exclusion(written);
+                exclusion != nullptr && filter.include.empty()) {
                 chosen.excluded[exclusion->whose].insert(written);
             } else {
                 chosen.missing.insert(written);
             }
             return false;
-        case SourceChoice::kExcludedByDefault: chosen.excluded[default_exclusion(real)->whose].insert(real); return false;
+        case SourceChoice::kExcludedByDefault:
+            chosen.excluded[default_exclusion(real)->whose].insert(real);
+            return false;
         case SourceChoice::kLeftOutByFilter: chosen.filtered.insert(real); return false;
     }
     return false;

@@ -403,8 +403,9 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
     // A value an element is drawn by: its callback's result when it has one,
     // else its source variable's value (read only then).
     const auto value_of = [&](auto callback, const guest::MODULE_VAR& source, std::string_view field) {
-        return callback ? call_value(callback.address, element.address, element_callback_name(header.element_type, field))
-                        : source.value;
+        return callback
+                   ? call_value(callback.address, element.address, element_callback_name(header.element_type, field))
+                   : source.value;
     };
     switch (header.element_type) {
         case kNeedle: {
@@ -435,10 +436,8 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
         }
         case kMovingImage: {
             const auto pointer = element.cast<guest::ELEMENT_MOVING_IMAGE>();
-            const double value_x =
-                value_of(mem.read(pointer).callback_x, mem.read(pointer).source_x, "callback_x");
-            const double value_y =
-                value_of(mem.read(pointer).callback_y, mem.read(pointer).source_y, "callback_y");
+            const double value_x = value_of(mem.read(pointer).callback_x, mem.read(pointer).source_x, "callback_x");
+            const double value_y = value_of(mem.read(pointer).callback_y, mem.read(pointer).source_y, "callback_y");
             const guest::ELEMENT_MOVING_IMAGE& moving = mem.read(pointer);
             state.fraction_x = moving_image_fraction(value_x, moving.min_x, moving.max_x);
             state.fraction_y = moving_image_fraction(value_y, moving.min_y, moving.max_y);
@@ -457,12 +456,10 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
         }
         case kSprite: {
             const auto pointer = element.cast<guest::ELEMENT_SPRITE>();
-            const double value_x =
-                value_of(mem.read(pointer).callback_x, mem.read(pointer).source_x, "callback_x");
-            const double value_y =
-                value_of(mem.read(pointer).callback_y, mem.read(pointer).source_y, "callback_y");
-            const double value_rotation = value_of(mem.read(pointer).callback_rotation,
-                                                   mem.read(pointer).source_rotation, "callback_rotation");
+            const double value_x = value_of(mem.read(pointer).callback_x, mem.read(pointer).source_x, "callback_x");
+            const double value_y = value_of(mem.read(pointer).callback_y, mem.read(pointer).source_y, "callback_y");
+            const double value_rotation =
+                value_of(mem.read(pointer).callback_rotation, mem.read(pointer).source_rotation, "callback_rotation");
             const guest::ELEMENT_SPRITE& sprite = mem.read(pointer);
             state.shift_x = frame::finite_or_zero(value_x * sprite.scale_x);
             state.shift_y = frame::finite_or_zero(value_y * sprite.scale_y);
@@ -488,7 +485,9 @@ void GaugeInstance::act(const MouseBox& box, int64_t x, int64_t y, uint32_t flag
         module_.machine().call(box.handler.address, args, emulator::Convention::kStdcall);
     } catch (const emulator::GuestFault& fault) {
         throw GaugeFault(
-            fault_message(module_, "gauge " + name_ + ", " + std::string(kMouseHandler) + " of box " + std::to_string(box.record), fault),
+            fault_message(
+                module_, "gauge " + name_ + ", " + std::string(kMouseHandler) + " of box " + std::to_string(box.record),
+                fault),
             fault);
     }
 }

@@ -48,7 +48,8 @@ std::optional<uint32_t> faulting_code(const std::exception& fault) {
         pc = module->pc();
     }
     if (pc == 0) return std::nullopt;
-    const bool returns_there = std::string_view(fault.what()).find("called from " + emulator::hex(pc)) != std::string_view::npos;
+    const bool returns_there =
+        std::string_view(fault.what()).find("called from " + emulator::hex(pc)) != std::string_view::npos;
     return returns_there ? pc - 1 : pc;
 }
 
@@ -70,7 +71,8 @@ std::string fault_message(const Module& module, const std::string& where, const 
         if (!text.ends_with(said)) text += said;
     }
     if (Trace* trace = module.host().trace()) {
-        trace->fault(module, text, place && !place->file.empty() ? place->file + ":" + std::to_string(place->line) : "");
+        trace->fault(module, text,
+                     place && !place->file.empty() ? place->file + ":" + std::to_string(place->line) : "");
     }
     return base_name(module.path()) + ": " + where + ": " + text;
 }

@@ -93,7 +93,8 @@ std::string describe_stop(emulator::EmulatedMachine& machine, uint32_t pc) {
             known = state.lines.emplace(path, std::move(read)).first;
         }
         if (known->second) {
-            if (const std::optional<SourcePlace> place = place_of(*known->second, pc - base); place && place->line != 0) {
+            if (const std::optional<SourcePlace> place = place_of(*known->second, pc - base);
+                place && place->line != 0) {
                 return where + (place->function.empty() ? "" : place->function + ", ") + place->file + ":" +
                        std::to_string(place->line);
             }

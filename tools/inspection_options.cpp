@@ -164,8 +164,8 @@ Inspection::Inspection(const InspectionOptions& options, size_t recent_per_gauge
     }
     if (options.trace.empty() && recent_per_gauge == 0) return;
     if (!options.trace.empty()) trace_stream_ = open(options.trace, file_);
-    trace_ = std::make_unique<runtime::Trace>(trace_stream_, options.trace_filter, recent_per_gauge,
-                                              options.trace_limit);
+    trace_ =
+        std::make_unique<runtime::Trace>(trace_stream_, options.trace_filter, recent_per_gauge, options.trace_limit);
     trace_->when_cut([trace = trace_.get(), path = options.trace, limit = options.trace_limit] {
         char when[64];
         std::snprintf(when, sizeof when, "%.3f s (update %llu)", trace->seconds(),
@@ -241,11 +241,12 @@ void Inspection::say_coverage(const runtime::CoverageSummary& summary) const {
         return;
     }
     char share[32];
-    std::snprintf(share, sizeof share, "%.1f %%", 100.0 * static_cast<double>(totals.lines_hit) /
-                                                      static_cast<double>(std::max<size_t>(totals.lines, 1)));
+    std::snprintf(
+        share, sizeof share, "%.1f %%",
+        100.0 * static_cast<double>(totals.lines_hit) / static_cast<double>(std::max<size_t>(totals.lines, 1)));
     print_note(name + ": " + std::to_string(totals.lines_hit) + " of " + counted(totals.lines, "line") + " run (" +
-               share + "), " + std::to_string(totals.functions_hit) + " of " +
-               counted(totals.functions, "function") + ", in " + counted(totals.files, "source file") + left);
+               share + "), " + std::to_string(totals.functions_hit) + " of " + counted(totals.functions, "function") +
+               ", in " + counted(totals.files, "source file") + left);
 }
 
 void Inspection::start_debugger() const {

@@ -185,7 +185,8 @@ void check_service_ids(Session& session) {
         for (const Routine& routine : standard_routines(session, gauge)) {
             if (!routine.takes_argument) {
                 const Site site{gauge.name, "", routine.field};
-                session.probe(site, "no argument", true, [&] { session.call(gauge.name, routine.field, routine.code, {}); });
+                session.probe(site, "no argument", true,
+                              [&] { session.call(gauge.name, routine.field, routine.code, {}); });
                 continue;
             }
             for (uint32_t argument : {0u, 1u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {

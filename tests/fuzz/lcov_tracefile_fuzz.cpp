@@ -155,9 +155,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(!in_record, "every SF: has its end_of_record");
     // A name made empty is one chosen out of the report, without a word.
-    const bool unnamed = module.code.lines.empty()
-                             ? module_file.empty()
-                             : std::find(module.code.files.begin(), module.code.files.end(), "") != module.code.files.end();
+    const bool unnamed = module.code.lines.empty() ? module_file.empty()
+                                                   : std::find(module.code.files.begin(), module.code.files.end(),
+                                                               "") != module.code.files.end();
     FUZZ_CHECK(records > 0 || !warnings.empty() || unnamed, "the module's code is reported, or a warning says why not");
     FUZZ_CHECK(!module.code.lines.empty() || records <= 1, "without lines, one record: the module file");
     for (const std::string& warning : warnings) FUZZ_CHECK(!has_control(warning), "warnings hold no control character");

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "emulator/guest_memory.h"
 #include "frame/vocabulary.h"
 #include "runtime/bench_fixture_support.h"
-#include "emulator/guest_memory.h"
 #include "runtime/call_context.h"
-#include "runtime/module_code.h"
 #include "runtime/guest_helpers.h"
+#include "runtime/module_code.h"
 #include "runtime/trace.h"
 
 namespace {
@@ -214,11 +214,12 @@ TEST(TraceOfAFault, NamesTheSourceLine) {
         probe.update();
         ADD_FAILURE() << "no fault";
     } catch (const runtime::GaugeFault& fault) {
-        EXPECT_TRUE(std::string(fault.what()).ends_with(": write at 0x00000000 (unmapped: a null pointer?) by the "
-                                                        "instruction at " +
-                                                        emulator::hex(fault.pc()) +
-                                                        " (read-only, .text of Debuggee.gau) (debuggee.cpp:35, "
-                                                        "in probe_callback)"))
+        EXPECT_TRUE(std::string(fault.what())
+                        .ends_with(": write at 0x00000000 (unmapped: a null pointer?) by the "
+                                   "instruction at " +
+                                   emulator::hex(fault.pc()) +
+                                   " (read-only, .text of Debuggee.gau) (debuggee.cpp:35, "
+                                   "in probe_callback)"))
             << fault.what();
     }
     trace.flush();
