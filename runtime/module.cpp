@@ -33,10 +33,6 @@ std::string base_name(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-}  // namespace
-
-namespace {
-
 // The instruction a fault names: its own, or for a fault in a Windows
 // function or a service, the module's call of it (whose return address the
 // fault carries, the line of the call lying just before it).
