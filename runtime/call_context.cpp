@@ -3,6 +3,7 @@
 #include <array>
 
 #include "frame/records.h"
+#include "frame/vocabulary_names.h"
 #include "runtime/host.h"
 #include "runtime/trace.h"
 
@@ -19,9 +20,15 @@ thread_local size_t t_depth = 0;
 
 CallScope::CallScope(const Module& module, std::string_view gauge, std::string_view callback) noexcept
     : trace_(module.host().trace()) {
-    if (t_depth < kKept) t_calls[t_depth] = CallContext{&module, gauge, callback};
+    if (t_depth < kKept) t_calls[t_depth] = CallContext{&module, gauge, callback, std::nullopt};
     ++t_depth;
     if (trace_ != nullptr) trace_->enter(module, gauge, callback);
+}
+
+CallScope::CallScope(const Module& module, const KeyEvent& event) noexcept : trace_(module.host().trace()) {
+    if (t_depth < kKept) t_calls[t_depth] = CallContext{&module, {}, kKeyEventRoutine, event};
+    ++t_depth;
+    if (trace_ != nullptr) trace_->enter(module, {}, kKeyEventRoutine, &event);
 }
 
 CallScope::~CallScope() {
@@ -29,13 +36,31 @@ CallScope::~CallScope() {
     --t_depth;
 }
 
-std::string_view gauge_callback_name(uint32_t service_id) noexcept {
+std::string gauge_callback_name(uint32_t service_id) {
     switch (service_id) {
         case kServiceSetup: return "gauge_callback (setup)";
         case kServiceAfterSetup: return "gauge_callback (after setup)";
         case kServiceUpdate: return "gauge_callback (update)";
-        default: return "gauge_callback";
+        default: return "gauge_callback (service " + std::to_string(service_id) + ")";
     }
+}
+
+std::string element_callback_name(uint32_t element_type, std::string_view field) {
+    const ElementKind* kind = element_kind(element_type);
+    std::string name = std::string(kind != nullptr ? kind->name : "element") + " callback";
+    constexpr std::string_view kAxis = "callback_";
+    if (field.starts_with(kAxis)) name += " " + std::string(field.substr(kAxis.size()));
+    return name;
+}
+
+std::string key_event_routine_name(const KeyEvent& event) {
+    const std::optional<sim::Event> named = sim::event_of(event.id);
+    return std::string(kKeyEventRoutine) + " (" + (named ? named->name : "event " + std::to_string(event.id)) +
+           ", value " + std::to_string(event.value) + ")";
+}
+
+std::string callback_text(const CallContext& call) {
+    return call.event ? key_event_routine_name(*call.event) : std::string(call.callback);
 }
 
 const CallContext* current_call() noexcept {

@@ -8,16 +8,26 @@
 #include <string>
 #include <vector>
 
+#include "runtime/coverage_report.h"
+
 namespace runtime {
 
 // From now on, for every module loaded after this. Throws std::runtime_error
 // where module code cannot be counted (the twin).
 void start_coverage();
+// What a tracefile covers and leaves out.
+struct CoverageSummary {
+    CoverageTotals totals;
+    ChosenSources sources;
+};
+
 // The lcov tracefile of what the modules gone since ran (`test_name` is its
-// TN). What it leaves out is said in `warnings`: a module whose line table
-// or symbols do not read is counted by its pieces of code, one whose file
+// TN), of the source files `filter` chooses (summed up in `summary`). What
+// else it leaves out is said in `warnings`: a module whose line table or
+// symbols do not read is counted by its pieces of code, one whose file
 // cannot be read again is left out. Throws std::runtime_error when modules
 // ran and none of them can be reported.
-std::string coverage_tracefile(const std::string& test_name, std::vector<std::string>& warnings);
+std::string coverage_tracefile(const std::string& test_name, const SourceFilter& filter,
+                               std::vector<std::string>& warnings, CoverageSummary& summary);
 
 }  // namespace runtime

@@ -1,7 +1,11 @@
 #include "runtime/coverage_report.h"
 
+#include <fnmatch.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <map>
 #include <optional>
 #include <set>
 #include <span>
@@ -99,15 +103,24 @@ std::string label(std::string_view text) {
     return out;
 }
 
-void write(std::string& out, const std::string& test_name, const Record& record, const HitMap& hits) {
+// A function's name as lcov reads it: genhtml 1.x ends a name at its first
+// comma, and would take lever_drag<0u, 3u> and lever_drag<0u, 4u> for one.
+std::string function_label(std::string_view name) {
+    std::string text = label(name);
+    std::replace(text.begin(), text.end(), ',', ';');
+    return text;
+}
+
+void write(std::string& out, const std::string& test_name, const Record& record, const HitMap& hits,
+           CoverageTotals& totals) {
     out += "TN:" + test_name + "\nSF:" + record.source + "\n";
     size_t functions_hit = 0;
     for (const auto& [function, line] : record.functions)
-        out += "FN:" + std::to_string(line) + "," + label(function->name) + "\n";
+        out += "FN:" + std::to_string(line) + "," + function_label(function->name) + "\n";
     for (const auto& [function, line] : record.functions) {
         const uint64_t count = hits.at(function->rva);
         functions_hit += count > 0 ? 1 : 0;
-        out += "FNDA:" + std::to_string(count) + "," + label(function->name) + "\n";
+        out += "FNDA:" + std::to_string(count) + "," + function_label(function->name) + "\n";
     }
     out += "FNF:" + std::to_string(record.functions.size()) + "\nFNH:" + std::to_string(functions_hit) + "\n";
     size_t lines_hit = 0;
@@ -116,21 +129,39 @@ void write(std::string& out, const std::string& test_name, const Record& record,
         out += "DA:" + std::to_string(line) + "," + std::to_string(count) + "\n";
     }
     out += "LF:" + std::to_string(record.lines.size()) + "\nLH:" + std::to_string(lines_hit) + "\nend_of_record\n";
+    ++totals.files;
+    totals.lines += record.lines.size();
+    totals.lines_hit += lines_hit;
+    // As genhtml counts them: a name once, however many copies the linker kept (a constructor's two).
+    std::set<std::string_view> named, run;
+    for (const auto& [function, line] : record.functions) {
+        named.insert(function->name);
+        if (hits.at(function->rva) > 0) run.insert(function->name);
+    }
+    totals.functions += named.size();
+    totals.functions_hit += run.size();
 }
 
-// Records by source file, in the order of the module's files; those whose
-// names cannot be written are counted in `unwritable`.
+// Records by source file, in the order of the module's files, files of one
+// name sharing one; those named empty are left out, those whose names cannot
+// be written counted in `unwritable`.
 std::vector<Record> source_records(const CodeMap& code, const HitMap& hits, size_t& unwritable) {
-    std::vector<Record> records(code.files.size());
-    for (size_t i = 0; i < records.size(); ++i) records[i].source = code.files[i];
+    std::vector<Record> records;
+    std::vector<size_t> record_of(code.files.size());
+    std::map<std::string_view, size_t> by_name;
+    for (size_t i = 0; i < code.files.size(); ++i) {
+        const auto [named, added] = by_name.try_emplace(code.files[i], records.size());
+        if (added) records.push_back(Record{code.files[i], {}, {}});
+        record_of[i] = named->second;
+    }
     for (const CodeMap::Line& line : code.lines) {
         // Line 0 is code the compiler made that belongs to no line.
-        if (line.file >= records.size() || line.line == 0) continue;
-        records[line.file].lines.emplace_back(line.line, hits.at(line.rva));
+        if (line.file >= record_of.size() || line.line == 0) continue;
+        records[record_of[line.file]].lines.emplace_back(line.line, hits.at(line.rva));
     }
     for (const CodeMap::Function& function : code.functions) {
-        if (function.file && *function.file < records.size())
-            records[*function.file].functions.emplace_back(&function, function.line);
+        if (function.file && *function.file < record_of.size())
+            records[record_of[*function.file]].functions.emplace_back(&function, function.line);
     }
     // A line's code may lie in several places: it counts as its most run.
     for (Record& record : records) {
@@ -147,7 +178,7 @@ std::vector<Record> source_records(const CodeMap& code, const HitMap& hits, size
     }
     std::vector<Record> kept;
     for (size_t i = 0; i < records.size(); ++i) {
-        if (records[i].lines.empty() && records[i].functions.empty()) continue;
+        if (records[i].source.empty() || (records[i].lines.empty() && records[i].functions.empty())) continue;
         if (!has_control(records[i].source)) {
             kept.push_back(std::move(records[i]));
         } else {
@@ -157,28 +188,112 @@ std::vector<Record> source_records(const CodeMap& code, const HitMap& hits, size
     return kept;
 }
 
-// A record per code section of a module without DWARF, its lines 16-byte pieces.
-std::vector<Record> section_records(const std::string& module, const CodeMap& code, const HitMap& hits) {
-    std::vector<Record> records;
-    for (const CodeMap::Section& section : code.code_sections) {
-        Record record;
-        record.source = label(module + "/" + section.name);
+// The one record of a module without DWARF: the module file, its lines the
+// 16-byte pieces of its code sections, one section after another; none for
+// a module left out, or one whose name cannot be written (`unwritable`).
+std::vector<Record> piece_records(const ModuleCoverage& module, const HitMap& hits, size_t& unwritable) {
+    if (!module.file_reported || module.file.empty() || module.code.code_sections.empty()) return {};
+    if (has_control(module.file)) {
+        ++unwritable;
+        return {};
+    }
+    Record record;
+    record.source = module.file;
+    uint32_t first_line = 1;  // of the section's first piece
+    for (const CodeMap::Section& section : module.code.code_sections) {
         for (uint64_t offset = 0; offset < section.size; offset += kChunkBytes) {
             const uint64_t begin = section.rva + offset;
             record.lines.emplace_back(
-                static_cast<uint32_t>(offset / kChunkBytes + 1),
+                static_cast<uint32_t>(first_line + offset / kChunkBytes),
                 hits.most(begin, std::min<uint64_t>(begin + kChunkBytes, uint64_t{section.rva} + section.size)));
         }
-        for (const CodeMap::Function& function : code.functions) {
+        for (const CodeMap::Function& function : module.code.functions) {
             if (function.rva >= section.rva && function.rva - section.rva < section.size)
-                record.functions.emplace_back(&function, (function.rva - section.rva) / kChunkBytes + 1);
+                record.functions.emplace_back(&function, first_line + (function.rva - section.rva) / kChunkBytes);
         }
-        records.push_back(std::move(record));
+        first_line += static_cast<uint32_t>((uint64_t{section.size} + kChunkBytes - 1) / kChunkBytes);
     }
-    return records;
+    return {std::move(record)};
+}
+
+bool glob_matches(const std::string& glob, const std::string& path) {
+    const std::string pattern = glob.starts_with('/') || glob.starts_with('*') ? glob : "*/" + glob;
+    return fnmatch(pattern.c_str(), path.c_str(), 0) == 0;
+}
+
+bool any_matches(const std::vector<std::string>& globs, const std::string& path) {
+    return std::any_of(globs.begin(), globs.end(), [&](const std::string& glob) { return glob_matches(glob, path); });
+}
+
+const Exclusion* default_exclusion(const std::string& path) {
+    for (const Exclusion& exclusion : kDefaultExclusions) {
+        if (glob_matches(exclusion.glob, path)) return &exclusion;
+    }
+    return nullptr;
+}
+
+// Notes one source file's choice; whether it is reported.
+bool note_choice(const std::string& written, const std::string& real, const SourceFilter& filter,
+                 ChosenSources& chosen) {
+    switch (choose_source(real, filter)) {
+        case SourceChoice::kReported: chosen.reported.insert(real); return true;
+        case SourceChoice::kMissing:
+            // The C runtime's sources, named where its builder had them, are its still.
+            if (const Exclusion* exclusion = default_exclusion(written);
+                exclusion != nullptr && filter.include.empty()) {
+                chosen.excluded[exclusion->whose].insert(written);
+            } else {
+                chosen.missing.insert(written);
+            }
+            return false;
+        case SourceChoice::kExcludedByDefault:
+            chosen.excluded[default_exclusion(real)->whose].insert(real);
+            return false;
+        case SourceChoice::kLeftOutByFilter: chosen.filtered.insert(real); return false;
+    }
+    return false;
 }
 
 }  // namespace
+
+SourceChoice choose_source(const std::string& real_path, const SourceFilter& filter) {
+    if (real_path.empty()) return SourceChoice::kMissing;
+    if (any_matches(filter.exclude, real_path)) return SourceChoice::kLeftOutByFilter;
+    if (!filter.include.empty())
+        return any_matches(filter.include, real_path) ? SourceChoice::kReported : SourceChoice::kLeftOutByFilter;
+    return default_exclusion(real_path) != nullptr ? SourceChoice::kExcludedByDefault : SourceChoice::kReported;
+}
+
+std::string resolve_source(const std::string& written, const std::string& module_file) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const auto real = [&](const fs::path& path) -> std::string {
+        const fs::path resolved = fs::canonical(path, error);
+        return !error && fs::is_regular_file(resolved, error) ? resolved.string() : std::string();
+    };
+    const fs::path path(written);
+    if (written.empty() || path.is_absolute()) return written.empty() ? "" : real(path);
+    if (std::string found = real(path); !found.empty()) return found;
+    fs::path folder = fs::absolute(fs::path(module_file), error).parent_path();
+    for (; !folder.empty(); folder = folder.parent_path()) {
+        if (std::string found = real(folder / path); !found.empty()) return found;
+        if (folder == folder.root_path()) break;
+    }
+    return {};
+}
+
+void choose_sources(ModuleCoverage& module, const SourceFilter& filter, ChosenSources& chosen) {
+    if (module.code.lines.empty()) {
+        const std::string real = resolve_source(module.file, module.file);
+        module.file_reported = note_choice(module.file, real, filter, chosen);
+        if (module.file_reported) module.file = real;
+        return;
+    }
+    for (std::string& file : module.code.files) {
+        const std::string real = resolve_source(file, module.file);
+        file = note_choice(file, real, filter, chosen) ? real : std::string();
+    }
+}
 
 CodeMap code_map(const emulator::PeImage& image, const std::string& name, std::vector<std::string>& warnings) {
     CodeMap code;
@@ -216,15 +331,16 @@ CodeMap read_code_map(const std::string& path, std::vector<std::string>& warning
 }
 
 std::string lcov_tracefile(const std::string& test_name, const std::vector<ModuleCoverage>& modules,
-                           std::vector<std::string>& warnings) {
+                           std::vector<std::string>& warnings, CoverageTotals* totals) {
     const std::string name = test_name_of(test_name);
     std::string out;
+    CoverageTotals counted;
     for (const ModuleCoverage& module : modules) {
         const HitMap hits(module.blocks);
         size_t unwritable = 0;
-        const std::vector<Record> records = module.code.lines.empty() ? section_records(module.file, module.code, hits)
+        const std::vector<Record> records = module.code.lines.empty() ? piece_records(module, hits, unwritable)
                                                                       : source_records(module.code, hits, unwritable);
-        for (const Record& record : records) write(out, name, record, hits);
+        for (const Record& record : records) write(out, name, record, hits, counted);
         if (unwritable != 0) {
             warnings.push_back(label(module.file) + ": " + std::to_string(unwritable) + " source file name" +
                                (unwritable == 1 ? "" : "s") +
@@ -232,6 +348,7 @@ std::string lcov_tracefile(const std::string& test_name, const std::vector<Modul
                                "coverage report with their lines and functions");
         }
     }
+    if (totals != nullptr) *totals = counted;
     return out;
 }
 

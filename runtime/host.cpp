@@ -135,14 +135,14 @@ void Host::deliver(uint32_t event_id, uint32_t value) {
         const KeyEventRegistration& r = routine.registration;
         if (routine.from < event && event <= routine.until && r.handler && r.module != nullptr) {
             const uint32_t args[] = {event_id, value, r.user_data};
+            const KeyEvent event{event_id, value};
             try {
-                const CallScope scope(*r.module, {}, "key-event routine");
+                const CallScope scope(*r.module, event);
                 r.module->machine().call(r.handler.address, args, emulator::Convention::kCdecl);
             } catch (const emulator::GuestFault& fault) {
                 // The same fault, its message naming the module whose routine it was.
-                throw emulator::GuestFault(
-                    fault.kind(), fault.address(), fault.pc(),
-                    fault_message(*r.module, "key-event routine (event " + std::to_string(event_id) + ")", fault));
+                throw emulator::GuestFault(fault.kind(), fault.address(), fault.pc(),
+                                           fault_message(*r.module, key_event_routine_name(event), fault));
             }
         }
     }

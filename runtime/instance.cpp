@@ -285,7 +285,7 @@ void GaugeInstance::clear_images() {
     impl_->installed.clear();
 }
 
-double GaugeInstance::call_value(uint32_t code, uint32_t record, const char* what) const {
+double GaugeInstance::call_value(uint32_t code, uint32_t record, const std::string& what) const {
     const uint32_t args[] = {record};
     try {
         const CallScope scope(module_, name_, what);
@@ -296,17 +296,15 @@ double GaugeInstance::call_value(uint32_t code, uint32_t record, const char* wha
 }
 
 void GaugeInstance::call_gauge(uint32_t service_id) {
+    const std::string name = gauge_callback_name(service_id);
     try {
         const guest::GaugeCallback callback = module_.memory().read(gauge_).gauge_callback;
         if (!callback) return;
         const uint32_t args[] = {gauge_.address, service_id, 0};
-        const CallScope scope(module_, name_, gauge_callback_name(service_id));
+        const CallScope scope(module_, name_, name);
         module_.machine().call(callback.address, args, emulator::Convention::kStdcall);
     } catch (const emulator::GuestFault& fault) {
-        throw GaugeFault(
-            fault_message(module_, "gauge " + name_ + ", gauge callback (service " + std::to_string(service_id) + ")",
-                          fault),
-            fault);
+        throw GaugeFault(fault_message(module_, "gauge " + name_ + ", " + name, fault), fault);
     }
 }
 
@@ -341,7 +339,7 @@ double GaugeInstance::park(ElementState& state) const {
     if (callback) {
         const double saved = mem.read(pointer).source.value;
         mem.write(pointer).source.value = 0.0;
-        value = call_value(callback.address, pointer.address, "needle callback");
+        value = call_value(callback.address, pointer.address, element_callback_name(kNeedle, "update_callback"));
         mem.write(pointer).source.value = saved;
     }
     const NeedlePlace place = needle_place(mem, mem.read(pointer), value);
@@ -404,13 +402,15 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
     const guest::ELEMENT_HEADER& header = mem.read(element);
     // A value an element is drawn by: its callback's result when it has one,
     // else its source variable's value (read only then).
-    const auto value_of = [&](auto callback, const guest::MODULE_VAR& source, const char* what) {
-        return callback ? call_value(callback.address, element.address, what) : source.value;
+    const auto value_of = [&](auto callback, const guest::MODULE_VAR& source, std::string_view field) {
+        return callback
+                   ? call_value(callback.address, element.address, element_callback_name(header.element_type, field))
+                   : source.value;
     };
     switch (header.element_type) {
         case kNeedle: {
             const auto pointer = element.cast<guest::ELEMENT_NEEDLE>();
-            state.value = value_of(mem.read(pointer).update_callback, mem.read(pointer).source, "needle callback");
+            state.value = value_of(mem.read(pointer).update_callback, mem.read(pointer).source, "update_callback");
             const guest::ELEMENT_NEEDLE& needle = mem.read(pointer);
             const NeedlePlace target = needle_place(mem, needle, state.value);
             double& travel = impl_->travel[index];
@@ -429,17 +429,15 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
         }
         case kIcon: {
             const auto pointer = element.cast<guest::ELEMENT_ICON>();
-            state.value = value_of(mem.read(pointer).callback, mem.read(pointer).source, "icon callback");
+            state.value = value_of(mem.read(pointer).callback, mem.read(pointer).source, "callback");
             state.frame = icon_frame(state.value, mem.read(pointer).frame_count);
             state.resource_id = mem.read(element).resource_id + state.frame;
             break;
         }
         case kMovingImage: {
             const auto pointer = element.cast<guest::ELEMENT_MOVING_IMAGE>();
-            const double value_x =
-                value_of(mem.read(pointer).callback_x, mem.read(pointer).source_x, "moving image callback x");
-            const double value_y =
-                value_of(mem.read(pointer).callback_y, mem.read(pointer).source_y, "moving image callback y");
+            const double value_x = value_of(mem.read(pointer).callback_x, mem.read(pointer).source_x, "callback_x");
+            const double value_y = value_of(mem.read(pointer).callback_y, mem.read(pointer).source_y, "callback_y");
             const guest::ELEMENT_MOVING_IMAGE& moving = mem.read(pointer);
             state.fraction_x = moving_image_fraction(value_x, moving.min_x, moving.max_x);
             state.fraction_y = moving_image_fraction(value_y, moving.min_y, moving.max_y);
@@ -458,12 +456,10 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
         }
         case kSprite: {
             const auto pointer = element.cast<guest::ELEMENT_SPRITE>();
-            const double value_x =
-                value_of(mem.read(pointer).callback_x, mem.read(pointer).source_x, "sprite callback x");
-            const double value_y =
-                value_of(mem.read(pointer).callback_y, mem.read(pointer).source_y, "sprite callback y");
-            const double value_rotation = value_of(mem.read(pointer).callback_rotation,
-                                                   mem.read(pointer).source_rotation, "sprite callback rotation");
+            const double value_x = value_of(mem.read(pointer).callback_x, mem.read(pointer).source_x, "callback_x");
+            const double value_y = value_of(mem.read(pointer).callback_y, mem.read(pointer).source_y, "callback_y");
+            const double value_rotation =
+                value_of(mem.read(pointer).callback_rotation, mem.read(pointer).source_rotation, "callback_rotation");
             const guest::ELEMENT_SPRITE& sprite = mem.read(pointer);
             state.shift_x = frame::finite_or_zero(value_x * sprite.scale_x);
             state.shift_y = frame::finite_or_zero(value_y * sprite.scale_y);
@@ -485,11 +481,13 @@ void GaugeInstance::act(const MouseBox& box, int64_t x, int64_t y, uint32_t flag
             impl_->point = GuestPtr<guest::PIXPOINT>(module_.machine().allocate(sizeof(guest::PIXPOINT)));
         module_.memory().write(impl_->point) = guest::PIXPOINT{to_int32(x - shown.left), to_int32(y - shown.top)};
         const uint32_t args[] = {impl_->point.address, flags};
-        const CallScope scope(module_, name_, "mouse handler");
+        const CallScope scope(module_, name_, kMouseHandler);
         module_.machine().call(box.handler.address, args, emulator::Convention::kStdcall);
     } catch (const emulator::GuestFault& fault) {
         throw GaugeFault(
-            fault_message(module_, "gauge " + name_ + ", mouse handler of box " + std::to_string(box.record), fault),
+            fault_message(
+                module_, "gauge " + name_ + ", " + std::string(kMouseHandler) + " of box " + std::to_string(box.record),
+                fault),
             fault);
     }
 }

@@ -10,6 +10,7 @@
 #include "runtime/call_context.h"
 #include "runtime/host.h"
 #include "runtime/module_code.h"
+#include "runtime/trace.h"
 
 namespace runtime {
 namespace {
@@ -32,10 +33,44 @@ std::string base_name(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The instruction a fault names: its own, or for a fault in a Windows
+// function or a service, the module's call of it (whose return address the
+// fault carries, the line of the call lying just before it).
+std::optional<uint32_t> faulting_code(const std::exception& fault) {
+    uint32_t pc = 0;
+    if (const auto* guest = dynamic_cast<const emulator::GuestFault*>(&fault)) {
+        pc = guest->pc();
+    } else if (const auto* module = dynamic_cast<const ModuleFault*>(&fault)) {
+        pc = module->pc();
+    }
+    if (pc == 0) return std::nullopt;
+    const bool returns_there =
+        std::string_view(fault.what()).find("called from " + emulator::hex(pc)) != std::string_view::npos;
+    return returns_there ? pc - 1 : pc;
+}
+
 }  // namespace
 
+std::string source_text(const SourcePlace& place) {
+    std::string text = place.file.empty() ? "" : place.file + ":" + std::to_string(place.line);
+    if (!place.function.empty()) text += (text.empty() ? "in " : ", in ") + place.function;
+    return text;
+}
+
 std::string fault_message(const Module& module, const std::string& where, const std::exception& fault) {
-    return base_name(module.path()) + ": " + where + ": " + fault.what();
+    std::string text = fault.what();
+    std::optional<SourcePlace> place;
+    if (const std::optional<uint32_t> code = faulting_code(fault)) place = module.code().source_place(*code);
+    if (place) {
+        // A fault passed on through another call of the same module names its place already.
+        const std::string said = " (" + source_text(*place) + ")";
+        if (!text.ends_with(said)) text += said;
+    }
+    if (Trace* trace = module.host().trace()) {
+        trace->fault(module, text,
+                     place && !place->file.empty() ? place->file + ":" + std::to_string(place->line) : "");
+    }
+    return base_name(module.path()) + ": " + where + ": " + text;
 }
 
 ModuleResources Module::read_resources(const std::string& resource_path) {

@@ -153,8 +153,11 @@ private:
     std::map<uint32_t, Bitmap> overrides_;
 };
 
-// The message of a fault in module code, naming the module and where the
-// host called it: "Korvane.gau: gauge Altimeter, needle callback: ...".
+// The message of a fault in module code, naming the module, where the host
+// called it and, where the module's line table says, the source line of the
+// instruction at fault: "Korvane.gau: gauge Altimeter, needle callback: read
+// at ... (altimeter.cpp:42, in altitude_needle)". The module's host's trace,
+// if it has one, is told the fault for the line of the call it cut short.
 std::string fault_message(const Module& module, const std::string& where, const std::exception& fault);
 
 }  // namespace runtime

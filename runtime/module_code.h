@@ -39,6 +39,16 @@ struct CodeSection {
     bool code = false;  // holds code (and only code runs)
 };
 
+// Where in a module's source a piece of its code comes from, as far as its
+// line table and symbols tell.
+struct SourcePlace {
+    std::string file;  // the source file's name, "debuggee.cpp"; empty: no line for it
+    uint32_t line = 0;
+    std::string function;  // "probe_callback"; empty: no symbol holds it
+};
+// "debuggee.cpp:35, in probe_callback", "in probe_callback", "debuggee.cpp:35".
+std::string source_text(const SourcePlace& place);
+
 class ModuleCode {
 public:
     virtual ~ModuleCode() = default;
@@ -67,6 +77,13 @@ public:
     // What module code holds against each of the emulator's budgets and the
     // calls they refused; nullopt where the machine has no budgets (the twin).
     virtual std::optional<emulator::ResourceUse> resources() const = 0;
+    // Where the code at guest `address` comes from, when the module file says
+    // (its line table, its symbols); nullopt outside the module's code or
+    // where the machine cannot tell (the twin).
+    virtual std::optional<SourcePlace> source_place(uint32_t address) const {
+        (void)address;
+        return std::nullopt;
+    }
 };
 
 // FindWindowA's answer for the module: null class or title match any.

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <set>
 
 #include "emulator/dwarf_lines.h"
@@ -64,13 +66,40 @@ const std::vector<std::string>& dll_folders() {
     return folders;
 }
 
+// The source line and function of the code at `rva`, where the line table or the symbols say.
+std::optional<SourcePlace> place_of(const emulator::DebugLines& lines, uint32_t rva) {
+    SourcePlace place;
+    if (const emulator::FunctionSymbol* function = lines.function_at(rva)) {
+        // "probe_callback", not "(anonymous namespace)::probe_callback(GAUGEHDR*, ...)".
+        std::string_view name = function->name;
+        constexpr std::string_view kAnonymous = "(anonymous namespace)::";
+        if (name.starts_with(kAnonymous)) name.remove_prefix(kAnonymous.size());
+        place.function = std::string(name.substr(0, name.find('(')));
+    }
+    if (const auto at = lines.location(rva)) {
+        place.file = std::filesystem::path(lines.files()[at->file]).filename().string();
+        place.line = at->line;
+    }
+    if (place.file.empty() && place.function.empty()) return std::nullopt;
+    return place;
+}
+
+// A module file's line table and symbols, or none where they do not read.
+std::optional<emulator::DebugLines> read_lines(const emulator::PeImage& image, const std::string& path) {
+    try {
+        return emulator::DebugLines::read(image, path);
+    } catch (const std::exception&) {
+        return std::nullopt;  // no lines to name: the address says where
+    }
+}
+
 // "Korvane!Altimeter, gauge_callback (update), at 0x10001234 (.text of Korvane.gau)".
 std::string describe_stop(emulator::EmulatedMachine& machine, uint32_t pc) {
     std::string where;
     if (const CallContext* call = current_call(); call != nullptr && call->module != nullptr) {
         where = std::filesystem::path(call->module->path()).stem().string();
         if (!call->gauge.empty()) where += "!" + std::string(call->gauge);
-        where += ", " + std::string(call->callback) + ", ";
+        where += ", " + callback_text(*call) + ", ";
     }
     char address[16];
     std::snprintf(address, sizeof address, "0x%08x", pc);
@@ -82,25 +111,17 @@ std::string describe_stop(emulator::EmulatedMachine& machine, uint32_t pc) {
         if (known == state.lines.end()) {
             std::optional<emulator::DebugLines> read;
             try {
-                read = emulator::DebugLines::read(emulator::PeImage::read_file(path), path);
+                read = read_lines(emulator::PeImage::read_file(path), path);
             } catch (const std::exception&) {
-                // No lines to name: the address says where.
+                // The file went since it was loaded: the address says where.
             }
             known = state.lines.emplace(path, std::move(read)).first;
         }
         if (known->second) {
-            const uint32_t rva = pc - base;
-            std::string source;
-            if (const emulator::FunctionSymbol* function = known->second->function_at(rva)) {
-                // "probe_callback", not "(anonymous namespace)::probe_callback(GAUGEHDR*, ...)".
-                std::string_view name = function->name;
-                constexpr std::string_view kAnonymous = "(anonymous namespace)::";
-                if (name.starts_with(kAnonymous)) name.remove_prefix(kAnonymous.size());
-                source = std::string(name.substr(0, name.find('('))) + ", ";
-            }
-            if (const auto at = known->second->location(rva)) {
-                return where + source + std::filesystem::path(known->second->files()[at->file]).filename().string() +
-                       ":" + std::to_string(at->line);
+            if (const std::optional<SourcePlace> place = place_of(*known->second, pc - base);
+                place && place->line != 0) {
+                return where + (place->function.empty() ? "" : place->function + ", ") + place->file + ":" +
+                       std::to_string(place->line);
             }
         }
     }
@@ -154,18 +175,20 @@ public:
         environment_.set_window_query(std::move(windows));
         machine_.count_blocks(coverage_state().on);
         DebuggerState& debugging = debugger_state();
+        bool debugged = false;
         if (debugging.stub) {
             if (debugging.module.empty()) debugging.module = file_name(path);
             debugging.seen.insert(file_name(path));
-            if (platform::same_name(file_name(path), debugging.module)) {
-                debugging.adopted = true;
-                const std::string full = std::filesystem::absolute(path).string();
-                debugging.stub->adopt(machine_, [this, full] { return libraries(full); });
-                mapped_.mapped = [this, full](const std::string& name, uint32_t base) {
-                    if (name == file_name(full)) debugger_state().loaded[&machine_] = {full, base};
-                };
-            }
+            debugged = platform::same_name(file_name(path), debugging.module);
+            debugging.adopted = debugging.adopted || debugged;
         }
+        const std::string full = std::filesystem::absolute(path).string();
+        if (debugged) debugging.stub->adopt(machine_, [this, full] { return libraries(full); });
+        mapped_.mapped = [this, full, debugged](const std::string& name, uint32_t base) {
+            if (name != file_name(full)) return;
+            own_base_ = base;
+            if (debugged) debugger_state().loaded[&machine_] = {full, base};
+        };
         try {
             module_ = dlls_.load(path);
         } catch (const emulator::LoadError& error) {
@@ -173,7 +196,20 @@ public:
         } catch (const emulator::PeError& error) {
             throw ModuleError(error.what(), ModuleError::Kind::kFile);
         } catch (const emulator::GuestFault& fault) {
-            throw ModuleError(path + ": entry routine: " + fault.what(), ModuleError::Kind::kCode);
+            std::string text = fault.what();
+            if (own_base_ != 0 && fault.pc() != 0) {
+                std::optional<emulator::DebugLines> lines;
+                try {
+                    lines = read_lines(emulator::PeImage::read_file(path), path);
+                } catch (const std::exception&) {
+                    // Unreadable now: the address says where.
+                }
+                if (lines) {
+                    if (const std::optional<SourcePlace> place = place_of(*lines, fault.pc() - own_base_))
+                        text += " (" + source_text(*place) + ")";
+                }
+            }
+            throw ModuleError(path + ": entry routine: " + text, ModuleError::Kind::kCode);
         }
         if (coverage_state().on) coverage_state().loaded.push_back(this);
     }
@@ -228,6 +264,13 @@ public:
     }
     uint64_t allocations() const override { return environment_.allocations(); }
     std::optional<emulator::ResourceUse> resources() const override { return environment_.resources(); }
+    std::optional<SourcePlace> source_place(uint32_t address) const override {
+        const uint32_t rva = address - module_->base();
+        if (rva >= module_->image()->size_of_image()) return std::nullopt;
+        // Read once, when a fault first asks, from the image the module was loaded from.
+        std::call_once(lines_read_, [this] { lines_ = read_lines(*module_->image(), module_->path()); });
+        return lines_ ? place_of(*lines_, rva) : std::nullopt;
+    }
 
 private:
 public:
@@ -284,6 +327,9 @@ private:
     MappedModules mapped_{environment_};
     emulator::DependentDlls dlls_{machine_, mapped_, dll_folders()};
     std::unique_ptr<emulator::PeModule> module_;
+    uint32_t own_base_ = 0;  // where the module was mapped, once it was
+    mutable std::once_flag lines_read_;
+    mutable std::optional<emulator::DebugLines> lines_;
 };
 
 }  // namespace
@@ -336,7 +382,8 @@ void observe_debugger(std::function<void(const std::string& where)> stopped, std
 
 void start_coverage() { coverage_state().on = true; }
 
-std::string coverage_tracefile(const std::string& test_name, std::vector<std::string>& warnings) {
+std::string coverage_tracefile(const std::string& test_name, const SourceFilter& filter,
+                               std::vector<std::string>& warnings, CoverageSummary& summary) {
     std::vector<ModuleCoverage> modules;
     auto all = coverage_state().blocks;
     for (const EmulatedCode* code : coverage_state().loaded) code->keep_coverage(all);
@@ -351,10 +398,11 @@ std::string coverage_tracefile(const std::string& test_name, std::vector<std::st
             continue;
         }
         for (const auto& [rva, block] : blocks) module.blocks.push_back(block);
+        choose_sources(module, filter, summary.sources);
         modules.push_back(std::move(module));
     }
     if (modules.empty() && !all.empty()) throw std::runtime_error("no module's coverage could be reported");
-    return lcov_tracefile(test_name, modules, warnings);
+    return lcov_tracefile(test_name, modules, warnings, &summary.totals);
 }
 
 void stop_all_module_calls() { emulator::EmulatedMachine::stop_all_calls(); }

@@ -343,7 +343,9 @@ bool start_debugger(const DebuggerOptions&, std::function<void(const std::string
     throw std::runtime_error("--gdb: the twin runs module code natively; debug it with gdb itself");
 }
 void start_coverage() { throw std::runtime_error("--coverage: the twin runs module code natively; use gcov there"); }
-std::string coverage_tracefile(const std::string&, std::vector<std::string>&) { return {}; }
+std::string coverage_tracefile(const std::string&, const SourceFilter&, std::vector<std::string>&, CoverageSummary&) {
+    return {};
+}
 bool debugger_started() { return false; }
 void end_debugger(int) {}
 void observe_debugger(std::function<void(const std::string&)>, std::function<void()>) {}

@@ -11,6 +11,7 @@
 #include "frame/records.h"
 #include "frame/vocabulary_names.h"
 #include "runtime/host.h"
+#include "runtime/key_model.h"
 #include "runtime/module.h"
 #include "runtime/module_code.h"
 
@@ -94,6 +95,21 @@ void add_key(std::string& out, std::string_view key) {
     out += "\":";
 }
 
+// A key event by its name in the vocabulary (its number for one the
+// vocabulary lacks), and its value.
+void add_key_event(std::string& out, uint32_t id, uint32_t value) {
+    const auto named = event_names().find(id);
+    if (named != event_names().end()) {
+        add_key(out, "event");
+        add_json_string(out, named->second);
+    } else {
+        add_key(out, "event_id");
+        add_number(out, uint64_t{id});
+    }
+    add_key(out, "value");
+    add_number(out, uint64_t{value});
+}
+
 // A service's entry after its name, in the vocabulary's words where the
 // service carries them.
 void add_service_details(std::string& out, const Module& caller, uint32_t slot, std::span<const uint32_t> args) {
@@ -124,19 +140,7 @@ void add_service_details(std::string& out, const Module& caller, uint32_t slot, 
             }
             return;
         }
-        case service_slot::trigger_key_event: {
-            const auto named = event_names().find(arg(0));
-            if (named != event_names().end()) {
-                add_key(out, "event");
-                add_json_string(out, named->second);
-            } else {
-                add_key(out, "event_id");
-                add_number(out, uint64_t{arg(0)});
-            }
-            add_key(out, "value");
-            add_number(out, uint64_t{arg(1)});
-            return;
-        }
+        case service_slot::trigger_key_event: add_key_event(out, arg(0), arg(1)); return;
         case service_slot::register_key_event_handler:
         case service_slot::unregister_key_event_handler:
             add_key(out, "routine");
@@ -194,6 +198,7 @@ Trace::Trace(std::FILE* out, TraceFilter filter, size_t recent_per_gauge, uint64
 Trace::~Trace() { flush(); }
 
 bool Trace::flush() noexcept {
+    settle();
     close_host_line();
     if (out_ != nullptr && !buffer_.empty()) {
         if (std::fwrite(buffer_.data(), 1, buffer_.size(), out_) != buffer_.size()) failed_ = true;
@@ -219,6 +224,7 @@ void Trace::add_time(std::string& line) const {
 double Trace::seconds() const { return static_cast<double>(updates_) / Host::kUpdatesPerSecond; }
 
 void Trace::tick() noexcept {
+    settle();
     close_host_line();
     ++updates_;
 }
@@ -236,7 +242,8 @@ const std::string& Trace::module_name(const Module& module) {
     return module_names_.emplace_back(&module, std::filesystem::path(module.path()).filename().string()).second;
 }
 
-void Trace::open(Frame& frame, const Module& module, std::string_view gauge, std::string_view callback, bool host) {
+void Trace::open(Frame& frame, const Module& module, std::string_view gauge, std::string_view callback, bool host,
+                 const KeyEvent* event) {
     frame.module = &module;
     frame.host = host;
     frame.exceptions = std::uncaught_exceptions();
@@ -257,6 +264,7 @@ void Trace::open(Frame& frame, const Module& module, std::string_view gauge, std
     }
     add_key(line, "callback");
     add_json_string(line, callback);
+    if (event != nullptr) add_key_event(line, event->id, event->value);
     add_key(line, "depth");
     add_number(line, uint64_t{host ? 0 : depth_});
     line += ",\"services\":[";
@@ -273,9 +281,41 @@ void Trace::close(Frame& frame, bool faulted) {
         add_key(line, "instructions");
         add_number(line, instructions_run(frame.module->machine()) - frame.instructions);
     }
-    if (faulted) line += ",\"ended\":\"cut short\"";
+    if (faulted) {
+        line += ",\"ended\":\"cut short\"";
+        settle();
+        std::swap(cut_short_, frame);
+        cut_short_open_ = true;
+        return;
+    }
     line += "}\n";
     emit(frame.gauge, line);
+}
+
+void Trace::settle() noexcept {
+    if (!cut_short_open_) return;
+    cut_short_open_ = false;
+    try {
+        cut_short_.line += "}\n";
+        emit(cut_short_.gauge, cut_short_.line);
+    } catch (...) {
+        failed_ = true;
+    }
+}
+
+void Trace::fault(const Module& module, std::string_view text, std::string_view source) noexcept {
+    if (!cut_short_open_ || cut_short_.module != &module) return;
+    try {
+        add_key(cut_short_.line, "fault");
+        add_json_string(cut_short_.line, text);
+        if (!source.empty()) {
+            add_key(cut_short_.line, "source");
+            add_json_string(cut_short_.line, source);
+        }
+    } catch (...) {
+        failed_ = true;
+    }
+    settle();
 }
 
 void Trace::emit(const std::string& gauge, const std::string& line) {
@@ -338,14 +378,16 @@ void Trace::cut_here() {
 // A scope deeper than the frames kept so far gets a frame of its own; one
 // that cannot be had (memory) leaves the call untraced but counted, so that
 // its leave() still pops its own depth.
-void Trace::enter(const Module& module, std::string_view gauge, std::string_view callback) noexcept {
+void Trace::enter(const Module& module, std::string_view gauge, std::string_view callback,
+                  const KeyEvent* event) noexcept {
+    settle();
     try {
         close_host_line();
         if (depth_ >= frames_.size()) frames_.resize(depth_ + 1);
         Frame& frame = frames_[depth_];
         const bool inside = depth_ > 0 && frames_[depth_ - 1].traced;
         frame.traced = keeps_lines() && (inside || filter_.matches(gauge, callback));
-        if (frame.traced) open(frame, module, gauge, callback, false);
+        if (frame.traced) open(frame, module, gauge, callback, false, event);
     } catch (...) {
         if (depth_ < frames_.size()) frames_[depth_].traced = false;
         failed_ = true;
@@ -354,6 +396,7 @@ void Trace::enter(const Module& module, std::string_view gauge, std::string_view
 }
 
 void Trace::leave() noexcept {
+    settle();
     if (depth_ == 0) return;
     --depth_;
     if (depth_ >= frames_.size() || !frames_[depth_].traced) return;
@@ -366,6 +409,7 @@ void Trace::leave() noexcept {
 }
 
 void Trace::service(const Module& caller, uint32_t slot, std::span<const uint32_t> args) noexcept {
+    settle();
     if (depth_ == 0 || depth_ > frames_.size() || !frames_[depth_ - 1].traced) return;
     Frame& frame = frames_[depth_ - 1];
     std::string& line = frame.line;
@@ -402,6 +446,7 @@ void Trace::service(const Module& caller, uint32_t slot, std::span<const uint32_
 // Looked up outside module code, between a gauge's callbacks: the questions
 // of one gauge in a row share a line.
 void Trace::failure(const Module& module, std::string_view gauge, uint32_t failure_key, bool failed) noexcept {
+    settle();
     try {
         Frame* frame = nullptr;
         if (depth_ > 0 && depth_ <= frames_.size()) {
@@ -409,7 +454,7 @@ void Trace::failure(const Module& module, std::string_view gauge, uint32_t failu
         } else if (keeps_lines() && filter_.matches(gauge, "failure check (host)")) {
             if (host_open_ && (host_line_.module != &module || host_line_.gauge != gauge)) close_host_line();
             if (!host_open_) {
-                open(host_line_, module, gauge, "failure check (host)", true);
+                open(host_line_, module, gauge, "failure check (host)", true, nullptr);
                 host_open_ = true;
             }
             frame = &host_line_;

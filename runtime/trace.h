@@ -11,7 +11,9 @@
 // line of its own, with its depth, and so comes before the line of the call
 // it ran in. Failures the host looks up for a gauge's elements, outside
 // module code, are a line of the gauge's "failure check (host)". A call an
-// exception left (a fault, a stop) is marked cut short.
+// exception left (a fault, a stop) is marked cut short; a fault's line also
+// says what the fault was and where in the module's source, once the host
+// has told it (fault()).
 //
 // Lines go to a stdio stream through a buffer the trace fills and writes
 // whole; the stream's owner makes the file whole or not at all. What a trace
@@ -35,6 +37,7 @@
 namespace runtime {
 
 class Module;
+struct KeyEvent;
 
 // Which calls are traced: those of the gauges named (every gauge when none
 // is) and of the callbacks named (every callback when none is), names
@@ -75,8 +78,14 @@ public:
     std::vector<std::string> recent(std::string_view gauge) const;
 
     // --- The host's hooks. None throws: they run around module code. ---
-    void enter(const Module& module, std::string_view gauge, std::string_view callback) noexcept;
+    // `event`: the key event a key-event routine is run for, null for any other call.
+    void enter(const Module& module, std::string_view gauge, std::string_view callback,
+               const KeyEvent* event = nullptr) noexcept;
     void leave() noexcept;
+    // The fault that cut the module's latest call short, as the host reports
+    // it (`text`), and the source line it lies at ("debuggee.cpp:35"; empty
+    // where the module has no line for it). Told after the call has left.
+    void fault(const Module& module, std::string_view text, std::string_view source) noexcept;
     // A service call, once served: `args` as the module passed them.
     void service(const Module& caller, uint32_t slot, std::span<const uint32_t> args) noexcept;
     // A failure key the host looked up for one of the gauge's elements.
@@ -112,8 +121,11 @@ private:
         uint64_t dropped = 0;  // services beyond those listed
     };
 
-    void open(Frame& frame, const Module& module, std::string_view gauge, std::string_view callback, bool host);
+    void open(Frame& frame, const Module& module, std::string_view gauge, std::string_view callback, bool host,
+              const KeyEvent* event);
     void close(Frame& frame, bool faulted);
+    // Writes the line of a call cut short that no fault was told for.
+    void settle() noexcept;
     void close_host_line();
     // Whether the frame lists one more service (after its separator); one
     // not listed is counted.
@@ -142,6 +154,10 @@ private:
     size_t depth_ = 0;
     Frame host_line_;
     bool host_open_ = false;
+    // The line of the call an exception left last, its end still to come:
+    // the host tells the fault only once the call's scope has gone.
+    Frame cut_short_;
+    bool cut_short_open_ = false;
     std::vector<std::pair<const Module*, std::string>> module_names_;
     std::map<std::string, std::deque<std::string>, std::less<>> recent_;
 };

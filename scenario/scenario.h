@@ -234,7 +234,9 @@ public:
     bool update_once();
 
     // Checks every gauge name first (ScenarioError with the line), then runs
-    // the commands in order.
+    // the commands in order. A fault of module code ends the run as the
+    // GaugeFault or ModuleFault it was, its message starting with the file
+    // and line of the command that ran the code ("fault.txt:6: ...").
     void run(const Scenario& scenario);
 
     // "file:line: ..." of what ran but was probably not meant (a press outside

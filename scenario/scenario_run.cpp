@@ -143,7 +143,18 @@ void ScenarioRunner::run(const Scenario& scenario) {
     for (const ScenarioCommand& command : scenario.commands) {
         if (ended_) break;
         line_ = command.line;
-        execute(command, scenario);
+        // A fault of module code names the scenario's line that ran it, as
+        // the same fault, so that it is judged as before.
+        const auto at = [&](const std::exception& fault) {
+            return scenario.source + ":" + std::to_string(command.line) + ": " + fault.what();
+        };
+        try {
+            execute(command, scenario);
+        } catch (const runtime::GaugeFault& fault) {
+            throw runtime::GaugeFault(at(fault), fault);
+        } catch (const runtime::ModuleFault& fault) {
+            throw runtime::ModuleFault(fault.kind(), fault.address(), fault.pc(), at(fault));
+        }
     }
     line_ = 0;
     // Known only once the run is over: a program may set a name after it was printed.

@@ -424,7 +424,8 @@ struct FlightEnd {
 
 // The --json summary: what the text says, and the files written.
 void write_json(const Options& options, const flightmodel::ScriptRun& script_run, const FlightSummary& summary,
-                const Timing& timing, const Pictures& pictures, const FlightEnd& ended) {
+                const Timing& timing, const Pictures& pictures, const FlightEnd& ended,
+                const std::vector<std::string>& inspected) {
     using nlohmann::ordered_json;
     auto or_null = [](bool given, auto value) { return given ? ordered_json(value) : ordered_json(); };
     ordered_json json = {{"command", "fly"},
@@ -449,6 +450,7 @@ void write_json(const Options& options, const flightmodel::ScriptRun& script_run
     if (ended.scenario.contains("snapshots")) {
         for (const auto& snapshot : ended.scenario["snapshots"]) files.push_back(snapshot.get<std::string>());
     }
+    files.insert(files.end(), inspected.begin(), inspected.end());
     json["files_written"] = files;
     panel_commands::write_json_summary(options.json, json);
 }
@@ -548,7 +550,7 @@ gaugebench::ExitStatus fly(Options& options) {
         timing.print(options);
     }
     if (!options.json.empty()) {
-        write_json(options, script_run, *summary, timing, pictures, ended);
+        write_json(options, script_run, *summary, timing, pictures, ended, inspection.files_written());
     }
     if (summary->crashed()) gaugebench::print_error("gaugebench fly", summary->crash_line());
     return every_picture && !summary->crashed() ? gaugebench::ExitStatus::kSuccess : gaugebench::ExitStatus::kFailed;

@@ -92,6 +92,24 @@ void add_inspection_options(CLI::App& command, InspectionOptions& options) {
                     "text then goes to stderr)")
         ->type_name("<file.info>")
         ->check(output_name());
+    std::string excluded;
+    for (const runtime::Exclusion& exclusion : runtime::kDefaultExclusions)
+        excluded += (excluded.empty() ? "" : " ") + std::string(exclusion.glob);
+    command
+        .add_option("--coverage-include", options.coverage_filter.include,
+                    "report only the source files this glob matches (repeatable; '*' spans folders, 'korvane/*' "
+                    "matches below any folder of that name); by default every file on this machine but the "
+                    "compiler's, the C runtime's and the kit's: " +
+                        excluded)
+        ->type_name("<glob>")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->needs("--coverage");
+    command
+        .add_option("--coverage-exclude", options.coverage_filter.exclude,
+                    "leave out of the coverage report the source files this glob matches (repeatable)")
+        ->type_name("<glob>")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->needs("--coverage");
     add_debugger_options(command, options.debugger);
 }
 
@@ -167,23 +185,26 @@ void Inspection::warn_unknown_gauges(const std::vector<std::string>& gauges) con
 }
 
 void Inspection::finish() {
-    const auto done = [](std::unique_ptr<platform::OutputFile>& file, std::FILE* stream, const char* what) {
+    const auto done = [this](std::unique_ptr<platform::OutputFile>& file, std::FILE* stream, const char* what) {
         if (!file) {
             if (std::fflush(stream) != 0) throw platform::OutputFileError(std::string("standard output: ") + what);
             return;
         }
         file->commit();
+        written_.push_back(file->path());
     };
     if (coverage_stream_ != nullptr) {
         std::vector<std::string> warnings;
         std::string tracefile;
         std::string failure;
+        runtime::CoverageSummary summary;
         try {
-            tracefile = runtime::coverage_tracefile("gaugebench", warnings);
+            tracefile = runtime::coverage_tracefile("gaugebench", options_.coverage_filter, warnings, summary);
         } catch (const std::runtime_error& error) {
             failure = error.what();
         }
         for (const std::string& warning : warnings) print_warning(warning);
+        if (failure.empty()) say_coverage(summary);
         if (!failure.empty()) throw CommandError(ExitStatus::kBadInput, "--coverage: " + failure);
         if (std::fwrite(tracefile.data(), 1, tracefile.size(), coverage_stream_) != tracefile.size()) {
             throw platform::OutputFileError((coverage_ ? coverage_->path() : std::string("standard output")) +
@@ -199,6 +220,33 @@ void Inspection::finish() {
     }
     done(file_, trace_stream_, "the trace could not be written");
     trace_stream_ = nullptr;
+}
+
+// What the report covers, and what it leaves out of the modules' sources.
+void Inspection::say_coverage(const runtime::CoverageSummary& summary) const {
+    const std::string name = "--coverage " + options_.coverage;
+    const runtime::ChosenSources& sources = summary.sources;
+    std::string left;
+    const auto leave = [&left](size_t count, const std::string& why) {
+        if (count != 0) left += (left.empty() ? "; left out: " : ", ") + std::to_string(count) + " " + why;
+    };
+    for (const auto& [whose, files] : sources.excluded) leave(files.size(), "of " + whose);
+    leave(sources.missing.size(), "not on this machine");
+    leave(sources.filtered.size(), "by --coverage-include or --coverage-exclude");
+    const runtime::CoverageTotals& totals = summary.totals;
+    if (totals.files == 0) {
+        if (!left.empty())
+            print_warning(name + ": no source file of the modules is left to report" + left +
+                          " (--coverage-include '*' keeps every one on this machine)");
+        return;
+    }
+    char share[32];
+    std::snprintf(
+        share, sizeof share, "%.1f %%",
+        100.0 * static_cast<double>(totals.lines_hit) / static_cast<double>(std::max<size_t>(totals.lines, 1)));
+    print_note(name + ": " + std::to_string(totals.lines_hit) + " of " + counted(totals.lines, "line") + " run (" +
+               share + "), " + std::to_string(totals.functions_hit) + " of " + counted(totals.functions, "function") +
+               ", in " + counted(totals.files, "source file") + left);
 }
 
 void Inspection::start_debugger() const {

@@ -1,7 +1,8 @@
 // Options that look inside module code as a command runs it, the same on
 // every command that runs a panel or a module (render, scenario, fly, serve,
 // validate): --trace FILE with its filters --trace-gauge and
-// --trace-callback and its bound --trace-limit, --coverage FILE (an lcov tracefile), and --gdb
+// --trace-callback and its bound --trace-limit, --coverage FILE (an lcov
+// tracefile) with --coverage-include and --coverage-exclude, and --gdb
 // [HOST:]PORT with --gdb-anywhere and --gdb-module.
 #pragma once
 
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include "platform/output_file.h"
+#include "runtime/coverage.h"
+#include "runtime/coverage_report.h"
 #include "runtime/debugging.h"
 #include "runtime/host.h"
 #include "runtime/trace.h"
@@ -29,6 +32,7 @@ struct InspectionOptions {
     // its default before add_inspection_options.
     uint64_t trace_limit = 0;
     std::string coverage;  // an lcov tracefile of the module code run (empty: none)
+    runtime::SourceFilter coverage_filter;
     runtime::DebuggerOptions debugger;
 };
 
@@ -67,14 +71,20 @@ public:
     // Writes the rest (the trace's, the coverage of what ran until now) and
     // gives the files their names.
     void finish();
+    // The files finish() gave their names (not standard output), for a
+    // summary's files_written.
+    const std::vector<std::string>& files_written() const { return written_; }
 
 private:
+    void say_coverage(const runtime::CoverageSummary& summary) const;
+
     InspectionOptions options_;
     std::unique_ptr<platform::OutputFile> file_;
     std::unique_ptr<platform::OutputFile> coverage_;
     std::FILE* trace_stream_ = nullptr;  // the trace's file, or standard output
     std::FILE* coverage_stream_ = nullptr;
     std::unique_ptr<runtime::Trace> trace_;
+    std::vector<std::string> written_;
 };
 
 }  // namespace gaugebench

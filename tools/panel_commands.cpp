@@ -144,11 +144,13 @@ ExitStatus render(const Options& options) {
                      gaugebench::counted(panel.windows().size(), "shown window").c_str(), picture.width(),
                      picture.height(), gaugebench::counted(options.updates, "update").c_str());
     }
+    std::vector<std::string> written{options.output};
+    written.insert(written.end(), inspection.files_written().begin(), inspection.files_written().end());
     write_json_summary(
         options.json,
         {{"command", "render"},
          {"panel", options.input},
-         {"files_written", {options.output}},
+         {"files_written", written},
          {"picture", {{"path", options.output}, {"width", picture.width()}, {"height", picture.height()}}},
          {"gauges_drawn", renderer.gauges_drawn()},
          {"windows_shown", panel.windows().size()},
@@ -228,10 +230,12 @@ ExitStatus scenario(const Options& options) {
                                gaugebench::counted(runner.snapshots().size(), "snapshot"));
         for (const std::string& snapshot : runner.snapshots()) gaugebench::print_note("  wrote " + snapshot);
     }
+    std::vector<std::string> written = runner.snapshots();
+    written.insert(written.end(), inspection.files_written().begin(), inspection.files_written().end());
     nlohmann::ordered_json summary = {{"command", "scenario"},
                                       {"scenario", options.input},
                                       {"panel", panel_path},
-                                      {"files_written", runner.snapshots()},
+                                      {"files_written", written},
                                       {"updates", runner.updates_run()},
                                       {"simulated_seconds", static_cast<double>(runner.updates_run()) *
                                                                 ::scenario::ScenarioRunner::kSecondsPerUpdate},

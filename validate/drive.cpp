@@ -11,6 +11,7 @@
 #include <exception>
 #include <memory>
 
+#include "runtime/call_context.h"
 #include "runtime/instance.h"
 #include "validate/hostile.h"
 #include "validate/session.h"
@@ -50,7 +51,7 @@ void call_handler(Session& session, const Handler& handler, guest::PIXPOINT poin
     const Site site{handler.gauge->name, "", handler.field};
     session.probe(site, point_input(point, flags), true, [&] {
         session.module.memory().write(session.point) = point;
-        session.call(handler.rect.handler.address, {session.point.address, flags});
+        session.call(site.gauge, runtime::kMouseHandler, handler.rect.handler.address, {session.point.address, flags});
     });
 }
 
@@ -173,9 +174,9 @@ void check_service_ids(Session& session) {
             ++callbacks;
             for (uint32_t id : ids) {
                 for (uint32_t extra : {0u, 0xFFFFFFFFu}) {
-                    const Site site{gauge.name, "", "gauge_callback, service id " + std::to_string(id)};
+                    const Site site{gauge.name, "", runtime::gauge_callback_name(id)};
                     session.probe(site, "extra word " + std::to_string(extra), true, [&] {
-                        session.call(callback, {gauge.live.address, id, extra});
+                        session.call(gauge.name, site.field, callback, {gauge.live.address, id, extra});
                     });
                 }
             }
@@ -183,13 +184,15 @@ void check_service_ids(Session& session) {
         // The standard routines, with any argument the host may pass.
         for (const Routine& routine : standard_routines(session, gauge)) {
             if (!routine.takes_argument) {
-                session.probe(Site{gauge.name, "", routine.field}, "no argument", true,
-                              [&] { session.call(routine.code, {}); });
+                const Site site{gauge.name, "", routine.field};
+                session.probe(site, "no argument", true,
+                              [&] { session.call(gauge.name, routine.field, routine.code, {}); });
                 continue;
             }
             for (uint32_t argument : {0u, 1u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
-                session.probe(Site{gauge.name, "", routine.field}, "argument " + std::to_string(argument), true,
-                              [&] { session.call(routine.code, {argument}); });
+                const Site site{gauge.name, "", routine.field};
+                session.probe(site, "argument " + std::to_string(argument), true,
+                              [&] { session.call(gauge.name, routine.field, routine.code, {argument}); });
             }
         }
     }
@@ -325,7 +328,7 @@ private:
         switch (call.kind) {
             case CallKind::kInstall: site.field = "install"; break;
             case CallKind::kUpdate: site.field = "update"; break;
-            case CallKind::kGauge: site.field = "gauge_callback, " + call.field; break;
+            case CallKind::kGauge: site.field = call.field; break;
             case CallKind::kMouse: site.field = call.field + ".handler"; break;
             case CallKind::kPointer: site.field = "pointer actions at " + call.field; break;
             case CallKind::kKey: {

@@ -299,7 +299,8 @@ void Plan::value_callbacks(PlanObserver& observer, const HostileValue& input) {
                             .upper = value.upper};
         call(observer, planned, [&](CallOutcome& outcome) {
             const uint32_t args[] = {value.element->live.address};
-            const runtime::CallScope scope(module_, value.gauge->name, value.field);
+            const std::string callback = runtime::element_callback_name(value.element->type, value.field);
+            const runtime::CallScope scope(module_, value.gauge->name, callback);
             outcome.value = module_.machine().call_double(value.code, args, emulator::Convention::kStdcall);
         });
     }
@@ -312,12 +313,12 @@ void Plan::gauge_callbacks(PlanObserver& observer, const HostileValue& input) {
         for (uint32_t id : {kServiceSetup, kServiceAfterSetup, kServiceUpdate}) {
             PlannedCall planned{.kind = CallKind::kGauge,
                                 .gauge = &gauge,
-                                .field = "service " + std::to_string(id),
+                                .field = runtime::gauge_callback_name(id),
                                 .input = input.label,
                                 .code = code};
             call(observer, planned, [&](CallOutcome&) {
                 const uint32_t args[] = {gauge.live.address, id, 0};
-                const runtime::CallScope scope(module_, gauge.name, runtime::gauge_callback_name(id));
+                const runtime::CallScope scope(module_, gauge.name, planned.field);
                 module_.machine().call(code, args, emulator::Convention::kStdcall);
             });
         }
@@ -362,7 +363,7 @@ void Plan::mouse_handlers(PlanObserver& observer) {
         call(observer, planned, [&](CallOutcome& outcome) {
             module_.memory().write(point_) = guest::PIXPOINT{x, y};
             const uint32_t args[] = {point_.address, flags};
-            const runtime::CallScope scope(module_, handler.gauge->name, "mouse handler");
+            const runtime::CallScope scope(module_, handler.gauge->name, runtime::kMouseHandler);
             outcome.result = static_cast<int32_t>(
                 module_.machine().call(handler.rect.handler.address, args, emulator::Convention::kStdcall));
         });
@@ -461,7 +462,7 @@ void Plan::key_routines(PlanObserver& observer) {
                                         .code = routine.handler.address};
                     call(observer, planned, [&](CallOutcome&) {
                         const uint32_t args[] = {id, value, user};
-                        const runtime::CallScope scope(*routine.module, {}, "key-event routine");
+                        const runtime::CallScope scope(*routine.module, runtime::KeyEvent{id, value});
                         routine.module->machine().call(routine.handler.address, args, emulator::Convention::kCdecl);
                     });
                 }

@@ -254,9 +254,9 @@ void Session::finish(const Site& site, const std::string& input, const CallStart
     check_unexpected_services(site, before.unexpected);
 }
 
-// The drives name no callback of their own: the trace says who called.
-uint32_t Session::call(uint32_t code, std::initializer_list<uint32_t> args) {
-    const runtime::CallScope scope(module, {}, "validator's call");
+uint32_t Session::call(std::string_view gauge, std::string_view callback, uint32_t code,
+                       std::initializer_list<uint32_t> args) {
+    const runtime::CallScope scope(module, gauge, callback);
     return module.machine().call(code, std::span<const uint32_t>(args.begin(), args.size()),
                                  emulator::Convention::kStdcall);
 }

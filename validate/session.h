@@ -112,8 +112,10 @@ struct Session {
         return error == nullptr;
     }
 
-    // Calls module code at `code` directly with the stdcall convention.
-    uint32_t call(uint32_t code, std::initializer_list<uint32_t> args);
+    // Calls module code at `code` directly with the stdcall convention, as
+    // the gauge's `callback` to the debugger and the trace.
+    uint32_t call(std::string_view gauge, std::string_view callback, uint32_t code,
+                  std::initializer_list<uint32_t> args);
 };
 
 // The validator's message for a fault: the module, where it was and what.

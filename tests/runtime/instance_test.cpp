@@ -152,7 +152,7 @@ TEST_F(Instance, RecordsLeadingNowhereAreTheGaugesFault) {
         {"element list", false, offsetof(guest::GAUGEHDR, element_list), true, "its records"},
         {"mouse list", false, offsetof(guest::GAUGEHDR, mouse_rects), true, "its records"},
         {"next element list", true, offsetof(guest::ELEMENT_HEADER, next_element_list), true, "its records"},
-        {"gauge callback", false, offsetof(guest::GAUGEHDR, gauge_callback), false, "gauge callback (service 2)"},
+        {"gauge callback", false, offsetof(guest::GAUGEHDR, gauge_callback), false, "gauge_callback (setup)"},
         {"failure list", true, offsetof(guest::ELEMENT_HEADER, failure_records), false, "its elements"},
         {"calibration table", true, offsetof(guest::ELEMENT_NEEDLE, nonlinearity), false, "its elements"},
         {"needle callback", true, offsetof(guest::ELEMENT_NEEDLE, update_callback), false, "needle callback"},

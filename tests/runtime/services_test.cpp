@@ -234,7 +234,7 @@ TEST_F(KeyEventRoutines, AFaultingRoutineEndsTheDeliveryInItsCallersWords) {
         ADD_FAILURE() << "the routine's fault was lost";
     } catch (const runtime::ModuleFault& fault) {
         EXPECT_EQ(fault.kind(), runtime::ModuleFault::Kind::kFetch) << fault.what();
-        EXPECT_EQ(std::string(fault.what()).rfind("BenchFixture.gau: key-event routine (event 42): ", 0), 0u)
+        EXPECT_EQ(std::string(fault.what()).rfind("BenchFixture.gau: key-event routine (event 42, value 1): ", 0), 0u)
             << fault.what();
         EXPECT_TRUE(runtime::is_module_fault(fault));
     }

@@ -6,13 +6,16 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "emulator/guest_memory.h"
 #include "frame/vocabulary.h"
 #include "runtime/bench_fixture_support.h"
 #include "runtime/call_context.h"
 #include "runtime/guest_helpers.h"
+#include "runtime/module_code.h"
 #include "runtime/trace.h"
 
 namespace {
@@ -149,6 +152,82 @@ TEST_P(TraceServices, NameWhatTheModuleReceived) {
 
 INSTANTIATE_TEST_SUITE_P(Trace, TraceServices, ::testing::ValuesIn(kServiceCases),
                          [](const auto& info) { return std::to_string(info.index); });
+
+// How a call's line says what it ran for and how it ended.
+struct CallCase {
+    const char* name;
+    bool key_event;     // a key-event routine's scope, else the mouse handler's
+    uint32_t event;     // its event
+    const char* fault;  // told once the call has left; null: none
+    bool thrown;        // the call ends by an exception
+    const char* says;   // in its line
+};
+
+const CallCase kCallCases[] = {
+    {"a routine names its event and value", true, sim::event::kAltimeterSetting, nullptr, false,
+     R"("callback":"key-event routine","event":"altimeter_setting","value":16208,"depth":0,)"},
+    {"an event the vocabulary lacks by its number", true, 7, nullptr, false,
+     R"("callback":"key-event routine","event_id":7,"value":16208,)"},
+    {"a call that faulted says with what", false, 0, "write at 0x00000000", true,
+     R"("ended":"cut short","fault":"write at 0x00000000"})"},
+    {"a call cut short with no fault told", false, 0, nullptr, true, R"("ended":"cut short"})"},
+};
+
+class TraceCalls : public Traced, public ::testing::WithParamInterface<CallCase> {};
+
+TEST_P(TraceCalls, SayWhatTheyRanForAndHowTheyEnded) {
+    const CallCase& c = GetParam();
+    start({});
+    const size_t before = written().size();
+    try {
+        const runtime::KeyEvent event{c.event, 16208};
+        std::optional<runtime::CallScope> scope;
+        if (c.key_event) {
+            scope.emplace(*module, event);
+        } else {
+            scope.emplace(*module, "Fixture_Dials", runtime::kMouseHandler);
+        }
+        if (c.thrown) throw emulator::GuestFault(emulator::GuestFault::Kind::kWrite, 0, 0, c.fault ? c.fault : "");
+    } catch (const emulator::GuestFault& fault) {
+        if (c.fault != nullptr) runtime::fault_message(*module, "gauge Fixture_Dials, mouse handler", fault);
+    }
+    const std::vector<std::string> lines = written();
+    ASSERT_EQ(lines.size(), before + 1);
+    EXPECT_NE(lines.back().find(c.says), std::string::npos) << lines.back();
+}
+
+INSTANTIATE_TEST_SUITE_P(Trace, TraceCalls, ::testing::ValuesIn(kCallCases),
+                         [](const auto& info) { return std::to_string(info.index); });
+
+// A fault of a module built with DWARF names its source line, in the
+// message and in the trace's line of the call.
+TEST(TraceOfAFault, NamesTheSourceLine) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), std::fclose);
+    runtime::Host host;
+    runtime::Trace trace(file.get());
+    host.set_trace(&trace);
+    runtime::Module module(host, test_paths::module("Debuggee.gau"));
+    runtime::GaugeInstance probe(host, module, module.gauge("Probe"));
+    probe.setup();
+    host.vars().set(sim::token::kIndicatedAirspeed, 321.0);  // where the probe writes through null
+    try {
+        probe.update();
+        ADD_FAILURE() << "no fault";
+    } catch (const runtime::GaugeFault& fault) {
+        EXPECT_TRUE(std::string(fault.what())
+                        .ends_with(": write at 0x00000000 (unmapped: a null pointer?) by the "
+                                   "instruction at " +
+                                   emulator::hex(fault.pc()) +
+                                   " (read-only, .text of Debuggee.gau) (debuggee.cpp:35, "
+                                   "in probe_callback)"))
+            << fault.what();
+    }
+    trace.flush();
+    const std::vector<std::string> lines = lines_of(file.get());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines.back().ends_with(R"x( (debuggee.cpp:35, in probe_callback)","source":"debuggee.cpp:35"})x"))
+        << lines.back();
+}
 
 // Calls of the mouse handler, each reading a variable `reads` times.
 struct BoundCase {

@@ -88,17 +88,18 @@ set(rows
   "2|list takes no option --pe \\(|list {M}/Dropwatch.gau --pe {M}/Dropwatch.gau"
   "3|^gaugebench render: [^\n]*nowhere: file not found \\(--pe\\)\n$|render {S}/panel/panel.cfg -o {T}/pe.png --pe {T}/nowhere"
   "3|crash.cfg:4: no module 'EmuCrash' \\(looked for [^\n]*tools/EmuCrash.gau|render {T}/crash.cfg -o {T}/pe.png --pe {S}/tools"
-  "1|EmuCrash.gau: gauge Crash, gauge callback|render {T}/crash.cfg -o {T}/pe.png --pe {M}/EmuCrash.gau"
+  "1|EmuCrash.gau: gauge Crash, gauge_callback .update.|render {T}/crash.cfg -o {T}/pe.png --pe {M}/EmuCrash.gau"
   "0|imports the host does not provide[^\n]*NOSUCH.dll!Function|list {M}/Win32Missing.gau"
   "1|KV307  warn[^\n]*\n[^\n]*NOSUCH.dll!Function: is not provided by the host|validate {M}/Win32Missing.gau"
   "2|--main-window: takes open or closed, not 'ajar'|render {S}/panel/panel.cfg -o {T}/panel.png --main-window ajar"
   "3|window.txt:2: usage: main-window open.closed|scenario {T}/window.txt --main-window open"
-  "1|(^|\n)gaugebench list: EmuCrash.gau: gauge Crash, gauge callback [^\n]*0x0BADF00C|list {M}/EmuCrash.gau"
-  "1|(^|\n)gaugebench render: EmuCrash.gau: gauge Crash, gauge callback [^\n]*0x0BADF00C|render {T}/crash.cfg -o {T}/crash.png --modules {M}"
+  "1|(^|\n)gaugebench list: EmuCrash.gau: gauge Crash, gauge_callback .update.: [^\n]*0x0BADF00C|list {M}/EmuCrash.gau"
+  "1|(^|\n)gaugebench render: EmuCrash.gau: gauge Crash, gauge_callback .update.: [^\n]*0x0BADF00C|render {T}/crash.cfg -o {T}/crash.png --modules {M}"
   "0|warning: [^\n]*FaultyCalls.gau: 2,000 calls of its code refused past its budget of 10,000 handles|render {T}/hoard.cfg -o {T}/hoard.png --updates 24 --modules {M}"
   "1|(^|\n)gaugebench render: [^\n]*EmuInitCrash.gau: module_init: [^\n]*0x0BADF00C|render {T}/init.cfg -o {T}/init.png --modules {M}"
-  "1|(^|\n)gaugebench scenario: EmuCrash.gau: gauge Crash, gauge callback [^\n]*0x0BADF00C|scenario {T}/crash.txt --modules {M}"
-  "1|(^|\n)gaugebench scenario: Debuggee.gau: gauge Probe, gauge callback [^\n]*write at 0x00000000|scenario {S}/tests/fixtures/debuggee/fault.txt --out {T}/debuggee --modules {M}"
+  "1|(^|\n)gaugebench scenario: [^\n]*crash.txt:2: EmuCrash.gau: gauge Crash, gauge_callback .update.: [^\n]*0x0BADF00C|scenario {T}/crash.txt --modules {M}"
+  "1|(^|\n)gaugebench scenario: [^\n]*fault.txt:6: Debuggee.gau: gauge Probe, gauge_callback .update.: write at 0x00000000 [^\n]* .debuggee.cpp:35, in probe_callback.\n|scenario {S}/tests/fixtures/debuggee/fault.txt --out {T}/debuggee --modules {M}"
+  "1|(^|\n)gaugebench scenario: [^\n]*fault.txt:6: Debuggee.gau: [^\n]* .debuggee.cpp:35, in probe_callback.\n|scenario {S}/tests/fixtures/debuggee/fault.txt --out {T}/debuggee --modules {M}/crt"
   "0|debuggee.png: 1 gauge drawn in 1 shown window|render {S}/tests/fixtures/debuggee/debuggee.cfg -o {T}/debuggee.png --modules {M}"
   "2|-o [^\n]*panel.jpg: pictures are written as PNG|render {S}/panel/panel.cfg -o {T}/panel.jpg"
   "2|-o: [^\n]*link.png: is a symbolic link: give|render {S}/panel/panel.cfg -o {T}/link.png"
@@ -296,12 +297,14 @@ if(NOT status EQUAL 0 OR json_error OR count LESS 50 OR NOT high MATCHES "^24(\\
   string(APPEND failures "\nvocabulary --json -: exit ${status}, ${json_error}, ${count} entries, first ${unit} to ${high}, ${meaning}")
 endif()
 # --json -: standard output holds the summary alone, one JSON document
-# naming what was written; a scenario's printed lines go to stderr instead,
+# naming what was written (a trace and a coverage report too); a scenario's printed lines go to stderr instead,
 # and no text summary.
 file(WRITE ${T}/printing.txt "panel ${S}/panel/panel.cfg\nset airspeed 180\nupdate 2\necho hello\nprint airspeed\nsnapshot json.png\n")
 foreach(case
     "render {S}/panel/panel.cfg -o {T}/json.png --modules {M} --json -|files_written 0|{T}/json.png"
     "scenario {T}/printing.txt --out {T}/out --modules {M} --json -|files_written 0|{T}/out/json.png"
+    "render {S}/panel/panel.cfg -o {T}/json.png --modules {M} --json - --trace {T}/json.jsonl|files_written 1|{T}/json.jsonl"
+    "scenario {T}/printing.txt --out {T}/out --modules {M} --json - --coverage {T}/json.info|files_written 1|{T}/json.info"
     "scenario {T}/printing.txt --out {T}/out --modules {M} --json -|printed 1 values 0 variable|airspeed"
     "scenario {T}/printing.txt --out {T}/out --modules {M} --json -|printed 1 values 0 value|180.0")
   string(REPLACE "{M}" "${M}" case "${case}")
@@ -381,30 +384,45 @@ if(NOT output MATCHES "^exit 0 after [12]?[0-9] tenths\n" OR NOT said MATCHES "i
   string(APPEND failures "\nSIGTERM during serve's first calls:\n${output}${errors}${said}")
 endif()
 
-# --coverage: validate on the debug build writes an lcov tracefile naming
-# Korvane's own sources, with lines run and lines not, that genhtml draws
-# from the checkout's top.
-execute_process(COMMAND ${GAUGEBENCH} validate ${M}/debug/Korvane.gau --coverage ${T}/korvane.info -q
-  WORKING_DIRECTORY ${S} TIMEOUT 120 RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
-set(run "")
-set(not_run "")
-if(EXISTS ${T}/korvane.info)
-  file(STRINGS ${T}/korvane.info run REGEX "^DA:[0-9]+,[1-9]")
-  file(STRINGS ${T}/korvane.info not_run REGEX "^DA:[0-9]+,0$")
-  file(STRINGS ${T}/korvane.info sources REGEX "^SF:korvane/flight/clock_timer.cpp$")
-endif()
-if(NOT status EQUAL 0 OR NOT run OR NOT not_run OR NOT sources)
-  string(APPEND failures "\nvalidate --coverage: exit ${status}\n${output}")
-else()
-  find_program(GENHTML genhtml)
-  if(GENHTML)
-    execute_process(COMMAND ${GENHTML} -q -o ${T}/coverage ${T}/korvane.info WORKING_DIRECTORY ${S} TIMEOUT 120
-      RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
-    if(NOT status EQUAL 0 OR NOT EXISTS ${T}/coverage/index.html)
-      string(APPEND failures "\ngenhtml of validate's coverage: exit ${status}\n${output}")
+# --coverage from a folder outside the checkout: each report names the
+# designer's own sources by their real paths (none of the compiler's, the C
+# runtime's, the kit's or the build tree's layers), with lines run and lines
+# not where the validator misses some, and genhtml draws every one with no
+# flag of its own: Korvane's debug build, the debuggee's build with the C
+# runtime's start-up, and Dropwatch's release build (no line table: its
+# module file, by pieces of code).
+file(REAL_PATH ${S} source_root)
+file(REAL_PATH ${M} module_root)
+set(coverage_runs
+  "korvane|validate ${M}/debug/Korvane.gau|SF:${source_root}/korvane/flight/clock_timer.cpp\nFN|DA:[0-9]+,0\n"
+  "crt|render ${S}/tests/fixtures/debuggee/debuggee.cfg -o ${T}/crt.png --modules ${M}/crt|SF:${source_root}/tests/fixtures/debuggee/debuggee.cpp\nFN|."
+  "plain|validate ${M}/Dropwatch.gau|SF:${module_root}/Dropwatch.gau\nFN|.")
+find_program(GENHTML genhtml)
+foreach(run ${coverage_runs})
+  string(REPLACE "|" ";" run "${run}")
+  list(GET run 0 name)
+  list(GET run 1 arguments)
+  list(GET run 2 named)
+  list(GET run 3 unrun)
+  separate_arguments(arguments UNIX_COMMAND "${arguments}")
+  file(REMOVE ${T}/${name}.info)
+  execute_process(COMMAND ${GAUGEBENCH} ${arguments} --coverage ${T}/${name}.info -q
+    WORKING_DIRECTORY ${T} TIMEOUT 120 RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  set(report "")
+  if(EXISTS ${T}/${name}.info)
+    file(READ ${T}/${name}.info report)
+  endif()
+  if(NOT status EQUAL 0 OR NOT report MATCHES "${named}" OR NOT report MATCHES "DA:[0-9]+,[1-9]"
+     OR NOT report MATCHES "${unrun}" OR report MATCHES "SF:(/usr/|[^\n]*/(layers|gaugekit|frame|mingw-w64-crt)/)")
+    string(APPEND failures "\n--coverage of ${name}: exit ${status}\n${output}${report}")
+  elseif(GENHTML)
+    execute_process(COMMAND ${GENHTML} -q -o ${T}/coverage_${name} ${T}/${name}.info WORKING_DIRECTORY ${T}
+      TIMEOUT 120 RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+    if(NOT status EQUAL 0 OR NOT EXISTS ${T}/coverage_${name}/index.html)
+      string(APPEND failures "\ngenhtml of the coverage of ${name}: exit ${status}\n${output}")
     endif()
   endif()
-endif()
+endforeach()
 
 if(failures)
   message(FATAL_ERROR "${failures}")

@@ -65,11 +65,13 @@ ROWS = [
      0, [], "debuggee"),
     ("fault", "mingw", ["scenario", f"{debuggee}/fault.txt", "--modules", pe, "--out", "{work}/fault"],
      SYMBOLS + ["continue", "bt", "continue"],
-     [r"^Program received signal SIGSEGV, Segmentation fault\.\n.*probe_callback .*debuggee\.cpp:35\n"
+     [r"^stopped in Debuggee!Probe, gauge_callback \(update\), probe_callback, debuggee\.cpp:35: write at 0x00000000 ",
+      r"^Program received signal SIGSEGV, Segmentation fault\.\n.*probe_callback .*debuggee\.cpp:35\n"
       r"35\t        \*nowhere = g_updates;$", r"^#0  .*probe_callback .*debuggee\.cpp:35\n#1 ",
       r"^\[Inferior 1 \(Remote target\) exited with code 01\]$"],
-     1, [r"Debuggee\.gau: gauge Probe, gauge callback .*write at 0x00000000",
-         r"the program ended with status 1: the debugger was let go"], None),
+     1, [r"fault\.txt:6: Debuggee\.gau: gauge Probe, gauge_callback \(update\): write at 0x00000000 .*"
+         r"\(debuggee\.cpp:35, in probe_callback\)$", r"the program ended with status 1: the debugger was let go"],
+     None),
     ("a module never loaded", "mingw", DEBUGGEE + ["--gdb-module", "Nope.gau"], [CONNECT, "continue"],
      [r"^Remote connection closed$"], 0,
      [r"warning: --gdb-module Nope\.gau: no module of that name was loaded \(loaded: Debuggee\.gau\)"],

@@ -245,9 +245,9 @@ struct CodeFault {
 
 // The fixtures of tests/fixtures/emulator carry no bitmaps (KV014 is skipped).
 const CodeFault kCodeFaults[] = {
-    {"EmuCrash.gau", {"KV304"}, "KV304", "Crash", {"EmuCrash.gau", "gauge callback", "0x0BADF00C", "write"}},
-    {"EmuDivide.gau", {"KV305"}, "KV305", "Divide", {"EmuDivide.gau", "gauge callback", "0x", "division"}},
-    {"EmuLoop.gau", {"KV306"}, "KV306", "Loop", {"EmuLoop.gau", "gauge callback", "0x", "budget"}},
+    {"EmuCrash.gau", {"KV304"}, "KV304", "Crash", {"EmuCrash.gau", "gauge_callback (update)", "0x0BADF00C", "write"}},
+    {"EmuDivide.gau", {"KV305"}, "KV305", "Divide", {"EmuDivide.gau", "gauge_callback (update)", "0x", "division"}},
+    {"EmuLoop.gau", {"KV306"}, "KV306", "Loop", {"EmuLoop.gau", "gauge_callback (update)", "0x", "budget"}},
     {"EmuReadOnly.gau", {"KV018", "KV304"}, "KV304", "ReadOnly", {"EmuReadOnly.gau", "0x", "read-only"}},
     {"EmuInitCrash.gau", {"KV000"}, "KV000", "", {"EmuInitCrash.gau", "module_init", "0x0BADF00C", "write"}},
     {"EmuTib.gau", {}, "KV304", "", {}},
