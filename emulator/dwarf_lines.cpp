@@ -356,12 +356,14 @@ private:
 
     // Version 5's first directory is the unit's own (where it was built); the
     // others, when relative, are relative to it, unless a build that mapped
-    // its paths wrote them from elsewhere: one that exists as written, from
-    // where this runs, is taken as it is. Each is looked up once.
+    // its paths wrote them from elsewhere: one written from the mapped top
+    // ("./src", as -ffile-prefix-map=TOP=. writes it), or one that exists as
+    // written from where this runs, is taken as it is. Each is looked up once.
     std::string directory_path(const Unit& unit, uint64_t index) {
         const std::string& written = unit.directories[static_cast<size_t>(index)];
         const std::string& own = unit.directories.front();
-        if (unit.version < 5 || index == 0 || own.empty() || absolute_path(written)) return written;
+        if (unit.version < 5 || index == 0 || own.empty() || absolute_path(written) || written.starts_with("./"))
+            return written;
         auto known = directory_exists_.find(written);
         if (known == directory_exists_.end()) {
             std::error_code error;

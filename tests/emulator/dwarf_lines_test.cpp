@@ -109,12 +109,16 @@ Bytes tables_5(uint8_t directory_form = 0x1f) {
     return tables;
 }
 
-PeImage image_of(const Bytes& line, const Bytes& symbols = {}, const std::string& line_name = ".debug_line") {
+PeImage image_of(const Bytes& line, const Bytes& symbols = {}, const std::string& line_name = ".debug_line",
+                 const Bytes& line_strings = kLineStrings) {
     return PeImage::parse(
-        test_support::debug_image({{line_name, line}, {".debug_line_str", kLineStrings}, {".debug_str", kStrings}},
+        test_support::debug_image({{line_name, line}, {".debug_line_str", line_strings}, {".debug_str", kStrings}},
                                   symbols),
         "fixture.gau");
 }
+// The same names as a build that maps its checkout to "." writes them: the
+// unit's directory and the source's, both from the top.
+const Bytes kMappedLineStrings{'b', '/', 'w', 'w', 0, '.', '/', 's', 'r', 'c', 0};
 
 // Rows at 0x1000 (line 9), 0x1004 (11), then in the other file 0x100C
 // (10), the sequence ending at 0x1010.
@@ -134,6 +138,7 @@ struct VersionCase {
     uint8_t other_file;
     const char* first;
     const char* other;
+    const Bytes* line_strings = &kLineStrings;
 };
 
 const VersionCase kVersions[] = {
@@ -142,6 +147,7 @@ const VersionCase kVersions[] = {
     {4, 2, "src/a.c", "b.c"},
     // Version 5's first directory is the unit's own; the others are relative to it.
     {5, 0, "/top/src/a.c", "/top/b.c"},
+    {5, 0, "src/a.c", "b/ww/b.c", &kMappedLineStrings},
 };
 
 class LineVersion : public testing::TestWithParam<VersionCase> {};
@@ -149,7 +155,8 @@ class LineVersion : public testing::TestWithParam<VersionCase> {};
 TEST_P(LineVersion, ReadsRowsFilesAndLocations) {
     const VersionCase& c = GetParam();
     const Bytes tables = c.version >= 5 ? tables_5() : tables_before_5();
-    const DebugLines lines = DebugLines::read(image_of(unit(c.version, tables, program(c.other_file))), "fixture.gau");
+    const DebugLines lines = DebugLines::read(
+        image_of(unit(c.version, tables, program(c.other_file)), {}, ".debug_line", *c.line_strings), "fixture.gau");
     ASSERT_EQ(lines.rows().size(), 4u);
     const auto path = [&](size_t row) { return lines.files().at(lines.rows()[row].file); };
     const uint32_t rvas[] = {0x1000, 0x1004, 0x100C, 0x1010};
