@@ -37,6 +37,10 @@ BREAK_SCALED = SYMBOLS + ["break scaled_reading", "continue"]
 HIT_SCALED = r"^Breakpoint 1, \(anonymous namespace\)::scaled_reading \(raw=\d+\) at .*debuggee\.cpp:22\n22\t"
 
 DEBUGGEE = ["render", f"{debuggee}/debuggee.cfg", "--modules", pe]
+# The same module built as a designer builds one, with the C runtime's
+# start-up (TLS callbacks, frame registration, constructors), in crt/.
+STARTUP = ["render", f"{debuggee}/debuggee.cfg", "--modules", f"{pe}/crt"]
+STARTUP_SYMBOLS = ["file {pe}/crt/Debuggee.gau", CONNECT]
 PANEL = ["render", f"{source}/panel/panel.cfg", "--modules", f"{pe}/debug", "--gdb-module", "Korvane.gau"]
 # A hostile debugger's packets (sent by raw_session): points and writes
 # beyond the module refused, reads of what module code reads answered, a
@@ -98,12 +102,19 @@ ROWS = [
     ("a debugger killed at a breakpoint", "mingw", DEBUGGEE,
      BREAK_SCALED + ["shell kill -9 $PPID"],
      [HIT_SCALED], 0, [r"the debugger went away: the session goes on"], "debuggee"),
-    # The same module with the C runtime's start-up: a breakpoint set at the
-    # first stop, inside a TLS callback, before frame registration and the
+    # With the C runtime's start-up: breakpoints and watches set at the first
+    # stop, inside a TLS callback, before frame registration and the
     # constructors call back and forth between module and host.
-    ("the C runtime's start-up", "mingw", ["render", f"{debuggee}/debuggee.cfg", "--modules", f"{pe}/crt"],
-     ["file {pe}/crt/Debuggee.gau", CONNECT, "break scaled_reading", "continue", "next", "detach"],
-     [HIT_SCALED, r"^23\t    return doubled \+ 1;$"], 0, [r"the debugger detached"], "debuggee"),
+    ("the C runtime's start-up", "mingw", STARTUP,
+     STARTUP_SYMBOLS + ["break scaled_reading", "continue", "print raw * 2", "next", "detach"],
+     [HIT_SCALED, r"^\$1 = \d+$", r"^23\t    return doubled \+ 1;$"], 0, [r"the debugger detached"], "debuggee"),
+    ("the C runtime's start-up, a watch", "mingw", STARTUP,
+     STARTUP_SYMBOLS + ["watch g_updates", "continue", "detach"],
+     [r"^Hardware watchpoint 1: g_updates$", r"^Old value = 0\nNew value = 1\n.*probe_callback .*debuggee\.cpp:31\n31\t"],
+     0, [], "debuggee"),
+    ("the C runtime's start-up, gdb-multiarch", "multiarch", STARTUP,
+     ["set architecture i386"] + STARTUP_SYMBOLS + ["break scaled_reading", "continue", "detach"],
+     [HIT_SCALED], 0, [], "debuggee"),
     ("gdb-multiarch", "multiarch", DEBUGGEE,
      ["set architecture i386"] + BREAK_SCALED + ["detach"],
      [HIT_SCALED], 0, [], "debuggee"),
