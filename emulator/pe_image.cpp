@@ -233,8 +233,12 @@ private:
         // function ("DLL.name" or "DLL.#ordinal"), read once whether a name
         // or the ordinal leads there.
         std::map<uint32_t, std::string> forwarders;
+        // (The bounds as variables of their own: a lambda may not capture a
+        // structured binding before C++20, which clang 14 does not take.)
+        const uint32_t directory_start = rva;
+        const uint64_t directory_end = uint64_t{rva} + size;
         const auto forwarder = [&](uint32_t index, uint32_t function) -> const std::string* {
-            if (function < rva || uint64_t{function} >= uint64_t{rva} + size) return nullptr;
+            if (function < directory_start || function >= directory_end) return nullptr;
             auto found = forwarders.find(index);
             if (found == forwarders.end())
                 found = forwarders.emplace(index, name_at(function, "export forwarder")).first;

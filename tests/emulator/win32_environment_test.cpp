@@ -585,7 +585,9 @@ TEST(Win32Environment, ReservedPagesCommitDecommitAndReleaseInAnyOrder) {
                     const uint32_t asked = step.op == kAllocAt ? kAt + step.offset : i == 0 ? 0 : at;
                     const uint32_t result = w.kernel("VirtualAlloc", {asked, step.size, step.how, step.protect});
                     if (i == 0) base = result;
-                    if (i == 0 && step.op == kAllocAt) EXPECT_EQ(result, kAt);
+                    if (i == 0 && step.op == kAllocAt) {
+                        EXPECT_EQ(result, kAt);
+                    }
                     EXPECT_EQ(result, step.result == kNull ? 0 : base + step.result);
                     break;
                 }
@@ -611,7 +613,9 @@ TEST(Win32Environment, ReservedPagesCommitDecommitAndReleaseInAnyOrder) {
                     break;
                 }
             }
-            if (step.error != 0) EXPECT_EQ(w.kernel("GetLastError"), step.error);
+            if (step.error != 0) {
+                EXPECT_EQ(w.kernel("GetLastError"), step.error);
+            }
         }
     }
 }
