@@ -90,10 +90,17 @@ bool all_committed(const Context::VirtualBlock& block, PageSpan span) {
 void commit(Context& context, std::pair<const uint32_t, Context::VirtualBlock>& block, uint32_t start, uint64_t end,
             uint8_t protection) {
     const PageSpan span = pages_of(block, start, end);
-    for (size_t page = span.first; page < span.last; ++page) {
-        if (block.second.committed[page]) continue;
-        context.machine.discard(block.first + static_cast<uint32_t>(page * kPageSize), kPageSize);
-        block.second.committed[page] = true;
+    std::vector<bool>& committed = block.second.committed;
+    for (size_t page = span.first; page < span.last;) {
+        if (committed[page]) {
+            ++page;
+            continue;
+        }
+        // Each run of uncommitted pages given back at once.
+        const size_t first = page;
+        while (page < span.last && !committed[page]) committed[page++] = true;
+        context.machine.discard(block.first + static_cast<uint32_t>(first * kPageSize),
+                                static_cast<uint32_t>((page - first) * kPageSize));
     }
     context.machine.protect(start, static_cast<uint32_t>(end - start), protection);
 }
