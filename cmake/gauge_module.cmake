@@ -53,7 +53,7 @@ function(add_gauge_module name)
   set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".gau" OUTPUT_NAME ${ARG_OUTPUT_NAME})
   korvane_layers(${name} PRIVATE frame gaugekit ${ARG_FOLDER})
   # Module code runs inside the host's process: no exceptions, no RTTI.
-  target_compile_options(${name} PRIVATE -fno-exceptions -fno-rtti)
+  target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions$<SEMICOLON>-fno-rtti>)
   if(WIN32)
     target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/gaugekit/exports.def)
     target_link_options(${name} PRIVATE -Wl,--enable-stdcall-fixup)

@@ -217,8 +217,12 @@ struct EmulatedMachine::Impl {
     // inside a code or block hook restarts the instruction it stopped before
     // (a new EIP ends the translated block), so that breakpoints set and the
     // trap flag raised meanwhile apply to it; the restarted instruction's own
-    // hooks pass once. A watched access is reported after its instruction: it
-    // is restarted single-stepped and the trap reports it.
+    // hooks pass once. A watched access is reported after its instruction: the
+    // engine finishes the instruction before the restart takes effect, so
+    // the machine as it was before it (registers, and the bytes it stored in
+    // watched ranges, where running it twice would not give the same) is put
+    // back when the restart begins; it then runs again, alone, and the trap
+    // reports it.
     struct Debugging {
         Debugger* debugger = nullptr;
         std::map<uint32_t, uc_hook> breakpoints;
@@ -233,6 +237,16 @@ struct EmulatedMachine::Impl {
         std::optional<uint32_t> restarted;    // the instruction restarted after a stop
         uint32_t restart_blocks = 0;          // blocks begun since that restart
         std::optional<DebugStop> watched;     // a watch hit, reported at the trap after its instruction
+        uc_hook every_instruction = 0;        // while anything is watched
+        struct Undo {
+            uc_context* registers = nullptr;  // before the watched instruction
+            struct Store {
+                uint32_t address = 0;
+                std::vector<uint8_t> bytes;  // what was there before
+            };
+            std::vector<Store> stores;  // into watched ranges, in order
+            bool pending = false;
+        } undo;
         uint32_t polls = 0;
     } debugging;
 
@@ -246,6 +260,7 @@ struct EmulatedMachine::Impl {
         if (uc != nullptr) {
             for (uc_context* context : saved) uc_context_free(context);
             if (clean != nullptr) uc_context_free(clean);
+            if (debugging.undo.registers != nullptr) uc_context_free(debugging.undo.registers);
             uc_close(uc);
         }
         if (arena != nullptr) munmap(arena, kAddressSpace);
@@ -447,6 +462,9 @@ struct EmulatedMachine::Impl {
     void debug_stop(DebugStop stop, bool before_instruction) noexcept;
     void restart_at(uint32_t pc);
     void debug_trap(uint32_t eip) noexcept;
+    void undo_watched_instruction(uint32_t address) noexcept;
+    void stop_following_instructions() noexcept;
+    static void on_instruction(uc_engine*, uint64_t address, uint32_t size, void* data);
     bool debug_block(uint32_t address) noexcept;
     static void on_breakpoint(uc_engine*, uint64_t address, uint32_t size, void* data);
     static void on_watch(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t value, void* data);

@@ -86,6 +86,7 @@ void EmulatedMachine::Impl::debug_trap(uint32_t eip) noexcept {
 }
 
 bool EmulatedMachine::Impl::debug_block(uint32_t address) noexcept {
+    undo_watched_instruction(address);
     if (debugging.restarted && ++debugging.restart_blocks > 1) debugging.restarted.reset();
     if (!debugging.requested && (++debugging.polls % kPollEvery != 0 || !debugging.debugger->interrupted()))
         return false;
@@ -115,30 +116,77 @@ void EmulatedMachine::Impl::on_breakpoint(uc_engine*, uint64_t address, uint32_t
     m.debug_stop(stop, true);
 }
 
-void EmulatedMachine::Impl::on_watch(uc_engine*, uc_mem_type type, uint64_t address, int, int64_t, void* data) {
+void EmulatedMachine::Impl::on_watch(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t, void* data) {
     auto& m = *static_cast<Impl*>(data);
-    if (m.debugging.debugger == nullptr || m.pending || m.debugging.watched) return;
+    if (m.debugging.debugger == nullptr || m.pending) return;
     try {
+        const bool write = type == UC_MEM_WRITE;
+        Debugging::Undo& undo = m.debugging.undo;
+        // The hook comes before the store: what is there now is what it replaces.
+        if (write && undo.pending && size > 0) {
+            std::vector<uint8_t> before(static_cast<size_t>(size));
+            check(uc_mem_read(m.uc, address, before.data(), before.size()), "watch");
+            undo.stores.push_back({static_cast<uint32_t>(address), std::move(before)});
+        }
         const uint32_t pc = m.reg(UC_X86_REG_EIP);
         if (m.debugging.restarted == pc) return;
-        const bool write = type == UC_MEM_WRITE;
-        DebugStop stop;
-        stop.reason = DebugStop::Reason::kWatch;
-        stop.watch_address = static_cast<uint32_t>(address);
-        stop.watch = write ? WatchKind::kWrite : WatchKind::kRead;
+        std::optional<WatchKind> hit;
         for (const auto& [watch, hooks] : m.debugging.watches) {
             if (address - watch.address < watch.length &&
-                (watch.kind == WatchKind::kAccess || watch.kind == stop.watch)) {
-                stop.watch = watch.kind;
+                (watch.kind == WatchKind::kAccess || (watch.kind == WatchKind::kWrite) == write)) {
+                hit = watch.kind;
                 break;
             }
         }
-        m.debugging.watched = stop;
-        // Reported after the instruction: it runs again, alone, and its trap tells.
-        m.set_reg(UC_X86_REG_EFLAGS, m.reg(UC_X86_REG_EFLAGS) | kTrapFlag);
-        m.restart_at(pc);
+        if (hit && !m.debugging.watched) {
+            DebugStop stop;
+            stop.reason = DebugStop::Reason::kWatch;
+            stop.watch_address = static_cast<uint32_t>(address);
+            stop.watch = *hit;
+            m.debugging.watched = stop;
+            if (undo.registers == nullptr) check(uc_context_alloc(m.uc, &undo.registers), "watch");
+            check(uc_context_save(m.uc, undo.registers), "watch");
+            undo.stores.clear();
+            undo.pending = true;
+            // Reported after the instruction: it runs again, alone, and its trap tells.
+            m.set_reg(UC_X86_REG_EFLAGS, m.reg(UC_X86_REG_EFLAGS) | kTrapFlag);
+            m.restart_at(pc);
+            if (write) {
+                std::vector<uint8_t> before(static_cast<size_t>(std::max(size, 0)));
+                check(uc_mem_read(m.uc, address, before.data(), before.size()), "watch");
+                undo.stores.push_back({static_cast<uint32_t>(address), std::move(before)});
+            }
+        }
     } catch (...) {
         m.stop_for_host_error("reporting a watched access");
+    }
+}
+
+void EmulatedMachine::Impl::undo_watched_instruction(uint32_t address) noexcept {
+    Debugging::Undo& undo = debugging.undo;
+    if (!undo.pending) return;
+    undo.pending = false;
+    if (debugging.restarted != address || debugging.restart_blocks != 0) return;
+    try {
+        for (auto store = undo.stores.rbegin(); store != undo.stores.rend(); ++store)
+            check(uc_mem_write(uc, store->address, store->bytes.data(), store->bytes.size()), "watch");
+        check(uc_context_restore(uc, undo.registers), "watch");
+        set_reg(UC_X86_REG_EFLAGS, reg(UC_X86_REG_EFLAGS) | kTrapFlag);
+    } catch (...) {
+        stop_for_host_error("running a watched instruction again");
+    }
+}
+
+void EmulatedMachine::Impl::on_instruction(uc_engine*, uint64_t, uint32_t, void*) {}
+
+void EmulatedMachine::Impl::stop_following_instructions() noexcept {
+    if (debugging.every_instruction == 0) return;
+    uc_hook_del(uc, debugging.every_instruction);
+    debugging.every_instruction = 0;
+    try {
+        forget_code(0, kAddressSpace);
+    } catch (...) {
+        stop_for_host_error("removing a watch");
     }
 }
 
@@ -155,11 +203,13 @@ void EmulatedMachine::Impl::clear_debug_points() noexcept {
     if (!debugging.breakpoints.empty()) forget_blocks();
     debugging.breakpoints.clear();
     debugging.watches.clear();
+    stop_following_instructions();
 }
 
 void EmulatedMachine::Impl::detach_debugger() noexcept {
     clear_debug_points();
     if (debugging.stepping) set_reg(UC_X86_REG_EFLAGS, reg(UC_X86_REG_EFLAGS) & ~kTrapFlag);
+    if (debugging.undo.registers != nullptr) uc_context_free(debugging.undo.registers);
     debugging = Debugging{};
 }
 
@@ -204,7 +254,18 @@ bool EmulatedMachine::set_watchpoint(uint32_t address, uint32_t length, WatchKin
             if (hook != 0) uc_hook_del(m.uc, hook);
         }
         watches.erase(known);
+        if (watches.empty()) m.stop_following_instructions();
         return true;
+    }
+    if (watches.empty()) {
+        // Unicorn brings EIP up to date before most accesses but not before a
+        // locked one's (xchg, lock add): a hook on every instruction keeps it
+        // exact, so that the instruction a watch restarts is the one that
+        // made the access. Only while something is watched.
+        check(uc_hook_add(m.uc, &m.debugging.every_instruction, UC_HOOK_CODE,
+                          reinterpret_cast<void*>(&Impl::on_instruction), &m, 1, 0),
+              "watch");
+        m.forget_code(0, kAddressSpace);
     }
     if (watches.size() >= kMaxDebugPoints)
         throw std::length_error("watch: " + hex(address) + ": " + std::to_string(kMaxDebugPoints) + " are set already");
@@ -214,8 +275,9 @@ bool EmulatedMachine::set_watchpoint(uint32_t address, uint32_t length, WatchKin
         check(uc_hook_add(m.uc, &hooks[0], UC_HOOK_MEM_READ, reinterpret_cast<void*>(&Impl::on_watch), &m, address,
                           last),
               "watch");
-    if (kind != WatchKind::kRead)
-        check(uc_hook_add(m.uc, &hooks[1], UC_HOOK_MEM_WRITE, reinterpret_cast<void*>(&Impl::on_watch), &m, address,
+    // A read watch too: an instruction that reads and then writes what it
+    // watches must find the bytes it read when it runs again.
+    check(uc_hook_add(m.uc, &hooks[1], UC_HOOK_MEM_WRITE, reinterpret_cast<void*>(&Impl::on_watch), &m, address,
                           last),
               "watch");
     watches.emplace(watch, hooks);

@@ -33,14 +33,14 @@ void EmulatedMachine::map(uint32_t base, uint32_t size, uint8_t protection, cons
 }
 
 void EmulatedMachine::Impl::remove_translations(uint32_t base, uint64_t size) {
+    // A page at a time: Unicorn turns only a range's first address into its
+    // own RAM offset and takes the rest as following it, which holds within
+    // one piece of its map, not across the pieces the map is split into.
     const uint64_t end = std::min<uint64_t>(uint64_t{base} + size, kAddressSpace);
-    uint64_t run = base;  // where the present pages not yet forgotten begin
     for (uint64_t page = base / kPage * kPage; page < end; page += kPage) {
-        if (module_page(static_cast<uint32_t>(page))) continue;
-        if (page > run) uc_ctl_remove_cache(uc, run, page);
-        run = page + kPage;
+        if (!module_page(static_cast<uint32_t>(page))) continue;
+        uc_ctl_remove_cache(uc, std::max<uint64_t>(page, base), std::min(page + kPage, end));
     }
-    if (end > run) uc_ctl_remove_cache(uc, run, end);
 }
 
 uint8_t* EmulatedMachine::Impl::mapped_host(uint32_t address, uint64_t size, const char* doing) const {

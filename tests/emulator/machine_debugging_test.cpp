@@ -376,3 +376,61 @@ TEST(MachineDebugging, PointsAreCappedAndClearedAtOnce) {
 }
 
 }  // namespace
+
+// A watched instruction stops once, after it, and leaves what it would have
+// left unwatched, though the engine has it run twice: instructions that read
+// what they then write, or move the stack.
+struct WatchedCase {
+    const char* name;
+    std::vector<uint8_t> program;  // arg 10; [kData] holds 5
+    emulator::WatchKind watch;
+    size_t stops;
+};
+
+class WatchedInstructions : public testing::TestWithParam<WatchedCase> {};
+
+TEST_P(WatchedInstructions, RunOnce) {
+    const WatchedCase& c = GetParam();
+    const auto run = [&](bool watched) {
+        Scripted debugger;
+        EmulatedMachine machine;
+        load(machine, c.program);
+        machine.load(kData, std::vector<uint8_t>{5, 0, 0, 0});
+        if (watched) {
+            machine.attach_debugger(&debugger);
+            EXPECT_TRUE(machine.set_watchpoint(kData, 4, c.watch, true));
+        }
+        const uint32_t args[] = {10};
+        const uint32_t eax = machine.call(kCode, args, emulator::Convention::kStdcall);
+        std::vector<uint8_t> data(4);
+        machine.peek(kData, data);
+        EXPECT_EQ(debugger.seen.size(), watched ? c.stops : 0u);
+        return std::pair(eax, data);
+    };
+    EXPECT_EQ(run(true), run(false));
+}
+
+constexpr uint8_t kLoadArg[] = {0x8B, 0x44, 0x24, 0x04};  // mov eax, [esp+4]
+std::vector<uint8_t> program(std::initializer_list<uint8_t> body) {
+    std::vector<uint8_t> code(std::begin(kLoadArg), std::end(kLoadArg));
+    code.insert(code.end(), body);
+    code.insert(code.end(), {0xC2, 0x04, 0x00});  // ret 4
+    return code;
+}
+const std::vector<uint8_t> kAddTo = program({0x01, 0x05, 0x00, 0x00, 0x00, 0x31});    // add [kData], eax
+const std::vector<uint8_t> kExchange = program({0x87, 0x05, 0x00, 0x00, 0x00, 0x31});  // xchg [kData], eax
+const std::vector<uint8_t> kPushPop = program({0xFF, 0x35, 0x00, 0x00, 0x00, 0x31, 0x58});  // push [kData]; pop eax
+const std::vector<uint8_t> kIncrement = program({0xFF, 0x05, 0x00, 0x00, 0x00, 0x31});  // inc dword [kData]
+
+using emulator::WatchKind;
+INSTANTIATE_TEST_SUITE_P(
+    Watches, WatchedInstructions,
+    testing::Values(WatchedCase{"add_written", kAddTo, WatchKind::kWrite, 1},
+                    WatchedCase{"add_read", kAddTo, WatchKind::kRead, 1},
+                    WatchedCase{"add_accessed", kAddTo, WatchKind::kAccess, 1},
+                    WatchedCase{"exchange_written", kExchange, WatchKind::kWrite, 1},
+                    WatchedCase{"exchange_read", kExchange, WatchKind::kRead, 1},
+                    WatchedCase{"push_read", kPushPop, WatchKind::kRead, 1},
+                    WatchedCase{"push_not_written", kPushPop, WatchKind::kWrite, 0},
+                    WatchedCase{"increment_accessed", kIncrement, WatchKind::kAccess, 1}),
+    [](const testing::TestParamInfo<WatchedCase>& info) { return info.param.name; });

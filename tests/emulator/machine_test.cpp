@@ -635,3 +635,20 @@ TEST(EmulatedMachine, TlsSlotsAreTheArrayAtFs2C) {
 }
 
 }  // namespace
+
+TEST(EmulatedMachine, CodeLoadedAgainRunsAsLoaded) {
+    // A header page the module may only read, then its code, as a module's
+    // image lies: the engine keeps them as separate pieces of its map.
+    EmulatedMachine machine;
+    const uint32_t page = EmulatedMachine::kPageSize;
+    const uint32_t base = machine.reserve(2 * page, 0x30000000);
+    machine.map(base, page, EmulatedMachine::kRead, "header");
+    machine.map(base + page, page, EmulatedMachine::kRead | EmulatedMachine::kExecute, "code");
+    for (uint8_t value : {1, 2, 3}) {
+        std::vector<uint8_t> image(2 * page, 0xCC);
+        const uint8_t code[] = {0xB8, value, 0, 0, 0, 0xC3};  // mov eax, value; ret
+        std::copy(std::begin(code), std::end(code), image.begin() + page);
+        machine.load(base, image);
+        EXPECT_EQ(machine.call(base + page, {}, Convention::kStdcall), value);
+    }
+}

@@ -41,6 +41,17 @@ DEBUGGEE = ["render", f"{debuggee}/debuggee.cfg", "--modules", pe]
 # start-up (TLS callbacks, frame registration, constructors), in crt/.
 STARTUP = ["render", f"{debuggee}/debuggee.cfg", "--modules", f"{pe}/crt"]
 STARTUP_SYMBOLS = ["file {pe}/crt/Debuggee.gau", CONNECT]
+# Built so in other ways, each in a folder of its own: its logic in C
+# (in_c/probe.c, whose line 12 is scaled_reading's first statement and 18
+# the call after the count), and optimised, where scaled_reading is inlined.
+def built_as(folder):
+    return (["render", f"{debuggee}/debuggee.cfg", "--modules", f"{pe}/{folder}"],
+            [f"file {pe}/{folder}/Debuggee.gau", CONNECT])
+IN_C, IN_C_SYMBOLS = built_as("crt-c")
+OPTIMISED, OPTIMISED_SYMBOLS = built_as("crt-o2")
+OPTIMISED_C, OPTIMISED_C_SYMBOLS = built_as("crt-c-o2")
+# A watch stops once for each store: the second update's count follows the first.
+COUNTED_ONCE = r"^Old value = 1\nNew value = 2\n"
 PANEL = ["render", f"{source}/panel/panel.cfg", "--modules", f"{pe}/debug", "--gdb-module", "Korvane.gau"]
 # A hostile debugger's packets (sent by raw_session): points and writes
 # beyond the module refused, reads of what module code reads answered, a
@@ -115,6 +126,29 @@ ROWS = [
     ("the C runtime's start-up, gdb-multiarch", "multiarch", STARTUP,
      ["set architecture i386"] + STARTUP_SYMBOLS + ["break scaled_reading", "continue", "detach"],
      [HIT_SCALED], 0, [], "debuggee"),
+    ("a module in C", "mingw", IN_C,
+     IN_C_SYMBOLS + ["break scaled_reading", "continue", "print raw * 2", "next", "watch g_updates", "continue",
+                     "detach"],
+     [r"^Breakpoint 1, scaled_reading \(raw=\d+\) at .*probe\.c:12\n12\t", r"^\$1 = \d+$",
+      r"^13\t    return doubled \+ 1;$", COUNTED_ONCE + r"probe_update \(airspeed=\d+\) at .*probe\.c:18\n"],
+     0, [r"the debugger detached"], "debuggee"),
+    ("a module in C, gdb-multiarch", "multiarch", IN_C,
+     ["set architecture i386"] + IN_C_SYMBOLS + ["break scaled_reading", "continue", "detach"],
+     [r"^Breakpoint 1, scaled_reading \(raw=\d+\) at .*probe\.c:12\n"], 0, [], "debuggee"),
+    # Optimised: an inlined function's breakpoint, a step, and a watch on a
+    # count the code adds to in memory in one instruction.
+    ("optimised", "mingw", OPTIMISED,
+     OPTIMISED_SYMBOLS + ["break scaled_reading", "continue", "print g_updates", "next", "watch g_updates",
+                          "continue", "detach"],
+     [r"^Breakpoint 1, .*scaled_reading \(raw=<optimized out>\) at .*debuggee\.cpp:23\n", r"^\$1 = 1$",
+      r"^31\t", COUNTED_ONCE + r".*probe_callback .*debuggee\.cpp:31\n"],
+     0, [r"the debugger detached"], "debuggee"),
+    ("optimised C, gdb-multiarch", "multiarch", OPTIMISED_C,
+     ["set architecture i386"] + OPTIMISED_C_SYMBOLS + ["break scaled_reading", "continue", "next", "watch g_updates",
+                                                        "continue", "detach"],
+     [r"^Breakpoint 1, .*scaled_reading \(raw=<optimized out>\) at .*probe\.c:13\n", r"^18\t",
+      COUNTED_ONCE + r"probe_update \(airspeed=\d+\) at .*probe\.c:18\n"],
+     0, [], "debuggee"),
     ("gdb-multiarch", "multiarch", DEBUGGEE,
      ["set architecture i386"] + BREAK_SCALED + ["detach"],
      [HIT_SCALED], 0, [], "debuggee"),
