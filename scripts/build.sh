@@ -23,6 +23,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+. scripts/stages.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 
 usage() { sed -n '2,22p' "$0"; }
@@ -63,12 +64,17 @@ configure() {
     [ "$cached" = "$toolchain" ] || fresh=(--fresh)
   fi
   [ -z "$toolchain" ] || args=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
+  # The main job's run (--tools) configures no tests: it needs neither their
+  # packages nor their targets; a later full build switches them on.
+  if [ "$tree" != twin ]; then
+    if [ "$tools_only" = yes ]; then args+=(-DKORVANE_TESTS=OFF); else args+=(-DKORVANE_TESTS=ON); fi
+  fi
   case "$tree" in
     win) args+=(-DCMAKE_BUILD_TYPE=Release) ;;
     linux) args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_PE_DIR="$root/build/win") ;;
     twin) args+=(-DCMAKE_BUILD_TYPE=Debug -DKORVANE_SANITIZE=ON -DKORVANE_PE_DIR="$root/build/win") ;;
   esac
-  timeout --foreground 600 cmake "${fresh[@]}" -S . -B "build/$tree" "${args[@]}" "${launcher[@]}" >/dev/null
+  stage "configure build/$tree" timeout --foreground 600 cmake "${fresh[@]}" -S . -B "build/$tree" "${args[@]}" "${launcher[@]}" >/dev/null
 }
 configure_tree() {
   case "$1" in
@@ -84,10 +90,10 @@ build() {
   shift
   if [ $# -gt 0 ]; then
     echo "== building build/$tree: $*"
-    timeout --foreground 3600 cmake --build "build/$tree" -j"$jobs" --target "$@"
+    stage "build/$tree: $*" timeout --foreground 3600 cmake --build "build/$tree" -j"$jobs" --target "$@"
   else
     echo "== building build/$tree"
-    timeout --foreground 3600 cmake --build "build/$tree" -j"$jobs"
+    stage "build/$tree" timeout --foreground 3600 cmake --build "build/$tree" -j"$jobs"
   fi
 }
 

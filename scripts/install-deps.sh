@@ -1,27 +1,42 @@
 #!/usr/bin/env bash
-# Installs every package the build and the tests need on a fresh Debian
-# machine (amd64). Everything is a package of the machine's own architecture:
+# Installs the packages the main job needs on a fresh Debian machine (amd64);
+# --tests adds the test suite's, --package the .deb's. Everything is a package of the machine's own architecture:
 # the i386 twin needs only g++-multilib's 32-bit runtimes, the PE modules run
 # in the bench host's emulator, so no foreign architecture and no list of one
 # is read. Safe to run again: a machine that has it all is left alone and no
 # mirror is asked.
 set -euo pipefail
 
+usage() {
+  cat <<'USAGE'
+install-deps.sh [--tests] [--package]
+  with no option: what the main job (scripts/run.sh) builds and runs with
+  --tests    also what the test suite (scripts/test.sh) needs: the i386
+             twin's runtimes, GoogleTest, the fuzzers' clang, the browser,
+             Node.js, lcov and the debuggers
+  --package  also what building the .deb needs (cpack -G DEB, lintian)
+USAGE
+}
+tests=no package=no
+for option in "$@"; do
+  case "$option" in
+    --tests) tests=yes ;;
+    --package) package=yes ;;
+    -h|--help) usage; exit 0 ;;
+    *) echo "install-deps.sh: unknown option '$option'" >&2; usage >&2; exit 2 ;;
+  esac
+done
+
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 native_arch=$(dpkg --print-architecture)
 
-packages=(
+# One list for each purpose.
+main_packages=(
   cmake make g++ ccache
-  # cpack -G DEB: the package's dependencies (dpkg-shlibdeps).
-  dpkg-dev
-  # The i386 twin (its 32-bit C and C++ runtimes and sanitizers).
-  g++-multilib
   # The PE32 deliverables.
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  googletest libcli11-dev nlohmann-json3-dev
-  # The fuzz harnesses (libFuzzer).
-  clang libclang-rt-14-dev
+  libcli11-dev nlohmann-json3-dev
   # The bench host: the x86 emulator it runs the PE modules in, its drawing,
   # its web server.
   libunicorn-dev pkg-config libcairo2-dev libpng-dev libfreetype-dev
@@ -30,16 +45,32 @@ packages=(
   fonts-adf-gillius
   # JSBSim's one library (the executable is taken from its package below).
   libexpat1
+)
+test_packages=(
+  googletest python3
+  # The i386 twin (its 32-bit C and C++ runtimes and sanitizers).
+  g++-multilib
+  # The fuzz harnesses (libFuzzer).
+  clang libclang-rt-14-dev
   # The browser tests.
-  chromium python3
+  chromium
   # genhtml, which renders the coverage report's lcov tracefile.
   lcov
   # The debuggers the suite attaches to module code (GDB's remote protocol).
   gdb-mingw-w64 gdb-multiarch
 )
-# Node.js for the browser tests: Debian's, unless one is installed already
-# (NodeSource's brings its own npm, which Debian's npm package conflicts with).
-command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
+package_packages=(
+  # cpack -G DEB: the package's dependencies (dpkg-shlibdeps), and its check.
+  dpkg-dev lintian
+)
+packages=("${main_packages[@]}")
+if [ "$tests" = yes ]; then
+  packages+=("${test_packages[@]}")
+  # Node.js for the browser tests: Debian's, unless one is installed already
+  # (NodeSource's brings its own npm, which Debian's npm package conflicts with).
+  command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
+fi
+[ "$package" = no ] || packages+=("${package_packages[@]}")
 
 # Installed for this machine's architecture (or for all): a machine set up by
 # earlier versions of this script may hold a foreign build of a name, which
@@ -89,33 +120,37 @@ fi
 
 # The twin's i386 programs run under qemu-i386 where the kernel runs no
 # 32-bit code ("F": the emulator is opened now, so it serves every later exec).
-# shellcheck source=scripts/i386.sh
-. "$(dirname "$0")/i386.sh"
-probe_dir=$(mktemp -d)
-trap 'rm -rf "$probe_dir"' EXIT
-i386_build_probe "$probe_dir/probe" || exit 1
-if ! i386_kernel_runs "$probe_dir/probe"; then
-  if ! installed qemu-user-static; then
-    update_package_lists
-    apt_install qemu-user-static
+# Only the tests run the twin.
+i386_setup() {
+  # shellcheck source=scripts/i386.sh
+  . "$(dirname "$0")/i386.sh"
+  probe_dir=$(mktemp -d)
+  trap 'rm -rf "$probe_dir"' EXIT
+  i386_build_probe "$probe_dir/probe" || exit 1
+  if ! i386_kernel_runs "$probe_dir/probe"; then
+    if ! installed qemu-user-static; then
+      update_package_lists
+      apt_install qemu-user-static
+    fi
+    binfmt=$(dirname "$i386_binfmt")
+    [ -e "$binfmt/register" ] || $SUDO mount -t binfmt_misc binfmt_misc "$binfmt"
+    if [ ! -e "$i386_binfmt" ]; then
+      # binfmt_misc reads the \x escapes itself.
+      # shellcheck disable=SC2028
+      echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+        | $SUDO tee "$binfmt/register" >/dev/null
+    fi
+    # Earlier versions of i386.sh switched the entry off for a moment; one
+    # interrupted then left it off.
+    [ "$(head -n 1 "$i386_binfmt")" = enabled ] || echo 1 | $SUDO tee "$i386_binfmt" >/dev/null
+    i386_runs "$probe_dir/probe" \
+      || { echo "install-deps: i386 programs do not run on this machine, not even under qemu-i386" >&2; exit 1; }
+    echo "install-deps: this kernel runs no 32-bit code: the i386 twin runs under qemu-i386"
   fi
-  binfmt=$(dirname "$i386_binfmt")
-  [ -e "$binfmt/register" ] || $SUDO mount -t binfmt_misc binfmt_misc "$binfmt"
-  if [ ! -e "$i386_binfmt" ]; then
-    # binfmt_misc reads the \x escapes itself.
-    # shellcheck disable=SC2028
-    echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
-      | $SUDO tee "$binfmt/register" >/dev/null
-  fi
-  # Earlier versions of i386.sh switched the entry off for a moment; one
-  # interrupted then left it off.
-  [ "$(head -n 1 "$i386_binfmt")" = enabled ] || echo 1 | $SUDO tee "$i386_binfmt" >/dev/null
-  i386_runs "$probe_dir/probe" \
-    || { echo "install-deps: i386 programs do not run on this machine, not even under qemu-i386" >&2; exit 1; }
-  echo "install-deps: this kernel runs no 32-bit code: the i386 twin runs under qemu-i386"
-fi
-rm -rf "$probe_dir"
-trap - EXIT
+  rm -rf "$probe_dir"
+  trap - EXIT
+}
+[ "$tests" = no ] || i386_setup
 
 # JSBSim, the flight model that flies fdm/aircraft/korvane. Debian ships its
 # stand-alone executable only inside the flightgear package, whose dependencies

@@ -10,23 +10,24 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 . scripts/limited.sh
+. scripts/stages.sh
 
-scripts/build.sh --tools linux win
+stage "build (the deliverables, gaugebench)" scripts/build.sh --tools linux win
 mkdir -p out
 bench=build/linux/gaugebench
 modules=(--modules build/win --pe build/win)
 
 # The listing is written beside and moved into place, whole or not at all.
 trap 'rm -f out/gauges.txt.part' EXIT
-limited 120 "$bench" list build/win/Korvane.gau > out/gauges.txt.part
+stage "list" limited 120 "$bench" list build/win/Korvane.gau > out/gauges.txt.part
 mv out/gauges.txt.part out/gauges.txt
 echo "gauges, their elements and mouse areas: out/gauges.txt"
 echo
-limited 300 "$bench" render panel/panel.cfg -o panel.png "${modules[@]}"
+stage "render" limited 300 "$bench" render panel/panel.cfg -o panel.png "${modules[@]}"
 echo
-limited 900 "$bench" scenario scenarios/takeoff.txt --out out "${modules[@]}"
+stage "scenario" limited 900 "$bench" scenario scenarios/takeoff.txt --out out "${modules[@]}"
 echo
-limited 1800 "$bench" fly fdm/scripts/takeoff.xml --scenario scenarios/takeoff_crew.txt --out out/flight \
+stage "fly" limited 1800 "$bench" fly fdm/scripts/takeoff.xml --scenario scenarios/takeoff_crew.txt --out out/flight \
   --at 8,40,150,300,375,480,540 --animation out/flight/takeoff.png --animation-every 2 "${modules[@]}"
 echo
-limited 120 "$bench" bombrun build/win/Dropwatch.gau
+stage "bombrun" limited 120 "$bench" bombrun build/win/Dropwatch.gau

@@ -8,15 +8,16 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 . scripts/limited.sh
+. scripts/stages.sh
 
-scripts/build.sh linux win twin
+stage "build (every tree)" scripts/build.sh linux win twin
 
 # Every test has a time-out of its own (ctest's default for those that name
 # none); a tree without tests is a broken configuration, not a pass.
 ctest_args=(--output-on-failure --no-tests=error --timeout 1200)
 
 echo "== tests: the bench host (x86-64, the PE modules in its emulator)"
-ctest --test-dir build/linux "${ctest_args[@]}"
+stage "tests: the bench host" ctest --test-dir build/linux "${ctest_args[@]}"
 
 # Under QEMU's user-mode emulator (kernels without 32-bit code) LeakSanitizer
 # cannot stop the process's threads to scan them (it waits for ever): leaks
@@ -31,15 +32,15 @@ if [ "$leaks" = 1 ]; then
 else
   echo "== tests: the i386 twin under qemu-i386 (AddressSanitizer, UndefinedBehaviorSanitizer; no LeakSanitizer there)"
 fi
-env "${sanitizers[@]}" ctest --test-dir build/twin "${ctest_args[@]}"
+stage "tests: the i386 twin" env "${sanitizers[@]}" ctest --test-dir build/twin "${ctest_args[@]}"
 
 echo "== tests: the twin against the real PE in the emulator (the same hostile inputs, results bit for bit)"
-env "${sanitizers[@]}" tests/diff/compare.sh build/twin build/linux
+stage "tests: the differential" env "${sanitizers[@]}" tests/diff/compare.sh build/twin build/linux
 
 # Every file the bench host reads, fuzzed a few seconds each over the kept
 # corpora (scripts/fuzz.sh runs longer by hand).
 echo "== tests: fuzzing the bench host's readers (${KORVANE_FUZZ_SECONDS:-10} s each)"
-scripts/fuzz.sh --time "${KORVANE_FUZZ_SECONDS:-10}"
+stage "tests: fuzzing (build and run)" scripts/fuzz.sh --time "${KORVANE_FUZZ_SECONDS:-10}"
 
 # The live panel (gaugebench serve) in a real browser: Debian's chromium
 # driven by playwright-core, pinned in tests/web/package-lock.json. The pinned
@@ -47,5 +48,5 @@ scripts/fuzz.sh --time "${KORVANE_FUZZ_SECONDS:-10}"
 # same machine), so only a new machine needs the registry.
 echo "== tests: the live panel in a browser"
 cd tests/web
-limited 600 npm ci --prefer-offline --fetch-timeout=60000 --no-audit --no-fund --loglevel=error
-KORVANE_BUILD="$root/build/linux" KORVANE_PE_DIR="$root/build/win" limited 1200 node --test
+stage "tests: browser (npm ci)" limited 600 npm ci --prefer-offline --fetch-timeout=60000 --no-audit --no-fund --loglevel=error
+KORVANE_BUILD="$root/build/linux" KORVANE_PE_DIR="$root/build/win" stage "tests: browser" limited 1200 node --test
