@@ -1,5 +1,6 @@
 #include "tools/command_reference.h"
 
+#include <algorithm>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -13,22 +14,12 @@ namespace {
 // The defaults help prints are where this copy of the program finds its
 // files; a page made at build time names them by their installed place.
 std::string portable(std::string text) {
-    static constexpr struct {
-        DataFile file;
-        const char* installed;
-    } kInstalled[] = {
-        {DataFile::kPanel, "PREFIX/share/gaugebench/panel/panel.cfg"},
-        {DataFile::kFdmRoot, "PREFIX/share/gaugebench/fdm"},
-        {DataFile::kJsbsim, "PREFIX/share/gaugebench/jsbsim/JSBSim"},
-        {DataFile::kWebRoot, "PREFIX/share/gaugebench/web"},
-        {DataFile::kModules, "PREFIX/share/gaugebench/modules"},
-        {DataFile::kScenarios, "PREFIX/share/gaugebench/scenarios"},
-    };
-    for (const auto& entry : kInstalled) {
-        const std::string here = data_file(entry.file);
+    for (int file = 0; file < static_cast<int>(DataFile::kCount); ++file) {
+        const std::string here = data_file(static_cast<DataFile>(file));
+        const std::string installed = "PREFIX/" + installed_path(static_cast<DataFile>(file));
         for (size_t at = text.find(here); at != std::string::npos; at = text.find(here, at)) {
-            text.replace(at, here.size(), entry.installed);
-            at += std::string_view(entry.installed).size();
+            text.replace(at, here.size(), installed);
+            at += installed.size();
         }
     }
     return text;
@@ -51,6 +42,21 @@ std::string roff(const std::string& text) {
     }
     return out;
 }
+
+// A first session, in the order a newcomer takes it; shipped files by name.
+struct Example {
+    const char* command;
+    const char* gives;
+};
+constexpr Example kExamples[] = {
+    {"gaugebench render -o panel.png", "the shipped panel at a steady cruise"},
+    {"gaugebench scenario engine_start.txt --out shots", "the four engines started, pictures in shots/"},
+    {"gaugebench validate My.gau", "your module checked as plug-in validators do"},
+    {"gaugebench render My.cfg --modules . -o my.png --gdb 1234", "your panel, its modules stopped for GDB (target remote :1234)"},
+    {"gaugebench serve", "the shipped panel live at http://127.0.0.1:8080/"},
+    {"gaugebench fly takeoff.xml --out flight --at 100,400", "the take-off flown in JSBSim, two pictures"},
+    {"gaugebench new Demo", "a module project of your own, built with CMake"},
+};
 
 std::vector<const CLI::App*> commands_of(const CLI::App& app) {
     return app.get_subcommands([](const CLI::App* command) { return !command->get_group().empty(); });
@@ -105,7 +111,18 @@ void man_options(std::ostringstream& out, const CLI::App& command) {
 
 }  // namespace
 
-std::string man_page(const CLI::App& app, const std::string& version) {
+std::string examples_and_documents() {
+    std::string text = "Examples:\n";
+    for (const Example& example : kExamples) {
+        std::string line = "  " + std::string(example.command);
+        line.resize(std::max<size_t>(line.size() + 2, 62), ' ');
+        text += line + example.gives + "\n";
+    }
+    return text + "Documents: " + data_file(DataFile::kReadme) + ", " + data_file(DataFile::kScenarioDoc) +
+           " (the scenario format), man gaugebench\n";
+}
+
+std::string man_page(const CLI::App& app, const std::string& version, const std::string& exit_statuses) {
     std::ostringstream out;
     out << ".TH GAUGEBENCH 1 \"\" \"" << roff(version) << "\" \"User Commands\"\n";
     out << ".SH NAME\ngaugebench \\- " << roff(app.get_description().substr(app.get_description().find(':') + 2))
@@ -120,9 +137,14 @@ std::string man_page(const CLI::App& app, const std::string& version) {
         out << roff(command->get_description()) << "\n";
         man_options(out, *command);
     }
-    out << ".SH EXIT STATUS\n.nf\n" << roff(app.get_footer()) << "\n.fi\n";
+    out << ".SH EXIT STATUS\n.nf\n" << roff(exit_statuses) << "\n.fi\n";
+    out << ".SH EXAMPLES\n";
+    for (const Example& example : kExamples) out << ".TP\n.B " << roff(example.command) << "\n" << roff(example.gives) << "\n";
     out << ".SH FILES\n.TP\n.I PREFIX/share/gaugebench\nthe shipped panel, scenarios, aircraft (fdm), the live page, "
-           "JSBSim and the PE modules, found from the program's own place\n";
+           "JSBSim and the PE modules, found from the program's own place; a panel, scenario or JSBSim script named "
+           "alone and not found in the working folder is taken from there\n.TP\n.I "
+        << roff(data_file(DataFile::kReadme)) << "\nthe README: what the bench does, walkthroughs of each command\n"
+        << ".SH SEE ALSO\n.BR gdb (1),\n.BR genhtml (1)\n";
     return out.str();
 }
 

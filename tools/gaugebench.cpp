@@ -366,7 +366,7 @@ std::string explain_mismatch(const CLI::App& app, const CLI::App& command, const
 int main(int argc, char** argv) {
     CLI::App app("gaugebench: the bench host of the Korvane gauge modules", "gaugebench");
     app.set_version_flag("-V,--version", std::string("gaugebench ") + kKorvaneVersion);
-    app.footer(kExitStatuses);
+    app.footer(gaugebench::examples_and_documents() + "\n" + kExitStatuses);
     // The global options are taken after the command too.
     app.fallthrough();
     gaugebench::add_console_options(app);
@@ -398,7 +398,7 @@ int main(int argc, char** argv) {
         if (kind != "man" && kind != "bash") {
             return usage_error("gaugebench --reference", "takes man or bash", "gaugebench");
         }
-        const std::string text = kind == "man" ? gaugebench::man_page(app, std::string("gaugebench ") + kKorvaneVersion)
+        const std::string text = kind == "man" ? gaugebench::man_page(app, std::string("gaugebench ") + kKorvaneVersion, kExitStatuses)
                                                : gaugebench::bash_completion(app);
         std::fputs(text.c_str(), stdout);
         return 0;
@@ -459,6 +459,7 @@ int main(int argc, char** argv) {
         return static_cast<int>(gaugebench::exit_status_of(error));
     }
     gaugebench::settle_console();
+    gaugebench::print_shipped_notes();
 
     const std::vector<CLI::App*> parsed = app.get_subcommands();
     if (parsed.empty()) {
