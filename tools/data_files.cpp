@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Place {
-    const char* installed;   // under <prefix>/share/gaugebench
+    const char* installed;   // from <prefix>/share/gaugebench
     const char* build_tree;  // from the program's own tree, build/<tree>
 };
 
@@ -19,13 +19,14 @@ struct Place {
 constexpr Place kPlaces[] = {
     {"panel/panel.cfg", "../../panel/panel.cfg"},
     {"fdm", "../../fdm"},
-    {"jsbsim/JSBSim", "../jsbsim/bin/JSBSim"},
+    {"../../lib/gaugebench/JSBSim", "../jsbsim/bin/JSBSim"},
     {"web", "../../web/page"},
     {"modules", "../win"},
     {"scenarios", "../../scenarios"},
     {"kit", "kit"},
     {"../doc/gaugebench/README.md", "../../README.md"},
-    {"../doc/gaugebench/scenarios.md", "../../docs/scenarios.md"},
+    {"../doc/gaugebench/docs/scenarios.md", "../../docs/scenarios.md"},
+    {"source/tests/fixtures/debuggee", "../../tests/fixtures/debuggee"},
 };
 static_assert(std::size(kPlaces) == static_cast<size_t>(DataFile::kCount));
 
@@ -56,8 +57,10 @@ std::string shipped_file(const std::string& name, Shipped kind) {
     if (fs::exists(fs::symlink_status(name, error))) return {};
     std::vector<fs::path> folders;
     switch (kind) {
-        case Shipped::kPanel: folders = {fs::path(data_file(DataFile::kPanel)).parent_path()}; break;
-        case Shipped::kScenario: folders = {data_file(DataFile::kScenarios)}; break;
+        case Shipped::kPanel:
+            folders = {fs::path(data_file(DataFile::kPanel)).parent_path(), data_file(DataFile::kDebuggee)};
+            break;
+        case Shipped::kScenario: folders = {data_file(DataFile::kScenarios), data_file(DataFile::kDebuggee)}; break;
         case Shipped::kScript: folders = {fs::path(data_file(DataFile::kFdmRoot)) / "scripts", data_file(DataFile::kFdmRoot)}; break;
     }
     for (const fs::path& folder : folders) {

@@ -3,7 +3,9 @@
 // them: from the running program's place, never from where it was built, so
 // a moved checkout and an installed copy work alike.
 //
-//   installed:   <prefix>/bin/gaugebench       files in <prefix>/share/gaugebench/
+//   installed:   <prefix>/bin/gaugebench       files in <prefix>/share/gaugebench/,
+//                JSBSim in <prefix>/lib/gaugebench, the documents in
+//                <prefix>/share/doc/gaugebench
 //   build tree:  <checkout>/build/linux/gaugebench
 //                files in <checkout>/ (panel, fdm, web/page, scenarios),
 //                <checkout>/build/win (modules), <checkout>/build/jsbsim,
@@ -24,6 +26,7 @@ enum class DataFile {
     kKit,        // the module kit and the project template `new` makes from
     kReadme,     // the README, the walkthroughs and their pictures beside it
     kScenarioDoc,  // the scenario format
+    kDebuggee,     // the debugger's fixture: its panel, its faulting scenario, its source
     kCount,
 };
 
@@ -33,8 +36,8 @@ std::string data_file(DataFile file);
 
 // The kinds of shipped file a command takes by name alone.
 enum class Shipped {
-    kPanel,     // beside the shipped panel: panel.cfg
-    kScenario,  // the shipped scenarios: engine_start.txt
+    kPanel,     // beside the shipped panel, or the debugger's fixture: panel.cfg, debuggee.cfg
+    kScenario,  // the shipped scenarios, or the fixture's: engine_start.txt, fault.txt
     kScript,    // JSBSim's scripts under its root: takeoff.xml, scripts/takeoff.xml
 };
 
