@@ -361,7 +361,10 @@ void add_module_paths(CLI::App& command, panels::ModulePaths& paths) {
 }
 
 void add_module_argument(CLI::App& command, std::string& module) {
-    command.add_option("module", module, "the gauge module (.gau, the PE file)")->required()->type_name("<module>");
+    command.add_option("module", module, "the gauge module (.gau, the PE file; a shipped one by its name alone)")
+        ->required()
+        ->type_name("<module>")
+        ->transform(shipped_input(Shipped::kModule));
 }
 
 void add_night_flag(CLI::App& command, bool& night) {

@@ -51,8 +51,8 @@ struct Example {
 constexpr Example kExamples[] = {
     {"gaugebench render -o panel.png", "the shipped panel at a steady cruise"},
     {"gaugebench scenario engine_start.txt --out shots", "the four engines started, pictures in shots/"},
-    {"gaugebench validate My.gau", "your module checked as plug-in validators do"},
-    {"gaugebench render My.cfg --modules . -o my.png --gdb 1234", "your panel, its modules stopped for GDB (target remote :1234)"},
+    {"gaugebench validate Dropwatch.gau", "a module checked as plug-in validators do (name yours: My.gau)"},
+    {"gaugebench render debuggee.cfg -o probe.png --gdb 1234", "module code waits for GDB: target remote :1234"},
     {"gaugebench serve", "the shipped panel live at http://127.0.0.1:8080/"},
     {"gaugebench fly takeoff.xml --out flight --at 100,400", "the take-off flown in JSBSim, two pictures"},
     {"gaugebench new Demo", "a module project of your own, built with CMake"},
@@ -139,7 +139,9 @@ std::string man_page(const CLI::App& app, const std::string& version, const std:
     }
     out << ".SH EXIT STATUS\n.nf\n" << roff(exit_statuses) << "\n.fi\n";
     out << ".SH EXAMPLES\n";
-    for (const Example& example : kExamples) out << ".TP\n.B " << roff(example.command) << "\n" << roff(example.gives) << "\n";
+    for (const Example& example : kExamples) {
+        out << ".TP\n.B " << roff(example.command) << "\n" << roff(example.gives) << "\n";
+    }
     out << ".SH FILES\n.TP\n.I PREFIX/share/gaugebench\nthe shipped panel, scenarios, aircraft (fdm), the live page, "
            "JSBSim and the PE modules, found from the program's own place; a panel, scenario or JSBSim script named "
            "alone and not found in the working folder is taken from there\n.TP\n.I "
@@ -160,7 +162,9 @@ std::string value_case(const CLI::Option& option) {
     std::string names;
     for (const std::string& name : option.get_lnames()) names += (names.empty() ? "" : "|") + ("--" + name);
     for (const std::string& name : option.get_snames()) names += (names.empty() ? "" : "|") + ("-" + name);
-    if (const std::string words = choices(option); !words.empty()) return names + ") " + reply_words(words) + "; return ;;";
+    if (const std::string words = choices(option); !words.empty()) {
+        return names + ") " + reply_words(words) + "; return ;;";
+    }
     switch (value_kind(option)) {
         case ValueKind::kDirectory: return names + ") _gaugebench_paths -d; return ;;";
         case ValueKind::kFile: return names + ") _gaugebench_paths -f; return ;;";
@@ -184,7 +188,9 @@ std::string bash_completion(const CLI::App& app) {
         if (!is_global(*option)) continue;
         for (const std::string& name : option->get_lnames()) global_words += " --" + name;
         if (!takes_value(*option)) continue;
-        for (const std::string& name : option->get_lnames()) global_values += (global_values.empty() ? "" : "|") + ("--" + name);
+        for (const std::string& name : option->get_lnames()) {
+            global_values += (global_values.empty() ? "" : "|") + ("--" + name);
+        }
         global_cases += "    " + value_case(*option) + "\n";
     }
     std::ostringstream out;

@@ -61,7 +61,10 @@ std::string shipped_file(const std::string& name, Shipped kind) {
             folders = {fs::path(data_file(DataFile::kPanel)).parent_path(), data_file(DataFile::kDebuggee)};
             break;
         case Shipped::kScenario: folders = {data_file(DataFile::kScenarios), data_file(DataFile::kDebuggee)}; break;
-        case Shipped::kScript: folders = {fs::path(data_file(DataFile::kFdmRoot)) / "scripts", data_file(DataFile::kFdmRoot)}; break;
+        case Shipped::kModule: folders = {data_file(DataFile::kModules)}; break;
+        case Shipped::kScript:
+            folders = {fs::path(data_file(DataFile::kFdmRoot)) / "scripts", data_file(DataFile::kFdmRoot)};
+            break;
     }
     for (const fs::path& folder : folders) {
         const fs::path shipped = (folder / name).lexically_normal();

@@ -39,6 +39,7 @@ enum class Shipped {
     kPanel,     // beside the shipped panel, or the debugger's fixture: panel.cfg, debuggee.cfg
     kScenario,  // the shipped scenarios, or the fixture's: engine_start.txt, fault.txt
     kScript,    // JSBSim's scripts under its root: takeoff.xml, scripts/takeoff.xml
+    kModule,    // the shipped modules: Dropwatch.gau
 };
 
 // The shipped file a relative name stands for when nothing by that name is

@@ -571,7 +571,9 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         "fly",
         "Fly a JSBSim script headless, drive the panel from the model at 18 Hz and draw it at chosen "
         "moments");
-    command->add_option("script", options->run.script, "the JSBSim script (a shipped one by its name alone: takeoff.xml)")
+    command
+        ->add_option("script", options->run.script,
+                     "the JSBSim script (a shipped one by its name alone: takeoff.xml)")
         ->required()
         ->type_name("<script.xml>")
         ->transform(gaugebench::shipped_input(gaugebench::Shipped::kScript));

@@ -365,7 +365,9 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     auto scenario_options = std::make_shared<Options>();
     CLI::App* scenario_command =
         app.add_subcommand("scenario", "Run a scripted session (docs/scenarios.md) on the panel it names");
-    scenario_command->add_option("file", scenario_options->input, "the scenario ('-': standard input; a shipped one by its name alone: engine_start.txt)")
+    scenario_command
+        ->add_option("file", scenario_options->input,
+                     "the scenario ('-': standard input; a shipped one by its name alone: engine_start.txt)")
         ->required()
         ->type_name("<file>")
         ->transform(gaugebench::shipped_input(gaugebench::Shipped::kScenario));

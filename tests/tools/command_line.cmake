@@ -43,6 +43,7 @@ set(rows
   "0|no panel.cfg here: took the shipped [^\n]*/panel/panel.cfg\n.*48 gauges drawn|render panel.cfg -o {T}/shipped.png --modules {M}"
   "2|no takeoff.xml here: took the shipped [^\n]*/fdm/scripts/takeoff.xml\n.*--at 99999: the flight ends at 560 s|fly takeoff.xml --out {T}/f --at 99999"
   "3|^gaugebench scenario: engine_stop.txt: file not found\n$|scenario engine_stop.txt"
+  "0|no Dropwatch.gau here: took the shipped [^\n]*/Dropwatch.gau\n.*key-event routine|bombrun Dropwatch.gau"
   "0|Usage: gaugebench fly .*Every command also takes -q,--quiet, -v,--verbose|fly --help"
   "0|Subcommands:.*validate|help"
   "0|Usage: gaugebench validate .*--require-bitmaps|validate --help"
