@@ -42,6 +42,16 @@ add_custom_command(
   VERBATIM)
 add_custom_target(gaugebench_reference ALL DEPENDS ${reference_dir}/gaugebench.1 ${reference_dir}/gaugebench.bash)
 
+# The debug builds and the fixture come from the whole PE tree, which the
+# main job's build (scripts/build.sh --tools) leaves out: say so, not just
+# which file is missing.
+install(CODE "
+  foreach(file debug/Korvane.gau debug/Dropwatch.gau Debuggee.gau)
+    if(NOT EXISTS \"${KORVANE_PE_DIR}/\${file}\")
+      message(FATAL_ERROR \"${KORVANE_PE_DIR}/\${file} is missing: the package holds the debug builds and the \"
+                          \"debugger's fixture, which scripts/build.sh builds (the main job's --tools does not)\")
+    endif()
+  endforeach()")
 install(TARGETS gaugebench RUNTIME DESTINATION bin)
 # The deliverables, the debugger's fixture module beside them and their debug
 # builds (DWARF, -Og), which `--modules PREFIX/share/gaugebench/modules/debug`
