@@ -306,6 +306,27 @@ void check_input_file(const std::string& path, bool standard_input) {
         throw CommandError(ExitStatus::kBadInput, path + ": " + fault);
 }
 
+namespace {
+std::vector<std::string> shipped_notes;
+}  // namespace
+
+CLI::Validator shipped_input(Shipped kind) {
+    return CLI::Validator(
+        [kind](std::string& name) {
+            if (std::string shipped = shipped_file(name, kind); !shipped.empty()) {
+                shipped_notes.push_back("gaugebench: no " + name + " here: took the shipped " + shipped);
+                name = std::move(shipped);
+            }
+            return std::string();
+        },
+        "");
+}
+
+void print_shipped_notes() {
+    for (const std::string& note : shipped_notes) print_note(note);
+    shipped_notes.clear();
+}
+
 void add_module_paths(CLI::App& command, panels::ModulePaths& paths) {
     paths.module_dir = data_file(DataFile::kModules);
     command
@@ -340,7 +361,10 @@ void add_module_paths(CLI::App& command, panels::ModulePaths& paths) {
 }
 
 void add_module_argument(CLI::App& command, std::string& module) {
-    command.add_option("module", module, "the gauge module (.gau, the PE file)")->required()->type_name("<module>");
+    command.add_option("module", module, "the gauge module (.gau, the PE file; a shipped one by its name alone)")
+        ->required()
+        ->type_name("<module>")
+        ->transform(shipped_input(Shipped::kModule));
 }
 
 void add_night_flag(CLI::App& command, bool& night) {

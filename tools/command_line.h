@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "panels/panel.h"
+#include "tools/data_files.h"
 
 namespace gaugebench {
 
@@ -146,6 +147,13 @@ void write_text(const std::string& path, const std::string& text);
 // directory, a FIFO, device or socket, which would block its reader), as
 // bad input. With `standard_input`, "-" names standard input and passes.
 void check_input_file(const std::string& path, bool standard_input = false);
+
+// For an input named on the command line: a relative name found nowhere
+// here that names a shipped file of `kind` (scenario engine_start.txt)
+// becomes that file, with a note saying where it was taken from, printed
+// once the command line is read (print_shipped_notes), where --quiet is known.
+CLI::Validator shipped_input(Shipped kind);
+void print_shipped_notes();
 
 // The options of every command that places a panel: where the PE modules it
 // names are (each carries its own bitmaps), as --modules <dir> or --pe

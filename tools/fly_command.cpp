@@ -571,7 +571,12 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         "fly",
         "Fly a JSBSim script headless, drive the panel from the model at 18 Hz and draw it at chosen "
         "moments");
-    command->add_option("script", options->run.script, "the JSBSim script")->required()->type_name("<script.xml>");
+    command
+        ->add_option("script", options->run.script,
+                     "the JSBSim script (a shipped one by its name alone: takeoff.xml)")
+        ->required()
+        ->type_name("<script.xml>")
+        ->transform(gaugebench::shipped_input(gaugebench::Shipped::kScript));
     command->add_option("--out", options->out_dir, "directory for the pictures and the model's output")
         ->required()
         ->type_name("<dir>")
@@ -579,13 +584,15 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     command
         ->add_option("--scenario", options->scenario,
                      "what the crew does on the panel meanwhile (docs/scenarios.md): its updates are the flight's")
-        ->type_name("<scenario.txt>");
+        ->type_name("<scenario.txt>")
+        ->transform(gaugebench::shipped_input(gaugebench::Shipped::kScenario));
     command
         ->add_option("--aircraft-root", options->run.root,
                      "JSBSim's root, holding aircraft/ (default " + options->run.root + ")")
         ->type_name("<dir>");
     command->add_option("--panel", options->panel, "the panel configuration (default " + options->panel + ")")
-        ->type_name("<panel.cfg>");
+        ->type_name("<panel.cfg>")
+        ->transform(gaugebench::shipped_input(gaugebench::Shipped::kPanel));
     command
         ->add_option_function<std::string>(
             "--at",

@@ -135,7 +135,8 @@ Command add_bombrun(CLI::App& app) {
         "bombrun", "Play a short bomb run of key events to a bomb counter module, printing its variables");
     command->add_option("module", *module, "the bomb counter module (Dropwatch.gau)")
         ->required()
-        ->type_name("<module>");
+        ->type_name("<module>")
+        ->transform(gaugebench::shipped_input(gaugebench::Shipped::kModule));
     return {command, [module] { return bomb_run(*module); }};
 }
 
@@ -244,9 +245,12 @@ Command add_validate(CLI::App& app) {
         "validate",
         "Check a module as plug-in validators do: records, lifecycle, hostile inputs, allocations and "
         "floating-point state in every module call; exit status 1 when a check fails");
-    command->add_option("module", options->module, "the gauge module (.gau, the PE file)")
+    command
+        ->add_option("module", options->module,
+                     "the gauge module (.gau, the PE file; a shipped one by its name alone)")
         ->required()
-        ->type_name("<module>");
+        ->type_name("<module>")
+        ->transform(gaugebench::shipped_input(gaugebench::Shipped::kModule));
     command
         ->add_option("--pe", options->pe,
                      "another PE file carrying the module's bitmaps, or a directory holding one under the module's "
@@ -366,7 +370,7 @@ std::string explain_mismatch(const CLI::App& app, const CLI::App& command, const
 int main(int argc, char** argv) {
     CLI::App app("gaugebench: the bench host of the Korvane gauge modules", "gaugebench");
     app.set_version_flag("-V,--version", std::string("gaugebench ") + kKorvaneVersion);
-    app.footer(kExitStatuses);
+    app.footer(gaugebench::examples_and_documents() + "\n" + kExitStatuses);
     // The global options are taken after the command too.
     app.fallthrough();
     gaugebench::add_console_options(app);
@@ -398,8 +402,9 @@ int main(int argc, char** argv) {
         if (kind != "man" && kind != "bash") {
             return usage_error("gaugebench --reference", "takes man or bash", "gaugebench");
         }
-        const std::string text = kind == "man" ? gaugebench::man_page(app, std::string("gaugebench ") + kKorvaneVersion)
-                                               : gaugebench::bash_completion(app);
+        const std::string text =
+            kind == "man" ? gaugebench::man_page(app, std::string("gaugebench ") + kKorvaneVersion, kExitStatuses)
+                          : gaugebench::bash_completion(app);
         std::fputs(text.c_str(), stdout);
         return 0;
     }
@@ -459,6 +464,7 @@ int main(int argc, char** argv) {
         return static_cast<int>(gaugebench::exit_status_of(error));
     }
     gaugebench::settle_console();
+    gaugebench::print_shipped_notes();
 
     const std::vector<CLI::App*> parsed = app.get_subcommands();
     if (parsed.empty()) {

@@ -342,7 +342,8 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     render_command
         ->add_option("panel", render_options->input,
                      "the panel configuration ('-': standard input; default " + render_options->input + ")")
-        ->type_name("<panel.cfg>");
+        ->type_name("<panel.cfg>")
+        ->transform(gaugebench::shipped_input(gaugebench::Shipped::kPanel));
     render_command
         ->add_option("-o,--output", render_options->output, "the picture to write (PNG; '-': standard output)")
         ->required()
@@ -364,9 +365,12 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     auto scenario_options = std::make_shared<Options>();
     CLI::App* scenario_command =
         app.add_subcommand("scenario", "Run a scripted session (docs/scenarios.md) on the panel it names");
-    scenario_command->add_option("file", scenario_options->input, "the scenario ('-': standard input)")
+    scenario_command
+        ->add_option("file", scenario_options->input,
+                     "the scenario ('-': standard input; a shipped one by its name alone: engine_start.txt)")
         ->required()
-        ->type_name("<file>");
+        ->type_name("<file>")
+        ->transform(gaugebench::shipped_input(gaugebench::Shipped::kScenario));
     scenario_command
         ->add_option("--out", scenario_options->out_dir, "directory for the snapshots (default: the current one)")
         ->type_name("<dir>");

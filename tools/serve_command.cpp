@@ -228,7 +228,8 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     command
         ->add_option("panel", options->panel,
                      "the panel configuration ('-': standard input; default " + options->panel + ")")
-        ->type_name("<panel.cfg>");
+        ->type_name("<panel.cfg>")
+        ->transform(gaugebench::shipped_input(gaugebench::Shipped::kPanel));
     command->add_option("--port", options->port, "the port to listen on (default 8080; 0: a free one, printed)")
         ->type_name("<n>")
         ->check(gaugebench::whole_number_within(0, 65535, "a port from 0 (a free one) to 65535"));
@@ -243,13 +244,15 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
         ->check(gaugebench::number_within(0.1, 600.0, "a number of seconds from 0.1 to 600"));
     gaugebench::add_scale_option(*command, options->scale, 4.0);
     command->add_option("--scenario", options->scenario, "a scenario played through before the panel goes live")
-        ->type_name("<file>");
+        ->type_name("<file>")
+        ->transform(gaugebench::shipped_input(gaugebench::Shipped::kScenario));
     command->add_option("--out", options->out_dir, "directory for the scenario's snapshots (default: the current one)")
         ->type_name("<dir>");
     command
         ->add_option("--fdm", options->fdm_script,
                      "a JSBSim script flown live behind the panel; its switches and levers act on the model")
-        ->type_name("<script.xml>");
+        ->type_name("<script.xml>")
+        ->transform(gaugebench::shipped_input(gaugebench::Shipped::kScript));
     command
         ->add_option("--aircraft-root", options->aircraft_root,
                      "JSBSim's root, holding aircraft/ (default " + options->aircraft_root + ")")

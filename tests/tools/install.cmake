@@ -41,9 +41,40 @@ if(NOT status EQUAL 0 OR NOT EXISTS ${WORK}/Installed/kit/gaugekit/module_glue.c
    OR NOT EXISTS ${WORK}/Installed/kit/cmake/mingw-i686.cmake OR holding)
   string(APPEND failures "\ninstalled gaugebench new: exit ${status}\n${output}${errors}${holding}")
 endif()
-if(NOT EXISTS ${prefix}/share/man/man1/gaugebench.1)
-  string(APPEND failures "\nno man page installed")
-endif()
+# Shipped files by name alone, from a folder that holds none: the scenario,
+# and the debugger's fixture panel, whose module lies beside the deliverables.
+foreach(case "scenario|engine_start.txt|--out|shots|scenarios/engine_start.txt"
+             "render|debuggee.cfg|-o|probe.png|tests/fixtures/debuggee/debuggee.cfg")
+  string(REPLACE "|" ";" case "${case}")
+  list(GET case 0 command)
+  list(GET case 1 name)
+  list(GET case 2 output_option)
+  list(GET case 3 output)
+  list(GET case 4 place)
+  execute_process(COMMAND ${prefix}/bin/gaugebench ${command} ${name} ${output_option} ${WORK}/${output}
+    WORKING_DIRECTORY ${WORK} RESULT_VARIABLE status OUTPUT_VARIABLE said ERROR_VARIABLE said TIMEOUT 120)
+  if(NOT status EQUAL 0 OR NOT said MATCHES "no ${name} here: took the shipped ${prefix}/share/gaugebench/[a-z/]*${place}\n")
+    string(APPEND failures "\ninstalled gaugebench ${command} ${name}: exit ${status}\n${said}")
+  endif()
+endforeach()
+# What Debian asks of a package: the man page compressed, a copyright file,
+# and the README's links (its pictures in docs/) leading to installed files.
+foreach(file share/man/man1/gaugebench.1.gz share/doc/gaugebench/copyright share/doc/gaugebench/changelog.gz)
+  if(NOT EXISTS ${prefix}/${file})
+    string(APPEND failures "\nnot installed: ${file}")
+  endif()
+endforeach()
+file(READ ${prefix}/share/doc/gaugebench/README.md readme)
+# Brackets would bind a CMake list's items together.
+string(REPLACE "[" "{" readme "${readme}")
+string(REPLACE "]" "}" readme "${readme}")
+string(REGEX MATCHALL "}\\([^)]+\\)" links "${readme}")
+foreach(link IN LISTS links)
+  string(REGEX REPLACE "^}\\(([^)#]*).*" "\\1" target "${link}")
+  if(NOT target MATCHES "^[a-z]+:" AND NOT target STREQUAL "" AND NOT EXISTS ${prefix}/share/doc/gaugebench/${target})
+    string(APPEND failures "\nthe installed README links ${target}, which is not installed")
+  endif()
+endforeach()
 
 if(failures)
   message(FATAL_ERROR "${failures}")
