@@ -192,9 +192,13 @@ LinkStatus FeedReceiver::status() const {
     status.last_error = last_error_;
     const Clock::time_point now = Clock::now();
     if (last_) status.silent_seconds = seconds_between(*last_, now);
-    size_t recent = 0;
-    for (const Clock::time_point at : recent_) recent += seconds_between(at, now) <= kRateWindowSeconds ? 1 : 0;
-    status.rate = static_cast<double>(recent) / kRateWindowSeconds;
+    // Between the window's first and last packets: a stream just begun is
+    // not under-counted.
+    if (recent_.size() >= 2) {
+        const double span = seconds_between(recent_.front(), recent_.back());
+        if (span > 0.0) status.rate = static_cast<double>(recent_.size() - 1) / span;
+    }
+    if (status.silent_seconds >= kSilentAfterSeconds) status.rate = 0.0;
     return status;
 }
 

@@ -11,7 +11,8 @@ constexpr double kTellEverySeconds = 5.0;
 }  // namespace
 
 FeedSession::FeedSession(const FeedOptions& options) : options_(options) {
-    receiver_ = std::make_unique<FeedReceiver>(parse_feed(options.feed, options.anywhere), options.anywhere);
+    feed_ = parse_feed(options.feed, options.anywhere);
+    receiver_ = std::make_unique<FeedReceiver>(feed_, options.anywhere);
     if (!options.controls.empty()) {
         controls_ = parse_controls(options.controls, options.anywhere);
         sender_ = std::make_unique<ControlsSender>(controls_);

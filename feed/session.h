@@ -44,10 +44,12 @@ public:
     // A line for the terminal when the link changed since the last call, else empty.
     std::string change_line();
     uint16_t port() const { return receiver_->port(); }
+    const Endpoint& feed_endpoint() const { return feed_; }
     const Endpoint& controls_endpoint() const { return controls_; }
 
 private:
     FeedOptions options_;
+    Endpoint feed_;
     std::unique_ptr<FeedReceiver> receiver_;
     Endpoint controls_;
     std::unique_ptr<ControlsSender> sender_;
