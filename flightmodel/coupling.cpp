@@ -27,10 +27,6 @@ using sim::unit::kFullTankLevel;
 using sim::unit::kSlipScalePerUnit;
 using sim::unit::kTurnRatesPerUnit;
 using sim::unit::kVsiFeetPerMinutePerUnit;
-constexpr double kDegreesPerSecondPerRate = 3.0;
-// The ball sits at the end of its scale (20) at a tenth of a g to the side; it
-// moves against the sideways force, so a skid to starboard sends it to port.
-constexpr double kSlipScalePerG = 20.0 / 0.1;
 
 using Convert = double (*)(const double* in, const Surroundings&, double setting_mb);
 

@@ -29,6 +29,11 @@ inline constexpr double kStandardSettingMb = 1013.25;
 inline constexpr double kPsfPerInHg = 70.7262;
 // Feet of indicated altitude per millibar of setting, near the ground.
 inline constexpr double kFeetPerMillibar = 27.31;
+// A rate-one turn is 3 degrees a second.
+inline constexpr double kDegreesPerSecondPerRate = 3.0;
+// The ball sits at the end of its scale (20) at a tenth of a g to the side; it
+// moves against the sideways force, so a skid to starboard sends it to port.
+inline constexpr double kSlipScalePerG = 20.0 / 0.1;
 
 class ControlState;
 

@@ -11,7 +11,8 @@
 #   --merge  afterwards, minimise the kept corpus (tests/fuzz/corpus/<name>)
 #            together with what the run found, and write it back
 #   harness  panel_config calculator pe_image dib scenario http_request
-#            websocket_frame gdb_packets dwarf_lines lcov_tracefile (default: all)
+#            websocket_frame gdb_packets dwarf_lines lcov_tracefile fdm_packet
+#            (default: all)
 #
 # New inputs go to build/fuzz/corpus/<name>, crashes, leaks and slow inputs
 # to build/fuzz/findings/<name>/; a reproducer worth keeping belongs in
@@ -28,12 +29,12 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --time) seconds=$2; shift 2 ;;
     --merge) merge=yes; shift ;;
-    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
     -*) echo "fuzz.sh: unknown option $1" >&2; exit 2 ;;
     *) harnesses+=("$1"); shift ;;
   esac
 done
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(panel_config calculator pe_image dib scenario http_request websocket_frame gdb_packets dwarf_lines lcov_tracefile)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(panel_config calculator pe_image dib scenario http_request websocket_frame gdb_packets dwarf_lines lcov_tracefile fdm_packet)
 
 cxx=${FUZZ_CXX:-$(command -v clang++-14 || command -v clang++ || true)}
 [ -n "$cxx" ] || { echo "fuzz.sh: clang++ not found (scripts/install-deps.sh installs clang-14)" >&2; exit 2; }

@@ -18,6 +18,7 @@
 #include "runtime/module.h"
 #include "scenario/scenario.h"
 #include "tools/data_files.h"
+#include "tools/feed_options.h"
 #include "tools/flight_state.h"
 #include "tools/panel_commands.h"
 #include "web/live_panel.h"
@@ -145,13 +146,16 @@ constexpr size_t kRecentCalls = 5;
 
 int serve(const ServeOptions& options) {
     std::optional<scenario::Scenario> script;
+    std::shared_ptr<feed::FeedSession> feed;
     try {
         script = check_before_start(options);
+        feed = gaugebench::open_feed(options.feed, "serve");
     } catch (const std::exception& refused) {
         gaugebench::print_error("gaugebench serve", gaugebench::message_of(refused));
         return static_cast<int>(gaugebench::exit_status_of(refused));
     }
     web::LiveOptions live = live_options(options);
+    live.feed = feed;
     std::error_code error;
     fs::path flight_dir;
     if (!options.fdm_script.empty()) {
@@ -272,6 +276,7 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
     command->add_flag("--watch", options->watch,
                       "make the panel again, keeping its variables, whenever its configuration, a module or a "
                       "background bitmap changes; an edit that does not load leaves it running as it was");
+    gaugebench::add_feed_options(*command, options->feed);
     // A server runs for hours: its trace would grow some gigabytes an hour.
     options->inspection.trace_limit = uint64_t{64} << 20;
     gaugebench::add_inspection_options(*command, options->inspection);

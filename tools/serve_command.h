@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "feed/session.h"
 #include "panels/panel.h"
 #include "tools/command_line.h"
 #include "tools/inspection_options.h"
@@ -29,6 +30,8 @@ struct ServeOptions {
     std::string aircraft_root;          // default: the project's fdm
     std::string jsbsim;                 // default: the JSBSim the tool ships with
     double fdm_timeout_seconds = 10.0;  // the longest wait for any answer of the model
+    // A simulator beside the panel (--feed, --controls, --feed-anywhere).
+    feed::FeedOptions feed;
     gaugebench::InspectionOptions inspection;
 };
 

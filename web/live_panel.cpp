@@ -247,8 +247,8 @@ void LivePanel::build(const Kept* kept) {
     key_events_ = 0;
     last_key_event_ = 0;
     paused_ = kept != nullptr && kept->paused;
-    // With a model, it alone decides when an engine runs.
-    host_->model().set_engines_modelled(options_.flight.has_value());
+    // With a model or a simulator, it alone decides when an engine runs.
+    host_->model().set_engines_modelled(options_.flight.has_value() || options_.feed != nullptr);
     start_flight();
     sources_.clear();
     std::error_code error;
@@ -425,6 +425,7 @@ void LivePanel::step() {
     move_throttles();
     count_key_events(true);
     step_flight();
+    if (options_.feed) options_.feed->update(host_->vars());
     host_->tick();
     faulted_.update(*panel_);
     count_key_events(false);
@@ -433,6 +434,14 @@ void LivePanel::step() {
     calculator_->set_absolute_time_seconds(calculator_->absolute_time_seconds() +
                                            scenario::ScenarioRunner::kSecondsPerUpdate);
     ++updates_;
+    if (options_.feed) step_feed();
+}
+
+// The controls as the pilot left them in this update; the link's changes
+// to the terminal, once each.
+void LivePanel::step_feed() {
+    options_.feed->send_controls(host_->vars(), host_->model(), pilot_);
+    if (const std::string line = options_.feed->change_line(); !line.empty()) tell(line);
 }
 
 const render::Image& LivePanel::render() {
@@ -615,6 +624,17 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
             if (state.on_belly) status["on_belly"] = true;
         }
         status["hands"] = hands_;
+    }
+    if (options_.feed) {
+        const feed::LinkStatus link = options_.feed->status();
+        status["feed"] = {{"state", feed::state_name(link)},
+                          {"text", feed::status_text(link)},
+                          {"rate", thousandths(link.rate)},
+                          {"packets", link.packets},
+                          {"malformed", link.malformed},
+                          {"refused", link.refused},
+                          {"silent", thousandths(link.silent_seconds)},
+                          {"controls", options_.feed->controls_text()}};
     }
     status["flight"] = flight;
     status["time"] = time;

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "feed/session.h"
 #include "flightmodel/coupling.h"
 #include "flightmodel/jsbsim.h"
 #include "flightmodel/session.h"
@@ -68,6 +69,10 @@ struct LiveOptions {
     // Where every host the panel is made with traces module code (null:
     // nowhere); its recent calls of a gauge are part of the pointer's answer.
     runtime::Trace* trace = nullptr;
+    // A simulator beside the panel (none: null): its newest packet drives
+    // the variables it carries before every update, the pilot's controls go
+    // back after it; the link outlives a reset.
+    std::shared_ptr<feed::FeedSession> feed;
 };
 
 // One thing the page asks for. Pointer positions are panel-picture pixels.
@@ -216,6 +221,7 @@ private:
     void move_throttles();
     void move_gear_lever();
     void move_flap_lever(int step);
+    void step_feed();
 
     LiveOptions options_;
     // Declared in the order they must be made; torn down in reverse.

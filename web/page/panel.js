@@ -151,12 +151,15 @@ function showStatus(status) {
   const seconds = Math.floor(status.time);
   const clock = `${Math.floor(seconds / 60)}:${String(seconds % 60).padStart(2, '0')}`;
   const last = status.last_event ? ` · last key event ${status.last_event}` : '';
-  setText(statusLine, `${stateText(status)}${status.night ? ', night' : ''} · ${clock} · bombs ${status.bombs} ${last}`);
+  // A simulator beside the panel: the link as it is (live, its rate, or silent).
+  const simulator = status.feed ? ` · simulator ${status.feed.text}` : '';
+  setText(statusLine,
+    `${stateText(status)}${status.night ? ', night' : ''} · ${clock} · bombs ${status.bombs} ${last}${simulator}`);
   // The server's own figures, for whoever asks.
   const figures = `${status.events} key events from the page · ${Math.round(status.rate * 100)}% of real time · ` +
     `${status.pictures} pictures/s · flight model: ${status.flight}`;
   if (statusLine.title !== figures) statusLine.title = figures;
-  showFlying(status.flight !== 'none');
+  showFlying(status.flight !== 'none' || Boolean(status.feed?.controls));
   showFigures(status);
   setText(flyButton, status.flight === 'flying' ? 'Restart the flight' : 'Fly again');
 }

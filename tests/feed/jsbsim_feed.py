@@ -1,0 +1,240 @@
+#!/usr/bin/env python3
+"""The panel beside a real simulator: JSBSim flies the cruise in real time,
+sending its FLIGHTGEAR output to `gaugebench serve --feed` and taking the
+panel's controls on its UDP input (--controls jsbsim). The page's status (read
+as a page reads it, over the WebSocket) is checked against JSBSim's own CSV of
+the same run: the figures while live and those held once the feed stops, the
+stop said within 2 s; the page's throttle keys open JSBSim's throttle; garbage
+datagrams of any size are counted and leave the server serving.
+
+    jsbsim_feed.py GAUGEBENCH JSBSIM FDM_DIR MODULES WORK
+
+Exit status 77 (skipped) where JSBSim is not installed."""
+import base64
+import csv
+import json
+import os
+import shutil
+import socket
+import struct
+import subprocess
+import sys
+import threading
+import time
+
+GAUGEBENCH, JSBSIM, FDM_DIR, MODULES, WORK = (os.path.abspath(arg) for arg in sys.argv[1:6])
+FLIGHT_SECONDS = 14
+PATIENCE = 60
+
+
+def fail(why):
+    print("FAIL:", why)
+    sys.exit(1)
+
+
+def free_udp_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class Page:
+    """The WebSocket a page opens, reduced to reading statuses and sending messages."""
+
+    def __init__(self, port):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=10)
+        key = base64.b64encode(os.urandom(16)).decode()
+        self.sock.sendall((f"GET /ws HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\n"
+                           f"Connection: Upgrade\r\nSec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n"
+                           f"Origin: http://127.0.0.1:{port}\r\n\r\n").encode())
+        head = b""
+        while b"\r\n\r\n" not in head:
+            chunk = self.sock.recv(1)
+            if not chunk:
+                fail("the server closed the WebSocket's handshake")
+            head += chunk
+        if b" 101 " not in head.split(b"\r\n")[0]:
+            fail("no WebSocket: " + head.decode(errors="replace"))
+
+    def _exactly(self, n):
+        data = b""
+        while len(data) < n:
+            chunk = self.sock.recv(n - len(data))
+            if not chunk:
+                raise ConnectionError("closed")
+            data += chunk
+        return data
+
+    def message(self):
+        """The next text message as JSON (pictures skipped)."""
+        while True:
+            first, second = self._exactly(2)
+            length = second & 0x7F
+            if length == 126:
+                length = struct.unpack(">H", self._exactly(2))[0]
+            elif length == 127:
+                length = struct.unpack(">Q", self._exactly(8))[0]
+            payload = self._exactly(length)
+            opcode = first & 0x0F
+            if opcode == 1:
+                return json.loads(payload)
+            if opcode == 2:  # a picture: drawn, as a page says, so that the next comes
+                self.send({"t": "drawn"})
+            elif opcode == 9:
+                self._frame(0x8A, payload)
+
+    def _frame(self, head, payload):
+        mask = os.urandom(4)
+        masked = bytes(b ^ mask[i % 4] for i, b in enumerate(payload))
+        self.sock.sendall(bytes([head, 0x80 | len(payload)]) + mask + masked)
+
+    def send(self, message):
+        self._frame(0x81, json.dumps(message, separators=(",", ":")).encode())
+
+
+def main():
+    if not os.access(JSBSIM, os.X_OK):
+        print(f"JSBSim is not installed at {JSBSIM}: scripts/install-deps.sh installs it. Test skipped.")
+        return 77
+    shutil.rmtree(WORK, ignore_errors=True)
+    root = os.path.join(WORK, "root")
+    for folder in ("aircraft", "scripts"):
+        shutil.copytree(os.path.join(FDM_DIR, folder), os.path.join(root, folder))
+    feed_port, controls_port = free_udp_port(), free_udp_port()
+
+    server = subprocess.Popen([GAUGEBENCH, "serve", "--port", "0", "--modules", MODULES,
+                               "--feed", f"flightgear:{feed_port}", "--controls", f"jsbsim:localhost:{controls_port}",
+                               "--feed-pounds-per-gallon", "7.2"],
+                              stderr=subprocess.PIPE, stdout=subprocess.DEVNULL, text=True)
+    said = []
+    threading.Thread(target=lambda: said.extend(server.stderr), daemon=True).start()
+    jsbsim = None
+    try:
+        deadline = time.time() + PATIENCE
+        while not any("is live at" in line for line in said):
+            if time.time() > deadline or server.poll() is not None:
+                fail("serve did not start:\n" + "".join(said))
+            time.sleep(0.1)
+        text = "".join(said)
+        port = int(text.split("is live at http://127.0.0.1:")[1].split("/")[0])
+        directive = text[text.index("<input"):text.index("</input>") + len("</input>")]
+        # The engines running from the start: the panel's controls, which
+        # hold the starters as the panel does (let go), take over at once.
+        init = os.path.join(root, "aircraft", "korvane", "cruise.xml")
+        with open(init) as f:
+            xml = f.read()
+        with open(init, "w") as f:
+            f.write(xml.replace("</initialize>", "  <running> -1 </running>\n</initialize>"))
+        # The aircraft takes the panel's controls with the <input> serve printed.
+        aircraft = os.path.join(root, "aircraft", "korvane", "korvane.xml")
+        with open(aircraft) as f:
+            xml = f.read()
+        with open(aircraft, "w") as f:
+            f.write(xml.replace("</fdm_config>", directive + "\n</fdm_config>"))
+        with open(os.path.join(WORK, "outputs.xml"), "w") as f:
+            f.write(f'<?xml version="1.0"?>\n<output name="localhost" type="FLIGHTGEAR" port="{feed_port}" '
+                    f'protocol="UDP" rate="18"/>\n')
+        with open(os.path.join(WORK, "csv.xml"), "w") as f:
+            f.write('<?xml version="1.0"?>\n<output name="flight.csv" type="CSV" rate="18">\n' + "".join(
+                f"  <property>{p}</property>\n" for p in (
+                    "velocities/vc-kts", "position/h-sl-ft", "attitude/psi-deg", "propulsion/engine[0]/engine-rpm",
+                    "propulsion/engine[0]/map-inhg", "fcs/throttle-cmd-norm[0]")) + "</output>\n")
+        page = Page(port)
+        jsbsim_log = open(os.path.join(WORK, "jsbsim.log"), "w")
+        jsbsim = subprocess.Popen([JSBSIM, f"--root={root}", "--script=scripts/cruise.xml", "--realtime",
+                                   f"--end={FLIGHT_SECONDS}", f"--logdirectivefile={WORK}/outputs.xml",
+                                   f"--logdirectivefile={WORK}/csv.xml"],
+                                  stdout=jsbsim_log, stderr=subprocess.STDOUT, cwd=WORK)
+        live, opened_at, ended_at, stopped = [], None, None, None
+        deadline = time.time() + FLIGHT_SECONDS + PATIENCE
+        while stopped is None and time.time() < deadline:
+            status = page.message()
+            if status.get("type") != "status" or "feed" not in status:
+                continue
+            state = status["feed"]["state"]
+            if os.environ.get("FEED_DEBUG"):
+                print(round(time.time(), 2), state, status["feed"]["text"], status["figures"]["airspeed"], flush=True)
+            if state == "live":
+                live.append(status)
+                # The page's throttle keys (Home, held 1.5 s) once the flight has settled.
+                if len(live) == 18 * 4:
+                    page.send({"t": "controls", "elevator": 0, "aileron": 0, "rudder": 0, "brakes": 0, "throttle": 1})
+                    opened_at = time.time()
+                if opened_at and time.time() - opened_at > 1.5 and len(live) % 9 == 0:
+                    page.send({"t": "controls", "elevator": 0, "aileron": 0, "rudder": 0, "brakes": 0, "throttle": 0})
+            if jsbsim.poll() is not None and ended_at is None:
+                ended_at = time.time()
+            if state == "stopped" and ended_at is not None:
+                stopped = time.time() - ended_at, status
+        if jsbsim.wait(timeout=30) != 0:
+            fail(f"JSBSim ended with {jsbsim.returncode} (see {WORK}/jsbsim.log)")
+        if f"Successfully bound to UDP input socket on port {controls_port}" not in open(
+                os.path.join(WORK, "jsbsim.log")).read():
+            fail("JSBSim took no UDP input")
+        if len(live) < 18 * 6:
+            fail(f"only {len(live)} live statuses in a {FLIGHT_SECONDS} s flight")
+        if stopped is None:
+            fail("the stopped feed was never said")
+        if stopped[0] > 2.0:
+            fail(f"the stopped feed was said {stopped[0]:.1f} s after JSBSim ended")
+        if "no data for" not in stopped[1]["feed"]["text"]:
+            fail("the status does not say the feed stopped: " + stopped[1]["feed"]["text"])
+        rates = [s["feed"]["rate"] for s in live[18 * 2:]]
+        if not 14.0 <= sum(rates) / len(rates) <= 22.0:
+            fail(f"a packet rate of {sum(rates) / len(rates):.1f}/s, where JSBSim sends 18")
+
+        with open(os.path.join(root, "flight.csv")) as f:
+            rows = [[float(x) for x in row] for row in list(csv.reader(f))[1:]]
+        last = rows[-1]
+        held = stopped[1]
+        # Held, not zeroed: the last packet's figures, within a dial's reading.
+        checks = [
+            ("airspeed", held["figures"]["airspeed"], last[1], 1.0),
+            ("altitude", held["figures"]["altitude"], last[2] + (1013.0 - 1013.25) * 27.31, 10.0),
+            ("heading", held["figures"]["heading"], last[3] % 360.0, 1.0),
+            ("rpm.1", held["rpm"][0], last[4], 5.0),
+            ("boost.1", held["figures"]["boost"][0], (last[5] * 70.7262 - 2073.0) / 144.0, 0.1),
+        ]
+        for name, shown, expected, within in checks:
+            print(f"{name}: panel {shown:.3f}, JSBSim {expected:.3f}")
+            if abs(shown - expected) > within:
+                fail(f"{name} reads {shown} where JSBSim's last was {expected} (within {within})")
+        # While live, every airspeed the page showed is one JSBSim flew.
+        low, high = min(r[1] for r in rows), max(r[1] for r in rows)
+        for status in live:
+            if not low - 1.0 <= status["figures"]["airspeed"] <= high + 1.0:
+                fail(f"airspeed {status['figures']['airspeed']} outside JSBSim's {low:.1f}..{high:.1f}")
+        throttle = [r[6] for r in rows]
+        print(f"throttle command: {throttle[18 * 3]:.3f} before the keys, {max(throttle):.3f} at most")
+        if not (throttle[18 * 3] < 0.95 and max(throttle) > 0.99):
+            fail("the page's throttle did not open JSBSim's")
+
+        # Garbage of any size is counted and ignored; the server serves on.
+        before = held["feed"]["malformed"]
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:
+            for size in (0, 1, 4, 407, 408, 409, 1500, 9000):
+                sender.sendto(os.urandom(size) if size != 408 else b"\0\0\0\x19" + os.urandom(404),
+                              ("127.0.0.1", feed_port))
+        deadline = time.time() + 10
+        while True:
+            status = page.message()
+            if status.get("type") == "status" and status["feed"]["malformed"] == before + 8:
+                break
+            if time.time() > deadline:
+                fail("the garbage was not counted: " + json.dumps(status.get("feed")))
+        print("garbage:", status["feed"]["text"])
+        if server.poll() is not None:
+            fail("the server ended on garbage")
+        print("ok")
+        return 0
+    finally:
+        for child in (jsbsim, server):
+            if child is not None and child.poll() is None:
+                child.terminate()
+                try:
+                    child.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    child.kill()
+
+
+sys.exit(main())
