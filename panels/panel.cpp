@@ -87,7 +87,45 @@ std::optional<uint32_t> background_bitmap(const runtime::Module& module, runtime
     }
 }
 
+// A gauge's size in design units when its line gives none: its background
+// bitmap's, else a square of its header's width, else of kFallbackSize.
+struct NaturalSize {
+    uint32_t bitmap_width = 0, bitmap_height = 0;
+    double width = kFallbackSize, height = kFallbackSize;
+};
+
+NaturalSize natural_size(const runtime::Module& module, runtime::GaugePtr header) {
+    NaturalSize size;
+    if (const std::optional<uint32_t> background = background_bitmap(module, header)) {
+        if (std::optional<runtime::Bitmap> bitmap = module.bitmap(*background)) {
+            size.bitmap_width = bitmap->width;
+            size.bitmap_height = bitmap->height;
+        }
+    }
+    const uint32_t size_x_mm = module.records().read(header).size_x_mm;
+    size.width = size.bitmap_width != 0 ? size.bitmap_width : (size_x_mm != 0 ? size_x_mm : kFallbackSize);
+    size.height = size.bitmap_width != 0 ? size.bitmap_height : size.width;
+    return size;
+}
+
 }  // namespace
+
+std::vector<Panel::Export> Panel::exports() const {
+    std::vector<Export> all;
+    for (const auto& [key, module] : modules_) {
+        for (const runtime::GaugePtr gauge : module->gauges()) {
+            const std::string name = module->gauge_name(gauge);
+            if (name.empty()) continue;
+            try {
+                const NaturalSize natural = natural_size(*module, gauge);
+                all.push_back({module_names_.at(key) + "!" + name, natural.width, natural.height});
+            } catch (const runtime::ModuleFault&) {
+                // A header leading outside its module's memory: nothing a panel could place.
+            }
+        }
+    }
+    return all;
+}
 
 runtime::GaugePtr find_gauge(const runtime::Module& module, std::string_view name) {
     if (runtime::GaugePtr exact = module.gauge(name)) return exact;
@@ -154,16 +192,10 @@ Panel::Gauge Panel::make_gauge(const PanelWindow& window, const PanelGauge& line
     gauge.config = &line;
     gauge.module = &module;
     gauge.shown = window.visible;
-    if (const std::optional<uint32_t> background = background_bitmap(module, header)) {
-        if (std::optional<runtime::Bitmap> bitmap = module.bitmap(*background)) {
-            gauge.bitmap_width = bitmap->width;
-            gauge.bitmap_height = bitmap->height;
-        }
-    }
-    const uint32_t size_x_mm = module.records().read(header).size_x_mm;
-    const double natural_width =
-        gauge.bitmap_width != 0 ? gauge.bitmap_width : (size_x_mm != 0 ? size_x_mm : kFallbackSize);
-    const double natural_height = gauge.bitmap_width != 0 ? gauge.bitmap_height : natural_width;
+    const NaturalSize natural = natural_size(module, header);
+    gauge.bitmap_width = natural.bitmap_width;
+    gauge.bitmap_height = natural.bitmap_height;
+    const double natural_width = natural.width, natural_height = natural.height;
     const double width = line.width.value_or(natural_width);
     const double height = line.height.value_or(width * natural_height / natural_width);
     gauge.width = width * scale_;
@@ -352,6 +384,7 @@ runtime::Module& Panel::load(const PanelGauge& line, const ModuleHook& on_load) 
     try {
         auto module = std::make_unique<runtime::Module>(host_, path, resources);
         runtime::Module& loaded = *modules_.emplace(key, std::move(module)).first->second;
+        module_names_[key] = line.module;
         resources_[key] = resources;
         if (on_load) on_load(loaded);
         return loaded;

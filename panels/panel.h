@@ -138,6 +138,15 @@ public:
     // PE files and the windows' background bitmaps (what a watcher watches).
     std::vector<std::string> source_files() const;
 
+    // Every gauge the loaded modules export, "Module!Gauge" (the module as
+    // the configuration first names it), with its size in design units
+    // when a line gives none: what a layout editor offers to add.
+    struct Export {
+        std::string name;
+        double width = 0.0, height = 0.0;
+    };
+    std::vector<Export> exports() const;
+
     // Every gauge instance: set up, then one update each, in panel order.
     void setup();
     void update();
@@ -159,6 +168,7 @@ private:
     double picture_width_ = 0.0, picture_height_ = 0.0;
     std::vector<std::string> warnings_;
     std::map<std::string, std::unique_ptr<runtime::Module>> modules_;  // by lower-case name
+    std::map<std::string, std::string> module_names_;                  // as the configuration first names them
     std::map<std::string, std::string> resources_;                     // the PE file each module's bitmaps come from
     std::vector<Window> windows_;
     std::vector<Gauge> gauges_;

@@ -102,7 +102,10 @@ private:
             case Section::None: fail("'" + key + "' outside any section");
             case Section::Other: return;
             case Section::Titles: titles_[key] = std::string(value); return;
-            case Section::Window: window_key(key, value); return;
+            case Section::Window:
+                key_as_written_ = std::string(trim(line.substr(0, equals)));
+                window_key(key, value);
+                return;
             case Section::Lighting: lighting_key(key, value); return;
         }
     }
@@ -226,6 +229,7 @@ private:
         if (parts.size() == 6) gauge.parameter = std::string(parts[5]);
         gauge.line = line_;
         gauge.number = number_value;
+        gauge.key = key_as_written_;
         window.gauges.push_back(std::move(gauge));
     }
 
@@ -236,7 +240,8 @@ private:
     Section section_ = Section::None;
     int line_ = 0;
     std::map<std::string, std::string> titles_;
-    std::map<long, int> window_numbers_;  // gauge number -> line, in the current window
+    std::map<long, int> window_numbers_;
+    std::string key_as_written_;  // gauge number -> line, in the current window
 };
 
 }  // namespace

@@ -54,6 +54,7 @@ struct PanelGauge {
     std::optional<double> height;  // absent: the width times the bitmap's height over its width
     std::string parameter;         // the line's sixth field, for the gauge's own use; empty if none
     long number = 0;               // the NN of gaugeNN: the drawing order
+    std::string key;               // "gauge07" as written, which an editor keeps
     int line = 0;
 };
 

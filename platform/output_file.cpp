@@ -111,7 +111,7 @@ void OutputFile::discard() noexcept {
     slot_ = -1;
 }
 
-void OutputFile::commit() {
+void OutputFile::commit(bool replaces_input) {
     if (file_ == nullptr) throw OutputFileError(path_ + ": already completed or abandoned");
     const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_);
     int failure = errno;
@@ -120,7 +120,7 @@ void OutputFile::commit() {
     if (flushed && !closed) failure = errno;
     // The last guard of what the work came from: a file the commands could
     // not name before their work (a bitmap a panel names) is refused here.
-    if (flushed && closed && file_was_read(path_)) {
+    if (flushed && closed && !replaces_input && file_was_read(path_)) {
         discard();
         throw OutputPathError(path_ + ": is a file this command read; it is left as it was");
     }

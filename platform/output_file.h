@@ -50,8 +50,9 @@ public:
     // Flushes, closes and renames the file to its final name; throws
     // OutputFileError (the temporary file removed) when any step fails, and
     // OutputPathError when the name is that of a file the process read
-    // (platform/file_identity.h), which is left as it was.
-    void commit();
+    // (platform/file_identity.h), which is left as it was, unless
+    // `replaces_input`: an editor saving the very file it opened.
+    void commit(bool replaces_input = false);
 
 private:
     void discard() noexcept;

@@ -81,6 +81,10 @@ std::optional<scenario::Scenario> check_before_start(const ServeOptions& options
         throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage,
                                        "--watch: standard input ('-') cannot be watched for changes; name a file");
     }
+    if (options.edit && options.panel == "-") {
+        throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage,
+                                       "--edit: a layout read from standard input ('-') cannot be saved; name a file");
+    }
     std::optional<scenario::Scenario> scenario;
     if (!options.scenario.empty()) scenario = scenario::Scenario::read_file(options.scenario);
     gaugebench::CommandFiles files;
@@ -124,6 +128,7 @@ web::LiveOptions live_options(const ServeOptions& options) {
     live.report = [](const std::string& line) { std::fprintf(stderr, "gaugebench serve: %s\n", line.c_str()); };
     live.night = options.night;
     live.out_dir = options.out_dir;
+    live.edit = options.edit;
     return live;
 }
 
@@ -174,6 +179,7 @@ int serve(const ServeOptions& options) {
     server.quiet = gaugebench::console().quiet();
     server.verbose = gaugebench::console().verbose();
     server.allow_no_origin = options.allow_no_origin;
+    server.edit = options.edit;
     server.web_root =
         options.web_root.empty() ? gaugebench::data_file(gaugebench::DataFile::kWebRoot) : options.web_root;
     if (!fs::is_regular_file(fs::path(server.web_root) / "index.html", error)) {
@@ -277,6 +283,9 @@ void add(CLI::App& app, gaugebench::Commands& commands) {
                       "make the panel again, keeping its variables, whenever its configuration, a module or a "
                       "background bitmap changes; an edit that does not load leaves it running as it was");
     gaugebench::add_feed_options(*command, options->feed);
+    command->add_flag("--edit", options->edit,
+                      "let the page lay the panel out (drag, resize, add and remove gauges, window settings) and "
+                      "save it over the panel file, keeping <panel>.bak; only from a browser on this machine");
     // A server runs for hours: its trace would grow some gigabytes an hour.
     options->inspection.trace_limit = uint64_t{64} << 20;
     gaugebench::add_inspection_options(*command, options->inspection);

@@ -24,6 +24,7 @@ struct ServeOptions {
     bool watch = false;        // made again whenever a file of the panel changes
     bool night = false;
     bool allow_no_origin = false;  // clients that name no page may operate the panel
+    bool edit = false;             // the page may lay the panel out and save it
     std::string out_dir;           // the scenario's snapshots
     // A JSBSim script to fly behind the panel (empty: the steady cruise).
     std::string fdm_script;

@@ -17,9 +17,11 @@
 #include "frame/vocabulary_names.h"
 #include "panels/panel_config.h"
 #include "platform/output_file.h"
+#include "platform/text_input.h"
 #include "runtime/instance.h"
 #include "runtime/mouse.h"
 #include "scenario/scenario.h"
+#include "web/panel_editing.h"
 
 namespace web {
 namespace {
@@ -188,8 +190,7 @@ void LivePanel::build(const Kept* kept) {
         script = scenario::Scenario::read_file(options_.scenario_path);
     scenario::set_main_window(
         *host, script ? script->main_window_at_start().value_or(options_.main_window) : options_.main_window);
-    auto panel = std::make_unique<panels::Panel>(*host, panels::PanelConfig::read_file(options_.panel_path),
-                                                 options_.paths, options_.scale);
+    auto panel = std::make_unique<panels::Panel>(*host, read_config(), options_.paths, options_.scale);
     if (kept != nullptr && panel_) refuse_lost_backgrounds(*panel_, *panel);
     auto renderer = std::make_unique<render::PanelRenderer>(*panel);
 
@@ -307,6 +308,101 @@ void LivePanel::reload() {
     }
 }
 
+// Editing, the panel is made from the file as last read or saved with the
+// page's layout written in; without a layout from the page, from the file as
+// it is now, which becomes what the page's layouts are written into.
+panels::PanelConfig LivePanel::read_config() {
+    if (!options_.edit) return panels::PanelConfig::read_file(options_.panel_path);
+    const std::string source = platform::input_name(options_.panel_path);
+    if (edited_) return panels::PanelConfig::parse(panels::apply_layout(loaded_text_, *edited_, source), source);
+    std::string text =
+        platform::read_text_file_as<panels::PanelConfigError>(options_.panel_path, "a panel configuration");
+    panels::PanelConfig config = panels::PanelConfig::parse(text, source);
+    if (text != loaded_text_) {
+        loaded_text_ = std::move(text);
+        ++edit_revision_;
+    }
+    return config;
+}
+
+// The page's layout made at once, the modules' variables and the clock kept
+// as a reload of changed files keeps them; one that makes no panel leaves
+// the running one and the last layout that did, and says why.
+void LivePanel::relayout(const panels::PanelLayout& layout) {
+    std::optional<panels::PanelLayout> before = std::move(edited_);
+    edited_ = layout;
+    if (!panel_) {
+        rebuild();
+        edit_error_.clear();
+        return;
+    }
+    const runtime::Host* running = host_.get();
+    try {
+        const Kept kept{host_->vars(), host_->model(), calculator_->absolute_time_seconds(),
+                        updates_,      paused_,        host_->night()};
+        build(&kept);
+        edit_error_.clear();
+    } catch (const std::exception& error) {
+        edited_ = std::move(before);
+        if (host_.get() != running) {
+            rebuild_failed(error);
+            return;
+        }
+        edit_error_ = "layout not taken: " + one_line(error.what());
+    }
+}
+
+std::string LivePanel::save(bool overwrite) {
+    nlohmann::json answer = {{"type", "saved"}, {"file", options_.panel_path}, {"ok", false}};
+    if (!options_.edit) {
+        answer["why"] = "editing is off (serve --edit turns it on)";
+    } else {
+        try {
+            const std::string source = platform::input_name(options_.panel_path);
+            const std::string text = edited_ ? panels::apply_layout(loaded_text_, *edited_, source) : loaded_text_;
+            const SaveResult saved = save_panel_file(options_.panel_path, loaded_text_, text, overwrite);
+            answer["ok"] = saved.saved;
+            if (saved.saved) {
+                // The page has this layout already: the revision counts changes it did not make.
+                loaded_text_ = text;
+                edited_.reset();
+                // The panel already shows what was saved: --watch need not make it again.
+                std::error_code error;
+                for (auto& [file, time] : sources_) {
+                    if (file == options_.panel_path) time = std::filesystem::last_write_time(file, error);
+                }
+                tell("saved " + options_.panel_path);
+            } else {
+                answer["why"] = saved.why;
+                answer["changed_on_disk"] = saved.changed_on_disk;
+            }
+        } catch (const std::exception& error) {
+            answer["why"] = one_line(error.what()) + "; not saved";
+        }
+    }
+    answer["revision"] = edit_revision_;
+    return answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// What the page's layout editor starts from: the layout the panel was made
+// with, where each shown window lies in the picture, and every gauge the
+// modules offer with its size when a line gives none.
+nlohmann::json LivePanel::edit_json() const {
+    nlohmann::json shown = nlohmann::json::array(), exports = nlohmann::json::array();
+    for (const panels::Panel::Window& window : panel_->windows()) {
+        shown.push_back({{"section", window.config->section},
+                         {"left", window.left},
+                         {"top", window.top},
+                         {"width", window.width},
+                         {"height", window.height}});
+    }
+    for (const panels::Panel::Export& gauge : panel_->exports())
+        exports.push_back({{"name", gauge.name}, {"width", gauge.width}, {"height", gauge.height}});
+    return {{"file", options_.panel_path}, {"revision", edit_revision_},
+            {"scale", panel_->scale()},   {"shown", shown},
+            {"exports", exports},         {"layout", layout_to_json(panels::layout_of(panel_->config()))}};
+}
+
 void LivePanel::tell(const std::string& line) const {
     if (options_.report) options_.report(line);
 }
@@ -327,6 +423,11 @@ const panels::Panel::Gauge* LivePanel::gauge_at(int32_t x, int32_t y) const {
 }
 
 void LivePanel::apply(const Input& input) {
+    if (input.kind == Input::kEdit) {
+        if (options_.edit && input.layout) relayout(*input.layout);
+        return;
+    }
+    if (input.kind == Input::kSave) return;  // answered by save()
     if (!panel_) {
         if (input.kind == Input::kReset) rebuild();
         return;
@@ -360,6 +461,8 @@ void LivePanel::apply_one(const Input& input) {
             break;
         case Input::kNight: host_->set_night(!host_->night()); break;
         case Input::kPointer: break;  // answered by pointer_json, changing nothing
+        case Input::kEdit:
+        case Input::kSave: break;     // taken by apply()
         case Input::kControls:
             pilot_.elevator = input.elevator;
             pilot_.aileron = input.aileron;
@@ -550,9 +653,10 @@ std::string LivePanel::layout_json() const {
     for (const char* name : kStripFigures) units[name] = sim::find_variable(name)->entry->reading.unit;
     for (const char* stem : kStripEngineFigures)
         units[stem] = sim::find_variable(std::string(stem) + ".1")->entry->reading.unit;
-    return nlohmann::json{{"type", "layout"},   {"width", width()},        {"height", height()}, {"gauges", gauges},
-                          {"cursors", cursors}, {"drag_flag", kMouseDrag}, {"keys", keys},       {"units", units}}
-        .dump();
+    nlohmann::json layout = {{"type", "layout"},   {"width", width()},        {"height", height()}, {"gauges", gauges},
+                             {"cursors", cursors}, {"drag_flag", kMouseDrag}, {"keys", keys},       {"units", units}};
+    if (options_.edit && panel_) layout["edit"] = edit_json();
+    return layout.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::vector<PageGauge> LivePanel::layout() const {
@@ -657,6 +761,7 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
     if (!key_fault_.empty()) add_error("a key-event routine faulted: " + key_fault_);
     if (!broken_.empty()) add_error(broken_);
     if (!reload_error_.empty()) add_error(reload_error_);
+    if (!edit_error_.empty()) add_error(edit_error_);
     if (panel_) {
         for (const std::string& warning : panel_->budget_warnings()) add_error(warning);
     }

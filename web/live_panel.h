@@ -13,6 +13,8 @@
 // page's input as Input values.
 #pragma once
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -28,6 +30,7 @@
 #include "flightmodel/session.h"
 #include "frame/vocabulary.h"
 #include "panels/panel.h"
+#include "panels/panel_edit.h"
 #include "render/image.h"
 #include "render/renderer.h"
 #include "runtime/host.h"
@@ -73,6 +76,10 @@ struct LiveOptions {
     // the variables it carries before every update, the pilot's controls go
     // back after it; the link outlives a reset.
     std::shared_ptr<feed::FeedSession> feed;
+    // The page may lay the panel out (Input::kEdit) and save it over
+    // panel_path (Input::kSave); the panel is made from the file as read
+    // once, with the page's layout written into it.
+    bool edit = false;
 };
 
 // One thing the page asks for. Pointer positions are panel-picture pixels.
@@ -97,7 +104,9 @@ struct Input {
         kControls,
         kGear,
         kFlaps,
-        kTrim
+        kTrim,
+        kEdit,
+        kSave
     } kind = kRelease;
     int32_t x = 0, y = 0;
     uint32_t event = 0;  // kKey: the key event id
@@ -107,6 +116,11 @@ struct Input {
     double elevator = 0.0, aileron = 0.0, rudder = 0.0, brakes = 0.0, throttle = 0.0;
     int step = 0;  // kFlaps, kTrim
     int axis = 0;  // kTrim
+    // kEdit: the panel laid out as the page has it (web/panel_editing.h),
+    // made at once, the variables kept; kSave writes it to the panel file,
+    // over one changed on disk since it was read only when `overwrite`.
+    std::shared_ptr<const panels::PanelLayout> layout;
+    bool overwrite = false;
 };
 
 // A mouse box as the page needs it for the cursor and the tooltip, in
@@ -187,6 +201,11 @@ public:
     // tooltip there. Never throws for any point.
     std::string pointer_json(int32_t x, int32_t y);
 
+    // Saves the layout the page last sent (Input::kSave) and answers the
+    // page: {"type":"saved", "ok", "file", "why" (when not), "changed_on_disk"
+    // (when that is why), "revision"}.
+    std::string save(bool overwrite);
+
     // Whether a flight model flies the panel: its clock waits for a page.
     bool flies() const { return options_.flight.has_value(); }
 
@@ -205,6 +224,9 @@ private:
         bool night = false;
     };
     void build(const Kept* kept = nullptr);
+    panels::PanelConfig read_config();
+    void relayout(const panels::PanelLayout& layout);
+    nlohmann::json edit_json() const;
     void rebuild_failed(const std::exception& error);
     void reload_if_changed();
     void reload();
@@ -255,6 +277,16 @@ private:
     std::vector<std::pair<std::string, std::filesystem::file_time_type>> sources_;
     uint64_t generation_ = 0;
     int watch_countdown_ = 0;
+
+    // Editing: the panel file as read or last saved, which the page's
+    // layout is written into; the layout while it differs (none since the
+    // last save); the count of changes to the file made elsewhere (read
+    // anew), which the page takes as its new starting point; and why the page's last layout made
+    // no panel.
+    std::string loaded_text_;
+    std::optional<panels::PanelLayout> edited_;
+    uint64_t edit_revision_ = 0;
+    std::string edit_error_;
 
     std::unique_ptr<flightmodel::CoupledFlight> flight_;
     std::string flight_error_;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "frame/numbers.h"
+#include "web/panel_editing.h"
 #include "web/server.h"
 
 namespace web {
@@ -102,6 +103,17 @@ std::optional<Input> parse_input(std::string_view text) {
         input.kind = Input::kPointer;
         input.x = frame::trunc_to_int32(std::floor(x->get<double>()));
         input.y = frame::trunc_to_int32(std::floor(y->get<double>()));
+    } else if (name == "edit") {
+        const auto layout = message.find("layout");
+        if (layout == message.end()) return std::nullopt;
+        std::optional<panels::PanelLayout> parsed = layout_from_json(*layout);
+        if (!parsed) return std::nullopt;
+        input.kind = Input::kEdit;
+        input.layout = std::make_shared<const panels::PanelLayout>(std::move(*parsed));
+    } else if (name == "save") {
+        const auto overwrite = message.find("overwrite");
+        input.kind = Input::kSave;
+        input.overwrite = overwrite != message.end() && overwrite->is_boolean() && overwrite->get<bool>();
     } else {
         return std::nullopt;
     }

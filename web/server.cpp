@@ -9,6 +9,8 @@
 #include <thread>
 #include <unordered_map>
 
+#include <nlohmann/json.hpp>
+
 #include "render/changed_rects.h"
 #include "render/png.h"
 #include "web/simulation_clock.h"
@@ -79,7 +81,7 @@ Frame encode(const render::Image* before, const render::Image& now, const std::v
 // reading holds up no other (the transport closes it after the time-out).
 class Pages final : public TransportHandler {
 public:
-    explicit Pages(Exchange& exchange) : exchange_(exchange) {}
+    Pages(Exchange& exchange, bool edit) : exchange_(exchange), edit_(edit) {}
     void attach(Transport& transport) { transport_ = &transport; }
 
     void opened(uint64_t id) override {
@@ -96,6 +98,10 @@ public:
         try {
             std::optional<Input> input = parse_input(message);
             if (!input) return;
+            if ((input->kind == Input::kEdit || input->kind == Input::kSave) && !(edit_ && transport_->own_page(id))) {
+                refuse_edit(id);
+                return;
+            }
             input->page = id;
             exchange_.push(*input);
         } catch (const std::exception&) {
@@ -125,11 +131,13 @@ private:
     };
 
     void feed(uint64_t id);
+    void refuse_edit(uint64_t id);
     const Frame& frame_between(const Page& page, const Published& now,
                                const std::optional<std::vector<render::PixelRect>>& within);
     void count(const Page& page, const Frame* frame, Clock::time_point start);
 
     Exchange& exchange_;
+    bool edit_ = false;
     Transport* transport_ = nullptr;
     Bytes layout_;
     uint64_t layout_generation_ = 0;
@@ -138,6 +146,13 @@ private:
     Bytes status_;              // the newest status's frame
     uint64_t status_serial_ = 0;
 };
+
+void Pages::refuse_edit(uint64_t id) {
+    const std::string why = edit_ ? "only a page on this machine, served by this server, may change the panel file"
+                                  : "editing is off (serve --edit turns it on)";
+    const nlohmann::json answer = {{"type", "saved"}, {"ok", false}, {"why", why}};
+    transport_->send(id, std::make_shared<const std::string>(frame(kText, answer.dump())));
+}
 
 void Pages::feed(uint64_t id) {
     const auto it = pages_.find(id);
@@ -223,13 +238,15 @@ void serve(const std::function<std::unique_ptr<LivePanel>()>& make_panel, const 
     exchange.out = out;
     exchange.figures_every_period = options.verbose;
     exchange.figures_periodically = !options.quiet;
-    Pages pages(exchange);
+    Pages pages(exchange, options.edit);
     TransportOptions transport_options;
     transport_options.host = options.host;
     transport_options.port = options.port;
     transport_options.web_root = options.web_root;
     transport_options.socket_timeout_ms = options.socket_timeout_ms;
     transport_options.allow_no_origin = options.allow_no_origin;
+    // A layout names every gauge: some kilobytes, where the page's other messages are a few dozen bytes.
+    if (options.edit) transport_options.max_message = 1 << 20;
     Transport transport(transport_options, pages);
     pages.attach(transport);
     exchange.published_hook = [&transport] { transport.wake(); };

@@ -21,7 +21,10 @@
 //                            "rudder" (-1..1), "brakes" (0..1), "throttle" (the throttles' rate, -1..1, 0 when
 //                            missing)}, sent as they change, {"t":"gear"} (the undercarriage lever to its other
 //                            end), {"t":"flaps", "step": 1 (a step down) or -1}, {"t":"trim", "axis":
-//                            "elevator"|"rudder", "step": 1 (nose down, to starboard) or -1}
+//                            "elevator"|"rudder", "step": 1 (nose down, to starboard) or -1}; with --edit,
+//                            {"t":"edit", "layout"} (web/panel_editing.h) makes the panel so laid out, and
+//                            {"t":"save", "overwrite"} saves it, answered {"type":"saved", ...}
+//                            (LivePanel::save); the layout message then carries "edit" (LivePanel::edit_json)
 #pragma once
 
 #include <atomic>
@@ -50,6 +53,9 @@ struct ServerOptions {
     bool quiet = false;
     bool verbose = false;
     bool allow_no_origin = false;  // a client that sends no Origin (no browser) may operate the panel
+    // The page may lay the panel out and save it (LiveOptions::edit): only
+    // the server's own page, in a browser on this machine (Transport::own_page).
+    bool edit = false;
 };
 
 // Listens, prints the address on `out`, then makes the panel with

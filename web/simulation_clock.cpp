@@ -149,6 +149,11 @@ private:
                 answered = true;
                 continue;
             }
+            if (input.kind == Input::kSave) {
+                exchange_.answer(input.page, panel_.save(input.overwrite), false);
+                answered = true;
+                continue;
+            }
             panel_.apply(input);
             // A reset makes the panel anew, a new flight runs it on: what
             // stopped it is shown again only if it stops again.
@@ -242,8 +247,12 @@ void Exchange::push(const Input& input) {
     inputs_.push_back(input);
 }
 
-void Exchange::answer(uint64_t page, std::string message) {
+void Exchange::answer(uint64_t page, std::string message, bool newest_only) {
     const std::lock_guard lock(input_mutex_);
+    if (!newest_only) {
+        kept_answers_.emplace_back(page, std::move(message));
+        return;
+    }
     // A page asks again as its pointer moves: its newest answer is enough.
     for (auto& [id, waiting] : answers_) {
         if (id == page) {
@@ -257,7 +266,9 @@ void Exchange::answer(uint64_t page, std::string message) {
 std::vector<std::pair<uint64_t, std::string>> Exchange::take_answers() {
     std::vector<std::pair<uint64_t, std::string>> taken;
     const std::lock_guard lock(input_mutex_);
-    taken.swap(answers_);
+    taken.swap(kept_answers_);
+    taken.insert(taken.end(), answers_.begin(), answers_.end());
+    answers_.clear();
     return taken;
 }
 

@@ -54,8 +54,9 @@ public:
     void push(const Input& input);
     std::deque<Input> take_inputs();
     // To the pages: answers for one page each (what lies under its pointer),
-    // taken by the transport's thread when woken.
-    void answer(uint64_t page, std::string message);
+    // taken by the transport's thread when woken; one `newest_only` takes
+    // the place of that page's answer still waiting, if any (a save's does not).
+    void answer(uint64_t page, std::string message, bool newest_only = true);
     std::vector<std::pair<uint64_t, std::string>> take_answers();
 
     std::mutex published_mutex;
@@ -82,7 +83,8 @@ private:
     bool ever_reported_ = false;
     std::mutex input_mutex_;
     std::deque<Input> inputs_;
-    std::vector<std::pair<uint64_t, std::string>> answers_;  // under input_mutex_
+    std::vector<std::pair<uint64_t, std::string>> answers_;       // under input_mutex_
+    std::vector<std::pair<uint64_t, std::string>> kept_answers_;  // every one goes out; under input_mutex_
 };
 
 // Where the pictures after `from` up to `to` changed, if all are kept.

@@ -41,6 +41,7 @@ struct Transport::Connection {
     uint64_t id = 0;
     std::string address;  // the peer's, numeric
     bool loopback = false;
+    bool origin = false;  // its handshake named the page it came from (refusal() let only the server's own in)
     State state = kHead;
     Clock::time_point opened, last_read, last_progress, last_ping, linger_until;
     std::string in;
@@ -267,6 +268,7 @@ void Transport::upgrade(Connection& connection, const Request& request, Clock::t
     const std::string head = response_head(
         101, {}, 0, "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Accept: " + accept_key(key) + "\r\n");
     count_page(connection, now);
+    connection.origin = request.count("Origin") == 1;
     connection.state = Connection::kWebSocket;
     connection.reader.emplace(options_.max_message);
     connection.last_ping = now;
@@ -310,6 +312,11 @@ void Transport::send(uint64_t page, std::shared_ptr<const std::string> frame) {
     if (it == connections_.end() || it->second->state != Connection::kWebSocket || it->second->close_after_write)
         return;
     queue(*it->second, std::move(frame), Clock::now());
+}
+
+bool Transport::own_page(uint64_t page) const {
+    const auto it = connections_.find(page);
+    return it != connections_.end() && it->second->loopback && it->second->origin;
 }
 
 bool Transport::idle(uint64_t page) const {

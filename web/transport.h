@@ -89,6 +89,9 @@ public:
     void send(uint64_t page, std::shared_ptr<const std::string> frame);
     // Whether nothing waits to be written to `page`.
     bool idle(uint64_t page) const;
+    // Whether `page` is the server's own page in a browser on this machine:
+    // from a loopback address, its handshake's Origin the server's own.
+    bool own_page(uint64_t page) const;
 
     struct Connection;
 

@@ -20,6 +20,8 @@ const recorded = document.getElementById('recorded');
 const live = {
   frames: 0, statuses: 0, status: null, layout: null, connected: false, settled: () => drawing,
   pointer: null, recording: null,
+  // Called with each message from the server, after the page took it (editor.js).
+  listeners: [],
 };
 window.live = live;
 
@@ -235,6 +237,7 @@ function connect() {
     } else if (message.type === 'pointer') {
       showPointer(message);
     }
+    for (const listener of live.listeners) listener(message);
   };
   socket.onclose = () => {
     const was = live.connected;
