@@ -17,7 +17,6 @@ bool starts_with(std::string_view name, std::string_view prefix) {
     return name.size() >= prefix.size() && platform::same_name(name.substr(0, prefix.size()), prefix);
 }
 
-std::string file_name_of(const std::string& path) { return fs::path(path).filename().string(); }
 
 // An import's DLL as a file name: Windows adds ".dll" to a name without an
 // extension (a forwarder's).
@@ -86,7 +85,7 @@ std::unique_ptr<PeModule> DependentDlls::load(const std::string& path) {
     std::error_code error;
     module_folder_ = fs::absolute(path, error).parent_path().string();
     named_ = false;
-    loading_.push_back(file_name_of(path));
+    loading_.push_back(platform::file_name_of(path));
     const Pop pop{loading_};
     return PeModule::load(machine_, *this, path);
 }
@@ -120,7 +119,7 @@ uint32_t DependentDlls::trap(std::string_view dll, std::string_view name, std::s
     }
     if (reason.empty() && mapped(file) != nullptr) {
         for (const Loaded& loaded : loaded_) {
-            if (platform::same_name(file_name_of(loaded.dll.path), file))
+            if (platform::same_name(platform::file_name_of(loaded.dll.path), file))
                 reason = loaded.dll.path + " exports no " + std::string(name);
         }
     }

@@ -5,20 +5,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/text_input.h"
+
 namespace emulator {
 namespace {
 
-constexpr uint32_t kPage = EmulatedMachine::kPageSize;
+constexpr uint32_t kPageBytes = EmulatedMachine::kPageSize;
 constexpr uint32_t kProcessAttach = 1;
 constexpr uint32_t kProcessDetach = 0;
 constexpr uint32_t kMaxTlsCallbacks = 256;
 
-std::string file_name_of(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-uint32_t pages(uint64_t bytes) { return static_cast<uint32_t>((bytes + kPage - 1) / kPage); }
+uint32_t pages(uint64_t bytes) { return static_cast<uint32_t>((bytes + kPageBytes - 1) / kPageBytes); }
 
 uint8_t protection_of(const PeSection& section) {
     uint8_t protection = 0;
@@ -107,13 +104,13 @@ std::unique_ptr<PeModule> PeModule::load_image(EmulatedMachine& machine, ImportR
         fail(std::string("built for machine ") + machine_id + ", not i386 (0x014C)");
     }
     if (!pe.is_dll()) fail("not a DLL");
-    const std::string file = file_name_of(name);
+    const std::string file = platform::file_name_of(name);
 
     std::unique_ptr<PeModule> module(new PeModule);
     module->machine_ = &machine;
     module->path_ = name;
     module->image_ = image;
-    module->image_size_ = pages(pe.size_of_image()) * kPage;
+    module->image_size_ = pages(pe.size_of_image()) * kPageBytes;
 
     if (module->image_size_ > machine.memory_room()) {
         fail("its image of " + std::to_string(module->image_size_ >> 20) + " MiB (SizeOfImage) is more than the " +
@@ -138,11 +135,11 @@ std::unique_ptr<PeModule> PeModule::load_image(EmulatedMachine& machine, ImportR
 
     // Each page's protection: the headers read-only, a section's pages as
     // its flags say, the more permissive where sections share a page.
-    const uint32_t page_count = module->image_size_ / kPage;
+    const uint32_t page_count = module->image_size_ / kPageBytes;
     std::vector<uint8_t> protection(page_count, 0);
     std::vector<std::string> label(page_count);
     const auto mark = [&](uint64_t from, uint64_t to, uint8_t access, const std::string& part) {
-        for (uint32_t page = static_cast<uint32_t>(from / kPage); page < pages(to) && page < page_count; ++page) {
+        for (uint32_t page = static_cast<uint32_t>(from / kPageBytes); page < pages(to) && page < page_count; ++page) {
             protection[page] |= access;
             if (label[page].empty()) {
                 label[page] = part;
@@ -161,7 +158,7 @@ std::unique_ptr<PeModule> PeModule::load_image(EmulatedMachine& machine, ImportR
         uint32_t end = first + 1;
         while (end < page_count && protection[end] == protection[first] && label[end] == label[first]) ++end;
         const std::string part = label[first].empty() ? "pages no section holds" : label[first];
-        machine.protect(base + first * kPage, (end - first) * kPage, protection[first], part + " of " + file);
+        machine.protect(base + first * kPageBytes, (end - first) * kPageBytes, protection[first], part + " of " + file);
         first = end;
     }
 

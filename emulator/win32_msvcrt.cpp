@@ -28,7 +28,7 @@ uint32_t sign(int difference) { return static_cast<uint32_t>(difference < 0 ? -1
 
 int fold(int c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
 
-uint32_t compare(std::string_view a, std::string_view b, bool folded) {
+uint32_t compare_strings(std::string_view a, std::string_view b, bool folded) {
     for (size_t i = 0;; ++i) {
         int x = i < a.size() ? static_cast<unsigned char>(a[i]) : 0;
         int y = i < b.size() ? static_cast<unsigned char>(b[i]) : 0;
@@ -487,19 +487,19 @@ uint32_t msvcrt_strncat(Context& context, const Args& args) {
 }
 uint32_t msvcrt_strcmp(Context& context, const Args& args) {
     const auto [first, second] = args.words<2>();
-    return compare(string_at(context.memory, first), string_at(context.memory, second), false);
+    return compare_strings(string_at(context.memory, first), string_at(context.memory, second), false);
 }
 uint32_t msvcrt_strncmp(Context& context, const Args& args) {
     const auto [first, second, count] = args.words<3>();
-    return compare(string_at(context.memory, first, count), string_at(context.memory, second, count), false);
+    return compare_strings(string_at(context.memory, first, count), string_at(context.memory, second, count), false);
 }
 uint32_t msvcrt__stricmp(Context& context, const Args& args) {
     const auto [first, second] = args.words<2>();
-    return compare(string_at(context.memory, first), string_at(context.memory, second), true);
+    return compare_strings(string_at(context.memory, first), string_at(context.memory, second), true);
 }
 uint32_t msvcrt__strnicmp(Context& context, const Args& args) {
     const auto [first, second, count] = args.words<3>();
-    return compare(string_at(context.memory, first, count), string_at(context.memory, second, count), true);
+    return compare_strings(string_at(context.memory, first, count), string_at(context.memory, second, count), true);
 }
 uint32_t msvcrt_stricmp(Context& context, const Args& args) { return msvcrt__stricmp(context, args); }
 uint32_t msvcrt_strnicmp(Context& context, const Args& args) { return msvcrt__strnicmp(context, args); }

@@ -105,6 +105,11 @@ bool same_name(std::string_view a, std::string_view b) {
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
 }
 
+std::string file_name_of(std::string_view path) {
+    const size_t slash = path.find_last_of("/\\");
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
 std::string nearest_name(std::string_view name, const std::vector<std::string>& candidates) {
     // A typed beginning ("val", "--req") names the one name it begins; one
     // that begins several names none of them.
