@@ -37,7 +37,7 @@ done
 [ ${#harnesses[@]} -gt 0 ] || harnesses=(panel_config calculator pe_image dib scenario http_request websocket_frame gdb_packets dwarf_lines lcov_tracefile fdm_packet)
 
 cxx=${FUZZ_CXX:-$(command -v clang++-14 || command -v clang++ || true)}
-[ -n "$cxx" ] || { echo "fuzz.sh: clang++ not found (scripts/install-deps.sh installs clang-14)" >&2; exit 2; }
+[ -n "$cxx" ] || { echo "fuzz.sh: clang++ not found (scripts/install-deps.sh --tests installs clang-14)" >&2; exit 2; }
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 build=$root/build/fuzz
