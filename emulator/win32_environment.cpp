@@ -9,6 +9,7 @@
 #include "emulator/pe_format.h"
 #include "emulator/win32_context.h"
 #include "emulator/win32_guest.h"
+#include "platform/text_input.h"
 
 namespace emulator {
 namespace win32 {
@@ -40,12 +41,6 @@ double Args::real(size_t index) const {
 namespace {
 
 constexpr uint32_t kHeapSize = 16u << 20;
-
-std::string lower(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(), [](unsigned char c) { return std::tolower(c); });
-    return result;
-}
 
 std::string base_name(std::string_view path) {
     const size_t slash = path.find_last_of("/\\");
@@ -247,10 +242,10 @@ Context::Module* Context::module_based(uint32_t base) {
 }
 
 Context::Module* Context::module_named(std::string_view name) {
-    const std::string wanted = lower(base_name(name));
+    const std::string wanted = platform::lowercase(base_name(name));
     for (Module& module : modules) {
         if (!mapped(module)) continue;
-        const std::string have = lower(module.name);
+        const std::string have = platform::lowercase(module.name);
         if (have == wanted) return &module;
         // LoadLibrary("name") means name.dll; a module mapped as name.gau
         // is what a host that asks by stem means.

@@ -71,13 +71,7 @@ Endpoint parse(const char* option, const std::string& text, bool anywhere, bool 
     }
     endpoint.loopback = platform::is_loopback(endpoint.addresses);
     if (!endpoint.loopback && !anywhere) {
-        std::string where = endpoint.host;
-        for (const platform::SocketAddress& resolved : endpoint.addresses) {
-            if (!platform::is_loopback(resolved) && resolved.host() != endpoint.host) {
-                where += " (" + resolved.host() + ")";
-                break;
-            }
-        }
+        const std::string where = platform::reached_as(endpoint.host, endpoint.addresses);
         refuse(std::string(listening ? "whoever reaches " + where + " would drive the panel"
                                      : "the controls would fly an aircraft at " + where) +
                "; another machine takes --feed-anywhere");

@@ -57,12 +57,6 @@ std::string module_file(const std::string& dir, const std::string& name) {
     return {};
 }
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 std::string number_text(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.6g", value);
@@ -371,7 +365,7 @@ std::vector<std::string> Panel::source_files() const {
 }
 
 runtime::Module& Panel::load(const PanelGauge& line, const ModuleHook& on_load) {
-    const std::string key = lower(line.module);
+    const std::string key = platform::lowercase(line.module);
     auto found = modules_.find(key);
     if (found != modules_.end()) return *found->second;
     const std::string path = module_file(paths_.module_dir, line.module);
@@ -438,7 +432,7 @@ std::vector<std::string> Panel::budget_warnings() const {
 }
 
 runtime::Module* Panel::module(std::string_view name) const {
-    auto found = modules_.find(lower(name));
+    auto found = modules_.find(platform::lowercase(name));
     return found != modules_.end() ? found->second.get() : nullptr;
 }
 

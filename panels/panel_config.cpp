@@ -12,12 +12,6 @@
 namespace panels {
 namespace {
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 std::string_view trim(std::string_view text) {
     const auto is_space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
     while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
@@ -62,7 +56,7 @@ public:
             throw PanelConfigError(config_.source, 0, "no windows: a panel needs a [WindowNN] section with gauges");
         }
         for (PanelWindow& window : config_.windows) {
-            auto title = titles_.find(lower(window.section));
+            auto title = titles_.find(platform::lowercase(window.section));
             window.title = title != titles_.end() ? title->second : window.section;
             std::stable_sort(window.gauges.begin(), window.gauges.end(),
                              [](const PanelGauge& a, const PanelGauge& b) { return a.number < b.number; });
@@ -95,7 +89,7 @@ private:
         const size_t equals = line.find('=');
         if (equals == std::string_view::npos)
             fail("expected 'key=value', a [section] or a comment: '" + std::string(line) + "'");
-        const std::string key = lower(trim(line.substr(0, equals)));
+        const std::string key = platform::lowercase(trim(line.substr(0, equals)));
         const std::string_view value = trim(line.substr(equals + 1));
         if (key.empty()) fail("a value without a key");
         switch (section_) {
@@ -111,7 +105,7 @@ private:
     }
 
     void open_section(const std::string& name) {
-        const std::string key = lower(name);
+        const std::string key = platform::lowercase(name);
         if (key.empty()) fail("empty section name");
         if (key == "window titles") {
             section_ = Section::Titles;
@@ -119,7 +113,7 @@ private:
             section_ = Section::Lighting;
         } else if (is_window_section(key)) {
             for (const PanelWindow& window : config_.windows) {
-                if (lower(window.section) == key) fail("section [" + name + "] appears twice");
+                if (platform::lowercase(window.section) == key) fail("section [" + name + "] appears twice");
             }
             section_ = Section::Window;
             PanelWindow window;

@@ -11,12 +11,6 @@
 namespace panels {
 namespace {
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
 void trim_span(std::string_view text, size_t& begin, size_t& end) {
@@ -25,7 +19,7 @@ void trim_span(std::string_view text, size_t& begin, size_t& end) {
 }
 
 bool is_gauge_key(std::string_view key) {
-    if (key.size() <= 5 || key.size() > 11 || lower(key.substr(0, 5)) != "gauge") return false;
+    if (key.size() <= 5 || key.size() > 11 || platform::lowercase(key.substr(0, 5)) != "gauge") return false;
     for (char c : key.substr(5)) {
         if (std::isdigit(static_cast<unsigned char>(c)) == 0) return false;
     }
@@ -109,7 +103,7 @@ struct WindowText {
     const KeyLine* find(std::string_view key) const {
         const KeyLine* found = nullptr;
         for (const KeyLine& line : keys) {
-            if (lower(line.key) == key) found = &line;
+            if (platform::lowercase(line.key) == key) found = &line;
         }
         return found;
     }
@@ -171,7 +165,7 @@ void Writer::scan() {
         if (text_[begin] == '[') {
             size_t name_begin = begin + 1, name_end = end - 1;
             trim_span(text_, name_begin, name_end);
-            const std::string name = lower(text_.substr(name_begin, name_end - name_begin));
+            const std::string name = platform::lowercase(text_.substr(name_begin, name_end - name_begin));
             window = name.size() > 6 && name.starts_with("window") && name != "window titles"
                          ? &windows_.emplace(name, WindowText{i, {}}).first->second
                          : nullptr;
@@ -187,7 +181,7 @@ void Writer::scan() {
 }
 
 WindowText& Writer::window_text(const std::string& section) {
-    const auto found = windows_.find(lower(section));
+    const auto found = windows_.find(platform::lowercase(section));
     if (found == windows_.end()) fail("no section [" + section + "] to lay out");
     return found->second;
 }
@@ -284,10 +278,10 @@ void Writer::gauges(const WindowLayout& window, const std::vector<GaugeLayout>& 
     const WindowText& text = window_text(window.section);
     std::map<std::string, const GaugeLayout*> wanted;  // by lower-case key
     for (const GaugeLayout& gauge : gauges) {
-        if (lower(gauge.window) != lower(window.section)) continue;
+        if (platform::lowercase(gauge.window) != platform::lowercase(window.section)) continue;
         if (!is_gauge_key(gauge.key)) fail("'" + gauge.key + "' is no gauge key (gauge and a number)");
         if (gauge.height && !gauge.width) fail(gauge.key + ": a height needs a width before it");
-        if (!wanted.emplace(lower(gauge.key), &gauge).second)
+        if (!wanted.emplace(platform::lowercase(gauge.key), &gauge).second)
             fail("'" + gauge.key + "' given twice in [" + window.section + "]");
     }
     size_t anchor = last_window_key(text);
@@ -296,7 +290,7 @@ void Writer::gauges(const WindowLayout& window, const std::vector<GaugeLayout>& 
         if (!is_gauge_key(line.key)) continue;
         anchor = line.line;
         if (Fields fields(value(line)); !fields.separators.empty()) separator = fields.separators.front();
-        const auto found = wanted.find(lower(line.key));
+        const auto found = wanted.find(platform::lowercase(line.key));
         if (found == wanted.end()) {
             deleted_[line.line] = true;
         } else {
@@ -305,7 +299,7 @@ void Writer::gauges(const WindowLayout& window, const std::vector<GaugeLayout>& 
         }
     }
     for (const GaugeLayout& gauge : gauges) {  // the new ones, in the layout's order
-        if (!wanted.contains(lower(gauge.key))) continue;
+        if (!wanted.contains(platform::lowercase(gauge.key))) continue;
         std::string added = gauge.key + "=" + gauge.name + separator + number_text(gauge.x) + separator +
                             number_text(gauge.y);
         if (gauge.width) added += separator + number_text(*gauge.width);
@@ -364,7 +358,7 @@ std::string apply_layout(std::string_view text, const PanelLayout& layout, const
     for (const WindowLayout& window : layout.windows) {
         const PanelWindow* current = nullptr;
         for (const PanelWindow& candidate : now.windows) {
-            if (lower(candidate.section) == lower(window.section)) current = &candidate;
+            if (platform::lowercase(candidate.section) == platform::lowercase(window.section)) current = &candidate;
         }
         if (current == nullptr) throw PanelConfigError(source, 0, "no section [" + window.section + "] to lay out");
         writer.window(window, *current);

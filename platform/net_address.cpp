@@ -37,6 +37,13 @@ bool is_loopback(std::span<const SocketAddress> addresses) {
            std::all_of(addresses.begin(), addresses.end(), [](const SocketAddress& a) { return is_loopback(a); });
 }
 
+std::string reached_as(const std::string& host, std::span<const SocketAddress> addresses) {
+    for (const SocketAddress& resolved : addresses) {
+        if (!is_loopback(resolved) && resolved.host() != host) return host + " (" + resolved.host() + ")";
+    }
+    return host;
+}
+
 std::optional<SocketAddress> numeric_address(std::string_view host, uint16_t port) {
     // Brackets hold an IPv6 address alone, as a URL has it.
     const bool bracketed = host.size() >= 2 && host.front() == '[' && host.back() == ']';

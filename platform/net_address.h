@@ -37,6 +37,10 @@ bool is_loopback(const SocketAddress& address);
 // A name's addresses: loopback only when there are some and every one is
 // (a socket may take any of them).
 bool is_loopback(std::span<const SocketAddress> addresses);
+// `host` as a refusal names it: with the first of its addresses that is not
+// loopback where that is spelt otherwise (the hosts file may not say what
+// its spelling does).
+std::string reached_as(const std::string& host, std::span<const SocketAddress> addresses);
 
 // `host` when it is a numeric IPv4 or IPv6 address (brackets allowed), with
 // `port`; nullopt for a name.

@@ -55,6 +55,8 @@ std::string read_text_file_as(const std::string& path, const std::string& what) 
 
 // Names compare as Windows compares file and gauge names: letter case aside.
 bool same_name(std::string_view a, std::string_view b);
+// ASCII letters in lower case, the rest as it is.
+std::string lowercase(std::string_view text);
 // A path's last part, after either kind of slash (a module's own paths are
 // Windows', the host's are this machine's).
 std::string file_name_of(std::string_view path);

@@ -1,4 +1,5 @@
 #include "runtime/calculator.h"
+#include "platform/text_input.h"
 
 #include <algorithm>
 #include <array>
@@ -137,14 +138,6 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-std::string lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool looks_numeric(std::string_view s) {
@@ -175,7 +168,7 @@ Instruction reference(const Word& word) {
     std::string_view name = body;
     if (const size_t comma = body.find(','); comma != std::string_view::npos) {
         name = trim(body.substr(0, comma));
-        const std::string unit = lower(trim(body.substr(comma + 1)));
+        const std::string unit = platform::lowercase(trim(body.substr(comma + 1)));
         if (unit.empty()) refuse(word.text, word.position, "missing unit after the comma in");
         if (std::find(kUnits.begin(), kUnits.end(), unit) == kUnits.end())
             refuse(word.text, word.position, "unknown unit '" + unit + "' in");

@@ -27,14 +27,7 @@ ListenAddress parse_listen_address(const std::string& text, bool anywhere) {
     }
     address.loopback = platform::is_loopback(address.addresses);
     if (!address.loopback && !anywhere) {
-        // A name says what it stood for: the hosts file may not say what its spelling does.
-        std::string where = address.host;
-        for (const platform::SocketAddress& resolved : address.addresses) {
-            if (!platform::is_loopback(resolved) && resolved.host() != address.host) {
-                where += " (" + resolved.host() + ")";
-                break;
-            }
-        }
+        const std::string where = platform::reached_as(address.host, address.addresses);
         throw std::invalid_argument("--gdb " + text +
                                     ": a debugger on another machine could run anything in module code; listening on " +
                                     where + " takes --gdb-anywhere");

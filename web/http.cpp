@@ -10,6 +10,7 @@
 #include <cctype>
 
 #include "platform/net_address.h"
+#include "platform/text_input.h"
 
 namespace web {
 namespace {
@@ -108,12 +109,6 @@ bool token_char(char c) {
            std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
 }
 
-std::string lowercase(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower;
-}
-
 // A URI's host and port, the host lowercased (an IPv6 address kept in its
 // brackets); port -1 when none is given.
 struct Authority {
@@ -143,7 +138,7 @@ std::optional<Authority> parse_authority(std::string_view text) {
         }
     }
     if (port.size() > 5) return std::nullopt;
-    Authority authority{lowercase(host), port.empty() ? -1 : 0};
+    Authority authority{platform::lowercase(host), port.empty() ? -1 : 0};
     for (char c : port) {
         if (c < '0' || c > '9') return std::nullopt;
         authority.port = authority.port * 10 + (c - '0');
@@ -155,8 +150,8 @@ std::optional<Authority> parse_authority(std::string_view text) {
 // A host as a URL names it: an IPv6 address in brackets, lowercased.
 std::string url_host(std::string_view host) {
     in6_addr v6{};
-    if (::inet_pton(AF_INET6, std::string(host).c_str(), &v6) == 1) return "[" + lowercase(host) + "]";
-    return lowercase(host);
+    if (::inet_pton(AF_INET6, std::string(host).c_str(), &v6) == 1) return "[" + platform::lowercase(host) + "]";
+    return platform::lowercase(host);
 }
 
 bool is_every_interface(const std::string& host) {
