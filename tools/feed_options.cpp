@@ -5,17 +5,19 @@
 
 namespace gaugebench {
 
-void add_feed_options(CLI::App& command, feed::FeedOptions& options) {
+void add_feed_options(CLI::App& command, feed::FeedOptions& options, bool controls) {
     command
         .add_option("--feed", options.feed,
                     "drive the panel from a simulator's FlightGear FDM packets (version 24, UDP) on this port "
                     "(FlightGear --native-fdm, JSBSim's FLIGHTGEAR output); HOST is loopback unless named")
         ->type_name("flightgear:[<host>:]<port>");
-    command
-        .add_option("--controls", options.controls,
-                    "send the panel's levers, switches and hand-flying back to the simulator: JSBSim's UDP "
-                    "input (QTJSBSIM) or FlightGear's --native-ctrls")
-        ->type_name("jsbsim|flightgear:<host>:<port>");
+    if (controls) {
+        command
+            .add_option("--controls", options.controls,
+                        "send the panel's levers, switches and hand-flying back to the simulator: JSBSim's UDP "
+                        "input (QTJSBSIM) or FlightGear's --native-ctrls")
+            ->type_name("jsbsim|flightgear:<host>:<port>");
+    }
     command.add_flag("--feed-anywhere", options.anywhere,
                      "let --feed and --controls use addresses other machines reach (whoever reaches the feed "
                      "drives the panel)");
@@ -47,8 +49,7 @@ std::shared_ptr<feed::FeedSession> open_feed(const feed::FeedOptions& options, c
         if (!console().quiet()) std::fprintf(stderr, "gaugebench %s: %s\n", command, line.c_str());
     };
     const feed::LinkStatus status = session->status();
-    if (!session->feed_endpoint().loopback ||
-        (session->sends_controls() && !session->controls_endpoint().loopback))
+    if (!session->feed_endpoint().loopback || (session->sends_controls() && !session->controls_endpoint().loopback))
         say("warning: the feed is open to other machines (--feed-anywhere): whoever reaches it drives the panel, "
             "and the controls fly an aircraft there");
     say("feed: waiting for FlightGear FDM packets (version 24) on " + status.listening);

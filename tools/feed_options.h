@@ -9,7 +9,8 @@
 
 namespace gaugebench {
 
-void add_feed_options(CLI::App& command, feed::FeedOptions& options);
+// `controls`: --controls too (serve); record only listens.
+void add_feed_options(CLI::App& command, feed::FeedOptions& options, bool controls = true);
 
 // The simulator's link, opened before anything else starts: a port taken
 // or an address refused is said at once, then what the feed does not drive

@@ -29,6 +29,7 @@
 #include "tools/listing.h"
 #include "tools/new_command.h"
 #include "tools/panel_commands.h"
+#include "tools/record_command.h"
 #include "tools/serve_command.h"
 #include "tools/vocabulary_command.h"
 #include "validate/validator.h"
@@ -382,6 +383,7 @@ int main(int argc, char** argv) {
     panel_commands::add(app, commands);
     fly_command::add(app, commands);
     serve_command::add(app, commands);
+    record_command::add(app, commands);
     vocabulary_command::add(app, commands);
     new_command::add(app, commands);
     // A command's help names the options every command takes, which only the program's help lists.

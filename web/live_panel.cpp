@@ -1,5 +1,7 @@
 #include "web/live_panel.h"
 
+#include <strings.h>
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -86,6 +88,24 @@ enum ModelFigure { kHeightAboveGround, kOnGround };
 constexpr const char* kStripFigures[] = {"airspeed", "altitude", "heading", "vertical_speed",
                                          "pitch",    "bank",     "flaps",   "undercarriage.port"};
 constexpr const char* kStripEngineFigures[] = {"throttle", "boost"};
+
+// The panel's windows in picture pixels, each by its section's number ("00"
+// for [Window00]), for a page that shows one of them (/?window=00).
+nlohmann::json windows_json(const panels::Panel* panel) {
+    nlohmann::json windows = nlohmann::json::array();
+    if (panel == nullptr) return windows;
+    for (const panels::Panel::Window& window : panel->windows()) {
+        const std::string& section = window.config->section;
+        const bool numbered = section.size() > 6 && strncasecmp(section.c_str(), "window", 6) == 0;
+        windows.push_back({{"id", numbered ? section.substr(6) : section},
+                           {"title", window.config->title},
+                           {"left", std::llround(window.left)},
+                           {"top", std::llround(window.top)},
+                           {"right", std::llround(window.left + window.width)},
+                           {"bottom", std::llround(window.top + window.height)}});
+    }
+    return windows;
+}
 
 // A value to the thousandth, as a dial can be read at best.
 double thousandths(double value) { return std::round(frame::finite_or_zero(value) * 1000.0) / 1000.0; }
@@ -654,7 +674,8 @@ std::string LivePanel::layout_json() const {
     for (const char* stem : kStripEngineFigures)
         units[stem] = sim::find_variable(std::string(stem) + ".1")->entry->reading.unit;
     nlohmann::json layout = {{"type", "layout"},   {"width", width()},        {"height", height()}, {"gauges", gauges},
-                             {"cursors", cursors}, {"drag_flag", kMouseDrag}, {"keys", keys},       {"units", units}};
+                             {"cursors", cursors}, {"drag_flag", kMouseDrag}, {"keys", keys},       {"units", units},
+                             {"windows", windows_json(panel_.get())}};
     if (options_.edit && panel_) layout["edit"] = edit_json();
     return layout.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }

@@ -9,7 +9,8 @@
 // The protocol, on /ws:
 //   server -> page, text:   {"type":"layout", "width", "height", "gauges":[{"name", "left", "top", "right",
 //                            "bottom", "boxes":[{"left", "top", "right", "bottom", "child", "cursor", "help",
-//                            "flags"}]}], "units": {figure: unit}}, once per connection, then
+//                            "flags"}]}], "units": {figure: unit}, "windows":[{"id" ("00" for [Window00]),
+//                            "title", "left", "top", "right", "bottom"}]}, once per connection, then
 //                            {"type":"status", ...} with every frame (LivePanel::status_json)
 //   server -> page, binary: a frame: u32 rectangle count, then per rectangle u32 x, y, width, height,
 //                            format, byte length, and the bytes: format 0 a PNG, 1 straight RGBA rows

@@ -5,7 +5,9 @@ panel's controls on its UDP input (--controls jsbsim). The page's status (read
 as a page reads it, over the WebSocket) is checked against JSBSim's own CSV of
 the same run: the figures while live and those held once the feed stops, the
 stop said within 2 s; the page's throttle keys open JSBSim's throttle; garbage
-datagrams of any size are counted and leave the server serving.
+datagrams of any size are counted and leave the server serving. Beside it
+`gaugebench record` takes a second FLIGHTGEAR output of the same run: its
+scenario replays through `gaugebench scenario` with JSBSim's last figures.
 
     jsbsim_feed.py GAUGEBENCH JSBSIM FDM_DIR MODULES WORK
 
@@ -24,6 +26,7 @@ import time
 
 GAUGEBENCH, JSBSIM, FDM_DIR, MODULES, WORK = (os.path.abspath(arg) for arg in sys.argv[1:6])
 FLIGHT_SECONDS = 14
+RECORD_SECONDS = FLIGHT_SECONDS + 3  # the last ones held after JSBSim ends
 PATIENCE = 60
 
 
@@ -92,6 +95,17 @@ class Page:
         self._frame(0x81, json.dumps(message, separators=(",", ":")).encode())
 
 
+def compare(what, figures, last):
+    """The figures against JSBSim's last CSV row, each within a dial's reading."""
+    expected = {"airspeed": (last[1], 1.0), "altitude": (last[2] + (1013.0 - 1013.25) * 27.31, 10.0),
+                "heading": (last[3] % 360.0, 1.0), "engine_speed.1": (last[4], 5.0),
+                "boost.1": ((last[5] * 70.7262 - 2073.0) / 144.0, 0.1)}
+    for name, (value, within) in expected.items():
+        print(f"{what}: {name} {figures[name]:.3f}, JSBSim {value:.3f}")
+        if abs(figures[name] - value) > within:
+            fail(f"{what}: {name} reads {figures[name]} where JSBSim's last was {value} (within {within})")
+
+
 def main():
     if not os.access(JSBSIM, os.X_OK):
         print(f"JSBSim is not installed at {JSBSIM}: scripts/install-deps.sh installs it. Test skipped.")
@@ -100,7 +114,12 @@ def main():
     root = os.path.join(WORK, "root")
     for folder in ("aircraft", "scripts"):
         shutil.copytree(os.path.join(FDM_DIR, folder), os.path.join(root, folder))
-    feed_port, controls_port = free_udp_port(), free_udp_port()
+    feed_port, controls_port, record_port = free_udp_port(), free_udp_port(), free_udp_port()
+    recorded = os.path.join(WORK, "recorded.txt")
+    recorder = subprocess.Popen([GAUGEBENCH, "record", "--feed", f"flightgear:{record_port}", "--seconds",
+                                 str(RECORD_SECONDS), "-o", recorded, "--feed-pounds-per-gallon", "7.2",
+                                 "--wait", str(PATIENCE), "--no-progress"],
+                                stderr=subprocess.PIPE, stdout=subprocess.DEVNULL, text=True)
 
     server = subprocess.Popen([GAUGEBENCH, "serve", "--port", "0", "--modules", MODULES,
                                "--feed", f"flightgear:{feed_port}", "--controls", f"jsbsim:localhost:{controls_port}",
@@ -131,9 +150,10 @@ def main():
             xml = f.read()
         with open(aircraft, "w") as f:
             f.write(xml.replace("</fdm_config>", directive + "\n</fdm_config>"))
-        with open(os.path.join(WORK, "outputs.xml"), "w") as f:
-            f.write(f'<?xml version="1.0"?>\n<output name="localhost" type="FLIGHTGEAR" port="{feed_port}" '
-                    f'protocol="UDP" rate="18"/>\n')
+        for name, udp_port in (("outputs.xml", feed_port), ("record.xml", record_port)):
+            with open(os.path.join(WORK, name), "w") as f:
+                f.write(f'<?xml version="1.0"?>\n<output name="localhost" type="FLIGHTGEAR" port="{udp_port}" '
+                        f'protocol="UDP" rate="18"/>\n')
         with open(os.path.join(WORK, "csv.xml"), "w") as f:
             f.write('<?xml version="1.0"?>\n<output name="flight.csv" type="CSV" rate="18">\n' + "".join(
                 f"  <property>{p}</property>\n" for p in (
@@ -143,6 +163,7 @@ def main():
         jsbsim_log = open(os.path.join(WORK, "jsbsim.log"), "w")
         jsbsim = subprocess.Popen([JSBSIM, f"--root={root}", "--script=scripts/cruise.xml", "--realtime",
                                    f"--end={FLIGHT_SECONDS}", f"--logdirectivefile={WORK}/outputs.xml",
+                                   f"--logdirectivefile={WORK}/record.xml",
                                    f"--logdirectivefile={WORK}/csv.xml"],
                                   stdout=jsbsim_log, stderr=subprocess.STDOUT, cwd=WORK)
         live, opened_at, ended_at, stopped = [], None, None, None
@@ -188,17 +209,10 @@ def main():
         last = rows[-1]
         held = stopped[1]
         # Held, not zeroed: the last packet's figures, within a dial's reading.
-        checks = [
-            ("airspeed", held["figures"]["airspeed"], last[1], 1.0),
-            ("altitude", held["figures"]["altitude"], last[2] + (1013.0 - 1013.25) * 27.31, 10.0),
-            ("heading", held["figures"]["heading"], last[3] % 360.0, 1.0),
-            ("rpm.1", held["rpm"][0], last[4], 5.0),
-            ("boost.1", held["figures"]["boost"][0], (last[5] * 70.7262 - 2073.0) / 144.0, 0.1),
-        ]
-        for name, shown, expected, within in checks:
-            print(f"{name}: panel {shown:.3f}, JSBSim {expected:.3f}")
-            if abs(shown - expected) > within:
-                fail(f"{name} reads {shown} where JSBSim's last was {expected} (within {within})")
+        held_figures = {"airspeed": held["figures"]["airspeed"], "altitude": held["figures"]["altitude"],
+                        "heading": held["figures"]["heading"], "engine_speed.1": held["rpm"][0],
+                        "boost.1": held["figures"]["boost"][0]}
+        compare("serve's page", held_figures, last)
         # While live, every airspeed the page showed is one JSBSim flew.
         low, high = min(r[1] for r in rows), max(r[1] for r in rows)
         for status in live:
@@ -225,10 +239,30 @@ def main():
         print("garbage:", status["feed"]["text"])
         if server.poll() is not None:
             fail("the server ended on garbage")
+
+        # The recording replays with the same last figures.
+        try:
+            _, said_by_record = recorder.communicate(timeout=PATIENCE)
+        except subprocess.TimeoutExpired:
+            fail("record did not end")
+        if recorder.returncode != 0:
+            fail(f"record ended with {recorder.returncode}:\n{said_by_record}")
+        print(said_by_record.strip().splitlines()[-1])
+        replay = os.path.join(WORK, "replay.txt")
+        with open(recorded) as f, open(replay, "w") as out:
+            out.write(f.read() + "print " + " ".join(held_figures) + "\n")
+        replayed = subprocess.run([GAUGEBENCH, "scenario", replay, "--modules", MODULES, "--json", "-"],
+                                  capture_output=True, text=True, timeout=PATIENCE)
+        if replayed.returncode != 0:
+            fail(f"the recording's replay ended with {replayed.returncode}:\n{replayed.stderr}")
+        summary = json.loads(replayed.stdout)
+        if summary["updates"] != RECORD_SECONDS * 18:
+            fail(f"the recording replays {summary['updates']} updates, not {RECORD_SECONDS * 18}")
+        compare("the recording", {v["variable"]: v["value"] for v in summary["printed"][-1]["values"]}, last)
         print("ok")
         return 0
     finally:
-        for child in (jsbsim, server):
+        for child in (jsbsim, server, recorder):
             if child is not None and child.poll() is None:
                 child.terminate()
                 try:

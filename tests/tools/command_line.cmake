@@ -83,6 +83,8 @@ set(rows
   "2|^gaugebench serve: --feed flightgear:70000: expected flightgear:.HOST:.PORT with a port from 0 to 65535\n$|serve --feed flightgear:70000 --port 1"
   "2|^gaugebench serve: --controls jsbsim:5600: expected jsbsim:HOST:PORT or flightgear:HOST:PORT .the peer's host.\n$|serve --feed flightgear:0 --controls jsbsim:5600 --port 1"
   "2|^gaugebench serve: --controls: the controls go to the simulator --feed names\n$|serve --controls jsbsim:localhost:5600 --port 1"
+  "1|^gaugebench record: feed: waiting[^\n]*\n[^\n]*\ngaugebench record: no FlightGear FDM packet came to 127.0.0.1:[0-9]+ in 0.2 s .--wait.: is the simulator sending there|record --feed flightgear:0 --seconds 1 -o {T}/recorded.txt --wait 0.2"
+  "2|^gaugebench record: missing --seconds <s>: how long to record|record --feed flightgear:0 -o {T}/recorded.txt"
   "3|^gaugebench validate: [^\n]*missing.gau: file not found\n$|validate {M}/missing.gau"
   "3|^gaugebench validate: [^\n]*empty.gau: [^\n]+: not a gauge module\n$|validate {T}/empty.gau"
   "3|^gaugebench validate: [^\n]*: is a directory, not a file\n$|validate {T}"

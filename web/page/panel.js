@@ -39,9 +39,12 @@ function setText(element, text) {
   if (element.textContent !== text) element.textContent = text;
 }
 
+// A window asked for that the panel lacks is said beside whatever else is wrong.
+let windowNote = '';
 function showError(text) {
-  errorLine.hidden = !text;
-  setText(errorLine, text || '');
+  const shown = [text, windowNote].filter(Boolean).join('\n');
+  errorLine.hidden = !shown;
+  setText(errorLine, shown);
 }
 
 // A mark over every gauge the server took out after a fault in its module.
@@ -231,6 +234,7 @@ function connect() {
       marked = null;
       canvas.width = message.width;
       canvas.height = message.height;
+      showWindows();
       fit();
     } else if (message.type === 'status') {
       showStatus(message);
@@ -408,7 +412,38 @@ canvas.addEventListener('pointerup', letGo);
 canvas.addEventListener('pointercancel', letGo);
 canvas.addEventListener('lostpointercapture', letGo);
 
-// The panel as large as the window leaves it, its proportions kept.
+// The part of the panel this page shows: the whole, or one of its windows
+// (/?window=00, or the chooser), so that each screen of a cockpit shows its
+// own window at its own scale, every page in step with the one simulation.
+const windowChoice = document.getElementById('window-choice');
+let chosenWindow = new URLSearchParams(location.search).get('window');
+function shownPart() {
+  const windows = live.layout?.windows ?? [];
+  const chosen = chosenWindow === null ? null : windows.find((w) => w.id === chosenWindow);
+  live.view = chosen ? { window: chosen.id, ...chosen } : { window: null, left: 0, top: 0, right: canvas.width, bottom: canvas.height };
+  return live.view;
+}
+function showWindows() {
+  const windows = live.layout.windows ?? [];
+  const known = chosenWindow === null || windows.some((w) => w.id === chosenWindow);
+  windowNote = known ? '' : `This panel has no window ${chosenWindow} (it has ${windows.map((w) => w.id).join(', ')}): ` +
+    'the whole panel is shown.';
+  windowChoice.replaceChildren(new Option('Whole panel', ''),
+    ...windows.map((w) => new Option(`Window ${w.id}: ${w.title}`, w.id)));
+  windowChoice.value = known && chosenWindow !== null ? chosenWindow : '';
+  windowChoice.hidden = windows.length < 2 && chosenWindow === null;
+}
+windowChoice.onchange = () => {
+  chosenWindow = windowChoice.value || null;
+  const address = new URL(location.href);
+  if (chosenWindow === null) address.searchParams.delete('window');
+  else address.searchParams.set('window', chosenWindow);
+  history.replaceState(null, '', address);
+  windowNote = '';
+  fit();
+};
+
+// The part shown as large as the window leaves it, its proportions kept.
 const stage = document.getElementById('stage');
 const mainArea = document.querySelector('main');
 const pointerHeight = () => pointerLine.offsetHeight;
@@ -418,9 +453,16 @@ function fit() {
     width: mainArea.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight),
     height: mainArea.clientHeight - parseFloat(style.paddingTop) - parseFloat(style.paddingBottom) - pointerHeight(),
   };
-  const scale = Math.max(0, Math.min(room.width / canvas.width, room.height / canvas.height));
-  stage.style.width = `${canvas.width * scale}px`;
-  stage.style.height = `${canvas.height * scale}px`;
+  const part = shownPart();
+  const width = part.right - part.left;
+  const height = part.bottom - part.top;
+  const scale = Math.max(0, Math.min(room.width / width, room.height / height));
+  stage.style.width = `${width * scale}px`;
+  stage.style.height = `${height * scale}px`;
+  for (const layer of [canvas, marks]) {
+    Object.assign(layer.style, { left: `${-part.left * scale}px`, top: `${-part.top * scale}px`,
+      width: `${canvas.width * scale}px`, height: `${canvas.height * scale}px` });
+  }
 }
 // The bars above it change height as their lines wrap or the strip shows.
 const resized = new ResizeObserver(fit);
