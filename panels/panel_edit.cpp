@@ -28,7 +28,7 @@ bool is_gauge_key(std::string_view key) {
 
 // Whole numbers as designers write them; anything finer to a ten-thousandth,
 // without trailing zeros.
-std::string number_text(double value) {
+std::string written_number(double value) {
     char text[64];
     if (value == std::floor(value) && std::fabs(value) < 1e15) {
         std::snprintf(text, sizeof text, "%.0f", value == 0.0 ? 0.0 : value);
@@ -73,11 +73,11 @@ struct Fields {
         return out;
     }
     void set(size_t i, double value) {
-        if (!same_number(tokens[i], value)) tokens[i] = number_text(value);
+        if (!same_number(tokens[i], value)) tokens[i] = written_number(value);
     }
     void push(double value) {
         separators.push_back(separators.empty() ? ", " : separators.back());
-        tokens.push_back(number_text(value));
+        tokens.push_back(written_number(value));
     }
     void keep(size_t count) {
         tokens.resize(count);
@@ -216,7 +216,7 @@ void Writer::window(const WindowLayout& layout, const PanelWindow& now) {
             set_value(*line, fields.text());
         } else if (wanted) {
             std::string added = std::string(key) + "=";
-            for (size_t i = 0; i < values.size(); ++i) added += (i == 0 ? "" : ",") + number_text(values[i]);
+            for (size_t i = 0; i < values.size(); ++i) added += (i == 0 ? "" : ",") + written_number(values[i]);
             insert_after(anchor, added);
         }
     };
@@ -300,10 +300,10 @@ void Writer::gauges(const WindowLayout& window, const std::vector<GaugeLayout>& 
     }
     for (const GaugeLayout& gauge : gauges) {  // the new ones, in the layout's order
         if (!wanted.contains(platform::lowercase(gauge.key))) continue;
-        std::string added = gauge.key + "=" + gauge.name + separator + number_text(gauge.x) + separator +
-                            number_text(gauge.y);
-        if (gauge.width) added += separator + number_text(*gauge.width);
-        if (gauge.height) added += separator + number_text(*gauge.height);
+        std::string added = gauge.key + "=" + gauge.name + separator + written_number(gauge.x) + separator +
+                            written_number(gauge.y);
+        if (gauge.width) added += separator + written_number(*gauge.width);
+        if (gauge.height) added += separator + written_number(*gauge.height);
         insert_after(anchor, added);
     }
 }

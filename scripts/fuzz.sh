@@ -47,7 +47,11 @@ if [ -f "$build/CMakeCache.txt" ] \
   && [ "$(sed -n 's/^CMAKE_HOME_DIRECTORY:[A-Z]*=//p' "$build/CMakeCache.txt")" != "$root/tests/fuzz" ]; then
   rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles" "$build/Makefile" "$build/cmake_install.cmake"
 fi
-cmake -S tests/fuzz -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DKORVANE_FUZZ=ON "${launcher[@]}" >/dev/null
+# Each library of the tree compiles as one unit: the readers share their
+# headers, and the sanitizers' and coverage's instrumentation makes each
+# unit's share of them dear.
+cmake -S tests/fuzz -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DKORVANE_FUZZ=ON -DCMAKE_UNITY_BUILD=ON \
+  -DCMAKE_UNITY_BUILD_BATCH_SIZE=0 "${launcher[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
 
 # A harness gets its time and a margin for the last input and the report;
