@@ -122,40 +122,33 @@ void EmulatedMachine::Impl::on_watch(uc_engine*, uc_mem_type type, uint64_t addr
     try {
         const bool write = type == UC_MEM_WRITE;
         Debugging::Undo& undo = m.debugging.undo;
+        const uint32_t pc = m.reg(UC_X86_REG_EIP);
+        // The restarted instruction's own accesses pass; one watch is told at a time.
+        if (m.debugging.restarted != pc && !m.debugging.watched) {
+            for (const auto& [watch, hooks] : m.debugging.watches) {
+                if (address - watch.address >= watch.length ||
+                    (watch.kind != WatchKind::kAccess && (watch.kind == WatchKind::kWrite) != write))
+                    continue;
+                DebugStop stop;
+                stop.reason = DebugStop::Reason::kWatch;
+                stop.watch_address = static_cast<uint32_t>(address);
+                stop.watch = watch.kind;
+                m.debugging.watched = stop;
+                if (undo.registers == nullptr) check(uc_context_alloc(m.uc, &undo.registers), "watch");
+                check(uc_context_save(m.uc, undo.registers), "watch");
+                undo.stores.clear();
+                undo.pending = true;
+                // Reported after the instruction: it runs again, alone, and its trap tells.
+                m.set_reg(UC_X86_REG_EFLAGS, m.reg(UC_X86_REG_EFLAGS) | kTrapFlag);
+                m.restart_at(pc);
+                break;
+            }
+        }
         // The hook comes before the store: what is there now is what it replaces.
         if (write && undo.pending && size > 0) {
             std::vector<uint8_t> before(static_cast<size_t>(size));
             check(uc_mem_read(m.uc, address, before.data(), before.size()), "watch");
             undo.stores.push_back({static_cast<uint32_t>(address), std::move(before)});
-        }
-        const uint32_t pc = m.reg(UC_X86_REG_EIP);
-        if (m.debugging.restarted == pc) return;
-        std::optional<WatchKind> hit;
-        for (const auto& [watch, hooks] : m.debugging.watches) {
-            if (address - watch.address < watch.length &&
-                (watch.kind == WatchKind::kAccess || (watch.kind == WatchKind::kWrite) == write)) {
-                hit = watch.kind;
-                break;
-            }
-        }
-        if (hit && !m.debugging.watched) {
-            DebugStop stop;
-            stop.reason = DebugStop::Reason::kWatch;
-            stop.watch_address = static_cast<uint32_t>(address);
-            stop.watch = *hit;
-            m.debugging.watched = stop;
-            if (undo.registers == nullptr) check(uc_context_alloc(m.uc, &undo.registers), "watch");
-            check(uc_context_save(m.uc, undo.registers), "watch");
-            undo.stores.clear();
-            undo.pending = true;
-            // Reported after the instruction: it runs again, alone, and its trap tells.
-            m.set_reg(UC_X86_REG_EFLAGS, m.reg(UC_X86_REG_EFLAGS) | kTrapFlag);
-            m.restart_at(pc);
-            if (write) {
-                std::vector<uint8_t> before(static_cast<size_t>(std::max(size, 0)));
-                check(uc_mem_read(m.uc, address, before.data(), before.size()), "watch");
-                undo.stores.push_back({static_cast<uint32_t>(address), std::move(before)});
-            }
         }
     } catch (...) {
         m.stop_for_host_error("reporting a watched access");
