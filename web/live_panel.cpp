@@ -548,7 +548,12 @@ void LivePanel::step() {
     move_throttles();
     count_key_events(true);
     step_flight();
-    if (options_.feed) options_.feed->update(host_->vars());
+    // Sent before the tick, as the coupled flight sends them: the tick lets
+    // go of the starters pressed since the last update.
+    if (options_.feed) {
+        options_.feed->update(host_->vars());
+        step_feed();
+    }
     host_->tick();
     faulted_.update(*panel_);
     count_key_events(false);
@@ -557,7 +562,6 @@ void LivePanel::step() {
     calculator_->set_absolute_time_seconds(calculator_->absolute_time_seconds() +
                                            scenario::ScenarioRunner::kSecondsPerUpdate);
     ++updates_;
-    if (options_.feed) step_feed();
 }
 
 // The controls as the pilot left them in this update; the link's changes

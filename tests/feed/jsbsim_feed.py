@@ -3,8 +3,10 @@
 sending its FLIGHTGEAR output to `gaugebench serve --feed` and taking the
 panel's controls on its UDP input (--controls jsbsim). The page's status (read
 as a page reads it, over the WebSocket) is checked against JSBSim's own CSV of
-the same run: the figures while live and those held once the feed stops, the
-stop said within 2 s; the page's throttle keys open JSBSim's throttle; garbage
+the same run: the figures while live and those held once the feed stops (the
+engines' among them: the page holds START until they catch, on the panel's
+magnetos), the stop said within 2 s; the page's throttle keys open JSBSim's
+throttle; garbage
 datagrams of any size are counted and leave the server serving. Beside it
 `gaugebench record` takes a second FLIGHTGEAR output of the same run: its
 scenario replays through `gaugebench scenario` with JSBSim's last figures.
@@ -25,7 +27,8 @@ import threading
 import time
 
 GAUGEBENCH, JSBSIM, FDM_DIR, MODULES, WORK = (os.path.abspath(arg) for arg in sys.argv[1:6])
-FLIGHT_SECONDS = 14
+FLIGHT_SECONDS = 18
+CAUGHT_RPM = 400
 RECORD_SECONDS = FLIGHT_SECONDS + 3  # the last ones held after JSBSim ends
 PATIENCE = 60
 
@@ -121,7 +124,13 @@ def main():
                                  "--wait", str(PATIENCE), "--no-progress"],
                                 stderr=subprocess.PIPE, stdout=subprocess.DEVNULL, text=True)
 
-    server = subprocess.Popen([GAUGEBENCH, "serve", "--port", "0", "--modules", MODULES,
+    # The panel's magnetos on, as a crew leaves them in flight: the controls
+    # send them with every datagram, so with them off JSBSim's engines stop.
+    magnetos = os.path.join(WORK, "magnetos_on.txt")
+    with open(magnetos, "w") as f:
+        f.write(f"panel {os.path.join(os.path.dirname(FDM_DIR), 'panel', 'panel.cfg')}\n" + "".join(
+            f"set magneto_{m}.{engine} 1\n" for engine in range(1, 5) for m in (1, 2)) + "update\n")
+    server = subprocess.Popen([GAUGEBENCH, "serve", "--port", "0", "--modules", MODULES, "--scenario", magnetos,
                                "--feed", f"flightgear:{feed_port}", "--controls", f"jsbsim:localhost:{controls_port}",
                                "--feed-pounds-per-gallon", "7.2"],
                               stderr=subprocess.PIPE, stdout=subprocess.DEVNULL, text=True)
@@ -137,8 +146,9 @@ def main():
         text = "".join(said)
         port = int(text.split("is live at http://127.0.0.1:")[1].split("/")[0])
         directive = text[text.index("<input"):text.index("</input>") + len("</input>")]
-        # The engines running from the start: the panel's controls, which
-        # hold the starters as the panel does (let go), take over at once.
+        # The engines running from the start; the panel's controls, which
+        # hold the starters as the panel does (let go) and the magnetos on,
+        # take over at once and keep them running.
         init = os.path.join(root, "aircraft", "korvane", "cruise.xml")
         with open(init) as f:
             xml = f.read()
@@ -159,6 +169,12 @@ def main():
                 f"  <property>{p}</property>\n" for p in (
                     "velocities/vc-kts", "position/h-sl-ft", "attitude/psi-deg", "propulsion/engine[0]/engine-rpm",
                     "propulsion/engine[0]/map-inhg", "fcs/throttle-cmd-norm[0]")) + "</output>\n")
+        # The starters held from the page, as a pilot holds START, until each
+        # engine catches: the panel's controls carry the starters to JSBSim.
+        vocabulary = json.loads(subprocess.run([GAUGEBENCH, "vocabulary", "--json", "-"], capture_output=True,
+                                               text=True, timeout=PATIENCE, check=True).stdout)
+        start_events = {entry["name"]: entry["number"] for entry in vocabulary if entry["kind"] == "event"}
+        start_events = [start_events[f"engine_start.{engine}"] for engine in range(1, 5)]
         page = Page(port)
         jsbsim_log = open(os.path.join(WORK, "jsbsim.log"), "w")
         jsbsim = subprocess.Popen([JSBSIM, f"--root={root}", "--script=scripts/cruise.xml", "--realtime",
@@ -177,11 +193,14 @@ def main():
                 print(round(time.time(), 2), state, status["feed"]["text"], status["figures"]["airspeed"], flush=True)
             if state == "live":
                 live.append(status)
-                # The page's throttle keys (Home, held 1.5 s) once the flight has settled.
+                for engine, event in enumerate(start_events):
+                    if status["rpm"][engine] < CAUGHT_RPM and len(live) < 18 * 10:
+                        page.send({"t": "key", "event": event})
+                # The page's throttle keys (Home, held 3 s, the levers closed from the cold start) once the flight has settled.
                 if len(live) == 18 * 4:
                     page.send({"t": "controls", "elevator": 0, "aileron": 0, "rudder": 0, "brakes": 0, "throttle": 1})
                     opened_at = time.time()
-                if opened_at and time.time() - opened_at > 1.5 and len(live) % 9 == 0:
+                if opened_at and time.time() - opened_at > 3.0 and len(live) % 9 == 0:
                     page.send({"t": "controls", "elevator": 0, "aileron": 0, "rudder": 0, "brakes": 0, "throttle": 0})
             if jsbsim.poll() is not None and ended_at is None:
                 ended_at = time.time()
@@ -207,6 +226,9 @@ def main():
         with open(os.path.join(root, "flight.csv")) as f:
             rows = [[float(x) for x in row] for row in list(csv.reader(f))[1:]]
         last = rows[-1]
+        # Engine figures compared only mean something with the engines running.
+        if last[4] < CAUGHT_RPM:
+            fail(f"JSBSim's engine 1 turns at {last[4]:.0f} rpm at the end: the panel's controls stopped it")
         held = stopped[1]
         # Held, not zeroed: the last packet's figures, within a dial's reading.
         held_figures = {"airspeed": held["figures"]["airspeed"], "altitude": held["figures"]["altitude"],
