@@ -1,5 +1,6 @@
 #include "runtime/call_context.h"
 
+#include <algorithm>
 #include <array>
 
 #include "frame/records.h"
@@ -36,21 +37,39 @@ CallScope::~CallScope() {
     --t_depth;
 }
 
-std::string gauge_callback_name(uint32_t service_id) {
+std::optional<std::string_view> sent_gauge_callback_name(uint32_t service_id) {
     switch (service_id) {
         case kServiceSetup: return "gauge_callback (setup)";
         case kServiceAfterSetup: return "gauge_callback (after setup)";
         case kServiceUpdate: return "gauge_callback (update)";
-        default: return "gauge_callback (service " + std::to_string(service_id) + ")";
+        default: return std::nullopt;
     }
 }
 
-std::string element_callback_name(uint32_t element_type, std::string_view field) {
+std::string gauge_callback_name(uint32_t service_id) {
+    if (const std::optional<std::string_view> sent = sent_gauge_callback_name(service_id)) return std::string(*sent);
+    return "gauge_callback (service " + std::to_string(service_id) + ")";
+}
+
+ElementCallbackName::ElementCallbackName(uint32_t element_type, std::string_view field) noexcept {
     const ElementKind* kind = element_kind(element_type);
-    std::string name = std::string(kind != nullptr ? kind->name : "element") + " callback";
+    append(kind != nullptr ? kind->name : "element");
+    append(" callback");
     constexpr std::string_view kAxis = "callback_";
-    if (field.starts_with(kAxis)) name += " " + std::string(field.substr(kAxis.size()));
-    return name;
+    if (field.starts_with(kAxis)) {
+        append(" ");
+        append(field.substr(kAxis.size()));
+    }
+}
+
+void ElementCallbackName::append(std::string_view part) noexcept {
+    const size_t count = std::min(part.size(), sizeof text_ - size_);
+    std::copy_n(part.data(), count, text_ + size_);
+    size_ += count;
+}
+
+std::string element_callback_name(uint32_t element_type, std::string_view field) {
+    return std::string(ElementCallbackName(element_type, field).view());
 }
 
 std::string key_event_routine_name(const KeyEvent& event) {

@@ -52,9 +52,24 @@ inline constexpr std::string_view kMouseHandler = "mouse handler";
 // The gauge callback's name for a service id: "gauge_callback (update)",
 // "gauge_callback (service 7)" for an id the host never sends.
 std::string gauge_callback_name(uint32_t service_id);
+// The same for the ids the host sends, as constants (a panel update names
+// one for every gauge); nullopt for any other.
+std::optional<std::string_view> sent_gauge_callback_name(uint32_t service_id);
 // An element's callback by its record's field: "needle callback" for a
 // needle's update_callback, "sprite callback x" for a sprite's callback_x.
 std::string element_callback_name(uint32_t element_type, std::string_view field);
+// The same, composed in place: an update names a callback for every element
+// it asks, so naming allocates nothing (a name past the room is cut short).
+class ElementCallbackName {
+public:
+    ElementCallbackName(uint32_t element_type, std::string_view field) noexcept;
+    std::string_view view() const noexcept { return {text_, size_}; }
+
+private:
+    void append(std::string_view part) noexcept;
+    char text_[48];
+    size_t size_ = 0;
+};
 // A key-event routine's name with its event in the vocabulary's words:
 // "key-event routine (throttle_set.1, value 8192)", "key-event routine
 // (event 70000, value 0)" for an event the vocabulary lacks.

@@ -285,18 +285,20 @@ void GaugeInstance::clear_images() {
     impl_->installed.clear();
 }
 
-double GaugeInstance::call_value(uint32_t code, uint32_t record, const std::string& what) const {
+double GaugeInstance::call_value(uint32_t code, uint32_t record, std::string_view what) const {
     const uint32_t args[] = {record};
     try {
         const CallScope scope(module_, name_, what);
         return module_.machine().call_double(code, args, emulator::Convention::kStdcall);
     } catch (const emulator::GuestFault& fault) {
-        throw GaugeFault(fault_message(module_, "gauge " + name_ + ", " + what, fault), fault);
+        throw GaugeFault(fault_message(module_, "gauge " + name_ + ", " + std::string(what), fault), fault);
     }
 }
 
 void GaugeInstance::call_gauge(uint32_t service_id) {
-    const std::string name = gauge_callback_name(service_id);
+    const std::optional<std::string_view> sent = sent_gauge_callback_name(service_id);
+    const std::string other = sent ? std::string() : gauge_callback_name(service_id);
+    const std::string_view name = sent ? *sent : std::string_view(other);
     try {
         const guest::GaugeCallback callback = module_.memory().read(gauge_).gauge_callback;
         if (!callback) return;
@@ -304,7 +306,7 @@ void GaugeInstance::call_gauge(uint32_t service_id) {
         const CallScope scope(module_, name_, name);
         module_.machine().call(callback.address, args, emulator::Convention::kStdcall);
     } catch (const emulator::GuestFault& fault) {
-        throw GaugeFault(fault_message(module_, "gauge " + name_ + ", " + name, fault), fault);
+        throw GaugeFault(fault_message(module_, "gauge " + name_ + ", " + std::string(name), fault), fault);
     }
 }
 
@@ -339,7 +341,7 @@ double GaugeInstance::park(ElementState& state) const {
     if (callback) {
         const double saved = mem.read(pointer).source.value;
         mem.write(pointer).source.value = 0.0;
-        value = call_value(callback.address, pointer.address, element_callback_name(kNeedle, "update_callback"));
+        value = call_value(callback.address, pointer.address, ElementCallbackName(kNeedle, "update_callback").view());
         mem.write(pointer).source.value = saved;
     }
     const NeedlePlace place = needle_place(mem, mem.read(pointer), value);
@@ -404,7 +406,7 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
     // else its source variable's value (read only then).
     const auto value_of = [&](auto callback, const guest::MODULE_VAR& source, std::string_view field) {
         return callback
-                   ? call_value(callback.address, element.address, element_callback_name(header.element_type, field))
+                   ? call_value(callback.address, element.address, ElementCallbackName(header.element_type, field).view())
                    : source.value;
     };
     switch (header.element_type) {

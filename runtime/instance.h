@@ -161,7 +161,7 @@ private:
     ElementState rest_state(ElementPtr element, int depth) const;
     // Calls module code; a fault there becomes a GaugeFault naming this gauge
     // and `what` was called.
-    double call_value(uint32_t code, uint32_t record, const std::string& what) const;
+    double call_value(uint32_t code, uint32_t record, std::string_view what) const;
     double park(ElementState& state) const;  // returns the place along the scale
     void evaluate(size_t index, ElementState& state);
     void act(const MouseBox& box, int64_t x, int64_t y, uint32_t flags);
