@@ -3,7 +3,7 @@
 // bitmap resources. Every offset is checked against the file and every
 // address against the image; a malformed file gives PeError naming the file
 // and what was expected, never a read outside the buffer. This is the one
-// place a module's headers are validated: the loader (host/emulator/pe_module.h)
+// place a module's headers are validated: the loader (emulator/pe_module.h)
 // maps what it reads here without checking again.
 #pragma once
 
