@@ -114,8 +114,9 @@ bool SocketStream::write(std::string_view bytes) {
 
 void SocketStream::close() {
     if (!socket_) return;
+    // A bounded drain: a peer that never stops sending has no claim on its last reply.
     char unread[4096];
-    while (::recv(socket_.fd(), unread, sizeof unread, MSG_DONTWAIT) > 0) {}
+    for (int i = 0; i < 16 && ::recv(socket_.fd(), unread, sizeof unread, MSG_DONTWAIT) > 0; ++i) {}
     ::shutdown(socket_.fd(), SHUT_WR);
     socket_.reset();
 }
