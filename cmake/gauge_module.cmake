@@ -123,16 +123,21 @@ function(korvane_black_bitmap target file_name width height)
     find_program(KORVANE_BUILD_CXX NAMES c++ g++ clang++ REQUIRED)
     set(generator ${CMAKE_BINARY_DIR}/build_tools/make_black_bitmap)
     if(NOT TARGET korvane_make_black_bitmap)
+      # It sees the format's headers and nothing else, as a target's include root would.
+      set(root ${CMAKE_BINARY_DIR}/layers/make_black_bitmap)
+      file(MAKE_DIRECTORY ${root})
+      file(CREATE_LINK ${CMAKE_SOURCE_DIR}/frame ${root}/frame SYMBOLIC)
       add_custom_command(OUTPUT ${generator}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/build_tools
-        COMMAND ${KORVANE_BUILD_CXX} -std=c++17 -O1 -o ${generator} ${source}
-        DEPENDS ${source}
+        COMMAND ${KORVANE_BUILD_CXX} -std=c++20 -O1 -I${root} -o ${generator} ${source}
+        DEPENDS ${source} ${CMAKE_SOURCE_DIR}/frame/bitmap_format.h ${CMAKE_SOURCE_DIR}/frame/format_struct.h
         COMMENT "Building the bitmap generator for the build machine")
       add_custom_target(korvane_make_black_bitmap DEPENDS ${generator})
     endif()
   else()
     if(NOT TARGET korvane_make_black_bitmap)
       add_executable(korvane_make_black_bitmap ${source})
+      korvane_layers(korvane_make_black_bitmap PRIVATE frame)
     endif()
     set(generator $<TARGET_FILE:korvane_make_black_bitmap>)
   endif()

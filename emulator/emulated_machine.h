@@ -58,14 +58,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-class EmulatedMachine : public Machine {
+class EmulatedMachine final : public Machine, public DebugTarget {
 public:
     struct Options {
         uint64_t instruction_budget = 200'000'000;  // per outermost call
         uint32_t stack_size = 1u << 20;
         uint32_t host_memory_size = 16u << 20;  // what allocate() hands out, in all
     };
-    static constexpr uint32_t kPageSize = 0x1000;
     static constexpr uint32_t kTlsSlots = 64;     // entries of the TLS array at fs:[0x2C]
     static constexpr uint32_t kMaxArgWords = 64;  // a host routine's arguments
     static constexpr uint32_t kMaxNesting = 64;   // calls in calls through host routines
@@ -148,75 +147,26 @@ public:
     std::optional<uint32_t> allocate_tls_index();
     void release_tls_index(uint32_t index);
 
-    uint32_t thread_block() const;   // the thread information block's guest address (fs:[0])
+    uint32_t thread_block() const override;
     uint32_t process_block() const;  // the process environment block's (fs:[0x30]), zeroed
 
     // Instructions run by module code since the machine was made.
     uint64_t instructions() const;
 
-    // The processor's registers as module code sees them, in the order
-    // debuggers number them (GDB's i386 core). They mean something while a
-    // call is stopped inside the machine (a host routine it serves, a hook);
-    // between calls they hold where the last one ended. set_registers()
-    // writes only those that change (a new EIP is a jump), and throws
-    // std::invalid_argument for a selector the processor refuses.
-    struct Registers {
-        uint32_t eax = 0, ecx = 0, edx = 0, ebx = 0, esp = 0, ebp = 0, esi = 0, edi = 0;
-        uint32_t eip = 0, eflags = 0;
-        uint32_t cs = 0, ss = 0, ds = 0, es = 0, fs = 0, gs = 0;
-    };
-    Registers registers() const;
-    void set_registers(const Registers& registers);
-    // The x87 unit, read alone (gauge code keeps its doubles there): st[0]
-    // the stack's top, each the ten bytes of the extended format, then the
-    // control, status and (full) tag words.
-    struct FloatRegisters {
-        std::array<std::array<uint8_t, 10>, 8> st{};
-        uint32_t control = 0, status = 0, tag = 0;
-    };
-    FloatRegisters float_registers() const;
-
-    // A debugger for module code on this machine (null: none): breakpoints
-    // and watches cost only where they are, nothing without a debugger. The
-    // debugger must outlive the machine or be detached; the machine tells
-    // it when it goes (Debugger::forget).
-    void attach_debugger(Debugger* debugger);
-    // Stops module code for the debugger at the next block it runs.
-    void request_debug_stop();
-    // The most breakpoints, and the most watches, a machine holds: each is a
-    // hook of the engine's, which walks a list of them to add, remove or
-    // translate past one.
-    static constexpr size_t kMaxDebugPoints = 4096;
-    // A breakpoint before the instruction at `address`; false when there
-    // was one already (set) or none (cleared). One where no code is mapped
-    // yet costs nothing until code is (a debugger's breakpoints are set in
-    // a machine before its module is loaded). Throws std::length_error for
-    // one past kMaxDebugPoints.
-    bool set_breakpoint(uint32_t address, bool set);
-    // A watch on [address, address + length) for the kind of access; false
-    // when that watch already was (set) or was not (cleared). Throws
-    // std::length_error for one past kMaxDebugPoints.
-    bool set_watchpoint(uint32_t address, uint32_t length, WatchKind kind, bool set);
-    // Every breakpoint and watch goes, at once.
-    void clear_debug_points();
-    // What a debugger may reach: what module code may read, for reading (the
-    // host's routines and thread and process blocks too: a debugger walks a
-    // Windows thread from its block); the module's own memory, for writing
-    // and watching: mapped and open to module code, none of the host's pages
-    // (its routines, descriptor table, thread and process blocks, page
-    // tables), which the host relies on and module code cannot repair; of
-    // that, what may run, for breakpoints.
-    enum class DebuggerReach : uint8_t { kRead, kModule, kCode };
-    // Whether all of [address, address + length) is within `reach` (an
-    // empty range is not).
-    bool debugger_reaches(uint32_t address, uint64_t length, DebuggerReach reach) const;
-    // A debugger's read, within kRead, and write, within kModule: code too,
-    // whatever its protection (the translated code goes). Both throw
-    // std::invalid_argument for a range beyond.
-    void debugger_read(uint32_t address, std::span<uint8_t> bytes) const;
-    void debugger_write(uint32_t address, std::span<const uint8_t> bytes);
-    // What lies at `address`, for messages: "(.text of Korvane.gau)".
-    std::string describe(uint32_t address) const;
+    // A debugger's view (DebugTarget, emulator/debugger.h).
+    Registers registers() const override;
+    void set_registers(const Registers& registers) override;
+    FloatRegisters float_registers() const override;
+    void attach_debugger(Debugger* debugger) override;
+    void request_debug_stop() override;
+    bool ending() const override { return calls_stopping(); }
+    bool set_breakpoint(uint32_t address, bool set) override;
+    bool set_watchpoint(uint32_t address, uint32_t length, WatchKind kind, bool set) override;
+    void clear_debug_points() override;
+    bool debugger_reaches(uint32_t address, uint64_t length, DebuggerReach reach) const override;
+    void debugger_read(uint32_t address, std::span<uint8_t> bytes) const override;
+    void debugger_write(uint32_t address, std::span<const uint8_t> bytes) override;
+    std::string describe(uint32_t address) const override;
 
     // Counts each block of module code run from now on (its address, size
     // in bytes and runs) until turned off: what a coverage report is made of.

@@ -1,19 +1,8 @@
 #include "emulator/gdb_stub.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
 
-#include "emulator/emulated_machine.h"
 #include "emulator/gdb_target.h"
 
 namespace emulator::gdb {
@@ -21,8 +10,6 @@ namespace {
 
 // How long a wait looks away from the program's own end.
 constexpr int kPollMs = 100;
-// A write to a debugger that reads nothing gives up after this.
-constexpr int kSendTimeoutMs = 10000;
 
 std::string hex32(uint32_t value) {
     char text[12];
@@ -52,52 +39,19 @@ std::string xml_escaped(const std::string& text) {
 
 }  // namespace
 
-Stub::Stub(std::span<const platform::SocketAddress> addresses) {
-    std::string failure = "no address";
-    for (const platform::SocketAddress& address : addresses) {
-        const int fd = ::socket(address.family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0) {
-            failure = std::strerror(errno);
-            continue;
-        }
-        const int on = 1;
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (::bind(fd, address.get(), address.length) == 0 && ::listen(fd, 1) == 0) {
-            platform::SocketAddress bound;
-            bound.length = sizeof bound.storage;
-            getsockname(fd, reinterpret_cast<sockaddr*>(&bound.storage), &bound.length);
-            listener_ = fd;
-            host_ = bound.host();
-            port_ = bound.port();
-            return;
-        }
-        failure = std::strerror(errno);
-        ::close(fd);
-    }
-    const std::string where =
-        addresses.empty() ? "?" : addresses.front().host() + ":" + std::to_string(addresses.front().port());
-    throw std::runtime_error("--gdb " + where + ": cannot listen there: " + failure);
-}
-
 Stub::~Stub() {
     for (const Machine& m : machines_) m.machine->attach_debugger(nullptr);
-    if (connection_ >= 0) ::close(connection_);
-    if (listener_ >= 0) ::close(listener_);
 }
 
 void Stub::end(int status) {
-    if (connection_ < 0) return;
+    if (!stream_) return;
     if (running_) {  // it waits for module code to stop: the exit is its answer
         char reply[8];
         std::snprintf(reply, sizeof reply, "W%02x", static_cast<unsigned>(status) & 0xFF);
         send(reply);
     }
-    // What it sent and nobody read would make the close a reset.
-    char unread[4096];
-    while (::recv(connection_, unread, sizeof unread, MSG_DONTWAIT) > 0) {}
-    ::shutdown(connection_, SHUT_WR);
-    ::close(connection_);
-    connection_ = -1;
+    if (stream_) stream_->close();
+    stream_.reset();
     tell("the program ended with status " + std::to_string(status) + ": the debugger was let go");
 }
 
@@ -105,58 +59,42 @@ void Stub::tell(const std::string& line) const {
     if (say) say(line);
 }
 
-bool Stub::wait_for_debugger() {
-    while (connection_ < 0) {
-        if (EmulatedMachine::calls_stopping()) return false;
-        pollfd waiting{listener_, POLLIN, 0};
-        if (::poll(&waiting, 1, kPollMs) > 0) accept_waiting();
-    }
-    return true;
-}
-
-void Stub::accept_waiting() {
-    sockaddr_storage peer{};
-    socklen_t size = sizeof peer;
-    const int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0) return;
-    if (connection_ >= 0) {
-        ::close(fd);
+void Stub::connect(std::unique_ptr<platform::ByteStream> stream) {
+    if (!stream) return;
+    if (stream_) {
+        stream->close();
         tell("a second debugger was refused: one is attached");
         return;
     }
-    const int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    connection_ = fd;
+    stream_ = std::move(stream);
     reader_ = PacketReader();
     events_.clear();
     last_sent_.clear();
     running_ = false;
     last_stop_.reset();
-    char name[NI_MAXHOST] = "?";
-    getnameinfo(reinterpret_cast<sockaddr*>(&peer), size, name, sizeof name, nullptr, 0, NI_NUMERICHOST);
-    tell(std::string("a debugger attached from ") + name);
+    tell("a debugger attached from " + stream_->peer());
     // Module code stops for it at the next instruction it runs.
     stop_first_ = true;
     for (const Machine& m : machines_) m.machine->request_debug_stop();
     if (!machines_.empty()) stop_first_ = false;
 }
 
-void Stub::refuse_waiting() {
-    pollfd waiting{listener_, POLLIN, 0};
-    if (::poll(&waiting, 1, 0) > 0) accept_waiting();
+void Stub::take_connections() {
+    if (!next_connection) return;
+    while (std::unique_ptr<platform::ByteStream> stream = next_connection()) connect(std::move(stream));
 }
 
 void Stub::drop_connection(const char* why) {
-    if (connection_ < 0) return;
-    ::close(connection_);
-    connection_ = -1;
+    if (!stream_) return;
+    stream_->close();
+    stream_.reset();
     clear_points();
     events_.clear();
     stop_first_ = false;
     tell(std::string("the debugger ") + why + ": the session goes on");
 }
 
-void Stub::adopt(EmulatedMachine& machine, std::function<std::vector<Library>()> libraries) {
+void Stub::adopt(DebugTarget& machine, std::function<std::vector<Library>()> libraries) {
     machines_.push_back({&machine, std::move(libraries)});
     machine.attach_debugger(this);
     for (uint32_t address : breakpoints_) machine.set_breakpoint(address, true);
@@ -168,7 +106,7 @@ void Stub::adopt(EmulatedMachine& machine, std::function<std::vector<Library>()>
     if (current_ == nullptr) current_ = &machine;
 }
 
-void Stub::forget(EmulatedMachine& machine) noexcept {
+void Stub::forget(DebugTarget& machine) noexcept {
     std::erase_if(machines_, [&](const Machine& m) { return m.machine == &machine; });
     if (current_ == &machine) current_ = machines_.empty() ? nullptr : machines_.back().machine;
 }
@@ -176,31 +114,16 @@ void Stub::forget(EmulatedMachine& machine) noexcept {
 // Reads what the debugger sent, waiting up to a poll period when `wait`;
 // false when the connection ended.
 bool Stub::read_available(bool wait) {
-    pollfd readable{connection_, POLLIN, 0};
-    if (::poll(&readable, 1, wait ? kPollMs : 0) <= 0) return true;
-    char buffer[4096];
-    const ssize_t got = ::recv(connection_, buffer, sizeof buffer, 0);
-    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) return false;
-    if (got < 0) return true;
+    std::string got;
+    if (!stream_->read(got, wait ? kPollMs : 0)) return false;
     std::vector<ReadEvent> read;
-    reader_.feed(std::string_view(buffer, static_cast<size_t>(got)), read);
+    reader_.feed(got, read);
     for (ReadEvent& event : read) events_.push_back(std::move(event));
     return true;
 }
 
 void Stub::send_raw(const std::string& bytes) {
-    size_t sent = 0;
-    while (sent < bytes.size() && connection_ >= 0) {
-        const ssize_t wrote = ::send(connection_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (wrote > 0) {
-            sent += static_cast<size_t>(wrote);
-            continue;
-        }
-        if (wrote < 0 && errno != EAGAIN && errno != EINTR) break;
-        pollfd writable{connection_, POLLOUT, 0};
-        if (::poll(&writable, 1, kSendTimeoutMs) <= 0) break;
-    }
-    if (sent < bytes.size()) drop_connection("stopped reading");
+    if (stream_ && !stream_->write(bytes)) drop_connection("stopped reading");
 }
 
 void Stub::send(const std::string& data) {
@@ -210,8 +133,8 @@ void Stub::send(const std::string& data) {
 
 bool Stub::interrupted() noexcept {
     try {
-        refuse_waiting();
-        if (connection_ < 0) return false;
+        take_connections();
+        if (!stream_) return false;
         if (!read_available(false)) {
             drop_connection("went away");
             return false;
@@ -240,9 +163,9 @@ std::string Stub::stop_reply(const DebugStop& stop) const {
     return reply;
 }
 
-Debugger::Resume Stub::stopped(EmulatedMachine& machine, const DebugStop& stop) noexcept {
+Debugger::Resume Stub::stopped(DebugTarget& machine, const DebugStop& stop) noexcept {
     try {
-        if (connection_ < 0) return Resume::kContinue;
+        if (!stream_) return Resume::kContinue;
         current_ = &machine;
         last_stop_ = stop;
         std::string where = describe ? describe(machine, stop.pc) : hex32(stop.pc);
@@ -261,19 +184,19 @@ Debugger::Resume Stub::stopped(EmulatedMachine& machine, const DebugStop& stop) 
         if (on_stop) on_stop(where);
         Outcome outcome = Outcome::kServe;
         while (outcome == Outcome::kServe) {
-            if (EmulatedMachine::calls_stopping()) break;
-            refuse_waiting();
+            if (machine.ending()) break;
+            take_connections();
             if (events_.empty() && !read_available(true)) {
                 drop_connection("went away");
                 break;
             }
-            while (!events_.empty() && outcome == Outcome::kServe && connection_ >= 0) {
+            while (!events_.empty() && outcome == Outcome::kServe && stream_) {
                 ReadEvent event = std::move(events_.front());
                 events_.pop_front();
                 switch (event.kind) {
                     case ReadEvent::kPacket:
                         send_raw("+");
-                        outcome = serve(parse_command(event.data), &machine);
+                        outcome = serve(parse_command(event.data), machine);
                         break;
                     case ReadEvent::kNak: send_raw(last_sent_); break;
                     case ReadEvent::kBadChecksum: send_raw("-"); break;
@@ -284,7 +207,7 @@ Debugger::Resume Stub::stopped(EmulatedMachine& machine, const DebugStop& stop) 
                     default: break;
                 }
             }
-            if (connection_ < 0) break;
+            if (!stream_) break;
         }
         if (on_resume) on_resume();
         if (outcome == Outcome::kDetach) drop_connection("detached");
@@ -295,18 +218,18 @@ Debugger::Resume Stub::stopped(EmulatedMachine& machine, const DebugStop& stop) 
     }
 }
 
-std::string Stub::read_memory(EmulatedMachine* machine, uint32_t address, uint32_t length) const {
+std::string Stub::read_memory(const DebugTarget& machine, uint32_t address, uint32_t length) const {
     // As far as it is readable: GDB takes a short answer, and an error only
     // when not even the first byte is.
     length = std::min(length, kMaxMemoryRead);
     std::string bytes;
     while (bytes.size() < length) {
         const uint32_t at = address + static_cast<uint32_t>(bytes.size());
-        const uint32_t page_left = EmulatedMachine::kPageSize - at % EmulatedMachine::kPageSize;
+        const uint32_t page_left = DebugTarget::kPageSize - at % DebugTarget::kPageSize;
         const uint32_t take = std::min<uint32_t>(page_left, length - static_cast<uint32_t>(bytes.size()));
         std::string piece(take, '\0');
         try {
-            machine->debugger_read(at, std::span(reinterpret_cast<uint8_t*>(piece.data()), piece.size()));
+            machine.debugger_read(at, std::span(reinterpret_cast<uint8_t*>(piece.data()), piece.size()));
         } catch (const std::exception&) {
             break;
         }
@@ -316,18 +239,18 @@ std::string Stub::read_memory(EmulatedMachine* machine, uint32_t address, uint32
     return bytes;
 }
 
-bool Stub::set_point(const Command& command, bool set, EmulatedMachine& machine) {
+bool Stub::set_point(const Command& command, bool set, DebugTarget& machine) {
     // The machine stopped judges where a point may go: every machine runs
     // the same module at the same place, and one that has not loaded it yet
     // takes the point harmlessly.
-    const auto refused = [&](size_t count, uint32_t length, EmulatedMachine::DebuggerReach reach) {
-        return count >= EmulatedMachine::kMaxDebugPoints || !machine.debugger_reaches(command.address, length, reach);
+    const auto refused = [&](size_t count, uint32_t length, DebugTarget::DebuggerReach reach) {
+        return count >= DebugTarget::kMaxDebugPoints || !machine.debugger_reaches(command.address, length, reach);
     };
     const bool code = command.breakpoint == Command::kSoftware || command.breakpoint == Command::kHardware;
     if (code) {
         if (set == breakpoints_.contains(command.address)) return true;
         if (set) {
-            if (refused(breakpoints_.size(), 1, EmulatedMachine::DebuggerReach::kCode)) return false;
+            if (refused(breakpoints_.size(), 1, DebugTarget::DebuggerReach::kCode)) return false;
             breakpoints_.insert(command.address);
         } else {
             breakpoints_.erase(command.address);
@@ -341,7 +264,7 @@ bool Stub::set_point(const Command& command, bool set, EmulatedMachine& machine)
     const Watch watch{command.address, std::max<uint32_t>(command.length, 1), kind};
     if (set == watches_.contains(watch)) return true;
     if (set) {
-        if (refused(watches_.size(), watch.length, EmulatedMachine::DebuggerReach::kModule)) return false;
+        if (refused(watches_.size(), watch.length, DebugTarget::DebuggerReach::kModule)) return false;
         watches_.insert(watch);
     } else {
         watches_.erase(watch);
@@ -371,13 +294,13 @@ std::string Stub::libraries_xml() const {
     return xml + "</library-list>";
 }
 
-Stub::Outcome Stub::serve(const Command& command, EmulatedMachine* machine) {
+Stub::Outcome Stub::serve(const Command& command, DebugTarget& machine) {
     switch (command.kind) {
         case Command::kUnknown: send(""); break;
         case Command::kMalformed: send("E01"); break;
         case Command::kHaltReason: send(stop_reply(last_stop_.value_or(DebugStop{}))); break;
         case Command::kReadRegisters:
-            send(to_hex(all_registers(machine->registers(), machine->float_registers())));
+            send(to_hex(all_registers(machine.registers(), machine.float_registers())));
             break;
         case Command::kWriteRegisters: {
             const std::optional<Registers> registers = from_register_file(command.bytes);
@@ -386,7 +309,7 @@ Stub::Outcome Stub::serve(const Command& command, EmulatedMachine* machine) {
                 break;
             }
             try {
-                machine->set_registers(*registers);
+                machine.set_registers(*registers);
                 send("OK");
             } catch (const std::exception&) {
                 send("E02");
@@ -394,19 +317,19 @@ Stub::Outcome Stub::serve(const Command& command, EmulatedMachine* machine) {
             break;
         }
         case Command::kReadRegister: {
-            std::optional<std::string> value = register_value(machine->registers(), command.number);
-            if (!value) value = float_register_value(machine->float_registers(), command.number);
+            std::optional<std::string> value = register_value(machine.registers(), command.number);
+            if (!value) value = float_register_value(machine.float_registers(), command.number);
             send(value ? to_hex(*value) : "E01");
             break;
         }
         case Command::kWriteRegister: {
-            Registers registers = machine->registers();
+            Registers registers = machine.registers();
             if (!set_register_value(registers, command.number, command.bytes)) {
                 send("E01");
                 break;
             }
             try {
-                machine->set_registers(registers);
+                machine.set_registers(registers);
                 send("OK");
             } catch (const std::exception&) {
                 send("E02");
@@ -420,7 +343,7 @@ Stub::Outcome Stub::serve(const Command& command, EmulatedMachine* machine) {
         }
         case Command::kWriteMemory:
             try {
-                machine->debugger_write(
+                machine.debugger_write(
                     command.address,
                     std::span(reinterpret_cast<const uint8_t*>(command.bytes.data()), command.bytes.size()));
                 send("OK");
@@ -431,15 +354,15 @@ Stub::Outcome Stub::serve(const Command& command, EmulatedMachine* machine) {
         case Command::kContinue:
         case Command::kStep:
             if (command.has_address) {
-                Registers registers = machine->registers();
+                Registers registers = machine.registers();
                 registers.eip = command.address;
-                machine->set_registers(registers);
+                machine.set_registers(registers);
             }
             return command.kind == Command::kStep ? Outcome::kStep : Outcome::kContinue;
         case Command::kVContQuery: send("vCont;c;C;s;S"); break;
         case Command::kInsertBreakpoint:
         case Command::kRemoveBreakpoint:
-            send(set_point(command, command.kind == Command::kInsertBreakpoint, *machine) ? "OK" : "E01");
+            send(set_point(command, command.kind == Command::kInsertBreakpoint, machine) ? "OK" : "E01");
             break;
         case Command::kSupported:
             send("PacketSize=" + hex32(static_cast<uint32_t>(kMaxPacket)) +
@@ -452,7 +375,7 @@ Stub::Outcome Stub::serve(const Command& command, EmulatedMachine* machine) {
             break;
         }
         case Command::kAttached: send("1"); break;
-        case Command::kThreadBlock: send(hex32(machine->thread_block())); break;
+        case Command::kThreadBlock: send(hex32(machine.thread_block())); break;
         case Command::kCurrentThread: send("QC1"); break;
         case Command::kFirstThreads: send("m1"); break;
         case Command::kNextThreads: send("l"); break;

@@ -1,7 +1,7 @@
 // Where a module's code runs: its memory and the calls into it. Two machines
-// implement it: the emulator (host/emulator/emulated_machine.h), which runs a PE32
+// implement it: the emulator (emulator/emulated_machine.h), which runs a PE32
 // module on any processor, and the native one of the i386 twin
-// (host/native_machine.h), which runs the twin's own code in the process.
+// (runtime/module_code_native.cpp), which runs the twin's own code in the process.
 #pragma once
 
 #include <cstdint>

@@ -1,43 +1,13 @@
 // The on-disk and in-guest structures of 32-bit Windows the emulator reads
 // and fills: the PE file's headers and directories, and the records the
-// Windows functions hand to module code. Each structure's fields are written
-// once, as a list in storage order,
-//
-//     F(type, name, byte offset)
-//
-// from which come the packed little-endian struct and the proof that every
-// field lies at its offset and the struct has the format's size. Readers
-// copy a structure whole out of a checked byte span (read_struct) and name
-// its fields; no byte offset into a header is written anywhere else.
+// Windows functions hand to module code, each written once as a field list
+// (frame/format_struct.h). The bitmaps a module carries have theirs in
+// frame/bitmap_format.h.
 #pragma once
 
-#include <bit>
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <span>
-#include <type_traits>
 
-namespace emulator::pe {
-
-static_assert(std::endian::native == std::endian::little, "the structures are read in the host's byte order");
-
-}  // namespace emulator::pe
-
-#define EMULATOR_PE_MEMBER(type, name, offset) ::std::type_identity_t<type> name{};
-#define EMULATOR_PE_OFFSET(type, name, offset) \
-    static_assert(offsetof(Self, name) == (offset), "field at the wrong offset: " #name);
-// The struct `Struct` of `size` bytes from its field list.
-#define EMULATOR_PE_STRUCT(Struct, LIST, size)                \
-    struct __attribute__((packed)) Struct {                   \
-        LIST(EMULATOR_PE_MEMBER)                              \
-    };                                                        \
-    static_assert(sizeof(Struct) == (size), #Struct " size"); \
-    static_assert(std::is_trivially_copyable_v<Struct>);      \
-    namespace layout_of_##Struct {                            \
-        using Self = Struct;                                  \
-        LIST(EMULATOR_PE_OFFSET)                              \
-    }
+#include "frame/format_struct.h"
 
 namespace emulator::pe {
 
@@ -65,7 +35,7 @@ namespace emulator::pe {
     F(uint16_t, oem_info, 38) \
     F(uint16_t[10], reserved2, 40) \
     F(uint32_t, pe_header_offset, 60)  /* e_lfanew: where "PE\0\0" lies */
-EMULATOR_PE_STRUCT(DosHeader, EMULATOR_PE_DOS_HEADER, 64)
+FRAME_FORMAT_STRUCT(DosHeader, EMULATOR_PE_DOS_HEADER, 64)
 
 #define EMULATOR_PE_COFF_HEADER(F) \
     F(uint32_t, signature, 0)  /* "PE\0\0" */ \
@@ -77,7 +47,7 @@ EMULATOR_PE_STRUCT(DosHeader, EMULATOR_PE_DOS_HEADER, 64)
     F(uint16_t, optional_header_size, 20) \
     F(uint16_t, characteristics, 22)
 // The PE signature and the COFF file header after it.
-EMULATOR_PE_STRUCT(PeHeader, EMULATOR_PE_COFF_HEADER, 24)
+FRAME_FORMAT_STRUCT(PeHeader, EMULATOR_PE_COFF_HEADER, 24)
 
 // The PE32 optional header's fields before the data directories.
 #define EMULATOR_PE_OPTIONAL_HEADER(F) \
@@ -111,12 +81,12 @@ EMULATOR_PE_STRUCT(PeHeader, EMULATOR_PE_COFF_HEADER, 24)
     F(uint32_t, heap_commit, 84) \
     F(uint32_t, loader_flags, 88) \
     F(uint32_t, directory_count, 92)
-EMULATOR_PE_STRUCT(OptionalHeader32, EMULATOR_PE_OPTIONAL_HEADER, 96)
+FRAME_FORMAT_STRUCT(OptionalHeader32, EMULATOR_PE_OPTIONAL_HEADER, 96)
 
 #define EMULATOR_PE_DATA_DIRECTORY(F) \
     F(uint32_t, rva, 0) \
     F(uint32_t, size, 4)
-EMULATOR_PE_STRUCT(DataDirectory, EMULATOR_PE_DATA_DIRECTORY, 8)
+FRAME_FORMAT_STRUCT(DataDirectory, EMULATOR_PE_DATA_DIRECTORY, 8)
 
 #define EMULATOR_PE_SECTION_HEADER(F) \
     F(char[8], name, 0)  /* NUL-padded, not terminated when 8 long */ \
@@ -129,7 +99,7 @@ EMULATOR_PE_STRUCT(DataDirectory, EMULATOR_PE_DATA_DIRECTORY, 8)
     F(uint16_t, relocation_count, 32) \
     F(uint16_t, line_number_count, 34) \
     F(uint32_t, characteristics, 36)
-EMULATOR_PE_STRUCT(SectionHeader, EMULATOR_PE_SECTION_HEADER, 40)
+FRAME_FORMAT_STRUCT(SectionHeader, EMULATOR_PE_SECTION_HEADER, 40)
 
 // A record of the COFF symbol table (IMAGE_SYMBOL); aux_count records of
 // the same size follow it. A name whose first four bytes are zero lies in
@@ -141,7 +111,7 @@ EMULATOR_PE_STRUCT(SectionHeader, EMULATOR_PE_SECTION_HEADER, 40)
     F(uint16_t, type, 14) \
     F(uint8_t, storage_class, 16) \
     F(uint8_t, aux_count, 17)
-EMULATOR_PE_STRUCT(CoffSymbol, EMULATOR_PE_COFF_SYMBOL, 18)
+FRAME_FORMAT_STRUCT(CoffSymbol, EMULATOR_PE_COFF_SYMBOL, 18)
 
 #define EMULATOR_PE_IMPORT_DESCRIPTOR(F) \
     F(uint32_t, lookup_table, 0)  /* OriginalFirstThunk */ \
@@ -149,7 +119,7 @@ EMULATOR_PE_STRUCT(CoffSymbol, EMULATOR_PE_COFF_SYMBOL, 18)
     F(uint32_t, forwarder_chain, 8) \
     F(uint32_t, name, 12) \
     F(uint32_t, address_table, 16)  /* FirstThunk */
-EMULATOR_PE_STRUCT(ImportDescriptor, EMULATOR_PE_IMPORT_DESCRIPTOR, 20)
+FRAME_FORMAT_STRUCT(ImportDescriptor, EMULATOR_PE_IMPORT_DESCRIPTOR, 20)
 
 #define EMULATOR_PE_EXPORT_DIRECTORY(F) \
     F(uint32_t, characteristics, 0) \
@@ -163,13 +133,13 @@ EMULATOR_PE_STRUCT(ImportDescriptor, EMULATOR_PE_IMPORT_DESCRIPTOR, 20)
     F(uint32_t, functions, 28) \
     F(uint32_t, names, 32) \
     F(uint32_t, ordinals, 36)
-EMULATOR_PE_STRUCT(ExportDirectory, EMULATOR_PE_EXPORT_DIRECTORY, 40)
+FRAME_FORMAT_STRUCT(ExportDirectory, EMULATOR_PE_EXPORT_DIRECTORY, 40)
 
 // A block of base relocations: 16-bit entries (type << 12 | offset) follow.
 #define EMULATOR_PE_RELOCATION_BLOCK(F) \
     F(uint32_t, page, 0) \
     F(uint32_t, block_size, 4)
-EMULATOR_PE_STRUCT(RelocationBlock, EMULATOR_PE_RELOCATION_BLOCK, 8)
+FRAME_FORMAT_STRUCT(RelocationBlock, EMULATOR_PE_RELOCATION_BLOCK, 8)
 
 #define EMULATOR_PE_TLS_DIRECTORY(F) \
     F(uint32_t, raw_data_start, 0) \
@@ -178,7 +148,7 @@ EMULATOR_PE_STRUCT(RelocationBlock, EMULATOR_PE_RELOCATION_BLOCK, 8)
     F(uint32_t, callbacks_address, 12) \
     F(uint32_t, zero_fill, 16) \
     F(uint32_t, characteristics, 20)
-EMULATOR_PE_STRUCT(TlsDirectory32, EMULATOR_PE_TLS_DIRECTORY, 24)
+FRAME_FORMAT_STRUCT(TlsDirectory32, EMULATOR_PE_TLS_DIRECTORY, 24)
 
 // A resource directory: its named entries, then its numbered ones, follow.
 #define EMULATOR_PE_RESOURCE_DIRECTORY(F) \
@@ -188,41 +158,19 @@ EMULATOR_PE_STRUCT(TlsDirectory32, EMULATOR_PE_TLS_DIRECTORY, 24)
     F(uint16_t, minor_version, 10) \
     F(uint16_t, named_entries, 12) \
     F(uint16_t, id_entries, 14)
-EMULATOR_PE_STRUCT(ResourceDirectory, EMULATOR_PE_RESOURCE_DIRECTORY, 16)
+FRAME_FORMAT_STRUCT(ResourceDirectory, EMULATOR_PE_RESOURCE_DIRECTORY, 16)
 
 #define EMULATOR_PE_RESOURCE_ENTRY(F) \
     F(uint32_t, name, 0)    /* the id, or a name's offset with the high bit set */ \
     F(uint32_t, target, 4)  /* a data entry, or a subdirectory with the high bit set */
-EMULATOR_PE_STRUCT(ResourceEntry, EMULATOR_PE_RESOURCE_ENTRY, 8)
+FRAME_FORMAT_STRUCT(ResourceEntry, EMULATOR_PE_RESOURCE_ENTRY, 8)
 
 #define EMULATOR_PE_RESOURCE_DATA_ENTRY(F) \
     F(uint32_t, data_rva, 0) \
     F(uint32_t, size, 4) \
     F(uint32_t, code_page, 8) \
     F(uint32_t, reserved, 12)
-EMULATOR_PE_STRUCT(ResourceDataEntry, EMULATOR_PE_RESOURCE_DATA_ENTRY, 16)
-
-#define EMULATOR_PE_BITMAP_CORE_HEADER(F) \
-    F(uint32_t, header_size, 0) \
-    F(uint16_t, width, 4) \
-    F(uint16_t, height, 6) \
-    F(uint16_t, planes, 8) \
-    F(uint16_t, bits_per_pixel, 10)
-EMULATOR_PE_STRUCT(BitmapCoreHeader, EMULATOR_PE_BITMAP_CORE_HEADER, 12)
-
-#define EMULATOR_PE_BITMAP_INFO_HEADER(F) \
-    F(uint32_t, header_size, 0) \
-    F(int32_t, width, 4) \
-    F(int32_t, height, 8)  /* negative: stored top row first */ \
-    F(uint16_t, planes, 12) \
-    F(uint16_t, bits_per_pixel, 14) \
-    F(uint32_t, compression, 16) \
-    F(uint32_t, image_size, 20) \
-    F(int32_t, x_pixels_per_metre, 24) \
-    F(int32_t, y_pixels_per_metre, 28) \
-    F(uint32_t, colours_used, 32) \
-    F(uint32_t, colours_important, 36)
-EMULATOR_PE_STRUCT(BitmapInfoHeader, EMULATOR_PE_BITMAP_INFO_HEADER, 40)
+FRAME_FORMAT_STRUCT(ResourceDataEntry, EMULATOR_PE_RESOURCE_DATA_ENTRY, 16)
 
 // --- What the Windows functions fill ----------------------------------------
 
@@ -234,7 +182,7 @@ EMULATOR_PE_STRUCT(BitmapInfoHeader, EMULATOR_PE_BITMAP_INFO_HEADER, 40)
     F(uint32_t, state, 16) \
     F(uint32_t, protect, 20) \
     F(uint32_t, type, 24)
-EMULATOR_PE_STRUCT(MemoryBasicInformation, EMULATOR_PE_MEMORY_BASIC_INFORMATION, 28)
+FRAME_FORMAT_STRUCT(MemoryBasicInformation, EMULATOR_PE_MEMORY_BASIC_INFORMATION, 28)
 
 #define EMULATOR_PE_SYSTEMTIME(F) \
     F(uint16_t, year, 0) \
@@ -245,12 +193,12 @@ EMULATOR_PE_STRUCT(MemoryBasicInformation, EMULATOR_PE_MEMORY_BASIC_INFORMATION,
     F(uint16_t, minute, 10) \
     F(uint16_t, second, 12) \
     F(uint16_t, milliseconds, 14)
-EMULATOR_PE_STRUCT(SystemTime, EMULATOR_PE_SYSTEMTIME, 16)
+FRAME_FORMAT_STRUCT(SystemTime, EMULATOR_PE_SYSTEMTIME, 16)
 
 #define EMULATOR_PE_FILETIME(F) \
     F(uint32_t, low, 0) \
     F(uint32_t, high, 4)
-EMULATOR_PE_STRUCT(FileTime, EMULATOR_PE_FILETIME, 8)
+FRAME_FORMAT_STRUCT(FileTime, EMULATOR_PE_FILETIME, 8)
 
 #define EMULATOR_PE_STARTUPINFO(F) \
     F(uint32_t, size, 0) \
@@ -271,7 +219,7 @@ EMULATOR_PE_STRUCT(FileTime, EMULATOR_PE_FILETIME, 8)
     F(uint32_t, std_input, 56) \
     F(uint32_t, std_output, 60) \
     F(uint32_t, std_error, 64)
-EMULATOR_PE_STRUCT(StartupInfoA, EMULATOR_PE_STARTUPINFO, 68)
+FRAME_FORMAT_STRUCT(StartupInfoA, EMULATOR_PE_STARTUPINFO, 68)
 
 #define EMULATOR_PE_CRITICAL_SECTION(F) \
     F(uint32_t, debug_info, 0) \
@@ -280,7 +228,7 @@ EMULATOR_PE_STRUCT(StartupInfoA, EMULATOR_PE_STARTUPINFO, 68)
     F(uint32_t, owning_thread, 12) \
     F(uint32_t, lock_semaphore, 16) \
     F(uint32_t, spin_count, 20)
-EMULATOR_PE_STRUCT(CriticalSection, EMULATOR_PE_CRITICAL_SECTION, 24)
+FRAME_FORMAT_STRUCT(CriticalSection, EMULATOR_PE_CRITICAL_SECTION, 24)
 
 // msvcrt's FILE, as its _iob array holds them.
 #define EMULATOR_PE_CRT_FILE(F) \
@@ -292,17 +240,10 @@ EMULATOR_PE_STRUCT(CriticalSection, EMULATOR_PE_CRITICAL_SECTION, 24)
     F(uint32_t, char_buffer, 20) \
     F(uint32_t, buffer_size, 24) \
     F(uint32_t, temporary_name, 28)
-EMULATOR_PE_STRUCT(CrtFile, EMULATOR_PE_CRT_FILE, 32)
+FRAME_FORMAT_STRUCT(CrtFile, EMULATOR_PE_CRT_FILE, 32)
 
 // clang-format on
 
-// The structure at `offset` of `bytes`, which the caller has checked to hold it.
-template <typename T>
-T read_struct(std::span<const uint8_t> bytes, size_t offset) {
-    static_assert(std::is_trivially_copyable_v<T>);
-    T value;
-    std::memcpy(&value, bytes.data() + offset, sizeof(T));
-    return value;
-}
+using frame::read_struct;
 
 }  // namespace emulator::pe

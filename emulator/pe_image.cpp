@@ -10,10 +10,13 @@
 
 #include "emulator/guest_memory.h"
 #include "emulator/pe_format.h"
+#include "frame/bitmap_format.h"
 #include "platform/input_file.h"
 
 namespace emulator {
 namespace {
+
+namespace bmp = frame::bmp;
 
 constexpr uint16_t kDosMagic = 0x5A4D;         // "MZ"
 constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
@@ -29,7 +32,6 @@ constexpr uint32_t kMaxExports = 65536;
 constexpr size_t kMaxNameLength = 4096;
 constexpr uint32_t kResourceHighBit = 0x80000000u;
 constexpr uint32_t kResourceTypeBitmap = 2;
-constexpr uint32_t kBitfieldsCompression = 3;
 constexpr uint64_t kDecodedBytesPerPixel = 4;
 constexpr size_t kMaxBitmaps = 1u << 16;  // resource ids are 16-bit
 
@@ -460,28 +462,16 @@ private:
 
     Bitmap read_bitmap(uint32_t id, uint64_t data, uint32_t size) const {
         const std::string what = "bitmap " + std::to_string(id);
-        if (size < 4) fail(what + ": no header");
-        const uint32_t header_size = u32(data);
-        if (header_size > size) fail(what + ": header larger than the resource");
+        std::string why;
+        const std::optional<bmp::DibHeader> header =
+            bmp::read_dib_header(std::span(bytes_).subspan(static_cast<size_t>(data), size), why);
+        if (!header) fail(what + ": " + why);
         Bitmap bitmap;
-        int64_t width = 0;
-        int64_t height = 0;
-        uint32_t colours_used = 0;
-        if (header_size == sizeof(pe::BitmapCoreHeader)) {
-            const auto core = at<pe::BitmapCoreHeader>(data);
-            width = core.width;
-            height = core.height;
-            bitmap.bits_per_pixel = core.bits_per_pixel;
-        } else if (header_size >= sizeof(pe::BitmapInfoHeader)) {
-            const auto info = at<pe::BitmapInfoHeader>(data);
-            width = info.width;
-            height = info.height;
-            bitmap.bits_per_pixel = info.bits_per_pixel;
-            bitmap.compression = info.compression;
-            colours_used = info.colours_used;
-        } else {
-            fail(what + ": unknown header size " + std::to_string(header_size));
-        }
+        const int64_t width = header->width;
+        int64_t height = header->height;
+        bitmap.bits_per_pixel = header->bits_per_pixel;
+        bitmap.compression = header->compression;
+        const uint32_t colours_used = header->colours_used;
         if (width <= 0 || width > kMaxDrawableExtent) fail(what + ": bad width");
         bitmap.top_down = height < 0;
         height = height < 0 ? -height : height;
@@ -498,12 +488,12 @@ private:
             fail(what + ": bad bit count " + std::to_string(bpp));
         if (colours_used > 256) fail(what + ": colour table too large");
         bitmap.palette_entries = colours_used != 0 ? colours_used : (bpp <= 8 ? 1u << bpp : 0u);
-        const uint64_t entry_size = dib_palette_entry_bytes(header_size);
-        uint64_t pixel_offset = header_size + entry_size * bitmap.palette_entries;
-        if (header_size == kDibInfoHeaderSize && bitmap.compression == kBitfieldsCompression) pixel_offset += 12;
+        uint64_t pixel_offset = header->palette_offset() + header->palette_entry_bytes() * bitmap.palette_entries;
+        if (header->size == sizeof(bmp::InfoHeader) && bitmap.compression == bmp::kBitfields)
+            pixel_offset += bmp::kBitfieldMasksBytes;
         if (pixel_offset > size) fail(what + ": colour table beyond the resource");
         if (bitmap.compression == 0) {
-            const uint64_t stride = dib_row_bytes(bitmap.width, bpp);
+            const uint64_t stride = bmp::row_bytes(bitmap.width, bpp);
             if (stride * bitmap.height > size - pixel_offset) fail(what + ": pixels beyond the resource");
         }
         bitmap.pixel_offset = static_cast<uint32_t>(pixel_offset);

@@ -3,7 +3,7 @@
 // bitmap resources. Every offset is checked against the file and every
 // address against the image; a malformed file gives PeError naming the file
 // and what was expected, never a read outside the buffer. This is the one
-// place a module's headers are validated: the loader (host/emulator/pe_module.h)
+// place a module's headers are validated: the loader (emulator/pe_module.h)
 // maps what it reads here without checking again.
 #pragma once
 
@@ -24,15 +24,6 @@ class PeError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-// The DIB layout both the resource reader here and the decoder (host/dib)
-// go by: the two header sizes, a palette entry's size, a row's padded length.
-inline constexpr uint32_t kDibCoreHeaderSize = 12;
-inline constexpr uint32_t kDibInfoHeaderSize = 40;
-constexpr uint64_t dib_palette_entry_bytes(uint32_t header_size) { return header_size == kDibCoreHeaderSize ? 3 : 4; }
-constexpr uint64_t dib_row_bytes(uint64_t width, uint32_t bits_per_pixel) {
-    return (width * bits_per_pixel + 31) / 32 * 4;
-}
 
 // A device-independent bitmap as stored in an RT_BITMAP resource.
 using frame::Bitmap;

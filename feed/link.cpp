@@ -12,6 +12,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/listener.h"
+
 namespace feed {
 namespace {
 
@@ -20,60 +22,36 @@ namespace {
 constexpr size_t kLargestDatagram = 2048;
 constexpr double kRateWindowSeconds = 2.0;
 
-struct Split {
-    std::string peer, host, port;
-};
-
-// "kind:[HOST:]PORT", HOST in brackets for IPv6.
-Split split(const std::string& text) {
-    Split out;
-    const size_t colon = text.find(':');
-    if (colon == std::string::npos) return out;
-    out.peer = text.substr(0, colon);
-    const std::string rest = text.substr(colon + 1);
-    const size_t last = rest.rfind(':');
-    if (last == std::string::npos) {
-        out.port = rest;
-    } else {
-        out.host = rest.substr(0, last);
-        out.port = rest.substr(last + 1);
-        if (out.host.size() >= 2 && out.host.front() == '[' && out.host.back() == ']')
-            out.host = out.host.substr(1, out.host.size() - 2);
-    }
-    return out;
-}
-
 Endpoint parse(const char* option, const std::string& text, bool anywhere, bool listening) {
     const std::string expected = listening ? "flightgear:[HOST:]PORT" : "jsbsim:HOST:PORT or flightgear:HOST:PORT";
-    const Split parts = split(text);
     const auto refuse = [&](const std::string& why) {
         throw std::invalid_argument(std::string(option) + " " + text + ": " + why);
     };
     Endpoint endpoint;
-    if (parts.peer == "flightgear") {
+    const size_t colon = text.find(':');
+    const std::string peer = colon == std::string::npos ? std::string() : text.substr(0, colon);
+    if (peer == "flightgear") {
         endpoint.peer = Peer::kFlightGear;
-    } else if (parts.peer == "jsbsim" && !listening) {
+    } else if (peer == "jsbsim" && !listening) {
         endpoint.peer = Peer::kJsbsim;
     } else {
         refuse("expected " + expected);
     }
-    if (!listening && parts.host.empty()) refuse("expected " + expected + " (the peer's host)");
-    const bool digits = !parts.port.empty() && parts.port.size() <= 5 &&
-                        parts.port.find_first_not_of("0123456789") == std::string::npos;
-    if (!digits || std::stoul(parts.port) > 65535 || (!listening && std::stoul(parts.port) == 0))
+    const std::string rest = text.substr(colon + 1);
+    const std::optional<platform::HostPort> at = platform::parse_host_port(rest);
+    if (!listening && (rest.find(':') == std::string::npos || (at && at->host.empty())))
+        refuse("expected " + expected + " (the peer's host)");
+    if (!at || (!listening && at->port == 0))
         refuse("expected " + expected + " with a port from " + (listening ? "0" : "1") + " to 65535");
-    endpoint.host = parts.host.empty() ? "127.0.0.1" : parts.host;
-    endpoint.port = static_cast<uint16_t>(std::stoul(parts.port));
     try {
-        endpoint.addresses = platform::listen_addresses(endpoint.host, endpoint.port, SOCK_DGRAM);
+        static_cast<platform::ResolvedAddress&>(endpoint) =
+            platform::resolve(at->host.empty() ? "127.0.0.1" : at->host, at->port, SOCK_DGRAM);
     } catch (const platform::AddressError& error) {
         refuse(error.what());
     }
-    endpoint.loopback = platform::is_loopback(endpoint.addresses);
     if (!endpoint.loopback && !anywhere) {
-        const std::string where = platform::reached_as(endpoint.host, endpoint.addresses);
-        refuse(std::string(listening ? "whoever reaches " + where + " would drive the panel"
-                                     : "the controls would fly an aircraft at " + where) +
+        refuse(std::string(listening ? "whoever reaches " + endpoint.reached_as() + " would drive the panel"
+                                     : "the controls would fly an aircraft at " + endpoint.reached_as()) +
                "; another machine takes --feed-anywhere");
     }
     return endpoint;
@@ -89,11 +67,6 @@ double seconds_between(FeedReceiver::Clock::time_point from, FeedReceiver::Clock
 
 Endpoint parse_feed(const std::string& text, bool anywhere) { return parse("--feed", text, anywhere, true); }
 Endpoint parse_controls(const std::string& text, bool anywhere) { return parse("--controls", text, anywhere, false); }
-
-std::string address_text(const platform::SocketAddress& address) {
-    const std::string host = address.host();
-    return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(address.port());
-}
 
 const char* state_name(const LinkStatus& status) {
     if (status.silent_seconds < 0.0) return "waiting";
@@ -118,19 +91,14 @@ std::string status_text(const LinkStatus& status) {
 }
 
 FeedReceiver::FeedReceiver(const Endpoint& endpoint, bool anywhere) : anywhere_(anywhere) {
-    const platform::SocketAddress& address = endpoint.addresses.front();
-    fd_ = ::socket(address.family(), SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) throw std::runtime_error(system_error("--feed: cannot make a UDP socket"));
-    if (::bind(fd_, address.get(), address.length) != 0) {
-        const std::string error = system_error("--feed: cannot listen on " + address_text(address));
-        ::close(fd_);
-        throw std::runtime_error(error);
-    }
     platform::SocketAddress bound;
-    bound.length = sizeof bound.storage;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&bound.storage), &bound.length);
+    try {
+        fd_ = platform::bind_first(std::span(endpoint.addresses).first(1), SOCK_DGRAM, bound).release();
+    } catch (const platform::ListenError& error) {
+        throw std::runtime_error(std::string("--feed: ") + error.what());
+    }
     port_ = bound.port();
-    listening_ = address_text(bound);
+    listening_ = bound.text();
 }
 
 FeedReceiver::~FeedReceiver() {
@@ -164,7 +132,7 @@ std::optional<FdmPacket> FeedReceiver::poll() {
         const Clock::time_point now = Clock::now();
         last_ = now;
         recent_.push_back(now);
-        peer_ = address_text(from);
+        peer_ = from.text();
     }
     const Clock::time_point now = Clock::now();
     while (!recent_.empty() && seconds_between(recent_.front(), now) > kRateWindowSeconds) recent_.pop_front();
@@ -201,7 +169,7 @@ ControlsSender::ControlsSender(const Endpoint& endpoint) {
     fd_ = ::socket(address.family(), SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd_ < 0) throw std::runtime_error(system_error("--controls: cannot make a UDP socket"));
     if (::connect(fd_, address.get(), address.length) != 0) {
-        const std::string error = system_error("--controls: cannot reach " + address_text(address));
+        const std::string error = system_error("--controls: cannot reach " + address.text());
         ::close(fd_);
         throw std::runtime_error(error);
     }

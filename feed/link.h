@@ -22,12 +22,9 @@ namespace feed {
 
 enum class Peer { kFlightGear, kJsbsim };
 
-struct Endpoint {
+// Its host resolved once, and judged on what it resolved to.
+struct Endpoint : platform::ResolvedAddress {
     Peer peer = Peer::kFlightGear;
-    std::string host;
-    uint16_t port = 0;
-    std::vector<platform::SocketAddress> addresses;
-    bool loopback = true;
 };
 
 // "flightgear:[HOST:]PORT" (HOST default 127.0.0.1): the address to listen
@@ -36,8 +33,6 @@ struct Endpoint {
 Endpoint parse_feed(const std::string& text, bool anywhere);
 // "jsbsim:HOST:PORT" or "flightgear:HOST:PORT": where the controls go.
 Endpoint parse_controls(const std::string& text, bool anywhere);
-// "127.0.0.1:5500", "[::1]:5500".
-std::string address_text(const platform::SocketAddress& address);
 
 // A link's state as the page and the terminal say it.
 struct LinkStatus {

@@ -45,7 +45,7 @@ void FeedSession::send_controls(const runtime::VariableStore& vars, const runtim
 std::string FeedSession::controls_text() const {
     if (!sender_) return {};
     std::string text = std::string(controls_.peer == Peer::kJsbsim ? "jsbsim" : "flightgear") + " at " +
-                       address_text(controls_.addresses.front()) + ", " + std::to_string(sender_->sent()) + " sent";
+                       controls_.addresses.front().text() + ", " + std::to_string(sender_->sent()) + " sent";
     if (sender_->failed() > 0)
         text += ", " + std::to_string(sender_->failed()) + " not delivered (" + sender_->last_error() + ")";
     return text;

@@ -23,6 +23,11 @@ std::string SocketAddress::host() const {
     return text;
 }
 
+std::string SocketAddress::text() const {
+    const std::string numeric = host();
+    return (family() == AF_INET6 ? "[" + numeric + "]" : numeric) + ":" + std::to_string(port());
+}
+
 bool is_loopback(const SocketAddress& address) {
     if (address.family() == AF_INET) {
         return ntohl(reinterpret_cast<const sockaddr_in*>(&address.storage)->sin_addr.s_addr) >> 24 == 127;
@@ -35,6 +40,13 @@ bool is_loopback(const SocketAddress& address) {
 bool is_loopback(std::span<const SocketAddress> addresses) {
     return !addresses.empty() &&
            std::all_of(addresses.begin(), addresses.end(), [](const SocketAddress& a) { return is_loopback(a); });
+}
+
+bool is_every_interface(const SocketAddress& address) {
+    if (address.family() == AF_INET)
+        return reinterpret_cast<const sockaddr_in*>(&address.storage)->sin_addr.s_addr == htonl(INADDR_ANY);
+    return address.family() == AF_INET6 &&
+           IN6_IS_ADDR_UNSPECIFIED(&reinterpret_cast<const sockaddr_in6*>(&address.storage)->sin6_addr);
 }
 
 std::string reached_as(const std::string& host, std::span<const SocketAddress> addresses) {
@@ -76,6 +88,28 @@ bool names_loopback(std::string_view host) {
     return address && is_loopback(*address);
 }
 
+bool names_every_interface(std::string_view host) {
+    const std::optional<SocketAddress> address = numeric_address(host, 0);
+    return address && is_every_interface(*address);
+}
+
+std::optional<HostPort> parse_host_port(std::string_view text) {
+    HostPort parsed;
+    std::string_view port = text;
+    if (const size_t colon = text.rfind(':'); colon != std::string_view::npos) {
+        std::string_view host = text.substr(0, colon);
+        if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+        parsed.host = std::string(host);
+        port = text.substr(colon + 1);
+    }
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    const unsigned long number = std::stoul(std::string(port));
+    if (number > 65535) return std::nullopt;
+    parsed.port = static_cast<uint16_t>(number);
+    return parsed;
+}
+
 std::vector<SocketAddress> listen_addresses(const std::string& host, uint16_t port, int type) {
     std::string name = host;
     if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
@@ -98,6 +132,17 @@ std::vector<SocketAddress> listen_addresses(const std::string& host, uint16_t po
     freeaddrinfo(found);
     if (addresses.empty()) throw AddressError("no such address: it names no IPv4 or IPv6 address");
     return addresses;
+}
+
+std::string ResolvedAddress::reached_as() const { return platform::reached_as(host, addresses); }
+
+ResolvedAddress resolve(const std::string& host, uint16_t port, int type) {
+    ResolvedAddress resolved;
+    resolved.host = host;
+    resolved.port = port;
+    resolved.addresses = listen_addresses(host, port, type);
+    resolved.loopback = is_loopback(resolved.addresses);
+    return resolved;
 }
 
 }  // namespace platform

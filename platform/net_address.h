@@ -1,5 +1,5 @@
 // Addresses a listening socket takes, and the one rule for whether only this
-// machine reaches them. Every option that listens (--gdb, serve --host, a
+// machine reaches them (platform/listener.h listens on them). Every option that listens (--gdb, serve --host, a
 // feed's port) and every check of a peer or a named host asks is_loopback():
 // a name is judged by what it resolves to, never by how it is spelt, so that
 // "127.lan" mapped to 0.0.0.0 in a hosts file is every interface, as the
@@ -28,6 +28,8 @@ struct SocketAddress {
     uint16_t port() const;
     // Numeric, without brackets: "127.0.0.1", "::1".
     std::string host() const;
+    // With the port, an IPv6 host in brackets: "127.0.0.1:5500", "[::1]:5500".
+    std::string text() const;
 };
 
 // 127.0.0.0/8, ::1, and 127.0.0.0/8 as a dual-stack socket sees it
@@ -37,6 +39,9 @@ bool is_loopback(const SocketAddress& address);
 // A name's addresses: loopback only when there are some and every one is
 // (a socket may take any of them).
 bool is_loopback(std::span<const SocketAddress> addresses);
+// 0.0.0.0 and :: (however spelt): a socket bound there is reached on every
+// interface the machine has.
+bool is_every_interface(const SocketAddress& address);
 // `host` as a refusal names it: with the first of its addresses that is not
 // loopback where that is spelt otherwise (the hosts file may not say what
 // its spelling does).
@@ -50,6 +55,16 @@ std::optional<SocketAddress> numeric_address(std::string_view host, uint16_t por
 // resolving it would ask whoever answers for the name): "localhost" (any
 // case) or a numeric address that is_loopback(). Any other name is not.
 bool names_loopback(std::string_view host);
+// A numeric address (brackets allowed) that is_every_interface().
+bool names_every_interface(std::string_view host);
+
+// "[HOST:]PORT" taken apart: HOST without its brackets ("[::1]:7" is
+// "::1"), empty when none; nullopt unless PORT is a number from 0 to 65535.
+struct HostPort {
+    std::string host;
+    uint16_t port = 0;
+};
+std::optional<HostPort> parse_host_port(std::string_view text);
 
 // What `host` stands for, numeric or a name (resolved through the system's
 // resolver, with its own time-outs), for a listening socket of `type`
@@ -60,5 +75,18 @@ public:
 };
 // Throws AddressError ("no such address: ...") when it stands for none.
 std::vector<SocketAddress> listen_addresses(const std::string& host, uint16_t port, int type);
+
+// A host and port resolved once, for a socket of `type`, and judged on what
+// they resolved to: what is judged is what the socket binds.
+struct ResolvedAddress {
+    std::string host;  // as given (without brackets)
+    uint16_t port = 0;
+    std::vector<SocketAddress> addresses;  // listen_addresses(host, port, type)
+    bool loopback = true;                  // only this machine reaches it
+    // For a refusal: reached_as(host, addresses).
+    std::string reached_as() const;
+};
+// Throws AddressError as listen_addresses().
+ResolvedAddress resolve(const std::string& host, uint16_t port, int type);
 
 }  // namespace platform

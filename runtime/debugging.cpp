@@ -1,38 +1,65 @@
 #include "runtime/debugging.h"
 
+#include <optional>
 #include <stdexcept>
 
+#include "platform/listener.h"
+#include "runtime/module_code.h"
+
 namespace runtime {
+namespace {
+
+// A write to a debugger that reads nothing gives up after this.
+constexpr int kSendTimeoutMs = 10000;
+
+// Where debuggers connect, for as long as the program runs.
+std::optional<platform::Listener>& debugger_listener() {
+    static std::optional<platform::Listener> listener;
+    return listener;
+}
+
+}  // namespace
 
 ListenAddress parse_listen_address(const std::string& text, bool anywhere) {
+    const std::optional<platform::HostPort> parsed = platform::parse_host_port(text);
+    if (!parsed) throw std::invalid_argument("--gdb " + text + ": expected [HOST:]PORT with a port from 0 to 65535");
     ListenAddress address;
-    address.host = "127.0.0.1";
-    std::string port = text;
-    const size_t colon = text.rfind(':');
-    if (colon != std::string::npos) {
-        address.host = text.substr(0, colon);
-        port = text.substr(colon + 1);
-        if (address.host.size() >= 2 && address.host.front() == '[' && address.host.back() == ']')
-            address.host = address.host.substr(1, address.host.size() - 2);
-        if (address.host.empty()) address.host = "127.0.0.1";
-    }
-    const bool digits = !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos;
-    if (!digits || std::stoul(port) > 65535)
-        throw std::invalid_argument("--gdb " + text + ": expected [HOST:]PORT with a port from 0 to 65535");
-    address.port = static_cast<uint16_t>(std::stoul(port));
     try {
-        address.addresses = platform::listen_addresses(address.host, address.port, SOCK_STREAM);
+        address = platform::resolve(parsed->host.empty() ? "127.0.0.1" : parsed->host, parsed->port, SOCK_STREAM);
     } catch (const platform::AddressError& error) {
         throw std::invalid_argument("--gdb " + text + ": " + error.what());
     }
-    address.loopback = platform::is_loopback(address.addresses);
     if (!address.loopback && !anywhere) {
-        const std::string where = platform::reached_as(address.host, address.addresses);
         throw std::invalid_argument("--gdb " + text +
                                     ": a debugger on another machine could run anything in module code; listening on " +
-                                    where + " takes --gdb-anywhere");
+                                    address.reached_as() + " takes --gdb-anywhere");
     }
     return address;
+}
+
+bool start_debugger(const DebuggerOptions& options, std::function<void(const std::string& line)> say) {
+    const ListenAddress address = parse_listen_address(options.address, options.anywhere);
+    std::optional<platform::Listener>& listener = debugger_listener();
+    try {
+        // One debugger at a time: a second one waits only to be refused.
+        listener.emplace(address.addresses, options.anywhere, 1);
+    } catch (const platform::ListenError& error) {
+        throw std::runtime_error("--gdb " + options.address + ": " + error.what());
+    }
+    make_stub(options.module, say, [&listener](int timeout_ms) -> std::unique_ptr<platform::ByteStream> {
+        std::optional<platform::Listener::Accepted> accepted = listener->accept(timeout_ms);
+        if (!accepted) return nullptr;
+        return std::make_unique<platform::SocketStream>(std::move(*accepted), kSendTimeoutMs);
+    });
+    if (say) {
+        const std::string at = listener->address().text();
+        if (!address.loopback)
+            say("warning: the debugger's port is open to other machines (" + at +
+                "): whoever reaches it runs module code as they like");
+        say("waiting for a debugger: target remote " + at +
+            (options.module.empty() ? "" : " (" + options.module + ")"));
+    }
+    return wait_for_debugger();
 }
 
 }  // namespace runtime

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "platform/net_address.h"
 
@@ -22,15 +21,11 @@ struct DebuggerOptions {
 };
 
 // The address as listened on, its host resolved once: what is judged is
-// what the socket binds. Throws std::invalid_argument naming what was
-// expected for a malformed one or a host that resolves to nothing, and for
-// one that resolves to any address but loopback unless `anywhere`.
-struct ListenAddress {
-    std::string host;
-    uint16_t port = 0;
-    std::vector<platform::SocketAddress> addresses;  // what `host` resolved to
-    bool loopback = true;                            // only this machine reaches it
-};
+// what the socket binds (HOST 127.0.0.1 when none). Throws
+// std::invalid_argument naming what was expected for a malformed one or a
+// host that resolves to nothing, and for one that resolves to any address
+// but loopback unless `anywhere`.
+using ListenAddress = platform::ResolvedAddress;
 ListenAddress parse_listen_address(const std::string& text, bool anywhere);
 
 // Listens, tells `say` where, and waits for the debugger: false when the

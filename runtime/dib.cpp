@@ -4,49 +4,26 @@
 #include <string>
 
 #include "emulator/pe_image.h"
+#include "frame/bitmap_format.h"
 #include "platform/text_input.h"
 
 namespace runtime {
 namespace {
 
-using emulator::dib_palette_entry_bytes;
-using emulator::dib_row_bytes;
-using emulator::kDibCoreHeaderSize;
-using emulator::kDibInfoHeaderSize;
+namespace bmp = frame::bmp;
 using emulator::kMaxDrawableExtent;
 using emulator::kMaxDrawablePixels;
-
-uint32_t read_u32(std::span<const uint8_t> bytes, size_t offset) {
-    return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
-           static_cast<uint32_t>(bytes[offset + 2]) << 16 | static_cast<uint32_t>(bytes[offset + 3]) << 24;
-}
-
-void put_u16(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
-    bytes[offset] = static_cast<uint8_t>(value);
-    bytes[offset + 1] = static_cast<uint8_t>(value >> 8);
-}
-
-void put_u32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
-    put_u16(bytes, offset, value);
-    put_u16(bytes, offset + 2, value >> 16);
-}
 
 uint32_t bgr(std::span<const uint8_t> bytes, size_t offset) {
     return static_cast<uint32_t>(bytes[offset + 2]) << 16 | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
            bytes[offset];
 }
 
-// A 40-byte header for an uncompressed bitmap.
+// The header of an uncompressed bitmap, first bytes of its DIB.
 std::vector<uint8_t> info_header(uint32_t width, uint32_t height, uint16_t bits, uint32_t palette_entries,
                                  bool top_down) {
-    std::vector<uint8_t> bytes(kDibInfoHeaderSize, 0);
-    put_u32(bytes, 0, kDibInfoHeaderSize);
-    put_u32(bytes, 4, width);
-    put_u32(bytes, 8, top_down ? static_cast<uint32_t>(-static_cast<int64_t>(height)) : height);
-    put_u16(bytes, 12, 1);
-    put_u16(bytes, 14, bits);
-    put_u32(bytes, 20, static_cast<uint32_t>(dib_row_bytes(width, bits) * height));
-    put_u32(bytes, 32, palette_entries);
+    std::vector<uint8_t> bytes;
+    frame::append_struct(bytes, bmp::info_header(width, height, bits, palette_entries, top_down));
     return bytes;
 }
 
@@ -64,14 +41,13 @@ std::string undrawable_reason(const Bitmap& bitmap) {
     if (bitmap.compression != 0) return "compressed (" + std::to_string(bitmap.compression) + ")";
     const std::span<const uint8_t> dib = bitmap.dib();
     if (dib.empty()) return "";  // a size only: nothing more to check
-    if (dib.size() < 4) return "no header";
-    const uint32_t header_size = read_u32(dib, 0);
-    if (header_size != kDibCoreHeaderSize && header_size < kDibInfoHeaderSize) return "unknown header";
-    const uint64_t entry_size = dib_palette_entry_bytes(header_size);
+    std::string why;
+    const std::optional<bmp::DibHeader> header = bmp::read_dib_header(dib, why);
+    if (!header) return why;
     const uint32_t entries = bits <= 8 ? bitmap.palette_entries : 0;
-    if (entries > 256 || uint64_t{header_size} + entry_size * entries > dib.size())
+    if (entries > 256 || header->palette_offset() + header->palette_entry_bytes() * entries > dib.size())
         return "colour table beyond the bitmap";
-    const uint64_t stride = dib_row_bytes(bitmap.width, bits);
+    const uint64_t stride = bmp::row_bytes(bitmap.width, bits);
     if (bitmap.pixel_offset > dib.size() || stride * bitmap.height > dib.size() - bitmap.pixel_offset)
         return "pixels beyond the bitmap";
     return "";
@@ -87,14 +63,15 @@ void decode_dib_into(const Bitmap& bitmap, uint32_t* pixels, size_t stride) {
     const uint32_t bits = bitmap.bits_per_pixel;
     check_drawable(bitmap);
 
-    const uint32_t header_size = read_u32(dib, 0);
-    const uint64_t entry_size = dib_palette_entry_bytes(header_size);
+    std::string why;
+    const bmp::DibHeader header = *bmp::read_dib_header(dib, why);  // check_drawable read it
     const uint32_t entries = bits <= 8 ? bitmap.palette_entries : 0;
     // Indices past the colour table are black, as the table's unused
     // entries would be.
     uint32_t palette[256] = {};
-    for (uint32_t i = 0; i < entries; ++i) palette[i] = bgr(dib, header_size + entry_size * i);
-    const uint64_t row_bytes = dib_row_bytes(bitmap.width, bits);
+    for (uint32_t i = 0; i < entries; ++i)
+        palette[i] = bgr(dib, header.palette_offset() + header.palette_entry_bytes() * i);
+    const uint64_t row_bytes = bmp::row_bytes(bitmap.width, bits);
     const uint32_t mask = (1u << (bits <= 8 ? bits : 0)) - 1u;
     // Every row lies within the bytes (undrawable_reason said so): each is
     // read through a plain pointer, depth by depth, pixel loops kept tight.
@@ -135,7 +112,6 @@ Picture decode_dib(const Bitmap& bitmap) {
 }
 
 Picture read_bmp_file(const std::string& path) {
-    constexpr size_t kFileHeaderSize = 14;
     // The largest picture decoded, in 24-bit rows, with room for its headers.
     constexpr std::uintmax_t kMaxFileBytes = kMaxDrawablePixels * 3 + (64u << 10);
     std::string text;
@@ -145,28 +121,26 @@ Picture read_bmp_file(const std::string& path) {
         throw DibError(path + ": " + error.what());
     }
     const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-    if (bytes.size() < kFileHeaderSize + kDibInfoHeaderSize || bytes[0] != 'B' || bytes[1] != 'M')
+    const std::optional<bmp::FileHeader> file = bmp::read_file_header(bytes);
+    if (!file || bytes.size() < sizeof(bmp::FileHeader) + sizeof(bmp::InfoHeader))
         throw DibError(path + ": not a BMP file");
-    const uint32_t pixels_at = read_u32(bytes, 10);
     Bitmap bitmap;
-    bitmap.set_dib(std::vector<uint8_t>(bytes.begin() + kFileHeaderSize, bytes.end()));
-    const std::span<const uint8_t> dib = bitmap.dib();
-    const uint32_t header_size = read_u32(dib, 0);
-    if (header_size < kDibInfoHeaderSize || header_size > dib.size()) throw DibError(path + ": unknown bitmap header");
-    const auto width = static_cast<int32_t>(read_u32(dib, 4));
-    const auto height = static_cast<int32_t>(read_u32(dib, 8));
-    bitmap.bits_per_pixel = static_cast<uint16_t>(dib[14] | dib[15] << 8);
-    bitmap.compression = read_u32(dib, 16);
-    const uint32_t colours_used = read_u32(dib, 32);
-    if (width <= 0 || height == 0 || height == INT32_MIN) throw DibError(path + ": bad size");
-    bitmap.width = static_cast<uint32_t>(width);
-    bitmap.top_down = height < 0;
-    bitmap.height = static_cast<uint32_t>(height < 0 ? -height : height);
+    bitmap.set_dib(std::vector<uint8_t>(bytes.begin() + sizeof(bmp::FileHeader), bytes.end()));
+    std::string why;
+    const std::optional<bmp::DibHeader> header = bmp::read_dib_header(bitmap.dib(), why);
+    if (!header || header->size < sizeof(bmp::InfoHeader)) throw DibError(path + ": unknown bitmap header");
+    if (header->width <= 0 || header->height == 0 || header->height == INT32_MIN) throw DibError(path + ": bad size");
+    bitmap.width = static_cast<uint32_t>(header->width);
+    bitmap.top_down = header->height < 0;
+    bitmap.height = static_cast<uint32_t>(header->height < 0 ? -header->height : header->height);
+    bitmap.bits_per_pixel = header->bits_per_pixel;
+    bitmap.compression = header->compression;
     if (bitmap.bits_per_pixel != 8 && bitmap.bits_per_pixel != 24)
         throw DibError(path + ": " + std::to_string(bitmap.bits_per_pixel) + " bits per pixel (8 or 24 are read)");
-    bitmap.palette_entries = bitmap.bits_per_pixel == 8 ? (colours_used != 0 ? colours_used : 256u) : 0u;
-    if (pixels_at < kFileHeaderSize) throw DibError(path + ": pixels before the bitmap header");
-    bitmap.pixel_offset = pixels_at - static_cast<uint32_t>(kFileHeaderSize);
+    bitmap.palette_entries =
+        bitmap.bits_per_pixel == 8 ? (header->colours_used != 0 ? header->colours_used : 256u) : 0u;
+    if (file->pixel_offset < sizeof(bmp::FileHeader)) throw DibError(path + ": pixels before the bitmap header");
+    bitmap.pixel_offset = file->pixel_offset - static_cast<uint32_t>(sizeof(bmp::FileHeader));
     try {
         return decode_dib(bitmap);
     } catch (const DibError& error) {
@@ -192,7 +166,7 @@ Bitmap make_palettised_bitmap(uint32_t width, uint32_t height, const std::vector
         dib.push_back(0);
     }
     bitmap.pixel_offset = static_cast<uint32_t>(dib.size());
-    const size_t stride = static_cast<size_t>(dib_row_bytes(width, 8));
+    const size_t stride = static_cast<size_t>(bmp::row_bytes(width, 8));
     std::vector<uint8_t> rows(stride * height, 0);
     for (uint32_t y = 0; y < height; ++y) {
         const uint32_t stored = top_down ? y : height - 1 - y;
@@ -212,7 +186,7 @@ Bitmap make_rgb_bitmap(uint32_t width, uint32_t height, const std::vector<uint32
     bitmap.bits_per_pixel = 24;
     std::vector<uint8_t> dib = info_header(width, height, 24, 0, false);
     bitmap.pixel_offset = static_cast<uint32_t>(dib.size());
-    const size_t stride = static_cast<size_t>(dib_row_bytes(width, 24));
+    const size_t stride = static_cast<size_t>(bmp::row_bytes(width, 24));
     std::vector<uint8_t> rows(stride * height, 0);
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* row = &rows[stride * (height - 1 - y)];

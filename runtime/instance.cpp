@@ -5,6 +5,8 @@
 #include <memory>
 #include <set>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "frame/numbers.h"
@@ -33,6 +35,17 @@ uint32_t scaled_extent(uint32_t extent, double scale) {
     if (!(scaled > 0.0)) return 0;
     if (scaled >= 4294967295.0) return UINT32_MAX;
     return static_cast<uint32_t>(scaled);
+}
+
+// Runs `work`: a fault of module code in it is the gauge's, said to come
+// from `what` ("gauge Altimeter, update_callback of ...").
+template <typename Work>
+decltype(auto) faulting_as_gauge(const Module& module, const std::string& gauge, std::string_view what, Work&& work) {
+    try {
+        return work();
+    } catch (const emulator::GuestFault& fault) {
+        throw GaugeFault(fault_message(module, "gauge " + gauge + ", " + std::string(what), fault), fault);
+    }
 }
 
 int32_t to_int32(int64_t value) {
@@ -197,7 +210,7 @@ GaugeInstance::GaugeInstance(Host& host, const Module& module, GaugePtr gauge, d
     name_ = module.gauge_name(gauge);
     const emulator::GuestMemory& mem = module.memory();
     auto impl = std::make_unique<Impl>();
-    try {
+    faulting_as_gauge(module, name_, "its records", [&] {
         impl->walk_tree(mem, gauge);
         for (const Impl::Node& node : impl->tree) {
             for (GuestPtr<guest::MODULE_VAR> var : element_variables(mem, node.element)) {
@@ -205,9 +218,7 @@ GaugeInstance::GaugeInstance(Host& host, const Module& module, GaugePtr gauge, d
             }
         }
         impl->read_mouse_list(module, gauge);
-    } catch (const emulator::GuestFault& fault) {
-        throw GaugeFault(fault_message(module, "gauge " + name_ + ", its records", fault), fault);
-    }
+    });
     impl_ = std::move(impl);
 }
 
@@ -230,7 +241,7 @@ uint32_t GaugeInstance::displayed_height() const { return scaled_extent(impl_->r
 void GaugeInstance::setup() {
     Impl& impl = *impl_;
     emulator::GuestMemory& mem = module_.memory();
-    try {
+    faulting_as_gauge(module_, name_, "set-up of its records", [&] {
         // Sizes may have been given to the module since the last set-up.
         impl.sizes.clear();
         impl.read_mouse_list(module_, gauge_);
@@ -252,9 +263,7 @@ void GaugeInstance::setup() {
             mem.write(node.element.cast<guest::ELEMENT_STATIC_IMAGE>()).image = image;
             impl.installed.push_back({node.element, image});
         }
-    } catch (const emulator::GuestFault& fault) {
-        throw GaugeFault(fault_message(module_, "gauge " + name_ + ", set-up of its records", fault), fault);
-    }
+    });
     impl.set_up = true;
     call_gauge(kServiceSetup);
     call_gauge(kServiceAfterSetup);
@@ -267,11 +276,7 @@ void GaugeInstance::kill() {
     impl_->has_angle.clear();
     impl_->travel.clear();
     elements_.clear();
-    try {
-        clear_images();
-    } catch (const emulator::GuestFault& fault) {
-        throw GaugeFault(fault_message(module_, "gauge " + name_ + ", taking down its records", fault), fault);
-    }
+    faulting_as_gauge(module_, name_, "taking down its records", [&] { clear_images(); });
 }
 
 void GaugeInstance::clear_images() {
@@ -287,27 +292,23 @@ void GaugeInstance::clear_images() {
 
 double GaugeInstance::call_value(uint32_t code, uint32_t record, std::string_view what) const {
     const uint32_t args[] = {record};
-    try {
+    return faulting_as_gauge(module_, name_, what, [&] {
         const CallScope scope(module_, name_, what);
         return module_.machine().call_double(code, args, emulator::Convention::kStdcall);
-    } catch (const emulator::GuestFault& fault) {
-        throw GaugeFault(fault_message(module_, "gauge " + name_ + ", " + std::string(what), fault), fault);
-    }
+    });
 }
 
 void GaugeInstance::call_gauge(uint32_t service_id) {
     const std::optional<std::string_view> sent = sent_gauge_callback_name(service_id);
     const std::string other = sent ? std::string() : gauge_callback_name(service_id);
     const std::string_view name = sent ? *sent : std::string_view(other);
-    try {
+    faulting_as_gauge(module_, name_, name, [&] {
         const guest::GaugeCallback callback = module_.memory().read(gauge_).gauge_callback;
         if (!callback) return;
         const uint32_t args[] = {gauge_.address, service_id, 0};
         const CallScope scope(module_, name_, name);
         module_.machine().call(callback.address, args, emulator::Convention::kStdcall);
-    } catch (const emulator::GuestFault& fault) {
-        throw GaugeFault(fault_message(module_, "gauge " + name_ + ", " + std::string(name), fault), fault);
-    }
+    });
 }
 
 ElementState GaugeInstance::rest_state(ElementPtr element, int depth) const {
@@ -354,17 +355,15 @@ void GaugeInstance::update() {
     if (!impl_->set_up) setup();
     Impl& impl = *impl_;
     emulator::GuestMemory& mem = module_.memory();
-    try {
+    faulting_as_gauge(module_, name_, "refreshing its variables", [&] {
         for (GuestPtr<guest::MODULE_VAR> var : impl.variables) {
             guest::MODULE_VAR& record = mem.write(var);
             record.value = host_.vars().get(record.token);
         }
-    } catch (const emulator::GuestFault& fault) {
-        throw GaugeFault(fault_message(module_, "gauge " + name_ + ", refreshing its variables", fault), fault);
-    }
+    });
     call_gauge(kServiceUpdate);
 
-    try {
+    faulting_as_gauge(module_, name_, "its elements", [&] {
         if (elements_.size() != impl.tree.size()) {
             elements_.clear();
             for (const Impl::Node& node : impl.tree) elements_.push_back(rest_state(node.element, node.depth));
@@ -391,9 +390,7 @@ void GaugeInstance::update() {
             if (!state.visible) continue;
             evaluate(i, state);
         }
-    } catch (const emulator::GuestFault& fault) {
-        throw GaugeFault(fault_message(module_, "gauge " + name_ + ", its elements", fault), fault);
-    }
+    });
 }
 
 // One case per element type, each calling its callbacks and placing what it
@@ -478,20 +475,14 @@ void GaugeInstance::act(const MouseBox& box, int64_t x, int64_t y, uint32_t flag
     const DisplayedBox shown = displayed_box(box, scale_);
     if (box.event_id != 0) host_.send_key_event(box.event_id, 0);
     if (!box.handler) return;
-    try {
+    faulting_as_gauge(module_, name_, std::string(kMouseHandler) + " of box " + std::to_string(box.record), [&] {
         if (!impl_->point)
             impl_->point = GuestPtr<guest::PIXPOINT>(module_.machine().allocate(sizeof(guest::PIXPOINT)));
         module_.memory().write(impl_->point) = guest::PIXPOINT{to_int32(x - shown.left), to_int32(y - shown.top)};
         const uint32_t args[] = {impl_->point.address, flags};
         const CallScope scope(module_, name_, kMouseHandler);
         module_.machine().call(box.handler.address, args, emulator::Convention::kStdcall);
-    } catch (const emulator::GuestFault& fault) {
-        throw GaugeFault(
-            fault_message(
-                module_, "gauge " + name_ + ", " + std::string(kMouseHandler) + " of box " + std::to_string(box.record),
-                fault),
-            fault);
-    }
+    });
 }
 
 guest::PIXPOINT GaugeInstance::exercise(const MouseBox& box) {

@@ -19,6 +19,7 @@
 #include "emulator/machine.h"
 #include "emulator/pe_image.h"
 #include "emulator/win32_budgets.h"
+#include "platform/listener.h"
 #include "runtime/module.h"
 
 namespace runtime {
@@ -27,6 +28,19 @@ namespace runtime {
 // which judges module code by the machine's own).
 ModuleFault module_fault(const emulator::GuestFault& fault);
 emulator::GuestFault guest_fault(const ModuleFault& fault);
+
+// Module code's side of start_debugger (runtime/debugging.h), which
+// listens: the process's one GDB stub, debugging `module` (a file name;
+// empty: the first loaded), telling `say` what becomes of its debuggers,
+// and taking them from `next_connection` (one that connected within the
+// time given, in milliseconds; null when none did). The twin's throws
+// std::runtime_error: it runs module code natively, for gdb itself.
+using NextConnection = std::function<std::unique_ptr<platform::ByteStream>(int timeout_ms)>;
+void make_stub(const std::string& module, std::function<void(const std::string& line)> say,
+               NextConnection next_connection);
+// Waits for the stub's first debugger: false when the program is told to
+// end first (stop_all_module_calls()).
+bool wait_for_debugger();
 
 // Instructions module code has run on `machine` so far (0 where the machine
 // cannot count them: the twin's runs natively).

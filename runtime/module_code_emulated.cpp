@@ -29,10 +29,11 @@ namespace {
 // The one debugger of the process and the module it debugs.
 struct DebuggerState {
     std::unique_ptr<emulator::gdb::Stub> stub;
-    std::string module;  // the file name; empty until the first module is loaded
+    NextConnection next_connection;  // where its debuggers come from
+    std::string module;              // the file name; empty until the first module is loaded
     // Where the debugged module lies in each machine running it, and its
     // source lines (read once, when a stop first asks).
-    std::map<const emulator::EmulatedMachine*, std::pair<std::string, uint32_t>> loaded;
+    std::map<const emulator::DebugTarget*, std::pair<std::string, uint32_t>> loaded;
     std::map<std::string, std::optional<emulator::DebugLines>> lines;
     std::function<void(const std::string&)> stopped;
     std::function<void()> resumed;
@@ -94,7 +95,7 @@ std::optional<emulator::DebugLines> read_lines(const emulator::PeImage& image, c
 }
 
 // "Korvane!Altimeter, gauge_callback (update), at 0x10001234 (.text of Korvane.gau)".
-std::string describe_stop(emulator::EmulatedMachine& machine, uint32_t pc) {
+std::string describe_stop(emulator::DebugTarget& machine, uint32_t pc) {
     std::string where;
     if (const CallContext* call = current_call(); call != nullptr && call->module != nullptr) {
         where = std::filesystem::path(call->module->path()).stem().string();
@@ -334,12 +335,14 @@ private:
 
 }  // namespace
 
-bool start_debugger(const DebuggerOptions& options, std::function<void(const std::string& line)> say) {
-    const ListenAddress address = parse_listen_address(options.address, options.anywhere);
+void make_stub(const std::string& module, std::function<void(const std::string& line)> say,
+               NextConnection next_connection) {
     DebuggerState& state = debugger_state();
-    state.stub = std::make_unique<emulator::gdb::Stub>(address.addresses);
-    state.module = options.module;
-    state.stub->say = say;
+    state.stub = std::make_unique<emulator::gdb::Stub>();
+    state.module = module;
+    state.next_connection = std::move(next_connection);
+    state.stub->next_connection = [&state] { return state.next_connection(0); };
+    state.stub->say = std::move(say);
     state.stub->describe = describe_stop;
     state.stub->on_stop = [&state](const std::string& where) {
         if (state.stopped) state.stopped(where);
@@ -347,17 +350,17 @@ bool start_debugger(const DebuggerOptions& options, std::function<void(const std
     state.stub->on_resume = [&state] {
         if (state.resumed) state.resumed();
     };
-    if (say) {
-        const bool v6 = state.stub->host().find(':') != std::string::npos;
-        const std::string at =
-            (v6 ? "[" + state.stub->host() + "]" : state.stub->host()) + ":" + std::to_string(state.stub->port());
-        if (!address.loopback)
-            say("warning: the debugger's port is open to other machines (" + at +
-                "): whoever reaches it runs module code as they like");
-        say("waiting for a debugger: target remote " + at +
-            (options.module.empty() ? "" : " (" + options.module + ")"));
+}
+
+bool wait_for_debugger() {
+    DebuggerState& state = debugger_state();
+    // How long a wait looks away from the program's own end.
+    constexpr int kPollMs = 100;
+    while (!state.stub->attached()) {
+        if (emulator::EmulatedMachine::calls_stopping()) return false;
+        state.stub->connect(state.next_connection(kPollMs));
     }
-    return state.stub->wait_for_debugger();
+    return true;
 }
 
 bool debugger_started() { return debugger_state().stub != nullptr; }

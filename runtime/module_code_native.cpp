@@ -339,9 +339,10 @@ std::unique_ptr<ModuleCode> load_module_code(const std::string& path, WindowQuer
 }
 
 // The twin's module code runs natively: nothing a debugger could stop.
-bool start_debugger(const DebuggerOptions&, std::function<void(const std::string&)>) {
+void make_stub(const std::string&, std::function<void(const std::string&)>, NextConnection) {
     throw std::runtime_error("--gdb: the twin runs module code natively; debug it with gdb itself");
 }
+bool wait_for_debugger() { return false; }
 void start_coverage() { throw std::runtime_error("--coverage: the twin runs module code natively; use gcov there"); }
 std::string coverage_tracefile(const std::string&, const SourceFilter&, std::vector<std::string>&, CoverageSummary&) {
     return {};

@@ -1,5 +1,5 @@
 // diffdrive: drives a gauge module with the plan of hostile inputs
-// (host/validate/plan.h, the validator's own), in a fixed order from a fixed
+// (validate/plan.h, the validator's own), in a fixed order from a fixed
 // seed, and writes what comes back to a file, one line per call (an update:
 // one per element), every number as its bits. Built in both trees: the
 // bench host's runs the PE in its emulator, the twin's runs the i386 twin in

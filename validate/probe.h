@@ -1,6 +1,6 @@
 // Counting the host's own heap allocations (render_bench: what a panel
 // update allocates). The allocations are seen by a hook that the counting
-// executable links in (host/validate/allocation_hook.cpp); it reports each
+// executable links in (validate/allocation_hook.cpp); it reports each
 // allocation to AllocationWatch. Without the hook nothing is counted.
 //
 // Module code is no concern of this watch: it runs in the emulator and

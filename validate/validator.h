@@ -2,13 +2,13 @@
 // validators do. It reads every record through the module's guest memory
 // (the KV0xx checks), then, on fresh loads of the module in the emulator,
 // drives every gauge through its lifecycle, feeds every callback and handler
-// the plan of hostile inputs (host/validate/plan.h), and watches each module
+// the plan of hostile inputs (validate/plan.h), and watches each module
 // call: its memory accesses and faults, its instructions, heap allocations
 // through its imports, the floating-point control state it leaves, the
 // services and imports it calls (KV1xx to KV3xx). A module whose code faults
 // or never returns fails a check naming module, gauge, callback, guest
 // address and fault; it never stops the validator. See
-// host/validate/report.h for the check ids.
+// validate/report.h for the check ids.
 #pragma once
 
 #include <cstdint>

@@ -154,17 +154,9 @@ std::string url_host(std::string_view host) {
     return platform::lowercase(host);
 }
 
-bool is_every_interface(const std::string& host) {
-    in_addr v4{};
-    in6_addr v6{};
-    if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) return v4.s_addr == INADDR_ANY;
-    return host.size() > 2 && host.front() == '[' &&
-           ::inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &v6) == 1 && IN6_IS_ADDR_UNSPECIFIED(&v6);
-}
-
 bool answers_to(const Listening& listening, const Authority& host) {
+    if (platform::names_every_interface(listening.host)) return true;
     const std::string listen = url_host(listening.host);
-    if (is_every_interface(listen)) return true;
     if (host.port != -1 && host.port != listening.port) return false;
     return host.host == listen || (platform::names_loopback(listen) && platform::names_loopback(host.host));
 }

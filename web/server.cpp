@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/net_address.h"
 #include "render/changed_rects.h"
 #include "render/png.h"
 #include "web/simulation_clock.h"
@@ -226,10 +227,6 @@ void Pages::count(const Page& page, const Frame* frame, Clock::time_point start)
     kind.seconds += std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-bool every_interface(const std::string& host) {
-    return host == "0.0.0.0" || host == "::" || host == "[::]" || host == "0:0:0:0:0:0:0:0";
-}
-
 }  // namespace
 
 void serve(const std::function<std::unique_ptr<LivePanel>()>& make_panel, const ServerOptions& options,
@@ -250,12 +247,13 @@ void serve(const std::function<std::unique_ptr<LivePanel>()>& make_panel, const 
     Transport transport(transport_options, pages);
     pages.attach(transport);
     exchange.published_hook = [&transport] { transport.wake(); };
-    if (every_interface(options.host))
+    if (platform::names_every_interface(options.host))
         std::fprintf(out,
                      "gaugebench: warning: listening on every interface: anyone who can reach this machine "
                      "can see and operate the panel\n");
     std::fprintf(out, "gaugebench: the panel is live at http://%s:%d/ (Ctrl-C ends)\n",
-                 every_interface(options.host) ? "localhost" : transport.url_host().c_str(), transport.port());
+                 platform::names_every_interface(options.host) ? "localhost" : transport.url_host().c_str(),
+                 transport.port());
     std::fflush(out);
     const std::unique_ptr<LivePanel> panel = make_panel();
 

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -14,7 +13,9 @@
 #include <deque>
 #include <exception>
 #include <optional>
+#include <span>
 
+#include "platform/listener.h"
 #include "platform/net_address.h"
 #include "web/http.h"
 #include "web/websocket.h"
@@ -63,29 +64,19 @@ Transport::Transport(const TransportOptions& options, TransportHandler& handler)
         platform::numeric_address(options.host == "localhost" ? "127.0.0.1" : options.host,
                                   static_cast<uint16_t>(options.port));
     if (!address) throw AddressError("--host " + options.host + ": not an IPv4 or IPv6 address");
-    const bool v6 = address->family() == AF_INET6;
-    url_host_ = v6 ? "[" + options.host + "]" : options.host;
+    url_host_ = address->family() == AF_INET6 ? "[" + options.host + "]" : options.host;
     if (options.host.front() == '[') url_host_ = options.host;
-    const std::string where = url_host_ + ":" + std::to_string(options.port);
     root_fd_ = ::open(options.web_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (root_fd_ < 0) throw ServerError("cannot open the web root " + options.web_root + ": " + errno_text());
-    listen_fd_ = ::socket(address->family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    const int yes = 1, no = 0;
-    if (listen_fd_ >= 0) {
-        ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        if (v6) ::setsockopt(listen_fd_, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
-    }
-    if (listen_fd_ < 0 || ::bind(listen_fd_, address->get(), address->length) != 0 ||
-        ::listen(listen_fd_, 128) != 0) {
-        const std::string why = errno_text();
+    try {
+        // An address others reach was asked for by name: its peers are welcome.
+        listener_.emplace(std::span(&*address, 1), !platform::is_loopback(*address), 128);
+    } catch (const platform::ListenError& error) {
         close_all();
-        throw ServerError("cannot listen on " + where + ": " + why);
+        throw ServerError(error.what());
     }
     // Port 0: the kernel's choice, which requests' Host then names.
-    platform::SocketAddress bound;
-    bound.length = sizeof bound.storage;
-    if (options_.port == 0 && ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&bound.storage), &bound.length) == 0)
-        options_.port = bound.port();
+    options_.port = listener_->address().port();
     wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake_fd_ < 0) {
         const std::string why = errno_text();
@@ -99,7 +90,8 @@ Transport::~Transport() { close_all(); }
 void Transport::close_all() {
     for (const auto& [id, connection] : connections_) ::close(connection->fd);
     connections_.clear();
-    for (int* fd : {&listen_fd_, &wake_fd_, &root_fd_}) {
+    listener_.reset();
+    for (int* fd : {&wake_fd_, &root_fd_}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }
@@ -118,7 +110,7 @@ void Transport::run(const std::atomic<bool>& stop) {
     std::vector<pollfd> polled;
     std::vector<uint64_t> ids;
     while (!stop) {
-        polled.assign({{listen_fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}});
+        polled.assign({{listener_->fd(), POLLIN, 0}, {wake_fd_, POLLIN, 0}});
         ids.clear();
         for (const auto& [id, connection] : connections_) {
             short events = POLLIN;
@@ -152,22 +144,14 @@ void Transport::run(const std::atomic<bool>& stop) {
 
 void Transport::accept_all(Clock::time_point now) {
     for (int i = 0; i < 64; ++i) {
-        platform::SocketAddress peer;
-        peer.length = sizeof peer.storage;
-        const int fd = ::accept4(listen_fd_, reinterpret_cast<sockaddr*>(&peer.storage), &peer.length,
-                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) return;  // none left (or none to take now: EMFILE and the like pass)
-        if (!make_room()) {
-            ::close(fd);
-            continue;
-        }
-        const int yes = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        std::optional<platform::Listener::Accepted> accepted = listener_->accept(0);
+        if (!accepted) return;
+        if (!make_room()) continue;
         auto connection = std::make_unique<Connection>();
-        connection->fd = fd;
+        connection->fd = accepted->socket.release();
         connection->id = next_id_++;
-        connection->address = peer.host();
-        connection->loopback = platform::is_loopback(peer);
+        connection->address = accepted->peer.host();
+        connection->loopback = platform::is_loopback(accepted->peer);
         connection->opened = connection->last_read = connection->last_progress = now;
         connections_.emplace(connection->id, std::move(connection));
     }

@@ -13,10 +13,13 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/listener.h"
 
 namespace web {
 
@@ -115,7 +118,8 @@ private:
 
     TransportOptions options_;
     TransportHandler& handler_;
-    int listen_fd_ = -1, wake_fd_ = -1, root_fd_ = -1;
+    std::optional<platform::Listener> listener_;
+    int wake_fd_ = -1, root_fd_ = -1;
     std::string url_host_;
     uint64_t next_id_ = 1;
     std::map<uint64_t, std::unique_ptr<Connection>> connections_;

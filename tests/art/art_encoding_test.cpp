@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <set>
+#include <span>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "art/bmp.h"
 #include "art/palette.h"
+#include "frame/bitmap_format.h"
 #include "runtime/dib.h"
 
 namespace {
@@ -82,22 +86,25 @@ TEST(ArtBmp, FileLayout) {
     ASSERT_EQ(file.size(), 14u + 40u + 1024u + 8u * 3u);
     EXPECT_EQ(file[0], 'B');
     EXPECT_EQ(file[1], 'M');
-    const auto u32 = [&](size_t at) {
-        uint32_t v;
-        std::memcpy(&v, &file[at], 4);
-        return v;
-    };
-    EXPECT_EQ(u32(2), file.size());
-    EXPECT_EQ(u32(10), 14u + 40u + 1024u);
+    const std::optional<frame::bmp::FileHeader> head = frame::bmp::read_file_header(file);
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->file_size, file.size());
+    EXPECT_EQ(head->pixel_offset, 14u + 40u + 1024u);
     // The resource: a plain header of a bottom-up 8-bit picture, uncompressed.
-    EXPECT_EQ(u32(14), 40u);
-    EXPECT_EQ(u32(18), 5u);
-    EXPECT_EQ(u32(22), 3u);
-    EXPECT_EQ(u32(26), 1u | 8u << 16);  // one plane, 8 bits per pixel
-    EXPECT_EQ(u32(30), 0u);
+    std::string why;
+    const std::optional<frame::bmp::DibHeader> dib = frame::bmp::read_dib_header(std::span(file).subspan(14), why);
+    ASSERT_TRUE(dib) << why;
+    EXPECT_EQ(dib->size, 40u);
+    EXPECT_EQ(dib->width, 5);
+    EXPECT_EQ(dib->height, 3);
+    EXPECT_EQ(dib->bits_per_pixel, 8);
+    EXPECT_EQ(dib->compression, 0u);
+    EXPECT_EQ(dib->colours_used, 256u);
     for (size_t i = 0; i < 256; ++i) {  // blue, green, red, 0
         const Rgb c = palette.colours()[i];
-        EXPECT_EQ(u32(54 + 4 * i), uint32_t{c.b} | uint32_t{c.g} << 8 | uint32_t{c.r} << 16) << "entry " << i;
+        uint32_t entry = 0;
+        std::memcpy(&entry, &file[54 + 4 * i], 4);
+        EXPECT_EQ(entry, uint32_t{c.b} | uint32_t{c.g} << 8 | uint32_t{c.r} << 16) << "entry " << i;
     }
     // Rows bottom-up, each padded to 8 bytes with zeros.
     const size_t rows = 14 + 40 + 1024;
@@ -125,13 +132,10 @@ TEST(ArtBmp, Rgb24FileReadsBackThroughTheHost) {
     art::RgbImage image{3, 2, {{1, 2, 3}, {250, 0, 7}, {0, 0, 0}, {9, 8, 7}, {255, 255, 255}, {36, 38, 34}}};
     const std::vector<uint8_t> file = art::encode_bmp24(image);
     ASSERT_EQ(file.size(), 14u + 40u + 12u * 2u);
-    EXPECT_EQ(file[0], 'B');
-    EXPECT_EQ(file[1], 'M');
-    uint32_t size = 0, offset = 0;
-    std::memcpy(&size, &file[2], 4);
-    std::memcpy(&offset, &file[10], 4);
-    EXPECT_EQ(size, file.size());
-    EXPECT_EQ(offset, 54u);
+    const std::optional<frame::bmp::FileHeader> head = frame::bmp::read_file_header(file);
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->file_size, file.size());
+    EXPECT_EQ(head->pixel_offset, 54u);
     runtime::Bitmap bitmap;
     bitmap.width = 3;
     bitmap.height = 2;

@@ -35,10 +35,10 @@ public:
     std::vector<Resume> script;
     std::optional<uint32_t> set_eax;
     bool interrupt = false;  // at the first look for one
-    std::function<void(EmulatedMachine&)> at_stop;
+    std::function<void(emulator::DebugTarget&)> at_stop;
     std::vector<Seen> seen;
 
-    Resume stopped(EmulatedMachine& machine, const DebugStop& stop) noexcept override {
+    Resume stopped(emulator::DebugTarget& machine, const DebugStop& stop) noexcept override {
         EmulatedMachine::Registers registers = machine.registers();
         seen.push_back({stop.reason, stop.signal, stop.pc - kCode, registers.eax, registers.eip - kCode});
         if (at_stop) at_stop(machine);
@@ -49,7 +49,7 @@ public:
         return seen.size() <= script.size() ? script[seen.size() - 1] : Resume::kContinue;
     }
     bool interrupted() noexcept override { return std::exchange(interrupt, false); }
-    void forget(EmulatedMachine&) noexcept override {}
+    void forget(emulator::DebugTarget&) noexcept override {}
 };
 
 // eax = arg + 1; [kData] = eax; eax += 2; a loop of three rounds; return.
@@ -334,7 +334,7 @@ TEST(MachineDebugging, PointsBeyondTheModuleAreHarmless) {
     machine.attach_debugger(&debugger);
     machine.request_debug_stop();
     const uint32_t nowhere[] = {0x10000000, 0xFFFFFFFF, 0xFFFFF000, 0x7FFD0000, 0x7FFDE000, kData};
-    debugger.at_stop = [&](EmulatedMachine& stopped) {
+    debugger.at_stop = [&](emulator::DebugTarget& stopped) {
         for (uint32_t address : nowhere) EXPECT_TRUE(stopped.set_breakpoint(address, true));
     };
     const uint32_t args[] = {10};
@@ -343,7 +343,7 @@ TEST(MachineDebugging, PointsBeyondTheModuleAreHarmless) {
     EXPECT_EQ(debugger.seen[0].reason, Reason::kInterrupt);
     // Cleared as harmlessly, while stopped again.
     debugger.seen.clear();
-    debugger.at_stop = [&](EmulatedMachine& stopped) {
+    debugger.at_stop = [&](emulator::DebugTarget& stopped) {
         for (uint32_t address : nowhere) EXPECT_TRUE(stopped.set_breakpoint(address, false));
     };
     machine.request_debug_stop();

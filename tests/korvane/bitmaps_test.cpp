@@ -12,6 +12,7 @@
 
 #include "dib.h"
 #include "emulator/pe_image.h"
+#include "frame/bitmap_format.h"
 #include "frame/records.h"
 #include "korvane/bitmaps.h"
 #include "runtime/host.h"
@@ -81,7 +82,7 @@ TEST_P(EachBitmap, HasItsSizeAndTheHostsFormat) {
     // Index 0 is the one pure black (entries are blue, green, red, 0): the
     // host's transparent colour.
     for (uint32_t i = 0; i < 256; ++i) {
-        const uint8_t* entry = &b->dib()[40 + 4 * i];
+        const uint8_t* entry = &b->dib()[sizeof(frame::bmp::InfoHeader) + 4 * i];
         EXPECT_EQ(entry[0] == 0 && entry[1] == 0 && entry[2] == 0, i == 0) << "palette entry " << i;
     }
 }

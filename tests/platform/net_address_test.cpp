@@ -63,6 +63,18 @@ TEST(Loopback, NamesAreNotJudgedBySpelling) {
     for (const auto& c : cases) EXPECT_EQ(platform::names_loopback(c.host), c.loopback) << c.host;
 }
 
+TEST(Loopback, EveryInterfaceHoweverSpelt) {
+    const struct {
+        const char* host;
+        bool every;
+    } cases[] = {
+        {"0.0.0.0", true},   {"::", true},         {"[::]", true},       {"0:0:0:0:0:0:0:0", true},
+        {"127.0.0.1", false}, {"::1", false},       {"0.0.0.1", false},   {"localhost", false},
+        {"", false},         {"[0.0.0.0]", false},  // brackets hold IPv6 only
+    };
+    for (const auto& c : cases) EXPECT_EQ(platform::names_every_interface(c.host), c.every) << c.host;
+}
+
 TEST(Loopback, ListenAddressesResolveNumbersAsThemselves) {
     const struct {
         const char* host;

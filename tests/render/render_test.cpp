@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/bitmap_format.h"
 #include "frame/vocabulary.h"
 #include "korvane/bitmaps.h"
 #include "panels/panel.h"
@@ -677,13 +678,12 @@ TEST(PanelDrawing, AGaugeCairoCannotDrawSpoilsNoOther) {
 
 // A .bmp file of the bitmap: the 14-byte file header before its DIB.
 void write_bmp(const std::string& path, const runtime::Bitmap& bitmap) {
-    const uint32_t size = 14 + static_cast<uint32_t>(bitmap.dib().size()), pixels = 14 + bitmap.pixel_offset;
-    std::string bytes = "BM";
-    for (uint32_t word : {size, 0u, pixels}) {
-        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<char>(word >> shift));
-    }
-    bytes.append(bitmap.dib().begin(), bitmap.dib().end());
-    std::ofstream(path, std::ios::binary) << bytes;
+    std::vector<uint8_t> bytes;
+    frame::append_struct(bytes,
+                         frame::bmp::file_header(static_cast<uint32_t>(bitmap.dib().size()), bitmap.pixel_offset));
+    bytes.insert(bytes.end(), bitmap.dib().begin(), bitmap.dib().end());
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 TEST(PanelDrawing, WindowsStandOnTheScreenOverTheirBackgroundFiles) {
