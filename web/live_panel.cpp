@@ -78,16 +78,17 @@ std::string one_line(std::string text) {
 }
 
 // What the model alone knows and the strip shows, read after every update
-// (FlightRun::watched): the height above the ground, and whether a wheel
-// touches it.
-constexpr const char* kModelFigures[] = {"position/h-agl-ft", "gear/wow"};
-enum ModelFigure { kHeightAboveGround, kOnGround };
+// (FlightRun::watched): the height above the ground.
+constexpr const char* kModelFigures[] = {"position/h-agl-ft"};
+enum ModelFigure { kHeightAboveGround };
 
 // The figures the page's flight strip shows, by their vocabulary names, in
 // the units the dials read them in; the per-engine ones for every engine.
-constexpr const char* kStripFigures[] = {"airspeed", "altitude", "heading", "vertical_speed",
-                                         "pitch",    "bank",     "flaps",   "undercarriage.port"};
-constexpr const char* kStripEngineFigures[] = {"throttle", "boost"};
+constexpr const char* kStripFigures[] = {"airspeed", "altitude", "heading",           "vertical_speed",
+                                         "pitch",    "bank",     "normal_acceleration", "flaps",
+                                         "undercarriage.port"};
+// The engines' warm-up is read on the temperatures.
+constexpr const char* kStripEngineFigures[] = {"throttle", "boost", "oil_temperature", "radiator_temperature"};
 
 // The panel's windows in picture pixels, each by its section's number ("00"
 // for [Window00]), for a page that shows one of them (/?window=00).
@@ -736,16 +737,13 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
         if (flight_) {
             time = flight_->time();
             const std::vector<double>& watched = flight_->watched();
+            const flightmodel::FlightState state = flight_->state();
             if (watched.size() >= model_figures_at_ + std::size(kModelFigures)) {
                 figures["height"] = thousandths(watched[model_figures_at_ + kHeightAboveGround]);
-                figures["on_ground"] = watched[model_figures_at_ + kOnGround] > 0.5;
+                figures["on_ground"] = state.on_ground;
             }
-        }
-        if (flight_) {
-            const flightmodel::FlightState state = flight_->state();
             status["trim"] = {{"elevator", thousandths(state.pitch_trim)}, {"rudder", thousandths(state.rudder_trim)}};
-            if (state.crashed)
-                status["crashed"] = std::string("crashed: ") + (state.struck ? state.struck : "") + " struck";
+            if (state.crashed) status["crashed"] = "crashed: " + flightmodel::crash_sentence(state);
             if (state.on_belly) status["on_belly"] = true;
         }
         status["hands"] = hands_;

@@ -183,14 +183,16 @@ public:
     // the pictures a second, rpm and running per engine, key events the page
     // caused and the latest one's vocabulary name, the flight's state, the
     // flight strip's "figures" by vocabulary name in the units the dials read
-    // (airspeed, altitude, heading, vertical_speed, pitch, bank, flaps,
-    // undercarriage.port; throttle and boost per engine; with a flight model
-    // also height above the ground and on_ground), with a flight model
-    // "hands" (the pilot has worked a control since the flight started) and
-    // "trim" ({"elevator", "rudder"}: -1..1, + nose down and right), "crashed"
-    // (what struck the ground) and "on_belly" when so, the gauges taken out by faults ("faults": [{"gauge":
-    // "Module!Gauge", "fault"}]), error (the flight model's, each fault's, a
-    // reset's that failed).
+    // (airspeed, altitude, heading, vertical_speed, pitch, bank,
+    // normal_acceleration, flaps, undercarriage.port; throttle, boost,
+    // oil_temperature and radiator_temperature per engine; with a flight
+    // model also height above the ground and on_ground, a wheel or the
+    // airframe on it), with a flight model "hands" (the pilot has worked a
+    // control since the flight started) and "trim" ({"elevator", "rudder"}:
+    // -1..1, + nose down and right), "crashed" ("crashed: the port wing tip
+    // struck the ground") and "on_belly" when so, the gauges taken out by
+    // faults ("faults": [{"gauge": "Module!Gauge", "fault"}]), error (the
+    // flight model's, each fault's, a reset's that failed).
     std::string status_json(double real_time_share, double pictures_per_second) const;
 
     // What lies under the pointer at (x, y) of the picture, for the page to

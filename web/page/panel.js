@@ -85,6 +85,8 @@ const kStrip = [
   ['vertical_speed', 'CLIMB', 'rate of climb', (f) => signed(Math.round(f.vertical_speed / 10) * 10)],
   ['pitch', 'PITCH', 'pitch, nose up positive', (f) => signed(f.pitch, 1)],
   ['bank', 'BANK', 'bank', (f) => `${Math.abs(f.bank).toFixed(1)}°${f.bank > 0.05 ? ' L' : f.bank < -0.05 ? ' R' : ''}`],
+  ['normal_acceleration', 'G', 'normal acceleration, pressing into the seat positive',
+    (f) => f.normal_acceleration.toFixed(1)],
   ['flaps', 'FLAPS', 'flaps', (f) => leverText(f.flaps)],
   ['undercarriage.port', 'GEAR', 'undercarriage', (f) => leverText(f['undercarriage.port'])],
   ['trim', 'TRIM', 'trim tabs: elevator (+ nose down, Page Up/Down), rudder (+ right, , and .)', (f) =>
@@ -93,6 +95,10 @@ const kStrip = [
   ['boost', 'BOOST', 'boost, engines 1 to 4', (f) => perEngine(f.boost, (b) => signed(b, 1))],
   ['rpm', 'RPM', 'engine speed, engines 1 to 4', (f, status) =>
     perEngine(status.rpm, (rpm, i) => (status.running[i] ? rpm : `${rpm}(stopped)`))],
+  ['oil_temperature', 'OIL', 'oil temperature, engines 1 to 4: the warm-up waits for it',
+    (f) => perEngine(f.oil_temperature, (t) => Math.round(t))],
+  ['radiator_temperature', 'COOL', 'coolant temperature, engines 1 to 4: the warm-up waits for it',
+    (f) => perEngine(f.radiator_temperature, (t) => Math.round(t))],
 ];
 const stripCells = new Map();
 function showFigures(status) {
@@ -119,6 +125,7 @@ function showFigures(status) {
 // What flies the panel, as the pilot would say it.
 function stateText(status) {
   if (status.paused) return 'paused';
+  if (status.crashed) return 'crashed';
   switch (status.flight) {
     case 'flying': return status.hands ? 'hand-flying' : 'flying the script';
     case 'ended': return status.hands ? 'hand-flying, the script ended' : 'the script ended';
