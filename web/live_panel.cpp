@@ -448,9 +448,9 @@ void LivePanel::rescale() {
     if (!panel_) return;  // the next one made is made so
     const runtime::Host* running = host_.get();
     try {
-        const Kept kept{host_->vars(), host_->model(), calculator_->absolute_time_seconds(),
-                        updates_,      paused_,        host_->night(),
-                        true};
+        Kept kept{host_->vars(), host_->model(), calculator_->absolute_time_seconds(),
+                  updates_,      paused_,        host_->night()};
+        kept.keep_flight = true;
         build(&kept);
     } catch (const std::exception& error) {
         scale_ = before;
