@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 #include <stdexcept>
 
@@ -175,10 +176,12 @@ std::array<double, std::size(kPilotRows)> pilot_values(const PilotControls& pilo
 
 // What Coupling::state() reads, in the order of state_inputs_.
 constexpr const char* kStateProperties[] = {"fcs/pitch-trim-cmd-norm", "fcs/yaw-trim-cmd-norm", "korvane/crash-cause",
-                                            "korvane/contact/belly", "velocities/vg-fps"};
+                                            "korvane/contact/belly",   "velocities/vg-fps",     "gear/wow",
+                                            "korvane/crash-sink-fps",  "korvane/belly-limit-fps"};
 // What Systems/ground.xml's korvane/crash-cause numbers, from 1.
 constexpr const char* kStruck[] = {"the nose", "the tail cone", "the port wing tip", "the starboard wing tip",
-                                   "the belly, coming down faster than 15 ft/s"};
+                                   "the belly"};
+constexpr double kBellyTooFast = 5.0;
 // Standing still: under a knot over the ground.
 constexpr double kStoppedFps = 1.69;
 
@@ -235,6 +238,7 @@ Coupling::Coupling(Surroundings surroundings) : surroundings_(surroundings) {
     }
     first_pilot_control_ = control_properties_.size();
     for (const PilotRow& row : kPilotRows) control_properties_.emplace_back(row.property);
+    static_assert(std::size(kStateProperties) == std::tuple_size_v<decltype(state_inputs_)>);
     for (size_t i = 0; i < std::size(kStateProperties); ++i) state_inputs_[i] = add_property(kStateProperties[i]);
 }
 
@@ -249,10 +253,28 @@ FlightState Coupling::state(std::span<const double> frame) const {
     if (state.crashed) {
         state.struck =
             cause <= static_cast<double>(std::size(kStruck)) ? kStruck[static_cast<size_t>(cause) - 1] : "the airframe";
+        state.belly_too_fast = cause == kBellyTooFast;
+        state.struck_sink_fps = at(6);
     }
+    state.belly_limit_fps = at(7);
     state.on_belly = at(3) >= 0.5;
+    state.on_ground = state.on_belly || at(5) >= 0.5;
     state.stopped = std::abs(at(4)) < kStoppedFps;
     return state;
+}
+
+std::string crash_sentence(const FlightState& state) {
+    if (!state.crashed) return {};
+    std::string sentence = std::string(state.struck != nullptr ? state.struck : "the airframe") + " struck the ground";
+    if (state.belly_too_fast) {
+        // To the tenth where whole feet would read as no more than the limit.
+        const double sink = state.struck_sink_fps;
+        char figures[80];
+        std::snprintf(figures, sizeof figures, " at %.*f ft/s (more than %g ft/s)",
+                      std::round(sink) <= state.belly_limit_fps ? 1 : 0, sink, state.belly_limit_fps);
+        sentence += figures;
+    }
+    return sentence;
 }
 
 size_t Coupling::starter_control(int engine) const { return first_starter_ + static_cast<size_t>(engine); }

@@ -58,14 +58,23 @@ struct FlightState {
     double pitch_trim = 0.0, rudder_trim = 0.0;  // -1..1, as PilotControls
     // Latched for the rest of the flight once a wing tip, the nose or the
     // tail cone touched, or the belly came down too fast; `struck` names
-    // which ("the port wing tip"), null when none has.
+    // which ("the port wing tip"), null when none has. `struck_sink_fps` is
+    // how fast the aircraft was coming down at that moment, and
+    // `belly_limit_fps` the most the belly takes.
     bool crashed = false;
     const char* struck = nullptr;
-    // The airframe itself (not a wheel) on the ground, and the aircraft
-    // standing still (under a knot).
+    bool belly_too_fast = false;
+    double struck_sink_fps = 0.0, belly_limit_fps = 0.0;
+    // The airframe itself (not a wheel) on the ground; a wheel or the
+    // airframe on it; the aircraft standing still (under a knot).
     bool on_belly = false;
+    bool on_ground = false;
     bool stopped = false;
 };
+
+// A crash as a sentence: "the port wing tip struck the ground", "the belly
+// struck the ground at 23 ft/s (more than 15 ft/s)"; empty without one.
+std::string crash_sentence(const FlightState& state);
 
 // One property the panel sets in the model: an index into
 // Coupling::control_properties() and the value in the model's unit.
@@ -134,7 +143,7 @@ private:
     std::vector<std::string> control_properties_;
     size_t first_starter_ = 0, first_pilot_control_ = 0;
     // Indices into properties() of what state() reads, in its own order.
-    std::array<int, 5> state_inputs_{};
+    std::array<int, 8> state_inputs_{};
 };
 
 // The coupling's memory of the controls between updates: the value the model

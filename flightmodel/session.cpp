@@ -482,15 +482,20 @@ bool ModelSession::step(std::span<const Control> controls, std::vector<double>& 
 }
 
 CoupledFlight::CoupledFlight(const FlightRun& run, runtime::Host& host, Surroundings surroundings)
-    : host_(host), coupling_(surroundings), state_(coupling_), session_(run, coupling_) {
-    host_.model().set_engines_modelled(true);
+    : host_(&host), coupling_(surroundings), state_(coupling_), session_(run, coupling_) {
+    host_->model().set_engines_modelled(true);
 }
 
 bool CoupledFlight::update(const PilotControls* pilot) {
-    coupling_.controls(host_.vars(), host_.model(), state_, controls_, pilot);
+    coupling_.controls(host_->vars(), host_->model(), state_, controls_, pilot);
     if (!session_.step(controls_, frame_)) return false;
-    coupling_.apply(frame_, host_.vars(), &state_);
+    coupling_.apply(frame_, host_->vars(), &state_);
     return true;
+}
+
+void CoupledFlight::move_to(runtime::Host& host) {
+    host_ = &host;
+    host_->model().set_engines_modelled(true);
 }
 
 }  // namespace flightmodel

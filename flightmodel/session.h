@@ -139,6 +139,9 @@ public:
     // pilot's controls when given; false once the model has ended (the
     // variables then stay as it left them).
     bool update(const PilotControls* pilot = nullptr);
+    // The panel made again in a new host, holding the variables and key
+    // model the old one had: the flight goes on with it.
+    void move_to(runtime::Host& host);
 
     double time() const { return session_.time(); }
     const std::vector<double>& watched() const { return session_.watched(); }
@@ -152,7 +155,7 @@ public:
     FlightState state() const { return coupling_.state(frame_); }
 
 private:
-    runtime::Host& host_;
+    runtime::Host* host_;
     Coupling coupling_;
     ControlState state_;
     ModelSession session_;

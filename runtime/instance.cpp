@@ -320,6 +320,8 @@ ElementState GaugeInstance::rest_state(ElementPtr element, int depth) const {
     state.type = header.element_type;
     state.resource_id = header.resource_id;
     state.visible = (header.image_flags & kImageHidden) == 0;
+    const std::vector<GuestPtr<guest::MODULE_VAR>> sources = element_variables(mem, element);
+    for (size_t i = 0; i < sources.size() && i < state.sources.size(); ++i) state.sources[i] = mem.read(sources[i]).token;
     if (header.element_type == kNeedle) {
         // Its callback is asked only if it freezes before its first
         // evaluation (update() parks it then), so this is its table's value 0.

@@ -2,6 +2,7 @@
 // updated, drawn from its records and driven by the mouse.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -48,6 +49,9 @@ struct ElementState {
     double fraction_x = 0.0, fraction_y = 0.0;  // moving image: 0 at min .. 1 at max (known without bitmaps)
     double shift_x = 0.0, shift_y = 0.0;        // sprite: texture shift in pixels
     double rotation = 0.0;                      // sprite: degrees, positive anticlockwise
+    // The tokens of the variables the element shows, in its record's order
+    // (0: none), as its records name them.
+    std::array<uint32_t, 3> sources{};
 };
 
 // Module code of a gauge that faulted, or records of a gauge that lead

@@ -328,9 +328,28 @@ ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line
         return command::Set{std::move(variable), value};
     }
     if (c == "update") {
-        if (p.size() == 1) return command::Update{1};
-        p.expect_count(2, "update [count]");
-        return command::Update{p.whole(1, "update count", 1, kMaxUpdates)};
+        constexpr const char* kUsage = "update [count] or update <most> until <variable> >|>=|<|<= <value> [unit]";
+        if (p.size() == 1) return command::Update{1, {}};
+        if (p.size() == 2) return command::Update{p.whole(1, "update count", 1, kMaxUpdates), {}};
+        if (p.size() < 6) p.fail(std::string("usage: ") + kUsage);
+        p.keyword(2, "until", kUsage);
+        command::Until until;
+        until.variable = p.variable(3);
+        const std::string& compare = p.word(4);
+        if (compare == ">") {
+            until.compare = command::Until::kAbove;
+        } else if (compare == ">=") {
+            until.compare = command::Until::kAtLeast;
+        } else if (compare == "<") {
+            until.compare = command::Until::kBelow;
+        } else if (compare == "<=") {
+            until.compare = command::Until::kAtMost;
+        } else {
+            p.fail("update ... until: compare with >, >=, < or <=, not '" + compare + "'");
+        }
+        until.value = p.set_value(until.variable, 3, 5);
+        for (size_t i = 3; i < p.size(); ++i) until.text += (i == 3 ? "" : " ") + p.word(i);
+        return command::Update{p.whole(1, "update count", 1, kMaxUpdates), std::move(until)};
     }
     if (c == "click") {
         p.expect_count(4, "click <gauge> <x> <y>");

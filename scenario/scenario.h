@@ -106,8 +106,17 @@ struct Set {
     VariableRef variable;
     double value = 0.0;
 };
+// A condition on a variable that an update waits for: the value is in the
+// host's unit, as a set's.
+struct Until {
+    VariableRef variable;
+    enum Compare { kAbove, kAtLeast, kBelow, kAtMost } compare = kAbove;
+    double value = 0.0;
+    std::string text;  // the condition as written: "throttle.1 > 56"
+};
 struct Update {
-    uint32_t count = 1;
+    uint32_t count = 1;               // the most run, with `until`
+    std::optional<Until> until;       // update <n> until <variable> <op> <value>: stops once it holds
 };
 struct Click {
     GaugePoint at;
@@ -271,6 +280,7 @@ private:
     void act(const command::Echo& action, const ScenarioCommand& command, const Scenario& scenario);
     void act(const command::MainWindow& action, const ScenarioCommand& command, const Scenario& scenario);
     void act(const command::Night& action, const ScenarioCommand& command, const Scenario& scenario);
+    bool holds(const command::Until& until) const;
     void press(const GaugePoint& at);
     // Lets go of the gauge pressed, if it is still held.
     void release();

@@ -190,13 +190,41 @@ void ScenarioRunner::act(const command::Set& action, const ScenarioCommand&, con
     }
 }
 
+bool ScenarioRunner::holds(const command::Until& until) const {
+    const runtime::VariableStore& vars = panel_.host().vars();
+    double value = 0.0, limit = until.value;
+    if (until.variable.token != 0) {
+        value = vars.get(until.variable.token);
+        // Compared in the unit people read it in, as the condition is written.
+        if (const auto named = sim::variable_of(until.variable.token)) {
+            value = named->entry->reading.from_host(value);
+            limit = named->entry->reading.from_host(limit);
+        }
+    } else {
+        const auto it = vars.names().find(until.variable.name);
+        value = it != vars.names().end() ? it->second : 0.0;
+    }
+    switch (until.compare) {
+        case command::Until::kAbove: return value > limit;
+        case command::Until::kAtLeast: return value >= limit;
+        case command::Until::kBelow: return value < limit;
+        case command::Until::kAtMost: return value <= limit;
+    }
+    return false;
+}
+
 void ScenarioRunner::act(const command::Update& action, const ScenarioCommand& command, const Scenario& scenario) {
     for (uint32_t i = 1; i <= action.count && !ended_; ++i) {
+        if (action.until && holds(*action.until)) return;
         step();
         if (progress_ != nullptr && progress_every_ != 0 && updates_ % progress_every_ == 0) {
             std::fprintf(progress_, "%s:%d: %llu update%s run\n", scenario.source.c_str(), command.line,
                          static_cast<unsigned long long>(updates_), updates_ == 1 ? "" : "s");
         }
+    }
+    if (action.until && !ended_ && !holds(*action.until)) {
+        warn(scenario.source, command.line,
+             "'" + action.until->text + "' did not come true in " + std::to_string(action.count) + " updates");
     }
 }
 

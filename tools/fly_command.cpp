@@ -104,7 +104,7 @@ double children_processor_seconds() {
 }
 
 // Properties read besides the coupling's, for the flight's summary.
-const std::vector<std::string> kWatched = {"gear/wow", "propulsion/total-fuel-lbs"};
+const std::vector<std::string> kWatched = {"propulsion/total-fuel-lbs"};
 
 // What the flight did, for the lines after it: noted after every update
 // from the model's own properties.
@@ -128,8 +128,8 @@ public:
             if (!running && updates_ == 0) started_[engine] = std::nan("");
         }
         const flightmodel::FlightState state = coupling_.state(frame);
-        // On the wheels or, wheels up, on the belly.
-        const bool on_ground = watched[0] > 0.5 || state.on_belly;
+        const bool on_ground = state.on_ground;
+        if (updates_ == 0) airborne_at_start_ = !on_ground;
         if (!on_ground && was_on_ground_ && std::isnan(lift_off_)) {
             lift_off_ = time;
             lift_off_speed_ = at(speed_);
@@ -137,25 +137,24 @@ public:
         was_on_ground_ = on_ground;
         top_speed_ = std::max(top_speed_, at(speed_));
         top_altitude_ = std::max(top_altitude_, at(altitude_));
-        if (updates_++ == 0) first_fuel_ = watched[1];
-        last_fuel_ = watched[1];
-        if (state.crashed && struck_ == nullptr) {
+        if (updates_++ == 0) first_fuel_ = watched[0];
+        last_fuel_ = watched[0];
+        if (state.crashed && !crash_.crashed) {
             crashed_at_ = time;
-            struck_ = state.struck;
+            crash_ = state;
         }
         if (state.on_belly && std::isnan(belly_at_)) belly_at_ = time;
         stopped_ = state.stopped;
     }
 
-    bool crashed() const { return struck_ != nullptr; }
+    bool crashed() const { return crash_.crashed; }
 
     // How the flight ended against the ground, for the error line of a
-    // crash: "crashed at 312.4 s: the nose touched the ground".
+    // crash: "crashed at 312.4 s: the nose struck the ground".
     std::string crash_line() const {
-        char text[160];
-        std::snprintf(text, sizeof text, "crashed at %.1f s: %s touched the ground", crashed_at_,
-                      struck_ != nullptr ? struck_ : "nothing");
-        return text;
+        char text[32];
+        std::snprintf(text, sizeof text, "crashed at %.1f s: ", crashed_at_);
+        return text + flightmodel::crash_sentence(crash_);
     }
 
     // Engines by the crew's numbers, 1 to 4, as the panel and the vocabulary
@@ -178,7 +177,8 @@ public:
         }
         std::fprintf(out, "  engines: %s\n", engines.c_str());
         if (std::isnan(lift_off_)) {
-            std::fprintf(out, "  lift-off: %s\n", was_on_ground_ ? "none, still on the ground" : "none, in the air");
+            std::fprintf(out, "  lift-off: none, %s\n",
+                         airborne_at_start_ ? "airborne at the start" : "still on the ground");
         } else {
             std::fprintf(out, "  lift-off: at %.1f s, %.0f kt\n", lift_off_, lift_off_speed_);
         }
@@ -208,10 +208,14 @@ public:
         summary["lift_off"] = std::isnan(lift_off_)
                                   ? ordered_json()
                                   : ordered_json{{"seconds", lift_off_}, {"speed_kt", lift_off_speed_}};
+        summary["airborne_at_start"] = airborne_at_start_;
         summary["on_ground_at_end"] = was_on_ground_;
         summary["highest"] = {{"speed_kt", top_speed_}, {"pressure_altitude_ft", top_altitude_}};
         summary["fuel_used_lb"] = first_fuel_ - last_fuel_;
-        summary["crash"] = crashed() ? ordered_json{{"at_seconds", crashed_at_}, {"struck", struck_}} : ordered_json();
+        summary["crash"] = crashed() ? ordered_json{{"at_seconds", crashed_at_},
+                                                    {"struck", crash_.struck},
+                                                    {"sentence", flightmodel::crash_sentence(crash_)}}
+                                     : ordered_json();
         summary["belly_landing"] = !crashed() && !std::isnan(belly_at_)
                                        ? ordered_json{{"at_seconds", belly_at_}, {"stopped", stopped_}}
                                        : ordered_json();
@@ -223,12 +227,12 @@ private:
     std::vector<double> started_;  // -1: running from the start; NaN: never started
     int speed_ = -1, altitude_ = -1;
     double lift_off_ = std::nan(""), lift_off_speed_ = 0.0;
-    bool was_on_ground_ = false;
+    bool was_on_ground_ = false, airborne_at_start_ = false;
     double top_speed_ = -1e9, top_altitude_ = -1e9;
     double first_fuel_ = 0.0, last_fuel_ = 0.0;
     uint64_t updates_ = 0;
     double crashed_at_ = 0.0, belly_at_ = std::nan("");
-    const char* struck_ = nullptr;  // what struck the ground first; null: no crash
+    flightmodel::FlightState crash_;  // as the crash was first seen; crashed false: none
     bool stopped_ = false;
 };
 

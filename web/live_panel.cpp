@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <set>
@@ -23,6 +24,7 @@
 #include "runtime/instance.h"
 #include "runtime/mouse.h"
 #include "scenario/scenario.h"
+#include "web/control_words.h"
 #include "web/panel_editing.h"
 
 namespace web {
@@ -78,16 +80,17 @@ std::string one_line(std::string text) {
 }
 
 // What the model alone knows and the strip shows, read after every update
-// (FlightRun::watched): the height above the ground, and whether a wheel
-// touches it.
-constexpr const char* kModelFigures[] = {"position/h-agl-ft", "gear/wow"};
-enum ModelFigure { kHeightAboveGround, kOnGround };
+// (FlightRun::watched): the height above the ground.
+constexpr const char* kModelFigures[] = {"position/h-agl-ft"};
+enum ModelFigure { kHeightAboveGround };
 
 // The figures the page's flight strip shows, by their vocabulary names, in
 // the units the dials read them in; the per-engine ones for every engine.
-constexpr const char* kStripFigures[] = {"airspeed", "altitude", "heading", "vertical_speed",
-                                         "pitch",    "bank",     "flaps",   "undercarriage.port"};
-constexpr const char* kStripEngineFigures[] = {"throttle", "boost"};
+constexpr const char* kStripFigures[] = {"airspeed", "altitude", "heading",           "vertical_speed",
+                                         "pitch",    "bank",     "normal_acceleration", "flaps",
+                                         "undercarriage.port"};
+// The engines' warm-up is read on the temperatures.
+constexpr const char* kStripEngineFigures[] = {"throttle", "boost", "oil_temperature", "radiator_temperature"};
 
 // The panel's windows in picture pixels, each by its section's number ("00"
 // for [Window00]), for a page that shows one of them (/?window=00).
@@ -116,7 +119,7 @@ double reading_of(const runtime::Host& host, const sim::Variable& variable) {
 
 }  // namespace
 
-LivePanel::LivePanel(LiveOptions options) : options_(std::move(options)) {
+LivePanel::LivePanel(LiveOptions options) : options_(std::move(options)), scale_(options_.scale) {
     if (options_.flight) {
         model_figures_at_ = options_.flight->watched.size();
         options_.flight->watched.insert(options_.flight->watched.end(), std::begin(kModelFigures),
@@ -210,11 +213,14 @@ void LivePanel::build(const Kept* kept) {
         script = scenario::Scenario::read_file(options_.scenario_path);
     scenario::set_main_window(
         *host, script ? script->main_window_at_start().value_or(options_.main_window) : options_.main_window);
-    auto panel = std::make_unique<panels::Panel>(*host, read_config(), options_.paths, options_.scale);
+    auto panel = std::make_unique<panels::Panel>(*host, read_config(), options_.paths, scale_);
     if (kept != nullptr && panel_) refuse_lost_backgrounds(*panel_, *panel);
     auto renderer = std::make_unique<render::PanelRenderer>(*panel);
 
-    // The running panel goes, its parts in the reverse of their making.
+    // The running panel goes, its parts in the reverse of their making; a
+    // flight kept goes on in the new one.
+    const bool keep_flight = kept != nullptr && kept->keep_flight, was_flying = flying_;
+    std::unique_ptr<flightmodel::CoupledFlight> carried = keep_flight ? std::move(flight_) : nullptr;
     act_on_held([this] { held_->instance->release(); });
     held_ = nullptr;
     flight_.reset();
@@ -270,7 +276,13 @@ void LivePanel::build(const Kept* kept) {
     paused_ = kept != nullptr && kept->paused;
     // With a model or a simulator, it alone decides when an engine runs.
     host_->model().set_engines_modelled(options_.flight.has_value() || options_.feed != nullptr);
-    start_flight();
+    if (keep_flight) {
+        flight_ = std::move(carried);
+        if (flight_) flight_->move_to(*host_);
+        flying_ = was_flying;
+    } else {
+        start_flight();
+    }
     sources_.clear();
     std::error_code error;
     for (const std::string& file : panel_->source_files())
@@ -423,6 +435,45 @@ nlohmann::json LivePanel::edit_json() const {
             {"exports", exports},         {"layout", layout_to_json(panels::layout_of(panel_->config()))}};
 }
 
+// The panel made again at the picture's new scale, everything kept, the
+// flight too. A scale it cannot be drawn at leaves it as it was, the
+// terminal told why.
+void LivePanel::rescale() {
+    double ratio = 1.0;
+    for (const auto& [page, asked] : ratios_) ratio = std::max(ratio, asked.ratio);
+    const double wanted = options_.scale * ratio;
+    if (wanted == scale_ || wanted == refused_scale_) return;
+    const double before = scale_;
+    scale_ = wanted;
+    if (!panel_) return;  // the next one made is made so
+    const runtime::Host* running = host_.get();
+    try {
+        Kept kept{host_->vars(), host_->model(), calculator_->absolute_time_seconds(),
+                  updates_,      paused_,        host_->night()};
+        kept.keep_flight = true;
+        build(&kept);
+    } catch (const std::exception& error) {
+        scale_ = before;
+        refused_scale_ = wanted;
+        if (host_.get() != running) {
+            rebuild_failed(error);
+            tell(one_line(broken_) + "; no panel until it loads");
+            return;
+        }
+        char scales[96];
+        std::snprintf(scales, sizeof scales, "the panel stays at scale %g, not %g for a page's pixel ratio: ", before,
+                      wanted);
+        tell(scales + one_line(error.what()));
+    }
+}
+
+void LivePanel::forget_closed_pages() {
+    const auto now = std::chrono::steady_clock::now();
+    const auto kept = std::chrono::duration<double>(options_.closed_page_seconds);
+    if (std::erase_if(ratios_, [&](const auto& page) { return page.second.closed && now - *page.second.closed >= kept; }))
+        rescale();
+}
+
 void LivePanel::tell(const std::string& line) const {
     if (options_.report) options_.report(line);
 }
@@ -443,6 +494,17 @@ const panels::Panel::Gauge* LivePanel::gauge_at(int32_t x, int32_t y) const {
 }
 
 void LivePanel::apply(const Input& input) {
+    if (input.kind == Input::kRatio) {
+        // To the quarter above, from 1 (a coarser page shrinks the panel's own) to 4.
+        ratios_[input.page] = {std::clamp(std::ceil(input.ratio * 4.0) / 4.0, 1.0, 4.0), std::nullopt};
+        rescale();
+        return;
+    }
+    if (input.kind == Input::kPageClosed) {
+        if (const auto page = ratios_.find(input.page); page != ratios_.end())
+            page->second.closed = std::chrono::steady_clock::now();
+        return;
+    }
     if (input.kind == Input::kEdit) {
         if (options_.edit && input.layout) relayout(*input.layout);
         return;
@@ -482,7 +544,9 @@ void LivePanel::apply_one(const Input& input) {
         case Input::kNight: host_->set_night(!host_->night()); break;
         case Input::kPointer: break;  // answered by pointer_json, changing nothing
         case Input::kEdit:
-        case Input::kSave: break;     // taken by apply()
+        case Input::kSave:
+        case Input::kRatio:
+        case Input::kPageClosed: break;  // taken by apply()
         case Input::kControls:
             pilot_.elevator = input.elevator;
             pilot_.aileron = input.aileron;
@@ -543,6 +607,7 @@ void LivePanel::count_key_events(bool from_page) {
 
 void LivePanel::step() {
     if (options_.watch) reload_if_changed();
+    forget_closed_pages();
     if (paused_ || !panel_) return;
     count_key_events(false);
     move_throttles();
@@ -614,14 +679,18 @@ std::string LivePanel::pointer_json(int32_t x, int32_t y) {
     const double bx = gx / gauge->scale_x(), by = gy / gauge->scale_y();
     out["gauge"] = gauge->config->module + "!" + gauge->config->gauge;
     out["pixel"] = {std::floor(bx), std::floor(by)};
+    const runtime::MouseBox* box = gauge->instance->box_under(gx, gy);
+    int element = -1, box_element = -1;
     try {
-        const int index = render::element_at(*gauge->instance, renderer_->bitmaps(gauge->instance->module()), bx, by);
-        if (index >= 0) {
-            const runtime::ElementState& state = gauge->instance->elements()[static_cast<size_t>(index)];
+        render::BitmapCache& bitmaps = renderer_->bitmaps(gauge->instance->module());
+        element = render::element_at(*gauge->instance, bitmaps, bx, by);
+        if (element >= 0) {
+            const runtime::ElementState& state = gauge->instance->elements()[static_cast<size_t>(element)];
             const ElementKind* kind = element_kind(state.type);
             out["element"] = {
-                {"index", index}, {"kind", kind != nullptr ? kind->name : "unknown"}, {"bitmap", state.resource_id}};
+                {"index", element}, {"kind", kind != nullptr ? kind->name : "unknown"}, {"bitmap", state.resource_id}};
         }
+        if (box != nullptr) box_element = element_of_box(*gauge->instance, bitmaps, *box);
     } catch (const std::exception&) {
         // Records that lead out of the module's memory: the next update takes the gauge out.
     }
@@ -630,10 +699,11 @@ std::string LivePanel::pointer_json(int32_t x, int32_t y) {
     const std::string help_text = help != nullptr               ? help
                                   : help_id != sim::help::kNone ? "help id " + std::to_string(help_id)
                                                                 : "";
-    if (const runtime::MouseBox* box = gauge->instance->box_under(gx, gy)) {
-        out["box"] = {{"record", box->record}, {"cursor", box->cursor}, {"flags", box->mouse_flags}};
-    }
+    if (box != nullptr) out["box"] = {{"record", box->record}, {"cursor", box->cursor}, {"flags", box->mouse_flags}};
     if (!help_text.empty()) out["help"] = help_text;
+    const ControlWords words =
+        control_words(*gauge->instance, box, help != nullptr ? help : "", element, box_element, host_->vars());
+    out["control"] = {{"name", words.name}, {"state", words.state}};
     if (options_.trace != nullptr) out["calls"] = recent_calls(*options_.trace, gauge->instance->name());
     return out.dump();
 }
@@ -740,16 +810,13 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
         if (flight_) {
             time = flight_->time();
             const std::vector<double>& watched = flight_->watched();
+            const flightmodel::FlightState state = flight_->state();
             if (watched.size() >= model_figures_at_ + std::size(kModelFigures)) {
                 figures["height"] = thousandths(watched[model_figures_at_ + kHeightAboveGround]);
-                figures["on_ground"] = watched[model_figures_at_ + kOnGround] > 0.5;
+                figures["on_ground"] = state.on_ground;
             }
-        }
-        if (flight_) {
-            const flightmodel::FlightState state = flight_->state();
             status["trim"] = {{"elevator", thousandths(state.pitch_trim)}, {"rudder", thousandths(state.rudder_trim)}};
-            if (state.crashed)
-                status["crashed"] = std::string("crashed: ") + (state.struck ? state.struck : "") + " struck";
+            if (state.crashed) status["crashed"] = "crashed: " + flightmodel::crash_sentence(state);
             if (state.on_belly) status["on_belly"] = true;
         }
         status["hands"] = hands_;

@@ -15,10 +15,12 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -80,6 +82,10 @@ struct LiveOptions {
     // panel_path (Input::kSave); the panel is made from the file as read
     // once, with the page's layout written into it.
     bool edit = false;
+    // How long a page that has gone still counts for the picture's scale
+    // (its pixel ratio): a page reloaded is back before the panel is made
+    // again twice.
+    double closed_page_seconds = 5.0;
 };
 
 // One thing the page asks for. Pointer positions are panel-picture pixels.
@@ -90,7 +96,9 @@ struct Input {
     // throttles move at; kGear moves the undercarriage lever to the other
     // end, kFlaps the flap lever a step (`step`) down (1) or up (-1), kTrim
     // an elevator (`axis` 0) or rudder (1) trim a step (`step`, 1 nose down
-    // or to starboard, -1).
+    // or to starboard, -1). kRatio says the device pixels per CSS pixel
+    // (`ratio`) page `page` shows the panel at, kPageClosed that the page
+    // has gone.
     enum Kind {
         kPress,
         kMove,
@@ -106,11 +114,14 @@ struct Input {
         kFlaps,
         kTrim,
         kEdit,
-        kSave
+        kSave,
+        kRatio,
+        kPageClosed
     } kind = kRelease;
     int32_t x = 0, y = 0;
     uint32_t event = 0;  // kKey: the key event id
-    uint64_t page = 0;   // kPointer: the page asking
+    uint64_t page = 0;   // kPointer, kRatio, kPageClosed: the page asking
+    double ratio = 1.0;  // kRatio
     // kControls: elevator, aileron, rudder -1..1, brakes 0..1, and the
     // throttles' rate, -1 (closing at full rate) .. 1 (opening).
     double elevator = 0.0, aileron = 0.0, rudder = 0.0, brakes = 0.0, throttle = 0.0;
@@ -183,22 +194,26 @@ public:
     // the pictures a second, rpm and running per engine, key events the page
     // caused and the latest one's vocabulary name, the flight's state, the
     // flight strip's "figures" by vocabulary name in the units the dials read
-    // (airspeed, altitude, heading, vertical_speed, pitch, bank, flaps,
-    // undercarriage.port; throttle and boost per engine; with a flight model
-    // also height above the ground and on_ground), with a flight model
-    // "hands" (the pilot has worked a control since the flight started) and
-    // "trim" ({"elevator", "rudder"}: -1..1, + nose down and right), "crashed"
-    // (what struck the ground) and "on_belly" when so, the gauges taken out by faults ("faults": [{"gauge":
-    // "Module!Gauge", "fault"}]), error (the flight model's, each fault's, a
-    // reset's that failed).
+    // (airspeed, altitude, heading, vertical_speed, pitch, bank,
+    // normal_acceleration, flaps, undercarriage.port; throttle, boost,
+    // oil_temperature and radiator_temperature per engine; with a flight
+    // model also height above the ground and on_ground, a wheel or the
+    // airframe on it), with a flight model "hands" (the pilot has worked a
+    // control since the flight started) and "trim" ({"elevator", "rudder"}:
+    // -1..1, + nose down and right), "crashed" ("crashed: the port wing tip
+    // struck the ground") and "on_belly" when so, the gauges taken out by
+    // faults ("faults": [{"gauge": "Module!Gauge", "fault"}]), error (the
+    // flight model's, each fault's, a reset's that failed).
     std::string status_json(double real_time_share, double pictures_per_second) const;
 
     // What lies under the pointer at (x, y) of the picture, for the page to
     // show: {"type":"pointer", "x", "y"} and, over a gauge, "gauge"
     // (Module!Gauge), "pixel" [x, y] of its background bitmap, "element"
     // {"index", "kind", "bitmap"} drawn topmost there, "box" {"record",
-    // "cursor", "flags"}, the mouse box the host finds there, and "help", the
-    // tooltip there. Never throws for any point.
+    // "cursor", "flags"}, the mouse box the host finds there, "help", the
+    // tooltip there, and "control" {"name", "state"}, what a pilot calls the
+    // control or instrument there and the state it is in (web/control_words.h).
+    // Never throws for any point.
     std::string pointer_json(int32_t x, int32_t y);
 
     // Saves the layout the page last sent (Input::kSave) and answers the
@@ -222,6 +237,7 @@ private:
         uint64_t updates = 0;
         bool paused = false;
         bool night = false;
+        bool keep_flight = false;  // the flight goes on in the new panel (else it starts again)
     };
     void build(const Kept* kept = nullptr);
     panels::PanelConfig read_config();
@@ -244,6 +260,8 @@ private:
     void move_gear_lever();
     void move_flap_lever(int step);
     void step_feed();
+    void rescale();
+    void forget_closed_pages();
 
     LiveOptions options_;
     // Declared in the order they must be made; torn down in reverse.
@@ -277,6 +295,18 @@ private:
     std::vector<std::pair<std::string, std::filesystem::file_time_type>> sources_;
     uint64_t generation_ = 0;
     int watch_countdown_ = 0;
+
+    // The picture's scale: the panel's own (LiveOptions::scale) times the
+    // finest pixel ratio of the pages showing it (each page's, by its id),
+    // so that none stretches it; and one the panel could not be made at
+    // (0: none), not tried again.
+    double scale_ = 1.0;
+    struct PageRatio {
+        double ratio = 1.0;
+        std::optional<std::chrono::steady_clock::time_point> closed;  // since when the page has gone
+    };
+    std::map<uint64_t, PageRatio> ratios_;
+    double refused_scale_ = 0.0;
 
     // Editing: the panel file as read or last saved, which the page's
     // layout is written into; the layout while it differs (none since the

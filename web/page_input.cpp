@@ -110,6 +110,11 @@ std::optional<Input> parse_input(std::string_view text) {
         if (!parsed) return std::nullopt;
         input.kind = Input::kEdit;
         input.layout = std::make_shared<const panels::PanelLayout>(std::move(*parsed));
+    } else if (name == "ratio") {
+        const std::optional<double> ratio = number_in(message, "ratio", 0.1, 16.0);
+        if (!ratio) return std::nullopt;
+        input.kind = Input::kRatio;
+        input.ratio = *ratio;
     } else if (name == "save") {
         const auto overwrite = message.find("overwrite");
         input.kind = Input::kSave;

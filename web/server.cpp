@@ -111,7 +111,17 @@ public:
     }
     void drained(uint64_t id) override { feed(id); }
     void closed(uint64_t id) override {
-        if (pages_.erase(id) != 0) --exchange_.pages;
+        if (pages_.erase(id) == 0) return;
+        --exchange_.pages;
+        // Its pixel ratio no longer counts for the picture's scale.
+        try {
+            Input gone;
+            gone.kind = Input::kPageClosed;
+            gone.page = id;
+            exchange_.push(gone);
+        } catch (const std::exception&) {
+            // Not queued: the picture stays at the scale that page asked for.
+        }
     }
     void woken() override {
         for (auto& [id, answer] : exchange_.take_answers()) {

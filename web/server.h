@@ -22,7 +22,9 @@
 //                            "rudder" (-1..1), "brakes" (0..1), "throttle" (the throttles' rate, -1..1, 0 when
 //                            missing)}, sent as they change, {"t":"gear"} (the undercarriage lever to its other
 //                            end), {"t":"flaps", "step": 1 (a step down) or -1}, {"t":"trim", "axis":
-//                            "elevator"|"rudder", "step": 1 (nose down, to starboard) or -1}; with --edit,
+//                            "elevator"|"rudder", "step": 1 (nose down, to starboard) or -1}, {"t":"ratio",
+//                            "ratio"} (device pixels per CSS pixel: the picture is drawn at the finest ratio
+//                            of the pages open, a layout message following); with --edit,
 //                            {"t":"edit", "layout"} (web/panel_editing.h) makes the panel so laid out, and
 //                            {"t":"save", "overwrite"} saves it, answered {"type":"saved", ...}
 //                            (LivePanel::save); the layout message then carries "edit" (LivePanel::edit_json)

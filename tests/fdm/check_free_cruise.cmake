@@ -1,8 +1,8 @@
 # Flies fdm/scripts/free_cruise.xml through gaugebench fly, nobody at the
 # controls, and checks from the script's CSV that once the script pilot has
 # let go (25 s) the aircraft holds its height within 100 ft and its heading
-# within 5 degrees for a minute. Skipped, saying so, where JSBSim is not
-# installed.
+# within 5 degrees for a minute, and that the summary says it began in the
+# air. Skipped, saying so, where JSBSim is not installed.
 #
 #   cmake -DJSBSIM=<JSBSim> -DFDM_DIR=<repo>/fdm -DGAUGEBENCH=<gaugebench> -DMODULES=<dir>
 #         -DPANEL=<panel.cfg> -DWORK_DIR=<scratch> -P check_free_cruise.cmake
@@ -11,16 +11,18 @@ file(REMOVE "${WORK_DIR}/flight.json")
 fly_in_scratch(free_cruise.xml ARGS --end 85 --json ${WORK_DIR}/flight.json)
 
 # Its --json summary as a program reads it: the engines by the crew's numbers,
-# the flight ended by --end, the model's CSV among the files written.
+# the flight begun in the air and ended by --end, the model's CSV among the
+# files written; the printed summary says it began in the air.
 file(READ "${WORK_DIR}/flight.json" summary)
 string(JSON engines LENGTH "${summary}" engines)
 string(JSON first GET "${summary}" engines 0 engine)
 string(JSON last GET "${summary}" engines 3 engine)
+string(JSON airborne GET "${summary}" airborne_at_start)
 string(JSON ended_by GET "${summary}" ended by)
 string(JSON files GET "${summary}" files_written)
-if(NOT engines EQUAL 4 OR NOT first EQUAL 1 OR NOT last EQUAL 4 OR NOT ended_by STREQUAL "--end"
-   OR NOT files MATCHES "/out/free_cruise.csv\"")
-  message(FATAL_ERROR "fdm_free_cruise: the --json summary is not what the flight did:\n${summary}")
+if(NOT engines EQUAL 4 OR NOT first EQUAL 1 OR NOT last EQUAL 4 OR NOT airborne OR NOT ended_by STREQUAL "--end"
+   OR NOT files MATCHES "/out/free_cruise.csv\"" OR NOT fly_output MATCHES "\n  lift-off: none, airborne at the start\n")
+  message(FATAL_ERROR "fdm_free_cruise: the summaries are not what the flight did:\n${summary}\n${fly_output}")
 endif()
 
 # The heading is taken the short way round from the first one.

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <memory>
 #include <numbers>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -263,35 +264,77 @@ TEST_F(Flying, ThePilotsControlsSetTheModelsProperties) {
 }
 
 // Wheels up onto the runway: level, the belly scrapes to a stop and no
-// crash; a wing held down, its tip strikes first and the crash names it.
+// crash; a wing held down, its tip strikes first and the crash names it;
+// the engines started on the way and the belly taking only 5 ft/s, the
+// crash says how fast it came down and stops the engines.
 TEST_F(Flying, TheModelSaysWhatStruckTheGround) {
     std::string belly;
     std::getline(std::ifstream(root_ / "scripts" / "belly_landing.xml"), belly, '\0');
     const std::string hold = "<set name=\"korvane/pilot/roll-hold\" value=\"1\"/>";
+    const std::string let_go = "<event name=\"down: hands off\">";
     ASSERT_NE(belly.find(hold), std::string::npos);
+    ASSERT_NE(belly.find(let_go), std::string::npos);
+    std::string engines = "<set name=\"korvane/pilot/pitch-deg\" value=\"9\"/>"
+                          "<set name=\"korvane/belly-limit-fps\" value=\"5\"/>";
+    std::string all_running, let_go_starters;
+    for (int n = 0; n < sim::kEngineCount; ++n) {
+        const std::string engine = "[" + std::to_string(n) + "]";
+        for (const char* set : {"korvane/engine#/magneto-1", "korvane/engine#/magneto-2", "korvane/engine#/booster-pump",
+                                "korvane/engine#/starter", "fcs/mixture-cmd-norm#"}) {
+            std::string name = set;
+            name.replace(name.find('#'), 1, engine);
+            engines += "<set name=\"" + name + "\" value=\"1\"/>";
+        }
+        engines += "<set name=\"fcs/throttle-cmd-norm" + engine + "\" value=\"0.6\"/>";
+        all_running += " propulsion/engine" + engine + "/set-running ge 1\n";
+        let_go_starters += "<set name=\"korvane/engine" + engine + "/starter\" value=\"0\"/>";
+    }
+    const std::string down = "<event name=\"running: down\"><condition>" + all_running + "</condition>" +
+                             let_go_starters + "<set name=\"korvane/pilot/pitch-deg\" value=\"0\"/></event>";
     const struct {
         const char* script;
         const char* bank;  // the bank held on the way down; null: the script's level
-        const char* struck;
+        bool engines;      // started on the way down, the belly taking 5 ft/s
+        const char* sentence;  // null: no crash
     } cases[] = {
-        {"belly_landing.xml", nullptr, nullptr},
-        {"port_wing_down.xml", "-40", "the port wing tip"},
-        {"starboard_wing_down.xml", "40", "the starboard wing tip"},
+        {"belly_landing.xml", nullptr, false, nullptr},
+        {"port_wing_down.xml", "-40", false, "^the port wing tip struck the ground$"},
+        {"starboard_wing_down.xml", "40", false, "^the starboard wing tip struck the ground$"},
+        {"hard_belly.xml", nullptr, true, "^the belly struck the ground at [0-9.]+ ft/s \\(more than 5 ft/s\\)$"},
     };
     for (const auto& c : cases) {
-        if (c.bank != nullptr) {
-            std::string script = belly;
-            script.insert(script.find(hold),
-                          std::string("<set name=\"korvane/pilot/bank-deg\" value=\"") + c.bank + "\"/>");
-            write(c.script, script);
+        std::string script = belly;
+        if (c.bank != nullptr)
+            script.insert(script.find(hold), std::string("<set name=\"korvane/pilot/bank-deg\" value=\"") + c.bank + "\"/>");
+        if (c.engines) {
+            script.insert(script.find(let_go), down);
+            script.insert(script.find(hold) + hold.size(), engines);
         }
+        if (script != belly) write(c.script, script);
         runtime::Host host;
         flightmodel::CoupledFlight flight(run(c.script), host);
-        while (flight.update() && !flight.state().crashed) {}
+        int ran = 0;
+        const auto running = [&] {
+            int count = 0;
+            for (int n = 0; n < sim::kEngineCount; ++n) count += host.vars().get(sim::token::engine_running(n)) != 0.0;
+            return count;
+        };
+        while (flight.update() && !flight.state().crashed) ran = std::max(ran, running());
         const flightmodel::FlightState state = flight.state();
-        EXPECT_STREQ(state.struck != nullptr ? state.struck : "no crash", c.struck != nullptr ? c.struck : "no crash")
-            << c.script << " at " << flight.time() << " s";
-        if (c.struck == nullptr) EXPECT_TRUE(state.on_belly && state.stopped) << c.script;
+        const std::string sentence = flightmodel::crash_sentence(state);
+        EXPECT_EQ(state.crashed, c.sentence != nullptr) << c.script << " at " << flight.time() << " s: " << sentence;
+        if (c.sentence == nullptr) {
+            EXPECT_TRUE(state.on_belly && state.stopped) << c.script;
+        } else {
+            EXPECT_TRUE(std::regex_search(sentence, std::regex(c.sentence))) << sentence;
+        }
+        if (!c.engines) continue;
+        // Running as it struck, stopped and winding down 3 s after.
+        EXPECT_EQ(ran, sim::kEngineCount);
+        const double struck_rpm = host.vars().get(sim::token::engine_speed(0));
+        for (int update = 0; update < 3 * runtime::Host::kUpdatesPerSecond; ++update) ASSERT_TRUE(flight.update());
+        EXPECT_EQ(running(), 0);
+        EXPECT_LT(host.vars().get(sim::token::engine_speed(0)), struck_rpm);
     }
 }
 
@@ -475,33 +518,39 @@ TEST(Coupling, FlapDialReadsTheModelsFlapAngle) {
     }
 }
 
-// What struck the ground, by Systems/ground.xml's numbers; the belly and
-// standing still apart from a crash.
+// What struck the ground, by Systems/ground.xml's numbers, told as a
+// sentence; the belly, a wheel and standing still apart from a crash.
 TEST(Coupling, StateNamesWhatStruckTheGround) {
     const Coupling coupling;
     const auto at = [&](const char* property) { return static_cast<size_t>(coupling.property_index(property)); };
     const struct {
-        double cause, belly, ground_fps;
-        const char* struck;  // null: no crash
-        bool on_belly, stopped;
+        double cause, belly, wow, ground_fps, sink_fps;
+        const char* sentence;  // empty: no crash
+        bool on_belly, on_ground, stopped;
     } cases[] = {
-        {0.0, 0.0, 150.0, nullptr, false, false},
-        {0.0, 1.0, 0.5, nullptr, true, true},
-        {1.0, 0.0, 80.0, "the nose", false, false},
-        {3.0, 0.0, 80.0, "the port wing tip", false, false},
-        {4.0, 1.0, 0.0, "the starboard wing tip", true, true},
-        {5.0, 1.0, 60.0, "the belly, coming down faster than 15 ft/s", true, false},
-        {9.0, 0.0, 0.0, "the airframe", false, true},
+        {0.0, 0.0, 0.0, 150.0, 0.0, "", false, false, false},
+        {0.0, 0.0, 1.0, 150.0, 0.0, "", false, true, false},
+        {0.0, 1.0, 0.0, 0.5, 0.0, "", true, true, true},
+        {1.0, 0.0, 1.0, 80.0, 4.0, "the nose struck the ground", false, true, false},
+        {3.0, 0.0, 0.0, 80.0, 9.0, "the port wing tip struck the ground", false, false, false},
+        {4.0, 1.0, 0.0, 0.0, 2.0, "the starboard wing tip struck the ground", true, true, true},
+        {5.0, 1.0, 0.0, 60.0, 23.4, "the belly struck the ground at 23 ft/s (more than 15 ft/s)", true, true, false},
+        {5.0, 1.0, 0.0, 60.0, 15.3, "the belly struck the ground at 15.3 ft/s (more than 15 ft/s)", true, true, false},
+        {9.0, 0.0, 0.0, 0.0, 0.0, "the airframe struck the ground", false, false, true},
     };
     for (const auto& c : cases) {
         std::vector<double> frame(coupling.properties().size(), 0.0);
         frame[at("korvane/crash-cause")] = c.cause;
         frame[at("korvane/contact/belly")] = c.belly;
+        frame[at("gear/wow")] = c.wow;
         frame[at("velocities/vg-fps")] = c.ground_fps;
+        frame[at("korvane/crash-sink-fps")] = c.sink_fps;
+        frame[at("korvane/belly-limit-fps")] = 15.0;
         const flightmodel::FlightState state = coupling.state(frame);
-        EXPECT_EQ(state.crashed, c.struck != nullptr) << c.cause;
-        EXPECT_STREQ(state.struck != nullptr ? state.struck : "", c.struck != nullptr ? c.struck : "") << c.cause;
+        EXPECT_EQ(state.crashed, *c.sentence != '\0') << c.cause;
+        EXPECT_EQ(flightmodel::crash_sentence(state), c.sentence) << c.cause;
         EXPECT_EQ(state.on_belly, c.on_belly) << c.cause;
+        EXPECT_EQ(state.on_ground, c.on_ground) << c.cause;
         EXPECT_EQ(state.stopped, c.stopped) << c.cause;
     }
 }

@@ -44,12 +44,13 @@ print 61 L:Bombs_dropped
 snapshot out/frame_001.png
 snapshot airspeed.png Airspeed
 echo   engines running, climbing
+update 900 until oil_temperature.2 >= 40 degC
 )";
 
 TEST(ScenarioFormat, ReadsEveryCommand) {
     // As a Windows editor saves it: with a byte-order mark in front.
     const Scenario scenario = Scenario::parse(std::string("\xEF\xBB\xBF") + kEveryCommand, "scenarios/takeoff.txt");
-    ASSERT_EQ(scenario.commands.size(), 18u);
+    ASSERT_EQ(scenario.commands.size(), 19u);
     const auto& c = scenario.commands;
     EXPECT_EQ(c[0].line, 2);
     EXPECT_EQ(std::get<sc::Panel>(c[0].action).path, "../panel/cockpit.cfg");
@@ -99,6 +100,13 @@ TEST(ScenarioFormat, ReadsEveryCommand) {
     EXPECT_EQ(std::get<sc::Snapshot>(c[16].action).gauge, "Airspeed");
     EXPECT_EQ(std::get<sc::Echo>(c[17].action).text, "engines running, climbing");
     EXPECT_EQ(c[17].line, 20);
+    const auto& until = std::get<sc::Update>(c[18].action);
+    EXPECT_EQ(until.count, 900u);
+    ASSERT_TRUE(until.until.has_value());
+    EXPECT_EQ(until.until->variable.text(), "oil_temperature.2");
+    EXPECT_EQ(until.until->compare, sc::Until::kAtLeast);
+    EXPECT_DOUBLE_EQ(until.until->value, sim::unit::kRankineAtFreezing + 40.0 / sim::unit::kCelsiusPerRankine);
+    EXPECT_EQ(until.until->text, "oil_temperature.2 >= 40 degC");
 
     EXPECT_EQ(scenario.panel_path(), "panel/cockpit.cfg");
     EXPECT_DOUBLE_EQ(scenario.scale(), 1.5);
@@ -133,6 +141,10 @@ const BadScenario kBadScenarios[] = {
     {"set of a non-number", "# first\nset 61 fast\n", 2, "value 'fast' is not a number"},
     {"update of zero", "update 0\n", 1, "update count '0'"},
     {"update of too many", "update 10000001\n", 1, "update count"},
+    {"update until without its most", "update until running.1 > 0\n", 1, "usage: update [count] or update <most>"},
+    {"update while", "update 9 while running.1 > 0\n", 1, "usage: update"},
+    {"update until equal", "update 9 until running.1 = 1\n", 1, "compare with >, >=, < or <=, not '='"},
+    {"update until beyond the range", "update 9 until throttle.1 > 120\n", 1, "throttle.1 takes 0 to 100"},
     {"click without y", "click Altimeter 130\n", 1, "usage: click"},
     {"click at a word", "click Altimeter here 3\n", 1, "x 'here' is not a number"},
     {"drag without to", "drag Throttle 1 2 3 4 5\n", 1, "usage: drag"},
@@ -328,6 +340,18 @@ TEST_F(ScenarioRun, SetsVariablesUpdatesAndPrints) {
         if (event.id == fx::service_report(0, kServiceUpdate)) ++dials_updates;
     }
     EXPECT_EQ(dials_updates, 3u);
+}
+
+// An update waits for a condition, at most its count: the engine started
+// with a magneto on runs KeyModel::kStartUpdates updates later; one that
+// never comes true runs them all and says so.
+TEST_F(ScenarioRun, UpdatesUntilAConditionHolds) {
+    run("key magneto_1_toggle.1\nkey engine_start.1\nupdate 50 until running.1 >= 1\nprint running.1\n"
+        "update 7 until engine_speed.1 > 4000 rpm\nupdate 5 until running.1 > 0\n");
+    EXPECT_EQ(read(out), "[update " + std::to_string(runtime::KeyModel::kStartUpdates) + "]  running.1 = 1\n");
+    EXPECT_EQ(runner.updates_run(), runtime::KeyModel::kStartUpdates + 7u);
+    ASSERT_EQ(runner.warnings().size(), 1u);
+    EXPECT_EQ(runner.warnings()[0], "run.txt:5: 'engine_speed.1 > 4000 rpm' did not come true in 7 updates");
 }
 
 TEST_F(ScenarioRun, ClicksAtBitmapPointsWhateverTheDisplaySize) {

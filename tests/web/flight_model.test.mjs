@@ -6,9 +6,11 @@
 import { describe, test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { existsSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, symlinkSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import path from 'node:path';
 import { chromium } from 'playwright-core';
-import { jsbsim, kPatience, startServer, stopServer } from './serve.mjs';
+import { jsbsim, kPatience, root, startServer, stopServer } from './serve.mjs';
 import { centroid, clockwiseFromLeft, pageTools, tilt, whiteOnlyIn } from './page_tools.mjs';
 
 const skip = existsSync(jsbsim) ? false : `JSBSim is not installed at ${jsbsim} (scripts/install-deps.sh installs it)`;
@@ -357,4 +359,62 @@ test('ArrowDown held raises the vertical speed, ArrowUp held lowers it: the VSI 
   const [upBar, downBar] = [whiteOnlyIn(backHorizon, forwardHorizon), whiteOnlyIn(forwardHorizon, backHorizon)].map(centroid);
   assert.ok(upBar.y > 5 && downBar.y < upBar.y - 10,
     `the horizon bar ${upBar.y.toFixed(0)} then ${downBar.y.toFixed(0)} px below the centre`);
+});
+
+// Wheels up onto the runway, the port wing held down (a copy of the belly
+// landing in a scratch root): the crash is told and the strip says where
+// the aircraft is; the stick indicator is a size a pilot reads, and the
+// help names the gamepad's trim. A second page at device scale 2 has the
+// picture drawn again for its pixels, the flight going on through it.
+test('a crash is told and the page says so; the picture follows a page at device scale 2, the flight going on', { skip }, async () => {
+  const scratch = mkdtempSync(path.join(tmpdir(), 'crash-'));
+  const hold = '<set name="korvane/pilot/roll-hold" value="1"/>';
+  mkdirSync(path.join(scratch, 'scripts'));
+  symlinkSync(path.join(root, 'fdm/aircraft'), path.join(scratch, 'aircraft'));
+  writeFileSync(path.join(scratch, 'scripts/crash.xml'), readFileSync(path.join(root, 'fdm/scripts/belly_landing.xml'), 'utf8')
+    .replace(hold, `<set name="korvane/pilot/bank-deg" value="-40"/>${hold}`));
+  const crash = { server: await startServer(['--fdm', path.join(scratch, 'scripts/crash.xml'), '--aircraft-root', scratch,
+    '--jsbsim', jsbsim], undefined, []), model: flightTracker() };
+  let fine;
+  try {
+    await openPage(crash);
+    const { page } = crash;
+    await page.waitForFunction(() => window.live.status.crashed, null, { timeout: kPatience });
+    await crash.tools.updatesLater(2);
+    const shown = await page.evaluate(() => ({
+      status: document.getElementById('status').textContent,
+      error: document.getElementById('error').textContent,
+      height: document.querySelector('[data-figure="height"]').textContent,
+      indicator: document.getElementById('controls').getBoundingClientRect(),
+    }));
+    assert.match(shown.status, /^crashed ·/);
+    assert.equal(shown.error, 'crashed: the port wing tip struck the ground');
+    assert.equal(shown.height, 'HGTon the ground');
+    assert.ok(shown.indicator.width >= 48 && shown.indicator.height >= 48,
+      `the stick indicator ${shown.indicator.width}×${shown.indicator.height} CSS px`);
+    await page.keyboard.press('?');
+    assert.match(await page.evaluate(() => document.getElementById('help').innerText),
+      /Gamepad\s+[^\n]*Direction pad: elevator trim/);
+    await page.keyboard.press('?');
+
+    // Long enough after the crash that a flight started again would show an earlier time.
+    await page.waitForFunction(() => window.live.status.time >= 4, null, { timeout: kPatience });
+    const [time, width] = await page.evaluate(() => [window.live.status.time, document.getElementById('panel').width]);
+    fine = await browser.newPage({ viewport: { width: 1400, height: 800 }, deviceScaleFactor: 2 });
+    await fine.goto(`http://127.0.0.1:${crash.server.port}/`);
+    for (const each of [page, fine]) {
+      await each.waitForFunction((w) => document.getElementById('panel').width === 2 * w, width, { timeout: kPatience });
+    }
+    await fine.waitForFunction(() => window.live.status?.crashed, null, { timeout: kPatience });
+    const after = await fine.evaluate(() => {
+      const indicator = document.getElementById('controls');
+      return { time: window.live.status.time, backing: indicator.width / indicator.getBoundingClientRect().width };
+    });
+    assert.ok(after.time >= time, `the flight went on (${time.toFixed(2)} s, then ${after.time.toFixed(2)} s)`);
+    assert.equal(after.backing, 2, 'the indicator is drawn at the device pixels too');
+  } finally {
+    await fine?.close();
+    await land(crash);
+    rmSync(scratch, { recursive: true, force: true });
+  }
 });

@@ -36,17 +36,23 @@ after(async () => {
   if (server) await stopServer(server);
 });
 
-test('the page shows the panel as gaugebench scenario draws it after the same scenario', async () => {
-  // The page's scenario, ended by a snapshot: the live page starts from the
-  // state the scenario command leaves.
+test('the page shows the panel as gaugebench scenario draws it after the same scenario, at its device pixels', async () => {
+  // The page's scenario, ended by a snapshot at the page's pixel ratio: the
+  // live page starts from the state the scenario command leaves, and is
+  // drawn for its device pixels.
   const out = mkdtempSync(path.join(tmpdir(), 'live-panel-'));
   const script = path.join(out, 'page.txt');
+  const ratio = await page.evaluate(() => devicePixelRatio);
   const lines = readFileSync(path.join(root, 'tests/web/engines_stopped.txt'), 'utf8')
-    .replace('panel ../../panel/panel.cfg', `panel ${panelConfig}`);
+    .replace('panel ../../panel/panel.cfg', `panel ${panelConfig}\nscale ${ratio}`);
   writeFileSync(script, `${lines}snapshot panel.png\n`);
   execFileSync(gaugebench, ['scenario', script, '--out', out, '--no-progress', ...modules]);
   const picture = path.join(out, 'panel.png');
   const reference = `data:image/png;base64,${readFileSync(picture).toString('base64')}`;
+  // The picture made again for the page's pixels once it said how many it has.
+  await page.waitForFunction((w) => document.getElementById('panel').width === w,
+    readFileSync(picture).readUInt32BE(16), { timeout: kPatience });
+  await updatesLater(2);
   const { width, height, same } = await page.evaluate(async (url) => {
     const canvas = document.getElementById('panel');
     const image = new Image();
@@ -83,17 +89,19 @@ function drumWindow(gauge) {
 // `watch` names another), the cursor. In order: engine 0 starts stopped
 // with its magnetos off (engines_stopped.txt), so it can be armed, and its
 // held starter cranks without catching.
+// The line under the panel names the control as a pilot does, and its state.
 const controls = [
   { what: 'the starter arming click', gauge: 'Korvane!Starter_Switch', box: 0, act: 'click', cursor: 'default',
-    events: (n) => n === 0, changes: true },
+    events: (n) => n === 0, changes: true, line: /^Starter arming switch, engine 1: OFF$/ },
   { what: 'a held starter button', gauge: 'Korvane!Starter_Switch', box: 1, act: 'hold', cursor: 'pointer',
-    events: (n) => n >= 5, changes: false },
+    events: (n) => n >= 5, changes: false, line: /^Starter button, engine 1: engine stopped$/ },
   { what: 'a throttle dragged down', gauge: 'Korvane!Throttle', box: 0, act: 'drag', cursor: 'grab',
-    events: (n) => n >= 2, changes: true },
+    events: (n) => n >= 2, changes: true, line: /^Throttle lever, engine 1: \d+%$/ },
   { what: 'a magneto switch click', gauge: 'Korvane!Magneto_Switch', box: 0, act: 'click', cursor: 'pointer',
-    events: (n) => n === 1, changes: true },
+    events: (n) => n === 1, changes: true, line: /^Magneto 1, engine 1: OFF$/ },
   { what: 'the altimeter knob turned up rolls the drums', gauge: 'Korvane!Altimeter', box: 1, act: 'click',
-    cursor: 'default', events: (n) => n === 0, changes: true, watch: drumWindow },
+    cursor: 'default', events: (n) => n === 0, changes: true, watch: drumWindow,
+    line: /^Altimeter pressure setting \(millibars\): \d+ mb, \d+ ft$/ },
 ];
 
 for (const control of controls) {
@@ -104,6 +112,8 @@ for (const control of controls) {
     // The cursor follows the host's answer for the point.
     await page.waitForFunction((want) => document.getElementById('panel').style.cursor === want, control.cursor,
       { timeout: kPatience });
+    await page.waitForFunction((want) => new RegExp(want).test(document.getElementById('pointer').textContent),
+      control.line.source, { timeout: kPatience });
     await updatesLater(2);
     const picture = await pixels(box);
     const eventsBefore = (await status()).events;
@@ -157,9 +167,14 @@ test('the help text shows as the tooltip, keys send their events', async () => {
   const expected = parent.help_text || `help id ${parent.help}`;
   await page.waitForFunction((want) => document.getElementById('panel').title === want, `${withHelp.name}: ${expected}`,
     { timeout: kPatience });
-  // The line under the panel names the gauge and the bitmap pixel under the pointer.
-  assert.match(await page.evaluate(() => document.getElementById('pointer').textContent),
-    new RegExp(`^${withHelp.name} .*pixel \\d+, \\d+`));
+  // The line under the panel names the instrument and its reading; its
+  // tooltip the gauge and the bitmap pixel under the pointer.
+  const line = await page.evaluate(() => {
+    const pointer = document.getElementById('pointer');
+    return { text: pointer.textContent, title: pointer.title };
+  });
+  assert.ok(line.text.startsWith(`${parent.help_text}: `) && /\d/.test(line.text), line.text);
+  assert.match(line.title, new RegExp(`^${withHelp.name} .*pixel \\d+, \\d+`));
 
   const bombs = (await status()).bombs;
   await page.keyboard.press('b');
@@ -189,10 +204,15 @@ test('at 1920×950 the whole panel and the flight figures fit the window, with n
         recorded: seen('recorded'), stick: seen('controls'), airspeed: document.getElementById('figures').textContent,
       };
     });
-    assert.deepEqual({ ...shown, filled: shown.filled > 0.75, airspeed: /IAS\d+ kt/.test(shown.airspeed) },
-      { scrolls: false, panel: true, strip: true, filled: true, recorded: false, stick: false, airspeed: true });
+    // The strip has what the warm-up waits for, and the g.
+    const strip = /IAS\d+ kt.*G-?\d+\.\d g.*OIL(-?\d+ ){4}°C.*COOL(-?\d+ ){4}°C/;
+    assert.deepEqual({ ...shown, filled: shown.filled > 0.75, airspeed: strip.test(shown.airspeed) },
+      { scrolls: false, panel: true, strip: true, filled: true, recorded: false, stick: false, airspeed: true },
+      shown.airspeed);
     await wide.keyboard.press('?');
-    assert.equal(await wide.evaluate(() => document.getElementById('help').open), true, '"?" shows the keys');
+    const help = await wide.evaluate(() => ({ open: document.getElementById('help').open, text: document.getElementById('help').innerText }));
+    assert.equal(help.open, true, '"?" shows the help');
+    assert.match(help.text, /Magnetos: .*ON.*\n.*ARM: .*\n.*START: press and hold/, 'the engine start drill');
   } finally {
     await wide.close();
   }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -74,6 +75,103 @@ TEST_F(LivePanelTest, PointerNamesWhatLiesBeneath) {
     EXPECT_GT(middle["element"]["bitmap"].get<int>(), 0);
 }
 
+// What a pilot is told lies under the pointer: a switch by the key event its
+// box sends, a starter's by the table of controls whose records say nothing,
+// a lever by the variable its knob shows wherever in its box the knob is, an
+// instrument by its tooltip (else its variable), each with the state it is
+// in. Points are picture pixels, the gauges at their bitmaps' size.
+TEST_F(LivePanelTest, PointerNamesTheControlAndItsStateForAPilot) {
+    const fs::path path = dir_ / "controls.cfg";
+    std::ofstream(path) << "[Window00]\nsize_mm=1400,700\nvisible=1\ngauge00=Korvane!Magneto_Switch, 0, 0\n"
+                           "gauge01=Korvane!Starter_Switch, 0, 200\ngauge02=Korvane!Throttle, 400, 0\n"
+                           "gauge03=Korvane!Airspeed, 700, 0\ngauge04=Korvane!Tachometer2, 1000, 0\n"
+                           "gauge05=Korvane!Fuel_Quantity_Stbd_1, 700, 300\n";
+    web::LiveOptions live = options(path.string());
+    live.steady_state = [](runtime::Host& host) {
+        host.vars().set(sim::token::first_magneto(1), 1.0);
+        host.vars().set(sim::token::engine_running(1), 1.0);
+        host.vars().set(sim::token::throttle_lever(0), 0.2 * sim::event::kLeverMaximum);
+        host.vars().set(sim::token::throttle_lever(3), sim::event::kLeverMaximum);
+        host.vars().set(sim::token::kIndicatedAirspeed, 161.8);
+        host.vars().set(sim::token::engine_speed(1), 2650.0);
+        host.vars().set(sim::token::tank_level(3), 0.85 * sim::unit::kFullTankLevel);
+    };
+    web::LivePanel panel(live);
+    panel.step();
+    const struct {
+        int x, y;
+        const char* name;
+        const char* state;
+    } cases[] = {
+        {112, 69, "Magneto 1, engine 2", "ON"},
+        {157, 69, "Magneto 2, engine 2", "OFF"},
+        {37, 226, "Starter arming switch, engine 1", "OFF"},
+        {112, 284, "Starter button, engine 2", "engine running"},
+        {444, 57, "Throttle lever, engine 1", "20%"},  // the box's middle, the knob low in its slot
+        {622, 57, "Throttle lever, engine 4", "100%"},
+        {839, 60, "Airspeed indicator", "162 kt"},
+        {1085, 40, "Engine speed (rpm), engine 2", "2650 rpm"},
+        {760, 360, "Tank level, stbd 1", "85%"},
+    };
+    for (const auto& c : cases) {
+        const nlohmann::json control = nlohmann::json::parse(panel.pointer_json(c.x, c.y))["control"];
+        EXPECT_EQ(control.value("name", ""), c.name) << c.x << "," << c.y;
+        EXPECT_EQ(control.value("state", ""), c.state) << c.x << "," << c.y;
+    }
+    // Armed, the arming switch's icon says so.
+    web::Input click;
+    click.kind = web::Input::kPress;
+    click.x = 37;
+    click.y = 226;
+    panel.apply(click);
+    click.kind = web::Input::kRelease;
+    panel.apply(click);
+    panel.step();
+    EXPECT_EQ(nlohmann::json::parse(panel.pointer_json(37, 226))["control"]["state"], "ARMED");
+}
+
+// The picture at the finest pixel ratio of the pages open (to the quarter
+// above, 1 at least), back to the panel's own once they have gone (at the
+// next update, here); the panel made again each time, its clock and
+// variables kept.
+TEST_F(LivePanelTest, PictureFollowsTheFinestPixelRatioOfThePagesOpen) {
+    web::LiveOptions live = options(write_panel(40));
+    live.scale = 0.5;
+    live.closed_page_seconds = 0.0;
+    web::LivePanel panel(live);
+    const int width = panel.width();
+    web::Input input;
+    input.kind = web::Input::kNight;
+    panel.apply(input);
+    for (int i = 0; i < 18; ++i) panel.step();
+    input.kind = web::Input::kPause;
+    panel.apply(input);  // paused, it still forgets the pages gone
+    const struct {
+        web::Input::Kind kind;
+        uint64_t page;
+        double ratio;
+        double scale;  // of the picture, over the panel's own
+    } steps[] = {
+        {web::Input::kRatio, 1, 2.0, 2.0},       {web::Input::kRatio, 2, 1.1, 2.0},
+        {web::Input::kRatio, 1, 0.5, 1.25},      {web::Input::kPageClosed, 2, 1.0, 1.0},
+        {web::Input::kRatio, 3, 9.0, 4.0},       {web::Input::kPageClosed, 3, 1.0, 1.0},
+    };
+    for (const auto& step : steps) {
+        const uint64_t generation = panel.layout_generation();
+        const int before = panel.width();
+        input.kind = step.kind;
+        input.page = step.page;
+        input.ratio = step.ratio;
+        panel.apply(input);
+        if (step.kind == web::Input::kPageClosed) panel.step();
+        EXPECT_EQ(panel.width(), static_cast<int>(std::ceil(width * step.scale))) << step.page << " " << step.ratio;
+        EXPECT_EQ(panel.layout_generation() != generation, panel.width() != before) << "made again only to rescale";
+        const nlohmann::json now = status(panel);
+        EXPECT_NEAR(now["time"].get<double>(), 1.0, 1e-9);
+        EXPECT_EQ(now["night"], true);
+    }
+}
+
 // With a trace, the gauge's latest calls come with the answer, the newest
 // last: of an update, the gauge's callback, the host's failure check by the
 // failures' names and the needle's callback; without one, none.
@@ -123,6 +221,12 @@ TEST_F(LivePanelTest, StatusGivesFiguresInTheDialsUnitsAndEventsByName) {
         {sim::token::throttle_lever(3), sim::event::kLeverMaximum, "throttle", 3, 100.0},
         // 6 lb/in² above the dial's datum, not 6 above one standard atmosphere.
         {sim::token::manifold_pressure(1), sim::unit::kBoostDatumPsf + 6 * 144.0, "boost", 1, 6.0},
+        // What the warm-up waits for, and the pull.
+        {sim::token::oil_temperature(2), sim::unit::kRankineAtFreezing + 40.0 / sim::unit::kCelsiusPerRankine,
+         "oil_temperature", 2, 40.0},
+        {sim::token::radiator_temperature(0), sim::unit::kRankineAtFreezing + 60.0 / sim::unit::kCelsiusPerRankine,
+         "radiator_temperature", 0, 60.0},
+        {sim::token::kNormalAcceleration, 2.5 * sim::unit::kAccelerometerUnitsPerG, "normal_acceleration", -1, 2.5},
     };
     web::LiveOptions live = options(write_panel(40));
     live.steady_state = [&cases](runtime::Host& host) {

@@ -17,6 +17,7 @@ struct Case {
     double elevator = 0.0, aileron = 0.0, rudder = 0.0, brakes = 0.0, throttle = 0.0;
     int step = 0;
     int axis = 0;
+    double ratio = 1.0;
 };
 
 const Case kCases[] = {
@@ -28,6 +29,7 @@ const Case kCases[] = {
     {R"({"t":"flaps","step":-1})", Input::kFlaps, 0, 0, 0, 0, 0, -1},
     {R"({"t":"trim","axis":"elevator","step":-1})", Input::kTrim, 0, 0, 0, 0, 0, -1, 0},
     {R"({"t":"trim","axis":"rudder","step":1})", Input::kTrim, 0, 0, 0, 0, 0, 1, 1},
+    {R"({"t":"ratio","ratio":2.625})", Input::kRatio, 0, 0, 0, 0, 0, 0, 0, 2.625},
     // Out of range, of the wrong type, missing or absurd.
     {R"({"t":"controls","elevator":1.0001,"aileron":0,"rudder":0,"brakes":0})", std::nullopt},
     {R"({"t":"controls","elevator":0,"aileron":-2,"rudder":0,"brakes":0})", std::nullopt},
@@ -46,6 +48,9 @@ const Case kCases[] = {
     {R"({"t":"trim","axis":0,"step":1})", std::nullopt},
     {R"({"t":"trim","axis":"rudder","step":2})", std::nullopt},
     {R"({"t":"trim","step":1})", std::nullopt},
+    {R"({"t":"ratio","ratio":0})", std::nullopt},
+    {R"({"t":"ratio","ratio":"2"})", std::nullopt},
+    {R"({"t":"ratio"})", std::nullopt},
 };
 
 TEST(PilotInput, PositionsInRangeBecomeInputsAndAnythingElseIsDropped) {
@@ -62,6 +67,7 @@ TEST(PilotInput, PositionsInRangeBecomeInputsAndAnythingElseIsDropped) {
         EXPECT_EQ(input->throttle, c.throttle);
         EXPECT_EQ(input->step, c.step);
         EXPECT_EQ(input->axis, c.axis);
+        EXPECT_EQ(input->ratio, c.ratio);
     }
 }
 

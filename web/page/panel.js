@@ -85,6 +85,8 @@ const kStrip = [
   ['vertical_speed', 'CLIMB', 'rate of climb', (f) => signed(Math.round(f.vertical_speed / 10) * 10)],
   ['pitch', 'PITCH', 'pitch, nose up positive', (f) => signed(f.pitch, 1)],
   ['bank', 'BANK', 'bank', (f) => `${Math.abs(f.bank).toFixed(1)}°${f.bank > 0.05 ? ' L' : f.bank < -0.05 ? ' R' : ''}`],
+  ['normal_acceleration', 'G', 'normal acceleration, pressing into the seat positive',
+    (f) => f.normal_acceleration.toFixed(1)],
   ['flaps', 'FLAPS', 'flaps', (f) => leverText(f.flaps)],
   ['undercarriage.port', 'GEAR', 'undercarriage', (f) => leverText(f['undercarriage.port'])],
   ['trim', 'TRIM', 'trim tabs: elevator (+ nose down, Page Up/Down), rudder (+ right, , and .)', (f) =>
@@ -93,6 +95,10 @@ const kStrip = [
   ['boost', 'BOOST', 'boost, engines 1 to 4', (f) => perEngine(f.boost, (b) => signed(b, 1))],
   ['rpm', 'RPM', 'engine speed, engines 1 to 4', (f, status) =>
     perEngine(status.rpm, (rpm, i) => (status.running[i] ? rpm : `${rpm}(stopped)`))],
+  ['oil_temperature', 'OIL', 'oil temperature, engines 1 to 4: the warm-up waits for it',
+    (f) => perEngine(f.oil_temperature, (t) => Math.round(t))],
+  ['radiator_temperature', 'COOL', 'coolant temperature, engines 1 to 4: the warm-up waits for it',
+    (f) => perEngine(f.radiator_temperature, (t) => Math.round(t))],
 ];
 const stripCells = new Map();
 function showFigures(status) {
@@ -119,6 +125,7 @@ function showFigures(status) {
 // What flies the panel, as the pilot would say it.
 function stateText(status) {
   if (status.paused) return 'paused';
+  if (status.crashed) return 'crashed';
   switch (status.flight) {
     case 'flying': return status.hands ? 'hand-flying' : 'flying the script';
     case 'ended': return status.hands ? 'hand-flying, the script ended' : 'the script ended';
@@ -133,6 +140,7 @@ function showFlying(flies) {
   if (flies === modelled) return;
   modelled = flies;
   controlsCanvas.hidden = !flies;
+  drawControls(live.controls);
   flyButton.hidden = !flies;
   for (const part of document.querySelectorAll('.flying')) part.hidden = !flies;
 }
@@ -215,10 +223,27 @@ function drawFrame(buffer) {
     .finally(() => { decoding -= 1; });
 }
 
+// The picture is drawn for this page's device pixels: the page says how
+// many it has to a CSS pixel, again whenever that changes (another screen,
+// a zoom), and the server draws at the finest ratio of the pages open.
+let ratioWatch = null;
+function sendRatio() {
+  const ratio = window.devicePixelRatio || 1;
+  send({ t: 'ratio', ratio });
+  ratioWatch?.removeEventListener('change', sendRatio);
+  ratioWatch = matchMedia(`(resolution: ${ratio}dppx)`);
+  ratioWatch.addEventListener('change', sendRatio);
+  if (modelled) drawControls(live.controls);
+}
+
 function connect() {
   socket = new WebSocket(`${location.protocol === 'https:' ? 'wss' : 'ws'}://${location.host}/ws`);
   socket.binaryType = 'arraybuffer';
-  socket.onopen = () => { live.connected = true; showError(''); };
+  socket.onopen = () => {
+    live.connected = true;
+    showError('');
+    sendRatio();
+  };
   socket.onmessage = (event) => {
     if (typeof event.data !== 'string') {
       try {
@@ -313,12 +338,19 @@ function showPointer(answer) {
   callsList.textContent = answer.gauge ? callsText(answer.calls) : '';
   callsList.hidden = !callsList.textContent;
   if (!answer.gauge) {
-    pointerLine.textContent = '';
+    setText(pointerLine, '');
+    pointerLine.title = '';
   } else {
+    // The pilot's words (the server's: control_words.h); the records' own
+    // detail as the line's tooltip, and as the line itself while the layout
+    // is edited.
     const element = answer.element
       ? `element ${answer.element.index} (${answer.element.kind}, bitmap ${answer.element.bitmap})` : 'no element';
-    pointerLine.textContent = `${answer.gauge}  ${element}  pixel ${answer.pixel[0]}, ${answer.pixel[1]}` +
+    const records = `${answer.gauge}  ${element}  pixel ${answer.pixel[0]}, ${answer.pixel[1]}` +
       (box ? `  box ${box.record}` : '') + (answer.help ? `  "${answer.help}"` : '');
+    const { name, state } = answer.control ?? { name: answer.gauge, state: '' };
+    setText(pointerLine, document.body.classList.contains('editing') ? records : state ? `${name}: ${state}` : name);
+    pointerLine.title = records;
   }
   ask(nextQuestion);
 }
@@ -613,30 +645,49 @@ function moveControls() {
   }
 }
 
-// The stick's position in a square (forward up) and the rudder and brakes
-// in bars beneath it, drawn by the page beside the panel.
+// The stick's position in a square (forward up), the rudder (from the
+// centre) and the brakes in bars beside it, drawn by the page beside the
+// panel at the device's pixels.
 const controlsCanvas = document.getElementById('controls');
 function drawControls({ elevator, aileron, rudder, brakes }) {
+  const ratio = window.devicePixelRatio || 1;
+  const { width, height } = controlsCanvas.getBoundingClientRect();
+  if (!width) return; // hidden: drawn when shown
+  const backing = [Math.round(width * ratio), Math.round(height * ratio)];
+  if (controlsCanvas.width !== backing[0] || controlsCanvas.height !== backing[1]) {
+    [controlsCanvas.width, controlsCanvas.height] = backing;
+  }
   const c = controlsCanvas.getContext('2d');
-  const { width } = controlsCanvas;
-  const half = width / 2;
-  c.clearRect(0, 0, width, controlsCanvas.height);
+  c.setTransform(ratio, 0, 0, ratio, 0, 0);
+  c.clearRect(0, 0, width, height);
+  const side = height;
+  const half = side / 2;
   c.strokeStyle = '#777';
-  c.strokeRect(0.5, 0.5, width - 1, width - 1);
+  c.lineWidth = 1;
+  c.strokeRect(0.5, 0.5, side - 1, side - 1);
   c.beginPath();
   c.moveTo(half, 0);
-  c.lineTo(half, width);
+  c.lineTo(half, side);
   c.moveTo(0, half);
-  c.lineTo(width, half);
+  c.lineTo(side, half);
   c.stroke();
+  const dot = 5;
   c.fillStyle = '#f0c040';
   c.beginPath();
-  c.arc(half + aileron * (half - 4), half - elevator * (half - 4), 4, 0, 2 * Math.PI);
+  c.arc(half + aileron * (half - dot - 1), half - elevator * (half - dot - 1), dot, 0, 2 * Math.PI);
   c.fill();
-  c.strokeRect(0.5, width + 4.5, width - 1, 8);
-  c.fillRect(half, width + 5, rudder * (half - 1), 7);
+  const left = side + 8;
+  const bar = width - left;
+  c.font = '10px sans-serif';
+  c.fillStyle = '#999';
+  c.fillText('rudder', left, 10);
+  c.fillText('brakes', left, 36);
+  c.strokeRect(left + 0.5, 13.5, bar - 1, 11);
+  c.strokeRect(left + 0.5, 39.5, bar - 1, 11);
+  c.fillStyle = '#f0c040';
+  c.fillRect(left + bar / 2, 14, rudder * (bar / 2 - 1), 10);
   c.fillStyle = '#e05050';
-  c.fillRect(1, width + 16, brakes * (width - 2), 5);
+  c.fillRect(left + 1, 40, brakes * (bar - 2), 10);
 }
 drawControls(live.controls);
 setInterval(moveControls, 1000 / kControlRate);
