@@ -9,7 +9,10 @@ magnetos), the stop said within 2 s; the page's throttle keys open JSBSim's
 throttle; garbage
 datagrams of any size are counted and leave the server serving. Beside it
 `gaugebench record` takes a second FLIGHTGEAR output of the same run: its
-scenario replays through `gaugebench scenario` with JSBSim's last figures.
+scenario replays through `gaugebench scenario` with JSBSim's last figures; and
+a second server, fed by a third output, sends FlightGear's controls packet
+(--controls flightgear), read here as FlightGear would: its page's throttle
+and the scenario's magnetos arrive in their fields.
 
     jsbsim_feed.py GAUGEBENCH JSBSIM FDM_DIR MODULES WORK
 
@@ -118,6 +121,23 @@ def main():
     for folder in ("aircraft", "scripts"):
         shutil.copytree(os.path.join(FDM_DIR, folder), os.path.join(root, folder))
     feed_port, controls_port, record_port = free_udp_port(), free_udp_port(), free_udp_port()
+    second_feed_port = free_udp_port()
+    # FlightGear's end of the second server's controls: bound before serve
+    # starts sending, so no packet is lost to an unbound port.
+    fg_controls = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    fg_controls.bind(("127.0.0.1", 0))
+    fg_controls.settimeout(1.0)
+    packets = []  # read as they come: a full socket buffer would keep only the first
+
+    def take_controls():
+        while True:
+            try:
+                packets.append(fg_controls.recv(2048))
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+    threading.Thread(target=take_controls, daemon=True).start()
     recorded = os.path.join(WORK, "recorded.txt")
     recorder = subprocess.Popen([GAUGEBENCH, "record", "--feed", f"flightgear:{record_port}", "--seconds",
                                  str(RECORD_SECONDS), "-o", recorded, "--feed-pounds-per-gallon", "7.2",
@@ -134,8 +154,13 @@ def main():
                                "--feed", f"flightgear:{feed_port}", "--controls", f"jsbsim:localhost:{controls_port}",
                                "--feed-pounds-per-gallon", "7.2"],
                               stderr=subprocess.PIPE, stdout=subprocess.DEVNULL, text=True)
-    said = []
+    second = subprocess.Popen([GAUGEBENCH, "serve", "--port", "0", "--modules", MODULES, "--scenario", magnetos,
+                               "--feed", f"flightgear:{second_feed_port}",
+                               "--controls", f"flightgear:localhost:{fg_controls.getsockname()[1]}"],
+                              stderr=subprocess.PIPE, stdout=subprocess.DEVNULL, text=True)
+    said, said_second = [], []
     threading.Thread(target=lambda: said.extend(server.stderr), daemon=True).start()
+    threading.Thread(target=lambda: said_second.extend(second.stderr), daemon=True).start()
     jsbsim = None
     try:
         deadline = time.time() + PATIENCE
@@ -145,6 +170,11 @@ def main():
             time.sleep(0.1)
         text = "".join(said)
         port = int(text.split("is live at http://127.0.0.1:")[1].split("/")[0])
+        while not any("is live at" in line for line in said_second):
+            if time.time() > deadline or second.poll() is not None:
+                fail("the second serve did not start:\n" + "".join(said_second))
+            time.sleep(0.1)
+        second_port = int("".join(said_second).split("is live at http://127.0.0.1:")[1].split("/")[0])
         directive = text[text.index("<input"):text.index("</input>") + len("</input>")]
         # The engines running from the start; the panel's controls, which
         # hold the starters as the panel does (let go) and the magnetos on,
@@ -160,7 +190,8 @@ def main():
             xml = f.read()
         with open(aircraft, "w") as f:
             f.write(xml.replace("</fdm_config>", directive + "\n</fdm_config>"))
-        for name, udp_port in (("outputs.xml", feed_port), ("record.xml", record_port)):
+        for name, udp_port in (("outputs.xml", feed_port), ("record.xml", record_port),
+                               ("second.xml", second_feed_port)):
             with open(os.path.join(WORK, name), "w") as f:
                 f.write(f'<?xml version="1.0"?>\n<output name="localhost" type="FLIGHTGEAR" port="{udp_port}" '
                         f'protocol="UDP" rate="18"/>\n')
@@ -175,11 +206,11 @@ def main():
                                                text=True, timeout=PATIENCE, check=True).stdout)
         start_events = {entry["name"]: entry["number"] for entry in vocabulary if entry["kind"] == "event"}
         start_events = [start_events[f"engine_start.{engine}"] for engine in range(1, 5)]
-        page = Page(port)
+        page, second_page = Page(port), Page(second_port)
         jsbsim_log = open(os.path.join(WORK, "jsbsim.log"), "w")
         jsbsim = subprocess.Popen([JSBSIM, f"--root={root}", "--script=scripts/cruise.xml", "--realtime",
                                    f"--end={FLIGHT_SECONDS}", f"--logdirectivefile={WORK}/outputs.xml",
-                                   f"--logdirectivefile={WORK}/record.xml",
+                                   f"--logdirectivefile={WORK}/record.xml", f"--logdirectivefile={WORK}/second.xml",
                                    f"--logdirectivefile={WORK}/csv.xml"],
                                   stdout=jsbsim_log, stderr=subprocess.STDOUT, cwd=WORK)
         live, opened_at, ended_at, stopped = [], None, None, None
@@ -202,6 +233,9 @@ def main():
                     opened_at = time.time()
                 if opened_at and time.time() - opened_at > 3.0 and len(live) % 9 == 0:
                     page.send({"t": "controls", "elevator": 0, "aileron": 0, "rudder": 0, "brakes": 0, "throttle": 0})
+            if len(live) == 18 * 4:
+                second_page.send({"t": "controls", "elevator": 0, "aileron": 0, "rudder": 0, "brakes": 0,
+                                  "throttle": 1})
             if jsbsim.poll() is not None and ended_at is None:
                 ended_at = time.time()
             if state == "stopped" and ended_at is not None:
@@ -245,6 +279,22 @@ def main():
         if not (throttle[18 * 3] < 0.95 and max(throttle) > 0.99):
             fail("the page's throttle did not open JSBSim's")
 
+        # FlightGear's controls packet, read by the protocol's own offsets
+        # (version 27, 744 bytes, network order): the page's throttle open,
+        # both magnetos of every engine on, as the scenario left them.
+        if not packets:
+            fail("the second server sent no FlightGear controls")
+        wrong = [len(p) for p in packets if len(p) != 744 or struct.unpack_from(">I", p, 0)[0] != 27]
+        if wrong:
+            fail(f"{len(wrong)} of {len(packets)} controls packets not version 27 of 744 bytes: sizes {wrong[:5]}")
+        engines = struct.unpack_from(">I", packets[-1], 88)[0]
+        magnetos_sent = struct.unpack_from(">4I", packets[-1], 124)
+        throttles = [struct.unpack_from(">d", p, 160)[0] for p in packets]
+        print(f"FlightGear controls: {len(packets)} packets, {engines} engines, magnetos {magnetos_sent}, "
+              f"throttle 1 at most {max(throttles):.3f}")
+        if engines != 4 or magnetos_sent != (3, 3, 3, 3) or max(throttles) != 1.0:
+            fail("the FlightGear controls packet does not carry the page's throttle and the panel's magnetos")
+
         # Garbage of any size is counted and ignored; the server serves on.
         before = held["feed"]["malformed"]
         with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:
@@ -284,7 +334,8 @@ def main():
         print("ok")
         return 0
     finally:
-        for child in (jsbsim, server, recorder):
+        fg_controls.close()
+        for child in (jsbsim, server, second, recorder):
             if child is not None and child.poll() is None:
                 child.terminate()
                 try:
