@@ -24,6 +24,7 @@ function(korvane_layers target scope)
     file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
   endforeach()
   target_include_directories(${target} ${scope} ${root})
+  add_dependencies(${target} include_wall)
 endfunction()
 
 set(KORVANE_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR})

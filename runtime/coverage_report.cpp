@@ -11,8 +11,8 @@
 #include <span>
 #include <string_view>
 
-#include "emulator/dwarf_lines.h"
-#include "emulator/pe_image.h"
+#include "emulator/pe/dwarf_lines.h"
+#include "emulator/pe/pe_image.h"
 
 namespace runtime {
 namespace {

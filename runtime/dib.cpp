@@ -3,7 +3,7 @@
 #include <span>
 #include <string>
 
-#include "emulator/pe_image.h"
+#include "emulator/pe/pe_image.h"
 #include "frame/bitmap_format.h"
 #include "platform/text_input.h"
 

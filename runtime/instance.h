@@ -66,7 +66,7 @@ public:
     template <typename Fault>
     GaugeFault(const std::string& message, const Fault& cause)
         : std::runtime_error(message),
-          kind_(static_cast<ModuleFault::Kind>(cause.kind())),
+          kind_(cause.kind()),
           address_(cause.address()),
           pc_(cause.pc()) {}
     ModuleFault::Kind kind() const { return kind_; }

@@ -16,9 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "emulator/machine.h"
-#include "emulator/pe_image.h"
-#include "emulator/win32_budgets.h"
+#include "emulator/machine/machine.h"
+#include "emulator/pe/pe_image.h"
+#include "emulator/win32/win32_budgets.h"
 #include "platform/listener.h"
 #include "runtime/module.h"
 

@@ -9,12 +9,12 @@
 #include <optional>
 #include <set>
 
-#include "emulator/dwarf_lines.h"
-#include "emulator/emulated_machine.h"
-#include "emulator/gdb_stub.h"
-#include "emulator/pe_dependencies.h"
-#include "emulator/pe_module.h"
-#include "emulator/win32_environment.h"
+#include "emulator/pe/dwarf_lines.h"
+#include "emulator/machine/emulated_machine.h"
+#include "emulator/gdb/gdb_stub.h"
+#include "emulator/pe/pe_dependencies.h"
+#include "emulator/pe/pe_module.h"
+#include "emulator/win32/win32_environment.h"
 #include "platform/text_input.h"
 #include "runtime/call_context.h"
 #include "runtime/coverage.h"

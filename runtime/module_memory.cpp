@@ -4,26 +4,12 @@
 
 namespace runtime {
 
-// The two kinds are one list in two floors' words.
-#define RUNTIME_SAME_KIND(name) \
-    static_assert(static_cast<int>(ModuleFault::Kind::name) == static_cast<int>(emulator::GuestFault::Kind::name));
-RUNTIME_SAME_KIND(kRead)
-RUNTIME_SAME_KIND(kWrite)
-RUNTIME_SAME_KIND(kFetch)
-RUNTIME_SAME_KIND(kInvalidInstruction)
-RUNTIME_SAME_KIND(kDivide)
-RUNTIME_SAME_KIND(kBudget)
-RUNTIME_SAME_KIND(kUnboundImport)
-RUNTIME_SAME_KIND(kBrokenCall)
-RUNTIME_SAME_KIND(kOther)
-#undef RUNTIME_SAME_KIND
-
 ModuleFault module_fault(const emulator::GuestFault& fault) {
-    return ModuleFault(static_cast<ModuleFault::Kind>(fault.kind()), fault.address(), fault.pc(), fault.what());
+    return ModuleFault(fault.kind(), fault.address(), fault.pc(), fault.what());
 }
 
 emulator::GuestFault guest_fault(const ModuleFault& fault) {
-    return emulator::GuestFault(static_cast<emulator::GuestFault::Kind>(fault.kind()), fault.address(), fault.pc(),
+    return emulator::GuestFault(fault.kind(), fault.address(), fault.pc(),
                                 fault.what());
 }
 

@@ -13,6 +13,7 @@
 
 #include "frame/record_schema.h"
 #include "frame/records.h"
+#include "platform/fault_kind.h"
 
 namespace emulator {
 class GuestMemory;
@@ -27,17 +28,7 @@ class Module;
 // so, which module, gauge and callback it was in.
 class ModuleFault : public std::runtime_error {
 public:
-    enum class Kind : uint8_t {
-        kRead,                // a read of memory no region holds
-        kWrite,               // a write of memory no region holds, or one the module may only read
-        kFetch,               // code run where there is none
-        kInvalidInstruction,  // an instruction the processor refuses
-        kDivide,              // a division by zero or an overflowing one
-        kBudget,              // a call that ran past its instruction budget (a loop that never ends)
-        kUnboundImport,       // a call of an import the host does not provide
-        kBrokenCall,          // a call that returned with the stack or callee-saved registers moved
-        kOther,               // anything else the machine stopped for
-    };
+    using Kind = platform::FaultKind;
     ModuleFault(Kind kind, uint32_t address, uint32_t pc, const std::string& what)
         : std::runtime_error(what), kind_(kind), address_(address), pc_(pc) {}
     Kind kind() const { return kind_; }

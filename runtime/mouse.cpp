@@ -3,7 +3,7 @@
 #include <cmath>
 #include <sstream>
 
-#include "emulator/guest_memory.h"
+#include "emulator/machine/guest_memory.h"
 #include "frame/vocabulary_names.h"
 
 namespace runtime {

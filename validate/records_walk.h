@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include "emulator/guest_memory.h"
-#include "emulator/pe_image.h"
+#include "emulator/machine/guest_memory.h"
+#include "emulator/pe/pe_image.h"
 #include "runtime/module_code.h"
 #include "validate/records.h"
 

@@ -5,7 +5,7 @@
 #include <exception>
 #include <optional>
 
-#include "emulator/emulated_machine.h"
+#include "emulator/machine/emulated_machine.h"
 #include "platform/text_input.h"
 #include "runtime/call_context.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/dwarf_lines.h"
+#include "emulator/pe/dwarf_lines.h"
 #include "support/debug_image.h"
 #include "support/line_program.h"
 #include "support/test_paths.h"

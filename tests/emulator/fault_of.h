@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "emulator/guest_memory.h"
+#include "emulator/machine/guest_memory.h"
 
 // The fault `call` throws; fails the test when it returns.
 inline emulator::GuestFault fault_of(const std::function<void()>& call) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/gdb_packets.h"
+#include "emulator/gdb/gdb_packets.h"
 
 namespace {
 

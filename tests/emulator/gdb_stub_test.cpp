@@ -1,7 +1,7 @@
 // The stub over a scripted byte stream and a fake machine: each stop, the
 // packets a debugger sends and the bytes the stub answers with, how module
 // code is told to go on, and a second debugger refused while one is attached.
-#include "emulator/gdb_stub.h"
+#include "emulator/gdb/gdb_stub.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/gdb_packets.h"
+#include "emulator/gdb/gdb_packets.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "emulator/emulated_machine.h"
-#include "emulator/gdb_packets.h"
-#include "emulator/gdb_target.h"
+#include "emulator/machine/emulated_machine.h"
+#include "emulator/gdb/gdb_packets.h"
+#include "emulator/gdb/gdb_target.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "emulator/emulated_machine.h"
+#include "emulator/machine/emulated_machine.h"
 #include "fault_of.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "emulator/emulated_machine.h"
+#include "emulator/machine/emulated_machine.h"
 #include "fault_of.h"
 
 namespace {

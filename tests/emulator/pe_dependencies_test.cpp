@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "emulator/pe_dependencies.h"
-#include "emulator/win32_environment.h"
+#include "emulator/pe/pe_dependencies.h"
+#include "emulator/win32/win32_environment.h"
 #include "support/test_paths.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/pe_image.h"
+#include "emulator/pe/pe_image.h"
 
 namespace {
 

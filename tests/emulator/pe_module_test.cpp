@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "emulator/emulated_machine.h"
-#include "emulator/pe_image.h"
-#include "emulator/pe_module.h"
+#include "emulator/machine/emulated_machine.h"
+#include "emulator/pe/pe_image.h"
+#include "emulator/pe/pe_module.h"
 #include "fault_of.h"
 #include "frame/linkage.h"
 #include "frame/records.h"

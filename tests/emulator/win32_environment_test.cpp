@@ -11,8 +11,8 @@
 #include <variant>
 #include <vector>
 
-#include "emulator/emulated_machine.h"
-#include "emulator/win32_environment.h"
+#include "emulator/machine/emulated_machine.h"
+#include "emulator/win32/win32_environment.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/win32_format.h"
+#include "emulator/win32/win32_format.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "emulator/guest_memory.h"
-#include "emulator/win32_heap.h"
+#include "emulator/machine/guest_memory.h"
+#include "emulator/win32/win32_heap.h"
 
 namespace {
 

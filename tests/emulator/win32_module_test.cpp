@@ -8,8 +8,8 @@
 #include <bit>
 #include <string>
 
-#include "emulator/pe_module.h"
-#include "emulator/win32_environment.h"
+#include "emulator/pe/pe_module.h"
+#include "emulator/win32/win32_environment.h"
 #include "support/test_paths.h"
 
 namespace {

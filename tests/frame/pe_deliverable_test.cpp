@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/pe_image.h"
+#include "emulator/pe/pe_image.h"
 #include "support/test_paths.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "emulator/dwarf_lines.h"
+#include "emulator/pe/dwarf_lines.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/support/debug_image.h"
 

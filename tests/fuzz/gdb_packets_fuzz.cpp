@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "emulator/gdb_packets.h"
+#include "emulator/gdb/gdb_packets.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "emulator/pe_image.h"
+#include "emulator/pe/pe_image.h"
 #include "runtime/coverage_report.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/support/line_program.h"

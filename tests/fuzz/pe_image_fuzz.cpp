@@ -15,9 +15,9 @@
 #include <string_view>
 #include <vector>
 
-#include "emulator/emulated_machine.h"
-#include "emulator/pe_image.h"
-#include "emulator/pe_module.h"
+#include "emulator/machine/emulated_machine.h"
+#include "emulator/pe/pe_image.h"
+#include "emulator/pe/pe_module.h"
 #include "runtime/dib.h"
 #include "tests/fuzz/fuzz_check.h"
 

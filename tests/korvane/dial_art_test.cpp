@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "dib.h"
-#include "emulator/pe_image.h"
+#include "emulator/pe/pe_image.h"
 #include "frame/records.h"
 #include "korvane/bitmaps.h"
 #include "runtime/evaluate.h"

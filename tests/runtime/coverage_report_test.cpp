@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/pe_image.h"
+#include "emulator/pe/pe_image.h"
 #include "runtime/coverage_report.h"
 #include "support/line_program.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/guest_memory.h"
+#include "emulator/machine/guest_memory.h"
 #include "frame/vocabulary.h"
 #include "runtime/bench_fixture_support.h"
 #include "runtime/call_context.h"

@@ -1,0 +1,186 @@
+// The msvcrt rows of win32_functions.h that print: the printf family and
+// the console streams.
+#include <climits>
+
+#include "emulator/pe/pe_format.h"
+#include "emulator/win32/win32_context.h"
+#include "emulator/win32/win32_format.h"
+#include "emulator/win32/win32_guest.h"
+
+namespace emulator::win32 {
+namespace {
+
+constexpr uint32_t kEof = 0xFFFFFFFF;
+constexpr uint32_t kFileSize = sizeof(pe::CrtFile);
+constexpr uint32_t kStreams = 20;
+
+// --- Streams ---------------------------------------------------------------
+
+enum class Stream : uint8_t { kConsole, kClosed };
+
+// The _iob stream a FILE pointer names: stdout and stderr print, stdin and
+// the rest of _iob are closed for writing. Anything else is no stream the
+// module can have: fopen is not provided.
+Stream stream_of(Context& context, const char* routine, uint32_t file) {
+    const uint32_t iob = context.data("_iob");
+    const uint32_t offset = file - iob;
+    if (offset >= kStreams * kFileSize || offset % kFileSize != 0) {
+        throw GuestFault(GuestFault::Kind::kOther, file, 0,
+                         std::string(routine) + " on " + hex(file) + ", which is no stream of _iob");
+    }
+    const uint32_t index = offset / kFileSize;
+    return index == 1 || index == 2 ? Stream::kConsole : Stream::kClosed;
+}
+
+uint32_t length_result(uint64_t length) { return length > INT32_MAX ? kEof : static_cast<uint32_t>(length); }
+
+Formatted format_at(Context& context, uint32_t format_address, uint32_t arguments, size_t limit = SIZE_MAX) {
+    GuestVarargs varargs(context.memory, arguments);
+    return format(context.memory, string_at(context.memory, format_address), varargs, limit);
+}
+
+// sprintf: the destination is as large as the module's memory lets it be.
+uint32_t print_to(Context& context, const char* routine, uint32_t destination, uint32_t format_address,
+                  uint32_t arguments) {
+    const uint32_t room = writable_room(context.memory, destination);
+    const Formatted text = format_at(context, format_address, arguments, room);
+    if (text.length >= room) {
+        throw GuestFault(GuestFault::Kind::kWrite, destination + room, 0,
+                         std::string(routine) + "'s text of " + std::to_string(text.length) + " characters at " +
+                             hex(destination) + " runs past the end of the memory the module may write");
+    }
+    context.memory.copy_in(destination, text.text.c_str(), static_cast<uint32_t>(text.text.size()) + 1);
+    return length_result(text.length);
+}
+
+// _snprintf: msvcrt's, -1 without a NUL when the text does not fit.
+uint32_t print_counted(Context& context, uint32_t destination, uint32_t size, uint32_t format_address,
+                       uint32_t arguments) {
+    const Formatted text = format_at(context, format_address, arguments, size);
+    const auto written = static_cast<uint32_t>(text.text.size());
+    if (written > 0) context.memory.copy_in(destination, text.text.data(), written);
+    if (text.length < size) {
+        context.memory.write(GuestPtr<char>(destination + written)) = '\0';
+        return static_cast<uint32_t>(text.length);
+    }
+    return text.length == size ? size : kEof;
+}
+
+// snprintf: C99's, NUL-terminated whenever there is room for anything.
+uint32_t print_bounded(Context& context, uint32_t destination, uint32_t size, uint32_t format_address,
+                       uint32_t arguments) {
+    if (size == 0) return length_result(format_at(context, format_address, arguments, 0).length);
+    const Formatted text = format_at(context, format_address, arguments, size - 1);
+    context.memory.copy_in(destination, text.text.c_str(), static_cast<uint32_t>(text.text.size()) + 1);
+    return length_result(text.length);
+}
+
+uint32_t print_stream(Context& context, const char* routine, uint32_t file, uint32_t format_address,
+                      uint32_t arguments) {
+    if (stream_of(context, routine, file) == Stream::kClosed) return kEof;
+    const Formatted text = format_at(context, format_address, arguments);
+    context.print(text.text);
+    return length_result(text.length);
+}
+
+}  // namespace
+
+// --- The printf family -----------------------------------------------------
+
+uint32_t msvcrt_sprintf(Context& context, const Args& args) {
+    const auto [destination, format_string] = args.words<2>();
+    return print_to(context, "sprintf", destination, format_string, args.address_of(2));
+}
+uint32_t msvcrt_vsprintf(Context& context, const Args& args) {
+    const auto [destination, format_string, arguments] = args.words<3>();
+    return print_to(context, "vsprintf", destination, format_string, arguments);
+}
+uint32_t msvcrt__snprintf(Context& context, const Args& args) {
+    const auto [destination, room, format_string] = args.words<3>();
+    return print_counted(context, destination, room, format_string, args.address_of(3));
+}
+uint32_t msvcrt__vsnprintf(Context& context, const Args& args) {
+    const auto [destination, room, format_string, arguments] = args.words<4>();
+    return print_counted(context, destination, room, format_string, arguments);
+}
+uint32_t msvcrt_snprintf(Context& context, const Args& args) {
+    const auto [destination, room, format_string] = args.words<3>();
+    return print_bounded(context, destination, room, format_string, args.address_of(3));
+}
+uint32_t msvcrt_vsnprintf(Context& context, const Args& args) {
+    const auto [destination, room, format_string, arguments] = args.words<4>();
+    return print_bounded(context, destination, room, format_string, arguments);
+}
+uint32_t msvcrt__scprintf(Context& context, const Args& args) {
+    const auto [format_string] = args.words<1>();
+    return length_result(format_at(context, format_string, args.address_of(1), 0).length);
+}
+uint32_t msvcrt__vscprintf(Context& context, const Args& args) {
+    const auto [format_string, arguments] = args.words<2>();
+    return length_result(format_at(context, format_string, arguments, 0).length);
+}
+uint32_t msvcrt_printf(Context& context, const Args& args) {
+    const auto [format_string] = args.words<1>();
+    const Formatted text = format_at(context, format_string, args.address_of(1));
+    context.print(text.text);
+    return length_result(text.length);
+}
+uint32_t msvcrt_vprintf(Context& context, const Args& args) {
+    const auto [format_string, arguments] = args.words<2>();
+    const Formatted text = format_at(context, format_string, arguments);
+    context.print(text.text);
+    return length_result(text.length);
+}
+uint32_t msvcrt_fprintf(Context& context, const Args& args) {
+    const auto [stream, format_string] = args.words<2>();
+    return print_stream(context, "fprintf", stream, format_string, args.address_of(2));
+}
+uint32_t msvcrt_vfprintf(Context& context, const Args& args) {
+    const auto [stream, format_string, arguments] = args.words<3>();
+    return print_stream(context, "vfprintf", stream, format_string, arguments);
+}
+uint32_t msvcrt_puts(Context& context, const Args& args) {
+    const auto [text] = args.words<1>();
+    context.print(string_at(context.memory, text));
+    context.print("\n");
+    return 0;
+}
+uint32_t msvcrt_putchar(Context& context, const Args& args) {
+    const auto [character] = args.words<1>();
+    const char c = static_cast<char>(character);
+    context.print(std::string_view(&c, 1));
+    return character & 0xFF;
+}
+uint32_t msvcrt_fputs(Context& context, const Args& args) {
+    const auto [string, stream] = args.words<2>();
+    const std::string_view text = string_at(context.memory, string);
+    if (stream_of(context, "fputs", stream) == Stream::kClosed) return kEof;
+    context.print(text);
+    return 0;
+}
+uint32_t msvcrt_fputc(Context& context, const Args& args) {
+    const auto [character, stream] = args.words<2>();
+    if (stream_of(context, "fputc", stream) == Stream::kClosed) return kEof;
+    const char c = static_cast<char>(character);
+    context.print(std::string_view(&c, 1));
+    return character & 0xFF;
+}
+uint32_t msvcrt_fwrite(Context& context, const Args& args) {
+    const auto [data, element_size, count, stream] = args.words<4>();
+    const uint64_t size = uint64_t{element_size} * count;
+    if (size == 0) return 0;
+    if (size > UINT32_MAX) {
+        throw GuestFault(GuestFault::Kind::kRead, data, 0, "fwrite of " + std::to_string(size) + " bytes");
+    }
+    const uint8_t* bytes = readable(context.memory, data, static_cast<uint32_t>(size));
+    if (stream_of(context, "fwrite", stream) == Stream::kClosed) return 0;
+    context.print(std::string_view(reinterpret_cast<const char*>(bytes), static_cast<size_t>(size)));
+    return count;
+}
+uint32_t msvcrt_fflush(Context& context, const Args& args) {
+    const auto [stream] = args.words<1>();
+    if (stream != 0) stream_of(context, "fflush", stream);
+    return 0;
+}
+
+}  // namespace emulator::win32

@@ -1,0 +1,35 @@
+// The USER32 rows of win32_functions.h: a gauge's few dealings with windows.
+#include "emulator/win32/win32_context.h"
+#include "emulator/win32/win32_format.h"
+#include "emulator/win32/win32_guest.h"
+
+namespace emulator::win32 {
+namespace {
+
+constexpr uint32_t kWindowHandle = 0x00020010;
+
+}  // namespace
+
+uint32_t USER32_FindWindowA(Context& context, const Args& args) {
+    const auto [class_name, window_name] = args.words<2>();
+    // A class given as an atom (below 0x10000) is no name the host could match.
+    const auto window_class = class_name < 0x10000 ? std::nullopt : optional_string(context.memory, class_name);
+    const auto title = optional_string(context.memory, window_name);
+    return context.window_query && context.window_query(window_class, title) ? kWindowHandle : 0;
+}
+uint32_t USER32_MessageBoxA(Context& context, const Args& args) {
+    const auto [window, text, caption_text] = args.words<3>();
+    const std::string caption = optional_string(context.memory, caption_text).value_or("Error");
+    context.debug(caption + ": " + optional_string(context.memory, text).value_or(""));
+    return 1;  // IDOK
+}
+uint32_t USER32_wsprintfA(Context& context, const Args& args) {
+    const auto [destination, format_string] = args.words<2>();
+    constexpr size_t kLimit = 1024;  // wsprintf's buffer, its NUL included
+    GuestVarargs arguments(context.memory, args.address_of(2));
+    const Formatted text = format(context.memory, string_at(context.memory, format_string), arguments, kLimit - 1);
+    put_string(context.memory, destination, text.text);
+    return static_cast<uint32_t>(text.text.size());
+}
+
+}  // namespace emulator::win32
