@@ -356,20 +356,28 @@ namespace help {
 
 // No tooltip.
 inline constexpr uint32_t kNone = 0;
-inline constexpr uint32_t kAltimeter = 0xA001;
-inline constexpr uint32_t kAirspeed = 0xA003;
-inline constexpr uint32_t kAttitude = 0xA004;
-inline constexpr uint32_t kCompass = 0xA005;
-inline constexpr uint32_t kFlapPosition = 0xA015;
-inline constexpr uint32_t kClock = 0xA017;
-inline constexpr uint32_t kTurnAndSlip = 0xA01A;
-inline constexpr uint32_t kVerticalSpeed = 0xA01F;
-inline constexpr uint32_t kEngineSpeed = 0xA020;
-inline constexpr uint32_t kBoost = 0xA021;
-inline constexpr uint32_t kOilTemperature = 0xA022;
-inline constexpr uint32_t kOilPressure = 0xA023;
-inline constexpr uint32_t kPressureSetting = 0xA034;
-inline constexpr uint32_t kRadiatorTemperature = 0xA86A;
+
+// Each id once, with its text: the constant a gauge's box names and the
+// line the tooltip shows.
+#define SIM_HELP_IDS(X)                                                      \
+    X(kAltimeter, 0xA001, "Altimeter")                                       \
+    X(kAirspeed, 0xA003, "Airspeed indicator")                               \
+    X(kAttitude, 0xA004, "Attitude indicator")                               \
+    X(kCompass, 0xA005, "Compass")                                           \
+    X(kFlapPosition, 0xA015, "Flaps position indicator")                     \
+    X(kClock, 0xA017, "Clock")                                               \
+    X(kTurnAndSlip, 0xA01A, "Turn and slip indicator")                       \
+    X(kVerticalSpeed, 0xA01F, "Vertical speed indicator")                    \
+    X(kEngineSpeed, 0xA020, "Engine speed (rpm)")                            \
+    X(kBoost, 0xA021, "Boost pressure")                                      \
+    X(kOilTemperature, 0xA022, "Oil temperature")                            \
+    X(kOilPressure, 0xA023, "Oil pressure")                                  \
+    X(kPressureSetting, 0xA034, "Altimeter pressure setting (millibars)")    \
+    X(kRadiatorTemperature, 0xA86A, "Radiator coolant temperature")
+
+#define SIM_HELP_ID_CONSTANT(name, id, text) inline constexpr uint32_t name = id;
+SIM_HELP_IDS(SIM_HELP_ID_CONSTANT)
+#undef SIM_HELP_ID_CONSTANT
 
 struct Text {
     uint32_t id;
@@ -377,20 +385,9 @@ struct Text {
 };
 
 inline constexpr Text kTexts[] = {
-    {kAltimeter, "Altimeter"},
-    {kAirspeed, "Airspeed indicator"},
-    {kAttitude, "Attitude indicator"},
-    {kCompass, "Compass"},
-    {kFlapPosition, "Flaps position indicator"},
-    {kClock, "Clock"},
-    {kTurnAndSlip, "Turn and slip indicator"},
-    {kVerticalSpeed, "Vertical speed indicator"},
-    {kEngineSpeed, "Engine speed (rpm)"},
-    {kBoost, "Boost pressure"},
-    {kOilTemperature, "Oil temperature"},
-    {kOilPressure, "Oil pressure"},
-    {kPressureSetting, "Altimeter pressure setting (millibars)"},
-    {kRadiatorTemperature, "Radiator coolant temperature"},
+#define SIM_HELP_ID_TEXT(name, id, text) {name, text},
+    SIM_HELP_IDS(SIM_HELP_ID_TEXT)
+#undef SIM_HELP_ID_TEXT
 };
 
 // The text for a help id, or null for an id with none (0: no tooltip).

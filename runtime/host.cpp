@@ -22,16 +22,6 @@ constexpr ServiceShape kServiceShapes[] = {
 #undef BENCH_SERVICE_SHAPE
 };
 
-// One 32-bit argument word as the service's parameter type.
-template <typename T>
-T as_parameter(uint32_t word) {
-    if constexpr (std::is_integral_v<T>) {
-        return static_cast<T>(word);
-    } else {
-        return T(word);
-    }
-}
-
 template <typename... Args, size_t... I>
 void invoke(Host& host, void (Host::*service)(Module&, Args...), Module& caller, std::span<const uint32_t> args,
             std::index_sequence<I...>) {

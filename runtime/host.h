@@ -16,6 +16,8 @@
 #include <set>
 #include <span>
 #include <string>
+#include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -55,6 +57,43 @@ struct ServiceCall {
     uint32_t slot = 0;      // service number (offset / 4)
     uint32_t args[4] = {};  // the 32-bit arguments as passed (pointers as addresses)
 };
+
+// The service numbered `Slot`'s signature as the host sees it.
+template <uint32_t Slot>
+struct ServiceSignature;
+#define RUNTIME_SERVICE_SIGNATURE(slot, name, parameters, arguments) \
+    template <>                                                      \
+    struct ServiceSignature<slot> {                                  \
+        using type = guest::name##_service;                          \
+    };
+PANEL_SERVICES(RUNTIME_SERVICE_SIGNATURE)
+#undef RUNTIME_SERVICE_SIGNATURE
+
+// One 32-bit argument word as a service's parameter type.
+template <typename T>
+T as_parameter(uint32_t word) {
+    if constexpr (std::is_integral_v<T>) {
+        return static_cast<T>(word);
+    } else {
+        return T(word);
+    }
+}
+
+template <typename... Args, size_t... I>
+std::tuple<Args...> service_arguments(std::span<const uint32_t> words, void (*)(Args...), std::index_sequence<I...>) {
+    return {as_parameter<Args>(I < words.size() ? words[I] : 0)...};
+}
+
+// The words of a call of service `Slot` as the row's typed parameters, to be
+// named where they are used: `const auto [var] = service_arguments<service_slot::lookup_var>(call.args)`.
+// A word the call did not pass reads as 0.
+template <uint32_t Slot>
+auto service_arguments(std::span<const uint32_t> words) {
+    using Signature = typename ServiceSignature<Slot>::type;
+    return []<typename... Args>(std::span<const uint32_t> w, void (*)(Args...)) {
+        return service_arguments(w, static_cast<void (*)(Args...)>(nullptr), std::index_sequence_for<Args...>{});
+    }(words, static_cast<Signature*>(nullptr));
+}
 
 // An exception a service raised inside the host. The host stopped it there,
 // since the module code below it cannot pass one on, and returned to the

@@ -70,8 +70,9 @@ void HostileVariables::learn() {
     const emulator::GuestMemory& memory = module_.memory();
     for (const runtime::ServiceCall& call : host_.service_log()) {
         if (call.slot != service_slot::lookup_var && call.slot != service_slot::initialize_var) continue;
-        if (!memory.readable(call.args[0], sizeof(guest::MODULE_VAR))) continue;
-        const uint32_t token = memory.read(frame::GuestPtr<guest::MODULE_VAR>(call.args[0])).token;
+        const auto [var] = runtime::service_arguments<service_slot::lookup_var>(call.args);
+        if (!memory.readable(var.address, sizeof(guest::MODULE_VAR))) continue;
+        const uint32_t token = memory.read(var).token;
         if (token != 0) tokens_.insert(token);
     }
 }

@@ -313,9 +313,15 @@ void reload_cycles(Report& report, const std::string& path, const Options& optio
         { const std::unique_ptr<runtime::Module> module = load(host, path, options, guard, resources); }
         std::map<std::pair<uint32_t, uint32_t>, int> registered;
         for (const runtime::ServiceCall& call : host.service_log()) {
-            if (call.slot == service_slot::register_key_event_handler) ++registered[{call.args[0], call.args[1]}];
+            if (call.slot == service_slot::register_key_event_handler) {
+                const auto [handler, user_data] =
+                    runtime::service_arguments<service_slot::register_key_event_handler>(call.args);
+                ++registered[{handler.address, user_data}];
+            }
             if (call.slot == service_slot::unregister_key_event_handler) {
-                auto found = registered.find({call.args[0], call.args[1]});
+                const auto [handler, user_data] =
+                    runtime::service_arguments<service_slot::unregister_key_event_handler>(call.args);
+                auto found = registered.find({handler.address, user_data});
                 if (found != registered.end() && found->second > 0) --found->second;
             }
         }

@@ -28,7 +28,10 @@ void VariableGuard::attach(runtime::Module& module) {
         const uint32_t routine = module.machine().host_routine(
             std::string(shape->name) + " (guarded)", shape->words, emulator::Convention::kStdcall,
             [this, &module, slot](std::span<const uint32_t> args) -> uint32_t {
-                if (!args.empty() && !admit(module, args[0])) {
+                static_assert(std::is_same_v<runtime::ServiceSignature<service_slot::lookup_var>::type,
+                                             runtime::ServiceSignature<service_slot::initialize_var>::type>);
+                const auto [var] = runtime::service_arguments<service_slot::lookup_var>(args);
+                if (!args.empty() && !admit(module, var.address)) {
                     module.host().record(slot, args);  // logged as served, so its token is learnt
                     return 0;
                 }
