@@ -11,7 +11,6 @@
 #include "render/renderer.h"
 #include "runtime/dib.h"
 #include "runtime/instance.h"
-#include "runtime/module_memory.h"
 
 namespace render {
 
@@ -76,16 +75,10 @@ struct Context {
     Shade shade = Shade::kPaint;
 };
 
-// What the drawing takes from an element's records beside its evaluation,
-// copied out of the module's memory once per element drawn.
-struct Placement {
-    int32_t position_x = 0, position_y = 0;
-    int32_t ofs_x = 0, ofs_y = 0;
-    uint32_t image_flags = 0;
-    float texture_scale_x = 1.0f, texture_scale_y = 1.0f;  // sprites only
-};
+// What the drawing takes from an element's records beside its evaluation:
+// the runtime copies it out of the module's memory at each update.
+using runtime::Placement;
 
-Placement placement_of(const runtime::ModuleMemory& memory, const runtime::ElementState& state);
 bool black_is_clear(uint32_t image_flags);
 void paint_at(cairo_t* cr, cairo_surface_t* surface, double x, double y);
 bool shows_at(const Context& c, const runtime::ElementState& state, const Placement& e, double x, double y);

@@ -11,18 +11,6 @@ namespace render {
 
 // --- Elements -------------------------------------------------------------------
 
-// Throws runtime::ModuleFault where the records no longer lie in the module's memory.
-Placement placement_of(const runtime::ModuleMemory& memory, const runtime::ElementState& state) {
-    const guest::ELEMENT_HEADER& e = memory.read(state.element);
-    Placement placed{e.position_x, e.position_y, e.ofs_x, e.ofs_y, e.image_flags};
-    if (state.type == kSprite) {
-        const guest::ELEMENT_SPRITE& sprite = memory.read(state.element.cast<guest::ELEMENT_SPRITE>());
-        placed.texture_scale_x = sprite.texture_scale_x;
-        placed.texture_scale_y = sprite.texture_scale_y;
-    }
-    return placed;
-}
-
 // Image flag bit 0 makes pure black transparent; the modules set it on every
 // element, faces included, so the window shows through a round dial's corners.
 bool black_is_clear(uint32_t image_flags) { return (image_flags & kImageTransparentBlack) != 0; }

@@ -14,27 +14,8 @@ namespace render {
 
 // --- Gauges and panels -------------------------------------------------------------
 
-namespace {
-
-// The gauge's first element, its background; null when it has none or its
-// header's list cannot be read (the instance refused such records already).
-std::optional<guest::ELEMENT_HEADER> background_of(const runtime::GaugeInstance& instance) {
-    const runtime::ModuleMemory memory = instance.module().records();
-    try {
-        const frame::GuestPtr<const runtime::ElementPtr> roots = memory.read(instance.gauge()).element_list;
-        if (!roots) return std::nullopt;
-        const runtime::ElementPtr first = memory.read(roots);
-        if (!first) return std::nullopt;
-        return memory.read(first);
-    } catch (const runtime::ModuleFault&) {
-        return std::nullopt;
-    }
-}
-
-}  // namespace
-
 std::pair<uint32_t, uint32_t> gauge_extent(const runtime::GaugeInstance& instance, BitmapCache& bitmaps) {
-    if (const std::optional<guest::ELEMENT_HEADER> background = background_of(instance)) {
+    if (const std::optional<runtime::Background>& background = instance.background()) {
         // The surface drawn anyway.
         const Look look = black_is_clear(background->image_flags) ? Look::Overlay : Look::Opaque;
         if (cairo_surface_t* root = bitmaps.surface(background->resource_id, look)) {
@@ -59,26 +40,18 @@ void draw_gauge_from(cairo_t* cr, const runtime::GaugeInstance& instance, Bitmap
     cairo_save(cr);
     cairo_rectangle(cr, 0.0, 0.0, width, height);
     cairo_clip(cr);
-    const runtime::ModuleMemory memory = instance.module().records();
     const std::vector<runtime::ElementState>& elements = instance.elements();
     // Elements [begin, end): as by day, or at night lit or their glow (a
     // lamp, which lights itself, is its own glow and a shadow when lit).
     const auto draw_range = [&](size_t begin, size_t end, Shade shade) {
         for (size_t i = begin; i < end; ++i) {
             if (!elements[i].visible) continue;
-            try {
-                const Placement placed = placement_of(memory, elements[i]);
-                const bool lights_itself = (placed.image_flags & kImageBright) != 0;
-                const Shade own = !lights_itself                    ? shade
-                                  : shade == Shade::kPaint && night ? Shade::kShadow
-                                                                    : Shade::kPaint;
-                draw_element(Context{cr, bitmaps, static_cast<double>(width), own}, elements[i], placed);
-            } catch (const runtime::ModuleFault& fault) {
-                throw runtime::GaugeFault(
-                    runtime::fault_message(instance.module(), "gauge " + instance.name() + ", drawing its elements",
-                                           fault),
-                    fault);
-            }
+            const Placement& placed = elements[i].placement;
+            const bool lights_itself = (placed.image_flags & kImageBright) != 0;
+            const Shade own = !lights_itself                    ? shade
+                              : shade == Shade::kPaint && night ? Shade::kShadow
+                                                                : Shade::kPaint;
+            draw_element(Context{cr, bitmaps, static_cast<double>(width), own}, elements[i], placed);
         }
     };
     const size_t count = elements.size();
@@ -109,10 +82,9 @@ int element_at(const runtime::GaugeInstance& instance, BitmapCache& bitmaps, dou
     const auto [width, height] = gauge_extent(instance, bitmaps);
     if (!(x >= 0.0 && y >= 0.0 && x < width && y < height)) return -1;
     const Context context{nullptr, bitmaps, static_cast<double>(width)};
-    const runtime::ModuleMemory memory = instance.module().records();
     const std::vector<runtime::ElementState>& elements = instance.elements();
     for (size_t i = elements.size(); i-- > 0;) {
-        if (elements[i].visible && shows_at(context, elements[i], placement_of(memory, elements[i]), x, y))
+        if (elements[i].visible && shows_at(context, elements[i], elements[i].placement, x, y))
             return static_cast<int>(i);
     }
     return -1;
@@ -163,14 +135,14 @@ uint64_t bits_of(double value) {
 
 uint64_t pair_of(uint32_t high, uint32_t low) { return static_cast<uint64_t>(high) << 32 | low; }
 
-void append_key(std::vector<uint64_t>& keys, const runtime::ModuleMemory& memory, const runtime::ElementState& state) {
+void append_key(std::vector<uint64_t>& keys, const runtime::ElementState& state) {
     const size_t at = keys.size();
     keys.resize(at + kKeyWords, 0);
     uint64_t* key = keys.data() + at;
     key[0] = state.element.address;
     key[1] = state.visible;
     if (!state.visible) return;
-    const Placement e = placement_of(memory, state);
+    const Placement& e = state.placement;
     key[1] |= pair_of(state.type, state.greyed ? 2u : 0u) | static_cast<uint64_t>(state.depth == 0) << 2;
     key[2] = pair_of(state.resource_id, e.image_flags);
     key[3] = pair_of(static_cast<uint32_t>(e.position_x), static_cast<uint32_t>(e.position_y));
@@ -194,14 +166,7 @@ void gauge_keys(const runtime::GaugeInstance& instance, BitmapCache& bitmaps, st
     keys.clear();
     const auto [width, height] = gauge_extent(instance, bitmaps);
     keys.push_back(pair_of(width, height));
-    const runtime::ModuleMemory memory = instance.module().records();
-    try {
-        for (const runtime::ElementState& state : instance.elements()) append_key(keys, memory, state);
-    } catch (const runtime::ModuleFault& fault) {
-        throw runtime::GaugeFault(
-            runtime::fault_message(instance.module(), "gauge " + instance.name() + ", drawing its elements", fault),
-            fault);
-    }
+    for (const runtime::ElementState& state : instance.elements()) append_key(keys, state);
 }
 
 // The first element drawn differently from `before` (their count when none).

@@ -119,7 +119,7 @@ std::pair<uint32_t, uint32_t> gauge_extent(const runtime::GaugeInstance& instanc
 // The element drawn topmost at point (x, y) of the gauge, in background-bitmap
 // pixels: where one of its bitmaps shows a pixel there (pure black counts as
 // clear where the element makes it so). Its index in instance.elements(), or
-// -1 where only the window shows. Throws runtime::ModuleFault as drawing would.
+// -1 where only the window shows.
 int element_at(const runtime::GaugeInstance& instance, BitmapCache& bitmaps, double x, double y);
 
 // Draws the instance with `cr`'s user space in background-bitmap pixels,

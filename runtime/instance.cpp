@@ -218,6 +218,10 @@ GaugeInstance::GaugeInstance(Host& host, const Module& module, GaugePtr gauge, d
             }
         }
         impl->read_mouse_list(module, gauge);
+        if (!impl->tree.empty()) {
+            const guest::ELEMENT_HEADER& first = mem.read(impl->tree.front().element);
+            background_ = Background{first.resource_id, first.image_flags};
+        }
     });
     impl_ = std::move(impl);
 }
@@ -311,6 +315,21 @@ void GaugeInstance::call_gauge(uint32_t service_id) {
     });
 }
 
+namespace {
+
+Placement placement_of(const emulator::GuestMemory& mem, const ElementState& state) {
+    const guest::ELEMENT_HEADER& e = mem.read(state.element);
+    Placement placed{e.position_x, e.position_y, e.ofs_x, e.ofs_y, e.image_flags};
+    if (state.type == kSprite) {
+        const guest::ELEMENT_SPRITE& sprite = mem.read(state.element.cast<guest::ELEMENT_SPRITE>());
+        placed.texture_scale_x = sprite.texture_scale_x;
+        placed.texture_scale_y = sprite.texture_scale_y;
+    }
+    return placed;
+}
+
+}  // namespace
+
 ElementState GaugeInstance::rest_state(ElementPtr element, int depth) const {
     const emulator::GuestMemory& mem = module_.memory();
     const guest::ELEMENT_HEADER& header = mem.read(element);
@@ -330,6 +349,7 @@ ElementState GaugeInstance::rest_state(ElementPtr element, int depth) const {
         state.x = header.position_x;
         state.y = header.position_y;
     }
+    state.placement = placement_of(mem, state);
     return state;
 }
 
@@ -391,6 +411,13 @@ void GaugeInstance::update() {
             // A hidden element keeps its last state; its callbacks are not asked.
             if (!state.visible) continue;
             evaluate(i, state);
+        }
+        // Placed as the whole update left the records: a callback may move
+        // or flag an element other than its own.
+        for (ElementState& state : elements_) state.placement = placement_of(mem, state);
+        if (!elements_.empty()) {
+            background_ = Background{mem.read(elements_.front().element).resource_id,
+                                     elements_.front().placement.image_flags};
         }
     });
 }

@@ -32,6 +32,23 @@ namespace runtime {
 // element that freezes before its first evaluation keeps its rest state (a
 // needle at its parked angle, an icon at frame 0, a slider at its position,
 // offsets, shifts and rotation 0).
+// Where an element is drawn: its header's position, offsets and image flags
+// (and a sprite's texture scale) as the gauge's latest update left them. The
+// floors above draw by these, never by the module's memory.
+struct Placement {
+    int32_t position_x = 0, position_y = 0;
+    int32_t ofs_x = 0, ofs_y = 0;
+    uint32_t image_flags = 0;
+    float texture_scale_x = 1.0f, texture_scale_y = 1.0f;  // sprites only
+};
+
+// A gauge's first element, its background: the bitmap its header names and
+// how that is drawn.
+struct Background {
+    uint32_t resource_id = 0;
+    uint32_t image_flags = 0;
+};
+
 struct ElementState {
     ElementPtr element;
     int depth = 0;  // steps below the root in the tree
@@ -52,6 +69,7 @@ struct ElementState {
     // The tokens of the variables the element shows, in its record's order
     // (0: none), as its records name them.
     std::array<uint32_t, 3> sources{};
+    Placement placement;
 };
 
 // Module code of a gauge that faulted, or records of a gauge that lead
@@ -135,6 +153,9 @@ public:
 
     // The elements in drawing order, as of the latest update.
     const std::vector<ElementState>& elements() const { return elements_; }
+    // The background as the records said when the gauge was made, then after
+    // each update; none when the gauge has no element.
+    const std::optional<Background>& background() const { return background_; }
 
     // Pointer actions at displayed pixels relative to the gauge's top-left.
     // A press goes to the first child box in list order that holds the point
@@ -176,6 +197,7 @@ private:
     std::string name_;
     double scale_;
     std::vector<ElementState> elements_;
+    std::optional<Background> background_;
     std::unique_ptr<Impl> impl_;
 };
 

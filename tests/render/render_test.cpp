@@ -662,6 +662,7 @@ TEST(PanelDrawing, AGaugeCairoCannotDrawSpoilsNoOther) {
     const guest::ELEMENT_HEADER kept_needle = memory.read(needle);
     memory.write(sprite).texture_scale_x = memory.write(sprite).texture_scale_y = 1e-30f;
     memory.write(needle).ofs_x = INT32_MIN;  // negated in int, this pivot would overflow
+    panel.update();  // the records as an update leaves them are what is drawn
 
     render::PanelRenderer renderer(panel);
     const Image image = renderer.render();
