@@ -151,6 +151,7 @@ public:
     // taken once a panel update: the simulator updates its gauges this many
     // times a second.
     static constexpr int kUpdatesPerSecond = 18;
+    static constexpr double kSecondsPerUpdate = 1.0 / kUpdatesPerSecond;
     void tick();
 
     // Services the modules called, in order; calls to unused slots land here
@@ -195,6 +196,11 @@ public:
 
     // Top-level windows FindWindowA reports to modules.
     void set_window(const std::string& window_class, const std::string& title, bool present);
+    // The simulator's main window, which modules look for with FindWindowA
+    // to tell which shell of the simulator runs them.
+    static constexpr char kMainWindowClass[] = "MSCFSMAIN";
+    static constexpr char kMainWindowTitle[] = "Microsoft Combat Flight Simulator";
+    void set_main_window(bool open) { set_window(kMainWindowClass, kMainWindowTitle, open); }
     bool has_window(const std::optional<std::string>& window_class,
                     const std::optional<std::string>& title) const noexcept;
 

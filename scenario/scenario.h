@@ -22,53 +22,12 @@
 #include <variant>
 #include <vector>
 
+#include "panels/faulted_gauges.h"
 #include "panels/panel.h"
 #include "runtime/host.h"
 #include "runtime/host_calculator.h"
 
 namespace scenario {
-
-// The simulator's main window, which modules look for with FindWindowA to
-// tell which shell of the simulator runs them.
-inline constexpr char kMainWindowClass[] = "MSCFSMAIN";
-inline constexpr char kMainWindowTitle[] = "Microsoft Combat Flight Simulator";
-void set_main_window(runtime::Host& host, bool open);
-
-// Gauges taken out of a running panel after a fault of their module's code,
-// or of records leading outside its memory (GaugeFault): no longer set up,
-// updated or worked by the pointer, each keeps its fault's message while the
-// others run on. The live page runs so; the commands stop at a fault instead.
-class FaultedGauges {
-public:
-    struct Entry {
-        const panels::Panel::Gauge* gauge = nullptr;
-        std::string message;
-    };
-
-    bool contains(const panels::Panel::Gauge& gauge) const;
-    const std::vector<Entry>& entries() const { return entries_; }
-    void clear() { entries_.clear(); }
-
-    // Runs `action` on the gauge unless it is out; a GaugeFault takes it out.
-    // Returns whether the action ran to its end.
-    template <typename Action>
-    bool run(const panels::Panel::Gauge& gauge, Action&& action) {
-        if (contains(gauge)) return false;
-        try {
-            action();
-            return true;
-        } catch (const runtime::GaugeFault& fault) {
-            entries_.push_back({&gauge, fault.what()});
-            return false;
-        }
-    }
-    // Every gauge still in, in panel order.
-    void setup(const panels::Panel& panel);
-    void update(const panels::Panel& panel);
-
-private:
-    std::vector<Entry> entries_;
-};
 
 class ScenarioError : public std::runtime_error {
 public:
@@ -213,7 +172,7 @@ struct PrintedLine {
 // The calculator's absolute time advances kSecondsPerUpdate per update.
 class ScenarioRunner {
 public:
-    static constexpr double kSecondsPerUpdate = 1.0 / runtime::Host::kUpdatesPerSecond;
+    static constexpr double kSecondsPerUpdate = runtime::Host::kSecondsPerUpdate;
 
     // Renders a snapshot: the panel (gauge null) or one gauge, to `path`.
     using SnapshotWriter =
@@ -228,7 +187,7 @@ public:
     void set_progress_every(uint32_t updates) { progress_every_ = updates; }
     // Without this a GaugeFault ends the run; with it the gauge is taken out
     // of the panel (into `faulted`) and the run goes on without it.
-    void set_faulted(FaultedGauges* faulted) { faulted_ = faulted; }
+    void set_faulted(panels::FaultedGauges* faulted) { faulted_ = faulted; }
 
     // Something outside the panel that moves with it, such as a flight
     // model: called at the start of every update, before the host's model
@@ -297,7 +256,7 @@ private:
     uint32_t progress_every_ = 100;
     uint64_t updates_ = 0;
     const panels::Panel::Gauge* held_ = nullptr;
-    FaultedGauges* faulted_ = nullptr;
+    panels::FaultedGauges* faulted_ = nullptr;
     Driver driver_;
     bool ended_ = false;
     int ended_at_line_ = 0;

@@ -23,20 +23,6 @@ std::string number_text(double value) {
 
 }  // namespace
 
-void set_main_window(runtime::Host& host, bool open) { host.set_window(kMainWindowClass, kMainWindowTitle, open); }
-
-bool FaultedGauges::contains(const panels::Panel::Gauge& gauge) const {
-    return std::any_of(entries_.begin(), entries_.end(), [&](const Entry& entry) { return entry.gauge == &gauge; });
-}
-
-void FaultedGauges::setup(const panels::Panel& panel) {
-    for (const panels::Panel::Gauge& gauge : panel.gauges()) run(gauge, [&] { gauge.instance->setup(); });
-}
-
-void FaultedGauges::update(const panels::Panel& panel) {
-    for (const panels::Panel::Gauge& gauge : panel.gauges()) run(gauge, [&] { gauge.instance->update(); });
-}
-
 ScenarioRunner::ScenarioRunner(panels::Panel& panel, SnapshotWriter writer, std::FILE* out, std::FILE* progress)
     : panel_(panel), writer_(std::move(writer)), out_(out), progress_(progress), calculator_(panel.host()) {}
 
@@ -312,7 +298,7 @@ void ScenarioRunner::act(const command::Echo& action, const ScenarioCommand& com
 }
 
 void ScenarioRunner::act(const command::MainWindow& action, const ScenarioCommand&, const Scenario&) {
-    set_main_window(panel_.host(), action.open);
+    panel_.host().set_main_window(action.open);
 }
 
 void ScenarioRunner::act(const command::Night& action, const ScenarioCommand&, const Scenario&) {

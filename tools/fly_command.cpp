@@ -481,8 +481,7 @@ gaugebench::ExitStatus fly(Options& options) {
     gaugebench::Inspection inspection(options.inspection);
     runtime::Host host;
     inspection.attach(host);
-    scenario::set_main_window(
-        host, scenario ? scenario->main_window_at_start().value_or(options.main_window) : options.main_window);
+    host.set_main_window(scenario ? scenario->main_window_at_start().value_or(options.main_window) : options.main_window);
     host.set_night(options.night);
     inspection.start_debugger();
     panels::Panel panel(host, panels::PanelConfig::read_file(options.panel), options.paths, options.scale);

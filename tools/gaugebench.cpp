@@ -77,7 +77,7 @@ Command add_list(CLI::App& app) {
                 files.read(options->module, "the module being read");
                 files.check();
                 runtime::Host host;
-                scenario::set_main_window(host, options->main_window);
+                host.set_main_window(options->main_window);
                 const runtime::Module module(host, options->module);
                 const listing::ModuleListing listed = listing::list_module(host, module, options->scale);
                 if (options->json != "-") listing::print(stdout, listed);

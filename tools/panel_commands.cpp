@@ -105,7 +105,7 @@ ExitStatus render(const Options& options) {
     gaugebench::Inspection inspection(options.inspection);
     runtime::Host host;
     inspection.attach(host);
-    ::scenario::set_main_window(host, options.main_window);
+    host.set_main_window(options.main_window);
     host.set_night(options.night);
     inspection.start_debugger();
     panels::Panel panel(host, panels::PanelConfig::read_file(options.input), options.paths, options.scale);
@@ -190,7 +190,7 @@ ExitStatus scenario(const Options& options) {
     gaugebench::Inspection inspection(options.inspection);
     runtime::Host host;
     inspection.attach(host);
-    ::scenario::set_main_window(host, script.main_window_at_start().value_or(options.main_window));
+    host.set_main_window(script.main_window_at_start().value_or(options.main_window));
     host.set_night(options.night);
     inspection.start_debugger();
     panels::Panel panel(host, panels::PanelConfig::read_file(panel_path), options.paths, script.scale());
@@ -238,7 +238,7 @@ ExitStatus scenario(const Options& options) {
                                       {"files_written", written},
                                       {"updates", runner.updates_run()},
                                       {"simulated_seconds", static_cast<double>(runner.updates_run()) *
-                                                                ::scenario::ScenarioRunner::kSecondsPerUpdate},
+                                                                runtime::Host::kSecondsPerUpdate},
                                       {"wall_seconds", seconds_since(start)}};
     add_scenario_json(runner, summary);
     for (const std::string& warning : runner.warnings()) warnings.push_back(warning);

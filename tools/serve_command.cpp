@@ -17,6 +17,7 @@
 #include "platform/output_file.h"
 #include "runtime/module.h"
 #include "scenario/scenario.h"
+#include "scenario/scenario_prelude.h"
 #include "tools/data_files.h"
 #include "tools/feed_options.h"
 #include "tools/flight_state.h"
@@ -121,13 +122,12 @@ web::LiveOptions live_options(const ServeOptions& options) {
     live.paths = options.paths;
     live.scale = options.scale;
     live.steady_state = flight_state::apply_cruise;
-    live.scenario_path = options.scenario;
+    if (!options.scenario.empty()) live.prelude = scenario::scenario_prelude(options.scenario, options.out_dir);
     live.main_window = options.main_window;
     live.watch = options.watch;
     // Each reload is a line in the terminal, as it is the page's to show.
     live.report = [](const std::string& line) { std::fprintf(stderr, "gaugebench serve: %s\n", line.c_str()); };
     live.night = options.night;
-    live.out_dir = options.out_dir;
     live.edit = options.edit;
     return live;
 }

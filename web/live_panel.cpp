@@ -23,7 +23,6 @@
 #include "platform/text_input.h"
 #include "runtime/instance.h"
 #include "runtime/mouse.h"
-#include "scenario/scenario.h"
 #include "web/control_words.h"
 #include "web/panel_editing.h"
 
@@ -208,11 +207,10 @@ void LivePanel::build(const Kept* kept) {
     auto host = std::make_unique<runtime::Host>();
     host->set_trace(options_.trace);
     host->set_night(kept != nullptr ? kept->night : options_.night);
-    std::optional<scenario::Scenario> script;
-    if (!options_.scenario_path.empty() && kept == nullptr)
-        script = scenario::Scenario::read_file(options_.scenario_path);
-    scenario::set_main_window(
-        *host, script ? script->main_window_at_start().value_or(options_.main_window) : options_.main_window);
+    panels::Prelude* const prelude = kept == nullptr ? options_.prelude.get() : nullptr;
+    if (prelude != nullptr) prelude->read();
+    host->set_main_window(prelude != nullptr ? prelude->main_window_at_start().value_or(options_.main_window)
+                                             : options_.main_window);
     auto panel = std::make_unique<panels::Panel>(*host, read_config(), options_.paths, scale_);
     if (kept != nullptr && panel_) refuse_lost_backgrounds(*panel_, *panel);
     auto renderer = std::make_unique<render::PanelRenderer>(*panel);
@@ -237,9 +235,9 @@ void LivePanel::build(const Kept* kept) {
     width_ = static_cast<int>(std::ceil(panel_->picture_width()));
     height_ = static_cast<int>(std::ceil(panel_->picture_height()));
     faulted_.setup(*panel_);
-    // A scenario starts where `gaugebench scenario` starts it, cold, so that
-    // the same clicks do the same; without one the panel settles at cruise.
-    if (!script && kept == nullptr) {
+    // A prelude (a scenario) starts where `gaugebench scenario` starts it, cold,
+    // so that the same clicks do the same; without one the panel settles at cruise.
+    if (prelude == nullptr && kept == nullptr) {
         if (options_.steady_state) options_.steady_state(*host_);
         for (int i = 0; i < panels::Panel::kSettleUpdates; ++i) {
             host_->tick();
@@ -248,20 +246,15 @@ void LivePanel::build(const Kept* kept) {
     }
     updates_ = 0;
     double absolute_time = 0.0;
-    if (script) {
-        // The runner keeps its own calculator while it runs.
-        scenario::ScenarioRunner runner(
+    if (prelude != nullptr) {
+        const panels::Prelude::Ran ran = prelude->run(
             *panel_,
-            [this](const panels::Panel&, const panels::Panel::Gauge* gauge, const std::string& path) {
-                platform::check_output_path(path, options_.out_dir.empty() ? "." : options_.out_dir);
+            [this](const panels::Panel::Gauge* gauge, const std::string& path) {
                 (gauge != nullptr ? renderer_->render(*gauge) : renderer_->render()).write_png(path);
             },
-            stderr, nullptr);
-        runner.set_output_dir(options_.out_dir);
-        runner.set_faulted(&faulted_);
-        runner.run(*script);
-        updates_ = runner.updates_run();
-        absolute_time = runner.calculator().absolute_time_seconds();
+            faulted_);
+        updates_ = ran.updates;
+        absolute_time = ran.absolute_time;
     }
     if (kept != nullptr) {
         host_->vars() = kept->vars;
@@ -583,7 +576,7 @@ void LivePanel::move_throttles() {
     for (int engine = 0; engine < sim::kEngineCount; ++engine) {
         const double now = host_->vars().get(sim::token::throttle_lever(engine));
         send_key_event(sim::event::throttle_set(engine),
-                       flightmodel::throttle_moved(now, throttle_rate_, scenario::ScenarioRunner::kSecondsPerUpdate));
+                       flightmodel::throttle_moved(now, throttle_rate_, runtime::Host::kSecondsPerUpdate));
     }
 }
 
@@ -625,7 +618,7 @@ void LivePanel::step() {
     act_on_held([this] { held_->instance->repeat(); });
     count_key_events(true);
     calculator_->set_absolute_time_seconds(calculator_->absolute_time_seconds() +
-                                           scenario::ScenarioRunner::kSecondsPerUpdate);
+                                           runtime::Host::kSecondsPerUpdate);
     ++updates_;
 }
 
@@ -799,7 +792,7 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
     const std::optional<sim::Event> last = sim::event_of(last_key_event_);
     status["last_event"] = last_key_event_ == 0 ? "" : last ? last->name : std::to_string(last_key_event_);
     std::string flight = "none";
-    double time = static_cast<double>(updates_) * scenario::ScenarioRunner::kSecondsPerUpdate;
+    double time = static_cast<double>(updates_) * runtime::Host::kSecondsPerUpdate;
     if (options_.flight) {
         if (!flight_error_.empty()) {
             flight = "failed";
@@ -845,7 +838,7 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
     nlohmann::json faults = nlohmann::json::array();
     std::string errors = status.value("error", "");
     const auto add_error = [&errors](const std::string& what) { errors += (errors.empty() ? "" : "\n") + what; };
-    for (const scenario::FaultedGauges::Entry& entry : faulted_.entries()) {
+    for (const panels::FaultedGauges::Entry& entry : faulted_.entries()) {
         const std::string name = entry.gauge->config->module + "!" + entry.gauge->config->gauge;
         faults.push_back({{"gauge", name}, {"fault", entry.message}});
         add_error(name + " stopped: " + entry.message);

@@ -31,14 +31,15 @@
 #include "flightmodel/jsbsim.h"
 #include "flightmodel/session.h"
 #include "frame/vocabulary.h"
+#include "panels/faulted_gauges.h"
 #include "panels/panel.h"
+#include "panels/prelude.h"
 #include "panels/panel_edit.h"
 #include "render/image.h"
 #include "render/renderer.h"
 #include "runtime/host.h"
 #include "runtime/host_calculator.h"
 #include "runtime/trace.h"
-#include "scenario/scenario.h"
 
 namespace web {
 
@@ -48,11 +49,10 @@ struct LiveOptions {
     double scale = 1.0;
     // Sets the variables of the state shown when no flight plays (the cruise).
     std::function<void(runtime::Host&)> steady_state;
-    // A scenario (docs/scenarios.md) played through once on every (re)start,
-    // as fast as it runs, before the panel goes live from where it ends
-    // (empty: none). Its snapshots are written as the scenario command does.
-    std::string scenario_path;
-    std::string out_dir;  // where its snapshots go (empty: the working directory), as for `scenario`
+    // What plays through once on every (re)start, as fast as it runs, before
+    // the panel goes live from where it ends (the command's scenario; null:
+    // the panel settles at the steady state).
+    std::shared_ptr<panels::Prelude> prelude;
     // A JSBSim script to fly live (none: the steady state). The model starts
     // with the panel, again on Input::kFly and on a reset; it runs only as
     // the panel steps, so a paused panel pauses it.
@@ -269,7 +269,7 @@ private:
     std::unique_ptr<runtime::HostCalculator> calculator_;
     std::unique_ptr<panels::Panel> panel_;
     std::unique_ptr<render::PanelRenderer> renderer_;
-    scenario::FaultedGauges faulted_;
+    panels::FaultedGauges faulted_;
     // A key event whose routine faulted: the module's fault, shown until a reset.
     std::string key_fault_;
     // Why the panel could not be made again on the last reset; no panel meanwhile.

@@ -18,6 +18,7 @@
 
 #include "frame/vocabulary.h"
 #include "frame/vocabulary_names.h"
+#include "scenario/scenario_prelude.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -198,7 +199,7 @@ TEST_F(LivePanelTest, ScenarioStartsColdAsTheScenarioCommandDoes) {
     web::LiveOptions cruise = options(panel_path);
     cruise.steady_state = [](runtime::Host& host) { host.vars().set(sim::token::engine_speed(0), 2400.0); };
     web::LiveOptions cold = cruise;
-    cold.scenario_path = scenario.string();
+    cold.prelude = scenario::scenario_prelude(scenario.string(), "");
     EXPECT_EQ(status(web::LivePanel(cruise))["rpm"][0], 2400);
     EXPECT_EQ(status(web::LivePanel(cold))["rpm"][0], 0);
 }
