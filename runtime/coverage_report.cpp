@@ -298,7 +298,7 @@ void choose_sources(ModuleCoverage& module, const SourceFilter& filter, ChosenSo
 CodeMap code_map(const emulator::PeImage& image, const std::string& name, std::vector<std::string>& warnings) {
     CodeMap code;
     for (const emulator::PeSection& section : image.sections()) {
-        if ((section.characteristics & (emulator::kSectionCode | emulator::kSectionExecute)) != 0)
+        if ((section.characteristics & (emulator::pe::kSectionCode | emulator::pe::kSectionExecute)) != 0)
             code.code_sections.push_back({section.name, section.virtual_address, section.virtual_size});
     }
     std::optional<emulator::DebugLines> debug;

@@ -243,7 +243,7 @@ public:
             const uint64_t begin = uint64_t{module_->base()} + section.virtual_address;
             const uint64_t end = std::min<uint64_t>(begin + section.virtual_size, UINT32_MAX);
             out.push_back({static_cast<uint32_t>(begin), static_cast<uint32_t>(end),
-                           (section.characteristics & (emulator::kSectionCode | emulator::kSectionExecute)) != 0});
+                           (section.characteristics & (emulator::pe::kSectionCode | emulator::pe::kSectionExecute)) != 0});
         }
         return out;
     }

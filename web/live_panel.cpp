@@ -772,7 +772,8 @@ std::vector<PageGauge> LivePanel::layout() const {
 
 std::string LivePanel::status_json(double real_time_share, double pictures_per_second) const {
     nlohmann::json status = {
-        {"type", "status"}, {"paused", paused_}, {"rate", real_time_share}, {"pictures", pictures_per_second}};
+        {"type", "status"},          {"paused", paused_}, {"rate", real_time_share}, {"pictures", pictures_per_second},
+        {"updates_per_second", runtime::Host::kUpdatesPerSecond}};
     nlohmann::json rpm = nlohmann::json::array(), running = nlohmann::json::array();
     for (int engine = 0; engine < sim::kEngineCount; ++engine) {
         rpm.push_back(std::lround(frame::finite_or_zero(host_->vars().get(sim::token::engine_speed(engine)))));

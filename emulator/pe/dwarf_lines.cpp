@@ -170,7 +170,7 @@ public:
         find_sections();
         uint64_t code_bytes = 0;
         for (const PeSection& section : image_.sections()) {
-            if ((section.characteristics & (kSectionCode | kSectionExecute)) != 0) code_bytes += section.raw_size;
+            if ((section.characteristics & (pe::kSectionCode | pe::kSectionExecute)) != 0) code_bytes += section.raw_size;
         }
         code_bytes_ = code_bytes;
         row_limit_ = static_cast<size_t>(std::min<uint64_t>(kMaxRows, code_bytes + kRowMargin));
@@ -586,7 +586,7 @@ private:
             const auto section = std::find_if(sections.begin(), sections.end(), [&](const PeSection& s) {
                 return function.rva >= s.virtual_address && function.rva - s.virtual_address < s.virtual_size;
             });
-            if (section == sections.end() || (section->characteristics & (kSectionCode | kSectionExecute)) == 0)
+            if (section == sections.end() || (section->characteristics & (pe::kSectionCode | pe::kSectionExecute)) == 0)
                 continue;
             if (!out_.functions_.empty() && out_.functions_.back().rva == function.rva) continue;  // an alias
             function.size = section->virtual_address + section->virtual_size - function.rva;

@@ -15,6 +15,63 @@ namespace emulator::pe {
 
 // --- The PE file ------------------------------------------------------------
 
+// The format's numbers, each beside the structure that holds it.
+
+// DosHeader::magic and PeHeader::signature.
+enum Signature : uint32_t {
+    kDosMagic = 0x5A4D,        // "MZ"
+    kPeSignature = 0x00004550,  // "PE\0\0"
+};
+
+// PeHeader::machine (IMAGE_FILE_MACHINE_*): the one this emulator runs.
+enum MachineType : uint16_t { kMachineI386 = 0x14C };
+
+// PeHeader::characteristics (IMAGE_FILE_*) the loader reads.
+enum Characteristics : uint16_t {
+    kRelocationsStripped = 0x0001,  // the image cannot be relocated
+    kDll = 0x2000,
+};
+
+// OptionalHeader32::magic.
+enum OptionalHeaderMagic : uint16_t { kPe32Magic = 0x10B };
+
+// The data directories after the optional header, by index (IMAGE_DIRECTORY_ENTRY_*).
+enum DataDirectoryIndex : uint32_t {
+    kExportDirectory = 0,
+    kImportDirectory = 1,
+    kResourceDirectory = 2,
+    kRelocationDirectory = 5,
+    kTlsDirectory = 9,
+    kDataDirectoryCount = 16,  // the most an image may declare
+};
+
+// SectionHeader::characteristics (IMAGE_SCN_*) the loader reads.
+enum SectionCharacteristics : uint32_t {
+    kSectionCode = 0x00000020,
+    kSectionUninitializedData = 0x00000080,
+    kSectionExecute = 0x20000000,
+    kSectionRead = 0x40000000,
+    kSectionWrite = 0x80000000,
+};
+
+// The high bit of ResourceEntry::name and ::target, and of an import lookup
+// entry.
+enum HighBit : uint32_t {
+    kResourceNamed = 0x80000000u,         // name: an offset to a name, not an id
+    kResourceSubdirectory = 0x80000000u,  // target: a directory, not a data entry
+    kImportByOrdinal = 0x80000000u,       // an import by ordinal, not by name
+};
+
+// The resource types (RT_*) a module's resource directory is read for.
+enum ResourceType : uint32_t { kResourceTypeBitmap = 2 };
+
+// Base relocation types (IMAGE_REL_BASED_*), the top four bits of each entry
+// after a RelocationBlock; ABSOLUTE entries are padding.
+enum BaseRelocationType : uint8_t {
+    kRelocationAbsolute = 0,
+    kRelocationHighLow = 3,
+};
+
 #define EMULATOR_PE_DOS_HEADER(F) \
     F(uint16_t, magic, 0)  /* "MZ" */ \
     F(uint16_t, last_page_bytes, 2) \

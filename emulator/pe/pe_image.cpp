@@ -18,27 +18,14 @@ namespace {
 
 namespace bmp = frame::bmp;
 
-constexpr uint16_t kDosMagic = 0x5A4D;         // "MZ"
-constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
-constexpr uint16_t kPe32Magic = 0x10B;
-constexpr uint16_t kDllCharacteristic = 0x2000;
 constexpr uint32_t kMaxSections = 96;
-constexpr uint32_t kMaxDataDirectories = 16;
-constexpr uint32_t kExportDirectory = 0;
-constexpr uint32_t kImportDirectory = 1;
-constexpr uint32_t kResourceDirectory = 2;
 constexpr uint32_t kMaxImports = 4096;
 constexpr uint32_t kMaxExports = 65536;
 constexpr size_t kMaxNameLength = 4096;
-constexpr uint32_t kResourceHighBit = 0x80000000u;
-constexpr uint32_t kResourceTypeBitmap = 2;
 constexpr uint64_t kDecodedBytesPerPixel = 4;
 constexpr size_t kMaxBitmaps = 1u << 16;  // resource ids are 16-bit
 
-constexpr uint32_t kRelocationDirectory = 5;
-constexpr uint32_t kTlsDirectory = 9;
 constexpr uint32_t kMaxImportedFunctions = 65536;
-constexpr uint32_t kOrdinalFlag = 0x80000000u;
 constexpr uint32_t kImageBaseGranularity = 0x10000;
 
 bool power_of_two(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
@@ -85,23 +72,23 @@ private:
     // checks before it proved: one piece reads as the format does.
     void read_headers() {
         const auto dos = at<pe::DosHeader>(0, "DOS header");
-        if (dos.magic != kDosMagic) fail("no DOS signature");
+        if (dos.magic != pe::kDosMagic) fail("no DOS signature");
         const uint64_t header_offset = dos.pe_header_offset;
         const auto header = at<pe::PeHeader>(header_offset, "PE header");
-        if (header.signature != kPeSignature) fail("no PE signature");
+        if (header.signature != pe::kPeSignature) fail("no PE signature");
         out_.machine = header.machine;
         const uint32_t section_count = header.section_count;
         const uint32_t optional_size = header.optional_header_size;
         out_.characteristics = header.characteristics;
         out_.symbol_table = header.symbol_table;
         out_.symbol_count = header.symbol_count;
-        out_.is_dll = (out_.characteristics & kDllCharacteristic) != 0;
+        out_.is_dll = (out_.characteristics & pe::kDll) != 0;
 
         const uint64_t optional_offset = header_offset + sizeof(pe::PeHeader);
         if (optional_size < sizeof(pe::OptionalHeader32)) fail("optional header too small");
         need(optional_offset, optional_size, "optional header");
         const auto optional = at<pe::OptionalHeader32>(optional_offset);
-        if (optional.magic != kPe32Magic) fail("not a PE32 image");
+        if (optional.magic != pe::kPe32Magic) fail("not a PE32 image");
         out_.entry_point = optional.entry_point;
         out_.image_base = optional.image_base;
         out_.section_alignment = optional.section_alignment;
@@ -110,7 +97,7 @@ private:
         out_.size_of_headers = optional.size_of_headers;
         size_of_headers_ = out_.size_of_headers;
         const uint32_t directory_count = optional.directory_count;
-        if (directory_count > kMaxDataDirectories) fail("too many data directories");
+        if (directory_count > pe::kDataDirectoryCount) fail("too many data directories");
         const uint64_t directories = optional_offset + sizeof(pe::OptionalHeader32);
         if (sizeof(pe::OptionalHeader32) + sizeof(pe::DataDirectory) * directory_count > optional_size)
             fail("data directories beyond the optional header");
@@ -219,7 +206,7 @@ private:
     }
 
     void read_exports() {
-        const auto [rva, size] = directory(kExportDirectory);
+        const auto [rva, size] = directory(pe::kExportDirectory);
         if (rva == 0) return;
         const auto directory = at<pe::ExportDirectory>(map(rva, sizeof(pe::ExportDirectory), "export directory"));
         const uint32_t function_count = directory.function_count;
@@ -286,7 +273,7 @@ private:
     }
 
     void read_imports() {
-        const auto [rva, size] = directory(kImportDirectory);
+        const auto [rva, size] = directory(pe::kImportDirectory);
         if (rva == 0) return;
         uint32_t functions = 0;
         for (uint32_t i = 0;; ++i) {
@@ -314,8 +301,8 @@ private:
                 const uint64_t cell = uint64_t{address_table} + 4ull * j;
                 if (!in_image(cell, 4)) fail("import address table of " + dll.dll + " outside the image");
                 function.iat_rva = static_cast<uint32_t>(cell);
-                if ((thunk & kOrdinalFlag) != 0) {
-                    if ((thunk & ~kOrdinalFlag) > 0xFFFF)
+                if ((thunk & pe::kImportByOrdinal) != 0) {
+                    if ((thunk & ~pe::kImportByOrdinal) > 0xFFFF)
                         fail("import from " + dll.dll + " by an ordinal beyond 16 bits: " + hex(thunk));
                     function.name = std::to_string(thunk & 0xFFFF);
                     function.name.insert(0, 1, '#');
@@ -331,7 +318,7 @@ private:
     }
 
     void read_relocations() {
-        const auto [rva, size] = directory(kRelocationDirectory);
+        const auto [rva, size] = directory(pe::kRelocationDirectory);
         if (rva == 0) return;
         out_.relocatable = true;
         if (size == 0) return;
@@ -351,7 +338,7 @@ private:
                 const uint8_t type = static_cast<uint8_t>(value >> 12);
                 if (type == 0) continue;  // ABSOLUTE: padding
                 const uint64_t field = uint64_t{page} + (value & 0xFFF);
-                if (!in_image(field, type == kRelocationHighLow ? 4 : 2))
+                if (!in_image(field, type == pe::kRelocationHighLow ? 4 : 2))
                     fail("base relocation of RVA " + hex(field) + " outside the image");
                 out_.relocations.push_back({static_cast<uint32_t>(field), type});
             }
@@ -365,7 +352,7 @@ private:
     }
 
     void read_tls() {
-        const auto [rva, size] = directory(kTlsDirectory);
+        const auto [rva, size] = directory(pe::kTlsDirectory);
         if (rva == 0) return;
         (void)size;
         const auto directory = at<pe::TlsDirectory32>(map(rva, sizeof(pe::TlsDirectory32), "TLS directory"));
@@ -427,21 +414,21 @@ private:
     }
 
     void read_resources() {
-        const auto [rva, size] = directory(kResourceDirectory);
+        const auto [rva, size] = directory(pe::kResourceDirectory);
         if (rva == 0) return;
         (void)size;
         entries_left_ = bytes_.size() / sizeof(pe::ResourceEntry);
         std::set<uint32_t> walked;  // bitmap directories already read
         uint64_t decoded = 0;
         for (const pe::ResourceEntry& type : resource_directory(rva, 0)) {
-            if (type.name != kResourceTypeBitmap) continue;
-            if ((type.target & kResourceHighBit) == 0) fail("bitmap type entry is not a directory");
-            if (!walked.insert(type.target & ~kResourceHighBit).second) continue;
-            for (const pe::ResourceEntry& item : resource_directory(rva, type.target & ~kResourceHighBit)) {
-                if ((item.name & kResourceHighBit) != 0) continue;  // bitmaps are known by number only
-                if ((item.target & kResourceHighBit) == 0) fail("bitmap entry is not a language directory");
-                const pe::ResourceEntry first = first_language(rva, item.name, item.target & ~kResourceHighBit);
-                if ((first.target & kResourceHighBit) != 0) fail("bitmap language entry is a directory");
+            if (type.name != pe::kResourceTypeBitmap) continue;
+            if ((type.target & pe::kResourceSubdirectory) == 0) fail("bitmap type entry is not a directory");
+            if (!walked.insert(type.target & ~pe::kResourceSubdirectory).second) continue;
+            for (const pe::ResourceEntry& item : resource_directory(rva, type.target & ~pe::kResourceSubdirectory)) {
+                if ((item.name & pe::kResourceNamed) != 0) continue;  // bitmaps are known by number only
+                if ((item.target & pe::kResourceSubdirectory) == 0) fail("bitmap entry is not a language directory");
+                const pe::ResourceEntry first = first_language(rva, item.name, item.target & ~pe::kResourceSubdirectory);
+                if ((first.target & pe::kResourceSubdirectory) != 0) fail("bitmap language entry is a directory");
                 const auto entry = at<pe::ResourceDataEntry>(
                     map(uint64_t{rva} + first.target, sizeof(pe::ResourceDataEntry), "resource data entry"));
                 const uint32_t data_rva = entry.data_rva;
@@ -511,7 +498,7 @@ private:
     uint64_t entries_left_ = 0;  // resource directory entries still to be read
     uint64_t name_bytes_left_ = bytes_.size();
     uint64_t size_of_headers_ = 0;
-    pe::DataDirectory directories_[kMaxDataDirectories] = {};
+    pe::DataDirectory directories_[pe::kDataDirectoryCount] = {};
     Parsed out_;
 };
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator/pe/pe_format.h"
 #include "frame/bitmap.h"
 
 namespace emulator {
@@ -27,22 +28,6 @@ public:
 
 // A device-independent bitmap as stored in an RT_BITMAP resource.
 using frame::Bitmap;
-
-inline constexpr uint16_t kMachineI386 = 0x14C;
-
-// Section characteristics (IMAGE_SCN_*) the loader reads.
-inline constexpr uint32_t kSectionCode = 0x00000020;
-inline constexpr uint32_t kSectionUninitializedData = 0x00000080;
-inline constexpr uint32_t kSectionExecute = 0x20000000;
-inline constexpr uint32_t kSectionRead = 0x40000000;
-inline constexpr uint32_t kSectionWrite = 0x80000000;
-
-// Base relocation types (IMAGE_REL_BASED_*); ABSOLUTE entries are padding and
-// are not listed.
-inline constexpr uint8_t kRelocationHighLow = 3;
-
-// COFF characteristics: the image cannot be relocated.
-inline constexpr uint16_t kRelocationsStripped = 0x0001;
 
 struct PeSection {
     std::string name;              // as stored, up to 8 characters (unprintable ones as ?)

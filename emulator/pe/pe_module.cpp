@@ -19,10 +19,10 @@ uint32_t pages(uint64_t bytes) { return static_cast<uint32_t>((bytes + kPageByte
 
 uint8_t protection_of(const PeSection& section) {
     uint8_t protection = 0;
-    if (section.characteristics & (kSectionRead | kSectionWrite | kSectionExecute))
+    if (section.characteristics & (pe::kSectionRead | pe::kSectionWrite | pe::kSectionExecute))
         protection |= EmulatedMachine::kRead;
-    if (section.characteristics & kSectionWrite) protection |= EmulatedMachine::kWrite;
-    if (section.characteristics & kSectionExecute) protection |= EmulatedMachine::kExecute;
+    if (section.characteristics & pe::kSectionWrite) protection |= EmulatedMachine::kWrite;
+    if (section.characteristics & pe::kSectionExecute) protection |= EmulatedMachine::kExecute;
     return protection;
 }
 
@@ -98,7 +98,7 @@ std::unique_ptr<PeModule> PeModule::load_image(EmulatedMachine& machine, ImportR
                                                std::shared_ptr<const PeImage> image, const std::string& name) {
     const PeImage& pe = *image;
     const auto fail = [&name](const std::string& what) { throw LoadError(name + ": " + what); };
-    if (pe.machine() != kMachineI386) {
+    if (pe.machine() != pe::kMachineI386) {
         char machine_id[8];
         std::snprintf(machine_id, sizeof machine_id, "0x%04X", pe.machine());
         fail(std::string("built for machine ") + machine_id + ", not i386 (0x014C)");
@@ -118,7 +118,7 @@ std::unique_ptr<PeModule> PeModule::load_image(EmulatedMachine& machine, ImportR
     }
     // Where it wants to be, else wherever its relocations allow.
     const uint32_t base = machine.reserve(module->image_size_, pe.image_base());
-    if (base != pe.image_base() && (!pe.relocatable() || (pe.characteristics() & kRelocationsStripped) != 0)) {
+    if (base != pe.image_base() && (!pe.relocatable() || (pe.characteristics() & pe::kRelocationsStripped) != 0)) {
         machine.unmap(base, module->image_size_);
         fail("its base " + hex(pe.image_base()) + " is taken and it carries no base relocations to move it");
     }
@@ -166,7 +166,7 @@ std::unique_ptr<PeModule> PeModule::load_image(EmulatedMachine& machine, ImportR
     const uint32_t delta = base - pe.image_base();
     if (delta != 0) {
         for (const PeRelocation& relocation : pe.relocations()) {
-            if (relocation.type != kRelocationHighLow) {
+            if (relocation.type != pe::kRelocationHighLow) {
                 fail("base relocation of type " + std::to_string(relocation.type) + " at RVA " + hex(relocation.rva) +
                      ": only HIGHLOW (3) is supported");
             }

@@ -72,7 +72,7 @@ TestImage build_image() {
     image.bytes[1] = 'Z';
     image.put32(0x3C, kPeOffset);
     image.put_string(kPeOffset, "PE");
-    image.put16(kCoffOffset, emulator::kMachineI386);
+    image.put16(kCoffOffset, emulator::pe::kMachineI386);
     image.put16(kCoffOffset + 2, 1);
     image.put16(kCoffOffset + 16, kOptionalSize);
     image.put16(kCoffOffset + 18, 0x2102);  // executable, 32-bit, DLL
@@ -215,7 +215,7 @@ TEST(PeImageRead, WellFormedImageReadsBack) {
     const TestImage built = build_image();
     const PeImage image = PeImage::parse(built.bytes, "test.gau");
     EXPECT_TRUE(image.is_dll());
-    EXPECT_EQ(image.machine(), emulator::kMachineI386);
+    EXPECT_EQ(image.machine(), emulator::pe::kMachineI386);
     EXPECT_EQ(image.exports(), (std::vector<std::string>{"ImportTable", "Linkage"}));
     // Through the ordinal table, which crosses them: each name leads to itself.
     EXPECT_EQ(image.export_rvas().at("ImportTable"), TestImage::rva(built.export_names + 8));

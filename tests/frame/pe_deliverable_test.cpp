@@ -39,7 +39,7 @@ TEST(PeDeliverable, ExportsImportsAndKind) {
         const emulator::PeImage image = emulator::PeImage::read_file(path);
 
         EXPECT_TRUE(image.is_dll()) << path << " is not marked as a DLL";
-        EXPECT_EQ(image.machine(), emulator::kMachineI386) << path << " is not built for i386";
+        EXPECT_EQ(image.machine(), emulator::pe::kMachineI386) << path << " is not built for i386";
 
         std::vector<std::string> exports = image.exports();
         std::sort(exports.begin(), exports.end());

@@ -374,11 +374,12 @@ function gaugePoint(point) {
 
 // Recording: the user's clicks, holds and drags as scenario lines, with the
 // updates between them, to copy into a scenario (docs/scenarios.md).
-const kUpdatesPerSecond = 18;
+// The panel's update rate, as the server says it in every status.
+const updatesPerSecond = () => (live.status && live.status.updates_per_second) || 0;
 const now = () => (live.status && typeof live.status.time === 'number' ? live.status.time : 0);
 function noteLine(line, started, ended) {
   const recording = live.recording;
-  const gap = Math.round((started - recording.time) * kUpdatesPerSecond);
+  const gap = Math.round((started - recording.time) * updatesPerSecond());
   if (gap > 0) recording.lines.push(`update ${gap}`);
   recording.lines.push(line);
   recording.time = ended;
@@ -399,9 +400,9 @@ function recordRelease() {
   if (!pressed || !live.recording) return;
   const { at, time, moved } = pressed;
   pressed = null;
-  const updates = Math.round((now() - time) * kUpdatesPerSecond);
+  const updates = Math.round((now() - time) * updatesPerSecond());
   if (moved) noteLine(`drag ${at.gauge} ${at.x} ${at.y} to ${moved.x} ${moved.y}`, time, time);
-  else if (updates >= kUpdatesPerSecond / 2) noteLine(`hold ${at.gauge} ${at.x} ${at.y} for ${updates}`, time, now());
+  else if (updates >= updatesPerSecond() / 2 && updates > 0) noteLine(`hold ${at.gauge} ${at.x} ${at.y} for ${updates}`, time, now());
   else noteLine(`click ${at.gauge} ${at.x} ${at.y}`, time, time);
 }
 recordButton.onclick = () => {
