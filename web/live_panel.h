@@ -90,7 +90,7 @@ struct LiveOptions {
 
 // One thing the page asks for. Pointer positions are panel-picture pixels.
 struct Input {
-    // kPointer asks what lies under (x, y) (LivePanel::pointer_json), for
+    // kPointer asks what lies under (x, y) (pointer_message, web/page_messages.h), for
     // the page `page` alone; kNight turns the panel's night on or off.
     // kControls sets the pilot's stick, rudder and brakes and the rate the
     // throttles move at; kGear moves the undercarriage lever to the other
@@ -134,24 +134,6 @@ struct Input {
     bool overwrite = false;
 };
 
-// A mouse box as the page needs it for the cursor and the tooltip, in
-// panel-picture pixels (right and bottom exclusive).
-struct PageBox {
-    int64_t left = 0, top = 0, right = 0, bottom = 0;
-    bool child = false;
-    int32_t cursor = kCursorNone;
-    uint32_t help_id = sim::help::kNone;
-    std::string help_text;  // the tooltip the help id stands for (empty: none known)
-    uint32_t mouse_flags = 0;
-};
-
-struct PageGauge {
-    std::string name;  // Module!Gauge
-    int64_t left = 0, top = 0, right = 0, bottom = 0;
-    std::vector<PageBox> boxes;           // list order
-    double scale_x = 1.0, scale_y = 1.0;  // picture pixels per background-bitmap pixel
-};
-
 class LivePanel {
 public:
     static constexpr int kRateHz = runtime::Host::kUpdatesPerSecond;
@@ -176,45 +158,48 @@ public:
     // Where the last render() changed the picture (all of it after a reset).
     const std::vector<render::PixelRect>& changed() const;
 
-    // The boxes and gauges of the panel, for the page.
-    std::vector<PageGauge> layout() const;
-    // The layout as the page takes it: {"type":"layout", "width", "height",
-    // "gauges":[{"name", "left", "top", "right", "bottom", "boxes":[{"left",
-    // "top", "right", "bottom", "child", "cursor", "help", "help_text",
-    // "flags"}]}], "cursors": {cursor number: CSS cursor}, "drag_flag", "keys":
-    // [{"key", "event", "name"}], "units": {figure: unit}}: the page's keys,
-    // the units of the status's figures and the vocabulary it needs come
-    // from here, never from literals of its own.
-    std::string layout_json() const;
     int width() const;
     int height() const;
 
-    // The status line as JSON: paused, time, night, bombs (the bomb
-    // counter's L:Bombs_dropped), the share of real time the updates keep and
-    // the pictures a second, rpm and running per engine, key events the page
-    // caused and the latest one's vocabulary name, the flight's state, the
-    // flight strip's "figures" by vocabulary name in the units the dials read
-    // (airspeed, altitude, heading, vertical_speed, pitch, bank,
-    // normal_acceleration, flaps, undercarriage.port; throttle, boost,
-    // oil_temperature and radiator_temperature per engine; with a flight
-    // model also height above the ground and on_ground, a wheel or the
-    // airframe on it), with a flight model "hands" (the pilot has worked a
-    // control since the flight started) and "trim" ({"elevator", "rudder"}:
-    // -1..1, + nose down and right), "crashed" ("crashed: the port wing tip
-    // struck the ground") and "on_belly" when so, the gauges taken out by
-    // faults ("faults": [{"gauge": "Module!Gauge", "fault"}]), error (the
-    // flight model's, each fault's, a reset's that failed).
-    std::string status_json(double real_time_share, double pictures_per_second) const;
+    // --- What the page is told (web/page_messages.h words it) ----------------
 
-    // What lies under the pointer at (x, y) of the picture, for the page to
-    // show: {"type":"pointer", "x", "y"} and, over a gauge, "gauge"
-    // (Module!Gauge), "pixel" [x, y] of its background bitmap, "element"
-    // {"index", "kind", "bitmap"} drawn topmost there, "box" {"record",
-    // "cursor", "flags"}, the mouse box the host finds there, "help", the
-    // tooltip there, and "control" {"name", "state"}, what a pilot calls the
-    // control or instrument there and the state it is in (web/control_words.h).
-    // Never throws for any point.
-    std::string pointer_json(int32_t x, int32_t y);
+    const LiveOptions& options() const { return options_; }
+    // The host and panel running now; no panel while one could not be made.
+    const runtime::Host& host() const { return *host_; }
+    const panels::Panel* panel() const { return panel_.get(); }
+    // The bitmaps as drawn for a module of the panel (there is a panel).
+    render::BitmapCache& bitmaps(const runtime::Module& module) { return renderer_->bitmaps(module); }
+    const panels::FaultedGauges& faulted() const { return faulted_; }
+    // The gauge shown at picture point (x, y), with the point in its own
+    // displayed pixels; none outside every gauge.
+    struct GaugePoint {
+        const panels::Panel::Gauge* gauge = nullptr;
+        int32_t x = 0, y = 0;
+    };
+    std::optional<GaugePoint> gauge_point(int32_t x, int32_t y) const;
+    bool paused() const { return paused_; }
+    uint64_t updates() const { return updates_; }
+    // Key events the page's input caused, and the latest one (0: none yet).
+    uint64_t key_events() const { return key_events_; }
+    uint32_t last_key_event() const { return last_key_event_; }
+    // The flight, while one is made (null otherwise), whether it flies on,
+    // why it stopped if it failed, and whether the pilot has worked a
+    // control since it started.
+    const flightmodel::CoupledFlight* flight() const { return flight_.get(); }
+    bool flying() const { return flying_; }
+    const std::string& flight_error() const { return flight_error_; }
+    bool hands() const { return hands_; }
+    // The height above the ground, which the model alone knows; none until
+    // it says.
+    std::optional<double> height_above_ground() const;
+    const flightmodel::PilotControls& pilot() const { return pilot_; }
+    // What the page's error line says beside the faulted gauges: a key
+    // routine's fault, a reset or reload that made no panel, a layout not
+    // taken, the panel's budget warnings; each one line.
+    std::vector<std::string> problems() const;
+    // The editor's state for the layout message (LiveOptions::edit).
+    nlohmann::json edit_json() const;
+
 
     // Saves the layout the page last sent (Input::kSave) and answers the
     // page: {"type":"saved", "ok", "file", "why" (when not), "changed_on_disk"
@@ -242,7 +227,6 @@ private:
     void build(const Kept* kept = nullptr);
     panels::PanelConfig read_config();
     void relayout(const panels::PanelLayout& layout);
-    nlohmann::json edit_json() const;
     void rebuild_failed(const std::exception& error);
     void reload_if_changed();
     void reload();

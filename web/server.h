@@ -11,7 +11,7 @@
 //                            "bottom", "boxes":[{"left", "top", "right", "bottom", "child", "cursor", "help",
 //                            "flags"}]}], "units": {figure: unit}, "windows":[{"id" ("00" for [Window00]),
 //                            "title", "left", "top", "right", "bottom"}]}, once per connection, then
-//                            {"type":"status", ...} with every frame (LivePanel::status_json)
+//                            {"type":"status", ...} with every frame (status_message, web/page_messages.h)
 //   server -> page, binary: a frame: u32 rectangle count, then per rectangle u32 x, y, width, height,
 //                            format, byte length, and the bytes: format 0 a PNG, 1 straight RGBA rows
 //                            (a frame of at most 64 KiB of pixels; all little-endian)

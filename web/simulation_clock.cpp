@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "runtime/debugging.h"
+#include "web/page_messages.h"
 
 namespace web {
 namespace {
@@ -145,7 +146,7 @@ private:
         bool answered = false;
         for (const Input& input : exchange_.take_inputs()) {
             if (input.kind == Input::kPointer) {
-                exchange_.answer(input.page, panel_.pointer_json(input.x, input.y));
+                exchange_.answer(input.page, pointer_message(panel_, input.x, input.y));
                 answered = true;
                 continue;
             }
@@ -162,7 +163,7 @@ private:
         // Answers go out now, not with the next picture.
         if (answered && exchange_.published_hook) exchange_.published_hook();
         if (panel_.layout_generation() != layout_generation_) {
-            layout_ = panel_.layout_json();
+            layout_ = layout_message(panel_);
             layout_generation_ = panel_.layout_generation();
         }
         // The updates due since the last pass, at most a second's worth:
@@ -191,7 +192,7 @@ private:
         now.layout = layout_;
         now.layout_generation = layout_generation_;
         now.status = failure_.empty()
-                         ? panel_.status_json(std::min(1.0, static_cast<double>(updates_.size()) / LivePanel::kRateHz),
+                         ? status_message(panel_, std::min(1.0, static_cast<double>(updates_.size()) / LivePanel::kRateHz),
                                               static_cast<double>(pictures_.size()))
                          : error_status(failure_);
     }

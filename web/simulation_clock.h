@@ -26,7 +26,7 @@ struct Published {
     uint64_t picture = 0;
     std::string status;
     uint64_t serial = 0;
-    std::string layout;  // LivePanel::layout_json of the panel the picture is of
+    std::string layout;  // layout_message of the panel the picture is of
     uint64_t layout_generation = 0;
 };
 

@@ -1,6 +1,7 @@
 // The live panel without a server: what the page is told lies under the
 // pointer, a scenario's starting state, and the reload of changed files.
 #include "web/live_panel.h"
+#include "web/page_messages.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -46,7 +47,7 @@ protected:
         live.paths.module_dir = fs::path(test_paths::module("Korvane.gau")).parent_path().string();
         return live;
     }
-    static nlohmann::json status(const web::LivePanel& panel) { return nlohmann::json::parse(panel.status_json(1, 1)); }
+    static nlohmann::json status(const web::LivePanel& panel) { return nlohmann::json::parse(web::status_message(panel, 1, 1)); }
 
     fs::path dir_;
 };
@@ -59,7 +60,7 @@ TEST_F(LivePanelTest, PointerNamesWhatLiesBeneath) {
         bool gauge;
     };
     for (const Case& c : {Case{150, 130, true}, Case{40, 20, true}, Case{39, 20, false}, Case{500, 200, false}}) {
-        const nlohmann::json info = nlohmann::json::parse(panel.pointer_json(c.x, c.y));
+        const nlohmann::json info = nlohmann::json::parse(web::pointer_message(panel, c.x, c.y));
         EXPECT_EQ(info.contains("gauge"), c.gauge) << c.x << "," << c.y;
         if (c.gauge) {
             EXPECT_EQ(info["gauge"], "Korvane!Airspeed");
@@ -67,8 +68,8 @@ TEST_F(LivePanelTest, PointerNamesWhatLiesBeneath) {
     }
     // Background-bitmap pixels from the gauge's corner; its middle shows the
     // dial (a face at least).
-    const nlohmann::json corner = nlohmann::json::parse(panel.pointer_json(40, 20));
-    const nlohmann::json middle = nlohmann::json::parse(panel.pointer_json(150, 130));
+    const nlohmann::json corner = nlohmann::json::parse(web::pointer_message(panel, 40, 20));
+    const nlohmann::json middle = nlohmann::json::parse(web::pointer_message(panel, 150, 130));
     EXPECT_EQ(corner["pixel"], nlohmann::json::array({0.0, 0.0}));
     EXPECT_GT(middle["pixel"][0].get<double>(), 50.0);
     EXPECT_GT(middle["pixel"][1].get<double>(), 50.0);
@@ -115,7 +116,7 @@ TEST_F(LivePanelTest, PointerNamesTheControlAndItsStateForAPilot) {
         {760, 360, "Tank level, stbd 1", "85%"},
     };
     for (const auto& c : cases) {
-        const nlohmann::json control = nlohmann::json::parse(panel.pointer_json(c.x, c.y))["control"];
+        const nlohmann::json control = nlohmann::json::parse(web::pointer_message(panel, c.x, c.y))["control"];
         EXPECT_EQ(control.value("name", ""), c.name) << c.x << "," << c.y;
         EXPECT_EQ(control.value("state", ""), c.state) << c.x << "," << c.y;
     }
@@ -128,7 +129,7 @@ TEST_F(LivePanelTest, PointerNamesTheControlAndItsStateForAPilot) {
     click.kind = web::Input::kRelease;
     panel.apply(click);
     panel.step();
-    EXPECT_EQ(nlohmann::json::parse(panel.pointer_json(37, 226))["control"]["state"], "ARMED");
+    EXPECT_EQ(nlohmann::json::parse(web::pointer_message(panel, 37, 226))["control"]["state"], "ARMED");
 }
 
 // The picture at the finest pixel ratio of the pages open (to the quarter
@@ -182,14 +183,14 @@ TEST_F(LivePanelTest, PointerCarriesTheGaugesLatestCalls) {
     live.trace = &trace;
     web::LivePanel panel(live);
     for (int i = 0; i < 4; ++i) panel.step();
-    const nlohmann::json calls = nlohmann::json::parse(panel.pointer_json(150, 130))["calls"];
+    const nlohmann::json calls = nlohmann::json::parse(web::pointer_message(panel, 150, 130))["calls"];
     ASSERT_EQ(calls.size(), 3u) << calls.dump();
     EXPECT_EQ(calls[0]["callback"], "gauge_callback (update)");
     EXPECT_EQ(calls[1]["services"][0]["failure"], "airspeed") << calls.dump();
     EXPECT_EQ(calls[2]["callback"], "needle callback");
     EXPECT_GT(calls[2]["instructions"].get<int>(), 0);
-    EXPECT_FALSE(
-        nlohmann::json::parse(web::LivePanel(options(write_panel(40))).pointer_json(150, 130)).contains("calls"));
+    web::LivePanel untraced(options(write_panel(40)));
+    EXPECT_FALSE(nlohmann::json::parse(web::pointer_message(untraced, 150, 130)).contains("calls"));
 }
 
 TEST_F(LivePanelTest, ScenarioStartsColdAsTheScenarioCommandDoes) {
@@ -316,8 +317,8 @@ TEST_F(LivePanelTest, WatchRemakesChangedPanelAndRunsOnThroughBrokenEdits) {
             EXPECT_NE(now.value("error", "").find(told[0]), std::string::npos) << e.what;
         }
         EXPECT_EQ(panel.layout_generation() > generation, !e.error) << e.what;
-        ASSERT_FALSE(panel.layout().empty()) << e.what;
-        EXPECT_EQ(panel.layout().front().left, e.left) << e.what;
+        ASSERT_FALSE(web::page_layout(panel).empty()) << e.what;
+        EXPECT_EQ(web::page_layout(panel).front().left, e.left) << e.what;
         EXPECT_GT(now["time"].get<double>(), time) << e.what;
         time = now["time"];
         EXPECT_EQ(now["rpm"][0], 2400) << e.what;
