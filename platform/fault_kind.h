@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
+#include <string>
 
 namespace platform {
 
@@ -33,5 +35,23 @@ constexpr const char* fault_kind_name(FaultKind kind) {
     }
     return "fault";
 }
+
+// A fault of module code as every floor carries it: its kind, the address it
+// concerns and the instruction's (0: not in module code), and the message.
+// Each floor's own fault class is one of these in its words.
+class CodeFault : public std::runtime_error {
+public:
+    using Kind = FaultKind;
+    CodeFault(Kind kind, uint32_t address, uint32_t pc, const std::string& what)
+        : std::runtime_error(what), kind_(kind), address_(address), pc_(pc) {}
+    Kind kind() const { return kind_; }
+    uint32_t address() const { return address_; }
+    uint32_t pc() const { return pc_; }
+
+private:
+    Kind kind_;
+    uint32_t address_;
+    uint32_t pc_;
+};
 
 }  // namespace platform

@@ -75,26 +75,13 @@ struct ElementState {
 // Module code of a gauge that faulted, or records of a gauge that lead
 // outside its module's memory; the message names module, gauge and what the
 // host was doing.
-class GaugeFault : public std::runtime_error {
+class GaugeFault : public platform::CodeFault {
 public:
-    explicit GaugeFault(const std::string& message)
-        : std::runtime_error(message), kind_(ModuleFault::Kind::kOther), address_(0), pc_(0) {}
+    explicit GaugeFault(const std::string& message) : CodeFault(Kind::kOther, 0, 0, message) {}
     // `cause` is the fault itself: a ModuleFault, or inside the runtime the
-    // machine's own (whose kinds are the same list).
-    template <typename Fault>
-    GaugeFault(const std::string& message, const Fault& cause)
-        : std::runtime_error(message),
-          kind_(cause.kind()),
-          address_(cause.address()),
-          pc_(cause.pc()) {}
-    ModuleFault::Kind kind() const { return kind_; }
-    uint32_t address() const { return address_; }
-    uint32_t pc() const { return pc_; }
-
-private:
-    ModuleFault::Kind kind_;
-    uint32_t address_;
-    uint32_t pc_;
+    // machine's own.
+    GaugeFault(const std::string& message, const platform::CodeFault& cause)
+        : CodeFault(cause.kind(), cause.address(), cause.pc(), message) {}
 };
 
 class GaugeInstance {

@@ -26,19 +26,9 @@ class Module;
 // Module code that went wrong, or a record the host could not reach. The
 // message names the fault and the guest address, and where the host said
 // so, which module, gauge and callback it was in.
-class ModuleFault : public std::runtime_error {
+class ModuleFault : public platform::CodeFault {
 public:
-    using Kind = platform::FaultKind;
-    ModuleFault(Kind kind, uint32_t address, uint32_t pc, const std::string& what)
-        : std::runtime_error(what), kind_(kind), address_(address), pc_(pc) {}
-    Kind kind() const { return kind_; }
-    uint32_t address() const { return address_; }  // the address the fault concerns
-    uint32_t pc() const { return pc_; }            // the instruction's address (0: not in module code)
-
-private:
-    Kind kind_;
-    uint32_t address_;
-    uint32_t pc_;
+    using CodeFault::CodeFault;
 };
 
 // Whether `error` is a fault of module code or of its records, in the

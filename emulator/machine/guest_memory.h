@@ -25,19 +25,9 @@ using frame::GuestPtr;
 // Module code that went wrong, or a record the host could not reach. The
 // message names the fault and the guest address; the host adds which module,
 // gauge and callback it was in.
-class GuestFault : public std::runtime_error {
+class GuestFault : public platform::CodeFault {
 public:
-    using Kind = platform::FaultKind;
-    GuestFault(Kind kind, uint32_t address, uint32_t pc, const std::string& what)
-        : std::runtime_error(what), kind_(kind), address_(address), pc_(pc) {}
-    Kind kind() const { return kind_; }
-    uint32_t address() const { return address_; }  // the address the fault concerns
-    uint32_t pc() const { return pc_; }            // the instruction's address (0: not in guest code)
-
-private:
-    Kind kind_;
-    uint32_t address_;
-    uint32_t pc_;
+    using CodeFault::CodeFault;
 };
 
 // Module code cut short because the program is ending
