@@ -54,11 +54,12 @@ trap 'kill -TERM -- "-$fuzz_pid" 2>/dev/null || true' EXIT
 # The live panel (gaugebench serve) in a real browser: Debian's chromium
 # driven by playwright-core, pinned in tests/web/package-lock.json. The pinned
 # tarballs come from npm's own cache where it has them (a fresh clone on the
-# same machine), so only a new machine needs the registry.
+# same machine), so only a new machine needs the registry. Three files at a
+# time: the flights among them run in real time and wait the most.
 echo "== tests: the live panel in a browser"
 cd tests/web
 stage "tests: browser (npm ci)" limited 600 npm ci --prefer-offline --fetch-timeout=60000 --no-audit --no-fund --loglevel=error
-KORVANE_BUILD="$root/build/linux" KORVANE_PE_DIR="$root/build/win" stage "tests: browser" limited 1200 node --test
+KORVANE_BUILD="$root/build/linux" KORVANE_PE_DIR="$root/build/win" stage "tests: browser" limited 1200 node --test --test-concurrency=3
 
 fuzz_status=0
 wait "$fuzz_pid" || fuzz_status=$?

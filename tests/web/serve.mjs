@@ -2,7 +2,6 @@
 // environment (scripts/test.sh sets them); the defaults suit a build in
 // build/linux.
 import { spawn } from 'node:child_process';
-import { createServer } from 'node:net';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
@@ -16,33 +15,24 @@ export const scenario = path.join(here, 'engines_stopped.txt');
 // Under the i386 emulator the first picture takes a while.
 export const kPatience = 60_000;
 
-export function freePort() {
-  return new Promise((resolve, reject) => {
-    const probe = createServer();
-    probe.once('error', reject);
-    probe.listen(0, '127.0.0.1', () => {
-      const { port: free } = probe.address();
-      probe.close(() => resolve(free));
-    });
-  });
-}
-
 export const jsbsim = process.env.KORVANE_JSBSIM || path.join(root, 'build/jsbsim/bin/JSBSim');
 
-// Starts the server (on `port`, or a free one; with the stopped-engine
-// scenario unless `start` says otherwise); resolves to { child, port } once
-// it says where it listens.
+// Starts the server (on `port`, or on one the system picks, which no other
+// test running beside it can take first; with the stopped-engine scenario
+// unless `start` says otherwise); resolves to { child, port } once it says
+// where it listens.
 export async function startServer(extra = [], port = undefined, start = ['--scenario', scenario]) {
-  const at = port ?? (await freePort());
+  const at = port ?? 0;
   return new Promise((resolve, reject) => {
     const child = spawn(gaugebench, ['serve', ...start, '--port', String(at), ...modules, ...extra], { cwd: root });
     let output = '';
     const timer = setTimeout(() => reject(new Error(`no address printed in time:\n${output}`)), kPatience);
     child.stderr.on('data', (chunk) => {
       output += chunk;
-      if (output.includes('is live at')) {
+      const live = output.match(/is live at http:\/\/[^:]+:(\d+)\//);
+      if (live) {
         clearTimeout(timer);
-        resolve({ child, port: at, output: () => output });
+        resolve({ child, port: Number(live[1]), output: () => output });
       }
     });
     child.once('exit', (code) => reject(new Error(`server ended (${code}):\n${output}`)));
