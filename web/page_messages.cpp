@@ -175,20 +175,10 @@ std::vector<PageGauge> page_layout(const LivePanel& live) {
     return gauges;
 }
 
-std::string status_message(const LivePanel& live, double real_time_share, double pictures_per_second) {
-    const runtime::Host& host = live.host();
-    nlohmann::json status = {{"type", "status"},
-                             {"paused", live.paused()},
-                             {"rate", real_time_share},
-                             {"pictures", pictures_per_second},
-                             {"updates_per_second", runtime::Host::kUpdatesPerSecond}};
-    nlohmann::json rpm = nlohmann::json::array(), running = nlohmann::json::array();
-    for (int engine = 0; engine < sim::kEngineCount; ++engine) {
-        rpm.push_back(std::lround(frame::finite_or_zero(host.vars().get(sim::token::engine_speed(engine)))));
-        running.push_back(host.vars().get(sim::token::engine_running(engine)) != 0.0);
-    }
-    status["rpm"] = rpm;
-    status["running"] = running;
+namespace {
+
+// The flight strip's figures by vocabulary name, in the units the dials read.
+nlohmann::json strip_figures(const runtime::Host& host) {
     nlohmann::json figures = nlohmann::json::object();
     for (const char* name : kStripFigures) figures[name] = reading_of(host, *sim::find_variable(name));
     for (const char* stem : kStripEngineFigures) {
@@ -197,10 +187,12 @@ std::string status_message(const LivePanel& live, double real_time_share, double
             each.push_back(reading_of(host, *sim::find_variable(std::string(stem) + "." + std::to_string(engine))));
         figures[stem] = std::move(each);
     }
-    const uint32_t last_event = live.last_key_event();
-    status["events"] = live.key_events();
-    const std::optional<sim::Event> last = sim::event_of(last_event);
-    status["last_event"] = last_event == 0 ? "" : last ? last->name : std::to_string(last_event);
+    return figures;
+}
+
+// The flight model's part: its state, the clock it keeps, what only it
+// knows for the strip, the trim, a crash.
+void add_flight(const LivePanel& live, nlohmann::json& status, nlohmann::json& figures) {
     std::string flight = "none";
     double time = static_cast<double>(live.updates()) * runtime::Host::kSecondsPerUpdate;
     if (live.options().flight) {
@@ -223,26 +215,25 @@ std::string status_message(const LivePanel& live, double real_time_share, double
         }
         status["hands"] = live.hands();
     }
-    if (live.options().feed) {
-        const feed::LinkStatus link = live.options().feed->status();
-        status["feed"] = {{"state", feed::state_name(link)},
-                          {"text", feed::status_text(link)},
-                          {"rate", thousandths(link.rate)},
-                          {"packets", link.packets},
-                          {"malformed", link.malformed},
-                          {"refused", link.refused},
-                          {"silent", thousandths(link.silent_seconds)},
-                          {"controls", live.options().feed->controls_text()}};
-    }
     status["flight"] = flight;
     status["time"] = time;
-    status["figures"] = std::move(figures);
-    const flightmodel::PilotControls& pilot = live.pilot();
-    status["controls"] = {
-        {"elevator", pilot.elevator}, {"aileron", pilot.aileron}, {"rudder", pilot.rudder}, {"brakes", pilot.brakes}};
-    status["night"] = host.night();
-    // The bomb counter's own count: its gauge shows nothing the crew reads.
-    status["bombs"] = std::lround(frame::finite_or_zero(host.vars().get(std::string("L:Bombs_dropped"))));
+}
+
+nlohmann::json feed_status(const feed::FeedSession& feed) {
+    const feed::LinkStatus link = feed.status();
+    return {{"state", feed::state_name(link)},
+            {"text", feed::status_text(link)},
+            {"rate", thousandths(link.rate)},
+            {"packets", link.packets},
+            {"malformed", link.malformed},
+            {"refused", link.refused},
+            {"silent", thousandths(link.silent_seconds)},
+            {"controls", feed.controls_text()}};
+}
+
+// The gauges taken out and every other problem, one error line each after
+// any the status holds already.
+void add_problems(const LivePanel& live, nlohmann::json& status) {
     nlohmann::json faults = nlohmann::json::array();
     std::string errors = status.value("error", "");
     const auto add_error = [&errors](const std::string& what) { errors += (errors.empty() ? "" : "\n") + what; };
@@ -254,6 +245,39 @@ std::string status_message(const LivePanel& live, double real_time_share, double
     for (const std::string& problem : live.problems()) add_error(problem);
     if (!errors.empty()) status["error"] = errors;
     status["faults"] = faults;
+}
+
+}  // namespace
+
+std::string status_message(const LivePanel& live, double real_time_share, double pictures_per_second) {
+    const runtime::Host& host = live.host();
+    nlohmann::json status = {{"type", "status"},
+                             {"paused", live.paused()},
+                             {"rate", real_time_share},
+                             {"pictures", pictures_per_second},
+                             {"updates_per_second", runtime::Host::kUpdatesPerSecond}};
+    nlohmann::json rpm = nlohmann::json::array(), running = nlohmann::json::array();
+    for (int engine = 0; engine < sim::kEngineCount; ++engine) {
+        rpm.push_back(std::lround(frame::finite_or_zero(host.vars().get(sim::token::engine_speed(engine)))));
+        running.push_back(host.vars().get(sim::token::engine_running(engine)) != 0.0);
+    }
+    status["rpm"] = rpm;
+    status["running"] = running;
+    const uint32_t last_event = live.last_key_event();
+    status["events"] = live.key_events();
+    const std::optional<sim::Event> last = sim::event_of(last_event);
+    status["last_event"] = last_event == 0 ? "" : last ? last->name : std::to_string(last_event);
+    nlohmann::json figures = strip_figures(host);
+    add_flight(live, status, figures);
+    if (live.options().feed) status["feed"] = feed_status(*live.options().feed);
+    status["figures"] = std::move(figures);
+    const flightmodel::PilotControls& pilot = live.pilot();
+    status["controls"] = {
+        {"elevator", pilot.elevator}, {"aileron", pilot.aileron}, {"rudder", pilot.rudder}, {"brakes", pilot.brakes}};
+    status["night"] = host.night();
+    // The bomb counter's own count: its gauge shows nothing the crew reads.
+    status["bombs"] = std::lround(frame::finite_or_zero(host.vars().get(std::string("L:Bombs_dropped"))));
+    add_problems(live, status);
     // Faults quote the module's bytes: one that is no UTF-8 still gives JSON.
     return status.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
