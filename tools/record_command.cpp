@@ -64,6 +64,33 @@ double seconds_since(Clock::time_point start) { return std::chrono::duration<dou
 // The bytes a scenario may hold, less room for the last updates' lines.
 constexpr uint64_t kLargestRecording = platform::kMaxTextFileBytes - 4096;
 
+// Until the first packet comes, the wait shown; past `wait_seconds` an error
+// that says what did come, if anything.
+void wait_for_first_packet(feed::FeedSession& session, runtime::VariableStore& vars, double wait_seconds,
+                           gaugebench::Progress& progress) {
+    const auto waiting_since = Clock::now();
+    while (!session.update(vars)) {
+        const double waited = seconds_since(waiting_since);
+        if (waited >= wait_seconds) {
+            const feed::LinkStatus status = session.status();
+            char wait[32];
+            std::snprintf(wait, sizeof wait, "%g", wait_seconds);
+            std::string why = "no FlightGear FDM packet came to " + status.listening + " in " + wait +
+                              " s (--wait): is the simulator sending there (README, Beside your simulator)?";
+            if (status.malformed > 0)
+                why += " " + gaugebench::counted(status.malformed, "malformed packet") + " came, the last " +
+                       status.last_error;
+            if (status.refused > 0)
+                why += " " + gaugebench::counted(status.refused, "packet") + " came from " + status.peer +
+                       ", another machine (--feed-anywhere takes them)";
+            throw CommandError(ExitStatus::kFailed, why);
+        }
+        progress.status("record: waiting for packets on " + session.status().listening + " (" +
+                        std::to_string(static_cast<int>(waited)) + " s)");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 ExitStatus record(const Options& options) {
     gaugebench::CommandFiles files;
     files.write(options.output, "-o");
@@ -83,27 +110,7 @@ ExitStatus record(const Options& options) {
     runtime::VariableStore vars;
     for (const flight_state::Setting& setting : flight_state::cruise()) vars.set(setting.token, setting.value);
 
-    const auto waiting_since = Clock::now();
-    while (!session->update(vars)) {
-        const double waited = seconds_since(waiting_since);
-        if (waited >= options.wait_seconds) {
-            const feed::LinkStatus status = session->status();
-            char wait[32];
-            std::snprintf(wait, sizeof wait, "%g", options.wait_seconds);
-            std::string why = "no FlightGear FDM packet came to " + status.listening + " in " + wait +
-                              " s (--wait): is the simulator sending there (README, Beside your simulator)?";
-            if (status.malformed > 0)
-                why += " " + gaugebench::counted(status.malformed, "malformed packet") + " came, the last " +
-                       status.last_error;
-            if (status.refused > 0)
-                why += " " + gaugebench::counted(status.refused, "packet") + " came from " + status.peer +
-                       ", another machine (--feed-anywhere takes them)";
-            throw CommandError(ExitStatus::kFailed, why);
-        }
-        progress.status("record: waiting for packets on " + session->status().listening + " (" +
-                        std::to_string(static_cast<int>(waited)) + " s)");
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    wait_for_first_packet(*session, vars, options.wait_seconds, progress);
     if (const std::string line = session->change_line(); !line.empty()) say(line);
 
     std::unique_ptr<platform::OutputFile> file;
@@ -127,7 +134,8 @@ ExitStatus record(const Options& options) {
     writer.start(panel,
                  {"Recorded by gaugebench record on " + local_time_text() + ": " + length +
                       " s of the FlightGear FDM packets " + first.peer + " sent to " + first.listening + ",",
-                  "at the panel's 18 updates a second. The values no packet carries are the bench's cruise, as",
+                  "at the panel's " + std::to_string(runtime::Host::kUpdatesPerSecond) +
+                      " updates a second. The values no packet carries are the bench's cruise, as",
                   "serve shows them beside a feed. Replay: gaugebench scenario " +
                       (options.output == "-" ? std::string("<file>") : fs::path(options.output).filename().string())},
                  vars);
