@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -364,6 +365,42 @@ std::string explain_mismatch(const CLI::App& app, const CLI::App& command, const
     return message;
 }
 
+// The command line read; an exit status where it could not be (its usage
+// error said, or the help or version printed), none where a command runs.
+std::optional<int> parse_line(CLI::App& app, int argc, char** argv) {
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& call) {
+        return app.exit(call);
+    } catch (const CLI::CallForAllHelp& call) {
+        return app.exit(call);
+    } catch (const CLI::CallForVersion& call) {
+        return app.exit(call);
+    } catch (const CLI::ParseError& error) {
+        const std::vector<CLI::App*> parsed = app.get_subcommands();
+        const CLI::App& command = parsed.empty() ? app : *parsed.front();
+        const std::string where = parsed.empty() ? "gaugebench" : "gaugebench " + command.get_name();
+        std::string message = error.what();
+        if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) message = explain_extras(app, command);
+        if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+            // An unknown option explains a missing argument better than the other way round
+            // ('list --jsn' has no module because the option was mistyped).
+            const bool extras = !command.remaining().empty() || !app.remaining().empty();
+            message = extras ? explain_extras(app, command) : explain_missing(command, message);
+        }
+        if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr)
+            message = explain_mismatch(app, command, message);
+        return usage_error(where, message, where);
+    } catch (const std::exception& error) {
+        // An option's own check found its input missing or unreadable.
+        const std::vector<CLI::App*> parsed = app.get_subcommands();
+        gaugebench::print_error(parsed.empty() ? "gaugebench" : "gaugebench " + parsed.front()->get_name(),
+                                gaugebench::message_of(error));
+        return static_cast<int>(gaugebench::exit_status_of(error));
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 // The command line's one entry: the commands, then help, parse errors and
@@ -435,36 +472,7 @@ int main(int argc, char** argv) {
     if (!first.empty() && first[0] != '-' && find_command(app, first) == nullptr) {
         return usage_error("gaugebench", unknown_command(app, first), "gaugebench");
     }
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& call) {
-        return app.exit(call);
-    } catch (const CLI::CallForAllHelp& call) {
-        return app.exit(call);
-    } catch (const CLI::CallForVersion& call) {
-        return app.exit(call);
-    } catch (const CLI::ParseError& error) {
-        const std::vector<CLI::App*> parsed = app.get_subcommands();
-        const CLI::App& command = parsed.empty() ? app : *parsed.front();
-        const std::string where = parsed.empty() ? "gaugebench" : "gaugebench " + command.get_name();
-        std::string message = error.what();
-        if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) message = explain_extras(app, command);
-        if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
-            // An unknown option explains a missing argument better than the other way round
-            // ('list --jsn' has no module because the option was mistyped).
-            const bool extras = !command.remaining().empty() || !app.remaining().empty();
-            message = extras ? explain_extras(app, command) : explain_missing(command, message);
-        }
-        if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr)
-            message = explain_mismatch(app, command, message);
-        return usage_error(where, message, where);
-    } catch (const std::exception& error) {
-        // An option's own check found its input missing or unreadable.
-        const std::vector<CLI::App*> parsed = app.get_subcommands();
-        gaugebench::print_error(parsed.empty() ? "gaugebench" : "gaugebench " + parsed.front()->get_name(),
-                                gaugebench::message_of(error));
-        return static_cast<int>(gaugebench::exit_status_of(error));
-    }
+    if (const std::optional<int> status = parse_line(app, argc, argv)) return *status;
     gaugebench::settle_console();
     gaugebench::print_shipped_notes();
 
