@@ -303,4 +303,44 @@ FRAME_FORMAT_STRUCT(CrtFile, EMULATOR_PE_CRT_FILE, 32)
 
 using frame::read_struct;
 
+// The thread information block FS points at (NT_TIB and the start of the
+// TEB): what module code and the C runtime read of their thread.
+#define EMULATOR_PE_THREAD_INFORMATION_BLOCK(F) \
+    F(uint32_t, exception_list, 0)  /* the SEH chain's head; kExceptionChainEnd when empty */ \
+    F(uint32_t, stack_base, 4)      /* the stack's top (it grows down from here) */ \
+    F(uint32_t, stack_limit, 8)     /* its lowest committed address */ \
+    F(uint32_t, sub_system_tib, 12) \
+    F(uint32_t, fiber_data, 16) \
+    F(uint32_t, arbitrary_user_pointer, 20) \
+    F(uint32_t, self, 24)           /* the block's own linear address */ \
+    F(uint32_t, environment_pointer, 28) \
+    F(uint32_t, process_id, 32) \
+    F(uint32_t, thread_id, 36) \
+    F(uint32_t, active_rpc_handle, 40) \
+    F(uint32_t, tls_pointer, 44)    /* ThreadLocalStoragePointer: the TLS slots' array */ \
+    F(uint32_t, process_environment_block, 48)
+FRAME_FORMAT_STRUCT(ThreadInformationBlock, EMULATOR_PE_THREAD_INFORMATION_BLOCK, 52)
+
+// ThreadInformationBlock::exception_list with no handler registered.
+enum : uint32_t { kExceptionChainEnd = 0xFFFFFFFFu };
+
+// The C runtime's numeric and monetary conventions (struct lconv), as
+// localeconv() returns them: ten strings, then eight CHAR_MAX-able bytes.
+#define EMULATOR_PE_LCONV(F) \
+    F(uint32_t, decimal_point, 0) \
+    F(uint32_t, thousands_sep, 4) \
+    F(uint32_t, grouping, 8) \
+    F(uint32_t, int_curr_symbol, 12) \
+    F(uint32_t, currency_symbol, 16) \
+    F(uint32_t, mon_decimal_point, 20) \
+    F(uint32_t, mon_thousands_sep, 24) \
+    F(uint32_t, mon_grouping, 28) \
+    F(uint32_t, positive_sign, 32) \
+    F(uint32_t, negative_sign, 36) \
+    F(uint8_t[8], digits_and_placement, 40)  /* int_frac_digits .. n_sign_posn */
+FRAME_FORMAT_STRUCT(Lconv, EMULATOR_PE_LCONV, 48)
+
+// What the C locale's lconv holds beyond its strings: "not available".
+enum : uint8_t { kCharMax = 127 };
+
 }  // namespace emulator::pe
