@@ -354,6 +354,10 @@ double GaugeInstance::park(ElementState& state) const {
 }
 
 void GaugeInstance::update() {
+    module_calls_together([this] { update_now(); });
+}
+
+void GaugeInstance::update_now() {
     if (!impl_->set_up) setup();
     Impl& impl = *impl_;
     emulator::GuestMemory& mem = module_.memory();

@@ -410,6 +410,10 @@ std::string coverage_tracefile(const std::string& test_name, const SourceFilter&
 
 void stop_all_module_calls() { emulator::EmulatedMachine::stop_all_calls(); }
 
+void run_module_calls_together(void (*work)(void*), void* context) {
+    emulator::EmulatedMachine::run_batched(work, context);
+}
+
 uint64_t instructions_run(const emulator::Machine& machine) {
     const auto* emulated = dynamic_cast<const emulator::EmulatedMachine*>(&machine);
     return emulated != nullptr ? emulated->instructions() : 0;

@@ -34,7 +34,9 @@ void FaultedGauges::setup(const panels::Panel& panel) {
 }
 
 void FaultedGauges::update(const panels::Panel& panel) {
-    for (const panels::Panel::Gauge& gauge : panel.gauges()) run(gauge, [&] { gauge.instance->update(); });
+    runtime::module_calls_together([&] {
+        for (const panels::Panel::Gauge& gauge : panel.gauges()) run(gauge, [&] { gauge.instance->update(); });
+    });
 }
 
 ScenarioRunner::ScenarioRunner(panels::Panel& panel, SnapshotWriter writer, std::FILE* out, std::FILE* progress)
@@ -63,13 +65,17 @@ void ScenarioRunner::step() {
         ended_at_line_ = line_;
         return;
     }
-    panel_.host().tick();
-    if (faulted_ != nullptr) {
-        faulted_->update(panel_);
-    } else {
-        panel_.update();
-    }
-    on_held([this] { held_->instance->repeat(); });
+    // The update's calls into module code, the held box's handler among
+    // them, in one entry into the emulator.
+    runtime::module_calls_together([this] {
+        panel_.host().tick();
+        if (faulted_ != nullptr) {
+            faulted_->update(panel_);
+        } else {
+            panel_.update();
+        }
+        on_held([this] { held_->instance->repeat(); });
+    });
     calculator_.set_absolute_time_seconds(calculator_.absolute_time_seconds() + kSecondsPerUpdate);
     ++updates_;
 }
