@@ -97,7 +97,8 @@ void write_dispatcher(uint8_t* trampolines) {
     // ECX collects every difference from what the call must leave: ESP
     // against the expected, the callee-saved registers and the selectors
     // against the thread's start. One branch: each ends a translated block.
-    bytes({0x89, 0xE1}), bytes({0x2B, 0x0D}), box(offsetof(Mailbox, expected));  // mov ecx, esp; sub ecx, [expected]
+    // (The mailbox through CS: DS may be whatever the call left in it.)
+    bytes({0x89, 0xE1}), bytes({0x2E, 0x2B, 0x0D}), box(offsetof(Mailbox, expected));  // mov ecx, esp; sub ecx, cs:[expected]
     for (const auto& [encoding, value] : {std::pair<uint8_t, uint32_t>{0xDA, kSavedEbx},  // mov edx, ebx
                                           {0xF2, kSavedEsi},
                                           {0xFA, kSavedEdi},
