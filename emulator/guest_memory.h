@@ -5,6 +5,7 @@
 // never a read of the host's own memory.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -126,7 +127,10 @@ private:
     uint8_t* checked(uint32_t address, uint64_t size, bool write) const;
 
     std::vector<Region> regions_;
-    mutable size_t last_ = 0;  // the region found last: most views follow one another
+    // The region found last for each of a few pages (an index, + 1; 0:
+    // none): an update reads its records, tables and variables from a
+    // handful of regions in turn.
+    mutable std::array<uint32_t, 64> found_{};
 };
 
 }  // namespace emulator

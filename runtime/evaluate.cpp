@@ -66,34 +66,32 @@ std::optional<double> table_angle(const guest::NONLINEARITY* table, uint32_t siz
 std::optional<double> table_travel(const guest::NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
                                    double value) {
     if (table == nullptr || size == 0) return std::nullopt;
-    // The turn of each step, clockwise, as table_angle takes it.
-    auto step_turn = [&](uint32_t i) {
-        return clockwise_turn(point_angle(table[i], pivot_x, pivot_y), point_angle(table[i + 1], pivot_x, pivot_y));
-    };
-    double whole = 0.0;
-    for (uint32_t i = 0; i + 1 < size; ++i) whole += step_turn(i);
     if (size == 1 || std::isnan(value)) return 0.0;
-
     const bool descending = table[size - 1].value < table[0].value;
     const bool before_first = descending ? value > table[0].value : value < table[0].value;
     const bool after_last = descending ? value < table[size - 1].value : value > table[size - 1].value;
     if (before_first) return 0.0;
-    if (after_last) return whole;
 
+    // The turns of the steps, clockwise, as table_angle takes them, summed
+    // in order up to the step holding the value (each point's direction
+    // worked out once: they are most of an update's host work).
     double before = 0.0;
+    double from = point_angle(table[0], pivot_x, pivot_y);
     for (uint32_t i = 0; i + 1 < size; ++i) {
         const guest::NONLINEARITY& a = table[i];
         const guest::NONLINEARITY& b = table[i + 1];
-        const double turn = step_turn(i);
+        const double to = point_angle(b, pivot_x, pivot_y);
+        const double turn = clockwise_turn(from, to);
+        from = to;
         const double low = std::fmin(a.value, b.value);
         const double high = std::fmax(a.value, b.value);
-        if (value >= low && value <= high) {
+        if (!after_last && value >= low && value <= high) {
             if (a.value == b.value) return before;
             return before + frame::limit((value - a.value) / (b.value - a.value), 0.0, 1.0) * turn;
         }
         before += turn;
     }
-    return whole;
+    return before;  // past the last point (or a table whose values do not run one way): the whole turn
 }
 
 double rate_limited_travel(double current, double target, int32_t max_degrees) {

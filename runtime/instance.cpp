@@ -415,8 +415,10 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
     switch (header.element_type) {
         case kNeedle: {
             const auto pointer = element.cast<guest::ELEMENT_NEEDLE>();
-            state.value = value_of(mem.read(pointer).update_callback, mem.read(pointer).source, "update_callback");
-            const guest::ELEMENT_NEEDLE& needle = mem.read(pointer);
+            const guest::ELEMENT_NEEDLE asked = mem.read(pointer);
+            state.value = value_of(asked.update_callback, asked.source, "update_callback");
+            // The record as its callback left it.
+            const guest::ELEMENT_NEEDLE needle = asked.update_callback ? mem.read(pointer) : asked;
             const NeedlePlace target = needle_place(mem, needle, state.value);
             double& travel = impl_->travel[index];
             // The first update jumps; later ones move along the scale.
@@ -434,9 +436,11 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
         }
         case kIcon: {
             const auto pointer = element.cast<guest::ELEMENT_ICON>();
-            state.value = value_of(mem.read(pointer).callback, mem.read(pointer).source, "callback");
-            state.frame = icon_frame(state.value, mem.read(pointer).frame_count);
-            state.resource_id = mem.read(element).resource_id + state.frame;
+            const guest::ELEMENT_ICON asked = mem.read(pointer);
+            state.value = value_of(asked.callback, asked.source, "callback");
+            const guest::ELEMENT_ICON icon = asked.callback ? mem.read(pointer) : asked;
+            state.frame = icon_frame(state.value, icon.frame_count);
+            state.resource_id = icon.header.resource_id + state.frame;
             break;
         }
         case kMovingImage: {
