@@ -123,6 +123,8 @@ public:
     // Instructions its code has run so far (0 where the machine cannot count
     // them: the twin's runs natively).
     uint64_t instructions() const;
+    // Times the emulator was started for its code so far (0 where it runs natively).
+    uint64_t emulator_entries() const;
     // Heap allocations its code made through its imports (0 where the
     // machine cannot tell: the twin's are counted by the process's hook).
     uint64_t allocations() const;

@@ -419,6 +419,11 @@ uint64_t instructions_run(const emulator::Machine& machine) {
     return emulated != nullptr ? emulated->instructions() : 0;
 }
 
+uint64_t emulator_entries(const emulator::Machine& machine) {
+    const auto* emulated = dynamic_cast<const emulator::EmulatedMachine*>(&machine);
+    return emulated != nullptr ? emulated->engine_starts() : 0;
+}
+
 std::unique_ptr<ModuleCode> load_module_code(const std::string& path, WindowQuery windows) {
     return std::make_unique<EmulatedCode>(path, std::move(windows));
 }

@@ -333,6 +333,7 @@ private:
 
 // The twin's code runs natively: nothing counts its instructions.
 uint64_t instructions_run(const emulator::Machine&) { return 0; }
+uint64_t emulator_entries(const emulator::Machine&) { return 0; }
 
 std::unique_ptr<ModuleCode> load_module_code(const std::string& path, WindowQuery) {
     return std::make_unique<NativeCode>(path);
