@@ -14,6 +14,7 @@
 namespace emulator {
 
 std::atomic<bool> machine_detail::g_stop_calls{false};
+std::atomic<uint64_t> machine_detail::g_map_generation{0};
 
 namespace {
 
@@ -506,6 +507,7 @@ EmulatedMachine::EmulatedMachine() : EmulatedMachine(Options{}) {}
 EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_unique<Impl>(*this, options)) {
     Impl& m = *impl_;
     guard_aborts();
+    map_changed();
     check(uc_open(UC_ARCH_X86, UC_MODE_32, &m.uc), "open");
     void* arena =
         mmap(nullptr, kAddressSpace, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -517,6 +519,7 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
     constexpr uint64_t kRegion = uint64_t{64} << 20;
     for (uint64_t base = 0; base < kAddressSpace; base += kRegion)
         check(uc_mem_map_ptr(m.uc, base, kRegion, UC_PROT_READ | UC_PROT_WRITE, m.arena + base), "map");
+    map_changed();
 
     // The system pages: host routines, descriptor table, thread and process blocks.
     m.reservations.emplace(kSystemBase, kSystemSize);

@@ -179,6 +179,12 @@ struct Routine {
 // where uc_emu_stop from another thread would race with the engine's start.
 extern std::atomic<bool> g_stop_calls;
 
+// Counts every change of any engine's map of memory (opened, closed, a
+// region mapped or its protection changed, which splits Unicorn's RAM
+// blocks): what unicorn_code_lookup.cpp keeps is good for one count.
+extern std::atomic<uint64_t> g_map_generation;
+inline void map_changed() { g_map_generation.fetch_add(1, std::memory_order_acq_rel); }
+
 }  // namespace machine_detail
 
 using namespace machine_detail;  // the implementation files read the layout unqualified
@@ -295,6 +301,7 @@ struct EmulatedMachine::Impl {
     explicit Impl(EmulatedMachine& machine, const Options& o) : self(machine), options(o) {}
 
     ~Impl() {
+        map_changed();
         if (uc != nullptr) {
             for (uc_context* context : saved) uc_context_free(context);
             if (clean != nullptr) uc_context_free(clean);
@@ -329,12 +336,17 @@ struct EmulatedMachine::Impl {
     // 2.0.1 flushes them when a region's writability changes (not on a CR3
     // write through its API), so the page directory's region changes twice.
     void flush_translations() {
+        map_changed();
         uc_mem_protect(uc, kPageDirectory, kPage, UC_PROT_READ);
         uc_mem_protect(uc, kPageDirectory, kPage, UC_PROT_READ | UC_PROT_WRITE);
+        map_changed();
     }
 
     void set_executable(uint32_t base, uint64_t size, bool executable) {
-        check(uc_mem_protect(uc, base, size, executable ? UC_PROT_ALL : UC_PROT_READ | UC_PROT_WRITE), "protect");
+        map_changed();
+        const uc_err error = uc_mem_protect(uc, base, size, executable ? UC_PROT_ALL : UC_PROT_READ | UC_PROT_WRITE);
+        map_changed();
+        check(error, "protect");
     }
 
     // --- Registers --------------------------------------------------------------------

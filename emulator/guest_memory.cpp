@@ -62,7 +62,7 @@ const Region* GuestMemory::find(uint32_t address, uint32_t size) const {
     return &*candidate;
 }
 
-uint8_t* GuestMemory::checked(uint32_t address, uint64_t size, bool write) const {
+uint8_t* GuestMemory::checked_anew(uint32_t address, uint64_t size, bool write) const {
     const Region* region = size <= UINT32_MAX ? find(address, static_cast<uint32_t>(size)) : nullptr;
     if (region == nullptr) {
         throw GuestFault(write ? GuestFault::Kind::kWrite : GuestFault::Kind::kRead, address, 0,

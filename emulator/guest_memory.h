@@ -124,7 +124,18 @@ public:
     }
 
 private:
-    uint8_t* checked(uint32_t address, uint64_t size, bool write) const;
+    // Host memory behind a view; the region found last for its page answers
+    // most views without a call.
+    uint8_t* checked(uint32_t address, uint64_t size, bool write) const {
+        if (const uint32_t hint = found_[(address >> 12) % found_.size()]; hint != 0) {
+            const Region& region = regions_[hint - 1];
+            if (address >= region.base && uint64_t{address} - region.base + size <= region.size &&
+                (!write || region.writable))
+                return region.host + (address - region.base);
+        }
+        return checked_anew(address, size, write);
+    }
+    uint8_t* checked_anew(uint32_t address, uint64_t size, bool write) const;
 
     std::vector<Region> regions_;
     // The region found last for each of a few pages (an index, + 1; 0:

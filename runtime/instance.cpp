@@ -96,8 +96,8 @@ NeedlePlace needle_place(const emulator::GuestMemory& mem, const guest::ELEMENT_
     if (table.empty()) return {frame::finite_or_zero(value), normalize_degrees(value)};
     const guest::ELEMENT_HEADER& e = needle.header;
     const auto size = static_cast<uint32_t>(table.size());
-    return {*table_travel(table.data(), size, e.position_x, e.position_y, value),
-            *table_angle(table.data(), size, e.position_x, e.position_y, value)};
+    const TablePlace place = *table_place(table.data(), size, e.position_x, e.position_y, value);
+    return {place.travel, place.angle};
 }
 
 // The angle of a place along the scale short of its target.
