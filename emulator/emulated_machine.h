@@ -14,12 +14,14 @@
 // exception chain's end at fs:[0], stack base and limit at fs:[4] and
 // fs:[8], the self pointer at fs:[0x18], the TLS array at fs:[0x2C], the
 // process block at fs:[0x30]); EBX, ESI, EDI and EBP hold values no pointer
-// is. A call returns to a trap in the page of host routines; it must come
-// back with ESP where its convention puts it, EBX, ESI, EDI and EBP as they
-// were, and the x87 stack as deep as before (one deeper for call_double,
-// whose value is popped), else GuestFault kBrokenCall. Instructions are
-// counted per translated block (no hook on each instruction), and an
-// outermost call that runs past its budget stops with GuestFault kBudget.
+// is. A call returns to a trap in the page of host routines (an outermost
+// one, on a machine no debugger holds, to the dispatcher there: see
+// run_batched); it must come back with ESP where its convention puts it,
+// EBX, ESI, EDI and EBP as they were, and the x87 stack as deep as before
+// (one deeper for call_double, whose value is popped), else GuestFault
+// kBrokenCall. Instructions are counted per translated block (no hook on
+// each instruction), and an outermost call that runs past its budget stops
+// with GuestFault kBudget.
 //
 // Unicorn 2.0.1 aborts the process on a few encodings it cannot translate
 // (lcall/ljmp through a register, lock before cmp...): the machine catches
