@@ -1,9 +1,11 @@
 #include "runtime/instance.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <set>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -147,6 +149,19 @@ struct GaugeInstance::Impl {
     bool set_up = false;
     std::vector<bool> has_angle;  // per node: a needle angle from an earlier update
     std::vector<double> travel;   // per node: a needle's place along its scale (NeedlePlace::travel)
+    // Per node: a needle's place for the value, pivot and table it had the
+    // last time, which most needles have again (a dial's table is turned
+    // into directions on every change, a trigonometric function a point).
+    struct LastPlace {
+        bool known = false;
+        double value = 0.0;
+        int32_t pivot_x = 0, pivot_y = 0;
+        std::vector<guest::NONLINEARITY> table;
+        NeedlePlace place;
+    };
+    std::vector<LastPlace> last_place;
+    NeedlePlace needle_place_again(const emulator::GuestMemory& mem, size_t index, const guest::ELEMENT_NEEDLE& needle,
+                                   double value);
 
     // Mouse: the box held since the press, and the pointer's latest position.
     const MouseBox* held = nullptr;
@@ -275,6 +290,7 @@ void GaugeInstance::kill() {
     impl_->held = nullptr;
     impl_->has_angle.clear();
     impl_->travel.clear();
+    impl_->last_place.clear();
     elements_.clear();
     faulting_as_gauge(module_, name_, "taking down its records", [&] { clear_images(); });
 }
@@ -375,6 +391,7 @@ void GaugeInstance::update_now() {
             for (const Impl::Node& node : impl.tree) elements_.push_back(rest_state(node.element, node.depth));
             impl.has_angle.assign(impl.tree.size(), false);
             impl.travel.assign(impl.tree.size(), 0.0);
+            impl.last_place.assign(impl.tree.size(), {});
         }
 
         for (size_t i = 0; i < impl.tree.size(); ++i) {
@@ -399,6 +416,25 @@ void GaugeInstance::update_now() {
     });
 }
 
+NeedlePlace GaugeInstance::Impl::needle_place_again(const emulator::GuestMemory& mem, size_t index,
+                                                    const guest::ELEMENT_NEEDLE& needle, double value) {
+    const std::span<const guest::NONLINEARITY> table = needle_table(mem, needle);
+    LastPlace& last = last_place[index];
+    const auto same_bits = [](const void* a, const void* b, size_t size) { return std::memcmp(a, b, size) == 0; };
+    if (last.known && same_bits(&last.value, &value, sizeof value) && last.pivot_x == needle.header.position_x &&
+        last.pivot_y == needle.header.position_y && last.table.size() == table.size() &&
+        (table.empty() || same_bits(last.table.data(), table.data(), table.size_bytes()))) {
+        return last.place;
+    }
+    last.place = needle_place(mem, needle, value);
+    last.known = true;
+    last.value = value;
+    last.pivot_x = needle.header.position_x;
+    last.pivot_y = needle.header.position_y;
+    last.table.assign(table.begin(), table.end());
+    return last.place;
+}
+
 // One case per element type, each calling its callbacks and placing what it
 // draws; the cases share the element's records and state.
 void GaugeInstance::evaluate(size_t index, ElementState& state) {
@@ -419,7 +455,7 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
             state.value = value_of(asked.update_callback, asked.source, "update_callback");
             // The record as its callback left it.
             const guest::ELEMENT_NEEDLE needle = asked.update_callback ? mem.read(pointer) : asked;
-            const NeedlePlace target = needle_place(mem, needle, state.value);
+            const NeedlePlace target = impl_->needle_place_again(mem, index, needle, state.value);
             double& travel = impl_->travel[index];
             // The first update jumps; later ones move along the scale.
             travel = impl_->has_angle[index] ? rate_limited_travel(travel, target.travel, needle.max_degrees_per_tick)
