@@ -91,10 +91,13 @@ void write_dispatcher(uint8_t* trampolines) {
     };
     const auto box = [&](size_t offset) { word(kMailbox + static_cast<uint32_t>(offset)); };
     const auto guest = [&](const uint8_t* place) { return kTrampolines + static_cast<uint32_t>(place - trampolines); };
-    bytes({0x8B, 0x25}), box(offsetof(Mailbox, arguments));  // mov esp, [arguments]
+    bytes({0x8B, 0x25}), box(offsetof(Mailbox, entry));  // mov esp, [entry]
     bytes({0xFC});                                             // cld
     bytes({0xB8}), word(0), bytes({0xB9}), word(0), bytes({0xBA}), word(0);  // eax, ecx, edx: 0
-    bytes({0xFF, 0x15}), box(offsetof(Mailbox, routine));  // call [routine]
+    // jmp [routine]: the host wrote the return address (a store of guest
+    // code would take Unicorn's slow path).
+    bytes({0xFF, 0x25}), box(offsetof(Mailbox, routine));
+    if (guest(at) != kDispatchReturned) throw std::logic_error("emulator: the dispatcher's return moved");
     // ECX collects every difference from what the call must leave: ESP
     // against the expected, the callee-saved registers and the selectors
     // against the thread's start. One branch: each ends a translated block.
@@ -266,13 +269,13 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
         throw *pending;
     }
     if (count != 0) self.memory_.copy_in(arguments, args.data(), 4 * count);
+    const uint32_t return_address = dispatched ? kDispatchReturned : kReturnTrap;
+    self.memory_.copy_in(entry_esp, &return_address, 4);
     if (dispatched) {
         mailbox->routine = code;
-        mailbox->arguments = arguments;
+        mailbox->entry = entry_esp;
         mailbox->expected = expected_esp;
     } else {
-        const uint32_t trap = kReturnTrap;
-        self.memory_.copy_in(entry_esp, &trap, 4);
         set_reg(UC_X86_REG_ESP, entry_esp);
     }
 

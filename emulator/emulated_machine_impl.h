@@ -53,8 +53,9 @@ constexpr uint32_t kReturnTrap = kTrampolines + 0x10;
 constexpr uint32_t kBootstrap = kTrampolines + 0x40;
 // An outermost call on a machine no debugger holds goes through the
 // dispatcher instead: code of the machine's own at the end of the host
-// routines' page that calls the routine its mailbox names, on the stack the
-// mailbox gives, and checks that it came back with ESP where the mailbox
+// routines' page that jumps to the routine its mailbox names, on the stack
+// the mailbox gives (the host has put the return address there), and checks
+// that it came back with ESP where the mailbox
 // expects it, the callee-saved registers and the selectors as an outermost
 // call starts with them: then it reaches kDispatchEnd, else kDispatchBroken
 // (where the host reads the registers and says what broke). A code hook on
@@ -70,6 +71,7 @@ constexpr uint32_t kBootstrap = kTrampolines + 0x40;
 constexpr uint32_t kMailbox = kTrampolines + 0x20;          // routine, arguments, expected ESP
 constexpr uint32_t kThreadConstants = kTrampolines + 0x30;  // the x87 control word, MXCSR
 constexpr uint32_t kDispatch = kTrampolines + kTrampolineSize - 0x100;
+constexpr uint32_t kDispatchReturned = kDispatch + 28;  // where each call returns to
 constexpr uint32_t kDispatchEnd = kDispatch + 115;     // (emulated_machine.cpp writes the code and checks both)
 constexpr uint32_t kDispatchBroken = kDispatch + 136;
 constexpr uint32_t kStubs = kTrampolines + 0x100;
@@ -114,7 +116,7 @@ constexpr uint32_t kExceptionChainEnd = 0xFFFFFFFFu;
 // The dispatcher's mailbox, as it lies in guest memory.
 struct Mailbox {
     uint32_t routine;    // what the next call calls
-    uint32_t arguments;  // ESP at the call (its arguments there, right to left)
+    uint32_t entry;      // ESP at the routine's entry: the return address, then the arguments
     uint32_t expected;   // ESP as the call must come back with it
 };
 static_assert(sizeof(Mailbox) <= kThreadConstants - kMailbox);
