@@ -91,8 +91,8 @@ void write_dispatcher(uint8_t* trampolines) {
     };
     const auto box = [&](size_t offset) { word(kMailbox + static_cast<uint32_t>(offset)); };
     const auto guest = [&](const uint8_t* place) { return kTrampolines + static_cast<uint32_t>(place - trampolines); };
-    bytes({0x8B, 0x25}), box(offsetof(Mailbox, entry));  // mov esp, [entry]
-    bytes({0xFC});                                             // cld
+    bytes({0x8B, 0x25}), box(offsetof(Mailbox, entry));                      // mov esp, [entry]
+    bytes({0xFC});                                                           // cld
     bytes({0xB8}), word(0), bytes({0xB9}), word(0), bytes({0xBA}), word(0);  // eax, ecx, edx: 0
     // jmp [routine]: the host wrote the return address (a store of guest
     // code would take Unicorn's slow path).
@@ -102,7 +102,8 @@ void write_dispatcher(uint8_t* trampolines) {
     // against the expected, the callee-saved registers and the selectors
     // against the thread's start. One branch: each ends a translated block.
     // (The mailbox through CS: DS may be whatever the call left in it.)
-    bytes({0x89, 0xE1}), bytes({0x2E, 0x2B, 0x0D}), box(offsetof(Mailbox, expected));  // mov ecx, esp; sub ecx, cs:[expected]
+    bytes({0x89, 0xE1}), bytes({0x2E, 0x2B, 0x0D}),
+        box(offsetof(Mailbox, expected));  // mov ecx, esp; sub ecx, cs:[expected]
     for (const auto& [encoding, value] : {std::pair<uint8_t, uint32_t>{0xDA, kSavedEbx},  // mov edx, ebx
                                           {0xF2, kSavedEsi},
                                           {0xFA, kSavedEdi},
@@ -110,12 +111,12 @@ void write_dispatcher(uint8_t* trampolines) {
         bytes({0x89, encoding, 0x81, 0xF2}), word(value), bytes({0x09, 0xD1});  // xor edx, value; or ecx, edx
     }
     for (const auto& [encoding, selector] : {std::pair<uint8_t, uint8_t>{0xDA, kUserData},  // mov edx, ds
-                                             {0xC2, kUserData},                           // es
-                                             {0xD2, kUserData},                           // ss
-                                             {0xE2, kTebSelector}}) {                     // fs
+                                             {0xC2, kUserData},                             // es
+                                             {0xD2, kUserData},                             // ss
+                                             {0xE2, kTebSelector}}) {                       // fs
         bytes({0x8C, encoding, 0x83, 0xF2, selector, 0x09, 0xD1});  // xor edx, selector; or ecx, edx
     }
-    bytes({0x8C, 0xEA, 0x09, 0xD1});  // gs: null
+    bytes({0x8C, 0xEA, 0x09, 0xD1});                               // gs: null
     bytes({0x0F, 0x85}), word(kDispatchBroken - (guest(at) + 4));  // jnz kDispatchBroken
     if (guest(at) != kDispatchEnd) throw std::logic_error("emulator: the dispatcher's end moved");
     bytes({0x90});                                          // nop: its code hook
@@ -281,10 +282,8 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
 
     // What the call must leave as it found: an outermost call finds the
     // thread's start.
-    const uint32_t ebx = outermost ? kSavedEbx : reg(UC_X86_REG_EBX),
-                   esi = outermost ? kSavedEsi : reg(UC_X86_REG_ESI),
-                   edi = outermost ? kSavedEdi : reg(UC_X86_REG_EDI),
-                   ebp = outermost ? kSavedEbp : reg(UC_X86_REG_EBP);
+    const uint32_t ebx = outermost ? kSavedEbx : reg(UC_X86_REG_EBX), esi = outermost ? kSavedEsi : reg(UC_X86_REG_ESI),
+                   edi = outermost ? kSavedEdi : reg(UC_X86_REG_EDI), ebp = outermost ? kSavedEbp : reg(UC_X86_REG_EBP);
     const uint16_t control_word = outermost ? kControlWord : reg16(UC_X86_REG_FPCW);
     const uint32_t mxcsr = outermost ? kMxcsr : reg(UC_X86_REG_MXCSR);
     const int x87_before = outermost ? 0 : x87_depth();
@@ -357,13 +356,12 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
         const uint32_t esp = reg(UC_X86_REG_ESP);
         if (esp != expected_esp) {
             const auto popped = static_cast<int64_t>(esp) - arguments;
-            return fail(GuestFault(
-                Kind::kBrokenCall, esp, 0,
-                routine() + " returned with ESP " + hex(esp) + " where " + hex(expected_esp) +
-                    " was expected: it removed " + std::to_string(popped) + " bytes of arguments, not " +
-                    std::to_string(expected_esp - arguments) +
-                    (convention == Convention::kStdcall ? " (stdcall: the callee removes them)"
-                                                        : " (cdecl: the caller removes them)")));
+            return fail(GuestFault(Kind::kBrokenCall, esp, 0,
+                                   routine() + " returned with ESP " + hex(esp) + " where " + hex(expected_esp) +
+                                       " was expected: it removed " + std::to_string(popped) +
+                                       " bytes of arguments, not " + std::to_string(expected_esp - arguments) +
+                                       (convention == Convention::kStdcall ? " (stdcall: the callee removes them)"
+                                                                           : " (cdecl: the caller removes them)")));
         }
         const struct {
             const char* name;
@@ -403,7 +401,7 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
                       "the host's long double is the x87 format (an x86-64 host)");
         std::memcpy(&extended, raw, sizeof raw);
         result.value = static_cast<double>(extended);  // rounds to nearest
-        if (!well) {  // (a dispatcher that goes on empties the x87 stack itself)
+        if (!well) {                                   // (a dispatcher that goes on empties the x87 stack itself)
             // The caller's fstp: pop ST(0).
             set_reg16(UC_X86_REG_FPSW, static_cast<uint16_t>((status & ~0x3800) | (((top + 1) & 7) << 11)));
             set_reg16(UC_X86_REG_FPTAG, static_cast<uint16_t>(tags | (3u << (2 * top))));
@@ -631,9 +629,9 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
           "hook");
     // Code hooks cost on every instruction they cover: the stubs and the
     // trap, and the dispatcher's two ends alone.
-    check(uc_hook_add(m.uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&Impl::on_stub), &m, kReturnTrap,
-                      kDispatch - 1),
-          "hook");
+    check(
+        uc_hook_add(m.uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&Impl::on_stub), &m, kReturnTrap, kDispatch - 1),
+        "hook");
     for (const uint32_t end : {kDispatchEnd, kDispatchBroken}) {
         check(uc_hook_add(m.uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&Impl::on_stub), &m, end, end), "hook");
     }

@@ -72,7 +72,7 @@ constexpr uint32_t kMailbox = kTrampolines + 0x20;          // routine, argument
 constexpr uint32_t kThreadConstants = kTrampolines + 0x30;  // the x87 control word, MXCSR
 constexpr uint32_t kDispatch = kTrampolines + kTrampolineSize - 0x100;
 constexpr uint32_t kDispatchReturned = kDispatch + 28;  // where each call returns to
-constexpr uint32_t kDispatchEnd = kDispatch + 115;     // (emulated_machine.cpp writes the code and checks both)
+constexpr uint32_t kDispatchEnd = kDispatch + 115;      // (emulated_machine.cpp writes the code and checks both)
 constexpr uint32_t kDispatchBroken = kDispatch + 136;
 constexpr uint32_t kStubs = kTrampolines + 0x100;
 constexpr uint32_t kStubSize = 8;
@@ -115,9 +115,9 @@ constexpr uint32_t kExceptionChainEnd = 0xFFFFFFFFu;
 
 // The dispatcher's mailbox, as it lies in guest memory.
 struct Mailbox {
-    uint32_t routine;    // what the next call calls
-    uint32_t entry;      // ESP at the routine's entry: the return address, then the arguments
-    uint32_t expected;   // ESP as the call must come back with it
+    uint32_t routine;   // what the next call calls
+    uint32_t entry;     // ESP at the routine's entry: the return address, then the arguments
+    uint32_t expected;  // ESP as the call must come back with it
 };
 static_assert(sizeof(Mailbox) <= kThreadConstants - kMailbox);
 
@@ -219,8 +219,8 @@ struct EmulatedMachine::Impl {
     uint32_t host_memory_used = 0;
     std::array<bool, kTlsSlots> tls_taken{};
 
-    uint32_t depth = 0;          // calls in progress
-    uint64_t starts = 0;         // of the engine
+    uint32_t depth = 0;   // calls in progress
+    uint64_t starts = 0;  // of the engine
     // The running outermost call came back to the dispatcher: to kDispatchEnd (well) or kDispatchBroken.
     bool dispatch_ended = false;
     bool dispatch_broken = false;

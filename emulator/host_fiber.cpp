@@ -114,7 +114,7 @@ void HostFiber::start(Entry entry, void* context) {
     asm volatile("stmxcsr %0\n\tfnstcw %1" : "=m"(mxcsr), "=m"(control));
     std::memcpy(frame, &mxcsr, 4);
     std::memcpy(reinterpret_cast<unsigned char*>(frame) + 4, &control, 2);
-    frame[3] = reinterpret_cast<uint64_t>(this);                   // r13
+    frame[3] = reinterpret_cast<uint64_t>(this);               // r13
     frame[4] = reinterpret_cast<uint64_t>(&HostFiber::begin);  // r12
     frame[7] = reinterpret_cast<uint64_t>(&korvane_fiber_begin);
     fiber_sp_ = frame;

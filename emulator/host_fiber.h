@@ -38,7 +38,7 @@ private:
     void switch_to(void** save, void* load, bool leaving_for_good);
 
     static constexpr size_t kStackSize = size_t{8} << 20;  // reserved; sanitizers' frames are large
-    unsigned char* stack_ = nullptr;                      // its lowest byte, a guard page below
+    unsigned char* stack_ = nullptr;                       // its lowest byte, a guard page below
     Entry entry_ = nullptr;
     void* context_ = nullptr;
     void* fiber_sp_ = nullptr;

@@ -38,8 +38,7 @@ struct Known {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) RamAddress qemu_ram_addr_from_host_x86_64(uc_engine* uc,
-                                                                                               void* host) {
+extern "C" __attribute__((visibility("default"))) RamAddress qemu_ram_addr_from_host_x86_64(uc_engine* uc, void* host) {
     constexpr uintptr_t kPageMask = emulator::machine_detail::kPage - 1;
     static thread_local std::array<Known, 256> known{};
     const auto address = reinterpret_cast<uintptr_t>(host);

@@ -238,11 +238,12 @@ TEST_P(EmulatedMachineCalls, EachOutermostCallStartsAfresh) {
     in_batch_or_alone([&] {
         Bench bench;
         // Sets 64-bit precision, MXCSR's rounding to zero and fs:[0], and leaves them.
-        const uint32_t changes = bench.place(Code{}({0x83, 0xEC, 0x04, 0xC7, 0x04, 0x24})
-                                                 .d(0x037F)({0xD9, 0x2C, 0x24, 0xC7, 0x04, 0x24})
-                                                 .d(0x7F80)({0x0F, 0xAE, 0x14, 0x24, 0x83, 0xC4, 0x04})({0x64, 0xC7, 0x05})
-                                                 .d(0)
-                                                 .d(0x1234)(kRet));
+        const uint32_t changes =
+            bench.place(Code{}({0x83, 0xEC, 0x04, 0xC7, 0x04, 0x24})
+                            .d(0x037F)({0xD9, 0x2C, 0x24, 0xC7, 0x04, 0x24})
+                            .d(0x7F80)({0x0F, 0xAE, 0x14, 0x24, 0x83, 0xC4, 0x04})({0x64, 0xC7, 0x05})
+                            .d(0)
+                            .d(0x1234)(kRet));
         bench.machine.call(changes, {}, Convention::kStdcall);
         EXPECT_FALSE(bench.machine.last_call().control_word_kept);
         EXPECT_FALSE(bench.machine.last_call().mxcsr_kept);
@@ -252,7 +253,8 @@ TEST_P(EmulatedMachineCalls, EachOutermostCallStartsAfresh) {
         EXPECT_EQ(bench.machine.call(bench.place(Code{}({0x83, 0xEC, 0x04, 0x0F, 0xAE, 0x1C, 0x24, 0x58})(kRet)), {},
                                      Convention::kStdcall),
                   0x1F80u);
-        EXPECT_EQ(bench.machine.call(bench.place(Code{}({0x64, 0xA1}).d(0)(kRet)), {}, Convention::kStdcall), 0xFFFFFFFFu);
+        EXPECT_EQ(bench.machine.call(bench.place(Code{}({0x64, 0xA1}).d(0)(kRet)), {}, Convention::kStdcall),
+                  0xFFFFFFFFu);
     });
 }
 
@@ -298,11 +300,12 @@ TEST_P(EmulatedMachineCalls, WhatHostRoutinesThrowEndsTheOutermostCall) {
         Bench bench;
         EmulatedMachine& machine = bench.machine;
         const uint32_t bad_read = bench.place(Code{}({0xA1}).d(0x00000010)(kRet));
-        const uint32_t failing = machine.host_routine("failing", 0, Convention::kStdcall,
-                                                      [](auto) -> uint32_t { throw std::runtime_error("out of paper"); });
-        const uint32_t unbound = machine.host_routine("KERNEL32.dll!Beep", 0, Convention::kStdcall, [](auto) -> uint32_t {
-            throw GuestFault(Kind::kUnboundImport, 0, 0, "KERNEL32.dll!Beep is not provided");
-        });
+        const uint32_t failing = machine.host_routine(
+            "failing", 0, Convention::kStdcall, [](auto) -> uint32_t { throw std::runtime_error("out of paper"); });
+        const uint32_t unbound =
+            machine.host_routine("KERNEL32.dll!Beep", 0, Convention::kStdcall, [](auto) -> uint32_t {
+                throw GuestFault(Kind::kUnboundImport, 0, 0, "KERNEL32.dll!Beep is not provided");
+            });
         // Calls module code that faults, catches the fault and returns 0 all the same.
         const uint32_t swallowing = machine.host_routine("swallowing", 0, Convention::kStdcall, [&](auto) -> uint32_t {
             try {
@@ -310,7 +313,9 @@ TEST_P(EmulatedMachineCalls, WhatHostRoutinesThrowEndsTheOutermostCall) {
             } catch (const GuestFault&) {}
             return 0;
         });
-        const auto calling = [&](uint32_t routine) { return bench.place(Code{}({0xB8}).d(routine)({0xFF, 0xD0})(kRet)); };
+        const auto calling = [&](uint32_t routine) {
+            return bench.place(Code{}({0xB8}).d(routine)({0xFF, 0xD0})(kRet));
+        };
         const struct {
             const char* name;
             uint32_t routine;
@@ -341,7 +346,8 @@ TEST_P(EmulatedMachineCalls, WhatHostRoutinesThrowEndsTheOutermostCall) {
 TEST_P(EmulatedMachineCalls, FaultsNameTheirAddressAndInstruction) {
     in_batch_or_alone([&] {
         Bench bench;
-        const uint32_t guard = bench.machine.memory().read(frame::GuestPtr<uint32_t>(bench.machine.thread_block() + 8)) - 4;
+        const uint32_t guard =
+            bench.machine.memory().read(frame::GuestPtr<uint32_t>(bench.machine.thread_block() + 8)) - 4;
         const struct {
             const char* name;
             Code code;
@@ -378,10 +384,10 @@ TEST_P(EmulatedMachineCalls, FaultsNameTheirAddressAndInstruction) {
             {"system call by syscall", Code{}({0x90, 0x0F, 0x05})(kRet), Kind::kOther, 0, 1,
              "system call instruction (syscall)"},
             // call $+5; pop eax; mov byte [eax+1], 0x90: the mov overwrites its own first byte
-            {"code writing its own bytes", Code{}({0xE8}).d(0)({0x58, 0xC6, 0x40, 0x01, 0x90})(kRet), Kind::kWrite, 0, 6,
-             "read-only, test code) by the instruction at"},
-            {"stack overflow into the guard page", Code{}({0x64, 0x8B, 0x25}).d(8)({0x50})(kRet), Kind::kWrite, guard, 7,
-             "the stack's guard page: a stack overflow"},
+            {"code writing its own bytes", Code{}({0xE8}).d(0)({0x58, 0xC6, 0x40, 0x01, 0x90})(kRet), Kind::kWrite, 0,
+             6, "read-only, test code) by the instruction at"},
+            {"stack overflow into the guard page", Code{}({0x64, 0x8B, 0x25}).d(8)({0x50})(kRet), Kind::kWrite, guard,
+             7, "the stack's guard page: a stack overflow"},
         };
         for (const auto& c : cases) {
             SCOPED_TRACE(c.name);
@@ -528,8 +534,9 @@ TEST_P(EmulatedMachineCalls, AStopFromAnotherThreadEndsARunningCallAsStopped) {
         const struct {
             const char* name;
             uint32_t code;
-        } cases[] = {
-            {"a loop", loop}, {"a loop after a nested call", calling(nothing)}, {"a loop in a nested call", calling(loop)}};
+        } cases[] = {{"a loop", loop},
+                     {"a loop after a nested call", calling(nothing)},
+                     {"a loop in a nested call", calling(loop)}};
         for (const auto& c : cases) {
             SCOPED_TRACE(c.name);
             std::thread stopper([] {
@@ -582,8 +589,10 @@ TEST(EmulatedMachine, ABatchStartsTheEngineAgainOnlyAfterACallThatEndsItsRun) {
     const uint32_t other_answer = other.place(Code{}({0xB8}).d(7)(kRet));
     const uint32_t ds = bench.place(Code{}({0x31, 0xC0, 0x8C, 0xD8})(kRet));  // xor eax, eax; mov eax, ds
     const uint32_t teb_ds = bench.place(Code{}({0x6A, 0x3B, 0x1F})(kRet));    // push 0x3B; pop ds
-    const uint32_t cw = bench.place(Code{}({0x83, 0xEC, 0x04, 0xD9, 0x3C, 0x24, 0x0F, 0xB7, 0x04, 0x24, 0x83, 0xC4, 0x04})(kRet));
-    const uint32_t sets_cw = bench.place(Code{}({0x6A, 0x7F, 0x66, 0x81, 0x0C, 0x24, 0x00, 0x03, 0xD9, 0x2C, 0x24, 0x58})(kRet));
+    const uint32_t cw =
+        bench.place(Code{}({0x83, 0xEC, 0x04, 0xD9, 0x3C, 0x24, 0x0F, 0xB7, 0x04, 0x24, 0x83, 0xC4, 0x04})(kRet));
+    const uint32_t sets_cw =
+        bench.place(Code{}({0x6A, 0x7F, 0x66, 0x81, 0x0C, 0x24, 0x00, 0x03, 0xD9, 0x2C, 0x24, 0x58})(kRet));
     const struct {
         const char* name;
         Bench* on;
