@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "runtime/module.h"
+
 namespace panels {
 
 bool FaultedGauges::contains(const Panel::Gauge& gauge) const {
@@ -13,7 +15,9 @@ void FaultedGauges::setup(const Panel& panel) {
 }
 
 void FaultedGauges::update(const Panel& panel) {
-    for (const Panel::Gauge& gauge : panel.gauges()) run(gauge, [&] { gauge.instance->update(); });
+    runtime::module_calls_together([&] {
+        for (const Panel::Gauge& gauge : panel.gauges()) run(gauge, [&] { gauge.instance->update(); });
+    });
 }
 
 }  // namespace panels

@@ -441,7 +441,9 @@ void Panel::setup() {
 }
 
 void Panel::update() {
-    for (Gauge& gauge : gauges_) gauge.instance->update();
+    runtime::module_calls_together([&] {
+        for (Gauge& gauge : gauges_) gauge.instance->update();
+    });
 }
 
 }  // namespace panels

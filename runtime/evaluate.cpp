@@ -33,67 +33,56 @@ double direction_degrees(double from_x, double from_y, double to_x, double to_y)
     return normalize_degrees(radians * 180.0 / std::numbers::pi);
 }
 
-std::optional<double> table_angle(const guest::NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
-                                  double value) {
+std::optional<TablePlace> table_place(const guest::NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
+                                      double value) {
     if (table == nullptr || size == 0) return std::nullopt;
     const guest::NONLINEARITY& first = table[0];
     const guest::NONLINEARITY& last = table[size - 1];
-    if (size == 1 || std::isnan(value)) return point_angle(first, pivot_x, pivot_y);
+    if (size == 1 || std::isnan(value)) return TablePlace{0.0, point_angle(first, pivot_x, pivot_y)};
 
     // Which way the values run decides which end a value lies beyond.
     const bool descending = last.value < first.value;
     const bool before_first = descending ? value > first.value : value < first.value;
     const bool after_last = descending ? value < last.value : value > last.value;
-    if (before_first) return point_angle(first, pivot_x, pivot_y);
-    if (after_last) return point_angle(last, pivot_x, pivot_y);
+    if (before_first) return TablePlace{0.0, point_angle(first, pivot_x, pivot_y)};
 
+    // The turns of the steps, clockwise, summed in order up to the step
+    // holding the value: the travel; the angle goes from that step's first
+    // point by the same share of its turn.
+    double before = 0.0;
+    double from = point_angle(first, pivot_x, pivot_y);
     for (uint32_t i = 0; i + 1 < size; ++i) {
         const guest::NONLINEARITY& a = table[i];
         const guest::NONLINEARITY& b = table[i + 1];
+        const double to = point_angle(b, pivot_x, pivot_y);
+        const double turn = clockwise_turn(from, to);
         const double low = std::fmin(a.value, b.value);
         const double high = std::fmax(a.value, b.value);
-        if (!(value >= low && value <= high)) continue;
-        const double angle_a = point_angle(a, pivot_x, pivot_y);
-        if (a.value == b.value) return angle_a;
-        const double fraction = (value - a.value) / (b.value - a.value);
-        const double turn = clockwise_turn(angle_a, point_angle(b, pivot_x, pivot_y));
-        return normalize_degrees(angle_a + frame::limit(fraction, 0.0, 1.0) * turn);
+        if (!after_last && value >= low && value <= high) {
+            if (a.value == b.value) return TablePlace{before, from};
+            const double fraction = frame::limit((value - a.value) / (b.value - a.value), 0.0, 1.0);
+            return TablePlace{before + fraction * turn, normalize_degrees(from + fraction * turn)};
+        }
+        before += turn;
+        from = to;
     }
-    // Only a table whose values do not run one way gets here: rest on its end.
-    return point_angle(last, pivot_x, pivot_y);
+    // Past the last point, or a table whose values do not run one way: its
+    // whole turn, resting on its last point.
+    return TablePlace{before, from};
+}
+
+std::optional<double> table_angle(const guest::NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
+                                  double value) {
+    const std::optional<TablePlace> place = table_place(table, size, pivot_x, pivot_y, value);
+    if (!place) return std::nullopt;
+    return place->angle;
 }
 
 std::optional<double> table_travel(const guest::NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
                                    double value) {
-    if (table == nullptr || size == 0) return std::nullopt;
-    // The turn of each step, clockwise, as table_angle takes it.
-    auto step_turn = [&](uint32_t i) {
-        return clockwise_turn(point_angle(table[i], pivot_x, pivot_y), point_angle(table[i + 1], pivot_x, pivot_y));
-    };
-    double whole = 0.0;
-    for (uint32_t i = 0; i + 1 < size; ++i) whole += step_turn(i);
-    if (size == 1 || std::isnan(value)) return 0.0;
-
-    const bool descending = table[size - 1].value < table[0].value;
-    const bool before_first = descending ? value > table[0].value : value < table[0].value;
-    const bool after_last = descending ? value < table[size - 1].value : value > table[size - 1].value;
-    if (before_first) return 0.0;
-    if (after_last) return whole;
-
-    double before = 0.0;
-    for (uint32_t i = 0; i + 1 < size; ++i) {
-        const guest::NONLINEARITY& a = table[i];
-        const guest::NONLINEARITY& b = table[i + 1];
-        const double turn = step_turn(i);
-        const double low = std::fmin(a.value, b.value);
-        const double high = std::fmax(a.value, b.value);
-        if (value >= low && value <= high) {
-            if (a.value == b.value) return before;
-            return before + frame::limit((value - a.value) / (b.value - a.value), 0.0, 1.0) * turn;
-        }
-        before += turn;
-    }
-    return whole;
+    const std::optional<TablePlace> place = table_place(table, size, pivot_x, pivot_y, value);
+    if (!place) return std::nullopt;
+    return place->travel;
 }
 
 double rate_limited_travel(double current, double target, int32_t max_degrees) {

@@ -33,6 +33,15 @@ std::optional<double> table_angle(const guest::NONLINEARITY* table, uint32_t siz
 std::optional<double> table_travel(const guest::NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
                                    double value);
 
+// Both at once, each exactly as its own function gives it, each point's
+// direction worked out once (an update asks both for every table needle).
+struct TablePlace {
+    double travel = 0.0;
+    double angle = 0.0;
+};
+std::optional<TablePlace> table_place(const guest::NONLINEARITY* table, uint32_t size, int32_t pivot_x, int32_t pivot_y,
+                                      double value);
+
 // Moves `current` toward `target` by at most `max_degrees` (0 or less: jumps),
 // without wrapping: a travel along a scale, or an untabled needle's angle as
 // its callback gives it. Not finite inputs count as 0.

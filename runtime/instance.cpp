@@ -1,9 +1,11 @@
 #include "runtime/instance.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <set>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -96,8 +98,8 @@ NeedlePlace needle_place(const emulator::GuestMemory& mem, const guest::ELEMENT_
     if (table.empty()) return {frame::finite_or_zero(value), normalize_degrees(value)};
     const guest::ELEMENT_HEADER& e = needle.header;
     const auto size = static_cast<uint32_t>(table.size());
-    return {*table_travel(table.data(), size, e.position_x, e.position_y, value),
-            *table_angle(table.data(), size, e.position_x, e.position_y, value)};
+    const TablePlace place = *table_place(table.data(), size, e.position_x, e.position_y, value);
+    return {place.travel, place.angle};
 }
 
 // The angle of a place along the scale short of its target.
@@ -147,6 +149,19 @@ struct GaugeInstance::Impl {
     bool set_up = false;
     std::vector<bool> has_angle;  // per node: a needle angle from an earlier update
     std::vector<double> travel;   // per node: a needle's place along its scale (NeedlePlace::travel)
+    // Per node: a needle's place for the value, pivot and table it had the
+    // last time, which most needles have again (a dial's table is turned
+    // into directions on every change, a trigonometric function a point).
+    struct LastPlace {
+        bool known = false;
+        double value = 0.0;
+        int32_t pivot_x = 0, pivot_y = 0;
+        std::vector<guest::NONLINEARITY> table;
+        NeedlePlace place;
+    };
+    std::vector<LastPlace> last_place;
+    NeedlePlace needle_place_again(const emulator::GuestMemory& mem, size_t index, const guest::ELEMENT_NEEDLE& needle,
+                                   double value);
 
     // Mouse: the box held since the press, and the pointer's latest position.
     const MouseBox* held = nullptr;
@@ -279,6 +294,7 @@ void GaugeInstance::kill() {
     impl_->held = nullptr;
     impl_->has_angle.clear();
     impl_->travel.clear();
+    impl_->last_place.clear();
     elements_.clear();
     faulting_as_gauge(module_, name_, "taking down its records", [&] { clear_images(); });
 }
@@ -374,6 +390,10 @@ double GaugeInstance::park(ElementState& state) const {
 }
 
 void GaugeInstance::update() {
+    module_calls_together([this] { update_now(); });
+}
+
+void GaugeInstance::update_now() {
     if (!impl_->set_up) setup();
     Impl& impl = *impl_;
     emulator::GuestMemory& mem = module_.memory();
@@ -391,6 +411,7 @@ void GaugeInstance::update() {
             for (const Impl::Node& node : impl.tree) elements_.push_back(rest_state(node.element, node.depth));
             impl.has_angle.assign(impl.tree.size(), false);
             impl.travel.assign(impl.tree.size(), 0.0);
+            impl.last_place.assign(impl.tree.size(), {});
         }
 
         for (size_t i = 0; i < impl.tree.size(); ++i) {
@@ -422,6 +443,25 @@ void GaugeInstance::update() {
     });
 }
 
+NeedlePlace GaugeInstance::Impl::needle_place_again(const emulator::GuestMemory& mem, size_t index,
+                                                    const guest::ELEMENT_NEEDLE& needle, double value) {
+    const std::span<const guest::NONLINEARITY> table = needle_table(mem, needle);
+    LastPlace& last = last_place[index];
+    const auto same_bits = [](const void* a, const void* b, size_t size) { return std::memcmp(a, b, size) == 0; };
+    if (last.known && same_bits(&last.value, &value, sizeof value) && last.pivot_x == needle.header.position_x &&
+        last.pivot_y == needle.header.position_y && last.table.size() == table.size() &&
+        (table.empty() || same_bits(last.table.data(), table.data(), table.size_bytes()))) {
+        return last.place;
+    }
+    last.place = needle_place(mem, needle, value);
+    last.known = true;
+    last.value = value;
+    last.pivot_x = needle.header.position_x;
+    last.pivot_y = needle.header.position_y;
+    last.table.assign(table.begin(), table.end());
+    return last.place;
+}
+
 // One case per element type, each calling its callbacks and placing what it
 // draws; the cases share the element's records and state.
 void GaugeInstance::evaluate(size_t index, ElementState& state) {
@@ -438,9 +478,11 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
     switch (header.element_type) {
         case kNeedle: {
             const auto pointer = element.cast<guest::ELEMENT_NEEDLE>();
-            state.value = value_of(mem.read(pointer).update_callback, mem.read(pointer).source, "update_callback");
-            const guest::ELEMENT_NEEDLE& needle = mem.read(pointer);
-            const NeedlePlace target = needle_place(mem, needle, state.value);
+            const guest::ELEMENT_NEEDLE asked = mem.read(pointer);
+            state.value = value_of(asked.update_callback, asked.source, "update_callback");
+            // The record as its callback left it.
+            const guest::ELEMENT_NEEDLE needle = asked.update_callback ? mem.read(pointer) : asked;
+            const NeedlePlace target = impl_->needle_place_again(mem, index, needle, state.value);
             double& travel = impl_->travel[index];
             // The first update jumps; later ones move along the scale.
             travel = impl_->has_angle[index] ? rate_limited_travel(travel, target.travel, needle.max_degrees_per_tick)
@@ -457,9 +499,11 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
         }
         case kIcon: {
             const auto pointer = element.cast<guest::ELEMENT_ICON>();
-            state.value = value_of(mem.read(pointer).callback, mem.read(pointer).source, "callback");
-            state.frame = icon_frame(state.value, mem.read(pointer).frame_count);
-            state.resource_id = mem.read(element).resource_id + state.frame;
+            const guest::ELEMENT_ICON asked = mem.read(pointer);
+            state.value = value_of(asked.callback, asked.source, "callback");
+            const guest::ELEMENT_ICON icon = asked.callback ? mem.read(pointer) : asked;
+            state.frame = icon_frame(state.value, icon.frame_count);
+            state.resource_id = icon.header.resource_id + state.frame;
             break;
         }
         case kMovingImage: {

@@ -169,6 +169,7 @@ public:
 private:
     struct Impl;
     void clear_images();
+    void update_now();
     void call_gauge(uint32_t service_id);
     ElementState rest_state(ElementPtr element, int depth) const;
     // Calls module code; a fault there becomes a GaugeFault naming this gauge

@@ -182,6 +182,8 @@ std::vector<ModuleLibrary> Module::libraries() const { return code_->libraries()
 
 uint64_t Module::instructions() const { return instructions_run(code_->machine()); }
 
+uint64_t Module::emulator_entries() const { return runtime::emulator_entries(code_->machine()); }
+
 uint64_t Module::allocations() const { return code_->allocations(); }
 
 uint64_t Module::own_bitmap_bytes() const {

@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "frame/linkage.h"
@@ -36,6 +37,20 @@ class ModuleCode;
 // Stops every call into module code at once, from any thread (a signal's
 // watcher): the running call and every later one stop (is_stopped_call()).
 void stop_all_module_calls();
+
+// Runs `work`, the host's own code, so that the calls it makes into module
+// code on this thread (a panel update's many callbacks and handlers) take
+// one entry into the emulator for a run of calls into the same module, not
+// one each. Each call ends as it would alone: its result, or its fault
+// thrown from it and caught where the host catches it, a debugger's stops,
+// the trace and coverage naming the gauge and callback as ever. Nested, or
+// where module code runs natively (the twin), it only runs `work`; what
+// `work` throws comes out.
+void run_module_calls_together(void (*work)(void*), void* context);
+template <typename Work>
+void module_calls_together(Work&& work) {
+    run_module_calls_together([](void* w) { (*static_cast<std::remove_reference_t<Work>*>(w))(); }, &work);
+}
 
 // A module that cannot be loaded; the message names the file and the reason,
 // the kind says which part of the module is at fault.
@@ -108,6 +123,8 @@ public:
     // Instructions its code has run so far (0 where the machine cannot count
     // them: the twin's runs natively).
     uint64_t instructions() const;
+    // Times the emulator was started for its code so far (0 where it runs natively).
+    uint64_t emulator_entries() const;
     // Heap allocations its code made through its imports (0 where the
     // machine cannot tell: the twin's are counted by the process's hook).
     uint64_t allocations() const;

@@ -45,6 +45,8 @@ bool wait_for_debugger();
 // Instructions module code has run on `machine` so far (0 where the machine
 // cannot count them: the twin's runs natively).
 uint64_t instructions_run(const emulator::Machine& machine);
+// Starts of the emulator on `machine` so far (0 where module code runs natively).
+uint64_t emulator_entries(const emulator::Machine& machine);
 
 // A part of the module's image as loaded: guest addresses [begin, end).
 struct CodeSection {

@@ -410,9 +410,18 @@ std::string coverage_tracefile(const std::string& test_name, const SourceFilter&
 
 void stop_all_module_calls() { emulator::EmulatedMachine::stop_all_calls(); }
 
+void run_module_calls_together(void (*work)(void*), void* context) {
+    emulator::EmulatedMachine::run_batched(work, context);
+}
+
 uint64_t instructions_run(const emulator::Machine& machine) {
     const auto* emulated = dynamic_cast<const emulator::EmulatedMachine*>(&machine);
     return emulated != nullptr ? emulated->instructions() : 0;
+}
+
+uint64_t emulator_entries(const emulator::Machine& machine) {
+    const auto* emulated = dynamic_cast<const emulator::EmulatedMachine*>(&machine);
+    return emulated != nullptr ? emulated->engine_starts() : 0;
 }
 
 std::unique_ptr<ModuleCode> load_module_code(const std::string& path, WindowQuery windows) {

@@ -333,6 +333,7 @@ private:
 
 // The twin's code runs natively: nothing counts its instructions.
 uint64_t instructions_run(const emulator::Machine&) { return 0; }
+uint64_t emulator_entries(const emulator::Machine&) { return 0; }
 
 std::unique_ptr<ModuleCode> load_module_code(const std::string& path, WindowQuery) {
     return std::make_unique<NativeCode>(path);
@@ -350,6 +351,9 @@ std::string coverage_tracefile(const std::string&, const SourceFilter&, std::vec
 bool debugger_started() { return false; }
 void end_debugger(int) {}
 void observe_debugger(std::function<void(const std::string&)>, std::function<void()>) {}
+
+// Native calls cost no entry: nothing to gather.
+void run_module_calls_together(void (*work)(void*), void* context) { work(context); }
 
 }  // namespace runtime
 

@@ -49,13 +49,17 @@ void ScenarioRunner::step() {
         ended_at_line_ = line_;
         return;
     }
-    panel_.host().tick();
-    if (faulted_ != nullptr) {
-        faulted_->update(panel_);
-    } else {
-        panel_.update();
-    }
-    on_held([this] { held_->instance->repeat(); });
+    // The update's calls into module code, the held box's handler among
+    // them, in one entry into the emulator.
+    runtime::module_calls_together([this] {
+        panel_.host().tick();
+        if (faulted_ != nullptr) {
+            faulted_->update(panel_);
+        } else {
+            panel_.update();
+        }
+        on_held([this] { held_->instance->repeat(); });
+    });
     calculator_.set_absolute_time_seconds(calculator_.absolute_time_seconds() + kSecondsPerUpdate);
     ++updates_;
 }

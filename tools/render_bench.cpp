@@ -19,8 +19,9 @@
 //
 // --updates-only n does the same set-up, then only n model steps and panel
 // updates at the held cruise, nothing drawn, and prints the instructions
-// each module's code ran in them, as the emulator counts them, and the heap
-// allocations of each half of the updates.
+// each module's code ran in them, as the emulator counts them, the times
+// the emulator was started for each, and the heap allocations of each half
+// of the updates.
 //
 // --json prints the same figures as one JSON object (scripts/bench.sh reads
 // it) instead of the text.
@@ -209,8 +210,11 @@ nlohmann::json updates_only(runtime::Host& host, panels::Panel& panel, long upda
     uint64_t allocations[2] = {};
     const long half = updates / 2;
     const std::vector<const runtime::Module*> modules = modules_of(panel);
-    std::vector<uint64_t> before;
-    for (const runtime::Module* module : modules) before.push_back(module->instructions());
+    std::vector<uint64_t> before, entries_before;
+    for (const runtime::Module* module : modules) {
+        before.push_back(module->instructions());
+        entries_before.push_back(module->emulator_entries());
+    }
     const auto start = Clock::now();
     for (long update = 0; update < updates; ++update) {
         validate::AllocationWatch::arm();
@@ -229,9 +233,12 @@ nlohmann::json updates_only(runtime::Host& host, panels::Panel& panel, long upda
                        {"modules", nlohmann::json::array()}};
     for (size_t i = 0; i < modules.size(); ++i) {
         const uint64_t ran = modules[i]->instructions() - before[i];
+        const uint64_t entries = modules[i]->emulator_entries() - entries_before[i];
         out["modules"].push_back({{"module", modules[i]->path()},
                                   {"instructions", ran},
-                                  {"per_update", static_cast<double>(ran) / static_cast<double>(updates)}});
+                                  {"per_update", static_cast<double>(ran) / static_cast<double>(updates)},
+                                  {"emulator_entries", entries},
+                                  {"entries_per_update", static_cast<double>(entries) / static_cast<double>(updates)}});
     }
     return out;
 }
@@ -243,6 +250,8 @@ void print_updates_only(const nlohmann::json& out) {
     for (const nlohmann::json& module : out["modules"]) {
         std::printf("module-instructions %s %llu %.1f\n", module["module"].get<std::string>().c_str(),
                     module["instructions"].get<unsigned long long>(), module["per_update"].get<double>());
+        std::printf("emulator-entries %s %llu %.2f\n", module["module"].get<std::string>().c_str(),
+                    module["emulator_entries"].get<unsigned long long>(), module["entries_per_update"].get<double>());
     }
     const nlohmann::json& a = out["heap_allocations"];
     std::printf("heap allocations %llu in the first %ld updates, %llu in the %ld after\n",

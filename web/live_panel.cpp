@@ -599,11 +599,13 @@ void LivePanel::step() {
         options_.feed->update(host_->vars());
         step_feed();
     }
-    host_->tick();
-    faulted_.update(*panel_);
-    count_key_events(false);
-    act_on_held([this] { held_->instance->repeat(); });
-    count_key_events(true);
+    runtime::module_calls_together([this] {
+        host_->tick();
+        faulted_.update(*panel_);
+        count_key_events(false);
+        act_on_held([this] { held_->instance->repeat(); });
+        count_key_events(true);
+    });
     calculator_->set_absolute_time_seconds(calculator_->absolute_time_seconds() +
                                            runtime::Host::kSecondsPerUpdate);
     ++updates_;

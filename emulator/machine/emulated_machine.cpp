@@ -2,13 +2,19 @@
 #include "emulator/machine/emulated_machine_impl.h"
 
 #include <bit>
+#include <cstddef>
 #include <cstring>
+#include <exception>
 #include <iterator>
 #include <string>
+#include <utility>
+
+#include "emulator/machine/host_fiber.h"
 
 namespace emulator {
 
 std::atomic<bool> machine_detail::g_stop_calls{false};
+std::atomic<uint64_t> machine_detail::g_map_generation{0};
 
 namespace {
 
@@ -68,10 +74,109 @@ bool guarded_start(uc_engine* uc, uint64_t begin, uc_err* error) {
     return true;
 }
 
+// The dispatcher (see kDispatch) and the constants it loads.
+void write_dispatcher(uint8_t* trampolines) {
+    const uint16_t control = kControlWord;
+    const uint32_t mxcsr = kMxcsr;
+    std::memcpy(trampolines + (kThreadConstants - kTrampolines), &control, 2);
+    std::memcpy(trampolines + (kThreadConstants - kTrampolines) + 4, &mxcsr, 4);
+    uint8_t* const start = trampolines + (kDispatch - kTrampolines);
+    uint8_t* at = start;
+    const auto bytes = [&](std::initializer_list<uint8_t> code) {
+        for (const uint8_t byte : code) *at++ = byte;
+    };
+    const auto word = [&](uint32_t value) {
+        std::memcpy(at, &value, 4);
+        at += 4;
+    };
+    const auto box = [&](size_t offset) { word(kMailbox + static_cast<uint32_t>(offset)); };
+    const auto guest = [&](const uint8_t* place) { return kTrampolines + static_cast<uint32_t>(place - trampolines); };
+    bytes({0x8B, 0x25}), box(offsetof(Mailbox, entry));                      // mov esp, [entry]
+    bytes({0xFC});                                                           // cld
+    bytes({0xB8}), word(0), bytes({0xB9}), word(0), bytes({0xBA}), word(0);  // eax, ecx, edx: 0
+    // jmp [routine]: the host wrote the return address (a store of guest
+    // code would take Unicorn's slow path).
+    bytes({0xFF, 0x25}), box(offsetof(Mailbox, routine));
+    if (guest(at) != kDispatchReturned) throw std::logic_error("emulator: the dispatcher's return moved");
+    // ECX collects every difference from what the call must leave: ESP
+    // against the expected, the callee-saved registers and the selectors
+    // against the thread's start. One branch: each ends a translated block.
+    // (The mailbox through CS: DS may be whatever the call left in it.)
+    bytes({0x89, 0xE1}), bytes({0x2E, 0x2B, 0x0D}),
+        box(offsetof(Mailbox, expected));  // mov ecx, esp; sub ecx, cs:[expected]
+    for (const auto& [encoding, value] : {std::pair<uint8_t, uint32_t>{0xDA, kSavedEbx},  // mov edx, ebx
+                                          {0xF2, kSavedEsi},
+                                          {0xFA, kSavedEdi},
+                                          {0xEA, kSavedEbp}}) {
+        bytes({0x89, encoding, 0x81, 0xF2}), word(value), bytes({0x09, 0xD1});  // xor edx, value; or ecx, edx
+    }
+    for (const auto& [encoding, selector] : {std::pair<uint8_t, uint8_t>{0xDA, kUserData},  // mov edx, ds
+                                             {0xC2, kUserData},                             // es
+                                             {0xD2, kUserData},                             // ss
+                                             {0xE2, kTebSelector}}) {                       // fs
+        bytes({0x8C, encoding, 0x83, 0xF2, selector, 0x09, 0xD1});  // xor edx, selector; or ecx, edx
+    }
+    bytes({0x8C, 0xEA, 0x09, 0xD1});                               // gs: null
+    bytes({0x0F, 0x85}), word(kDispatchBroken - (guest(at) + 4));  // jnz kDispatchBroken
+    if (guest(at) != kDispatchEnd) throw std::logic_error("emulator: the dispatcher's end moved");
+    bytes({0x90});                                          // nop: its code hook
+    bytes({0xDB, 0xE3});                                    // fninit
+    bytes({0xD9, 0x2D}), word(kThreadConstants);            // fldcw
+    bytes({0x0F, 0xAE, 0x15}), word(kThreadConstants + 4);  // ldmxcsr
+    bytes({0xE9}), word(kDispatch - (guest(at) + 4));       // jmp kDispatch
+    if (guest(at) != kDispatchBroken) throw std::logic_error("emulator: the dispatcher's broken end moved");
+    bytes({0x90});  // nop: its code hook (the run always ends here)
+    if (guest(at) > kTrampolines + kTrampolineSize) throw std::logic_error("emulator: the dispatcher is too long");
+}
+
 }  // namespace
 
-void EmulatedMachine::Impl::start_thread_state() {
-    uc_context_restore(uc, clean);
+// The host's work of a batch runs on the fiber; the engine's side (the loop
+// in run_batched, or the hook at a dispatcher's end while its engine runs)
+// waits for what the fiber asks.
+struct EmulatedMachine::Impl::Batch {
+    HostFiber fiber;
+    bool active = false;
+    void (*work)(void*) = nullptr;
+    void* context = nullptr;
+    std::exception_ptr thrown;  // by the work
+    bool done = false;          // the work returned
+    enum class Ask : uint8_t {
+        kRun,   // the call in the mailbox of `asking`
+        kStop,  // the running engine stops: the next call starts afresh
+    } ask = Ask::kRun;
+    Impl* asking = nullptr;
+    Impl* live = nullptr;  // the machine whose engine runs now
+    bool running = false;  // its dispatcher took the call asked
+    // How the run of a call that did not come back ended.
+    bool translated = true;
+    uc_err error = UC_ERR_OK;
+    int engines_on_fiber = 0;  // calls of the ordinary kind running from the fiber
+
+    // Calls made on the fiber, none of them inside another engine's run.
+    bool takes_calls() const { return active && fiber.on_fiber() && engines_on_fiber == 0; }
+    void stop_engine() {
+        ask = Ask::kStop;
+        asking = nullptr;
+        fiber.suspend();
+    }
+    static void main(void* batch) {
+        Batch& b = *static_cast<Batch*>(batch);
+        try {
+            b.work(b.context);
+        } catch (...) {
+            b.thrown = std::current_exception();
+        }
+        b.done = true;
+    }
+};
+
+EmulatedMachine::Impl::Batch& EmulatedMachine::Impl::batch() {
+    static thread_local Batch state;
+    return state;
+}
+
+void EmulatedMachine::Impl::put_thread_block() {
     auto put = [this](uint32_t offset, uint32_t value) { std::memcpy(tib + offset, &value, 4); };
     put(kTibExceptionList, kExceptionChainEnd);
     put(kTibStackBase, stack_top);
@@ -79,11 +184,33 @@ void EmulatedMachine::Impl::start_thread_state() {
     put(kTibSelf, kTib);
     put(kTibTlsPointer, kTib + kTlsArrayOffset);
     put(kTibPeb, kPeb);
-    set_reg(UC_X86_REG_EBX, kSavedEbx);
-    set_reg(UC_X86_REG_ESI, kSavedEsi);
-    set_reg(UC_X86_REG_EDI, kSavedEdi);
-    set_reg(UC_X86_REG_EBP, kSavedEbp);
 }
+
+void EmulatedMachine::Impl::start_thread_state() {
+    uc_context_restore(uc, clean);  // the callee-saved registers' values no pointer is among it
+    put_thread_block();
+    state_spoiled = false;
+}
+
+bool EmulatedMachine::Impl::start_engine(uint32_t begin, uc_err* error) {
+    ++starts;
+    Batch& b = batch();
+    const bool from_fiber = b.fiber.on_fiber();
+    if (from_fiber) ++b.engines_on_fiber;
+    const bool translated = guarded_start(uc, begin, error);
+    if (from_fiber) --b.engines_on_fiber;
+    return translated;
+}
+
+namespace {
+
+int x87_depth_of(uint16_t tags) {
+    int depth = 0;
+    for (int i = 0; i < 8; ++i) depth += ((tags >> (2 * i)) & 3) != 3;
+    return depth;
+}
+
+}  // namespace
 
 // One guest call from entry to result: the frame built, the run, a fault
 // turned into its report, the result read as the convention leaves it.
@@ -100,12 +227,23 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
                          "calls nested " + std::to_string(kMaxNesting) + " deep through host routines"));
         throw *pending;
     }
+    // Under a debugger every call returns to the trap, where a step out of
+    // the routine or a stop at its end has always met it.
+    const bool dispatched = outermost && debugging.debugger == nullptr;
+    Batch& b = batch();
+    const bool batched = dispatched && b.takes_calls();
     uc_context* context = nullptr;
     uint32_t below = 0;  // where the arguments go under
     if (outermost) {
+        if (batched && b.live == this && state_spoiled) b.stop_engine();
         pending.reset();
         stopped = false;
-        start_thread_state();
+        // A dispatcher that runs on has put the processor's state back itself.
+        if (batched && b.live == this) {
+            put_thread_block();
+        } else {
+            start_thread_state();
+        }
         below = stack_top - kFrameRoom;
         outermost_start = executed;
         host_charged = 0;
@@ -122,7 +260,7 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
         below = reg(UC_X86_REG_ESP);
     }
     // Arguments right to left, 16-byte aligned as a compiler leaves them at a
-    // call, then the return address: the trap.
+    // call, then the return address: the trap (or the dispatcher's own).
     const auto count = static_cast<uint32_t>(args.size());
     const uint32_t arguments = (below - 4 * count) & ~15u;
     const uint32_t entry_esp = arguments - 4;
@@ -132,20 +270,29 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
         throw *pending;
     }
     if (count != 0) self.memory_.copy_in(arguments, args.data(), 4 * count);
-    const uint32_t trap = kReturnTrap;
-    self.memory_.copy_in(entry_esp, &trap, 4);
-    set_reg(UC_X86_REG_ESP, entry_esp);
+    const uint32_t return_address = dispatched ? kDispatchReturned : kReturnTrap;
+    self.memory_.copy_in(entry_esp, &return_address, 4);
+    if (dispatched) {
+        mailbox->routine = code;
+        mailbox->entry = entry_esp;
+        mailbox->expected = expected_esp;
+    } else {
+        set_reg(UC_X86_REG_ESP, entry_esp);
+    }
 
-    const uint32_t ebx = reg(UC_X86_REG_EBX), esi = reg(UC_X86_REG_ESI), edi = reg(UC_X86_REG_EDI),
-                   ebp = reg(UC_X86_REG_EBP);
-    const uint16_t control_word = reg16(UC_X86_REG_FPCW);
-    const uint32_t mxcsr = reg(UC_X86_REG_MXCSR);
-    const int x87_before = x87_depth();
+    // What the call must leave as it found: an outermost call finds the
+    // thread's start.
+    const uint32_t ebx = outermost ? kSavedEbx : reg(UC_X86_REG_EBX), esi = outermost ? kSavedEsi : reg(UC_X86_REG_ESI),
+                   edi = outermost ? kSavedEdi : reg(UC_X86_REG_EDI), ebp = outermost ? kSavedEbp : reg(UC_X86_REG_EBP);
+    const uint16_t control_word = outermost ? kControlWord : reg16(UC_X86_REG_FPCW);
+    const uint32_t mxcsr = outermost ? kMxcsr : reg(UC_X86_REG_MXCSR);
+    const int x87_before = outermost ? 0 : x87_depth();
     const uint64_t started = executed;
 
     ++depth;
     uc_err error = UC_ERR_OK;
-    const bool translated = guarded_start(uc, code, &error);
+    dispatch_ended = dispatch_broken = false;
+    const bool translated = batched ? run_in_batch(&error) : start_engine(dispatched ? kDispatch : code, &error);
     --depth;
     if (!translated) {
         const uint32_t at = reg(UC_X86_REG_EIP);
@@ -160,67 +307,89 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
         throw *pending;
     }
 
+    // A call back at kDispatchEnd passed the dispatcher's checks: its ESP,
+    // callee-saved registers and selectors are as they were. The rest, in
+    // one read.
+    const bool well = dispatched && dispatch_ended;
+    const bool returned = well || (dispatched ? dispatch_broken : reg(UC_X86_REG_EIP) == kReturnTrap);
+    uint32_t values[5] = {};  // EAX, FPCW, MXCSR, FPTAG, FPSW (zeroed: the 16-bit ones fill half)
+    {
+        static constexpr int kIds[] = {UC_X86_REG_EAX, UC_X86_REG_FPCW, UC_X86_REG_MXCSR, UC_X86_REG_FPTAG,
+                                       UC_X86_REG_FPSW};
+        void* cells[] = {&values[0], &values[1], &values[2], &values[3], &values[4]};
+        uc_reg_read_batch(uc, const_cast<int*>(kIds), cells, 5);
+    }
+    const auto eax = values[0];
+    const auto control_after = static_cast<uint16_t>(values[1]);
+    const auto mxcsr_after = values[2];
+    const auto tags = static_cast<uint16_t>(values[3]);
+    const auto status = static_cast<uint16_t>(values[4]);
     report.instructions = executed - started;
-    report.control_word_kept = reg16(UC_X86_REG_FPCW) == control_word;
-    report.mxcsr_kept = (reg(UC_X86_REG_MXCSR) & kMxcsrControl) == (mxcsr & kMxcsrControl);
+    report.control_word_kept = control_after == control_word;
+    report.mxcsr_kept = (mxcsr_after & kMxcsrControl) == (mxcsr & kMxcsrControl);
 
     const auto fail = [&](GuestFault fault) -> Result {
         if (!pending) pending.emplace(std::move(fault));
         if (context != nullptr) uc_context_restore(uc, context);
+        state_spoiled = true;
         throw *pending;
     };
     if (stopped) {  // before `pending`: a host routine takes a nested call's stop for its own failure
         if (context != nullptr) uc_context_restore(uc, context);
         throw CallStopped();
     }
-    const uint32_t eip = reg(UC_X86_REG_EIP);
     if (pending) return fail(*pending);
     if (error != UC_ERR_OK) {
+        const uint32_t eip = reg(UC_X86_REG_EIP);
         raise(error_fault(error, eip));  // a debugger sees it too, the engine stopped at it
         return fail(*pending);
     }
-    if (eip != kReturnTrap) {
+    if (!returned) {
+        const uint32_t eip = reg(UC_X86_REG_EIP);
         return fail(GuestFault(Kind::kOther, eip, eip,
                                "the call of " + hex(code) + " stopped at " + hex(eip) + " before it returned"));
     }
 
     // Named only when a check fails: calls must not allocate.
     const auto routine = [&] { return "the routine at " + hex(code) + " (" + where(code) + ")"; };
-    const uint32_t esp = reg(UC_X86_REG_ESP);
-    if (esp != expected_esp) {
-        const auto popped = static_cast<int64_t>(esp) - arguments;
-        return fail(GuestFault(Kind::kBrokenCall, esp, 0,
-                               routine() + " returned with ESP " + hex(esp) + " where " + hex(expected_esp) +
-                                   " was expected: it removed " + std::to_string(popped) + " bytes of arguments, not " +
-                                   std::to_string(expected_esp - arguments) +
-                                   (convention == Convention::kStdcall ? " (stdcall: the callee removes them)"
-                                                                       : " (cdecl: the caller removes them)")));
-    }
-    const struct {
-        const char* name;
-        int id;
-        uint32_t before;
-    } kept[] = {{"EBX", UC_X86_REG_EBX, ebx},
-                {"ESI", UC_X86_REG_ESI, esi},
-                {"EDI", UC_X86_REG_EDI, edi},
-                {"EBP", UC_X86_REG_EBP, ebp}};
-    for (const auto& saved_register : kept) {
-        const uint32_t after = reg(saved_register.id);
-        if (after != saved_register.before) {
-            return fail(GuestFault(Kind::kBrokenCall, after, 0,
-                                   routine() + " returned with " + saved_register.name + " changed from " +
-                                       hex(saved_register.before) + " to " + hex(after) +
-                                       " (a callee-saved register)"));
+    if (!well) {
+        const uint32_t esp = reg(UC_X86_REG_ESP);
+        if (esp != expected_esp) {
+            const auto popped = static_cast<int64_t>(esp) - arguments;
+            return fail(GuestFault(Kind::kBrokenCall, esp, 0,
+                                   routine() + " returned with ESP " + hex(esp) + " where " + hex(expected_esp) +
+                                       " was expected: it removed " + std::to_string(popped) +
+                                       " bytes of arguments, not " + std::to_string(expected_esp - arguments) +
+                                       (convention == Convention::kStdcall ? " (stdcall: the callee removes them)"
+                                                                           : " (cdecl: the caller removes them)")));
         }
+        const struct {
+            const char* name;
+            int id;
+            uint32_t before;
+        } kept[] = {{"EBX", UC_X86_REG_EBX, ebx},
+                    {"ESI", UC_X86_REG_ESI, esi},
+                    {"EDI", UC_X86_REG_EDI, edi},
+                    {"EBP", UC_X86_REG_EBP, ebp}};
+        for (const auto& saved_register : kept) {
+            const uint32_t after = reg(saved_register.id);
+            if (after != saved_register.before) {
+                return fail(GuestFault(Kind::kBrokenCall, after, 0,
+                                       routine() + " returned with " + saved_register.name + " changed from " +
+                                           hex(saved_register.before) + " to " + hex(after) +
+                                           " (a callee-saved register)"));
+            }
+        }
+        // Else the dispatcher found a selector moved: no fault of the call
+        // itself, but the next one must find the thread's own.
+        state_spoiled = dispatched;
     }
 
     Result result;
-    result.eax = reg(UC_X86_REG_EAX);
-    int x87_after = x87_depth();
+    result.eax = eax;
+    int x87_after = x87_depth_of(tags);
     if (floating) {
-        const uint16_t status = reg16(UC_X86_REG_FPSW);
         const int top = (status >> 11) & 7;
-        const uint16_t tags = reg16(UC_X86_REG_FPTAG);
         if (((tags >> (2 * top)) & 3) == 3 || x87_after == x87_before) {
             return fail(GuestFault(Kind::kBrokenCall, code, 0,
                                    routine() + " returned no value on the x87 stack (ST(0) is empty)"));
@@ -232,9 +401,11 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
                       "the host's long double is the x87 format (an x86-64 host)");
         std::memcpy(&extended, raw, sizeof raw);
         result.value = static_cast<double>(extended);  // rounds to nearest
-        // The caller's fstp: pop ST(0).
-        set_reg16(UC_X86_REG_FPSW, static_cast<uint16_t>((status & ~0x3800) | (((top + 1) & 7) << 11)));
-        set_reg16(UC_X86_REG_FPTAG, static_cast<uint16_t>(tags | (3u << (2 * top))));
+        if (!well) {                                   // (a dispatcher that goes on empties the x87 stack itself)
+            // The caller's fstp: pop ST(0).
+            set_reg16(UC_X86_REG_FPSW, static_cast<uint16_t>((status & ~0x3800) | (((top + 1) & 7) << 11)));
+            set_reg16(UC_X86_REG_FPTAG, static_cast<uint16_t>(tags | (3u << (2 * top))));
+        }
         --x87_after;
     }
     if (x87_after != x87_before) {
@@ -244,6 +415,87 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
     }
     if (context != nullptr) uc_context_restore(uc, context);
     return result;
+}
+
+// --- Batches -------------------------------------------------------------------------------
+
+bool EmulatedMachine::Impl::run_in_batch(uc_err* error) {
+    Batch& b = batch();
+    b.ask = Batch::Ask::kRun;
+    b.asking = this;
+    b.fiber.suspend();
+    *error = b.error;
+    return b.translated;
+}
+
+void EmulatedMachine::Impl::dispatch_end(bool well) {
+    if (depth != 1) {  // module code of a nested call came here by itself: that call ends, unreturned
+        uc_emu_stop(uc);
+        return;
+    }
+    (well ? dispatch_ended : dispatch_broken) = true;
+    Batch& b = batch();
+    if (!well || pending || stopped || broken || b.live != this || !b.running) {
+        uc_emu_stop(uc);
+        return;
+    }
+    b.running = false;
+    b.translated = true;
+    b.error = UC_ERR_OK;
+    // An abort while the fiber runs the host's work is none of the engine's.
+    sigjmp_buf* const guard = abort_target;
+    abort_target = nullptr;
+    b.fiber.resume();
+    abort_target = guard;
+    if (!b.done && b.ask == Batch::Ask::kRun && b.asking == this) {
+        b.running = true;  // the dispatcher goes on to it
+        return;
+    }
+    uc_emu_stop(uc);
+}
+
+void EmulatedMachine::Impl::leave_batch() noexcept {
+    Batch& b = batch();
+    if (b.live == this && b.fiber.on_fiber()) b.stop_engine();
+    if (b.asking == this) b.asking = nullptr;
+}
+
+void EmulatedMachine::run_batched(void (*work)(void*), void* context) {
+    Impl::Batch& b = Impl::batch();
+    if (b.active) {
+        work(context);
+        return;
+    }
+    b.active = true;
+    b.work = work;
+    b.context = context;
+    b.thrown = nullptr;
+    b.done = false;
+    b.asking = b.live = nullptr;
+    b.running = false;
+    b.fiber.start(&Impl::Batch::main, &b);
+    b.fiber.resume();
+    while (!b.done) {
+        if (b.ask == Impl::Batch::Ask::kStop || b.asking == nullptr) {
+            b.fiber.resume();  // nothing runs that could stop
+            continue;
+        }
+        Impl& m = *b.asking;
+        b.live = &m;
+        b.running = true;
+        uc_err error = UC_ERR_OK;
+        const bool translated = m.start_engine(kDispatch, &error);
+        b.live = nullptr;
+        if (b.running) {  // the call ended the run: a fault, a stop, an abort
+            b.running = false;
+            b.translated = translated;
+            b.error = error;
+            b.fiber.resume();
+        }
+        // Else the run ended at a dispatcher's end for what the fiber asked next.
+    }
+    b.active = false;
+    if (b.thrown) std::rethrow_exception(std::exchange(b.thrown, nullptr));
 }
 
 // --- The machine -------------------------------------------------------------------------
@@ -256,6 +508,7 @@ EmulatedMachine::EmulatedMachine() : EmulatedMachine(Options{}) {}
 EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_unique<Impl>(*this, options)) {
     Impl& m = *impl_;
     guard_aborts();
+    map_changed();
     check(uc_open(UC_ARCH_X86, UC_MODE_32, &m.uc), "open");
     void* arena =
         mmap(nullptr, kAddressSpace, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -267,6 +520,7 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
     constexpr uint64_t kRegion = uint64_t{64} << 20;
     for (uint64_t base = 0; base < kAddressSpace; base += kRegion)
         check(uc_mem_map_ptr(m.uc, base, kRegion, UC_PROT_READ | UC_PROT_WRITE, m.arena + base), "map");
+    map_changed();
 
     // The system pages: host routines, descriptor table, thread and process blocks.
     m.reservations.emplace(kSystemBase, kSystemSize);
@@ -281,6 +535,8 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
     map(kTib, kPage, kRead | kWrite, "thread information block");
     m.tib = m.arena + kTib;
     map(kPeb, kPage, kRead | kWrite, "process environment block");
+    m.mailbox = reinterpret_cast<Mailbox*>(m.arena + kMailbox);
+    write_dispatcher(m.trampolines);
 
     // The stack above its guard page, and the host's memory.
     const uint32_t stack_size = static_cast<uint32_t>(round_up(std::max<uint32_t>(options.stack_size, kPage), kPage));
@@ -352,6 +608,10 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
     m.set_reg(UC_X86_REG_MXCSR, kMxcsr);
     m.set_reg(UC_X86_REG_EFLAGS, kInitialFlags);
     for (int id : {UC_X86_REG_EAX, UC_X86_REG_ECX, UC_X86_REG_EDX}) m.set_reg(id, 0);
+    m.set_reg(UC_X86_REG_EBX, kSavedEbx);
+    m.set_reg(UC_X86_REG_ESI, kSavedEsi);
+    m.set_reg(UC_X86_REG_EDI, kSavedEdi);
+    m.set_reg(UC_X86_REG_EBP, kSavedEbp);
     check(uc_context_alloc(m.uc, &m.clean), "context");
     check(uc_context_save(m.uc, m.clean), "context");
     m.start_thread_state();
@@ -367,14 +627,22 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
     check(uc_hook_add(m.uc, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(&Impl::on_system_call<kSyscall, 0x05>), &m, 1,
                       0, UC_X86_INS_SYSCALL),
           "hook");
-    check(uc_hook_add(m.uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&Impl::on_stub), &m, kReturnTrap,
-                      kTrampolines + kTrampolineSize - 1),
-          "hook");
+    // Code hooks cost on every instruction they cover: the stubs and the
+    // trap, and the dispatcher's two ends alone.
+    check(
+        uc_hook_add(m.uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&Impl::on_stub), &m, kReturnTrap, kDispatch - 1),
+        "hook");
+    for (const uint32_t end : {kDispatchEnd, kDispatchBroken}) {
+        check(uc_hook_add(m.uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&Impl::on_stub), &m, end, end), "hook");
+    }
 }
 
 EmulatedMachine::~EmulatedMachine() {
+    impl_->leave_batch();
     if (impl_->debugging.debugger != nullptr) impl_->debugging.debugger->forget(*this);
 }
+
+uint64_t EmulatedMachine::engine_starts() const { return impl_->starts; }
 
 uint32_t EmulatedMachine::call(uint32_t code, std::span<const uint32_t> args, Convention convention) {
     return impl_->call(code, args, convention, false).eax;

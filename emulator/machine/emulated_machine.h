@@ -14,12 +14,14 @@
 // exception chain's end at fs:[0], stack base and limit at fs:[4] and
 // fs:[8], the self pointer at fs:[0x18], the TLS array at fs:[0x2C], the
 // process block at fs:[0x30]); EBX, ESI, EDI and EBP hold values no pointer
-// is. A call returns to a trap in the page of host routines; it must come
-// back with ESP where its convention puts it, EBX, ESI, EDI and EBP as they
-// were, and the x87 stack as deep as before (one deeper for call_double,
-// whose value is popped), else GuestFault kBrokenCall. Instructions are
-// counted per translated block (no hook on each instruction), and an
-// outermost call that runs past its budget stops with GuestFault kBudget.
+// is. A call returns to a trap in the page of host routines (an outermost
+// one, on a machine no debugger holds, to the dispatcher there: see
+// run_batched); it must come back with ESP where its convention puts it,
+// EBX, ESI, EDI and EBP as they were, and the x87 stack as deep as before
+// (one deeper for call_double, whose value is popped), else GuestFault
+// kBrokenCall. Instructions are counted per translated block (no hook on
+// each instruction), and an outermost call that runs past its budget stops
+// with GuestFault kBudget.
 //
 // Unicorn 2.0.1 aborts the process on a few encodings it cannot translate
 // (lcall/ljmp through a register, lock before cmp...): the machine catches
@@ -45,6 +47,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "emulator/machine/debugger.h"
@@ -176,6 +179,26 @@ public:
         uint64_t runs = 0;
     };
     std::vector<BlockCount> block_counts() const;
+
+    // Runs `work`, the host's own code, so that the outermost calls it makes
+    // on this thread into module code (not those of host routines, nor
+    // any on a machine a debugger holds) cost no start of the engine each:
+    // the work runs on a stack of its own, and each call goes to the
+    // machine's dispatcher (module code the machine writes into its host
+    // routines' page), which runs one call after another in one start for
+    // as long as the calls go to that machine and end well. A call that
+    // faults, runs past its budget, is stopped or breaks its convention ends
+    // as it would alone, throwing the same; only its run ends with it, and
+    // the next call starts the dispatcher anew. Every call starts with the
+    // thread state of an outermost call. What `work` throws comes out of
+    // run_batched. Inside a batch (or a host routine) it only runs `work`.
+    static void run_batched(void (*work)(void*), void* context);
+    template <typename Work>
+    static void batched(Work&& work) {
+        run_batched([](void* w) { (*static_cast<std::remove_reference_t<Work>*>(w))(); }, &work);
+    }
+    // Starts of the engine on this machine, in all: what a batch saves.
+    uint64_t engine_starts() const;
 
     // For a program told to end (SIGINT, SIGTERM) from another thread: every
     // machine's running call stops within a translated block and throws

@@ -51,9 +51,32 @@ constexpr uint32_t kTrampolineSize = 0x10000;
 // start would also touch the page before it.)
 constexpr uint32_t kReturnTrap = kTrampolines + 0x10;
 constexpr uint32_t kBootstrap = kTrampolines + 0x40;
+// An outermost call on a machine no debugger holds goes through the
+// dispatcher instead: code of the machine's own at the end of the host
+// routines' page that jumps to the routine its mailbox names, on the stack
+// the mailbox gives (the host has put the return address there), and checks
+// that it came back with ESP where the mailbox
+// expects it, the callee-saved registers and the selectors as an outermost
+// call starts with them: then it reaches kDispatchEnd, else kDispatchBroken
+// (where the host reads the registers and says what broke). A code hook on
+// either ends the call. Where the host has more calls for the machine the
+// run goes on from kDispatchEnd: the dispatcher puts back the thread state
+// the next call starts with (an empty x87 stack, the control words, the
+// direction flag, EAX, ECX and EDX zero) and makes the call. Many calls in
+// one start of the engine, nothing stored on the way (each store of guest
+// code takes Unicorn 2.0's slow path) and few registers read through the
+// engine's interface (each costs as much as a few guest instructions).
+// The mailbox lies in the page too: the host writes it, the dispatcher only
+// reads it.
+constexpr uint32_t kMailbox = kTrampolines + 0x20;          // routine, arguments, expected ESP
+constexpr uint32_t kThreadConstants = kTrampolines + 0x30;  // the x87 control word, MXCSR
+constexpr uint32_t kDispatch = kTrampolines + kTrampolineSize - 0x100;
+constexpr uint32_t kDispatchReturned = kDispatch + 28;  // where each call returns to
+constexpr uint32_t kDispatchEnd = kDispatch + 115;      // (emulated_machine.cpp writes the code and checks both)
+constexpr uint32_t kDispatchBroken = kDispatch + 136;
 constexpr uint32_t kStubs = kTrampolines + 0x100;
 constexpr uint32_t kStubSize = 8;
-constexpr uint32_t kMaxRoutines = (kTrampolineSize - (kStubs - kTrampolines)) / kStubSize;
+constexpr uint32_t kMaxRoutines = (kDispatch - kStubs) / kStubSize;
 constexpr uint32_t kGdt = 0x7FFD0000;
 constexpr uint32_t kTib = 0x7FFDE000;
 constexpr uint32_t kPeb = 0x7FFDF000;
@@ -89,6 +112,14 @@ constexpr uint32_t kTibSelf = 0x18;
 constexpr uint32_t kTibTlsPointer = 0x2C;
 constexpr uint32_t kTibPeb = 0x30;
 constexpr uint32_t kExceptionChainEnd = 0xFFFFFFFFu;
+
+// The dispatcher's mailbox, as it lies in guest memory.
+struct Mailbox {
+    uint32_t routine;   // what the next call calls
+    uint32_t entry;     // ESP at the routine's entry: the return address, then the arguments
+    uint32_t expected;  // ESP as the call must come back with it
+};
+static_assert(sizeof(Mailbox) <= kThreadConstants - kMailbox);
 
 // Descriptor table entries and selectors: Windows' own selectors for user
 // code, data and the TEB; two ring-0 entries for the switch to ring 3.
@@ -150,6 +181,12 @@ struct Routine {
 // where uc_emu_stop from another thread would race with the engine's start.
 extern std::atomic<bool> g_stop_calls;
 
+// Counts every change of any engine's map of memory (opened, closed, a
+// region mapped or its protection changed, which splits Unicorn's RAM
+// blocks): what unicorn_code_lookup.cpp keeps is good for one count.
+extern std::atomic<uint64_t> g_map_generation;
+inline void map_changed() { g_map_generation.fetch_add(1, std::memory_order_acq_rel); }
+
 }  // namespace machine_detail
 
 using namespace machine_detail;  // the implementation files read the layout unqualified
@@ -174,6 +211,7 @@ struct EmulatedMachine::Impl {
     std::array<RecentBlock, 1024> recent_blocks{};
     uint8_t* trampolines = nullptr;
     uint8_t* tib = nullptr;
+    Mailbox* mailbox = nullptr;
     uint32_t stack_limit = 0;  // lowest stack address; the guard page lies below it
     uint32_t stack_top = 0;
     uint32_t host_memory = 0;
@@ -181,7 +219,15 @@ struct EmulatedMachine::Impl {
     uint32_t host_memory_used = 0;
     std::array<bool, kTlsSlots> tls_taken{};
 
-    uint32_t depth = 0;          // calls in progress
+    uint32_t depth = 0;   // calls in progress
+    uint64_t starts = 0;  // of the engine
+    // The running outermost call came back to the dispatcher: to kDispatchEnd (well) or kDispatchBroken.
+    bool dispatch_ended = false;
+    bool dispatch_broken = false;
+    // The thread state the next call of a running dispatcher would find is
+    // not one the dispatcher puts right (a call failed its checks, moved a
+    // selector): the run ends, and the next call starts afresh.
+    bool state_spoiled = false;
     uint64_t executed = 0;       // instructions, in all
     uint32_t block_address = 0;  // the module's block running now, as the block hook saw it
     uint32_t block_size = 0;
@@ -257,6 +303,7 @@ struct EmulatedMachine::Impl {
     explicit Impl(EmulatedMachine& machine, const Options& o) : self(machine), options(o) {}
 
     ~Impl() {
+        map_changed();
         if (uc != nullptr) {
             for (uc_context* context : saved) uc_context_free(context);
             if (clean != nullptr) uc_context_free(clean);
@@ -291,12 +338,17 @@ struct EmulatedMachine::Impl {
     // 2.0.1 flushes them when a region's writability changes (not on a CR3
     // write through its API), so the page directory's region changes twice.
     void flush_translations() {
+        map_changed();
         uc_mem_protect(uc, kPageDirectory, kPage, UC_PROT_READ);
         uc_mem_protect(uc, kPageDirectory, kPage, UC_PROT_READ | UC_PROT_WRITE);
+        map_changed();
     }
 
     void set_executable(uint32_t base, uint64_t size, bool executable) {
-        check(uc_mem_protect(uc, base, size, executable ? UC_PROT_ALL : UC_PROT_READ | UC_PROT_WRITE), "protect");
+        map_changed();
+        const uc_err error = uc_mem_protect(uc, base, size, executable ? UC_PROT_ALL : UC_PROT_READ | UC_PROT_WRITE);
+        map_changed();
+        check(error, "protect");
     }
 
     // --- Registers --------------------------------------------------------------------
@@ -539,6 +591,21 @@ struct EmulatedMachine::Impl {
 
     Result call(uint32_t code, std::span<const uint32_t> args, Convention convention, bool floating);
     void start_thread_state();
+    void put_thread_block();
+    // uc_emu_start with Unicorn's abort caught: false when it aborted.
+    bool start_engine(uint32_t begin, uc_err* error);
+
+    // --- Calls of a batch (EmulatedMachine::run_batched) -------------------------------
+
+    struct Batch;
+    static Batch& batch();
+    // Runs the outermost call the mailbox holds through the batch's
+    // engine: this machine's dispatcher, running already or started anew.
+    bool run_in_batch(uc_err* error);
+    // The code hook at kDispatchEnd (well: it may go on) and kDispatchBroken.
+    void dispatch_end(bool well);
+    // A machine going away leaves the batch's engine.
+    void leave_batch() noexcept;
 };
 
 }  // namespace emulator

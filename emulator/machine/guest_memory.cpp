@@ -26,27 +26,28 @@ void GuestMemory::add(Region region) {
     }
     regions_.push_back(std::move(region));
     std::sort(regions_.begin(), regions_.end(), [](const Region& a, const Region& b) { return a.base < b.base; });
-    last_ = 0;
+    found_.fill(0);
 }
 
 void GuestMemory::remove(uint32_t base) {
     std::erase_if(regions_, [base](const Region& region) { return region.base == base; });
-    last_ = 0;
+    found_.fill(0);
 }
 
 const Region* GuestMemory::find(uint32_t address, uint32_t size) const {
-    if (last_ < regions_.size() && holds(regions_[last_], address, size)) return &regions_[last_];
+    uint32_t& hint = found_[(address >> 12) % found_.size()];
+    if (hint != 0 && holds(regions_[hint - 1], address, size)) return &regions_[hint - 1];
     // The last region starting at or below the address is the only candidate.
     auto after = std::upper_bound(regions_.begin(), regions_.end(), address,
                                   [](uint32_t a, const Region& region) { return a < region.base; });
     if (after == regions_.begin()) return nullptr;
     const auto candidate = std::prev(after);
     if (!holds(*candidate, address, size)) return nullptr;
-    last_ = static_cast<size_t>(candidate - regions_.begin());
+    hint = static_cast<uint32_t>(candidate - regions_.begin()) + 1;
     return &*candidate;
 }
 
-uint8_t* GuestMemory::checked(uint32_t address, uint64_t size, bool write) const {
+uint8_t* GuestMemory::checked_anew(uint32_t address, uint64_t size, bool write) const {
     const Region* region = size <= UINT32_MAX ? find(address, static_cast<uint32_t>(size)) : nullptr;
     if (region == nullptr) {
         throw GuestFault(write ? GuestFault::Kind::kWrite : GuestFault::Kind::kRead, address, 0,

@@ -5,6 +5,7 @@
 // never a read of the host's own memory.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -104,10 +105,24 @@ public:
     }
 
 private:
-    uint8_t* checked(uint32_t address, uint64_t size, bool write) const;
+    // Host memory behind a view; the region found last for its page answers
+    // most views without a call.
+    uint8_t* checked(uint32_t address, uint64_t size, bool write) const {
+        if (const uint32_t hint = found_[(address >> 12) % found_.size()]; hint != 0) {
+            const Region& region = regions_[hint - 1];
+            if (address >= region.base && uint64_t{address} - region.base + size <= region.size &&
+                (!write || region.writable))
+                return region.host + (address - region.base);
+        }
+        return checked_anew(address, size, write);
+    }
+    uint8_t* checked_anew(uint32_t address, uint64_t size, bool write) const;
 
     std::vector<Region> regions_;
-    mutable size_t last_ = 0;  // the region found last: most views follow one another
+    // The region found last for each of a few pages (an index, + 1; 0:
+    // none): an update reads its records, tables and variables from a
+    // handful of regions in turn.
+    mutable std::array<uint32_t, 64> found_{};
 };
 
 }  // namespace emulator

@@ -219,6 +219,10 @@ void EmulatedMachine::Impl::on_stub(uc_engine* uc, uint64_t address, uint32_t, v
         uc_emu_stop(uc);
         return;
     }
+    if (address == kDispatchEnd || address == kDispatchBroken) {
+        m.dispatch_end(address == kDispatchEnd);
+        return;
+    }
     const auto offset = static_cast<uint32_t>(address) - kStubs;
     if (address < kStubs || offset % kStubSize != 0 || offset / kStubSize >= m.routines.size()) return;
     m.serve(m.routines[offset / kStubSize], static_cast<uint32_t>(address));
