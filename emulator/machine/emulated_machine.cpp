@@ -177,13 +177,14 @@ EmulatedMachine::Impl::Batch& EmulatedMachine::Impl::batch() {
 }
 
 void EmulatedMachine::Impl::put_thread_block() {
-    auto put = [this](uint32_t offset, uint32_t value) { std::memcpy(tib + offset, &value, 4); };
-    put(kTibExceptionList, kExceptionChainEnd);
-    put(kTibStackBase, stack_top);
-    put(kTibStackLimit, stack_limit);
-    put(kTibSelf, kTib);
-    put(kTibTlsPointer, kTib + kTlsArrayOffset);
-    put(kTibPeb, kPeb);
+    using Block = pe::ThreadInformationBlock;
+    auto put = [this](size_t offset, uint32_t value) { std::memcpy(tib + offset, &value, 4); };
+    put(offsetof(Block, exception_list), pe::kExceptionChainEnd);
+    put(offsetof(Block, stack_base), stack_top);
+    put(offsetof(Block, stack_limit), stack_limit);
+    put(offsetof(Block, self), kTib);
+    put(offsetof(Block, tls_pointer), kTib + kTlsArrayOffset);
+    put(offsetof(Block, process_environment_block), kPeb);
 }
 
 void EmulatedMachine::Impl::start_thread_state() {

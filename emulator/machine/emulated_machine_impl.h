@@ -6,6 +6,7 @@
 #pragma once
 
 #include "emulator/machine/emulated_machine.h"
+#include "emulator/pe/pe_format.h"
 
 #include <sys/mman.h>
 #include <unicorn/unicorn.h>
@@ -80,7 +81,7 @@ constexpr uint32_t kMaxRoutines = (kDispatch - kStubs) / kStubSize;
 constexpr uint32_t kGdt = 0x7FFD0000;
 constexpr uint32_t kTib = 0x7FFDE000;
 constexpr uint32_t kPeb = 0x7FFDF000;
-constexpr uint32_t kTlsArrayOffset = 0xE10;  // where Windows keeps its TLS slots in the TEB
+constexpr uint32_t kTlsArrayOffset = pe::kTebTlsSlots;
 
 // Guest memory is one flat 4 GiB of host address space (reserved, committed
 // only where touched), mapped whole into Unicorn. What the module may touch
@@ -104,14 +105,6 @@ constexpr int kSystemCallVector = 0x2E;
 constexpr char kSysenter[] = "sysenter";
 constexpr char kSyscall[] = "syscall";
 
-// Thread information block fields.
-constexpr uint32_t kTibExceptionList = 0x00;
-constexpr uint32_t kTibStackBase = 0x04;
-constexpr uint32_t kTibStackLimit = 0x08;
-constexpr uint32_t kTibSelf = 0x18;
-constexpr uint32_t kTibTlsPointer = 0x2C;
-constexpr uint32_t kTibPeb = 0x30;
-constexpr uint32_t kExceptionChainEnd = 0xFFFFFFFFu;
 
 // The dispatcher's mailbox, as it lies in guest memory.
 struct Mailbox {

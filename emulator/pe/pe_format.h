@@ -321,8 +321,10 @@ using frame::read_struct;
     F(uint32_t, process_environment_block, 48)
 FRAME_FORMAT_STRUCT(ThreadInformationBlock, EMULATOR_PE_THREAD_INFORMATION_BLOCK, 52)
 
-// ThreadInformationBlock::exception_list with no handler registered.
-enum : uint32_t { kExceptionChainEnd = 0xFFFFFFFFu };
+// ThreadInformationBlock::exception_list with no handler registered, and
+// where the thread environment block that begins with it keeps the TLS
+// slots (TlsSlots, which tls_pointer points at).
+enum : uint32_t { kExceptionChainEnd = 0xFFFFFFFFu, kTebTlsSlots = 0xE10 };
 
 // The C runtime's numeric and monetary conventions (struct lconv), as
 // localeconv() returns them: ten strings, then eight CHAR_MAX-able bytes.
