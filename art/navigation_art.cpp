@@ -104,11 +104,13 @@ void dr_rose(Canvas& canvas, const Records&) {
     for (int i = 0; i < 12; ++i) {
         const double a = 270.0 + 30.0 * i;
         const bool cardinal = i % 3 == 0;
-        text_rotated(cr, labels[i], polar(c, kRoseWindow - 30.0, a), cardinal ? 20.0 : 14.0, Font::Bold,
+        text_rotated(cr, labels[i], polar(c, kRoseWindow - 31.0, a), cardinal ? 22.0 : 16.0, Font::Bold,
                      i == 0 ? colour::kOrange : kCream, 30.0 * i);
     }
-    stroke_circle(cr, c, 64.0, 1.0, Rgb{84, 84, 84});
-    for (int i = 0; i < 4; ++i) wedge(cr, c, 270.0 + 90.0 * i, 40.0, 62.0, 4.0, Rgb{120, 120, 120});
+    // The inner ring and its quadrant wedges are painted as the marks are,
+    // so the card reads as a whole in the dark.
+    stroke_circle(cr, c, 64.0, 1.4, kCream);
+    for (int i = 0; i < 4; ++i) wedge(cr, c, 270.0 + 90.0 * i, 40.0, 62.0, 5.0, kCream);
 }
 
 void dr_mask(Canvas& canvas, const Records& records) {
@@ -118,7 +120,9 @@ void dr_mask(Canvas& canvas, const Records& records) {
     bezel_ring(cr, c, outer, kRoseWindow);
     // Lubber mark at the top, over the heading.
     wedge(cr, c, 270.0, kRoseWindow - 6.0, outer - 3.0, 6.0, colour::kOrange);
-    for (double a : {0.0, 90.0, 180.0}) tick(cr, c, a, kRoseWindow + 2.0, outer - 4.0, 2.0, Rgb{120, 120, 120});
+    for (double a : {0.0, 180.0}) tick(cr, c, a, kRoseWindow + 2.0, outer - 4.0, 2.0, Rgb{120, 120, 120});
+    // The knob's name on the bezel below it: the knob is too small to carry it.
+    text(cr, "COURSE", {c.x, c.y + (kRoseWindow + outer) / 2.0}, 13.8, Font::CondensedBold, kCream);
 }
 
 void dr_course_pointer(Canvas& canvas, const Records& records) {
@@ -130,8 +134,7 @@ void dr_knob(Canvas& canvas, const Records&) {
     cairo_t* cr = canvas.cr();
     const Point c{canvas.width() / 2.0, canvas.height() / 2.0};
     knurled_knob(cr, c, canvas.width() / 2.0 - 0.5, 36);
-    text(cr, "COURSE", {c.x, c.y - 8.0}, 14.0, Font::CondensedBold, kCream);
-    text(cr, "\u2212   +", {c.x, c.y + 10.0}, 14.0, Font::Bold, kCream);
+    text(cr, "\u2212   +", {c.x, c.y}, 16.0, Font::Bold, kCream);
 }
 
 // --- Direction finder: left/right of the station, limits either side.
