@@ -28,11 +28,12 @@ void compass_body(Canvas& canvas, const Records& records) {
     set_colour(cr, Rgb{84, 84, 84});
     cairo_fill(cr);
     fill_rect(cr, w.x - 1.0, w.y - 1.0, w.width + 2.0, w.height + 2.0, Rgb{8, 8, 8});
-    // The deviation card under the window.
-    const double top = w.y + w.height + 8.0;
-    fill_rect(cr, c.x - 26.0, top, 52.0, 22.0, Rgb{204, 204, 180});
-    for (int i = 1; i < 4; ++i) fill_rect(cr, c.x - 24.0, top + 5.5 * i, 48.0, 0.8, Rgb{120, 120, 120});
-    fill_rect(cr, c.x - 0.4, top + 2.0, 0.8, 18.0, Rgb{120, 120, 120});
+    // The bowl's filler screw under the window (the deviation card is on the
+    // panel beneath the compass, where it has room for its figures).
+    const Point filler{c.x, w.y + w.height + 16.0};
+    fill_circle(cr, filler, 6.0, Rgb{72, 72, 72});
+    fill_circle(cr, filler, 4.5, Rgb{120, 120, 120});
+    fill_rect(cr, filler.x - 4.0, filler.y - 0.75, 8.0, 1.5, Rgb{40, 40, 40});
 }
 
 // The strip reads falling headings from the left: the window shows heading h
