@@ -166,6 +166,14 @@ void text_polar(cairo_t* cr, Point centre, double degrees, double radius, std::s
     text(cr, s, polar(centre, radius, degrees), size, font, colour);
 }
 
+void text_inside(cairo_t* cr, Point centre, double degrees, double r_edge, std::string_view s, double size, Font font,
+                 Rgb colour) {
+    const cairo_text_extents_t ink = text_extents(cr, s, size, font);
+    const double a = degrees * std::numbers::pi / 180.0;
+    const double reach = std::fabs(ink.width / 2.0 * std::cos(a)) + std::fabs(ink.height / 2.0 * std::sin(a));
+    text_polar(cr, centre, degrees, r_edge - reach, s, size, font, colour);
+}
+
 void bezel_ring(cairo_t* cr, Point centre, double r_outer, double r_window) {
     cairo_new_path(cr);
     cairo_arc(cr, centre.x, centre.y, r_outer, 0.0, 2.0 * std::numbers::pi);

@@ -246,8 +246,8 @@ void timer_face(cairo_t* cr, const TimerGeometry& g) {
         }
     }
     for (int s = 0; s < 60; s += 5)
-        text_polar(cr, c, 270.0 + 6.0 * s, kTimerFace - (s == 30 ? 26.0 : 30.0), std::to_string(s), 21.5, Font::Bold,
-                   kCream);
+        text_inside(cr, c, 270.0 + 6.0 * s, kTimerFace - (s == 30 ? 20.5 : 21.0), std::to_string(s), 21.5, Font::Bold,
+                    kCream);
     text(cr, "SECONDS", {c.x, c.y - 42.0}, 21.5, Font::CondensedBold, kCream);
 }
 
