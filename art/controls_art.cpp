@@ -34,8 +34,9 @@ void magneto_panel(Canvas& canvas, const Records& records) {
     for (size_t i = 0; i < switches.size(); ++i) {
         const Box& b = switches[i];
         const Point c{b.x + b.width / 2.0, kToggleCentreY};
-        text(cr, "ON", {c.x, 33.0}, 15.0, Font::Bold, kCream);
-        text(cr, "OFF", {c.x, 112.0}, 15.0, Font::Bold, kCream);
+        // Each word clear of the lever's ball when the lever stands at it.
+        text(cr, "ON", {c.x, 28.0}, 15.0, Font::Bold, kCream);
+        text(cr, "OFF", {c.x, 115.0}, 15.0, Font::Bold, kCream);
         text(cr, i % 2 == 0 ? "1" : "2", {c.x, 127.0}, 15.0, Font::Bold, Rgb{180, 180, 180});
         fill_circle(cr, c, 14.0, Rgb{60, 60, 60});
         fill_circle(cr, c, 12.0, Rgb{120, 120, 120});

@@ -248,7 +248,9 @@ void timer_face(cairo_t* cr, const TimerGeometry& g) {
     for (int s = 0; s < 60; s += 5)
         text_inside(cr, c, 270.0 + 6.0 * s, kTimerFace - (s == 30 ? 20.5 : 21.0), std::to_string(s), 21.5, Font::Bold,
                     kCream);
-    text(cr, "SECONDS", {c.x, c.y - 42.0}, 21.5, Font::CondensedBold, kCream);
+    // Below the pivot, between the hand's short tail and the minutes' window:
+    // the hand at rest stands straight up, where it would split the word.
+    text(cr, "SECONDS", {c.x, c.y + 24.0}, 21.5, Font::CondensedBold, kCream);
 }
 
 void timer_dial(Canvas& canvas, const Records& records) {
