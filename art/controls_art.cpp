@@ -289,22 +289,28 @@ void throttle_quadrant(Canvas& canvas, const Records& records) {
         // levers (the box's edge is near outboard), outboard of the inner.
         const bool outer = l.slot_x == outermost_left || l.slot_x == outermost_right;
         const double side = (l.slot_x < middle) == outer ? 1.0 : -1.0;
-        constexpr double kMarksReach = 13.0 + 3.0;
+        // Beyond the grip's edge, not the marks': a lever at either end of
+        // its travel (full throttle, closed) leaves its word readable.
+        constexpr double kMarksReach = kGripWidth / 2.0 + 4.0;
         const auto beside = [&](const char* word) {
             return l.slot_x + side * (kMarksReach + text_extents(cr, word, 10.5, Font::CondensedBold).width / 2.0);
         };
         text(cr, "OPEN", {beside("OPEN"), open}, 10.5, Font::CondensedBold, kCream);
         text(cr, "CLOSED", {beside("CLOSED"), l.closed}, 10.5, Font::CondensedBold, kCream);
-        const double x = l.slot_x + side * (kMarksReach + 5.0);
-        // An arrow up the scale, towards open (the typeface has no such sign).
-        const double arrow_y = (open + l.closed) / 2.0;
-        cairo_new_path(cr);
-        cairo_move_to(cr, x, arrow_y - 5.0);
-        cairo_line_to(cr, x + 4.5, arrow_y + 3.0);
-        cairo_line_to(cr, x - 4.5, arrow_y + 3.0);
-        cairo_close_path(cr);
-        set_colour(cr, kCream);
-        cairo_fill(cr);
+    }
+    // The friction knob between the outer levers' scales, above the inner
+    // levers' travel: turned, it holds the levers where the hand leaves them.
+    double inner_top = h;
+    for (const auto& l : g) {
+        if (l.slot_x != outermost_left && l.slot_x != outermost_right) inner_top = std::min(inner_top, slot_top(l));
+    }
+    const double knob_y = std::min(plate_top + 26.0, inner_top - 36.0);
+    if (knob_y - 14.0 > plate_top) {
+        const Point knob{middle, knob_y};
+        fill_circle(cr, {knob.x + 1.0, knob.y + 1.5}, 13.0, Rgb{8, 8, 8});
+        knurled_knob(cr, knob, 12.0, 18);
+        fill_circle(cr, knob, 4.0, Rgb{60, 60, 60});
+        text(cr, "FRICTION", {knob.x, knob.y + 21.0}, 10.5, Font::CondensedBold, kCream);
     }
 }
 
