@@ -166,12 +166,26 @@ void text_polar(cairo_t* cr, Point centre, double degrees, double radius, std::s
     text(cr, s, polar(centre, radius, degrees), size, font, colour);
 }
 
-void text_inside(cairo_t* cr, Point centre, double degrees, double r_edge, std::string_view s, double size, Font font,
-                 Rgb colour) {
+namespace {
+
+// How far the inked box of `s`, centred on a ray at `degrees`, reaches
+// along the ray either side of its centre.
+double reach_along(cairo_t* cr, double degrees, std::string_view s, double size, Font font) {
     const cairo_text_extents_t ink = text_extents(cr, s, size, font);
     const double a = degrees * std::numbers::pi / 180.0;
-    const double reach = std::fabs(ink.width / 2.0 * std::cos(a)) + std::fabs(ink.height / 2.0 * std::sin(a));
-    text_polar(cr, centre, degrees, r_edge - reach, s, size, font, colour);
+    return std::fabs(ink.width / 2.0 * std::cos(a)) + std::fabs(ink.height / 2.0 * std::sin(a));
+}
+
+}  // namespace
+
+void text_inside(cairo_t* cr, Point centre, double degrees, double r_edge, std::string_view s, double size, Font font,
+                 Rgb colour) {
+    text_polar(cr, centre, degrees, r_edge - reach_along(cr, degrees, s, size, font), s, size, font, colour);
+}
+
+void text_beyond(cairo_t* cr, Point centre, double degrees, double r_edge, std::string_view s, double size, Font font,
+                 Rgb colour) {
+    text_polar(cr, centre, degrees, r_edge + reach_along(cr, degrees, s, size, font), s, size, font, colour);
 }
 
 void bezel_ring(cairo_t* cr, Point centre, double r_outer, double r_window) {

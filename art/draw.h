@@ -81,6 +81,9 @@ cairo_text_extents_t text_extents(cairo_t* cr, std::string_view s, double size, 
 // of the mark it names whatever its width and the ray's slant.
 void text_inside(cairo_t* cr, Point centre, double degrees, double r_edge, std::string_view s, double size, Font font,
                  Rgb colour);
+// The same outside the circle: as near `r_edge` as keeps the box beyond it.
+void text_beyond(cairo_t* cr, Point centre, double degrees, double r_edge, std::string_view s, double size, Font font,
+                 Rgb colour);
 // Upright text centred at the polar point.
 void text_polar(cairo_t* cr, Point centre, double degrees, double radius, std::string_view s, double size, Font font,
                 Rgb colour);

@@ -37,8 +37,9 @@ void airspeed_dial(Canvas& canvas, const Records& records) {
     // inner numerals through the climb and cruise.
     const Dwelling dwelling(records, "Airspeed", bitmap::kAirspeedNeedle);
     const Dwelling tail(records, "Airspeed", bitmap::kAirspeedNeedle, true);
-    numerals(cr, needle, unhidden(cr, {&tail}, needle, numbered(steps(220, 340, 20)), 53.0, 15.0, Font::CondensedBold),
-             53.0, 15.0, Font::CondensedBold);
+    numerals_inside(cr, needle,
+                    unhidden(cr, {&tail}, needle, numbered(steps(220, 340, 20)), 53.0, 15.0, Font::CondensedBold),
+                    58.0, 15.0, Font::CondensedBold);
 
     // In the gap of the outer scale, beside the needle resting at zero.
     const double rest = needle.angle(0);
@@ -174,7 +175,10 @@ void turn_dial(Canvas& canvas, const Records& records) {
     ticks(cr, slip, {-10, 10}, {88.0, 103.0, 2.6});
     ticks(cr, slip, {-20, 20}, {86.0, 106.0, 3.4});
     ticks(cr, slip, {0}, {84.0, 110.0, 4.0});
-    numerals(cr, slip, {{-10, "10"}, {-20, "20"}, {10, "10"}, {20, "20"}}, 115.0, 15.5);
+    for (const double reading : {-20.0, -10.0, 10.0, 20.0}) {
+        text_beyond(cr, c, slip.angle(reading), 109.0, std::to_string(static_cast<int>(std::fabs(reading))), 15.5,
+                    Font::Bold, kCream);
+    }
     // Off the vertical, where both needles rest.
     text(cr, "SLIP", {c.x + 38.0, c.y - 60.0}, 15.5, Font::Bold, kCream);
 
@@ -182,10 +186,11 @@ void turn_dial(Canvas& canvas, const Records& records) {
     ticks(cr, turn, {-2, 2}, {95.0, 109.0, 3.0});
     ticks(cr, turn, {-4, 4}, {93.0, 113.0, 4.0});
     ticks(cr, turn, {0}, {92.0, 115.0, 4.0});
-    numerals(cr, turn, {{2, "2"}, {4, "4"}, {-2, "2"}, {-4, "4"}}, 80.0, 15.5);
+    numerals_inside(cr, turn, {{2, "2"}, {4, "4"}, {-2, "2"}, {-4, "4"}}, 89.0, 15.5);
     text(cr, "L", polar(c, 74.0, turn.angle(-4) + 20.0), 15.5, Font::Bold, kCream);
     text(cr, "R", polar(c, 74.0, turn.angle(4) - 20.0), 15.5, Font::Bold, kCream);
-    text(cr, "TURN", {c.x - 38.0, c.y + 48.0}, 15.5, Font::Bold, kCream);
+    // Above the left 4 and right of the L, off the pointer's rest.
+    text(cr, "TURN", {c.x - 40.0, c.y + 24.0}, 15.5, Font::Bold, kCream);
 }
 
 void turn_slip_needle(Canvas& canvas, const Records& records) {
