@@ -13,8 +13,8 @@ namespace {
 
 struct FontSet {
     FT_Library library = nullptr;
-    std::array<FT_Face, 3> faces{};
-    std::array<cairo_font_face_t*, 3> cairo_faces{};
+    std::array<FT_Face, 6> faces{};
+    std::array<cairo_font_face_t*, 6> cairo_faces{};
 };
 
 FontSet& fonts() {
@@ -22,11 +22,18 @@ FontSet& fonts() {
     return set;
 }
 
-// One condensed face throughout, a humanist sans of the instruments' period,
-// as their makers engraved: the three weights the drawings name all come
-// from its condensed family.
-constexpr std::array<const char*, 3> kFontFiles{"GilliusADFNo2-Cond.otf", "GilliusADFNo2-BoldCond.otf",
-                                                "GilliusADFNo2-BoldCond.otf"};
+// A condensed humanist sans of the instruments' period, as their makers
+// engraved it: the three weights the drawings name all come from its
+// condensed family, in two cuts (the engine instruments' maker has the
+// other). Three faces per cut, in Font's order.
+constexpr std::array<const char*, 6> kFontFiles{"GilliusADFNo2-Cond.otf", "GilliusADFNo2-BoldCond.otf",
+                                                "GilliusADFNo2-BoldCond.otf", "GilliusADF-Cond.otf",
+                                                "GilliusADF-BoldCond.otf",   "GilliusADF-BoldCond.otf"};
+
+Maker& current_maker() {
+    static Maker maker = Maker::Flight;
+    return maker;
+}
 
 }  // namespace
 
@@ -60,8 +67,22 @@ void Fonts::unload() {
     set.library = nullptr;
 }
 
+void set_maker(Maker maker) { current_maker() = maker; }
+Maker maker() { return current_maker(); }
+
+Maker maker_of(std::string_view gauge) {
+    for (std::string_view engine : {"Tachometer", "Boost", "Oil_", "Radiator_", "Fuel_Quantity"}) {
+        if (gauge.starts_with(engine)) return Maker::Engine;
+    }
+    for (std::string_view timepiece : {"Clock", "Timer", "Flap_Position"}) {
+        if (gauge == timepiece) return Maker::Timepiece;
+    }
+    return Maker::Flight;
+}
+
 cairo_font_face_t* Fonts::face(Font font) {
-    cairo_font_face_t* face = fonts().cairo_faces[static_cast<size_t>(font)];
+    const size_t cut = maker() == Maker::Engine ? 3 : 0;
+    cairo_font_face_t* face = fonts().cairo_faces[cut + static_cast<size_t>(font)];
     if (face == nullptr) throw std::logic_error("fonts are not loaded");
     return face;
 }

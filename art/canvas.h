@@ -5,6 +5,7 @@
 #include <cairo.h>
 
 #include <string>
+#include <string_view>
 
 #include "art/bmp.h"
 #include "art/palette.h"
@@ -13,8 +14,20 @@ namespace art {
 
 enum class Font { Regular, Bold, CondensedBold };
 
-// The typeface's files (Gillius ADF No2), loaded directly (no font lookup by name, so the
-// drawing depends on the files alone). Load once before any drawing.
+// The makers whose instruments share the panel: each has its own bezel and
+// its own cut of the typeface, as a real panel is fitted from several
+// suppliers. The maker drawn for is set before a bitmap is painted (artgen
+// sets it from the bitmap's gauge); Flight unless set.
+enum class Maker { Flight, Engine, Timepiece };
+void set_maker(Maker maker);
+Maker maker();
+// Whose instrument a gauge of the module is, by its name.
+Maker maker_of(std::string_view gauge);
+
+// The typeface's files (Gillius ADF No2 for the flight instruments and the
+// timepieces, Gillius ADF for the engine instruments), loaded directly (no
+// font lookup by name, so the drawing depends on the files alone). Load once
+// before any drawing.
 class Fonts {
 public:
     static void load(const std::string& directory);  // throws std::runtime_error naming a missing file

@@ -34,8 +34,9 @@ void magneto_panel(Canvas& canvas, const Records& records) {
     for (size_t i = 0; i < switches.size(); ++i) {
         const Box& b = switches[i];
         const Point c{b.x + b.width / 2.0, kToggleCentreY};
-        text(cr, "ON", {c.x, 33.0}, 15.0, Font::Bold, kCream);
-        text(cr, "OFF", {c.x, 112.0}, 15.0, Font::Bold, kCream);
+        // Each word clear of the lever's ball when the lever stands at it.
+        text(cr, "ON", {c.x, 28.0}, 15.0, Font::Bold, kCream);
+        text(cr, "OFF", {c.x, 115.0}, 15.0, Font::Bold, kCream);
         text(cr, i % 2 == 0 ? "1" : "2", {c.x, 127.0}, 15.0, Font::Bold, Rgb{180, 180, 180});
         fill_circle(cr, c, 14.0, Rgb{60, 60, 60});
         fill_circle(cr, c, 12.0, Rgb{120, 120, 120});
@@ -155,8 +156,9 @@ void slot(cairo_t* cr, double x, double top, double bottom) {
     cairo_fill(cr);
 }
 
-// The propeller levers: a grip on a short shaft, as the throttles'.
+// The propeller levers: a paddle grip on a short shaft.
 constexpr double kPropGripHeight = 22.0;
+constexpr double kPropGripWidth = 24.0;
 constexpr double kLeverShaft = 12.0;
 
 void quadrant(Canvas& canvas, const Records& records, const char* gauge, const char* title) {
@@ -287,22 +289,28 @@ void throttle_quadrant(Canvas& canvas, const Records& records) {
         // levers (the box's edge is near outboard), outboard of the inner.
         const bool outer = l.slot_x == outermost_left || l.slot_x == outermost_right;
         const double side = (l.slot_x < middle) == outer ? 1.0 : -1.0;
-        constexpr double kMarksReach = 13.0 + 3.0;
+        // Beyond the grip's edge, not the marks': a lever at either end of
+        // its travel (full throttle, closed) leaves its word readable.
+        constexpr double kMarksReach = kGripWidth / 2.0 + 4.0;
         const auto beside = [&](const char* word) {
             return l.slot_x + side * (kMarksReach + text_extents(cr, word, 10.5, Font::CondensedBold).width / 2.0);
         };
         text(cr, "OPEN", {beside("OPEN"), open}, 10.5, Font::CondensedBold, kCream);
         text(cr, "CLOSED", {beside("CLOSED"), l.closed}, 10.5, Font::CondensedBold, kCream);
-        const double x = l.slot_x + side * (kMarksReach + 5.0);
-        // An arrow up the scale, towards open (the typeface has no such sign).
-        const double arrow_y = (open + l.closed) / 2.0;
-        cairo_new_path(cr);
-        cairo_move_to(cr, x, arrow_y - 5.0);
-        cairo_line_to(cr, x + 4.5, arrow_y + 3.0);
-        cairo_line_to(cr, x - 4.5, arrow_y + 3.0);
-        cairo_close_path(cr);
-        set_colour(cr, kCream);
-        cairo_fill(cr);
+    }
+    // The friction knob between the outer levers' scales, above the inner
+    // levers' travel: turned, it holds the levers where the hand leaves them.
+    double inner_top = h;
+    for (const auto& l : g) {
+        if (l.slot_x != outermost_left && l.slot_x != outermost_right) inner_top = std::min(inner_top, slot_top(l));
+    }
+    const double knob_y = std::min(plate_top + 26.0, inner_top - 36.0);
+    if (knob_y - 14.0 > plate_top) {
+        const Point knob{middle, knob_y};
+        fill_circle(cr, {knob.x + 1.0, knob.y + 1.5}, 13.0, Rgb{8, 8, 8});
+        knurled_knob(cr, knob, 12.0, 18);
+        fill_circle(cr, knob, 4.0, Rgb{60, 60, 60});
+        text(cr, "FRICTION", {knob.x, knob.y + 21.0}, 10.5, Font::CondensedBold, kCream);
     }
 }
 
@@ -313,11 +321,14 @@ void prop_quadrant(Canvas& canvas, const Records& records) {
     std::vector<double> slots;
     for (const Lever& lever : levers(records, "Prop_Control")) slots.push_back(lever.at_zero.x + lever.stem_x);
     std::sort(slots.begin(), slots.end());
-    if (slots.size() >= 2) {
-        // Between the two middle slots: which way raises the revolutions.
-        const double mid = (slots[slots.size() / 2 - 1] + slots[slots.size() / 2]) / 2.0;
-        text_rotated(cr, "INCREASE", {mid, h * 0.3}, 12.0, Font::Bold, kCream, -90.0);
-        text_rotated(cr, "DECREASE", {mid, h * 0.72}, 12.0, Font::Bold, kCream, -90.0);
+    if (!slots.empty()) {
+        // Which way raises the revolutions, in the margins outside the outer
+        // slots, where no grip passes: forward on the left, back on the right.
+        const double left = slots.front() - kPropGripWidth / 2.0, right = slots.back() + kPropGripWidth / 2.0;
+        const double w = canvas.width();
+        text_rotated(cr, "\u25b2 INCREASE", {left / 2.0 + 1.0, h * 0.36}, 11.6, Font::CondensedBold, kCream, -90.0);
+        text_rotated(cr, "DECREASE \u25bc", {(right + w) / 2.0 - 1.0, h * 0.56}, 11.6, Font::CondensedBold, kCream,
+                     -90.0);
     }
 }
 
@@ -378,12 +389,33 @@ void throttle_4(Canvas& canvas, const Records& records) {
     throttle_lever(canvas, records, bitmap::kThrottleLever4, "4");
 }
 
+// A lever, not a knob: a black paddle rounded over the top and narrowing
+// into its shaft, an amber band across its crown (the propeller controls'
+// colour), its engine's number engraved and filled white below the band.
 void prop_lever(Canvas& canvas, const char* label) {
     cairo_t* cr = canvas.cr();
     const double x = canvas.width() / 2.0;
-    shaft(cr, x, kPropGripHeight + 1.0, kLeverShaft);
-    knob(cr, x, 1.0, 34.0, kPropGripHeight, Rgb{90, 60, 8}, Rgb{176, 124, 20}, colour::kAmber);
-    text(cr, label, {x, 12.0}, 12.0, Font::Bold, Rgb{14, 12, 8});
+    const double half = kPropGripWidth / 2.0, top = 1.0, foot = kPropGripHeight + 1.0;
+    shaft(cr, x, foot, kLeverShaft);
+    const auto paddle = [&](double inset) {
+        cairo_new_path(cr);
+        cairo_arc(cr, x, top + half, half - inset, std::numbers::pi, 2.0 * std::numbers::pi);
+        cairo_line_to(cr, x + 4.0 - inset, foot - inset);
+        cairo_line_to(cr, x - 4.0 + inset, foot - inset);
+        cairo_close_path(cr);
+    };
+    paddle(0.0);
+    set_colour(cr, Rgb{8, 8, 8});
+    cairo_fill(cr);
+    paddle(1.0);
+    set_colour(cr, Rgb{40, 39, 37});
+    cairo_fill(cr);
+    cairo_save(cr);
+    paddle(1.0);
+    cairo_clip(cr);
+    fill_rect(cr, x - half, top, kPropGripWidth, 5.0, colour::kAmber);
+    cairo_restore(cr);
+    text(cr, label, {x, top + half + 1.5}, 12.0, Font::Bold, kCream);
 }
 
 void prop_1(Canvas& canvas, const Records&) { prop_lever(canvas, "1"); }

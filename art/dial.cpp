@@ -246,6 +246,13 @@ void numerals(cairo_t* cr, const Needle& needle, const std::vector<Numeral>& mar
         text_polar(cr, c, needle.angle(mark.reading), radius, mark.label, size, font, colour);
 }
 
+void numerals_inside(cairo_t* cr, const Needle& needle, const std::vector<Numeral>& marks, double r_edge, double size,
+                     Font font, Rgb colour) {
+    const Point c = centre_of(needle);
+    for (const Numeral& mark : marks)
+        text_inside(cr, c, needle.angle(mark.reading), r_edge, mark.label, size, font, colour);
+}
+
 void paint_record_needle(Canvas& canvas, const Records& records, const char* gauge, uint32_t id, NeedleStyle style,
                          Rgb colour, double hub_radius) {
     const Needle needle = records.needle(gauge, id);

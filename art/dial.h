@@ -97,6 +97,11 @@ std::vector<Numeral> numbered(const std::vector<double>& readings);
 void numerals(cairo_t* cr, const Needle& needle, const std::vector<Numeral>& marks, double radius, double size,
               Font font = Font::Bold, Rgb colour = colour::kCream);
 
+// Upright numerals on the readings' angles, each as far out as keeps it
+// inside `r_edge` (text_inside): a scale whose marks begin at r_edge plus a gap.
+void numerals_inside(cairo_t* cr, const Needle& needle, const std::vector<Numeral>& marks, double r_edge, double size,
+                     Font font = Font::Bold, Rgb colour = colour::kCream);
+
 // A needle bitmap for `gauge`'s needle with this bitmap: pivot from the record.
 void paint_record_needle(Canvas& canvas, const Records& records, const char* gauge, uint32_t id, NeedleStyle style,
                          Rgb colour = colour::kCream, double hub_radius = 0.0);

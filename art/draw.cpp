@@ -166,6 +166,28 @@ void text_polar(cairo_t* cr, Point centre, double degrees, double radius, std::s
     text(cr, s, polar(centre, radius, degrees), size, font, colour);
 }
 
+namespace {
+
+// How far the inked box of `s`, centred on a ray at `degrees`, reaches
+// along the ray either side of its centre.
+double reach_along(cairo_t* cr, double degrees, std::string_view s, double size, Font font) {
+    const cairo_text_extents_t ink = text_extents(cr, s, size, font);
+    const double a = degrees * std::numbers::pi / 180.0;
+    return std::fabs(ink.width / 2.0 * std::cos(a)) + std::fabs(ink.height / 2.0 * std::sin(a));
+}
+
+}  // namespace
+
+void text_inside(cairo_t* cr, Point centre, double degrees, double r_edge, std::string_view s, double size, Font font,
+                 Rgb colour) {
+    text_polar(cr, centre, degrees, r_edge - reach_along(cr, degrees, s, size, font), s, size, font, colour);
+}
+
+void text_beyond(cairo_t* cr, Point centre, double degrees, double r_edge, std::string_view s, double size, Font font,
+                 Rgb colour) {
+    text_polar(cr, centre, degrees, r_edge + reach_along(cr, degrees, s, size, font), s, size, font, colour);
+}
+
 void bezel_ring(cairo_t* cr, Point centre, double r_outer, double r_window) {
     cairo_new_path(cr);
     cairo_arc(cr, centre.x, centre.y, r_outer, 0.0, 2.0 * std::numbers::pi);
@@ -179,13 +201,22 @@ void bezel_ring(cairo_t* cr, Point centre, double r_outer, double r_window) {
 
 void round_case(cairo_t* cr, Point centre, double r_outer, double r_face) {
     // Rim: lit from the top left, a bright edge and a dark lip at the glass.
+    // Each maker finishes it its own way: the flight instruments' grey metal,
+    // the engine instruments' black enamel, the timepieces' nickel plate.
+    struct Finish {
+        double lit, middle, shade;
+        Rgb edge, highlight;
+    };
+    const Finish finish = maker() == Maker::Engine      ? Finish{0.20, 0.11, 0.04, Rgb{84, 84, 84}, Rgb{120, 120, 120}}
+                          : maker() == Maker::Timepiece ? Finish{0.72, 0.42, 0.16, Rgb{180, 180, 180}, Rgb{220, 220, 220}}
+                                                        : Finish{0.47, 0.24, 0.09, Rgb{136, 136, 136}, Rgb{153, 153, 153}};
     cairo_new_path(cr);
     cairo_arc(cr, centre.x, centre.y, r_outer, 0.0, 2.0 * std::numbers::pi);
     cairo_pattern_t* rim =
         cairo_pattern_create_linear(centre.x - r_outer, centre.y - r_outer, centre.x + r_outer, centre.y + r_outer);
-    cairo_pattern_add_color_stop_rgb(rim, 0.0, 0.47, 0.47, 0.47);
-    cairo_pattern_add_color_stop_rgb(rim, 0.5, 0.24, 0.24, 0.24);
-    cairo_pattern_add_color_stop_rgb(rim, 1.0, 0.09, 0.09, 0.09);
+    cairo_pattern_add_color_stop_rgb(rim, 0.0, finish.lit, finish.lit, finish.lit);
+    cairo_pattern_add_color_stop_rgb(rim, 0.5, finish.middle, finish.middle, finish.middle);
+    cairo_pattern_add_color_stop_rgb(rim, 1.0, finish.shade, finish.shade, finish.shade);
     cairo_set_source(cr, rim);
     cairo_fill(cr);
     cairo_pattern_destroy(rim);
@@ -208,8 +239,8 @@ void round_case(cairo_t* cr, Point centre, double r_outer, double r_face) {
     // case's shadow on the panel falls on its own outer edge (nothing is drawn
     // outside r_outer).
     stroke_circle(cr, centre, r_outer - 1.0, 2.0, Rgb{8, 8, 8});
-    stroke_arc(cr, centre, r_outer - 1.5, 165.0, 285.0, 1.2, Rgb{136, 136, 136});
-    stroke_arc(cr, centre, r_outer - 1.5, 195.0, 255.0, 1.2, Rgb{153, 153, 153});
+    stroke_arc(cr, centre, r_outer - 1.5, 165.0, 285.0, 1.2, finish.edge);
+    stroke_arc(cr, centre, r_outer - 1.5, 195.0, 255.0, 1.2, finish.highlight);
     stroke_arc(cr, centre, r_face + lip - 0.8, 345.0, 465.0, 1.0, Rgb{120, 120, 120});
     stroke_arc(cr, centre, r_face + 0.6, 165.0, 285.0, 1.2, Rgb{8, 8, 8});
 }

@@ -76,6 +76,14 @@ void text(cairo_t* cr, std::string_view s, Point at, double size, Font font, Rgb
 void text_rotated(cairo_t* cr, std::string_view s, Point at, double size, Font font, Rgb colour, double rotate_degrees);
 // The extents of `s` in `font` at `size`, as text() measures it to centre it.
 cairo_text_extents_t text_extents(cairo_t* cr, std::string_view s, double size, Font font);
+// Upright text on the ray at `degrees`, as far out as keeps its inked box
+// inside `r_edge` along the ray: a numeral inside its scale's marks, clear
+// of the mark it names whatever its width and the ray's slant.
+void text_inside(cairo_t* cr, Point centre, double degrees, double r_edge, std::string_view s, double size, Font font,
+                 Rgb colour);
+// The same outside the circle: as near `r_edge` as keeps the box beyond it.
+void text_beyond(cairo_t* cr, Point centre, double degrees, double r_edge, std::string_view s, double size, Font font,
+                 Rgb colour);
 // Upright text centred at the polar point.
 void text_polar(cairo_t* cr, Point centre, double degrees, double radius, std::string_view s, double size, Font font,
                 Rgb colour);

@@ -185,7 +185,7 @@ void fuel_dial(Canvas& canvas, const Records& records, const char* gauge, const 
                                    : 5),
                  table, 6.0),
           {55.0, 61.0, 1.2});
-    numerals(cr, needle, numbered(labelled), 40.0, 13.5, Font::CondensedBold);
+    numerals_inside(cr, needle, numbered(labelled), 48.5, 13.5, Font::CondensedBold);
     // Full tanks and the feeding tank's first hours hold the needle low on
     // the right and its tail up on the left.
     const Dwelling dwelling(records, gauge, bitmap::kFuelQuantityNeedle);

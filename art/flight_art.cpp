@@ -2,6 +2,7 @@
 #include <cmath>
 #include <numbers>
 #include <string>
+#include <tuple>
 
 #include "art/dial.h"
 #include "art/painters.h"
@@ -36,8 +37,9 @@ void airspeed_dial(Canvas& canvas, const Records& records) {
     // inner numerals through the climb and cruise.
     const Dwelling dwelling(records, "Airspeed", bitmap::kAirspeedNeedle);
     const Dwelling tail(records, "Airspeed", bitmap::kAirspeedNeedle, true);
-    numerals(cr, needle, unhidden(cr, {&tail}, needle, numbered(steps(220, 340, 20)), 53.0, 15.0, Font::CondensedBold),
-             53.0, 15.0, Font::CondensedBold);
+    numerals_inside(cr, needle,
+                    unhidden(cr, {&tail}, needle, numbered(steps(220, 340, 20)), 53.0, 15.0, Font::CondensedBold),
+                    58.0, 15.0, Font::CondensedBold);
 
     // In the gap of the outer scale, beside the needle resting at zero.
     const double rest = needle.angle(0);
@@ -173,7 +175,10 @@ void turn_dial(Canvas& canvas, const Records& records) {
     ticks(cr, slip, {-10, 10}, {88.0, 103.0, 2.6});
     ticks(cr, slip, {-20, 20}, {86.0, 106.0, 3.4});
     ticks(cr, slip, {0}, {84.0, 110.0, 4.0});
-    numerals(cr, slip, {{-10, "10"}, {-20, "20"}, {10, "10"}, {20, "20"}}, 115.0, 15.5);
+    for (const double reading : {-20.0, -10.0, 10.0, 20.0}) {
+        text_beyond(cr, c, slip.angle(reading), 109.0, std::to_string(static_cast<int>(std::fabs(reading))), 15.5,
+                    Font::Bold, kCream);
+    }
     // Off the vertical, where both needles rest.
     text(cr, "SLIP", {c.x + 38.0, c.y - 60.0}, 15.5, Font::Bold, kCream);
 
@@ -181,10 +186,11 @@ void turn_dial(Canvas& canvas, const Records& records) {
     ticks(cr, turn, {-2, 2}, {95.0, 109.0, 3.0});
     ticks(cr, turn, {-4, 4}, {93.0, 113.0, 4.0});
     ticks(cr, turn, {0}, {92.0, 115.0, 4.0});
-    numerals(cr, turn, {{2, "2"}, {4, "4"}, {-2, "2"}, {-4, "4"}}, 80.0, 15.5);
+    numerals_inside(cr, turn, {{2, "2"}, {4, "4"}, {-2, "2"}, {-4, "4"}}, 89.0, 15.5);
     text(cr, "L", polar(c, 74.0, turn.angle(-4) + 20.0), 15.5, Font::Bold, kCream);
     text(cr, "R", polar(c, 74.0, turn.angle(4) - 20.0), 15.5, Font::Bold, kCream);
-    text(cr, "TURN", {c.x - 38.0, c.y + 48.0}, 15.5, Font::Bold, kCream);
+    // Above the left 4 and right of the L, off the pointer's rest.
+    text(cr, "TURN", {c.x - 40.0, c.y + 24.0}, 15.5, Font::Bold, kCream);
 }
 
 void turn_slip_needle(Canvas& canvas, const Records& records) {
@@ -240,18 +246,40 @@ void attitude_case(Canvas& canvas, const Records& records) {
     }
 }
 
+// The gyro's sphere, seen through the window: sky over ground, parted by
+// the horizon bar, with pitch lines every 5 degrees (the sprite moves it
+// 1.17 pixels a degree). Painted as a disc a little wider than the window,
+// so a few degrees of pitch never show its edge, yet the disc stays inside
+// the case's corners, where the bezel mask leaves the texture visible.
+constexpr double kSphere = 114.0;
+constexpr double kPixelsPerDegree = 1.17;
+
 void attitude_texture(Canvas& canvas, const Records&) {
     cairo_t* cr = canvas.cr();
-    const double w = canvas.width();
-    const double mid = canvas.height() / 2.0;
-    // The bar; the texture is drawn squeezed four times in height, so it is
-    // thick here.
-    rounded_rect_path(cr, 2.0, mid - 10.0, w - 4.0, 20.0, 8.0);
-    set_colour(cr, kCream);
-    cairo_fill(cr);
-    fill_rect(cr, 2.0, mid + 4.0, w - 4.0, 6.0, Rgb{180, 180, 180});
-    // A raised centre index.
-    fill_rect(cr, w / 2.0 - 3.0, mid - 36.0, 6.0, 28.0, kCream);
+    const Point c{canvas.width() / 2.0, canvas.height() / 2.0};
+    const Rgb sky{51, 102, 153}, sky_rim{0, 51, 102}, ground{102, 51, 0}, ground_rim{51, 51, 0};
+    // The rim darker than the middle: a sphere, lit from the front.
+    for (const auto& [radius, upper, lower] : {std::tuple{kSphere, sky_rim, ground_rim},
+                                               std::tuple{kSphere - 16.0, sky, ground}}) {
+        cairo_new_path(cr);
+        cairo_arc(cr, c.x, c.y, radius, std::numbers::pi, 2.0 * std::numbers::pi);
+        cairo_close_path(cr);
+        set_colour(cr, upper);
+        cairo_fill(cr);
+        cairo_new_path(cr);
+        cairo_arc(cr, c.x, c.y, radius, 0.0, std::numbers::pi);
+        cairo_close_path(cr);
+        set_colour(cr, lower);
+        cairo_fill(cr);
+    }
+    // Pitch lines, longer every ten degrees, and the horizon bar across.
+    for (int degrees = -20; degrees <= 20; degrees += 5) {
+        if (degrees == 0) continue;
+        const bool ten = degrees % 10 == 0;
+        const double half = ten ? 30.0 : 14.0, thick = ten ? 3.0 : 2.0;
+        fill_rect(cr, c.x - half, c.y - degrees * kPixelsPerDegree - thick / 2.0, 2.0 * half, thick, kCream);
+    }
+    fill_rect(cr, c.x - kSphere, c.y - 3.0, 2.0 * kSphere, 6.0, kCream);
 }
 
 void attitude_mask(Canvas& canvas, const Records& records) {
@@ -285,6 +313,12 @@ void attitude_mask(Canvas& canvas, const Records& records) {
     cairo_fill(cr);
     stroke_circle(cr, c, 7.0, 3.0, symbol);
     fill_rect(cr, c.x - 1.5, c.y - 18.0, 3.0, 11.0, symbol);
+
+    // The caging knob, low on the right of the case, clear of the bank scale.
+    const Point knob = polar(c, outer + 14.0, 45.0);
+    fill_circle(cr, {knob.x + 1.5, knob.y + 2.0}, 15.0, Rgb{8, 8, 8});
+    knurled_knob(cr, knob, 14.0, 20);
+    fill_circle(cr, knob, 5.0, Rgb{60, 60, 60});
 }
 
 void attitude_bank_pointer(Canvas& canvas, const Records& records) {

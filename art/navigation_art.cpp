@@ -28,11 +28,12 @@ void compass_body(Canvas& canvas, const Records& records) {
     set_colour(cr, Rgb{84, 84, 84});
     cairo_fill(cr);
     fill_rect(cr, w.x - 1.0, w.y - 1.0, w.width + 2.0, w.height + 2.0, Rgb{8, 8, 8});
-    // The deviation card under the window.
-    const double top = w.y + w.height + 8.0;
-    fill_rect(cr, c.x - 26.0, top, 52.0, 22.0, Rgb{204, 204, 180});
-    for (int i = 1; i < 4; ++i) fill_rect(cr, c.x - 24.0, top + 5.5 * i, 48.0, 0.8, Rgb{120, 120, 120});
-    fill_rect(cr, c.x - 0.4, top + 2.0, 0.8, 18.0, Rgb{120, 120, 120});
+    // The bowl's filler screw under the window (the deviation card is on the
+    // panel beneath the compass, where it has room for its figures).
+    const Point filler{c.x, w.y + w.height + 16.0};
+    fill_circle(cr, filler, 6.0, Rgb{72, 72, 72});
+    fill_circle(cr, filler, 4.5, Rgb{120, 120, 120});
+    fill_rect(cr, filler.x - 4.0, filler.y - 0.75, 8.0, 1.5, Rgb{40, 40, 40});
 }
 
 // The strip reads falling headings from the left: the window shows heading h
@@ -104,11 +105,13 @@ void dr_rose(Canvas& canvas, const Records&) {
     for (int i = 0; i < 12; ++i) {
         const double a = 270.0 + 30.0 * i;
         const bool cardinal = i % 3 == 0;
-        text_rotated(cr, labels[i], polar(c, kRoseWindow - 30.0, a), cardinal ? 20.0 : 14.0, Font::Bold,
+        text_rotated(cr, labels[i], polar(c, kRoseWindow - 31.0, a), cardinal ? 22.0 : 16.0, Font::Bold,
                      i == 0 ? colour::kOrange : kCream, 30.0 * i);
     }
-    stroke_circle(cr, c, 64.0, 1.0, Rgb{84, 84, 84});
-    for (int i = 0; i < 4; ++i) wedge(cr, c, 270.0 + 90.0 * i, 40.0, 62.0, 4.0, Rgb{120, 120, 120});
+    // The inner ring and its quadrant wedges are painted as the marks are,
+    // so the card reads as a whole in the dark.
+    stroke_circle(cr, c, 64.0, 1.4, kCream);
+    for (int i = 0; i < 4; ++i) wedge(cr, c, 270.0 + 90.0 * i, 40.0, 62.0, 5.0, kCream);
 }
 
 void dr_mask(Canvas& canvas, const Records& records) {
@@ -118,7 +121,9 @@ void dr_mask(Canvas& canvas, const Records& records) {
     bezel_ring(cr, c, outer, kRoseWindow);
     // Lubber mark at the top, over the heading.
     wedge(cr, c, 270.0, kRoseWindow - 6.0, outer - 3.0, 6.0, colour::kOrange);
-    for (double a : {0.0, 90.0, 180.0}) tick(cr, c, a, kRoseWindow + 2.0, outer - 4.0, 2.0, Rgb{120, 120, 120});
+    for (double a : {0.0, 180.0}) tick(cr, c, a, kRoseWindow + 2.0, outer - 4.0, 2.0, Rgb{120, 120, 120});
+    // The knob's name on the bezel below it: the knob is too small to carry it.
+    text(cr, "COURSE", {c.x, c.y + (kRoseWindow + outer) / 2.0}, 13.8, Font::CondensedBold, kCream);
 }
 
 void dr_course_pointer(Canvas& canvas, const Records& records) {
@@ -130,8 +135,7 @@ void dr_knob(Canvas& canvas, const Records&) {
     cairo_t* cr = canvas.cr();
     const Point c{canvas.width() / 2.0, canvas.height() / 2.0};
     knurled_knob(cr, c, canvas.width() / 2.0 - 0.5, 36);
-    text(cr, "COURSE", {c.x, c.y - 8.0}, 14.0, Font::CondensedBold, kCream);
-    text(cr, "\u2212   +", {c.x, c.y + 10.0}, 14.0, Font::Bold, kCream);
+    text(cr, "\u2212   +", {c.x, c.y}, 16.0, Font::Bold, kCream);
 }
 
 // --- Direction finder: left/right of the station, limits either side.
@@ -242,9 +246,11 @@ void timer_face(cairo_t* cr, const TimerGeometry& g) {
         }
     }
     for (int s = 0; s < 60; s += 5)
-        text_polar(cr, c, 270.0 + 6.0 * s, kTimerFace - (s == 30 ? 26.0 : 30.0), std::to_string(s), 21.5, Font::Bold,
-                   kCream);
-    text(cr, "SECONDS", {c.x, c.y - 42.0}, 21.5, Font::CondensedBold, kCream);
+        text_inside(cr, c, 270.0 + 6.0 * s, kTimerFace - (s == 30 ? 20.5 : 21.0), std::to_string(s), 21.5, Font::Bold,
+                    kCream);
+    // Below the pivot, between the hand's short tail and the minutes' window:
+    // the hand at rest stands straight up, where it would split the word.
+    text(cr, "SECONDS", {c.x, c.y + 24.0}, 21.5, Font::CondensedBold, kCream);
 }
 
 void timer_dial(Canvas& canvas, const Records& records) {

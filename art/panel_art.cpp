@@ -319,6 +319,43 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
     }
 }
 
+// The standby compass's deviation card, in its holder under the compass:
+// the course to steer for each heading wanted, as swung on the ground.
+void deviation_card(cairo_t* cr, const Slots& slots) {
+    const auto r = slots.find("Compass");
+    if (!r) return;
+    constexpr double kLine = 12.5, kWidth = 100.0;
+    const struct {
+        const char* wanted;
+        const char* steer;
+    } rows[] = {{"N", "002"}, {"NE", "047"}, {"E", "091"}, {"SE", "133"},
+                {"S", "178"}, {"SW", "224"}, {"W", "269"}, {"NW", "317"}};
+    const double height = kLine * (std::size(rows) + 2) + 10.0;
+    const double left = std::round(r->centre().x - kWidth / 2.0), top = std::round(r->bottom() + 8.0);
+    // The holder: a dark frame standing proud of the panel, two screws.
+    rounded_rect_path(cr, left + 1.5, top + 2.0, kWidth, height, 3.0);
+    cairo_set_source_rgba(cr, 0.0, 0.0, 0.0, 0.5);
+    cairo_fill(cr);
+    rounded_rect_path(cr, left, top, kWidth, height, 3.0);
+    set_colour(cr, Rgb{40, 40, 40});
+    cairo_fill(cr);
+    const Rgb card{214, 208, 184}, ink{24, 22, 20};
+    fill_rect(cr, left + 4.0, top + 4.0, kWidth - 8.0, height - 8.0, card);
+    double y = top + 4.0 + kLine / 2.0 + 1.0;
+    text(cr, "DEVIATION", {left + kWidth / 2.0, y}, kPlacardSize, Font::CondensedBold, ink);
+    y += kLine;
+    const double wanted_x = left + 30.0, steer_x = left + 68.0;
+    text(cr, "FOR", {wanted_x, y}, kPlacardSize, Font::CondensedBold, ink);
+    text(cr, "STEER", {steer_x, y}, kPlacardSize, Font::CondensedBold, ink);
+    fill_rect(cr, left + 8.0, y + kLine / 2.0 - 0.5, kWidth - 16.0, 1.0, ink);
+    fill_rect(cr, left + kWidth / 2.0 - 0.5, y - kLine / 2.0 + 1.0, 1.0, kLine * (std::size(rows) + 1) - 2.0, ink);
+    for (const auto& row : rows) {
+        y += kLine;
+        text(cr, row.wanted, {wanted_x, y}, kPlacardSize, Font::Bold, ink);
+        text(cr, row.steer, {steer_x, y}, kPlacardSize, Font::Bold, ink);
+    }
+}
+
 }  // namespace
 
 RgbImage paint_panel(const PanelLayout& layout, const SeeThrough& see_through) {
@@ -337,6 +374,7 @@ RgbImage paint_panel(const PanelLayout& layout, const SeeThrough& see_through) {
     for (const PanelSlot& slot : layout.gauges) mounting_screws(cr, slot, see_through, seed++);
     edge_screws(cr, slots, layout.width, layout.height);
     engine_placards(cr, slots);
+    deviation_card(cr, slots);
 
     cairo_surface_flush(canvas.surface());
     const unsigned char* data = cairo_image_surface_get_data(canvas.surface());

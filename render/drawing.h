@@ -31,9 +31,12 @@ void draw_number(cairo_t* cr, double x, double y, uint32_t number);
 double number_width(uint32_t number);
 void placeholder_frame(cairo_t* cr, double x, double y, double width, double height, uint32_t id, bool filled);
 
-// Luminous paint's glow at night: its colour, and how much of it a marking
-// of full white gives.
-inline constexpr struct { double r, g, b, strength; } kGlow{0.50, 0.86, 0.42, 0.85};
+// Luminous paint's glow at night: its colour, how much of it a full marking
+// gives, the lightness below which paint does not glow and above which it
+// glows fully, and the red over blue (of 255) of paint that is fully cream.
+inline constexpr struct {
+    double r, g, b, strength, palest_dark, palest_full, warmth_full;
+} kGlow{0.50, 0.86, 0.42, 0.76, 0.55, 0.85, 24.0};
 // What an element is drawn as: its paint (by day, and at night under the
 // flood light), its glow at night, or its shadow (a lamp, which lights itself,
 // in the lit pass: black, so the paint beneath it is hidden).

@@ -15,16 +15,26 @@ namespace render {
 namespace {
 
 // The flood lamps, in fractions of the window they light: three along the
-// top edge, one low on each side, as a cockpit's lamps sit on its frame.
+// top edge, one low on each side, as a cockpit's lamps sit on its frame,
+// and small lamps under the coamings of the engine and fuel rows, over the
+// controls and beside the standby compass, each throwing its pool on the
+// placards of its row so that they read in the dark.
 struct Lamp {
     double x, y, reach, strength;
 };
 constexpr Lamp kLamps[] = {
-    {0.16, 0.02, 0.26, 0.95}, {0.50, 0.00, 0.28, 1.00}, {0.84, 0.02, 0.26, 0.95},
-    {0.02, 0.85, 0.20, 0.55}, {0.98, 0.85, 0.20, 0.55},
+    {0.16, 0.02, 0.26, 0.60}, {0.50, 0.00, 0.28, 0.62}, {0.84, 0.02, 0.26, 0.60}, {0.02, 0.90, 0.20, 0.55},
+    {0.98, 0.90, 0.20, 0.55}, {0.52, 0.52, 0.12, 0.40}, {0.72, 0.52, 0.12, 0.40}, {0.92, 0.52, 0.12, 0.40},
+    {0.55, 0.70, 0.14, 0.50}, {0.70, 0.72, 0.14, 0.45}, {0.84, 0.70, 0.14, 0.50}, {0.22, 0.80, 0.12, 0.40},
+    {0.32, 0.80, 0.12, 0.40}, {0.30, 0.62, 0.12, 0.35}, {0.10, 0.62, 0.10, 0.30}, {0.30, 1.02, 0.14, 0.45},
+    {0.60, 1.02, 0.14, 0.45}, {0.87, 1.02, 0.14, 0.45}, {0.44, 0.44, 0.12, 0.45},
 };
 // What reaches every corner (the lamps' light off the cockpit's walls).
-constexpr double kAmbient = 0.05;
+constexpr double kAmbient = 0.06;
+// Cockpit flood lamps are dim: under the brightest pool the paint is seen at
+// three quarters of its daylight value, so luminous paint, which glows
+// rather than reflects, stays the brightest thing on a dial.
+constexpr double kBrightest = 0.75;
 // The lamps' colour: incandescent, a little warm.
 constexpr double kLightR = 1.0, kLightG = 0.86, kLightB = 0.70;
 // The light map is smooth: a coarse one, filtered, does.
@@ -37,7 +47,7 @@ double light_at(double fx, double fy, double aspect) {
         const double d = std::sqrt(dx * dx + dy * dy) / lamp.reach;
         light += lamp.strength / std::pow(1.0 + d * d, 1.5);
     }
-    return std::min(light, 1.0);
+    return std::min(light, kBrightest);
 }
 
 // The light under the brightest lamp, 0 to 1.
@@ -111,7 +121,9 @@ void composite_at_night(cairo_t* cr, const FloodLight* light, const std::functio
     cairo_push_group(cr);
     glow();
     cairo_pop_group_to_source(cr);
-    cairo_set_operator(cr, CAIRO_OPERATOR_ADD);
+    // Where the paint glows, the eye sees the glow or the lamp's light on it,
+    // whichever is the brighter, not both summed past daylight.
+    cairo_set_operator(cr, CAIRO_OPERATOR_LIGHTEN);
     cairo_paint(cr);
     cairo_pop_group_to_source(cr);
     cairo_set_operator(cr, CAIRO_OPERATOR_OVER);

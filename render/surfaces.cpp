@@ -1,4 +1,5 @@
 // Surfaces in the looks the renderer draws with, and the placeholders' font.
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -32,12 +33,18 @@ bool shadow_look(Look look) { return look == Look::ShadowOpaque || look == Look:
 
 uint32_t look_pixel(uint32_t rgb, Look look);
 
-// Luminous paint glows as the fourth power of its lightness: white markings
-// and needles fully, cream ones somewhat, grey bezels and black faces not.
+// Luminous paint is a warm cream by day: a pale pixel with red over blue
+// glows, the more the paler, where grey and white metal (bezels, switch
+// levers, screws) and dark paint do not. The glow is a fixed dim green, as
+// radium paint's: a fraction of the daylight white.
 uint32_t glow_pixel(uint32_t lit) {
     if (lit >> 24 == 0) return 0u;
-    const double lightness = ((lit >> 16 & 0xFF) + (lit >> 8 & 0xFF) + (lit & 0xFF)) / (3.0 * 255.0);
-    const double glow = kGlow.strength * lightness * lightness * lightness * lightness;
+    const int r = static_cast<int>(lit >> 16 & 0xFF), g = static_cast<int>(lit >> 8 & 0xFF),
+              b = static_cast<int>(lit & 0xFF);
+    const double lightness = (r + g + b) / (3.0 * 255.0);
+    const double pale = std::clamp((lightness - kGlow.palest_dark) / (kGlow.palest_full - kGlow.palest_dark), 0.0, 1.0);
+    const double warm = std::clamp((r - b) / kGlow.warmth_full, 0.0, 1.0);
+    const double glow = kGlow.strength * pale * pale * warm;
     const auto channel = [&](double colour) { return static_cast<uint32_t>(std::lround(255.0 * glow * colour)); };
     return 0xFF000000u | channel(kGlow.r) << 16 | channel(kGlow.g) << 8 | channel(kGlow.b);
 }

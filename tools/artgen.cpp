@@ -178,11 +178,14 @@ int run(const Options& options) {
         "// Ids and sizes: korvane/bitmaps.h.\n";
     for (const korvane::BitmapInfo& info : korvane::kBitmaps) {
         art::Canvas canvas(static_cast<int>(info.width), static_cast<int>(info.height));
+        art::set_maker(art::maker_of(info.gauge));
         painters.at(info.id)(canvas, records);
         images.push_back(canvas.to_indexed(palette));
         write_file(options.output + "/" + file_name(info.id), art::encode_bmp(images.back(), palette.colours()));
         rc += std::to_string(info.id) + " BITMAP \"" + file_name(info.id) + "\"\n";
     }
+    // The panel's own placards are the airframe maker's.
+    art::set_maker(art::Maker::Flight);
     write_file(options.output + "/korvane_bitmaps.rc", std::vector<uint8_t>(rc.begin(), rc.end()));
 
     if (!options.panel.empty()) {

@@ -101,6 +101,7 @@ TEST_P(Labels, ReadOnThePanel) {
     ASSERT_NE(paint, nullptr);
     art::Canvas canvas(int(info.width), int(info.height));
     const art::LabelLog log;
+    art::set_maker(art::maker_of(info.gauge));  // in its maker's type, as artgen draws it
     paint(canvas, *records_);
     for (const art::Label& label : log.labels()) {
         EXPECT_GT(label.width, 0.0) << "\"" << label.text << "\" has no sign in the typeface: nothing is drawn";

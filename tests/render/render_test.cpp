@@ -814,43 +814,79 @@ TEST(PanelDrawing, PngFilesDecodeAsCairosOwn) {
 }  // namespace
 
 // The shipped panel by night: each dial's luminous markings stand out from
-// its dark face, and the flood lamps light the panel in pools, not evenly.
+// its dark face yet glow dimmer than daylight shows them, the placards under
+// the fuel dials read in the lamps' light, and the flood lamps light the
+// panel in pools, not evenly.
 TEST(NightLighting, LuminousMarkingsAndPoolsOfLight) {
     const std::string cfg = test_paths::source("panel/panel.cfg");
     if (cfg.empty() || test_paths::pe("Korvane.gau").empty()) GTEST_SKIP() << "the checkout or the PE tree is unknown";
+    const std::string modules = test_paths::pe("Korvane.gau").substr(0, test_paths::pe("Korvane.gau").rfind('/'));
+    runtime::Host day_host;
+    panels::Panel day_panel(day_host, panels::PanelConfig::read_file(cfg), panels::ModulePaths{modules, modules});
+    day_panel.setup();
+    for (int i = 0; i < panels::Panel::kSettleUpdates; ++i) day_panel.update();
+    const Image day = render::PanelRenderer(day_panel).render();
     runtime::Host host;
     host.set_night(true);
-    const std::string modules = test_paths::pe("Korvane.gau").substr(0, test_paths::pe("Korvane.gau").rfind('/'));
     panels::Panel panel(host, panels::PanelConfig::read_file(cfg), panels::ModulePaths{modules, modules});
     panel.setup();
     for (int i = 0; i < panels::Panel::kSettleUpdates; ++i) panel.update();
     render::PanelRenderer renderer(panel);
     const Image image = renderer.render();
     // Relative luminance (sRGB), and a contrast ratio as the accessibility rules take it.
-    const auto luminance = [&](int x, int y) {
-        const uint32_t pixel = image.pixel(x, y);
+    const auto luminance_of = [](const Image& picture, int x, int y) {
+        const uint32_t pixel = picture.pixel(x, y);
         const auto linear = [](uint32_t channel) {
             const double c = channel / 255.0;
             return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
         };
         return 0.2126 * linear(pixel >> 16 & 255) + 0.7152 * linear(pixel >> 8 & 255) + 0.0722 * linear(pixel & 255);
     };
+    const auto luminance = [&](int x, int y) { return luminance_of(image, x, y); };
     const auto contrast = [](double a, double b) { return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05); };
-    for (const panels::Panel::Gauge& gauge : panel.gauges()) {
-        const std::string name = gauge.instance->name();
-        if (name != "Airspeed" && name != "Clock" && name.rfind("Tachometer", 0) != 0) continue;
-        // The dial inside its bezel: the face is most of it, the markings the brightest few.
+    // A patch's ground (its 20th percentile) and its paint (the brightest few).
+    struct Seen {
+        double ground, paint;
+    };
+    const auto seen_in = [&](const Image& picture, int x0, int y0, int x1, int y1) {
         std::vector<double> seen;
-        const int x0 = static_cast<int>(gauge.left + 0.25 * gauge.width),
-                  x1 = static_cast<int>(gauge.left + 0.75 * gauge.width);
-        const int y0 = static_cast<int>(gauge.top + 0.25 * gauge.height),
-                  y1 = static_cast<int>(gauge.top + 0.75 * gauge.height);
         for (int y = y0; y < y1; ++y) {
-            for (int x = x0; x < x1; ++x) seen.push_back(luminance(x, y));
+            for (int x = x0; x < x1; ++x) seen.push_back(luminance_of(picture, x, y));
         }
         std::sort(seen.begin(), seen.end());
-        const double face = seen[seen.size() / 5], marking = seen[seen.size() * 99 / 100];
-        EXPECT_GE(contrast(marking, face), 4.0) << name << ": face " << face << ", markings " << marking;
+        return Seen{seen[seen.size() / 5], seen[seen.size() * 99 / 100]};
+    };
+    // Every dial: its face inside the bezel (the middle three fifths of its
+    // box: a compass card's ring too), by day and by night.
+    const char* const dials[] = {"Airspeed", "Attitude", "VSI", "Altimeter", "DR_Compass", "Turn", "Accelerometer",
+                                 "Direction_Finder", "Clock", "Timer", "Flap_Position", "Tachometer", "Boost",
+                                 "Oil_Temperature", "Oil_Pressure", "Radiator_Temperature", "Fuel_Quantity"};
+    int measured = 0;
+    for (const panels::Panel::Gauge& gauge : panel.gauges()) {
+        const std::string name = gauge.instance->name();
+        if (std::none_of(std::begin(dials), std::end(dials),
+                         [&](const char* dial) { return name.rfind(dial, 0) == 0; })) {
+            continue;
+        }
+        ++measured;
+        const int x0 = static_cast<int>(gauge.left + 0.2 * gauge.width),
+                  x1 = static_cast<int>(gauge.left + 0.8 * gauge.width);
+        const int y0 = static_cast<int>(gauge.top + 0.2 * gauge.height),
+                  y1 = static_cast<int>(gauge.top + 0.8 * gauge.height);
+        const Seen night = seen_in(image, x0, y0, x1, y1), by_day = seen_in(day, x0, y0, x1, y1);
+        EXPECT_GE(contrast(night.paint, night.ground), 4.0)
+            << name << ": face " << night.ground << ", markings " << night.paint;
+        EXPECT_LE(night.paint, 0.5 * by_day.paint) << name << ": glows as bright as daylight";
+    }
+    EXPECT_EQ(measured, 37) << "a dial left unmeasured";
+    // The tank placards under the fuel dials: their lettering on the black plate.
+    for (const panels::Panel::Gauge& gauge : panel.gauges()) {
+        const std::string name = gauge.instance->name();
+        if (name.rfind("Fuel_Quantity", 0) != 0) continue;
+        const int mid = gauge.left + gauge.width / 2, bottom = gauge.top + gauge.height;
+        const Seen placard = seen_in(image, mid - 40, bottom + 3, mid + 40, bottom + 13);
+        EXPECT_GE(contrast(placard.paint, placard.ground), 3.0)
+            << name << "'s placard: plate " << placard.ground << ", letters " << placard.paint;
     }
     // The panel's paint away from the gauges, averaged over blocks.
     std::vector<double> paint;
