@@ -81,8 +81,8 @@ std::string one_line(std::string text) {
 
 // What the model alone knows and the strip shows, read after every update
 // (FlightRun::watched): the height above the ground.
-constexpr const char* kModelFigures[] = {"position/h-agl-ft"};
-enum ModelFigure { kHeightAboveGround };
+constexpr const char* kModelFigures[] = {"position/h-agl-ft", "korvane/buffet-norm"};
+enum ModelFigure { kHeightAboveGround, kBuffet };
 
 // The figures the page's flight strip shows, by their vocabulary names, in
 // the units the dials read them in; the per-engine ones for every engine.
@@ -814,6 +814,7 @@ std::string LivePanel::status_json(double real_time_share, double pictures_per_s
             if (watched.size() >= model_figures_at_ + std::size(kModelFigures)) {
                 figures["height"] = thousandths(watched[model_figures_at_ + kHeightAboveGround]);
                 figures["on_ground"] = state.on_ground;
+                status["buffet"] = thousandths(watched[model_figures_at_ + kBuffet]);
             }
             status["trim"] = {{"elevator", thousandths(state.pitch_trim)}, {"rudder", thousandths(state.rudder_trim)}};
             if (state.crashed) status["crashed"] = "crashed: " + flightmodel::crash_sentence(state);

@@ -12,6 +12,8 @@ BEGIN {
     range("stall", "angle of attack at the most lift, rad", 0.2, 0.28)
     range("stall", "lift coefficient past 0.3 rad as a share of the most", 0.2, 0.8)
     range("stall", "port wing drop, deg of bank", 20, 120)
+    range("stall", "buffet's warning: its start ahead of the most lift, kt", 3, 15)
+    range("stall", "buffet's warning: its start ahead of the most lift, s", 1, 10)
     range("flaps", "pitch change in the 20 s after the flaps start up, deg", 0, 4)
     range("flaps", "least climb meanwhile, ft/min", 0, 3000)
     range("throttle", "boost away from a straight line between the warm-up setting (0.55) and full lever, as lever", 0, 0.1)
@@ -59,7 +61,10 @@ flight == "pull" && t >= 8 && t <= 11 {
 }
 flight == "stall" {
     cl = sqrt(v("cl2"))
-    if (cl > cl_most) { cl_most = cl; m[whats[1]] = v("alpha") }
+    # the buffet's last onset before the most lift: the pull-up's own is no warning
+    if (v("buffet") > 0 && !shaking) { onset_kt = v("kt"); onset_t = t }
+    shaking = v("buffet") > 0
+    if (cl > cl_most) { cl_most = cl; m[whats[1]] = v("alpha"); m[whats[4]] = onset_kt - v("kt"); m[whats[5]] = t - onset_t }
     if (v("alpha") > 0.3) most("past", cl)
     least("bank", v("bank"))
 }
