@@ -206,6 +206,9 @@ const nextStatus = (page, seen) =>
 // chosen to end there at the law's value. A key held on until the next
 // update instead overshoots by whatever that update is late. Until
 // `done(figures, status)`; resolves to the figures then.
+const kControlKeys = { elevator: ['ArrowDown', 'ArrowUp'], aileron: ['ArrowLeft', 'ArrowRight'], rudder: ['z', 'x'] };
+const [kOut, kBack] = [1, 3];
+const kStaying = new Set(['elevator', 'aileron']);
 async function fly({ page, model }, law, done) {
   const releases = new Map(); // held key: the timer that lets it go
   const letGo = (key) => {
@@ -267,11 +270,11 @@ test('on keys alone: the engines started, off the runway above 95 kt, a climb, t
     await page.waitForFunction(() => window.live.status.figures.boost.every((boost) => boost > 10), null, { timeout: kPatience });
     const runwayHeading = (await runway.tools.status()).figures.heading;
     let rotated = false, liftOff = null, widest = 0;
-    // On three wheels to 90 kt, the rudder (and the tail wheel with it)
+    // On three wheels to 97 kt, the rudder (and the tail wheel with it)
     // keeping the heading; then the stick back until the main wheels first
     // leave, and the nose held at a climbing attitude.
     const law = (m) => {
-      rotated ||= m.airspeed >= 90;
+      rotated ||= m.airspeed >= 97;
       return {
         ...attitude(12)(m),
         ...(!rotated ? { elevator: 0 } : m.on_ground && !liftOff ? { elevator: -1 } : {}),

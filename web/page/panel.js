@@ -139,7 +139,6 @@ function coldEngines(figures) {
 // panel by up to 3 px and rumbles, louder as it grows; the line under the
 // panel names it, as it names engines run hard cold.
 const warningLine = document.getElementById('warning');
-const stage = document.getElementById('stage');
 let rumble = null;
 function buffetSound(level) {
   if (!rumble && level > 0 && window.AudioContext) {
