@@ -157,7 +157,10 @@ function buffetSound(level) {
       rumble = { context, gain };
     } catch { return; } // no sound on this page: the picture still shakes
   }
-  if (rumble) rumble.gain.gain.setTargetAtTime(0.6 * level, rumble.context.currentTime, 0.05);
+  if (!rumble) return;
+  // A browser keeps sound made without a key or click suspended until one.
+  if (level > 0 && rumble.context.state === 'suspended') rumble.context.resume().catch(() => {});
+  rumble.gain.gain.setTargetAtTime(0.6 * level, rumble.context.currentTime, 0.05);
 }
 function showWarnings(status) {
   const buffet = status.crashed || status.paused ? 0 : (status.buffet ?? 0);
