@@ -268,6 +268,9 @@ test('on keys alone: the engines started, off the runway above 95 kt, a climb, t
     await page.keyboard.press(']'); // take-off flaps
     await page.keyboard.down('Home');
     await page.waitForFunction(() => window.live.status.figures.boost.every((boost) => boost > 10), null, { timeout: kPatience });
+    // Stone cold a minute after the start: full power is objected to, by name.
+    const warning = await page.textContent('#warning');
+    assert.match(warning, /^engine 1 \(oil -?\d+ °C\), 2 .* too cold for more than \+4 boost/, warning);
     const runwayHeading = (await runway.tools.status()).figures.heading;
     let rotated = false, liftOff = null, widest = 0;
     // On three wheels to 97 kt, the rudder (and the tail wheel with it)
