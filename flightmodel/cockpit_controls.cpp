@@ -14,8 +14,9 @@ constexpr double kLeverFull = sim::event::kLeverMaximum;
 constexpr double kThrottleTravelSeconds = 3.0;
 // The flap lever's steps: take-off (20 degrees), 40, fully down.
 constexpr double kFlapSteps = 3.0;
-// A notch of the trim wheel: a twentieth of the tab's travel from neutral.
-constexpr double kTrimNotch = 1.0 / 20.0;
+// A notch of the trim wheel: a hundredth of the tab's travel from neutral,
+// about 100 ft/min at the climbing speed, fine enough to level off with.
+constexpr double kTrimNotch = 1.0 / 100.0;
 
 // The lever where the pilot put it, or, until the pilot has, where the
 // model's surface is.

@@ -73,10 +73,10 @@ std::string one_line(std::string text) {
     return text;
 }
 
-// What the model alone knows and the strip shows, read after every update
-// (FlightRun::watched): the height above the ground.
-constexpr const char* kModelFigures[] = {"position/h-agl-ft"};
-enum ModelFigure { kHeightAboveGround };
+// What the model alone knows and the page shows, read after every update
+// (FlightRun::watched): the height above the ground, the stall's buffet.
+constexpr const char* kModelFigures[] = {"position/h-agl-ft", "korvane/buffet-norm"};
+enum ModelFigure { kHeightAboveGround, kBuffet };
 
 }  // namespace
 
@@ -454,12 +454,15 @@ std::optional<LivePanel::GaugePoint> LivePanel::gauge_point(int32_t x, int32_t y
     return GaugePoint{gauge, relative(x, gauge->left), relative(y, gauge->top)};
 }
 
-std::optional<double> LivePanel::height_above_ground() const {
+std::optional<double> LivePanel::model_figure(size_t which) const {
     if (!flight_) return std::nullopt;
     const std::vector<double>& watched = flight_->watched();
     if (watched.size() < model_figures_at_ + std::size(kModelFigures)) return std::nullopt;
-    return watched[model_figures_at_ + kHeightAboveGround];
+    return watched[model_figures_at_ + which];
 }
+
+std::optional<double> LivePanel::height_above_ground() const { return model_figure(kHeightAboveGround); }
+std::optional<double> LivePanel::buffet() const { return model_figure(kBuffet); }
 
 std::vector<std::string> LivePanel::problems() const {
     std::vector<std::string> problems;

@@ -192,6 +192,8 @@ public:
     // The height above the ground, which the model alone knows; none until
     // it says.
     std::optional<double> height_above_ground() const;
+    // How hard the airframe buffets ahead of the stall, 0..1; none until the model says.
+    std::optional<double> buffet() const;
     const flightmodel::PilotControls& pilot() const { return pilot_; }
     // What the page's error line says beside the faulted gauges: a key
     // routine's fault, a reset or reload that made no panel, a layout not
@@ -233,6 +235,7 @@ private:
     void tell(const std::string& line) const;
     std::string made_line() const;
     const panels::Panel::Gauge* gauge_at(int32_t x, int32_t y) const;
+    std::optional<double> model_figure(size_t which) const;
     void start_flight();
     void step_flight();
     void count_key_events(bool from_page);

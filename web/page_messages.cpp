@@ -209,6 +209,7 @@ void add_flight(const LivePanel& live, nlohmann::json& status, nlohmann::json& f
                 figures["height"] = thousandths(*height);
                 figures["on_ground"] = state.on_ground;
             }
+            if (const std::optional<double> buffet = live.buffet()) status["buffet"] = thousandths(*buffet);
             status["trim"] = {{"elevator", thousandths(state.pitch_trim)}, {"rudder", thousandths(state.rudder_trim)}};
             if (state.crashed) status["crashed"] = "crashed: " + flightmodel::crash_sentence(state);
             if (state.on_belly) status["on_belly"] = true;

@@ -54,7 +54,7 @@ std::string layout_message(const LivePanel& live);
 // it), with a flight model "hands" (the pilot has worked a control since the
 // flight started) and "trim" ({"elevator", "rudder"}: -1..1, + nose down and
 // right), "crashed" ("crashed: the port wing tip struck the ground") and
-// "on_belly" when so, the feed's link, the gauges taken out by faults
+// "on_belly" when so, "buffet" (0..1, the stall's warning), the feed's link, the gauges taken out by faults
 // ("faults": [{"gauge": "Module!Gauge", "fault"}]), error (the flight
 // model's, each fault's, a reset's that failed).
 std::string status_message(const LivePanel& live, double real_time_share, double pictures_per_second);

@@ -7,11 +7,17 @@
 BEGIN {
     FS = ","
     # flight, what is measured, lowest and highest accepted
-    range("pull", "peak pitch rate with the stick held fully back for 2 s at 155 kt, deg/s", 2, 8)
-    range("pull", "peak load factor meanwhile, g", 1, 1.5)
+    range("pull", "peak pitch rate with the stick held fully back for 2 s at 155 kt, deg/s", 5, 16)
+    range("pull", "peak load factor meanwhile, g", 2, 2.5)
     range("stall", "angle of attack at the most lift, rad", 0.2, 0.28)
     range("stall", "lift coefficient past 0.3 rad as a share of the most", 0.2, 0.8)
     range("stall", "port wing drop, deg of bank", 20, 120)
+    range("stall", "buffet's warning: its start ahead of the most lift, kt", 3, 15)
+    range("stall", "buffet's warning: its start ahead of the most lift, s", 1, 10)
+    range("flaps", "pitch change in the 20 s after the flaps start up, deg", 0, 4)
+    range("flaps", "least climb meanwhile, ft/min", 0, 3000)
+    range("throttle", "boost away from a straight line between the warm-up setting (0.55) and full lever, as lever", 0, 0.1)
+    range("throttle", "boost at full lever, lbs/sq.in", 11.5, 12.5)
     range("tail_wheel", "castoring: the wheel's slip, deg", 0, 1)
     range("tail_wheel", "castoring: the wheel away from where the rudder would steer it, deg", 5, 90)
     range("tail_wheel", "ground speed where the wheel locks again, kt", 27, 31)
@@ -55,9 +61,22 @@ flight == "pull" && t >= 8 && t <= 11 {
 }
 flight == "stall" {
     cl = sqrt(v("cl2"))
-    if (cl > cl_most) { cl_most = cl; m[whats[1]] = v("alpha") }
+    # the buffet's last onset before the most lift: the pull-up's own is no warning
+    if (v("buffet") > 0 && !shaking) { onset_kt = v("kt"); onset_t = t }
+    shaking = v("buffet") > 0
+    if (cl > cl_most) { cl_most = cl; m[whats[1]] = v("alpha"); m[whats[4]] = onset_kt - v("kt"); m[whats[5]] = t - onset_t }
     if (v("alpha") > 0.3) most("past", cl)
     least("bank", v("bank"))
+}
+flight == "flaps" && t >= 45 && t <= 65 {
+    if (!(whats[1] in m)) pitch = v("pitch")
+    most(whats[1], abs(v("pitch") - pitch))
+    least(whats[2], v("fpm") * 60)
+}
+flight == "throttle" {
+    # the boost each lever setting settled at, read just before the next
+    if (NR > 2 && v("lever") != lever && lever >= 0.55) settled[lever] = boost
+    lever = v("lever"); boost = v("boost")
 }
 flight == "tail_wheel" {
     fast = v("ground-fps") / 1.6878
@@ -101,6 +120,12 @@ flight == "ground_run" {
     }
 }
 END {
+    if (flight == "throttle") {
+        settled[lever] = boost
+        m[whats[2]] = boost
+        slope = (settled[1] - settled[0.55]) / 0.45
+        for (l in settled) most(whats[1], abs(l - 0.55 - (settled[l] - settled[0.55]) / slope))
+    }
     if (flight == "stall") {
         m[whats[2]] = m["past"] / cl_most
         m[whats[3]] = -m["bank"]

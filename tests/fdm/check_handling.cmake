@@ -1,7 +1,8 @@
 # Flies each handling flight with JSBSim alone (no panel) in a scratch root
 # holding a copy of the aircraft, and checks its CSV against the ranges a
 # pilot would accept (check_handling.awk holds them): a pull at cruising
-# speed, a stall, the tail wheel, a belly landing, the engines on the ground
+# speed, a stall, the flaps raised in the climb,
+# the throttle's travel, the tail wheel, a belly landing, the engines on the ground
 # and the take-off roll. Skipped, saying so, where JSBSim is not installed.
 #
 #   cmake -DJSBSIM=<JSBSim> -DFDM_DIR=<repo>/fdm -DWORK_DIR=<scratch> -P check_handling.cmake
@@ -12,6 +13,8 @@ fdm_scratch_root(NEEDS JSBSIM FDM_DIR WORK_DIR COPY aircraft)
 set(flights
   "${CMAKE_CURRENT_LIST_DIR}/handling/pull.xml"
   "${CMAKE_CURRENT_LIST_DIR}/handling/stall.xml"
+  "${CMAKE_CURRENT_LIST_DIR}/handling/flaps.xml"
+  "${CMAKE_CURRENT_LIST_DIR}/handling/throttle.xml"
   "${CMAKE_CURRENT_LIST_DIR}/handling/tail_wheel.xml"
   "${FDM_DIR}/scripts/belly_landing.xml"
   "${CMAKE_CURRENT_LIST_DIR}/handling/ground_run.xml")

@@ -64,10 +64,10 @@ TEST(CockpitControls, TrimMovesFromThePilotsPlaceOrTheModels) {
         int step;             // 0: turned at `rate` for a second
         double rate, expected;
     } cases[] = {
-        {"a notch nose down from the model's trim", kNaN, 0.2, 1, 0.0, 0.25},
-        {"from the pilot's, not the model's", -0.5, 0.2, -1, 0.0, -0.55},
-        {"no trim from the model: from neutral", kNaN, kNaN, 1, 0.0, 0.05},
-        {"stops at full nose down", 0.98, 0.0, 1, 0.0, 1.0},
+        {"a notch nose down from the model's trim", kNaN, 0.2, 1, 0.0, 0.21},
+        {"from the pilot's, not the model's", -0.5, 0.2, -1, 0.0, -0.51},
+        {"no trim from the model: from neutral", kNaN, kNaN, 1, 0.0, 0.01},
+        {"stops at full nose down", 0.995, 0.0, 1, 0.0, 1.0},
         {"and full the other way", -1.0, 0.0, -1, 0.0, -1.0},
         {"full rate: a fifth of the travel a second", 0.0, 0.0, 0, 1.0, 0.2},
         {"half rate the other way", kNaN, 0.5, 0, -0.5, 0.4},

@@ -25,7 +25,8 @@ const wrapped = (degrees) => ((degrees + 540) % 360) - 180;
 function figuresOf(status) {
   const f = status.figures;
   return { time: status.time, airspeed: f.airspeed, height: f.height, on_ground: f.on_ground,
-    pitch: f.pitch, bank: -f.bank, heading: f.heading };
+    pitch: f.pitch, bank: -f.bank, heading: f.heading, vertical_speed: f.vertical_speed, flaps: f.flaps,
+    elevator: status.controls?.elevator ?? 0 };
 }
 function flightTracker() {
   let last = null, line = null, sideways = 0;
@@ -198,14 +199,16 @@ const nextStatus = (page, seen) =>
 
 // A pilot at the keys: each update, every control the law names is worked
 // towards what the law asks of it from the model's figures, as a hand on the
-// keys would. The page moves a held key's control out at 1.5/s and centres
-// a let-go one at 3/s: held for d of the time T to the next update, a
-// control goes 1.5 d out and 3 (T - d) back, so d is chosen to end there at
-// the law's value. A key held on until the next update instead overshoots
-// by whatever that update is late. Until `done(figures, status)`; resolves
-// to the figures then.
+// keys would. The page moves a held key's control out at 1/s. The stick
+// stays where it is let go, so its key is held for as long as the move to
+// the law's value takes; the rudder comes back at 3/s, so held for d of the
+// time T to the next update it goes 1 d out and 3 (T - d) back, and d is
+// chosen to end there at the law's value. A key held on until the next
+// update instead overshoots by whatever that update is late. Until
+// `done(figures, status)`; resolves to the figures then.
 const kControlKeys = { elevator: ['ArrowDown', 'ArrowUp'], aileron: ['ArrowLeft', 'ArrowRight'], rudder: ['z', 'x'] };
-const [kOut, kBack] = [1.5, 3];
+const [kOut, kBack] = [1, 3];
+const kStaying = new Set(['elevator', 'aileron']);
 async function fly({ page, model }, law, done) {
   const releases = new Map(); // held key: the timer that lets it go
   const letGo = (key) => {
@@ -223,13 +226,17 @@ async function fly({ page, model }, law, done) {
       const figures = model(status);
       if (done(figures, status)) return figures;
       const want = law(figures);
+      if (want.trim) await page.keyboard.press(want.trim > 0 ? 'PageUp' : 'PageDown');
       for (const [control, [less, more]] of Object.entries(kControlKeys)) {
         const target = Math.max(-1, Math.min(1, want[control] ?? 0));
-        const [key, other] = target < 0 ? [less, more] : [more, less];
+        const staying = kStaying.has(control);
+        const towards = staying ? target - controls[control] : target;
+        const [key, other] = towards < 0 ? [less, more] : [more, less];
         await letGo(other);
         const outwards = Math.sign(target) * controls[control];
-        const seconds = Math.min(period, (Math.abs(target) - outwards + kBack * period) / (kOut + kBack));
-        if (Math.abs(target) < 0.02 || seconds < 0.015) {
+        const seconds = staying ? Math.min(period, Math.abs(towards) / kOut)
+          : Math.min(period, (Math.abs(target) - outwards + kBack * period) / (kOut + kBack));
+        if ((!staying && Math.abs(target) < 0.02) || (staying && Math.abs(towards) < 0.01) || seconds < 0.015) {
           await letGo(key);
           continue;
         }
@@ -252,21 +259,25 @@ const attitude = (pitch) => (m) => ({
 });
 const headingError = (heading, from) => ((heading - from + 540) % 360) - 180;
 
-test('the engines started on the panel and the throttles opened, the stick takes it off the runway above 95 kt', { skip }, async () => {
+test('on keys alone: the engines started, off the runway above 95 kt, a climb, the flaps raised, level on the trim and a turn', { skip }, async () => {
   const runway = await flight('fdm/scripts/free_runway.xml');
   try {
     await openPage(runway);
     const { page, model } = runway;
     for (let engine = 0; engine < 4; ++engine) await startEngine(runway, engine);
+    await page.keyboard.press(']'); // take-off flaps
     await page.keyboard.down('Home');
     await page.waitForFunction(() => window.live.status.figures.boost.every((boost) => boost > 10), null, { timeout: kPatience });
+    // Stone cold a minute after the start: full power is objected to, by name.
+    const warning = await page.textContent('#warning');
+    assert.match(warning, /^engine 1 \(oil -?\d+ °C\), 2 .* too cold for more than \+4 boost/, warning);
     const runwayHeading = (await runway.tools.status()).figures.heading;
     let rotated = false, liftOff = null, widest = 0;
-    // On three wheels to 90 kt, the rudder (and the tail wheel with it)
+    // On three wheels to 97 kt, the rudder (and the tail wheel with it)
     // keeping the heading; then the stick back until the main wheels first
     // leave, and the nose held at a climbing attitude.
     const law = (m) => {
-      rotated ||= m.airspeed >= 90;
+      rotated ||= m.airspeed >= 97;
       return {
         ...attitude(12)(m),
         ...(!rotated ? { elevator: 0 } : m.on_ground && !liftOff ? { elevator: -1 } : {}),
@@ -288,6 +299,40 @@ test('the engines started on the panel and the throttles opened, the stick takes
     // Heavy, it climbs away slowly: 60 ft within 45 s of the wheels leaving.
     assert.ok(climbed.height > 60 && climbed.time < liftOff.time + 45,
       `${climbed.height.toFixed(0)} ft up ${(climbed.time - liftOff.time).toFixed(0)} s after lift-off`);
+
+    // On up to 300 ft, then the flaps raised: the nose held where it was, the
+    // height kept.
+    const wingsLevel = (pitch) => (m) => ({ ...attitude(pitch)(m), rudder: 0 });
+    await fly(runway, wingsLevel(8), (m) => m.height > 300 || m.time > climbed.time + 60);
+    await page.keyboard.press('[');
+    const raisedAt = (await runway.tools.status()).time;
+    let lowest = Infinity;
+    const raised = await fly(runway, wingsLevel(6), (m) => {
+      lowest = Math.min(lowest, m.height);
+      return m.time > raisedAt + 15;
+    });
+    assert.equal(Math.round(raised.flaps), 0, 'the flaps came up');
+    assert.ok(lowest > 250, `${lowest.toFixed(0)} ft at the lowest with the flaps coming up`);
+    // Levelled off: the nose lowered until the climb stops, the trim wound a
+    // notch at a time until the stick is back near the centre.
+    const levelled = await fly(runway, (m) => ({
+      ...wingsLevel(2 - m.vertical_speed / 300)(m),
+      trim: Math.abs(m.elevator) > 0.04 ? Math.sign(m.elevator) : 0,
+    }), (m) => (m.time > raised.time + 20 && Math.abs(m.vertical_speed) < 300 && Math.abs(m.elevator) < 0.08) ||
+      m.time > raised.time + 90);
+    const trimmed = (await runway.tools.status()).trim.elevator;
+    assert.ok(Math.abs(levelled.vertical_speed) < 300 && Math.abs(levelled.elevator) < 0.08,
+      `levelled at ${levelled.vertical_speed} ft/min with the stick at ${levelled.elevator} (trim ${trimmed})`);
+    assert.ok(Math.abs(trimmed) >= 0.02, `the trim wound (${trimmed})`);
+    // A turn to starboard at 20 degrees of bank, the height held.
+    const turned = await fly(runway, (m) => ({
+      elevator: 0.1 * (m.pitch - (2 - m.vertical_speed / 300)) + 0.05 * m.pitch_rate,
+      aileron: -0.05 * (m.bank - 20) - 0.02 * m.roll_rate,
+      rudder: 0,
+    }), (m) => Math.abs(headingError(m.heading, levelled.heading)) > 30 || m.time > levelled.time + 60);
+    assert.ok(headingError(turned.heading, levelled.heading) > 30,
+      `turned ${headingError(turned.heading, levelled.heading).toFixed(0)} degrees`);
+    assert.ok(turned.height > 200, `${turned.height.toFixed(0)} ft after the turn`);
   } finally {
     await land(runway);
   }

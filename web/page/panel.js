@@ -122,6 +122,61 @@ function showFigures(status) {
   }
 }
 
+// The engines' rule, as the help and the README state it: below 40 °C of
+// oil an engine is too cold for more than +4 lbs/sq.in of boost.
+const kColdOil = 40;
+const kColdBoostLimit = 4;
+function coldEngines(figures) {
+  const cold = [];
+  for (let i = 0; i < (figures.oil_temperature?.length ?? 0); i++) {
+    const oil = figures.oil_temperature[i];
+    if (oil < kColdOil && figures.boost?.[i] > kColdBoostLimit) cold.push(`${i + 1} (oil ${Math.round(oil)} °C)`);
+  }
+  return cold;
+}
+
+// The stall's warning: the model's buffet (0 none, 1 the stall) shakes the
+// panel by up to 3 px and rumbles, louder as it grows; the line under the
+// panel names it, as it names engines run hard cold.
+const warningLine = document.getElementById('warning');
+let rumble = null;
+function buffetSound(level) {
+  if (!rumble && level > 0 && window.AudioContext) {
+    try {
+      const context = new AudioContext();
+      const noise = context.createBuffer(1, context.sampleRate, context.sampleRate);
+      const samples = noise.getChannelData(0);
+      for (let i = 0; i < samples.length; i++) samples[i] = Math.random() * 2 - 1;
+      const source = Object.assign(context.createBufferSource(), { buffer: noise, loop: true });
+      const low = Object.assign(context.createBiquadFilter(), { type: 'lowpass' });
+      low.frequency.value = 60;
+      const gain = context.createGain();
+      gain.gain.value = 0;
+      source.connect(low).connect(gain).connect(context.destination);
+      source.start();
+      rumble = { context, gain };
+    } catch { return; } // no sound on this page: the picture still shakes
+  }
+  if (!rumble) return;
+  // A browser keeps sound made without a key or click suspended until one.
+  if (level > 0 && rumble.context.state === 'suspended') rumble.context.resume().catch(() => {});
+  rumble.gain.gain.setTargetAtTime(0.6 * level, rumble.context.currentTime, 0.05);
+}
+function showWarnings(status) {
+  const buffet = status.crashed || status.paused ? 0 : (status.buffet ?? 0);
+  const shake = () => `translate(${((Math.random() * 2 - 1) * 3 * buffet).toFixed(1)}px, ` +
+    `${((Math.random() * 2 - 1) * 3 * buffet).toFixed(1)}px)`;
+  stage.style.transform = buffet > 0 ? shake() : '';
+  buffetSound(buffet);
+  const warnings = [];
+  if (buffet > 0) warnings.push(buffet >= 1 ? 'STALL: buffeting, ease the stick forward' : 'buffet: near the stall');
+  const cold = coldEngines(status.figures ?? {});
+  if (cold.length) warnings.push(`engine ${cold.join(', ')} too cold for more than +${kColdBoostLimit} boost: ` +
+    `warm the oil to ${kColdOil} °C first`);
+  warningLine.hidden = warnings.length === 0;
+  setText(warningLine, warnings.join(' · '));
+}
+
 // What flies the panel, as the pilot would say it.
 function stateText(status) {
   if (status.paused) return 'paused';
@@ -174,6 +229,7 @@ function showStatus(status) {
   if (statusLine.title !== figures) statusLine.title = figures;
   showFlying(status.flight !== 'none' || Boolean(status.feed?.controls));
   showFigures(status);
+  showWarnings(status);
   setText(flyButton, status.flight === 'flying' ? 'Restart the flight' : 'Fly again');
 }
 
@@ -556,10 +612,13 @@ flyButton.onclick = () => send({ t: 'fly' });
 // Hand-flying: the keys and a gamepad move the pilot's controls, which go
 // to the server as they change (at most kControlRate times a second) and on
 // to the flight model. A held key moves its control gradually, as a hand
-// does, and it comes back to the centre (the brakes off) once let go; the
-// throttle keys move the panel's own levers, at a rate the server applies.
+// does. The stick stays where the keys leave it, as a hand holds a pull,
+// until C centres it; the rudder and the brakes come back once let go;
+// the throttle keys move the panel's own levers, at a rate the server
+// applies.
 const kControlRate = 30;
-const kTowardsPerSecond = 1.5; // a held key: full travel in 2/3 s
+const kTowardsPerSecond = 1.0; // a held key: full travel in 1 s
+const kHeldControls = new Set(['elevator', 'aileron']); // stay where let go
 const kCentringPerSecond = 3;
 const kDeadZone = 0.08;
 // key: [control, direction]. ArrowUp pushes the stick forward, the nose down.
@@ -580,9 +639,10 @@ function flightKeyDown(key, repeat) {
   if (!flying) return false;
   if (kHeldKeys[key]) heldKeys.add(key);
   else if (kTrimKeys[key]) send({ t: 'trim', axis: kTrimKeys[key][0], step: kTrimKeys[key][1] });
+  else if (key === 'c' && !repeat) keyed.elevator = keyed.aileron = 0;
   else if (key === 'g' && !repeat) send({ t: 'gear' });
   else if ((key === '[' || key === ']') && !repeat) send({ t: 'flaps', step: key === ']' ? 1 : -1 });
-  else return key === 'g' || key === '[' || key === ']';
+  else return key === 'c' || key === 'g' || key === '[' || key === ']';
   return true;
 }
 
@@ -605,7 +665,7 @@ function gamepadControls() {
 
 // The gamepad's trim, on its direction pad as on a trim wheel: up a notch
 // nose down, down nose up, left and right the rudder's; a press a notch,
-// and held, a notch every 0.25 s.
+// and held, a notch every 0.05 s, as a key repeats.
 const kPadTrims = [[12, 'elevator', 1], [13, 'elevator', -1], [14, 'rudder', -1], [15, 'rudder', 1]];
 const padTrimAt = new Map();
 function gamepadTrim(at) {
@@ -615,7 +675,7 @@ function gamepadTrim(at) {
       padTrimAt.delete(button);
       continue;
     }
-    if (padTrimAt.has(button) && at - padTrimAt.get(button) < 250) continue;
+    if (padTrimAt.has(button) && at - padTrimAt.get(button) < 50) continue;
     padTrimAt.set(button, at);
     send({ t: 'trim', axis, step });
   }
@@ -633,7 +693,8 @@ function moveControls() {
     const target = control === 'brakes' ? Math.max(0, heldTarget(control)) : heldTarget(control);
     const rate = target !== 0 ? kTowardsPerSecond : kCentringPerSecond;
     const now = keyed[control];
-    keyed[control] = now + clamp(target - now, -rate * seconds, rate * seconds);
+    if (target !== 0) keyed[control] = clamp(now + target * rate * seconds, -1, 1);
+    else if (!kHeldControls.has(control)) keyed[control] = now + clamp(-now, -rate * seconds, rate * seconds);
     const low = control === 'brakes' ? 0 : -1;
     next[control] = Math.round(1000 * clamp(keyed[control] + (pad ? pad[control] : 0), low, 1)) / 1000;
   }
