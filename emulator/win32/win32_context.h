@@ -161,9 +161,8 @@ struct Context {
     void print(std::string_view text);
     void debug(std::string text);
     std::map<std::string, uint64_t> calls;
-    // Told of every call as it begins: "KERNEL32.dll!Sleep" and its
-    // arguments by name ("milliseconds=10"); unset, calls go untold.
-    std::function<void(const std::string& function, const std::string& arguments)> observer;
+    // Told of every call as it begins (Win32Environment::set_call_observer).
+    std::function<void(const std::string& function, const std::function<std::string()>& arguments)> observer;
 
     // Mapped modules and the provided DLLs' handles.
     struct Module {

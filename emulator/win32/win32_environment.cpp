@@ -353,7 +353,7 @@ auto invoke(Context& context, const std::string& name, std::string_view paramete
             std::span<const uint32_t> words, uint32_t address) {
     return std::apply(
         [&](P... values) {
-            if (context.observer) context.observer(name, describe(parameters, values...));
+            if (context.observer) context.observer(name, [&] { return describe(parameters, values...); });
             if constexpr (S == Shape::kVarargs) {
                 return Handler(context, values..., Varargs{address + 4 * RowParameters<void(P...)>::kWords});
             } else {
@@ -390,7 +390,7 @@ public:
             const uint32_t count = machine_.host_routine(name, 0, Convention::kStdcall,
                                                          [&context, name](std::span<const uint32_t>) -> uint32_t {
                                                              ++context.calls[name];
-                                                             if (context.observer) context.observer(name, "");
+                                                             if (context.observer) context.observer(name, [] { return std::string(); });
                                                              return 0;
                                                          });
             const std::vector<uint8_t> body = Handler(context);

@@ -47,10 +47,12 @@ public:
 
     // FindWindowA's answer: whether a top-level window of that class and
     // title is open (nullopt: any). Default: none is.
-    // Told of every call of a provided function as it begins, with its
-    // arguments named as its row names them: ("KERNEL32.dll!Sleep",
-    // "milliseconds=10"), addresses in hex. Empty: no one is told.
-    using CallObserver = std::function<void(const std::string& function, const std::string& arguments)>;
+    // Told of every call of a provided function as it begins: its name
+    // ("KERNEL32.dll!Sleep") and what makes its arguments named as its row
+    // names them ("milliseconds=10", addresses in hex), made only if asked
+    // for. Empty: no one is told.
+    using CallArguments = std::function<std::string()>;
+    using CallObserver = std::function<void(const std::string& function, const CallArguments& arguments)>;
     void set_call_observer(CallObserver observer);
     using WindowQuery =
         std::function<bool(const std::optional<std::string>& window_class, const std::optional<std::string>& title)>;
