@@ -10,9 +10,9 @@
 #include <type_traits>
 
 #include "emulator/pe/pe_format.h"
-#include "frame/argument_words.h"
 #include "emulator/win32/win32_context.h"
 #include "emulator/win32/win32_guest.h"
+#include "frame/argument_words.h"
 #include "platform/text_input.h"
 
 namespace emulator {
@@ -383,14 +383,14 @@ public:
             return machine_.host_routine(name, entry.words, entry.convention,
                                          [&context, name, entry](std::span<const uint32_t> words) -> uint32_t {
                                              ++context.calls[name];
-                                             return invoke<S, Handler>(context, name, entry.parameters, kRow,
-                                                                       words, 0);
+                                             return invoke<S, Handler>(context, name, entry.parameters, kRow, words, 0);
                                          });
         } else if constexpr (S == Shape::kCode) {
             const uint32_t count = machine_.host_routine(name, 0, Convention::kStdcall,
                                                          [&context, name](std::span<const uint32_t>) -> uint32_t {
                                                              ++context.calls[name];
-                                                             if (context.observer) context.observer(name, [] { return std::string(); });
+                                                             if (context.observer)
+                                                                 context.observer(name, [] { return std::string(); });
                                                              return 0;
                                                          });
             const std::vector<uint8_t> body = Handler(context);
@@ -410,8 +410,7 @@ public:
                     try {
                         const auto stack = context.memory.read_array(GuestPtr<uint32_t>(where[0]), words);
                         const std::vector<uint32_t> copy(stack.begin(), stack.end());
-                        const auto result =
-                            invoke<S, Handler>(context, name, entry.parameters, kRow, copy, where[0]);
+                        const auto result = invoke<S, Handler>(context, name, entry.parameters, kRow, copy, where[0]);
                         using Result = std::decay_t<decltype(result)>;
                         if constexpr (std::is_same_v<Result, double>) {
                             context.memory.write(GuestPtr<double>(context.result_cell)) = result;
@@ -501,13 +500,13 @@ uint32_t bind_entry(Binder& binder, const Entry& entry) {
 
 // A Code routine's row says what its code reads from the stack; the module
 // pushes nothing for the x87 shapes (their code stores the doubles).
-#define WIN32_ENTRY(dll, name, parameters, convention, shape, note)                                    \
-    Entry{#dll,                                                                                        \
-          #name,                                                                                       \
-          RowParameters<void parameters>::kWords,                                                     \
-          #parameters,                                                                                 \
-          Convention::k##convention,                                                                   \
-          Shape::k##shape,                                                                             \
+#define WIN32_ENTRY(dll, name, parameters, convention, shape, note) \
+    Entry{#dll,                                                     \
+          #name,                                                    \
+          RowParameters<void parameters>::kWords,                   \
+          #parameters,                                              \
+          Convention::k##convention,                                \
+          Shape::k##shape,                                          \
           &bind_entry<Shape::k##shape, void parameters, &dll##_##name>},
 constexpr Entry kEntries[] = {WIN32_FUNCTIONS(WIN32_ENTRY)};
 #undef WIN32_ENTRY
@@ -590,9 +589,7 @@ void Win32Environment::module_mapped(const std::string& name, uint32_t base, uin
     context.modules.push_back(std::move(module));
 }
 
-void Win32Environment::set_call_observer(CallObserver observer) {
-    impl_->context().observer = std::move(observer);
-}
+void Win32Environment::set_call_observer(CallObserver observer) { impl_->context().observer = std::move(observer); }
 
 void Win32Environment::set_window_query(WindowQuery query) { impl_->context().window_query = std::move(query); }
 

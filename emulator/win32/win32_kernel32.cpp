@@ -140,9 +140,7 @@ int compare(std::string_view a, std::string_view b, bool fold) {
 
 // --- Time and counters -----------------------------------------------------
 
-uint32_t KERNEL32_GetTickCount(Context& context) {
-    return static_cast<uint32_t>(context.read_clock() / 1000);
-}
+uint32_t KERNEL32_GetTickCount(Context& context) { return static_cast<uint32_t>(context.read_clock() / 1000); }
 uint64_t KERNEL32_GetTickCount64(Context& context) { return context.read_clock() / 1000; }
 uint32_t KERNEL32_QueryPerformanceCounter(Context& context, Address counter) {
     context.memory.write(GuestPtr<uint64_t>(counter)) = context.read_clock() * 10;
@@ -170,7 +168,9 @@ uint32_t KERNEL32_Sleep(Context& context, uint32_t milliseconds) {
     context.elapsed += uint64_t{milliseconds} * 1000;
     return 0;
 }
-uint32_t KERNEL32_SleepEx(Context& context, uint32_t milliseconds, uint32_t /*alertable*/) { return KERNEL32_Sleep(context, milliseconds); }
+uint32_t KERNEL32_SleepEx(Context& context, uint32_t milliseconds, uint32_t /*alertable*/) {
+    return KERNEL32_Sleep(context, milliseconds);
+}
 
 // --- Modules ---------------------------------------------------------------
 
@@ -256,7 +256,8 @@ uint32_t KERNEL32_DeleteCriticalSection(Context& context, Address lock) {
     put(context, lock, pe::CriticalSection{});
     return 0;
 }
-uint32_t KERNEL32_CreateEventA(Context& context, Address /*attributes*/, uint32_t manual_reset, uint32_t initial_state, Address /*name*/) {
+uint32_t KERNEL32_CreateEventA(Context& context, Address /*attributes*/, uint32_t manual_reset, uint32_t initial_state,
+                               Address /*name*/) {
     auto event = std::make_shared<Context::Object>(Context::ObjectKind::kEvent);
     event->manual_reset = manual_reset != 0;
     event->signalled = initial_state != 0;
@@ -274,7 +275,8 @@ uint32_t KERNEL32_ResetEvent(Context& context, uint32_t handle) {
     event->signalled = false;
     return kTrue;
 }
-uint32_t KERNEL32_CreateSemaphoreA(Context& context, Address /*attributes*/, int32_t initial, int32_t maximum, Address /*name*/) {
+uint32_t KERNEL32_CreateSemaphoreA(Context& context, Address /*attributes*/, int32_t initial, int32_t maximum,
+                                   Address /*name*/) {
     if (maximum <= 0 || initial < 0 || initial > maximum) return fail(context, kErrorInvalidParameter);
     auto semaphore = std::make_shared<Context::Object>(Context::ObjectKind::kSemaphore);
     semaphore->count = initial;
@@ -298,7 +300,8 @@ uint32_t KERNEL32_WaitForSingleObject(Context& context, uint32_t handle, uint32_
     if (!taken) return fail(context, kErrorInvalidHandle, kWaitFailed);
     return *taken ? 0 : time_out(context, "WaitForSingleObject", timeout);
 }
-uint32_t KERNEL32_WaitForMultipleObjects(Context& context, uint32_t count, Address handle_array, uint32_t wait_all, uint32_t timeout) {
+uint32_t KERNEL32_WaitForMultipleObjects(Context& context, uint32_t count, Address handle_array, uint32_t wait_all,
+                                         uint32_t timeout) {
     if (count == 0 || count > 64) return fail(context, kErrorInvalidParameter, kWaitFailed);
     const auto handles = context.memory.read_array(GuestPtr<uint32_t>(handle_array), count);
     const std::vector<uint32_t> list(handles.begin(), handles.end());
@@ -327,7 +330,9 @@ uint32_t KERNEL32_CloseHandle(Context& context, uint32_t handle) {
     if (handle == context.process_heap) context.process_heap = 0;
     return kTrue;
 }
-uint32_t KERNEL32_DuplicateHandle(Context& context, uint32_t /*source_process*/, Address source, uint32_t /*target_process*/, Address target, uint32_t /*access*/, uint32_t /*inherit*/, uint32_t options) {
+uint32_t KERNEL32_DuplicateHandle(Context& context, uint32_t /*source_process*/, Address source,
+                                  uint32_t /*target_process*/, Address target, uint32_t /*access*/,
+                                  uint32_t /*inherit*/, uint32_t options) {
     std::shared_ptr<Context::Object> object;
     if (source == kCurrentThread) {
         object = std::make_shared<Context::Object>(Context::ObjectKind::kThread);
@@ -412,11 +417,18 @@ uint32_t KERNEL32_OpenProcess(Context& context, uint32_t /*access*/, uint32_t /*
 }
 uint32_t KERNEL32_GetThreadPriority(Context&, uint32_t /*thread*/) { return 0; }
 uint32_t KERNEL32_SetThreadPriority(Context&, uint32_t /*thread*/, int32_t /*priority*/) { return kTrue; }
-uint32_t KERNEL32_SuspendThread(Context& context, uint32_t /*thread*/) { return fail(context, kErrorNotSupported, 0xFFFFFFFF); }
+uint32_t KERNEL32_SuspendThread(Context& context, uint32_t /*thread*/) {
+    return fail(context, kErrorNotSupported, 0xFFFFFFFF);
+}
 uint32_t KERNEL32_ResumeThread(Context&, uint32_t /*thread*/) { return 0; }
-uint32_t KERNEL32_GetThreadContext(Context& context, uint32_t /*thread*/, Address /*thread_context*/) { return fail(context, kErrorNotSupported); }
-uint32_t KERNEL32_SetThreadContext(Context& context, uint32_t /*thread*/, Address /*thread_context*/) { return fail(context, kErrorNotSupported); }
-uint32_t KERNEL32_GetProcessAffinityMask(Context& context, uint32_t /*process*/, Address process_mask, Address system_mask) {
+uint32_t KERNEL32_GetThreadContext(Context& context, uint32_t /*thread*/, Address /*thread_context*/) {
+    return fail(context, kErrorNotSupported);
+}
+uint32_t KERNEL32_SetThreadContext(Context& context, uint32_t /*thread*/, Address /*thread_context*/) {
+    return fail(context, kErrorNotSupported);
+}
+uint32_t KERNEL32_GetProcessAffinityMask(Context& context, uint32_t /*process*/, Address process_mask,
+                                         Address system_mask) {
     set_u32(context, process_mask, 1);
     set_u32(context, system_mask, 1);
     return kTrue;
@@ -445,8 +457,11 @@ uint32_t KERNEL32_IsDebuggerPresent(Context&) { return kFalse; }
 uint32_t KERNEL32_SetUnhandledExceptionFilter(Context& context, Address filter) {
     return std::exchange(context.unhandled_filter, filter);
 }
-uint32_t KERNEL32_UnhandledExceptionFilter(Context&, Address /*exception_pointers*/) { return 0; }  // EXCEPTION_CONTINUE_SEARCH
-uint32_t KERNEL32_RaiseException(Context& context, uint32_t code, uint32_t /*flags*/, uint32_t /*argument_count*/, Address /*arguments*/) {
+uint32_t KERNEL32_UnhandledExceptionFilter(Context&, Address /*exception_pointers*/) {
+    return 0;
+}  // EXCEPTION_CONTINUE_SEARCH
+uint32_t KERNEL32_RaiseException(Context& context, uint32_t code, uint32_t /*flags*/, uint32_t /*argument_count*/,
+                                 Address /*arguments*/) {
     context.stop("the module raised exception " + hex(code) + " (RaiseException)");
 }
 uint32_t KERNEL32_AddVectoredExceptionHandler(Context& context, uint32_t /*first*/, Address handler) {
@@ -498,7 +513,8 @@ uint32_t KERNEL32_lstrcmpiA(Context& context, uint32_t first, uint32_t second) {
     const auto b = optional_string(context.memory, second).value_or("");
     return static_cast<uint32_t>(compare(a, b, true));
 }
-uint32_t KERNEL32_MultiByteToWideChar(Context& context, uint32_t /*code_page*/, uint32_t /*flags*/, uint32_t from, int32_t source_length, uint32_t to, uint32_t room) {
+uint32_t KERNEL32_MultiByteToWideChar(Context& context, uint32_t /*code_page*/, uint32_t /*flags*/, uint32_t from,
+                                      int32_t source_length, uint32_t to, uint32_t room) {
     if (from == 0 || source_length == 0 || source_length < -1) return fail(context, kErrorInvalidParameter);
     const uint32_t count =
         source_length == -1 ? string_length(context.memory, from) + 1 : static_cast<uint32_t>(source_length);
@@ -510,7 +526,9 @@ uint32_t KERNEL32_MultiByteToWideChar(Context& context, uint32_t /*code_page*/, 
     context.memory.copy_in(to, wide.data(), count * 2);
     return count;
 }
-uint32_t KERNEL32_WideCharToMultiByte(Context& context, uint32_t /*code_page*/, uint32_t /*flags*/, uint32_t from, int32_t source_length, uint32_t to, uint32_t room, Address default_char, Address used_default) {
+uint32_t KERNEL32_WideCharToMultiByte(Context& context, uint32_t /*code_page*/, uint32_t /*flags*/, uint32_t from,
+                                      int32_t source_length, uint32_t to, uint32_t room, Address default_char,
+                                      Address used_default) {
     if (from == 0 || source_length == 0 || source_length < -1) return fail(context, kErrorInvalidParameter);
     const uint32_t count =
         source_length == -1 ? wide_length(context.memory, from) + 1 : static_cast<uint32_t>(source_length);

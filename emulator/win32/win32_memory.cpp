@@ -175,7 +175,8 @@ uint32_t KERNEL32_VirtualQuery(Context& context, Address address, Address buffer
     put(context, buffer, info);
     return kInfoSize;
 }
-uint32_t KERNEL32_VirtualProtect(Context& context, Address address, uint32_t size, uint32_t protect, Address old_protect) {
+uint32_t KERNEL32_VirtualProtect(Context& context, Address address, uint32_t size, uint32_t protect,
+                                 Address old_protect) {
     const uint32_t start = address & ~(kPageSize - 1);
     const uint64_t end = page_up(uint64_t{address} + size);
     if (old_protect == 0) return fail(context, kErrorNoAccess);
@@ -262,7 +263,8 @@ uint32_t KERNEL32_VirtualFree(Context& context, Address address, uint32_t size, 
 // --- Heaps -----------------------------------------------------------------
 
 uint32_t KERNEL32_GetProcessHeap(Context& context) { return process_heap(context); }
-uint32_t KERNEL32_HeapCreate(Context& context, uint32_t /*options*/, uint32_t /*initial_size*/, uint32_t /*maximum_size*/) {
+uint32_t KERNEL32_HeapCreate(Context& context, uint32_t /*options*/, uint32_t /*initial_size*/,
+                             uint32_t /*maximum_size*/) {
     return context.add_object(std::make_shared<Context::Object>(Context::ObjectKind::kHeap));
 }
 uint32_t KERNEL32_HeapDestroy(Context& context, uint32_t heap) {
@@ -302,7 +304,9 @@ uint32_t KERNEL32_LocalFree(Context& context, Address block) {
     if (block != 0) context.heap_free(block);
     return 0;
 }
-uint32_t KERNEL32_GlobalAlloc(Context& context, uint32_t flags, uint32_t size) { return KERNEL32_LocalAlloc(context, flags, size); }
+uint32_t KERNEL32_GlobalAlloc(Context& context, uint32_t flags, uint32_t size) {
+    return KERNEL32_LocalAlloc(context, flags, size);
+}
 uint32_t KERNEL32_GlobalFree(Context& context, Address block) { return KERNEL32_LocalFree(context, block); }
 
 WIN32_SIGNATURES_CHECKED();

@@ -257,7 +257,8 @@ uint32_t msvcrt_atexit(Context& context, Address routine) {
 uint32_t msvcrt__amsg_exit(Context& context, uint32_t code) {
     context.stop("the C run-time gave up with message " + std::to_string(code) + " (_amsg_exit)");
 }
-uint32_t msvcrt___getmainargs(Context& context, Address argc, Address argv, Address environment, int32_t /*expand_wildcards*/, Address /*startup_info*/) {
+uint32_t msvcrt___getmainargs(Context& context, Address argc, Address argv, Address environment,
+                              int32_t /*expand_wildcards*/, Address /*startup_info*/) {
     set_u32(context, argc, 1);
     set_u32(context, argv, u32(context, context.data("__argv")));
     set_u32(context, environment, u32(context, context.data("_environ")));
@@ -279,14 +280,17 @@ uint32_t msvcrt_signal(Context& context, int32_t signal_number, Address handler)
     }
     return std::exchange(context.signal_handlers[signal_number], handler);
 }
-uint32_t msvcrt__beginthreadex(Context& context, Address /*security*/, uint32_t /*stack_size*/, Address /*start*/, Address /*argument*/, uint32_t /*flags*/, Address /*thread_id*/) {
+uint32_t msvcrt__beginthreadex(Context& context, Address /*security*/, uint32_t /*stack_size*/, Address /*start*/,
+                               Address /*argument*/, uint32_t /*flags*/, Address /*thread_id*/) {
     context.set_errno(kEagain);
     return 0;
 }
 uint32_t msvcrt__endthreadex(Context& context, uint32_t exit_code) {
     context.stop("the module ended its only thread (_endthreadex with " + std::to_string(exit_code) + ")");
 }
-uint32_t msvcrt__XcptFilter(Context&, uint32_t /*code*/, Address /*exception_pointers*/) { return 0; }  // EXCEPTION_CONTINUE_SEARCH
+uint32_t msvcrt__XcptFilter(Context&, uint32_t /*code*/, Address /*exception_pointers*/) {
+    return 0;
+}  // EXCEPTION_CONTINUE_SEARCH
 uint32_t msvcrt___setusermatherr(Context&, Address /*handler*/) { return 0; }
 uint32_t msvcrt__cexit(Context&) { return 0; }
 uint32_t msvcrt__exit(Context& context, int32_t status) {
@@ -296,10 +300,11 @@ uint32_t msvcrt_exit(Context& context, int32_t status) {
     context.stop("the module called exit(" + std::to_string(status) + ")");
 }
 uint32_t msvcrt_abort(Context& context) { context.stop("the module called abort()"); }
-uint32_t msvcrt__purecall(Context& context) {
-    context.stop("the module called a pure virtual function (_purecall)");
-}
-uint32_t msvcrt__except_handler3(Context&, Address /*record*/, Address /*frame*/, Address /*context_record*/, Address /*dispatcher*/) { return 1; }  // ExceptionContinueSearch
+uint32_t msvcrt__purecall(Context& context) { context.stop("the module called a pure virtual function (_purecall)"); }
+uint32_t msvcrt__except_handler3(Context&, Address /*record*/, Address /*frame*/, Address /*context_record*/,
+                                 Address /*dispatcher*/) {
+    return 1;
+}  // ExceptionContinueSearch
 
 std::vector<uint8_t> msvcrt__setjmp3(Context&) {
     return {
@@ -349,9 +354,7 @@ uint32_t msvcrt_localeconv(Context& context) {
     context.data_imports.emplace("lconv", record);
     return record;
 }
-uint32_t msvcrt_strerror(Context& context, uint32_t number) {
-    return context.text(error_message(number));
-}
+uint32_t msvcrt_strerror(Context& context, uint32_t number) { return context.text(error_message(number)); }
 uint32_t msvcrt_getenv(Context& context, Address name) {
     string_at(context.memory, name);
     return 0;
@@ -408,7 +411,9 @@ uint32_t msvcrt_memcpy(Context& context, Address destination, Address source, ui
     copy(context, destination, source, size);
     return destination;
 }
-uint32_t msvcrt_memmove(Context& context, Address destination, Address source, uint32_t size) { return msvcrt_memcpy(context, destination, source, size); }
+uint32_t msvcrt_memmove(Context& context, Address destination, Address source, uint32_t size) {
+    return msvcrt_memcpy(context, destination, source, size);
+}
 uint32_t msvcrt_memset(Context& context, Address destination, uint32_t value, uint32_t size) {
     if (size != 0) std::memset(writable(context.memory, destination, size), static_cast<uint8_t>(value), size);
     return destination;
@@ -423,12 +428,8 @@ uint32_t msvcrt_memchr(Context& context, uint32_t bytes, uint32_t value, uint32_
     const auto at = context.memory.find_byte(bytes, static_cast<uint8_t>(value), size);
     return at ? bytes + *at : 0;
 }
-uint32_t msvcrt_strlen(Context& context, Address text) {
-    return string_length(context.memory, text);
-}
-uint32_t msvcrt_wcslen(Context& context, Address text) {
-    return wide_length(context.memory, text);
-}
+uint32_t msvcrt_strlen(Context& context, Address text) { return string_length(context.memory, text); }
+uint32_t msvcrt_wcslen(Context& context, Address text) { return wide_length(context.memory, text); }
 uint32_t msvcrt_strcpy(Context& context, Address destination, Address source) {
     copy(context, destination, source, string_length(context.memory, source) + 1);
     return destination;
@@ -465,8 +466,12 @@ uint32_t msvcrt__stricmp(Context& context, uint32_t first, uint32_t second) {
 uint32_t msvcrt__strnicmp(Context& context, uint32_t first, uint32_t second, uint32_t count) {
     return compare_strings(string_at(context.memory, first, count), string_at(context.memory, second, count), true);
 }
-uint32_t msvcrt_stricmp(Context& context, uint32_t first, uint32_t second) { return msvcrt__stricmp(context, first, second); }
-uint32_t msvcrt_strnicmp(Context& context, uint32_t first, uint32_t second, uint32_t count) { return msvcrt__strnicmp(context, first, second, count); }
+uint32_t msvcrt_stricmp(Context& context, uint32_t first, uint32_t second) {
+    return msvcrt__stricmp(context, first, second);
+}
+uint32_t msvcrt_strnicmp(Context& context, uint32_t first, uint32_t second, uint32_t count) {
+    return msvcrt__strnicmp(context, first, second, count);
+}
 // The first (or last) `wanted` in the string at `address`; its NUL counts as part of it.
 uint32_t find_char(Context& context, uint32_t address, uint32_t wanted, bool last) {
     const std::string_view text = string_at(context.memory, address);
@@ -475,12 +480,8 @@ uint32_t find_char(Context& context, uint32_t address, uint32_t wanted, bool las
     const size_t at = last ? text.rfind(c) : text.find(c);
     return at == std::string_view::npos ? 0 : address + static_cast<uint32_t>(at);
 }
-uint32_t msvcrt_strchr(Context& context, Address text, uint32_t c) {
-    return find_char(context, text, c, false);
-}
-uint32_t msvcrt_strrchr(Context& context, Address text, uint32_t c) {
-    return find_char(context, text, c, true);
-}
+uint32_t msvcrt_strchr(Context& context, Address text, uint32_t c) { return find_char(context, text, c, false); }
+uint32_t msvcrt_strrchr(Context& context, Address text, uint32_t c) { return find_char(context, text, c, true); }
 uint32_t msvcrt_strstr(Context& context, Address haystack, Address needle) {
     const std::string_view text = string_at(context.memory, haystack);
     const size_t at = text.find(string_at(context.memory, needle));
@@ -492,27 +493,13 @@ uint32_t msvcrt_tolower(Context&, int32_t c) {
 uint32_t msvcrt_toupper(Context&, int32_t c) {
     return static_cast<uint32_t>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
 }
-uint32_t msvcrt_isdigit(Context&, int32_t c) {
-    return classes(c) & kDigit;
-}
-uint32_t msvcrt_isspace(Context&, int32_t c) {
-    return classes(c) & kSpace;
-}
-uint32_t msvcrt_isalpha(Context&, int32_t c) {
-    return classes(c) & (kAlpha | kUpper | kLower);
-}
-uint32_t msvcrt_isalnum(Context&, int32_t c) {
-    return classes(c) & (kAlpha | kUpper | kLower | kDigit);
-}
-uint32_t msvcrt_isupper(Context&, int32_t c) {
-    return classes(c) & kUpper;
-}
-uint32_t msvcrt_islower(Context&, int32_t c) {
-    return classes(c) & kLower;
-}
-uint32_t msvcrt_isxdigit(Context&, int32_t c) {
-    return classes(c) & kHex;
-}
+uint32_t msvcrt_isdigit(Context&, int32_t c) { return classes(c) & kDigit; }
+uint32_t msvcrt_isspace(Context&, int32_t c) { return classes(c) & kSpace; }
+uint32_t msvcrt_isalpha(Context&, int32_t c) { return classes(c) & (kAlpha | kUpper | kLower); }
+uint32_t msvcrt_isalnum(Context&, int32_t c) { return classes(c) & (kAlpha | kUpper | kLower | kDigit); }
+uint32_t msvcrt_isupper(Context&, int32_t c) { return classes(c) & kUpper; }
+uint32_t msvcrt_islower(Context&, int32_t c) { return classes(c) & kLower; }
+uint32_t msvcrt_isxdigit(Context&, int32_t c) { return classes(c) & kHex; }
 uint32_t msvcrt_atoi(Context& context, Address text) {
     // msvcrt's atoi wraps on overflow rather than clamping as strtol does.
     const Parsed parsed = parse_integer(string_at(context.memory, text), 10, UINT64_MAX);
@@ -546,18 +533,16 @@ uint32_t msvcrt_strtoul(Context& context, Address text, Address end, Address bas
     const auto value = static_cast<uint32_t>(parsed.magnitude);
     return parsed.negative ? 0u - value : value;
 }
-double msvcrt_atof(Context& context, Address text) {
-    return parse_real(context, text, 0);
-}
-double msvcrt_strtod(Context& context, Address text, Address end) {
-    return parse_real(context, text, end);
-}
+double msvcrt_atof(Context& context, Address text) { return parse_real(context, text, 0); }
+double msvcrt_strtod(Context& context, Address text, Address end) { return parse_real(context, text, end); }
 uint32_t msvcrt__itoa(Context& context, uint32_t number, Address buffer, uint32_t radix) {
     const int32_t value = static_cast<int32_t>(number);
     if (radix == 10 && value < 0) return to_text(context, 0u - static_cast<uint32_t>(value), true, buffer, 10);
     return to_text(context, number, false, buffer, radix);
 }
-uint32_t msvcrt__ltoa(Context& context, uint32_t number, Address buffer, uint32_t radix) { return msvcrt__itoa(context, number, buffer, radix); }
+uint32_t msvcrt__ltoa(Context& context, uint32_t number, Address buffer, uint32_t radix) {
+    return msvcrt__itoa(context, number, buffer, radix);
+}
 uint32_t msvcrt__ultoa(Context& context, uint32_t value, Address buffer, uint32_t radix) {
     return to_text(context, value, false, buffer, radix);
 }

@@ -93,16 +93,19 @@ uint32_t msvcrt_sprintf(Context& context, Address destination, Address format_st
 uint32_t msvcrt_vsprintf(Context& context, Address destination, Address format_string, Address arguments) {
     return print_to(context, "vsprintf", destination, format_string, arguments);
 }
-uint32_t msvcrt__snprintf(Context& context, Address destination, uint32_t room, Address format_string, Varargs varargs) {
+uint32_t msvcrt__snprintf(Context& context, Address destination, uint32_t room, Address format_string,
+                          Varargs varargs) {
     return print_counted(context, destination, room, format_string, varargs.address);
 }
-uint32_t msvcrt__vsnprintf(Context& context, Address destination, uint32_t room, Address format_string, Address arguments) {
+uint32_t msvcrt__vsnprintf(Context& context, Address destination, uint32_t room, Address format_string,
+                           Address arguments) {
     return print_counted(context, destination, room, format_string, arguments);
 }
 uint32_t msvcrt_snprintf(Context& context, Address destination, uint32_t room, Address format_string, Varargs varargs) {
     return print_bounded(context, destination, room, format_string, varargs.address);
 }
-uint32_t msvcrt_vsnprintf(Context& context, Address destination, uint32_t room, Address format_string, Address arguments) {
+uint32_t msvcrt_vsnprintf(Context& context, Address destination, uint32_t room, Address format_string,
+                          Address arguments) {
     return print_bounded(context, destination, room, format_string, arguments);
 }
 uint32_t msvcrt__scprintf(Context& context, Address format_string, Varargs varargs) {

@@ -16,7 +16,8 @@ uint32_t USER32_FindWindowA(Context& context, Address class_name, Address window
     const auto title = optional_string(context.memory, window_name);
     return context.window_query && context.window_query(window_class, title) ? kWindowHandle : 0;
 }
-uint32_t USER32_MessageBoxA(Context& context, uint32_t /*window*/, Address text, Address caption_text, uint32_t /*type*/) {
+uint32_t USER32_MessageBoxA(Context& context, uint32_t /*window*/, Address text, Address caption_text,
+                            uint32_t /*type*/) {
     const std::string caption = optional_string(context.memory, caption_text).value_or("Error");
     context.debug(caption + ": " + optional_string(context.memory, text).value_or(""));
     return 1;  // IDOK

@@ -288,9 +288,15 @@ struct ObservedCase {
 TEST(Win32Environment, ObserversHearEachArgumentByName) {
     const ObservedCase cases[] = {
         {"KERNEL32", "Sleep", Convention::kStdcall, {10}, "KERNEL32.dll!Sleep milliseconds=10"},
-        {"KERNEL32", "SetThreadPriority", Convention::kStdcall, {0xFFFFFFFE, 0xFFFFFFFF},
+        {"KERNEL32",
+         "SetThreadPriority",
+         Convention::kStdcall,
+         {0xFFFFFFFE, 0xFFFFFFFF},
          "KERNEL32.dll!SetThreadPriority thread=4294967294, priority=-1"},
-        {"msvcrt", "memset", Convention::kCdecl, {0x31000000, 7, 4},
+        {"msvcrt",
+         "memset",
+         Convention::kCdecl,
+         {0x31000000, 7, 4},
          "msvcrt.dll!memset destination=0x31000000, value=7, size=4"},
         {"msvcrt", "_isnan", Convention::kCdecl, {0, 0x3FE00000}, "msvcrt.dll!_isnan x=0.5"},
     };
