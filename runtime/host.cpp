@@ -22,16 +22,12 @@ constexpr ServiceShape kServiceShapes[] = {
 #undef BENCH_SERVICE_SHAPE
 };
 
-template <typename... Args, size_t... I>
-void invoke(Host& host, void (Host::*service)(Module&, Args...), Module& caller, std::span<const uint32_t> args,
-            std::index_sequence<I...>) {
-    (host.*service)(caller, as_parameter<Args>(args[I])...);
-}
-
+// A call passing fewer words than the service takes is recorded and not served.
 template <typename... Args>
 void invoke(Host& host, void (Host::*service)(Module&, Args...), Module& caller, std::span<const uint32_t> args) {
-    if (args.size() < sizeof...(Args)) return;
-    invoke(host, service, caller, args, std::index_sequence_for<Args...>{});
+    if (args.size() < argument_words::kWords<Args...>) return;
+    std::apply([&](Args... parameters) { (host.*service)(caller, parameters...); },
+               argument_words::unpack<Args...>(args));
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "frame/argument_words.h"
 #include "frame/services.h"
 #include "runtime/key_model.h"
 #include "runtime/module.h"
@@ -69,19 +70,9 @@ struct ServiceSignature;
 PANEL_SERVICES(RUNTIME_SERVICE_SIGNATURE)
 #undef RUNTIME_SERVICE_SIGNATURE
 
-// One 32-bit argument word as a service's parameter type.
-template <typename T>
-T as_parameter(uint32_t word) {
-    if constexpr (std::is_integral_v<T>) {
-        return static_cast<T>(word);
-    } else {
-        return T(word);
-    }
-}
-
-template <typename... Args, size_t... I>
-std::tuple<Args...> service_arguments(std::span<const uint32_t> words, void (*)(Args...), std::index_sequence<I...>) {
-    return {as_parameter<Args>(I < words.size() ? words[I] : 0)...};
+template <typename... Args>
+std::tuple<Args...> service_arguments(std::span<const uint32_t> words, void (*)(Args...)) {
+    return argument_words::unpack<Args...>(words);
 }
 
 // The words of a call of service `Slot` as the row's typed parameters, to be
@@ -91,7 +82,7 @@ template <uint32_t Slot>
 auto service_arguments(std::span<const uint32_t> words) {
     using Signature = typename ServiceSignature<Slot>::type;
     return []<typename... Args>(std::span<const uint32_t> w, void (*)(Args...)) {
-        return service_arguments(w, static_cast<void (*)(Args...)>(nullptr), std::index_sequence_for<Args...>{});
+        return service_arguments(w, static_cast<void (*)(Args...)>(nullptr));
     }(words, static_cast<Signature*>(nullptr));
 }
 

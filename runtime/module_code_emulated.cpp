@@ -22,6 +22,7 @@
 #include "runtime/debugging.h"
 #include "runtime/module.h"
 #include "runtime/module_code.h"
+#include "runtime/trace.h"
 
 namespace runtime {
 namespace {
@@ -174,6 +175,13 @@ class EmulatedCode : public ModuleCode {
 public:
     EmulatedCode(const std::string& path, WindowQuery windows) : environment_(machine_) {
         environment_.set_window_query(std::move(windows));
+        // The Windows calls go to the trace of the call they are made in.
+        environment_.set_call_observer(
+            [](const std::string& function, const emulator::Win32Environment::CallArguments& arguments) {
+                const CallContext* call = current_call();
+                if (call == nullptr || call->module == nullptr) return;
+                if (Trace* trace = call->module->host().trace()) trace->win32(function, arguments);
+            });
         machine_.count_blocks(coverage_state().on);
         DebuggerState& debugging = debugger_state();
         bool debugged = false;

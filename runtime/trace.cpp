@@ -249,6 +249,9 @@ void Trace::open(Frame& frame, const Module& module, std::string_view gauge, std
     frame.exceptions = std::uncaught_exceptions();
     frame.services = 0;
     frame.dropped = 0;
+    frame.win32.clear();
+    frame.win32_calls = 0;
+    frame.win32_dropped = 0;
     frame.gauge.assign(gauge);
     frame.instructions = host ? 0 : instructions_run(module.machine());
     std::string& line = frame.line;
@@ -276,6 +279,15 @@ void Trace::close(Frame& frame, bool faulted) {
     if (frame.dropped != 0) {
         add_key(line, "services_dropped");
         add_number(line, frame.dropped);
+    }
+    if (frame.win32_calls != 0) {
+        line += ",\"win32\":[";
+        line += frame.win32;
+        line += ']';
+    }
+    if (frame.win32_dropped != 0) {
+        add_key(line, "win32_dropped");
+        add_number(line, frame.win32_dropped);
     }
     if (!frame.host) {
         add_key(line, "instructions");
@@ -438,6 +450,26 @@ void Trace::service(const Module& caller, uint32_t slot, std::span<const uint32_
         } catch (...) {
             failed_ = true;
         }
+    } catch (...) {
+        failed_ = true;
+    }
+}
+
+void Trace::win32(std::string_view function, const std::function<std::string()>& arguments) noexcept {
+    settle();
+    if (depth_ == 0 || depth_ > frames_.size() || !frames_[depth_ - 1].traced) return;
+    Frame& frame = frames_[depth_ - 1];
+    if (frame.win32_calls >= kServicesListed || frame.win32.size() >= kServiceBytesListed) {
+        ++frame.win32_dropped;
+        return;
+    }
+    try {
+        std::string call(function);
+        call += '(';
+        call += arguments();
+        call += ')';
+        if (frame.win32_calls++ != 0) frame.win32 += ',';
+        add_json_string(frame.win32, call);
     } catch (...) {
         failed_ = true;
     }

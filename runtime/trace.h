@@ -1,7 +1,8 @@
 // A record of what module code did, call by call, as JSON Lines: for each
 // call into module code its module, gauge and callback, every service it
 // called in the vocabulary's names (the variables it read with the values
-// it received, the key events it sent), the instructions it ran and the
+// it received, the key events it sent), the Windows functions it called
+// with their arguments by name, the instructions it ran and the
 // time on the simulated clock. The host writes it through the hooks below
 // (a CallScope enters and leaves, Host::serve reports services), and only
 // when a trace is attached: without one, each hook is a null check.
@@ -18,7 +19,8 @@
 // Lines go to a stdio stream through a buffer the trace fills and writes
 // whole; the stream's owner makes the file whole or not at all. What a trace
 // holds stays bounded however module code behaves: a line lists a call's
-// first services and counts the rest ("services_dropped"), and a file given
+// first services and counts the rest ("services_dropped"), and so for its
+// Windows calls ("win32_dropped"), and a file given
 // a limit ends, at a whole line, with a last line saying it was cut there.
 #pragma once
 
@@ -88,6 +90,11 @@ public:
     void fault(const Module& module, std::string_view text, std::string_view source) noexcept;
     // A service call, once served: `args` as the module passed them.
     void service(const Module& caller, uint32_t slot, std::span<const uint32_t> args) noexcept;
+    // A Windows function module code called, as it begins: its name
+    // ("KERNEL32.dll!Sleep") and its arguments by name, made only for a
+    // traced call ("milliseconds=10"). Listed apart from the services, in a
+    // line's "win32" as "KERNEL32.dll!Sleep(milliseconds=10)".
+    void win32(std::string_view function, const std::function<std::string()>& arguments) noexcept;
     // A failure key the host looked up for one of the gauge's elements.
     void failure(const Module& module, std::string_view gauge, uint32_t failure_key, bool failed) noexcept;
     // One panel update: the simulated clock's step.
@@ -119,6 +126,9 @@ private:
         std::string line;  // the line so far, up to its services' entries
         size_t services = 0;
         uint64_t dropped = 0;  // services beyond those listed
+        std::string win32;     // the Windows calls' entries, comma-separated
+        size_t win32_calls = 0;
+        uint64_t win32_dropped = 0;
     };
 
     void open(Frame& frame, const Module& module, std::string_view gauge, std::string_view callback, bool host,

@@ -28,55 +28,18 @@ namespace emulator::win32 {
 
 enum class Shape : uint8_t { kEax, kEdxEax, kSt0, kVarargs, kSt0ToSt0, kSt1St0ToSt0, kSt0ToEdxEax, kCode };
 
-// A routine's argument words, and for the shapes reached through code of
-// the environment's own (Varargs above all) the guest address they lie at.
-// Routines name them once, in the order of the Windows declaration:
-//
-//     const auto [address, size, type, protect] = args.words<4>();
-//     const auto [x, exponent] = args.take<double, int32_t>();
-class Args {
-public:
-    Args(std::span<const uint32_t> words, uint32_t address) : words_(words), address_(address) {}
-    // The first N words.
-    template <size_t N>
-    std::array<uint32_t, N> words() const {
-        std::array<uint32_t, N> result{};
-        for (size_t i = 0; i < N; ++i) result[i] = (*this)[i];
-        return result;
-    }
-    // The first parameters as the types given: a double takes two words,
-    // any other type (uint32_t, int32_t) one.
-    template <typename... T>
-    std::tuple<T...> take() const {
-        size_t index = 0;
-        return std::tuple<T...>{next<T>(index)...};  // braces: evaluated in order
-    }
-    // Where word `index` lies on the guest's stack: the variable arguments after the fixed ones.
-    uint32_t address_of(size_t index) const {
-        if (address_ == 0) throw std::logic_error("a routine read variable arguments without their address");
-        return address_ + 4 * static_cast<uint32_t>(index);
-    }
+// A parameter that is a guest address: a word, shown in hex where calls
+// are traced.
+struct Address {
+    uint32_t value = 0;
+    constexpr explicit Address(uint32_t word) : value(word) {}
+    constexpr operator uint32_t() const { return value; }
+};
 
-private:
-    uint32_t operator[](size_t index) const { return words_[checked(index)]; }
-    double real(size_t index) const;  // words index and index + 1
-    template <typename T>
-    T next(size_t& index) const {
-        if constexpr (std::is_same_v<T, double>) {
-            const double value = real(index);
-            index += 2;
-            return value;
-        } else {
-            static_assert(sizeof(T) == 4, "a parameter of one word");
-            return static_cast<T>((*this)[index++]);
-        }
-    }
-    size_t checked(size_t index) const {
-        if (index >= words_.size()) throw std::logic_error("a routine read past its argument words");
-        return index;
-    }
-    std::span<const uint32_t> words_;
-    uint32_t address_;
+// Where a Varargs routine's variable arguments begin on the guest's stack,
+// after the row's parameters.
+struct Varargs {
+    uint32_t address = 0;
 };
 
 // What a routine of each shape hands back: EDX:EAX as 64 bits, ST(0) as a
@@ -198,6 +161,8 @@ struct Context {
     void print(std::string_view text);
     void debug(std::string text);
     std::map<std::string, uint64_t> calls;
+    // Told of every call as it begins (Win32Environment::set_call_observer).
+    std::function<void(const std::string& function, const std::function<std::string()>& arguments)> observer;
 
     // Mapped modules and the provided DLLs' handles.
     struct Module {
@@ -264,9 +229,28 @@ void put(Context& context, uint32_t address, const T& value) {
     context.memory.copy_in(address, &value, sizeof value);
 }
 
-#define WIN32_DECLARE(dll, name, words, convention, shape, note) \
-    ShapeResult<Shape::k##shape>::type dll##_##name(Context& context, const Args& args);
+// A routine's parameters: the row's, then for Varargs where the rest begin;
+// a Code routine takes none (it makes code, it does not serve a call).
+#define WIN32_WITH_CONTEXT(...) Context& context __VA_OPT__(, ) __VA_ARGS__
+#define WIN32_PARAMETERS_Eax(parameters) WIN32_WITH_CONTEXT parameters
+#define WIN32_PARAMETERS_EdxEax(parameters) WIN32_WITH_CONTEXT parameters
+#define WIN32_PARAMETERS_St0(parameters) WIN32_WITH_CONTEXT parameters
+#define WIN32_PARAMETERS_St0ToSt0(parameters) WIN32_WITH_CONTEXT parameters
+#define WIN32_PARAMETERS_St1St0ToSt0(parameters) WIN32_WITH_CONTEXT parameters
+#define WIN32_PARAMETERS_St0ToEdxEax(parameters) WIN32_WITH_CONTEXT parameters
+#define WIN32_PARAMETERS_Varargs(parameters) WIN32_WITH_CONTEXT parameters, Varargs varargs
+#define WIN32_PARAMETERS_Code(parameters) Context& context
+
+#define WIN32_DECLARE(dll, name, parameters, convention, shape, note) \
+    ShapeResult<Shape::k##shape>::type dll##_##name(WIN32_PARAMETERS_##shape(parameters));
 WIN32_FUNCTIONS(WIN32_DECLARE)
 #undef WIN32_DECLARE
+
+// Each file of routines ends with WIN32_SIGNATURES_CHECKED(): a routine
+// defined with parameters other than its row's is a second overload, whose
+// address the check cannot take, so the build stops there.
+#define WIN32_SIGNATURE_CHECK(dll, name, parameters, convention, shape, note) \
+    static_assert(sizeof(&dll##_##name) != 0, #dll "!" #name " matches its row");
+#define WIN32_SIGNATURES_CHECKED() WIN32_FUNCTIONS(WIN32_SIGNATURE_CHECK) static_assert(true)
 
 }  // namespace emulator::win32

@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <bit>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <string>
+#include <tuple>
 #include <type_traits>
 
 #include "emulator/pe/pe_format.h"
 #include "emulator/win32/win32_context.h"
 #include "emulator/win32/win32_guest.h"
+#include "frame/argument_words.h"
 #include "platform/text_input.h"
 
 namespace emulator {
@@ -30,10 +34,6 @@ std::optional<std::string> provided_dll(std::string_view dll) {
 
 std::string function_name(std::string_view provided, std::string_view name) {
     return std::string(provided) + ".dll!" + std::string(name);
-}
-
-double Args::real(size_t index) const {
-    return std::bit_cast<double>((*this)[index] | uint64_t{(*this)[index + 1]} << 32);
 }
 
 // --- Context ---------------------------------------------------------------
@@ -295,21 +295,72 @@ class Binder;
 struct Entry {
     std::string_view dll;
     std::string_view name;
-    uint32_t words;
+    uint32_t words;               // on the stack, derived from the parameters
+    std::string_view parameters;  // the row's, as written: "(uint32_t milliseconds)"
     Convention convention;
     Shape shape;
     uint32_t (*bind)(Binder& binder, const Entry& entry);
 };
 
-// The argument words a host routine reads where its code put them: the
-// x87 shapes' doubles, stored to the stack by that code.
-uint32_t stack_words(Shape shape, uint32_t words) {
-    switch (shape) {
-        case Shape::kSt0ToSt0:
-        case Shape::kSt0ToEdxEax: return 2;
-        case Shape::kSt1St0ToSt0: return 4;
-        default: return words;
+// The row's parameter types.
+template <typename Row>
+struct RowParameters;
+template <typename... P>
+struct RowParameters<void(P...)> {
+    static constexpr uint32_t kWords = static_cast<uint32_t>(argument_words::kWords<P...>);
+};
+
+// "name=value, ...": the values as the row types them, addresses in hex,
+// named by the row's text (each parameter's last word).
+template <typename... P>
+std::string describe(std::string_view parameters, const P&... values) {
+    std::vector<std::string_view> names;
+    parameters = parameters.substr(1, parameters.size() - 2);
+    while (!parameters.empty()) {
+        const size_t comma = std::min(parameters.find(','), parameters.size());
+        std::string_view one = parameters.substr(0, comma);
+        while (!one.empty() && one.back() == ' ') one.remove_suffix(1);
+        const size_t space = one.find_last_of(" *&");
+        names.push_back(space == std::string_view::npos ? one : one.substr(space + 1));
+        parameters.remove_prefix(std::min(comma + 1, parameters.size()));
     }
+    std::string text;
+    size_t index = 0;
+    [[maybe_unused]] const auto add = [&](const auto& value) {
+        using T = std::decay_t<decltype(value)>;
+        if (index != 0) text += ", ";
+        text += index < names.size() ? names[index] : std::string_view("?");
+        text += '=';
+        if constexpr (std::is_same_v<T, Address>) {
+            text += hex(value.value);
+        } else if constexpr (std::is_same_v<T, double>) {
+            char buffer[32];
+            std::snprintf(buffer, sizeof buffer, "%.17g", value);
+            text += buffer;
+        } else {
+            text += std::to_string(value);
+        }
+        ++index;
+    };
+    (add(values), ...);
+    return text;
+}
+
+// One call of a row's routine: its words as the row's typed parameters
+// (unpacked as the panel services' are), told to the call observer first.
+template <Shape S, auto Handler, typename... P>
+auto invoke(Context& context, const std::string& name, std::string_view parameters, void (*)(P...),
+            std::span<const uint32_t> words, uint32_t address) {
+    return std::apply(
+        [&](P... values) {
+            if (context.observer) context.observer(name, [&] { return describe(parameters, values...); });
+            if constexpr (S == Shape::kVarargs) {
+                return Handler(context, values..., Varargs{address + 4 * RowParameters<void(P...)>::kWords});
+            } else {
+                return Handler(context, values...);
+            }
+        },
+        argument_words::unpack<P...>(words));
 }
 
 class Binder {
@@ -323,40 +374,43 @@ public:
     std::optional<uint32_t> resolve(std::string_view dll, std::string_view name);
     uint32_t trap(std::string_view dll, std::string_view name, std::string_view why);
 
-    template <Shape S, auto Handler>
+    template <Shape S, typename Row, auto Handler>
     uint32_t bind(const Entry& entry) {
+        [[maybe_unused]] constexpr Row* kRow = nullptr;
         const std::string name = function_name(entry.dll, entry.name);
         Context& context = context_;
         if constexpr (S == Shape::kEax) {
             return machine_.host_routine(name, entry.words, entry.convention,
-                                         [&context, name](std::span<const uint32_t> words) -> uint32_t {
+                                         [&context, name, entry](std::span<const uint32_t> words) -> uint32_t {
                                              ++context.calls[name];
-                                             return Handler(context, Args(words, 0));
+                                             return invoke<S, Handler>(context, name, entry.parameters, kRow, words, 0);
                                          });
         } else if constexpr (S == Shape::kCode) {
             const uint32_t count = machine_.host_routine(name, 0, Convention::kStdcall,
                                                          [&context, name](std::span<const uint32_t>) -> uint32_t {
                                                              ++context.calls[name];
+                                                             if (context.observer)
+                                                                 context.observer(name, [] { return std::string(); });
                                                              return 0;
                                                          });
-            const std::vector<uint8_t> body = Handler(context, Args({}, 0));
+            const std::vector<uint8_t> body = Handler(context);
             Code code(origin(static_cast<uint32_t>(body.size()) + 5));
             code.call(count).append(body);
             return commit(code);
         } else {
-            const uint32_t words = stack_words(S, entry.words);
+            const uint32_t words = entry.words;
             // Where the module's return address lies: below the arguments,
             // or above the doubles the code stored from the x87 stack.
             constexpr bool kX87 = S == Shape::kSt0ToSt0 || S == Shape::kSt1St0ToSt0 || S == Shape::kSt0ToEdxEax;
             const auto caller_at = [words](uint32_t arguments) { return kX87 ? arguments + 4 * words : arguments - 4; };
             const uint32_t inner = machine_.host_routine(
                 name, 1, Convention::kStdcall,
-                [&context, name, words, caller_at](std::span<const uint32_t> where) -> uint32_t {
+                [&context, name, entry, words, caller_at](std::span<const uint32_t> where) -> uint32_t {
                     ++context.calls[name];
                     try {
                         const auto stack = context.memory.read_array(GuestPtr<uint32_t>(where[0]), words);
                         const std::vector<uint32_t> copy(stack.begin(), stack.end());
-                        const auto result = Handler(context, Args(copy, where[0]));
+                        const auto result = invoke<S, Handler>(context, name, entry.parameters, kRow, copy, where[0]);
                         using Result = std::decay_t<decltype(result)>;
                         if constexpr (std::is_same_v<Result, double>) {
                             context.memory.write(GuestPtr<double>(context.result_cell)) = result;
@@ -439,13 +493,21 @@ private:
     uint32_t code_used_ = 0;
 };
 
-template <Shape S, auto Handler>
+template <Shape S, typename Row, auto Handler>
 uint32_t bind_entry(Binder& binder, const Entry& entry) {
-    return binder.bind<S, Handler>(entry);
+    return binder.bind<S, Row, Handler>(entry);
 }
 
-#define WIN32_ENTRY(dll, name, words, convention, shape, note) \
-    Entry{#dll, #name, words, Convention::k##convention, Shape::k##shape, &bind_entry<Shape::k##shape, &dll##_##name>},
+// A Code routine's row says what its code reads from the stack; the module
+// pushes nothing for the x87 shapes (their code stores the doubles).
+#define WIN32_ENTRY(dll, name, parameters, convention, shape, note) \
+    Entry{#dll,                                                     \
+          #name,                                                    \
+          RowParameters<void parameters>::kWords,                   \
+          #parameters,                                              \
+          Convention::k##convention,                                \
+          Shape::k##shape,                                          \
+          &bind_entry<Shape::k##shape, void parameters, &dll##_##name>},
 constexpr Entry kEntries[] = {WIN32_FUNCTIONS(WIN32_ENTRY)};
 #undef WIN32_ENTRY
 
@@ -526,6 +588,8 @@ void Win32Environment::module_mapped(const std::string& name, uint32_t base, uin
     });
     context.modules.push_back(std::move(module));
 }
+
+void Win32Environment::set_call_observer(CallObserver observer) { impl_->context().observer = std::move(observer); }
 
 void Win32Environment::set_window_query(WindowQuery query) { impl_->context().window_query = std::move(query); }
 

@@ -47,6 +47,13 @@ public:
 
     // FindWindowA's answer: whether a top-level window of that class and
     // title is open (nullopt: any). Default: none is.
+    // Told of every call of a provided function as it begins: its name
+    // ("KERNEL32.dll!Sleep") and what makes its arguments named as its row
+    // names them ("milliseconds=10", addresses in hex), made only if asked
+    // for. Empty: no one is told.
+    using CallArguments = std::function<std::string()>;
+    using CallObserver = std::function<void(const std::string& function, const CallArguments& arguments)>;
+    void set_call_observer(CallObserver observer);
     using WindowQuery =
         std::function<bool(const std::optional<std::string>& window_class, const std::optional<std::string>& title)>;
     void set_window_query(WindowQuery query);

@@ -140,58 +140,49 @@ int compare(std::string_view a, std::string_view b, bool fold) {
 
 // --- Time and counters -----------------------------------------------------
 
-uint32_t KERNEL32_GetTickCount(Context& context, const Args&) {
-    return static_cast<uint32_t>(context.read_clock() / 1000);
-}
-uint64_t KERNEL32_GetTickCount64(Context& context, const Args&) { return context.read_clock() / 1000; }
-uint32_t KERNEL32_QueryPerformanceCounter(Context& context, const Args& args) {
-    const auto [counter] = args.words<1>();
+uint32_t KERNEL32_GetTickCount(Context& context) { return static_cast<uint32_t>(context.read_clock() / 1000); }
+uint64_t KERNEL32_GetTickCount64(Context& context) { return context.read_clock() / 1000; }
+uint32_t KERNEL32_QueryPerformanceCounter(Context& context, Address counter) {
     context.memory.write(GuestPtr<uint64_t>(counter)) = context.read_clock() * 10;
     return kTrue;
 }
-uint32_t KERNEL32_QueryPerformanceFrequency(Context& context, const Args& args) {
-    const auto [frequency] = args.words<1>();
+uint32_t KERNEL32_QueryPerformanceFrequency(Context& context, Address frequency) {
     context.memory.write(GuestPtr<uint64_t>(frequency)) = 10'000'000;
     return kTrue;
 }
-uint32_t KERNEL32_GetSystemTimeAsFileTime(Context& context, const Args& args) {
-    const auto [file_time] = args.words<1>();
+uint32_t KERNEL32_GetSystemTimeAsFileTime(Context& context, Address file_time) {
     const uint64_t time = context.file_time();
     put(context, file_time,
         pe::FileTime{.low = static_cast<uint32_t>(time), .high = static_cast<uint32_t>(time >> 32)});
     return 0;
 }
-uint32_t KERNEL32_GetSystemTime(Context& context, const Args& args) {
-    const auto [system_time] = args.words<1>();
+uint32_t KERNEL32_GetSystemTime(Context& context, Address system_time) {
     put_system_time(context, system_time);
     return 0;
 }
-uint32_t KERNEL32_GetLocalTime(Context& context, const Args& args) {
-    const auto [local_time] = args.words<1>();
+uint32_t KERNEL32_GetLocalTime(Context& context, Address local_time) {
     put_system_time(context, local_time);
     return 0;
 }
-uint32_t KERNEL32_Sleep(Context& context, const Args& args) {
-    const auto [milliseconds] = args.words<1>();
+uint32_t KERNEL32_Sleep(Context& context, uint32_t milliseconds) {
     context.elapsed += uint64_t{milliseconds} * 1000;
     return 0;
 }
-uint32_t KERNEL32_SleepEx(Context& context, const Args& args) { return KERNEL32_Sleep(context, args); }
+uint32_t KERNEL32_SleepEx(Context& context, uint32_t milliseconds, uint32_t /*alertable*/) {
+    return KERNEL32_Sleep(context, milliseconds);
+}
 
 // --- Modules ---------------------------------------------------------------
 
-uint32_t KERNEL32_GetModuleHandleA(Context& context, const Args& args) {
-    const auto [name] = args.words<1>();
+uint32_t KERNEL32_GetModuleHandleA(Context& context, Address name) {
     if (name == 0) return first_module(context);
     return module_handle(context, string_at(context.memory, name));
 }
-uint32_t KERNEL32_GetModuleHandleW(Context& context, const Args& args) {
-    const auto [name] = args.words<1>();
+uint32_t KERNEL32_GetModuleHandleW(Context& context, Address name) {
     if (name == 0) return first_module(context);
     return module_handle(context, narrow(wide_at(context.memory, name)));
 }
-uint32_t KERNEL32_GetModuleFileNameA(Context& context, const Args& args) {
-    const auto [handle, buffer, size] = args.words<3>();
+uint32_t KERNEL32_GetModuleFileNameA(Context& context, uint32_t handle, Address buffer, uint32_t size) {
     std::string name;
     if (const Context::Module* module = context.module_based(handle)) {
         name = module->name;
@@ -208,8 +199,7 @@ uint32_t KERNEL32_GetModuleFileNameA(Context& context, const Args& args) {
     put_string(context.memory, buffer, name);
     return static_cast<uint32_t>(name.size());
 }
-uint32_t KERNEL32_GetProcAddress(Context& context, const Args& args) {
-    const auto [handle, wanted] = args.words<2>();
+uint32_t KERNEL32_GetProcAddress(Context& context, uint32_t handle, uint32_t wanted) {
     const std::string name =
         wanted < 0x10000 ? "#" + std::to_string(wanted) : std::string(string_at(context.memory, wanted));
     std::optional<uint32_t> address;
@@ -222,45 +212,37 @@ uint32_t KERNEL32_GetProcAddress(Context& context, const Args& args) {
     }
     return address ? *address : fail(context, kErrorProcNotFound);
 }
-uint32_t KERNEL32_LoadLibraryA(Context& context, const Args& args) {
-    const auto [name] = args.words<1>();
+uint32_t KERNEL32_LoadLibraryA(Context& context, Address name) {
     return module_handle(context, string_at(context.memory, name));
 }
-uint32_t KERNEL32_LoadLibraryW(Context& context, const Args& args) {
-    const auto [name] = args.words<1>();
+uint32_t KERNEL32_LoadLibraryW(Context& context, Address name) {
     return module_handle(context, narrow(wide_at(context.memory, name)));
 }
-uint32_t KERNEL32_FreeLibrary(Context& context, const Args& args) {
-    const auto [module] = args.words<1>();
+uint32_t KERNEL32_FreeLibrary(Context& context, uint32_t module) {
     if ((module != 0 && context.module_based(module)) || provided_by_handle(context, module)) return kTrue;
     return fail(context, kErrorInvalidHandle);
 }
-uint32_t KERNEL32_DisableThreadLibraryCalls(Context&, const Args&) { return kTrue; }
+uint32_t KERNEL32_DisableThreadLibraryCalls(Context&, uint32_t /*module*/) { return kTrue; }
 
 // --- Locks and synchronisation ---------------------------------------------
 
-uint32_t KERNEL32_InitializeCriticalSection(Context& context, const Args& args) {
-    const auto [lock] = args.words<1>();
+uint32_t KERNEL32_InitializeCriticalSection(Context& context, Address lock) {
     initialize_lock(context, lock, 0);
     return 0;
 }
-uint32_t KERNEL32_InitializeCriticalSectionAndSpinCount(Context& context, const Args& args) {
-    const auto [lock, spin_count] = args.words<2>();
+uint32_t KERNEL32_InitializeCriticalSectionAndSpinCount(Context& context, Address lock, uint32_t spin_count) {
     initialize_lock(context, lock, spin_count);
     return kTrue;
 }
-uint32_t KERNEL32_EnterCriticalSection(Context& context, const Args& args) {
-    const auto [lock] = args.words<1>();
+uint32_t KERNEL32_EnterCriticalSection(Context& context, Address lock) {
     enter_lock(context, lock);
     return 0;
 }
-uint32_t KERNEL32_TryEnterCriticalSection(Context& context, const Args& args) {
-    const auto [lock] = args.words<1>();
+uint32_t KERNEL32_TryEnterCriticalSection(Context& context, Address lock) {
     enter_lock(context, lock);
     return kTrue;
 }
-uint32_t KERNEL32_LeaveCriticalSection(Context& context, const Args& args) {
-    const auto [address] = args.words<1>();
+uint32_t KERNEL32_LeaveCriticalSection(Context& context, Address address) {
     writable(context.memory, address, sizeof(pe::CriticalSection));
     auto lock = get<pe::CriticalSection>(context, address);
     if (lock.recursion_count == 0) return 0;  // left more often than entered: Windows would not notice either
@@ -270,42 +252,38 @@ uint32_t KERNEL32_LeaveCriticalSection(Context& context, const Args& args) {
     put(context, address, lock);
     return 0;
 }
-uint32_t KERNEL32_DeleteCriticalSection(Context& context, const Args& args) {
-    const auto [lock] = args.words<1>();
+uint32_t KERNEL32_DeleteCriticalSection(Context& context, Address lock) {
     put(context, lock, pe::CriticalSection{});
     return 0;
 }
-uint32_t KERNEL32_CreateEventA(Context& context, const Args& args) {
-    const auto [attributes, manual_reset, initial_state] = args.words<3>();
+uint32_t KERNEL32_CreateEventA(Context& context, Address /*attributes*/, uint32_t manual_reset, uint32_t initial_state,
+                               Address /*name*/) {
     auto event = std::make_shared<Context::Object>(Context::ObjectKind::kEvent);
     event->manual_reset = manual_reset != 0;
     event->signalled = initial_state != 0;
     return context.add_object(std::move(event));
 }
-uint32_t KERNEL32_SetEvent(Context& context, const Args& args) {
-    const auto [handle] = args.words<1>();
+uint32_t KERNEL32_SetEvent(Context& context, uint32_t handle) {
     Context::Object* event = context.object(handle);
     if (event == nullptr || event->kind != Context::ObjectKind::kEvent) return fail(context, kErrorInvalidHandle);
     event->signalled = true;
     return kTrue;
 }
-uint32_t KERNEL32_ResetEvent(Context& context, const Args& args) {
-    const auto [handle] = args.words<1>();
+uint32_t KERNEL32_ResetEvent(Context& context, uint32_t handle) {
     Context::Object* event = context.object(handle);
     if (event == nullptr || event->kind != Context::ObjectKind::kEvent) return fail(context, kErrorInvalidHandle);
     event->signalled = false;
     return kTrue;
 }
-uint32_t KERNEL32_CreateSemaphoreA(Context& context, const Args& args) {
-    const auto [attributes, initial, maximum] = args.take<uint32_t, int32_t, int32_t>();
+uint32_t KERNEL32_CreateSemaphoreA(Context& context, Address /*attributes*/, int32_t initial, int32_t maximum,
+                                   Address /*name*/) {
     if (maximum <= 0 || initial < 0 || initial > maximum) return fail(context, kErrorInvalidParameter);
     auto semaphore = std::make_shared<Context::Object>(Context::ObjectKind::kSemaphore);
     semaphore->count = initial;
     semaphore->maximum = maximum;
     return context.add_object(std::move(semaphore));
 }
-uint32_t KERNEL32_ReleaseSemaphore(Context& context, const Args& args) {
-    const auto [handle, release, previous] = args.take<uint32_t, int32_t, uint32_t>();
+uint32_t KERNEL32_ReleaseSemaphore(Context& context, uint32_t handle, int32_t release, Address previous) {
     Context::Object* semaphore = context.object(handle);
     if (semaphore == nullptr || semaphore->kind != Context::ObjectKind::kSemaphore) {
         return fail(context, kErrorInvalidHandle);
@@ -317,14 +295,13 @@ uint32_t KERNEL32_ReleaseSemaphore(Context& context, const Args& args) {
     semaphore->count += release;
     return kTrue;
 }
-uint32_t KERNEL32_WaitForSingleObject(Context& context, const Args& args) {
-    const auto [handle, timeout] = args.words<2>();
+uint32_t KERNEL32_WaitForSingleObject(Context& context, uint32_t handle, uint32_t timeout) {
     const auto taken = take(context, handle, true);
     if (!taken) return fail(context, kErrorInvalidHandle, kWaitFailed);
     return *taken ? 0 : time_out(context, "WaitForSingleObject", timeout);
 }
-uint32_t KERNEL32_WaitForMultipleObjects(Context& context, const Args& args) {
-    const auto [count, handle_array, wait_all, timeout] = args.words<4>();
+uint32_t KERNEL32_WaitForMultipleObjects(Context& context, uint32_t count, Address handle_array, uint32_t wait_all,
+                                         uint32_t timeout) {
     if (count == 0 || count > 64) return fail(context, kErrorInvalidParameter, kWaitFailed);
     const auto handles = context.memory.read_array(GuestPtr<uint32_t>(handle_array), count);
     const std::vector<uint32_t> list(handles.begin(), handles.end());
@@ -347,15 +324,15 @@ uint32_t KERNEL32_WaitForMultipleObjects(Context& context, const Args& args) {
     }
     return time_out(context, "WaitForMultipleObjects", timeout);
 }
-uint32_t KERNEL32_CloseHandle(Context& context, const Args& args) {
-    const auto [handle] = args.words<1>();
+uint32_t KERNEL32_CloseHandle(Context& context, uint32_t handle) {
     if (handle == kCurrentProcess || handle == kCurrentThread) return kTrue;
     if (!context.close_handle(handle)) return fail(context, kErrorInvalidHandle);
     if (handle == context.process_heap) context.process_heap = 0;
     return kTrue;
 }
-uint32_t KERNEL32_DuplicateHandle(Context& context, const Args& args) {
-    const auto [source_process, source, target_process, target, access, inherit, options] = args.words<7>();
+uint32_t KERNEL32_DuplicateHandle(Context& context, uint32_t /*source_process*/, Address source,
+                                  uint32_t /*target_process*/, Address target, uint32_t /*access*/,
+                                  uint32_t /*inherit*/, uint32_t options) {
     std::shared_ptr<Context::Object> object;
     if (source == kCurrentThread) {
         object = std::make_shared<Context::Object>(Context::ObjectKind::kThread);
@@ -372,34 +349,28 @@ uint32_t KERNEL32_DuplicateHandle(Context& context, const Args& args) {
     if (options & 0x1) context.close_handle(source);  // DUPLICATE_CLOSE_SOURCE
     return kTrue;
 }
-uint32_t KERNEL32_GetHandleInformation(Context& context, const Args& args) {
-    const auto [handle, flags] = args.words<2>();
+uint32_t KERNEL32_GetHandleInformation(Context& context, uint32_t handle, uint32_t flags) {
     if (context.object(handle) == nullptr) return fail(context, kErrorInvalidHandle);
     set_u32(context, flags, 0);
     return kTrue;
 }
-uint32_t KERNEL32_InterlockedIncrement(Context& context, const Args& args) {
-    const auto [target] = args.words<1>();
+uint32_t KERNEL32_InterlockedIncrement(Context& context, Address target) {
     uint32_t& value = context.memory.write(GuestPtr<uint32_t>(target));
     return ++value;
 }
-uint32_t KERNEL32_InterlockedDecrement(Context& context, const Args& args) {
-    const auto [target] = args.words<1>();
+uint32_t KERNEL32_InterlockedDecrement(Context& context, Address target) {
     uint32_t& value = context.memory.write(GuestPtr<uint32_t>(target));
     return --value;
 }
-uint32_t KERNEL32_InterlockedExchange(Context& context, const Args& args) {
-    const auto [target, replacement] = args.words<2>();
+uint32_t KERNEL32_InterlockedExchange(Context& context, Address target, uint32_t replacement) {
     uint32_t& value = context.memory.write(GuestPtr<uint32_t>(target));
     return std::exchange(value, replacement);
 }
-uint32_t KERNEL32_InterlockedExchangeAdd(Context& context, const Args& args) {
-    const auto [target, addend] = args.words<2>();
+uint32_t KERNEL32_InterlockedExchangeAdd(Context& context, Address target, uint32_t addend) {
     uint32_t& value = context.memory.write(GuestPtr<uint32_t>(target));
     return std::exchange(value, value + addend);
 }
-uint32_t KERNEL32_InterlockedCompareExchange(Context& context, const Args& args) {
-    const auto [target, exchange, comparand] = args.words<3>();
+uint32_t KERNEL32_InterlockedCompareExchange(Context& context, Address target, uint32_t exchange, uint32_t comparand) {
     uint32_t& value = context.memory.write(GuestPtr<uint32_t>(target));
     const uint32_t old = value;
     if (old == comparand) value = exchange;
@@ -408,26 +379,23 @@ uint32_t KERNEL32_InterlockedCompareExchange(Context& context, const Args& args)
 
 // --- Thread-local storage --------------------------------------------------
 
-uint32_t KERNEL32_TlsAlloc(Context& context, const Args&) {
+uint32_t KERNEL32_TlsAlloc(Context& context) {
     const auto index = context.machine.allocate_tls_index();
     if (!index) return fail(context, kErrorNoMoreItems, 0xFFFFFFFF);
     context.tls_in_use[*index] = true;
     return *index;
 }
-uint32_t KERNEL32_TlsGetValue(Context& context, const Args& args) {
-    const auto [index] = args.words<1>();
+uint32_t KERNEL32_TlsGetValue(Context& context, uint32_t index) {
     if (index >= EmulatedMachine::kTlsSlots) return fail(context, kErrorInvalidParameter);
     context.last_error = kErrorSuccess;
     return context.machine.tls_slot(index);
 }
-uint32_t KERNEL32_TlsSetValue(Context& context, const Args& args) {
-    const auto [index, value] = args.words<2>();
+uint32_t KERNEL32_TlsSetValue(Context& context, uint32_t index, uint32_t value) {
     if (index >= EmulatedMachine::kTlsSlots) return fail(context, kErrorInvalidParameter);
     context.machine.set_tls_slot(index, value);
     return kTrue;
 }
-uint32_t KERNEL32_TlsFree(Context& context, const Args& args) {
-    const auto [index] = args.words<1>();
+uint32_t KERNEL32_TlsFree(Context& context, uint32_t index) {
     if (index >= EmulatedMachine::kTlsSlots || !context.tls_in_use[index]) {
         return fail(context, kErrorInvalidParameter);
     }
@@ -439,123 +407,114 @@ uint32_t KERNEL32_TlsFree(Context& context, const Args& args) {
 
 // --- The process, its thread, errors and debugging --------------------------
 
-uint32_t KERNEL32_GetCurrentProcessId(Context&, const Args&) { return kProcessId; }
-uint32_t KERNEL32_GetCurrentThreadId(Context&, const Args&) { return kThreadId; }
-uint32_t KERNEL32_GetCurrentProcess(Context&, const Args&) { return kCurrentProcess; }
-uint32_t KERNEL32_GetCurrentThread(Context&, const Args&) { return kCurrentThread; }
-uint32_t KERNEL32_OpenProcess(Context& context, const Args& args) {
-    const auto [access, inherit, process_id] = args.words<3>();
+uint32_t KERNEL32_GetCurrentProcessId(Context&) { return kProcessId; }
+uint32_t KERNEL32_GetCurrentThreadId(Context&) { return kThreadId; }
+uint32_t KERNEL32_GetCurrentProcess(Context&) { return kCurrentProcess; }
+uint32_t KERNEL32_GetCurrentThread(Context&) { return kCurrentThread; }
+uint32_t KERNEL32_OpenProcess(Context& context, uint32_t /*access*/, uint32_t /*inherit*/, uint32_t process_id) {
     if (process_id != kProcessId) return fail(context, kErrorInvalidParameter);
     return context.add_object(std::make_shared<Context::Object>(Context::ObjectKind::kProcess));
 }
-uint32_t KERNEL32_GetThreadPriority(Context&, const Args&) { return 0; }
-uint32_t KERNEL32_SetThreadPriority(Context&, const Args&) { return kTrue; }
-uint32_t KERNEL32_SuspendThread(Context& context, const Args&) { return fail(context, kErrorNotSupported, 0xFFFFFFFF); }
-uint32_t KERNEL32_ResumeThread(Context&, const Args&) { return 0; }
-uint32_t KERNEL32_GetThreadContext(Context& context, const Args&) { return fail(context, kErrorNotSupported); }
-uint32_t KERNEL32_SetThreadContext(Context& context, const Args&) { return fail(context, kErrorNotSupported); }
-uint32_t KERNEL32_GetProcessAffinityMask(Context& context, const Args& args) {
-    const auto [process, process_mask, system_mask] = args.words<3>();
+uint32_t KERNEL32_GetThreadPriority(Context&, uint32_t /*thread*/) { return 0; }
+uint32_t KERNEL32_SetThreadPriority(Context&, uint32_t /*thread*/, int32_t /*priority*/) { return kTrue; }
+uint32_t KERNEL32_SuspendThread(Context& context, uint32_t /*thread*/) {
+    return fail(context, kErrorNotSupported, 0xFFFFFFFF);
+}
+uint32_t KERNEL32_ResumeThread(Context&, uint32_t /*thread*/) { return 0; }
+uint32_t KERNEL32_GetThreadContext(Context& context, uint32_t /*thread*/, Address /*thread_context*/) {
+    return fail(context, kErrorNotSupported);
+}
+uint32_t KERNEL32_SetThreadContext(Context& context, uint32_t /*thread*/, Address /*thread_context*/) {
+    return fail(context, kErrorNotSupported);
+}
+uint32_t KERNEL32_GetProcessAffinityMask(Context& context, uint32_t /*process*/, Address process_mask,
+                                         Address system_mask) {
     set_u32(context, process_mask, 1);
     set_u32(context, system_mask, 1);
     return kTrue;
 }
-uint32_t KERNEL32_SetProcessAffinityMask(Context&, const Args&) { return kTrue; }
-uint32_t KERNEL32_TerminateProcess(Context& context, const Args& args) {
-    const auto [process, exit_code] = args.words<2>();
+uint32_t KERNEL32_SetProcessAffinityMask(Context&, uint32_t /*process*/, uint32_t /*mask*/) { return kTrue; }
+uint32_t KERNEL32_TerminateProcess(Context& context, uint32_t process, uint32_t exit_code) {
     const Context::Object* object = context.object(process);
     if (process != kCurrentProcess && (object == nullptr || object->kind != Context::ObjectKind::kProcess)) {
         return fail(context, kErrorInvalidHandle);
     }
     context.stop("the module called TerminateProcess with exit code " + std::to_string(exit_code));
 }
-uint32_t KERNEL32_ExitProcess(Context& context, const Args& args) {
-    const auto [exit_code] = args.words<1>();
+uint32_t KERNEL32_ExitProcess(Context& context, uint32_t exit_code) {
     context.stop("the module called ExitProcess with exit code " + std::to_string(exit_code));
 }
-uint32_t KERNEL32_GetLastError(Context& context, const Args&) { return context.last_error; }
-uint32_t KERNEL32_SetLastError(Context& context, const Args& args) {
-    const auto [error] = args.words<1>();
+uint32_t KERNEL32_GetLastError(Context& context) { return context.last_error; }
+uint32_t KERNEL32_SetLastError(Context& context, uint32_t error) {
     context.last_error = error;
     return 0;
 }
-uint32_t KERNEL32_OutputDebugStringA(Context& context, const Args& args) {
-    const auto [text] = args.words<1>();
+uint32_t KERNEL32_OutputDebugStringA(Context& context, Address text) {
     if (text != 0) context.debug(std::string(string_at(context.memory, text)));
     return 0;
 }
-uint32_t KERNEL32_IsDebuggerPresent(Context&, const Args&) { return kFalse; }
-uint32_t KERNEL32_SetUnhandledExceptionFilter(Context& context, const Args& args) {
-    const auto [filter] = args.words<1>();
+uint32_t KERNEL32_IsDebuggerPresent(Context&) { return kFalse; }
+uint32_t KERNEL32_SetUnhandledExceptionFilter(Context& context, Address filter) {
     return std::exchange(context.unhandled_filter, filter);
 }
-uint32_t KERNEL32_UnhandledExceptionFilter(Context&, const Args&) { return 0; }  // EXCEPTION_CONTINUE_SEARCH
-uint32_t KERNEL32_RaiseException(Context& context, const Args& args) {
-    const auto [code] = args.words<1>();
+uint32_t KERNEL32_UnhandledExceptionFilter(Context&, Address /*exception_pointers*/) {
+    return 0;
+}  // EXCEPTION_CONTINUE_SEARCH
+uint32_t KERNEL32_RaiseException(Context& context, uint32_t code, uint32_t /*flags*/, uint32_t /*argument_count*/,
+                                 Address /*arguments*/) {
     context.stop("the module raised exception " + hex(code) + " (RaiseException)");
 }
-uint32_t KERNEL32_AddVectoredExceptionHandler(Context& context, const Args& args) {
-    const auto [first, handler] = args.words<2>();
+uint32_t KERNEL32_AddVectoredExceptionHandler(Context& context, uint32_t /*first*/, Address handler) {
     if (!context.within(Budget::kRegistrations)) return 0;
     const uint32_t entry = context.machine.allocate(8);
     set_u32(context, entry, handler);
     context.vectored_handlers.insert(entry);
     return entry;
 }
-uint32_t KERNEL32_RemoveVectoredExceptionHandler(Context& context, const Args& args) {
-    const auto [entry] = args.words<1>();
+uint32_t KERNEL32_RemoveVectoredExceptionHandler(Context& context, Address entry) {
     return context.vectored_handlers.erase(entry) ? 1 : 0;
 }
-uint32_t KERNEL32_GetStartupInfoA(Context& context, const Args& args) {
-    const auto [info] = args.words<1>();
+uint32_t KERNEL32_GetStartupInfoA(Context& context, Address info) {
     put(context, info, pe::StartupInfoA{.size = sizeof(pe::StartupInfoA)});
     return 0;
 }
-uint32_t KERNEL32_GetCommandLineA(Context& context, const Args&) { return context.text(kCommandLine); }
-uint32_t KERNEL32_GetEnvironmentVariableA(Context& context, const Args& args) {
-    const auto [name] = args.words<1>();
+uint32_t KERNEL32_GetCommandLineA(Context& context) { return context.text(kCommandLine); }
+uint32_t KERNEL32_GetEnvironmentVariableA(Context& context, Address name, Address /*buffer*/, uint32_t /*size*/) {
     string_at(context.memory, name);
     return fail(context, kErrorEnvvarNotFound);
 }
 
 // --- Strings ---------------------------------------------------------------
 
-uint32_t KERNEL32_lstrlenA(Context& context, const Args& args) {
-    const auto [text] = args.words<1>();
+uint32_t KERNEL32_lstrlenA(Context& context, Address text) {
     return text == 0 ? 0 : string_length(context.memory, text);
 }
-uint32_t KERNEL32_lstrcpyA(Context& context, const Args& args) {
-    const auto [destination, source] = args.words<2>();
+uint32_t KERNEL32_lstrcpyA(Context& context, Address destination, Address source) {
     put_string(context.memory, destination, std::string(string_at(context.memory, source)));
     return destination;
 }
-uint32_t KERNEL32_lstrcpynA(Context& context, const Args& args) {
-    const auto [destination, source, size] = args.words<3>();
+uint32_t KERNEL32_lstrcpynA(Context& context, Address destination, Address source, uint32_t size) {
     if (size == 0) return destination;
     put_string(context.memory, destination, std::string(string_at(context.memory, source, size - 1)));
     return destination;
 }
-uint32_t KERNEL32_lstrcatA(Context& context, const Args& args) {
-    const auto [destination, source] = args.words<2>();
+uint32_t KERNEL32_lstrcatA(Context& context, Address destination, Address source) {
     const uint32_t length = string_length(context.memory, destination);
     put_string(context.memory, destination + length, std::string(string_at(context.memory, source)));
     return destination;
 }
-uint32_t KERNEL32_lstrcmpA(Context& context, const Args& args) {
-    const auto [first, second] = args.words<2>();
+uint32_t KERNEL32_lstrcmpA(Context& context, uint32_t first, uint32_t second) {
     const auto a = optional_string(context.memory, first).value_or("");
     const auto b = optional_string(context.memory, second).value_or("");
     return static_cast<uint32_t>(compare(a, b, false));
 }
-uint32_t KERNEL32_lstrcmpiA(Context& context, const Args& args) {
-    const auto [first, second] = args.words<2>();
+uint32_t KERNEL32_lstrcmpiA(Context& context, uint32_t first, uint32_t second) {
     const auto a = optional_string(context.memory, first).value_or("");
     const auto b = optional_string(context.memory, second).value_or("");
     return static_cast<uint32_t>(compare(a, b, true));
 }
-uint32_t KERNEL32_MultiByteToWideChar(Context& context, const Args& args) {
-    const auto [code_page, flags, from, source_length, to, room] =
-        args.take<uint32_t, uint32_t, uint32_t, int32_t, uint32_t, uint32_t>();
+uint32_t KERNEL32_MultiByteToWideChar(Context& context, uint32_t /*code_page*/, uint32_t /*flags*/, uint32_t from,
+                                      int32_t source_length, uint32_t to, uint32_t room) {
     if (from == 0 || source_length == 0 || source_length < -1) return fail(context, kErrorInvalidParameter);
     const uint32_t count =
         source_length == -1 ? string_length(context.memory, from) + 1 : static_cast<uint32_t>(source_length);
@@ -567,9 +526,9 @@ uint32_t KERNEL32_MultiByteToWideChar(Context& context, const Args& args) {
     context.memory.copy_in(to, wide.data(), count * 2);
     return count;
 }
-uint32_t KERNEL32_WideCharToMultiByte(Context& context, const Args& args) {
-    const auto [code_page, flags, from, source_length, to, room, default_char, used_default] =
-        args.take<uint32_t, uint32_t, uint32_t, int32_t, uint32_t, uint32_t, uint32_t, uint32_t>();
+uint32_t KERNEL32_WideCharToMultiByte(Context& context, uint32_t /*code_page*/, uint32_t /*flags*/, uint32_t from,
+                                      int32_t source_length, uint32_t to, uint32_t room, Address default_char,
+                                      Address used_default) {
     if (from == 0 || source_length == 0 || source_length < -1) return fail(context, kErrorInvalidParameter);
     const uint32_t count =
         source_length == -1 ? wide_length(context.memory, from) + 1 : static_cast<uint32_t>(source_length);
@@ -589,6 +548,8 @@ uint32_t KERNEL32_WideCharToMultiByte(Context& context, const Args& args) {
     context.memory.copy_in(to, text.data(), count);
     return count;
 }
-uint32_t KERNEL32_IsDBCSLeadByteEx(Context&, const Args&) { return kFalse; }
+uint32_t KERNEL32_IsDBCSLeadByteEx(Context&, uint32_t /*code_page*/, uint32_t /*byte*/) { return kFalse; }
+
+WIN32_SIGNATURES_CHECKED();
 
 }  // namespace emulator::win32

@@ -126,8 +126,7 @@ void check_heap(Context& context, const char* routine, uint32_t handle) {
 
 // --- Virtual memory --------------------------------------------------------
 
-uint32_t KERNEL32_VirtualQuery(Context& context, const Args& args) {
-    const auto [address, buffer, buffer_size] = args.words<3>();
+uint32_t KERNEL32_VirtualQuery(Context& context, Address address, Address buffer, uint32_t buffer_size) {
     constexpr uint32_t kInfoSize = sizeof(pe::MemoryBasicInformation);
     if (buffer_size < kInfoSize) return fail(context, kErrorBadLength);
     const uint32_t page = address & ~(kPageSize - 1);
@@ -176,8 +175,8 @@ uint32_t KERNEL32_VirtualQuery(Context& context, const Args& args) {
     put(context, buffer, info);
     return kInfoSize;
 }
-uint32_t KERNEL32_VirtualProtect(Context& context, const Args& args) {
-    const auto [address, size, protect, old_protect] = args.words<4>();
+uint32_t KERNEL32_VirtualProtect(Context& context, Address address, uint32_t size, uint32_t protect,
+                                 Address old_protect) {
     const uint32_t start = address & ~(kPageSize - 1);
     const uint64_t end = page_up(uint64_t{address} + size);
     if (old_protect == 0) return fail(context, kErrorNoAccess);
@@ -197,8 +196,7 @@ uint32_t KERNEL32_VirtualProtect(Context& context, const Args& args) {
     set_u32(context, old_protect, old);
     return kTrue;
 }
-uint32_t KERNEL32_VirtualAlloc(Context& context, const Args& args) {
-    const auto [address, length, type, protect] = args.words<4>();
+uint32_t KERNEL32_VirtualAlloc(Context& context, Address address, uint32_t length, uint32_t type, uint32_t protect) {
     const auto protection = machine_protection(protect);
     // Committing or reserving (top-down is a hint); nothing else is asked of a gauge.
     const bool known_type =
@@ -239,8 +237,7 @@ uint32_t KERNEL32_VirtualAlloc(Context& context, const Args& args) {
     }
     return base;
 }
-uint32_t KERNEL32_VirtualFree(Context& context, const Args& args) {
-    const auto [address, size, type] = args.words<3>();
+uint32_t KERNEL32_VirtualFree(Context& context, Address address, uint32_t size, uint32_t type) {
     if (type != kMemRelease && type != kMemDecommit) return fail(context, kErrorInvalidParameter);
     const uint32_t start = address & ~(kPageSize - 1);
     const uint64_t end = page_up(uint64_t{address} + std::max(size, 1u));
@@ -265,12 +262,12 @@ uint32_t KERNEL32_VirtualFree(Context& context, const Args& args) {
 
 // --- Heaps -----------------------------------------------------------------
 
-uint32_t KERNEL32_GetProcessHeap(Context& context, const Args&) { return process_heap(context); }
-uint32_t KERNEL32_HeapCreate(Context& context, const Args&) {
+uint32_t KERNEL32_GetProcessHeap(Context& context) { return process_heap(context); }
+uint32_t KERNEL32_HeapCreate(Context& context, uint32_t /*options*/, uint32_t /*initial_size*/,
+                             uint32_t /*maximum_size*/) {
     return context.add_object(std::make_shared<Context::Object>(Context::ObjectKind::kHeap));
 }
-uint32_t KERNEL32_HeapDestroy(Context& context, const Args& args) {
-    const auto [heap] = args.words<1>();
+uint32_t KERNEL32_HeapDestroy(Context& context, uint32_t heap) {
     const Context::Object* object = context.object(heap);
     if (object == nullptr || object->kind != Context::ObjectKind::kHeap || heap == context.process_heap) {
         return fail(context, kErrorInvalidHandle);
@@ -279,41 +276,39 @@ uint32_t KERNEL32_HeapDestroy(Context& context, const Args& args) {
     context.close_handle(heap);
     return kTrue;
 }
-uint32_t KERNEL32_HeapAlloc(Context& context, const Args& args) {
-    const auto [heap, flags, size] = args.words<3>();
+uint32_t KERNEL32_HeapAlloc(Context& context, uint32_t heap, uint32_t flags, uint32_t size) {
     check_heap(context, "HeapAlloc", heap);
     const uint32_t address = context.heap_allocate(size, heap, flags & 0x8);  // HEAP_ZERO_MEMORY
     return address != 0 ? address : fail(context, kErrorNotEnoughMemory);
 }
-uint32_t KERNEL32_HeapReAlloc(Context& context, const Args& args) {
-    const auto [heap, flags, block, size] = args.words<4>();
+uint32_t KERNEL32_HeapReAlloc(Context& context, uint32_t heap, uint32_t flags, Address block, uint32_t size) {
     check_heap(context, "HeapReAlloc", heap);
     if (block == 0) return fail(context, kErrorInvalidParameter);
     const uint32_t address = context.heap_reallocate(block, size, heap, flags & 0x10, flags & 0x8);
     return address != 0 ? address : fail(context, kErrorNotEnoughMemory);
 }
-uint32_t KERNEL32_HeapFree(Context& context, const Args& args) {
-    const auto [heap, flags, block] = args.words<3>();
+uint32_t KERNEL32_HeapFree(Context& context, uint32_t heap, uint32_t /*flags*/, Address block) {
     check_heap(context, "HeapFree", heap);
     if (block != 0) context.heap_free(block);
     return kTrue;
 }
-uint32_t KERNEL32_HeapSize(Context& context, const Args& args) {
-    const auto [heap, flags, block] = args.words<3>();
+uint32_t KERNEL32_HeapSize(Context& context, uint32_t heap, uint32_t /*flags*/, Address block) {
     check_heap(context, "HeapSize", heap);
     return context.heap_size(block).value_or(0xFFFFFFFF);
 }
-uint32_t KERNEL32_LocalAlloc(Context& context, const Args& args) {
-    const auto [flags, size] = args.words<2>();
+uint32_t KERNEL32_LocalAlloc(Context& context, uint32_t flags, uint32_t size) {
     const uint32_t address = context.heap_allocate(size, process_heap(context), flags & 0x40);  // LMEM_ZEROINIT
     return address != 0 ? address : fail(context, kErrorNotEnoughMemory);
 }
-uint32_t KERNEL32_LocalFree(Context& context, const Args& args) {
-    const auto [block] = args.words<1>();
+uint32_t KERNEL32_LocalFree(Context& context, Address block) {
     if (block != 0) context.heap_free(block);
     return 0;
 }
-uint32_t KERNEL32_GlobalAlloc(Context& context, const Args& args) { return KERNEL32_LocalAlloc(context, args); }
-uint32_t KERNEL32_GlobalFree(Context& context, const Args& args) { return KERNEL32_LocalFree(context, args); }
+uint32_t KERNEL32_GlobalAlloc(Context& context, uint32_t flags, uint32_t size) {
+    return KERNEL32_LocalAlloc(context, flags, size);
+}
+uint32_t KERNEL32_GlobalFree(Context& context, Address block) { return KERNEL32_LocalFree(context, block); }
+
+WIN32_SIGNATURES_CHECKED();
 
 }  // namespace emulator::win32

@@ -190,34 +190,30 @@ const char* error_message(uint32_t number) {
 
 // --- Time ------------------------------------------------------------------
 
-uint32_t msvcrt_time(Context& context, const Args& args) {
-    const auto [result] = args.words<1>();
+uint32_t msvcrt_time(Context& context, uint32_t result) {
     const auto seconds = static_cast<uint32_t>(context.wall_clock() / 1'000'000);
     ++context.elapsed;
     if (result != 0) set_u32(context, result, seconds);
     return seconds;
 }
-uint32_t msvcrt__time32(Context& context, const Args& args) { return msvcrt_time(context, args); }
-uint64_t msvcrt__time64(Context& context, const Args& args) {
-    const auto [result] = args.words<1>();
+uint32_t msvcrt__time32(Context& context, uint32_t result) { return msvcrt_time(context, result); }
+uint64_t msvcrt__time64(Context& context, uint32_t result) {
     const auto seconds = static_cast<uint64_t>(context.wall_clock() / 1'000'000);
     ++context.elapsed;
     if (result != 0) context.memory.write(GuestPtr<uint64_t>(result)) = seconds;
     return seconds;
 }
-uint32_t msvcrt_clock(Context& context, const Args&) { return static_cast<uint32_t>(++context.elapsed / 1000); }
+uint32_t msvcrt_clock(Context& context) { return static_cast<uint32_t>(++context.elapsed / 1000); }
 
 // --- Start-up and shut-down ------------------------------------------------
 
-uint32_t msvcrt__initterm(Context& context, const Args& args) {
-    const auto [first, end] = args.words<2>();
+uint32_t msvcrt__initterm(Context& context, uint32_t first, Address end) {
     for (uint32_t entry = first; entry < end; entry += 4) {
         if (const uint32_t routine = u32(context, entry)) context.machine.call(routine, {}, Convention::kCdecl);
     }
     return 0;
 }
-uint32_t msvcrt__initterm_e(Context& context, const Args& args) {
-    const auto [first, end] = args.words<2>();
+uint32_t msvcrt__initterm_e(Context& context, uint32_t first, Address end) {
     for (uint32_t entry = first; entry < end; entry += 4) {
         const uint32_t routine = u32(context, entry);
         if (routine == 0) continue;
@@ -225,10 +221,9 @@ uint32_t msvcrt__initterm_e(Context& context, const Args& args) {
     }
     return 0;
 }
-uint32_t msvcrt__lock(Context&, const Args&) { return 0; }
-uint32_t msvcrt__unlock(Context&, const Args&) { return 0; }
-uint32_t msvcrt___dllonexit(Context& context, const Args& args) {
-    const auto [routine, table_begin, table_end] = args.words<3>();
+uint32_t msvcrt__lock(Context&, int32_t /*lock_number*/) { return 0; }
+uint32_t msvcrt__unlock(Context&, int32_t /*lock_number*/) { return 0; }
+uint32_t msvcrt___dllonexit(Context& context, Address routine, Address table_begin, Address table_end) {
     // The table is the module's: *begin to *end, grown here when full.
     if (!context.within(Budget::kRegistrations)) return 0;
     uint32_t begin = u32(context, table_begin);
@@ -249,38 +244,34 @@ uint32_t msvcrt___dllonexit(Context& context, const Args& args) {
     ++context.dllonexit_entries;
     return routine;
 }
-uint32_t msvcrt__onexit(Context& context, const Args& args) {
-    const auto [routine] = args.words<1>();
+uint32_t msvcrt__onexit(Context& context, Address routine) {
     if (!context.within(Budget::kRegistrations)) return 0;
     context.exit_routines.push_back(routine);
     return routine;
 }
-uint32_t msvcrt_atexit(Context& context, const Args& args) {
-    const auto [routine] = args.words<1>();
+uint32_t msvcrt_atexit(Context& context, Address routine) {
     if (!context.within(Budget::kRegistrations)) return 0xFFFFFFFF;
     context.exit_routines.push_back(routine);
     return 0;
 }
-uint32_t msvcrt__amsg_exit(Context& context, const Args& args) {
-    const auto [code] = args.words<1>();
+uint32_t msvcrt__amsg_exit(Context& context, uint32_t code) {
     context.stop("the C run-time gave up with message " + std::to_string(code) + " (_amsg_exit)");
 }
-uint32_t msvcrt___getmainargs(Context& context, const Args& args) {
-    const auto [argc, argv, environment] = args.words<3>();
+uint32_t msvcrt___getmainargs(Context& context, Address argc, Address argv, Address environment,
+                              int32_t /*expand_wildcards*/, Address /*startup_info*/) {
     set_u32(context, argc, 1);
     set_u32(context, argv, u32(context, context.data("__argv")));
     set_u32(context, environment, u32(context, context.data("_environ")));
     return 0;
 }
-uint32_t msvcrt___set_app_type(Context&, const Args&) { return 0; }
-uint32_t msvcrt___p__environ(Context& context, const Args&) { return context.data("_environ"); }
-uint32_t msvcrt___p___initenv(Context& context, const Args&) { return context.data("__initenv"); }
-uint32_t msvcrt___p__fmode(Context& context, const Args&) { return context.data("_fmode"); }
-uint32_t msvcrt___p__commode(Context& context, const Args&) { return context.data("_commode"); }
-uint32_t msvcrt__errno(Context& context, const Args&) { return context.errno_cell(); }
-uint32_t msvcrt___iob_func(Context& context, const Args&) { return context.data("_iob"); }
-uint32_t msvcrt_signal(Context& context, const Args& args) {
-    const auto [signal_number, handler] = args.take<int32_t, uint32_t>();
+uint32_t msvcrt___set_app_type(Context&, int32_t /*app_type*/) { return 0; }
+uint32_t msvcrt___p__environ(Context& context) { return context.data("_environ"); }
+uint32_t msvcrt___p___initenv(Context& context) { return context.data("__initenv"); }
+uint32_t msvcrt___p__fmode(Context& context) { return context.data("_fmode"); }
+uint32_t msvcrt___p__commode(Context& context) { return context.data("_commode"); }
+uint32_t msvcrt__errno(Context& context) { return context.errno_cell(); }
+uint32_t msvcrt___iob_func(Context& context) { return context.data("_iob"); }
+uint32_t msvcrt_signal(Context& context, int32_t signal_number, Address handler) {
     // The C run-time's signals only: any other number is EINVAL and SIG_ERR.
     constexpr int32_t kSignals[] = {2, 4, 8, 11, 15, 21, 22};  // SIGINT ILL FPE SEGV TERM BREAK ABRT
     if (std::find(std::begin(kSignals), std::end(kSignals), signal_number) == std::end(kSignals)) {
@@ -289,32 +280,33 @@ uint32_t msvcrt_signal(Context& context, const Args& args) {
     }
     return std::exchange(context.signal_handlers[signal_number], handler);
 }
-uint32_t msvcrt__beginthreadex(Context& context, const Args&) {
+uint32_t msvcrt__beginthreadex(Context& context, Address /*security*/, uint32_t /*stack_size*/, Address /*start*/,
+                               Address /*argument*/, uint32_t /*flags*/, Address /*thread_id*/) {
     context.set_errno(kEagain);
     return 0;
 }
-uint32_t msvcrt__endthreadex(Context& context, const Args& args) {
-    const auto [exit_code] = args.words<1>();
+uint32_t msvcrt__endthreadex(Context& context, uint32_t exit_code) {
     context.stop("the module ended its only thread (_endthreadex with " + std::to_string(exit_code) + ")");
 }
-uint32_t msvcrt__XcptFilter(Context&, const Args&) { return 0; }  // EXCEPTION_CONTINUE_SEARCH
-uint32_t msvcrt___setusermatherr(Context&, const Args&) { return 0; }
-uint32_t msvcrt__cexit(Context&, const Args&) { return 0; }
-uint32_t msvcrt__exit(Context& context, const Args& args) {
-    const auto [status] = args.take<int32_t>();
+uint32_t msvcrt__XcptFilter(Context&, uint32_t /*code*/, Address /*exception_pointers*/) {
+    return 0;
+}  // EXCEPTION_CONTINUE_SEARCH
+uint32_t msvcrt___setusermatherr(Context&, Address /*handler*/) { return 0; }
+uint32_t msvcrt__cexit(Context&) { return 0; }
+uint32_t msvcrt__exit(Context& context, int32_t status) {
     context.stop("the module called _exit(" + std::to_string(status) + ")");
 }
-uint32_t msvcrt_exit(Context& context, const Args& args) {
-    const auto [status] = args.take<int32_t>();
+uint32_t msvcrt_exit(Context& context, int32_t status) {
     context.stop("the module called exit(" + std::to_string(status) + ")");
 }
-uint32_t msvcrt_abort(Context& context, const Args&) { context.stop("the module called abort()"); }
-uint32_t msvcrt__purecall(Context& context, const Args&) {
-    context.stop("the module called a pure virtual function (_purecall)");
-}
-uint32_t msvcrt__except_handler3(Context&, const Args&) { return 1; }  // ExceptionContinueSearch
+uint32_t msvcrt_abort(Context& context) { context.stop("the module called abort()"); }
+uint32_t msvcrt__purecall(Context& context) { context.stop("the module called a pure virtual function (_purecall)"); }
+uint32_t msvcrt__except_handler3(Context&, Address /*record*/, Address /*frame*/, Address /*context_record*/,
+                                 Address /*dispatcher*/) {
+    return 1;
+}  // ExceptionContinueSearch
 
-std::vector<uint8_t> msvcrt__setjmp3(Context&, const Args&) {
+std::vector<uint8_t> msvcrt__setjmp3(Context&) {
     return {
         0x8B, 0x54, 0x24, 0x04,  // mov edx, [esp + 4]: the buffer
         0x89, 0x2A,              // mov [edx], ebp
@@ -330,7 +322,7 @@ std::vector<uint8_t> msvcrt__setjmp3(Context&, const Args&) {
     };
 }
 
-std::vector<uint8_t> msvcrt_longjmp(Context&, const Args&) {
+std::vector<uint8_t> msvcrt_longjmp(Context&) {
     return {
         0x8B, 0x54, 0x24, 0x04,        // mov edx, [esp + 4]: the buffer
         0x8B, 0x44, 0x24, 0x08,        // mov eax, [esp + 8]: the value
@@ -346,13 +338,12 @@ std::vector<uint8_t> msvcrt_longjmp(Context&, const Args&) {
     };
 }
 
-uint32_t msvcrt_setlocale(Context& context, const Args& args) {
-    const auto [category, name] = args.words<2>();
+uint32_t msvcrt_setlocale(Context& context, uint32_t /*category*/, Address name) {
     if (name == 0) return context.text("C");
     const std::string_view locale = string_at(context.memory, name);
     return locale.empty() || locale == "C" ? context.text("C") : 0;
 }
-uint32_t msvcrt_localeconv(Context& context, const Args&) {
+uint32_t msvcrt_localeconv(Context& context) {
     if (const auto it = context.data_imports.find("lconv"); it != context.data_imports.end()) return it->second;
     // Ten strings (the decimal point ".", the rest empty), then eight
     // CHAR_MAX: the C locale's lconv.
@@ -363,33 +354,26 @@ uint32_t msvcrt_localeconv(Context& context, const Args&) {
     context.data_imports.emplace("lconv", record);
     return record;
 }
-uint32_t msvcrt_strerror(Context& context, const Args& args) {
-    const auto [number] = args.words<1>();
-    return context.text(error_message(number));
-}
-uint32_t msvcrt_getenv(Context& context, const Args& args) {
-    const auto [name] = args.words<1>();
+uint32_t msvcrt_strerror(Context& context, uint32_t number) { return context.text(error_message(number)); }
+uint32_t msvcrt_getenv(Context& context, Address name) {
     string_at(context.memory, name);
     return 0;
 }
 
 // --- Heap ------------------------------------------------------------------
 
-uint32_t msvcrt_malloc(Context& context, const Args& args) {
-    const auto [size] = args.words<1>();
+uint32_t msvcrt_malloc(Context& context, uint32_t size) {
     const uint32_t address = context.heap_allocate(size, kCrtHeap, false);
     if (address == 0) context.set_errno(kEnomem);
     return address;
 }
-uint32_t msvcrt_calloc(Context& context, const Args& args) {
-    const auto [count, element_size] = args.words<2>();
+uint32_t msvcrt_calloc(Context& context, uint32_t count, uint32_t element_size) {
     const uint64_t size = uint64_t{count} * element_size;
     const uint32_t address = size > UINT32_MAX ? 0 : context.heap_allocate(static_cast<uint32_t>(size), kCrtHeap, true);
     if (address == 0) context.set_errno(kEnomem);
     return address;
 }
-uint32_t msvcrt_realloc(Context& context, const Args& args) {
-    const auto [block, size] = args.words<2>();
+uint32_t msvcrt_realloc(Context& context, Address block, uint32_t size) {
     if (size == 0 && block != 0) {
         context.heap_free(block);
         return 0;
@@ -399,19 +383,16 @@ uint32_t msvcrt_realloc(Context& context, const Args& args) {
     if (address == 0) context.set_errno(kEnomem);
     return address;
 }
-uint32_t msvcrt_free(Context& context, const Args& args) {
-    const auto [block] = args.words<1>();
+uint32_t msvcrt_free(Context& context, Address block) {
     if (block != 0) context.heap_free(block);
     return 0;
 }
-uint32_t msvcrt__msize(Context& context, const Args& args) {
-    const auto [block] = args.words<1>();
+uint32_t msvcrt__msize(Context& context, Address block) {
     if (const auto size = context.heap_size(block)) return *size;
     throw GuestFault(GuestFault::Kind::kOther, block, 0,
                      "_msize of " + hex(block) + ", which the heap did not hand out");
 }
-uint32_t msvcrt__strdup(Context& context, const Args& args) {
-    const auto [source] = args.words<1>();
+uint32_t msvcrt__strdup(Context& context, Address source) {
     if (source == 0) return 0;
     const auto text = with_nul(context, source);
     const uint32_t address = context.heap_allocate(static_cast<uint32_t>(text.size()), kCrtHeap, false);
@@ -422,48 +403,38 @@ uint32_t msvcrt__strdup(Context& context, const Args& args) {
     context.memory.copy_in(address, text.data(), static_cast<uint32_t>(text.size()));
     return address;
 }
-uint32_t msvcrt_strdup(Context& context, const Args& args) { return msvcrt__strdup(context, args); }
+uint32_t msvcrt_strdup(Context& context, Address source) { return msvcrt__strdup(context, source); }
 
 // --- Memory and strings ----------------------------------------------------
 
-uint32_t msvcrt_memcpy(Context& context, const Args& args) {
-    const auto [destination, source, size] = args.words<3>();
+uint32_t msvcrt_memcpy(Context& context, Address destination, Address source, uint32_t size) {
     copy(context, destination, source, size);
     return destination;
 }
-uint32_t msvcrt_memmove(Context& context, const Args& args) { return msvcrt_memcpy(context, args); }
-uint32_t msvcrt_memset(Context& context, const Args& args) {
-    const auto [destination, value, size] = args.words<3>();
+uint32_t msvcrt_memmove(Context& context, Address destination, Address source, uint32_t size) {
+    return msvcrt_memcpy(context, destination, source, size);
+}
+uint32_t msvcrt_memset(Context& context, Address destination, uint32_t value, uint32_t size) {
     if (size != 0) std::memset(writable(context.memory, destination, size), static_cast<uint8_t>(value), size);
     return destination;
 }
-uint32_t msvcrt_memcmp(Context& context, const Args& args) {
-    const auto [first, second, size] = args.words<3>();
+uint32_t msvcrt_memcmp(Context& context, uint32_t first, uint32_t second, uint32_t size) {
     if (size == 0) return 0;
     const uint8_t* a = readable(context.memory, first, size);
     const uint8_t* b = readable(context.memory, second, size);
     return sign(std::memcmp(a, b, size));
 }
-uint32_t msvcrt_memchr(Context& context, const Args& args) {
-    const auto [bytes, value, size] = args.words<3>();
+uint32_t msvcrt_memchr(Context& context, uint32_t bytes, uint32_t value, uint32_t size) {
     const auto at = context.memory.find_byte(bytes, static_cast<uint8_t>(value), size);
     return at ? bytes + *at : 0;
 }
-uint32_t msvcrt_strlen(Context& context, const Args& args) {
-    const auto [text] = args.words<1>();
-    return string_length(context.memory, text);
-}
-uint32_t msvcrt_wcslen(Context& context, const Args& args) {
-    const auto [text] = args.words<1>();
-    return wide_length(context.memory, text);
-}
-uint32_t msvcrt_strcpy(Context& context, const Args& args) {
-    const auto [destination, source] = args.words<2>();
+uint32_t msvcrt_strlen(Context& context, Address text) { return string_length(context.memory, text); }
+uint32_t msvcrt_wcslen(Context& context, Address text) { return wide_length(context.memory, text); }
+uint32_t msvcrt_strcpy(Context& context, Address destination, Address source) {
     copy(context, destination, source, string_length(context.memory, source) + 1);
     return destination;
 }
-uint32_t msvcrt_strncpy(Context& context, const Args& args) {
-    const auto [target, source, size] = args.words<3>();
+uint32_t msvcrt_strncpy(Context& context, Address target, Address source, uint32_t size) {
     if (size == 0) return target;
     const uint32_t length = string_length(context.memory, source, size);
     uint8_t* destination = writable(context.memory, target, size);
@@ -471,38 +442,36 @@ uint32_t msvcrt_strncpy(Context& context, const Args& args) {
     std::memset(destination + length, 0, size - length);
     return target;
 }
-uint32_t msvcrt_strcat(Context& context, const Args& args) {
-    const auto [destination, source] = args.words<2>();
+uint32_t msvcrt_strcat(Context& context, Address destination, Address source) {
     const uint32_t end = destination + string_length(context.memory, destination);
     copy(context, end, source, string_length(context.memory, source) + 1);
     return destination;
 }
-uint32_t msvcrt_strncat(Context& context, const Args& args) {
-    const auto [destination, source, count] = args.words<3>();
+uint32_t msvcrt_strncat(Context& context, Address destination, Address source, uint32_t count) {
     const uint32_t end = destination + string_length(context.memory, destination);
     const uint32_t length = string_length(context.memory, source, count);
     copy(context, end, source, length);
     context.memory.write(GuestPtr<uint8_t>(end + length)) = 0;
     return destination;
 }
-uint32_t msvcrt_strcmp(Context& context, const Args& args) {
-    const auto [first, second] = args.words<2>();
+uint32_t msvcrt_strcmp(Context& context, uint32_t first, uint32_t second) {
     return compare_strings(string_at(context.memory, first), string_at(context.memory, second), false);
 }
-uint32_t msvcrt_strncmp(Context& context, const Args& args) {
-    const auto [first, second, count] = args.words<3>();
+uint32_t msvcrt_strncmp(Context& context, uint32_t first, uint32_t second, uint32_t count) {
     return compare_strings(string_at(context.memory, first, count), string_at(context.memory, second, count), false);
 }
-uint32_t msvcrt__stricmp(Context& context, const Args& args) {
-    const auto [first, second] = args.words<2>();
+uint32_t msvcrt__stricmp(Context& context, uint32_t first, uint32_t second) {
     return compare_strings(string_at(context.memory, first), string_at(context.memory, second), true);
 }
-uint32_t msvcrt__strnicmp(Context& context, const Args& args) {
-    const auto [first, second, count] = args.words<3>();
+uint32_t msvcrt__strnicmp(Context& context, uint32_t first, uint32_t second, uint32_t count) {
     return compare_strings(string_at(context.memory, first, count), string_at(context.memory, second, count), true);
 }
-uint32_t msvcrt_stricmp(Context& context, const Args& args) { return msvcrt__stricmp(context, args); }
-uint32_t msvcrt_strnicmp(Context& context, const Args& args) { return msvcrt__strnicmp(context, args); }
+uint32_t msvcrt_stricmp(Context& context, uint32_t first, uint32_t second) {
+    return msvcrt__stricmp(context, first, second);
+}
+uint32_t msvcrt_strnicmp(Context& context, uint32_t first, uint32_t second, uint32_t count) {
+    return msvcrt__strnicmp(context, first, second, count);
+}
 // The first (or last) `wanted` in the string at `address`; its NUL counts as part of it.
 uint32_t find_char(Context& context, uint32_t address, uint32_t wanted, bool last) {
     const std::string_view text = string_at(context.memory, address);
@@ -511,71 +480,38 @@ uint32_t find_char(Context& context, uint32_t address, uint32_t wanted, bool las
     const size_t at = last ? text.rfind(c) : text.find(c);
     return at == std::string_view::npos ? 0 : address + static_cast<uint32_t>(at);
 }
-uint32_t msvcrt_strchr(Context& context, const Args& args) {
-    const auto [text, c] = args.words<2>();
-    return find_char(context, text, c, false);
-}
-uint32_t msvcrt_strrchr(Context& context, const Args& args) {
-    const auto [text, c] = args.words<2>();
-    return find_char(context, text, c, true);
-}
-uint32_t msvcrt_strstr(Context& context, const Args& args) {
-    const auto [haystack, needle] = args.words<2>();
+uint32_t msvcrt_strchr(Context& context, Address text, uint32_t c) { return find_char(context, text, c, false); }
+uint32_t msvcrt_strrchr(Context& context, Address text, uint32_t c) { return find_char(context, text, c, true); }
+uint32_t msvcrt_strstr(Context& context, Address haystack, Address needle) {
     const std::string_view text = string_at(context.memory, haystack);
     const size_t at = text.find(string_at(context.memory, needle));
     return at == std::string_view::npos ? 0 : haystack + static_cast<uint32_t>(at);
 }
-uint32_t msvcrt_tolower(Context&, const Args& args) {
-    const auto [c] = args.take<int32_t>();
+uint32_t msvcrt_tolower(Context&, int32_t c) {
     return static_cast<uint32_t>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
 }
-uint32_t msvcrt_toupper(Context&, const Args& args) {
-    const auto [c] = args.take<int32_t>();
+uint32_t msvcrt_toupper(Context&, int32_t c) {
     return static_cast<uint32_t>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
 }
-uint32_t msvcrt_isdigit(Context&, const Args& args) {
-    const auto [c] = args.take<int32_t>();
-    return classes(c) & kDigit;
-}
-uint32_t msvcrt_isspace(Context&, const Args& args) {
-    const auto [c] = args.take<int32_t>();
-    return classes(c) & kSpace;
-}
-uint32_t msvcrt_isalpha(Context&, const Args& args) {
-    const auto [c] = args.take<int32_t>();
-    return classes(c) & (kAlpha | kUpper | kLower);
-}
-uint32_t msvcrt_isalnum(Context&, const Args& args) {
-    const auto [c] = args.take<int32_t>();
-    return classes(c) & (kAlpha | kUpper | kLower | kDigit);
-}
-uint32_t msvcrt_isupper(Context&, const Args& args) {
-    const auto [c] = args.take<int32_t>();
-    return classes(c) & kUpper;
-}
-uint32_t msvcrt_islower(Context&, const Args& args) {
-    const auto [c] = args.take<int32_t>();
-    return classes(c) & kLower;
-}
-uint32_t msvcrt_isxdigit(Context&, const Args& args) {
-    const auto [c] = args.take<int32_t>();
-    return classes(c) & kHex;
-}
-uint32_t msvcrt_atoi(Context& context, const Args& args) {
-    const auto [text] = args.words<1>();
+uint32_t msvcrt_isdigit(Context&, int32_t c) { return classes(c) & kDigit; }
+uint32_t msvcrt_isspace(Context&, int32_t c) { return classes(c) & kSpace; }
+uint32_t msvcrt_isalpha(Context&, int32_t c) { return classes(c) & (kAlpha | kUpper | kLower); }
+uint32_t msvcrt_isalnum(Context&, int32_t c) { return classes(c) & (kAlpha | kUpper | kLower | kDigit); }
+uint32_t msvcrt_isupper(Context&, int32_t c) { return classes(c) & kUpper; }
+uint32_t msvcrt_islower(Context&, int32_t c) { return classes(c) & kLower; }
+uint32_t msvcrt_isxdigit(Context&, int32_t c) { return classes(c) & kHex; }
+uint32_t msvcrt_atoi(Context& context, Address text) {
     // msvcrt's atoi wraps on overflow rather than clamping as strtol does.
     const Parsed parsed = parse_integer(string_at(context.memory, text), 10, UINT64_MAX);
     const auto value = static_cast<uint32_t>(parsed.magnitude);
     return parsed.negative ? 0u - value : value;
 }
-uint32_t msvcrt_atol(Context& context, const Args& args) { return msvcrt_atoi(context, args); }
-uint64_t msvcrt__atoi64(Context& context, const Args& args) {
-    const auto [text] = args.words<1>();
+uint32_t msvcrt_atol(Context& context, Address text) { return msvcrt_atoi(context, text); }
+uint64_t msvcrt__atoi64(Context& context, Address text) {
     const Parsed parsed = parse_integer(string_at(context.memory, text), 10, UINT64_MAX);
     return parsed.negative ? 0 - parsed.magnitude : parsed.magnitude;
 }
-uint32_t msvcrt_strtol(Context& context, const Args& args) {
-    const auto [text, end, base] = args.words<3>();
+uint32_t msvcrt_strtol(Context& context, Address text, Address end, Address base) {
     const Parsed probe = parse_integer(string_at(context.memory, text), base, UINT64_MAX);
     const uint64_t limit = probe.negative ? uint64_t{1} << 31 : INT32_MAX;
     const Parsed parsed = parse_integer(string_at(context.memory, text), base, limit);
@@ -587,8 +523,7 @@ uint32_t msvcrt_strtol(Context& context, const Args& args) {
     const auto value = static_cast<uint32_t>(parsed.magnitude);
     return parsed.negative ? 0u - value : value;
 }
-uint32_t msvcrt_strtoul(Context& context, const Args& args) {
-    const auto [text, end, base] = args.words<3>();
+uint32_t msvcrt_strtoul(Context& context, Address text, Address end, Address base) {
     const Parsed parsed = parse_integer(string_at(context.memory, text), base, UINT32_MAX);
     set_end(context, end, text, parsed.consumed);
     if (parsed.overflow) {
@@ -598,24 +533,20 @@ uint32_t msvcrt_strtoul(Context& context, const Args& args) {
     const auto value = static_cast<uint32_t>(parsed.magnitude);
     return parsed.negative ? 0u - value : value;
 }
-double msvcrt_atof(Context& context, const Args& args) {
-    const auto [text] = args.words<1>();
-    return parse_real(context, text, 0);
-}
-double msvcrt_strtod(Context& context, const Args& args) {
-    const auto [text, end] = args.words<2>();
-    return parse_real(context, text, end);
-}
-uint32_t msvcrt__itoa(Context& context, const Args& args) {
-    const auto [number, buffer, radix] = args.words<3>();
+double msvcrt_atof(Context& context, Address text) { return parse_real(context, text, 0); }
+double msvcrt_strtod(Context& context, Address text, Address end) { return parse_real(context, text, end); }
+uint32_t msvcrt__itoa(Context& context, uint32_t number, Address buffer, uint32_t radix) {
     const int32_t value = static_cast<int32_t>(number);
     if (radix == 10 && value < 0) return to_text(context, 0u - static_cast<uint32_t>(value), true, buffer, 10);
     return to_text(context, number, false, buffer, radix);
 }
-uint32_t msvcrt__ltoa(Context& context, const Args& args) { return msvcrt__itoa(context, args); }
-uint32_t msvcrt__ultoa(Context& context, const Args& args) {
-    const auto [value, buffer, radix] = args.words<3>();
+uint32_t msvcrt__ltoa(Context& context, uint32_t number, Address buffer, uint32_t radix) {
+    return msvcrt__itoa(context, number, buffer, radix);
+}
+uint32_t msvcrt__ultoa(Context& context, uint32_t value, Address buffer, uint32_t radix) {
     return to_text(context, value, false, buffer, radix);
 }
+
+WIN32_SIGNATURES_CHECKED();
 
 }  // namespace emulator::win32

@@ -87,86 +87,72 @@ uint32_t print_stream(Context& context, const char* routine, uint32_t file, uint
 
 // --- The printf family -----------------------------------------------------
 
-uint32_t msvcrt_sprintf(Context& context, const Args& args) {
-    const auto [destination, format_string] = args.words<2>();
-    return print_to(context, "sprintf", destination, format_string, args.address_of(2));
+uint32_t msvcrt_sprintf(Context& context, Address destination, Address format_string, Varargs varargs) {
+    return print_to(context, "sprintf", destination, format_string, varargs.address);
 }
-uint32_t msvcrt_vsprintf(Context& context, const Args& args) {
-    const auto [destination, format_string, arguments] = args.words<3>();
+uint32_t msvcrt_vsprintf(Context& context, Address destination, Address format_string, Address arguments) {
     return print_to(context, "vsprintf", destination, format_string, arguments);
 }
-uint32_t msvcrt__snprintf(Context& context, const Args& args) {
-    const auto [destination, room, format_string] = args.words<3>();
-    return print_counted(context, destination, room, format_string, args.address_of(3));
+uint32_t msvcrt__snprintf(Context& context, Address destination, uint32_t room, Address format_string,
+                          Varargs varargs) {
+    return print_counted(context, destination, room, format_string, varargs.address);
 }
-uint32_t msvcrt__vsnprintf(Context& context, const Args& args) {
-    const auto [destination, room, format_string, arguments] = args.words<4>();
+uint32_t msvcrt__vsnprintf(Context& context, Address destination, uint32_t room, Address format_string,
+                           Address arguments) {
     return print_counted(context, destination, room, format_string, arguments);
 }
-uint32_t msvcrt_snprintf(Context& context, const Args& args) {
-    const auto [destination, room, format_string] = args.words<3>();
-    return print_bounded(context, destination, room, format_string, args.address_of(3));
+uint32_t msvcrt_snprintf(Context& context, Address destination, uint32_t room, Address format_string, Varargs varargs) {
+    return print_bounded(context, destination, room, format_string, varargs.address);
 }
-uint32_t msvcrt_vsnprintf(Context& context, const Args& args) {
-    const auto [destination, room, format_string, arguments] = args.words<4>();
+uint32_t msvcrt_vsnprintf(Context& context, Address destination, uint32_t room, Address format_string,
+                          Address arguments) {
     return print_bounded(context, destination, room, format_string, arguments);
 }
-uint32_t msvcrt__scprintf(Context& context, const Args& args) {
-    const auto [format_string] = args.words<1>();
-    return length_result(format_at(context, format_string, args.address_of(1), 0).length);
+uint32_t msvcrt__scprintf(Context& context, Address format_string, Varargs varargs) {
+    return length_result(format_at(context, format_string, varargs.address, 0).length);
 }
-uint32_t msvcrt__vscprintf(Context& context, const Args& args) {
-    const auto [format_string, arguments] = args.words<2>();
+uint32_t msvcrt__vscprintf(Context& context, Address format_string, Address arguments) {
     return length_result(format_at(context, format_string, arguments, 0).length);
 }
-uint32_t msvcrt_printf(Context& context, const Args& args) {
-    const auto [format_string] = args.words<1>();
-    const Formatted text = format_at(context, format_string, args.address_of(1));
+uint32_t msvcrt_printf(Context& context, Address format_string, Varargs varargs) {
+    const Formatted text = format_at(context, format_string, varargs.address);
     context.print(text.text);
     return length_result(text.length);
 }
-uint32_t msvcrt_vprintf(Context& context, const Args& args) {
-    const auto [format_string, arguments] = args.words<2>();
+uint32_t msvcrt_vprintf(Context& context, Address format_string, Address arguments) {
     const Formatted text = format_at(context, format_string, arguments);
     context.print(text.text);
     return length_result(text.length);
 }
-uint32_t msvcrt_fprintf(Context& context, const Args& args) {
-    const auto [stream, format_string] = args.words<2>();
-    return print_stream(context, "fprintf", stream, format_string, args.address_of(2));
+uint32_t msvcrt_fprintf(Context& context, Address stream, Address format_string, Varargs varargs) {
+    return print_stream(context, "fprintf", stream, format_string, varargs.address);
 }
-uint32_t msvcrt_vfprintf(Context& context, const Args& args) {
-    const auto [stream, format_string, arguments] = args.words<3>();
+uint32_t msvcrt_vfprintf(Context& context, Address stream, Address format_string, Address arguments) {
     return print_stream(context, "vfprintf", stream, format_string, arguments);
 }
-uint32_t msvcrt_puts(Context& context, const Args& args) {
-    const auto [text] = args.words<1>();
+uint32_t msvcrt_puts(Context& context, Address text) {
     context.print(string_at(context.memory, text));
     context.print("\n");
     return 0;
 }
-uint32_t msvcrt_putchar(Context& context, const Args& args) {
-    const auto [character] = args.words<1>();
+uint32_t msvcrt_putchar(Context& context, uint32_t character) {
     const char c = static_cast<char>(character);
     context.print(std::string_view(&c, 1));
     return character & 0xFF;
 }
-uint32_t msvcrt_fputs(Context& context, const Args& args) {
-    const auto [string, stream] = args.words<2>();
+uint32_t msvcrt_fputs(Context& context, Address string, Address stream) {
     const std::string_view text = string_at(context.memory, string);
     if (stream_of(context, "fputs", stream) == Stream::kClosed) return kEof;
     context.print(text);
     return 0;
 }
-uint32_t msvcrt_fputc(Context& context, const Args& args) {
-    const auto [character, stream] = args.words<2>();
+uint32_t msvcrt_fputc(Context& context, uint32_t character, Address stream) {
     if (stream_of(context, "fputc", stream) == Stream::kClosed) return kEof;
     const char c = static_cast<char>(character);
     context.print(std::string_view(&c, 1));
     return character & 0xFF;
 }
-uint32_t msvcrt_fwrite(Context& context, const Args& args) {
-    const auto [data, element_size, count, stream] = args.words<4>();
+uint32_t msvcrt_fwrite(Context& context, Address data, uint32_t element_size, uint32_t count, Address stream) {
     const uint64_t size = uint64_t{element_size} * count;
     if (size == 0) return 0;
     if (size > UINT32_MAX) {
@@ -177,10 +163,11 @@ uint32_t msvcrt_fwrite(Context& context, const Args& args) {
     context.print(std::string_view(reinterpret_cast<const char*>(bytes), static_cast<size_t>(size)));
     return count;
 }
-uint32_t msvcrt_fflush(Context& context, const Args& args) {
-    const auto [stream] = args.words<1>();
+uint32_t msvcrt_fflush(Context& context, Address stream) {
     if (stream != 0) stream_of(context, "fflush", stream);
     return 0;
 }
+
+WIN32_SIGNATURES_CHECKED();
 
 }  // namespace emulator::win32

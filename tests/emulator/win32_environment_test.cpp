@@ -275,6 +275,43 @@ TEST(Win32Environment, ResultsInEdxAndSt0AndArgumentsOnTheX87Stack) {
     EXPECT_EQ(w.word(high), 1u);
 }
 
+// What an observer of the calls (--trace) hears: each argument named and
+// typed by the function's row, addresses in hex, doubles from two words.
+struct ObservedCase {
+    const char* dll;
+    const char* name;
+    Convention convention;
+    std::vector<uint32_t> args;
+    const char* heard;
+};
+
+TEST(Win32Environment, ObserversHearEachArgumentByName) {
+    const ObservedCase cases[] = {
+        {"KERNEL32", "Sleep", Convention::kStdcall, {10}, "KERNEL32.dll!Sleep milliseconds=10"},
+        {"KERNEL32",
+         "SetThreadPriority",
+         Convention::kStdcall,
+         {0xFFFFFFFE, 0xFFFFFFFF},
+         "KERNEL32.dll!SetThreadPriority thread=4294967294, priority=-1"},
+        {"msvcrt",
+         "memset",
+         Convention::kCdecl,
+         {0x31000000, 7, 4},
+         "msvcrt.dll!memset destination=0x31000000, value=7, size=4"},
+        {"msvcrt", "_isnan", Convention::kCdecl, {0, 0x3FE00000}, "msvcrt.dll!_isnan x=0.5"},
+    };
+    for (const ObservedCase& c : cases) {
+        Windows w;
+        std::vector<std::string> heard;
+        w.environment.set_call_observer(
+            [&heard](const std::string& function, const emulator::Win32Environment::CallArguments& arguments) {
+                heard.push_back(function + " " + arguments());
+            });
+        w.machine.call(w.routine(c.dll, c.name), c.args, c.convention);
+        EXPECT_EQ(heard, std::vector<std::string>{c.heard}) << c.name;
+    }
+}
+
 TEST(Win32Environment, LongjmpReturnsToSetjmpWithItsValue) {
     Windows w;
     const uint32_t buffer = w.machine.allocate(64);
