@@ -345,12 +345,17 @@ uint32_t msvcrt_setlocale(Context& context, uint32_t /*category*/, Address name)
 }
 uint32_t msvcrt_localeconv(Context& context) {
     if (const auto it = context.data_imports.find("lconv"); it != context.data_imports.end()) return it->second;
-    // Ten strings (the decimal point ".", the rest empty), then eight
-    // CHAR_MAX: the C locale's lconv.
-    const uint32_t record = context.machine.allocate(48);
-    set_u32(context, record, context.text("."));
-    for (uint32_t field = 1; field < 10; ++field) set_u32(context, record + 4 * field, context.text(""));
-    std::memset(writable(context.memory, record + 40, 8), 127, 8);
+    // The C locale's: the decimal point ".", every other string empty,
+    // every count and placement CHAR_MAX.
+    const uint32_t empty = context.text("");
+    pe::Lconv lconv{};
+    lconv.decimal_point = context.text(".");
+    lconv.thousands_sep = lconv.grouping = lconv.int_curr_symbol = lconv.currency_symbol = empty;
+    lconv.mon_decimal_point = lconv.mon_thousands_sep = lconv.mon_grouping = empty;
+    lconv.positive_sign = lconv.negative_sign = empty;
+    std::memset(lconv.digits_and_placement, pe::kCharMax, sizeof lconv.digits_and_placement);
+    const uint32_t record = context.machine.allocate(sizeof lconv);
+    std::memcpy(writable(context.memory, record, sizeof lconv), &lconv, sizeof lconv);
     context.data_imports.emplace("lconv", record);
     return record;
 }
