@@ -52,11 +52,12 @@ std::string layout_message(const LivePanel& live);
 // oil_temperature and radiator_temperature per engine; with a flight model
 // also height above the ground and on_ground, a wheel or the airframe on
 // it), with a flight model "hands" (the pilot has worked a control since the
-// flight started) and "trim" ({"elevator", "rudder"}: -1..1, + nose down and
-// right), "crashed" ("crashed: the port wing tip struck the ground") and
-// "on_belly" when so, "buffet" (0..1, the stall's warning), the feed's link, the gauges taken out by faults
-// ("faults": [{"gauge": "Module!Gauge", "fault"}]), error (the flight
-// model's, each fault's, a reset's that failed).
+// flight started), "trim" ({"elevator", "rudder"}: -1..1, + nose down and
+// right), "buffet" (0..1, the stall's warning), "crashed" ("crashed: the
+// port wing tip struck the ground") and "on_belly" when so, the feed's link,
+// the gauges taken out by faults ("faults": [{"gauge": "Module!Gauge",
+// "fault"}]), error (the flight model's, each fault's, a reset's that
+// failed).
 std::string status_message(const LivePanel& live, double real_time_share, double pictures_per_second);
 
 // What lies under the pointer at (x, y) of the picture: {"type":"pointer",
