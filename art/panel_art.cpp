@@ -11,7 +11,7 @@
 #include "art/canvas.h"
 #include "art/draw.h"
 #include "frame/vocabulary.h"
-#include "panels/panel_config.h"
+#include "panelhost/panel_config.h"
 #include "runtime/host.h"
 
 namespace art {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "art/bmp.h"
-#include "panels/panel.h"
+#include "panelhost/panel.h"
 
 namespace art {
 

@@ -41,7 +41,7 @@
 #include <utility>
 #include <vector>
 
-#include "panels/panel.h"
+#include "panelhost/panel.h"
 #include "render/image.h"
 #include "runtime/instance.h"
 #include "runtime/module.h"

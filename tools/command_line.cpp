@@ -11,8 +11,8 @@
 #include <system_error>
 
 #include "flightmodel/jsbsim.h"
-#include "panels/panel.h"
-#include "panels/panel_config.h"
+#include "panelhost/panel.h"
+#include "panelhost/panel_config.h"
 #include "platform/file_identity.h"
 #include "platform/output_file.h"
 #include "platform/text_input.h"
@@ -22,7 +22,7 @@
 #include "runtime/instance.h"
 #include "runtime/module.h"
 #include "runtime/mouse.h"
-#include "scenario/scenario.h"
+#include "scenariorun/scenario.h"
 #include "tools/data_files.h"
 #include "web/transport.h"
 

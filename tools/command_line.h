@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "panels/panel.h"
+#include "panelhost/panel.h"
 #include "tools/data_files.h"
 
 namespace gaugebench {

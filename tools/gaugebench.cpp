@@ -21,7 +21,7 @@
 #include "runtime/host_calculator.h"
 #include "runtime/instance.h"
 #include "runtime/module.h"
-#include "scenario/scenario.h"
+#include "scenariorun/scenario.h"
 #include "tools/command_line.h"
 #include "tools/command_reference.h"
 #include "tools/fly_command.h"

@@ -13,14 +13,14 @@
 #include <utility>
 #include <vector>
 
-#include "panels/panel.h"
-#include "panels/panel_config.h"
+#include "panelhost/panel.h"
+#include "panelhost/panel_config.h"
 #include "platform/output_file.h"
 #include "platform/text_input.h"
 #include "render/renderer.h"
 #include "runtime/host.h"
 #include "runtime/instance.h"
-#include "scenario/scenario.h"
+#include "scenariorun/scenario.h"
 #include "tools/data_files.h"
 #include "tools/flight_state.h"
 #include "tools/inspection_options.h"

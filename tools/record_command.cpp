@@ -8,11 +8,11 @@
 #include <memory>
 #include <thread>
 
-#include "panels/panel_config.h"
+#include "panelhost/panel_config.h"
 #include "platform/output_file.h"
 #include "platform/text_input.h"
 #include "runtime/host.h"
-#include "scenario/scenario_writer.h"
+#include "scenariorun/scenario_writer.h"
 #include "tools/data_files.h"
 #include "tools/feed_options.h"
 #include "tools/flight_state.h"

@@ -42,7 +42,7 @@
 #include <nlohmann/json.hpp>
 
 #include "frame/vocabulary.h"
-#include "panels/panel.h"
+#include "panelhost/panel.h"
 #include "render/renderer.h"
 #include "runtime/host.h"
 #include "tools/data_files.h"

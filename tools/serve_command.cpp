@@ -12,12 +12,12 @@
 #include <system_error>
 #include <thread>
 
-#include "panels/panel_config.h"
+#include "panelhost/panel_config.h"
 #include "platform/child_processes.h"
 #include "platform/output_file.h"
 #include "runtime/module.h"
-#include "scenario/scenario.h"
-#include "scenario/scenario_prelude.h"
+#include "scenariorun/scenario.h"
+#include "scenariorun/scenario_prelude.h"
 #include "tools/data_files.h"
 #include "tools/feed_options.h"
 #include "tools/flight_state.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "feed/session.h"
-#include "panels/panel.h"
+#include "panelhost/panel.h"
 #include "tools/command_line.h"
 #include "tools/inspection_options.h"
 

@@ -15,7 +15,7 @@
 #include "flightmodel/cockpit_controls.h"
 #include "frame/numbers.h"
 #include "frame/vocabulary.h"
-#include "panels/panel_config.h"
+#include "panelhost/panel_config.h"
 #include "platform/output_file.h"
 #include "platform/text_input.h"
 #include "runtime/instance.h"

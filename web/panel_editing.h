@@ -4,7 +4,7 @@
 // A layout on the wire: {"windows": [{"section", "size_mm": [w, h] or null,
 // "position": 0..8 or null, "visible", "background": [r, g, b], "file"}],
 // "gauges": [{"window", "key", "name", "x", "y", "width" or null,
-// "height" or null}]}, in the window's design units (panels/panel_edit.h).
+// "height" or null}]}, in the window's design units (panelhost/panel_edit.h).
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "panels/panel_edit.h"
+#include "panelhost/panel_edit.h"
 
 namespace web {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "panels/panel_config.h"
+#include "panelhost/panel_config.h"
 #include "tests/fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <variant>
 
-#include "scenario/scenario.h"
+#include "scenariorun/scenario.h"
 #include "tests/fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -16,7 +16,7 @@
 #include "frame/bitmap_format.h"
 #include "frame/vocabulary.h"
 #include "korvane/bitmaps.h"
-#include "panels/panel.h"
+#include "panelhost/panel.h"
 #include "render/png.h"
 #include "render/renderer.h"
 #include "runtime/bench_fixture_support.h"

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "panels/panel.h"
+#include "panelhost/panel.h"
 #include "runtime/host.h"
 #include "support/test_paths.h"
 #include "tools/flight_state.h"

@@ -19,7 +19,7 @@
 
 #include "frame/vocabulary.h"
 #include "frame/vocabulary_names.h"
-#include "scenario/scenario_prelude.h"
+#include "scenariorun/scenario_prelude.h"
 #include "support/test_paths.h"
 
 namespace {

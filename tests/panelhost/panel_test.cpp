@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "panels/panel.h"
+#include "panelhost/panel.h"
 #include "runtime/bench_fixture_support.h"
 
 namespace {

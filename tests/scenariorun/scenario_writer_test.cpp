@@ -9,8 +9,8 @@
 #include <variant>
 
 #include "frame/vocabulary.h"
-#include "scenario/scenario.h"
-#include "scenario/scenario_writer.h"
+#include "scenariorun/scenario.h"
+#include "scenariorun/scenario_writer.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "panels/panel_config.h"
+#include "panelhost/panel_config.h"
 
 namespace panels {
 

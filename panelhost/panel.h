@@ -33,7 +33,7 @@
 #include <string_view>
 #include <vector>
 
-#include "panels/panel_config.h"
+#include "panelhost/panel_config.h"
 #include "runtime/dib.h"
 #include "runtime/host.h"
 #include "runtime/instance.h"

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "panels/prelude.h"
+#include "panelhost/prelude.h"
 
 namespace scenario {
 

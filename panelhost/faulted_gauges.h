@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "panels/panel.h"
+#include "panelhost/panel.h"
 #include "runtime/instance.h"
 
 namespace panels {

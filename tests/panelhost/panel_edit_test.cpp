@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "panels/panel_edit.h"
+#include "panelhost/panel_edit.h"
 
 namespace {
 

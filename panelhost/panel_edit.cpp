@@ -1,4 +1,4 @@
-#include "panels/panel_edit.h"
+#include "panelhost/panel_edit.h"
 
 #include <cctype>
 #include <cmath>

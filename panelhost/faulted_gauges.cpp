@@ -1,4 +1,4 @@
-#include "panels/faulted_gauges.h"
+#include "panelhost/faulted_gauges.h"
 
 #include <algorithm>
 

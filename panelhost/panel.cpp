@@ -1,4 +1,4 @@
-#include "panels/panel.h"
+#include "panelhost/panel.h"
 
 #include <algorithm>
 #include <cctype>

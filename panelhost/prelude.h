@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "panels/faulted_gauges.h"
-#include "panels/panel.h"
+#include "panelhost/faulted_gauges.h"
+#include "panelhost/panel.h"
 
 namespace panels {
 

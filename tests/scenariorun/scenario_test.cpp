@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "frame/vocabulary.h"
-#include "panels/panel.h"
+#include "panelhost/panel.h"
 #include "runtime/bench_fixture_support.h"
-#include "scenario/scenario.h"
+#include "scenariorun/scenario.h"
 
 namespace {
 
@@ -237,10 +237,10 @@ TEST(ScenarioFormat, ValuesTakeTheUnitsOfTheirVariables) {
 
 TEST(ScenarioFormat, QuotesKeepBlanksAndHashesInAWord) {
     const Scenario scenario = Scenario::parse(
-        "panel \"my panels/a panel.cfg\"  # the cockpit\nsnapshot \"shot #1.png\" \"Fixture_Dials\"\necho 5\" dial\n",
+        "panel \"my panelhost/a panel.cfg\"  # the cockpit\nsnapshot \"shot #1.png\" \"Fixture_Dials\"\necho 5\" dial\n",
         "dir/q.txt");
     ASSERT_EQ(scenario.commands.size(), 3u);
-    EXPECT_EQ(scenario.panel_path(), "dir/my panels/a panel.cfg");
+    EXPECT_EQ(scenario.panel_path(), "dir/my panelhost/a panel.cfg");
     EXPECT_EQ(std::get<sc::Snapshot>(scenario.commands[1].action).path, "shot #1.png");
     EXPECT_EQ(std::get<sc::Snapshot>(scenario.commands[1].action).gauge, "Fixture_Dials");
     EXPECT_EQ(std::get<sc::Echo>(scenario.commands[2].action).text, "5\" dial");  // echo's text as it stands

@@ -1,4 +1,4 @@
-#include "scenario/scenario_writer.h"
+#include "scenariorun/scenario_writer.h"
 
 #include <algorithm>
 #include <cmath>

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #endif
 
-#include "panels/panel_config.h"
+#include "panelhost/panel_config.h"
 
 namespace {
 

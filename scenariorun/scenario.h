@@ -22,8 +22,8 @@
 #include <variant>
 #include <vector>
 
-#include "panels/faulted_gauges.h"
-#include "panels/panel.h"
+#include "panelhost/faulted_gauges.h"
+#include "panelhost/panel.h"
 #include "runtime/host.h"
 #include "runtime/host_calculator.h"
 

@@ -1,4 +1,4 @@
-#include "scenario/scenario.h"
+#include "scenariorun/scenario.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "panels/panel_config.h"
+#include "panelhost/panel_config.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,11 +1,11 @@
-#include "scenario/scenario_prelude.h"
+#include "scenariorun/scenario_prelude.h"
 
 #include <cstdio>
 #include <optional>
 #include <utility>
 
 #include "platform/output_file.h"
-#include "scenario/scenario.h"
+#include "scenariorun/scenario.h"
 
 namespace scenario {
 
