@@ -36,8 +36,11 @@ T read_struct(std::span<const uint8_t> bytes, size_t offset) {
 template <typename T>
 void append_struct(std::vector<uint8_t>& out, const T& value) {
     static_assert(std::is_trivially_copyable_v<T>);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&value);
-    out.insert(out.end(), bytes, bytes + sizeof(T));
+    // Grown, then copied: GCC 12 takes an insert into an empty vector for
+    // an overflow (-Wstringop-overflow).
+    const size_t at = out.size();
+    out.resize(at + sizeof(T));
+    std::memcpy(out.data() + at, &value, sizeof(T));
 }
 
 }  // namespace frame

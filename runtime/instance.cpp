@@ -19,6 +19,26 @@
 #include "runtime/trace.h"
 
 namespace runtime {
+
+// Named, not anonymous: GaugeInstance::Impl holds them.
+namespace instance_parts {
+
+struct Size {
+    uint32_t width = 0;
+    uint32_t height = 0;
+};
+
+// Where a needle stands for a value: along its scale (the domain its rate
+// limit counts in) and on the screen.
+struct NeedlePlace {
+    double travel = 0.0;
+    double angle = 0.0;
+};
+
+}  // namespace instance_parts
+using instance_parts::NeedlePlace;
+using instance_parts::Size;
+
 namespace {
 
 // Failure records read from one list at most; a list without its
@@ -26,11 +46,6 @@ namespace {
 constexpr size_t kMaxFailureRecords = 256;
 // Entries read from one element list at most.
 constexpr size_t kMaxListEntries = 1024;
-
-struct Size {
-    uint32_t width = 0;
-    uint32_t height = 0;
-};
 
 uint32_t scaled_extent(uint32_t extent, double scale) {
     const double scaled = std::round(static_cast<double>(extent) * scale);
@@ -86,12 +101,6 @@ std::span<const guest::NONLINEARITY> needle_table(const emulator::GuestMemory& m
     return mem.read_array(needle.nonlinearity, needle.nonlinearity_size);
 }
 
-// Where a needle stands for a value: along its scale (the domain its rate
-// limit counts in) and on the screen.
-struct NeedlePlace {
-    double travel = 0.0;
-    double angle = 0.0;
-};
 
 NeedlePlace needle_place(const emulator::GuestMemory& mem, const guest::ELEMENT_NEEDLE& needle, double value) {
     const auto table = needle_table(mem, needle);

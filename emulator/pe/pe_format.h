@@ -301,6 +301,127 @@ FRAME_FORMAT_STRUCT(CrtFile, EMULATOR_PE_CRT_FILE, 32)
 
 // clang-format on
 
+// --- The Windows functions' numbers -----------------------------------------
+// Each beside the structure or call that carries it; the shims in
+// emulator/win32/ take them from here by name.
+
+// MemoryBasicInformation::state and ::type, and VirtualAlloc's and
+// VirtualFree's allocation types (MEM_*).
+enum MemoryFlags : uint32_t {
+    kMemCommit = 0x1000,
+    kMemReserve = 0x2000,
+    kMemDecommit = 0x4000,
+    kMemRelease = 0x8000,
+    kMemFree = 0x10000,
+    kMemPrivate = 0x20000,
+    kMemTopDown = 0x100000,
+    kMemImage = 0x1000000,
+};
+
+// MemoryBasicInformation::protect and VirtualAlloc's protection (PAGE_*):
+// the access is the low byte; the bits above it (PAGE_GUARD, PAGE_NOCACHE)
+// modify it.
+enum PageProtection : uint32_t {
+    kPageNoAccess = 0x01,
+    kPageReadOnly = 0x02,
+    kPageReadWrite = 0x04,
+    kPageWriteCopy = 0x08,
+    kPageExecute = 0x10,
+    kPageExecuteRead = 0x20,
+    kPageExecuteReadWrite = 0x40,
+    kPageExecuteWriteCopy = 0x80,
+    kPageAccessMask = 0xFF,
+};
+
+// Where VirtualAlloc places a reservation: a multiple of this.
+enum : uint32_t { kAllocationGranularity = 0x10000 };
+
+// HeapAlloc's and HeapReAlloc's flags (HEAP_*) and LocalAlloc's (LMEM_*).
+enum HeapFlags : uint32_t {
+    kHeapZeroMemory = 0x08,
+    kHeapReallocInPlaceOnly = 0x10,
+    kLocalZeroInit = 0x40,
+};
+
+// What the wait functions take and return (INFINITE, WAIT_*).
+enum WaitNumbers : uint32_t {
+    kInfinite = 0xFFFFFFFF,
+    kWaitObject0 = 0,
+    kWaitTimeout = 0x102,
+    kWaitFailed = 0xFFFFFFFF,
+    kMaximumWaitObjects = 64,
+};
+
+// The all-ones word Windows functions return for "none" where zero is a
+// valid answer: TLS_OUT_OF_INDEXES, SuspendThread's failure, a heap
+// block's size when the block is not one.
+enum : uint32_t { kAllOnes = 0xFFFFFFFF };
+
+// A name argument below this is a number, not a string's address: an
+// ordinal to GetProcAddress (MAKEINTRESOURCE), an atom as a window class
+// (MAKEINTATOM).
+enum : uint32_t { kIntResourceLimit = 0x10000 };
+
+// CriticalSection::lock_count of a section no thread holds.
+enum : uint32_t { kCriticalSectionFree = 0xFFFFFFFF };
+
+// The pseudo-handles GetCurrentProcess and GetCurrentThread return.
+enum PseudoHandle : uint32_t {
+    kCurrentProcess = 0xFFFFFFFF,
+    kCurrentThread = 0xFFFFFFFE,
+};
+
+// GetLastError's codes (ERROR_*) the functions set.
+enum ErrorCode : uint32_t {
+    kErrorSuccess = 0,
+    kErrorInvalidHandle = 6,
+    kErrorNotEnoughMemory = 8,
+    kErrorBadLength = 24,
+    kErrorNotSupported = 50,
+    kErrorInvalidParameter = 87,
+    kErrorInsufficientBuffer = 122,
+    kErrorModNotFound = 126,
+    kErrorProcNotFound = 127,
+    kErrorEnvvarNotFound = 203,
+    kErrorNoMoreItems = 259,
+    kErrorTooManyPosts = 298,
+    kErrorInvalidAddress = 487,
+    kErrorNoAccess = 998,
+};
+
+// The C runtime's errno values (msvcrt's errno.h).
+enum CrtErrno : int32_t {
+    kEagain = 11,
+    kEnomem = 12,
+    kEinval = 22,
+    kErange = 34,
+};
+
+// The C runtime's signals (SIG*) and signal()'s failure, SIG_ERR.
+enum CrtSignal : int32_t {
+    kSigInt = 2,
+    kSigIll = 4,
+    kSigFpe = 8,
+    kSigSegv = 11,
+    kSigTerm = 15,
+    kSigBreak = 21,
+    kSigAbrt = 22,
+};
+enum : uint32_t { kSigErr = 0xFFFFFFFF };
+
+// The character classes of msvcrt's ctype table (_UPPER, _LOWER, ...).
+enum CrtCharacterClass : uint32_t {
+    kCtypeUpper = 0x1,
+    kCtypeLower = 0x2,
+    kCtypeDigit = 0x4,
+    kCtypeSpace = 0x8,
+    kCtypeHex = 0x80,
+    kCtypeAlpha = 0x100,
+};
+
+// The streams' end-of-file and how many FILE records _iob holds.
+enum : uint32_t { kCrtEof = 0xFFFFFFFF, kCrtStreams = 20 };
+
 using frame::read_struct;
 
 // The thread information block FS points at (NT_TIB and the start of the

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "emulator/machine/emulated_machine.h"
+#include "emulator/pe/pe_format.h"
 #include "emulator/win32/win32_budgets.h"
 #include "emulator/win32/win32_functions.h"
 #include "emulator/win32/win32_heap.h"
@@ -53,26 +54,27 @@ struct ShapeResult {
                                               double, uint32_t>>>;
 };
 
-// Win32 error codes and values the routines hand out.
-inline constexpr uint32_t kErrorSuccess = 0;
-inline constexpr uint32_t kErrorInvalidHandle = 6;
-inline constexpr uint32_t kErrorNotEnoughMemory = 8;
-inline constexpr uint32_t kErrorBadLength = 24;
-inline constexpr uint32_t kErrorNotSupported = 50;
-inline constexpr uint32_t kErrorInvalidParameter = 87;
-inline constexpr uint32_t kErrorInsufficientBuffer = 122;
-inline constexpr uint32_t kErrorModNotFound = 126;
-inline constexpr uint32_t kErrorProcNotFound = 127;
-inline constexpr uint32_t kErrorEnvvarNotFound = 203;
-inline constexpr uint32_t kErrorInvalidAddress = 487;
-inline constexpr uint32_t kErrorNoAccess = 998;
-inline constexpr uint32_t kErrorTooManyPosts = 298;
-inline constexpr uint32_t kErrorNoMoreItems = 259;
+// The Windows numbers the routines take and hand out, by name from the
+// schema header.
+using enum pe::MemoryFlags;
+using enum pe::PageProtection;
+using enum pe::HeapFlags;
+using enum pe::WaitNumbers;
+using enum pe::PseudoHandle;
+using enum pe::ErrorCode;
+using enum pe::CrtErrno;
+using enum pe::CrtSignal;
+using enum pe::CrtCharacterClass;
+using pe::kAllOnes;
+using pe::kAllocationGranularity;
+using pe::kIntResourceLimit;
+using pe::kCriticalSectionFree;
+using pe::kCrtEof;
+using pe::kCrtStreams;
+using pe::kSigErr;
 
 inline constexpr uint32_t kProcessId = 0x1000;
 inline constexpr uint32_t kThreadId = 0x1004;
-inline constexpr uint32_t kCurrentProcess = 0xFFFFFFFF;  // pseudo-handles
-inline constexpr uint32_t kCurrentThread = 0xFFFFFFFE;
 inline constexpr const char* kCommandLine = "gaugebench";
 
 // The DLL a module names as this environment's name for it ("KERNEL32",

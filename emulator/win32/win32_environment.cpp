@@ -256,7 +256,8 @@ Context::Module* Context::module_named(std::string_view name) {
 
 // --- Binding ---------------------------------------------------------------
 
-namespace {
+// Named, not anonymous: Win32Environment::Impl derives from its Binder.
+namespace binding {
 
 // A few x86 instructions, placed at `origin`.
 class Code {
@@ -550,10 +551,10 @@ uint32_t Binder::trap(std::string_view dll, std::string_view name, std::string_v
     return address;
 }
 
-}  // namespace
+}  // namespace binding
 }  // namespace win32
 
-struct Win32Environment::Impl : win32::Binder {
+struct Win32Environment::Impl : win32::binding::Binder {
     using Binder::Binder;
 };
 

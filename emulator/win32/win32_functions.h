@@ -292,7 +292,7 @@
 // Data imports: X(DLL, name, bytes, note). The environment allocates each
 // once and the import's cell gets its address.
 #define WIN32_DATA(X) \
-    X(msvcrt, _iob, 20 * 32, "20 FILE records: stdin, stdout, stderr, then closed streams") \
+    X(msvcrt, _iob, pe::kCrtStreams * sizeof(pe::CrtFile), "20 FILE records: stdin, stdout, stderr, then closed streams") \
     X(msvcrt, _commode, 4, "0") \
     X(msvcrt, _fmode, 4, "0 (_O_TEXT)") \
     X(msvcrt, __initenv, 4, "an empty environment") \

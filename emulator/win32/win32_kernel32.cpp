@@ -10,9 +10,6 @@
 namespace emulator::win32 {
 namespace {
 
-constexpr uint32_t kInfinite = 0xFFFFFFFF;
-constexpr uint32_t kWaitTimeout = 0x102;
-constexpr uint32_t kWaitFailed = 0xFFFFFFFF;
 
 std::string narrow(const std::u16string& wide) {
     std::string text;
@@ -81,7 +78,7 @@ std::optional<std::string> provided_by_handle(Context& context, uint32_t handle)
 // --- Locks -----------------------------------------------------------------
 
 void initialize_lock(Context& context, uint32_t address, uint32_t spin_count) {
-    put(context, address, pe::CriticalSection{.lock_count = 0xFFFFFFFF, .spin_count = spin_count});
+    put(context, address, pe::CriticalSection{.lock_count = kCriticalSectionFree, .spin_count = spin_count});
 }
 
 void enter_lock(Context& context, uint32_t address) {
@@ -201,7 +198,7 @@ uint32_t KERNEL32_GetModuleFileNameA(Context& context, uint32_t handle, Address 
 }
 uint32_t KERNEL32_GetProcAddress(Context& context, uint32_t handle, uint32_t wanted) {
     const std::string name =
-        wanted < 0x10000 ? "#" + std::to_string(wanted) : std::string(string_at(context.memory, wanted));
+        wanted < kIntResourceLimit ? "#" + std::to_string(wanted) : std::string(string_at(context.memory, wanted));
     std::optional<uint32_t> address;
     if (const Context::Module* module = context.module_based(handle)) {
         if (module->exports) address = module->exports(name);
@@ -302,7 +299,7 @@ uint32_t KERNEL32_WaitForSingleObject(Context& context, uint32_t handle, uint32_
 }
 uint32_t KERNEL32_WaitForMultipleObjects(Context& context, uint32_t count, Address handle_array, uint32_t wait_all,
                                          uint32_t timeout) {
-    if (count == 0 || count > 64) return fail(context, kErrorInvalidParameter, kWaitFailed);
+    if (count == 0 || count > kMaximumWaitObjects) return fail(context, kErrorInvalidParameter, kWaitFailed);
     const auto handles = context.memory.read_array(GuestPtr<uint32_t>(handle_array), count);
     const std::vector<uint32_t> list(handles.begin(), handles.end());
     const bool all = wait_all != 0;
@@ -381,7 +378,7 @@ uint32_t KERNEL32_InterlockedCompareExchange(Context& context, Address target, u
 
 uint32_t KERNEL32_TlsAlloc(Context& context) {
     const auto index = context.machine.allocate_tls_index();
-    if (!index) return fail(context, kErrorNoMoreItems, 0xFFFFFFFF);
+    if (!index) return fail(context, kErrorNoMoreItems, kAllOnes);
     context.tls_in_use[*index] = true;
     return *index;
 }
@@ -418,7 +415,7 @@ uint32_t KERNEL32_OpenProcess(Context& context, uint32_t /*access*/, uint32_t /*
 uint32_t KERNEL32_GetThreadPriority(Context&, uint32_t /*thread*/) { return 0; }
 uint32_t KERNEL32_SetThreadPriority(Context&, uint32_t /*thread*/, int32_t /*priority*/) { return kTrue; }
 uint32_t KERNEL32_SuspendThread(Context& context, uint32_t /*thread*/) {
-    return fail(context, kErrorNotSupported, 0xFFFFFFFF);
+    return fail(context, kErrorNotSupported, kAllOnes);
 }
 uint32_t KERNEL32_ResumeThread(Context&, uint32_t /*thread*/) { return 0; }
 uint32_t KERNEL32_GetThreadContext(Context& context, uint32_t /*thread*/, Address /*thread_context*/) {

@@ -13,31 +13,20 @@ namespace {
 
 // --- Virtual memory --------------------------------------------------------
 
-constexpr uint32_t kMemCommit = 0x1000;
-constexpr uint32_t kMemReserve = 0x2000;
-constexpr uint32_t kMemTopDown = 0x100000;
-constexpr uint32_t kMemFree = 0x10000;
-constexpr uint32_t kMemPrivate = 0x20000;
-constexpr uint32_t kMemImage = 0x1000000;
-constexpr uint32_t kMemDecommit = 0x4000;
-constexpr uint32_t kMemRelease = 0x8000;
-constexpr uint32_t kPageNoAccess = 0x01;
-constexpr uint32_t kPageExecuteWriteCopy = 0x80;
-constexpr uint32_t kAllocationGranularity = 0x10000;
 constexpr uint32_t kScanPages = 0x10000;  // how far VirtualQuery looks for the end of a range
 
 // The machine's protection for a PAGE_* value, or nullopt for none.
 std::optional<uint8_t> machine_protection(uint32_t page_protection) {
     using M = EmulatedMachine;
-    switch (page_protection & 0xFF) {  // PAGE_GUARD, PAGE_NOCACHE... change nothing here
-        case 0x01: return 0;
-        case 0x02: return M::kRead;
-        case 0x04:
-        case 0x08: return M::kRead | M::kWrite;
-        case 0x10:
-        case 0x20: return M::kRead | M::kExecute;
-        case 0x40:
-        case 0x80: return M::kRead | M::kWrite | M::kExecute;
+    switch (page_protection & kPageAccessMask) {  // PAGE_GUARD, PAGE_NOCACHE... change nothing here
+        case kPageNoAccess: return 0;
+        case kPageReadOnly: return M::kRead;
+        case kPageReadWrite:
+        case kPageWriteCopy: return M::kRead | M::kWrite;
+        case kPageExecute:
+        case kPageExecuteRead: return M::kRead | M::kExecute;
+        case kPageExecuteReadWrite:
+        case kPageExecuteWriteCopy: return M::kRead | M::kWrite | M::kExecute;
         default: return std::nullopt;
     }
 }
@@ -46,8 +35,8 @@ std::optional<uint8_t> machine_protection(uint32_t page_protection) {
 uint32_t page_protection(uint8_t protection) {
     using M = EmulatedMachine;
     if (protection == 0) return kPageNoAccess;
-    if (protection & M::kExecute) return (protection & M::kWrite) ? 0x40 : 0x20;
-    return (protection & M::kWrite) ? 0x04 : 0x02;
+    if (protection & M::kExecute) return (protection & M::kWrite) ? kPageExecuteReadWrite : kPageExecuteRead;
+    return (protection & M::kWrite) ? kPageReadWrite : kPageReadOnly;
 }
 
 uint64_t page_up(uint64_t address) { return (address + kPageSize - 1) & ~uint64_t{kPageSize - 1}; }
@@ -228,7 +217,7 @@ uint32_t KERNEL32_VirtualAlloc(Context& context, Address address, uint32_t lengt
     }
     context.machine.map(base, static_cast<uint32_t>(size), 0, "VirtualAlloc " + hex(base));
     auto& block = *context.virtual_blocks
-                       .insert_or_assign(base, Context::VirtualBlock{static_cast<uint32_t>(size), protect & 0xFF,
+                       .insert_or_assign(base, Context::VirtualBlock{static_cast<uint32_t>(size), protect & kPageAccessMask,
                                                                      std::vector<bool>(size / kPageSize, false)})
                        .first;
     if (committing) {
@@ -284,7 +273,7 @@ uint32_t KERNEL32_HeapAlloc(Context& context, uint32_t heap, uint32_t flags, uin
 uint32_t KERNEL32_HeapReAlloc(Context& context, uint32_t heap, uint32_t flags, Address block, uint32_t size) {
     check_heap(context, "HeapReAlloc", heap);
     if (block == 0) return fail(context, kErrorInvalidParameter);
-    const uint32_t address = context.heap_reallocate(block, size, heap, flags & 0x10, flags & 0x8);
+    const uint32_t address = context.heap_reallocate(block, size, heap, flags & kHeapReallocInPlaceOnly, flags & kHeapZeroMemory);
     return address != 0 ? address : fail(context, kErrorNotEnoughMemory);
 }
 uint32_t KERNEL32_HeapFree(Context& context, uint32_t heap, uint32_t /*flags*/, Address block) {
@@ -294,10 +283,10 @@ uint32_t KERNEL32_HeapFree(Context& context, uint32_t heap, uint32_t /*flags*/, 
 }
 uint32_t KERNEL32_HeapSize(Context& context, uint32_t heap, uint32_t /*flags*/, Address block) {
     check_heap(context, "HeapSize", heap);
-    return context.heap_size(block).value_or(0xFFFFFFFF);
+    return context.heap_size(block).value_or(kAllOnes);
 }
 uint32_t KERNEL32_LocalAlloc(Context& context, uint32_t flags, uint32_t size) {
-    const uint32_t address = context.heap_allocate(size, process_heap(context), flags & 0x40);  // LMEM_ZEROINIT
+    const uint32_t address = context.heap_allocate(size, process_heap(context), flags & kLocalZeroInit);
     return address != 0 ? address : fail(context, kErrorNotEnoughMemory);
 }
 uint32_t KERNEL32_LocalFree(Context& context, Address block) {

@@ -16,10 +16,6 @@
 namespace emulator::win32 {
 namespace {
 
-constexpr int32_t kEnomem = 12;
-constexpr int32_t kEinval = 22;
-constexpr int32_t kEagain = 11;
-constexpr int32_t kErange = 34;
 constexpr uint32_t kCrtHeap = 0;  // the owner msvcrt's blocks carry
 
 uint32_t u32(Context& context, uint32_t address) { return context.memory.read(GuestPtr<uint32_t>(address)); }
@@ -127,15 +123,14 @@ uint32_t to_text(Context& context, uint64_t magnitude, bool negative, uint32_t b
 }
 
 // msvcrt's ctype classes, as its is* functions return them.
-constexpr uint32_t kUpper = 0x1, kLower = 0x2, kDigit = 0x4, kSpace = 0x8, kHex = 0x80, kAlpha = 0x100;
 uint32_t classes(int32_t c) {
     if (c < 0 || c > 0x7F) return 0;
     uint32_t result = 0;
-    if (c >= 'A' && c <= 'Z') result |= kUpper | kAlpha;
-    if (c >= 'a' && c <= 'z') result |= kLower | kAlpha;
-    if (c >= '0' && c <= '9') result |= kDigit | kHex;
-    if ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')) result |= kHex;
-    if (is_space(c)) result |= kSpace;
+    if (c >= 'A' && c <= 'Z') result |= kCtypeUpper | kCtypeAlpha;
+    if (c >= 'a' && c <= 'z') result |= kCtypeLower | kCtypeAlpha;
+    if (c >= '0' && c <= '9') result |= kCtypeDigit | kCtypeHex;
+    if ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')) result |= kCtypeHex;
+    if (is_space(c)) result |= kCtypeSpace;
     return result;
 }
 
@@ -250,7 +245,7 @@ uint32_t msvcrt__onexit(Context& context, Address routine) {
     return routine;
 }
 uint32_t msvcrt_atexit(Context& context, Address routine) {
-    if (!context.within(Budget::kRegistrations)) return 0xFFFFFFFF;
+    if (!context.within(Budget::kRegistrations)) return kAllOnes;
     context.exit_routines.push_back(routine);
     return 0;
 }
@@ -273,10 +268,10 @@ uint32_t msvcrt__errno(Context& context) { return context.errno_cell(); }
 uint32_t msvcrt___iob_func(Context& context) { return context.data("_iob"); }
 uint32_t msvcrt_signal(Context& context, int32_t signal_number, Address handler) {
     // The C run-time's signals only: any other number is EINVAL and SIG_ERR.
-    constexpr int32_t kSignals[] = {2, 4, 8, 11, 15, 21, 22};  // SIGINT ILL FPE SEGV TERM BREAK ABRT
+    constexpr int32_t kSignals[] = {kSigInt, kSigIll, kSigFpe, kSigSegv, kSigTerm, kSigBreak, kSigAbrt};
     if (std::find(std::begin(kSignals), std::end(kSignals), signal_number) == std::end(kSignals)) {
         context.set_errno(kEinval);
-        return 0xFFFFFFFF;
+        return kSigErr;
     }
     return std::exchange(context.signal_handlers[signal_number], handler);
 }
@@ -498,13 +493,13 @@ uint32_t msvcrt_tolower(Context&, int32_t c) {
 uint32_t msvcrt_toupper(Context&, int32_t c) {
     return static_cast<uint32_t>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
 }
-uint32_t msvcrt_isdigit(Context&, int32_t c) { return classes(c) & kDigit; }
-uint32_t msvcrt_isspace(Context&, int32_t c) { return classes(c) & kSpace; }
-uint32_t msvcrt_isalpha(Context&, int32_t c) { return classes(c) & (kAlpha | kUpper | kLower); }
-uint32_t msvcrt_isalnum(Context&, int32_t c) { return classes(c) & (kAlpha | kUpper | kLower | kDigit); }
-uint32_t msvcrt_isupper(Context&, int32_t c) { return classes(c) & kUpper; }
-uint32_t msvcrt_islower(Context&, int32_t c) { return classes(c) & kLower; }
-uint32_t msvcrt_isxdigit(Context&, int32_t c) { return classes(c) & kHex; }
+uint32_t msvcrt_isdigit(Context&, int32_t c) { return classes(c) & kCtypeDigit; }
+uint32_t msvcrt_isspace(Context&, int32_t c) { return classes(c) & kCtypeSpace; }
+uint32_t msvcrt_isalpha(Context&, int32_t c) { return classes(c) & (kCtypeAlpha | kCtypeUpper | kCtypeLower); }
+uint32_t msvcrt_isalnum(Context&, int32_t c) { return classes(c) & (kCtypeAlpha | kCtypeUpper | kCtypeLower | kCtypeDigit); }
+uint32_t msvcrt_isupper(Context&, int32_t c) { return classes(c) & kCtypeUpper; }
+uint32_t msvcrt_islower(Context&, int32_t c) { return classes(c) & kCtypeLower; }
+uint32_t msvcrt_isxdigit(Context&, int32_t c) { return classes(c) & kCtypeHex; }
 uint32_t msvcrt_atoi(Context& context, Address text) {
     // msvcrt's atoi wraps on overflow rather than clamping as strtol does.
     const Parsed parsed = parse_integer(string_at(context.memory, text), 10, UINT64_MAX);

@@ -10,9 +10,7 @@
 namespace emulator::win32 {
 namespace {
 
-constexpr uint32_t kEof = 0xFFFFFFFF;
 constexpr uint32_t kFileSize = sizeof(pe::CrtFile);
-constexpr uint32_t kStreams = 20;
 
 // --- Streams ---------------------------------------------------------------
 
@@ -24,7 +22,7 @@ enum class Stream : uint8_t { kConsole, kClosed };
 Stream stream_of(Context& context, const char* routine, uint32_t file) {
     const uint32_t iob = context.data("_iob");
     const uint32_t offset = file - iob;
-    if (offset >= kStreams * kFileSize || offset % kFileSize != 0) {
+    if (offset >= kCrtStreams * kFileSize || offset % kFileSize != 0) {
         throw GuestFault(GuestFault::Kind::kOther, file, 0,
                          std::string(routine) + " on " + hex(file) + ", which is no stream of _iob");
     }
@@ -32,7 +30,7 @@ Stream stream_of(Context& context, const char* routine, uint32_t file) {
     return index == 1 || index == 2 ? Stream::kConsole : Stream::kClosed;
 }
 
-uint32_t length_result(uint64_t length) { return length > INT32_MAX ? kEof : static_cast<uint32_t>(length); }
+uint32_t length_result(uint64_t length) { return length > INT32_MAX ? kCrtEof : static_cast<uint32_t>(length); }
 
 Formatted format_at(Context& context, uint32_t format_address, uint32_t arguments, size_t limit = SIZE_MAX) {
     GuestVarargs varargs(context.memory, arguments);
@@ -63,7 +61,7 @@ uint32_t print_counted(Context& context, uint32_t destination, uint32_t size, ui
         context.memory.write(GuestPtr<char>(destination + written)) = '\0';
         return static_cast<uint32_t>(text.length);
     }
-    return text.length == size ? size : kEof;
+    return text.length == size ? size : kCrtEof;
 }
 
 // snprintf: C99's, NUL-terminated whenever there is room for anything.
@@ -77,7 +75,7 @@ uint32_t print_bounded(Context& context, uint32_t destination, uint32_t size, ui
 
 uint32_t print_stream(Context& context, const char* routine, uint32_t file, uint32_t format_address,
                       uint32_t arguments) {
-    if (stream_of(context, routine, file) == Stream::kClosed) return kEof;
+    if (stream_of(context, routine, file) == Stream::kClosed) return kCrtEof;
     const Formatted text = format_at(context, format_address, arguments);
     context.print(text.text);
     return length_result(text.length);
@@ -142,12 +140,12 @@ uint32_t msvcrt_putchar(Context& context, uint32_t character) {
 }
 uint32_t msvcrt_fputs(Context& context, Address string, Address stream) {
     const std::string_view text = string_at(context.memory, string);
-    if (stream_of(context, "fputs", stream) == Stream::kClosed) return kEof;
+    if (stream_of(context, "fputs", stream) == Stream::kClosed) return kCrtEof;
     context.print(text);
     return 0;
 }
 uint32_t msvcrt_fputc(Context& context, uint32_t character, Address stream) {
-    if (stream_of(context, "fputc", stream) == Stream::kClosed) return kEof;
+    if (stream_of(context, "fputc", stream) == Stream::kClosed) return kCrtEof;
     const char c = static_cast<char>(character);
     context.print(std::string_view(&c, 1));
     return character & 0xFF;

@@ -12,7 +12,7 @@ constexpr uint32_t kWindowHandle = 0x00020010;
 
 uint32_t USER32_FindWindowA(Context& context, Address class_name, Address window_name) {
     // A class given as an atom (below 0x10000) is no name the host could match.
-    const auto window_class = class_name < 0x10000 ? std::nullopt : optional_string(context.memory, class_name);
+    const auto window_class = class_name < kIntResourceLimit ? std::nullopt : optional_string(context.memory, class_name);
     const auto title = optional_string(context.memory, window_name);
     return context.window_query && context.window_query(window_class, title) ? kWindowHandle : 0;
 }
