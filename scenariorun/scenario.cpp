@@ -305,117 +305,150 @@ void check_snapshot_path(const LineParser& p, const std::string& file) {
     }
 }
 
-// One branch per scenario command, a few lines each, in the order
-// docs/scenarios.md lists them.
+// One parser per scenario command, in the order docs/scenarios.md lists
+// them; the table below names each once.
+ScenarioAction parse_panel(const LineParser& p, const std::string&) {
+    p.expect_count(2, "panel <panel.cfg> (quoted if its name has blanks)");
+    if (p.word(1).empty()) p.fail("panel: the name of the panel configuration is empty");
+    return command::Panel{p.word(1)};
+}
+
+ScenarioAction parse_scale(const LineParser& p, const std::string&) {
+    p.expect_count(2, "scale <display scale>");
+    const double scale = p.number(1, "scale");
+    if (!(scale > 0.0 && scale <= runtime::GaugeInstance::kMaxScale))
+        p.fail("scale must lie above 0 and at most 16, not " + p.word(1));
+    return command::Scale{scale};
+}
+
+ScenarioAction parse_set(const LineParser& p, const std::string&) {
+    if (p.size() < 3) p.fail("usage: set <token or name> <value> [unit]");
+    VariableRef variable = p.variable(1);
+    const double value = p.set_value(variable, 1, 2);
+    return command::Set{std::move(variable), value};
+}
+
+ScenarioAction parse_update(const LineParser& p, const std::string&) {
+    constexpr const char* kUsage = "update [count] or update <most> until <variable> >|>=|<|<= <value> [unit]";
+    if (p.size() == 1) return command::Update{1, {}};
+    if (p.size() == 2) return command::Update{p.whole(1, "update count", 1, kMaxUpdates), {}};
+    if (p.size() < 6) p.fail(std::string("usage: ") + kUsage);
+    p.keyword(2, "until", kUsage);
+    command::Until until;
+    until.variable = p.variable(3);
+    const std::string& compare = p.word(4);
+    if (compare == ">") {
+        until.compare = command::Until::kAbove;
+    } else if (compare == ">=") {
+        until.compare = command::Until::kAtLeast;
+    } else if (compare == "<") {
+        until.compare = command::Until::kBelow;
+    } else if (compare == "<=") {
+        until.compare = command::Until::kAtMost;
+    } else {
+        p.fail("update ... until: compare with >, >=, < or <=, not '" + compare + "'");
+    }
+    until.value = p.set_value(until.variable, 3, 5);
+    for (size_t i = 3; i < p.size(); ++i) until.text += (i == 3 ? "" : " ") + p.word(i);
+    return command::Update{p.whole(1, "update count", 1, kMaxUpdates), std::move(until)};
+}
+
+ScenarioAction parse_click(const LineParser& p, const std::string&) {
+    p.expect_count(4, "click <gauge> <x> <y>");
+    return command::Click{p.point(1)};
+}
+
+ScenarioAction parse_drag(const LineParser& p, const std::string&) {
+    constexpr const char* kUsage = "drag <gauge> <x> <y> to <x> <y>";
+    p.expect_count(7, kUsage);
+    p.keyword(4, "to", kUsage);
+    return command::Drag{p.point(1), p.number(5, "x"), p.number(6, "y")};
+}
+
+ScenarioAction parse_hold(const LineParser& p, const std::string&) {
+    constexpr const char* kUsage = "hold <gauge> <x> <y> for <updates>";
+    p.expect_count(6, kUsage);
+    p.keyword(4, "for", kUsage);
+    return command::Hold{p.point(1), p.whole(5, "hold count", 1, kMaxUpdates)};
+}
+
+ScenarioAction parse_key(const LineParser& p, const std::string&) {
+    if (p.size() != 2 && p.size() != 3) p.fail("usage: key <event id or name> [value]");
+    const uint32_t event = p.event(1);
+    if (const std::optional<sim::Event> named = sim::event_of(event); named && p.size() == 3) {
+        const sim::EventValue& carried = named->entry->value;
+        if (carried.unit == nullptr) p.fail(named->name + " carries no value, not '" + p.word(2) + "'");
+        const double value = p.number(2, "event value");
+        if (value != std::floor(value) || !sim::within(carried.range, value)) {
+            p.fail(named->name + " takes a whole number from " + sim::range_text(carried.range) + " (" +
+                   carried.unit + "), not " + p.word(2));
+        }
+    }
+    // Values are 32-bit words: negative ones travel as their pattern.
+    const uint32_t value = p.size() == 3 ? p.whole(2, "event value", -2147483648.0, 4294967295.0) : 0;
+    return command::Key{event, value};
+}
+
+ScenarioAction parse_fail(const LineParser& p, const std::string&) {
+    p.expect_count(2, "fail <failure key or name>");
+    return command::Fail{p.failure(1)};
+}
+
+ScenarioAction parse_restore(const LineParser& p, const std::string&) {
+    p.expect_count(2, "restore <failure key or name>");
+    return command::Restore{p.failure(1)};
+}
+
+ScenarioAction parse_print(const LineParser& p, const std::string&) {
+    if (p.size() < 2) p.fail("usage: print <token or name>...");
+    command::Print print;
+    for (size_t i = 1; i < p.size(); ++i) print.variables.push_back(p.variable(i));
+    return print;
+}
+
+ScenarioAction parse_snapshot(const LineParser& p, const std::string&) {
+    if (p.size() != 2 && p.size() != 3) p.fail("usage: snapshot <file.png> [gauge] (quoted if a name has blanks)");
+    check_snapshot_path(p, p.word(1));
+    return command::Snapshot{p.word(1), p.size() == 3 ? p.gauge_name(2) : std::string()};
+}
+
+ScenarioAction parse_echo(const LineParser&, const std::string& rest_of_line) { return command::Echo{rest_of_line}; }
+
+// A command of one word out of two: `on` is true.
+bool either(const LineParser& p, const char* usage, std::string_view on, std::string_view off) {
+    p.expect_count(2, usage);
+    if (p.word(1) != on && p.word(1) != off) p.fail(std::string("usage: ") + usage);
+    return p.word(1) == on;
+}
+
+ScenarioAction parse_main_window(const LineParser& p, const std::string&) {
+    return command::MainWindow{either(p, "main-window open|closed", "open", "closed")};
+}
+
+ScenarioAction parse_night(const LineParser& p, const std::string&) {
+    return command::Night{either(p, "night on|off", "on", "off")};
+}
+
+struct CommandParser {
+    std::string_view name;
+    ScenarioAction (*parse)(const LineParser&, const std::string&);
+};
+constexpr CommandParser kCommands[] = {
+    {"panel", parse_panel},     {"scale", parse_scale},     {"set", parse_set},
+    {"update", parse_update},   {"click", parse_click},     {"drag", parse_drag},
+    {"hold", parse_hold},       {"key", parse_key},         {"fail", parse_fail},
+    {"restore", parse_restore}, {"print", parse_print},     {"snapshot", parse_snapshot},
+    {"echo", parse_echo},       {"main-window", parse_main_window}, {"night", parse_night},
+};
+
 ScenarioAction parse_action(const LineParser& p, const std::string& rest_of_line) {
     const std::string& c = p.command();
-    if (c == "panel") {
-        p.expect_count(2, "panel <panel.cfg> (quoted if its name has blanks)");
-        if (p.word(1).empty()) p.fail("panel: the name of the panel configuration is empty");
-        return command::Panel{p.word(1)};
+    for (const CommandParser& command : kCommands) {
+        if (command.name == c) return command.parse(p, rest_of_line);
     }
-    if (c == "scale") {
-        p.expect_count(2, "scale <display scale>");
-        const double scale = p.number(1, "scale");
-        if (!(scale > 0.0 && scale <= runtime::GaugeInstance::kMaxScale))
-            p.fail("scale must lie above 0 and at most 16, not " + p.word(1));
-        return command::Scale{scale};
-    }
-    if (c == "set") {
-        if (p.size() < 3) p.fail("usage: set <token or name> <value> [unit]");
-        VariableRef variable = p.variable(1);
-        const double value = p.set_value(variable, 1, 2);
-        return command::Set{std::move(variable), value};
-    }
-    if (c == "update") {
-        constexpr const char* kUsage = "update [count] or update <most> until <variable> >|>=|<|<= <value> [unit]";
-        if (p.size() == 1) return command::Update{1, {}};
-        if (p.size() == 2) return command::Update{p.whole(1, "update count", 1, kMaxUpdates), {}};
-        if (p.size() < 6) p.fail(std::string("usage: ") + kUsage);
-        p.keyword(2, "until", kUsage);
-        command::Until until;
-        until.variable = p.variable(3);
-        const std::string& compare = p.word(4);
-        if (compare == ">") {
-            until.compare = command::Until::kAbove;
-        } else if (compare == ">=") {
-            until.compare = command::Until::kAtLeast;
-        } else if (compare == "<") {
-            until.compare = command::Until::kBelow;
-        } else if (compare == "<=") {
-            until.compare = command::Until::kAtMost;
-        } else {
-            p.fail("update ... until: compare with >, >=, < or <=, not '" + compare + "'");
-        }
-        until.value = p.set_value(until.variable, 3, 5);
-        for (size_t i = 3; i < p.size(); ++i) until.text += (i == 3 ? "" : " ") + p.word(i);
-        return command::Update{p.whole(1, "update count", 1, kMaxUpdates), std::move(until)};
-    }
-    if (c == "click") {
-        p.expect_count(4, "click <gauge> <x> <y>");
-        return command::Click{p.point(1)};
-    }
-    if (c == "drag") {
-        constexpr const char* kUsage = "drag <gauge> <x> <y> to <x> <y>";
-        p.expect_count(7, kUsage);
-        p.keyword(4, "to", kUsage);
-        return command::Drag{p.point(1), p.number(5, "x"), p.number(6, "y")};
-    }
-    if (c == "hold") {
-        constexpr const char* kUsage = "hold <gauge> <x> <y> for <updates>";
-        p.expect_count(6, kUsage);
-        p.keyword(4, "for", kUsage);
-        return command::Hold{p.point(1), p.whole(5, "hold count", 1, kMaxUpdates)};
-    }
-    if (c == "key") {
-        if (p.size() != 2 && p.size() != 3) p.fail("usage: key <event id or name> [value]");
-        const uint32_t event = p.event(1);
-        if (const std::optional<sim::Event> named = sim::event_of(event); named && p.size() == 3) {
-            const sim::EventValue& carried = named->entry->value;
-            if (carried.unit == nullptr) p.fail(named->name + " carries no value, not '" + p.word(2) + "'");
-            const double value = p.number(2, "event value");
-            if (value != std::floor(value) || !sim::within(carried.range, value)) {
-                p.fail(named->name + " takes a whole number from " + sim::range_text(carried.range) + " (" +
-                       carried.unit + "), not " + p.word(2));
-            }
-        }
-        // Values are 32-bit words: negative ones travel as their pattern.
-        const uint32_t value = p.size() == 3 ? p.whole(2, "event value", -2147483648.0, 4294967295.0) : 0;
-        return command::Key{event, value};
-    }
-    if (c == "fail" || c == "restore") {
-        p.expect_count(2, c == "fail" ? "fail <failure key or name>" : "restore <failure key or name>");
-        const uint32_t key = p.failure(1);
-        if (c == "fail") return command::Fail{key};
-        return command::Restore{key};
-    }
-    if (c == "print") {
-        if (p.size() < 2) p.fail("usage: print <token or name>...");
-        command::Print print;
-        for (size_t i = 1; i < p.size(); ++i) print.variables.push_back(p.variable(i));
-        return print;
-    }
-    if (c == "snapshot") {
-        if (p.size() != 2 && p.size() != 3) p.fail("usage: snapshot <file.png> [gauge] (quoted if a name has blanks)");
-        check_snapshot_path(p, p.word(1));
-        return command::Snapshot{p.word(1), p.size() == 3 ? p.gauge_name(2) : std::string()};
-    }
-    if (c == "echo") return command::Echo{rest_of_line};
-    if (c == "main-window") {
-        constexpr const char* kUsage = "main-window open|closed";
-        p.expect_count(2, kUsage);
-        if (p.word(1) != "open" && p.word(1) != "closed") p.fail(std::string("usage: ") + kUsage);
-        return command::MainWindow{p.word(1) == "open"};
-    }
-    if (c == "night") {
-        constexpr const char* kUsage = "night on|off";
-        p.expect_count(2, kUsage);
-        if (p.word(1) != "on" && p.word(1) != "off") p.fail(std::string("usage: ") + kUsage);
-        return command::Night{p.word(1) == "on"};
-    }
-    p.fail("unknown command '" + c + "'" +
-           platform::did_you_mean(c, {"panel", "scale", "set", "update", "click", "drag", "hold", "key", "fail",
-                                      "restore", "print", "snapshot", "echo", "main-window", "night"}));
+    std::vector<std::string> names;
+    for (const CommandParser& command : kCommands) names.emplace_back(command.name);
+    p.fail("unknown command '" + c + "'" + platform::did_you_mean(c, names));
 }
 
 std::string after_first_word(std::string_view line) {

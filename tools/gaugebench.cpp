@@ -401,18 +401,8 @@ std::optional<int> parse_line(CLI::App& app, int argc, char** argv) {
     return std::nullopt;
 }
 
-}  // namespace
-
-// The command line's one entry: the commands, then help, parse errors and
-// the run, each answered with its exit status in one place.
-int main(int argc, char** argv) {
-    CLI::App app("gaugebench: the bench host of the Korvane gauge modules", "gaugebench");
-    app.set_version_flag("-V,--version", std::string("gaugebench ") + kKorvaneVersion);
-    app.footer(gaugebench::examples_and_documents() + "\n" + kExitStatuses);
-    // The global options are taken after the command too.
-    app.fallthrough();
-    gaugebench::add_console_options(app);
-    gaugebench::install_interrupt_handlers();
+// Every command on `app`, each with the footer naming the global options.
+gaugebench::Commands define_commands(CLI::App& app) {
     gaugebench::Commands commands;
     commands.push_back(add_list(app));
     commands.push_back(add_bombrun(app));
@@ -431,10 +421,14 @@ int main(int argc, char** argv) {
     }
     // Listed for the help; main() answers it before parsing.
     app.add_subcommand("help", "Print this help, or a command's: gaugebench help <command>")->allow_extras();
-    // Errors of the command line itself are coloured as NO_COLOR and the
-    // terminal say; --color is known only once the line is read.
-    gaugebench::settle_console();
+    return commands;
+}
 
+// What is answered before the parser reads the line: the build's
+// --reference, "help <command>" (which the parser would take for the
+// command itself), no command at all and a command unknown. The exit
+// status, or nothing when the parser is to go on.
+std::optional<int> answer_before_parsing(const CLI::App& app, int argc, char** argv) {
     // The build makes the man page and the completion from this definition.
     if (argc == 3 && std::string_view(argv[1]) == "--reference") {
         const std::string kind = argv[2];
@@ -456,8 +450,6 @@ int main(int argc, char** argv) {
         return static_cast<int>(ExitStatus::kUsage);
     }
     const std::string first = at < argc ? argv[at] : std::string();
-    // "help <command>" before the parser, which would take the word for the
-    // command itself.
     if (first == "help") {
         if (argc > at + 2) return usage_error("gaugebench help", "takes one command at most", "gaugebench");
         if (argc == at + 1) {
@@ -472,10 +464,11 @@ int main(int argc, char** argv) {
     if (!first.empty() && first[0] != '-' && find_command(app, first) == nullptr) {
         return usage_error("gaugebench", unknown_command(app, first), "gaugebench");
     }
-    if (const std::optional<int> status = parse_line(app, argc, argv)) return *status;
-    gaugebench::settle_console();
-    gaugebench::print_shipped_notes();
+    return std::nullopt;
+}
 
+// The command the line named, run; its exit status.
+int run_parsed(CLI::App& app, const gaugebench::Commands& commands, int argc, char** argv) {
     const std::vector<CLI::App*> parsed = app.get_subcommands();
     if (parsed.empty()) {
         // Many tools take -v for their version: say which one it is here.
@@ -501,4 +494,27 @@ int main(int argc, char** argv) {
         return status;
     }
     return static_cast<int>(ExitStatus::kUsage);
+}
+
+}  // namespace
+
+// The command line's one entry: the commands, then help, parse errors and
+// the run, each answered with its exit status in one place.
+int main(int argc, char** argv) {
+    CLI::App app("gaugebench: the bench host of the Korvane gauge modules", "gaugebench");
+    app.set_version_flag("-V,--version", std::string("gaugebench ") + kKorvaneVersion);
+    app.footer(gaugebench::examples_and_documents() + "\n" + kExitStatuses);
+    // The global options are taken after the command too.
+    app.fallthrough();
+    gaugebench::add_console_options(app);
+    gaugebench::install_interrupt_handlers();
+    const gaugebench::Commands commands = define_commands(app);
+    // Errors of the command line itself are coloured as NO_COLOR and the
+    // terminal say; --color is known only once the line is read.
+    gaugebench::settle_console();
+    if (const std::optional<int> status = answer_before_parsing(app, argc, argv)) return *status;
+    if (const std::optional<int> status = parse_line(app, argc, argv)) return *status;
+    gaugebench::settle_console();
+    gaugebench::print_shipped_notes();
+    return run_parsed(app, commands, argc, argv);
 }

@@ -91,6 +91,59 @@ void wait_for_first_packet(feed::FeedSession& session, runtime::VariableStore& v
     }
 }
 
+// The recording's opening comment: when, what and how to replay it.
+std::vector<std::string> heading(const Options& options, const feed::LinkStatus& first) {
+    char length[32];
+    std::snprintf(length, sizeof length, "%g", options.seconds);
+    return {"Recorded by gaugebench record on " + local_time_text() + ": " + length +
+                " s of the FlightGear FDM packets " + first.peer + " sent to " + first.listening + ",",
+            "at the panel's " + std::to_string(runtime::Host::kUpdatesPerSecond) +
+                " updates a second. The values no packet carries are the bench's cruise, as",
+            "serve shows them beside a feed. Replay: gaugebench scenario " +
+                (options.output == "-" ? std::string("<file>") : fs::path(options.output).filename().string())};
+}
+
+// The updates at the panel's rate, each with the feed's latest values;
+// whether the recording stopped for being as large as a scenario may be.
+template <typename Say>
+bool record_updates(feed::FeedSession& session, runtime::VariableStore& vars, scenario::ScenarioWriter& writer,
+                    const bool& written, const Options& options, gaugebench::Progress& progress, const Say& say) {
+    const auto updates = static_cast<uint64_t>(std::llround(options.seconds * runtime::Host::kUpdatesPerSecond));
+    const auto start = Clock::now();
+    const auto period = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(1.0 / runtime::Host::kUpdatesPerSecond));
+    for (uint64_t update = 0; update < updates; ++update) {
+        if (update > 0) {
+            std::this_thread::sleep_until(start + period * static_cast<int64_t>(update));
+            session.update(vars);
+        }
+        writer.update(vars);
+        if (!written) return false;
+        if (const std::string line = session.change_line(); !line.empty()) say(line);
+        if (writer.bytes() >= kLargestRecording) return true;
+        progress.status(gaugebench::seconds_done("record",
+                                                 static_cast<double>(update + 1) / runtime::Host::kUpdatesPerSecond,
+                                                 options.seconds, seconds_since(start)) +
+                        "; feed " + feed::status_text(session.status()));
+    }
+    return false;
+}
+
+void tell_recorded(const Options& options, const std::string& name, double recorded, bool full,
+                   const feed::LinkStatus& last) {
+    if (full) {
+        gaugebench::print_warning(name + ": the recording stopped at " + std::to_string(std::lround(recorded)) +
+                                  " s, as large a scenario as the bench reads (" +
+                                  std::to_string(platform::kMaxTextFileBytes >> 20) + " MiB)");
+    }
+    if (!gaugebench::console().quiet()) {
+        std::fprintf(stderr, "%s: %.1f s recorded, %s from %s (%s malformed)%s\n", name.c_str(), recorded,
+                     gaugebench::counted(last.packets, "packet").c_str(), last.peer.c_str(),
+                     std::to_string(last.malformed).c_str(),
+                     options.output == "-" ? "" : ("; replay: gaugebench scenario " + options.output).c_str());
+    }
+}
+
 ExitStatus record(const Options& options) {
     gaugebench::CommandFiles files;
     files.write(options.output, "-o");
@@ -127,40 +180,8 @@ ExitStatus record(const Options& options) {
     scenario::ScenarioWriter writer([out, &written](std::string_view text) {
         written = written && std::fwrite(text.data(), 1, text.size(), out) == text.size();
     });
-    const feed::LinkStatus first = session->status();
-    const auto updates = static_cast<uint64_t>(std::llround(options.seconds * runtime::Host::kUpdatesPerSecond));
-    char length[32];
-    std::snprintf(length, sizeof length, "%g", options.seconds);
-    writer.start(panel,
-                 {"Recorded by gaugebench record on " + local_time_text() + ": " + length +
-                      " s of the FlightGear FDM packets " + first.peer + " sent to " + first.listening + ",",
-                  "at the panel's " + std::to_string(runtime::Host::kUpdatesPerSecond) +
-                      " updates a second. The values no packet carries are the bench's cruise, as",
-                  "serve shows them beside a feed. Replay: gaugebench scenario " +
-                      (options.output == "-" ? std::string("<file>") : fs::path(options.output).filename().string())},
-                 vars);
-
-    const auto start = Clock::now();
-    const auto period = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(1.0 / runtime::Host::kUpdatesPerSecond));
-    bool full = false;
-    for (uint64_t update = 0; update < updates; ++update) {
-        if (update > 0) {
-            std::this_thread::sleep_until(start + period * static_cast<int64_t>(update));
-            session->update(vars);
-        }
-        writer.update(vars);
-        if (!written) break;
-        if (const std::string line = session->change_line(); !line.empty()) say(line);
-        if (writer.bytes() >= kLargestRecording) {
-            full = true;
-            break;
-        }
-        progress.status(gaugebench::seconds_done("record",
-                                                 static_cast<double>(update + 1) / runtime::Host::kUpdatesPerSecond,
-                                                 options.seconds, seconds_since(start)) +
-                        "; feed " + feed::status_text(session->status()));
-    }
+    writer.start(panel, heading(options, session->status()), vars);
+    const bool full = record_updates(*session, vars, writer, written, options, progress, say);
     writer.finish();
     progress.clear();
     const std::string name = options.output == "-" ? std::string("standard output") : options.output;
@@ -172,19 +193,8 @@ ExitStatus record(const Options& options) {
             throw CommandError(ExitStatus::kBadInput, failed.what());
         }
     }
-    const double recorded = static_cast<double>(writer.updates()) / runtime::Host::kUpdatesPerSecond;
-    if (full) {
-        gaugebench::print_warning(name + ": the recording stopped at " + std::to_string(std::lround(recorded)) +
-                                  " s, as large a scenario as the bench reads (" +
-                                  std::to_string(platform::kMaxTextFileBytes >> 20) + " MiB)");
-    }
-    const feed::LinkStatus last = session->status();
-    if (!gaugebench::console().quiet()) {
-        std::fprintf(stderr, "%s: %.1f s recorded, %s from %s (%s malformed)%s\n", name.c_str(), recorded,
-                     gaugebench::counted(last.packets, "packet").c_str(), last.peer.c_str(),
-                     std::to_string(last.malformed).c_str(),
-                     options.output == "-" ? "" : ("; replay: gaugebench scenario " + options.output).c_str());
-    }
+    tell_recorded(options, name, static_cast<double>(writer.updates()) / runtime::Host::kUpdatesPerSecond, full,
+                  session->status());
     return ExitStatus::kSuccess;
 }
 

@@ -204,45 +204,39 @@ void check_service_ids(Session& session) {
 
 // --- KV101: lifecycle -----------------------------------------------------------------------
 
-// The lifecycle in the order the host runs it, each step checked as it
-// happens: a sequence, not separable steps.
-void check_lifecycle(Session& session) {
-    static constexpr double kScales[] = {1.0, 0.5, 2.0};
-    const int cycles = std::max(session.options.cycles, 1);
-    size_t gauges = 0;
-    for (const GaugeRecord& gauge : session.records.gauges) {
-        if (!gauge.sound) continue;
-        ++gauges;
-        const Site site{gauge.name, "", "lifecycle"};
-        std::unique_ptr<runtime::GaugeInstance> instances[std::size(kScales)];
-        for (int cycle = 0; cycle < cycles; ++cycle) {
-            for (size_t i = 0; i < std::size(kScales); ++i) {
-                guarded(session, site, "install, update, kill", [&] {
-                    if (!instances[i]) {
-                        instances[i] = std::make_unique<runtime::GaugeInstance>(session.host, session.module,
-                                                                                gauge.live, kScales[i]);
-                    }
-                    runtime::GaugeInstance& instance = *instances[i];
-                    instance.setup();
-                    for (int update = 0; update < 2; ++update) {
-                        session.variables.set_all(lifecycle_value(session));
-                        instance.update();
-                        check_states(session, gauge, instance);
-                        random_mouse(session, instance);
-                    }
-                    if ((cycle + static_cast<int>(i)) % 2 == 0) instance.kill();
-                });
-            }
-            // Now and then an instance goes altogether while the others live on.
-            if (cycle % 4 == 3) instances[static_cast<size_t>(cycle / 4) % std::size(kScales)].reset();
-        }
-        for (auto& instance : instances) instance.reset();
-        session.variables.learn();
-        session.host.clear_key_log();
-        session.host.clear_service_log();
-    }
+namespace {
 
-    // Every gauge at once, updated in turns.
+// A sequence, not separable steps: three instances at three scales of one
+// gauge installed, updated and killed in turn, each checked as it goes.
+void cycle_one_gauge(Session& session, const GaugeRecord& gauge, int cycles) {
+    static constexpr double kScales[] = {1.0, 0.5, 2.0};
+    const Site site{gauge.name, "", "lifecycle"};
+    std::unique_ptr<runtime::GaugeInstance> instances[std::size(kScales)];
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        for (size_t i = 0; i < std::size(kScales); ++i) {
+            guarded(session, site, "install, update, kill", [&] {
+                if (!instances[i]) {
+                    instances[i] =
+                        std::make_unique<runtime::GaugeInstance>(session.host, session.module, gauge.live, kScales[i]);
+                }
+                runtime::GaugeInstance& instance = *instances[i];
+                instance.setup();
+                for (int update = 0; update < 2; ++update) {
+                    session.variables.set_all(lifecycle_value(session));
+                    instance.update();
+                    check_states(session, gauge, instance);
+                    random_mouse(session, instance);
+                }
+                if ((cycle + static_cast<int>(i)) % 2 == 0) instance.kill();
+            });
+        }
+        // Now and then an instance goes altogether while the others live on.
+        if (cycle % 4 == 3) instances[static_cast<size_t>(cycle / 4) % std::size(kScales)].reset();
+    }
+}
+
+// Every gauge at once, updated in turns, some killed and set up again.
+void cycle_every_gauge(Session& session) {
     std::vector<std::pair<const GaugeRecord*, std::unique_ptr<runtime::GaugeInstance>>> panel;
     for (const GaugeRecord& gauge : session.records.gauges) {
         if (!gauge.sound) continue;
@@ -267,10 +261,29 @@ void check_lifecycle(Session& session) {
             });
         }
     }
-    panel.clear();
+}
+
+// What one pass of the lifecycle leaves behind, forgotten before the next.
+void forget_pass(Session& session) {
     session.variables.learn();
     session.host.clear_key_log();
     session.host.clear_service_log();
+}
+
+}  // namespace
+
+// The lifecycle in the order the host runs it.
+void check_lifecycle(Session& session) {
+    const int cycles = std::max(session.options.cycles, 1);
+    size_t gauges = 0;
+    for (const GaugeRecord& gauge : session.records.gauges) {
+        if (!gauge.sound) continue;
+        ++gauges;
+        cycle_one_gauge(session, gauge, cycles);
+        forget_pass(session);
+    }
+    cycle_every_gauge(session);
+    forget_pass(session);
     session.report.ran(Check::kLifecycle, std::to_string(gauges) + " gauges, " + std::to_string(cycles) +
                                               " cycles of 3 instances each, then all at once");
 }

@@ -50,6 +50,105 @@ std::optional<Input> parse_controls(const nlohmann::json& message) {
     return input;
 }
 
+std::optional<Input> of_kind(Input::Kind kind) {
+    Input input;
+    input.kind = kind;
+    return input;
+}
+
+// A press, move or pointer question at a point of the panel's picture.
+std::optional<Input> parse_point(const nlohmann::json& message, Input::Kind kind) {
+    const auto x = message.find("x"), y = message.find("y");
+    if (x == message.end() || y == message.end() || !x->is_number() || !y->is_number()) return std::nullopt;
+    Input input;
+    input.kind = kind;
+    input.x = frame::trunc_to_int32(std::floor(x->get<double>()));
+    input.y = frame::trunc_to_int32(std::floor(y->get<double>()));
+    return input;
+}
+
+std::optional<Input> parse_key(const nlohmann::json& message) {
+    const auto event = message.find("event");
+    if (event == message.end() || !event->is_number_unsigned() || event->get<uint64_t>() > UINT32_MAX)
+        return std::nullopt;
+    Input input;
+    input.kind = Input::kKey;
+    input.event = static_cast<uint32_t>(event->get<uint64_t>());
+    return input;
+}
+
+std::optional<Input> parse_flaps(const nlohmann::json& message) {
+    const std::optional<int> step = step_in(message);
+    if (!step) return std::nullopt;
+    Input input;
+    input.kind = Input::kFlaps;
+    input.step = *step;
+    return input;
+}
+
+std::optional<Input> parse_trim(const nlohmann::json& message) {
+    const auto axis = message.find("axis");
+    const std::optional<int> step = step_in(message);
+    if (axis == message.end() || (*axis != "elevator" && *axis != "rudder") || !step) return std::nullopt;
+    Input input;
+    input.kind = Input::kTrim;
+    input.axis = *axis == "elevator" ? 0 : 1;
+    input.step = *step;
+    return input;
+}
+
+std::optional<Input> parse_edit(const nlohmann::json& message) {
+    const auto layout = message.find("layout");
+    if (layout == message.end()) return std::nullopt;
+    std::optional<panels::PanelLayout> parsed = layout_from_json(*layout);
+    if (!parsed) return std::nullopt;
+    Input input;
+    input.kind = Input::kEdit;
+    input.layout = std::make_shared<const panels::PanelLayout>(std::move(*parsed));
+    return input;
+}
+
+std::optional<Input> parse_ratio(const nlohmann::json& message) {
+    const std::optional<double> ratio = number_in(message, "ratio", 0.1, 16.0);
+    if (!ratio) return std::nullopt;
+    Input input;
+    input.kind = Input::kRatio;
+    input.ratio = *ratio;
+    return input;
+}
+
+std::optional<Input> parse_save(const nlohmann::json& message) {
+    const auto overwrite = message.find("overwrite");
+    Input input;
+    input.kind = Input::kSave;
+    input.overwrite = overwrite != message.end() && overwrite->is_boolean() && overwrite->get<bool>();
+    return input;
+}
+
+// Each message by its "t", once.
+struct MessageParser {
+    std::string_view name;
+    std::optional<Input> (*parse)(const nlohmann::json& message);
+};
+constexpr MessageParser kMessages[] = {
+    {"press", [](const nlohmann::json& m) { return parse_point(m, Input::kPress); }},
+    {"move", [](const nlohmann::json& m) { return parse_point(m, Input::kMove); }},
+    {"pointer", [](const nlohmann::json& m) { return parse_point(m, Input::kPointer); }},
+    {"key", parse_key},
+    {"release", [](const nlohmann::json&) { return of_kind(Input::kRelease); }},
+    {"pause", [](const nlohmann::json&) { return of_kind(Input::kPause); }},
+    {"reset", [](const nlohmann::json&) { return of_kind(Input::kReset); }},
+    {"fly", [](const nlohmann::json&) { return of_kind(Input::kFly); }},
+    {"night", [](const nlohmann::json&) { return of_kind(Input::kNight); }},
+    {"gear", [](const nlohmann::json&) { return of_kind(Input::kGear); }},
+    {"controls", parse_controls},
+    {"flaps", parse_flaps},
+    {"trim", parse_trim},
+    {"edit", parse_edit},
+    {"ratio", parse_ratio},
+    {"save", parse_save},
+};
+
 }  // namespace
 
 std::optional<Input> parse_input(std::string_view text) {
@@ -58,71 +157,10 @@ std::optional<Input> parse_input(std::string_view text) {
     const auto kind = message.find("t");
     if (kind == message.end() || !kind->is_string()) return std::nullopt;
     const std::string& name = kind->get_ref<const std::string&>();
-    Input input;
-    if (name == "press" || name == "move") {
-        const auto x = message.find("x"), y = message.find("y");
-        if (x == message.end() || y == message.end() || !x->is_number() || !y->is_number()) return std::nullopt;
-        input.kind = name == "press" ? Input::kPress : Input::kMove;
-        input.x = frame::trunc_to_int32(std::floor(x->get<double>()));
-        input.y = frame::trunc_to_int32(std::floor(y->get<double>()));
-    } else if (name == "key") {
-        const auto event = message.find("event");
-        if (event == message.end() || !event->is_number_unsigned() || event->get<uint64_t>() > UINT32_MAX)
-            return std::nullopt;
-        input.kind = Input::kKey;
-        input.event = static_cast<uint32_t>(event->get<uint64_t>());
-    } else if (name == "release") {
-        input.kind = Input::kRelease;
-    } else if (name == "pause") {
-        input.kind = Input::kPause;
-    } else if (name == "reset") {
-        input.kind = Input::kReset;
-    } else if (name == "fly") {
-        input.kind = Input::kFly;
-    } else if (name == "night") {
-        input.kind = Input::kNight;
-    } else if (name == "controls") {
-        return parse_controls(message);
-    } else if (name == "gear") {
-        input.kind = Input::kGear;
-    } else if (name == "flaps") {
-        const std::optional<int> step = step_in(message);
-        if (!step) return std::nullopt;
-        input.kind = Input::kFlaps;
-        input.step = *step;
-    } else if (name == "trim") {
-        const auto axis = message.find("axis");
-        const std::optional<int> step = step_in(message);
-        if (axis == message.end() || (*axis != "elevator" && *axis != "rudder") || !step) return std::nullopt;
-        input.kind = Input::kTrim;
-        input.axis = *axis == "elevator" ? 0 : 1;
-        input.step = *step;
-    } else if (name == "pointer") {
-        const auto x = message.find("x"), y = message.find("y");
-        if (x == message.end() || y == message.end() || !x->is_number() || !y->is_number()) return std::nullopt;
-        input.kind = Input::kPointer;
-        input.x = frame::trunc_to_int32(std::floor(x->get<double>()));
-        input.y = frame::trunc_to_int32(std::floor(y->get<double>()));
-    } else if (name == "edit") {
-        const auto layout = message.find("layout");
-        if (layout == message.end()) return std::nullopt;
-        std::optional<panels::PanelLayout> parsed = layout_from_json(*layout);
-        if (!parsed) return std::nullopt;
-        input.kind = Input::kEdit;
-        input.layout = std::make_shared<const panels::PanelLayout>(std::move(*parsed));
-    } else if (name == "ratio") {
-        const std::optional<double> ratio = number_in(message, "ratio", 0.1, 16.0);
-        if (!ratio) return std::nullopt;
-        input.kind = Input::kRatio;
-        input.ratio = *ratio;
-    } else if (name == "save") {
-        const auto overwrite = message.find("overwrite");
-        input.kind = Input::kSave;
-        input.overwrite = overwrite != message.end() && overwrite->is_boolean() && overwrite->get<bool>();
-    } else {
-        return std::nullopt;
+    for (const MessageParser& parser : kMessages) {
+        if (parser.name == name) return parser.parse(message);
     }
-    return input;
+    return std::nullopt;
 }
 
 }  // namespace web

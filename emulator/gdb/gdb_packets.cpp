@@ -202,6 +202,40 @@ void PacketReader::put(char c) {
     data_.push_back(c);
 }
 
+// The byte after '}' (escaped) or '*' (a run's count).
+void PacketReader::escaped_or_run(char c) {
+    sum_ = static_cast<uint8_t>(sum_ + static_cast<uint8_t>(c));
+    if (state_ == kEscape) {
+        put(static_cast<char>(c ^ 0x20));
+    } else if (data_.empty() || static_cast<uint8_t>(c) < 29 + 3 || static_cast<uint8_t>(c) > 126) {
+        // A run repeats the byte before it n - 29 times, n printable.
+        bad_ = true;
+    } else {
+        const char repeated = data_.back();
+        for (int i = static_cast<uint8_t>(c) - 29; i > 0 && !too_long_; --i) put(repeated);
+    }
+    state_ = kData;
+}
+
+void PacketReader::checksum_digit(char c, std::vector<ReadEvent>& out) {
+    const int digit = hex_digit(c);
+    if (digit < 0) bad_ = true;
+    if (state_ == kSum1) {
+        received_ = static_cast<uint8_t>(digit < 0 ? 0 : digit);
+        state_ = kSum2;
+        return;
+    }
+    received_ = static_cast<uint8_t>(received_ * 16 + (digit < 0 ? 0 : digit));
+    state_ = kIdle;
+    if (bad_ || received_ != sum_)
+        out.push_back({ReadEvent::kBadChecksum, {}});
+    else if (too_long_)
+        out.push_back({ReadEvent::kTooLong, {}});
+    else
+        out.push_back({ReadEvent::kPacket, std::move(data_)});
+    data_ = std::string();
+}
+
 void PacketReader::feed(std::string_view bytes, std::vector<ReadEvent>& out) {
     for (const char c : bytes) {
         switch (state_) {
@@ -234,46 +268,16 @@ void PacketReader::feed(std::string_view bytes, std::vector<ReadEvent>& out) {
             case kRun:
                 if (c == '$') {
                     start();
-                    break;
-                }
-                if (c == '#') {
+                } else if (c == '#') {
                     // Cut off: an escape or a run with nothing after it.
                     bad_ = true;
                     state_ = kSum1;
-                    break;
-                }
-                sum_ = static_cast<uint8_t>(sum_ + static_cast<uint8_t>(c));
-                if (state_ == kEscape) {
-                    put(static_cast<char>(c ^ 0x20));
-                } else if (data_.empty() || static_cast<uint8_t>(c) < 29 + 3 || static_cast<uint8_t>(c) > 126) {
-                    // A run repeats the byte before it n - 29 times, n printable.
-                    bad_ = true;
                 } else {
-                    const char repeated = data_.back();
-                    for (int i = static_cast<uint8_t>(c) - 29; i > 0 && !too_long_; --i) put(repeated);
+                    escaped_or_run(c);
                 }
-                state_ = kData;
                 break;
             case kSum1:
-            case kSum2: {
-                const int digit = hex_digit(c);
-                if (digit < 0) bad_ = true;
-                if (state_ == kSum1) {
-                    received_ = static_cast<uint8_t>(digit < 0 ? 0 : digit);
-                    state_ = kSum2;
-                    break;
-                }
-                received_ = static_cast<uint8_t>(received_ * 16 + (digit < 0 ? 0 : digit));
-                state_ = kIdle;
-                if (bad_ || received_ != sum_)
-                    out.push_back({ReadEvent::kBadChecksum, {}});
-                else if (too_long_)
-                    out.push_back({ReadEvent::kTooLong, {}});
-                else
-                    out.push_back({ReadEvent::kPacket, std::move(data_)});
-                data_ = std::string();
-                break;
-            }
+            case kSum2: checksum_digit(c, out); break;
         }
     }
 }
@@ -309,19 +313,53 @@ std::string to_hex(std::string_view bytes) {
     return out;
 }
 
+namespace {
+
+Command write_registers(std::string_view arguments) {
+    std::optional<std::string> bytes = hex_bytes(arguments);
+    if (!bytes || bytes->empty()) return malformed();
+    Command command = of(Command::kWriteRegisters);
+    command.bytes = std::move(*bytes);
+    return command;
+}
+
+// P<number>=<value, target order>
+Command write_register(std::string_view value) {
+    const std::optional<std::string_view> name = take_until(value, '=');
+    const std::optional<uint32_t> number = name ? hex32(*name) : std::nullopt;
+    std::optional<std::string> bytes = hex_bytes(value);
+    if (!number || !bytes || bytes->empty()) return malformed();
+    Command command = of(Command::kWriteRegister);
+    command.number = *number;
+    command.bytes = std::move(*bytes);
+    return command;
+}
+
+// H<g|c><thread>, -1 for every thread.
+Command set_thread(std::string_view arguments) {
+    if (arguments.size() < 2 || (arguments[0] != 'g' && arguments[0] != 'c')) return malformed();
+    const std::string_view thread = arguments.substr(1);
+    Command command = of(Command::kSetThread);
+    command.operation = arguments[0];
+    if (thread == "-1") {
+        command.thread = -1;
+    } else {
+        const std::optional<uint32_t> id = hex32(thread);
+        if (!id) return malformed();
+        command.thread = *id;
+    }
+    return command;
+}
+
+}  // namespace
+
 Command parse_command(std::string_view packet) {
     if (packet.empty()) return Command{};
     const std::string_view arguments = packet.substr(1);
     switch (packet[0]) {
         case '?': return arguments.empty() ? of(Command::kHaltReason) : Command{};
         case 'g': return arguments.empty() ? of(Command::kReadRegisters) : Command{};
-        case 'G': {
-            std::optional<std::string> bytes = hex_bytes(arguments);
-            if (!bytes || bytes->empty()) return malformed();
-            Command command = of(Command::kWriteRegisters);
-            command.bytes = std::move(*bytes);
-            return command;
-        }
+        case 'G': return write_registers(arguments);
         case 'p': {
             const std::optional<uint32_t> number = hex32(arguments);
             if (!number) return malformed();
@@ -329,17 +367,7 @@ Command parse_command(std::string_view packet) {
             command.number = *number;
             return command;
         }
-        case 'P': {
-            std::string_view value = arguments;
-            const std::optional<std::string_view> name = take_until(value, '=');
-            const std::optional<uint32_t> number = name ? hex32(*name) : std::nullopt;
-            std::optional<std::string> bytes = hex_bytes(value);
-            if (!number || !bytes || bytes->empty()) return malformed();
-            Command command = of(Command::kWriteRegister);
-            command.number = *number;
-            command.bytes = std::move(*bytes);
-            return command;
-        }
+        case 'P': return write_register(arguments);
         case 'm': {
             Command command = of(Command::kReadMemory);
             if (!address_length(arguments, command)) return malformed();
@@ -354,20 +382,7 @@ Command parse_command(std::string_view packet) {
         case 'S': return resume_with_signal(Command::kStep, arguments);
         case 'Z': return breakpoint(Command::kInsertBreakpoint, arguments);
         case 'z': return breakpoint(Command::kRemoveBreakpoint, arguments);
-        case 'H': {
-            if (arguments.size() < 2 || (arguments[0] != 'g' && arguments[0] != 'c')) return malformed();
-            const std::string_view thread = arguments.substr(1);
-            Command command = of(Command::kSetThread);
-            command.operation = arguments[0];
-            if (thread == "-1") {
-                command.thread = -1;
-            } else {
-                const std::optional<uint32_t> id = hex32(thread);
-                if (!id) return malformed();
-                command.thread = *id;
-            }
-            return command;
-        }
+        case 'H': return set_thread(arguments);
         case 'k': return of(Command::kKill);
         case 'D':
             // D;pid from a debugger that knows several processes: there is one.

@@ -47,6 +47,8 @@ private:
     enum State { kIdle, kData, kEscape, kRun, kSum1, kSum2 };
     void start();
     void put(char c);
+    void escaped_or_run(char c);
+    void checksum_digit(char c, std::vector<ReadEvent>& out);
     State state_ = kIdle;
     std::string data_;
     uint8_t sum_ = 0;       // of the raw bytes between '$' and '#'

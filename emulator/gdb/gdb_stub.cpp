@@ -294,63 +294,79 @@ std::string Stub::libraries_xml() const {
     return xml + "</library-list>";
 }
 
-Stub::Outcome Stub::serve(const Command& command, DebugTarget& machine) {
+namespace {
+
+// The reply to a register write: refused as E02 when the target will not
+// take the registers.
+std::string store_registers(DebugTarget& machine, const Registers& registers) {
+    try {
+        machine.set_registers(registers);
+        return "OK";
+    } catch (const std::exception&) {
+        return "E02";
+    }
+}
+
+std::string store_memory(DebugTarget& machine, const Command& command) {
+    try {
+        machine.debugger_write(command.address,
+                               std::span(reinterpret_cast<const uint8_t*>(command.bytes.data()), command.bytes.size()));
+        return "OK";
+    } catch (const std::exception&) {
+        return "E14";
+    }
+}
+
+}  // namespace
+
+std::string Stub::reply(const Command& command, DebugTarget& machine) {
     switch (command.kind) {
-        case Command::kUnknown: send(""); break;
-        case Command::kMalformed: send("E01"); break;
-        case Command::kHaltReason: send(stop_reply(last_stop_.value_or(DebugStop{}))); break;
-        case Command::kReadRegisters:
-            send(to_hex(all_registers(machine.registers(), machine.float_registers())));
-            break;
+        case Command::kMalformed: return "E01";
+        case Command::kHaltReason: return stop_reply(last_stop_.value_or(DebugStop{}));
+        case Command::kReadRegisters: return to_hex(all_registers(machine.registers(), machine.float_registers()));
         case Command::kWriteRegisters: {
             const std::optional<Registers> registers = from_register_file(command.bytes);
-            if (!registers) {
-                send("E01");
-                break;
-            }
-            try {
-                machine.set_registers(*registers);
-                send("OK");
-            } catch (const std::exception&) {
-                send("E02");
-            }
-            break;
+            return registers ? store_registers(machine, *registers) : "E01";
         }
         case Command::kReadRegister: {
             std::optional<std::string> value = register_value(machine.registers(), command.number);
             if (!value) value = float_register_value(machine.float_registers(), command.number);
-            send(value ? to_hex(*value) : "E01");
-            break;
+            return value ? to_hex(*value) : "E01";
         }
         case Command::kWriteRegister: {
             Registers registers = machine.registers();
-            if (!set_register_value(registers, command.number, command.bytes)) {
-                send("E01");
-                break;
-            }
-            try {
-                machine.set_registers(registers);
-                send("OK");
-            } catch (const std::exception&) {
-                send("E02");
-            }
-            break;
+            if (!set_register_value(registers, command.number, command.bytes)) return "E01";
+            return store_registers(machine, registers);
         }
         case Command::kReadMemory: {
             const std::string bytes = read_memory(machine, command.address, command.length);
-            send(bytes.empty() && command.length != 0 ? "E14" : to_hex(bytes));
-            break;
+            return bytes.empty() && command.length != 0 ? "E14" : to_hex(bytes);
         }
-        case Command::kWriteMemory:
-            try {
-                machine.debugger_write(
-                    command.address,
-                    std::span(reinterpret_cast<const uint8_t*>(command.bytes.data()), command.bytes.size()));
-                send("OK");
-            } catch (const std::exception&) {
-                send("E14");
-            }
-            break;
+        case Command::kWriteMemory: return store_memory(machine, command);
+        case Command::kVContQuery: return "vCont;c;C;s;S";
+        case Command::kInsertBreakpoint:
+        case Command::kRemoveBreakpoint:
+            return set_point(command, command.kind == Command::kInsertBreakpoint, machine) ? "OK" : "E01";
+        case Command::kSupported:
+            return "PacketSize=" + hex32(static_cast<uint32_t>(kMaxPacket)) +
+                   ";qXfer:features:read+;qXfer:libraries:read+;swbreak+;hwbreak+;vContSupported+";
+        case Command::kReadLibraries: return xfer_piece(libraries_xml(), command.offset, command.length);
+        case Command::kReadFeatures: {
+            const std::optional<std::string_view> document = target_description(command.annex);
+            return document ? xfer_piece(*document, command.offset, command.length) : "E00";
+        }
+        case Command::kAttached: return "1";
+        case Command::kThreadBlock: return hex32(machine.thread_block());
+        case Command::kCurrentThread: return "QC1";
+        case Command::kFirstThreads: return "m1";
+        case Command::kNextThreads: return "l";
+        case Command::kSetThread: return "OK";
+        default: return "";  // unknown to this stub: gdb falls back
+    }
+}
+
+Stub::Outcome Stub::serve(const Command& command, DebugTarget& machine) {
+    switch (command.kind) {
         case Command::kContinue:
         case Command::kStep:
             if (command.has_address) {
@@ -359,31 +375,10 @@ Stub::Outcome Stub::serve(const Command& command, DebugTarget& machine) {
                 machine.set_registers(registers);
             }
             return command.kind == Command::kStep ? Outcome::kStep : Outcome::kContinue;
-        case Command::kVContQuery: send("vCont;c;C;s;S"); break;
-        case Command::kInsertBreakpoint:
-        case Command::kRemoveBreakpoint:
-            send(set_point(command, command.kind == Command::kInsertBreakpoint, machine) ? "OK" : "E01");
-            break;
-        case Command::kSupported:
-            send("PacketSize=" + hex32(static_cast<uint32_t>(kMaxPacket)) +
-                 ";qXfer:features:read+;qXfer:libraries:read+;swbreak+;hwbreak+;vContSupported+");
-            break;
-        case Command::kReadLibraries: send(xfer_piece(libraries_xml(), command.offset, command.length)); break;
-        case Command::kReadFeatures: {
-            const std::optional<std::string_view> document = target_description(command.annex);
-            send(document ? xfer_piece(*document, command.offset, command.length) : "E00");
-            break;
-        }
-        case Command::kAttached: send("1"); break;
-        case Command::kThreadBlock: send(hex32(machine.thread_block())); break;
-        case Command::kCurrentThread: send("QC1"); break;
-        case Command::kFirstThreads: send("m1"); break;
-        case Command::kNextThreads: send("l"); break;
-        case Command::kSetThread: send("OK"); break;
         case Command::kKill: return Outcome::kDetach;
         case Command::kDetach: send("OK"); return Outcome::kDetach;
+        default: send(reply(command, machine)); return Outcome::kServe;
     }
-    return Outcome::kServe;
 }
 
 }  // namespace emulator::gdb

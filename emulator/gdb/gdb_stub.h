@@ -91,6 +91,8 @@ private:
     void send(const std::string& data);
     void send_raw(const std::string& bytes);
     Outcome serve(const Command& command, DebugTarget& machine);
+    // The reply to a command that neither runs nor ends the session.
+    std::string reply(const Command& command, DebugTarget& machine);
     std::string stop_reply(const DebugStop& stop) const;
     std::string libraries_xml() const;
     std::string read_memory(const DebugTarget& machine, uint32_t address, uint32_t length) const;

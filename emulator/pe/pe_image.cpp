@@ -71,20 +71,36 @@ private:
     // The headers in file order, each check relying on the fields the
     // checks before it proved: one piece reads as the format does.
     void read_headers() {
+        const FileHeader file = read_file_header();
+        const uint64_t optional_offset = file.header_offset + sizeof(pe::PeHeader);
+        const uint32_t file_alignment = read_optional_header(optional_offset, file.optional_size);
+        check_image_layout(file_alignment);
+        read_section_table(optional_offset + file.optional_size, file.section_count);
+    }
+
+    struct FileHeader {
+        uint64_t header_offset = 0;
+        uint32_t section_count = 0;
+        uint32_t optional_size = 0;
+    };
+
+    FileHeader read_file_header() {
         const auto dos = at<pe::DosHeader>(0, "DOS header");
         if (dos.magic != pe::kDosMagic) fail("no DOS signature");
         const uint64_t header_offset = dos.pe_header_offset;
         const auto header = at<pe::PeHeader>(header_offset, "PE header");
         if (header.signature != pe::kPeSignature) fail("no PE signature");
         out_.machine = header.machine;
-        const uint32_t section_count = header.section_count;
-        const uint32_t optional_size = header.optional_header_size;
         out_.characteristics = header.characteristics;
         out_.symbol_table = header.symbol_table;
         out_.symbol_count = header.symbol_count;
         out_.is_dll = (out_.characteristics & pe::kDll) != 0;
+        return {header_offset, header.section_count, header.optional_header_size};
+    }
 
-        const uint64_t optional_offset = header_offset + sizeof(pe::PeHeader);
+    // The optional header and its data directories; the file alignment,
+    // which only the layout's check needs.
+    uint32_t read_optional_header(uint64_t optional_offset, uint32_t optional_size) {
         if (optional_size < sizeof(pe::OptionalHeader32)) fail("optional header too small");
         need(optional_offset, optional_size, "optional header");
         const auto optional = at<pe::OptionalHeader32>(optional_offset);
@@ -103,7 +119,10 @@ private:
             fail("data directories beyond the optional header");
         for (uint32_t i = 0; i < directory_count; ++i)
             directories_[i] = at<pe::DataDirectory>(directories + sizeof(pe::DataDirectory) * i);
+        return file_alignment;
+    }
 
+    void check_image_layout(uint32_t file_alignment) {
         if (out_.image_base % kImageBaseGranularity != 0)
             fail("image base " + hex(out_.image_base) + " is not a multiple of 64 KiB");
         if (!power_of_two(out_.section_alignment) || !power_of_two(file_alignment) ||
@@ -120,9 +139,10 @@ private:
         if (out_.size_of_headers > out_.size_of_image) fail("headers larger than the image");
         if (out_.entry_point != 0 && !in_image(out_.entry_point, 1))
             fail("entry point " + hex(out_.entry_point) + " outside the image");
+    }
 
+    void read_section_table(uint64_t table, uint32_t section_count) {
         if (section_count > kMaxSections) fail("too many sections");
-        const uint64_t table = optional_offset + optional_size;
         need(table, sizeof(pe::SectionHeader) * section_count, "section table");
         if (table + sizeof(pe::SectionHeader) * section_count > out_.size_of_headers)
             fail("section table outside the headers (" + std::to_string(out_.size_of_headers) + " bytes)");

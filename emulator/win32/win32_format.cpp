@@ -344,10 +344,127 @@ uint64_t read_count(std::string_view format, size_t& at) {
     return count;
 }
 
+// The flags, width and precision of a directive, from just after its '%'.
+Directive read_directive(std::string_view format, size_t& at, GuestVarargs& arguments) {
+    Directive directive;
+    for (; at < format.size(); ++at) {
+        const char flag = format[at];
+        if (flag == '-') {
+            directive.left = true;
+        } else if (flag == '+') {
+            directive.plus = true;
+        } else if (flag == ' ') {
+            directive.space = true;
+        } else if (flag == '0') {
+            directive.zero = true;
+        } else if (flag == '#') {
+            directive.alternate = true;
+        } else {
+            break;
+        }
+    }
+    if (at < format.size() && format[at] == '*') {
+        const auto width = static_cast<int32_t>(arguments.word());
+        if (width < 0) directive.left = true;
+        directive.width = static_cast<uint64_t>(std::abs(static_cast<int64_t>(width)));
+        ++at;
+    } else {
+        directive.width = read_count(format, at);
+    }
+    if (at < format.size() && format[at] == '.') {
+        ++at;
+        if (at < format.size() && format[at] == '*') {
+            const auto precision = static_cast<int32_t>(arguments.word());
+            directive.precision = precision < 0 ? -1 : precision;
+            ++at;
+        } else {
+            directive.precision = static_cast<int64_t>(read_count(format, at));
+        }
+    }
+    return directive;
+}
+
+// The size prefix (hh, h, l, ll, I64, ...), into `directive`.
+void read_size(std::string_view format, size_t& at, Directive& directive) {
+    const auto next_is = [&](std::string_view text) { return format.substr(at, text.size()) == text; };
+    if (next_is("hh")) {
+        directive.size = Size::kChar;
+        at += 2;
+    } else if (next_is("h")) {
+        directive.size = Size::kShort;
+        directive.narrow = true;
+        at += 1;
+    } else if (next_is("ll") || next_is("I64")) {
+        directive.size = Size::kLongLong;
+        at += next_is("ll") ? 2 : 3;
+    } else if (next_is("I32")) {
+        directive.size = Size::kLong;
+        at += 3;
+    } else if (next_is("l") || next_is("w")) {
+        directive.size = Size::kLong;
+        directive.wide = true;
+        at += 1;
+    } else if (next_is("L") || next_is("j")) {
+        directive.size = Size::kLongLong;
+        at += 1;
+    } else if (next_is("I") || next_is("z") || next_is("t")) {
+        directive.size = Size::kLong;
+        at += 1;
+    }
+}
+
+void convert(Sink& sink, Directive& directive, char conversion, GuestMemory& memory, GuestVarargs& arguments) {
+    switch (conversion) {
+        case 'd':
+        case 'i':
+        case 'u':
+        case 'o':
+        case 'x':
+        case 'X': format_integer(sink, directive, conversion, arguments); break;
+        case 'p':
+            directive.size = Size::kLong;
+            format_integer(sink, directive, 'p', arguments);
+            break;
+        case 'e':
+        case 'E':
+        case 'f':
+        case 'F':
+        case 'g':
+        case 'G': format_real(sink, directive, conversion, arguments); break;
+        case 'c':
+        case 'C': {
+            const bool wide = conversion == 'C' ? !directive.narrow : directive.wide;
+            const uint32_t c = arguments.word();
+            Body body;
+            body.add(std::string(1, wide ? narrow_char(c & 0xFFFF) : static_cast<char>(c)));
+            emit(sink, directive, {}, body, true);
+            break;
+        }
+        case 's':
+        case 'S':
+            format_string(sink, directive, conversion == 'S' ? !directive.narrow : directive.wide, memory, arguments);
+            break;
+        case 'n': {
+            const uint32_t pointer = arguments.word();
+            const auto count = static_cast<uint32_t>(sink.length());
+            if (directive.size == Size::kShort) {
+                memory.write(GuestPtr<uint16_t>(pointer)) = static_cast<uint16_t>(count);
+            } else {
+                memory.write(GuestPtr<uint32_t>(pointer)) = count;
+            }
+            break;
+        }
+        default:
+            // msvcrt prints a conversion it does not know as itself ("%%" among them).
+            sink.put(std::string_view(&conversion, 1));
+            break;
+    }
+}
+
 }  // namespace
 
-// Long as msvcrt's own parser is: flags, width, precision, size prefix and
-// conversion read in order, one directive at a time, in one place.
+// As msvcrt's own parser: flags, width, precision, size prefix and
+// conversion read in order, one directive at a time.
 Formatted format(GuestMemory& memory, std::string_view format, GuestVarargs& arguments, size_t limit) {
     Sink sink(limit);
     size_t at = 0;
@@ -356,116 +473,11 @@ Formatted format(GuestMemory& memory, std::string_view format, GuestVarargs& arg
         sink.put(format.substr(at, percent - at));
         if (percent == std::string_view::npos) break;
         at = percent + 1;
-
-        Directive directive;
-        for (; at < format.size(); ++at) {
-            const char flag = format[at];
-            if (flag == '-') {
-                directive.left = true;
-            } else if (flag == '+') {
-                directive.plus = true;
-            } else if (flag == ' ') {
-                directive.space = true;
-            } else if (flag == '0') {
-                directive.zero = true;
-            } else if (flag == '#') {
-                directive.alternate = true;
-            } else {
-                break;
-            }
-        }
-        if (at < format.size() && format[at] == '*') {
-            const auto width = static_cast<int32_t>(arguments.word());
-            if (width < 0) directive.left = true;
-            directive.width = static_cast<uint64_t>(std::abs(static_cast<int64_t>(width)));
-            ++at;
-        } else {
-            directive.width = read_count(format, at);
-        }
-        if (at < format.size() && format[at] == '.') {
-            ++at;
-            if (at < format.size() && format[at] == '*') {
-                const auto precision = static_cast<int32_t>(arguments.word());
-                directive.precision = precision < 0 ? -1 : precision;
-                ++at;
-            } else {
-                directive.precision = static_cast<int64_t>(read_count(format, at));
-            }
-        }
-        const auto next_is = [&](std::string_view text) { return format.substr(at, text.size()) == text; };
-        if (next_is("hh")) {
-            directive.size = Size::kChar;
-            at += 2;
-        } else if (next_is("h")) {
-            directive.size = Size::kShort;
-            directive.narrow = true;
-            at += 1;
-        } else if (next_is("ll") || next_is("I64")) {
-            directive.size = Size::kLongLong;
-            at += next_is("ll") ? 2 : 3;
-        } else if (next_is("I32")) {
-            directive.size = Size::kLong;
-            at += 3;
-        } else if (next_is("l") || next_is("w")) {
-            directive.size = Size::kLong;
-            directive.wide = true;
-            at += 1;
-        } else if (next_is("L") || next_is("j")) {
-            directive.size = Size::kLongLong;
-            at += 1;
-        } else if (next_is("I") || next_is("z") || next_is("t")) {
-            directive.size = Size::kLong;
-            at += 1;
-        }
+        Directive directive = read_directive(format, at, arguments);
+        read_size(format, at, directive);
         if (at >= format.size()) break;
-
         const char conversion = format[at++];
-        switch (conversion) {
-            case 'd':
-            case 'i':
-            case 'u':
-            case 'o':
-            case 'x':
-            case 'X': format_integer(sink, directive, conversion, arguments); break;
-            case 'p':
-                directive.size = Size::kLong;
-                format_integer(sink, directive, 'p', arguments);
-                break;
-            case 'e':
-            case 'E':
-            case 'f':
-            case 'F':
-            case 'g':
-            case 'G': format_real(sink, directive, conversion, arguments); break;
-            case 'c':
-            case 'C': {
-                const bool wide = conversion == 'C' ? !directive.narrow : directive.wide;
-                const uint32_t c = arguments.word();
-                Body body;
-                body.add(std::string(1, wide ? narrow_char(c & 0xFFFF) : static_cast<char>(c)));
-                emit(sink, directive, {}, body, true);
-                break;
-            }
-            case 's':
-            case 'S':
-                format_string(sink, directive, conversion == 'S' ? !directive.narrow : directive.wide, memory,
-                              arguments);
-                break;
-            case 'n': {
-                const uint32_t pointer = arguments.word();
-                const auto count = static_cast<uint32_t>(sink.length());
-                if (directive.size == Size::kShort) {
-                    memory.write(GuestPtr<uint16_t>(pointer)) = static_cast<uint16_t>(count);
-                } else {
-                    memory.write(GuestPtr<uint32_t>(pointer)) = count;
-                }
-                break;
-            }
-            default:
-                // msvcrt prints a conversion it does not know as itself ("%%" among them).
-                sink.put(std::string_view(&conversion, 1));
-                break;
-        }
+        convert(sink, directive, conversion, memory, arguments);
     }
     return sink.done();
 }
