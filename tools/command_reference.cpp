@@ -175,24 +175,59 @@ std::string value_case(const CLI::Option& option) {
 
 bool is_global(const CLI::Option& option) { return !option.check_lname("help") && !option.check_lname("version"); }
 
+// The options every command takes, before or after it, and the ones of them that take a value.
+struct GlobalWords {
+    std::string top;     // every option of the program, for the first word
+    std::string global;  // those every command takes
+    std::string values;  // those of them that take a value, as a case pattern
+    std::string cases;   // their values' completions
+};
+
+GlobalWords global_words_of(const CLI::App& app) {
+    GlobalWords words;
+    for (const CLI::Option* option : app.get_options()) {
+        for (const std::string& name : option->get_lnames()) words.top += " --" + name;
+        for (const std::string& name : option->get_snames()) words.top += " -" + name;
+        if (!is_global(*option)) continue;
+        for (const std::string& name : option->get_lnames()) words.global += " --" + name;
+        if (!takes_value(*option)) continue;
+        for (const std::string& name : option->get_lnames()) {
+            words.values += (words.values.empty() ? "" : "|") + ("--" + name);
+        }
+        words.cases += "    " + value_case(*option) + "\n";
+    }
+    return words;
+}
+
+// One command's branch: its options, their values and its argument.
+std::string command_case(const CLI::App& command, const std::string& commands, const std::string& global_words) {
+    std::string words, cases;
+    ValueKind argument = ValueKind::kFree;
+    for (const CLI::Option* option : command.get_options()) {
+        if (!option->nonpositional()) {
+            if (value_kind(*option) != ValueKind::kFree) argument = value_kind(*option);
+            continue;
+        }
+        for (const std::string& name : option->get_lnames()) words += " --" + name;
+        if (takes_value(*option)) cases += "        " + value_case(*option) + "\n";
+    }
+    std::string out = "    " + command.get_name() + ")\n";
+    if (!cases.empty()) out += "        case $prev in\n" + cases + "        esac\n";
+    out += "        if [[ $cur == -* ]]; then " + reply_words(words.substr(1) + global_words) + "\n";
+    if (command.get_name() == "help") {
+        out += "        else " + reply_words(commands) + "\n";
+    } else if (argument != ValueKind::kFree) {
+        out += std::string("        else _gaugebench_paths ") + (argument == ValueKind::kDirectory ? "-d" : "-f") + "\n";
+    }
+    return out + "        fi ;;\n";
+}
+
 }  // namespace
 
 std::string bash_completion(const CLI::App& app) {
     std::string commands;
     for (const CLI::App* command : commands_of(app)) commands += (commands.empty() ? "" : " ") + command->get_name();
-    // The options every command takes, before or after it, and the ones of them that take a value.
-    std::string top_words, global_words, global_values, global_cases;
-    for (const CLI::Option* option : app.get_options()) {
-        for (const std::string& name : option->get_lnames()) top_words += " --" + name;
-        for (const std::string& name : option->get_snames()) top_words += " -" + name;
-        if (!is_global(*option)) continue;
-        for (const std::string& name : option->get_lnames()) global_words += " --" + name;
-        if (!takes_value(*option)) continue;
-        for (const std::string& name : option->get_lnames()) {
-            global_values += (global_values.empty() ? "" : "|") + ("--" + name);
-        }
-        global_cases += "    " + value_case(*option) + "\n";
-    }
+    const GlobalWords global = global_words_of(app);
     std::ostringstream out;
     out << "# bash completion for gaugebench, made from its command-line definition\n"
            "\n"
@@ -215,8 +250,8 @@ std::string bash_completion(const CLI::App& app) {
            "    # The command: the first word that is no option, nor the value of one every command takes.\n"
            "    while ((i < COMP_CWORD)); do\n"
            "        case ${COMP_WORDS[i]} in\n";
-    if (!global_values.empty()) {
-        out << "        " << global_values
+    if (!global.values.empty()) {
+        out << "        " << global.values
             << ") i=$((i + 2)); [[ ${COMP_WORDS[i-1]} != = ]] || i=$((i + 1)) ;;\n";
     }
     out << "        -*) i=$((i + 1)) ;;\n"
@@ -224,34 +259,14 @@ std::string bash_completion(const CLI::App& app) {
            "        esac\n"
            "    done\n"
            "    case $prev in\n"
-        << global_cases
+        << global.cases
         << "    esac\n"
            "    if [ -z \"$command\" ]; then\n"
-           "        " << reply_words(commands + top_words) << "\n"
+           "        " << reply_words(commands + global.top) << "\n"
            "        return\n"
            "    fi\n"
            "    case $command in\n";
-    for (const CLI::App* command : commands_of(app)) {
-        std::string words, cases;
-        ValueKind argument = ValueKind::kFree;
-        for (const CLI::Option* option : command->get_options()) {
-            if (!option->nonpositional()) {
-                if (value_kind(*option) != ValueKind::kFree) argument = value_kind(*option);
-                continue;
-            }
-            for (const std::string& name : option->get_lnames()) words += " --" + name;
-            if (takes_value(*option)) cases += "        " + value_case(*option) + "\n";
-        }
-        out << "    " << command->get_name() << ")\n";
-        if (!cases.empty()) out << "        case $prev in\n" << cases << "        esac\n";
-        out << "        if [[ $cur == -* ]]; then " << reply_words(words.substr(1) + global_words) << "\n";
-        if (command->get_name() == "help") {
-            out << "        else " << reply_words(commands) << "\n";
-        } else if (argument != ValueKind::kFree) {
-            out << "        else _gaugebench_paths " << (argument == ValueKind::kDirectory ? "-d" : "-f") << "\n";
-        }
-        out << "        fi ;;\n";
-    }
+    for (const CLI::App* command : commands_of(app)) out << command_case(*command, commands, global.global);
     out << "    esac\n}\ncomplete -o filenames -F _gaugebench gaugebench\n";
     return out.str();
 }

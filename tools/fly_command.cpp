@@ -459,21 +459,48 @@ void write_json(const Options& options, const flightmodel::ScriptRun& script_run
     panel_commands::write_json_summary(options.json, json);
 }
 
-// The flight from start to report; its parts (pictures, timing, summary)
-// are classes of their own, this is their order.
-gaugebench::ExitStatus fly(Options& options) {
+// The inputs checked, the script's run and the scenario read, before
+// anything is made.
+std::pair<flightmodel::ScriptRun, std::optional<scenario::Scenario>> checked_inputs(const Options& options) {
     if (options.panel == "-" && options.scenario == "-") {
         throw gaugebench::CommandError(gaugebench::ExitStatus::kUsage,
                                        "--panel - and --scenario - cannot both read standard input; name a file");
     }
     gaugebench::check_input_file(options.panel, true);
     if (!options.scenario.empty()) gaugebench::check_input_file(options.scenario, true);
-    const flightmodel::ScriptRun script_run = checked_run(options);
+    flightmodel::ScriptRun script_run = checked_run(options);
     std::optional<scenario::Scenario> scenario;
     if (!options.scenario.empty()) scenario = scenario::Scenario::read_file(options.scenario);
     // Last of the checks: it makes the animation's folder, which a refused
     // command would leave behind.
     check_files(options, scenario);
+    return {std::move(script_run), std::move(scenario)};
+}
+
+void report_flight(const Options& options, const flightmodel::ScriptRun& script_run, const FlightSummary& summary,
+                   const Timing& timing, const Pictures& pictures, const FlightEnd& ended,
+                   const std::vector<std::string>& inspected) {
+    if (ended.scenario_line != 0) {
+        char line[400];
+        std::snprintf(line, sizeof line, "%s:%d: the flight ended at %.1f s, before the scenario did",
+                      platform::input_name(options.scenario).c_str(), ended.scenario_line, timing.last_time);
+        gaugebench::print_warning(line);
+    }
+    if (options.json != "-" && !gaugebench::console().quiet()) {
+        std::printf("%s: the flight\n", options.run.script.c_str());
+        summary.print(stdout);
+        timing.print(options);
+    }
+    if (!options.json.empty()) write_json(options, script_run, summary, timing, pictures, ended, inspected);
+}
+
+// The flight from start to report; its parts (pictures, timing, summary)
+// are classes of their own, this is their order.
+gaugebench::ExitStatus fly(Options& options) {
+    // (Named, not a structured binding: the driver's lambda captures them.)
+    const auto inputs = checked_inputs(options);
+    const flightmodel::ScriptRun& script_run = inputs.first;
+    const std::optional<scenario::Scenario>& scenario = inputs.second;
     options.run.work_dir = options.out_dir;
     options.run.watched = kWatched;
     gaugebench::Progress progress(options.progress);
@@ -541,20 +568,7 @@ gaugebench::ExitStatus fly(Options& options) {
     progress.clear();
     for (const std::string& warning : panel.budget_warnings()) progress.line(gaugebench::warning_line(warning), stderr);
     const bool every_picture = pictures.finish(timing.last_time);
-    if (ended.scenario_line != 0) {
-        char line[400];
-        std::snprintf(line, sizeof line, "%s:%d: the flight ended at %.1f s, before the scenario did",
-                      platform::input_name(options.scenario).c_str(), ended.scenario_line, timing.last_time);
-        gaugebench::print_warning(line);
-    }
-    if (options.json != "-" && !gaugebench::console().quiet()) {
-        std::printf("%s: the flight\n", options.run.script.c_str());
-        summary->print(stdout);
-        timing.print(options);
-    }
-    if (!options.json.empty()) {
-        write_json(options, script_run, *summary, timing, pictures, ended, inspection.files_written());
-    }
+    report_flight(options, script_run, *summary, timing, pictures, ended, inspection.files_written());
     if (summary->crashed()) gaugebench::print_error("gaugebench fly", summary->crash_line());
     return every_picture && !summary->crashed() ? gaugebench::ExitStatus::kSuccess : gaugebench::ExitStatus::kFailed;
 }

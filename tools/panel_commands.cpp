@@ -160,17 +160,16 @@ ExitStatus render(const Options& options) {
     return ExitStatus::kSuccess;
 }
 
-// One piece: its steps share the panel, renderer, runner and progress line,
-// which live only for the run.
-ExitStatus scenario(const Options& options) {
-    const auto start = std::chrono::steady_clock::now();
+// The scenario, read, and every file the run reads or writes checked
+// before it starts.
+::scenario::Scenario read_scenario_checked(const Options& options) {
     if (!options.out_dir.empty()) gaugebench::check_output_dir(options.out_dir, "--out");
     gaugebench::CommandFiles files;
     files.write(options.json, "--json");
     gaugebench::add_inspection_files(options.inspection, files);
     gaugebench::check_input_file(options.input, true);
     files.read(options.input, "the scenario being read");
-    const ::scenario::Scenario script = ::scenario::Scenario::read_file(options.input);
+    ::scenario::Scenario script = ::scenario::Scenario::read_file(options.input);
     const std::string panel_path = script.panel_path();
     if (panel_path.empty()) {
         throw CommandError(ExitStatus::kBadInput,
@@ -187,6 +186,41 @@ ExitStatus scenario(const Options& options) {
     files.read_modules(options.paths);
     add_snapshot_files(script, options.out_dir, files);
     files.check();
+    return script;
+}
+
+// What the run did, said on the console and in the JSON summary.
+void report_scenario(const Options& options, const ::scenario::ScenarioRunner& runner,
+                     const gaugebench::Inspection& inspection, const std::string& panel_path,
+                     std::vector<std::string> warnings, double wall_seconds) {
+    if (options.json != "-") {
+        gaugebench::print_note(platform::input_name(options.input) + ": " +
+                               gaugebench::counted(runner.updates_run(), "update") + ", " +
+                               gaugebench::counted(runner.snapshots().size(), "snapshot"));
+        for (const std::string& snapshot : runner.snapshots()) gaugebench::print_note("  wrote " + snapshot);
+    }
+    std::vector<std::string> written = runner.snapshots();
+    written.insert(written.end(), inspection.files_written().begin(), inspection.files_written().end());
+    nlohmann::ordered_json summary = {{"command", "scenario"},
+                                      {"scenario", options.input},
+                                      {"panel", panel_path},
+                                      {"files_written", written},
+                                      {"updates", runner.updates_run()},
+                                      {"simulated_seconds", static_cast<double>(runner.updates_run()) *
+                                                                runtime::Host::kSecondsPerUpdate},
+                                      {"wall_seconds", wall_seconds}};
+    add_scenario_json(runner, summary);
+    for (const std::string& warning : runner.warnings()) warnings.push_back(warning);
+    summary["warnings"] = warnings;
+    write_json_summary(options.json, summary);
+}
+
+// One piece: its steps share the panel, renderer, runner and progress line,
+// which live only for the run.
+ExitStatus scenario(const Options& options) {
+    const auto start = std::chrono::steady_clock::now();
+    const ::scenario::Scenario script = read_scenario_checked(options);
+    const std::string panel_path = script.panel_path();
     gaugebench::Inspection inspection(options.inspection);
     runtime::Host host;
     inspection.attach(host);
@@ -224,26 +258,7 @@ ExitStatus scenario(const Options& options) {
     inspection.finish();
     progress.clear();
     print_warnings(panel.budget_warnings(), progress, warnings);
-    if (options.json != "-") {
-        gaugebench::print_note(platform::input_name(options.input) + ": " +
-                               gaugebench::counted(runner.updates_run(), "update") + ", " +
-                               gaugebench::counted(runner.snapshots().size(), "snapshot"));
-        for (const std::string& snapshot : runner.snapshots()) gaugebench::print_note("  wrote " + snapshot);
-    }
-    std::vector<std::string> written = runner.snapshots();
-    written.insert(written.end(), inspection.files_written().begin(), inspection.files_written().end());
-    nlohmann::ordered_json summary = {{"command", "scenario"},
-                                      {"scenario", options.input},
-                                      {"panel", panel_path},
-                                      {"files_written", written},
-                                      {"updates", runner.updates_run()},
-                                      {"simulated_seconds", static_cast<double>(runner.updates_run()) *
-                                                                runtime::Host::kSecondsPerUpdate},
-                                      {"wall_seconds", seconds_since(start)}};
-    add_scenario_json(runner, summary);
-    for (const std::string& warning : runner.warnings()) warnings.push_back(warning);
-    summary["warnings"] = warnings;
-    write_json_summary(options.json, summary);
+    report_scenario(options, runner, inspection, panel_path, std::move(warnings), seconds_since(start));
     return ExitStatus::kSuccess;
 }
 

@@ -144,10 +144,36 @@ flightmodel::FlightRun flight_run(const ServeOptions& options, const fs::path& w
     return run;
 }
 
-}  // namespace
-
 // The calls of a gauge the page is shown when the pointer rests on it.
 constexpr size_t kRecentCalls = 5;
+
+web::ServerOptions server_options(const ServeOptions& options) {
+    web::ServerOptions server;
+    server.host = options.host;
+    server.port = options.port;
+    server.socket_timeout_ms = static_cast<int>(options.client_timeout_seconds * 1000.0);
+    server.quiet = gaugebench::console().quiet();
+    server.verbose = gaugebench::console().verbose();
+    server.allow_no_origin = options.allow_no_origin;
+    server.edit = options.edit;
+    server.web_root =
+        options.web_root.empty() ? gaugebench::data_file(gaugebench::DataFile::kWebRoot) : options.web_root;
+    return server;
+}
+
+// The server listens before the modules' first calls, which a stop may
+// have to cut short; a configuration that does not parse is still refused
+// before it listens.
+std::vector<std::string> gauges_placed(const std::string& panel_path) {
+    const panels::PanelConfig config = panels::PanelConfig::read_file(panel_path);
+    std::vector<std::string> gauges;
+    for (const panels::PanelWindow& window : config.windows) {
+        for (const panels::PanelGauge& gauge : window.gauges) gauges.push_back(gauge.gauge);
+    }
+    return gauges;
+}
+
+}  // namespace
 
 int serve(const ServeOptions& options) {
     std::optional<scenario::Scenario> script;
@@ -172,16 +198,7 @@ int serve(const ServeOptions& options) {
         }
         live.flight = flight_run(options, flight_dir);
     }
-    web::ServerOptions server;
-    server.host = options.host;
-    server.port = options.port;
-    server.socket_timeout_ms = static_cast<int>(options.client_timeout_seconds * 1000.0);
-    server.quiet = gaugebench::console().quiet();
-    server.verbose = gaugebench::console().verbose();
-    server.allow_no_origin = options.allow_no_origin;
-    server.edit = options.edit;
-    server.web_root =
-        options.web_root.empty() ? gaugebench::data_file(gaugebench::DataFile::kWebRoot) : options.web_root;
+    const web::ServerOptions server = server_options(options);
     if (!fs::is_regular_file(fs::path(server.web_root) / "index.html", error)) {
         gaugebench::print_error("gaugebench serve",
                                 server.web_root + " holds no index.html (--web-root names the page's directory)");
@@ -192,18 +209,10 @@ int serve(const ServeOptions& options) {
     StopWatcher watcher;
     try {
         if (script && !script->panel_path().empty()) live.panel_path = script->panel_path();
-        // The server listens before the modules' first calls, which a stop
-        // may have to cut short; a configuration that does not parse is
-        // still refused before it listens.
-        const panels::PanelConfig config = panels::PanelConfig::read_file(live.panel_path);
-        std::vector<std::string> gauges;
-        for (const panels::PanelWindow& window : config.windows) {
-            for (const panels::PanelGauge& gauge : window.gauges) gauges.push_back(gauge.gauge);
-        }
         // The page shows each gauge's latest calls, with --trace or without:
         // at the gauges' rate their cost is nothing the page would notice.
         gaugebench::Inspection inspection(options.inspection, kRecentCalls);
-        inspection.check_gauges(gauges);
+        inspection.check_gauges(gauges_placed(live.panel_path));
         live.trace = inspection.trace();
         web::serve(
             [&live, &inspection] {
