@@ -160,27 +160,10 @@ void LivePanel::step_flight() {
     flying_ = false;  // the script's end, or a model that died: the panel stays as the model left it
 }
 
-// Making the panel, in the order its parts depend on each other (host,
-// panel, renderer, set-up, scenario, calculator, flight); a reload of changed
-// files takes the same path with the state it keeps. The new host, panel and
-// renderer are made beside the running ones, which are left as they were
-// when any of them throws, and only then put in their place.
-void LivePanel::build(const Kept* kept) {
-    auto host = std::make_unique<runtime::Host>();
-    host->set_trace(options_.trace);
-    host->set_night(kept != nullptr ? kept->night : options_.night);
-    panels::Prelude* const prelude = kept == nullptr ? options_.prelude.get() : nullptr;
-    if (prelude != nullptr) prelude->read();
-    host->set_main_window(prelude != nullptr ? prelude->main_window_at_start().value_or(options_.main_window)
-                                             : options_.main_window);
-    auto panel = std::make_unique<panels::Panel>(*host, read_config(), options_.paths, scale_);
-    if (kept != nullptr && panel_) refuse_lost_backgrounds(*panel_, *panel);
-    auto renderer = std::make_unique<render::PanelRenderer>(*panel);
-
-    // The running panel goes, its parts in the reverse of their making; a
-    // flight kept goes on in the new one.
-    const bool keep_flight = kept != nullptr && kept->keep_flight, was_flying = flying_;
-    std::unique_ptr<flightmodel::CoupledFlight> carried = keep_flight ? std::move(flight_) : nullptr;
+// The running panel's parts go in the reverse of their making, the new
+// ones take their place.
+void LivePanel::replace_parts(std::unique_ptr<runtime::Host> host, std::unique_ptr<panels::Panel> panel,
+                              std::unique_ptr<render::PanelRenderer> renderer) {
     act_on_held([this] { held_->instance->release(); });
     held_ = nullptr;
     flight_.reset();
@@ -197,8 +180,12 @@ void LivePanel::build(const Kept* kept) {
     width_ = static_cast<int>(std::ceil(panel_->picture_width()));
     height_ = static_cast<int>(std::ceil(panel_->picture_height()));
     faulted_.setup(*panel_);
-    // A prelude (a scenario) starts where `gaugebench scenario` starts it, cold,
-    // so that the same clicks do the same; without one the panel settles at cruise.
+}
+
+// A prelude (a scenario) starts where `gaugebench scenario` starts it, cold,
+// so that the same clicks do the same; without one the panel settles at
+// cruise; a reload takes the state it kept. The simulated time it starts at.
+double LivePanel::bring_to_start(panels::Prelude* prelude, const Kept* kept) {
     if (prelude == nullptr && kept == nullptr) {
         if (options_.steady_state) options_.steady_state(*host_);
         for (int i = 0; i < panels::Panel::kSettleUpdates; ++i) {
@@ -224,7 +211,32 @@ void LivePanel::build(const Kept* kept) {
         absolute_time = kept->time;
         updates_ = kept->updates;
     }
-    calculator_ = std::make_unique<runtime::HostCalculator>(*host_, absolute_time);
+    return absolute_time;
+}
+
+// Making the panel, in the order its parts depend on each other (host,
+// panel, renderer, set-up, scenario, calculator, flight); a reload of changed
+// files takes the same path with the state it keeps. The new host, panel and
+// renderer are made beside the running ones, which are left as they were
+// when any of them throws, and only then put in their place.
+void LivePanel::build(const Kept* kept) {
+    auto host = std::make_unique<runtime::Host>();
+    host->set_trace(options_.trace);
+    host->set_night(kept != nullptr ? kept->night : options_.night);
+    panels::Prelude* const prelude = kept == nullptr ? options_.prelude.get() : nullptr;
+    if (prelude != nullptr) prelude->read();
+    host->set_main_window(prelude != nullptr ? prelude->main_window_at_start().value_or(options_.main_window)
+                                             : options_.main_window);
+    auto panel = std::make_unique<panels::Panel>(*host, read_config(), options_.paths, scale_);
+    if (kept != nullptr && panel_) refuse_lost_backgrounds(*panel_, *panel);
+    auto renderer = std::make_unique<render::PanelRenderer>(*panel);
+
+    // The running panel goes, its parts in the reverse of their making; a
+    // flight kept goes on in the new one.
+    const bool keep_flight = kept != nullptr && kept->keep_flight, was_flying = flying_;
+    std::unique_ptr<flightmodel::CoupledFlight> carried = keep_flight ? std::move(flight_) : nullptr;
+    replace_parts(std::move(host), std::move(panel), std::move(renderer));
+    calculator_ = std::make_unique<runtime::HostCalculator>(*host_, bring_to_start(prelude, kept));
     host_->clear_key_log();
     key_events_ = 0;
     last_key_event_ = 0;

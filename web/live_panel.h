@@ -130,7 +130,7 @@ struct Input {
     // kEdit: the panel laid out as the page has it (web/panel_editing.h),
     // made at once, the variables kept; kSave writes it to the panel file,
     // over one changed on disk since it was read only when `overwrite`.
-    std::shared_ptr<const panels::PanelLayout> layout;
+    std::shared_ptr<const panels::PanelLayout> layout = nullptr;
     bool overwrite = false;
 };
 
@@ -227,6 +227,9 @@ private:
         bool keep_flight = false;  // the flight goes on in the new panel (else it starts again)
     };
     void build(const Kept* kept = nullptr);
+    void replace_parts(std::unique_ptr<runtime::Host> host, std::unique_ptr<panels::Panel> panel,
+                       std::unique_ptr<render::PanelRenderer> renderer);
+    double bring_to_start(panels::Prelude* prelude, const Kept* kept);
     panels::PanelConfig read_config();
     void relayout(const panels::PanelLayout& layout);
     void rebuild_failed(const std::exception& error);

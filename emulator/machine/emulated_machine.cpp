@@ -504,12 +504,22 @@ void EmulatedMachine::run_batched(void (*work)(void*), void* context) {
 EmulatedMachine::EmulatedMachine() : EmulatedMachine(Options{}) {}
 
 // The machine's set-up, in the order the processor needs it: memory, system
-// pages, descriptor tables, paging, the switch to ring 3, the hooks. Long for
-// being one sequence whose steps depend on those before.
+// pages, descriptor tables, the switch to ring 3, paging, the hooks; each
+// step relies on those before.
 EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_unique<Impl>(*this, options)) {
-    Impl& m = *impl_;
     guard_aborts();
     map_changed();
+    map_address_space();
+    map_system_pages();
+    map_stack_and_host_memory(options);
+    load_descriptor_table();
+    enter_user_mode();
+    set_windows_processor_state();
+    add_hooks();
+}
+
+void EmulatedMachine::map_address_space() {
+    Impl& m = *impl_;
     check(uc_open(UC_ARCH_X86, UC_MODE_32, &m.uc), "open");
     void* arena =
         mmap(nullptr, kAddressSpace, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -522,7 +532,10 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
     for (uint64_t base = 0; base < kAddressSpace; base += kRegion)
         check(uc_mem_map_ptr(m.uc, base, kRegion, UC_PROT_READ | UC_PROT_WRITE, m.arena + base), "map");
     map_changed();
+}
 
+void EmulatedMachine::map_system_pages() {
+    Impl& m = *impl_;
     // The system pages: host routines, descriptor table, thread and process blocks.
     m.reservations.emplace(kSystemBase, kSystemSize);
     map(kTrampolines, kTrampolineSize, kRead | kExecute, "host routines");
@@ -531,14 +544,16 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
     m.trampolines[kReturnTrap - kTrampolines] = 0xEB;   // jmp $
     m.trampolines[kReturnTrap - kTrampolines + 1] = 0xFE;
     map(kGdt, kPage, kRead, "descriptor table");
-    uint8_t* gdt = m.arena + kGdt;
     m.set_pages(kGdt, kPage, kRead, false);  // the processor's, not the module's
     map(kTib, kPage, kRead | kWrite, "thread information block");
     m.tib = m.arena + kTib;
     map(kPeb, kPage, kRead | kWrite, "process environment block");
     m.mailbox = reinterpret_cast<Mailbox*>(m.arena + kMailbox);
     write_dispatcher(m.trampolines);
+}
 
+void EmulatedMachine::map_stack_and_host_memory(const Options& options) {
+    Impl& m = *impl_;
     // The stack above its guard page, and the host's memory.
     const uint32_t stack_size = static_cast<uint32_t>(round_up(std::max<uint32_t>(options.stack_size, kPage), kPage));
     const uint32_t stack_reservation = reserve(stack_size + kPage, kStackPreferred);
@@ -550,7 +565,10 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
     m.host_memory = reserve(host_size, kHostMemoryPreferred);
     m.host_memory_size = host_size;
     map(m.host_memory, host_size, kRead | kWrite, "host memory");
+}
 
+void EmulatedMachine::load_descriptor_table() {
+    Impl& m = *impl_;
     // Flat ring-3 segments, FS on the thread information block.
     const uint64_t entries[kGdtEntries] = {
         0,
@@ -562,7 +580,7 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
         0,
         descriptor(kTib, kPage - 1, false, 3),  // 0x3B the thread information block
     };
-    std::memcpy(gdt, entries, sizeof entries);
+    std::memcpy(m.arena + kGdt, entries, sizeof entries);
     uc_x86_mmr gdtr{};
     gdtr.base = kGdt;
     gdtr.limit = sizeof entries - 1;
@@ -571,7 +589,10 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
     m.set_reg(UC_X86_REG_SS, kKernelData);
     m.set_reg(UC_X86_REG_DS, kKernelData);
     m.set_reg(UC_X86_REG_ES, kKernelData);
+}
 
+void EmulatedMachine::enter_user_mode() {
+    Impl& m = *impl_;
     // Down to ring 3 as an operating system does: iretd to user code and stack.
     const uint8_t bootstrap[] = {
         0x6A, kUserData,           // push user SS
@@ -596,7 +617,10 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
     m.set_reg(UC_X86_REG_GS, 0);
     const uint32_t teb_selector = kTebSelector;
     check(uc_reg_write(m.uc, UC_X86_REG_FS, &teb_selector), "FS");
+}
 
+void EmulatedMachine::set_windows_processor_state() {
+    Impl& m = *impl_;
     // Paging on: from here the page tables decide what the module may touch.
     m.set_reg(UC_X86_REG_CR3, kPageDirectory);
     m.set_reg(UC_X86_REG_CR0, m.reg(UC_X86_REG_CR0) | kCr0Paging | kCr0WriteProtect);
@@ -616,7 +640,10 @@ EmulatedMachine::EmulatedMachine(const Options& options) : impl_(std::make_uniqu
     check(uc_context_alloc(m.uc, &m.clean), "context");
     check(uc_context_save(m.uc, m.clean), "context");
     m.start_thread_state();
+}
 
+void EmulatedMachine::add_hooks() {
+    Impl& m = *impl_;
     uc_hook hook = 0;
     check(uc_hook_add(m.uc, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(&Impl::on_block), &m, 1, 0), "hook");
     check(uc_hook_add(m.uc, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&Impl::on_invalid_memory), &m, 1, 0),

@@ -210,6 +210,15 @@ public:
 
 private:
     struct Impl;
+    // The constructor's steps, in its order.
+    void map_address_space();
+    void map_system_pages();
+    void map_stack_and_host_memory(const Options& options);
+    void load_descriptor_table();
+    void enter_user_mode();
+    void set_windows_processor_state();
+    void add_hooks();
+
     std::unique_ptr<Impl> impl_;
 };
 
