@@ -144,34 +144,72 @@ private:
 constexpr Rgb kLegend{232, 228, 212};
 // The placards' type: capitals 8 pixels tall, as on the gauges' faces.
 constexpr double kPlacardSize = 11.6;
-constexpr Rgb kPlate{14, 14, 14};
 
-// A black engraved label, one or more lines, centred on `at`.
-void placard(cairo_t* cr, const std::vector<std::string_view>& lines, Point at, double size) {
-    cairo_save(cr);
-    cairo_set_font_face(cr, Fonts::face(Font::CondensedBold));
-    cairo_set_font_size(cr, size);
-    double widest = 0.0;
-    for (std::string_view line : lines) {
-        cairo_text_extents_t extents;
-        cairo_text_extents(cr, std::string(line).c_str(), &extents);
-        widest = std::max(widest, extents.x_advance);
+// What a placard is made of. Traffolyte: black laminate engraved through to
+// its white core, the core showing again along the bevelled edge. Anodised
+// aluminium: a satin plate, its engraving filled black, screwed at the ends.
+// Painted: the legend stencilled straight on the panel's paint.
+enum class Plate { Traffolyte, Aluminium, Painted };
+enum class Screws { None, AtTheEnds };
+
+struct PlateLook {
+    Rgb face, bevel_light, bevel_dark, letters, cut_shadow;
+};
+
+PlateLook look_of(Plate plate) {
+    switch (plate) {
+        case Plate::Aluminium: return {{176, 176, 168}, {222, 222, 214}, {96, 96, 90}, {16, 16, 16}, {236, 236, 228}};
+        case Plate::Painted: return {{}, {}, {}, {226, 220, 200}, {10, 10, 8}};
+        case Plate::Traffolyte:
+        default: return {{14, 14, 14}, {168, 164, 150}, {64, 62, 56}, kLegend, {0, 0, 0}};
     }
-    cairo_restore(cr);
+}
+
+// Engraved letters: the cut's lit lip below and to the right of each stroke,
+// then the fill (or, painted, the paint's shadow on the wrinkle finish).
+void engraved_text(cairo_t* cr, std::string_view line, Point at, double size, const PlateLook& look) {
+    text(cr, line, {at.x + 0.6, at.y + 0.7}, size, Font::CondensedBold, look.cut_shadow);
+    text(cr, line, at, size, Font::CondensedBold, look.letters);
+}
+
+// A label of one or more lines centred on `at`, on a plate or painted.
+void placard(cairo_t* cr, const std::vector<std::string_view>& lines, Point at, double size,
+             Plate plate = Plate::Traffolyte, Screws screws = Screws::None) {
+    const PlateLook look = look_of(plate);
+    double widest = 0.0;
+    for (std::string_view line : lines)
+        widest = std::max(widest, text_extents(cr, line, size, Font::CondensedBold).width);
     const double leading = size * 1.3;
-    const double width = std::round(widest + size * 1.2);
+    // A screwed plate runs on past its legend to hold a screw at each end.
+    const double ends = screws == Screws::AtTheEnds ? size * 0.6 : 0.0;
+    const double width = std::round(widest + size * 1.2 + 2.0 * ends);
     const double height = std::round(leading * static_cast<double>(lines.size()) + size * 0.5);
     const double left = std::round(at.x - width / 2.0), top = std::round(at.y - height / 2.0);
-    rounded_rect_path(cr, left + 1.0, top + 1.0, width, height, 2.0);  // the recess's lower lip
-    set_colour(cr, Rgb{78, 80, 74});
-    cairo_fill(cr);
-    rounded_rect_path(cr, left, top, width, height, 2.0);
-    set_colour(cr, kPlate);
-    cairo_fill(cr);
+    if (plate != Plate::Painted) {
+        rounded_rect_path(cr, left + 1.0, top + 1.5, width, height, 2.0);  // its shadow on the panel
+        cairo_set_source_rgba(cr, 0.0, 0.0, 0.0, 0.55);
+        cairo_fill(cr);
+        // The bevel: lit along the top and left, in shade along the bottom and right.
+        rounded_rect_path(cr, left, top, width, height, 2.0);
+        set_colour(cr, look.bevel_light);
+        cairo_fill(cr);
+        rounded_rect_path(cr, left + 1.0, top + 1.0, width - 1.0, height - 1.0, 1.5);
+        set_colour(cr, look.bevel_dark);
+        cairo_fill(cr);
+        rounded_rect_path(cr, left + 1.0, top + 1.0, width - 2.0, height - 2.0, 1.5);
+        set_colour(cr, look.face);
+        cairo_fill(cr);
+    }
+    if (screws == Screws::AtTheEnds) {
+        for (const double x : {left + ends / 2.0 + 2.0, left + width - ends / 2.0 - 2.0}) {
+            const double slot = static_cast<double>(static_cast<int>(x * 37.0 + top * 11.0) % 180);
+            screw(cr, {x, top + height / 2.0}, 2.2, slot);
+        }
+    }
     double y = top + height / 2.0 - leading * (static_cast<double>(lines.size()) - 1.0) / 2.0;
     for (std::string_view line : lines) {
         // Centred on the cap height, so lines with and without descenders sit alike.
-        text(cr, line, {at.x, y}, size, Font::CondensedBold, kLegend);
+        engraved_text(cr, line, {at.x, y}, size, look);
         y += leading;
     }
 }
@@ -258,7 +296,7 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
     for (int engine = 1; engine <= sim::kEngineCount; ++engine) {
         const std::string n = std::to_string(engine);
         if (const auto tach = slots.find("Tachometer" + n)) {
-            placard(cr, {n}, {tach->centre().x, tach->y - 17.0}, 14.0);
+            placard(cr, {n}, {tach->centre().x, tach->y - 17.0}, 14.0, Plate::Aluminium, Screws::AtTheEnds);
         }
         const struct {
             const char* gauge;
@@ -282,11 +320,13 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
     // The two hands' key: the long hand leaves no room for it on the dials.
     if (const auto a = slots.find("Tachometer2"), b = slots.find("Tachometer3"); a && b) {
         placard(cr, {"SHORT \u00d7 1000", "LONG \u00d7 100"}, {(a->right() + b->x) / 2.0, a->centre().y + 42.0},
-                kPlacardSize);
+                kPlacardSize, Plate::Aluminium);
     }
     for (const auto& row : rows) {
         const auto a = slots.find(row.left), b = slots.find(row.right);
-        if (a && b) placard(cr, row.legend, {(a->right() + b->x) / 2.0, a->centre().y}, kPlacardSize);
+        if (a && b)
+            placard(cr, row.legend, {(a->right() + b->x) / 2.0, a->centre().y}, kPlacardSize, Plate::Aluminium,
+                    Screws::AtTheEnds);
     }
     const struct {
         std::vector<std::string_view> tanks;
@@ -296,7 +336,7 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
         {{"Fuel_Quantity_Stbd_1", "Fuel_Quantity_Stbd_2", "Fuel_Quantity_Stbd_3"}, {"FUEL CONTENTS \u2013 STARBOARD"}}};
     for (const auto& group : fuel) {
         if (const auto r = slots.around(group.tanks))
-            placard(cr, group.legend, {r->centre().x, r->y - 11.0}, kPlacardSize);
+            placard(cr, group.legend, {r->centre().x, r->y - 11.0}, kPlacardSize, Plate::Painted);
     }
     // Each tank's number and capacity under its dial: the dial's face has no
     // room for them clear of the needle.
