@@ -147,29 +147,45 @@ constexpr double kPlacardSize = 11.6;
 
 // What a placard is made of. Traffolyte: black laminate engraved through to
 // its white core, the core showing again along the bevelled edge. Anodised
-// aluminium: a satin plate, its engraving filled black, screwed at the ends.
+// aluminium: a dark brushed plate engraved through to the bright metal,
+// screwed at the ends. Both read light on dark, as the flood lamps need.
 // Painted: the legend stencilled straight on the panel's paint.
 enum class Plate { Traffolyte, Aluminium, Painted };
 enum class Screws { None, AtTheEnds };
 
+// The face runs from its top colour to its bottom one, as the light from
+// above falls on it; `edge` is drawn under the letters, offset by `edge_at`:
+// an engraving's wall in shadow at its top left, or paint's shadow on the
+// wrinkles.
 struct PlateLook {
-    Rgb face, bevel_light, bevel_dark, letters, cut_shadow;
+    Rgb face_top, face_bottom, bevel_light, bevel_dark, letters, edge;
+    Point edge_at;
 };
 
 PlateLook look_of(Plate plate) {
     switch (plate) {
-        case Plate::Aluminium: return {{176, 176, 168}, {222, 222, 214}, {96, 96, 90}, {16, 16, 16}, {236, 236, 228}};
-        case Plate::Painted: return {{}, {}, {}, {226, 220, 200}, {10, 10, 8}};
+        case Plate::Aluminium:
+            return {{50, 52, 56},    {22, 23, 26},    {150, 152, 156}, {4, 4, 5},
+                    {244, 246, 250}, {110, 112, 116}, {-0.5, -0.6}};
+        case Plate::Painted: return {{}, {}, {}, {}, {226, 220, 200}, {10, 10, 8}, {0.6, 0.7}};
         case Plate::Traffolyte:
-        default: return {{14, 14, 14}, {168, 164, 150}, {64, 62, 56}, kLegend, {0, 0, 0}};
+        default: return {{26, 26, 24}, {6, 6, 6}, {104, 102, 96}, {2, 2, 2}, kLegend, {120, 118, 110}, {-0.5, -0.6}};
     }
 }
 
-// Engraved letters: the cut's lit lip below and to the right of each stroke,
-// then the fill (or, painted, the paint's shadow on the wrinkle finish).
 void engraved_text(cairo_t* cr, std::string_view line, Point at, double size, const PlateLook& look) {
-    text(cr, line, {at.x + 0.6, at.y + 0.7}, size, Font::CondensedBold, look.cut_shadow);
+    text(cr, line, {at.x + look.edge_at.x, at.y + look.edge_at.y}, size, Font::CondensedBold, look.edge);
     text(cr, line, at, size, Font::CondensedBold, look.letters);
+}
+
+// The aluminium's brushing: faint streaks along the plate, the same on every run.
+void brushed(cairo_t* cr, double left, double top, double width, double height) {
+    for (int row = 0; row < static_cast<int>(height); ++row) {
+        const double shade = (hash(row, static_cast<int32_t>(left), 7) & 0xFF) / 255.0;
+        cairo_set_source_rgba(cr, shade, shade, shade, 0.08);
+        cairo_rectangle(cr, left, top + row, width, 1.0);
+        cairo_fill(cr);
+    }
 }
 
 // A label of one or more lines centred on `at`, on a plate or painted.
@@ -197,8 +213,13 @@ void placard(cairo_t* cr, const std::vector<std::string_view>& lines, Point at, 
         set_colour(cr, look.bevel_dark);
         cairo_fill(cr);
         rounded_rect_path(cr, left + 1.0, top + 1.0, width - 2.0, height - 2.0, 1.5);
-        set_colour(cr, look.face);
+        cairo_pattern_t* face = cairo_pattern_create_linear(0.0, top, 0.0, top + height);
+        for (const auto& [stop, c] : {std::pair{0.0, look.face_top}, {1.0, look.face_bottom}})
+            cairo_pattern_add_color_stop_rgb(face, stop, c.r / 255.0, c.g / 255.0, c.b / 255.0);
+        cairo_set_source(cr, face);
         cairo_fill(cr);
+        cairo_pattern_destroy(face);
+        if (plate == Plate::Aluminium) brushed(cr, left + 1.0, top + 1.0, width - 2.0, height - 2.0);
     }
     if (screws == Screws::AtTheEnds) {
         for (const double x : {left + ends / 2.0 + 2.0, left + width - ends / 2.0 - 2.0}) {
@@ -335,8 +356,18 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
         {{"Fuel_Quantity_Port_1", "Fuel_Quantity_Port_2", "Fuel_Quantity_Port_3"}, {"FUEL CONTENTS \u2013 PORT"}},
         {{"Fuel_Quantity_Stbd_1", "Fuel_Quantity_Stbd_2", "Fuel_Quantity_Stbd_3"}, {"FUEL CONTENTS \u2013 STARBOARD"}}};
     for (const auto& group : fuel) {
-        if (const auto r = slots.around(group.tanks))
-            placard(cr, group.legend, {r->centre().x, r->y - 11.0}, kPlacardSize, Plate::Painted);
+        if (const auto r = slots.around(group.tanks)) {
+            const Point at{r->centre().x, r->y - 11.0};
+            placard(cr, group.legend, at, kPlacardSize, Plate::Painted);
+            // Painted rules out to the group's ends, as the sign-writer grouped the dials.
+            const double half = text_extents(cr, group.legend.front(), kPlacardSize, Font::CondensedBold).width / 2.0;
+            const PlateLook paint = look_of(Plate::Painted);
+            for (const auto& [from, to] :
+                 {std::pair{r->x + 12.0, at.x - half - 8.0}, {at.x + half + 8.0, r->right() - 12.0}}) {
+                fill_rect(cr, from + paint.edge_at.x, at.y - 0.75 + paint.edge_at.y, to - from, 1.5, paint.edge);
+                fill_rect(cr, from, at.y - 0.75, to - from, 1.5, paint.letters);
+            }
+        }
     }
     // Each tank's number and capacity under its dial: the dial's face has no
     // room for them clear of the needle.
