@@ -26,9 +26,9 @@ FontSet& fonts() {
 // engraved it: the three weights the drawings name all come from its
 // condensed family, in two cuts (the engine instruments' maker has the
 // other). Three faces per cut, in Font's order.
-constexpr std::array<const char*, 6> kFontFiles{"GilliusADFNo2-Cond.otf", "GilliusADFNo2-BoldCond.otf",
+constexpr std::array<const char*, 6> kFontFiles{"GilliusADFNo2-Cond.otf",     "GilliusADFNo2-BoldCond.otf",
                                                 "GilliusADFNo2-BoldCond.otf", "GilliusADF-Cond.otf",
-                                                "GilliusADF-BoldCond.otf",   "GilliusADF-BoldCond.otf"};
+                                                "GilliusADF-BoldCond.otf",    "GilliusADF-BoldCond.otf"};
 
 Maker& current_maker() {
     static Maker maker = Maker::Flight;

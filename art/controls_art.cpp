@@ -176,50 +176,74 @@ void quadrant(Canvas& canvas, const Records& records, const char* gauge, const c
     text(cr, title, {w / 2.0, h - 8.0}, 12.0, Font::Bold, kCream);
 }
 
-// --- The throttle quadrant: four grips of one shape on short shafts that run
-// in slots cut in a gate plate. Each grip is drawn where its drag box puts the
-// hand: its centre follows the pointer, from the box's bottom edge (closed)
-// to its top edge (open), as far as the lever's bitmap leaves room. The outer
-// and inner pairs therefore stand at different heights, and each lever gets
-// its own scale and its own OPEN and CLOSED on its outboard side.
+// --- The throttle quadrant: four levers side by side in one gate, their
+// slots parallel, equally spaced and of one length, so that one hand pushes
+// all four together. Each lever's shaft leaves its slot at the same height
+// for the same setting; the outer pair are longer, their grips standing above
+// the inner pair's, where their drag boxes put the hand (a grip's centre
+// follows the pointer from the box's bottom edge, closed, to its top, open).
+// The inner grips stand at the tops of their short shafts.
 constexpr double kGripWidth = 34.0;
 constexpr double kGripHeight = 18.0;
-constexpr double kShaft = kLeverShaft;  // below the grip, into the slot
+constexpr double kInnerShaft = 26.0;  // from an inner grip's foot to the slot
 
 struct ThrottleLever {
     uint32_t id;
     double slot_x;    // on the quadrant
     double stem_x;    // in the lever bitmap
     double grip_top;  // in the lever bitmap
-    double shaft;     // visible shaft under the grip
-    double closed;    // grip centre on the quadrant, lever closed
+    double foot;      // where the shaft enters the slot, in the lever bitmap
     double travel;
 };
 
-std::vector<ThrottleLever> throttle_geometry(const Records& records) {
+struct ThrottleGate {
+    std::vector<ThrottleLever> levers;  // left to right
+    double foot_closed = 0.0;           // the shafts' feet on the quadrant, levers closed
+    double travel = 0.0;
+};
+
+// The slots equally spaced, as far apart as each lever's bitmap leaves its
+// grip room and each drag box holds its slot; the feet level with the inner
+// grips' shafts.
+ThrottleGate throttle_gate(const Records& records) {
     std::vector<Lever> found = levers(records, "Throttle");
     std::vector<Box> boxes = records.mouse_children("Throttle");
-    if (found.empty()) throw std::runtime_error("the throttle quadrant has no levers");
+    if (found.size() != 4) throw std::runtime_error("the throttle quadrant has not four levers");
     if (boxes.size() != found.size())
         throw std::runtime_error("the throttle levers and their drag boxes differ in number");
     std::sort(found.begin(), found.end(), [](const Lever& a, const Lever& b) { return a.at_zero.x < b.at_zero.x; });
     std::sort(boxes.begin(), boxes.end(), [](const Box& a, const Box& b) { return a.x < b.x; });
-    std::vector<ThrottleLever> out;
+    for (const Lever& l : found) {
+        if (l.at_zero.width < kGripWidth || l.travel != found.front().travel)
+            throw std::runtime_error("a throttle lever bitmap is too narrow for its grip or travels apart");
+    }
+    // The inner pair fix the spacing: each grip as far out as its bitmap allows.
+    const Box& b2 = found[1].at_zero;
+    const Box& b3 = found[2].at_zero;
+    const double x2 = b2.x + kGripWidth / 2.0 + 1.0, x3 = b3.x + b3.width - kGripWidth / 2.0 - 1.0;
+    const double pitch = x3 - x2;
+    const double xs[] = {x2 - pitch, x2, x3, x3 + pitch};
+    ThrottleGate gate;
+    gate.travel = found.front().travel;
+    const double inner_height = std::min(b2.height, b3.height);
+    const double inner_top = std::max(b2.y, b3.y);
+    gate.foot_closed = inner_top + std::min(inner_height - 2.0, kGripHeight + kInnerShaft);
     for (size_t i = 0; i < found.size(); ++i) {
         const Box& b = found[i].at_zero;
         const Box& drag = boxes[i];
-        if (b.width < kGripWidth || b.height < kGripHeight) {
-            throw std::runtime_error("a throttle lever bitmap is too small for its grip");
+        const bool outer = i == 0 || i + 1 == found.size();
+        if (xs[i] - kGripWidth / 2.0 < b.x || xs[i] + kGripWidth / 2.0 > b.x + b.width || xs[i] < drag.x ||
+            xs[i] >= drag.x + drag.width) {
+            throw std::runtime_error("a throttle slot falls outside its lever's bitmap or drag box");
         }
-        const double x =
-            std::clamp(std::round(drag.x + drag.width / 2.0), b.x + kGripWidth / 2.0, b.x + b.width - kGripWidth / 2.0);
-        const double closed =
-            std::clamp(double(drag.y + drag.height), b.y + kGripHeight / 2.0, b.y + b.height - kGripHeight / 2.0);
-        const double grip_top = closed - kGripHeight / 2.0 - b.y;
-        out.push_back({found[i].id, x, x - b.x, grip_top, std::min(kShaft, b.height - grip_top - kGripHeight), closed,
-                       found[i].travel});
+        const double grip_centre = outer ? double(drag.y + drag.height) : b.y + kGripHeight / 2.0 + 1.0;
+        const double grip_top = std::max(0.0, grip_centre - kGripHeight / 2.0 - b.y);
+        const double foot = gate.foot_closed - b.y;
+        if (foot > b.height || grip_top + kGripHeight > foot)
+            throw std::runtime_error("a throttle lever bitmap cannot reach the gate");
+        gate.levers.push_back({found[i].id, xs[i], xs[i] - b.x, grip_top, foot, found[i].travel});
     }
-    return out;
+    return gate;
 }
 
 constexpr double kThrottleTitleY = 9.0;
@@ -227,91 +251,62 @@ constexpr double kThrottleTitleY = 9.0;
 constexpr Rgb kCrackle{24, 24, 22};
 constexpr Rgb kCrackleSpeck{46, 46, 42};
 
-void throttle_quadrant(Canvas& canvas, const Records& records) {
-    cairo_t* cr = canvas.cr();
-    const double w = canvas.width();
-    const double h = canvas.height();
-    const std::vector<ThrottleLever> g = throttle_geometry(records);
-    panel_plate(cr, 0.5, 0.5, w - 1.0, h - 1.0, 8.0);
-    text(cr, "THROTTLES", {w / 2.0, kThrottleTitleY}, 10.5, Font::Bold, kCream);
-
-    // The shafts' reach in the slots, from the grip fully open to closed.
-    auto slot_top = [](const ThrottleLever& l) { return l.closed - l.travel; };
-    auto slot_bottom = [h](const ThrottleLever& l) {
-        return std::min(h - 4.0, l.closed + kGripHeight / 2.0 + l.shaft + 3.0);
-    };
-
-    // The gate box: crackle-black enamel, the slots cut through it.
-    double top = h, bottom = 0.0;
-    for (const auto& l : g) {
-        top = std::min(top, slot_top(l));
-        bottom = std::max(bottom, slot_bottom(l));
-    }
-    const double plate_left = 3.0;
-    const double plate_right = w - 3.0;
-    const double plate_top = std::max(kThrottleTitleY + 6.0, top - 8.0);
-    const double plate_bottom = std::min(h - 3.0, bottom + 4.0);
-    rounded_rect_path(cr, plate_left, plate_top, plate_right - plate_left, plate_bottom - plate_top, 4.0);
+void crackle_box(cairo_t* cr, double left, double top, double right, double bottom) {
+    rounded_rect_path(cr, left, top, right - left, bottom - top, 4.0);
     set_colour(cr, kCrackle);
     cairo_fill(cr);
     // The crackle: raised specks catching the light, the same on every run.
     uint32_t seed = 0x9E3779B9u;
-    for (double y = plate_top + 2.0; y < plate_bottom - 2.0; y += 1.0) {
-        for (double x = plate_left + 2.0; x < plate_right - 2.0; x += 1.0) {
+    for (double y = top + 2.0; y < bottom - 2.0; y += 1.0) {
+        for (double x = left + 2.0; x < right - 2.0; x += 1.0) {
             seed = seed * 1664525u + 1013904223u;
             if ((seed >> 24) < 40) fill_rect(cr, x, y, 1.0, 1.0, kCrackleSpeck);
         }
     }
-    fill_rect(cr, plate_left + 3.0, plate_top, plate_right - plate_left - 6.0, 1.0, Rgb{70, 70, 66});
-    fill_rect(cr, plate_left + 3.0, plate_bottom - 1.0, plate_right - plate_left - 6.0, 1.0, Rgb{12, 12, 12});
-    for (const auto& l : g) slot(cr, l.slot_x, slot_top(l), slot_bottom(l));
+    fill_rect(cr, left + 3.0, top, right - left - 6.0, 1.0, Rgb{70, 70, 66});
+    fill_rect(cr, left + 3.0, bottom - 1.0, right - left - 6.0, 1.0, Rgb{12, 12, 12});
+}
 
-    // Each lever's scale: a mark every quarter of its travel beside its slot,
-    // level with its grip's centre, long at the ends; the words on the
-    // outboard side, between the grips.
-    const double middle = w / 2.0;
-    double outermost_left = w, outermost_right = 0.0;
-    for (const auto& l : g) {
-        outermost_left = std::min(outermost_left, l.slot_x);
-        outermost_right = std::max(outermost_right, l.slot_x);
-    }
-    for (const auto& l : g) {
-        const double open = l.closed - l.travel;
-        for (int quarter = 0; quarter <= 4; ++quarter) {
-            const double y = std::round(l.closed - l.travel * quarter / 4.0) + 0.5;
-            const double length = quarter % 4 == 0 ? 7.0 : 4.0;
-            for (double side : {-1.0, 1.0}) {
-                const double x0 = l.slot_x + side * 6.0;
-                fill_rect(cr, std::min(x0, x0 + side * length), y - 0.75, length, 1.5, kCream);
-            }
+void throttle_quadrant(Canvas& canvas, const Records& records) {
+    cairo_t* cr = canvas.cr();
+    const double w = canvas.width();
+    const double h = canvas.height();
+    const ThrottleGate gate = throttle_gate(records);
+    panel_plate(cr, 0.5, 0.5, w - 1.0, h - 1.0, 8.0);
+    text(cr, "THROTTLES", {w / 2.0, kThrottleTitleY}, 10.5, Font::Bold, kCream);
+
+    // The gate: one crackle-black box across the quadrant, the four slots
+    // cut through it from the feet fully open to the feet closed.
+    const double slot_top = gate.foot_closed - gate.travel - 3.0;
+    const double slot_bottom = std::min(h - 6.0, gate.foot_closed + 3.0);
+    const double box_top = slot_top - 7.0, box_bottom = std::min(h - 3.0, slot_bottom + 4.0);
+    crackle_box(cr, 3.0, box_top, w - 3.0, box_bottom);
+    for (const auto& l : gate.levers) slot(cr, l.slot_x, slot_top, slot_bottom);
+
+    // One scale for the four: a mark every quarter of the travel between the
+    // slots, long at the ends; OPEN and CLOSED outboard of lever 1's slot,
+    // where no grip passes.
+    const auto& ls = gate.levers;
+    for (int quarter = 0; quarter <= 4; ++quarter) {
+        const double y = std::round(gate.foot_closed - gate.travel * quarter / 4.0) + 0.5;
+        const double length = quarter % 4 == 0 ? 8.0 : 4.0;
+        for (size_t i = 0; i + 1 < ls.size(); ++i) {
+            const double mid = (ls[i].slot_x + ls[i + 1].slot_x) / 2.0;
+            fill_rect(cr, mid - length / 2.0, y - 0.75, length, 1.5, kCream);
         }
-        // Beyond the marks, on the side with room: inboard of the outer
-        // levers (the box's edge is near outboard), outboard of the inner.
-        const bool outer = l.slot_x == outermost_left || l.slot_x == outermost_right;
-        const double side = (l.slot_x < middle) == outer ? 1.0 : -1.0;
-        // Beyond the grip's edge, not the marks': a lever at either end of
-        // its travel (full throttle, closed) leaves its word readable.
-        constexpr double kMarksReach = kGripWidth / 2.0 + 4.0;
-        const auto beside = [&](const char* word) {
-            return l.slot_x + side * (kMarksReach + text_extents(cr, word, 10.5, Font::CondensedBold).width / 2.0);
-        };
-        text(cr, "OPEN", {beside("OPEN"), open}, 10.5, Font::CondensedBold, kCream);
-        text(cr, "CLOSED", {beside("CLOSED"), l.closed}, 10.5, Font::CondensedBold, kCream);
     }
-    // The friction knob between the outer levers' scales, above the inner
-    // levers' travel: turned, it holds the levers where the hand leaves them.
-    double inner_top = h;
-    for (const auto& l : g) {
-        if (l.slot_x != outermost_left && l.slot_x != outermost_right) inner_top = std::min(inner_top, slot_top(l));
-    }
-    const double knob_y = std::min(plate_top + 26.0, inner_top - 36.0);
-    if (knob_y - 14.0 > plate_top) {
-        const Point knob{middle, knob_y};
-        fill_circle(cr, {knob.x + 1.0, knob.y + 1.5}, 13.0, Rgb{8, 8, 8});
-        knurled_knob(cr, knob, 12.0, 18);
-        fill_circle(cr, knob, 4.0, Rgb{60, 60, 60});
-        text(cr, "FRICTION", {knob.x, knob.y + 21.0}, 10.5, Font::CondensedBold, kCream);
-    }
+    const double margin = ls.front().slot_x - kGripWidth / 2.0;
+    text(cr, "OPEN", {margin / 2.0 + 1.0, gate.foot_closed - gate.travel}, 10.5, Font::CondensedBold, kCream);
+    text(cr, "CLOSED", {margin / 2.0 + 1.0, gate.foot_closed}, 10.5, Font::CondensedBold, kCream);
+    // The friction knob on the gate's right cheek, outboard of lever 4: turned,
+    // it holds the levers where the hand leaves them.
+    const double right_margin = ls.back().slot_x + kGripWidth / 2.0;
+    const Point knob{(right_margin + w) / 2.0, box_bottom - 17.0};
+    fill_circle(cr, {knob.x + 1.0, knob.y + 1.5}, 13.0, Rgb{8, 8, 8});
+    knurled_knob(cr, knob, 12.0, 18);
+    fill_circle(cr, knob, 4.0, Rgb{60, 60, 60});
+    const double word = text_extents(cr, "FRICTION", 10.5, Font::CondensedBold).width;
+    text_rotated(cr, "FRICTION", {knob.x, knob.y - 16.0 - word / 2.0}, 10.5, Font::CondensedBold, kCream, -90.0);
 }
 
 void prop_quadrant(Canvas& canvas, const Records& records) {
@@ -344,6 +339,20 @@ void shaft(cairo_t* cr, double x, double top, double length) {
     cairo_pattern_destroy(shade);
 }
 
+// A throttle's polished steel rod in flat tones (a long gradient would band
+// in 256 colours): lit along its left edge, shaded along its right, and
+// darkening only over its last few pixels, where it goes down into the slot.
+void rod(cairo_t* cr, double x, double top, double length) {
+    constexpr double kFade = 6.0;
+    fill_rect(cr, x - 3.0, top - 2.0, 6.0, length + 2.0, Rgb{128, 128, 124});
+    fill_rect(cr, x - 3.0, top - 2.0, 1.5, length + 2.0, Rgb{200, 200, 194});
+    fill_rect(cr, x + 1.5, top - 2.0, 1.5, length + 2.0, Rgb{72, 72, 70});
+    for (int i = 0; i < int(kFade); ++i) {
+        const auto tone = static_cast<uint8_t>(96 - 14 * i);
+        fill_rect(cr, x - 3.0, top + length - kFade + i, 6.0, 1.0, Rgb{tone, tone, tone});
+    }
+}
+
 // A moulded grip in flat palette tones (a smooth gradient would posterise
 // into bands in 256 colours): the body, a highlight along the top, a darker
 // lip below, and an outline.
@@ -363,11 +372,11 @@ void knob(cairo_t* cr, double cx, double top, double width, double height, Rgb d
 
 void throttle_lever(Canvas& canvas, const Records& records, uint32_t id, const char* label) {
     cairo_t* cr = canvas.cr();
-    for (const auto& lever : throttle_geometry(records)) {
+    for (const auto& lever : throttle_gate(records).levers) {
         if (lever.id != id) continue;
         const double x = lever.stem_x;
         const double top = lever.grip_top;
-        if (lever.shaft > 0.0) shaft(cr, x, top + kGripHeight, lever.shaft);
+        rod(cr, x, top + kGripHeight, lever.foot - top - kGripHeight);
         // A black moulded grip, its engine's number engraved and filled white.
         knob(cr, x, top, kGripWidth, kGripHeight, Rgb{14, 14, 14}, Rgb{40, 39, 37}, Rgb{92, 90, 86});
         text(cr, label, {x, top + kGripHeight / 2.0 + 1.0}, 11.0, Font::Bold, kCream);

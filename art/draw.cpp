@@ -207,9 +207,10 @@ void round_case(cairo_t* cr, Point centre, double r_outer, double r_face) {
         double lit, middle, shade;
         Rgb edge, highlight;
     };
-    const Finish finish = maker() == Maker::Engine      ? Finish{0.20, 0.11, 0.04, Rgb{84, 84, 84}, Rgb{120, 120, 120}}
-                          : maker() == Maker::Timepiece ? Finish{0.72, 0.42, 0.16, Rgb{180, 180, 180}, Rgb{220, 220, 220}}
-                                                        : Finish{0.47, 0.24, 0.09, Rgb{136, 136, 136}, Rgb{153, 153, 153}};
+    const Finish finish = maker() == Maker::Engine ? Finish{0.20, 0.11, 0.04, Rgb{84, 84, 84}, Rgb{120, 120, 120}}
+                          : maker() == Maker::Timepiece
+                              ? Finish{0.72, 0.42, 0.16, Rgb{180, 180, 180}, Rgb{220, 220, 220}}
+                              : Finish{0.47, 0.24, 0.09, Rgb{136, 136, 136}, Rgb{153, 153, 153}};
     cairo_new_path(cr);
     cairo_arc(cr, centre.x, centre.y, r_outer, 0.0, 2.0 * std::numbers::pi);
     cairo_pattern_t* rim =

@@ -18,7 +18,8 @@
 // rounded outward; sweeps the eye does not rest on (the take-off run's
 // airspeed, temperatures rising through the warm-up) are left out. A `print`
 // of the variables below every 36 updates, added to a copy of the crew's
-// scenario, gives the same figures in the gauges' own units. Measure again
+// scenario, gives the same figures in the gauges' own units. The warm-up band
+// reaches down to 1,500 rpm, where crews also run it. Measure again
 // when the flight model or the script changes; tests/art/dial_legend_test.cpp
 // holds the built dials to this table.
 #pragma once
@@ -47,9 +48,9 @@ struct Dwell {
 inline constexpr Dwell kDwell[] = {
     // stopped; idling and warming; warm-up run; take-off and the first climb; climb and cruise
     {"Tachometer1", korvane::bitmap::kTachometerThousandsHand, "engine_speed.1", 1.0,
-     {{0, 0}, {600, 1200}, {1570, 1600}, {2990, 3015}, {2845, 2855}}},
+     {{0, 0}, {600, 1200}, {1500, 1600}, {2990, 3015}, {2845, 2855}}},
     {"Tachometer1", korvane::bitmap::kTachometerHundredsHand, "engine_speed.1", 1.0,
-     {{0, 0}, {600, 1200}, {1570, 1600}, {2990, 3015}, {2845, 2855}}},
+     {{0, 0}, {600, 1200}, {1500, 1600}, {2990, 3015}, {2845, 2855}}},
     {"Boost1", korvane::bitmap::kBoostNeedle, "boost.1", 1.0,
      {{0, 0}, {-7.8, -7.3}, {-7.8, -7.3}, {11.8, 12.1}, {8.9, 9.4}}},
     // cold; warming; climb and cruise (the oil past 60 and the coolant at 60 are only passed)

@@ -41,12 +41,13 @@ void tachometer_dial(Canvas& canvas, const Records& records) {
     for (int d = 0; d <= 9; ++d) digits.push_back({1000.0 * d, std::to_string(d)});
     numerals(cr, thousands, digits, 90.0, 24.0);
     // The long hand turns ten times over the scale: idling it sweeps the
-    // left and the top, and between 2 and 5 it comes only at speeds passed
-    // through, so the one word stands low on the right; the hands' key is on
-    // the panel's placard.
+    // left and the top, warming up it stands between 5 and 6, and between 2
+    // and 5 it comes only at speeds passed through, so the one word stands
+    // low on the right, clear of the bottom; the hands' key is on the
+    // panel's placard.
     const Dwelling short_hand(records, "Tachometer1", bitmap::kTachometerThousandsHand);
     const Dwelling long_hand(records, "Tachometer1", bitmap::kTachometerHundredsHand);
-    legend(cr, {&short_hand, &long_hand}, {{"R.P.M."}, 19.0, Font::Bold, {c.x + 14.0, c.y + 52.0}, c, 80.0});
+    legend(cr, {&short_hand, &long_hand}, {{"R.P.M."}, 19.0, Font::Bold, {c.x + 36.0, c.y + 44.0}, c, 80.0});
 }
 
 void tachometer_short(Canvas& canvas, const Records& records) {
@@ -387,8 +388,8 @@ void green_lamp(Canvas& canvas, Rgb glass, Rgb figure, bool port, bool screened)
     const double side = port ? -1.0 : 1.0;
     // The figure in the upper half; the word, at a size that reads on the
     // panel, runs up the lower half (the glass is too narrow to hold it across).
-    const Point hinge{w / 2.0 - side * 5.0, 9.0};
-    const Point axle{w / 2.0 + side * 3.0, 40.0};
+    const Point hinge{w / 2.0 - side * 5.0, 6.0};
+    const Point axle{w / 2.0 + side * 3.0, 34.0};
     cairo_new_path(cr);
     cairo_move_to(cr, hinge.x, hinge.y);
     cairo_line_to(cr, axle.x, axle.y);
@@ -399,8 +400,8 @@ void green_lamp(Canvas& canvas, Rgb glass, Rgb figure, bool port, bool screened)
     cairo_line_to(cr, (hinge.x + axle.x) / 2.0, (hinge.y + axle.y) / 2.0);
     cairo_set_line_width(cr, 2.0);
     cairo_stroke(cr);
-    fill_circle(cr, axle, 9.5, figure);
-    fill_circle(cr, axle, 4.0, glass);
+    fill_circle(cr, axle, 9.0, figure);
+    fill_circle(cr, axle, 3.8, glass);
     text_rotated(cr, "DOWN", {w / 2.0, h - 27.0}, 19.0, Font::CondensedBold, figure, -90.0);
     if (screened) dimmer_screen(cr, w, h);
 }

@@ -38,8 +38,8 @@ void airspeed_dial(Canvas& canvas, const Records& records) {
     const Dwelling dwelling(records, "Airspeed", bitmap::kAirspeedNeedle);
     const Dwelling tail(records, "Airspeed", bitmap::kAirspeedNeedle, true);
     numerals_inside(cr, needle,
-                    unhidden(cr, {&tail}, needle, numbered(steps(220, 340, 20)), 53.0, 15.0, Font::CondensedBold),
-                    58.0, 15.0, Font::CondensedBold);
+                    unhidden(cr, {&tail}, needle, numbered(steps(220, 340, 20)), 53.0, 15.0, Font::CondensedBold), 58.0,
+                    15.0, Font::CondensedBold);
 
     // In the gap of the outer scale, beside the needle resting at zero.
     const double rest = needle.angle(0);
@@ -201,6 +201,7 @@ void turn_pointer(Canvas& canvas, const Records& records) {
 }
 
 // --- Accelerometer: 45 degrees per g.
+constexpr double kMinusTwoRadius = 81.0;
 void accelerometer_dial(Canvas& canvas, const Records& records) {
     cairo_t* cr = canvas.cr();
     const Needle needle = records.needle("Accelerometer", bitmap::kAccelerometerNeedle);
@@ -212,7 +213,7 @@ void accelerometer_dial(Canvas& canvas, const Records& records) {
     ticks(cr, needle, steps(-1.5, 4.5, 1.0), {111.0, 124.0, 2.2});
     ticks(cr, needle, steps(-2, 5, 1.0), {104.0, 124.0, 3.6});
     std::vector<Numeral> marks;
-    for (int g = -2; g <= 5; ++g) marks.push_back({double(g), std::to_string(g)});
+    for (int g = -1; g <= 5; ++g) marks.push_back({double(g), std::to_string(g)});
     // Shown at under half size: the numerals are large on the bitmap, and
     // the instrument's name, too long for the face at a size that reads,
     // is on the panel's placard under it. The needle lies level at 1 g, its
@@ -220,6 +221,8 @@ void accelerometer_dial(Canvas& canvas, const Records& records) {
     const Dwelling dwelling(records, "Accelerometer", bitmap::kAccelerometerNeedle);
     const Dwelling level(records, "Accelerometer", bitmap::kAccelerometerNeedle, false, true);
     numerals_beside(cr, {&level}, needle, marks, 88.0, 27.5);
+    // The -2, the widest, further in: its corner would meet its mark's end.
+    numerals_beside(cr, {&level}, needle, {{-2.0, "-2"}}, kMinusTwoRadius, 27.5);
     legend(cr, {&dwelling}, {{"g"}, 27.0, Font::Bold, {c.x, c.y + 40.0}, c, 78.0});
 }
 
@@ -230,6 +233,7 @@ void accelerometer_needle(Canvas& canvas, const Records& records) {
 // --- Attitude: the case behind the window, the horizon bar on a transparent
 // texture, the bezel mask with the bank scale and the aircraft symbol.
 constexpr double kHorizonWindow = 97.0;
+constexpr double kBankMajor = 15.0;  // the long bank marks' reach beyond the window
 
 Point attitude_centre(const Records& records) {
     const auto sprite = records.as<guest::ELEMENT_SPRITE>("Attitude", bitmap::kAttitudeHorizonBar);
@@ -259,8 +263,8 @@ void attitude_texture(Canvas& canvas, const Records&) {
     const Point c{canvas.width() / 2.0, canvas.height() / 2.0};
     const Rgb sky{51, 102, 153}, sky_rim{0, 51, 102}, ground{102, 51, 0}, ground_rim{51, 51, 0};
     // The rim darker than the middle: a sphere, lit from the front.
-    for (const auto& [radius, upper, lower] : {std::tuple{kSphere, sky_rim, ground_rim},
-                                               std::tuple{kSphere - 16.0, sky, ground}}) {
+    for (const auto& [radius, upper, lower] :
+         {std::tuple{kSphere, sky_rim, ground_rim}, std::tuple{kSphere - 16.0, sky, ground}}) {
         cairo_new_path(cr);
         cairo_arc(cr, c.x, c.y, radius, std::numbers::pi, 2.0 * std::numbers::pi);
         cairo_close_path(cr);
@@ -296,12 +300,14 @@ void attitude_mask(Canvas& canvas, const Records& records) {
         if (bank == 0.0) {
             wedge(cr, c, a, kHorizonWindow + 3.0, kHorizonWindow + 16.0, 6.0, kCream);
         } else {
-            tick(cr, c, a, kHorizonWindow + 3.0, kHorizonWindow + (major ? 18.0 : 11.0), major ? 3.2 : 2.0, kCream);
+            tick(cr, c, a, kHorizonWindow + 3.0, kHorizonWindow + (major ? kBankMajor : 11.0), major ? 3.2 : 2.0,
+                 kCream);
         }
     }
+    // Each numeral beyond its tick's end, a gap between, inside the bezel's rim.
     for (double bank : {-60.0, -30.0, 30.0, 60.0}) {
-        text_polar(cr, c, pointer.angle(bank), kHorizonWindow + 24.0, std::to_string(int(std::fabs(bank))), 14.0,
-                   Font::Bold, kCream);
+        text_beyond(cr, c, pointer.angle(bank), kHorizonWindow + kBankMajor + 2.5, std::to_string(int(std::fabs(bank))),
+                    14.0, Font::Bold, kCream);
     }
 
     // The miniature aircraft, fixed in the window.

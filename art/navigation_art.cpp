@@ -206,6 +206,7 @@ void clock_second_hand(Canvas& canvas, const Records& records) {
 // (0 at the top); the minutes ring shows through a window below the centre.
 constexpr double kTimerFace = 112.0;
 constexpr double kTimerCase = 124.0;
+constexpr double kTimerHandHalf = 3.5;  // the seconds hand's half width, its outline included
 
 struct TimerGeometry {
     Point centre;          // the hand's pivot on the dial
@@ -245,9 +246,13 @@ void timer_face(cairo_t* cr, const TimerGeometry& g) {
             tick(cr, c, a, kTimerFace - 10.0, kTimerFace - 3.0, 1.3, kCream);
         }
     }
-    for (int s = 0; s < 60; s += 5)
+    for (int s = 5; s < 60; s += 5)
         text_inside(cr, c, 270.0 + 6.0 * s, kTimerFace - (s == 30 ? 20.5 : 21.0), std::to_string(s), 21.5, Font::Bold,
                     kCream);
+    // The hand rests straight up: its 0 stands just right of it, level with the others.
+    const cairo_text_extents_t zero = text_extents(cr, "0", 21.5, Font::Bold);
+    text(cr, "0", {c.x + kTimerHandHalf + 2.5 + zero.width / 2.0, c.y - (kTimerFace - 21.0) + zero.height / 2.0}, 21.5,
+         Font::Bold, kCream);
     // Below the pivot, between the hand's short tail and the minutes' window:
     // the hand at rest stands straight up, where it would split the word.
     text(cr, "SECONDS", {c.x, c.y + 24.0}, 21.5, Font::CondensedBold, kCream);

@@ -144,34 +144,93 @@ private:
 constexpr Rgb kLegend{232, 228, 212};
 // The placards' type: capitals 8 pixels tall, as on the gauges' faces.
 constexpr double kPlacardSize = 11.6;
-constexpr Rgb kPlate{14, 14, 14};
 
-// A black engraved label, one or more lines, centred on `at`.
-void placard(cairo_t* cr, const std::vector<std::string_view>& lines, Point at, double size) {
-    cairo_save(cr);
-    cairo_set_font_face(cr, Fonts::face(Font::CondensedBold));
-    cairo_set_font_size(cr, size);
-    double widest = 0.0;
-    for (std::string_view line : lines) {
-        cairo_text_extents_t extents;
-        cairo_text_extents(cr, std::string(line).c_str(), &extents);
-        widest = std::max(widest, extents.x_advance);
+// What a placard is made of. Traffolyte: black laminate engraved through to
+// its white core, the core showing again along the bevelled edge. Anodised
+// aluminium: a dark brushed plate engraved through to the bright metal,
+// screwed at the ends. Both read light on dark, as the flood lamps need.
+// Painted: the legend stencilled straight on the panel's paint.
+enum class Plate { Traffolyte, Aluminium, Painted };
+enum class Screws { None, AtTheEnds };
+
+// The face runs from its top colour to its bottom one, as the light from
+// above falls on it; `edge` is drawn under the letters, offset by `edge_at`:
+// an engraving's wall in shadow at its top left, or paint's shadow on the
+// wrinkles.
+struct PlateLook {
+    Rgb face_top, face_bottom, bevel_light, bevel_dark, letters, edge;
+    Point edge_at;
+};
+
+PlateLook look_of(Plate plate) {
+    switch (plate) {
+        case Plate::Aluminium:
+            return {{50, 52, 56},    {22, 23, 26},    {150, 152, 156}, {4, 4, 5},
+                    {244, 246, 250}, {110, 112, 116}, {-0.5, -0.6}};
+        case Plate::Painted: return {{}, {}, {}, {}, {226, 220, 200}, {10, 10, 8}, {0.6, 0.7}};
+        case Plate::Traffolyte:
+        default: return {{26, 26, 24}, {6, 6, 6}, {104, 102, 96}, {2, 2, 2}, kLegend, {120, 118, 110}, {-0.5, -0.6}};
     }
-    cairo_restore(cr);
+}
+
+void engraved_text(cairo_t* cr, std::string_view line, Point at, double size, const PlateLook& look) {
+    text(cr, line, {at.x + look.edge_at.x, at.y + look.edge_at.y}, size, Font::CondensedBold, look.edge);
+    text(cr, line, at, size, Font::CondensedBold, look.letters);
+}
+
+// The aluminium's brushing: faint streaks along the plate, the same on every run.
+void brushed(cairo_t* cr, double left, double top, double width, double height) {
+    for (int row = 0; row < static_cast<int>(height); ++row) {
+        const double shade = (hash(row, static_cast<int32_t>(left), 7) & 0xFF) / 255.0;
+        cairo_set_source_rgba(cr, shade, shade, shade, 0.08);
+        cairo_rectangle(cr, left, top + row, width, 1.0);
+        cairo_fill(cr);
+    }
+}
+
+// A label of one or more lines centred on `at`, on a plate or painted.
+void placard(cairo_t* cr, const std::vector<std::string_view>& lines, Point at, double size,
+             Plate plate = Plate::Traffolyte, Screws screws = Screws::None) {
+    const PlateLook look = look_of(plate);
+    double widest = 0.0;
+    for (std::string_view line : lines)
+        widest = std::max(widest, text_extents(cr, line, size, Font::CondensedBold).width);
     const double leading = size * 1.3;
-    const double width = std::round(widest + size * 1.2);
+    // A screwed plate runs on past its legend to hold a screw at each end.
+    const double ends = screws == Screws::AtTheEnds ? size * 0.6 : 0.0;
+    const double width = std::round(widest + size * 1.2 + 2.0 * ends);
     const double height = std::round(leading * static_cast<double>(lines.size()) + size * 0.5);
     const double left = std::round(at.x - width / 2.0), top = std::round(at.y - height / 2.0);
-    rounded_rect_path(cr, left + 1.0, top + 1.0, width, height, 2.0);  // the recess's lower lip
-    set_colour(cr, Rgb{78, 80, 74});
-    cairo_fill(cr);
-    rounded_rect_path(cr, left, top, width, height, 2.0);
-    set_colour(cr, kPlate);
-    cairo_fill(cr);
+    if (plate != Plate::Painted) {
+        rounded_rect_path(cr, left + 1.0, top + 1.5, width, height, 2.0);  // its shadow on the panel
+        cairo_set_source_rgba(cr, 0.0, 0.0, 0.0, 0.55);
+        cairo_fill(cr);
+        // The bevel: lit along the top and left, in shade along the bottom and right.
+        rounded_rect_path(cr, left, top, width, height, 2.0);
+        set_colour(cr, look.bevel_light);
+        cairo_fill(cr);
+        rounded_rect_path(cr, left + 1.0, top + 1.0, width - 1.0, height - 1.0, 1.5);
+        set_colour(cr, look.bevel_dark);
+        cairo_fill(cr);
+        rounded_rect_path(cr, left + 1.0, top + 1.0, width - 2.0, height - 2.0, 1.5);
+        cairo_pattern_t* face = cairo_pattern_create_linear(0.0, top, 0.0, top + height);
+        for (const auto& [stop, c] : {std::pair{0.0, look.face_top}, {1.0, look.face_bottom}})
+            cairo_pattern_add_color_stop_rgb(face, stop, c.r / 255.0, c.g / 255.0, c.b / 255.0);
+        cairo_set_source(cr, face);
+        cairo_fill(cr);
+        cairo_pattern_destroy(face);
+        if (plate == Plate::Aluminium) brushed(cr, left + 1.0, top + 1.0, width - 2.0, height - 2.0);
+    }
+    if (screws == Screws::AtTheEnds) {
+        for (const double x : {left + ends / 2.0 + 2.0, left + width - ends / 2.0 - 2.0}) {
+            const double slot = static_cast<double>(static_cast<int>(x * 37.0 + top * 11.0) % 180);
+            screw(cr, {x, top + height / 2.0}, 2.2, slot);
+        }
+    }
     double y = top + height / 2.0 - leading * (static_cast<double>(lines.size()) - 1.0) / 2.0;
     for (std::string_view line : lines) {
         // Centred on the cap height, so lines with and without descenders sit alike.
-        text(cr, line, {at.x, y}, size, Font::CondensedBold, kLegend);
+        engraved_text(cr, line, {at.x, y}, size, look);
         y += leading;
     }
 }
@@ -258,7 +317,7 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
     for (int engine = 1; engine <= sim::kEngineCount; ++engine) {
         const std::string n = std::to_string(engine);
         if (const auto tach = slots.find("Tachometer" + n)) {
-            placard(cr, {n}, {tach->centre().x, tach->y - 17.0}, 14.0);
+            placard(cr, {n}, {tach->centre().x, tach->y - 17.0}, 14.0, Plate::Aluminium, Screws::AtTheEnds);
         }
         const struct {
             const char* gauge;
@@ -282,11 +341,13 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
     // The two hands' key: the long hand leaves no room for it on the dials.
     if (const auto a = slots.find("Tachometer2"), b = slots.find("Tachometer3"); a && b) {
         placard(cr, {"SHORT \u00d7 1000", "LONG \u00d7 100"}, {(a->right() + b->x) / 2.0, a->centre().y + 42.0},
-                kPlacardSize);
+                kPlacardSize, Plate::Aluminium);
     }
     for (const auto& row : rows) {
         const auto a = slots.find(row.left), b = slots.find(row.right);
-        if (a && b) placard(cr, row.legend, {(a->right() + b->x) / 2.0, a->centre().y}, kPlacardSize);
+        if (a && b)
+            placard(cr, row.legend, {(a->right() + b->x) / 2.0, a->centre().y}, kPlacardSize, Plate::Aluminium,
+                    Screws::AtTheEnds);
     }
     const struct {
         std::vector<std::string_view> tanks;
@@ -295,8 +356,18 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
         {{"Fuel_Quantity_Port_1", "Fuel_Quantity_Port_2", "Fuel_Quantity_Port_3"}, {"FUEL CONTENTS \u2013 PORT"}},
         {{"Fuel_Quantity_Stbd_1", "Fuel_Quantity_Stbd_2", "Fuel_Quantity_Stbd_3"}, {"FUEL CONTENTS \u2013 STARBOARD"}}};
     for (const auto& group : fuel) {
-        if (const auto r = slots.around(group.tanks))
-            placard(cr, group.legend, {r->centre().x, r->y - 11.0}, kPlacardSize);
+        if (const auto r = slots.around(group.tanks)) {
+            const Point at{r->centre().x, r->y - 11.0};
+            placard(cr, group.legend, at, kPlacardSize, Plate::Painted);
+            // Painted rules out to the group's ends, as the sign-writer grouped the dials.
+            const double half = text_extents(cr, group.legend.front(), kPlacardSize, Font::CondensedBold).width / 2.0;
+            const PlateLook paint = look_of(Plate::Painted);
+            for (const auto& [from, to] :
+                 {std::pair{r->x + 12.0, at.x - half - 8.0}, {at.x + half + 8.0, r->right() - 12.0}}) {
+                fill_rect(cr, from + paint.edge_at.x, at.y - 0.75 + paint.edge_at.y, to - from, 1.5, paint.edge);
+                fill_rect(cr, from, at.y - 0.75, to - from, 1.5, paint.letters);
+            }
+        }
     }
     // Each tank's number and capacity under its dial: the dial's face has no
     // room for them clear of the needle.

@@ -32,7 +32,8 @@ struct Face {
     double r_from;
     double r_to;
     bool tail_only = false;
-    double still_to = 0.0;  // where the needle rests (a band of one reading): out to the numerals' ring
+    double still_to = 0.0;   // where the needle rests (a band of one reading): out to the numerals' ring
+    bool as_loaded = false;  // no host variable turns it (the stopwatch's): where it stands as the module loads
 };
 
 // Out to the ring the needle points into: its marks, and the numerals the tip
@@ -52,6 +53,7 @@ const Face kFaces[] = {
     {"Fuel_Quantity_Port_1", korvane::bitmap::kFuelQuantityNeedle, 8.0, 35.0},
     {"Fuel_Quantity_Port_2", korvane::bitmap::kFuelQuantityNeedle, 8.0, 35.0},
     {"Fuel_Quantity_Port_3", korvane::bitmap::kFuelQuantityNeedle, 8.0, 35.0},
+    {"Timer", korvane::bitmap::kTimerSecondsHand, 8.0, 92.0, false, 0.0, true},  // inside the ticks: the numerals
 };
 
 void PrintTo(const Face& face, std::ostream* out) { *out << face.gauge << " needle " << face.needle; }
@@ -65,7 +67,7 @@ TEST_P(DialLegends, NoNeedleCoversThemWhereItDwells) {
     const std::string pe_path = test_paths::pe("Korvane.gau");
     if (pe_path.empty() || !std::filesystem::exists(pe_path)) GTEST_SKIP() << "no PE build of Korvane.gau";
     const art::Dwell* dwell = art::dwell_of(face.gauge, face.needle);
-    ASSERT_NE(dwell, nullptr) << face.gauge << " has no dwell measured";
+    ASSERT_TRUE(dwell != nullptr || face.as_loaded) << face.gauge << " has no dwell measured";
 
     runtime::Host host;
     runtime::Module module(host, pe_path);
@@ -74,10 +76,10 @@ TEST_P(DialLegends, NoNeedleCoversThemWhereItDwells) {
     runtime::GaugeInstance instance(host, module, gauge);
     instance.setup();
 
-    const std::optional<sim::Variable> variable = sim::find_variable(dwell->variable);
-    ASSERT_TRUE(variable) << dwell->variable;
+    const std::optional<sim::Variable> variable = face.as_loaded ? std::nullopt : sim::find_variable(dwell->variable);
+    ASSERT_TRUE(variable || face.as_loaded) << dwell->variable;
     // A tank's dial reads its level times the capacity the host reports.
-    if (dwell->variable.starts_with("fuel_level")) {
+    if (variable && dwell->variable.starts_with("fuel_level")) {
         const std::string tank = std::string(dwell->variable).substr(std::string_view("fuel_level").size());
         const std::optional<sim::Variable> capacity = sim::find_variable("fuel_capacity" + tank);
         ASSERT_TRUE(capacity);
@@ -97,28 +99,39 @@ TEST_P(DialLegends, NoNeedleCoversThemWhereItDwells) {
     const runtime::Picture dial = runtime::decode_dib(*module.bitmap(root.resource_id));
     const runtime::Picture hand = runtime::decode_dib(*module.bitmap(face.needle));
 
+    // The hand as it stands now, out to r_to: no mark-coloured pixel under it.
+    const auto clear = [&](double r_to, const std::string& reading) {
+        const double radians = find()->angle * std::numbers::pi / 180.0;
+        const double c = std::cos(radians), s = std::sin(radians);
+        for (uint32_t y = 0; y < hand.height; ++y) {
+            for (uint32_t x = 0; x < hand.width; ++x) {
+                if (hand.at(x, y) == 0) continue;  // transparent
+                const double along = x + 0.5 - needle.ofs_x, across = y + 0.5 - needle.ofs_y;
+                const double r = std::hypot(along, across);
+                if (r < face.r_from || r > r_to || (face.tail_only && along > 0.0)) continue;
+                const auto dx = static_cast<int32_t>(std::floor(needle.position_x + along * c - across * s));
+                const auto dy = static_cast<int32_t>(std::floor(needle.position_y + along * s + across * c));
+                if (dx < 0 || dy < 0 || dx >= int32_t(dial.width) || dy >= int32_t(dial.height)) continue;
+                EXPECT_FALSE(is_mark(dial.at(uint32_t(dx), uint32_t(dy))))
+                    << face.gauge << ": at " << reading << " the needle (at " << find()->angle
+                    << " degrees) covers the legend at (" << dx << ", " << dy << ")";
+                if (is_mark(dial.at(uint32_t(dx), uint32_t(dy)))) return;
+            }
+        }
+    };
+    if (face.as_loaded) {
+        for (int update = 0; update < 80; ++update) instance.update();
+        clear(face.r_to, "rest");
+        return;
+    }
     for (const art::DwellBand& band : dwell->bands) {
         const double r_to = band.low == band.high ? std::max(face.r_to, face.still_to) : face.r_to;
         for (int i = 0; i <= 8; ++i) {
             const double reading = band.low + (band.high - band.low) * i / 8.0;
             host.vars().set(variable->number, variable->entry->reading.to_host(reading / dwell->per_unit));
             for (int update = 0; update < 80; ++update) instance.update();  // rate-limited needles arrive
-            const double radians = find()->angle * std::numbers::pi / 180.0;
-            const double c = std::cos(radians), s = std::sin(radians);
-            for (uint32_t y = 0; y < hand.height; ++y) {
-                for (uint32_t x = 0; x < hand.width; ++x) {
-                    if (hand.at(x, y) == 0) continue;  // transparent
-                    const double along = x + 0.5 - needle.ofs_x, across = y + 0.5 - needle.ofs_y;
-                    const double r = std::hypot(along, across);
-                    if (r < face.r_from || r > r_to || (face.tail_only && along > 0.0)) continue;
-                    const auto dx = static_cast<int32_t>(std::floor(needle.position_x + along * c - across * s));
-                    const auto dy = static_cast<int32_t>(std::floor(needle.position_y + along * s + across * c));
-                    if (dx < 0 || dy < 0 || dx >= int32_t(dial.width) || dy >= int32_t(dial.height)) continue;
-                    ASSERT_FALSE(is_mark(dial.at(uint32_t(dx), uint32_t(dy))))
-                        << face.gauge << ": at " << dwell->variable << " " << reading << " the needle (at "
-                        << find()->angle << " degrees) covers the legend at (" << dx << ", " << dy << ")";
-                }
-            }
+            clear(r_to, std::string(dwell->variable) + " " + std::to_string(reading));
+            if (HasFailure()) return;
         }
     }
 }

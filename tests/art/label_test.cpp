@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -39,8 +41,8 @@ double contrast(art::Rgb a, art::Rgb b) {
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
-// The module, its records and the painters, loaded once for every bitmap.
-class Labels : public ::testing::TestWithParam<korvane::BitmapInfo> {
+// The module, its records and the painters, loaded once for each suite.
+class Painting : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         const std::string pe = test_paths::pe("KorvaneArtless.gau");
@@ -82,6 +84,8 @@ protected:
     static inline std::map<std::string, double> shown_width_;
 };
 
+class Labels : public Painting, public ::testing::WithParamInterface<korvane::BitmapInfo> {};
+
 art::Painter painter_of(uint32_t id) {
     for (auto family :
          {art::flight_painters(), art::navigation_painters(), art::engine_painters(), art::controls_painters()}) {
@@ -114,6 +118,83 @@ TEST_P(Labels, ReadOnThePanel) {
             << int(label.ground.g) << "," << int(label.ground.b) << " is " << contrast(label.ink, label.ground) << ":1";
     }
 }
+
+// Numerals and words that stood against a mark or a figure drawn in their own
+// ink: a ring round each one's inked box, from one pixel out (its own edge's
+// shading) to as far as makes a gap of 1.5 pixels at the panel's size, holds
+// none of that ink.
+constexpr double kLeastGap = 1.5;
+
+struct Clearance {
+    uint32_t id;
+    std::string_view text;
+    bool turned;  // written up the bitmap: its box stands on end
+};
+
+const Clearance kClearances[] = {
+    {korvane::bitmap::kAttitudeBezel, "30", false},
+    {korvane::bitmap::kAttitudeBezel, "60", false},
+    {korvane::bitmap::kAccelerometerDial, "-2", false},
+    {korvane::bitmap::kGearPortDownLampDay, "DOWN", true},
+    {korvane::bitmap::kGearStarboardDownLampNight, "DOWN", true},
+    {korvane::bitmap::kTimerDial, "0", false},
+};
+
+class LabelClearance : public Painting, public ::testing::WithParamInterface<Clearance> {};
+
+TEST_P(LabelClearance, NothingInItsInkTouchesIt) {
+    const Clearance& clearance = GetParam();
+    if (!records_) GTEST_SKIP() << "no PE build of KorvaneArtless.gau or no checkout";
+    const korvane::BitmapInfo* info = korvane::find_bitmap(clearance.id);
+    ASSERT_NE(info, nullptr);
+    const double shown = scale(info->gauge);
+    ASSERT_GT(shown, 0.0) << info->gauge << " is not on the panel";
+    const double reach = 1.0 + kLeastGap / shown;
+    art::Canvas canvas(int(info->width), int(info->height));
+    const art::LabelLog log;
+    art::set_maker(art::maker_of(info->gauge));
+    painter_of(clearance.id)(canvas, *records_);
+    cairo_surface_flush(canvas.surface());
+    const unsigned char* data = cairo_image_surface_get_data(canvas.surface());
+    const int stride = cairo_image_surface_get_stride(canvas.surface());
+    const auto inked = [&](int x, int y, art::Rgb ink) {
+        if (x < 0 || y < 0 || x >= canvas.width() || y >= canvas.height()) return false;
+        uint32_t pixel;
+        std::memcpy(&pixel, data + size_t(y) * stride + size_t(x) * 4, 4);
+        const uint32_t alpha = pixel >> 24;
+        if (alpha < 224) return false;
+        const auto near = [&](int shift, uint8_t want) {
+            return std::abs(int((pixel >> shift & 0xFF) * 255 / alpha) - int(want)) <= 40;
+        };
+        return near(16, ink.r) && near(8, ink.g) && near(0, ink.b);
+    };
+    int seen = 0;
+    for (const art::Label& label : log.labels()) {
+        if (label.text != clearance.text) continue;
+        ++seen;
+        const double cx = label.x + label.width / 2.0, cy = label.y + label.height / 2.0;
+        const double half_w = (clearance.turned ? label.height : label.width) / 2.0;
+        const double half_h = (clearance.turned ? label.width : label.height) / 2.0;
+        for (int y = int(std::floor(cy - half_h - reach)); y <= int(std::ceil(cy + half_h + reach)); ++y) {
+            for (int x = int(std::floor(cx - half_w - reach)); x <= int(std::ceil(cx + half_w + reach)); ++x) {
+                // How far the pixel's centre lies outside the box.
+                const double out = std::max(std::fabs(x + 0.5 - cx) - half_w, std::fabs(y + 0.5 - cy) - half_h);
+                if (out < 1.0 || out > reach) continue;
+                EXPECT_FALSE(inked(x, y, label.ink))
+                    << "\"" << label.text << "\" on bitmap " << clearance.id << " at (" << cx << ", " << cy
+                    << ") is touched at (" << x << ", " << y << ")";
+            }
+        }
+    }
+    EXPECT_GT(seen, 0) << "\"" << clearance.text << "\" is not written on bitmap " << clearance.id;
+}
+
+INSTANTIATE_TEST_SUITE_P(Korvane, LabelClearance, ::testing::ValuesIn(kClearances),
+                         [](const ::testing::TestParamInfo<Clearance>& info) {
+                             std::string name = std::to_string(info.param.id) + "_";
+                             for (char c : info.param.text) name += std::isalnum(uint8_t(c)) ? c : '_';
+                             return name + "_" + std::to_string(info.index);
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Korvane, Labels, ::testing::ValuesIn(korvane::kBitmaps),
                          [](const ::testing::TestParamInfo<korvane::BitmapInfo>& info) {
