@@ -24,7 +24,7 @@ inline double reading_y(const ELEMENT_SPRITE* sprite) {
 
 // The first entry of the header's element list: the gauge's root, from which
 // the element-chain helpers walk. Null without a header or list.
-inline ELEMENT_HEADER* root_element(const GAUGEHDR* gauge) {
+[[gnu::always_inline]] inline ELEMENT_HEADER* root_element(const GAUGEHDR* gauge) {
     return gauge != nullptr && gauge->element_list != nullptr ? gauge->element_list[0] : nullptr;
 }
 
