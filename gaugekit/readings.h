@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "frame/numbers.h"
@@ -20,6 +22,16 @@ inline double reading_y(const ELEMENT_MOVING_IMAGE* image) {
 }
 inline double reading_y(const ELEMENT_SPRITE* sprite) {
     return sprite != nullptr ? sprite->source_y.value : kNoReading;
+}
+
+// Whether the needle's variable holds a finite number (a missing needle holds
+// none), told from the exponent bits where the host stored them: x87 code
+// would otherwise load the value, take its magnitude and compare it.
+inline bool finite_reading(const ELEMENT_NEEDLE* needle) {
+    if (needle == nullptr) return false;
+    uint32_t high;
+    std::memcpy(&high, reinterpret_cast<const unsigned char*>(&needle->source.value) + 4, sizeof high);
+    return (high & 0x7FF00000u) != 0x7FF00000u;
 }
 
 // The first entry of the header's element list: the gauge's root, from which
