@@ -19,15 +19,15 @@ constexpr double limit(double value, double lower, double upper) {
     // half as many instructions again. A choice rounds nothing, so the result
     // is the same bit for bit.
     if (!std::is_constant_evaluated()) {
-        asm("fcomi %%st(1), %%st\n\t"     // value against upper: above only when ordered
-            "fcmovnbe %%st(1), %%st"
+        asm("fcomi %1, %%st\n\t"     // value against upper: above only when ordered
+            "fcmovnbe %1, %%st"
             : "+t"(value)
-            : "u"(upper)
+            : "f"(upper)
             : "cc");
-        asm("fcomi %%st(1), %%st\n\t"     // below lower, or not a number
-            "fcmovb %%st(1), %%st"
+        asm("fcomi %1, %%st\n\t"     // below lower, or not a number
+            "fcmovb %1, %%st"
             : "+t"(value)
-            : "u"(lower)
+            : "f"(lower)
             : "cc");
         return value;
     }
