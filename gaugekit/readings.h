@@ -24,6 +24,14 @@ inline double reading_y(const ELEMENT_SPRITE* sprite) {
     return sprite != nullptr ? sprite->source_y.value : kNoReading;
 }
 
+// A double's bits as they lie in memory, read as an integer: comparing them
+// costs x87 code no load of the value.
+inline uint64_t stored_bits(const double& value) {
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
 // Whether the needle's variable holds a finite number (a missing needle holds
 // none), told from the exponent bits where the host stored them: x87 code
 // would otherwise load the value, take its magnitude and compare it.
