@@ -6,12 +6,32 @@
 
 #include <cmath>
 #include <cstdint>
+#include <type_traits>
 
 namespace frame {
 
 // Above the upper limit: the upper limit; otherwise, if not at or above the
 // lower limit (a value that is not a number included): the lower limit.
 constexpr double limit(double value, double lower, double upper) {
+#if defined(__i386__) && defined(__GNUC__)
+    // The same choice in x87 conditional moves: a module limits a score of
+    // readings every update, and the branches the compiler makes of it cost
+    // half as many instructions again. A choice rounds nothing, so the result
+    // is the same bit for bit.
+    if (!std::is_constant_evaluated()) {
+        asm("fcomi %1, %%st\n\t"     // value against upper: above only when ordered
+            "fcmovnbe %1, %%st"
+            : "+t"(value)
+            : "f"(upper)
+            : "cc");
+        asm("fcomi %1, %%st\n\t"     // below lower, or not a number
+            "fcmovb %1, %%st"
+            : "+t"(value)
+            : "f"(lower)
+            : "cc");
+        return value;
+    }
+#endif
     if (value > upper) return upper;
     if (!(value >= lower)) return lower;
     return value;

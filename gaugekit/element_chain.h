@@ -9,7 +9,7 @@ namespace kit {
 
 // One step down: the first entry of the element's next-element list; null for
 // a null element, one without a list or one whose list is empty.
-inline ELEMENT_HEADER* element_chain_next(const ELEMENT_HEADER* element) {
+[[gnu::always_inline]] inline ELEMENT_HEADER* element_chain_next(const ELEMENT_HEADER* element) {
     if (element == nullptr) return nullptr;
     ELEMENT_HEADER* const* next = element->next_element_list;
     return next != nullptr ? next[0] : nullptr;

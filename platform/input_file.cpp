@@ -51,7 +51,10 @@ std::string input_file_fault(const std::string& path) {
     return kind_fault(info.st_mode);
 }
 
-std::string read_input_file(const std::string& path, std::uintmax_t max_bytes) {
+namespace {
+
+template <typename Bytes>
+Bytes read_whole(const std::string& path, std::uintmax_t max_bytes) {
     // O_NONBLOCK: opening a FIFO with no writer would wait for one; what was
     // opened is judged by fstat before a byte is read.
     const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
@@ -66,7 +69,7 @@ std::string read_input_file(const std::string& path, std::uintmax_t max_bytes) {
     // A regular file never blocks; clearing the flag keeps reads plain.
     ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
     // The size was checked, but a file may grow while it is read.
-    std::string bytes(static_cast<size_t>(size) + 1, '\0');
+    Bytes bytes(static_cast<size_t>(size) + 1, 0);
     size_t done = 0;
     for (;;) {
         if (done == bytes.size()) {
@@ -82,6 +85,16 @@ std::string read_input_file(const std::string& path, std::uintmax_t max_bytes) {
     if (done > max_bytes) throw InputFileError("grew while it was read; " + limit);
     bytes.resize(done);
     return bytes;
+}
+
+}  // namespace
+
+std::string read_input_file(const std::string& path, std::uintmax_t max_bytes) {
+    return read_whole<std::string>(path, max_bytes);
+}
+
+std::vector<uint8_t> read_input_bytes(const std::string& path, std::uintmax_t max_bytes) {
+    return read_whole<std::vector<uint8_t>>(path, max_bytes);
 }
 
 }  // namespace platform

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -28,5 +29,7 @@ std::string input_file_fault(const std::string& path);
 // InputFileError saying why not (missing, a directory, a FIFO, device or
 // socket, larger than `max_bytes`, unreadable).
 std::string read_input_file(const std::string& path, std::uintmax_t max_bytes);
+// The same as bytes, for a binary file kept whole.
+std::vector<uint8_t> read_input_bytes(const std::string& path, std::uintmax_t max_bytes);
 
 }  // namespace platform

@@ -1,11 +1,12 @@
 #include "runtime/dib.h"
 
+#include <memory>
 #include <span>
 #include <string>
 
 #include "emulator/pe/pe_image.h"
 #include "frame/bitmap_format.h"
-#include "platform/text_input.h"
+#include "platform/input_file.h"
 
 namespace runtime {
 namespace {
@@ -114,18 +115,20 @@ Picture decode_dib(const Bitmap& bitmap) {
 Picture read_bmp_file(const std::string& path) {
     // The largest picture decoded, in 24-bit rows, with room for its headers.
     constexpr std::uintmax_t kMaxFileBytes = kMaxDrawablePixels * 3 + (64u << 10);
-    std::string text;
+    // Read once and kept whole: the bitmap's bytes are the file's, past its
+    // file header, not a copy of them (a panel's background is megabytes).
+    std::shared_ptr<const std::vector<uint8_t>> file_bytes;
     try {
-        text = platform::read_text_file(path, kMaxFileBytes);
-    } catch (const platform::TextFileError& error) {
+        file_bytes = std::make_shared<const std::vector<uint8_t>>(platform::read_input_bytes(path, kMaxFileBytes));
+    } catch (const platform::InputFileError& error) {
         throw DibError(path + ": " + error.what());
     }
-    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    const std::span<const uint8_t> bytes(*file_bytes);
     const std::optional<bmp::FileHeader> file = bmp::read_file_header(bytes);
     if (!file || bytes.size() < sizeof(bmp::FileHeader) + sizeof(bmp::InfoHeader))
         throw DibError(path + ": not a BMP file");
     Bitmap bitmap;
-    bitmap.set_dib(std::vector<uint8_t>(bytes.begin() + sizeof(bmp::FileHeader), bytes.end()));
+    bitmap.set_dib(file_bytes, sizeof(bmp::FileHeader), bytes.size() - sizeof(bmp::FileHeader));
     std::string why;
     const std::optional<bmp::DibHeader> header = bmp::read_dib_header(bitmap.dib(), why);
     if (!header || header->size < sizeof(bmp::InfoHeader)) throw DibError(path + ": unknown bitmap header");

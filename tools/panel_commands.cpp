@@ -16,6 +16,7 @@
 #include "panelhost/panel.h"
 #include "panelhost/panel_config.h"
 #include "platform/output_file.h"
+#include "platform/process_heap.h"
 #include "platform/text_input.h"
 #include "render/renderer.h"
 #include "runtime/host.h"
@@ -100,6 +101,7 @@ ExitStatus render(const Options& options) {
     const auto start = std::chrono::steady_clock::now();
     const bool to_stdout = options.output == "-";
     check_render_files(options);
+    platform::keep_large_buffers_in_heap();
     Progress progress(options.progress);
     std::vector<std::string> warnings;
     gaugebench::Inspection inspection(options.inspection);

@@ -9,12 +9,14 @@
 // (sim::event::first_magneto_toggle, second_magneto_toggle) are sent by the
 // host from the mouse records.
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
 
 #include "frame/vocabulary.h"
 #include "gaugekit/builders.h"
+#include "gaugekit/readings.h"
 #include "gaugekit/platform.h"
 #include "gaugekit/routines.h"
 #include "gaugekit/services.h"
@@ -124,7 +126,8 @@ template <size_t Engine>
 double GAUGE_CALL starter_icon_update(ELEMENT_ICON*) {
     MODULE_VAR& running = running_var<Engine>();
     kit::lookup_var(&running);
-    if (running.value == 1.0) module_state::starter_armed[Engine] = 0;
+    // 1.0 has one encoding: the stored bits say it without loading the value.
+    if (kit::stored_bits(running.value) == std::bit_cast<uint64_t>(1.0)) module_state::starter_armed[Engine] = 0;
     return module_state::starter_armed[Engine] != 0 ? 1.0 : 0.0;
 }
 

@@ -27,10 +27,9 @@ namespace bitmap = korvane::bitmap;
 // finite number has no angle, so the hands rest on the dial's 0.
 constexpr double kTwelveOClock = 270.0;
 
-double hand_angle(const ELEMENT_NEEDLE* needle, double degrees_per_rpm) {
-    const double rpm = kit::reading(needle);
-    if (!std::isfinite(rpm)) return kTwelveOClock;
-    return kTwelveOClock + degrees_per_rpm * rpm;
+[[gnu::always_inline]] inline double hand_angle(const ELEMENT_NEEDLE* needle, double degrees_per_rpm) {
+    if (!kit::finite_reading(needle)) return kTwelveOClock;
+    return kTwelveOClock + degrees_per_rpm * needle->source.value;
 }
 
 // One turn per 10,000 rpm: points at the thousands.

@@ -70,6 +70,43 @@ constexpr uint32_t shown_lamp(uint32_t first_depth, bool down, bool night) {
     return 1u << (first_depth + (down ? 0 : 2) + (night ? 1 : 0));
 }
 
+// What an update writes into bit 30 of each lamp's flags, by depth, for one
+// state of the two legs and the lamp set: the whole choice made once, ahead.
+struct LampBits {
+    uint32_t at_depth[kGearLampCount + 1];
+};
+
+constexpr uint32_t lamp_state(bool left_down, bool right_down, bool night) {
+    return (left_down ? 4u : 0u) | (right_down ? 2u : 0u) | (night ? 1u : 0u);
+}
+
+constexpr std::array<LampBits, 8> lamp_bits_by_state() {
+    std::array<LampBits, 8> table{};
+    for (uint32_t state = 0; state < table.size(); ++state) {
+        const bool night = (state & 1u) != 0;
+        const uint32_t shown = shown_lamp(kPortFirstDepth, (state & 4u) != 0, night) |
+                               shown_lamp(kStarboardFirstDepth, (state & 2u) != 0, night);
+        for (uint32_t depth = 1; depth <= kGearLampCount; ++depth)
+            table[state].at_depth[depth] = (shown >> depth & 1u) != 0 ? 0u : uint32_t{kImageHidden};
+    }
+    return table;
+}
+
+constexpr std::array<LampBits, 8> kLampBits = lamp_bits_by_state();
+static_assert(kLampBits[lamp_state(true, true, false)].at_depth[5] == 0 &&
+              kLampBits[lamp_state(true, true, false)].at_depth[7] == kImageHidden);
+
+// The lamp at Depth, reached from the element one step above it: the rest of
+// the chain below is walked first and written on the way back, so the whole
+// chain is read before any lamp changes and the deepest lamp is written first.
+template <uint32_t Depth>
+[[gnu::always_inline]] inline void write_lamps_from(const ELEMENT_HEADER* above, const LampBits& bits) {
+    ELEMENT_HEADER* const lamp = kit::element_chain_next(above);
+    if (lamp == nullptr) return;
+    if constexpr (Depth < kGearLampCount) write_lamps_from<Depth + 1>(lamp, bits);
+    lamp->image_flags = (lamp->image_flags & ~kImageHidden) | bits.at_depth[Depth];
+}
+
 void GAUGE_CALL undercarriage_lamps(GAUGEHDR* gauge, uint32_t service_id, uint32_t) {
     MODULE_VAR& right = gear_indicator_gauge.gear_right_var.var;
     MODULE_VAR& left = gear_indicator_gauge.gear_left_var.var;
@@ -82,29 +119,14 @@ void GAUGE_CALL undercarriage_lamps(GAUGEHDR* gauge, uint32_t service_id, uint32
 
     kit::lookup_var(&left);
     kit::lookup_var(&right);
-    module_state::gear_left_down = left.value > kLockedDown ? 1 : 0;
-    module_state::gear_right_down = right.value > kLockedDown ? 1 : 0;
-
-    const bool night = module_state::gear_lamp_mode != 0;
-    const uint32_t shown = shown_lamp(kPortFirstDepth, module_state::gear_left_down != 0, night) |
-                           shown_lamp(kStarboardFirstDepth, module_state::gear_right_down != 0, night);
-    // The chain is walked once, from the header handed in (the host owns the
-    // element lists, so nothing of it is kept); then every lamp is written,
-    // the deepest first, the one shown per side cleared, the others hidden.
-    std::array<ELEMENT_HEADER*, kGearLampCount + 1> chain;
-    chain[0] = kit::root_element(gauge);
-#pragma GCC unroll 8
-    for (std::size_t depth = 1; depth < chain.size(); ++depth) chain[depth] = kit::element_chain_next(chain[depth - 1]);
-#pragma GCC unroll 8
-    for (std::size_t depth = kGearLampCount; depth > 0; --depth) {
-        ELEMENT_HEADER* const lamp = chain[depth];
-        if (lamp == nullptr) continue;
-        if ((shown >> depth & 1u) != 0) {
-            lamp->image_flags &= ~kImageHidden;
-        } else {
-            lamp->image_flags |= kImageHidden;
-        }
-    }
+    const bool left_down = left.value > kLockedDown;
+    const bool right_down = right.value > kLockedDown;
+    module_state::gear_left_down = left_down ? 1 : 0;
+    module_state::gear_right_down = right_down ? 1 : 0;
+    const LampBits& bits = kLampBits[lamp_state(left_down, right_down, module_state::gear_lamp_mode != 0)];
+    // From the header handed in: the host owns the element lists, so nothing
+    // of the chain is kept between updates.
+    if (const ELEMENT_HEADER* const root = kit::root_element(gauge)) write_lamps_from<1>(root, bits);
 }
 
 // The knob: each click swaps the lamp set; the lamps follow at the next update.

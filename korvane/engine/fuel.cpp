@@ -74,7 +74,10 @@ constexpr double kLevelScale = 1.0 / sim::unit::kFullTankLevel;
 // lookup.
 template <std::size_t Gauge>
 double GAUGE_CALL fuel_contents(ELEMENT_NEEDLE* needle) {
-    const double fraction_full = kit::reading(needle) * kLevelScale;
+    // Kept in memory as a double across the call, whichever way the call
+    // goes: the x87 unit would otherwise hold it wider while no service is
+    // called, and the result would depend on the service table.
+    const volatile double fraction_full = kit::reading(needle) * kLevelScale;
     MODULE_VAR& capacity = FuelQuantity<Gauge>::records.fuel_capacity_var.var;
     kit::lookup_var(&capacity);
     return frame::limit(fraction_full * capacity.value, 0.0, kFuelGauges[Gauge].upper_limit);

@@ -92,7 +92,9 @@ static_assert(std::size(kPointers) == kAltimeterPointerCount);
 
 template <size_t Pointer>
 double GAUGE_CALL altimeter_pointer(ELEMENT_NEEDLE* needle) {
-    return 270.0 + kPointers[Pointer].degrees_per_foot * frame::finite_or_zero(kit::reading(needle));
+    // No angle for a reading that is not a finite number: the pointer rests at 0.
+    if (!kit::finite_reading(needle)) return 270.0;
+    return 270.0 + kPointers[Pointer].degrees_per_foot * needle->source.value;
 }
 
 // The pressure-setting drums. The setting is split into digits by repeatedly

@@ -2,15 +2,19 @@
 #include "platform/file_identity.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/input_file.h"
 #include "platform/output_file.h"
+#include "platform/process_heap.h"
 
 namespace {
 
@@ -81,6 +85,26 @@ TEST_F(FileIdentityTest, AFileReadIsNotWrittenOver) {
     other.commit();
     EXPECT_EQ(contents("b.cfg"), "written");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 5);
+}
+
+// A binary file is read as the same bytes a text file is, under the same limit.
+TEST_F(FileIdentityTest, BytesAsTextIsRead) {
+    const std::vector<uint8_t> bytes = platform::read_input_bytes(at("a.cfg"), 100);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), platform::read_input_file(at("a.cfg"), 100));
+    EXPECT_THROW(platform::read_input_bytes(at("a.cfg"), 3), platform::InputFileError);
+    EXPECT_THROW(platform::read_input_bytes(at("sub"), 100), platform::InputFileError);
+}
+
+// Once a one-shot command has laid out its heap, a picture-sized block is
+// not a mapping of its own, and freeing it leaves the heap as large.
+TEST(ProcessHeapTest, LargeBuffersStayInTheHeap) {
+    platform::keep_large_buffers_in_heap();
+    const struct mallinfo2 before = mallinfo2();
+    void* volatile block = std::malloc(32u << 20);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(mallinfo2().hblks, before.hblks);
+    std::free(block);
+    EXPECT_GE(mallinfo2().arena, before.arena);
 }
 
 }  // namespace
