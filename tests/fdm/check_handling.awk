@@ -19,7 +19,7 @@ BEGIN {
     range("throttle", "boost away from a straight line between idle (0.22) and full lever at 5,000 ft, as lever", 0, 0.1)
     range("throttle", "boost away from a straight line between idle (0.22) and full lever in sea level's air, as lever", 0, 0.1)
     range("throttle", "boost at full lever, lbs/sq.in", 11.5, 12.5)
-    range("throttle", "cold (oil near 16 C) at full lever: power lost to misfiring, share of the warm engine's", 0.1, 0.3)
+    range("throttle", "cold (oil near 16 C) at full lever: power lost to misfiring, share of the warm engine's", 0.06, 0.25)
     range("throttle", "cold at full lever: the tachometer's hunting, rpm from least to most", 20, 150)
     range("tail_wheel", "castoring: the wheel's slip, deg", 0, 1)
     range("tail_wheel", "castoring: the wheel away from where the rudder would steer it, deg", 5, 90)
