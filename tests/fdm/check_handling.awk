@@ -16,8 +16,11 @@ BEGIN {
     range("stall", "buffet's warning: its start ahead of the most lift, s", 1, 10)
     range("flaps", "pitch change in the 20 s after the flaps start up, deg", 0, 4)
     range("flaps", "least climb meanwhile, ft/min", 0, 3000)
-    range("throttle", "boost away from a straight line between the warm-up setting (0.55) and full lever, as lever", 0, 0.1)
+    range("throttle", "boost away from a straight line between idle (0.22) and full lever at 5,000 ft, as lever", 0, 0.1)
+    range("throttle", "boost away from a straight line between idle (0.22) and full lever in sea level's air, as lever", 0, 0.1)
     range("throttle", "boost at full lever, lbs/sq.in", 11.5, 12.5)
+    range("throttle", "cold (oil near 16 C) at full lever: power lost to misfiring, share of the warm engine's", 0.06, 0.25)
+    range("throttle", "cold at full lever: the tachometer's hunting, rpm from least to most", 20, 150)
     range("tail_wheel", "castoring: the wheel's slip, deg", 0, 1)
     range("tail_wheel", "castoring: the wheel away from where the rudder would steer it, deg", 5, 90)
     range("tail_wheel", "ground speed where the wheel locks again, kt", 27, 31)
@@ -28,9 +31,9 @@ BEGIN {
     range("belly_landing", "ground speed at the end, kt", 0, 1)
     for (n = 0; n < 4; n++)
         range("ground_run", "engine " n ": catches after its starter, s", 1.5, 5)
-    range("ground_run", "rpm spread at 0.55 throttle (80 s), rpm", 10, 60)
+    range("ground_run", "rpm spread at the warm-up throttle, 0.33 (80 s), rpm", 10, 60)
     for (n = 0; n < 4; n++)
-        range("ground_run", "engine " n ": warm-up at 0.55 throttle to oil 40 C, min", 2, 6)
+        range("ground_run", "engine " n ": warm-up at 0.33 throttle to oil 40 C, min", 2, 6)
     range("ground_run", "warm-up rpm (80 s), lowest", 1450, 1750)
     range("ground_run", "take-off power: most fuel per power, lb/hp/h", 0.55, 0.75)
     range("ground_run", "take-off power: least fuel per power, lb/hp/h", 0.55, 0.75)
@@ -74,9 +77,12 @@ flight == "flaps" && t >= 45 && t <= 65 {
     least(whats[2], v("fpm") * 60)
 }
 flight == "throttle" {
-    # the boost each lever setting settled at, read just before the next
-    if (NR > 2 && v("lever") != lever && lever >= 0.55) settled[lever] = boost
-    lever = v("lever"); boost = v("boost")
+    # the boost each lever setting settled at in each air, read just before the next
+    setting = (v("air-psf") > 2000 ? 2 : 1) SUBSEP v("lever")
+    if (NR > 2 && setting != last) settled[last] = boost
+    last = setting; boost = v("boost")
+    if (t >= 15 && t < 25) { cold_hp += v("hp"); cold_n++; most("rpm most", v("rpm")); least("rpm least", v("rpm")) }
+    if (t >= 200 && v("oil-degF") >= 104) { warm_hp += v("hp"); warm_n++ }
 }
 flight == "tail_wheel" {
     fast = v("ground-fps") / 1.6878
@@ -121,10 +127,17 @@ flight == "ground_run" {
 }
 END {
     if (flight == "throttle") {
-        settled[lever] = boost
-        m[whats[2]] = boost
-        slope = (settled[1] - settled[0.55]) / 0.45
-        for (l in settled) most(whats[1], abs(l - 0.55 - (settled[l] - settled[0.55]) / slope))
+        settled[last] = boost
+        m[whats[3]] = boost
+        for (key in settled) {
+            split(key, air_lever, SUBSEP)
+            air = air_lever[1]; l = air_lever[2]
+            low = settled[air, 0.22]
+            slope = (settled[air, 1] - low) / 0.78
+            if (l >= 0.22) most(whats[air], abs(l - 0.22 - (settled[key] - low) / slope))
+        }
+        if (cold_n && warm_n) m[whats[4]] = 1 - (cold_hp / cold_n) / (warm_hp / warm_n)
+        if (cold_n) m[whats[5]] = m["rpm most"] - m["rpm least"]
     }
     if (flight == "stall") {
         m[whats[2]] = m["past"] / cl_most

@@ -239,6 +239,61 @@ test('clicks recorded as scenario lines, and night dims the panel', async () => 
   await page.waitForFunction(() => window.live.status.night === false, null, { timeout: kPatience });
 });
 
+// Web Audio made observable: what the page's rumble asks of it (started,
+// its loudness), headless chromium or not.
+function recordRumble() {
+  const rumble = (window.rumble = { contexts: 0, started: 0, loudness: 0 });
+  const node = (extra) => ({ connect: (next) => next, ...extra });
+  window.AudioContext = class {
+    constructor() { rumble.contexts += 1; Object.assign(this, { state: 'running', sampleRate: 100, currentTime: 0, destination: {} }); }
+    createBuffer(channels, length) { return { getChannelData: () => new Float32Array(length) }; }
+    createBufferSource() { return node({ start: () => { rumble.started += 1; } }); }
+    createBiquadFilter() { return node({ frequency: {} }); }
+    createGain() { return node({ gain: { setTargetAtTime: (value) => { rumble.loudness = value; } } }); }
+    resume() { return Promise.resolve(); }
+  };
+}
+
+test('the buffet shakes the panel, rumbles and warns, and all of it stops with the buffet', async () => {
+  const shaken = await browser.newPage({ viewport: { width: 1000, height: 700 } });
+  try {
+    await shaken.addInitScript(recordRumble);
+    await shaken.goto(`http://127.0.0.1:${server.port}/`);
+    await shaken.waitForFunction(() => window.live.status?.rpm !== undefined, null, { timeout: kPatience });
+    // Each status as the server's last with the buffet set, handed to the
+    // page's socket; read back before any other message can arrive.
+    const feel = (buffet) => shaken.evaluate((level) => {
+      const shakes = [];
+      for (let i = 0; i < 5; i++) {
+        socket.onmessage({ data: JSON.stringify({ ...window.live.status, buffet: level }) });
+        shakes.push(document.getElementById('stage').style.transform);
+      }
+      const warning = document.getElementById('warning');
+      return { shakes, warning: warning.hidden ? null : warning.textContent, ...window.rumble };
+    }, buffet);
+    for (const { buffet, warning } of [
+      { buffet: 0.5, warning: /^buffet: near the stall$/ },
+      { buffet: 1, warning: /^STALL: buffeting, ease the stick forward$/ },
+      { buffet: 0, warning: null },
+    ]) {
+      const felt = await feel(buffet);
+      const offsets = felt.shakes.flatMap((shake) => [...shake.matchAll(/(-?[\d.]+)px/g)].map((m) => Number(m[1])));
+      if (buffet > 0) {
+        assert.ok(offsets.every((x) => Math.abs(x) <= 3 * buffet) && new Set(felt.shakes).size > 1,
+          `the panel shakes within ${3 * buffet} px: ${felt.shakes}`);
+        assert.ok(felt.contexts === 1 && felt.started === 1, `one rumble, started: ${JSON.stringify(felt)}`);
+      } else {
+        assert.deepEqual(felt.shakes, Array(5).fill(''), 'still again');
+      }
+      assert.equal(felt.loudness, 0.6 * buffet, 'the rumble as loud as the buffet');
+      if (warning) assert.match(felt.warning ?? '', warning);
+      else assert.equal(felt.warning, null);
+    }
+  } finally {
+    await shaken.close();
+  }
+});
+
 test('pause stops the clock, and the page comes back after the server restarts', async () => {
   await page.click('#pause');
   await page.waitForFunction(() => window.live.status.paused, null, { timeout: kPatience });

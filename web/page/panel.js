@@ -123,7 +123,8 @@ function showFigures(status) {
 }
 
 // The engines' rule, as the help and the README state it: below 40 °C of
-// oil an engine is too cold for more than +4 lbs/sq.in of boost.
+// oil an engine is too cold for more than +4 lbs/sq.in of boost, and the
+// model makes it misfire.
 const kColdOil = 40;
 const kColdBoostLimit = 4;
 function coldEngines(figures) {
@@ -171,7 +172,7 @@ function showWarnings(status) {
   const warnings = [];
   if (buffet > 0) warnings.push(buffet >= 1 ? 'STALL: buffeting, ease the stick forward' : 'buffet: near the stall');
   const cold = coldEngines(status.figures ?? {});
-  if (cold.length) warnings.push(`engine ${cold.join(', ')} too cold for more than +${kColdBoostLimit} boost: ` +
+  if (cold.length) warnings.push(`engine ${cold.join(', ')} too cold for more than +${kColdBoostLimit} boost, misfiring: ` +
     `warm the oil to ${kColdOil} °C first`);
   warningLine.hidden = warnings.length === 0;
   setText(warningLine, warnings.join(' · '));
