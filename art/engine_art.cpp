@@ -306,7 +306,6 @@ void gear_panel(Canvas& canvas, const Records& records) {
     }
     for (const LampPlace& lamp : gear_lamps(records)) {
         const Box& b = lamp.box;
-        const bool red = lamp.red;
         lamp_glass_path(cr, b.x - 4.0, b.y - 4.0, b.width + 8.0, b.height + 8.0);
         set_colour(cr, Rgb{84, 84, 84});
         cairo_fill(cr);

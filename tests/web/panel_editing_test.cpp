@@ -48,7 +48,9 @@ TEST(SavePanelFile, KeepsTheFileBeforeAndRefusesOneChangedOnDisk) {
         EXPECT_EQ(result.changed_on_disk, c.changed_on_disk) << c.what;
         EXPECT_EQ(read(panel), c.saved ? edited : c.on_disk) << c.what;
         EXPECT_EQ(fs::exists(panel.string() + ".bak"), c.saved) << c.what;
-        if (c.saved) EXPECT_EQ(read(panel.string() + ".bak"), c.on_disk) << c.what;
+        if (c.saved) {
+            EXPECT_EQ(read(panel.string() + ".bak"), c.on_disk) << c.what;
+        }
     }
     // A folder that cannot be written: the reason given, the file as it was.
     write(panel, loaded);
