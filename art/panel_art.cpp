@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 #include "art/canvas.h"
 #include "art/draw.h"
@@ -21,6 +22,11 @@ PanelLayout read_panel_layout(const std::string& panel_cfg, const std::string& m
     runtime::Host host;
     panels::Panel panel(host, panels::PanelConfig::read_file(panel_cfg), {module_dir, ""}, 1.0, on_load);
     if (panel.windows().empty()) throw std::runtime_error(panel_cfg + ": no visible window to paint");
+    return layout_of(panel);
+}
+
+PanelLayout layout_of(const panels::Panel& panel) {
+    if (panel.windows().empty()) throw std::invalid_argument("the panel has no visible window to paint");
     const panels::Panel::Window& window = panel.windows().front();
     PanelLayout layout;
     layout.width = static_cast<uint32_t>(std::lround(window.width));
@@ -102,6 +108,14 @@ struct Rect {
     Point centre() const { return {x + width / 2.0, y + height / 2.0}; }
 };
 
+// The box around both.
+Rect united(const std::optional<Rect>& a, const Rect& b) {
+    if (!a) return b;
+    const double left = std::min(a->x, b.x), top = std::min(a->y, b.y);
+    const double right = std::max(a->right(), b.right()), bottom = std::max(a->bottom(), b.bottom());
+    return {left, top, right - left, bottom - top};
+}
+
 class Slots {
 public:
     explicit Slots(const PanelLayout& layout) : layout_(layout) {}
@@ -116,15 +130,7 @@ public:
     std::optional<Rect> around(const std::vector<std::string_view>& gauges) const {
         std::optional<Rect> out;
         for (std::string_view gauge : gauges) {
-            const std::optional<Rect> r = find(gauge);
-            if (!r) continue;
-            if (!out) {
-                out = r;
-                continue;
-            }
-            const double left = std::min(out->x, r->x), top = std::min(out->y, r->y);
-            const double right = std::max(out->right(), r->right()), bottom = std::max(out->bottom(), r->bottom());
-            out = Rect{left, top, right - left, bottom - top};
+            if (const std::optional<Rect> r = find(gauge)) out = united(out, *r);
         }
         return out;
     }
@@ -188,51 +194,98 @@ void brushed(cairo_t* cr, double left, double top, double width, double height) 
     }
 }
 
-// A label of one or more lines centred on `at`, on a plate or painted.
-void placard(cairo_t* cr, const std::vector<std::string_view>& lines, Point at, double size,
-             Plate plate = Plate::Traffolyte, Screws screws = Screws::None) {
-    const PlateLook look = look_of(plate);
+// A placard as laid out: its lines centred on `at`, on its plate or painted;
+// a painted heading's rules run out to the ends of the group it heads.
+struct PlacardSpec {
+    PlacardSpec(std::vector<std::string> words, Point centre, double type_size = kPlacardSize,
+                Plate made_of = Plate::Traffolyte, Screws held_by = Screws::None,
+                std::optional<Rect> group = std::nullopt)
+        : lines(std::move(words)), at(centre), size(type_size), plate(made_of), screws(held_by), heads(group) {}
+    std::vector<std::string> lines;
+    Point at;
+    double size;
+    Plate plate;
+    Screws screws;
+    std::optional<Rect> heads;
+};
+
+// The plate under the lines (for a painted legend, where one would be).
+Rect plate_of(cairo_t* cr, const PlacardSpec& p) {
     double widest = 0.0;
-    for (std::string_view line : lines)
-        widest = std::max(widest, text_extents(cr, line, size, Font::CondensedBold).width);
-    const double leading = size * 1.3;
+    for (const std::string& line : p.lines)
+        widest = std::max(widest, text_extents(cr, line, p.size, Font::CondensedBold).width);
+    const double leading = p.size * 1.3;
     // A screwed plate runs on past its legend to hold a screw at each end.
-    const double ends = screws == Screws::AtTheEnds ? size * 0.6 : 0.0;
-    const double width = std::round(widest + size * 1.2 + 2.0 * ends);
-    const double height = std::round(leading * static_cast<double>(lines.size()) + size * 0.5);
-    const double left = std::round(at.x - width / 2.0), top = std::round(at.y - height / 2.0);
-    if (plate != Plate::Painted) {
-        rounded_rect_path(cr, left + 1.0, top + 1.5, width, height, 2.0);  // its shadow on the panel
-        cairo_set_source_rgba(cr, 0.0, 0.0, 0.0, 0.55);
-        cairo_fill(cr);
-        // The bevel: lit along the top and left, in shade along the bottom and right.
-        rounded_rect_path(cr, left, top, width, height, 2.0);
-        set_colour(cr, look.bevel_light);
-        cairo_fill(cr);
-        rounded_rect_path(cr, left + 1.0, top + 1.0, width - 1.0, height - 1.0, 1.5);
-        set_colour(cr, look.bevel_dark);
-        cairo_fill(cr);
-        rounded_rect_path(cr, left + 1.0, top + 1.0, width - 2.0, height - 2.0, 1.5);
-        cairo_pattern_t* face = cairo_pattern_create_linear(0.0, top, 0.0, top + height);
-        for (const auto& [stop, c] : {std::pair{0.0, look.face_top}, {1.0, look.face_bottom}})
-            cairo_pattern_add_color_stop_rgb(face, stop, c.r / 255.0, c.g / 255.0, c.b / 255.0);
-        cairo_set_source(cr, face);
-        cairo_fill(cr);
-        cairo_pattern_destroy(face);
-        if (plate == Plate::Aluminium) brushed(cr, left + 1.0, top + 1.0, width - 2.0, height - 2.0);
-    }
-    if (screws == Screws::AtTheEnds) {
-        for (const double x : {left + ends / 2.0 + 2.0, left + width - ends / 2.0 - 2.0}) {
-            const double slot = static_cast<double>(static_cast<int>(x * 37.0 + top * 11.0) % 180);
-            screw(cr, {x, top + height / 2.0}, 2.2, slot);
+    const double ends = p.screws == Screws::AtTheEnds ? p.size * 0.6 : 0.0;
+    const double width = std::round(widest + p.size * 1.2 + 2.0 * ends);
+    const double height = std::round(leading * static_cast<double>(p.lines.size()) + p.size * 0.5);
+    return {std::round(p.at.x - width / 2.0), std::round(p.at.y - height / 2.0), width, height};
+}
+
+// Where each line's inked box is centred.
+std::vector<Point> line_centres(const PlacardSpec& p, const Rect& plate) {
+    const double leading = p.size * 1.3;
+    double y = plate.centre().y - leading * (static_cast<double>(p.lines.size()) - 1.0) / 2.0;
+    std::vector<Point> out;
+    for (size_t i = 0; i < p.lines.size(); ++i, y += leading) out.push_back({p.at.x, y});
+    return out;
+}
+
+void plate(cairo_t* cr, const Rect& r, const PlateLook& look, Plate kind) {
+    rounded_rect_path(cr, r.x + 1.0, r.y + 1.5, r.width, r.height, 2.0);  // its shadow on the panel
+    cairo_set_source_rgba(cr, 0.0, 0.0, 0.0, 0.55);
+    cairo_fill(cr);
+    // The bevel: lit along the top and left, in shade along the bottom and right.
+    rounded_rect_path(cr, r.x, r.y, r.width, r.height, 2.0);
+    set_colour(cr, look.bevel_light);
+    cairo_fill(cr);
+    rounded_rect_path(cr, r.x + 1.0, r.y + 1.0, r.width - 1.0, r.height - 1.0, 1.5);
+    set_colour(cr, look.bevel_dark);
+    cairo_fill(cr);
+    rounded_rect_path(cr, r.x + 1.0, r.y + 1.0, r.width - 2.0, r.height - 2.0, 1.5);
+    cairo_pattern_t* face = cairo_pattern_create_linear(0.0, r.y, 0.0, r.bottom());
+    for (const auto& [stop, c] : {std::pair{0.0, look.face_top}, {1.0, look.face_bottom}})
+        cairo_pattern_add_color_stop_rgb(face, stop, c.r / 255.0, c.g / 255.0, c.b / 255.0);
+    cairo_set_source(cr, face);
+    cairo_fill(cr);
+    cairo_pattern_destroy(face);
+    if (kind == Plate::Aluminium) brushed(cr, r.x + 1.0, r.y + 1.0, r.width - 2.0, r.height - 2.0);
+}
+
+void placard(cairo_t* cr, const PlacardSpec& p) {
+    const PlateLook look = look_of(p.plate);
+    const Rect r = plate_of(cr, p);
+    if (p.plate != Plate::Painted) plate(cr, r, look, p.plate);
+    if (p.screws == Screws::AtTheEnds) {
+        const double ends = p.size * 0.6;
+        for (const double x : {r.x + ends / 2.0 + 2.0, r.right() - ends / 2.0 - 2.0}) {
+            const double slot = static_cast<double>(static_cast<int>(x * 37.0 + r.y * 11.0) % 180);
+            screw(cr, {x, r.centre().y}, 2.2, slot);
         }
     }
-    double y = top + height / 2.0 - leading * (static_cast<double>(lines.size()) - 1.0) / 2.0;
-    for (std::string_view line : lines) {
-        // Centred on the cap height, so lines with and without descenders sit alike.
-        engraved_text(cr, line, {at.x, y}, size, look);
-        y += leading;
+    const std::vector<Point> centres = line_centres(p, r);
+    // Centred on the cap height, so lines with and without descenders sit alike.
+    for (size_t i = 0; i < p.lines.size(); ++i) engraved_text(cr, p.lines[i], centres[i], p.size, look);
+    if (p.heads) {
+        // Painted rules out to the group's ends, as the sign-writer grouped the dials.
+        const double half = text_extents(cr, p.lines.front(), p.size, Font::CondensedBold).width / 2.0;
+        for (const auto& [from, to] :
+             {std::pair{p.heads->x + 12.0, p.at.x - half - 8.0}, {p.at.x + half + 8.0, p.heads->right() - 12.0}}) {
+            fill_rect(cr, from + look.edge_at.x, p.at.y - 0.75 + look.edge_at.y, to - from, 1.5, look.edge);
+            fill_rect(cr, from, p.at.y - 0.75, to - from, 1.5, look.letters);
+        }
     }
+}
+
+// The box of a placard's lettering: what is read, without its plate.
+Rect lettering_of(cairo_t* cr, const PlacardSpec& p) {
+    const std::vector<Point> centres = line_centres(p, plate_of(cr, p));
+    std::optional<Rect> box;
+    for (size_t i = 0; i < p.lines.size(); ++i) {
+        const cairo_text_extents_t ink = text_extents(cr, p.lines[i], p.size, Font::CondensedBold);
+        box = united(box, Rect{centres[i].x - ink.width / 2.0, centres[i].y - ink.height / 2.0, ink.width, ink.height});
+    }
+    return box.value_or(Rect{p.at.x, p.at.y, 0.0, 0.0});
 }
 
 void shock_mounted_subpanel(cairo_t* cr, const Rect& r) {
@@ -313,11 +366,13 @@ void edge_screws(cairo_t* cr, const Slots& slots, double width, double height) {
     }
 }
 
-void engine_placards(cairo_t* cr, const Slots& slots) {
+// Every placard beside the dials it names, placed from their slots.
+std::vector<PlacardSpec> placard_layout(const Slots& slots) {
+    std::vector<PlacardSpec> out;
     for (int engine = 1; engine <= sim::kEngineCount; ++engine) {
         const std::string n = std::to_string(engine);
         if (const auto tach = slots.find("Tachometer" + n)) {
-            placard(cr, {n}, {tach->centre().x, tach->y - 17.0}, 14.0, Plate::Aluminium, Screws::AtTheEnds);
+            out.push_back({{n}, {tach->centre().x, tach->y - 17.0}, 14.0, Plate::Aluminium, Screws::AtTheEnds});
         }
         const struct {
             const char* gauge;
@@ -326,47 +381,44 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
             {"Oil_Temperature", "OIL TEMP."}, {"Oil_Pressure", "OIL PRESS."}, {"Radiator_Temperature", "COOLANT"}};
         for (const auto& dial : small_dials) {
             if (const auto r = slots.find(dial.gauge + n))
-                placard(cr, {dial.legend}, {r->centre().x, r->bottom() + 8.0}, kPlacardSize);
+                out.push_back({{dial.legend}, {r->centre().x, r->bottom() + 8.0}});
         }
         if (const auto lamp = slots.find("Fuel_Pressure_Warning" + n)) {
-            placard(cr, {"FUEL", "PRESS."}, {lamp->right() + 26.0, lamp->centre().y}, kPlacardSize);
+            out.push_back({{"FUEL", "PRESS."}, {lamp->right() + 26.0, lamp->centre().y}});
         }
+    }
+    // The two hands' key: the long hand leaves no room for it on the dials.
+    if (const auto a = slots.find("Tachometer2"), b = slots.find("Tachometer3"); a && b) {
+        out.push_back({{"SHORT \u00d7 1000", "LONG \u00d7 100"},
+                       {(a->right() + b->x) / 2.0, a->centre().y + 42.0},
+                       kPlacardSize,
+                       Plate::Aluminium});
     }
     // The row legends in the middle gap, between engines 2 and 3.
     const struct {
         const char* left;
         const char* right;
-        std::vector<std::string_view> legend;
+        std::vector<std::string> legend;
     } rows[] = {{"Tachometer2", "Tachometer3", {"ENGINE", "SPEED"}}, {"Boost2", "Boost3", {"BOOST"}}};
-    // The two hands' key: the long hand leaves no room for it on the dials.
-    if (const auto a = slots.find("Tachometer2"), b = slots.find("Tachometer3"); a && b) {
-        placard(cr, {"SHORT \u00d7 1000", "LONG \u00d7 100"}, {(a->right() + b->x) / 2.0, a->centre().y + 42.0},
-                kPlacardSize, Plate::Aluminium);
-    }
     for (const auto& row : rows) {
-        const auto a = slots.find(row.left), b = slots.find(row.right);
-        if (a && b)
-            placard(cr, row.legend, {(a->right() + b->x) / 2.0, a->centre().y}, kPlacardSize, Plate::Aluminium,
-                    Screws::AtTheEnds);
+        if (const auto a = slots.find(row.left), b = slots.find(row.right); a && b) {
+            out.push_back({row.legend,
+                           {(a->right() + b->x) / 2.0, a->centre().y},
+                           kPlacardSize,
+                           Plate::Aluminium,
+                           Screws::AtTheEnds});
+        }
     }
     const struct {
         std::vector<std::string_view> tanks;
-        std::vector<std::string_view> legend;
+        const char* legend;
     } fuel[] = {
-        {{"Fuel_Quantity_Port_1", "Fuel_Quantity_Port_2", "Fuel_Quantity_Port_3"}, {"FUEL CONTENTS \u2013 PORT"}},
-        {{"Fuel_Quantity_Stbd_1", "Fuel_Quantity_Stbd_2", "Fuel_Quantity_Stbd_3"}, {"FUEL CONTENTS \u2013 STARBOARD"}}};
+        {{"Fuel_Quantity_Port_1", "Fuel_Quantity_Port_2", "Fuel_Quantity_Port_3"}, "FUEL CONTENTS \u2013 PORT"},
+        {{"Fuel_Quantity_Stbd_1", "Fuel_Quantity_Stbd_2", "Fuel_Quantity_Stbd_3"}, "FUEL CONTENTS \u2013 STARBOARD"}};
     for (const auto& group : fuel) {
         if (const auto r = slots.around(group.tanks)) {
-            const Point at{r->centre().x, r->y - 11.0};
-            placard(cr, group.legend, at, kPlacardSize, Plate::Painted);
-            // Painted rules out to the group's ends, as the sign-writer grouped the dials.
-            const double half = text_extents(cr, group.legend.front(), kPlacardSize, Font::CondensedBold).width / 2.0;
-            const PlateLook paint = look_of(Plate::Painted);
-            for (const auto& [from, to] :
-                 {std::pair{r->x + 12.0, at.x - half - 8.0}, {at.x + half + 8.0, r->right() - 12.0}}) {
-                fill_rect(cr, from + paint.edge_at.x, at.y - 0.75 + paint.edge_at.y, to - from, 1.5, paint.edge);
-                fill_rect(cr, from, at.y - 0.75, to - from, 1.5, paint.letters);
-            }
+            out.push_back(
+                {{group.legend}, {r->centre().x, r->y - 11.0}, kPlacardSize, Plate::Painted, Screws::None, r});
         }
     }
     // Each tank's number and capacity under its dial: the dial's face has no
@@ -381,28 +433,40 @@ void engine_placards(cairo_t* cr, const Slots& slots) {
                  {"Fuel_Quantity_Stbd_2", "No. 2 TANK \u2013 363 GALLS"},
                  {"Fuel_Quantity_Stbd_3", "No. 3 TANK \u2013 114 GALLS"}};
     for (const auto& tank : tanks) {
-        if (const auto r = slots.find(tank.gauge))
-            placard(cr, {tank.legend}, {r->centre().x, r->bottom() + 8.0}, kPlacardSize);
+        if (const auto r = slots.find(tank.gauge)) out.push_back({{tank.legend}, {r->centre().x, r->bottom() + 8.0}});
     }
     // The accelerometer's name: too long for its small face.
-    if (const auto r = slots.find("Accelerometer")) {
-        placard(cr, {"ACCELEROMETER"}, {r->centre().x, r->bottom() + 10.0}, kPlacardSize);
-    }
+    if (const auto r = slots.find("Accelerometer"))
+        out.push_back({{"ACCELEROMETER"}, {r->centre().x, r->bottom() + 10.0}});
+    return out;
 }
 
 // The standby compass's deviation card, in its holder under the compass:
 // the course to steer for each heading wanted, as swung on the ground.
-void deviation_card(cairo_t* cr, const Slots& slots) {
+constexpr double kCardLine = 12.5, kCardWidth = 100.0;
+constexpr struct {
+    const char* wanted;
+    const char* steer;
+} kDeviations[] = {{"N", "002"}, {"NE", "047"}, {"E", "091"}, {"SE", "133"},
+                   {"S", "178"}, {"SW", "224"}, {"W", "269"}, {"NW", "317"}};
+
+// The card's holder under the compass, if the compass is on the panel.
+std::optional<Rect> card_holder(const Slots& slots) {
     const auto r = slots.find("Compass");
-    if (!r) return;
-    constexpr double kLine = 12.5, kWidth = 100.0;
-    const struct {
-        const char* wanted;
-        const char* steer;
-    } rows[] = {{"N", "002"}, {"NE", "047"}, {"E", "091"}, {"SE", "133"},
-                {"S", "178"}, {"SW", "224"}, {"W", "269"}, {"NW", "317"}};
-    const double height = kLine * (std::size(rows) + 2) + 10.0;
-    const double left = std::round(r->centre().x - kWidth / 2.0), top = std::round(r->bottom() + 8.0);
+    if (!r) return std::nullopt;
+    return Rect{std::round(r->centre().x - kCardWidth / 2.0), std::round(r->bottom() + 8.0), kCardWidth,
+                kCardLine * (std::size(kDeviations) + 2) + 10.0};
+}
+
+// The card itself, inside its holder's frame.
+Rect card_of(const Rect& holder) { return {holder.x + 4.0, holder.y + 4.0, holder.width - 8.0, holder.height - 8.0}; }
+
+void deviation_card(cairo_t* cr, const Slots& slots) {
+    const auto holder = card_holder(slots);
+    if (!holder) return;
+    constexpr double kLine = kCardLine, kWidth = kCardWidth;
+    const auto& rows = kDeviations;
+    const double height = holder->height, left = holder->x, top = holder->y;
     // The holder: a dark frame standing proud of the panel, two screws.
     rounded_rect_path(cr, left + 1.5, top + 2.0, kWidth, height, 3.0);
     cairo_set_source_rgba(cr, 0.0, 0.0, 0.0, 0.5);
@@ -411,7 +475,8 @@ void deviation_card(cairo_t* cr, const Slots& slots) {
     set_colour(cr, Rgb{40, 40, 40});
     cairo_fill(cr);
     const Rgb card{214, 208, 184}, ink{24, 22, 20};
-    fill_rect(cr, left + 4.0, top + 4.0, kWidth - 8.0, height - 8.0, card);
+    const Rect face = card_of(*holder);
+    fill_rect(cr, face.x, face.y, face.width, face.height, card);
     double y = top + 4.0 + kLine / 2.0 + 1.0;
     text(cr, "DEVIATION", {left + kWidth / 2.0, y}, kPlacardSize, Font::CondensedBold, ink);
     y += kLine;
@@ -427,10 +492,42 @@ void deviation_card(cairo_t* cr, const Slots& slots) {
     }
 }
 
+// The panel's own placards are the airframe maker's, whoever made the
+// instruments drawn before them.
+class AirframeMakers {
+public:
+    AirframeMakers() : before_(maker()) { set_maker(Maker::Flight); }
+    ~AirframeMakers() { set_maker(before_); }
+    AirframeMakers(const AirframeMakers&) = delete;
+    AirframeMakers& operator=(const AirframeMakers&) = delete;
+
+private:
+    Maker before_;
+};
+
 }  // namespace
+
+std::vector<Placard> panel_placards(const PanelLayout& layout) {
+    const AirframeMakers makers;
+    Canvas scratch(1, 1);  // to measure the lettering on
+    const Slots slots(layout);
+    std::vector<Placard> out;
+    for (const PlacardSpec& p : placard_layout(slots)) {
+        std::string words;
+        for (const std::string& line : p.lines) words += (words.empty() ? "" : " / ") + line;
+        const Rect r = lettering_of(scratch.cr(), p);
+        out.push_back({words, r.x, r.y, r.width, r.height, false});
+    }
+    if (const auto holder = card_holder(slots)) {
+        const Rect card = card_of(*holder);
+        out.push_back({"DEVIATION card", card.x, card.y, card.width, card.height, true});
+    }
+    return out;
+}
 
 RgbImage paint_panel(const PanelLayout& layout, const SeeThrough& see_through) {
     if (layout.width == 0 || layout.height == 0) throw std::invalid_argument("the window has no size");
+    const AirframeMakers makers;
     Canvas canvas(static_cast<int>(layout.width), static_cast<int>(layout.height));
     cairo_t* cr = canvas.cr();
     paint_wrinkle_finish(canvas, layout.paint);
@@ -444,7 +541,7 @@ RgbImage paint_panel(const PanelLayout& layout, const SeeThrough& see_through) {
     uint32_t seed = 0;
     for (const PanelSlot& slot : layout.gauges) mounting_screws(cr, slot, see_through, seed++);
     edge_screws(cr, slots, layout.width, layout.height);
-    engine_placards(cr, slots);
+    for (const PlacardSpec& p : placard_layout(slots)) placard(cr, p);
     deviation_card(cr, slots);
 
     cairo_surface_flush(canvas.surface());

@@ -33,12 +33,27 @@ struct PanelLayout {
 // with the configuration's file and line for a panel that cannot be shown.
 PanelLayout read_panel_layout(const std::string& panel_cfg, const std::string& module_dir,
                               const panels::Panel::ModuleHook& on_load);
+// The same of a panel already loaded.
+PanelLayout layout_of(const panels::Panel& panel);
 
 // Whether the gauge's own picture leaves the point (fractions of its box,
 // 0..1 across and down) to the background: a round dial's corners do.
 using SeeThrough = std::function<bool(const std::string& gauge, double u, double v)>;
 
-// The background, width x height pixels.
+// The background, width x height pixels. The fonts must be loaded.
 RgbImage paint_panel(const PanelLayout& layout, const SeeThrough& see_through);
+
+// A placard or painted legend as paint_panel lays it out on the window:
+// its words (lines joined by " / ") and the box of its lettering, in the
+// window's design units. Most read light on dark; a card is written in ink.
+struct Placard {
+    std::string words;
+    double x = 0.0, y = 0.0, width = 0.0, height = 0.0;
+    bool dark_letters = false;
+};
+
+// Every placard and legend paint_panel draws, where it draws it. The fonts
+// must be loaded.
+std::vector<Placard> panel_placards(const PanelLayout& layout);
 
 }  // namespace art

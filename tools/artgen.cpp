@@ -184,7 +184,7 @@ int run(const Options& options) {
         write_file(options.output + "/" + file_name(info.id), art::encode_bmp(images.back(), palette.colours()));
         rc += std::to_string(info.id) + " BITMAP \"" + file_name(info.id) + "\"\n";
     }
-    // The panel's own placards are the airframe maker's.
+    // The contact sheet's captions are in the airframe maker's type.
     art::set_maker(art::Maker::Flight);
     write_file(options.output + "/korvane_bitmaps.rc", std::vector<uint8_t>(rc.begin(), rc.end()));
 
