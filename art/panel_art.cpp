@@ -197,10 +197,17 @@ void brushed(cairo_t* cr, double left, double top, double width, double height) 
 // A placard as laid out: its lines centred on `at`, on its plate or painted;
 // a painted heading's rules run out to the ends of the group it heads.
 struct PlacardSpec {
-    PlacardSpec(std::vector<std::string> words, Point centre, double type_size = kPlacardSize,
+    PlacardSpec(std::string by, std::vector<std::string> words, Point centre, double type_size = kPlacardSize,
                 Plate made_of = Plate::Traffolyte, Screws held_by = Screws::None,
                 std::optional<Rect> group = std::nullopt)
-        : lines(std::move(words)), at(centre), size(type_size), plate(made_of), screws(held_by), heads(group) {}
+        : beside(std::move(by)),
+          lines(std::move(words)),
+          at(centre),
+          size(type_size),
+          plate(made_of),
+          screws(held_by),
+          heads(group) {}
+    std::string beside;  // the gauge it names, or those it stands between or over
     std::vector<std::string> lines;
     Point at;
     double size;
@@ -372,7 +379,8 @@ std::vector<PlacardSpec> placard_layout(const Slots& slots) {
     for (int engine = 1; engine <= sim::kEngineCount; ++engine) {
         const std::string n = std::to_string(engine);
         if (const auto tach = slots.find("Tachometer" + n)) {
-            out.push_back({{n}, {tach->centre().x, tach->y - 17.0}, 14.0, Plate::Aluminium, Screws::AtTheEnds});
+            out.push_back(
+                {"Tachometer" + n, {n}, {tach->centre().x, tach->y - 17.0}, 14.0, Plate::Aluminium, Screws::AtTheEnds});
         }
         const struct {
             const char* gauge;
@@ -381,15 +389,16 @@ std::vector<PlacardSpec> placard_layout(const Slots& slots) {
             {"Oil_Temperature", "OIL TEMP."}, {"Oil_Pressure", "OIL PRESS."}, {"Radiator_Temperature", "COOLANT"}};
         for (const auto& dial : small_dials) {
             if (const auto r = slots.find(dial.gauge + n))
-                out.push_back({{dial.legend}, {r->centre().x, r->bottom() + 8.0}});
+                out.push_back({dial.gauge + n, {dial.legend}, {r->centre().x, r->bottom() + 8.0}});
         }
         if (const auto lamp = slots.find("Fuel_Pressure_Warning" + n)) {
-            out.push_back({{"FUEL", "PRESS."}, {lamp->right() + 26.0, lamp->centre().y}});
+            out.push_back({"Fuel_Pressure_Warning" + n, {"FUEL", "PRESS."}, {lamp->right() + 26.0, lamp->centre().y}});
         }
     }
     // The two hands' key: the long hand leaves no room for it on the dials.
     if (const auto a = slots.find("Tachometer2"), b = slots.find("Tachometer3"); a && b) {
-        out.push_back({{"SHORT \u00d7 1000", "LONG \u00d7 100"},
+        out.push_back({"Tachometer2 and Tachometer3",
+                       {"SHORT \u00d7 1000", "LONG \u00d7 100"},
                        {(a->right() + b->x) / 2.0, a->centre().y + 42.0},
                        kPlacardSize,
                        Plate::Aluminium});
@@ -402,7 +411,8 @@ std::vector<PlacardSpec> placard_layout(const Slots& slots) {
     } rows[] = {{"Tachometer2", "Tachometer3", {"ENGINE", "SPEED"}}, {"Boost2", "Boost3", {"BOOST"}}};
     for (const auto& row : rows) {
         if (const auto a = slots.find(row.left), b = slots.find(row.right); a && b) {
-            out.push_back({row.legend,
+            out.push_back({std::string(row.left) + " and " + row.right,
+                           row.legend,
                            {(a->right() + b->x) / 2.0, a->centre().y},
                            kPlacardSize,
                            Plate::Aluminium,
@@ -417,8 +427,13 @@ std::vector<PlacardSpec> placard_layout(const Slots& slots) {
         {{"Fuel_Quantity_Stbd_1", "Fuel_Quantity_Stbd_2", "Fuel_Quantity_Stbd_3"}, "FUEL CONTENTS \u2013 STARBOARD"}};
     for (const auto& group : fuel) {
         if (const auto r = slots.around(group.tanks)) {
-            out.push_back(
-                {{group.legend}, {r->centre().x, r->y - 11.0}, kPlacardSize, Plate::Painted, Screws::None, r});
+            out.push_back({std::string(group.tanks.front()) + " to " + std::string(group.tanks.back()),
+                           {group.legend},
+                           {r->centre().x, r->y - 11.0},
+                           kPlacardSize,
+                           Plate::Painted,
+                           Screws::None,
+                           r});
         }
     }
     // Each tank's number and capacity under its dial: the dial's face has no
@@ -433,11 +448,12 @@ std::vector<PlacardSpec> placard_layout(const Slots& slots) {
                  {"Fuel_Quantity_Stbd_2", "No. 2 TANK \u2013 363 GALLS"},
                  {"Fuel_Quantity_Stbd_3", "No. 3 TANK \u2013 114 GALLS"}};
     for (const auto& tank : tanks) {
-        if (const auto r = slots.find(tank.gauge)) out.push_back({{tank.legend}, {r->centre().x, r->bottom() + 8.0}});
+        if (const auto r = slots.find(tank.gauge))
+            out.push_back({tank.gauge, {tank.legend}, {r->centre().x, r->bottom() + 8.0}});
     }
     // The accelerometer's name: too long for its small face.
     if (const auto r = slots.find("Accelerometer"))
-        out.push_back({{"ACCELEROMETER"}, {r->centre().x, r->bottom() + 10.0}});
+        out.push_back({"Accelerometer", {"ACCELEROMETER"}, {r->centre().x, r->bottom() + 10.0}});
     return out;
 }
 
@@ -516,11 +532,11 @@ std::vector<Placard> panel_placards(const PanelLayout& layout) {
         std::string words;
         for (const std::string& line : p.lines) words += (words.empty() ? "" : " / ") + line;
         const Rect r = lettering_of(scratch.cr(), p);
-        out.push_back({words, r.x, r.y, r.width, r.height, false});
+        out.push_back({words, p.beside, r.x, r.y, r.width, r.height, false});
     }
     if (const auto holder = card_holder(slots)) {
         const Rect card = card_of(*holder);
-        out.push_back({"DEVIATION card", card.x, card.y, card.width, card.height, true});
+        out.push_back({"DEVIATION card", "Compass", card.x, card.y, card.width, card.height, true});
     }
     return out;
 }

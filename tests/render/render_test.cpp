@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "art/canvas.h"
+#include "art/panel_art.h"
 #include "frame/bitmap_format.h"
 #include "frame/vocabulary.h"
 #include "korvane/bitmaps.h"
@@ -844,9 +846,10 @@ TEST(NightLighting, LuminousMarkingsAndPoolsOfLight) {
     };
     const auto luminance = [&](int x, int y) { return luminance_of(image, x, y); };
     const auto contrast = [](double a, double b) { return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05); };
-    // A patch's ground (its 20th percentile) and its paint (the brightest few).
+    // A patch's ground (its 20th percentile) and its paint (the brightest
+    // few); for dark ink on a light card, the card (its 80th) and the ink.
     struct Seen {
-        double ground, paint;
+        double ground, paint, card, ink;
     };
     const auto seen_in = [&](const Image& picture, int x0, int y0, int x1, int y1) {
         std::vector<double> seen;
@@ -854,7 +857,8 @@ TEST(NightLighting, LuminousMarkingsAndPoolsOfLight) {
             for (int x = x0; x < x1; ++x) seen.push_back(luminance_of(picture, x, y));
         }
         std::sort(seen.begin(), seen.end());
-        return Seen{seen[seen.size() / 5], seen[seen.size() * 99 / 100]};
+        return Seen{seen[seen.size() / 5], seen[seen.size() * 99 / 100], seen[seen.size() * 4 / 5],
+                    seen[seen.size() / 100]};
     };
     // Every dial: its face inside the bezel (the middle three fifths of its
     // box: a compass card's ring too), by day and by night.
@@ -879,14 +883,26 @@ TEST(NightLighting, LuminousMarkingsAndPoolsOfLight) {
         EXPECT_LE(night.paint, 0.5 * by_day.paint) << name << ": glows as bright as daylight";
     }
     EXPECT_EQ(measured, 37) << "a dial left unmeasured";
-    // The tank placards under the fuel dials: their lettering on the black plate.
-    for (const panels::Panel::Gauge& gauge : panel.gauges()) {
-        const std::string name = gauge.instance->name();
-        if (name.rfind("Fuel_Quantity", 0) != 0) continue;
-        const int mid = gauge.left + gauge.width / 2, bottom = gauge.top + gauge.height;
-        const Seen placard = seen_in(image, mid - 40, bottom + 3, mid + 40, bottom + 13);
-        EXPECT_GE(contrast(placard.paint, placard.ground), 3.0)
-            << name << "'s placard: plate " << placard.ground << ", letters " << placard.paint;
+    // Every placard and painted legend where the art lays it out, by day and
+    // by night: its lettering against its plate, card or paint. Light letters
+    // are the box's brightest 1 % and their ground its 20th percentile; ink
+    // on a card the other way about.
+    art::Fonts::load(KORVANE_FONT_DIR);
+    const std::vector<art::Placard> placards = art::panel_placards(art::layout_of(panel));
+    art::Fonts::unload();
+    EXPECT_GE(placards.size(), 30u) << "placards left unmeasured";
+    const panels::Panel::Window& window = panel.windows().front();
+    const auto legibility = [&](const Image& picture, const art::Placard& p) {
+        const int x0 = static_cast<int>(std::floor(window.left + p.x)),
+                  y0 = static_cast<int>(std::floor(window.top + p.y));
+        const Seen seen = seen_in(picture, x0, y0, static_cast<int>(std::ceil(window.left + p.x + p.width)),
+                                  static_cast<int>(std::ceil(window.top + p.y + p.height)));
+        return p.dark_letters ? contrast(seen.card, seen.ink) : contrast(seen.paint, seen.ground);
+    };
+    for (const art::Placard& p : placards) {
+        const double by_night = legibility(image, p), by_day = legibility(day, p);
+        EXPECT_GE(by_night, 3.0) << p.words << " by " << p.beside << " reads at " << by_night << ":1 by night";
+        EXPECT_GE(by_day, 4.5) << p.words << " by " << p.beside << " reads at " << by_day << ":1 by day";
     }
     // The panel's paint away from the gauges, averaged over blocks.
     std::vector<double> paint;
