@@ -150,13 +150,16 @@ private:
 constexpr Rgb kLegend{232, 228, 212};
 // The placards' type: capitals 8 pixels tall, as on the gauges' faces.
 constexpr double kPlacardSize = 11.6;
+// The stencilled headings a size up, so that their bridges show.
+constexpr double kStencilSize = 14.0;
 
 // What a placard is made of. Traffolyte: black laminate engraved through to
 // its white core, the core showing again along the bevelled edge. Anodised
 // aluminium: a dark brushed plate engraved through to the bright metal,
 // screwed at the ends. Both read light on dark, as the flood lamps need.
-// Painted: the legend stencilled straight on the panel's paint.
-enum class Plate { Traffolyte, Aluminium, Painted };
+// Stencilled: sprayed straight on the panel's paint through a stencil,
+// whose bridges leave their gaps in the letters.
+enum class Plate { Traffolyte, Aluminium, Stencilled };
 enum class Screws { None, AtTheEnds };
 
 // The face runs from its top colour to its bottom one, as the light from
@@ -173,7 +176,7 @@ PlateLook look_of(Plate plate) {
         case Plate::Aluminium:
             return {{50, 52, 56},    {22, 23, 26},    {150, 152, 156}, {4, 4, 5},
                     {244, 246, 250}, {110, 112, 116}, {-0.5, -0.6}};
-        case Plate::Painted: return {{}, {}, {}, {}, {226, 220, 200}, {10, 10, 8}, {0.6, 0.7}};
+        case Plate::Stencilled: return {{}, {}, {}, {}, {226, 220, 200}, {10, 10, 8}, {0.6, 0.7}};
         case Plate::Traffolyte:
         default: return {{26, 26, 24}, {6, 6, 6}, {104, 102, 96}, {2, 2, 2}, kLegend, {120, 118, 110}, {-0.5, -0.6}};
     }
@@ -182,6 +185,93 @@ PlateLook look_of(Plate plate) {
 void engraved_text(cairo_t* cr, std::string_view line, Point at, double size, const PlateLook& look) {
     text(cr, line, {at.x + look.edge_at.x, at.y + look.edge_at.y}, size, Font::CondensedBold, look.edge);
     text(cr, line, at, size, Font::CondensedBold, look.letters);
+}
+
+// A stencil's letters are spaced wider than type, its bridges a stroke's
+// breadth apart at most: fractions of the type's size.
+constexpr double kStencilTracking = 0.08, kStencilBridge = 0.11;
+
+// One sign of a stencilled line: where its pen stands and its inked box.
+struct StencilSign {
+    std::string sign;
+    Point pen;
+    Rect ink;
+};
+
+// The signs of a line cut in a stencil, centred on `at` by their inked box
+// (upright, on the cap height of the whole line, as text() centres).
+std::vector<StencilSign> stencil_layout(cairo_t* cr, std::string_view line, Point at, double size) {
+    std::vector<StencilSign> out;
+    double pen = 0.0, left = 0.0, right = 0.0;
+    for (size_t i = 0; i < line.size();) {
+        // A sign is one UTF-8 sequence: its lead byte tells its length.
+        const auto lead = static_cast<unsigned char>(line[i]);
+        const size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        std::string sign(line.substr(i, n));
+        i += n;
+        const cairo_text_extents_t e = text_extents(cr, sign, size, Font::CondensedBold);
+        if (e.width > 0.0) {
+            left = out.empty() ? pen + e.x_bearing : std::min(left, pen + e.x_bearing);
+            right = std::max(right, pen + e.x_bearing + e.width);
+        }
+        out.push_back({std::move(sign), {pen, 0.0}, {pen + e.x_bearing, e.y_bearing, e.width, e.height}});
+        pen += e.x_advance + size * kStencilTracking;
+    }
+    const cairo_text_extents_t whole = text_extents(cr, line, size, Font::CondensedBold);
+    // On whole pixels, so that the stems and the bridges between them stay sharp.
+    const double dx = std::round(at.x - (left + right) / 2.0),
+                 dy = std::round(at.y - whole.y_bearing - whole.height / 2.0);
+    for (StencilSign& s : out) {
+        s.pen = {s.pen.x + dx, s.pen.y + dy};
+        s.ink = {s.ink.x + dx, s.ink.y + dy, s.ink.width, s.ink.height};
+    }
+    return out;
+}
+
+// Where the stencil's plate holds what a letter would otherwise cut loose:
+// an O's middle at its top and bottom, an A's apex, and the bowls and arms
+// of B, D, P, R, E and F off their stems.
+std::vector<Rect> bridges_of(const StencilSign& s, double stem, double gap) {
+    const Rect& b = s.ink;
+    const double mid = std::round(b.centre().x - gap / 2.0);
+    if (s.sign == "O" || s.sign == "Q" || s.sign == "0")
+        return {{mid, b.y - 1.0, gap, b.height * 0.3 + 1.0}, {mid, b.y + b.height * 0.7, gap, b.height * 0.3 + 1.0}};
+    if (s.sign == "A") return {{mid, b.y - 1.0, gap, b.height * 0.45 + 1.0}};
+    if (std::string_view("BDEFPR").find(s.sign) != std::string_view::npos && s.sign.size() == 1)
+        return {{std::round(b.x + stem), b.y - 1.0, gap, b.height + 2.0}};
+    return {};
+}
+
+// A line sprayed through a stencil: the letters with their bridges cut out,
+// the paint's shadow on the wrinkles and the paint through the same stencil.
+void stencilled_text(cairo_t* cr, std::string_view line, Point at, double size, const PlateLook& look) {
+    const std::vector<StencilSign> signs = stencil_layout(cr, line, at, size);
+    const double stem = text_extents(cr, "I", size, Font::CondensedBold).width;
+    const double gap = std::max(1.0, size * kStencilBridge);
+    cairo_push_group_with_content(cr, CAIRO_CONTENT_ALPHA);
+    cairo_set_font_face(cr, Fonts::face(Font::CondensedBold));
+    cairo_set_font_size(cr, size);
+    cairo_new_path(cr);
+    for (const StencilSign& s : signs) {
+        cairo_move_to(cr, s.pen.x, s.pen.y);
+        cairo_text_path(cr, s.sign.c_str());
+    }
+    cairo_fill(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+    for (const StencilSign& s : signs) {
+        for (const Rect& bridge : bridges_of(s, stem, gap))
+            cairo_rectangle(cr, bridge.x, bridge.y, bridge.width, bridge.height);
+    }
+    cairo_fill(cr);
+    cairo_pattern_t* stencil = cairo_pop_group(cr);
+    cairo_save(cr);
+    cairo_translate(cr, look.edge_at.x, look.edge_at.y);
+    set_colour(cr, look.edge);
+    cairo_mask(cr, stencil);
+    cairo_restore(cr);
+    set_colour(cr, look.letters);
+    cairo_mask(cr, stencil);
+    cairo_pattern_destroy(stencil);
 }
 
 // The aluminium's brushing: faint streaks along the plate, the same on every run.
@@ -216,11 +306,23 @@ struct PlacardSpec {
     std::optional<Rect> heads;
 };
 
-// The plate under the lines (for a painted legend, where one would be).
+// A line's inked box, centred on `at`.
+Rect line_box(cairo_t* cr, const PlacardSpec& p, std::string_view line, Point at) {
+    if (p.plate == Plate::Stencilled) {
+        std::optional<Rect> box;
+        for (const StencilSign& s : stencil_layout(cr, line, at, p.size)) {
+            if (s.ink.width > 0.0) box = united(box, s.ink);
+        }
+        return box.value_or(Rect{at.x, at.y, 0.0, 0.0});
+    }
+    const cairo_text_extents_t ink = text_extents(cr, line, p.size, Font::CondensedBold);
+    return {at.x - ink.width / 2.0, at.y - ink.height / 2.0, ink.width, ink.height};
+}
+
+// The plate under the lines (for a stencilled legend, where one would be).
 Rect plate_of(cairo_t* cr, const PlacardSpec& p) {
     double widest = 0.0;
-    for (const std::string& line : p.lines)
-        widest = std::max(widest, text_extents(cr, line, p.size, Font::CondensedBold).width);
+    for (const std::string& line : p.lines) widest = std::max(widest, line_box(cr, p, line, p.at).width);
     const double leading = p.size * 1.3;
     // A screwed plate runs on past its legend to hold a screw at each end.
     const double ends = p.screws == Screws::AtTheEnds ? p.size * 0.6 : 0.0;
@@ -262,7 +364,7 @@ void plate(cairo_t* cr, const Rect& r, const PlateLook& look, Plate kind) {
 void placard(cairo_t* cr, const PlacardSpec& p) {
     const PlateLook look = look_of(p.plate);
     const Rect r = plate_of(cr, p);
-    if (p.plate != Plate::Painted) plate(cr, r, look, p.plate);
+    if (p.plate != Plate::Stencilled) plate(cr, r, look, p.plate);
     if (p.screws == Screws::AtTheEnds) {
         const double ends = p.size * 0.6;
         for (const double x : {r.x + ends / 2.0 + 2.0, r.right() - ends / 2.0 - 2.0}) {
@@ -272,10 +374,15 @@ void placard(cairo_t* cr, const PlacardSpec& p) {
     }
     const std::vector<Point> centres = line_centres(p, r);
     // Centred on the cap height, so lines with and without descenders sit alike.
-    for (size_t i = 0; i < p.lines.size(); ++i) engraved_text(cr, p.lines[i], centres[i], p.size, look);
+    for (size_t i = 0; i < p.lines.size(); ++i) {
+        if (p.plate == Plate::Stencilled)
+            stencilled_text(cr, p.lines[i], centres[i], p.size, look);
+        else
+            engraved_text(cr, p.lines[i], centres[i], p.size, look);
+    }
     if (p.heads) {
         // Painted rules out to the group's ends, as the sign-writer grouped the dials.
-        const double half = text_extents(cr, p.lines.front(), p.size, Font::CondensedBold).width / 2.0;
+        const double half = line_box(cr, p, p.lines.front(), p.at).width / 2.0;
         for (const auto& [from, to] :
              {std::pair{p.heads->x + 12.0, p.at.x - half - 8.0}, {p.at.x + half + 8.0, p.heads->right() - 12.0}}) {
             fill_rect(cr, from + look.edge_at.x, p.at.y - 0.75 + look.edge_at.y, to - from, 1.5, look.edge);
@@ -288,10 +395,7 @@ void placard(cairo_t* cr, const PlacardSpec& p) {
 Rect lettering_of(cairo_t* cr, const PlacardSpec& p) {
     const std::vector<Point> centres = line_centres(p, plate_of(cr, p));
     std::optional<Rect> box;
-    for (size_t i = 0; i < p.lines.size(); ++i) {
-        const cairo_text_extents_t ink = text_extents(cr, p.lines[i], p.size, Font::CondensedBold);
-        box = united(box, Rect{centres[i].x - ink.width / 2.0, centres[i].y - ink.height / 2.0, ink.width, ink.height});
-    }
+    for (size_t i = 0; i < p.lines.size(); ++i) box = united(box, line_box(cr, p, p.lines[i], centres[i]));
     return box.value_or(Rect{p.at.x, p.at.y, 0.0, 0.0});
 }
 
@@ -430,8 +534,8 @@ std::vector<PlacardSpec> placard_layout(const Slots& slots) {
             out.push_back({std::string(group.tanks.front()) + " to " + std::string(group.tanks.back()),
                            {group.legend},
                            {r->centre().x, r->y - 11.0},
-                           kPlacardSize,
-                           Plate::Painted,
+                           kStencilSize,
+                           Plate::Stencilled,
                            Screws::None,
                            r});
         }
@@ -532,11 +636,12 @@ std::vector<Placard> panel_placards(const PanelLayout& layout) {
         std::string words;
         for (const std::string& line : p.lines) words += (words.empty() ? "" : " / ") + line;
         const Rect r = lettering_of(scratch.cr(), p);
-        out.push_back({words, p.beside, r.x, r.y, r.width, r.height, false});
+        out.push_back({words, p.beside, r.x, r.y, r.width, r.height,
+                       p.plate == Plate::Stencilled ? Lettering::Stencilled : Lettering::Engraved});
     }
     if (const auto holder = card_holder(slots)) {
         const Rect card = card_of(*holder);
-        out.push_back({"DEVIATION card", "Compass", card.x, card.y, card.width, card.height, true});
+        out.push_back({"DEVIATION card", "Compass", card.x, card.y, card.width, card.height, Lettering::Ink});
     }
     return out;
 }

@@ -46,12 +46,14 @@ RgbImage paint_panel(const PanelLayout& layout, const SeeThrough& see_through);
 // A placard or painted legend as paint_panel lays it out on the window:
 // its words (lines joined by " / "), the gauge it names (or those it stands
 // between or over) and the box of its lettering, in the window's design
-// units. Most read light on dark; a card is written in ink.
+// units, and how it is lettered: engraved or stencilled light on dark, or
+// a card written in ink.
+enum class Lettering { Engraved, Stencilled, Ink };
 struct Placard {
     std::string words;
     std::string beside;
     double x = 0.0, y = 0.0, width = 0.0, height = 0.0;
-    bool dark_letters = false;
+    Lettering lettering = Lettering::Engraved;
 };
 
 // Every placard and legend paint_panel draws, where it draws it. The fonts

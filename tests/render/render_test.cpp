@@ -816,9 +816,9 @@ TEST(PanelDrawing, PngFilesDecodeAsCairosOwn) {
 }  // namespace
 
 // The shipped panel by night: each dial's luminous markings stand out from
-// its dark face yet glow dimmer than daylight shows them, the placards under
-// the fuel dials read in the lamps' light, and the flood lamps light the
-// panel in pools, not evenly.
+// its dark face yet glow dimmer than daylight shows them, every placard reads
+// in the lamps' light (and by day), and the flood lamps light the panel in
+// pools, not evenly.
 TEST(NightLighting, LuminousMarkingsAndPoolsOfLight) {
     const std::string cfg = test_paths::source("panel/panel.cfg");
     if (cfg.empty() || test_paths::pe("Korvane.gau").empty()) GTEST_SKIP() << "the checkout or the PE tree is unknown";
@@ -897,13 +897,46 @@ TEST(NightLighting, LuminousMarkingsAndPoolsOfLight) {
                   y0 = static_cast<int>(std::floor(window.top + p.y));
         const Seen seen = seen_in(picture, x0, y0, static_cast<int>(std::ceil(window.left + p.x + p.width)),
                                   static_cast<int>(std::ceil(window.top + p.y + p.height)));
-        return p.dark_letters ? contrast(seen.card, seen.ink) : contrast(seen.paint, seen.ground);
+        return p.lettering == art::Lettering::Ink ? contrast(seen.card, seen.ink) : contrast(seen.paint, seen.ground);
     };
+    // A stencil's plate holds together: the paint its letters leave, counters
+    // and all, reaches the edge of the lettering's box (here the day's
+    // picture, letters above the middle of their paint and ground).
+    const auto islands = [&](const art::Placard& p) {
+        const int x0 = static_cast<int>(std::floor(window.left + p.x)) - 2,
+                  y0 = static_cast<int>(std::floor(window.top + p.y)) - 2;
+        const int w = static_cast<int>(std::ceil(p.width)) + 5, h = static_cast<int>(std::ceil(p.height)) + 5;
+        const Seen seen = seen_in(day, x0, y0, x0 + w, y0 + h);
+        const double middle = (seen.ground + seen.paint) / 2.0;
+        std::vector<char> open(size_t(w) * h), reached(size_t(w) * h, 0);
+        std::vector<std::pair<int, int>> todo;
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                open[size_t(y) * w + x] = luminance_of(day, x0 + x, y0 + y) < middle;
+                if ((x == 0 || y == 0 || x == w - 1 || y == h - 1) && open[size_t(y) * w + x]) todo.push_back({x, y});
+            }
+        }
+        while (!todo.empty()) {
+            const auto [x, y] = todo.back();
+            todo.pop_back();
+            if (x < 0 || y < 0 || x >= w || y >= h || !open[size_t(y) * w + x] || reached[size_t(y) * w + x]) continue;
+            reached[size_t(y) * w + x] = 1;
+            todo.insert(todo.end(), {{x + 1, y}, {x - 1, y}, {x, y + 1}, {x, y - 1}});
+        }
+        int enclosed = 0;
+        for (size_t i = 0; i < open.size(); ++i) enclosed += open[i] && !reached[i];
+        return enclosed;
+    };
+    int stencilled = 0;
     for (const art::Placard& p : placards) {
         const double by_night = legibility(image, p), by_day = legibility(day, p);
         EXPECT_GE(by_night, 3.0) << p.words << " by " << p.beside << " reads at " << by_night << ":1 by night";
         EXPECT_GE(by_day, 4.5) << p.words << " by " << p.beside << " reads at " << by_day << ":1 by day";
+        if (p.lettering != art::Lettering::Stencilled) continue;
+        ++stencilled;
+        EXPECT_EQ(islands(p), 0) << p.words << ": its letters enclose paint that no stencil could hold";
     }
+    EXPECT_EQ(stencilled, 2) << "the FUEL CONTENTS headings are stencilled";
     // The panel's paint away from the gauges, averaged over blocks.
     std::vector<double> paint;
     for (int y = 8; y + 8 < image.height(); y += 40) {
