@@ -17,7 +17,8 @@ namespace {
 // The flood lamps, in fractions of the window they light: three along the
 // top edge, one low on each side, as a cockpit's lamps sit on its frame;
 // small lamps under the coamings of the engine and fuel rows (one over each
-// engine's column), over the controls and beside the standby compass, each
+// engine's column), over the controls (two over the magneto switches, whose
+// engine numbers are engraved, not luminous) and beside the standby compass, each
 // throwing its pool on the placards of its row so that they read in the
 // dark; and hooded lamps over the engine numbers and in the gap between the
 // engine columns, where the row legends stand beyond the other pools.
@@ -31,6 +32,7 @@ constexpr Lamp kLamps[] = {
     {0.22, 0.80, 0.12, 0.40},  {0.32, 0.80, 0.12, 0.40},  {0.30, 0.62, 0.12, 0.35},  {0.10, 0.62, 0.10, 0.30},
     {0.30, 1.02, 0.14, 0.45},  {0.60, 1.02, 0.14, 0.45},  {0.87, 1.02, 0.14, 0.45},  {0.44, 0.44, 0.12, 0.45},
     {0.666, 0.00, 0.06, 0.20}, {0.932, 0.00, 0.06, 0.20}, {0.733, 0.15, 0.06, 0.22}, {0.733, 0.335, 0.06, 0.22},
+    {0.06, 1.00, 0.11, 0.50},  {0.15, 1.00, 0.11, 0.50},
 };
 // What reaches every corner (the lamps' light off the cockpit's walls).
 constexpr double kAmbient = 0.06;

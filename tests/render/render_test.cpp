@@ -892,21 +892,31 @@ TEST(NightLighting, LuminousMarkingsAndPoolsOfLight) {
     art::Fonts::unload();
     EXPECT_GE(placards.size(), 30u) << "placards left unmeasured";
     const panels::Panel::Window& window = panel.windows().front();
+    // The lettering's box on the picture, `margin` pixels wider all round.
+    struct Box {
+        int x0, y0, x1, y1;
+    };
+    const auto box_of = [&](const art::Placard& p, int margin) {
+        return Box{static_cast<int>(std::floor(window.left + p.x)) - margin,
+                   static_cast<int>(std::floor(window.top + p.y)) - margin,
+                   static_cast<int>(std::ceil(window.left + p.x + p.width)) + margin,
+                   static_cast<int>(std::ceil(window.top + p.y + p.height)) + margin};
+    };
+    // Light letters with two pixels of their ground round them (a narrow
+    // sign such as a 1 fills most of its own box); a card is its own box.
     const auto legibility = [&](const Image& picture, const art::Placard& p) {
-        const int x0 = static_cast<int>(std::floor(window.left + p.x)),
-                  y0 = static_cast<int>(std::floor(window.top + p.y));
-        const Seen seen = seen_in(picture, x0, y0, static_cast<int>(std::ceil(window.left + p.x + p.width)),
-                                  static_cast<int>(std::ceil(window.top + p.y + p.height)));
-        return p.lettering == art::Lettering::Ink ? contrast(seen.card, seen.ink) : contrast(seen.paint, seen.ground);
+        const bool ink = p.lettering == art::Lettering::Ink;
+        const Box b = box_of(p, ink ? 0 : 2);
+        const Seen seen = seen_in(picture, b.x0, b.y0, b.x1, b.y1);
+        return ink ? contrast(seen.card, seen.ink) : contrast(seen.paint, seen.ground);
     };
     // A stencil's plate holds together: the paint its letters leave, counters
     // and all, reaches the edge of the lettering's box (here the day's
     // picture, letters above the middle of their paint and ground).
     const auto islands = [&](const art::Placard& p) {
-        const int x0 = static_cast<int>(std::floor(window.left + p.x)) - 2,
-                  y0 = static_cast<int>(std::floor(window.top + p.y)) - 2;
-        const int w = static_cast<int>(std::ceil(p.width)) + 5, h = static_cast<int>(std::ceil(p.height)) + 5;
-        const Seen seen = seen_in(day, x0, y0, x0 + w, y0 + h);
+        const Box b = box_of(p, 2);
+        const int x0 = b.x0, y0 = b.y0, w = b.x1 - b.x0, h = b.y1 - b.y0;
+        const Seen seen = seen_in(day, b.x0, b.y0, b.x1, b.y1);
         const double middle = (seen.ground + seen.paint) / 2.0;
         std::vector<char> open(size_t(w) * h), reached(size_t(w) * h, 0);
         std::vector<std::pair<int, int>> todo;
