@@ -187,8 +187,8 @@ void engraved_text(cairo_t* cr, std::string_view line, Point at, double size, co
     text(cr, line, at, size, Font::CondensedBold, look.letters);
 }
 
-// A stencil's letters are spaced wider than type, its bridges a stroke's
-// breadth apart at most: fractions of the type's size.
+// A stencil's letters stand wider apart than type's, and its bridges are
+// narrower than a stroke: fractions of the type's size.
 constexpr double kStencilTracking = 0.08, kStencilBridge = 0.11;
 
 // One sign of a stencilled line: where its pen stands and its inked box.
@@ -284,8 +284,9 @@ void brushed(cairo_t* cr, double left, double top, double width, double height) 
     }
 }
 
-// A placard as laid out: its lines centred on `at`, on its plate or painted;
-// a painted heading's rules run out to the ends of the group it heads.
+// A placard as laid out: its lines centred on `at`, on its plate or sprayed
+// through a stencil; a stencilled heading's rules run out to the ends of the
+// group it heads.
 struct PlacardSpec {
     PlacardSpec(std::string by, std::vector<std::string> words, Point centre, double type_size = kPlacardSize,
                 Plate made_of = Plate::Traffolyte, Screws held_by = Screws::None,
