@@ -39,20 +39,62 @@ constexpr std::string_view kPrompt = "JSBSim> ";
 
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-// A port nothing listens on now, for JSBSim to take: a killed JSBSim keeps
-// its port for a minute, so each model gets a fresh one.
-int free_port() {
+// The first port the kernel hands out to outgoing connections.
+int first_ephemeral_port() {
+    std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
+    int low = 0, high = 0;
+    return range >> low >> high && low > 0 ? low : 32768;
+}
+
+// Binds a probe to `port` on the loopback (0: one the kernel picks) and
+// lets it go: the port it got, or -1 when it is taken.
+int probe_port(int port) {
     const int probe = socket(AF_INET, SOCK_STREAM, 0);
     if (probe < 0) throw FlightModelError("cannot make a socket: " + std::string(std::strerror(errno)));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
     socklen_t size = sizeof address;
-    const bool found = bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+    const bool bound = bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
                        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) == 0;
     close(probe);
-    if (!found) throw FlightModelError("cannot find a free port: " + std::string(std::strerror(errno)));
-    return ntohs(address.sin_port);
+    return bound ? ntohs(address.sin_port) : -1;
+}
+
+// A port nothing listens on now, for JSBSim to take: a killed JSBSim keeps
+// its port for a minute, so each model gets a fresh one. Below the range the
+// kernel hands out to outgoing connections: a port from there was taken, in
+// the second before JSBSim bound it, by another program's connection (on a
+// busy machine, now and then) or by our own connect's retries, and the model
+// never came.
+int free_port() {
+    constexpr int kLowest = 20000;
+    const int above = first_ephemeral_port();
+    if (above > kLowest + 100) {
+        // Spread by process and time: flights started together seldom try
+        // the same ports.
+        unsigned seed = static_cast<unsigned>(getpid()) * 2654435761u ^
+                        static_cast<unsigned>(Clock::now().time_since_epoch().count());
+        for (int tries = 0; tries < 64; ++tries) {
+            seed = seed * 1103515245u + 12345u;
+            const int port = kLowest + static_cast<int>((seed >> 8) % static_cast<unsigned>(above - kLowest));
+            if (probe_port(port) == port) return port;
+        }
+    }
+    // No room below that range: one the kernel picks.
+    const int port = probe_port(0);
+    if (port < 0) throw FlightModelError("cannot find a free port: " + std::string(std::strerror(errno)));
+    return port;
+}
+
+// Whether a connection to `port` on the loopback went to itself: with
+// nothing listening yet, the kernel may give the connecting socket that very
+// port, and TCP then joins the socket to itself.
+bool connected_to_itself(int socket, int port) {
+    sockaddr_in local{};
+    socklen_t size = sizeof local;
+    return getsockname(socket, reinterpret_cast<sockaddr*>(&local), &size) == 0 && ntohs(local.sin_port) == port;
 }
 
 // Where the next element `<tag` opens from `at`, outside comments; npos
@@ -353,7 +395,9 @@ void ModelSession::connect() {
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(static_cast<uint16_t>(port_));
-        if (::connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) break;
+        if (::connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            !connected_to_itself(socket_, port_))
+            break;
         close(socket_);
         socket_ = -1;
         if (seconds_since(start) > run_.timeout_seconds) {

@@ -314,9 +314,12 @@ test('on keys alone: the engines started, off the runway above 95 kt, a climb, t
     assert.equal(Math.round(raised.flaps), 0, 'the flaps came up');
     assert.ok(lowest > 250, `${lowest.toFixed(0)} ft at the lowest with the flaps coming up`);
     // Levelled off: the nose lowered until the climb stops, the trim wound a
-    // notch at a time until the stick is back near the centre.
+    // notch at a time until the stick is back near the centre. The nose is
+    // set a degree for every 150 ft/min climbed or sunk: half that let the
+    // aircraft, gathering speed at climb power, sink all the way.
+    const levelPitch = (m) => 2 - m.vertical_speed / 150;
     const levelled = await fly(runway, (m) => ({
-      ...wingsLevel(2 - m.vertical_speed / 300)(m),
+      ...wingsLevel(levelPitch(m))(m),
       trim: Math.abs(m.elevator) > 0.04 ? Math.sign(m.elevator) : 0,
     }), (m) => (m.time > raised.time + 20 && Math.abs(m.vertical_speed) < 300 && Math.abs(m.elevator) < 0.08) ||
       m.time > raised.time + 90);
@@ -326,7 +329,7 @@ test('on keys alone: the engines started, off the runway above 95 kt, a climb, t
     assert.ok(Math.abs(trimmed) >= 0.02, `the trim wound (${trimmed})`);
     // A turn to starboard at 20 degrees of bank, the height held.
     const turned = await fly(runway, (m) => ({
-      elevator: 0.1 * (m.pitch - (2 - m.vertical_speed / 300)) + 0.05 * m.pitch_rate,
+      elevator: 0.1 * (m.pitch - levelPitch(m)) + 0.05 * m.pitch_rate,
       aileron: -0.05 * (m.bank - 20) - 0.02 * m.roll_rate,
       rudder: 0,
     }), (m) => Math.abs(headingError(m.heading, levelled.heading)) > 30 || m.time > levelled.time + 60);
