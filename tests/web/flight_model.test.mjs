@@ -52,11 +52,24 @@ async function flight(script) {
   return { server, model: flightTracker() };
 }
 
+// Waits for the flight to be `state` ('flying', 'failed'); if it never is,
+// the failure says what the page showed instead and what the server printed.
+async function flightIs({ page, server }, state) {
+  try {
+    await page.waitForFunction((s) => window.live.status?.flight === s, state, { timeout: kPatience });
+  } catch (error) {
+    const shown = await page.evaluate(() => ({ status: document.getElementById('status')?.textContent,
+      error: document.getElementById('error')?.textContent, flight: window.live.status?.flight })).catch(() => ({}));
+    throw new Error(`the flight never was ${state}: the page showed ${JSON.stringify(shown)}; ` +
+      `the server said:\n${server.output().slice(-2000)}`, { cause: error });
+  }
+}
+
 async function openPage(flown) {
   flown.page = await browser.newPage({ viewport: { width: 1400, height: 800 } });
   flown.tools = pageTools(flown.page);
   await flown.page.goto(`http://127.0.0.1:${flown.server.port}/`);
-  await flown.page.waitForFunction(() => window.live.status?.flight === 'flying', null, { timeout: kPatience });
+  await flightIs(flown, 'flying');
 }
 
 async function land(flown) {
@@ -166,13 +179,13 @@ describe('the take-off script, engines stopped on the runway', { skip }, () => {
     const said = [];
     for (const signal of ['-KILL', '-SEGV']) {
       execFileSync('kill', [signal, ...execFileSync('pgrep', ['-P', String(server.child.pid)], { encoding: 'utf8' }).trim().split('\n')]);
-      await page.waitForFunction(() => window.live.status.flight === 'failed', null, { timeout: kPatience });
+      await flightIs(takeoff, 'failed');
       const failed = await error();
       assert.ok(!failed.hidden && failed.text.includes(`killed by signal ${signal === '-KILL' ? 9 : 11}`), `the page says why: ${failed.text}`);
       assert.match(await page.textContent('#status'), /^the flight model failed/);
       said.push(failed.text);
       await page.click('#fly');
-      await page.waitForFunction(() => window.live.status.flight === 'flying', null, { timeout: kPatience });
+      await flightIs(takeoff, 'flying');
       await takeoff.tools.updatesLater(2);
       assert.deepEqual(await error(), { hidden: true, text: '' });
       assert.match(await page.textContent('#status'), /^flying the script/);
