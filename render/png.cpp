@@ -129,14 +129,17 @@ void encode_fast(const Image& image, const PixelRect& rect, bool solid, std::vec
     const size_t packed_size = libdeflate_zlib_compress(compressor.get(), rows.get(), rows_size, packed.get(), bound);
     if (packed_size == 0) throw RenderError("cannot encode the picture as PNG: the compressed rows overflow");
 
+    // Room for the whole file at once: growing by doubling would touch
+    // twice its size in fresh pages.
+    constexpr size_t kChunkFraming = 12, kLargestChunk = size_t{1} << 30;  // a chunk's length is 31 bits
+    out.reserve(out.size() + sizeof kPngSignature + 3 * kChunkFraming + 13 + packed_size +
+                kChunkFraming * (packed_size / kLargestChunk));
     out.insert(out.end(), std::begin(kPngSignature), std::end(kPngSignature));
     unsigned char header[13] = {};
     put_be32(put_be32(header, static_cast<uint32_t>(rect.width)), static_cast<uint32_t>(rect.height));
     header[8] = 8;  // bits per channel
     header[9] = solid ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA;
     append_chunk(out, "IHDR", header, sizeof header);
-    // A chunk's length is 31 bits; the largest picture's rows need more.
-    constexpr size_t kLargestChunk = size_t{1} << 30;
     for (size_t at = 0; at < packed_size; at += kLargestChunk)
         append_chunk(out, "IDAT", packed.get() + at, std::min(kLargestChunk, packed_size - at));
     append_chunk(out, "IEND", nullptr, 0);
