@@ -1,7 +1,5 @@
 #include "render/animation.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -10,15 +8,9 @@
 namespace render {
 namespace {
 
-constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr size_t kFrameControlSize = 26;
 constexpr size_t kDelayAt = 20;  // delay_num within a frame control
 constexpr uint32_t kMaxChunk = 0x7FFFFFFF;
-
-unsigned char* put32(unsigned char* at, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) *at++ = static_cast<unsigned char>(value >> shift);
-    return at;
-}
 
 unsigned char* put16(unsigned char* at, uint16_t value) {
     *at++ = static_cast<unsigned char>(value >> 8);
@@ -35,7 +27,7 @@ uint32_t get32(const unsigned char* at) {
 // four bytes for a sequence number.
 void take_image_data(const std::vector<unsigned char>& png, std::vector<unsigned char>& into) {
     into.resize(4);
-    for (size_t at = sizeof kSignature; at + 12 <= png.size();) {
+    for (size_t at = sizeof kPngSignature; at + 12 <= png.size();) {
         const uint32_t length = get32(&png[at]);
         if (length > png.size() - at - 12) break;
         if (std::memcmp(&png[at + 4], "IDAT", 4) == 0)
@@ -90,12 +82,12 @@ AnimationWriter::AnimationWriter(const std::string& path, int width, int height,
         fail(std::string("cannot create the animation (") + error.what() + ")");
     }
     unsigned char header[13] = {};
-    put32(put32(header, static_cast<uint32_t>(width)), static_cast<uint32_t>(height));
+    put_be32(put_be32(header, static_cast<uint32_t>(width)), static_cast<uint32_t>(height));
     header[8] = 8;  // bits per channel
     header[9] = 6;  // RGBA
-    write_bytes(kSignature, sizeof kSignature);
+    write_bytes(kPngSignature, sizeof kPngSignature);
     write_chunk("IHDR", header, sizeof header);
-    actl_offset_ = static_cast<long>(sizeof kSignature + 12 + sizeof header);
+    actl_offset_ = static_cast<long>(sizeof kPngSignature + 12 + sizeof header);
     const unsigned char control[8] = {};  // filled in by finish(), when the frame count is known
     write_chunk("acTL", control, sizeof control);
 }
@@ -109,11 +101,9 @@ void AnimationWriter::fail(const std::string& what) { throw RenderError(path_ + 
 void AnimationWriter::write_chunk(const char type[4], const unsigned char* data, size_t size) {
     if (size > kMaxChunk) fail("a frame too large for a PNG chunk");
     unsigned char head[8];
-    std::memcpy(put32(head, static_cast<uint32_t>(size)), type, 4);
+    std::memcpy(put_be32(head, static_cast<uint32_t>(size)), type, 4);
     unsigned char tail[4];
-    uLong crc = crc32(0, head + 4, 4);
-    if (size > 0) crc = crc32(crc, data, static_cast<uInt>(size));
-    put32(tail, static_cast<uint32_t>(crc));
+    put_be32(tail, chunk_crc(type, data, size));
     write_bytes(head, sizeof head);
     write_bytes(data, size);
     write_bytes(tail, sizeof tail);
@@ -135,8 +125,8 @@ void AnimationWriter::patch(long offset, const char type[4], const unsigned char
 }
 
 void AnimationWriter::write_frame_control(const PixelRect& box, bool over) {
-    unsigned char* at = put32(last_fctl_, sequence_++);
-    for (int value : {box.width, box.height, box.x, box.y}) at = put32(at, static_cast<uint32_t>(value));
+    unsigned char* at = put_be32(last_fctl_, sequence_++);
+    for (int value : {box.width, box.height, box.x, box.y}) at = put_be32(at, static_cast<uint32_t>(value));
     at = put16(put16(at, delay_.numerator), delay_.denominator);
     at[0] = 0;             // dispose NONE: the next frame draws over this one
     at[1] = over ? 1 : 0;  // blend OVER: laid over what was there; SOURCE: replaces it
@@ -222,7 +212,7 @@ void AnimationWriter::write_frame(const Image& image, const PixelRect& box) {
     if (frames_written_ == 1) {
         write_chunk("IDAT", payload_.data() + 4, payload_.size() - 4);
     } else {
-        put32(payload_.data(), sequence_++);
+        put_be32(payload_.data(), sequence_++);
         write_chunk("fdAT", payload_.data(), payload_.size());
     }
 }
@@ -245,7 +235,7 @@ void AnimationWriter::finish() {
     if (frames_written_ == 0) fail("an animation needs at least one frame");
     write_chunk("IEND", nullptr, 0);
     unsigned char control[8];
-    put32(put32(control, frames_written_), plays_);
+    put_be32(put_be32(control, frames_written_), plays_);
     patch(actl_offset_, "acTL", control, sizeof control);
     try {
         output_->commit();

@@ -10,7 +10,7 @@
 namespace render {
 
 enum class PngEffort {
-    kFast,      // zlib level 1, no row filter: a few times faster than cairo's writer
+    kFast,      // libdeflate's fastest level, no row filter: a few times faster than cairo's writer
     kSmallest,  // zlib level 9, every row filter tried: for the pictures that are published
 };
 

@@ -2,12 +2,22 @@
 // and scenario frames, smallest for pictures that are published.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "render/image.h"
 
 namespace render {
+
+// What every PNG file starts with.
+inline constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+// `value` big-endian at `at`, as PNG stores numbers; returns the byte after.
+unsigned char* put_be32(unsigned char* at, uint32_t value);
+// The CRC a chunk ends with: of its type and its data.
+uint32_t chunk_crc(const char type[4], const unsigned char* data, size_t size);
 
 // Whether a PNG of opaque pixels carries alpha all the same: the frames of
 // an animation share one header, and so one colour type.

@@ -261,12 +261,52 @@ PanelRenderer::~PanelRenderer() {
     }
 }
 
+namespace {
+
+// A background that lies on whole pixels at its own size is its pixels over
+// the window's paint, black left out: what painting its surface would give,
+// without a surface of the picture's size to make and fill first.
+bool copy_background(cairo_t* cr, const panels::Panel::Window& window, const runtime::Picture& picture) {
+    cairo_surface_t* target = cairo_get_target(cr);
+    const int width = cairo_image_surface_get_width(target), height = cairo_image_surface_get_height(target);
+    const double left = std::floor(window.left), top = std::floor(window.top);
+    if (left != window.left || top != window.top || window.width != picture.width ||
+        window.height != picture.height || left < 0.0 || top < 0.0 || left + picture.width > width ||
+        top + picture.height > height || cairo_status(cr) != CAIRO_STATUS_SUCCESS) {
+        return false;
+    }
+    cairo_matrix_t matrix;
+    cairo_get_matrix(cr, &matrix);
+    if (matrix.xx != 1.0 || matrix.yy != 1.0 || matrix.xy != 0.0 || matrix.yx != 0.0 || matrix.x0 != 0.0 ||
+        matrix.y0 != 0.0) {
+        return false;
+    }
+    cairo_surface_flush(target);
+    unsigned char* data = cairo_image_surface_get_data(target);
+    const auto stride = static_cast<size_t>(cairo_image_surface_get_stride(target));
+    const auto x0 = static_cast<size_t>(left);
+    for (uint32_t y = 0; y < picture.height; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(data + stride * (static_cast<size_t>(top) + y)) + x0;
+        const uint32_t* from = &picture.rgb[size_t{y} * picture.width];
+        for (uint32_t x = 0; x < picture.width; ++x) {
+            const uint32_t rgb = from[x] & 0xFFFFFFu;
+            if (rgb != 0) row[x] = 0xFF000000u | rgb;
+        }
+    }
+    cairo_surface_mark_dirty_rectangle(target, static_cast<int>(left), static_cast<int>(top),
+                                       static_cast<int>(picture.width), static_cast<int>(picture.height));
+    return true;
+}
+
+}  // namespace
+
 void PanelRenderer::draw_window(cairo_t* cr, const panels::Panel::Window& window) {
     set_colour(cr, window.config->background);
     cairo_rectangle(cr, window.left, window.top, window.width, window.height);
     cairo_fill(cr);
     const runtime::Picture* picture = window.background.get();
     if (picture == nullptr) return;
+    if (copy_background(cr, window, *picture)) return;
     auto found = backgrounds_.find(picture);
     if (found == backgrounds_.end()) found = backgrounds_.emplace(picture, make_surface(*picture, Look::Overlay)).first;
     if (found->second == nullptr) return;

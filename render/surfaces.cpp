@@ -109,14 +109,17 @@ void apply_look(cairo_surface_t* surface, Look look) {
     const auto width = static_cast<size_t>(cairo_image_surface_get_width(surface));
     for (int y = 0; y < cairo_image_surface_get_height(surface); ++y) {
         auto* row = reinterpret_cast<uint32_t*>(data + stride * static_cast<size_t>(y));
-        // The common looks as constants, so that each loop compiles to the
-        // few operations its look needs.
+        // The common looks spelt out (as look_pixel gives them), so that
+        // each loop compiles to the few operations its look needs.
         switch (look) {
             case Look::Opaque:
-                for (size_t x = 0; x < width; ++x) row[x] = look_pixel(row[x], Look::Opaque);
+                for (size_t x = 0; x < width; ++x) row[x] = 0xFF000000u | row[x];
                 break;
             case Look::Overlay:
-                for (size_t x = 0; x < width; ++x) row[x] = look_pixel(row[x], Look::Overlay);
+                for (size_t x = 0; x < width; ++x) {
+                    const uint32_t rgb = row[x] & 0xFFFFFFu;
+                    row[x] = rgb == 0 ? 0u : 0xFF000000u | rgb;
+                }
                 break;
             default:
                 for (size_t x = 0; x < width; ++x) row[x] = look_pixel(row[x], look);

@@ -47,7 +47,9 @@ step "the host's instructions per update (cachegrind: 1000 updates, then 3000)"
 host_instructions() {
   timeout --foreground -k 10 600 valgrind --tool=cachegrind --cache-sim=no --cachegrind-out-file="$work/cachegrind.$1" \
     "$build/render_bench" "$panel" "${modules[@]}" --updates-only "$1" > /dev/null 2>&1
-  cg_annotate "$work/cachegrind.$1" | awk '/PROGRAM TOTALS/ { gsub(",", "", $1); print $1; exit }'
+  # awk reads to the end: leaving early would stop cg_annotate with SIGPIPE
+  # once its report outgrows the pipe, and fail the run.
+  cg_annotate "$work/cachegrind.$1" | awk '/PROGRAM TOTALS/ && !found { gsub(",", "", $1); print $1; found = 1 }'
 }
 short=$(host_instructions 1000)
 long=$(host_instructions 3000)

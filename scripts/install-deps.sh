@@ -39,7 +39,7 @@ main_packages=(
   libcli11-dev nlohmann-json3-dev
   # The bench host: the x86 emulator it runs the PE modules in, its drawing,
   # its web server.
-  libunicorn-dev pkg-config libcairo2-dev libpng-dev libfreetype-dev
+  libunicorn-dev pkg-config libcairo2-dev libpng-dev libdeflate-dev libfreetype-dev
   fonts-dejavu-core fonts-dejavu-extra
   # The bitmaps' one typeface (artgen).
   fonts-adf-gillius

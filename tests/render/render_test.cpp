@@ -730,6 +730,18 @@ TEST(PanelDrawing, WindowsStandOnTheScreenOverTheirBackgroundFiles) {
     const Image titled = renderer.render();
     EXPECT_EQ(rgb(titled.pixel(301, 251)), 0x000010u);
     EXPECT_EQ(rgb(titled.pixel(350, 290)), 0x000040u);
+
+    // At its own size on whole pixels the file is copied, not painted: the
+    // same colours, its black the paint, every pixel opaque.
+    std::ofstream(cfg) << "[Window00]\nsize_mm=4,3\nbackground_color=0,64,0\nfile=placed_panel.bmp\n"
+                          "gauge00=BenchFixture!Fixture_Dials, 0, 2, 1\n";
+    panels::Panel own(host, panels::PanelConfig::read_file(cfg), panels::ModulePaths{fixture_support::module_dir(), {}},
+                      1.0, paint_fixture);
+    const Image copied = render::PanelRenderer(own).render();
+    ASSERT_EQ(copied.width(), 4);
+    for (int y = 0; y < 2; ++y) {  // the bottom row holds a gauge
+        for (int x = 0; x < 4; ++x) EXPECT_EQ(copied.pixel(x, y), x < 2 ? 0xFFC00000u : 0xFF004000u) << x << ", " << y;
+    }
 }
 
 // Our PNGs must decode to what cairo's own writer gives, edges with partial
