@@ -31,7 +31,7 @@
 // goes on.
 //
 // The guest address space: nothing below 64 KiB; the stack (1 MiB by
-// default) from 0x00100000 with its guard page below it; the host memory
+// default) from 0x00180000 with its guard page below it; the host memory
 // allocate() hands out from 0x01000000 on; module images at their preferred
 // bases where free (reserve()); the host routines' page at 0x7FFC0000, the
 // descriptor table at 0x7FFD0000, the thread information block at 0x7FFDE000

@@ -40,7 +40,15 @@ constexpr uint32_t kPage = EmulatedMachine::kPageSize;
 constexpr uint32_t kGranularity = 0x10000;  // reservations start on 64 KiB, as Windows allocates
 constexpr uint64_t kLowest = 0x10000;       // nothing below: null pointers fault
 constexpr uint64_t kUserEnd = 0x80000000u;  // the top of a 32-bit Windows process's memory
-constexpr uint32_t kStackPreferred = 0x00100000;
+// The engine's TLB is indexed by page number modulo 256 (a few entries more
+// for what it evicts): the stack's top page, which every call writes, must
+// not share its index with the other pages each call touches, the host
+// memory's first (the panel service table: 0x01000, index 0x00), the
+// module's image (0x10000 on: 0x00 and up), the host routines' (0x7FFC0 and
+// 0x7FFCF) and the thread block (0x7FFDE). A stack reserved at 0x00100000 put
+// its top page at 0x00200, index 0x00: two misses a call, a tenth of a
+// panel update's cost. Here its top page is 0x00280, index 0x80.
+constexpr uint32_t kStackPreferred = 0x00180000;
 constexpr uint32_t kHostMemoryPreferred = 0x01000000;
 
 constexpr uint32_t kSystemBase = 0x7FFC0000;  // one reservation for what follows

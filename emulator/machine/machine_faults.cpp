@@ -152,9 +152,7 @@ uint32_t EmulatedMachine::Impl::instructions_of(uint32_t address, uint32_t size)
 void EmulatedMachine::Impl::on_block(uc_engine*, uint64_t address, uint32_t size, void* data) {
     auto& m = *static_cast<Impl*>(data);
     try {
-        // The trap's `jmp $` and the stubs' `ret` stand for the host's own code,
-        // which a module's count leaves out.
-        if (address - kTrampolines < kTrampolineSize) return;
+        // (Never for the host routines' page: add_hooks() leaves it out.)
         m.block_address = static_cast<uint32_t>(address);
         m.block_size = size;
         if (m.counting_blocks) [[unlikely]] {
