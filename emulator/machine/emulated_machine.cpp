@@ -538,6 +538,7 @@ void EmulatedMachine::map_system_pages() {
     Impl& m = *impl_;
     // The system pages: host routines, descriptor table, thread and process blocks.
     m.reservations.emplace(kSystemBase, kSystemSize);
+    m.reservations.emplace(kSystemTop, static_cast<uint32_t>(kUserEnd - kSystemTop));
     map(kTrampolines, kTrampolineSize, kRead | kExecute, "host routines");
     m.trampolines = m.arena + kTrampolines;
     std::memset(m.trampolines, 0xCC, kTrampolineSize);  // int3 wherever no routine is
@@ -646,9 +647,9 @@ void EmulatedMachine::add_hooks() {
     Impl& m = *impl_;
     uc_hook hook = 0;
     // Blocks of the host routines' page (the trap, the stubs, the
-    // dispatcher: the host's own code, which a module's count leaves out) get
-    // no block hook at all: Unicorn translates them without the call, half
-    // of all the blocks a panel update runs.
+    // dispatcher: the host's own code, which a module's count leaves out)
+    // call no block hook; nothing runs above it (kSystemTop). One range: each
+    // hook more costs every block a test.
     check(uc_hook_add(m.uc, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(&Impl::on_block), &m, 0, kTrampolines - 1),
           "hook");
     check(uc_hook_add(m.uc, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&Impl::on_invalid_memory), &m, 1, 0),

@@ -53,6 +53,11 @@ constexpr uint32_t kHostMemoryPreferred = 0x01000000;
 
 constexpr uint32_t kSystemBase = 0x7FFC0000;  // one reservation for what follows
 constexpr uint32_t kSystemSize = 0x00020000;
+// Above the system pages, to the end of the module's memory, nothing is ever
+// mapped (on Windows: the shared user data and a no-access range): the
+// block hook that counts module code covers only what lies below the host
+// routines' page.
+constexpr uint32_t kSystemTop = kSystemBase + kSystemSize;
 constexpr uint32_t kTrampolines = 0x7FFC0000;  // the host routines' pages (read, execute)
 constexpr uint32_t kTrampolineSize = 0x10000;
 // Every call returns here: a `jmp $` whose code hook stops the emulation.

@@ -720,6 +720,9 @@ TEST(EmulatedMachine, HostViewsFollowTheModulesProtections) {
     // The system's own regions are named.
     EXPECT_EQ(memory.find(machine.thread_block(), 4)->name, "thread information block");
     EXPECT_TRUE(memory.writable(machine.thread_block(), 4));
+    // Above them nothing may be reserved: the count of module code stops there.
+    EXPECT_FALSE(machine.try_reserve_at(0x7FFE0000, EmulatedMachine::kPageSize));
+    EXPECT_FALSE(machine.try_reserve_at(0x7FFF0000, EmulatedMachine::kPageSize));
 }
 
 TEST(EmulatedMachine, HostMemoryRunsOut) {
