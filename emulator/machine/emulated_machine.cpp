@@ -203,16 +203,6 @@ bool EmulatedMachine::Impl::start_engine(uint32_t begin, uc_err* error) {
     return translated;
 }
 
-namespace {
-
-int x87_depth_of(uint16_t tags) {
-    int depth = 0;
-    for (int i = 0; i < 8; ++i) depth += ((tags >> (2 * i)) & 3) != 3;
-    return depth;
-}
-
-}  // namespace
-
 // One guest call from entry to result: the frame built, the run, a fault
 // turned into its report, the result read as the convention leaves it.
 // Long because the machine's state is restored on every one of those paths,

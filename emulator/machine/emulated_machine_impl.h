@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <chrono>
 #include <csetjmp>
 #include <csignal>
@@ -214,7 +215,12 @@ struct EmulatedMachine::Impl {
         uint32_t address = 0;
         uint32_t count = 0;  // 0: empty
     };
-    std::array<RecentBlock, 1024> recent_blocks{};
+    // Every block run asks for its count: a direct-mapped cache in front of
+    // the map, large enough that a panel's few hundred blocks rarely share
+    // a slot.
+    static constexpr size_t kRecentBlocks = 16384;
+    std::array<RecentBlock, kRecentBlocks> recent_blocks{};
+    static size_t recent_slot(uint32_t address) { return (address ^ (address >> 14)) % kRecentBlocks; }
     uint8_t* trampolines = nullptr;
     uint8_t* tib = nullptr;
     Mailbox* mailbox = nullptr;
@@ -369,13 +375,10 @@ struct EmulatedMachine::Impl {
     void set_reg(int id, uint32_t value) { uc_reg_write(uc, id, &value); }
     void set_reg16(int id, uint16_t value) { set_reg(id, value); }
 
-    // Values on the x87 stack.
-    int x87_depth() const {
-        const uint16_t tags = reg16(UC_X86_REG_FPTAG);
-        int depth = 0;
-        for (int i = 0; i < 8; ++i) depth += ((tags >> (2 * i)) & 3) != 3;
-        return depth;
-    }
+    // Values on the x87 stack: the registers whose two tag bits are not
+    // both set (empty), counted at once.
+    static int x87_depth_of(uint16_t tags) { return 8 - std::popcount(tags & (tags >> 1) & 0x5555u); }
+    int x87_depth() const { return x87_depth_of(reg16(UC_X86_REG_FPTAG)); }
 
     // --- Memory -----------------------------------------------------------------------
 
@@ -559,6 +562,9 @@ struct EmulatedMachine::Impl {
     uint32_t instructions_of(uint32_t address, uint32_t size);
 
     static void on_block(uc_engine*, uint64_t address, uint32_t size, void* data);
+    // on_block() for a block whose count is not cached, or when anything
+    // watches blocks, stops, or the budget is spent; `size` 0: counted.
+    [[gnu::cold, gnu::noinline]] void block_in_full(uint32_t address, uint32_t size) noexcept;
 
     static bool on_invalid_memory(uc_engine*, uc_mem_type type, uint64_t address, int, int64_t, void* data);
 
