@@ -77,7 +77,8 @@ constexpr uint32_t kBootstrap = kTrampolines + 0x40;
 // either ends the call. Where the host has more calls for the machine the
 // run goes on from kDispatchEnd: the dispatcher puts back the thread state
 // the next call starts with (an empty x87 stack, the control words, the
-// direction flag, EAX, ECX and EDX zero) and makes the call. Many calls in
+// direction flag, EAX, ECX and EDX zero; of the x87 unit as much as the
+// mailbox's reset asks) and makes the call. Many calls in
 // one start of the engine, nothing stored on the way (each store of guest
 // code takes Unicorn 2.0's slow path) and few registers read through the
 // engine's interface (each costs as much as a few guest instructions).
@@ -88,7 +89,7 @@ constexpr uint32_t kThreadConstants = kTrampolines + 0x30;  // the x87 control w
 constexpr uint32_t kDispatch = kTrampolines + kTrampolineSize - 0x100;
 constexpr uint32_t kDispatchReturned = kDispatch + 28;  // where each call returns to
 constexpr uint32_t kDispatchEnd = kDispatch + 115;      // (emulated_machine.cpp writes the code and checks both)
-constexpr uint32_t kDispatchBroken = kDispatch + 136;
+constexpr uint32_t kDispatchBroken = kDispatch + 165;
 constexpr uint32_t kStubs = kTrampolines + 0x100;
 constexpr uint32_t kStubSize = 8;
 constexpr uint32_t kMaxRoutines = (kDispatch - kStubs) / kStubSize;
@@ -120,11 +121,22 @@ constexpr char kSysenter[] = "sysenter";
 constexpr char kSyscall[] = "syscall";
 
 
+// How much of the floating-point state the dispatcher puts back before the
+// next call, as the host found the last one's: each of fldcw and ldmxcsr
+// costs the engine as much as a score of guest instructions, and most calls
+// keep both words and leave at most their value on the x87 stack.
+enum Reset : uint32_t {
+    kResetFlags = 0,  // the exception flags alone (the condition codes stay as the call left them)
+    kResetPop = 1,    // the call's value popped, then the flags
+    kResetAll = 2,    // fninit, the control word, MXCSR (any other value: the same)
+};
+
 // The dispatcher's mailbox, as it lies in guest memory.
 struct Mailbox {
     uint32_t routine;   // what the next call calls
     uint32_t entry;     // ESP at the routine's entry: the return address, then the arguments
     uint32_t expected;  // ESP as the call must come back with it
+    uint32_t reset;     // Reset: what the last call left (its low byte read)
 };
 static_assert(sizeof(Mailbox) <= kThreadConstants - kMailbox);
 
