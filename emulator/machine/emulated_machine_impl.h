@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <bit>
 #include <chrono>
 #include <csetjmp>
 #include <csignal>
@@ -388,8 +387,14 @@ struct EmulatedMachine::Impl {
     void set_reg16(int id, uint16_t value) { set_reg(id, value); }
 
     // Values on the x87 stack: the registers whose two tag bits are not
-    // both set (empty), counted at once.
-    static int x87_depth_of(uint16_t tags) { return 8 - std::popcount(tags & (tags >> 1) & 0x5555u); }
+    // both set (empty), counted at once (std::popcount is a library call
+    // on the baseline processor).
+    static int x87_depth_of(uint16_t tags) {
+        uint32_t empty = tags & (tags >> 1) & 0x5555u;  // a 1 in each empty register's pair
+        empty = (empty & 0x3333u) + ((empty >> 2) & 0x3333u);
+        empty = (empty + (empty >> 4)) & 0x0F0Fu;
+        return 8 - static_cast<int>((empty + (empty >> 8)) & 0x1Fu);
+    }
     int x87_depth() const { return x87_depth_of(reg16(UC_X86_REG_FPTAG)); }
 
     // --- Memory -----------------------------------------------------------------------
