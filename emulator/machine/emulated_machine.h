@@ -9,7 +9,9 @@
 // start of a translated block).
 //
 // Each outermost call starts with Windows' thread state: x87 control word
-// 0x027F (53-bit precision), MXCSR 0x1F80, an empty x87 stack, its own stack
+// 0x027F (53-bit precision), MXCSR 0x1F80, an empty x87 stack with no
+// exception flag set (in a batch, the condition codes as the call before
+// left them, as on a thread that ran other code first), its own stack
 // above an unmapped guard page, and FS on a thread information block (the
 // exception chain's end at fs:[0], stack base and limit at fs:[4] and
 // fs:[8], the self pointer at fs:[0x18], the TLS array at fs:[0x2C], the
