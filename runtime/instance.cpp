@@ -119,13 +119,32 @@ double travel_angle(const emulator::GuestMemory& mem, const guest::ELEMENT_NEEDL
     return normalize_degrees(direction_degrees(e.position_x, e.position_y, table[0].x, table[0].y) + travel);
 }
 
+// The element callbacks' names, composed once: an update names one for every
+// element it asks.
+struct CallbackNames {
+    ElementCallbackName needle{kNeedle, "update_callback"};
+    ElementCallbackName icon{kIcon, "callback"};
+    ElementCallbackName moving_x{kMovingImage, "callback_x"};
+    ElementCallbackName moving_y{kMovingImage, "callback_y"};
+    ElementCallbackName sprite_x{kSprite, "callback_x"};
+    ElementCallbackName sprite_y{kSprite, "callback_y"};
+    ElementCallbackName sprite_rotation{kSprite, "callback_rotation"};
+};
+const CallbackNames& callback_names() {
+    static const CallbackNames names;
+    return names;
+}
+
 // The gauge is named for the trace, which records each question.
 std::optional<uint32_t> active_failure(const Host& host, const Module& module, std::string_view gauge,
                                        GuestPtr<const guest::FAILURE_RECORD> list) {
     if (!list) return std::nullopt;
     const emulator::GuestMemory& mem = module.memory();
+    // Read where the list's region holds it, record by record past that (a
+    // record that leaves the module's memory faults there).
+    const std::span<const guest::FAILURE_RECORD> run = mem.read_run(list, kMaxFailureRecords);
     for (uint32_t i = 0; i < kMaxFailureRecords; ++i) {
-        const guest::FAILURE_RECORD& record = mem.read(list.at(i));
+        const guest::FAILURE_RECORD record = i < run.size() ? run[i] : mem.read(list.at(i));
         if (record.failure_key == 0) break;
         const bool failed = host.is_failed(record.failure_key);
         if (Trace* trace = host.trace()) trace->failure(module, gauge, record.failure_key, failed);
@@ -389,7 +408,7 @@ double GaugeInstance::park(ElementState& state) const {
     if (callback) {
         const double saved = mem.read(pointer).source.value;
         mem.write(pointer).source.value = 0.0;
-        value = call_value(callback.address, pointer.address, ElementCallbackName(kNeedle, "update_callback").view());
+        value = call_value(callback.address, pointer.address, callback_names().needle.view());
         mem.write(pointer).source.value = saved;
     }
     const NeedlePlace place = needle_place(mem, mem.read(pointer), value);
@@ -479,16 +498,15 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
     const guest::ELEMENT_HEADER& header = mem.read(element);
     // A value an element is drawn by: its callback's result when it has one,
     // else its source variable's value (read only then).
-    const auto value_of = [&](auto callback, const guest::MODULE_VAR& source, std::string_view field) {
-        return callback
-                   ? call_value(callback.address, element.address, ElementCallbackName(header.element_type, field).view())
-                   : source.value;
+    const auto value_of = [&](auto callback, const guest::MODULE_VAR& source, const ElementCallbackName& name) {
+        return callback ? call_value(callback.address, element.address, name.view()) : source.value;
     };
+    const CallbackNames& names = callback_names();
     switch (header.element_type) {
         case kNeedle: {
             const auto pointer = element.cast<guest::ELEMENT_NEEDLE>();
             const guest::ELEMENT_NEEDLE asked = mem.read(pointer);
-            state.value = value_of(asked.update_callback, asked.source, "update_callback");
+            state.value = value_of(asked.update_callback, asked.source, names.needle);
             // The record as its callback left it.
             const guest::ELEMENT_NEEDLE needle = asked.update_callback ? mem.read(pointer) : asked;
             const NeedlePlace target = impl_->needle_place_again(mem, index, needle, state.value);
@@ -509,7 +527,7 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
         case kIcon: {
             const auto pointer = element.cast<guest::ELEMENT_ICON>();
             const guest::ELEMENT_ICON asked = mem.read(pointer);
-            state.value = value_of(asked.callback, asked.source, "callback");
+            state.value = value_of(asked.callback, asked.source, names.icon);
             const guest::ELEMENT_ICON icon = asked.callback ? mem.read(pointer) : asked;
             state.frame = icon_frame(state.value, icon.frame_count);
             state.resource_id = icon.header.resource_id + state.frame;
@@ -517,8 +535,8 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
         }
         case kMovingImage: {
             const auto pointer = element.cast<guest::ELEMENT_MOVING_IMAGE>();
-            const double value_x = value_of(mem.read(pointer).callback_x, mem.read(pointer).source_x, "callback_x");
-            const double value_y = value_of(mem.read(pointer).callback_y, mem.read(pointer).source_y, "callback_y");
+            const double value_x = value_of(mem.read(pointer).callback_x, mem.read(pointer).source_x, names.moving_x);
+            const double value_y = value_of(mem.read(pointer).callback_y, mem.read(pointer).source_y, names.moving_y);
             const guest::ELEMENT_MOVING_IMAGE& moving = mem.read(pointer);
             state.fraction_x = moving_image_fraction(value_x, moving.min_x, moving.max_x);
             state.fraction_y = moving_image_fraction(value_y, moving.min_y, moving.max_y);
@@ -537,10 +555,10 @@ void GaugeInstance::evaluate(size_t index, ElementState& state) {
         }
         case kSprite: {
             const auto pointer = element.cast<guest::ELEMENT_SPRITE>();
-            const double value_x = value_of(mem.read(pointer).callback_x, mem.read(pointer).source_x, "callback_x");
-            const double value_y = value_of(mem.read(pointer).callback_y, mem.read(pointer).source_y, "callback_y");
+            const double value_x = value_of(mem.read(pointer).callback_x, mem.read(pointer).source_x, names.sprite_x);
+            const double value_y = value_of(mem.read(pointer).callback_y, mem.read(pointer).source_y, names.sprite_y);
             const double value_rotation =
-                value_of(mem.read(pointer).callback_rotation, mem.read(pointer).source_rotation, "callback_rotation");
+                value_of(mem.read(pointer).callback_rotation, mem.read(pointer).source_rotation, names.sprite_rotation);
             const guest::ELEMENT_SPRITE& sprite = mem.read(pointer);
             state.shift_x = frame::finite_or_zero(value_x * sprite.scale_x);
             state.shift_y = frame::finite_or_zero(value_y * sprite.scale_y);

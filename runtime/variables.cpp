@@ -2,9 +2,11 @@
 
 namespace runtime {
 
-double VariableStore::get(uint32_t token) const {
+double VariableStore::get_anew(uint32_t token) const {
     auto it = tokens_.find(token);
-    return it == tokens_.end() ? 0.0 : it->second;
+    if (it == tokens_.end()) return 0.0;
+    recent_[token % recent_.size()] = {token, &it->second};
+    return it->second;
 }
 
 void VariableStore::set(uint32_t token, double value) { tokens_[token] = value; }

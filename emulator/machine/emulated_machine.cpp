@@ -119,11 +119,23 @@ void write_dispatcher(uint8_t* trampolines) {
     bytes({0x8C, 0xEA, 0x09, 0xD1});                               // gs: null
     bytes({0x0F, 0x85}), word(kDispatchBroken - (guest(at) + 4));  // jnz kDispatchBroken
     if (guest(at) != kDispatchEnd) throw std::logic_error("emulator: the dispatcher's end moved");
-    bytes({0x90});                                          // nop: its code hook
+    bytes({0x90});  // nop: its code hook
+    // Tests of the zero flag alone: the engine computes no other flag for them.
+    bytes({0x2E, 0xF6, 0x05}), box(offsetof(Mailbox, reset)), bytes({0xFF});  // test byte cs:[reset], 0xFF
+    uint8_t* const to_flags = at + 1;
+    bytes({0x74, 0});                                                          // jz: kResetFlags
+    bytes({0x2E, 0xF6, 0x05}), box(offsetof(Mailbox, reset)), bytes({0xFE});  // test byte cs:[reset], 0xFE
+    uint8_t* const to_pop = at + 1;
+    bytes({0x74, 0});                                       // jz: kResetPop
     bytes({0xDB, 0xE3});                                    // fninit
     bytes({0xD9, 0x2D}), word(kThreadConstants);            // fldcw
     bytes({0x0F, 0xAE, 0x15}), word(kThreadConstants + 4);  // ldmxcsr
     bytes({0xE9}), word(kDispatch - (guest(at) + 4));       // jmp kDispatch
+    *to_pop = static_cast<uint8_t>(at - (to_pop + 1));
+    bytes({0xDD, 0xD8});  // fstp st(0)
+    *to_flags = static_cast<uint8_t>(at - (to_flags + 1));
+    bytes({0xDB, 0xE2});                               // fnclex
+    bytes({0xE9}), word(kDispatch - (guest(at) + 4));  // jmp kDispatch
     if (guest(at) != kDispatchBroken) throw std::logic_error("emulator: the dispatcher's broken end moved");
     bytes({0x90});  // nop: its code hook (the run always ends here)
     if (guest(at) > kTrampolines + kTrampolineSize) throw std::logic_error("emulator: the dispatcher is too long");
@@ -205,10 +217,16 @@ bool EmulatedMachine::Impl::start_engine(uint32_t begin, uc_err* error) {
 
 namespace {
 
-int x87_depth_of(uint16_t tags) {
-    int depth = 0;
-    for (int i = 0; i < 8; ++i) depth += ((tags >> (2 * i)) & 3) != 3;
-    return depth;
+// What of the floating-point state the dispatcher puts back after a call
+// that came back well (Reset): all of it unless the call kept both control
+// words and left the x87 stack empty at its start, or held only its value
+// there (in the register below the start: physical 7).
+uint32_t reset_after(uint16_t control, uint32_t mxcsr, uint16_t tags, uint16_t status, bool floating) {
+    if (control != kControlWord || mxcsr != kMxcsr) return kResetAll;
+    const uint32_t top = (status >> 11) & 7;
+    if (!floating) return tags == kEmptyTags && top == 0 ? kResetFlags : kResetAll;
+    const bool only_seventh = (tags | 0xC000u) == kEmptyTags && (tags >> 14) != 3;
+    return top == 7 && only_seventh ? kResetPop : kResetAll;
 }
 
 }  // namespace
@@ -318,7 +336,9 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
         static constexpr int kIds[] = {UC_X86_REG_EAX, UC_X86_REG_FPCW, UC_X86_REG_MXCSR, UC_X86_REG_FPTAG,
                                        UC_X86_REG_FPSW};
         void* cells[] = {&values[0], &values[1], &values[2], &values[3], &values[4]};
-        uc_reg_read_batch(uc, const_cast<int*>(kIds), cells, 5);
+        // (A value in ST(0) is the result: EAX is not read for it.)
+        const int skipped = floating ? 1 : 0;
+        uc_reg_read_batch(uc, const_cast<int*>(kIds + skipped), cells + skipped, 5 - skipped);
     }
     const auto eax = values[0];
     const auto control_after = static_cast<uint16_t>(values[1]);
@@ -414,6 +434,7 @@ EmulatedMachine::Impl::Result EmulatedMachine::Impl::call(uint32_t code, std::sp
                                routine() + " left the x87 stack " + std::to_string(x87_after) + " deep where it was " +
                                    std::to_string(x87_before) + " deep"));
     }
+    if (well) mailbox->reset = reset_after(control_after, mxcsr_after, tags, status, floating);
     if (context != nullptr) uc_context_restore(uc, context);
     return result;
 }
@@ -538,6 +559,7 @@ void EmulatedMachine::map_system_pages() {
     Impl& m = *impl_;
     // The system pages: host routines, descriptor table, thread and process blocks.
     m.reservations.emplace(kSystemBase, kSystemSize);
+    m.reservations.emplace(kSystemTop, static_cast<uint32_t>(kUserEnd - kSystemTop));
     map(kTrampolines, kTrampolineSize, kRead | kExecute, "host routines");
     m.trampolines = m.arena + kTrampolines;
     std::memset(m.trampolines, 0xCC, kTrampolineSize);  // int3 wherever no routine is
@@ -645,7 +667,12 @@ void EmulatedMachine::set_windows_processor_state() {
 void EmulatedMachine::add_hooks() {
     Impl& m = *impl_;
     uc_hook hook = 0;
-    check(uc_hook_add(m.uc, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(&Impl::on_block), &m, 1, 0), "hook");
+    // Blocks of the host routines' page (the trap, the stubs, the
+    // dispatcher: the host's own code, which a module's count leaves out)
+    // call no block hook; nothing runs above it (kSystemTop). One range: each
+    // hook more costs every block a test.
+    check(uc_hook_add(m.uc, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(&Impl::on_block), &m, 0, kTrampolines - 1),
+          "hook");
     check(uc_hook_add(m.uc, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&Impl::on_invalid_memory), &m, 1, 0),
           "hook");
     check(uc_hook_add(m.uc, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(&Impl::on_interrupt), &m, 1, 0), "hook");

@@ -9,7 +9,9 @@
 // start of a translated block).
 //
 // Each outermost call starts with Windows' thread state: x87 control word
-// 0x027F (53-bit precision), MXCSR 0x1F80, an empty x87 stack, its own stack
+// 0x027F (53-bit precision), MXCSR 0x1F80, an empty x87 stack with no
+// exception flag set (in a batch, the condition codes as the call before
+// left them, as on a thread that ran other code first), its own stack
 // above an unmapped guard page, and FS on a thread information block (the
 // exception chain's end at fs:[0], stack base and limit at fs:[4] and
 // fs:[8], the self pointer at fs:[0x18], the TLS array at fs:[0x2C], the
@@ -31,7 +33,7 @@
 // goes on.
 //
 // The guest address space: nothing below 64 KiB; the stack (1 MiB by
-// default) from 0x00100000 with its guard page below it; the host memory
+// default) from 0x00180000 with its guard page below it; the host memory
 // allocate() hands out from 0x01000000 on; module images at their preferred
 // bases where free (reserve()); the host routines' page at 0x7FFC0000, the
 // descriptor table at 0x7FFD0000, the thread information block at 0x7FFDE000

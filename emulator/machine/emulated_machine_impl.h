@@ -40,11 +40,24 @@ constexpr uint32_t kPage = EmulatedMachine::kPageSize;
 constexpr uint32_t kGranularity = 0x10000;  // reservations start on 64 KiB, as Windows allocates
 constexpr uint64_t kLowest = 0x10000;       // nothing below: null pointers fault
 constexpr uint64_t kUserEnd = 0x80000000u;  // the top of a 32-bit Windows process's memory
-constexpr uint32_t kStackPreferred = 0x00100000;
+// The engine's TLB is indexed by page number modulo 256 (a few entries more
+// for what it evicts): the stack's top page, which every call writes, must
+// not share its index with the other pages each call touches, the host
+// memory's first (the panel service table: 0x01000, index 0x00), the
+// module's image (0x10000 on: 0x00 and up), the host routines' (0x7FFC0 and
+// 0x7FFCF) and the thread block (0x7FFDE). A stack reserved at 0x00100000 put
+// its top page at 0x00200, index 0x00: two misses a call, a tenth of a
+// panel update's cost. Here its top page is 0x00280, index 0x80.
+constexpr uint32_t kStackPreferred = 0x00180000;
 constexpr uint32_t kHostMemoryPreferred = 0x01000000;
 
 constexpr uint32_t kSystemBase = 0x7FFC0000;  // one reservation for what follows
 constexpr uint32_t kSystemSize = 0x00020000;
+// Above the system pages, to the end of the module's memory, nothing is ever
+// mapped (on Windows: the shared user data and a no-access range): the
+// block hook that counts module code covers only what lies below the host
+// routines' page.
+constexpr uint32_t kSystemTop = kSystemBase + kSystemSize;
 constexpr uint32_t kTrampolines = 0x7FFC0000;  // the host routines' pages (read, execute)
 constexpr uint32_t kTrampolineSize = 0x10000;
 // Every call returns here: a `jmp $` whose code hook stops the emulation.
@@ -63,7 +76,8 @@ constexpr uint32_t kBootstrap = kTrampolines + 0x40;
 // either ends the call. Where the host has more calls for the machine the
 // run goes on from kDispatchEnd: the dispatcher puts back the thread state
 // the next call starts with (an empty x87 stack, the control words, the
-// direction flag, EAX, ECX and EDX zero) and makes the call. Many calls in
+// direction flag, EAX, ECX and EDX zero; of the x87 unit as much as the
+// mailbox's reset asks) and makes the call. Many calls in
 // one start of the engine, nothing stored on the way (each store of guest
 // code takes Unicorn 2.0's slow path) and few registers read through the
 // engine's interface (each costs as much as a few guest instructions).
@@ -74,7 +88,7 @@ constexpr uint32_t kThreadConstants = kTrampolines + 0x30;  // the x87 control w
 constexpr uint32_t kDispatch = kTrampolines + kTrampolineSize - 0x100;
 constexpr uint32_t kDispatchReturned = kDispatch + 28;  // where each call returns to
 constexpr uint32_t kDispatchEnd = kDispatch + 115;      // (emulated_machine.cpp writes the code and checks both)
-constexpr uint32_t kDispatchBroken = kDispatch + 136;
+constexpr uint32_t kDispatchBroken = kDispatch + 165;
 constexpr uint32_t kStubs = kTrampolines + 0x100;
 constexpr uint32_t kStubSize = 8;
 constexpr uint32_t kMaxRoutines = (kDispatch - kStubs) / kStubSize;
@@ -106,11 +120,22 @@ constexpr char kSysenter[] = "sysenter";
 constexpr char kSyscall[] = "syscall";
 
 
+// How much of the floating-point state the dispatcher puts back before the
+// next call, as the host found the last one's: each of fldcw and ldmxcsr
+// costs the engine as much as a score of guest instructions, and most calls
+// keep both words and leave at most their value on the x87 stack.
+enum Reset : uint32_t {
+    kResetFlags = 0,  // the exception flags alone (the condition codes stay as the call left them)
+    kResetPop = 1,    // the call's value popped, then the flags
+    kResetAll = 2,    // fninit, the control word, MXCSR (any other value: the same)
+};
+
 // The dispatcher's mailbox, as it lies in guest memory.
 struct Mailbox {
     uint32_t routine;   // what the next call calls
     uint32_t entry;     // ESP at the routine's entry: the return address, then the arguments
     uint32_t expected;  // ESP as the call must come back with it
+    uint32_t reset;     // Reset: what the last call left (its low byte read)
 };
 static_assert(sizeof(Mailbox) <= kThreadConstants - kMailbox);
 
@@ -201,7 +226,12 @@ struct EmulatedMachine::Impl {
         uint32_t address = 0;
         uint32_t count = 0;  // 0: empty
     };
-    std::array<RecentBlock, 1024> recent_blocks{};
+    // Every block run asks for its count: a direct-mapped cache in front of
+    // the map, large enough that a panel's few hundred blocks rarely share
+    // a slot.
+    static constexpr size_t kRecentBlocks = 16384;
+    std::array<RecentBlock, kRecentBlocks> recent_blocks{};
+    static size_t recent_slot(uint32_t address) { return (address ^ (address >> 14)) % kRecentBlocks; }
     uint8_t* trampolines = nullptr;
     uint8_t* tib = nullptr;
     Mailbox* mailbox = nullptr;
@@ -356,13 +386,16 @@ struct EmulatedMachine::Impl {
     void set_reg(int id, uint32_t value) { uc_reg_write(uc, id, &value); }
     void set_reg16(int id, uint16_t value) { set_reg(id, value); }
 
-    // Values on the x87 stack.
-    int x87_depth() const {
-        const uint16_t tags = reg16(UC_X86_REG_FPTAG);
-        int depth = 0;
-        for (int i = 0; i < 8; ++i) depth += ((tags >> (2 * i)) & 3) != 3;
-        return depth;
+    // Values on the x87 stack: the registers whose two tag bits are not
+    // both set (empty), counted at once (std::popcount is a library call
+    // on the baseline processor).
+    static int x87_depth_of(uint16_t tags) {
+        uint32_t empty = tags & (tags >> 1) & 0x5555u;  // a 1 in each empty register's pair
+        empty = (empty & 0x3333u) + ((empty >> 2) & 0x3333u);
+        empty = (empty + (empty >> 4)) & 0x0F0Fu;
+        return 8 - static_cast<int>((empty + (empty >> 8)) & 0x1Fu);
     }
+    int x87_depth() const { return x87_depth_of(reg16(UC_X86_REG_FPTAG)); }
 
     // --- Memory -----------------------------------------------------------------------
 
@@ -546,6 +579,9 @@ struct EmulatedMachine::Impl {
     uint32_t instructions_of(uint32_t address, uint32_t size);
 
     static void on_block(uc_engine*, uint64_t address, uint32_t size, void* data);
+    // on_block() for a block whose count is not cached, or when anything
+    // watches blocks, stops, or the budget is spent; `size` 0: counted.
+    [[gnu::cold, gnu::noinline]] void block_in_full(uint32_t address, uint32_t size) noexcept;
 
     static bool on_invalid_memory(uc_engine*, uc_mem_type type, uint64_t address, int, int64_t, void* data);
 

@@ -5,6 +5,7 @@
 // never a read of the host's own memory.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -87,6 +88,17 @@ public:
         const uint64_t bytes = uint64_t{count} * sizeof(T);
         if (count == 0) return {};
         return {reinterpret_cast<const T*>(checked(pointer.address, bytes, false)), count};
+    }
+    // The records from `pointer` on that lie whole in its region, at most
+    // `max` of them: a list whose length its contents tell, read with one
+    // check rather than one a record. Empty when the first lies in none.
+    template <typename T>
+    std::span<const T> read_run(GuestPtr<T> pointer, uint32_t max) const {
+        const Region* region = find(pointer.address, sizeof(T));
+        if (region == nullptr) return {};
+        const uint64_t room = (uint64_t{region->base} + region->size - pointer.address) / sizeof(T);
+        return {reinterpret_cast<const T*>(region->host + (pointer.address - region->base)),
+                static_cast<size_t>(std::min<uint64_t>(room, max))};
     }
     // A NUL-terminated string of at most `max` characters; one that runs out
     // of its region or past `max` before its NUL is a fault.

@@ -131,9 +131,7 @@ GuestFault EmulatedMachine::Impl::error_fault(uc_err error, uint32_t eip) const 
 }
 
 uint32_t EmulatedMachine::Impl::instructions_of(uint32_t address, uint32_t size) {
-    // Every executed block asks: a direct-mapped cache in front of the map
-    // answers almost all of them without hashing.
-    RecentBlock& recent = recent_blocks[(address ^ (address >> 12)) % recent_blocks.size()];
+    RecentBlock& recent = recent_blocks[recent_slot(address)];
     if (recent.count != 0 && recent.address == address) return recent.count;
     const auto known = block_instructions.find(address);
     if (known != block_instructions.end()) {
@@ -149,34 +147,48 @@ uint32_t EmulatedMachine::Impl::instructions_of(uint32_t address, uint32_t size)
     return count;
 }
 
+// Every block of module code comes here, some 400 a panel update: the usual
+// one (its count cached, no debugger, no coverage, no stop, within budget)
+// costs a handful of instructions and calls nothing; anything else goes to
+// block_in_full().
 void EmulatedMachine::Impl::on_block(uc_engine*, uint64_t address, uint32_t size, void* data) {
     auto& m = *static_cast<Impl*>(data);
+    // (Never for the host routines' page: add_hooks() leaves it out.)
+    const auto at = static_cast<uint32_t>(address);
+    m.block_address = at;
+    m.block_size = size;
+    const RecentBlock recent = m.recent_blocks[recent_slot(at)];
+    if (recent.address != at || recent.count == 0 || m.counting_blocks || m.debugging.debugger != nullptr ||
+        g_stop_calls.load(std::memory_order_relaxed)) [[unlikely]] {
+        m.block_in_full(at, size);
+        return;
+    }
+    m.executed += recent.count;
+    if (m.spent() > m.options.instruction_budget) [[unlikely]] m.block_in_full(at, 0);
+}
+
+void EmulatedMachine::Impl::block_in_full(uint32_t address, uint32_t size) noexcept {
     try {
-        // The trap's `jmp $` and the stubs' `ret` stand for the host's own code,
-        // which a module's count leaves out.
-        if (address - kTrampolines < kTrampolineSize) return;
-        m.block_address = static_cast<uint32_t>(address);
-        m.block_size = size;
-        if (m.counting_blocks) [[unlikely]] {
-            BlockCount& count = m.block_runs[static_cast<uint32_t>(address)];
-            count.address = static_cast<uint32_t>(address);
-            count.size = std::max(count.size, size);
-            ++count.runs;
+        if (size != 0) {  // (0: counted already)
+            if (counting_blocks) {
+                BlockCount& count = block_runs[address];
+                count.address = address;
+                count.size = std::max(count.size, size);
+                ++count.runs;
+            }
+            executed += instructions_of(address, size);
         }
-        m.executed += m.instructions_of(static_cast<uint32_t>(address), size);
-        if (g_stop_calls.load(std::memory_order_relaxed) && m.depth > 0) {
-            m.stopped = true;
-            uc_emu_stop(m.uc);
+        if (g_stop_calls.load(std::memory_order_relaxed) && depth > 0) {
+            stopped = true;
+            uc_emu_stop(uc);
             return;
         }
-        if (m.debugging.debugger != nullptr && m.depth > 0 && !m.pending) [[unlikely]] {
-            if (m.debug_block(static_cast<uint32_t>(address))) return;  // it starts again, as the debugger left it
+        if (debugging.debugger != nullptr && depth > 0 && !pending) {
+            if (debug_block(address)) return;  // it starts again, as the debugger left it
         }
-        if (m.spent() > m.options.instruction_budget && !m.pending && m.depth > 0) {
-            m.raise(m.budget_fault(static_cast<uint32_t>(address)));
-        }
+        if (spent() > options.instruction_budget && !pending && depth > 0) raise(budget_fault(address));
     } catch (...) {
-        m.stop_for_host_error("counting instructions");
+        stop_for_host_error("counting instructions");
     }
 }
 

@@ -255,6 +255,21 @@ TEST_P(EmulatedMachineCalls, EachOutermostCallStartsAfresh) {
                   0x1F80u);
         EXPECT_EQ(bench.machine.call(bench.place(Code{}({0x64, 0xA1}).d(0)(kRet)), {}, Convention::kStdcall),
                   0xFFFFFFFFu);
+        // A call that keeps both control words but leaves an exception flag
+        // (1 / 0), or its value for a double, leaves the next neither: no
+        // exception flag, the stack's top at 0, every register empty.
+        const uint32_t status = bench.place(Code{}({0xDF, 0xE0})(kRet));  // fnstsw ax
+        const uint32_t tags =
+            bench.place(Code{}({0x83, 0xEC, 0x20, 0xD9, 0x34, 0x24, 0x0F, 0xB7, 0x44, 0x24, 0x08, 0x83, 0xC4, 0x20})(kRet));
+        constexpr uint32_t kFlagsAndTop = 0x38FF;
+        bench.machine.call(bench.place(Code{}({0xD9, 0xE8, 0xD9, 0xEE, 0xDE, 0xF9, 0xDD, 0xD8})(kRet)), {},
+                           Convention::kStdcall);
+        EXPECT_TRUE(bench.machine.last_call().control_word_kept);
+        EXPECT_EQ(bench.machine.call(status, {}, Convention::kStdcall) & kFlagsAndTop, 0u);
+        EXPECT_EQ(bench.machine.call_double(bench.place(Code{}({0xD9, 0xE8})(kRet)), {}, Convention::kStdcall), 1.0);
+        EXPECT_EQ(bench.machine.call(status, {}, Convention::kStdcall) & kFlagsAndTop, 0u);
+        bench.machine.call_double(bench.place(Code{}({0xD9, 0xE8})(kRet)), {}, Convention::kStdcall);
+        EXPECT_EQ(bench.machine.call(tags, {}, Convention::kStdcall), 0xFFFFu);
     });
 }
 
@@ -720,6 +735,9 @@ TEST(EmulatedMachine, HostViewsFollowTheModulesProtections) {
     // The system's own regions are named.
     EXPECT_EQ(memory.find(machine.thread_block(), 4)->name, "thread information block");
     EXPECT_TRUE(memory.writable(machine.thread_block(), 4));
+    // Above them nothing may be reserved: the count of module code stops there.
+    EXPECT_FALSE(machine.try_reserve_at(0x7FFE0000, EmulatedMachine::kPageSize));
+    EXPECT_FALSE(machine.try_reserve_at(0x7FFF0000, EmulatedMachine::kPageSize));
 }
 
 TEST(EmulatedMachine, HostMemoryRunsOut) {

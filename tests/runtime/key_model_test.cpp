@@ -181,3 +181,22 @@ TEST(KeyModelClock, SixtyStepsOnMakeOneHour) {
 }
 
 }  // namespace
+
+// The store the model writes: tokens read through its cache, and copies
+// (the live panel keeps one to go back to) that read their own values.
+TEST(VariableStore, CopiesReadTheirOwnValues) {
+    VariableStore store;
+    store.set(token::kClockHours, 2.0);
+    EXPECT_EQ(store.get(token::kClockHours), 2.0);
+    EXPECT_EQ(store.get(token::kClockHours + 256), 0.0);  // the same slot of the cache, never set
+    VariableStore copy = store;
+    copy.set(token::kClockHours, 3.0);
+    EXPECT_EQ(store.get(token::kClockHours), 2.0);
+    EXPECT_EQ(copy.get(token::kClockHours), 3.0);
+    store = copy;
+    copy.set(token::kClockHours, 4.0);
+    EXPECT_EQ(store.get(token::kClockHours), 3.0);
+    store.set(token::kClockHours + 256, 5.0);
+    EXPECT_EQ(store.get(token::kClockHours + 256), 5.0);
+    EXPECT_EQ(store.get(token::kClockHours), 3.0);
+}
