@@ -41,11 +41,18 @@ stage "tests: the differential" env "${sanitizers[@]}" tests/diff/compare.sh bui
 # driven by playwright-core, pinned in tests/web/package-lock.json. The pinned
 # tarballs come from npm's own cache where it has them (a fresh clone on the
 # same machine), so only a new machine needs the registry. Three files at a
-# time: the flights among them run in real time and wait the most.
+# time; then the flights flown by hand on the keys, alone: their pilot reacts
+# to what the page shows in real time, and beside two other files' browsers
+# and servers on two cores a stalled second now and then spoiled the
+# take-off (off the runway, or still rolling at 33 kt after 90 s).
 echo "== tests: the live panel in a browser"
 cd tests/web
 stage "tests: browser (npm ci)" limited 600 npm ci --prefer-offline --fetch-timeout=60000 --no-audit --no-fund --loglevel=error
-KORVANE_BUILD="$root/build/linux" KORVANE_PE_DIR="$root/build/win" stage "tests: browser" limited 1200 node --test --test-concurrency=3
+flights=flight_model.test.mjs
+mapfile -t others < <(find . -maxdepth 1 -name '*.test.mjs' ! -name "$flights" -printf '%f\n' | sort)
+export KORVANE_BUILD="$root/build/linux" KORVANE_PE_DIR="$root/build/win"
+stage "tests: browser" limited 1200 node --test --test-concurrency=3 "${others[@]}"
+stage "tests: browser, the hand-flown flights alone" limited 900 node --test "$flights"
 
 # Every file the bench host reads, fuzzed a few seconds each over the kept
 # corpora (scripts/fuzz.sh runs longer by hand). After the browser's tests,
