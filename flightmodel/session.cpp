@@ -418,7 +418,16 @@ void ModelSession::connect() {
     for (const std::string& property : asked) {
         message_ += "get " + property + "\n";
     }
-    if (!exchange(message_, asked.size(), answers_)) fail("JSBSim closed its command port");
+    const std::string questions = message_;
+    const Clock::time_point asking = Clock::now();
+    for (;;) {
+        if (!exchange(questions, asked.size(), answers_)) fail("JSBSim closed its command port");
+        // A model still setting its initial conditions holds its time step
+        // at 0 while it does; a busy machine's connection came that early.
+        if (is_refusal(answers_[0]) || answer_value(answers_[0]) != 0.0 || seconds_since(asking) > run_.timeout_seconds)
+            break;
+        usleep(20000);
+    }
     for (size_t i = 0; i < answers_.size(); ++i) {
         if (is_refusal(answers_[i])) {
             fail("the model has no property " + asked[i] + " (the panel's coupling needs it)");
